@@ -1,0 +1,34 @@
+# Entry points: `make run` and `make test` do every set-up step themselves.
+BUILD      ?= build
+BUILD_ASAN ?= build-asan
+JOBS       ?= 2
+CMAKE_ARGS ?=
+
+.PHONY: deps configure build test test-sanitize run bench clean
+
+deps:
+	@bash scripts/install-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD) $(CMAKE_ARGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j$(JOBS)
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
+
+test-sanitize: deps
+	@cmake -S . -B $(BUILD_ASAN) -DVELMORA_SANITIZE=ON -DVELMORA_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
+	@cmake --build $(BUILD_ASAN) -j$(JOBS)
+	cd $(BUILD_ASAN) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 \
+	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
+
+bench: build
+	$(BUILD)/bench/bench_receive
+
+run: build
+	$(BUILD)/src/velmora-sim
+
+clean:
+	rm -rf $(BUILD) $(BUILD_ASAN)

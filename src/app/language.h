@@ -1,0 +1,147 @@
+#pragma once
+// Captions from the language files, each with the English default the program
+// carries, so that it runs in English with no language file at all.
+#include <array>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "app/app_config.h"
+
+namespace velmora {
+
+// One caption: where it is looked up and what stands when the lookup is empty.
+struct TextKey {
+    const char* section;
+    const char* key;
+    const char* english;
+};
+
+// The value of `key` in `section` of par/Lan_En.ini (EnglishFlag exactly 1) or
+// par/Lan.ini (any other flag) under AppDirectory, or "". Read anew every call.
+std::string LookupText(const AppConfig& config, std::string_view section, std::string_view key);
+std::string LookupText(std::string_view section, std::string_view key);
+
+// The looked-up caption, or its English default when the lookup is empty.
+std::string Text(const TextKey& key);
+
+// Every key the program looks up, for the language files and their tests.
+std::span<const TextKey> AllTextKeys();
+
+namespace keys {
+// Section "DlgPara": main window and process-wide values.
+inline constexpr TextKey DlgName{"DlgPara", "DlgName", "fiber fusion splicer"};
+inline constexpr TextKey DlgStatOpen{"DlgPara", "DlgStat_Open", "Connected"};
+inline constexpr TextKey DlgStatClose{"DlgPara", "DlgStat_Close", "Disonnected"};
+inline constexpr TextKey CommStatFail{"DlgPara", "CommStat_Fail", "Comm Fail"};
+inline constexpr TextKey CommStatSucess{"DlgPara", "CommStat_Sucess", "Comm Sucess"};
+inline constexpr TextKey DlgColorRed{"DlgPara", "DlgColor_Red", "173"};
+inline constexpr TextKey DlgColorGreen{"DlgPara", "DlgColor_Green", "216"};
+inline constexpr TextKey DlgColorBlue{"DlgPara", "DlgColor_Blue", "230"};
+
+// The four tab captions, TAB0 to TAB3.
+inline constexpr std::array<TextKey, 4> TabNames{{
+    {"TAB0", "Table_Name", "Setting"},
+    {"TAB1", "Table_Name", "Result"},
+    {"TAB2", "Table_Name", "Image"},
+    {"TAB3", "Table_Name", "FirmWare"},
+}};
+
+// Section "TAB0": the Setting page.
+inline constexpr std::array<TextKey, 5> GroupNames{{
+    {"TAB0", "Combo_Para0", "Splice"},
+    {"TAB0", "Combo_Para1", "Heating"},
+    {"TAB0", "Combo_Para2", "Enviornment"},
+    {"TAB0", "Combo_Para3", "FsConfig"},
+    {"TAB0", "Combo_Para4", "System Configure"},
+}};
+inline constexpr std::array<TextKey, 20> SpliceRows{{
+    {"TAB0", "List0_Para0", "Fiber Type"},   {"TAB0", "List0_Para1", "Name1"},
+    {"TAB0", "List0_Para2", "Name2"},        {"TAB0", "List0_Para3", "Cut Angle"},
+    {"TAB0", "List0_Para4", "Loss Limit"},   {"TAB0", "List0_Para5", "ARC Value"},
+    {"TAB0", "List0_Para6", "ARC Time"},     {"TAB0", "List0_Para7", "Clear Arc Time"},
+    {"TAB0", "List0_Para8", "Add  Arc Time"}, {"TAB0", "List0_Para9", "AlineType"},
+    {"TAB0", "List0_Para10", "AlineSpace"},  {"TAB0", "List0_Para11", "ArcLine"},
+    {"TAB0", "List0_Para12", "Pre Arc"},     {"TAB0", "List0_Para13", "Pre Time"},
+    {"TAB0", "List0_Para14", "OverLen"},     {"TAB0", "List0_Para15", "Arc2Power"},
+    {"TAB0", "List0_Para16", "Arc2Time"},    {"TAB0", "List0_Para17", "Arc2On"},
+    {"TAB0", "List0_Para18", "Arc2Off"},     {"TAB0", "List0_Para19", "PullingTest"},
+}};
+inline constexpr std::array<TextKey, 6> HeaterRows{{
+    {"TAB0", "List1_Para0", "Heat Type"},
+    {"TAB0", "List1_Para1", "Name1"},
+    {"TAB0", "List1_Para2", "Name2"},
+    {"TAB0", "List1_Para3", "Time"},
+    {"TAB0", "List1_Para4", "Temperature"},
+    {"TAB0", "List1_Para5", "End Temperature"},
+}};
+inline constexpr std::array<TextKey, 4> EnvironmentRows{{
+    {"TAB0", "List2_Para0", "Time"},
+    {"TAB0", "List2_Para1", "Inside Temperature"},
+    {"TAB0", "List2_Para2", "Air Pressure"},
+    {"TAB0", "List2_Para3", "Voltage"},
+}};
+inline constexpr std::array<TextKey, 12> FsConfigRows{{
+    {"TAB0", "List3_Para0", "FsMode"},     {"TAB0", "List3_Para1", "HtMode"},
+    {"TAB0", "List3_Para2", "autostart"},  {"TAB0", "List3_Para3", "pause1_en"},
+    {"TAB0", "List3_Para4", "pause2_en"},  {"TAB0", "List3_Para5", "angle"},
+    {"TAB0", "List3_Para6", "loss"},       {"TAB0", "List3_Para7", "bubble"},
+    {"TAB0", "List3_Para8", "wide"},       {"TAB0", "List3_Para9", "thin"},
+    {"TAB0", "List3_Para10", "autopush"},  {"TAB0", "List3_Para11", "add_arcs"},
+}};
+inline constexpr std::array<TextKey, 10> SystemRows{{
+    {"TAB0", "List4_Para0", "Serial Num"}, {"TAB0", "List4_Para1", "Language"},
+    {"TAB0", "List4_Para2", "LcdDir"},     {"TAB0", "List4_Para3", "LcdBright"},
+    {"TAB0", "List4_Para4", "Beep"},       {"TAB0", "List4_Para5", "Lamp"},
+    {"TAB0", "List4_Para6", "Fan"},        {"TAB0", "List4_Para7", "BaudRate"},
+    {"TAB0", "List4_Para8", "SysTime"},    {"TAB0", "List4_Para9", "LcdTime"},
+}};
+inline constexpr TextKey ParaCol0{"TAB0", "Para_Col0", "Parameters"};
+inline constexpr TextKey ParaCol1{"TAB0", "Para_Col1", "Content"};
+inline constexpr TextKey BtnConnect{"TAB0", "Btn_Connect", "Connect"};
+inline constexpr TextKey BtnDisconnect{"TAB0", "Btn_Disconnect", "Disconnect"};
+inline constexpr TextKey BtnRestore{"TAB0", "Btn_Restore", "Read"};
+inline constexpr TextKey BtnAccept{"TAB0", "Btn_Accept", "Accept"};
+inline constexpr TextKey BtnRefresh{"TAB0", "Btn_Refresh", "Refresh"};
+
+// Section "TAB1": the history page.
+inline constexpr TextKey HistoryCountCol0{"TAB1", "List_Count_Col0", "Index"};
+inline constexpr TextKey HistoryCountCol1{"TAB1", "List_Count_Col1", "Time"};
+inline constexpr TextKey HistoryParaCol0{"TAB1", "List_Para_Col0", "Parameters"};
+inline constexpr TextKey HistoryParaCol1{"TAB1", "List_Para_Col1", "Content "};
+// Detail rows in the order they are shown.
+inline constexpr std::array<TextKey, 15> HistoryDetailRows{{
+    {"TAB1", "List_Para_Row0", "Time"},
+    {"TAB1", "List_Para_Row1", "Result"},
+    {"TAB1", "List_Para_Row2", "Loss Value"},
+    {"TAB1", "List_Para_Row5", "Splice mode"},
+    {"TAB1", "List_Para_Row7", "Aline Type"},
+    {"TAB1", "List_Para_Row8", "Aline Space"},
+    {"TAB1", "List_Para_Row9", "Arc Line"},
+    {"TAB1", "List_Para_Row10", "Prefuse ARC data"},
+    {"TAB1", "List_Para_Row11", "Prefuse ARC time"},
+    {"TAB1", "List_Para_Row12", "ARC data"},
+    {"TAB1", "List_Para_Row13", "ARC time"},
+    {"TAB1", "List_Para_Row14", "Over Length"},
+    {"TAB1", "List_Para_Row6", "Fiber Type"},
+    {"TAB1", "List_Para_Row3", "LF Angle"},
+    {"TAB1", "List_Para_Row4", "RF Angle"},
+}};
+inline constexpr TextKey BtnReceive{"TAB1", "Btn_Receive", "Receive"};
+inline constexpr TextKey BtnExcel{"TAB1", "Btn_Excel", "EXCEL"};
+
+// Section "TAB2": the Image page.
+inline constexpr TextKey ImageCol0{"TAB2", "List_Para_Col0", "Index"};
+inline constexpr TextKey ImageCol1{"TAB2", "List_Para_Col1", "Time"};
+inline constexpr TextKey BtnSave{"TAB2", "Btn_Save", "Save"};
+inline constexpr TextKey BtnDownLoad{"TAB2", "Btn_Receive", "DownLoad"};
+
+// Section "TAB3": the FirmWare page.
+inline constexpr TextKey BtnBrowse{"TAB3", "Btn_Browse", "Browse"};
+inline constexpr TextKey BtnSend{"TAB3", "Btn_Send", "Send"};
+inline constexpr TextKey TxtInfo1{"TAB3", "Txt_Info1", "Please select File ...."};
+inline constexpr TextKey TxtInfo2{"TAB3", "Txt_Info2", "Update? "};
+inline constexpr TextKey TxtInfo3{"TAB3", "Txt_Info3", "File already selected ,please click 'Send'...."};
+}  // namespace keys
+
+}  // namespace velmora

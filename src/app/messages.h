@@ -1,0 +1,35 @@
+#pragma once
+// Message and status texts: each a fixed pair of a Chinese and an English text,
+// chosen where it is shown (English for any non-zero EnglishFlag).
+#include <string>
+
+namespace velmora {
+
+struct Message {
+    const char* chinese;
+    const char* english;
+};
+
+// The text of the pair for this run's language.
+std::string Say(const Message& message);
+
+namespace msg {
+// Captions of message boxes.
+inline constexpr Message CaptionInfo{"提示", "Info"};
+inline constexpr Message CaptionQuestion{"信息提示", "Info"};
+
+// Outcomes of an exchange.
+inline constexpr Message NoAnswer{"数据无响应，请退出程序重新连接", "No answer,please Exit Program"};
+inline constexpr Message CheckCodeError{"校验码错误", "check code error"};
+inline constexpr Message DataError{"数据错误", "data error"};
+inline constexpr Message CommPortError{"通讯端口错误", "Comm port error"};
+inline constexpr Message CommDisconnected{"通讯已经断开", "Communication Disconnect"};
+inline constexpr Message PortError{"请选择串口！！！", "Port error"};
+
+// Our own additions: the line is already in use, or the port went away mid-exchange.
+inline constexpr Message LineBusy{"通讯进行中，请稍候再试", "Communication busy, please wait"};
+inline constexpr Message PortLost{"串口已断开，请检查连接后重新连接",
+                                  "Port lost, please check the cable and connect again"};
+}  // namespace msg
+
+}  // namespace velmora

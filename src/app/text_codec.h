@@ -1,0 +1,25 @@
+#pragma once
+// Conversions between the program's UTF-8 text and GBK, the code page of the
+// splicer's names and of the Chinese language and export files.
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace velmora {
+
+// GBK bytes to UTF-8. Undecodable bytes become U+FFFD, so nothing is dropped silently.
+std::string GbkToUtf8(std::string_view gbk);
+
+// UTF-8 to GBK. Characters GBK cannot represent become '?'.
+std::string Utf8ToGbk(std::string_view utf8);
+
+// True when the bytes are well-formed UTF-8 (plain ASCII included).
+bool IsValidUtf8(std::string_view bytes);
+
+// Longest prefix of at most maxBytes that does not split a GBK double-byte character.
+std::string_view CutGbk(std::string_view gbk, std::size_t maxBytes);
+
+// Longest prefix of at most maxBytes that does not split a UTF-8 sequence.
+std::string_view CutUtf8(std::string_view utf8, std::size_t maxBytes);
+
+}  // namespace velmora

@@ -1,0 +1,59 @@
+#include "protocol/command_catalogue.h"
+
+#include <array>
+
+namespace velmora {
+namespace {
+
+constexpr std::array<CommandSpec, 15> kCommands{{
+    {cmd::Handshake, "connection handshake", RequestData::Zero, 0, 5, 1500, true},
+    {cmd::FirmwareHandshake1, "first firmware handshake", RequestData::Zero, 0, 5, 1000, true},
+    {cmd::FirmwareHandshake2, "second firmware handshake", RequestData::Zero, 0, 5, 1000, true},
+    {cmd::RecordCount, "record count", RequestData::Zero, 0, 6, 1000, false},
+    {cmd::RecordDownload, "record download", RequestData::CountLow, 0, 0, 40000, false},
+    {cmd::Disconnect, "disconnection", RequestData::Zero, 0, 5, 1500, false},
+    {cmd::ReadSplice, "read splice parameters", RequestData::Zero, 0, 88, 1500, false},
+    {cmd::WriteSplice, "write splice parameters", RequestData::Record, 84, 5, 5000, true},
+    {cmd::ReadHeater, "read heater parameters", RequestData::Zero, 0, 32, 1500, false},
+    {cmd::WriteHeater, "write heater parameters", RequestData::Record, 28, 5, 500000, true},
+    {cmd::ReadEnvironment, "read environment", RequestData::Zero, 0, 28, 1500, false},
+    {cmd::ImageList, "image list", RequestData::Zero, 0, 0, 1500, false},
+    {cmd::ImageDownload, "image download", RequestData::ImageIndex, 0, 0, 50000, false},
+    {cmd::ReadConfig, "read device configuration", RequestData::Zero, 0, 56, 1500, false},
+    {cmd::WriteConfig, "write device configuration", RequestData::Record, 52, 5, 5000, true},
+}};
+
+}  // namespace
+
+std::optional<CommandSpec> FindCommand(std::uint8_t code) {
+    for (const CommandSpec& spec : kCommands)
+        if (spec.code == code) return spec;
+    return std::nullopt;
+}
+
+std::span<const CommandSpec> AllCommands() { return kCommands; }
+
+CommandFrame FixedRequest(std::uint8_t code) {
+    const std::uint8_t zero[1] = {0};
+    return MakeRequest(code, zero);
+}
+
+CommandFrame WriteRequest(std::uint8_t code, std::span<const std::uint8_t> record) {
+    return MakeRequest(code, record);
+}
+
+CommandFrame RecordDownloadRequest(std::uint16_t count) {
+    const std::uint8_t low = count & 0xFF;
+    CommandFrame frame = MakeRequest(cmd::RecordDownload, std::span(&low, 1));
+    frame.check = static_cast<std::uint8_t>(frame.check + (count >> 8));
+    return frame;
+}
+
+CommandFrame ImageDownloadRequest(std::uint8_t index) {
+    const std::uint8_t data[2] = {index, 0x20};
+    CommandFrame frame = MakeRequest(cmd::ImageDownload, data);
+    frame.check = static_cast<std::uint8_t>(frame.check - 0x20);
+    return frame;
+}
+
+}  // namespace velmora

@@ -1,0 +1,181 @@
+#include "serial/serial_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "serial/line_speed_linux.h"
+
+namespace velmora {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int PollTimeout(std::chrono::milliseconds wait) {
+    return static_cast<int>(std::clamp<long long>(wait.count(), 0, 1 << 30));
+}
+
+}  // namespace
+
+SerialPort::~SerialPort() { ClosePort(); }
+
+void SerialPort::Fail(const char* what) {
+    lastError_ = std::string(what) + ": " + std::strerror(errno);
+}
+
+bool SerialPort::OpenPort(const std::string& device, int bitsPerSecond) {
+    if (IsOpen()) return true;
+    lastError_.clear();
+    if (bitsPerSecond <= 0) {
+        errno = EINVAL;
+        Fail("invalid speed");
+        return false;
+    }
+    int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        Fail(device.c_str());
+        return false;
+    }
+    auto fail = [&](const char* what) {
+        Fail(what);
+        ::close(fd);
+        return false;
+    };
+    if (ioctl(fd, TIOCEXCL) != 0) return fail("exclusive access");
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) return fail("not a serial port");
+    cfmakeraw(&tio);
+    tio.c_cflag &= ~(CSTOPB | PARENB | CSIZE | CRTSCTS);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    // A non-blocking read with nothing queued then fails with EAGAIN, while
+    // a read of 0 bytes can only mean the device hung up.
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    if (tcsetattr(fd, TCSANOW, &tio) != 0) return fail("line settings");
+    if (!serial::SetLineSpeed(fd, bitsPerSecond)) return fail("line speed");
+    int rts = TIOCM_RTS;
+    // A pseudo-terminal has no modem lines; that is no reason to refuse it.
+    if (ioctl(fd, TIOCMBIC, &rts) != 0 && errno != ENOTTY && errno != EINVAL)
+        return fail("RTS line");
+    tcflush(fd, TCIOFLUSH);
+
+    device_ = device;
+    speed_ = bitsPerSecond;
+    lost_ = false;
+    fd_ = fd;
+    return true;
+}
+
+bool SerialPort::ClosePort() {
+    int fd = fd_.exchange(-1);
+    if (fd >= 0) {
+        if (!lost_) tcdrain(fd);
+        ::close(fd);
+    }
+    return true;
+}
+
+void SerialPort::MarkLost() {
+    lost_ = true;
+    lastError_ = "the port went away";
+    int fd = fd_.exchange(-1);
+    if (fd >= 0) ::close(fd);
+}
+
+void SerialPort::DiscardInput() {
+    int fd = fd_.load();
+    if (fd >= 0) tcflush(fd, TCIFLUSH);
+}
+
+long SerialPort::SendBytes(std::span<const std::uint8_t> data) {
+    int fd = fd_.load();
+    if (fd < 0) return -1;
+    // Bytes that arrived before a request are stale. Our own earlier output
+    // must leave completely before the next block, so it is drained, not purged.
+    tcdrain(fd);
+    tcflush(fd, TCIFLUSH);
+    for (std::size_t done = 0; done < data.size(); done += kWritePiece) {
+        std::size_t piece = std::min(kWritePiece, data.size() - done);
+        if (!WriteAll(data.data() + done, piece)) return -1;
+    }
+    return static_cast<long>(data.size());
+}
+
+bool SerialPort::WriteAll(const std::uint8_t* data, std::size_t length) {
+    const auto deadline = Clock::now() + kWriteTimeout;
+    std::size_t written = 0;
+    while (written < length) {
+        int fd = fd_.load();
+        if (fd < 0) {
+            lastError_ = "the port is closed";
+            return false;
+        }
+        ssize_t n = ::write(fd, data + written, length - written);
+        if (n > 0) {
+            written += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) {
+            if (errno == EIO || errno == ENXIO || errno == ENODEV) {
+                MarkLost();
+            } else {
+                Fail("write");
+            }
+            return false;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            errno = ETIMEDOUT;
+            Fail("write");
+            return false;
+        }
+        pollfd p{fd, POLLOUT, 0};
+        int rc = ::poll(&p, 1, PollTimeout(left));
+        if (rc > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            MarkLost();
+            return false;
+        }
+    }
+    return true;
+}
+
+std::size_t SerialPort::ReadAvailable(std::span<std::uint8_t> destination) {
+    int fd = fd_.load();
+    if (fd < 0 || destination.empty()) return 0;
+    std::size_t want = std::min(kReadCap, destination.size());
+    for (;;) {
+        ssize_t n = ::read(fd, destination.data(), want);
+        if (n > 0) return static_cast<std::size_t>(n);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN) return 0;
+        // 0 bytes from a raw terminal with VMIN 1, or EIO: the device hung up.
+        MarkLost();
+        return 0;
+    }
+}
+
+WaitResult SerialPort::WaitReadable(std::chrono::milliseconds maxWait) {
+    int fd = fd_.load();
+    if (fd < 0) return WaitResult::NotOpen;
+    pollfd p{fd, POLLIN, 0};
+    int rc;
+    do {
+        rc = ::poll(&p, 1, PollTimeout(maxWait));
+    } while (rc < 0 && errno == EINTR);
+    if (rc == 0) return WaitResult::TimedOut;
+    if (rc < 0 || (p.revents & POLLNVAL)) return IsOpen() ? WaitResult::TimedOut : WaitResult::NotOpen;
+    if (p.revents & POLLIN) return WaitResult::Readable;
+    // POLLHUP or POLLERR with nothing left to read.
+    MarkLost();
+    return WaitResult::PortLost;
+}
+
+}  // namespace velmora

@@ -1,0 +1,104 @@
+#pragma once
+// A splicer that lives on a pseudo-terminal: the program opens its port like a
+// real device and talks to it through the same serial code. It reads request
+// frames, answers them as a splicer would, paces both directions at the line
+// rate, and misbehaves on request.
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/fault.h"
+
+namespace velmora::sim {
+
+struct Request {
+    std::uint8_t command = 0;
+    std::vector<std::uint8_t> data;
+};
+
+// What a command answers: the bytes to send (empty to stay silent).
+using Handler = std::function<std::vector<std::uint8_t>(const Request&)>;
+
+struct SplicerOptions {
+    int baud = 115200;
+    bool fast = false;      // no pacing: bytes go as fast as the pseudo-terminal takes them
+    std::string linkPath;   // also make this symbolic link to the port
+};
+
+class VirtualSplicer {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit VirtualSplicer(SplicerOptions options = {});
+    ~VirtualSplicer();
+    VirtualSplicer(const VirtualSplicer&) = delete;
+    VirtualSplicer& operator=(const VirtualSplicer&) = delete;
+
+    // Opens the pseudo-terminal and starts answering. False with `error` set on failure.
+    bool Start(std::string* error = nullptr);
+    void Stop();
+
+    // The device the program opens, e.g. /dev/pts/3.
+    const std::string& PortPath() const { return portPath_; }
+
+    // Handlers may be set before Start or while running; they run on the splicer's thread.
+    void SetHandler(std::uint8_t command, Handler handler);
+    void SetFault(std::uint8_t command, Fault fault);
+    void ClearFaults();
+
+    // Every intact request frame received so far, whole (start to check byte).
+    std::vector<std::vector<std::uint8_t>> ReceivedFrames() const;
+    // Waits until at least `count` frames have arrived; false if `timeout` passed first.
+    bool WaitForFrames(std::size_t count, std::chrono::milliseconds timeout) const;
+    // Total bytes taken in from the line.
+    std::size_t BytesReceived() const;
+
+    // True once a hang-up fault has dropped the line.
+    bool HungUp() const;
+    // When the last byte of the last reply went onto the line.
+    Clock::time_point LastReplyEnd() const;
+
+private:
+    void Run();
+    void Dispatch(const Request& request, std::vector<std::uint8_t> reply);
+    bool SendPaced(std::span<const std::uint8_t> bytes, std::chrono::milliseconds gap = {});
+    bool SleepUntil(Clock::time_point until);  // false when asked to stop
+    void TakeFrames();
+    void HangUpLine();
+    Clock::duration LineTime(std::size_t bytes) const;
+    std::size_t PaceChunk() const;
+
+    SplicerOptions options_;
+    std::string portPath_;
+    int master_ = -1;
+    int slave_ = -1;  // held open so the master never sees a hang-up of its own
+    int wakeRead_ = -1;
+    int wakeWrite_ = -1;
+    std::thread thread_;
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable framesArrived_;
+    std::map<std::uint8_t, Handler> handlers_;
+    std::map<std::uint8_t, Fault> faults_;
+    std::vector<std::vector<std::uint8_t>> frames_;
+    std::size_t bytesReceived_ = 0;
+    bool hungUp_ = false;
+    Clock::time_point lastReplyEnd_{};
+
+    // Owned by the splicer's thread.
+    std::vector<std::uint8_t> intake_;
+    Clock::time_point inLineFree_{};
+    Clock::time_point outLineFree_{};
+};
+
+// The replies every splicer gives: the connection handshake and the disconnection.
+void InstallBaseCommands(VirtualSplicer& splicer);
+
+}  // namespace velmora::sim

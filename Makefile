@@ -28,7 +28,7 @@ bench: build
 	$(BUILD)/bench/bench_receive
 
 run: build
-	$(BUILD)/src/velmora-sim
+	$(BUILD)/velmora-sim
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN)

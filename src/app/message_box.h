@@ -1,0 +1,24 @@
+#pragma once
+// Every message box of the program goes through here, so that tests can
+// answer and record them instead of a person.
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+namespace velmora::ui {
+
+enum class MsgButtons { Ok, YesNo };
+enum class MsgIcon { None, Information, Exclamation, Error };
+enum class MsgAnswer { Ok, Yes, No };
+
+// Shows a modal message box and returns the answer.
+MsgAnswer ShowMessage(QWidget* parent, const QString& text, const QString& caption,
+                      MsgButtons buttons = MsgButtons::Ok, MsgIcon icon = MsgIcon::None);
+
+// While set, ShowMessage calls this instead of showing anything.
+using MessageBoxHook = std::function<MsgAnswer(const QString& text, const QString& caption,
+                                               MsgButtons buttons, MsgIcon icon)>;
+void SetMessageBoxHook(MessageBoxHook hook);
+
+}  // namespace velmora::ui

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -105,6 +106,9 @@ public:
 
     int ReplyLength = 0;
     std::string CommStatusText;
+    // Folder of the connected splicer's files (FS/<device name> under the working
+    // directory); empty until the first connection, kept after a disconnection.
+    std::filesystem::path DeviceFolder;
 
     void SetStatus(const Message& message) { CommStatusText = Say(message); }
 

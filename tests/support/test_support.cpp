@@ -1,0 +1,76 @@
+#include "support/test_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+
+namespace velmora::test {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "velmora-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::filesystem::path TempDir::Write(const std::string& relative, const std::string& bytes) const {
+    std::filesystem::path full = path_ / relative;
+    std::filesystem::create_directories(full.parent_path());
+    std::ofstream(full, std::ios::binary) << bytes;
+    return full;
+}
+
+ScopedConfig::ScopedConfig(const AppConfig& config) : previous_(Config()) { InstallConfig(config); }
+
+ScopedConfig::ScopedConfig(int englishFlag, const std::filesystem::path& dir) : previous_(Config()) {
+    AppConfig config;
+    config.EnglishFlag = englishFlag;
+    config.AppDirectory = dir;
+    InstallConfig(config);
+}
+
+ScopedConfig::~ScopedConfig() { InstallConfig(previous_); }
+
+void SplicerTest::SetUp() {
+    english = std::make_unique<ScopedConfig>(1);
+    sim::SplicerOptions options;
+    options.fast = true;
+    Restart(options);
+}
+
+void SplicerTest::TearDown() {
+    link.Port().ClosePort();
+    splicer.reset();
+    english.reset();
+}
+
+void SplicerTest::Restart(sim::SplicerOptions options) {
+    link.Port().ClosePort();
+    splicer = std::make_unique<sim::VirtualSplicer>(options);
+    std::string error;
+    ASSERT_TRUE(splicer->Start(&error)) << error;
+}
+
+bool SplicerTest::OpenLink(int speed) {
+    bool ok = link.Port().OpenPort(splicer->PortPath(), speed);
+    EXPECT_TRUE(ok) << link.Port().LastError();
+    return ok;
+}
+
+std::string Hex(std::span<const std::uint8_t> bytes) {
+    std::string out;
+    char buf[4];
+    for (std::uint8_t b : bytes) {
+        std::snprintf(buf, sizeof buf, "%02X", b);
+        if (!out.empty()) out += ' ';
+        out += buf;
+    }
+    return out;
+}
+
+}  // namespace velmora::test

@@ -1,0 +1,63 @@
+#pragma once
+// Shared test helpers: scratch folders, language settings, and a link already
+// open on an in-process virtual splicer.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <span>
+#include <utility>
+
+#include "app/app_config.h"
+#include "protocol/link.h"
+#include "sim/virtual_splicer.h"
+
+namespace velmora::test {
+
+// A fresh folder under the system's temporary folder, removed with the object.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    // Writes `bytes` to `relative` (creating folders) and returns its full path.
+    std::filesystem::path Write(const std::string& relative, const std::string& bytes) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+// Installs a configuration for the test's duration and restores the previous one.
+class ScopedConfig {
+public:
+    explicit ScopedConfig(const AppConfig& config);
+    // English (flag 1) or Chinese (flag 0) run with AppDirectory `dir`.
+    ScopedConfig(int englishFlag, const std::filesystem::path& dir = {});
+    ~ScopedConfig();
+
+private:
+    AppConfig previous_;
+};
+
+// A virtual splicer (unpaced unless told otherwise) and a Link open on its port.
+class SplicerTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Restarts the splicer with other options (the link is closed first).
+    void Restart(sim::SplicerOptions options);
+    bool OpenLink(int speed = 115200);
+
+    std::unique_ptr<sim::VirtualSplicer> splicer;
+    Link link;
+    std::unique_ptr<ScopedConfig> english;
+};
+
+// The bytes as "87 60 01 00 E8", for readable failure messages.
+std::string Hex(std::span<const std::uint8_t> bytes);
+
+}  // namespace velmora::test

@@ -30,6 +30,12 @@ LineClaim::~LineClaim() {
 
 Link::Link() : receiveBuffer_(std::make_unique<std::uint8_t[]>(kReceiveBufferSize)) {}
 
+bool Link::OpenPort(const std::string& device, int speed) {
+    if (port_.OpenPort(device, speed)) return true;
+    CommStatusText = Say(msg::CommPortError) + " (" + port_.LastError() + ")";
+    return false;
+}
+
 std::optional<LineClaim> Link::ClaimLine() {
     bool expected = false;
     if (!claimed_.compare_exchange_strong(expected, true)) return std::nullopt;

@@ -68,6 +68,10 @@ public:
     SerialPort& Port() { return port_; }
     const SerialPort& Port() const { return port_; }
 
+    // Opens the port; on failure CommStatusText says "Comm port error" followed by
+    // the system's reason, so the user knows what to fix.
+    bool OpenPort(const std::string& device, int speed);
+
     // The line for this caller alone, or nullopt while another exchange runs.
     std::optional<LineClaim> ClaimLine();
     bool LineBusy() const { return claimed_.load(); }

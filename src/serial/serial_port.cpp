@@ -89,6 +89,11 @@ void SerialPort::MarkLost() {
     if (fd >= 0) ::close(fd);
 }
 
+int SerialPort::ActualSpeed() const {
+    int fd = fd_.load();
+    return fd >= 0 ? serial::GetLineSpeed(fd) : -1;
+}
+
 void SerialPort::DiscardInput() {
     int fd = fd_.load();
     if (fd >= 0) tcflush(fd, TCIFLUSH);
@@ -172,8 +177,11 @@ WaitResult SerialPort::WaitReadable(std::chrono::milliseconds maxWait) {
     } while (rc < 0 && errno == EINTR);
     if (rc == 0) return WaitResult::TimedOut;
     if (rc < 0 || (p.revents & POLLNVAL)) return IsOpen() ? WaitResult::TimedOut : WaitResult::NotOpen;
-    if (p.revents & POLLIN) return WaitResult::Readable;
-    // POLLHUP or POLLERR with nothing left to read.
+    // A hung-up terminal also reports POLLIN; it is readable only while bytes remain.
+    int queued = 0;
+    bool hungUp = (p.revents & (POLLHUP | POLLERR)) != 0;
+    if (hungUp && ioctl(fd, FIONREAD, &queued) == 0 && queued > 0) return WaitResult::Readable;
+    if (!hungUp && (p.revents & POLLIN)) return WaitResult::Readable;
     MarkLost();
     return WaitResult::PortLost;
 }

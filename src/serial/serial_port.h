@@ -60,6 +60,8 @@ public:
     const std::string& Device() const { return device_; }
     int Speed() const { return speed_; }
     const std::string& LastError() const { return lastError_; }
+    // The speed the driver reports for the open port, or -1.
+    int ActualSpeed() const;
 
 private:
     bool WriteAll(const std::uint8_t* data, std::size_t length);

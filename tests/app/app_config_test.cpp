@@ -1,0 +1,144 @@
+// Start-up settings, the INI reader and the language lookup, read from real files.
+#include <gtest/gtest.h>
+
+#include "app/app_config.h"
+#include "app/ini_file.h"
+#include "app/language.h"
+#include "app/messages.h"
+#include "app/text_codec.h"
+#include "support/test_support.h"
+
+namespace velmora {
+namespace {
+
+using test::ScopedConfig;
+using test::TempDir;
+
+TEST(AtoiValue, FollowsTheCLibrary) {
+    struct Case {
+        const char* text;
+        int value;
+    } cases[] = {{"0", 0},      {"1", 1},       {"2", 2},     {"English", 0}, {"", 0},
+                 {"  12ab", 12}, {"-1", -1},    {"+7", 7},    {"300", 300},
+                 {"99999999999", 2147483647},   {"-99999999999", -2147483647 - 1}};
+    for (const auto& c : cases) EXPECT_EQ(AtoiValue(c.text), c.value) << '"' << c.text << '"';
+}
+
+TEST(StartUp, LanguageFlagAndPageColourFromTheFiles) {
+    struct Case {
+        const char* version;     // Lan_Ver.ini content, nullptr for no file
+        const char* colourFile;  // the language file that should be read
+        const char* colours;     // its DlgPara colour lines
+        int englishFlag;
+        std::uint32_t colour;
+    } cases[] = {
+        {nullptr, "Lan_En.ini", "", 1, Rgb(173, 216, 230)},
+        {"[DlgPara]\r\nComm_Lanage=1\r\n", "Lan_En.ini", "DlgColor_Red=10\r\n", 1, Rgb(10, 216, 230)},
+        {"[DlgPara]\r\nComm_Lanage=0\r\n", "Lan.ini", "DlgColor_Blue=300\r\n", 0, Rgb(173, 216, 44)},
+        {"[DlgPara]\nComm_Lanage=2\n", "Lan.ini", "DlgColor_Green=-1\n", 2, Rgb(173, 255, 230)},
+        {"[DlgPara]\nComm_Lanage=English\n", "Lan.ini", "DlgColor_Red=\n", 0, Rgb(173, 216, 230)},
+        {"[DlgPara]\nComm_Lanage=\n", "Lan_En.ini", "", 1, Rgb(173, 216, 230)},
+        {"[Other]\nComm_Lanage=0\n", "Lan_En.ini", "", 1, Rgb(173, 216, 230)},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        if (c.version) dir.Write("par/Lan_Ver.ini", c.version);
+        dir.Write(std::string("par/") + c.colourFile, std::string("[DlgPara]\r\n") + c.colours);
+        // The other file would give a different colour if it were read by mistake.
+        const char* other = std::string(c.colourFile) == "Lan.ini" ? "par/Lan_En.ini" : "par/Lan.ini";
+        dir.Write(other, "[DlgPara]\r\nDlgColor_Red=1\r\nDlgColor_Green=2\r\nDlgColor_Blue=3\r\n");
+
+        AppConfig config = LoadAppConfig(dir.path());
+        SCOPED_TRACE(c.version ? c.version : "(no version file)");
+        EXPECT_EQ(config.EnglishFlag, c.englishFlag);
+        EXPECT_EQ(config.PageColour, c.colour);
+        EXPECT_EQ(config.AppDirectory, dir.path());
+    }
+}
+
+TEST(StartUp, NoParFolderRunsInEnglishWithDefaults) {
+    TempDir dir;
+    AppConfig config = LoadAppConfig(dir.path());
+    EXPECT_EQ(config.EnglishFlag, 1);
+    EXPECT_EQ(config.PageColour, kDefaultPageColour);
+    ScopedConfig installed(config);
+    EXPECT_EQ(Text(keys::DlgName), "fiber fusion splicer");
+    EXPECT_EQ(Text(keys::TabNames[3]), "FirmWare");
+    EXPECT_EQ(Say(msg::NoAnswer), "No answer,please Exit Program");
+}
+
+TEST(IniReader, PrivateProfileRules) {
+    TempDir dir;
+    auto file = dir.Write("t.ini",
+                          "; a comment\r\n"
+                          "[First]\r\n"
+                          "  Spaced Key  =  spaced value  \r\n"
+                          "Quoted=\"in quotes\"\r\n"
+                          "Single='x'\r\n"
+                          "Half=\"open\r\n"
+                          "Empty=\r\n"
+                          "NoNewlineAtEnd=kept\r\n"
+                          "[second]\n"
+                          "key=lf line\n"
+                          "[FIRST]\n"
+                          "Late=only the first section of a name counts\n"
+                          "[Long]\n"
+                          "value=" + std::string(1500, 'v'));
+    struct Case {
+        const char* section;
+        const char* key;
+        std::string value;
+    } cases[] = {
+        {"first", "spaced key", "spaced value"},
+        {"FIRST", "QUOTED", "in quotes"},
+        {"First", "Single", "x"},
+        {"First", "Half", "\"open"},
+        {"First", "Empty", ""},
+        {"First", "NoNewlineAtEnd", "kept"},
+        {"Second", "KEY", "lf line"},
+        {"First", "Late", ""},
+        {"First", "missing", ""},
+        {"Missing", "key", ""},
+        {"Long", "value", std::string(kProfileValueCap, 'v')},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ReadProfileString(file, c.section, c.key), c.value) << c.section << '/' << c.key;
+    EXPECT_EQ(ReadProfileString(dir.path() / "absent.ini", "First", "Quoted"), "");
+}
+
+TEST(IniReader, ChineseFileInGbkComesBackAsUtf8) {
+    TempDir dir;
+    const std::string utf8 = "熔接机";
+    const std::string gbk = Utf8ToGbk(utf8);
+    ASSERT_EQ(gbk, "\xC8\xDB\xBD\xD3\xBB\xFA");
+    auto file = dir.Write("par/Lan.ini", "[DlgPara]\r\nDlgName=" + gbk + "\r\nDlgStat_Open=\r\n");
+    EXPECT_EQ(ReadProfileString(file, "DlgPara", "DlgName"), utf8);
+
+    // The 1023-byte cap never splits a double-byte character: 600 of them keep 511.
+    std::string many;
+    for (int i = 0; i < 600; ++i) many += gbk.substr(0, 2);
+    auto longFile = dir.Write("long.ini", "[S]\nk=" + many);
+    std::string cut = ReadProfileString(longFile, "S", "k");
+    EXPECT_TRUE(IsValidUtf8(cut));
+    EXPECT_EQ(Utf8ToGbk(cut).size(), 1022u);
+
+    // Chinese run: captions from Lan.ini; an empty value falls back to English.
+    ScopedConfig chinese(0, dir.path());
+    EXPECT_EQ(Text(keys::DlgName), utf8);
+    EXPECT_EQ(Text(keys::DlgStatOpen), "Connected");
+    EXPECT_EQ(Say(msg::CheckCodeError), "校验码错误");
+}
+
+TEST(TextCodec, CutsAtCharacterBoundaries) {
+    const std::string gbk = Utf8ToGbk("AB熔接");  // 2 + 4 bytes
+    EXPECT_EQ(CutGbk(gbk, 3), "AB");
+    EXPECT_EQ(CutGbk(gbk, 4).size(), 4u);
+    EXPECT_EQ(CutGbk(gbk, 100), gbk);
+    EXPECT_EQ(CutUtf8("a熔", 3), "a");
+    EXPECT_EQ(CutUtf8("a熔", 4), "a熔");
+    EXPECT_EQ(Utf8ToGbk("a😀b"), "a?b");  // one '?' per character GBK lacks
+    EXPECT_EQ(GbkToUtf8("\xC8"), "\xEF\xBF\xBD");  // a lone lead byte is not dropped silently
+}
+
+}  // namespace
+}  // namespace velmora

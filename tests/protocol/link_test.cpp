@@ -1,0 +1,125 @@
+// One exchange at a time over a real pseudo-terminal with the virtual splicer.
+#include <gtest/gtest.h>
+
+#include "protocol/command_catalogue.h"
+#include "protocol/link.h"
+#include "support/test_support.h"
+
+namespace velmora {
+namespace {
+
+using sim::Fault;
+using sim::FaultKind;
+using test::Hex;
+
+class LinkTest : public test::SplicerTest {
+protected:
+    Outcome Handshake(int timeoutMs = 1500, const Pump& pump = {}) {
+        return link.Exchange(FixedRequest(cmd::Handshake), 5, timeoutMs, true, pump);
+    }
+};
+
+TEST_F(LinkTest, AcceptedHandshake) {
+    ASSERT_TRUE(OpenLink());
+    EXPECT_EQ(Handshake(), Outcome::Accepted);
+    EXPECT_EQ(Hex(link.Reply()), "87 60 01 AC 94");
+    ASSERT_TRUE(splicer->WaitForFrames(1, std::chrono::seconds(2)));
+    EXPECT_EQ(Hex(splicer->ReceivedFrames()[0]), "87 60 01 00 E8");
+}
+
+TEST_F(LinkTest, EachMisbehaviourGetsItsOutcomeAndText) {
+    struct Case {
+        Fault fault;
+        Outcome outcome;
+        const char* status;  // nullptr: the text stays as it was
+        int replyLength;
+    } cases[] = {
+        {{FaultKind::Trickle, 3}, Outcome::Accepted, nullptr, 5},   // gathered from pieces
+        {{FaultKind::Delay, 100}, Outcome::Accepted, nullptr, 5},
+        {{FaultKind::Silent}, Outcome::NoAnswer, "No answer,please Exit Program", 0},
+        {{FaultKind::BadCheck}, Outcome::BadCheck, "check code error", 5},
+        {{FaultKind::Reject}, Outcome::Rejected, nullptr, 5},
+        {{FaultKind::WrongEcho}, Outcome::Unexpected, nullptr, 5},
+        {{FaultKind::Short, 3}, Outcome::BadCheck, "check code error", 3},
+    };
+    ASSERT_TRUE(OpenLink());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(sim::FaultKindName(c.fault.kind)));
+        splicer->SetFault(cmd::Handshake, c.fault);
+        link.CommStatusText = "earlier text";
+        EXPECT_EQ(Handshake(c.fault.kind == FaultKind::Short ? 300 : 1500), c.outcome);
+        EXPECT_EQ(link.ReplyLength, c.replyLength);
+        EXPECT_EQ(link.CommStatusText, c.status ? c.status : "earlier text");
+    }
+}
+
+TEST_F(LinkTest, ChineseFailureTexts) {
+    test::ScopedConfig chinese(0);
+    ASSERT_TRUE(OpenLink());
+    splicer->SetFault(cmd::Handshake, {FaultKind::Silent});
+    EXPECT_EQ(Handshake(200), Outcome::NoAnswer);
+    EXPECT_EQ(link.CommStatusText, "数据无响应，请退出程序重新连接");
+}
+
+TEST_F(LinkTest, StopsAsSoonAsTheExpectedCountIsInAndKeepsSurplus) {
+    ASSERT_TRUE(OpenLink());
+    // A reply of 7 bytes while 5 are expected: the wait ends on the first 5 or more,
+    // and whatever came in the same read counts (shifting the check byte).
+    splicer->SetHandler(cmd::Handshake, [](const sim::Request&) {
+        return std::vector<std::uint8_t>{0x87, 0x60, 0x01, 0xAC, 0x94, 0x00, 0x00};
+    });
+    Outcome outcome = Handshake();
+    EXPECT_GE(link.ReplyLength, 5);
+    EXPECT_EQ(outcome, link.ReplyLength == 5 ? Outcome::Accepted : Outcome::BadCheck);
+}
+
+TEST_F(LinkTest, ClosedPortSendsNothing) {
+    EXPECT_EQ(Handshake(), Outcome::NotOpen);
+    EXPECT_EQ(link.CommStatusText, "Communication Disconnect");
+    EXPECT_FALSE(splicer->WaitForFrames(1, std::chrono::milliseconds(100)));
+}
+
+TEST_F(LinkTest, ASecondExchangeFromInsideThePumpIsRefused) {
+    ASSERT_TRUE(OpenLink());
+    splicer->SetFault(cmd::Handshake, {FaultKind::Delay, 100});
+    std::optional<Outcome> nested;
+    Pump pump = [&] {
+        if (!nested) nested = link.Exchange(FixedRequest(cmd::Disconnect), 5, 1500, false);
+    };
+    EXPECT_EQ(Handshake(1500, pump), Outcome::Accepted);
+    ASSERT_TRUE(nested);
+    EXPECT_EQ(*nested, Outcome::Busy);
+    // Only the first request went on the line.
+    ASSERT_TRUE(splicer->WaitForFrames(1, std::chrono::seconds(1)));
+    EXPECT_EQ(splicer->ReceivedFrames().size(), 1u);
+    EXPECT_FALSE(link.LineBusy());
+}
+
+TEST_F(LinkTest, APulledCableEndsTheExchangeAndTheConnectionCanBeMadeAgain) {
+    ASSERT_TRUE(OpenLink());
+    splicer->SetFault(cmd::Handshake, {FaultKind::HangUp});
+    EXPECT_EQ(Handshake(), Outcome::PortLost);
+    EXPECT_EQ(link.CommStatusText, "Port lost, please check the cable and connect again");
+    EXPECT_FALSE(link.Port().IsOpen());
+    EXPECT_TRUE(link.Port().WasLost());
+    EXPECT_EQ(Handshake(), Outcome::NotOpen);
+
+    sim::SplicerOptions options;
+    options.fast = true;
+    Restart(options);
+    ASSERT_TRUE(OpenLink());
+    EXPECT_FALSE(link.Port().WasLost());
+    EXPECT_EQ(Handshake(), Outcome::Accepted);
+}
+
+TEST_F(LinkTest, CancelEndsAWaitEarly) {
+    ASSERT_TRUE(OpenLink());
+    splicer->SetFault(cmd::Handshake, {FaultKind::Silent});
+    Pump pump = [&] { link.Cancel(); };
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(link.Exchange(FixedRequest(cmd::Handshake), 5, 60000, true, pump), Outcome::Cancelled);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+}
+
+}  // namespace
+}  // namespace velmora

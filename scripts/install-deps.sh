@@ -9,6 +9,7 @@ packages=(
     qt6-base-dev libgl-dev qt6-qpa-plugins
     fonts-wqy-microhei
     xvfb xauth
+    libjpeg-dev
 )
 
 missing=()

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/parameter_commands.h"
 #include "sim/virtual_splicer.h"
 
 namespace {
@@ -76,6 +77,7 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     VirtualSplicer splicer(options);
+    InstallParameterCommands(splicer);
     for (const CommandFault& f : faults) splicer.SetFault(f.command, f.fault);
     std::string error;
     if (!splicer.Start(&error)) {

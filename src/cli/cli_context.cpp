@@ -1,0 +1,91 @@
+#include "cli/cli_context.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+
+#include "app/app_config.h"
+#include "serial/port_discovery.h"
+
+namespace velmora::cli {
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) { g_interrupted = 1; }
+
+}  // namespace
+
+void InstallInterruptHandler() {
+    struct sigaction action{};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool Interrupted() { return g_interrupted != 0; }
+
+CliContext::CliContext(GlobalOptions options)
+    : options_(std::move(options)), tables_(OptionTablesFor(Config())) {}
+
+CliContext::~CliContext() { FinishSplicer(); }
+
+int CliContext::ConnectSplicer() {
+    if (session_.state == ConnectionState::Connected && link_.Port().IsOpen()) return kExitOk;
+    std::string device = options_.port;
+    if (device.empty()) {
+        // As the page does: the first port found is the one selected.
+        const std::vector<PortEntry> ports = DiscoverPorts();
+        if (!ports.empty()) device = ports.front().device;
+    }
+    const StepResult result =
+        Connect(link_, session_, device, options_.baud, WaitingPump("Connecting"));
+    progress_.Clear();
+    if (result.ok) return kExitOk;
+    // A handshake nobody answered leaves the port open; nothing more is sent on it.
+    link_.Port().ClosePort();
+    return ReportFailure(result);
+}
+
+void CliContext::FinishSplicer() {
+    if (!link_.Port().IsOpen()) return;
+    if (Interrupted() || session_.state != ConnectionState::Connected) {
+        SendDisconnectOnExit(link_);
+        return;
+    }
+    const StepResult result = Disconnect(link_, session_, WaitingPump("Disconnecting"));
+    progress_.Clear();
+    if (!result.ok)
+        std::fprintf(stderr, "velmora-cli: disconnection: %s\n", link_.CommStatusText.c_str());
+}
+
+Pump CliContext::WaitingPump(std::string_view what) {
+    const auto start = std::chrono::steady_clock::now();
+    return [this, start, label = std::string(what)] {
+        if (Interrupted()) link_.Cancel();
+        const auto waited = std::chrono::steady_clock::now() - start;
+        if (waited < std::chrono::seconds(1)) return;
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(waited).count();
+        progress_.Show(label + "... " + std::to_string(seconds) + " s");
+    };
+}
+
+int CliContext::ReportFailure(const StepResult& result) {
+    progress_.Clear();
+    for (const std::string& text : result.boxes) std::fprintf(stderr, "%s\n", text.c_str());
+    const bool statusShown =
+        std::find(result.boxes.begin(), result.boxes.end(), link_.CommStatusText) !=
+        result.boxes.end();
+    if (result.pane == StatusPane::Failure && !statusShown)
+        std::fprintf(stderr, "%s\n", link_.CommStatusText.c_str());
+    return result.userError ? kExitUsage : kExitLineFailed;
+}
+
+int CliContext::UsageError(const std::string& text) {
+    progress_.Clear();
+    std::fprintf(stderr, "velmora-cli: %s\n", text.c_str());
+    return kExitUsage;
+}
+
+}  // namespace velmora::cli

@@ -1,0 +1,118 @@
+// velmora-cli: the splicer's parameters (and later its records, images and
+// firmware) from the command line, through the same core as the window.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/app_config.h"
+#include "cli/cli_commands.h"
+
+namespace {
+
+using namespace velmora;
+using namespace velmora::cli;
+
+void Usage(std::FILE* to) {
+    std::fprintf(to,
+                 "usage: velmora-cli [-p|--port DEVICE] [-b|--baud RATE] [-l|--lang en|zh] "
+                 "COMMAND ...\n"
+                 "  -p, --port DEVICE  serial port of the splicer (default: the first port found)\n"
+                 "  -b, --baud RATE    line speed (default 115200)\n"
+                 "  -l, --lang en|zh   language of texts (default: par/Lan_Ver.ini here)\n"
+                 "commands:\n");
+    for (const CliCommand& command : AllCliCommands()) {
+        const std::string head = std::string(command.name) +
+                                 (command.synopsis.empty() ? "" : " ") +
+                                 std::string(command.synopsis);
+        std::fprintf(to, "  %-26s %.*s\n", head.c_str(), static_cast<int>(command.summary.size()),
+                     command.summary.data());
+    }
+    std::fprintf(to,
+                 "exit status: 0 success, 1 the splicer or the line failed, 2 usage error, "
+                 "failed range check or file error\n");
+}
+
+struct ParsedLine {
+    GlobalOptions options;
+    std::vector<std::string> rest;  // the command and its arguments
+    bool help = false;
+    std::string error;
+};
+
+// Options come before the command; "--opt=value" and "--opt value" both work.
+ParsedLine ParseCommandLine(int argc, char** argv) {
+    ParsedLine parsed;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::size_t i = 0;
+    for (; i < args.size() && args[i].starts_with("-"); ++i) {
+        std::string name = args[i];
+        std::optional<std::string> inlineValue;
+        if (const std::size_t eq = name.find('='); name.starts_with("--") && eq != std::string::npos) {
+            inlineValue = name.substr(eq + 1);
+            name.erase(eq);
+        }
+        auto value = [&]() -> std::optional<std::string> {
+            if (inlineValue) return inlineValue;
+            if (i + 1 < args.size()) return args[++i];
+            parsed.error = name + " needs a value";
+            return std::nullopt;
+        };
+        if (name == "-h" || name == "--help") {
+            parsed.help = true;
+        } else if (name == "-p" || name == "--port") {
+            if (auto v = value()) parsed.options.port = *v;
+        } else if (name == "-b" || name == "--baud") {
+            if (auto v = value()) {
+                const int baud = AtoiValue(*v);
+                if (baud <= 0 || v->find_first_not_of("0123456789") != std::string::npos)
+                    parsed.error = "the line speed must be a positive number, not '" + *v + "'";
+                parsed.options.baud = baud;
+            }
+        } else if (name == "-l" || name == "--lang") {
+            if (auto v = value()) {
+                if (*v == "en") parsed.options.englishFlag = 1;
+                else if (*v == "zh") parsed.options.englishFlag = 0;
+                else parsed.error = "the language is en or zh, not '" + *v + "'";
+            }
+        } else {
+            parsed.error = "unknown option " + name;
+        }
+        if (!parsed.error.empty()) return parsed;
+    }
+    parsed.rest.assign(args.begin() + static_cast<long>(i), args.end());
+    return parsed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ParsedLine parsed = ParseCommandLine(argc, argv);
+    if (parsed.help) {
+        Usage(stdout);
+        return kExitOk;
+    }
+    if (!parsed.error.empty() || parsed.rest.empty()) {
+        if (!parsed.error.empty()) std::fprintf(stderr, "velmora-cli: %s\n", parsed.error.c_str());
+        Usage(stderr);
+        return kExitUsage;
+    }
+    const CliCommand* command = FindCliCommand(parsed.rest.front());
+    if (!command) {
+        std::fprintf(stderr, "velmora-cli: unknown command '%s'\n", parsed.rest.front().c_str());
+        Usage(stderr);
+        return kExitUsage;
+    }
+
+    std::error_code ec;
+    AppConfig config = LoadAppConfig(std::filesystem::current_path(ec));
+    if (parsed.options.englishFlag) config.EnglishFlag = *parsed.options.englishFlag;
+    InstallConfig(config);
+    InstallInterruptHandler();
+
+    CliContext context(parsed.options);
+    const std::vector<std::string> args(parsed.rest.begin() + 1, parsed.rest.end());
+    const int status = command->run(context, args);
+    context.FinishSplicer();
+    return status;
+}

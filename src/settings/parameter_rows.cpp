@@ -1,0 +1,336 @@
+#include "settings/parameter_rows.h"
+
+#include <functional>
+
+#include "app/language.h"
+#include "settings/value_text.h"
+
+namespace velmora {
+namespace {
+
+constexpr const char* kMs = "ms";
+constexpr const char* kCelsius = "℃";
+
+// Writes into the group's rows, skipping rows the caller did not provide.
+class RowWriter {
+public:
+    explicit RowWriter(std::span<GridRow> rows) : rows_(rows) {}
+
+    void Text(std::size_t i, std::string value, const char* unit = nullptr) {
+        if (GridRow* row = At(i)) {
+            row->value = std::move(value);
+            row->options.clear();
+            row->readOnly = false;
+            if (unit) row->unit = unit;
+        }
+    }
+    void List(std::size_t i, std::vector<std::string> options, std::string value) {
+        if (GridRow* row = At(i)) {
+            row->value = std::move(value);
+            row->options = std::move(options);
+            row->readOnly = false;
+        }
+    }
+    void ReadOnly(std::size_t i) {
+        if (GridRow* row = At(i)) row->readOnly = true;
+    }
+
+private:
+    GridRow* At(std::size_t i) { return i < rows_.size() ? &rows_[i] : nullptr; }
+    std::span<GridRow> rows_;
+};
+
+// The option's text, or the wire value itself where it lies outside the table,
+// so the user sees what the splicer holds and nothing indexes past the table.
+std::string OptionText(const std::vector<std::string>& options, long wireValue, long origin = 0) {
+    return OptionAt(options, wireValue - origin).value_or(std::to_string(wireValue));
+}
+
+std::string TimeText(std::uint16_t value, const OptionTables& tables, const char* unit) {
+    return value == 0 ? tables.alwaysOnNames.at(0) : std::to_string(value) + unit;
+}
+
+// Reads the edited texts of one group. A row counts as edited only when its text
+// differs from what the show operation gave for the record's current value.
+class EditedTexts {
+public:
+    EditedTexts(std::span<const std::string> texts, std::vector<GridRow> shown)
+        : texts_(texts), shown_(std::move(shown)) {}
+
+    // Calls `apply` with the row's text when the row was edited.
+    void IfEdited(std::size_t i, const std::function<void(const std::string&)>& apply) const {
+        if (i < texts_.size() && i < shown_.size() && texts_[i] != shown_[i].value) apply(texts_[i]);
+    }
+
+private:
+    std::span<const std::string> texts_;
+    std::vector<GridRow> shown_;
+};
+
+template <typename Field>
+void SetOption(const EditedTexts& edits, std::size_t i, const std::vector<std::string>& options,
+               Field& field, int origin = 0) {
+    edits.IfEdited(i, [&](const std::string& text) {
+        if (auto position = MatchOption(options, text))
+            field = static_cast<Field>(*position + origin);
+    });
+}
+
+template <typename Field>
+void SetWhole(const EditedTexts& edits, std::size_t i, Field& field) {
+    edits.IfEdited(i, [&](const std::string& text) {
+        field = static_cast<Field>(ParseWholeNumber(text));  // keeps the field's low bits
+    });
+}
+
+template <typename Field>
+void SetScaled(const EditedTexts& edits, std::size_t i, int decimals, Field& field) {
+    edits.IfEdited(i, [&](const std::string& text) {
+        field = static_cast<Field>(ParseScaledDecimal(text, decimals));
+    });
+}
+
+template <std::size_t N>
+void SetName(const EditedTexts& edits, std::size_t i, FieldBytes<N>& field) {
+    edits.IfEdited(i, [&](const std::string& text) { NameToField(text, field); });
+}
+
+void SetAlwaysOnTime(const EditedTexts& edits, std::size_t i, const OptionTables& tables,
+                     std::uint16_t& field) {
+    edits.IfEdited(i, [&](const std::string& text) {
+        const std::string& alwaysOn = tables.alwaysOnNames.at(0);
+        field = MatchOption(std::span(&alwaysOn, 1), text)
+                    ? 0
+                    : static_cast<std::uint16_t>(ParseWholeNumber(text));
+    });
+}
+
+std::vector<GridRow> ShownRows(int group, const ParameterRecords& records,
+                               const OptionTables& tables) {
+    const std::optional<GroupWire> wire = WireOfGroup(group);
+    std::vector<GridRow> rows(wire ? static_cast<std::size_t>(wire->rowCount) : 0);
+    ShowGroup(group, records, tables, rows);
+    return rows;
+}
+
+struct RangeCheck {
+    std::uint16_t SpliceParams::*field;
+    std::uint16_t limit;
+    const Message* text;
+};
+
+const RangeCheck kSpliceChecks[] = {
+    {&SpliceParams::cutAngle, 250, &msg::CutAngleRange},
+    {&SpliceParams::lossLimit, 250, &msg::LossLimitRange},
+    {&SpliceParams::arcTime, 30000, &msg::ArcTimeRange},
+    {&SpliceParams::clearArcTime, 3000, &msg::ClearArcRange},
+    {&SpliceParams::addArcTime, 30000, &msg::AddArcRange},
+    {&SpliceParams::alignSpace, 80, &msg::AlignSpaceRange},
+    {&SpliceParams::preTime, 2500, &msg::PreTimeRange},
+    {&SpliceParams::overLen, 150, &msg::OverLenRange},
+    {&SpliceParams::arc2On, 10000, &msg::Arc2OnRange},
+    {&SpliceParams::arc2Off, 10000, &msg::Arc2OffRange},
+};
+
+std::vector<std::string> CheckSpliceRanges(const SpliceParams& record) {
+    std::vector<std::string> failures;
+    for (const RangeCheck& check : kSpliceChecks)
+        if (record.*check.field > check.limit) failures.push_back(Say(*check.text));
+    return failures;
+}
+
+void EncodeSplice(const EditedTexts& e, const OptionTables& t, SpliceParams& r) {
+    SetOption(e, 0, t.programNames, r.fiberType, 1);
+    SetName(e, 1, r.name1);
+    SetName(e, 2, r.name2);
+    SetScaled(e, 3, 1, r.cutAngle);
+    SetScaled(e, 4, 2, r.lossLimit);
+    SetWhole(e, 5, r.arcValue);
+    SetWhole(e, 6, r.arcTime);
+    SetWhole(e, 7, r.clearArcTime);
+    SetWhole(e, 8, r.addArcTime);
+    SetOption(e, 9, t.alignModeNames, r.alignType);
+    SetWhole(e, 10, r.alignSpace);
+    SetWhole(e, 11, r.arcLine);
+    SetWhole(e, 12, r.preArc);
+    SetWhole(e, 13, r.preTime);
+    SetWhole(e, 14, r.overLen);
+    SetWhole(e, 15, r.arc2Power);
+    SetWhole(e, 16, r.arc2Time);
+    SetWhole(e, 17, r.arc2On);
+    SetWhole(e, 18, r.arc2Off);
+    SetOption(e, 19, t.onOffNames, r.pullingTest);
+}
+
+void EncodeHeater(const EditedTexts& e, const OptionTables& t, HeaterParams& r) {
+    SetOption(e, 0, t.heaterNames, r.heatType, 1);
+    SetName(e, 1, r.name1);
+    SetName(e, 2, r.name2);
+    SetWhole(e, 3, r.time);
+    SetScaled(e, 4, 0, r.temperature);
+    SetScaled(e, 5, 0, r.endTemperature);
+}
+
+void EncodeFsConfig(const EditedTexts& e, const OptionTables& t, DeviceConfig& r) {
+    SetOption(e, 0, t.programNames, r.fsMode);
+    SetOption(e, 1, t.heaterNames, r.htMode, 1);
+    SetOption(e, 2, t.offOnNames, r.autostart);
+    SetOption(e, 3, t.offOnNames, r.pause1En);
+    SetOption(e, 4, t.offOnNames, r.pause2En);
+    SetOption(e, 5, t.disableEnableNames, r.angle);
+    SetOption(e, 6, t.disableEnableNames, r.loss);
+    SetOption(e, 7, t.disableEnableNames, r.bubble);
+    SetOption(e, 8, t.disableEnableNames, r.wide);
+    SetOption(e, 9, t.disableEnableNames, r.thin);
+    SetOption(e, 10, t.disableEnableNames, r.autopush);
+    SetWhole(e, 11, r.addArcs);
+}
+
+void EncodeSystem(const EditedTexts& e, const OptionTables& t, DeviceConfig& r) {
+    // Row 0, the serial number, is never written.
+    SetOption(e, 1, t.languageNames, r.language);
+    SetOption(e, 2, t.lcdDirNames, r.lcdDir);
+    SetWhole(e, 3, r.lcdBright);
+    SetOption(e, 4, t.offOnNames, r.beep);
+    SetOption(e, 5, t.offOnNames, r.lamp);
+    SetOption(e, 6, t.offOnNames, r.fan);
+    SetOption(e, 7, t.baudNames, r.baudRate);
+    SetAlwaysOnTime(e, 8, t, r.sysTime);
+    SetAlwaysOnTime(e, 9, t, r.lcdTime);
+}
+
+}  // namespace
+
+std::string GridRow::CaptionText() const {
+    return unit.empty() ? caption : caption + "(" + unit + ")";
+}
+
+std::vector<ParamRow> BuildParamRows() {
+    std::vector<ParamRow> rows;
+    auto add = [&rows](int group, std::span<const TextKey> keys) {
+        for (const TextKey& key : keys) rows.push_back({group, Text(key), {}});
+    };
+    add(group::Splice, keys::SpliceRows);
+    add(group::Heating, keys::HeaterRows);
+    add(group::Environment, keys::EnvironmentRows);
+    add(group::FsConfig, keys::FsConfigRows);
+    add(group::System, keys::SystemRows);
+    return rows;
+}
+
+std::vector<GridRow> BuildGroupRows(std::span<const ParamRow> paramRows, int group) {
+    std::vector<GridRow> rows;
+    for (const ParamRow& row : paramRows)
+        if (row.group == group) rows.push_back({row.caption, {}, row.value, {}, false});
+    return rows;
+}
+
+void ShowSpliceParams(const SpliceParams& r, const OptionTables& t, std::span<GridRow> rows) {
+    RowWriter w(rows);
+    w.List(0, t.programNames, OptionText(t.programNames, r.fiberType, 1));
+    w.Text(1, NameFromField(r.name1));
+    w.Text(2, NameFromField(r.name2));
+    w.Text(3, FormatScaled(r.cutAngle, 1));
+    // Two decimals, so that an unchanged value is written back as it was read.
+    w.Text(4, FormatScaled(r.lossLimit, 2));
+    w.Text(5, std::to_string(r.arcValue));
+    w.Text(6, std::to_string(r.arcTime), kMs);
+    w.Text(7, std::to_string(r.clearArcTime), kMs);
+    w.Text(8, std::to_string(r.addArcTime), kMs);
+    w.List(9, t.alignModeNames, OptionText(t.alignModeNames, r.alignType));
+    w.Text(10, std::to_string(r.alignSpace));
+    w.Text(11, std::to_string(r.arcLine));
+    w.Text(12, std::to_string(r.preArc));
+    w.Text(13, std::to_string(r.preTime), kMs);
+    w.Text(14, std::to_string(r.overLen));
+    w.Text(15, std::to_string(r.arc2Power));
+    w.Text(16, std::to_string(r.arc2Time), kMs);
+    w.Text(17, std::to_string(r.arc2On), kMs);
+    w.Text(18, std::to_string(r.arc2Off), kMs);
+    w.List(19, t.onOffNames, OptionText(t.onOffNames, r.pullingTest));
+}
+
+void ShowHeaterParams(const HeaterParams& r, const OptionTables& t, std::span<GridRow> rows) {
+    RowWriter w(rows);
+    w.List(0, t.heaterNames, r.heatType == 0 ? "" : OptionText(t.heaterNames, r.heatType, 1));
+    w.Text(1, NameFromField(r.name1));
+    w.Text(2, NameFromField(r.name2));
+    w.Text(3, std::to_string(r.time), "s");
+    w.Text(4, FormatScaled(r.temperature * 10, 1), kCelsius);
+    w.Text(5, FormatScaled(r.endTemperature * 10, 1), kCelsius);
+}
+
+void ShowEnvironmentInfo(const EnvironmentInfo& r, std::span<GridRow> rows) {
+    RowWriter w(rows);
+    w.Text(0, TimeStampText(r.year, r.month, r.day, r.hour, r.minute, r.second));
+    w.Text(1, FormatScaled(r.insideTemperature, 1), kCelsius);
+    w.Text(2, std::to_string(r.airPressure), "Pa");
+    w.Text(3, FormatScaled(r.voltage, 1), "V");
+    for (std::size_t i = 0; i < 4; ++i) w.ReadOnly(i);
+}
+
+void ShowConfigParams(const DeviceConfig& r, ConfigPart part, const OptionTables& t,
+                      std::span<GridRow> rows) {
+    RowWriter w(rows);
+    if (part == ConfigPart::FsConfig) {
+        w.List(0, t.programNames, OptionText(t.programNames, r.fsMode));
+        w.List(1, t.heaterNames, OptionText(t.heaterNames, r.htMode, 1));
+        const std::uint8_t offOn[] = {r.autostart, r.pause1En, r.pause2En};
+        for (std::size_t i = 0; i < 3; ++i)
+            w.List(2 + i, t.offOnNames, OptionText(t.offOnNames, offOn[i]));
+        const std::uint8_t enables[] = {r.angle, r.loss, r.bubble, r.wide, r.thin, r.autopush};
+        for (std::size_t i = 0; i < 6; ++i)
+            w.List(5 + i, t.disableEnableNames, OptionText(t.disableEnableNames, enables[i]));
+        w.List(11, t.arcCountNames, std::to_string(r.addArcs));
+        return;
+    }
+    w.Text(0, NameFromField(r.serialNum));
+    w.ReadOnly(0);
+    w.List(1, t.languageNames, OptionText(t.languageNames, r.language));
+    w.List(2, t.lcdDirNames, OptionText(t.lcdDirNames, r.lcdDir));
+    w.List(3, t.brightnessNames, std::to_string(r.lcdBright));
+    const std::uint8_t offOn[] = {r.beep, r.lamp, r.fan};
+    for (std::size_t i = 0; i < 3; ++i)
+        w.List(4 + i, t.offOnNames, OptionText(t.offOnNames, offOn[i]));
+    w.List(7, t.baudNames, OptionText(t.baudNames, r.baudRate));
+    w.List(8, SysTimeOptions(t), TimeText(r.sysTime, t, " min"));
+    w.List(9, LcdTimeOptions(t), TimeText(r.lcdTime, t, " s"));
+}
+
+void ShowGroup(int group, const ParameterRecords& records, const OptionTables& tables,
+               std::span<GridRow> rows) {
+    switch (group) {
+        case group::Splice: ShowSpliceParams(records.splice, tables, rows); break;
+        case group::Heating: ShowHeaterParams(records.heater, tables, rows); break;
+        case group::Environment: ShowEnvironmentInfo(records.environment, rows); break;
+        case group::FsConfig:
+            ShowConfigParams(records.config, ConfigPart::FsConfig, tables, rows);
+            break;
+        case group::System:
+            ShowConfigParams(records.config, ConfigPart::System, tables, rows);
+            break;
+        default: break;
+    }
+}
+
+std::vector<std::string> ValidateAndEncode(int group, std::span<const std::string> texts,
+                                           const OptionTables& tables,
+                                           ParameterRecords& records) {
+    const EditedTexts edits(texts, ShownRows(group, records, tables));
+    ParameterRecords encoded = records;
+    std::vector<std::string> failures;
+    switch (group) {
+        case group::Splice:
+            EncodeSplice(edits, tables, encoded.splice);
+            failures = CheckSpliceRanges(encoded.splice);
+            break;
+        case group::Heating: EncodeHeater(edits, tables, encoded.heater); break;
+        case group::FsConfig: EncodeFsConfig(edits, tables, encoded.config); break;
+        case group::System: EncodeSystem(edits, tables, encoded.config); break;
+        default: break;  // the environment is never written
+    }
+    if (failures.empty()) records = encoded;
+    return failures;
+}
+
+}  // namespace velmora

@@ -1,0 +1,88 @@
+#pragma once
+// How the parameter groups become rows of caption and value texts, and how the
+// edited texts go back into the records with their range checks. Pure functions
+// over texts; the grid widget and the command-line tool only present the rows.
+#include <span>
+#include <string>
+#include <vector>
+
+#include "app/messages.h"
+#include "settings/option_tables.h"
+#include "settings/parameter_records.h"
+
+namespace velmora {
+
+// One row of the page, as made once at start-up.
+struct ParamRow {
+    int group = 0;
+    std::string caption;  // from the language file, or the English default
+    std::string value;    // always empty
+};
+
+// One row of the grid as shown.
+struct GridRow {
+    std::string caption;               // without unit
+    std::string unit;                  // shown after the caption once a value is shown
+    std::string value;
+    std::vector<std::string> options;  // not empty: a drop-down list of these texts
+    bool readOnly = false;
+
+    bool IsList() const { return !options.empty(); }
+    // "ARC Time(ms)" when a unit is set, else the caption alone.
+    std::string CaptionText() const;
+};
+
+// All 52 rows in group order, captions looked up in section "TAB0".
+std::vector<ParamRow> BuildParamRows();
+
+// The rows of `group`: captions only, no values (empty for an unknown group).
+std::vector<GridRow> BuildGroupRows(std::span<const ParamRow> paramRows, int group);
+
+// Show operations: set each row's value text, unit, options and read-only state.
+// `rows` are the group's rows from BuildGroupRows; missing rows are skipped.
+void ShowSpliceParams(const SpliceParams& record, const OptionTables& tables,
+                      std::span<GridRow> rows);
+void ShowHeaterParams(const HeaterParams& record, const OptionTables& tables,
+                      std::span<GridRow> rows);
+void ShowEnvironmentInfo(const EnvironmentInfo& record, std::span<GridRow> rows);
+enum class ConfigPart { FsConfig, System };
+void ShowConfigParams(const DeviceConfig& record, ConfigPart part, const OptionTables& tables,
+                      std::span<GridRow> rows);
+// The show operation of `group`.
+void ShowGroup(int group, const ParameterRecords& records, const OptionTables& tables,
+               std::span<GridRow> rows);
+
+// Range check texts of the splice group.
+namespace msg {
+inline constexpr Message CutAngleRange{"切割限度输入错误,范围0—25",
+                                       "Cutting Limit input error,range is 0—25"};
+inline constexpr Message LossLimitRange{"损耗限定输入错误,范围0—2.5",
+                                        "Loss Limit input error,range is 0—2.5"};
+inline constexpr Message ArcTimeRange{"放电时间输入错误,范围0ms—30000ms",
+                                      "ARC Time input error,range is 0ms—30000ms"};
+inline constexpr Message ClearArcRange{"清洁放电输入错误,范围0ms—3000ms",
+                                       "Clean ARC input error,range is 0ms—3000ms"};
+inline constexpr Message AddArcRange{"再放电时间输入错误,范围0ms—30000ms",
+                                     "ReARC Time input error,range is 0ms—30000ms "};
+inline constexpr Message AlignSpaceRange{"端面间隔输入错误,范围0—80",
+                                         "Cleave Interval input error,range is 0—80 "};
+inline constexpr Message PreTimeRange{"预放电时间输入错误,范围0—2500ms",
+                                      "Prev Time input error,range is 0ms—2500ms "};
+inline constexpr Message OverLenRange{"重叠量输入错误,范围0—150",
+                                      "Overlap input error,range is 0—150 "};
+inline constexpr Message Arc2OnRange{"放电2的脉冲开输入错误,范围0ms—10000ms",
+                                     "Arc2On input error,range is 0ms—10000ms "};
+inline constexpr Message Arc2OffRange{"放电2的脉冲关输入错误,范围0ms—10000ms",
+                                      "Arc2Off input error,range is 0ms—10000ms "};
+}  // namespace msg
+
+// Turns the value texts of `group` (row order) into its record's fields and runs
+// the range checks. Returns one message text per failing check, in check order;
+// the record changes only when there are none. A text equal to what the show
+// operation gives for the record's current value leaves that field exactly as it
+// was read (names with bytes after their NUL, values outside their table).
+std::vector<std::string> ValidateAndEncode(int group, std::span<const std::string> texts,
+                                           const OptionTables& tables,
+                                           ParameterRecords& records);
+
+}  // namespace velmora

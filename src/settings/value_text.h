@@ -1,0 +1,39 @@
+#pragma once
+// Conversions between record fields and the texts the grid shows: fixed-point
+// numbers done in decimal digits (never through binary floating point), whole
+// numbers with the C library's atoi rules, time stamps, and GBK names.
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace velmora {
+
+// `value` with `decimals` digits after the point: (230, 2) -> "2.30", (-5, 1) -> "-0.5",
+// (150, 0) -> "150".
+std::string FormatScaled(std::int64_t value, int decimals);
+
+// The text's leading decimal number times 10^decimals, digits beyond that scale
+// dropped (toward zero): ("2.3", 1) -> 23, ("25.1", 1) -> 251, ("0.255", 2) -> 25,
+// ("-1", 1) -> -10. Leading blanks are skipped, trailing text ignored; no number gives
+// 0. The result wraps modulo 2^32, so keeping its low bits matches a C conversion.
+std::uint32_t ParseScaledDecimal(std::string_view text, int decimals);
+
+// The leading whole number as atoi reads it (no number gives 0), wrapped to 32 bits.
+std::uint32_t ParseWholeNumber(std::string_view text);
+
+// Two-digit part of a date or time: "0%d" below 10, "%d" otherwise.
+std::string TwoDigits(unsigned value);
+
+// "2024-03-05 09:07:00" from the year after 2000 and the other parts.
+std::string TimeStampText(unsigned yearAfter2000, unsigned month, unsigned day, unsigned hour,
+                          unsigned minute, unsigned second);
+
+// A GBK name field as UTF-8: its bytes up to the first NUL or the field's end.
+std::string NameFromField(std::span<const std::uint8_t> field);
+
+// A UTF-8 text into a GBK name field: cut to the field's width without splitting
+// a character, the rest NUL.
+void NameToField(std::string_view text, std::span<std::uint8_t> field);
+
+}  // namespace velmora

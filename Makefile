@@ -4,7 +4,7 @@ BUILD_ASAN ?= build-asan
 JOBS       ?= 2
 CMAKE_ARGS ?=
 
-.PHONY: deps configure build test test-sanitize run bench clean
+.PHONY: deps configure build test test-sanitize run screenshots bench clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -27,8 +27,17 @@ test-sanitize: deps
 bench: build
 	$(BUILD)/bench/bench_receive
 
+# The program against its built-in virtual splicer, in a working folder that
+# holds par/ (its device folders are made there too).
+RUN_DIR = $(BUILD)/run
 run: build
-	$(BUILD)/velmora-sim
+	@mkdir -p $(RUN_DIR)/par
+	@cp par/*.ini $(RUN_DIR)/par/
+	cd $(RUN_DIR) && $(abspath $(BUILD))/velmora --demo
+
+# The main window with each tab, in English and in Chinese, as PNG files.
+screenshots: build
+	QT_QPA_PLATFORM=offscreen $(BUILD)/velmora-screenshots par $(BUILD)/screenshots
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN)

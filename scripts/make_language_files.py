@@ -1,0 +1,172 @@
+#!/usr/bin/env python3
+"""Writes the shipped language files into par/:
+
+  Lan_En.ini   every caption key with its English default (ASCII)
+  Lan.ini      the same keys in Chinese (GBK, as the program's Windows users keep them)
+  Lan_Ver.ini  the language of the run (Comm_Lanage=1: English)
+
+The keys and English texts are taken from src/app/language.h, so a key added
+there only needs its Chinese caption below. Lines end in CR LF like every
+Windows INI file. Run: python3 scripts/make_language_files.py
+"""
+import os
+import re
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+HEADER = os.path.join(ROOT, "src", "app", "language.h")
+PAR = os.path.join(ROOT, "par")
+
+CHINESE = {
+    ("DlgPara", "DlgName"): "光纤熔接机",
+    ("DlgPara", "DlgStat_Open"): "已连接",
+    ("DlgPara", "DlgStat_Close"): "未连接",
+    ("DlgPara", "CommStat_Fail"): "通讯失败",
+    ("DlgPara", "CommStat_Sucess"): "通讯成功",
+    ("DlgPara", "DlgColor_Red"): "173",
+    ("DlgPara", "DlgColor_Green"): "216",
+    ("DlgPara", "DlgColor_Blue"): "230",
+    ("TAB0", "Table_Name"): "参数设置",
+    ("TAB0", "Combo_Para0"): "熔接参数",
+    ("TAB0", "Combo_Para1"): "加热参数",
+    ("TAB0", "Combo_Para2"): "环境信息",
+    ("TAB0", "Combo_Para3"): "熔接配置",
+    ("TAB0", "Combo_Para4"): "系统配置",
+    ("TAB0", "List0_Para0"): "光纤类型",
+    ("TAB0", "List0_Para1"): "名称1",
+    ("TAB0", "List0_Para2"): "名称2",
+    ("TAB0", "List0_Para3"): "切割角度",
+    ("TAB0", "List0_Para4"): "损耗门限",
+    ("TAB0", "List0_Para5"): "放电强度",
+    ("TAB0", "List0_Para6"): "放电时间",
+    ("TAB0", "List0_Para7"): "清洁放电时间",
+    ("TAB0", "List0_Para8"): "追加放电时间",
+    ("TAB0", "List0_Para9"): "对准方式",
+    ("TAB0", "List0_Para10"): "对准间隙",
+    ("TAB0", "List0_Para11"): "放电位置",
+    ("TAB0", "List0_Para12"): "预熔强度",
+    ("TAB0", "List0_Para13"): "预熔时间",
+    ("TAB0", "List0_Para14"): "推进量",
+    ("TAB0", "List0_Para15"): "二次放电强度",
+    ("TAB0", "List0_Para16"): "二次放电时间",
+    ("TAB0", "List0_Para17"): "二次放电开",
+    ("TAB0", "List0_Para18"): "二次放电关",
+    ("TAB0", "List0_Para19"): "拉力测试",
+    ("TAB0", "List1_Para0"): "加热类型",
+    ("TAB0", "List1_Para1"): "名称1",
+    ("TAB0", "List1_Para2"): "名称2",
+    ("TAB0", "List1_Para3"): "加热时间",
+    ("TAB0", "List1_Para4"): "加热温度",
+    ("TAB0", "List1_Para5"): "结束温度",
+    ("TAB0", "List2_Para0"): "时间",
+    ("TAB0", "List2_Para1"): "机内温度",
+    ("TAB0", "List2_Para2"): "气压",
+    ("TAB0", "List2_Para3"): "电池电压",
+    ("TAB0", "List3_Para0"): "熔接模式",
+    ("TAB0", "List3_Para1"): "加热模式",
+    ("TAB0", "List3_Para2"): "自动熔接",
+    ("TAB0", "List3_Para3"): "暂停1",
+    ("TAB0", "List3_Para4"): "暂停2",
+    ("TAB0", "List3_Para5"): "切割角度检查",
+    ("TAB0", "List3_Para6"): "损耗估算",
+    ("TAB0", "List3_Para7"): "气泡检查",
+    ("TAB0", "List3_Para8"): "粗纤检查",
+    ("TAB0", "List3_Para9"): "细纤检查",
+    ("TAB0", "List3_Para10"): "自动推进",
+    ("TAB0", "List3_Para11"): "追加放电次数",
+    ("TAB0", "List4_Para0"): "序列号",
+    ("TAB0", "List4_Para1"): "语言",
+    ("TAB0", "List4_Para2"): "屏幕方向",
+    ("TAB0", "List4_Para3"): "屏幕亮度",
+    ("TAB0", "List4_Para4"): "蜂鸣器",
+    ("TAB0", "List4_Para5"): "照明灯",
+    ("TAB0", "List4_Para6"): "风扇",
+    ("TAB0", "List4_Para7"): "波特率",
+    ("TAB0", "List4_Para8"): "自动关机时间",
+    ("TAB0", "List4_Para9"): "背光关闭时间",
+    ("TAB0", "Para_Col0"): "参数",
+    ("TAB0", "Para_Col1"): "内容",
+    ("TAB0", "Btn_Connect"): "连接",
+    ("TAB0", "Btn_Disconnect"): "断开",
+    ("TAB0", "Btn_Restore"): "读取",
+    ("TAB0", "Btn_Accept"): "写入",
+    ("TAB0", "Btn_Refresh"): "刷新",
+    ("TAB1", "Table_Name"): "熔接记录",
+    ("TAB1", "List_Count_Col0"): "序号",
+    ("TAB1", "List_Count_Col1"): "时间",
+    ("TAB1", "List_Para_Col0"): "参数",
+    ("TAB1", "List_Para_Col1"): "内容",
+    ("TAB1", "List_Para_Row0"): "时间",
+    ("TAB1", "List_Para_Row1"): "熔接结果",
+    ("TAB1", "List_Para_Row2"): "估算损耗",
+    ("TAB1", "List_Para_Row3"): "左光纤角度",
+    ("TAB1", "List_Para_Row4"): "右光纤角度",
+    ("TAB1", "List_Para_Row5"): "熔接模式",
+    ("TAB1", "List_Para_Row6"): "光纤类型",
+    ("TAB1", "List_Para_Row7"): "对准方式",
+    ("TAB1", "List_Para_Row8"): "对准间隙",
+    ("TAB1", "List_Para_Row9"): "放电位置",
+    ("TAB1", "List_Para_Row10"): "预熔强度",
+    ("TAB1", "List_Para_Row11"): "预熔时间",
+    ("TAB1", "List_Para_Row12"): "放电强度",
+    ("TAB1", "List_Para_Row13"): "放电时间",
+    ("TAB1", "List_Para_Row14"): "推进量",
+    ("TAB1", "Btn_Receive"): "接收",
+    ("TAB1", "Btn_Excel"): "导出EXCEL",
+    ("TAB2", "Table_Name"): "熔接图像",
+    ("TAB2", "List_Para_Col0"): "序号",
+    ("TAB2", "List_Para_Col1"): "时间",
+    ("TAB2", "Btn_Save"): "保存",
+    ("TAB2", "Btn_Receive"): "下载",
+    ("TAB3", "Table_Name"): "固件升级",
+    ("TAB3", "Btn_Browse"): "浏览",
+    ("TAB3", "Btn_Send"): "发送",
+    ("TAB3", "Txt_Info1"): "请选择升级文件....",
+    ("TAB3", "Txt_Info2"): "确定要升级吗？",
+    ("TAB3", "Txt_Info3"): "已选择文件，请点击“发送”....",
+}
+
+SECTIONS = ["DlgPara", "TAB0", "TAB1", "TAB2", "TAB3"]
+
+
+def keys_from_header():
+    """(section, key, english) in the order the header lists them, each once."""
+    text = open(HEADER, encoding="utf-8").read()
+    found = []
+    for m in re.finditer(r'\{\s*"([^"]+)",\s*"([^"]+)",\s*"([^"]*)"\s*\}', text):
+        entry = (m.group(1), m.group(2), m.group(3))
+        if entry[:2] not in [f[:2] for f in found]:
+            found.append(entry)
+    return found
+
+
+def value_text(value):
+    # The reader trims blanks around a value; quotes keep the ones that belong to it.
+    return f'"{value}"' if value != value.strip() else value
+
+
+def render(entries, pick):
+    lines = []
+    for section in SECTIONS:
+        lines.append(f"[{section}]")
+        lines += [f"{key}={value_text(pick(section, key, english))}"
+                  for s, key, english in entries if s == section]
+        lines.append("")
+    return "\r\n".join(lines)
+
+
+def main():
+    entries = keys_from_header()
+    missing = [e[:2] for e in entries if e[:2] not in CHINESE]
+    if missing:
+        raise SystemExit(f"no Chinese caption for: {missing}")
+    os.makedirs(PAR, exist_ok=True)
+    with open(os.path.join(PAR, "Lan_En.ini"), "wb") as f:
+        f.write(render(entries, lambda s, k, en: en).encode("ascii"))
+    with open(os.path.join(PAR, "Lan.ini"), "wb") as f:
+        f.write(render(entries, lambda s, k, en: CHINESE[(s, k)]).encode("gbk"))
+    with open(os.path.join(PAR, "Lan_Ver.ini"), "wb") as f:
+        f.write(b"[DlgPara]\r\nComm_Lanage=1\r\n")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,129 @@
+// velmora-screenshots: renders the main window with each tab selected, in
+// English and in Chinese, and a row of image buttons, to PNG files, so that a
+// person can look at them. Runs on any Qt platform (offscreen is enough).
+//   velmora-screenshots PAR_FOLDER OUT_FOLDER
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "app/app_config.h"
+#include "app/language.h"
+#include "app/messages.h"
+#include "app/message_box.h"
+#include "app/page_dlg.h"
+#include "app/velmora_dlg.h"
+#include "protocol/link.h"
+#include "widgets/wb_button.h"
+
+namespace fs = std::filesystem;
+using namespace velmora;
+using namespace velmora::ui;
+
+namespace {
+
+struct Language {
+    const char* tag;
+    const char* commLanage;
+};
+
+// A working folder whose par/ is a copy of the shipped one, set to `language`.
+bool PrepareWorkingFolder(const fs::path& shippedPar, const fs::path& folder,
+                          const Language& language) {
+    std::error_code ec;
+    fs::create_directories(folder / "par", ec);
+    fs::copy(shippedPar, folder / "par",
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+    if (ec) {
+        std::fprintf(stderr, "velmora-screenshots: cannot copy %s: %s\n", shippedPar.c_str(),
+                     ec.message().c_str());
+        return false;
+    }
+    QFile version(QString::fromStdString((folder / "par" / "Lan_Ver.ini").string()));
+    if (!version.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+    version.write(QByteArray("[DlgPara]\r\nComm_Lanage=") + language.commLanage + "\r\n");
+    return true;
+}
+
+bool Save(const QImage& image, const QString& path) {
+    if (image.save(path)) {
+        std::printf("%s\n", qPrintable(path));
+        return true;
+    }
+    std::fprintf(stderr, "velmora-screenshots: cannot write %s\n", qPrintable(path));
+    return false;
+}
+
+// The main window with each tab selected in turn.
+bool ShootMainWindow(const QString& out, const char* tag) {
+    Link link;
+    CVelmoraDlg dlg(link);
+    dlg.show();
+    bool ok = true;
+    for (int tab = 0; tab < dlg.TabCtrl().GetItemCount(); ++tab) {
+        dlg.TabCtrl().TabBar().setCurrentIndex(tab);
+        QApplication::processEvents();
+        ok &= Save(dlg.grab().toImage(),
+                   QStringLiteral("%1/main_%2_tab%3.png").arg(out).arg(tag).arg(tab));
+    }
+    link.CommStatusText = Say(msg::NoAnswer);
+    dlg.ShowCommState(false);
+    QApplication::processEvents();
+    ok &= Save(dlg.grab().toImage(), QStringLiteral("%1/main_%2_commfail.png").arg(out).arg(tag));
+    return ok;
+}
+
+// The image buttons in their states, on a page.
+bool ShootButtons(const QString& out, const char* tag) {
+    Link link;
+    CPageDlg page(nullptr, link, nullptr);
+    QHBoxLayout layout;
+    page.setLayout(&layout);
+    CWBButton normal(QString::fromStdString(Text(keys::BtnConnect)));
+    CWBButton disabled(QString::fromStdString(Text(keys::BtnDisconnect)));
+    CWBButton focused(QString::fromStdString(Text(keys::BtnRestore)));
+    CWBButton pressed(QString::fromStdString(Text(keys::BtnAccept)));
+    CWBButton wide(QString::fromStdString(Text(keys::TxtInfo3)));
+    disabled.setEnabled(false);
+    pressed.setDown(true);
+    for (CWBButton* button : {&normal, &disabled, &focused, &pressed, &wide})
+        layout.addWidget(button);
+    page.resize(900, 60);
+    page.show();
+    focused.setFocus();
+    QApplication::processEvents();
+    return Save(page.grab().toImage(), QStringLiteral("%1/buttons_%2.png").arg(out).arg(tag));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: velmora-screenshots PAR_FOLDER OUT_FOLDER\n");
+        return 2;
+    }
+    const fs::path shippedPar = fs::absolute(argv[1]);
+    const QString out = QDir(QString::fromLocal8Bit(argv[2])).absolutePath();
+    QDir().mkpath(out);
+    // Nothing may wait for a person.
+    SetMessageBoxHook([](const QString& text, const QString&, MsgButtons, MsgIcon) {
+        std::fprintf(stderr, "message box: %s\n", qPrintable(text));
+        return MsgAnswer::Ok;
+    });
+
+    QTemporaryDir scratch;
+    bool ok = scratch.isValid();
+    for (const Language& language : {Language{"en", "1"}, Language{"zh", "0"}}) {
+        const fs::path folder = fs::path(scratch.path().toStdString()) / language.tag;
+        if (!PrepareWorkingFolder(shippedPar, folder, language)) return 1;
+        InstallConfig(LoadAppConfig(folder));
+        ok &= ShootMainWindow(out, language.tag);
+        ok &= ShootButtons(out, language.tag);
+    }
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,43 @@
+#include "app/velmora_app.h"
+
+#include <QApplication>
+#include <cstdio>
+#include <filesystem>
+
+#include "app/app_config.h"
+#include "app/ui_resources.h"
+#include "app/velmora_dlg.h"
+
+namespace velmora::ui {
+
+int CVelmoraApp::InitInstance(const StartOptions& options) {
+    // The language and page colour are fixed here, once, before any window exists.
+    std::error_code ec;
+    const std::filesystem::path workingDirectory = std::filesystem::current_path(ec);
+    InstallConfig(LoadAppConfig(workingDirectory));
+
+    InitResources();
+    QApplication::setWindowIcon(ProgramIcon());
+
+    const std::string demoPort = options.demo ? StartDemoSplicer() : std::string();
+    CVelmoraDlg dlg(link_, demoPort);
+    dlg.show();
+    return QApplication::exec();
+}
+
+std::string CVelmoraApp::StartDemoSplicer() {
+    sim::SplicerOptions options;
+    options.baud = 115200;
+    demo_ = std::make_unique<sim::VirtualSplicer>(options);
+    std::string error;
+    if (!demo_->Start(&error)) {
+        std::fprintf(stderr, "velmora: the virtual splicer could not start: %s\n", error.c_str());
+        demo_.reset();
+        return {};
+    }
+    std::fprintf(stderr, "velmora: virtual splicer at 115200 bit/s on %s\n",
+                 demo_->PortPath().c_str());
+    return demo_->PortPath();
+}
+
+}  // namespace velmora::ui

@@ -1,0 +1,36 @@
+#pragma once
+// The application: fixes this run's settings from the working directory,
+// starts the built-in virtual splicer when asked, owns the line, and runs the
+// main window until it closes.
+#include <memory>
+#include <string>
+
+#include "protocol/link.h"
+#include "sim/virtual_splicer.h"
+
+namespace velmora::ui {
+
+struct StartOptions {
+    // Run a virtual splicer in this process; the Setting page lists its port first.
+    bool demo = false;
+};
+
+class CVelmoraApp {
+public:
+    CVelmoraApp() = default;
+    CVelmoraApp(const CVelmoraApp&) = delete;
+    CVelmoraApp& operator=(const CVelmoraApp&) = delete;
+
+    // Runs the whole program inside an existing QApplication; returns the exit status.
+    int InitInstance(const StartOptions& options);
+
+private:
+    // The device of the demo splicer, or "" when it could not start.
+    std::string StartDemoSplicer();
+
+    // The splicer outlives the link, so the port closes before its far end goes.
+    std::unique_ptr<sim::VirtualSplicer> demo_;
+    Link link_;
+};
+
+}  // namespace velmora::ui

@@ -1,0 +1,201 @@
+#include "app/velmora_dlg.h"
+
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QMetaObject>
+#include <QThread>
+#include <QTimer>
+
+#include "app/about_dlg.h"
+#include "app/language.h"
+#include "app/ui_resources.h"
+#include "protocol/command_catalogue.h"
+
+namespace velmora::ui {
+namespace {
+
+// How often a close that has to wait (an exchange or a handed-over call is
+// still running on the UI thread) is tried again.
+constexpr int kCloseRetryMs = 10;
+
+// The original dialog is 314 x 236 dialog units; this keeps its proportions.
+constexpr QSize kDefaultSize{706, 560};
+constexpr int kStatusPane0Width = 150;
+constexpr int kStatusMinHeight = 20;
+
+QString Caption(const TextKey& key) { return QString::fromStdString(Text(key)); }
+
+}  // namespace
+
+CVelmoraDlg::CVelmoraDlg(Link& link, std::string demoPort, QWidget* parent)
+    : QWidget(parent),
+      link_(link),
+      demoPort_(std::move(demoPort)),
+      titleText_(Caption(keys::DlgName)),
+      openText_(Caption(keys::DlgStatOpen)),
+      closedText_(Caption(keys::DlgStatClose)),
+      failureLabel_(Caption(keys::CommStatFail)),
+      successText_(Caption(keys::CommStatSucess)),
+      monitorPage_(&tabCtrl_, link, this),
+      historyPage_(&tabCtrl_, link, this),
+      firmWarePage_(&tabCtrl_, link, this),
+      imagePage_(&tabCtrl_, link, this) {
+    InitResources();
+    setWindowIcon(ProgramIcon());
+
+    for (int i = 0; i < static_cast<int>(keys::TabNames.size()); ++i)
+        tabCtrl_.InsertItem(i, Caption(keys::TabNames[i]));
+    // Created in the original order; only the Setting page starts visible.
+    for (CPageDlg* page : std::array<CPageDlg*, 4>{&monitorPage_, &historyPage_, &firmWarePage_,
+                                                   &imagePage_}) {
+        tabCtrl_.AddPage(page);
+        page->setVisible(page == &monitorPage_);
+    }
+    tabCtrl_.SetCurSel(kSettingTab);
+    connect(&tabCtrl_, &CMyTabCtrl::SelChange, this, &CVelmoraDlg::OnSelChangeTab);
+
+    separator_.setFrameShape(QFrame::HLine);
+    separator_.setFrameShadow(QFrame::Sunken);
+
+    connectionIcon_.setFixedSize(16, 16);
+    connectionPane_.setLayout(&connectionLayout_);
+    connectionLayout_.setContentsMargins(2, 0, 2, 0);
+    connectionLayout_.setSpacing(4);
+    connectionLayout_.addWidget(&connectionIcon_);
+    connectionLayout_.addWidget(&connectionText_, 1);
+    connectionPane_.setFixedWidth(kStatusPane0Width);
+    statusBar_.addWidget(&connectionPane_);
+    statusBar_.addWidget(&commText_, 1);
+    statusBar_.setMinimumHeight(kStatusMinHeight);
+
+    setLayout(&layout_);
+    layout_.setContentsMargins(6, 8, 6, 0);
+    layout_.setSpacing(2);
+    layout_.addWidget(&tabCtrl_, 1);
+    layout_.addWidget(&separator_);
+    layout_.addWidget(&statusBar_);
+
+    ShowConnectionState(false);
+    setWindowTitle(titleText_);
+    resize(kDefaultSize);
+}
+
+CVelmoraDlg::~CVelmoraDlg() {
+    // The pages go with this window; none of their workers may outlive them.
+    StopPageWorkers();
+}
+
+void CVelmoraDlg::ShowConnectionState(bool open) {
+    connectionText_.setText(open ? openText_ : closedText_);
+    connectionIcon_.setPixmap(QIcon(open ? kConnectedIconPath : kDisconnectedIconPath).pixmap(16));
+}
+
+void CVelmoraDlg::ShowCommState(bool success) {
+    commText_.setText(success ? successText_
+                              : failureLabel_ + QLatin1Char(':') +
+                                    QString::fromStdString(link_.CommStatusText));
+}
+
+void CVelmoraDlg::UpdateTabsForFirmware() {
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this] { ApplyTabLock(); }, Qt::QueuedConnection);
+        return;
+    }
+    ApplyTabLock();
+}
+
+void CVelmoraDlg::ApplyTabLock() { tabCtrl_.TabBar().setEnabled(FirmwareBusy.load() == 0); }
+
+void CVelmoraDlg::OnSelChangeTab(int index) {
+    if (FirmwareBusy.load() != 0) {
+        // The visible page stays; so does the tab that shows it as selected.
+        tabCtrl_.SetCurSel(visiblePage_);
+        return;
+    }
+    tabCtrl_.TabBar().setFocus();
+    ShowPage(index);
+}
+
+void CVelmoraDlg::ShowPage(int index) {
+    if (index < kSettingTab || index > kFirmWareTab) return;
+    visiblePage_ = index;
+    const std::array<CPageDlg*, 4> pages = Pages();
+    for (int i = 0; i < static_cast<int>(pages.size()); ++i)
+        if (i != index) pages[i]->hide();
+    pages[index]->show();
+    switch (index) {
+        case kSettingTab: monitorPage_.SetConnectButtons(link_.Port().IsOpen()); break;
+        case kHistoryTab: historyPage_.EnsureCsvFolder(); break;
+        case kImageTab:
+            imagePage_.EnsureJpgFolder();
+            imagePage_.RefreshImageList();
+            break;
+        default: break;
+    }
+}
+
+std::array<CPageDlg*, 4> CVelmoraDlg::Pages() {
+    return {&monitorPage_, &historyPage_, &imagePage_, &firmWarePage_};
+}
+
+void CVelmoraDlg::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    QAction* about = menu.addAction(QString::fromUtf8(kAboutMenuText));
+    if (menu.exec(event->globalPos()) == about) {
+        CAboutDlg box(this);
+        box.exec();
+    }
+}
+
+void CVelmoraDlg::closeEvent(QCloseEvent* event) {
+    // A call handed over by a worker is running on this thread (it may show a
+    // message box): the worker waits for it, so it cannot be joined yet.
+    if (CloseMustWait()) {
+        event->ignore();
+        RetryCloseSoon();
+        return;
+    }
+    StopPageWorkers();
+    // An exchange of a page is in flight and this close arrived through its
+    // pump: end it early and close once it has returned.
+    if (link_.LineBusy()) {
+        link_.Cancel();
+        event->ignore();
+        RetryCloseSoon();
+        return;
+    }
+    SendDisconnectAndClosePort();
+    event->accept();
+}
+
+bool CVelmoraDlg::CloseMustWait() {
+    for (CPageDlg* page : Pages())
+        if (page->Worker().InCall()) return true;
+    return false;
+}
+
+void CVelmoraDlg::RetryCloseSoon() {
+    if (closeRetryPending_) return;
+    closeRetryPending_ = true;
+    QTimer::singleShot(kCloseRetryMs, this, [this] {
+        closeRetryPending_ = false;
+        close();
+    });
+}
+
+void CVelmoraDlg::StopPageWorkers() {
+    for (CPageDlg* page : Pages()) page->Worker().StopAndJoin();
+}
+
+void CVelmoraDlg::SendDisconnectAndClosePort() {
+    if (!link_.Port().IsOpen()) return;
+    // The splicer is told without waiting for its answer.
+    if (std::optional<LineClaim> claim = link_.ClaimLine()) {
+        link_.Frame() = FixedRequest(cmd::Disconnect);
+        link_.SendFrame(*claim);
+    }
+    link_.Port().ClosePort();
+}
+
+}  // namespace velmora::ui

@@ -1,0 +1,106 @@
+#pragma once
+// The program's only top-level window: four tab pages, the status bar with the
+// connection and communication panes, the about box, and the close handling
+// that stops the page workers and says goodbye to the splicer.
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QStatusBar>
+#include <QVBoxLayout>
+#include <QWidget>
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "app/my_tab_ctrl.h"
+#include "firmware/firmware_dlg.h"
+#include "history/history_dlg.h"
+#include "images/image_dlg.h"
+#include "protocol/link.h"
+#include "settings/monitor_dlg.h"
+
+namespace velmora::ui {
+
+// Tab positions of the pages.
+enum PageTab { kSettingTab = 0, kHistoryTab = 1, kImageTab = 2, kFirmWareTab = 3 };
+
+class CVelmoraDlg : public QWidget {
+    Q_OBJECT
+public:
+    // `demoPort` is the device of the built-in virtual splicer (empty when none
+    // runs); the Setting page lists it first.
+    explicit CVelmoraDlg(Link& link, std::string demoPort = {}, QWidget* parent = nullptr);
+    ~CVelmoraDlg() override;
+
+    // The status operations the pages call, on the UI thread.
+    // Pane 0: the connection text and icon.
+    void ShowConnectionState(bool open);
+    // Pane 1: "Comm Sucess", or the failure label, a colon and CommStatusText.
+    void ShowCommState(bool success);
+    // Disables the tabs while FirmwareBusy is set and enables them otherwise.
+    // A worker may call it: the change is then made on the UI thread.
+    void UpdateTabsForFirmware();
+
+    // 1 while a firmware transfer runs; tab changes are ignored meanwhile.
+    std::atomic<std::uint8_t> FirmwareBusy{0};
+
+    Link& GetLink() { return link_; }
+    const std::string& DemoPort() const { return demoPort_; }
+
+    CMyTabCtrl& TabCtrl() { return tabCtrl_; }
+    CMonitorDlg& MonitorPage() { return monitorPage_; }
+    CHistoryDlg& HistoryPage() { return historyPage_; }
+    CImageDlg& ImagePage() { return imagePage_; }
+    CFirmWareDlg& FirmWarePage() { return firmWarePage_; }
+    // The tab whose page is shown.
+    int VisiblePage() const { return visiblePage_; }
+
+    QString ConnectionText() const { return connectionText_.text(); }
+    QString CommText() const { return commText_.text(); }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    // The platform has no system menu of ours: the about box is on the context menu.
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void OnSelChangeTab(int index);
+    void ShowPage(int index);
+    void ApplyTabLock();
+    bool CloseMustWait();
+    void RetryCloseSoon();
+    void StopPageWorkers();
+    void SendDisconnectAndClosePort();
+    std::array<CPageDlg*, 4> Pages();
+
+    Link& link_;
+    std::string demoPort_;
+
+    // The five texts of section "DlgPara".
+    QString titleText_;
+    QString openText_;
+    QString closedText_;
+    QString failureLabel_;
+    QString successText_;
+
+    CMyTabCtrl tabCtrl_;
+    CMonitorDlg monitorPage_;
+    CHistoryDlg historyPage_;
+    CFirmWareDlg firmWarePage_;
+    CImageDlg imagePage_;
+    int visiblePage_ = kSettingTab;
+
+    QFrame separator_;
+    QStatusBar statusBar_;
+    QWidget connectionPane_;
+    QLabel connectionIcon_;
+    QLabel connectionText_;
+    QLabel commText_;
+    QHBoxLayout connectionLayout_;  // layouts hold widgets only, never owning them
+    QVBoxLayout layout_;
+
+    bool closeRetryPending_ = false;
+};
+
+}  // namespace velmora::ui

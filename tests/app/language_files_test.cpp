@@ -1,0 +1,86 @@
+// The language files the program ships: complete, in the right encodings, and
+// read by start-up as a user's copy would be.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "app/app_config.h"
+#include "app/ini_file.h"
+#include "app/language.h"
+#include "app/text_codec.h"
+#include "support/test_support.h"
+
+namespace velmora {
+namespace {
+
+namespace fs = std::filesystem;
+
+// par/ of the source tree, found from this file's own path.
+fs::path ShippedPar() { return fs::path(__FILE__).parent_path().parent_path().parent_path() / "par"; }
+
+std::string ReadBytes(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(LanguageFiles, EveryKeyHasACaptionInBothFiles) {
+    for (const char* name : {"Lan_En.ini", "Lan.ini"}) {
+        const fs::path file = ShippedPar() / name;
+        ASSERT_TRUE(fs::exists(file)) << file;
+        for (const TextKey& key : AllTextKeys()) {
+            EXPECT_FALSE(ReadProfileString(file, key.section, key.key).empty())
+                << name << ": [" << key.section << "] " << key.key;
+        }
+    }
+}
+
+TEST(LanguageFiles, EnglishFileHoldsTheDefaultsExactly) {
+    // Blanks that belong to a caption ("Content ", "Update? ") must survive the reader.
+    const fs::path file = ShippedPar() / "Lan_En.ini";
+    for (const TextKey& key : AllTextKeys())
+        EXPECT_EQ(ReadProfileString(file, key.section, key.key), key.english)
+            << "[" << key.section << "] " << key.key;
+}
+
+TEST(LanguageFiles, ChineseFileIsGbkWithChineseCaptions) {
+    const std::string bytes = ReadBytes(ShippedPar() / "Lan.ini");
+    // GBK, not UTF-8: a Windows program reading it in the Chinese code page sees Chinese.
+    EXPECT_FALSE(IsValidUtf8(bytes));
+    EXPECT_EQ(GbkToUtf8(bytes).find("\xEF\xBF\xBD"), std::string::npos) << "undecodable bytes";
+
+    const fs::path file = ShippedPar() / "Lan.ini";
+    EXPECT_EQ(ReadProfileString(file, "DlgPara", "DlgName"), "光纤熔接机");
+    EXPECT_EQ(ReadProfileString(file, "TAB3", "Table_Name"), "固件升级");
+    // The page colour stays the program's default in both languages.
+    EXPECT_EQ(ReadProfileString(file, "DlgPara", "DlgColor_Red"), "173");
+}
+
+TEST(LanguageFiles, WindowsLineEnds) {
+    for (const char* name : {"Lan_En.ini", "Lan.ini", "Lan_Ver.ini"}) {
+        const std::string bytes = ReadBytes(ShippedPar() / name);
+        ASSERT_FALSE(bytes.empty()) << name;
+        for (std::size_t i = bytes.find('\n'); i != std::string::npos; i = bytes.find('\n', i + 1))
+            ASSERT_TRUE(i > 0 && bytes[i - 1] == '\r') << name << ": bare LF at byte " << i;
+    }
+}
+
+TEST(LanguageFiles, ShippedFolderStartsInEnglishAndTheChineseFileIsUsedWhenChosen) {
+    test::TempDir dir;
+    fs::copy(ShippedPar(), dir.path() / "par", fs::copy_options::recursive);
+    AppConfig english = LoadAppConfig(dir.path());
+    EXPECT_EQ(english.EnglishFlag, 1);
+    EXPECT_EQ(english.PageColour, kDefaultPageColour);
+    EXPECT_EQ(LookupText(english, "TAB0", "Table_Name"), "Setting");
+
+    dir.Write("par/Lan_Ver.ini", "[DlgPara]\r\nComm_Lanage=0\r\n");
+    AppConfig chinese = LoadAppConfig(dir.path());
+    EXPECT_EQ(chinese.EnglishFlag, 0);
+    EXPECT_EQ(chinese.PageColour, kDefaultPageColour);
+    EXPECT_EQ(LookupText(chinese, "TAB0", "Table_Name"), "参数设置");
+}
+
+}  // namespace
+}  // namespace velmora

@@ -1,0 +1,170 @@
+// Page workers: handing work to the page's thread, and closing the window
+// while a worker waits on the line or on the page. None of it may hang.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include "app/page_dlg.h"
+#include "app/velmora_dlg.h"
+#include "protocol/command_catalogue.h"
+#include "support/test_support.h"
+#include "ui_wait.h"
+
+namespace velmora::ui {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Hex;
+
+constexpr auto kMargin = 5s;
+
+// Ends the run if a step that must not hang does, instead of waiting for ctest.
+class Watchdog {
+public:
+    explicit Watchdog(const char* what)
+        : thread_([what](std::stop_token stop) {
+              std::mutex mutex;
+              std::condition_variable_any never;
+              std::unique_lock lock(mutex);
+              never.wait_for(lock, stop, 30s, [] { return false; });
+              if (!stop.stop_requested()) {
+                  std::fprintf(stderr, "hung: %s\n", what);
+                  std::abort();
+              }
+          }) {}
+
+private:
+    std::jthread thread_;
+};
+
+class PageWorkerTest : public test::SplicerTest {};
+
+TEST_F(PageWorkerTest, HandedOverCallsRunOnThePagesThread) {
+    CVelmoraDlg dlg(link);
+    PageWorker& worker = dlg.HistoryPage().Worker();
+    std::thread::id ranOn;
+    bool handed = false;
+    ASSERT_TRUE(worker.Start([&](std::stop_token stop) {
+        handed = worker.CallOnPage(stop, [&] { ranOn = std::this_thread::get_id(); });
+    }));
+    EXPECT_FALSE(worker.Start([](std::stop_token) {})) << "a second run while one is running";
+    ASSERT_TRUE(test::WaitUntil([&] { return !worker.Running(); }));
+    EXPECT_TRUE(handed);
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+    // A run that has ended makes room for the next.
+    EXPECT_TRUE(worker.Start([](std::stop_token) {}));
+    worker.StopAndJoin();
+}
+
+TEST_F(PageWorkerTest, AnExceptionEndsTheRunNotTheProgram) {
+    CVelmoraDlg dlg(link);
+    PageWorker& worker = dlg.ImagePage().Worker();
+    ASSERT_TRUE(worker.Start([](std::stop_token) { throw std::runtime_error("disk full"); }));
+    worker.StopAndJoin();
+    EXPECT_FALSE(worker.Running());
+    EXPECT_EQ(worker.Failure(), "disk full");
+}
+
+TEST_F(PageWorkerTest, CloseStopsAWorkerWaitingOnTheLine) {
+    Watchdog watchdog("close with a worker waiting on the line");
+    ASSERT_TRUE(OpenLink());
+    splicer->SetFault(cmd::RecordCount, {sim::FaultKind::Silent});
+    CVelmoraDlg dlg(link);
+    dlg.show();
+    std::promise<void> waiting;
+    bool handedOver = true;
+    ASSERT_TRUE(dlg.HistoryPage().Worker().Start([&](std::stop_token stop) {
+        std::optional<LineClaim> claim = link.ClaimLine();
+        if (!claim) return;
+        link.Frame() = FixedRequest(cmd::RecordCount);
+        link.SendFrame(*claim);
+        link.ReplyLength = 5;
+        waiting.set_value();
+        // Two minutes of silence unless the close cancels the wait.
+        link.ReceiveReply(*claim, 120000);
+        claim.reset();
+        handedOver = dlg.HistoryPage().Worker().CallOnPage(stop, [] {});
+    }));
+    ASSERT_EQ(waiting.get_future().wait_for(kMargin), std::future_status::ready);
+
+    EXPECT_TRUE(dlg.close());
+    EXPECT_FALSE(dlg.HistoryPage().Worker().Running());
+    EXPECT_FALSE(handedOver);
+    ASSERT_TRUE(splicer->WaitForFrames(2, kMargin));
+    const auto frames = splicer->ReceivedFrames();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(Hex(frames[0]), "87 63 01 00 EB");
+    EXPECT_EQ(Hex(frames[1]), "87 68 01 00 F0");
+}
+
+TEST_F(PageWorkerTest, CloseWhileAWorkerWaitsForThePageDoesNotDeadlock) {
+    Watchdog watchdog("close with a worker waiting for the page");
+    CVelmoraDlg dlg(link);
+    dlg.show();
+    PageWorker& worker = dlg.FirmWarePage().Worker();
+    std::promise<void> posting;
+    int calls = 0;
+    bool handed = true;
+    ASSERT_TRUE(worker.Start([&](std::stop_token stop) {
+        posting.set_value();
+        handed = worker.CallOnPage(stop, [&] { ++calls; });
+    }));
+    ASSERT_EQ(posting.get_future().wait_for(kMargin), std::future_status::ready);
+    // No events are processed in between: the call is still queued when the
+    // window, on the page's thread, joins the worker.
+    EXPECT_TRUE(dlg.close());
+    EXPECT_FALSE(worker.Running());
+    EXPECT_FALSE(handed);
+    // The abandoned call, delivered later, does nothing.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls, 0);
+}
+
+TEST_F(PageWorkerTest, CloseDuringAHandedOverCallWaitsForIt) {
+    Watchdog watchdog("close from inside a handed-over call");
+    CVelmoraDlg dlg(link);
+    dlg.show();
+    PageWorker& worker = dlg.FirmWarePage().Worker();
+    bool closedAtOnce = true;
+    ASSERT_TRUE(worker.Start([&](std::stop_token stop) {
+        // The page's call closes the window, as a user could from a message box it shows.
+        worker.CallOnPage(stop, [&] { closedAtOnce = dlg.close(); });
+    }));
+    EXPECT_TRUE(test::WaitUntil([&] { return !dlg.isVisible(); }));
+    EXPECT_FALSE(closedAtOnce);
+    EXPECT_FALSE(worker.Running());
+}
+
+TEST(PageBase, PageColourBackgroundAndBlueStaticAndEditText) {
+    AppConfig config;
+    config.PageColour = Rgb(10, 120, 200);
+    test::ScopedConfig colour(config);
+    Link link;
+    CPageDlg page(nullptr, link, nullptr);
+    QLabel label(QStringLiteral("Info"), &page);
+    QLineEdit edit(&page);
+    QPushButton button(QStringLiteral("OK"), &page);
+    label.move(50, 0);
+    page.resize(200, 100);
+    for (QWidget* w : {static_cast<QWidget*>(&label), static_cast<QWidget*>(&edit),
+                       static_cast<QWidget*>(&button)})
+        w->ensurePolished();
+
+    const QImage image = page.grab().toImage();
+    EXPECT_EQ(image.pixelColor(150, 90), QColor(10, 120, 200));
+    EXPECT_EQ(label.palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    EXPECT_EQ(edit.palette().color(QPalette::Text), QColor(0, 0, 255));
+    EXPECT_NE(button.palette().color(QPalette::ButtonText), QColor(0, 0, 255));
+}
+
+}  // namespace
+}  // namespace velmora::ui

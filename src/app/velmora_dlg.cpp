@@ -20,7 +20,7 @@ namespace {
 constexpr int kCloseRetryMs = 10;
 
 // The original dialog is 314 x 236 dialog units; this keeps its proportions.
-constexpr QSize kDefaultSize{706, 560};
+constexpr QSize kDefaultSize{706, 530};
 constexpr int kStatusPane0Width = 150;
 constexpr int kStatusMinHeight = 20;
 

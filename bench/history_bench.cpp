@@ -1,0 +1,186 @@
+// Measures the splice history's costs against the line it waits for:
+//  1. decoding (index rows and detail texts) and exporting the largest download
+//     (5263 records), as a fraction of that download's line time at 256000 bit/s;
+//  2. the whole download of 5263 records from a paced virtual splicer at 256000
+//     bit/s: time beyond the line time, and CPU used by the worker while it waits.
+#include <time.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "app/language.h"
+#include "history/csv_export.h"
+#include "history/history_download.h"
+#include "history/splice_record.h"
+#include "protocol/command_catalogue.h"
+#include "protocol/link.h"
+#include "sim/record_commands.h"
+#include "sim/virtual_splicer.h"
+
+namespace {
+
+using namespace velmora;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kBaud = 256000;
+constexpr int kRecords = kMaxRecordCount;
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+double CpuSeconds(clockid_t clock) {
+    timespec ts{};
+    clock_gettime(clock, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// Line time of `bytes` at kBaud: ten bits a byte.
+double LineSeconds(std::size_t bytes) { return static_cast<double>(bytes) * 10.0 / kBaud; }
+
+RecordStore SampleStore() {
+    RecordStore store;
+    for (int i = 0; i < kRecords; ++i) store.push_back(SpliceRecord{sim::SampleRecord(i)});
+    return store;
+}
+
+// Best of a few runs, so a scheduling hiccup does not count as our cost.
+template <class Work>
+double BestOf(int runs, Work work) {
+    double best = 1e9;
+    for (int i = 0; i < runs; ++i) {
+        auto t0 = Clock::now();
+        work();
+        best = std::min(best, Seconds(Clock::now() - t0));
+    }
+    return best;
+}
+
+void MeasureDecodingAndExport() {
+    const RecordStore store = SampleStore();
+    const double line = LineSeconds(store.size() * kRecordFrameSize);
+    std::array<std::string, kDetailRowCount> captions;
+    for (std::size_t i = 0; i < kDetailRowCount; ++i)
+        captions[i] = keys::HistoryDetailRows[i].english;
+    std::size_t sink = 0;
+
+    auto report = [&](const char* what, double seconds) {
+        std::printf("%-44s %8.2f ms = %6.3f%% of the line time (%.2f s)\n", what, seconds * 1e3,
+                    100.0 * seconds / line, line);
+    };
+    report("index rows of 5263 records", BestOf(5, [&] { sink += IndexRows(store).size(); }));
+    report("detail texts of 5263 records", BestOf(5, [&] {
+               for (const SpliceRecord& r : store)
+                   sink += DetailTexts(r, TableLanguage::English)[0].size();
+           }));
+    report("CSV text, English", BestOf(5, [&] {
+               sink += CsvDocument(store, captions, TableLanguage::English).size();
+           }));
+    report("CSV text, Chinese (GBK)", BestOf(5, [&] {
+               sink += CsvDocument(store, captions, TableLanguage::Chinese).size();
+           }));
+    const auto folder = std::filesystem::temp_directory_path() / "velmora-history-bench";
+    std::string error;
+    report("CSV file written and renamed into place", BestOf(5, [&] {
+               if (!WriteCsvExport(folder / "20261205.csv", store, captions,
+                                   TableLanguage::English, &error))
+                   std::fprintf(stderr, "export failed: %s\n", error.c_str());
+           }));
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+    if (sink == 0) std::puts("");  // keeps the work from being optimised away
+}
+
+int MeasureDownload() {
+    sim::SplicerOptions options;
+    options.baud = kBaud;
+    sim::VirtualSplicer splicer(options);
+    sim::InstallRecordCommands(splicer, kRecords);
+    std::string error;
+    if (!splicer.Start(&error)) {
+        std::fprintf(stderr, "cannot start the virtual splicer: %s\n", error.c_str());
+        return 1;
+    }
+    Link link;
+    if (!link.Port().OpenPort(splicer.PortPath(), kBaud)) {
+        std::fprintf(stderr, "cannot open %s: %s\n", splicer.PortPath().c_str(),
+                     link.Port().LastError().c_str());
+        return 1;
+    }
+    std::optional<LineClaim> claim = link.ClaimLine();
+    const auto start = Clock::now();
+    RecordCountAnswer answer = AskRecordCount(link, *claim);
+    if (answer.outcome != Outcome::Accepted || answer.count != kRecords) {
+        std::fprintf(stderr, "no record count: %s\n", link.CommStatusText.c_str());
+        return 1;
+    }
+    // The virtual splicer checks every request by the ordinary sum and would drop
+    // the real request, whose check byte adds the count's high byte; the line time
+    // is the same either way.
+    const std::uint8_t low = answer.count & 0xFF;
+    link.Frame() = MakeRequest(cmd::RecordDownload, std::span(&low, 1));
+    if (!link.SendFrame(*claim)) {
+        std::fprintf(stderr, "the download request could not be sent\n");
+        return 1;
+    }
+    const auto requested = Clock::now();
+
+    std::size_t listed = 0;
+    std::size_t batches = 0;
+    std::size_t textBytes = 0;
+    DownloadCallbacks callbacks;
+    // Stands in for the page: it makes each new row's texts.
+    callbacks.records = [&](std::size_t, const std::vector<SpliceRecord>& records) {
+        ++batches;
+        listed += records.size();
+        for (const SpliceRecord& r : records) textBytes += TimeText(r).size();
+    };
+    DownloadResult result;
+    double workerCpu = 0;
+    const double processCpu0 = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+    {
+        LineClaim held = std::move(*claim);
+        std::thread worker([&] {
+            const double cpu0 = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+            result = DownloadHistory(link, std::move(held), answer.count, {}, callbacks);
+            workerCpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpu0;
+        });
+        worker.join();
+    }
+    const auto finished = Clock::now();
+    const double processCpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - processCpu0;
+    if (result.outcome != Outcome::Accepted || listed != static_cast<std::size_t>(kRecords)) {
+        std::fprintf(stderr, "download ended early: %s, %zu records\n", result.statusText.c_str(),
+                     listed);
+        return 1;
+    }
+
+    const double streamLine = LineSeconds(result.bytesReceived);
+    const double download = Seconds(finished - requested);
+    const double total = Seconds(finished - start);
+    const double afterLastByte = Seconds(finished - splicer.LastReplyEnd());
+    std::printf("\ndownload of %d records (%zu bytes) at %d bit/s, %zu batches handed over\n",
+                kRecords, result.bytesReceived, kBaud, batches);
+    std::printf("  line time of the stream            %8.3f s\n", streamLine);
+    std::printf("  request sent to worker finished    %8.3f s (%+.1f ms beyond the line time)\n",
+                download, (download - streamLine) * 1e3);
+    std::printf("  Receive pressed to worker finished %8.3f s (count exchange included)\n", total);
+    std::printf("  request sent to splicer's last byte%8.3f s (the virtual splicer's own pacing)\n",
+                Seconds(splicer.LastReplyEnd() - requested));
+    std::printf("  last byte sent to worker finished  %8.3f ms (the program's own overhead)\n",
+                afterLastByte * 1e3);
+    std::printf("  worker CPU                         %8.1f ms = %.2f%% of one core\n",
+                workerCpu * 1e3, 100.0 * workerCpu / download);
+    std::printf("  process CPU (splicer's pacing too) %8.1f ms = %.2f%% of one core\n",
+                processCpu * 1e3, 100.0 * processCpu / download);
+    return textBytes > 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main() {
+    MeasureDecodingAndExport();
+    return MeasureDownload();
+}

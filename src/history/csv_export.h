@@ -1,0 +1,74 @@
+#pragma once
+// Export of the downloaded records to a comma-separated file for a spreadsheet:
+// where it goes, its name, its exact lines, and writing it without ever leaving
+// a half-written file in place of a good one.
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "app/messages.h"
+#include "history/splice_record.h"
+
+namespace velmora {
+
+// Texts of the export, beside the common ones in msg.
+namespace history_msg {
+inline constexpr Message NoRecord{"没有历史记录", "There is no record"};
+inline constexpr Message NoRecordCaption{"警告", "Info"};
+inline constexpr Message FileExists{"%s 文件已经存在，是否覆盖",
+                                    "%s File already exists, overwrite"};
+inline constexpr Message FileSaved{"文件保存成功!", "File successfully!"};
+// Our own addition: the export could not be written.
+inline constexpr Message FileNotSaved{"文件保存失败：%s（%s）",
+                                      "File could not be saved: %s (%s)"};
+}  // namespace history_msg
+
+// The CSV folder of the connected splicer: DeviceFolder/CSV. Before any splicer
+// is known (DeviceFolder empty) exports go to AppDirectory/CSV instead, never to
+// a folder at the root of the file system.
+std::filesystem::path CsvFolder(const std::filesystem::path& deviceFolder,
+                                const std::filesystem::path& appDirectory);
+
+// Creates DeviceFolder/CSV when it is missing; does nothing while no splicer is
+// known. True when the folder exists afterwards.
+bool EnsureCsvFolder(const std::filesystem::path& deviceFolder);
+
+// "20261205.csv": four-digit year, two-digit month and day.
+std::string CsvFileName(std::chrono::year_month_day date);
+std::chrono::year_month_day LocalToday();
+std::filesystem::path CsvExportPath(const std::filesystem::path& deviceFolder,
+                                    const std::filesystem::path& appDirectory,
+                                    std::chrono::year_month_day date);
+
+// The overwrite question with the path in it, in the language of the run.
+std::string FileExistsText(const std::filesystem::path& file);
+std::string FileNotSavedText(const std::filesystem::path& file, const std::string& reason);
+
+// The header line: an empty cell, then the fifteen detail captions; "," after the
+// first two cells and ", " after the others. UTF-8, ends in CR LF.
+std::string CsvHeaderLine(const std::array<std::string, kDetailRowCount>& captions);
+
+// One record's line, numbered position + 1, in the header's column order, with the
+// blanks the file has always had (two before the fibre type, none before the LF
+// angle) and a comma at the end. UTF-8, ends in CR LF.
+std::string CsvRecordLine(std::size_t position, const SpliceRecord& record,
+                          TableLanguage language);
+
+// The whole file as written: header and record lines, in GBK when the tables are Chinese.
+std::string CsvDocument(const RecordStore& store,
+                        const std::array<std::string, kDetailRowCount>& captions,
+                        TableLanguage language,
+                        const std::function<void(int percent)>& progress = {});
+
+// Writes the export to `file`, replacing it only once the new one is complete (a
+// temporary file beside it, then a rename); creates the folder if needed. On
+// failure nothing is left behind and `error` says what the system reported.
+bool WriteCsvExport(const std::filesystem::path& file, const RecordStore& store,
+                    const std::array<std::string, kDetailRowCount>& captions,
+                    TableLanguage language, std::string* error,
+                    const std::function<void(int percent)>& progress = {});
+
+}  // namespace velmora

@@ -1,0 +1,124 @@
+#pragma once
+// Fetching the splice records: ask the splicer how many it holds (0x63), ask for
+// all of them (0x64), then gather the stream of 38-byte record frames on a worker
+// thread, handing each record over once all its bytes are there.
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "history/splice_record.h"
+#include "protocol/link.h"
+
+namespace velmora {
+
+inline constexpr int kRecordCountTimeoutMs = 1000;
+inline constexpr std::chrono::milliseconds kDownloadDeadline{40000};
+// Most records the receive buffer can hold in one download (5263).
+inline constexpr int kMaxRecordCount = static_cast<int>(kReceiveBufferSize / kRecordFrameSize);
+
+struct RecordCountAnswer {
+    Outcome outcome = Outcome::NoAnswer;
+    // The 16-bit count read as signed, as the splicer has always been read; 0 unless Accepted.
+    int count = 0;
+};
+
+// Sends 87 63 01 00 EB and waits up to 1000 ms for the six-byte answer. A reply
+// shorter than six bytes counts as a bad check byte. Failures with a standard text
+// (no answer included) store it in CommStatusText; a rejection or a foreign
+// reply leaves the text as it was.
+RecordCountAnswer AskRecordCount(Link& link, const LineClaim& claim, const Pump& pump = {});
+
+// The download request for `count` records: only the low byte travels, the check
+// byte adds the high byte too. Sends nothing and returns false unless
+// 1 <= count <= kMaxRecordCount; a failed write stores its text in CommStatusText.
+bool RequestRecordDownload(Link& link, const LineClaim& claim, int count);
+
+// The refusal of a count above kMaxRecordCount, in the language of the run.
+std::string TooManyRecordsText(int count);
+
+enum class ReceiveStep {
+    Download,   // the request went out: run DownloadHistory for `count` records
+    NoRecords,  // count 0 or negative: nothing to fetch, the previous store stays
+    TooMany,    // refused at once; CommStatusText holds TooManyRecordsText
+    Failed,     // the count exchange or the request failed; see `outcome`
+};
+
+struct ReceiveStart {
+    ReceiveStep step = ReceiveStep::Failed;
+    Outcome outcome = Outcome::NoAnswer;  // of the count exchange, or of the request
+    int count = 0;
+};
+
+// What the Receive button does before the worker starts: the count exchange, the
+// decision, and the download request.
+ReceiveStart BeginHistoryReceive(Link& link, const LineClaim& claim, const Pump& pump = {});
+
+// Gathers the stream of `count` record frames in a caller's buffer. A record is
+// handed out once all its 38 bytes are there, and only once. While the stream does
+// not begin with 0x87 0x64 nothing is handed out until the full length is in,
+// then everything at once.
+class RecordStream {
+public:
+    // `buffer` must hold count * 38 bytes; `count` is limited to what fits.
+    RecordStream(std::span<std::uint8_t> buffer, int count);
+
+    // Where the next bytes go: the rest of the expected length, never beyond it.
+    std::span<std::uint8_t> Room() const;
+    // Counts `n` more bytes written into Room(); returns the records now ready to list.
+    std::vector<SpliceRecord> Add(std::size_t n);
+
+    std::size_t Received() const { return received_; }
+    std::size_t Expected() const { return expected_; }
+    std::size_t Listed() const { return listed_; }
+    bool Complete() const { return received_ >= expected_; }
+    // 0-100: the position of the last listed record among `count`; 100 when complete.
+    int Progress() const;
+
+private:
+    bool ListsAsItArrives() const;
+
+    std::span<std::uint8_t> buffer_;
+    std::size_t count_;
+    std::size_t expected_;
+    std::size_t received_ = 0;
+    std::size_t listed_ = 0;
+};
+
+struct DownloadResult {
+    // Accepted (all records in), NoAnswer (deadline passed), Cancelled (stop
+    // requested), PortLost or NotOpen (the port went away or was closed).
+    Outcome outcome = Outcome::NoAnswer;
+    std::size_t recordsListed = 0;
+    std::size_t bytesReceived = 0;
+    // For CommStatusText and the failure pane; empty on success.
+    std::string statusText;
+};
+
+// Called on the worker's thread. A page hands them to its own thread and waits
+// (`records` must be taken before it returns: the vector is reused).
+struct DownloadCallbacks {
+    // Records that just became complete; `first` is records[0]'s position in this download.
+    std::function<void(std::size_t first, const std::vector<SpliceRecord>& records)> records;
+    std::function<void(int percent)> progress;
+    // Called once at the end, after the line has been released.
+    std::function<void(const DownloadResult&)> finished;
+};
+
+struct DownloadOptions {
+    std::chrono::milliseconds deadline = kDownloadDeadline;
+};
+
+// The worker: gathers the reply to a download request already sent for `count`
+// records into link.ReceiveBuffer(), holding `claim` until it ends. Blocks on the
+// port in short slices, so a stop request is seen within about 10 ms. Partial
+// results stay handed out when it ends early. Does not touch CommStatusText: the
+// caller stores result.statusText on its own thread.
+DownloadResult DownloadHistory(Link& link, LineClaim claim, int count, std::stop_token stop,
+                               const DownloadCallbacks& callbacks, DownloadOptions options = {});
+
+}  // namespace velmora

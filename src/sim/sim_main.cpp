@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sim/parameter_commands.h"
+#include "sim/image_commands.h"
 #include "sim/record_commands.h"
 #include "sim/virtual_splicer.h"
 
@@ -17,13 +18,14 @@ namespace {
 void Usage(std::FILE* to) {
     std::fprintf(to,
                  "usage: velmora-sim [--baud RATE] [--fast] [--link PATH] [--fault CMD:KIND[:ARG][xN]]...\n"
-                 "                   [--records N]\n"
+                 "                   [--records N] [--images N]\n"
                  "  --baud RATE   line rate the replies and intake are paced at (default 115200)\n"
                  "  --fast        no pacing\n"
                  "  --link PATH   also make PATH a symbolic link to the port\n"
                  "  --fault SPEC  misbehave on command CMD (hex): silent, delay:MS, trickle[:MS],\n"
                  "                badcheck, reject, wrongecho, short[:N], hangup[:N]; xN = only N times\n"
                  "  --records N   splice records held in memory (default 150, at most 65535)\n"
+                 "  --images N    splice images held (default 6, at most 255)\n"
                  "The first line printed is the port to open, e.g. /dev/pts/3.\n");
 }
 
@@ -34,6 +36,7 @@ int main(int argc, char** argv) {
     SplicerOptions options;
     std::vector<CommandFault> faults;
     int records = kDefaultRecordCount;
+    int images = kDefaultImageCount;
     std::vector<std::string_view> args(argv + 1, argv + argc);
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string_view a = args[i];
@@ -66,6 +69,15 @@ int main(int argc, char** argv) {
                 return 2;
             }
             records = static_cast<int>(n);
+        } else if (a == "--images") {
+            char* end = nullptr;
+            const std::string text(value());
+            const long n = std::strtol(text.c_str(), &end, 10);
+            if (text.empty() || *end != '\0' || n < 0 || n > kMaxImageCount) {
+                std::fprintf(stderr, "velmora-sim: --images needs a number from 0 to 255\n");
+                return 2;
+            }
+            images = static_cast<int>(n);
         } else if (a == "--fault") {
             std::string error;
             auto fault = ParseFault(value(), &error);
@@ -92,6 +104,7 @@ int main(int argc, char** argv) {
     VirtualSplicer splicer(options);
     InstallParameterCommands(splicer);
     InstallRecordCommands(splicer, records);
+    InstallImageCommands(splicer, images);
     for (const CommandFault& f : faults) splicer.SetFault(f.command, f.fault);
     std::string error;
     if (!splicer.Start(&error)) {

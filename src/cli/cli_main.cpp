@@ -48,7 +48,8 @@ ParsedLine ParseCommandLine(int argc, char** argv) {
     for (; i < args.size() && args[i].starts_with("-"); ++i) {
         std::string name = args[i];
         std::optional<std::string> inlineValue;
-        if (const std::size_t eq = name.find('='); name.starts_with("--") && eq != std::string::npos) {
+        if (const std::size_t eq = name.find('=');
+            name.starts_with("--") && eq != std::string::npos) {
             inlineValue = name.substr(eq + 1);
             name.erase(eq);
         }

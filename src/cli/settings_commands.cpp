@@ -23,7 +23,8 @@ std::optional<int> GroupByName(std::string_view name) {
 
 std::string GroupNameList() {
     std::string list;
-    for (std::string_view name : kGroupNames) list += (list.empty() ? "" : ", ") + std::string(name);
+    for (std::string_view name : kGroupNames)
+        list += (list.empty() ? "" : ", ") + std::string(name);
     return list;
 }
 

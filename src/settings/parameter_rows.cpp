@@ -59,7 +59,8 @@ public:
 
     // Calls `apply` with the row's text when the row was edited.
     void IfEdited(std::size_t i, const std::function<void(const std::string&)>& apply) const {
-        if (i < texts_.size() && i < shown_.size() && texts_[i] != shown_[i].value) apply(texts_[i]);
+        if (i < texts_.size() && i < shown_.size() && texts_[i] != shown_[i].value)
+            apply(texts_[i]);
     }
 
 private:

@@ -49,7 +49,8 @@ SpliceParams DefaultSplice() {
     p.arc2Time = 2000;
     p.arc2On = 80;
     p.arc2Off = 40;
-    for (std::size_t i = 0; i < p.kept66.size(); ++i) p.kept66[i] = static_cast<std::uint8_t>(0xA0 + i);
+    for (std::size_t i = 0; i < p.kept66.size(); ++i)
+        p.kept66[i] = static_cast<std::uint8_t>(0xA0 + i);
     p.pullingTest = 0;  // on
     return p;
 }
@@ -195,11 +196,12 @@ std::shared_ptr<ParameterStore> InstallParameterCommands(VirtualSplicer& splicer
     auto store = std::make_shared<ParameterStore>();
     for (std::uint8_t command :
          {cmd::ReadSplice, cmd::ReadHeater, cmd::ReadEnvironment, cmd::ReadConfig}) {
-        splicer.SetHandler(command, [store](const Request& r) { return store->AnswerRead(r.command); });
+        splicer.SetHandler(command,
+                           [store](const Request& r) { return store->AnswerRead(r.command); });
     }
     for (std::uint8_t command : {cmd::WriteSplice, cmd::WriteHeater, cmd::WriteConfig}) {
-        splicer.SetHandler(command,
-                           [store](const Request& r) { return store->AnswerWrite(r.command, r.data); });
+        splicer.SetHandler(
+            command, [store](const Request& r) { return store->AnswerWrite(r.command, r.data); });
     }
     return store;
 }

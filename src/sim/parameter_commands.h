@@ -31,9 +31,10 @@ public:
 
     // The replies, whole frames.
     std::vector<std::uint8_t> AnswerRead(std::uint8_t command);
-    std::vector<std::uint8_t> AnswerWrite(std::uint8_t command, const std::vector<std::uint8_t>& data);
+    std::vector<std::uint8_t> AnswerWrite(std::uint8_t command,
+                                          const std::vector<std::uint8_t>& data);
 
-private:
+  private:
     FieldBytes<kEnvironmentInfoSize> NextEnvironment();
 
     mutable std::mutex mutex_;

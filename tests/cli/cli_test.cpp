@@ -223,8 +223,8 @@ TEST_F(CliTest, LineFailuresExitOneWithTheStatusText) {
         EXPECT_EQ(r.err, c.err);
         EXPECT_TRUE(r.out.empty()) << r.out;
     }
-    const RunResult missing = RunCli({"-p", (workDir.path() / "no-port").string(), "read", "splice"},
-                                     workDir.path());
+    const RunResult missing =
+        RunCli({"-p", (workDir.path() / "no-port").string(), "read", "splice"}, workDir.path());
     EXPECT_EQ(missing.status, 1);
     EXPECT_TRUE(missing.err.starts_with("Comm port error: ")) << missing.err;
 }

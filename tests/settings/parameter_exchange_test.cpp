@@ -82,8 +82,11 @@ TEST_F(SettingExchangeTest, DeviceNamesAreMadeSafe) {
         std::string folder;
     };
     const Case cases[] = {
-        {"X../../etc", "___.._etc"}, {"X..", "__"},        {std::string("Xa\x01\x7F/b", 6), "a___b"},
-        {"X", "unnamed"},           {"Xback\\slash", "back_slash"},
+        {"X../../etc", "___.._etc"},
+        {"X..", "__"},
+        {std::string("Xa\x01\x7F/b", 6), "a___b"},
+        {"X", "unnamed"},
+        {"Xback\\slash", "back_slash"},
     };
     for (const Case& c : cases) {
         auto config = DecodeDeviceConfig(store->Config());
@@ -135,7 +138,8 @@ TEST_F(SettingExchangeTest, ConnectWithoutPortOrWithABadOne) {
     const StepResult none = Connect(link, session, "", 115200);
     EXPECT_TRUE(none.userError);
     EXPECT_EQ(none.boxes, std::vector<std::string>{"Port error"});
-    const StepResult bad = Connect(link, session, (workDir.path() / "no-such-port").string(), 115200);
+    const StepResult bad =
+        Connect(link, session, (workDir.path() / "no-such-port").string(), 115200);
     EXPECT_FALSE(bad.ok);
     EXPECT_FALSE(bad.userError);
     EXPECT_TRUE(link.CommStatusText.starts_with("Comm port error: ")) << link.CommStatusText;

@@ -33,24 +33,35 @@ TEST(ParameterRecords, EveryRecordRoundTripsByteForByte) {
     };
     const Case cases[] = {
         {"splice", kSpliceParamsSize,
-         via([](auto& b) { return DecodeSpliceParams(std::span<const std::uint8_t, 84>(b.data(), 84)); },
+         via(
+             [](auto& b) {
+                 return DecodeSpliceParams(std::span<const std::uint8_t, 84>(b.data(), 84));
+             },
              EncodeSpliceParams)},
         {"heater", kHeaterParamsSize,
-         via([](auto& b) { return DecodeHeaterParams(std::span<const std::uint8_t, 28>(b.data(), 28)); },
+         via(
+             [](auto& b) {
+                 return DecodeHeaterParams(std::span<const std::uint8_t, 28>(b.data(), 28));
+             },
              EncodeHeaterParams)},
         {"environment", kEnvironmentInfoSize,
-         via([](auto& b) {
+         via(
+             [](auto& b) {
                  return DecodeEnvironmentInfo(std::span<const std::uint8_t, 24>(b.data(), 24));
              },
              EncodeEnvironmentInfo)},
         {"config", kDeviceConfigSize,
-         via([](auto& b) { return DecodeDeviceConfig(std::span<const std::uint8_t, 52>(b.data(), 52)); },
+         via(
+             [](auto& b) {
+                 return DecodeDeviceConfig(std::span<const std::uint8_t, 52>(b.data(), 52));
+             },
              EncodeDeviceConfig)},
     };
     for (const Case& c : cases) {
         for (unsigned seed = 1; seed <= 20; ++seed) {
             const auto bytes = RandomBytes(c.size, seed);
-            EXPECT_EQ(test::Hex(c.roundTrip(bytes)), test::Hex(bytes)) << c.name << " seed " << seed;
+            EXPECT_EQ(test::Hex(c.roundTrip(bytes)), test::Hex(bytes))
+                << c.name << " seed " << seed;
         }
     }
 }

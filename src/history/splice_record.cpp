@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include "app/language.h"
+#include "settings/option_tables.h"
 
 namespace velmora {
 namespace {
@@ -13,9 +15,6 @@ struct Names {
     const char* chinese;
 };
 
-// Program names, shared with the Setting page and the same in both languages.
-constexpr std::array<const char*, 9> kProgramNames{
-    "AUTO", "SM AUTO", "MM AUTO", "NZ AUTO", "DS AUTO", "SM", "NZ", "DS", "MM"};
 constexpr std::array<Names, 2> kResultNames{{{"Success", "成功"}, {"Failure", "失败"}}};
 constexpr std::array<Names, 3> kAlignNames{{{"Covering", "包层"}, {"Core", "纤芯"},
                                             {"Manual", "手动"}}};
@@ -36,10 +35,15 @@ std::string FromTable(const std::array<Names, N>& table, int index, TableLanguag
     return Pick(table[static_cast<std::size_t>(index)], language);
 }
 
+// The Setting page's program names, the same in both languages.
+const std::vector<std::string>& ProgramNames() {
+    static const std::vector<std::string> names = ChineseOptionTables().programNames;
+    return names;
+}
+
 std::string ProgramName(int index, TableLanguage language) {
-    if (index < 0 || index >= static_cast<int>(kProgramNames.size()))
-        return UnknownText(index, language);
-    return kProgramNames[static_cast<std::size_t>(index)];
+    std::optional<std::string> name = OptionAt(ProgramNames(), index);
+    return name ? *name : UnknownText(index, language);
 }
 
 // "0%d" below 10, "%d" otherwise (also for values above 99 from a damaged record).

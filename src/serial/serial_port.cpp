@@ -77,6 +77,9 @@ bool SerialPort::ClosePort() {
     int fd = fd_.exchange(-1);
     if (fd >= 0) {
         if (!lost_) tcdrain(fd);
+        // The exclusive flag belongs to the terminal, not to our descriptor: it
+        // outlives the close while the far end holds the device open.
+        ioctl(fd, TIOCNXCL);
         ::close(fd);
     }
     return true;

@@ -46,6 +46,16 @@ TEST(Requests, IrregularCheckBytes) {
     EXPECT_EQ(Hex(LayOutFrame(ImageDownloadRequest(255))), "87 71 02 FF 20 F9");
 }
 
+TEST(Requests, TheSplicerSideKnowsEveryCheckRuleTheProgramUses) {
+    EXPECT_TRUE(HasRequestCheck(LayOutFrame(FixedRequest(cmd::Handshake))));
+    EXPECT_TRUE(HasRequestCheck(LayOutFrame(RecordDownloadRequest(300))));
+    EXPECT_TRUE(HasRequestCheck(LayOutFrame(RecordDownloadRequest(5263))));
+    EXPECT_TRUE(HasRequestCheck(LayOutFrame(ImageDownloadRequest(255))));
+    std::vector<std::uint8_t> corrupted = LayOutFrame(FixedRequest(cmd::Handshake));
+    corrupted.back() ^= 0x40;
+    EXPECT_FALSE(HasRequestCheck(corrupted));
+}
+
 TEST(Requests, WritesCarryTheRecordWithARunningSum) {
     for (std::uint8_t code : {cmd::WriteSplice, cmd::WriteHeater, cmd::WriteConfig}) {
         auto spec = FindCommand(code);

@@ -11,6 +11,7 @@
 #include "sim/parameter_commands.h"
 #include "sim/image_commands.h"
 #include "sim/record_commands.h"
+#include "sim/firmware_commands.h"
 #include "sim/virtual_splicer.h"
 
 namespace {
@@ -105,6 +106,7 @@ int main(int argc, char** argv) {
     InstallParameterCommands(splicer);
     InstallRecordCommands(splicer, records);
     InstallImageCommands(splicer, images);
+    InstallFirmwareCommands(splicer, {.report = stderr});
     for (const CommandFault& f : faults) splicer.SetFault(f.command, f.fault);
     std::string error;
     if (!splicer.Start(&error)) {

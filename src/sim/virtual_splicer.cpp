@@ -112,6 +112,12 @@ void VirtualSplicer::ClearFaults() {
     faults_.clear();
 }
 
+void VirtualSplicer::StartRawIntake(RawIntake intake) {
+    raw_ = std::move(intake);
+    rawTaken_ = 0;
+    rawLastByte_ = Clock::now();
+}
+
 std::vector<std::vector<std::uint8_t>> VirtualSplicer::ReceivedFrames() const {
     std::lock_guard lock(mutex_);
     return frames_;
@@ -158,11 +164,19 @@ bool VirtualSplicer::SleepUntil(Clock::time_point until) {
     }
 }
 
+int VirtualSplicer::RawIntakeWaitMs() const {
+    if (!raw_) return -1;
+    auto limit = rawTaken_ > 0 ? raw_->quiet : std::max(raw_->quiet, raw_->firstByteWait);
+    auto left = rawLastByte_ + limit - Clock::now();
+    return left > Clock::duration::zero() ? PollMs(left) : 0;
+}
+
 void VirtualSplicer::Run() {
     std::vector<std::uint8_t> chunk(4096);
     for (;;) {
+        if (RawIntakeWaitMs() == 0) EndRawIntake(false);
         pollfd fds[2] = {{master_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
-        int rc = ::poll(fds, 2, -1);
+        int rc = ::poll(fds, 2, RawIntakeWaitMs());
         if (rc < 0 && errno == EINTR) continue;
         if (rc < 0 || fds[1].revents) return;
         if (!(fds[0].revents & POLLIN)) continue;
@@ -178,8 +192,13 @@ void VirtualSplicer::Run() {
             std::lock_guard lock(mutex_);
             bytesReceived_ += static_cast<std::size_t>(n);
         }
-        intake_.insert(intake_.end(), chunk.begin(), chunk.begin() + n);
-        TakeFrames();
+        if (raw_) {
+            rawLastByte_ = Clock::now();
+            TakeRaw(std::span(chunk).first(static_cast<std::size_t>(n)));
+        } else {
+            intake_.insert(intake_.end(), chunk.begin(), chunk.begin() + n);
+            TakeFrames();
+        }
         if (master_ < 0) return;  // hung up
     }
 }
@@ -192,12 +211,12 @@ void VirtualSplicer::TakeFrames() {
         std::size_t total = static_cast<std::size_t>(intake_[2]) + 4;
         if (intake_.size() < total) return;
         std::span<const std::uint8_t> frame(intake_.data(), total);
-        if (SumCheck(frame.first(total - 1)) != frame.back()) {
+        if (!HasRequestCheck(frame)) {
             // Not a frame after all: look for the next start byte.
             intake_.erase(intake_.begin());
             continue;
         }
-        Request request{frame[1], {frame.begin() + 3, frame.end() - 1}};
+        Request request{frame[1], {frame.begin() + 3, frame.end() - 1}, TakeFault(frame[1])};
         Handler handler;
         {
             std::lock_guard lock(mutex_);
@@ -210,18 +229,47 @@ void VirtualSplicer::TakeFrames() {
         // A splicer says nothing to a command it does not know.
         Dispatch(request, handler ? handler(request) : std::vector<std::uint8_t>{});
         if (master_ < 0) return;
+        if (raw_) {
+            // The handler switched to raw intake: what follows the frame is raw data.
+            std::vector<std::uint8_t> rest = std::move(intake_);
+            intake_.clear();
+            rawLastByte_ = Clock::now();
+            TakeRaw(rest);
+            return;
+        }
     }
 }
 
+Fault VirtualSplicer::TakeFault(std::uint8_t command) {
+    std::lock_guard lock(mutex_);
+    auto it = faults_.find(command);
+    if (it == faults_.end()) return {};
+    Fault fault = it->second;
+    if (it->second.times > 0 && --it->second.times == 0) faults_.erase(it);
+    return fault;
+}
+
+void VirtualSplicer::TakeRaw(std::span<const std::uint8_t> bytes) {
+    const long long limit = raw_->hangUpAfter;
+    const bool drop = limit >= 0 && rawTaken_ + static_cast<long long>(bytes.size()) >= limit;
+    if (drop) bytes = bytes.first(static_cast<std::size_t>(std::max(0LL, limit - rawTaken_)));
+    if (!bytes.empty() && raw_->take) raw_->take(bytes);
+    rawTaken_ += static_cast<long long>(bytes.size());
+    if (!drop) return;
+    EndRawIntake(true);
+    HangUpLine();
+}
+
+void VirtualSplicer::EndRawIntake(bool hungUp) {
+    RawIntake intake = std::move(*raw_);
+    raw_.reset();
+    if (intake.ended) intake.ended(hungUp);
+}
+
 void VirtualSplicer::Dispatch(const Request& request, std::vector<std::uint8_t> reply) {
-    Fault fault;
-    {
-        std::lock_guard lock(mutex_);
-        if (auto it = faults_.find(request.command); it != faults_.end()) {
-            fault = it->second;
-            if (it->second.times > 0 && --it->second.times == 0) faults_.erase(it);
-        }
-    }
+    Fault fault = request.fault;
+    // A raw intake started by this command's handler drops the line itself, after its bytes.
+    if (fault.kind == FaultKind::HangUp && raw_) fault = {};
     switch (fault.kind) {
         case FaultKind::Silent:
             return;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -21,10 +22,29 @@ namespace velmora::sim {
 struct Request {
     std::uint8_t command = 0;
     std::vector<std::uint8_t> data;
+    // The fault in force for this request (already counted down), so that a handler
+    // can stay out of a mode that a spoiled reply would never have started.
+    Fault fault{};
 };
 
 // What a command answers: the bytes to send (empty to stay silent).
 using Handler = std::function<std::vector<std::uint8_t>(const Request&)>;
+
+// Bytes that follow a command outside any frame (a firmware file), taken in raw
+// and paced like any other intake. Started by a handler; frames are read again
+// once it ends.
+struct RawIntake {
+    // Gets the bytes as they are taken in.
+    std::function<void(std::span<const std::uint8_t>)> take;
+    // Called once at the end: the line was quiet, or the intake dropped it (`hungUp`).
+    std::function<void(bool hungUp)> ended;
+    // The intake ends once no byte has come for this long...
+    std::chrono::milliseconds quiet{2000};
+    // ...or, before the first byte, for this long.
+    std::chrono::milliseconds firstByteWait{5000};
+    // Drops the line once this many bytes have been taken (0: at once); never when negative.
+    long long hangUpAfter = -1;
+};
 
 struct SplicerOptions {
     int baud = 115200;
@@ -53,6 +73,11 @@ public:
     void SetFault(std::uint8_t command, Fault fault);
     void ClearFaults();
 
+    // Called by a handler: the bytes after this request go to `intake` instead of
+    // the frame reader. A hang-up fault on this request is then left to the intake
+    // (RawIntake::hangUpAfter) rather than cutting the reply.
+    void StartRawIntake(RawIntake intake);
+
     // Every intact request frame received so far, whole (start to check byte).
     std::vector<std::vector<std::uint8_t>> ReceivedFrames() const;
     // Waits until at least `count` frames have arrived; false if `timeout` passed first.
@@ -71,6 +96,10 @@ private:
     bool SendPaced(std::span<const std::uint8_t> bytes, std::chrono::milliseconds gap = {});
     bool SleepUntil(Clock::time_point until);  // false when asked to stop
     void TakeFrames();
+    Fault TakeFault(std::uint8_t command);
+    void TakeRaw(std::span<const std::uint8_t> bytes);
+    void EndRawIntake(bool hungUp);
+    int RawIntakeWaitMs() const;  // -1 without an intake
     void HangUpLine();
     Clock::duration LineTime(std::size_t bytes) const;
     std::size_t PaceChunk() const;
@@ -96,6 +125,9 @@ private:
     std::vector<std::uint8_t> intake_;
     Clock::time_point inLineFree_{};
     Clock::time_point outLineFree_{};
+    std::optional<RawIntake> raw_;
+    long long rawTaken_ = 0;
+    Clock::time_point rawLastByte_{};
 };
 
 // The replies every splicer gives: the connection handshake and the disconnection.

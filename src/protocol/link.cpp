@@ -32,7 +32,7 @@ Link::Link() : receiveBuffer_(std::make_unique<std::uint8_t[]>(kReceiveBufferSiz
 
 bool Link::OpenPort(const std::string& device, int speed) {
     if (port_.OpenPort(device, speed)) return true;
-    CommStatusText = Say(msg::CommPortError) + " (" + port_.LastError() + ")";
+    CommStatusText = Say(msg::CommPortError) + ": " + port_.LastError();
     return false;
 }
 

@@ -86,10 +86,7 @@ StepResult Connect(Link& link, ParameterSession& session, const std::string& dev
         return result;
     }
     if (link.LineBusy()) return LineInUse();
-    if (!link.Port().OpenPort(device, speed)) {
-        link.CommStatusText = Say(msg::CommPortError) + ": " + link.Port().LastError();
-        return Failed(Outcome::NotOpen);
-    }
+    if (!link.OpenPort(device, speed)) return Failed(Outcome::NotOpen);
     session.readSinceConnect = {};
     const Outcome outcome = link.Exchange(FixedRequest(cmd::Handshake), 5,
                                           TimeoutOf(cmd::Handshake), false, pump);

@@ -142,7 +142,7 @@ TEST(SerialPort, OpenFailuresSayWhy) {
     test::ScopedConfig english(1);
     Link link;
     EXPECT_FALSE(link.OpenPort("/dev/velmora-no-such-port", 115200));
-    EXPECT_EQ(link.CommStatusText.rfind("Comm port error (", 0), 0u) << link.CommStatusText;
+    EXPECT_EQ(link.CommStatusText.rfind("Comm port error: ", 0), 0u) << link.CommStatusText;
 }
 
 TEST(SerialPort, AHangUpClosesThePort) {

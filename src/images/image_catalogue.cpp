@@ -30,43 +30,6 @@ std::string YearText(const ImageEntry& entry) {
     return std::to_string(entry.yearOffset + 2000);
 }
 
-enum class Gathered { Complete, TimedOut, Cancelled, Closed };
-
-// Polls like ReceiveReply but ends on the list's own completion rule; an
-// expected length left in ReplyLength plays no part.
-Gathered GatherImageList(Link& link, const Pump& pump, std::chrono::milliseconds limit) {
-    SerialPort& port = link.Port();
-    std::span<std::uint8_t> buffer = link.ReceiveBuffer();
-    const auto deadline = Clock::now() + limit;
-    std::size_t gathered = 0;
-    Gathered result = Gathered::TimedOut;
-    for (;;) {
-        if (pump) pump();
-        const bool timedOut = Clock::now() > deadline;
-        // This pass still reads, even after the deadline.
-        gathered += port.ReadAvailable(buffer.subspan(gathered));
-        if (ImageListComplete(buffer.first(gathered))) {
-            result = Gathered::Complete;
-            break;
-        }
-        if (link.CancelRequested()) {
-            result = Gathered::Cancelled;
-            break;
-        }
-        if (!port.IsOpen()) {
-            result = Gathered::Closed;
-            break;
-        }
-        if (timedOut || gathered == buffer.size()) break;
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        port.WaitReadable(std::clamp(left + std::chrono::milliseconds(1),
-                                     std::chrono::milliseconds(0), kWaitSlice));
-    }
-    link.ReplyLength = static_cast<int>(gathered);
-    return result;
-}
-
 Outcome AskForImageList(Link& link, const Pump& pump, ImageListOptions options,
                         ImageCatalogue& catalogue) {
     if (!link.Port().IsOpen()) return Outcome::NotOpen;
@@ -75,16 +38,13 @@ Outcome AskForImageList(Link& link, const Pump& pump, ImageListOptions options,
     link.Frame() = FixedRequest(cmd::ImageList);
     if (!link.SendFrame(*claim))
         return link.Port().WasLost() ? Outcome::PortLost : Outcome::WriteFailed;
-    switch (GatherImageList(link, pump, options.limit)) {
-        case Gathered::Cancelled:
-            return Outcome::Cancelled;
-        case Gathered::Closed:
-            if (link.Port().WasLost()) return Outcome::PortLost;
-            return Outcome::NotOpen;
-        case Gathered::TimedOut:
-            return Outcome::NoAnswer;
-        case Gathered::Complete:
-            break;
+    // The list's length comes from its own count, not from ReplyLength.
+    const bool complete = link.ReceiveReply(*claim, static_cast<int>(options.limit.count()), pump,
+                                            ImageListComplete);
+    if (link.CancelRequested()) return Outcome::Cancelled;
+    if (!complete) {
+        if (link.Port().WasLost()) return Outcome::PortLost;
+        return link.Port().IsOpen() ? Outcome::NoAnswer : Outcome::NotOpen;
     }
     std::optional<ImageCatalogue> parsed = ParseImageList(link.Reply());
     if (!parsed) return Outcome::Unexpected;

@@ -50,20 +50,25 @@ bool Link::SendFrame(const LineClaim&) {
     return port_.SendBytes(bytes) == static_cast<long>(bytes.size());
 }
 
-bool Link::ReceiveReply(const LineClaim&, int timeoutMs, const Pump& pump) {
+bool Link::ReceiveReply(const LineClaim&, int timeoutMs, const Pump& pump,
+                        const ReplyComplete& complete) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     // Never gather past the end of the buffer, whatever is asked for.
     const std::size_t expected =
         std::min<std::size_t>(std::max(ReplyLength, 0), kReceiveBufferSize);
     std::size_t gathered = 0;
-    bool complete = false;
+    auto isComplete = [&] {
+        if (complete) return complete(ReceiveBuffer().first(gathered));
+        return gathered > 0 && gathered >= expected;
+    };
+    bool done = false;
     for (;;) {
         if (pump) pump();
         const bool timedOut = Clock::now() > deadline;
         // This pass still reads, even after the deadline.
         gathered += port_.ReadAvailable(ReceiveBuffer().subspan(gathered));
-        if (gathered > 0 && gathered >= expected) {
-            complete = true;
+        if (isComplete()) {
+            done = true;
             break;
         }
         if (timedOut || cancelled_ || !port_.IsOpen() || gathered == kReceiveBufferSize) break;
@@ -72,7 +77,7 @@ bool Link::ReceiveReply(const LineClaim&, int timeoutMs, const Pump& pump) {
                                       std::chrono::milliseconds(0), kWaitSlice));
     }
     ReplyLength = static_cast<int>(gathered);
-    return complete;
+    return done;
 }
 
 std::uint8_t Link::ReplyChecksum() const { return velmora::ReplyChecksum(Reply()); }

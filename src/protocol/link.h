@@ -21,6 +21,8 @@ namespace velmora {
 
 // Called between the passes of a wait so that a window can keep painting.
 using Pump = std::function<void()>;
+// Tells from the bytes gathered so far whether a reply is complete.
+using ReplyComplete = std::function<bool(std::span<const std::uint8_t>)>;
 
 inline constexpr std::size_t kReceiveBufferSize = 200000;
 // Longest a wait blocks on the port before it pumps and looks at the clock again.
@@ -90,8 +92,10 @@ public:
     // Gathers into ReceiveBuffer until ReplyLength bytes (at least one) have
     // arrived, the time-out passes, or the port is lost. ReplyLength is the count
     // expected on entry and the count gathered on return. Calls `pump` between
-    // passes and blocks on the port in between, never spinning.
-    bool ReceiveReply(const LineClaim&, int timeoutMs, const Pump& pump = {});
+    // passes and blocks on the port in between, never spinning. A reply whose
+    // length is found otherwise gives its own `complete` rule instead of ReplyLength.
+    bool ReceiveReply(const LineClaim&, int timeoutMs, const Pump& pump = {},
+                      const ReplyComplete& complete = {});
 
     // Low 8 bits of the sum of the first ReplyLength - 1 gathered bytes.
     std::uint8_t ReplyChecksum() const;

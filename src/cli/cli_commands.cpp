@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "cli/image_commands.h"
+
 namespace velmora::cli {
 namespace {
 
@@ -12,6 +14,9 @@ constexpr std::array kCommands{
                                 "fsconfig, system)", RunRead},
     CliCommand{"write", "GROUP ROW=TEXT...", "change rows of a group and write it to the splicer",
                RunWrite},
+    CliCommand{"images", "", "list the splicer's images: number and time", RunImages},
+    CliCommand{"image", "NUMBER", "download an image into the JPG folder and print its path",
+               RunImage},
 };
 
 }  // namespace

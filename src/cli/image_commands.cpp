@@ -1,0 +1,149 @@
+// images and image: the Image page's work on the command line.
+#include "cli/image_commands.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "images/image_catalogue.h"
+#include "images/image_download.h"
+#include "images/image_files.h"
+#include "images/reply_rest.h"
+
+namespace velmora::cli {
+namespace {
+
+// How often the waiting command looks for Ctrl-C and redraws the progress line.
+constexpr std::chrono::milliseconds kProgressTick{50};
+
+void PrintError(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
+
+// NUMBER as `images` lists it: 1 to 255 (the list's count is one byte).
+std::optional<int> ParseImageNumber(const std::string& text) {
+    const bool digits = text.find_first_not_of("0123456789") == std::string::npos;
+    if (text.empty() || text.size() > 3 || !digits) return std::nullopt;
+    const int number = std::stoi(text);
+    if (number < 1 || number > 255) return std::nullopt;
+    return number;
+}
+
+// Connects and asks for the image list; kExitOk with `catalogue` filled, or the
+// exit status once the failure has been reported.
+int FetchCatalogue(CliContext& context, ImageCatalogue& catalogue) {
+    if (int status = context.ConnectSplicer(); status != kExitOk) return status;
+    const ImageListAnswer answer =
+        FetchImageList(context.link(), context.WaitingPump("Listing images"));
+    context.progress().Clear();
+    switch (answer.outcome) {
+        case Outcome::Accepted:
+            catalogue = answer.catalogue;
+            return kExitOk;
+        case Outcome::Unexpected:
+            // Another head than 87 70: the window stays silent, a command must not.
+            // Whatever else the splicer sends is dropped before the disconnection.
+            DiscardRestOfReply(context.link(), {}, context.WaitingPump("Listing images"));
+            context.progress().Clear();
+            PrintError(Say(msg::DataError));
+            return kExitLineFailed;
+        default:
+            PrintError(context.link().CommStatusText);
+            return kExitLineFailed;
+    }
+}
+
+// Runs the download worker on a thread of its own while this thread watches for
+// Ctrl-C and shows the percentage; returns once the worker has ended.
+ImageDownloadResult GatherImage(CliContext& context, LineClaim claim, ImageBuffer& buffer,
+                                int number) {
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+    std::atomic<int> percent{0};
+    ImageDownloadResult result;
+    std::jthread worker([&](std::stop_token stop) {
+        ImageDownloadCallbacks callbacks;
+        callbacks.progress = [&percent](int p) { percent = p; };
+        result = ImageDownloadThread(context.link(), std::move(claim), buffer, stop, callbacks);
+        std::lock_guard lock(mutex);
+        done = true;
+        ended.notify_all();
+    });
+    std::unique_lock lock(mutex);
+    while (!ended.wait_for(lock, kProgressTick, [&] { return done; })) {
+        if (Interrupted()) worker.request_stop();
+        context.progress().Show("Downloading image " + std::to_string(number) + "... " +
+                                std::to_string(percent.load()) + "%");
+    }
+    lock.unlock();
+    worker.join();
+    context.progress().Clear();
+    return result;
+}
+
+}  // namespace
+
+int RunImages(CliContext& context, CommandArgs args) {
+    if (!args.empty()) return context.UsageError("images takes no arguments");
+    ImageCatalogue catalogue;
+    if (int status = FetchCatalogue(context, catalogue); status != kExitOk) return status;
+    for (const ImageRow& row : ImageListRows(catalogue))
+        std::printf("%s\t%s\n", row.number.c_str(), row.time.c_str());
+    return kExitOk;
+}
+
+int RunImage(CliContext& context, CommandArgs args) {
+    const std::optional<int> number = args.size() == 1 ? ParseImageNumber(args[0]) : std::nullopt;
+    if (!number)
+        return context.UsageError("image needs one NUMBER from 1 to 255, as 'images' lists it");
+
+    ImageCatalogue catalogue;
+    if (int status = FetchCatalogue(context, catalogue); status != kExitOk) return status;
+    const std::size_t position = static_cast<std::size_t>(*number - 1);
+    if (position >= catalogue.size())
+        return context.UsageError("no image " + std::to_string(*number) + ": the splicer holds " +
+                                  std::to_string(catalogue.size()));
+    Link& link = context.link();
+    const std::optional<std::filesystem::path> path =
+        ImageFilePath(link.DeviceFolder, catalogue, position);
+    if (!path) {
+        PrintError("velmora-cli: the splicer's folder is not known: its configuration could "
+                   "not be read");
+        return kExitLineFailed;
+    }
+    if (!EnsureJpgFolder(link.DeviceFolder)) {
+        PrintError("velmora-cli: cannot create the folder " + path->parent_path().string());
+        return kExitUsage;
+    }
+
+    ImageRequest request = StartImageDownload(link, static_cast<int>(position));
+    if (request.outcome != Outcome::Accepted) {
+        PrintError(link.CommStatusText);
+        return kExitLineFailed;
+    }
+    ImageBuffer buffer;
+    const ImageDownloadResult result =
+        GatherImage(context, std::move(*request.claim), buffer, *number);
+    if (result.outcome == Outcome::Unexpected) {
+        DiscardRestOfReply(link, {}, context.WaitingPump("Downloading"));
+        context.progress().Clear();
+    }
+    if (result.outcome != Outcome::Accepted) {
+        const Message* standard = StandardFailureText(result.outcome);
+        PrintError(!result.statusText.empty() ? result.statusText
+                                              : standard ? Say(*standard) : Say(msg::DataError));
+        return kExitLineFailed;
+    }
+    const SaveResult saved = SaveImageFile(*path, result.image);
+    if (!saved.saved) {
+        PrintError(saved.errorText);
+        return kExitUsage;
+    }
+    std::printf("%s\n", path->c_str());
+    return kExitOk;
+}
+
+}  // namespace velmora::cli

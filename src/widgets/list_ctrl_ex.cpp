@@ -1,0 +1,345 @@
+#include "widgets/list_ctrl_ex.h"
+
+#include <QAbstractTableModel>
+#include <QEvent>
+#include <QHeaderView>
+#include <QPainter>
+#include <QTextBoundaryFinder>
+#include <algorithm>
+#include <numeric>
+#include <vector>
+
+namespace velmora::ui {
+
+// The rows and columns of one list, with the value each row carries.
+class ListCtrlModel : public QAbstractTableModel {
+public:
+    struct Column {
+        QString caption;
+        Qt::Alignment alignment;
+    };
+
+    explicit ListCtrlModel(int rowHeight) : rowHeight_(rowHeight) {}
+
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+    }
+    int columnCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!index.isValid()) return {};
+        if (role == Qt::DisplayRole) return Text(index.row(), index.column());
+        if (role == Qt::SizeHintRole) return QSize(0, rowHeight_);
+        return {};
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation != Qt::Horizontal || section < 0 || section >= columnCount()) return {};
+        if (role == Qt::DisplayRole) return columns_[section].caption;
+        if (role == Qt::TextAlignmentRole)
+            return QVariant::fromValue(columns_[section].alignment | Qt::AlignVCenter);
+        return {};
+    }
+
+    Qt::ItemFlags flags(const QModelIndex& index) const override {
+        return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+    }
+
+    int InsertColumn(int column, Column c) {
+        column = std::clamp(column, 0, columnCount());
+        beginInsertColumns({}, column, column);
+        columns_.insert(columns_.begin() + column, std::move(c));
+        for (CListCtrlEx::Row& row : rows_)
+            if (row.texts.size() > column) row.texts.insert(column, QString());
+        endInsertColumns();
+        return column;
+    }
+
+    QString Caption(int column) const {
+        return ValidColumn(column) ? columns_[column].caption : QString();
+    }
+
+    int Insert(int row, CListCtrlEx::Row r) {
+        row = std::clamp(row, 0, rowCount());
+        beginInsertRows({}, row, row);
+        rows_.insert(rows_.begin() + row, std::move(r));
+        endInsertRows();
+        return row;
+    }
+
+    int Append(std::span<const CListCtrlEx::Row> rows) {
+        if (rows.empty()) return -1;
+        const int first = rowCount();
+        beginInsertRows({}, first, first + static_cast<int>(rows.size()) - 1);
+        rows_.insert(rows_.end(), rows.begin(), rows.end());
+        endInsertRows();
+        return first;
+    }
+
+    bool SetText(int row, int column, const QString& text) {
+        if (!ValidRow(row) || !ValidColumn(column)) return false;
+        QStringList& texts = rows_[row].texts;
+        while (texts.size() <= column) texts.append(QString());
+        texts[column] = text;
+        emit dataChanged(index(row, column), index(row, column), {Qt::DisplayRole});
+        return true;
+    }
+
+    QString Text(int row, int column) const {
+        if (!ValidRow(row) || column < 0 || column >= rows_[row].texts.size()) return {};
+        return rows_[row].texts[column];
+    }
+
+    bool SetData(int row, std::uint64_t data) {
+        if (!ValidRow(row)) return false;
+        rows_[row].data = data;
+        return true;
+    }
+
+    std::uint64_t Data(int row) const { return ValidRow(row) ? rows_[row].data : 0; }
+
+    void Clear() {
+        if (rows_.empty()) return;
+        beginResetModel();
+        rows_.clear();
+        endResetModel();
+    }
+
+    // A stable sort on the column's texts; the view's selection and current
+    // row follow their rows.
+    void SortRows(int column, bool descending) {
+        emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+        std::vector<int> order(rows_.size());
+        std::iota(order.begin(), order.end(), 0);
+        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+            const int c = Text(a, column).compare(Text(b, column), Qt::CaseSensitive);
+            return descending ? c > 0 : c < 0;
+        });
+        std::vector<CListCtrlEx::Row> sorted;
+        sorted.reserve(rows_.size());
+        std::vector<int> newRowOf(rows_.size());
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            sorted.push_back(std::move(rows_[order[i]]));
+            newRowOf[order[i]] = static_cast<int>(i);
+        }
+        rows_ = std::move(sorted);
+        const QModelIndexList old = persistentIndexList();
+        QModelIndexList moved;
+        moved.reserve(old.size());
+        for (const QModelIndex& i : old) moved.append(index(newRowOf[i.row()], i.column()));
+        changePersistentIndexList(old, moved);
+        emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    }
+
+private:
+    bool ValidRow(int row) const { return row >= 0 && row < rowCount(); }
+    bool ValidColumn(int column) const { return column >= 0 && column < columnCount(); }
+
+    int rowHeight_;
+    std::vector<Column> columns_;
+    std::vector<CListCtrlEx::Row> rows_;
+};
+
+CListCtrlEx::CListCtrlEx(QWidget* parent)
+    : QTreeView(parent), model_(std::make_unique<ListCtrlModel>(RowHeight())) {
+    setModel(model_.get());
+    setFont(ListFont());
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setAllColumnsShowFocus(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setTextElideMode(Qt::ElideNone);  // the rows cut their own texts
+
+    QHeaderView* head = header();
+    head->setFont(ListFont());
+    head->setStretchLastSection(false);
+    head->setSectionsMovable(false);
+    head->setSectionsClickable(true);
+    head->setHighlightSections(false);
+    // Column dividers cannot be dragged: the widths stay as the page set them.
+    head->setSectionResizeMode(QHeaderView::Fixed);
+    connect(head, &QHeaderView::sectionClicked, this, [this](int column) {
+        if (sortEnabled_) SortByColumn(column);
+    });
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { emit ItemChanged(); });
+}
+
+CListCtrlEx::~CListCtrlEx() = default;
+
+QFont CListCtrlEx::ListFont() {
+    QFont font;
+    // SimSun where the system has it; a CJK face otherwise, so Chinese still shows.
+    font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("宋体"),
+                      QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
+    font.setPixelSize(kFontHeight);
+    font.setWeight(QFont::Medium);
+    font.setStyleHint(QFont::TypeWriter);
+    return font;
+}
+
+int CListCtrlEx::InsertColumn(int column, const QString& caption, Qt::Alignment headerAlignment,
+                              int width) {
+    const int at =
+        model_->InsertColumn(column, {caption, headerAlignment & Qt::AlignHorizontal_Mask});
+    sortDescending_.insert(at, false);
+    header()->setSectionResizeMode(at, QHeaderView::Fixed);
+    header()->resizeSection(at, width);
+    return at;
+}
+
+int CListCtrlEx::GetColumnCount() const { return model_->columnCount(); }
+
+void CListCtrlEx::SetColumnWidth(int column, int width) {
+    if (column >= 0 && column < GetColumnCount())
+        header()->resizeSection(column, std::max(0, width));
+}
+
+int CListCtrlEx::GetColumnWidth(int column) const {
+    return column >= 0 && column < GetColumnCount() ? header()->sectionSize(column) : 0;
+}
+
+QString CListCtrlEx::GetColumnCaption(int column) const { return model_->Caption(column); }
+
+int CListCtrlEx::InsertItem(int row, const QString& text, std::uint64_t data) {
+    return model_->Insert(row, Row{{text}, data});
+}
+
+int CListCtrlEx::AppendRows(std::span<const Row> rows) { return model_->Append(rows); }
+
+bool CListCtrlEx::SetItemText(int row, int column, const QString& text) {
+    return model_->SetText(row, column, text);
+}
+
+QString CListCtrlEx::GetItemText(int row, int column) const { return model_->Text(row, column); }
+
+bool CListCtrlEx::SetItemData(int row, std::uint64_t data) { return model_->SetData(row, data); }
+
+std::uint64_t CListCtrlEx::GetItemData(int row) const { return model_->Data(row); }
+
+int CListCtrlEx::GetItemCount() const { return model_->rowCount(); }
+
+void CListCtrlEx::DeleteAllItems() { model_->Clear(); }
+
+int CListCtrlEx::GetSelectedRow() const {
+    const QModelIndexList rows = selectionModel()->selectedRows();
+    if (rows.isEmpty()) return -1;
+    int first = rows.front().row();
+    for (const QModelIndex& i : rows) first = std::min(first, i.row());
+    return first;
+}
+
+void CListCtrlEx::SelectRow(int row) {
+    if (row < 0 || row >= GetItemCount()) {
+        selectionModel()->clearSelection();
+        return;
+    }
+    const QModelIndex index = model_->index(row, 0);
+    selectionModel()->setCurrentIndex(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void CListCtrlEx::EnsureVisible(int row) {
+    if (row >= 0 && row < GetItemCount()) scrollTo(model_->index(row, 0), QAbstractItemView::EnsureVisible);
+}
+
+int CListCtrlEx::GetCountPerPage() const { return viewport()->height() / RowHeight(); }
+
+void CListCtrlEx::SortByColumn(int column) {
+    if (column < 0 || column >= GetColumnCount() || GetItemCount() == 0) return;
+    model_->SortRows(column, sortDescending_[column]);
+    sortDescending_[column] = !sortDescending_[column];
+}
+
+QString CListCtrlEx::FitText(const QString& text, const QFontMetrics& metrics, int available) {
+    if (text.isEmpty() || metrics.horizontalAdvance(text) + 2 < available) return text;
+    static const QString kEllipsis = QStringLiteral("...");
+    const int ellipsisWidth = metrics.horizontalAdvance(kEllipsis);
+    // Character boundaries, so that a cut never takes half of a character
+    // (a surrogate pair or a combining sequence).
+    std::vector<int> ends;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    for (qsizetype at = finder.toNextBoundary(); at > 0; at = finder.toNextBoundary())
+        ends.push_back(static_cast<int>(at));
+    auto prefix = [&](std::size_t characters) {
+        return characters == 0 ? QString() : text.left(ends[characters - 1]);
+    };
+    // At least one cut; then on until the rest and "..." fit or one character is left.
+    std::size_t keep = ends.size();
+    do {
+        --keep;
+    } while (keep > 1 && metrics.horizontalAdvance(prefix(keep)) + ellipsisWidth + 2 >= available);
+    return prefix(keep) + kEllipsis;
+}
+
+void CListCtrlEx::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const {
+    const bool selected = selectionModel()->isSelected(index);
+    // The selection keeps its colours when the list loses the focus.
+    const QColor background = selected ? palette().color(QPalette::Active, QPalette::Highlight)
+                                       : palette().color(QPalette::Active, QPalette::Base);
+    const QColor text =
+        selected ? QColor(Qt::white) : palette().color(QPalette::Active, QPalette::Text);
+    painter->save();
+    painter->fillRect(option.rect, background);
+    painter->setPen(text);
+    painter->setFont(font());
+    const int row = index.row();
+    for (int column = 0; column < GetColumnCount(); ++column) {
+        const QRect cell(header()->sectionViewportPosition(column), option.rect.top(),
+                         header()->sectionSize(column), option.rect.height());
+        if (!cell.intersects(option.rect)) continue;
+        // The first column's text starts 4 pixels in, the others 6 with 2 kept at the right.
+        if (column == 0)
+            DrawCell(*painter, cell, 4, 0, model_->Text(row, column));
+        else
+            DrawCell(*painter, cell, 6, 2, model_->Text(row, column));
+    }
+    painter->restore();
+}
+
+void CListCtrlEx::DrawCell(QPainter& painter, const QRect& cell, int leftInset, int rightInset,
+                           const QString& text) const {
+    if (text.isEmpty()) return;
+    const QString shown = FitText(text, painter.fontMetrics(), cell.width() - 4);
+    const QRect area(cell.left() + leftInset, cell.top() + 4,
+                     cell.width() - leftInset - rightInset, cell.height() - 4);
+    painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shown);
+}
+
+void CListCtrlEx::paintEvent(QPaintEvent* event) {
+    QTreeView::paintEvent(event);
+    QPainter painter(viewport());
+    DrawGrid(painter);
+}
+
+void CListCtrlEx::DrawGrid(QPainter& painter) const {
+    // Drawn with the rows: a list without rows has no grid.
+    if (GetItemCount() == 0) return;
+    painter.setPen(QPen(QColor::fromRgb(kGridColour), 1));
+    const int width = viewport()->width();
+    const int height = viewport()->height();
+    for (int column = 0; column + 1 < GetColumnCount(); ++column) {
+        const int x = header()->sectionViewportPosition(column) + header()->sectionSize(column);
+        if (x > 0 && x < width) painter.drawLine(x, 0, x, height);
+    }
+    // A line between rows, under the last row, and on down over the empty part of the page.
+    const QRect first = visualRect(model_->index(0, 0));
+    const int rowHeight = first.height() > 0 ? first.height() : RowHeight();
+    int y = first.top() + rowHeight;  // row 0 has no line at its top
+    if (y < 0) y += (-y + rowHeight - 1) / rowHeight * rowHeight;
+    for (; y < height; y += rowHeight) painter.drawLine(0, y, width, y);
+}
+
+bool CListCtrlEx::viewportEvent(QEvent* event) {
+    const bool handled = QTreeView::viewportEvent(event);
+    if (event->type() == QEvent::Resize) emit ClientWidthChanged(viewport()->width());
+    return handled;
+}
+
+}  // namespace velmora::ui

@@ -1,0 +1,111 @@
+#pragma once
+// The report list of the history and image pages: it draws every row itself
+// in its own font with 23-pixel rows, cuts long texts with "..." at a
+// character boundary, draws light-grey grid lines that go on over the empty
+// rows of the page, sorts its rows as text when a column header is clicked,
+// and keeps its column dividers where the page put them.
+#include <QFont>
+#include <QFontMetrics>
+#include <QString>
+#include <QStringList>
+#include <QTreeView>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+namespace velmora::ui {
+
+class ListCtrlModel;
+
+class CListCtrlEx : public QTreeView {
+    Q_OBJECT
+public:
+    // The font's logical height; rows are this plus 8 pixels high (23).
+    static constexpr int kFontHeight = 15;
+    static constexpr QRgb kGridColour = 0xC0C0C0;
+
+    // One row for a batch insertion: its cell texts from column 0, and the
+    // value the page keeps with it (e.g. the position of its record).
+    struct Row {
+        QStringList texts;
+        std::uint64_t data = 0;
+    };
+
+    explicit CListCtrlEx(QWidget* parent = nullptr);
+    ~CListCtrlEx() override;
+
+    // Columns. `headerAlignment` places the caption; cell texts are always
+    // drawn left-aligned. Returns the new column's index.
+    int InsertColumn(int column, const QString& caption,
+                     Qt::Alignment headerAlignment = Qt::AlignHCenter, int width = 80);
+    int GetColumnCount() const;
+    void SetColumnWidth(int column, int width);
+    int GetColumnWidth(int column) const;
+    QString GetColumnCaption(int column) const;
+
+    // Rows. InsertItem puts a row with `text` in column 0 at `row` (at the end
+    // when `row` is past it) and returns its index.
+    int InsertItem(int row, const QString& text, std::uint64_t data = 0);
+    // Appends many rows at once (far cheaper than one by one); returns the
+    // index of the first, or -1 when `rows` is empty.
+    int AppendRows(std::span<const Row> rows);
+    bool SetItemText(int row, int column, const QString& text);
+    QString GetItemText(int row, int column) const;
+    bool SetItemData(int row, std::uint64_t data);
+    std::uint64_t GetItemData(int row) const;  // 0 for a row that does not exist
+    int GetItemCount() const;
+    void DeleteAllItems();
+
+    // Selection: one row at most, shown even when the list has no focus.
+    int GetSelectedRow() const;  // -1 when none
+    void SelectRow(int row);     // -1 clears the selection
+    void EnsureVisible(int row);
+
+    // Height of a row for a font of logical height `h` (negative: character height).
+    static int RowHeightFor(int fontHeight) {
+        return fontHeight >= 0 ? fontHeight + 8 : 8 - fontHeight;
+    }
+    int RowHeight() const { return RowHeightFor(kFontHeight); }
+    // Rows that fit in the visible area.
+    int GetCountPerPage() const;
+
+    // Sorting by a header click, on while enabled (it is from the start).
+    void EnableHeaderSort(bool enable) { sortEnabled_ = enable; }
+    bool HeaderSortEnabled() const { return sortEnabled_; }
+    // What a click on header `column` does: sorts the rows by that column's
+    // texts, ascending the first time, descending the next, and so on. Each
+    // row keeps its texts, its data and its selection.
+    void SortByColumn(int column);
+
+    // `text` fitted to `available` pixels: whole while it fits with 2 pixels
+    // to spare, otherwise cut from the end one character at a time (never half
+    // of one) until the rest and "..." fit, keeping at least one character.
+    static QString FitText(const QString& text, const QFontMetrics& metrics, int available);
+
+    // The list's font: "宋体" (SimSun) 15 pixels, medium weight.
+    static QFont ListFont();
+
+signals:
+    // The selection changed: a row was chosen, or none is any longer.
+    void ItemChanged();
+    // The width of the visible area changed (for pages that size their columns by it).
+    void ClientWidthChanged(int width);
+
+protected:
+    void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
+                 const QModelIndex& index) const override;
+    void paintEvent(QPaintEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+
+private:
+    void DrawCell(QPainter& painter, const QRect& cell, int leftInset, int rightInset,
+                  const QString& text) const;
+    void DrawGrid(QPainter& painter) const;
+
+    std::unique_ptr<ListCtrlModel> model_;
+    bool sortEnabled_ = true;
+    // Per column: true when the next click sorts descending.
+    QList<bool> sortDescending_;
+};
+
+}  // namespace velmora::ui

@@ -211,10 +211,10 @@ std::optional<Outcome> Transfer::Write(std::span<const std::uint8_t> block) {
     return std::nullopt;
 }
 
-// An empty send lets the last bytes drain; a line that went away meanwhile shows
-// as a hang-up, so the end text is never shown for a transfer the splicer lost.
+// Lets the last bytes leave; a line that went away meanwhile shows as a hang-up,
+// so the end text is never shown for a transfer the splicer lost.
 std::optional<Outcome> Transfer::ConfirmLineStillThere() {
-    if (link_.Port().SendBytes({}) < 0) return WriteFailure(link_.Port());
+    if (!link_.Port().DrainOutput()) return WriteFailure(link_.Port());
     WaitResult state = link_.Port().WaitReadable(std::chrono::milliseconds(0));
     if (state == WaitResult::PortLost || state == WaitResult::NotOpen)
         return WriteFailure(link_.Port());

@@ -92,6 +92,21 @@ void SerialPort::MarkLost() {
     if (fd >= 0) ::close(fd);
 }
 
+bool SerialPort::DrainOutput() {
+    int fd = fd_.load();
+    if (fd < 0) return false;
+    while (tcdrain(fd) != 0) {
+        if (errno == EINTR) continue;
+        if (errno == EIO || errno == ENXIO || errno == ENODEV) {
+            MarkLost();
+        } else {
+            Fail("drain");
+        }
+        return false;
+    }
+    return true;
+}
+
 int SerialPort::ActualSpeed() const {
     int fd = fd_.load();
     return fd >= 0 ? serial::GetLineSpeed(fd) : -1;
@@ -105,9 +120,8 @@ void SerialPort::DiscardInput() {
 long SerialPort::SendBytes(std::span<const std::uint8_t> data) {
     int fd = fd_.load();
     if (fd < 0) return -1;
-    // Bytes that arrived before a request are stale. Our own earlier output
-    // must leave completely before the next block, so it is drained, not purged.
-    tcdrain(fd);
+    // Bytes that arrived before a request are stale. Our own earlier output is
+    // never purged: the kernel may still be sending it while write() has returned.
     tcflush(fd, TCIFLUSH);
     for (std::size_t done = 0; done < data.size(); done += kWritePiece) {
         std::size_t piece = std::min(kWritePiece, data.size() - done);

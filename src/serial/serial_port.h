@@ -42,7 +42,11 @@ public:
     // Throws away bytes that have arrived (never our own output still on its way
     // out), then writes every byte in pieces of 2048. Returns the number of bytes
     // written, or -1 when the port is not open or a write failed (LastError()).
+    // Returns once the driver has taken the bytes, which may still be leaving.
     long SendBytes(std::span<const std::uint8_t> data);
+
+    // Waits until everything written has left. False when the port is not open or went away.
+    bool DrainOutput();
 
     // Copies what has arrived into `destination`, at most min(5000, its size)
     // bytes; 0 when nothing is there or the port is not open.

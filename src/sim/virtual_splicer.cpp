@@ -23,6 +23,16 @@ std::vector<std::uint8_t> Acknowledge(std::uint8_t command) {
     return reply;
 }
 
+// When the line is free again after `busy` more time on it. A line in use keeps
+// its own schedule, so that waking late from a sleep never slows the rate; one
+// idle for a while starts afresh from now.
+VirtualSplicer::Clock::time_point NextLineFree(VirtualSplicer::Clock::time_point free,
+                                               VirtualSplicer::Clock::duration busy) {
+    const auto now = VirtualSplicer::Clock::now();
+    if (now - free > std::chrono::milliseconds(20)) free = now;
+    return free + busy;
+}
+
 int PollMs(VirtualSplicer::Clock::duration d) {
     auto ms = std::chrono::ceil<std::chrono::milliseconds>(d).count();
     return static_cast<int>(std::clamp<long long>(ms, 0, 1 << 30));
@@ -185,7 +195,7 @@ void VirtualSplicer::Run() {
         ssize_t n = ::read(master_, chunk.data(), want);
         if (n <= 0) continue;
         if (!options_.fast) {
-            inLineFree_ = std::max(inLineFree_, Clock::now()) + LineTime(static_cast<std::size_t>(n));
+            inLineFree_ = NextLineFree(inLineFree_, LineTime(static_cast<std::size_t>(n)));
             if (!SleepUntil(inLineFree_)) return;
         }
         {
@@ -301,7 +311,7 @@ bool VirtualSplicer::SendPaced(std::span<const std::uint8_t> bytes, std::chrono:
         std::size_t n = std::min(step, bytes.size() - sent);
         if (!options_.fast || gap.count() > 0) {
             // A byte reaches the far end once its last bit has been sent.
-            outLineFree_ = std::max(outLineFree_, Clock::now()) + LineTime(n) + gap;
+            outLineFree_ = NextLineFree(outLineFree_, LineTime(n) + gap);
             if (!SleepUntil(outLineFree_)) return false;
         }
         std::size_t done = 0;

@@ -25,7 +25,7 @@ test-sanitize: deps
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
 
 bench: build
-	$(BUILD)/bench/bench_receive
+	@for b in $(BUILD)/bench/bench_*; do echo "== $$(basename $$b)"; $$b || exit 1; done
 
 # The program against its built-in virtual splicer, in a working folder that
 # holds par/ (its device folders are made there too).

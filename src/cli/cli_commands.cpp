@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "cli/firmware_command.h"
+#include "cli/history_command.h"
 #include "cli/image_commands.h"
 
 namespace velmora::cli {
@@ -17,6 +19,9 @@ constexpr std::array kCommands{
     CliCommand{"images", "", "list the splicer's images: number and time", RunImages},
     CliCommand{"image", "NUMBER", "download an image into the JPG folder and print its path",
                RunImage},
+    CliCommand{"firmware", "FILE", "send a firmware file to the splicer", RunFirmware},
+    CliCommand{"history", "[--csv]", "list the splice records: number and time; with --csv "
+                                     "export them and print the file's path", RunHistory},
 };
 
 }  // namespace

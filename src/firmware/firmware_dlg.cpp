@@ -1,8 +1,232 @@
 #include "firmware/firmware_dlg.h"
 
+#include <QFileDialog>
+#include <QMetaObject>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+#include <utility>
+
+#include "app/language.h"
+#include "app/message_box.h"
+#include "app/messages.h"
+#include "app/ui_pump.h"
+#include "app/velmora_dlg.h"
+
 namespace velmora::ui {
+namespace {
+
+constexpr Message kSelectFile{"请正确选择文件", "Please Select File"};
+constexpr Message kCaptionWarning{"警告", "warning"};
+constexpr Message kStartQuestion{
+    "是否开始更新程序？注意：在更新过程中，不能断开连接",
+    "Whether to start to update the program? Note:In the process of updating, and cannot be "
+    "disconnected"};
+
+constexpr int kPageMargin = 24;
+constexpr int kButtonWidth = 110;
+constexpr int kButtonHeight = 30;
+constexpr int kInfoPointSize = 12;
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+QString Caption(const TextKey& key) { return Q(Text(key)); }
+
+QString ChooseWithFileDialog(QWidget* parent) {
+    return QFileDialog::getOpenFileName(parent, QString(), QString(), QStringLiteral("(*.bin)"));
+}
+
+}  // namespace
 
 CFirmWareDlg::CFirmWareDlg(QWidget* parent, Link& link, CVelmoraDlg* mainDlg)
-    : CPageDlg(parent, link, mainDlg) {}
+    : CPageDlg(parent, link, mainDlg),
+      m_btnBrowse(Caption(keys::BtnBrowse)),
+      m_btnSend(Caption(keys::BtnSend)) {
+    m_editPath.setReadOnly(true);
+    m_staticInfo.setText(Caption(keys::TxtInfo1));
+    m_staticInfo.setWordWrap(true);
+    m_staticInfo.setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QFont infoFont = m_staticInfo.font();
+    infoFont.setPointSize(kInfoPointSize);
+    m_staticInfo.setFont(infoFont);
+    m_btnSend.setDefault(true);
+    LayOutControls();
+
+    connect(&m_btnBrowse, &QPushButton::clicked, this, &CFirmWareDlg::OnBnClickedBrowse);
+    connect(&m_btnSend, &QPushButton::clicked, this, &CFirmWareDlg::OnBnClickedSend);
+}
+
+CFirmWareDlg::~CFirmWareDlg() { Worker().StopAndJoin(); }
+
+void CFirmWareDlg::LayOutControls() {
+    for (CWBButton* button : {&m_btnBrowse, &m_btnSend})
+        button->setMinimumSize(kButtonWidth, kButtonHeight);
+    m_staticInfo.setMinimumHeight(3 * m_staticInfo.fontMetrics().lineSpacing());
+
+    setLayout(&layout_);
+    layout_.setContentsMargins(kPageMargin, kPageMargin, kPageMargin, kPageMargin);
+    layout_.setHorizontalSpacing(16);
+    layout_.setVerticalSpacing(18);
+    layout_.addWidget(&m_editPath, 0, 0);
+    layout_.addWidget(&m_btnBrowse, 0, 1);
+    layout_.addWidget(&m_staticInfo, 1, 0);
+    layout_.addWidget(&m_btnSend, 1, 1, Qt::AlignTop);
+    layout_.setColumnStretch(0, 1);
+    layout_.setRowStretch(2, 1);
+}
+
+void CFirmWareDlg::SetFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
+
+void CFirmWareDlg::SetInfo(const QString& text) {
+    m_staticInfo.setText(text);
+    emit InfoChanged(text);
+}
+
+void CFirmWareDlg::ShowBox(const std::string& text, const Message& caption) {
+    ShowMessage(this, Q(text), Q(Say(caption)), MsgButtons::Ok, MsgIcon::None);
+}
+
+void CFirmWareDlg::ReportStatus(bool success) {
+    if (MainDlg()) MainDlg()->ShowCommState(success);
+}
+
+void CFirmWareDlg::OnBnClickedBrowse() {
+    // The file of a running update stays as it is.
+    if (updateRunning_) return;
+    m_editPath.clear();
+    m_bFileChosen = 0;
+    const QString chosen = chooser_ ? chooser_(this) : ChooseWithFileDialog(this);
+    if (chosen.isEmpty()) {
+        // The path is gone, so "File already selected" would no longer be true.
+        SetInfo(Caption(keys::TxtInfo1));
+        return;
+    }
+    m_editPath.setText(chosen);
+    SetInfo(Caption(keys::TxtInfo3));
+    std::error_code ec;
+    if (std::filesystem::exists(std::filesystem::path(chosen.toStdString()), ec))
+        m_bFileChosen = 1;
+}
+
+void CFirmWareDlg::OnBnClickedSend() {
+    // A handshake now would land in the middle of the firmware bytes.
+    if (updateRunning_) return;
+    if (!m_bFileChosen) {
+        ShowBox(Say(kSelectFile), kCaptionWarning);
+        return;
+    }
+    const MsgAnswer answer = ShowMessage(this, Q(Say(kStartQuestion)),
+                                         Q(Say(msg::CaptionQuestion)), MsgButtons::YesNo,
+                                         MsgIcon::Exclamation);
+    if (answer != MsgAnswer::Yes) return;
+    if (RefuseClosedPort()) return;
+    const std::string path = m_editPath.text().toStdString();
+    if (RefuseUnsendableFile(path)) return;
+    std::optional<LineClaim> claim = GetLink().ClaimLine();
+    if (!claim) {
+        ShowBox(Say(msg::LineBusy), msg::CaptionInfo);
+        return;
+    }
+
+    m_strFilePath = path;
+    m_nUpdateState = UpdateState::FirstRefused;
+    LockForUpdate(true);
+    const HandshakeResult result = RunFirmwareHandshakes(
+        GetLink(), *claim, [this](const std::string& text) { SetInfo(text); }, UiPump());
+    m_nUpdateState = result.state;
+    if (!result.textArrived) ReportStatus(false);
+    if (!result.Accepted()) {
+        claim.reset();
+        EndWithoutTransfer(result);
+        return;
+    }
+    if (!StartTransfer(std::move(*claim))) {
+        LockForUpdate(false);
+        ShowBox(Say(msg::LineBusy), msg::CaptionInfo);
+    }
+}
+
+bool CFirmWareDlg::RefuseClosedPort() {
+    if (GetLink().Port().IsOpen()) return false;
+    GetLink().SetStatus(msg::CommDisconnected);
+    ReportStatus(false);
+    ShowBox(Say(msg::CommDisconnected), msg::CaptionInfo);
+    return true;
+}
+
+// Checked before the handshakes: once they are accepted the splicer waits for a
+// file, and a file that cannot be sent would leave it waiting for nothing.
+bool CFirmWareDlg::RefuseUnsendableFile(const std::string& path) {
+    const std::string problem = FirmwareFileProblem(path);
+    if (problem.empty()) return false;
+    m_bFileChosen = 0;
+    ShowBox(problem, msg::CaptionInfo);
+    return true;
+}
+
+void CFirmWareDlg::LockForUpdate(bool locked) {
+    updateRunning_ = locked;
+    m_btnSend.setEnabled(!locked);
+    m_btnBrowse.setEnabled(!locked);
+    if (!MainDlg()) return;
+    MainDlg()->FirmwareBusy = locked ? 1 : 0;
+    MainDlg()->UpdateTabsForFirmware();
+}
+
+void CFirmWareDlg::EndWithoutTransfer(const HandshakeResult& result) {
+    LockForUpdate(false);
+    if (!GetLink().Port().IsOpen() && MainDlg()) MainDlg()->ShowConnectionState(false);
+    // The window is closing: nobody is left to read a box.
+    if (result.outcome == Outcome::Cancelled) return;
+    ShowBox(NotStartedText(result), msg::CaptionInfo);
+}
+
+bool CFirmWareDlg::StartTransfer(LineClaim claim) {
+    // The task must be copyable, the claim is not: the task shares it and moves it out once.
+    auto held = std::make_shared<std::optional<LineClaim>>(std::move(claim));
+    const std::filesystem::path file = m_strFilePath;
+    return Worker().Start([this, held, file](std::stop_token stop) {
+        // Handed over without waiting: the line keeps its pace whatever the window does.
+        // Calls still queued when the page goes are dropped with it.
+        FirmwareCallbacks callbacks;
+        callbacks.progress = [this](const FirmwareProgress& progress) {
+            QMetaObject::invokeMethod(
+                this, [this, progress] { ShowProgress(progress); }, Qt::QueuedConnection);
+        };
+        callbacks.finished = [this](const FirmwareResult& result) {
+            QMetaObject::invokeMethod(
+                this, [this, result] { FinishFirmwareUpdate(result); }, Qt::QueuedConnection);
+        };
+        FirmwareSendThread(GetLink(), std::move(**held), file, std::move(stop), callbacks);
+    });
+}
+
+void CFirmWareDlg::ShowProgress(const FirmwareProgress& progress) { SetInfo(progress.text); }
+
+void CFirmWareDlg::FinishFirmwareUpdate(const FirmwareResult& result) {
+    // The worker told its end as its last act; joining it now lets the next update start.
+    Worker().StopAndJoin();
+    LockForUpdate(false);
+    SetInfo(result.text);
+    // The worker closed the port at every end: the splicer must be connected again.
+    if (MainDlg()) MainDlg()->ShowConnectionState(false);
+    switch (result.end) {
+        case FirmwareEnd::Finished:
+            m_bFileChosen = 0;
+            break;
+        case FirmwareEnd::FileUnreadable:
+            m_bFileChosen = 0;
+            ShowBox(result.text, msg::CaptionInfo);
+            break;
+        case FirmwareEnd::LineFailed:
+            // The file stays chosen: connect again and send it again.
+            if (const Message* reason = StandardFailureText(result.line))
+                GetLink().SetStatus(*reason);
+            ReportStatus(false);
+            ShowBox(result.text, msg::CaptionInfo);
+            break;
+        case FirmwareEnd::Cancelled:
+            break;
+    }
+}
 
 }  // namespace velmora::ui

@@ -1,13 +1,81 @@
 #pragma once
-// The "FirmWare" page: sends a firmware file to the splicer.
+// The "FirmWare" page: choose a firmware file, then send it to the splicer
+// after two handshakes, with the percentage and the end text on the page.
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
 #include "app/page_dlg.h"
+#include "firmware/firmware_update.h"
+#include "widgets/wb_button.h"
 
 namespace velmora::ui {
 
 class CFirmWareDlg : public CPageDlg {
     Q_OBJECT
 public:
+    // Asks the user for a firmware file: its full path, or empty when cancelled.
+    using FileChooser = std::function<QString(QWidget* parent)>;
+
     CFirmWareDlg(QWidget* parent, Link& link, CVelmoraDlg* mainDlg);
+    // Stops and joins the transfer worker before the controls it reports to go.
+    ~CFirmWareDlg() override;
+
+    // The handlers of the page's two buttons.
+    void OnBnClickedBrowse();
+    void OnBnClickedSend();
+
+    // Replaces the file dialog (tests answer it); an empty chooser restores it.
+    void SetFileChooser(FileChooser chooser);
+
+    // True from the start of the handshakes until the transfer has ended.
+    bool UpdateRunning() const { return updateRunning_; }
+    bool FileChosen() const { return m_bFileChosen != 0; }
+    UpdateState HandshakeState() const { return m_nUpdateState; }
+    QString InfoText() const { return m_staticInfo.text(); }
+    QString PathText() const { return m_editPath.text(); }
+    CWBButton& SendButton() { return m_btnSend; }
+    CWBButton& BrowseButton() { return m_btnBrowse; }
+
+signals:
+    // Every change of the information text, in order (the percentages included).
+    void InfoChanged(const QString& text);
+
+private:
+    void LayOutControls();
+    void SetInfo(const QString& text);
+    void SetInfo(const std::string& text) { SetInfo(QString::fromStdString(text)); }
+    void ShowBox(const std::string& text, const Message& caption);
+    // The reasons a confirmed Send goes no further, each already told to the user.
+    bool RefuseClosedPort();
+    bool RefuseUnsendableFile(const std::string& path);
+    // Locks the tabs and holds off Send and Browse (true), or undoes both.
+    void LockForUpdate(bool locked);
+    // Handshakes that did not lead to a transfer: unlock and say so.
+    void EndWithoutTransfer(const HandshakeResult& result);
+    bool StartTransfer(LineClaim claim);
+    void ShowProgress(const FirmwareProgress& progress);
+    // The worker's end, on the page's thread: unlock, show the end text or the failure.
+    void FinishFirmwareUpdate(const FirmwareResult& result);
+    void ReportStatus(bool success);
+
+    FileChooser chooser_;
+    std::string m_strFilePath;
+    std::uint8_t m_bFileChosen = 0;
+    UpdateState m_nUpdateState = UpdateState::NotStarted;
+    bool updateRunning_ = false;
+
+    // Children before the layout, which only arranges them.
+    CWBButton m_btnBrowse;
+    CWBButton m_btnSend;
+    QLineEdit m_editPath;
+    QLabel m_staticInfo;
+    QGridLayout layout_;
 };
 
 }  // namespace velmora::ui

@@ -8,13 +8,19 @@ MessageBoxHook& Hook() {
     static MessageBoxHook hook;
     return hook;
 }
+MessageBoxHook& FallbackHook() {
+    static MessageBoxHook hook;
+    return hook;
+}
 }  // namespace
 
 void SetMessageBoxHook(MessageBoxHook hook) { Hook() = std::move(hook); }
+void SetFallbackMessageBoxHook(MessageBoxHook hook) { FallbackHook() = std::move(hook); }
 
 MsgAnswer ShowMessage(QWidget* parent, const QString& text, const QString& caption,
                       MsgButtons buttons, MsgIcon icon) {
     if (Hook()) return Hook()(text, caption, buttons, icon);
+    if (FallbackHook()) return FallbackHook()(text, caption, buttons, icon);
     QMessageBox box(parent);
     box.setWindowTitle(caption);
     box.setText(text);

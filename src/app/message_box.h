@@ -21,4 +21,8 @@ using MessageBoxHook = std::function<MsgAnswer(const QString& text, const QStrin
                                                MsgButtons buttons, MsgIcon icon)>;
 void SetMessageBoxHook(MessageBoxHook hook);
 
+// Called when no hook is set (a test program answers boxes nobody expected
+// instead of hanging on them); unset, a real box is shown.
+void SetFallbackMessageBoxHook(MessageBoxHook hook);
+
 }  // namespace velmora::ui

@@ -1,12 +1,340 @@
 #include "images/image_dlg.h"
 
+#include <QFile>
+#include <QMetaObject>
+#include <QPainter>
+#include <exception>
+#include <memory>
+#include <optional>
+
+#include "app/language.h"
+#include "app/message_box.h"
+#include "app/messages.h"
+#include "app/ui_pump.h"
+#include "app/velmora_dlg.h"
+#include "images/image_files.h"
+#include "images/reply_rest.h"
+
 namespace velmora::ui {
+namespace {
+
+constexpr Message kNoRecord{"没有图片记录", "There is no record"};
+constexpr Message kAlreadyExists{"文件已经存在，是否重新下载？",
+                                 "File already exists, whether or not to download ?"};
+constexpr Message kDownloadFirst{"图片不存在，请先下载文件", "Please download bmp file"};
+constexpr Message kDownloadFirstCaption{"提示", "info"};
+// The same English text in both languages.
+constexpr Message kSavingBusy{"Saving,Please Waitting", "Saving,Please Waitting"};
+constexpr Message kNoDeviceFolder{"熔接机的文件夹未知，请重新连接",
+                                  "The splicer's folder is not known, please connect again"};
+
+// Wide enough for the number and a whole time stamp; the frame takes the rest.
+constexpr int kListWidth = 250;
+constexpr int kPageMargin = 10;
+constexpr int kProgressHeight = 18;
+constexpr QSize kButtonSize{110, 32};
+// A splice image is well under a megabyte; a saved file beyond this is not one.
+constexpr qint64 kLargestImageFile = 16 * 1024 * 1024;
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+QString Q(const Message& message) { return Q(Say(message)); }
+
+QImage DecodeImageFile(const std::filesystem::path& path) {
+    QFile file(QFile::decodeName(path.c_str()));
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kLargestImageFile) return {};
+    // Read whole and closed at once, so the file is never held while it is shown.
+    const QByteArray bytes = file.read(kLargestImageFile);
+    file.close();
+    return QImage::fromData(bytes);
+}
+
+}  // namespace
+
+CPictureFrame::CPictureFrame(QWidget* parent) : QFrame(parent) {
+    setFrameStyle(QFrame::Box | QFrame::Plain);
+    setLineWidth(1);
+    QPalette black = palette();
+    black.setColor(QPalette::WindowText, Qt::black);
+    setPalette(black);
+}
+
+void CPictureFrame::ShowImage(QImage image) {
+    m_image = std::move(image);
+    m_bImageShown = true;
+    update();
+}
+
+void CPictureFrame::Clear() {
+    m_bImageShown = false;
+    update();
+}
+
+void CPictureFrame::paintEvent(QPaintEvent* event) {
+    if (!m_bImageShown || m_image.isNull()) {
+        QFrame::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(rect(), m_image);
+}
 
 CImageDlg::CImageDlg(QWidget* parent, Link& link, CVelmoraDlg* mainDlg)
-    : CPageDlg(parent, link, mainDlg) {}
+    : CPageDlg(parent, link, mainDlg) {
+    m_listImages.setFixedWidth(kListWidth);
+    m_listImages.InsertColumn(0, Q(Text(keys::ImageCol0)), Qt::AlignHCenter);
+    m_listImages.InsertColumn(1, Q(Text(keys::ImageCol1)), Qt::AlignHCenter);
+    SizeColumns(m_listImages.viewport()->width());
+    connect(&m_listImages, &CListCtrlEx::ClientWidthChanged, this, &CImageDlg::SizeColumns);
+    connect(&m_listImages, &CListCtrlEx::ItemChanged, this,
+            &CImageDlg::OnLvnItemchangedImageList);
 
-void CImageDlg::EnsureJpgFolder() {}
+    m_progress.setRange(0, 100);
+    m_progress.setValue(0);
+    m_progress.setTextVisible(false);
+    m_progress.setFixedHeight(kProgressHeight);
 
-void CImageDlg::RefreshImageList() {}
+    m_btnSave.setText(Q(Text(keys::BtnSave)));
+    m_btnDownLoad.setText(Q(Text(keys::BtnDownLoad)));
+    m_btnSave.setMinimumSize(kButtonSize);
+    m_btnDownLoad.setMinimumSize(kButtonSize);
+    m_btnSave.hide();
+    connect(&m_btnDownLoad, &QPushButton::clicked, this, &CImageDlg::OnBnClickedDownLoad);
+
+    setLayout(&m_layout);
+    m_layout.setContentsMargins(kPageMargin, kPageMargin, kPageMargin, kPageMargin);
+    m_layout.setHorizontalSpacing(kPageMargin);
+    m_layout.setVerticalSpacing(8);
+    m_layout.addWidget(&m_listImages, 0, 0);
+    m_layout.addWidget(&m_progress, 1, 0);
+    m_layout.addWidget(&m_btnDownLoad, 2, 0, Qt::AlignHCenter);
+    m_layout.addWidget(&m_btnSave, 3, 0, Qt::AlignHCenter);
+    m_layout.addWidget(&m_picture, 0, 1, 4, 1);
+    m_layout.setRowStretch(0, 1);
+    m_layout.setColumnStretch(1, 1);
+
+    EnsureJpgFolder();
+}
+
+CImageDlg::~CImageDlg() {
+    // The worker fills this page's buffer and hands its result to this page.
+    Worker().StopAndJoin();
+}
+
+void CImageDlg::EnsureJpgFolder() { velmora::EnsureJpgFolder(GetLink().DeviceFolder); }
+
+void CImageDlg::RefreshImageList() {
+    // The worker owns the line and reads the catalogue's file name: nothing starts beside it.
+    if (m_bDownloading) {
+        ShowBusyText();
+        return;
+    }
+    if (!GetLink().Port().IsOpen()) {
+        // The rows of the last list stay, so saved images can still be shown.
+        ReportClosedPort();
+        return;
+    }
+    const ImageListAnswer answer = FetchImageList(GetLink(), UiPump());
+    switch (answer.outcome) {
+        case Outcome::Accepted:
+            m_catalogue = answer.catalogue;
+            FillImageList();
+            Report(true);
+            break;
+        case Outcome::Unexpected:
+            // Not a list: no report; the rows stay but no longer stand for images.
+            m_catalogue.clear();
+            DiscardRestOfReply(GetLink(), {}, UiPump());
+            break;
+        case Outcome::NotOpen:
+        case Outcome::Busy:
+            // Nothing was asked: what the page knows still holds.
+            Report(false);
+            break;
+        case Outcome::Cancelled:
+            break;
+        default:
+            m_catalogue.clear();
+            Report(false);
+            break;
+    }
+}
+
+void CImageDlg::FillImageList() {
+    m_bFilling = true;
+    m_listImages.DeleteAllItems();
+    std::vector<CListCtrlEx::Row> rows;
+    const std::vector<ImageRow> texts = ImageListRows(m_catalogue);
+    rows.reserve(texts.size());
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        rows.push_back({{Q(texts[i].number), Q(texts[i].time)}, i});
+    m_listImages.AppendRows(rows);
+    m_bFilling = false;
+}
+
+void CImageDlg::SizeColumns(int clientWidth) {
+    m_listImages.SetColumnWidth(0, clientWidth / 4 - 5);
+    m_listImages.SetColumnWidth(1, 3 * clientWidth / 4);
+}
+
+int CImageDlg::PositionOfRow(int row) const {
+    return static_cast<int>(m_listImages.GetItemData(row));
+}
+
+void CImageDlg::OnBnClickedDownLoad() {
+    if (m_bDownloading) {
+        ShowBusyText();
+        return;
+    }
+    const int row = m_listImages.GetSelectedRow();
+    const int position = row >= 0 ? PositionOfRow(row) : 0;
+    if (m_catalogue.empty()) {
+        ShowMessage(this, Q(kNoRecord), Q(msg::CaptionQuestion));
+        return;
+    }
+    const std::optional<std::filesystem::path> path =
+        ImageFilePath(GetLink().DeviceFolder, m_catalogue, static_cast<std::size_t>(position));
+    if (path && ImageFileExists(*path) &&
+        ShowMessage(this, Q(kAlreadyExists), Q(msg::CaptionQuestion), MsgButtons::YesNo,
+                    MsgIcon::Exclamation) != MsgAnswer::Yes)
+        return;
+    if (!GetLink().Port().IsOpen()) {
+        ReportClosedPort();
+        return;
+    }
+    if (!path) {
+        // Connected, but the splicer never said who it is: there is nowhere to save.
+        ShowMessage(this, Q(kNoDeviceFolder), Q(msg::CaptionInfo));
+        return;
+    }
+    StartDownload(position, *path);
+}
+
+void CImageDlg::StartDownload(int position, const std::filesystem::path& path) {
+    velmora::EnsureJpgFolder(GetLink().DeviceFolder);
+    ImageRequest request = StartImageDownload(GetLink(), position);
+    if (request.outcome != Outcome::Accepted) {
+        Report(false);
+        return;
+    }
+    m_nImageIndex = position;
+    m_bDownloading = true;
+    m_progress.setValue(0);
+    m_listImages.setEnabled(false);
+
+    // A task must be copyable; the claim travels in a shared holder and is moved out once.
+    auto claim = std::make_shared<LineClaim>(std::move(*request.claim));
+    const ImageDownloadOptions options = m_downloadOptions;
+    const bool started = Worker().Start([this, claim, path, options](std::stop_token stop) {
+        DownloadEnd end;
+        try {
+            end = RunDownload(std::move(*claim), path, stop, options);
+        } catch (const std::exception& e) {
+            end.outcome = Outcome::Unexpected;
+            end.statusText = e.what();
+        }
+        Worker().CallOnPage(stop, [this, &end] { FinishDownload(end); });
+    });
+    if (!started) {
+        m_bDownloading = false;
+        m_listImages.setEnabled(true);
+    }
+}
+
+CImageDlg::DownloadEnd CImageDlg::RunDownload(LineClaim claim, const std::filesystem::path& path,
+                                              std::stop_token stop,
+                                              const ImageDownloadOptions& options) {
+    ImageDownloadCallbacks callbacks;
+    callbacks.progress = [this](int percent) {
+        QMetaObject::invokeMethod(
+            this, [this, percent] { m_progress.setValue(percent); }, Qt::QueuedConnection);
+    };
+    const ImageDownloadResult result =
+        ImageDownloadThread(GetLink(), std::move(claim), m_imageBuffer, stop, callbacks, options);
+    DownloadEnd end;
+    end.outcome = result.outcome;
+    end.statusText = result.statusText;
+    if (result.outcome == Outcome::Unexpected) DiscardRestOfReply(GetLink(), stop);
+    if (result.outcome != Outcome::Accepted) return end;
+
+    const SaveResult saved = SaveImageFile(path, result.image);
+    end.saved = saved.saved;
+    end.saveError = saved.errorText;
+    end.image = QImage::fromData(result.image.data(), static_cast<int>(result.image.size()));
+    return end;
+}
+
+void CImageDlg::FinishDownload(const DownloadEnd& end) {
+    m_bDownloading = false;
+    m_listImages.setEnabled(true);
+    switch (end.outcome) {
+        case Outcome::Accepted:
+            m_progress.setValue(100);
+            // Shown even when it could not be saved: it did arrive.
+            m_picture.ShowImage(end.image);
+            if (end.saved) {
+                Report(true);
+            } else {
+                GetLink().CommStatusText = end.saveError;
+                Report(false);
+                ShowMessage(this, Q(end.saveError), Q(msg::CaptionInfo));
+            }
+            break;
+        case Outcome::Cancelled:
+            break;
+        case Outcome::NotOpen:
+        case Outcome::PortLost:
+            GetLink().CommStatusText = end.statusText;
+            Report(false);
+            ShowMessage(this, Q(end.statusText), Q(Text(keys::DlgName)));
+            break;
+        default:
+            GetLink().CommStatusText = end.statusText;
+            Report(false);
+            break;
+    }
+}
+
+void CImageDlg::OnLvnItemchangedImageList() {
+    if (m_bFilling) return;
+    if (m_bDownloading) {
+        ShowBusyText();
+        return;
+    }
+    const int row = m_listImages.GetSelectedRow();
+    if (row >= 0) m_nImageIndex = PositionOfRow(row);
+    if (m_catalogue.empty()) {
+        m_picture.Clear();
+        ShowMessage(this, Q(kNoRecord), Q(msg::CaptionInfo));
+        return;
+    }
+    const std::optional<std::filesystem::path> path =
+        ImageFilePath(GetLink().DeviceFolder, m_catalogue, static_cast<std::size_t>(m_nImageIndex));
+    if (!path || !ImageFileExists(*path)) {
+        m_picture.Clear();
+        ShowMessage(this, Q(kDownloadFirst), Q(kDownloadFirstCaption));
+        return;
+    }
+    LoadImageFile(*path);
+}
+
+void CImageDlg::LoadImageFile(const std::filesystem::path& path) {
+    m_picture.ShowImage(DecodeImageFile(path));
+}
+
+void CImageDlg::Report(bool success) {
+    if (CVelmoraDlg* main = MainDlg()) main->ShowCommState(success);
+}
+
+void CImageDlg::ReportClosedPort() {
+    GetLink().SetStatus(msg::CommDisconnected);
+    ShowMessage(this, Q(msg::CommDisconnected), Q(msg::CaptionInfo));
+    Report(false);
+}
+
+void CImageDlg::ShowBusyText() {
+    GetLink().SetStatus(kSavingBusy);
+    Report(false);
+}
 
 }  // namespace velmora::ui

@@ -1,17 +1,114 @@
 #pragma once
 // The "Image" page: the splicer's image list, downloads and the image shown.
+#include <QFrame>
+#include <QGridLayout>
+#include <QImage>
+#include <QProgressBar>
+#include <filesystem>
+#include <stop_token>
+#include <string>
+
 #include "app/page_dlg.h"
+#include "images/image_catalogue.h"
+#include "images/image_download.h"
+#include "widgets/list_ctrl_ex.h"
+#include "widgets/wb_button.h"
 
 namespace velmora::ui {
+
+// The frame a splice image is drawn in: the image is stretched over the whole
+// rectangle, border included, whatever its shape. Without an image only the
+// black frame is drawn. Used on the page's thread only, so a paint always sees
+// either the old image or the new one.
+class CPictureFrame : public QFrame {
+    Q_OBJECT
+public:
+    explicit CPictureFrame(QWidget* parent = nullptr);
+
+    // Shows `image`; a null image (an undecodable file) leaves the frame empty.
+    void ShowImage(QImage image);
+    void Clear();
+
+    bool ImageShown() const { return m_bImageShown; }
+    const QImage& Image() const { return m_image; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    bool m_bImageShown = false;
+    QImage m_image;
+};
 
 class CImageDlg : public CPageDlg {
     Q_OBJECT
 public:
     CImageDlg(QWidget* parent, Link& link, CVelmoraDlg* mainDlg);
+    ~CImageDlg() override;
 
     // Called when the page is selected, in this order.
     void EnsureJpgFolder();
     void RefreshImageList();
+
+    // DownLoad: fetches the selected image (the first when none is selected) on the worker.
+    void OnBnClickedDownLoad();
+    // A row was chosen in the list: shows its saved image, without any exchange.
+    void OnLvnItemchangedImageList();
+
+    // True from the start of a download until the page has taken its result.
+    bool Downloading() const { return m_bDownloading; }
+    const ImageCatalogue& Catalogue() const { return m_catalogue; }
+    // Catalogue position of the image being downloaded or last chosen.
+    int ImageIndex() const { return m_nImageIndex; }
+
+    CListCtrlEx& ImageList() { return m_listImages; }
+    CWBButton& DownLoadButton() { return m_btnDownLoad; }
+    CWBButton& SaveButton() { return m_btnSave; }
+    QProgressBar& Progress() { return m_progress; }
+    CPictureFrame& Picture() { return m_picture; }
+
+    // Time limits of the next downloads (shorter ones for tests and demonstrations).
+    void SetDownloadOptions(const ImageDownloadOptions& options) { m_downloadOptions = options; }
+
+private:
+    // What the worker hands to the page when a download has ended.
+    struct DownloadEnd {
+        Outcome outcome = Outcome::NoAnswer;
+        std::string statusText;  // why it failed
+        QImage image;            // decoded on the worker from the bytes received
+        bool saved = false;
+        std::string saveError;
+    };
+
+    void FillImageList();
+    void SizeColumns(int clientWidth);
+    // The catalogue position a row stands for; rows change places when sorted.
+    int PositionOfRow(int row) const;
+    void StartDownload(int position, const std::filesystem::path& path);
+    // On the worker: gathers, saves and decodes the image; touches no widget.
+    DownloadEnd RunDownload(LineClaim claim, const std::filesystem::path& path,
+                            std::stop_token stop, const ImageDownloadOptions& options);
+    void FinishDownload(const DownloadEnd& end);
+    void LoadImageFile(const std::filesystem::path& path);
+
+    void Report(bool success);
+    void ReportClosedPort();
+    void ShowBusyText();
+
+    ImageCatalogue m_catalogue;
+    int m_nImageIndex = 0;
+    bool m_bDownloading = false;
+    bool m_bFilling = false;  // the list's own changes while it is rebuilt are no choice
+    ImageDownloadOptions m_downloadOptions;
+    // Written by the worker only, while it runs.
+    ImageBuffer m_imageBuffer;
+
+    CListCtrlEx m_listImages;
+    CWBButton m_btnSave;  // kept hidden: the page saves every download itself
+    CWBButton m_btnDownLoad;
+    QProgressBar m_progress;
+    CPictureFrame m_picture;
+    QGridLayout m_layout;  // holds the widgets, never owning them
 };
 
 }  // namespace velmora::ui

@@ -1,10 +1,286 @@
 #include "settings/monitor_dlg.h"
 
+#include <QSignalBlocker>
+#include <array>
+
+#include "app/language.h"
+#include "app/message_box.h"
+#include "app/ui_pump.h"
+#include "app/velmora_dlg.h"
+#include "serial/port_discovery.h"
+
 namespace velmora::ui {
+namespace {
+
+// Our own: how the built-in virtual splicer's port is described in the list.
+constexpr Message kVirtualSplicer{"虚拟熔接机", "virtual splicer"};
+
+constexpr int kRowHeight = 30;
+// Column widths in percent of the grid's width: captions, values.
+constexpr int kCaptionPercent = 35;
+constexpr int kValuePercent = 60;
+constexpr int kGridPixelSize = 14;
+constexpr unsigned kCaptionFormat = gvfmt::Left | gvfmt::VCenter | gvfmt::SingleLine;
+constexpr unsigned kHeaderFormat = gvfmt::Center | gvfmt::VCenter | gvfmt::SingleLine;
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+QString Caption(const TextKey& key) { return Q(Text(key)); }
+
+// The grid's font: 14-pixel SimSun, or the fonts this system has instead. DejaVu
+// comes before the CJK fonts because WenQuanYi draws "℃" as a blank.
+QFont GridFont() {
+    QFont font;
+    font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("NSimSun"),
+                      QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans CJK SC"),
+                      QStringLiteral("WenQuanYi Micro Hei")});
+    font.setPixelSize(kGridPixelSize);
+    font.setWeight(QFont::Medium);
+    return font;
+}
+
+QString PortText(const std::string& device, const std::string& description) {
+    return description.empty() ? Q(device) : QStringLiteral("%1 (%2)").arg(Q(device), Q(description));
+}
+
+}  // namespace
 
 CMonitorDlg::CMonitorDlg(QWidget* parent, Link& link, CVelmoraDlg* mainDlg)
-    : CPageDlg(parent, link, mainDlg) {}
+    : CPageDlg(parent, link, mainDlg),
+      tables_(OptionTablesFor(Config())),
+      connect_(Caption(keys::BtnConnect)),
+      disconnect_(Caption(keys::BtnDisconnect)),
+      refresh_(Caption(keys::BtnRefresh)),
+      read_(Caption(keys::BtnRestore)),
+      accept_(Caption(keys::BtnAccept)) {
+    speedCombo_.addItems({QStringLiteral("115200"), QStringLiteral("256000")});
+    speedCombo_.setCurrentIndex(speedCombo_.findText(QStringLiteral("115200"), Qt::MatchExactly));
+    for (const TextKey& key : keys::GroupNames) groupCombo_.addItem(Caption(key));
+    groupCombo_.setCurrentIndex(group::Environment);
+    paramRows_ = BuildParamRows();
+    SetUpGrid();
+    disconnect_.setEnabled(false);
+    BuildGroupRows();
+    EnumeratePorts();
+    LayOutControls();
 
-void CMonitorDlg::SetConnectButtons(bool) {}
+    connect(&connect_, &QPushButton::clicked, this, &CMonitorDlg::OnBnClickedConnect);
+    connect(&disconnect_, &QPushButton::clicked, this, &CMonitorDlg::OnBnClickedDisconnect);
+    connect(&refresh_, &QPushButton::clicked, this, &CMonitorDlg::OnBnClickedRefresh);
+    connect(&read_, &QPushButton::clicked, this, &CMonitorDlg::OnBnClickedRead);
+    connect(&accept_, &QPushButton::clicked, this, &CMonitorDlg::OnBnClickedAccept);
+    connect(&groupCombo_, &QComboBox::activated, this, &CMonitorDlg::OnBnClickedRead);
+}
+
+void CMonitorDlg::LayOutControls() {
+    portCombo_.setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    portCombo_.setMinimumContentsLength(18);
+    connectionBox_.setLayout(&connectionLayout_);
+    connectionLayout_.addWidget(&portCombo_, 0, 0, 1, 2);
+    connectionLayout_.addWidget(&speedCombo_, 0, 2);
+    connectionLayout_.addWidget(&connect_, 1, 0);
+    connectionLayout_.addWidget(&disconnect_, 1, 1);
+    connectionLayout_.addWidget(&refresh_, 1, 2);
+
+    groupBox_.setLayout(&groupLayout_);
+    groupLayout_.addWidget(&groupCombo_, 0, 0, 1, 2);
+    groupLayout_.addWidget(&read_, 1, 0);
+    groupLayout_.addWidget(&accept_, 1, 1);
+
+    setLayout(&pageLayout_);
+    pageLayout_.addWidget(&connectionBox_, 0, 0);
+    pageLayout_.addWidget(&groupBox_, 0, 1);
+    pageLayout_.addWidget(&grid_, 1, 0, 1, 2);
+    pageLayout_.setColumnStretch(0, 3);
+    pageLayout_.setColumnStretch(1, 2);
+    pageLayout_.setRowStretch(1, 1);
+}
+
+void CMonitorDlg::SetUpGrid() {
+    grid_.setFont(GridFont());
+    grid_.SetColumnCount(2);
+    grid_.SetFixedRowCount(1);
+    grid_.SetFixedColumnCount(1);
+    grid_.SetRowCount(1);
+    grid_.SetRowResize(false);
+    grid_.SetColumnResize(false);
+    grid_.SetColumnWidthPercents({kCaptionPercent, kValuePercent});
+    const std::array<QString, 2> headers{Caption(keys::ParaCol0), Caption(keys::ParaCol1)};
+    for (int col = 0; col < 2; ++col) {
+        GridItem header;
+        header.row = 0;
+        header.col = col;
+        header.mask = gvif::Text | gvif::Format;
+        header.format = kHeaderFormat;
+        header.text = headers[static_cast<std::size_t>(col)];
+        grid_.SetItem(header);
+    }
+    grid_.SetRowHeight(0, kRowHeight);
+}
+
+void CMonitorDlg::SetConnectButtons(bool portOpen) {
+    connect_.setEnabled(!portOpen);
+    disconnect_.setEnabled(portOpen);
+}
+
+void CMonitorDlg::EnumeratePorts() {
+    std::string demoPort;
+    if (MainDlg() && !MainDlg()->DemoPort().empty()) {
+        demoPort = MainDlg()->DemoPort();
+        portCombo_.addItem(PortText(demoPort, Say(kVirtualSplicer)), Q(demoPort));
+    }
+    for (const PortEntry& port : DiscoverPorts())
+        if (port.device != demoPort)
+            portCombo_.addItem(PortText(port.device, port.description), Q(port.device));
+    if (portCombo_.count() > 0) portCombo_.setCurrentIndex(0);
+}
+
+void CMonitorDlg::OnBnClickedRefresh() {
+    portCombo_.clear();
+    EnumeratePorts();
+}
+
+void CMonitorDlg::OnBnClickedConnect() {
+    // The entry's device, not its text, is what the port opens.
+    m_device = portCombo_.currentIndex() < 0 ? std::string()
+                                             : portCombo_.currentData().toString().toStdString();
+    m_nBaud = speedCombo_.currentText().toInt();
+    const StepResult result = Connect(GetLink(), session_, m_device, m_nBaud, UiPump());
+    if (!result.userError && result.outcome != Outcome::Busy) {
+        // An unanswered handshake leaves the port open and the buttons as they are.
+        if (session_.state == ConnectionState::Connected)
+            ShowConnected(true);
+        else if (session_.state == ConnectionState::Disconnected)
+            ShowConnected(false);
+    }
+    Present(result);
+}
+
+void CMonitorDlg::OnBnClickedDisconnect() {
+    const bool wasOpen = GetLink().Port().IsOpen();
+    const StepResult result = Disconnect(GetLink(), session_, UiPump());
+    if (wasOpen && result.outcome != Outcome::Busy) ShowConnected(false);
+    Present(result);
+}
+
+void CMonitorDlg::OnBnClickedRead() {
+    if (RefuseWhileLineBusy()) return;
+    BuildGroupRows();
+    const StepResult result = ReadGroup(GetLink(), session_, shownGroup_, UiPump());
+    if (result.ok) ShowGroupValues();
+    FollowPort();
+    Present(result);
+}
+
+void CMonitorDlg::OnBnClickedAccept() {
+    const int g = shownGroup_;
+    const StepResult gate = CheckWritable(GetLink(), session_, g);
+    if (!gate.ok) {
+        Present(gate);
+        return;
+    }
+    // One box per failing range check, and then nothing is sent.
+    const std::vector<std::string> failures =
+        ValidateAndEncode(g, ValueTexts(), tables_, session_.records);
+    for (const std::string& failure : failures) ShowBox(failure);
+    if (!failures.empty()) return;
+    const MsgAnswer answer = ShowMessage(this, Q(Say(msg::WriteQuestion)),
+                                         Q(Say(msg::CaptionQuestion)), MsgButtons::YesNo,
+                                         MsgIcon::Exclamation);
+    if (answer != MsgAnswer::Yes) return;
+    const StepResult result = WriteGroup(GetLink(), session_, g, UiPump());
+    FollowPort();
+    Present(result);
+    grid_.Refresh();
+}
+
+bool CMonitorDlg::RefuseWhileLineBusy() {
+    if (!GetLink().LineBusy()) return false;
+    // The grid keeps the group whose exchange is in flight; so does the list.
+    const QSignalBlocker blocker(groupCombo_);
+    groupCombo_.setCurrentIndex(shownGroup_);
+    ShowBox(Say(msg::LineBusy));
+    return true;
+}
+
+void CMonitorDlg::BuildGroupRows() {
+    shownGroup_ = groupCombo_.currentIndex();
+    rows_ = velmora::BuildGroupRows(paramRows_, shownGroup_);
+    grid_.DeleteNonFixedRows();
+    for (const GridRow& row : rows_) {
+        const int r = grid_.InsertRow(Q(row.caption));
+        grid_.SetRowHeight(r, kRowHeight);
+        GridItem caption;
+        caption.row = r;
+        caption.col = 0;
+        caption.mask = gvif::Text | gvif::Format;
+        caption.format = kCaptionFormat;
+        caption.text = Q(row.caption);
+        grid_.SetItem(caption);
+        GridItem value;
+        value.row = r;
+        value.col = 1;
+        value.mask = gvif::Text | gvif::Format;
+        value.format = kHeaderFormat;  // centred until a value is shown
+        value.text = Q(row.value);
+        grid_.SetItem(value);
+    }
+    grid_.SetModified(false);
+    grid_.Refresh();
+}
+
+void CMonitorDlg::ShowGroupValues() {
+    ShowGroup(shownGroup_, session_.records, tables_, rows_);
+    for (std::size_t i = 0; i < rows_.size(); ++i) ShowRow(static_cast<int>(i), rows_[i]);
+    grid_.Refresh();
+}
+
+void CMonitorDlg::ShowRow(int index, const GridRow& row) {
+    const int r = index + 1;
+    GridItem caption;
+    caption.row = r;
+    caption.col = 0;
+    caption.mask = gvif::Text | gvif::Format;
+    caption.format = kCaptionFormat;
+    caption.text = Q(row.CaptionText());
+    grid_.SetItem(caption);
+
+    GridItem value;
+    value.row = r;
+    value.col = 1;
+    // A read-only cell also leaves the selection.
+    value.mask = gvif::Text | gvif::Format | gvif::State;
+    value.format = kCaptionFormat | (row.IsList() ? gvfmt::EndEllipsis : 0u);
+    value.state = row.readOnly ? gvis::ReadOnly : 0u;
+    value.text = Q(row.value);
+    value.editorKind = row.IsList() ? EditorKind::List : EditorKind::Text;
+    for (const std::string& option : row.options) value.options.append(Q(option));
+    grid_.SetItem(value);
+}
+
+std::vector<std::string> CMonitorDlg::ValueTexts() const {
+    std::vector<std::string> texts;
+    for (std::size_t i = 0; i < rows_.size(); ++i)
+        texts.push_back(grid_.GetItemText(static_cast<int>(i) + 1, 1).toStdString());
+    return texts;
+}
+
+void CMonitorDlg::Present(const StepResult& result) {
+    if (result.pane != StatusPane::Unchanged && MainDlg())
+        MainDlg()->ShowCommState(result.pane == StatusPane::Success);
+    for (const std::string& text : result.boxes) ShowBox(text);
+}
+
+void CMonitorDlg::ShowBox(const std::string& text) {
+    ShowMessage(this, Q(text), Q(Say(msg::CaptionInfo)), MsgButtons::Ok, MsgIcon::None);
+}
+
+void CMonitorDlg::ShowConnected(bool connected) {
+    SetConnectButtons(connected);
+    if (MainDlg()) MainDlg()->ShowConnectionState(connected);
+}
+
+void CMonitorDlg::FollowPort() {
+    if (!GetLink().Port().IsOpen() && disconnect_.isEnabled()) ShowConnected(false);
+}
 
 }  // namespace velmora::ui

@@ -1,6 +1,18 @@
 #pragma once
-// The "Setting" page: ports, connection and the parameter groups.
+// The "Setting" page: the port and speed to connect with, the connection to
+// the splicer, and its parameter groups read, edited and written in a grid.
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <string>
+#include <vector>
+
 #include "app/page_dlg.h"
+#include "settings/option_tables.h"
+#include "settings/parameter_exchange.h"
+#include "settings/parameter_rows.h"
+#include "widgets/edit_comb_grid_ctrl.h"
+#include "widgets/wb_button.h"
 
 namespace velmora::ui {
 
@@ -12,6 +24,70 @@ public:
     // Called when the page is selected: Connect enabled only while the port
     // is closed, Disconnect only while it is open.
     void SetConnectButtons(bool portOpen);
+
+    // The handlers of the page's buttons and of a choice in the group list.
+    void OnBnClickedConnect();
+    void OnBnClickedDisconnect();
+    void OnBnClickedRead();
+    void OnBnClickedAccept();
+    void OnBnClickedRefresh();
+
+    // The controls, for tests and screenshots.
+    QComboBox& PortCombo() { return portCombo_; }
+    QComboBox& SpeedCombo() { return speedCombo_; }
+    QComboBox& GroupCombo() { return groupCombo_; }
+    CWBButton& ConnectButton() { return connect_; }
+    CWBButton& DisconnectButton() { return disconnect_; }
+    CWBButton& RefreshButton() { return refresh_; }
+    CWBButton& ReadButton() { return read_; }
+    CWBButton& AcceptButton() { return accept_; }
+    CEditCombGridCtrl& Grid() { return grid_; }
+    const ParameterSession& Session() const { return session_; }
+
+private:
+    void LayOutControls();
+    void SetUpGrid();
+    void EnumeratePorts();
+    // Grid rows for the selected group, captions only.
+    void BuildGroupRows();
+    // The rows of the shown group with the values of its record.
+    void ShowGroupValues();
+    void ShowRow(int index, const GridRow& row);
+    std::vector<std::string> ValueTexts() const;
+
+    // Status panes and message boxes of a step, in that order.
+    void Present(const StepResult& result);
+    void ShowBox(const std::string& text);
+    void ShowConnected(bool connected);
+    // After an exchange: a port that went away leaves the page disconnected.
+    void FollowPort();
+    // A group change while an exchange is in flight puts the list back and says why.
+    bool RefuseWhileLineBusy();
+
+    OptionTables tables_;
+    std::vector<ParamRow> paramRows_;
+    std::vector<GridRow> rows_;  // the rows the grid shows
+    int shownGroup_ = group::Environment;
+    ParameterSession session_;
+    // The port and speed of the last Connect.
+    std::string m_device;
+    int m_nBaud = 0;
+
+    // Parents before children, layouts last: members are destroyed in reverse.
+    QGroupBox connectionBox_;
+    QGroupBox groupBox_;
+    QComboBox portCombo_;
+    QComboBox speedCombo_;
+    CWBButton connect_;
+    CWBButton disconnect_;
+    CWBButton refresh_;
+    QComboBox groupCombo_;
+    CWBButton read_;
+    CWBButton accept_;
+    CEditCombGridCtrl grid_;
+    QGridLayout connectionLayout_;  // layouts hold widgets only, never owning them
+    QGridLayout groupLayout_;
+    QGridLayout pageLayout_;
 };
 
 }  // namespace velmora::ui

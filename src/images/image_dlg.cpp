@@ -6,6 +6,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "app/language.h"
 #include "app/message_box.h"

@@ -23,8 +23,12 @@ constexpr int kGridPixelSize = 14;
 constexpr unsigned kCaptionFormat = gvfmt::Left | gvfmt::VCenter | gvfmt::SingleLine;
 constexpr unsigned kHeaderFormat = gvfmt::Center | gvfmt::VCenter | gvfmt::SingleLine;
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
-QString Caption(const TextKey& key) { return Q(Text(key)); }
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+QString Caption(const TextKey& key) {
+    return Q(Text(key));
+}
 
 // The grid's font: 14-pixel SimSun, or the fonts this system has instead. DejaVu
 // comes before the CJK fonts because WenQuanYi draws "℃" as a blank.
@@ -39,7 +43,8 @@ QFont GridFont() {
 }
 
 QString PortText(const std::string& device, const std::string& description) {
-    return description.empty() ? Q(device) : QStringLiteral("%1 (%2)").arg(Q(device), Q(description));
+    return description.empty() ? Q(device)
+                               : QStringLiteral("%1 (%2)").arg(Q(device), Q(description));
 }
 
 }  // namespace
@@ -183,9 +188,9 @@ void CMonitorDlg::OnBnClickedAccept() {
         ValidateAndEncode(g, ValueTexts(), tables_, session_.records);
     for (const std::string& failure : failures) ShowBox(failure);
     if (!failures.empty()) return;
-    const MsgAnswer answer = ShowMessage(this, Q(Say(msg::WriteQuestion)),
-                                         Q(Say(msg::CaptionQuestion)), MsgButtons::YesNo,
-                                         MsgIcon::Exclamation);
+    const MsgAnswer answer =
+        ShowMessage(this, Q(Say(msg::WriteQuestion)), Q(Say(msg::CaptionQuestion)),
+                    MsgButtons::YesNo, MsgIcon::Exclamation);
     if (answer != MsgAnswer::Yes) return;
     const StepResult result = WriteGroup(GetLink(), session_, g, UiPump());
     FollowPort();

@@ -61,8 +61,10 @@ bool IsMoveKey(int key) {
         case Qt::Key_Left:
         case Qt::Key_Right:
         case Qt::Key_PageUp:
-        case Qt::Key_PageDown: return true;
-        default: return false;
+        case Qt::Key_PageDown:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -97,9 +99,8 @@ public:
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const override {
         if (KindOf(index) == EditorKind::NotifyOnly) return nullptr;
-        QWidget* editor = KindOf(index) == EditorKind::List
-                              ? CreateList(parent, option, index)
-                              : CreateTextEditor(parent, index);
+        QWidget* editor = KindOf(index) == EditorKind::List ? CreateList(parent, option, index)
+                                                            : CreateTextEditor(parent, index);
         if (grid_.session_) grid_.session_->editor = editor;
         return editor;
     }
@@ -219,7 +220,8 @@ private:
             case Qt::Key_Backtab:
                 grid_.EndEdit(&editor, key.key(), key.modifiers());
                 return true;
-            default: break;
+            default:
+                break;
         }
         if (!IsMoveKey(key.key())) return false;
         // Arrows move the caret in a text the mouse opened, and the selection of a
@@ -251,9 +253,13 @@ CEditCombGridCtrl::CEditCombGridCtrl(QWidget* parent)
     horizontalHeader()->setMinimumSectionSize(1);
 }
 
-CEditCombGridCtrl::~CEditCombGridCtrl() { AbandonEdit(); }
+CEditCombGridCtrl::~CEditCombGridCtrl() {
+    AbandonEdit();
+}
 
-int CEditCombGridCtrl::GetRowCount() const { return rowCount() + fixedRows_; }
+int CEditCombGridCtrl::GetRowCount() const {
+    return rowCount() + fixedRows_;
+}
 
 void CEditCombGridCtrl::SetRowCount(int rows) {
     const int modelRows = std::max(0, rows - fixedRows_);
@@ -283,8 +289,7 @@ void CEditCombGridCtrl::SetFixedColumnCount(int cols) {
 }
 
 int CEditCombGridCtrl::InsertRow(const QString& caption, int before) {
-    const int modelRow =
-        before < 0 ? rowCount() : std::clamp(before - fixedRows_, 0, rowCount());
+    const int modelRow = before < 0 ? rowCount() : std::clamp(before - fixedRows_, 0, rowCount());
     insertRow(modelRow);
     for (int c = 0; c < columnCount(); ++c) MakeCell(modelRow, c);
     if (columnCount() > 0) item(modelRow, 0)->setText(caption);
@@ -309,7 +314,9 @@ int CEditCombGridCtrl::GetRowHeight(int row) const {
     return row < fixedRows_ ? horizontalHeader()->height() : rowHeight(row - fixedRows_);
 }
 
-void CEditCombGridCtrl::SetColumnWidth(int col, int width) { setColumnWidth(col, width); }
+void CEditCombGridCtrl::SetColumnWidth(int col, int width) {
+    setColumnWidth(col, width);
+}
 
 void CEditCombGridCtrl::SetColumnWidthPercents(std::vector<int> percents) {
     columnPercents_ = std::move(percents);
@@ -317,8 +324,7 @@ void CEditCombGridCtrl::SetColumnWidthPercents(std::vector<int> percents) {
 }
 
 void CEditCombGridCtrl::SetRowResize(bool allowed) {
-    verticalHeader()->setSectionResizeMode(allowed ? QHeaderView::Interactive
-                                                   : QHeaderView::Fixed);
+    verticalHeader()->setSectionResizeMode(allowed ? QHeaderView::Interactive : QHeaderView::Fixed);
 }
 
 void CEditCombGridCtrl::SetColumnResize(bool allowed) {
@@ -379,10 +385,13 @@ bool CEditCombGridCtrl::GetItem(GridItem& item) const {
         const QVariant image = cell->data(kImageRole);
         item.image = image.isValid() ? image.toInt() : -1;
     }
-    if (mask & gvif::Param) item.param = static_cast<quintptr>(cell->data(kParamRole).toULongLong());
+    if (mask & gvif::Param)
+        item.param = static_cast<quintptr>(cell->data(kParamRole).toULongLong());
     if (mask & gvif::State) item.state = GetItemState(item.row, item.col);
-    if (mask & gvif::BkColour) item.background = cell->data(Qt::BackgroundRole).value<QBrush>().color();
-    if (mask & gvif::FgColour) item.foreground = cell->data(Qt::ForegroundRole).value<QBrush>().color();
+    if (mask & gvif::BkColour)
+        item.background = cell->data(Qt::BackgroundRole).value<QBrush>().color();
+    if (mask & gvif::FgColour)
+        item.foreground = cell->data(Qt::ForegroundRole).value<QBrush>().color();
     if (mask & gvif::Format) {
         const QVariant format = cell->data(kFormatRole);
         item.format = format.isValid() ? format.toUInt() : kDefaultFormat;
@@ -556,8 +565,11 @@ void CEditCombGridCtrl::PlaceCaret(StartKey start) {
             line->end(false);
             line->backspace();
             break;
-        case StartKey::Arrow: line->selectAll(); break;
-        case StartKey::Character: break;  // the character has replaced the text
+        case StartKey::Arrow:
+            line->selectAll();
+            break;
+        case StartKey::Character:
+            break;  // the character has replaced the text
     }
 }
 
@@ -572,7 +584,8 @@ void CEditCombGridCtrl::keyPressEvent(QKeyEvent* event) {
             case Qt::Key_Backspace:
                 edit(currentIndex(), AnyKeyPressed, event);
                 return;
-            default: break;
+            default:
+                break;
         }
     }
     QTableWidget::keyPressEvent(event);
@@ -602,7 +615,8 @@ void CEditCombGridCtrl::closeEditor(QWidget* editor, QAbstractItemDelegate::EndE
         session_.reset();
     }
     // Moving on after an edit is decided here, not by the view's Tab rules.
-    if (hint == QAbstractItemDelegate::EditNextItem || hint == QAbstractItemDelegate::EditPreviousItem)
+    if (hint == QAbstractItemDelegate::EditNextItem ||
+        hint == QAbstractItemDelegate::EditPreviousItem)
         hint = QAbstractItemDelegate::NoHint;
     QTableWidget::closeEditor(editor, hint);
     if (!ended || !ended->index.isValid()) return;
@@ -618,12 +632,23 @@ void CEditCombGridCtrl::closeEditor(QWidget* editor, QAbstractItemDelegate::EndE
 void CEditCombGridCtrl::MoveAndEdit(int key, Qt::KeyboardModifiers) {
     CursorAction action = MovePageDown;
     switch (key) {
-        case Qt::Key_Up: action = MoveUp; break;
-        case Qt::Key_Down: action = MoveDown; break;
-        case Qt::Key_Left: action = MoveLeft; break;
-        case Qt::Key_Right: action = MoveRight; break;
-        case Qt::Key_PageUp: action = MovePageUp; break;
-        default: break;
+        case Qt::Key_Up:
+            action = MoveUp;
+            break;
+        case Qt::Key_Down:
+            action = MoveDown;
+            break;
+        case Qt::Key_Left:
+            action = MoveLeft;
+            break;
+        case Qt::Key_Right:
+            action = MoveRight;
+            break;
+        case Qt::Key_PageUp:
+            action = MovePageUp;
+            break;
+        default:
+            break;
     }
     const QModelIndex next = moveCursor(action, Qt::NoModifier);
     if (!next.isValid()) return;

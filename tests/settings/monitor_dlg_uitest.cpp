@@ -1,8 +1,6 @@
 // The Setting page against a virtual splicer: start-up, connection outcomes,
 // reading and writing the groups, the checks that stop a write, and a second
 // request while one is in flight.
-#include "settings/monitor_dlg.h"
-
 #include <gtest/gtest.h>
 
 #include <QTimer>
@@ -13,6 +11,7 @@
 #include "app/message_box.h"
 #include "app/velmora_dlg.h"
 #include "protocol/command_catalogue.h"
+#include "settings/monitor_dlg.h"
 #include "settings/value_text.h"
 #include "sim/parameter_commands.h"
 #include "support/test_support.h"
@@ -29,7 +28,7 @@ struct Box {
     QString caption;
     MsgButtons buttons;
     MsgIcon icon;
-    int gridRows;       // what the grid held when the box came up
+    int gridRows;  // what the grid held when the box came up
     QString firstValue;
 };
 
@@ -39,13 +38,13 @@ protected:
         test::SplicerTest::SetUp();
         store = sim::InstallParameterCommands(*splicer);
         store->FreezeEnvironment(true);
-        SetMessageBoxHook([this](const QString& text, const QString& caption, MsgButtons buttons,
-                                 MsgIcon icon) {
-            CEditCombGridCtrl& grid = Page().Grid();
-            boxes.push_back({text, caption, buttons, icon, grid.GetRowCount(),
-                             grid.GetItemText(1, 1)});
-            return buttons == MsgButtons::YesNo ? answer : MsgAnswer::Ok;
-        });
+        SetMessageBoxHook(
+            [this](const QString& text, const QString& caption, MsgButtons buttons, MsgIcon icon) {
+                CEditCombGridCtrl& grid = Page().Grid();
+                boxes.push_back(
+                    {text, caption, buttons, icon, grid.GetRowCount(), grid.GetItemText(1, 1)});
+                return buttons == MsgButtons::YesNo ? answer : MsgAnswer::Ok;
+            });
         MakeWindow(1);
     }
     void TearDown() override {
@@ -148,9 +147,12 @@ TEST_F(SettingPageTest, ReadsEveryGroupAndWritesEditsThatReadBackChanged) {
         const char* value;
         bool readOnly;
     } shown[] = {
-        {0, 20, 0, "Fiber Type", "SM AUTO", false},   {0, 20, 4, "Loss Limit", "0.10", false},
-        {0, 20, 6, "ARC Time(ms)", "1500", false},    {1, 6, 4, "Temperature(℃)", "170.0", false},
-        {2, 4, 2, "Air Pressure(Pa)", "101325", true}, {3, 12, 0, "FsMode", "AUTO", false},
+        {0, 20, 0, "Fiber Type", "SM AUTO", false},
+        {0, 20, 4, "Loss Limit", "0.10", false},
+        {0, 20, 6, "ARC Time(ms)", "1500", false},
+        {1, 6, 4, "Temperature(℃)", "170.0", false},
+        {2, 4, 2, "Air Pressure(Pa)", "101325", true},
+        {3, 12, 0, "FsMode", "AUTO", false},
         {4, 10, 0, "Serial Num", sim::kSimSerialNumber, true},
         {4, 10, 8, "SysTime", "6 min", false},
     };
@@ -170,8 +172,8 @@ TEST_F(SettingPageTest, ReadsEveryGroupAndWritesEditsThatReadBackChanged) {
         int index;
         const char* text;
     } edits[] = {
-        {0, 3, "2.3"}, {0, 6, "2000"}, {0, 9, "Cladding"}, {1, 3, "45"},
-        {4, 4, "Off"}, {4, 8, "12 min"},
+        {0, 3, "2.3"}, {0, 6, "2000"}, {0, 9, "Cladding"},
+        {1, 3, "45"},  {4, 4, "Off"},  {4, 8, "12 min"},
     };
     for (int group : {0, 1, 4}) {
         SCOPED_TRACE(group);
@@ -180,7 +182,8 @@ TEST_F(SettingPageTest, ReadsEveryGroupAndWritesEditsThatReadBackChanged) {
             if (e.group == group) SetValue(e.index, QString::fromUtf8(e.text));
         boxes.clear();
         Page().AcceptButton().click();
-        EXPECT_EQ(BoxTexts(), (std::vector<QString>{"Whether in parameter", "Parameter in success"}));
+        EXPECT_EQ(BoxTexts(),
+                  (std::vector<QString>{"Whether in parameter", "Parameter in success"}));
         EXPECT_EQ(dlg->CommText(), "Comm Sucess");
         // Read back from the splicer: the edited texts come back.
         SelectGroup(3);

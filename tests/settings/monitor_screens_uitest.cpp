@@ -4,9 +4,9 @@
 // set to a folder, each view is also saved there as a PNG file to look at.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
-#include <QAbstractItemView>
 #include <QDir>
 #include <QFontMetrics>
 #include <QTest>
@@ -27,7 +27,9 @@ namespace {
 namespace fs = std::filesystem;
 
 // par/ of the source tree, found from this file's own path.
-fs::path ShippedPar() { return fs::path(__FILE__).parent_path().parent_path().parent_path() / "par"; }
+fs::path ShippedPar() {
+    return fs::path(__FILE__).parent_path().parent_path().parent_path() / "par";
+}
 
 // Room a cell's text needs besides its glyphs: the item's margins on both sides.
 constexpr int kCellMargins = 8;
@@ -103,8 +105,8 @@ TEST_P(SettingPageScreens, EveryGroupFitsItsColumns) {
         QWidget* popup = list->view()->window();
         EXPECT_GE(popup->width(), list->width());
         if (out) {
-            const QString stem = QStringLiteral("%1/setting_%2_list").arg(QString::fromLocal8Bit(out),
-                                                                         language.tag);
+            const QString stem =
+                QStringLiteral("%1/setting_%2_list").arg(QString::fromLocal8Bit(out), language.tag);
             dlg.grab().save(stem + QStringLiteral("_editor.png"));
             popup->grab().save(stem + QStringLiteral("_open.png"));
         }

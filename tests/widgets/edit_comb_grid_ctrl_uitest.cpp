@@ -1,7 +1,5 @@
 // The parameter grid: how an edit starts and ends, what read-only and fixed
 // cells refuse, what the drop-down list offers, and the cell record.
-#include "widgets/edit_comb_grid_ctrl.h"
-
 #include <gtest/gtest.h>
 
 #include <QComboBox>
@@ -11,6 +9,8 @@
 #include <QTest>
 #include <functional>
 #include <utility>
+
+#include "widgets/edit_comb_grid_ctrl.h"
 
 namespace velmora::ui {
 namespace {
@@ -25,8 +25,8 @@ constexpr int kSysTime = 6;  // list, "7 min" not among its options
 
 const QString kLongOption = QStringLiteral("An option far wider than its cell");
 
-void SetValue(CEditCombGridCtrl& grid, int row, const QString& text, EditorKind kind = EditorKind::Text,
-              QStringList options = {}, unsigned state = 0) {
+void SetValue(CEditCombGridCtrl& grid, int row, const QString& text,
+              EditorKind kind = EditorKind::Text, QStringList options = {}, unsigned state = 0) {
     GridItem item;
     item.row = row;
     item.col = 1;
@@ -91,8 +91,8 @@ TEST_F(GridTest, HowAnEditStartsDecidesTheEditorsText) {
     } cases[] = {
         {"typed digit replaces", [](GridTest& t) { QTest::keyClick(&t.grid, '7'); }, "7", "", 1},
         {"typed letter replaces", [](GridTest& t) { QTest::keyClick(&t.grid, 'x'); }, "x", "", 1},
-        {"backspace drops the last", [](GridTest& t) { QTest::keyClick(&t.grid, Qt::Key_Backspace); },
-         "12", "", 2},
+        {"backspace drops the last",
+         [](GridTest& t) { QTest::keyClick(&t.grid, Qt::Key_Backspace); }, "12", "", 2},
         {"enter keeps, caret at end", [](GridTest& t) { QTest::keyClick(&t.grid, Qt::Key_Return); },
          "123", "", 3},
         {"F2 keeps, caret at end", [](GridTest& t) { QTest::keyClick(&t.grid, Qt::Key_F2); }, "123",

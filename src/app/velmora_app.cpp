@@ -7,6 +7,7 @@
 #include "app/app_config.h"
 #include "app/ui_resources.h"
 #include "app/velmora_dlg.h"
+#include "sim/splicer_contents.h"
 
 namespace velmora::ui {
 
@@ -29,6 +30,7 @@ std::string CVelmoraApp::StartDemoSplicer() {
     sim::SplicerOptions options;
     options.baud = 115200;
     demo_ = std::make_unique<sim::VirtualSplicer>(options);
+    sim::InstallAllCommands(*demo_);
     std::string error;
     if (!demo_->Start(&error)) {
         std::fprintf(stderr, "velmora: the virtual splicer could not start: %s\n", error.c_str());

@@ -8,11 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/parameter_commands.h"
-#include "sim/image_commands.h"
-#include "sim/record_commands.h"
-#include "sim/firmware_commands.h"
-#include "sim/virtual_splicer.h"
+#include "sim/splicer_contents.h"
 
 namespace {
 
@@ -30,14 +26,21 @@ void Usage(std::FILE* to) {
                  "The first line printed is the port to open, e.g. /dev/pts/3.\n");
 }
 
+// A whole number from 0 to `max`, or -1.
+long CountArgument(const std::string& text, long max) {
+    char* end = nullptr;
+    const long n = std::strtol(text.c_str(), &end, 10);
+    return (text.empty() || *end != '\0' || n < 0 || n > max) ? -1 : n;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     using namespace velmora::sim;
     SplicerOptions options;
     std::vector<CommandFault> faults;
-    int records = kDefaultRecordCount;
-    int images = kDefaultImageCount;
+    SplicerContents contents;
+    contents.firmwareReport = stderr;
     std::vector<std::string_view> args(argv + 1, argv + argc);
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string_view a = args[i];
@@ -62,23 +65,17 @@ int main(int argc, char** argv) {
         } else if (a == "--link") {
             options.linkPath = std::string(value());
         } else if (a == "--records") {
-            char* end = nullptr;
-            const std::string text(value());
-            const long n = std::strtol(text.c_str(), &end, 10);
-            if (text.empty() || *end != '\0' || n < 0 || n > 0xFFFF) {
+            contents.records = static_cast<int>(CountArgument(std::string(value()), 0xFFFF));
+            if (contents.records < 0) {
                 std::fprintf(stderr, "velmora-sim: --records needs a number from 0 to 65535\n");
                 return 2;
             }
-            records = static_cast<int>(n);
         } else if (a == "--images") {
-            char* end = nullptr;
-            const std::string text(value());
-            const long n = std::strtol(text.c_str(), &end, 10);
-            if (text.empty() || *end != '\0' || n < 0 || n > kMaxImageCount) {
+            contents.images = static_cast<int>(CountArgument(std::string(value()), kMaxImageCount));
+            if (contents.images < 0) {
                 std::fprintf(stderr, "velmora-sim: --images needs a number from 0 to 255\n");
                 return 2;
             }
-            images = static_cast<int>(n);
         } else if (a == "--fault") {
             std::string error;
             auto fault = ParseFault(value(), &error);
@@ -103,10 +100,7 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     VirtualSplicer splicer(options);
-    InstallParameterCommands(splicer);
-    InstallRecordCommands(splicer, records);
-    InstallImageCommands(splicer, images);
-    InstallFirmwareCommands(splicer, {.report = stderr});
+    InstallAllCommands(splicer, contents);
     for (const CommandFault& f : faults) splicer.SetFault(f.command, f.fault);
     std::string error;
     if (!splicer.Start(&error)) {

@@ -20,6 +20,10 @@ QString Caption(const TextKey& key) { return Q(Text(key)); }
 
 TableLanguage RunLanguage() { return TableLanguageFor(Config().EnglishFlag); }
 
+// Records arrive a few at a time; listing them in turns this far apart keeps the
+// window from repainting the list for every one while still looking immediate.
+constexpr int kListingTurnMs = 40;
+
 constexpr int kPageMargin = 8;
 constexpr int kSpacing = 8;
 
@@ -58,6 +62,9 @@ CHistoryDlg::CHistoryDlg(QWidget* parent, Link& link, CVelmoraDlg* mainDlg)
     connect(&m_btnExcel, &QPushButton::clicked, this, [this] { OnBnClickedExcel(); });
     connect(&m_listIndex, &CListCtrlEx::ItemChanged, this,
             [this] { OnLvnItemchangedIndexList(); });
+    m_listTimer.setSingleShot(true);
+    m_listTimer.setInterval(kListingTurnMs);
+    connect(&m_listTimer, &QTimer::timeout, this, [this] { FlushPendingRows(); });
 
     FillIndexList();
     ShowRecordDetails(0);
@@ -117,6 +124,8 @@ void CHistoryDlg::OnBnClickedReceive() {
         return;
     }
     m_listIndex.DeleteAllItems();
+    m_pendingRows.clear();
+    m_listTimer.stop();
     m_nRecordCount = 0;
     // No second click, and no export, while the count is awaited.
     SetButtonsEnabled(false);
@@ -170,23 +179,29 @@ void CHistoryDlg::RunDownload(LineClaim claim, int count, std::stop_token stop) 
 
 void CHistoryDlg::AddRecordsToList(std::size_t first, const std::vector<SpliceRecord>& records) {
     if (records.empty()) return;
-    std::vector<CListCtrlEx::Row> rows;
-    rows.reserve(records.size());
     for (std::size_t i = 0; i < records.size(); ++i) {
         const std::size_t position = m_records.size();
         m_records.push_back(records[i]);
-        rows.push_back({{QString::number(first + i + 1), Q(TimeText(records[i]))}, position});
+        m_pendingRows.push_back(
+            {{QString::number(first + i + 1), Q(TimeText(records[i]))}, position});
     }
-    const int firstRow = m_listIndex.AppendRows(rows);
-    m_listIndex.EnsureVisible(firstRow + static_cast<int>(rows.size()) - 1);
-    if (m_nRecordCount > 0) {
-        const std::size_t last = first + records.size() - 1;
+    m_lastPending = first + records.size() - 1;
+    if (!m_listTimer.isActive()) m_listTimer.start();
+}
+
+void CHistoryDlg::FlushPendingRows() {
+    m_listTimer.stop();
+    if (m_pendingRows.empty()) return;
+    const int firstRow = m_listIndex.AppendRows(m_pendingRows);
+    m_listIndex.EnsureVisible(firstRow + static_cast<int>(m_pendingRows.size()) - 1);
+    m_pendingRows.clear();
+    if (m_nRecordCount > 0)
         m_progress.setValue(
-            static_cast<int>(last * 100 / static_cast<std::size_t>(m_nRecordCount)));
-    }
+            static_cast<int>(m_lastPending * 100 / static_cast<std::size_t>(m_nRecordCount)));
 }
 
 void CHistoryDlg::OnDownloadFinished(const DownloadResult& result) {
+    FlushPendingRows();
     m_downloading = false;
     switch (result.outcome) {
         case Outcome::Accepted:

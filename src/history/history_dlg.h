@@ -5,6 +5,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QProgressBar>
+#include <QTimer>
 #include <array>
 #include <cstddef>
 #include <string>
@@ -60,6 +61,8 @@ private:
     void RunDownload(LineClaim claim, int count, std::stop_token stop);
     // On the page's thread: the records that just became complete.
     void AddRecordsToList(std::size_t first, const std::vector<SpliceRecord>& records);
+    // Puts the records taken in since the last time into the index list.
+    void FlushPendingRows();
     void OnDownloadFinished(const DownloadResult& result);
 
     void SetButtonsEnabled(bool enabled);
@@ -73,6 +76,10 @@ private:
     int m_nRecordCount = 0;
     bool m_downloading = false;
     DownloadOptions m_downloadOptions;
+    // Rows of records already in the store, waiting for the next listing turn.
+    std::vector<CListCtrlEx::Row> m_pendingRows;
+    std::size_t m_lastPending = 0;  // position in the download of the newest pending record
+    QTimer m_listTimer;
 
     // Before the buttons it holds, so that they go first.
     QWidget m_buttonBar;

@@ -97,6 +97,8 @@ void CVelmoraDlg::ShowCommState(bool success) {
                                     QString::fromStdString(link_.CommStatusText));
 }
 
+void CVelmoraDlg::ShowStatusText(const QString& text) { commText_.setText(text); }
+
 void CVelmoraDlg::UpdateTabsForFirmware() {
     if (QThread::currentThread() != thread()) {
         QMetaObject::invokeMethod(this, [this] { ApplyTabLock(); }, Qt::QueuedConnection);

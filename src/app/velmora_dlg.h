@@ -38,6 +38,8 @@ public:
     void ShowConnectionState(bool open);
     // Pane 1: "Comm Sucess", or the failure label, a colon and CommStatusText.
     void ShowCommState(bool success);
+    // Pane 1 showing `text` as it is (a page's own notice, not an exchange's outcome).
+    void ShowStatusText(const QString& text);
     // Disables the tabs while FirmwareBusy is set and enables them otherwise.
     // A worker may call it: the change is then made on the UI thread.
     void UpdateTabsForFirmware();

@@ -334,8 +334,7 @@ void CImageDlg::ReportClosedPort() {
 }
 
 void CImageDlg::ShowBusyText() {
-    GetLink().SetStatus(kSavingBusy);
-    Report(false);
+    if (CVelmoraDlg* main = MainDlg()) main->ShowStatusText(QString::fromStdString(Say(kSavingBusy)));
 }
 
 }  // namespace velmora::ui

@@ -207,7 +207,7 @@ TEST_F(ImagePageTest, ASilentSplicerHoldsEverythingOffThenTimesOut) {
 
     // While it runs: no second download, no list request, a busy text instead.
     Page().DownLoadButton().click();
-    EXPECT_EQ(dlg->CommText(), "Comm Fail:Saving,Please Waitting");
+    EXPECT_EQ(dlg->CommText(), "Saving,Please Waitting");
     ReselectImageTab();
     EXPECT_TRUE(test::WaitUntil([&] { return Page().Progress().value() >= 3; }, kMargin));
     EXPECT_LE(Page().Progress().value(), 50);

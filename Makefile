@@ -38,6 +38,8 @@ run: build
 # The main window with each tab, in English and in Chinese, as PNG files.
 screenshots: build
 	QT_QPA_PLATFORM=offscreen $(BUILD)/velmora-screenshots par $(BUILD)/screenshots
+	cd $(BUILD) && VELMORA_SCREENSHOTS=$(abspath $(BUILD))/screenshots QT_QPA_PLATFORM=offscreen \
+	    ctest -R 'Screen|Shots' --output-on-failure
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN)

@@ -1,7 +1,7 @@
 // Renders the Result page after a download, with a record chosen, in English
 // and in Chinese, so that a person can look at it. Writes PNG files only when
-// VELMORA_SCREENSHOT_DIR names a folder:
-//   VELMORA_SCREENSHOT_DIR=build/screenshots velmora_ui_tests --gtest_filter='HistoryScreenshots*'
+// VELMORA_SCREENSHOTS names a folder:
+//   VELMORA_SCREENSHOTS=build/screenshots velmora_ui_tests --gtest_filter='HistoryScreenshots*'
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -28,8 +28,8 @@ fs::path ShippedPar() { return fs::path(__FILE__).parent_path() / ".." / ".." / 
 class HistoryScreenshots : public test::SplicerTest {};
 
 TEST_F(HistoryScreenshots, ResultPageAfterADownload) {
-    const char* out = std::getenv("VELMORA_SCREENSHOT_DIR");
-    if (!out || !*out) GTEST_SKIP() << "VELMORA_SCREENSHOT_DIR not set";
+    const char* out = std::getenv("VELMORA_SCREENSHOTS");
+    if (!out || !*out) GTEST_SKIP() << "VELMORA_SCREENSHOTS not set";
     QDir().mkpath(QString::fromLocal8Bit(out));
     SetMessageBoxHook([](const QString&, const QString&, MsgButtons, MsgIcon) {
         return MsgAnswer::Ok;

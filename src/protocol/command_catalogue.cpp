@@ -5,7 +5,7 @@
 namespace velmora {
 namespace {
 
-constexpr std::array<CommandSpec, 15> kCommands{{
+constexpr std::array<CommandEntry, 15> kCommands{{
     {cmd::Handshake, "connection handshake", RequestData::Zero, 0, 5, 1500, true},
     {cmd::FirmwareHandshake1, "first firmware handshake", RequestData::Zero, 0, 5, 1000, true},
     {cmd::FirmwareHandshake2, "second firmware handshake", RequestData::Zero, 0, 5, 1000, true},
@@ -25,13 +25,13 @@ constexpr std::array<CommandSpec, 15> kCommands{{
 
 }  // namespace
 
-std::optional<CommandSpec> FindCommand(std::uint8_t code) {
-    for (const CommandSpec& spec : kCommands)
-        if (spec.code == code) return spec;
+std::optional<CommandEntry> FindCommand(std::uint8_t code) {
+    for (const CommandEntry& entry : kCommands)
+        if (entry.code == code) return entry;
     return std::nullopt;
 }
 
-std::span<const CommandSpec> AllCommands() { return kCommands; }
+std::span<const CommandEntry> AllCommands() { return kCommands; }
 
 bool HasRequestCheck(std::span<const std::uint8_t> frame) {
     if (frame.size() < 4) return false;

@@ -35,7 +35,7 @@ enum class RequestData {
     ImageIndex,   // image index, then 0x20 (left out of the check)
 };
 
-struct CommandSpec {
+struct CommandEntry {
     std::uint8_t code;
     std::string_view name;
     RequestData request;
@@ -46,8 +46,8 @@ struct CommandSpec {
 };
 
 // The entry for `code`, or nullopt for a byte the splicer does not know.
-std::optional<CommandSpec> FindCommand(std::uint8_t code);
-std::span<const CommandSpec> AllCommands();
+std::optional<CommandEntry> FindCommand(std::uint8_t code);
+std::span<const CommandEntry> AllCommands();
 
 // Whether `frame` (start to check byte) carries a check byte the program sends
 // for its command: the plain sum, or the command's irregular rule.

@@ -12,8 +12,8 @@ namespace {
 constexpr std::uint8_t kHandshakeAccepted[] = {kFrameStart, cmd::Handshake, 1, kAccepted, 0x94};
 
 int TimeoutOf(std::uint8_t command) {
-    const std::optional<CommandSpec> spec = FindCommand(command);
-    return spec ? spec->timeoutMs : 1500;
+    const std::optional<CommandEntry> entry = FindCommand(command);
+    return entry ? entry->timeoutMs : 1500;
 }
 
 StepResult Succeeded(StatusPane pane = StatusPane::Success) {

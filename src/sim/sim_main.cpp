@@ -19,7 +19,7 @@ void Usage(std::FILE* to) {
                  "  --baud RATE   line rate the replies and intake are paced at (default 115200)\n"
                  "  --fast        no pacing\n"
                  "  --link PATH   also make PATH a symbolic link to the port\n"
-                 "  --fault SPEC  misbehave on command CMD (hex): silent, delay:MS, trickle[:MS],\n"
+                 "  --fault F     misbehave on command CMD (hex): silent, delay:MS, trickle[:MS],\n"
                  "                badcheck, reject, wrongecho, short[:N], hangup[:N]; xN = only N times\n"
                  "  --records N   splice records held in memory (default 150, at most 65535)\n"
                  "  --images N    splice images held (default 6, at most 255)\n"

@@ -58,9 +58,9 @@ TEST(Requests, TheSplicerSideKnowsEveryCheckRuleTheProgramUses) {
 
 TEST(Requests, WritesCarryTheRecordWithARunningSum) {
     for (std::uint8_t code : {cmd::WriteSplice, cmd::WriteHeater, cmd::WriteConfig}) {
-        auto spec = FindCommand(code);
-        ASSERT_TRUE(spec);
-        Bytes record(static_cast<std::size_t>(spec->recordLength));
+        auto entry = FindCommand(code);
+        ASSERT_TRUE(entry);
+        Bytes record(static_cast<std::size_t>(entry->recordLength));
         for (std::size_t i = 0; i < record.size(); ++i) record[i] = static_cast<std::uint8_t>(i * 7 + 1);
         Bytes frame = LayOutFrame(WriteRequest(code, record));
         ASSERT_EQ(frame.size(), record.size() + 4);

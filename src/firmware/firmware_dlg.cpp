@@ -42,6 +42,9 @@ CFirmWareDlg::CFirmWareDlg(QWidget* parent, Link& link, CVelmoraDlg* mainDlg)
       m_btnBrowse(Caption(keys::BtnBrowse)),
       m_btnSend(Caption(keys::BtnSend)) {
     m_editPath.setReadOnly(true);
+    // Not a Tab stop: when Send is disabled under the focus, the focus would move
+    // here and select the whole path for the length of the transfer.
+    m_editPath.setFocusPolicy(Qt::ClickFocus);
     m_staticInfo.setText(Caption(keys::TxtInfo1));
     m_staticInfo.setWordWrap(true);
     m_staticInfo.setAlignment(Qt::AlignLeft | Qt::AlignTop);

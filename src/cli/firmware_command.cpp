@@ -81,7 +81,8 @@ int ExitStatusOf(const FirmwareResult& result) {
 }  // namespace
 
 int RunFirmware(CliContext& context, CommandArgs args) {
-    if (args.size() != 1) return context.UsageError("firmware needs one FILE, the firmware to send");
+    if (args.size() != 1)
+        return context.UsageError("firmware needs one FILE, the firmware to send");
     const std::filesystem::path file = args[0];
     // Before the handshakes: once they are accepted the splicer waits for a file.
     if (const std::string problem = FirmwareFileProblem(file); !problem.empty())

@@ -207,8 +207,8 @@ TEST_F(FirmwareCliTest, RefusedHandshakeOrLostLineExitsOne) {
         sim::InstallFirmwareCommands(*splicer);
         splicer->SetFault(c.command, c.fault);
 
-        const RunResult r =
-            Run({"--lang", "en", "firmware", scratch.Write("fw.bin", FirmwareBytes(100000)).string()});
+        const fs::path file = scratch.Write("fw.bin", FirmwareBytes(100000));
+        const RunResult r = Run({"--lang", "en", "firmware", file.string()});
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(Lines(r.out), c.out);
         for (const std::string& part : c.errParts)

@@ -32,7 +32,9 @@ constexpr auto kMargin = 30s;
 constexpr int kBaud = 256000;
 
 // The shipped language files, beside the tests in the source tree.
-fs::path ShippedPar() { return fs::path(__FILE__).parent_path().parent_path().parent_path() / "par"; }
+fs::path ShippedPar() {
+    return fs::path(__FILE__).parent_path().parent_path().parent_path() / "par";
+}
 
 // A working folder whose par/ is the shipped one, in the language of `commLanage`.
 void PrepareWorkingFolder(const fs::path& folder, const char* commLanage) {

@@ -1,8 +1,8 @@
 // Renders the main window on its FirmWare page, with a file chosen, during a
 // transfer, after it and after a dropped line, in English and in Chinese, to PNG
-// files for a person to look at. Runs only when VELMORA_SCREENSHOT_DIR names the
+// files for a person to look at. Runs only when VELMORA_SCREENSHOTS names the
 // folder to write to, e.g.
-//   VELMORA_SCREENSHOT_DIR=build/screenshots velmora_ui_tests --gtest_filter='FirmwareShots*'
+//   VELMORA_SCREENSHOTS=build/screenshots velmora_ui_tests --gtest_filter='FirmwareShots*'
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -49,8 +49,8 @@ void PrepareWorkingFolder(const fs::path& folder, const char* commLanage) {
 class FirmwareShots : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* out = std::getenv("VELMORA_SCREENSHOT_DIR");
-        if (!out || !*out) GTEST_SKIP() << "VELMORA_SCREENSHOT_DIR is not set";
+        const char* out = std::getenv("VELMORA_SCREENSHOTS");
+        if (!out || !*out) GTEST_SKIP() << "VELMORA_SCREENSHOTS is not set";
         outDir = QDir(QString::fromLocal8Bit(out)).absolutePath();
         QDir().mkpath(outDir);
         SetMessageBoxHook([](const QString&, const QString&, MsgButtons buttons, MsgIcon) {

@@ -2,6 +2,10 @@
 
 #include <QPainter>
 
+#include "app/message_box.h"
+#include "app/qt_text.h"
+#include "app/velmora_dlg.h"
+
 #include "app/ui_colours.h"
 
 namespace velmora::ui {
@@ -22,6 +26,22 @@ QString CPageDlg::ControlColourSheet() {
 void CPageDlg::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), PageQColour());
+}
+
+void CPageDlg::ShowCommState(bool success) {
+    if (mainDlg_) mainDlg_->ShowCommState(success);
+}
+
+void CPageDlg::ShowBox(const std::string& text, const Message& caption) {
+    ShowMessage(this, Q(text), Q(caption), MsgButtons::Ok, MsgIcon::None);
+}
+
+bool CPageDlg::RefuseClosedPort() {
+    if (link_.Port().IsOpen()) return false;
+    link_.SetStatus(msg::CommDisconnected);
+    ShowCommState(false);
+    ShowBox(Say(msg::CommDisconnected));
+    return true;
 }
 
 }  // namespace velmora::ui

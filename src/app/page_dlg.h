@@ -3,6 +3,7 @@
 // worker thread, the page colour as background and the control colours.
 #include <QWidget>
 
+#include "app/messages.h"
 #include "app/page_worker.h"
 #include "protocol/link.h"
 
@@ -28,6 +29,14 @@ public:
     // static texts (which keep a transparent background), black elsewhere.
     // A page that needs a style sheet of its own appends to this one.
     static QString ControlColourSheet();
+
+    // Pane 1 of the main window: "Comm Sucess", or the failure label and CommStatusText.
+    void ShowCommState(bool success);
+    // An OK box, captioned "提示" / "Info" unless told otherwise.
+    void ShowBox(const std::string& text, const Message& caption = msg::CaptionInfo);
+    // With the port closed: says so in CommStatusText, the failure pane and a box,
+    // and returns true; the caller then does nothing else.
+    bool RefuseClosedPort();
 
 protected:
     // Fills the page with PageColour; a page that paints more calls this first.

@@ -13,6 +13,7 @@
 
 #include "app/app_config.h"
 #include "app/language.h"
+#include "app/qt_text.h"
 #include "app/messages.h"
 #include "app/message_box.h"
 #include "app/page_dlg.h"
@@ -83,11 +84,11 @@ bool ShootButtons(const QString& out, const char* tag) {
     CPageDlg page(nullptr, link, nullptr);
     QHBoxLayout layout;
     page.setLayout(&layout);
-    CWBButton normal(QString::fromStdString(Text(keys::BtnConnect)));
-    CWBButton disabled(QString::fromStdString(Text(keys::BtnDisconnect)));
-    CWBButton focused(QString::fromStdString(Text(keys::BtnRestore)));
-    CWBButton pressed(QString::fromStdString(Text(keys::BtnAccept)));
-    CWBButton wide(QString::fromStdString(Text(keys::TxtInfo3)));
+    CWBButton normal(Q(keys::BtnConnect));
+    CWBButton disabled(Q(keys::BtnDisconnect));
+    CWBButton focused(Q(keys::BtnRestore));
+    CWBButton pressed(Q(keys::BtnAccept));
+    CWBButton wide(Q(keys::TxtInfo3));
     disabled.setEnabled(false);
     pressed.setDown(true);
     for (CWBButton* button : {&normal, &disabled, &focused, &pressed, &wide})

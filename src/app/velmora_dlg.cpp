@@ -9,6 +9,7 @@
 
 #include "app/about_dlg.h"
 #include "app/language.h"
+#include "app/qt_text.h"
 #include "app/ui_resources.h"
 #include "protocol/command_catalogue.h"
 
@@ -24,7 +25,6 @@ constexpr QSize kDefaultSize{706, 530};
 constexpr int kStatusPane0Width = 150;
 constexpr int kStatusMinHeight = 20;
 
-QString Caption(const TextKey& key) { return QString::fromStdString(Text(key)); }
 
 }  // namespace
 
@@ -32,11 +32,11 @@ CVelmoraDlg::CVelmoraDlg(Link& link, std::string demoPort, QWidget* parent)
     : QWidget(parent),
       link_(link),
       demoPort_(std::move(demoPort)),
-      titleText_(Caption(keys::DlgName)),
-      openText_(Caption(keys::DlgStatOpen)),
-      closedText_(Caption(keys::DlgStatClose)),
-      failureLabel_(Caption(keys::CommStatFail)),
-      successText_(Caption(keys::CommStatSucess)),
+      titleText_(Q(keys::DlgName)),
+      openText_(Q(keys::DlgStatOpen)),
+      closedText_(Q(keys::DlgStatClose)),
+      failureLabel_(Q(keys::CommStatFail)),
+      successText_(Q(keys::CommStatSucess)),
       monitorPage_(&tabCtrl_, link, this),
       historyPage_(&tabCtrl_, link, this),
       firmWarePage_(&tabCtrl_, link, this),
@@ -45,7 +45,7 @@ CVelmoraDlg::CVelmoraDlg(Link& link, std::string demoPort, QWidget* parent)
     setWindowIcon(ProgramIcon());
 
     for (int i = 0; i < static_cast<int>(keys::TabNames.size()); ++i)
-        tabCtrl_.InsertItem(i, Caption(keys::TabNames[i]));
+        tabCtrl_.InsertItem(i, Q(keys::TabNames[i]));
     // Created in the original order; only the Setting page starts visible.
     for (CPageDlg* page : std::array<CPageDlg*, 4>{&monitorPage_, &historyPage_, &firmWarePage_,
                                                    &imagePage_}) {

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <utility>
 
+#include "app/qt_text.h"
 #include "app/language.h"
 #include "app/message_box.h"
 #include "app/messages.h"
@@ -28,8 +29,7 @@ constexpr int kButtonWidth = 110;
 constexpr int kButtonHeight = 30;
 constexpr int kInfoPointSize = 12;
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
-QString Caption(const TextKey& key) { return Q(Text(key)); }
+QString Caption(const TextKey& key) { return Q(key); }
 
 QString ChooseWithFileDialog(QWidget* parent) {
     return QFileDialog::getOpenFileName(parent, QString(), QString(), QStringLiteral("(*.bin)"));
@@ -84,14 +84,6 @@ void CFirmWareDlg::SetInfo(const QString& text) {
     emit InfoChanged(text);
 }
 
-void CFirmWareDlg::ShowBox(const std::string& text, const Message& caption) {
-    ShowMessage(this, Q(text), Q(Say(caption)), MsgButtons::Ok, MsgIcon::None);
-}
-
-void CFirmWareDlg::ReportStatus(bool success) {
-    if (MainDlg()) MainDlg()->ShowCommState(success);
-}
-
 void CFirmWareDlg::OnBnClickedBrowse() {
     // The file of a running update stays as it is.
     if (updateRunning_) return;
@@ -117,8 +109,8 @@ void CFirmWareDlg::OnBnClickedSend() {
         ShowBox(Say(kSelectFile), kCaptionWarning);
         return;
     }
-    const MsgAnswer answer = ShowMessage(this, Q(Say(kStartQuestion)),
-                                         Q(Say(msg::CaptionQuestion)), MsgButtons::YesNo,
+    const MsgAnswer answer = ShowMessage(this, Q(kStartQuestion),
+                                         Q(msg::CaptionQuestion), MsgButtons::YesNo,
                                          MsgIcon::Exclamation);
     if (answer != MsgAnswer::Yes) return;
     if (RefuseClosedPort()) return;
@@ -136,7 +128,7 @@ void CFirmWareDlg::OnBnClickedSend() {
     const HandshakeResult result = RunFirmwareHandshakes(
         GetLink(), *claim, [this](const std::string& text) { SetInfo(text); }, UiPump());
     m_nUpdateState = result.state;
-    if (!result.textArrived) ReportStatus(false);
+    if (!result.textArrived) ShowCommState(false);
     if (!result.Accepted()) {
         claim.reset();
         EndWithoutTransfer(result);
@@ -146,14 +138,6 @@ void CFirmWareDlg::OnBnClickedSend() {
         LockForUpdate(false);
         ShowBox(Say(msg::LineBusy), msg::CaptionInfo);
     }
-}
-
-bool CFirmWareDlg::RefuseClosedPort() {
-    if (GetLink().Port().IsOpen()) return false;
-    GetLink().SetStatus(msg::CommDisconnected);
-    ReportStatus(false);
-    ShowBox(Say(msg::CommDisconnected), msg::CaptionInfo);
-    return true;
 }
 
 // Checked before the handshakes: once they are accepted the splicer waits for a
@@ -224,7 +208,7 @@ void CFirmWareDlg::FinishFirmwareUpdate(const FirmwareResult& result) {
             // The file stays chosen: connect again and send it again.
             if (const Message* reason = StandardFailureText(result.line))
                 GetLink().SetStatus(*reason);
-            ReportStatus(false);
+            ShowCommState(false);
             ShowBox(result.text, msg::CaptionInfo);
             break;
         case FirmwareEnd::Cancelled:

@@ -50,9 +50,7 @@ private:
     void LayOutControls();
     void SetInfo(const QString& text);
     void SetInfo(const std::string& text) { SetInfo(QString::fromStdString(text)); }
-    void ShowBox(const std::string& text, const Message& caption);
     // The reasons a confirmed Send goes no further, each already told to the user.
-    bool RefuseClosedPort();
     bool RefuseUnsendableFile(const std::string& path);
     // Locks the tabs and holds off Send and Browse (true), or undoes both.
     void LockForUpdate(bool locked);
@@ -62,7 +60,6 @@ private:
     void ShowProgress(const FirmwareProgress& progress);
     // The worker's end, on the page's thread: unlock, show the end text or the failure.
     void FinishFirmwareUpdate(const FirmwareResult& result);
-    void ReportStatus(bool success);
 
     FileChooser chooser_;
     std::string m_strFilePath;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 
+#include "app/qt_text.h"
 #include "app/app_config.h"
 #include "app/language.h"
 #include "app/message_box.h"
@@ -15,8 +16,7 @@
 namespace velmora::ui {
 namespace {
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
-QString Caption(const TextKey& key) { return Q(Text(key)); }
+QString Caption(const TextKey& key) { return Q(key); }
 
 TableLanguage RunLanguage() { return TableLanguageFor(Config().EnglishFlag); }
 
@@ -112,15 +112,10 @@ void CHistoryDlg::OnBnClickedReceive() {
     if (m_downloading) return;
     // The last download has been reported; its thread may still be returning.
     if (Worker().Running()) Worker().StopAndJoin();
-    if (!link.Port().IsOpen()) {
-        link.SetStatus(msg::CommDisconnected);
-        ShowOk(Say(msg::CommDisconnected), Say(msg::CaptionInfo));
-        ShowCommState(false);
-        return;
-    }
+    if (RefuseClosedPort()) return;
     std::optional<LineClaim> claim = link.ClaimLine();
     if (!claim) {
-        ShowOk(Say(msg::LineBusy), Say(msg::CaptionInfo));
+        ShowBox(Say(msg::LineBusy));
         return;
     }
     m_listIndex.DeleteAllItems();
@@ -246,7 +241,7 @@ void CHistoryDlg::FillIndexList() {
 
 void CHistoryDlg::OnBnClickedExcel() {
     if (m_records.empty()) {
-        ShowOk(Say(history_msg::NoRecord), Say(history_msg::NoRecordCaption));
+        ShowBox(Say(history_msg::NoRecord), history_msg::NoRecordCaption);
         return;
     }
     const std::filesystem::path file =
@@ -254,7 +249,7 @@ void CHistoryDlg::OnBnClickedExcel() {
     std::error_code ec;
     if (std::filesystem::exists(file, ec)) {
         const MsgAnswer answer =
-            ShowMessage(this, Q(FileExistsText(file)), Q(Say(msg::CaptionQuestion)),
+            ShowMessage(this, Q(FileExistsText(file)), Q(msg::CaptionQuestion),
                         MsgButtons::YesNo, MsgIcon::Exclamation);
         if (answer != MsgAnswer::Yes) return;
     }
@@ -263,25 +258,17 @@ void CHistoryDlg::OnBnClickedExcel() {
     const bool written = WriteCsvExport(file, m_records, m_rows, RunLanguage(), &error,
                                         [this](int percent) { m_progress.setValue(percent); });
     if (!written) {
-        ShowMessage(this, Q(FileNotSavedText(file, error)), Q(Say(msg::CaptionInfo)),
+        ShowMessage(this, Q(FileNotSavedText(file, error)), Q(msg::CaptionInfo),
                     MsgButtons::Ok, MsgIcon::Error);
         return;
     }
     m_progress.setValue(100);
-    ShowOk(Say(history_msg::FileSaved), Say(msg::CaptionQuestion));
+    ShowBox(Say(history_msg::FileSaved), msg::CaptionQuestion);
 }
 
 void CHistoryDlg::SetButtonsEnabled(bool enabled) {
     m_btnReceive.setEnabled(enabled);
     m_btnExcel.setEnabled(enabled);
-}
-
-void CHistoryDlg::ShowCommState(bool success) {
-    if (CVelmoraDlg* main = MainDlg()) main->ShowCommState(success);
-}
-
-void CHistoryDlg::ShowOk(const std::string& text, const std::string& caption) {
-    ShowMessage(this, Q(text), Q(caption));
 }
 
 }  // namespace velmora::ui

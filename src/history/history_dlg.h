@@ -66,8 +66,6 @@ private:
     void OnDownloadFinished(const DownloadResult& result);
 
     void SetButtonsEnabled(bool enabled);
-    void ShowCommState(bool success);
-    void ShowOk(const std::string& text, const std::string& caption);
 
     // The records of the last download; row data in the index list is a position here.
     RecordStore m_records;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/qt_text.h"
 #include "app/language.h"
 #include "app/message_box.h"
 #include "app/messages.h"
@@ -37,8 +38,6 @@ constexpr QSize kButtonSize{110, 32};
 // A splice image is well under a megabyte; a saved file beyond this is not one.
 constexpr qint64 kLargestImageFile = 16 * 1024 * 1024;
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
-QString Q(const Message& message) { return Q(Say(message)); }
 
 QImage DecodeImageFile(const std::filesystem::path& path) {
     QFile file(QFile::decodeName(path.c_str()));
@@ -83,8 +82,8 @@ void CPictureFrame::paintEvent(QPaintEvent* event) {
 CImageDlg::CImageDlg(QWidget* parent, Link& link, CVelmoraDlg* mainDlg)
     : CPageDlg(parent, link, mainDlg) {
     m_listImages.setFixedWidth(kListWidth);
-    m_listImages.InsertColumn(0, Q(Text(keys::ImageCol0)), Qt::AlignHCenter);
-    m_listImages.InsertColumn(1, Q(Text(keys::ImageCol1)), Qt::AlignHCenter);
+    m_listImages.InsertColumn(0, Q(keys::ImageCol0), Qt::AlignHCenter);
+    m_listImages.InsertColumn(1, Q(keys::ImageCol1), Qt::AlignHCenter);
     SizeColumns(m_listImages.viewport()->width());
     connect(&m_listImages, &CListCtrlEx::ClientWidthChanged, this, &CImageDlg::SizeColumns);
     connect(&m_listImages, &CListCtrlEx::ItemChanged, this,
@@ -95,8 +94,8 @@ CImageDlg::CImageDlg(QWidget* parent, Link& link, CVelmoraDlg* mainDlg)
     m_progress.setTextVisible(false);
     m_progress.setFixedHeight(kProgressHeight);
 
-    m_btnSave.setText(Q(Text(keys::BtnSave)));
-    m_btnDownLoad.setText(Q(Text(keys::BtnDownLoad)));
+    m_btnSave.setText(Q(keys::BtnSave));
+    m_btnDownLoad.setText(Q(keys::BtnDownLoad));
     m_btnSave.setMinimumSize(kButtonSize);
     m_btnDownLoad.setMinimumSize(kButtonSize);
     m_btnSave.hide();
@@ -130,17 +129,14 @@ void CImageDlg::RefreshImageList() {
         ShowBusyText();
         return;
     }
-    if (!GetLink().Port().IsOpen()) {
-        // The rows of the last list stay, so saved images can still be shown.
-        ReportClosedPort();
-        return;
-    }
+    // The rows of the last list stay, so saved images can still be shown.
+    if (RefuseClosedPort()) return;
     const ImageListAnswer answer = FetchImageList(GetLink(), UiPump());
     switch (answer.outcome) {
         case Outcome::Accepted:
             m_catalogue = answer.catalogue;
             FillImageList();
-            Report(true);
+            ShowCommState(true);
             break;
         case Outcome::Unexpected:
             // Not a list: no report; the rows stay but no longer stand for images.
@@ -150,13 +146,13 @@ void CImageDlg::RefreshImageList() {
         case Outcome::NotOpen:
         case Outcome::Busy:
             // Nothing was asked: what the page knows still holds.
-            Report(false);
+            ShowCommState(false);
             break;
         case Outcome::Cancelled:
             break;
         default:
             m_catalogue.clear();
-            Report(false);
+            ShowCommState(false);
             break;
     }
 }
@@ -199,10 +195,7 @@ void CImageDlg::OnBnClickedDownLoad() {
         ShowMessage(this, Q(kAlreadyExists), Q(msg::CaptionQuestion), MsgButtons::YesNo,
                     MsgIcon::Exclamation) != MsgAnswer::Yes)
         return;
-    if (!GetLink().Port().IsOpen()) {
-        ReportClosedPort();
-        return;
-    }
+    if (RefuseClosedPort()) return;
     if (!path) {
         // Connected, but the splicer never said who it is: there is nowhere to save.
         ShowMessage(this, Q(kNoDeviceFolder), Q(msg::CaptionInfo));
@@ -215,7 +208,7 @@ void CImageDlg::StartDownload(int position, const std::filesystem::path& path) {
     velmora::EnsureJpgFolder(GetLink().DeviceFolder);
     ImageRequest request = StartImageDownload(GetLink(), position);
     if (request.outcome != Outcome::Accepted) {
-        Report(false);
+        ShowCommState(false);
         return;
     }
     m_nImageIndex = position;
@@ -274,10 +267,10 @@ void CImageDlg::FinishDownload(const DownloadEnd& end) {
             // Shown even when it could not be saved: it did arrive.
             m_picture.ShowImage(end.image);
             if (end.saved) {
-                Report(true);
+                ShowCommState(true);
             } else {
                 GetLink().CommStatusText = end.saveError;
-                Report(false);
+                ShowCommState(false);
                 ShowMessage(this, Q(end.saveError), Q(msg::CaptionInfo));
             }
             break;
@@ -286,12 +279,12 @@ void CImageDlg::FinishDownload(const DownloadEnd& end) {
         case Outcome::NotOpen:
         case Outcome::PortLost:
             GetLink().CommStatusText = end.statusText;
-            Report(false);
-            ShowMessage(this, Q(end.statusText), Q(Text(keys::DlgName)));
+            ShowCommState(false);
+            ShowMessage(this, Q(end.statusText), Q(keys::DlgName));
             break;
         default:
             GetLink().CommStatusText = end.statusText;
-            Report(false);
+            ShowCommState(false);
             break;
     }
 }
@@ -321,16 +314,6 @@ void CImageDlg::OnLvnItemchangedImageList() {
 
 void CImageDlg::LoadImageFile(const std::filesystem::path& path) {
     m_picture.ShowImage(DecodeImageFile(path));
-}
-
-void CImageDlg::Report(bool success) {
-    if (CVelmoraDlg* main = MainDlg()) main->ShowCommState(success);
-}
-
-void CImageDlg::ReportClosedPort() {
-    GetLink().SetStatus(msg::CommDisconnected);
-    ShowMessage(this, Q(msg::CommDisconnected), Q(msg::CaptionInfo));
-    Report(false);
 }
 
 void CImageDlg::ShowBusyText() {

@@ -91,8 +91,6 @@ private:
     void FinishDownload(const DownloadEnd& end);
     void LoadImageFile(const std::filesystem::path& path);
 
-    void Report(bool success);
-    void ReportClosedPort();
     void ShowBusyText();
 
     ImageCatalogue m_catalogue;

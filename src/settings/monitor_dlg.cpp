@@ -3,6 +3,7 @@
 #include <QSignalBlocker>
 #include <array>
 
+#include "app/qt_text.h"
 #include "app/language.h"
 #include "app/message_box.h"
 #include "app/ui_pump.h"
@@ -23,12 +24,6 @@ constexpr int kGridPixelSize = 14;
 constexpr unsigned kCaptionFormat = gvfmt::Left | gvfmt::VCenter | gvfmt::SingleLine;
 constexpr unsigned kHeaderFormat = gvfmt::Center | gvfmt::VCenter | gvfmt::SingleLine;
 
-QString Q(const std::string& text) {
-    return QString::fromStdString(text);
-}
-QString Caption(const TextKey& key) {
-    return Q(Text(key));
-}
 
 // The grid's font: 14-pixel SimSun, or the fonts this system has instead. DejaVu
 // comes before the CJK fonts because WenQuanYi draws "℃" as a blank.
@@ -52,14 +47,14 @@ QString PortText(const std::string& device, const std::string& description) {
 CMonitorDlg::CMonitorDlg(QWidget* parent, Link& link, CVelmoraDlg* mainDlg)
     : CPageDlg(parent, link, mainDlg),
       tables_(OptionTablesFor(Config())),
-      connect_(Caption(keys::BtnConnect)),
-      disconnect_(Caption(keys::BtnDisconnect)),
-      refresh_(Caption(keys::BtnRefresh)),
-      read_(Caption(keys::BtnRestore)),
-      accept_(Caption(keys::BtnAccept)) {
+      connect_(Q(keys::BtnConnect)),
+      disconnect_(Q(keys::BtnDisconnect)),
+      refresh_(Q(keys::BtnRefresh)),
+      read_(Q(keys::BtnRestore)),
+      accept_(Q(keys::BtnAccept)) {
     speedCombo_.addItems({QStringLiteral("115200"), QStringLiteral("256000")});
     speedCombo_.setCurrentIndex(speedCombo_.findText(QStringLiteral("115200"), Qt::MatchExactly));
-    for (const TextKey& key : keys::GroupNames) groupCombo_.addItem(Caption(key));
+    for (const TextKey& key : keys::GroupNames) groupCombo_.addItem(Q(key));
     groupCombo_.setCurrentIndex(group::Environment);
     paramRows_ = BuildParamRows();
     SetUpGrid();
@@ -109,7 +104,7 @@ void CMonitorDlg::SetUpGrid() {
     grid_.SetRowResize(false);
     grid_.SetColumnResize(false);
     grid_.SetColumnWidthPercents({kCaptionPercent, kValuePercent});
-    const std::array<QString, 2> headers{Caption(keys::ParaCol0), Caption(keys::ParaCol1)};
+    const std::array<QString, 2> headers{Q(keys::ParaCol0), Q(keys::ParaCol1)};
     for (int col = 0; col < 2; ++col) {
         GridItem header;
         header.row = 0;
@@ -189,7 +184,7 @@ void CMonitorDlg::OnBnClickedAccept() {
     for (const std::string& failure : failures) ShowBox(failure);
     if (!failures.empty()) return;
     const MsgAnswer answer =
-        ShowMessage(this, Q(Say(msg::WriteQuestion)), Q(Say(msg::CaptionQuestion)),
+        ShowMessage(this, Q(msg::WriteQuestion), Q(msg::CaptionQuestion),
                     MsgButtons::YesNo, MsgIcon::Exclamation);
     if (answer != MsgAnswer::Yes) return;
     const StepResult result = WriteGroup(GetLink(), session_, g, UiPump());
@@ -270,13 +265,9 @@ std::vector<std::string> CMonitorDlg::ValueTexts() const {
 }
 
 void CMonitorDlg::Present(const StepResult& result) {
-    if (result.pane != StatusPane::Unchanged && MainDlg())
-        MainDlg()->ShowCommState(result.pane == StatusPane::Success);
+    if (result.pane != StatusPane::Unchanged)
+        ShowCommState(result.pane == StatusPane::Success);
     for (const std::string& text : result.boxes) ShowBox(text);
-}
-
-void CMonitorDlg::ShowBox(const std::string& text) {
-    ShowMessage(this, Q(text), Q(Say(msg::CaptionInfo)), MsgButtons::Ok, MsgIcon::None);
 }
 
 void CMonitorDlg::ShowConnected(bool connected) {

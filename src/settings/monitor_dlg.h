@@ -57,7 +57,6 @@ private:
 
     // Status panes and message boxes of a step, in that order.
     void Present(const StepResult& result);
-    void ShowBox(const std::string& text);
     void ShowConnected(bool connected);
     // After an exchange: a port that went away leaves the page disconnected.
     void FollowPort();

@@ -10,7 +10,6 @@
 #include <fstream>
 
 #include "app/app_config.h"
-#include "app/message_box.h"
 #include "app/ui_wait.h"
 #include "app/velmora_dlg.h"
 #include "sim/record_commands.h"
@@ -31,9 +30,6 @@ TEST_F(HistoryScreenshots, ResultPageAfterADownload) {
     const char* out = std::getenv("VELMORA_SCREENSHOTS");
     if (!out || !*out) GTEST_SKIP() << "VELMORA_SCREENSHOTS not set";
     QDir().mkpath(QString::fromLocal8Bit(out));
-    SetMessageBoxHook([](const QString&, const QString&, MsgButtons, MsgIcon) {
-        return MsgAnswer::Ok;
-    });
     sim::InstallRecordCommands(*splicer, 150);
     ASSERT_TRUE(OpenLink());
 
@@ -64,7 +60,6 @@ TEST_F(HistoryScreenshots, ResultPageAfterADownload) {
         QApplication::processEvents();
         EXPECT_TRUE(dlg.grab().toImage().save(QStringLiteral("%1/result_%2_wide.png").arg(out, tag)));
     }
-    SetMessageBoxHook(nullptr);
 }
 
 }  // namespace

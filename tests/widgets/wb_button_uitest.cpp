@@ -5,79 +5,75 @@
 #include <QPainter>
 #include <array>
 
-#include "support/test_support.h"
 #include "widgets/wb_button.h"
 
 namespace velmora::ui {
 namespace {
 
-// A skin of five frames, each a solid colour with a border of another colour
-// and a magenta top-left pixel.
-QImage Skin(int frameWidth, int height, const std::array<QColor, 5>& bodies,
-            QColor border = QColor(1, 2, 3)) {
+const QColor kBorder(1, 2, 3);
+const std::array<QColor, 5> kFrameColours{QColor(200, 0, 0), QColor(0, 200, 0), QColor(0, 0, 200),
+                                          QColor(200, 200, 0), QColor(0, 200, 200)};
+
+// A skin of five frames, each a solid colour inside a border (5 pixels top,
+// bottom and left, 4 right) with a magenta top-left pixel.
+QImage Skin(int frameWidth, int height, const std::array<QColor, 5>& bodies = kFrameColours) {
     QImage skin(frameWidth * 5, height, QImage::Format_RGB32);
     QPainter painter(&skin);
     for (int f = 0; f < 5; ++f) {
         const QRect frame(f * frameWidth, 0, frameWidth, height);
-        painter.fillRect(frame, border);
-        // Body inside the margins: 5 top, 5 bottom, 5 left, 4 right.
+        painter.fillRect(frame, kBorder);
         painter.fillRect(frame.adjusted(5, 5, -4, -5), bodies[f]);
         skin.setPixel(frame.left(), 0, 0xFF00FF);
     }
     return skin;
 }
 
-const std::array<QColor, 5> kFrameColours{QColor(200, 0, 0), QColor(0, 200, 0),
-                                          QColor(0, 0, 200), QColor(200, 200, 0),
-                                          QColor(0, 200, 200)};
-
-int CountPixels(const QImage& image, QColor colour) {
-    int n = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            if (image.pixelColor(x, y) == colour) ++n;
-    return n;
-}
-
-TEST(WBButton, FiveHundredPixelSkinGivesHundredPixelFrames) {
-    const QImage skin = Skin(100, 30, kFrameColours);
-    EXPECT_EQ(CWBButton::FrameWidth(skin), 100);
-    for (int frame : {CWBButton::kNormal, CWBButton::kPressed, CWBButton::kDisabled,
-                      CWBButton::kFocus}) {
-        const QImage state = CWBButton::BuildStateImage(skin, frame, {100, 30});
+TEST(WBButton, FramesAreCutFromTheSkinAndStretchedKeepingTheirBorders) {
+    const QImage wide = Skin(100, 30);  // 500 pixels: 100-pixel frames
+    EXPECT_EQ(CWBButton::FrameWidth(wide), 100);
+    for (int frame :
+         {CWBButton::kNormal, CWBButton::kPressed, CWBButton::kDisabled, CWBButton::kFocus}) {
+        const QImage state = CWBButton::BuildStateImage(wide, frame, {100, 30});
         ASSERT_EQ(state.size(), QSize(100, 30));
         EXPECT_EQ(state.pixelColor(50, 15), kFrameColours[frame]) << "frame " << frame;
-        EXPECT_EQ(state.pixelColor(99, 15), QColor(1, 2, 3)) << "right border of frame " << frame;
+        EXPECT_EQ(state.pixelColor(99, 15), kBorder) << "right border of frame " << frame;
     }
-}
 
-TEST(WBButton, StretchingKeepsTheBorderWidths) {
-    const QImage skin = Skin(20, 16, kFrameColours);
-    const QImage state = CWBButton::BuildStateImage(skin, CWBButton::kNormal, {200, 60});
-    const QColor border(1, 2, 3);
-    struct Probe {
+    const QImage state = CWBButton::BuildStateImage(Skin(20, 16), CWBButton::kNormal, {200, 60});
+    const struct {
         int x, y;
         QColor colour;
     } probes[] = {
-        {4, 30, border},    {5, 30, kFrameColours[0]},    // left margin 5
-        {196, 30, border},  {195, 30, kFrameColours[0]},  // right margin 4
-        {100, 4, border},   {100, 5, kFrameColours[0]},   // top margin 5
-        {100, 55, border},  {100, 54, kFrameColours[0]},  // bottom margin 5
-        {1, 1, border},     {199, 59, border},
+        {4, 30, kBorder},   {5, 30, kFrameColours[0]},    // left margin 5
+        {196, 30, kBorder}, {195, 30, kFrameColours[0]},  // right margin 4
+        {100, 4, kBorder},  {100, 5, kFrameColours[0]},   // top margin 5
+        {100, 55, kBorder}, {100, 54, kFrameColours[0]},  // bottom margin 5
+        {1, 1, kBorder},    {199, 59, kBorder},
     };
-    for (const Probe& p : probes)
+    for (const auto& p : probes)
         EXPECT_EQ(state.pixelColor(p.x, p.y), p.colour) << p.x << "," << p.y;
     // The magenta corner pixel is left out, not stretched or drawn.
     EXPECT_EQ(state.pixelColor(0, 0).alpha(), 0);
+
+    // Nothing from a skin too narrow for its frames, or for a frame it lacks.
+    EXPECT_TRUE(
+        CWBButton::BuildStateImage(QImage(4, 10, QImage::Format_RGB32), 0, {50, 20}).isNull());
+    EXPECT_TRUE(CWBButton::BuildStateImage(Skin(20, 16), 5, {50, 20}).isNull());
 }
 
-TEST(WBButton, NoStateImageFromASkinTooNarrowOrAMissingFrame) {
-    EXPECT_TRUE(CWBButton::BuildStateImage(QImage(4, 10, QImage::Format_RGB32), 0, {50, 20}).isNull());
-    EXPECT_TRUE(CWBButton::BuildStateImage(Skin(20, 16, kFrameColours), 5, {50, 20}).isNull());
+TEST(WBButton, ResizedButtonIsDrawnAtItsNewSize) {
+    CWBButton button(QStringLiteral("OK"));
+    button.SetSkin(Skin(20, 16));
+    button.resize(80, 30);
+    button.RenderFace();
+    button.resize(160, 40);
+    const QImage face = button.RenderFace();
+    EXPECT_EQ(face.pixelColor(159, 20), kBorder) << "right border at the new width";
+    EXPECT_EQ(face.pixelColor(150, 20), kFrameColours[0]);
 }
 
 TEST(WBButton, LabelColourContrastsWithTheSkin) {
-    struct Case {
+    const struct {
         QColor body;
         bool enabled;
         QColor label;
@@ -86,14 +82,17 @@ TEST(WBButton, LabelColourContrastsWithTheSkin) {
         {QColor(20, 40, 60), true, QColor(235, 215, 195)},
         {QColor(20, 40, 60), false, QColor(220, 220, 220)},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         CWBButton button(QStringLiteral("MMMM"));
         button.SetSkin(Skin(20, 16, {c.body, c.body, c.body, c.body, c.body}));
         button.setEnabled(c.enabled);
         button.resize(120, 40);
         const QImage face = button.RenderFace();
         // The text's solid pixels carry exactly that colour.
-        EXPECT_GT(CountPixels(face, c.label), 0) << c.label.name().toStdString();
+        int pixels = 0;
+        for (int y = 0; y < face.height(); ++y)
+            for (int x = 0; x < face.width(); ++x) pixels += face.pixelColor(x, y) == c.label;
+        EXPECT_GT(pixels, 0) << c.label.name().toStdString();
     }
 }
 
@@ -105,22 +104,11 @@ TEST(WBButton, MagentaLetsThePageShowThrough) {
     page.setPalette(palette);
     page.resize(100, 50);
     CWBButton button(QStringLiteral("OK"), &page);
-    button.SetSkin(Skin(20, 16, kFrameColours));
+    button.SetSkin(Skin(20, 16));
     button.resize(80, 30);
     const QImage image = page.grab().toImage();
     EXPECT_EQ(image.pixelColor(0, 0), QColor(173, 216, 230));
-    EXPECT_EQ(image.pixelColor(1, 1), QColor(1, 2, 3));
-}
-
-TEST(WBButton, ResizedButtonIsDrawnAtItsNewSize) {
-    CWBButton button(QStringLiteral("OK"));
-    button.SetSkin(Skin(20, 16, kFrameColours));
-    button.resize(80, 30);
-    button.RenderFace();
-    button.resize(160, 40);
-    const QImage face = button.RenderFace();
-    EXPECT_EQ(face.pixelColor(159, 20), QColor(1, 2, 3)) << "right border at the new width";
-    EXPECT_EQ(face.pixelColor(150, 20), kFrameColours[0]);
+    EXPECT_EQ(image.pixelColor(1, 1), kBorder);
 }
 
 }  // namespace

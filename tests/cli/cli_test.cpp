@@ -1,20 +1,10 @@
-// velmora-cli run as a program against an in-process virtual splicer.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+// velmora-cli run as a program: usage errors of every command, and the Setting
+// page's commands (ports, read, write) against the virtual splicer.
 #include <gtest/gtest.h>
-
-#include <chrono>
-#include <filesystem>
-#include <sstream>
 
 #include "protocol/command_catalogue.h"
 #include "settings/parameter_records.h"
-#include "sim/parameter_commands.h"
-#include "support/test_support.h"
+#include "support/cli_runner.h"
 
 namespace velmora {
 namespace {
@@ -23,136 +13,60 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using sim::Fault;
 using sim::FaultKind;
+using test::Lines;
 
-// Far beyond what a run takes (the longest waits 1.5 s for a silent splicer).
-constexpr auto kRunMargin = 30s;
+const std::vector<std::uint8_t> kConnectReadSplice = {cmd::Handshake, cmd::ReadConfig,
+                                                     cmd::ReadSplice, cmd::Disconnect};
 
-fs::path CliPath() {
-#ifdef VELMORA_CLI_PATH
-    return VELMORA_CLI_PATH;
-#else
-    return fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "velmora-cli";
-#endif
-}
+class CliTest : public test::CliTest {};
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs velmora-cli in `cwd` with standard output and error captured (pipes, so
-// neither is a terminal).
-RunResult RunCli(const std::vector<std::string>& args, const fs::path& cwd) {
-    RunResult result;
-    int outPipe[2], errPipe[2];
-    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) return result;
-    const std::string program = CliPath().string();
-    std::vector<std::string> argvText = {program};
-    argvText.insert(argvText.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : argvText) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const std::string dir = cwd.string();
-
-    const pid_t pid = fork();
-    if (pid == 0) {
-        // Only async-signal-safe calls between fork and exec.
-        if (chdir(dir.c_str()) != 0) _exit(126);
-        dup2(outPipe[1], 1);
-        dup2(errPipe[1], 2);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    close(outPipe[1]);
-    close(errPipe[1]);
-    const auto deadline = std::chrono::steady_clock::now() + kRunMargin;
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    std::string* sinks[2] = {&result.out, &result.err};
-    int open = 2;
-    while (open > 0 && std::chrono::steady_clock::now() < deadline) {
-        if (poll(fds, 2, 100) <= 0) continue;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-            char buffer[4096];
-            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                sinks[i]->append(buffer, static_cast<std::size_t>(n));
-            } else {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-    for (pollfd& p : fds)
-        if (p.fd >= 0) close(p.fd);
-    if (open > 0) kill(pid, SIGKILL);  // ran past the margin: the test fails on the status
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.status = open == 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-class CliTest : public test::SplicerTest {
-protected:
-    void SetUp() override {
-        test::SplicerTest::SetUp();
-        store = sim::InstallParameterCommands(*splicer);
-    }
-
-    RunResult Run(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--port", splicer->PortPath()});
-        return RunCli(args, workDir.path());
-    }
-
-    std::vector<std::uint8_t> Commands() const {
-        std::vector<std::uint8_t> commands;
-        for (const auto& frame : splicer->ReceivedFrames()) commands.push_back(frame.at(1));
-        return commands;
-    }
-
-    test::TempDir workDir;
-    std::shared_ptr<sim::ParameterStore> store;
-};
-
-TEST_F(CliTest, UsageErrorsSendNothing) {
-    const std::vector<std::vector<std::string>> cases = {
-        {},
-        {"frobnicate"},
-        {"read"},
-        {"read", "everything"},
-        {"write", "splice"},
-        {"write", "splice", "ARC Time"},
-        {"write", "splice", "No Such Row=1"},
-        {"write", "splice", "20=1"},
-        {"write", "system", "Serial Num=X1"},
-        {"write", "environment", "Voltage=12"},
-        {"write", "system", "Beep=maybe"},
-        {"--lang", "fr", "read", "splice"},
-        {"--baud", "fast", "read", "splice"},
-        {"ports", "extra"},
+TEST_F(CliTest, UsageAndFileErrorsExitTwoAndTouchNoLine) {
+    const std::string missing = (scratch.path() / "missing.bin").string();
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;  // empty: any text
+    } cases[] = {
+        {{}, ""},
+        {{"frobnicate"}, ""},
+        {{"--lang", "fr", "read", "splice"}, ""},
+        {{"--baud", "fast", "read", "splice"}, ""},
+        {{"read", "everything"}, ""},
+        {{"write", "splice"}, ""},
+        {{"write", "splice", "ARC Time"}, ""},
+        {{"write", "splice", "No Such Row=1"}, ""},
+        {{"write", "splice", "20=1"}, ""},
+        {{"write", "system", "Serial Num=X1"}, ""},
+        {{"write", "environment", "Voltage=12"}, ""},
+        {{"write", "system", "Beep=maybe"}, ""},
+        {{"images", "extra"}, ""},
+        {{"image"}, ""},
+        {{"image", "0"}, ""},
+        {{"image", "256"}, ""},
+        {{"image", "two"}, ""},
+        {{"image", "1", "2"}, ""},
+        {{"history", "all"}, "velmora-cli: history takes only --csv, not 'all'\n"},
+        {{"history", "--csv", "--csv"}, "velmora-cli: history takes only --csv, not '--csv'\n"},
+        {{"firmware"}, "velmora-cli: firmware needs one FILE, the firmware to send\n"},
+        // The file is checked before the line: the splicer never waits for a missing file.
+        {{"firmware", missing}, "velmora-cli: Firmware file not found: " + missing + "\n"},
     };
-    for (const auto& args : cases) {
-        const RunResult r = Run(args);
+    for (const Case& c : cases) {
         std::string joined;
-        for (const auto& a : args) joined += a + " ";
-        EXPECT_EQ(r.status, 2) << joined << r.err;
-        EXPECT_FALSE(r.err.empty()) << joined;
-        EXPECT_TRUE(r.out.empty()) << joined;
+        for (const auto& a : c.args) joined += a + " ";
+        SCOPED_TRACE(joined);
+        const test::CliRun r = Run(c.args);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_FALSE(r.err.empty());
+        if (!c.err.empty()) {
+            EXPECT_EQ(r.err, c.err);
+        }
+        EXPECT_EQ(r.out, "");
     }
-    EXPECT_TRUE(splicer->ReceivedFrames().empty());
+    EXPECT_EQ(splicer->BytesReceived(), 0u);
 }
 
 TEST_F(CliTest, ReadPrintsTheGridTextsAndDisconnects) {
-    const RunResult r = Run({"read", "splice"});
+    const test::CliRun r = Run({"read", "splice"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     const auto lines = Lines(r.out);
@@ -162,27 +76,25 @@ TEST_F(CliTest, ReadPrintsTheGridTextsAndDisconnects) {
     EXPECT_EQ(lines[6], "ARC Time(ms)\t1500");
     EXPECT_EQ(lines[19], "PullingTest\tOn");
     ASSERT_TRUE(splicer->WaitForFrames(4, 5s));
-    EXPECT_EQ(Commands(), (std::vector<std::uint8_t>{cmd::Handshake, cmd::ReadConfig,
-                                                     cmd::ReadSplice, cmd::Disconnect}));
+    EXPECT_EQ(Commands(), kConnectReadSplice);
     // Connecting named the device folder under the working directory.
-    EXPECT_TRUE(fs::is_directory(workDir.path() / "FS" / "M2406A0153"));
+    EXPECT_TRUE(fs::is_directory(workDir.path() / "FS" / test::kSimDeviceName));
 }
 
 TEST_F(CliTest, WriteChangesTheSplicerAndReadShowsIt) {
-    RunResult w = Run({"write", "splice", "ARC Time=1600", "13=200", "cut angle=2.3"});
-    ASSERT_EQ(w.status, 0) << w.err;
-    EXPECT_EQ(w.out, "Parameter in success\n");
-    const SpliceParams stored = DecodeSpliceParams(store->Splice());
+    // Rows by caption in any case, or by index; decimals stored exactly.
+    test::CliRun r = Run({"write", "splice", "ARC Time=1600", "13=200", "cut angle=2.3"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Parameter in success\n");
+    const SpliceParams stored = DecodeSpliceParams(installed.params->Splice());
     EXPECT_EQ(stored.arcTime, 1600);
     EXPECT_EQ(stored.preTime, 200);
     EXPECT_EQ(stored.cutAngle, 23);
     EXPECT_EQ(stored.lossLimit, 10);  // untouched
 
-    w = Run({"write", "system", "beep=off", "SysTime=12 min"});
-    ASSERT_EQ(w.status, 0) << w.err;
-    EXPECT_EQ(DecodeDeviceConfig(store->Config()).sysTime, 12);
-
-    const RunResult r = Run({"read", "system"});
+    ASSERT_EQ(Run({"write", "system", "beep=off", "SysTime=12 min"}).status, 0);
+    EXPECT_EQ(DecodeDeviceConfig(installed.params->Config()).sysTime, 12);
+    r = Run({"read", "system"});
     ASSERT_EQ(r.status, 0) << r.err;
     const auto lines = Lines(r.out);
     ASSERT_EQ(lines.size(), 10u);
@@ -191,47 +103,104 @@ TEST_F(CliTest, WriteChangesTheSplicerAndReadShowsIt) {
 }
 
 TEST_F(CliTest, RangeFailuresExitTwoAndWriteNothing) {
-    const RunResult r = Run({"write", "splice", "Cut Angle=25.1", "ARC Time=-1"});
+    const test::CliRun r = Run({"write", "splice", "Cut Angle=25.1", "ARC Time=-1"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err,
               "Cutting Limit input error,range is 0—25\n"
               "ARC Time input error,range is 0ms—30000ms\n");
-    EXPECT_TRUE(r.out.empty());
+    EXPECT_EQ(r.out, "");
     ASSERT_TRUE(splicer->WaitForFrames(4, 5s));
-    EXPECT_EQ(Commands(), (std::vector<std::uint8_t>{cmd::Handshake, cmd::ReadConfig,
-                                                     cmd::ReadSplice, cmd::Disconnect}));
+    EXPECT_EQ(Commands(), kConnectReadSplice);
 }
 
-TEST_F(CliTest, LineFailuresExitOneWithTheStatusText) {
+// Every command ends a failure of the splicer or the line with status 1 and one
+// line saying why, writes no file, and says goodbye while the splicer reads frames.
+TEST_F(CliTest, ShortEndsOfEveryCommandHaveTheirStatusReasonAndNoFile) {
+    const std::string fw = scratch.Write("fw.bin", std::string(100000, 'x')).string();
+    auto countReply = [](std::uint8_t low, std::uint8_t high) {
+        std::vector<std::uint8_t> reply = {0x87, 0x63, 0x02, low, high};
+        reply.push_back(SumCheck(reply));
+        return reply;
+    };
+    constexpr std::uint8_t H = cmd::Handshake, C = cmd::ReadConfig, D = cmd::Disconnect;
+    constexpr std::uint8_t F1 = cmd::FirmwareHandshake1, F2 = cmd::FirmwareHandshake2;
     struct Case {
+        std::vector<std::string> args;
         std::uint8_t command;
         Fault fault;
-        std::vector<std::string> args;
-        std::string err;
-    };
-    const Case cases[] = {
-        {cmd::Handshake, {FaultKind::Silent, 0, 1}, {"read", "heating"},
-         "No answer,please Exit Program\n"},
-        {cmd::ReadHeater, {FaultKind::Reject, 0, 1}, {"read", "heating"}, "data error\n"},
-        {cmd::WriteHeater, {FaultKind::Reject, 0, 1}, {"write", "heating", "Time=40"},
-         "write Heating Parameters error\n"},
+        std::vector<std::uint8_t> answer;  // instead of the splicer's own, when not empty
+        int status;
+        std::string err;  // how its only line starts
+        std::vector<std::string> out;
+        std::vector<std::uint8_t> commands;
+    } cases[] = {
+        {{"read", "heating"}, H, {FaultKind::Silent}, {}, 1, "No answer,please Exit Program\n",
+         {}, {H}},
+        {{"read", "heating"}, cmd::ReadHeater, {FaultKind::Reject}, {}, 1, "data error\n", {},
+         {H, C, cmd::ReadHeater, D}},
+        {{"write", "heating", "Time=40"}, cmd::WriteHeater, {FaultKind::Reject}, {}, 1,
+         "write Heating Parameters error\n", {}, {H, C, cmd::ReadHeater, cmd::WriteHeater, D}},
+        {{"history"}, cmd::RecordCount, {FaultKind::Silent}, {}, 1,
+         "No answer,please Exit Program\n", {}, {H, C, cmd::RecordCount, D}},
+        {{"history", "--csv"}, cmd::RecordCount, {FaultKind::BadCheck}, {}, 1,
+         "check code error\n", {}, {H, C, cmd::RecordCount, D}},
+        // More than the receive buffer holds: refused before any download request.
+        {{"history"}, cmd::RecordCount, {}, countReply(0x90, 0x14), 1,
+         "The splicer holds 5264 records, more than can be received at once (at most 5263)\n",
+         {}, {H, C, cmd::RecordCount, D}},
+        {{"history"}, cmd::RecordCount, {}, countReply(0, 0), 0, "", {},
+         {H, C, cmd::RecordCount, D}},
+        {{"history", "--csv"}, cmd::RecordCount, {}, countReply(0, 0), 0,
+         "There is no record\n", {}, {H, C, cmd::RecordCount, D}},
+        {{"images"}, cmd::ImageList, {FaultKind::Silent}, {}, 1,
+         "No answer,please Exit Program\n", {}, {H, C, cmd::ImageList, D}},
+        {{"image", "1"}, cmd::ImageList, {FaultKind::WrongEcho}, {}, 1, "data error\n", {},
+         {H, C, cmd::ImageList, D}},
+        {{"image", "4"}, 0, {}, {}, 2, "velmora-cli: no image 4: the splicer holds 3\n", {},
+         {H, C, cmd::ImageList, D}},
+        {{"image", "1"}, cmd::ImageDownload, {FaultKind::Reject}, {}, 1, "data error\n", {},
+         {H, C, cmd::ImageList, cmd::ImageDownload, D}},
+        {{"image", "1"}, cmd::ImageDownload, {FaultKind::HangUp, 20}, {}, 1,
+         "Port lost, please check the cable and connect again\n", {},
+         {H, C, cmd::ImageList, cmd::ImageDownload}},
+        {{"firmware", fw}, F1, {FaultKind::Reject}, {}, 1,
+         "The update did not start: the Fusion Splicer refused it\n", {}, {H, C, F1, D}},
+        {{"firmware", fw}, F2, {FaultKind::Silent}, {}, 1,
+         "The update did not start: no answer from the Fusion Splicer\n", {}, {H, C, F1, F2, D}},
+        // The first block went whole, the second was cut at 40000 bytes; no goodbye
+        // into what the splicer takes for firmware.
+        {{"firmware", fw}, F2, {FaultKind::HangUp, 40000}, {}, 1, "Update failed",
+         {"Boot loader V1.2, waiting for firmware", "Updating ,0%"}, {H, C, F1, F2}},
     };
     for (const Case& c : cases) {
-        splicer->SetFault(c.command, c.fault);
-        const RunResult r = Run(c.args);
-        EXPECT_EQ(r.status, 1) << c.err;
-        EXPECT_EQ(r.err, c.err);
-        EXPECT_TRUE(r.out.empty()) << r.out;
+        SCOPED_TRACE(c.args.front() + " " + c.args.back() + ": " + c.err);
+        RestartSplicer();
+        if (!c.answer.empty())
+            splicer->SetHandler(c.command, [r = c.answer](const sim::Request&) { return r; });
+        else if (c.command)
+            splicer->SetFault(c.command, c.fault);
+        std::vector<std::string> args = {"--lang", "en"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const test::CliRun r = Run(args);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_TRUE(r.err.starts_with(c.err)) << r.err;
+        EXPECT_LE(Lines(r.err).size(), 1u) << r.err;
+        EXPECT_EQ(Lines(r.out), c.out);
+        ASSERT_TRUE(splicer->WaitForFrames(c.commands.size(), 5s));
+        EXPECT_EQ(Commands(), c.commands);
+        for (const auto& entry : fs::recursive_directory_iterator(workDir.path()))
+            EXPECT_FALSE(entry.is_regular_file()) << entry.path();
     }
-    const RunResult missing =
-        RunCli({"-p", (workDir.path() / "no-port").string(), "read", "splice"}, workDir.path());
+    const test::CliRun missing = test::RunProgram(
+        test::kCliProgram, {"-p", (workDir.path() / "no-port").string(), "read", "splice"},
+        workDir.path());
     EXPECT_EQ(missing.status, 1);
     EXPECT_TRUE(missing.err.starts_with("Comm port error: ")) << missing.err;
 }
 
 TEST_F(CliTest, LanguageFromTheWorkingDirectoryUnlessGiven) {
     workDir.Write("par/Lan_Ver.ini", "[DlgPara]\r\nComm_Lanage=0\r\n");
-    RunResult r = Run({"read", "splice"});
+    test::CliRun r = Run({"read", "splice"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Lines(r.out).at(19), "PullingTest\t开");
     r = Run({"--lang", "en", "read", "splice"});
@@ -244,7 +213,7 @@ TEST_F(CliTest, LanguageFromTheWorkingDirectoryUnlessGiven) {
 }
 
 TEST_F(CliTest, PortsListsDeviceAndDescription) {
-    const RunResult r = RunCli({"ports"}, workDir.path());
+    const test::CliRun r = test::RunProgram(test::kCliProgram, {"ports"}, workDir.path());
     EXPECT_EQ(r.status, 0) << r.err;
     for (const std::string& line : Lines(r.out)) {
         EXPECT_TRUE(line.starts_with("/dev/")) << line;

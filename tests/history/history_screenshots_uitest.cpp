@@ -22,7 +22,9 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 // The shipped language files, beside the tests in the source tree.
-fs::path ShippedPar() { return fs::path(__FILE__).parent_path() / ".." / ".." / "par"; }
+fs::path ShippedPar() {
+    return fs::path(__FILE__).parent_path() / ".." / ".." / "par";
+}
 
 class HistoryScreenshots : public test::SplicerTest {};
 
@@ -58,7 +60,8 @@ TEST_F(HistoryScreenshots, ResultPageAfterADownload) {
         page.ParamList().SetColumnWidth(0, page.ParamList().viewport()->width() / 2 - 5);
         dlg.resize(1000, 640);
         QApplication::processEvents();
-        EXPECT_TRUE(dlg.grab().toImage().save(QStringLiteral("%1/result_%2_wide.png").arg(out, tag)));
+        EXPECT_TRUE(
+            dlg.grab().toImage().save(QStringLiteral("%1/result_%2_wide.png").arg(out, tag)));
     }
 }
 

@@ -105,6 +105,7 @@ TEST(SpliceRecordTest, NumbersAreLittleEndianWithTheirSignsAndScales) {
     EXPECT_EQ(LossText(record), "655.35");
     EXPECT_EQ(NumberText(record.arcLine()), "-32768");
     EXPECT_EQ(MillisecondText(record.arcTime()), "65535 ms");
+    EXPECT_EQ(AngleText(0), "0.0");
     EXPECT_EQ(AngleText(65535), "6553.5");
 }
 

@@ -78,9 +78,12 @@ TEST(ParameterRows, ShowTexts) {
     }
 }
 
-// Units appear once, however often a group is shown.
-TEST(ParameterRows, UnitsAppearOnce) {
+// Units appear once, however often a group is shown; the time lists end at 30 min and 300 s.
+TEST(ParameterRows, UnitsAndTimeLists) {
     ParameterRecords records;
+    const auto system = Shown(group::System, records);
+    EXPECT_EQ(system[8].options.back(), "30 min");
+    EXPECT_EQ(system[9].options.back(), "300 s");
     auto splice = Shown(group::Splice, records);
     ShowGroup(group::Splice, records, OptionTablesFor(AppConfig{}), splice);
     EXPECT_EQ(splice[6].CaptionText(), "ARC Time(ms)");

@@ -7,7 +7,6 @@
 #include <QListView>
 #include <QSignalSpy>
 #include <QTest>
-#include <functional>
 
 #include "widgets/edit_comb_grid_ctrl.h"
 
@@ -22,6 +21,7 @@ constexpr int kSerial = 4;   // read-only "AB12"
 constexpr int kAction = 5;   // notify only
 constexpr int kSysTime = 6;  // list, "7 min" not among its options
 
+constexpr int kDoubleClick = -1;  // in place of a key: a double click on the cell
 const QString kLongOption = QStringLiteral("An option far wider than its cell");
 
 class GridTest : public ::testing::Test {
@@ -70,6 +70,13 @@ class GridTest : public ::testing::Test {
         else
             QTest::keyClick(target, static_cast<Qt::Key>(key), modifiers);
     }
+    // A key, or a double click on `row`.
+    void Start(int key, int row) {
+        if (key == kDoubleClick)
+            DoubleClick(row);
+        else
+            Key(key);
+    }
     QLineEdit* LineEditor() { return qobject_cast<QLineEdit*>(grid.Editor()); }
     QComboBox* ListEditor() { return qobject_cast<QComboBox*>(grid.Editor()); }
     QRect CellRect(int row) { return grid.visualRect(grid.model()->index(row - 1, 1)); }
@@ -87,29 +94,24 @@ class GridTest : public ::testing::Test {
 // A typed character replaces the text, Backspace drops the last one, Enter, F2 and
 // a double click keep it with the caret at the end.
 TEST_F(GridTest, HowAnEditStartsDecidesTheEditorsText) {
-    const struct {
-        std::function<void(GridTest&)> start;
-        const char* text;
-    } cases[] = {
-        {[](GridTest& t) { t.Key('7'); }, "7"},
-        {[](GridTest& t) { t.Key('x'); }, "x"},
-        {[](GridTest& t) { t.Key(Qt::Key_Backspace); }, "12"},
-        {[](GridTest& t) { t.Key(Qt::Key_Return); }, "123"},
-        {[](GridTest& t) { t.Key(Qt::Key_F2); }, "123"},
-        {[](GridTest& t) { t.DoubleClick(kName); }, "123"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(&c - cases);
+    const std::pair<int, const char*> cases[] = {{'7', "7"},
+                                                 {'x', "x"},
+                                                 {Qt::Key_Backspace, "12"},
+                                                 {Qt::Key_Return, "123"},
+                                                 {Qt::Key_F2, "123"},
+                                                 {kDoubleClick, "123"}};
+    for (const auto& [start, text] : cases) {
+        SCOPED_TRACE(text);
         SetValue(kName, "123");
         Focus(kName);
-        c.start(*this);
+        Start(start, kName);
         ASSERT_NE(LineEditor(), nullptr);
-        EXPECT_EQ(LineEditor()->text(), c.text);
+        EXPECT_EQ(LineEditor()->text(), text);
         EXPECT_TRUE(LineEditor()->selectedText().isEmpty());
-        EXPECT_EQ(LineEditor()->cursorPosition(), static_cast<int>(strlen(c.text)));
+        EXPECT_EQ(LineEditor()->cursorPosition(), static_cast<int>(strlen(text)));
         Key(Qt::Key_Return);
         EXPECT_EQ(grid.Editor(), nullptr);
-        EXPECT_EQ(grid.GetItemText(kName, 1), c.text);
+        EXPECT_EQ(grid.GetItemText(kName, 1), text);
     }
 }
 
@@ -153,19 +155,13 @@ TEST_F(GridTest, ArrowsEndAKeyboardEditAndMoveOnButMoveTheCaretAfterAClick) {
 
 TEST_F(GridTest, ReadOnlyAndFixedCellsNeverEdit) {
     QSignalSpy begun(&grid, &CEditCombGridCtrl::BeginEdit);
-    const std::function<void(GridTest&)> attempts[] = {
-        [](GridTest& t) { t.Key('x'); },
-        [](GridTest& t) { t.Key(Qt::Key_Return); },
-        [](GridTest& t) { t.Key(Qt::Key_Backspace); },
-        [](GridTest& t) { t.Key(Qt::Key_F2); },
-        [](GridTest& t) { t.DoubleClick(kSerial); },
-        [](GridTest& t) { t.grid.EditCell(kSerial, 1); },
-    };
-    for (const auto& attempt : attempts) {
+    for (int start :
+         {int('x'), int(Qt::Key_Return), int(Qt::Key_Backspace), int(Qt::Key_F2), kDoubleClick}) {
         Focus(kSerial);
-        attempt(*this);
-        EXPECT_EQ(grid.Editor(), nullptr);
+        Start(start, kSerial);
+        EXPECT_EQ(grid.Editor(), nullptr) << start;
     }
+    EXPECT_FALSE(grid.EditCell(kSerial, 1));
     EXPECT_FALSE(grid.EditCell(kName, 0));  // the caption column
     EXPECT_FALSE(grid.EditCell(0, 1));      // the header row
     EXPECT_EQ(begun.count(), 0);
@@ -210,12 +206,14 @@ TEST_F(GridTest, TheListSelectsTheCellsTextWhenItIsAnOptionAndWidensForLongOptio
 }
 
 TEST_F(GridTest, ACellWithoutEditorOnlyNotifies) {
+    QSignalSpy begun(&grid, &CEditCombGridCtrl::BeginEdit);
     QSignalSpy requested(&grid, &CEditCombGridCtrl::EditRequested);
     Focus(kAction);
     DoubleClick(kAction);
     EXPECT_EQ(grid.Editor(), nullptr);
     ASSERT_EQ(requested.count(), 1);
     EXPECT_EQ(requested[0][0].toInt(), kAction);
+    EXPECT_EQ(begun.count(), 1);
 }
 
 TEST_F(GridTest, TheCellRecordCopiesWhatItsMaskSelects) {

@@ -1,24 +1,28 @@
 // The Image page in the main window against the virtual splicer: listing on
 // tab selection, downloads drawn and saved, saved images shown without an
-// exchange, nothing started beside a running download, and closing mid-download.
+// exchange, nothing started beside a running download, closing mid-download, and
+// how it looks with the shipped language files.
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <algorithm>
-#include <chrono>
+#include <QDir>
+#include <QFontMetrics>
+#include <QTest>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <vector>
 
+#include "app/app_config.h"
 #include "app/message_box.h"
+#include "app/ui_wait.h"
 #include "app/velmora_dlg.h"
 #include "images/image_files.h"
 #include "protocol/command_catalogue.h"
 #include "sim/image_commands.h"
 #include "support/test_support.h"
-#include "app/ui_wait.h"
 
 namespace velmora::ui {
 namespace {
@@ -29,34 +33,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr auto kMargin = 10s;
 constexpr int kImages = 4;
-
-struct Box {
-    QString text;
-    QString caption;
-    MsgButtons buttons;
-    MsgIcon icon;
-};
-
-// Answers every message box instead of a person and remembers it.
-class BoxRecorder {
-public:
-    BoxRecorder() {
-        SetMessageBoxHook([this](const QString& text, const QString& caption, MsgButtons buttons,
-                                 MsgIcon icon) {
-            boxes.push_back({text, caption, buttons, icon});
-            return buttons == MsgButtons::YesNo ? answer : MsgAnswer::Ok;
-        });
-    }
-    ~BoxRecorder() { SetMessageBoxHook({}); }
-
-    std::vector<Box> boxes;
-    MsgAnswer answer = MsgAnswer::Yes;
-};
-
-Bytes ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 QImage Decoded(const Bytes& jpeg) {
     return QImage::fromData(jpeg.data(), static_cast<int>(jpeg.size()));
@@ -83,22 +59,25 @@ class ImagePageTest : public test::SplicerTest {
 protected:
     void SetUp() override {
         test::SplicerTest::SetUp();
-        UseLanguage(1);
+        // Answers every box instead of a person: "text / caption".
+        SetMessageBoxHook([this](const QString& text, const QString& caption, MsgButtons buttons,
+                                 MsgIcon) {
+            boxes.push_back(text + " / " + caption);
+            return buttons == MsgButtons::YesNo ? answer : MsgAnswer::Ok;
+        });
         sim::InstallImageCommands(*splicer, kImages);
         ASSERT_TRUE(OpenLink());
         link.DeviceFolder = workDir.path() / "FS" / "M2406A0153";
         dlg = std::make_unique<CVelmoraDlg>(link);
         dlg->show();
+        SelectTab(kImageTab);
     }
     void TearDown() override {
         dlg.reset();
+        SetMessageBoxHook({});
         test::SplicerTest::TearDown();
     }
 
-    void UseLanguage(int englishFlag) {
-        english.reset();
-        english = std::make_unique<test::ScopedConfig>(englishFlag, workDir.path());
-    }
     CImageDlg& Page() { return dlg->ImagePage(); }
     void SelectTab(int tab) { dlg->TabCtrl().TabBar().setCurrentIndex(tab); }
     void ReselectImageTab() {
@@ -120,14 +99,20 @@ protected:
     bool WaitForDownloadEnd() {
         return test::WaitUntil([&] { return !Page().Downloading(); }, kMargin);
     }
+    void ExpectShown(const Bytes& jpeg) {
+        ASSERT_TRUE(Page().Picture().ImageShown());
+        ASSERT_FALSE(Decoded(jpeg).isNull());
+        EXPECT_EQ(Page().Picture().Image(), Decoded(jpeg));
+        EXPECT_LT(DifferenceFromStretched(Page().Picture(), Decoded(jpeg)), 8.0);
+    }
 
     test::TempDir workDir;
-    BoxRecorder boxes;
+    std::vector<QString> boxes;
+    MsgAnswer answer = MsgAnswer::Yes;
     std::unique_ptr<CVelmoraDlg> dlg;
 };
 
 TEST_F(ImagePageTest, SelectingTheTabListsTheImages) {
-    SelectTab(kImageTab);
     CListCtrlEx& list = Page().ImageList();
     ASSERT_EQ(list.GetItemCount(), kImages);
     for (int i = 0; i < kImages; ++i) {
@@ -138,68 +123,53 @@ TEST_F(ImagePageTest, SelectingTheTabListsTheImages) {
     }
     EXPECT_EQ(dlg->CommText(), "Comm Sucess");
     EXPECT_TRUE(fs::is_directory(link.DeviceFolder / "JPG"));
-    ASSERT_TRUE(splicer->WaitForFrames(1, kMargin));
     EXPECT_EQ(test::Hex(splicer->ReceivedFrames().at(0)), "87 70 01 00 F8");
-    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_TRUE(boxes.empty());
 }
 
 TEST_F(ImagePageTest, DownloadDrawsTheImageAndSavesItByteIdentical) {
-    SelectTab(kImageTab);
     // No row chosen: the first image; then the third, chosen in the list.
-    struct Case {
-        int row;
-        const char* request;
-    } cases[] = {{-1, "87 71 02 00 20 FA"}, {2, "87 71 02 02 20 FC"}};
-    for (const Case& c : cases) {
-        Page().ImageList().SelectRow(c.row);
-        boxes.boxes.clear();  // a chosen row without a file asks for a download
+    for (const auto& [row, request] : {std::pair{-1, "87 71 02 00 20 FA"},
+                                       std::pair{2, "87 71 02 02 20 FC"}}) {
+        SCOPED_TRACE(request);
+        Page().ImageList().SelectRow(row);
+        boxes.clear();  // a chosen row without a file asks for a download
         const std::size_t before = splicer->ReceivedFrames().size();
         Page().DownLoadButton().click();
         EXPECT_FALSE(Page().ImageList().isEnabled());
         ASSERT_TRUE(WaitForDownloadEnd());
         EXPECT_TRUE(Page().ImageList().isEnabled());
 
-        const int position = std::max(c.row, 0);
+        const int position = std::max(row, 0);
         const Bytes jpeg = sim::SimulatedImageJpeg(position);
-        EXPECT_EQ(ReadFile(FileOf(position)), jpeg) << c.request;
-        EXPECT_EQ(test::Hex(splicer->ReceivedFrames().at(before)), c.request);
-        EXPECT_EQ(Page().ImageIndex(), position);
+        std::ifstream saved(FileOf(position), std::ios::binary);
+        EXPECT_TRUE(Bytes(std::istreambuf_iterator<char>(saved), {}) == jpeg);
+        EXPECT_EQ(test::Hex(splicer->ReceivedFrames().at(before)), request);
         EXPECT_EQ(Page().Progress().value(), 100);
         EXPECT_EQ(dlg->CommText(), "Comm Sucess");
-        ASSERT_TRUE(Page().Picture().ImageShown());
-        EXPECT_EQ(Page().Picture().Image(), Decoded(jpeg));
-        EXPECT_LT(DifferenceFromStretched(Page().Picture(), Decoded(jpeg)), 8.0) << c.request;
-        EXPECT_TRUE(boxes.boxes.empty());
+        ExpectShown(jpeg);
+        EXPECT_TRUE(boxes.empty());
     }
 }
 
 TEST_F(ImagePageTest, ARowWithASavedFileIsShownWithoutAnExchange) {
-    SelectTab(kImageTab);
     const Bytes jpeg = sim::SimulatedImageJpeg(1);
-    std::ofstream(FileOf(1), std::ios::binary).write(reinterpret_cast<const char*>(jpeg.data()),
-                                                      static_cast<std::streamsize>(jpeg.size()));
+    std::ofstream(FileOf(1), std::ios::binary)
+        .write(reinterpret_cast<const char*>(jpeg.data()), static_cast<long>(jpeg.size()));
     const std::size_t bytesBefore = splicer->BytesReceived();
-
     ClickRow(1);
-    EXPECT_TRUE(boxes.boxes.empty());
-    ASSERT_TRUE(Page().Picture().ImageShown());
-    EXPECT_EQ(Page().Picture().Image(), Decoded(jpeg));
-    EXPECT_LT(DifferenceFromStretched(Page().Picture(), Decoded(jpeg)), 8.0);
+    EXPECT_TRUE(boxes.empty());
+    ExpectShown(jpeg);
 
     // A row without a file clears the frame and asks for a download first.
     ClickRow(3);
     EXPECT_FALSE(Page().Picture().ImageShown());
-    ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].text, "Please download bmp file");
-    EXPECT_EQ(boxes.boxes[0].caption, "info");
+    EXPECT_EQ(boxes, std::vector<QString>{"Please download bmp file / info"});
     EXPECT_EQ(splicer->BytesReceived(), bytesBefore);
 }
 
 TEST_F(ImagePageTest, ASilentSplicerHoldsEverythingOffThenTimesOut) {
-    SelectTab(kImageTab);
-    ImageDownloadOptions shortWait;
-    shortWait.deadline = 1500ms;
-    Page().SetDownloadOptions(shortWait);
+    Page().SetDownloadOptions({1500ms});
     splicer->SetFault(cmd::ImageDownload, {sim::FaultKind::Silent});
     Page().DownLoadButton().click();
     ASSERT_TRUE(Page().Downloading());
@@ -219,11 +189,10 @@ TEST_F(ImagePageTest, ASilentSplicerHoldsEverythingOffThenTimesOut) {
     EXPECT_EQ(Page().Progress().value(), 0);
     EXPECT_TRUE(Page().ImageList().isEnabled());
     EXPECT_FALSE(fs::exists(FileOf(0)));
-    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_TRUE(boxes.empty());
 }
 
 TEST_F(ImagePageTest, AForeignHeadIsADataErrorAndTheLineStaysUsable) {
-    SelectTab(kImageTab);
     // The rejection still carries the whole image behind it.
     splicer->SetFault(cmd::ImageDownload, {sim::FaultKind::Reject, 0, 1});
     Page().DownLoadButton().click();
@@ -237,76 +206,44 @@ TEST_F(ImagePageTest, AForeignHeadIsADataErrorAndTheLineStaysUsable) {
 }
 
 TEST_F(ImagePageTest, AFailedSaveIsReportedAndTheImageStillShown) {
-    SelectTab(kImageTab);
     fs::create_directories(FileOf(0));  // a folder where the file should go
     Page().DownLoadButton().click();
     ASSERT_TRUE(WaitForDownloadEnd());
-    ASSERT_EQ(boxes.boxes.size(), 2u);  // the already-exists question, answered Yes
-    EXPECT_TRUE(boxes.boxes[1].text.startsWith("Image file could not be saved: "));
+    ASSERT_EQ(boxes.size(), 2u);  // the already-exists question, answered Yes
+    EXPECT_TRUE(boxes[1].startsWith("Image file could not be saved: "));
     EXPECT_TRUE(dlg->CommText().startsWith("Comm Fail:Image file could not be saved: "));
     EXPECT_TRUE(Page().Picture().ImageShown());
-    EXPECT_TRUE(fs::is_directory(FileOf(0)));
 }
 
-TEST_F(ImagePageTest, MessagesInBothLanguages) {
-    struct Expected {
-        const char* noRecordDownLoad[2];
-        const char* noRecordRow[2];
-        const char* exists[2];
-        const char* closed[2];
-    };
-    const Expected english{{"There is no record", "Info"},
-                           {"There is no record", "Info"},
-                           {"File already exists, whether or not to download ?", "Info"},
-                           {"Communication Disconnect", "Info"}};
-    const Expected chinese{{"没有图片记录", "信息提示"},
-                           {"没有图片记录", "提示"},
-                           {"文件已经存在，是否重新下载？", "信息提示"},
-                           {"通讯已经断开", "提示"}};
-    auto expectBox = [&](const char* const (&box)[2], MsgButtons buttons) {
-        ASSERT_EQ(boxes.boxes.size(), 1u) << box[0];
-        EXPECT_EQ(boxes.boxes[0].text, QString::fromUtf8(box[0]));
-        EXPECT_EQ(boxes.boxes[0].caption, QString::fromUtf8(box[1]));
-        EXPECT_EQ(boxes.boxes[0].buttons, buttons);
-        if (buttons == MsgButtons::YesNo) {
-            EXPECT_EQ(boxes.boxes[0].icon, MsgIcon::Exclamation);
-        }
-        boxes.boxes.clear();
-    };
-    for (const int flag : {1, 0}) {
-        UseLanguage(flag);
-        const Expected& want = flag ? english : chinese;
-        splicer->ClearFaults();
-        ReselectImageTab();
-        ASSERT_EQ(Page().ImageList().GetItemCount(), kImages);
+TEST_F(ImagePageTest, QuestionsAndRefusalsOfThePage) {
+    // In Chinese, where the captions of questions and notices differ.
+    test::ScopedConfig chinese(0, workDir.path());
+    // A saved first image, then No to downloading it again: nothing is sent.
+    std::ofstream(FileOf(0)) << "saved before";
+    answer = MsgAnswer::No;
+    Page().DownLoadButton().click();
+    EXPECT_EQ(FramesOf(cmd::ImageDownload), 0u);
 
-        // A saved first image, then No to downloading it again: nothing is sent.
-        std::ofstream(FileOf(0)) << "saved before";
-        boxes.answer = MsgAnswer::No;
-        Page().DownLoadButton().click();
-        expectBox(want.exists, MsgButtons::YesNo);
-        EXPECT_EQ(FramesOf(cmd::ImageDownload), 0u);
+    // A reply that is not a list empties the catalogue but keeps the rows.
+    splicer->SetFault(cmd::ImageList, {sim::FaultKind::WrongEcho, 0, 1});
+    ReselectImageTab();
+    EXPECT_TRUE(Page().Catalogue().empty());
+    EXPECT_EQ(Page().ImageList().GetItemCount(), kImages);
+    Page().DownLoadButton().click();
+    ClickRow(2);
 
-        // A reply that is not a list empties the catalogue but keeps the rows.
-        splicer->SetFault(cmd::ImageList, {sim::FaultKind::WrongEcho, 0, 1});
-        ReselectImageTab();
-        EXPECT_TRUE(Page().Catalogue().empty());
-        EXPECT_EQ(Page().ImageList().GetItemCount(), kImages);
-        EXPECT_TRUE(boxes.boxes.empty());
-        Page().DownLoadButton().click();
-        expectBox(want.noRecordDownLoad, MsgButtons::Ok);
-        ClickRow(2);
-        expectBox(want.noRecordRow, MsgButtons::Ok);
-    }
     // With the port closed the tab says so and keeps the rows.
     link.Port().ClosePort();
     ReselectImageTab();
-    expectBox(chinese.closed, MsgButtons::Ok);
     EXPECT_EQ(Page().ImageList().GetItemCount(), kImages);
+    const char* expected[] = {"文件已经存在，是否重新下载？ / 信息提示", "没有图片记录 / 信息提示",
+                              "没有图片记录 / 提示", "通讯已经断开 / 提示"};
+    ASSERT_EQ(boxes.size(), std::size(expected));
+    for (std::size_t i = 0; i < boxes.size(); ++i)
+        EXPECT_EQ(boxes[i].toStdString(), expected[i]);
 }
 
-TEST_F(ImagePageTest, ClosingTheWindowDuringADownloadStopsAndJoinsTheWorker) {
-    SelectTab(kImageTab);
+TEST_F(ImagePageTest, ClosingOrDestroyingDuringADownloadStopsAndJoinsTheWorker) {
     splicer->SetFault(cmd::ImageDownload, {sim::FaultKind::Silent});
     Page().DownLoadButton().click();
     ASSERT_TRUE(Page().Worker().Running());
@@ -316,21 +253,61 @@ TEST_F(ImagePageTest, ClosingTheWindowDuringADownloadStopsAndJoinsTheWorker) {
     EXPECT_FALSE(link.Port().IsOpen());
     ASSERT_TRUE(splicer->WaitForFrames(3, kMargin));
     EXPECT_EQ(test::Hex(splicer->ReceivedFrames().back()), "87 68 01 00 F0");
-}
 
-TEST_F(ImagePageTest, DestroyingThePageDuringADownloadJoinsItsWorker) {
+    // A page destroyed without a close gives the line back too.
     dlg.reset();
+    ASSERT_TRUE(OpenLink());
     auto page = std::make_unique<CImageDlg>(nullptr, link, nullptr);
     page->RefreshImageList();
     ASSERT_EQ(page->Catalogue().size(), static_cast<std::size_t>(kImages));
-    splicer->SetFault(cmd::ImageDownload, {sim::FaultKind::Silent});
     page->OnBnClickedDownLoad();
     ASSERT_TRUE(page->Worker().Running());
     page.reset();
-    // The line was given back: the next exchange runs.
     splicer->ClearFaults();
     EXPECT_FALSE(link.LineBusy());
     EXPECT_EQ(FetchImageList(link).outcome, Outcome::Accepted);
+}
+
+// With the shipped language files everything a person reads fits where it stands.
+// With VELMORA_SCREENSHOTS naming a folder, each view is saved there as a PNG file.
+TEST_F(ImagePageTest, ScreensOfListAndImageFitInBothLanguages) {
+    for (const auto& [tag, commLanage] : {std::pair{"en", "1"}, std::pair{"zh", "0"}}) {
+        SCOPED_TRACE(tag);
+        test::TempDir folder;
+        fs::copy(fs::path(__FILE__).parent_path() / "../../par", folder.path() / "par",
+                 fs::copy_options::recursive);
+        folder.Write("par/Lan_Ver.ini",
+                     std::string("[DlgPara]\r\nComm_Lanage=") + commLanage + "\r\n");
+        test::ScopedConfig config(LoadAppConfig(folder.path()));
+        dlg = std::make_unique<CVelmoraDlg>(link);
+        dlg->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+        SelectTab(kImageTab);
+        CListCtrlEx& list = Page().ImageList();
+        ASSERT_EQ(list.GetItemCount(), kImages);
+        Page().DownLoadButton().click();
+        ASSERT_TRUE(WaitForDownloadEnd());
+        ASSERT_TRUE(Page().Picture().ImageShown());
+
+        const QFontMetrics metrics(list.font());
+        for (int row = 0; row < list.GetItemCount(); ++row)
+            EXPECT_LE(metrics.horizontalAdvance(list.GetItemText(row, 1)) + 8,
+                      list.GetColumnWidth(1));
+        EXPECT_LE(list.GetColumnWidth(0) + list.GetColumnWidth(1), list.viewport()->width());
+        EXPECT_GE(Page().DownLoadButton().width(), Page().DownLoadButton().sizeHint().width());
+        EXPECT_FALSE(Page().SaveButton().isVisible());
+        EXPECT_GT(Page().Picture().width(), list.width());
+        if (const char* out = std::getenv("VELMORA_SCREENSHOTS")) {
+            QDir().mkpath(out);
+            EXPECT_TRUE(dlg->grab().toImage().save(QString("%1/image_%2.png").arg(out, tag)));
+            dlg->resize(1000, 700);
+            QApplication::processEvents();
+            EXPECT_TRUE(
+                dlg->grab().toImage().save(QString("%1/image_%2_large.png").arg(out, tag)));
+        }
+        std::filesystem::remove_all(link.DeviceFolder);  // the next language downloads anew
+    }
+    EXPECT_TRUE(boxes.empty());
 }
 
 }  // namespace

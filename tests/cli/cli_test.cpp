@@ -30,6 +30,8 @@ TEST_F(CliTest, UsageAndFileErrorsExitTwoAndTouchNoLine) {
         {{"frobnicate"}, ""},
         {{"--lang", "fr", "read", "splice"}, ""},
         {{"--baud", "fast", "read", "splice"}, ""},
+        {{"ports", "extra"}, ""},
+        {{"read"}, ""},
         {{"read", "everything"}, ""},
         {{"write", "splice"}, ""},
         {{"write", "splice", "ARC Time"}, ""},

@@ -167,7 +167,7 @@ TEST_F(FirmwarePage, SendsTheFileWholeWithPercentagesAndAllowsTheNextUpdate) {
 }
 
 TEST_F(FirmwarePage, SendsThatStartNoTransferUnlockAndSayWhy) {
-    enum class Setup { NoFile, AnswerNo, PortClosed, FileGoneAfterBrowse, SecondSilent, NotNow };
+    enum class Setup { NoFile, AnswerNo, PortClosed, FileGone, SecondSilent, NotNow, FirstLost };
     const std::vector<std::uint8_t> notNow = {0x87, 0x61, 0x01, 0xAD, 0x96, 'N', 'o', 't', ' ',
                                               'n',  'o',  'w'};
     const fs::path file = dir.path() / "fw.bin";
@@ -188,7 +188,7 @@ TEST_F(FirmwarePage, SendsThatStartNoTransferUnlockAndSayWhy) {
          {Box(QString::fromUtf8("是否开始更新程序？注意：在更新过程中，不能断开连接"), "信息提示"),
           Box(QString::fromUtf8("通讯已经断开"), "提示")},
          "Comm Fail:通讯已经断开", UpdateState::NotStarted, 0, nullptr},
-        {Setup::FileGoneAfterBrowse, 1,
+        {Setup::FileGone, 1,
          {question, Box(QString::fromStdString("Firmware file not found: " + file.string()),
                         "Info")},
          "", UpdateState::NotStarted, 0, nullptr},
@@ -199,6 +199,13 @@ TEST_F(FirmwarePage, SendsThatStartNoTransferUnlockAndSayWhy) {
         {Setup::NotNow, 1,
          {question, Box("The update did not start: the Fusion Splicer refused it", "Info")}, "",
          UpdateState::FirstRefused, 1, "Not now"},
+        // The cable pulled as Send is pressed: the window shows the connection lost.
+        {Setup::FirstLost, 1,
+         {question, Box("The update did not start: Port lost, please check the cable and "
+                        "connect again",
+                        "Info")},
+         "Comm Fail:Port lost, please check the cable and connect again",
+         UpdateState::FirstRefused, 1, "Update? "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.setup));
@@ -206,14 +213,17 @@ TEST_F(FirmwarePage, SendsThatStartNoTransferUnlockAndSayWhy) {
         Fresh();
         if (c.setup == Setup::SecondSilent)
             splicer->SetFault(cmd::FirmwareHandshake2, {FaultKind::Silent});
+        if (c.setup == Setup::FirstLost)
+            splicer->SetFault(cmd::FirmwareHandshake1, {FaultKind::HangUp});
         if (c.setup == Setup::NotNow)
             splicer->SetHandler(cmd::FirmwareHandshake1,
                                 [&](const sim::Request&) { return notNow; });
         if (c.setup != Setup::PortClosed) {
             ASSERT_TRUE(OpenLink());
+            dlg->ShowConnectionState(true);
         }
         if (c.setup != Setup::NoFile) Choose(dir.Write("fw.bin", "firmware"));
-        if (c.setup == Setup::FileGoneAfterBrowse) fs::remove(file);
+        if (c.setup == Setup::FileGone) fs::remove(file);
         if (c.setup == Setup::AnswerNo) answer = MsgAnswer::No;
 
         Page().OnBnClickedSend();
@@ -228,10 +238,11 @@ TEST_F(FirmwarePage, SendsThatStartNoTransferUnlockAndSayWhy) {
         EXPECT_EQ(splicer->ReceivedFrames().size(), c.frames);
         EXPECT_EQ(splicer->BytesReceived(), 5 * c.frames);
         EXPECT_EQ(Page().FileChosen(),
-                  c.setup != Setup::NoFile && c.setup != Setup::FileGoneAfterBrowse);
-        if (c.frames > 0) {
-            EXPECT_TRUE(link.Port().IsOpen()) << "the splicer still reads frames";
-        }
+                  c.setup != Setup::NoFile && c.setup != Setup::FileGone);
+        // The splicer still reads frames unless the line went.
+        const bool lineThere = c.setup != Setup::PortClosed && c.setup != Setup::FirstLost;
+        EXPECT_EQ(link.Port().IsOpen(), lineThere);
+        EXPECT_EQ(dlg->ConnectionText(), lineThere ? "Connected" : "Disonnected");
     }
 }
 

@@ -143,6 +143,7 @@ TEST(FirmwareTexts, SplicerTextIsShownSafely) {
         {"\xB0\xE6\xB1\xBE 2.0", "版本 2.0"},  // GBK
         {"\x1B[2Jcleared", " [2Jcleared"},
         {"line one\nline two", "line one\nline two"},
+        {std::string(3, '\0'), ""},
     };
     test::ScopedConfig english(1);
     for (const Case& c : cases) {

@@ -42,6 +42,8 @@ TEST(ImageFiles, NamedByStampAndPositionInsideTheDeviceFolder) {
     EXPECT_FALSE(EnsureJpgFolder({}));
     fs::current_path(before);
     EXPECT_FALSE(fs::exists(dir.path() / "JPG"));
+    dir.Write("FS/file", "not a folder");
+    EXPECT_FALSE(EnsureJpgFolder(dir.path() / "FS" / "file"));
 }
 
 TEST(ImageFiles, SavedUnchangedReplacingWholeOrTellingWhyNot) {

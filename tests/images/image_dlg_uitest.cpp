@@ -263,7 +263,6 @@ TEST_F(ImagePageTest, ClosingOrDestroyingDuringADownloadStopsAndJoinsTheWorker) 
     page->OnBnClickedDownLoad();
     ASSERT_TRUE(page->Worker().Running());
     page.reset();
-    splicer->ClearFaults();
     EXPECT_FALSE(link.LineBusy());
     EXPECT_EQ(FetchImageList(link).outcome, Outcome::Accepted);
 }

@@ -133,7 +133,7 @@ TEST_F(CliTest, ShortEndsOfEveryCommandHaveTheirStatusReasonAndNoFile) {
         std::vector<std::uint8_t> answer;  // instead of the splicer's own, when not empty
         int status;
         std::string err;  // how its only line starts
-        std::vector<std::string> out;
+        std::vector<std::string> out;  // how standard output starts
         std::vector<std::uint8_t> commands;
     } cases[] = {
         {{"read", "heating"}, H, {FaultKind::Silent}, {}, 1, "No answer,please Exit Program\n",
@@ -169,8 +169,9 @@ TEST_F(CliTest, ShortEndsOfEveryCommandHaveTheirStatusReasonAndNoFile) {
          "The update did not start: the Fusion Splicer refused it\n", {}, {H, C, F1, D}},
         {{"firmware", fw}, F2, {FaultKind::Silent}, {}, 1,
          "The update did not start: no answer from the Fusion Splicer\n", {}, {H, C, F1, F2, D}},
-        // The first block went whole, the second was cut at 40000 bytes; no goodbye
-        // into what the splicer takes for firmware.
+        // The first block went whole, the second was cut at 40000 bytes (whether its
+        // percentage shows depends on how much the kernel took before the line
+        // dropped); no goodbye into what the splicer takes for firmware.
         {{"firmware", fw}, F2, {FaultKind::HangUp, 40000}, {}, 1, "Update failed",
          {"Boot loader V1.2, waiting for firmware", "Updating ,0%"}, {H, C, F1, F2}},
     };
@@ -187,7 +188,11 @@ TEST_F(CliTest, ShortEndsOfEveryCommandHaveTheirStatusReasonAndNoFile) {
         EXPECT_EQ(r.status, c.status);
         EXPECT_TRUE(r.err.starts_with(c.err)) << r.err;
         EXPECT_LE(Lines(r.err).size(), 1u) << r.err;
-        EXPECT_EQ(Lines(r.out), c.out);
+        const std::vector<std::string> out = Lines(r.out);
+        EXPECT_TRUE(out.size() >= c.out.size() &&
+                    std::equal(c.out.begin(), c.out.end(), out.begin()))
+            << r.out;
+        EXPECT_EQ(r.out.find("Updated Finish"), std::string::npos) << r.out;
         ASSERT_TRUE(splicer->WaitForFrames(c.commands.size(), 5s));
         EXPECT_EQ(Commands(), c.commands);
         for (const auto& entry : fs::recursive_directory_iterator(workDir.path()))

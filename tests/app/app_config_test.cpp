@@ -38,7 +38,6 @@ TEST(StartUp, LanguageFlagAndPageColourFromTheFiles) {
         {"[DlgPara]\nComm_Lanage=2\n", "Lan.ini", "DlgColor_Green=-1\n", 2, Rgb(173, 255, 230)},
         {"[DlgPara]\nComm_Lanage=English\n", "Lan.ini", "DlgColor_Red=\n", 0, Rgb(173, 216, 230)},
         {"[DlgPara]\nComm_Lanage=\n", "Lan_En.ini", "", 1, Rgb(173, 216, 230)},
-        {"[Other]\nComm_Lanage=0\n", "Lan_En.ini", "", 1, Rgb(173, 216, 230)},
     };
     for (const auto& c : cases) {
         TempDir dir;

@@ -6,11 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <chrono>
-#include <condition_variable>
-#include <cstdio>
-#include <cstdlib>
 #include <future>
-#include <mutex>
 #include <thread>
 
 #include "app/page_dlg.h"
@@ -26,25 +22,6 @@ using namespace std::chrono_literals;
 using test::Hex;
 
 constexpr auto kMargin = 5s;
-
-// Ends the run if a step that must not hang does, instead of waiting for ctest.
-class Watchdog {
-public:
-    explicit Watchdog(const char* what)
-        : thread_([what](std::stop_token stop) {
-              std::mutex mutex;
-              std::condition_variable_any never;
-              std::unique_lock lock(mutex);
-              never.wait_for(lock, stop, 30s, [] { return false; });
-              if (!stop.stop_requested()) {
-                  std::fprintf(stderr, "hung: %s\n", what);
-                  std::abort();
-              }
-          }) {}
-
-private:
-    std::jthread thread_;
-};
 
 class PageWorkerTest : public test::SplicerTest {};
 
@@ -75,7 +52,6 @@ TEST_F(PageWorkerTest, AnExceptionEndsTheRunNotTheProgram) {
 }
 
 TEST_F(PageWorkerTest, CloseStopsAWorkerWaitingOnTheLine) {
-    Watchdog watchdog("close with a worker waiting on the line");
     ASSERT_TRUE(OpenLink());
     splicer->SetFault(cmd::RecordCount, {sim::FaultKind::Silent});
     CVelmoraDlg dlg(link);
@@ -107,7 +83,6 @@ TEST_F(PageWorkerTest, CloseStopsAWorkerWaitingOnTheLine) {
 }
 
 TEST_F(PageWorkerTest, CloseWhileAWorkerWaitsForThePageDoesNotDeadlock) {
-    Watchdog watchdog("close with a worker waiting for the page");
     CVelmoraDlg dlg(link);
     dlg.show();
     PageWorker& worker = dlg.FirmWarePage().Worker();
@@ -130,7 +105,6 @@ TEST_F(PageWorkerTest, CloseWhileAWorkerWaitsForThePageDoesNotDeadlock) {
 }
 
 TEST_F(PageWorkerTest, CloseDuringAHandedOverCallWaitsForIt) {
-    Watchdog watchdog("close from inside a handed-over call");
     CVelmoraDlg dlg(link);
     dlg.show();
     PageWorker& worker = dlg.FirmWarePage().Worker();

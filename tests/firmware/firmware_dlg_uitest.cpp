@@ -1,12 +1,10 @@
 // The FirmWare page in the main window against the in-process virtual splicer:
 // the file arrives whole, the window is locked while it goes and unlocked after
-// every ending, and each refusal is told. Also its screenshots.
+// every ending, and each refusal is told.
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QString>
 #include <algorithm>
-#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -236,7 +234,6 @@ TEST_F(FirmwarePage, SendsThatStartNoTransferUnlockAndSayWhy) {
         }
         // Nothing but the handshakes went out; the file stays chosen for another try.
         EXPECT_EQ(splicer->ReceivedFrames().size(), c.frames);
-        EXPECT_EQ(splicer->BytesReceived(), 5 * c.frames);
         EXPECT_EQ(Page().FileChosen(),
                   c.setup != Setup::NoFile && c.setup != Setup::FileGone);
         // The splicer still reads frames unless the line went.
@@ -314,42 +311,6 @@ TEST_F(FirmwarePage, WindowGoingDuringTheTransferStopsAndJoinsTheWorker) {
         EXPECT_FALSE(link.Port().IsOpen());
         ASSERT_TRUE(received->WaitForReceipts(1, kMargin));
         EXPECT_LT(received->Receipts().back().bytes, 300000u);
-    }
-}
-
-// With VELMORA_SCREENSHOTS naming a folder, renders the page with the shipped
-// language files (file chosen, during the transfer, after it, after a dropped
-// line) to PNG files there for a person to look at.
-TEST_F(FirmwarePage, ScreenshotsInEnglishAndChinese) {
-    const char* out = std::getenv("VELMORA_SCREENSHOTS");
-    if (!out || !*out) GTEST_SKIP() << "VELMORA_SCREENSHOTS is not set";
-    QDir().mkpath(out);
-    for (const auto& [tag, commLanage] : {std::pair{"en", "1"}, std::pair{"zh", "0"}}) {
-        for (const bool hangUp : {false, true}) {
-            test::TempDir folder;
-            fs::copy(fs::path(__FILE__).parent_path() / "../../par", folder.path() / "par",
-                     fs::copy_options::recursive);
-            folder.Write("par/Lan_Ver.ini",
-                         std::string("[DlgPara]\r\nComm_Lanage=") + commLanage + "\r\n");
-            test::ScopedConfig config(LoadAppConfig(folder.path()));
-            Fresh(false, 256000);
-            if (hangUp) splicer->SetFault(cmd::FirmwareHandshake2, {FaultKind::HangUp, 40000});
-            ASSERT_TRUE(OpenLink(256000));
-            dlg->ShowConnectionState(true);
-            auto shoot = [&](const char* state) {
-                QApplication::processEvents();
-                const QString path = QString("%1/firmware_%2_%3.png").arg(out, tag, state);
-                EXPECT_TRUE(dlg->grab().toImage().save(path)) << path.toStdString();
-            };
-            Choose(dir.Write("Velmora_V2.0.3_firmware.bin", std::string(70000, 'x')));
-            if (!hangUp) shoot("chosen");
-            Page().OnBnClickedSend();
-            ASSERT_TRUE(test::WaitUntil([&] { return Page().InfoText().startsWith("Updating"); },
-                                        kMargin));
-            if (!hangUp) shoot("during");
-            ASSERT_TRUE(WaitForEnd());
-            shoot(hangUp ? "failed" : "after");
-        }
     }
 }
 

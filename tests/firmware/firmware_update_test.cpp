@@ -158,14 +158,5 @@ TEST(FirmwareTexts, PercentagesStayRightPastThe32BitProduct) {
     EXPECT_EQ(PercentBeforeBlock(100000, 5'000'000'000ull), 60);
 }
 
-// The virtual splicer's CRC-32 is what tells whether a file arrived whole.
-TEST(Crc32, KnownValueAndPiecewiseEqualsWhole) {
-    EXPECT_EQ(CrcOf("123456789"), 0xCBF43926u);
-    const std::string bytes = FirmwareBytes(10000);
-    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
-    EXPECT_EQ(sim::Crc32({data + 3333, bytes.size() - 3333}, sim::Crc32({data, 3333})),
-              CrcOf(bytes));
-}
-
 }  // namespace
 }  // namespace velmora

@@ -57,11 +57,6 @@ TEST_F(HistoryScreenshots, ResultPageAfterADownload) {
         QApplication::processEvents();
         const QString file = QStringLiteral("%1/result_%2.png").arg(out, tag);
         EXPECT_TRUE(dlg.grab().toImage().save(file)) << file.toStdString();
-        page.ParamList().SetColumnWidth(0, page.ParamList().viewport()->width() / 2 - 5);
-        dlg.resize(1000, 640);
-        QApplication::processEvents();
-        EXPECT_TRUE(
-            dlg.grab().toImage().save(QStringLiteral("%1/result_%2_wide.png").arg(out, tag)));
     }
 }
 

@@ -60,10 +60,6 @@ TEST(StartUp, NoParFolderRunsInEnglishWithDefaults) {
     AppConfig config = LoadAppConfig(dir.path());
     EXPECT_EQ(config.EnglishFlag, 1);
     EXPECT_EQ(config.PageColour, kDefaultPageColour);
-    ScopedConfig installed(config);
-    EXPECT_EQ(Text(keys::DlgName), "fiber fusion splicer");
-    EXPECT_EQ(Text(keys::TabNames[3]), "FirmWare");
-    EXPECT_EQ(Say(msg::NoAnswer), "No answer,please Exit Program");
 }
 
 TEST(IniReader, PrivateProfileRules) {

@@ -81,17 +81,5 @@ TEST_F(ImageListExchange, RepliesTheProgramMustTellApart) {
     EXPECT_EQ(test::Hex(splicer->ReceivedFrames().at(0)), "87 70 01 00 F8");
 }
 
-TEST_F(ImageListExchange, NothingIsSentWhileTheLineIsHeldOrClosed) {
-    EXPECT_EQ(Fetch().outcome, Outcome::NotOpen);
-    EXPECT_EQ(link.CommStatusText, "Communication Disconnect");
-    ASSERT_TRUE(OpenLink());
-    {
-        std::optional<LineClaim> download = link.ClaimLine();
-        ASSERT_TRUE(download);
-        EXPECT_EQ(Fetch().outcome, Outcome::Busy);
-    }
-    EXPECT_EQ(splicer->BytesReceived(), 0u);
-}
-
 }  // namespace
 }  // namespace velmora

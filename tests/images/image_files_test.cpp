@@ -65,18 +65,5 @@ TEST(ImageFiles, SavedUnchangedReplacingWholeOrTellingWhyNot) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2) << "no temporary file left";
 }
 
-// The page's tests compare decoded pictures: they need real JPEGs from the splicer.
-TEST(ImageFiles, SimulatedImagesAreRepeatableJpegsOfPlausibleSize) {
-    for (int index : {0, 254}) {
-        const Bytes jpeg = sim::SimulatedImageJpeg(index);
-        EXPECT_GE(jpeg.size(), 20u * 1024) << index;
-        EXPECT_LE(jpeg.size(), 80u * 1024) << index;
-        EXPECT_EQ(Bytes(jpeg.begin(), jpeg.begin() + 2), (Bytes{0xFF, 0xD8})) << "start of image";
-        EXPECT_EQ(Bytes(jpeg.end() - 2, jpeg.end()), (Bytes{0xFF, 0xD9})) << "end of image";
-        EXPECT_EQ(jpeg, sim::SimulatedImageJpeg(index));
-    }
-    EXPECT_NE(sim::SimulatedImageJpeg(0), sim::SimulatedImageJpeg(1));
-}
-
 }  // namespace
 }  // namespace velmora

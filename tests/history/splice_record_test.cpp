@@ -59,7 +59,6 @@ TEST(SpliceRecordTest, ValuesOutsideTheTablesShowUnknownWithTheirNumber) {
         {6, 1, 0, ResultListText, "Failure", "失败"},
         {6, 2, 0, ResultListText, "Unknown(2)", "未知(2)"},
         {6, 2, 0, ResultCsvText, "Failure", "失败"},
-        {6, 0, 0, ResultCsvText, "Success", "成功"},
         {16, 9, 0, SpliceModeText, "MM", "MM"},
         {16, 0, 0, SpliceModeText, "Unknown(-1)", "未知(-1)"},
         {16, 10, 0, SpliceModeText, "Unknown(9)", "未知(9)"},

@@ -195,16 +195,12 @@ TEST_F(SettingPageTest, AcceptOnTheEnvironmentAsksAndSendsNothing) {
     ConnectNow();
     Page().ReadButton().click();
     ASSERT_EQ(Value(2), "101325");
-    for (MsgAnswer reply : {MsgAnswer::No, MsgAnswer::Yes}) {
-        answer = reply;
-        boxes.clear();
-        const std::size_t frames = FrameCount();
-        Page().AcceptButton().click();
-        ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(boxes[0].text, "Whether in parameter");
-        EXPECT_EQ(boxes[0].buttons, MsgButtons::YesNo);
-        EXPECT_EQ(FrameCount(), frames);
-    }
+    const std::size_t frames = FrameCount();
+    Page().AcceptButton().click();  // answered Yes
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Whether in parameter");
+    EXPECT_EQ(boxes[0].buttons, MsgButtons::YesNo);
+    EXPECT_EQ(FrameCount(), frames);
 }
 
 TEST_F(SettingPageTest, RangeFailuresShowOneBoxEachAndSendNothing) {

@@ -51,17 +51,14 @@ TEST(ParameterRows, ShowTexts) {
         {"AlineType Chinese", 0, 0, [](auto& r) { r.splice.alignType = 0; }, 9, "包层"},
         {"PullingTest 0", 1, 0, [](auto& r) { r.splice.pullingTest = 0; }, 19, "On"},
         {"Heat Type 0", 1, 1, [](auto& r) { r.heater.heatType = 0; }, 0, ""},
-        {"Temperature", 1, 1, [](auto& r) { r.heater.temperature = 150; }, 4, "150.0"},
         {"Time stamp", 1, 2, [](auto& r) { r.environment = {24, 3, 5, 9, 7, 0}; }, 0,
          "2024-03-05 09:07:00"},
         {"Inside Temperature below 0", 1, 2, [](auto& r) { r.environment.insideTemperature = -5; },
          1, "-0.5"},
         {"FsMode 0", 1, 3, [](auto& r) { r.config.fsMode = 0; }, 0, "AUTO"},
         {"HtMode 0 outside", 1, 3, [](auto& r) { r.config.htMode = 0; }, 1, "0"},
-        {"thin Chinese", 0, 3, [](auto& r) { r.config.thin = 1; }, 9, "使能"},
         {"SysTime 0", 1, 4, [](auto& r) { r.config.sysTime = 0; }, 8, "Alaways On"},
         {"SysTime 7 not an option", 1, 4, [](auto& r) { r.config.sysTime = 7; }, 8, "7 min"},
-        {"LcdTime 90", 1, 4, [](auto& r) { r.config.lcdTime = 90; }, 9, "90 s"},
     };
     for (const auto& c : cases) {
         ParameterRecords records;

@@ -11,8 +11,7 @@
 
 namespace velmora::test {
 
-// Runs the event loop until `done()` is true (checked every 10 ms) or `margin`
-// has passed; returns `done()`.
+// Checks `done()` every 10 ms of event loop until it holds or `margin` has passed.
 inline bool WaitUntil(const std::function<bool()>& done,
                       std::chrono::milliseconds margin = std::chrono::seconds(5)) {
     const auto deadline = std::chrono::steady_clock::now() + margin;

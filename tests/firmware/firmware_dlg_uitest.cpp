@@ -238,7 +238,6 @@ TEST_F(FirmwarePage, SendsThatStartNoTransferUnlockAndSayWhy) {
         EXPECT_EQ(splicer->ReceivedFrames().size(), c.frames);
         EXPECT_EQ(Page().FileChosen(),
                   c.setup != Setup::NoFile && c.setup != Setup::FileGone);
-        // The splicer still reads frames unless the line went.
         const bool lineThere = c.setup != Setup::PortClosed && c.setup != Setup::FirstLost;
         EXPECT_EQ(link.Port().IsOpen(), lineThere);
         EXPECT_EQ(dlg->ConnectionText(), lineThere ? "Connected" : "Disonnected");

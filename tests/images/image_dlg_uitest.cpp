@@ -239,6 +239,8 @@ TEST_F(ImagePageTest, QuestionsAndRefusalsOfThePage) {
 
 TEST_F(ImagePageTest, ClosingOrDestroyingDuringADownloadStopsAndJoinsTheWorker) {
     splicer->SetFault(cmd::ImageDownload, {sim::FaultKind::Silent});
+    // Unacknowledged, so no late ack of the goodbye waits on the line after reopening.
+    splicer->SetFault(cmd::Disconnect, {sim::FaultKind::Silent});
     Page().DownLoadButton().click();
     ASSERT_TRUE(Page().Worker().Running());
     // Without the stop this would wait the full 50 s for the silent splicer.

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/bench_support.h"
 #include "firmware/firmware_update.h"
 #include "protocol/link.h"
 #include "sim/firmware_commands.h"
@@ -19,21 +20,11 @@
 namespace {
 
 using namespace velmora;
+using namespace velmora::bench;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kBaud = 256000;
 constexpr std::size_t kFileSize = 1024 * 1024;
-
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-double CpuSeconds(clockid_t clock) {
-    timespec ts{};
-    clock_gettime(clock, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-// Line time of `bytes` at kBaud: ten bits a byte.
-double LineSeconds(std::size_t bytes) { return static_cast<double>(bytes) * 10.0 / kBaud; }
 
 std::string FirmwareBytes() {
     std::string bytes(kFileSize, '\0');
@@ -96,7 +87,7 @@ int main() {
         sim::Crc32({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
 
     const double pause = std::chrono::duration<double>(kPauseBeforeFirmware).count();
-    const double line = LineSeconds(kFileSize);
+    const double line = LineSeconds(kFileSize, kBaud);
     const double transfer = Seconds(finished - handshaken);
     std::printf("firmware update of %zu bytes at %d bit/s\n", kFileSize, kBaud);
     std::printf("  handshakes and the splicer's text    %8.3f s\n", Seconds(handshaken - start));

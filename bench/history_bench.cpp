@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/bench_support.h"
 #include "app/language.h"
 #include "history/csv_export.h"
 #include "history/history_download.h"
@@ -24,21 +25,11 @@
 namespace {
 
 using namespace velmora;
+using namespace velmora::bench;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kBaud = 256000;
 constexpr int kRecords = kMaxRecordCount;
-
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-double CpuSeconds(clockid_t clock) {
-    timespec ts{};
-    clock_gettime(clock, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-// Line time of `bytes` at kBaud: ten bits a byte.
-double LineSeconds(std::size_t bytes) { return static_cast<double>(bytes) * 10.0 / kBaud; }
 
 RecordStore SampleStore() {
     RecordStore store;
@@ -60,7 +51,7 @@ double BestOf(int runs, Work work) {
 
 void MeasureDecodingAndExport() {
     const RecordStore store = SampleStore();
-    const double line = LineSeconds(store.size() * kRecordFrameSize);
+    const double line = LineSeconds(store.size() * kRecordFrameSize, kBaud);
     std::array<std::string, kDetailRowCount> captions;
     for (std::size_t i = 0; i < kDetailRowCount; ++i)
         captions[i] = keys::HistoryDetailRows[i].english;
@@ -157,7 +148,7 @@ int MeasureDownload() {
         return 1;
     }
 
-    const double streamLine = LineSeconds(result.bytesReceived);
+    const double streamLine = LineSeconds(result.bytesReceived, kBaud);
     const double download = Seconds(finished - requested);
     const double total = Seconds(finished - start);
     const double afterLastByte = Seconds(finished - splicer.LastReplyEnd());

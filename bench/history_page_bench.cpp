@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "bench/bench_support.h"
 #include "app/app_config.h"
 #include "app/message_box.h"
 #include "app/velmora_dlg.h"
@@ -26,17 +27,12 @@
 namespace {
 
 using namespace velmora;
+using namespace velmora::bench;
 using namespace velmora::ui;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kBaud = 256000;
 constexpr int kRecords = kMaxRecordCount;
-
-double CpuSeconds(clockid_t clock) {
-    timespec ts{};
-    clock_gettime(clock, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 // The longest gap between turns of the event loop while it runs, seen by a
 // timer of kTick ms (its own wake-ups cost a little CPU).

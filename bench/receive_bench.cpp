@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "protocol/command_catalogue.h"
 #include "protocol/link.h"
 #include "sim/virtual_splicer.h"
@@ -15,13 +16,8 @@
 namespace {
 
 using namespace velmora;
+using namespace velmora::bench;
 using Clock = std::chrono::steady_clock;
-
-double ThreadCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 bool Send(Link& link, const LineClaim& claim, std::uint8_t command) {
     link.Frame() = FixedRequest(command);
@@ -54,11 +50,11 @@ int main() {
         auto claim = link.ClaimLine();
         Send(link, *claim, cmd::Handshake);
         link.ReplyLength = 5;
-        double cpu0 = ThreadCpuSeconds();
+        double cpu0 = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
         auto t0 = Clock::now();
         link.ReceiveReply(*claim, 1000, withPump ? pump : Pump{});
         double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-        double cpu = ThreadCpuSeconds() - cpu0;
+        double cpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpu0;
         std::printf("silent wait %s: %.3f s wall, %.2f ms CPU = %.3f%% of one core%s\n",
                     withPump ? "with pump   " : "without pump", wall, cpu * 1e3,
                     100.0 * cpu / wall,

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "bench/bench_support.h"
-#include "app/language.h"
+#include "base/language.h"
 #include "history/csv_export.h"
 #include "history/history_download.h"
 #include "history/splice_record.h"

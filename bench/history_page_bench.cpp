@@ -16,7 +16,7 @@
 #include <filesystem>
 
 #include "bench/bench_support.h"
-#include "app/app_config.h"
+#include "base/app_config.h"
 #include "app/message_box.h"
 #include "app/velmora_dlg.h"
 #include "history/history_download.h"

@@ -4,14 +4,12 @@
 
 #include "app/message_box.h"
 #include "app/qt_text.h"
-#include "app/velmora_dlg.h"
-
 #include "app/ui_colours.h"
 
 namespace velmora::ui {
 
-CPageDlg::CPageDlg(QWidget* parent, Link& link, CVelmoraDlg* mainDlg)
-    : QWidget(parent), link_(link), mainDlg_(mainDlg), worker_(this, link) {
+CPageDlg::CPageDlg(QWidget* parent, PageContext& context)
+    : QWidget(parent), context_(context), worker_(this, context.link) {
     setStyleSheet(ControlColourSheet());
 }
 
@@ -28,8 +26,8 @@ void CPageDlg::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), PageQColour());
 }
 
-void CPageDlg::ShowCommState(bool success) {
-    if (mainDlg_) mainDlg_->ShowCommState(success);
+void CPageDlg::ShowCommState(bool success, const std::string& failureText) {
+    emit CommStateReported(success, Q(failureText));
 }
 
 void CPageDlg::ShowBox(const std::string& text, const Message& caption) {
@@ -37,9 +35,8 @@ void CPageDlg::ShowBox(const std::string& text, const Message& caption) {
 }
 
 bool CPageDlg::RefuseClosedPort() {
-    if (link_.Port().IsOpen()) return false;
-    link_.SetStatus(msg::CommDisconnected);
-    ShowCommState(false);
+    if (GetLink().Port().IsOpen()) return false;
+    ShowCommState(false, Say(msg::CommDisconnected));
     ShowBox(Say(msg::CommDisconnected));
     return true;
 }

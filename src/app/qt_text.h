@@ -3,8 +3,8 @@
 #include <QString>
 #include <string>
 
-#include "app/language.h"
-#include "app/messages.h"
+#include "base/language.h"
+#include "base/messages.h"
 
 namespace velmora::ui {
 

@@ -11,10 +11,10 @@
 #include <filesystem>
 #include <string>
 
-#include "app/app_config.h"
-#include "app/language.h"
+#include "base/app_config.h"
+#include "base/language.h"
 #include "app/qt_text.h"
-#include "app/messages.h"
+#include "base/messages.h"
 #include "app/message_box.h"
 #include "app/page_dlg.h"
 #include "app/velmora_dlg.h"

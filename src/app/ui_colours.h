@@ -3,7 +3,7 @@
 #include <QColor>
 #include <cstdint>
 
-#include "app/app_config.h"
+#include "base/app_config.h"
 
 namespace velmora::ui {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/app_config.h"
+#include "base/app_config.h"
 #include "app/ui_resources.h"
 #include "app/velmora_dlg.h"
 #include "sim/splicer_contents.h"

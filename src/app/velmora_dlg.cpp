@@ -8,10 +8,9 @@
 #include <QTimer>
 
 #include "app/about_dlg.h"
-#include "app/language.h"
+#include "base/language.h"
 #include "app/qt_text.h"
 #include "app/ui_resources.h"
-#include "protocol/command_catalogue.h"
 
 namespace velmora::ui {
 namespace {
@@ -31,16 +30,16 @@ constexpr int kStatusMinHeight = 20;
 CVelmoraDlg::CVelmoraDlg(Link& link, std::string demoPort, QWidget* parent)
     : QWidget(parent),
       link_(link),
-      demoPort_(std::move(demoPort)),
+      context_{link, session_, std::move(demoPort)},
       titleText_(Q(keys::DlgName)),
       openText_(Q(keys::DlgStatOpen)),
       closedText_(Q(keys::DlgStatClose)),
       failureLabel_(Q(keys::CommStatFail)),
       successText_(Q(keys::CommStatSucess)),
-      monitorPage_(&tabCtrl_, link, this),
-      historyPage_(&tabCtrl_, link, this),
-      firmWarePage_(&tabCtrl_, link, this),
-      imagePage_(&tabCtrl_, link, this) {
+      monitorPage_(&tabCtrl_, context_),
+      historyPage_(&tabCtrl_, context_),
+      firmWarePage_(&tabCtrl_, context_),
+      imagePage_(&tabCtrl_, context_) {
     InitResources();
     setWindowIcon(ProgramIcon());
 
@@ -51,6 +50,7 @@ CVelmoraDlg::CVelmoraDlg(Link& link, std::string demoPort, QWidget* parent)
                                                    &imagePage_}) {
         tabCtrl_.AddPage(page);
         page->setVisible(page == &monitorPage_);
+        ListenTo(*page);
     }
     tabCtrl_.SetCurSel(kSettingTab);
     connect(&tabCtrl_, &CMyTabCtrl::SelChange, this, &CVelmoraDlg::OnSelChangeTab);
@@ -91,26 +91,27 @@ void CVelmoraDlg::ShowConnectionState(bool open) {
     connectionIcon_.setPixmap(QIcon(open ? kConnectedIconPath : kDisconnectedIconPath).pixmap(16));
 }
 
-void CVelmoraDlg::ShowCommState(bool success) {
-    commText_.setText(success ? successText_
-                              : failureLabel_ + QLatin1Char(':') +
-                                    QString::fromStdString(link_.CommStatusText));
+void CVelmoraDlg::ShowCommState(bool success, const QString& failureText) {
+    if (!success) commStatusText_ = failureText;
+    commText_.setText(success ? successText_ : failureLabel_ + QLatin1Char(':') + failureText);
 }
 
 void CVelmoraDlg::ShowStatusText(const QString& text) { commText_.setText(text); }
 
-void CVelmoraDlg::UpdateTabsForFirmware() {
-    if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, [this] { ApplyTabLock(); }, Qt::QueuedConnection);
-        return;
-    }
-    ApplyTabLock();
+void CVelmoraDlg::ListenTo(CPageDlg& page) {
+    connect(&page, &CPageDlg::CommStateReported, this, &CVelmoraDlg::ShowCommState);
+    connect(&page, &CPageDlg::ConnectionChanged, this, &CVelmoraDlg::ShowConnectionState);
+    connect(&page, &CPageDlg::StatusNotice, this, &CVelmoraDlg::ShowStatusText);
+    connect(&page, &CPageDlg::TabsLocked, this, [this](bool locked) {
+        FirmwareBusy = locked ? 1 : 0;
+        ApplyTabLock();
+    });
 }
 
-void CVelmoraDlg::ApplyTabLock() { tabCtrl_.TabBar().setEnabled(FirmwareBusy.load() == 0); }
+void CVelmoraDlg::ApplyTabLock() { tabCtrl_.TabBar().setEnabled(FirmwareBusy == 0); }
 
 void CVelmoraDlg::OnSelChangeTab(int index) {
-    if (FirmwareBusy.load() != 0) {
+    if (FirmwareBusy != 0) {
         // The visible page stays; so does the tab that shows it as selected.
         tabCtrl_.SetCurSel(visiblePage_);
         return;
@@ -190,14 +191,6 @@ void CVelmoraDlg::StopPageWorkers() {
     for (CPageDlg* page : Pages()) page->Worker().StopAndJoin();
 }
 
-void CVelmoraDlg::SendDisconnectAndClosePort() {
-    if (!link_.Port().IsOpen()) return;
-    // The splicer is told without waiting for its answer.
-    if (std::optional<LineClaim> claim = link_.ClaimLine()) {
-        link_.Frame() = FixedRequest(cmd::Disconnect);
-        link_.SendFrame(*claim);
-    }
-    link_.Port().ClosePort();
-}
+void CVelmoraDlg::SendDisconnectAndClosePort() { SendDisconnectOnExit(link_, session_); }
 
 }  // namespace velmora::ui

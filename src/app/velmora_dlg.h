@@ -9,7 +9,6 @@
 #include <QVBoxLayout>
 #include <QWidget>
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -33,22 +32,21 @@ public:
     explicit CVelmoraDlg(Link& link, std::string demoPort = {}, QWidget* parent = nullptr);
     ~CVelmoraDlg() override;
 
-    // The status operations the pages call, on the UI thread.
+    // The status operations, on the UI thread; the pages reach them through their signals.
     // Pane 0: the connection text and icon.
     void ShowConnectionState(bool open);
-    // Pane 1: "Comm Sucess", or the failure label, a colon and CommStatusText.
-    void ShowCommState(bool success);
+    // Pane 1: "Comm Sucess", or the failure label, a colon and the failure's text.
+    void ShowCommState(bool success, const QString& failureText);
     // Pane 1 showing `text` as it is (a page's own notice, not an exchange's outcome).
     void ShowStatusText(const QString& text);
-    // Disables the tabs while FirmwareBusy is set and enables them otherwise.
-    // A worker may call it: the change is then made on the UI thread.
-    void UpdateTabsForFirmware();
 
     // 1 while a firmware transfer runs; tab changes are ignored meanwhile.
-    std::atomic<std::uint8_t> FirmwareBusy{0};
+    std::uint8_t FirmwareBusy = 0;
 
     Link& GetLink() { return link_; }
-    const std::string& DemoPort() const { return demoPort_; }
+    ParameterSession& Session() { return session_; }
+    // The text of the last failure shown in pane 1.
+    const QString& CommStatusText() const { return commStatusText_; }
 
     CMyTabCtrl& TabCtrl() { return tabCtrl_; }
     CMonitorDlg& MonitorPage() { return monitorPage_; }
@@ -70,6 +68,7 @@ private:
     void OnSelChangeTab(int index);
     void ShowPage(int index);
     void ApplyTabLock();
+    void ListenTo(CPageDlg& page);
     bool CloseMustWait();
     void RetryCloseSoon();
     void StopPageWorkers();
@@ -77,7 +76,9 @@ private:
     std::array<CPageDlg*, 4> Pages();
 
     Link& link_;
-    std::string demoPort_;
+    ParameterSession session_;
+    PageContext context_;
+    QString commStatusText_;
 
     // The five texts of section "DlgPara".
     QString titleText_;

@@ -1,31 +1,13 @@
 #include "cli/cli_context.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 
-#include "app/app_config.h"
+#include "base/app_config.h"
 #include "serial/port_discovery.h"
+#include "settings/settings_texts.h"
 
 namespace velmora::cli {
-namespace {
-
-volatile std::sig_atomic_t g_interrupted = 0;
-
-void OnInterrupt(int) { g_interrupted = 1; }
-
-}  // namespace
-
-void InstallInterruptHandler() {
-    struct sigaction action{};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
-bool Interrupted() { return g_interrupted != 0; }
-
 CliContext::CliContext(GlobalOptions options)
     : options_(std::move(options)), tables_(OptionTablesFor(Config())) {}
 
@@ -51,13 +33,13 @@ int CliContext::ConnectSplicer() {
 void CliContext::FinishSplicer() {
     if (!link_.Port().IsOpen()) return;
     if (Interrupted() || session_.state != ConnectionState::Connected) {
-        SendDisconnectOnExit(link_);
+        SendDisconnectOnExit(link_, session_);
         return;
     }
     const StepResult result = Disconnect(link_, session_, WaitingPump("Disconnecting"));
     progress_.Clear();
     if (!result.ok)
-        std::fprintf(stderr, "velmora-cli: disconnection: %s\n", link_.CommStatusText.c_str());
+        std::fprintf(stderr, "velmora-cli: disconnection: %s\n", StepStatusText(result).c_str());
 }
 
 Pump CliContext::WaitingPump(std::string_view what) {
@@ -73,12 +55,11 @@ Pump CliContext::WaitingPump(std::string_view what) {
 
 int CliContext::ReportFailure(const StepResult& result) {
     progress_.Clear();
-    for (const std::string& text : result.boxes) std::fprintf(stderr, "%s\n", text.c_str());
-    const bool statusShown =
-        std::find(result.boxes.begin(), result.boxes.end(), link_.CommStatusText) !=
-        result.boxes.end();
-    if (result.pane == StatusPane::Failure && !statusShown)
-        std::fprintf(stderr, "%s\n", link_.CommStatusText.c_str());
+    const std::vector<std::string> boxes = StepBoxTexts(result);
+    for (const std::string& text : boxes) std::fprintf(stderr, "%s\n", text.c_str());
+    const std::string status = StepStatusText(result);
+    const bool statusShown = std::find(boxes.begin(), boxes.end(), status) != boxes.end();
+    if (result.pane == StatusPane::Failure && !statusShown) std::fprintf(stderr, "%s\n", status.c_str());
     return result.userError ? kExitUsage : kExitLineFailed;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/interrupt.h"
 #include "cli/progress_line.h"
 #include "protocol/link.h"
 #include "settings/option_tables.h"
@@ -61,8 +62,5 @@ private:
     ProgressLine progress_;
 };
 
-// Installs the Ctrl-C handler: an interrupt cancels the exchange in flight.
-void InstallInterruptHandler();
-bool Interrupted();
 
 }  // namespace velmora::cli

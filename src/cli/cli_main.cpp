@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_config.h"
+#include "base/app_config.h"
 #include "cli/cli_commands.h"
 
 namespace {

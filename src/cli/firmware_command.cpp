@@ -11,7 +11,9 @@
 #include <string>
 #include <thread>
 
+#include "firmware/firmware_texts.h"
 #include "firmware/firmware_update.h"
+#include "base/messages.h"
 
 namespace velmora::cli {
 namespace {
@@ -85,8 +87,9 @@ int RunFirmware(CliContext& context, CommandArgs args) {
         return context.UsageError("firmware needs one FILE, the firmware to send");
     const std::filesystem::path file = args[0];
     // Before the handshakes: once they are accepted the splicer waits for a file.
-    if (const std::string problem = FirmwareFileProblem(file); !problem.empty())
-        return context.UsageError(problem);
+    if (const FirmwareFileProblem problem = CheckFirmwareFile(file);
+        problem != FirmwareFileProblem::None)
+        return context.UsageError(FirmwareFileProblemText(problem, file));
     if (int status = context.ConnectSplicer(); status != kExitOk) return status;
 
     Link& link = context.link();
@@ -105,10 +108,11 @@ int RunFirmware(CliContext& context, CommandArgs args) {
     }
 
     const FirmwareResult result = SendFile(context, std::move(*claim), file);
+    const std::string text = FirmwareEndText(result, file);
     if (result.Finished())
-        PrintOut(result.text);
+        PrintOut(text);
     else
-        PrintError(result.text);
+        PrintError(text);
     return ExitStatusOf(result);
 }
 

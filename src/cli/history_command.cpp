@@ -1,4 +1,5 @@
 // history: the Result page's download and export on the command line.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -7,10 +8,11 @@
 #include <stop_token>
 #include <thread>
 
-#include "app/app_config.h"
+#include "base/app_config.h"
 #include "cli/history_command.h"
 #include "history/csv_export.h"
 #include "history/history_download.h"
+#include "history/history_texts.h"
 
 namespace velmora::cli {
 namespace {
@@ -19,59 +21,65 @@ namespace {
 constexpr std::chrono::milliseconds kWatchSlice{20};
 constexpr const char* kInterrupted = "velmora-cli: interrupted";
 
-// The download on a thread of its own, so that this thread can watch for
+// The whole Receive on a thread of its own, so that this thread can watch for
 // Ctrl-C and show the progress meanwhile.
-class BackgroundDownload {
+class BackgroundReceive {
 public:
-    BackgroundDownload(Link& link, LineClaim claim, int count) : count_(count) {
+    explicit BackgroundReceive(Link& link, LineClaim claim) {
         auto held = std::make_shared<std::optional<LineClaim>>(std::move(claim));
         thread_ = std::jthread([this, &link, held](std::stop_token stop) {
             DownloadCallbacks callbacks;
+            callbacks.started = [this](int count) { count_ = count; };
             callbacks.records = [this](std::size_t, const std::vector<SpliceRecord>& records) {
                 std::lock_guard lock(mutex_);
                 records_.insert(records_.end(), records.begin(), records.end());
             };
-            DownloadResult result = DownloadHistory(link, std::move(**held), count_, stop,
-                                                    callbacks);
+            HistoryReceipt receipt = ReceiveHistory(link, std::move(**held), stop, callbacks);
             std::lock_guard lock(mutex_);
-            result_ = std::move(result);
+            receipt_ = std::move(receipt);
             ended_.notify_all();
         });
     }
 
     // Waits for the end, showing the records so far and passing on Ctrl-C.
-    DownloadResult Wait(ProgressLine& progress) {
+    HistoryReceipt Wait(ProgressLine& progress) {
         std::unique_lock lock(mutex_);
-        while (!ended_.wait_for(lock, kWatchSlice, [&] { return result_.has_value(); })) {
+        while (!ended_.wait_for(lock, kWatchSlice, [&] { return receipt_.has_value(); })) {
             if (Interrupted()) thread_.request_stop();
-            progress.Show("Receiving records... " + std::to_string(records_.size()) + " of " +
-                          std::to_string(count_));
+            if (count_ > 0)
+                progress.Show("Receiving records... " + std::to_string(records_.size()) + " of " +
+                              std::to_string(count_.load()));
+            else
+                progress.Show("Counting...");
         }
         lock.unlock();
         thread_.join();
         progress.Clear();
-        return *result_;
+        return *receipt_;
     }
 
     // Valid once Wait has returned.
     const RecordStore& Records() const { return records_; }
 
 private:
-    int count_;
+    std::atomic<int> count_{0};
     std::mutex mutex_;
     std::condition_variable ended_;
     RecordStore records_;
-    std::optional<DownloadResult> result_;
+    std::optional<HistoryReceipt> receipt_;
     std::jthread thread_;  // last: joined before the members it uses go
 };
 
-// The status text of a failed count exchange; a rejection or a foreign answer
-// has no standard text of its own.
-std::string CountFailureText(Link& link, Outcome outcome) {
-    if (outcome == Outcome::Cancelled) return kInterrupted;
-    if (outcome == Outcome::Rejected || outcome == Outcome::Unexpected)
+// Why a Receive failed; a rejection or a foreign count answer has no standard text.
+std::string FailureText(const HistoryReceipt& receipt) {
+    const Outcome outcome = receipt.start.step == ReceiveStep::Download ? receipt.download.outcome
+                                                                        : receipt.start.outcome;
+    if (receipt.start.step != ReceiveStep::TooMany && outcome == Outcome::Cancelled)
+        return kInterrupted;
+    if (receipt.start.step == ReceiveStep::Failed &&
+        (outcome == Outcome::Rejected || outcome == Outcome::Unexpected))
         return Say(msg::DataError);
-    return link.CommStatusText;
+    return ReceiptFailureText(receipt);
 }
 
 int ExportCsv(CliContext& context, const RecordStore& records) {
@@ -80,7 +88,7 @@ int ExportCsv(CliContext& context, const RecordStore& records) {
         return kExitOk;
     }
     const std::filesystem::path file =
-        CsvExportPath(context.link().DeviceFolder, Config().AppDirectory, LocalToday());
+        CsvExportPath(context.session().DeviceFolder, Config().AppDirectory, LocalToday());
     std::string error;
     // No question here: the command asks for the day's file, an older one is replaced.
     if (!WriteCsvExport(file, records, DetailCaptions(), TableLanguageFor(Config().EnglishFlag),
@@ -110,32 +118,18 @@ int RunHistory(CliContext& context, CommandArgs args) {
     Link& link = context.link();
     std::optional<LineClaim> claim = link.ClaimLine();
     if (!claim) return context.UsageError(Say(msg::LineBusy));
-    const ReceiveStart start = BeginHistoryReceive(link, *claim, context.WaitingPump("Counting"));
-    context.progress().Clear();
-    RecordStore records;
-    switch (start.step) {
-        case ReceiveStep::Failed:
-            std::fprintf(stderr, "%s\n", CountFailureText(link, start.outcome).c_str());
-            return kExitLineFailed;
-        case ReceiveStep::TooMany:
-            std::fprintf(stderr, "%s\n", link.CommStatusText.c_str());
-            return kExitLineFailed;
-        case ReceiveStep::NoRecords: break;
-        case ReceiveStep::Download: {
-            BackgroundDownload download(link, std::move(*claim), start.count);
-            const DownloadResult result = download.Wait(context.progress());
-            records = download.Records();
-            if (result.outcome != Outcome::Accepted) {
-                // What arrived is still shown, as the page keeps its partial list.
-                if (!csv) PrintIndexRows(records);
-                std::fflush(stdout);
-                const std::string why =
-                    result.outcome == Outcome::Cancelled ? kInterrupted : result.statusText;
-                std::fprintf(stderr, "%s\n", why.c_str());
-                return kExitLineFailed;
-            }
-            break;
-        }
+    BackgroundReceive receive(link, std::move(*claim));
+    const HistoryReceipt receipt = receive.Wait(context.progress());
+    const RecordStore& records = receive.Records();
+    const bool complete = receipt.start.step == ReceiveStep::NoRecords ||
+                          (receipt.start.step == ReceiveStep::Download &&
+                           receipt.download.outcome == Outcome::Accepted);
+    if (!complete) {
+        // What arrived is still shown, as the page keeps its partial list.
+        if (!csv) PrintIndexRows(records);
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", FailureText(receipt).c_str());
+        return kExitLineFailed;
     }
     if (csv) return ExportCsv(context, records);
     PrintIndexRows(records);

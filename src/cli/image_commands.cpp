@@ -12,6 +12,8 @@
 #include "images/image_catalogue.h"
 #include "images/image_download.h"
 #include "images/image_files.h"
+#include "images/images_texts.h"
+#include "protocol/outcome_texts.h"
 #include "images/reply_rest.h"
 
 namespace velmora::cli {
@@ -49,15 +51,17 @@ int FetchCatalogue(CliContext& context, ImageCatalogue& catalogue) {
             context.progress().Clear();
             PrintError(Say(msg::DataError));
             return kExitLineFailed;
-        default:
-            PrintError(context.link().CommStatusText);
+        default: {
+            const Message* text = StandardFailureText(answer.outcome);
+            PrintError(text ? Say(*text) : Say(msg::DataError));
             return kExitLineFailed;
+        }
     }
 }
 
 // Runs the download worker on a thread of its own while this thread watches for
 // Ctrl-C and shows the percentage; returns once the worker has ended.
-ImageDownloadResult GatherImage(CliContext& context, LineClaim claim, ImageBuffer& buffer,
+ImageDownloadResult GatherImage(CliContext& context, int position, ImageBuffer& buffer,
                                 int number) {
     std::mutex mutex;
     std::condition_variable ended;
@@ -67,7 +71,7 @@ ImageDownloadResult GatherImage(CliContext& context, LineClaim claim, ImageBuffe
     std::jthread worker([&](std::stop_token stop) {
         ImageDownloadCallbacks callbacks;
         callbacks.progress = [&percent](int p) { percent = p; };
-        result = ImageDownloadThread(context.link(), std::move(claim), buffer, stop, callbacks);
+        result = FetchImage(context.link(), position, buffer, stop, callbacks);
         std::lock_guard lock(mutex);
         done = true;
         ended.notify_all();
@@ -106,40 +110,29 @@ int RunImage(CliContext& context, CommandArgs args) {
     if (position >= catalogue.size())
         return context.UsageError("no image " + std::to_string(*number) + ": the splicer holds " +
                                   std::to_string(catalogue.size()));
-    Link& link = context.link();
     const std::optional<std::filesystem::path> path =
-        ImageFilePath(link.DeviceFolder, catalogue, position);
+        ImageFilePath(context.session().DeviceFolder, catalogue, position);
     if (!path) {
         PrintError("velmora-cli: the splicer's folder is not known: its configuration could "
                    "not be read");
         return kExitLineFailed;
     }
-    if (!EnsureJpgFolder(link.DeviceFolder)) {
+    if (!EnsureJpgFolder(context.session().DeviceFolder)) {
         PrintError("velmora-cli: cannot create the folder " + path->parent_path().string());
         return kExitUsage;
     }
 
-    ImageRequest request = StartImageDownload(link, static_cast<int>(position));
-    if (request.outcome != Outcome::Accepted) {
-        PrintError(link.CommStatusText);
-        return kExitLineFailed;
-    }
     ImageBuffer buffer;
     const ImageDownloadResult result =
-        GatherImage(context, std::move(*request.claim), buffer, *number);
-    if (result.outcome == Outcome::Unexpected) {
-        DiscardRestOfReply(link, {}, context.WaitingPump("Downloading"));
-        context.progress().Clear();
-    }
+        GatherImage(context, static_cast<int>(position), buffer, *number);
     if (result.outcome != Outcome::Accepted) {
-        const Message* standard = StandardFailureText(result.outcome);
-        PrintError(!result.statusText.empty() ? result.statusText
-                                              : standard ? Say(*standard) : Say(msg::DataError));
+        PrintError(result.outcome == Outcome::Cancelled ? Say(*StandardFailureText(result.outcome))
+                                                        : ImageDownloadFailureText(result));
         return kExitLineFailed;
     }
     const SaveResult saved = SaveImageFile(*path, result.image);
     if (!saved.saved) {
-        PrintError(saved.errorText);
+        PrintError(ImageSaveFailureText(*path, saved.reason));
         return kExitUsage;
     }
     std::printf("%s\n", path->c_str());

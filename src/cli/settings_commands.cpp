@@ -7,6 +7,7 @@
 #include "cli/cli_commands.h"
 #include "serial/port_discovery.h"
 #include "settings/parameter_rows.h"
+#include "settings/settings_texts.h"
 
 namespace velmora::cli {
 namespace {
@@ -140,7 +141,7 @@ int RunWrite(CliContext& context, CommandArgs args) {
         WriteGroup(context.link(), context.session(), *group, context.WaitingPump("Writing"));
     context.progress().Clear();
     if (!written.ok) return context.ReportFailure(written);
-    for (const std::string& text : written.boxes) std::printf("%s\n", text.c_str());
+    for (const std::string& text : StepBoxTexts(written)) std::printf("%s\n", text.c_str());
     return kExitOk;
 }
 

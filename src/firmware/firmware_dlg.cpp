@@ -1,18 +1,20 @@
 #include "firmware/firmware_dlg.h"
+#include "firmware/firmware_texts.h"
+#include "protocol/outcome_texts.h"
 
 #include <QFileDialog>
 #include <QMetaObject>
+#include <exception>
 #include <filesystem>
 #include <memory>
 #include <system_error>
 #include <utility>
 
 #include "app/qt_text.h"
-#include "app/language.h"
+#include "base/language.h"
 #include "app/message_box.h"
-#include "app/messages.h"
+#include "base/messages.h"
 #include "app/ui_pump.h"
-#include "app/velmora_dlg.h"
 
 namespace velmora::ui {
 namespace {
@@ -37,8 +39,8 @@ QString ChooseWithFileDialog(QWidget* parent) {
 
 }  // namespace
 
-CFirmWareDlg::CFirmWareDlg(QWidget* parent, Link& link, CVelmoraDlg* mainDlg)
-    : CPageDlg(parent, link, mainDlg),
+CFirmWareDlg::CFirmWareDlg(QWidget* parent, PageContext& context)
+    : CPageDlg(parent, context),
       m_btnBrowse(Caption(keys::BtnBrowse)),
       m_btnSend(Caption(keys::BtnSend)) {
     m_editPath.setReadOnly(true);
@@ -125,10 +127,12 @@ void CFirmWareDlg::OnBnClickedSend() {
     m_strFilePath = path;
     m_nUpdateState = UpdateState::FirstRefused;
     LockForUpdate(true);
-    const HandshakeResult result = RunFirmwareHandshakes(
-        GetLink(), *claim, [this](const std::string& text) { SetInfo(text); }, UiPump());
+    HandshakeCallbacks callbacks;
+    callbacks.firstAnswered = [this] { SetInfo(Caption(keys::TxtInfo2)); };
+    callbacks.splicerText = [this](const std::string& text) { SetInfo(text); };
+    const HandshakeResult result = RunFirmwareHandshakes(GetLink(), *claim, callbacks, UiPump());
     m_nUpdateState = result.state;
-    if (!result.textArrived) ShowCommState(false);
+    if (!result.textArrived) ShowCommState(false, HandshakeStatusText(result));
     if (!result.Accepted()) {
         claim.reset();
         EndWithoutTransfer(result);
@@ -143,10 +147,10 @@ void CFirmWareDlg::OnBnClickedSend() {
 // Checked before the handshakes: once they are accepted the splicer waits for a
 // file, and a file that cannot be sent would leave it waiting for nothing.
 bool CFirmWareDlg::RefuseUnsendableFile(const std::string& path) {
-    const std::string problem = FirmwareFileProblem(path);
-    if (problem.empty()) return false;
+    const FirmwareFileProblem problem = CheckFirmwareFile(path);
+    if (problem == FirmwareFileProblem::None) return false;
     m_bFileChosen = 0;
-    ShowBox(problem, msg::CaptionInfo);
+    ShowBox(FirmwareFileProblemText(problem, path), msg::CaptionInfo);
     return true;
 }
 
@@ -154,14 +158,12 @@ void CFirmWareDlg::LockForUpdate(bool locked) {
     updateRunning_ = locked;
     m_btnSend.setEnabled(!locked);
     m_btnBrowse.setEnabled(!locked);
-    if (!MainDlg()) return;
-    MainDlg()->FirmwareBusy = locked ? 1 : 0;
-    MainDlg()->UpdateTabsForFirmware();
+    emit TabsLocked(locked);
 }
 
 void CFirmWareDlg::EndWithoutTransfer(const HandshakeResult& result) {
     LockForUpdate(false);
-    if (!GetLink().Port().IsOpen() && MainDlg()) MainDlg()->ShowConnectionState(false);
+    if (!GetLink().Port().IsOpen()) emit ConnectionChanged(false);
     // The window is closing: nobody is left to read a box.
     if (result.outcome == Outcome::Cancelled) return;
     ShowBox(NotStartedText(result), msg::CaptionInfo);
@@ -183,7 +185,15 @@ bool CFirmWareDlg::StartTransfer(LineClaim claim) {
             QMetaObject::invokeMethod(
                 this, [this, result] { FinishFirmwareUpdate(result); }, Qt::QueuedConnection);
         };
-        FirmwareSendThread(GetLink(), std::move(**held), file, std::move(stop), callbacks);
+        try {
+            FirmwareSendThread(GetLink(), std::move(**held), file, std::move(stop), callbacks);
+        } catch (const std::exception&) {
+            // The page must unlock whatever happened below; the port is left closed.
+            GetLink().Port().ClosePort();
+            FirmwareResult failed;
+            failed.line = Outcome::WriteFailed;
+            callbacks.finished(failed);
+        }
     });
 }
 
@@ -193,24 +203,27 @@ void CFirmWareDlg::FinishFirmwareUpdate(const FirmwareResult& result) {
     // The worker told its end as its last act; joining it now lets the next update start.
     Worker().StopAndJoin();
     LockForUpdate(false);
-    SetInfo(result.text);
+    const std::string text = FirmwareEndText(result, m_strFilePath);
+    SetInfo(text);
     // The worker closed the port at every end: the splicer must be connected again.
-    if (MainDlg()) MainDlg()->ShowConnectionState(false);
+    Session().state = ConnectionState::Disconnected;
+    Session().readSinceConnect = {};
+    emit ConnectionChanged(false);
     switch (result.end) {
         case FirmwareEnd::Finished:
             m_bFileChosen = 0;
             break;
         case FirmwareEnd::FileUnreadable:
             m_bFileChosen = 0;
-            ShowBox(result.text, msg::CaptionInfo);
+            ShowBox(text, msg::CaptionInfo);
             break;
-        case FirmwareEnd::LineFailed:
+        case FirmwareEnd::LineFailed: {
             // The file stays chosen: connect again and send it again.
-            if (const Message* reason = StandardFailureText(result.line))
-                GetLink().SetStatus(*reason);
-            ShowCommState(false);
-            ShowBox(result.text, msg::CaptionInfo);
+            const Message* reason = StandardFailureText(result.line);
+            ShowCommState(false, reason ? Say(*reason) : std::string());
+            ShowBox(text, msg::CaptionInfo);
             break;
+        }
         case FirmwareEnd::Cancelled:
             break;
     }

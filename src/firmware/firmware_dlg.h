@@ -22,7 +22,7 @@ public:
     // Asks the user for a firmware file: its full path, or empty when cancelled.
     using FileChooser = std::function<QString(QWidget* parent)>;
 
-    CFirmWareDlg(QWidget* parent, Link& link, CVelmoraDlg* mainDlg);
+    CFirmWareDlg(QWidget* parent, PageContext& context);
     // Stops and joins the transfer worker before the controls it reports to go.
     ~CFirmWareDlg() override;
 

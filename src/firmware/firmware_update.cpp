@@ -9,9 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/language.h"
-#include "app/messages.h"
-#include "app/text_codec.h"
+#include "base/text_codec.h"
 #include "protocol/command_catalogue.h"
 
 namespace velmora {
@@ -21,47 +19,14 @@ constexpr int kAcknowledgementLength = 5;
 constexpr int kDefaultSpeed = 115200;
 constexpr std::size_t kSmallestPiece = 64;
 
-constexpr Message kFinishedText{"更新完成，请重新启动程序和熔接机",
-                                "Updated Finish,Please Restart Program and Fusion Splicer"};
-constexpr Message kNotStarted{"更新未开始：", "The update did not start: "};
-constexpr Message kSplicerRefused{"熔接机拒绝了更新", "the Fusion Splicer refused it"};
-constexpr Message kSplicerSilent{"熔接机无应答", "no answer from the Fusion Splicer"};
-constexpr Message kFileMissing{"找不到固件文件：", "Firmware file not found: "};
-constexpr Message kFileNotRegular{"不是普通文件：", "Not a regular file: "};
-constexpr Message kFileUnopenable{"无法打开固件文件：", "Cannot open the firmware file: "};
-constexpr Message kFileEmpty{"固件文件为空：", "The firmware file is empty: "};
-constexpr Message kNothingSent{"（未发送任何数据，请重新启动熔接机）",
-                               " (nothing was sent; please restart the Fusion Splicer)"};
-constexpr Message kFileReadFailed{"读取固件文件失败，更新未完成，请重新启动熔接机后再次更新：",
-                                  "Reading the firmware file failed, the update is incomplete; "
-                                  "restart the Fusion Splicer and update again: "};
-constexpr Message kUpdateFailed{"更新失败", "Update failed"};
-constexpr Message kUpdateCancelled{"更新已取消", "Update cancelled"};
-
 // A failure that leaves nothing more to say to the splicer.
 bool LineUnusable(Outcome outcome) {
     return outcome == Outcome::NotOpen || outcome == Outcome::PortLost ||
            outcome == Outcome::WriteFailed || outcome == Outcome::Cancelled;
 }
 
-Outcome FromVerdict(ReplyVerdict verdict) {
-    switch (verdict) {
-        case ReplyVerdict::Accepted:
-            return Outcome::Accepted;
-        case ReplyVerdict::NoAnswer:
-            return Outcome::NoAnswer;
-        case ReplyVerdict::BadCheck:
-            return Outcome::BadCheck;
-        case ReplyVerdict::Rejected:
-            return Outcome::Rejected;
-        case ReplyVerdict::Unexpected:
-            return Outcome::Unexpected;
-    }
-    return Outcome::Unexpected;
-}
-
 // Why a write or send failed, from what the port knows.
-Outcome WriteFailure(const SerialPort& port) {
+Outcome WriteFailure(const ByteChannel& port) {
     if (port.WasLost()) return Outcome::PortLost;
     return port.IsOpen() ? Outcome::WriteFailed : Outcome::NotOpen;
 }
@@ -72,33 +37,25 @@ struct HandshakeReply {
     std::vector<std::uint8_t> surplus;
 };
 
-// One handshake: the acknowledgement is judged on its first five bytes.
+// One handshake: the acknowledgement is judged on its first five bytes; what
+// follows them is the start of the splicer's text.
 HandshakeReply Handshake(Link& link, const LineClaim& claim, std::uint8_t command,
                          const Pump& pump) {
     HandshakeReply result;
-    if (!link.Port().IsOpen()) {
-        result.outcome = Outcome::NotOpen;
-        return result;
+    const ExchangeResult exchange = link.Exchange(claim, FixedRequest(command), {pump});
+    switch (exchange.outcome) {
+        case Outcome::Accepted:
+        case Outcome::NoAnswer:
+        case Outcome::BadCheck:
+        case Outcome::Rejected:
+        case Outcome::Unexpected: break;
+        default: result.outcome = exchange.outcome; return result;
     }
-    link.Frame() = FixedRequest(command);
-    if (!link.SendFrame(claim)) {
-        result.outcome = WriteFailure(link.Port());
-        return result;
-    }
-    link.ReplyLength = kAcknowledgementLength;
-    link.ReceiveReply(claim, kFirmwareHandshakeTimeoutMs, pump);
-    if (link.CancelRequested()) {
-        result.outcome = Outcome::Cancelled;
-        return result;
-    }
-    std::span<const std::uint8_t> reply = link.Reply();
-    if (reply.empty() && link.Port().WasLost()) {
-        result.outcome = Outcome::PortLost;
-        return result;
-    }
-    std::span<const std::uint8_t> head = reply.first(std::min<std::size_t>(reply.size(), 5));
+    const std::span<const std::uint8_t> reply = exchange.reply;
+    const std::span<const std::uint8_t> head =
+        reply.first(std::min<std::size_t>(reply.size(), kAcknowledgementLength));
     result.surplus.assign(reply.begin() + static_cast<long>(head.size()), reply.end());
-    result.outcome = FromVerdict(JudgeReply(head, command, true));
+    result.outcome = OutcomeOf(JudgeReply(head, command, true));
     return result;
 }
 
@@ -109,8 +66,10 @@ std::vector<std::uint8_t> GatherText(Link& link, const LineClaim& claim,
         text.resize(kSplicerTextMax);
         return text;
     }
-    link.ReplyLength = static_cast<int>(kSplicerTextMax - text.size());
-    link.ReceiveReply(claim, kFirmwareHandshakeTimeoutMs, pump);
+    ReceiveWatch watch;
+    watch.timeout = std::chrono::milliseconds(kFirmwareHandshakeTimeoutMs);
+    watch.pump = pump;
+    link.ReceiveBytes(claim, kSplicerTextMax - text.size(), watch);
     std::span<const std::uint8_t> more = link.Reply();
     more = more.first(std::min(more.size(), kSplicerTextMax - text.size()));
     text.insert(text.end(), more.begin(), more.end());
@@ -121,18 +80,8 @@ bool IsBlank(unsigned char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-std::string WithPath(const Message& message, const std::filesystem::path& file) {
-    return Say(message) + file.string();
-}
-
-std::string BytesSentNote(std::uint64_t sent, std::uint64_t length) {
-    const bool english = Config().EnglishMessages();
-    return (english ? " (" : "（") + std::to_string(sent) + (english ? " of " : " / ") +
-           std::to_string(length) + (english ? " bytes sent)" : " 字节已发送）");
-}
-
 // About 20 ms of line time per write: short enough to see a stop request soon.
-std::size_t PieceSize(const SerialPort& port, std::size_t asked) {
+std::size_t PieceSize(const ByteChannel& port, std::size_t asked) {
     if (asked > 0) return std::min(asked, kFirmwareBlockSize);
     const int speed = port.Speed() > 0 ? port.Speed() : kDefaultSpeed;
     const std::size_t bytesPerSecond = static_cast<std::size_t>(speed) / 10;
@@ -164,7 +113,7 @@ class Transfer {
     bool Stopped() const { return stop_.stop_requested() || link_.CancelRequested(); }
     std::optional<Outcome> Write(std::span<const std::uint8_t> block);
     std::optional<Outcome> ConfirmLineStillThere();
-    FirmwareResult& FileFailed(std::string text);
+    FirmwareResult& FileFailed(FirmwareFileProblem problem);
     FirmwareResult& LineFailed(Outcome outcome);
 
     Link& link_;
@@ -175,24 +124,15 @@ class Transfer {
     FirmwareResult result_;
 };
 
-FirmwareResult& Transfer::FileFailed(std::string text) {
+FirmwareResult& Transfer::FileFailed(FirmwareFileProblem problem) {
     result_.end = FirmwareEnd::FileUnreadable;
-    result_.text = std::move(text);
+    result_.fileProblem = problem;
     return result_;
 }
 
 FirmwareResult& Transfer::LineFailed(Outcome outcome) {
-    const std::string note = BytesSentNote(result_.bytesSent, result_.fileLength);
-    if (outcome == Outcome::Cancelled) {
-        result_.end = FirmwareEnd::Cancelled;
-        result_.text = Say(kUpdateCancelled) + note;
-    } else {
-        result_.end = FirmwareEnd::LineFailed;
-        result_.line = outcome;
-        const Message* reason = StandardFailureText(outcome);
-        result_.text = Say(kUpdateFailed) + note + (Config().EnglishMessages() ? ": " : "：") +
-                       (reason ? Say(*reason) : std::string());
-    }
+    result_.end = outcome == Outcome::Cancelled ? FirmwareEnd::Cancelled : FirmwareEnd::LineFailed;
+    result_.line = outcome;
     return result_;
 }
 
@@ -224,13 +164,14 @@ std::optional<Outcome> Transfer::ConfirmLineStillThere() {
 FirmwareResult Transfer::Run() {
     if (!Pause(options_.pause, stop_)) return LineFailed(Outcome::Cancelled);
     if (!link_.Port().IsOpen()) return LineFailed(WriteFailure(link_.Port()));
-    if (std::string problem = FirmwareFileProblem(file_); !problem.empty())
-        return FileFailed(problem + Say(kNothingSent));
+    if (const FirmwareFileProblem problem = CheckFirmwareFile(file_);
+        problem != FirmwareFileProblem::None)
+        return FileFailed(problem);
     std::ifstream in(file_, std::ios::binary);
     in.seekg(0, std::ios::end);
     const std::streamoff length = in.tellg();
     in.seekg(0, std::ios::beg);
-    if (!in || length <= 0) return FileFailed(WithPath(kFileUnopenable, file_) + Say(kNothingSent));
+    if (!in || length <= 0) return FileFailed(FirmwareFileProblem::Unopenable);
     result_.fileLength = static_cast<std::uint64_t>(length);
 
     const std::uint64_t blocks = result_.fileLength / kFirmwareBlockSize;
@@ -243,7 +184,7 @@ FirmwareResult Transfer::Run() {
         in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(size));
         // A file that shrank under us must not send stale buffer bytes.
         if (static_cast<std::size_t>(in.gcount()) != size)
-            return FileFailed(WithPath(kFileReadFailed, file_));
+            return FileFailed(FirmwareFileProblem::ReadFailed);
         if (auto failure = Write(std::span(buffer).first(size))) return LineFailed(*failure);
         if (block < blocks && callbacks_.progress) {
             FirmwareProgress progress;
@@ -257,20 +198,19 @@ FirmwareResult Transfer::Run() {
     }
     if (auto failure = ConfirmLineStillThere()) return LineFailed(*failure);
     result_.end = FirmwareEnd::Finished;
-    result_.text = Say(kFinishedText);
     return result_;
 }
 
 }  // namespace
 
-HandshakeResult RunFirmwareHandshakes(Link& link, const LineClaim& claim, const InfoCallback& info,
-                                      const Pump& pump) {
+HandshakeResult RunFirmwareHandshakes(Link& link, const LineClaim& claim,
+                                      const HandshakeCallbacks& callbacks, const Pump& pump) {
     HandshakeResult result;
     HandshakeReply reply = Handshake(link, claim, cmd::FirmwareHandshake1, pump);
     result.outcome = reply.outcome;
     result.state =
         reply.outcome == Outcome::Accepted ? UpdateState::FirstAccepted : UpdateState::FirstRefused;
-    if (info) info(Text(keys::TxtInfo2));
+    if (callbacks.firstAnswered) callbacks.firstAnswered();
     if (result.state == UpdateState::FirstAccepted) {
         reply = Handshake(link, claim, cmd::FirmwareHandshake2, pump);
         result.outcome = reply.outcome;
@@ -284,30 +224,9 @@ HandshakeResult RunFirmwareHandshakes(Link& link, const LineClaim& claim, const 
     if (!text.empty()) {
         result.textArrived = true;
         result.splicerText = SplicerTextForDisplay(text);
-        if (info) info(result.splicerText);
-    } else if (LineUnusable(result.outcome)) {
-        link.SetStatus(*StandardFailureText(result.outcome));
-    } else {
-        link.SetStatus(msg::NoAnswer);
+        if (callbacks.splicerText) callbacks.splicerText(result.splicerText);
     }
     return result;
-}
-
-std::string NotStartedText(const HandshakeResult& result) {
-    if (result.Accepted()) return {};
-    switch (result.outcome) {
-        case Outcome::NoAnswer:
-            return Say(kNotStarted) + Say(kSplicerSilent);
-        case Outcome::BadCheck:
-        case Outcome::Rejected:
-        case Outcome::Unexpected:
-        case Outcome::Accepted:
-            return Say(kNotStarted) + Say(kSplicerRefused);
-        default:
-            break;
-    }
-    const Message* reason = StandardFailureText(result.outcome);
-    return Say(kNotStarted) + (reason ? Say(*reason) : std::string());
 }
 
 std::string SplicerTextForDisplay(std::span<const std::uint8_t> bytes) {
@@ -327,16 +246,16 @@ std::string SplicerTextForDisplay(std::span<const std::uint8_t> bytes) {
     return text;
 }
 
-std::string FirmwareFileProblem(const std::filesystem::path& file) {
+FirmwareFileProblem CheckFirmwareFile(const std::filesystem::path& file) {
     std::error_code ec;
     const std::filesystem::file_status status = std::filesystem::status(file, ec);
-    if (file.empty() || !std::filesystem::exists(status)) return WithPath(kFileMissing, file);
-    if (!std::filesystem::is_regular_file(status)) return WithPath(kFileNotRegular, file);
-    if (!std::ifstream(file, std::ios::binary)) return WithPath(kFileUnopenable, file);
+    if (file.empty() || !std::filesystem::exists(status)) return FirmwareFileProblem::Missing;
+    if (!std::filesystem::is_regular_file(status)) return FirmwareFileProblem::NotRegular;
+    if (!std::ifstream(file, std::ios::binary)) return FirmwareFileProblem::Unopenable;
     const std::uintmax_t size = std::filesystem::file_size(file, ec);
-    if (ec) return WithPath(kFileUnopenable, file);
-    if (size == 0) return WithPath(kFileEmpty, file);
-    return {};
+    if (ec) return FirmwareFileProblem::Unopenable;
+    if (size == 0) return FirmwareFileProblem::Empty;
+    return FirmwareFileProblem::None;
 }
 
 int PercentBeforeBlock(std::uint64_t block, std::uint64_t fileLength) {

@@ -32,8 +32,13 @@ enum class UpdateState : int {
     SecondRefused = -2,  // refused or unanswered
 };
 
-// Where the information text changes to `text` (UTF-8).
-using InfoCallback = std::function<void(const std::string& text)>;
+// What the handshakes tell as they go, on the caller's thread.
+struct HandshakeCallbacks {
+    // The first handshake was answered (its outcome may still be a refusal).
+    std::function<void()> firstAnswered;
+    // The splicer's text arrived, as shown (UTF-8).
+    std::function<void(const std::string& text)> splicerText;
+};
 
 struct HandshakeResult {
     UpdateState state = UpdateState::NotStarted;
@@ -46,25 +51,28 @@ struct HandshakeResult {
     bool Accepted() const { return state == UpdateState::SecondAccepted; }
 };
 
-// The two handshakes and the splicer's text, under the caller's claim of the line.
-// Calls `info` with "Update? " (Txt_Info2) after the first handshake and with the
-// splicer's text when one arrives. When no text arrives CommStatusText says so
-// ("No answer,please Exit Program"), or names the line failure that ended the
-// handshakes. Runs on the caller's thread; `pump` is called while it waits.
+// The two handshakes and the splicer's text, under the caller's claim of the
+// line. Runs on the caller's thread; `pump` is called while it waits.
 HandshakeResult RunFirmwareHandshakes(Link& link, const LineClaim& claim,
-                                      const InfoCallback& info = {}, const Pump& pump = {});
-
-// What to tell the user when the handshakes did not lead to a transfer.
-std::string NotStartedText(const HandshakeResult& result);
+                                      const HandshakeCallbacks& callbacks = {},
+                                      const Pump& pump = {});
 
 // The splicer's text as shown: the bytes up to the first zero byte, leading white
 // space removed, read as GBK; other control characters than tab and line feed
 // become spaces so that they cannot act on a terminal or a label.
 std::string SplicerTextForDisplay(std::span<const std::uint8_t> bytes);
 
-// Empty when `file` can be sent; otherwise why not (missing, not a regular file,
-// unreadable, empty), in the language of the run.
-std::string FirmwareFileProblem(const std::filesystem::path& file);
+enum class FirmwareFileProblem {
+    None,
+    Missing,
+    NotRegular,
+    Unopenable,
+    Empty,
+    ReadFailed,  // a read failed or came up short while sending
+};
+
+// Whether `file` can be sent, and why not.
+FirmwareFileProblem CheckFirmwareFile(const std::filesystem::path& file);
 
 // The share of the file that lies before block `block` (0-based), in per cent;
 // 64-bit arithmetic, so files of any size are fine.
@@ -93,8 +101,8 @@ struct FirmwareResult {
     Outcome line = Outcome::Accepted;
     std::uint64_t bytesSent = 0;
     std::uint64_t fileLength = 0;
-    // The information text to show: the end text, or what went wrong.
-    std::string text;
+    // For FileUnreadable: what was wrong with the file.
+    FirmwareFileProblem fileProblem = FirmwareFileProblem::None;
 
     bool Finished() const { return end == FirmwareEnd::Finished; }
 };
@@ -117,9 +125,8 @@ struct FirmwareSendOptions {
 // then writes `file` in blocks of 30000 bytes, one buffer refilled per block.
 // A stop request or Link::Cancel is seen between writes of about 20 ms of line
 // time. At the end, whatever the result, the port is closed: the splicer is no
-// longer reading frames and has to be connected again. Does not touch
-// CommStatusText; the caller shows result.text on its own thread. Each call is a
-// fresh transfer; nothing carries over from an earlier one.
+// longer reading frames and has to be connected again. Each call is a fresh
+// transfer; nothing carries over from an earlier one.
 FirmwareResult FirmwareSendThread(Link& link, LineClaim claim, const std::filesystem::path& file,
                                   std::stop_token stop, const FirmwareCallbacks& callbacks = {},
                                   const FirmwareSendOptions& options = {});

@@ -1,7 +1,9 @@
 #include "history/csv_export.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "base/atomic_file.h"
+#include "base/local_time.h"
+#include "base/time_text.h"
+
 
 #include <cerrno>
 #include <cstdio>
@@ -10,69 +12,14 @@
 #include <string_view>
 #include <system_error>
 
-#include "app/text_codec.h"
+#include "base/text_codec.h"
 
 namespace velmora {
 namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
 
-std::string TwoDigits(unsigned value) {
-    return value < 10 ? "0" + std::to_string(value) : std::to_string(value);
-}
-
-std::string Format(const Message& message, const std::string& a, const std::string& b = {}) {
-    const std::string pattern = Say(message);
-    std::string text(pattern.size() + a.size() + b.size() + 1, '\0');
-    int n = std::snprintf(text.data(), text.size(), pattern.c_str(), a.c_str(), b.c_str());
-    text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-    return text;
-}
-
 // A descriptor that is closed, and a temporary file that is removed, unless kept.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(std::filesystem::path path) : path_(std::move(path)) {
-        fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    }
-    ~TemporaryFile() {
-        if (fd_ >= 0) ::close(fd_);
-        if (!kept_) ::unlink(path_.c_str());
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    bool IsOpen() const { return fd_ >= 0; }
-
-    bool WriteAll(std::string_view bytes) {
-        while (!bytes.empty()) {
-            ssize_t n = ::write(fd_, bytes.data(), bytes.size());
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
-            bytes.remove_prefix(static_cast<std::size_t>(n));
-        }
-        return true;
-    }
-
-    // Flushes to the disk and closes; the data is safe before the rename makes it visible.
-    bool Finish() {
-        bool ok = ::fsync(fd_) == 0;
-        ok = ::close(fd_) == 0 && ok;
-        fd_ = -1;
-        return ok;
-    }
-
-    bool RenameTo(const std::filesystem::path& target) {
-        kept_ = std::rename(path_.c_str(), target.c_str()) == 0;
-        return kept_;
-    }
-
-private:
-    std::filesystem::path path_;
-    int fd_ = -1;
-    bool kept_ = false;
-};
-
 }  // namespace
 
 std::filesystem::path CsvFolder(const std::filesystem::path& deviceFolder,
@@ -89,14 +36,12 @@ bool EnsureCsvFolder(const std::filesystem::path& deviceFolder) {
 
 std::string CsvFileName(std::chrono::year_month_day date) {
     return std::to_string(static_cast<int>(date.year())) +
-           TwoDigits(static_cast<unsigned>(date.month())) +
-           TwoDigits(static_cast<unsigned>(date.day())) + ".csv";
+           TwoDigits(static_cast<int>(static_cast<unsigned>(date.month()))) +
+           TwoDigits(static_cast<int>(static_cast<unsigned>(date.day()))) + ".csv";
 }
 
 std::chrono::year_month_day LocalToday() {
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    const std::tm local = LocalTime(std::time(nullptr));
     return std::chrono::year_month_day{std::chrono::year{local.tm_year + 1900},
                                        std::chrono::month{static_cast<unsigned>(local.tm_mon + 1)},
                                        std::chrono::day{static_cast<unsigned>(local.tm_mday)}};
@@ -106,14 +51,6 @@ std::filesystem::path CsvExportPath(const std::filesystem::path& deviceFolder,
                                     const std::filesystem::path& appDirectory,
                                     std::chrono::year_month_day date) {
     return CsvFolder(deviceFolder, appDirectory) / CsvFileName(date);
-}
-
-std::string FileExistsText(const std::filesystem::path& file) {
-    return Format(history_msg::FileExists, file.string());
-}
-
-std::string FileNotSavedText(const std::filesystem::path& file, const std::string& reason) {
-    return Format(history_msg::FileNotSaved, file.string(), reason);
 }
 
 std::string CsvHeaderLine(const std::array<std::string, kDetailRowCount>& captions) {
@@ -177,12 +114,8 @@ bool WriteCsvExport(const std::filesystem::path& file, const RecordStore& store,
         if (ec) return fail(ec.message());
     }
     const std::string bytes = CsvDocument(store, captions, language, progress);
-    std::filesystem::path temporary = file;
-    temporary.replace_filename("." + file.filename().string() + ".part");
-    TemporaryFile out(temporary);
-    if (!out.IsOpen()) return fail(std::strerror(errno));
-    if (!out.WriteAll(bytes) || !out.Finish()) return fail(std::strerror(errno));
-    if (!out.RenameTo(file)) return fail(std::strerror(errno));
+    if (const FileWriteResult written = ReplaceFile(file, bytes); !written.ok)
+        return fail(written.reason);
     if (progress) progress(100);
     return true;
 }

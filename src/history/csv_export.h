@@ -9,22 +9,9 @@
 #include <functional>
 #include <string>
 
-#include "app/messages.h"
 #include "history/splice_record.h"
 
 namespace velmora {
-
-// Texts of the export, beside the common ones in msg.
-namespace history_msg {
-inline constexpr Message NoRecord{"没有历史记录", "There is no record"};
-inline constexpr Message NoRecordCaption{"警告", "Info"};
-inline constexpr Message FileExists{"%s 文件已经存在，是否覆盖",
-                                    "%s File already exists, overwrite"};
-inline constexpr Message FileSaved{"文件保存成功!", "File successfully!"};
-// Our own addition: the export could not be written.
-inline constexpr Message FileNotSaved{"文件保存失败：%s（%s）",
-                                      "File could not be saved: %s (%s)"};
-}  // namespace history_msg
 
 // The CSV folder of the connected splicer: DeviceFolder/CSV. Before any splicer
 // is known (DeviceFolder empty) exports go to AppDirectory/CSV instead, never to
@@ -42,10 +29,6 @@ std::chrono::year_month_day LocalToday();
 std::filesystem::path CsvExportPath(const std::filesystem::path& deviceFolder,
                                     const std::filesystem::path& appDirectory,
                                     std::chrono::year_month_day date);
-
-// The overwrite question with the path in it, in the language of the run.
-std::string FileExistsText(const std::filesystem::path& file);
-std::string FileNotSavedText(const std::filesystem::path& file, const std::string& reason);
 
 // The header line: an empty cell, then the fifteen detail captions; "," after the
 // first two cells and ", " after the others. UTF-8, ends in CR LF.

@@ -1,17 +1,18 @@
 #include "history/history_dlg.h"
 
+#include <QMetaObject>
+#include <exception>
 #include <filesystem>
 #include <memory>
 #include <optional>
 
 #include "app/qt_text.h"
-#include "app/app_config.h"
-#include "app/language.h"
+#include "base/app_config.h"
+#include "base/language.h"
 #include "app/message_box.h"
-#include "app/messages.h"
-#include "app/ui_pump.h"
-#include "app/velmora_dlg.h"
+#include "base/messages.h"
 #include "history/csv_export.h"
+#include "history/history_texts.h"
 
 namespace velmora::ui {
 namespace {
@@ -21,7 +22,8 @@ QString Caption(const TextKey& key) { return Q(key); }
 TableLanguage RunLanguage() { return TableLanguageFor(Config().EnglishFlag); }
 
 // Records arrive a few at a time; listing them in turns this far apart keeps the
-// window from repainting the list for every one while still looking immediate.
+// window from repainting the list for every one while still looking immediate,
+// and the worker never waits for the window.
 constexpr int kListingTurnMs = 40;
 
 constexpr int kPageMargin = 8;
@@ -29,8 +31,8 @@ constexpr int kSpacing = 8;
 
 }  // namespace
 
-CHistoryDlg::CHistoryDlg(QWidget* parent, Link& link, CVelmoraDlg* mainDlg)
-    : CPageDlg(parent, link, mainDlg),
+CHistoryDlg::CHistoryDlg(QWidget* parent, PageContext& context)
+    : CPageDlg(parent, context),
       m_rows(DetailCaptions()),
       m_btnReceive(Caption(keys::BtnReceive)),
       m_btnExcel(Caption(keys::BtnExcel)) {
@@ -62,7 +64,6 @@ CHistoryDlg::CHistoryDlg(QWidget* parent, Link& link, CVelmoraDlg* mainDlg)
     connect(&m_btnExcel, &QPushButton::clicked, this, [this] { OnBnClickedExcel(); });
     connect(&m_listIndex, &CListCtrlEx::ItemChanged, this,
             [this] { OnLvnItemchangedIndexList(); });
-    m_listTimer.setSingleShot(true);
     m_listTimer.setInterval(kListingTurnMs);
     connect(&m_listTimer, &QTimer::timeout, this, [this] { FlushPendingRows(); });
 
@@ -105,12 +106,12 @@ void CHistoryDlg::SizeParamColumns(int clientWidth) {
     m_listParam.SetColumnWidth(1, clientWidth / 2 - 5);
 }
 
-void CHistoryDlg::EnsureCsvFolder() { velmora::EnsureCsvFolder(GetLink().DeviceFolder); }
+void CHistoryDlg::EnsureCsvFolder() { velmora::EnsureCsvFolder(Session().DeviceFolder); }
 
 void CHistoryDlg::OnBnClickedReceive() {
     Link& link = GetLink();
-    if (m_downloading) return;
-    // The last download has been reported; its thread may still be returning.
+    if (m_downloading || m_exporting) return;
+    // The last run has been reported; its thread may still be returning.
     if (Worker().Running()) Worker().StopAndJoin();
     if (RefuseClosedPort()) return;
     std::optional<LineClaim> claim = link.ClaimLine();
@@ -119,96 +120,110 @@ void CHistoryDlg::OnBnClickedReceive() {
         return;
     }
     m_listIndex.DeleteAllItems();
-    m_pendingRows.clear();
-    m_listTimer.stop();
-    m_nRecordCount = 0;
-    // No second click, and no export, while the count is awaited.
-    SetButtonsEnabled(false);
-    const ReceiveStart start = BeginHistoryReceive(link, *claim, UiPump());
-    switch (start.step) {
-        case ReceiveStep::Download: StartDownload(std::move(*claim), start.count); return;
-        case ReceiveStep::NoRecords: ShowCommState(true); break;
-        case ReceiveStep::TooMany: ShowCommState(false); break;
-        case ReceiveStep::Failed:
-            // A rejection or a foreign answer would otherwise show an older failure's text.
-            if (start.outcome == Outcome::Rejected || start.outcome == Outcome::Unexpected)
-                link.SetStatus(msg::DataError);
-            if (start.outcome != Outcome::Cancelled) ShowCommState(false);
-            break;
+    {
+        std::lock_guard lock(m_incomingMutex);
+        m_incoming.clear();
     }
-    SetButtonsEnabled(true);
-}
-
-void CHistoryDlg::StartDownload(LineClaim claim, int count) {
-    ShowCommState(true);
-    m_nRecordCount = count;
+    m_nRecordCount = 0;
     m_records.clear();
-    m_records.reserve(static_cast<std::size_t>(count));
     m_progress.setRange(0, 100);
     m_progress.setValue(0);
+    // No second click, and no export, while the splicer is asked.
+    SetButtonsEnabled(false);
     m_downloading = true;
     // The task must be copyable; the claim it owns travels in a shared holder.
     auto held = std::make_shared<std::optional<LineClaim>>(std::move(claim));
-    const bool started = Worker().Start([this, held, count](std::stop_token stop) {
-        RunDownload(std::move(**held), count, stop);
-    });
+    const bool started = Worker().Start(
+        [this, held](std::stop_token stop) { RunReceive(std::move(**held), stop); });
     if (!started) {
         held->reset();
         m_downloading = false;
         SetButtonsEnabled(true);
+        return;
     }
+    m_listTimer.start();
 }
 
-void CHistoryDlg::RunDownload(LineClaim claim, int count, std::stop_token stop) {
+void CHistoryDlg::RunReceive(LineClaim claim, std::stop_token stop) {
     DownloadCallbacks callbacks;
-    // Each batch is listed on the page's thread while the worker waits, so the
-    // records are never used by both at once.
-    callbacks.records = [this, &stop](std::size_t first, const std::vector<SpliceRecord>& r) {
-        Worker().CallOnPage(stop, [&] { AddRecordsToList(first, r); });
+    callbacks.started = [this](int count) {
+        QMetaObject::invokeMethod(this, [this, count] { OnDownloadStarted(count); },
+                                  Qt::QueuedConnection);
     };
-    callbacks.finished = [this, &stop](const DownloadResult& result) {
-        Worker().CallOnPage(stop, [&] { OnDownloadFinished(result); });
+    callbacks.records = [this](std::size_t, const std::vector<SpliceRecord>& records) {
+        std::lock_guard lock(m_incomingMutex);
+        m_incoming.insert(m_incoming.end(), records.begin(), records.end());
     };
-    DownloadHistory(GetLink(), std::move(claim), count, stop, callbacks, m_downloadOptions);
+    HistoryReceipt receipt;
+    try {
+        receipt = ReceiveHistory(GetLink(), std::move(claim), stop, callbacks, m_downloadOptions);
+    } catch (const std::exception&) {
+        // The page must unlock whatever happened below.
+        receipt.start.step = ReceiveStep::Failed;
+        receipt.start.outcome = Outcome::Unexpected;
+    }
+    QMetaObject::invokeMethod(this, [this, receipt] { OnReceiveFinished(receipt); },
+                              Qt::QueuedConnection);
 }
 
-void CHistoryDlg::AddRecordsToList(std::size_t first, const std::vector<SpliceRecord>& records) {
-    if (records.empty()) return;
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        const std::size_t position = m_records.size();
-        m_records.push_back(records[i]);
-        m_pendingRows.push_back(
-            {{QString::number(first + i + 1), Q(TimeText(records[i]))}, position});
-    }
-    m_lastPending = first + records.size() - 1;
-    if (!m_listTimer.isActive()) m_listTimer.start();
+void CHistoryDlg::OnDownloadStarted(int count) {
+    m_nRecordCount = count;
+    m_records.reserve(static_cast<std::size_t>(count));
+    ShowCommState(true);
 }
 
 void CHistoryDlg::FlushPendingRows() {
-    m_listTimer.stop();
-    if (m_pendingRows.empty()) return;
-    const int firstRow = m_listIndex.AppendRows(m_pendingRows);
-    m_listIndex.EnsureVisible(firstRow + static_cast<int>(m_pendingRows.size()) - 1);
-    m_pendingRows.clear();
-    if (m_nRecordCount > 0)
-        m_progress.setValue(
-            static_cast<int>(m_lastPending * 100 / static_cast<std::size_t>(m_nRecordCount)));
+    RecordStore arrived;
+    {
+        std::lock_guard lock(m_incomingMutex);
+        arrived.swap(m_incoming);
+    }
+    if (!arrived.empty()) {
+        std::vector<CListCtrlEx::Row> rows;
+        rows.reserve(arrived.size());
+        for (const SpliceRecord& record : arrived) {
+            const std::size_t position = m_records.size();
+            m_records.push_back(record);
+            rows.push_back({{QString::number(position + 1), Q(TimeText(record))}, position});
+        }
+        const int firstRow = m_listIndex.AppendRows(rows);
+        m_listIndex.EnsureVisible(firstRow + static_cast<int>(rows.size()) - 1);
+        if (m_nRecordCount > 0)
+            m_progress.setValue(static_cast<int>((m_records.size() - 1) * 100 /
+                                                 static_cast<std::size_t>(m_nRecordCount)));
+    }
+    if (m_exporting) m_progress.setValue(m_exportProgress.load());
 }
 
-void CHistoryDlg::OnDownloadFinished(const DownloadResult& result) {
+void CHistoryDlg::OnReceiveFinished(const HistoryReceipt& receipt) {
+    m_listTimer.stop();
     FlushPendingRows();
     m_downloading = false;
-    switch (result.outcome) {
-        case Outcome::Accepted:
-            m_progress.setValue(100);
-            ShowCommState(true);
+    const ReceiveStart& start = receipt.start;
+    switch (start.step) {
+        case ReceiveStep::NoRecords: ShowCommState(true); break;
+        case ReceiveStep::TooMany: ShowCommState(false, ReceiptFailureText(receipt)); break;
+        case ReceiveStep::Failed:
+            if (start.outcome == Outcome::Cancelled) break;
+            // A rejection or a foreign answer has no text of its own.
+            ShowCommState(false, start.outcome == Outcome::Rejected ||
+                                         start.outcome == Outcome::Unexpected
+                                     ? Say(msg::DataError)
+                                     : ReceiptFailureText(receipt));
             break;
-        case Outcome::Cancelled: break;
-        default:
-            // The records listed so far stay, in the list and in the store.
-            GetLink().CommStatusText = result.statusText;
-            m_progress.setValue(0);
-            ShowCommState(false);
+        case ReceiveStep::Download:
+            switch (receipt.download.outcome) {
+                case Outcome::Accepted:
+                    m_progress.setValue(100);
+                    ShowCommState(true);
+                    break;
+                case Outcome::Cancelled: break;
+                default:
+                    // The records listed so far stay, in the list and in the store.
+                    m_progress.setValue(0);
+                    ShowCommState(false, ReceiptFailureText(receipt));
+                    break;
+            }
             break;
     }
     SetButtonsEnabled(true);
@@ -240,12 +255,13 @@ void CHistoryDlg::FillIndexList() {
 }
 
 void CHistoryDlg::OnBnClickedExcel() {
+    if (m_downloading || m_exporting) return;
     if (m_records.empty()) {
         ShowBox(Say(history_msg::NoRecord), history_msg::NoRecordCaption);
         return;
     }
     const std::filesystem::path file =
-        CsvExportPath(GetLink().DeviceFolder, Config().AppDirectory, LocalToday());
+        CsvExportPath(Session().DeviceFolder, Config().AppDirectory, LocalToday());
     std::error_code ec;
     if (std::filesystem::exists(file, ec)) {
         const MsgAnswer answer =
@@ -253,13 +269,43 @@ void CHistoryDlg::OnBnClickedExcel() {
                         MsgButtons::YesNo, MsgIcon::Exclamation);
         if (answer != MsgAnswer::Yes) return;
     }
+    if (Worker().Running()) Worker().StopAndJoin();
     m_progress.setRange(0, 100);
-    std::string error;
-    const bool written = WriteCsvExport(file, m_records, m_rows, RunLanguage(), &error,
-                                        [this](int percent) { m_progress.setValue(percent); });
+    m_progress.setValue(0);
+    m_exportProgress = 0;
+    m_exporting = true;
+    SetButtonsEnabled(false);
+    // The file is made off the window's thread, so the window never stalls on it.
+    const bool started = Worker().Start([this, file, records = m_records, captions = m_rows,
+                                         language = RunLanguage()](std::stop_token) {
+        std::string error;
+        bool written = false;
+        try {
+            written = WriteCsvExport(file, records, captions, language, &error,
+                                     [this](int percent) { m_exportProgress = percent; });
+        } catch (const std::exception& e) {
+            error = e.what();
+        }
+        QMetaObject::invokeMethod(
+            this, [this, file, written, error] { OnExportFinished(file, written, error); },
+            Qt::QueuedConnection);
+    });
+    if (!started) {
+        m_exporting = false;
+        SetButtonsEnabled(true);
+        return;
+    }
+    m_listTimer.start();
+}
+
+void CHistoryDlg::OnExportFinished(const std::filesystem::path& file, bool written,
+                                   const std::string& error) {
+    m_listTimer.stop();
+    m_exporting = false;
+    SetButtonsEnabled(true);
     if (!written) {
-        ShowMessage(this, Q(FileNotSavedText(file, error)), Q(msg::CaptionInfo),
-                    MsgButtons::Ok, MsgIcon::Error);
+        ShowMessage(this, Q(FileNotSavedText(file, error)), Q(msg::CaptionInfo), MsgButtons::Ok,
+                    MsgIcon::Error);
         return;
     }
     m_progress.setValue(100);

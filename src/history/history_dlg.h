@@ -7,7 +7,9 @@
 #include <QProgressBar>
 #include <QTimer>
 #include <array>
+#include <atomic>
 #include <cstddef>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -22,7 +24,7 @@ namespace velmora::ui {
 class CHistoryDlg : public CPageDlg {
     Q_OBJECT
 public:
-    CHistoryDlg(QWidget* parent, Link& link, CVelmoraDlg* mainDlg);
+    CHistoryDlg(QWidget* parent, PageContext& context);
     // Stops and joins the download: it lists into this page's members.
     ~CHistoryDlg() override;
 
@@ -30,9 +32,9 @@ public:
     void EnsureCsvFolder();
 
     // The Receive button: counts the splicer's records, asks for all of them
-    // and starts the download worker.
+    // and downloads them, on the page's worker.
     void OnBnClickedReceive();
-    // The EXCEL button: writes every downloaded record to the day's CSV file.
+    // The EXCEL button: writes every downloaded record to the day's CSV file, on the worker.
     void OnBnClickedExcel();
     // Shows record `position` of the store in the parameter list.
     void ShowRecordDetails(std::size_t position);
@@ -43,7 +45,9 @@ public:
     void SetDownloadOptions(DownloadOptions options) { m_downloadOptions = options; }
 
     const RecordStore& Records() const { return m_records; }
+    // True from Receive (or EXCEL) until the page has taken the worker's result.
     bool Downloading() const { return m_downloading; }
+    bool Exporting() const { return m_exporting; }
     CListCtrlEx& IndexList() { return m_listIndex; }
     CListCtrlEx& ParamList() { return m_listParam; }
     CWBButton& ReceiveButton() { return m_btnReceive; }
@@ -57,13 +61,13 @@ private:
     void SizeParamColumns(int clientWidth);
     void OnLvnItemchangedIndexList();
 
-    void StartDownload(LineClaim claim, int count);
-    void RunDownload(LineClaim claim, int count, std::stop_token stop);
-    // On the page's thread: the records that just became complete.
-    void AddRecordsToList(std::size_t first, const std::vector<SpliceRecord>& records);
-    // Puts the records taken in since the last time into the index list.
+    // On the worker: the whole Receive; records are left in m_incoming.
+    void RunReceive(LineClaim claim, std::stop_token stop);
+    // On the page's thread, each listing turn: lists the records taken in since the last turn.
     void FlushPendingRows();
-    void OnDownloadFinished(const DownloadResult& result);
+    void OnDownloadStarted(int count);
+    void OnReceiveFinished(const HistoryReceipt& receipt);
+    void OnExportFinished(const std::filesystem::path& file, bool written, const std::string& error);
 
     void SetButtonsEnabled(bool enabled);
 
@@ -73,10 +77,13 @@ private:
     std::array<std::string, kDetailRowCount> m_rows;
     int m_nRecordCount = 0;
     bool m_downloading = false;
+    bool m_exporting = false;
     DownloadOptions m_downloadOptions;
-    // Rows of records already in the store, waiting for the next listing turn.
-    std::vector<CListCtrlEx::Row> m_pendingRows;
-    std::size_t m_lastPending = 0;  // position in the download of the newest pending record
+    // Records the worker has handed over, not yet listed. The worker never waits
+    // for the page: the page takes them on its listing turns.
+    std::mutex m_incomingMutex;
+    RecordStore m_incoming;
+    std::atomic<int> m_exportProgress{0};
     QTimer m_listTimer;
 
     // Before the buttons it holds, so that they go first.

@@ -1,77 +1,60 @@
 #include "history/history_download.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <optional>
 
-#include "app/messages.h"
+#include "base/little_endian.h"
 #include "protocol/command_catalogue.h"
 
 namespace velmora {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int kCountReplyLength = 6;
 
-Outcome FailedSend(const Link& link) {
-    return link.Port().WasLost() ? Outcome::PortLost : Outcome::WriteFailed;
+// A short count reply is intact but cannot hold a count: the check byte was
+// taken from the wrong place.
+Outcome JudgeCount(const ExchangeResult& exchange) {
+    if (exchange.outcome == Outcome::Accepted && exchange.reply.size() < kCountReplyLength)
+        return Outcome::BadCheck;
+    return exchange.outcome;
 }
 
-void StoreStandardText(Link& link, Outcome outcome) {
-    if (const Message* text = StandardFailureText(outcome)) link.SetStatus(*text);
-}
-
-Outcome JudgeCountReply(std::span<const std::uint8_t> reply) {
-    switch (JudgeReply(reply, cmd::RecordCount, false)) {
-        case ReplyVerdict::Accepted:
-            // Intact but too short to hold a count: the check byte was taken from the wrong place.
-            return reply.size() < kCountReplyLength ? Outcome::BadCheck : Outcome::Accepted;
-        case ReplyVerdict::NoAnswer: return Outcome::NoAnswer;
-        case ReplyVerdict::BadCheck: return Outcome::BadCheck;
-        case ReplyVerdict::Rejected: return Outcome::Rejected;
-        case ReplyVerdict::Unexpected: return Outcome::Unexpected;
+// The record stream as the receive loop gathers it, handing records out as they complete.
+class StreamShape final : public ReplyShape {
+public:
+    StreamShape(RecordStream& stream, const DownloadCallbacks& callbacks)
+        : stream_(stream), callbacks_(callbacks) {}
+    Gathered Start() override { return stream_.Complete() ? Gathered::Complete : Gathered::More; }
+    std::span<std::uint8_t> Room() override { return stream_.Room(); }
+    Gathered Add(std::size_t n) override {
+        const std::size_t before = stream_.Listed();
+        const std::vector<SpliceRecord> ready = stream_.Add(n);
+        if (!ready.empty() && callbacks_.records) callbacks_.records(before, ready);
+        if (!ready.empty() && callbacks_.progress) callbacks_.progress(stream_.Progress());
+        return stream_.Complete() ? Gathered::Complete : Gathered::More;
     }
-    return Outcome::Unexpected;
-}
+
+private:
+    RecordStream& stream_;
+    const DownloadCallbacks& callbacks_;
+};
 
 }  // namespace
 
 RecordCountAnswer AskRecordCount(Link& link, const LineClaim& claim, const Pump& pump) {
     RecordCountAnswer answer;
-    answer.outcome = [&] {
-        if (!link.Port().IsOpen()) return Outcome::NotOpen;
-        link.Frame() = FixedRequest(cmd::RecordCount);
-        if (!link.SendFrame(claim)) return FailedSend(link);
-        link.ReplyLength = kCountReplyLength;
-        link.ReceiveReply(claim, kRecordCountTimeoutMs, pump);
-        if (link.CancelRequested()) return Outcome::Cancelled;
-        if (link.ReplyLength <= 0 && link.Port().WasLost()) return Outcome::PortLost;
-        return JudgeCountReply(link.Reply());
-    }();
+    answer.outcome = JudgeCount(link.Exchange(claim, FixedRequest(cmd::RecordCount), {pump}));
     if (answer.outcome == Outcome::Accepted) {
-        std::span<const std::uint8_t> reply = link.Reply();
-        answer.count = static_cast<std::int16_t>(reply[3] | (reply[4] << 8));
+        const std::span<const std::uint8_t> reply = link.Reply();
+        answer.count = static_cast<std::int16_t>(ReadU16(reply, 3));
     }
-    StoreStandardText(link, answer.outcome);
     return answer;
 }
 
 bool RequestRecordDownload(Link& link, const LineClaim& claim, int count) {
     if (count < 1 || count > kMaxRecordCount) return false;
     link.Frame() = RecordDownloadRequest(static_cast<std::uint16_t>(count));
-    if (link.SendFrame(claim)) return true;
-    StoreStandardText(link, FailedSend(link));
-    return false;
-}
-
-std::string TooManyRecordsText(int count) {
-    static constexpr Message kTooMany{
-        "熔接机存有 %d 条记录，超出一次可接收的数量（最多 %d 条）",
-        "The splicer holds %d records, more than can be received at once (at most %d)"};
-    char text[200];
-    std::snprintf(text, sizeof text, Say(kTooMany).c_str(), count, kMaxRecordCount);
-    return text;
+    return link.SendFrame(claim);
 }
 
 ReceiveStart BeginHistoryReceive(Link& link, const LineClaim& claim, const Pump& pump) {
@@ -81,12 +64,13 @@ ReceiveStart BeginHistoryReceive(Link& link, const LineClaim& claim, const Pump&
     if (answer.count <= 0) {
         start.step = ReceiveStep::NoRecords;
     } else if (answer.count > kMaxRecordCount) {
-        link.CommStatusText = TooManyRecordsText(answer.count);
         start.step = ReceiveStep::TooMany;
     } else if (RequestRecordDownload(link, claim, answer.count)) {
         start.step = ReceiveStep::Download;
     } else {
-        start.outcome = FailedSend(link);
+        start.outcome = link.Port().WasLost() ? Outcome::PortLost
+                        : link.Port().IsOpen() ? Outcome::WriteFailed
+                                               : Outcome::NotOpen;
     }
     return start;
 }
@@ -124,42 +108,41 @@ int RecordStream::Progress() const {
 DownloadResult DownloadHistory(Link& link, LineClaim claim, int count, std::stop_token stop,
                                const DownloadCallbacks& callbacks, DownloadOptions options) {
     std::optional<LineClaim> held(std::move(claim));
-    SerialPort& port = link.Port();
     RecordStream stream(link.ReceiveBuffer(), count);
-    const auto deadline = Clock::now() + options.deadline;
-
-    auto end = [&] {
-        for (;;) {
-            if (stop.stop_requested() || link.CancelRequested()) return Outcome::Cancelled;
-            if (stream.Complete()) return Outcome::Accepted;
-            const auto now = Clock::now();
-            if (now > deadline) return Outcome::NoAnswer;
-            if (!port.IsOpen()) return port.WasLost() ? Outcome::PortLost : Outcome::NotOpen;
-            const std::size_t before = stream.Listed();
-            const std::size_t n = port.ReadAvailable(stream.Room());
-            if (n > 0) {
-                std::vector<SpliceRecord> ready = stream.Add(n);
-                if (!ready.empty() && callbacks.records) callbacks.records(before, ready);
-                if (!ready.empty() && callbacks.progress) callbacks.progress(stream.Progress());
-                continue;  // more may be waiting already
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
-            port.WaitReadable(std::min(left + std::chrono::milliseconds(1), kWaitSlice));
-        }
-    }();
+    StreamShape shape(stream, callbacks);
+    ReceiveWatch watch;
+    watch.timeout = options.deadline;
+    watch.stop = std::move(stop);
+    const ReceiveEnd end = link.Receive(*held, shape, watch);
 
     DownloadResult result;
-    result.outcome = end;
+    result.outcome = end.outcome;
     result.recordsListed = stream.Listed();
     result.bytesReceived = stream.Received();
-    if (const Message* text = StandardFailureText(end)) result.statusText = Say(*text);
-    if (callbacks.progress && end == Outcome::Accepted) callbacks.progress(100);
-    if (callbacks.progress && (end == Outcome::NoAnswer || end == Outcome::PortLost ||
-                               end == Outcome::NotOpen))
+    if (callbacks.progress && end.outcome == Outcome::Accepted) callbacks.progress(100);
+    if (callbacks.progress && (end.outcome == Outcome::NoAnswer || end.outcome == Outcome::PortLost ||
+                               end.outcome == Outcome::NotOpen))
         callbacks.progress(0);
     held.reset();  // the line is free before anyone is told the download ended
     if (callbacks.finished) callbacks.finished(result);
     return result;
+}
+
+HistoryReceipt ReceiveHistory(Link& link, LineClaim claim, std::stop_token stop,
+                              const DownloadCallbacks& callbacks, DownloadOptions options) {
+    HistoryReceipt receipt;
+    receipt.start = BeginHistoryReceive(link, claim, {});
+    if (receipt.start.step == ReceiveStep::Download) {
+        if (callbacks.started) callbacks.started(receipt.start.count);
+        // The finished callback belongs to the whole receipt, not to its download.
+        DownloadCallbacks inner = callbacks;
+        inner.finished = nullptr;
+        receipt.download = DownloadHistory(link, std::move(claim), receipt.start.count, stop,
+                                           inner, options);
+    } else {
+        LineClaim released(std::move(claim));
+    }
+    return receipt;
 }
 
 }  // namespace velmora

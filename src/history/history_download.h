@@ -28,23 +28,18 @@ struct RecordCountAnswer {
 };
 
 // Sends 87 63 01 00 EB and waits up to 1000 ms for the six-byte answer. A reply
-// shorter than six bytes counts as a bad check byte. Failures with a standard text
-// (no answer included) store it in CommStatusText; a rejection or a foreign
-// reply leaves the text as it was.
+// shorter than six bytes counts as a bad check byte.
 RecordCountAnswer AskRecordCount(Link& link, const LineClaim& claim, const Pump& pump = {});
 
 // The download request for `count` records: only the low byte travels, the check
 // byte adds the high byte too. Sends nothing and returns false unless
-// 1 <= count <= kMaxRecordCount; a failed write stores its text in CommStatusText.
+// 1 <= count <= kMaxRecordCount.
 bool RequestRecordDownload(Link& link, const LineClaim& claim, int count);
-
-// The refusal of a count above kMaxRecordCount, in the language of the run.
-std::string TooManyRecordsText(int count);
 
 enum class ReceiveStep {
     Download,   // the request went out: run DownloadHistory for `count` records
     NoRecords,  // count 0 or negative: nothing to fetch, the previous store stays
-    TooMany,    // refused at once; CommStatusText holds TooManyRecordsText
+    TooMany,    // refused at once: more than one download can hold
     Failed,     // the count exchange or the request failed; see `outcome`
 };
 
@@ -95,13 +90,13 @@ struct DownloadResult {
     Outcome outcome = Outcome::NoAnswer;
     std::size_t recordsListed = 0;
     std::size_t bytesReceived = 0;
-    // For CommStatusText and the failure pane; empty on success.
-    std::string statusText;
 };
 
 // Called on the worker's thread. A page hands them to its own thread and waits
 // (`records` must be taken before it returns: the vector is reused).
 struct DownloadCallbacks {
+    // ReceiveHistory only: the request for `count` records went out.
+    std::function<void(int count)> started;
     // Records that just became complete; `first` is records[0]'s position in this download.
     std::function<void(std::size_t first, const std::vector<SpliceRecord>& records)> records;
     std::function<void(int percent)> progress;
@@ -116,9 +111,18 @@ struct DownloadOptions {
 // The worker: gathers the reply to a download request already sent for `count`
 // records into link.ReceiveBuffer(), holding `claim` until it ends. Blocks on the
 // port in short slices, so a stop request is seen within about 10 ms. Partial
-// results stay handed out when it ends early. Does not touch CommStatusText: the
-// caller stores result.statusText on its own thread.
+// results stay handed out when it ends early.
 DownloadResult DownloadHistory(Link& link, LineClaim claim, int count, std::stop_token stop,
                                const DownloadCallbacks& callbacks, DownloadOptions options = {});
+
+// The whole Receive: the count exchange, the decision, the request, and the
+// download of every record, holding `claim` throughout. What the Result page and
+// velmora-cli history run on their worker; they only present what it reports.
+struct HistoryReceipt {
+    ReceiveStart start;     // how the count exchange ended and what was decided
+    DownloadResult download;  // when start.step is Download
+};
+HistoryReceipt ReceiveHistory(Link& link, LineClaim claim, std::stop_token stop,
+                              const DownloadCallbacks& callbacks, DownloadOptions options = {});
 
 }  // namespace velmora

@@ -1,10 +1,11 @@
 #include "history/splice_record.h"
 
+#include "base/time_text.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <optional>
 
-#include "app/language.h"
 #include "settings/option_tables.h"
 
 namespace velmora {
@@ -46,11 +47,6 @@ std::string ProgramName(int index, TableLanguage language) {
     return name ? *name : UnknownText(index, language);
 }
 
-// "0%d" below 10, "%d" otherwise (also for values above 99 from a damaged record).
-std::string TwoDigits(int value) {
-    return value < 10 ? "0" + std::to_string(value) : std::to_string(value);
-}
-
 std::string Fixed(double value, const char* format) {
     char text[32];
     std::snprintf(text, sizeof text, format, value);
@@ -71,9 +67,7 @@ SpliceRecord SpliceRecord::FromFrame(std::span<const std::uint8_t> frame) {
 }
 
 std::string TimeText(const SpliceRecord& r) {
-    return std::to_string(2000 + r.yearOffset()) + "-" + TwoDigits(r.month()) + "-" +
-           TwoDigits(r.day()) + " " + TwoDigits(r.hour()) + ":" + TwoDigits(r.minute()) + ":" +
-           TwoDigits(r.second());
+    return TimeStampText(r.yearOffset(), r.month(), r.day(), r.hour(), r.minute(), r.second());
 }
 
 std::string ResultListText(const SpliceRecord& r, TableLanguage language) {
@@ -121,14 +115,6 @@ std::array<std::string, kDetailRowCount> DetailTexts(const SpliceRecord& r,
             FiberTypeText(r, language),
             AngleText(r.lfAngle()),
             AngleText(r.rfAngle())};
-}
-
-std::array<std::string, kDetailRowCount> DetailCaptions() {
-    static_assert(keys::HistoryDetailRows.size() == kDetailRowCount);
-    std::array<std::string, kDetailRowCount> captions;
-    for (std::size_t i = 0; i < kDetailRowCount; ++i)
-        captions[i] = Text(keys::HistoryDetailRows[i]);
-    return captions;
 }
 
 IndexRow MakeIndexRow(const RecordStore& store, std::size_t position) {

@@ -81,9 +81,6 @@ inline constexpr std::size_t kDetailRowCount = 15;
 std::array<std::string, kDetailRowCount> DetailTexts(const SpliceRecord& record,
                                                      TableLanguage language);
 
-// The detail rows' captions from the language files, English defaults where empty.
-std::array<std::string, kDetailRowCount> DetailCaptions();
-
 // One row of the index list. `position` stays with the row through sorting, so a
 // chosen row always shows its own record.
 struct IndexRow {

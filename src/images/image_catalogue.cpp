@@ -1,13 +1,13 @@
 #include "images/image_catalogue.h"
 
+#include "base/time_text.h"
+
 #include <algorithm>
 
 #include "protocol/command_catalogue.h"
 
 namespace velmora {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kCountOffset = 3;
 
@@ -20,45 +20,18 @@ std::size_t ListLengthFor(std::size_t count) {
     return kImageSlotSize * count + kCountOffset + 1;
 }
 
-// "0%d" below 10, "%d" otherwise: values past 99 keep all their digits.
-std::string TwoDigits(int value) {
-    std::string text = std::to_string(value);
-    return value < 10 ? "0" + text : text;
-}
-
-std::string YearText(const ImageEntry& entry) {
-    return std::to_string(entry.yearOffset + 2000);
-}
-
 Outcome AskForImageList(Link& link, const Pump& pump, ImageListOptions options,
                         ImageCatalogue& catalogue) {
-    if (!link.Port().IsOpen()) return Outcome::NotOpen;
-    std::optional<LineClaim> claim = link.ClaimLine();
-    if (!claim) return Outcome::Busy;
-    link.Frame() = FixedRequest(cmd::ImageList);
-    if (!link.SendFrame(*claim))
-        return link.Port().WasLost() ? Outcome::PortLost : Outcome::WriteFailed;
-    // The list's length comes from its own count, not from ReplyLength.
-    const bool complete = link.ReceiveReply(*claim, static_cast<int>(options.limit.count()), pump,
-                                            ImageListComplete);
-    if (link.CancelRequested()) return Outcome::Cancelled;
-    if (!complete) {
-        if (link.Port().WasLost()) return Outcome::PortLost;
-        return link.Port().IsOpen() ? Outcome::NoAnswer : Outcome::NotOpen;
-    }
-    std::optional<ImageCatalogue> parsed = ParseImageList(link.Reply());
+    const ExchangeResult list =
+        link.Exchange(FixedRequest(cmd::ImageList), {pump, options.limit});
+    if (list.outcome != Outcome::Accepted) return list.outcome;
+    std::optional<ImageCatalogue> parsed = ParseImageList(list.reply);
     if (!parsed) return Outcome::Unexpected;
     catalogue = std::move(*parsed);
     return Outcome::Accepted;
 }
 
 }  // namespace
-
-bool ImageListComplete(std::span<const std::uint8_t> gathered) {
-    if (gathered.size() >= 2 && !HasListHead(gathered)) return true;
-    if (gathered.size() <= kCountOffset) return false;
-    return gathered.size() >= ListLengthFor(gathered[kCountOffset]);
-}
 
 std::optional<ImageCatalogue> ParseImageList(std::span<const std::uint8_t> reply) {
     if (!HasListHead(reply) || reply.size() <= kCountOffset) return std::nullopt;
@@ -77,18 +50,15 @@ std::optional<ImageCatalogue> ParseImageList(std::span<const std::uint8_t> reply
 ImageListAnswer FetchImageList(Link& link, const Pump& pump, ImageListOptions options) {
     ImageListAnswer answer;
     answer.outcome = AskForImageList(link, pump, options, answer.catalogue);
-    if (const Message* text = StandardFailureText(answer.outcome)) link.SetStatus(*text);
     return answer;
 }
 
-std::string ImageTimeText(const ImageEntry& entry) {
-    return YearText(entry) + "-" + TwoDigits(entry.month) + "-" + TwoDigits(entry.day) + " " +
-           TwoDigits(entry.hour) + ":" + TwoDigits(entry.minute) + ":" + TwoDigits(entry.second);
+std::string ImageTimeText(const ImageEntry& e) {
+    return TimeStampText(e.yearOffset, e.month, e.day, e.hour, e.minute, e.second);
 }
 
-std::string ImageStampText(const ImageEntry& entry) {
-    return YearText(entry) + TwoDigits(entry.month) + TwoDigits(entry.day) + TwoDigits(entry.hour) +
-           TwoDigits(entry.minute) + TwoDigits(entry.second);
+std::string ImageStampText(const ImageEntry& e) {
+    return CompactTimeStampText(e.yearOffset, e.month, e.day, e.hour, e.minute, e.second);
 }
 
 std::vector<ImageRow> ImageListRows(const ImageCatalogue& catalogue) {

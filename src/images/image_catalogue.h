@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/command_catalogue.h"
 #include "protocol/link.h"
 
 namespace velmora {
@@ -34,11 +35,6 @@ inline constexpr std::size_t kImageListHeadSize = 7;
 inline constexpr std::size_t kImageSlotSize = 10;  // 7 entry bytes, 3 not examined
 inline constexpr std::size_t kImageEntrySize = 7;
 
-// True once the gathered reply is complete: the count (byte 3) is in and so are
-// 10 * count + 4 bytes, up to the last entry's seventh byte. A reply whose first
-// two bytes are not 87 70 cannot be a list and is complete as soon as they are in.
-bool ImageListComplete(std::span<const std::uint8_t> gathered);
-
 // The entries of a complete list reply, or nullopt when its head is not 87 70 or
 // it is too short for the count it states. The bytes past the last entry are ignored.
 std::optional<ImageCatalogue> ParseImageList(std::span<const std::uint8_t> reply);
@@ -57,9 +53,8 @@ struct ImageListOptions {
 };
 
 // Claims the line, sends 87 70 01 00 F8 and gathers the reply with the list's own
-// completion rule into the link's ReceiveBuffer (ReplyLength = bytes gathered).
-// Refused with Busy while a download holds the line. Failures with a standard
-// text store it in CommStatusText.
+// completion rule into the link's ReceiveBuffer. Refused with Busy while a
+// download holds the line.
 ImageListAnswer FetchImageList(Link& link, const Pump& pump = {}, ImageListOptions options = {});
 
 // "2016-12-05 09:07:03": the year, then month, day, hour, minute and second with two digits.

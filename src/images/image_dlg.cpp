@@ -9,12 +9,13 @@
 #include <vector>
 
 #include "app/qt_text.h"
-#include "app/language.h"
+#include "base/language.h"
 #include "app/message_box.h"
-#include "app/messages.h"
+#include "base/messages.h"
 #include "app/ui_pump.h"
-#include "app/velmora_dlg.h"
 #include "images/image_files.h"
+#include "images/images_texts.h"
+#include "protocol/outcome_texts.h"
 #include "images/reply_rest.h"
 
 namespace velmora::ui {
@@ -79,8 +80,8 @@ void CPictureFrame::paintEvent(QPaintEvent* event) {
     painter.drawImage(rect(), m_image);
 }
 
-CImageDlg::CImageDlg(QWidget* parent, Link& link, CVelmoraDlg* mainDlg)
-    : CPageDlg(parent, link, mainDlg) {
+CImageDlg::CImageDlg(QWidget* parent, PageContext& context)
+    : CPageDlg(parent, context) {
     m_listImages.setFixedWidth(kListWidth);
     m_listImages.InsertColumn(0, Q(keys::ImageCol0), Qt::AlignHCenter);
     m_listImages.InsertColumn(1, Q(keys::ImageCol1), Qt::AlignHCenter);
@@ -121,7 +122,7 @@ CImageDlg::~CImageDlg() {
     Worker().StopAndJoin();
 }
 
-void CImageDlg::EnsureJpgFolder() { velmora::EnsureJpgFolder(GetLink().DeviceFolder); }
+void CImageDlg::EnsureJpgFolder() { velmora::EnsureJpgFolder(Session().DeviceFolder); }
 
 void CImageDlg::RefreshImageList() {
     // The worker owns the line and reads the catalogue's file name: nothing starts beside it.
@@ -132,6 +133,7 @@ void CImageDlg::RefreshImageList() {
     // The rows of the last list stay, so saved images can still be shown.
     if (RefuseClosedPort()) return;
     const ImageListAnswer answer = FetchImageList(GetLink(), UiPump());
+    const Message* failure = StandardFailureText(answer.outcome);
     switch (answer.outcome) {
         case Outcome::Accepted:
             m_catalogue = answer.catalogue;
@@ -146,13 +148,13 @@ void CImageDlg::RefreshImageList() {
         case Outcome::NotOpen:
         case Outcome::Busy:
             // Nothing was asked: what the page knows still holds.
-            ShowCommState(false);
+            ShowCommState(false, Say(*failure));
             break;
         case Outcome::Cancelled:
             break;
         default:
             m_catalogue.clear();
-            ShowCommState(false);
+            ShowCommState(false, failure ? Say(*failure) : std::string());
             break;
     }
 }
@@ -190,7 +192,7 @@ void CImageDlg::OnBnClickedDownLoad() {
         return;
     }
     const std::optional<std::filesystem::path> path =
-        ImageFilePath(GetLink().DeviceFolder, m_catalogue, static_cast<std::size_t>(position));
+        ImageFilePath(Session().DeviceFolder, m_catalogue, static_cast<std::size_t>(position));
     if (path && ImageFileExists(*path) &&
         ShowMessage(this, Q(kAlreadyExists), Q(msg::CaptionQuestion), MsgButtons::YesNo,
                     MsgIcon::Exclamation) != MsgAnswer::Yes)
@@ -205,29 +207,28 @@ void CImageDlg::OnBnClickedDownLoad() {
 }
 
 void CImageDlg::StartDownload(int position, const std::filesystem::path& path) {
-    velmora::EnsureJpgFolder(GetLink().DeviceFolder);
-    ImageRequest request = StartImageDownload(GetLink(), position);
-    if (request.outcome != Outcome::Accepted) {
-        ShowCommState(false);
+    if (!GetLink().Port().IsOpen() || GetLink().LineBusy()) {
+        const ImageDownloadResult refused =
+            FetchImage(GetLink(), position, m_imageBuffer, {}, {}, m_downloadOptions);
+        ShowCommState(false, ImageDownloadFailureText(refused));
         return;
     }
+    velmora::EnsureJpgFolder(Session().DeviceFolder);
     m_nImageIndex = position;
     m_bDownloading = true;
     m_progress.setValue(0);
     m_listImages.setEnabled(false);
 
-    // A task must be copyable; the claim travels in a shared holder and is moved out once.
-    auto claim = std::make_shared<LineClaim>(std::move(*request.claim));
     const ImageDownloadOptions options = m_downloadOptions;
-    const bool started = Worker().Start([this, claim, path, options](std::stop_token stop) {
+    const bool started = Worker().Start([this, position, path, options](std::stop_token stop) {
         DownloadEnd end;
         try {
-            end = RunDownload(std::move(*claim), path, stop, options);
+            end = RunDownload(position, path, stop, options);
         } catch (const std::exception& e) {
             end.outcome = Outcome::Unexpected;
             end.statusText = e.what();
         }
-        Worker().CallOnPage(stop, [this, &end] { FinishDownload(end); });
+        QMetaObject::invokeMethod(this, [this, end] { FinishDownload(end); }, Qt::QueuedConnection);
     });
     if (!started) {
         m_bDownloading = false;
@@ -235,7 +236,7 @@ void CImageDlg::StartDownload(int position, const std::filesystem::path& path) {
     }
 }
 
-CImageDlg::DownloadEnd CImageDlg::RunDownload(LineClaim claim, const std::filesystem::path& path,
+CImageDlg::DownloadEnd CImageDlg::RunDownload(int position, const std::filesystem::path& path,
                                               std::stop_token stop,
                                               const ImageDownloadOptions& options) {
     ImageDownloadCallbacks callbacks;
@@ -244,16 +245,15 @@ CImageDlg::DownloadEnd CImageDlg::RunDownload(LineClaim claim, const std::filesy
             this, [this, percent] { m_progress.setValue(percent); }, Qt::QueuedConnection);
     };
     const ImageDownloadResult result =
-        ImageDownloadThread(GetLink(), std::move(claim), m_imageBuffer, stop, callbacks, options);
+        FetchImage(GetLink(), position, m_imageBuffer, stop, callbacks, options);
     DownloadEnd end;
     end.outcome = result.outcome;
-    end.statusText = result.statusText;
-    if (result.outcome == Outcome::Unexpected) DiscardRestOfReply(GetLink(), stop);
+    end.statusText = ImageDownloadFailureText(result);
     if (result.outcome != Outcome::Accepted) return end;
 
     const SaveResult saved = SaveImageFile(path, result.image);
     end.saved = saved.saved;
-    end.saveError = saved.errorText;
+    if (!saved.saved) end.saveError = ImageSaveFailureText(path, saved.reason);
     end.image = QImage::fromData(result.image.data(), static_cast<int>(result.image.size()));
     return end;
 }
@@ -269,8 +269,7 @@ void CImageDlg::FinishDownload(const DownloadEnd& end) {
             if (end.saved) {
                 ShowCommState(true);
             } else {
-                GetLink().CommStatusText = end.saveError;
-                ShowCommState(false);
+                ShowCommState(false, end.saveError);
                 ShowMessage(this, Q(end.saveError), Q(msg::CaptionInfo));
             }
             break;
@@ -278,13 +277,11 @@ void CImageDlg::FinishDownload(const DownloadEnd& end) {
             break;
         case Outcome::NotOpen:
         case Outcome::PortLost:
-            GetLink().CommStatusText = end.statusText;
-            ShowCommState(false);
+            ShowCommState(false, end.statusText);
             ShowMessage(this, Q(end.statusText), Q(keys::DlgName));
             break;
         default:
-            GetLink().CommStatusText = end.statusText;
-            ShowCommState(false);
+            ShowCommState(false, end.statusText);
             break;
     }
 }
@@ -303,7 +300,7 @@ void CImageDlg::OnLvnItemchangedImageList() {
         return;
     }
     const std::optional<std::filesystem::path> path =
-        ImageFilePath(GetLink().DeviceFolder, m_catalogue, static_cast<std::size_t>(m_nImageIndex));
+        ImageFilePath(Session().DeviceFolder, m_catalogue, static_cast<std::size_t>(m_nImageIndex));
     if (!path || !ImageFileExists(*path)) {
         m_picture.Clear();
         ShowMessage(this, Q(kDownloadFirst), Q(kDownloadFirstCaption));
@@ -316,8 +313,6 @@ void CImageDlg::LoadImageFile(const std::filesystem::path& path) {
     m_picture.ShowImage(DecodeImageFile(path));
 }
 
-void CImageDlg::ShowBusyText() {
-    if (CVelmoraDlg* main = MainDlg()) main->ShowStatusText(QString::fromStdString(Say(kSavingBusy)));
-}
+void CImageDlg::ShowBusyText() { emit StatusNotice(Q(kSavingBusy)); }
 
 }  // namespace velmora::ui

@@ -43,7 +43,7 @@ private:
 class CImageDlg : public CPageDlg {
     Q_OBJECT
 public:
-    CImageDlg(QWidget* parent, Link& link, CVelmoraDlg* mainDlg);
+    CImageDlg(QWidget* parent, PageContext& context);
     ~CImageDlg() override;
 
     // Called when the page is selected, in this order.
@@ -86,7 +86,7 @@ private:
     int PositionOfRow(int row) const;
     void StartDownload(int position, const std::filesystem::path& path);
     // On the worker: gathers, saves and decodes the image; touches no widget.
-    DownloadEnd RunDownload(LineClaim claim, const std::filesystem::path& path,
+    DownloadEnd RunDownload(int position, const std::filesystem::path& path,
                             std::stop_token stop, const ImageDownloadOptions& options);
     void FinishDownload(const DownloadEnd& end);
     void LoadImageFile(const std::filesystem::path& path);

@@ -1,9 +1,8 @@
 #include "images/image_download.h"
 
 #include <algorithm>
-#include <cstdio>
 
-#include "app/messages.h"
+#include "base/little_endian.h"
 #include "protocol/command_catalogue.h"
 
 namespace velmora {
@@ -15,23 +14,34 @@ using std::chrono::milliseconds;
 constexpr std::uint8_t kHeadStart[] = {kFrameStart, cmd::ImageDownload, 0x04};
 constexpr std::size_t kSizeOffset = 3;
 
-std::uint32_t ReadLittleEndian32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 // The bar's first half fills with the time the splicer takes to prepare the image.
 int CreepProgress(Clock::duration elapsed, milliseconds step) {
     if (step.count() <= 0) return 50;
     return static_cast<int>(std::min<long long>(50, elapsed / step));
 }
 
-// How long the next wait on the port may block: up to the next moment the loop
-// has something to decide, and never longer than one slice.
-milliseconds NextWait(Clock::time_point now, Clock::time_point until) {
-    const auto left = std::chrono::ceil<milliseconds>(until - now);
-    return std::clamp(left, milliseconds(0), kWaitSlice);
-}
+// The image's bytes as the receive loop gathers them.
+class ImageShape final : public ReplyShape {
+public:
+    explicit ImageShape(ImageBuffer& buffer) : buffer_(buffer) {}
+    std::span<std::uint8_t> Room() override { return buffer_.Room(); }
+    Gathered Add(std::size_t n) override {
+        buffer_.Add(n);
+        switch (buffer_.Head()) {
+            case ImageHead::Foreign:
+            case ImageHead::TooLarge: return Gathered::Refused;
+            case ImageHead::Pending: return Gathered::More;
+            case ImageHead::Accepted: break;
+        }
+        if (buffer_.AllArrived()) return Gathered::Complete;
+        // The announced size counted the head, or the splicer has stopped
+        // sending: either way, what came after the head is the image.
+        return buffer_.SizeReached() ? Gathered::CompleteUnlessMore : Gathered::More;
+    }
+
+private:
+    ImageBuffer& buffer_;
+};
 
 }  // namespace
 
@@ -72,7 +82,7 @@ void ImageBuffer::Add(std::size_t n) {
         return;
     }
     if (received_ < kImageHeadSize) return;
-    announced_ = ReadLittleEndian32(bytes_.get() + kSizeOffset);
+    announced_ = ReadU32(std::span(bytes_.get(), kImageHeadSize), kSizeOffset);
     if (announced_ > kMaxImageSize) {
         head_ = ImageHead::TooLarge;
         return;
@@ -101,16 +111,6 @@ int ImageBuffer::DataProgress() const {
     return static_cast<int>(std::min<std::size_t>(percent, 99));
 }
 
-std::string ImageTooLargeText(std::uint32_t announced) {
-    static constexpr Message kTooLarge{
-        "熔接机发来的图片有 %u 字节，超出可接收的上限（最多 %u 字节）",
-        "The splicer announced an image of %u bytes, more than can be received (at most %u)"};
-    char text[200];
-    std::snprintf(text, sizeof text, Say(kTooLarge).c_str(), static_cast<unsigned>(announced),
-                  static_cast<unsigned>(kMaxImageSize));
-    return text;
-}
-
 ImageRequest StartImageDownload(Link& link, int imageIndex) {
     ImageRequest request;
     request.outcome = [&] {
@@ -123,7 +123,6 @@ ImageRequest StartImageDownload(Link& link, int imageIndex) {
         request.claim.emplace(std::move(*claim));
         return Outcome::Accepted;
     }();
-    if (const Message* text = StandardFailureText(request.outcome)) link.SetStatus(*text);
     return request;
 }
 
@@ -132,79 +131,61 @@ ImageDownloadResult ImageDownloadThread(Link& link, LineClaim claim, ImageBuffer
                                         const ImageDownloadCallbacks& callbacks,
                                         ImageDownloadOptions options) {
     std::optional<LineClaim> held(std::move(claim));
-    SerialPort& port = link.Port();
     buffer.Clear();
     const auto start = Clock::now();
-    const auto deadline = start + options.deadline;
-    auto lastArrival = start;
     int shown = -1;
     auto show = [&](int percent) {
         if (percent == shown) return;
         shown = percent;
         if (callbacks.progress) callbacks.progress(percent);
     };
-
-    const Outcome end = [&] {
-        for (;;) {
-            if (stop.stop_requested() || link.CancelRequested()) return Outcome::Cancelled;
-            const auto now = Clock::now();
-            switch (buffer.Head()) {
-                case ImageHead::Foreign:
-                case ImageHead::TooLarge:
-                    return Outcome::Unexpected;
-                case ImageHead::Pending:
-                    show(CreepProgress(now - start, options.creepStep));
-                    break;
-                case ImageHead::Accepted:
-                    show(buffer.DataProgress());
-                    break;
-            }
-            if (buffer.AllArrived()) return Outcome::Accepted;
-            // The announced size counted the head, or the splicer has stopped
-            // sending: either way, what came after the head is the image.
-            if (buffer.SizeReached() &&
-                (now - lastArrival >= options.tailQuiet || now > deadline || !port.IsOpen()))
-                return Outcome::Accepted;
-            if (now > deadline) return Outcome::NoAnswer;
-            if (!port.IsOpen()) return port.WasLost() ? Outcome::PortLost : Outcome::NotOpen;
-            const std::size_t n = port.ReadAvailable(buffer.Room());
-            if (n > 0) {
-                buffer.Add(n);
-                lastArrival = Clock::now();
-                continue;  // more may be waiting already
-            }
-            const auto until = buffer.SizeReached()
-                                   ? std::min(deadline, lastArrival + options.tailQuiet)
-                                   : deadline;
-            port.WaitReadable(NextWait(now, until) + milliseconds(1));
-        }
-    }();
+    ImageShape shape(buffer);
+    ReceiveWatch watch;
+    watch.timeout = options.deadline;
+    watch.quiet = options.tailQuiet;
+    watch.stop = stop;
+    watch.tick = [&] {
+        show(buffer.Head() == ImageHead::Accepted ? buffer.DataProgress()
+                                                  : CreepProgress(Clock::now() - start, options.creepStep));
+    };
+    const ReceiveEnd end = link.Receive(*held, shape, watch);
 
     ImageDownloadResult result;
-    result.outcome = end;
+    result.outcome = end.outcome;
     result.imageSize = buffer.ImageSize();
+    result.announcedSize = buffer.AnnouncedSize();
+    result.tooLarge = buffer.Head() == ImageHead::TooLarge;
     result.bytesReceived = buffer.Received();
-    switch (end) {
+    switch (end.outcome) {
         case Outcome::Accepted:
             result.image = buffer.Image();
             show(100);
             break;
-        case Outcome::Cancelled:
-            break;
+        case Outcome::Cancelled: break;
         case Outcome::Unexpected:
-            result.statusText = buffer.Head() == ImageHead::TooLarge
-                                    ? ImageTooLargeText(buffer.AnnouncedSize())
-                                    : Say(msg::DataError);
+            // The rest of a refused stream must not spoil the next exchange.
+            link.DiscardUntilQuiet(*held, kQuietLine, options.deadline, stop);
             show(0);
             break;
-        default:
-            if (const Message* text = StandardFailureText(end)) result.statusText = Say(*text);
-            show(0);
-            break;
+        default: show(0); break;
     }
     held.reset();  // the line is free before anyone is told the download ended
     if (callbacks.finished) callbacks.finished(result);
     return result;
+}
+
+ImageDownloadResult FetchImage(Link& link, int imageIndex, ImageBuffer& buffer,
+                               std::stop_token stop, const ImageDownloadCallbacks& callbacks,
+                               ImageDownloadOptions options) {
+    ImageRequest request = StartImageDownload(link, imageIndex);
+    if (request.outcome != Outcome::Accepted) {
+        ImageDownloadResult result;
+        result.outcome = request.outcome;
+        if (callbacks.finished) callbacks.finished(result);
+        return result;
+    }
+    return ImageDownloadThread(link, std::move(*request.claim), buffer, std::move(stop), callbacks,
+                               options);
 }
 
 }  // namespace velmora

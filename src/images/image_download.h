@@ -70,13 +70,9 @@ class ImageBuffer {
     std::uint32_t announced_ = 0;
 };
 
-// The refusal of a head that announces more than the buffer can hold.
-std::string ImageTooLargeText(std::uint32_t announced);
-
 struct ImageRequest {
     // Accepted when the request went out, else NotOpen, Busy (another exchange or
-    // download holds the line), PortLost or WriteFailed; its standard text is in
-    // CommStatusText.
+    // download holds the line), PortLost or WriteFailed.
     Outcome outcome = Outcome::NotOpen;
     // The line, to hand to ImageDownloadThread; held only when Accepted.
     std::optional<LineClaim> claim;
@@ -91,11 +87,11 @@ struct ImageDownloadResult {
     // (foreign or oversized head), PortLost, NotOpen, Cancelled (stop requested).
     Outcome outcome = Outcome::NoAnswer;
     std::uint32_t imageSize = 0;
+    std::uint32_t announcedSize = 0;  // as the head said it, also when refused
+    bool tooLarge = false;            // the head announced more than the buffer holds
     std::size_t bytesReceived = 0;  // head included
     // Points into the ImageBuffer; empty unless Accepted.
     std::span<const std::uint8_t> image;
-    // For CommStatusText and the failure pane; empty on success and on a stop.
-    std::string statusText;
 };
 
 // Called on the worker's thread; a page hands them over to its own thread.
@@ -115,11 +111,18 @@ struct ImageDownloadOptions {
 
 // The worker: gathers the reply to a request sent by StartImageDownload into
 // `buffer`, holding `claim` until it ends. Blocks on the port in short slices,
-// so a stop request is seen within about 10 ms. Does not touch CommStatusText:
-// the caller stores result.statusText on its own thread.
+// so a stop request is seen within about 10 ms. After a refused head it drops
+// the rest of the stream until the line is quiet.
 ImageDownloadResult ImageDownloadThread(Link& link, LineClaim claim, ImageBuffer& buffer,
                                         std::stop_token stop,
                                         const ImageDownloadCallbacks& callbacks = {},
                                         ImageDownloadOptions options = {});
+
+// The whole download of image `imageIndex`: the request, then the worker's
+// gathering (on the caller's thread: the Image page and velmora-cli run it on
+// their worker). What the request's failure was when it could not go out.
+ImageDownloadResult FetchImage(Link& link, int imageIndex, ImageBuffer& buffer,
+                               std::stop_token stop, const ImageDownloadCallbacks& callbacks = {},
+                               ImageDownloadOptions options = {});
 
 }  // namespace velmora

@@ -35,8 +35,8 @@ bool ImageFileExists(const std::filesystem::path& path);
 
 struct SaveResult {
     bool saved = false;
-    // Why it failed, in the language of the run; empty when saved.
-    std::string errorText;
+    // What the system reported when it failed; empty when saved.
+    std::string reason;
 };
 
 // Writes `image` unchanged to `path`: into a temporary file beside it first, then

@@ -3,6 +3,16 @@
 #include <array>
 
 namespace velmora {
+
+bool ImageListComplete(std::span<const std::uint8_t> gathered) {
+    constexpr std::size_t kCountOffset = 3;
+    constexpr std::size_t kSlot = 10;
+    const bool listHead = gathered.size() >= 2 && gathered[0] == kFrameStart && gathered[1] == cmd::ImageList;
+    if (gathered.size() >= 2 && !listHead) return true;
+    if (gathered.size() <= kCountOffset) return false;
+    return gathered.size() >= kSlot * gathered[kCountOffset] + kCountOffset + 1;
+}
+
 namespace {
 
 constexpr std::array<CommandEntry, 15> kCommands{{
@@ -17,7 +27,7 @@ constexpr std::array<CommandEntry, 15> kCommands{{
     {cmd::ReadHeater, "read heater parameters", RequestData::Zero, 0, 32, 1500, false},
     {cmd::WriteHeater, "write heater parameters", RequestData::Record, 28, 5, 500000, true},
     {cmd::ReadEnvironment, "read environment", RequestData::Zero, 0, 28, 1500, false},
-    {cmd::ImageList, "image list", RequestData::Zero, 0, 0, 1500, false},
+    {cmd::ImageList, "image list", RequestData::Zero, 0, 0, 1500, false, ImageListComplete, false},
     {cmd::ImageDownload, "image download", RequestData::ImageIndex, 0, 0, 50000, false},
     {cmd::ReadConfig, "read device configuration", RequestData::Zero, 0, 56, 1500, false},
     {cmd::WriteConfig, "write device configuration", RequestData::Record, 52, 5, 5000, true},

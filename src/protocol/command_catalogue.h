@@ -35,6 +35,9 @@ enum class RequestData {
     ImageIndex,   // image index, then 0x20 (left out of the check)
 };
 
+// True once the gathered bytes hold the whole reply (a reply with a length of its own).
+using ReplyRule = bool (*)(std::span<const std::uint8_t> gathered);
+
 struct CommandEntry {
     std::uint8_t code;
     std::string_view name;
@@ -43,7 +46,14 @@ struct CommandEntry {
     int replyLength;   // bytes awaited; 0 where the reply's length is found otherwise
     int timeoutMs;
     bool acknowledged;  // the reply is 87 cmd 01 AC check
+    ReplyRule complete = nullptr;  // instead of replyLength
+    bool checked = true;           // the reply ends in a check byte that is verified
 };
+
+// The image list (0x70) is complete once its count (byte 3) is in and so are
+// 10 * count + 4 bytes, up to the last entry's seventh byte. A reply whose first
+// two bytes are not 87 70 cannot be a list and is complete as soon as they are in.
+bool ImageListComplete(std::span<const std::uint8_t> gathered);
 
 // The entry for `code`, or nullopt for a byte the splicer does not know.
 std::optional<CommandEntry> FindCommand(std::uint8_t code);

@@ -1,26 +1,92 @@
 #include "protocol/link.h"
 
 #include <algorithm>
+#include <array>
+
+#include "protocol/command_catalogue.h"
+#include "serial/serial_port.h"
 
 namespace velmora {
+namespace {
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
-const Message* StandardFailureText(Outcome outcome) {
-    static constexpr Message kWriteFailed{"串口写入失败", "Write to port failed"};
-    static constexpr Message kCancelled{"通讯已取消", "Communication cancelled"};
-    switch (outcome) {
-        case Outcome::NoAnswer: return &msg::NoAnswer;
-        case Outcome::BadCheck: return &msg::CheckCodeError;
-        case Outcome::NotOpen: return &msg::CommDisconnected;
-        case Outcome::PortLost: return &msg::PortLost;
-        case Outcome::Busy: return &msg::LineBusy;
-        case Outcome::WriteFailed: return &kWriteFailed;
-        case Outcome::Cancelled: return &kCancelled;
-        case Outcome::Accepted:
-        case Outcome::Rejected:
-        case Outcome::Unexpected: return nullptr;
+// The channel of a link with nothing open: every operation finds it closed.
+class ClosedChannel final : public ByteChannel {
+public:
+    bool IsOpen() const override { return false; }
+    bool WasLost() const override { return lost_; }
+    void ClosePort() override {}
+    void DiscardInput() override {}
+    long SendBytes(std::span<const std::uint8_t>) override { return -1; }
+    bool DrainOutput() override { return false; }
+    std::size_t ReadAvailable(std::span<std::uint8_t>) override { return 0; }
+    WaitResult WaitReadable(milliseconds) override { return WaitResult::NotOpen; }
+    int Speed() const override { return 0; }
+    std::string LastError() const override { return "the port is closed"; }
+
+private:
+    bool lost_ = false;
+};
+
+// Drops everything: a reply that is never complete, whose end is the quiet line.
+class Scrap final : public ReplyShape {
+public:
+    std::span<std::uint8_t> Room() override { return bytes_; }
+    // A line that says nothing at all is quiet too: the quiet counts from the start.
+    Gathered Start() override { return Gathered::CompleteUnlessMore; }
+    Gathered Add(std::size_t n) override {
+        dropped_ += n;
+        return Gathered::CompleteUnlessMore;
     }
+    std::size_t Dropped() const { return dropped_; }
+
+private:
+    std::array<std::uint8_t, kReadCap> bytes_{};
+    std::size_t dropped_ = 0;
+};
+
+// The outcome of a receive that ended complete or at its deadline. A reply whose
+// check byte the splicer does not keep is judged by its head alone.
+Outcome JudgeGathered(const std::optional<CommandEntry>& entry, Outcome receiveEnd,
+                      std::span<const std::uint8_t> reply, std::uint8_t command) {
+    if (entry && !entry->checked) {
+        if (receiveEnd != Outcome::Accepted) return Outcome::NoAnswer;
+        const bool ownHead = reply.size() >= 2 && reply[0] == kFrameStart && reply[1] == command;
+        return ownHead ? Outcome::Accepted : Outcome::Unexpected;
+    }
+    return OutcomeOf(JudgeReply(reply, command, entry && entry->acknowledged));
+}
+
+milliseconds Until(Clock::time_point end, Clock::time_point now) {
+    return std::max(milliseconds(0), std::chrono::ceil<milliseconds>(end - now));
+}
+
+}  // namespace
+
+Outcome OutcomeOf(ReplyVerdict verdict) {
+    switch (verdict) {
+        case ReplyVerdict::Accepted: return Outcome::Accepted;
+        case ReplyVerdict::NoAnswer: return Outcome::NoAnswer;
+        case ReplyVerdict::BadCheck: return Outcome::BadCheck;
+        case ReplyVerdict::Rejected: return Outcome::Rejected;
+        case ReplyVerdict::Unexpected: return Outcome::Unexpected;
+    }
+    return Outcome::Unexpected;
+}
+
+Gathered BufferedReply::Add(std::size_t n) {
+    gathered_ += n;
+    if (rule_) return rule_(Bytes()) ? Gathered::Complete : Gathered::More;
+    return gathered_ > 0 && gathered_ >= expected_ ? Gathered::Complete : Gathered::More;
+}
+
+std::unique_ptr<ByteChannel> OpenSerialChannel(const std::string& device, int speed,
+                                               std::string& reason) {
+    auto port = std::make_unique<SerialPort>();
+    if (port->OpenPort(device, speed)) return port;
+    reason = port->LastError();
     return nullptr;
 }
 
@@ -28,12 +94,23 @@ LineClaim::~LineClaim() {
     if (link_) link_->Release();
 }
 
-Link::Link() : receiveBuffer_(std::make_unique<std::uint8_t[]>(kReceiveBufferSize)) {}
+Link::Link(ChannelOpener opener)
+    : opener_(std::move(opener)),
+      channel_(std::make_unique<ClosedChannel>()),
+      receiveBuffer_(std::make_unique<std::uint8_t[]>(kReceiveBufferSize)) {}
 
-bool Link::OpenPort(const std::string& device, int speed) {
-    if (port_.OpenPort(device, speed)) return true;
-    CommStatusText = Say(msg::CommPortError) + ": " + port_.LastError();
-    return false;
+Link::~Link() { channel_->ClosePort(); }
+
+bool Link::OpenPort(const std::string& device, int speed, std::string* reason) {
+    if (channel_->IsOpen()) return true;
+    std::string why;
+    std::unique_ptr<ByteChannel> opened = opener_ ? opener_(device, speed, why) : nullptr;
+    if (!opened) {
+        if (reason) *reason = why.empty() ? "cannot be opened" : why;
+        return false;
+    }
+    channel_ = std::move(opened);
+    return true;
 }
 
 std::optional<LineClaim> Link::ClaimLine() {
@@ -44,67 +121,130 @@ std::optional<LineClaim> Link::ClaimLine() {
 }
 
 bool Link::SendFrame(const LineClaim&) {
-    if (!port_.IsOpen()) return false;
+    if (!channel_->IsOpen()) return false;
     std::vector<std::uint8_t> bytes = LayOutFrame(frame_);
     if (bytes.empty()) return false;
-    return port_.SendBytes(bytes) == static_cast<long>(bytes.size());
+    return channel_->SendBytes(bytes) == static_cast<long>(bytes.size());
 }
 
-bool Link::ReceiveReply(const LineClaim&, int timeoutMs, const Pump& pump,
-                        const ReplyComplete& complete) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    // Never gather past the end of the buffer, whatever is asked for.
-    const std::size_t expected =
-        std::min<std::size_t>(std::max(ReplyLength, 0), kReceiveBufferSize);
-    std::size_t gathered = 0;
-    auto isComplete = [&] {
-        if (complete) return complete(ReceiveBuffer().first(gathered));
-        return gathered > 0 && gathered >= expected;
+Outcome Link::FailedSend() const {
+    if (channel_->WasLost()) return Outcome::PortLost;
+    return channel_->IsOpen() ? Outcome::WriteFailed : Outcome::NotOpen;
+}
+
+ReceiveEnd Link::Receive(const LineClaim&, ReplyShape& shape, const ReceiveWatch& watch) {
+    const auto start = Clock::now();
+    const auto deadline = start + watch.timeout;
+    auto lastArrival = start;
+    Gathered state = shape.Start();
+    ReceiveEnd end;
+    auto finish = [&](Outcome outcome) {
+        end.outcome = outcome;
+        return end;
     };
-    bool done = false;
     for (;;) {
-        if (pump) pump();
-        const bool timedOut = Clock::now() > deadline;
-        // This pass still reads, even after the deadline.
-        gathered += port_.ReadAvailable(ReceiveBuffer().subspan(gathered));
-        if (isComplete()) {
-            done = true;
-            break;
+        // Everything waiting is taken first, so a complete reply is seen at once.
+        for (std::span<std::uint8_t> room = shape.Room(); !room.empty(); room = shape.Room()) {
+            const std::size_t n = channel_->ReadAvailable(room);
+            if (n == 0) break;
+            end.gathered += n;
+            lastArrival = Clock::now();
+            state = shape.Add(n);
+            if (state == Gathered::Complete) return finish(Outcome::Accepted);
+            if (state == Gathered::Refused) return finish(Outcome::Unexpected);
         }
-        if (timedOut || cancelled_ || !port_.IsOpen() || gathered == kReceiveBufferSize) break;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        port_.WaitReadable(std::clamp(left + std::chrono::milliseconds(1),
-                                      std::chrono::milliseconds(0), kWaitSlice));
+        if (watch.tick) watch.tick();
+        const auto now = Clock::now();
+        const bool quietEnough = now - lastArrival >= watch.quiet;
+        if (state == Gathered::CompleteUnlessMore && (quietEnough || now > deadline))
+            return finish(Outcome::Accepted);
+        if (watch.stop.stop_requested() || cancelled_) return finish(Outcome::Cancelled);
+        if (now > deadline) return finish(Outcome::NoAnswer);
+        if (!channel_->IsOpen()) {
+            // Nothing more can come: a reply that may be complete is.
+            if (state == Gathered::CompleteUnlessMore) return finish(Outcome::Accepted);
+            return finish(channel_->WasLost() ? Outcome::PortLost : Outcome::NotOpen);
+        }
+        if (shape.Room().empty()) return finish(Outcome::Unexpected);  // no room left: overflow
+        if (watch.pump) watch.pump();
+        auto until = deadline;
+        if (state == Gathered::CompleteUnlessMore) until = std::min(until, lastArrival + watch.quiet);
+        channel_->WaitReadable(std::clamp(Until(until, Clock::now()) + milliseconds(1),
+                                          milliseconds(0), kWaitSlice));
     }
-    ReplyLength = static_cast<int>(gathered);
-    return done;
 }
 
-std::uint8_t Link::ReplyChecksum() const { return velmora::ReplyChecksum(Reply()); }
-
-Outcome Link::Exchange(const CommandFrame& request, int expected, int timeoutMs,
-                       bool acknowledgement, const Pump& pump) {
-    auto outcome = [&]() -> Outcome {
-        if (!port_.IsOpen()) return Outcome::NotOpen;
-        std::optional<LineClaim> claim = ClaimLine();
-        if (!claim) return Outcome::Busy;
-        frame_ = request;
-        if (!SendFrame(*claim)) return port_.WasLost() ? Outcome::PortLost : Outcome::WriteFailed;
-        ReplyLength = expected;
-        ReceiveReply(*claim, timeoutMs, pump);
-        if (cancelled_) return Outcome::Cancelled;
-        if (ReplyLength <= 0 && port_.WasLost()) return Outcome::PortLost;
-        switch (JudgeReply(Reply(), request.command, acknowledgement)) {
-            case ReplyVerdict::Accepted: return Outcome::Accepted;
-            case ReplyVerdict::NoAnswer: return Outcome::NoAnswer;
-            case ReplyVerdict::BadCheck: return Outcome::BadCheck;
-            case ReplyVerdict::Rejected: return Outcome::Rejected;
-            case ReplyVerdict::Unexpected: return Outcome::Unexpected;
+ExchangeResult Link::Exchange(const LineClaim& claim, const CommandFrame& request,
+                              const ExchangeOptions& options) {
+    ExchangeResult result;
+    result.command = request.command;
+    lastReceived_ = 0;
+    const std::optional<CommandEntry> entry = FindCommand(request.command);
+    frame_ = request;
+    if (!channel_->IsOpen()) {
+        result.outcome = channel_->WasLost() ? Outcome::PortLost : Outcome::NotOpen;
+    } else if (!SendFrame(claim)) {
+        result.outcome = FailedSend();
+        result.systemReason = channel_->LastError();
+    } else {
+        const std::size_t expected = entry && entry->replyLength > 0 ? entry->replyLength : 0;
+        BufferedReply reply(ReceiveBuffer(), expected, entry ? entry->complete : nullptr);
+        ReceiveWatch watch;
+        watch.timeout = options.timeout.value_or(milliseconds(entry ? entry->timeoutMs : 1500));
+        watch.pump = options.pump;
+        const ReceiveEnd end = Receive(claim, reply, watch);
+        lastReceived_ = end.gathered;
+        result.reply = Reply();
+        switch (end.outcome) {
+            case Outcome::Accepted:
+            case Outcome::NoAnswer:
+                result.outcome = JudgeGathered(entry, end.outcome, Reply(), request.command);
+                break;
+            case Outcome::PortLost:
+                result.outcome = Outcome::PortLost;
+                result.systemReason = channel_->LastError();
+                break;
+            default: result.outcome = end.outcome; break;
         }
-        return Outcome::Unexpected;
-    }();
-    if (const Message* text = StandardFailureText(outcome)) SetStatus(*text);
-    return outcome;
+    }
+    return result;
+}
+
+ExchangeResult Link::Exchange(const CommandFrame& request, const ExchangeOptions& options) {
+    if (!channel_->IsOpen()) {
+        ExchangeResult result;
+        result.command = request.command;
+        result.outcome = channel_->WasLost() ? Outcome::PortLost : Outcome::NotOpen;
+        return result;
+    }
+    std::optional<LineClaim> claim = ClaimLine();
+    if (!claim) {
+        ExchangeResult result;
+        result.command = request.command;
+        result.outcome = Outcome::Busy;
+        return result;
+    }
+    return Exchange(*claim, request, options);
+}
+
+ReceiveEnd Link::ReceiveBytes(const LineClaim& claim, std::size_t expected,
+                              const ReceiveWatch& watch) {
+    BufferedReply reply(ReceiveBuffer(), expected);
+    const ReceiveEnd end = Receive(claim, reply, watch);
+    lastReceived_ = end.gathered;
+    return end;
+}
+
+std::size_t Link::DiscardUntilQuiet(const LineClaim& claim, milliseconds quiet, milliseconds limit,
+                                    std::stop_token stop, const Pump& pump) {
+    Scrap scrap;
+    ReceiveWatch watch;
+    watch.timeout = limit;
+    watch.quiet = quiet;
+    watch.stop = std::move(stop);
+    watch.pump = pump;
+    Receive(claim, scrap, watch);
+    return scrap.Dropped();
 }
 
 }  // namespace velmora

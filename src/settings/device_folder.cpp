@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
-#include "app/text_codec.h"
+#include "base/text_codec.h"
 
 namespace velmora {
 namespace {

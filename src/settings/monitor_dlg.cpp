@@ -4,11 +4,11 @@
 #include <array>
 
 #include "app/qt_text.h"
-#include "app/language.h"
+#include "base/language.h"
 #include "app/message_box.h"
 #include "app/ui_pump.h"
-#include "app/velmora_dlg.h"
 #include "serial/port_discovery.h"
+#include "settings/settings_texts.h"
 
 namespace velmora::ui {
 namespace {
@@ -44,8 +44,8 @@ QString PortText(const std::string& device, const std::string& description) {
 
 }  // namespace
 
-CMonitorDlg::CMonitorDlg(QWidget* parent, Link& link, CVelmoraDlg* mainDlg)
-    : CPageDlg(parent, link, mainDlg),
+CMonitorDlg::CMonitorDlg(QWidget* parent, PageContext& context)
+    : CPageDlg(parent, context),
       tables_(OptionTablesFor(Config())),
       connect_(Q(keys::BtnConnect)),
       disconnect_(Q(keys::BtnDisconnect)),
@@ -123,9 +123,8 @@ void CMonitorDlg::SetConnectButtons(bool portOpen) {
 }
 
 void CMonitorDlg::EnumeratePorts() {
-    std::string demoPort;
-    if (MainDlg() && !MainDlg()->DemoPort().empty()) {
-        demoPort = MainDlg()->DemoPort();
+    const std::string& demoPort = DemoPort();
+    if (!demoPort.empty()) {
         portCombo_.addItem(PortText(demoPort, Say(kVirtualSplicer)), Q(demoPort));
     }
     for (const PortEntry& port : DiscoverPorts())
@@ -144,12 +143,12 @@ void CMonitorDlg::OnBnClickedConnect() {
     m_device = portCombo_.currentIndex() < 0 ? std::string()
                                              : portCombo_.currentData().toString().toStdString();
     m_nBaud = speedCombo_.currentText().toInt();
-    const StepResult result = Connect(GetLink(), session_, m_device, m_nBaud, UiPump());
+    const StepResult result = Connect(GetLink(), Session(), m_device, m_nBaud, UiPump());
     if (!result.userError && result.outcome != Outcome::Busy) {
         // An unanswered handshake leaves the port open and the buttons as they are.
-        if (session_.state == ConnectionState::Connected)
+        if (Session().state == ConnectionState::Connected)
             ShowConnected(true);
-        else if (session_.state == ConnectionState::Disconnected)
+        else if (Session().state == ConnectionState::Disconnected)
             ShowConnected(false);
     }
     Present(result);
@@ -157,7 +156,7 @@ void CMonitorDlg::OnBnClickedConnect() {
 
 void CMonitorDlg::OnBnClickedDisconnect() {
     const bool wasOpen = GetLink().Port().IsOpen();
-    const StepResult result = Disconnect(GetLink(), session_, UiPump());
+    const StepResult result = Disconnect(GetLink(), Session(), UiPump());
     if (wasOpen && result.outcome != Outcome::Busy) ShowConnected(false);
     Present(result);
 }
@@ -165,7 +164,7 @@ void CMonitorDlg::OnBnClickedDisconnect() {
 void CMonitorDlg::OnBnClickedRead() {
     if (RefuseWhileLineBusy()) return;
     BuildGroupRows();
-    const StepResult result = ReadGroup(GetLink(), session_, shownGroup_, UiPump());
+    const StepResult result = ReadGroup(GetLink(), Session(), shownGroup_, UiPump());
     if (result.ok) ShowGroupValues();
     FollowPort();
     Present(result);
@@ -173,21 +172,21 @@ void CMonitorDlg::OnBnClickedRead() {
 
 void CMonitorDlg::OnBnClickedAccept() {
     const int g = shownGroup_;
-    const StepResult gate = CheckWritable(GetLink(), session_, g);
+    const StepResult gate = CheckWritable(GetLink(), Session(), g);
     if (!gate.ok) {
         Present(gate);
         return;
     }
     // One box per failing range check, and then nothing is sent.
     const std::vector<std::string> failures =
-        ValidateAndEncode(g, ValueTexts(), tables_, session_.records);
+        ValidateAndEncode(g, ValueTexts(), tables_, Session().records);
     for (const std::string& failure : failures) ShowBox(failure);
     if (!failures.empty()) return;
     const MsgAnswer answer =
         ShowMessage(this, Q(msg::WriteQuestion), Q(msg::CaptionQuestion),
                     MsgButtons::YesNo, MsgIcon::Exclamation);
     if (answer != MsgAnswer::Yes) return;
-    const StepResult result = WriteGroup(GetLink(), session_, g, UiPump());
+    const StepResult result = WriteGroup(GetLink(), Session(), g, UiPump());
     FollowPort();
     Present(result);
     grid_.Refresh();
@@ -229,7 +228,7 @@ void CMonitorDlg::BuildGroupRows() {
 }
 
 void CMonitorDlg::ShowGroupValues() {
-    ShowGroup(shownGroup_, session_.records, tables_, rows_);
+    ShowGroup(shownGroup_, Session().records, tables_, rows_);
     for (std::size_t i = 0; i < rows_.size(); ++i) ShowRow(static_cast<int>(i), rows_[i]);
     grid_.Refresh();
 }
@@ -266,13 +265,13 @@ std::vector<std::string> CMonitorDlg::ValueTexts() const {
 
 void CMonitorDlg::Present(const StepResult& result) {
     if (result.pane != StatusPane::Unchanged)
-        ShowCommState(result.pane == StatusPane::Success);
-    for (const std::string& text : result.boxes) ShowBox(text);
+        ShowCommState(result.pane == StatusPane::Success, StepStatusText(result));
+    for (const std::string& text : StepBoxTexts(result)) ShowBox(text);
 }
 
 void CMonitorDlg::ShowConnected(bool connected) {
     SetConnectButtons(connected);
-    if (MainDlg()) MainDlg()->ShowConnectionState(connected);
+    emit ConnectionChanged(connected);
 }
 
 void CMonitorDlg::FollowPort() {

@@ -19,7 +19,7 @@ namespace velmora::ui {
 class CMonitorDlg : public CPageDlg {
     Q_OBJECT
 public:
-    CMonitorDlg(QWidget* parent, Link& link, CVelmoraDlg* mainDlg);
+    CMonitorDlg(QWidget* parent, PageContext& context);
 
     // Called when the page is selected: Connect enabled only while the port
     // is closed, Disconnect only while it is open.
@@ -42,7 +42,6 @@ public:
     CWBButton& ReadButton() { return read_; }
     CWBButton& AcceptButton() { return accept_; }
     CEditCombGridCtrl& Grid() { return grid_; }
-    const ParameterSession& Session() const { return session_; }
 
 private:
     void LayOutControls();
@@ -67,7 +66,6 @@ private:
     std::vector<ParamRow> paramRows_;
     std::vector<GridRow> rows_;  // the rows the grid shows
     int shownGroup_ = group::Environment;
-    ParameterSession session_;
     // The port and speed of the last Connect.
     std::string m_device;
     int m_nBaud = 0;

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/app_config.h"
+#include "base/app_config.h"
 
 namespace velmora {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/app_config.h"
+#include "base/app_config.h"
 #include "protocol/command_catalogue.h"
 #include "settings/device_folder.h"
 
@@ -11,11 +11,6 @@ namespace {
 
 constexpr std::uint8_t kHandshakeAccepted[] = {kFrameStart, cmd::Handshake, 1, kAccepted, 0x94};
 
-int TimeoutOf(std::uint8_t command) {
-    const std::optional<CommandEntry> entry = FindCommand(command);
-    return entry ? entry->timeoutMs : 1500;
-}
-
 StepResult Succeeded(StatusPane pane = StatusPane::Success) {
     StepResult result;
     result.ok = true;
@@ -23,29 +18,42 @@ StepResult Succeeded(StatusPane pane = StatusPane::Success) {
     return result;
 }
 
-StepResult Failed(Outcome outcome, StatusPane pane = StatusPane::Failure) {
+StepResult Failed(Outcome outcome, StepProblem problem, StatusPane pane = StatusPane::Failure) {
     StepResult result;
     result.outcome = outcome;
+    result.problem = problem;
     result.pane = pane;
     return result;
 }
 
-// The port is closed: say so in a box and in the failure pane.
-StepResult PortClosed(Link& link) {
-    link.SetStatus(msg::CommDisconnected);
-    StepResult result = Failed(Outcome::NotOpen);
-    result.boxes.push_back(Say(msg::CommDisconnected));
-    return result;
+// The port is closed: said in a box and in the failure pane.
+StepResult PortClosed() { return Failed(Outcome::NotOpen, StepProblem::PortClosed); }
+
+// Another exchange is in flight: refused with a box, the panes left to it.
+StepResult LineInUse() { return Failed(Outcome::Busy, StepProblem::Busy, StatusPane::Unchanged); }
+
+// A failed exchange whose outcome words itself; an intact reply that is not the
+// awaited one is a data error.
+StepResult ExchangeFailed(const ExchangeResult& exchange) {
+    switch (exchange.outcome) {
+        case Outcome::Busy: return LineInUse();
+        case Outcome::Accepted:
+        case Outcome::Rejected:
+        case Outcome::Unexpected: {
+            StepResult result = Failed(exchange.outcome == Outcome::Accepted ? Outcome::Unexpected
+                                                                               : exchange.outcome,
+                                       StepProblem::DataError);
+            return result;
+        }
+        default: {
+            StepResult result = Failed(exchange.outcome, StepProblem::Exchange);
+            result.systemReason = exchange.systemReason;
+            return result;
+        }
+    }
 }
 
-// Another exchange is in flight: refuse with a box and leave the panes to it.
-StepResult LineInUse() {
-    StepResult result = Failed(Outcome::Busy, StatusPane::Unchanged);
-    result.boxes.push_back(Say(msg::LineBusy));
-    return result;
-}
-
-// After an exchange: a port that went away leaves the page disconnected.
+// After an exchange: a port that went away leaves the session disconnected.
 void FollowPort(const Link& link, ParameterSession& session) {
     if (link.Port().IsOpen()) return;
     session.state = ConnectionState::Disconnected;
@@ -56,18 +64,14 @@ bool StartsWith(std::span<const std::uint8_t> reply, std::initializer_list<std::
     return reply.size() >= head.size() && std::equal(head.begin(), head.end(), reply.begin());
 }
 
-// Names the device folder from the configuration the splicer reports. Nothing is
-// reported for this request, so the status text of the handshake stays.
-void NameDeviceFolder(Link& link, const Pump& pump) {
-    const std::string status = link.CommStatusText;
-    const Outcome outcome = link.Exchange(FixedRequest(cmd::ReadConfig), 56,
-                                          TimeoutOf(cmd::ReadConfig), false, pump);
-    link.CommStatusText = status;
-    const bool gathered = outcome != Outcome::NotOpen && outcome != Outcome::Busy &&
-                          outcome != Outcome::WriteFailed;
+// Names the device folder from the configuration the splicer reports.
+void NameDeviceFolder(Link& link, ParameterSession& session, const Pump& pump) {
+    const ExchangeResult read = link.Exchange(FixedRequest(cmd::ReadConfig), {pump});
+    const bool gathered = read.outcome != Outcome::NotOpen && read.outcome != Outcome::Busy &&
+                          read.outcome != Outcome::WriteFailed;
     // The check byte is not tested here: any reply that starts 87 72 names the folder.
-    if (!gathered || !StartsWith(link.Reply(), {kFrameStart, cmd::ReadConfig})) return;
-    link.DeviceFolder = MakeDeviceFolder(Config().AppDirectory, DeviceNameFromReply(link.Reply()));
+    if (!gathered || !StartsWith(read.reply, {kFrameStart, cmd::ReadConfig})) return;
+    session.DeviceFolder = MakeDeviceFolder(Config().AppDirectory, DeviceNameFromReply(read.reply));
 }
 
 }  // namespace
@@ -80,17 +84,20 @@ bool ParameterSession::GroupWasRead(int group) const {
 StepResult Connect(Link& link, ParameterSession& session, const std::string& device, int speed,
                    const Pump& pump) {
     if (device.empty()) {
-        StepResult result = Failed(Outcome::NotOpen, StatusPane::Unchanged);
+        StepResult result = Failed(Outcome::NotOpen, StepProblem::PortNotChosen, StatusPane::Unchanged);
         result.userError = true;
-        result.boxes.push_back(Say(msg::PortError));
         return result;
     }
     if (link.LineBusy()) return LineInUse();
-    if (!link.OpenPort(device, speed)) return Failed(Outcome::NotOpen);
+    std::string reason;
+    if (!link.OpenPort(device, speed, &reason)) {
+        StepResult result = Failed(Outcome::NotOpen, StepProblem::OpenFailed);
+        result.systemReason = reason;
+        return result;
+    }
     session.readSinceConnect = {};
-    const Outcome outcome = link.Exchange(FixedRequest(cmd::Handshake), 5,
-                                          TimeoutOf(cmd::Handshake), false, pump);
-    switch (outcome) {
+    const ExchangeResult handshake = link.Exchange(FixedRequest(cmd::Handshake), {pump});
+    switch (handshake.outcome) {
         case Outcome::Accepted:
         case Outcome::Rejected:
         case Outcome::Unexpected: break;  // an intact reply: judged below
@@ -99,41 +106,32 @@ StepResult Connect(Link& link, ParameterSession& session, const std::string& dev
             // Nothing usable arrived: the port stays open and Connect asks again.
             session.state = link.Port().IsOpen() ? ConnectionState::HandshakeUnanswered
                                                  : ConnectionState::Disconnected;
-            return Failed(outcome);
+            return ExchangeFailed(handshake);
     }
-    const std::span<const std::uint8_t> reply = link.Reply();
-    if (!std::ranges::equal(reply, kHandshakeAccepted)) {
+    if (!std::ranges::equal(handshake.reply, kHandshakeAccepted)) {
         // Any other intact reply refuses the connection: data error, port closed.
-        link.SetStatus(msg::DataError);
         link.Port().ClosePort();
         session.state = ConnectionState::Disconnected;
-        return Failed(outcome == Outcome::Accepted ? Outcome::Unexpected : outcome);
+        return ExchangeFailed(handshake);
     }
     session.state = ConnectionState::Connected;
-    NameDeviceFolder(link, pump);
+    NameDeviceFolder(link, session, pump);
     if (!link.Port().IsOpen()) {
-        link.SetStatus(msg::PortLost);
         FollowPort(link, session);
-        return Failed(Outcome::PortLost);
+        return Failed(Outcome::PortLost, StepProblem::PortLost);
     }
     return Succeeded();
 }
 
 StepResult Disconnect(Link& link, ParameterSession& session, const Pump& pump) {
-    if (!link.Port().IsOpen()) return PortClosed(link);
+    if (!link.Port().IsOpen()) return PortClosed();
     if (link.LineBusy()) return LineInUse();
-    const Outcome outcome = link.Exchange(FixedRequest(cmd::Disconnect), 5,
-                                          TimeoutOf(cmd::Disconnect), false, pump);
-    if (outcome == Outcome::Busy) return LineInUse();
-    StepResult result;
-    if (outcome == Outcome::Accepted && StartsWith(link.Reply(), {kFrameStart, cmd::Disconnect, 1}))
-        result = Succeeded();
-    else {
-        if (outcome == Outcome::Rejected || outcome == Outcome::Accepted ||
-            outcome == Outcome::Unexpected)
-            link.SetStatus(msg::DataError);
-        result = Failed(outcome == Outcome::Accepted ? Outcome::Unexpected : outcome);
-    }
+    const ExchangeResult goodbye = link.Exchange(FixedRequest(cmd::Disconnect), {pump});
+    if (goodbye.outcome == Outcome::Busy) return LineInUse();
+    const StepResult result =
+        goodbye.outcome == Outcome::Accepted && StartsWith(goodbye.reply, {kFrameStart, cmd::Disconnect, 1})
+            ? Succeeded()
+            : ExchangeFailed(goodbye);
     link.Port().ClosePort();
     session.state = ConnectionState::Disconnected;
     session.readSinceConnect = {};
@@ -141,38 +139,37 @@ StepResult Disconnect(Link& link, ParameterSession& session, const Pump& pump) {
 }
 
 StepResult ReadGroup(Link& link, ParameterSession& session, int group, const Pump& pump) {
-    if (!link.Port().IsOpen()) return PortClosed(link);
+    if (!link.Port().IsOpen()) return PortClosed();
     const std::optional<GroupWire> wire = WireOfGroup(group);
-    if (!wire) return Failed(Outcome::Unexpected, StatusPane::Unchanged);
+    if (!wire) return Failed(Outcome::Unexpected, StepProblem::None, StatusPane::Unchanged);
     if (link.LineBusy()) return LineInUse();
-    const int expected = static_cast<int>(wire->ReadReplyLength());
-    const Outcome outcome = link.Exchange(FixedRequest(wire->readCommand), expected,
-                                          TimeoutOf(wire->readCommand), false, pump);
-    if (outcome == Outcome::Busy) return LineInUse();
+    const ExchangeResult read = link.Exchange(FixedRequest(wire->readCommand), {pump});
+    if (read.outcome == Outcome::Busy) return LineInUse();
     bool& wasRead = session.readSinceConnect[static_cast<std::size_t>(wire->record)];
     // A reply shorter than the record would leave part of it unread: refuse it.
-    if (outcome == Outcome::Accepted && link.Reply().size() >= wire->ReadReplyLength() &&
-        DecodeGroupReply(group, link.Reply(), session.records)) {
+    if (read.outcome == Outcome::Accepted && read.reply.size() >= wire->ReadReplyLength() &&
+        DecodeGroupReply(group, read.reply, session.records)) {
         wasRead = true;
-        return Succeeded();
+        StepResult result = Succeeded();
+        result.group = group;
+        return result;
     }
     wasRead = false;
-    if (outcome == Outcome::Accepted || outcome == Outcome::Rejected ||
-        outcome == Outcome::Unexpected)
-        link.SetStatus(msg::DataError);
     FollowPort(link, session);
-    return Failed(outcome == Outcome::Accepted ? Outcome::Unexpected : outcome);
+    StepResult result = ExchangeFailed(read);
+    result.group = group;
+    return result;
 }
 
 StepResult CheckWritable(Link& link, const ParameterSession& session, int group) {
-    if (!link.Port().IsOpen()) return PortClosed(link);
+    if (!link.Port().IsOpen()) return PortClosed();
     if (link.LineBusy()) return LineInUse();
     const std::optional<GroupWire> wire = WireOfGroup(group);
-    if (!wire) return Failed(Outcome::Unexpected, StatusPane::Unchanged);
+    if (!wire) return Failed(Outcome::Unexpected, StepProblem::None, StatusPane::Unchanged);
     if (!wire->writeCommand || session.GroupWasRead(group)) return Succeeded(StatusPane::Unchanged);
-    StepResult result = Failed(Outcome::Accepted, StatusPane::Unchanged);
+    StepResult result = Failed(Outcome::Accepted, StepProblem::ReadGroupFirst, StatusPane::Unchanged);
     result.userError = true;
-    result.boxes.push_back(Say(msg::ReadGroupFirst));
+    result.group = group;
     return result;
 }
 
@@ -182,27 +179,26 @@ StepResult WriteGroup(Link& link, ParameterSession& session, int group, const Pu
     const std::optional<GroupWire> wire = WireOfGroup(group);
     if (!wire->writeCommand) return gate;  // the environment: nothing to send
     const std::uint8_t command = *wire->writeCommand;
-    const Outcome outcome =
-        link.Exchange(WriteRequest(command, EncodeGroupRecord(group, session.records)), 5,
-                      TimeoutOf(command), true, pump);
-    switch (outcome) {
-        case Outcome::Accepted: {
-            StepResult result = Succeeded();
-            result.boxes.push_back(Say(msg::WriteSucceeded));
-            return result;
-        }
-        case Outcome::Busy: return LineInUse();
-        case Outcome::Rejected:
-            link.SetStatus(group == group::Heating ? msg::HeaterWriteRefused : msg::WriteRefused);
+    const ExchangeResult write =
+        link.Exchange(WriteRequest(command, EncodeGroupRecord(group, session.records)), {pump});
+    StepResult result;
+    switch (write.outcome) {
+        case Outcome::Accepted:
+            result = Succeeded();
+            result.written = true;
             break;
-        case Outcome::Unexpected: link.SetStatus(msg::DataError); break;
-        default: break;  // the link has stored its own text
+        case Outcome::Busy: return LineInUse();
+        case Outcome::Rejected: result = Failed(Outcome::Rejected, StepProblem::WriteRefused); break;
+        default: result = ExchangeFailed(write); break;
     }
+    result.group = group;
     FollowPort(link, session);
-    return Failed(outcome);
+    return result;
 }
 
-void SendDisconnectOnExit(Link& link) {
+void SendDisconnectOnExit(Link& link, ParameterSession& session) {
+    session.state = ConnectionState::Disconnected;
+    session.readSinceConnect = {};
     if (!link.Port().IsOpen()) return;
     // An exchange that still holds the line can only be waiting further down this
     // thread (workers are stopped before this): abandon it rather than wait for it.

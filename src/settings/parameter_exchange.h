@@ -4,24 +4,14 @@
 // tool both call these; they only present the result (status pane, message
 // boxes) and ask the user where a question is due.
 #include <array>
+#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "app/messages.h"
 #include "protocol/link.h"
 #include "settings/parameter_records.h"
 
 namespace velmora {
-
-namespace msg {
-inline constexpr Message WriteQuestion{"是否写入参数？", "Whether in parameter"};
-inline constexpr Message WriteSucceeded{"参数写入成功", "Parameter in success"};
-inline constexpr Message WriteRefused{"写参数错误", "write parameters error"};
-inline constexpr Message HeaterWriteRefused{"写参数错误", "write Heating Parameters error"};
-// Our own: a write of a group whose values were not read from this splicer.
-inline constexpr Message ReadGroupFirst{"请先读取该组参数，再写入",
-                                        "Please read this group before writing it"};
-}  // namespace msg
 
 enum class ConnectionState {
     Disconnected,         // port closed
@@ -36,26 +26,46 @@ struct ParameterSession {
     // Per record (splice, heater, environment, device configuration): filled by
     // the latest read of it since the connection, and that read succeeded.
     std::array<bool, 4> readSinceConnect{};
+    // Folder of the connected splicer's files (FS/<device name> under the working
+    // directory); empty until the first connection, kept after a disconnection.
+    std::filesystem::path DeviceFolder;
 
     bool GroupWasRead(int group) const;
 };
 
 enum class StatusPane { Unchanged, Success, Failure };
 
-// What a step leaves for the page to show.
+// Why a step failed, beyond its exchange's outcome.
+enum class StepProblem {
+    None,
+    PortNotChosen,   // Connect without a port
+    OpenFailed,      // the port could not be opened (systemReason says why)
+    PortClosed,      // the port is not open
+    Busy,            // another exchange holds the line
+    Exchange,        // the exchange failed: its outcome says how
+    DataError,       // an intact reply that is not the one awaited
+    PortLost,        // the device went away
+    WriteRefused,    // the splicer refused a parameter write
+    ReadGroupFirst,  // a write of a group not read since the connection
+};
+
+// What a step leaves for the page (or the command-line tool) to show.
 struct StepResult {
     bool ok = false;
     // The exchange's outcome where one ran (Accepted otherwise when ok).
     Outcome outcome = Outcome::Accepted;
+    StepProblem problem = StepProblem::None;
     // Refused before anything reached the line through the user's doing (no
     // port chosen, a group not read): not a failure of the splicer or the line.
     bool userError = false;
-    StatusPane pane = StatusPane::Unchanged;  // the failure pane shows CommStatusText
-    std::vector<std::string> boxes;           // OK message boxes, caption "Info", in order
+    StatusPane pane = StatusPane::Unchanged;
+    int group = -1;              // the group a read or write was about
+    bool written = false;        // a write was accepted: the user is told so
+    std::string systemReason;    // what the system reported, where it did
 };
 
 // Opens `device` at `speed` (an open port is kept as it is), shakes hands, and on
-// acceptance reads the device configuration to set link.DeviceFolder under the
+// acceptance reads the device configuration to set session.DeviceFolder under the
 // run's AppDirectory. An empty device means nothing was chosen.
 StepResult Connect(Link& link, ParameterSession& session, const std::string& device, int speed,
                    const Pump& pump = {});
@@ -75,7 +85,8 @@ StepResult CheckWritable(Link& link, const ParameterSession& session, int group)
 StepResult WriteGroup(Link& link, ParameterSession& session, int group, const Pump& pump = {});
 
 // On exit: if the port is open, sends the disconnection request without waiting
-// and closes the port. An exchange still waiting further down this thread is cancelled.
-void SendDisconnectOnExit(Link& link);
+// and closes the port. An exchange still waiting further down this thread is
+// cancelled. The window's close and velmora-cli's end both say goodbye here.
+void SendDisconnectOnExit(Link& link, ParameterSession& session);
 
 }  // namespace velmora

@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "app/language.h"
+#include "base/language.h"
 #include "settings/value_text.h"
 
 namespace velmora {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/messages.h"
+#include "base/messages.h"
 #include "settings/option_tables.h"
 #include "settings/parameter_records.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/text_codec.h"
+#include "base/text_codec.h"
 
 namespace velmora {
 namespace {
@@ -42,16 +42,6 @@ std::uint32_t ParseScaledDecimal(std::string_view text, int decimals) {
 }
 
 std::uint32_t ParseWholeNumber(std::string_view text) { return ParseScaledDecimal(text, 0); }
-
-std::string TwoDigits(unsigned value) {
-    return value < 10 ? "0" + std::to_string(value) : std::to_string(value);
-}
-
-std::string TimeStampText(unsigned yearAfter2000, unsigned month, unsigned day, unsigned hour,
-                          unsigned minute, unsigned second) {
-    return std::to_string(yearAfter2000 + 2000) + "-" + TwoDigits(month) + "-" + TwoDigits(day) +
-           " " + TwoDigits(hour) + ":" + TwoDigits(minute) + ":" + TwoDigits(second);
-}
 
 std::string NameFromField(std::span<const std::uint8_t> field) {
     const auto end = std::find(field.begin(), field.end(), 0);

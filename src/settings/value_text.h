@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/time_text.h"
+
 namespace velmora {
 
 // `value` with `decimals` digits after the point: (230, 2) -> "2.30", (-5, 1) -> "-0.5",
@@ -22,12 +24,6 @@ std::uint32_t ParseScaledDecimal(std::string_view text, int decimals);
 // The leading whole number as atoi reads it (no number gives 0), wrapped to 32 bits.
 std::uint32_t ParseWholeNumber(std::string_view text);
 
-// Two-digit part of a date or time: "0%d" below 10, "%d" otherwise.
-std::string TwoDigits(unsigned value);
-
-// "2024-03-05 09:07:00" from the year after 2000 and the other parts.
-std::string TimeStampText(unsigned yearAfter2000, unsigned month, unsigned day, unsigned hour,
-                          unsigned minute, unsigned second);
 
 // A GBK name field as UTF-8: its bytes up to the first NUL or the field's end.
 std::string NameFromField(std::span<const std::uint8_t> field);

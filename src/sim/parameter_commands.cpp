@@ -1,3 +1,4 @@
+#include "base/local_time.h"
 #include "sim/parameter_commands.h"
 
 #include <algorithm>
@@ -144,9 +145,7 @@ void ParameterStore::FreezeEnvironment(bool frozen) {
 FieldBytes<kEnvironmentInfoSize> ParameterStore::NextEnvironment() {
     if (environmentFrozen_) return environment_;
     EnvironmentInfo e = DecodeEnvironmentInfo(environment_);
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    const std::tm local = LocalTime(std::time(nullptr));
     e.year = static_cast<std::uint8_t>(std::clamp(local.tm_year + 1900 - 2000, 0, 255));
     e.month = static_cast<std::uint8_t>(local.tm_mon + 1);
     e.day = static_cast<std::uint8_t>(local.tm_mday);

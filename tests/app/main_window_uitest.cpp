@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/language.h"
-#include "app/text_codec.h"
+#include "base/language.h"
+#include "base/text_codec.h"
 #include "app/ui_pump.h"
 #include "app/velmora_dlg.h"
 #include "protocol/command_catalogue.h"

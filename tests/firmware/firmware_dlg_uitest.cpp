@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "../app/ui_wait.h"
-#include "app/app_config.h"
+#include "base/app_config.h"
 #include "app/message_box.h"
 #include "app/velmora_dlg.h"
 #include "firmware/firmware_dlg.h"

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/language.h"
+#include "base/language.h"
 #include "support/test_support.h"
 
 namespace velmora {

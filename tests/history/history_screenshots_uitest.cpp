@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/app_config.h"
+#include "base/app_config.h"
 #include "app/ui_wait.h"
 #include "app/velmora_dlg.h"
 #include "sim/record_commands.h"

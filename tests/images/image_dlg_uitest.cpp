@@ -15,7 +15,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/app_config.h"
+#include "base/app_config.h"
 #include "app/message_box.h"
 #include "app/ui_wait.h"
 #include "app/velmora_dlg.h"

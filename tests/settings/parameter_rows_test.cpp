@@ -6,7 +6,7 @@
 #include <functional>
 #include <random>
 
-#include "app/text_codec.h"
+#include "base/text_codec.h"
 #include "settings/value_text.h"
 #include "support/test_support.h"
 

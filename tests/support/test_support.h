@@ -10,7 +10,7 @@
 #include <span>
 #include <utility>
 
-#include "app/app_config.h"
+#include "base/app_config.h"
 #include "protocol/link.h"
 #include "sim/virtual_splicer.h"
 

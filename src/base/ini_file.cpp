@@ -1,10 +1,10 @@
-#include "app/ini_file.h"
+#include "base/ini_file.h"
 
 #include <cctype>
 #include <fstream>
 #include <iterator>
 
-#include "app/text_codec.h"
+#include "base/text_codec.h"
 
 namespace velmora {
 namespace {

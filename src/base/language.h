@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/app_config.h"
+#include "base/app_config.h"
 
 namespace velmora {
 

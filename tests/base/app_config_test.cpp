@@ -1,11 +1,11 @@
 // Start-up settings, the INI reader and the language lookup, read from real files.
 #include <gtest/gtest.h>
 
-#include "app/app_config.h"
-#include "app/ini_file.h"
-#include "app/language.h"
-#include "app/messages.h"
-#include "app/text_codec.h"
+#include "base/app_config.h"
+#include "base/ini_file.h"
+#include "base/language.h"
+#include "base/messages.h"
+#include "base/text_codec.h"
 #include "support/test_support.h"
 
 namespace velmora {

@@ -1,6 +1,6 @@
-#include "app/messages.h"
+#include "base/messages.h"
 
-#include "app/app_config.h"
+#include "base/app_config.h"
 
 namespace velmora {
 

@@ -1,9 +1,9 @@
-#include "app/app_config.h"
+#include "base/app_config.h"
 
 #include <climits>
 
-#include "app/ini_file.h"
-#include "app/language.h"
+#include "base/ini_file.h"
+#include "base/language.h"
 
 namespace velmora {
 namespace {

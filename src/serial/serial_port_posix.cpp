@@ -1,3 +1,4 @@
+// SerialPort over POSIX termios.
 #include "serial/serial_port.h"
 
 #include <fcntl.h>
@@ -10,7 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "serial/line_speed_linux.h"
+#include "serial/line_speed_posix.h"
 
 namespace velmora {
 namespace {
@@ -73,7 +74,7 @@ bool SerialPort::OpenPort(const std::string& device, int bitsPerSecond) {
     return true;
 }
 
-bool SerialPort::ClosePort() {
+void SerialPort::ClosePort() {
     int fd = fd_.exchange(-1);
     if (fd >= 0) {
         if (!lost_) tcdrain(fd);
@@ -82,7 +83,6 @@ bool SerialPort::ClosePort() {
         ioctl(fd, TIOCNXCL);
         ::close(fd);
     }
-    return true;
 }
 
 void SerialPort::MarkLost() {

@@ -1,4 +1,4 @@
-#include "serial/line_speed_linux.h"
+#include "serial/line_speed_posix.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>

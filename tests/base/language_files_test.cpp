@@ -7,10 +7,10 @@
 #include <iterator>
 #include <string>
 
-#include "app/app_config.h"
-#include "app/ini_file.h"
-#include "app/language.h"
-#include "app/text_codec.h"
+#include "base/app_config.h"
+#include "base/ini_file.h"
+#include "base/language.h"
+#include "base/text_codec.h"
 #include "support/test_support.h"
 
 namespace velmora {

@@ -1,6 +1,7 @@
 #pragma once
 // Conversions between the program's UTF-8 text and GBK, the code page of the
-// splicer's names and of the Chinese language and export files.
+// splicer's names and of the Chinese language and export files. The two
+// conversions are the platform's (text_codec_<platform>.cpp); the rest is common.
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -12,6 +13,9 @@ std::string GbkToUtf8(std::string_view gbk);
 
 // UTF-8 to GBK. Characters GBK cannot represent become '?'.
 std::string Utf8ToGbk(std::string_view utf8);
+
+// Length of the UTF-8 sequence that starts with byte `c` (1 for a stray byte).
+std::size_t Utf8SequenceLength(unsigned char c);
 
 // True when the bytes are well-formed UTF-8 (plain ASCII included).
 bool IsValidUtf8(std::string_view bytes);

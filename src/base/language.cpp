@@ -1,8 +1,8 @@
-#include "app/language.h"
+#include "base/language.h"
 
 #include <vector>
 
-#include "app/ini_file.h"
+#include "base/ini_file.h"
 
 namespace velmora {
 

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the Windows cross build and its Wine smoke test need:
+# the mingw-w64 posix-thread compilers, Wine, Xvfb, CMake/Ninja, dpkg-dev (apt-get source),
+# the host Qt 6 tools a Qt cross build runs (moc, rcc, uic from qt6-base-dev-tools),
+# tclsh (the SQLite amalgamation is generated with it) and a CJK font for Wine.
+# Does nothing (and needs no network) when every package is already present.
+set -euo pipefail
+
+packages=(
+    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+    wine wine64
+    xvfb xauth
+    cmake ninja-build
+    dpkg-dev
+    qt6-base-dev qt6-base-dev-tools
+    tcl
+    fonts-wqy-microhei fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "Need root (or sudo) to install: ${missing[*]}" >&2; exit 1; }
+    sudo="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -q
+$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,41 @@
+#include "images/images_texts.h"
+
+#include <cstdio>
+
+#include "protocol/outcome_texts.h"
+
+namespace velmora {
+namespace {
+
+// The refusal of a head that announces more than the buffer can hold.
+std::string ImageTooLargeText(std::uint32_t announced) {
+    static constexpr Message kTooLarge{
+        "熔接机发来的图片有 %u 字节，超出可接收的上限（最多 %u 字节）",
+        "The splicer announced an image of %u bytes, more than can be received (at most %u)"};
+    char text[200];
+    std::snprintf(text, sizeof text, Say(kTooLarge).c_str(), static_cast<unsigned>(announced),
+                  static_cast<unsigned>(kMaxImageSize));
+    return text;
+}
+
+}  // namespace
+
+std::string ImageDownloadFailureText(const ImageDownloadResult& result) {
+    switch (result.outcome) {
+        case Outcome::Accepted:
+        case Outcome::Cancelled: return {};
+        case Outcome::Unexpected:
+            return result.tooLarge ? ImageTooLargeText(result.announcedSize) : Say(msg::DataError);
+        default: {
+            const Message* text = StandardFailureText(result.outcome);
+            return text ? Say(*text) : Say(msg::DataError);
+        }
+    }
+}
+
+std::string ImageSaveFailureText(const std::filesystem::path& path, const std::string& reason) {
+    static constexpr Message kSaveFailed{"图片文件保存失败：", "Image file could not be saved: "};
+    return Say(kSaveFailed) + path.string() + " (" + reason + ")";
+}
+
+}  // namespace velmora

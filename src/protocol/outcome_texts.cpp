@@ -1,0 +1,27 @@
+#include "protocol/outcome_texts.h"
+
+namespace velmora {
+
+const Message* StandardFailureText(Outcome outcome) {
+    static constexpr Message kWriteFailed{"串口写入失败", "Write to port failed"};
+    static constexpr Message kCancelled{"通讯已取消", "Communication cancelled"};
+    switch (outcome) {
+        case Outcome::NoAnswer: return &msg::NoAnswer;
+        case Outcome::BadCheck: return &msg::CheckCodeError;
+        case Outcome::NotOpen: return &msg::CommDisconnected;
+        case Outcome::PortLost: return &msg::PortLost;
+        case Outcome::Busy: return &msg::LineBusy;
+        case Outcome::WriteFailed: return &kWriteFailed;
+        case Outcome::Cancelled: return &kCancelled;
+        case Outcome::Accepted:
+        case Outcome::Rejected:
+        case Outcome::Unexpected: return nullptr;
+    }
+    return nullptr;
+}
+
+std::string PortOpenFailureText(const std::string& reason) {
+    return Say(msg::CommPortError) + ": " + reason;
+}
+
+}  // namespace velmora

@@ -1,0 +1,17 @@
+#pragma once
+// How the front ends word an exchange's outcome, in the run's language.
+#include <string>
+
+#include "base/messages.h"
+#include "protocol/link.h"
+
+namespace velmora {
+
+// The standard text of a failed outcome, or nullptr where the caller words its
+// own (a rejection, an unexpected reply) or there is no failure.
+const Message* StandardFailureText(Outcome outcome);
+
+// "Comm port error: <reason>": a port that could not be opened.
+std::string PortOpenFailureText(const std::string& reason);
+
+}  // namespace velmora

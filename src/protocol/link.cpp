@@ -182,7 +182,7 @@ ExchangeResult Link::Exchange(const LineClaim& claim, const CommandFrame& reques
     const std::optional<CommandEntry> entry = FindCommand(request.command);
     frame_ = request;
     if (!channel_->IsOpen()) {
-        result.outcome = channel_->WasLost() ? Outcome::PortLost : Outcome::NotOpen;
+        result.outcome = Outcome::NotOpen;
     } else if (!SendFrame(claim)) {
         result.outcome = FailedSend();
         result.systemReason = channel_->LastError();
@@ -214,7 +214,7 @@ ExchangeResult Link::Exchange(const CommandFrame& request, const ExchangeOptions
     if (!channel_->IsOpen()) {
         ExchangeResult result;
         result.command = request.command;
-        result.outcome = channel_->WasLost() ? Outcome::PortLost : Outcome::NotOpen;
+        result.outcome = Outcome::NotOpen;
         return result;
     }
     std::optional<LineClaim> claim = ClaimLine();

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "history/csv_export.h"
+#include "history/history_texts.h"
 #include "images/image_catalogue.h"
 #include "images/image_files.h"
 #include "protocol/command_catalogue.h"

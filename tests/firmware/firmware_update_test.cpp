@@ -2,6 +2,7 @@
 // and velmora-cli cannot easily reach it (files that cannot be sent or shrink,
 // a closed port, stopping mid transfer), and the texts and sums they rely on.
 #include "firmware/firmware_update.h"
+#include "firmware/firmware_texts.h"
 
 #include <gtest/gtest.h>
 
@@ -71,7 +72,7 @@ TEST_F(FirmwareTest, FileOrPortProblemsEndTheTransferWithNothingSent) {
         ASSERT_TRUE(claim);
         FirmwareResult result = FirmwareSendThread(link, std::move(*claim), c.file, {});
         EXPECT_EQ(result.end, c.end);
-        EXPECT_TRUE(result.text.starts_with(c.text)) << result.text;
+        EXPECT_TRUE(FirmwareEndText(result, c.file).starts_with(c.text)) << FirmwareEndText(result, c.file);
         EXPECT_EQ(result.bytesSent, 0u);
         EXPECT_FALSE(link.LineBusy());
         EXPECT_FALSE(link.Port().IsOpen());
@@ -91,7 +92,7 @@ TEST_F(FirmwareTest, FileThatShrinksDuringTheTransferStopsWithoutStaleBytes) {
     const FirmwareResult result = FirmwareSendThread(link, std::move(*claim), file, {}, callbacks);
     EXPECT_EQ(result.end, FirmwareEnd::FileUnreadable);
     EXPECT_EQ(result.bytesSent, 30000u);
-    EXPECT_TRUE(result.text.starts_with("Reading the firmware file failed")) << result.text;
+    EXPECT_TRUE(FirmwareEndText(result, file).starts_with("Reading the firmware file failed")) << FirmwareEndText(result, file);
     ASSERT_TRUE(received->WaitForReceipts(1, kMargin));
     EXPECT_EQ(received->Receipts().back().crc32, CrcOf(FirmwareBytes(30000)));
 }
@@ -129,7 +130,7 @@ TEST_F(FirmwareTest, StopOrCancelMidTransferEndsPromptly) {
         const FirmwareResult result = end.get();
         EXPECT_EQ(result.end, FirmwareEnd::Cancelled);
         EXPECT_LT(result.bytesSent, bytes.size());
-        EXPECT_TRUE(result.text.starts_with("Update cancelled")) << result.text;
+        EXPECT_TRUE(FirmwareEndText(result, file).starts_with("Update cancelled")) << FirmwareEndText(result, file);
     }
 }
 

@@ -1,4 +1,5 @@
 #include "history/splice_record.h"
+#include "history/history_texts.h"
 
 #include <gtest/gtest.h>
 

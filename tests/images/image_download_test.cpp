@@ -1,6 +1,7 @@
 // One image (0x71) against the virtual splicer: the request, the head, the bytes
 // gathered, every way a download ends, and what follows a refused head.
 #include "images/image_download.h"
+#include "images/images_texts.h"
 
 #include <gtest/gtest.h>
 
@@ -109,7 +110,6 @@ TEST_F(ImageDownload, RequestCarriesTheIndexAndTheIrregularCheckByteOneAtATime) 
     ImageRequest second = StartImageDownload(link, 1);
     EXPECT_EQ(second.outcome, Outcome::Busy);
     EXPECT_FALSE(second.claim);
-    EXPECT_EQ(link.CommStatusText, "Communication busy, please wait");
     EXPECT_EQ(test::Hex(LayOutFrame(link.Frame())), "87 71 02 00 20 FA") << "nothing else built";
 }
 
@@ -147,7 +147,7 @@ TEST_F(ImageDownload, EveryEndOfADownloadWithItsImageAndTheLineFree) {
             Answer(c.reply);
         Run run = Download(0, {500ms, 50ms});
         EXPECT_EQ(run.result.outcome, c.outcome);
-        EXPECT_EQ(run.result.statusText, c.status);
+        EXPECT_EQ(ImageDownloadFailureText(run.result), c.status);
         EXPECT_TRUE(Bytes(run.result.image.begin(), run.result.image.end()) == c.image)
             << run.result.image.size() << " bytes of " << c.image.size();
         // The bar only grows to 100 with an image, and falls back to 0 without one.
@@ -164,7 +164,7 @@ TEST_F(ImageDownload, SilentSplicerCreepsToHalfThenTimesOut) {
     splicer->SetFault(cmd::ImageDownload, {FaultKind::Silent});
     Run run = Download(0, {400ms, 50ms, 2ms});
     EXPECT_EQ(run.result.outcome, Outcome::NoAnswer);
-    EXPECT_EQ(run.result.statusText, "No answer,please Exit Program");
+    EXPECT_EQ(ImageDownloadFailureText(run.result), "No answer,please Exit Program");
     ASSERT_GE(run.progress.size(), 2u);
     EXPECT_EQ(run.progress.back(), 0);
     const std::vector<int> creeping(run.progress.begin(), run.progress.end() - 1);
@@ -195,7 +195,7 @@ TEST_F(ImageDownload, StopRequestEndsARunningDownloadPromptly) {
     EXPECT_EQ(result.outcome, Outcome::Cancelled);
     EXPECT_EQ(result.imageSize, sim::SimulatedImageJpeg(1).size()) << "stopped after the head";
     EXPECT_TRUE(result.image.empty());
-    EXPECT_EQ(result.statusText, "");
+    EXPECT_EQ(ImageDownloadFailureText(result), "");
     EXPECT_FALSE(link.LineBusy());
 }
 

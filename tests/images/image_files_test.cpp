@@ -1,5 +1,6 @@
 // Where downloaded images go, under which names, and how they are written.
 #include "images/image_files.h"
+#include "images/images_texts.h"
 
 #include <gtest/gtest.h>
 
@@ -59,8 +60,8 @@ TEST(ImageFiles, SavedUnchangedReplacingWholeOrTellingWhyNot) {
     for (const fs::path& bad : {dir.path() / "missing" / "a.jpg", dir.path() / "taken.jpg"}) {
         const SaveResult result = SaveImageFile(bad, shorter);
         EXPECT_FALSE(result.saved);
-        EXPECT_TRUE(result.errorText.starts_with("Image file could not be saved: " + bad.string()))
-            << result.errorText;
+        const std::string text = ImageSaveFailureText(bad, result.reason);
+        EXPECT_TRUE(text.starts_with("Image file could not be saved: " + bad.string())) << text;
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2) << "no temporary file left";
 }

@@ -3,6 +3,7 @@
 
 #include "protocol/command_catalogue.h"
 #include "protocol/link.h"
+#include "protocol/outcome_texts.h"
 #include "support/test_support.h"
 
 namespace velmora {
@@ -15,7 +16,13 @@ using test::Hex;
 class LinkTest : public test::SplicerTest {
 protected:
     Outcome Handshake(int timeoutMs = 1500, const Pump& pump = {}) {
-        return link.Exchange(FixedRequest(cmd::Handshake), 5, timeoutMs, true, pump);
+        return link.Exchange(FixedRequest(cmd::Handshake),
+                             {pump, std::chrono::milliseconds(timeoutMs)})
+            .outcome;
+    }
+    static std::string StatusOf(Outcome outcome) {
+        const Message* text = StandardFailureText(outcome);
+        return text ? Say(*text) : "";
     }
 };
 
@@ -31,7 +38,7 @@ TEST_F(LinkTest, EachMisbehaviourGetsItsOutcomeAndText) {
     struct Case {
         Fault fault;
         Outcome outcome;
-        const char* status;  // nullptr: the text stays as it was
+        const char* status;  // nullptr: the page words it
         int replyLength;
     } cases[] = {
         {{FaultKind::Trickle, 3}, Outcome::Accepted, nullptr, 5},   // gathered from pieces
@@ -46,10 +53,10 @@ TEST_F(LinkTest, EachMisbehaviourGetsItsOutcomeAndText) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(sim::FaultKindName(c.fault.kind)));
         splicer->SetFault(cmd::Handshake, c.fault);
-        link.CommStatusText = "earlier text";
-        EXPECT_EQ(Handshake(c.fault.kind == FaultKind::Short ? 300 : 1500), c.outcome);
-        EXPECT_EQ(link.ReplyLength, c.replyLength);
-        EXPECT_EQ(link.CommStatusText, c.status ? c.status : "earlier text");
+        const Outcome outcome = Handshake(c.fault.kind == FaultKind::Short ? 300 : 1500);
+        EXPECT_EQ(outcome, c.outcome);
+        EXPECT_EQ(link.Reply().size(), static_cast<std::size_t>(c.replyLength));
+        EXPECT_EQ(StatusOf(outcome), c.status ? c.status : "");
     }
 }
 
@@ -58,7 +65,7 @@ TEST_F(LinkTest, ChineseFailureTexts) {
     ASSERT_TRUE(OpenLink());
     splicer->SetFault(cmd::Handshake, {FaultKind::Silent});
     EXPECT_EQ(Handshake(200), Outcome::NoAnswer);
-    EXPECT_EQ(link.CommStatusText, "数据无响应，请退出程序重新连接");
+    EXPECT_EQ(StatusOf(Outcome::NoAnswer), "数据无响应，请退出程序重新连接");
 }
 
 TEST_F(LinkTest, StopsAsSoonAsTheExpectedCountIsInAndKeepsSurplus) {
@@ -69,13 +76,13 @@ TEST_F(LinkTest, StopsAsSoonAsTheExpectedCountIsInAndKeepsSurplus) {
         return std::vector<std::uint8_t>{0x87, 0x60, 0x01, 0xAC, 0x94, 0x00, 0x00};
     });
     Outcome outcome = Handshake();
-    EXPECT_GE(link.ReplyLength, 5);
-    EXPECT_EQ(outcome, link.ReplyLength == 5 ? Outcome::Accepted : Outcome::BadCheck);
+    EXPECT_GE(link.Reply().size(), 5u);
+    EXPECT_EQ(outcome, link.Reply().size() == 5 ? Outcome::Accepted : Outcome::BadCheck);
 }
 
 TEST_F(LinkTest, ClosedPortSendsNothing) {
     EXPECT_EQ(Handshake(), Outcome::NotOpen);
-    EXPECT_EQ(link.CommStatusText, "Communication Disconnect");
+    EXPECT_EQ(StatusOf(Outcome::NotOpen), "Communication Disconnect");
     EXPECT_FALSE(splicer->WaitForFrames(1, std::chrono::milliseconds(100)));
 }
 
@@ -84,7 +91,7 @@ TEST_F(LinkTest, ASecondExchangeFromInsideThePumpIsRefused) {
     splicer->SetFault(cmd::Handshake, {FaultKind::Delay, 100});
     std::optional<Outcome> nested;
     Pump pump = [&] {
-        if (!nested) nested = link.Exchange(FixedRequest(cmd::Disconnect), 5, 1500, false);
+        if (!nested) nested = link.Exchange(FixedRequest(cmd::Disconnect)).outcome;
     };
     EXPECT_EQ(Handshake(1500, pump), Outcome::Accepted);
     ASSERT_TRUE(nested);
@@ -99,7 +106,7 @@ TEST_F(LinkTest, APulledCableEndsTheExchangeAndTheConnectionCanBeMadeAgain) {
     ASSERT_TRUE(OpenLink());
     splicer->SetFault(cmd::Handshake, {FaultKind::HangUp});
     EXPECT_EQ(Handshake(), Outcome::PortLost);
-    EXPECT_EQ(link.CommStatusText, "Port lost, please check the cable and connect again");
+    EXPECT_EQ(StatusOf(Outcome::PortLost), "Port lost, please check the cable and connect again");
     EXPECT_FALSE(link.Port().IsOpen());
     EXPECT_TRUE(link.Port().WasLost());
     EXPECT_EQ(Handshake(), Outcome::NotOpen);
@@ -117,7 +124,7 @@ TEST_F(LinkTest, CancelEndsAWaitEarly) {
     splicer->SetFault(cmd::Handshake, {FaultKind::Silent});
     Pump pump = [&] { link.Cancel(); };
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(link.Exchange(FixedRequest(cmd::Handshake), 5, 60000, true, pump), Outcome::Cancelled);
+    EXPECT_EQ(Handshake(60000, pump), Outcome::Cancelled);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
 }
 

@@ -1,4 +1,5 @@
 #include "settings/parameter_exchange.h"
+#include "settings/settings_texts.h"
 
 #include <gtest/gtest.h>
 
@@ -73,8 +74,8 @@ TEST_F(SettingExchangeTest, ConnectNamesASafeDeviceFolder) {
         ASSERT_TRUE(result.ok) << c.serial;
         EXPECT_EQ(result.pane, StatusPane::Success);
         EXPECT_EQ(session.state, ConnectionState::Connected);
-        EXPECT_EQ(link.DeviceFolder, workDir.path() / "FS" / c.folder) << c.serial;
-        EXPECT_TRUE(std::filesystem::is_directory(link.DeviceFolder)) << c.serial;
+        EXPECT_EQ(session.DeviceFolder, workDir.path() / "FS" / c.folder) << c.serial;
+        EXPECT_TRUE(std::filesystem::is_directory(session.DeviceFolder)) << c.serial;
         link.Port().ClosePort();
     }
 }
@@ -121,7 +122,6 @@ TEST_F(SettingExchangeTest, FailuresOfEachStep) {
         const auto before = EncodeSpliceParams(session.records.splice);
         const std::size_t readsBefore = FramesWith(cmd::ReadConfig);
         splicer->SetFault(command, c.fault);
-        link.CommStatusText.clear();
         StepResult result;
         switch (c.step) {
             case Handshake:
@@ -143,7 +143,7 @@ TEST_F(SettingExchangeTest, FailuresOfEachStep) {
         EXPECT_EQ(result.ok, c.text.empty());
         EXPECT_FALSE(result.userError);
         EXPECT_EQ(result.pane, c.text.empty() ? StatusPane::Success : StatusPane::Failure);
-        EXPECT_EQ(link.CommStatusText, c.text);
+        EXPECT_EQ(StepStatusText(result), c.text);
         EXPECT_EQ(link.Port().IsOpen(), c.portOpen);
         EXPECT_EQ(session.state, c.portOpen
                                      ? (c.step == Handshake ? ConnectionState::HandshakeUnanswered
@@ -153,7 +153,7 @@ TEST_F(SettingExchangeTest, FailuresOfEachStep) {
             EXPECT_EQ(FramesWith(cmd::ReadConfig), readsBefore);
         }
         if (c.step == WriteSplice || c.step == WriteHeater) {
-            EXPECT_TRUE(result.boxes.empty());
+            EXPECT_TRUE(StepBoxTexts(result).empty());
         }
         if (c.step == ReadSplice) {
             EXPECT_EQ(EncodeSpliceParams(session.records.splice), before);
@@ -162,18 +162,18 @@ TEST_F(SettingExchangeTest, FailuresOfEachStep) {
     }
     ASSERT_TRUE(ConnectNow().ok);
     EXPECT_EQ(Disconnect(link, session).pane, StatusPane::Success);
-    EXPECT_EQ(Disconnect(link, session).boxes,
+    EXPECT_EQ(StepBoxTexts(Disconnect(link, session)),
               std::vector<std::string>{"Communication Disconnect"});
 }
 
 TEST_F(SettingExchangeTest, ConnectWithoutPortOrWithABadOne) {
     const StepResult none = Connect(link, session, "", 115200);
     EXPECT_TRUE(none.userError);
-    EXPECT_EQ(none.boxes, std::vector<std::string>{"Port error"});
+    EXPECT_EQ(StepBoxTexts(none), std::vector<std::string>{"Port error"});
     const StepResult bad =
         Connect(link, session, (workDir.path() / "no-such-port").string(), 115200);
     EXPECT_FALSE(bad.ok || bad.userError);
-    EXPECT_TRUE(link.CommStatusText.starts_with("Comm port error: ")) << link.CommStatusText;
+    EXPECT_TRUE(StepStatusText(bad).starts_with("Comm port error: ")) << StepStatusText(bad);
     EXPECT_EQ(splicer->ReceivedFrames().size(), 0u);
 }
 
@@ -187,7 +187,7 @@ TEST_F(SettingExchangeTest, WriteSendsKeptBytesBack) {
     const StepResult result = WriteGroup(link, session, group::Splice);
     EXPECT_TRUE(result.ok);
     EXPECT_EQ(result.pane, StatusPane::Success);
-    EXPECT_EQ(result.boxes, std::vector<std::string>{"Parameter in success"});
+    EXPECT_EQ(StepBoxTexts(result), std::vector<std::string>{"Parameter in success"});
     EXPECT_EQ(Hex(LastFrame()), Hex(LayOutFrame(MakeRequest(cmd::WriteSplice, splice))));
 }
 
@@ -208,20 +208,20 @@ TEST_F(SettingExchangeTest, GroupFourWriteCarriesTheLatestFsConfig) {
 }
 
 TEST_F(SettingExchangeTest, WritesThatSendNothing) {
-    EXPECT_EQ(WriteGroup(link, session, group::Splice).boxes,
+    EXPECT_EQ(StepBoxTexts(WriteGroup(link, session, group::Splice)),
               std::vector<std::string>{"Communication Disconnect"});
     // A group not read since the connection, or whose last read failed, is refused.
     ASSERT_TRUE(ConnectNow().ok);
     const StepResult unread = WriteGroup(link, session, group::Heating);
     EXPECT_FALSE(unread.ok);
     EXPECT_TRUE(unread.userError);
-    EXPECT_EQ(unread.boxes, std::vector<std::string>{"Please read this group before writing it"});
+    EXPECT_EQ(StepBoxTexts(unread), std::vector<std::string>{"Please read this group before writing it"});
     splicer->SetFault(cmd::ReadHeater, Fault{FaultKind::Silent, 0, 1});
     EXPECT_FALSE(ReadGroup(link, session, group::Heating).ok);
     EXPECT_TRUE(WriteGroup(link, session, group::Heating).userError);
     // The environment is never written, read or not.
     const StepResult environment = WriteGroup(link, session, group::Environment);
-    EXPECT_TRUE(environment.ok && environment.boxes.empty());
+    EXPECT_TRUE(environment.ok && StepBoxTexts(environment).empty());
     EXPECT_EQ(environment.pane, StatusPane::Unchanged);
     // A reconnection forgets what was read.
     ASSERT_TRUE(ReadGroup(link, session, group::Splice).ok);

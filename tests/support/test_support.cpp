@@ -57,8 +57,9 @@ void SplicerTest::Restart(sim::SplicerOptions options) {
 }
 
 bool SplicerTest::OpenLink(int speed) {
-    bool ok = link.Port().OpenPort(splicer->PortPath(), speed);
-    EXPECT_TRUE(ok) << link.Port().LastError();
+    std::string reason;
+    bool ok = link.OpenPort(splicer->PortPath(), speed, &reason);
+    EXPECT_TRUE(ok) << reason;
     return ok;
 }
 

@@ -71,8 +71,7 @@ bool ShootMainWindow(const QString& out, const char* tag) {
         ok &= Save(dlg.grab().toImage(),
                    QStringLiteral("%1/main_%2_tab%3.png").arg(out).arg(tag).arg(tab));
     }
-    link.CommStatusText = Say(msg::NoAnswer);
-    dlg.ShowCommState(false);
+    dlg.ShowCommState(false, Q(msg::NoAnswer));
     QApplication::processEvents();
     ok &= Save(dlg.grab().toImage(), QStringLiteral("%1/main_%2_commfail.png").arg(out).arg(tag));
     return ok;
@@ -81,7 +80,9 @@ bool ShootMainWindow(const QString& out, const char* tag) {
 // The image buttons in their states, on a page.
 bool ShootButtons(const QString& out, const char* tag) {
     Link link;
-    CPageDlg page(nullptr, link, nullptr);
+    ParameterSession session;
+    PageContext context{link, session, {}};
+    CPageDlg page(nullptr, context);
     QHBoxLayout layout;
     page.setLayout(&layout);
     CWBButton normal(Q(keys::BtnConnect));

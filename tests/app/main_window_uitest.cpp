@@ -11,6 +11,7 @@
 #include "app/ui_pump.h"
 #include "app/velmora_dlg.h"
 #include "protocol/command_catalogue.h"
+#include "protocol/outcome_texts.h"
 #include "support/test_support.h"
 #include "ui_wait.h"
 
@@ -73,12 +74,15 @@ TEST_F(MainWindowLine, CommPaneShowsTheLastOutcome) {
     ASSERT_TRUE(OpenLink());
     CVelmoraDlg dlg(link);
     splicer->SetFault(cmd::Handshake, {sim::FaultKind::Silent, 0, 1});
-    ASSERT_EQ(link.Exchange(FixedRequest(cmd::Handshake), 5, 200, true), Outcome::NoAnswer);
-    dlg.ShowCommState(false);
+    const Outcome silent = link.Exchange(FixedRequest(cmd::Handshake), {{}, 200ms}).outcome;
+    ASSERT_EQ(silent, Outcome::NoAnswer);
+    // A page reports the outcome through its signal; the window shows it.
+    emit dlg.MonitorPage().CommStateReported(false, QString::fromStdString(Say(*StandardFailureText(silent))));
     EXPECT_EQ(dlg.CommText(), "Comm Fail:No answer,please Exit Program");
+    EXPECT_EQ(dlg.CommStatusText(), "No answer,please Exit Program");
 
-    ASSERT_EQ(link.Exchange(FixedRequest(cmd::Handshake), 5, 2000, true), Outcome::Accepted);
-    dlg.ShowCommState(true);
+    ASSERT_EQ(link.Exchange(FixedRequest(cmd::Handshake), {{}, 2000ms}).outcome, Outcome::Accepted);
+    emit dlg.MonitorPage().CommStateReported(true, {});
     EXPECT_EQ(dlg.CommText(), "Comm Sucess");
 
     dlg.ShowConnectionState(true);
@@ -92,8 +96,8 @@ TEST_F(MainWindowLine, FirmwareBusyIgnoresTabChanges) {
     dlg.show();
     CMyTabBar& bar = dlg.TabCtrl().TabBar();
 
-    dlg.FirmwareBusy = 1;
-    dlg.UpdateTabsForFirmware();
+    emit dlg.FirmWarePage().TabsLocked(true);
+    EXPECT_EQ(dlg.FirmwareBusy, 1);
     EXPECT_FALSE(bar.isEnabled());
     // Even a change that reaches the handler leaves the visible page where it is.
     bar.setCurrentIndex(kImageTab);
@@ -103,8 +107,7 @@ TEST_F(MainWindowLine, FirmwareBusyIgnoresTabChanges) {
     EXPECT_EQ(dlg.TabCtrl().GetCurSel(), kSettingTab);
 
     // The firmware worker ends the lock from its own thread.
-    dlg.FirmwareBusy = 0;
-    std::thread([&dlg] { dlg.UpdateTabsForFirmware(); }).join();
+    std::thread([&dlg] { emit dlg.FirmWarePage().TabsLocked(false); }).join();
     EXPECT_TRUE(test::WaitUntil([&] { return bar.isEnabled(); }));
 
     test::LeftClick(bar, bar.tabRect(kImageTab).center());
@@ -139,7 +142,7 @@ TEST_F(MainWindowLine, CloseDuringAnExchangeCancelsItAndClosesAfterwards) {
         uiPump();
     };
     // Without the cancel this would wait a minute for the silent splicer.
-    const Outcome outcome = link.Exchange(FixedRequest(cmd::Handshake), 5, 60000, true, pump);
+    const Outcome outcome = link.Exchange(FixedRequest(cmd::Handshake), {pump, 60000ms}).outcome;
     EXPECT_EQ(outcome, Outcome::Cancelled);
     EXPECT_FALSE(closedAtOnce);
 

@@ -62,10 +62,11 @@ TEST_F(PageWorkerTest, CloseStopsAWorkerWaitingOnTheLine) {
         if (!claim) return;
         link.Frame() = FixedRequest(cmd::RecordCount);
         link.SendFrame(*claim);
-        link.ReplyLength = 5;
         waiting.set_value();
         // Two minutes of silence unless the close cancels the wait.
-        link.ReceiveReply(*claim, 120000);
+        ReceiveWatch watch;
+        watch.timeout = 120000ms;
+        link.ReceiveBytes(*claim, 5, watch);
         claim.reset();
         handedOver = dlg.HistoryPage().Worker().CallOnPage(stop, [] {});
     }));
@@ -117,7 +118,9 @@ TEST(PageBase, PageColourBackgroundAndBlueStaticAndEditText) {
     config.PageColour = Rgb(10, 120, 200);
     test::ScopedConfig colour(config);
     Link link;
-    CPageDlg page(nullptr, link, nullptr);
+    ParameterSession session;
+    PageContext context{link, session, {}};
+    CPageDlg page(nullptr, context);
     QLabel label(QStringLiteral("Info"), &page);
     QLineEdit edit(&page);
     QPushButton button(QStringLiteral("OK"), &page);

@@ -103,7 +103,7 @@ protected:
     // The window after an update that ended, however it ended.
     void ExpectUnlocked() {
         EXPECT_FALSE(Page().UpdateRunning());
-        EXPECT_EQ(dlg->FirmwareBusy.load(), 0);
+        EXPECT_EQ(dlg->FirmwareBusy, 0);
         EXPECT_TRUE(dlg->TabCtrl().TabBar().isEnabled());
         EXPECT_TRUE(Page().SendButton().isEnabled());
         EXPECT_TRUE(Page().BrowseButton().isEnabled());
@@ -141,7 +141,7 @@ TEST_F(FirmwarePage, SendsTheFileWholeWithPercentagesAndAllowsTheNextUpdate) {
         Page().OnBnClickedSend();
         // Locked until the end has been handed to the page.
         EXPECT_TRUE(Page().UpdateRunning());
-        EXPECT_EQ(dlg->FirmwareBusy.load(), 1);
+        EXPECT_EQ(dlg->FirmwareBusy, 1);
         EXPECT_FALSE(dlg->TabCtrl().TabBar().isEnabled());
         EXPECT_FALSE(Page().SendButton().isEnabled());
         EXPECT_FALSE(Page().BrowseButton().isEnabled());

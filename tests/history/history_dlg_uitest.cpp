@@ -35,12 +35,12 @@ class HistoryPageTest : public test::SplicerTest {
     void SetUp() override {
         test::SplicerTest::SetUp();
         sim::InstallRecordCommands(*splicer, 150);
-        link.DeviceFolder = folder.path() / "FS" / "M2406A0153";
         SetMessageBoxHook([this](const QString& text, const QString&, MsgButtons buttons, MsgIcon) {
             boxes.push_back(text);
             return buttons == MsgButtons::YesNo ? answer : MsgAnswer::Ok;
         });
         dlg = std::make_unique<CVelmoraDlg>(link);
+        dlg->Session().DeviceFolder = deviceFolder;
         dlg->show();
     }
     void TearDown() override {
@@ -54,6 +54,11 @@ class HistoryPageTest : public test::SplicerTest {
     bool ReceiveAndWait() {
         Page().OnBnClickedReceive();
         return test::WaitUntil([&] { return !Page().Downloading(); }, kMargin);
+    }
+    // Presses EXCEL and waits until the page has taken in the end of the export.
+    bool ExcelAndWait() {
+        Page().OnBnClickedExcel();
+        return test::WaitUntil([&] { return !Page().Exporting(); }, kMargin);
     }
     void ExpectButtonsEnabled(bool enabled) {
         EXPECT_EQ(Page().ReceiveButton().isEnabled(), enabled);
@@ -73,6 +78,7 @@ class HistoryPageTest : public test::SplicerTest {
     }
 
     test::TempDir folder;
+    const fs::path deviceFolder = folder.path() / "FS" / "M2406A0153";
     std::unique_ptr<CVelmoraDlg> dlg;
     Texts boxes;
     MsgAnswer answer = MsgAnswer::Yes;
@@ -161,10 +167,9 @@ TEST_F(HistoryPageTest, CountAnswersThatFetchNothingSayWhy) {
         splicer->ClearFaults();
         splicer->SetFault(cmd::RecordCount, c.fault);
         // The pane shows the opposite beforehand, so that only a new report passes.
-        dlg->ShowCommState(QString(c.commText).startsWith("Comm Fail"));
+        dlg->ShowCommState(QString(c.commText).startsWith("Comm Fail"), "earlier failure");
         const std::size_t framesBefore = splicer->ReceivedFrames().size();
-        Page().OnBnClickedReceive();
-        EXPECT_FALSE(Page().Downloading());
+        ASSERT_TRUE(ReceiveAndWait());
         EXPECT_EQ(dlg->CommText(), c.commText);
         EXPECT_EQ(Page().IndexList().GetItemCount(), 0);
         EXPECT_EQ(Page().Records().size(), 150u);
@@ -182,15 +187,15 @@ TEST_F(HistoryPageTest, ReceiveWithThePortClosedSaysSo) {
 }
 
 TEST_F(HistoryPageTest, ExcelWritesTheDaysFileAndAsksBeforeReplacingIt) {
-    const fs::path file = link.DeviceFolder / "CSV" / CsvFileName(LocalToday());
-    Page().OnBnClickedExcel();
+    const fs::path file = deviceFolder / "CSV" / CsvFileName(LocalToday());
+    ASSERT_TRUE(ExcelAndWait());
     EXPECT_EQ(boxes, Texts{"There is no record"});
     EXPECT_FALSE(fs::exists(file));
 
     ASSERT_TRUE(OpenLink());
     ASSERT_TRUE(ReceiveAndWait());
     boxes.clear();
-    Page().OnBnClickedExcel();
+    ASSERT_TRUE(ExcelAndWait());
     EXPECT_EQ(boxes, Texts{"File successfully!"});
     const std::string written = ReadFile(file);
     EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 151);
@@ -203,17 +208,17 @@ TEST_F(HistoryPageTest, ExcelWritesTheDaysFileAndAsksBeforeReplacingIt) {
     for (MsgAnswer reply : {MsgAnswer::No, MsgAnswer::Yes}) {
         boxes.clear();
         answer = reply;
-        Page().OnBnClickedExcel();
+        ASSERT_TRUE(ExcelAndWait());
         EXPECT_EQ(boxes.at(0), question);
         EXPECT_EQ(ReadFile(file), reply == MsgAnswer::No ? "kept" : written);
     }
     EXPECT_EQ(boxes, (Texts{question, "File successfully!"}));
 
     // A file where the CSV folder should be: the export says it failed.
-    fs::remove_all(link.DeviceFolder / "CSV");
-    std::ofstream(link.DeviceFolder / "CSV") << "in the way";
+    fs::remove_all(deviceFolder / "CSV");
+    std::ofstream(deviceFolder / "CSV") << "in the way";
     boxes.clear();
-    Page().OnBnClickedExcel();
+    ASSERT_TRUE(ExcelAndWait());
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_TRUE(boxes[0].startsWith("File could not be saved: ")) << boxes[0].toStdString();
 }
@@ -240,7 +245,9 @@ TEST_F(HistoryPageTest, DestroyingThePageMidDownloadJoinsItsWorker) {
     ASSERT_TRUE(OpenLink());
     dlg.reset();
     // The page alone, so that its own destructor has to stop the worker.
-    auto page = std::make_unique<CHistoryDlg>(nullptr, link, nullptr);
+    ParameterSession session;
+    PageContext context{link, session, {}};
+    auto page = std::make_unique<CHistoryDlg>(nullptr, context);
     page->OnBnClickedReceive();
     ASSERT_TRUE(test::WaitUntil([&] { return page->IndexList().GetItemCount() >= 1; }, kMargin));
     ASSERT_TRUE(page->Worker().Running());

@@ -41,9 +41,9 @@ TEST_F(HistoryScreenshots, ResultPageAfterADownload) {
         std::ofstream(folder.path() / "par" / "Lan_Ver.ini", std::ios::trunc)
             << "[DlgPara]\r\nComm_Lanage=" << flag << "\r\n";
         test::ScopedConfig config(LoadAppConfig(folder.path()));
-        link.DeviceFolder = folder.path() / "FS" / "M2406A0153";
 
         CVelmoraDlg dlg(link);
+        dlg.Session().DeviceFolder = folder.path() / "FS" / "M2406A0153";
         dlg.show();
         dlg.TabCtrl().TabBar().setCurrentIndex(kHistoryTab);
         CHistoryDlg& page = dlg.HistoryPage();

@@ -67,9 +67,7 @@ protected:
         });
         sim::InstallImageCommands(*splicer, kImages);
         ASSERT_TRUE(OpenLink());
-        link.DeviceFolder = workDir.path() / "FS" / "M2406A0153";
-        dlg = std::make_unique<CVelmoraDlg>(link);
-        dlg->show();
+        NewWindow();
         SelectTab(kImageTab);
     }
     void TearDown() override {
@@ -78,6 +76,12 @@ protected:
         test::SplicerTest::TearDown();
     }
 
+    // A new main window, shown, whose session keeps the splicer's files in deviceFolder.
+    void NewWindow() {
+        dlg = std::make_unique<CVelmoraDlg>(link);
+        dlg->Session().DeviceFolder = deviceFolder;
+        dlg->show();
+    }
     CImageDlg& Page() { return dlg->ImagePage(); }
     void SelectTab(int tab) { dlg->TabCtrl().TabBar().setCurrentIndex(tab); }
     void ReselectImageTab() {
@@ -94,7 +98,7 @@ protected:
                              [&](const auto& f) { return f.at(1) == command; });
     }
     fs::path FileOf(int position) {
-        return *ImageFilePath(link.DeviceFolder, Page().Catalogue(), position);
+        return *ImageFilePath(deviceFolder, Page().Catalogue(), position);
     }
     bool WaitForDownloadEnd() {
         return test::WaitUntil([&] { return !Page().Downloading(); }, kMargin);
@@ -107,6 +111,7 @@ protected:
     }
 
     test::TempDir workDir;
+    const fs::path deviceFolder = workDir.path() / "FS" / "M2406A0153";
     std::vector<QString> boxes;
     MsgAnswer answer = MsgAnswer::Yes;
     std::unique_ptr<CVelmoraDlg> dlg;
@@ -117,7 +122,7 @@ TEST_F(ImagePageTest, SelectingTheTabListsTheImages) {
     ASSERT_EQ(list.GetItemCount(), kImages);
     EXPECT_EQ(list.GetItemText(kImages - 1, 0), QString::number(kImages));
     EXPECT_EQ(dlg->CommText(), "Comm Sucess");
-    EXPECT_TRUE(fs::is_directory(link.DeviceFolder / "JPG"));
+    EXPECT_TRUE(fs::is_directory(deviceFolder / "JPG"));
     EXPECT_TRUE(boxes.empty());
 }
 
@@ -253,7 +258,10 @@ TEST_F(ImagePageTest, ClosingOrDestroyingDuringADownloadStopsAndJoinsTheWorker) 
     // A page destroyed without a close gives the line back too.
     dlg.reset();
     ASSERT_TRUE(OpenLink());
-    auto page = std::make_unique<CImageDlg>(nullptr, link, nullptr);
+    ParameterSession session;
+    session.DeviceFolder = deviceFolder;
+    PageContext context{link, session, {}};
+    auto page = std::make_unique<CImageDlg>(nullptr, context);
     page->RefreshImageList();
     ASSERT_EQ(page->Catalogue().size(), static_cast<std::size_t>(kImages));
     page->OnBnClickedDownLoad();
@@ -274,8 +282,7 @@ TEST_F(ImagePageTest, ScreensOfListAndImageFitInBothLanguages) {
         folder.Write("par/Lan_Ver.ini",
                      std::string("[DlgPara]\r\nComm_Lanage=") + commLanage + "\r\n");
         test::ScopedConfig config(LoadAppConfig(folder.path()));
-        dlg = std::make_unique<CVelmoraDlg>(link);
-        dlg->show();
+        NewWindow();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
         SelectTab(kImageTab);
         CListCtrlEx& list = Page().ImageList();
@@ -296,7 +303,7 @@ TEST_F(ImagePageTest, ScreensOfListAndImageFitInBothLanguages) {
             QDir().mkpath(out);
             EXPECT_TRUE(dlg->grab().toImage().save(QString("%1/image_%2.png").arg(out, tag)));
         }
-        std::filesystem::remove_all(link.DeviceFolder);  // the next language downloads anew
+        std::filesystem::remove_all(deviceFolder);  // the next language downloads anew
     }
     EXPECT_TRUE(boxes.empty());
 }

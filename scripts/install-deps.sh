@@ -10,6 +10,7 @@ packages=(
     fonts-wqy-microhei
     xvfb xauth
     libjpeg-dev
+    libsqlite3-dev
 )
 
 missing=()

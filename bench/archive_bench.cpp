@@ -1,0 +1,184 @@
+// Measures the local archive against the work around it:
+//  1. storing the largest download (5263 records) in one transaction, new and again,
+//     against 1% of that download's line time at 256000 bit/s (goal: under 78 ms);
+//  2. a date filter over 100,000 archived records (four splicers, one image for every
+//     tenth record), returning every record it takes (goal: under 100 ms);
+//  3. opening that archive (its quick check reads every page), for information.
+// Each run starts from its own file in a fresh temporary folder.
+#include <stdlib.h>
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "archive/archive.h"
+#include "bench/bench_support.h"
+#include "history/history_download.h"
+#include "history/splice_record.h"
+#include "images/image_catalogue.h"
+#include "sim/record_commands.h"
+
+namespace {
+
+using namespace velmora;
+using namespace velmora::bench;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr int kBaud = 256000;
+constexpr int kDownload = kMaxRecordCount;  // 5263
+constexpr int kSplicers = 4;
+constexpr int kPerSplicer = 25000;
+
+bool missed = false;
+
+// Wall time of the fastest run, and the CPU time this thread spent in it: on a busy
+// machine the wall time grows while the CPU time stays what the work itself costs.
+struct Timing {
+    double wall = 1e9;
+    double cpu = 0;
+};
+
+template <class Work>
+Timing BestOf(int runs, Work work) {
+    Timing best;
+    for (int i = 0; i < runs; ++i) {
+        const double cpu0 = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+        const auto t0 = Clock::now();
+        work();
+        const double wall = Seconds(Clock::now() - t0);
+        if (wall < best.wall) best = {wall, CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpu0};
+    }
+    return best;
+}
+
+void Report(const std::string& what, Timing t, double goal) {
+    const bool met = t.wall < goal;
+    missed = missed || !met;
+    std::printf("%-50s %7.2f ms (CPU %7.2f ms)   goal < %6.2f ms   %s\n", what.c_str(), t.wall * 1e3,
+                t.cpu * 1e3, goal * 1e3, met ? "met" : "GOAL MISSED");
+}
+
+std::vector<SpliceRecord> Download(int count) {
+    std::vector<SpliceRecord> records;
+    records.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) records.push_back(SpliceRecord{sim::SampleRecord(i)});
+    return records;
+}
+
+std::unique_ptr<archive::Archive> OpenOrSay(const std::filesystem::path& file) {
+    archive::OpenResult opened = archive::Archive::Open(file);
+    if (!opened.archive) std::fprintf(stderr, "cannot open the archive: %s\n", opened.error.message.c_str());
+    return std::move(opened.archive);
+}
+
+bool MeasureStore(const std::filesystem::path& folder) {
+    const std::vector<SpliceRecord> records = Download(kDownload);
+    const double goal = 0.01 * LineSeconds(records.size() * kRecordFrameSize, kBaud);
+    const archive::SplicerIdentity splicer{"BENCH0001", "SBENCH0001"};
+    Timing fresh, again;
+    for (int run = 0; run < 5; ++run) {
+        const auto file = folder / ("store" + std::to_string(run)) / "archive.db";
+        auto archive = OpenOrSay(file);
+        if (!archive) return false;
+        for (Timing* best : {&fresh, &again}) {
+            const bool first = best == &fresh;
+            archive::StoreResult stored;
+            const Timing t = BestOf(1, [&] { stored = archive->StoreDownload(splicer, records); });
+            if (!stored.ok() || stored.count != (first ? records.size() : 0u)) {
+                std::fprintf(stderr, "store failed: %s (%zu new)\n", stored.error.message.c_str(),
+                             stored.count);
+                return false;
+            }
+            if (t.wall < best->wall) *best = t;
+        }
+    }
+    std::printf("download of %d records: line time at %d bit/s %.2f s, 1%% of it %.2f ms\n",
+                kDownload, kBaud, goal * 100, goal * 1e3);
+    Report("stored, all new (one transaction)", fresh, goal);
+    Report("stored again, all already archived", again, goal);
+    return true;
+}
+
+bool MeasureFilter(const std::filesystem::path& folder) {
+    const auto file = folder / "filter" / "archive.db";
+    {
+        auto archive = OpenOrSay(file);
+        if (!archive) return false;
+        const std::vector<SpliceRecord> records = Download(kPerSplicer);
+        const std::vector<std::uint8_t> image(4096, 0xA5);
+        for (int s = 0; s < kSplicers; ++s) {
+            const archive::SplicerIdentity splicer{"BENCH000" + std::to_string(s), ""};
+            if (!archive->StoreDownload(splicer, records).ok()) {
+                std::fprintf(stderr, "filling failed: %s\n", archive->LastError().message.c_str());
+                return false;
+            }
+            for (int i = 0; i < kPerSplicer; i += 10) {
+                const SpliceRecord& r = records[static_cast<std::size_t>(i)];
+                ImageEntry entry{0, static_cast<std::uint8_t>(r.yearOffset()),
+                                 static_cast<std::uint8_t>(r.month()), static_cast<std::uint8_t>(r.day()),
+                                 static_cast<std::uint8_t>(r.hour()), static_cast<std::uint8_t>(r.minute()),
+                                 static_cast<std::uint8_t>(r.second())};
+                const std::string stamp = ImageStampText(entry);
+                if (!archive->StoreImage(splicer, {stamp, stamp + "0.jpg", image}).ok()) {
+                    std::fprintf(stderr, "filling failed: %s\n", archive->LastError().message.c_str());
+                    return false;
+                }
+            }
+        }
+    }
+    std::unique_ptr<archive::Archive> archive;
+    const Timing open = BestOf(3, [&] { archive = OpenOrSay(file); });
+    if (!archive) return false;
+    std::printf("\n%d records of %d splicers, %d images: %.1f MB\n", kSplicers * kPerSplicer,
+                kSplicers, kSplicers * kPerSplicer / 10,
+                static_cast<double>(std::filesystem::file_size(file)) / 1e6);
+    std::printf("%-50s %7.2f ms (CPU %7.2f ms)   no goal\n", "opened, quick check included",
+                open.wall * 1e3, open.cpu * 1e3);
+
+    using namespace std::chrono;
+    const struct {
+        const char* what;
+        archive::RecordFilter filter;
+    } cases[] = {
+        {"half a year of every splicer", {.from = 2025y / June / 1, .to = 2025y / November / 30}},
+        {"one month of one splicer",
+         {.device = "BENCH0002", .from = 2025y / October / 1, .to = 2025y / October / 31}},
+        {"every record (no filter)", {}},
+    };
+    for (const auto& c : cases) {
+        std::size_t count = 0;
+        const Timing t = BestOf(5, [&] {
+            const auto records = archive->Records(c.filter);
+            count = records ? records->size() : 0;
+        });
+        if (count == 0) {
+            std::fprintf(stderr, "filter returned nothing: %s\n", archive->LastError().message.c_str());
+            return false;
+        }
+        Report(std::string(c.what) + ", " + std::to_string(count) + " returned", t, 0.100);
+    }
+    return true;
+}
+
+}  // namespace
+
+int main() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "velmora-archive-bench-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const std::filesystem::path folder = pattern;
+    double load[3] = {0, 0, 0};
+    if (getloadavg(load, 3) > 0) std::printf("load average %.2f (goals are on wall time)\n\n", load[0]);
+    const bool ok = MeasureStore(folder) && MeasureFilter(folder);
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+    if (ok) std::printf(missed ? "\nAt least one goal was MISSED.\n" : "\nEvery goal was met.\n");
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,876 @@
+#include "archive/archive.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <array>
+#include <set>
+#include <system_error>
+#include <thread>
+#include <type_traits>
+#include <unordered_map>
+#include <utility>
+#include <variant>
+
+#include "archive/archive_schema.h"
+#include "archive/sha256.h"
+#include "settings/device_folder.h"
+#include "settings/parameter_records.h"
+
+namespace velmora::archive {
+namespace {
+
+using std::chrono::sys_seconds;
+
+ErrorCode CodeFor(int sqliteCode) {
+    switch (sqliteCode & 0xFF) {
+        case SQLITE_OK:
+        case SQLITE_ROW:
+        case SQLITE_DONE: return ErrorCode::None;
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED: return ErrorCode::Locked;
+        case SQLITE_READONLY: return ErrorCode::ReadOnly;
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB: return ErrorCode::Damaged;
+        case SQLITE_CANTOPEN:
+        case SQLITE_PERM: return ErrorCode::CannotOpen;
+        default: return ErrorCode::Failed;
+    }
+}
+
+// A prepared statement, finalized with the object. Text and blobs are bound without
+// copying: they must outlive the next Step().
+class Statement {
+public:
+    Statement(sqlite3* db, std::string_view sql) {
+        rc_ = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr);
+    }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    int PrepareCode() const { return rc_; }
+    bool ok() const { return rc_ == SQLITE_OK; }
+
+    void Bind(int at, std::int64_t value) { sqlite3_bind_int64(stmt_, at, value); }
+    void Bind(int at, std::string_view text) {
+        sqlite3_bind_text(stmt_, at, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+    }
+    void Bind(int at, std::span<const std::uint8_t> blob) {
+        sqlite3_bind_blob(stmt_, at, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
+    }
+    void BindNull(int at) { sqlite3_bind_null(stmt_, at); }
+    // Empty text binds NULL.
+    void BindOrNull(int at, std::string_view text) {
+        if (text.empty()) {
+            BindNull(at);
+        } else {
+            Bind(at, text);
+        }
+    }
+
+    int Step() { return sqlite3_step(stmt_); }
+    void Reset() { sqlite3_reset(stmt_); }
+
+    bool IsNull(int col) const { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
+    std::int64_t Int(int col) const { return sqlite3_column_int64(stmt_, col); }
+    std::string Text(int col) const {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, col));
+        return text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, col)))
+                    : std::string();
+    }
+    std::span<const std::uint8_t> Blob(int col) const {
+        const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(stmt_, col));
+        return {data, data ? static_cast<std::size_t>(sqlite3_column_bytes(stmt_, col)) : 0};
+    }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+    int rc_ = SQLITE_OK;
+};
+
+// BEGIN IMMEDIATE: the write lock is taken (waiting up to the busy timeout) before
+// anything is read, so two writers never deadlock upgrading a read to a write.
+// Rolled back with the object unless committed.
+class Transaction {
+public:
+    explicit Transaction(sqlite3* db) : db_(db) {
+        rc_ = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    }
+    ~Transaction() {
+        if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    int BeginCode() const { return rc_; }
+    int Commit() { return sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr); }
+
+private:
+    sqlite3* db_;
+    int rc_;
+};
+
+struct DbCloser {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+using DbHandle = std::unique_ptr<sqlite3, DbCloser>;
+
+// A file refused at opening is closed without a checkpoint, so that nothing of
+// ours (or left in a stray WAL) is written into it.
+void CloseUntouched(DbHandle& db) {
+    if (db) sqlite3_db_config(db.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    db.reset();
+}
+
+// YYYYMMDDhhmmss as a number, or nothing when the parts do not form a real time.
+std::optional<std::int64_t> SpliceTime(int year, int month, int day, int hour, int minute,
+                                       int second) {
+    using namespace std::chrono;
+    const year_month_day date{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
+                              std::chrono::day{static_cast<unsigned>(day)}};
+    if (month < 1 || month > 12 || day < 1 || !date.ok()) return std::nullopt;
+    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
+        return std::nullopt;
+    return ((((std::int64_t{year} * 100 + month) * 100 + day) * 100 + hour) * 100 + minute) * 100 +
+           second;
+}
+
+std::optional<std::int64_t> SpliceTime(const SpliceRecord& r) {
+    return SpliceTime(2000 + r.yearOffset(), r.month(), r.day(), r.hour(), r.minute(), r.second());
+}
+
+// "20261231235909": exactly fourteen digits forming a real time.
+std::optional<std::int64_t> SpliceTime(std::string_view stamp) {
+    if (stamp.size() != 14 ||
+        !std::all_of(stamp.begin(), stamp.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    auto part = [&](std::size_t at, std::size_t n) {
+        int value = 0;
+        for (std::size_t i = at; i < at + n; ++i) value = value * 10 + (stamp[i] - '0');
+        return value;
+    };
+    return SpliceTime(part(0, 4), part(4, 2), part(6, 2), part(8, 2), part(10, 2), part(12, 2));
+}
+
+std::int64_t DayStart(const std::chrono::year_month_day& d) {
+    return ((static_cast<std::int64_t>(static_cast<int>(d.year())) * 100 +
+             static_cast<unsigned>(d.month())) *
+                100 +
+            static_cast<unsigned>(d.day())) *
+           1000000;
+}
+
+bool IsSafeFolderName(std::string_view name) {
+    return !name.empty() && SafeFolderName(name) == name;
+}
+
+// A file name only: nothing that would make it a path, and no NUL.
+bool IsPlainFileName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+}
+
+// The WHERE clause of a record filter over `records`, and the values it binds in order.
+struct Where {
+    std::string sql;
+    std::vector<std::variant<std::int64_t, std::string>> values;
+
+    void Add(std::string_view condition) {
+        sql += sql.empty() ? " WHERE " : " AND ";
+        sql += condition;
+    }
+    void BindTo(Statement& stmt, int first) const {
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const int at = first + static_cast<int>(i);
+            if (const auto* n = std::get_if<std::int64_t>(&values[i])) {
+                stmt.Bind(at, *n);
+            } else {
+                stmt.Bind(at, std::get<std::string>(values[i]));
+            }
+        }
+    }
+};
+
+// The splicer and days of a filter over `table` (records or images, which have the
+// same splicer_id and splice_time columns).
+Where DeviceAndDaysWhere(const RecordFilter& filter, std::string_view table) {
+    const std::string t(table);
+    Where where;
+    if (filter.device) {
+        where.Add(t + ".splicer_id = (SELECT id FROM splicers WHERE folder = ?)");
+        where.values.emplace_back(*filter.device);
+    }
+    if (filter.from) {
+        where.Add(t + ".splice_time >= ?");
+        where.values.emplace_back(DayStart(*filter.from));
+    }
+    if (filter.to) {
+        where.Add(t + ".splice_time <= ?");
+        where.values.emplace_back(DayStart(*filter.to) + 235959);
+    }
+    return where;
+}
+
+Where FilterWhere(const RecordFilter& filter) {
+    Where where = DeviceAndDaysWhere(filter, "records");
+    if (filter.job) {
+        if (filter.job->empty()) {
+            where.Add("records.job IS NULL");
+        } else {
+            where.Add("records.job = ?");
+            where.values.emplace_back(*filter.job);
+        }
+    }
+    return where;
+}
+
+std::optional<std::string> FilterProblem(const RecordFilter& filter) {
+    if ((filter.from && !filter.from->ok()) || (filter.to && !filter.to->ok()))
+        return "a date of the filter is not a real date";
+    return std::nullopt;
+}
+
+std::optional<std::string> SplicerProblem(const SplicerIdentity& splicer) {
+    if (!IsSafeFolderName(splicer.folderName))
+        return "the splicer's folder name \"" + splicer.folderName +
+               "\" is not a safe folder name";
+    return std::nullopt;
+}
+
+}  // namespace
+
+const char* ErrorCodeName(ErrorCode code) {
+    switch (code) {
+        case ErrorCode::None: return "none";
+        case ErrorCode::CannotOpen: return "cannot open";
+        case ErrorCode::ReadOnly: return "read-only";
+        case ErrorCode::Locked: return "locked";
+        case ErrorCode::Damaged: return "damaged";
+        case ErrorCode::TooNew: return "too new";
+        case ErrorCode::InvalidArgument: return "invalid argument";
+        case ErrorCode::NotFound: return "not found";
+        case ErrorCode::Failed: return "failed";
+    }
+    return "unknown";
+}
+
+std::size_t RecordKindSize(RecordKind kind) {
+    switch (kind) {
+        case RecordKind::Splice: return kSpliceParamsSize;
+        case RecordKind::Heater: return kHeaterParamsSize;
+        case RecordKind::Environment: return kEnvironmentInfoSize;
+        case RecordKind::DeviceConfig: return kDeviceConfigSize;
+    }
+    return 0;
+}
+
+// ---- opening ----
+
+namespace {
+
+ArchiveError SqliteError(sqlite3* db, std::string_view what, int rc) {
+    return {CodeFor(rc), std::string(what) + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc))};
+}
+
+// PRAGMA journal_mode=WAL may answer SQLITE_BUSY at once, without the busy handler,
+// while another connection is switching the same new file: try again until the
+// busy timeout has passed.
+int SwitchToWal(sqlite3* db, std::chrono::milliseconds timeout) {
+    const auto giveUp = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        Statement wal(db, "PRAGMA journal_mode=WAL");
+        int rc = wal.PrepareCode();
+        if (rc == SQLITE_OK) rc = wal.Step();
+        // A file system without shared memory keeps its rollback journal; the
+        // busy timeout still keeps two writers from losing anything.
+        if (rc == SQLITE_ROW || rc == SQLITE_DONE) return SQLITE_OK;
+        if ((rc & 0xFF) != SQLITE_BUSY || std::chrono::steady_clock::now() >= giveUp) return rc;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+}  // namespace
+
+OpenResult Archive::Open(const std::filesystem::path& file, OpenOptions options) {
+    DbHandle db;
+    try {
+        // SQLite would open a private temporary database for an empty name.
+        if (file.empty()) return {nullptr, {ErrorCode::CannotOpen, "no archive file was given"}};
+        std::error_code ec;
+        if (file.has_parent_path()) {
+            std::filesystem::create_directories(file.parent_path(), ec);
+            if (ec)
+                return {nullptr, {ErrorCode::CannotOpen, "creating the folder " +
+                                                             file.parent_path().string() + ": " +
+                                                             ec.message()}};
+        }
+        // One Archive serves one thread, so the connection needs no mutex of its own.
+        sqlite3* raw = nullptr;
+        int rc = sqlite3_open_v2(file.string().c_str(), &raw,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
+        db.reset(raw);
+        const std::string opening = "opening " + file.string();
+        if (rc != SQLITE_OK) {
+            ArchiveError error = SqliteError(db.get(), opening, rc);
+            if (error.code != ErrorCode::Locked) error.code = ErrorCode::CannotOpen;
+            CloseUntouched(db);
+            return {nullptr, error};
+        }
+        // SQLite falls back to reading only when the file cannot be written.
+        if (sqlite3_db_readonly(db.get(), "main") == 1) {
+            CloseUntouched(db);
+            return {nullptr, {ErrorCode::ReadOnly, opening + ": the file cannot be written"}};
+        }
+        sqlite3_busy_timeout(db.get(), static_cast<int>(options.busyTimeout.count()));
+
+        // Read before anything is written: a file that is not an archive of ours,
+        // or one from a newer program, is left as it is.
+        int version = 0;
+        {
+            Statement read(db.get(), "PRAGMA user_version");
+            rc = read.PrepareCode();
+            if (rc == SQLITE_OK) rc = read.Step();
+            if (rc == SQLITE_ROW) {
+                version = static_cast<int>(read.Int(0));
+                rc = SQLITE_OK;
+            }
+        }
+        if (rc == SQLITE_OK) {
+            // Every page once: a truncated or scribbled file shows here rather than
+            // in the middle of some later query.
+            Statement check(db.get(), "PRAGMA quick_check(1)");
+            rc = check.PrepareCode();
+            if (rc == SQLITE_OK) rc = check.Step();
+            if (rc == SQLITE_ROW) {
+                const std::string verdict = check.Text(0);
+                if (verdict != "ok") {
+                    std::string detail = verdict;
+                    std::replace(detail.begin(), detail.end(), '\n', ' ');
+                    CloseUntouched(db);
+                    return {nullptr,
+                            {ErrorCode::Damaged, opening + ": the file is damaged: " + detail}};
+                }
+                rc = SQLITE_OK;
+            }
+        }
+        if (rc != SQLITE_OK) {
+            ArchiveError error = SqliteError(db.get(), opening, rc);
+            CloseUntouched(db);
+            return {nullptr, error};
+        }
+        if (version > SchemaVersion()) {
+            CloseUntouched(db);
+            return {nullptr,
+                    {ErrorCode::TooNew, opening + ": its version " + std::to_string(version) +
+                                            " is newer than this program's " +
+                                            std::to_string(SchemaVersion())}};
+        }
+
+        rc = SwitchToWal(db.get(), options.busyTimeout);
+        if (rc == SQLITE_OK)
+            rc = sqlite3_exec(db.get(), "PRAGMA foreign_keys=ON; PRAGMA synchronous=NORMAL", nullptr,
+                              nullptr, nullptr);
+        if (rc != SQLITE_OK) {
+            ArchiveError error = SqliteError(db.get(), opening, rc);
+            CloseUntouched(db);
+            return {nullptr, error};
+        }
+        const MigrationOutcome migrated = Migrate(db.get(), SchemaVersion());
+        if (migrated.sqliteCode != SQLITE_OK) {
+            CloseUntouched(db);
+            return {nullptr, {CodeFor(migrated.sqliteCode), opening + ": " + migrated.message}};
+        }
+        Clock clock = options.clock;
+        return {std::unique_ptr<Archive>(new Archive(db.release(), std::move(clock))), {}};
+    } catch (const std::exception& e) {
+        CloseUntouched(db);
+        return {nullptr, {ErrorCode::Failed, std::string("opening the archive: ") + e.what()}};
+    } catch (...) {
+        CloseUntouched(db);
+        return {nullptr, {ErrorCode::Failed, "opening the archive: unexpected failure"}};
+    }
+}
+
+Archive::Archive(sqlite3* db, Clock clock) : db_(db), clock_(std::move(clock)) {}
+
+Archive::~Archive() { sqlite3_close_v2(db_); }
+
+sys_seconds Archive::Now() const {
+    if (clock_) return clock_();
+    return std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+}
+
+template <class Work>
+auto Archive::Guard(const char* what, Work work) -> decltype(work()) {
+    using Result = decltype(work());
+    lastError_ = {};
+    try {
+        Result result = work();
+        if constexpr (std::is_same_v<Result, StoreResult>) lastError_ = result.error;
+        return result;
+    } catch (const std::exception& e) {
+        lastError_ = {ErrorCode::Failed, std::string(what) + ": " + e.what()};
+    } catch (...) {
+        lastError_ = {ErrorCode::Failed, std::string(what) + ": unexpected failure"};
+    }
+    if constexpr (std::is_same_v<Result, StoreResult>) {
+        return StoreResult{0, 0, lastError_};
+    } else {
+        return Result{};
+    }
+}
+
+// ---- writing ----
+
+namespace {
+
+// Adds the splicer or marks it seen at `now`; its id, or the SQLite code of the failure.
+std::variant<std::int64_t, int> TouchSplicer(sqlite3* db, const SplicerIdentity& splicer,
+                                             sys_seconds now) {
+    Statement upsert(db,
+                     "INSERT INTO splicers(folder, serial, first_seen, last_seen) "
+                     "VALUES(?1, ?2, ?3, ?3) ON CONFLICT(folder) DO UPDATE SET "
+                     "last_seen = max(last_seen, excluded.last_seen), "
+                     "serial = CASE WHEN excluded.serial <> '' THEN excluded.serial ELSE serial END");
+    if (!upsert.ok()) return upsert.PrepareCode();
+    upsert.Bind(1, splicer.folderName);
+    upsert.Bind(2, splicer.serialNumber);
+    upsert.Bind(3, now.time_since_epoch().count());
+    if (int rc = upsert.Step(); rc != SQLITE_DONE) return rc;
+    Statement select(db, "SELECT id FROM splicers WHERE folder = ?1");
+    if (!select.ok()) return select.PrepareCode();
+    select.Bind(1, splicer.folderName);
+    if (int rc = select.Step(); rc != SQLITE_ROW) return rc == SQLITE_DONE ? SQLITE_INTERNAL : rc;
+    return select.Int(0);
+}
+
+}  // namespace
+
+StoreResult Archive::StoreDownload(const SplicerIdentity& splicer,
+                                   std::span<const SpliceRecord> records, std::string_view job) {
+    return Guard("storing the download", [&]() -> StoreResult {
+        constexpr const char* kWhat = "storing the download";
+        if (auto problem = SplicerProblem(splicer))
+            return {0, 0, {ErrorCode::InvalidArgument, *problem}};
+        const sys_seconds now = Now();
+        Transaction tx(db_);
+        if (tx.BeginCode() != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, tx.BeginCode())};
+        const auto splicerId = TouchSplicer(db_, splicer, now);
+        if (const int* rc = std::get_if<int>(&splicerId)) return {0, 0, SqliteError(db_, kWhat, *rc)};
+
+        Statement insert(db_,
+                         "INSERT INTO records(splicer_id, bytes, splice_time, downloaded, job) "
+                         "VALUES(?1, ?2, ?3, ?4, ?5) ON CONFLICT(splicer_id, bytes) DO NOTHING");
+        if (!insert.ok()) return {0, 0, SqliteError(db_, kWhat, insert.PrepareCode())};
+        insert.Bind(1, std::get<std::int64_t>(splicerId));
+        insert.Bind(4, now.time_since_epoch().count());
+        insert.BindOrNull(5, job);
+        std::size_t added = 0;
+        for (const SpliceRecord& record : records) {
+            insert.Bind(2, record.bytes);
+            if (auto time = SpliceTime(record)) {
+                insert.Bind(3, *time);
+            } else {
+                insert.BindNull(3);
+            }
+            if (int rc = insert.Step(); rc != SQLITE_DONE) return {0, 0, SqliteError(db_, kWhat, rc)};
+            added += static_cast<std::size_t>(sqlite3_changes(db_));
+            insert.Reset();
+        }
+        if (int rc = tx.Commit(); rc != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, rc)};
+        return {added, 0, {}};
+    });
+}
+
+StoreResult Archive::StoreImage(const SplicerIdentity& splicer, const ImageFile& image) {
+    return Guard("storing an image", [&]() -> StoreResult {
+        constexpr const char* kWhat = "storing an image";
+        if (auto problem = SplicerProblem(splicer))
+            return {0, 0, {ErrorCode::InvalidArgument, *problem}};
+        if (!IsPlainFileName(image.fileName))
+            return {0, 0, {ErrorCode::InvalidArgument,
+                           "the image's file name \"" + image.fileName + "\" is not a plain name"}};
+        if (image.stamp.empty())
+            return {0, 0, {ErrorCode::InvalidArgument, "the image has no time stamp"}};
+        const std::string sha = HexText(Sha256Of(image.bytes));
+        const sys_seconds now = Now();
+        Transaction tx(db_);
+        if (tx.BeginCode() != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, tx.BeginCode())};
+        const auto splicerId = TouchSplicer(db_, splicer, now);
+        if (const int* rc = std::get_if<int>(&splicerId)) return {0, 0, SqliteError(db_, kWhat, *rc)};
+
+        Statement known(db_, "SELECT id FROM images WHERE splicer_id = ?1 AND stamp = ?2 AND sha256 = ?3");
+        if (!known.ok()) return {0, 0, SqliteError(db_, kWhat, known.PrepareCode())};
+        known.Bind(1, std::get<std::int64_t>(splicerId));
+        known.Bind(2, image.stamp);
+        known.Bind(3, sha);
+        int rc = known.Step();
+        std::size_t added = 0;
+        std::int64_t id = 0;
+        if (rc == SQLITE_ROW) {
+            // The same picture saved again, perhaps under another list position's name.
+            id = known.Int(0);
+            Statement rename(db_, "UPDATE images SET file_name = ?1 WHERE id = ?2");
+            if (!rename.ok()) return {0, 0, SqliteError(db_, kWhat, rename.PrepareCode())};
+            rename.Bind(1, image.fileName);
+            rename.Bind(2, id);
+            rc = rename.Step();
+        } else if (rc == SQLITE_DONE) {
+            Statement insert(db_,
+                             "INSERT INTO images(splicer_id, stamp, splice_time, file_name, size, "
+                             "sha256, stored) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+            if (!insert.ok()) return {0, 0, SqliteError(db_, kWhat, insert.PrepareCode())};
+            insert.Bind(1, std::get<std::int64_t>(splicerId));
+            insert.Bind(2, image.stamp);
+            if (auto time = SpliceTime(image.stamp)) {
+                insert.Bind(3, *time);
+            } else {
+                insert.BindNull(3);
+            }
+            insert.Bind(4, image.fileName);
+            insert.Bind(5, static_cast<std::int64_t>(image.bytes.size()));
+            insert.Bind(6, sha);
+            insert.Bind(7, now.time_since_epoch().count());
+            rc = insert.Step();
+            id = sqlite3_last_insert_rowid(db_);
+            added = 1;
+        }
+        if (rc != SQLITE_DONE) return {0, 0, SqliteError(db_, kWhat, rc)};
+        if (rc = tx.Commit(); rc != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, rc)};
+        return {added, id, {}};
+    });
+}
+
+StoreResult Archive::StoreSnapshot(const SplicerIdentity& splicer, std::string_view why,
+                                   std::span<const GroupBytes> groups) {
+    return Guard("storing a parameter snapshot", [&]() -> StoreResult {
+        constexpr const char* kWhat = "storing a parameter snapshot";
+        auto refuse = [](std::string text) {
+            return StoreResult{0, 0, {ErrorCode::InvalidArgument, std::move(text)}};
+        };
+        if (auto problem = SplicerProblem(splicer)) return refuse(*problem);
+        if (why.empty()) return refuse("a snapshot needs a reason");
+        if (groups.empty()) return refuse("a snapshot needs at least one parameter record");
+        std::set<RecordKind> kinds;
+        for (const GroupBytes& group : groups) {
+            const std::size_t size = RecordKindSize(group.kind);
+            if (size == 0)
+                return refuse("unknown parameter record kind " +
+                              std::to_string(static_cast<int>(group.kind)));
+            if (group.bytes.size() != size)
+                return refuse("parameter record kind " + std::to_string(static_cast<int>(group.kind)) +
+                              " has " + std::to_string(group.bytes.size()) + " bytes instead of " +
+                              std::to_string(size));
+            if (!kinds.insert(group.kind).second)
+                return refuse("parameter record kind " + std::to_string(static_cast<int>(group.kind)) +
+                              " is given twice");
+        }
+        const sys_seconds now = Now();
+        Transaction tx(db_);
+        if (tx.BeginCode() != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, tx.BeginCode())};
+        const auto splicerId = TouchSplicer(db_, splicer, now);
+        if (const int* rc = std::get_if<int>(&splicerId)) return {0, 0, SqliteError(db_, kWhat, *rc)};
+
+        Statement snapshot(db_, "INSERT INTO snapshots(splicer_id, taken, reason) VALUES(?1, ?2, ?3)");
+        if (!snapshot.ok()) return {0, 0, SqliteError(db_, kWhat, snapshot.PrepareCode())};
+        snapshot.Bind(1, std::get<std::int64_t>(splicerId));
+        snapshot.Bind(2, now.time_since_epoch().count());
+        snapshot.Bind(3, why);
+        if (int rc = snapshot.Step(); rc != SQLITE_DONE) return {0, 0, SqliteError(db_, kWhat, rc)};
+        const std::int64_t id = sqlite3_last_insert_rowid(db_);
+
+        Statement insert(db_, "INSERT INTO snapshot_groups(snapshot_id, kind, bytes) VALUES(?1, ?2, ?3)");
+        if (!insert.ok()) return {0, 0, SqliteError(db_, kWhat, insert.PrepareCode())};
+        insert.Bind(1, id);
+        for (const GroupBytes& group : groups) {
+            insert.Bind(2, static_cast<std::int64_t>(group.kind));
+            insert.Bind(3, group.bytes);
+            if (int rc = insert.Step(); rc != SQLITE_DONE) return {0, 0, SqliteError(db_, kWhat, rc)};
+            insert.Reset();
+        }
+        if (int rc = tx.Commit(); rc != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, rc)};
+        return {1, id, {}};
+    });
+}
+
+StoreResult Archive::TagJob(std::string_view job, const RecordFilter& filter) {
+    return Guard("giving records a job", [&]() -> StoreResult {
+        constexpr const char* kWhat = "giving records a job";
+        if (auto problem = FilterProblem(filter)) return {0, 0, {ErrorCode::InvalidArgument, *problem}};
+        Where where = FilterWhere(filter);
+        where.Add("records.job IS NOT ?1");
+        // ?1 is the job; the filter's values follow it.
+        std::string sql = "UPDATE records SET job = ?1" + where.sql;
+        Transaction tx(db_);
+        if (tx.BeginCode() != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, tx.BeginCode())};
+        Statement update(db_, sql);
+        if (!update.ok()) return {0, 0, SqliteError(db_, kWhat, update.PrepareCode())};
+        update.BindOrNull(1, job);
+        where.BindTo(update, 2);
+        if (int rc = update.Step(); rc != SQLITE_DONE) return {0, 0, SqliteError(db_, kWhat, rc)};
+        const auto changed = static_cast<std::size_t>(sqlite3_changes(db_));
+        if (int rc = tx.Commit(); rc != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, rc)};
+        return {changed, 0, {}};
+    });
+}
+
+StoreResult Archive::TagJob(std::string_view job, std::span<const std::int64_t> recordIds) {
+    return Guard("giving records a job", [&]() -> StoreResult {
+        constexpr const char* kWhat = "giving records a job";
+        Transaction tx(db_);
+        if (tx.BeginCode() != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, tx.BeginCode())};
+        Statement update(db_, "UPDATE records SET job = ?1 WHERE id = ?2 AND job IS NOT ?1");
+        if (!update.ok()) return {0, 0, SqliteError(db_, kWhat, update.PrepareCode())};
+        update.BindOrNull(1, job);
+        std::size_t changed = 0;
+        for (std::int64_t id : recordIds) {
+            update.Bind(2, id);
+            if (int rc = update.Step(); rc != SQLITE_DONE) return {0, 0, SqliteError(db_, kWhat, rc)};
+            changed += static_cast<std::size_t>(sqlite3_changes(db_));
+            update.Reset();
+        }
+        if (int rc = tx.Commit(); rc != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, rc)};
+        return {changed, 0, {}};
+    });
+}
+
+// ---- reading ----
+
+std::optional<std::vector<ArchivedRecord>> Archive::Records(const RecordFilter& filter) {
+    using Result = std::optional<std::vector<ArchivedRecord>>;
+    return Guard("reading records", [&]() -> Result {
+        constexpr const char* kWhat = "reading records";
+        if (auto problem = FilterProblem(filter)) {
+            lastError_ = {ErrorCode::InvalidArgument, *problem};
+            return std::nullopt;
+        }
+        auto fail = [&](int rc) -> Result {
+            lastError_ = SqliteError(db_, kWhat, rc);
+            return std::nullopt;
+        };
+        // The splicers' folders by id: a handful, read once instead of joined to every row.
+        std::unordered_map<std::int64_t, std::string> folders;
+        {
+            Statement query(db_, "SELECT id, folder FROM splicers");
+            if (!query.ok()) return fail(query.PrepareCode());
+            int rc;
+            while ((rc = query.Step()) == SQLITE_ROW) folders[query.Int(0)] = query.Text(1);
+            if (rc != SQLITE_DONE) return fail(rc);
+        }
+        // The images the records taken can be tied to (same splicer, same second), in
+        // time order, walked beside the records: far fewer than the records, and a
+        // lookup for every record would cost more than the records themselves.
+        struct TimedImage {
+            std::int64_t splicer;
+            std::int64_t time;
+            std::string name;
+        };
+        std::vector<TimedImage> images;
+        {
+            Where where = DeviceAndDaysWhere(filter, "images");
+            where.Add("images.splice_time IS NOT NULL");
+            Statement query(db_, "SELECT splicer_id, splice_time, file_name FROM images" + where.sql +
+                                     " ORDER BY splice_time, file_name");
+            if (!query.ok()) return fail(query.PrepareCode());
+            where.BindTo(query, 1);
+            int rc;
+            while ((rc = query.Step()) == SQLITE_ROW)
+                images.push_back({query.Int(0), query.Int(1), query.Text(2)});
+            if (rc != SQLITE_DONE) return fail(rc);
+        }
+
+        std::vector<ArchivedRecord> out;
+        std::size_t nextImage = 0;
+        // Dated records by time through the time index; then, without a date range,
+        // the undated ones in the order they were stored.
+        for (const bool dated : {true, false}) {
+            if (!dated && (filter.from || filter.to)) break;
+            Where where = FilterWhere(filter);
+            where.Add(dated ? "records.splice_time IS NOT NULL" : "records.splice_time IS NULL");
+            Statement query(db_,
+                            "SELECT id, splicer_id, splice_time, bytes, job, downloaded FROM records" +
+                                where.sql +
+                                (dated ? " ORDER BY splice_time, id" : " ORDER BY id"));
+            if (!query.ok()) return fail(query.PrepareCode());
+            where.BindTo(query, 1);
+            int rc;
+            while ((rc = query.Step()) == SQLITE_ROW) {
+                ArchivedRecord& r = out.emplace_back();
+                r.id = query.Int(0);
+                const std::int64_t splicer = query.Int(1);
+                r.device = folders[splicer];
+                const auto bytes = query.Blob(3);
+                std::copy_n(bytes.begin(), std::min(bytes.size(), kRecordSize), r.record.bytes.begin());
+                r.job = query.Text(4);
+                r.firstDownloaded = sys_seconds{std::chrono::seconds{query.Int(5)}};
+                if (!dated) continue;
+                const std::int64_t time = query.Int(2);
+                while (nextImage < images.size() && images[nextImage].time < time) ++nextImage;
+                for (std::size_t i = nextImage; i < images.size() && images[i].time == time; ++i)
+                    if (images[i].splicer == splicer) r.images.push_back(images[i].name);
+            }
+            if (rc != SQLITE_DONE) return fail(rc);
+        }
+        return out;
+    });
+}
+
+std::optional<std::vector<ArchivedImage>> Archive::Images(std::string_view device) {
+    using Result = std::optional<std::vector<ArchivedImage>>;
+    return Guard("reading images", [&]() -> Result {
+        Statement query(db_,
+                        "SELECT images.id, splicers.folder, images.stamp, images.file_name, "
+                        "images.size, images.sha256, (SELECT min(records.id) FROM records WHERE "
+                        "records.splicer_id = images.splicer_id AND "
+                        "records.splice_time = images.splice_time) "
+                        "FROM images JOIN splicers ON splicers.id = images.splicer_id "
+                        "WHERE splicers.folder = ?1 ORDER BY images.stamp, images.file_name");
+        if (!query.ok()) {
+            lastError_ = SqliteError(db_, "reading images", query.PrepareCode());
+            return std::nullopt;
+        }
+        query.Bind(1, device);
+        std::vector<ArchivedImage> out;
+        int rc;
+        while ((rc = query.Step()) == SQLITE_ROW) {
+            ArchivedImage& image = out.emplace_back();
+            image.id = query.Int(0);
+            image.device = query.Text(1);
+            image.stamp = query.Text(2);
+            image.fileName = query.Text(3);
+            image.size = static_cast<std::uint64_t>(query.Int(4));
+            image.sha256 = query.Text(5);
+            if (!query.IsNull(6)) image.recordId = query.Int(6);
+        }
+        if (rc != SQLITE_DONE) {
+            lastError_ = SqliteError(db_, "reading images", rc);
+            return std::nullopt;
+        }
+        return out;
+    });
+}
+
+namespace {
+
+// Snapshots and their groups, one row a group, in snapshot order then kind.
+std::optional<std::vector<ParameterSnapshot>> ReadSnapshots(sqlite3* db, const std::string& where,
+                                                            const Where& values, int* rcOut) {
+    Statement query(db,
+                    "SELECT snapshots.id, splicers.folder, snapshots.taken, snapshots.reason, "
+                    "snapshot_groups.kind, snapshot_groups.bytes FROM snapshots "
+                    "JOIN splicers ON splicers.id = snapshots.splicer_id "
+                    "JOIN snapshot_groups ON snapshot_groups.snapshot_id = snapshots.id" +
+                        where + " ORDER BY snapshots.taken, snapshots.id, snapshot_groups.kind");
+    if (!query.ok()) {
+        *rcOut = query.PrepareCode();
+        return std::nullopt;
+    }
+    values.BindTo(query, 1);
+    std::vector<ParameterSnapshot> out;
+    int rc;
+    while ((rc = query.Step()) == SQLITE_ROW) {
+        if (out.empty() || out.back().id != query.Int(0)) {
+            ParameterSnapshot& s = out.emplace_back();
+            s.id = query.Int(0);
+            s.device = query.Text(1);
+            s.taken = sys_seconds{std::chrono::seconds{query.Int(2)}};
+            s.reason = query.Text(3);
+        }
+        const auto bytes = query.Blob(5);
+        out.back().groups.push_back(
+            {static_cast<RecordKind>(query.Int(4)), std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
+    }
+    *rcOut = rc;
+    if (rc != SQLITE_DONE) return std::nullopt;
+    return out;
+}
+
+}  // namespace
+
+std::optional<std::vector<ParameterSnapshot>> Archive::Snapshots(const SnapshotFilter& filter) {
+    using Result = std::optional<std::vector<ParameterSnapshot>>;
+    return Guard("reading parameter snapshots", [&]() -> Result {
+        Where where;
+        if (filter.device) {
+            where.Add("splicers.folder = ?");
+            where.values.emplace_back(*filter.device);
+        }
+        if (filter.reason) {
+            where.Add("snapshots.reason = ?");
+            where.values.emplace_back(*filter.reason);
+        }
+        int rc = SQLITE_OK;
+        auto out = ReadSnapshots(db_, where.sql, where, &rc);
+        if (!out) lastError_ = SqliteError(db_, "reading parameter snapshots", rc);
+        return out;
+    });
+}
+
+std::optional<ParameterSnapshot> Archive::Snapshot(std::int64_t id) {
+    using Result = std::optional<ParameterSnapshot>;
+    return Guard("reading a parameter snapshot", [&]() -> Result {
+        Where where;
+        where.Add("snapshots.id = ?");
+        where.values.emplace_back(id);
+        int rc = SQLITE_OK;
+        auto out = ReadSnapshots(db_, where.sql, where, &rc);
+        if (!out) {
+            lastError_ = SqliteError(db_, "reading a parameter snapshot", rc);
+            return std::nullopt;
+        }
+        if (out->empty()) {
+            lastError_ = {ErrorCode::NotFound, "there is no parameter snapshot " + std::to_string(id)};
+            return std::nullopt;
+        }
+        return std::move(out->front());
+    });
+}
+
+std::optional<std::vector<SplicerInfo>> Archive::Splicers() {
+    using Result = std::optional<std::vector<SplicerInfo>>;
+    return Guard("reading splicers", [&]() -> Result {
+        Statement query(db_,
+                        "SELECT id, folder, serial, first_seen, last_seen FROM splicers ORDER BY folder");
+        if (!query.ok()) {
+            lastError_ = SqliteError(db_, "reading splicers", query.PrepareCode());
+            return std::nullopt;
+        }
+        std::vector<SplicerInfo> out;
+        int rc;
+        while ((rc = query.Step()) == SQLITE_ROW)
+            out.push_back({query.Int(0), query.Text(1), query.Text(2),
+                           sys_seconds{std::chrono::seconds{query.Int(3)}},
+                           sys_seconds{std::chrono::seconds{query.Int(4)}}});
+        if (rc != SQLITE_DONE) {
+            lastError_ = SqliteError(db_, "reading splicers", rc);
+            return std::nullopt;
+        }
+        return out;
+    });
+}
+
+std::optional<std::vector<JobSummary>> Archive::Jobs() {
+    using Result = std::optional<std::vector<JobSummary>>;
+    return Guard("reading jobs", [&]() -> Result {
+        Statement query(db_,
+                        "SELECT job, count(*) FROM records WHERE job IS NOT NULL "
+                        "GROUP BY job ORDER BY job");
+        if (!query.ok()) {
+            lastError_ = SqliteError(db_, "reading jobs", query.PrepareCode());
+            return std::nullopt;
+        }
+        std::vector<JobSummary> out;
+        int rc;
+        while ((rc = query.Step()) == SQLITE_ROW)
+            out.push_back({query.Text(0), static_cast<std::size_t>(query.Int(1))});
+        if (rc != SQLITE_DONE) {
+            lastError_ = SqliteError(db_, "reading jobs", rc);
+            return std::nullopt;
+        }
+        return out;
+    });
+}
+
+}  // namespace velmora::archive

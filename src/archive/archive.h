@@ -1,0 +1,224 @@
+#pragma once
+// The local archive: one SQLite file (FS/archive.db under the program's data folder)
+// that keeps every splice record ever downloaded, the images saved beside them and
+// snapshots of the parameter records, across splicers and across runs.
+//
+// Several program instances may write to the same file at once: it is kept in WAL
+// mode, every write is one IMMEDIATE transaction, and a writer that finds the file
+// busy waits (the busy timeout) instead of failing at once. No call throws; a call
+// that fails says why in its result or in LastError(), and the program can go on
+// without the archive. A file that is not a usable archive (damaged, read-only,
+// written by a newer program) is refused and left exactly as it is.
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "history/splice_record.h"
+
+struct sqlite3;
+
+namespace velmora::archive {
+
+enum class ErrorCode {
+    None,
+    CannotOpen,       // the folder or the file cannot be created or opened
+    ReadOnly,         // the file (or its folder) cannot be written
+    Locked,           // another writer held the file longer than the busy timeout
+    Damaged,          // not a database, or a malformed one
+    TooNew,           // written by a newer program: its schema version is above ours
+    InvalidArgument,  // refused before touching the file (sizes, names, dates)
+    NotFound,         // no such snapshot
+    Failed,           // anything else (I/O, disk full, out of memory); see the message
+};
+
+// "locked", "damaged", ...: for logs and messages.
+const char* ErrorCodeName(ErrorCode code);
+
+struct ArchiveError {
+    ErrorCode code = ErrorCode::None;
+    std::string message;  // what was being done, then SQLite's own text
+    bool ok() const { return code == ErrorCode::None; }
+};
+
+// Wall-clock time in whole seconds; injectable so that tests are deterministic.
+using Clock = std::function<std::chrono::sys_seconds()>;
+
+struct OpenOptions {
+    std::chrono::milliseconds busyTimeout{5000};
+    Clock clock{};  // empty: the system clock
+};
+
+// A splicer as the program knows it at connection.
+struct SplicerIdentity {
+    std::string folderName{};    // the device folder's name, as SafeFolderName gives it
+    std::string serialNumber{};  // may be empty when unknown; an empty one never replaces a known one
+};
+
+struct SplicerInfo {
+    std::int64_t id = 0;
+    std::string folderName{};
+    std::string serialNumber{};
+    std::chrono::sys_seconds firstSeen{};
+    std::chrono::sys_seconds lastSeen{};
+};
+
+// Which records a query or a job tagging takes; every field left empty takes all.
+struct RecordFilter {
+    std::optional<std::string> device{};  // splicer folder name
+    // Whole days, both inclusive, on the record's own time fields. A record whose
+    // time fields do not form a real date is never inside a date range.
+    std::optional<std::chrono::year_month_day> from{};
+    std::optional<std::chrono::year_month_day> to{};
+    std::optional<std::string> job{};  // "" takes the records without a job
+};
+
+struct ArchivedRecord {
+    std::int64_t id = 0;
+    std::string device;
+    SpliceRecord record;
+    std::string job;  // "" when none
+    std::chrono::sys_seconds firstDownloaded{};
+    std::vector<std::string> images;  // file names of the images of its time, by name
+};
+
+// An image is tied to the records of the same splicer with the same time, to the second.
+struct ImageFile {
+    std::string stamp;     // "YYYYMMDDhhmmss", as ImageStampText gives it
+    std::string fileName;  // a name, not a path
+    std::span<const std::uint8_t> bytes;
+};
+
+struct ArchivedImage {
+    std::int64_t id = 0;
+    std::string device;
+    std::string stamp;
+    std::string fileName;
+    std::uint64_t size = 0;
+    std::string sha256;                   // 64 lowercase hex digits
+    std::optional<std::int64_t> recordId;  // the first record of its time, if any
+};
+
+// The four parameter records, numbered as GroupWire::record numbers them.
+enum class RecordKind { Splice = 0, Heater = 1, Environment = 2, DeviceConfig = 3 };
+// 84, 28, 24 or 52 bytes; 0 for a number outside the enum.
+std::size_t RecordKindSize(RecordKind kind);
+
+struct GroupBytes {
+    RecordKind kind = RecordKind::Splice;
+    std::vector<std::uint8_t> bytes;
+    bool operator==(const GroupBytes&) const = default;
+};
+
+// Usual reasons; any other non-empty text is kept too.
+namespace reason {
+inline constexpr std::string_view Read = "read";
+inline constexpr std::string_view Write = "write";
+inline constexpr std::string_view Backup = "backup";
+inline constexpr std::string_view BeforeFirmware = "before firmware";
+}  // namespace reason
+
+struct ParameterSnapshot {
+    std::int64_t id = 0;
+    std::string device;
+    std::chrono::sys_seconds taken{};
+    std::string reason;
+    std::vector<GroupBytes> groups;  // by kind
+};
+
+struct SnapshotFilter {
+    std::optional<std::string> device{};
+    std::optional<std::string> reason{};
+};
+
+struct JobSummary {
+    std::string name;
+    std::size_t records = 0;
+    bool operator==(const JobSummary&) const = default;
+};
+
+struct StoreResult {
+    std::size_t count = 0;  // records new to the archive, images new, records whose job changed
+    std::int64_t id = 0;    // the stored image or snapshot; 0 otherwise
+    ArchiveError error;
+    bool ok() const { return error.ok(); }
+};
+
+// Where the program keeps its archive: <data folder>/FS/archive.db, beside the device folders.
+inline std::filesystem::path ArchiveFile(const std::filesystem::path& dataFolder) {
+    return dataFolder / "FS" / "archive.db";
+}
+
+class Archive;
+struct OpenResult {
+    std::unique_ptr<Archive> archive;  // null on failure
+    ArchiveError error;
+};
+
+// One connection to the archive file. Use one object per thread; several objects
+// (in this or other processes) may share the file.
+class Archive {
+public:
+    // Creates the folders and the file when missing and brings the schema up to
+    // date. Refuses a damaged, read-only, locked or newer file without changing it.
+    static OpenResult Open(const std::filesystem::path& file, OpenOptions options = {});
+    ~Archive();
+    Archive(const Archive&) = delete;
+    Archive& operator=(const Archive&) = delete;
+
+    // The error of the last call; code None after a call that succeeded.
+    const ArchiveError& LastError() const { return lastError_; }
+
+    // Stores the records not yet in the archive for this splicer, all or none,
+    // giving the new ones `job` (when not empty); count = how many were new.
+    // Records the splicer as seen now, even when nothing is new.
+    StoreResult StoreDownload(const SplicerIdentity& splicer, std::span<const SpliceRecord> records,
+                              std::string_view job = {});
+
+    // Keeps an image's name, size and SHA-256 (not its bytes). The same image (stamp
+    // and content) stored again adds nothing and keeps the newer file name.
+    StoreResult StoreImage(const SplicerIdentity& splicer, const ImageFile& image);
+
+    // One snapshot of one or more parameter records, taken now. Refuses bytes whose
+    // size is not the kind's, a kind given twice, no groups, or an empty reason.
+    StoreResult StoreSnapshot(const SplicerIdentity& splicer, std::string_view reason,
+                              std::span<const GroupBytes> groups);
+
+    // Oldest first: dated records by time, then undated ones in the order they came.
+    std::optional<std::vector<ArchivedRecord>> Records(const RecordFilter& filter);
+    // The images of one splicer, by stamp then file name.
+    std::optional<std::vector<ArchivedImage>> Images(std::string_view device);
+    // Oldest first.
+    std::optional<std::vector<ParameterSnapshot>> Snapshots(const SnapshotFilter& filter);
+    // NotFound when there is no snapshot `id`.
+    std::optional<ParameterSnapshot> Snapshot(std::int64_t id);
+
+    // Gives `job` to the records the filter (or the id list) takes, replacing any job
+    // they had; "" takes their job away. count = records whose job changed. Renaming
+    // a job is TagJob(newName, {.job = oldName}). Unknown ids are ignored.
+    StoreResult TagJob(std::string_view job, const RecordFilter& filter);
+    StoreResult TagJob(std::string_view job, std::span<const std::int64_t> recordIds);
+
+    std::optional<std::vector<SplicerInfo>> Splicers();  // by folder name
+    std::optional<std::vector<JobSummary>> Jobs();       // by name; only jobs with records
+
+private:
+    Archive(sqlite3* db, Clock clock);
+    std::chrono::sys_seconds Now() const;
+    // Runs `work` with lastError_ cleared; a thrown exception becomes Failed.
+    template <class Work>
+    auto Guard(const char* what, Work work) -> decltype(work());
+
+    sqlite3* db_;
+    Clock clock_;
+    ArchiveError lastError_;
+};
+
+}  // namespace velmora::archive

@@ -4,7 +4,7 @@ BUILD_ASAN ?= build-asan
 JOBS       ?= 2
 CMAKE_ARGS ?=
 
-.PHONY: deps configure build test test-sanitize run screenshots bench clean
+.PHONY: deps configure build test test-sanitize run screenshots bench clean format format-check
 
 deps:
 	@bash scripts/install-deps.sh
@@ -43,3 +43,11 @@ screenshots: build
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN)
+
+# The project's .clang-format over every C++ file it tracks.
+FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')
+format:
+	@clang-format -i $(FORMAT_FILES)
+
+format-check:
+	@clang-format --dry-run -Werror $(FORMAT_FILES)

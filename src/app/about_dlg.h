@@ -12,10 +12,10 @@ inline constexpr const char* kAboutMenuText = "关于 Velmora(&A)...";
 
 class CAboutDlg : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit CAboutDlg(QWidget* parent = nullptr);
 
-private:
+  private:
     QLabel icon_;
     QLabel text_;
     QPushButton ok_;

@@ -14,8 +14,12 @@ MessageBoxHook& FallbackHook() {
 }
 }  // namespace
 
-void SetMessageBoxHook(MessageBoxHook hook) { Hook() = std::move(hook); }
-void SetFallbackMessageBoxHook(MessageBoxHook hook) { FallbackHook() = std::move(hook); }
+void SetMessageBoxHook(MessageBoxHook hook) {
+    Hook() = std::move(hook);
+}
+void SetFallbackMessageBoxHook(MessageBoxHook hook) {
+    FallbackHook() = std::move(hook);
+}
 
 MsgAnswer ShowMessage(QWidget* parent, const QString& text, const QString& caption,
                       MsgButtons buttons, MsgIcon icon) {
@@ -25,10 +29,18 @@ MsgAnswer ShowMessage(QWidget* parent, const QString& text, const QString& capti
     box.setWindowTitle(caption);
     box.setText(text);
     switch (icon) {
-        case MsgIcon::None: box.setIcon(QMessageBox::NoIcon); break;
-        case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
-        case MsgIcon::Exclamation: box.setIcon(QMessageBox::Warning); break;
-        case MsgIcon::Error: box.setIcon(QMessageBox::Critical); break;
+        case MsgIcon::None:
+            box.setIcon(QMessageBox::NoIcon);
+            break;
+        case MsgIcon::Information:
+            box.setIcon(QMessageBox::Information);
+            break;
+        case MsgIcon::Exclamation:
+            box.setIcon(QMessageBox::Warning);
+            break;
+        case MsgIcon::Error:
+            box.setIcon(QMessageBox::Critical);
+            break;
     }
     if (buttons == MsgButtons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);

@@ -95,7 +95,9 @@ void CMyTabCtrl::AddPage(QWidget* page) {
     pages_.append(page);
 }
 
-QRect CMyTabCtrl::PageRect() const { return rect().adjusted(2, kPageTop, -2, -5); }
+QRect CMyTabCtrl::PageRect() const {
+    return rect().adjusted(2, kPageTop, -2, -5);
+}
 
 void CMyTabCtrl::resizeEvent(QResizeEvent*) {
     bar_.setGeometry(2, kBarTop, width() - 4, kTabHeight);

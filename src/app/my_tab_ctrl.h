@@ -10,21 +10,21 @@ namespace velmora::ui {
 // The row of tabs, drawn by the program rather than the style.
 class CMyTabBar : public QTabBar {
     Q_OBJECT
-public:
+  public:
     explicit CMyTabBar(QWidget* parent = nullptr);
 
-protected:
+  protected:
     QSize tabSizeHint(int index) const override;
     QSize minimumTabSizeHint(int index) const override { return tabSizeHint(index); }
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     void DrawItem(QPainter& painter, int index) const;
 };
 
 class CMyTabCtrl : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit CMyTabCtrl(QWidget* parent = nullptr);
 
     int InsertItem(int index, const QString& text);
@@ -42,15 +42,15 @@ public:
 
     CMyTabBar& TabBar() { return bar_; }
 
-signals:
+  signals:
     // The user chose tab `index` (the selection-change notification).
     void SelChange(int index);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     CMyTabBar bar_;
     QList<QWidget*> pages_;
 };

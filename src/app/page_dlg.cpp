@@ -13,7 +13,9 @@ CPageDlg::CPageDlg(QWidget* parent, PageContext& context)
     setStyleSheet(ControlColourSheet());
 }
 
-CPageDlg::~CPageDlg() { worker_.StopAndJoin(); }
+CPageDlg::~CPageDlg() {
+    worker_.StopAndJoin();
+}
 
 QString CPageDlg::ControlColourSheet() {
     return QStringLiteral(

@@ -22,7 +22,7 @@ struct PageContext {
 
 class CPageDlg : public QWidget {
     Q_OBJECT
-public:
+  public:
     CPageDlg(QWidget* parent, PageContext& context);
     ~CPageDlg() override;
 
@@ -47,7 +47,7 @@ public:
     // true; the caller then does nothing else.
     bool RefuseClosedPort();
 
-signals:
+  signals:
     // The outcome of an exchange, for pane 1.
     void CommStateReported(bool success, const QString& failureText);
     // The port was opened or closed (or went away), for pane 0.
@@ -57,11 +57,11 @@ signals:
     // While true, the tabs must stay where they are (a firmware transfer runs).
     void TabsLocked(bool locked);
 
-protected:
+  protected:
     // Fills the page with PageColour; a page that paints more calls this first.
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     PageContext& context_;
     PageWorker worker_;
 };

@@ -32,7 +32,9 @@ PageWorker::PageWorker(QObject* page, Link& link)
       running_(std::make_shared<std::atomic<bool>>(false)),
       callsRunning_(std::make_shared<std::atomic<int>>(0)) {}
 
-PageWorker::~PageWorker() { StopAndJoin(); }
+PageWorker::~PageWorker() {
+    StopAndJoin();
+}
 
 bool PageWorker::Start(Task task) {
     if (running_->load()) return false;
@@ -100,7 +102,8 @@ bool PageWorker::CallOnPage(const std::stop_token& stop, std::function<void()> c
     std::unique_lock lock(handOver->mutex);
     handOver->changed.wait(lock, stop, [&] { return handOver->state == HandOver::State::Done; });
     switch (handOver->state) {
-        case HandOver::State::Done: return true;
+        case HandOver::State::Done:
+            return true;
         case HandOver::State::Queued:
             handOver->state = HandOver::State::Abandoned;
             return false;
@@ -108,7 +111,8 @@ bool PageWorker::CallOnPage(const std::stop_token& stop, std::function<void()> c
             // The page is inside the call, which may use what the worker holds: let it finish.
             handOver->changed.wait(lock, [&] { return handOver->state == HandOver::State::Done; });
             return true;
-        case HandOver::State::Abandoned: break;
+        case HandOver::State::Abandoned:
+            break;
     }
     return false;
 }

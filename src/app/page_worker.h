@@ -2,8 +2,8 @@
 // The worker thread of a page (record download, image download, firmware
 // transfer): started by the page, stopped and joined before the page goes away
 // or the window closes, and able to hand work to the page's thread and wait for it.
-#include <QPointer>
 #include <QObject>
+#include <QPointer>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -17,7 +17,7 @@
 namespace velmora::ui {
 
 class PageWorker {
-public:
+  public:
     using Task = std::function<void(std::stop_token)>;
 
     // `page` is the object whose thread runs the handed-over calls; `link` is
@@ -49,7 +49,7 @@ public:
     // The error that ended the last run with an exception, or "".
     std::string Failure() const;
 
-private:
+  private:
     QPointer<QObject> page_;
     Link& link_;
     std::shared_ptr<std::atomic<bool>> running_;

@@ -8,10 +8,16 @@
 
 namespace velmora::ui {
 
-inline QString Q(const std::string& text) { return QString::fromStdString(text); }
+inline QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
 // A message pair in this run's language.
-inline QString Q(const Message& message) { return Q(Say(message)); }
+inline QString Q(const Message& message) {
+    return Q(Say(message));
+}
 // A caption from the language file, or its English default.
-inline QString Q(const TextKey& key) { return Q(Text(key)); }
+inline QString Q(const TextKey& key) {
+    return Q(Text(key));
+}
 
 }  // namespace velmora::ui

@@ -11,13 +11,13 @@
 #include <filesystem>
 #include <string>
 
-#include "base/app_config.h"
-#include "base/language.h"
-#include "app/qt_text.h"
-#include "base/messages.h"
 #include "app/message_box.h"
 #include "app/page_dlg.h"
+#include "app/qt_text.h"
 #include "app/velmora_dlg.h"
+#include "base/app_config.h"
+#include "base/language.h"
+#include "base/messages.h"
 #include "protocol/link.h"
 #include "widgets/wb_button.h"
 

@@ -3,7 +3,9 @@
 #include <mutex>
 
 // Q_INIT_RESOURCE must be used outside any namespace.
-static void RegisterVelmoraResources() { Q_INIT_RESOURCE(velmora); }
+static void RegisterVelmoraResources() {
+    Q_INIT_RESOURCE(velmora);
+}
 
 namespace velmora::ui {
 

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "base/app_config.h"
 #include "app/ui_resources.h"
 #include "app/velmora_dlg.h"
+#include "base/app_config.h"
 #include "sim/splicer_contents.h"
 
 namespace velmora::ui {

@@ -16,7 +16,7 @@ struct StartOptions {
 };
 
 class CVelmoraApp {
-public:
+  public:
     CVelmoraApp() = default;
     CVelmoraApp(const CVelmoraApp&) = delete;
     CVelmoraApp& operator=(const CVelmoraApp&) = delete;
@@ -24,7 +24,7 @@ public:
     // Runs the whole program inside an existing QApplication; returns the exit status.
     int InitInstance(const StartOptions& options);
 
-private:
+  private:
     // The device of the demo splicer, or "" when it could not start.
     std::string StartDemoSplicer();
 

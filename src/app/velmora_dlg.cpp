@@ -8,9 +8,9 @@
 #include <QTimer>
 
 #include "app/about_dlg.h"
-#include "base/language.h"
 #include "app/qt_text.h"
 #include "app/ui_resources.h"
+#include "base/language.h"
 
 namespace velmora::ui {
 namespace {
@@ -23,7 +23,6 @@ constexpr int kCloseRetryMs = 10;
 constexpr QSize kDefaultSize{706, 530};
 constexpr int kStatusPane0Width = 150;
 constexpr int kStatusMinHeight = 20;
-
 
 }  // namespace
 
@@ -46,8 +45,8 @@ CVelmoraDlg::CVelmoraDlg(Link& link, std::string demoPort, QWidget* parent)
     for (int i = 0; i < static_cast<int>(keys::TabNames.size()); ++i)
         tabCtrl_.InsertItem(i, Q(keys::TabNames[i]));
     // Created in the original order; only the Setting page starts visible.
-    for (CPageDlg* page : std::array<CPageDlg*, 4>{&monitorPage_, &historyPage_, &firmWarePage_,
-                                                   &imagePage_}) {
+    for (CPageDlg* page :
+         std::array<CPageDlg*, 4>{&monitorPage_, &historyPage_, &firmWarePage_, &imagePage_}) {
         tabCtrl_.AddPage(page);
         page->setVisible(page == &monitorPage_);
         ListenTo(*page);
@@ -96,7 +95,9 @@ void CVelmoraDlg::ShowCommState(bool success, const QString& failureText) {
     commText_.setText(success ? successText_ : failureLabel_ + QLatin1Char(':') + failureText);
 }
 
-void CVelmoraDlg::ShowStatusText(const QString& text) { commText_.setText(text); }
+void CVelmoraDlg::ShowStatusText(const QString& text) {
+    commText_.setText(text);
+}
 
 void CVelmoraDlg::ListenTo(CPageDlg& page) {
     connect(&page, &CPageDlg::CommStateReported, this, &CVelmoraDlg::ShowCommState);
@@ -108,7 +109,9 @@ void CVelmoraDlg::ListenTo(CPageDlg& page) {
     });
 }
 
-void CVelmoraDlg::ApplyTabLock() { tabCtrl_.TabBar().setEnabled(FirmwareBusy == 0); }
+void CVelmoraDlg::ApplyTabLock() {
+    tabCtrl_.TabBar().setEnabled(FirmwareBusy == 0);
+}
 
 void CVelmoraDlg::OnSelChangeTab(int index) {
     if (FirmwareBusy != 0) {
@@ -128,13 +131,18 @@ void CVelmoraDlg::ShowPage(int index) {
         if (i != index) pages[i]->hide();
     pages[index]->show();
     switch (index) {
-        case kSettingTab: monitorPage_.SetConnectButtons(link_.Port().IsOpen()); break;
-        case kHistoryTab: historyPage_.EnsureCsvFolder(); break;
+        case kSettingTab:
+            monitorPage_.SetConnectButtons(link_.Port().IsOpen());
+            break;
+        case kHistoryTab:
+            historyPage_.EnsureCsvFolder();
+            break;
         case kImageTab:
             imagePage_.EnsureJpgFolder();
             imagePage_.RefreshImageList();
             break;
-        default: break;
+        default:
+            break;
     }
 }
 
@@ -191,6 +199,8 @@ void CVelmoraDlg::StopPageWorkers() {
     for (CPageDlg* page : Pages()) page->Worker().StopAndJoin();
 }
 
-void CVelmoraDlg::SendDisconnectAndClosePort() { SendDisconnectOnExit(link_, session_); }
+void CVelmoraDlg::SendDisconnectAndClosePort() {
+    SendDisconnectOnExit(link_, session_);
+}
 
 }  // namespace velmora::ui

@@ -26,7 +26,7 @@ enum PageTab { kSettingTab = 0, kHistoryTab = 1, kImageTab = 2, kFirmWareTab = 3
 
 class CVelmoraDlg : public QWidget {
     Q_OBJECT
-public:
+  public:
     // `demoPort` is the device of the built-in virtual splicer (empty when none
     // runs); the Setting page lists it first.
     explicit CVelmoraDlg(Link& link, std::string demoPort = {}, QWidget* parent = nullptr);
@@ -59,12 +59,12 @@ public:
     QString ConnectionText() const { return connectionText_.text(); }
     QString CommText() const { return commText_.text(); }
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     // The platform has no system menu of ours: the about box is on the context menu.
     void contextMenuEvent(QContextMenuEvent* event) override;
 
-private:
+  private:
     void OnSelChangeTab(int index);
     void ShowPage(int index);
     void ApplyTabLock();

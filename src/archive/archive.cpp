@@ -26,22 +26,28 @@ ErrorCode CodeFor(int sqliteCode) {
     switch (sqliteCode & 0xFF) {
         case SQLITE_OK:
         case SQLITE_ROW:
-        case SQLITE_DONE: return ErrorCode::None;
+        case SQLITE_DONE:
+            return ErrorCode::None;
         case SQLITE_BUSY:
-        case SQLITE_LOCKED: return ErrorCode::Locked;
-        case SQLITE_READONLY: return ErrorCode::ReadOnly;
+        case SQLITE_LOCKED:
+            return ErrorCode::Locked;
+        case SQLITE_READONLY:
+            return ErrorCode::ReadOnly;
         case SQLITE_CORRUPT:
-        case SQLITE_NOTADB: return ErrorCode::Damaged;
+        case SQLITE_NOTADB:
+            return ErrorCode::Damaged;
         case SQLITE_CANTOPEN:
-        case SQLITE_PERM: return ErrorCode::CannotOpen;
-        default: return ErrorCode::Failed;
+        case SQLITE_PERM:
+            return ErrorCode::CannotOpen;
+        default:
+            return ErrorCode::Failed;
     }
 }
 
 // A prepared statement, finalized with the object. Text and blobs are bound without
 // copying: they must outlive the next Step().
 class Statement {
-public:
+  public:
     Statement(sqlite3* db, std::string_view sql) {
         rc_ = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr);
     }
@@ -84,7 +90,7 @@ public:
         return {data, data ? static_cast<std::size_t>(sqlite3_column_bytes(stmt_, col)) : 0};
     }
 
-private:
+  private:
     sqlite3_stmt* stmt_ = nullptr;
     int rc_ = SQLITE_OK;
 };
@@ -93,7 +99,7 @@ private:
 // anything is read, so two writers never deadlock upgrading a read to a write.
 // Rolled back with the object unless committed.
 class Transaction {
-public:
+  public:
     explicit Transaction(sqlite3* db) : db_(db) {
         rc_ = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     }
@@ -106,7 +112,7 @@ public:
     int BeginCode() const { return rc_; }
     int Commit() { return sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr); }
 
-private:
+  private:
     sqlite3* db_;
     int rc_;
 };
@@ -127,7 +133,8 @@ void CloseUntouched(DbHandle& db) {
 std::optional<std::int64_t> SpliceTime(int year, int month, int day, int hour, int minute,
                                        int second) {
     using namespace std::chrono;
-    const year_month_day date{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
+    const year_month_day date{std::chrono::year{year},
+                              std::chrono::month{static_cast<unsigned>(month)},
                               std::chrono::day{static_cast<unsigned>(day)}};
     if (month < 1 || month > 12 || day < 1 || !date.ok()) return std::nullopt;
     if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
@@ -233,8 +240,7 @@ std::optional<std::string> FilterProblem(const RecordFilter& filter) {
 
 std::optional<std::string> SplicerProblem(const SplicerIdentity& splicer) {
     if (!IsSafeFolderName(splicer.folderName))
-        return "the splicer's folder name \"" + splicer.folderName +
-               "\" is not a safe folder name";
+        return "the splicer's folder name \"" + splicer.folderName + "\" is not a safe folder name";
     return std::nullopt;
 }
 
@@ -242,25 +248,38 @@ std::optional<std::string> SplicerProblem(const SplicerIdentity& splicer) {
 
 const char* ErrorCodeName(ErrorCode code) {
     switch (code) {
-        case ErrorCode::None: return "none";
-        case ErrorCode::CannotOpen: return "cannot open";
-        case ErrorCode::ReadOnly: return "read-only";
-        case ErrorCode::Locked: return "locked";
-        case ErrorCode::Damaged: return "damaged";
-        case ErrorCode::TooNew: return "too new";
-        case ErrorCode::InvalidArgument: return "invalid argument";
-        case ErrorCode::NotFound: return "not found";
-        case ErrorCode::Failed: return "failed";
+        case ErrorCode::None:
+            return "none";
+        case ErrorCode::CannotOpen:
+            return "cannot open";
+        case ErrorCode::ReadOnly:
+            return "read-only";
+        case ErrorCode::Locked:
+            return "locked";
+        case ErrorCode::Damaged:
+            return "damaged";
+        case ErrorCode::TooNew:
+            return "too new";
+        case ErrorCode::InvalidArgument:
+            return "invalid argument";
+        case ErrorCode::NotFound:
+            return "not found";
+        case ErrorCode::Failed:
+            return "failed";
     }
     return "unknown";
 }
 
 std::size_t RecordKindSize(RecordKind kind) {
     switch (kind) {
-        case RecordKind::Splice: return kSpliceParamsSize;
-        case RecordKind::Heater: return kHeaterParamsSize;
-        case RecordKind::Environment: return kEnvironmentInfoSize;
-        case RecordKind::DeviceConfig: return kDeviceConfigSize;
+        case RecordKind::Splice:
+            return kSpliceParamsSize;
+        case RecordKind::Heater:
+            return kHeaterParamsSize;
+        case RecordKind::Environment:
+            return kEnvironmentInfoSize;
+        case RecordKind::DeviceConfig:
+            return kDeviceConfigSize;
     }
     return 0;
 }
@@ -301,9 +320,10 @@ OpenResult Archive::Open(const std::filesystem::path& file, OpenOptions options)
         if (file.has_parent_path()) {
             std::filesystem::create_directories(file.parent_path(), ec);
             if (ec)
-                return {nullptr, {ErrorCode::CannotOpen, "creating the folder " +
-                                                             file.parent_path().string() + ": " +
-                                                             ec.message()}};
+                return {
+                    nullptr,
+                    {ErrorCode::CannotOpen,
+                     "creating the folder " + file.parent_path().string() + ": " + ec.message()}};
         }
         // One Archive serves one thread, so the connection needs no mutex of its own.
         sqlite3* raw = nullptr;
@@ -370,8 +390,8 @@ OpenResult Archive::Open(const std::filesystem::path& file, OpenOptions options)
 
         rc = SwitchToWal(db.get(), options.busyTimeout);
         if (rc == SQLITE_OK)
-            rc = sqlite3_exec(db.get(), "PRAGMA foreign_keys=ON; PRAGMA synchronous=NORMAL", nullptr,
-                              nullptr, nullptr);
+            rc = sqlite3_exec(db.get(), "PRAGMA foreign_keys=ON; PRAGMA synchronous=NORMAL",
+                              nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK) {
             ArchiveError error = SqliteError(db.get(), opening, rc);
             CloseUntouched(db);
@@ -395,7 +415,9 @@ OpenResult Archive::Open(const std::filesystem::path& file, OpenOptions options)
 
 Archive::Archive(sqlite3* db, Clock clock) : db_(db), clock_(std::move(clock)) {}
 
-Archive::~Archive() { sqlite3_close_v2(db_); }
+Archive::~Archive() {
+    sqlite3_close_v2(db_);
+}
 
 sys_seconds Archive::Now() const {
     if (clock_) return clock_();
@@ -429,11 +451,12 @@ namespace {
 // Adds the splicer or marks it seen at `now`; its id, or the SQLite code of the failure.
 std::variant<std::int64_t, int> TouchSplicer(sqlite3* db, const SplicerIdentity& splicer,
                                              sys_seconds now) {
-    Statement upsert(db,
-                     "INSERT INTO splicers(folder, serial, first_seen, last_seen) "
-                     "VALUES(?1, ?2, ?3, ?3) ON CONFLICT(folder) DO UPDATE SET "
-                     "last_seen = max(last_seen, excluded.last_seen), "
-                     "serial = CASE WHEN excluded.serial <> '' THEN excluded.serial ELSE serial END");
+    Statement upsert(
+        db,
+        "INSERT INTO splicers(folder, serial, first_seen, last_seen) "
+        "VALUES(?1, ?2, ?3, ?3) ON CONFLICT(folder) DO UPDATE SET "
+        "last_seen = max(last_seen, excluded.last_seen), "
+        "serial = CASE WHEN excluded.serial <> '' THEN excluded.serial ELSE serial END");
     if (!upsert.ok()) return upsert.PrepareCode();
     upsert.Bind(1, splicer.folderName);
     upsert.Bind(2, splicer.serialNumber);
@@ -458,7 +481,8 @@ StoreResult Archive::StoreDownload(const SplicerIdentity& splicer,
         Transaction tx(db_);
         if (tx.BeginCode() != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, tx.BeginCode())};
         const auto splicerId = TouchSplicer(db_, splicer, now);
-        if (const int* rc = std::get_if<int>(&splicerId)) return {0, 0, SqliteError(db_, kWhat, *rc)};
+        if (const int* rc = std::get_if<int>(&splicerId))
+            return {0, 0, SqliteError(db_, kWhat, *rc)};
 
         Statement insert(db_,
                          "INSERT INTO records(splicer_id, bytes, splice_time, downloaded, job) "
@@ -475,7 +499,8 @@ StoreResult Archive::StoreDownload(const SplicerIdentity& splicer,
             } else {
                 insert.BindNull(3);
             }
-            if (int rc = insert.Step(); rc != SQLITE_DONE) return {0, 0, SqliteError(db_, kWhat, rc)};
+            if (int rc = insert.Step(); rc != SQLITE_DONE)
+                return {0, 0, SqliteError(db_, kWhat, rc)};
             added += static_cast<std::size_t>(sqlite3_changes(db_));
             insert.Reset();
         }
@@ -490,8 +515,10 @@ StoreResult Archive::StoreImage(const SplicerIdentity& splicer, const ImageFile&
         if (auto problem = SplicerProblem(splicer))
             return {0, 0, {ErrorCode::InvalidArgument, *problem}};
         if (!IsPlainFileName(image.fileName))
-            return {0, 0, {ErrorCode::InvalidArgument,
-                           "the image's file name \"" + image.fileName + "\" is not a plain name"}};
+            return {0,
+                    0,
+                    {ErrorCode::InvalidArgument,
+                     "the image's file name \"" + image.fileName + "\" is not a plain name"}};
         if (image.stamp.empty())
             return {0, 0, {ErrorCode::InvalidArgument, "the image has no time stamp"}};
         const std::string sha = HexText(Sha256Of(image.bytes));
@@ -499,9 +526,11 @@ StoreResult Archive::StoreImage(const SplicerIdentity& splicer, const ImageFile&
         Transaction tx(db_);
         if (tx.BeginCode() != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, tx.BeginCode())};
         const auto splicerId = TouchSplicer(db_, splicer, now);
-        if (const int* rc = std::get_if<int>(&splicerId)) return {0, 0, SqliteError(db_, kWhat, *rc)};
+        if (const int* rc = std::get_if<int>(&splicerId))
+            return {0, 0, SqliteError(db_, kWhat, *rc)};
 
-        Statement known(db_, "SELECT id FROM images WHERE splicer_id = ?1 AND stamp = ?2 AND sha256 = ?3");
+        Statement known(
+            db_, "SELECT id FROM images WHERE splicer_id = ?1 AND stamp = ?2 AND sha256 = ?3");
         if (!known.ok()) return {0, 0, SqliteError(db_, kWhat, known.PrepareCode())};
         known.Bind(1, std::get<std::int64_t>(splicerId));
         known.Bind(2, image.stamp);
@@ -560,20 +589,23 @@ StoreResult Archive::StoreSnapshot(const SplicerIdentity& splicer, std::string_v
                 return refuse("unknown parameter record kind " +
                               std::to_string(static_cast<int>(group.kind)));
             if (group.bytes.size() != size)
-                return refuse("parameter record kind " + std::to_string(static_cast<int>(group.kind)) +
-                              " has " + std::to_string(group.bytes.size()) + " bytes instead of " +
+                return refuse("parameter record kind " +
+                              std::to_string(static_cast<int>(group.kind)) + " has " +
+                              std::to_string(group.bytes.size()) + " bytes instead of " +
                               std::to_string(size));
             if (!kinds.insert(group.kind).second)
-                return refuse("parameter record kind " + std::to_string(static_cast<int>(group.kind)) +
-                              " is given twice");
+                return refuse("parameter record kind " +
+                              std::to_string(static_cast<int>(group.kind)) + " is given twice");
         }
         const sys_seconds now = Now();
         Transaction tx(db_);
         if (tx.BeginCode() != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, tx.BeginCode())};
         const auto splicerId = TouchSplicer(db_, splicer, now);
-        if (const int* rc = std::get_if<int>(&splicerId)) return {0, 0, SqliteError(db_, kWhat, *rc)};
+        if (const int* rc = std::get_if<int>(&splicerId))
+            return {0, 0, SqliteError(db_, kWhat, *rc)};
 
-        Statement snapshot(db_, "INSERT INTO snapshots(splicer_id, taken, reason) VALUES(?1, ?2, ?3)");
+        Statement snapshot(db_,
+                           "INSERT INTO snapshots(splicer_id, taken, reason) VALUES(?1, ?2, ?3)");
         if (!snapshot.ok()) return {0, 0, SqliteError(db_, kWhat, snapshot.PrepareCode())};
         snapshot.Bind(1, std::get<std::int64_t>(splicerId));
         snapshot.Bind(2, now.time_since_epoch().count());
@@ -581,13 +613,15 @@ StoreResult Archive::StoreSnapshot(const SplicerIdentity& splicer, std::string_v
         if (int rc = snapshot.Step(); rc != SQLITE_DONE) return {0, 0, SqliteError(db_, kWhat, rc)};
         const std::int64_t id = sqlite3_last_insert_rowid(db_);
 
-        Statement insert(db_, "INSERT INTO snapshot_groups(snapshot_id, kind, bytes) VALUES(?1, ?2, ?3)");
+        Statement insert(
+            db_, "INSERT INTO snapshot_groups(snapshot_id, kind, bytes) VALUES(?1, ?2, ?3)");
         if (!insert.ok()) return {0, 0, SqliteError(db_, kWhat, insert.PrepareCode())};
         insert.Bind(1, id);
         for (const GroupBytes& group : groups) {
             insert.Bind(2, static_cast<std::int64_t>(group.kind));
             insert.Bind(3, group.bytes);
-            if (int rc = insert.Step(); rc != SQLITE_DONE) return {0, 0, SqliteError(db_, kWhat, rc)};
+            if (int rc = insert.Step(); rc != SQLITE_DONE)
+                return {0, 0, SqliteError(db_, kWhat, rc)};
             insert.Reset();
         }
         if (int rc = tx.Commit(); rc != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, rc)};
@@ -598,7 +632,8 @@ StoreResult Archive::StoreSnapshot(const SplicerIdentity& splicer, std::string_v
 StoreResult Archive::TagJob(std::string_view job, const RecordFilter& filter) {
     return Guard("giving records a job", [&]() -> StoreResult {
         constexpr const char* kWhat = "giving records a job";
-        if (auto problem = FilterProblem(filter)) return {0, 0, {ErrorCode::InvalidArgument, *problem}};
+        if (auto problem = FilterProblem(filter))
+            return {0, 0, {ErrorCode::InvalidArgument, *problem}};
         Where where = FilterWhere(filter);
         where.Add("records.job IS NOT ?1");
         // ?1 is the job; the filter's values follow it.
@@ -627,7 +662,8 @@ StoreResult Archive::TagJob(std::string_view job, std::span<const std::int64_t> 
         std::size_t changed = 0;
         for (std::int64_t id : recordIds) {
             update.Bind(2, id);
-            if (int rc = update.Step(); rc != SQLITE_DONE) return {0, 0, SqliteError(db_, kWhat, rc)};
+            if (int rc = update.Step(); rc != SQLITE_DONE)
+                return {0, 0, SqliteError(db_, kWhat, rc)};
             changed += static_cast<std::size_t>(sqlite3_changes(db_));
             update.Reset();
         }
@@ -671,8 +707,8 @@ std::optional<std::vector<ArchivedRecord>> Archive::Records(const RecordFilter& 
         {
             Where where = DeviceAndDaysWhere(filter, "images");
             where.Add("images.splice_time IS NOT NULL");
-            Statement query(db_, "SELECT splicer_id, splice_time, file_name FROM images" + where.sql +
-                                     " ORDER BY splice_time, file_name");
+            Statement query(db_, "SELECT splicer_id, splice_time, file_name FROM images" +
+                                     where.sql + " ORDER BY splice_time, file_name");
             if (!query.ok()) return fail(query.PrepareCode());
             where.BindTo(query, 1);
             int rc;
@@ -689,10 +725,9 @@ std::optional<std::vector<ArchivedRecord>> Archive::Records(const RecordFilter& 
             if (!dated && (filter.from || filter.to)) break;
             Where where = FilterWhere(filter);
             where.Add(dated ? "records.splice_time IS NOT NULL" : "records.splice_time IS NULL");
-            Statement query(db_,
-                            "SELECT id, splicer_id, splice_time, bytes, job, downloaded FROM records" +
-                                where.sql +
-                                (dated ? " ORDER BY splice_time, id" : " ORDER BY id"));
+            Statement query(
+                db_, "SELECT id, splicer_id, splice_time, bytes, job, downloaded FROM records" +
+                         where.sql + (dated ? " ORDER BY splice_time, id" : " ORDER BY id"));
             if (!query.ok()) return fail(query.PrepareCode());
             where.BindTo(query, 1);
             int rc;
@@ -702,7 +737,8 @@ std::optional<std::vector<ArchivedRecord>> Archive::Records(const RecordFilter& 
                 const std::int64_t splicer = query.Int(1);
                 r.device = folders[splicer];
                 const auto bytes = query.Blob(3);
-                std::copy_n(bytes.begin(), std::min(bytes.size(), kRecordSize), r.record.bytes.begin());
+                std::copy_n(bytes.begin(), std::min(bytes.size(), kRecordSize),
+                            r.record.bytes.begin());
                 r.job = query.Text(4);
                 r.firstDownloaded = sys_seconds{std::chrono::seconds{query.Int(5)}};
                 if (!dated) continue;
@@ -779,8 +815,8 @@ std::optional<std::vector<ParameterSnapshot>> ReadSnapshots(sqlite3* db, const s
             s.reason = query.Text(3);
         }
         const auto bytes = query.Blob(5);
-        out.back().groups.push_back(
-            {static_cast<RecordKind>(query.Int(4)), std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
+        out.back().groups.push_back({static_cast<RecordKind>(query.Int(4)),
+                                     std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
     }
     *rcOut = rc;
     if (rc != SQLITE_DONE) return std::nullopt;
@@ -821,7 +857,8 @@ std::optional<ParameterSnapshot> Archive::Snapshot(std::int64_t id) {
             return std::nullopt;
         }
         if (out->empty()) {
-            lastError_ = {ErrorCode::NotFound, "there is no parameter snapshot " + std::to_string(id)};
+            lastError_ = {ErrorCode::NotFound,
+                          "there is no parameter snapshot " + std::to_string(id)};
             return std::nullopt;
         }
         return std::move(out->front());
@@ -831,8 +868,8 @@ std::optional<ParameterSnapshot> Archive::Snapshot(std::int64_t id) {
 std::optional<std::vector<SplicerInfo>> Archive::Splicers() {
     using Result = std::optional<std::vector<SplicerInfo>>;
     return Guard("reading splicers", [&]() -> Result {
-        Statement query(db_,
-                        "SELECT id, folder, serial, first_seen, last_seen FROM splicers ORDER BY folder");
+        Statement query(
+            db_, "SELECT id, folder, serial, first_seen, last_seen FROM splicers ORDER BY folder");
         if (!query.ok()) {
             lastError_ = SqliteError(db_, "reading splicers", query.PrepareCode());
             return std::nullopt;

@@ -58,8 +58,9 @@ struct OpenOptions {
 
 // A splicer as the program knows it at connection.
 struct SplicerIdentity {
-    std::string folderName{};    // the device folder's name, as SafeFolderName gives it
-    std::string serialNumber{};  // may be empty when unknown; an empty one never replaces a known one
+    std::string folderName{};  // the device folder's name, as SafeFolderName gives it
+    std::string
+        serialNumber{};  // may be empty when unknown; an empty one never replaces a known one
 };
 
 struct SplicerInfo {
@@ -102,7 +103,7 @@ struct ArchivedImage {
     std::string stamp;
     std::string fileName;
     std::uint64_t size = 0;
-    std::string sha256;                   // 64 lowercase hex digits
+    std::string sha256;                    // 64 lowercase hex digits
     std::optional<std::int64_t> recordId;  // the first record of its time, if any
 };
 
@@ -165,7 +166,7 @@ struct OpenResult {
 // One connection to the archive file. Use one object per thread; several objects
 // (in this or other processes) may share the file.
 class Archive {
-public:
+  public:
     // Creates the folders and the file when missing and brings the schema up to
     // date. Refuses a damaged, read-only, locked or newer file without changing it.
     static OpenResult Open(const std::filesystem::path& file, OpenOptions options = {});
@@ -209,7 +210,7 @@ public:
     std::optional<std::vector<SplicerInfo>> Splicers();  // by folder name
     std::optional<std::vector<JobSummary>> Jobs();       // by name; only jobs with records
 
-private:
+  private:
     Archive(sqlite3* db, Clock clock);
     std::chrono::sys_seconds Now() const;
     // Runs `work` with lastError_ cleared; a thrown exception becomes Failed.

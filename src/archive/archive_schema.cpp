@@ -82,9 +82,13 @@ int UserVersion(sqlite3* db, int* version) {
 
 }  // namespace
 
-std::span<const MigrationStep> MigrationSteps() { return kSteps; }
+std::span<const MigrationStep> MigrationSteps() {
+    return kSteps;
+}
 
-int SchemaVersion() { return std::span(kSteps).back().version; }
+int SchemaVersion() {
+    return std::span(kSteps).back().version;
+}
 
 MigrationOutcome Migrate(sqlite3* db, int target) {
     // A file already up to date is only read: opening it never waits for the write
@@ -101,14 +105,16 @@ MigrationOutcome Migrate(sqlite3* db, int target) {
         if (rc == SQLITE_OK && version < step.version) {
             rc = sqlite3_exec(db, step.sql, nullptr, nullptr, nullptr);
             const std::string setVersion = "PRAGMA user_version = " + std::to_string(step.version);
-            if (rc == SQLITE_OK) rc = sqlite3_exec(db, setVersion.c_str(), nullptr, nullptr, nullptr);
+            if (rc == SQLITE_OK)
+                rc = sqlite3_exec(db, setVersion.c_str(), nullptr, nullptr, nullptr);
         }
         if (rc == SQLITE_OK) rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK) {
             MigrationOutcome failed{rc, "bringing the archive to version " +
                                             std::to_string(step.version) + ": " +
                                             sqlite3_errmsg(db)};
-            if (!sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            if (!sqlite3_get_autocommit(db))
+                sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
             return failed;
         }
     }

@@ -12,12 +12,12 @@ using Sha256Digest = std::array<std::uint8_t, 32>;
 
 // Fed in pieces of any size; Finish() once, after the last piece.
 class Sha256 {
-public:
+  public:
     Sha256();
     void Update(std::span<const std::uint8_t> data);
     Sha256Digest Finish();
 
-private:
+  private:
     void Compress(const std::uint8_t* block);
 
     std::array<std::uint32_t, 8> state_;

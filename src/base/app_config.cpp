@@ -18,7 +18,8 @@ int AtoiValue(std::string_view text) {
     long long value = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
         value = value * 10 + (text[i] - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            value = static_cast<long long>(INT_MAX) + 1;
     }
     if (negative) value = -value;
     if (value > INT_MAX) value = INT_MAX;
@@ -45,7 +46,11 @@ AppConfig LoadAppConfig(const std::filesystem::path& workingDirectory) {
     return config;
 }
 
-const AppConfig& Config() { return g_config; }
-void InstallConfig(const AppConfig& config) { g_config = config; }
+const AppConfig& Config() {
+    return g_config;
+}
+void InstallConfig(const AppConfig& config) {
+    g_config = config;
+}
 
 }  // namespace velmora

@@ -11,9 +11,15 @@ namespace velmora {
 constexpr std::uint32_t Rgb(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
     return r | (g << 8) | (static_cast<std::uint32_t>(b) << 16);
 }
-constexpr std::uint8_t RedOf(std::uint32_t c) { return c & 0xFF; }
-constexpr std::uint8_t GreenOf(std::uint32_t c) { return (c >> 8) & 0xFF; }
-constexpr std::uint8_t BlueOf(std::uint32_t c) { return (c >> 16) & 0xFF; }
+constexpr std::uint8_t RedOf(std::uint32_t c) {
+    return c & 0xFF;
+}
+constexpr std::uint8_t GreenOf(std::uint32_t c) {
+    return (c >> 8) & 0xFF;
+}
+constexpr std::uint8_t BlueOf(std::uint32_t c) {
+    return (c >> 16) & 0xFF;
+}
 
 inline constexpr std::uint32_t kDefaultPageColour = Rgb(173, 216, 230);
 

@@ -21,7 +21,8 @@ struct FileWriteResult {
 // Writes `bytes` to `target`, replacing any file there only once the new one is
 // complete. On failure nothing is left behind and the old file stays as it was.
 // The target's folder must exist.
-FileWriteResult ReplaceFile(const std::filesystem::path& target, std::span<const std::uint8_t> bytes);
+FileWriteResult ReplaceFile(const std::filesystem::path& target,
+                            std::span<const std::uint8_t> bytes);
 FileWriteResult ReplaceFile(const std::filesystem::path& target, std::string_view bytes);
 
 }  // namespace velmora

@@ -15,7 +15,7 @@ namespace {
 
 // Closes the descriptor it holds unless it was closed on purpose first.
 class Descriptor {
-public:
+  public:
     explicit Descriptor(int fd) : fd_(fd) {}
     ~Descriptor() {
         if (fd_ >= 0) ::close(fd_);
@@ -27,7 +27,7 @@ public:
     // Closing can report a failed write-back; that failure must be seen.
     bool Close() { return ::close(std::exchange(fd_, -1)) == 0; }
 
-private:
+  private:
     int fd_;
 };
 
@@ -55,7 +55,9 @@ int CreateTemporaryBeside(const std::filesystem::path& target, std::filesystem::
     return -1;
 }
 
-FileWriteResult Failed(int error) { return {false, std::strerror(error)}; }
+FileWriteResult Failed(int error) {
+    return {false, std::strerror(error)};
+}
 
 }  // namespace
 
@@ -80,8 +82,8 @@ FileWriteResult ReplaceFile(const std::filesystem::path& target,
 }
 
 FileWriteResult ReplaceFile(const std::filesystem::path& target, std::string_view bytes) {
-    return ReplaceFile(target, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                         bytes.size()));
+    return ReplaceFile(
+        target, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 }
 
 }  // namespace velmora

@@ -8,7 +8,9 @@ namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
-void OnInterrupt(int) { g_interrupted = 1; }
+void OnInterrupt(int) {
+    g_interrupted = 1;
+}
 
 }  // namespace
 
@@ -20,6 +22,8 @@ void InstallInterruptHandler() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-bool Interrupted() { return g_interrupted != 0; }
+bool Interrupted() {
+    return g_interrupted != 0;
+}
 
 }  // namespace velmora

@@ -23,16 +23,13 @@ std::string Text(const TextKey& key) {
 std::span<const TextKey> AllTextKeys() {
     static const std::vector<TextKey> all = [] {
         using namespace keys;
-        std::vector<TextKey> v = {DlgName,         DlgStatOpen,      DlgStatClose,
-                                  CommStatFail,    CommStatSucess,   DlgColorRed,
-                                  DlgColorGreen,   DlgColorBlue,     ParaCol0,
-                                  ParaCol1,        BtnConnect,       BtnDisconnect,
-                                  BtnRestore,      BtnAccept,        BtnRefresh,
-                                  HistoryCountCol0, HistoryCountCol1, HistoryParaCol0,
-                                  HistoryParaCol1, BtnReceive,       BtnExcel,
-                                  ImageCol0,       ImageCol1,        BtnSave,
-                                  BtnDownLoad,     BtnBrowse,        BtnSend,
-                                  TxtInfo1,        TxtInfo2,         TxtInfo3};
+        std::vector<TextKey> v = {
+            DlgName,          DlgStatOpen,      DlgStatClose,    CommStatFail,    CommStatSucess,
+            DlgColorRed,      DlgColorGreen,    DlgColorBlue,    ParaCol0,        ParaCol1,
+            BtnConnect,       BtnDisconnect,    BtnRestore,      BtnAccept,       BtnRefresh,
+            HistoryCountCol0, HistoryCountCol1, HistoryParaCol0, HistoryParaCol1, BtnReceive,
+            BtnExcel,         ImageCol0,        ImageCol1,       BtnSave,         BtnDownLoad,
+            BtnBrowse,        BtnSend,          TxtInfo1,        TxtInfo2,        TxtInfo3};
         auto add = [&v](auto const& array) { v.insert(v.end(), array.begin(), array.end()); };
         add(TabNames);
         add(GroupNames);

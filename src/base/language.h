@@ -56,16 +56,16 @@ inline constexpr std::array<TextKey, 5> GroupNames{{
     {"TAB0", "Combo_Para4", "System Configure"},
 }};
 inline constexpr std::array<TextKey, 20> SpliceRows{{
-    {"TAB0", "List0_Para0", "Fiber Type"},   {"TAB0", "List0_Para1", "Name1"},
-    {"TAB0", "List0_Para2", "Name2"},        {"TAB0", "List0_Para3", "Cut Angle"},
-    {"TAB0", "List0_Para4", "Loss Limit"},   {"TAB0", "List0_Para5", "ARC Value"},
-    {"TAB0", "List0_Para6", "ARC Time"},     {"TAB0", "List0_Para7", "Clear Arc Time"},
+    {"TAB0", "List0_Para0", "Fiber Type"},    {"TAB0", "List0_Para1", "Name1"},
+    {"TAB0", "List0_Para2", "Name2"},         {"TAB0", "List0_Para3", "Cut Angle"},
+    {"TAB0", "List0_Para4", "Loss Limit"},    {"TAB0", "List0_Para5", "ARC Value"},
+    {"TAB0", "List0_Para6", "ARC Time"},      {"TAB0", "List0_Para7", "Clear Arc Time"},
     {"TAB0", "List0_Para8", "Add  Arc Time"}, {"TAB0", "List0_Para9", "AlineType"},
-    {"TAB0", "List0_Para10", "AlineSpace"},  {"TAB0", "List0_Para11", "ArcLine"},
-    {"TAB0", "List0_Para12", "Pre Arc"},     {"TAB0", "List0_Para13", "Pre Time"},
-    {"TAB0", "List0_Para14", "OverLen"},     {"TAB0", "List0_Para15", "Arc2Power"},
-    {"TAB0", "List0_Para16", "Arc2Time"},    {"TAB0", "List0_Para17", "Arc2On"},
-    {"TAB0", "List0_Para18", "Arc2Off"},     {"TAB0", "List0_Para19", "PullingTest"},
+    {"TAB0", "List0_Para10", "AlineSpace"},   {"TAB0", "List0_Para11", "ArcLine"},
+    {"TAB0", "List0_Para12", "Pre Arc"},      {"TAB0", "List0_Para13", "Pre Time"},
+    {"TAB0", "List0_Para14", "OverLen"},      {"TAB0", "List0_Para15", "Arc2Power"},
+    {"TAB0", "List0_Para16", "Arc2Time"},     {"TAB0", "List0_Para17", "Arc2On"},
+    {"TAB0", "List0_Para18", "Arc2Off"},      {"TAB0", "List0_Para19", "PullingTest"},
 }};
 inline constexpr std::array<TextKey, 6> HeaterRows{{
     {"TAB0", "List1_Para0", "Heat Type"},
@@ -82,19 +82,30 @@ inline constexpr std::array<TextKey, 4> EnvironmentRows{{
     {"TAB0", "List2_Para3", "Voltage"},
 }};
 inline constexpr std::array<TextKey, 12> FsConfigRows{{
-    {"TAB0", "List3_Para0", "FsMode"},     {"TAB0", "List3_Para1", "HtMode"},
-    {"TAB0", "List3_Para2", "autostart"},  {"TAB0", "List3_Para3", "pause1_en"},
-    {"TAB0", "List3_Para4", "pause2_en"},  {"TAB0", "List3_Para5", "angle"},
-    {"TAB0", "List3_Para6", "loss"},       {"TAB0", "List3_Para7", "bubble"},
-    {"TAB0", "List3_Para8", "wide"},       {"TAB0", "List3_Para9", "thin"},
-    {"TAB0", "List3_Para10", "autopush"},  {"TAB0", "List3_Para11", "add_arcs"},
+    {"TAB0", "List3_Para0", "FsMode"},
+    {"TAB0", "List3_Para1", "HtMode"},
+    {"TAB0", "List3_Para2", "autostart"},
+    {"TAB0", "List3_Para3", "pause1_en"},
+    {"TAB0", "List3_Para4", "pause2_en"},
+    {"TAB0", "List3_Para5", "angle"},
+    {"TAB0", "List3_Para6", "loss"},
+    {"TAB0", "List3_Para7", "bubble"},
+    {"TAB0", "List3_Para8", "wide"},
+    {"TAB0", "List3_Para9", "thin"},
+    {"TAB0", "List3_Para10", "autopush"},
+    {"TAB0", "List3_Para11", "add_arcs"},
 }};
 inline constexpr std::array<TextKey, 10> SystemRows{{
-    {"TAB0", "List4_Para0", "Serial Num"}, {"TAB0", "List4_Para1", "Language"},
-    {"TAB0", "List4_Para2", "LcdDir"},     {"TAB0", "List4_Para3", "LcdBright"},
-    {"TAB0", "List4_Para4", "Beep"},       {"TAB0", "List4_Para5", "Lamp"},
-    {"TAB0", "List4_Para6", "Fan"},        {"TAB0", "List4_Para7", "BaudRate"},
-    {"TAB0", "List4_Para8", "SysTime"},    {"TAB0", "List4_Para9", "LcdTime"},
+    {"TAB0", "List4_Para0", "Serial Num"},
+    {"TAB0", "List4_Para1", "Language"},
+    {"TAB0", "List4_Para2", "LcdDir"},
+    {"TAB0", "List4_Para3", "LcdBright"},
+    {"TAB0", "List4_Para4", "Beep"},
+    {"TAB0", "List4_Para5", "Lamp"},
+    {"TAB0", "List4_Para6", "Fan"},
+    {"TAB0", "List4_Para7", "BaudRate"},
+    {"TAB0", "List4_Para8", "SysTime"},
+    {"TAB0", "List4_Para9", "LcdTime"},
 }};
 inline constexpr TextKey ParaCol0{"TAB0", "Para_Col0", "Parameters"};
 inline constexpr TextKey ParaCol1{"TAB0", "Para_Col1", "Content"};
@@ -141,7 +152,8 @@ inline constexpr TextKey BtnBrowse{"TAB3", "Btn_Browse", "Browse"};
 inline constexpr TextKey BtnSend{"TAB3", "Btn_Send", "Send"};
 inline constexpr TextKey TxtInfo1{"TAB3", "Txt_Info1", "Please select File ...."};
 inline constexpr TextKey TxtInfo2{"TAB3", "Txt_Info2", "Update? "};
-inline constexpr TextKey TxtInfo3{"TAB3", "Txt_Info3", "File already selected ,please click 'Send'...."};
+inline constexpr TextKey TxtInfo3{"TAB3", "Txt_Info3",
+                                  "File already selected ,please click 'Send'...."};
 }  // namespace keys
 
 }  // namespace velmora

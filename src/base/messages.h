@@ -19,7 +19,8 @@ inline constexpr Message CaptionInfo{"提示", "Info"};
 inline constexpr Message CaptionQuestion{"信息提示", "Info"};
 
 // Outcomes of an exchange.
-inline constexpr Message NoAnswer{"数据无响应，请退出程序重新连接", "No answer,please Exit Program"};
+inline constexpr Message NoAnswer{"数据无响应，请退出程序重新连接",
+                                  "No answer,please Exit Program"};
 inline constexpr Message CheckCodeError{"校验码错误", "check code error"};
 inline constexpr Message DataError{"数据错误", "data error"};
 inline constexpr Message CommPortError{"通讯端口错误", "Comm port error"};

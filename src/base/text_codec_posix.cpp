@@ -44,6 +44,8 @@ std::string GbkToUtf8(std::string_view gbk) {
     return Convert(gbk, "UTF-8", "GBK", "\xEF\xBF\xBD", false);
 }
 
-std::string Utf8ToGbk(std::string_view utf8) { return Convert(utf8, "GBK", "UTF-8", "?", true); }
+std::string Utf8ToGbk(std::string_view utf8) {
+    return Convert(utf8, "GBK", "UTF-8", "?", true);
+}
 
 }  // namespace velmora

@@ -12,21 +12,27 @@ namespace {
 // Later commands (history, images, firmware) are added here.
 constexpr std::array kCommands{
     CliCommand{"ports", "", "list the serial ports present", RunPorts},
-    CliCommand{"read", "GROUP", "print a parameter group (splice, heating, environment, "
-                                "fsconfig, system)", RunRead},
+    CliCommand{"read", "GROUP",
+               "print a parameter group (splice, heating, environment, "
+               "fsconfig, system)",
+               RunRead},
     CliCommand{"write", "GROUP ROW=TEXT...", "change rows of a group and write it to the splicer",
                RunWrite},
     CliCommand{"images", "", "list the splicer's images: number and time", RunImages},
     CliCommand{"image", "NUMBER", "download an image into the JPG folder and print its path",
                RunImage},
     CliCommand{"firmware", "FILE", "send a firmware file to the splicer", RunFirmware},
-    CliCommand{"history", "[--csv]", "list the splice records: number and time; with --csv "
-                                     "export them and print the file's path", RunHistory},
+    CliCommand{"history", "[--csv]",
+               "list the splice records: number and time; with --csv "
+               "export them and print the file's path",
+               RunHistory},
 };
 
 }  // namespace
 
-std::span<const CliCommand> AllCliCommands() { return kCommands; }
+std::span<const CliCommand> AllCliCommands() {
+    return kCommands;
+}
 
 const CliCommand* FindCliCommand(std::string_view name) {
     for (const CliCommand& command : kCommands)

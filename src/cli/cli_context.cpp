@@ -11,7 +11,9 @@ namespace velmora::cli {
 CliContext::CliContext(GlobalOptions options)
     : options_(std::move(options)), tables_(OptionTablesFor(Config())) {}
 
-CliContext::~CliContext() { FinishSplicer(); }
+CliContext::~CliContext() {
+    FinishSplicer();
+}
 
 int CliContext::ConnectSplicer() {
     if (session_.state == ConnectionState::Connected && link_.Port().IsOpen()) return kExitOk;
@@ -59,7 +61,8 @@ int CliContext::ReportFailure(const StepResult& result) {
     for (const std::string& text : boxes) std::fprintf(stderr, "%s\n", text.c_str());
     const std::string status = StepStatusText(result);
     const bool statusShown = std::find(boxes.begin(), boxes.end(), status) != boxes.end();
-    if (result.pane == StatusPane::Failure && !statusShown) std::fprintf(stderr, "%s\n", status.c_str());
+    if (result.pane == StatusPane::Failure && !statusShown)
+        std::fprintf(stderr, "%s\n", status.c_str());
     return result.userError ? kExitUsage : kExitLineFailed;
 }
 

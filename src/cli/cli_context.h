@@ -27,7 +27,7 @@ struct GlobalOptions {
 };
 
 class CliContext {
-public:
+  public:
     explicit CliContext(GlobalOptions options);
     ~CliContext();
     CliContext(const CliContext&) = delete;
@@ -54,13 +54,12 @@ public:
     // Prints a usage error and returns kExitUsage.
     int UsageError(const std::string& text);
 
-private:
+  private:
     GlobalOptions options_;
     Link link_;
     ParameterSession session_;
     OptionTables tables_;
     ProgressLine progress_;
 };
-
 
 }  // namespace velmora::cli

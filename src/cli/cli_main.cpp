@@ -22,8 +22,7 @@ void Usage(std::FILE* to) {
                  "  -l, --lang en|zh   language of texts (default: par/Lan_Ver.ini here)\n"
                  "commands:\n");
     for (const CliCommand& command : AllCliCommands()) {
-        const std::string head = std::string(command.name) +
-                                 (command.synopsis.empty() ? "" : " ") +
+        const std::string head = std::string(command.name) + (command.synopsis.empty() ? "" : " ") +
                                  std::string(command.synopsis);
         std::fprintf(to, "  %-26s %.*s\n", head.c_str(), static_cast<int>(command.summary.size()),
                      command.summary.data());
@@ -72,9 +71,12 @@ ParsedLine ParseCommandLine(int argc, char** argv) {
             }
         } else if (name == "-l" || name == "--lang") {
             if (auto v = value()) {
-                if (*v == "en") parsed.options.englishFlag = 1;
-                else if (*v == "zh") parsed.options.englishFlag = 0;
-                else parsed.error = "the language is en or zh, not '" + *v + "'";
+                if (*v == "en")
+                    parsed.options.englishFlag = 1;
+                else if (*v == "zh")
+                    parsed.options.englishFlag = 0;
+                else
+                    parsed.error = "the language is en or zh, not '" + *v + "'";
             }
         } else {
             parsed.error = "unknown option " + name;

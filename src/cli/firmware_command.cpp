@@ -11,9 +11,9 @@
 #include <string>
 #include <thread>
 
+#include "base/messages.h"
 #include "firmware/firmware_texts.h"
 #include "firmware/firmware_update.h"
-#include "base/messages.h"
 
 namespace velmora::cli {
 namespace {
@@ -26,7 +26,9 @@ void PrintOut(const std::string& text) {
     std::fflush(stdout);
 }
 
-void PrintError(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
+void PrintError(const std::string& text) {
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
 
 // Runs the transfer worker on a thread of its own while this thread prints its
 // percentages, shows the progress line and turns Ctrl-C into a stop.
@@ -42,8 +44,8 @@ FirmwareResult SendFile(CliContext& context, LineClaim claim, const std::filesys
             percentages.push_back(progress.text);
             changed.notify_all();
         };
-        FirmwareResult end = FirmwareSendThread(context.link(), std::move(claim), file, stop,
-                                                callbacks);
+        FirmwareResult end =
+            FirmwareSendThread(context.link(), std::move(claim), file, stop, callbacks);
         std::lock_guard lock(mutex);
         result = std::move(end);
         changed.notify_all();
@@ -72,10 +74,13 @@ FirmwareResult SendFile(CliContext& context, LineClaim claim, const std::filesys
 
 int ExitStatusOf(const FirmwareResult& result) {
     switch (result.end) {
-        case FirmwareEnd::Finished: return kExitOk;
-        case FirmwareEnd::FileUnreadable: return kExitUsage;
+        case FirmwareEnd::Finished:
+            return kExitOk;
+        case FirmwareEnd::FileUnreadable:
+            return kExitUsage;
         case FirmwareEnd::LineFailed:
-        case FirmwareEnd::Cancelled: break;
+        case FirmwareEnd::Cancelled:
+            break;
     }
     return kExitLineFailed;
 }

@@ -1,4 +1,6 @@
 // history: the Result page's download and export on the command line.
+#include "cli/history_command.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -9,7 +11,6 @@
 #include <thread>
 
 #include "base/app_config.h"
-#include "cli/history_command.h"
 #include "history/csv_export.h"
 #include "history/history_download.h"
 #include "history/history_texts.h"
@@ -24,7 +25,7 @@ constexpr const char* kInterrupted = "velmora-cli: interrupted";
 // The whole Receive on a thread of its own, so that this thread can watch for
 // Ctrl-C and show the progress meanwhile.
 class BackgroundReceive {
-public:
+  public:
     explicit BackgroundReceive(Link& link, LineClaim claim) {
         auto held = std::make_shared<std::optional<LineClaim>>(std::move(claim));
         thread_ = std::jthread([this, &link, held](std::stop_token stop) {
@@ -61,7 +62,7 @@ public:
     // Valid once Wait has returned.
     const RecordStore& Records() const { return records_; }
 
-private:
+  private:
     std::atomic<int> count_{0};
     std::mutex mutex_;
     std::condition_variable ended_;
@@ -110,8 +111,10 @@ void PrintIndexRows(const RecordStore& records) {
 int RunHistory(CliContext& context, CommandArgs args) {
     bool csv = false;
     for (const std::string& arg : args) {
-        if (arg == "--csv" && !csv) csv = true;
-        else return context.UsageError("history takes only --csv, not '" + arg + "'");
+        if (arg == "--csv" && !csv)
+            csv = true;
+        else
+            return context.UsageError("history takes only --csv, not '" + arg + "'");
     }
     if (int status = context.ConnectSplicer(); status != kExitOk) return status;
 

@@ -13,8 +13,8 @@
 #include "images/image_download.h"
 #include "images/image_files.h"
 #include "images/images_texts.h"
-#include "protocol/outcome_texts.h"
 #include "images/reply_rest.h"
+#include "protocol/outcome_texts.h"
 
 namespace velmora::cli {
 namespace {
@@ -22,7 +22,9 @@ namespace {
 // How often the waiting command looks for Ctrl-C and redraws the progress line.
 constexpr std::chrono::milliseconds kProgressTick{50};
 
-void PrintError(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
+void PrintError(const std::string& text) {
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
 
 // NUMBER as `images` lists it: 1 to 255 (the list's count is one byte).
 std::optional<int> ParseImageNumber(const std::string& text) {
@@ -113,8 +115,9 @@ int RunImage(CliContext& context, CommandArgs args) {
     const std::optional<std::filesystem::path> path =
         ImageFilePath(context.session().DeviceFolder, catalogue, position);
     if (!path) {
-        PrintError("velmora-cli: the splicer's folder is not known: its configuration could "
-                   "not be read");
+        PrintError(
+            "velmora-cli: the splicer's folder is not known: its configuration could "
+            "not be read");
         return kExitLineFailed;
     }
     if (!EnsureJpgFolder(context.session().DeviceFolder)) {

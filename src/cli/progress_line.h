@@ -8,7 +8,7 @@
 namespace velmora::cli {
 
 class ProgressLine {
-public:
+  public:
     explicit ProgressLine(std::FILE* out = stderr);
     ~ProgressLine() { Clear(); }
     ProgressLine(const ProgressLine&) = delete;
@@ -20,7 +20,7 @@ public:
     // Removes the line, so that what follows starts on a clean line.
     void Clear();
 
-private:
+  private:
     std::FILE* out_;
     bool enabled_;
     bool shown_ = false;

@@ -113,8 +113,7 @@ int RunRead(CliContext& context, CommandArgs args) {
 }
 
 int RunWrite(CliContext& context, CommandArgs args) {
-    if (args.size() < 2)
-        return context.UsageError("write needs a GROUP and at least one ROW=TEXT");
+    if (args.size() < 2) return context.UsageError("write needs a GROUP and at least one ROW=TEXT");
     const std::optional<int> group = GroupByName(args[0]);
     if (!group) return context.UsageError("unknown group '" + args[0] + "': " + GroupNameList());
     std::vector<Assignment> assignments;

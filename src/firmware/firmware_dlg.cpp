@@ -1,6 +1,4 @@
 #include "firmware/firmware_dlg.h"
-#include "firmware/firmware_texts.h"
-#include "protocol/outcome_texts.h"
 
 #include <QFileDialog>
 #include <QMetaObject>
@@ -10,11 +8,13 @@
 #include <system_error>
 #include <utility>
 
-#include "app/qt_text.h"
-#include "base/language.h"
 #include "app/message_box.h"
-#include "base/messages.h"
+#include "app/qt_text.h"
 #include "app/ui_pump.h"
+#include "base/language.h"
+#include "base/messages.h"
+#include "firmware/firmware_texts.h"
+#include "protocol/outcome_texts.h"
 
 namespace velmora::ui {
 namespace {
@@ -31,7 +31,9 @@ constexpr int kButtonWidth = 110;
 constexpr int kButtonHeight = 30;
 constexpr int kInfoPointSize = 12;
 
-QString Caption(const TextKey& key) { return Q(key); }
+QString Caption(const TextKey& key) {
+    return Q(key);
+}
 
 QString ChooseWithFileDialog(QWidget* parent) {
     return QFileDialog::getOpenFileName(parent, QString(), QString(), QStringLiteral("(*.bin)"));
@@ -60,7 +62,9 @@ CFirmWareDlg::CFirmWareDlg(QWidget* parent, PageContext& context)
     connect(&m_btnSend, &QPushButton::clicked, this, &CFirmWareDlg::OnBnClickedSend);
 }
 
-CFirmWareDlg::~CFirmWareDlg() { Worker().StopAndJoin(); }
+CFirmWareDlg::~CFirmWareDlg() {
+    Worker().StopAndJoin();
+}
 
 void CFirmWareDlg::LayOutControls() {
     for (CWBButton* button : {&m_btnBrowse, &m_btnSend})
@@ -79,7 +83,9 @@ void CFirmWareDlg::LayOutControls() {
     layout_.setRowStretch(2, 1);
 }
 
-void CFirmWareDlg::SetFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
+void CFirmWareDlg::SetFileChooser(FileChooser chooser) {
+    chooser_ = std::move(chooser);
+}
 
 void CFirmWareDlg::SetInfo(const QString& text) {
     m_staticInfo.setText(text);
@@ -100,8 +106,7 @@ void CFirmWareDlg::OnBnClickedBrowse() {
     m_editPath.setText(chosen);
     SetInfo(Caption(keys::TxtInfo3));
     std::error_code ec;
-    if (std::filesystem::exists(std::filesystem::path(chosen.toStdString()), ec))
-        m_bFileChosen = 1;
+    if (std::filesystem::exists(std::filesystem::path(chosen.toStdString()), ec)) m_bFileChosen = 1;
 }
 
 void CFirmWareDlg::OnBnClickedSend() {
@@ -111,9 +116,8 @@ void CFirmWareDlg::OnBnClickedSend() {
         ShowBox(Say(kSelectFile), kCaptionWarning);
         return;
     }
-    const MsgAnswer answer = ShowMessage(this, Q(kStartQuestion),
-                                         Q(msg::CaptionQuestion), MsgButtons::YesNo,
-                                         MsgIcon::Exclamation);
+    const MsgAnswer answer = ShowMessage(this, Q(kStartQuestion), Q(msg::CaptionQuestion),
+                                         MsgButtons::YesNo, MsgIcon::Exclamation);
     if (answer != MsgAnswer::Yes) return;
     if (RefuseClosedPort()) return;
     const std::string path = m_editPath.text().toStdString();
@@ -197,7 +201,9 @@ bool CFirmWareDlg::StartTransfer(LineClaim claim) {
     });
 }
 
-void CFirmWareDlg::ShowProgress(const FirmwareProgress& progress) { SetInfo(progress.text); }
+void CFirmWareDlg::ShowProgress(const FirmwareProgress& progress) {
+    SetInfo(progress.text);
+}
 
 void CFirmWareDlg::FinishFirmwareUpdate(const FirmwareResult& result) {
     // The worker told its end as its last act; joining it now lets the next update start.

@@ -18,7 +18,7 @@ namespace velmora::ui {
 
 class CFirmWareDlg : public CPageDlg {
     Q_OBJECT
-public:
+  public:
     // Asks the user for a firmware file: its full path, or empty when cancelled.
     using FileChooser = std::function<QString(QWidget* parent)>;
 
@@ -42,11 +42,11 @@ public:
     CWBButton& SendButton() { return m_btnSend; }
     CWBButton& BrowseButton() { return m_btnBrowse; }
 
-signals:
+  signals:
     // Every change of the information text, in order (the percentages included).
     void InfoChanged(const QString& text);
 
-private:
+  private:
     void LayOutControls();
     void SetInfo(const QString& text);
     void SetInfo(const std::string& text) { SetInfo(QString::fromStdString(text)); }

@@ -37,14 +37,21 @@ std::string BytesSentNote(std::uint64_t sent, std::uint64_t length) {
 
 }  // namespace
 
-std::string FirmwareFileProblemText(FirmwareFileProblem problem, const std::filesystem::path& file) {
+std::string FirmwareFileProblemText(FirmwareFileProblem problem,
+                                    const std::filesystem::path& file) {
     switch (problem) {
-        case FirmwareFileProblem::None: return {};
-        case FirmwareFileProblem::Missing: return Say(kFileMissing) + file.string();
-        case FirmwareFileProblem::NotRegular: return Say(kFileNotRegular) + file.string();
-        case FirmwareFileProblem::Unopenable: return Say(kFileUnopenable) + file.string();
-        case FirmwareFileProblem::Empty: return Say(kFileEmpty) + file.string();
-        case FirmwareFileProblem::ReadFailed: return Say(kFileReadFailed) + file.string();
+        case FirmwareFileProblem::None:
+            return {};
+        case FirmwareFileProblem::Missing:
+            return Say(kFileMissing) + file.string();
+        case FirmwareFileProblem::NotRegular:
+            return Say(kFileNotRegular) + file.string();
+        case FirmwareFileProblem::Unopenable:
+            return Say(kFileUnopenable) + file.string();
+        case FirmwareFileProblem::Empty:
+            return Say(kFileEmpty) + file.string();
+        case FirmwareFileProblem::ReadFailed:
+            return Say(kFileReadFailed) + file.string();
     }
     return {};
 }
@@ -58,12 +65,15 @@ std::string HandshakeStatusText(const HandshakeResult& result) {
 std::string NotStartedText(const HandshakeResult& result) {
     if (result.Accepted()) return {};
     switch (result.outcome) {
-        case Outcome::NoAnswer: return Say(kNotStarted) + Say(kSplicerSilent);
+        case Outcome::NoAnswer:
+            return Say(kNotStarted) + Say(kSplicerSilent);
         case Outcome::BadCheck:
         case Outcome::Rejected:
         case Outcome::Unexpected:
-        case Outcome::Accepted: return Say(kNotStarted) + Say(kSplicerRefused);
-        default: break;
+        case Outcome::Accepted:
+            return Say(kNotStarted) + Say(kSplicerRefused);
+        default:
+            break;
     }
     const Message* reason = StandardFailureText(result.outcome);
     return Say(kNotStarted) + (reason ? Say(*reason) : std::string());
@@ -71,7 +81,8 @@ std::string NotStartedText(const HandshakeResult& result) {
 
 std::string FirmwareEndText(const FirmwareResult& result, const std::filesystem::path& file) {
     switch (result.end) {
-        case FirmwareEnd::Finished: return Say(kFinishedText);
+        case FirmwareEnd::Finished:
+            return Say(kFinishedText);
         case FirmwareEnd::FileUnreadable: {
             std::string text = FirmwareFileProblemText(result.fileProblem, file);
             // Only a file that failed before its first byte left nothing sent.
@@ -83,7 +94,8 @@ std::string FirmwareEndText(const FirmwareResult& result, const std::filesystem:
         case FirmwareEnd::LineFailed: {
             const Message* reason = StandardFailureText(result.line);
             return Say(kUpdateFailed) + BytesSentNote(result.bytesSent, result.fileLength) +
-                   (Config().EnglishMessages() ? ": " : "：") + (reason ? Say(*reason) : std::string());
+                   (Config().EnglishMessages() ? ": " : "：") +
+                   (reason ? Say(*reason) : std::string());
         }
     }
     return {};

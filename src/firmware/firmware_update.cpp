@@ -48,8 +48,11 @@ HandshakeReply Handshake(Link& link, const LineClaim& claim, std::uint8_t comman
         case Outcome::NoAnswer:
         case Outcome::BadCheck:
         case Outcome::Rejected:
-        case Outcome::Unexpected: break;
-        default: result.outcome = exchange.outcome; return result;
+        case Outcome::Unexpected:
+            break;
+        default:
+            result.outcome = exchange.outcome;
+            return result;
     }
     const std::span<const std::uint8_t> reply = exchange.reply;
     const std::span<const std::uint8_t> head =

@@ -1,10 +1,5 @@
 #include "history/csv_export.h"
 
-#include "base/atomic_file.h"
-#include "base/local_time.h"
-#include "base/time_text.h"
-
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,7 +7,10 @@
 #include <string_view>
 #include <system_error>
 
+#include "base/atomic_file.h"
+#include "base/local_time.h"
 #include "base/text_codec.h"
+#include "base/time_text.h"
 
 namespace velmora {
 namespace {

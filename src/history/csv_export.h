@@ -37,8 +37,7 @@ std::string CsvHeaderLine(const std::array<std::string, kDetailRowCount>& captio
 // One record's line, numbered position + 1, in the header's column order, with the
 // blanks the file has always had (two before the fibre type, none before the LF
 // angle) and a comma at the end. UTF-8, ends in CR LF.
-std::string CsvRecordLine(std::size_t position, const SpliceRecord& record,
-                          TableLanguage language);
+std::string CsvRecordLine(std::size_t position, const SpliceRecord& record, TableLanguage language);
 
 // The whole file as written: header and record lines, in GBK when the tables are Chinese.
 std::string CsvDocument(const RecordStore& store,

@@ -6,10 +6,10 @@
 #include <memory>
 #include <optional>
 
+#include "app/message_box.h"
 #include "app/qt_text.h"
 #include "base/app_config.h"
 #include "base/language.h"
-#include "app/message_box.h"
 #include "base/messages.h"
 #include "history/csv_export.h"
 #include "history/history_texts.h"
@@ -17,9 +17,13 @@
 namespace velmora::ui {
 namespace {
 
-QString Caption(const TextKey& key) { return Q(key); }
+QString Caption(const TextKey& key) {
+    return Q(key);
+}
 
-TableLanguage RunLanguage() { return TableLanguageFor(Config().EnglishFlag); }
+TableLanguage RunLanguage() {
+    return TableLanguageFor(Config().EnglishFlag);
+}
 
 // Records arrive a few at a time; listing them in turns this far apart keeps the
 // window from repainting the list for every one while still looking immediate,
@@ -62,8 +66,7 @@ CHistoryDlg::CHistoryDlg(QWidget* parent, PageContext& context)
 
     connect(&m_btnReceive, &QPushButton::clicked, this, [this] { OnBnClickedReceive(); });
     connect(&m_btnExcel, &QPushButton::clicked, this, [this] { OnBnClickedExcel(); });
-    connect(&m_listIndex, &CListCtrlEx::ItemChanged, this,
-            [this] { OnLvnItemchangedIndexList(); });
+    connect(&m_listIndex, &CListCtrlEx::ItemChanged, this, [this] { OnLvnItemchangedIndexList(); });
     m_listTimer.setInterval(kListingTurnMs);
     connect(&m_listTimer, &QTimer::timeout, this, [this] { FlushPendingRows(); });
 
@@ -73,7 +76,9 @@ CHistoryDlg::CHistoryDlg(QWidget* parent, PageContext& context)
     m_progress.setValue(0);
 }
 
-CHistoryDlg::~CHistoryDlg() { Worker().StopAndJoin(); }
+CHistoryDlg::~CHistoryDlg() {
+    Worker().StopAndJoin();
+}
 
 void CHistoryDlg::SetUpIndexList() {
     m_listIndex.InsertColumn(0, Caption(keys::HistoryCountCol0), Qt::AlignHCenter);
@@ -106,7 +111,9 @@ void CHistoryDlg::SizeParamColumns(int clientWidth) {
     m_listParam.SetColumnWidth(1, clientWidth / 2 - 5);
 }
 
-void CHistoryDlg::EnsureCsvFolder() { velmora::EnsureCsvFolder(Session().DeviceFolder); }
+void CHistoryDlg::EnsureCsvFolder() {
+    velmora::EnsureCsvFolder(Session().DeviceFolder);
+}
 
 void CHistoryDlg::OnBnClickedReceive() {
     Link& link = GetLink();
@@ -125,6 +132,8 @@ void CHistoryDlg::OnBnClickedReceive() {
         m_incoming.clear();
     }
     m_nRecordCount = 0;
+    // The store of the last download stays until the splicer says a new one comes.
+    m_previousRecords = std::move(m_records);
     m_records.clear();
     m_progress.setRange(0, 100);
     m_progress.setValue(0);
@@ -133,8 +142,8 @@ void CHistoryDlg::OnBnClickedReceive() {
     m_downloading = true;
     // The task must be copyable; the claim it owns travels in a shared holder.
     auto held = std::make_shared<std::optional<LineClaim>>(std::move(claim));
-    const bool started = Worker().Start(
-        [this, held](std::stop_token stop) { RunReceive(std::move(**held), stop); });
+    const bool started =
+        Worker().Start([this, held](std::stop_token stop) { RunReceive(std::move(**held), stop); });
     if (!started) {
         held->reset();
         m_downloading = false;
@@ -147,8 +156,8 @@ void CHistoryDlg::OnBnClickedReceive() {
 void CHistoryDlg::RunReceive(LineClaim claim, std::stop_token stop) {
     DownloadCallbacks callbacks;
     callbacks.started = [this](int count) {
-        QMetaObject::invokeMethod(this, [this, count] { OnDownloadStarted(count); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, count] { OnDownloadStarted(count); }, Qt::QueuedConnection);
     };
     callbacks.records = [this](std::size_t, const std::vector<SpliceRecord>& records) {
         std::lock_guard lock(m_incomingMutex);
@@ -162,8 +171,8 @@ void CHistoryDlg::RunReceive(LineClaim claim, std::stop_token stop) {
         receipt.start.step = ReceiveStep::Failed;
         receipt.start.outcome = Outcome::Unexpected;
     }
-    QMetaObject::invokeMethod(this, [this, receipt] { OnReceiveFinished(receipt); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, receipt] { OnReceiveFinished(receipt); }, Qt::QueuedConnection);
 }
 
 void CHistoryDlg::OnDownloadStarted(int count) {
@@ -200,16 +209,22 @@ void CHistoryDlg::OnReceiveFinished(const HistoryReceipt& receipt) {
     FlushPendingRows();
     m_downloading = false;
     const ReceiveStart& start = receipt.start;
+    if (start.step != ReceiveStep::Download) m_records = std::move(m_previousRecords);
+    m_previousRecords.clear();
     switch (start.step) {
-        case ReceiveStep::NoRecords: ShowCommState(true); break;
-        case ReceiveStep::TooMany: ShowCommState(false, ReceiptFailureText(receipt)); break;
+        case ReceiveStep::NoRecords:
+            ShowCommState(true);
+            break;
+        case ReceiveStep::TooMany:
+            ShowCommState(false, ReceiptFailureText(receipt));
+            break;
         case ReceiveStep::Failed:
             if (start.outcome == Outcome::Cancelled) break;
             // A rejection or a foreign answer has no text of its own.
-            ShowCommState(false, start.outcome == Outcome::Rejected ||
-                                         start.outcome == Outcome::Unexpected
-                                     ? Say(msg::DataError)
-                                     : ReceiptFailureText(receipt));
+            ShowCommState(false,
+                          start.outcome == Outcome::Rejected || start.outcome == Outcome::Unexpected
+                              ? Say(msg::DataError)
+                              : ReceiptFailureText(receipt));
             break;
         case ReceiveStep::Download:
             switch (receipt.download.outcome) {
@@ -217,7 +232,8 @@ void CHistoryDlg::OnReceiveFinished(const HistoryReceipt& receipt) {
                     m_progress.setValue(100);
                     ShowCommState(true);
                     break;
-                case Outcome::Cancelled: break;
+                case Outcome::Cancelled:
+                    break;
                 default:
                     // The records listed so far stay, in the list and in the store.
                     m_progress.setValue(0);
@@ -264,9 +280,8 @@ void CHistoryDlg::OnBnClickedExcel() {
         CsvExportPath(Session().DeviceFolder, Config().AppDirectory, LocalToday());
     std::error_code ec;
     if (std::filesystem::exists(file, ec)) {
-        const MsgAnswer answer =
-            ShowMessage(this, Q(FileExistsText(file)), Q(msg::CaptionQuestion),
-                        MsgButtons::YesNo, MsgIcon::Exclamation);
+        const MsgAnswer answer = ShowMessage(this, Q(FileExistsText(file)), Q(msg::CaptionQuestion),
+                                             MsgButtons::YesNo, MsgIcon::Exclamation);
         if (answer != MsgAnswer::Yes) return;
     }
     if (Worker().Running()) Worker().StopAndJoin();

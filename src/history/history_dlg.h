@@ -23,7 +23,7 @@ namespace velmora::ui {
 
 class CHistoryDlg : public CPageDlg {
     Q_OBJECT
-public:
+  public:
     CHistoryDlg(QWidget* parent, PageContext& context);
     // Stops and joins the download: it lists into this page's members.
     ~CHistoryDlg() override;
@@ -54,7 +54,7 @@ public:
     CWBButton& ExcelButton() { return m_btnExcel; }
     QProgressBar& Progress() { return m_progress; }
 
-private:
+  private:
     void SetUpIndexList();
     void SetUpParamList();
     void SizeIndexColumns(int clientWidth);
@@ -67,12 +67,15 @@ private:
     void FlushPendingRows();
     void OnDownloadStarted(int count);
     void OnReceiveFinished(const HistoryReceipt& receipt);
-    void OnExportFinished(const std::filesystem::path& file, bool written, const std::string& error);
+    void OnExportFinished(const std::filesystem::path& file, bool written,
+                          const std::string& error);
 
     void SetButtonsEnabled(bool enabled);
 
     // The records of the last download; row data in the index list is a position here.
     RecordStore m_records;
+    // Set aside while the count is asked: a Receive that fetches nothing keeps it.
+    RecordStore m_previousRecords;
     // The parameter list's captions in row order; the CSV header reads them too.
     std::array<std::string, kDetailRowCount> m_rows;
     int m_nRecordCount = 0;

@@ -21,7 +21,7 @@ Outcome JudgeCount(const ExchangeResult& exchange) {
 
 // The record stream as the receive loop gathers it, handing records out as they complete.
 class StreamShape final : public ReplyShape {
-public:
+  public:
     StreamShape(RecordStream& stream, const DownloadCallbacks& callbacks)
         : stream_(stream), callbacks_(callbacks) {}
     Gathered Start() override { return stream_.Complete() ? Gathered::Complete : Gathered::More; }
@@ -34,7 +34,7 @@ public:
         return stream_.Complete() ? Gathered::Complete : Gathered::More;
     }
 
-private:
+  private:
     RecordStream& stream_;
     const DownloadCallbacks& callbacks_;
 };
@@ -68,7 +68,7 @@ ReceiveStart BeginHistoryReceive(Link& link, const LineClaim& claim, const Pump&
     } else if (RequestRecordDownload(link, claim, answer.count)) {
         start.step = ReceiveStep::Download;
     } else {
-        start.outcome = link.Port().WasLost() ? Outcome::PortLost
+        start.outcome = link.Port().WasLost()  ? Outcome::PortLost
                         : link.Port().IsOpen() ? Outcome::WriteFailed
                                                : Outcome::NotOpen;
     }
@@ -120,8 +120,8 @@ DownloadResult DownloadHistory(Link& link, LineClaim claim, int count, std::stop
     result.recordsListed = stream.Listed();
     result.bytesReceived = stream.Received();
     if (callbacks.progress && end.outcome == Outcome::Accepted) callbacks.progress(100);
-    if (callbacks.progress && (end.outcome == Outcome::NoAnswer || end.outcome == Outcome::PortLost ||
-                               end.outcome == Outcome::NotOpen))
+    if (callbacks.progress && (end.outcome == Outcome::NoAnswer ||
+                               end.outcome == Outcome::PortLost || end.outcome == Outcome::NotOpen))
         callbacks.progress(0);
     held.reset();  // the line is free before anyone is told the download ended
     if (callbacks.finished) callbacks.finished(result);
@@ -137,8 +137,8 @@ HistoryReceipt ReceiveHistory(Link& link, LineClaim claim, std::stop_token stop,
         // The finished callback belongs to the whole receipt, not to its download.
         DownloadCallbacks inner = callbacks;
         inner.finished = nullptr;
-        receipt.download = DownloadHistory(link, std::move(claim), receipt.start.count, stop,
-                                           inner, options);
+        receipt.download =
+            DownloadHistory(link, std::move(claim), receipt.start.count, stop, inner, options);
     } else {
         LineClaim released(std::move(claim));
     }

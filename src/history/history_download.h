@@ -58,7 +58,7 @@ ReceiveStart BeginHistoryReceive(Link& link, const LineClaim& claim, const Pump&
 // not begin with 0x87 0x64 nothing is handed out until the full length is in,
 // then everything at once.
 class RecordStream {
-public:
+  public:
     // `buffer` must hold count * 38 bytes; `count` is limited to what fits.
     RecordStream(std::span<std::uint8_t> buffer, int count);
 
@@ -74,7 +74,7 @@ public:
     // 0-100: the position of the last listed record among `count`; 100 when complete.
     int Progress() const;
 
-private:
+  private:
     bool ListsAsItArrives() const;
 
     std::span<std::uint8_t> buffer_;
@@ -119,7 +119,7 @@ DownloadResult DownloadHistory(Link& link, LineClaim claim, int count, std::stop
 // download of every record, holding `claim` throughout. What the Result page and
 // velmora-cli history run on their worker; they only present what it reports.
 struct HistoryReceipt {
-    ReceiveStart start;     // how the count exchange ended and what was decided
+    ReceiveStart start;       // how the count exchange ended and what was decided
     DownloadResult download;  // when start.step is Download
 };
 HistoryReceipt ReceiveHistory(Link& link, LineClaim claim, std::stop_token stop,

@@ -45,9 +45,8 @@ std::string TooManyRecordsText(int count) {
 
 std::string ReceiptFailureText(const HistoryReceipt& receipt) {
     if (receipt.start.step == ReceiveStep::TooMany) return TooManyRecordsText(receipt.start.count);
-    const Outcome outcome = receipt.start.step == ReceiveStep::Download
-                                ? receipt.download.outcome
-                                : receipt.start.outcome;
+    const Outcome outcome = receipt.start.step == ReceiveStep::Download ? receipt.download.outcome
+                                                                        : receipt.start.outcome;
     const Message* text = StandardFailureText(outcome);
     return text && outcome != Outcome::Cancelled ? Say(*text) : std::string();
 }

@@ -19,8 +19,7 @@ inline constexpr Message FileExists{"%s 文件已经存在，是否覆盖",
                                     "%s File already exists, overwrite"};
 inline constexpr Message FileSaved{"文件保存成功!", "File successfully!"};
 // Our own addition: the export could not be written.
-inline constexpr Message FileNotSaved{"文件保存失败：%s（%s）",
-                                      "File could not be saved: %s (%s)"};
+inline constexpr Message FileNotSaved{"文件保存失败：%s（%s）", "File could not be saved: %s (%s)"};
 }  // namespace history_msg
 
 // The detail rows' captions from the language files, English defaults where empty.

@@ -1,11 +1,10 @@
 #include "history/splice_record.h"
 
-#include "base/time_text.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <optional>
 
+#include "base/time_text.h"
 #include "settings/option_tables.h"
 
 namespace velmora {
@@ -17,8 +16,8 @@ struct Names {
 };
 
 constexpr std::array<Names, 2> kResultNames{{{"Success", "成功"}, {"Failure", "失败"}}};
-constexpr std::array<Names, 3> kAlignNames{{{"Covering", "包层"}, {"Core", "纤芯"},
-                                            {"Manual", "手动"}}};
+constexpr std::array<Names, 3> kAlignNames{
+    {{"Covering", "包层"}, {"Core", "纤芯"}, {"Manual", "手动"}}};
 
 std::string Pick(const Names& names, TableLanguage language) {
     return language == TableLanguage::English ? names.english : names.chinese;
@@ -78,9 +77,13 @@ std::string ResultCsvText(const SpliceRecord& r, TableLanguage language) {
     return Pick(kResultNames[r.result() == 0 ? 0 : 1], language);
 }
 
-std::string LossText(const SpliceRecord& r) { return Fixed(r.loss() / 100.0, "%.2f"); }
+std::string LossText(const SpliceRecord& r) {
+    return Fixed(r.loss() / 100.0, "%.2f");
+}
 
-std::string AngleText(int tenths) { return Fixed(tenths / 10.0, "%.1f"); }
+std::string AngleText(int tenths) {
+    return Fixed(tenths / 10.0, "%.1f");
+}
 
 std::string FiberTypeText(const SpliceRecord& r, TableLanguage language) {
     return ProgramName(r.fiberType(), language);
@@ -94,9 +97,13 @@ std::string AlignText(const SpliceRecord& r, TableLanguage language) {
     return FromTable(kAlignNames, r.alignType(), language);
 }
 
-std::string NumberText(int value) { return std::to_string(value); }
+std::string NumberText(int value) {
+    return std::to_string(value);
+}
 
-std::string MillisecondText(int value) { return std::to_string(value) + " ms"; }
+std::string MillisecondText(int value) {
+    return std::to_string(value) + " ms";
+}
 
 std::array<std::string, kDetailRowCount> DetailTexts(const SpliceRecord& r,
                                                      TableLanguage language) {

@@ -49,7 +49,7 @@ struct SpliceRecord {
     int arcTime() const { return U16(30); }  // ms
     int overLength() const { return U16(32); }
 
-private:
+  private:
     // Little-endian: low byte first.
     int U16(std::size_t at) const { return bytes[at] | (bytes[at + 1] << 8); }
 };
@@ -70,7 +70,7 @@ std::string AngleText(int tenths);                 // "0.5"
 std::string FiberTypeText(const SpliceRecord& record, TableLanguage language);
 std::string SpliceModeText(const SpliceRecord& record, TableLanguage language);
 std::string AlignText(const SpliceRecord& record, TableLanguage language);
-std::string NumberText(int value);        // "%d"
+std::string NumberText(int value);       // "%d"
 std::string MillisecondText(int value);  // "%d ms"
 
 // The fifteen values of the detail list, in its row order (the order of

@@ -1,9 +1,8 @@
 #include "images/image_catalogue.h"
 
-#include "base/time_text.h"
-
 #include <algorithm>
 
+#include "base/time_text.h"
 #include "protocol/command_catalogue.h"
 
 namespace velmora {
@@ -22,8 +21,7 @@ std::size_t ListLengthFor(std::size_t count) {
 
 Outcome AskForImageList(Link& link, const Pump& pump, ImageListOptions options,
                         ImageCatalogue& catalogue) {
-    const ExchangeResult list =
-        link.Exchange(FixedRequest(cmd::ImageList), {pump, options.limit});
+    const ExchangeResult list = link.Exchange(FixedRequest(cmd::ImageList), {pump, options.limit});
     if (list.outcome != Outcome::Accepted) return list.outcome;
     std::optional<ImageCatalogue> parsed = ParseImageList(list.reply);
     if (!parsed) return Outcome::Unexpected;

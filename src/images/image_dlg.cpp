@@ -8,15 +8,15 @@
 #include <optional>
 #include <vector>
 
-#include "app/qt_text.h"
-#include "base/language.h"
 #include "app/message_box.h"
-#include "base/messages.h"
+#include "app/qt_text.h"
 #include "app/ui_pump.h"
+#include "base/language.h"
+#include "base/messages.h"
 #include "images/image_files.h"
 #include "images/images_texts.h"
-#include "protocol/outcome_texts.h"
 #include "images/reply_rest.h"
+#include "protocol/outcome_texts.h"
 
 namespace velmora::ui {
 namespace {
@@ -38,7 +38,6 @@ constexpr int kProgressHeight = 18;
 constexpr QSize kButtonSize{110, 32};
 // A splice image is well under a megabyte; a saved file beyond this is not one.
 constexpr qint64 kLargestImageFile = 16 * 1024 * 1024;
-
 
 QImage DecodeImageFile(const std::filesystem::path& path) {
     QFile file(QFile::decodeName(path.c_str()));
@@ -80,15 +79,13 @@ void CPictureFrame::paintEvent(QPaintEvent* event) {
     painter.drawImage(rect(), m_image);
 }
 
-CImageDlg::CImageDlg(QWidget* parent, PageContext& context)
-    : CPageDlg(parent, context) {
+CImageDlg::CImageDlg(QWidget* parent, PageContext& context) : CPageDlg(parent, context) {
     m_listImages.setFixedWidth(kListWidth);
     m_listImages.InsertColumn(0, Q(keys::ImageCol0), Qt::AlignHCenter);
     m_listImages.InsertColumn(1, Q(keys::ImageCol1), Qt::AlignHCenter);
     SizeColumns(m_listImages.viewport()->width());
     connect(&m_listImages, &CListCtrlEx::ClientWidthChanged, this, &CImageDlg::SizeColumns);
-    connect(&m_listImages, &CListCtrlEx::ItemChanged, this,
-            &CImageDlg::OnLvnItemchangedImageList);
+    connect(&m_listImages, &CListCtrlEx::ItemChanged, this, &CImageDlg::OnLvnItemchangedImageList);
 
     m_progress.setRange(0, 100);
     m_progress.setValue(0);
@@ -122,7 +119,9 @@ CImageDlg::~CImageDlg() {
     Worker().StopAndJoin();
 }
 
-void CImageDlg::EnsureJpgFolder() { velmora::EnsureJpgFolder(Session().DeviceFolder); }
+void CImageDlg::EnsureJpgFolder() {
+    velmora::EnsureJpgFolder(Session().DeviceFolder);
+}
 
 void CImageDlg::RefreshImageList() {
     // The worker owns the line and reads the catalogue's file name: nothing starts beside it.
@@ -228,7 +227,8 @@ void CImageDlg::StartDownload(int position, const std::filesystem::path& path) {
             end.outcome = Outcome::Unexpected;
             end.statusText = e.what();
         }
-        QMetaObject::invokeMethod(this, [this, end] { FinishDownload(end); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, end] { FinishDownload(end); }, Qt::QueuedConnection);
     });
     if (!started) {
         m_bDownloading = false;
@@ -313,6 +313,8 @@ void CImageDlg::LoadImageFile(const std::filesystem::path& path) {
     m_picture.ShowImage(DecodeImageFile(path));
 }
 
-void CImageDlg::ShowBusyText() { emit StatusNotice(Q(kSavingBusy)); }
+void CImageDlg::ShowBusyText() {
+    emit StatusNotice(Q(kSavingBusy));
+}
 
 }  // namespace velmora::ui

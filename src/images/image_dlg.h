@@ -22,7 +22,7 @@ namespace velmora::ui {
 // either the old image or the new one.
 class CPictureFrame : public QFrame {
     Q_OBJECT
-public:
+  public:
     explicit CPictureFrame(QWidget* parent = nullptr);
 
     // Shows `image`; a null image (an undecodable file) leaves the frame empty.
@@ -32,17 +32,17 @@ public:
     bool ImageShown() const { return m_bImageShown; }
     const QImage& Image() const { return m_image; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     bool m_bImageShown = false;
     QImage m_image;
 };
 
 class CImageDlg : public CPageDlg {
     Q_OBJECT
-public:
+  public:
     CImageDlg(QWidget* parent, PageContext& context);
     ~CImageDlg() override;
 
@@ -70,7 +70,7 @@ public:
     // Time limits of the next downloads (shorter ones for tests and demonstrations).
     void SetDownloadOptions(const ImageDownloadOptions& options) { m_downloadOptions = options; }
 
-private:
+  private:
     // What the worker hands to the page when a download has ended.
     struct DownloadEnd {
         Outcome outcome = Outcome::NoAnswer;
@@ -86,8 +86,8 @@ private:
     int PositionOfRow(int row) const;
     void StartDownload(int position, const std::filesystem::path& path);
     // On the worker: gathers, saves and decodes the image; touches no widget.
-    DownloadEnd RunDownload(int position, const std::filesystem::path& path,
-                            std::stop_token stop, const ImageDownloadOptions& options);
+    DownloadEnd RunDownload(int position, const std::filesystem::path& path, std::stop_token stop,
+                            const ImageDownloadOptions& options);
     void FinishDownload(const DownloadEnd& end);
     void LoadImageFile(const std::filesystem::path& path);
 

@@ -22,16 +22,19 @@ int CreepProgress(Clock::duration elapsed, milliseconds step) {
 
 // The image's bytes as the receive loop gathers them.
 class ImageShape final : public ReplyShape {
-public:
+  public:
     explicit ImageShape(ImageBuffer& buffer) : buffer_(buffer) {}
     std::span<std::uint8_t> Room() override { return buffer_.Room(); }
     Gathered Add(std::size_t n) override {
         buffer_.Add(n);
         switch (buffer_.Head()) {
             case ImageHead::Foreign:
-            case ImageHead::TooLarge: return Gathered::Refused;
-            case ImageHead::Pending: return Gathered::More;
-            case ImageHead::Accepted: break;
+            case ImageHead::TooLarge:
+                return Gathered::Refused;
+            case ImageHead::Pending:
+                return Gathered::More;
+            case ImageHead::Accepted:
+                break;
         }
         if (buffer_.AllArrived()) return Gathered::Complete;
         // The announced size counted the head, or the splicer has stopped
@@ -39,7 +42,7 @@ public:
         return buffer_.SizeReached() ? Gathered::CompleteUnlessMore : Gathered::More;
     }
 
-private:
+  private:
     ImageBuffer& buffer_;
 };
 
@@ -145,8 +148,9 @@ ImageDownloadResult ImageDownloadThread(Link& link, LineClaim claim, ImageBuffer
     watch.quiet = options.tailQuiet;
     watch.stop = stop;
     watch.tick = [&] {
-        show(buffer.Head() == ImageHead::Accepted ? buffer.DataProgress()
-                                                  : CreepProgress(Clock::now() - start, options.creepStep));
+        show(buffer.Head() == ImageHead::Accepted
+                 ? buffer.DataProgress()
+                 : CreepProgress(Clock::now() - start, options.creepStep));
     };
     const ReceiveEnd end = link.Receive(*held, shape, watch);
 
@@ -161,13 +165,16 @@ ImageDownloadResult ImageDownloadThread(Link& link, LineClaim claim, ImageBuffer
             result.image = buffer.Image();
             show(100);
             break;
-        case Outcome::Cancelled: break;
+        case Outcome::Cancelled:
+            break;
         case Outcome::Unexpected:
             // The rest of a refused stream must not spoil the next exchange.
             link.DiscardUntilQuiet(*held, kQuietLine, options.deadline, stop);
             show(0);
             break;
-        default: show(0); break;
+        default:
+            show(0);
+            break;
     }
     held.reset();  // the line is free before anyone is told the download ended
     if (callbacks.finished) callbacks.finished(result);

@@ -89,7 +89,7 @@ struct ImageDownloadResult {
     std::uint32_t imageSize = 0;
     std::uint32_t announcedSize = 0;  // as the head said it, also when refused
     bool tooLarge = false;            // the head announced more than the buffer holds
-    std::size_t bytesReceived = 0;  // head included
+    std::size_t bytesReceived = 0;    // head included
     // Points into the ImageBuffer; empty unless Accepted.
     std::span<const std::uint8_t> image;
 };

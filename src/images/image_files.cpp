@@ -1,7 +1,5 @@
 #include "images/image_files.h"
 
-
-
 #include "base/atomic_file.h"
 
 namespace velmora {

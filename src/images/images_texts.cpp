@@ -23,7 +23,8 @@ std::string ImageTooLargeText(std::uint32_t announced) {
 std::string ImageDownloadFailureText(const ImageDownloadResult& result) {
     switch (result.outcome) {
         case Outcome::Accepted:
-        case Outcome::Cancelled: return {};
+        case Outcome::Cancelled:
+            return {};
         case Outcome::Unexpected:
             return result.tooLarge ? ImageTooLargeText(result.announcedSize) : Say(msg::DataError);
         default: {

@@ -7,7 +7,8 @@ namespace velmora {
 bool ImageListComplete(std::span<const std::uint8_t> gathered) {
     constexpr std::size_t kCountOffset = 3;
     constexpr std::size_t kSlot = 10;
-    const bool listHead = gathered.size() >= 2 && gathered[0] == kFrameStart && gathered[1] == cmd::ImageList;
+    const bool listHead =
+        gathered.size() >= 2 && gathered[0] == kFrameStart && gathered[1] == cmd::ImageList;
     if (gathered.size() >= 2 && !listHead) return true;
     if (gathered.size() <= kCountOffset) return false;
     return gathered.size() >= kSlot * gathered[kCountOffset] + kCountOffset + 1;
@@ -41,7 +42,9 @@ std::optional<CommandEntry> FindCommand(std::uint8_t code) {
     return std::nullopt;
 }
 
-std::span<const CommandEntry> AllCommands() { return kCommands; }
+std::span<const CommandEntry> AllCommands() {
+    return kCommands;
+}
 
 bool HasRequestCheck(std::span<const std::uint8_t> frame) {
     if (frame.size() < 4) return false;
@@ -55,7 +58,8 @@ bool HasRequestCheck(std::span<const std::uint8_t> frame) {
             return static_cast<std::uint8_t>(check - sum) <= 5263 / 256;
         case cmd::ImageDownload:
             // The trailing 0x20 is sent but not summed.
-            return frame.size() == 6 && frame[4] == 0x20 && static_cast<std::uint8_t>(sum - 0x20) == check;
+            return frame.size() == 6 && frame[4] == 0x20 &&
+                   static_cast<std::uint8_t>(sum - 0x20) == check;
         default:
             return false;
     }

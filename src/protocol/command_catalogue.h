@@ -29,10 +29,10 @@ inline constexpr std::uint8_t WriteConfig = 0x73;
 }  // namespace cmd
 
 enum class RequestData {
-    Zero,         // one data byte 00
-    Record,       // a parameter record of fixed length
-    CountLow,     // the record count's low byte (check adds the high byte too)
-    ImageIndex,   // image index, then 0x20 (left out of the check)
+    Zero,        // one data byte 00
+    Record,      // a parameter record of fixed length
+    CountLow,    // the record count's low byte (check adds the high byte too)
+    ImageIndex,  // image index, then 0x20 (left out of the check)
 };
 
 // True once the gathered bytes hold the whole reply (a reply with a length of its own).
@@ -45,7 +45,7 @@ struct CommandEntry {
     int recordLength;  // data bytes of a Record request, else 0
     int replyLength;   // bytes awaited; 0 where the reply's length is found otherwise
     int timeoutMs;
-    bool acknowledged;  // the reply is 87 cmd 01 AC check
+    bool acknowledged;             // the reply is 87 cmd 01 AC check
     ReplyRule complete = nullptr;  // instead of replyLength
     bool checked = true;           // the reply ends in a check byte that is verified
 };

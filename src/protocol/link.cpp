@@ -14,7 +14,7 @@ using std::chrono::milliseconds;
 
 // The channel of a link with nothing open: every operation finds it closed.
 class ClosedChannel final : public ByteChannel {
-public:
+  public:
     bool IsOpen() const override { return false; }
     bool WasLost() const override { return lost_; }
     void ClosePort() override {}
@@ -26,13 +26,13 @@ public:
     int Speed() const override { return 0; }
     std::string LastError() const override { return "the port is closed"; }
 
-private:
+  private:
     bool lost_ = false;
 };
 
 // Drops everything: a reply that is never complete, whose end is the quiet line.
 class Scrap final : public ReplyShape {
-public:
+  public:
     std::span<std::uint8_t> Room() override { return bytes_; }
     // A line that says nothing at all is quiet too: the quiet counts from the start.
     Gathered Start() override { return Gathered::CompleteUnlessMore; }
@@ -42,7 +42,7 @@ public:
     }
     std::size_t Dropped() const { return dropped_; }
 
-private:
+  private:
     std::array<std::uint8_t, kReadCap> bytes_{};
     std::size_t dropped_ = 0;
 };
@@ -67,11 +67,16 @@ milliseconds Until(Clock::time_point end, Clock::time_point now) {
 
 Outcome OutcomeOf(ReplyVerdict verdict) {
     switch (verdict) {
-        case ReplyVerdict::Accepted: return Outcome::Accepted;
-        case ReplyVerdict::NoAnswer: return Outcome::NoAnswer;
-        case ReplyVerdict::BadCheck: return Outcome::BadCheck;
-        case ReplyVerdict::Rejected: return Outcome::Rejected;
-        case ReplyVerdict::Unexpected: return Outcome::Unexpected;
+        case ReplyVerdict::Accepted:
+            return Outcome::Accepted;
+        case ReplyVerdict::NoAnswer:
+            return Outcome::NoAnswer;
+        case ReplyVerdict::BadCheck:
+            return Outcome::BadCheck;
+        case ReplyVerdict::Rejected:
+            return Outcome::Rejected;
+        case ReplyVerdict::Unexpected:
+            return Outcome::Unexpected;
     }
     return Outcome::Unexpected;
 }
@@ -99,7 +104,9 @@ Link::Link(ChannelOpener opener)
       channel_(std::make_unique<ClosedChannel>()),
       receiveBuffer_(std::make_unique<std::uint8_t[]>(kReceiveBufferSize)) {}
 
-Link::~Link() { channel_->ClosePort(); }
+Link::~Link() {
+    channel_->ClosePort();
+}
 
 bool Link::OpenPort(const std::string& device, int speed, std::string* reason) {
     if (channel_->IsOpen()) return true;
@@ -168,9 +175,10 @@ ReceiveEnd Link::Receive(const LineClaim&, ReplyShape& shape, const ReceiveWatch
         if (shape.Room().empty()) return finish(Outcome::Unexpected);  // no room left: overflow
         if (watch.pump) watch.pump();
         auto until = deadline;
-        if (state == Gathered::CompleteUnlessMore) until = std::min(until, lastArrival + watch.quiet);
-        channel_->WaitReadable(std::clamp(Until(until, Clock::now()) + milliseconds(1),
-                                          milliseconds(0), kWaitSlice));
+        if (state == Gathered::CompleteUnlessMore)
+            until = std::min(until, lastArrival + watch.quiet);
+        channel_->WaitReadable(
+            std::clamp(Until(until, Clock::now()) + milliseconds(1), milliseconds(0), kWaitSlice));
     }
 }
 
@@ -204,7 +212,9 @@ ExchangeResult Link::Exchange(const LineClaim& claim, const CommandFrame& reques
                 result.outcome = Outcome::PortLost;
                 result.systemReason = channel_->LastError();
                 break;
-            default: result.outcome = end.outcome; break;
+            default:
+                result.outcome = end.outcome;
+                break;
         }
     }
     return result;

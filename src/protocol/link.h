@@ -57,7 +57,7 @@ enum class Gathered {
 // receive loop never reads more than Room() offers, so nothing is taken from the
 // line that belongs to whatever follows.
 class ReplyShape {
-public:
+  public:
     virtual ~ReplyShape() = default;
     // How the reply stands before anything has arrived.
     virtual Gathered Start() { return Gathered::More; }
@@ -71,7 +71,7 @@ public:
 // count that arrive in the same read stay and count, so a surplus shifts the
 // byte taken as the check byte, as on the line.
 class BufferedReply final : public ReplyShape {
-public:
+  public:
     using Rule = bool (*)(std::span<const std::uint8_t> gathered);
     BufferedReply(std::span<std::uint8_t> buffer, std::size_t expected, Rule rule = nullptr)
         : buffer_(buffer), expected_(std::min(expected, buffer.size())), rule_(rule) {}
@@ -79,7 +79,7 @@ public:
     Gathered Add(std::size_t n) override;
     std::span<const std::uint8_t> Bytes() const { return buffer_.first(gathered_); }
 
-private:
+  private:
     std::span<std::uint8_t> buffer_;
     std::size_t expected_;
     Rule rule_;
@@ -125,26 +125,26 @@ class Link;
 // Proof of owning the line. While one exists no other exchange can start; it is
 // held for one request and reply, or for a whole download or firmware transfer.
 class LineClaim {
-public:
+  public:
     LineClaim(LineClaim&& other) noexcept : link_(std::exchange(other.link_, nullptr)) {}
     LineClaim& operator=(LineClaim&&) = delete;
     ~LineClaim();
 
-private:
+  private:
     friend class Link;
     explicit LineClaim(Link* link) : link_(link) {}
     Link* link_;
 };
 
 // Opens the channel for `device` at `speed`; nullptr with `reason` set on failure.
-using ChannelOpener =
-    std::function<std::unique_ptr<ByteChannel>(const std::string& device, int speed, std::string& reason)>;
+using ChannelOpener = std::function<std::unique_ptr<ByteChannel>(const std::string& device,
+                                                                 int speed, std::string& reason)>;
 // The serial port of the platform.
 std::unique_ptr<ByteChannel> OpenSerialChannel(const std::string& device, int speed,
                                                std::string& reason);
 
 class Link {
-public:
+  public:
     explicit Link(ChannelOpener opener = OpenSerialChannel);
     ~Link();
     Link(const Link&) = delete;
@@ -201,7 +201,7 @@ public:
     // Low 8 bits of the sum of all but the last byte of the last receive.
     std::uint8_t ReplyChecksum() const { return velmora::ReplyChecksum(Reply()); }
 
-private:
+  private:
     friend class LineClaim;
     void Release() { claimed_ = false; }
     Outcome FailedSend() const;

@@ -6,16 +6,24 @@ const Message* StandardFailureText(Outcome outcome) {
     static constexpr Message kWriteFailed{"串口写入失败", "Write to port failed"};
     static constexpr Message kCancelled{"通讯已取消", "Communication cancelled"};
     switch (outcome) {
-        case Outcome::NoAnswer: return &msg::NoAnswer;
-        case Outcome::BadCheck: return &msg::CheckCodeError;
-        case Outcome::NotOpen: return &msg::CommDisconnected;
-        case Outcome::PortLost: return &msg::PortLost;
-        case Outcome::Busy: return &msg::LineBusy;
-        case Outcome::WriteFailed: return &kWriteFailed;
-        case Outcome::Cancelled: return &kCancelled;
+        case Outcome::NoAnswer:
+            return &msg::NoAnswer;
+        case Outcome::BadCheck:
+            return &msg::CheckCodeError;
+        case Outcome::NotOpen:
+            return &msg::CommDisconnected;
+        case Outcome::PortLost:
+            return &msg::PortLost;
+        case Outcome::Busy:
+            return &msg::LineBusy;
+        case Outcome::WriteFailed:
+            return &kWriteFailed;
+        case Outcome::Cancelled:
+            return &kCancelled;
         case Outcome::Accepted:
         case Outcome::Rejected:
-        case Outcome::Unexpected: return nullptr;
+        case Outcome::Unexpected:
+            return nullptr;
     }
     return nullptr;
 }

@@ -24,7 +24,7 @@ enum class WaitResult {
 };
 
 class ByteChannel {
-public:
+  public:
     virtual ~ByteChannel() = default;
 
     virtual bool IsOpen() const = 0;

@@ -24,7 +24,9 @@ MemoryChannel::MemoryChannel(std::shared_ptr<MemoryLine> line, int speed)
     if (line_->hungUp) MarkLost();
 }
 
-MemoryChannel::~MemoryChannel() { ClosePort(); }
+MemoryChannel::~MemoryChannel() {
+    ClosePort();
+}
 
 bool MemoryChannel::IsOpen() const {
     std::lock_guard lock(line_->mutex);
@@ -76,7 +78,8 @@ long MemoryChannel::SendBytes(std::span<const std::uint8_t> data) {
             lastError_ = "the port is closed";
             return -1;
         }
-        const std::size_t room = line_->capacity - std::min(line_->capacity, line_->toSplicer.size());
+        const std::size_t room =
+            line_->capacity - std::min(line_->capacity, line_->toSplicer.size());
         if (room == 0) {
             if (!line_->changed.wait_until(lock, deadline, [&] {
                     return line_->hungUp || !open_ || line_->toSplicer.size() < line_->capacity;
@@ -105,18 +108,20 @@ bool MemoryChannel::DrainOutput() {
 std::size_t MemoryChannel::ReadAvailable(std::span<std::uint8_t> destination) {
     std::lock_guard lock(line_->mutex);
     if (!open_) return 0;
-    const std::size_t n = TakeFrom(line_->toProgram, destination.first(std::min(destination.size(), kReadCap)));
-    if (n > 0) line_->changed.notify_all();
-    else if (line_->hungUp) MarkLost();
+    const std::size_t n =
+        TakeFrom(line_->toProgram, destination.first(std::min(destination.size(), kReadCap)));
+    if (n > 0)
+        line_->changed.notify_all();
+    else if (line_->hungUp)
+        MarkLost();
     return n;
 }
 
 WaitResult MemoryChannel::WaitReadable(std::chrono::milliseconds maxWait) {
     std::unique_lock lock(line_->mutex);
     if (!open_) return WaitResult::NotOpen;
-    line_->changed.wait_for(lock, maxWait, [&] {
-        return !line_->toProgram.empty() || line_->hungUp || !open_;
-    });
+    line_->changed.wait_for(lock, maxWait,
+                            [&] { return !line_->toProgram.empty() || line_->hungUp || !open_; });
     if (!line_->toProgram.empty()) return WaitResult::Readable;
     if (line_->hungUp) {
         MarkLost();
@@ -127,9 +132,8 @@ WaitResult MemoryChannel::WaitReadable(std::chrono::milliseconds maxWait) {
 
 bool MemorySplicerEnd::WaitReadable(Clock::time_point until) {
     std::unique_lock lock(line_->mutex);
-    line_->changed.wait_until(lock, until, [&] {
-        return !line_->toSplicer.empty() || line_->splicerWoken;
-    });
+    line_->changed.wait_until(lock, until,
+                              [&] { return !line_->toSplicer.empty() || line_->splicerWoken; });
     return !line_->splicerWoken;
 }
 
@@ -144,11 +148,11 @@ bool MemorySplicerEnd::Write(std::span<const std::uint8_t> bytes) {
     std::unique_lock lock(line_->mutex);
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-        line_->changed.wait(lock, [&] {
-            return line_->splicerWoken || line_->toProgram.size() < line_->capacity;
-        });
+        line_->changed.wait(
+            lock, [&] { return line_->splicerWoken || line_->toProgram.size() < line_->capacity; });
         if (line_->splicerWoken) return false;
-        const std::size_t n = std::min(line_->capacity - line_->toProgram.size(), bytes.size() - sent);
+        const std::size_t n =
+            std::min(line_->capacity - line_->toProgram.size(), bytes.size() - sent);
         // Nobody listening: the bytes are lost on the line, as on a real one.
         if (line_->programAttached)
             line_->toProgram.insert(line_->toProgram.end(), bytes.begin() + static_cast<long>(sent),

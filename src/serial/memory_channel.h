@@ -24,13 +24,13 @@ struct MemoryLine {
     std::deque<std::uint8_t> toProgram;
     std::size_t capacity = 4096;  // per direction, like a driver's buffer
     bool programAttached = false;
-    bool hungUp = false;     // the splicer dropped the line: lost for good
+    bool hungUp = false;        // the splicer dropped the line: lost for good
     bool splicerWoken = false;  // the splicer's waits return at once (it is stopping)
 };
 
 // The program's end. Closing it detaches from the line, which stays for the next open.
 class MemoryChannel final : public ByteChannel {
-public:
+  public:
     MemoryChannel(std::shared_ptr<MemoryLine> line, int speed);
     ~MemoryChannel() override;
 
@@ -45,7 +45,7 @@ public:
     int Speed() const override { return speed_; }
     std::string LastError() const override;
 
-private:
+  private:
     void MarkLost();  // with the mutex held
 
     std::shared_ptr<MemoryLine> line_;
@@ -57,7 +57,7 @@ private:
 
 // The splicer's end of a MemoryLine, with the waits the virtual splicer needs.
 class MemorySplicerEnd {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
     explicit MemorySplicerEnd(std::shared_ptr<MemoryLine> line) : line_(std::move(line)) {}
 
@@ -73,7 +73,7 @@ public:
     // Makes every wait of this end return false from now on.
     void Wake();
 
-private:
+  private:
     std::shared_ptr<MemoryLine> line_;
 };
 

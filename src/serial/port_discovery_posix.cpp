@@ -1,5 +1,3 @@
-#include "serial/port_discovery.h"
-
 #include <algorithm>
 #include <array>
 #include <fstream>
@@ -7,6 +5,8 @@
 #include <optional>
 #include <string_view>
 #include <system_error>
+
+#include "serial/port_discovery.h"
 
 namespace velmora {
 namespace fs = std::filesystem;
@@ -86,9 +86,9 @@ std::string FriendlyFromById(std::string name) {
         if (at != std::string::npos && at > 0) name.erase(at);
     }
     std::replace(name.begin(), name.end(), '_', ' ');
-    name.erase(std::unique(name.begin(), name.end(),
-                           [](char a, char b) { return a == ' ' && b == ' '; }),
-               name.end());
+    name.erase(
+        std::unique(name.begin(), name.end(), [](char a, char b) { return a == ' ' && b == ' '; }),
+        name.end());
     return Trim(std::move(name));
 }
 

@@ -17,7 +17,7 @@ inline constexpr std::chrono::milliseconds kWriteTimeout{50000};
 
 // The serial port over the platform's own interface (serial_port_<platform>.cpp).
 class SerialPort final : public ByteChannel {
-public:
+  public:
     SerialPort() = default;
     ~SerialPort() override;
     SerialPort(const SerialPort&) = delete;
@@ -48,7 +48,7 @@ public:
     // The speed the driver reports for the open port, or -1.
     int ActualSpeed() const;
 
-private:
+  private:
     bool WriteAll(const std::uint8_t* data, std::size_t length);
     void MarkLost();
     void Fail(const char* what);

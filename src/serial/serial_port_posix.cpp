@@ -1,6 +1,4 @@
 // SerialPort over POSIX termios.
-#include "serial/serial_port.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -12,6 +10,7 @@
 #include <cstring>
 
 #include "serial/line_speed_posix.h"
+#include "serial/serial_port.h"
 
 namespace velmora {
 namespace {
@@ -24,7 +23,9 @@ int PollTimeout(std::chrono::milliseconds wait) {
 
 }  // namespace
 
-SerialPort::~SerialPort() { ClosePort(); }
+SerialPort::~SerialPort() {
+    ClosePort();
+}
 
 void SerialPort::Fail(const char* what) {
     lastError_ = std::string(what) + ": " + std::strerror(errno);
@@ -193,7 +194,8 @@ WaitResult SerialPort::WaitReadable(std::chrono::milliseconds maxWait) {
         rc = ::poll(&p, 1, PollTimeout(maxWait));
     } while (rc < 0 && errno == EINTR);
     if (rc == 0) return WaitResult::TimedOut;
-    if (rc < 0 || (p.revents & POLLNVAL)) return IsOpen() ? WaitResult::TimedOut : WaitResult::NotOpen;
+    if (rc < 0 || (p.revents & POLLNVAL))
+        return IsOpen() ? WaitResult::TimedOut : WaitResult::NotOpen;
     // A hung-up terminal also reports POLLIN; it is readable only while bytes remain.
     int queued = 0;
     bool hungUp = (p.revents & (POLLHUP | POLLERR)) != 0;

@@ -3,10 +3,10 @@
 #include <QSignalBlocker>
 #include <array>
 
-#include "app/qt_text.h"
-#include "base/language.h"
 #include "app/message_box.h"
+#include "app/qt_text.h"
 #include "app/ui_pump.h"
+#include "base/language.h"
 #include "serial/port_discovery.h"
 #include "settings/settings_texts.h"
 
@@ -23,7 +23,6 @@ constexpr int kValuePercent = 60;
 constexpr int kGridPixelSize = 14;
 constexpr unsigned kCaptionFormat = gvfmt::Left | gvfmt::VCenter | gvfmt::SingleLine;
 constexpr unsigned kHeaderFormat = gvfmt::Center | gvfmt::VCenter | gvfmt::SingleLine;
-
 
 // The grid's font: 14-pixel SimSun, or the fonts this system has instead. DejaVu
 // comes before the CJK fonts because WenQuanYi draws "℃" as a blank.
@@ -182,9 +181,8 @@ void CMonitorDlg::OnBnClickedAccept() {
         ValidateAndEncode(g, ValueTexts(), tables_, Session().records);
     for (const std::string& failure : failures) ShowBox(failure);
     if (!failures.empty()) return;
-    const MsgAnswer answer =
-        ShowMessage(this, Q(msg::WriteQuestion), Q(msg::CaptionQuestion),
-                    MsgButtons::YesNo, MsgIcon::Exclamation);
+    const MsgAnswer answer = ShowMessage(this, Q(msg::WriteQuestion), Q(msg::CaptionQuestion),
+                                         MsgButtons::YesNo, MsgIcon::Exclamation);
     if (answer != MsgAnswer::Yes) return;
     const StepResult result = WriteGroup(GetLink(), Session(), g, UiPump());
     FollowPort();

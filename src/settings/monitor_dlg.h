@@ -18,7 +18,7 @@ namespace velmora::ui {
 
 class CMonitorDlg : public CPageDlg {
     Q_OBJECT
-public:
+  public:
     CMonitorDlg(QWidget* parent, PageContext& context);
 
     // Called when the page is selected: Connect enabled only while the port
@@ -43,7 +43,7 @@ public:
     CWBButton& AcceptButton() { return accept_; }
     CEditCombGridCtrl& Grid() { return grid_; }
 
-private:
+  private:
     void LayOutControls();
     void SetUpGrid();
     void EnumeratePorts();

@@ -44,7 +44,9 @@ std::vector<std::string> TimeOptions(const OptionTables& tables, int step, const
     return options;
 }
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 }  // namespace
 
 std::vector<std::string> SysTimeOptions(const OptionTables& tables) {

@@ -27,22 +27,27 @@ StepResult Failed(Outcome outcome, StepProblem problem, StatusPane pane = Status
 }
 
 // The port is closed: said in a box and in the failure pane.
-StepResult PortClosed() { return Failed(Outcome::NotOpen, StepProblem::PortClosed); }
+StepResult PortClosed() {
+    return Failed(Outcome::NotOpen, StepProblem::PortClosed);
+}
 
 // Another exchange is in flight: refused with a box, the panes left to it.
-StepResult LineInUse() { return Failed(Outcome::Busy, StepProblem::Busy, StatusPane::Unchanged); }
+StepResult LineInUse() {
+    return Failed(Outcome::Busy, StepProblem::Busy, StatusPane::Unchanged);
+}
 
 // A failed exchange whose outcome words itself; an intact reply that is not the
 // awaited one is a data error.
 StepResult ExchangeFailed(const ExchangeResult& exchange) {
     switch (exchange.outcome) {
-        case Outcome::Busy: return LineInUse();
+        case Outcome::Busy:
+            return LineInUse();
         case Outcome::Accepted:
         case Outcome::Rejected:
         case Outcome::Unexpected: {
-            StepResult result = Failed(exchange.outcome == Outcome::Accepted ? Outcome::Unexpected
-                                                                               : exchange.outcome,
-                                       StepProblem::DataError);
+            StepResult result = Failed(
+                exchange.outcome == Outcome::Accepted ? Outcome::Unexpected : exchange.outcome,
+                StepProblem::DataError);
             return result;
         }
         default: {
@@ -84,7 +89,8 @@ bool ParameterSession::GroupWasRead(int group) const {
 StepResult Connect(Link& link, ParameterSession& session, const std::string& device, int speed,
                    const Pump& pump) {
     if (device.empty()) {
-        StepResult result = Failed(Outcome::NotOpen, StepProblem::PortNotChosen, StatusPane::Unchanged);
+        StepResult result =
+            Failed(Outcome::NotOpen, StepProblem::PortNotChosen, StatusPane::Unchanged);
         result.userError = true;
         return result;
     }
@@ -100,8 +106,10 @@ StepResult Connect(Link& link, ParameterSession& session, const std::string& dev
     switch (handshake.outcome) {
         case Outcome::Accepted:
         case Outcome::Rejected:
-        case Outcome::Unexpected: break;  // an intact reply: judged below
-        case Outcome::Busy: return LineInUse();
+        case Outcome::Unexpected:
+            break;  // an intact reply: judged below
+        case Outcome::Busy:
+            return LineInUse();
         default:
             // Nothing usable arrived: the port stays open and Connect asks again.
             session.state = link.Port().IsOpen() ? ConnectionState::HandshakeUnanswered
@@ -128,10 +136,10 @@ StepResult Disconnect(Link& link, ParameterSession& session, const Pump& pump) {
     if (link.LineBusy()) return LineInUse();
     const ExchangeResult goodbye = link.Exchange(FixedRequest(cmd::Disconnect), {pump});
     if (goodbye.outcome == Outcome::Busy) return LineInUse();
-    const StepResult result =
-        goodbye.outcome == Outcome::Accepted && StartsWith(goodbye.reply, {kFrameStart, cmd::Disconnect, 1})
-            ? Succeeded()
-            : ExchangeFailed(goodbye);
+    const StepResult result = goodbye.outcome == Outcome::Accepted &&
+                                      StartsWith(goodbye.reply, {kFrameStart, cmd::Disconnect, 1})
+                                  ? Succeeded()
+                                  : ExchangeFailed(goodbye);
     link.Port().ClosePort();
     session.state = ConnectionState::Disconnected;
     session.readSinceConnect = {};
@@ -167,7 +175,8 @@ StepResult CheckWritable(Link& link, const ParameterSession& session, int group)
     const std::optional<GroupWire> wire = WireOfGroup(group);
     if (!wire) return Failed(Outcome::Unexpected, StepProblem::None, StatusPane::Unchanged);
     if (!wire->writeCommand || session.GroupWasRead(group)) return Succeeded(StatusPane::Unchanged);
-    StepResult result = Failed(Outcome::Accepted, StepProblem::ReadGroupFirst, StatusPane::Unchanged);
+    StepResult result =
+        Failed(Outcome::Accepted, StepProblem::ReadGroupFirst, StatusPane::Unchanged);
     result.userError = true;
     result.group = group;
     return result;
@@ -187,9 +196,14 @@ StepResult WriteGroup(Link& link, ParameterSession& session, int group, const Pu
             result = Succeeded();
             result.written = true;
             break;
-        case Outcome::Busy: return LineInUse();
-        case Outcome::Rejected: result = Failed(Outcome::Rejected, StepProblem::WriteRefused); break;
-        default: result = ExchangeFailed(write); break;
+        case Outcome::Busy:
+            return LineInUse();
+        case Outcome::Rejected:
+            result = Failed(Outcome::Rejected, StepProblem::WriteRefused);
+            break;
+        default:
+            result = ExchangeFailed(write);
+            break;
     }
     result.group = group;
     FollowPort(link, session);

@@ -59,9 +59,9 @@ struct StepResult {
     // port chosen, a group not read): not a failure of the splicer or the line.
     bool userError = false;
     StatusPane pane = StatusPane::Unchanged;
-    int group = -1;              // the group a read or write was about
-    bool written = false;        // a write was accepted: the user is told so
-    std::string systemReason;    // what the system reported, where it did
+    int group = -1;            // the group a read or write was about
+    bool written = false;      // a write was accepted: the user is told so
+    std::string systemReason;  // what the system reported, where it did
 };
 
 // Opens `device` at `speed` (an open port is kept as it is), shakes hands, and on

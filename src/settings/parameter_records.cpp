@@ -12,11 +12,11 @@ namespace {
 // by a reader to decode or by a writer to encode. All numbers are little-endian;
 // this is the one place that knows it.
 class RecordReader {
-public:
+  public:
     explicit RecordReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
 
     template <typename T>
-        requires std::is_integral_v<T>
+    requires std::is_integral_v<T>
     void operator()(T& value) {
         std::make_unsigned_t<T> raw = 0;
         for (std::size_t i = 0; i < sizeof(T); ++i)
@@ -28,18 +28,18 @@ public:
         for (std::uint8_t& b : field) b = Next();
     }
 
-private:
+  private:
     std::uint8_t Next() { return at_ < bytes_.size() ? bytes_[at_++] : 0; }
     std::span<const std::uint8_t> bytes_;
     std::size_t at_ = 0;
 };
 
 class RecordWriter {
-public:
+  public:
     explicit RecordWriter(std::span<std::uint8_t> bytes) : bytes_(bytes) {}
 
     template <typename T>
-        requires std::is_integral_v<T>
+    requires std::is_integral_v<T>
     void operator()(const T& value) {
         auto raw = static_cast<std::make_unsigned_t<T>>(value);
         for (std::size_t i = 0; i < sizeof(T); ++i) Put(static_cast<std::uint8_t>(raw >> (8 * i)));
@@ -49,7 +49,7 @@ public:
         for (std::uint8_t b : field) Put(b);
     }
 
-private:
+  private:
     void Put(std::uint8_t b) {
         if (at_ < bytes_.size()) bytes_[at_++] = b;
     }
@@ -143,7 +143,8 @@ std::optional<GroupWire> WireOfGroup(int group) {
             return GroupWire{3, cmd::ReadConfig, cmd::WriteConfig, kDeviceConfigSize, 12};
         case group::System:
             return GroupWire{3, cmd::ReadConfig, cmd::WriteConfig, kDeviceConfigSize, 10};
-        default: return std::nullopt;
+        default:
+            return std::nullopt;
     }
 }
 
@@ -152,12 +153,18 @@ bool DecodeGroupReply(int group, std::span<const std::uint8_t> reply, ParameterR
     if (!wire || reply.size() < kParamDataOffset + wire->recordSize) return false;
     const std::span<const std::uint8_t> data = reply.subspan(kParamDataOffset);
     switch (wire->record) {
-        case 0: records.splice = DecodeSpliceParams(data.first<kSpliceParamsSize>()); break;
-        case 1: records.heater = DecodeHeaterParams(data.first<kHeaterParamsSize>()); break;
+        case 0:
+            records.splice = DecodeSpliceParams(data.first<kSpliceParamsSize>());
+            break;
+        case 1:
+            records.heater = DecodeHeaterParams(data.first<kHeaterParamsSize>());
+            break;
         case 2:
             records.environment = DecodeEnvironmentInfo(data.first<kEnvironmentInfoSize>());
             break;
-        default: records.config = DecodeDeviceConfig(data.first<kDeviceConfigSize>()); break;
+        default:
+            records.config = DecodeDeviceConfig(data.first<kDeviceConfigSize>());
+            break;
     }
     return true;
 }
@@ -167,11 +174,15 @@ std::vector<std::uint8_t> EncodeGroupRecord(int group, const ParameterRecords& r
         return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
     };
     switch (group) {
-        case group::Splice: return asVector(EncodeSpliceParams(records.splice));
-        case group::Heating: return asVector(EncodeHeaterParams(records.heater));
+        case group::Splice:
+            return asVector(EncodeSpliceParams(records.splice));
+        case group::Heating:
+            return asVector(EncodeHeaterParams(records.heater));
         case group::FsConfig:
-        case group::System: return asVector(EncodeDeviceConfig(records.config));
-        default: return {};
+        case group::System:
+            return asVector(EncodeDeviceConfig(records.config));
+        default:
+            return {};
     }
 }
 

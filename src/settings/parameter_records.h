@@ -136,7 +136,7 @@ inline constexpr int System = 4;
 
 // How one group travels: the record behind it and the commands that move it.
 struct GroupWire {
-    int record;                    // 0 splice, 1 heater, 2 environment, 3 device configuration
+    int record;  // 0 splice, 1 heater, 2 environment, 3 device configuration
     std::uint8_t readCommand;
     std::optional<std::uint8_t> writeCommand;  // none for the environment
     std::size_t recordSize;

@@ -13,7 +13,7 @@ constexpr const char* kCelsius = "℃";
 
 // Writes into the group's rows, skipping rows the caller did not provide.
 class RowWriter {
-public:
+  public:
     explicit RowWriter(std::span<GridRow> rows) : rows_(rows) {}
 
     void Text(std::size_t i, std::string value, const char* unit = nullptr) {
@@ -35,7 +35,7 @@ public:
         if (GridRow* row = At(i)) row->readOnly = true;
     }
 
-private:
+  private:
     GridRow* At(std::size_t i) { return i < rows_.size() ? &rows_[i] : nullptr; }
     std::span<GridRow> rows_;
 };
@@ -53,7 +53,7 @@ std::string TimeText(std::uint16_t value, const OptionTables& tables, const char
 // Reads the edited texts of one group. A row counts as edited only when its text
 // differs from what the show operation gave for the record's current value.
 class EditedTexts {
-public:
+  public:
     EditedTexts(std::span<const std::string> texts, std::vector<GridRow> shown)
         : texts_(texts), shown_(std::move(shown)) {}
 
@@ -63,7 +63,7 @@ public:
             apply(texts_[i]);
     }
 
-private:
+  private:
     std::span<const std::string> texts_;
     std::vector<GridRow> shown_;
 };
@@ -301,22 +301,28 @@ void ShowConfigParams(const DeviceConfig& r, ConfigPart part, const OptionTables
 void ShowGroup(int group, const ParameterRecords& records, const OptionTables& tables,
                std::span<GridRow> rows) {
     switch (group) {
-        case group::Splice: ShowSpliceParams(records.splice, tables, rows); break;
-        case group::Heating: ShowHeaterParams(records.heater, tables, rows); break;
-        case group::Environment: ShowEnvironmentInfo(records.environment, rows); break;
+        case group::Splice:
+            ShowSpliceParams(records.splice, tables, rows);
+            break;
+        case group::Heating:
+            ShowHeaterParams(records.heater, tables, rows);
+            break;
+        case group::Environment:
+            ShowEnvironmentInfo(records.environment, rows);
+            break;
         case group::FsConfig:
             ShowConfigParams(records.config, ConfigPart::FsConfig, tables, rows);
             break;
         case group::System:
             ShowConfigParams(records.config, ConfigPart::System, tables, rows);
             break;
-        default: break;
+        default:
+            break;
     }
 }
 
 std::vector<std::string> ValidateAndEncode(int group, std::span<const std::string> texts,
-                                           const OptionTables& tables,
-                                           ParameterRecords& records) {
+                                           const OptionTables& tables, ParameterRecords& records) {
     const EditedTexts edits(texts, ShownRows(group, records, tables));
     ParameterRecords encoded = records;
     std::vector<std::string> failures;
@@ -325,10 +331,17 @@ std::vector<std::string> ValidateAndEncode(int group, std::span<const std::strin
             EncodeSplice(edits, tables, encoded.splice);
             failures = CheckSpliceRanges(encoded.splice);
             break;
-        case group::Heating: EncodeHeater(edits, tables, encoded.heater); break;
-        case group::FsConfig: EncodeFsConfig(edits, tables, encoded.config); break;
-        case group::System: EncodeSystem(edits, tables, encoded.config); break;
-        default: break;  // the environment is never written
+        case group::Heating:
+            EncodeHeater(edits, tables, encoded.heater);
+            break;
+        case group::FsConfig:
+            EncodeFsConfig(edits, tables, encoded.config);
+            break;
+        case group::System:
+            EncodeSystem(edits, tables, encoded.config);
+            break;
+        default:
+            break;  // the environment is never written
     }
     if (failures.empty()) records = encoded;
     return failures;

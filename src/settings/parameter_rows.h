@@ -21,8 +21,8 @@ struct ParamRow {
 
 // One row of the grid as shown.
 struct GridRow {
-    std::string caption;               // without unit
-    std::string unit;                  // shown after the caption once a value is shown
+    std::string caption;  // without unit
+    std::string unit;     // shown after the caption once a value is shown
     std::string value;
     std::vector<std::string> options;  // not empty: a drop-down list of these texts
     bool readOnly = false;
@@ -82,7 +82,6 @@ inline constexpr Message Arc2OffRange{"放电2的脉冲关输入错误,范围0ms
 // operation gives for the record's current value leaves that field exactly as it
 // was read (names with bytes after their NUL, values outside their table).
 std::vector<std::string> ValidateAndEncode(int group, std::span<const std::string> texts,
-                                           const OptionTables& tables,
-                                           ParameterRecords& records);
+                                           const OptionTables& tables, ParameterRecords& records);
 
 }  // namespace velmora

@@ -8,8 +8,12 @@
 namespace velmora {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsBlank(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 }  // namespace
 
@@ -41,7 +45,9 @@ std::uint32_t ParseScaledDecimal(std::string_view text, int decimals) {
     return negative ? 0u - value : value;
 }
 
-std::uint32_t ParseWholeNumber(std::string_view text) { return ParseScaledDecimal(text, 0); }
+std::uint32_t ParseWholeNumber(std::string_view text) {
+    return ParseScaledDecimal(text, 0);
+}
 
 std::string NameFromField(std::span<const std::uint8_t> field) {
     const auto end = std::find(field.begin(), field.end(), 0);

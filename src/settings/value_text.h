@@ -24,7 +24,6 @@ std::uint32_t ParseScaledDecimal(std::string_view text, int decimals);
 // The leading whole number as atoi reads it (no number gives 0), wrapped to 32 bits.
 std::uint32_t ParseWholeNumber(std::string_view text);
 
-
 // A GBK name field as UTF-8: its bytes up to the first NUL or the field's end.
 std::string NameFromField(std::span<const std::uint8_t> field);
 

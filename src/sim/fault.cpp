@@ -30,8 +30,7 @@ bool ParseInt(std::string_view s, int base, int* out) {
 }
 
 void FixCheck(std::vector<std::uint8_t>& frame) {
-    if (frame.size() >= 2)
-        frame.back() = SumCheck(std::span(frame).first(frame.size() - 1));
+    if (frame.size() >= 2) frame.back() = SumCheck(std::span(frame).first(frame.size() - 1));
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
-#include "base/local_time.h"
 #include "sim/parameter_commands.h"
 
 #include <algorithm>
 #include <cstring>
 #include <ctime>
 
+#include "base/local_time.h"
 #include "protocol/command_catalogue.h"
 #include "protocol/frame.h"
 #include "settings/value_text.h"
@@ -164,11 +164,16 @@ FieldBytes<kEnvironmentInfoSize> ParameterStore::NextEnvironment() {
 std::vector<std::uint8_t> ParameterStore::AnswerRead(std::uint8_t command) {
     std::lock_guard lock(mutex_);
     switch (command) {
-        case cmd::ReadSplice: return Frame(command, splice_);
-        case cmd::ReadHeater: return Frame(command, heater_);
-        case cmd::ReadEnvironment: return Frame(command, NextEnvironment());
-        case cmd::ReadConfig: return Frame(command, config_);
-        default: return Refuse();
+        case cmd::ReadSplice:
+            return Frame(command, splice_);
+        case cmd::ReadHeater:
+            return Frame(command, heater_);
+        case cmd::ReadEnvironment:
+            return Frame(command, NextEnvironment());
+        case cmd::ReadConfig:
+            return Frame(command, config_);
+        default:
+            return Refuse();
     }
 }
 
@@ -184,10 +189,14 @@ std::vector<std::uint8_t> ParameterStore::AnswerWrite(std::uint8_t command,
         return Acknowledge(command);
     };
     switch (command) {
-        case cmd::WriteSplice: return store(splice_);
-        case cmd::WriteHeater: return store(heater_);
-        case cmd::WriteConfig: return store(config_);
-        default: return Refuse();
+        case cmd::WriteSplice:
+            return store(splice_);
+        case cmd::WriteHeater:
+            return store(heater_);
+        case cmd::WriteConfig:
+            return store(config_);
+        default:
+            return Refuse();
     }
 }
 

@@ -14,7 +14,7 @@ namespace velmora::sim {
 
 // The records the virtual splicer holds. Shared between its thread and tests.
 class ParameterStore {
-public:
+  public:
     ParameterStore();
 
     // Record bytes as the next read sends them (the environment's readings drift

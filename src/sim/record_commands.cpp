@@ -20,7 +20,7 @@ std::uint64_t Mix(std::uint64_t x) {
 
 // Draws small numbers one after another from one mixed value.
 class Dice {
-public:
+  public:
     explicit Dice(int index) : bits_(Mix(static_cast<std::uint64_t>(index))) {}
     int Roll(int sides) {
         int value = static_cast<int>(bits_ % static_cast<std::uint64_t>(sides));
@@ -28,7 +28,7 @@ public:
         return value;
     }
 
-private:
+  private:
     std::uint64_t bits_;
 };
 
@@ -39,7 +39,9 @@ int PickProgram(Dice& dice) {
     return kWeighted[dice.Roll(20)];
 }
 
-bool IsMultimode(int program) { return program == 2 || program == 8; }
+bool IsMultimode(int program) {
+    return program == 2 || program == 8;
+}
 
 void Put16(std::array<std::uint8_t, kRecordSize>& r, std::size_t at, int value) {
     r[at] = static_cast<std::uint8_t>(value & 0xFF);

@@ -13,17 +13,18 @@
 namespace {
 
 void Usage(std::FILE* to) {
-    std::fprintf(to,
-                 "usage: velmora-sim [--baud RATE] [--fast] [--link PATH] [--fault CMD:KIND[:ARG][xN]]...\n"
-                 "                   [--records N] [--images N]\n"
-                 "  --baud RATE   line rate the replies and intake are paced at (default 115200)\n"
-                 "  --fast        no pacing\n"
-                 "  --link PATH   also make PATH a symbolic link to the port\n"
-                 "  --fault F     misbehave on command CMD (hex): silent, delay:MS, trickle[:MS],\n"
-                 "                badcheck, reject, wrongecho, short[:N], hangup[:N]; xN = only N times\n"
-                 "  --records N   splice records held in memory (default 150, at most 65535)\n"
-                 "  --images N    splice images held (default 6, at most 255)\n"
-                 "The first line printed is the port to open, e.g. /dev/pts/3.\n");
+    std::fprintf(
+        to,
+        "usage: velmora-sim [--baud RATE] [--fast] [--link PATH] [--fault CMD:KIND[:ARG][xN]]...\n"
+        "                   [--records N] [--images N]\n"
+        "  --baud RATE   line rate the replies and intake are paced at (default 115200)\n"
+        "  --fast        no pacing\n"
+        "  --link PATH   also make PATH a symbolic link to the port\n"
+        "  --fault F     misbehave on command CMD (hex): silent, delay:MS, trickle[:MS],\n"
+        "                badcheck, reject, wrongecho, short[:N], hangup[:N]; xN = only N times\n"
+        "  --records N   splice records held in memory (default 150, at most 65535)\n"
+        "  --images N    splice images held (default 6, at most 255)\n"
+        "The first line printed is the port to open, e.g. /dev/pts/3.\n");
 }
 
 // A whole number from 0 to `max`, or -1.
@@ -46,7 +47,8 @@ int main(int argc, char** argv) {
         std::string_view a = args[i];
         auto value = [&]() -> std::string_view {
             if (i + 1 >= args.size()) {
-                std::fprintf(stderr, "velmora-sim: %.*s needs a value\n", static_cast<int>(a.size()), a.data());
+                std::fprintf(stderr, "velmora-sim: %.*s needs a value\n",
+                             static_cast<int>(a.size()), a.data());
                 std::exit(2);
             }
             return args[++i];
@@ -85,7 +87,8 @@ int main(int argc, char** argv) {
             }
             faults.push_back(*fault);
         } else {
-            std::fprintf(stderr, "velmora-sim: unknown option %.*s\n", static_cast<int>(a.size()), a.data());
+            std::fprintf(stderr, "velmora-sim: unknown option %.*s\n", static_cast<int>(a.size()),
+                         a.data());
             Usage(stderr);
             return 2;
         }
@@ -109,8 +112,8 @@ int main(int argc, char** argv) {
     }
     std::printf("%s\n", splicer.PortPath().c_str());
     std::fflush(stdout);
-    std::fprintf(stderr, "velmora-sim: virtual splicer at %d bit/s%s on %s; Ctrl-C stops it\n", options.baud,
-                 options.fast ? " (unpaced)" : "", splicer.PortPath().c_str());
+    std::fprintf(stderr, "velmora-sim: virtual splicer at %d bit/s%s on %s; Ctrl-C stops it\n",
+                 options.baud, options.fast ? " (unpaced)" : "", splicer.PortPath().c_str());
 
     const timespec tick{0, 200'000'000};
     for (;;) {

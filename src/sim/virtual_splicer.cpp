@@ -42,7 +42,8 @@ int PollMs(VirtualSplicer::Clock::duration d) {
 
 void InstallBaseCommands(VirtualSplicer& splicer) {
     splicer.SetHandler(cmd::Handshake, [](const Request&) { return Acknowledge(cmd::Handshake); });
-    splicer.SetHandler(cmd::Disconnect, [](const Request&) { return Acknowledge(cmd::Disconnect); });
+    splicer.SetHandler(cmd::Disconnect,
+                       [](const Request&) { return Acknowledge(cmd::Disconnect); });
 }
 
 VirtualSplicer::VirtualSplicer(SplicerOptions options) : options_(std::move(options)) {
@@ -50,7 +51,9 @@ VirtualSplicer::VirtualSplicer(SplicerOptions options) : options_(std::move(opti
     InstallBaseCommands(*this);
 }
 
-VirtualSplicer::~VirtualSplicer() { Stop(); }
+VirtualSplicer::~VirtualSplicer() {
+    Stop();
+}
 
 bool VirtualSplicer::Start(std::string* error) {
     auto fail = [&](const char* what) {
@@ -297,7 +300,8 @@ void VirtualSplicer::Dispatch(const Request& request, std::vector<std::uint8_t> 
     if (reply.empty()) return;
     reply = ApplyToReply(fault, std::move(reply));
     std::chrono::milliseconds gap{};
-    if (fault.kind == FaultKind::Trickle) gap = std::chrono::milliseconds(fault.arg > 0 ? fault.arg : 2);
+    if (fault.kind == FaultKind::Trickle)
+        gap = std::chrono::milliseconds(fault.arg > 0 ? fault.arg : 2);
     if (SendPaced(reply, gap)) {
         std::lock_guard lock(mutex_);
         lastReplyEnd_ = Clock::now();

@@ -48,12 +48,12 @@ struct RawIntake {
 
 struct SplicerOptions {
     int baud = 115200;
-    bool fast = false;      // no pacing: bytes go as fast as the pseudo-terminal takes them
-    std::string linkPath;   // also make this symbolic link to the port
+    bool fast = false;     // no pacing: bytes go as fast as the pseudo-terminal takes them
+    std::string linkPath;  // also make this symbolic link to the port
 };
 
 class VirtualSplicer {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
 
     explicit VirtualSplicer(SplicerOptions options = {});
@@ -90,7 +90,7 @@ public:
     // When the last byte of the last reply went onto the line.
     Clock::time_point LastReplyEnd() const;
 
-private:
+  private:
     void Run();
     void Dispatch(const Request& request, std::vector<std::uint8_t> reply);
     bool SendPaced(std::span<const std::uint8_t> bytes, std::chrono::milliseconds gap = {});

@@ -71,7 +71,7 @@ bool IsMoveKey(int key) {
 // The drop-down list editor. A choice made in the open list ends the edit; the
 // arrow keys on the closed list only move its selection.
 class CInPlaceList : public QComboBox {
-public:
+  public:
     explicit CInPlaceList(QWidget* parent) : QComboBox(parent) {}
 
     // True while the signal of a choice made in the open list is delivered.
@@ -84,7 +84,7 @@ public:
         QTimer::singleShot(0, this, [this] { justClosed_ = false; });
     }
 
-private:
+  private:
     bool justClosed_ = false;
 };
 
@@ -93,7 +93,7 @@ private:
 // Creates, fills and reads back the two editors, paints the cells by their
 // format, and turns the keys that end an edit over to the grid.
 class CInPlaceDelegate : public QStyledItemDelegate {
-public:
+  public:
     explicit CInPlaceDelegate(CEditCombGridCtrl& grid) : grid_(grid) {}
 
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
@@ -167,7 +167,7 @@ public:
         return QStyledItemDelegate::eventFilter(object, event);
     }
 
-private:
+  private:
     QWidget* CreateTextEditor(QWidget* parent, const QModelIndex& index) const {
         auto line = std::make_unique<QLineEdit>(parent);
         line->setFrame(true);

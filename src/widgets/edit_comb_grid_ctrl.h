@@ -72,7 +72,7 @@ class CInPlaceDelegate;
 // row (when there is one), column 0 the fixed caption column.
 class CEditCombGridCtrl : public QTableWidget {
     Q_OBJECT
-public:
+  public:
     // How an edit began: it decides where the caret goes and what arrows do.
     enum class StartKey { Mouse, Enter, Arrow, Backspace, Character };
 
@@ -123,7 +123,7 @@ public:
     // Opens the editor on a cell as the given key or click would.
     bool EditCell(int row, int col, StartKey start = StartKey::Mouse);
 
-signals:
+  signals:
     // Editing of a cell begins (also for a cell without an editor).
     void BeginEdit(int row, int col);
     // A text editor ended.
@@ -133,14 +133,14 @@ signals:
     // A cell of kind NotifyOnly was asked to be edited.
     void EditRequested(int row, int col);
 
-protected:
+  protected:
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void commitData(QWidget* editor) override;
     void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
 
-private:
+  private:
     friend class CInPlaceDelegate;
 
     struct EditSession {

@@ -13,7 +13,7 @@ namespace velmora::ui {
 
 // The rows and columns of one list, with the value each row carries.
 class ListCtrlModel : public QAbstractTableModel {
-public:
+  public:
     struct Column {
         QString caption;
         Qt::Alignment alignment;
@@ -133,7 +133,7 @@ public:
         emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
     }
 
-private:
+  private:
     bool ValidRow(int row) const { return row >= 0 && row < rowCount(); }
     bool ValidColumn(int column) const { return column >= 0 && column < columnCount(); }
 
@@ -193,7 +193,9 @@ int CListCtrlEx::InsertColumn(int column, const QString& caption, Qt::Alignment 
     return at;
 }
 
-int CListCtrlEx::GetColumnCount() const { return model_->columnCount(); }
+int CListCtrlEx::GetColumnCount() const {
+    return model_->columnCount();
+}
 
 void CListCtrlEx::SetColumnWidth(int column, int width) {
     if (column >= 0 && column < GetColumnCount())
@@ -204,27 +206,41 @@ int CListCtrlEx::GetColumnWidth(int column) const {
     return column >= 0 && column < GetColumnCount() ? header()->sectionSize(column) : 0;
 }
 
-QString CListCtrlEx::GetColumnCaption(int column) const { return model_->Caption(column); }
+QString CListCtrlEx::GetColumnCaption(int column) const {
+    return model_->Caption(column);
+}
 
 int CListCtrlEx::InsertItem(int row, const QString& text, std::uint64_t data) {
     return model_->Insert(row, Row{{text}, data});
 }
 
-int CListCtrlEx::AppendRows(std::span<const Row> rows) { return model_->Append(rows); }
+int CListCtrlEx::AppendRows(std::span<const Row> rows) {
+    return model_->Append(rows);
+}
 
 bool CListCtrlEx::SetItemText(int row, int column, const QString& text) {
     return model_->SetText(row, column, text);
 }
 
-QString CListCtrlEx::GetItemText(int row, int column) const { return model_->Text(row, column); }
+QString CListCtrlEx::GetItemText(int row, int column) const {
+    return model_->Text(row, column);
+}
 
-bool CListCtrlEx::SetItemData(int row, std::uint64_t data) { return model_->SetData(row, data); }
+bool CListCtrlEx::SetItemData(int row, std::uint64_t data) {
+    return model_->SetData(row, data);
+}
 
-std::uint64_t CListCtrlEx::GetItemData(int row) const { return model_->Data(row); }
+std::uint64_t CListCtrlEx::GetItemData(int row) const {
+    return model_->Data(row);
+}
 
-int CListCtrlEx::GetItemCount() const { return model_->rowCount(); }
+int CListCtrlEx::GetItemCount() const {
+    return model_->rowCount();
+}
 
-void CListCtrlEx::DeleteAllItems() { model_->Clear(); }
+void CListCtrlEx::DeleteAllItems() {
+    model_->Clear();
+}
 
 int CListCtrlEx::GetSelectedRow() const {
     const QModelIndexList rows = selectionModel()->selectedRows();
@@ -245,10 +261,13 @@ void CListCtrlEx::SelectRow(int row) {
 }
 
 void CListCtrlEx::EnsureVisible(int row) {
-    if (row >= 0 && row < GetItemCount()) scrollTo(model_->index(row, 0), QAbstractItemView::EnsureVisible);
+    if (row >= 0 && row < GetItemCount())
+        scrollTo(model_->index(row, 0), QAbstractItemView::EnsureVisible);
 }
 
-int CListCtrlEx::GetCountPerPage() const { return viewport()->height() / RowHeight(); }
+int CListCtrlEx::GetCountPerPage() const {
+    return viewport()->height() / RowHeight();
+}
 
 void CListCtrlEx::SortByColumn(int column) {
     if (column < 0 || column >= GetColumnCount() || GetItemCount() == 0) return;
@@ -307,8 +326,8 @@ void CListCtrlEx::DrawCell(QPainter& painter, const QRect& cell, int leftInset, 
                            const QString& text) const {
     if (text.isEmpty()) return;
     const QString shown = FitText(text, painter.fontMetrics(), cell.width() - 4);
-    const QRect area(cell.left() + leftInset, cell.top() + 4,
-                     cell.width() - leftInset - rightInset, cell.height() - 4);
+    const QRect area(cell.left() + leftInset, cell.top() + 4, cell.width() - leftInset - rightInset,
+                     cell.height() - 4);
     painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shown);
 }
 

@@ -19,7 +19,7 @@ class ListCtrlModel;
 
 class CListCtrlEx : public QTreeView {
     Q_OBJECT
-public:
+  public:
     // The font's logical height; rows are this plus 8 pixels high (23).
     static constexpr int kFontHeight = 15;
     static constexpr QRgb kGridColour = 0xC0C0C0;
@@ -85,19 +85,19 @@ public:
     // The list's font: "宋体" (SimSun) 15 pixels, medium weight.
     static QFont ListFont();
 
-signals:
+  signals:
     // The selection changed: a row was chosen, or none is any longer.
     void ItemChanged();
     // The width of the visible area changed (for pages that size their columns by it).
     void ClientWidthChanged(int width);
 
-protected:
+  protected:
     void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
                  const QModelIndex& index) const override;
     void paintEvent(QPaintEvent* event) override;
     bool viewportEvent(QEvent* event) override;
 
-private:
+  private:
     void DrawCell(QPainter& painter, const QRect& cell, int leftInset, int rightInset,
                   const QString& text) const;
     void DrawGrid(QPainter& painter) const;

@@ -19,8 +19,7 @@ QFont ButtonFont(const QFont& base) {
 
 // Copies `source` of the frame to `target`, scaling as needed without smoothing.
 void CopyPart(QPainter& painter, const QImage& skin, const QRect& target, const QRect& source) {
-    if (target.width() <= 0 || target.height() <= 0 || source.width() <= 0 ||
-        source.height() <= 0)
+    if (target.width() <= 0 || target.height() <= 0 || source.width() <= 0 || source.height() <= 0)
         return;
     painter.drawImage(target, skin, source);
 }
@@ -56,8 +55,7 @@ QSize CWBButton::sizeHint() const {
 QImage CWBButton::BuildStateImage(const QImage& skin, int frame, QSize size, Margins m) {
     const int frameWidth = FrameWidth(skin);
     const int h = skin.height();
-    if (frame < 0 || frame >= kFrameCount || frameWidth <= 0 || h <= 0 || size.isEmpty())
-        return {};
+    if (frame < 0 || frame >= kFrameCount || frameWidth <= 0 || h <= 0 || size.isEmpty()) return {};
     const QImage source = skin.convertToFormat(QImage::Format_RGB32);
     const int x0 = frame * frameWidth;
     const int W = size.width();
@@ -138,8 +136,7 @@ QImage CWBButton::RenderFace() {
     }
     painter.setPen(LabelColour(face, isEnabled(), PageQColour()));
     painter.setFont(textFont_);
-    painter.drawText(textRect, Qt::AlignCenter | Qt::TextSingleLine | Qt::TextShowMnemonic,
-                     text());
+    painter.drawText(textRect, Qt::AlignCenter | Qt::TextSingleLine | Qt::TextShowMnemonic, text());
     return face;
 }
 

@@ -12,7 +12,7 @@ namespace velmora::ui {
 
 class CWBButton : public QPushButton {
     Q_OBJECT
-public:
+  public:
     // The skin's frames, left to right; frame 4 is not used.
     enum Frame { kNormal = 0, kPressed = 1, kDisabled = 2, kFocus = 3 };
     static constexpr int kFrameCount = 5;
@@ -49,10 +49,10 @@ public:
     // The whole button as it is drawn, composed off-screen.
     QImage RenderFace();
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     bool EnsureStateImages();
 
     QImage skin_;

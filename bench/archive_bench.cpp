@@ -59,8 +59,8 @@ Timing BestOf(int runs, Work work) {
 void Report(const std::string& what, Timing t, double goal) {
     const bool met = t.wall < goal;
     missed = missed || !met;
-    std::printf("%-50s %7.2f ms (CPU %7.2f ms)   goal < %6.2f ms   %s\n", what.c_str(), t.wall * 1e3,
-                t.cpu * 1e3, goal * 1e3, met ? "met" : "GOAL MISSED");
+    std::printf("%-50s %7.2f ms (CPU %7.2f ms)   goal < %6.2f ms   %s\n", what.c_str(),
+                t.wall * 1e3, t.cpu * 1e3, goal * 1e3, met ? "met" : "GOAL MISSED");
 }
 
 std::vector<SpliceRecord> Download(int count) {
@@ -72,7 +72,8 @@ std::vector<SpliceRecord> Download(int count) {
 
 std::unique_ptr<archive::Archive> OpenOrSay(const std::filesystem::path& file) {
     archive::OpenResult opened = archive::Archive::Open(file);
-    if (!opened.archive) std::fprintf(stderr, "cannot open the archive: %s\n", opened.error.message.c_str());
+    if (!opened.archive)
+        std::fprintf(stderr, "cannot open the archive: %s\n", opened.error.message.c_str());
     return std::move(opened.archive);
 }
 
@@ -119,13 +120,17 @@ bool MeasureFilter(const std::filesystem::path& folder) {
             }
             for (int i = 0; i < kPerSplicer; i += 10) {
                 const SpliceRecord& r = records[static_cast<std::size_t>(i)];
-                ImageEntry entry{0, static_cast<std::uint8_t>(r.yearOffset()),
-                                 static_cast<std::uint8_t>(r.month()), static_cast<std::uint8_t>(r.day()),
-                                 static_cast<std::uint8_t>(r.hour()), static_cast<std::uint8_t>(r.minute()),
+                ImageEntry entry{0,
+                                 static_cast<std::uint8_t>(r.yearOffset()),
+                                 static_cast<std::uint8_t>(r.month()),
+                                 static_cast<std::uint8_t>(r.day()),
+                                 static_cast<std::uint8_t>(r.hour()),
+                                 static_cast<std::uint8_t>(r.minute()),
                                  static_cast<std::uint8_t>(r.second())};
                 const std::string stamp = ImageStampText(entry);
                 if (!archive->StoreImage(splicer, {stamp, stamp + "0.jpg", image}).ok()) {
-                    std::fprintf(stderr, "filling failed: %s\n", archive->LastError().message.c_str());
+                    std::fprintf(stderr, "filling failed: %s\n",
+                                 archive->LastError().message.c_str());
                     return false;
                 }
             }
@@ -157,7 +162,8 @@ bool MeasureFilter(const std::filesystem::path& folder) {
             count = records ? records->size() : 0;
         });
         if (count == 0) {
-            std::fprintf(stderr, "filter returned nothing: %s\n", archive->LastError().message.c_str());
+            std::fprintf(stderr, "filter returned nothing: %s\n",
+                         archive->LastError().message.c_str());
             return false;
         }
         Report(std::string(c.what) + ", " + std::to_string(count) + " returned", t, 0.100);
@@ -168,14 +174,16 @@ bool MeasureFilter(const std::filesystem::path& folder) {
 }  // namespace
 
 int main() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velmora-archive-bench-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "velmora-archive-bench-XXXXXX").string();
     if (!mkdtemp(pattern.data())) {
         std::perror("mkdtemp");
         return 1;
     }
     const std::filesystem::path folder = pattern;
     double load[3] = {0, 0, 0};
-    if (getloadavg(load, 3) > 0) std::printf("load average %.2f (goals are on wall time)\n\n", load[0]);
+    if (getloadavg(load, 3) > 0)
+        std::printf("load average %.2f (goals are on wall time)\n\n", load[0]);
     const bool ok = MeasureStore(folder) && MeasureFilter(folder);
     std::error_code ec;
     std::filesystem::remove_all(folder, ec);

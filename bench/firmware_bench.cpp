@@ -14,8 +14,8 @@
 #include <string>
 #include <thread>
 
-#include "bench/bench_support.h"
 #include "base/messages.h"
+#include "bench/bench_support.h"
 #include "firmware/firmware_texts.h"
 #include "firmware/firmware_update.h"
 #include "protocol/link.h"
@@ -31,7 +31,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kBaud = 256000;
 constexpr std::size_t kFileSize = 1024 * 1024;
-constexpr double kSlackGoalMs = 5.0;      // "a few ms" beyond pause + line time
+constexpr double kSlackGoalMs = 5.0;  // "a few ms" beyond pause + line time
 constexpr double kCpuGoalPercent = 2.0;
 
 std::string FirmwareBytes() {
@@ -124,20 +124,25 @@ int main() {
     const bool timeOk = beyond <= kSlackGoalMs;
     const bool cpuOk = cpuPercent < kCpuGoalPercent;
     std::printf("firmware update of %zu bytes at %d bit/s\n", kFileSize, kBaud);
-    std::printf("  handshakes and the splicer's text         %8.3f s\n", Seconds(handshaken - start));
+    std::printf("  handshakes and the splicer's text         %8.3f s\n",
+                Seconds(handshaken - start));
     std::printf("  line time of the file                     %8.3f s\n", line);
-    std::printf("  worker start to the splicer's last byte   %8.3f s = pause %.0f ms + line %+.1f ms"
-                " (goal: at most %+.0f ms)  %s\n",
-                toSplicer, pause * 1e3, beyond, kSlackGoalMs, timeOk ? "met" : "MISSED");
-    std::printf("  splicer's first to last byte              %8.3f s (%+.1f ms against the line time)\n",
-                Seconds(lastByte - firstByte), (Seconds(lastByte - firstByte) - line) * 1e3);
+    std::printf(
+        "  worker start to the splicer's last byte   %8.3f s = pause %.0f ms + line %+.1f ms"
+        " (goal: at most %+.0f ms)  %s\n",
+        toSplicer, pause * 1e3, beyond, kSlackGoalMs, timeOk ? "met" : "MISSED");
+    std::printf(
+        "  splicer's first to last byte              %8.3f s (%+.1f ms against the line time)\n",
+        Seconds(lastByte - firstByte), (Seconds(lastByte - firstByte) - line) * 1e3);
     std::printf("  our last write returned vs splicer's last %+8.1f ms (negative: before it)\n",
                 Seconds(workerEnd - lastByte) * 1e3);
-    std::printf("  worker CPU                                %8.1f ms = %.2f%% of one core"
-                " (goal: under %.0f%%)  %s\n",
-                workerCpu * 1e3, cpuPercent, kCpuGoalPercent, cpuOk ? "met" : "MISSED");
-    std::printf("  process CPU (splicer's pacing and this watch too) %.1f ms = %.2f%% of one core\n",
-                processCpu * 1e3, 100.0 * processCpu / workerWall);
+    std::printf(
+        "  worker CPU                                %8.1f ms = %.2f%% of one core"
+        " (goal: under %.0f%%)  %s\n",
+        workerCpu * 1e3, cpuPercent, kCpuGoalPercent, cpuOk ? "met" : "MISSED");
+    std::printf(
+        "  process CPU (splicer's pacing and this watch too) %.1f ms = %.2f%% of one core\n",
+        processCpu * 1e3, 100.0 * processCpu / workerWall);
     std::printf("  splicer: %s (%s)\n", sim::DescribeReceipt(receipt).c_str(),
                 whole ? "whole" : "NOT WHOLE");
     std::printf("%s\n", timeOk && cpuOk ? "RESULT: all goals met" : "RESULT: a goal was MISSED");

@@ -13,8 +13,8 @@
 #include <string>
 #include <thread>
 
-#include "bench/bench_support.h"
 #include "base/language.h"
+#include "bench/bench_support.h"
 #include "history/csv_export.h"
 #include "history/history_download.h"
 #include "history/history_texts.h"
@@ -67,17 +67,15 @@ void MeasureDecodingAndExport() {
                for (const SpliceRecord& r : store)
                    sink += DetailTexts(r, TableLanguage::English)[0].size();
            }));
-    report("CSV text, English", BestOf(5, [&] {
-               sink += CsvDocument(store, captions, TableLanguage::English).size();
-           }));
-    report("CSV text, Chinese (GBK)", BestOf(5, [&] {
-               sink += CsvDocument(store, captions, TableLanguage::Chinese).size();
-           }));
+    report("CSV text, English",
+           BestOf(5, [&] { sink += CsvDocument(store, captions, TableLanguage::English).size(); }));
+    report("CSV text, Chinese (GBK)",
+           BestOf(5, [&] { sink += CsvDocument(store, captions, TableLanguage::Chinese).size(); }));
     const auto folder = std::filesystem::temp_directory_path() / "velmora-history-bench";
     std::string error;
     report("CSV file written and renamed into place", BestOf(5, [&] {
-               if (!WriteCsvExport(folder / "20261205.csv", store, captions,
-                                   TableLanguage::English, &error))
+               if (!WriteCsvExport(folder / "20261205.csv", store, captions, TableLanguage::English,
+                                   &error))
                    std::fprintf(stderr, "export failed: %s\n", error.c_str());
            }));
     std::error_code ec;
@@ -151,12 +149,14 @@ int MeasureDownload() {
     std::printf("\ndownload of %d records (%zu bytes) at %d bit/s, %zu batches handed over\n",
                 kRecords, result.bytesReceived, kBaud, batches);
     std::printf("  line time of the stream              %8.3f s\n", streamLine);
-    std::printf("  request sent to last record listed   %8.3f s = line %+.1f ms (goal: at most "
-                "%+.0f ms)  %s\n",
-                toListed, beyond, kSlackGoalMs, ok ? "met" : "MISSED");
-    std::printf("  splicer's last byte to last listed   %8.3f ms (LastReplyEnd is stamped after "
-                "its write)\n",
-                Seconds(lastListed - splicer.LastReplyEnd()) * 1e3);
+    std::printf(
+        "  request sent to last record listed   %8.3f s = line %+.1f ms (goal: at most "
+        "%+.0f ms)  %s\n",
+        toListed, beyond, kSlackGoalMs, ok ? "met" : "MISSED");
+    std::printf(
+        "  splicer's last byte to last listed   %8.3f ms (LastReplyEnd is stamped after "
+        "its write)\n",
+        Seconds(lastListed - splicer.LastReplyEnd()) * 1e3);
     std::printf("  Receive pressed to last listed       %8.3f s (count exchange included)\n",
                 Seconds(lastListed - start));
     std::printf("  listing (row texts) in the callback  %8.2f ms = %.3f%% of the line time\n",

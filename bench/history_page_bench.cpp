@@ -21,10 +21,10 @@
 #include <filesystem>
 #include <functional>
 
-#include "bench/bench_support.h"
-#include "base/app_config.h"
 #include "app/message_box.h"
 #include "app/velmora_dlg.h"
+#include "base/app_config.h"
+#include "bench/bench_support.h"
 #include "history/history_download.h"
 #include "protocol/command_catalogue.h"
 #include "sim/record_commands.h"
@@ -96,16 +96,17 @@ Run Download(CHistoryDlg& page, bool watch) {
     return run;
 }
 
-const char* Verdict(bool ok) { return ok ? "met" : "MISSED"; }
+const char* Verdict(bool ok) {
+    return ok ? "met" : "MISSED";
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    SetMessageBoxHook([](const QString&, const QString&, MsgButtons, MsgIcon) {
-        return MsgAnswer::Yes;
-    });
+    SetMessageBoxHook(
+        [](const QString&, const QString&, MsgButtons, MsgIcon) { return MsgAnswer::Yes; });
     AppConfig config;
     config.EnglishFlag = 1;
     config.AppDirectory = std::filesystem::temp_directory_path() / "velmora-history-page-bench";
@@ -154,9 +155,10 @@ int main(int argc, char** argv) {
     // 2. The same download under the 1 ms heartbeat.
     const Run watched = Download(page, true);
     missed |= watched.stallMs > kStallGoalMs || watched.rows != kRecords;
-    std::printf("  longest stall of the window during the download %.2f ms (goal: none over "
-                "%.0f ms)  %s\n",
-                watched.stallMs, kStallGoalMs, Verdict(watched.stallMs <= kStallGoalMs));
+    std::printf(
+        "  longest stall of the window during the download %.2f ms (goal: none over "
+        "%.0f ms)  %s\n",
+        watched.stallMs, kStallGoalMs, Verdict(watched.stallMs <= kStallGoalMs));
 
     // The EXCEL export of those records, on the worker: the stall it causes.
     const std::size_t exported = page.Records().size();
@@ -173,11 +175,11 @@ int main(int argc, char** argv) {
         [&] { return !page.Exporting(); }, true);
     exporting.stallMs = std::max(exporting.stallMs, static_cast<double>(clickNs) / 1e6);
     missed |= exporting.stallMs > kStallGoalMs;
-    std::printf("EXCEL export of %zu records: longest stall of the window %.2f ms (goal: none over "
-                "%.0f ms)  %s  [the click itself %.2f ms; done on the worker in about %lld ms]\n",
-                exported, exporting.stallMs, kStallGoalMs,
-                Verdict(exporting.stallMs <= kStallGoalMs), static_cast<double>(clickNs) / 1e6,
-                static_cast<long long>(exportClock.elapsed()));
+    std::printf(
+        "EXCEL export of %zu records: longest stall of the window %.2f ms (goal: none over "
+        "%.0f ms)  %s  [the click itself %.2f ms; done on the worker in about %lld ms]\n",
+        exported, exporting.stallMs, kStallGoalMs, Verdict(exporting.stallMs <= kStallGoalMs),
+        static_cast<double>(clickNs) / 1e6, static_cast<long long>(exportClock.elapsed()));
 
     // 3. A stream that does not begin with 87 64 is listed only once it is all in.
     auto odd = sim::SampleRecordStream(kRecords);
@@ -185,9 +187,10 @@ int main(int argc, char** argv) {
     splicer.SetHandler(cmd::RecordDownload, [odd](const sim::Request&) { return odd; });
     const Run atOnce = Download(page, true);
     missed |= atOnce.stallMs > kStallGoalMs;
-    std::printf("stream listed all at once: %d rows, longest stall %.2f ms (goal: none over "
-                "%.0f ms)  %s\n",
-                atOnce.rows, atOnce.stallMs, kStallGoalMs, Verdict(atOnce.stallMs <= kStallGoalMs));
+    std::printf(
+        "stream listed all at once: %d rows, longest stall %.2f ms (goal: none over "
+        "%.0f ms)  %s\n",
+        atOnce.rows, atOnce.stallMs, kStallGoalMs, Verdict(atOnce.stallMs <= kStallGoalMs));
     std::printf("%s\n", missed ? "RESULT: a goal was MISSED" : "RESULT: all goals met");
 
     std::error_code ec;

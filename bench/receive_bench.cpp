@@ -48,7 +48,7 @@ std::atomic<Clock::rep> lastSplicerWrite{0};
 // A window's event queue without a window: each pump call takes the posted
 // no-op tasks and runs them, under a lock, as an event loop would.
 class NoOpQueue {
-public:
+  public:
     void Post() {
         std::lock_guard lock(mutex_);
         tasks_.emplace_back([this] { ++ran_; });
@@ -65,7 +65,7 @@ public:
     }
     long Passes() const { return passes_; }
 
-private:
+  private:
     std::mutex mutex_;
     std::deque<std::function<void()>> tasks_;
     long passes_ = 0;
@@ -126,10 +126,11 @@ int main() {
         const double percent = 100.0 * cpu / wall;
         const bool ok = percent < kCpuGoalPercent;
         missed |= !ok;
-        std::printf("  %s: %.3f s wall (%s), %.2f ms CPU = %.3f%% of one core  %s",
-                    withPump ? "with pump   " : "without pump", wall,
-                    r.outcome == Outcome::NoAnswer ? "no answer, as it should" : "UNEXPECTED OUTCOME",
-                    cpu * 1e3, percent, ok ? "met" : "MISSED");
+        std::printf(
+            "  %s: %.3f s wall (%s), %.2f ms CPU = %.3f%% of one core  %s",
+            withPump ? "with pump   " : "without pump", wall,
+            r.outcome == Outcome::NoAnswer ? "no answer, as it should" : "UNEXPECTED OUTCOME",
+            cpu * 1e3, percent, ok ? "met" : "MISSED");
         if (withPump) std::printf(" (%ld pump calls)", queue.Passes() - passes0);
         std::printf("\n");
     }
@@ -161,9 +162,10 @@ int main() {
     const double p95 = Percentile(delays, 0.95);
     const bool ok = median < kGoalMs && p95 < kGoalMs;
     missed |= !ok;
-    std::printf("reply noticed after the splicer's write of its last byte, with the pump "
-                "(%d replies at %d bit/s; goal: median and 95th percentile under %.0f ms)\n",
-                kReplies, kBaud, kGoalMs);
+    std::printf(
+        "reply noticed after the splicer's write of its last byte, with the pump "
+        "(%d replies at %d bit/s; goal: median and 95th percentile under %.0f ms)\n",
+        kReplies, kBaud, kGoalMs);
     std::printf("  median %.3f ms, 95th percentile %.3f ms, worst %.3f ms  %s\n", median, p95,
                 delays.back(), ok ? "met" : "MISSED");
     std::printf("  (from LastReplyEnd, stamped after the write: median %.3f ms, 95th %.3f ms)\n",

@@ -6,10 +6,10 @@
 #include <thread>
 #include <vector>
 
-#include "base/language.h"
-#include "base/text_codec.h"
 #include "app/ui_pump.h"
 #include "app/velmora_dlg.h"
+#include "base/language.h"
+#include "base/text_codec.h"
 #include "protocol/command_catalogue.h"
 #include "protocol/outcome_texts.h"
 #include "support/test_support.h"
@@ -77,7 +77,8 @@ TEST_F(MainWindowLine, CommPaneShowsTheLastOutcome) {
     const Outcome silent = link.Exchange(FixedRequest(cmd::Handshake), {{}, 200ms}).outcome;
     ASSERT_EQ(silent, Outcome::NoAnswer);
     // A page reports the outcome through its signal; the window shows it.
-    emit dlg.MonitorPage().CommStateReported(false, QString::fromStdString(Say(*StandardFailureText(silent))));
+    emit dlg.MonitorPage().CommStateReported(
+        false, QString::fromStdString(Say(*StandardFailureText(silent))));
     EXPECT_EQ(dlg.CommText(), "Comm Fail:No answer,please Exit Program");
     EXPECT_EQ(dlg.CommStatusText(), "No answer,please Exit Program");
 

@@ -18,7 +18,9 @@
 
 namespace velmora::archive {
 
-void PrintTo(const JobSummary& job, std::ostream* out) { *out << job.name << " x" << job.records; }
+void PrintTo(const JobSummary& job, std::ostream* out) {
+    *out << job.name << " x" << job.records;
+}
 
 namespace {
 
@@ -36,7 +38,9 @@ SpliceRecord Rec(int tag, int year, int month, int day, int hour = 12, int minut
     return r;
 }
 
-int TagOf(const SpliceRecord& r) { return r.bytes[32] | (r.bytes[33] << 8); }
+int TagOf(const SpliceRecord& r) {
+    return r.bytes[32] | (r.bytes[33] << 8);
+}
 
 // Records tagged first..last, a minute apart from 08:00, six hundred a day from 2026-03-01.
 std::vector<SpliceRecord> Series(int first, int last) {
@@ -53,7 +57,7 @@ std::string ReadAll(const std::filesystem::path& file) {
 
 // A second, plain connection to the file, to see and meddle as another program would.
 class RawDb {
-public:
+  public:
     explicit RawDb(const std::filesystem::path& file) {
         sqlite3_open(file.string().c_str(), &db);
         sqlite3_busy_timeout(db, 5000);
@@ -68,7 +72,8 @@ public:
     std::int64_t Number(const std::string& sql) {
         sqlite3_stmt* stmt = nullptr;
         sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr);
-        const std::int64_t value = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : -1;
+        const std::int64_t value =
+            sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : -1;
         sqlite3_finalize(stmt);
         return value;
     }
@@ -76,7 +81,7 @@ public:
 };
 
 class ArchiveTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { archive = OpenArchive(); }
 
     std::unique_ptr<Archive> OpenArchive(OpenOptions options = {}) {
@@ -157,9 +162,10 @@ TEST_F(ArchiveTest, ARecordIsKnownByItsSplicerAndItsBytes) {
 // A record refused in the middle of a download takes the whole download with it.
 TEST_F(ArchiveTest, DownloadIsStoredWhollyOrNotAtAll) {
     RawDb other(file);
-    other.Exec("CREATE TRIGGER refuse_sixth BEFORE INSERT ON records "
-               "WHEN (SELECT count(*) FROM records) >= 5 "
-               "BEGIN SELECT RAISE(ABORT, 'disk gave up'); END");
+    other.Exec(
+        "CREATE TRIGGER refuse_sixth BEFORE INSERT ON records "
+        "WHEN (SELECT count(*) FROM records) >= 5 "
+        "BEGIN SELECT RAISE(ABORT, 'disk gave up'); END");
     const StoreResult failed = archive->StoreDownload(a, Series(1, 10));
     EXPECT_EQ(failed.error.code, ErrorCode::Failed);
     EXPECT_NE(failed.error.message.find("disk gave up"), std::string::npos) << failed.error.message;
@@ -181,7 +187,9 @@ TEST_F(ArchiveTest, FiltersTakeDeviceDaysAndJob) {
     ASSERT_EQ(archive->TagJob("north", IdsOf({1, 3})).count, 2u);
     ASSERT_EQ(archive->TagJob("south", IdsOf({7})).count, 1u);
 
-    const auto day = [](unsigned d, unsigned m = 3) { return 2026y / month{m} / std::chrono::day{d}; };
+    const auto day = [](unsigned d, unsigned m = 3) {
+        return 2026y / month{m} / std::chrono::day{d};
+    };
     const struct {
         const char* name;
         RecordFilter filter;
@@ -219,8 +227,7 @@ TEST_F(ArchiveTest, JobsAreGivenByIdsOrFilterAndRenamed) {
     // Renaming: the old name's records move to the new name, whatever their splicer.
     EXPECT_EQ(archive->TagJob("route 7", RecordFilter{.job = "splice team"}).count, 4u);
     EXPECT_EQ(archive->TagJob("", RecordFilter{.job = "day two"}).count, 2u);
-    EXPECT_EQ(*archive->Jobs(),
-              (std::vector<JobSummary>{{"day one", 2}, {"route 7", 4}}));
+    EXPECT_EQ(*archive->Jobs(), (std::vector<JobSummary>{{"day one", 2}, {"route 7", 4}}));
     const auto records = archive->Records({.job = "route 7"});
     ASSERT_TRUE(records);
     for (const ArchivedRecord& r : *records) EXPECT_EQ(r.job, "route 7");
@@ -267,7 +274,10 @@ TEST_F(ArchiveTest, SnapshotsKeepWholeRecordsOfTheRightSize) {
         std::string reason;
         std::vector<GroupBytes> groups;
     } refused[] = {
-        {"splice record one byte short", a, "read", {{RecordKind::Splice, std::vector<std::uint8_t>(83)}}},
+        {"splice record one byte short",
+         a,
+         "read",
+         {{RecordKind::Splice, std::vector<std::uint8_t>(83)}}},
         {"heater bytes as environment", a, "read", {{RecordKind::Environment, heater}}},
         {"a kind twice", a, "read", {{RecordKind::Heater, heater}, {RecordKind::Heater, heater}}},
         {"an unknown kind", a, "read", {{static_cast<RecordKind>(4), heater}}},
@@ -287,8 +297,14 @@ TEST_F(ArchiveTest, SnapshotsKeepWholeRecordsOfTheRightSize) {
     const StoreResult first = archive->StoreSnapshot(a, reason::BeforeFirmware, before);
     ASSERT_TRUE(first.ok()) << first.error.message;
     now += 1min;
-    ASSERT_TRUE(archive->StoreSnapshot(a, reason::Read, std::vector<GroupBytes>{{RecordKind::Heater, heater}}).ok());
-    ASSERT_TRUE(archive->StoreSnapshot(b, reason::Read, std::vector<GroupBytes>{{RecordKind::Heater, heater}}).ok());
+    ASSERT_TRUE(
+        archive
+            ->StoreSnapshot(a, reason::Read, std::vector<GroupBytes>{{RecordKind::Heater, heater}})
+            .ok());
+    ASSERT_TRUE(
+        archive
+            ->StoreSnapshot(b, reason::Read, std::vector<GroupBytes>{{RecordKind::Heater, heater}})
+            .ok());
 
     const auto kept = archive->Snapshot(first.id);
     ASSERT_TRUE(kept) << archive->LastError().message;
@@ -361,7 +377,8 @@ TEST_F(ArchiveTest, ReadOnlyFileIsRefusedAndLeftAlone) {
     Store(a, Series(1, 10));
     archive.reset();
     ASSERT_EQ(chmod(file.c_str(), 0444), 0);
-    for (const auto& folder : {dir.path(), file.parent_path()}) ASSERT_EQ(chmod(folder.c_str(), 0755), 0);
+    for (const auto& folder : {dir.path(), file.parent_path()})
+        ASSERT_EQ(chmod(folder.c_str(), 0755), 0);
     const std::string before = ReadAll(file);
     EXPECT_EXIT(
         {
@@ -421,8 +438,10 @@ TEST_F(ArchiveTest, OlderFileIsBroughtUpToTheCurrentVersion) {
             std::snprintf(two, sizeof two, "%02X", byte);
             hex += two;
         }
-        v1.Exec("INSERT INTO splicers VALUES (1, 'A100', 'SA100', 0, 0);"
-                "INSERT INTO records VALUES (1, 1, x'" + hex + "', 20251224120000, 0)");
+        v1.Exec(
+            "INSERT INTO splicers VALUES (1, 'A100', 'SA100', 0, 0);"
+            "INSERT INTO records VALUES (1, 1, x'" +
+            hex + "', 20251224120000, 0)");
     }
     archive = OpenArchive();
     ASSERT_TRUE(archive);

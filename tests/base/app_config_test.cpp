@@ -1,7 +1,8 @@
 // Start-up settings, the INI reader and the language lookup, read from real files.
+#include "base/app_config.h"
+
 #include <gtest/gtest.h>
 
-#include "base/app_config.h"
 #include "base/ini_file.h"
 #include "base/language.h"
 #include "base/messages.h"
@@ -18,9 +19,17 @@ TEST(AtoiValue, FollowsTheCLibrary) {
     struct Case {
         const char* text;
         int value;
-    } cases[] = {{"0", 0},      {"1", 1},       {"2", 2},     {"English", 0}, {"", 0},
-                 {"  12ab", 12}, {"-1", -1},    {"+7", 7},    {"300", 300},
-                 {"99999999999", 2147483647},   {"-99999999999", -2147483647 - 1}};
+    } cases[] = {{"0", 0},
+                 {"1", 1},
+                 {"2", 2},
+                 {"English", 0},
+                 {"", 0},
+                 {"  12ab", 12},
+                 {"-1", -1},
+                 {"+7", 7},
+                 {"300", 300},
+                 {"99999999999", 2147483647},
+                 {"-99999999999", -2147483647 - 1}};
     for (const auto& c : cases) EXPECT_EQ(AtoiValue(c.text), c.value) << '"' << c.text << '"';
 }
 
@@ -33,8 +42,10 @@ TEST(StartUp, LanguageFlagAndPageColourFromTheFiles) {
         std::uint32_t colour;
     } cases[] = {
         {nullptr, "Lan_En.ini", "", 1, Rgb(173, 216, 230)},
-        {"[DlgPara]\r\nComm_Lanage=1\r\n", "Lan_En.ini", "DlgColor_Red=10\r\n", 1, Rgb(10, 216, 230)},
-        {"[DlgPara]\r\nComm_Lanage=0\r\n", "Lan.ini", "DlgColor_Blue=300\r\n", 0, Rgb(173, 216, 44)},
+        {"[DlgPara]\r\nComm_Lanage=1\r\n", "Lan_En.ini", "DlgColor_Red=10\r\n", 1,
+         Rgb(10, 216, 230)},
+        {"[DlgPara]\r\nComm_Lanage=0\r\n", "Lan.ini", "DlgColor_Blue=300\r\n", 0,
+         Rgb(173, 216, 44)},
         {"[DlgPara]\nComm_Lanage=2\n", "Lan.ini", "DlgColor_Green=-1\n", 2, Rgb(173, 255, 230)},
         {"[DlgPara]\nComm_Lanage=English\n", "Lan.ini", "DlgColor_Red=\n", 0, Rgb(173, 216, 230)},
         {"[DlgPara]\nComm_Lanage=\n", "Lan_En.ini", "", 1, Rgb(173, 216, 230)},
@@ -44,7 +55,8 @@ TEST(StartUp, LanguageFlagAndPageColourFromTheFiles) {
         if (c.version) dir.Write("par/Lan_Ver.ini", c.version);
         dir.Write(std::string("par/") + c.colourFile, std::string("[DlgPara]\r\n") + c.colours);
         // The other file would give a different colour if it were read by mistake.
-        const char* other = std::string(c.colourFile) == "Lan.ini" ? "par/Lan_En.ini" : "par/Lan.ini";
+        const char* other =
+            std::string(c.colourFile) == "Lan.ini" ? "par/Lan_En.ini" : "par/Lan.ini";
         dir.Write(other, "[DlgPara]\r\nDlgColor_Red=1\r\nDlgColor_Green=2\r\nDlgColor_Blue=3\r\n");
 
         AppConfig config = LoadAppConfig(dir.path());
@@ -78,7 +90,8 @@ TEST(IniReader, PrivateProfileRules) {
                           "[FIRST]\n"
                           "Late=only the first section of a name counts\n"
                           "[Long]\n"
-                          "value=" + std::string(1500, 'v'));
+                          "value=" +
+                              std::string(1500, 'v'));
     struct Case {
         const char* section;
         const char* key;
@@ -131,7 +144,7 @@ TEST(TextCodec, CutsAtCharacterBoundaries) {
     EXPECT_EQ(CutGbk(gbk, 100), gbk);
     EXPECT_EQ(CutUtf8("a熔", 3), "a");
     EXPECT_EQ(CutUtf8("a熔", 4), "a熔");
-    EXPECT_EQ(Utf8ToGbk("a😀b"), "a?b");  // one '?' per character GBK lacks
+    EXPECT_EQ(Utf8ToGbk("a😀b"), "a?b");            // one '?' per character GBK lacks
     EXPECT_EQ(GbkToUtf8("\xC8"), "\xEF\xBF\xBD");  // a lone lead byte is not dropped silently
 }
 

@@ -19,7 +19,9 @@ namespace {
 namespace fs = std::filesystem;
 
 // par/ of the source tree, found from this file's own path.
-fs::path ShippedPar() { return fs::path(__FILE__).parent_path().parent_path().parent_path() / "par"; }
+fs::path ShippedPar() {
+    return fs::path(__FILE__).parent_path().parent_path().parent_path() / "par";
+}
 
 std::string ReadBytes(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);

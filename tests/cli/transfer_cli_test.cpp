@@ -37,7 +37,7 @@ std::ptrdiff_t EntriesIn(const fs::path& folder) {
 }
 
 class TransferCliTest : public test::CliTest {
-protected:
+  protected:
     fs::path DeviceFolder() const { return workDir.path() / "FS" / test::kSimDeviceName; }
     fs::path CsvFile() const { return DeviceFolder() / "CSV" / CsvFileName(LocalToday()); }
 };
@@ -121,7 +121,8 @@ TEST_F(TransferCliTest, FirmwareGoesWholeWithTheSplicersTextPercentagesAndEnd) {
         const char* lang;
         std::vector<std::string> out;
     } cases[] = {
-        {65000, "en",
+        {65000,
+         "en",
          {kSplicerText, "Updating ,0%", "Updating ,46%",
           "Updated Finish,Please Restart Program and Fusion Splicer"}},
         {29999, "zh", {kSplicerText, "更新完成，请重新启动程序和熔接机"}},
@@ -142,8 +143,8 @@ TEST_F(TransferCliTest, FirmwareGoesWholeWithTheSplicersTextPercentagesAndEnd) {
                   sim::Crc32({reinterpret_cast<const std::uint8_t*>(bytes.data()), c.size}));
     }
     // No goodbye after a transfer: the splicer no longer reads frames.
-    const std::vector<std::uint8_t> one = {cmd::Handshake, cmd::ReadConfig,
-                                           cmd::FirmwareHandshake1, cmd::FirmwareHandshake2};
+    const std::vector<std::uint8_t> one = {cmd::Handshake, cmd::ReadConfig, cmd::FirmwareHandshake1,
+                                           cmd::FirmwareHandshake2};
     std::vector<std::uint8_t> both = one;
     both.insert(both.end(), one.begin(), one.end());
     EXPECT_EQ(Commands(), both);

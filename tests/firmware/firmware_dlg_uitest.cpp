@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "../app/ui_wait.h"
-#include "base/app_config.h"
 #include "app/message_box.h"
 #include "app/velmora_dlg.h"
+#include "base/app_config.h"
 #include "firmware/firmware_dlg.h"
 #include "protocol/command_catalogue.h"
 #include "sim/firmware_commands.h"
@@ -50,15 +50,15 @@ QString Box(const QString& text, const char* caption) {
 }
 
 class FirmwarePage : public test::SplicerTest {
-protected:
+  protected:
     void SetUp() override {
         SplicerTest::SetUp();
         // Answers every box instead of a person (Yes to questions unless told otherwise).
-        SetMessageBoxHook([this](const QString& text, const QString& caption, MsgButtons buttons,
-                                 MsgIcon) {
-            boxes.push_back(text + " / " + caption);
-            return buttons == MsgButtons::YesNo ? answer : MsgAnswer::Ok;
-        });
+        SetMessageBoxHook(
+            [this](const QString& text, const QString& caption, MsgButtons buttons, MsgIcon) {
+                boxes.push_back(text + " / " + caption);
+                return buttons == MsgButtons::YesNo ? answer : MsgAnswer::Ok;
+            });
         Fresh();
     }
     void TearDown() override {
@@ -168,8 +168,8 @@ TEST_F(FirmwarePage, SendsTheFileWholeWithPercentagesAndAllowsTheNextUpdate) {
 
 TEST_F(FirmwarePage, SendsThatStartNoTransferUnlockAndSayWhy) {
     enum class Setup { NoFile, AnswerNo, PortClosed, FileGone, SecondSilent, NotNow, FirstLost };
-    const std::vector<std::uint8_t> notNow = {0x87, 0x61, 0x01, 0xAD, 0x96, 'N', 'o', 't', ' ',
-                                              'n',  'o',  'w'};
+    const std::vector<std::uint8_t> notNow = {0x87, 0x61, 0x01, 0xAD, 0x96, 'N',
+                                              'o',  't',  ' ',  'n',  'o',  'w'};
     const fs::path file = dir.path() / "fw.bin";
     const QString question = Box(kQuestion, "Info");
     struct Case {
@@ -181,31 +181,55 @@ TEST_F(FirmwarePage, SendsThatStartNoTransferUnlockAndSayWhy) {
         std::size_t frames;
         const char* info;  // nullptr: not looked at
     } cases[] = {
-        {Setup::NoFile, 1, {Box("Please Select File", "warning")}, "", UpdateState::NotStarted, 0,
+        {Setup::NoFile,
+         1,
+         {Box("Please Select File", "warning")},
+         "",
+         UpdateState::NotStarted,
+         0,
          nullptr},
         {Setup::AnswerNo, 1, {question}, "", UpdateState::NotStarted, 0, nullptr},
-        {Setup::PortClosed, 0,
+        {Setup::PortClosed,
+         0,
          {Box(QString::fromUtf8("是否开始更新程序？注意：在更新过程中，不能断开连接"), "信息提示"),
           Box(QString::fromUtf8("通讯已经断开"), "提示")},
-         "Comm Fail:通讯已经断开", UpdateState::NotStarted, 0, nullptr},
-        {Setup::FileGone, 1,
-         {question, Box(QString::fromStdString("Firmware file not found: " + file.string()),
-                        "Info")},
-         "", UpdateState::NotStarted, 0, nullptr},
-        {Setup::SecondSilent, 1,
+         "Comm Fail:通讯已经断开",
+         UpdateState::NotStarted,
+         0,
+         nullptr},
+        {Setup::FileGone,
+         1,
+         {question,
+          Box(QString::fromStdString("Firmware file not found: " + file.string()), "Info")},
+         "",
+         UpdateState::NotStarted,
+         0,
+         nullptr},
+        {Setup::SecondSilent,
+         1,
          {question, Box("The update did not start: no answer from the Fusion Splicer", "Info")},
-         "Comm Fail:No answer,please Exit Program", UpdateState::SecondRefused, 2, "Update? "},
+         "Comm Fail:No answer,please Exit Program",
+         UpdateState::SecondRefused,
+         2,
+         "Update? "},
         // 87 61 01 AD 96: no second handshake, but the splicer's text is still shown.
-        {Setup::NotNow, 1,
-         {question, Box("The update did not start: the Fusion Splicer refused it", "Info")}, "",
-         UpdateState::FirstRefused, 1, "Not now"},
+        {Setup::NotNow,
+         1,
+         {question, Box("The update did not start: the Fusion Splicer refused it", "Info")},
+         "",
+         UpdateState::FirstRefused,
+         1,
+         "Not now"},
         // The cable pulled as Send is pressed: the window shows the connection lost.
-        {Setup::FirstLost, 1,
+        {Setup::FirstLost,
+         1,
          {question, Box("The update did not start: Port lost, please check the cable and "
                         "connect again",
                         "Info")},
          "Comm Fail:Port lost, please check the cable and connect again",
-         UpdateState::FirstRefused, 1, "Update? "},
+         UpdateState::FirstRefused,
+         1,
+         "Update? "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.setup));
@@ -236,8 +260,7 @@ TEST_F(FirmwarePage, SendsThatStartNoTransferUnlockAndSayWhy) {
         }
         // Nothing but the handshakes went out; the file stays chosen for another try.
         EXPECT_EQ(splicer->ReceivedFrames().size(), c.frames);
-        EXPECT_EQ(Page().FileChosen(),
-                  c.setup != Setup::NoFile && c.setup != Setup::FileGone);
+        EXPECT_EQ(Page().FileChosen(), c.setup != Setup::NoFile && c.setup != Setup::FileGone);
         const bool lineThere = c.setup != Setup::PortClosed && c.setup != Setup::FirstLost;
         EXPECT_EQ(link.Port().IsOpen(), lineThere);
         EXPECT_EQ(dlg->ConnectionText(), lineThere ? "Connected" : "Disonnected");

@@ -2,7 +2,6 @@
 // and velmora-cli cannot easily reach it (files that cannot be sent or shrink,
 // a closed port, stopping mid transfer), and the texts and sums they rely on.
 #include "firmware/firmware_update.h"
-#include "firmware/firmware_texts.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +9,7 @@
 #include <optional>
 #include <thread>
 
+#include "firmware/firmware_texts.h"
 #include "protocol/command_catalogue.h"
 #include "sim/firmware_commands.h"
 #include "support/test_support.h"
@@ -35,7 +35,7 @@ std::uint32_t CrcOf(const std::string& bytes) {
 }
 
 class FirmwareTest : public test::SplicerTest {
-protected:
+  protected:
     // A fresh splicer, paced at `baud` unless fast, and the link open on it.
     void Fresh(bool fast = true, int baud = 115200) {
         sim::SplicerOptions options;
@@ -72,7 +72,8 @@ TEST_F(FirmwareTest, FileOrPortProblemsEndTheTransferWithNothingSent) {
         ASSERT_TRUE(claim);
         FirmwareResult result = FirmwareSendThread(link, std::move(*claim), c.file, {});
         EXPECT_EQ(result.end, c.end);
-        EXPECT_TRUE(FirmwareEndText(result, c.file).starts_with(c.text)) << FirmwareEndText(result, c.file);
+        EXPECT_TRUE(FirmwareEndText(result, c.file).starts_with(c.text))
+            << FirmwareEndText(result, c.file);
         EXPECT_EQ(result.bytesSent, 0u);
         EXPECT_FALSE(link.LineBusy());
         EXPECT_FALSE(link.Port().IsOpen());
@@ -92,7 +93,8 @@ TEST_F(FirmwareTest, FileThatShrinksDuringTheTransferStopsWithoutStaleBytes) {
     const FirmwareResult result = FirmwareSendThread(link, std::move(*claim), file, {}, callbacks);
     EXPECT_EQ(result.end, FirmwareEnd::FileUnreadable);
     EXPECT_EQ(result.bytesSent, 30000u);
-    EXPECT_TRUE(FirmwareEndText(result, file).starts_with("Reading the firmware file failed")) << FirmwareEndText(result, file);
+    EXPECT_TRUE(FirmwareEndText(result, file).starts_with("Reading the firmware file failed"))
+        << FirmwareEndText(result, file);
     ASSERT_TRUE(received->WaitForReceipts(1, kMargin));
     EXPECT_EQ(received->Receipts().back().crc32, CrcOf(FirmwareBytes(30000)));
 }
@@ -130,7 +132,8 @@ TEST_F(FirmwareTest, StopOrCancelMidTransferEndsPromptly) {
         const FirmwareResult result = end.get();
         EXPECT_EQ(result.end, FirmwareEnd::Cancelled);
         EXPECT_LT(result.bytesSent, bytes.size());
-        EXPECT_TRUE(FirmwareEndText(result, file).starts_with("Update cancelled")) << FirmwareEndText(result, file);
+        EXPECT_TRUE(FirmwareEndText(result, file).starts_with("Update cancelled"))
+            << FirmwareEndText(result, file);
     }
 }
 

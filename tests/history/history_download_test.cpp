@@ -1,12 +1,12 @@
 #include "history/history_download.h"
-#include "history/history_texts.h"
-#include "protocol/outcome_texts.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 
+#include "history/history_texts.h"
 #include "protocol/command_catalogue.h"
+#include "protocol/outcome_texts.h"
 #include "sim/record_commands.h"
 #include "support/test_support.h"
 
@@ -152,7 +152,12 @@ TEST_F(HistoryDownloadTest, CountAnswersDecideTheRequest) {
         {{}, CountReply(0x8F, 0x14), Download, Accepted, 5263, "87 64 01 8F 8F", ""},
         {{}, CountReply(0, 0), NoRecords, Accepted, 0, "", ""},
         {{}, CountReply(0x05, 0x80), NoRecords, Accepted, -32763, "", ""},
-        {{}, CountReply(0x90, 0x14), TooMany, Accepted, 5264, "",
+        {{},
+         CountReply(0x90, 0x14),
+         TooMany,
+         Accepted,
+         5264,
+         "",
          "The splicer holds 5264 records, more than can be received at once (at most 5263)"},
         {{FaultKind::Silent}, {}, Failed, NoAnswer, 0, "", "No answer,please Exit Program"},
         {{FaultKind::BadCheck}, {}, Failed, BadCheck, 0, "", "check code error"},

@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "base/app_config.h"
 #include "app/ui_wait.h"
 #include "app/velmora_dlg.h"
+#include "base/app_config.h"
 #include "sim/record_commands.h"
 #include "support/test_support.h"
 

@@ -1,10 +1,10 @@
 #include "history/splice_record.h"
-#include "history/history_texts.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
 
+#include "history/history_texts.h"
 #include "sim/record_commands.h"
 #include "support/test_support.h"
 
@@ -18,9 +18,21 @@ constexpr std::array<std::uint8_t, kRecordSize> kExample = {
     0x64, 0x00, 0xB4, 0x00, 0x2C, 0x01, 0xD0, 0x07, 0x1E, 0x00};
 
 TEST(SpliceRecordTest, ExampleDecodesToTheDetailRowsInBothLanguages) {
-    const std::array<std::string, kDetailRowCount> english = {
-        "2026-12-31 23:59:09", "Success", "0.15",    "SM AUTO", "Covering", "10",  "-2", "100",
-        "180 ms",              "300",     "2000 ms", "30",      "SM AUTO",  "0.5", "1.2"};
+    const std::array<std::string, kDetailRowCount> english = {"2026-12-31 23:59:09",
+                                                              "Success",
+                                                              "0.15",
+                                                              "SM AUTO",
+                                                              "Covering",
+                                                              "10",
+                                                              "-2",
+                                                              "100",
+                                                              "180 ms",
+                                                              "300",
+                                                              "2000 ms",
+                                                              "30",
+                                                              "SM AUTO",
+                                                              "0.5",
+                                                              "1.2"};
     EXPECT_EQ(DetailTexts(SpliceRecord{kExample}, TableLanguage::English), english);
     std::array<std::string, kDetailRowCount> chinese = english;
     chinese[1] = "成功";

@@ -1,11 +1,11 @@
 // The image list (0x70): its own completion rule, the row texts, and the
 // exchange against the virtual splicer.
 #include "images/image_catalogue.h"
-#include "protocol/outcome_texts.h"
 
 #include <gtest/gtest.h>
 
 #include "protocol/command_catalogue.h"
+#include "protocol/outcome_texts.h"
 #include "support/test_support.h"
 
 namespace velmora {
@@ -42,7 +42,7 @@ TEST(ImageListReply, RowsNumberFromOneWithTwoDigitPartsAndNoRangeCheck) {
 }
 
 class ImageListExchange : public test::SplicerTest {
-protected:
+  protected:
     ImageListAnswer Fetch() { return FetchImageList(link, {}, {std::chrono::milliseconds(300)}); }
 };
 
@@ -57,13 +57,18 @@ TEST_F(ImageListExchange, RepliesTheProgramMustTellApart) {
         ImageCatalogue catalogue;
         std::string status;  // CommStatusText afterwards
     } cases[] = {
-        {"seven bytes of each slot, check byte not examined", twoWithCheck, Outcome::Accepted,
+        {"seven bytes of each slot, check byte not examined",
+         twoWithCheck,
+         Outcome::Accepted,
          {{0x05, 0x10, 0x0C, 0x05, 0x09, 0x07, 0x03}, {0x06, 0x11, 0x01, 0x1F, 0x17, 0x3B, 0x3B}},
          "earlier"},
         {"count 0 in four bytes", {0x87, 0x70, 0x04, 0x00}, Outcome::Accepted, {}, "earlier"},
         {"foreign head", {0x87, 0x71, 0x04, 0x00, 0xFC}, Outcome::Unexpected, {}, "earlier"},
         {"rejection", {0x87, 0xEC, 0x01, 0xAC, 0x00}, Outcome::Unexpected, {}, "earlier"},
-        {"count says more than arrives", {0x87, 0x70, 0x04, 0x03, 0, 0, 0}, Outcome::NoAnswer, {},
+        {"count says more than arrives",
+         {0x87, 0x70, 0x04, 0x03, 0, 0, 0},
+         Outcome::NoAnswer,
+         {},
          noAnswer},
         {"silent", {}, Outcome::NoAnswer, {}, noAnswer},
     };

@@ -15,10 +15,10 @@
 #include <memory>
 #include <vector>
 
-#include "base/app_config.h"
 #include "app/message_box.h"
 #include "app/ui_wait.h"
 #include "app/velmora_dlg.h"
+#include "base/app_config.h"
 #include "images/image_files.h"
 #include "protocol/command_catalogue.h"
 #include "sim/image_commands.h"
@@ -42,9 +42,9 @@ QImage Decoded(const Bytes& jpeg) {
 // stretched over the frame's whole rectangle.
 double DifferenceFromStretched(QWidget& frame, const QImage& image) {
     const QImage shot = frame.grab().toImage().convertToFormat(QImage::Format_RGB32);
-    const QImage expected = image.scaled(shot.size(), Qt::IgnoreAspectRatio,
-                                         Qt::SmoothTransformation)
-                                .convertToFormat(QImage::Format_RGB32);
+    const QImage expected =
+        image.scaled(shot.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+            .convertToFormat(QImage::Format_RGB32);
     double sum = 0;
     for (int y = 0; y < shot.height(); ++y)
         for (int x = 0; x < shot.width(); ++x) {
@@ -56,15 +56,15 @@ double DifferenceFromStretched(QWidget& frame, const QImage& image) {
 }
 
 class ImagePageTest : public test::SplicerTest {
-protected:
+  protected:
     void SetUp() override {
         test::SplicerTest::SetUp();
         // Answers every box instead of a person: "text / caption".
-        SetMessageBoxHook([this](const QString& text, const QString& caption, MsgButtons buttons,
-                                 MsgIcon) {
-            boxes.push_back(text + " / " + caption);
-            return buttons == MsgButtons::YesNo ? answer : MsgAnswer::Ok;
-        });
+        SetMessageBoxHook(
+            [this](const QString& text, const QString& caption, MsgButtons buttons, MsgIcon) {
+                boxes.push_back(text + " / " + caption);
+                return buttons == MsgButtons::YesNo ? answer : MsgAnswer::Ok;
+            });
         sim::InstallImageCommands(*splicer, kImages);
         ASSERT_TRUE(OpenLink());
         NewWindow();
@@ -128,8 +128,8 @@ TEST_F(ImagePageTest, SelectingTheTabListsTheImages) {
 
 TEST_F(ImagePageTest, DownloadDrawsTheImageAndSavesItByteIdentical) {
     // No row chosen: the first image; then the third, chosen in the list.
-    for (const auto& [row, request] : {std::pair{-1, "87 71 02 00 20 FA"},
-                                       std::pair{2, "87 71 02 02 20 FC"}}) {
+    for (const auto& [row, request] :
+         {std::pair{-1, "87 71 02 00 20 FA"}, std::pair{2, "87 71 02 02 20 FC"}}) {
         SCOPED_TRACE(request);
         Page().ImageList().SelectRow(row);
         boxes.clear();  // a chosen row without a file asks for a download
@@ -238,8 +238,7 @@ TEST_F(ImagePageTest, QuestionsAndRefusalsOfThePage) {
     const char* expected[] = {"文件已经存在，是否重新下载？ / 信息提示", "没有图片记录 / 信息提示",
                               "没有图片记录 / 提示", "通讯已经断开 / 提示"};
     ASSERT_EQ(boxes.size(), std::size(expected));
-    for (std::size_t i = 0; i < boxes.size(); ++i)
-        EXPECT_EQ(boxes[i].toStdString(), expected[i]);
+    for (std::size_t i = 0; i < boxes.size(); ++i) EXPECT_EQ(boxes[i].toStdString(), expected[i]);
 }
 
 TEST_F(ImagePageTest, ClosingOrDestroyingDuringADownloadStopsAndJoinsTheWorker) {

@@ -1,12 +1,12 @@
 // One image (0x71) against the virtual splicer: the request, the head, the bytes
 // gathered, every way a download ends, and what follows a refused head.
 #include "images/image_download.h"
-#include "images/images_texts.h"
 
 #include <gtest/gtest.h>
 
 #include <future>
 
+#include "images/images_texts.h"
 #include "images/reply_rest.h"
 #include "protocol/command_catalogue.h"
 #include "sim/image_commands.h"
@@ -60,7 +60,7 @@ TEST(ImageBufferTest, JudgesTheHeadAndNeverStoresPastTheImage) {
 }
 
 class ImageDownload : public test::SplicerTest {
-protected:
+  protected:
     struct Run {
         ImageDownloadResult result;
         std::vector<int> progress;
@@ -126,17 +126,25 @@ TEST_F(ImageDownload, EveryEndOfADownloadWithItsImageAndTheLineFree) {
     } cases[] = {
         // Whether the splicer counts the head in the size or not, the image is its JPEG.
         {"size of the image", sim::ImageDownloadReply(jpeg), Outcome::Accepted, jpeg, ""},
-        {"size counts the head", sim::ImageDownloadReply(jpeg, true), Outcome::Accepted, jpeg,
-         ""},
+        {"size counts the head", sim::ImageDownloadReply(jpeg, true), Outcome::Accepted, jpeg, ""},
         {"size 0: an empty image at once", Head(0), Outcome::Accepted, {}, ""},
         {"byte 2 is 0x05", Head(40, 0x05), Outcome::Unexpected, {}, "data error"},
         {"rejection", {0x87, 0xEC, 0x01, 0x00, 0x74}, Outcome::Unexpected, {}, "data error"},
-        {"larger than the buffer", Head(kMaxImageSize + 1), Outcome::Unexpected, {},
+        {"larger than the buffer",
+         Head(kMaxImageSize + 1),
+         Outcome::Unexpected,
+         {},
          "The splicer announced an image of 999993 bytes, more than can be received (at most "
          "999992)"},
-        {"fewer bytes than announced", shortImage, Outcome::NoAnswer, {},
+        {"fewer bytes than announced",
+         shortImage,
+         Outcome::NoAnswer,
+         {},
          "No answer,please Exit Program"},
-        {"port lost", {}, Outcome::PortLost, {},
+        {"port lost",
+         {},
+         Outcome::PortLost,
+         {},
          "Port lost, please check the cable and connect again"},
     };
     for (const Case& c : cases) {

@@ -1,12 +1,12 @@
 // Where downloaded images go, under which names, and how they are written.
 #include "images/image_files.h"
-#include "images/images_texts.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <iterator>
 
+#include "images/images_texts.h"
 #include "sim/image_commands.h"
 #include "support/test_support.h"
 

@@ -1,10 +1,11 @@
 // Request frames from the command table, and how replies are judged.
+#include "protocol/frame.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "protocol/command_catalogue.h"
-#include "protocol/frame.h"
 #include "support/test_support.h"
 
 namespace velmora {
@@ -61,7 +62,8 @@ TEST(Requests, WritesCarryTheRecordWithARunningSum) {
         auto entry = FindCommand(code);
         ASSERT_TRUE(entry);
         Bytes record(static_cast<std::size_t>(entry->recordLength));
-        for (std::size_t i = 0; i < record.size(); ++i) record[i] = static_cast<std::uint8_t>(i * 7 + 1);
+        for (std::size_t i = 0; i < record.size(); ++i)
+            record[i] = static_cast<std::uint8_t>(i * 7 + 1);
         Bytes frame = LayOutFrame(WriteRequest(code, record));
         ASSERT_EQ(frame.size(), record.size() + 4);
         EXPECT_EQ(frame[2], record.size());

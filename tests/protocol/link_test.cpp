@@ -1,8 +1,9 @@
 // One exchange at a time over a real pseudo-terminal with the virtual splicer.
+#include "protocol/link.h"
+
 #include <gtest/gtest.h>
 
 #include "protocol/command_catalogue.h"
-#include "protocol/link.h"
 #include "protocol/outcome_texts.h"
 #include "support/test_support.h"
 
@@ -14,10 +15,10 @@ using sim::FaultKind;
 using test::Hex;
 
 class LinkTest : public test::SplicerTest {
-protected:
+  protected:
     Outcome Handshake(int timeoutMs = 1500, const Pump& pump = {}) {
-        return link.Exchange(FixedRequest(cmd::Handshake),
-                             {pump, std::chrono::milliseconds(timeoutMs)})
+        return link
+            .Exchange(FixedRequest(cmd::Handshake), {pump, std::chrono::milliseconds(timeoutMs)})
             .outcome;
     }
     static std::string StatusOf(Outcome outcome) {
@@ -41,7 +42,7 @@ TEST_F(LinkTest, EachMisbehaviourGetsItsOutcomeAndText) {
         const char* status;  // nullptr: the page words it
         int replyLength;
     } cases[] = {
-        {{FaultKind::Trickle, 3}, Outcome::Accepted, nullptr, 5},   // gathered from pieces
+        {{FaultKind::Trickle, 3}, Outcome::Accepted, nullptr, 5},  // gathered from pieces
         {{FaultKind::Delay, 100}, Outcome::Accepted, nullptr, 5},
         {{FaultKind::Silent}, Outcome::NoAnswer, "No answer,please Exit Program", 0},
         {{FaultKind::BadCheck}, Outcome::BadCheck, "check code error", 5},

@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 // A fake /sys and /dev laid out as the kernel does: /sys/class/tty/<name> links
 // into /sys/devices, where `device` and `device/driver` are links again.
 class FakeSysfs {
-public:
+  public:
     FakeSysfs() {
         fs::create_directories(Tty());
         fs::create_directories(Dev() / "serial" / "by-id");
@@ -38,15 +38,13 @@ public:
         fs::create_directory_symlink(node, Tty() / name);
         return node;
     }
-    void Write(const fs::path& file, const std::string& text) const {
-        std::ofstream(file) << text;
-    }
+    void Write(const fs::path& file, const std::string& text) const { std::ofstream(file) << text; }
     void AddById(const std::string& linkName, const std::string& tty) {
         fs::create_symlink("../../" + tty, Dev() / "serial" / "by-id" / linkName);
     }
     fs::path Devices() const { return dir_.path() / "sys" / "devices"; }
 
-private:
+  private:
     test::TempDir dir_;
 };
 

@@ -1,17 +1,17 @@
 // The serial port over a real pseudo-terminal; the test holds the far end.
+#include "serial/serial_port.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <numeric>
 #include <vector>
 
 #include "protocol/link.h"
 #include "protocol/outcome_texts.h"
-#include "serial/serial_port.h"
 #include "support/test_support.h"
 
 namespace velmora {
@@ -21,7 +21,7 @@ using namespace std::chrono_literals;
 
 // The device end of a pseudo-terminal pair, as a splicer would hold it.
 class FarEnd {
-public:
+  public:
     FarEnd() {
         master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         EXPECT_GE(master_, 0);
@@ -61,7 +61,7 @@ public:
         return got;
     }
 
-private:
+  private:
     int master_ = -1;
     int keep_ = -1;
     std::string path_;
@@ -77,7 +77,8 @@ TEST(SerialPort, WritesEveryByteInOrder) {
     FarEnd far;
     SerialPort port;
     ASSERT_TRUE(port.OpenPort(far.path(), 115200)) << port.LastError();
-    for (std::size_t size : {std::size_t{0}, std::size_t{2048}, std::size_t{5000}, std::size_t{70000}}) {
+    for (std::size_t size :
+         {std::size_t{0}, std::size_t{2048}, std::size_t{5000}, std::size_t{70000}}) {
         auto data = Pattern(size);
         std::vector<std::uint8_t> got;
         // A block larger than the pseudo-terminal's buffer only gets out while the far end reads.

@@ -1,5 +1,4 @@
 #include "settings/parameter_exchange.h"
-#include "settings/settings_texts.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +6,7 @@
 
 #include "protocol/command_catalogue.h"
 #include "settings/parameter_rows.h"
+#include "settings/settings_texts.h"
 #include "sim/parameter_commands.h"
 #include "support/test_support.h"
 
@@ -215,7 +215,8 @@ TEST_F(SettingExchangeTest, WritesThatSendNothing) {
     const StepResult unread = WriteGroup(link, session, group::Heating);
     EXPECT_FALSE(unread.ok);
     EXPECT_TRUE(unread.userError);
-    EXPECT_EQ(StepBoxTexts(unread), std::vector<std::string>{"Please read this group before writing it"});
+    EXPECT_EQ(StepBoxTexts(unread),
+              std::vector<std::string>{"Please read this group before writing it"});
     splicer->SetFault(cmd::ReadHeater, Fault{FaultKind::Silent, 0, 1});
     EXPECT_FALSE(ReadGroup(link, session, group::Heating).ok);
     EXPECT_TRUE(WriteGroup(link, session, group::Heating).userError);

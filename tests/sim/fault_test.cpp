@@ -1,7 +1,7 @@
 // The virtual splicer's fault descriptions, as given on its command line.
-#include <gtest/gtest.h>
-
 #include "sim/fault.h"
+
+#include <gtest/gtest.h>
 
 namespace velmora::sim {
 namespace {

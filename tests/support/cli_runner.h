@@ -47,7 +47,7 @@ inline const std::filesystem::path kCliProgram = VELMORA_CLI_PATH;
 
 // A fast virtual splicer with every command installed, and a working folder.
 class CliTest : public SplicerTest {
-protected:
+  protected:
     void SetUp() override {
         SplicerTest::SetUp();
         installed = InstallCliCommands(*splicer);

@@ -25,16 +25,21 @@ std::filesystem::path TempDir::Write(const std::string& relative, const std::str
     return full;
 }
 
-ScopedConfig::ScopedConfig(const AppConfig& config) : previous_(Config()) { InstallConfig(config); }
+ScopedConfig::ScopedConfig(const AppConfig& config) : previous_(Config()) {
+    InstallConfig(config);
+}
 
-ScopedConfig::ScopedConfig(int englishFlag, const std::filesystem::path& dir) : previous_(Config()) {
+ScopedConfig::ScopedConfig(int englishFlag, const std::filesystem::path& dir)
+    : previous_(Config()) {
     AppConfig config;
     config.EnglishFlag = englishFlag;
     config.AppDirectory = dir;
     InstallConfig(config);
 }
 
-ScopedConfig::~ScopedConfig() { InstallConfig(previous_); }
+ScopedConfig::~ScopedConfig() {
+    InstallConfig(previous_);
+}
 
 void SplicerTest::SetUp() {
     english = std::make_unique<ScopedConfig>(1);

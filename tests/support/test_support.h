@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
-#include <string>
 #include <span>
+#include <string>
 #include <utility>
 
 #include "base/app_config.h"
@@ -18,7 +18,7 @@ namespace velmora::test {
 
 // A fresh folder under the system's temporary folder, removed with the object.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -27,25 +27,25 @@ public:
     // Writes `bytes` to `relative` (creating folders) and returns its full path.
     std::filesystem::path Write(const std::string& relative, const std::string& bytes) const;
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
 // Installs a configuration for the test's duration and restores the previous one.
 class ScopedConfig {
-public:
+  public:
     explicit ScopedConfig(const AppConfig& config);
     // English (flag 1) or Chinese (flag 0) run with AppDirectory `dir`.
     ScopedConfig(int englishFlag, const std::filesystem::path& dir = {});
     ~ScopedConfig();
 
-private:
+  private:
     AppConfig previous_;
 };
 
 // A virtual splicer (unpaced unless told otherwise) and a Link open on its port.
 class SplicerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
     // Restarts the splicer with other options (the link is closed first).

@@ -18,32 +18,28 @@ namespace {
 
 // Characters that no font can draw (glyph 0 after Qt's font fallback); the fonts that
 // drew the others are added to *families.
-QString missingGlyphs(const QString &text, const QFont &font, QStringList *families)
-{
+QString missingGlyphs(const QString& text, const QFont& font, QStringList* families) {
     QString missing;
     for (const QChar c : text) {
-        if (c.isSpace())
-            continue;
+        if (c.isSpace()) continue;
         QTextLayout layout(QString(c), font);
         layout.beginLayout();
         layout.createLine();
         layout.endLayout();
         bool drawn = false;
-        for (const QGlyphRun &run : layout.glyphRuns()) {
+        for (const QGlyphRun& run : layout.glyphRuns()) {
             families->append(run.rawFont().familyName());
             const QList<quint32> glyphs = run.glyphIndexes();
             drawn = !glyphs.isEmpty() && !glyphs.contains(0u);
         }
-        if (!drawn)
-            missing += c;
+        if (!drawn) missing += c;
     }
     return missing;
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QStringList args = QApplication::arguments();
     if (args.size() != 2) {
@@ -53,10 +49,10 @@ int main(int argc, char **argv)
     const QString output = args.at(1);
 
     QTabWidget tabs;
-    auto *page = new QWidget;
-    auto *layout = new QVBoxLayout(page);
-    auto *label = new QLabel(QStringLiteral("温度 25℃"));
-    auto *button = new QPushButton(QStringLiteral("确定 OK"));
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    auto* label = new QLabel(QStringLiteral("温度 25℃"));
+    auto* button = new QPushButton(QStringLiteral("确定 OK"));
     layout->addWidget(label);
     layout->addWidget(button);
     layout->addStretch();

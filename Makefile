@@ -49,5 +49,5 @@ FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')
 format:
 	@clang-format -i $(FORMAT_FILES)
 
-format-check:
+format-check: deps
 	@clang-format --dry-run -Werror $(FORMAT_FILES)

@@ -10,6 +10,7 @@ packages=(
     fonts-wqy-microhei
     xvfb xauth
     libjpeg-dev
+    clang-format
     libsqlite3-dev
 )
 

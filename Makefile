@@ -45,7 +45,7 @@ clean:
 	rm -rf $(BUILD) $(BUILD_ASAN)
 
 # The project's .clang-format over every C++ file it tracks.
-FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')
+FORMAT_FILES = $(shell git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h')
 format:
 	@clang-format -i $(FORMAT_FILES)
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 
 #include "protocol/command_catalogue.h"
 #include "protocol/frame.h"
+#include "serial/memory_channel.h"
 
 namespace velmora::sim {
 namespace {
@@ -38,6 +40,155 @@ int PollMs(VirtualSplicer::Clock::duration d) {
     return static_cast<int>(std::clamp<long long>(ms, 0, 1 << 30));
 }
 
+// Until `until`, or without end for time_point::max().
+int PollMsUntil(VirtualSplicer::Clock::time_point until) {
+    if (until == VirtualSplicer::Clock::time_point::max()) return -1;
+    return PollMs(until - VirtualSplicer::Clock::now());
+}
+
+}  // namespace
+
+// The splicer's side of its line: the few operations its thread needs. Every
+// wait gives up, returning false, once Wake() has been called (from Stop(), on
+// another thread); nothing else is called from outside the splicer's thread.
+// Destroying it closes the line, so a program still on it sees a hang-up.
+class SplicerLine {
+  public:
+    using Clock = VirtualSplicer::Clock;
+    virtual ~SplicerLine() = default;
+
+    // Blocks until bytes have come, `until` passes (time_point::max(): no limit),
+    // or Wake(). False when woken or the line failed: the splicer stops.
+    virtual bool WaitReadable(Clock::time_point until) = 0;
+    // Takes what has come, at most the destination's size, without blocking.
+    virtual std::size_t Read(std::span<std::uint8_t> destination) = 0;
+    // Writes every byte, waiting for room while the program is not reading.
+    // False when woken or the line failed.
+    virtual bool Write(std::span<const std::uint8_t> bytes) = 0;
+    // Sleeps until `until`; false when woken first.
+    virtual bool SleepUntil(Clock::time_point until) = 0;
+    // Drops the line under the program, as a pulled cable does, for good.
+    virtual void HangUp() = 0;
+    virtual void Wake() = 0;
+};
+
+namespace {
+
+// A pseudo-terminal: the splicer holds the master, the program opens the slave.
+class PtyLine final : public SplicerLine {
+  public:
+    ~PtyLine() override {
+        for (int fd : {master_, slave_, wakeRead_, wakeWrite_})
+            if (fd >= 0) ::close(fd);
+    }
+
+    // Opens the pseudo-terminal and sets `path` to the device the program opens;
+    // nullptr with `error` set on failure.
+    static std::unique_ptr<PtyLine> Open(std::string& path, std::string* error) {
+        auto line = std::make_unique<PtyLine>();
+        auto fail = [&](const char* what) -> std::unique_ptr<PtyLine> {
+            if (error) *error = std::string(what) + ": " + std::strerror(errno);
+            return nullptr;
+        };
+        line->master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (line->master_ < 0) return fail("posix_openpt");
+        if (grantpt(line->master_) != 0 || unlockpt(line->master_) != 0)
+            return fail("pseudo-terminal");
+        char name[128];
+        if (ptsname_r(line->master_, name, sizeof name) != 0) return fail("ptsname");
+        line->slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+        if (line->slave_ < 0) return fail(name);
+        // Raw from the start, so nothing is echoed or translated before the program
+        // opens the port; after that the line settings are the program's alone.
+        termios tio{};
+        tcgetattr(line->slave_, &tio);
+        cfmakeraw(&tio);
+        tcsetattr(line->slave_, TCSANOW, &tio);
+        fcntl(line->master_, F_SETFL, fcntl(line->master_, F_GETFL) | O_NONBLOCK);
+        int pipeFds[2];
+        if (pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) return fail("pipe");
+        line->wakeRead_ = pipeFds[0];
+        line->wakeWrite_ = pipeFds[1];
+        path = name;
+        return line;
+    }
+
+    bool WaitReadable(Clock::time_point until) override {
+        for (;;) {
+            pollfd fds[2] = {{master_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+            int rc = ::poll(fds, 2, PollMsUntil(until));
+            if (rc < 0 && errno == EINTR) continue;
+            return rc >= 0 && !fds[1].revents;
+        }
+    }
+
+    std::size_t Read(std::span<std::uint8_t> destination) override {
+        ssize_t n = ::read(master_, destination.data(), destination.size());
+        return n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+
+    bool Write(std::span<const std::uint8_t> bytes) override {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            ssize_t w = ::write(master_, bytes.data() + done, bytes.size() - done);
+            if (w > 0) {
+                done += static_cast<std::size_t>(w);
+                continue;
+            }
+            if (w < 0 && errno != EAGAIN && errno != EINTR) return false;
+            // The program is not reading: wait for room, or for the order to stop.
+            pollfd fds[2] = {{master_, POLLOUT, 0}, {wakeRead_, POLLIN, 0}};
+            if (::poll(fds, 2, -1) > 0 && fds[1].revents) return false;
+        }
+        return true;
+    }
+
+    bool SleepUntil(Clock::time_point until) override {
+        for (;;) {
+            pollfd p{wakeRead_, POLLIN, 0};
+            if (::poll(&p, 1, PollMsUntil(until)) > 0) return false;
+            if (Clock::now() >= until) return true;
+        }
+    }
+
+    void HangUp() override {
+        // Closing both ends: the program's reads and writes then fail as on a hang-up.
+        ::close(slave_);
+        ::close(master_);
+        slave_ = master_ = -1;
+    }
+
+    void Wake() override {
+        const char byte = 1;
+        [[maybe_unused]] ssize_t n = ::write(wakeWrite_, &byte, 1);
+    }
+
+  private:
+    int master_ = -1;
+    int slave_ = -1;  // held open so the master never sees a hang-up of its own
+    int wakeRead_ = -1;
+    int wakeWrite_ = -1;
+};
+
+// An in-memory line; the program's ends join it through OpenProgramChannel.
+class MemorySplicerLine final : public SplicerLine {
+  public:
+    explicit MemorySplicerLine(std::shared_ptr<MemoryLine> line) : end_(std::move(line)) {}
+    ~MemorySplicerLine() override { end_.HangUp(); }
+
+    bool WaitReadable(Clock::time_point until) override { return end_.WaitReadable(until); }
+    std::size_t Read(std::span<std::uint8_t> destination) override {
+        return end_.Read(destination);
+    }
+    bool Write(std::span<const std::uint8_t> bytes) override { return end_.Write(bytes); }
+    bool SleepUntil(Clock::time_point until) override { return end_.SleepUntil(until); }
+    void HangUp() override { end_.HangUp(); }
+    void Wake() override { end_.Wake(); }
+
+  private:
+    MemorySplicerEnd end_;
+};
+
 }  // namespace
 
 void InstallBaseCommands(VirtualSplicer& splicer) {
@@ -56,37 +207,30 @@ VirtualSplicer::~VirtualSplicer() {
 }
 
 bool VirtualSplicer::Start(std::string* error) {
-    auto fail = [&](const char* what) {
-        if (error) *error = std::string(what) + ": " + std::strerror(errno);
-        Stop();
-        return false;
-    };
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ < 0) return fail("posix_openpt");
-    if (grantpt(master_) != 0 || unlockpt(master_) != 0) return fail("pseudo-terminal");
-    char name[128];
-    if (ptsname_r(master_, name, sizeof name) != 0) return fail("ptsname");
-    portPath_ = name;
-    slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (slave_ < 0) return fail(name);
-    // Raw from the start, so nothing is echoed or translated before the program
-    // opens the port; after that the line settings are the program's alone.
-    termios tio{};
-    tcgetattr(slave_, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(slave_, TCSANOW, &tio);
-    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-    int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) return fail("pipe");
-    wakeRead_ = pipeFds[0];
-    wakeWrite_ = pipeFds[1];
-    if (!options_.linkPath.empty()) {
-        std::error_code ec;
-        std::filesystem::remove(options_.linkPath, ec);
-        std::filesystem::create_symlink(portPath_, options_.linkPath, ec);
-        if (ec) {
-            errno = ec.value();
-            return fail(options_.linkPath.c_str());
+    dropped_ = false;
+    if (options_.inMemory) {
+        if (!options_.linkPath.empty()) {
+            if (error) *error = options_.linkPath + ": a link needs a pseudo-terminal";
+            return false;
+        }
+        static std::atomic<int> lines{0};
+        portPath_ = "virtual:splicer-" + std::to_string(++lines);
+        auto memory = std::make_shared<MemoryLine>();
+        line_ = std::make_unique<MemorySplicerLine>(memory);
+        std::lock_guard lock(mutex_);
+        memoryLine_ = std::move(memory);
+    } else {
+        line_ = PtyLine::Open(portPath_, error);
+        if (!line_) return false;
+        if (!options_.linkPath.empty()) {
+            std::error_code ec;
+            std::filesystem::remove(options_.linkPath, ec);
+            std::filesystem::create_symlink(portPath_, options_.linkPath, ec);
+            if (ec) {
+                if (error) *error = options_.linkPath + ": " + ec.message();
+                Stop();
+                return false;
+            }
         }
     }
     thread_ = std::thread([this] { Run(); });
@@ -94,20 +238,20 @@ bool VirtualSplicer::Start(std::string* error) {
 }
 
 void VirtualSplicer::Stop() {
-    if (wakeWrite_ >= 0) {
-        const char byte = 1;
-        [[maybe_unused]] ssize_t n = ::write(wakeWrite_, &byte, 1);
-    }
+    if (line_) line_->Wake();
     if (thread_.joinable()) thread_.join();
-    for (int* fd : {&master_, &slave_, &wakeRead_, &wakeWrite_}) {
-        if (*fd >= 0) ::close(*fd);
-        *fd = -1;
-    }
-    if (!options_.linkPath.empty()) {
+    line_.reset();
+    if (!options_.inMemory && !options_.linkPath.empty()) {
         std::error_code ec;
         if (std::filesystem::is_symlink(options_.linkPath, ec))
             std::filesystem::remove(options_.linkPath, ec);
     }
+}
+
+std::unique_ptr<ByteChannel> VirtualSplicer::OpenProgramChannel(int speed) const {
+    std::lock_guard lock(mutex_);
+    if (!memoryLine_) return nullptr;
+    return std::make_unique<MemoryChannel>(memoryLine_, speed);
 }
 
 void VirtualSplicer::SetHandler(std::uint8_t command, Handler handler) {
@@ -167,52 +311,37 @@ std::size_t VirtualSplicer::PaceChunk() const {
     return std::max<std::size_t>(1, static_cast<std::size_t>(options_.baud) / 10 / 500);
 }
 
-bool VirtualSplicer::SleepUntil(Clock::time_point until) {
-    for (;;) {
-        auto now = Clock::now();
-        pollfd p{wakeRead_, POLLIN, 0};
-        int rc = ::poll(&p, 1, until > now ? PollMs(until - now) : 0);
-        if (rc > 0) return false;
-        if (Clock::now() >= until) return true;
-    }
-}
-
-int VirtualSplicer::RawIntakeWaitMs() const {
-    if (!raw_) return -1;
-    auto limit = rawTaken_ > 0 ? raw_->quiet : std::max(raw_->quiet, raw_->firstByteWait);
-    auto left = rawLastByte_ + limit - Clock::now();
-    return left > Clock::duration::zero() ? PollMs(left) : 0;
+VirtualSplicer::Clock::time_point VirtualSplicer::RawIntakeDeadline() const {
+    if (!raw_) return Clock::time_point::max();
+    return rawLastByte_ +
+           (rawTaken_ > 0 ? raw_->quiet : std::max(raw_->quiet, raw_->firstByteWait));
 }
 
 void VirtualSplicer::Run() {
     std::vector<std::uint8_t> chunk(4096);
     for (;;) {
-        if (RawIntakeWaitMs() == 0) EndRawIntake(false);
-        pollfd fds[2] = {{master_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
-        int rc = ::poll(fds, 2, RawIntakeWaitMs());
-        if (rc < 0 && errno == EINTR) continue;
-        if (rc < 0 || fds[1].revents) return;
-        if (!(fds[0].revents & POLLIN)) continue;
+        if (raw_ && Clock::now() >= RawIntakeDeadline()) EndRawIntake(false);
+        if (!line_->WaitReadable(RawIntakeDeadline())) return;
         // Take in no faster than the line could carry it.
         std::size_t want = options_.fast ? chunk.size() : PaceChunk();
-        ssize_t n = ::read(master_, chunk.data(), want);
-        if (n <= 0) continue;
+        const std::size_t n = line_->Read(std::span(chunk).first(want));
+        if (n == 0) continue;
         if (!options_.fast) {
-            inLineFree_ = NextLineFree(inLineFree_, LineTime(static_cast<std::size_t>(n)));
-            if (!SleepUntil(inLineFree_)) return;
+            inLineFree_ = NextLineFree(inLineFree_, LineTime(n));
+            if (!line_->SleepUntil(inLineFree_)) return;
         }
         {
             std::lock_guard lock(mutex_);
-            bytesReceived_ += static_cast<std::size_t>(n);
+            bytesReceived_ += n;
         }
         if (raw_) {
             rawLastByte_ = Clock::now();
-            TakeRaw(std::span(chunk).first(static_cast<std::size_t>(n)));
+            TakeRaw(std::span(chunk).first(n));
         } else {
-            intake_.insert(intake_.end(), chunk.begin(), chunk.begin() + n);
+            intake_.insert(intake_.end(), chunk.begin(), chunk.begin() + static_cast<long>(n));
             TakeFrames();
         }
-        if (master_ < 0) return;  // hung up
+        if (dropped_) return;
     }
 }
 
@@ -241,7 +370,7 @@ void VirtualSplicer::TakeFrames() {
         intake_.erase(intake_.begin(), intake_.begin() + static_cast<long>(total));
         // A splicer says nothing to a command it does not know.
         Dispatch(request, handler ? handler(request) : std::vector<std::uint8_t>{});
-        if (master_ < 0) return;
+        if (dropped_) return;
         if (raw_) {
             // The handler switched to raw intake: what follows the frame is raw data.
             std::vector<std::uint8_t> rest = std::move(intake_);
@@ -287,7 +416,7 @@ void VirtualSplicer::Dispatch(const Request& request, std::vector<std::uint8_t> 
         case FaultKind::Silent:
             return;
         case FaultKind::Delay:
-            if (!SleepUntil(Clock::now() + std::chrono::milliseconds(fault.arg))) return;
+            if (!line_->SleepUntil(Clock::now() + std::chrono::milliseconds(fault.arg))) return;
             break;
         case FaultKind::HangUp:
             reply.resize(std::min(reply.size(), static_cast<std::size_t>(fault.arg)));
@@ -316,32 +445,22 @@ bool VirtualSplicer::SendPaced(std::span<const std::uint8_t> bytes, std::chrono:
         if (!options_.fast || gap.count() > 0) {
             // A byte reaches the far end once its last bit has been sent.
             outLineFree_ = NextLineFree(outLineFree_, LineTime(n) + gap);
-            if (!SleepUntil(outLineFree_)) return false;
+            if (!line_->SleepUntil(outLineFree_)) return false;
         }
-        std::size_t done = 0;
-        while (done < n) {
-            ssize_t w = ::write(master_, bytes.data() + sent + done, n - done);
-            if (w > 0) {
-                done += static_cast<std::size_t>(w);
-                continue;
-            }
-            if (w < 0 && errno != EAGAIN && errno != EINTR) return false;
-            // The program is not reading: wait for room, or for the order to stop.
-            pollfd fds[2] = {{master_, POLLOUT, 0}, {wakeRead_, POLLIN, 0}};
-            if (::poll(fds, 2, -1) > 0 && fds[1].revents) return false;
-        }
+        if (!line_->Write(bytes.subspan(sent, n))) return false;
         sent += n;
     }
     return true;
 }
 
 void VirtualSplicer::HangUpLine() {
-    // Closing both ends drops the line under the program, as a pulled cable does.
-    ::close(slave_);
-    ::close(master_);
-    slave_ = master_ = -1;
-    std::lock_guard lock(mutex_);
-    hungUp_ = true;
+    // Marked first, so that a program that sees its end lost also sees why.
+    {
+        std::lock_guard lock(mutex_);
+        hungUp_ = true;
+    }
+    line_->HangUp();
+    dropped_ = true;
 }
 
 }  // namespace velmora::sim

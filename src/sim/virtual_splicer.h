@@ -1,13 +1,15 @@
 #pragma once
-// A splicer that lives on a pseudo-terminal: the program opens its port like a
-// real device and talks to it through the same serial code. It reads request
-// frames, answers them as a splicer would, paces both directions at the line
-// rate, and misbehaves on request.
+// A splicer that lives on a pseudo-terminal, where the program opens its port
+// like a real device and talks to it through the same serial code, or on an
+// in-memory line, whose program end is a ByteChannel. Either way it reads
+// request frames, answers them as a splicer would, paces both directions at the
+// line rate, and misbehaves on request.
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -16,6 +18,11 @@
 #include <vector>
 
 #include "sim/fault.h"
+
+namespace velmora {
+class ByteChannel;
+struct MemoryLine;
+}  // namespace velmora
 
 namespace velmora::sim {
 
@@ -48,9 +55,13 @@ struct RawIntake {
 
 struct SplicerOptions {
     int baud = 115200;
-    bool fast = false;     // no pacing: bytes go as fast as the pseudo-terminal takes them
-    std::string linkPath;  // also make this symbolic link to the port
+    bool fast = false;      // no pacing: bytes go as fast as the line takes them
+    std::string linkPath;   // also make this symbolic link to the port (pseudo-terminal only)
+    bool inMemory = false;  // an in-memory line (OpenProgramChannel) instead of a pseudo-terminal
 };
+
+// The splicer's side of its line (virtual_splicer.cpp).
+class SplicerLine;
 
 class VirtualSplicer {
   public:
@@ -61,12 +72,19 @@ class VirtualSplicer {
     VirtualSplicer(const VirtualSplicer&) = delete;
     VirtualSplicer& operator=(const VirtualSplicer&) = delete;
 
-    // Opens the pseudo-terminal and starts answering. False with `error` set on failure.
+    // Opens the line and starts answering. False with `error` set on failure.
     bool Start(std::string* error = nullptr);
+    // Stops answering and closes the line: a program still on it sees a hang-up.
     void Stop();
 
-    // The device the program opens, e.g. /dev/pts/3.
+    // The device the program opens, e.g. /dev/pts/3; for an in-memory line a
+    // name no device has, e.g. "virtual:splicer-1", unique to each line.
     const std::string& PortPath() const { return portPath_; }
+    bool InMemory() const { return options_.inMemory; }
+    // A new program end of the in-memory line (nullptr on a pseudo-terminal or
+    // before Start). The line outlives the program ends, as a port does its opens;
+    // one opened once the line is down (a hang-up fault, Stop) is lost at once.
+    std::unique_ptr<ByteChannel> OpenProgramChannel(int speed) const;
 
     // Handlers may be set before Start or while running; they run on the splicer's thread.
     void SetHandler(std::uint8_t command, Handler handler);
@@ -94,22 +112,18 @@ class VirtualSplicer {
     void Run();
     void Dispatch(const Request& request, std::vector<std::uint8_t> reply);
     bool SendPaced(std::span<const std::uint8_t> bytes, std::chrono::milliseconds gap = {});
-    bool SleepUntil(Clock::time_point until);  // false when asked to stop
     void TakeFrames();
     Fault TakeFault(std::uint8_t command);
     void TakeRaw(std::span<const std::uint8_t> bytes);
     void EndRawIntake(bool hungUp);
-    int RawIntakeWaitMs() const;  // -1 without an intake
+    Clock::time_point RawIntakeDeadline() const;  // time_point::max() without an intake
     void HangUpLine();
     Clock::duration LineTime(std::size_t bytes) const;
     std::size_t PaceChunk() const;
 
     SplicerOptions options_;
     std::string portPath_;
-    int master_ = -1;
-    int slave_ = -1;  // held open so the master never sees a hang-up of its own
-    int wakeRead_ = -1;
-    int wakeWrite_ = -1;
+    std::unique_ptr<SplicerLine> line_;
     std::thread thread_;
 
     mutable std::mutex mutex_;
@@ -120,8 +134,10 @@ class VirtualSplicer {
     std::size_t bytesReceived_ = 0;
     bool hungUp_ = false;
     Clock::time_point lastReplyEnd_{};
+    std::shared_ptr<MemoryLine> memoryLine_;  // what program ends join; kept after Stop
 
     // Owned by the splicer's thread.
+    bool dropped_ = false;  // this run dropped the line
     std::vector<std::uint8_t> intake_;
     Clock::time_point inLineFree_{};
     Clock::time_point outLineFree_{};

@@ -22,6 +22,8 @@ MemoryChannel::MemoryChannel(std::shared_ptr<MemoryLine> line, int speed)
     line_->programAttached = true;
     line_->toProgram.clear();
     if (line_->hungUp) MarkLost();
+    // The splicer may be waiting for room.
+    line_->changed.notify_all();
 }
 
 MemoryChannel::~MemoryChannel() {
@@ -61,12 +63,14 @@ void MemoryChannel::ClosePort() {
 void MemoryChannel::DiscardInput() {
     std::lock_guard lock(line_->mutex);
     line_->toProgram.clear();
+    line_->changed.notify_all();  // the splicer may be waiting for room
 }
 
 long MemoryChannel::SendBytes(std::span<const std::uint8_t> data) {
     std::unique_lock lock(line_->mutex);
     if (!open_) return -1;
     line_->toProgram.clear();
+    line_->changed.notify_all();  // the splicer may be waiting for room
     const auto deadline = std::chrono::steady_clock::now() + kWriteLimit;
     std::size_t sent = 0;
     while (sent < data.size()) {
@@ -100,9 +104,12 @@ long MemoryChannel::SendBytes(std::span<const std::uint8_t> data) {
 
 bool MemoryChannel::DrainOutput() {
     std::unique_lock lock(line_->mutex);
-    line_->changed.wait(lock, [&] { return line_->hungUp || !open_ || line_->toSplicer.empty(); });
+    // Bounded like a write: a splicer that stopped reading must not hold the program for ever.
+    const bool drained = line_->changed.wait_for(
+        lock, kWriteLimit, [&] { return line_->hungUp || !open_ || line_->toSplicer.empty(); });
     if (line_->hungUp && open_) MarkLost();
-    return open_;
+    if (!drained) lastError_ = "drain: Connection timed out";
+    return drained && open_;
 }
 
 std::size_t MemoryChannel::ReadAvailable(std::span<std::uint8_t> destination) {
@@ -148,15 +155,17 @@ bool MemorySplicerEnd::Write(std::span<const std::uint8_t> bytes) {
     std::unique_lock lock(line_->mutex);
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-        line_->changed.wait(
-            lock, [&] { return line_->splicerWoken || line_->toProgram.size() < line_->capacity; });
+        line_->changed.wait(lock, [&] {
+            return line_->splicerWoken || !line_->programAttached ||
+                   line_->toProgram.size() < line_->capacity;
+        });
         if (line_->splicerWoken) return false;
+        // Nobody listening: the bytes are lost on the line, as on a real one.
+        if (!line_->programAttached) return true;
         const std::size_t n =
             std::min(line_->capacity - line_->toProgram.size(), bytes.size() - sent);
-        // Nobody listening: the bytes are lost on the line, as on a real one.
-        if (line_->programAttached)
-            line_->toProgram.insert(line_->toProgram.end(), bytes.begin() + static_cast<long>(sent),
-                                    bytes.begin() + static_cast<long>(sent + n));
+        line_->toProgram.insert(line_->toProgram.end(), bytes.begin() + static_cast<long>(sent),
+                                bytes.begin() + static_cast<long>(sent + n));
         sent += n;
         line_->changed.notify_all();
     }

@@ -64,7 +64,8 @@ class MemorySplicerEnd {
     // Blocks until bytes have come from the program, `until` passes, or Wake(). False when woken.
     bool WaitReadable(Clock::time_point until);
     std::size_t Read(std::span<std::uint8_t> destination);
-    // Writes all bytes, waiting for room; false when woken or no program is attached.
+    // Writes all bytes, waiting for room while a program is attached; with none
+    // attached they are lost, as on a real line. False when woken.
     bool Write(std::span<const std::uint8_t> bytes);
     // Sleeps until `until`; false when woken first.
     bool SleepUntil(Clock::time_point until);

@@ -29,6 +29,8 @@ int CVelmoraApp::InitInstance(const StartOptions& options) {
 std::string CVelmoraApp::StartDemoSplicer() {
     sim::SplicerOptions options;
     options.baud = 115200;
+    // In this process over an in-memory line: no pseudo-terminal needed, on any platform.
+    options.inMemory = true;
     demo_ = std::make_unique<sim::VirtualSplicer>(options);
     sim::InstallAllCommands(*demo_);
     std::string error;

@@ -29,8 +29,9 @@ class CVelmoraApp {
     std::string StartDemoSplicer();
 
     // The splicer outlives the link, so the port closes before its far end goes.
+    // The link opens the demo splicer's in-memory line for its port name.
     std::unique_ptr<sim::VirtualSplicer> demo_;
-    Link link_;
+    Link link_{sim::OpenerFor(demo_)};
 };
 
 }  // namespace velmora::ui

@@ -42,7 +42,7 @@ struct HandshakeReply {
 HandshakeReply Handshake(Link& link, const LineClaim& claim, std::uint8_t command,
                          const Pump& pump) {
     HandshakeReply result;
-    const ExchangeResult exchange = link.Exchange(claim, FixedRequest(command), {pump});
+    const ExchangeResult exchange = link.Exchange(claim, FixedRequest(command), {pump, {}});
     switch (exchange.outcome) {
         case Outcome::Accepted:
         case Outcome::NoAnswer:

@@ -43,7 +43,7 @@ class StreamShape final : public ReplyShape {
 
 RecordCountAnswer AskRecordCount(Link& link, const LineClaim& claim, const Pump& pump) {
     RecordCountAnswer answer;
-    answer.outcome = JudgeCount(link.Exchange(claim, FixedRequest(cmd::RecordCount), {pump}));
+    answer.outcome = JudgeCount(link.Exchange(claim, FixedRequest(cmd::RecordCount), {pump, {}}));
     if (answer.outcome == Outcome::Accepted) {
         const std::span<const std::uint8_t> reply = link.Reply();
         answer.count = static_cast<std::int16_t>(ReadU16(reply, 3));

@@ -71,7 +71,7 @@ bool StartsWith(std::span<const std::uint8_t> reply, std::initializer_list<std::
 
 // Names the device folder from the configuration the splicer reports.
 void NameDeviceFolder(Link& link, ParameterSession& session, const Pump& pump) {
-    const ExchangeResult read = link.Exchange(FixedRequest(cmd::ReadConfig), {pump});
+    const ExchangeResult read = link.Exchange(FixedRequest(cmd::ReadConfig), {pump, {}});
     const bool gathered = read.outcome != Outcome::NotOpen && read.outcome != Outcome::Busy &&
                           read.outcome != Outcome::WriteFailed;
     // The check byte is not tested here: any reply that starts 87 72 names the folder.
@@ -102,7 +102,7 @@ StepResult Connect(Link& link, ParameterSession& session, const std::string& dev
         return result;
     }
     session.readSinceConnect = {};
-    const ExchangeResult handshake = link.Exchange(FixedRequest(cmd::Handshake), {pump});
+    const ExchangeResult handshake = link.Exchange(FixedRequest(cmd::Handshake), {pump, {}});
     switch (handshake.outcome) {
         case Outcome::Accepted:
         case Outcome::Rejected:
@@ -134,7 +134,7 @@ StepResult Connect(Link& link, ParameterSession& session, const std::string& dev
 StepResult Disconnect(Link& link, ParameterSession& session, const Pump& pump) {
     if (!link.Port().IsOpen()) return PortClosed();
     if (link.LineBusy()) return LineInUse();
-    const ExchangeResult goodbye = link.Exchange(FixedRequest(cmd::Disconnect), {pump});
+    const ExchangeResult goodbye = link.Exchange(FixedRequest(cmd::Disconnect), {pump, {}});
     if (goodbye.outcome == Outcome::Busy) return LineInUse();
     const StepResult result = goodbye.outcome == Outcome::Accepted &&
                                       StartsWith(goodbye.reply, {kFrameStart, cmd::Disconnect, 1})
@@ -151,7 +151,7 @@ StepResult ReadGroup(Link& link, ParameterSession& session, int group, const Pum
     const std::optional<GroupWire> wire = WireOfGroup(group);
     if (!wire) return Failed(Outcome::Unexpected, StepProblem::None, StatusPane::Unchanged);
     if (link.LineBusy()) return LineInUse();
-    const ExchangeResult read = link.Exchange(FixedRequest(wire->readCommand), {pump});
+    const ExchangeResult read = link.Exchange(FixedRequest(wire->readCommand), {pump, {}});
     if (read.outcome == Outcome::Busy) return LineInUse();
     bool& wasRead = session.readSinceConnect[static_cast<std::size_t>(wire->record)];
     // A reply shorter than the record would leave part of it unread: refuse it.
@@ -189,7 +189,7 @@ StepResult WriteGroup(Link& link, ParameterSession& session, int group, const Pu
     if (!wire->writeCommand) return gate;  // the environment: nothing to send
     const std::uint8_t command = *wire->writeCommand;
     const ExchangeResult write =
-        link.Exchange(WriteRequest(command, EncodeGroupRecord(group, session.records)), {pump});
+        link.Exchange(WriteRequest(command, EncodeGroupRecord(group, session.records)), {pump, {}});
     StepResult result;
     switch (write.outcome) {
         case Outcome::Accepted:

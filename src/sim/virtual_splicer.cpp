@@ -463,4 +463,12 @@ void VirtualSplicer::HangUpLine() {
     dropped_ = true;
 }
 
+ChannelOpener OpenerFor(const std::unique_ptr<VirtualSplicer>& splicer) {
+    return [&splicer](const std::string& device, int speed, std::string& reason) {
+        if (splicer && splicer->InMemory() && device == splicer->PortPath())
+            return splicer->OpenProgramChannel(speed);
+        return OpenSerialChannel(device, speed, reason);
+    };
+}
+
 }  // namespace velmora::sim

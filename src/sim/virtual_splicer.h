@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "protocol/link.h"
 #include "sim/fault.h"
 
 namespace velmora {
@@ -145,6 +146,11 @@ class VirtualSplicer {
     long long rawTaken_ = 0;
     Clock::time_point rawLastByte_{};
 };
+
+// A link opener that opens `splicer`'s own line for its port name (an in-memory
+// splicer has no device file) and the serial port for any other device.
+// `splicer` may change or be empty while the opener lives; it is looked up at each open.
+ChannelOpener OpenerFor(const std::unique_ptr<VirtualSplicer>& splicer);
 
 // The replies every splicer gives: the connection handshake and the disconnection.
 void InstallBaseCommands(VirtualSplicer& splicer);

@@ -48,9 +48,10 @@ inline const std::filesystem::path kCliProgram = VELMORA_CLI_PATH;
 // A fast virtual splicer with every command installed, and a working folder.
 class CliTest : public SplicerTest {
   protected:
+    // velmora-cli is another process: its splicer lives on a pseudo-terminal.
     void SetUp() override {
         SplicerTest::SetUp();
-        installed = InstallCliCommands(*splicer);
+        RestartSplicer();
     }
     // A fresh splicer (the last one hung up, say) with every command installed again.
     void RestartSplicer() {

@@ -45,6 +45,7 @@ void SplicerTest::SetUp() {
     english = std::make_unique<ScopedConfig>(1);
     sim::SplicerOptions options;
     options.fast = true;
+    options.inMemory = true;
     Restart(options);
 }
 

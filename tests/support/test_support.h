@@ -43,7 +43,8 @@ class ScopedConfig {
     AppConfig previous_;
 };
 
-// A virtual splicer (unpaced unless told otherwise) and a Link open on its port.
+// A virtual splicer (unpaced and in memory unless told otherwise) and a Link
+// that opens its line.
 class SplicerTest : public ::testing::Test {
   protected:
     void SetUp() override;
@@ -53,7 +54,7 @@ class SplicerTest : public ::testing::Test {
     bool OpenLink(int speed = 115200);
 
     std::unique_ptr<sim::VirtualSplicer> splicer;
-    Link link;
+    Link link{sim::OpenerFor(splicer)};
     std::unique_ptr<ScopedConfig> english;
 };
 

@@ -7,7 +7,8 @@
 #   ${VELMORA_WINDOWS_CACHE:-$HOME/.cache/velmora-windows}/qt-6.4.2-mingw-static
 # and is reused while its stamp matches this recipe. Prints that folder on stdout.
 # Quiet: the full log is <cache>/logs/qt.log; on failure its last lines are printed.
-# An interrupted run resumes its build folder when started again.
+# An interrupted run resumes its build folder (<cache>/build/...) when started again;
+# the build folder is removed once the install is complete.
 # Takes about 40 minutes on two cores; runs niced with at most two jobs.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -97,10 +98,11 @@ fi
 
 echo "  building (about 40 minutes on two cores)" >&2
 start=$(date +%s)
-run_logged "$log" cmake --build "$build" --parallel "$JOBS"
+run_logged "$log" cmake --build "$build" --parallel "$VELMORA_WINDOWS_JOBS"
 echo "  built in $(( $(date +%s) - start )) s; installing" >&2
 rm -rf "$prefix"
 run_logged "$log" cmake --install "$build"
 printf '%s' "$stamp_text" >"$prefix/.velmora-complete"
+rm -rf "$build"   # 2.3 GB that only an interrupted build needs
 echo "  installed: $(du -sh "$prefix" | cut -f1)" >&2
 echo "$prefix"

@@ -2,8 +2,9 @@
 # shellcheck shell=bash
 
 VELMORA_WINDOWS_CACHE="${VELMORA_WINDOWS_CACHE:-$HOME/.cache/velmora-windows}"
-JOBS="${JOBS:-2}"
-[ "$JOBS" -gt 2 ] && JOBS=2   # the machine is shared: never more than two jobs
+VELMORA_WINDOWS_JOBS="${VELMORA_WINDOWS_JOBS:-2}"
+# The machine is shared: never more than two jobs.
+if [ "$VELMORA_WINDOWS_JOBS" -gt 2 ]; then VELMORA_WINDOWS_JOBS=2; fi
 
 die() { echo "error: $*" >&2; exit 1; }
 

@@ -1,12 +1,15 @@
 // Shows a tab widget with Chinese text and a button, saves a picture of the window to the
 // file named on the command line, and quits by itself.
 // Exit codes: 0 fine, 2 bad arguments, 3 a character is drawn blank,
-// 4 the picture could not be written.
+// 4 the picture could not be written, 5 a static plugin (JPEG, windowsvista) is missing.
 #include <QApplication>
 #include <QImage>
+#include <QImageReader>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QTabWidget>
 #include <QTextStream>
 #include <QTimer>
@@ -79,7 +82,15 @@ int main(int argc, char **argv)
     tabs.show();
 
     int status = 0;
-    QTextStream(stdout) << "platform: " << QGuiApplication::platformName() << '\n';
+    QTextStream(stdout) << "platform: " << QGuiApplication::platformName()
+                        << ", style: " << QApplication::style()->name() << '\n';
+    if (!QImageReader::supportedImageFormats().contains("jpeg")
+        || !QStyleFactory::keys().contains(QStringLiteral("windowsvista"), Qt::CaseInsensitive)) {
+        QTextStream(stderr) << "missing plugin: image formats "
+                            << QImageReader::supportedImageFormats().join(' ') << ", styles "
+                            << QStyleFactory::keys().join(QLatin1Char(' ')) << '\n';
+        status = 5;
+    }
     QString blank;
     for (const QString &text : {tabs.tabText(0), label->text(), button->text()})
         blank += blankCharacters(text, label->font());

@@ -4,14 +4,18 @@
 
 namespace velmora {
 
-bool ImageListComplete(std::span<const std::uint8_t> gathered) {
+Gathered ImageListComplete(std::span<const std::uint8_t> gathered) {
     constexpr std::size_t kCountOffset = 3;
+    constexpr std::size_t kHead = 7;
     constexpr std::size_t kSlot = 10;
     const bool listHead =
         gathered.size() >= 2 && gathered[0] == kFrameStart && gathered[1] == cmd::ImageList;
-    if (gathered.size() >= 2 && !listHead) return true;
-    if (gathered.size() <= kCountOffset) return false;
-    return gathered.size() >= kSlot * gathered[kCountOffset] + kCountOffset + 1;
+    if (gathered.size() >= 2 && !listHead) return Gathered::Complete;
+    if (gathered.size() <= kCountOffset) return Gathered::More;
+    const std::size_t count = gathered[kCountOffset];
+    if (gathered.size() >= kHead + kSlot * count + 1) return Gathered::Complete;
+    if (gathered.size() >= kSlot * count + kCountOffset + 1) return Gathered::CompleteUnlessMore;
+    return Gathered::More;
 }
 
 namespace {

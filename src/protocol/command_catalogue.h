@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "protocol/frame.h"
+#include "protocol/link.h"
 
 namespace velmora {
 
@@ -35,8 +36,8 @@ enum class RequestData {
     ImageIndex,  // image index, then 0x20 (left out of the check)
 };
 
-// True once the gathered bytes hold the whole reply (a reply with a length of its own).
-using ReplyRule = bool (*)(std::span<const std::uint8_t> gathered);
+// How the gathered bytes of a reply with a length of its own stand.
+using ReplyRule = Gathered (*)(std::span<const std::uint8_t> gathered);
 
 struct CommandEntry {
     std::uint8_t code;
@@ -50,10 +51,14 @@ struct CommandEntry {
     bool checked = true;           // the reply ends in a check byte that is verified
 };
 
-// The image list (0x70) is complete once its count (byte 3) is in and so are
-// 10 * count + 4 bytes, up to the last entry's seventh byte. A reply whose first
-// two bytes are not 87 70 cannot be a list and is complete as soon as they are in.
-bool ImageListComplete(std::span<const std::uint8_t> gathered);
+// The image list (0x70): its count (byte 3), then 10 bytes per image after a
+// 7-byte head, and its check byte. It holds every entry once 10 * count + 4
+// bytes are in (up to the last entry's seventh byte), but the rest of the
+// frame may still be on its way: the reply is complete when the whole frame is
+// in, or when the line has gone quiet after the last entry, so the next request
+// never meets the tail of this one. A reply whose first two bytes are not 87 70
+// cannot be a list and is complete as soon as they are in.
+Gathered ImageListComplete(std::span<const std::uint8_t> gathered);
 
 // The entry for `code`, or nullopt for a byte the splicer does not know.
 std::optional<CommandEntry> FindCommand(std::uint8_t code);

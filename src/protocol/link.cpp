@@ -83,7 +83,7 @@ Outcome OutcomeOf(ReplyVerdict verdict) {
 
 Gathered BufferedReply::Add(std::size_t n) {
     gathered_ += n;
-    if (rule_) return rule_(Bytes()) ? Gathered::Complete : Gathered::More;
+    if (rule_) return rule_(Bytes());
     return gathered_ > 0 && gathered_ >= expected_ ? Gathered::Complete : Gathered::More;
 }
 

@@ -72,7 +72,7 @@ class ReplyShape {
 // byte taken as the check byte, as on the line.
 class BufferedReply final : public ReplyShape {
   public:
-    using Rule = bool (*)(std::span<const std::uint8_t> gathered);
+    using Rule = Gathered (*)(std::span<const std::uint8_t> gathered);
     BufferedReply(std::span<std::uint8_t> buffer, std::size_t expected, Rule rule = nullptr)
         : buffer_(buffer), expected_(std::min(expected, buffer.size())), rule_(rule) {}
     std::span<std::uint8_t> Room() override { return buffer_.subspan(gathered_); }

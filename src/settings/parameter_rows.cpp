@@ -1,8 +1,11 @@
 #include "settings/parameter_rows.h"
 
 #include <functional>
+#include <limits>
+#include <optional>
 
 #include "base/language.h"
+#include "base/text_codec.h"
 #include "settings/value_text.h"
 
 namespace velmora {
@@ -51,11 +54,13 @@ std::string TimeText(std::uint16_t value, const OptionTables& tables, const char
 }
 
 // Reads the edited texts of one group. A row counts as edited only when its text
-// differs from what the show operation gave for the record's current value.
+// differs from what the show operation gave for the record's current value. A
+// text that cannot be what the user meant is refused, naming its row.
 class EditedTexts {
   public:
-    EditedTexts(std::span<const std::string> texts, std::vector<GridRow> shown)
-        : texts_(texts), shown_(std::move(shown)) {}
+    EditedTexts(std::span<const std::string> texts, std::vector<GridRow> shown,
+                std::vector<GridRow> captions)
+        : texts_(texts), shown_(std::move(shown)), captions_(std::move(captions)) {}
 
     // Calls `apply` with the row's text when the row was edited.
     void IfEdited(std::size_t i, const std::function<void(const std::string&)>& apply) const {
@@ -63,10 +68,55 @@ class EditedTexts {
             apply(texts_[i]);
     }
 
+    std::string Caption(std::size_t i) const {
+        return i < captions_.size() ? captions_[i].caption : std::to_string(i);
+    }
+    void Refuse(std::string text) const { refusals_.push_back(std::move(text)); }
+    const std::vector<std::string>& Refusals() const { return refusals_; }
+
   private:
     std::span<const std::string> texts_;
     std::vector<GridRow> shown_;
+    std::vector<GridRow> captions_;
+    mutable std::vector<std::string> refusals_;
 };
+
+std::string Formatted(const Message& message, const std::string& a, const std::string& b,
+                      const std::string& c = {}) {
+    std::string pattern = Say(message);
+    std::string out;
+    const std::string* args[] = {&a, &b, &c};
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 's' && next < 3) {
+            out += *args[next++];
+            ++i;
+        } else {
+            out += pattern[i];
+        }
+    }
+    return out;
+}
+
+// The text as the field's number, or nothing (refused, its row named) when it
+// is not a number or the field cannot hold it.
+template <typename Field>
+std::optional<Field> FieldNumber(const EditedTexts& edits, std::size_t i, const std::string& text,
+                                 int decimals) {
+    const std::optional<std::int64_t> value = ParseNumberText(text, decimals);
+    if (!value) {
+        edits.Refuse(Formatted(msg::NotANumber, edits.Caption(i), text));
+        return std::nullopt;
+    }
+    constexpr std::int64_t low = std::numeric_limits<Field>::min();
+    constexpr std::int64_t high = std::numeric_limits<Field>::max();
+    if (*value < low || *value > high) {
+        edits.Refuse(Formatted(msg::OutsideField, edits.Caption(i), FormatScaled(low, decimals),
+                               FormatScaled(high, decimals)));
+        return std::nullopt;
+    }
+    return static_cast<Field>(*value);
+}
 
 template <typename Field>
 void SetOption(const EditedTexts& edits, std::size_t i, const std::vector<std::string>& options,
@@ -78,31 +128,42 @@ void SetOption(const EditedTexts& edits, std::size_t i, const std::vector<std::s
 }
 
 template <typename Field>
-void SetWhole(const EditedTexts& edits, std::size_t i, Field& field) {
+void SetScaled(const EditedTexts& edits, std::size_t i, int decimals, Field& field) {
     edits.IfEdited(i, [&](const std::string& text) {
-        field = static_cast<Field>(ParseWholeNumber(text));  // keeps the field's low bits
+        if (auto value = FieldNumber<Field>(edits, i, text, decimals)) field = *value;
     });
 }
 
 template <typename Field>
-void SetScaled(const EditedTexts& edits, std::size_t i, int decimals, Field& field) {
-    edits.IfEdited(i, [&](const std::string& text) {
-        field = static_cast<Field>(ParseScaledDecimal(text, decimals));
-    });
+void SetWhole(const EditedTexts& edits, std::size_t i, Field& field) {
+    SetScaled(edits, i, 0, field);
 }
 
 template <std::size_t N>
 void SetName(const EditedTexts& edits, std::size_t i, FieldBytes<N>& field) {
-    edits.IfEdited(i, [&](const std::string& text) { NameToField(text, field); });
+    edits.IfEdited(i, [&](const std::string& text) {
+        const std::string gbk = Utf8ToGbk(text);
+        if (GbkToUtf8(gbk) != text)
+            edits.Refuse(Formatted(msg::NameNotShowable, edits.Caption(i), text));
+        else if (gbk.size() > N)
+            edits.Refuse(Formatted(msg::NameTooLong, edits.Caption(i), text, std::to_string(N)));
+        else
+            NameToField(text, field);
+    });
 }
 
 void SetAlwaysOnTime(const EditedTexts& edits, std::size_t i, const OptionTables& tables,
                      std::uint16_t& field) {
     edits.IfEdited(i, [&](const std::string& text) {
         const std::string& alwaysOn = tables.alwaysOnNames.at(0);
-        field = MatchOption(std::span(&alwaysOn, 1), text)
-                    ? 0
-                    : static_cast<std::uint16_t>(ParseWholeNumber(text));
+        if (MatchOption(std::span(&alwaysOn, 1), text)) {
+            field = 0;
+            return;
+        }
+        // "3 min" and "30 s" as the list offers them: the number before the unit.
+        const std::size_t unit = text.find_first_of("ms", text.find_first_of("0123456789"));
+        const std::string number = unit == std::string::npos ? text : text.substr(0, unit);
+        if (auto value = FieldNumber<std::uint16_t>(edits, i, number, 0)) field = *value;
     });
 }
 
@@ -323,7 +384,8 @@ void ShowGroup(int group, const ParameterRecords& records, const OptionTables& t
 
 std::vector<std::string> ValidateAndEncode(int group, std::span<const std::string> texts,
                                            const OptionTables& tables, ParameterRecords& records) {
-    const EditedTexts edits(texts, ShownRows(group, records, tables));
+    const EditedTexts edits(texts, ShownRows(group, records, tables),
+                            BuildGroupRows(BuildParamRows(), group));
     ParameterRecords encoded = records;
     std::vector<std::string> failures;
     switch (group) {
@@ -343,6 +405,7 @@ std::vector<std::string> ValidateAndEncode(int group, std::span<const std::strin
         default:
             break;  // the environment is never written
     }
+    failures.insert(failures.begin(), edits.Refusals().begin(), edits.Refusals().end());
     if (failures.empty()) records = encoded;
     return failures;
 }

@@ -74,11 +74,19 @@ inline constexpr Message Arc2OnRange{"放电2的脉冲开输入错误,范围0ms�
                                      "Arc2On input error,range is 0ms—10000ms "};
 inline constexpr Message Arc2OffRange{"放电2的脉冲关输入错误,范围0ms—10000ms",
                                       "Arc2Off input error,range is 0ms—10000ms "};
+// Texts that cannot be what the user meant: refused, naming the row.
+inline constexpr Message NotANumber{"%s：“%s”不是有效的数值", "%s: '%s' is not a number"};
+inline constexpr Message OutsideField{"%s：超出可保存的范围 %s—%s", "%s: outside what it can hold, %s to %s"};
+inline constexpr Message NameTooLong{"%s：“%s”超过 %s 字节", "%s: '%s' is longer than %s bytes"};
+inline constexpr Message NameNotShowable{"%s：“%s”含有熔接机无法显示的字符",
+                                         "%s: '%s' has characters the splicer cannot show"};
 }  // namespace msg
 
 // Turns the value texts of `group` (row order) into its record's fields and runs
-// the range checks. Returns one message text per failing check, in check order;
-// the record changes only when there are none. A text equal to what the show
+// the range checks. A text that is not a number, does not fit its field, or a
+// name longer than its field (in GBK bytes) is refused with a message naming its
+// row. Returns one message text per refusal and per failing check, in row and
+// check order; the record changes only when there are none. A text equal to what the show
 // operation gives for the record's current value leaves that field exactly as it
 // was read (names with bytes after their NUL, values outside their table).
 std::vector<std::string> ValidateAndEncode(int group, std::span<const std::string> texts,

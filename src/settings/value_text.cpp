@@ -45,6 +45,28 @@ std::uint32_t ParseScaledDecimal(std::string_view text, int decimals) {
     return negative ? 0u - value : value;
 }
 
+std::optional<std::int64_t> ParseNumberText(std::string_view text, int decimals) {
+    std::size_t i = 0;
+    while (i < text.size() && IsBlank(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    std::int64_t value = 0;
+    int digits = 0;
+    int scaleLeft = std::max(decimals, 0);
+    for (; i < text.size() && IsDigit(text[i]); ++i, ++digits) {
+        if (digits >= 15) return std::nullopt;  // far beyond any field
+        value = value * 10 + (text[i] - '0');
+    }
+    if (i < text.size() && text[i] == '.') {
+        for (++i; i < text.size() && IsDigit(text[i]); ++i, ++digits)
+            if (scaleLeft > 0) value = value * 10 + (text[i] - '0'), --scaleLeft;
+    }
+    while (i < text.size() && IsBlank(text[i])) ++i;
+    if (digits == 0 || i != text.size()) return std::nullopt;
+    for (; scaleLeft > 0; --scaleLeft) value *= 10;
+    return negative ? -value : value;
+}
+
 std::uint32_t ParseWholeNumber(std::string_view text) {
     return ParseScaledDecimal(text, 0);
 }

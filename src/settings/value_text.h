@@ -3,6 +3,7 @@
 // numbers done in decimal digits (never through binary floating point), whole
 // numbers with the C library's atoi rules, time stamps, and GBK names.
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,6 +21,12 @@ std::string FormatScaled(std::int64_t value, int decimals);
 // ("-1", 1) -> -10. Leading blanks are skipped, trailing text ignored; no number gives
 // 0. The result wraps modulo 2^32, so keeping its low bits matches a C conversion.
 std::uint32_t ParseScaledDecimal(std::string_view text, int decimals);
+
+// The text as a number with `decimals` digits after the point, scaled like
+// ParseScaledDecimal (further digits dropped toward zero), or nothing when the
+// text is not a plain number: blanks around it, a sign, digits, one point;
+// nothing else (no "2,5", no "abc", no empty text, no exponent).
+std::optional<std::int64_t> ParseNumberText(std::string_view text, int decimals);
 
 // The leading whole number as atoi reads it (no number gives 0), wrapped to 32 bits.
 std::uint32_t ParseWholeNumber(std::string_view text);

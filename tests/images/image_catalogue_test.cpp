@@ -23,12 +23,17 @@ TEST(ImageListReply, CompletesOnTheCountNotOnTheLengthByte) {
     struct Case {
         const char* what;
         Bytes gathered;
-        bool complete;
+        Gathered complete;
     } cases[] = {
-        {"head only", {0x87, 0x70, 0x04}, false},
-        {"two entries, last byte missing", Bytes(twoEntries.begin(), twoEntries.end() - 1), false},
-        {"two entries up to the last entry byte", twoEntries, true},
-        {"a foreign head needs no count", {0x87, 0xEC}, true},
+        {"head only", {0x87, 0x70, 0x04}, Gathered::More},
+        {"two entries, last byte missing", Bytes(twoEntries.begin(), twoEntries.end() - 1),
+         Gathered::More},
+        // The tail of the frame may still come: the next request waits for it or for quiet.
+        {"two entries up to the last entry byte", twoEntries, Gathered::CompleteUnlessMore},
+        {"two entries and the slots' tail", kTwoSlots, Gathered::CompleteUnlessMore},
+        {"the whole frame", [] { Bytes b = kTwoSlots; b.push_back(0); return b; }(),
+         Gathered::Complete},
+        {"a foreign head needs no count", {0x87, 0xEC}, Gathered::Complete},
     };
     for (const Case& c : cases) EXPECT_EQ(ImageListComplete(c.gathered), c.complete) << c.what;
 }

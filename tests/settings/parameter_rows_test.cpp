@@ -94,8 +94,14 @@ TEST(ValidateAndEncode, SpliceTextsAndRanges) {
         {{{3, "25.1"}}, nullptr, {"Cutting Limit input error,range is 0—25"}},
         {{{4, "0.255"}}, [](auto& s) { return s.lossLimit == 25; }, {}},
         {{{4, "2.51"}}, nullptr, {"Loss Limit input error,range is 0—2.5"}},
-        {{{6, "abc"}}, [](auto& s) { return s.arcTime == 0; }, {}},
-        {{{6, "-1"}}, nullptr, {"ARC Time input error,range is 0ms—30000ms"}},
+        // Text that cannot be what the user meant is refused, naming its row.
+        {{{6, "abc"}}, nullptr, {"ARC Time: 'abc' is not a number"}},
+        {{{3, "2,5"}}, nullptr, {"Cut Angle: '2,5' is not a number"}},
+        {{{5, ""}}, nullptr, {"ARC Value: '' is not a number"}},
+        {{{6, "-1"}}, nullptr, {"ARC Time: outside what it can hold, 0 to 65535"}},
+        {{{6, "70000"}}, nullptr, {"ARC Time: outside what it can hold, 0 to 65535"}},
+        {{{11, "40000"}}, nullptr, {"ArcLine: outside what it can hold, -32768 to 32767"}},
+        {{{6, " 700 "}}, [](auto& s) { return s.arcTime == 700; }, {}},
         {{{11, "-1"}}, [](auto& s) { return s.arcLine == -1; }, {}},
         {{{0, "sm auto"}, {9, "MANUAL"}, {19, "off"}},
          [](auto& s) { return s.fiberType == 2 && s.alignType == 2 && s.pullingTest == 1; },
@@ -169,25 +175,34 @@ TEST(ValidateAndEncode, UnchangedGroupsKeepEveryByte) {
     }
 }
 
-// Names go out in GBK, cut to the field without splitting a character.
-TEST(ValidateAndEncode, NamesInGbkCutAtCharacterBoundary) {
+// Names go out in GBK; one longer than its field is refused, not cut.
+TEST(ValidateAndEncode, NamesInGbkMustFitTheirField) {
     ScopedConfig english(1);
     const struct {
         std::string text;
         std::string gbk;  // what the 10-byte Name1 field holds, up to its NULs
+        std::string refusal;
     } cases[] = {
-        {"ABCDEFGHIJKL", "ABCDEFGHIJ"},
-        {"熔接机程序一", Utf8ToGbk("熔接机程序")},
-        {"A中文字体五", Utf8ToGbk("A中文字体")},
-        {"", ""},
+        {"ABCDEFGHIJ", "ABCDEFGHIJ", ""},
+        {"熔接机程序", Utf8ToGbk("熔接机程序"), ""},
+        {"", "", ""},
+        {"ABCDEFGHIJK", "", "Name1: 'ABCDEFGHIJK' is longer than 10 bytes"},
+        {"A中文字体五", "", "Name1: 'A中文字体五' is longer than 10 bytes"},
+        {"Ω€😀", "", "Name1: 'Ω€😀' has characters the splicer cannot show"},
     };
     for (const auto& c : cases) {
         ParameterRecords records;
         records.splice.name1.fill('x');
         auto texts = Values(Shown(group::Splice, records));
         texts[1] = c.text;
-        ASSERT_TRUE(
-            ValidateAndEncode(group::Splice, texts, OptionTablesFor(Config()), records).empty());
+        const auto failures =
+            ValidateAndEncode(group::Splice, texts, OptionTablesFor(Config()), records);
+        if (!c.refusal.empty()) {
+            EXPECT_EQ(failures, std::vector<std::string>{c.refusal});
+            EXPECT_EQ(records.splice.name1[0], 'x') << "a refused name changes nothing";
+            continue;
+        }
+        ASSERT_TRUE(failures.empty()) << c.text;
         std::string expected = c.gbk;
         expected.resize(10, '\0');
         EXPECT_EQ(std::string(records.splice.name1.begin(), records.splice.name1.end()), expected)

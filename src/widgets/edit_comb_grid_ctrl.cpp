@@ -54,6 +54,14 @@ EditorKind KindOf(const QModelIndex& index) {
     return static_cast<EditorKind>(index.data(kKindRole).toInt());
 }
 
+// A key that types text (not a control key, not with Ctrl, Alt or Meta).
+bool IsTypedText(const QKeyEvent& key) {
+    if (key.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return false;
+    const QString text = key.text();
+    if (text.isEmpty()) return false;
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.isPrint(); });
+}
+
 bool IsMoveKey(int key) {
     switch (key) {
         case Qt::Key_Up:
@@ -587,8 +595,24 @@ void CEditCombGridCtrl::keyPressEvent(QKeyEvent* event) {
             default:
                 break;
         }
+        if (IsTypedText(*event)) {
+            // A key typed on the grid always edits the current cell, even while a
+            // click on it still waits to become an edit (the view would refuse
+            // the key then and search the rows for it instead).
+            if (CanEdit(currentIndex())) {
+                QTableWidget::edit(currentIndex(), CurrentChanged, nullptr);  // ends that wait
+                edit(currentIndex(), AnyKeyPressed, event);
+            }
+            event->accept();
+            return;
+        }
     }
     QTableWidget::keyPressEvent(event);
+}
+
+void CEditCombGridCtrl::keyboardSearch(const QString&) {
+    // No type-ahead search: it moved the current cell to another row, and the
+    // rest of what was typed then edited that row's parameter.
 }
 
 void CEditCombGridCtrl::commitData(QWidget* editor) {

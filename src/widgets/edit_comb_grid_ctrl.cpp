@@ -565,8 +565,9 @@ void CEditCombGridCtrl::PlaceCaret(StartKey start) {
     switch (start) {
         case StartKey::Mouse:
         case StartKey::Enter:
-            line->deselect();
-            line->end(false);
+            // The whole text is selected, so what is typed next replaces it
+            // rather than being appended; an arrow or End keeps it instead.
+            line->selectAll();
             break;
         case StartKey::Backspace:
             line->deselect();

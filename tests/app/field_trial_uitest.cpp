@@ -97,5 +97,32 @@ TEST_F(FieldGrid, TypedKeysEditTheCurrentCell) {
     }
 }
 
+// Rule: an edit started on a cell selects its whole text, so typing replaces it.
+TEST_F(FieldGrid, StartingAnEditSelectsTheWholeText) {
+    struct Case {
+        const char* name;
+        CEditCombGridCtrl::StartKey start;
+    };
+    const Case cases[] = {{"second click", CEditCombGridCtrl::StartKey::Mouse},
+                          {"Enter", CEditCombGridCtrl::StartKey::Enter}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        grid.SetItemText(kCutAngle, 1, QStringLiteral("1800"));
+        if (c.start == CEditCombGridCtrl::StartKey::Mouse) {
+            grid.setCurrentCell(kCutAngle - 1, 1);
+            Click(kCutAngle);
+            ASSERT_TRUE(test::WaitUntil([&] { return grid.Editor() != nullptr; }));
+        } else {
+            ASSERT_TRUE(grid.EditCell(kCutAngle, 1, c.start));
+        }
+        auto* line = qobject_cast<QLineEdit*>(grid.Editor());
+        ASSERT_NE(line, nullptr);
+        EXPECT_EQ(line->selectedText(), "1800");
+        Type("1.5");
+        Enter();
+        EXPECT_EQ(grid.GetItemText(kCutAngle, 1), "1.5");
+    }
+}
+
 }  // namespace
 }  // namespace velmora::ui

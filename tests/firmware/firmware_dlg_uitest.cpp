@@ -1,23 +1,11 @@
 // The FirmWare page in the main window against the in-process virtual splicer:
 // the file arrives whole, the window is locked while it goes and unlocked after
 // every ending, and each refusal is told.
-#include <gtest/gtest.h>
-
-#include <QDir>
-#include <QString>
 #include <algorithm>
-#include <cstdlib>
-#include <memory>
-#include <vector>
 
-#include "../app/ui_wait.h"
-#include "app/message_box.h"
-#include "app/velmora_dlg.h"
-#include "base/app_config.h"
 #include "firmware/firmware_dlg.h"
 #include "protocol/command_catalogue.h"
-#include "sim/firmware_commands.h"
-#include "support/test_support.h"
+#include "support/page_fixture.h"
 
 namespace velmora::ui {
 namespace {
@@ -25,8 +13,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using sim::FaultKind;
+using test::kPageMargin;
+using test::Texts;
 
-constexpr auto kMargin = 20s;
 constexpr const char* kSplicerText = "Boot loader V1.2, waiting for firmware";
 constexpr const char* kEndText = "Updated Finish,Please Restart Program and Fusion Splicer";
 constexpr const char* kQuestion =
@@ -43,43 +32,27 @@ std::uint32_t CrcOf(const std::string& bytes) {
     return sim::Crc32({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
 }
 
-// A message box as "text / caption".
-using Boxes = std::vector<QString>;
 QString Box(const QString& text, const char* caption) {
     return text + " / " + QString::fromUtf8(caption);
 }
 
-class FirmwarePage : public test::SplicerTest {
+class FirmwarePage : public test::PageTest {
   protected:
     void SetUp() override {
-        SplicerTest::SetUp();
-        // Answers every box instead of a person (Yes to questions unless told otherwise).
-        SetMessageBoxHook(
-            [this](const QString& text, const QString& caption, MsgButtons buttons, MsgIcon) {
-                boxes.push_back(text + " / " + caption);
-                return buttons == MsgButtons::YesNo ? answer : MsgAnswer::Ok;
-            });
+        PageTest::SetUp();
         Fresh();
-    }
-    void TearDown() override {
-        dlg.reset();
-        SetMessageBoxHook({});
-        SplicerTest::TearDown();
     }
 
     // A new window on a fresh splicer (paced at `baud` unless fast), the port closed.
     void Fresh(bool fast = true, int baud = 115200) {
-        dlg.reset();
         sim::SplicerOptions options;
-        options.fast = fast;
         options.baud = baud;
-        Restart(options);
-        received = sim::InstallFirmwareCommands(*splicer, {.quiet = 300ms});
-        boxes.clear();
+        options.fast = fast;
+        RestartSplicer(options);
+        shown.clear();
         answer = MsgAnswer::Yes;
-        dlg = std::make_unique<CVelmoraDlg>(link);
-        dlg->show();
-        dlg->TabCtrl().TabBar().setCurrentIndex(kFirmWareTab);
+        NewWindow();
+        SelectTab(kFirmWareTab);
         infos.clear();
         QObject::connect(&Page(), &CFirmWareDlg::InfoChanged,
                          [this](const QString& text) { infos.push_back(text); });
@@ -97,7 +70,7 @@ class FirmwarePage : public test::SplicerTest {
     }
 
     bool WaitForEnd() {
-        return test::WaitUntil([&] { return !Page().UpdateRunning(); }, kMargin);
+        return WaitFor([&] { return !Page().UpdateRunning(); });
     }
 
     // The window after an update that ended, however it ended.
@@ -111,10 +84,6 @@ class FirmwarePage : public test::SplicerTest {
     }
 
     test::TempDir dir;
-    Boxes boxes;
-    MsgAnswer answer = MsgAnswer::Yes;
-    std::shared_ptr<sim::FirmwareLog> received;
-    std::unique_ptr<CVelmoraDlg> dlg;
     std::vector<QString> infos;
     QString chosenPath;
     int chooserCalls = 0;
@@ -132,7 +101,7 @@ TEST_F(FirmwarePage, SendsTheFileWholeWithPercentagesAndAllowsTheNextUpdate) {
     std::size_t transfers = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.size);
-        boxes.clear();
+        shown.clear();
         ASSERT_TRUE(OpenLink());
         const std::string bytes = FirmwareBytes(c.size);
         Choose(dir.Write("fw.bin", bytes));
@@ -154,14 +123,14 @@ TEST_F(FirmwarePage, SendsTheFileWholeWithPercentagesAndAllowsTheNextUpdate) {
         ASSERT_TRUE(WaitForEnd());
         ExpectUnlocked();
         EXPECT_EQ(infos, c.infos);
-        EXPECT_EQ(boxes, Boxes{Box(kQuestion, "Info")}) << "one question only";
+        EXPECT_EQ(Boxes(), Texts{Box(kQuestion, "Info")}) << "one question only";
         EXPECT_FALSE(Page().FileChosen());
         EXPECT_FALSE(link.Port().IsOpen());
         EXPECT_EQ(dlg->ConnectionText(), "Disonnected");
 
-        ASSERT_TRUE(received->WaitForReceipts(++transfers, kMargin));
-        EXPECT_EQ(received->Receipts().back().bytes, c.size);
-        EXPECT_EQ(received->Receipts().back().crc32, CrcOf(bytes));
+        ASSERT_TRUE(firmware->WaitForReceipts(++transfers, kPageMargin));
+        EXPECT_EQ(firmware->Receipts().back().bytes, c.size);
+        EXPECT_EQ(firmware->Receipts().back().crc32, CrcOf(bytes));
     }
     EXPECT_EQ(splicer->ReceivedFrames().size(), 4u) << "two handshakes per update, nothing else";
 }
@@ -175,7 +144,7 @@ TEST_F(FirmwarePage, SendsThatStartNoTransferUnlockAndSayWhy) {
     struct Case {
         Setup setup;
         int englishFlag;
-        Boxes boxes;
+        Texts boxes;
         const char* commPane;
         UpdateState state;
         std::size_t frames;
@@ -251,7 +220,7 @@ TEST_F(FirmwarePage, SendsThatStartNoTransferUnlockAndSayWhy) {
         if (c.setup == Setup::AnswerNo) answer = MsgAnswer::No;
 
         Page().OnBnClickedSend();
-        EXPECT_EQ(boxes, c.boxes);
+        EXPECT_EQ(Boxes(), c.boxes);
         EXPECT_EQ(dlg->CommText(), QString::fromUtf8(c.commPane));
         ExpectUnlocked();
         EXPECT_EQ(Page().HandshakeState(), c.state);
@@ -280,12 +249,12 @@ TEST_F(FirmwarePage, LineDroppedMidTransferReportsTheFailureAndUnlocks) {
     EXPECT_TRUE(shown.startsWith("Update failed")) << shown.toStdString();
     EXPECT_TRUE(shown.contains("Port lost")) << shown.toStdString();
     EXPECT_EQ(std::count(infos.begin(), infos.end(), kEndText), 0);
-    EXPECT_EQ(boxes, (Boxes{Box(kQuestion, "Info"), shown + " / Info"}));
+    EXPECT_EQ(Boxes(), (Texts{Box(kQuestion, "Info"), shown + " / Info"}));
     EXPECT_EQ(dlg->CommText(), "Comm Fail:Port lost, please check the cable and connect again");
     EXPECT_EQ(dlg->ConnectionText(), "Disonnected");
     EXPECT_TRUE(Page().FileChosen()) << "kept, to send again after connecting";
-    ASSERT_TRUE(received->WaitForReceipts(1, kMargin));
-    EXPECT_EQ(received->Receipts().back().bytes, 40000u);
+    ASSERT_TRUE(firmware->WaitForReceipts(1, kPageMargin));
+    EXPECT_EQ(firmware->Receipts().back().bytes, 40000u);
 }
 
 TEST_F(FirmwarePage, BrowseSetsTheChoiceOnlyForAFileThatExists) {
@@ -319,7 +288,7 @@ TEST_F(FirmwarePage, WindowGoingDuringTheTransferStopsAndJoinsTheWorker) {
         ASSERT_TRUE(OpenLink(256000));
         Choose(dir.Write("fw.bin", FirmwareBytes(300000)));
         Page().OnBnClickedSend();
-        ASSERT_TRUE(test::WaitUntil([&] { return Page().InfoText() == "Updating ,0%"; }, kMargin));
+        ASSERT_TRUE(WaitFor([&] { return Page().InfoText() == "Updating ,0%"; }, kPageMargin));
         if (destroyWithoutClose) {
             dlg.reset();
         } else {
@@ -327,40 +296,12 @@ TEST_F(FirmwarePage, WindowGoingDuringTheTransferStopsAndJoinsTheWorker) {
             EXPECT_FALSE(Page().Worker().Running());
             ASSERT_TRUE(WaitForEnd());
             EXPECT_TRUE(Page().InfoText().startsWith("Update cancelled"));
-            EXPECT_EQ(boxes.size(), 1u) << "nothing is asked of a closing window";
+            EXPECT_EQ(shown.size(), 1u) << "nothing is asked of a closing window";
         }
         EXPECT_FALSE(link.LineBusy());
         EXPECT_FALSE(link.Port().IsOpen());
-        ASSERT_TRUE(received->WaitForReceipts(1, kMargin));
-        EXPECT_LT(received->Receipts().back().bytes, 300000u);
-    }
-}
-
-// With VELMORA_SCREENSHOTS naming a folder, saves the page with the shipped language
-// files, a file chosen and after the transfer, as PNG files for a person to look at.
-TEST_F(FirmwarePage, ScreenshotsInEnglishAndChinese) {
-    const char* out = std::getenv("VELMORA_SCREENSHOTS");
-    if (!out || !*out) GTEST_SKIP() << "VELMORA_SCREENSHOTS is not set";
-    QDir().mkpath(out);
-    for (const auto& [tag, commLanage] : {std::pair{"en", "1"}, std::pair{"zh", "0"}}) {
-        test::TempDir folder;
-        fs::copy(fs::path(__FILE__).parent_path() / "../../par", folder.path() / "par",
-                 fs::copy_options::recursive);
-        folder.Write("par/Lan_Ver.ini", std::string("[DlgPara]\r\nComm_Lanage=") + commLanage);
-        test::ScopedConfig config(LoadAppConfig(folder.path()));
-        Fresh();
-        ASSERT_TRUE(OpenLink());
-        dlg->ShowConnectionState(true);
-        Choose(dir.Write("Velmora_V2.0.3_firmware.bin", std::string(70000, 'x')));
-        for (const char* state : {"chosen", "after"}) {
-            if (std::string(state) == "after") {
-                Page().OnBnClickedSend();
-                ASSERT_TRUE(WaitForEnd());
-            }
-            QApplication::processEvents();
-            const QString path = QString("%1/firmware_%2_%3.png").arg(out, tag, state);
-            EXPECT_TRUE(dlg->grab().toImage().save(path)) << path.toStdString();
-        }
+        ASSERT_TRUE(firmware->WaitForReceipts(1, kPageMargin));
+        EXPECT_LT(firmware->Receipts().back().bytes, 300000u);
     }
 }
 

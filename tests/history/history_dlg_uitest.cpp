@@ -1,19 +1,13 @@
 // The Result page against the in-process virtual splicer: the download fills
 // the lists, the buttons rest while it runs, failures reach the status pane,
 // the export asks before replacing, and closing mid-download stops the worker.
-#include <gtest/gtest.h>
-
 #include <fstream>
-#include <iterator>
 
-#include "app/message_box.h"
-#include "app/ui_wait.h"
-#include "app/velmora_dlg.h"
 #include "history/csv_export.h"
 #include "history/history_dlg.h"
 #include "protocol/command_catalogue.h"
-#include "sim/record_commands.h"
-#include "support/test_support.h"
+#include "support/cli_runner.h"
+#include "support/page_fixture.h"
 
 namespace velmora::ui {
 namespace {
@@ -21,44 +15,20 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using sim::FaultKind;
-using Texts = std::vector<QString>;
+using test::Texts;
 
-constexpr auto kMargin = 10s;
-
-std::string ReadFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-class HistoryPageTest : public test::SplicerTest {
+class HistoryPageTest : public test::PageTest {
   protected:
-    void SetUp() override {
-        test::SplicerTest::SetUp();
-        sim::InstallRecordCommands(*splicer, 150);
-        SetMessageBoxHook([this](const QString& text, const QString&, MsgButtons buttons, MsgIcon) {
-            boxes.push_back(text);
-            return buttons == MsgButtons::YesNo ? answer : MsgAnswer::Ok;
-        });
-        dlg = std::make_unique<CVelmoraDlg>(link);
-        dlg->Session().DeviceFolder = deviceFolder;
-        dlg->show();
-    }
-    void TearDown() override {
-        dlg.reset();
-        SetMessageBoxHook(nullptr);
-        test::SplicerTest::TearDown();
-    }
-
     CHistoryDlg& Page() { return dlg->HistoryPage(); }
     // Presses Receive and waits until the page has taken in the end of the download.
     bool ReceiveAndWait() {
         Page().OnBnClickedReceive();
-        return test::WaitUntil([&] { return !Page().Downloading(); }, kMargin);
+        return WaitFor([&] { return !Page().Downloading(); });
     }
     // Presses EXCEL and waits until the page has taken in the end of the export.
     bool ExcelAndWait() {
         Page().OnBnClickedExcel();
-        return test::WaitUntil([&] { return !Page().Exporting(); }, kMargin);
+        return WaitFor([&] { return !Page().Exporting(); });
     }
     void ExpectButtonsEnabled(bool enabled) {
         EXPECT_EQ(Page().ReceiveButton().isEnabled(), enabled);
@@ -71,17 +41,6 @@ class HistoryPageTest : public test::SplicerTest {
                 return Page().ParamList().GetItemText(row, 1);
         return {};
     }
-    std::vector<std::uint8_t> Commands() const {
-        std::vector<std::uint8_t> commands;
-        for (const auto& frame : splicer->ReceivedFrames()) commands.push_back(frame.at(1));
-        return commands;
-    }
-
-    test::TempDir folder;
-    const fs::path deviceFolder = folder.path() / "FS" / "M2406A0153";
-    std::unique_ptr<CVelmoraDlg> dlg;
-    Texts boxes;
-    MsgAnswer answer = MsgAnswer::Yes;
 };
 
 TEST_F(HistoryPageTest, DownloadFillsTheIndexListAndTheChosenRecordsDetails) {
@@ -98,7 +57,7 @@ TEST_F(HistoryPageTest, DownloadFillsTheIndexListAndTheChosenRecordsDetails) {
     EXPECT_EQ(dlg->CommText(), "Comm Sucess");
     EXPECT_EQ(Page().Progress().value(), 100);
     ExpectButtonsEnabled(true);
-    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(shown.empty());
 
     // A chosen row shows its record, also after the numbers were sorted as text.
     index.SelectRow(4);
@@ -125,7 +84,7 @@ TEST_F(HistoryPageTest, ButtonsRestWhileTheDownloadRuns) {
     Page().OnBnClickedReceive();
     ExpectButtonsEnabled(false);
     // Records are listed while the rest is still on its way.
-    EXPECT_TRUE(test::WaitUntil([&] { return Page().IndexList().GetItemCount() >= 2; }, kMargin));
+    EXPECT_TRUE(WaitFor([&] { return Page().IndexList().GetItemCount() >= 2; }));
     EXPECT_TRUE(Page().Downloading());
     ExpectButtonsEnabled(false);
     // A second press meanwhile sends nothing.
@@ -174,14 +133,14 @@ TEST_F(HistoryPageTest, CountAnswersThatFetchNothingSayWhy) {
         EXPECT_EQ(Page().IndexList().GetItemCount(), 0);
         EXPECT_EQ(Page().Records().size(), 150u);
         ExpectButtonsEnabled(true);
-        ASSERT_TRUE(splicer->WaitForFrames(framesBefore + 1, kMargin));
+        ASSERT_TRUE(splicer->WaitForFrames(framesBefore + 1, test::kPageMargin));
         EXPECT_EQ(splicer->ReceivedFrames().size(), framesBefore + 1) << "no download request";
     }
 }
 
 TEST_F(HistoryPageTest, ReceiveWithThePortClosedSaysSo) {
     Page().OnBnClickedReceive();
-    EXPECT_EQ(boxes, Texts{"Communication Disconnect"});
+    EXPECT_EQ(BoxTexts(), Texts{"Communication Disconnect"});
     EXPECT_EQ(dlg->CommText(), "Comm Fail:Communication Disconnect");
     EXPECT_EQ(splicer->BytesReceived(), 0u);
 }
@@ -189,15 +148,15 @@ TEST_F(HistoryPageTest, ReceiveWithThePortClosedSaysSo) {
 TEST_F(HistoryPageTest, ExcelWritesTheDaysFileAndAsksBeforeReplacingIt) {
     const fs::path file = deviceFolder / "CSV" / CsvFileName(LocalToday());
     ASSERT_TRUE(ExcelAndWait());
-    EXPECT_EQ(boxes, Texts{"There is no record"});
+    EXPECT_EQ(BoxTexts(), Texts{"There is no record"});
     EXPECT_FALSE(fs::exists(file));
 
     ASSERT_TRUE(OpenLink());
     ASSERT_TRUE(ReceiveAndWait());
-    boxes.clear();
+    shown.clear();
     ASSERT_TRUE(ExcelAndWait());
-    EXPECT_EQ(boxes, Texts{"File successfully!"});
-    const std::string written = ReadFile(file);
+    EXPECT_EQ(BoxTexts(), Texts{"File successfully!"});
+    const std::string written = test::ReadFileBytes(file);
     EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 151);
     EXPECT_EQ(Page().Progress().value(), 100);
 
@@ -206,21 +165,22 @@ TEST_F(HistoryPageTest, ExcelWritesTheDaysFileAndAsksBeforeReplacingIt) {
     const QString question =
         QString::fromStdString(file.string()) + " File already exists, overwrite";
     for (MsgAnswer reply : {MsgAnswer::No, MsgAnswer::Yes}) {
-        boxes.clear();
+        shown.clear();
         answer = reply;
         ASSERT_TRUE(ExcelAndWait());
-        EXPECT_EQ(boxes.at(0), question);
-        EXPECT_EQ(ReadFile(file), reply == MsgAnswer::No ? "kept" : written);
+        EXPECT_EQ(BoxTexts().at(0), question);
+        EXPECT_EQ(test::ReadFileBytes(file), reply == MsgAnswer::No ? "kept" : written);
     }
-    EXPECT_EQ(boxes, (Texts{question, "File successfully!"}));
+    EXPECT_EQ(BoxTexts(), (Texts{question, "File successfully!"}));
 
     // A file where the CSV folder should be: the export says it failed.
     fs::remove_all(deviceFolder / "CSV");
     std::ofstream(deviceFolder / "CSV") << "in the way";
-    boxes.clear();
+    shown.clear();
     ASSERT_TRUE(ExcelAndWait());
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_TRUE(boxes[0].startsWith("File could not be saved: ")) << boxes[0].toStdString();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_TRUE(shown[0].text.startsWith("File could not be saved: "))
+        << shown[0].text.toStdString();
 }
 
 TEST_F(HistoryPageTest, ClosingTheWindowMidDownloadStopsTheWorker) {
@@ -229,14 +189,14 @@ TEST_F(HistoryPageTest, ClosingTheWindowMidDownloadStopsTheWorker) {
     splicer->SetFault(cmd::RecordDownload, {FaultKind::Trickle, 2});
     ASSERT_TRUE(OpenLink());
     Page().OnBnClickedReceive();
-    ASSERT_TRUE(test::WaitUntil([&] { return Page().IndexList().GetItemCount() >= 1; }, kMargin));
+    ASSERT_TRUE(WaitFor([&] { return Page().IndexList().GetItemCount() >= 1; }));
     ASSERT_TRUE(Page().Worker().Running());
-    EXPECT_TRUE(test::WaitUntil([&] { return dlg->close(); }, kMargin));
+    EXPECT_TRUE(WaitFor([&] { return dlg->close(); }));
     EXPECT_FALSE(Page().Worker().Running());
     EXPECT_FALSE(link.Port().IsOpen());
     EXPECT_LT(Page().Records().size(), 40u);
     // The goodbye went out once the download had let go of the line.
-    ASSERT_TRUE(splicer->WaitForFrames(3, kMargin));
+    ASSERT_TRUE(splicer->WaitForFrames(3, test::kPageMargin));
     EXPECT_EQ(test::Hex(splicer->ReceivedFrames()[2]), "87 68 01 00 F0");
 }
 
@@ -249,7 +209,7 @@ TEST_F(HistoryPageTest, DestroyingThePageMidDownloadJoinsItsWorker) {
     PageContext context{link, session, {}};
     auto page = std::make_unique<CHistoryDlg>(nullptr, context);
     page->OnBnClickedReceive();
-    ASSERT_TRUE(test::WaitUntil([&] { return page->IndexList().GetItemCount() >= 1; }, kMargin));
+    ASSERT_TRUE(WaitFor([&] { return page->IndexList().GetItemCount() >= 1; }));
     ASSERT_TRUE(page->Worker().Running());
     page.reset();  // its lists go while the worker would still list into them
     EXPECT_FALSE(link.LineBusy());

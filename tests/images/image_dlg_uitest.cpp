@@ -1,28 +1,12 @@
 // The Image page in the main window against the virtual splicer: listing on
 // tab selection, downloads drawn and saved, saved images shown without an
-// exchange, nothing started beside a running download, closing mid-download, and
-// how it looks with the shipped language files.
-#include <gtest/gtest.h>
-
-#include <QApplication>
-#include <QDir>
-#include <QFontMetrics>
-#include <QTest>
-#include <cstdlib>
-#include <filesystem>
+// exchange, nothing started beside a running download, closing mid-download.
 #include <fstream>
 #include <iterator>
-#include <memory>
-#include <vector>
 
-#include "app/message_box.h"
-#include "app/ui_wait.h"
-#include "app/velmora_dlg.h"
-#include "base/app_config.h"
 #include "images/image_files.h"
 #include "protocol/command_catalogue.h"
-#include "sim/image_commands.h"
-#include "support/test_support.h"
+#include "support/page_fixture.h"
 
 namespace velmora::ui {
 namespace {
@@ -30,9 +14,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
-
-constexpr auto kMargin = 10s;
-constexpr int kImages = 4;
+using test::kPageImages;
+using test::Texts;
 
 QImage Decoded(const Bytes& jpeg) {
     return QImage::fromData(jpeg.data(), static_cast<int>(jpeg.size()));
@@ -55,35 +38,15 @@ double DifferenceFromStretched(QWidget& frame, const QImage& image) {
     return sum / (3.0 * shot.width() * shot.height());
 }
 
-class ImagePageTest : public test::SplicerTest {
+class ImagePageTest : public test::PageTest {
   protected:
     void SetUp() override {
-        test::SplicerTest::SetUp();
-        // Answers every box instead of a person: "text / caption".
-        SetMessageBoxHook(
-            [this](const QString& text, const QString& caption, MsgButtons buttons, MsgIcon) {
-                boxes.push_back(text + " / " + caption);
-                return buttons == MsgButtons::YesNo ? answer : MsgAnswer::Ok;
-            });
-        sim::InstallImageCommands(*splicer, kImages);
+        PageTest::SetUp();
         ASSERT_TRUE(OpenLink());
-        NewWindow();
         SelectTab(kImageTab);
     }
-    void TearDown() override {
-        dlg.reset();
-        SetMessageBoxHook({});
-        test::SplicerTest::TearDown();
-    }
 
-    // A new main window, shown, whose session keeps the splicer's files in deviceFolder.
-    void NewWindow() {
-        dlg = std::make_unique<CVelmoraDlg>(link);
-        dlg->Session().DeviceFolder = deviceFolder;
-        dlg->show();
-    }
     CImageDlg& Page() { return dlg->ImagePage(); }
-    void SelectTab(int tab) { dlg->TabCtrl().TabBar().setCurrentIndex(tab); }
     void ReselectImageTab() {
         SelectTab(kHistoryTab);
         SelectTab(kImageTab);
@@ -92,16 +55,11 @@ class ImagePageTest : public test::SplicerTest {
         CListCtrlEx& list = Page().ImageList();
         test::LeftClick(*list.viewport(), list.visualRect(list.model()->index(row, 1)).center());
     }
-    std::size_t FramesOf(std::uint8_t command) const {
-        const auto frames = splicer->ReceivedFrames();
-        return std::count_if(frames.begin(), frames.end(),
-                             [&](const auto& f) { return f.at(1) == command; });
-    }
     fs::path FileOf(int position) {
         return *ImageFilePath(deviceFolder, Page().Catalogue(), position);
     }
     bool WaitForDownloadEnd() {
-        return test::WaitUntil([&] { return !Page().Downloading(); }, kMargin);
+        return WaitFor([&] { return !Page().Downloading(); });
     }
     void ExpectShown(const Bytes& jpeg) {
         ASSERT_TRUE(Page().Picture().ImageShown());
@@ -109,21 +67,15 @@ class ImagePageTest : public test::SplicerTest {
         EXPECT_EQ(Page().Picture().Image(), Decoded(jpeg));
         EXPECT_LT(DifferenceFromStretched(Page().Picture(), Decoded(jpeg)), 8.0);
     }
-
-    test::TempDir workDir;
-    const fs::path deviceFolder = workDir.path() / "FS" / "M2406A0153";
-    std::vector<QString> boxes;
-    MsgAnswer answer = MsgAnswer::Yes;
-    std::unique_ptr<CVelmoraDlg> dlg;
 };
 
 TEST_F(ImagePageTest, SelectingTheTabListsTheImages) {
     CListCtrlEx& list = Page().ImageList();
-    ASSERT_EQ(list.GetItemCount(), kImages);
-    EXPECT_EQ(list.GetItemText(kImages - 1, 0), QString::number(kImages));
+    ASSERT_EQ(list.GetItemCount(), kPageImages);
+    EXPECT_EQ(list.GetItemText(kPageImages - 1, 0), QString::number(kPageImages));
     EXPECT_EQ(dlg->CommText(), "Comm Sucess");
     EXPECT_TRUE(fs::is_directory(deviceFolder / "JPG"));
-    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(shown.empty());
 }
 
 TEST_F(ImagePageTest, DownloadDrawsTheImageAndSavesItByteIdentical) {
@@ -132,7 +84,7 @@ TEST_F(ImagePageTest, DownloadDrawsTheImageAndSavesItByteIdentical) {
          {std::pair{-1, "87 71 02 00 20 FA"}, std::pair{2, "87 71 02 02 20 FC"}}) {
         SCOPED_TRACE(request);
         Page().ImageList().SelectRow(row);
-        boxes.clear();  // a chosen row without a file asks for a download
+        shown.clear();  // a chosen row without a file asks for a download
         const std::size_t before = splicer->ReceivedFrames().size();
         Page().DownLoadButton().click();
         EXPECT_FALSE(Page().ImageList().isEnabled());
@@ -147,7 +99,7 @@ TEST_F(ImagePageTest, DownloadDrawsTheImageAndSavesItByteIdentical) {
         EXPECT_EQ(Page().Progress().value(), 100);
         EXPECT_EQ(dlg->CommText(), "Comm Sucess");
         ExpectShown(jpeg);
-        EXPECT_TRUE(boxes.empty());
+        EXPECT_TRUE(shown.empty());
     }
 }
 
@@ -157,13 +109,13 @@ TEST_F(ImagePageTest, ARowWithASavedFileIsShownWithoutAnExchange) {
         .write(reinterpret_cast<const char*>(jpeg.data()), static_cast<long>(jpeg.size()));
     const std::size_t bytesBefore = splicer->BytesReceived();
     ClickRow(1);
-    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(shown.empty());
     ExpectShown(jpeg);
 
     // A row without a file clears the frame and asks for a download first.
     ClickRow(3);
     EXPECT_FALSE(Page().Picture().ImageShown());
-    EXPECT_EQ(boxes, std::vector<QString>{"Please download bmp file / info"});
+    EXPECT_EQ(Boxes(), Texts{"Please download bmp file / info"});
     EXPECT_EQ(splicer->BytesReceived(), bytesBefore);
 }
 
@@ -178,7 +130,7 @@ TEST_F(ImagePageTest, ASilentSplicerHoldsEverythingOffThenTimesOut) {
     Page().DownLoadButton().click();
     EXPECT_EQ(dlg->CommText(), "Saving,Please Waitting");
     ReselectImageTab();
-    EXPECT_TRUE(test::WaitUntil([&] { return Page().Progress().value() >= 3; }, kMargin));
+    EXPECT_TRUE(WaitFor([&] { return Page().Progress().value() >= 3; }));
     EXPECT_LE(Page().Progress().value(), 50);
     EXPECT_EQ(FramesOf(cmd::ImageDownload), 1u);
     EXPECT_EQ(FramesOf(cmd::ImageList), 1u);
@@ -188,7 +140,7 @@ TEST_F(ImagePageTest, ASilentSplicerHoldsEverythingOffThenTimesOut) {
     EXPECT_EQ(Page().Progress().value(), 0);
     EXPECT_TRUE(Page().ImageList().isEnabled());
     EXPECT_FALSE(fs::exists(FileOf(0)));
-    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(shown.empty());
 }
 
 TEST_F(ImagePageTest, AForeignHeadIsADataErrorAndTheLineStaysUsable) {
@@ -201,15 +153,15 @@ TEST_F(ImagePageTest, AForeignHeadIsADataErrorAndTheLineStaysUsable) {
 
     ReselectImageTab();
     EXPECT_EQ(dlg->CommText(), "Comm Sucess");
-    EXPECT_EQ(Page().ImageList().GetItemCount(), kImages);
+    EXPECT_EQ(Page().ImageList().GetItemCount(), kPageImages);
 }
 
 TEST_F(ImagePageTest, AFailedSaveIsReportedAndTheImageStillShown) {
     fs::create_directories(FileOf(0));  // a folder where the file should go
     Page().DownLoadButton().click();
     ASSERT_TRUE(WaitForDownloadEnd());
-    ASSERT_EQ(boxes.size(), 2u);  // the already-exists question, answered Yes
-    EXPECT_TRUE(boxes[1].startsWith("Image file could not be saved: "));
+    ASSERT_EQ(shown.size(), 2u);  // the already-exists question, answered Yes
+    EXPECT_TRUE(shown[1].text.startsWith("Image file could not be saved: "));
     EXPECT_TRUE(dlg->CommText().startsWith("Comm Fail:Image file could not be saved: "));
     EXPECT_TRUE(Page().Picture().ImageShown());
 }
@@ -227,18 +179,18 @@ TEST_F(ImagePageTest, QuestionsAndRefusalsOfThePage) {
     splicer->SetFault(cmd::ImageList, {sim::FaultKind::WrongEcho, 0, 1});
     ReselectImageTab();
     EXPECT_TRUE(Page().Catalogue().empty());
-    EXPECT_EQ(Page().ImageList().GetItemCount(), kImages);
+    EXPECT_EQ(Page().ImageList().GetItemCount(), kPageImages);
     Page().DownLoadButton().click();
     ClickRow(2);
 
     // With the port closed the tab says so and keeps the rows.
     link.Port().ClosePort();
     ReselectImageTab();
-    EXPECT_EQ(Page().ImageList().GetItemCount(), kImages);
+    EXPECT_EQ(Page().ImageList().GetItemCount(), kPageImages);
     const char* expected[] = {"文件已经存在，是否重新下载？ / 信息提示", "没有图片记录 / 信息提示",
                               "没有图片记录 / 提示", "通讯已经断开 / 提示"};
-    ASSERT_EQ(boxes.size(), std::size(expected));
-    for (std::size_t i = 0; i < boxes.size(); ++i) EXPECT_EQ(boxes[i].toStdString(), expected[i]);
+    ASSERT_EQ(Boxes().size(), std::size(expected));
+    for (std::size_t i = 0; i < shown.size(); ++i) EXPECT_EQ(Boxes()[i].toStdString(), expected[i]);
 }
 
 TEST_F(ImagePageTest, ClosingOrDestroyingDuringADownloadStopsAndJoinsTheWorker) {
@@ -251,7 +203,7 @@ TEST_F(ImagePageTest, ClosingOrDestroyingDuringADownloadStopsAndJoinsTheWorker) 
     EXPECT_TRUE(dlg->close());
     EXPECT_FALSE(Page().Worker().Running());
     EXPECT_FALSE(link.Port().IsOpen());
-    ASSERT_TRUE(splicer->WaitForFrames(3, kMargin));
+    ASSERT_TRUE(splicer->WaitForFrames(3, test::kPageMargin));
     EXPECT_EQ(test::Hex(splicer->ReceivedFrames().back()), "87 68 01 00 F0");
 
     // A page destroyed without a close gives the line back too.
@@ -262,49 +214,12 @@ TEST_F(ImagePageTest, ClosingOrDestroyingDuringADownloadStopsAndJoinsTheWorker) 
     PageContext context{link, session, {}};
     auto page = std::make_unique<CImageDlg>(nullptr, context);
     page->RefreshImageList();
-    ASSERT_EQ(page->Catalogue().size(), static_cast<std::size_t>(kImages));
+    ASSERT_EQ(page->Catalogue().size(), static_cast<std::size_t>(kPageImages));
     page->OnBnClickedDownLoad();
     ASSERT_TRUE(page->Worker().Running());
     page.reset();
     EXPECT_FALSE(link.LineBusy());
     EXPECT_EQ(FetchImageList(link).outcome, Outcome::Accepted);
-}
-
-// With the shipped language files everything a person reads fits where it stands.
-// With VELMORA_SCREENSHOTS naming a folder, each view is saved there as a PNG file.
-TEST_F(ImagePageTest, ScreensOfListAndImageFitInBothLanguages) {
-    for (const auto& [tag, commLanage] : {std::pair{"en", "1"}, std::pair{"zh", "0"}}) {
-        SCOPED_TRACE(tag);
-        test::TempDir folder;
-        fs::copy(fs::path(__FILE__).parent_path() / "../../par", folder.path() / "par",
-                 fs::copy_options::recursive);
-        folder.Write("par/Lan_Ver.ini",
-                     std::string("[DlgPara]\r\nComm_Lanage=") + commLanage + "\r\n");
-        test::ScopedConfig config(LoadAppConfig(folder.path()));
-        NewWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
-        SelectTab(kImageTab);
-        CListCtrlEx& list = Page().ImageList();
-        ASSERT_EQ(list.GetItemCount(), kImages);
-        Page().DownLoadButton().click();
-        ASSERT_TRUE(WaitForDownloadEnd());
-        ASSERT_TRUE(Page().Picture().ImageShown());
-
-        const QFontMetrics metrics(list.font());
-        for (int row = 0; row < list.GetItemCount(); ++row)
-            EXPECT_LE(metrics.horizontalAdvance(list.GetItemText(row, 1)) + 8,
-                      list.GetColumnWidth(1));
-        EXPECT_LE(list.GetColumnWidth(0) + list.GetColumnWidth(1), list.viewport()->width());
-        EXPECT_GE(Page().DownLoadButton().width(), Page().DownLoadButton().sizeHint().width());
-        EXPECT_FALSE(Page().SaveButton().isVisible());
-        EXPECT_GT(Page().Picture().width(), list.width());
-        if (const char* out = std::getenv("VELMORA_SCREENSHOTS")) {
-            QDir().mkpath(out);
-            EXPECT_TRUE(dlg->grab().toImage().save(QString("%1/image_%2.png").arg(out, tag)));
-        }
-        std::filesystem::remove_all(deviceFolder);  // the next language downloads anew
-    }
-    EXPECT_TRUE(boxes.empty());
 }
 
 }  // namespace

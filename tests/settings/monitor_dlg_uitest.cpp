@@ -1,53 +1,20 @@
 // The Setting page against a virtual splicer: start-up, connection outcomes,
 // reading and writing the groups, the checks that stop a write, and a second
 // request while one is in flight.
-#include <gtest/gtest.h>
-
 #include <QTimer>
 #include <functional>
-#include <memory>
-#include <vector>
 
-#include "app/message_box.h"
-#include "app/velmora_dlg.h"
 #include "protocol/command_catalogue.h"
 #include "settings/monitor_dlg.h"
-#include "sim/parameter_commands.h"
-#include "support/test_support.h"
+#include "support/page_fixture.h"
 
 namespace velmora::ui {
 namespace {
 
 using sim::FaultKind;
-using Texts = std::vector<QString>;
+using test::Texts;
 
-struct Box {
-    QString text;
-    MsgButtons buttons;
-    int gridRows;  // what the grid held when the box came up
-    QString firstValue;
-};
-
-class SettingPageTest : public test::SplicerTest {
-  protected:
-    void SetUp() override {
-        test::SplicerTest::SetUp();
-        store = sim::InstallParameterCommands(*splicer);
-        store->FreezeEnvironment(true);
-        SetMessageBoxHook([this](const QString& text, const QString&, MsgButtons buttons, MsgIcon) {
-            boxes.push_back({text, buttons, Grid().GetRowCount(), Value(0)});
-            return buttons == MsgButtons::YesNo ? answer : MsgAnswer::Ok;
-        });
-        language = std::make_unique<test::ScopedConfig>(1, workDir.path());
-        dlg = std::make_unique<CVelmoraDlg>(link, splicer->PortPath());
-    }
-    void TearDown() override {
-        SetMessageBoxHook({});
-        dlg.reset();
-        language.reset();
-        test::SplicerTest::TearDown();
-    }
-
+class SettingPageTest : public test::PageTest {
   public:
     CMonitorDlg& Page() { return dlg->MonitorPage(); }
     CEditCombGridCtrl& Grid() { return Page().Grid(); }
@@ -71,18 +38,6 @@ class SettingPageTest : public test::SplicerTest {
         ASSERT_EQ(dlg->ConnectionText(), "Connected");
     }
     std::size_t FrameCount() { return splicer->ReceivedFrames().size(); }
-    Texts BoxTexts() {
-        Texts texts;
-        for (const Box& box : boxes) texts.push_back(box.text);
-        return texts;
-    }
-
-    test::TempDir workDir;
-    std::unique_ptr<test::ScopedConfig> language;
-    std::shared_ptr<sim::ParameterStore> store;
-    std::unique_ptr<CVelmoraDlg> dlg;
-    std::vector<Box> boxes;
-    MsgAnswer answer = MsgAnswer::Yes;
 };
 
 TEST_F(SettingPageTest, StartsWithTheEnvironmentCaptionsAndSendsNothing) {
@@ -108,7 +63,7 @@ TEST_F(SettingPageTest, StartsWithTheEnvironmentCaptionsAndSendsNothing) {
         EXPECT_EQ(Caption(i), captions[i]);
         EXPECT_TRUE(Value(i).isEmpty());
     }
-    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(shown.empty());
     EXPECT_EQ(splicer->BytesReceived(), 0u);
 }
 
@@ -121,7 +76,7 @@ TEST_F(SettingPageTest, ReadsEveryGroupWritesEditsThatReadBackChangedAndDisconne
         const char* caption;
         const char* value;
         bool readOnly;
-    } shown[] = {
+    } views[] = {
         {0, 20, 0, "Fiber Type", "SM AUTO", false},
         {0, 20, 6, "ARC Time(ms)", "1500", false},
         {1, 6, 4, "Temperature(℃)", "170.0", false},
@@ -129,7 +84,7 @@ TEST_F(SettingPageTest, ReadsEveryGroupWritesEditsThatReadBackChangedAndDisconne
         {3, 12, 0, "FsMode", "AUTO", false},
         {4, 10, 0, "Serial Num", sim::kSimSerialNumber, true},
     };
-    for (const auto& s : shown) {
+    for (const auto& s : views) {
         SCOPED_TRACE(s.caption);
         SelectGroup(s.group);
         EXPECT_EQ(dlg->CommText(), "Comm Sucess");
@@ -138,7 +93,7 @@ TEST_F(SettingPageTest, ReadsEveryGroupWritesEditsThatReadBackChangedAndDisconne
         EXPECT_EQ(Value(s.index), QString::fromUtf8(s.value));
         EXPECT_EQ(bool(Grid().GetItemState(s.index + 1, 1) & gvis::ReadOnly), s.readOnly);
     }
-    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(shown.empty());
 
     const struct {
         int group, index;
@@ -150,7 +105,7 @@ TEST_F(SettingPageTest, ReadsEveryGroupWritesEditsThatReadBackChangedAndDisconne
         SelectGroup(group);
         for (const auto& e : edits)
             if (e.group == group) SetValue(e.index, e.text);
-        boxes.clear();
+        shown.clear();
         Page().AcceptButton().click();
         EXPECT_EQ(BoxTexts(), (Texts{"Whether in parameter", "Parameter in success"}));
         EXPECT_EQ(dlg->CommText(), "Comm Sucess");
@@ -176,16 +131,18 @@ TEST_F(SettingPageTest, AFailedHandshakeLeavesThePageDisconnected) {
     ExpectConnectButtons(false);
     Page().ConnectButton().click();
     ExpectConnectButtons(true);
-    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(shown.empty());
 }
 
 TEST_F(SettingPageTest, AGroupWhileDisconnectedShowsItsCaptionsThenSaysSo) {
-    SelectGroup(4);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Communication Disconnect");
     // The ten captions were up, with no values, when the box came.
-    EXPECT_EQ(boxes[0].gridRows, 11);
-    EXPECT_TRUE(boxes[0].firstValue.isEmpty());
+    int rowsAtBox = -1;
+    QString valueAtBox = "?";
+    onBox = [&] { rowsAtBox = RowCount(), valueAtBox = Value(0); };
+    SelectGroup(4);
+    EXPECT_EQ(BoxTexts(), Texts{"Communication Disconnect"});
+    EXPECT_EQ(rowsAtBox, 10);
+    EXPECT_TRUE(valueAtBox.isEmpty());
     EXPECT_EQ(Caption(0), "Serial Num");
     EXPECT_EQ(dlg->CommText(), "Comm Fail:Communication Disconnect");
     EXPECT_EQ(splicer->BytesReceived(), 0u);
@@ -197,9 +154,8 @@ TEST_F(SettingPageTest, AcceptOnTheEnvironmentAsksAndSendsNothing) {
     ASSERT_EQ(Value(2), "101325");
     const std::size_t frames = FrameCount();
     Page().AcceptButton().click();  // answered Yes
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Whether in parameter");
-    EXPECT_EQ(boxes[0].buttons, MsgButtons::YesNo);
+    ASSERT_EQ(BoxTexts(), Texts{"Whether in parameter"});
+    EXPECT_EQ(shown[0].buttons, MsgButtons::YesNo);
     EXPECT_EQ(FrameCount(), frames);
 }
 
@@ -207,9 +163,9 @@ TEST_F(SettingPageTest, RangeFailuresShowOneBoxEachAndSendNothing) {
     ConnectNow();
     SelectGroup(0);
     const auto before = store->Splice();
-    SetValue(3, "25.1");  // Cut Angle
-    SetValue(6, "-1");    // ARC Time
-    SetValue(14, "151");  // OverLen
+    SetValue(3, "25.1");   // Cut Angle
+    SetValue(6, "30001");  // ARC Time
+    SetValue(14, "151");   // OverLen
     const std::size_t frames = FrameCount();
     Page().AcceptButton().click();
     EXPECT_EQ(BoxTexts(), (Texts{"Cutting Limit input error,range is 0—25",
@@ -229,7 +185,7 @@ TEST_F(SettingPageTest, ASecondRequestWhileOneIsInFlightIsRefused) {
     };
     for (std::size_t i = 0; i < std::size(nested); ++i) {
         SCOPED_TRACE(i);
-        boxes.clear();
+        shown.clear();
         const std::size_t frames = FrameCount();
         // The heating read is answered late; the second request comes meanwhile.
         splicer->SetFault(cmd::ReadHeater, {FaultKind::Delay, 300, 1});

@@ -1,0 +1,147 @@
+// The four pages as a person sees them with the shipped language files, in English
+// and in Chinese: what is read must fit where it stands. With VELMORA_SCREENSHOTS
+// naming a folder, each view is also saved there as a PNG file to look at:
+//   VELMORA_SCREENSHOTS=build/screenshots velmora_ui_tests --gtest_filter='Screens*'
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QDir>
+#include <cstdlib>
+
+#include "support/page_fixture.h"
+
+namespace velmora::ui {
+namespace {
+
+using test::kPageImages;
+using test::kPageRecords;
+
+// Room a cell's text needs besides its glyphs: the item's margins on both sides.
+constexpr int kCellMargins = 8;
+
+class Screens : public test::PageTest, public ::testing::WithParamInterface<const char*> {
+  protected:
+    void SetUp() override {
+        PageTest::SetUp();
+        shipped = test::UseShippedLanguage(par, GetParam());
+        NewWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+    }
+    void TearDown() override {
+        dlg.reset();
+        shipped.reset();
+        PageTest::TearDown();
+    }
+    void Save(QWidget& widget, const QString& name) {
+        const char* out = std::getenv("VELMORA_SCREENSHOTS");
+        if (!out || !*out) return;
+        QDir().mkpath(QString::fromLocal8Bit(out));
+        const QString file = QStringLiteral("%1/%2_%3.png").arg(out, name, GetParam());
+        EXPECT_TRUE(widget.grab().toImage().save(file)) << file.toStdString();
+    }
+    void ExpectFits(QWidget& button) {
+        EXPECT_GE(button.width(), button.sizeHint().width()) << button.objectName().toStdString();
+    }
+
+    test::TempDir par;
+    std::unique_ptr<test::ScopedConfig> shipped;
+};
+
+TEST_P(Screens, SettingGroupsFitTheirColumns) {
+    CMonitorDlg& page = dlg->MonitorPage();
+    for (CWBButton* button : {&page.ConnectButton(), &page.DisconnectButton(),
+                              &page.RefreshButton(), &page.ReadButton(), &page.AcceptButton()})
+        ExpectFits(*button);
+    page.ConnectButton().click();
+    ASSERT_TRUE(page.DisconnectButton().isEnabled());
+
+    CEditCombGridCtrl& grid = page.Grid();
+    const QFontMetrics metrics(grid.font());
+    for (int group = 0; group < page.GroupCombo().count(); ++group) {
+        SCOPED_TRACE(group);
+        page.GroupCombo().setCurrentIndex(group);
+        emit page.GroupCombo().activated(group);
+        QApplication::processEvents();
+        ASSERT_FALSE(grid.GetItemText(1, 1).isEmpty());
+        for (int row = 0; row < grid.GetRowCount(); ++row) {
+            for (int col = 0; col < 2; ++col) {
+                const QString text = grid.GetItemText(row, col);
+                EXPECT_LE(metrics.horizontalAdvance(text) + kCellMargins, grid.GetColumnWidth(col))
+                    << "row " << row << ": " << text.toStdString();
+            }
+        }
+        Save(*dlg, QStringLiteral("setting_group%1").arg(group));
+    }
+    // The SysTime list open over the System group, as wide as it needs.
+    ASSERT_TRUE(grid.EditCell(9, 1));
+    auto* list = qobject_cast<QComboBox*>(grid.Editor());
+    ASSERT_NE(list, nullptr);
+    list->showPopup();
+    QApplication::processEvents();
+    QWidget* popup = list->view()->window();
+    EXPECT_GE(popup->width(), list->width());
+    Save(*dlg, "setting_list_editor");
+    Save(*popup, "setting_list_open");
+    list->hidePopup();
+    EXPECT_TRUE(shown.empty());
+}
+
+TEST_P(Screens, ResultPageAfterADownload) {
+    ASSERT_TRUE(OpenLink());
+    SelectTab(kHistoryTab);
+    CHistoryDlg& page = dlg->HistoryPage();
+    page.OnBnClickedReceive();
+    ASSERT_TRUE(WaitFor([&] { return !page.Downloading(); }));
+    ASSERT_EQ(page.IndexList().GetItemCount(), kPageRecords);
+    page.IndexList().SelectRow(146);
+    page.IndexList().EnsureVisible(146);
+    // A long caption in a narrow cell shows its ellipsis.
+    page.ParamList().SetColumnWidth(0, 70);
+    QApplication::processEvents();
+    Save(*dlg, "result");
+    EXPECT_TRUE(shown.empty());
+}
+
+TEST_P(Screens, ImageListAndPictureFit) {
+    ASSERT_TRUE(OpenLink());
+    SelectTab(kImageTab);
+    CImageDlg& page = dlg->ImagePage();
+    CListCtrlEx& list = page.ImageList();
+    ASSERT_EQ(list.GetItemCount(), kPageImages);
+    page.DownLoadButton().click();
+    ASSERT_TRUE(WaitFor([&] { return !page.Downloading(); }));
+    ASSERT_TRUE(page.Picture().ImageShown());
+
+    const QFontMetrics metrics(list.font());
+    for (int row = 0; row < list.GetItemCount(); ++row)
+        EXPECT_LE(metrics.horizontalAdvance(list.GetItemText(row, 1)) + kCellMargins,
+                  list.GetColumnWidth(1));
+    EXPECT_LE(list.GetColumnWidth(0) + list.GetColumnWidth(1), list.viewport()->width());
+    ExpectFits(page.DownLoadButton());
+    EXPECT_FALSE(page.SaveButton().isVisible());
+    EXPECT_GT(page.Picture().width(), list.width());
+    Save(*dlg, "image");
+    EXPECT_TRUE(shown.empty());
+}
+
+TEST_P(Screens, FirmwarePageWithAFileChosenAndAfterTheUpdate) {
+    ASSERT_TRUE(Connect());
+    SelectTab(kFirmWareTab);
+    CFirmWareDlg& page = dlg->FirmWarePage();
+    const auto file = workDir.Write("Velmora_V2.0.3_firmware.bin", std::string(70000, 'x'));
+    page.SetFileChooser([&](QWidget*) { return QString::fromStdString(file.string()); });
+    page.OnBnClickedBrowse();
+    ExpectFits(page.BrowseButton());
+    ExpectFits(page.SendButton());
+    Save(*dlg, "firmware_chosen");
+    page.OnBnClickedSend();
+    ASSERT_TRUE(WaitFor([&] { return !page.UpdateRunning(); }));
+    ASSERT_TRUE(firmware->WaitForReceipts(1, test::kPageMargin));
+    QApplication::processEvents();
+    Save(*dlg, "firmware_after");
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, Screens, ::testing::Values("en", "zh"),
+                         [](const auto& info) { return std::string(info.param); });
+
+}  // namespace
+}  // namespace velmora::ui

@@ -29,6 +29,9 @@ inline constexpr Message PortError{"请选择串口！！！", "Port error"};
 
 // Our own additions: the line is already in use, or the port went away mid-exchange.
 inline constexpr Message LineBusy{"通讯进行中，请稍候再试", "Communication busy, please wait"};
+// Nothing is written while the connected splicer's folder is unknown.
+inline constexpr Message NoDeviceFolder{"熔接机的文件夹未知，请重新连接",
+                                        "The splicer's folder is not known, please connect again"};
 inline constexpr Message PortLost{"串口已断开，请检查连接后重新连接",
                                   "Port lost, please check the cable and connect again"};
 }  // namespace msg

@@ -19,7 +19,9 @@ constexpr std::array kCommands{
     CliCommand{"write", "GROUP ROW=TEXT...", "change rows of a group and write it to the splicer",
                RunWrite},
     CliCommand{"images", "", "list the splicer's images: number and time", RunImages},
-    CliCommand{"image", "NUMBER", "download an image into the JPG folder and print its path",
+    CliCommand{"image", "NUMBER [--force]",
+               "download an image into the JPG folder and print its path (--force replaces "
+               "a file saved before)",
                RunImage},
     CliCommand{"firmware", "FILE", "send a firmware file to the splicer", RunFirmware},
     CliCommand{"history", "[--csv]",

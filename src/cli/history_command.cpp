@@ -88,6 +88,11 @@ int ExportCsv(CliContext& context, const RecordStore& records) {
         std::fprintf(stderr, "%s\n", Say(history_msg::NoRecord).c_str());
         return kExitOk;
     }
+    // Without the splicer's own folder the export would land where nobody looks.
+    if (context.session().DeviceFolder.empty()) {
+        std::fprintf(stderr, "%s\n", Say(msg::NoDeviceFolder).c_str());
+        return kExitLineFailed;
+    }
     const std::filesystem::path file =
         CsvExportPath(context.session().DeviceFolder, Config().AppDirectory, LocalToday());
     std::string error;

@@ -1,6 +1,7 @@
 // images and image: the Image page's work on the command line.
 #include "cli/image_commands.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -8,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "images/image_catalogue.h"
 #include "images/image_download.h"
@@ -102,9 +104,15 @@ int RunImages(CliContext& context, CommandArgs args) {
 }
 
 int RunImage(CliContext& context, CommandArgs args) {
-    const std::optional<int> number = args.size() == 1 ? ParseImageNumber(args[0]) : std::nullopt;
+    // --force replaces a file saved before, as the window does once the user says Yes.
+    std::vector<std::string> rest(args.begin(), args.end());
+    const auto force = std::find(rest.begin(), rest.end(), "--force");
+    const bool replace = force != rest.end();
+    if (replace) rest.erase(force);
+    const std::optional<int> number = rest.size() == 1 ? ParseImageNumber(rest[0]) : std::nullopt;
     if (!number)
-        return context.UsageError("image needs one NUMBER from 1 to 255, as 'images' lists it");
+        return context.UsageError(
+            "image needs one NUMBER from 1 to 255, as 'images' lists it (and may take --force)");
 
     ImageCatalogue catalogue;
     if (int status = FetchCatalogue(context, catalogue); status != kExitOk) return status;
@@ -115,11 +123,12 @@ int RunImage(CliContext& context, CommandArgs args) {
     const std::optional<std::filesystem::path> path =
         ImageFilePath(context.session().DeviceFolder, catalogue, position);
     if (!path) {
-        PrintError(
-            "velmora-cli: the splicer's folder is not known: its configuration could "
-            "not be read");
+        PrintError(Say(msg::NoDeviceFolder));
         return kExitLineFailed;
     }
+    if (ImageFileExists(*path) && !replace)
+        return context.UsageError(path->string() +
+                                  " exists already; add --force to download and replace it");
     if (!EnsureJpgFolder(context.session().DeviceFolder)) {
         PrintError("velmora-cli: cannot create the folder " + path->parent_path().string());
         return kExitUsage;

@@ -1,6 +1,7 @@
 #include "history/history_download.h"
 
 #include <algorithm>
+#include <array>
 #include <optional>
 
 #include "base/little_endian.h"
@@ -24,19 +25,36 @@ class StreamShape final : public ReplyShape {
   public:
     StreamShape(RecordStream& stream, const DownloadCallbacks& callbacks)
         : stream_(stream), callbacks_(callbacks) {}
-    Gathered Start() override { return stream_.Complete() ? Gathered::Complete : Gathered::More; }
-    std::span<std::uint8_t> Room() override { return stream_.Room(); }
+    Gathered Start() override {
+        return stream_.Complete() ? Gathered::CompleteUnlessMore : Gathered::More;
+    }
+    // Once every announced record is in, a little room stays open: a splicer that
+    // goes on sending sent something other than what it announced.
+    std::span<std::uint8_t> Room() override {
+        return stream_.Complete() ? std::span<std::uint8_t>(surplus_) : stream_.Room();
+    }
     Gathered Add(std::size_t n) override {
+        if (stream_.Complete() && !adding_) {
+            surplusArrived_ = true;
+            return Gathered::Refused;
+        }
+        adding_ = true;
         const std::size_t before = stream_.Listed();
         const std::vector<SpliceRecord> ready = stream_.Add(n);
+        adding_ = false;
         if (!ready.empty() && callbacks_.records) callbacks_.records(before, ready);
         if (!ready.empty() && callbacks_.progress) callbacks_.progress(stream_.Progress());
-        return stream_.Complete() ? Gathered::Complete : Gathered::More;
+        if (stream_.Garbled()) return Gathered::Refused;
+        return stream_.Complete() ? Gathered::CompleteUnlessMore : Gathered::More;
     }
+    bool SurplusArrived() const { return surplusArrived_; }
 
   private:
     RecordStream& stream_;
     const DownloadCallbacks& callbacks_;
+    std::array<std::uint8_t, 64> surplus_{};
+    bool adding_ = false;
+    bool surplusArrived_ = false;
 };
 
 }  // namespace
@@ -84,18 +102,29 @@ std::span<std::uint8_t> RecordStream::Room() const {
     return buffer_.subspan(received_, expected_ - received_);
 }
 
-bool RecordStream::ListsAsItArrives() const {
-    return received_ >= 3 && buffer_[0] == kFrameStart && buffer_[1] == cmd::RecordDownload;
+bool RecordFrameHoldsUp(std::span<const std::uint8_t> frame) {
+    if (frame.size() < kRecordFrameSize || frame[0] != kFrameStart ||
+        frame[1] != cmd::RecordDownload || frame[2] != kRecordSize)
+        return false;
+    return HasRealTime(SpliceRecord::FromFrame(frame));
 }
 
 std::vector<SpliceRecord> RecordStream::Add(std::size_t n) {
     received_ += std::min(n, expected_ - received_);
     std::vector<SpliceRecord> ready;
-    if (!ListsAsItArrives() && !Complete()) return ready;
+    if (garbled_) return ready;
     const std::size_t complete = received_ / kRecordFrameSize;
     ready.reserve(complete - listed_);
-    for (; listed_ < complete; ++listed_)
-        ready.push_back(SpliceRecord::FromFrame(buffer_.subspan(listed_ * kRecordFrameSize)));
+    for (; listed_ < complete; ++listed_) {
+        const std::span<const std::uint8_t> frame = buffer_.subspan(listed_ * kRecordFrameSize);
+        if (!RecordFrameHoldsUp(frame)) {
+            // Junk before the records, a frame cut short or shifted: nothing from
+            // here on can be trusted to be the splicer's records.
+            garbled_ = listed_;
+            break;
+        }
+        ready.push_back(SpliceRecord::FromFrame(frame));
+    }
     return ready;
 }
 
@@ -112,11 +141,17 @@ DownloadResult DownloadHistory(Link& link, LineClaim claim, int count, std::stop
     StreamShape shape(stream, callbacks);
     ReceiveWatch watch;
     watch.timeout = options.deadline;
+    watch.quiet = kStreamEndQuiet;
     watch.stop = std::move(stop);
     const ReceiveEnd end = link.Receive(*held, shape, watch);
 
     DownloadResult result;
     result.outcome = end.outcome;
+    result.garbledRecord = stream.Garbled();
+    result.surplus = shape.SurplusArrived();
+    // What follows a refused stream must not spoil the next exchange.
+    if (end.outcome == Outcome::Unexpected)
+        link.DiscardUntilQuiet(*held, kQuietLine, options.deadline, stop);
     result.recordsListed = stream.Listed();
     result.bytesReceived = stream.Received();
     if (callbacks.progress && end.outcome == Outcome::Accepted) callbacks.progress(100);

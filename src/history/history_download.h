@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <stop_token>
 #include <string>
@@ -20,6 +21,8 @@ inline constexpr int kRecordCountTimeoutMs = 1000;
 inline constexpr std::chrono::milliseconds kDownloadDeadline{40000};
 // Most records the receive buffer can hold in one download (5263).
 inline constexpr int kMaxRecordCount = static_cast<int>(kReceiveBufferSize / kRecordFrameSize);
+// After the last announced record, a line quiet this long means the stream ended.
+inline constexpr std::chrono::milliseconds kStreamEndQuiet{50};
 
 struct RecordCountAnswer {
     Outcome outcome = Outcome::NoAnswer;
@@ -53,10 +56,13 @@ struct ReceiveStart {
 // decision, and the download request.
 ReceiveStart BeginHistoryReceive(Link& link, const LineClaim& claim, const Pump& pump = {});
 
+// Whether a record frame is one: 87 64, length 34, and a time that is a real
+// date and time. A value outside an option table is no reason to refuse it.
+bool RecordFrameHoldsUp(std::span<const std::uint8_t> frame);
+
 // Gathers the stream of `count` record frames in a caller's buffer. A record is
-// handed out once all its 38 bytes are there, and only once. While the stream does
-// not begin with 0x87 0x64 nothing is handed out until the full length is in,
-// then everything at once.
+// handed out once all its 38 bytes are there and its frame holds up, and only
+// once; the first frame that does not hold up ends the listing (Garbled()).
 class RecordStream {
   public:
     // `buffer` must hold count * 38 bytes; `count` is limited to what fits.
@@ -73,23 +79,29 @@ class RecordStream {
     bool Complete() const { return received_ >= expected_; }
     // 0-100: the position of the last listed record among `count`; 100 when complete.
     int Progress() const;
+    // The position of the first frame that did not hold up, if one did not.
+    std::optional<std::size_t> Garbled() const { return garbled_; }
 
   private:
-    bool ListsAsItArrives() const;
-
     std::span<std::uint8_t> buffer_;
     std::size_t count_;
     std::size_t expected_;
     std::size_t received_ = 0;
     std::size_t listed_ = 0;
+    std::optional<std::size_t> garbled_;
 };
 
 struct DownloadResult {
     // Accepted (all records in), NoAnswer (deadline passed), Cancelled (stop
-    // requested), PortLost or NotOpen (the port went away or was closed).
+    // requested), PortLost or NotOpen (the port went away or was closed),
+    // Unexpected (the stream did not hold up).
     Outcome outcome = Outcome::NoAnswer;
     std::size_t recordsListed = 0;
     std::size_t bytesReceived = 0;
+    // Unexpected: the first record whose frame did not hold up, or more bytes
+    // than the announced records came. The records before it were listed.
+    std::optional<std::size_t> garbledRecord;
+    bool surplus = false;
 };
 
 // Called on the worker's thread. A page hands them to its own thread and waits

@@ -45,6 +45,19 @@ std::string TooManyRecordsText(int count) {
 
 std::string ReceiptFailureText(const HistoryReceipt& receipt) {
     if (receipt.start.step == ReceiveStep::TooMany) return TooManyRecordsText(receipt.start.count);
+    if (receipt.start.step == ReceiveStep::Download &&
+        receipt.download.outcome == Outcome::Unexpected) {
+        static constexpr Message kGarbled{"第 %d 条记录数据错误，本次接收无效",
+                                          "Record %d arrived garbled; this download is refused"};
+        static constexpr Message kSurplus{"熔接机发来的记录多于它所报的数量，本次接收无效",
+                                          "The splicer sent more than the records it announced; "
+                                          "this download is refused"};
+        if (!receipt.download.garbledRecord) return Say(kSurplus);
+        char text[200];
+        std::snprintf(text, sizeof text, Say(kGarbled).c_str(),
+                      static_cast<int>(*receipt.download.garbledRecord + 1));
+        return text;
+    }
     const Outcome outcome = receipt.start.step == ReceiveStep::Download ? receipt.download.outcome
                                                                         : receipt.start.outcome;
     const Message* text = StandardFailureText(outcome);

@@ -1,6 +1,7 @@
 #include "history/splice_record.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <optional>
 
@@ -63,6 +64,13 @@ SpliceRecord SpliceRecord::FromFrame(std::span<const std::uint8_t> frame) {
     std::copy_n(frame.subspan(kRecordOffsetInFrame, kRecordSize).begin(), kRecordSize,
                 record.bytes.begin());
     return record;
+}
+
+bool HasRealTime(const SpliceRecord& r) {
+    using namespace std::chrono;
+    const year_month_day date{year{2000 + r.yearOffset()}, month{static_cast<unsigned>(r.month())},
+                              day{static_cast<unsigned>(r.day())}};
+    return date.ok() && r.hour() < 24 && r.minute() < 60 && r.second() < 60;
 }
 
 std::string TimeText(const SpliceRecord& r) {

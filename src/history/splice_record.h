@@ -57,6 +57,9 @@ struct SpliceRecord {
 // The store the page lists and exports; row k of the index list is record k.
 using RecordStore = std::vector<SpliceRecord>;
 
+// Whether the record's time fields make a real date and time.
+bool HasRealTime(const SpliceRecord& record);
+
 // "2026-03-07 09:05:30": four-digit year, the other parts "0%d" below 10.
 std::string TimeText(const SpliceRecord& record);
 // Detail list: "Success"/"Failure", anything else "Unknown(n)".

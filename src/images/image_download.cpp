@@ -102,6 +102,16 @@ bool ImageBuffer::AllArrived() const {
     return head_ == ImageHead::Accepted && received_ >= kImageHeadSize + imageSize_;
 }
 
+bool ImageBuffer::ImageWhole() const {
+    if (head_ != ImageHead::Accepted || imageSize_ == 0) return false;
+    if (AllArrived()) return true;
+    // The shorter reading (the size counted the head) holds only when the JPEG
+    // ends with its end marker.
+    const std::span<const std::uint8_t> image = Image();
+    return SizeReached() && image.size() >= 2 && image[image.size() - 2] == 0xFF &&
+           image.back() == 0xD9;
+}
+
 std::span<const std::uint8_t> ImageBuffer::Image() const {
     if (head_ != ImageHead::Accepted) return {};
     const std::size_t behindHead = received_ - kImageHeadSize;
@@ -156,11 +166,16 @@ ImageDownloadResult ImageDownloadThread(Link& link, LineClaim claim, ImageBuffer
 
     ImageDownloadResult result;
     result.outcome = end.outcome;
+    if (end.outcome == Outcome::Accepted && !buffer.ImageWhole()) {
+        // Nothing short of the whole image is called an image.
+        result.outcome = Outcome::Unexpected;
+        result.incomplete = true;
+    }
     result.imageSize = buffer.ImageSize();
     result.announcedSize = buffer.AnnouncedSize();
     result.tooLarge = buffer.Head() == ImageHead::TooLarge;
     result.bytesReceived = buffer.Received();
-    switch (end.outcome) {
+    switch (result.outcome) {
         case Outcome::Accepted:
             result.image = buffer.Image();
             show(100);

@@ -57,6 +57,10 @@ class ImageBuffer {
     bool SizeReached() const;
     // Announced size reached behind the head: nothing more can belong to the image.
     bool AllArrived() const;
+    // Whether what arrived is the whole image: the announced size behind the head,
+    // or, when the size counted the head, a JPEG that ends with its end marker.
+    // An announced size of 0 is no image.
+    bool ImageWhole() const;
     // The image bytes that arrived after the head, at most ImageSize(); never padded.
     std::span<const std::uint8_t> Image() const;
     // 50 + 50 * received / size while the image comes in, below 100 until it is done.
@@ -89,6 +93,7 @@ struct ImageDownloadResult {
     std::uint32_t imageSize = 0;
     std::uint32_t announcedSize = 0;  // as the head said it, also when refused
     bool tooLarge = false;            // the head announced more than the buffer holds
+    bool incomplete = false;          // Unexpected: the image did not arrive whole
     std::size_t bytesReceived = 0;    // head included
     // Points into the ImageBuffer; empty unless Accepted.
     std::span<const std::uint8_t> image;

@@ -26,6 +26,19 @@ std::string ImageDownloadFailureText(const ImageDownloadResult& result) {
         case Outcome::Cancelled:
             return {};
         case Outcome::Unexpected:
+            if (result.incomplete) {
+                static constexpr Message kIncomplete{
+                    "图片未完整到达（%u / %u 字节），未保存",
+                    "The image did not arrive whole (%u of %u bytes); nothing was saved"};
+                char text[200];
+                const auto behindHead = result.bytesReceived > kImageHeadSize
+                                            ? result.bytesReceived - kImageHeadSize
+                                            : 0;
+                std::snprintf(text, sizeof text, Say(kIncomplete).c_str(),
+                              static_cast<unsigned>(behindHead),
+                              static_cast<unsigned>(result.imageSize));
+                return text;
+            }
             return result.tooLarge ? ImageTooLargeText(result.announcedSize) : Say(msg::DataError);
         default: {
             const Message* text = StandardFailureText(result.outcome);

@@ -74,8 +74,11 @@ void NameDeviceFolder(Link& link, ParameterSession& session, const Pump& pump) {
     const ExchangeResult read = link.Exchange(FixedRequest(cmd::ReadConfig), {pump, {}});
     const bool gathered = read.outcome != Outcome::NotOpen && read.outcome != Outcome::Busy &&
                           read.outcome != Outcome::WriteFailed;
-    // The check byte is not tested here: any reply that starts 87 72 names the folder.
-    if (!gathered || !StartsWith(read.reply, {kFrameStart, cmd::ReadConfig})) return;
+    // The check byte is not tested here: a reply that starts 87 72 names the
+    // folder, but only a whole one: a reply cut short holds no name to trust.
+    if (!gathered || !StartsWith(read.reply, {kFrameStart, cmd::ReadConfig}) ||
+        read.reply.size() < kParamDataOffset + kDeviceConfigSize + 1)
+        return;
     session.DeviceFolder = MakeDeviceFolder(Config().AppDirectory, DeviceNameFromReply(read.reply));
 }
 

@@ -12,7 +12,7 @@ struct KindName {
     FaultKind kind;
     std::string_view name;
 };
-constexpr std::array<KindName, 9> kKinds{{
+constexpr std::array<KindName, 12> kKinds{{
     {FaultKind::None, "none"},
     {FaultKind::Silent, "silent"},
     {FaultKind::Delay, "delay"},
@@ -22,6 +22,9 @@ constexpr std::array<KindName, 9> kKinds{{
     {FaultKind::WrongEcho, "wrongecho"},
     {FaultKind::Short, "short"},
     {FaultKind::HangUp, "hangup"},
+    {FaultKind::Junk, "junk"},
+    {FaultKind::Twice, "twice"},
+    {FaultKind::LateTail, "latetail"},
 }};
 
 bool ParseInt(std::string_view s, int base, int* out) {
@@ -97,6 +100,14 @@ std::vector<std::uint8_t> ApplyToReply(const Fault& fault, std::vector<std::uint
         case FaultKind::Short: {
             size_t keep = fault.arg > 0 ? static_cast<size_t>(fault.arg) : reply.size() / 2;
             reply.resize(std::min(keep, reply.size() - 1));
+            break;
+        }
+        case FaultKind::Junk:
+            reply.insert(reply.begin(), static_cast<size_t>(fault.arg > 0 ? fault.arg : 3), 0x55);
+            break;
+        case FaultKind::Twice: {
+            const std::vector<std::uint8_t> again = reply;
+            reply.insert(reply.end(), again.begin(), again.end());
             break;
         }
         default:

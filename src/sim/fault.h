@@ -19,6 +19,9 @@ enum class FaultKind {
     WrongEcho,  // echo another command, check byte correct
     Short,      // send only the first `arg` bytes (default: half)
     HangUp,     // send the first `arg` bytes (default none), then drop the line
+    Junk,       // send `arg` bytes of noise (default 3) before the reply
+    Twice,      // send the reply twice
+    LateTail,   // send all but the last `arg` bytes (default 4), the rest 20 ms later
 };
 
 struct Fault {

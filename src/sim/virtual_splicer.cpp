@@ -431,6 +431,14 @@ void VirtualSplicer::Dispatch(const Request& request, std::vector<std::uint8_t> 
     std::chrono::milliseconds gap{};
     if (fault.kind == FaultKind::Trickle)
         gap = std::chrono::milliseconds(fault.arg > 0 ? fault.arg : 2);
+    if (fault.kind == FaultKind::LateTail) {
+        const std::size_t tail =
+            std::min(reply.size(), static_cast<std::size_t>(fault.arg > 0 ? fault.arg : 4));
+        if (!SendPaced(std::span(reply).first(reply.size() - tail)) ||
+            !line_->SleepUntil(Clock::now() + std::chrono::milliseconds(20)))
+            return;
+        reply.erase(reply.begin(), reply.end() - static_cast<long>(tail));
+    }
     if (SendPaced(reply, gap)) {
         std::lock_guard lock(mutex_);
         lastReplyEnd_ = Clock::now();

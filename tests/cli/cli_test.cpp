@@ -105,11 +105,14 @@ TEST_F(CliTest, WriteChangesTheSplicerAndReadShowsIt) {
 }
 
 TEST_F(CliTest, RangeFailuresExitTwoAndWriteNothing) {
-    const test::CliRun r = Run({"write", "splice", "Cut Angle=25.1", "ARC Time=-1"});
+    const test::CliRun r = Run(
+        {"write", "splice", "Cut Angle=25.1", "ARC Time=-1", "ARC Value=abc", "Name1=ABCDEFGHIJK"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err,
-              "Cutting Limit input error,range is 0—25\n"
-              "ARC Time input error,range is 0ms—30000ms\n");
+              "Name1: 'ABCDEFGHIJK' is longer than 10 bytes\n"
+              "ARC Value: 'abc' is not a number\n"
+              "ARC Time: outside what it can hold, 0 to 65535\n"
+              "Cutting Limit input error,range is 0—25\n");
     EXPECT_EQ(r.out, "");
     ASSERT_TRUE(splicer->WaitForFrames(4, 5s));
     EXPECT_EQ(Commands(), kConnectReadSplice);

@@ -103,7 +103,7 @@ TEST_F(TransferCliTest, ImageSavesTheJpegByteIdenticalReplacingAnOldFile) {
         sim::InstallImageCommands(*splicer,
                                   {.count = test::kCliImages, .sizeCountsHead = sizeCountsHead});
         if (fs::exists(saved)) std::ofstream(saved, std::ios::binary) << "an older, shorter file";
-        const test::CliRun r = Run({"image", "2"});
+        const test::CliRun r = Run({"image", "2", "--force"});
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(r.out, saved.string() + "\n");

@@ -61,13 +61,22 @@ TEST(RecordStreamTest, RecordsArrivingInPiecesAreListedOnceCompleteAndOnlyOnce) 
     }
     // Progress follows the last listed record.
     EXPECT_EQ(FeedInPieces(stream, 5, {38}).progress, (std::vector<int>{0, 20, 40, 60, 100}));
-    // A stream that does not start 87 64 is listed only when whole, all at once.
-    for (std::size_t wrong : {0u, 1u}) {
-        Bytes foreign = stream;
-        foreign[wrong] = 0x00;
-        const Fed fed = FeedInPieces(foreign, 5, {38});
-        EXPECT_EQ(fed.batches, Sizes{5});
-        EXPECT_EQ(fed.listed.size(), 5u);
+    // A frame that does not hold up ends the listing: its head, its length, or a
+    // time that is no real date; the records before it stay listed.
+    for (const auto& [at, value] :
+         std::vector<std::pair<std::size_t, std::uint8_t>>{{0, 0x00},
+                                                           {38 + 1, 0x63},
+                                                           {2 * 38 + 2, 0x21},
+                                                           {3 * 38 + 3 + 1, 13},
+                                                           {3 * 38 + 3 + 2, 0},
+                                                           {3 * 38 + 3 + 3, 24}}) {
+        Bytes garbled = stream;
+        garbled[at] = value;
+        std::vector<std::uint8_t> buffer(garbled.size());
+        RecordStream gatherer(buffer, 5);
+        std::copy(garbled.begin(), garbled.end(), gatherer.Room().begin());
+        EXPECT_EQ(gatherer.Add(garbled.size()).size(), at / 38) << at;
+        EXPECT_EQ(gatherer.Garbled(), at / 38) << at;
     }
 }
 

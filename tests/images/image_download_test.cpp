@@ -127,7 +127,22 @@ TEST_F(ImageDownload, EveryEndOfADownloadWithItsImageAndTheLineFree) {
         // Whether the splicer counts the head in the size or not, the image is its JPEG.
         {"size of the image", sim::ImageDownloadReply(jpeg), Outcome::Accepted, jpeg, ""},
         {"size counts the head", sim::ImageDownloadReply(jpeg, true), Outcome::Accepted, jpeg, ""},
-        {"size 0: an empty image at once", Head(0), Outcome::Accepted, {}, ""},
+        // Nothing short of the whole image is called an image.
+        {"size 0: no image",
+         Head(0),
+         Outcome::Unexpected,
+         {},
+         "The image did not arrive whole (0 of 0 bytes); nothing was saved"},
+        {"8 bytes short, so the end marker is missing",
+         [&] {
+             Bytes cut = sim::ImageDownloadReply(jpeg);
+             cut.resize(cut.size() - 8);
+             return cut;
+         }(),
+         Outcome::Unexpected,
+         {},
+         "The image did not arrive whole (" + std::to_string(jpeg.size() - 8) + " of " +
+             std::to_string(jpeg.size()) + " bytes); nothing was saved"},
         {"byte 2 is 0x05", Head(40, 0x05), Outcome::Unexpected, {}, "data error"},
         {"rejection", {0x87, 0xEC, 0x01, 0x00, 0x74}, Outcome::Unexpected, {}, "data error"},
         {"larger than the buffer",

@@ -36,6 +36,23 @@ void CPageDlg::ShowBox(const std::string& text, const Message& caption) {
     ShowMessage(this, Q(text), Q(caption), MsgButtons::Ok, MsgIcon::None);
 }
 
+CPageDlg::ExchangeScope::ExchangeScope(CPageDlg& page) : page_(page) {
+    if (page_.exchangeDepth_++ > 0) return;
+    // Disabling the page leaves each control's own enabled state as it was.
+    page_.setEnabled(false);
+    emit page_.ExchangeBusy(true);
+}
+
+CPageDlg::ExchangeScope::~ExchangeScope() {
+    if (--page_.exchangeDepth_ > 0) return;
+    page_.setEnabled(true);
+    emit page_.ExchangeBusy(false);
+}
+
+void CPageDlg::CancelExchange() {
+    if (ExchangeRunning()) GetLink().Cancel();
+}
+
 bool CPageDlg::RefuseClosedPort() {
     if (GetLink().Port().IsOpen()) return false;
     ShowCommState(false, Say(msg::CommDisconnected));

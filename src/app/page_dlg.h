@@ -20,9 +20,27 @@ struct PageContext {
     std::string demoPort;
 };
 
+// Our own texts while an exchange runs.
+inline constexpr Message kExchangeRunningText{"正在通讯……按 Esc 或“取消”停止",
+                                              "Communicating... press Esc or Cancel to stop"};
+inline constexpr Message kCancelButtonText{"取消", "Cancel"};
+
 class CPageDlg : public QWidget {
     Q_OBJECT
   public:
+    // For its lifetime, shows that an exchange runs on the window's thread: the
+    // page's controls are disabled and the window offers Cancel (and Escape).
+    class ExchangeScope {
+      public:
+        explicit ExchangeScope(CPageDlg& page);
+        ~ExchangeScope();
+        ExchangeScope(const ExchangeScope&) = delete;
+        ExchangeScope& operator=(const ExchangeScope&) = delete;
+
+      private:
+        CPageDlg& page_;
+    };
+
     CPageDlg(QWidget* parent, PageContext& context);
     ~CPageDlg() override;
 
@@ -47,7 +65,17 @@ class CPageDlg : public QWidget {
     // true; the caller then does nothing else.
     bool RefuseClosedPort();
 
+    // True while an exchange of this page runs on the window's thread.
+    bool ExchangeRunning() const { return exchangeDepth_ > 0; }
+    // The user cancelled: ends the running wait on the line. A page whose worker
+    // downloads stops that worker instead.
+    virtual void CancelExchange();
+
   signals:
+    // An exchange on the window's thread began (true) or ended (false).
+    void ExchangeBusy(bool running);
+    // A download on the page's worker that Cancel may stop began (true) or ended (false).
+    void DownloadBusy(bool running);
     // The outcome of an exchange, for pane 1.
     void CommStateReported(bool success, const QString& failureText);
     // The port was opened or closed (or went away), for pane 0.
@@ -63,6 +91,7 @@ class CPageDlg : public QWidget {
 
   private:
     PageContext& context_;
+    int exchangeDepth_ = 0;
     PageWorker worker_;
 };
 

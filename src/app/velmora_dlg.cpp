@@ -1,7 +1,9 @@
 #include "app/velmora_dlg.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMetaObject>
 #include <QThread>
@@ -23,6 +25,8 @@ constexpr int kCloseRetryMs = 10;
 constexpr QSize kDefaultSize{706, 530};
 constexpr int kStatusPane0Width = 150;
 constexpr int kStatusMinHeight = 20;
+// How often the window looks whether the port has gone away.
+constexpr int kPortWatchMs = 500;
 
 }  // namespace
 
@@ -66,6 +70,11 @@ CVelmoraDlg::CVelmoraDlg(Link& link, std::string demoPort, QWidget* parent)
     connectionPane_.setFixedWidth(kStatusPane0Width);
     statusBar_.addWidget(&connectionPane_);
     statusBar_.addWidget(&commText_, 1);
+    cancelButton_.setText(Q(kCancelButtonText));
+    cancelButton_.setFocusPolicy(Qt::NoFocus);
+    cancelButton_.hide();
+    statusBar_.addPermanentWidget(&cancelButton_);
+    connect(&cancelButton_, &QPushButton::clicked, this, &CVelmoraDlg::CancelExchange);
     statusBar_.setMinimumHeight(kStatusMinHeight);
 
     setLayout(&layout_);
@@ -78,14 +87,21 @@ CVelmoraDlg::CVelmoraDlg(Link& link, std::string demoPort, QWidget* parent)
     ShowConnectionState(false);
     setWindowTitle(titleText_);
     resize(kDefaultSize);
+
+    portWatch_.setInterval(kPortWatchMs);
+    connect(&portWatch_, &QTimer::timeout, this, &CVelmoraDlg::FollowPort);
+    portWatch_.start();
 }
 
 CVelmoraDlg::~CVelmoraDlg() {
+    qApp->removeEventFilter(this);
+    if (exchangeOnThread_) QApplication::restoreOverrideCursor();
     // The pages go with this window; none of their workers may outlive them.
     StopPageWorkers();
 }
 
 void CVelmoraDlg::ShowConnectionState(bool open) {
+    connectedShown_ = open;
     connectionText_.setText(open ? openText_ : closedText_);
     connectionIcon_.setPixmap(QIcon(open ? kConnectedIconPath : kDisconnectedIconPath).pixmap(16));
 }
@@ -107,10 +123,70 @@ void CVelmoraDlg::ListenTo(CPageDlg& page) {
         FirmwareBusy = locked ? 1 : 0;
         ApplyTabLock();
     });
+    connect(&page, &CPageDlg::ExchangeBusy, this,
+            [this, &page](bool running) { OnExchangeBusy(page, running, true); });
+    connect(&page, &CPageDlg::DownloadBusy, this,
+            [this, &page](bool running) { OnExchangeBusy(page, running, false); });
+    // After whatever a page reports, the connection pane is checked against the port.
+    connect(&page, &CPageDlg::CommStateReported, this, &CVelmoraDlg::FollowPort);
+    connect(&page, &CPageDlg::ConnectionChanged, this, &CVelmoraDlg::FollowPort);
+    connect(&page, &CPageDlg::StatusNotice, this, &CVelmoraDlg::FollowPort);
+    connect(&page, &CPageDlg::TabsLocked, this, &CVelmoraDlg::FollowPort);
+    connect(&page, &CPageDlg::ExchangeBusy, this, &CVelmoraDlg::FollowPort);
+    connect(&page, &CPageDlg::DownloadBusy, this, &CVelmoraDlg::FollowPort);
+}
+
+void CVelmoraDlg::FollowPort() {
+    if (!connectedShown_ || link_.Port().IsOpen()) return;
+    ShowConnectionState(false);
+    monitorPage_.SetConnectButtons(false);
+}
+
+void CVelmoraDlg::OnExchangeBusy(CPageDlg& page, bool running, bool onThisThread) {
+    if (running) {
+        cancelPage_ = &page;
+        if (onThisThread && !exchangeOnThread_) {
+            exchangeOnThread_ = true;
+            QApplication::setOverrideCursor(Qt::BusyCursor);
+            commTextBefore_ = commText_.text();
+            commText_.setText(Q(kExchangeRunningText));
+        }
+        cancelButton_.show();
+        qApp->installEventFilter(this);
+    } else {
+        if (onThisThread && exchangeOnThread_) {
+            exchangeOnThread_ = false;
+            QApplication::restoreOverrideCursor();
+            // The page's own report, if it made one, stays.
+            if (commText_.text() == Q(kExchangeRunningText)) commText_.setText(commTextBefore_);
+        }
+        if (cancelPage_ == &page) cancelPage_ = nullptr;
+        if (!cancelPage_) {
+            cancelButton_.hide();
+            qApp->removeEventFilter(this);
+        }
+    }
+    ApplyTabLock();
+}
+
+void CVelmoraDlg::CancelExchange() {
+    if (cancelPage_) cancelPage_->CancelExchange();
+}
+
+bool CVelmoraDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (cancelPage_ && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget && widget->window() == this) {
+            CancelExchange();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void CVelmoraDlg::ApplyTabLock() {
-    tabCtrl_.TabBar().setEnabled(FirmwareBusy == 0);
+    tabCtrl_.TabBar().setEnabled(FirmwareBusy == 0 && !exchangeOnThread_);
 }
 
 void CVelmoraDlg::OnSelChangeTab(int index) {

@@ -5,7 +5,9 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <array>
@@ -59,8 +61,18 @@ class CVelmoraDlg : public QWidget {
     QString ConnectionText() const { return connectionText_.text(); }
     QString CommText() const { return commText_.text(); }
 
+    // Offered while an exchange on this thread or a page's download runs.
+    QPushButton& CancelButton() { return cancelButton_; }
+    bool CancelOffered() const { return cancelPage_ != nullptr; }
+    // What Cancel and Escape do: the page that offered it ends its exchange.
+    void CancelExchange();
+    // Pane 0 and the Setting page's buttons follow a port that has gone away.
+    void FollowPort();
+
   protected:
     void closeEvent(QCloseEvent* event) override;
+    // While Cancel is offered: Escape on any widget of this window cancels.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     // The platform has no system menu of ours: the about box is on the context menu.
     void contextMenuEvent(QContextMenuEvent* event) override;
 
@@ -69,6 +81,7 @@ class CVelmoraDlg : public QWidget {
     void ShowPage(int index);
     void ApplyTabLock();
     void ListenTo(CPageDlg& page);
+    void OnExchangeBusy(CPageDlg& page, bool running, bool onThisThread);
     bool CloseMustWait();
     void RetryCloseSoon();
     void StopPageWorkers();
@@ -100,10 +113,19 @@ class CVelmoraDlg : public QWidget {
     QLabel connectionIcon_;
     QLabel connectionText_;
     QLabel commText_;
+    QPushButton cancelButton_;
     QHBoxLayout connectionLayout_;  // layouts hold widgets only, never owning them
     QVBoxLayout layout_;
 
     bool closeRetryPending_ = false;
+    bool connectedShown_ = false;
+    // The page whose exchange or download Cancel ends, or null.
+    CPageDlg* cancelPage_ = nullptr;
+    // An exchange is running on this thread (the busy cursor is set).
+    bool exchangeOnThread_ = false;
+    // Pane 1 before the exchange text replaced it.
+    QString commTextBefore_;
+    QTimer portWatch_;
 };
 
 }  // namespace velmora::ui

@@ -134,7 +134,11 @@ void CFirmWareDlg::OnBnClickedSend() {
     HandshakeCallbacks callbacks;
     callbacks.firstAnswered = [this] { SetInfo(Caption(keys::TxtInfo2)); };
     callbacks.splicerText = [this](const std::string& text) { SetInfo(text); };
-    const HandshakeResult result = RunFirmwareHandshakes(GetLink(), *claim, callbacks, UiPump());
+    HandshakeResult result;
+    {
+        const ExchangeScope busy(*this);
+        result = RunFirmwareHandshakes(GetLink(), *claim, callbacks, UiPump());
+    }
     m_nUpdateState = result.state;
     if (!result.textArrived) ShowCommState(false, HandshakeStatusText(result));
     if (!result.Accepted()) {

@@ -151,6 +151,15 @@ void CHistoryDlg::OnBnClickedReceive() {
         return;
     }
     m_listTimer.start();
+    emit DownloadBusy(true);
+}
+
+void CHistoryDlg::CancelExchange() {
+    // The worker ends with Cancelled and hands that over as usual.
+    if (m_downloading)
+        Worker().StopAndJoin();
+    else
+        CPageDlg::CancelExchange();
 }
 
 void CHistoryDlg::RunReceive(LineClaim claim, std::stop_token stop) {
@@ -208,6 +217,7 @@ void CHistoryDlg::OnReceiveFinished(const HistoryReceipt& receipt) {
     m_listTimer.stop();
     FlushPendingRows();
     m_downloading = false;
+    emit DownloadBusy(false);
     const ReceiveStart& start = receipt.start;
     if (start.step != ReceiveStep::Download) m_records = std::move(m_previousRecords);
     m_previousRecords.clear();

@@ -40,6 +40,8 @@ class CHistoryDlg : public CPageDlg {
     void ShowRecordDetails(std::size_t position);
     // Rebuilds the index list from the store.
     void FillIndexList();
+    // Cancel: stops a running download.
+    void CancelExchange() override;
 
     // The download's limits (tests shorten the deadline).
     void SetDownloadOptions(DownloadOptions options) { m_downloadOptions = options; }

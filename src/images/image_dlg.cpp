@@ -131,6 +131,7 @@ void CImageDlg::RefreshImageList() {
     }
     // The rows of the last list stay, so saved images can still be shown.
     if (RefuseClosedPort()) return;
+    const ExchangeScope busy(*this);
     const ImageListAnswer answer = FetchImageList(GetLink(), UiPump());
     const Message* failure = StandardFailureText(answer.outcome);
     switch (answer.outcome) {
@@ -233,7 +234,17 @@ void CImageDlg::StartDownload(int position, const std::filesystem::path& path) {
     if (!started) {
         m_bDownloading = false;
         m_listImages.setEnabled(true);
+        return;
     }
+    emit DownloadBusy(true);
+}
+
+void CImageDlg::CancelExchange() {
+    // The download's worker ends with Cancelled and hands that over as usual.
+    if (m_bDownloading)
+        Worker().StopAndJoin();
+    else
+        CPageDlg::CancelExchange();
 }
 
 CImageDlg::DownloadEnd CImageDlg::RunDownload(int position, const std::filesystem::path& path,
@@ -261,6 +272,7 @@ CImageDlg::DownloadEnd CImageDlg::RunDownload(int position, const std::filesyste
 void CImageDlg::FinishDownload(const DownloadEnd& end) {
     m_bDownloading = false;
     m_listImages.setEnabled(true);
+    emit DownloadBusy(false);
     switch (end.outcome) {
         case Outcome::Accepted:
             m_progress.setValue(100);

@@ -54,6 +54,8 @@ class CImageDlg : public CPageDlg {
     void OnBnClickedDownLoad();
     // A row was chosen in the list: shows its saved image, without any exchange.
     void OnLvnItemchangedImageList();
+    // Cancel: stops a running download, else ends the list's exchange.
+    void CancelExchange() override;
 
     // True from the start of a download until the page has taken its result.
     bool Downloading() const { return m_bDownloading; }

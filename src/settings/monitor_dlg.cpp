@@ -142,7 +142,11 @@ void CMonitorDlg::OnBnClickedConnect() {
     m_device = portCombo_.currentIndex() < 0 ? std::string()
                                              : portCombo_.currentData().toString().toStdString();
     m_nBaud = speedCombo_.currentText().toInt();
-    const StepResult result = Connect(GetLink(), Session(), m_device, m_nBaud, UiPump());
+    StepResult result;
+    {
+        const ExchangeScope busy(*this);
+        result = Connect(GetLink(), Session(), m_device, m_nBaud, UiPump());
+    }
     if (!result.userError && result.outcome != Outcome::Busy) {
         // An unanswered handshake leaves the port open and the buttons as they are.
         if (Session().state == ConnectionState::Connected)
@@ -155,7 +159,11 @@ void CMonitorDlg::OnBnClickedConnect() {
 
 void CMonitorDlg::OnBnClickedDisconnect() {
     const bool wasOpen = GetLink().Port().IsOpen();
-    const StepResult result = Disconnect(GetLink(), Session(), UiPump());
+    StepResult result;
+    {
+        const ExchangeScope busy(*this);
+        result = Disconnect(GetLink(), Session(), UiPump());
+    }
     if (wasOpen && result.outcome != Outcome::Busy) ShowConnected(false);
     Present(result);
 }
@@ -163,7 +171,11 @@ void CMonitorDlg::OnBnClickedDisconnect() {
 void CMonitorDlg::OnBnClickedRead() {
     if (RefuseWhileLineBusy()) return;
     BuildGroupRows();
-    const StepResult result = ReadGroup(GetLink(), Session(), shownGroup_, UiPump());
+    StepResult result;
+    {
+        const ExchangeScope busy(*this);
+        result = ReadGroup(GetLink(), Session(), shownGroup_, UiPump());
+    }
     if (result.ok) ShowGroupValues();
     FollowPort();
     Present(result);
@@ -184,7 +196,11 @@ void CMonitorDlg::OnBnClickedAccept() {
     const MsgAnswer answer = ShowMessage(this, Q(msg::WriteQuestion), Q(msg::CaptionQuestion),
                                          MsgButtons::YesNo, MsgIcon::Exclamation);
     if (answer != MsgAnswer::Yes) return;
-    const StepResult result = WriteGroup(GetLink(), Session(), g, UiPump());
+    StepResult result;
+    {
+        const ExchangeScope busy(*this);
+        result = WriteGroup(GetLink(), Session(), g, UiPump());
+    }
     FollowPort();
     Present(result);
     grid_.Refresh();

@@ -1,13 +1,21 @@
 // Faults found in the field trials of the window, one table of cases per rule.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QTest>
+#include <QTimer>
 #include <chrono>
+#include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "app/message_box.h"
+#include "app/velmora_dlg.h"
+#include "protocol/command_catalogue.h"
+#include "sim/splicer_contents.h"
 #include "support/test_support.h"
 #include "ui_wait.h"
 #include "widgets/edit_comb_grid_ctrl.h"
@@ -122,6 +130,142 @@ TEST_F(FieldGrid, StartingAnEditSelectsTheWholeText) {
         Enter();
         EXPECT_EQ(grid.GetItemText(kCutAngle, 1), "1.5");
     }
+}
+
+// The window on a virtual splicer with every command, in English.
+class FieldWindow : public test::SplicerTest {
+  protected:
+    void SetUp() override {
+        test::SplicerTest::SetUp();
+        sim::InstallAllCommands(*splicer);
+        SetMessageBoxHook([this](const QString& text, const QString&, MsgButtons buttons, MsgIcon) {
+            boxes.push_back(text);
+            return buttons == MsgButtons::YesNo ? answer : MsgAnswer::Ok;
+        });
+        language = std::make_unique<test::ScopedConfig>(1, workDir.path());
+        dlg = std::make_unique<CVelmoraDlg>(link, splicer->PortPath());
+        dlg->show();
+    }
+    void TearDown() override {
+        dlg.reset();
+        SetMessageBoxHook({});
+        language.reset();
+        test::SplicerTest::TearDown();
+    }
+    CMonitorDlg& Setting() { return dlg->MonitorPage(); }
+    void ConnectNow() {
+        Setting().OnBnClickedConnect();
+        ASSERT_EQ(dlg->ConnectionText(), "Connected");
+    }
+
+    test::TempDir workDir;
+    std::unique_ptr<test::ScopedConfig> language;
+    std::unique_ptr<CVelmoraDlg> dlg;
+    std::vector<QString> boxes;
+    MsgAnswer answer = MsgAnswer::No;
+};
+
+// Rule: a port that has gone away shows as Disconnected at once, and the Setting
+// page offers Connect again.
+TEST_F(FieldWindow, ALostPortShowsDisconnected) {
+    struct Case {
+        const char* name;
+        std::function<void(CVelmoraDlg&)> after;  // what happens after the loss
+    };
+    const Case cases[] = {
+        {"nothing: the window's own look", [](CVelmoraDlg&) {}},
+        {"a page reports something",
+         [](CVelmoraDlg& dlg) { emit dlg.HistoryPage().StatusNotice(QStringLiteral("x")); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ConnectNow();
+        EXPECT_FALSE(Setting().ConnectButton().isEnabled());
+        link.Port().ClosePort();  // as a hang-up leaves it
+        c.after(*dlg);
+        EXPECT_TRUE(test::WaitUntil([&] { return dlg->ConnectionText() == "Disonnected"; }, 2s));
+        EXPECT_TRUE(Setting().ConnectButton().isEnabled());
+        EXPECT_FALSE(Setting().DisconnectButton().isEnabled());
+    }
+}
+
+// Rule: an exchange on the window's thread shows that it runs and can be
+// cancelled with the Cancel button or Escape; the page is usable afterwards.
+TEST_F(FieldWindow, AnExchangeShowsItselfAndCanBeCancelled) {
+    struct Seen {
+        bool pageEnabled = true;
+        bool tabsEnabled = true;
+        bool cancelShown = false;
+        bool busyCursor = false;
+        QString pane;
+    };
+    struct Case {
+        const char* name;
+        std::uint8_t silentCommand;
+        bool connectFirst;
+        std::function<void(CVelmoraDlg&)> step;
+        std::function<void(CVelmoraDlg&)> cancel;
+    };
+    const auto escape = [](CVelmoraDlg& dlg) { QTest::keyClick(&dlg, Qt::Key_Escape); };
+    const auto button = [](CVelmoraDlg& dlg) { dlg.CancelButton().click(); };
+    const auto connect = [](CVelmoraDlg& dlg) { dlg.MonitorPage().OnBnClickedConnect(); };
+    const auto read = [](CVelmoraDlg& dlg) { dlg.MonitorPage().OnBnClickedRead(); };
+    const Case cases[] = {
+        {"Connect, Escape", cmd::Handshake, false, connect, escape},
+        {"Connect, Cancel button", cmd::Handshake, false, connect, button},
+        {"Read, Escape", cmd::ReadEnvironment, true, read, escape},
+        {"Read, Cancel button", cmd::ReadEnvironment, true, read, button},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        splicer->ClearFaults();
+        if (c.connectFirst) ConnectNow();
+        splicer->SetFault(c.silentCommand, {sim::FaultKind::Silent});
+        Seen seen;
+        QTimer::singleShot(150, dlg.get(), [&] {
+            seen.pageEnabled = Setting().isEnabled();
+            seen.tabsEnabled = dlg->TabCtrl().TabBar().isEnabled();
+            seen.cancelShown = dlg->CancelButton().isVisible();
+            seen.busyCursor = QApplication::overrideCursor() != nullptr;
+            seen.pane = dlg->CommText();
+            c.cancel(*dlg);
+        });
+        const auto started = std::chrono::steady_clock::now();
+        c.step(*dlg);
+        // Cancelled well before the 1.5 s the splicer would be waited for.
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 1000ms);
+        EXPECT_FALSE(seen.pageEnabled);
+        EXPECT_FALSE(seen.tabsEnabled);
+        EXPECT_TRUE(seen.cancelShown);
+        EXPECT_TRUE(seen.busyCursor);
+        EXPECT_EQ(seen.pane, "Communicating... press Esc or Cancel to stop");
+        EXPECT_TRUE(Setting().isEnabled());
+        EXPECT_TRUE(dlg->TabCtrl().TabBar().isEnabled());
+        EXPECT_FALSE(dlg->CancelButton().isVisible());
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+        EXPECT_NE(dlg->CommText(), "Communicating... press Esc or Cancel to stop");
+        // Usable again: the same step now goes through.
+        splicer->ClearFaults();
+        c.step(*dlg);
+        EXPECT_EQ(dlg->CommText(), "Comm Sucess");
+        Setting().OnBnClickedDisconnect();
+    }
+}
+
+// Rule: a download on a page's worker can be cancelled too.
+TEST_F(FieldWindow, ADownloadCanBeCancelled) {
+    ConnectNow();
+    splicer->SetFault(cmd::RecordCount, {sim::FaultKind::Silent});
+    CHistoryDlg& page = dlg->HistoryPage();
+    page.OnBnClickedReceive();
+    ASSERT_TRUE(page.Downloading());
+    EXPECT_TRUE(dlg->CancelButton().isVisible());
+    const auto started = std::chrono::steady_clock::now();
+    QTest::keyClick(dlg.get(), Qt::Key_Escape);
+    EXPECT_TRUE(test::WaitUntil([&] { return !page.Downloading(); }, 2s));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 1000ms);
+    EXPECT_TRUE(page.ReceiveButton().isEnabled());
+    EXPECT_FALSE(dlg->CancelButton().isVisible());
 }
 
 }  // namespace

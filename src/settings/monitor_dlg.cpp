@@ -15,6 +15,10 @@ namespace {
 
 // Our own: how the built-in virtual splicer's port is described in the list.
 constexpr Message kVirtualSplicer{"虚拟熔接机", "virtual splicer"};
+// Our own: a group change would drop edits that were never written.
+constexpr Message kDiscardEdits{"本组参数的修改尚未写入，切换参数组会丢失这些修改。是否放弃修改？",
+                                "The changes to this group have not been written and are lost "
+                                "when the group changes. Discard them?"};
 
 constexpr int kRowHeight = 30;
 // Column widths in percent of the grid's width: captions, values.
@@ -170,13 +174,20 @@ void CMonitorDlg::OnBnClickedDisconnect() {
 
 void CMonitorDlg::OnBnClickedRead() {
     if (RefuseWhileLineBusy()) return;
-    BuildGroupRows();
+    const bool switching = groupCombo_.currentIndex() != shownGroup_;
+    if (switching && grid_.GetModified() && !ConfirmDiscardEdits()) return;
+    // A new group's captions at once; the shown group keeps its values until a
+    // read brings new ones (a read that fails leaves them, and the edits, alone).
+    if (switching) BuildGroupRows();
     StepResult result;
     {
         const ExchangeScope busy(*this);
         result = ReadGroup(GetLink(), Session(), shownGroup_, UiPump());
     }
-    if (result.ok) ShowGroupValues();
+    if (result.ok) {
+        if (!switching) BuildGroupRows();
+        ShowGroupValues();
+    }
     FollowPort();
     Present(result);
 }
@@ -204,6 +215,16 @@ void CMonitorDlg::OnBnClickedAccept() {
     FollowPort();
     Present(result);
     grid_.Refresh();
+}
+
+bool CMonitorDlg::ConfirmDiscardEdits() {
+    const MsgAnswer answer = ShowMessage(this, Q(kDiscardEdits), Q(msg::CaptionQuestion),
+                                         MsgButtons::YesNo, MsgIcon::Exclamation);
+    if (answer == MsgAnswer::Yes) return true;
+    // No: the edited group stays, and so does the list's choice of it.
+    const QSignalBlocker blocker(groupCombo_);
+    groupCombo_.setCurrentIndex(shownGroup_);
+    return false;
 }
 
 bool CMonitorDlg::RefuseWhileLineBusy() {

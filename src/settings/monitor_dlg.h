@@ -61,6 +61,8 @@ class CMonitorDlg : public CPageDlg {
     void FollowPort();
     // A group change while an exchange is in flight puts the list back and says why.
     bool RefuseWhileLineBusy();
+    // Unwritten edits of the shown group: asks whether to drop them; No puts the list back.
+    bool ConfirmDiscardEdits();
 
     OptionTables tables_;
     std::vector<ParamRow> paramRows_;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
@@ -266,6 +267,55 @@ TEST_F(FieldWindow, ADownloadCanBeCancelled) {
     EXPECT_LT(std::chrono::steady_clock::now() - started, 1000ms);
     EXPECT_TRUE(page.ReceiveButton().isEnabled());
     EXPECT_FALSE(dlg->CancelButton().isVisible());
+}
+
+// Rule: edits are never thrown away silently: a group change asks first, and a
+// read that brought nothing leaves the values on screen.
+TEST_F(FieldWindow, EditsAreKeptUnlessTheUserDropsThem) {
+    struct Case {
+        const char* name;
+        bool groupChange;  // else a Read of the same group after Disconnect
+        MsgAnswer answer;
+        bool asked;
+        bool editKept;
+    };
+    const Case cases[] = {
+        {"group change, No", true, MsgAnswer::No, true, true},
+        {"group change, Yes", true, MsgAnswer::Yes, true, false},
+        {"Read while disconnected", false, MsgAnswer::Yes, false, true},
+    };
+    const int shown = Setting().GroupCombo().currentIndex();
+    const int other = shown == 0 ? 1 : 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        boxes.clear();
+        ConnectNow();
+        Setting().GroupCombo().setCurrentIndex(shown);
+        Setting().OnBnClickedRead();
+        CEditCombGridCtrl& grid = Setting().Grid();
+        ASSERT_GT(grid.GetRowCount(), 1);
+        const QString caption = grid.GetItemText(1, 0);
+        grid.SetItemText(1, 1, QStringLiteral("edited"));
+        grid.SetModified(true);
+        answer = c.answer;
+        if (c.groupChange) {
+            Setting().GroupCombo().setCurrentIndex(other);
+            emit Setting().GroupCombo().activated(other);
+        } else {
+            Setting().OnBnClickedDisconnect();
+            boxes.clear();
+            Setting().OnBnClickedRead();
+        }
+        const bool asked =
+            !boxes.empty() && boxes.front().contains(QStringLiteral("not been written"));
+        EXPECT_EQ(asked, c.asked);
+        const bool kept =
+            grid.GetItemText(1, 0) == caption && grid.GetItemText(1, 1) == QStringLiteral("edited");
+        EXPECT_EQ(kept, c.editKept);
+        EXPECT_EQ(Setting().GroupCombo().currentIndex(), c.editKept ? shown : other);
+        if (c.editKept) EXPECT_TRUE(grid.GetModified());
+        if (link.Port().IsOpen()) Setting().OnBnClickedDisconnect();
+    }
 }
 
 }  // namespace

@@ -75,6 +75,10 @@ CMonitorDlg::CMonitorDlg(QWidget* parent, PageContext& context)
 }
 
 void CMonitorDlg::LayOutControls() {
+    // Any device path can be typed (a /dev/serial/by-id/... name included); what
+    // is typed is never added to the list.
+    portCombo_.setEditable(true);
+    portCombo_.setInsertPolicy(QComboBox::NoInsert);
     portCombo_.setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     portCombo_.setMinimumContentsLength(18);
     connectionBox_.setLayout(&connectionLayout_);
@@ -142,9 +146,11 @@ void CMonitorDlg::OnBnClickedRefresh() {
 }
 
 void CMonitorDlg::OnBnClickedConnect() {
-    // The entry's device, not its text, is what the port opens.
-    m_device = portCombo_.currentIndex() < 0 ? std::string()
-                                             : portCombo_.currentData().toString().toStdString();
+    // A listed entry opens its device (its text may carry a description); any
+    // other text is taken as a device path the user typed.
+    const QString typed = portCombo_.currentText().trimmed();
+    const int listed = portCombo_.findText(typed, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    m_device = (listed >= 0 ? portCombo_.itemData(listed).toString() : typed).toStdString();
     m_nBaud = speedCombo_.currentText().toInt();
     StepResult result;
     {

@@ -318,5 +318,41 @@ TEST_F(FieldWindow, EditsAreKeptUnlessTheUserDropsThem) {
     }
 }
 
+// Rule: the port list takes any typed device path; Connect opens a listed
+// entry's device, or else the text as typed.
+TEST_F(FieldWindow, APortPathCanBeTyped) {
+    struct Case {
+        const char* name;
+        bool clearList;  // only the typed text is there
+        QString typed;
+        bool connected;
+    };
+    const QString port = QString::fromStdString(splicer->PortPath());
+    const Case cases[] = {
+        {"a path not in the list", true, port, true},
+        {"the listed entry's text", false, {}, true},
+        {"a by-id path that is not there", true,
+         QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_Velmora-if00-port0"), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QComboBox& combo = Setting().PortCombo();
+        EXPECT_TRUE(combo.isEditable());
+        if (c.clearList) {
+            combo.clear();
+            combo.clearEditText();
+            QTest::keyClicks(combo.lineEdit(), c.typed);
+        } else {
+            Setting().OnBnClickedRefresh();
+        }
+        Setting().OnBnClickedConnect();
+        EXPECT_EQ(dlg->ConnectionText() == "Connected", c.connected);
+        EXPECT_EQ(link.Port().IsOpen(), c.connected);
+        if (link.Port().IsOpen()) Setting().OnBnClickedDisconnect();
+        // What was typed is never added to the list.
+        if (c.clearList) EXPECT_EQ(combo.count(), 0);
+    }
+}
+
 }  // namespace
 }  // namespace velmora::ui

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     cmake make g++ pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
-    qt6-base-dev libgl-dev qt6-qpa-plugins
+    qt6-base-dev libgl-dev qt6-qpa-plugins qt6-translations-l10n
     fonts-wqy-microhei
     xvfb xauth
     libjpeg-dev

@@ -1,6 +1,8 @@
 #include "app/velmora_app.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <cstdio>
 #include <filesystem>
 
@@ -11,11 +13,22 @@
 
 namespace velmora::ui {
 
+std::unique_ptr<QTranslator> InstallQtTranslations() {
+    if (Config().EnglishFlag == 1) return nullptr;
+    auto translator = std::make_unique<QTranslator>();
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return nullptr;
+    QCoreApplication::installTranslator(translator.get());
+    return translator;
+}
+
 int CVelmoraApp::InitInstance(const StartOptions& options) {
     // The language and page colour are fixed here, once, before any window exists.
     std::error_code ec;
     const std::filesystem::path workingDirectory = std::filesystem::current_path(ec);
     InstallConfig(LoadAppConfig(workingDirectory));
+    qtTranslations_ = InstallQtTranslations();
 
     InitResources();
     QApplication::setWindowIcon(ProgramIcon());

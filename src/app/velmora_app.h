@@ -8,7 +8,15 @@
 #include "protocol/link.h"
 #include "sim/virtual_splicer.h"
 
+class QTranslator;
+
 namespace velmora::ui {
+
+// In a Chinese run (EnglishFlag other than 1), Qt's own texts (the standard
+// buttons of message boxes, the file dialog) in Chinese: Qt's "qtbase_zh_CN"
+// translation, installed on the application for as long as the returned object
+// lives. Null in an English run or when the translation is not installed.
+std::unique_ptr<QTranslator> InstallQtTranslations();
 
 struct StartOptions {
     // Run a virtual splicer in this process; the Setting page lists its port first.
@@ -30,6 +38,7 @@ class CVelmoraApp {
 
     // The splicer outlives the link, so the port closes before its far end goes.
     // The link opens the demo splicer's in-memory line for its port name.
+    std::unique_ptr<QTranslator> qtTranslations_;
     std::unique_ptr<sim::VirtualSplicer> demo_;
     Link link_{sim::OpenerFor(demo_)};
 };

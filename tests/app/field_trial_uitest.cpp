@@ -1,12 +1,18 @@
 // Faults found in the field trials of the window, one table of cases per rule.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -14,6 +20,7 @@
 #include <vector>
 
 #include "app/message_box.h"
+#include "app/velmora_app.h"
 #include "app/velmora_dlg.h"
 #include "protocol/command_catalogue.h"
 #include "sim/splicer_contents.h"
@@ -351,6 +358,30 @@ TEST_F(FieldWindow, APortPathCanBeTyped) {
         if (link.Port().IsOpen()) Setting().OnBnClickedDisconnect();
         // What was typed is never added to the list.
         if (c.clearList) EXPECT_EQ(combo.count(), 0);
+    }
+}
+
+// Rule: a Chinese run shows Qt's own texts (standard buttons, file dialog) in Chinese.
+TEST(FieldLanguage, QtsOwnTextsFollowTheLanguage) {
+    struct Case {
+        const char* name;
+        int englishFlag;
+        const char* yes;
+        const char* cancel;
+    };
+    const Case cases[] = {{"English", 1, "&Yes", "Cancel"}, {"Chinese", 0, "是", "取消"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        test::ScopedConfig config(c.englishFlag, dir.path());
+        const std::unique_ptr<QTranslator> translator = InstallQtTranslations();
+        EXPECT_EQ(translator != nullptr, c.englishFlag != 1);
+        QMessageBox box;
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        EXPECT_TRUE(box.button(QMessageBox::Yes)->text().contains(QString::fromUtf8(c.yes)))
+            << box.button(QMessageBox::Yes)->text().toStdString();
+        EXPECT_TRUE(box.button(QMessageBox::Cancel)->text().contains(QString::fromUtf8(c.cancel)))
+            << box.button(QMessageBox::Cancel)->text().toStdString();
     }
 }
 

@@ -76,7 +76,14 @@ void CMyTabBar::DrawItem(QPainter& painter, int index) const {
 
 CMyTabCtrl::CMyTabCtrl(QWidget* parent) : QWidget(parent), bar_(this) {
     connect(&bar_, &QTabBar::currentChanged, this, &CMyTabCtrl::SelChange);
-    setMinimumSize(320, 200);
+}
+
+QSize CMyTabCtrl::minimumSizeHint() const {
+    // Below this the tabs would hide behind scroll arrows or a page cut its controls off.
+    QSize size(4 + bar_.count() * kTabWidth, kPageTop + 5 + 160);
+    for (const QWidget* page : pages_)
+        size = size.expandedTo(page->minimumSizeHint() + QSize(4, kPageTop + 5));
+    return size;
 }
 
 int CMyTabCtrl::InsertItem(int index, const QString& text) {

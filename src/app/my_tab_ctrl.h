@@ -42,6 +42,9 @@ class CMyTabCtrl : public QWidget {
 
     CMyTabBar& TabBar() { return bar_; }
 
+    // Room for every tab at its least width, and for the largest page's minimum.
+    QSize minimumSizeHint() const override;
+
   signals:
     // The user chose tab `index` (the selection-change notification).
     void SelChange(int index);

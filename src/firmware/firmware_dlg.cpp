@@ -56,6 +56,8 @@ CFirmWareDlg::CFirmWareDlg(QWidget* parent, PageContext& context)
     infoFont.setPointSize(kInfoPointSize);
     m_staticInfo.setFont(infoFont);
     m_btnSend.setDefault(true);
+    m_progress.setRange(0, 100);
+    m_progress.setValue(0);
     LayOutControls();
 
     connect(&m_btnBrowse, &QPushButton::clicked, this, &CFirmWareDlg::OnBnClickedBrowse);
@@ -79,8 +81,9 @@ void CFirmWareDlg::LayOutControls() {
     layout_.addWidget(&m_btnBrowse, 0, 1);
     layout_.addWidget(&m_staticInfo, 1, 0);
     layout_.addWidget(&m_btnSend, 1, 1, Qt::AlignTop);
+    layout_.addWidget(&m_progress, 2, 0, 1, 2);
     layout_.setColumnStretch(0, 1);
-    layout_.setRowStretch(2, 1);
+    layout_.setRowStretch(3, 1);
 }
 
 void CFirmWareDlg::SetFileChooser(FileChooser chooser) {
@@ -129,6 +132,7 @@ void CFirmWareDlg::OnBnClickedSend() {
     }
 
     m_strFilePath = path;
+    m_progress.setValue(0);
     m_nUpdateState = UpdateState::FirstRefused;
     LockForUpdate(true);
     HandshakeCallbacks callbacks;
@@ -207,6 +211,7 @@ bool CFirmWareDlg::StartTransfer(LineClaim claim) {
 
 void CFirmWareDlg::ShowProgress(const FirmwareProgress& progress) {
     SetInfo(progress.text);
+    m_progress.setValue(progress.percent);
 }
 
 void CFirmWareDlg::FinishFirmwareUpdate(const FirmwareResult& result) {
@@ -221,6 +226,7 @@ void CFirmWareDlg::FinishFirmwareUpdate(const FirmwareResult& result) {
     emit ConnectionChanged(false);
     switch (result.end) {
         case FirmwareEnd::Finished:
+            m_progress.setValue(100);
             m_bFileChosen = 0;
             break;
         case FirmwareEnd::FileUnreadable:

@@ -4,6 +4,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -41,6 +42,7 @@ class CFirmWareDlg : public CPageDlg {
     QString PathText() const { return m_editPath.text(); }
     CWBButton& SendButton() { return m_btnSend; }
     CWBButton& BrowseButton() { return m_btnBrowse; }
+    QProgressBar& Progress() { return m_progress; }
 
   signals:
     // Every change of the information text, in order (the percentages included).
@@ -72,6 +74,7 @@ class CFirmWareDlg : public CPageDlg {
     CWBButton m_btnSend;
     QLineEdit m_editPath;
     QLabel m_staticInfo;
+    QProgressBar m_progress;
     QGridLayout layout_;
 };
 

@@ -334,7 +334,8 @@ void CHistoryDlg::OnExportFinished(const std::filesystem::path& file, bool writt
         return;
     }
     m_progress.setValue(100);
-    ShowBox(Say(history_msg::FileSaved), msg::CaptionQuestion);
+    // Where the file went, after the usual text.
+    ShowBox(Say(history_msg::FileSaved) + "\n" + file.string(), msg::CaptionQuestion);
 }
 
 void CHistoryDlg::SetButtonsEnabled(bool enabled) {

@@ -28,6 +28,8 @@ constexpr Message kDownloadFirst{"图片不存在，请先下载文件", "Please
 constexpr Message kDownloadFirstCaption{"提示", "info"};
 // The same English text in both languages.
 constexpr Message kSavingBusy{"Saving,Please Waitting", "Saving,Please Waitting"};
+// Our own: an image was saved; the box adds where.
+constexpr Message kImageSaved{"文件保存成功!", "File successfully!"};
 constexpr Message kNoDeviceFolder{"熔接机的文件夹未知，请重新连接",
                                   "The splicer's folder is not known, please connect again"};
 
@@ -264,6 +266,7 @@ CImageDlg::DownloadEnd CImageDlg::RunDownload(int position, const std::filesyste
 
     const SaveResult saved = SaveImageFile(path, result.image);
     end.saved = saved.saved;
+    end.file = path;
     if (!saved.saved) end.saveError = ImageSaveFailureText(path, saved.reason);
     end.image = QImage::fromData(result.image.data(), static_cast<int>(result.image.size()));
     return end;
@@ -280,6 +283,8 @@ void CImageDlg::FinishDownload(const DownloadEnd& end) {
             m_picture.ShowImage(end.image);
             if (end.saved) {
                 ShowCommState(true);
+                ShowMessage(this, Q(Say(kImageSaved) + "\n" + end.file.string()),
+                            Q(msg::CaptionInfo));
             } else {
                 ShowCommState(false, end.saveError);
                 ShowMessage(this, Q(end.saveError), Q(msg::CaptionInfo));

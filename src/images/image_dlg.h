@@ -79,6 +79,7 @@ class CImageDlg : public CPageDlg {
         std::string statusText;  // why it failed
         QImage image;            // decoded on the worker from the bytes received
         bool saved = false;
+        std::filesystem::path file;  // where it was saved
         std::string saveError;
     };
 

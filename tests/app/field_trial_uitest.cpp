@@ -385,5 +385,88 @@ TEST(FieldLanguage, QtsOwnTextsFollowTheLanguage) {
     }
 }
 
+// Rule: the window tells where saved files went, is never smaller than its pages
+// need, and shows the firmware transfer as a bar.
+TEST_F(FieldWindow, SavedFilesSayWhere) {
+    ConnectNow();
+    CHistoryDlg& history = dlg->HistoryPage();
+    history.OnBnClickedReceive();
+    ASSERT_TRUE(test::WaitUntil([&] { return !history.Downloading(); }));
+    ASSERT_FALSE(history.Records().empty());
+    boxes.clear();
+    answer = MsgAnswer::Yes;
+    history.OnBnClickedExcel();
+    ASSERT_TRUE(test::WaitUntil([&] { return !history.Exporting(); }));
+    CImageDlg& images = dlg->ImagePage();
+    images.RefreshImageList();
+    ASSERT_FALSE(images.Catalogue().empty());
+    images.OnBnClickedDownLoad();
+    ASSERT_TRUE(test::WaitUntil([&] { return !images.Downloading(); }));
+
+    struct Case {
+        const char* name;
+        const char* ending;
+    };
+    const Case cases[] = {{"EXCEL export", ".csv"}, {"image", ".jpg"}};
+    ASSERT_EQ(boxes.size(), std::size(cases));
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        const QStringList lines = boxes[i].split(QLatin1Char('\n'));
+        ASSERT_EQ(lines.size(), 2);
+        EXPECT_EQ(lines[0], "File successfully!");
+        EXPECT_TRUE(lines[1].endsWith(QLatin1String(cases[i].ending), Qt::CaseInsensitive));
+        EXPECT_TRUE(std::filesystem::exists(lines[1].toStdString()));
+    }
+}
+
+TEST(FieldLayout, TheSmallestWindowCutsNothingOff) {
+    // The program's own language files, from the source tree.
+    const std::filesystem::path sourceDir =
+        std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
+    for (int englishFlag : {1, 0}) {
+        SCOPED_TRACE(englishFlag);
+        test::ScopedConfig config(englishFlag, sourceDir);
+        Link link;
+        CVelmoraDlg dlg(link);
+        dlg.show();
+        dlg.resize(1, 1);
+        QApplication::processEvents();
+        CMyTabBar& bar = dlg.TabCtrl().TabBar();
+        EXPECT_LE(bar.tabRect(bar.count() - 1).right(), bar.width());
+        for (int tab = 0; tab < bar.count(); ++tab) {
+            SCOPED_TRACE(tab);
+            bar.setCurrentIndex(tab);
+            QApplication::processEvents();
+            for (QAbstractButton* button : dlg.findChildren<QAbstractButton*>()) {
+                if (!button->isVisibleTo(&dlg) || !button->isVisible()) continue;
+                EXPECT_GE(button->width(), button->sizeHint().width())
+                    << button->text().toStdString();
+            }
+            for (QLabel* label : dlg.findChildren<QLabel*>()) {
+                if (!label->isVisible() || label->wordWrap() || label->text().isEmpty()) continue;
+                EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
+            }
+        }
+    }
+}
+
+TEST_F(FieldWindow, FirmwareProgressIsABar) {
+    ConnectNow();
+    const std::filesystem::path file = workDir.Write("update.bin", std::string(95000, 'x'));
+    CFirmWareDlg& page = dlg->FirmWarePage();
+    page.SetFileChooser([&](QWidget*) { return QString::fromStdString(file.string()); });
+    page.OnBnClickedBrowse();
+    std::vector<int> values;
+    QObject::connect(&page.Progress(), &QProgressBar::valueChanged,
+                     [&](int value) { values.push_back(value); });
+    answer = MsgAnswer::Yes;
+    page.OnBnClickedSend();
+    ASSERT_TRUE(test::WaitUntil([&] { return !page.UpdateRunning(); }, 10s));
+    // 95000 bytes: three full blocks of 30000 report 0 %, 31 % and 63 %; the end 100 %.
+    ASSERT_FALSE(values.empty());
+    EXPECT_EQ(values.back(), 100);
+    EXPECT_GE(values.size(), 3u);
+}
+
 }  // namespace
 }  // namespace velmora::ui

@@ -81,8 +81,34 @@ Outcome OutcomeOf(ReplyVerdict verdict) {
     return Outcome::Unexpected;
 }
 
+void BufferedReply::DropLateAnswersTo(std::uint8_t command) {
+    if (lateCount_ < late_.size()) late_[lateCount_++] = command;
+}
+
+bool BufferedReply::IsLate(std::uint8_t command) const {
+    return std::find(late_.begin(), late_.begin() + static_cast<long>(lateCount_), command) !=
+           late_.begin() + static_cast<long>(lateCount_);
+}
+
+bool BufferedReply::DropLateAnswer() {
+    if (gathered_ < 4 || buffer_[0] != kFrameStart || !IsLate(buffer_[1])) return false;
+    const std::size_t length = static_cast<std::size_t>(buffer_[2]) + 4;
+    if (gathered_ < length || SumCheck(buffer_.first(length - 1)) != buffer_[length - 1])
+        return false;
+    std::copy(buffer_.begin() + static_cast<long>(length),
+              buffer_.begin() + static_cast<long>(gathered_), buffer_.begin());
+    gathered_ -= length;
+    return true;
+}
+
 Gathered BufferedReply::Add(std::size_t n) {
     gathered_ += n;
+    while (DropLateAnswer()) {
+    }
+    // A frame that may yet turn out to be a late answer is not this reply yet.
+    if (gathered_ >= 2 && buffer_[0] == kFrameStart && IsLate(buffer_[1]) &&
+        (gathered_ < 3 || gathered_ < static_cast<std::size_t>(buffer_[2]) + 4))
+        return Gathered::More;
     if (rule_) return rule_(Bytes());
     return gathered_ > 0 && gathered_ >= expected_ ? Gathered::Complete : Gathered::More;
 }
@@ -187,6 +213,11 @@ ExchangeResult Link::Exchange(const LineClaim& claim, const CommandFrame& reques
     ExchangeResult result;
     result.command = request.command;
     lastReceived_ = 0;
+    struct Remember {
+        std::uint8_t& last;
+        std::uint8_t command;
+        ~Remember() { last = command; }
+    } remember{lastCommand_, request.command};
     const std::optional<CommandEntry> entry = FindCommand(request.command);
     frame_ = request;
     if (!channel_->IsOpen()) {
@@ -197,11 +228,15 @@ ExchangeResult Link::Exchange(const LineClaim& claim, const CommandFrame& reques
     } else {
         const std::size_t expected = entry && entry->replyLength > 0 ? entry->replyLength : 0;
         BufferedReply reply(ReceiveBuffer(), expected, entry ? entry->complete : nullptr);
+        // A splicer that answered the last request (or the goodbye of an earlier
+        // run) late must not have that answer taken for this one.
+        for (const std::uint8_t late : {lastCommand_, cmd::Disconnect})
+            if (late != 0 && late != request.command) reply.DropLateAnswersTo(late);
         ReceiveWatch watch;
         watch.timeout = options.timeout.value_or(milliseconds(entry ? entry->timeoutMs : 1500));
         watch.pump = options.pump;
         const ReceiveEnd end = Receive(claim, reply, watch);
-        lastReceived_ = end.gathered;
+        lastReceived_ = reply.Bytes().size();
         result.reply = Reply();
         switch (end.outcome) {
             case Outcome::Accepted:

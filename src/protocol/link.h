@@ -4,6 +4,7 @@
 // receive loop that every reply, download and drain of the program goes through.
 // Failures come back as data (an outcome and what arrived); the front ends word them.
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -79,11 +80,20 @@ class BufferedReply final : public ReplyShape {
     Gathered Add(std::size_t n) override;
     std::span<const std::uint8_t> Bytes() const { return buffer_.first(gathered_); }
 
+    // Whole, intact frames of `command` at the front are a late answer to an
+    // earlier request, not this reply: they are dropped as they complete.
+    void DropLateAnswersTo(std::uint8_t command);
+
   private:
+    bool IsLate(std::uint8_t command) const;
+    bool DropLateAnswer();
+
     std::span<std::uint8_t> buffer_;
     std::size_t expected_;
     Rule rule_;
     std::size_t gathered_ = 0;
+    std::array<std::uint8_t, 2> late_{};
+    std::size_t lateCount_ = 0;
 };
 
 // How long and how a receive may wait.
@@ -206,6 +216,8 @@ class Link {
     void Release() { claimed_ = false; }
     Outcome FailedSend() const;
 
+    // The command of the exchange before this one: its answer may still come late.
+    std::uint8_t lastCommand_ = 0;
     ChannelOpener opener_;
     std::unique_ptr<ByteChannel> channel_;
     CommandFrame frame_;

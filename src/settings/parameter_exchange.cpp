@@ -105,7 +105,14 @@ StepResult Connect(Link& link, ParameterSession& session, const std::string& dev
         return result;
     }
     session.readSinceConnect = {};
-    const ExchangeResult handshake = link.Exchange(FixedRequest(cmd::Handshake), {pump, {}});
+    std::optional<LineClaim> claim = link.ClaimLine();
+    if (!claim) return LineInUse();
+    // Whatever the splicer is still sending (the rest of a download an earlier run
+    // left, a late answer) must not be taken for the answer to the handshake.
+    link.DiscardUntilQuiet(*claim, kSettleQuiet, kSettleLimit, {}, pump);
+    const ExchangeResult handshake =
+        link.Exchange(*claim, FixedRequest(cmd::Handshake), {pump, {}});
+    claim.reset();
     switch (handshake.outcome) {
         case Outcome::Accepted:
         case Outcome::Rejected:

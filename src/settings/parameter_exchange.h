@@ -4,6 +4,7 @@
 // tool both call these; they only present the result (status pane, message
 // boxes) and ask the user where a question is due.
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -12,6 +13,11 @@
 #include "settings/parameter_records.h"
 
 namespace velmora {
+
+// Before the handshake the line is drained until it has been quiet this long...
+inline constexpr std::chrono::milliseconds kSettleQuiet{100};
+// ...but never longer than the longest stream a splicer sends (a record download).
+inline constexpr std::chrono::milliseconds kSettleLimit{45000};
 
 enum class ConnectionState {
     Disconnected,         // port closed

@@ -54,6 +54,15 @@ TEST_F(FieldTrialTest, AGarbledOrSurplusRecordStreamIsAFailureAndTheDaysFileStay
     }
 }
 
+TEST_F(FieldTrialTest, ALateGoodbyeDoesNotSpoilTheNextCommand) {
+    // Answered after the wait for it has ended: the answer lands in the next run's handshake.
+    splicer->SetFault(cmd::Disconnect, {FaultKind::Delay, 1700, 1});
+    Run({"images"});
+    const test::CliRun next = Run({"images"});
+    EXPECT_EQ(next.status, 0) << next.err;
+    EXPECT_EQ(test::Lines(next.out).size(), static_cast<std::size_t>(test::kCliImages));
+}
+
 TEST_F(FieldTrialTest, ImagesAreSavedOnlyWholeAndNeverOverAFileUnasked) {
     // The list's tail arriving late must not spoil the download that follows it.
     splicer->SetFault(cmd::ImageList, {FaultKind::LateTail, 4});

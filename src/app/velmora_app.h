@@ -2,13 +2,12 @@
 // The application: fixes this run's settings from the working directory,
 // starts the built-in virtual splicer when asked, owns the line, and runs the
 // main window until it closes.
+#include <QTranslator>
 #include <memory>
 #include <string>
 
 #include "protocol/link.h"
 #include "sim/virtual_splicer.h"
-
-class QTranslator;
 
 namespace velmora::ui {
 

@@ -51,3 +51,14 @@ format:
 
 format-check: deps
 	@clang-format --dry-run -Werror $(FORMAT_FILES)
+
+# The libFuzzer harnesses of fuzz/, built with clang (a project of their own) and
+# each run for FUZZ_SECONDS seconds on a copy of its seed folder.
+BUILD_FUZZ   ?= build-fuzz
+FUZZ_SECONDS ?= 8
+.PHONY: fuzz
+fuzz: deps
+	@bash fuzz/install-deps.sh
+	@CC=clang CXX=clang++ cmake -S fuzz -B $(BUILD_FUZZ) >/dev/null
+	@nice cmake --build $(BUILD_FUZZ) -j$(JOBS)
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) bash fuzz/run.sh $(BUILD_FUZZ)

@@ -148,7 +148,7 @@ std::optional<Outcome> Transfer::Write(std::span<const std::uint8_t> block) {
         std::span<const std::uint8_t> part =
             block.subspan(done, std::min(piece, block.size() - done));
         if (link_.Port().SendBytes(part) != static_cast<long>(part.size()))
-            return WriteFailure(link_.Port());
+            return Stopped() ? Outcome::Cancelled : WriteFailure(link_.Port());
         result_.bytesSent += part.size();
     }
     return std::nullopt;
@@ -275,7 +275,9 @@ std::string UpdatingText(int percent) {
 FirmwareResult FirmwareSendThread(Link& link, LineClaim claim, const std::filesystem::path& file,
                                   std::stop_token stop, const FirmwareCallbacks& callbacks,
                                   const FirmwareSendOptions& options) {
-    FirmwareResult result = Transfer(link, file, std::move(stop), callbacks, options).Run();
+    // A stop must also reach a write that waits for a splicer that stopped reading.
+    const std::stop_callback interrupt(stop, [&link] { link.Cancel(); });
+    FirmwareResult result = Transfer(link, file, stop, callbacks, options).Run();
     // Whatever happened, the splicer is no longer reading frames.
     link.Port().ClosePort();
     { LineClaim released(std::move(claim)); }

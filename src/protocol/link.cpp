@@ -150,6 +150,7 @@ std::optional<LineClaim> Link::ClaimLine() {
     bool expected = false;
     if (!claimed_.compare_exchange_strong(expected, true)) return std::nullopt;
     cancelled_ = false;
+    channel_->InterruptWrites(false);
     return LineClaim(this);
 }
 

@@ -173,7 +173,10 @@ class Link {
 
     // Makes a running wait return early (the user cancelled, the program is
     // closing). Cleared by the next claim.
-    void Cancel() { cancelled_ = true; }
+    void Cancel() {
+        cancelled_ = true;
+        channel_->InterruptWrites(true);
+    }
     bool CancelRequested() const { return cancelled_.load(); }
 
     // The next request, filled by a page before SendFrame.

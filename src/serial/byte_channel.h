@@ -48,6 +48,10 @@ class ByteChannel {
     // Blocks until bytes are waiting, the far end is lost, or `maxWait` passes.
     virtual WaitResult WaitReadable(std::chrono::milliseconds maxWait) = 0;
 
+    // While set, a write waiting for room gives up within 100 ms (the user
+    // cancelled); cleared for the next exchange.
+    virtual void InterruptWrites(bool interrupted) { (void)interrupted; }
+
     // The line rate in bits per second (0 when it has none).
     virtual int Speed() const = 0;
     virtual std::string LastError() const = 0;

@@ -60,6 +60,12 @@ void MemoryChannel::ClosePort() {
     line_->changed.notify_all();
 }
 
+void MemoryChannel::InterruptWrites(bool interrupted) {
+    std::lock_guard lock(line_->mutex);
+    interrupted_ = interrupted;
+    line_->changed.notify_all();
+}
+
 void MemoryChannel::DiscardInput() {
     std::lock_guard lock(line_->mutex);
     line_->toProgram.clear();
@@ -86,9 +92,14 @@ long MemoryChannel::SendBytes(std::span<const std::uint8_t> data) {
             line_->capacity - std::min(line_->capacity, line_->toSplicer.size());
         if (room == 0) {
             if (!line_->changed.wait_until(lock, deadline, [&] {
-                    return line_->hungUp || !open_ || line_->toSplicer.size() < line_->capacity;
+                    return line_->hungUp || !open_ || interrupted_ ||
+                           line_->toSplicer.size() < line_->capacity;
                 })) {
                 lastError_ = "write: Connection timed out";
+                return -1;
+            }
+            if (interrupted_) {
+                lastError_ = "write: interrupted";
                 return -1;
             }
             continue;

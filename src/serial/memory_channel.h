@@ -42,6 +42,7 @@ class MemoryChannel final : public ByteChannel {
     bool DrainOutput() override;
     std::size_t ReadAvailable(std::span<std::uint8_t> destination) override;
     WaitResult WaitReadable(std::chrono::milliseconds maxWait) override;
+    void InterruptWrites(bool interrupted) override;
     int Speed() const override { return speed_; }
     std::string LastError() const override;
 
@@ -51,6 +52,7 @@ class MemoryChannel final : public ByteChannel {
     std::shared_ptr<MemoryLine> line_;
     int speed_;
     bool open_ = true;
+    bool interrupted_ = false;
     bool lost_ = false;
     std::string lastError_;
 };

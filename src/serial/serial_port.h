@@ -38,6 +38,7 @@ class SerialPort final : public ByteChannel {
     std::size_t ReadAvailable(std::span<std::uint8_t> destination) override;
     WaitResult WaitReadable(std::chrono::milliseconds maxWait) override;
     void DiscardInput() override;
+    void InterruptWrites(bool interrupted) override { interrupted_ = interrupted; }
 
     bool IsOpen() const override { return fd_.load() >= 0; }
     // True when the port closed because the device went away, until the next open.
@@ -55,6 +56,7 @@ class SerialPort final : public ByteChannel {
 
     std::atomic<int> fd_{-1};
     std::atomic<bool> lost_{false};
+    std::atomic<bool> interrupted_{false};
     std::string device_;
     int speed_ = 0;
     std::string lastError_;

@@ -160,8 +160,13 @@ bool SerialPort::WriteAll(const std::uint8_t* data, std::size_t length) {
             Fail("write");
             return false;
         }
+        if (interrupted_) {
+            lastError_ = "write: interrupted";
+            return false;
+        }
+        // A splicer that stopped reading must not hold off a cancel: wait in short slices.
         pollfd p{fd, POLLOUT, 0};
-        int rc = ::poll(&p, 1, PollTimeout(left));
+        int rc = ::poll(&p, 1, PollTimeout(std::min(left, std::chrono::milliseconds(100))));
         if (rc > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
             MarkLost();
             return false;

@@ -78,7 +78,9 @@ std::string ReadProfileString(const std::filesystem::path& file, std::string_vie
         if (eq == std::string_view::npos) continue;
         if (!EqualsNoCase(Trim(line.substr(0, eq)), key)) continue;
         std::string_view value = Unquote(Trim(line.substr(eq + 1)));
-        if (utf8) return std::string(CutUtf8(value, kProfileValueCap));
+        // A file marked UTF-8 is read as UTF-8 whatever it holds; a byte that is
+        // not UTF-8 shows as a replacement character, never as invalid text.
+        if (utf8) return ValidUtf8(CutUtf8(value, kProfileValueCap));
         return GbkToUtf8(CutGbk(value, kProfileValueCap));
     }
     return {};

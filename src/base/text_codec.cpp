@@ -12,17 +12,54 @@ size_t Utf8SequenceLength(unsigned char c) {
     return 1;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at `i`, or 0: no overlong forms,
+// no surrogates, nothing past U+10FFFF (what Qt and every decoder accept).
+std::size_t WellFormedAt(std::string_view s, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
+    const unsigned char c = byte(0);
+    if (c < 0x80) return 1;
+    std::size_t len = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
+    if (c >= 0xC2 && c <= 0xDF)
+        len = 2;
+    else if (c >= 0xE0 && c <= 0xEF)
+        len = 3, low = c == 0xE0 ? 0xA0 : 0x80, high = c == 0xED ? 0x9F : 0xBF;
+    else if (c >= 0xF0 && c <= 0xF4)
+        len = 4, low = c == 0xF0 ? 0x90 : 0x80, high = c == 0xF4 ? 0x8F : 0xBF;
+    else
+        return 0;
+    if (i + len > s.size() || byte(1) < low || byte(1) > high) return 0;
+    for (std::size_t k = 2; k < len; ++k)
+        if ((byte(k) & 0xC0) != 0x80) return 0;
+    return len;
+}
+
+}  // namespace
+
 bool IsValidUtf8(std::string_view s) {
-    size_t i = 0;
-    while (i < s.size()) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        size_t len = Utf8SequenceLength(c);
-        if ((c >= 0x80 && len == 1) || i + len > s.size()) return false;
-        for (size_t k = 1; k < len; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t len = WellFormedAt(s, i);
+        if (len == 0) return false;
         i += len;
     }
     return true;
+}
+
+std::string ValidUtf8(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) {
+        if (const std::size_t len = WellFormedAt(s, i)) {
+            out += s.substr(i, len);
+            i += len;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out;
 }
 
 std::string_view CutGbk(std::string_view gbk, std::size_t maxBytes) {

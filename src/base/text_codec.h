@@ -20,6 +20,10 @@ std::size_t Utf8SequenceLength(unsigned char c);
 // True when the bytes are well-formed UTF-8 (plain ASCII included).
 bool IsValidUtf8(std::string_view bytes);
 
+// `bytes` with every byte that does not begin a well-formed UTF-8 sequence
+// replaced by U+FFFD, so that text which claims to be UTF-8 is.
+std::string ValidUtf8(std::string_view bytes);
+
 // Longest prefix of at most maxBytes that does not split a GBK double-byte character.
 std::string_view CutGbk(std::string_view gbk, std::size_t maxBytes);
 

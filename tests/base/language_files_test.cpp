@@ -83,3 +83,22 @@ TEST(LanguageFiles, ShippedFolderStartsInEnglishAndTheChineseFileIsUsedWhenChose
 
 }  // namespace
 }  // namespace velmora
+
+namespace velmora {
+namespace {
+
+// A file that starts with a UTF-8 mark but holds GBK is read as UTF-8, and a
+// byte that is not UTF-8 becomes a replacement character: never invalid text.
+TEST(LanguageFiles, AUtf8MarkOverGbkBytesGivesValidText) {
+    test::TempDir dir;
+    const auto file =
+        dir.Write("par/Lan.ini",
+                  "\xEF\xBB\xBF[TAB0]\r\nBtn_Connect=" + Utf8ToGbk("连接") + "\r\nBtn_Read=OK\r\n");
+    const std::string connect = ReadProfileString(file, "TAB0", "Btn_Connect");
+    EXPECT_TRUE(IsValidUtf8(connect));
+    EXPECT_EQ(connect, "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(ReadProfileString(file, "TAB0", "Btn_Read"), "OK");
+}
+
+}  // namespace
+}  // namespace velmora

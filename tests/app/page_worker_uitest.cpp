@@ -10,30 +10,25 @@
 #include <thread>
 
 #include "app/page_dlg.h"
-#include "app/velmora_dlg.h"
 #include "protocol/command_catalogue.h"
-#include "support/test_support.h"
-#include "ui_wait.h"
+#include "support/page_fixture.h"
 
 namespace velmora::ui {
 namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kMargin = 5s;
-
-class PageWorkerTest : public test::SplicerTest {};
+class PageWorkerTest : public test::PageTest {};
 
 TEST_F(PageWorkerTest, HandedOverCallsRunOnThePagesThread) {
-    CVelmoraDlg dlg(link);
-    PageWorker& worker = dlg.HistoryPage().Worker();
+    PageWorker& worker = dlg->HistoryPage().Worker();
     std::thread::id ranOn;
     bool handed = false;
     ASSERT_TRUE(worker.Start([&](std::stop_token stop) {
         handed = worker.CallOnPage(stop, [&] { ranOn = std::this_thread::get_id(); });
     }));
     EXPECT_FALSE(worker.Start([](std::stop_token) {})) << "a second run while one is running";
-    ASSERT_TRUE(test::WaitUntil([&] { return !worker.Running(); }));
+    ASSERT_TRUE(WaitFor([&] { return !worker.Running(); }));
     EXPECT_TRUE(handed);
     EXPECT_EQ(ranOn, std::this_thread::get_id());
     // A run that has ended makes room for the next.
@@ -42,8 +37,7 @@ TEST_F(PageWorkerTest, HandedOverCallsRunOnThePagesThread) {
 }
 
 TEST_F(PageWorkerTest, AnExceptionEndsTheRunNotTheProgram) {
-    CVelmoraDlg dlg(link);
-    PageWorker& worker = dlg.ImagePage().Worker();
+    PageWorker& worker = dlg->ImagePage().Worker();
     ASSERT_TRUE(worker.Start([](std::stop_token) { throw std::runtime_error("disk full"); }));
     worker.StopAndJoin();
     EXPECT_FALSE(worker.Running());
@@ -53,11 +47,9 @@ TEST_F(PageWorkerTest, AnExceptionEndsTheRunNotTheProgram) {
 TEST_F(PageWorkerTest, CloseStopsAWorkerWaitingOnTheLine) {
     ASSERT_TRUE(OpenLink());
     splicer->SetFault(cmd::RecordCount, {sim::FaultKind::Silent});
-    CVelmoraDlg dlg(link);
-    dlg.show();
     std::promise<void> waiting;
     bool handedOver = true;
-    ASSERT_TRUE(dlg.HistoryPage().Worker().Start([&](std::stop_token stop) {
+    ASSERT_TRUE(dlg->HistoryPage().Worker().Start([&](std::stop_token stop) {
         std::optional<LineClaim> claim = link.ClaimLine();
         if (!claim) return;
         link.Frame() = FixedRequest(cmd::RecordCount);
@@ -68,19 +60,17 @@ TEST_F(PageWorkerTest, CloseStopsAWorkerWaitingOnTheLine) {
         watch.timeout = 120000ms;
         link.ReceiveBytes(*claim, 5, watch);
         claim.reset();
-        handedOver = dlg.HistoryPage().Worker().CallOnPage(stop, [] {});
+        handedOver = dlg->HistoryPage().Worker().CallOnPage(stop, [] {});
     }));
-    ASSERT_EQ(waiting.get_future().wait_for(kMargin), std::future_status::ready);
+    ASSERT_EQ(waiting.get_future().wait_for(test::kPageMargin), std::future_status::ready);
 
-    EXPECT_TRUE(dlg.close());
-    EXPECT_FALSE(dlg.HistoryPage().Worker().Running());
+    EXPECT_TRUE(dlg->close());
+    EXPECT_FALSE(dlg->HistoryPage().Worker().Running());
     EXPECT_FALSE(handedOver);
 }
 
 TEST_F(PageWorkerTest, CloseWhileAWorkerWaitsForThePageDoesNotDeadlock) {
-    CVelmoraDlg dlg(link);
-    dlg.show();
-    PageWorker& worker = dlg.FirmWarePage().Worker();
+    PageWorker& worker = dlg->FirmWarePage().Worker();
     std::promise<void> posting;
     int calls = 0;
     bool handed = true;
@@ -88,10 +78,10 @@ TEST_F(PageWorkerTest, CloseWhileAWorkerWaitsForThePageDoesNotDeadlock) {
         posting.set_value();
         handed = worker.CallOnPage(stop, [&] { ++calls; });
     }));
-    ASSERT_EQ(posting.get_future().wait_for(kMargin), std::future_status::ready);
+    ASSERT_EQ(posting.get_future().wait_for(test::kPageMargin), std::future_status::ready);
     // No events are processed in between: the call is still queued when the
     // window, on the page's thread, joins the worker.
-    EXPECT_TRUE(dlg.close());
+    EXPECT_TRUE(dlg->close());
     EXPECT_FALSE(worker.Running());
     EXPECT_FALSE(handed);
     // The abandoned call, delivered later, does nothing.
@@ -100,15 +90,13 @@ TEST_F(PageWorkerTest, CloseWhileAWorkerWaitsForThePageDoesNotDeadlock) {
 }
 
 TEST_F(PageWorkerTest, CloseDuringAHandedOverCallWaitsForIt) {
-    CVelmoraDlg dlg(link);
-    dlg.show();
-    PageWorker& worker = dlg.FirmWarePage().Worker();
+    PageWorker& worker = dlg->FirmWarePage().Worker();
     bool closedAtOnce = true;
     ASSERT_TRUE(worker.Start([&](std::stop_token stop) {
         // The page's call closes the window, as a user could from a message box it shows.
-        worker.CallOnPage(stop, [&] { closedAtOnce = dlg.close(); });
+        worker.CallOnPage(stop, [&] { closedAtOnce = dlg->close(); });
     }));
-    EXPECT_TRUE(test::WaitUntil([&] { return !dlg.isVisible(); }));
+    EXPECT_TRUE(WaitFor([&] { return !dlg->isVisible(); }));
     EXPECT_FALSE(closedAtOnce);
     EXPECT_FALSE(worker.Running());
 }

@@ -99,7 +99,8 @@ TEST_F(ImagePageTest, DownloadDrawsTheImageAndSavesItByteIdentical) {
         EXPECT_EQ(Page().Progress().value(), 100);
         EXPECT_EQ(dlg->CommText(), "Comm Sucess");
         ExpectShown(jpeg);
-        EXPECT_TRUE(shown.empty());
+        EXPECT_EQ(BoxTexts(), Texts{"File successfully!\n" +
+                                    QString::fromStdString(FileOf(position).string())});
     }
 }
 

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <span>
 #include <string>
 
@@ -50,6 +51,8 @@ class SerialPort final : public ByteChannel {
     int ActualSpeed() const;
 
   private:
+    bool TakeLock(const std::string& device, int& holder);
+    void ReleaseLock();
     bool WriteAll(const std::uint8_t* data, std::size_t length);
     void MarkLost();
     void Fail(const char* what);
@@ -58,6 +61,7 @@ class SerialPort final : public ByteChannel {
     std::atomic<bool> lost_{false};
     std::atomic<bool> interrupted_{false};
     std::string device_;
+    std::filesystem::path lockFile_;  // the lock file this port holds, if any
     int speed_ = 0;
     std::string lastError_;
 };

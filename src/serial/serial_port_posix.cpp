@@ -1,13 +1,17 @@
 // SerialPort over POSIX termios.
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "serial/line_speed_posix.h"
 #include "serial/serial_port.h"
@@ -21,7 +25,65 @@ int PollTimeout(std::chrono::milliseconds wait) {
     return static_cast<int>(std::clamp<long long>(wait.count(), 0, 1 << 30));
 }
 
+// Where serial tools leave their lock files; tests point it elsewhere.
+std::filesystem::path LockFolder() {
+    const char* folder = std::getenv("VELMORA_LOCK_DIR");
+    return folder && *folder ? folder : "/run/lock";
+}
+
+// LCK..ttyUSB0 for /dev/ttyUSB0 (through links, so /dev/serial/by-id names share it).
+std::filesystem::path LockFileFor(const std::string& device) {
+    std::error_code ec;
+    std::filesystem::path real = std::filesystem::canonical(device, ec);
+    if (ec) real = device;
+    std::string name = real.lexically_relative("/dev").string();
+    if (name.empty() || name.starts_with("..")) name = real.filename().string();
+    for (char& c : name)
+        if (c == '/') c = '_';
+    return LockFolder() / ("LCK.." + name);
+}
+
+bool ProcessAlive(pid_t pid) {
+    return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
+}
+
 }  // namespace
+
+// Takes the device's lock file, as serial tools do, so that a second program
+// never shares the line; a lock left by a process that died is taken over.
+// False with the holder's process id when another process holds it. A lock
+// folder that cannot be written leaves the port unlocked (TIOCEXCL still holds).
+bool SerialPort::TakeLock(const std::string& device, int& holder) {
+    const std::filesystem::path file = LockFileFor(device);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            char text[16];
+            const int n = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(::getpid()));
+            [[maybe_unused]] ssize_t written = ::write(fd, text, static_cast<std::size_t>(n));
+            ::close(fd);
+            lockFile_ = file;
+            return true;
+        }
+        if (errno != EEXIST) return true;
+        char text[32] = {};
+        const int in = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        if (in >= 0) {
+            [[maybe_unused]] ssize_t got = ::read(in, text, sizeof text - 1);
+            ::close(in);
+        }
+        holder = std::atoi(text);
+        if (ProcessAlive(holder)) return false;
+        ::unlink(file.c_str());  // stale: its process is gone
+    }
+    return true;
+}
+
+void SerialPort::ReleaseLock() {
+    if (lockFile_.empty()) return;
+    ::unlink(lockFile_.c_str());
+    lockFile_.clear();
+}
 
 SerialPort::~SerialPort() {
     ClosePort();
@@ -39,14 +101,22 @@ bool SerialPort::OpenPort(const std::string& device, int bitsPerSecond) {
         Fail("invalid speed");
         return false;
     }
+    int holder = 0;
+    if (!TakeLock(device, holder)) {
+        lastError_ =
+            device + ": in use by another program (process " + std::to_string(holder) + ")";
+        return false;
+    }
     int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         Fail(device.c_str());
+        ReleaseLock();
         return false;
     }
     auto fail = [&](const char* what) {
         Fail(what);
         ::close(fd);
+        ReleaseLock();
         return false;
     };
     if (ioctl(fd, TIOCEXCL) != 0) return fail("exclusive access");
@@ -76,6 +146,7 @@ bool SerialPort::OpenPort(const std::string& device, int bitsPerSecond) {
 }
 
 void SerialPort::ClosePort() {
+    ReleaseLock();
     int fd = fd_.exchange(-1);
     if (fd >= 0) {
         if (!lost_) tcdrain(fd);
@@ -91,6 +162,7 @@ void SerialPort::MarkLost() {
     lastError_ = "the port went away";
     int fd = fd_.exchange(-1);
     if (fd >= 0) ::close(fd);
+    ReleaseLock();
 }
 
 bool SerialPort::DrainOutput() {

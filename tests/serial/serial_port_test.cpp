@@ -4,9 +4,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <numeric>
 #include <vector>
 
@@ -16,6 +19,8 @@
 
 namespace velmora {
 namespace {
+
+namespace fs = std::filesystem;
 
 using namespace std::chrono_literals;
 
@@ -158,6 +163,38 @@ TEST(SerialPort, AHangUpClosesThePort) {
     EXPECT_FALSE(port.IsOpen());
     EXPECT_TRUE(port.WasLost());
     port.ClosePort();
+}
+
+// A second program on the same port is refused by the lock file serial tools
+// use; a lock left by a process that died does not block the next open.
+TEST(SerialPort, ALockFileKeepsASecondProgramOff) {
+    test::TempDir locks;
+    setenv("VELMORA_LOCK_DIR", locks.path().c_str(), 1);
+    FarEnd far;
+    std::string lockName = "LCK.." + fs::path(far.path()).lexically_relative("/dev").string();
+    for (char& c : lockName)
+        if (c == '/') c = '_';
+    const fs::path file = locks.path() / lockName;
+
+    SerialPort first;
+    ASSERT_TRUE(first.OpenPort(far.path(), 115200)) << first.LastError();
+    EXPECT_TRUE(fs::exists(file));
+    // Another program: a lock holding a living process that is not this one.
+    first.ClosePort();
+    EXPECT_FALSE(fs::exists(file));
+    std::ofstream(file) << "         1\n";  // init never goes away
+    SerialPort second;
+    EXPECT_FALSE(second.OpenPort(far.path(), 115200));
+    EXPECT_NE(second.LastError().find("in use by another program (process 1)"), std::string::npos)
+        << second.LastError();
+    // A process that died leaves its lock behind: taken over.
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    waitpid(child, nullptr, 0);
+    std::ofstream(file) << child << "\n";
+    EXPECT_TRUE(second.OpenPort(far.path(), 115200)) << second.LastError();
+    second.ClosePort();
+    unsetenv("VELMORA_LOCK_DIR");
 }
 
 }  // namespace

@@ -191,7 +191,9 @@ TEST_F(SettingPageTest, ASecondRequestWhileOneIsInFlightIsRefused) {
         splicer->SetFault(cmd::ReadHeater, {FaultKind::Delay, 300, 1});
         QTimer::singleShot(0, dlg.get(), [this, &nested, i] { nested[i](*this); });
         SelectGroup(1);
-        EXPECT_EQ(BoxTexts(), Texts{"Communication busy, please wait"});
+        // A group change is refused with a box; the buttons are held off meanwhile,
+        // so a click on them does nothing at all.
+        EXPECT_EQ(BoxTexts(), i == 0 ? Texts{"Communication busy, please wait"} : Texts{});
         // The first request ends as if nothing had come between.
         EXPECT_EQ(FrameCount(), frames + 1);
         EXPECT_EQ(Page().GroupCombo().currentIndex(), 1);

@@ -29,14 +29,8 @@ namespace {
 std::filesystem::path g_dir;   // holds par/
 std::filesystem::path g_file;  // par/Lan_En.ini; Lan.ini and Lan_Ver.ini lead to it
 
-// A file that starts with the UTF-8 mark but holds bytes that are not UTF-8
-// gives those bytes back as they are (known, reported): its values are checked
-// for UTF-8 only with VELMORA_FUZZ_STRICT=1 in the environment.
-bool g_strict = false;
-bool g_markedButNotUtf8 = false;
-
 void CheckValue(const std::string& value) {
-    if (!g_markedButNotUtf8 || g_strict) FUZZ_CHECK(IsValidUtf8(value));
+    FUZZ_CHECK(IsValidUtf8(value));
     // 1023 bytes of GBK become at most 1.5 times as many of UTF-8 (U+FFFD for a stray byte).
     FUZZ_CHECK(value.size() <= kProfileValueCap * 3);
 }
@@ -45,8 +39,6 @@ void CheckValue(const std::string& value) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     velmora_fuzz::InstallEnglishConfig();
-    const char* strict = std::getenv("VELMORA_FUZZ_STRICT");
-    g_strict = strict && std::string_view(strict) == "1";
     g_dir = std::filesystem::path("/tmp") / ("velmora-fuzz-ini-" + std::to_string(getpid()));
     std::error_code ec;
     std::filesystem::create_directories(g_dir / "par", ec);
@@ -69,9 +61,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (size) std::fwrite(data, 1, size, f);
         std::fclose(f);
     }
-
-    const std::string_view text = velmora_fuzz::AsText({data, size});
-    g_markedButNotUtf8 = text.starts_with("\xEF\xBB\xBF") && !IsValidUtf8(text.substr(3));
 
     const std::span<const TextKey> keys = AllTextKeys();
     const TextKey& chosen = keys[(size ? data[0] : 0) % keys.size()];

@@ -21,7 +21,8 @@ int CliContext::ConnectSplicer() {
     if (device.empty()) {
         // As the page does: the first port found is the one selected.
         const std::vector<PortEntry> ports = DiscoverPorts();
-        if (!ports.empty()) device = ports.front().device;
+        if (ports.empty()) return UsageError("no serial port found; name one with -p DEVICE");
+        device = ports.front().device;
     }
     const StepResult result =
         Connect(link_, session_, device, options_.baud, WaitingPump("Connecting"));
@@ -29,6 +30,9 @@ int CliContext::ConnectSplicer() {
     if (result.ok) return kExitOk;
     // A handshake nobody answered leaves the port open; nothing more is sent on it.
     link_.Port().ClosePort();
+    // Without -p the user may not know which port was tried.
+    if (options_.port.empty())
+        std::fprintf(stderr, "velmora-cli: %s (the first port found)\n", device.c_str());
     return ReportFailure(result);
 }
 

@@ -64,7 +64,7 @@ RecordCountAnswer AskRecordCount(Link& link, const LineClaim& claim, const Pump&
     answer.outcome = JudgeCount(link.Exchange(claim, FixedRequest(cmd::RecordCount), {pump, {}}));
     if (answer.outcome == Outcome::Accepted) {
         const std::span<const std::uint8_t> reply = link.Reply();
-        answer.count = static_cast<std::int16_t>(ReadU16(reply, 3));
+        answer.count = ReadU16(reply, 3);
     }
     return answer;
 }
@@ -142,6 +142,7 @@ DownloadResult DownloadHistory(Link& link, LineClaim claim, int count, std::stop
     ReceiveWatch watch;
     watch.timeout = options.deadline;
     watch.quiet = kStreamEndQuiet;
+    watch.stall = kStalledLine;
     watch.stop = std::move(stop);
     const ReceiveEnd end = link.Receive(*held, shape, watch);
 
@@ -149,6 +150,8 @@ DownloadResult DownloadHistory(Link& link, LineClaim claim, int count, std::stop
     result.outcome = end.outcome;
     result.garbledRecord = stream.Garbled();
     result.surplus = shape.SurplusArrived();
+    result.stalled = end.stalled;
+    result.recordsAnnounced = static_cast<std::size_t>(std::max(count, 0));
     // What follows a refused stream must not spoil the next exchange.
     if (end.outcome == Outcome::Unexpected)
         link.DiscardUntilQuiet(*held, kQuietLine, options.deadline, stop);

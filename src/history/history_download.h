@@ -26,7 +26,8 @@ inline constexpr std::chrono::milliseconds kStreamEndQuiet{50};
 
 struct RecordCountAnswer {
     Outcome outcome = Outcome::NoAnswer;
-    // The 16-bit count read as signed, as the splicer has always been read; 0 unless Accepted.
+    // The 16-bit count (low byte first); 0 unless Accepted. A count the splicer cannot
+    // hold (0x8000 and up) is refused as too many, never taken as "no records".
     int count = 0;
 };
 
@@ -102,6 +103,9 @@ struct DownloadResult {
     // than the announced records came. The records before it were listed.
     std::optional<std::size_t> garbledRecord;
     bool surplus = false;
+    // NoAnswer: records had begun to come and then stopped.
+    bool stalled = false;
+    std::size_t recordsAnnounced = 0;
 };
 
 // Called on the worker's thread. A page hands them to its own thread and waits

@@ -58,6 +58,15 @@ std::string ReceiptFailureText(const HistoryReceipt& receipt) {
                       static_cast<int>(*receipt.download.garbledRecord + 1));
         return text;
     }
+    if (receipt.start.step == ReceiveStep::Download && receipt.download.stalled) {
+        static constexpr Message kStalled{"熔接机在发送 %d / %d 条记录后停止发送",
+                                          "The splicer stopped sending after %d of %d records"};
+        char text[200];
+        std::snprintf(text, sizeof text, Say(kStalled).c_str(),
+                      static_cast<int>(receipt.download.recordsListed),
+                      static_cast<int>(receipt.download.recordsAnnounced));
+        return text;
+    }
     const Outcome outcome = receipt.start.step == ReceiveStep::Download ? receipt.download.outcome
                                                                         : receipt.start.outcome;
     const Message* text = StandardFailureText(outcome);

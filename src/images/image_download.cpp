@@ -156,6 +156,7 @@ ImageDownloadResult ImageDownloadThread(Link& link, LineClaim claim, ImageBuffer
     ReceiveWatch watch;
     watch.timeout = options.deadline;
     watch.quiet = options.tailQuiet;
+    watch.stall = kStalledLine;
     watch.stop = stop;
     watch.tick = [&] {
         show(buffer.Head() == ImageHead::Accepted
@@ -171,6 +172,7 @@ ImageDownloadResult ImageDownloadThread(Link& link, LineClaim claim, ImageBuffer
         result.outcome = Outcome::Unexpected;
         result.incomplete = true;
     }
+    result.stalled = end.stalled;
     result.imageSize = buffer.ImageSize();
     result.announcedSize = buffer.AnnouncedSize();
     result.tooLarge = buffer.Head() == ImageHead::TooLarge;

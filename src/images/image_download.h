@@ -94,6 +94,7 @@ struct ImageDownloadResult {
     std::uint32_t announcedSize = 0;  // as the head said it, also when refused
     bool tooLarge = false;            // the head announced more than the buffer holds
     bool incomplete = false;          // Unexpected: the image did not arrive whole
+    bool stalled = false;             // NoAnswer: the image began to come, then stopped
     std::size_t bytesReceived = 0;    // head included
     // Points into the ImageBuffer; empty unless Accepted.
     std::span<const std::uint8_t> image;

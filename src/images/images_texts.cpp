@@ -40,6 +40,21 @@ std::string ImageDownloadFailureText(const ImageDownloadResult& result) {
                 return text;
             }
             return result.tooLarge ? ImageTooLargeText(result.announcedSize) : Say(msg::DataError);
+        case Outcome::NoAnswer:
+            if (result.stalled) {
+                static constexpr Message kStalled{
+                    "熔接机停止发送图片（%u / %u 字节）",
+                    "The splicer stopped sending the image (%u of %u bytes)"};
+                char text[200];
+                const auto behindHead = result.bytesReceived > kImageHeadSize
+                                            ? result.bytesReceived - kImageHeadSize
+                                            : 0;
+                std::snprintf(text, sizeof text, Say(kStalled).c_str(),
+                              static_cast<unsigned>(behindHead),
+                              static_cast<unsigned>(result.imageSize));
+                return text;
+            }
+            [[fallthrough]];
         default: {
             const Message* text = StandardFailureText(result.outcome);
             return text ? Say(*text) : Say(msg::DataError);

@@ -194,6 +194,10 @@ ReceiveEnd Link::Receive(const LineClaim&, ReplyShape& shape, const ReceiveWatch
             return finish(Outcome::Accepted);
         if (watch.stop.stop_requested() || cancelled_) return finish(Outcome::Cancelled);
         if (now > deadline) return finish(Outcome::NoAnswer);
+        if (watch.stall.count() > 0 && end.gathered > 0 && now - lastArrival >= watch.stall) {
+            end.stalled = true;
+            return finish(Outcome::NoAnswer);
+        }
         if (!channel_->IsOpen()) {
             // Nothing more can come: a reply that may be complete is.
             if (state == Gathered::CompleteUnlessMore) return finish(Outcome::Accepted);

@@ -29,6 +29,8 @@ inline constexpr std::size_t kReceiveBufferSize = 200000;
 inline constexpr std::chrono::milliseconds kWaitSlice{10};
 // Once a reply may be complete, a line quiet for this long means nothing more is coming.
 inline constexpr std::chrono::milliseconds kQuietLine{200};
+// A stream that has begun and then stays silent this long has stopped for good.
+inline constexpr std::chrono::milliseconds kStalledLine{3000};
 
 enum class Outcome {
     Accepted,
@@ -101,6 +103,9 @@ struct ReceiveWatch {
     std::chrono::milliseconds timeout{1500};
     // For a reply that is CompleteUnlessMore.
     std::chrono::milliseconds quiet = kQuietLine;
+    // Once bytes have come, a line silent this long means the splicer stopped
+    // sending: the receive ends without waiting out its time-out (zero: never).
+    std::chrono::milliseconds stall{0};
     std::stop_token stop;
     Pump pump;
     // Called on each pass (after reading): for progress that moves with time.
@@ -108,10 +113,11 @@ struct ReceiveWatch {
 };
 
 struct ReceiveEnd {
-    // Accepted (complete), NoAnswer (deadline passed first), Unexpected (the shape
-    // refused the bytes), Cancelled, PortLost, NotOpen.
+    // Accepted (complete), NoAnswer (deadline passed first, or the line stalled),
+    // Unexpected (the shape refused the bytes), Cancelled, PortLost, NotOpen.
     Outcome outcome = Outcome::NoAnswer;
     std::size_t gathered = 0;
+    bool stalled = false;  // NoAnswer because bytes stopped coming part way
 };
 
 // What an exchange reports.

@@ -119,6 +119,13 @@ bool SerialPort::OpenPort(const std::string& device, int bitsPerSecond) {
         ReleaseLock();
         return false;
     };
+    // A file, a pipe or /dev/null opens too; none of them is a line to a splicer.
+    if (!::isatty(fd)) {
+        ::close(fd);
+        ReleaseLock();
+        lastError_ = device + ": not a serial port";
+        return false;
+    }
     if (ioctl(fd, TIOCEXCL) != 0) return fail("exclusive access");
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) return fail("not a serial port");

@@ -76,7 +76,8 @@ inline constexpr Message Arc2OffRange{"放电2的脉冲关输入错误,范围0ms
                                       "Arc2Off input error,range is 0ms—10000ms "};
 // Texts that cannot be what the user meant: refused, naming the row.
 inline constexpr Message NotANumber{"%s：“%s”不是有效的数值", "%s: '%s' is not a number"};
-inline constexpr Message OutsideField{"%s：超出可保存的范围 %s—%s", "%s: outside what it can hold, %s to %s"};
+inline constexpr Message OutsideField{"%s：超出可保存的范围 %s—%s",
+                                      "%s: outside what it can hold, %s to %s"};
 inline constexpr Message NameTooLong{"%s：“%s”超过 %s 字节", "%s: '%s' is longer than %s bytes"};
 inline constexpr Message NameNotShowable{"%s：“%s”含有熔接机无法显示的字符",
                                          "%s: '%s' has characters the splicer cannot show"};

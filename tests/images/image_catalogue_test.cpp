@@ -31,7 +31,12 @@ TEST(ImageListReply, CompletesOnTheCountNotOnTheLengthByte) {
         // The tail of the frame may still come: the next request waits for it or for quiet.
         {"two entries up to the last entry byte", twoEntries, Gathered::CompleteUnlessMore},
         {"two entries and the slots' tail", kTwoSlots, Gathered::CompleteUnlessMore},
-        {"the whole frame", [] { Bytes b = kTwoSlots; b.push_back(0); return b; }(),
+        {"the whole frame",
+         [] {
+             Bytes b = kTwoSlots;
+             b.push_back(0);
+             return b;
+         }(),
          Gathered::Complete},
         {"a foreign head needs no count", {0x87, 0xEC}, Gathered::Complete},
     };

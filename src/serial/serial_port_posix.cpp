@@ -54,6 +54,12 @@ bool ProcessAlive(pid_t pid) {
 // False with the holder's process id when another process holds it. A lock
 // folder that cannot be written leaves the port unlocked (TIOCEXCL still holds).
 bool SerialPort::TakeLock(const std::string& device, int& holder) {
+    // A pseudo-terminal's number is given to the next one as soon as its far end
+    // closes, so its name says nothing lasting: only real devices are locked,
+    // unless a lock folder is named explicitly.
+    std::error_code ec;
+    const std::string real = std::filesystem::canonical(device, ec).string();
+    if (real.starts_with("/dev/pts/") && !std::getenv("VELMORA_LOCK_DIR")) return true;
     const std::filesystem::path file = LockFileFor(device);
     for (int attempt = 0; attempt < 2; ++attempt) {
         const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);

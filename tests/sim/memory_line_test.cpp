@@ -102,9 +102,12 @@ TEST_P(SimLineTest, ExchangesComeOutAlike) {
         if (c.lost) {
             EXPECT_EQ(state, WaitResult::PortLost);
             EXPECT_TRUE(end->WasLost());
-            // A dropped line stays dropped for whoever opens it next.
-            auto again = OpenEnd();
-            EXPECT_TRUE(!again || !again->IsOpen());
+            // A dropped line stays dropped for whoever opens it next (a pseudo-terminal's
+            // number may meanwhile belong to another test's line).
+            if (GetParam()) {
+                auto again = OpenEnd();
+                EXPECT_TRUE(!again || !again->IsOpen());
+            }
         } else {
             // The line outlives the program's close: a later open is answered alike...
             end->ClosePort();

@@ -61,6 +61,10 @@ Pump CliContext::WaitingPump(std::string_view what) {
 
 int CliContext::ReportFailure(const StepResult& result) {
     progress_.Clear();
+    if (result.outcome == Outcome::Cancelled && Interrupted()) {
+        std::fprintf(stderr, "%s\n", kInterruptedText);
+        return kExitLineFailed;
+    }
     const std::vector<std::string> boxes = StepBoxTexts(result);
     for (const std::string& text : boxes) std::fprintf(stderr, "%s\n", text.c_str());
     const std::string status = StepStatusText(result);

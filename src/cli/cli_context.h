@@ -15,6 +15,9 @@
 
 namespace velmora::cli {
 
+// What every command says when Ctrl-C ended it.
+inline constexpr const char* kInterruptedText = "velmora-cli: interrupted";
+
 // Exit statuses.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitLineFailed = 1;  // the splicer or the line failed

@@ -20,7 +20,6 @@ namespace {
 
 // How often the waiting command looks for Ctrl-C and updates the progress line.
 constexpr std::chrono::milliseconds kWatchSlice{20};
-constexpr const char* kInterrupted = "velmora-cli: interrupted";
 
 // The whole Receive on a thread of its own, so that this thread can watch for
 // Ctrl-C and show the progress meanwhile.
@@ -76,7 +75,7 @@ std::string FailureText(const HistoryReceipt& receipt) {
     const Outcome outcome = receipt.start.step == ReceiveStep::Download ? receipt.download.outcome
                                                                         : receipt.start.outcome;
     if (receipt.start.step != ReceiveStep::TooMany && outcome == Outcome::Cancelled)
-        return kInterrupted;
+        return kInterruptedText;
     if (receipt.start.step == ReceiveStep::Failed &&
         (outcome == Outcome::Rejected || outcome == Outcome::Unexpected))
         return Say(msg::DataError);

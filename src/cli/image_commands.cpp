@@ -138,7 +138,7 @@ int RunImage(CliContext& context, CommandArgs args) {
     const ImageDownloadResult result =
         GatherImage(context, static_cast<int>(position), buffer, *number);
     if (result.outcome != Outcome::Accepted) {
-        PrintError(result.outcome == Outcome::Cancelled ? Say(*StandardFailureText(result.outcome))
+        PrintError(result.outcome == Outcome::Cancelled ? kInterruptedText
                                                         : ImageDownloadFailureText(result));
         return kExitLineFailed;
     }

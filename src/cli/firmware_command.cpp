@@ -114,6 +114,7 @@ int RunFirmware(CliContext& context, CommandArgs args) {
 
     const FirmwareResult result = SendFile(context, std::move(*claim), file);
     const std::string text = FirmwareEndText(result, file);
+    if (result.end == FirmwareEnd::Cancelled && Interrupted()) PrintError(kInterruptedText);
     if (result.Finished())
         PrintOut(text);
     else

@@ -1,6 +1,6 @@
 #pragma once
-// The serial ports present on this machine, found in sysfs: USB adapters
-// (ttyUSB, ttyACM) and on-board UARTs (ttyS) that have real hardware behind them.
+// The serial ports present on this machine, found in sysfs: every tty with a
+// driver behind it (USB adapters, on-board UARTs with real hardware, ...).
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -19,8 +19,9 @@ struct DiscoveryRoots {
 };
 
 // The ports present: USB adapters (ttyUSB, then ttyACM) before on-board UARTs
-// (ttyS), each family in natural order (ttyS2 before ttyS10). Empty when the
-// sysfs folder cannot be read.
+// (ttyS), then every other family with a driver (ttyAMA, rfcomm, ...) by name,
+// each family in natural order (ttyS2 before ttyS10). Empty when the sysfs
+// folder cannot be read.
 std::vector<PortEntry> DiscoverPorts(const DiscoveryRoots& roots = {});
 
 }  // namespace velmora

@@ -12,32 +12,33 @@ namespace velmora {
 namespace fs = std::filesystem;
 namespace {
 
-// Name families that can be a splicer's line, in the order they are listed:
-// USB adapters first, since a splicer is nearly always plugged in through one.
+// Name families listed first, in this order: USB adapters first, since a splicer
+// is nearly always plugged in through one. Any other tty with a driver behind it
+// follows (adapters with drivers of their own, Bluetooth serial links, ...).
 constexpr std::array<std::string_view, 3> kFamilies = {"ttyUSB", "ttyACM", "ttyS"};
 
 // Longest sysfs attribute text we take; they are short, but nothing is trusted.
 constexpr std::size_t kAttributeCap = 256;
 
 struct TtyName {
-    std::size_t family;  // index into kFamilies
+    std::size_t family;  // index into kFamilies; kFamilies.size() for any other
+    std::string prefix;  // the name before its number ("ttyAMA")
     unsigned long number;
 };
 
-// "ttyUSB12" -> {ttyUSB, 12}; nothing for tty0, console, ttyUSB, ttyS1a ...
+// "ttyUSB12" -> {ttyUSB, 12}; "ttyAMA0" and "rfcomm1" are other families, listed
+// after the known ones. Nothing for a name that does not end in a number of at
+// most six digits, or is nothing but one.
 std::optional<TtyName> ParseTtyName(std::string_view name) {
-    for (std::size_t f = 0; f < kFamilies.size(); ++f) {
-        if (!name.starts_with(kFamilies[f])) continue;
-        std::string_view digits = name.substr(kFamilies[f].size());
-        if (digits.empty() || digits.size() > 6) return std::nullopt;
-        unsigned long number = 0;
-        for (char c : digits) {
-            if (c < '0' || c > '9') return std::nullopt;
-            number = number * 10 + static_cast<unsigned long>(c - '0');
-        }
-        return TtyName{f, number};
-    }
-    return std::nullopt;
+    const std::size_t digitsAt = name.find_last_not_of("0123456789") + 1;
+    const std::string_view prefix = name.substr(0, digitsAt);
+    const std::string_view digits = name.substr(digitsAt);
+    if (prefix.empty() || digits.empty() || digits.size() > 6) return std::nullopt;
+    unsigned long number = 0;
+    for (char c : digits) number = number * 10 + static_cast<unsigned long>(c - '0');
+    const auto known = std::find(kFamilies.begin(), kFamilies.end(), prefix);
+    return TtyName{static_cast<std::size_t>(known - kFamilies.begin()), std::string(prefix),
+                   number};
 }
 
 std::string Trim(std::string text) {
@@ -137,8 +138,11 @@ std::vector<PortEntry> DiscoverPorts(const DiscoveryRoots& roots) {
          it.increment(ec)) {
         const std::string name = it->path().filename().string();
         std::optional<TtyName> tty = ParseTtyName(name);
-        if (!tty || !HasDriver(it->path())) continue;
-        if (kFamilies[tty->family] == "ttyS" && !HasRealUart(it->path())) continue;
+        // tty0, tty1 ... are the virtual consoles, never a line to a splicer.
+        if (!tty || tty->prefix == "tty" || !HasDriver(it->path())) continue;
+        // UARTs of the 8250 driver are registered as placeholders whatever their name.
+        if ((tty->prefix == "ttyS" || tty->prefix == "ttyAMA") && !HasRealUart(it->path()))
+            continue;
         PortEntry entry{(roots.dev / name).string(), {}};
         if (auto named = byId.find(name); named != byId.end()) entry.description = named->second;
         if (entry.description.empty()) entry.description = UsbProduct(it->path());
@@ -146,6 +150,7 @@ std::vector<PortEntry> DiscoverPorts(const DiscoveryRoots& roots) {
     }
     std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
         if (a.order.family != b.order.family) return a.order.family < b.order.family;
+        if (a.order.prefix != b.order.prefix) return a.order.prefix < b.order.prefix;
         return a.order.number < b.order.number;
     });
     std::vector<PortEntry> ports;

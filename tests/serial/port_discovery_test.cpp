@@ -72,6 +72,11 @@ TEST(PortDiscovery, ListsRealPortsWithFriendlyNamesInOrder) {
     fs::path s1 = sys.AddTty("ttyS1", "platform/serial8250/s1", "serial8250");
     sys.Write(s1 / "type", "0");
     sys.AddTty("ttyS3", "platform/serial8250/s3", "serial8250");
+    // Other families with a driver: listed after the known ones, by name.
+    fs::path ama = sys.AddTty("ttyAMA0", "platform/fe201000.serial", "uart-pl011");
+    sys.Write(ama / "type", "4");
+    sys.AddTty("ttyXRUSB1", "usb1/1-4/1-4:1.0/ttyXRUSB1", "xr_usb_serial");
+    sys.AddTty("rfcomm0", "virtual/bluetooth/rfcomm0", "rfcomm");
     // Not serial lines, or not bound to any driver.
     sys.AddTty("tty0", "virtual/tty0", "vt");
     sys.AddTty("ttyUSB7", "usb1/1-9/1-9:1.0/ttyUSB7", "");
@@ -86,6 +91,9 @@ TEST(PortDiscovery, ListsRealPortsWithFriendlyNamesInOrder) {
         {dev + "/ttyS0", ""},
         {dev + "/ttyS2", ""},
         {dev + "/ttyS10", ""},
+        {dev + "/rfcomm0", ""},
+        {dev + "/ttyAMA0", ""},
+        {dev + "/ttyXRUSB1", ""},
     };
     ASSERT_EQ(ports.size(), expected.size());
     for (std::size_t i = 0; i < ports.size(); ++i) {

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "cli/archive_commands.h"
 #include "cli/firmware_command.h"
 #include "cli/history_command.h"
 #include "cli/image_commands.h"
@@ -24,10 +25,14 @@ constexpr std::array kCommands{
                "a file saved before)",
                RunImage},
     CliCommand{"firmware", "FILE", "send a firmware file to the splicer", RunFirmware},
-    CliCommand{"history", "[--csv]",
+    CliCommand{"history", "[--csv] [--no-archive]",
                "list the splice records: number and time; with --csv "
-               "export them and print the file's path",
+               "export them and print the file's path; every record is kept in the archive",
                RunHistory},
+    CliCommand{"archive", "list|csv FILE|tag JOB [filters]",
+               "the archived splices of every download: filters --device D, --from and --to "
+               "YYYY-MM-DD, --job J",
+               RunArchive},
 };
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "base/app_config.h"
+#include "cli/archive_commands.h"
 #include "history/csv_export.h"
 #include "history/history_download.h"
 #include "history/history_texts.h"
@@ -114,11 +115,14 @@ void PrintIndexRows(const RecordStore& records) {
 
 int RunHistory(CliContext& context, CommandArgs args) {
     bool csv = false;
+    bool keep = true;
     for (const std::string& arg : args) {
         if (arg == "--csv" && !csv)
             csv = true;
+        else if (arg == "--no-archive" && keep)
+            keep = false;
         else
-            return context.UsageError("history takes only --csv, not '" + arg + "'");
+            return context.UsageError("history takes --csv and --no-archive, not '" + arg + "'");
     }
     if (int status = context.ConnectSplicer(); status != kExitOk) return status;
 
@@ -138,6 +142,8 @@ int RunHistory(CliContext& context, CommandArgs args) {
         std::fprintf(stderr, "%s\n", FailureText(receipt).c_str());
         return kExitLineFailed;
     }
+    // Only a download that came whole goes into the archive.
+    if (keep) ArchiveDownload(context, records);
     if (csv) return ExportCsv(context, records);
     PrintIndexRows(records);
     return kExitOk;

@@ -18,6 +18,14 @@ std::string DeviceNameFromReply(std::span<const std::uint8_t> reply) {
     return GbkToUtf8(std::string(field.begin(), end));
 }
 
+std::string SerialNumberFromReply(std::span<const std::uint8_t> reply) {
+    if (reply.size() <= kNameStart - 1) return {};
+    const auto field =
+        reply.subspan(kNameStart - 1, std::min(reply.size(), kNameEnd) - (kNameStart - 1));
+    const auto end = std::find(field.begin(), field.end(), 0);
+    return GbkToUtf8(std::string(field.begin(), end));
+}
+
 std::string SafeFolderName(std::string_view name) {
     std::string safe(name);
     for (char& c : safe) {

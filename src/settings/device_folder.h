@@ -15,6 +15,10 @@ namespace velmora {
 // does not reach offset 40.
 std::string DeviceNameFromReply(std::span<const std::uint8_t> reply);
 
+// The whole serial number in a device-configuration reply (from frame offset 39),
+// as UTF-8; "" when the reply does not reach it.
+std::string SerialNumberFromReply(std::span<const std::uint8_t> reply);
+
 // `name` made fit to be one folder name: path separators and control characters
 // become '_', leading dots become '_' (so never "." or ".."), and an empty name
 // becomes "unnamed".

@@ -80,6 +80,7 @@ void NameDeviceFolder(Link& link, ParameterSession& session, const Pump& pump) {
         read.reply.size() < kParamDataOffset + kDeviceConfigSize + 1)
         return;
     session.DeviceFolder = MakeDeviceFolder(Config().AppDirectory, DeviceNameFromReply(read.reply));
+    session.SerialNumber = SerialNumberFromReply(read.reply);
 }
 
 }  // namespace

@@ -35,6 +35,8 @@ struct ParameterSession {
     // Folder of the connected splicer's files (FS/<device name> under the working
     // directory); empty until the first connection, kept after a disconnection.
     std::filesystem::path DeviceFolder;
+    // The serial number the splicer reported with it.
+    std::string SerialNumber;
 
     bool GroupWasRead(int group) const;
 };

@@ -46,8 +46,9 @@ TEST_F(CliTest, UsageAndFileErrorsExitTwoAndTouchNoLine) {
         {{"image", "256"}, ""},
         {{"image", "two"}, ""},
         {{"image", "1", "2"}, ""},
-        {{"history", "all"}, "velmora-cli: history takes only --csv, not 'all'\n"},
-        {{"history", "--csv", "--csv"}, "velmora-cli: history takes only --csv, not '--csv'\n"},
+        {{"history", "all"}, "velmora-cli: history takes --csv and --no-archive, not 'all'\n"},
+        {{"history", "--csv", "--csv"},
+         "velmora-cli: history takes --csv and --no-archive, not '--csv'\n"},
         {{"firmware"}, "velmora-cli: firmware needs one FILE, the firmware to send\n"},
         // The file is checked before the line: the splicer never waits for a missing file.
         {{"firmware", missing}, "velmora-cli: Firmware file not found: " + missing + "\n"},

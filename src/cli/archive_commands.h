@@ -1,0 +1,16 @@
+#pragma once
+// The archive on the command line: what history stores, and archive list/csv/tag.
+#include <vector>
+
+#include "cli/cli_commands.h"
+#include "history/splice_record.h"
+
+namespace velmora::cli {
+
+// Keeps a complete download in the archive (FS/archive.db under the working
+// directory). A failure is told on standard error; the command itself stands.
+void ArchiveDownload(CliContext& context, const RecordStore& records);
+
+int RunArchive(CliContext& context, CommandArgs args);
+
+}  // namespace velmora::cli

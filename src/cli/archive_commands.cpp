@@ -7,6 +7,7 @@
 
 #include "archive/archive.h"
 #include "base/app_config.h"
+#include "base/messages.h"
 #include "history/csv_export.h"
 #include "history/history_texts.h"
 
@@ -96,6 +97,31 @@ void ArchiveDownload(CliContext& context, const RecordStore& records) {
     const archive::StoreResult stored = store->StoreDownload(splicer, records);
     if (!stored.ok())
         PrintError("velmora-cli: the records were not archived: " + stored.error.message);
+}
+
+bool ArchiveSnapshot(CliContext& context, const SettingsBackup& backup, std::string_view reason) {
+    if (context.session().DeviceFolder.empty()) {
+        PrintError(Say(msg::NoDeviceFolder));
+        return false;
+    }
+    const std::unique_ptr<archive::Archive> store = OpenArchive();
+    if (!store) return false;
+    std::vector<archive::GroupBytes> groups;
+    if (backup.splice)
+        groups.push_back(
+            {archive::RecordKind::Splice, {backup.splice->begin(), backup.splice->end()}});
+    if (backup.heater)
+        groups.push_back(
+            {archive::RecordKind::Heater, {backup.heater->begin(), backup.heater->end()}});
+    if (backup.config)
+        groups.push_back(
+            {archive::RecordKind::DeviceConfig, {backup.config->begin(), backup.config->end()}});
+    const archive::SplicerIdentity splicer{context.session().DeviceFolder.filename().string(),
+                                           context.session().SerialNumber};
+    const archive::StoreResult stored = store->StoreSnapshot(splicer, reason, groups);
+    if (!stored.ok())
+        PrintError("velmora-cli: the settings were not archived: " + stored.error.message);
+    return stored.ok();
 }
 
 int RunArchive(CliContext& context, CommandArgs args) {

@@ -1,9 +1,11 @@
 #pragma once
 // The archive on the command line: what history stores, and archive list/csv/tag.
+#include <string_view>
 #include <vector>
 
 #include "cli/cli_commands.h"
 #include "history/splice_record.h"
+#include "settings/backup_texts.h"
 
 namespace velmora::cli {
 
@@ -12,5 +14,8 @@ namespace velmora::cli {
 void ArchiveDownload(CliContext& context, const RecordStore& records);
 
 int RunArchive(CliContext& context, CommandArgs args);
+
+// Keeps a settings backup as a snapshot in the archive; false (told) when it cannot.
+bool ArchiveSnapshot(CliContext& context, const SettingsBackup& backup, std::string_view reason);
 
 }  // namespace velmora::cli

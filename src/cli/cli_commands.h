@@ -25,5 +25,11 @@ const CliCommand* FindCliCommand(std::string_view name);
 int RunPorts(CliContext& context, CommandArgs args);
 int RunRead(CliContext& context, CommandArgs args);
 int RunWrite(CliContext& context, CommandArgs args);
+int RunBackup(CliContext& context, CommandArgs args);
+int RunDiff(CliContext& context, CommandArgs args);
+int RunRestore(CliContext& context, CommandArgs args);
+// Reads the splicer's settings, keeps them in the archive and, with a FILE, writes
+// them there; kExitOk, or the exit status of what failed (already reported).
+int TakeBackup(CliContext& context, const std::string& file, bool quiet);
 
 }  // namespace velmora::cli

@@ -1,6 +1,7 @@
 // firmware: the FirmWare page's update on the command line.
 #include "cli/firmware_command.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -10,8 +11,10 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/messages.h"
+#include "cli/cli_commands.h"
 #include "firmware/firmware_texts.h"
 #include "firmware/firmware_update.h"
 
@@ -88,14 +91,29 @@ int ExitStatusOf(const FirmwareResult& result) {
 }  // namespace
 
 int RunFirmware(CliContext& context, CommandArgs args) {
-    if (args.size() != 1)
-        return context.UsageError("firmware needs one FILE, the firmware to send");
-    const std::filesystem::path file = args[0];
+    std::vector<std::string> words(args.begin(), args.end());
+    const auto skip = std::find(words.begin(), words.end(), "--no-backup");
+    const bool backup = skip == words.end();
+    if (!backup) words.erase(skip);
+    if (words.size() != 1)
+        return context.UsageError(
+            "firmware needs one FILE, the firmware to send (and may take --no-backup)");
+    const std::filesystem::path file = words[0];
     // Before the handshakes: once they are accepted the splicer waits for a file.
     if (const FirmwareFileProblem problem = CheckFirmwareFile(file);
         problem != FirmwareFileProblem::None)
         return context.UsageError(FirmwareFileProblemText(problem, file));
     if (int status = context.ConnectSplicer(); status != kExitOk) return status;
+    // An update may reset the settings: they are kept first, or the user says to go on without.
+    if (backup) {
+        if (TakeBackup(context, {}, true) != kExitOk) {
+            PrintError(
+                "velmora-cli: no backup of the settings could be taken; add --no-backup "
+                "to update without one");
+            return kExitLineFailed;
+        }
+        PrintOut("Settings backed up in the archive before the update");
+    }
 
     Link& link = context.link();
     std::optional<LineClaim> claim = link.ClaimLine();

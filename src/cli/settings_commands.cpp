@@ -1,11 +1,20 @@
 // ports, read and write: the Setting page's work on the command line.
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <vector>
 
+#include "base/atomic_file.h"
+#include "base/local_time.h"
+#include "base/time_text.h"
+#include "cli/archive_commands.h"
 #include "cli/cli_commands.h"
 #include "serial/port_discovery.h"
+#include "settings/backup_texts.h"
 #include "settings/parameter_rows.h"
 #include "settings/settings_texts.h"
 
@@ -158,6 +167,153 @@ int RunWrite(CliContext& context, CommandArgs args) {
     context.progress().Clear();
     if (!written.ok) return context.ReportFailure(written);
     for (const std::string& text : StepBoxTexts(written)) std::printf("%s\n", text.c_str());
+    return kExitOk;
+}
+
+namespace {
+
+// Reads every record a backup holds (splice, heating, the configuration) from the splicer.
+int ReadForBackup(CliContext& context, const std::vector<int>& groups) {
+    if (int status = context.ConnectSplicer(); status != kExitOk) return status;
+    for (int group : groups) {
+        if (group == group::System) continue;  // the configuration is read with FsConfig
+        if (int status = ConnectAndRead(context, group); status != kExitOk) return status;
+    }
+    return kExitOk;
+}
+
+std::optional<SettingsBackup> ReadBackupFile(const std::string& file, std::string& error) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        error = file + ": cannot be read";
+        return std::nullopt;
+    }
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string why;
+    std::optional<SettingsBackup> backup = ParseBackupText(text, why);
+    if (!backup) error = file + ": " + why;
+    return backup;
+}
+
+std::string NowText() {
+    const std::tm t = LocalTime(std::time(nullptr));
+    return TimeStampText(t.tm_year + 1900 - 2000, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
+                         t.tm_sec);
+}
+
+void PrintDifferences(const char* lead, const std::vector<RowDifference>& differences) {
+    for (const RowDifference& d : differences)
+        std::printf("%s%s\t%s\t%s\t%s\n", lead,
+                    std::string(kGroupNames[static_cast<std::size_t>(d.group)]).c_str(),
+                    d.caption.c_str(), TerminalSafe(d.from).c_str(), TerminalSafe(d.to).c_str());
+}
+
+}  // namespace
+
+int TakeBackup(CliContext& context, const std::string& file, bool quiet) {
+    const SettingsBackup all{{},
+                             {},
+                             {},
+                             FieldBytes<kSpliceParamsSize>{},
+                             FieldBytes<kHeaterParamsSize>{},
+                             FieldBytes<kDeviceConfigSize>{}};
+    if (int status = ReadForBackup(context, BackupGroups(all)); status != kExitOk) return status;
+    const ParameterRecords& records = context.session().records;
+    SettingsBackup backup;
+    backup.device = context.session().DeviceFolder.filename().string();
+    backup.serialNumber = context.session().SerialNumber;
+    backup.taken = NowText();
+    backup.splice = EncodeSpliceParams(records.splice);
+    backup.heater = EncodeHeaterParams(records.heater);
+    backup.config = EncodeDeviceConfig(records.config);
+    // Before a firmware update the archive is where the backup lives: it must take it.
+    if (!ArchiveSnapshot(context, backup, quiet ? "before firmware" : "backup") && quiet)
+        return kExitLineFailed;
+    if (file.empty()) return kExitOk;
+    const FileWriteResult written = ReplaceFile(file, BackupText(backup, context.tables()));
+    if (!written.ok) return context.UsageError(file + ": " + written.reason);
+    if (!quiet) std::printf("%s\n", file.c_str());
+    return kExitOk;
+}
+
+int RunBackup(CliContext& context, CommandArgs args) {
+    if (args.size() > 1) return context.UsageError("backup takes at most one FILE");
+    return TakeBackup(context, args.empty() ? std::string() : args[0], false);
+}
+
+int RunDiff(CliContext& context, CommandArgs args) {
+    if (args.size() != 1) return context.UsageError("diff needs one backup FILE");
+    std::string error;
+    const std::optional<SettingsBackup> backup = ReadBackupFile(args[0], error);
+    if (!backup) return context.UsageError(error);
+    const std::vector<int> groups = BackupGroups(*backup);
+    if (int status = ReadForBackup(context, groups); status != kExitOk) return status;
+    ParameterRecords saved = context.session().records;
+    ApplyBackup(*backup, saved);
+    // What the file holds, then what the splicer holds.
+    for (int group : groups)
+        PrintDifferences("",
+                         CompareGroup(group, saved, context.session().records, context.tables()));
+    return kExitOk;
+}
+
+int RunRestore(CliContext& context, CommandArgs args) {
+    std::vector<std::string> words(args.begin(), args.end());
+    const auto any = std::find(words.begin(), words.end(), "--any-splicer");
+    const bool anySplicer = any != words.end();
+    if (anySplicer) words.erase(any);
+    if (words.empty())
+        return context.UsageError("restore needs a backup FILE, then GROUPs if not all");
+    std::string error;
+    const std::optional<SettingsBackup> backup = ReadBackupFile(words[0], error);
+    if (!backup) return context.UsageError(error);
+    std::vector<int> groups;
+    for (std::size_t i = 1; i < words.size(); ++i) {
+        const std::optional<int> group = GroupByName(words[i]);
+        const std::vector<int> held = BackupGroups(*backup);
+        if (!group || std::find(held.begin(), held.end(), *group) == held.end())
+            return context.UsageError("the backup holds no group '" + words[i] + "'");
+        groups.push_back(*group);
+    }
+    if (groups.empty()) groups = BackupGroups(*backup);
+    if (int status = ReadForBackup(context, groups); status != kExitOk) return status;
+    if (!anySplicer && !backup->serialNumber.empty() &&
+        backup->serialNumber != context.session().SerialNumber)
+        return context.UsageError("the backup is of splicer " + backup->serialNumber + ", not of " +
+                                  context.session().SerialNumber +
+                                  "; add --any-splicer to restore it all the same");
+
+    const ParameterRecords before = context.session().records;
+    ParameterRecords restored = before;
+    ApplyBackup(*backup, restored);
+    for (int group : groups) {
+        if (group == group::System &&
+            std::find(groups.begin(), groups.end(), group::FsConfig) != groups.end())
+            continue;  // one record, written once
+        const std::vector<RowDifference> changes =
+            CompareGroup(group, before, restored, context.tables());
+        if (changes.empty()) continue;
+        // The same checks as Accept: the record restored as if its rows had been typed.
+        ParameterRecords& records = context.session().records;
+        const ParameterRecords kept = records;
+        ApplyBackup(*backup, records);
+        std::vector<GridRow> rows = BuildGroupRows(BuildParamRows(), group);
+        ShowGroup(group, records, context.tables(), rows);
+        std::vector<std::string> texts;
+        for (const GridRow& row : rows) texts.push_back(row.value);
+        const std::vector<std::string> failures =
+            ValidateAndEncode(group, texts, context.tables(), records);
+        if (!failures.empty()) {
+            records = kept;
+            for (const std::string& text : failures) std::fprintf(stderr, "%s\n", text.c_str());
+            return kExitUsage;
+        }
+        const StepResult written =
+            WriteGroup(context.link(), context.session(), group, context.WaitingPump("Writing"));
+        context.progress().Clear();
+        if (!written.ok) return context.ReportFailure(written);
+        PrintDifferences("changed ", changes);
+    }
     return kExitOk;
 }
 

@@ -2,6 +2,8 @@
 // whatever is downloaded again, across days and splicer clears.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "history/csv_export.h"
 #include "history/history_texts.h"
 #include "sim/record_commands.h"
@@ -55,6 +57,53 @@ TEST_F(ArchiveCliTest, EverySpliceOnceAcrossDownloads) {
     ASSERT_EQ(Run({"history", "--no-archive"}).status, 0);
     EXPECT_EQ(List().size(), all.size());
     EXPECT_EQ(Run({"archive", "list", "--from", "2026-13-01"}).status, 2);
+}
+
+}  // namespace
+}  // namespace velmora
+
+namespace velmora {
+namespace {
+
+// A backup restores the splicer's settings byte for byte, kept bytes included;
+// diff names the rows that changed; an update is preceded by a backup.
+TEST_F(ArchiveCliTest, BackupDiffRestoreAndTheBackupBeforeAnUpdate) {
+    auto splice = installed.params->Splice();
+    splice[30] = 0xC3;  // a byte the page never shows
+    installed.params->SetSplice(splice);
+    const std::string file = (scratch.path() / "settings.txt").string();
+    ASSERT_EQ(Run({"backup", file}).status, 0);
+
+    ASSERT_EQ(Run({"write", "splice", "Cut Angle=2.5"}).status, 0);
+    auto changed = installed.params->Splice();
+    changed[30] = 0x00;
+    installed.params->SetSplice(changed);
+    const test::CliRun diff = Run({"diff", file});
+    ASSERT_EQ(diff.status, 0) << diff.err;
+    EXPECT_NE(diff.out.find("splice\tCut Angle\t"), std::string::npos) << diff.out;
+
+    const test::CliRun restore = Run({"restore", file, "splice"});
+    ASSERT_EQ(restore.status, 0) << restore.err;
+    EXPECT_EQ(installed.params->Splice(), splice) << "every byte back as it was";
+    EXPECT_EQ(Run({"diff", file}).out, "");
+
+    // Another splicer's backup is refused unless asked for.
+    std::string text = test::ReadFileBytes(file);
+    text.replace(text.find("VM2406A0153"), 11, "XX0000000001");
+    std::ofstream(file, std::ios::binary) << text;
+    EXPECT_EQ(Run({"restore", file}).status, 2);
+
+    // The update is preceded by a backup; without an archive it is refused.
+    const std::string firmware = scratch.Write("fw.bin", std::string(4000, 'F')).string();
+    const test::CliRun update = Run({"firmware", firmware});
+    EXPECT_EQ(update.status, 0) << update.err;
+    EXPECT_EQ(test::Lines(update.out).front(),
+              "Settings backed up in the archive before the update");
+    RestartSplicer();
+    std::ofstream(workDir.path() / "FS" / "archive.db", std::ios::binary | std::ios::trunc)
+        << std::string(4096, 'x');
+    EXPECT_EQ(Run({"firmware", firmware}).status, 1);
+    EXPECT_EQ(Run({"firmware", firmware, "--no-backup"}).status, 0);
 }
 
 }  // namespace

@@ -124,6 +124,18 @@ bool ArchiveSnapshot(CliContext& context, const SettingsBackup& backup, std::str
     return stored.ok();
 }
 
+void ArchiveImage(CliContext& context, const std::string& stamp, const std::string& fileName,
+                  std::span<const std::uint8_t> bytes) {
+    if (context.session().DeviceFolder.empty()) return;
+    const std::unique_ptr<archive::Archive> store = OpenArchive();
+    if (!store) return;
+    const archive::SplicerIdentity splicer{context.session().DeviceFolder.filename().string(),
+                                           context.session().SerialNumber};
+    const archive::StoreResult stored = store->StoreImage(splicer, {stamp, fileName, bytes});
+    if (!stored.ok())
+        PrintError("velmora-cli: the image was not archived: " + stored.error.message);
+}
+
 int RunArchive(CliContext& context, CommandArgs args) {
     const std::string usage =
         "archive needs list, csv FILE or tag JOB, then filters: [--device D] [--from YYYY-MM-DD] "

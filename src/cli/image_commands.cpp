@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/archive_commands.h"
 #include "images/image_catalogue.h"
 #include "images/image_download.h"
 #include "images/image_files.h"
@@ -147,6 +148,8 @@ int RunImage(CliContext& context, CommandArgs args) {
         PrintError(ImageSaveFailureText(*path, saved.reason));
         return kExitUsage;
     }
+    ArchiveImage(context, ImageStampText(catalogue[position]), path->filename().string(),
+                 result.image);
     std::printf("%s\n", path->c_str());
     return kExitOk;
 }

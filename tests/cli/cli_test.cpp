@@ -49,7 +49,8 @@ TEST_F(CliTest, UsageAndFileErrorsExitTwoAndTouchNoLine) {
         {{"history", "all"}, "velmora-cli: history takes --csv and --no-archive, not 'all'\n"},
         {{"history", "--csv", "--csv"},
          "velmora-cli: history takes --csv and --no-archive, not '--csv'\n"},
-        {{"firmware"}, "velmora-cli: firmware needs one FILE, the firmware to send\n"},
+        {{"firmware"},
+         "velmora-cli: firmware needs one FILE, the firmware to send (and may take --no-backup)\n"},
         // The file is checked before the line: the splicer never waits for a missing file.
         {{"firmware", missing}, "velmora-cli: Firmware file not found: " + missing + "\n"},
     };
@@ -245,7 +246,7 @@ TEST_F(CliTest, ShortEndsOfEveryCommandHaveTheirStatusReasonAndNoFile) {
          "Port lost, please check the cable and connect again\n",
          {},
          {H, C, cmd::ImageList, cmd::ImageDownload}},
-        {{"firmware", fw},
+        {{"firmware", fw, "--no-backup"},
          F1,
          {FaultKind::Reject},
          {},
@@ -253,7 +254,7 @@ TEST_F(CliTest, ShortEndsOfEveryCommandHaveTheirStatusReasonAndNoFile) {
          "The update did not start: the Fusion Splicer refused it\n",
          {},
          {H, C, F1, D}},
-        {{"firmware", fw},
+        {{"firmware", fw, "--no-backup"},
          F2,
          {FaultKind::Silent},
          {},
@@ -264,7 +265,7 @@ TEST_F(CliTest, ShortEndsOfEveryCommandHaveTheirStatusReasonAndNoFile) {
         // The first block went whole, the second was cut at 40000 bytes (whether its
         // percentage shows depends on how much the kernel took before the line
         // dropped); no goodbye into what the splicer takes for firmware.
-        {{"firmware", fw},
+        {{"firmware", fw, "--no-backup"},
          F2,
          {FaultKind::HangUp, 40000},
          {},

@@ -132,8 +132,8 @@ TEST_F(TransferCliTest, FirmwareGoesWholeWithTheSplicersTextPercentagesAndEnd) {
         SCOPED_TRACE(c.size);
         std::string bytes(c.size, '\0');
         for (std::size_t i = 0; i < c.size; ++i) bytes[i] = static_cast<char>((i * 40503u) >> 7);
-        const test::CliRun r =
-            Run({"--lang", c.lang, "firmware", scratch.Write("fw.bin", bytes).string()});
+        const test::CliRun r = Run(
+            {"--lang", c.lang, "firmware", scratch.Write("fw.bin", bytes).string(), "--no-backup"});
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(Lines(r.out), c.out);

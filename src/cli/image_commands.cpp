@@ -147,7 +147,7 @@ int RunImage(CliContext& context, CommandArgs args) {
         PrintError(ImageSaveFailureText(*path, saved.reason));
         return kExitUsage;
     }
-    std::printf("%s\n", path->c_str());
+    std::printf("%s\n", path->string().c_str());
     return kExitOk;
 }
 

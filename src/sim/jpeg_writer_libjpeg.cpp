@@ -1,5 +1,10 @@
 // The virtual splicer's JPEG writer over libjpeg.
+// <jpeglib.h> needs size_t and FILE declared before it.
+#include <cstddef>
+#include <cstdio>
+// clang-format off
 #include <jpeglib.h>
+// clang-format on
 
 #include <csetjmp>
 #include <cstdlib>

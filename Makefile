@@ -83,3 +83,8 @@ windows:
 	@sed 's/$$/\r/' scripts/windows/README.txt > $(BUILD_WIN)/package/velmora/README.txt
 	@rm -f $(WIN_ZIP) && cd $(BUILD_WIN)/package && zip -qr9 ../velmora-windows-x64.zip velmora
 	@ls -l $(WIN_ZIP) $(BUILD_WIN)/package/velmora/*.exe
+
+# The Windows build under Wine (a fresh prefix): the command-line tool, an end-to-end
+# read from the Linux virtual splicer through a Wine COM port, and the demo's screenshot.
+test-windows: windows build
+	@bash scripts/windows/test-windows.sh $(BUILD_WIN) $(BUILD)/velmora-sim

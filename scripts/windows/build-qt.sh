@@ -56,7 +56,14 @@ options=(
 )
 stamp_text="qt6-base $QT_DEB_VERSION recipe $RECIPE sha256 $QT_ORIG_SHA256 options ${options[*]}"
 
-if [ -f "$prefix/.velmora-complete" ] && [ "$(cat "$prefix/.velmora-complete")" = "$stamp_text" ]; then
+# The toolchain file is named by its path, which differs between checkouts (a worktree):
+# a stamp from another checkout of the same recipe matches too.
+same_recipe() {
+    local norm='s#-DCMAKE_TOOLCHAIN_FILE=[^ ]*/cmake/mingw-w64-x86_64\.cmake#-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake#'
+    [ -f "$1" ] && [ "$(sed -E "$norm" "$1")" = "$(printf '%s' "$stamp_text" | sed -E "$norm")" ]
+}
+
+if same_recipe "$prefix/.velmora-complete"; then
     echo "$prefix"
     exit 0
 fi
@@ -87,8 +94,7 @@ sed -n "$(grep -n 'static inline bool isSoftwareGl()' "$f" | cut -d: -f1),+3p" "
     | grep -q '^#if QT_CONFIG(opengl) && QT_CONFIG(dynamicgl)$' || die "patching isSoftwareGl() in $f failed"
 
 # A build folder configured with other options is started afresh; otherwise it resumes.
-if [ ! -f "$build/.velmora-options" ] || [ "$(cat "$build/.velmora-options")" != "$stamp_text" ] \
-        || [ ! -f "$build/build.ninja" ]; then
+if ! same_recipe "$build/.velmora-options" || [ ! -f "$build/build.ninja" ]; then
     rm -rf "$build"
     mkdir -p "$build"
     echo "  configuring (about a minute)" >&2

@@ -2,7 +2,8 @@
 # Installs the Debian packages the Windows cross build and its Wine smoke test need:
 # the mingw-w64 posix-thread compilers, Wine, Xvfb, CMake/Ninja, dpkg-dev (apt-get source),
 # the host Qt 6 tools a Qt cross build runs (moc, rcc, uic from qt6-base-dev-tools),
-# tclsh (the SQLite amalgamation is generated with it) and a CJK font for Wine.
+# tclsh (the SQLite amalgamation is generated with it), a CJK font for Wine, zip (the
+# package) and xwd (screenshots of the program under Wine).
 # Does nothing (and needs no network) when every package is already present.
 set -euo pipefail
 
@@ -14,6 +15,7 @@ packages=(
     dpkg-dev
     qt6-base-dev qt6-base-dev-tools
     tcl
+    zip x11-apps
     fonts-wqy-microhei fonts-dejavu-core
 )
 

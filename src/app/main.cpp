@@ -18,14 +18,18 @@ void Usage(std::FILE* to) {
                  "directory.\n");
 }
 
-bool Set(const char* name) {
+[[maybe_unused]] bool Set(const char* name) {
     const char* value = std::getenv(name);
     return value && *value;
 }
 
-// Qt aborts when it finds no display; say what to do instead.
+// Qt aborts when it finds no display; say what to do instead. Windows always has one.
 bool DisplayAvailable() {
+#ifdef _WIN32
+    return true;
+#else
     return Set("DISPLAY") || Set("WAYLAND_DISPLAY") || Set("QT_QPA_PLATFORM");
+#endif
 }
 
 }  // namespace

@@ -102,7 +102,7 @@ int ExportCsv(CliContext& context, const RecordStore& records) {
         std::fprintf(stderr, "%s\n", FileNotSavedText(file, error).c_str());
         return kExitUsage;
     }
-    std::printf("%s\n", file.c_str());
+    std::printf("%s\n", file.string().c_str());
     return kExitOk;
 }
 

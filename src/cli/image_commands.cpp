@@ -150,7 +150,7 @@ int RunImage(CliContext& context, CommandArgs args) {
     }
     ArchiveImage(context, ImageStampText(catalogue[position]), path->filename().string(),
                  result.image);
-    std::printf("%s\n", path->c_str());
+    std::printf("%s\n", path->string().c_str());
     return kExitOk;
 }
 

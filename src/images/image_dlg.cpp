@@ -42,7 +42,11 @@ constexpr QSize kButtonSize{110, 32};
 constexpr qint64 kLargestImageFile = 16 * 1024 * 1024;
 
 QImage DecodeImageFile(const std::filesystem::path& path) {
+#ifdef _WIN32
+    QFile file(QString::fromStdWString(path.wstring()));
+#else
     QFile file(QFile::decodeName(path.c_str()));
+#endif
     if (!file.open(QIODevice::ReadOnly) || file.size() > kLargestImageFile) return {};
     // Read whole and closed at once, so the file is never held while it is shown.
     const QByteArray bytes = file.read(kLargestImageFile);

@@ -41,7 +41,7 @@ class SerialPort final : public ByteChannel {
     void DiscardInput() override;
     void InterruptWrites(bool interrupted) override { interrupted_ = interrupted; }
 
-    bool IsOpen() const override { return fd_.load() >= 0; }
+    bool IsOpen() const override { return fd_.load() >= 0 || handle_.load() != nullptr; }
     // True when the port closed because the device went away, until the next open.
     bool WasLost() const override { return lost_.load(); }
     const std::string& Device() const { return device_; }
@@ -64,6 +64,13 @@ class SerialPort final : public ByteChannel {
     std::filesystem::path lockFile_;  // the lock file this port holds, if any
     int speed_ = 0;
     std::string lastError_;
+    // Windows only (serial_port_win32.cpp): the port's handle, the events its
+    // overlapped reads and writes complete on, and a byte a wait took in before
+    // it is read (-1: none).
+    std::atomic<void*> handle_{nullptr};
+    void* readEvent_ = nullptr;
+    void* writeEvent_ = nullptr;
+    std::atomic<int> peeked_{-1};
 };
 
 }  // namespace velmora

@@ -1,11 +1,8 @@
 #include "sim/image_commands.h"
 
-#include <jpeglib.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -15,6 +12,7 @@
 
 #include "protocol/command_catalogue.h"
 #include "protocol/frame.h"
+#include "sim/jpeg_writer.h"
 
 namespace velmora::sim {
 namespace {
@@ -175,47 +173,8 @@ Picture DrawSplice(int index) {
     return picture;
 }
 
-struct JpegErrors {
-    jpeg_error_mgr manager;
-    std::jmp_buf jump;
-};
-
-[[noreturn]] void OnJpegError(j_common_ptr info) {
-    std::longjmp(reinterpret_cast<JpegErrors*>(info->err)->jump, 1);
-}
-
-// No object with a destructor lives in this frame between setjmp and the last
-// libjpeg call, so the jump out of an error skips nothing.
 std::vector<std::uint8_t> EncodeJpeg(const Picture& picture) {
-    jpeg_compress_struct info{};
-    JpegErrors errors{};
-    info.err = jpeg_std_error(&errors.manager);
-    errors.manager.error_exit = OnJpegError;
-    unsigned char* out = nullptr;
-    unsigned long outSize = 0;
-    if (setjmp(errors.jump)) {
-        jpeg_destroy_compress(&info);
-        std::free(out);
-        return {};
-    }
-    jpeg_create_compress(&info);
-    jpeg_mem_dest(&info, &out, &outSize);
-    info.image_width = kWidth;
-    info.image_height = kHeight;
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, kJpegQuality, TRUE);
-    jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(picture.Row(static_cast<int>(info.next_scanline)));
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    std::vector<std::uint8_t> jpeg(out, out + outSize);
-    std::free(out);
-    return jpeg;
+    return EncodeRgbJpeg(picture.Row(0), kWidth, kHeight, kJpegQuality);
 }
 
 std::vector<std::uint8_t> Rejection() {

@@ -61,7 +61,7 @@ struct SplicerOptions {
     bool inMemory = false;  // an in-memory line (OpenProgramChannel) instead of a pseudo-terminal
 };
 
-// The splicer's side of its line (virtual_splicer.cpp).
+// The splicer's side of its line (sim/splicer_line.h).
 class SplicerLine;
 
 class VirtualSplicer {

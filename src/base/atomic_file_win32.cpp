@@ -1,0 +1,106 @@
+// ReplaceFile over Windows: a temporary file created exclusively beside the
+// target, written, flushed to the disk, then moved over the target
+// (ReplaceFileW keeps an existing target's attributes).
+#include <windows.h>
+// <windows.h> names ReplaceFileA/W ReplaceFile; ours is velmora::ReplaceFile.
+#undef ReplaceFile
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+
+#include "base/atomic_file.h"
+#include "base/windows_error.h"
+
+namespace velmora {
+namespace {
+
+// Closes the handle it holds unless it was closed on purpose first.
+class Handle {
+  public:
+    explicit Handle(HANDLE h) : h_(h) {}
+    ~Handle() {
+        if (valid()) CloseHandle(h_);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE get() const { return h_; }
+    bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
+    bool Close() {
+        HANDLE h = h_;
+        h_ = INVALID_HANDLE_VALUE;
+        return CloseHandle(h) != 0;
+    }
+
+  private:
+    HANDLE h_;
+};
+
+bool WriteAll(HANDLE file, std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1 << 30));
+        DWORD written = 0;
+        if (!WriteFile(file, bytes.data(), piece, &written, nullptr)) return false;
+        if (written == 0) {
+            SetLastError(ERROR_WRITE_FAULT);
+            return false;
+        }
+        bytes = bytes.subspan(written);
+    }
+    return true;
+}
+
+// A fresh, hidden name beside `target`, created exclusively so that two writers never share it.
+HANDLE CreateTemporaryBeside(const std::filesystem::path& target, std::filesystem::path& temporary) {
+    static std::atomic<unsigned> serial{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = target.parent_path() /
+                    (L"." + target.filename().wstring() + L"." +
+                     std::to_wstring(GetCurrentProcessId()) + L"." + std::to_wstring(serial++) +
+                     L".tmp");
+        HANDLE h = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return h;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+FileWriteResult Failed(DWORD error) {
+    return {false, WindowsErrorText(error)};
+}
+
+// Moves the finished temporary file over `target`.
+bool MoveOver(const std::filesystem::path& temporary, const std::filesystem::path& target) {
+    if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES &&
+        ::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                     nullptr, nullptr))
+        return true;
+    return MoveFileExW(temporary.c_str(), target.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+}  // namespace
+
+FileWriteResult ReplaceFile(const std::filesystem::path& target,
+                            std::span<const std::uint8_t> bytes) {
+    std::filesystem::path temporary;
+    Handle file(CreateTemporaryBeside(target, temporary));
+    if (!file.valid()) return Failed(GetLastError());
+    // Flushed to the disk before the move, so a crash never leaves an empty file in its place.
+    const bool written = WriteAll(file.get(), bytes) && FlushFileBuffers(file.get());
+    const DWORD writeError = GetLastError();
+    const bool closed = file.Close();
+    if (!written || !closed || !MoveOver(temporary, target)) {
+        const DWORD error = !written ? writeError : GetLastError();
+        DeleteFileW(temporary.c_str());
+        return Failed(error);
+    }
+    return {true, {}};
+}
+
+FileWriteResult ReplaceFile(const std::filesystem::path& target, std::string_view bytes) {
+    return ReplaceFile(
+        target, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
+
+}  // namespace velmora

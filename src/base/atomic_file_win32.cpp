@@ -51,13 +51,13 @@ bool WriteAll(HANDLE file, std::span<const std::uint8_t> bytes) {
 }
 
 // A fresh, hidden name beside `target`, created exclusively so that two writers never share it.
-HANDLE CreateTemporaryBeside(const std::filesystem::path& target, std::filesystem::path& temporary) {
+HANDLE CreateTemporaryBeside(const std::filesystem::path& target,
+                             std::filesystem::path& temporary) {
     static std::atomic<unsigned> serial{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary = target.parent_path() /
-                    (L"." + target.filename().wstring() + L"." +
-                     std::to_wstring(GetCurrentProcessId()) + L"." + std::to_wstring(serial++) +
-                     L".tmp");
+        temporary = target.parent_path() / (L"." + target.filename().wstring() + L"." +
+                                            std::to_wstring(GetCurrentProcessId()) + L"." +
+                                            std::to_wstring(serial++) + L".tmp");
         HANDLE h = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return h;
@@ -73,7 +73,7 @@ FileWriteResult Failed(DWORD error) {
 bool MoveOver(const std::filesystem::path& temporary, const std::filesystem::path& target) {
     if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES &&
         ::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                     nullptr, nullptr))
+                       nullptr, nullptr))
         return true;
     return MoveFileExW(temporary.c_str(), target.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;

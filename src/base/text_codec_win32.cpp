@@ -32,11 +32,16 @@ std::string Narrow(const std::wstring& wide) {
 
 // One code point of well-formed UTF-8 starting at `s[0]` (its length already checked).
 char32_t DecodeUtf8(std::string_view s) {
-    const auto b = [&](std::size_t i) { return static_cast<char32_t>(static_cast<unsigned char>(s[i])); };
+    const auto b = [&](std::size_t i) {
+        return static_cast<char32_t>(static_cast<unsigned char>(s[i]));
+    };
     switch (s.size()) {
-        case 1: return b(0);
-        case 2: return ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
-        case 3: return ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
+        case 1:
+            return b(0);
+        case 2:
+            return ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
+        case 3:
+            return ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
         default:
             return ((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) |
                    (b(3) & 0x3F);

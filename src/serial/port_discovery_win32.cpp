@@ -3,6 +3,7 @@
 // gives its device, e.g. "USB-SERIAL CH340 (COM3)". The DiscoveryRoots are
 // sysfs paths and play no part here.
 #include <windows.h>
+// SetupAPI needs the types windows.h declares first.
 #include <setupapi.h>
 
 #include <algorithm>
@@ -100,8 +101,10 @@ NaturalKey KeyOf(const std::string& name) {
     std::size_t digits = name.size();
     while (digits > 0 && std::isdigit(static_cast<unsigned char>(name[digits - 1]))) --digits;
     NaturalKey key{name.substr(0, digits), 0, digits < name.size() && name.size() - digits <= 9};
-    if (key.hasNumber) key.number = std::stoul(name.substr(digits));
-    else key.prefix = name;
+    if (key.hasNumber)
+        key.number = std::stoul(name.substr(digits));
+    else
+        key.prefix = name;
     std::transform(key.prefix.begin(), key.prefix.end(), key.prefix.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     return key;

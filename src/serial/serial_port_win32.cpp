@@ -28,8 +28,8 @@ std::wstring DevicePath(const std::string& device) {
         std::all_of(upper.begin() + 3, upper.end(),
                     [](unsigned char c) { return std::isdigit(c) != 0; }))
         name = "\\\\.\\" + device;
-    const int size = MultiByteToWideChar(CP_UTF8, 0, name.data(), static_cast<int>(name.size()),
-                                         nullptr, 0);
+    const int size =
+        MultiByteToWideChar(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(std::max(size, 0)), L'\0');
     if (size > 0)
         MultiByteToWideChar(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), wide.data(),

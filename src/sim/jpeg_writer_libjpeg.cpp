@@ -51,7 +51,7 @@ std::vector<std::uint8_t> EncodeRgbJpeg(const std::uint8_t* rgb, int width, int 
     jpeg_start_compress(&info, TRUE);
     while (info.next_scanline < info.image_height) {
         JSAMPROW row = const_cast<JSAMPROW>(rgb + static_cast<std::size_t>(info.next_scanline) *
-                                                        static_cast<std::size_t>(width) * 3);
+                                                      static_cast<std::size_t>(width) * 3);
         jpeg_write_scanlines(&info, &row, 1);
     }
     jpeg_finish_compress(&info);

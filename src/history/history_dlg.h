@@ -67,6 +67,8 @@ class CHistoryDlg : public CPageDlg {
     void RunReceive(LineClaim claim, std::stop_token stop);
     // On the page's thread, each listing turn: lists the records taken in since the last turn.
     void FlushPendingRows();
+    // The progress bar's value for a listing turn, repainted with the rest of the window.
+    void SetTurnProgress(int percent);
     void OnDownloadStarted(int count);
     void OnReceiveFinished(const HistoryReceipt& receipt);
     void OnExportFinished(const std::filesystem::path& file, bool written,

@@ -6,9 +6,11 @@
 // and keeps its column dividers where the page put them.
 #include <QFont>
 #include <QFontMetrics>
+#include <QRegion>
 #include <QString>
 #include <QStringList>
 #include <QTreeView>
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -95,17 +97,25 @@ class CListCtrlEx : public QTreeView {
     void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
                  const QModelIndex& index) const override;
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool viewportEvent(QEvent* event) override;
 
   private:
+    // True when `text` certainly fits in `available` pixels in the list's font
+    // (FitText would leave it whole), found without shaping it. `metrics` are
+    // the painter's, for the list's font.
+    bool SurelyFits(const QString& text, const QFontMetrics& metrics, int available) const;
     void DrawCell(QPainter& painter, const QRect& cell, int leftInset, int rightInset,
                   const QString& text) const;
-    void DrawGrid(QPainter& painter) const;
+    void DrawGrid(QPainter& painter, const QRegion& clip) const;
 
     std::unique_ptr<ListCtrlModel> model_;
     bool sortEnabled_ = true;
     // Per column: true when the next click sorts descending.
     QList<bool> sortDescending_;
+    // Advances of the ASCII characters in the list's font (-1: not a printable one).
+    mutable std::array<int, 128> asciiAdvances_{};
+    mutable bool asciiAdvancesValid_ = false;
 };
 
 }  // namespace velmora::ui

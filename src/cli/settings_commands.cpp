@@ -126,6 +126,21 @@ int RunPorts(CliContext& context, CommandArgs args) {
     return kExitOk;
 }
 
+namespace {
+
+// The record behind `group`, as a snapshot of that record alone (the environment has none to keep).
+void SnapshotGroup(CliContext& context, int group, std::string_view reason) {
+    const ParameterRecords& records = context.session().records;
+    SettingsBackup one;
+    if (group == group::Splice) one.splice = EncodeSpliceParams(records.splice);
+    if (group == group::Heating) one.heater = EncodeHeaterParams(records.heater);
+    if (group == group::FsConfig || group == group::System)
+        one.config = EncodeDeviceConfig(records.config);
+    if (one.splice || one.heater || one.config) ArchiveSnapshot(context, one, reason);
+}
+
+}  // namespace
+
 int RunRead(CliContext& context, CommandArgs args) {
     if (args.size() != 1) return context.UsageError("read needs one GROUP: " + GroupNameList());
     const std::optional<int> group = GroupByName(args[0]);
@@ -135,6 +150,7 @@ int RunRead(CliContext& context, CommandArgs args) {
     ShowGroup(*group, context.session().records, context.tables(), rows);
     for (const GridRow& row : rows)
         std::printf("%s\t%s\n", row.CaptionText().c_str(), TerminalSafe(row.value).c_str());
+    SnapshotGroup(context, *group, "read");
     return kExitOk;
 }
 
@@ -167,6 +183,7 @@ int RunWrite(CliContext& context, CommandArgs args) {
     context.progress().Clear();
     if (!written.ok) return context.ReportFailure(written);
     for (const std::string& text : StepBoxTexts(written)) std::printf("%s\n", text.c_str());
+    SnapshotGroup(context, *group, "write");
     return kExitOk;
 }
 

@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "archive/archive.h"
 #include "history/csv_export.h"
 #include "history/history_texts.h"
 #include "sim/record_commands.h"
@@ -72,7 +73,18 @@ TEST_F(ArchiveCliTest, BackupDiffRestoreAndTheBackupBeforeAnUpdate) {
     splice[30] = 0xC3;  // a byte the page never shows
     installed.params->SetSplice(splice);
     const std::string file = (scratch.path() / "settings.txt").string();
+    ASSERT_EQ(Run({"read", "splice"}).status, 0);
     ASSERT_EQ(Run({"backup", file}).status, 0);
+    {
+        // A read and a backup each leave a snapshot of what the splicer held.
+        auto opened = archive::Archive::Open(workDir.path() / "FS" / "archive.db");
+        ASSERT_TRUE(opened.archive) << opened.error.message;
+        const auto snapshots = opened.archive->Snapshots({});
+        ASSERT_TRUE(snapshots.has_value());
+        ASSERT_EQ(snapshots->size(), 2u);
+        EXPECT_EQ(snapshots->front().groups.front().bytes,
+                  std::vector<std::uint8_t>(splice.begin(), splice.end()));
+    }
 
     ASSERT_EQ(Run({"write", "splice", "Cut Angle=2.5"}).status, 0);
     auto changed = installed.params->Splice();

@@ -23,6 +23,9 @@ struct FileWriteResult {
 // The target's folder must exist.
 FileWriteResult ReplaceFile(const std::filesystem::path& target,
                             std::span<const std::uint8_t> bytes);
-FileWriteResult ReplaceFile(const std::filesystem::path& target, std::string_view bytes);
+inline FileWriteResult ReplaceFile(const std::filesystem::path& target, std::string_view bytes) {
+    return ReplaceFile(
+        target, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
 
 }  // namespace velmora

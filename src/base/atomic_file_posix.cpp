@@ -81,9 +81,4 @@ FileWriteResult ReplaceFile(const std::filesystem::path& target,
     return {true, {}};
 }
 
-FileWriteResult ReplaceFile(const std::filesystem::path& target, std::string_view bytes) {
-    return ReplaceFile(
-        target, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
-}
-
 }  // namespace velmora

@@ -18,6 +18,16 @@ std::string ImageTooLargeText(std::uint32_t announced) {
     return text;
 }
 
+// `message` with how much of the image came: the bytes behind the head, and the size.
+std::string HowFarText(const Message& message, const ImageDownloadResult& result) {
+    const std::size_t behindHead =
+        result.bytesReceived > kImageHeadSize ? result.bytesReceived - kImageHeadSize : 0;
+    char text[200];
+    std::snprintf(text, sizeof text, Say(message).c_str(), static_cast<unsigned>(behindHead),
+                  static_cast<unsigned>(result.imageSize));
+    return text;
+}
+
 }  // namespace
 
 std::string ImageDownloadFailureText(const ImageDownloadResult& result) {
@@ -30,14 +40,7 @@ std::string ImageDownloadFailureText(const ImageDownloadResult& result) {
                 static constexpr Message kIncomplete{
                     "图片未完整到达（%u / %u 字节），未保存",
                     "The image did not arrive whole (%u of %u bytes); nothing was saved"};
-                char text[200];
-                const auto behindHead = result.bytesReceived > kImageHeadSize
-                                            ? result.bytesReceived - kImageHeadSize
-                                            : 0;
-                std::snprintf(text, sizeof text, Say(kIncomplete).c_str(),
-                              static_cast<unsigned>(behindHead),
-                              static_cast<unsigned>(result.imageSize));
-                return text;
+                return HowFarText(kIncomplete, result);
             }
             return result.tooLarge ? ImageTooLargeText(result.announcedSize) : Say(msg::DataError);
         case Outcome::NoAnswer:
@@ -45,14 +48,7 @@ std::string ImageDownloadFailureText(const ImageDownloadResult& result) {
                 static constexpr Message kStalled{
                     "熔接机停止发送图片（%u / %u 字节）",
                     "The splicer stopped sending the image (%u of %u bytes)"};
-                char text[200];
-                const auto behindHead = result.bytesReceived > kImageHeadSize
-                                            ? result.bytesReceived - kImageHeadSize
-                                            : 0;
-                std::snprintf(text, sizeof text, Say(kStalled).c_str(),
-                              static_cast<unsigned>(behindHead),
-                              static_cast<unsigned>(result.imageSize));
-                return text;
+                return HowFarText(kStalled, result);
             }
             [[fallthrough]];
         default: {

@@ -203,19 +203,6 @@ void SerialPort::DiscardInput() {
     if (fd >= 0) tcflush(fd, TCIFLUSH);
 }
 
-long SerialPort::SendBytes(std::span<const std::uint8_t> data) {
-    int fd = fd_.load();
-    if (fd < 0) return -1;
-    // Bytes that arrived before a request are stale. Our own earlier output is
-    // never purged: the kernel may still be sending it while write() has returned.
-    tcflush(fd, TCIFLUSH);
-    for (std::size_t done = 0; done < data.size(); done += kWritePiece) {
-        std::size_t piece = std::min(kWritePiece, data.size() - done);
-        if (!WriteAll(data.data() + done, piece)) return -1;
-    }
-    return static_cast<long>(data.size());
-}
-
 bool SerialPort::WriteAll(const std::uint8_t* data, std::size_t length) {
     const auto deadline = Clock::now() + kWriteTimeout;
     std::size_t written = 0;

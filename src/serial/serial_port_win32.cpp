@@ -199,19 +199,6 @@ void SerialPort::DiscardInput() {
     peeked_ = -1;
 }
 
-long SerialPort::SendBytes(std::span<const std::uint8_t> data) {
-    HANDLE h = AsHandle(handle_.load());
-    if (!h) return -1;
-    // Bytes that arrived before a request are stale; our own output is never purged.
-    PurgeComm(h, PURGE_RXCLEAR);
-    peeked_ = -1;
-    for (std::size_t done = 0; done < data.size(); done += kWritePiece) {
-        std::size_t piece = std::min(kWritePiece, data.size() - done);
-        if (!WriteAll(data.data() + done, piece)) return -1;
-    }
-    return static_cast<long>(data.size());
-}
-
 bool SerialPort::WriteAll(const std::uint8_t* data, std::size_t length) {
     const auto deadline = Clock::now() + kWriteTimeout;
     std::size_t written = 0;

@@ -4,7 +4,7 @@ BUILD_ASAN ?= build-asan
 JOBS       ?= 2
 CMAKE_ARGS ?=
 
-.PHONY: deps configure build test test-sanitize run screenshots bench clean format format-check
+.PHONY: deps configure build test test-package package test-sanitize run screenshots bench clean format format-check
 
 deps:
 	@bash scripts/install-deps.sh
@@ -16,13 +16,23 @@ build: configure
 	@cmake --build $(BUILD) -j$(JOBS)
 
 test: build
-	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS) -LE package
+	cd $(BUILD) && ctest --output-on-failure -L package
+
+# The Debian package: build/velmora_<version>-1_<arch>.deb.
+package: build
+	@cmake --build $(BUILD) --target package
+
+# The package built, then checked: its contents, lintian, desktop-file-validate,
+# appstreamcli, and the programs run from an unpacked copy.
+test-package: build
+	cd $(BUILD) && ctest --output-on-failure -L package
 
 test-sanitize: deps
 	@cmake -S . -B $(BUILD_ASAN) -DVELMORA_SANITIZE=ON -DVELMORA_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
 	@cmake --build $(BUILD_ASAN) -j$(JOBS)
 	cd $(BUILD_ASAN) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 \
-	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
+	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS) -LE package
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$(basename $$b)"; $$b || exit 1; done

@@ -1,11 +1,14 @@
 #include "app/about_dlg.h"
 
 #include "app/ui_resources.h"
+#include "base/version.h"
 
 namespace velmora::ui {
 
 CAboutDlg::CAboutDlg(QWidget* parent)
-    : QDialog(parent), text_(QStringLiteral("Velmora，1.0 版")), ok_(QStringLiteral("确定")) {
+    : QDialog(parent),
+      text_(QStringLiteral("Velmora，%1 版").arg(QLatin1String(kVersion))),
+      ok_(QStringLiteral("确定")) {
     setWindowTitle(QStringLiteral("关于 Velmora"));
     setWindowIcon(ProgramIcon());
     icon_.setPixmap(ProgramIcon().pixmap(32, 32));

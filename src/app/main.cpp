@@ -6,16 +6,21 @@
 #include <string_view>
 
 #include "app/velmora_app.h"
+#include "base/app_config.h"
+#include "base/version.h"
 
 namespace {
 
 void Usage(std::FILE* to) {
+    const velmora::StartFolders folders = velmora::FindRunFolders();
     std::fprintf(to,
-                 "usage: velmora [--demo]\n"
-                 "  --demo   also run a virtual splicer in this process; the Setting page\n"
-                 "           lists its port first\n"
-                 "The program reads par/ and writes its device folders under the working "
-                 "directory.\n");
+                 "usage: velmora [--demo] [--version]\n"
+                 "  --demo      also run a virtual splicer in this process; the Setting page\n"
+                 "              lists its port first\n"
+                 "  --version   print the version and stop\n"
+                 "language files: %s\n"
+                 "own files (splicer folders, archive): %s\n",
+                 folders.par.string().c_str(), folders.data.string().c_str());
 }
 
 [[maybe_unused]] bool Set(const char* name) {
@@ -43,6 +48,9 @@ int main(int argc, char** argv) {
         } else if (arg == "--help" || arg == "-h") {
             Usage(stdout);
             return 0;
+        } else if (arg == "--version") {
+            std::printf("velmora %s\n", velmora::kVersion);
+            return 0;
         } else {
             std::fprintf(stderr, "velmora: unknown option %s\n", argv[i]);
             Usage(stderr);
@@ -58,6 +66,8 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmora"));
+    // Lets the desktop match the window to its menu entry (and icon).
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.velmora.Velmora"));
     velmora::ui::CVelmoraApp velmora;
     return velmora.InitInstance(options);
 }

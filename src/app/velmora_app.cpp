@@ -25,9 +25,7 @@ std::unique_ptr<QTranslator> InstallQtTranslations() {
 
 int CVelmoraApp::InitInstance(const StartOptions& options) {
     // The language and page colour are fixed here, once, before any window exists.
-    std::error_code ec;
-    const std::filesystem::path workingDirectory = std::filesystem::current_path(ec);
-    InstallConfig(LoadAppConfig(workingDirectory));
+    InstallConfig(LoadAppConfig(FindRunFolders()));
     qtTranslations_ = InstallQtTranslations();
 
     InitResources();

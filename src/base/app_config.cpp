@@ -4,6 +4,7 @@
 
 #include "base/ini_file.h"
 #include "base/language.h"
+#include "base/user_folders.h"
 
 namespace velmora {
 namespace {
@@ -26,12 +27,38 @@ int AtoiValue(std::string_view text) {
     return static_cast<int>(value);
 }
 
+StartFolders FindStartFolders(const std::filesystem::path& working,
+                              const std::filesystem::path& program,
+                              const std::filesystem::path& userData) {
+    auto isFolder = [](const std::filesystem::path& path) {
+        std::error_code ec;
+        return !path.empty() && std::filesystem::is_directory(path, ec);
+    };
+    if (isFolder(working / "par")) return {working / "par", working};
+    if (!program.empty()) {
+        if (isFolder(program / "par")) return {program / "par", program};
+        const std::filesystem::path installed =
+            (program / ".." / "share" / "velmora" / "par").lexically_normal();
+        if (isFolder(installed)) return {installed, userData.empty() ? working : userData};
+    }
+    return {working / "par", working};
+}
+
+StartFolders FindRunFolders() {
+    std::error_code ec;
+    return FindStartFolders(std::filesystem::current_path(ec), ProgramFolder(), UserDataFolder());
+}
+
 AppConfig LoadAppConfig(const std::filesystem::path& workingDirectory) {
+    return LoadAppConfig(StartFolders{workingDirectory / "par", workingDirectory});
+}
+
+AppConfig LoadAppConfig(const StartFolders& folders) {
     AppConfig config;
-    config.AppDirectory = workingDirectory;
+    config.AppDirectory = folders.data;
+    config.ParDirectory = folders.par;
     config.EnglishFlag = 1;
-    std::string version =
-        ReadProfileString(workingDirectory / "par" / "Lan_Ver.ini", "DlgPara", "Comm_Lanage");
+    std::string version = ReadProfileString(folders.par / "Lan_Ver.ini", "DlgPara", "Comm_Lanage");
     if (!version.empty()) config.EnglishFlag = AtoiValue(version);
 
     std::uint8_t rgb[3] = {RedOf(kDefaultPageColour), GreenOf(kDefaultPageColour),

@@ -1,6 +1,7 @@
 #pragma once
 // The process-wide settings fixed once at start-up: the language of the run,
-// the working directory every file of the program lives under, and the page colour.
+// the folder its language files are read from, the folder every file the
+// program writes lives under, and the page colour.
 #include <cstdint>
 #include <filesystem>
 #include <string_view>
@@ -26,21 +27,52 @@ inline constexpr std::uint32_t kDefaultPageColour = Rgb(173, 216, 230);
 struct AppConfig {
     // 1 = English, 0 = Chinese; other values are kept as read (see UsesEnglishFiles).
     int EnglishFlag = 1;
-    // The working directory at start-up, not the executable's folder.
+    // The folder the program's own files go under: the splicer folders FS/<device>
+    // and the archive (see FindStartFolders).
     std::filesystem::path AppDirectory;
+    // The folder of the language files; empty means par/ under AppDirectory.
+    std::filesystem::path ParDirectory;
     std::uint32_t PageColour = kDefaultPageColour;
 
     // Messages and status texts are English for any non-zero flag...
     bool EnglishMessages() const { return EnglishFlag != 0; }
     // ...while the language files and option tables are English only for exactly 1.
     bool UsesEnglishFiles() const { return EnglishFlag == 1; }
+
+    std::filesystem::path ParFolder() const {
+        return ParDirectory.empty() ? AppDirectory / "par" : ParDirectory;
+    }
 };
+
+// Where a run reads its language files and writes its own files.
+struct StartFolders {
+    std::filesystem::path par;   // may not exist: then every text is the English default
+    std::filesystem::path data;  // made when first written to
+};
+
+// The first folder that holds par/ decides both, so a folder set up by hand
+// keeps everything together:
+//   1. `working`/par: par there, files in `working` (a developer's folder, the tests);
+//   2. `program`/par: par beside the executable, files there too (the Windows zip);
+//   3. `program`/../share/velmora/par, the files installed with the program: files
+//      in `userData` (the program's own folder, which it may not write to), or in
+//      `working` when the system names no user folder;
+//   4. no par/ anywhere: `working` for both, as a program that was never installed.
+StartFolders FindStartFolders(const std::filesystem::path& working,
+                              const std::filesystem::path& program,
+                              const std::filesystem::path& userData);
+
+// FindStartFolders for this process: its working directory, the folder of its
+// executable and the user's data folder of the platform.
+StartFolders FindRunFolders();
 
 // The C library's atoi without its undefined overflow: leading blanks, an
 // optional sign and leading digits; 0 when there are none.
 int AtoiValue(std::string_view text);
 
-// Reads par/Lan_Ver.ini and the chosen language file under `workingDirectory`.
+// Reads Lan_Ver.ini and the chosen language file in `folders.par`.
+AppConfig LoadAppConfig(const StartFolders& folders);
+// The same with par/ and the files both under `workingDirectory`.
 AppConfig LoadAppConfig(const std::filesystem::path& workingDirectory);
 
 // The settings of this run. Installed once by start-up; tests install their own.

@@ -8,7 +8,7 @@ namespace velmora {
 
 std::string LookupText(const AppConfig& config, std::string_view section, std::string_view key) {
     const char* file = config.UsesEnglishFiles() ? "Lan_En.ini" : "Lan.ini";
-    return ReadProfileString(config.AppDirectory / "par" / file, section, key);
+    return ReadProfileString(config.ParFolder() / file, section, key);
 }
 
 std::string LookupText(std::string_view section, std::string_view key) {

@@ -17,8 +17,8 @@ struct TextKey {
     const char* english;
 };
 
-// The value of `key` in `section` of par/Lan_En.ini (EnglishFlag exactly 1) or
-// par/Lan.ini (any other flag) under AppDirectory, or "". Read anew every call.
+// The value of `key` in `section` of Lan_En.ini (EnglishFlag exactly 1) or
+// Lan.ini (any other flag) in the run's ParFolder(), or "". Read anew every call.
 std::string LookupText(const AppConfig& config, std::string_view section, std::string_view key);
 std::string LookupText(std::string_view section, std::string_view key);
 

@@ -34,6 +34,13 @@ inline constexpr Message NoDeviceFolder{"熔接机的文件夹未知，请重新
                                         "The splicer's folder is not known, please connect again"};
 inline constexpr Message PortLost{"串口已断开，请检查连接后重新连接",
                                   "Port lost, please check the cable and connect again"};
+// The system refused the port to this user: on Linux only members of the dialout
+// group may open serial devices.
+inline constexpr Message PortPermission{
+    "当前用户无权使用串口：请将其加入 dialout 组（sudo usermod -aG dialout $USER），"
+    "然后注销并重新登录",
+    "this user may not use serial ports: add it to the dialout group "
+    "(sudo usermod -aG dialout $USER), then log out and in again"};
 }  // namespace msg
 
 }  // namespace velmora

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/app_config.h"
+#include "base/version.h"
 #include "cli/cli_commands.h"
 
 namespace {
@@ -17,9 +18,11 @@ void Usage(std::FILE* to) {
     std::fprintf(to,
                  "usage: velmora-cli [-p|--port DEVICE] [-b|--baud RATE] [-l|--lang en|zh] "
                  "COMMAND ...\n"
+                 "       velmora-cli --version\n"
                  "  -p, --port DEVICE  serial port of the splicer (default: the first port found)\n"
                  "  -b, --baud RATE    line speed (default 115200)\n"
-                 "  -l, --lang en|zh   language of texts (default: par/Lan_Ver.ini here)\n"
+                 "  -l, --lang en|zh   language of texts (default: Lan_Ver.ini of the language "
+                 "files)\n"
                  "commands:\n");
     for (const CliCommand& command : AllCliCommands()) {
         const std::string head = std::string(command.name) + (command.synopsis.empty() ? "" : " ") +
@@ -30,12 +33,16 @@ void Usage(std::FILE* to) {
     std::fprintf(to,
                  "exit status: 0 success, 1 the splicer or the line failed, 2 usage error, "
                  "failed range check or file error\n");
+    const StartFolders folders = FindRunFolders();
+    std::fprintf(to, "language files: %s\nown files (splicer folders, archive): %s\n",
+                 folders.par.string().c_str(), folders.data.string().c_str());
 }
 
 struct ParsedLine {
     GlobalOptions options;
     std::vector<std::string> rest;  // the command and its arguments
     bool help = false;
+    bool version = false;
     std::string error;
 };
 
@@ -60,6 +67,8 @@ ParsedLine ParseCommandLine(int argc, char** argv) {
         };
         if (name == "-h" || name == "--help") {
             parsed.help = true;
+        } else if (name == "--version") {
+            parsed.version = true;
         } else if (name == "-p" || name == "--port") {
             if (auto v = value()) parsed.options.port = *v;
         } else if (name == "-b" || name == "--baud") {
@@ -95,6 +104,10 @@ int main(int argc, char** argv) {
         Usage(stdout);
         return kExitOk;
     }
+    if (parsed.version) {
+        std::printf("velmora-cli %s\n", kVersion);
+        return kExitOk;
+    }
     if (!parsed.error.empty() || parsed.rest.empty()) {
         if (!parsed.error.empty()) std::fprintf(stderr, "velmora-cli: %s\n", parsed.error.c_str());
         Usage(stderr);
@@ -107,8 +120,7 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
 
-    std::error_code ec;
-    AppConfig config = LoadAppConfig(std::filesystem::current_path(ec));
+    AppConfig config = LoadAppConfig(FindRunFolders());
     if (parsed.options.englishFlag) config.EnglishFlag = *parsed.options.englishFlag;
     InstallConfig(config);
     InstallInterruptHandler();

@@ -114,10 +114,11 @@ Gathered BufferedReply::Add(std::size_t n) {
 }
 
 std::unique_ptr<ByteChannel> OpenSerialChannel(const std::string& device, int speed,
-                                               std::string& reason) {
+                                               OpenFailure& failure) {
     auto port = std::make_unique<SerialPort>();
     if (port->OpenPort(device, speed)) return port;
-    reason = port->LastError();
+    failure.reason = port->LastError();
+    failure.accessDenied = port->AccessDenied();
     return nullptr;
 }
 
@@ -135,11 +136,17 @@ Link::~Link() {
 }
 
 bool Link::OpenPort(const std::string& device, int speed, std::string* reason) {
+    OpenFailure failure;
+    const bool opened = OpenPort(device, speed, failure);
+    if (!opened && reason) *reason = failure.reason;
+    return opened;
+}
+
+bool Link::OpenPort(const std::string& device, int speed, OpenFailure& failure) {
     if (channel_->IsOpen()) return true;
-    std::string why;
-    std::unique_ptr<ByteChannel> opened = opener_ ? opener_(device, speed, why) : nullptr;
+    std::unique_ptr<ByteChannel> opened = opener_ ? opener_(device, speed, failure) : nullptr;
     if (!opened) {
-        if (reason) *reason = why.empty() ? "cannot be opened" : why;
+        if (failure.reason.empty()) failure.reason = "cannot be opened";
         return false;
     }
     channel_ = std::move(opened);

@@ -152,12 +152,18 @@ class LineClaim {
     Link* link_;
 };
 
-// Opens the channel for `device` at `speed`; nullptr with `reason` set on failure.
+// Why a channel could not be opened.
+struct OpenFailure {
+    std::string reason;         // what the system reported
+    bool accessDenied = false;  // the system refused the device to this user
+};
+
+// Opens the channel for `device` at `speed`; nullptr with `failure` set on failure.
 using ChannelOpener = std::function<std::unique_ptr<ByteChannel>(const std::string& device,
-                                                                 int speed, std::string& reason)>;
+                                                                 int speed, OpenFailure& failure)>;
 // The serial port of the platform.
 std::unique_ptr<ByteChannel> OpenSerialChannel(const std::string& device, int speed,
-                                               std::string& reason);
+                                               OpenFailure& failure);
 
 class Link {
   public:
@@ -169,6 +175,7 @@ class Link {
     // Opens `device` (an open channel stays as it is and this is true). On
     // failure `reason` says what the system reported.
     bool OpenPort(const std::string& device, int speed, std::string* reason = nullptr);
+    bool OpenPort(const std::string& device, int speed, OpenFailure& failure);
     // The channel; a closed one when nothing is open.
     ByteChannel& Port() { return *channel_; }
     const ByteChannel& Port() const { return *channel_; }

@@ -28,8 +28,10 @@ const Message* StandardFailureText(Outcome outcome) {
     return nullptr;
 }
 
-std::string PortOpenFailureText(const std::string& reason) {
-    return Say(msg::CommPortError) + ": " + reason;
+std::string PortOpenFailureText(const std::string& reason, bool accessDenied) {
+    std::string text = Say(msg::CommPortError) + ": " + reason;
+    if (accessDenied) text += "; " + Say(msg::PortPermission);
+    return text;
 }
 
 }  // namespace velmora

@@ -11,7 +11,8 @@ namespace velmora {
 // own (a rejection, an unexpected reply) or there is no failure.
 const Message* StandardFailureText(Outcome outcome);
 
-// "Comm port error: <reason>": a port that could not be opened.
-std::string PortOpenFailureText(const std::string& reason);
+// "Comm port error: <reason>": a port that could not be opened; when the system
+// refused it to this user, followed by how to get the right to use it.
+std::string PortOpenFailureText(const std::string& reason, bool accessDenied = false);
 
 }  // namespace velmora

@@ -47,6 +47,9 @@ class SerialPort final : public ByteChannel {
     const std::string& Device() const { return device_; }
     int Speed() const override { return speed_; }
     std::string LastError() const override { return lastError_; }
+    // True when the last open failed because the system refused the device to
+    // this user (EACCES, EPERM), not because it is missing or in use.
+    bool AccessDenied() const { return accessDenied_; }
     // The speed the driver reports for the open port, or -1.
     int ActualSpeed() const;
 
@@ -64,6 +67,7 @@ class SerialPort final : public ByteChannel {
     std::filesystem::path lockFile_;  // the lock file this port holds, if any
     int speed_ = 0;
     std::string lastError_;
+    bool accessDenied_ = false;
     // Windows only (serial_port_win32.cpp): the port's handle, the events its
     // overlapped reads and writes complete on, and a byte a wait took in before
     // it is read (-1: none).

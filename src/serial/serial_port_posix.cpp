@@ -102,6 +102,7 @@ void SerialPort::Fail(const char* what) {
 bool SerialPort::OpenPort(const std::string& device, int bitsPerSecond) {
     if (IsOpen()) return true;
     lastError_.clear();
+    accessDenied_ = false;
     if (bitsPerSecond <= 0) {
         errno = EINVAL;
         Fail("invalid speed");
@@ -115,6 +116,7 @@ bool SerialPort::OpenPort(const std::string& device, int bitsPerSecond) {
     }
     int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        accessDenied_ = errno == EACCES || errno == EPERM;
         Fail(device.c_str());
         ReleaseLock();
         return false;

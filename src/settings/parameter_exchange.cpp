@@ -99,10 +99,12 @@ StepResult Connect(Link& link, ParameterSession& session, const std::string& dev
         return result;
     }
     if (link.LineBusy()) return LineInUse();
-    std::string reason;
-    if (!link.OpenPort(device, speed, &reason)) {
-        StepResult result = Failed(Outcome::NotOpen, StepProblem::OpenFailed);
-        result.systemReason = reason;
+    OpenFailure failure;
+    if (!link.OpenPort(device, speed, failure)) {
+        StepResult result =
+            Failed(Outcome::NotOpen,
+                   failure.accessDenied ? StepProblem::AccessDenied : StepProblem::OpenFailed);
+        result.systemReason = failure.reason;
         return result;
     }
     session.readSinceConnect = {};

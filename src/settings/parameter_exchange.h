@@ -48,6 +48,7 @@ enum class StepProblem {
     None,
     PortNotChosen,   // Connect without a port
     OpenFailed,      // the port could not be opened (systemReason says why)
+    AccessDenied,    // the system refused the port to this user (systemReason too)
     PortClosed,      // the port is not open
     Busy,            // another exchange holds the line
     Exchange,        // the exchange failed: its outcome says how

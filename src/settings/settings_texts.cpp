@@ -12,6 +12,8 @@ std::string StepStatusText(const StepResult& result) {
             return {};
         case StepProblem::OpenFailed:
             return PortOpenFailureText(result.systemReason);
+        case StepProblem::AccessDenied:
+            return PortOpenFailureText(result.systemReason, true);
         case StepProblem::PortClosed:
             return Say(msg::CommDisconnected);
         case StepProblem::Busy:
@@ -41,6 +43,9 @@ std::vector<std::string> StepBoxTexts(const StepResult& result) {
             return {Say(msg::LineBusy)};
         case StepProblem::ReadGroupFirst:
             return {Say(msg::ReadGroupFirst)};
+        // The fix is too long for the status pane alone.
+        case StepProblem::AccessDenied:
+            return {StepStatusText(result)};
         default:
             break;
     }

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/version.h"
 #include "sim/splicer_contents.h"
 
 namespace {
@@ -16,7 +17,7 @@ void Usage(std::FILE* to) {
     std::fprintf(
         to,
         "usage: velmora-sim [--baud RATE] [--fast] [--link PATH] [--fault CMD:KIND[:ARG][xN]]...\n"
-        "                   [--records N] [--images N]\n"
+        "                   [--records N] [--images N] [--version]\n"
         "  --baud RATE   line rate the replies and intake are paced at (default 115200)\n"
         "  --fast        no pacing\n"
         "  --link PATH   also make PATH a symbolic link to the port\n"
@@ -24,6 +25,7 @@ void Usage(std::FILE* to) {
         "                badcheck, reject, wrongecho, short[:N], hangup[:N]; xN = only N times\n"
         "  --records N   splice records held in memory (default 150, at most 65535)\n"
         "  --images N    splice images held (default 6, at most 255)\n"
+        "  --version     print the version and stop\n"
         "The first line printed is the port to open, e.g. /dev/pts/3.\n");
 }
 
@@ -55,6 +57,9 @@ int main(int argc, char** argv) {
         };
         if (a == "--help" || a == "-h") {
             Usage(stdout);
+            return 0;
+        } else if (a == "--version") {
+            std::printf("velmora-sim %s\n", velmora::kVersion);
             return 0;
         } else if (a == "--baud") {
             options.baud = std::atoi(std::string(value()).c_str());

@@ -333,10 +333,10 @@ void VirtualSplicer::HangUpLine() {
 }
 
 ChannelOpener OpenerFor(const std::unique_ptr<VirtualSplicer>& splicer) {
-    return [&splicer](const std::string& device, int speed, std::string& reason) {
+    return [&splicer](const std::string& device, int speed, OpenFailure& failure) {
         if (splicer && splicer->InMemory() && device == splicer->PortPath())
             return splicer->OpenProgramChannel(speed);
-        return OpenSerialChannel(device, speed, reason);
+        return OpenSerialChannel(device, speed, failure);
     };
 }
 

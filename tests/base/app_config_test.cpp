@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "base/ini_file.h"
 #include "base/language.h"
 #include "base/messages.h"
 #include "base/text_codec.h"
+#include "base/user_folders.h"
 #include "support/test_support.h"
 
 namespace velmora {
@@ -72,6 +75,80 @@ TEST(StartUp, NoParFolderRunsInEnglishWithDefaults) {
     AppConfig config = LoadAppConfig(dir.path());
     EXPECT_EQ(config.EnglishFlag, 1);
     EXPECT_EQ(config.PageColour, kDefaultPageColour);
+}
+
+// The first folder holding par/ decides where the language files are read and
+// the program's own files written.
+TEST(StartUp, FoldersFollowTheFirstParFound) {
+    enum Where { Working, Program, Installed, None };
+    struct Case {
+        Where par;
+        bool userFolder;  // the system names a user data folder
+        const char* expectPar;
+        const char* expectData;
+    } cases[] = {
+        {Working, true, "work/par", "work"},
+        {Program, true, "app/bin/par", "app/bin"},
+        {Installed, true, "app/share/velmora/par", "user"},
+        {Installed, false, "app/share/velmora/par", "work"},
+        {None, true, "work/par", "work"},
+    };
+    for (const auto& c : cases) {
+        TempDir root;
+        // Every folder after the chosen one holds par/ too, and must lose to it.
+        const char* folders[] = {"work/par", "app/bin/par", "app/share/velmora/par"};
+        for (int i = c.par; i < 3; ++i) root.Write(std::string(folders[i]) + "/Lan_Ver.ini", "");
+        std::filesystem::create_directories(root.path() / "work");
+        std::filesystem::create_directories(root.path() / "app" / "bin");
+        const std::filesystem::path user = c.userFolder ? root.path() / "user" : "";
+
+        const StartFolders found =
+            FindStartFolders(root.path() / "work", root.path() / "app" / "bin", user);
+        SCOPED_TRACE(c.expectPar);
+        EXPECT_EQ(found.par, root.path() / c.expectPar);
+        EXPECT_EQ(found.data, root.path() / c.expectData);
+    }
+}
+
+TEST(StartUp, InstalledLanguageFilesAreReadWhereTheyAre) {
+    TempDir root;
+    const std::filesystem::path par = root.path() / "share" / "velmora" / "par";
+    root.Write("share/velmora/par/Lan_Ver.ini", "[DlgPara]\r\nComm_Lanage=0\r\n");
+    root.Write("share/velmora/par/Lan.ini", "[DlgPara]\r\nDlgName=" + Utf8ToGbk("熔接机") + "\r\n");
+    const AppConfig config = LoadAppConfig(StartFolders{par, root.path() / "user"});
+    EXPECT_EQ(config.EnglishFlag, 0);
+    EXPECT_EQ(config.AppDirectory, root.path() / "user");
+    ScopedConfig installed(config);
+    EXPECT_EQ(Text(keys::DlgName), "熔接机");
+}
+
+TEST(StartUp, UserDataFolderFollowsXdg) {
+    struct Case {
+        const char* xdg;  // nullptr: unset
+        const char* home;
+        const char* expect;
+    } cases[] = {
+        {"/data/home", "/home/u", "/data/home/velmora"},
+        {nullptr, "/home/u", "/home/u/.local/share/velmora"},
+        {"", "/home/u", "/home/u/.local/share/velmora"},
+        {"relative/path", "/home/u", "/home/u/.local/share/velmora"},  // ignored, as XDG says
+    };
+    const char* savedXdg = std::getenv("XDG_DATA_HOME");
+    const char* savedHome = std::getenv("HOME");
+    const std::string xdgBefore = savedXdg ? savedXdg : "", homeBefore = savedHome ? savedHome : "";
+    for (const auto& c : cases) {
+        if (c.xdg)
+            setenv("XDG_DATA_HOME", c.xdg, 1);
+        else
+            unsetenv("XDG_DATA_HOME");
+        setenv("HOME", c.home, 1);
+        EXPECT_EQ(UserDataFolder(), std::filesystem::path(c.expect)) << (c.xdg ? c.xdg : "unset");
+    }
+    if (savedXdg)
+        setenv("XDG_DATA_HOME", xdgBefore.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
+    if (savedHome) setenv("HOME", homeBefore.c_str(), 1);
 }
 
 TEST(IniReader, PrivateProfileRules) {

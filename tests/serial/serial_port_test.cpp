@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -152,6 +153,53 @@ TEST(SerialPort, OpenFailuresSayWhy) {
     EXPECT_FALSE(link.OpenPort("/dev/velmora-no-such-port", 115200, &reason));
     const std::string text = PortOpenFailureText(reason);
     EXPECT_EQ(text.rfind("Comm port error: ", 0), 0u) << text;
+}
+
+// A port the system refuses to this user (a pseudo-terminal of mode 000, opened
+// by an unprivileged user) says how to get the right to use serial ports.
+TEST(SerialPort, APortRefusedToTheUserNamesTheDialoutGroup) {
+    FarEnd far;
+    ASSERT_EQ(::chmod(far.path().c_str(), 0), 0);
+    // Root opens it whatever its mode: try it as "nobody" in a child process.
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        std::string answer = "skip";
+        if (::geteuid() != 0 || (::setgid(65534) == 0 && ::setuid(65534) == 0)) {
+            Link link;
+            OpenFailure failure;
+            answer = link.OpenPort(far.path(), 115200, failure) ? "opened"
+                     : failure.accessDenied                     ? "denied " + failure.reason
+                                                                : "other " + failure.reason;
+        }
+        [[maybe_unused]] ssize_t n = ::write(pipeFds[1], answer.data(), answer.size());
+        ::_exit(0);
+    }
+    ::close(pipeFds[1]);
+    char buffer[512] = {};
+    [[maybe_unused]] ssize_t got = ::read(pipeFds[0], buffer, sizeof buffer - 1);
+    ::close(pipeFds[0]);
+    ::waitpid(child, nullptr, 0);
+    const std::string answer = buffer;
+    if (answer == "skip") GTEST_SKIP() << "cannot drop root here";
+    ASSERT_EQ(answer.rfind("denied ", 0), 0u) << answer;
+    const std::string reason = answer.substr(7);
+    EXPECT_NE(reason.find(far.path()), std::string::npos) << reason;
+
+    for (int flag : {1, 0}) {
+        test::ScopedConfig language(flag);
+        const std::string text = PortOpenFailureText(reason, true);
+        EXPECT_EQ(text.rfind(Say(msg::CommPortError) + ": " + reason, 0), 0u) << text;
+        EXPECT_NE(text.find("usermod -aG dialout"), std::string::npos) << text;
+    }
+    // Any other failure keeps its text.
+    Link link;
+    OpenFailure missing;
+    EXPECT_FALSE(link.OpenPort("/dev/velmora-no-such-port", 115200, missing));
+    EXPECT_FALSE(missing.accessDenied);
 }
 
 TEST(SerialPort, AHangUpClosesThePort) {

@@ -175,6 +175,7 @@ class Link {
     // Opens `device` (an open channel stays as it is and this is true). On
     // failure `reason` says what the system reported.
     bool OpenPort(const std::string& device, int speed, std::string* reason = nullptr);
+    // The same, also telling a device refused to this user from other failures.
     bool OpenPort(const std::string& device, int speed, OpenFailure& failure);
     // The channel; a closed one when nothing is open.
     ByteChannel& Port() { return *channel_; }

@@ -289,7 +289,7 @@ WaitResult SerialPort::WaitReadable(std::chrono::milliseconds maxWait) {
     HANDLE h = AsHandle(handle_.load());
     if (!h) return WaitResult::NotOpen;
     if (peeked_.load() >= 0) return WaitResult::Readable;
-    // What the queue says counts, whatever a wait reports (Wine's comm events come empty).
+    // Bytes already queued need no wait.
     const long queued = QueuedInput(h);
     if (queued > 0) return WaitResult::Readable;
     if (queued < 0) {

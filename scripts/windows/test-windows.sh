@@ -202,13 +202,25 @@ rm -f "$win/velmora-demo.png"
     sleep 2
     shot() { xwd -root -silent >"$work/$1.xwd" && python3 "$here/xwd-to-png.py" "$work/$1.xwd" "$work/$1.png"; }
     shot before
-    # Connect, then Read (the Setting page of a 706x530 window; the Environment group).
-    xdotool mousemove $((X + 88)) $((Y + 102)) click 1; sleep 3
-    xdotool mousemove $((X + 492)) $((Y + 100)) click 1; sleep 3
-    shot after
     echo "window at $X,$Y" >>"$work/gui.log"
-    python3 "$here/page-changed.py" "$work/before.xwd" "$work/after.xwd" $((X + 255)) $((Y + 165)) 400 120 \
-        >>"$work/gui.log" 2>&1
+    # until_changed NAME X Y W H: screenshots until the rectangle differs from "before" (30 s).
+    until_changed() {
+        local name=$1; shift
+        for _ in $(seq 60); do
+            shot "$name"
+            python3 "$here/page-changed.py" "$work/before.xwd" "$work/$name.xwd" "$@" >>"$work/gui.log" 2>&1 \
+                && return 0
+            sleep 0.5
+        done
+        echo "$name: nothing changed" >>"$work/gui.log"
+        return 1
+    }
+    # Connect (the status pane turns to connected), then Read (the Environment rows fill);
+    # the Setting page of a 706x530 window.
+    xdotool mousemove $((X + 88)) $((Y + 102)) click 1
+    until_changed connected $((X + 5)) $((Y + 507)) 140 20 || exit 4
+    xdotool mousemove $((X + 492)) $((Y + 100)) click 1
+    until_changed after $((X + 255)) $((Y + 165)) 400 120 || exit 5
 ' "$win" "$work" "$here")
 rc=$?
 cat "$work/gui.log" >>"$log" 2>/dev/null

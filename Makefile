@@ -84,7 +84,7 @@ windows:
 	    nice cmake -S . -B $(BUILD_WIN) -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	        -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 	        -DVELMORA_WINDOWS_PREFIX="$$QT_PREFIX;$$SQLITE_PREFIX" \
-	        -DVELMORA_BUILD_TESTS=OFF -DVELMORA_BUILD_BENCH=OFF >/dev/null
+	        -DVELMORA_BUILD_TESTS=ON -DVELMORA_BUILD_BENCH=OFF >/dev/null
 	@nice cmake --build $(BUILD_WIN) -j$(JOBS) --target velmora velmora-cli
 	@rm -rf $(BUILD_WIN)/package && mkdir -p $(BUILD_WIN)/package/velmora/par
 	@x86_64-w64-mingw32-strip -o $(BUILD_WIN)/package/velmora/velmora.exe $(BUILD_WIN)/velmora.exe
@@ -94,7 +94,10 @@ windows:
 	@rm -f $(WIN_ZIP) && cd $(BUILD_WIN)/package && zip -qr9 ../velmora-windows-x64.zip velmora
 	@ls -l $(WIN_ZIP) $(BUILD_WIN)/package/velmora/*.exe
 
-# The Windows build under Wine (a fresh prefix): the command-line tool, an end-to-end
-# read from the Linux virtual splicer through a Wine COM port, and the demo's screenshot.
-test-windows: windows build
-	@bash scripts/windows/test-windows.sh $(BUILD_WIN) $(BUILD)/velmora-sim
+# The Windows build under Wine (a fresh prefix): the core's tests cross-built, every
+# velmora-cli command through a Wine COM port to the Linux virtual splicer (compared
+# with the Linux build's), and the demo window with a screenshot.
+test-windows: windows configure
+	@nice cmake --build $(BUILD) -j$(JOBS) --target velmora-sim velmora-cli
+	@nice cmake --build $(BUILD_WIN) -j$(JOBS) --target velmora_core_tests velmora_win32_tests
+	@bash scripts/windows/test-windows.sh $(BUILD_WIN) $(BUILD)

@@ -10,9 +10,10 @@ def convert(source, target):
     header_size = struct.unpack(">I", data[:4])[0]
     fields = struct.unpack(">25I", data[:100])
     width, height, byte_order = fields[4], fields[5], fields[7]
-    bytes_per_line, ncolors = fields[12], fields[19]
-    stride = bytes_per_line // width  # Xvfb keeps depth 24 in 4 bytes a pixel
-    if fields[13] not in (4, 5) or stride not in (3, 4):
+    bits_per_pixel, bytes_per_line, ncolors = fields[11], fields[12], fields[19]
+    # Lines may be padded beyond width * stride: the stride comes from bits_per_pixel.
+    stride = bits_per_pixel // 8
+    if fields[13] not in (4, 5) or stride not in (3, 4) or width * stride > bytes_per_line:
         sys.exit("xwd-to-png: only TrueColor dumps of 3 or 4 bytes a pixel are handled")
     shifts = [(m & -m).bit_length() - 1 for m in fields[14:17]]
     big = byte_order != 0

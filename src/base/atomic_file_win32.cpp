@@ -1,6 +1,5 @@
 // ReplaceFile over Windows: a temporary file created exclusively beside the
-// target, written, flushed to the disk, then moved over the target
-// (ReplaceFileW keeps an existing target's attributes).
+// target, written, flushed to the disk, then moved over the target (MoveFileExW).
 #include <windows.h>
 // <windows.h> names ReplaceFileA/W ReplaceFile; ours is velmora::ReplaceFile.
 #undef ReplaceFile
@@ -69,12 +68,10 @@ FileWriteResult Failed(DWORD error) {
     return {false, WindowsErrorText(error)};
 }
 
-// Moves the finished temporary file over `target`.
+// Moves the finished temporary file over `target` in one step. Not ReplaceFileW: where
+// it fails halfway (the target held open by a reader) it can leave a backup file of its
+// own beside the target, under a name we cannot know.
 bool MoveOver(const std::filesystem::path& temporary, const std::filesystem::path& target) {
-    if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES &&
-        ::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                       nullptr, nullptr))
-        return true;
     return MoveFileExW(temporary.c_str(), target.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
@@ -83,6 +80,11 @@ bool MoveOver(const std::filesystem::path& temporary, const std::filesystem::pat
 
 FileWriteResult ReplaceFile(const std::filesystem::path& target,
                             std::span<const std::uint8_t> bytes) {
+    // A folder is never replaced by a file. Windows refuses the move itself, but Wine
+    // moves a file over an empty folder: refuse it here, as Windows does.
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return Failed(ERROR_ACCESS_DENIED);
     std::filesystem::path temporary;
     Handle file(CreateTemporaryBeside(target, temporary));
     if (!file.valid()) return Failed(GetLastError());

@@ -63,11 +63,14 @@ long QueuedInput(HANDLE h) {
     return static_cast<long>(status.cbInQue);
 }
 
-// Read timeouts: return at once with what has come, or wait up to `waitMs` for the first byte.
+// Read timeouts: a read ends when it has all the bytes it asked for or after `waitMs`.
+// Reads ask for one byte (a wait) or for what is queued (returns at once), so this is
+// "wait up to `waitMs` for the first byte". The documented MAXDWORD/MAXDWORD form of
+// the same is not used: Wine never ends such a read when nothing comes.
 bool SetReadWait(HANDLE h, DWORD waitMs) {
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadIntervalTimeout = 0;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
     timeouts.ReadTotalTimeoutConstant = std::clamp<DWORD>(waitMs, 1, MAXDWORD - 1);
     timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = 0;
@@ -286,7 +289,7 @@ WaitResult SerialPort::WaitReadable(std::chrono::milliseconds maxWait) {
     HANDLE h = AsHandle(handle_.load());
     if (!h) return WaitResult::NotOpen;
     if (peeked_.load() >= 0) return WaitResult::Readable;
-    // What the queue says counts, whatever a wait reports (Wine's comm events come empty).
+    // Bytes already queued need no wait.
     const long queued = QueuedInput(h);
     if (queued > 0) return WaitResult::Readable;
     if (queued < 0) {
@@ -306,33 +309,35 @@ WaitResult SerialPort::WaitReadable(std::chrono::milliseconds maxWait) {
             return WaitResult::PortLost;
         }
     }
-    const auto started = Clock::now();
     std::uint8_t byte = 0;
     OVERLAPPED ov{};
     ov.hEvent = AsHandle(readEvent_);
     ResetEvent(ov.hEvent);
     DWORD n = 0;
     bool done = ReadFile(h, &byte, 1, &n, &ov);
-    if (!done && GetLastError() == ERROR_IO_PENDING) {
+    DWORD error = done ? ERROR_SUCCESS : GetLastError();
+    bool cancelledHere = false;
+    if (!done && error == ERROR_IO_PENDING) {
         // The driver ends the read itself; the margin only guards against one that never does.
         if (WaitForSingleObject(ov.hEvent, static_cast<DWORD>(waitMs + 1000)) != WAIT_OBJECT_0)
-            CancelIoEx(h, &ov);
+            cancelledHere = CancelIoEx(h, &ov) != 0;
         done = GetOverlappedResult(h, &ov, &n, TRUE);
+        error = done ? ERROR_SUCCESS : GetLastError();
     }
     if (!IsOpen()) return WaitResult::NotOpen;
-    if (!done) {
-        if (IsLostError(GetLastError())) {
-            MarkLost();
-            return WaitResult::PortLost;
-        }
-        return WaitResult::TimedOut;
-    }
+    // A byte that came just as the read was cancelled still counts.
     if (n == 1) {
         peeked_ = byte;
         return WaitResult::Readable;
     }
-    // Nothing came in time.
-    (void)started;
+    // Nothing came in time: Windows ends the read with 0 bytes, Wine with ERROR_TIMEOUT.
+    if (done || error == ERROR_TIMEOUT || (cancelledHere && error == ERROR_OPERATION_ABORTED))
+        return WaitResult::TimedOut;
+    if (IsLostError(error)) {
+        MarkLost();
+        return WaitResult::PortLost;
+    }
+    lastError_ = "wait: " + WindowsErrorText(error);
     return WaitResult::TimedOut;
 }
 

@@ -1,16 +1,29 @@
 #include "support/test_support.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <stdexcept>
 
 namespace velmora::test {
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velmora-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    // A random name created exclusively: create_directory is false when it exists.
+    static std::atomic<unsigned> serial{0};
+    std::random_device random;
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::filesystem::path candidate =
+            base / ("velmora-test-" + std::to_string(random()) + "-" + std::to_string(serial++));
+        std::error_code ec;
+        if (std::filesystem::create_directory(candidate, ec)) {
+            path_ = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("no temporary folder could be made under " + base.string());
 }
 
 TempDir::~TempDir() {

@@ -12,6 +12,7 @@ packages=(
     libjpeg-dev
     clang-format
     libsqlite3-dev
+    poppler-utils
 )
 
 exec bash "$(dirname "$0")/install-packages.sh" "${packages[@]}"

@@ -49,7 +49,8 @@ int RunReport(CliContext& context, CommandArgs args) {
     std::vector<std::string> rest;
     if (auto error = ParseRecordFilter(others, filter, rest)) return context.UsageError(*error);
     if (!file || !rest.empty()) return context.UsageError(usage);
-    if (!report::FormatOf(*file))
+    const std::optional<report::Format> format = report::FormatOf(*file);
+    if (!format)
         return context.UsageError(report::SayWith(report::report_msg::UnknownFormat, *file));
 
     std::string error;
@@ -60,8 +61,9 @@ int RunReport(CliContext& context, CommandArgs args) {
         return kExitUsage;
     }
     // Text layout and the PDF writer need an application object; made only here,
-    // so every other command stays a plain console program.
-    report::GuiForReport gui;
+    // so every other command (and an HTML report) stays a plain console program.
+    std::optional<report::GuiForReport> gui;
+    if (*format == report::Format::Pdf) gui.emplace();
     const report::WriteResult written = report::WriteReport(*file, *made, [&context](int percent) {
         context.progress().Show("report " + std::to_string(percent) + " %");
     });

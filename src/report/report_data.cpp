@@ -137,21 +137,26 @@ LossStatistics ComputeLossStatistics(std::vector<int> losses) {
 }
 
 Histogram MakeHistogram(std::span<const int> losses, int lossLimit) {
-    int top = std::max(lossLimit, 0);
+    int top = std::max(lossLimit, 1);
     for (int loss : losses) top = std::max(top, loss);
+    auto bins = [top](int width) { return static_cast<std::size_t>((top - 1) / width) + 1; };
+    // The four smallest widths that fit; the first of them that divides the limit is taken.
+    std::vector<int> fitting;
+    for (int scale = 1; fitting.size() < 4; scale *= 10)
+        for (int step : {1, 2, 4, 5})
+            if (fitting.size() < 4 && bins(step * scale) <= kMaxBins)
+                fitting.push_back(step * scale);
     Histogram histogram;
-    for (int scale = 1;; scale *= 10) {
-        for (int step : {1, 2, 5}) {
-            histogram.width = step * scale;
-            if (static_cast<std::size_t>(top / histogram.width) + 1 <= kMaxBins) {
-                histogram.counts.assign(static_cast<std::size_t>(top / histogram.width) + 1, 0);
-                for (int loss : losses)
-                    ++histogram
-                          .counts[static_cast<std::size_t>(std::max(loss, 0) / histogram.width)];
-                return histogram;
-            }
+    histogram.width = fitting.front();
+    for (int width : fitting)
+        if (lossLimit > 0 && lossLimit % width == 0) {
+            histogram.width = width;
+            break;
         }
-    }
+    histogram.counts.assign(bins(histogram.width), 0);
+    for (int loss : losses)
+        ++histogram.counts[loss <= 0 ? 0 : static_cast<std::size_t>((loss - 1) / histogram.width)];
+    return histogram;
 }
 
 std::string LossFigure(int hundredths) {

@@ -47,13 +47,19 @@ struct LossStatistics {
 };
 LossStatistics ComputeLossStatistics(std::vector<int> losses);
 
-// Bin k counts the losses in [k * width, (k + 1) * width) hundredths of a dB. The
-// width is the smallest of 1, 2, 5, 10, 20, 50... hundredths that covers every loss
-// and the loss limit in at most kMaxBins bins.
+// Bin k counts the losses above k * width and up to (k + 1) * width hundredths of a
+// dB (bin 0 also a loss of 0), so that "at most the limit" ends on a bin edge. The
+// width is one of 1, 2, 4, 5, 10, 20, 40, 50, 100... hundredths that covers every
+// loss and the loss limit in at most kMaxBins bins: of the four smallest that do, the
+// first that divides the limit, else the smallest.
 inline constexpr std::size_t kMaxBins = 20;
 struct Histogram {
     int width = 1;
     std::vector<std::size_t> counts;
+
+    int Lower(std::size_t bin) const { return static_cast<int>(bin) * width; }
+    // Every loss of the bin is beyond the limit.
+    bool Beyond(std::size_t bin, int lossLimit) const { return Lower(bin) >= lossLimit; }
 };
 Histogram MakeHistogram(std::span<const int> losses, int lossLimit);
 

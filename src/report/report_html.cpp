@@ -128,8 +128,8 @@ std::string HistogramSvg(const Report& report, int width, int height) {
     Add(out, {"<text x=\"", std::to_string(left - 4), "\" y=\"", std::to_string(top + 10),
               "\" text-anchor=\"end\">", std::to_string(most), "</text>\n"});
     for (std::size_t k = 0; k < h.counts.size(); ++k) {
-        const int lower = static_cast<int>(k) * h.width;
-        const bool beyond = lower + h.width - 1 > report.limits.maxLoss;
+        const int lower = h.Lower(k);
+        const bool beyond = h.Beyond(k, report.limits.maxLoss);
         const double barHeight = static_cast<double>(plotHeight) *
                                  static_cast<double>(h.counts[k]) / static_cast<double>(most);
         char rect[200];
@@ -146,6 +146,17 @@ std::string HistogramSvg(const Report& report, int width, int height) {
                           left + bar * static_cast<double>(k), top + plotHeight + 14);
             Add(out, {label, LossFigure(lower), "</text>\n"});
         }
+    }
+    // The loss limit as a dashed line: bars right of it hold splices beyond it.
+    const double limitX = left + plotWidth * static_cast<double>(report.limits.maxLoss) /
+                                     static_cast<double>(h.Lower(h.counts.size()));
+    if (limitX <= left + plotWidth) {
+        char line[200];
+        std::snprintf(line, sizeof line,
+                      "<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"#8a1111\" "
+                      "stroke-dasharray=\"4 3\"/>\n",
+                      limitX, top, limitX, top + plotHeight);
+        out += line;
     }
     Add(out, {"<text x=\"", std::to_string(left + plotWidth / 2), "\" y=\"",
               std::to_string(height - 4), "\" text-anchor=\"middle\">",

@@ -205,8 +205,8 @@ class PdfPages {
                           Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("0"));
         const double bar = plot.width() / static_cast<double>(h.counts.size());
         for (std::size_t k = 0; k < h.counts.size(); ++k) {
-            const int lower = static_cast<int>(k) * h.width;
-            const bool beyond = lower + h.width - 1 > report_.limits.maxLoss;
+            const int lower = h.Lower(k);
+            const bool beyond = h.Beyond(k, report_.limits.maxLoss);
             const double height =
                 plot.height() * static_cast<double>(h.counts[k]) / static_cast<double>(most);
             const double x = plot.left() + bar * static_cast<double>(k);
@@ -220,8 +220,8 @@ class PdfPages {
                                   Q(LossFigure(lower)));
         }
         // The loss limit as a dashed line: bars right of it hold splices beyond it.
-        const double limitX = plot.left() + plot.width() * (report_.limits.maxLoss + 1) /
-                                                (static_cast<double>(h.counts.size()) * h.width);
+        const double limitX = plot.left() + plot.width() * report_.limits.maxLoss /
+                                                static_cast<double>(h.Lower(h.counts.size()));
         if (limitX <= plot.right()) {
             painter_.setPen(QPen(kFailInk, 1, Qt::DashLine));
             painter_.drawLine(QPointF(limitX, plot.top() - 10), QPointF(limitX, plot.bottom()));

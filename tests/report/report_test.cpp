@@ -205,6 +205,14 @@ TEST(ReportRules, LimitsAreInclusiveExactAndRemembered) {
     };
     for (const auto& j : judged) EXPECT_EQ(report::Judge(j.record, limits), j.mark);
 
+    // "At most the limit" ends on a bin edge: 0.10 is in the bin below, 0.11 above it.
+    const report::Histogram h = report::MakeHistogram(std::vector{0, 5, 6, 10, 11, 60}, 10);
+    EXPECT_EQ(h.width, 5);
+    EXPECT_EQ(h.counts, (std::vector<std::size_t>{2, 2, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1}));
+    EXPECT_FALSE(h.Beyond(1, 10));
+    EXPECT_TRUE(h.Beyond(2, 10));
+    EXPECT_EQ(report::MakeHistogram(std::vector{3, 60}, 8).width, 4);
+
     EXPECT_EQ(report::ParseLossLimit("0.08"), 8);
     EXPECT_EQ(report::ParseLossLimit("1"), 100);
     EXPECT_EQ(report::ParseLossLimit("0.3"), 30);

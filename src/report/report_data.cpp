@@ -183,6 +183,12 @@ const std::string& MarkText(const Report& report, Mark mark) {
     return report.captions[Caption::MarkOutOfLimit];
 }
 
+std::string SplicerText(const Report& report, const SplicerLine& splicer) {
+    if (splicer.serialNumber.empty()) return splicer.name;
+    return splicer.name + "  (" + report.captions[Caption::SerialNumber] + " " +
+           splicer.serialNumber + ")";
+}
+
 Report MakeReport(const std::vector<archive::ArchivedRecord>& records,
                   const std::vector<archive::SplicerInfo>& splicers,
                   const archive::RecordFilter& filter, const Limits& limits,

@@ -131,6 +131,8 @@ std::string LossFigure(int hundredths);   // "0.08"
 std::string MeanLossFigure(double mean);  // "0.045"
 std::string AngleFigure(int tenths);      // "1.5"
 const std::string& MarkText(const Report& report, Mark mark);
+// "M2406A0153  (Serial number AM2406A0153)", or the name alone when its number is unknown.
+std::string SplicerText(const Report& report, const SplicerLine& splicer);
 
 // Progress of a writer: 0 to 100.
 using Progress = std::function<void(int percent)>;

@@ -181,10 +181,7 @@ std::string HtmlDocument(const Report& report, const Progress& progress,
               "</div>\n<table class=\"summary\">\n"});
     SummaryRow(out, c[Caption::Job], report.job, "job");
     for (const SplicerLine& s : report.splicers)
-        SummaryRow(out, c[Caption::Splicer],
-                   s.name + (s.serialNumber.empty()
-                                 ? std::string()
-                                 : "  (" + c[Caption::SerialNumber] + " " + s.serialNumber + ")"));
+        SummaryRow(out, c[Caption::Splicer], SplicerText(report, s));
     SummaryRow(out, c[Caption::Period], report.period, "period");
     SummaryRow(out, c[Caption::Splices], std::to_string(report.rows.size()), "splices");
     SummaryRow(out, c[Caption::Passed], std::to_string(report.passed), "passed");

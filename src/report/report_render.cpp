@@ -153,13 +153,18 @@ class PdfPages {
         y += 44;
 
         y = Line(y, C(Caption::Job), Q(report_.job));
-        for (const SplicerLine& s : report_.splicers)
-            y = Line(y, C(Caption::Splicer),
-                     Q(s.name) +
-                         (s.serialNumber.empty()
-                              ? QString()
-                              : QStringLiteral("  (") + C(Caption::SerialNumber) +
-                                    QStringLiteral(" ") + Q(s.serialNumber) + QStringLiteral(")")));
+        // Up to four lines of splicers, the fourth holding all the rest, so that the
+        // verdict page never runs over.
+        const std::vector<SplicerLine>& splicers = report_.splicers;
+        for (std::size_t i = 0; i < splicers.size() && i < 4; ++i) {
+            QString text = Q(SplicerText(report_, splicers[i]));
+            if (i == 3)
+                for (std::size_t k = 4; k < splicers.size(); ++k)
+                    text += QStringLiteral(", ") + Q(splicers[k].name);
+            y = Line(
+                y, C(Caption::Splicer),
+                QFontMetricsF(Font(10)).elidedText(text, Qt::ElideRight, kRight - kLeft - 195));
+        }
         y = Line(y, C(Caption::Period), Q(report_.period));
         y = Line(y, C(Caption::Splices), QString::number(report_.rows.size()));
         y = Line(y, C(Caption::Passed), QString::number(report_.passed));

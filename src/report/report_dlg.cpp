@@ -28,16 +28,25 @@ QString Cap(report::Caption caption) {
     return Q(report::kCaptionKeys[static_cast<std::size_t>(caption)]);
 }
 
+// A path from a file dialog and back, by UTF-16, so that a name of any language
+// survives on Windows too (a narrow string there is the ANSI code page).
+std::filesystem::path PathOf(const QString& file) {
+    return std::filesystem::path(file.toStdU16String());
+}
+QString TextOf(const std::filesystem::path& file) {
+    return QString::fromStdU16String(file.u16string());
+}
+
 // The file the save dialog proposes: the job's name (or the title) in the data folder.
 QString ProposedFile(const std::filesystem::path& dataFolder, const archive::RecordFilter& filter) {
-    const std::string name = filter.job && !filter.job->empty() ? SafeFolderName(*filter.job)
-                                                                : Text(report::kCaptionKeys[0]);
-    return QString::fromStdString((dataFolder / (name + ".pdf")).string());
+    const QString name =
+        filter.job && !filter.job->empty() ? Q(SafeFolderName(*filter.job)) : Cap(Caption::Title);
+    return TextOf(dataFolder / PathOf(name + QStringLiteral(".pdf")));
 }
 
 // A chosen name without .pdf or .html gets the one of the chosen file type.
 QString WithExtension(QString file, const QString& chosenFilter) {
-    if (report::FormatOf(file.toStdString())) return file;
+    if (report::FormatOf(PathOf(file))) return file;
     return file + (chosenFilter.contains(QLatin1String("html")) ? QStringLiteral(".html")
                                                                 : QStringLiteral(".pdf"));
 }
@@ -92,7 +101,7 @@ void ReportOnArchive(QWidget* parent, const archive::RecordFilter& filter) {
     if (file.isEmpty()) return;
     file = WithExtension(file, chosenFilter);
 
-    auto* job = new ReportJob(parent, filter, *limits, file.toStdString(), dataFolder);
+    auto* job = new ReportJob(parent, filter, *limits, PathOf(file), dataFolder);
     QObject::connect(
         job, &ReportJob::finished, job,
         [job](const QString& written, const QString& error, const QStringList& missing) {
@@ -160,11 +169,11 @@ void ReportJob::Start() {
                 result.error = error;
         } catch (const std::exception& e) {
             // Out of memory, say: told like any other failure, never a crash of the window.
-            result = report::NotWritten(file_, e.what());
+            result = {false, e.what(), {}};
         }
         QStringList missing;
         for (const std::string& name : result.missingImages) missing << Q(name);
-        const QString file = QString::fromStdString(file_.string());
+        const QString file = TextOf(file_);
         const QString failure = result.ok ? QString() : Q(result.error);
         Post([this, file, failure, missing] {
             progress_->hide();

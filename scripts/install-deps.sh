@@ -13,6 +13,7 @@ packages=(
     clang-format
     libsqlite3-dev
     dpkg-dev lintian desktop-file-utils appstream
+    poppler-utils
 )
 
 exec bash "$(dirname "$0")/install-packages.sh" "${packages[@]}"

@@ -5,15 +5,16 @@
   Lan.ini      the same keys in Chinese (GBK, as the program's Windows users keep them)
   Lan_Ver.ini  the language of the run (Comm_Lanage=1: English)
 
-The keys and English texts are taken from src/app/language.h, so a key added
-there only needs its Chinese caption below. Lines end in CR LF like every
+The keys and English texts are taken from src/base/language.h and the report's
+src/report/report_texts.h, so a key added there only needs its Chinese caption below. Lines end in CR LF like every
 Windows INI file. Run: python3 scripts/make_language_files.py
 """
 import os
 import re
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
-HEADER = os.path.join(ROOT, "src", "app", "language.h")
+HEADERS = [os.path.join(ROOT, "src", "base", "language.h"),
+           os.path.join(ROOT, "src", "report", "report_texts.h")]
 PAR = os.path.join(ROOT, "par")
 
 CHINESE = {
@@ -123,14 +124,49 @@ CHINESE = {
     ("TAB3", "Txt_Info1"): "请选择升级文件....",
     ("TAB3", "Txt_Info2"): "确定要升级吗？",
     ("TAB3", "Txt_Info3"): "已选择文件，请点击“发送”....",
+    ("Report", "Title"): "熔接报告",
+    ("Report", "Verdict"): "结论",
+    ("Report", "All_Passed"): "全部熔接合格",
+    ("Report", "Not_All_Passed"): "存在不合格的熔接",
+    ("Report", "Job"): "工程",
+    ("Report", "No_Job"): "（无工程）",
+    ("Report", "Splicer"): "熔接机",
+    ("Report", "Serial_Number"): "序列号",
+    ("Report", "Period"): "时间段",
+    ("Report", "Splices"): "熔接数",
+    ("Report", "Passed"): "合格",
+    ("Report", "Failed"): "不合格",
+    ("Report", "Loss_Mean"): "平均损耗 (dB)",
+    ("Report", "Loss_Max"): "最大损耗 (dB)",
+    ("Report", "Loss_P95"): "95% 分位损耗 (dB)",
+    ("Report", "Histogram"): "损耗分布",
+    ("Report", "Histogram_Axis"): "损耗 (dB)",
+    ("Report", "Count"): "数量",
+    ("Report", "By_Fiber"): "按光纤类型",
+    ("Report", "By_Program"): "按熔接程序",
+    ("Report", "Limits"): "验收标准",
+    ("Report", "Max_Loss"): "损耗上限 (dB)",
+    ("Report", "Max_Angle"): "切割角上限 (°)",
+    ("Report", "Splice_Table"): "熔接明细",
+    ("Report", "Number"): "序号",
+    ("Report", "Mark"): "判定",
+    ("Report", "Mark_Pass"): "合格",
+    ("Report", "Mark_Failed"): "熔接失败",
+    ("Report", "Mark_Out_Of_Limit"): "超出标准",
+    ("Report", "Images"): "熔接图像",
+    ("Report", "Image_Missing"): "图像文件不存在：%s",
+    ("Report", "Written"): "生成时间",
+    ("Report", "Page"): "第 %d 页，共 %d 页",
+    ("Report", "Btn_Report"): "报告",
+    ("Report", "Writing"): "正在生成报告...",
 }
 
-SECTIONS = ["DlgPara", "TAB0", "TAB1", "TAB2", "TAB3"]
+SECTIONS = ["DlgPara", "TAB0", "TAB1", "TAB2", "TAB3", "Report"]
 
 
 def keys_from_header():
     """(section, key, english) in the order the header lists them, each once."""
-    text = open(HEADER, encoding="utf-8").read()
+    text = "".join(open(h, encoding="utf-8").read() for h in HEADERS)
     found = []
     for m in re.finditer(r'\{\s*"([^"]+)",\s*"([^"]+)",\s*"([^"]*)"\s*\}', text):
         entry = (m.group(1), m.group(2), m.group(3))

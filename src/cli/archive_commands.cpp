@@ -38,31 +38,6 @@ std::optional<std::chrono::year_month_day> ParseDate(const std::string& text) {
     return date;
 }
 
-// Reads --device, --from, --to and --job from `args` into `filter`; the words that
-// are not filters stay in `rest`. An error text on a bad or incomplete filter.
-std::optional<std::string> ParseFilter(CommandArgs args, archive::RecordFilter& filter,
-                                       std::vector<std::string>& rest) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& name = args[i];
-        const bool isFilter =
-            name == "--device" || name == "--from" || name == "--to" || name == "--job";
-        if (!isFilter) {
-            rest.push_back(name);
-            continue;
-        }
-        if (i + 1 >= args.size()) return name + " needs a value";
-        const std::string& value = args[++i];
-        if (name == "--device") filter.device = value;
-        if (name == "--job") filter.job = value;
-        if (name == "--from" || name == "--to") {
-            const auto date = ParseDate(value);
-            if (!date) return name + " needs a date YYYY-MM-DD, not '" + value + "'";
-            (name == "--from" ? filter.from : filter.to) = date;
-        }
-    }
-    return std::nullopt;
-}
-
 int List(const std::vector<archive::ArchivedRecord>& records) {
     const TableLanguage language = TableLanguageFor(Config().EnglishFlag);
     for (const archive::ArchivedRecord& r : records)
@@ -87,6 +62,29 @@ int Csv(const std::string& file, const std::vector<archive::ArchivedRecord>& rec
 }
 
 }  // namespace
+
+std::optional<std::string> ParseRecordFilter(CommandArgs args, archive::RecordFilter& filter,
+                                             std::vector<std::string>& rest) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& name = args[i];
+        const bool isFilter =
+            name == "--device" || name == "--from" || name == "--to" || name == "--job";
+        if (!isFilter) {
+            rest.push_back(name);
+            continue;
+        }
+        if (i + 1 >= args.size()) return name + " needs a value";
+        const std::string& value = args[++i];
+        if (name == "--device") filter.device = value;
+        if (name == "--job") filter.job = value;
+        if (name == "--from" || name == "--to") {
+            const auto date = ParseDate(value);
+            if (!date) return name + " needs a date YYYY-MM-DD, not '" + value + "'";
+            (name == "--from" ? filter.from : filter.to) = date;
+        }
+    }
+    return std::nullopt;
+}
 
 void ArchiveDownload(CliContext& context, const RecordStore& records) {
     if (context.session().DeviceFolder.empty() || records.empty()) return;
@@ -143,7 +141,8 @@ int RunArchive(CliContext& context, CommandArgs args) {
     if (args.empty()) return context.UsageError(usage);
     archive::RecordFilter filter;
     std::vector<std::string> rest;
-    if (auto error = ParseFilter(args.subspan(1), filter, rest)) return context.UsageError(*error);
+    if (auto error = ParseRecordFilter(args.subspan(1), filter, rest))
+        return context.UsageError(*error);
     const std::string& verb = args[0];
     const bool takesOne = verb == "csv" || verb == "tag";
     if ((verb != "list" && !takesOne) || rest.size() != (takesOne ? 1u : 0u))

@@ -1,11 +1,13 @@
 #pragma once
 // The archive on the command line: what history stores, and archive list/csv/tag.
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "archive/archive.h"
 #include "cli/cli_commands.h"
 #include "history/splice_record.h"
 #include "settings/backup_texts.h"
@@ -17,6 +19,11 @@ namespace velmora::cli {
 void ArchiveDownload(CliContext& context, const RecordStore& records);
 
 int RunArchive(CliContext& context, CommandArgs args);
+
+// Reads --device, --from, --to and --job from `args` into `filter`; the words that
+// are not filters stay in `rest`. An error text on a bad or incomplete filter.
+std::optional<std::string> ParseRecordFilter(CommandArgs args, archive::RecordFilter& filter,
+                                             std::vector<std::string>& rest);
 
 // Keeps a saved image in the archive (its time stamp, file name, size and hash).
 void ArchiveImage(CliContext& context, const std::string& stamp, const std::string& fileName,

@@ -6,6 +6,7 @@
 #include "cli/firmware_command.h"
 #include "cli/history_command.h"
 #include "cli/image_commands.h"
+#include "cli/report_command.h"
 
 namespace velmora::cli {
 namespace {
@@ -39,6 +40,10 @@ constexpr std::array kCommands{
                "the archived splices of every download: filters --device D, --from and --to "
                "YYYY-MM-DD, --job J",
                RunArchive},
+    CliCommand{"report", "-o FILE.pdf|FILE.html [--max-loss DB] [--max-angle DEG] [filters]",
+               "the splice report of archived splices, verdict first: the archive's filters; "
+               "a splice passes when the splicer judged it a success within both limits",
+               RunReport},
 };
 
 }  // namespace

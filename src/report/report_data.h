@@ -1,0 +1,158 @@
+#pragma once
+// What a splice report says, worked out once for every format: which splices pass
+// against the acceptance limits, the loss statistics and histogram, the counts by
+// fibre type and by program, and the texts of every table row and image caption.
+// No Qt and no file writing here; the writers only lay these out.
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "archive/archive.h"
+#include "history/splice_record.h"
+#include "report/report_texts.h"
+
+namespace velmora::report {
+
+// A splice passes when the splicer judged it a success and its loss and both
+// cleave angles are within these.
+struct Limits {
+    int maxLoss = 10;   // hundredths of a dB
+    int maxAngle = 10;  // tenths of a degree
+    bool operator==(const Limits&) const = default;
+};
+// The largest limits accepted: beyond them a limit no longer limits anything the
+// splicer records (a loss field tops out at 655.35 dB).
+inline constexpr int kLimitCap = 65535;
+
+// "0.08" in dB as hundredths, "1.5" degrees as tenths; nothing for a text that is
+// not a plain non-negative decimal number with at most that many decimals, or above
+// kLimitCap.
+std::optional<int> ParseLossLimit(const std::string& text);
+std::optional<int> ParseAngleLimit(const std::string& text);
+
+enum class Mark { Pass, Failed, OutOfLimit };
+Mark Judge(const SpliceRecord& record, const Limits& limits);
+
+// Loss figures in hundredths of a dB; all zero for no values.
+struct LossStatistics {
+    std::size_t count = 0;
+    double mean = 0;
+    int max = 0;
+    int p95 = 0;  // nearest rank: the smallest value at or above 95 % of the values
+};
+LossStatistics ComputeLossStatistics(std::vector<int> losses);
+
+// Bin k counts the losses above k * width and up to (k + 1) * width hundredths of a
+// dB (bin 0 also a loss of 0), so that "at most the limit" ends on a bin edge. The
+// width is one of 1, 2, 4, 5, 10, 20, 40, 50, 100... hundredths that covers every
+// loss and the loss limit in at most kMaxBins bins: of the four smallest that do, the
+// first that divides the limit, else the smallest.
+inline constexpr std::size_t kMaxBins = 20;
+struct Histogram {
+    int width = 1;
+    std::vector<std::size_t> counts;
+
+    int Lower(std::size_t bin) const { return static_cast<int>(bin) * width; }
+    // Every loss of the bin is beyond the limit.
+    bool Beyond(std::size_t bin, int lossLimit) const { return Lower(bin) >= lossLimit; }
+};
+Histogram MakeHistogram(std::span<const int> losses, int lossLimit);
+
+struct Tally {
+    std::string name;
+    std::size_t count = 0;
+    bool operator==(const Tally&) const = default;
+};
+
+struct Row {
+    std::string number;
+    std::string time;
+    std::string result;
+    std::string loss;
+    std::string spliceMode;
+    std::string fiberType;
+    std::string lfAngle;
+    std::string rfAngle;
+    Mark mark = Mark::Pass;
+};
+
+struct Image {
+    std::filesystem::path file;  // empty when its name cannot be a file of the JPG folder
+    std::string name;
+    std::string caption;  // "12  2026-03-07 09:05:30  0.03 dB"
+};
+
+struct SplicerLine {
+    std::string name;
+    std::string serialNumber;
+};
+
+struct Report {
+    Captions captions;
+    std::string job;
+    std::vector<SplicerLine> splicers;
+    std::string period;
+    Limits limits;
+    std::size_t passed = 0;
+    std::size_t failed = 0;
+    LossStatistics loss;
+    Histogram histogram;
+    std::vector<Tally> byFiber;  // most first, then by name
+    std::vector<Tally> byProgram;
+    std::vector<Row> rows;
+    std::vector<Image> images;
+    std::string written;  // local date and time of writing
+
+    bool AllPassed() const { return failed == 0; }
+};
+
+// The report of `records` (oldest first, as the archive gives them). Images are
+// looked for in <dataFolder>/FS/<device>/JPG.
+Report MakeReport(const std::vector<archive::ArchivedRecord>& records,
+                  const std::vector<archive::SplicerInfo>& splicers,
+                  const archive::RecordFilter& filter, const Limits& limits,
+                  const std::filesystem::path& dataFolder, TableLanguage language,
+                  Captions captions);
+
+// The report of the records `filter` takes from the archive of `dataFolder`, in
+// the language of the run. On failure (no archive, nothing selected) `error` says
+// why in the run's language and nothing is returned.
+std::optional<Report> LoadReport(const std::filesystem::path& dataFolder,
+                                 const archive::RecordFilter& filter, const Limits& limits,
+                                 std::string* error);
+
+// Texts shown in both formats.
+std::string LossFigure(int hundredths);   // "0.08"
+std::string MeanLossFigure(double mean);  // "0.045"
+std::string AngleFigure(int tenths);      // "1.5"
+const std::string& MarkText(const Report& report, Mark mark);
+// "M2406A0153  (Serial number AM2406A0153)", or the name alone when its number is unknown.
+std::string SplicerText(const Report& report, const SplicerLine& splicer);
+
+// Progress of a writer: 0 to 100.
+using Progress = std::function<void(int percent)>;
+
+struct WriteResult {
+    bool ok = false;
+    std::string error;                       // in the run's language, when not ok
+    std::vector<std::string> missingImages;  // file names of images not found (written anyway)
+};
+
+// Reads an image file whole; nothing when it is missing or unreadable.
+std::optional<std::vector<std::uint8_t>> ReadImage(const Image& image);
+
+// The remembered acceptance limits: <dataFolder>/report.ini, section "Report".
+std::filesystem::path LimitsFile(const std::filesystem::path& dataFolder);
+Limits LoadLimits(const std::filesystem::path& dataFolder);
+// Replaces the file whole; false (with the system's reason) when it cannot.
+bool SaveLimits(const std::filesystem::path& dataFolder, const Limits& limits, std::string* error);
+
+// "WriteResult" for a failure to write `file` (the history export's wording).
+WriteResult NotWritten(const std::filesystem::path& file, const std::string& reason);
+
+}  // namespace velmora::report

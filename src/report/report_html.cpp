@@ -1,0 +1,273 @@
+#include "report/report_html.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "base/app_config.h"
+#include "base/atomic_file.h"
+
+namespace velmora::report {
+namespace {
+
+const char* kStyle = R"css(
+body { font-family: "Noto Sans CJK SC", "WenQuanYi Micro Hei", "Microsoft YaHei", sans-serif;
+       margin: 2em; color: #222; }
+h1 { margin-bottom: 0.2em; }
+.verdict { font-size: 1.6em; font-weight: bold; padding: 0.4em 0.8em; display: inline-block;
+           border-radius: 4px; margin: 0.4em 0 0.8em; }
+.verdict.pass { background: #d8f0d8; color: #135c13; }
+.verdict.fail { background: #f6d5d5; color: #8a1111; }
+table { border-collapse: collapse; margin: 0.4em 0 1em; }
+th, td { border: 1px solid #bbb; padding: 2px 8px; text-align: left; }
+th { background: #eef2f6; }
+td.n { text-align: right; }
+tr.failed td { background: #f6d5d5; }
+tr.out td { background: #fbecc8; }
+.side { display: inline-block; vertical-align: top; margin-right: 2em; }
+.images { display: flex; flex-wrap: wrap; gap: 12px; }
+figure { margin: 0; width: 320px; }
+figure img { width: 320px; }
+figcaption, .missing { font-size: 0.9em; }
+.missing { color: #8a1111; width: 320px; }
+)css";
+
+void Add(std::string& out, std::initializer_list<std::string_view> parts) {
+    for (std::string_view part : parts) out.append(part);
+}
+
+void SummaryRow(std::string& out, const std::string& caption, const std::string& value,
+                const char* id = nullptr) {
+    Add(out, {"<tr><th>", EscapeHtml(caption), "</th><td"});
+    if (id) Add(out, {" id=\"", id, "\""});
+    Add(out, {">", EscapeHtml(value), "</td></tr>\n"});
+}
+
+void TallyTable(std::string& out, const std::string& caption, const std::string& countCaption,
+                const std::vector<Tally>& tallies) {
+    Add(out, {"<div class=\"side\"><h3>", EscapeHtml(caption), "</h3><table><tr><th></th><th>",
+              EscapeHtml(countCaption), "</th></tr>\n"});
+    for (const Tally& t : tallies)
+        Add(out, {"<tr><td>", EscapeHtml(t.name), "</td><td class=\"n\">", std::to_string(t.count),
+                  "</td></tr>\n"});
+    out += "</table></div>\n";
+}
+
+const char* RowClass(Mark mark) {
+    switch (mark) {
+        case Mark::Pass:
+            return "";
+        case Mark::Failed:
+            return " class=\"failed\"";
+        case Mark::OutOfLimit:
+            break;
+    }
+    return " class=\"out\"";
+}
+
+}  // namespace
+
+std::string EscapeHtml(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+std::string Base64(const std::vector<std::uint8_t>& bytes) {
+    static constexpr char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    std::size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        const unsigned v = (bytes[i] << 16) | (bytes[i + 1] << 8) | bytes[i + 2];
+        out += {kDigits[v >> 18], kDigits[(v >> 12) & 63], kDigits[(v >> 6) & 63], kDigits[v & 63]};
+    }
+    if (i + 1 == bytes.size()) {
+        const unsigned v = bytes[i] << 16;
+        out += {kDigits[v >> 18], kDigits[(v >> 12) & 63], '=', '='};
+    } else if (i + 2 == bytes.size()) {
+        const unsigned v = (bytes[i] << 16) | (bytes[i + 1] << 8);
+        out += {kDigits[v >> 18], kDigits[(v >> 12) & 63], kDigits[(v >> 6) & 63], '='};
+    }
+    return out;
+}
+
+std::string HistogramSvg(const Report& report, int width, int height) {
+    const Histogram& h = report.histogram;
+    const std::size_t most =
+        std::max<std::size_t>(1, *std::max_element(h.counts.begin(), h.counts.end()));
+    const int left = 40, bottom = 36, top = 10, right = 10;
+    const int plotWidth = width - left - right, plotHeight = height - top - bottom;
+    const double bar = static_cast<double>(plotWidth) / static_cast<double>(h.counts.size());
+    std::string out = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(width) +
+                      "\" height=\"" + std::to_string(height) + "\" font-size=\"11\">\n";
+    Add(out, {"<line x1=\"", std::to_string(left), "\" y1=\"", std::to_string(top + plotHeight),
+              "\" x2=\"", std::to_string(left + plotWidth), "\" y2=\"",
+              std::to_string(top + plotHeight), "\" stroke=\"#444\"/>\n"});
+    Add(out, {"<text x=\"", std::to_string(left - 4), "\" y=\"", std::to_string(top + 10),
+              "\" text-anchor=\"end\">", std::to_string(most), "</text>\n"});
+    for (std::size_t k = 0; k < h.counts.size(); ++k) {
+        const int lower = h.Lower(k);
+        const bool beyond = h.Beyond(k, report.limits.maxLoss);
+        const double barHeight = static_cast<double>(plotHeight) *
+                                 static_cast<double>(h.counts[k]) / static_cast<double>(most);
+        char rect[200];
+        std::snprintf(rect, sizeof rect,
+                      "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"%s\">",
+                      left + bar * static_cast<double>(k) + 1, top + plotHeight - barHeight,
+                      std::max(bar - 2, 1.0), barHeight, beyond ? "#d9822b" : "#3b7dd8");
+        Add(out, {rect, "<title>", LossFigure(lower), " - ", LossFigure(lower + h.width), ": ",
+                  std::to_string(h.counts[k]), "</title></rect>\n"});
+        // Every other lower bound under the axis when the bins are many.
+        if (h.counts.size() <= 10 || k % 2 == 0) {
+            char label[160];
+            std::snprintf(label, sizeof label, "<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\">",
+                          left + bar * static_cast<double>(k), top + plotHeight + 14);
+            Add(out, {label, LossFigure(lower), "</text>\n"});
+        }
+    }
+    // The loss limit as a dashed line: bars right of it hold splices beyond it.
+    const double limitX = left + plotWidth * static_cast<double>(report.limits.maxLoss) /
+                                     static_cast<double>(h.Lower(h.counts.size()));
+    if (limitX <= left + plotWidth) {
+        char line[200];
+        std::snprintf(line, sizeof line,
+                      "<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"#8a1111\" "
+                      "stroke-dasharray=\"4 3\"/>\n",
+                      limitX, top, limitX, top + plotHeight);
+        out += line;
+    }
+    Add(out, {"<text x=\"", std::to_string(left + plotWidth / 2), "\" y=\"",
+              std::to_string(height - 4), "\" text-anchor=\"middle\">",
+              EscapeHtml(report.captions[Caption::HistogramAxis]), "</text>\n</svg>\n"});
+    return out;
+}
+
+std::string HtmlDocument(const Report& report, const Progress& progress,
+                         std::vector<std::string>* missingImages) {
+    const Captions& c = report.captions;
+    std::string out;
+    out.reserve(4096 + report.rows.size() * 400);
+    Add(out,
+        {"<!DOCTYPE html>\n<html lang=\"", Config().UsesEnglishFiles() ? "en" : "zh-CN",
+         "\">\n<head>\n<meta charset=\"utf-8\">\n<title>", EscapeHtml(c[Caption::Title]), " - ",
+         EscapeHtml(report.job), "</title>\n<style>", kStyle, "</style>\n</head>\n<body>\n"});
+
+    // The verdict first, then the figures it rests on.
+    Add(out, {"<h1>", EscapeHtml(c[Caption::Title]), "</h1>\n<div class=\"verdict ",
+              report.AllPassed() ? "pass" : "fail", "\" id=\"verdict\">",
+              EscapeHtml(c[report.AllPassed() ? Caption::AllPassed : Caption::NotAllPassed]),
+              "</div>\n<table class=\"summary\">\n"});
+    SummaryRow(out, c[Caption::Job], report.job, "job");
+    for (const SplicerLine& s : report.splicers)
+        SummaryRow(out, c[Caption::Splicer], SplicerText(report, s));
+    SummaryRow(out, c[Caption::Period], report.period, "period");
+    SummaryRow(out, c[Caption::Splices], std::to_string(report.rows.size()), "splices");
+    SummaryRow(out, c[Caption::Passed], std::to_string(report.passed), "passed");
+    SummaryRow(out, c[Caption::Failed], std::to_string(report.failed), "failed");
+    SummaryRow(out, c[Caption::LossMean], MeanLossFigure(report.loss.mean), "loss-mean");
+    SummaryRow(out, c[Caption::LossMax], LossFigure(report.loss.max), "loss-max");
+    SummaryRow(out, c[Caption::LossP95], LossFigure(report.loss.p95), "loss-p95");
+    SummaryRow(out, c[Caption::Limits] + ": " + c[Caption::MaxLoss],
+               LossFigure(report.limits.maxLoss), "max-loss");
+    SummaryRow(out, c[Caption::Limits] + ": " + c[Caption::MaxAngle],
+               AngleFigure(report.limits.maxAngle), "max-angle");
+    SummaryRow(out, c[Caption::Written], report.written);
+    out += "</table>\n";
+
+    Add(out, {"<div class=\"side\"><h3>", EscapeHtml(c[Caption::Histogram]), "</h3>\n",
+              HistogramSvg(report, 480, 220), "</div>\n"});
+    TallyTable(out, c[Caption::ByFiber], c[Caption::Count], report.byFiber);
+    TallyTable(out, c[Caption::ByProgram], c[Caption::Count], report.byProgram);
+
+    Add(out,
+        {"<h2>", EscapeHtml(c[Caption::SpliceTable]), "</h2>\n<table class=\"splices\">\n<tr><th>",
+         EscapeHtml(c[Caption::Number]), "</th>"});
+    for (const std::string& column : c.columns) Add(out, {"<th>", EscapeHtml(column), "</th>"});
+    Add(out, {"<th>", EscapeHtml(c[Caption::Mark]), "</th></tr>\n"});
+    const std::size_t total = report.rows.size() + report.images.size();
+    std::size_t done = 0;
+    int shown = -1;
+    auto step = [&] {
+        ++done;
+        const int percent = static_cast<int>(done * 100 / std::max<std::size_t>(total, 1));
+        if (progress && percent != shown) progress(shown = percent);
+    };
+    for (const Row& row : report.rows) {
+        Add(out, {"<tr",
+                  RowClass(row.mark),
+                  "><td class=\"n\">",
+                  row.number,
+                  "</td><td>",
+                  row.time,
+                  "</td><td>",
+                  EscapeHtml(row.result),
+                  "</td><td class=\"n\">",
+                  row.loss,
+                  "</td><td>",
+                  EscapeHtml(row.spliceMode),
+                  "</td><td>",
+                  EscapeHtml(row.fiberType),
+                  "</td><td class=\"n\">",
+                  row.lfAngle,
+                  "</td><td class=\"n\">",
+                  row.rfAngle,
+                  "</td><td>",
+                  EscapeHtml(MarkText(report, row.mark)),
+                  "</td></tr>\n"});
+        step();
+    }
+    out += "</table>\n";
+
+    if (!report.images.empty()) {
+        Add(out, {"<h2>", EscapeHtml(c[Caption::Images]), "</h2>\n<div class=\"images\">\n"});
+        for (const Image& image : report.images) {
+            if (const auto bytes = ReadImage(image)) {
+                Add(out, {"<figure><img alt=\"", EscapeHtml(image.name),
+                          "\" src=\"data:image/jpeg;base64,", Base64(*bytes), "\"><figcaption>",
+                          EscapeHtml(image.caption), "</figcaption></figure>\n"});
+            } else {
+                if (missingImages) missingImages->push_back(image.name);
+                Add(out, {"<div class=\"missing\">", EscapeHtml(image.caption), "<br>",
+                          EscapeHtml(Fill(c[Caption::ImageMissing], image.name)), "</div>\n"});
+            }
+            step();
+        }
+        out += "</div>\n";
+    }
+    out += "</body>\n</html>\n";
+    return out;
+}
+
+WriteResult WriteHtmlReport(const std::filesystem::path& file, const Report& report,
+                            const Progress& progress) {
+    WriteResult result;
+    const std::string document = HtmlDocument(report, progress, &result.missingImages);
+    const FileWriteResult written = ReplaceFile(file, document);
+    if (!written.ok) return NotWritten(file, written.reason);
+    result.ok = true;
+    return result;
+}
+
+}  // namespace velmora::report

@@ -1,0 +1,43 @@
+#pragma once
+// Writing a splice report in the format its file name asks for: PDF through Qt's
+// own PDF writer (fonts embedded, a Chinese one included), HTML through the core.
+// The header is free of Qt, so the command-line tool includes it like any core header.
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "report/report_data.h"
+
+namespace velmora::report {
+
+enum class Format { Pdf, Html };
+// By the file's extension, whatever its case; nothing for any other.
+std::optional<Format> FormatOf(const std::filesystem::path& file);
+
+// Writes `report` to `file` (.pdf or .html), replacing any file there only once the
+// new one is complete; on failure nothing is left behind. Needs a QGuiApplication
+// for a PDF (see GuiForReport). May run on any thread.
+WriteResult WriteReport(const std::filesystem::path& file, const Report& report,
+                        const Progress& progress = {});
+
+// The whole PDF document in memory.
+std::optional<std::string> PdfDocument(const Report& report, const Progress& progress,
+                                       std::vector<std::string>* missingImages);
+
+// The application object that text layout and the PDF writer need, for a program
+// that has none (the command-line tool); does nothing where one exists. Without a
+// display it runs on the offscreen platform (on Linux, unless QT_QPA_PLATFORM says
+// otherwise).
+class GuiForReport {
+  public:
+    GuiForReport();
+    ~GuiForReport();
+    GuiForReport(const GuiForReport&) = delete;
+    GuiForReport& operator=(const GuiForReport&) = delete;
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace velmora::report

@@ -5,7 +5,7 @@
   Lan.ini      the same keys in Chinese (GBK, as the program's Windows users keep them)
   Lan_Ver.ini  the language of the run (Comm_Lanage=1: English)
 
-The keys and English texts are taken from src/app/language.h, so a key added
+The keys and English texts are taken from src/base/language.h, so a key added
 there only needs its Chinese caption below. Lines end in CR LF like every
 Windows INI file. Run: python3 scripts/make_language_files.py
 """
@@ -13,7 +13,7 @@ import os
 import re
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
-HEADER = os.path.join(ROOT, "src", "app", "language.h")
+HEADER = os.path.join(ROOT, "src", "base", "language.h")
 PAR = os.path.join(ROOT, "par")
 
 CHINESE = {
@@ -123,9 +123,63 @@ CHINESE = {
     ("TAB3", "Txt_Info1"): "请选择升级文件....",
     ("TAB3", "Txt_Info2"): "确定要升级吗？",
     ("TAB3", "Txt_Info3"): "已选择文件，请点击“发送”....",
+    ("Archive", "Table_Name"): "档案",
+    ("Archive", "Splicer"): "熔接机",
+    ("Archive", "All_Splicers"): "全部熔接机",
+    ("Archive", "From"): "从",
+    ("Archive", "To"): "至",
+    ("Archive", "Job"): "工程",
+    ("Archive", "All_Jobs"): "全部工程",
+    ("Archive", "No_Job"): "无工程",
+    ("Archive", "Splices"): "熔接记录",
+    ("Archive", "Snapshots"): "参数快照",
+    ("Archive", "Record_Count"): "共 %1 条记录",
+    ("Archive", "Loading"): "正在读取档案……",
+    ("Archive", "Job_Name"): "工程名称",
+    ("Archive", "Btn_Name_Selected"): "命名所选",
+    ("Archive", "Btn_Name_All"): "命名全部",
+    ("Archive", "Btn_Rename"): "重命名工程",
+    ("Archive", "Btn_Export"): "导出CSV",
+    ("Archive", "No_Image"): "该记录没有图像",
+    ("Archive", "Image_Gone"): "图像文件 %1 已不存在",
+    ("Archive", "Snap_Time"): "时间",
+    ("Archive", "Snap_Reason"): "原因",
+    ("Archive", "Snap_Groups"): "参数组",
+    ("Archive", "Reason_Read"): "读取",
+    ("Archive", "Reason_Write"): "写入",
+    ("Archive", "Reason_Backup"): "备份",
+    ("Archive", "Reason_Firmware"): "固件升级前",
+    ("Archive", "Compare_With"): "比较对象",
+    ("Archive", "Connected_Splicer"): "已连接的熔接机",
+    ("Archive", "Btn_Compare"): "比较",
+    ("Archive", "Btn_Restore"): "恢复",
+    ("Archive", "Config_Groups"): "配置",
+    ("Archive", "Diff_Group"): "参数组",
+    ("Archive", "Diff_Row"): "参数",
+    ("Archive", "Diff_Snapshot"): "快照",
+    ("Archive", "Diff_Other"): "比较对象",
+    ("Archive", "No_Difference"): "没有差异",
+    ("Archive", "Unavailable"): "档案 %1 无法使用（%2）：%3。程序将不使用档案继续运行。",
+    ("Archive", "Choose_Records"): "请先选择记录",
+    ("Archive", "Enter_Job"): "请先输入工程名称",
+    ("Archive", "Choose_Job"): "请先在工程筛选中选择要重命名的工程",
+    ("Archive", "Named"): "%1 条记录已命名为 %2",
+    ("Archive", "Failed"): "档案操作失败：%1",
+    ("Archive", "Choose_Snapshot"): "请先选择一个快照",
+    ("Archive", "Choose_Groups"): "请先勾选要恢复的参数组",
+    ("Archive", "Bad_Snapshot"): "快照无法使用：%1",
+    ("Archive", "Other_Splicer"): "该快照属于熔接机 %1，当前连接的是 %2。仍要恢复吗？",
+    ("Archive", "Restore_Question"): "熔接机上的以下参数将被修改：",
+    ("Archive", "Restore_Confirm"): "是否写入？",
+    ("Archive", "Nothing_To_Restore"): "熔接机的参数与快照相同",
+    ("Archive", "Written"): "%1：已写入",
+    ("Archive", "Not_Written"): "%1：未写入：%2",
+    ("Archive", "Backed_Up"): "升级前已将参数备份到档案",
+    ("Archive", "No_Backup"): "无法备份参数（%1）。是否不备份继续升级？",
+    ("Archive", "No_Archive"): "档案不可用",
 }
 
-SECTIONS = ["DlgPara", "TAB0", "TAB1", "TAB2", "TAB3"]
+SECTIONS = ["DlgPara", "TAB0", "TAB1", "TAB2", "TAB3", "Archive"]
 
 
 def keys_from_header():

@@ -5,6 +5,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/page_dlg.h"
@@ -54,6 +55,8 @@ class CMonitorDlg : public CPageDlg {
     void ShowRow(int index, const GridRow& row);
     std::vector<std::string> ValueTexts() const;
 
+    // The record behind `group` as the splicer now holds it, kept in the archive.
+    void KeepSnapshot(int group, std::string_view reason);
     // Status panes and message boxes of a step, in that order.
     void Present(const StepResult& result);
     void ShowConnected(bool connected);

@@ -1,0 +1,78 @@
+#include "archive/archive_writer.h"
+
+#include <exception>
+#include <utility>
+
+namespace velmora::archive {
+
+ArchiveWriter::ArchiveWriter(std::filesystem::path file, OpenOptions options)
+    : file_(std::move(file)),
+      options_(std::move(options)),
+      thread_([this](std::stop_token stop) { Run(stop); }) {}
+
+ArchiveWriter::~ArchiveWriter() {
+    thread_.request_stop();
+    if (thread_.joinable()) thread_.join();
+}
+
+void ArchiveWriter::SetUnavailableHandler(UnavailableHandler handler) {
+    std::lock_guard lock(mutex_);
+    unavailable_ = std::move(handler);
+}
+
+void ArchiveWriter::Post(Job job) {
+    {
+        std::lock_guard lock(mutex_);
+        jobs_.push_back(std::move(job));
+    }
+    wake_.notify_one();
+}
+
+bool ArchiveWriter::Idle() const {
+    std::lock_guard lock(mutex_);
+    return jobs_.empty() && !running_;
+}
+
+void ArchiveWriter::Run(std::stop_token stop) {
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock lock(mutex_);
+            // A stop ends the thread only once the queue is empty.
+            wake_.wait(lock, stop, [this] { return !jobs_.empty(); });
+            if (jobs_.empty()) return;
+            job = std::move(jobs_.front());
+            jobs_.pop_front();
+            running_ = true;
+        }
+        RunJob(job);
+        std::lock_guard lock(mutex_);
+        running_ = false;
+    }
+}
+
+void ArchiveWriter::RunJob(const Job& job) {
+    ArchiveError error;
+    if (!archive_) {
+        OpenResult opened = Archive::Open(file_, options_);
+        archive_ = std::move(opened.archive);
+        error = opened.error;
+        if (!archive_ && error.ok()) error = {ErrorCode::CannotOpen, file_.string()};
+        if (!archive_) {
+            UnavailableHandler report;
+            {
+                std::lock_guard lock(mutex_);
+                if (!reported_) report = unavailable_;
+                reported_ = true;
+            }
+            if (report) report(error);
+        }
+    }
+    // A job that throws must not end the thread: later jobs would wait forever.
+    try {
+        job(archive_.get(), error);
+    } catch (const std::exception&) {
+    }
+}
+
+}  // namespace velmora::archive

@@ -110,8 +110,11 @@ CArchiveDlg::CArchiveDlg(QWidget* parent, PageContext& context)
     splicerCombo_.addItem(Q(tk::AllSplicers), kAll);
     jobCombo_.addItem(Q(tk::AllJobs), kAll);
     jobCombo_.addItem(Q(tk::NoJob), kNone);
-    for (QComboBox* combo : {&splicerCombo_, &jobCombo_})
-        combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    // Long splicer or job names are cut rather than widening the window.
+    for (QComboBox* combo : {&splicerCombo_, &jobCombo_}) {
+        combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        combo->setMinimumContentsLength(10);
+    }
 
     LayOutSplices();
     LayOutSnapshots();
@@ -148,11 +151,11 @@ void CArchiveDlg::LayOutSplices() {
     recordList_.InsertColumn(2, Q(tk::Splicer), Qt::AlignHCenter);
     recordList_.InsertColumn(3, Q(tk::Job), Qt::AlignHCenter);
     connect(&recordList_, &CListCtrlEx::ClientWidthChanged, this, [this](int width) {
-        // Index and time as on the Result page, over the first half; splicer and job share the
-        // rest.
-        SizeIndexColumns(recordList_, width / 2);
-        recordList_.SetColumnWidth(2, width / 4);
-        recordList_.SetColumnWidth(3, width / 4);
+        // The time whole; splicer and job share what is left.
+        recordList_.SetColumnWidth(0, width / 9);
+        recordList_.SetColumnWidth(1, width * 4 / 9 + 8);
+        recordList_.SetColumnWidth(2, width * 2 / 9 - 4);
+        recordList_.SetColumnWidth(3, width * 2 / 9 - 6);
     });
     SetUpDetailList(detailList_, DetailCaptions());
     picture_.setMinimumHeight(kPictureHeight / 2);
@@ -171,11 +174,14 @@ void CArchiveDlg::LayOutSplices() {
     jobLayout_.addWidget(&nameSelected_);
     jobLayout_.addWidget(&nameAll_);
     jobLayout_.addWidget(&rename_);
-    jobLayout_.addSpacing(kSpacing * 2);
-    // Room for a Report button beside Export.
+    // The count, the export's progress, room for a Report button, and Export.
+    exportLayout_.setContentsMargins(0, 0, 0, 0);
+    exportLayout_.setSpacing(kSpacing);
+    exportLayout_.addWidget(&countText_);
+    exportLayout_.addWidget(&progress_, 1);
     reportSlot_.setContentsMargins(0, 0, 0, 0);
-    jobLayout_.addLayout(&reportSlot_);
-    jobLayout_.addWidget(&export_);
+    exportLayout_.addLayout(&reportSlot_);
+    exportLayout_.addWidget(&export_);
 
     splicesLayout_.setContentsMargins(kSpacing, kSpacing, kSpacing, kSpacing);
     splicesLayout_.setSpacing(kSpacing);
@@ -183,7 +189,7 @@ void CArchiveDlg::LayOutSplices() {
     splicesLayout_.addWidget(&detailList_, 0, 1);
     splicesLayout_.addWidget(&picture_, 1, 1);
     splicesLayout_.addWidget(&pictureText_, 2, 1);
-    splicesLayout_.addWidget(&progress_, 3, 0, 1, 2);
+    splicesLayout_.addLayout(&exportLayout_, 3, 0, 1, 2);
     splicesLayout_.addLayout(&jobLayout_, 4, 0, 1, 2);
     splicesLayout_.setColumnStretch(0, 1);
     splicesLayout_.setColumnStretch(1, 1);
@@ -219,22 +225,25 @@ void CArchiveDlg::LayOutSnapshots() {
         restoreChecks_[record]->setEnabled(false);
     }
 
-    snapshotButtons_.setContentsMargins(0, 0, 0, 0);
-    snapshotButtons_.setSpacing(kSpacing);
-    snapshotButtons_.addWidget(&compareLabel_);
-    snapshotButtons_.addWidget(&compareWith_, 1);
-    snapshotButtons_.addWidget(&compare_);
-    snapshotButtons_.addSpacing(kSpacing * 2);
-    for (const auto& check : restoreChecks_) snapshotButtons_.addWidget(check.get());
-    snapshotButtons_.addWidget(&restore_);
+    for (QHBoxLayout* row : {&compareRow_, &restoreRow_}) {
+        row->setContentsMargins(0, 0, 0, 0);
+        row->setSpacing(kSpacing);
+    }
+    compareRow_.addWidget(&compareLabel_);
+    compareRow_.addWidget(&compareWith_, 1);
+    compareRow_.addWidget(&compare_);
+    for (const auto& check : restoreChecks_) restoreRow_.addWidget(check.get());
+    restoreRow_.addStretch(1);
+    restoreRow_.addWidget(&restore_);
 
     snapshotsLayout_.setContentsMargins(kSpacing, kSpacing, kSpacing, kSpacing);
     snapshotsLayout_.setSpacing(kSpacing);
     snapshotsLayout_.addWidget(&snapshotList_, 0, 0);
-    snapshotsLayout_.addLayout(&snapshotButtons_, 1, 0);
-    snapshotsLayout_.addWidget(&differenceList_, 2, 0);
+    snapshotsLayout_.addLayout(&restoreRow_, 1, 0);
+    snapshotsLayout_.addLayout(&compareRow_, 2, 0);
+    snapshotsLayout_.addWidget(&differenceList_, 3, 0);
     snapshotsLayout_.setRowStretch(0, 1);
-    snapshotsLayout_.setRowStretch(2, 1);
+    snapshotsLayout_.setRowStretch(3, 1);
     snapshotsPage_.setLayout(&snapshotsLayout_);
 }
 
@@ -251,7 +260,6 @@ void CArchiveDlg::LayOutPage() {
     filterLayout_.addWidget(&jobLabel_);
     filterLayout_.addWidget(&jobCombo_);
     filterLayout_.addStretch(1);
-    filterLayout_.addWidget(&countText_);
 
     views_.addTab(&splicesPage_, Q(tk::SplicesPage));
     views_.addTab(&snapshotsPage_, Q(tk::SnapshotsPage));
@@ -281,38 +289,49 @@ void CArchiveDlg::Refresh() {
     if (!Archiver()) return;
     const archive::RecordFilter filter = Filter();
     const int serial = ++querySerial_;
+    latestQuery_ = serial;
     ++pending_;
     countText_.setText(Q(tk::Loading));
-    Archiver()->Post([this, filter, serial](archive::Archive* archive,
-                                            const archive::ArchiveError& error) {
-        auto result = std::make_shared<QueryResult>();
-        result->serial = serial;
-        const auto splicers = archive ? archive->Splicers() : std::nullopt;
-        const auto jobs = archive ? archive->Jobs() : std::nullopt;
-        auto records = archive ? archive->Records(filter) : std::nullopt;
-        const auto snapshots =
-            archive ? archive->Snapshots({.device = filter.device, .reason = {}}) : std::nullopt;
-        if (!archive)
-            result->error = error.message;
-        else if (!splicers || !jobs || !records || !snapshots)
-            result->error = archive->LastError().message;
-        else {
-            result->splicers = *splicers;
-            result->jobs = *jobs;
-            result->snapshots = *snapshots;
-            result->records = std::move(*records);
-            // The rows are made here, so that the window only hands them to the list.
-            result->rows.reserve(result->records.size());
-            for (std::size_t i = 0; i < result->records.size(); ++i) {
-                const archive::ArchivedRecord& r = result->records[i];
-                result->rows.push_back(
-                    {{QString::number(i + 1), Q(TimeText(r.record)), Q(r.device), Q(r.job)}, i});
-            }
-        }
-        // The writer ends before the pages go, so the page is still there.
-        QMetaObject::invokeMethod(
-            this, [this, result] { ShowQueryResult(*result); }, Qt::QueuedConnection);
-    });
+    Archiver()->Post(
+        [this, filter, serial](archive::Archive* archive, const archive::ArchiveError& error) {
+            auto result = std::make_shared<QueryResult>();
+            result->serial = serial;
+            // Filters changed again meanwhile (a date typed digit by digit): only the last is read.
+            if (serial == latestQuery_.load()) ReadArchive(archive, error, filter, *result);
+            // The writer ends before the pages go, so the page is still there.
+            QMetaObject::invokeMethod(
+                this, [this, result] { ShowQueryResult(*result); }, Qt::QueuedConnection);
+        });
+}
+
+void CArchiveDlg::ReadArchive(archive::Archive* archive, const archive::ArchiveError& error,
+                              const archive::RecordFilter& filter, QueryResult& result) {
+    if (!archive) {
+        result.error = error.message;
+        return;
+    }
+    auto records = archive->Records(filter);
+    auto splicers = archive->Splicers();
+    auto jobs = archive->Jobs();
+    auto snapshots = archive->Snapshots({.device = filter.device, .reason = {}});
+    if (!splicers || !jobs || !records || !snapshots) {
+        result.error = archive->LastError().message;
+        return;
+    }
+    result.splicers = std::move(*splicers);
+    result.jobs = std::move(*jobs);
+    result.snapshots = std::move(*snapshots);
+    result.records = std::move(*records);
+    // The rows are made here, so that the window only hands them to the list. Runs of
+    // the same splicer or job share one text.
+    result.rows.reserve(result.records.size());
+    QString device, job;
+    for (std::size_t i = 0; i < result.records.size(); ++i) {
+        const archive::ArchivedRecord& r = result.records[i];
+        if (i == 0 || r.device != result.records[i - 1].device) device = Q(r.device);
+        if (i == 0 || r.job != result.records[i - 1].job) job = Q(r.job);
+        result.rows.push_back({{QString::number(i + 1), Q(TimeText(r.record)), device, job}, i});
+    }
 }
 
 void CArchiveDlg::ShowQueryResult(QueryResult& result) {
@@ -625,7 +644,7 @@ void CArchiveDlg::ShowDifferences(const std::vector<RowDifference>& differences,
                                   const QString& otherCaption) {
     differenceList_.DeleteAllItems();
     // The header says what the last column was compared with.
-    differenceList_.model()->setHeaderData(3, Qt::Horizontal, otherCaption);
+    differenceList_.SetColumnCaption(3, otherCaption);
     std::vector<CListCtrlEx::Row> rows;
     for (const RowDifference& d : differences)
         rows.push_back({{GroupName(d.group), Q(d.caption), Q(d.from), Q(d.to)}, 0});

@@ -95,6 +95,9 @@ class CArchiveDlg : public CPageDlg {
     void LayOutSnapshots();
     void LayOutPage();
     archive::RecordFilter Filter() const;
+    // On the archive's thread: what the filter takes, and the rows to list.
+    void ReadArchive(archive::Archive* archive, const archive::ArchiveError& error,
+                     const archive::RecordFilter& filter, QueryResult& result);
     // Takes the records and snapshots out of `result`.
     void ShowQueryResult(QueryResult& result);
     void FillFilterCombos(const QueryResult& result);
@@ -121,6 +124,7 @@ class CArchiveDlg : public CPageDlg {
     FileChooser chooser_;
     int pending_ = 0;
     int querySerial_ = 0;
+    std::atomic<int> latestQuery_{0};  // read on the archive's thread
     bool exporting_ = false;
     std::atomic<int> exportProgress_{0};
     archive::RecordFilter shownFilter_;
@@ -165,7 +169,9 @@ class CArchiveDlg : public CPageDlg {
     QGridLayout snapshotsLayout_;
     QHBoxLayout filterLayout_;
     QHBoxLayout jobLayout_;
-    QHBoxLayout snapshotButtons_;
+    QHBoxLayout exportLayout_;
+    QHBoxLayout compareRow_;
+    QHBoxLayout restoreRow_;
     QHBoxLayout reportSlot_;
 };
 

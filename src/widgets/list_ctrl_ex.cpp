@@ -59,6 +59,11 @@ class ListCtrlModel : public QAbstractTableModel {
         return column;
     }
 
+    void SetCaption(int column, const QString& caption) {
+        if (!ValidColumn(column)) return;
+        columns_[column].caption = caption;
+        emit headerDataChanged(Qt::Horizontal, column, column);
+    }
     QString Caption(int column) const {
         return ValidColumn(column) ? columns_[column].caption : QString();
     }
@@ -206,6 +211,10 @@ void CListCtrlEx::SetColumnWidth(int column, int width) {
 
 int CListCtrlEx::GetColumnWidth(int column) const {
     return column >= 0 && column < GetColumnCount() ? header()->sectionSize(column) : 0;
+}
+
+void CListCtrlEx::SetColumnCaption(int column, const QString& caption) {
+    model_->SetCaption(column, caption);
 }
 
 QString CListCtrlEx::GetColumnCaption(int column) const {

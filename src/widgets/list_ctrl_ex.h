@@ -44,6 +44,7 @@ class CListCtrlEx : public QTreeView {
     void SetColumnWidth(int column, int width);
     int GetColumnWidth(int column) const;
     QString GetColumnCaption(int column) const;
+    void SetColumnCaption(int column, const QString& caption);
 
     // Rows. InsertItem puts a row with `text` in column 0 at `row` (at the end
     // when `row` is past it) and returns its index.

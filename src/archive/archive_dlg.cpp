@@ -663,9 +663,7 @@ void CArchiveDlg::OnBnClickedRestore() {
     for (std::size_t record = 0; record < held.size(); ++record)
         if (held[record] && restoreChecks_[record]->isChecked()) chosen.push_back(record);
     if (chosen.empty()) return ShowBox(Text(tk::ChooseGroups));
-    std::vector<int> groups;
-    for (std::size_t record : chosen) groups.push_back(kRestoreRecords[record].group);
-    if (!ReadFromSplicer(groups)) return;
+    if (RefuseClosedPort()) return;
 
     // Another splicer's settings are written only when the user says so.
     const archive::SplicerIdentity connected = ArchiveIdentity();
@@ -682,6 +680,10 @@ void CArchiveDlg::OnBnClickedRestore() {
                     Q(msg::CaptionQuestion), MsgButtons::YesNo,
                     MsgIcon::Exclamation) != MsgAnswer::Yes)
         return;
+
+    std::vector<int> groups;
+    for (std::size_t record : chosen) groups.push_back(kRestoreRecords[record].group);
+    if (!ReadFromSplicer(groups)) return;
 
     // What will change, record by record; a record already alike is left out.
     ParameterRecords restored = Session().records;

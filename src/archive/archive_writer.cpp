@@ -40,7 +40,7 @@ void ArchiveWriter::Run(std::stop_token stop) {
             std::unique_lock lock(mutex_);
             // A stop ends the thread only once the queue is empty.
             wake_.wait(lock, stop, [this] { return !jobs_.empty(); });
-            if (jobs_.empty()) return;
+            if (jobs_.empty()) break;
             job = std::move(jobs_.front());
             jobs_.pop_front();
             running_ = true;
@@ -49,6 +49,8 @@ void ArchiveWriter::Run(std::stop_token stop) {
         std::lock_guard lock(mutex_);
         running_ = false;
     }
+    // The connection ends on the thread that used it.
+    archive_.reset();
 }
 
 void ArchiveWriter::RunJob(const Job& job) {

@@ -6,6 +6,8 @@
 #include <map>
 
 #include "archive/archive_dlg.h"
+#include "images/image_catalogue.h"
+#include "images/image_files.h"
 #include "protocol/command_catalogue.h"
 #include "protocol/frame.h"
 #include "settings/parameter_records.h"
@@ -72,6 +74,7 @@ QDate DateOf(const SpliceRecord& record) {
 }
 
 TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
+    fs::path imageFile;
     ASSERT_TRUE(OpenLink());
     HoldRecords(0, 60);  // Monday
     ASSERT_TRUE(Download());
@@ -91,6 +94,23 @@ TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
         std::vector<SpliceRecord> records;
         for (int i = 0; i < 5; ++i) records.push_back({sim::SampleRecord(i)});
         ASSERT_TRUE(other->StoreDownload({kOtherSplicer, "X1"}, records).ok());
+        // And an image saved for a splice of this one.
+        const SpliceRecord r{sim::SampleRecord(50)};
+        const std::string stamp = ImageStampText(
+            {0, static_cast<std::uint8_t>(r.yearOffset()), static_cast<std::uint8_t>(r.month()),
+             static_cast<std::uint8_t>(r.day()), static_cast<std::uint8_t>(r.hour()),
+             static_cast<std::uint8_t>(r.minute()), static_cast<std::uint8_t>(r.second())});
+        imageFile = JpgFolder(deviceFolder) / (stamp + "0.jpg");
+        fs::create_directories(imageFile.parent_path());
+        QImage picture(16, 12, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        ASSERT_TRUE(picture.save(QString::fromStdString(imageFile.string()), "JPG"));
+        const std::string jpg = test::ReadFileBytes(imageFile);
+        const std::vector<std::uint8_t> bytes(jpg.begin(), jpg.end());
+        ASSERT_TRUE(
+            other
+                ->StoreImage({test::kPageDevice, ""}, {stamp, imageFile.filename().string(), bytes})
+                .ok());
     }
 
     SelectTab(kArchiveTab);
@@ -110,6 +130,20 @@ TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
     const SpliceRecord first = Page().Records().front().record;
     EXPECT_EQ(Page().DetailList().GetItemText(0, 1), QString::fromStdString(TimeText(first)));
     EXPECT_EQ(Page().PictureText().text(), "No image of this splice");
+    // The splice with an image shows it, and says so once its file is gone.
+    const auto withImage = std::find_if(
+        Page().Records().begin(), Page().Records().end(),
+        [](const archive::ArchivedRecord& r) { return r.record.bytes == sim::SampleRecord(50); });
+    const int imageRow = static_cast<int>(withImage - Page().Records().begin());
+    Page().RecordList().SelectRow(imageRow);
+    EXPECT_TRUE(Page().Picture().ImageShown());
+    EXPECT_EQ(Page().PictureText().text(), QString::fromStdString(imageFile.filename().string()));
+    fs::remove(imageFile);
+    Page().RecordList().SelectRow(0);
+    Page().RecordList().SelectRow(imageRow);
+    EXPECT_FALSE(Page().Picture().ImageShown());
+    EXPECT_TRUE(Page().PictureText().text().startsWith("The image file "))
+        << Page().PictureText().text().toStdString();
 
     const QDate day = DateOf(first);
     const auto onDay = static_cast<int>(

@@ -292,7 +292,7 @@ void CArchiveDlg::Refresh() {
     latestQuery_ = serial;
     ++pending_;
     countText_.setText(Q(tk::Loading));
-    Archiver()->Post(
+    Archiver()->PostQuery(
         [this, filter, serial](archive::Archive* archive, const archive::ArchiveError& error) {
             auto result = std::make_shared<QueryResult>();
             result->serial = serial;
@@ -307,7 +307,8 @@ void CArchiveDlg::Refresh() {
 void CArchiveDlg::ReadArchive(archive::Archive* archive, const archive::ArchiveError& error,
                               const archive::RecordFilter& filter, QueryResult& result) {
     if (!archive) {
-        result.error = error.message;
+        // Nothing archived yet is no failure: the lists are empty.
+        if (error.code != archive::ErrorCode::NotFound) result.error = error.message;
         return;
     }
     auto records = archive->Records(filter);

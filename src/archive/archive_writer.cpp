@@ -1,6 +1,7 @@
 #include "archive/archive_writer.h"
 
 #include <exception>
+#include <system_error>
 #include <utility>
 
 namespace velmora::archive {
@@ -21,9 +22,17 @@ void ArchiveWriter::SetUnavailableHandler(UnavailableHandler handler) {
 }
 
 void ArchiveWriter::Post(Job job) {
+    Queue({std::move(job), false});
+}
+
+void ArchiveWriter::PostQuery(Job job) {
+    Queue({std::move(job), true});
+}
+
+void ArchiveWriter::Queue(Queued queued) {
     {
         std::lock_guard lock(mutex_);
-        jobs_.push_back(std::move(job));
+        jobs_.push_back(std::move(queued));
     }
     wake_.notify_one();
 }
@@ -35,7 +44,7 @@ bool ArchiveWriter::Idle() const {
 
 void ArchiveWriter::Run(std::stop_token stop) {
     for (;;) {
-        Job job;
+        Queued job;
         {
             std::unique_lock lock(mutex_);
             // A stop ends the thread only once the queue is empty.
@@ -53,9 +62,12 @@ void ArchiveWriter::Run(std::stop_token stop) {
     archive_.reset();
 }
 
-void ArchiveWriter::RunJob(const Job& job) {
+void ArchiveWriter::RunJob(const Queued& queued) {
     ArchiveError error;
-    if (!archive_) {
+    std::error_code ec;
+    if (!archive_ && queued.readOnly && !std::filesystem::exists(file_, ec)) {
+        error = {ErrorCode::NotFound, {}};
+    } else if (!archive_) {
         OpenResult opened = Archive::Open(file_, options_);
         archive_ = std::move(opened.archive);
         error = opened.error;
@@ -72,7 +84,7 @@ void ArchiveWriter::RunJob(const Job& job) {
     }
     // A job that throws must not end the thread: later jobs would wait forever.
     try {
-        job(archive_.get(), error);
+        queued.job(archive_.get(), error);
     } catch (const std::exception&) {
     }
 }

@@ -34,19 +34,27 @@ class ArchiveWriter {
     void SetUnavailableHandler(UnavailableHandler handler);
     // Queues `job` behind the ones before it.
     void Post(Job job);
+    // The same for a job that only reads: while no archive file exists it is not
+    // created, and the job gets no archive with error NotFound (nothing archived yet).
+    void PostQuery(Job job);
     // True when no job is queued or running.
     bool Idle() const;
     const std::filesystem::path& File() const { return file_; }
 
   private:
     void Run(std::stop_token stop);
-    void RunJob(const Job& job);
+    struct Queued {
+        Job job;
+        bool readOnly = false;
+    };
+    void Queue(Queued queued);
+    void RunJob(const Queued& queued);
 
     const std::filesystem::path file_;
     const OpenOptions options_;
     mutable std::mutex mutex_;
     std::condition_variable_any wake_;
-    std::deque<Job> jobs_;
+    std::deque<Queued> jobs_;
     bool running_ = false;
     UnavailableHandler unavailable_;
     bool reported_ = false;

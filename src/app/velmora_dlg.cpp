@@ -228,6 +228,7 @@ void CVelmoraDlg::ShowPage(int index) {
     switch (index) {
         case kSettingTab:
             monitorPage_.SetConnectButtons(link_.Port().IsOpen());
+            monitorPage_.ShowSessionValues();
             break;
         case kHistoryTab:
             historyPage_.EnsureCsvFolder();

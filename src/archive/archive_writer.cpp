@@ -5,6 +5,12 @@
 #include <utility>
 
 namespace velmora::archive {
+namespace {
+
+// How long a file that could not be opened is left alone before it is tried again.
+constexpr std::chrono::seconds kRetryPause{10};
+
+}  // namespace
 
 ArchiveWriter::ArchiveWriter(std::filesystem::path file, OpenOptions options)
     : file_(std::move(file)),
@@ -67,12 +73,16 @@ void ArchiveWriter::RunJob(const Queued& queued) {
     std::error_code ec;
     if (!archive_ && queued.readOnly && !std::filesystem::exists(file_, ec)) {
         error = {ErrorCode::NotFound, {}};
+    } else if (!archive_ && std::chrono::steady_clock::now() < nextOpen_) {
+        error = openError_;
     } else if (!archive_) {
         OpenResult opened = Archive::Open(file_, options_);
         archive_ = std::move(opened.archive);
         error = opened.error;
         if (!archive_ && error.ok()) error = {ErrorCode::CannotOpen, file_.string()};
         if (!archive_) {
+            openError_ = error;
+            nextOpen_ = std::chrono::steady_clock::now() + kRetryPause;
             UnavailableHandler report;
             {
                 std::lock_guard lock(mutex_);

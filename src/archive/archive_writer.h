@@ -3,7 +3,10 @@
 // they want stored or looked up, and it runs that in order on its own connection,
 // so no page ever waits for the file (a writer of another instance may hold it for
 // seconds). The archive is opened on the first job; a file that cannot be used is
-// tried again on the next one, and the first failure is reported once.
+// tried again after a pause (meanwhile jobs get the same failure at once, so a
+// locked file never holds each queued job for the whole busy timeout), and the
+// first failure is reported once.
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
@@ -58,8 +61,11 @@ class ArchiveWriter {
     bool running_ = false;
     UnavailableHandler unavailable_;
     bool reported_ = false;
-    std::unique_ptr<Archive> archive_;  // used on the writer's thread only
-    std::jthread thread_;               // last: started once the rest exists
+    // Used on the writer's thread only.
+    std::unique_ptr<Archive> archive_;
+    ArchiveError openError_;
+    std::chrono::steady_clock::time_point nextOpen_{};
+    std::jthread thread_;  // last: started once the rest exists
 };
 
 }  // namespace velmora::archive

@@ -130,6 +130,11 @@ void CMonitorDlg::SetConnectButtons(bool portOpen) {
     disconnect_.setEnabled(portOpen);
 }
 
+void CMonitorDlg::ShowSessionValues() {
+    if (grid_.GetModified() || !Session().GroupWasRead(shownGroup_)) return;
+    ShowGroupValues();
+}
+
 void CMonitorDlg::EnumeratePorts() {
     const std::string& demoPort = DemoPort();
     if (!demoPort.empty()) {

@@ -25,6 +25,10 @@ class CMonitorDlg : public CPageDlg {
     // Called when the page is selected: Connect enabled only while the port
     // is closed, Disconnect only while it is open.
     void SetConnectButtons(bool portOpen);
+    // Called when the page is selected: the shown group's values as the session now
+    // holds them (another page may have read or written its record), unless the grid
+    // holds edits not yet written.
+    void ShowSessionValues();
 
     // The handlers of the page's buttons and of a choice in the group list.
     void OnBnClickedConnect();

@@ -209,10 +209,13 @@ TEST_F(ArchivePageTest, SnapshotComparedAndRestoredWithItsKeptBytes) {
     auto bytes = EncodeSpliceParams(changed);
     bytes[30] = 0x00;
     store->SetSplice(bytes);
+    const QString shownBefore = dlg->MonitorPage().Grid().GetItemText(4, 1);  // Cut Angle
+    dlg->MonitorPage().OnBnClickedRead();
+    ASSERT_NE(dlg->MonitorPage().Grid().GetItemText(4, 1), shownBefore);
 
     SelectTab(kArchiveTab);
     ASSERT_TRUE(Settled());
-    ASSERT_EQ(Page().Snapshots().size(), 1u);
+    ASSERT_EQ(Page().Snapshots().size(), 2u);
     EXPECT_EQ(Page().SnapshotList().GetItemText(0, 2), "Read");
     Page().SnapshotList().SelectRow(0);
     Page().OnBnClickedCompare();
@@ -236,9 +239,12 @@ TEST_F(ArchivePageTest, SnapshotComparedAndRestoredWithItsKeptBytes) {
     EXPECT_EQ(store->Splice(), splice) << "every byte back as it was";
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_EQ(shown[1].text, "Splice: written");
-    // The write keeps a snapshot of its own.
+    // The write keeps a snapshot of its own; the Setting page shows what was restored.
     ASSERT_TRUE(Refreshed());
-    EXPECT_EQ(Page().Snapshots().size(), 2u);
+    EXPECT_EQ(Page().Snapshots().size(), 3u);
+    SelectTab(kSettingTab);
+    EXPECT_EQ(dlg->MonitorPage().Grid().GetItemText(4, 1), shownBefore);
+    SelectTab(kArchiveTab);
 
     // Another splicer's snapshot asks first.
     {
@@ -248,8 +254,10 @@ TEST_F(ArchivePageTest, SnapshotComparedAndRestoredWithItsKeptBytes) {
         ASSERT_TRUE(other->StoreSnapshot({kOtherSplicer, "X1"}, "backup", groups).ok());
     }
     ASSERT_TRUE(Refreshed());
-    Page().SnapshotList().SelectRow(2);
-    ASSERT_EQ(Page().SnapshotList().GetItemText(2, 0), kOtherSplicer);
+    ASSERT_TRUE(Settled());
+    Page().Views().setCurrentIndex(1);
+    Page().SnapshotList().SelectRow(3);
+    ASSERT_EQ(Page().SnapshotList().GetItemText(3, 0), kOtherSplicer);
     Page().RestoreCheck(0).setChecked(true);
     shown.clear();
     answer = MsgAnswer::No;

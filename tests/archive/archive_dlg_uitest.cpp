@@ -6,6 +6,8 @@
 #include <map>
 
 #include "archive/archive_dlg.h"
+#include "history/csv_export.h"
+#include "history/history_texts.h"
 #include "images/image_catalogue.h"
 #include "images/image_files.h"
 #include "protocol/command_catalogue.h"
@@ -193,6 +195,17 @@ TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
     Choose(Page().JobCombo(), "No job");
     EXPECT_EQ(Page().RecordList().GetItemCount(), 135 - onDay);
     EXPECT_TRUE(shown.empty()) << BoxTexts().front().toStdString();
+
+    // The records shown, exported as the Result page exports a download.
+    const fs::path csv = workDir.path() / "no job.csv";
+    Page().SetFileChooser(
+        [&](QWidget*, const QString&) { return QString::fromStdString(csv.string()); });
+    Page().OnBnClickedExport();
+    ASSERT_TRUE(WaitFor([&] { return !Page().Exporting(); }));
+    EXPECT_EQ(BoxTexts(), Texts{QString::fromStdString("File successfully!\n" + csv.string())});
+    const std::vector<std::string> lines = test::Lines(test::ReadFileBytes(csv));
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(135 - onDay + 1));
+    EXPECT_EQ(lines[0] + "\n", CsvHeaderLine(DetailCaptions()));  // CR LF line ends
 }
 
 TEST_F(ArchivePageTest, SnapshotComparedAndRestoredWithItsKeptBytes) {

@@ -148,6 +148,7 @@ CArchiveDlg::~CArchiveDlg() {
 
 void CArchiveDlg::LayOutSplices() {
     AddIndexColumns(recordList_);
+    recordList_.EnableMultipleSelection(true);
     recordList_.InsertColumn(2, Q(tk::Splicer), Qt::AlignHCenter);
     recordList_.InsertColumn(3, Q(tk::Job), Qt::AlignHCenter);
     connect(&recordList_, &CListCtrlEx::ClientWidthChanged, this, [this](int width) {
@@ -462,13 +463,15 @@ void CArchiveDlg::OnSnapshotChosen() {
 }
 
 void CArchiveDlg::OnBnClickedNameSelected() {
-    const int row = recordList_.GetSelectedRow();
+    std::vector<std::int64_t> ids;
+    for (int row : recordList_.GetSelectedRows()) {
+        const std::size_t position = static_cast<std::size_t>(recordList_.GetItemData(row));
+        if (position < records_.size()) ids.push_back(records_[position].id);
+    }
     const std::string job = jobEdit_.text().trimmed().toStdString();
-    if (row < 0) return ShowBox(Text(tk::ChooseRecords));
+    if (ids.empty()) return ShowBox(Text(tk::ChooseRecords));
     if (job.empty()) return ShowBox(Text(tk::EnterJob));
-    const std::size_t position = static_cast<std::size_t>(recordList_.GetItemData(row));
-    if (position >= records_.size()) return;
-    NameJob(job, {}, {records_[position].id});
+    NameJob(job, {}, std::move(ids));
 }
 
 void CArchiveDlg::OnBnClickedNameAll() {

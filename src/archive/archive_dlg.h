@@ -45,8 +45,8 @@ class CArchiveDlg : public CPageDlg {
     // archive's thread; the lists follow when they arrive.
     void Refresh();
 
-    // Job naming: the chosen record, every record shown, or every record of the
-    // job chosen in the filter, gets the name typed.
+    // Job naming: the chosen records, every record shown, or every record of the
+    // job chosen in the filter, get the name typed.
     void OnBnClickedNameSelected();
     void OnBnClickedNameAll();
     void OnBnClickedRename();

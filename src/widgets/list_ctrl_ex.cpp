@@ -261,6 +261,18 @@ int CListCtrlEx::GetSelectedRow() const {
     return first;
 }
 
+void CListCtrlEx::EnableMultipleSelection(bool enable) {
+    setSelectionMode(enable ? QAbstractItemView::ExtendedSelection
+                            : QAbstractItemView::SingleSelection);
+}
+
+std::vector<int> CListCtrlEx::GetSelectedRows() const {
+    std::vector<int> rows;
+    for (const QModelIndex& i : selectionModel()->selectedRows()) rows.push_back(i.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
 void CListCtrlEx::SelectRow(int row) {
     if (row < 0 || row >= GetItemCount()) {
         selectionModel()->clearSelection();

@@ -9,7 +9,8 @@
 namespace velmora::ui {
 namespace {
 
-constexpr int kTabWidth = 150;
+// Narrow enough for five tabs in the window's first width.
+constexpr int kTabWidth = 130;
 constexpr int kTabHeight = 30;
 constexpr int kPageTop = 35;
 // The tabs end on the line that frames the page area.
@@ -35,7 +36,7 @@ CMyTabBar::CMyTabBar(QWidget* parent) : QTabBar(parent) {
 }
 
 QSize CMyTabBar::tabSizeHint(int) const {
-    // At least 150 pixels, and a fifth of the control's width when that is more.
+    // At least kTabWidth pixels, and a fifth of the control's width when that is more.
     const int controlWidth = parentWidget() ? parentWidget()->width() : width();
     return {std::max(kTabWidth, controlWidth / 5 - 1), kTabHeight};
 }

@@ -1,10 +1,12 @@
 #include "app/page_dlg.h"
 
+#include <QMetaObject>
 #include <QPainter>
 
 #include "app/message_box.h"
 #include "app/qt_text.h"
 #include "app/ui_colours.h"
+#include "base/language.h"
 
 namespace velmora::ui {
 
@@ -47,6 +49,24 @@ CPageDlg::ExchangeScope::~ExchangeScope() {
     if (--page_.exchangeDepth_ > 0) return;
     page_.setEnabled(true);
     emit page_.ExchangeBusy(false);
+}
+
+archive::SplicerIdentity CPageDlg::ArchiveIdentity() {
+    return {Session().DeviceFolder.filename().string(), Session().SerialNumber};
+}
+
+void CPageDlg::StoreInArchive(std::function<archive::ArchiveError(archive::Archive&)> store) {
+    if (!Archiver()) return;
+    Archiver()->Post(
+        [this, store = std::move(store)](archive::Archive* archive, const archive::ArchiveError&) {
+            if (!archive) return;
+            const archive::ArchiveError error = store(*archive);
+            if (error.ok()) return;
+            // The writer ends before the pages go, so the page is still there.
+            const QString text = Q(keys::archive_tab::Failed).arg(Q(error.message));
+            QMetaObject::invokeMethod(
+                this, [this, text] { emit StatusNotice(text); }, Qt::QueuedConnection);
+        });
 }
 
 void CPageDlg::CancelExchange() {

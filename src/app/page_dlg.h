@@ -3,9 +3,11 @@
 // splicer, its worker thread, the page colour as background and the control
 // colours. A page reports upward through its signals; it never knows the window.
 #include <QWidget>
+#include <functional>
 #include <string>
 
 #include "app/page_worker.h"
+#include "archive/archive_writer.h"
 #include "base/messages.h"
 #include "protocol/link.h"
 #include "settings/parameter_exchange.h"
@@ -18,6 +20,8 @@ struct PageContext {
     ParameterSession& session;
     // The device of the built-in virtual splicer ("" when none runs).
     std::string demoPort;
+    // The thread that keeps the archive; null where there is none.
+    archive::ArchiveWriter* archive = nullptr;
 };
 
 // Our own texts while an exchange runs.
@@ -47,6 +51,15 @@ class CPageDlg : public QWidget {
     Link& GetLink() { return context_.link; }
     ParameterSession& Session() { return context_.session; }
     const std::string& DemoPort() const { return context_.demoPort; }
+    // The archive's thread, or null where the window keeps no archive.
+    archive::ArchiveWriter* Archiver() { return context_.archive; }
+    // The connected splicer as the archive names it (its folder and serial number).
+    archive::SplicerIdentity ArchiveIdentity();
+
+    // Hands `store` to the archive's thread (callable from any thread). A failure it
+    // returns is shown in pane 1; an archive that cannot be opened is reported once
+    // by the window, and nothing is stored.
+    void StoreInArchive(std::function<archive::ArchiveError(archive::Archive&)> store);
 
     // The page's one worker thread. A page whose worker uses the page's own
     // members stops it in its destructor (this base is destroyed after them).

@@ -15,10 +15,13 @@
 #include "app/page_dlg.h"
 #include "app/qt_text.h"
 #include "app/velmora_dlg.h"
+#include "archive/archive.h"
 #include "base/app_config.h"
 #include "base/language.h"
 #include "base/messages.h"
 #include "protocol/link.h"
+#include "settings/parameter_records.h"
+#include "sim/record_commands.h"
 #include "widgets/wb_button.h"
 
 namespace fs = std::filesystem;
@@ -50,6 +53,39 @@ bool PrepareWorkingFolder(const fs::path& shippedPar, const fs::path& folder,
     return true;
 }
 
+// Two splicers' records, a job and settings snapshots, for the Archive tab to show.
+bool SeedArchive(const fs::path& folder) {
+    auto opened = archive::Archive::Open(archive::ArchiveFile(folder));
+    if (!opened.archive) {
+        std::fprintf(stderr, "velmora-screenshots: %s\n", opened.error.message.c_str());
+        return false;
+    }
+    std::vector<SpliceRecord> records;
+    for (int i = 0; i < 60; ++i) records.push_back({sim::SampleRecord(i)});
+    archive::Archive& store = *opened.archive;
+    bool ok = store.StoreDownload({"M2406A0153", "VM2406A0153"}, records).ok();
+    ok &= store.StoreDownload({"M2311B0042", "VM2311B0042"}, std::span(records).first(12)).ok();
+    ok &= store.TagJob("Riverside cable 3", std::vector<std::int64_t>{1, 2, 3, 4, 5}).ok();
+    const ParameterRecords defaults;
+    const auto splice = EncodeSpliceParams(defaults.splice);
+    const auto config = EncodeDeviceConfig(defaults.config);
+    const std::vector<archive::GroupBytes> groups{
+        {archive::RecordKind::Splice, {splice.begin(), splice.end()}},
+        {archive::RecordKind::DeviceConfig, {config.begin(), config.end()}}};
+    ok &= store.StoreSnapshot({"M2406A0153", "VM2406A0153"}, archive::reason::Read, groups).ok();
+    ok &=
+        store.StoreSnapshot({"M2406A0153", "VM2406A0153"}, archive::reason::BeforeFirmware, groups)
+            .ok();
+    return ok;
+}
+
+// Runs the window's events until the Archive tab has shown what it asked for.
+void SettleArchive(CVelmoraDlg& dlg) {
+    for (int turn = 0; turn < 500 && (!dlg.Archiver().Idle() || dlg.ArchivePage().Busy()); ++turn)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    QApplication::processEvents();
+}
+
 bool Save(const QImage& image, const QString& path) {
     if (image.save(path)) {
         std::printf("%s\n", qPrintable(path));
@@ -68,9 +104,31 @@ bool ShootMainWindow(const QString& out, const char* tag) {
     for (int tab = 0; tab < dlg.TabCtrl().GetItemCount(); ++tab) {
         dlg.TabCtrl().TabBar().setCurrentIndex(tab);
         QApplication::processEvents();
+        if (tab == kArchiveTab) {
+            SettleArchive(dlg);
+            dlg.ArchivePage().RecordList().SelectRow(2);
+            QApplication::processEvents();
+        }
         ok &= Save(dlg.grab().toImage(),
                    QStringLiteral("%1/main_%2_tab%3.png").arg(out).arg(tag).arg(tab));
     }
+    // The Archive tab's snapshots, and the tab at a larger and at its smallest size.
+    dlg.ArchivePage().Views().setCurrentIndex(1);
+    dlg.ArchivePage().SnapshotList().SelectRow(0);
+    QApplication::processEvents();
+    ok &= Save(dlg.grab().toImage(),
+               QStringLiteral("%1/main_%2_tab4_snapshots.png").arg(out).arg(tag));
+    dlg.ArchivePage().Views().setCurrentIndex(0);
+    for (const QSize size : {QSize(1000, 700), dlg.minimumSizeHint()}) {
+        dlg.resize(size);
+        QApplication::processEvents();
+        ok &= Save(dlg.grab().toImage(), QStringLiteral("%1/main_%2_tab4_%3x%4.png")
+                                             .arg(out)
+                                             .arg(tag)
+                                             .arg(size.width())
+                                             .arg(size.height()));
+    }
+    dlg.TabCtrl().TabBar().setCurrentIndex(kSettingTab);
     dlg.ShowCommState(false, Q(msg::NoAnswer));
     QApplication::processEvents();
     ok &= Save(dlg.grab().toImage(), QStringLiteral("%1/main_%2_commfail.png").arg(out).arg(tag));
@@ -122,7 +180,7 @@ int main(int argc, char** argv) {
     bool ok = scratch.isValid();
     for (const Language& language : {Language{"en", "1"}, Language{"zh", "0"}}) {
         const fs::path folder = fs::path(scratch.path().toStdString()) / language.tag;
-        if (!PrepareWorkingFolder(shippedPar, folder, language)) return 1;
+        if (!PrepareWorkingFolder(shippedPar, folder, language) || !SeedArchive(folder)) return 1;
         InstallConfig(LoadAppConfig(folder));
         ok &= ShootMainWindow(out, language.tag);
         ok &= ShootButtons(out, language.tag);

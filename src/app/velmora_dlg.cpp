@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "app/about_dlg.h"
+#include "app/message_box.h"
 #include "app/qt_text.h"
 #include "app/ui_resources.h"
 #include "base/language.h"
@@ -33,7 +34,7 @@ constexpr int kPortWatchMs = 500;
 CVelmoraDlg::CVelmoraDlg(Link& link, std::string demoPort, QWidget* parent)
     : QWidget(parent),
       link_(link),
-      context_{link, session_, std::move(demoPort)},
+      context_{link, session_, std::move(demoPort), &archiver_},
       titleText_(Q(keys::DlgName)),
       openText_(Q(keys::DlgStatOpen)),
       closedText_(Q(keys::DlgStatClose)),
@@ -42,15 +43,18 @@ CVelmoraDlg::CVelmoraDlg(Link& link, std::string demoPort, QWidget* parent)
       monitorPage_(&tabCtrl_, context_),
       historyPage_(&tabCtrl_, context_),
       firmWarePage_(&tabCtrl_, context_),
-      imagePage_(&tabCtrl_, context_) {
+      imagePage_(&tabCtrl_, context_),
+      archivePage_(&tabCtrl_, context_),
+      archiver_(archive::ArchiveFile(Config().AppDirectory)) {
     InitResources();
     setWindowIcon(ProgramIcon());
 
     for (int i = 0; i < static_cast<int>(keys::TabNames.size()); ++i)
         tabCtrl_.InsertItem(i, Q(keys::TabNames[i]));
+    tabCtrl_.InsertItem(kArchiveTab, Q(keys::archive_tab::TabName));
     // Created in the original order; only the Setting page starts visible.
-    for (CPageDlg* page :
-         std::array<CPageDlg*, 4>{&monitorPage_, &historyPage_, &firmWarePage_, &imagePage_}) {
+    for (CPageDlg* page : std::array<CPageDlg*, kPageCount>{
+             &monitorPage_, &historyPage_, &firmWarePage_, &imagePage_, &archivePage_}) {
         tabCtrl_.AddPage(page);
         page->setVisible(page == &monitorPage_);
         ListenTo(*page);
@@ -88,6 +92,16 @@ CVelmoraDlg::CVelmoraDlg(Link& link, std::string demoPort, QWidget* parent)
     setWindowTitle(titleText_);
     resize(kDefaultSize);
 
+    archiver_.SetUnavailableHandler([this](const archive::ArchiveError& error) {
+        const QString text =
+            Q(keys::archive_tab::Unavailable)
+                .arg(Q(archiver_.File().string()),
+                     QString::fromUtf8(archive::ErrorCodeName(error.code)), Q(error.message));
+        // The writer ends before the window's members go: this window is still there.
+        QMetaObject::invokeMethod(
+            this, [this, text] { ShowArchiveUnavailable(text); }, Qt::QueuedConnection);
+    });
+
     portWatch_.setInterval(kPortWatchMs);
     connect(&portWatch_, &QTimer::timeout, this, &CVelmoraDlg::FollowPort);
     portWatch_.start();
@@ -113,6 +127,11 @@ void CVelmoraDlg::ShowCommState(bool success, const QString& failureText) {
 
 void CVelmoraDlg::ShowStatusText(const QString& text) {
     commText_.setText(text);
+}
+
+void CVelmoraDlg::ShowArchiveUnavailable(const QString& text) {
+    ShowStatusText(text);
+    ShowMessage(this, text, Q(msg::CaptionInfo), MsgButtons::Ok, MsgIcon::Exclamation);
 }
 
 void CVelmoraDlg::ListenTo(CPageDlg& page) {
@@ -200,15 +219,16 @@ void CVelmoraDlg::OnSelChangeTab(int index) {
 }
 
 void CVelmoraDlg::ShowPage(int index) {
-    if (index < kSettingTab || index > kFirmWareTab) return;
+    if (index < kSettingTab || index > kArchiveTab) return;
     visiblePage_ = index;
-    const std::array<CPageDlg*, 4> pages = Pages();
+    const std::array<CPageDlg*, kPageCount> pages = Pages();
     for (int i = 0; i < static_cast<int>(pages.size()); ++i)
         if (i != index) pages[i]->hide();
     pages[index]->show();
     switch (index) {
         case kSettingTab:
             monitorPage_.SetConnectButtons(link_.Port().IsOpen());
+            monitorPage_.ShowSessionValues();
             break;
         case kHistoryTab:
             historyPage_.EnsureCsvFolder();
@@ -217,13 +237,16 @@ void CVelmoraDlg::ShowPage(int index) {
             imagePage_.EnsureJpgFolder();
             imagePage_.RefreshImageList();
             break;
+        case kArchiveTab:
+            archivePage_.Refresh();
+            break;
         default:
             break;
     }
 }
 
-std::array<CPageDlg*, 4> CVelmoraDlg::Pages() {
-    return {&monitorPage_, &historyPage_, &imagePage_, &firmWarePage_};
+std::array<CPageDlg*, kPageCount> CVelmoraDlg::Pages() {
+    return {&monitorPage_, &historyPage_, &imagePage_, &firmWarePage_, &archivePage_};
 }
 
 void CVelmoraDlg::contextMenuEvent(QContextMenuEvent* event) {

@@ -1,5 +1,5 @@
 #pragma once
-// The program's only top-level window: four tab pages, the status bar with the
+// The program's only top-level window: five tab pages, the status bar with the
 // connection and communication panes, the about box, and the close handling
 // that stops the page workers and says goodbye to the splicer.
 #include <QFrame>
@@ -15,6 +15,8 @@
 #include <string>
 
 #include "app/my_tab_ctrl.h"
+#include "archive/archive_dlg.h"
+#include "archive/archive_writer.h"
 #include "firmware/firmware_dlg.h"
 #include "history/history_dlg.h"
 #include "images/image_dlg.h"
@@ -24,7 +26,8 @@
 namespace velmora::ui {
 
 // Tab positions of the pages.
-enum PageTab { kSettingTab = 0, kHistoryTab = 1, kImageTab = 2, kFirmWareTab = 3 };
+enum PageTab { kSettingTab = 0, kHistoryTab = 1, kImageTab = 2, kFirmWareTab = 3, kArchiveTab = 4 };
+inline constexpr int kPageCount = 5;
 
 class CVelmoraDlg : public QWidget {
     Q_OBJECT
@@ -55,6 +58,9 @@ class CVelmoraDlg : public QWidget {
     CHistoryDlg& HistoryPage() { return historyPage_; }
     CImageDlg& ImagePage() { return imagePage_; }
     CFirmWareDlg& FirmWarePage() { return firmWarePage_; }
+    CArchiveDlg& ArchivePage() { return archivePage_; }
+    // The thread that keeps the archive (FS/archive.db under the program's folder).
+    archive::ArchiveWriter& Archiver() { return archiver_; }
     // The tab whose page is shown.
     int VisiblePage() const { return visiblePage_; }
 
@@ -86,7 +92,9 @@ class CVelmoraDlg : public QWidget {
     void RetryCloseSoon();
     void StopPageWorkers();
     void SendDisconnectAndClosePort();
-    std::array<CPageDlg*, 4> Pages();
+    std::array<CPageDlg*, kPageCount> Pages();
+    // Once per run: the archive cannot be used; the program goes on without it.
+    void ShowArchiveUnavailable(const QString& text);
 
     Link& link_;
     ParameterSession session_;
@@ -105,6 +113,7 @@ class CVelmoraDlg : public QWidget {
     CHistoryDlg historyPage_;
     CFirmWareDlg firmWarePage_;
     CImageDlg imagePage_;
+    CArchiveDlg archivePage_;
     int visiblePage_ = kSettingTab;
 
     QFrame separator_;
@@ -126,6 +135,9 @@ class CVelmoraDlg : public QWidget {
     // Pane 1 before the exchange text replaced it.
     QString commTextBefore_;
     QTimer portWatch_;
+    // Last: it is joined first when the window goes, while the pages it reports
+    // to are still there (their workers are stopped before, in the destructor).
+    archive::ArchiveWriter archiver_;
 };
 
 }  // namespace velmora::ui

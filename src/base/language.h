@@ -154,6 +154,73 @@ inline constexpr TextKey TxtInfo1{"TAB3", "Txt_Info1", "Please select File ...."
 inline constexpr TextKey TxtInfo2{"TAB3", "Txt_Info2", "Update? "};
 inline constexpr TextKey TxtInfo3{"TAB3", "Txt_Info3",
                                   "File already selected ,please click 'Send'...."};
+// Section "Archive": the Archive page and the archiving the other pages do.
+namespace archive_tab {
+inline constexpr TextKey TabName{"Archive", "Table_Name", "Archive"};
+inline constexpr TextKey Splicer{"Archive", "Splicer", "Splicer"};
+inline constexpr TextKey AllSplicers{"Archive", "All_Splicers", "All splicers"};
+inline constexpr TextKey From{"Archive", "From", "From"};
+inline constexpr TextKey To{"Archive", "To", "to"};
+inline constexpr TextKey Job{"Archive", "Job", "Job"};
+inline constexpr TextKey AllJobs{"Archive", "All_Jobs", "All jobs"};
+inline constexpr TextKey NoJob{"Archive", "No_Job", "No job"};
+inline constexpr TextKey SplicesPage{"Archive", "Splices", "Splices"};
+inline constexpr TextKey SnapshotsPage{"Archive", "Snapshots", "Settings snapshots"};
+inline constexpr TextKey RecordCount{"Archive", "Record_Count", "%1 records"};
+inline constexpr TextKey Loading{"Archive", "Loading", "Reading the archive..."};
+inline constexpr TextKey JobName{"Archive", "Job_Name", "Job name"};
+inline constexpr TextKey BtnNameSelected{"Archive", "Btn_Name_Selected", "Name chosen"};
+inline constexpr TextKey BtnNameAll{"Archive", "Btn_Name_All", "Name all shown"};
+inline constexpr TextKey BtnRename{"Archive", "Btn_Rename", "Rename job"};
+inline constexpr TextKey BtnExport{"Archive", "Btn_Export", "Export CSV"};
+inline constexpr TextKey NoImage{"Archive", "No_Image", "No image of this splice"};
+inline constexpr TextKey ImageGone{"Archive", "Image_Gone", "The image file %1 is no longer there"};
+inline constexpr TextKey SnapTime{"Archive", "Snap_Time", "Time"};
+inline constexpr TextKey SnapReason{"Archive", "Snap_Reason", "Reason"};
+inline constexpr TextKey SnapGroups{"Archive", "Snap_Groups", "Groups"};
+inline constexpr TextKey ReasonRead{"Archive", "Reason_Read", "Read"};
+inline constexpr TextKey ReasonWrite{"Archive", "Reason_Write", "Write"};
+inline constexpr TextKey ReasonBackup{"Archive", "Reason_Backup", "Backup"};
+inline constexpr TextKey ReasonFirmware{"Archive", "Reason_Firmware", "Before firmware update"};
+inline constexpr TextKey CompareWith{"Archive", "Compare_With", "Compare with"};
+inline constexpr TextKey ConnectedSplicer{"Archive", "Connected_Splicer", "The connected splicer"};
+inline constexpr TextKey BtnCompare{"Archive", "Btn_Compare", "Compare"};
+inline constexpr TextKey BtnRestore{"Archive", "Btn_Restore", "Restore"};
+inline constexpr TextKey ConfigGroups{"Archive", "Config_Groups", "Configuration"};
+inline constexpr TextKey DiffGroup{"Archive", "Diff_Group", "Group"};
+inline constexpr TextKey DiffRow{"Archive", "Diff_Row", "Parameters"};
+inline constexpr TextKey DiffSnapshot{"Archive", "Diff_Snapshot", "Snapshot"};
+inline constexpr TextKey DiffOther{"Archive", "Diff_Other", "Compared with"};
+inline constexpr TextKey NoDifference{"Archive", "No_Difference", "No differences"};
+inline constexpr TextKey Unavailable{
+    "Archive", "Unavailable",
+    "The archive %1 cannot be used (%2): %3. Velmora goes on without it."};
+inline constexpr TextKey ChooseRecords{"Archive", "Choose_Records", "Choose a record first"};
+inline constexpr TextKey EnterJob{"Archive", "Enter_Job", "Type the job name first"};
+inline constexpr TextKey ChooseJob{"Archive", "Choose_Job",
+                                   "Choose the job to rename in the job filter first"};
+inline constexpr TextKey Named{"Archive", "Named", "%1 records named %2"};
+inline constexpr TextKey Failed{"Archive", "Failed", "The archive could not do it: %1"};
+inline constexpr TextKey ChooseSnapshot{"Archive", "Choose_Snapshot", "Choose a snapshot first"};
+inline constexpr TextKey ChooseGroups{"Archive", "Choose_Groups",
+                                      "Tick the groups to restore first"};
+inline constexpr TextKey BadSnapshot{"Archive", "Bad_Snapshot", "The snapshot cannot be used: %1"};
+inline constexpr TextKey OtherSplicer{
+    "Archive", "Other_Splicer",
+    "This snapshot is of splicer %1, the connected one is %2. Restore it all the same?"};
+inline constexpr TextKey RestoreQuestion{"Archive", "Restore_Question",
+                                         "These rows will change on the splicer:"};
+inline constexpr TextKey RestoreConfirm{"Archive", "Restore_Confirm", "Write them?"};
+inline constexpr TextKey NothingToRestore{"Archive", "Nothing_To_Restore",
+                                          "The splicer already holds these settings"};
+inline constexpr TextKey Written{"Archive", "Written", "%1: written"};
+inline constexpr TextKey NotWritten{"Archive", "Not_Written", "%1: not written: %2"};
+inline constexpr TextKey BackedUp{"Archive", "Backed_Up",
+                                  "Settings backed up in the archive before the update"};
+inline constexpr TextKey NoBackup{
+    "Archive", "No_Backup", "No backup of the settings could be taken (%1). Update without one?"};
+inline constexpr TextKey NoArchive{"Archive", "No_Archive", "the archive is not available"};
+}  // namespace archive_tab
 }  // namespace keys
 
 }  // namespace velmora

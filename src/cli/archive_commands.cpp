@@ -104,16 +104,7 @@ bool ArchiveSnapshot(CliContext& context, const SettingsBackup& backup, std::str
     }
     const std::unique_ptr<archive::Archive> store = OpenArchive();
     if (!store) return false;
-    std::vector<archive::GroupBytes> groups;
-    if (backup.splice)
-        groups.push_back(
-            {archive::RecordKind::Splice, {backup.splice->begin(), backup.splice->end()}});
-    if (backup.heater)
-        groups.push_back(
-            {archive::RecordKind::Heater, {backup.heater->begin(), backup.heater->end()}});
-    if (backup.config)
-        groups.push_back(
-            {archive::RecordKind::DeviceConfig, {backup.config->begin(), backup.config->end()}});
+    const std::vector<archive::GroupBytes> groups = SnapshotGroups(backup);
     const archive::SplicerIdentity splicer{context.session().DeviceFolder.filename().string(),
                                            context.session().SerialNumber};
     const archive::StoreResult stored = store->StoreSnapshot(splicer, reason, groups);

@@ -130,12 +130,7 @@ namespace {
 
 // The record behind `group`, as a snapshot of that record alone (the environment has none to keep).
 void SnapshotGroup(CliContext& context, int group, std::string_view reason) {
-    const ParameterRecords& records = context.session().records;
-    SettingsBackup one;
-    if (group == group::Splice) one.splice = EncodeSpliceParams(records.splice);
-    if (group == group::Heating) one.heater = EncodeHeaterParams(records.heater);
-    if (group == group::FsConfig || group == group::System)
-        one.config = EncodeDeviceConfig(records.config);
+    const SettingsBackup one = BackupOfGroup(group, context.session().records);
     if (one.splice || one.heater || one.config) ArchiveSnapshot(context, one, reason);
 }
 
@@ -235,14 +230,10 @@ int TakeBackup(CliContext& context, const std::string& file, bool quiet) {
                              FieldBytes<kHeaterParamsSize>{},
                              FieldBytes<kDeviceConfigSize>{}};
     if (int status = ReadForBackup(context, BackupGroups(all)); status != kExitOk) return status;
-    const ParameterRecords& records = context.session().records;
-    SettingsBackup backup;
+    SettingsBackup backup = BackupOfAll(context.session().records);
     backup.device = context.session().DeviceFolder.filename().string();
     backup.serialNumber = context.session().SerialNumber;
     backup.taken = NowText();
-    backup.splice = EncodeSpliceParams(records.splice);
-    backup.heater = EncodeHeaterParams(records.heater);
-    backup.config = EncodeDeviceConfig(records.config);
     // Before a firmware update the archive is where the backup lives: it must take it.
     if (!ArchiveSnapshot(context, backup, quiet ? "before firmware" : "backup") && quiet)
         return kExitLineFailed;
@@ -311,17 +302,9 @@ int RunRestore(CliContext& context, CommandArgs args) {
             CompareGroup(group, before, restored, context.tables());
         if (changes.empty()) continue;
         // The same checks as Accept: the record restored as if its rows had been typed.
-        ParameterRecords& records = context.session().records;
-        const ParameterRecords kept = records;
-        ApplyBackup(*backup, records);
-        std::vector<GridRow> rows = BuildGroupRows(BuildParamRows(), group);
-        ShowGroup(group, records, context.tables(), rows);
-        std::vector<std::string> texts;
-        for (const GridRow& row : rows) texts.push_back(row.value);
         const std::vector<std::string> failures =
-            ValidateAndEncode(group, texts, context.tables(), records);
+            StageRestore(*backup, group, context.session().records, context.tables());
         if (!failures.empty()) {
-            records = kept;
             for (const std::string& text : failures) std::fprintf(stderr, "%s\n", text.c_str());
             return kExitUsage;
         }

@@ -15,6 +15,8 @@
 #include "base/messages.h"
 #include "firmware/firmware_texts.h"
 #include "protocol/outcome_texts.h"
+#include "settings/backup_texts.h"
+#include "settings/settings_texts.h"
 
 namespace velmora::ui {
 namespace {
@@ -125,13 +127,69 @@ void CFirmWareDlg::OnBnClickedSend() {
     if (RefuseClosedPort()) return;
     const std::string path = m_editPath.text().toStdString();
     if (RefuseUnsendableFile(path)) return;
+    m_strFilePath = path;
+    if (!backupBeforeUpdate_) {
+        BeginHandshakes();
+        return;
+    }
+    // An update may reset the settings: they are kept first, or the user says to go on without.
+    LockForUpdate(true);
+    BackUpSettings();
+}
+
+void CFirmWareDlg::BackUpSettings() {
+    StepResult read;
+    {
+        const ExchangeScope busy(*this);
+        for (int group : {group::Splice, group::Heating, group::FsConfig}) {
+            read = ReadGroup(GetLink(), Session(), group, UiPump());
+            if (!read.ok) break;
+        }
+    }
+    if (!read.ok && read.outcome == Outcome::Cancelled) {
+        LockForUpdate(false);
+        return;
+    }
+    if (!read.ok) return ContinueAfterBackup(StepStatusText(read));
+    if (!Archiver()) return ContinueAfterBackup(Text(keys::archive_tab::NoArchive));
+    const archive::SplicerIdentity splicer = ArchiveIdentity();
+    const std::vector<archive::GroupBytes> groups = SnapshotGroups(BackupOfAll(Session().records));
+    Archiver()->Post(
+        [this, splicer, groups](archive::Archive* archive, const archive::ArchiveError& error) {
+            std::string why = archive ? std::string() : error.message;
+            if (archive) {
+                const archive::StoreResult stored =
+                    archive->StoreSnapshot(splicer, archive::reason::BeforeFirmware, groups);
+                if (!stored.ok()) why = stored.error.message;
+            }
+            if (why.empty() && !archive) why = Text(keys::archive_tab::NoArchive);
+            // The writer ends before the pages go, so the page is still there.
+            QMetaObject::invokeMethod(
+                this, [this, why] { ContinueAfterBackup(why); }, Qt::QueuedConnection);
+        });
+}
+
+void CFirmWareDlg::ContinueAfterBackup(const std::string& why) {
+    LockForUpdate(false);
+    if (!why.empty()) {
+        const MsgAnswer answer =
+            ShowMessage(this, Q(keys::archive_tab::NoBackup).arg(Q(why)), Q(msg::CaptionQuestion),
+                        MsgButtons::YesNo, MsgIcon::Exclamation);
+        if (answer != MsgAnswer::Yes) return;
+    } else {
+        SetInfo(Q(keys::archive_tab::BackedUp));
+        emit StatusNotice(Q(keys::archive_tab::BackedUp));
+    }
+    BeginHandshakes();
+}
+
+void CFirmWareDlg::BeginHandshakes() {
     std::optional<LineClaim> claim = GetLink().ClaimLine();
     if (!claim) {
         ShowBox(Say(msg::LineBusy), msg::CaptionInfo);
         return;
     }
 
-    m_strFilePath = path;
     m_progress.setValue(0);
     m_nUpdateState = UpdateState::FirstRefused;
     LockForUpdate(true);

@@ -33,6 +33,8 @@ class CFirmWareDlg : public CPageDlg {
 
     // Replaces the file dialog (tests answer it); an empty chooser restores it.
     void SetFileChooser(FileChooser chooser);
+    // Whether Send first keeps a backup of every group in the archive (it does unless told).
+    void SetBackupBeforeUpdate(bool backup) { backupBeforeUpdate_ = backup; }
 
     // True from the start of the handshakes until the transfer has ended.
     bool UpdateRunning() const { return updateRunning_; }
@@ -58,6 +60,12 @@ class CFirmWareDlg : public CPageDlg {
     void LockForUpdate(bool locked);
     // Handshakes that did not lead to a transfer: unlock and say so.
     void EndWithoutTransfer(const HandshakeResult& result);
+    // Reads every group and hands the backup to the archive; ends in ContinueAfterBackup.
+    void BackUpSettings();
+    // `why` is "" when the backup is kept; otherwise the user chooses whether to go on.
+    void ContinueAfterBackup(const std::string& why);
+    // The handshakes, then the transfer on the worker.
+    void BeginHandshakes();
     bool StartTransfer(LineClaim claim);
     void ShowProgress(const FirmwareProgress& progress);
     // The worker's end, on the page's thread: unlock, show the end text or the failure.
@@ -68,6 +76,7 @@ class CFirmWareDlg : public CPageDlg {
     std::uint8_t m_bFileChosen = 0;
     UpdateState m_nUpdateState = UpdateState::NotStarted;
     bool updateRunning_ = false;
+    bool backupBeforeUpdate_ = true;
 
     // Children before the layout, which only arranges them.
     CWBButton m_btnBrowse;

@@ -13,6 +13,7 @@
 #include "base/messages.h"
 #include "history/csv_export.h"
 #include "history/history_texts.h"
+#include "widgets/record_lists.h"
 
 namespace velmora::ui {
 namespace {
@@ -41,8 +42,11 @@ CHistoryDlg::CHistoryDlg(QWidget* parent, PageContext& context)
       m_rows(DetailCaptions()),
       m_btnReceive(Caption(keys::BtnReceive)),
       m_btnExcel(Caption(keys::BtnExcel)) {
-    SetUpIndexList();
-    SetUpParamList();
+    AddIndexColumns(m_listIndex);
+    connect(&m_listIndex, &CListCtrlEx::ClientWidthChanged, this,
+            [this](int width) { SizeIndexColumns(m_listIndex, width); });
+    SizeIndexColumns(m_listIndex, m_listIndex.viewport()->width());
+    SetUpDetailList(m_listParam, m_rows);
     m_progress.setRange(0, 100);
     m_progress.setTextVisible(false);
     m_progress.setFixedHeight(18);
@@ -81,37 +85,6 @@ CHistoryDlg::~CHistoryDlg() {
     Worker().StopAndJoin();
 }
 
-void CHistoryDlg::SetUpIndexList() {
-    m_listIndex.InsertColumn(0, Caption(keys::HistoryCountCol0), Qt::AlignHCenter);
-    m_listIndex.InsertColumn(1, Caption(keys::HistoryCountCol1), Qt::AlignHCenter);
-    connect(&m_listIndex, &CListCtrlEx::ClientWidthChanged, this,
-            [this](int width) { SizeIndexColumns(width); });
-    SizeIndexColumns(m_listIndex.viewport()->width());
-}
-
-void CHistoryDlg::SetUpParamList() {
-    m_listParam.InsertColumn(0, Caption(keys::HistoryParaCol0), Qt::AlignHCenter);
-    m_listParam.InsertColumn(1, Caption(keys::HistoryParaCol1), Qt::AlignHCenter);
-    // Each row carries its field's number, so a sorted list still shows every
-    // value beside its own caption.
-    for (std::size_t row = 0; row < m_rows.size(); ++row)
-        m_listParam.InsertItem(static_cast<int>(row), Q(m_rows[row]), row);
-    connect(&m_listParam, &CListCtrlEx::ClientWidthChanged, this,
-            [this](int width) { SizeParamColumns(width); });
-    SizeParamColumns(m_listParam.viewport()->width());
-}
-
-// The widths follow the list's visible width, as the page first set them.
-void CHistoryDlg::SizeIndexColumns(int clientWidth) {
-    m_listIndex.SetColumnWidth(0, clientWidth / 3 - 5);
-    m_listIndex.SetColumnWidth(1, (2 * clientWidth) / 3);
-}
-
-void CHistoryDlg::SizeParamColumns(int clientWidth) {
-    m_listParam.SetColumnWidth(0, clientWidth / 2 - 5);
-    m_listParam.SetColumnWidth(1, clientWidth / 2 - 5);
-}
-
 void CHistoryDlg::EnsureCsvFolder() {
     velmora::EnsureCsvFolder(Session().DeviceFolder);
 }
@@ -144,7 +117,9 @@ void CHistoryDlg::OnBnClickedReceive() {
     // The task must be copyable; the claim it owns travels in a shared holder.
     auto held = std::make_shared<std::optional<LineClaim>>(std::move(claim));
     const bool started =
-        Worker().Start([this, held](std::stop_token stop) { RunReceive(std::move(**held), stop); });
+        Worker().Start([this, held, splicer = ArchiveIdentity()](std::stop_token stop) {
+            RunReceive(std::move(**held), stop, splicer);
+        });
     if (!started) {
         held->reset();
         m_downloading = false;
@@ -163,13 +138,17 @@ void CHistoryDlg::CancelExchange() {
         CPageDlg::CancelExchange();
 }
 
-void CHistoryDlg::RunReceive(LineClaim claim, std::stop_token stop) {
+void CHistoryDlg::RunReceive(LineClaim claim, std::stop_token stop,
+                             const archive::SplicerIdentity& splicer) {
+    // The worker's own copy of everything that arrived, for the archive.
+    auto received = std::make_shared<RecordStore>();
     DownloadCallbacks callbacks;
     callbacks.started = [this](int count) {
         QMetaObject::invokeMethod(
             this, [this, count] { OnDownloadStarted(count); }, Qt::QueuedConnection);
     };
-    callbacks.records = [this](std::size_t, const std::vector<SpliceRecord>& records) {
+    callbacks.records = [this, received](std::size_t, const std::vector<SpliceRecord>& records) {
+        received->insert(received->end(), records.begin(), records.end());
         std::lock_guard lock(m_incomingMutex);
         m_incoming.insert(m_incoming.end(), records.begin(), records.end());
     };
@@ -181,6 +160,13 @@ void CHistoryDlg::RunReceive(LineClaim claim, std::stop_token stop) {
         receipt.start.step = ReceiveStep::Failed;
         receipt.start.outcome = Outcome::Unexpected;
     }
+    // Only a download that came whole is kept: an interrupted one adds nothing.
+    const bool whole = receipt.start.step == ReceiveStep::Download &&
+                       receipt.download.outcome == Outcome::Accepted;
+    if (whole && !received->empty() && !splicer.folderName.empty())
+        StoreInArchive([splicer, received](archive::Archive& archive) {
+            return archive.StoreDownload(splicer, *received).error;
+        });
     QMetaObject::invokeMethod(
         this, [this, receipt] { OnReceiveFinished(receipt); }, Qt::QueuedConnection);
 }
@@ -273,11 +259,7 @@ void CHistoryDlg::OnLvnItemchangedIndexList() {
 
 void CHistoryDlg::ShowRecordDetails(std::size_t position) {
     if (position >= m_records.size()) return;
-    const auto texts = DetailTexts(m_records[position], RunLanguage());
-    for (int row = 0; row < m_listParam.GetItemCount(); ++row) {
-        const std::size_t field = static_cast<std::size_t>(m_listParam.GetItemData(row));
-        if (field < texts.size()) m_listParam.SetItemText(row, 1, Q(texts[field]));
-    }
+    ui::ShowRecordDetails(m_listParam, &m_records[position]);
 }
 
 void CHistoryDlg::FillIndexList() {

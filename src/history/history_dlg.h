@@ -57,14 +57,11 @@ class CHistoryDlg : public CPageDlg {
     QProgressBar& Progress() { return m_progress; }
 
   private:
-    void SetUpIndexList();
-    void SetUpParamList();
-    void SizeIndexColumns(int clientWidth);
-    void SizeParamColumns(int clientWidth);
     void OnLvnItemchangedIndexList();
 
-    // On the worker: the whole Receive; records are left in m_incoming.
-    void RunReceive(LineClaim claim, std::stop_token stop);
+    // On the worker: the whole Receive; records are left in m_incoming. A download
+    // that came whole goes into the archive as `splicer`'s.
+    void RunReceive(LineClaim claim, std::stop_token stop, const archive::SplicerIdentity& splicer);
     // On the page's thread, each listing turn: lists the records taken in since the last turn.
     void FlushPendingRows();
     // The progress bar's value for a listing turn, repainted with the rest of the window.

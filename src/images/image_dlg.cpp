@@ -41,6 +41,8 @@ constexpr QSize kButtonSize{110, 32};
 // A splice image is well under a megabyte; a saved file beyond this is not one.
 constexpr qint64 kLargestImageFile = 16 * 1024 * 1024;
 
+}  // namespace
+
 QImage DecodeImageFile(const std::filesystem::path& path) {
 #ifdef _WIN32
     QFile file(QString::fromStdWString(path.wstring()));
@@ -53,8 +55,6 @@ QImage DecodeImageFile(const std::filesystem::path& path) {
     file.close();
     return QImage::fromData(bytes);
 }
-
-}  // namespace
 
 CPictureFrame::CPictureFrame(QWidget* parent) : QFrame(parent) {
     setFrameStyle(QFrame::Box | QFrame::Plain);
@@ -226,17 +226,19 @@ void CImageDlg::StartDownload(int position, const std::filesystem::path& path) {
     m_listImages.setEnabled(false);
 
     const ImageDownloadOptions options = m_downloadOptions;
-    const bool started = Worker().Start([this, position, path, options](std::stop_token stop) {
-        DownloadEnd end;
-        try {
-            end = RunDownload(position, path, stop, options);
-        } catch (const std::exception& e) {
-            end.outcome = Outcome::Unexpected;
-            end.statusText = e.what();
-        }
-        QMetaObject::invokeMethod(
-            this, [this, end] { FinishDownload(end); }, Qt::QueuedConnection);
-    });
+    const std::string stamp = ImageStampText(m_catalogue[static_cast<std::size_t>(position)]);
+    const bool started = Worker().Start(
+        [this, position, path, options, stamp, splicer = ArchiveIdentity()](std::stop_token stop) {
+            DownloadEnd end;
+            try {
+                end = RunDownload(position, path, stop, options, splicer, stamp);
+            } catch (const std::exception& e) {
+                end.outcome = Outcome::Unexpected;
+                end.statusText = e.what();
+            }
+            QMetaObject::invokeMethod(
+                this, [this, end] { FinishDownload(end); }, Qt::QueuedConnection);
+        });
     if (!started) {
         m_bDownloading = false;
         m_listImages.setEnabled(true);
@@ -255,7 +257,9 @@ void CImageDlg::CancelExchange() {
 
 CImageDlg::DownloadEnd CImageDlg::RunDownload(int position, const std::filesystem::path& path,
                                               std::stop_token stop,
-                                              const ImageDownloadOptions& options) {
+                                              const ImageDownloadOptions& options,
+                                              const archive::SplicerIdentity& splicer,
+                                              const std::string& stamp) {
     ImageDownloadCallbacks callbacks;
     callbacks.progress = [this](int percent) {
         QMetaObject::invokeMethod(
@@ -272,6 +276,13 @@ CImageDlg::DownloadEnd CImageDlg::RunDownload(int position, const std::filesyste
     end.saved = saved.saved;
     end.file = path;
     if (!saved.saved) end.saveError = ImageSaveFailureText(path, saved.reason);
+    if (saved.saved)
+        // A copy: the buffer is the next download's.
+        StoreInArchive([splicer, stamp, name = path.filename().string(),
+                        bytes = std::vector<std::uint8_t>(
+                            result.image.begin(), result.image.end())](archive::Archive& archive) {
+            return archive.StoreImage(splicer, {stamp, name, bytes}).error;
+        });
     end.image = QImage::fromData(result.image.data(), static_cast<int>(result.image.size()));
     return end;
 }

@@ -40,6 +40,10 @@ class CPictureFrame : public QFrame {
     QImage m_image;
 };
 
+// The image in `path` decoded, or a null image for a file that is gone, too large
+// or not an image. The file is read whole and closed before decoding.
+QImage DecodeImageFile(const std::filesystem::path& path);
+
 class CImageDlg : public CPageDlg {
     Q_OBJECT
   public:
@@ -89,8 +93,10 @@ class CImageDlg : public CPageDlg {
     int PositionOfRow(int row) const;
     void StartDownload(int position, const std::filesystem::path& path);
     // On the worker: gathers, saves and decodes the image; touches no widget.
+    // A saved image goes into the archive as `splicer`'s, with its time `stamp`.
     DownloadEnd RunDownload(int position, const std::filesystem::path& path, std::stop_token stop,
-                            const ImageDownloadOptions& options);
+                            const ImageDownloadOptions& options,
+                            const archive::SplicerIdentity& splicer, const std::string& stamp);
     void FinishDownload(const DownloadEnd& end);
     void LoadImageFile(const std::filesystem::path& path);
 

@@ -1,5 +1,6 @@
 #include "settings/backup_texts.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -161,6 +162,100 @@ std::vector<RowDifference> CompareGroup(int group, const ParameterRecords& befor
         EncodeGroupRecord(group, before) != EncodeGroupRecord(group, after))
         differences.push_back({group, "(other bytes)", "", ""});
     return differences;
+}
+
+SettingsBackup BackupOfGroup(int group, const ParameterRecords& records) {
+    SettingsBackup one;
+    if (group == group::Splice) one.splice = EncodeSpliceParams(records.splice);
+    if (group == group::Heating) one.heater = EncodeHeaterParams(records.heater);
+    if (group == group::FsConfig || group == group::System)
+        one.config = EncodeDeviceConfig(records.config);
+    return one;
+}
+
+SettingsBackup BackupOfAll(const ParameterRecords& records) {
+    SettingsBackup all;
+    all.splice = EncodeSpliceParams(records.splice);
+    all.heater = EncodeHeaterParams(records.heater);
+    all.config = EncodeDeviceConfig(records.config);
+    return all;
+}
+
+std::vector<archive::GroupBytes> SnapshotGroups(const SettingsBackup& backup) {
+    std::vector<archive::GroupBytes> groups;
+    if (backup.splice)
+        groups.push_back(
+            {archive::RecordKind::Splice, {backup.splice->begin(), backup.splice->end()}});
+    if (backup.heater)
+        groups.push_back(
+            {archive::RecordKind::Heater, {backup.heater->begin(), backup.heater->end()}});
+    if (backup.config)
+        groups.push_back(
+            {archive::RecordKind::DeviceConfig, {backup.config->begin(), backup.config->end()}});
+    return groups;
+}
+
+namespace {
+
+template <std::size_t N>
+bool TakeBytes(const std::vector<std::uint8_t>& bytes, std::optional<FieldBytes<N>>& into) {
+    if (bytes.size() != N) return false;
+    FieldBytes<N> record{};
+    std::copy(bytes.begin(), bytes.end(), record.begin());
+    into = record;
+    return true;
+}
+
+}  // namespace
+
+std::optional<SettingsBackup> BackupFromSnapshot(const archive::ParameterSnapshot& snapshot,
+                                                 std::string& error) {
+    SettingsBackup backup;
+    backup.device = snapshot.device;
+    for (const archive::GroupBytes& group : snapshot.groups) {
+        bool fits = true;
+        switch (group.kind) {
+            case archive::RecordKind::Splice:
+                fits = TakeBytes(group.bytes, backup.splice);
+                break;
+            case archive::RecordKind::Heater:
+                fits = TakeBytes(group.bytes, backup.heater);
+                break;
+            case archive::RecordKind::DeviceConfig:
+                fits = TakeBytes(group.bytes, backup.config);
+                break;
+            case archive::RecordKind::Environment:
+                break;
+        }
+        if (!fits) {
+            error = "record " + std::to_string(static_cast<int>(group.kind)) + " holds " +
+                    std::to_string(group.bytes.size()) + " bytes, not " +
+                    std::to_string(archive::RecordKindSize(group.kind));
+            return std::nullopt;
+        }
+    }
+    return backup;
+}
+
+std::vector<std::string> StageRestore(const SettingsBackup& backup, int group,
+                                      ParameterRecords& records, const OptionTables& tables) {
+    const ParameterRecords kept = records;
+    // Only the record behind the group: the others stay as the splicer has them.
+    ParameterRecords restored = records;
+    ApplyBackup(backup, restored);
+    ApplyBackup(BackupOfGroup(group, restored), records);
+    std::vector<int> checked{group};
+    if (group == group::FsConfig || group == group::System)
+        checked = {group::FsConfig, group::System};
+    std::vector<std::string> failures;
+    for (int g : checked) {
+        std::vector<std::string> texts;
+        for (const GridRow& row : Shown(g, records, tables)) texts.push_back(row.value);
+        const std::vector<std::string> more = ValidateAndEncode(g, texts, tables, records);
+        failures.insert(failures.end(), more.begin(), more.end());
+    }
+    if (!failures.empty()) records = kept;
+    return failures;
 }
 
 }  // namespace velmora

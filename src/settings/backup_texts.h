@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "archive/archive.h"
 #include "settings/option_tables.h"
 #include "settings/parameter_records.h"
 
@@ -36,6 +37,25 @@ std::vector<int> BackupGroups(const SettingsBackup& backup);
 
 // Puts the backup's records into `records`.
 void ApplyBackup(const SettingsBackup& backup, ParameterRecords& records);
+
+// The record behind `group` alone (nothing for the environment, which is never written).
+SettingsBackup BackupOfGroup(int group, const ParameterRecords& records);
+// Every record a backup holds, as `records` has them.
+SettingsBackup BackupOfAll(const ParameterRecords& records);
+
+// The backup's records as the archive keeps them in a snapshot.
+std::vector<archive::GroupBytes> SnapshotGroups(const SettingsBackup& backup);
+// A snapshot as a backup (its environment record left out: it is never written).
+// Nothing, with `error` saying which, when a record's bytes are not its layout's size.
+std::optional<SettingsBackup> BackupFromSnapshot(const archive::ParameterSnapshot& snapshot,
+                                                 std::string& error);
+
+// Restores the record behind `group` in `records` as Accept would write it: the
+// backup's record, shown as rows and checked and encoded from them. On a failed
+// check `records` is left as it was and the checks' texts are returned. FsConfig
+// and System share one record: either checks the rows of both.
+std::vector<std::string> StageRestore(const SettingsBackup& backup, int group,
+                                      ParameterRecords& records, const OptionTables& tables);
 
 // One row that differs between two sets of records.
 struct RowDifference {

@@ -8,6 +8,7 @@
 #include "app/ui_pump.h"
 #include "base/language.h"
 #include "serial/port_discovery.h"
+#include "settings/backup_texts.h"
 #include "settings/settings_texts.h"
 
 namespace velmora::ui {
@@ -129,6 +130,11 @@ void CMonitorDlg::SetConnectButtons(bool portOpen) {
     disconnect_.setEnabled(portOpen);
 }
 
+void CMonitorDlg::ShowSessionValues() {
+    if (grid_.GetModified() || !Session().GroupWasRead(shownGroup_)) return;
+    ShowGroupValues();
+}
+
 void CMonitorDlg::EnumeratePorts() {
     const std::string& demoPort = DemoPort();
     if (!demoPort.empty()) {
@@ -193,6 +199,7 @@ void CMonitorDlg::OnBnClickedRead() {
     if (result.ok) {
         if (!switching) BuildGroupRows();
         ShowGroupValues();
+        KeepSnapshot(shownGroup_, archive::reason::Read);
     }
     FollowPort();
     Present(result);
@@ -218,6 +225,7 @@ void CMonitorDlg::OnBnClickedAccept() {
         const ExchangeScope busy(*this);
         result = WriteGroup(GetLink(), Session(), g, UiPump());
     }
+    if (result.ok) KeepSnapshot(g, archive::reason::Write);
     FollowPort();
     Present(result);
     grid_.Refresh();
@@ -302,6 +310,17 @@ std::vector<std::string> CMonitorDlg::ValueTexts() const {
     for (std::size_t i = 0; i < rows_.size(); ++i)
         texts.push_back(grid_.GetItemText(static_cast<int>(i) + 1, 1).toStdString());
     return texts;
+}
+
+void CMonitorDlg::KeepSnapshot(int group, std::string_view reason) {
+    const archive::SplicerIdentity splicer = ArchiveIdentity();
+    std::vector<archive::GroupBytes> groups =
+        SnapshotGroups(BackupOfGroup(group, Session().records));
+    if (splicer.folderName.empty() || groups.empty()) return;
+    StoreInArchive([splicer, reason = std::string(reason),
+                    groups = std::move(groups)](archive::Archive& archive) {
+        return archive.StoreSnapshot(splicer, reason, groups).error;
+    });
 }
 
 void CMonitorDlg::Present(const StepResult& result) {

@@ -5,6 +5,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/page_dlg.h"
@@ -24,6 +25,10 @@ class CMonitorDlg : public CPageDlg {
     // Called when the page is selected: Connect enabled only while the port
     // is closed, Disconnect only while it is open.
     void SetConnectButtons(bool portOpen);
+    // Called when the page is selected: the shown group's values as the session now
+    // holds them (another page may have read or written its record), unless the grid
+    // holds edits not yet written.
+    void ShowSessionValues();
 
     // The handlers of the page's buttons and of a choice in the group list.
     void OnBnClickedConnect();
@@ -54,6 +59,8 @@ class CMonitorDlg : public CPageDlg {
     void ShowRow(int index, const GridRow& row);
     std::vector<std::string> ValueTexts() const;
 
+    // The record behind `group` as the splicer now holds it, kept in the archive.
+    void KeepSnapshot(int group, std::string_view reason);
     // Status panes and message boxes of a step, in that order.
     void Present(const StepResult& result);
     void ShowConnected(bool connected);

@@ -59,6 +59,11 @@ class ListCtrlModel : public QAbstractTableModel {
         return column;
     }
 
+    void SetCaption(int column, const QString& caption) {
+        if (!ValidColumn(column)) return;
+        columns_[column].caption = caption;
+        emit headerDataChanged(Qt::Horizontal, column, column);
+    }
     QString Caption(int column) const {
         return ValidColumn(column) ? columns_[column].caption : QString();
     }
@@ -208,6 +213,10 @@ int CListCtrlEx::GetColumnWidth(int column) const {
     return column >= 0 && column < GetColumnCount() ? header()->sectionSize(column) : 0;
 }
 
+void CListCtrlEx::SetColumnCaption(int column, const QString& caption) {
+    model_->SetCaption(column, caption);
+}
+
 QString CListCtrlEx::GetColumnCaption(int column) const {
     return model_->Caption(column);
 }
@@ -250,6 +259,18 @@ int CListCtrlEx::GetSelectedRow() const {
     int first = rows.front().row();
     for (const QModelIndex& i : rows) first = std::min(first, i.row());
     return first;
+}
+
+void CListCtrlEx::EnableMultipleSelection(bool enable) {
+    setSelectionMode(enable ? QAbstractItemView::ExtendedSelection
+                            : QAbstractItemView::SingleSelection);
+}
+
+std::vector<int> CListCtrlEx::GetSelectedRows() const {
+    std::vector<int> rows;
+    for (const QModelIndex& i : selectionModel()->selectedRows()) rows.push_back(i.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
 }
 
 void CListCtrlEx::SelectRow(int row) {

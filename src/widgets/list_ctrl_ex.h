@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 namespace velmora::ui {
 
@@ -44,6 +45,7 @@ class CListCtrlEx : public QTreeView {
     void SetColumnWidth(int column, int width);
     int GetColumnWidth(int column) const;
     QString GetColumnCaption(int column) const;
+    void SetColumnCaption(int column, const QString& caption);
 
     // Rows. InsertItem puts a row with `text` in column 0 at `row` (at the end
     // when `row` is past it) and returns its index.
@@ -58,9 +60,13 @@ class CListCtrlEx : public QTreeView {
     int GetItemCount() const;
     void DeleteAllItems();
 
-    // Selection: one row at most, shown even when the list has no focus.
-    int GetSelectedRow() const;  // -1 when none
+    // Selection: one row at most unless a page allows more, shown even when the
+    // list has no focus.
+    int GetSelectedRow() const;  // the first, -1 when none
     void SelectRow(int row);     // -1 clears the selection
+    // Several rows chosen at once with Ctrl and Shift clicks.
+    void EnableMultipleSelection(bool enable);
+    std::vector<int> GetSelectedRows() const;  // ascending
     void EnsureVisible(int row);
 
     // Height of a row for a font of logical height `h` (negative: character height).

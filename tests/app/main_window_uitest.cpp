@@ -26,7 +26,8 @@ class MainWindow : public test::PageTest {
 // Without language files everything is in English; an empty caption in the Chinese
 // file falls back to its English default.
 TEST_F(MainWindow, CaptionsFromTheLanguageFilesOrTheirEnglishDefaults) {
-    EXPECT_EQ(TabTexts(), (std::vector<QString>{"Setting", "Result", "Image", "FirmWare"}));
+    EXPECT_EQ(TabTexts(),
+              (std::vector<QString>{"Setting", "Result", "Image", "FirmWare", "Archive"}));
     EXPECT_EQ(dlg->windowTitle(), "fiber fusion splicer");
     EXPECT_EQ(dlg->ConnectionText(), "Disonnected");
     EXPECT_TRUE(dlg->CommText().isEmpty());
@@ -35,16 +36,19 @@ TEST_F(MainWindow, CaptionsFromTheLanguageFilesOrTheirEnglishDefaults) {
     EXPECT_TRUE(dlg->HistoryPage().isHidden());
     EXPECT_TRUE(dlg->ImagePage().isHidden());
     EXPECT_TRUE(dlg->FirmWarePage().isHidden());
+    EXPECT_TRUE(dlg->ArchivePage().isHidden());
 
     workDir.Write("par/Lan.ini",
                   Utf8ToGbk("[DlgPara]\r\nDlgName=\r\nDlgStat_Close=未连接\r\n"
                             "[TAB0]\r\nTable_Name=参数设置\r\n[TAB1]\r\nTable_Name=\r\n"
-                            "[TAB2]\r\nTable_Name=  \r\n[TAB3]\r\nTable_Name=固件升级\r\n"));
+                            "[TAB2]\r\nTable_Name=  \r\n[TAB3]\r\nTable_Name=固件升级\r\n"
+                            "[Archive]\r\nTable_Name=档案\r\n"));
     test::ScopedConfig chinese(0, workDir.path());
     NewWindow();
     EXPECT_EQ(dlg->windowTitle(), "fiber fusion splicer");
-    EXPECT_EQ(TabTexts(), (std::vector<QString>{QString::fromUtf8("参数设置"), "Result", "Image",
-                                                QString::fromUtf8("固件升级")}));
+    EXPECT_EQ(TabTexts(),
+              (std::vector<QString>{QString::fromUtf8("参数设置"), "Result", "Image",
+                                    QString::fromUtf8("固件升级"), QString::fromUtf8("档案")}));
     EXPECT_EQ(dlg->ConnectionText(), QString::fromUtf8("未连接"));
     dlg.reset();
 }

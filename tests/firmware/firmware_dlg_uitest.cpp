@@ -52,6 +52,8 @@ class FirmwarePage : public test::PageTest {
         shown.clear();
         answer = MsgAnswer::Yes;
         NewWindow();
+        // The backup before an update is the archive page test's; these look at the transfer.
+        Page().SetBackupBeforeUpdate(false);
         SelectTab(kFirmWareTab);
         infos.clear();
         QObject::connect(&Page(), &CFirmWareDlg::InfoChanged,

@@ -1,0 +1,178 @@
+#pragma once
+// The "Archive" page: every splice ever downloaded, filtered by splicer, dates and
+// job, shown as on the Result page with its image; job naming; the CSV export of
+// what is shown; and the settings snapshots, compared and restored. The archive is
+// read and written on the archive's thread; the page only presents and asks.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTabWidget>
+#include <array>
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/page_dlg.h"
+#include "archive/archive.h"
+#include "images/image_dlg.h"
+#include "settings/backup_texts.h"
+#include "settings/option_tables.h"
+#include "widgets/list_ctrl_ex.h"
+#include "widgets/wb_button.h"
+
+namespace velmora::ui {
+
+class CArchiveDlg : public CPageDlg {
+    Q_OBJECT
+  public:
+    // Asks for the file to export to: its full path, or empty when cancelled.
+    using FileChooser = std::function<QString(QWidget* parent, const QString& proposed)>;
+
+    CArchiveDlg(QWidget* parent, PageContext& context);
+    // Stops and joins the export: it reports to this page's members.
+    ~CArchiveDlg() override;
+
+    // Reads the splicers, jobs, records and snapshots the filters take, on the
+    // archive's thread; the lists follow when they arrive.
+    void Refresh();
+
+    // Job naming: the chosen records, every record shown, or every record of the
+    // job chosen in the filter, get the name typed.
+    void OnBnClickedNameSelected();
+    void OnBnClickedNameAll();
+    void OnBnClickedRename();
+    // Writes the records shown to a CSV file chosen by the user, off the window's thread.
+    void OnBnClickedExport();
+    // The chosen snapshot against the splicer or against another snapshot.
+    void OnBnClickedCompare();
+    // Writes the ticked groups of the chosen snapshot back to the splicer.
+    void OnBnClickedRestore();
+
+    void SetFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
+
+    // True from a Refresh (or a job naming) until its answer has been shown.
+    bool Busy() const { return pending_ > 0; }
+    bool Exporting() const { return exporting_; }
+    const std::vector<archive::ArchivedRecord>& Records() const { return records_; }
+    const std::vector<archive::ParameterSnapshot>& Snapshots() const { return snapshots_; }
+
+    QComboBox& SplicerCombo() { return splicerCombo_; }
+    QCheckBox& FromCheck() { return fromCheck_; }
+    QCheckBox& ToCheck() { return toCheck_; }
+    QDateEdit& FromDate() { return fromDate_; }
+    QDateEdit& ToDate() { return toDate_; }
+    QComboBox& JobCombo() { return jobCombo_; }
+    QTabWidget& Views() { return views_; }
+    CListCtrlEx& RecordList() { return recordList_; }
+    CListCtrlEx& DetailList() { return detailList_; }
+    CPictureFrame& Picture() { return picture_; }
+    QLabel& PictureText() { return pictureText_; }
+    QLineEdit& JobEdit() { return jobEdit_; }
+    QLabel& CountText() { return countText_; }
+    CListCtrlEx& SnapshotList() { return snapshotList_; }
+    QComboBox& CompareWith() { return compareWith_; }
+    CListCtrlEx& DifferenceList() { return differenceList_; }
+    // Splice, Heating, Configuration (FsConfig and System, one record).
+    QCheckBox& RestoreCheck(int record) {
+        return *restoreChecks_[static_cast<std::size_t>(record)];
+    }
+    // Room for a button beside Export (the row's layout, empty until one is added).
+    CWBButton& ReportButton() { return report_; }
+
+  private:
+    struct QueryResult;
+
+    void LayOutSplices();
+    void LayOutSnapshots();
+    void LayOutPage();
+    archive::RecordFilter Filter() const;
+    // On the archive's thread: what the filter takes, and the rows to list.
+    void ReadArchive(archive::Archive* archive, const archive::ArchiveError& error,
+                     const archive::RecordFilter& filter, QueryResult& result);
+    // Takes the records and snapshots out of `result`.
+    void ShowQueryResult(QueryResult& result);
+    void FillFilterCombos(const QueryResult& result);
+    void FillSnapshots();
+    void OnRecordChosen();
+    void ShowImageOf(const archive::ArchivedRecord& record);
+    void OnSnapshotChosen();
+    // Names the records `filter` or `ids` take; then lists again.
+    void NameJob(const std::string& job, const archive::RecordFilter& filter,
+                 std::vector<std::int64_t> ids);
+    void OnExportFinished(const std::filesystem::path& file, bool written,
+                          const std::string& error);
+    // The chosen snapshot as a backup, or nothing after saying why.
+    std::optional<SettingsBackup> ChosenBackup();
+    // Reads `groups`' records from the splicer; false after the failure was shown.
+    bool ReadFromSplicer(const std::vector<int>& groups);
+    void ShowDifferences(const std::vector<RowDifference>& differences,
+                         const QString& otherCaption);
+    void Present(const StepResult& result);
+    QString ReasonText(const std::string& reason) const;
+    QString SnapshotText(const archive::ParameterSnapshot& snapshot) const;
+
+    OptionTables tables_;
+    FileChooser chooser_;
+    int pending_ = 0;
+    int querySerial_ = 0;
+    std::atomic<int> latestQuery_{0};  // read on the archive's thread
+    bool exporting_ = false;
+    std::atomic<int> exportProgress_{0};
+    archive::RecordFilter shownFilter_;
+    std::vector<archive::ArchivedRecord> records_;
+    std::vector<archive::ParameterSnapshot> snapshots_;
+    std::map<std::string, std::string> serials_;  // splicer folder name -> serial number
+
+    // Parents before children, layouts last: members are destroyed in reverse.
+    QTabWidget views_;
+    QWidget splicesPage_;
+    QWidget snapshotsPage_;
+    QLabel splicerLabel_;
+    QComboBox splicerCombo_;
+    QCheckBox fromCheck_;
+    QDateEdit fromDate_;
+    QCheckBox toCheck_;
+    QDateEdit toDate_;
+    QLabel jobLabel_;
+    QComboBox jobCombo_;
+    QLabel countText_;
+    CListCtrlEx recordList_;
+    CListCtrlEx detailList_;
+    CPictureFrame picture_;
+    QLabel pictureText_;
+    QLineEdit jobEdit_;
+    CWBButton nameSelected_;
+    CWBButton nameAll_;
+    CWBButton rename_;
+    CWBButton export_;
+    CWBButton report_;
+    QProgressBar progress_;
+    CListCtrlEx snapshotList_;
+    QLabel compareLabel_;
+    QComboBox compareWith_;
+    CWBButton compare_;
+    std::array<std::unique_ptr<QCheckBox>, 3> restoreChecks_;
+    CWBButton restore_;
+    CListCtrlEx differenceList_;
+    // Layouts hold widgets only, never owning them. A layout nested in another
+    // comes after it, so that it leaves its parent before the parent goes.
+    QGridLayout pageLayout_;
+    QGridLayout splicesLayout_;
+    QGridLayout snapshotsLayout_;
+    QHBoxLayout filterLayout_;
+    QHBoxLayout jobLayout_;
+    QHBoxLayout exportLayout_;
+    QHBoxLayout compareRow_;
+    QHBoxLayout restoreRow_;
+};
+
+}  // namespace velmora::ui

@@ -7,6 +7,7 @@
 
 #include "app/velmora_app.h"
 #include "base/app_config.h"
+#include "base/path_text.h"
 #include "base/version.h"
 
 namespace {
@@ -20,7 +21,7 @@ void Usage(std::FILE* to) {
                  "  --version   print the version and stop\n"
                  "language files: %s\n"
                  "own files (splicer folders, archive): %s\n",
-                 folders.par.string().c_str(), folders.data.string().c_str());
+                 velmora::PathText(folders.par).c_str(), velmora::PathText(folders.data).c_str());
 }
 
 [[maybe_unused]] bool Set(const char* name) {

@@ -7,6 +7,7 @@
 #include "app/qt_text.h"
 #include "app/ui_colours.h"
 #include "base/language.h"
+#include "base/path_text.h"
 
 namespace velmora::ui {
 
@@ -52,7 +53,7 @@ CPageDlg::ExchangeScope::~ExchangeScope() {
 }
 
 archive::SplicerIdentity CPageDlg::ArchiveIdentity() {
-    return {Session().DeviceFolder.filename().string(), Session().SerialNumber};
+    return {PathText(Session().DeviceFolder.filename()), Session().SerialNumber};
 }
 
 void CPageDlg::StoreInArchive(std::function<archive::ArchiveError(archive::Archive&)> store) {

@@ -14,6 +14,7 @@
 #include "app/qt_text.h"
 #include "app/ui_resources.h"
 #include "base/language.h"
+#include "base/path_text.h"
 
 namespace velmora::ui {
 namespace {
@@ -95,7 +96,7 @@ CVelmoraDlg::CVelmoraDlg(Link& link, std::string demoPort, QWidget* parent)
     archiver_.SetUnavailableHandler([this](const archive::ArchiveError& error) {
         const QString text =
             Q(keys::archive_tab::Unavailable)
-                .arg(Q(archiver_.File().string()),
+                .arg(Q(PathText(archiver_.File())),
                      QString::fromUtf8(archive::ErrorCodeName(error.code)), Q(error.message));
         // The writer ends before the window's members go: this window is still there.
         QMetaObject::invokeMethod(

@@ -14,6 +14,7 @@
 
 #include "archive/archive_schema.h"
 #include "archive/sha256.h"
+#include "base/path_text.h"
 #include "settings/device_folder.h"
 #include "settings/parameter_records.h"
 
@@ -323,15 +324,15 @@ OpenResult Archive::Open(const std::filesystem::path& file, OpenOptions options)
                 return {
                     nullptr,
                     {ErrorCode::CannotOpen,
-                     "creating the folder " + file.parent_path().string() + ": " + ec.message()}};
+                     "creating the folder " + PathText(file.parent_path()) + ": " + ec.message()}};
         }
         // One Archive serves one thread, so the connection needs no mutex of its own.
         sqlite3* raw = nullptr;
-        int rc = sqlite3_open_v2(file.string().c_str(), &raw,
+        int rc = sqlite3_open_v2(PathText(file).c_str(), &raw,
                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                                  nullptr);
         db.reset(raw);
-        const std::string opening = "opening " + file.string();
+        const std::string opening = "opening " + PathText(file);
         if (rc != SQLITE_OK) {
             ArchiveError error = SqliteError(db.get(), opening, rc);
             if (error.code != ErrorCode::Locked) error.code = ErrorCode::CannotOpen;

@@ -13,6 +13,7 @@
 #include "base/app_config.h"
 #include "base/language.h"
 #include "base/local_time.h"
+#include "base/path_text.h"
 #include "base/time_text.h"
 #include "history/csv_export.h"
 #include "history/history_texts.h"
@@ -440,7 +441,7 @@ void CArchiveDlg::ShowImageOf(const archive::ArchivedRecord& record) {
         JpgFolder(Config().AppDirectory / "FS" / record.device) / record.images.front();
     const QImage image = ImageFileExists(file) ? DecodeImageFile(file) : QImage();
     if (image.isNull()) {
-        pictureText_.setText(Q(tk::ImageGone).arg(Q(file.string())));
+        pictureText_.setText(Q(tk::ImageGone).arg(Q(PathText(file))));
         return;
     }
     picture_.ShowImage(image);
@@ -529,11 +530,11 @@ void CArchiveDlg::OnBnClickedExport() {
         ShowBox(Say(history_msg::NoRecord), history_msg::NoRecordCaption);
         return;
     }
-    const QString proposed = Q((Config().AppDirectory / "FS" / "archive.csv").string());
+    const QString proposed = Q(PathText(Config().AppDirectory / "FS" / "archive.csv"));
     const QString chosen =
         chooser_ ? chooser_(this, proposed) : ChooseWithFileDialog(this, proposed);
     if (chosen.isEmpty()) return;
-    const std::filesystem::path file = chosen.toStdString();
+    const std::filesystem::path file = PathFromText(chosen.toStdString());
     if (Worker().Running()) Worker().StopAndJoin();
     RecordStore store;
     store.reserve(records_.size());
@@ -578,7 +579,7 @@ void CArchiveDlg::OnExportFinished(const std::filesystem::path& file, bool writt
         return;
     }
     progress_.setValue(100);
-    ShowBox(Say(history_msg::FileSaved) + "\n" + file.string(), msg::CaptionInfo);
+    ShowBox(Say(history_msg::FileSaved) + "\n" + PathText(file), msg::CaptionInfo);
 }
 
 std::optional<SettingsBackup> CArchiveDlg::ChosenBackup() {

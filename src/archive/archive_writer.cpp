@@ -4,6 +4,8 @@
 #include <system_error>
 #include <utility>
 
+#include "base/path_text.h"
+
 namespace velmora::archive {
 namespace {
 
@@ -79,7 +81,7 @@ void ArchiveWriter::RunJob(const Queued& queued) {
         OpenResult opened = Archive::Open(file_, options_);
         archive_ = std::move(opened.archive);
         error = opened.error;
-        if (!archive_ && error.ok()) error = {ErrorCode::CannotOpen, file_.string()};
+        if (!archive_ && error.ok()) error = {ErrorCode::CannotOpen, PathText(file_)};
         if (!archive_) {
             openError_ = error;
             nextOpen_ = std::chrono::steady_clock::now() + kRetryPause;

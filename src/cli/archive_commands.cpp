@@ -8,6 +8,7 @@
 #include "archive/archive.h"
 #include "base/app_config.h"
 #include "base/messages.h"
+#include "base/path_text.h"
 #include "history/csv_export.h"
 #include "history/history_texts.h"
 
@@ -52,9 +53,9 @@ int Csv(const std::string& file, const std::vector<archive::ArchivedRecord>& rec
     store.reserve(records.size());
     for (const archive::ArchivedRecord& r : records) store.push_back(r.record);
     std::string error;
-    if (!WriteCsvExport(file, store, DetailCaptions(), TableLanguageFor(Config().EnglishFlag),
-                        &error)) {
-        PrintError(FileNotSavedText(file, error));
+    if (!WriteCsvExport(PathFromText(file), store, DetailCaptions(),
+                        TableLanguageFor(Config().EnglishFlag), &error)) {
+        PrintError(FileNotSavedText(PathFromText(file), error));
         return kExitUsage;
     }
     std::printf("%s\n", file.c_str());
@@ -90,7 +91,7 @@ void ArchiveDownload(CliContext& context, const RecordStore& records) {
     if (context.session().DeviceFolder.empty() || records.empty()) return;
     const std::unique_ptr<archive::Archive> store = OpenArchive();
     if (!store) return;
-    const archive::SplicerIdentity splicer{context.session().DeviceFolder.filename().string(),
+    const archive::SplicerIdentity splicer{PathText(context.session().DeviceFolder.filename()),
                                            context.session().SerialNumber};
     const archive::StoreResult stored = store->StoreDownload(splicer, records);
     if (!stored.ok())
@@ -105,7 +106,7 @@ bool ArchiveSnapshot(CliContext& context, const SettingsBackup& backup, std::str
     const std::unique_ptr<archive::Archive> store = OpenArchive();
     if (!store) return false;
     const std::vector<archive::GroupBytes> groups = SnapshotGroups(backup);
-    const archive::SplicerIdentity splicer{context.session().DeviceFolder.filename().string(),
+    const archive::SplicerIdentity splicer{PathText(context.session().DeviceFolder.filename()),
                                            context.session().SerialNumber};
     const archive::StoreResult stored = store->StoreSnapshot(splicer, reason, groups);
     if (!stored.ok())
@@ -118,7 +119,7 @@ void ArchiveImage(CliContext& context, const std::string& stamp, const std::stri
     if (context.session().DeviceFolder.empty()) return;
     const std::unique_ptr<archive::Archive> store = OpenArchive();
     if (!store) return;
-    const archive::SplicerIdentity splicer{context.session().DeviceFolder.filename().string(),
+    const archive::SplicerIdentity splicer{PathText(context.session().DeviceFolder.filename()),
                                            context.session().SerialNumber};
     const archive::StoreResult stored = store->StoreImage(splicer, {stamp, fileName, bytes});
     if (!stored.ok())

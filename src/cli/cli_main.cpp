@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "base/app_config.h"
+#include "base/path_text.h"
+#include "base/program_arguments.h"
 #include "base/version.h"
 #include "cli/cli_commands.h"
 
@@ -35,7 +37,7 @@ void Usage(std::FILE* to) {
                  "failed range check or file error\n");
     const StartFolders folders = FindRunFolders();
     std::fprintf(to, "language files: %s\nown files (splicer folders, archive): %s\n",
-                 folders.par.string().c_str(), folders.data.string().c_str());
+                 PathText(folders.par).c_str(), PathText(folders.data).c_str());
 }
 
 struct ParsedLine {
@@ -49,7 +51,7 @@ struct ParsedLine {
 // Options come before the command; "--opt=value" and "--opt value" both work.
 ParsedLine ParseCommandLine(int argc, char** argv) {
     ParsedLine parsed;
-    std::vector<std::string> args(argv + 1, argv + argc);
+    const std::vector<std::string> args = ProgramArguments(argc, argv);
     std::size_t i = 0;
     for (; i < args.size() && args[i].starts_with("-"); ++i) {
         std::string name = args[i];

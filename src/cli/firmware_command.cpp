@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/messages.h"
+#include "base/path_text.h"
 #include "cli/cli_commands.h"
 #include "firmware/firmware_texts.h"
 #include "firmware/firmware_update.h"
@@ -98,7 +99,7 @@ int RunFirmware(CliContext& context, CommandArgs args) {
     if (words.size() != 1)
         return context.UsageError(
             "firmware needs one FILE, the firmware to send (and may take --no-backup)");
-    const std::filesystem::path file = words[0];
+    const std::filesystem::path file = PathFromText(words[0]);
     // Before the handshakes: once they are accepted the splicer waits for a file.
     if (const FirmwareFileProblem problem = CheckFirmwareFile(file);
         problem != FirmwareFileProblem::None)

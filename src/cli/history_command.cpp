@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "base/app_config.h"
+#include "base/path_text.h"
 #include "cli/archive_commands.h"
 #include "history/csv_export.h"
 #include "history/history_download.h"
@@ -102,7 +103,7 @@ int ExportCsv(CliContext& context, const RecordStore& records) {
         std::fprintf(stderr, "%s\n", FileNotSavedText(file, error).c_str());
         return kExitUsage;
     }
-    std::printf("%s\n", file.string().c_str());
+    std::printf("%s\n", PathText(file).c_str());
     return kExitOk;
 }
 

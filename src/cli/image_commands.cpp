@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/path_text.h"
 #include "cli/archive_commands.h"
 #include "images/image_catalogue.h"
 #include "images/image_download.h"
@@ -131,7 +132,7 @@ int RunImage(CliContext& context, CommandArgs args) {
         return context.UsageError(path->string() +
                                   " exists already; add --force to download and replace it");
     if (!EnsureJpgFolder(context.session().DeviceFolder)) {
-        PrintError("velmora-cli: cannot create the folder " + path->parent_path().string());
+        PrintError("velmora-cli: cannot create the folder " + PathText(path->parent_path()));
         return kExitUsage;
     }
 
@@ -148,7 +149,7 @@ int RunImage(CliContext& context, CommandArgs args) {
         PrintError(ImageSaveFailureText(*path, saved.reason));
         return kExitUsage;
     }
-    ArchiveImage(context, ImageStampText(catalogue[position]), path->filename().string(),
+    ArchiveImage(context, ImageStampText(catalogue[position]), PathText(path->filename()),
                  result.image);
     std::printf("%s\n", path->string().c_str());
     return kExitOk;

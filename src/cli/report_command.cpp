@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/app_config.h"
+#include "base/path_text.h"
 #include "cli/archive_commands.h"
 #include "cli/cli_context.h"
 #include "report/report_data.h"
@@ -64,9 +65,10 @@ int RunReport(CliContext& context, CommandArgs args) {
     // so every other command (and an HTML report) stays a plain console program.
     std::optional<report::GuiForReport> gui;
     if (*format == report::Format::Pdf) gui.emplace();
-    const report::WriteResult written = report::WriteReport(*file, *made, [&context](int percent) {
-        context.progress().Show("report " + std::to_string(percent) + " %");
-    });
+    const report::WriteResult written =
+        report::WriteReport(PathFromText(*file), *made, [&context](int percent) {
+            context.progress().Show("report " + std::to_string(percent) + " %");
+        });
     context.progress().Clear();
     if (!written.ok) {
         std::fprintf(stderr, "velmora-cli: %s\n", written.error.c_str());

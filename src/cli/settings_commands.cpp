@@ -10,6 +10,7 @@
 
 #include "base/atomic_file.h"
 #include "base/local_time.h"
+#include "base/path_text.h"
 #include "base/time_text.h"
 #include "cli/archive_commands.h"
 #include "cli/cli_commands.h"
@@ -195,7 +196,7 @@ int ReadForBackup(CliContext& context, const std::vector<int>& groups) {
 }
 
 std::optional<SettingsBackup> ReadBackupFile(const std::string& file, std::string& error) {
-    std::ifstream in(file, std::ios::binary);
+    std::ifstream in(PathFromText(file), std::ios::binary);
     if (!in) {
         error = file + ": cannot be read";
         return std::nullopt;
@@ -231,14 +232,15 @@ int TakeBackup(CliContext& context, const std::string& file, bool quiet) {
                              FieldBytes<kDeviceConfigSize>{}};
     if (int status = ReadForBackup(context, BackupGroups(all)); status != kExitOk) return status;
     SettingsBackup backup = BackupOfAll(context.session().records);
-    backup.device = context.session().DeviceFolder.filename().string();
+    backup.device = PathText(context.session().DeviceFolder.filename());
     backup.serialNumber = context.session().SerialNumber;
     backup.taken = NowText();
     // Before a firmware update the archive is where the backup lives: it must take it.
     if (!ArchiveSnapshot(context, backup, quiet ? "before firmware" : "backup") && quiet)
         return kExitLineFailed;
     if (file.empty()) return kExitOk;
-    const FileWriteResult written = ReplaceFile(file, BackupText(backup, context.tables()));
+    const FileWriteResult written =
+        ReplaceFile(PathFromText(file), BackupText(backup, context.tables()));
     if (!written.ok) return context.UsageError(file + ": " + written.reason);
     if (!quiet) std::printf("%s\n", file.c_str());
     return kExitOk;

@@ -13,6 +13,7 @@
 #include "app/ui_pump.h"
 #include "base/language.h"
 #include "base/messages.h"
+#include "base/path_text.h"
 #include "firmware/firmware_texts.h"
 #include "protocol/outcome_texts.h"
 #include "settings/backup_texts.h"
@@ -111,7 +112,7 @@ void CFirmWareDlg::OnBnClickedBrowse() {
     m_editPath.setText(chosen);
     SetInfo(Caption(keys::TxtInfo3));
     std::error_code ec;
-    if (std::filesystem::exists(std::filesystem::path(chosen.toStdString()), ec)) m_bFileChosen = 1;
+    if (std::filesystem::exists(PathFromText(chosen.toStdString()), ec)) m_bFileChosen = 1;
 }
 
 void CFirmWareDlg::OnBnClickedSend() {
@@ -125,7 +126,7 @@ void CFirmWareDlg::OnBnClickedSend() {
                                          MsgButtons::YesNo, MsgIcon::Exclamation);
     if (answer != MsgAnswer::Yes) return;
     if (RefuseClosedPort()) return;
-    const std::string path = m_editPath.text().toStdString();
+    const std::filesystem::path path = PathFromText(m_editPath.text().toStdString());
     if (RefuseUnsendableFile(path)) return;
     m_strFilePath = path;
     if (!backupBeforeUpdate_) {
@@ -216,7 +217,7 @@ void CFirmWareDlg::BeginHandshakes() {
 
 // Checked before the handshakes: once they are accepted the splicer waits for a
 // file, and a file that cannot be sent would leave it waiting for nothing.
-bool CFirmWareDlg::RefuseUnsendableFile(const std::string& path) {
+bool CFirmWareDlg::RefuseUnsendableFile(const std::filesystem::path& path) {
     const FirmwareFileProblem problem = CheckFirmwareFile(path);
     if (problem == FirmwareFileProblem::None) return false;
     m_bFileChosen = 0;

@@ -7,6 +7,7 @@
 #include <QProgressBar>
 #include <QString>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -55,7 +56,7 @@ class CFirmWareDlg : public CPageDlg {
     void SetInfo(const QString& text);
     void SetInfo(const std::string& text) { SetInfo(QString::fromStdString(text)); }
     // The reasons a confirmed Send goes no further, each already told to the user.
-    bool RefuseUnsendableFile(const std::string& path);
+    bool RefuseUnsendableFile(const std::filesystem::path& path);
     // Locks the tabs and holds off Send and Browse (true), or undoes both.
     void LockForUpdate(bool locked);
     // Handshakes that did not lead to a transfer: unlock and say so.
@@ -72,7 +73,7 @@ class CFirmWareDlg : public CPageDlg {
     void FinishFirmwareUpdate(const FirmwareResult& result);
 
     FileChooser chooser_;
-    std::string m_strFilePath;
+    std::filesystem::path m_strFilePath;
     std::uint8_t m_bFileChosen = 0;
     UpdateState m_nUpdateState = UpdateState::NotStarted;
     bool updateRunning_ = false;

@@ -2,6 +2,7 @@
 
 #include "base/app_config.h"
 #include "base/messages.h"
+#include "base/path_text.h"
 #include "protocol/outcome_texts.h"
 
 namespace velmora {
@@ -43,15 +44,15 @@ std::string FirmwareFileProblemText(FirmwareFileProblem problem,
         case FirmwareFileProblem::None:
             return {};
         case FirmwareFileProblem::Missing:
-            return Say(kFileMissing) + file.string();
+            return Say(kFileMissing) + PathText(file);
         case FirmwareFileProblem::NotRegular:
-            return Say(kFileNotRegular) + file.string();
+            return Say(kFileNotRegular) + PathText(file);
         case FirmwareFileProblem::Unopenable:
-            return Say(kFileUnopenable) + file.string();
+            return Say(kFileUnopenable) + PathText(file);
         case FirmwareFileProblem::Empty:
-            return Say(kFileEmpty) + file.string();
+            return Say(kFileEmpty) + PathText(file);
         case FirmwareFileProblem::ReadFailed:
-            return Say(kFileReadFailed) + file.string();
+            return Say(kFileReadFailed) + PathText(file);
     }
     return {};
 }

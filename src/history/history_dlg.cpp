@@ -11,6 +11,7 @@
 #include "base/app_config.h"
 #include "base/language.h"
 #include "base/messages.h"
+#include "base/path_text.h"
 #include "history/csv_export.h"
 #include "history/history_texts.h"
 #include "widgets/record_lists.h"
@@ -328,7 +329,7 @@ void CHistoryDlg::OnExportFinished(const std::filesystem::path& file, bool writt
     }
     m_progress.setValue(100);
     // Where the file went, after the usual text.
-    ShowBox(Say(history_msg::FileSaved) + "\n" + file.string(), msg::CaptionQuestion);
+    ShowBox(Say(history_msg::FileSaved) + "\n" + PathText(file), msg::CaptionQuestion);
 }
 
 void CHistoryDlg::SetButtonsEnabled(bool enabled) {

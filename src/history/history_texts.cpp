@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "base/language.h"
+#include "base/path_text.h"
 #include "protocol/outcome_texts.h"
 
 namespace velmora {
@@ -27,11 +28,11 @@ std::array<std::string, kDetailRowCount> DetailCaptions() {
 }
 
 std::string FileExistsText(const std::filesystem::path& file) {
-    return Format(history_msg::FileExists, file.string());
+    return Format(history_msg::FileExists, PathText(file));
 }
 
 std::string FileNotSavedText(const std::filesystem::path& file, const std::string& reason) {
-    return Format(history_msg::FileNotSaved, file.string(), reason);
+    return Format(history_msg::FileNotSaved, PathText(file), reason);
 }
 
 std::string TooManyRecordsText(int count) {

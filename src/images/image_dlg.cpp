@@ -13,6 +13,7 @@
 #include "app/ui_pump.h"
 #include "base/language.h"
 #include "base/messages.h"
+#include "base/path_text.h"
 #include "images/image_files.h"
 #include "images/images_texts.h"
 #include "images/reply_rest.h"
@@ -278,7 +279,7 @@ CImageDlg::DownloadEnd CImageDlg::RunDownload(int position, const std::filesyste
     if (!saved.saved) end.saveError = ImageSaveFailureText(path, saved.reason);
     if (saved.saved)
         // A copy: the buffer is the next download's.
-        StoreInArchive([splicer, stamp, name = path.filename().string(),
+        StoreInArchive([splicer, stamp, name = PathText(path.filename()),
                         bytes = std::vector<std::uint8_t>(
                             result.image.begin(), result.image.end())](archive::Archive& archive) {
             return archive.StoreImage(splicer, {stamp, name, bytes}).error;
@@ -298,7 +299,7 @@ void CImageDlg::FinishDownload(const DownloadEnd& end) {
             m_picture.ShowImage(end.image);
             if (end.saved) {
                 ShowCommState(true);
-                ShowMessage(this, Q(Say(kImageSaved) + "\n" + end.file.string()),
+                ShowMessage(this, Q(Say(kImageSaved) + "\n" + PathText(end.file)),
                             Q(msg::CaptionInfo));
             } else {
                 ShowCommState(false, end.saveError);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/path_text.h"
 #include "protocol/outcome_texts.h"
 
 namespace velmora {
@@ -60,7 +61,7 @@ std::string ImageDownloadFailureText(const ImageDownloadResult& result) {
 
 std::string ImageSaveFailureText(const std::filesystem::path& path, const std::string& reason) {
     static constexpr Message kSaveFailed{"图片文件保存失败：", "Image file could not be saved: "};
-    return Say(kSaveFailed) + path.string() + " (" + reason + ")";
+    return Say(kSaveFailed) + PathText(path) + " (" + reason + ")";
 }
 
 }  // namespace velmora

@@ -19,6 +19,7 @@
 #include <cctype>
 
 #include "base/atomic_file.h"
+#include "base/path_text.h"
 #include "report/report_html.h"
 
 namespace velmora::report {
@@ -375,7 +376,7 @@ class PdfPages {
 }  // namespace
 
 std::optional<Format> FormatOf(const std::filesystem::path& file) {
-    std::string ext = file.extension().string();
+    std::string ext = PathText(file.extension());
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (ext == ".pdf") return Format::Pdf;
@@ -404,7 +405,7 @@ std::optional<std::string> PdfDocument(const Report& report, const Progress& pro
 WriteResult WriteReport(const std::filesystem::path& file, const Report& report,
                         const Progress& progress) {
     const std::optional<Format> format = FormatOf(file);
-    if (!format) return {false, SayWith(report_msg::UnknownFormat, file.string()), {}};
+    if (!format) return {false, SayWith(report_msg::UnknownFormat, PathText(file)), {}};
     if (*format == Format::Html) return WriteHtmlReport(file, report, progress);
     WriteResult result;
     const std::optional<std::string> document =

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "base/path_text.h"
 #include "base/text_codec.h"
 
 namespace velmora {
@@ -44,7 +45,7 @@ std::filesystem::path MakeDeviceFolder(const std::filesystem::path& appDirectory
     const std::filesystem::path folder = appDirectory / "FS" / SafeFolderName(deviceName);
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
-    if (ec && error) *error = folder.string() + ": " + ec.message();
+    if (ec && error) *error = PathText(folder) + ": " + ec.message();
     return folder;
 }
 

@@ -1,4 +1,5 @@
-// The Windows twins of src/base: code page 936 and replacing a file that is in use.
+// The Windows twins of src/base: code page 936, replacing a file that is in use, and
+// Chinese file names, which the narrow code page cannot hold.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -6,6 +7,7 @@
 #include <string>
 
 #include "base/atomic_file.h"
+#include "base/path_text.h"
 #include "base/text_codec.h"
 #include "support/test_support.h"
 
@@ -58,6 +60,18 @@ TEST(AtomicFileWin32, AFileOpenForReadingIsReplacedOrKeptWhole) {
     for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
         names += entry.path().filename().string() + " ";
     EXPECT_EQ(names, "Splice.csv ") << "nothing but the file";
+}
+
+// A folder and a file named in Chinese (a user's folder, a chosen file) are made with
+// those names and read back as the same UTF-8 text.
+TEST(PathTextWin32, ChineseNamesSurviveTheRoundTrip) {
+    test::TempDir dir;
+    const std::filesystem::path file = dir.path() / PathFromText("张伟") / PathFromText("报告.csv");
+    std::filesystem::create_directories(file.parent_path());
+    ASSERT_TRUE(ReplaceFile(file, std::string("x")).ok);
+    EXPECT_EQ(file.filename().wstring(), L"\u62a5\u544a.csv");
+    EXPECT_EQ(PathText(file.filename()), "报告.csv");
+    EXPECT_EQ(Contents(dir.path() / L"\u5f20\u4f1f" / L"\u62a5\u544a.csv"), "x");
 }
 
 }  // namespace

@@ -184,6 +184,9 @@ done
 check $bad "see $log"
 
 # The window: Chinese captions, then Connect (the demo splicer is listed first) and Read.
+# Its Wine session starts afresh inside Xvfb: a server left from the steps above has
+# a desktop without a display, where the window would never be seen.
+timeout 60 wineserver -k >/dev/null 2>&1; timeout 60 wineserver -w
 step "velmora.exe --demo on Xvfb (Chinese): window, Connect, Read, screenshot"
 grun="$work/gui"
 run_folder "$grun"

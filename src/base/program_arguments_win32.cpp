@@ -1,7 +1,9 @@
-#include <shellapi.h>
 #include <windows.h>
 
 #include "base/program_arguments.h"
+// shellapi.h needs the types windows.h declares first.
+#include <shellapi.h>
+
 #include "base/windows_error.h"
 
 namespace velmora {

@@ -20,9 +20,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// par/ of the source tree, found from this file's own path.
+// par/ of the source tree (__FILE__ may be relative to a build folder).
 fs::path ShippedPar() {
-    return fs::path(__FILE__).parent_path().parent_path().parent_path() / "par";
+    return fs::path(VELMORA_SOURCE_DIR) / "par";
 }
 
 // The window's captions and the report's.

@@ -431,6 +431,15 @@ GuiForReport::GuiForReport() : state_(std::make_unique<State>()) {
     constexpr const char* kDefaultPlatform = VELMORA_REPORT_QPA;
     if (*kDefaultPlatform && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", kDefaultPlatform);
+    // A terminal without a desktop session has no XDG_RUNTIME_DIR: Qt then warns on
+    // stderr and uses its own folder, which is all a report needs. The warning would
+    // only confuse whoever reads the command's output, so it is left unsaid.
+    static QtMessageHandler previous = nullptr;
+    previous = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+            if (text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))) return;
+            if (previous) previous(type, context, text);
+        });
     state_->app = std::make_unique<QGuiApplication>(state_->argc, state_->argv);
 }
 

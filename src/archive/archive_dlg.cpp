@@ -5,7 +5,6 @@
 #include <QSignalBlocker>
 #include <algorithm>
 #include <ctime>
-#include <exception>
 
 #include "app/message_box.h"
 #include "app/qt_text.h"
@@ -547,18 +546,13 @@ void CArchiveDlg::OnBnClickedExport() {
         Worker().Start([this, file, store = std::move(store), captions = DetailCaptions(),
                         language = TableLanguageFor(Config().EnglishFlag)](std::stop_token) {
             std::string error;
-            bool written = false;
-            try {
-                written =
-                    WriteCsvExport(file, store, captions, language, &error, [this](int percent) {
-                        if (exportProgress_.exchange(percent) == percent) return;
-                        QMetaObject::invokeMethod(
-                            this, [this, percent] { progress_.setValue(percent); },
-                            Qt::QueuedConnection);
-                    });
-            } catch (const std::exception& e) {
-                error = e.what();
-            }
+            const bool written =
+                WriteCsvExport(file, store, captions, language, &error, [this](int percent) {
+                    if (exportProgress_.exchange(percent) == percent) return;
+                    QMetaObject::invokeMethod(
+                        this, [this, percent] { progress_.setValue(percent); },
+                        Qt::QueuedConnection);
+                });
             QMetaObject::invokeMethod(
                 this, [this, file, written, error] { OnExportFinished(file, written, error); },
                 Qt::QueuedConnection);

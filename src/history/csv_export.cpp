@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <string_view>
 #include <system_error>
 
@@ -111,9 +112,15 @@ bool WriteCsvExport(const std::filesystem::path& file, const RecordStore& store,
         std::filesystem::create_directories(file.parent_path(), ec);
         if (ec) return fail(ec.message());
     }
-    const std::string bytes = CsvDocument(store, captions, language, progress);
-    if (const FileWriteResult written = ReplaceFile(file, bytes); !written.ok)
-        return fail(written.reason);
+    // Pages call this on their workers: a failure there (out of memory, say) is told
+    // like any other, never thrown past the worker.
+    try {
+        const std::string bytes = CsvDocument(store, captions, language, progress);
+        if (const FileWriteResult written = ReplaceFile(file, bytes); !written.ok)
+            return fail(written.reason);
+    } catch (const std::exception& e) {
+        return fail(e.what());
+    }
     if (progress) progress(100);
     return true;
 }

@@ -47,7 +47,7 @@ std::string CsvDocument(const RecordStore& store,
 
 // Writes the export to `file`, replacing it only once the new one is complete (a
 // temporary file beside it, then a rename); creates the folder if needed. On
-// failure nothing is left behind and `error` says what the system reported.
+// failure nothing is left behind and `error` says what the system reported. Never throws.
 bool WriteCsvExport(const std::filesystem::path& file, const RecordStore& store,
                     const std::array<std::string, kDetailRowCount>& captions,
                     TableLanguage language, std::string* error,

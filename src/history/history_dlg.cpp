@@ -298,13 +298,8 @@ void CHistoryDlg::OnBnClickedExcel() {
     const bool started = Worker().Start([this, file, records = m_records, captions = m_rows,
                                          language = RunLanguage()](std::stop_token) {
         std::string error;
-        bool written = false;
-        try {
-            written = WriteCsvExport(file, records, captions, language, &error,
-                                     [this](int percent) { m_exportProgress = percent; });
-        } catch (const std::exception& e) {
-            error = e.what();
-        }
+        const bool written = WriteCsvExport(file, records, captions, language, &error,
+                                            [this](int percent) { m_exportProgress = percent; });
         QMetaObject::invokeMethod(
             this, [this, file, written, error] { OnExportFinished(file, written, error); },
             Qt::QueuedConnection);

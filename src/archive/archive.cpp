@@ -687,13 +687,18 @@ std::optional<std::vector<ArchivedRecord>> Archive::Records(const RecordFilter& 
             lastError_ = SqliteError(db_, kWhat, rc);
             return std::nullopt;
         };
-        // The splicers' folders by id: a handful, read once instead of joined to every row.
-        std::unordered_map<std::int64_t, std::string> folders;
+        // The splicers by id: a handful, read once instead of joined to every row.
+        struct Splicer {
+            std::string folder;
+            std::string serial;
+        };
+        std::unordered_map<std::int64_t, Splicer> splicers;
         {
-            Statement query(db_, "SELECT id, folder FROM splicers");
+            Statement query(db_, "SELECT id, folder, serial FROM splicers");
             if (!query.ok()) return fail(query.PrepareCode());
             int rc;
-            while ((rc = query.Step()) == SQLITE_ROW) folders[query.Int(0)] = query.Text(1);
+            while ((rc = query.Step()) == SQLITE_ROW)
+                splicers[query.Int(0)] = {query.Text(1), query.Text(2)};
             if (rc != SQLITE_DONE) return fail(rc);
         }
         // The images the records taken can be tied to (same splicer, same second), in
@@ -736,7 +741,8 @@ std::optional<std::vector<ArchivedRecord>> Archive::Records(const RecordFilter& 
                 ArchivedRecord& r = out.emplace_back();
                 r.id = query.Int(0);
                 const std::int64_t splicer = query.Int(1);
-                r.device = folders[splicer];
+                r.device = splicers[splicer].folder;
+                r.serialNumber = splicers[splicer].serial;
                 const auto bytes = query.Blob(3);
                 std::copy_n(bytes.begin(), std::min(bytes.size(), kRecordSize),
                             r.record.bytes.begin());
@@ -796,7 +802,7 @@ std::optional<std::vector<ParameterSnapshot>> ReadSnapshots(sqlite3* db, const s
                                                             const Where& values, int* rcOut) {
     Statement query(db,
                     "SELECT snapshots.id, splicers.folder, snapshots.taken, snapshots.reason, "
-                    "snapshot_groups.kind, snapshot_groups.bytes FROM snapshots "
+                    "snapshot_groups.kind, snapshot_groups.bytes, splicers.serial FROM snapshots "
                     "JOIN splicers ON splicers.id = snapshots.splicer_id "
                     "JOIN snapshot_groups ON snapshot_groups.snapshot_id = snapshots.id" +
                         where + " ORDER BY snapshots.taken, snapshots.id, snapshot_groups.kind");
@@ -814,6 +820,7 @@ std::optional<std::vector<ParameterSnapshot>> ReadSnapshots(sqlite3* db, const s
             s.device = query.Text(1);
             s.taken = sys_seconds{std::chrono::seconds{query.Int(2)}};
             s.reason = query.Text(3);
+            s.serialNumber = query.Text(6);
         }
         const auto bytes = query.Blob(5);
         out.back().groups.push_back({static_cast<RecordKind>(query.Int(4)),

@@ -83,7 +83,8 @@ struct RecordFilter {
 
 struct ArchivedRecord {
     std::int64_t id = 0;
-    std::string device;
+    std::string device;        // the splicer's folder name
+    std::string serialNumber;  // the splicer's whole serial number; "" when never reported
     SpliceRecord record;
     std::string job;  // "" when none
     std::chrono::sys_seconds firstDownloaded{};
@@ -128,7 +129,8 @@ inline constexpr std::string_view BeforeFirmware = "before firmware";
 
 struct ParameterSnapshot {
     std::int64_t id = 0;
-    std::string device;
+    std::string device;        // the splicer's folder name
+    std::string serialNumber;  // the splicer's whole serial number; "" when never reported
     std::chrono::sys_seconds taken{};
     std::string reason;
     std::vector<GroupBytes> groups;  // by kind

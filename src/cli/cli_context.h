@@ -22,6 +22,14 @@ inline constexpr const char* kInterruptedText = "velmora-cli: interrupted";
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitLineFailed = 1;  // the splicer or the line failed
 inline constexpr int kExitUsage = 2;       // usage error, failed range check, local file error
+// The work was done (the splicer read or written, the file saved) but the archive
+// did not keep it; the reason is on standard error.
+inline constexpr int kExitNotArchived = 3;
+
+// Text from the splicer, a file or the archive as a terminal may show it: control
+// bytes (ESC, BEL, CR...) and the backslash become \xNN, so that a name can neither
+// move the cursor nor ring a bell.
+std::string TerminalSafe(std::string_view text);
 
 struct GlobalOptions {
     std::string port;  // empty: the first port found

@@ -60,23 +60,6 @@ std::optional<std::size_t> FindRow(const std::vector<GridRow>& rows, std::string
     return std::nullopt;
 }
 
-// Text from the splicer as a terminal may show it: control bytes (ESC, BEL, CR...)
-// become \xNN, so that a name can neither move the cursor nor ring a bell.
-std::string TerminalSafe(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F || c == '\\') {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 std::string JoinOptions(const std::vector<std::string>& options) {
     std::string list;
     for (const std::string& option : options) list += (list.empty() ? "" : ", ") + option;

@@ -1,7 +1,12 @@
 #pragma once
 // Message and status texts: each a fixed pair of a Chinese and an English text,
 // chosen where it is shown (English for any non-zero EnglishFlag).
+#include <filesystem>
+#include <initializer_list>
 #include <string>
+#include <string_view>
+
+#include "base/file_read.h"
 
 namespace velmora {
 
@@ -12,6 +17,10 @@ struct Message {
 
 // The text of the pair for this run's language.
 std::string Say(const Message& message);
+// The same with each "%s" replaced by the next of `values`, in order. Nothing else
+// of the text is read as a format: a caption from a language file may hold any '%'.
+std::string Say(const Message& message, std::initializer_list<std::string_view> values);
+std::string FillText(std::string_view pattern, std::initializer_list<std::string_view> values);
 
 namespace msg {
 // Captions of message boxes.
@@ -41,6 +50,17 @@ inline constexpr Message PortPermission{
     "然后注销并重新登录",
     "this user may not use serial ports: add it to the dialout group "
     "(sudo usermod -aG dialout $USER), then log out and in again"};
+
+// A file the program was pointed at could not be read (%s: its path).
+inline constexpr Message FileMissing{"%s：文件不存在", "%s: no such file"};
+inline constexpr Message FileNotAFile{"%s：不是文件（是文件夹或设备）",
+                                      "%s: not a file (a folder or a device)"};
+inline constexpr Message FileTooLarge{"%s：文件过大，不是此类文件",
+                                      "%s: too large to be a file of this kind"};
+inline constexpr Message FileUnreadable{"%s：无法读取（%s）", "%s: cannot be read (%s)"};
 }  // namespace msg
+
+// Why `file` could not be read, in the run's language; "" when it was read.
+std::string FileReadProblemText(const std::filesystem::path& file, const FileReadResult& result);
 
 }  // namespace velmora

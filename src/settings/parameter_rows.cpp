@@ -81,23 +81,6 @@ class EditedTexts {
     mutable std::vector<std::string> refusals_;
 };
 
-std::string Formatted(const Message& message, const std::string& a, const std::string& b,
-                      const std::string& c = {}) {
-    std::string pattern = Say(message);
-    std::string out;
-    const std::string* args[] = {&a, &b, &c};
-    std::size_t next = 0;
-    for (std::size_t i = 0; i < pattern.size(); ++i) {
-        if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 's' && next < 3) {
-            out += *args[next++];
-            ++i;
-        } else {
-            out += pattern[i];
-        }
-    }
-    return out;
-}
-
 // The text as the field's number, or nothing (refused, its row named) when it
 // is not a number or the field cannot hold it.
 template <typename Field>
@@ -105,14 +88,14 @@ std::optional<Field> FieldNumber(const EditedTexts& edits, std::size_t i, const 
                                  int decimals) {
     const std::optional<std::int64_t> value = ParseNumberText(text, decimals);
     if (!value) {
-        edits.Refuse(Formatted(msg::NotANumber, edits.Caption(i), text));
+        edits.Refuse(Say(msg::NotANumber, {edits.Caption(i), text}));
         return std::nullopt;
     }
     constexpr std::int64_t low = std::numeric_limits<Field>::min();
     constexpr std::int64_t high = std::numeric_limits<Field>::max();
     if (*value < low || *value > high) {
-        edits.Refuse(Formatted(msg::OutsideField, edits.Caption(i), FormatScaled(low, decimals),
-                               FormatScaled(high, decimals)));
+        edits.Refuse(Say(msg::OutsideField, {edits.Caption(i), FormatScaled(low, decimals),
+                                             FormatScaled(high, decimals)}));
         return std::nullopt;
     }
     return static_cast<Field>(*value);
@@ -144,9 +127,9 @@ void SetName(const EditedTexts& edits, std::size_t i, FieldBytes<N>& field) {
     edits.IfEdited(i, [&](const std::string& text) {
         const std::string gbk = Utf8ToGbk(text);
         if (GbkToUtf8(gbk) != text)
-            edits.Refuse(Formatted(msg::NameNotShowable, edits.Caption(i), text));
+            edits.Refuse(Say(msg::NameNotShowable, {edits.Caption(i), text}));
         else if (gbk.size() > N)
-            edits.Refuse(Formatted(msg::NameTooLong, edits.Caption(i), text, std::to_string(N)));
+            edits.Refuse(Say(msg::NameTooLong, {edits.Caption(i), text, std::to_string(N)}));
         else
             NameToField(text, field);
     });

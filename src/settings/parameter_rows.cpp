@@ -339,10 +339,10 @@ void ShowEnvironmentInfo(const EnvironmentInfo& r, std::span<GridRow> rows) {
     for (std::size_t i = 0; i < 4; ++i) w.ReadOnly(i);
 }
 
-void ShowConfigParams(const DeviceConfig& r, ConfigPart part, const OptionTables& t,
+void ShowConfigParams(const DeviceConfig& r, ParamGroup part, const OptionTables& t,
                       std::span<GridRow> rows) {
     RowWriter w(rows);
-    if (part == ConfigPart::FsConfig) {
+    if (part == ParamGroup::FsConfig) {
         w.List(0, t.programNames, OptionText(t.programNames, r.fsMode));
         w.List(1, t.heaterNames, OptionText(t.heaterNames, r.htMode, 1));
         const std::uint8_t offOn[] = {r.autostart, r.pause1En, r.pause2En};
@@ -387,10 +387,10 @@ void ShowGroup(ParamGroup group, const ParameterRecords& records, const OptionTa
             ShowEnvironmentInfo(records.environment, rows);
             break;
         case ParamGroup::FsConfig:
-            ShowConfigParams(records.config, ConfigPart::FsConfig, tables, rows);
+            ShowConfigParams(records.config, ParamGroup::FsConfig, tables, rows);
             break;
         case ParamGroup::System:
-            ShowConfigParams(records.config, ConfigPart::System, tables, rows);
+            ShowConfigParams(records.config, ParamGroup::System, tables, rows);
             break;
     }
 }

@@ -49,8 +49,8 @@ void ShowSpliceParams(const SpliceParams& record, const OptionTables& tables,
 void ShowHeaterParams(const HeaterParams& record, const OptionTables& tables,
                       std::span<GridRow> rows);
 void ShowEnvironmentInfo(const EnvironmentInfo& record, std::span<GridRow> rows);
-enum class ConfigPart { FsConfig, System };
-void ShowConfigParams(const DeviceConfig& record, ConfigPart part, const OptionTables& tables,
+// `part` is FsConfig or System: the two groups that show the configuration record.
+void ShowConfigParams(const DeviceConfig& record, ParamGroup part, const OptionTables& tables,
                       std::span<GridRow> rows);
 // The show operation of `group`.
 void ShowGroup(ParamGroup group, const ParameterRecords& records, const OptionTables& tables,

@@ -32,10 +32,10 @@ struct RestorePlan {
         ParamRecord record;
         std::vector<RowDifference> rows;  // as the splicer has them, then as restored
     };
-    ParameterRecords staged;              // the session's records with the restore in them
-    std::vector<Change> changes;          // the records that would change, in order
-    std::vector<std::string> refusals;    // rows refused: then nothing may be written
-    bool otherBytesTaken = false;         // the backup is of this splicer
+    ParameterRecords staged;            // the session's records with the restore in them
+    std::vector<Change> changes;        // the records that would change, in order
+    std::vector<std::string> refusals;  // rows refused: then nothing may be written
+    bool otherBytesTaken = false;       // the backup is of this splicer
 };
 RestorePlan PlanRestore(const SettingsBackup& backup, std::span<const ParamRecord> records,
                         const ParameterSession& session, const OptionTables& tables);
@@ -43,8 +43,8 @@ RestorePlan PlanRestore(const SettingsBackup& backup, std::span<const ParamRecor
 // Writes the plan's changes one record after another; the first failure ends it.
 // Nothing is written when the plan holds refusals.
 struct RestoreWritten {
-    StepResult last;                    // the last write, or the failure that ended it
-    std::vector<ParamRecord> written;   // accepted by the splicer, in order
+    StepResult last;                   // the last write, or the failure that ended it
+    std::vector<ParamRecord> written;  // accepted by the splicer, in order
 };
 RestoreWritten WriteRestore(Link& link, ParameterSession& session, const RestorePlan& plan,
                             const Pump& pump = {});

@@ -28,8 +28,12 @@ TEST(BackupText, ReadBackOrRefusedWithTheReason) {
     records.splice.cutAngle = 30;
     NameToField("A\tB\\C", records.splice.name1);  // a tab and a backslash in a name
     SettingsBackup backup = BackupOf(records, kBackupRecords);
-    backup.serialNumber = "VM\x1B" "01";
-    backup.device = "M\x1B" "01";
+    backup.serialNumber =
+        "VM\x1B"
+        "01";
+    backup.device =
+        "M\x1B"
+        "01";
     const std::string text = BackupText(backup, OptionTablesFor(Config()));
     OptionTables chinese = ChineseOptionTables();
     const std::string inChinese = BackupText(backup, chinese);
@@ -51,13 +55,15 @@ TEST(BackupText, ReadBackOrRefusedWithTheReason) {
         {"a shown value changed by hand",
          [](auto& t) { return WithoutChecksum(Replaced(t, "Cut Angle\t3.0", "Cut Angle\t2.5")); },
          "the row shows '2.5' but the bytes of [splice] hold '3.0'"},
-        {"a row missing", [](auto& t) { return WithoutChecksum(Replaced(t, "Cut Angle\t3.0\n", "")); },
+        {"a row missing",
+         [](auto& t) { return WithoutChecksum(Replaced(t, "Cut Angle\t3.0\n", "")); },
          "[splice] lists 19 rows, not 20"},
         {"bytes cut short", [](auto& t) { return t.substr(0, t.find("bytes\t") + 20); },
          "the bytes of [splice] are not a record of its size"},
         {"an unknown section", [](auto& t) { return Replaced(t, "[heating]", "[heater]"); },
          "no record is called [heater]"},
-        {"text after the checksum", [](auto& t) { return t + "more\n"; }, "text after the checksum"},
+        {"text after the checksum", [](auto& t) { return t + "more\n"; },
+         "text after the checksum"},
         {"not a backup", [](auto&) { return std::string("device\tX\n"); }, "not a settings backup"},
     };
     for (const auto& c : cases) {

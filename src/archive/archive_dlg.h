@@ -112,8 +112,8 @@ class CArchiveDlg : public CPageDlg {
                           const std::string& error);
     // The chosen snapshot as a backup, or nothing after saying why.
     std::optional<SettingsBackup> ChosenBackup();
-    // Reads `groups`' records from the splicer; false after the failure was shown.
-    bool ReadFromSplicer(const std::vector<int>& groups);
+    // Reads the records from the splicer; false after the failure was shown.
+    bool ReadFromSplicer(std::span<const ParamRecord> records);
     void ShowDifferences(const std::vector<RowDifference>& differences,
                          const QString& otherCaption);
     void Present(const StepResult& result);

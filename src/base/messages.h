@@ -38,9 +38,12 @@ inline constexpr Message PortError{"请选择串口！！！", "Port error"};
 
 // Our own additions: the line is already in use, or the port went away mid-exchange.
 inline constexpr Message LineBusy{"通讯进行中，请稍候再试", "Communication busy, please wait"};
-// Nothing is written while the connected splicer's folder is unknown.
-inline constexpr Message NoDeviceFolder{"熔接机的文件夹未知，请重新连接",
-                                        "The splicer's folder is not known, please connect again"};
+// Nothing is written while the connected splicer's folder is unknown: its
+// configuration, which names it, was not read at connection.
+inline constexpr Message NoDeviceFolder{
+    "熔接机的序列号未知（连接时未能读取其配置），请重新连接",
+    "The splicer's serial number is not known (its configuration was not read at connection), "
+    "please connect again"};
 inline constexpr Message PortLost{"串口已断开，请检查连接后重新连接",
                                   "Port lost, please check the cable and connect again"};
 // The system refused the port to this user: on Linux only members of the dialout

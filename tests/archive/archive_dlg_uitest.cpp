@@ -217,7 +217,7 @@ TEST_F(ArchivePageTest, SnapshotComparedAndRestoredWithItsKeptBytes) {
     store->SetSplice(splice);
     ASSERT_TRUE(Connect());
     // The Setting page's read keeps a snapshot.
-    dlg->MonitorPage().GroupCombo().setCurrentIndex(group::Splice);
+    dlg->MonitorPage().GroupCombo().setCurrentIndex(static_cast<int>(ParamGroup::Splice));
     dlg->MonitorPage().OnBnClickedRead();
     // The splicer changes: a shown value and the kept byte.
     SpliceParams changed = DecodeSpliceParams(splice);
@@ -282,6 +282,12 @@ TEST_F(ArchivePageTest, SnapshotComparedAndRestoredWithItsKeptBytes) {
     EXPECT_TRUE(shown[0].text.startsWith("This snapshot is of splicer X1"))
         << shown[0].text.toStdString();
     EXPECT_EQ(store->Splice(), splice);
+    // Yes: its rows are written, but the bytes no row shows stay this splicer's own.
+    answer = MsgAnswer::Yes;
+    Page().OnBnClickedRestore();
+    auto expected = bytes;
+    expected[30] = splice[30];
+    EXPECT_EQ(store->Splice(), expected);
 }
 
 TEST_F(ArchivePageTest, FirmwareUpdateBacksUpEveryGroupFirst) {

@@ -6,6 +6,7 @@
 #include "base/path_text.h"
 #include "base/time_text.h"
 #include "settings/parameter_rows.h"
+#include "settings/value_text.h"
 
 namespace velmora {
 namespace {
@@ -30,7 +31,11 @@ BackupTaken TakeBackup(Link& link, ParameterSession& session, const Pump& pump) 
 }
 
 bool IsSameSplicer(const SettingsBackup& backup, const ParameterSession& session) {
-    return !backup.serialNumber.empty() && backup.serialNumber == session.SerialNumber;
+    if (backup.serialNumber.empty() || backup.serialNumber != session.SerialNumber) return false;
+    // A configuration record in the backup must name the same splicer too: the head
+    // line alone may have been edited in a file written before it had a checksum.
+    if (!backup.Holds(ParamRecord::DeviceConfig)) return true;
+    return NameFromField(WithBackup(backup).config.serialNum) == session.SerialNumber;
 }
 
 RestorePlan PlanRestore(const SettingsBackup& backup, std::span<const ParamRecord> records,

@@ -22,7 +22,9 @@ struct BackupTaken {
 };
 BackupTaken TakeBackup(Link& link, ParameterSession& session, const Pump& pump = {});
 
-// Whether the backup is of the connected splicer: both serial numbers known and equal.
+// Whether the backup is of the connected splicer: both serial numbers known and
+// equal, and the serial number in the backup's configuration record (when it holds
+// one) equal to the one the session read.
 bool IsSameSplicer(const SettingsBackup& backup, const ParameterSession& session);
 
 // What a restore of `records` would write, worked out from the records as the

@@ -252,14 +252,21 @@ TEST_F(SettingExchangeTest, RestoreWritesOnlyWhatAcceptWould) {
     theirs.splice.kept28 = {9, 9, 9, 9};
     theirs.config.lamp ^= 1;
     theirs.config.kept32 = {7, 7, 7, 7};
-    NameToField("XX0000000001", theirs.config.serialNum);
-    SettingsBackup backup = BackupOf(theirs, kBackupRecords);
-    for (const bool same : {false, true}) {
-        SCOPED_TRACE(same);
+    const std::string own = session.SerialNumber;
+    // Of this splicer only when the head line and the configuration record both say so.
+    const struct {
+        std::string head, record;
+        bool same;
+    } cases[] = {
+        {"XX0000000001", "XX0000000001", false}, {own, "XX0000000001", false}, {own, own, true}};
+    for (const auto& [head, record, same] : cases) {
+        SCOPED_TRACE(head + " " + record);
+        NameToField(record, theirs.config.serialNum);
+        SettingsBackup backup = BackupOf(theirs, kBackupRecords);
+        backup.serialNumber = head;
         store->SetSplice(ownSplice);
         store->SetConfig(ownConfig);
         ASSERT_TRUE(ReadRecords(link, session, kBackupRecords).ok);
-        backup.serialNumber = same ? session.SerialNumber : "XX0000000001";
         const RestorePlan plan = PlanRestore(backup, kBackupRecords, session, tables);
         EXPECT_TRUE(plan.refusals.empty());
         EXPECT_EQ(plan.changes.size(), 2u) << "the heater record is alike: not written";

@@ -177,7 +177,7 @@ TEST_F(HistoryDownloadTest, CountAnswersDecideTheRequest) {
         {{FaultKind::Silent}, {}, Failed, NoAnswer, 0, "", "No answer,please Exit Program"},
         {{FaultKind::BadCheck}, {}, Failed, BadCheck, 0, "", "check code error"},
         {{}, {0x87, 0x63, 0xEA}, Failed, BadCheck, 0, "", "check code error"},
-        {{FaultKind::Reject}, {}, Failed, Rejected, 0, "", ""},
+        {{FaultKind::Reject}, {}, Failed, Rejected, 0, "", "The splicer refused the request"},
         {{FaultKind::WrongEcho}, {}, Failed, Unexpected, 0, "", ""},
     };
     std::vector<std::string> requested;

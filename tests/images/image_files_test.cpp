@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "images/images_texts.h"
+#include "base/messages.h"
 #include "sim/image_commands.h"
 #include "support/test_support.h"
 
@@ -53,15 +53,15 @@ TEST(ImageFiles, SavedUnchangedReplacingWholeOrTellingWhyNot) {
     const Bytes shorter = {0xFF, 0xD8, 0x00, 0x0A, 0xFF, 0xD9};
     // A shorter image leaves nothing of the longer one; an empty image is an empty file.
     for (const Bytes& image : {sim::SimulatedImageJpeg(0), shorter, Bytes{}}) {
-        ASSERT_TRUE(SaveImageFile(path, image).saved);
+        ASSERT_TRUE(SaveImageFile(path, image).ok);
         EXPECT_EQ(ReadAll(path), image);
     }
     fs::create_directories(dir.path() / "taken.jpg");
     for (const fs::path& bad : {dir.path() / "missing" / "a.jpg", dir.path() / "taken.jpg"}) {
-        const SaveResult result = SaveImageFile(bad, shorter);
-        EXPECT_FALSE(result.saved);
-        const std::string text = ImageSaveFailureText(bad, result.reason);
-        EXPECT_TRUE(text.starts_with("Image file could not be saved: " + bad.string())) << text;
+        const FileWriteResult result = SaveImageFile(bad, shorter);
+        EXPECT_FALSE(result.ok);
+        const std::string text = FileWriteProblemText(bad, result);
+        EXPECT_TRUE(text.starts_with("File could not be saved: " + bad.string())) << text;
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2) << "no temporary file left";
 }

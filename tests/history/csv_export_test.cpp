@@ -45,8 +45,8 @@ RecordStore TwoRecords() {
     return store;
 }
 
-bool Write(const fs::path& file, std::string* error, std::vector<int>* progress = nullptr) {
-    return WriteCsvExport(file, TwoRecords(), EnglishCaptions(), TableLanguage::English, error,
+FileWriteResult Write(const fs::path& file, std::vector<int>* progress = nullptr) {
+    return WriteCsvExport({file, TwoRecords(), EnglishCaptions(), TableLanguage::English, {}},
                           [&](int p) {
                               if (progress) progress->push_back(p);
                           });
@@ -93,11 +93,11 @@ TEST(CsvExportTest, WhereTheExportGoes) {
 TEST(CsvExportTest, WriteMakesTheFolderReplacesAnOldFileAndLeavesNoTemporaryBehind) {
     test::TempDir dir;
     const fs::path file = dir.path() / "CSV" / "20261205.csv";
-    std::string error;
-    ASSERT_TRUE(Write(file, &error)) << error;
+    ASSERT_TRUE(Write(file).ok);
     std::ofstream(file, std::ios::binary) << "old contents";
     std::vector<int> progress;
-    ASSERT_TRUE(Write(file, &error, &progress)) << error;
+    const FileWriteResult result = Write(file, &progress);
+    ASSERT_TRUE(result.ok) << result.reason;
     const std::string written = ReadAll(file);
     EXPECT_TRUE(written.starts_with(kEnglishHeader));
     EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 3);
@@ -118,9 +118,9 @@ TEST(CsvExportTest, FailedWriteSaysSoAndKeepsTheOldFile) {
         SCOPED_TRACE(target.string());
         if (target == readOnly && ::access(readOnly.parent_path().c_str(), W_OK) == 0)
             continue;  // running as root: permissions do not stop us
-        std::string error;
-        EXPECT_FALSE(Write(target, &error));
-        EXPECT_FALSE(error.empty());
+        const FileWriteResult written = Write(target);
+        EXPECT_FALSE(written.ok);
+        EXPECT_FALSE(written.reason.empty());
     }
     EXPECT_EQ(ReadAll(readOnly), "old contents");
     EXPECT_TRUE(fs::is_directory(dir.path() / "CSV" / "20261205.csv"));

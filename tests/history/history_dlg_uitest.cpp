@@ -78,7 +78,7 @@ TEST_F(HistoryPageTest, DownloadFillsTheIndexListAndTheChosenRecordsDetails) {
     EXPECT_EQ(Page().ParamList().GetItemText(0, 1), shown);
 }
 
-TEST_F(HistoryPageTest, ButtonsRestWhileTheDownloadRuns) {
+TEST_F(HistoryPageTest, ACancelledDownloadSaysHowFarAndIsExportedOnlyKnowingly) {
     splicer->SetFault(cmd::RecordDownload, {FaultKind::Trickle, 1});
     ASSERT_TRUE(OpenLink());
     Page().OnBnClickedReceive();
@@ -89,8 +89,27 @@ TEST_F(HistoryPageTest, ButtonsRestWhileTheDownloadRuns) {
     ExpectButtonsEnabled(false);
     // A second press meanwhile sends nothing.
     Page().OnBnClickedReceive();
-    Page().Worker().StopAndJoin();
+    Page().CancelExchange();
+    ASSERT_TRUE(WaitFor([&] { return !Page().Downloading(); }));
     EXPECT_EQ(Commands(), (std::vector<std::uint8_t>{cmd::RecordCount, cmd::RecordDownload}));
+    const std::string howFar = std::to_string(Page().Records().size()) + " of 150 records";
+    EXPECT_EQ(dlg->CommText().toStdString(), "Download cancelled after " + howFar);
+    ExpectButtonsEnabled(true);
+
+    // The partial list goes to the day's file only on Yes, and is said to be partial.
+    const fs::path file = deviceFolder / "CSV" / CsvFileName(LocalToday());
+    for (MsgAnswer reply : {MsgAnswer::No, MsgAnswer::Yes}) {
+        shown.clear();
+        answer = reply;
+        ASSERT_TRUE(ExcelAndWait());
+        EXPECT_EQ(BoxTexts().at(0).toStdString(),
+                  "The last download did not finish: only " + howFar +
+                      " arrived, so the file will be incomplete. Export them anyway?");
+        EXPECT_EQ(fs::exists(file), reply == MsgAnswer::Yes);
+    }
+    EXPECT_EQ(BoxTexts().at(1).toStdString(),
+              "File successfully!\n" + file.string() + "\n(incomplete: " + howFar + ")");
+    EXPECT_EQ(test::Lines(test::ReadFileBytes(file)).size(), Page().Records().size() + 1);
 }
 
 TEST_F(HistoryPageTest, SilentSplicerMidDownloadKeepsThePartialListAndShowsTheTimeOut) {

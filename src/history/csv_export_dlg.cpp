@@ -27,7 +27,10 @@ bool CCsvExporter::Start(RecordStore records, std::optional<std::size_t> partial
         page_.ShowBox(Say(history_msg::NoRecord), history_msg::NoRecordCaption);
         return false;
     }
-    CsvExport job{{}, std::move(records), DetailCaptions(), TableLanguageFor(Config().EnglishFlag),
+    CsvExport job{{},
+                  std::move(records),
+                  DetailCaptions(),
+                  TableLanguageFor(Config().EnglishFlag),
                   partialOf};
     if (job.partialOf && !Confirm(PartialExportQuestion(job))) return false;
     job.file = choose();

@@ -69,15 +69,6 @@ class ImagePageTest : public test::PageTest {
     }
 };
 
-TEST_F(ImagePageTest, SelectingTheTabListsTheImages) {
-    CListCtrlEx& list = Page().ImageList();
-    ASSERT_EQ(list.GetItemCount(), kPageImages);
-    EXPECT_EQ(list.GetItemText(kPageImages - 1, 0), QString::number(kPageImages));
-    EXPECT_EQ(dlg->CommText(), "Comm Sucess");
-    EXPECT_TRUE(fs::is_directory(deviceFolder / "JPG"));
-    EXPECT_TRUE(shown.empty());
-}
-
 TEST_F(ImagePageTest, DownloadDrawsTheImageAndSavesItByteIdentical) {
     // No row chosen: the first image; then the third, chosen in the list.
     for (const auto& [row, request] :

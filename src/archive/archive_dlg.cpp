@@ -123,6 +123,7 @@ CArchiveDlg::CArchiveDlg(QWidget* parent, PageContext& context)
     connect(&nameAll_, &QPushButton::clicked, this, [this] { OnBnClickedNameAll(); });
     connect(&rename_, &QPushButton::clicked, this, [this] { OnBnClickedRename(); });
     connect(&export_, &QPushButton::clicked, this, [this] { OnBnClickedExport(); });
+    connect(&exporter_, &CCsvExporter::Finished, this, [this] { export_.setEnabled(true); });
     // The report takes the records the list shows, as the export does.
     connect(&report_, &QPushButton::clicked, this, [this] { ReportOnArchive(this, shownFilter_); });
     connect(&compare_, &QPushButton::clicked, this, [this] { OnBnClickedCompare(); });
@@ -498,56 +499,19 @@ void CArchiveDlg::NameJob(const std::string& job, const archive::RecordFilter& f
 }
 
 void CArchiveDlg::OnBnClickedExport() {
-    if (exporting_) return;
-    if (records_.empty()) {
-        ShowBox(Say(history_msg::NoRecord), history_msg::NoRecordCaption);
-        return;
-    }
-    const QString proposed = Q(PathText(Config().AppDirectory / "FS" / "archive.csv"));
-    const QString chosen =
-        chooser_ ? chooser_(this, proposed) : ChooseWithFileDialog(this, proposed);
-    if (chosen.isEmpty()) return;
-    const std::filesystem::path file = PathFromText(chosen.toStdString());
-    if (Worker().Running()) Worker().StopAndJoin();
     RecordStore store;
     store.reserve(records_.size());
     for (const archive::ArchivedRecord& r : records_) store.push_back(r.record);
-    exporting_ = true;
-    export_.setEnabled(false);
-    progress_.setValue(0);
-    // The Result page's exporter: the same format, written whole or not at all.
-    const bool started =
-        Worker().Start([this, file, store = std::move(store), captions = DetailCaptions(),
-                        language = TableLanguageFor(Config().EnglishFlag)](std::stop_token) {
-            std::string error;
-            const bool written =
-                WriteCsvExport(file, store, captions, language, &error, [this](int percent) {
-                    if (exportProgress_.exchange(percent) == percent) return;
-                    QMetaObject::invokeMethod(
-                        this, [this, percent] { progress_.setValue(percent); },
-                        Qt::QueuedConnection);
-                });
-            QMetaObject::invokeMethod(
-                this, [this, file, written, error] { OnExportFinished(file, written, error); },
-                Qt::QueuedConnection);
-        });
-    if (!started) {
-        exporting_ = false;
-        export_.setEnabled(true);
-    }
-}
-
-void CArchiveDlg::OnExportFinished(const std::filesystem::path& file, bool written,
-                                   const std::string& error) {
-    exporting_ = false;
-    export_.setEnabled(true);
-    if (!written) {
-        ShowMessage(this, Q(FileNotSavedText(file, error)), Q(msg::CaptionInfo), MsgButtons::Ok,
-                    MsgIcon::Error);
-        return;
-    }
-    progress_.setValue(100);
-    ShowBox(Say(history_msg::FileSaved) + "\n" + PathText(file), msg::CaptionInfo);
+    // The file dialog asks itself before replacing a file.
+    const auto chosenFile = [this] {
+        const QString proposed = Q(PathText(Config().AppDirectory / "FS" / "archive.csv"));
+        const QString chosen =
+            chooser_ ? chooser_(this, proposed) : ChooseWithFileDialog(this, proposed);
+        return chosen.isEmpty() ? std::filesystem::path() : PathFromText(chosen.toStdString());
+    };
+    // The archive keeps whole downloads only: its records are never a partial list.
+    if (exporter_.Start(std::move(store), std::nullopt, chosenFile, false))
+        export_.setEnabled(false);
 }
 
 std::optional<SettingsBackup> CArchiveDlg::ChosenBackup() {

@@ -23,6 +23,7 @@
 
 #include "app/page_dlg.h"
 #include "archive/archive.h"
+#include "history/csv_export_dlg.h"
 #include "images/image_dlg.h"
 #include "settings/backup_texts.h"
 #include "settings/option_tables.h"
@@ -61,7 +62,7 @@ class CArchiveDlg : public CPageDlg {
 
     // True from a Refresh (or a job naming) until its answer has been shown.
     bool Busy() const { return pending_ > 0; }
-    bool Exporting() const { return exporting_; }
+    bool Exporting() const { return exporter_.Running(); }
     const std::vector<archive::ArchivedRecord>& Records() const { return records_; }
     const std::vector<archive::ParameterSnapshot>& Snapshots() const { return snapshots_; }
 
@@ -108,8 +109,6 @@ class CArchiveDlg : public CPageDlg {
     // Names the records `filter` or `ids` take; then lists again.
     void NameJob(const std::string& job, const archive::RecordFilter& filter,
                  std::vector<std::int64_t> ids);
-    void OnExportFinished(const std::filesystem::path& file, bool written,
-                          const std::string& error);
     // The chosen snapshot as a backup, or nothing after saying why.
     std::optional<SettingsBackup> ChosenBackup();
     // Reads the records from the splicer; false after the failure was shown.
@@ -125,8 +124,6 @@ class CArchiveDlg : public CPageDlg {
     int pending_ = 0;
     int querySerial_ = 0;
     std::atomic<int> latestQuery_{0};  // read on the archive's thread
-    bool exporting_ = false;
-    std::atomic<int> exportProgress_{0};
     archive::RecordFilter shownFilter_;
     std::vector<archive::ArchivedRecord> records_;
     std::vector<archive::ParameterSnapshot> snapshots_;
@@ -156,6 +153,7 @@ class CArchiveDlg : public CPageDlg {
     CWBButton export_;
     CWBButton report_;
     QProgressBar progress_;
+    CCsvExporter exporter_{*this, progress_};
     CListCtrlEx snapshotList_;
     QLabel compareLabel_;
     QComboBox compareWith_;

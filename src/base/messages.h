@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/atomic_file.h"
 #include "base/file_read.h"
 
 namespace velmora {
@@ -61,9 +62,13 @@ inline constexpr Message FileNotAFile{"%s：不是文件（是文件夹或设备
 inline constexpr Message FileTooLarge{"%s：文件过大，不是此类文件",
                                       "%s: too large to be a file of this kind"};
 inline constexpr Message FileUnreadable{"%s：无法读取（%s）", "%s: cannot be read (%s)"};
+// A file the program writes could not be written (its path, what the system said).
+inline constexpr Message FileNotSaved{"文件保存失败：%s（%s）", "File could not be saved: %s (%s)"};
 }  // namespace msg
 
 // Why `file` could not be read, in the run's language; "" when it was read.
 std::string FileReadProblemText(const std::filesystem::path& file, const FileReadResult& result);
+// Why `file` could not be written, in the run's language; "" when it was written.
+std::string FileWriteProblemText(const std::filesystem::path& file, const FileWriteResult& result);
 
 }  // namespace velmora

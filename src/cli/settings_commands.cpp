@@ -202,7 +202,8 @@ int BackUpSettings(CliContext& context, const std::string& file, bool quiet) {
     if (!file.empty()) {
         const FileWriteResult written =
             ReplaceFile(PathFromText(file), BackupText(taken.backup, context.tables()));
-        if (!written.ok) return context.UsageError(file + ": " + written.reason);
+        if (!written.ok)
+            return context.UsageError(FileWriteProblemText(PathFromText(file), written));
         std::printf("%s\n", file.c_str());
     }
     return archived ? kExitOk : kExitNotArchived;

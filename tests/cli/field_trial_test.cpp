@@ -46,7 +46,7 @@ TEST_F(FieldTrialTest, AGarbledOrSurplusRecordStreamIsAFailureAndTheDaysFileStay
         splicer->SetFault(cmd::RecordDownload, c.fault);
         const test::CliRun r = Run({"history", "--csv"});
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, c.reason + "\n");
+        EXPECT_EQ(r.err, c.reason + "; no CSV file was written\n");
         EXPECT_EQ(Read(csv), "the good file of yesterday");
         // The line is left ready: the next command on the same splicer works.
         splicer->ClearFaults();

@@ -7,19 +7,12 @@
 #include <cstring>
 #include <filesystem>
 
-#include "protocol/command_catalogue.h"
-#include "protocol/frame.h"
 #include "serial/memory_channel.h"
+#include "sim/splicer_frames.h"
 #include "sim/splicer_line.h"
 
 namespace velmora::sim {
 namespace {
-
-std::vector<std::uint8_t> Acknowledge(std::uint8_t command) {
-    std::vector<std::uint8_t> reply = {kFrameStart, command, 1, kAccepted, 0};
-    reply.back() = SumCheck(std::span(reply).first(4));
-    return reply;
-}
 
 // When the line is free again after `busy` more time on it. A line in use keeps
 // its own schedule, so that waking late from a sleep never slows the rate; one
@@ -53,9 +46,10 @@ class MemorySplicerLine final : public SplicerLine {
 }  // namespace
 
 void InstallBaseCommands(VirtualSplicer& splicer) {
-    splicer.SetHandler(cmd::Handshake, [](const Request&) { return Acknowledge(cmd::Handshake); });
-    splicer.SetHandler(cmd::Disconnect,
-                       [](const Request&) { return Acknowledge(cmd::Disconnect); });
+    splicer.SetHandler(code::Handshake,
+                       [](const Request&) { return AcceptFrame(code::Handshake); });
+    splicer.SetHandler(code::Disconnect,
+                       [](const Request&) { return AcceptFrame(code::Disconnect); });
 }
 
 VirtualSplicer::VirtualSplicer(SplicerOptions options) : options_(std::move(options)) {
@@ -208,13 +202,13 @@ void VirtualSplicer::Run() {
 
 void VirtualSplicer::TakeFrames() {
     for (;;) {
-        auto start = std::find(intake_.begin(), intake_.end(), kFrameStart);
+        auto start = std::find(intake_.begin(), intake_.end(), kStartByte);
         intake_.erase(intake_.begin(), start);
         if (intake_.size() < 4) return;
         std::size_t total = static_cast<std::size_t>(intake_[2]) + 4;
         if (intake_.size() < total) return;
         std::span<const std::uint8_t> frame(intake_.data(), total);
-        if (!HasRequestCheck(frame)) {
+        if (!RequestCheckHolds(frame)) {
             // Not a frame after all: look for the next start byte.
             intake_.erase(intake_.begin());
             continue;

@@ -137,12 +137,17 @@ std::vector<std::vector<std::uint8_t>> VirtualSplicer::ReceivedFrames() const {
 
 bool VirtualSplicer::WaitForFrames(std::size_t count, std::chrono::milliseconds timeout) const {
     std::unique_lock lock(mutex_);
-    return framesArrived_.wait_for(lock, timeout, [&] { return frames_.size() >= count; });
+    return arrived_.wait_for(lock, timeout, [&] { return frames_.size() >= count; });
 }
 
 std::size_t VirtualSplicer::BytesReceived() const {
     std::lock_guard lock(mutex_);
     return bytesReceived_;
+}
+
+bool VirtualSplicer::WaitForBytes(std::size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return arrived_.wait_for(lock, timeout, [&] { return bytesReceived_ >= count; });
 }
 
 bool VirtualSplicer::HungUp() const {
@@ -189,6 +194,7 @@ void VirtualSplicer::Run() {
             std::lock_guard lock(mutex_);
             bytesReceived_ += n;
         }
+        arrived_.notify_all();
         if (raw_) {
             rawLastByte_ = Clock::now();
             TakeRaw(std::span(chunk).first(n));
@@ -221,7 +227,7 @@ void VirtualSplicer::TakeFrames() {
             if (auto it = handlers_.find(request.command); it != handlers_.end())
                 handler = it->second;
         }
-        framesArrived_.notify_all();
+        arrived_.notify_all();
         intake_.erase(intake_.begin(), intake_.begin() + static_cast<long>(total));
         // A splicer says nothing to a command it does not know.
         Dispatch(request, handler ? handler(request) : std::vector<std::uint8_t>{});

@@ -87,6 +87,8 @@ TEST(Requests, MalformedFramesAreNotLaidOut) {
     frame.dataLength = -1;
     EXPECT_TRUE(LayOutFrame(frame).empty());
     frame.data.assign(1000, 0);
+    frame.dataLength = kMaxFrameData;  // the largest fills the 1000-byte frame buffer
+    EXPECT_EQ(LayOutFrame(frame).size(), 1000u);
     frame.dataLength = kMaxFrameData + 1;
     EXPECT_TRUE(LayOutFrame(frame).empty());
     // Bytes beyond the stated length stay unsent.

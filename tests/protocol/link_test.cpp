@@ -81,6 +81,20 @@ TEST_F(LinkTest, StopsAsSoonAsTheExpectedCountIsInAndKeepsSurplus) {
     EXPECT_EQ(outcome, link.Reply().size() == 5 ? Outcome::Accepted : Outcome::BadCheck);
 }
 
+// The largest request, a 1000-byte frame, goes out whole; one data byte more is
+// refused before anything goes on the line.
+TEST_F(LinkTest, TheLargestFrameGoesOutWholeAndOneByteMoreNotAtAll) {
+    ASSERT_TRUE(OpenLink());
+    auto claim = link.ClaimLine();
+    ASSERT_TRUE(claim);
+    for (const int size : {kMaxFrameData + 1, kMaxFrameData}) {
+        link.Frame() = MakeRequest(cmd::WriteSplice, std::vector<std::uint8_t>(size, 0x11));
+        EXPECT_EQ(link.SendFrame(*claim), size == kMaxFrameData) << size;
+    }
+    EXPECT_TRUE(splicer->WaitForBytes(kMaxFrameData + 4, std::chrono::seconds(5)));
+    EXPECT_EQ(splicer->BytesReceived(), kMaxFrameData + 4u);
+}
+
 TEST_F(LinkTest, ClosedPortSendsNothing) {
     EXPECT_EQ(Handshake(), Outcome::NotOpen);
     EXPECT_EQ(StatusOf(Outcome::NotOpen), "Communication Disconnect");

@@ -61,14 +61,6 @@ TEST_F(LinkTest, EachMisbehaviourGetsItsOutcomeAndText) {
     }
 }
 
-TEST_F(LinkTest, ChineseFailureTexts) {
-    test::ScopedConfig chinese(0);
-    ASSERT_TRUE(OpenLink());
-    splicer->SetFault(cmd::Handshake, {FaultKind::Silent});
-    EXPECT_EQ(Handshake(200), Outcome::NoAnswer);
-    EXPECT_EQ(StatusOf(Outcome::NoAnswer), "数据无响应，请退出程序重新连接");
-}
-
 TEST_F(LinkTest, StopsAsSoonAsTheExpectedCountIsInAndKeepsSurplus) {
     ASSERT_TRUE(OpenLink());
     // A reply of 7 bytes while 5 are expected: the wait ends on the first 5 or more,

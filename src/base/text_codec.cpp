@@ -80,4 +80,37 @@ std::string_view CutUtf8(std::string_view utf8, std::size_t maxBytes) {
     return utf8.substr(0, end);
 }
 
+std::string EscapeControlBytes(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || c == '\\') {
+            static constexpr char kDigits[] = "0123456789ABCDEF";
+            out += "\\x";
+            out += kDigits[byte >> 4];
+            out += kDigits[byte & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string UnescapeControlBytes(std::string_view text) {
+    auto digit = [](char c) {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    };
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x' &&
+            digit(text[i + 2]) >= 0 && digit(text[i + 3]) >= 0) {
+            out += static_cast<char>(digit(text[i + 2]) * 16 + digit(text[i + 3]));
+            i += 3;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 }  // namespace velmora

@@ -30,4 +30,9 @@ std::string_view CutGbk(std::string_view gbk, std::size_t maxBytes);
 // Longest prefix of at most maxBytes that does not split a UTF-8 sequence.
 std::string_view CutUtf8(std::string_view utf8, std::size_t maxBytes);
 
+// `text` on one line and harmless to a terminal: control bytes (ESC, BEL, CR, LF,
+// TAB...), DEL and the backslash become \xNN. UnescapeControlBytes reverses it.
+std::string EscapeControlBytes(std::string_view text);
+std::string UnescapeControlBytes(std::string_view text);
+
 }  // namespace velmora

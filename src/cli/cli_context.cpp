@@ -4,24 +4,14 @@
 #include <cstdio>
 
 #include "base/app_config.h"
+#include "base/text_codec.h"
 #include "serial/port_discovery.h"
 #include "settings/settings_texts.h"
 
 namespace velmora::cli {
 
 std::string TerminalSafe(std::string_view text) {
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F || c == '\\') {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out;
+    return EscapeControlBytes(text);
 }
 
 CliContext::CliContext(GlobalOptions options)

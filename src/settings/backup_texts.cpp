@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "archive/sha256.h"
+#include "base/text_codec.h"
 #include "settings/parameter_rows.h"
 
 namespace velmora {
@@ -45,32 +46,7 @@ std::optional<std::vector<std::uint8_t>> FromHex(std::string_view text) {
 // A value on one line of the file: control bytes and the backslash as \xNN, so
 // that a name holding a tab or a line end cannot break the file apart.
 std::string Escaped(std::string_view text) {
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F || c == '\\') {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-std::string Unescaped(std::string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x' &&
-            HexDigit(text[i + 2]) >= 0 && HexDigit(text[i + 3]) >= 0) {
-            out += static_cast<char>(HexDigit(text[i + 2]) * 16 + HexDigit(text[i + 3]));
-            i += 3;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
+    return EscapeControlBytes(text);
 }
 
 std::string ChecksumOf(std::string_view text) {
@@ -203,9 +179,9 @@ std::optional<SettingsBackup> ParseBackupText(std::string_view text, std::string
             }
             sections.push_back({*record, number, {}, {}});
         } else if (sections.empty()) {
-            if (key == "device") backup.device = Unescaped(value);
-            if (key == "serial") backup.serialNumber = Unescaped(value);
-            if (key == "taken") backup.taken = Unescaped(value);
+            if (key == "device") backup.device = UnescapeControlBytes(value);
+            if (key == "serial") backup.serialNumber = UnescapeControlBytes(value);
+            if (key == "taken") backup.taken = UnescapeControlBytes(value);
         } else if (key == "bytes") {
             Section& section = sections.back();
             const auto bytes = FromHex(value);

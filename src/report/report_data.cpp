@@ -10,6 +10,7 @@
 #include <set>
 #include <utility>
 
+#include "archive/archive_texts.h"
 #include "base/app_config.h"
 #include "base/atomic_file.h"
 #include "base/ini_file.h"
@@ -203,7 +204,7 @@ Report MakeReport(const std::vector<archive::ArchivedRecord>& records,
     std::vector<int> losses;
     losses.reserve(records.size());
     std::map<std::string, std::size_t> byFiber, byProgram;
-    std::set<std::string> devices;
+    std::set<std::int64_t> splicersSeen;
     std::set<std::pair<std::string, std::string>> imagesSeen;
     report.rows.reserve(records.size());
     for (std::size_t i = 0; i < records.size(); ++i) {
@@ -222,10 +223,10 @@ Report MakeReport(const std::vector<archive::ArchivedRecord>& records,
         losses.push_back(r.loss());
         ++byFiber[row.fiberType];
         ++byProgram[row.spliceMode];
-        if (devices.insert(archived.device).second) {
+        if (splicersSeen.insert(archived.splicerId).second) {
             SplicerLine line{archived.device, {}};
             for (const archive::SplicerInfo& s : splicers)
-                if (s.folderName == archived.device) line.serialNumber = s.serialNumber;
+                if (s.id == archived.splicerId) line.serialNumber = s.serialNumber;
             report.splicers.push_back(std::move(line));
         }
         for (const std::string& name : archived.images) {
@@ -244,23 +245,20 @@ Report MakeReport(const std::vector<archive::ArchivedRecord>& records,
 
 std::optional<Report> LoadReport(const fs::path& dataFolder, const archive::RecordFilter& filter,
                                  const Limits& limits, std::string* error) {
-    const fs::path file = archive::ArchiveFile(dataFolder);
-    std::error_code ec;
-    // No archive yet means nothing was ever downloaded: never create one just to read it.
-    if (!fs::exists(file, ec)) {
-        if (error) *error = Say(report_msg::NothingSelected);
-        return std::nullopt;
-    }
-    archive::OpenResult opened = archive::Archive::Open(file);
+    archive::OpenResult opened = archive::Archive::Open(archive::ArchiveFile(dataFolder),
+                                                        {.purpose = archive::OpenFor::Reading});
     if (!opened.archive) {
-        if (error) *error = SayWith(report_msg::ArchiveUnusable, opened.error.message);
+        // No archive yet means nothing was ever downloaded.
+        if (error)
+            *error = opened.error.code == archive::ErrorCode::NoArchive
+                         ? Say(report_msg::NothingSelected)
+                         : archive::ArchiveErrorText(opened.error);
         return std::nullopt;
     }
     const auto records = opened.archive->Records(filter);
     const auto splicers = records ? opened.archive->Splicers() : std::nullopt;
     if (!records || !splicers) {
-        if (error)
-            *error = SayWith(report_msg::ArchiveUnusable, opened.archive->LastError().message);
+        if (error) *error = archive::ArchiveErrorText(opened.archive->LastError());
         return std::nullopt;
     }
     if (records->empty()) {

@@ -51,6 +51,9 @@ class ReportTest : public ::testing::Test {
         ASSERT_TRUE(opened.archive->StoreDownload(splicer, records, "Site A").ok());
         const std::vector<SpliceRecord> other{Splice(6, 0, 1, 1, 1)};
         ASSERT_TRUE(opened.archive->StoreDownload(splicer, other, "Other").ok());
+        // A splicer one letter apart shares the folder, not the records.
+        const archive::SplicerIdentity sibling{kDevice, "XM2406A0153"};
+        ASSERT_TRUE(opened.archive->StoreDownload(sibling, other, "Other").ok());
         const std::vector<std::uint8_t> jpeg = sim::SimulatedImageJpeg(0);
         for (const char* stamp : {"20260307090100", "20260307090200"}) {
             const std::string name = std::string(stamp) + "0.jpg";
@@ -118,6 +121,9 @@ TEST_F(ReportTest, HtmlGivesTheVerdictFiguresAndThePdfOpens) {
     EXPECT_NE(doc.find("<svg"), std::string::npos);
     EXPECT_LT(doc.find("id=\"verdict\">Not all splices passed<"),
               doc.find("<table class=\"splices\">"));
+    const test::CliRun both = Report({"--job", "Other", "--device", kDevice, "-o", Out("o.html")});
+    ASSERT_EQ(both.status, 0) << both.err;
+    EXPECT_EQ(Count(test::ReadFileBytes(Out("o.html")), "M2406A0153)"), 2u) << "two serial numbers";
 
     const test::CliRun pdf = Report({"--job", "Site A", "-o", Out("a.pdf")});
     ASSERT_EQ(pdf.status, 0) << pdf.err;

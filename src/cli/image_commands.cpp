@@ -149,10 +149,10 @@ int RunImage(CliContext& context, CommandArgs args) {
         PrintError(ImageSaveFailureText(*path, saved.reason));
         return kExitUsage;
     }
-    ArchiveImage(context, ImageStampText(catalogue[position]), PathText(path->filename()),
-                 result.image);
+    const bool archived = ArchiveImage(context, ImageStampText(catalogue[position]),
+                                       PathText(path->filename()), result.image);
     std::printf("%s\n", path->string().c_str());
-    return kExitOk;
+    return archived ? kExitOk : kExitNotArchived;
 }
 
 }  // namespace velmora::cli

@@ -72,11 +72,10 @@ void MeasureDecodingAndExport() {
     report("CSV text, Chinese (GBK)",
            BestOf(5, [&] { sink += CsvDocument(store, captions, TableLanguage::Chinese).size(); }));
     const auto folder = std::filesystem::temp_directory_path() / "velmora-history-bench";
-    std::string error;
+    const CsvExport job{folder / "20261205.csv", store, captions, TableLanguage::English, {}};
     report("CSV file written and renamed into place", BestOf(5, [&] {
-               if (!WriteCsvExport(folder / "20261205.csv", store, captions, TableLanguage::English,
-                                   &error))
-                   std::fprintf(stderr, "export failed: %s\n", error.c_str());
+               if (const FileWriteResult written = WriteCsvExport(job); !written.ok)
+                   std::fprintf(stderr, "export failed: %s\n", written.reason.c_str());
            }));
     std::error_code ec;
     std::filesystem::remove_all(folder, ec);

@@ -69,7 +69,7 @@ std::vector<std::vector<std::uint8_t>> AllRecordBytes(const ParameterRecords& r)
             AsVector(EncodeEnvironmentInfo(r.environment)), AsVector(EncodeDeviceConfig(r.config))};
 }
 
-std::vector<std::string> Shown(int group, const ParameterRecords& records,
+std::vector<std::string> Shown(ParamGroup group, const ParameterRecords& records,
                                const OptionTables& tables) {
     std::vector<GridRow> rows = BuildGroupRows(ParamRows(), group);
     ShowGroup(group, records, tables, rows);
@@ -130,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckFolderName(velmora_fuzz::AsText(whole));
 
     Bytes in(data, size);
-    const int group = in.Byte() % 6;  // 5: a group that does not exist
+    const ParamGroup group = *GroupAt(in.Byte() % 5);
     const std::uint8_t flags = in.Byte();
     const OptionTables& tables = Tables(!(flags & 1));
 
@@ -152,17 +152,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The whole input as a read reply of the group.
     {
         ParameterRecords replyRecords = records;
-        const bool decoded = DecodeGroupReply(group, whole, replyRecords);
-        if (const auto wire = WireOfGroup(group)) {
-            FUZZ_CHECK(decoded == (size >= wire->recordSize + kParamDataOffset));
-            const std::vector<std::uint8_t> encoded = EncodeGroupRecord(group, replyRecords);
-            if (decoded && wire->writeCommand) {
-                FUZZ_CHECK(encoded.size() == wire->recordSize);
-                FUZZ_CHECK(std::memcmp(encoded.data(), data + kParamDataOffset, encoded.size()) ==
-                           0);
-            }
-        } else {
-            FUZZ_CHECK(!decoded);
+        const ParamRecord record = RecordOf(group);
+        const RecordInfo& info = InfoOf(record);
+        const bool decoded = DecodeRecordReply(record, whole, replyRecords);
+        FUZZ_CHECK(decoded == (size >= info.size + kParamDataOffset));
+        if (decoded) {
+            const std::vector<std::uint8_t> encoded = EncodeRecord(record, replyRecords);
+            FUZZ_CHECK(encoded.size() == info.size);
+            FUZZ_CHECK(std::memcmp(encoded.data(), data + kParamDataOffset, encoded.size()) == 0);
         }
     }
 

@@ -295,17 +295,8 @@ const char* ErrorCodeName(ErrorCode code) {
 }
 
 std::size_t RecordKindSize(RecordKind kind) {
-    switch (kind) {
-        case RecordKind::Splice:
-            return kSpliceParamsSize;
-        case RecordKind::Heater:
-            return kHeaterParamsSize;
-        case RecordKind::Environment:
-            return kEnvironmentInfoSize;
-        case RecordKind::DeviceConfig:
-            return kDeviceConfigSize;
-    }
-    return 0;
+    const std::optional<ParamRecord> record = RecordNumbered(static_cast<int>(kind));
+    return record ? InfoOf(*record).size : 0;
 }
 
 // ---- opening ----
@@ -1072,9 +1063,12 @@ std::optional<std::vector<ParameterSnapshot>> ReadSnapshots(sqlite3* db, const s
             s.reason = query.Text(3);
             s.serialNumber = query.Text(6);
         }
+        // A kind no record has (a file changed by other means) is left out.
+        const std::optional<ParamRecord> kind = RecordNumbered(static_cast<int>(query.Int(4)));
         const auto bytes = query.Blob(5);
-        out.back().groups.push_back({static_cast<RecordKind>(query.Int(4)),
-                                     std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
+        if (kind)
+            out.back().groups.push_back(
+                {*kind, std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
     }
     *rcOut = rc;
     if (rc != SQLITE_DONE) return std::nullopt;

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "history/splice_record.h"
+#include "settings/parameter_records.h"
 
 struct sqlite3;
 
@@ -127,8 +128,8 @@ struct ArchivedImage {
     std::optional<std::int64_t> recordId;  // the first record of its time, if any
 };
 
-// The four parameter records, numbered as GroupWire::record numbers them.
-enum class RecordKind { Splice = 0, Heater = 1, Environment = 2, DeviceConfig = 3 };
+// The four parameter records, stored by their numbers.
+using RecordKind = ParamRecord;
 // 84, 28, 24 or 52 bytes; 0 for a number outside the enum.
 std::size_t RecordKindSize(RecordKind kind);
 

@@ -20,6 +20,7 @@
 #include "images/image_files.h"
 #include "report/report_dlg.h"
 #include "settings/parameter_rows.h"
+#include "settings/settings_backup.h"
 #include "settings/settings_texts.h"
 #include "widgets/record_lists.h"
 
@@ -36,33 +37,15 @@ constexpr int kPictureHeight = 150;
 const QString kAll = QStringLiteral("\x01all");
 const QString kNone = QStringLiteral("\x01none");
 
-// The records behind the Restore boxes and the groups each stands for.
-struct RestoreRecord {
-    int group;  // read and written as this group
-    std::vector<int> shown;
-};
-const std::array<RestoreRecord, 3> kRestoreRecords{{
-    {group::Splice, {group::Splice}},
-    {group::Heating, {group::Heating}},
-    {group::FsConfig, {group::FsConfig, group::System}},
-}};
-
 // A splicer by its serial number; by its folder when that is not known.
 QString SplicerText(const std::string& serialNumber, const std::string& folder) {
     return serialNumber.empty() ? Q(tk::UnknownSerial).arg(Q(folder)) : Q(serialNumber);
 }
 
-QString GroupName(int group) {
-    return Q(keys::GroupNames[static_cast<std::size_t>(group)]);
-}
-
-QString RecordName(std::size_t record) {
-    return record == 2 ? Q(tk::ConfigGroups) : GroupName(kRestoreRecords[record].group);
-}
-
-// Which of the three restorable records a backup holds.
-std::array<bool, 3> HeldRecords(const SettingsBackup& backup) {
-    return {backup.splice.has_value(), backup.heater.has_value(), backup.config.has_value()};
+// The Restore boxes stand for the records a backup keeps, in kBackupRecords order.
+QString RecordName(ParamRecord record) {
+    return record == ParamRecord::DeviceConfig ? Q(tk::ConfigGroups)
+                                               : Q(GroupCaption(GroupsOf(record).front()));
 }
 
 QString LocalTimeText(std::chrono::sys_seconds when) {
@@ -150,6 +133,7 @@ CArchiveDlg::CArchiveDlg(QWidget* parent, PageContext& context)
     connect(&clearJob_, &QPushButton::clicked, this, [this] { OnBnClickedClearJob(); });
     connect(&undoNaming_, &QPushButton::clicked, this, [this] { OnBnClickedUndoNaming(); });
     connect(&export_, &QPushButton::clicked, this, [this] { OnBnClickedExport(); });
+    connect(&exporter_, &CCsvExporter::Finished, this, [this] { export_.setEnabled(true); });
     // The report takes the records the list shows, as the export does.
     connect(&report_, &QPushButton::clicked, this, [this] { ReportOnArchive(this, shownFilter_); });
     connect(&compare_, &QPushButton::clicked, this, [this] { OnBnClickedCompare(); });
@@ -182,6 +166,8 @@ void CArchiveDlg::LayOutSplices() {
     progress_.setValue(0);
     progress_.setTextVisible(false);
     progress_.setFixedHeight(18);
+    // In the smallest window the bar gives way to the count and the buttons beside it.
+    progress_.setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
 
     jobLayout_.setContentsMargins(0, 0, 0, 0);
     jobLayout_.setSpacing(kSpacing);
@@ -238,7 +224,7 @@ void CArchiveDlg::LayOutSnapshots() {
     compareWith_.setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     compareWith_.setMinimumContentsLength(16);
     for (std::size_t record = 0; record < restoreChecks_.size(); ++record) {
-        restoreChecks_[record] = std::make_unique<QCheckBox>(RecordName(record));
+        restoreChecks_[record] = std::make_unique<QCheckBox>(RecordName(kBackupRecords[record]));
         restoreChecks_[record]->setEnabled(false);
     }
 
@@ -420,12 +406,7 @@ void CArchiveDlg::FillSnapshots() {
     for (std::size_t i = 0; i < snapshots_.size(); ++i) {
         const archive::ParameterSnapshot& s = snapshots_[i];
         QStringList groups;
-        for (const archive::GroupBytes& g : s.groups) {
-            if (g.kind == archive::RecordKind::Splice) groups << GroupName(group::Splice);
-            if (g.kind == archive::RecordKind::Heater) groups << GroupName(group::Heating);
-            if (g.kind == archive::RecordKind::Environment) groups << GroupName(group::Environment);
-            if (g.kind == archive::RecordKind::DeviceConfig) groups << Q(tk::ConfigGroups);
-        }
+        for (const archive::GroupBytes& g : s.groups) groups << RecordName(g.kind);
         rows.push_back({{SplicerText(s.serialNumber, s.device), LocalTimeText(s.taken),
                          ReasonText(s.reason), groups.join(QStringLiteral(", "))},
                         i});
@@ -464,19 +445,15 @@ void CArchiveDlg::ShowImageOf(const archive::ArchivedRecord& record) {
 
 void CArchiveDlg::OnSnapshotChosen() {
     const int row = snapshotList_.GetSelectedRow();
-    std::array<bool, 3> held{};
-    if (row >= 0) {
-        const std::size_t position = static_cast<std::size_t>(snapshotList_.GetItemData(row));
-        if (position < snapshots_.size())
-            for (const archive::GroupBytes& g : snapshots_[position].groups) {
-                if (g.kind == archive::RecordKind::Splice) held[0] = true;
-                if (g.kind == archive::RecordKind::Heater) held[1] = true;
-                if (g.kind == archive::RecordKind::DeviceConfig) held[2] = true;
-            }
-    }
-    for (std::size_t record = 0; record < held.size(); ++record) {
-        restoreChecks_[record]->setEnabled(held[record]);
-        if (!held[record]) restoreChecks_[record]->setChecked(false);
+    const std::size_t position =
+        row < 0 ? snapshots_.size() : static_cast<std::size_t>(snapshotList_.GetItemData(row));
+    for (std::size_t i = 0; i < kBackupRecords.size(); ++i) {
+        const bool held = position < snapshots_.size() &&
+                          std::ranges::any_of(snapshots_[position].groups, [&](const auto& g) {
+                              return g.kind == kBackupRecords[i];
+                          });
+        restoreChecks_[i]->setEnabled(held);
+        if (!held) restoreChecks_[i]->setChecked(false);
     }
 }
 
@@ -606,56 +583,19 @@ void CArchiveDlg::RunOnArchive(std::function<QString(archive::Archive&)> work) {
 }
 
 void CArchiveDlg::OnBnClickedExport() {
-    if (exporting_) return;
-    if (records_.empty()) {
-        ShowBox(Say(history_msg::NoRecord), history_msg::NoRecordCaption);
-        return;
-    }
-    const QString proposed = Q(PathText(Config().AppDirectory / "FS" / "archive.csv"));
-    const QString chosen =
-        chooser_ ? chooser_(this, proposed) : ChooseWithFileDialog(this, proposed);
-    if (chosen.isEmpty()) return;
-    const std::filesystem::path file = PathFromText(chosen.toStdString());
-    if (Worker().Running()) Worker().StopAndJoin();
     RecordStore store;
     store.reserve(records_.size());
     for (const archive::ArchivedRecord& r : records_) store.push_back(r.record);
-    exporting_ = true;
-    export_.setEnabled(false);
-    progress_.setValue(0);
-    // The Result page's exporter: the same format, written whole or not at all.
-    const bool started =
-        Worker().Start([this, file, store = std::move(store), captions = DetailCaptions(),
-                        language = TableLanguageFor(Config().EnglishFlag)](std::stop_token) {
-            std::string error;
-            const bool written =
-                WriteCsvExport(file, store, captions, language, &error, [this](int percent) {
-                    if (exportProgress_.exchange(percent) == percent) return;
-                    QMetaObject::invokeMethod(
-                        this, [this, percent] { progress_.setValue(percent); },
-                        Qt::QueuedConnection);
-                });
-            QMetaObject::invokeMethod(
-                this, [this, file, written, error] { OnExportFinished(file, written, error); },
-                Qt::QueuedConnection);
-        });
-    if (!started) {
-        exporting_ = false;
-        export_.setEnabled(true);
-    }
-}
-
-void CArchiveDlg::OnExportFinished(const std::filesystem::path& file, bool written,
-                                   const std::string& error) {
-    exporting_ = false;
-    export_.setEnabled(true);
-    if (!written) {
-        ShowMessage(this, Q(FileNotSavedText(file, error)), Q(msg::CaptionInfo), MsgButtons::Ok,
-                    MsgIcon::Error);
-        return;
-    }
-    progress_.setValue(100);
-    ShowBox(Say(history_msg::FileSaved) + "\n" + PathText(file), msg::CaptionInfo);
+    // The file dialog asks itself before replacing a file.
+    const auto chosenFile = [this] {
+        const QString proposed = Q(PathText(Config().AppDirectory / "FS" / "archive.csv"));
+        const QString chosen =
+            chooser_ ? chooser_(this, proposed) : ChooseWithFileDialog(this, proposed);
+        return chosen.isEmpty() ? std::filesystem::path() : PathFromText(chosen.toStdString());
+    };
+    // The archive keeps whole downloads only: its records are never a partial list.
+    if (exporter_.Start(std::move(store), std::nullopt, chosenFile, false))
+        export_.setEnabled(false);
 }
 
 std::optional<SettingsBackup> CArchiveDlg::ChosenBackup() {
@@ -672,16 +612,12 @@ std::optional<SettingsBackup> CArchiveDlg::ChosenBackup() {
     return backup;
 }
 
-bool CArchiveDlg::ReadFromSplicer(const std::vector<int>& groups) {
+bool CArchiveDlg::ReadFromSplicer(std::span<const ParamRecord> records) {
     if (RefuseClosedPort()) return false;
     StepResult read;
     {
         const ExchangeScope busy(*this);
-        for (int group : groups) {
-            if (group == group::System) continue;  // the configuration is read with FsConfig
-            read = ReadGroup(GetLink(), Session(), group, UiPump());
-            if (!read.ok) break;
-        }
+        read = ReadRecords(GetLink(), Session(), records, UiPump());
     }
     if (read.ok) return true;
     Present(read);
@@ -691,37 +627,32 @@ bool CArchiveDlg::ReadFromSplicer(const std::vector<int>& groups) {
 void CArchiveDlg::OnBnClickedCompare() {
     const std::optional<SettingsBackup> chosen = ChosenBackup();
     if (!chosen) return;
+    std::vector<ParamRecord> records;
+    for (const auto& held : chosen->records) records.push_back(held.first);
     const qlonglong other = compareWith_.currentData().toLongLong();
-    std::vector<RowDifference> differences;
+    ParameterRecords against;
+    QString againstCaption = Q(tk::ConnectedSplicer);
     if (other == 0) {
-        const std::vector<int> groups = BackupGroups(*chosen);
-        if (!ReadFromSplicer(groups)) return;
-        ParameterRecords kept = Session().records;
-        ApplyBackup(*chosen, kept);
-        for (int group : groups) {
-            const auto more = CompareGroup(group, kept, Session().records, tables_);
-            differences.insert(differences.end(), more.begin(), more.end());
-        }
-        ShowDifferences(differences, Q(tk::ConnectedSplicer));
-        return;
+        if (!ReadFromSplicer(records)) return;
+        against = Session().records;
+    } else {
+        const auto second = std::find_if(snapshots_.begin(), snapshots_.end(),
+                                         [other](const auto& s) { return s.id == other; });
+        if (second == snapshots_.end()) return;
+        std::string error;
+        const std::optional<SettingsBackup> then = BackupFromSnapshot(*second, error);
+        if (!then) return ShowBox(Q(tk::BadSnapshot).arg(Q(error)).toStdString());
+        std::erase_if(records, [&](ParamRecord record) { return !then->Holds(record); });
+        against = WithBackup(*then);
+        againstCaption = SnapshotText(*second);
     }
-    const auto second = std::find_if(snapshots_.begin(), snapshots_.end(),
-                                     [other](const auto& s) { return s.id == other; });
-    if (second == snapshots_.end()) return;
-    std::string error;
-    const std::optional<SettingsBackup> against = BackupFromSnapshot(*second, error);
-    if (!against) return ShowBox(Q(tk::BadSnapshot).arg(Q(error)).toStdString());
-    ParameterRecords first;
-    ParameterRecords then;
-    ApplyBackup(*chosen, first);
-    ApplyBackup(*against, then);
-    const std::vector<int> held = BackupGroups(*against);
-    for (int group : BackupGroups(*chosen)) {
-        if (std::find(held.begin(), held.end(), group) == held.end()) continue;
-        const auto more = CompareGroup(group, first, then, tables_);
+    const ParameterRecords mine = WithBackup(*chosen, against);
+    std::vector<RowDifference> differences;
+    for (const ParamRecord record : records) {
+        const auto more = CompareRecord(record, mine, against, tables_);
         differences.insert(differences.end(), more.begin(), more.end());
     }
-    ShowDifferences(differences, SnapshotText(*second));
+    ShowDifferences(differences, againstCaption);
 }
 
 void CArchiveDlg::ShowDifferences(const std::vector<RowDifference>& differences,
@@ -731,100 +662,76 @@ void CArchiveDlg::ShowDifferences(const std::vector<RowDifference>& differences,
     differenceList_.SetColumnCaption(3, otherCaption);
     std::vector<CListCtrlEx::Row> rows;
     for (const RowDifference& d : differences)
-        rows.push_back({{GroupName(d.group), Q(d.caption), Q(d.from), Q(d.to)}, 0});
+        rows.push_back({{Q(GroupCaption(d.group)), Q(d.caption), Q(d.from), Q(d.to)}, 0});
     if (rows.empty()) rows.push_back({{Q(tk::NoDifference)}, 0});
     differenceList_.AppendRows(rows);
 }
 
 void CArchiveDlg::OnBnClickedRestore() {
-    const int row = snapshotList_.GetSelectedRow();
     const std::optional<SettingsBackup> backup = ChosenBackup();
     if (!backup) return;
-    const archive::ParameterSnapshot& snapshot =
-        snapshots_[static_cast<std::size_t>(snapshotList_.GetItemData(row))];
-    const std::array<bool, 3> held = HeldRecords(*backup);
-    std::vector<std::size_t> chosen;
-    for (std::size_t record = 0; record < held.size(); ++record)
-        if (held[record] && restoreChecks_[record]->isChecked()) chosen.push_back(record);
+    std::vector<ParamRecord> chosen;
+    for (std::size_t i = 0; i < kBackupRecords.size(); ++i)
+        if (backup->Holds(kBackupRecords[i]) && restoreChecks_[i]->isChecked())
+            chosen.push_back(kBackupRecords[i]);
     if (chosen.empty()) return ShowBox(Text(tk::ChooseGroups));
     if (RefuseClosedPort()) return;
 
-    // Another splicer's settings are written only when the user says so.
+    // Another splicer's settings are written only when the user says so (and even
+    // then only the rows a user could edit).
     const archive::SplicerIdentity connected = ArchiveIdentity();
-    // A snapshot of unknown serial number is not known to be the connected splicer's.
-    const bool otherSplicer = !connected.serialNumber.empty()
-                                  ? snapshot.serialNumber != connected.serialNumber
-                                  : snapshot.device != connected.folderName;
-    if (otherSplicer &&
-        ShowMessage(this,
-                    Q(tk::OtherSplicer)
-                        .arg(SplicerText(snapshot.serialNumber, snapshot.device),
-                             Q(connected.serialNumber.empty() ? connected.folderName
-                                                              : connected.serialNumber)),
-                    Q(msg::CaptionQuestion), MsgButtons::YesNo,
-                    MsgIcon::Exclamation) != MsgAnswer::Yes)
+    if (!IsSameSplicer(*backup, Session()) &&
+        ShowMessage(
+            this,
+            Q(tk::OtherSplicer)
+                .arg(Q(backup->serialNumber.empty() ? backup->device : backup->serialNumber),
+                     Q(connected.serialNumber.empty() ? connected.folderName
+                                                      : connected.serialNumber)),
+            Q(msg::CaptionQuestion), MsgButtons::YesNo, MsgIcon::Exclamation) != MsgAnswer::Yes)
         return;
+    if (!ReadFromSplicer(chosen)) return;
 
-    std::vector<int> groups;
-    for (std::size_t record : chosen) groups.push_back(kRestoreRecords[record].group);
-    if (!ReadFromSplicer(groups)) return;
-
-    // What will change, record by record; a record already alike is left out.
-    ParameterRecords restored = Session().records;
-    ApplyBackup(*backup, restored);
-    QStringList lines;
-    std::vector<std::size_t> changing;
-    for (std::size_t record : chosen) {
-        bool changes = false;
-        for (int group : kRestoreRecords[record].shown)
-            for (const RowDifference& d :
-                 CompareGroup(group, Session().records, restored, tables_)) {
-                lines << QStringLiteral("%1 · %2: %3 → %4")
-                             .arg(GroupName(group), Q(d.caption), Q(d.from), Q(d.to));
-                changes = true;
-            }
-        if (changes) changing.push_back(record);
+    const RestorePlan plan = PlanRestore(*backup, chosen, Session(), tables_);
+    if (!plan.refusals.empty()) {
+        QStringList why;
+        for (const std::string& text : plan.refusals) why << Q(text);
+        return ShowBox((Q(tk::RestoreRefused) + QLatin1Char('\n') + why.join('\n')).toStdString());
     }
-    if (changing.empty()) return ShowBox(Text(tk::NothingToRestore));
+    if (plan.changes.empty()) return ShowBox(Text(tk::NothingToRestore));
+    QStringList lines;
+    for (const RestorePlan::Change& change : plan.changes)
+        for (const RowDifference& d : change.rows)
+            lines << QStringLiteral("%1 · %2: %3 → %4")
+                         .arg(Q(GroupCaption(d.group)), Q(d.caption), Q(d.from), Q(d.to));
     const QString question = Q(tk::RestoreQuestion) + QLatin1Char('\n') + lines.join('\n') +
                              QLatin1Char('\n') + Q(tk::RestoreConfirm);
     if (ShowMessage(this, question, Q(msg::CaptionQuestion), MsgButtons::YesNo,
                     MsgIcon::Exclamation) != MsgAnswer::Yes)
         return;
 
-    // Each record with the checks of Accept, written and reported on its own.
-    QStringList report;
-    StepResult last;
-    last.ok = true;
-    for (std::size_t record : changing) {
-        const int group = kRestoreRecords[record].group;
-        StepResult gate = CheckWritable(GetLink(), Session(), group);
-        std::vector<std::string> failures;
-        if (gate.ok) failures = StageRestore(*backup, group, Session().records, tables_);
-        if (!gate.ok || !failures.empty()) {
-            QStringList why;
-            for (const std::string& text : gate.ok ? failures : StepBoxTexts(gate)) why << Q(text);
-            if (!gate.ok && why.isEmpty()) why << Q(StepStatusText(gate));
-            report << Q(tk::NotWritten).arg(RecordName(record), why.join(QStringLiteral("; ")));
-            continue;
-        }
-        {
-            const ExchangeScope busy(*this);
-            last = WriteGroup(GetLink(), Session(), group, UiPump());
-        }
-        if (!last.ok) {
-            report << Q(tk::NotWritten).arg(RecordName(record), Q(StepStatusText(last)));
-            break;  // the line failed: the next records would fail alike
-        }
-        report << Q(tk::Written).arg(RecordName(record));
-        const std::vector<archive::GroupBytes> kept =
-            SnapshotGroups(BackupOfGroup(group, Session().records));
-        StoreInArchive([connected, kept](archive::Archive& archive) {
-            return archive.StoreSnapshot(connected, archive::reason::Write, kept).error;
-        });
+    RestoreWritten written;
+    {
+        const ExchangeScope busy(*this);
+        written = WriteRestore(GetLink(), Session(), plan, UiPump());
     }
-    if (last.pane != StatusPane::Unchanged)
-        ShowCommState(last.pane == StatusPane::Success, StepStatusText(last));
+    QStringList report;
+    for (const RestorePlan::Change& change : plan.changes) {
+        const bool done =
+            std::ranges::find(written.written, change.record) != written.written.end();
+        if (done) {
+            report << Q(tk::Written).arg(RecordName(change.record));
+            const std::vector<archive::GroupBytes> kept =
+                SnapshotGroups(BackupOf(Session().records, std::span(&change.record, 1)));
+            StoreInArchive([connected, kept](archive::Archive& archive) {
+                return archive.StoreSnapshot(connected, archive::reason::Write, kept).error;
+            });
+        } else if (change.record == written.last.record) {
+            report << Q(tk::NotWritten)
+                          .arg(RecordName(change.record), Q(StepStatusText(written.last)));
+        }
+    }
+    if (written.last.pane != StatusPane::Unchanged)
+        ShowCommState(written.last.pane == StatusPane::Success, StepStatusText(written.last));
     if (!GetLink().Port().IsOpen()) emit ConnectionChanged(false);
     ShowBox(report.join('\n').toStdString());
     Refresh();

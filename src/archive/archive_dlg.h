@@ -22,6 +22,7 @@
 
 #include "app/page_dlg.h"
 #include "archive/archive.h"
+#include "history/csv_export_dlg.h"
 #include "images/image_dlg.h"
 #include "settings/backup_texts.h"
 #include "settings/option_tables.h"
@@ -65,7 +66,7 @@ class CArchiveDlg : public CPageDlg {
 
     // True from a Refresh (or a job naming) until its answer has been shown.
     bool Busy() const { return pending_ > 0; }
-    bool Exporting() const { return exporting_; }
+    bool Exporting() const { return exporter_.Running(); }
     const std::vector<archive::ArchivedRecord>& Records() const { return records_; }
     const std::vector<archive::ParameterSnapshot>& Snapshots() const { return snapshots_; }
 
@@ -117,12 +118,10 @@ class CArchiveDlg : public CPageDlg {
     // Runs `work` on the archive's thread (when there is an archive), shows the
     // text it gives in the status bar and lists again.
     void RunOnArchive(std::function<QString(archive::Archive&)> work);
-    void OnExportFinished(const std::filesystem::path& file, bool written,
-                          const std::string& error);
     // The chosen snapshot as a backup, or nothing after saying why.
     std::optional<SettingsBackup> ChosenBackup();
-    // Reads `groups`' records from the splicer; false after the failure was shown.
-    bool ReadFromSplicer(const std::vector<int>& groups);
+    // Reads the records from the splicer; false after the failure was shown.
+    bool ReadFromSplicer(std::span<const ParamRecord> records);
     void ShowDifferences(const std::vector<RowDifference>& differences,
                          const QString& otherCaption);
     void Present(const StepResult& result);
@@ -134,8 +133,6 @@ class CArchiveDlg : public CPageDlg {
     int pending_ = 0;
     int querySerial_ = 0;
     std::atomic<int> latestQuery_{0};  // read on the archive's thread
-    bool exporting_ = false;
-    std::atomic<int> exportProgress_{0};
     archive::RecordFilter shownFilter_;
     std::vector<archive::ArchivedRecord> records_;
     std::vector<archive::ParameterSnapshot> snapshots_;
@@ -166,6 +163,7 @@ class CArchiveDlg : public CPageDlg {
     CWBButton export_;
     CWBButton report_;
     QProgressBar progress_;
+    CCsvExporter exporter_{*this, progress_};
     CListCtrlEx snapshotList_;
     QLabel compareLabel_;
     QComboBox compareWith_;

@@ -26,4 +26,8 @@ struct FileReadResult {
 
 FileReadResult ReadWholeFile(const std::filesystem::path& file, std::uintmax_t limit);
 
+// The same checks without the reading, for a file read in pieces (a firmware file
+// sent block by block): a regular file, no larger than `limit`, that opens. No bytes.
+FileReadResult CheckFileToRead(const std::filesystem::path& file, std::uintmax_t limit);
+
 }  // namespace velmora

@@ -216,7 +216,7 @@ inline constexpr TextKey ChooseGroups{"Archive", "Choose_Groups",
 inline constexpr TextKey BadSnapshot{"Archive", "Bad_Snapshot", "The snapshot cannot be used: %1"};
 inline constexpr TextKey OtherSplicer{
     "Archive", "Other_Splicer",
-    "This snapshot is of splicer %1, the connected one is %2. Restore it all the same?"};
+    "This snapshot is of splicer %1, not of %2. Write its shown values all the same?"};
 inline constexpr TextKey RestoreQuestion{"Archive", "Restore_Question",
                                          "These rows will change on the splicer:"};
 inline constexpr TextKey RestoreConfirm{"Archive", "Restore_Confirm", "Write them?"};
@@ -224,6 +224,8 @@ inline constexpr TextKey NothingToRestore{"Archive", "Nothing_To_Restore",
                                           "The splicer already holds these settings"};
 inline constexpr TextKey Written{"Archive", "Written", "%1: written"};
 inline constexpr TextKey NotWritten{"Archive", "Not_Written", "%1: not written: %2"};
+inline constexpr TextKey RestoreRefused{"Archive", "Restore_Refused",
+                                        "Nothing was written; these values are refused:"};
 inline constexpr TextKey BackedUp{"Archive", "Backed_Up",
                                   "Settings backed up in the archive before the update"};
 inline constexpr TextKey NoBackup{

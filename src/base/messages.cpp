@@ -45,4 +45,9 @@ std::string FileReadProblemText(const std::filesystem::path& file, const FileRea
     return {};
 }
 
+std::string FileWriteProblemText(const std::filesystem::path& file, const FileWriteResult& result) {
+    if (result.ok) return {};
+    return Say(msg::FileNotSaved, {PathText(file), result.reason});
+}
+
 }  // namespace velmora

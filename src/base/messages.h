@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/atomic_file.h"
 #include "base/file_read.h"
 
 namespace velmora {
@@ -38,9 +39,12 @@ inline constexpr Message PortError{"请选择串口！！！", "Port error"};
 
 // Our own additions: the line is already in use, or the port went away mid-exchange.
 inline constexpr Message LineBusy{"通讯进行中，请稍候再试", "Communication busy, please wait"};
-// Nothing is written while the connected splicer's folder is unknown.
-inline constexpr Message NoDeviceFolder{"熔接机的文件夹未知，请重新连接",
-                                        "The splicer's folder is not known, please connect again"};
+// Nothing is written while the connected splicer's folder is unknown: its
+// configuration, which names it, was not read at connection.
+inline constexpr Message NoDeviceFolder{
+    "熔接机的序列号未知（连接时未能读取其配置），请重新连接",
+    "The splicer's serial number is not known (its configuration was not read at connection), "
+    "please connect again"};
 inline constexpr Message PortLost{"串口已断开，请检查连接后重新连接",
                                   "Port lost, please check the cable and connect again"};
 // The system refused the port to this user: on Linux only members of the dialout
@@ -58,9 +62,13 @@ inline constexpr Message FileNotAFile{"%s：不是文件（是文件夹或设备
 inline constexpr Message FileTooLarge{"%s：文件过大，不是此类文件",
                                       "%s: too large to be a file of this kind"};
 inline constexpr Message FileUnreadable{"%s：无法读取（%s）", "%s: cannot be read (%s)"};
+// A file the program writes could not be written (its path, what the system said).
+inline constexpr Message FileNotSaved{"文件保存失败：%s（%s）", "File could not be saved: %s (%s)"};
 }  // namespace msg
 
 // Why `file` could not be read, in the run's language; "" when it was read.
 std::string FileReadProblemText(const std::filesystem::path& file, const FileReadResult& result);
+// Why `file` could not be written, in the run's language; "" when it was written.
+std::string FileWriteProblemText(const std::filesystem::path& file, const FileWriteResult& result);
 
 }  // namespace velmora

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "archive/archive.h"
 #include "archive/archive_texts.h"
@@ -74,10 +75,10 @@ int Csv(const std::string& file, const std::vector<archive::ArchivedRecord>& rec
     RecordStore store;
     store.reserve(records.size());
     for (const archive::ArchivedRecord& r : records) store.push_back(r.record);
-    std::string error;
-    if (!WriteCsvExport(PathFromText(file), store, DetailCaptions(),
-                        TableLanguageFor(Config().EnglishFlag), &error)) {
-        PrintError(FileNotSavedText(PathFromText(file), error));
+    const CsvExport job{PathFromText(file), std::move(store), DetailCaptions(),
+                        TableLanguageFor(Config().EnglishFlag), std::nullopt};
+    if (const FileWriteResult written = WriteCsvExport(job); !written.ok) {
+        PrintError(FileWriteProblemText(job.file, written));
         return kExitUsage;
     }
     std::printf("%s\n", file.c_str());

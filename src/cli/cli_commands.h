@@ -30,6 +30,6 @@ int RunDiff(CliContext& context, CommandArgs args);
 int RunRestore(CliContext& context, CommandArgs args);
 // Reads the splicer's settings, keeps them in the archive and, with a FILE, writes
 // them there; kExitOk, or the exit status of what failed (already reported).
-int TakeBackup(CliContext& context, const std::string& file, bool quiet);
+int BackUpSettings(CliContext& context, const std::string& file, bool quiet);
 
 }  // namespace velmora::cli

@@ -107,7 +107,7 @@ int RunFirmware(CliContext& context, CommandArgs args) {
     if (int status = context.ConnectSplicer(); status != kExitOk) return status;
     // An update may reset the settings: they are kept first, or the user says to go on without.
     if (backup) {
-        if (TakeBackup(context, {}, true) != kExitOk) {
+        if (BackUpSettings(context, {}, true) != kExitOk) {
             PrintError(
                 "velmora-cli: no backup of the settings could be taken; add --no-backup "
                 "to update without one");

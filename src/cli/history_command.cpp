@@ -72,18 +72,6 @@ class BackgroundReceive {
     std::jthread thread_;  // last: joined before the members it uses go
 };
 
-// Why a Receive failed; a rejection or a foreign count answer has no standard text.
-std::string FailureText(const HistoryReceipt& receipt) {
-    const Outcome outcome = receipt.start.step == ReceiveStep::Download ? receipt.download.outcome
-                                                                        : receipt.start.outcome;
-    if (receipt.start.step != ReceiveStep::TooMany && outcome == Outcome::Cancelled)
-        return kInterruptedText;
-    if (receipt.start.step == ReceiveStep::Failed &&
-        (outcome == Outcome::Rejected || outcome == Outcome::Unexpected))
-        return Say(msg::DataError);
-    return ReceiptFailureText(receipt);
-}
-
 int ExportCsv(CliContext& context, const RecordStore& records) {
     if (records.empty()) {
         std::fprintf(stderr, "%s\n", Say(history_msg::NoRecord).c_str());
@@ -94,16 +82,15 @@ int ExportCsv(CliContext& context, const RecordStore& records) {
         std::fprintf(stderr, "%s\n", Say(msg::NoDeviceFolder).c_str());
         return kExitLineFailed;
     }
-    const std::filesystem::path file =
-        CsvExportPath(context.session().DeviceFolder, Config().AppDirectory, LocalToday());
-    std::string error;
     // No question here: the command asks for the day's file, an older one is replaced.
-    if (!WriteCsvExport(file, records, DetailCaptions(), TableLanguageFor(Config().EnglishFlag),
-                        &error)) {
-        std::fprintf(stderr, "%s\n", FileNotSavedText(file, error).c_str());
+    const CsvExport job{
+        CsvExportPath(context.session().DeviceFolder, Config().AppDirectory, LocalToday()), records,
+        DetailCaptions(), TableLanguageFor(Config().EnglishFlag), std::nullopt};
+    if (const FileWriteResult written = WriteCsvExport(job); !written.ok) {
+        std::fprintf(stderr, "%s\n", FileWriteProblemText(job.file, written).c_str());
         return kExitUsage;
     }
-    std::printf("%s\n", PathText(file).c_str());
+    std::printf("%s\n", PathText(job.file).c_str());
     return kExitOk;
 }
 
@@ -137,10 +124,14 @@ int RunHistory(CliContext& context, CommandArgs args) {
                           (receipt.start.step == ReceiveStep::Download &&
                            receipt.download.outcome == Outcome::Accepted);
     if (!complete) {
-        // What arrived is still shown, as the page keeps its partial list.
+        // What arrived is still shown, as the page keeps its partial list; but a
+        // partial list is never written as the day's export.
+        static constexpr Message kNotExported{"；未写入 CSV 文件", "; no CSV file was written"};
         if (!csv) PrintIndexRows(records);
         std::fflush(stdout);
-        std::fprintf(stderr, "%s\n", FailureText(receipt).c_str());
+        const bool downloading = receipt.start.step == ReceiveStep::Download;
+        std::fprintf(stderr, "%s%s\n", ReceiptFailureText(receipt).c_str(),
+                     csv && downloading ? Say(kNotExported).c_str() : "");
         return kExitLineFailed;
     }
     // Only a download that came whole goes into the archive. Without the splicer's

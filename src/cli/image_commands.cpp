@@ -144,9 +144,8 @@ int RunImage(CliContext& context, CommandArgs args) {
                                                         : ImageDownloadFailureText(result));
         return kExitLineFailed;
     }
-    const SaveResult saved = SaveImageFile(*path, result.image);
-    if (!saved.saved) {
-        PrintError(ImageSaveFailureText(*path, saved.reason));
+    if (const FileWriteResult saved = SaveImageFile(*path, result.image); !saved.ok) {
+        PrintError(FileWriteProblemText(*path, saved));
         return kExitUsage;
     }
     const bool archived = ArchiveImage(context, ImageStampText(catalogue[position]),

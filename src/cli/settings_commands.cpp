@@ -1,50 +1,37 @@
-// ports, read and write: the Setting page's work on the command line.
+// ports, read, write, backup, diff and restore: the Setting page's work on the command line.
 #include <algorithm>
-#include <array>
 #include <cstdio>
-#include <ctime>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <vector>
 
 #include "base/atomic_file.h"
-#include "base/local_time.h"
+#include "base/file_read.h"
+#include "base/messages.h"
 #include "base/path_text.h"
-#include "base/time_text.h"
 #include "cli/archive_commands.h"
 #include "cli/cli_commands.h"
 #include "serial/port_discovery.h"
-#include "settings/backup_texts.h"
 #include "settings/parameter_rows.h"
+#include "settings/settings_backup.h"
 #include "settings/settings_texts.h"
 
 namespace velmora::cli {
 namespace {
 
-constexpr std::array<std::string_view, kGroupCount> kGroupNames = {
-    "splice", "heating", "environment", "fsconfig", "system"};
-
-std::optional<int> GroupByName(std::string_view name) {
-    for (std::size_t g = 0; g < kGroupNames.size(); ++g)
-        if (MatchOption(std::vector<std::string>{std::string(kGroupNames[g])}, name))
-            return static_cast<int>(g);
-    return std::nullopt;
-}
+// Nothing a backup holds comes near this; anything larger is not a backup.
+constexpr std::uintmax_t kBackupFileLimit = 1 << 20;
 
 std::string GroupNameList() {
     std::string list;
-    for (std::string_view name : kGroupNames)
-        list += (list.empty() ? "" : ", ") + std::string(name);
+    for (const ParamGroup group : kParamGroups)
+        list += (list.empty() ? "" : ", ") + std::string(InfoOf(group).name);
     return list;
 }
 
 // The group's rows as the grid shows them before a read: captions, and for list
 // rows their options (which never depend on the values).
-std::vector<GridRow> RowTemplate(const CliContext& context, int group) {
-    std::vector<GridRow> rows = BuildGroupRows(BuildParamRows(), group);
-    ShowGroup(group, ParameterRecords{}, context.tables(), rows);
-    return rows;
+std::vector<GridRow> RowTemplate(const CliContext& context, ParamGroup group) {
+    return ShownRows(group, ParameterRecords{}, context.tables());
 }
 
 // ROW is a row's caption (its unit left out; letter case ignored) or its index from 0.
@@ -60,18 +47,14 @@ std::optional<std::size_t> FindRow(const std::vector<GridRow>& rows, std::string
     return std::nullopt;
 }
 
-std::string JoinOptions(const std::vector<std::string>& options) {
-    std::string list;
-    for (const std::string& option : options) list += (list.empty() ? "" : ", ") + option;
-    return list;
-}
-
 struct Assignment {
     std::size_t row;
     std::string text;
 };
 
 // Parses ROW=TEXT arguments against the group's rows; an error text on failure.
+// A text no value could make acceptable (a read-only row, a list row's text that is
+// none of its options) is refused here already, before the splicer is touched.
 std::optional<std::string> ParseAssignments(const std::vector<GridRow>& rows, CommandArgs args,
                                             std::vector<Assignment>& assignments) {
     for (const std::string& arg : args) {
@@ -81,24 +64,32 @@ std::optional<std::string> ParseAssignments(const std::vector<GridRow>& rows, Co
         const std::string name = arg.substr(0, equals);
         const std::optional<std::size_t> row = FindRow(rows, name);
         if (!row) return "no row '" + name + "' in this group";
-        const GridRow& target = rows[*row];
-        if (target.readOnly) return "row '" + target.caption + "' is read-only";
         std::string text = arg.substr(equals + 1);
-        // A list cell takes only its options, as the grid's drop-down list does.
-        if (target.IsList() && !MatchOption(target.options, text))
-            return "row '" + target.caption + "' takes one of: " + JoinOptions(target.options);
+        if (std::optional<std::string> refusal = RowRefusal(rows[*row], text)) return refusal;
         assignments.push_back({*row, std::move(text)});
     }
     return std::nullopt;
 }
 
-// Connects and reads the group into the session; kExitOk or the failure's status.
-int ConnectAndRead(CliContext& context, int group) {
+// Connects and reads the records into the session; kExitOk or the failure's status.
+int ConnectAndRead(CliContext& context, std::span<const ParamRecord> records) {
     if (int status = context.ConnectSplicer(); status != kExitOk) return status;
     const StepResult read =
-        ReadGroup(context.link(), context.session(), group, context.WaitingPump("Reading"));
+        ReadRecords(context.link(), context.session(), records, context.WaitingPump("Reading"));
     context.progress().Clear();
     return read.ok ? kExitOk : context.ReportFailure(read);
+}
+
+// The record as the splicer now holds it, kept in the archive (the environment
+// is not kept); kExitOk, or kExitNotArchived once the reason was told.
+int SnapshotRecord(CliContext& context, ParamRecord record, std::string_view reason) {
+    const SettingsBackup one = BackupOf(context.session().records, std::span(&record, 1));
+    if (one.records.empty()) return kExitOk;
+    return ArchiveSnapshot(context, one, reason) ? kExitOk : kExitNotArchived;
+}
+
+void PrintRefusals(const std::vector<std::string>& refusals) {
+    for (const std::string& text : refusals) std::fprintf(stderr, "%s\n", text.c_str());
 }
 
 }  // namespace
@@ -110,128 +101,117 @@ int RunPorts(CliContext& context, CommandArgs args) {
     return kExitOk;
 }
 
-namespace {
-
-// The record behind `group`, as a snapshot of that record alone (the environment has none to keep).
-void SnapshotGroup(CliContext& context, int group, std::string_view reason) {
-    const SettingsBackup one = BackupOfGroup(group, context.session().records);
-    if (one.splice || one.heater || one.config) ArchiveSnapshot(context, one, reason);
-}
-
-}  // namespace
-
 int RunRead(CliContext& context, CommandArgs args) {
     if (args.size() != 1) return context.UsageError("read needs one GROUP: " + GroupNameList());
-    const std::optional<int> group = GroupByName(args[0]);
+    const std::optional<ParamGroup> group = GroupNamed(args[0]);
     if (!group) return context.UsageError("unknown group '" + args[0] + "': " + GroupNameList());
-    if (int status = ConnectAndRead(context, *group); status != kExitOk) return status;
-    std::vector<GridRow> rows = BuildGroupRows(BuildParamRows(), *group);
-    ShowGroup(*group, context.session().records, context.tables(), rows);
-    for (const GridRow& row : rows)
+    const ParamRecord record = RecordOf(*group);
+    if (int status = ConnectAndRead(context, std::span(&record, 1)); status != kExitOk)
+        return status;
+    for (const GridRow& row : ShownRows(*group, context.session().records, context.tables()))
         std::printf("%s\t%s\n", row.CaptionText().c_str(), TerminalSafe(row.value).c_str());
-    SnapshotGroup(context, *group, "read");
-    return kExitOk;
+    return SnapshotRecord(context, record, archive::reason::Read);
 }
 
 int RunWrite(CliContext& context, CommandArgs args) {
     if (args.size() < 2) return context.UsageError("write needs a GROUP and at least one ROW=TEXT");
-    const std::optional<int> group = GroupByName(args[0]);
+    const std::optional<ParamGroup> group = GroupNamed(args[0]);
     if (!group) return context.UsageError("unknown group '" + args[0] + "': " + GroupNameList());
     std::vector<Assignment> assignments;
     if (auto error = ParseAssignments(RowTemplate(context, *group), args.subspan(1), assignments))
         return context.UsageError(*error);
 
-    if (int status = ConnectAndRead(context, *group); status != kExitOk) return status;
-    std::vector<GridRow> rows = BuildGroupRows(BuildParamRows(), *group);
-    ShowGroup(*group, context.session().records, context.tables(), rows);
+    const ParamRecord record = RecordOf(*group);
+    if (int status = ConnectAndRead(context, std::span(&record, 1)); status != kExitOk)
+        return status;
     std::vector<std::string> texts;
-    for (const GridRow& row : rows) texts.push_back(row.value);
+    for (const GridRow& row : ShownRows(*group, context.session().records, context.tables()))
+        texts.push_back(row.value);
     for (const Assignment& a : assignments) texts[a.row] = a.text;
 
     // As Accept does, without the question: the command is the confirmation.
-    const StepResult gate = CheckWritable(context.link(), context.session(), *group);
+    const StepResult gate = CheckWritable(context.link(), context.session(), record);
     if (!gate.ok) return context.ReportFailure(gate);
     const std::vector<std::string> failures =
         ValidateAndEncode(*group, texts, context.tables(), context.session().records);
     if (!failures.empty()) {
-        for (const std::string& text : failures) std::fprintf(stderr, "%s\n", text.c_str());
+        PrintRefusals(failures);
         return kExitUsage;
     }
     const StepResult written =
-        WriteGroup(context.link(), context.session(), *group, context.WaitingPump("Writing"));
+        WriteRecord(context.link(), context.session(), record, context.WaitingPump("Writing"));
     context.progress().Clear();
     if (!written.ok) return context.ReportFailure(written);
     for (const std::string& text : StepBoxTexts(written)) std::printf("%s\n", text.c_str());
-    SnapshotGroup(context, *group, "write");
-    return kExitOk;
+    return SnapshotRecord(context, record, archive::reason::Write);
 }
 
 namespace {
 
-// Reads every record a backup holds (splice, heating, the configuration) from the splicer.
-int ReadForBackup(CliContext& context, const std::vector<int>& groups) {
-    if (int status = context.ConnectSplicer(); status != kExitOk) return status;
-    for (int group : groups) {
-        if (group == group::System) continue;  // the configuration is read with FsConfig
-        if (int status = ConnectAndRead(context, group); status != kExitOk) return status;
-    }
-    return kExitOk;
-}
-
 std::optional<SettingsBackup> ReadBackupFile(const std::string& file, std::string& error) {
-    std::ifstream in(PathFromText(file), std::ios::binary);
-    if (!in) {
-        error = file + ": cannot be read";
+    const FileReadResult read = ReadWholeFile(PathFromText(file), kBackupFileLimit);
+    if (!read.ok()) {
+        error = FileReadProblemText(PathFromText(file), read);
         return std::nullopt;
     }
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::string why;
-    std::optional<SettingsBackup> backup = ParseBackupText(text, why);
+    std::optional<SettingsBackup> backup = ParseBackupText(read.bytes, why);
     if (!backup) error = file + ": " + why;
     return backup;
 }
 
-std::string NowText() {
-    const std::tm t = LocalTime(std::time(nullptr));
-    return TimeStampText(t.tm_year + 1900 - 2000, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
-                         t.tm_sec);
-}
-
 void PrintDifferences(const char* lead, const std::vector<RowDifference>& differences) {
     for (const RowDifference& d : differences)
-        std::printf("%s%s\t%s\t%s\t%s\n", lead,
-                    std::string(kGroupNames[static_cast<std::size_t>(d.group)]).c_str(),
-                    d.caption.c_str(), TerminalSafe(d.from).c_str(), TerminalSafe(d.to).c_str());
+        std::printf("%s%s\t%s\t%s\t%s\n", lead, std::string(InfoOf(d.group).name).c_str(),
+                    TerminalSafe(d.caption).c_str(), TerminalSafe(d.from).c_str(),
+                    TerminalSafe(d.to).c_str());
+}
+
+// The records a restore takes: the groups named after the file, or all of them.
+// A backup that lacks one of its records is refused unless the groups are named:
+// it may have been cut short.
+std::optional<std::string> RestoreRecords(const SettingsBackup& backup, CommandArgs names,
+                                          std::vector<ParamRecord>& records) {
+    for (const std::string& name : names) {
+        const std::optional<ParamGroup> group = GroupNamed(name);
+        if (!group || !backup.Holds(RecordOf(*group)))
+            return "the backup holds no group '" + name + "'";
+        if (std::ranges::find(records, RecordOf(*group)) == records.end())
+            records.push_back(RecordOf(*group));
+    }
+    if (!names.empty()) return std::nullopt;
+    if (const std::string missing = MissingRecords(backup); !missing.empty())
+        return "the backup holds no " + missing + " record; name the groups to restore from it (" +
+               GroupNameList() + ")";
+    records.assign(kBackupRecords.begin(), kBackupRecords.end());
+    return std::nullopt;
 }
 
 }  // namespace
 
-int TakeBackup(CliContext& context, const std::string& file, bool quiet) {
-    const SettingsBackup all{{},
-                             {},
-                             {},
-                             FieldBytes<kSpliceParamsSize>{},
-                             FieldBytes<kHeaterParamsSize>{},
-                             FieldBytes<kDeviceConfigSize>{}};
-    if (int status = ReadForBackup(context, BackupGroups(all)); status != kExitOk) return status;
-    SettingsBackup backup = BackupOfAll(context.session().records);
-    backup.device = PathText(context.session().DeviceFolder.filename());
-    backup.serialNumber = context.session().SerialNumber;
-    backup.taken = NowText();
+int BackUpSettings(CliContext& context, const std::string& file, bool quiet) {
+    if (int status = context.ConnectSplicer(); status != kExitOk) return status;
+    const BackupTaken taken =
+        TakeBackup(context.link(), context.session(), context.WaitingPump("Reading"));
+    context.progress().Clear();
+    if (!taken.step.ok) return context.ReportFailure(taken.step);
+    const bool archived =
+        ArchiveSnapshot(context, taken.backup, quiet ? "before firmware" : "backup");
     // Before a firmware update the archive is where the backup lives: it must take it.
-    if (!ArchiveSnapshot(context, backup, quiet ? "before firmware" : "backup") && quiet)
-        return kExitLineFailed;
-    if (file.empty()) return kExitOk;
-    const FileWriteResult written =
-        ReplaceFile(PathFromText(file), BackupText(backup, context.tables()));
-    if (!written.ok) return context.UsageError(file + ": " + written.reason);
-    if (!quiet) std::printf("%s\n", file.c_str());
-    return kExitOk;
+    if (quiet) return archived ? kExitOk : kExitLineFailed;
+    if (!file.empty()) {
+        const FileWriteResult written =
+            ReplaceFile(PathFromText(file), BackupText(taken.backup, context.tables()));
+        if (!written.ok)
+            return context.UsageError(FileWriteProblemText(PathFromText(file), written));
+        std::printf("%s\n", file.c_str());
+    }
+    return archived ? kExitOk : kExitNotArchived;
 }
 
 int RunBackup(CliContext& context, CommandArgs args) {
     if (args.size() > 1) return context.UsageError("backup takes at most one FILE");
-    return TakeBackup(context, args.empty() ? std::string() : args[0], false);
+    return BackUpSettings(context, args.empty() ? std::string() : args[0], false);
 }
 
 int RunDiff(CliContext& context, CommandArgs args) {
@@ -239,14 +219,14 @@ int RunDiff(CliContext& context, CommandArgs args) {
     std::string error;
     const std::optional<SettingsBackup> backup = ReadBackupFile(args[0], error);
     if (!backup) return context.UsageError(error);
-    const std::vector<int> groups = BackupGroups(*backup);
-    if (int status = ReadForBackup(context, groups); status != kExitOk) return status;
-    ParameterRecords saved = context.session().records;
-    ApplyBackup(*backup, saved);
+    std::vector<ParamRecord> records;
+    for (const auto& held : backup->records) records.push_back(held.first);
+    if (int status = ConnectAndRead(context, records); status != kExitOk) return status;
+    const ParameterRecords saved = WithBackup(*backup, context.session().records);
     // What the file holds, then what the splicer holds.
-    for (int group : groups)
+    for (const ParamRecord record : records)
         PrintDifferences("",
-                         CompareGroup(group, saved, context.session().records, context.tables()));
+                         CompareRecord(record, saved, context.session().records, context.tables()));
     return kExitOk;
 }
 
@@ -260,46 +240,36 @@ int RunRestore(CliContext& context, CommandArgs args) {
     std::string error;
     const std::optional<SettingsBackup> backup = ReadBackupFile(words[0], error);
     if (!backup) return context.UsageError(error);
-    std::vector<int> groups;
-    for (std::size_t i = 1; i < words.size(); ++i) {
-        const std::optional<int> group = GroupByName(words[i]);
-        const std::vector<int> held = BackupGroups(*backup);
-        if (!group || std::find(held.begin(), held.end(), *group) == held.end())
-            return context.UsageError("the backup holds no group '" + words[i] + "'");
-        groups.push_back(*group);
-    }
-    if (groups.empty()) groups = BackupGroups(*backup);
-    if (int status = ReadForBackup(context, groups); status != kExitOk) return status;
-    if (!anySplicer && !backup->serialNumber.empty() &&
-        backup->serialNumber != context.session().SerialNumber)
-        return context.UsageError("the backup is of splicer " + backup->serialNumber + ", not of " +
-                                  context.session().SerialNumber +
-                                  "; add --any-splicer to restore it all the same");
+    std::vector<ParamRecord> records;
+    if (auto refused = RestoreRecords(*backup, std::span(words).subspan(1), records))
+        return context.UsageError(*refused);
 
-    const ParameterRecords before = context.session().records;
-    ParameterRecords restored = before;
-    ApplyBackup(*backup, restored);
-    for (int group : groups) {
-        if (group == group::System &&
-            std::find(groups.begin(), groups.end(), group::FsConfig) != groups.end())
-            continue;  // one record, written once
-        const std::vector<RowDifference> changes =
-            CompareGroup(group, before, restored, context.tables());
-        if (changes.empty()) continue;
-        // The same checks as Accept: the record restored as if its rows had been typed.
-        const std::vector<std::string> failures =
-            StageRestore(*backup, group, context.session().records, context.tables());
-        if (!failures.empty()) {
-            for (const std::string& text : failures) std::fprintf(stderr, "%s\n", text.c_str());
-            return kExitUsage;
-        }
-        const StepResult written =
-            WriteGroup(context.link(), context.session(), group, context.WaitingPump("Writing"));
-        context.progress().Clear();
-        if (!written.ok) return context.ReportFailure(written);
-        PrintDifferences("changed ", changes);
+    if (int status = ConnectAndRead(context, records); status != kExitOk) return status;
+    if (!anySplicer && !IsSameSplicer(*backup, context.session()))
+        return context.UsageError(
+            "the backup is of splicer " +
+            TerminalSafe(backup->serialNumber.empty() ? "(not known)" : backup->serialNumber) +
+            ", not of " + TerminalSafe(context.session().SerialNumber) +
+            "; add --any-splicer to restore its values all the same (the serial number and the "
+            "bytes no row shows stay this splicer's own)");
+
+    const RestorePlan plan = PlanRestore(*backup, records, context.session(), context.tables());
+    if (!plan.refusals.empty()) {
+        PrintRefusals(plan.refusals);
+        return kExitUsage;
     }
-    return kExitOk;
+    const RestoreWritten written =
+        WriteRestore(context.link(), context.session(), plan, context.WaitingPump("Writing"));
+    context.progress().Clear();
+    int status = kExitOk;
+    for (const RestorePlan::Change& change : plan.changes) {
+        if (std::ranges::find(written.written, change.record) == written.written.end()) continue;
+        PrintDifferences("changed ", change.rows);
+        if (SnapshotRecord(context, change.record, archive::reason::Write) != kExitOk)
+            status = kExitNotArchived;
+    }
+    if (!written.last.ok) return context.ReportFailure(written.last);
+    return status;
 }
 
 }  // namespace velmora::cli

@@ -16,7 +16,7 @@
 #include "base/path_text.h"
 #include "firmware/firmware_texts.h"
 #include "protocol/outcome_texts.h"
-#include "settings/backup_texts.h"
+#include "settings/settings_backup.h"
 #include "settings/settings_texts.h"
 
 namespace velmora::ui {
@@ -139,14 +139,12 @@ void CFirmWareDlg::OnBnClickedSend() {
 }
 
 void CFirmWareDlg::BackUpSettings() {
-    StepResult read;
+    BackupTaken taken;
     {
         const ExchangeScope busy(*this);
-        for (int group : {group::Splice, group::Heating, group::FsConfig}) {
-            read = ReadGroup(GetLink(), Session(), group, UiPump());
-            if (!read.ok) break;
-        }
+        taken = TakeBackup(GetLink(), Session(), UiPump());
     }
+    const StepResult& read = taken.step;
     if (!read.ok && read.outcome == Outcome::Cancelled) {
         LockForUpdate(false);
         return;
@@ -154,7 +152,7 @@ void CFirmWareDlg::BackUpSettings() {
     if (!read.ok) return ContinueAfterBackup(StepStatusText(read));
     if (!Archiver()) return ContinueAfterBackup(Text(keys::archive_tab::NoArchive));
     const archive::SplicerIdentity splicer = ArchiveIdentity();
-    const std::vector<archive::GroupBytes> groups = SnapshotGroups(BackupOfAll(Session().records));
+    const std::vector<archive::GroupBytes> groups = SnapshotGroups(taken.backup);
     Archiver()->Post(
         [this, splicer, groups](archive::Archive* archive, const archive::ArchiveError& error) {
             std::string why = archive ? std::string() : error.message;

@@ -15,6 +15,7 @@ constexpr Message kSplicerRefused{"熔接机拒绝了更新", "the Fusion Splice
 constexpr Message kSplicerSilent{"熔接机无应答", "no answer from the Fusion Splicer"};
 constexpr Message kFileMissing{"找不到固件文件：", "Firmware file not found: "};
 constexpr Message kFileNotRegular{"不是普通文件：", "Not a regular file: "};
+constexpr Message kFileTooLarge{"文件过大，不是固件文件：", "Too large to be a firmware file: "};
 constexpr Message kFileUnopenable{"无法打开固件文件：", "Cannot open the firmware file: "};
 constexpr Message kFileEmpty{"固件文件为空：", "The firmware file is empty: "};
 constexpr Message kNothingSent{"（未发送任何数据，请重新启动熔接机）",
@@ -47,6 +48,8 @@ std::string FirmwareFileProblemText(FirmwareFileProblem problem,
             return Say(kFileMissing) + PathText(file);
         case FirmwareFileProblem::NotRegular:
             return Say(kFileNotRegular) + PathText(file);
+        case FirmwareFileProblem::TooLarge:
+            return Say(kFileTooLarge) + PathText(file);
         case FirmwareFileProblem::Unopenable:
             return Say(kFileUnopenable) + PathText(file);
         case FirmwareFileProblem::Empty:
@@ -65,14 +68,16 @@ std::string HandshakeStatusText(const HandshakeResult& result) {
 
 std::string NotStartedText(const HandshakeResult& result) {
     if (result.Accepted()) return {};
+    // Only 0xEC in the command position is the splicer saying no; a reply that is
+    // garbled or not the acknowledgement is a fault of the data or the line.
     switch (result.outcome) {
         case Outcome::NoAnswer:
             return Say(kNotStarted) + Say(kSplicerSilent);
-        case Outcome::BadCheck:
         case Outcome::Rejected:
+            return Say(kNotStarted) + Say(kSplicerRefused);
         case Outcome::Unexpected:
         case Outcome::Accepted:
-            return Say(kNotStarted) + Say(kSplicerRefused);
+            return Say(kNotStarted) + Say(msg::DataError);
         default:
             break;
     }

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/file_read.h"
 #include "base/text_codec.h"
 #include "protocol/command_catalogue.h"
 
@@ -250,15 +251,23 @@ std::string SplicerTextForDisplay(std::span<const std::uint8_t> bytes) {
 }
 
 FirmwareFileProblem CheckFirmwareFile(const std::filesystem::path& file) {
+    if (file.empty()) return FirmwareFileProblem::Missing;
+    const FileReadResult check = CheckFileToRead(file, kLargestFirmwareFile);
+    switch (check.problem) {
+        case FileReadProblem::None:
+            break;
+        case FileReadProblem::Missing:
+            return FirmwareFileProblem::Missing;
+        case FileReadProblem::NotAFile:
+            return FirmwareFileProblem::NotRegular;
+        case FileReadProblem::TooLarge:
+            return FirmwareFileProblem::TooLarge;
+        case FileReadProblem::Unreadable:
+            return FirmwareFileProblem::Unopenable;
+    }
     std::error_code ec;
-    const std::filesystem::file_status status = std::filesystem::status(file, ec);
-    if (file.empty() || !std::filesystem::exists(status)) return FirmwareFileProblem::Missing;
-    if (!std::filesystem::is_regular_file(status)) return FirmwareFileProblem::NotRegular;
-    if (!std::ifstream(file, std::ios::binary)) return FirmwareFileProblem::Unopenable;
-    const std::uintmax_t size = std::filesystem::file_size(file, ec);
-    if (ec) return FirmwareFileProblem::Unopenable;
-    if (size == 0) return FirmwareFileProblem::Empty;
-    return FirmwareFileProblem::None;
+    return std::filesystem::file_size(file, ec) == 0 && !ec ? FirmwareFileProblem::Empty
+                                                            : FirmwareFileProblem::None;
 }
 
 int PercentBeforeBlock(std::uint64_t block, std::uint64_t fileLength) {

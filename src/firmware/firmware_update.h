@@ -20,6 +20,9 @@ inline constexpr std::size_t kFirmwareBlockSize = 30000;
 inline constexpr int kFirmwareHandshakeTimeoutMs = 1000;
 // Most bytes of the text the splicer sends after the handshakes.
 inline constexpr std::size_t kSplicerTextMax = 38;
+// A firmware file is a few megabytes; one beyond this (a disk image, a video) is
+// not one, and would hold the splicer for hours at the line's pace.
+inline constexpr std::uintmax_t kLargestFirmwareFile = 32 * 1024 * 1024;
 // Lets the splicer get ready between its text and the first firmware byte.
 inline constexpr std::chrono::milliseconds kPauseBeforeFirmware{100};
 
@@ -65,13 +68,15 @@ std::string SplicerTextForDisplay(std::span<const std::uint8_t> bytes);
 enum class FirmwareFileProblem {
     None,
     Missing,
-    NotRegular,
+    NotRegular,  // a folder, a device such as /dev/zero, a pipe
+    TooLarge,    // beyond kLargestFirmwareFile
     Unopenable,
     Empty,
     ReadFailed,  // a read failed or came up short while sending
 };
 
-// Whether `file` can be sent, and why not.
+// Whether `file` can be sent, and why not: the rules of every file the program
+// reads (CheckFileToRead), with kLargestFirmwareFile as the limit.
 FirmwareFileProblem CheckFirmwareFile(const std::filesystem::path& file);
 
 // The share of the file that lies before block `block` (0-based), in per cent;

@@ -1,14 +1,10 @@
 #include "history/csv_export.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <exception>
 #include <string_view>
 #include <system_error>
 
-#include "base/atomic_file.h"
 #include "base/local_time.h"
 #include "base/text_codec.h"
 #include "base/time_text.h"
@@ -18,7 +14,6 @@ namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
 
-// A descriptor that is closed, and a temporary file that is removed, unless kept.
 }  // namespace
 
 std::filesystem::path CsvFolder(const std::filesystem::path& deviceFolder,
@@ -99,30 +94,23 @@ std::string CsvDocument(const RecordStore& store,
     return language == TableLanguage::Chinese ? Utf8ToGbk(text) : text;
 }
 
-bool WriteCsvExport(const std::filesystem::path& file, const RecordStore& store,
-                    const std::array<std::string, kDetailRowCount>& captions,
-                    TableLanguage language, std::string* error,
-                    const std::function<void(int percent)>& progress) {
-    auto fail = [&](const std::string& reason) {
-        if (error) *error = reason;
-        return false;
-    };
+FileWriteResult WriteCsvExport(const CsvExport& job,
+                               const std::function<void(int percent)>& progress) {
     std::error_code ec;
-    if (file.has_parent_path()) {
-        std::filesystem::create_directories(file.parent_path(), ec);
-        if (ec) return fail(ec.message());
+    if (job.file.has_parent_path()) {
+        std::filesystem::create_directories(job.file.parent_path(), ec);
+        if (ec) return {false, ec.message()};
     }
-    // Pages call this on their workers: a failure there (out of memory, say) is told
-    // like any other, never thrown past the worker.
+    FileWriteResult written;
     try {
-        const std::string bytes = CsvDocument(store, captions, language, progress);
-        if (const FileWriteResult written = ReplaceFile(file, bytes); !written.ok)
-            return fail(written.reason);
+        written =
+            ReplaceFile(job.file, CsvDocument(job.records, job.captions, job.language, progress));
     } catch (const std::exception& e) {
-        return fail(e.what());
+        // Out of memory, say: told like any other failure, never thrown past a worker.
+        return {false, e.what()};
     }
-    if (progress) progress(100);
-    return true;
+    if (written.ok && progress) progress(100);
+    return written;
 }
 
 }  // namespace velmora

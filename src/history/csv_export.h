@@ -7,8 +7,10 @@
 #include <cstddef>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 
+#include "base/atomic_file.h"
 #include "history/splice_record.h"
 
 namespace velmora {
@@ -45,12 +47,24 @@ std::string CsvDocument(const RecordStore& store,
                         TableLanguage language,
                         const std::function<void(int percent)>& progress = {});
 
-// Writes the export to `file`, replacing it only once the new one is complete (a
+// One export as every front end runs it: the records, where they go, in which
+// captions and language, and whether they are all the splicer announced.
+struct CsvExport {
+    std::filesystem::path file;
+    RecordStore records;
+    std::array<std::string, kDetailRowCount> captions;
+    TableLanguage language = TableLanguage::English;
+    // Set when the records are what a download that did not end whole left (cut
+    // short, garbled or cancelled): the number the splicer announced. Such a list
+    // is exported only knowingly, and said to be partial.
+    std::optional<std::size_t> partialOf;
+};
+
+// Writes the export to its file, replacing it only once the new one is complete (a
 // temporary file beside it, then a rename); creates the folder if needed. On
-// failure nothing is left behind and `error` says what the system reported. Never throws.
-bool WriteCsvExport(const std::filesystem::path& file, const RecordStore& store,
-                    const std::array<std::string, kDetailRowCount>& captions,
-                    TableLanguage language, std::string* error,
-                    const std::function<void(int percent)>& progress = {});
+// failure nothing is left behind and the result says what the system reported.
+// Never throws: pages call it on their workers.
+FileWriteResult WriteCsvExport(const CsvExport& job,
+                               const std::function<void(int percent)>& progress = {});
 
 }  // namespace velmora

@@ -2,16 +2,14 @@
 
 #include <QMetaObject>
 #include <exception>
-#include <filesystem>
 #include <memory>
 #include <optional>
+#include <utility>
 
-#include "app/message_box.h"
 #include "app/qt_text.h"
 #include "base/app_config.h"
 #include "base/language.h"
 #include "base/messages.h"
-#include "base/path_text.h"
 #include "history/csv_export.h"
 #include "history/history_texts.h"
 #include "widgets/record_lists.h"
@@ -21,10 +19,6 @@ namespace {
 
 QString Caption(const TextKey& key) {
     return Q(key);
-}
-
-TableLanguage RunLanguage() {
-    return TableLanguageFor(Config().EnglishFlag);
 }
 
 // Records arrive a few at a time; listing them in turns this far apart keeps the
@@ -72,6 +66,7 @@ CHistoryDlg::CHistoryDlg(QWidget* parent, PageContext& context)
 
     connect(&m_btnReceive, &QPushButton::clicked, this, [this] { OnBnClickedReceive(); });
     connect(&m_btnExcel, &QPushButton::clicked, this, [this] { OnBnClickedExcel(); });
+    connect(&m_export, &CCsvExporter::Finished, this, [this] { SetButtonsEnabled(true); });
     connect(&m_listIndex, &CListCtrlEx::ItemChanged, this, [this] { OnLvnItemchangedIndexList(); });
     m_listTimer.setInterval(kListingTurnMs);
     connect(&m_listTimer, &QTimer::timeout, this, [this] { FlushPendingRows(); });
@@ -92,7 +87,7 @@ void CHistoryDlg::EnsureCsvFolder() {
 
 void CHistoryDlg::OnBnClickedReceive() {
     Link& link = GetLink();
-    if (m_downloading || m_exporting) return;
+    if (m_downloading || m_export.Running()) return;
     // The last run has been reported; its thread may still be returning.
     if (Worker().Running()) Worker().StopAndJoin();
     if (RefuseClosedPort()) return;
@@ -110,6 +105,7 @@ void CHistoryDlg::OnBnClickedReceive() {
     // The store of the last download stays until the splicer says a new one comes.
     m_previousRecords = std::move(m_records);
     m_records.clear();
+    m_previousPartialOf = std::exchange(m_partialOf, std::nullopt);
     m_progress.setRange(0, 100);
     m_progress.setValue(0);
     // No second click, and no export, while the splicer is asked.
@@ -198,7 +194,6 @@ void CHistoryDlg::FlushPendingRows() {
             SetTurnProgress(static_cast<int>((m_records.size() - 1) * 100 /
                                              static_cast<std::size_t>(m_nRecordCount)));
     }
-    if (m_exporting) SetTurnProgress(m_exportProgress.load());
 }
 
 void CHistoryDlg::SetTurnProgress(int percent) {
@@ -217,38 +212,27 @@ void CHistoryDlg::OnReceiveFinished(const HistoryReceipt& receipt) {
     m_downloading = false;
     emit DownloadBusy(false);
     const ReceiveStart& start = receipt.start;
-    if (start.step != ReceiveStep::Download) m_records = std::move(m_previousRecords);
+    const Outcome outcome =
+        start.step == ReceiveStep::Download ? receipt.download.outcome : start.outcome;
+    if (start.step != ReceiveStep::Download) {
+        m_records = std::move(m_previousRecords);
+        m_partialOf = m_previousPartialOf;
+    } else if (outcome != Outcome::Accepted) {
+        // The records listed so far stay, in the list and in the store, known as partial.
+        m_partialOf = receipt.download.recordsAnnounced;
+    }
     m_previousRecords.clear();
-    switch (start.step) {
-        case ReceiveStep::NoRecords:
-            ShowCommState(true);
-            break;
-        case ReceiveStep::TooMany:
-            ShowCommState(false, ReceiptFailureText(receipt));
-            break;
-        case ReceiveStep::Failed:
-            if (start.outcome == Outcome::Cancelled) break;
-            // A rejection or a foreign answer has no text of its own.
-            ShowCommState(false,
-                          start.outcome == Outcome::Rejected || start.outcome == Outcome::Unexpected
-                              ? Say(msg::DataError)
-                              : ReceiptFailureText(receipt));
-            break;
-        case ReceiveStep::Download:
-            switch (receipt.download.outcome) {
-                case Outcome::Accepted:
-                    m_progress.setValue(100);
-                    ShowCommState(true);
-                    break;
-                case Outcome::Cancelled:
-                    break;
-                default:
-                    // The records listed so far stay, in the list and in the store.
-                    m_progress.setValue(0);
-                    ShowCommState(false, ReceiptFailureText(receipt));
-                    break;
-            }
-            break;
+    const std::string failure = ReceiptFailureText(receipt);
+    if (start.step == ReceiveStep::NoRecords ||
+        (start.step == ReceiveStep::Download && outcome == Outcome::Accepted)) {
+        if (start.step == ReceiveStep::Download) m_progress.setValue(100);
+        ShowCommState(true);
+    } else if (outcome == Outcome::Cancelled) {
+        // The user stopped it: no failure of the line, but how far it got.
+        emit StatusNotice(Q(failure));
+    } else {
+        if (start.step == ReceiveStep::Download) m_progress.setValue(0);
+        ShowCommState(false, failure);
     }
     SetButtonsEnabled(true);
 }
@@ -275,56 +259,11 @@ void CHistoryDlg::FillIndexList() {
 }
 
 void CHistoryDlg::OnBnClickedExcel() {
-    if (m_downloading || m_exporting) return;
-    if (m_records.empty()) {
-        ShowBox(Say(history_msg::NoRecord), history_msg::NoRecordCaption);
-        return;
-    }
-    const std::filesystem::path file =
-        CsvExportPath(Session().DeviceFolder, Config().AppDirectory, LocalToday());
-    std::error_code ec;
-    if (std::filesystem::exists(file, ec)) {
-        const MsgAnswer answer = ShowMessage(this, Q(FileExistsText(file)), Q(msg::CaptionQuestion),
-                                             MsgButtons::YesNo, MsgIcon::Exclamation);
-        if (answer != MsgAnswer::Yes) return;
-    }
-    if (Worker().Running()) Worker().StopAndJoin();
-    m_progress.setRange(0, 100);
-    m_progress.setValue(0);
-    m_exportProgress = 0;
-    m_exporting = true;
-    SetButtonsEnabled(false);
-    // The file is made off the window's thread, so the window never stalls on it.
-    const bool started = Worker().Start([this, file, records = m_records, captions = m_rows,
-                                         language = RunLanguage()](std::stop_token) {
-        std::string error;
-        const bool written = WriteCsvExport(file, records, captions, language, &error,
-                                            [this](int percent) { m_exportProgress = percent; });
-        QMetaObject::invokeMethod(
-            this, [this, file, written, error] { OnExportFinished(file, written, error); },
-            Qt::QueuedConnection);
-    });
-    if (!started) {
-        m_exporting = false;
-        SetButtonsEnabled(true);
-        return;
-    }
-    m_listTimer.start();
-}
-
-void CHistoryDlg::OnExportFinished(const std::filesystem::path& file, bool written,
-                                   const std::string& error) {
-    m_listTimer.stop();
-    m_exporting = false;
-    SetButtonsEnabled(true);
-    if (!written) {
-        ShowMessage(this, Q(FileNotSavedText(file, error)), Q(msg::CaptionInfo), MsgButtons::Ok,
-                    MsgIcon::Error);
-        return;
-    }
-    m_progress.setValue(100);
-    // Where the file went, after the usual text.
-    ShowBox(Say(history_msg::FileSaved) + "\n" + PathText(file), msg::CaptionQuestion);
+    if (m_downloading || m_export.Running()) return;
+    const auto daysFile = [this] {
+        return CsvExportPath(Session().DeviceFolder, Config().AppDirectory, LocalToday());
+    };
+    if (m_export.Start(m_records, m_partialOf, daysFile, true)) SetButtonsEnabled(false);
 }
 
 void CHistoryDlg::SetButtonsEnabled(bool enabled) {

@@ -7,13 +7,14 @@
 #include <QProgressBar>
 #include <QTimer>
 #include <array>
-#include <atomic>
 #include <cstddef>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/page_dlg.h"
+#include "history/csv_export_dlg.h"
 #include "history/history_download.h"
 #include "history/splice_record.h"
 #include "widgets/list_ctrl_ex.h"
@@ -34,7 +35,8 @@ class CHistoryDlg : public CPageDlg {
     // The Receive button: counts the splicer's records, asks for all of them
     // and downloads them, on the page's worker.
     void OnBnClickedReceive();
-    // The EXCEL button: writes every downloaded record to the day's CSV file, on the worker.
+    // The EXCEL button: writes every downloaded record to the day's CSV file, on the
+    // worker; a download that did not end whole is exported only when the user says so.
     void OnBnClickedExcel();
     // Shows record `position` of the store in the parameter list.
     void ShowRecordDetails(std::size_t position);
@@ -49,7 +51,7 @@ class CHistoryDlg : public CPageDlg {
     const RecordStore& Records() const { return m_records; }
     // True from Receive (or EXCEL) until the page has taken the worker's result.
     bool Downloading() const { return m_downloading; }
-    bool Exporting() const { return m_exporting; }
+    bool Exporting() const { return m_export.Running(); }
     CListCtrlEx& IndexList() { return m_listIndex; }
     CListCtrlEx& ParamList() { return m_listParam; }
     CWBButton& ReceiveButton() { return m_btnReceive; }
@@ -68,8 +70,6 @@ class CHistoryDlg : public CPageDlg {
     void SetTurnProgress(int percent);
     void OnDownloadStarted(int count);
     void OnReceiveFinished(const HistoryReceipt& receipt);
-    void OnExportFinished(const std::filesystem::path& file, bool written,
-                          const std::string& error);
 
     void SetButtonsEnabled(bool enabled);
 
@@ -77,17 +77,19 @@ class CHistoryDlg : public CPageDlg {
     RecordStore m_records;
     // Set aside while the count is asked: a Receive that fetches nothing keeps it.
     RecordStore m_previousRecords;
-    // The parameter list's captions in row order; the CSV header reads them too.
+    // When the store is what a download that did not end whole left: the count the
+    // splicer announced for it (and the same for the store set aside).
+    std::optional<std::size_t> m_partialOf;
+    std::optional<std::size_t> m_previousPartialOf;
+    // The parameter list's captions in row order.
     std::array<std::string, kDetailRowCount> m_rows;
     int m_nRecordCount = 0;
     bool m_downloading = false;
-    bool m_exporting = false;
     DownloadOptions m_downloadOptions;
     // Records the worker has handed over, not yet listed. The worker never waits
     // for the page: the page takes them on its listing turns.
     std::mutex m_incomingMutex;
     RecordStore m_incoming;
-    std::atomic<int> m_exportProgress{0};
     QTimer m_listTimer;
 
     // Before the buttons it holds, so that they go first.
@@ -95,6 +97,7 @@ class CHistoryDlg : public CPageDlg {
     CListCtrlEx m_listIndex;
     CListCtrlEx m_listParam;
     QProgressBar m_progress;
+    CCsvExporter m_export{*this, m_progress};
     CWBButton m_btnReceive;
     CWBButton m_btnExcel;
     QHBoxLayout buttonLayout_;  // layouts hold widgets only, never owning them

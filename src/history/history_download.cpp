@@ -44,7 +44,7 @@ class StreamShape final : public ReplyShape {
         adding_ = false;
         if (!ready.empty() && callbacks_.records) callbacks_.records(before, ready);
         if (!ready.empty() && callbacks_.progress) callbacks_.progress(stream_.Progress());
-        if (stream_.Garbled()) return Gathered::Refused;
+        if (stream_.Garbled() || stream_.Refused()) return Gathered::Refused;
         return stream_.Complete() ? Gathered::CompleteUnlessMore : Gathered::More;
     }
     bool SurplusArrived() const { return surplusArrived_; }
@@ -112,7 +112,13 @@ bool RecordFrameHoldsUp(std::span<const std::uint8_t> frame) {
 std::vector<SpliceRecord> RecordStream::Add(std::size_t n) {
     received_ += std::min(n, expected_ - received_);
     std::vector<SpliceRecord> ready;
-    if (garbled_) return ready;
+    if (garbled_ || refused_) return ready;
+    // A refusal is a short frame in place of the first record: known from its
+    // first two bytes, so it is never waited out as a stream that stopped.
+    if (listed_ == 0 && received_ >= 2 && buffer_[0] == kFrameStart && buffer_[1] == kRejected) {
+        refused_ = true;
+        return ready;
+    }
     const std::size_t complete = received_ / kRecordFrameSize;
     ready.reserve(complete - listed_);
     for (; listed_ < complete; ++listed_) {
@@ -147,12 +153,13 @@ DownloadResult DownloadHistory(Link& link, LineClaim claim, int count, std::stop
     const ReceiveEnd end = link.Receive(*held, shape, watch);
 
     DownloadResult result;
-    result.outcome = end.outcome;
+    result.outcome =
+        end.outcome == Outcome::Unexpected && stream.Refused() ? Outcome::Rejected : end.outcome;
     result.garbledRecord = stream.Garbled();
     result.surplus = shape.SurplusArrived();
     result.stalled = end.stalled;
     result.recordsAnnounced = static_cast<std::size_t>(std::max(count, 0));
-    // What follows a refused stream must not spoil the next exchange.
+    // What follows a refused stream or a refusal must not spoil the next exchange.
     if (end.outcome == Outcome::Unexpected)
         link.DiscardUntilQuiet(*held, kQuietLine, options.deadline, stop);
     result.recordsListed = stream.Listed();

@@ -63,7 +63,8 @@ bool RecordFrameHoldsUp(std::span<const std::uint8_t> frame);
 
 // Gathers the stream of `count` record frames in a caller's buffer. A record is
 // handed out once all its 38 bytes are there and its frame holds up, and only
-// once; the first frame that does not hold up ends the listing (Garbled()).
+// once; the first frame that does not hold up ends the listing (Garbled()). A
+// stream that begins 87 EC is the splicer refusing the request (Refused()).
 class RecordStream {
   public:
     // `buffer` must hold count * 38 bytes; `count` is limited to what fits.
@@ -82,6 +83,7 @@ class RecordStream {
     int Progress() const;
     // The position of the first frame that did not hold up, if one did not.
     std::optional<std::size_t> Garbled() const { return garbled_; }
+    bool Refused() const { return refused_; }
 
   private:
     std::span<std::uint8_t> buffer_;
@@ -90,12 +92,13 @@ class RecordStream {
     std::size_t received_ = 0;
     std::size_t listed_ = 0;
     std::optional<std::size_t> garbled_;
+    bool refused_ = false;
 };
 
 struct DownloadResult {
     // Accepted (all records in), NoAnswer (deadline passed), Cancelled (stop
     // requested), PortLost or NotOpen (the port went away or was closed),
-    // Unexpected (the stream did not hold up).
+    // Rejected (the splicer refused the request), Unexpected (the stream did not hold up).
     Outcome outcome = Outcome::NoAnswer;
     std::size_t recordsListed = 0;
     std::size_t bytesReceived = 0;

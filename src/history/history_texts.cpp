@@ -9,12 +9,23 @@
 namespace velmora {
 namespace {
 
-std::string Format(const Message& message, const std::string& a, const std::string& b = {}) {
-    const std::string pattern = Say(message);
-    std::string text(pattern.size() + a.size() + b.size() + 1, '\0');
-    int n = std::snprintf(text.data(), text.size(), pattern.c_str(), a.c_str(), b.c_str());
-    text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-    return text;
+constexpr Message kGarbled{"第 %s 条记录数据错误，本次接收无效",
+                           "Record %s arrived garbled; this download is refused"};
+constexpr Message kSurplus{
+    "熔接机发来的记录多于它所报的数量，本次接收无效",
+    "The splicer sent more than the records it announced; this download is refused"};
+constexpr Message kStalled{"熔接机在发送 %s / %s 条记录后停止发送",
+                           "The splicer stopped sending after %s of %s records"};
+constexpr Message kCancelled{"接收已取消：已收到 %s / %s 条记录",
+                             "Download cancelled after %s of %s records"};
+constexpr Message kPartialQuestion{
+    "上次接收未完成，只收到 %s / %s 条记录，导出的文件将不完整。是否仍然导出？",
+    "The last download did not finish: only %s of %s records arrived, so the file will be "
+    "incomplete. Export them anyway?"};
+constexpr Message kPartialSaved{"（不完整：%s / %s 条记录）", "(incomplete: %s of %s records)"};
+
+std::string Number(std::size_t n) {
+    return std::to_string(n);
 }
 
 }  // namespace
@@ -28,11 +39,24 @@ std::array<std::string, kDetailRowCount> DetailCaptions() {
 }
 
 std::string FileExistsText(const std::filesystem::path& file) {
-    return Format(history_msg::FileExists, PathText(file));
+    return Say(history_msg::FileExists, {PathText(file)});
 }
 
 std::string FileNotSavedText(const std::filesystem::path& file, const std::string& reason) {
-    return Format(history_msg::FileNotSaved, PathText(file), reason);
+    return FileWriteProblemText(file, {false, reason});
+}
+
+std::string PartialExportQuestion(const CsvExport& job) {
+    if (!job.partialOf) return {};
+    return Say(kPartialQuestion, {Number(job.records.size()), Number(*job.partialOf)});
+}
+
+std::string ExportSavedText(const CsvExport& job) {
+    // Where the file went, after the usual text.
+    std::string text = Say(history_msg::FileSaved) + "\n" + PathText(job.file);
+    if (job.partialOf)
+        text += "\n" + Say(kPartialSaved, {Number(job.records.size()), Number(*job.partialOf)});
+    return text;
 }
 
 std::string TooManyRecordsText(int count) {
@@ -45,33 +69,26 @@ std::string TooManyRecordsText(int count) {
 }
 
 std::string ReceiptFailureText(const HistoryReceipt& receipt) {
-    if (receipt.start.step == ReceiveStep::TooMany) return TooManyRecordsText(receipt.start.count);
-    if (receipt.start.step == ReceiveStep::Download &&
-        receipt.download.outcome == Outcome::Unexpected) {
-        static constexpr Message kGarbled{"第 %d 条记录数据错误，本次接收无效",
-                                          "Record %d arrived garbled; this download is refused"};
-        static constexpr Message kSurplus{"熔接机发来的记录多于它所报的数量，本次接收无效",
-                                          "The splicer sent more than the records it announced; "
-                                          "this download is refused"};
-        if (!receipt.download.garbledRecord) return Say(kSurplus);
-        char text[200];
-        std::snprintf(text, sizeof text, Say(kGarbled).c_str(),
-                      static_cast<int>(*receipt.download.garbledRecord + 1));
-        return text;
-    }
-    if (receipt.start.step == ReceiveStep::Download && receipt.download.stalled) {
-        static constexpr Message kStalled{"熔接机在发送 %d / %d 条记录后停止发送",
-                                          "The splicer stopped sending after %d of %d records"};
-        char text[200];
-        std::snprintf(text, sizeof text, Say(kStalled).c_str(),
-                      static_cast<int>(receipt.download.recordsListed),
-                      static_cast<int>(receipt.download.recordsAnnounced));
-        return text;
-    }
-    const Outcome outcome = receipt.start.step == ReceiveStep::Download ? receipt.download.outcome
-                                                                        : receipt.start.outcome;
+    const ReceiveStart& start = receipt.start;
+    const DownloadResult& download = receipt.download;
+    if (start.step == ReceiveStep::TooMany) return TooManyRecordsText(start.count);
+    if (start.step == ReceiveStep::NoRecords) return {};
+    const bool downloading = start.step == ReceiveStep::Download;
+    const Outcome outcome = downloading ? download.outcome : start.outcome;
+    // How far a download got: the records listed of those announced.
+    const std::string listed = Number(download.recordsListed);
+    const std::string announced = Number(download.recordsAnnounced);
+    if (downloading && outcome == Outcome::Unexpected)
+        return download.garbledRecord ? Say(kGarbled, {Number(*download.garbledRecord + 1)})
+                                      : Say(kSurplus);
+    if (downloading && outcome == Outcome::NoAnswer && download.stalled)
+        return Say(kStalled, {listed, announced});
+    if (downloading && outcome == Outcome::Cancelled) return Say(kCancelled, {listed, announced});
+    if (outcome == Outcome::Accepted) return {};
+    // A count answer that is intact but not one.
+    if (outcome == Outcome::Unexpected) return Say(msg::DataError);
     const Message* text = StandardFailureText(outcome);
-    return text && outcome != Outcome::Cancelled ? Say(*text) : std::string();
+    return text ? Say(*text) : std::string();
 }
 
 }  // namespace velmora

@@ -1,11 +1,11 @@
 #include "images/image_dlg.h"
 
-#include <QFile>
 #include <QMetaObject>
 #include <QPainter>
 #include <exception>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "app/message_box.h"
@@ -31,6 +31,7 @@ constexpr Message kDownloadFirstCaption{"提示", "info"};
 constexpr Message kSavingBusy{"Saving,Please Waitting", "Saving,Please Waitting"};
 // Our own: an image was saved; the box adds where.
 constexpr Message kImageSaved{"文件保存成功!", "File successfully!"};
+constexpr Message kNotAnImage{"%s：不是可显示的图片", "%s: not an image that can be shown"};
 constexpr Message kNoDeviceFolder{"熔接机的文件夹未知，请重新连接",
                                   "The splicer's folder is not known, please connect again"};
 
@@ -39,22 +40,19 @@ constexpr int kListWidth = 250;
 constexpr int kPageMargin = 10;
 constexpr int kProgressHeight = 18;
 constexpr QSize kButtonSize{110, 32};
-// A splice image is well under a megabyte; a saved file beyond this is not one.
-constexpr qint64 kLargestImageFile = 16 * 1024 * 1024;
 
 }  // namespace
 
-QImage DecodeImageFile(const std::filesystem::path& path) {
-#ifdef _WIN32
-    QFile file(QString::fromStdWString(path.wstring()));
-#else
-    QFile file(QFile::decodeName(path.c_str()));
-#endif
-    if (!file.open(QIODevice::ReadOnly) || file.size() > kLargestImageFile) return {};
+QImage DecodeImageFile(const std::filesystem::path& path, std::string* problem) {
     // Read whole and closed at once, so the file is never held while it is shown.
-    const QByteArray bytes = file.read(kLargestImageFile);
-    file.close();
-    return QImage::fromData(bytes);
+    const FileReadResult read = ReadImageFile(path);
+    QImage image;
+    if (read.ok())
+        image = QImage::fromData(reinterpret_cast<const uchar*>(read.bytes.data()),
+                                 static_cast<int>(read.bytes.size()));
+    if (image.isNull() && problem)
+        *problem = read.ok() ? Say(kNotAnImage, {PathText(path)}) : FileReadProblemText(path, read);
+    return image;
 }
 
 CPictureFrame::CPictureFrame(QWidget* parent) : QFrame(parent) {
@@ -273,11 +271,9 @@ CImageDlg::DownloadEnd CImageDlg::RunDownload(int position, const std::filesyste
     end.statusText = ImageDownloadFailureText(result);
     if (result.outcome != Outcome::Accepted) return end;
 
-    const SaveResult saved = SaveImageFile(path, result.image);
-    end.saved = saved.saved;
     end.file = path;
-    if (!saved.saved) end.saveError = ImageSaveFailureText(path, saved.reason);
-    if (saved.saved)
+    end.saved = SaveImageFile(path, result.image);
+    if (end.saved.ok)
         // A copy: the buffer is the next download's.
         StoreInArchive([splicer, stamp, name = PathText(path.filename()),
                         bytes = std::vector<std::uint8_t>(
@@ -297,13 +293,14 @@ void CImageDlg::FinishDownload(const DownloadEnd& end) {
             m_progress.setValue(100);
             // Shown even when it could not be saved: it did arrive.
             m_picture.ShowImage(end.image);
-            if (end.saved) {
+            if (end.saved.ok) {
                 ShowCommState(true);
                 ShowMessage(this, Q(Say(kImageSaved) + "\n" + PathText(end.file)),
                             Q(msg::CaptionInfo));
             } else {
-                ShowCommState(false, end.saveError);
-                ShowMessage(this, Q(end.saveError), Q(msg::CaptionInfo));
+                const std::string failure = FileWriteProblemText(end.file, end.saved);
+                ShowCommState(false, failure);
+                ShowMessage(this, Q(failure), Q(msg::CaptionInfo));
             }
             break;
         case Outcome::Cancelled:
@@ -343,7 +340,15 @@ void CImageDlg::OnLvnItemchangedImageList() {
 }
 
 void CImageDlg::LoadImageFile(const std::filesystem::path& path) {
-    m_picture.ShowImage(DecodeImageFile(path));
+    std::string problem;
+    QImage image = DecodeImageFile(path, &problem);
+    if (image.isNull()) {
+        // A folder, a device or a damaged file where the image should be.
+        m_picture.Clear();
+        ShowMessage(this, Q(problem), Q(msg::CaptionInfo));
+        return;
+    }
+    m_picture.ShowImage(std::move(image));
 }
 
 void CImageDlg::ShowBusyText() {

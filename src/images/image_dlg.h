@@ -40,9 +40,10 @@ class CPictureFrame : public QFrame {
     QImage m_image;
 };
 
-// The image in `path` decoded, or a null image for a file that is gone, too large
-// or not an image. The file is read whole and closed before decoding.
-QImage DecodeImageFile(const std::filesystem::path& path);
+// The image in `path` decoded, or a null image for a file that is gone, no file,
+// too large, unreadable or not an image; then `problem`, when given, says which in
+// the run's language. The file is read whole and closed before decoding.
+QImage DecodeImageFile(const std::filesystem::path& path, std::string* problem = nullptr);
 
 class CImageDlg : public CPageDlg {
     Q_OBJECT
@@ -80,11 +81,10 @@ class CImageDlg : public CPageDlg {
     // What the worker hands to the page when a download has ended.
     struct DownloadEnd {
         Outcome outcome = Outcome::NoAnswer;
-        std::string statusText;  // why it failed
-        QImage image;            // decoded on the worker from the bytes received
-        bool saved = false;
-        std::filesystem::path file;  // where it was saved
-        std::string saveError;
+        std::string statusText;      // why it failed
+        QImage image;                // decoded on the worker from the bytes received
+        std::filesystem::path file;  // where it was to be saved
+        FileWriteResult saved;
     };
 
     void FillImageList();

@@ -28,6 +28,7 @@ class ImageShape final : public ReplyShape {
     Gathered Add(std::size_t n) override {
         buffer_.Add(n);
         switch (buffer_.Head()) {
+            case ImageHead::Refused:
             case ImageHead::Foreign:
             case ImageHead::TooLarge:
                 return Gathered::Refused;
@@ -68,6 +69,7 @@ std::span<std::uint8_t> ImageBuffer::Room() {
             if (received_ >= wanted) return {};
             return all.subspan(received_, wanted - received_);
         }
+        case ImageHead::Refused:
         case ImageHead::Foreign:
         case ImageHead::TooLarge:
             return {};
@@ -78,7 +80,11 @@ std::span<std::uint8_t> ImageBuffer::Room() {
 void ImageBuffer::Add(std::size_t n) {
     received_ += std::min(n, Room().size());
     if (head_ != ImageHead::Pending) return;
-    // A head that already disagrees is refused at once: a rejection is shorter than 8 bytes.
+    // A head that already disagrees is refused at once: a refusal is shorter than 8 bytes.
+    if (received_ >= 2 && bytes_[0] == kFrameStart && bytes_[1] == kRejected) {
+        head_ = ImageHead::Refused;
+        return;
+    }
     const std::size_t known = std::min(received_, std::size(kHeadStart));
     if (!std::equal(kHeadStart, kHeadStart + known, bytes_.get())) {
         head_ = ImageHead::Foreign;
@@ -166,7 +172,7 @@ ImageDownloadResult ImageDownloadThread(Link& link, LineClaim claim, ImageBuffer
     const ReceiveEnd end = link.Receive(*held, shape, watch);
 
     ImageDownloadResult result;
-    result.outcome = end.outcome;
+    result.outcome = buffer.Head() == ImageHead::Refused ? Outcome::Rejected : end.outcome;
     if (end.outcome == Outcome::Accepted && !buffer.ImageWhole()) {
         // Nothing short of the whole image is called an image.
         result.outcome = Outcome::Unexpected;
@@ -184,6 +190,7 @@ ImageDownloadResult ImageDownloadThread(Link& link, LineClaim claim, ImageBuffer
             break;
         case Outcome::Cancelled:
             break;
+        case Outcome::Rejected:
         case Outcome::Unexpected:
             // The rest of a refused stream must not spoil the next exchange.
             link.DiscardUntilQuiet(*held, kQuietLine, options.deadline, stop);

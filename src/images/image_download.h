@@ -30,6 +30,7 @@ inline constexpr std::chrono::milliseconds kImageCreepStep{100};
 enum class ImageHead {
     Pending,   // fewer than 8 bytes, all agreeing with 87 71 04 so far
     Accepted,  // 87 71 04 and a size that fits
+    Refused,   // 87 EC: the splicer refused the request
     Foreign,   // not the head of an image
     TooLarge,  // a size beyond kMaxImageSize
 };
@@ -87,8 +88,9 @@ struct ImageRequest {
 ImageRequest StartImageDownload(Link& link, int imageIndex);
 
 struct ImageDownloadResult {
-    // Accepted (the image is in `image`), NoAnswer (deadline passed), Unexpected
-    // (foreign or oversized head), PortLost, NotOpen, Cancelled (stop requested).
+    // Accepted (the image is in `image`), NoAnswer (deadline passed), Rejected (the
+    // splicer refused the request), Unexpected (foreign or oversized head), PortLost,
+    // NotOpen, Cancelled (stop requested).
     Outcome outcome = Outcome::NoAnswer;
     std::uint32_t imageSize = 0;
     std::uint32_t announcedSize = 0;  // as the head said it, also when refused

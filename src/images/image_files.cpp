@@ -1,8 +1,7 @@
 #include "images/image_files.h"
 
-#include "base/atomic_file.h"
-
 namespace velmora {
+
 std::filesystem::path JpgFolder(const std::filesystem::path& deviceFolder) {
     if (deviceFolder.empty()) return {};
     return deviceFolder / "JPG";
@@ -32,9 +31,13 @@ bool ImageFileExists(const std::filesystem::path& path) {
     return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
-SaveResult SaveImageFile(const std::filesystem::path& path, std::span<const std::uint8_t> image) {
-    const FileWriteResult written = ReplaceFile(path, image);
-    return {written.ok, written.reason};
+FileWriteResult SaveImageFile(const std::filesystem::path& path,
+                              std::span<const std::uint8_t> image) {
+    return ReplaceFile(path, image);
+}
+
+FileReadResult ReadImageFile(const std::filesystem::path& path) {
+    return ReadWholeFile(path, kLargestImageFile);
 }
 
 }  // namespace velmora

@@ -8,6 +8,8 @@
 #include <span>
 #include <string>
 
+#include "base/atomic_file.h"
+#include "base/file_read.h"
 #include "images/image_catalogue.h"
 
 namespace velmora {
@@ -33,14 +35,16 @@ std::optional<std::filesystem::path> ImageFilePath(const std::filesystem::path& 
 // Whether a file (or anything else) stands at `path`.
 bool ImageFileExists(const std::filesystem::path& path);
 
-struct SaveResult {
-    bool saved = false;
-    // What the system reported when it failed; empty when saved.
-    std::string reason;
-};
-
 // Writes `image` unchanged to `path`: into a temporary file beside it first, then
 // renamed over any existing file, so a failed write never leaves half an image.
-SaveResult SaveImageFile(const std::filesystem::path& path, std::span<const std::uint8_t> image);
+FileWriteResult SaveImageFile(const std::filesystem::path& path,
+                              std::span<const std::uint8_t> image);
+
+// A splice image is well under a megabyte; a saved file beyond this is not one.
+inline constexpr std::uintmax_t kLargestImageFile = 16 * 1024 * 1024;
+
+// The bytes of a saved image file, read whole and closed at once: refused with
+// why (not a file, too large, unreadable), never read past kLargestImageFile.
+FileReadResult ReadImageFile(const std::filesystem::path& path);
 
 }  // namespace velmora

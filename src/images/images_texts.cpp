@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "base/path_text.h"
 #include "protocol/outcome_texts.h"
 
 namespace velmora {
@@ -57,11 +56,6 @@ std::string ImageDownloadFailureText(const ImageDownloadResult& result) {
             return text ? Say(*text) : Say(msg::DataError);
         }
     }
-}
-
-std::string ImageSaveFailureText(const std::filesystem::path& path, const std::string& reason) {
-    static constexpr Message kSaveFailed{"图片文件保存失败：", "Image file could not be saved: "};
-    return Say(kSaveFailed) + PathText(path) + " (" + reason + ")";
 }
 
 }  // namespace velmora

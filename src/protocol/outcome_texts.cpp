@@ -5,6 +5,8 @@ namespace velmora {
 const Message* StandardFailureText(Outcome outcome) {
     static constexpr Message kWriteFailed{"串口写入失败", "Write to port failed"};
     static constexpr Message kCancelled{"通讯已取消", "Communication cancelled"};
+    // 0xEC in the command position: the splicer answered, and said no.
+    static constexpr Message kRefused{"熔接机拒绝了该请求", "The splicer refused the request"};
     switch (outcome) {
         case Outcome::NoAnswer:
             return &msg::NoAnswer;
@@ -20,8 +22,9 @@ const Message* StandardFailureText(Outcome outcome) {
             return &kWriteFailed;
         case Outcome::Cancelled:
             return &kCancelled;
-        case Outcome::Accepted:
         case Outcome::Rejected:
+            return &kRefused;
+        case Outcome::Accepted:
         case Outcome::Unexpected:
             return nullptr;
     }

@@ -8,7 +8,7 @@
 namespace velmora {
 
 // The standard text of a failed outcome, or nullptr where the caller words its
-// own (a rejection, an unexpected reply) or there is no failure.
+// own (an unexpected reply: what was expected is the caller's) or there is no failure.
 const Message* StandardFailureText(Outcome outcome);
 
 // "Comm port error: <reason>": a port that could not be opened; when the system

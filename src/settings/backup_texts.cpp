@@ -1,26 +1,17 @@
 #include "settings/backup_texts.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 
+#include "archive/sha256.h"
 #include "settings/parameter_rows.h"
 
 namespace velmora {
 namespace {
 
 constexpr std::string_view kHead = "# velmora settings backup";
-
-struct Section {
-    std::string_view name;
-    int group;   // the group that shows the record (System shows the rest of config)
-    int record;  // GroupWire::record
-};
-constexpr std::array<Section, 3> kSections{{
-    {"splice", group::Splice, 0},
-    {"heating", group::Heating, 1},
-    {"config", group::FsConfig, 3},
-}};
+constexpr std::string_view kChecksumKey = "sha256";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 std::string Hex(std::span<const std::uint8_t> bytes) {
     std::string out;
@@ -32,79 +23,151 @@ std::string Hex(std::span<const std::uint8_t> bytes) {
     return out;
 }
 
+int HexDigit(char c) {
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                  : -1;
+}
+
 std::optional<std::vector<std::uint8_t>> FromHex(std::string_view text) {
     if (text.size() % 2 != 0) return std::nullopt;
     std::vector<std::uint8_t> bytes;
     for (std::size_t i = 0; i < text.size(); i += 2) {
-        unsigned value = 0;
-        for (char c : text.substr(i, 2)) {
-            const int digit = c >= '0' && c <= '9'   ? c - '0'
-                              : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                                     : -1;
-            if (digit < 0) return std::nullopt;
-            value = value * 16 + static_cast<unsigned>(digit);
-        }
-        bytes.push_back(static_cast<std::uint8_t>(value));
+        const int high = HexDigit(text[i]);
+        const int low = HexDigit(text[i + 1]);
+        if (high < 0 || low < 0) return std::nullopt;
+        bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
     }
     return bytes;
 }
 
-std::vector<GridRow> Shown(int group, const ParameterRecords& records, const OptionTables& tables) {
-    std::vector<GridRow> rows = BuildGroupRows(BuildParamRows(), group);
-    ShowGroup(group, records, tables, rows);
-    return rows;
+// A value on one line of the file: control bytes and the backslash as \xNN, so
+// that a name holding a tab or a line end cannot break the file apart.
+std::string Escaped(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || c == '\\') {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
-std::vector<std::uint8_t> RecordBytes(int record, const ParameterRecords& records) {
-    const int group = record == 0 ? group::Splice : record == 1 ? group::Heating : group::FsConfig;
-    return EncodeGroupRecord(group, records);
+std::string Unescaped(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x' &&
+            HexDigit(text[i + 2]) >= 0 && HexDigit(text[i + 3]) >= 0) {
+            out += static_cast<char>(HexDigit(text[i + 2]) * 16 + HexDigit(text[i + 3]));
+            i += 3;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::string ChecksumOf(std::string_view text) {
+    return archive::HexText(archive::Sha256Of(
+        std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())));
+}
+
+// The values the record's rows show, in the order the file lists them.
+std::vector<std::string> ShownValues(ParamRecord record, const ParameterRecords& records,
+                                     const OptionTables& tables) {
+    std::vector<std::string> values;
+    for (const ParamGroup group : GroupsOf(record))
+        for (const GridRow& row : ShownRows(group, records, tables)) values.push_back(row.value);
+    return values;
+}
+
+std::optional<ParamRecord> RecordOfSection(std::string_view name) {
+    for (const ParamRecord record : kBackupRecords)
+        if (InfoOf(record).name == name) return record;
+    return std::nullopt;
+}
+
+// One [section] of the file as read.
+struct Section {
+    ParamRecord record;
+    int line = 0;                                     // of its head
+    std::vector<std::pair<int, std::string>> values;  // line number, value as written
+    std::optional<std::vector<std::uint8_t>> bytes;
+};
+
+// A section's rows against what its bytes show, in either language: a file
+// written in one language is read in the other.
+std::optional<std::string> RowsDisagree(const Section& section) {
+    ParameterRecords records;
+    DecodeRecord(section.record, *section.bytes, records);
+    OptionTables english = ChineseOptionTables();
+    UseEnglishOptionNames(english);
+    const std::vector<std::string> shown[] = {
+        ShownValues(section.record, records, english),
+        ShownValues(section.record, records, ChineseOptionTables())};
+    const std::string name(InfoOf(section.record).name);
+    if (section.values.size() != shown[0].size())
+        return "line " + std::to_string(section.line) + ": [" + name + "] lists " +
+               std::to_string(section.values.size()) + " rows, not " +
+               std::to_string(shown[0].size());
+    for (std::size_t i = 0; i < section.values.size(); ++i) {
+        const std::string& written = section.values[i].second;
+        const bool agrees = std::ranges::any_of(shown, [&](const std::vector<std::string>& values) {
+            return written == Escaped(values[i]) || written == values[i];
+        });
+        if (!agrees)
+            return "line " + std::to_string(section.values[i].first) + ": the row shows '" +
+                   written + "' but the bytes of [" + name + "] hold '" + Escaped(shown[0][i]) +
+                   "'";
+    }
+    return std::nullopt;
 }
 
 }  // namespace
 
-std::vector<int> BackupGroups(const SettingsBackup& backup) {
-    std::vector<int> groups;
-    if (backup.splice) groups.push_back(group::Splice);
-    if (backup.heater) groups.push_back(group::Heating);
-    if (backup.config) groups.insert(groups.end(), {group::FsConfig, group::System});
-    return groups;
+SettingsBackup BackupOf(const ParameterRecords& from, std::span<const ParamRecord> which) {
+    SettingsBackup backup;
+    for (const ParamRecord record : which)
+        if (InfoOf(record).writeCommand) backup.records[record] = EncodeRecord(record, from);
+    return backup;
 }
 
-void ApplyBackup(const SettingsBackup& backup, ParameterRecords& records) {
-    if (backup.splice) records.splice = DecodeSpliceParams(*backup.splice);
-    if (backup.heater) records.heater = DecodeHeaterParams(*backup.heater);
-    if (backup.config) records.config = DecodeDeviceConfig(*backup.config);
+ParameterRecords WithBackup(const SettingsBackup& backup, ParameterRecords base) {
+    for (const auto& [record, bytes] : backup.records) DecodeRecord(record, bytes, base);
+    return base;
 }
 
 std::string BackupText(const SettingsBackup& backup, const OptionTables& tables) {
-    ParameterRecords records;
-    ApplyBackup(backup, records);
+    const ParameterRecords records = WithBackup(backup);
     std::string text = std::string(kHead) + "\n";
-    text += "device\t" + backup.device + "\nserial\t" + backup.serialNumber + "\ntaken\t" +
-            backup.taken + "\n";
-    const bool held[] = {backup.splice.has_value(), backup.heater.has_value(),
-                         backup.config.has_value()};
-    for (std::size_t s = 0; s < kSections.size(); ++s) {
-        if (!held[s]) continue;
-        text += "\n[" + std::string(kSections[s].name) + "]\n";
-        std::vector<int> groups{kSections[s].group};
-        if (kSections[s].group == group::FsConfig) groups.push_back(group::System);
-        for (int g : groups)
-            for (const GridRow& row : Shown(g, records, tables))
-                text += row.CaptionText() + "\t" + row.value + "\n";
-        text += "bytes\t" + Hex(RecordBytes(kSections[s].record, records)) + "\n";
+    text += "device\t" + Escaped(backup.device) + "\nserial\t" + Escaped(backup.serialNumber) +
+            "\ntaken\t" + Escaped(backup.taken) + "\n";
+    for (const auto& [record, bytes] : backup.records) {
+        text += "\n[" + std::string(InfoOf(record).name) + "]\n";
+        for (const ParamGroup group : GroupsOf(record))
+            for (const GridRow& row : ShownRows(group, records, tables))
+                text += Escaped(row.CaptionText()) + "\t" + Escaped(row.value) + "\n";
+        text += "bytes\t" + Hex(bytes) + "\n";
     }
-    return text;
+    return text + std::string(kChecksumKey) + "\t" + ChecksumOf(text) + "\n";
 }
 
 std::optional<SettingsBackup> ParseBackupText(std::string_view text, std::string& error) {
-    SettingsBackup backup;
+    if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
     if (!text.starts_with(kHead)) {
         error = "not a settings backup (its first line is not '" + std::string(kHead) + "')";
         return std::nullopt;
     }
-    std::string section;
+    SettingsBackup backup;
+    std::vector<Section> sections;
+    std::string checked;  // the text before the checksum line, with LF line ends
+    std::optional<std::string> checksum;
     int number = 0;
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
@@ -115,147 +178,116 @@ std::optional<SettingsBackup> ParseBackupText(std::string_view text, std::string
         const std::size_t tab = line.find('\t');
         const std::string_view key = line.substr(0, tab);
         const std::string_view value = tab == std::string_view::npos ? "" : line.substr(tab + 1);
+        const std::string where = "line " + std::to_string(number) + ": ";
+        if (checksum) {
+            if (line.empty()) continue;
+            error = where + "text after the checksum";
+            return std::nullopt;
+        }
+        if (key == kChecksumKey) {
+            checksum = std::string(value);
+            continue;
+        }
+        checked.append(line).push_back('\n');
         if (line.starts_with("[") && line.ends_with("]")) {
-            section = std::string(line.substr(1, line.size() - 2));
-        } else if (section.empty()) {
-            if (key == "device") backup.device = value;
-            if (key == "serial") backup.serialNumber = value;
-            if (key == "taken") backup.taken = value;
+            const std::string_view name = line.substr(1, line.size() - 2);
+            const std::optional<ParamRecord> record = RecordOfSection(name);
+            if (!record) {
+                error = where + "no record is called [" + std::string(name) + "]";
+                return std::nullopt;
+            }
+            if (std::ranges::any_of(sections,
+                                    [&](const Section& s) { return s.record == *record; })) {
+                error = where + "[" + std::string(name) + "] a second time";
+                return std::nullopt;
+            }
+            sections.push_back({*record, number, {}, {}});
+        } else if (sections.empty()) {
+            if (key == "device") backup.device = Unescaped(value);
+            if (key == "serial") backup.serialNumber = Unescaped(value);
+            if (key == "taken") backup.taken = Unescaped(value);
         } else if (key == "bytes") {
+            Section& section = sections.back();
             const auto bytes = FromHex(value);
-            auto fill = [&](auto& field) {
-                if (!bytes || bytes->size() != field.emplace().size()) {
-                    field.reset();
-                    return false;
-                }
-                std::copy(bytes->begin(), bytes->end(), field->begin());
-                return true;
-            };
-            const bool ok = section == "splice"    ? fill(backup.splice)
-                            : section == "heating" ? fill(backup.heater)
-                            : section == "config"  ? fill(backup.config)
-                                                   : false;
-            if (!ok) {
-                error = "line " + std::to_string(number) + ": the bytes of [" + section +
+            if (section.bytes || !bytes || bytes->size() != InfoOf(section.record).size) {
+                error = where + "the bytes of [" + std::string(InfoOf(section.record).name) +
                         "] are not a record of its size";
                 return std::nullopt;
             }
+            section.bytes = bytes;
+        } else if (tab != std::string_view::npos) {
+            sections.back().values.emplace_back(number, std::string(value));
         }
     }
-    if (!backup.splice && !backup.heater && !backup.config) {
+    if (checksum && *checksum != ChecksumOf(checked)) {
+        error = "the checksum does not match: the file was changed or damaged after it was saved";
+        return std::nullopt;
+    }
+    for (const Section& section : sections) {
+        if (!section.bytes) {
+            error = "line " + std::to_string(section.line) + ": [" +
+                    std::string(InfoOf(section.record).name) + "] has no bytes line";
+            return std::nullopt;
+        }
+        if (auto disagreement = RowsDisagree(section)) {
+            error = *disagreement;
+            return std::nullopt;
+        }
+        backup.records[section.record] = *section.bytes;
+    }
+    if (backup.records.empty()) {
         error = "the backup holds no record";
         return std::nullopt;
     }
     return backup;
 }
 
-std::vector<RowDifference> CompareGroup(int group, const ParameterRecords& before,
-                                        const ParameterRecords& after, const OptionTables& tables) {
-    const std::vector<GridRow> a = Shown(group, before, tables);
-    const std::vector<GridRow> b = Shown(group, after, tables);
-    std::vector<RowDifference> differences;
-    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i)
-        if (a[i].value != b[i].value)
-            differences.push_back({group, a[i].CaptionText(), a[i].value, b[i].value});
-    // The System group shows the same record as FsConfig: its other bytes are told once.
-    if (differences.empty() && group != group::System &&
-        EncodeGroupRecord(group, before) != EncodeGroupRecord(group, after))
-        differences.push_back({group, "(other bytes)", "", ""});
-    return differences;
-}
-
-SettingsBackup BackupOfGroup(int group, const ParameterRecords& records) {
-    SettingsBackup one;
-    if (group == group::Splice) one.splice = EncodeSpliceParams(records.splice);
-    if (group == group::Heating) one.heater = EncodeHeaterParams(records.heater);
-    if (group == group::FsConfig || group == group::System)
-        one.config = EncodeDeviceConfig(records.config);
-    return one;
-}
-
-SettingsBackup BackupOfAll(const ParameterRecords& records) {
-    SettingsBackup all;
-    all.splice = EncodeSpliceParams(records.splice);
-    all.heater = EncodeHeaterParams(records.heater);
-    all.config = EncodeDeviceConfig(records.config);
-    return all;
+std::string MissingRecords(const SettingsBackup& backup) {
+    std::string missing;
+    for (const ParamRecord record : kBackupRecords)
+        if (!backup.Holds(record))
+            missing += (missing.empty() ? "" : ", ") + std::string(InfoOf(record).name);
+    return missing;
 }
 
 std::vector<archive::GroupBytes> SnapshotGroups(const SettingsBackup& backup) {
     std::vector<archive::GroupBytes> groups;
-    if (backup.splice)
-        groups.push_back(
-            {archive::RecordKind::Splice, {backup.splice->begin(), backup.splice->end()}});
-    if (backup.heater)
-        groups.push_back(
-            {archive::RecordKind::Heater, {backup.heater->begin(), backup.heater->end()}});
-    if (backup.config)
-        groups.push_back(
-            {archive::RecordKind::DeviceConfig, {backup.config->begin(), backup.config->end()}});
+    for (const auto& [record, bytes] : backup.records) groups.push_back({record, bytes});
     return groups;
 }
-
-namespace {
-
-template <std::size_t N>
-bool TakeBytes(const std::vector<std::uint8_t>& bytes, std::optional<FieldBytes<N>>& into) {
-    if (bytes.size() != N) return false;
-    FieldBytes<N> record{};
-    std::copy(bytes.begin(), bytes.end(), record.begin());
-    into = record;
-    return true;
-}
-
-}  // namespace
 
 std::optional<SettingsBackup> BackupFromSnapshot(const archive::ParameterSnapshot& snapshot,
                                                  std::string& error) {
     SettingsBackup backup;
     backup.device = snapshot.device;
+    backup.serialNumber = snapshot.serialNumber;
     for (const archive::GroupBytes& group : snapshot.groups) {
-        bool fits = true;
-        switch (group.kind) {
-            case archive::RecordKind::Splice:
-                fits = TakeBytes(group.bytes, backup.splice);
-                break;
-            case archive::RecordKind::Heater:
-                fits = TakeBytes(group.bytes, backup.heater);
-                break;
-            case archive::RecordKind::DeviceConfig:
-                fits = TakeBytes(group.bytes, backup.config);
-                break;
-            case archive::RecordKind::Environment:
-                break;
-        }
-        if (!fits) {
-            error = "record " + std::to_string(static_cast<int>(group.kind)) + " holds " +
+        if (!InfoOf(group.kind).writeCommand) continue;  // the environment
+        if (group.bytes.size() != InfoOf(group.kind).size) {
+            error = "the " + std::string(InfoOf(group.kind).name) + " record holds " +
                     std::to_string(group.bytes.size()) + " bytes, not " +
-                    std::to_string(archive::RecordKindSize(group.kind));
+                    std::to_string(InfoOf(group.kind).size);
             return std::nullopt;
         }
+        backup.records[group.kind] = group.bytes;
     }
     return backup;
 }
 
-std::vector<std::string> StageRestore(const SettingsBackup& backup, int group,
-                                      ParameterRecords& records, const OptionTables& tables) {
-    const ParameterRecords kept = records;
-    // Only the record behind the group: the others stay as the splicer has them.
-    ParameterRecords restored = records;
-    ApplyBackup(backup, restored);
-    ApplyBackup(BackupOfGroup(group, restored), records);
-    std::vector<int> checked{group};
-    if (group == group::FsConfig || group == group::System)
-        checked = {group::FsConfig, group::System};
-    std::vector<std::string> failures;
-    for (int g : checked) {
-        std::vector<std::string> texts;
-        for (const GridRow& row : Shown(g, records, tables)) texts.push_back(row.value);
-        const std::vector<std::string> more = ValidateAndEncode(g, texts, tables, records);
-        failures.insert(failures.end(), more.begin(), more.end());
+std::vector<RowDifference> CompareRecord(ParamRecord record, const ParameterRecords& before,
+                                         const ParameterRecords& after,
+                                         const OptionTables& tables) {
+    std::vector<RowDifference> differences;
+    for (const ParamGroup group : GroupsOf(record)) {
+        const std::vector<GridRow> a = ShownRows(group, before, tables);
+        const std::vector<GridRow> b = ShownRows(group, after, tables);
+        for (std::size_t i = 0; i < a.size() && i < b.size(); ++i)
+            if (a[i].value != b[i].value)
+                differences.push_back({group, a[i].CaptionText(), a[i].value, b[i].value});
     }
-    if (!failures.empty()) records = kept;
-    return failures;
+    if (differences.empty() && EncodeRecord(record, before) != EncodeRecord(record, after))
+        differences.push_back({GroupsOf(record).front(), "(other bytes)", "", ""});
+    return differences;
 }
 
 }  // namespace velmora

@@ -1,8 +1,11 @@
 #pragma once
 // A settings backup as a text file a person can read: one line per row with the
-// value as the Setting page shows it, and each record's raw bytes, from which a
-// restore brings the record back byte for byte.
+// value as the Setting page shows it, each record's raw bytes, and a checksum of
+// the whole. The bytes are what a restore reads; the rows must agree with them,
+// so that a file edited by hand is refused instead of half believed.
+#include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,35 +16,41 @@
 
 namespace velmora {
 
+// The records a backup keeps and a restore may write (never the environment).
+inline constexpr std::array<ParamRecord, 3> kBackupRecords{ParamRecord::Splice, ParamRecord::Heater,
+                                                           ParamRecord::DeviceConfig};
+
 struct SettingsBackup {
     std::string device;        // the splicer's folder name
-    std::string serialNumber;  // as it reported it
+    std::string serialNumber;  // the whole serial number it reported ("" when unknown)
     std::string taken;         // "2026-12-06 14:10:00"
-    // The records kept; a backup may hold any of them.
-    std::optional<FieldBytes<kSpliceParamsSize>> splice;
-    std::optional<FieldBytes<kHeaterParamsSize>> heater;
-    std::optional<FieldBytes<kDeviceConfigSize>> config;
+    // The records kept, each exactly its layout's size.
+    std::map<ParamRecord, std::vector<std::uint8_t>> records;
+
+    bool Holds(ParamRecord record) const { return records.contains(record); }
 };
 
+// The records of `from` named by `which`, as a backup (no head lines).
+SettingsBackup BackupOf(const ParameterRecords& from, std::span<const ParamRecord> which);
+
+// `base` with the backup's records in place of its own.
+ParameterRecords WithBackup(const SettingsBackup& backup, ParameterRecords base = {});
+
 // The file's text: a head, then per record its rows (caption, tab, shown value)
-// and a "bytes" line in hexadecimal. LF line ends, UTF-8.
+// and a "bytes" line in hexadecimal, then a "sha256" line over all of the text
+// before it. LF line ends, UTF-8.
 std::string BackupText(const SettingsBackup& backup, const OptionTables& tables);
 
-// The backup in `text`, or nothing with `error` saying which line is wrong. Only
-// the "bytes" lines count; a record whose bytes are missing or of the wrong size
-// is refused, never guessed.
+// The backup in `text`, or nothing with `error` saying what is wrong: not a
+// backup, a record whose bytes are missing or of the wrong size, a row whose
+// shown value disagrees with the bytes (in either language), a checksum that does
+// not match. A leading byte-order mark and CRLF line ends are fine; a file
+// written before backups carried a checksum is read without one.
 std::optional<SettingsBackup> ParseBackupText(std::string_view text, std::string& error);
 
-// The groups (0 splice, 1 heating, 3 FsConfig, 4 System) whose records a backup holds.
-std::vector<int> BackupGroups(const SettingsBackup& backup);
-
-// Puts the backup's records into `records`.
-void ApplyBackup(const SettingsBackup& backup, ParameterRecords& records);
-
-// The record behind `group` alone (nothing for the environment, which is never written).
-SettingsBackup BackupOfGroup(int group, const ParameterRecords& records);
-// Every record a backup holds, as `records` has them.
-SettingsBackup BackupOfAll(const ParameterRecords& records);
+// The records of kBackupRecords a backup lacks, by their names in the file
+// ("heating, config"); "" when it holds them all.
+std::string MissingRecords(const SettingsBackup& backup);
 
 // The backup's records as the archive keeps them in a snapshot.
 std::vector<archive::GroupBytes> SnapshotGroups(const SettingsBackup& backup);
@@ -50,24 +59,17 @@ std::vector<archive::GroupBytes> SnapshotGroups(const SettingsBackup& backup);
 std::optional<SettingsBackup> BackupFromSnapshot(const archive::ParameterSnapshot& snapshot,
                                                  std::string& error);
 
-// Restores the record behind `group` in `records` as Accept would write it: the
-// backup's record, shown as rows and checked and encoded from them. On a failed
-// check `records` is left as it was and the checks' texts are returned. FsConfig
-// and System share one record: either checks the rows of both.
-std::vector<std::string> StageRestore(const SettingsBackup& backup, int group,
-                                      ParameterRecords& records, const OptionTables& tables);
-
 // One row that differs between two sets of records.
 struct RowDifference {
-    int group = 0;
+    ParamGroup group = ParamGroup::Splice;
     std::string caption;
     std::string from;  // as shown for `before`
     std::string to;    // as shown for `after`
 };
 
-// The rows of `group` that differ; a group whose rows are alike but whose bytes
-// differ (bytes the page does not show) gives one row with caption "(other bytes)".
-std::vector<RowDifference> CompareGroup(int group, const ParameterRecords& before,
-                                        const ParameterRecords& after, const OptionTables& tables);
+// The rows of the record's groups that differ; a record whose rows are alike but
+// whose bytes differ (bytes no row shows) gives one row with caption "(other bytes)".
+std::vector<RowDifference> CompareRecord(ParamRecord record, const ParameterRecords& before,
+                                         const ParameterRecords& after, const OptionTables& tables);
 
 }  // namespace velmora

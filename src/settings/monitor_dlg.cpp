@@ -58,8 +58,8 @@ CMonitorDlg::CMonitorDlg(QWidget* parent, PageContext& context)
       accept_(Q(keys::BtnAccept)) {
     speedCombo_.addItems({QStringLiteral("115200"), QStringLiteral("256000")});
     speedCombo_.setCurrentIndex(speedCombo_.findText(QStringLiteral("115200"), Qt::MatchExactly));
-    for (const TextKey& key : keys::GroupNames) groupCombo_.addItem(Q(key));
-    groupCombo_.setCurrentIndex(group::Environment);
+    for (const ParamGroup group : kParamGroups) groupCombo_.addItem(Q(GroupCaption(group)));
+    groupCombo_.setCurrentIndex(static_cast<int>(ParamGroup::Environment));
     paramRows_ = BuildParamRows();
     SetUpGrid();
     disconnect_.setEnabled(false);
@@ -131,7 +131,7 @@ void CMonitorDlg::SetConnectButtons(bool portOpen) {
 }
 
 void CMonitorDlg::ShowSessionValues() {
-    if (grid_.GetModified() || !Session().GroupWasRead(shownGroup_)) return;
+    if (grid_.GetModified() || !Session().RecordWasRead(RecordOf(shownGroup_))) return;
     ShowGroupValues();
 }
 
@@ -186,7 +186,7 @@ void CMonitorDlg::OnBnClickedDisconnect() {
 
 void CMonitorDlg::OnBnClickedRead() {
     if (RefuseWhileLineBusy()) return;
-    const bool switching = groupCombo_.currentIndex() != shownGroup_;
+    const bool switching = ChosenGroup() != shownGroup_;
     if (switching && grid_.GetModified() && !ConfirmDiscardEdits()) return;
     // A new group's captions at once; the shown group keeps its values until a
     // read brings new ones (a read that fails leaves them, and the edits, alone).
@@ -194,20 +194,20 @@ void CMonitorDlg::OnBnClickedRead() {
     StepResult result;
     {
         const ExchangeScope busy(*this);
-        result = ReadGroup(GetLink(), Session(), shownGroup_, UiPump());
+        result = ReadRecord(GetLink(), Session(), RecordOf(shownGroup_), UiPump());
     }
     if (result.ok) {
         if (!switching) BuildGroupRows();
         ShowGroupValues();
-        KeepSnapshot(shownGroup_, archive::reason::Read);
+        KeepSnapshot(RecordOf(shownGroup_), archive::reason::Read);
     }
     FollowPort();
     Present(result);
 }
 
 void CMonitorDlg::OnBnClickedAccept() {
-    const int g = shownGroup_;
-    const StepResult gate = CheckWritable(GetLink(), Session(), g);
+    const ParamGroup g = shownGroup_;
+    const StepResult gate = CheckWritable(GetLink(), Session(), RecordOf(g));
     if (!gate.ok) {
         Present(gate);
         return;
@@ -223,9 +223,9 @@ void CMonitorDlg::OnBnClickedAccept() {
     StepResult result;
     {
         const ExchangeScope busy(*this);
-        result = WriteGroup(GetLink(), Session(), g, UiPump());
+        result = WriteRecord(GetLink(), Session(), RecordOf(g), UiPump());
     }
-    if (result.ok) KeepSnapshot(g, archive::reason::Write);
+    if (result.ok) KeepSnapshot(RecordOf(g), archive::reason::Write);
     FollowPort();
     Present(result);
     grid_.Refresh();
@@ -237,7 +237,7 @@ bool CMonitorDlg::ConfirmDiscardEdits() {
     if (answer == MsgAnswer::Yes) return true;
     // No: the edited group stays, and so does the list's choice of it.
     const QSignalBlocker blocker(groupCombo_);
-    groupCombo_.setCurrentIndex(shownGroup_);
+    groupCombo_.setCurrentIndex(static_cast<int>(shownGroup_));
     return false;
 }
 
@@ -245,13 +245,13 @@ bool CMonitorDlg::RefuseWhileLineBusy() {
     if (!GetLink().LineBusy()) return false;
     // The grid keeps the group whose exchange is in flight; so does the list.
     const QSignalBlocker blocker(groupCombo_);
-    groupCombo_.setCurrentIndex(shownGroup_);
+    groupCombo_.setCurrentIndex(static_cast<int>(shownGroup_));
     ShowBox(Say(msg::LineBusy));
     return true;
 }
 
 void CMonitorDlg::BuildGroupRows() {
-    shownGroup_ = groupCombo_.currentIndex();
+    shownGroup_ = ChosenGroup();
     rows_ = velmora::BuildGroupRows(paramRows_, shownGroup_);
     grid_.DeleteNonFixedRows();
     for (const GridRow& row : rows_) {
@@ -312,10 +312,14 @@ std::vector<std::string> CMonitorDlg::ValueTexts() const {
     return texts;
 }
 
-void CMonitorDlg::KeepSnapshot(int group, std::string_view reason) {
+ParamGroup CMonitorDlg::ChosenGroup() const {
+    return GroupAt(groupCombo_.currentIndex()).value_or(ParamGroup::Environment);
+}
+
+void CMonitorDlg::KeepSnapshot(ParamRecord record, std::string_view reason) {
     const archive::SplicerIdentity splicer = ArchiveIdentity();
     std::vector<archive::GroupBytes> groups =
-        SnapshotGroups(BackupOfGroup(group, Session().records));
+        SnapshotGroups(BackupOf(Session().records, std::span(&record, 1)));
     if (splicer.folderName.empty() || groups.empty()) return;
     StoreInArchive([splicer, reason = std::string(reason),
                     groups = std::move(groups)](archive::Archive& archive) {

@@ -59,8 +59,10 @@ class CMonitorDlg : public CPageDlg {
     void ShowRow(int index, const GridRow& row);
     std::vector<std::string> ValueTexts() const;
 
-    // The record behind `group` as the splicer now holds it, kept in the archive.
-    void KeepSnapshot(int group, std::string_view reason);
+    // The record as the splicer now holds it, kept in the archive.
+    void KeepSnapshot(ParamRecord record, std::string_view reason);
+    // The group the list has chosen.
+    ParamGroup ChosenGroup() const;
     // Status panes and message boxes of a step, in that order.
     void Present(const StepResult& result);
     void ShowConnected(bool connected);
@@ -74,7 +76,7 @@ class CMonitorDlg : public CPageDlg {
     OptionTables tables_;
     std::vector<ParamRow> paramRows_;
     std::vector<GridRow> rows_;  // the rows the grid shows
-    int shownGroup_ = group::Environment;
+    ParamGroup shownGroup_ = ParamGroup::Environment;
     // The port and speed of the last Connect.
     std::string m_device;
     int m_nBaud = 0;

@@ -69,8 +69,9 @@ bool StartsWith(std::span<const std::uint8_t> reply, std::initializer_list<std::
     return reply.size() >= head.size() && std::equal(head.begin(), head.end(), reply.begin());
 }
 
-// Names the device folder from the configuration the splicer reports.
-void NameDeviceFolder(Link& link, ParameterSession& session, const Pump& pump) {
+// Names the device folder from the configuration the splicer reports; the
+// exchange's outcome, Accepted when the folder and serial number were taken.
+Outcome NameDeviceFolder(Link& link, ParameterSession& session, const Pump& pump) {
     const ExchangeResult read = link.Exchange(FixedRequest(cmd::ReadConfig), {pump, {}});
     const bool gathered = read.outcome != Outcome::NotOpen && read.outcome != Outcome::Busy &&
                           read.outcome != Outcome::WriteFailed;
@@ -78,16 +79,16 @@ void NameDeviceFolder(Link& link, ParameterSession& session, const Pump& pump) {
     // folder, but only a whole one: a reply cut short holds no name to trust.
     if (!gathered || !StartsWith(read.reply, {kFrameStart, cmd::ReadConfig}) ||
         read.reply.size() < kParamDataOffset + kDeviceConfigSize + 1)
-        return;
+        return read.outcome == Outcome::Accepted ? Outcome::Unexpected : read.outcome;
     session.DeviceFolder = MakeDeviceFolder(Config().AppDirectory, DeviceNameFromReply(read.reply));
     session.SerialNumber = SerialNumberFromReply(read.reply);
+    return Outcome::Accepted;
 }
 
 }  // namespace
 
-bool ParameterSession::GroupWasRead(int group) const {
-    const std::optional<GroupWire> wire = WireOfGroup(group);
-    return wire && readSinceConnect[static_cast<std::size_t>(wire->record)];
+bool ParameterSession::RecordWasRead(ParamRecord record) const {
+    return readSinceConnect.at(static_cast<std::size_t>(record));
 }
 
 StepResult Connect(Link& link, ParameterSession& session, const std::string& device, int speed,
@@ -136,11 +137,12 @@ StepResult Connect(Link& link, ParameterSession& session, const std::string& dev
         return ExchangeFailed(handshake);
     }
     session.state = ConnectionState::Connected;
-    NameDeviceFolder(link, session, pump);
+    const Outcome named = NameDeviceFolder(link, session, pump);
     if (!link.Port().IsOpen()) {
         FollowPort(link, session);
         return Failed(Outcome::PortLost, StepProblem::PortLost);
     }
+    if (named != Outcome::Accepted) return Failed(named, StepProblem::ConfigUnread);
     return Succeeded();
 }
 
@@ -159,50 +161,58 @@ StepResult Disconnect(Link& link, ParameterSession& session, const Pump& pump) {
     return result;
 }
 
-StepResult ReadGroup(Link& link, ParameterSession& session, int group, const Pump& pump) {
+StepResult ReadRecord(Link& link, ParameterSession& session, ParamRecord record, const Pump& pump) {
     if (!link.Port().IsOpen()) return PortClosed();
-    const std::optional<GroupWire> wire = WireOfGroup(group);
-    if (!wire) return Failed(Outcome::Unexpected, StepProblem::None, StatusPane::Unchanged);
     if (link.LineBusy()) return LineInUse();
-    const ExchangeResult read = link.Exchange(FixedRequest(wire->readCommand), {pump, {}});
+    const RecordInfo& info = InfoOf(record);
+    const ExchangeResult read = link.Exchange(FixedRequest(info.readCommand), {pump, {}});
     if (read.outcome == Outcome::Busy) return LineInUse();
-    bool& wasRead = session.readSinceConnect[static_cast<std::size_t>(wire->record)];
+    bool& wasRead = session.readSinceConnect.at(static_cast<std::size_t>(record));
     // A reply shorter than the record would leave part of it unread: refuse it.
-    if (read.outcome == Outcome::Accepted && read.reply.size() >= wire->ReadReplyLength() &&
-        DecodeGroupReply(group, read.reply, session.records)) {
+    if (read.outcome == Outcome::Accepted && read.reply.size() >= info.ReadReplyLength() &&
+        DecodeRecordReply(record, read.reply, session.records)) {
         wasRead = true;
         StepResult result = Succeeded();
-        result.group = group;
+        result.record = record;
         return result;
     }
     wasRead = false;
     FollowPort(link, session);
     StepResult result = ExchangeFailed(read);
-    result.group = group;
+    result.record = record;
     return result;
 }
 
-StepResult CheckWritable(Link& link, const ParameterSession& session, int group) {
+StepResult ReadRecords(Link& link, ParameterSession& session, std::span<const ParamRecord> records,
+                       const Pump& pump) {
+    StepResult result = Succeeded();
+    for (const ParamRecord record : records) {
+        result = ReadRecord(link, session, record, pump);
+        if (!result.ok) break;
+    }
+    return result;
+}
+
+StepResult CheckWritable(Link& link, const ParameterSession& session, ParamRecord record) {
     if (!link.Port().IsOpen()) return PortClosed();
     if (link.LineBusy()) return LineInUse();
-    const std::optional<GroupWire> wire = WireOfGroup(group);
-    if (!wire) return Failed(Outcome::Unexpected, StepProblem::None, StatusPane::Unchanged);
-    if (!wire->writeCommand || session.GroupWasRead(group)) return Succeeded(StatusPane::Unchanged);
+    if (!InfoOf(record).writeCommand || session.RecordWasRead(record))
+        return Succeeded(StatusPane::Unchanged);
     StepResult result =
         Failed(Outcome::Accepted, StepProblem::ReadGroupFirst, StatusPane::Unchanged);
     result.userError = true;
-    result.group = group;
+    result.record = record;
     return result;
 }
 
-StepResult WriteGroup(Link& link, ParameterSession& session, int group, const Pump& pump) {
-    StepResult gate = CheckWritable(link, session, group);
+StepResult WriteRecord(Link& link, ParameterSession& session, ParamRecord record,
+                       const Pump& pump) {
+    StepResult gate = CheckWritable(link, session, record);
     if (!gate.ok) return gate;
-    const std::optional<GroupWire> wire = WireOfGroup(group);
-    if (!wire->writeCommand) return gate;  // the environment: nothing to send
-    const std::uint8_t command = *wire->writeCommand;
+    const std::optional<std::uint8_t> command = InfoOf(record).writeCommand;
+    if (!command) return gate;  // the environment: nothing to send
     const ExchangeResult write =
-        link.Exchange(WriteRequest(command, EncodeGroupRecord(group, session.records)), {pump, {}});
+        link.Exchange(WriteRequest(*command, EncodeRecord(record, session.records)), {pump, {}});
     StepResult result;
     switch (write.outcome) {
         case Outcome::Accepted:
@@ -214,11 +224,21 @@ StepResult WriteGroup(Link& link, ParameterSession& session, int group, const Pu
         case Outcome::Rejected:
             result = Failed(Outcome::Rejected, StepProblem::WriteRefused);
             break;
-        default:
+        case Outcome::NotOpen:
+        case Outcome::WriteFailed:
+        case Outcome::PortLost:
             result = ExchangeFailed(write);
             break;
+        case Outcome::NoAnswer:
+        case Outcome::BadCheck:
+        case Outcome::Unexpected:
+        case Outcome::Cancelled:
+            // The record went out; what came back (or nothing) does not say whether
+            // the splicer took it.
+            result = Failed(write.outcome, StepProblem::WriteUnconfirmed);
+            break;
     }
-    result.group = group;
+    result.record = record;
     FollowPort(link, session);
     return result;
 }

@@ -6,6 +6,8 @@
 #include <array>
 #include <chrono>
 #include <filesystem>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -38,7 +40,7 @@ struct ParameterSession {
     // The serial number the splicer reported with it.
     std::string SerialNumber;
 
-    bool GroupWasRead(int group) const;
+    bool RecordWasRead(ParamRecord record) const;
 };
 
 enum class StatusPane { Unchanged, Success, Failure };
@@ -46,16 +48,22 @@ enum class StatusPane { Unchanged, Success, Failure };
 // Why a step failed, beyond its exchange's outcome.
 enum class StepProblem {
     None,
-    PortNotChosen,   // Connect without a port
-    OpenFailed,      // the port could not be opened (systemReason says why)
-    AccessDenied,    // the system refused the port to this user (systemReason too)
-    PortClosed,      // the port is not open
-    Busy,            // another exchange holds the line
-    Exchange,        // the exchange failed: its outcome says how
-    DataError,       // an intact reply that is not the one awaited
-    PortLost,        // the device went away
-    WriteRefused,    // the splicer refused a parameter write
-    ReadGroupFirst,  // a write of a group not read since the connection
+    PortNotChosen,  // Connect without a port
+    OpenFailed,     // the port could not be opened (systemReason says why)
+    AccessDenied,   // the system refused the port to this user (systemReason too)
+    PortClosed,     // the port is not open
+    Busy,           // another exchange holds the line
+    Exchange,       // the exchange failed: its outcome says how
+    DataError,      // an intact reply that is not the one awaited
+    PortLost,       // the device went away
+    WriteRefused,   // the splicer refused a parameter write
+    // The write went out but its acknowledgement was lost or garbled: the splicer
+    // may have taken the values.
+    WriteUnconfirmed,
+    ReadGroupFirst,  // a write of a record not read since the connection
+    // The handshake was accepted but the configuration that names the splicer (its
+    // serial number, its folder) could not be read; the outcome says how it failed.
+    ConfigUnread,
 };
 
 // What a step leaves for the page (or the command-line tool) to show.
@@ -68,30 +76,37 @@ struct StepResult {
     // port chosen, a group not read): not a failure of the splicer or the line.
     bool userError = false;
     StatusPane pane = StatusPane::Unchanged;
-    int group = -1;            // the group a read or write was about
-    bool written = false;      // a write was accepted: the user is told so
-    std::string systemReason;  // what the system reported, where it did
+    std::optional<ParamRecord> record;  // the record a read or write was about
+    bool written = false;               // a write was accepted: the user is told so
+    std::string systemReason;           // what the system reported, where it did
 };
 
 // Opens `device` at `speed` (an open port is kept as it is), shakes hands, and on
 // acceptance reads the device configuration to set session.DeviceFolder under the
-// run's AppDirectory. An empty device means nothing was chosen.
+// run's AppDirectory. An empty device means nothing was chosen. When the handshake
+// is accepted but the configuration cannot be read, the session is connected and
+// the step fails with ConfigUnread.
 StepResult Connect(Link& link, ParameterSession& session, const std::string& device, int speed,
                    const Pump& pump = {});
 
 // Asks the splicer to let go, then closes the port whatever it answered.
 StepResult Disconnect(Link& link, ParameterSession& session, const Pump& pump = {});
 
-// Reads `group` into its record (the caller then shows it with ShowGroup).
-StepResult ReadGroup(Link& link, ParameterSession& session, int group, const Pump& pump = {});
+// Reads the record from the splicer (the caller then shows its groups with ShowGroup).
+StepResult ReadRecord(Link& link, ParameterSession& session, ParamRecord record,
+                      const Pump& pump = {});
+// Reads each record in turn; the first failure ends it and is returned.
+StepResult ReadRecords(Link& link, ParameterSession& session, std::span<const ParamRecord> records,
+                       const Pump& pump = {});
 
 // Whether Accept may go on to ValidateAndEncode: the port is open, the line is
-// free, and the group's record holds a successful read since the connection.
-StepResult CheckWritable(Link& link, const ParameterSession& session, int group);
+// free, and the record holds a successful read since the connection.
+StepResult CheckWritable(Link& link, const ParameterSession& session, ParamRecord record);
 
-// Sends the group's whole record (after ValidateAndEncode and the user's Yes).
-// The environment group sends nothing and succeeds with nothing to show.
-StepResult WriteGroup(Link& link, ParameterSession& session, int group, const Pump& pump = {});
+// Sends the whole record (after ValidateAndEncode and the user's Yes). The
+// environment sends nothing and succeeds with nothing to show.
+StepResult WriteRecord(Link& link, ParameterSession& session, ParamRecord record,
+                       const Pump& pump = {});
 
 // On exit: if the port is open, sends the disconnection request without waiting
 // and closes the port. An exchange still waiting further down this thread is

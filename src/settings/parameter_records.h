@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 namespace velmora {
@@ -125,34 +126,63 @@ struct ParameterRecords {
     DeviceConfig config;
 };
 
-inline constexpr int kGroupCount = 5;
-namespace group {
-inline constexpr int Splice = 0;
-inline constexpr int Heating = 1;
-inline constexpr int Environment = 2;
-inline constexpr int FsConfig = 3;
-inline constexpr int System = 4;
-}  // namespace group
+// The four records, numbered as archives and backups store them: never renumber.
+enum class ParamRecord { Splice = 0, Heater = 1, Environment = 2, DeviceConfig = 3 };
+// The five groups, numbered by their place in the Setting page's group list.
+enum class ParamGroup { Splice = 0, Heating = 1, Environment = 2, FsConfig = 3, System = 4 };
 
-// How one group travels: the record behind it and the commands that move it.
-struct GroupWire {
-    int record;  // 0 splice, 1 heater, 2 environment, 3 device configuration
+inline constexpr std::array<ParamRecord, 4> kParamRecords{
+    ParamRecord::Splice, ParamRecord::Heater, ParamRecord::Environment, ParamRecord::DeviceConfig};
+inline constexpr std::array<ParamGroup, 5> kParamGroups{ParamGroup::Splice, ParamGroup::Heating,
+                                                        ParamGroup::Environment,
+                                                        ParamGroup::FsConfig, ParamGroup::System};
+
+// How one record travels and how backups name it.
+struct RecordInfo {
+    ParamRecord record;
+    std::size_t size;
     std::uint8_t readCommand;
-    std::optional<std::uint8_t> writeCommand;  // none for the environment
-    std::size_t recordSize;
-    int rowCount;
+    std::optional<std::uint8_t> writeCommand;  // none for the environment: it is never written
+    std::string_view name;                     // in backups and velmora-cli: "splice"...
     // Reply length of the read request: the record in its envelope.
-    std::size_t ReadReplyLength() const { return recordSize + 4; }
+    std::size_t ReadReplyLength() const { return size + 4; }
 };
 
-// Nothing for a group index outside 0 to 4.
-std::optional<GroupWire> WireOfGroup(int group);
+// One group: the record it shows and how many rows it shows it as.
+struct GroupInfo {
+    ParamGroup group;
+    ParamRecord record;
+    int rowCount;
+    std::string_view name;  // velmora-cli's name: "splice", "heating", ...
+};
 
-// Copies a read reply's data bytes into the group's record. False (record
-// untouched) when the reply is too short to hold the record.
-bool DecodeGroupReply(int group, std::span<const std::uint8_t> reply, ParameterRecords& records);
+const RecordInfo& InfoOf(ParamRecord record);
+const GroupInfo& InfoOf(ParamGroup group);
+inline ParamRecord RecordOf(ParamGroup group) {
+    return InfoOf(group).record;
+}
+// The groups that show `record`, in list order (FsConfig and System share one).
+std::span<const ParamGroup> GroupsOf(ParamRecord record);
+// The group at a place of the group list, or by velmora-cli's name (any letter case).
+std::optional<ParamGroup> GroupAt(int index);
+std::optional<ParamGroup> GroupNamed(std::string_view name);
+// A stored record number (archives, backups); nothing for a number no record has.
+std::optional<ParamRecord> RecordNumbered(int number);
 
-// The bytes a write of the group sends: the whole record. Empty for the environment.
-std::vector<std::uint8_t> EncodeGroupRecord(int group, const ParameterRecords& records);
+// Copies a read reply's data bytes into the record. False (record untouched) when
+// the reply is too short to hold it.
+bool DecodeRecordReply(ParamRecord record, std::span<const std::uint8_t> reply,
+                       ParameterRecords& records);
+// Puts `bytes` into the record; false (record untouched) when they are not its size.
+bool DecodeRecord(ParamRecord record, std::span<const std::uint8_t> bytes,
+                  ParameterRecords& records);
+// The record's bytes as a write sends them (and a backup keeps them).
+std::vector<std::uint8_t> EncodeRecord(ParamRecord record, const ParameterRecords& records);
+
+// Per byte of the record: true where no row shows it (the bytes a write sends back
+// as they were read). The serial number is shown (read-only), so it is never among them.
+std::vector<bool> KeptByteMask(ParamRecord record);
+// Copies those bytes of `record` from `from` into `into`, leaving every shown field of `into`.
+void CopyKeptBytes(ParamRecord record, const ParameterRecords& from, ParameterRecords& into);
 
 }  // namespace velmora

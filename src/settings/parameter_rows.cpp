@@ -3,6 +3,7 @@
 #include <functional>
 #include <limits>
 #include <optional>
+#include <set>
 
 #include "base/language.h"
 #include "base/text_codec.h"
@@ -55,21 +56,30 @@ std::string TimeText(std::uint16_t value, const OptionTables& tables, const char
 
 // Reads the edited texts of one group. A row counts as edited only when its text
 // differs from what the show operation gave for the record's current value. A
-// text that cannot be what the user meant is refused, naming its row.
+// text that cannot be what the user meant is refused, naming its row: an edit of a
+// read-only row, and a list row's text that is none of its options.
 class EditedTexts {
   public:
-    EditedTexts(std::span<const std::string> texts, std::vector<GridRow> shown,
-                std::vector<GridRow> captions)
-        : texts_(texts), shown_(std::move(shown)), captions_(std::move(captions)) {}
+    EditedTexts(std::span<const std::string> texts, std::vector<GridRow> shown)
+        : texts_(texts), shown_(std::move(shown)) {
+        for (std::size_t i = 0; i < shown_.size(); ++i)
+            IfEdited(i, [&](const std::string& text) {
+                if (std::optional<std::string> refusal = RowRefusal(shown_[i], text)) {
+                    Refuse(std::move(*refusal));
+                    refusedRows_.insert(i);
+                }
+            });
+    }
 
-    // Calls `apply` with the row's text when the row was edited.
+    // Calls `apply` with the row's text when the row was edited and may be.
     void IfEdited(std::size_t i, const std::function<void(const std::string&)>& apply) const {
-        if (i < texts_.size() && i < shown_.size() && texts_[i] != shown_[i].value)
+        if (i < texts_.size() && i < shown_.size() && texts_[i] != shown_[i].value &&
+            !refusedRows_.contains(i))
             apply(texts_[i]);
     }
 
     std::string Caption(std::size_t i) const {
-        return i < captions_.size() ? captions_[i].caption : std::to_string(i);
+        return i < shown_.size() ? shown_[i].caption : std::to_string(i);
     }
     void Refuse(std::string text) const { refusals_.push_back(std::move(text)); }
     const std::vector<std::string>& Refusals() const { return refusals_; }
@@ -77,7 +87,7 @@ class EditedTexts {
   private:
     std::span<const std::string> texts_;
     std::vector<GridRow> shown_;
-    std::vector<GridRow> captions_;
+    std::set<std::size_t> refusedRows_;
     mutable std::vector<std::string> refusals_;
 };
 
@@ -148,14 +158,6 @@ void SetAlwaysOnTime(const EditedTexts& edits, std::size_t i, const OptionTables
         const std::string number = unit == std::string::npos ? text : text.substr(0, unit);
         if (auto value = FieldNumber<std::uint16_t>(edits, i, number, 0)) field = *value;
     });
-}
-
-std::vector<GridRow> ShownRows(int group, const ParameterRecords& records,
-                               const OptionTables& tables) {
-    const std::optional<GroupWire> wire = WireOfGroup(group);
-    std::vector<GridRow> rows(wire ? static_cast<std::size_t>(wire->rowCount) : 0);
-    ShowGroup(group, records, tables, rows);
-    return rows;
 }
 
 struct RangeCheck {
@@ -244,7 +246,32 @@ void EncodeSystem(const EditedTexts& e, const OptionTables& t, DeviceConfig& r) 
     SetAlwaysOnTime(e, 9, t, r.lcdTime);
 }
 
+// The caption keys of the group's rows, in row order.
+std::span<const TextKey> RowKeys(ParamGroup group) {
+    switch (group) {
+        case ParamGroup::Splice:
+            return keys::SpliceRows;
+        case ParamGroup::Heating:
+            return keys::HeaterRows;
+        case ParamGroup::Environment:
+            return keys::EnvironmentRows;
+        case ParamGroup::FsConfig:
+            return keys::FsConfigRows;
+        case ParamGroup::System:
+            return keys::SystemRows;
+    }
+    return {};
+}
+
 }  // namespace
+
+std::optional<std::string> RowRefusal(const GridRow& row, const std::string& text) {
+    if (row.readOnly) return Say(msg::RowReadOnly, {row.caption});
+    if (!row.IsList() || MatchOption(row.options, text)) return std::nullopt;
+    std::string options;
+    for (const std::string& option : row.options) options += (options.empty() ? "" : ", ") + option;
+    return Say(msg::NotAnOption, {row.caption, text, options});
+}
 
 std::string GridRow::CaptionText() const {
     return unit.empty() ? caption : caption + "(" + unit + ")";
@@ -252,18 +279,16 @@ std::string GridRow::CaptionText() const {
 
 std::vector<ParamRow> BuildParamRows() {
     std::vector<ParamRow> rows;
-    auto add = [&rows](int group, std::span<const TextKey> keys) {
-        for (const TextKey& key : keys) rows.push_back({group, Text(key), {}});
-    };
-    add(group::Splice, keys::SpliceRows);
-    add(group::Heating, keys::HeaterRows);
-    add(group::Environment, keys::EnvironmentRows);
-    add(group::FsConfig, keys::FsConfigRows);
-    add(group::System, keys::SystemRows);
+    for (const ParamGroup group : kParamGroups)
+        for (const TextKey& key : RowKeys(group)) rows.push_back({group, Text(key), {}});
     return rows;
 }
 
-std::vector<GridRow> BuildGroupRows(std::span<const ParamRow> paramRows, int group) {
+std::string GroupCaption(ParamGroup group) {
+    return Text(keys::GroupNames.at(static_cast<std::size_t>(group)));
+}
+
+std::vector<GridRow> BuildGroupRows(std::span<const ParamRow> paramRows, ParamGroup group) {
     std::vector<GridRow> rows;
     for (const ParamRow& row : paramRows)
         if (row.group == group) rows.push_back({row.caption, {}, row.value, {}, false});
@@ -314,10 +339,10 @@ void ShowEnvironmentInfo(const EnvironmentInfo& r, std::span<GridRow> rows) {
     for (std::size_t i = 0; i < 4; ++i) w.ReadOnly(i);
 }
 
-void ShowConfigParams(const DeviceConfig& r, ConfigPart part, const OptionTables& t,
+void ShowConfigParams(const DeviceConfig& r, ParamGroup part, const OptionTables& t,
                       std::span<GridRow> rows) {
     RowWriter w(rows);
-    if (part == ConfigPart::FsConfig) {
+    if (part == ParamGroup::FsConfig) {
         w.List(0, t.programNames, OptionText(t.programNames, r.fsMode));
         w.List(1, t.heaterNames, OptionText(t.heaterNames, r.htMode, 1));
         const std::uint8_t offOn[] = {r.autostart, r.pause1En, r.pause2En};
@@ -342,51 +367,55 @@ void ShowConfigParams(const DeviceConfig& r, ConfigPart part, const OptionTables
     w.List(9, LcdTimeOptions(t), TimeText(r.lcdTime, t, " s"));
 }
 
-void ShowGroup(int group, const ParameterRecords& records, const OptionTables& tables,
+std::vector<GridRow> ShownRows(ParamGroup group, const ParameterRecords& records,
+                               const OptionTables& tables) {
+    std::vector<GridRow> rows = BuildGroupRows(BuildParamRows(), group);
+    ShowGroup(group, records, tables, rows);
+    return rows;
+}
+
+void ShowGroup(ParamGroup group, const ParameterRecords& records, const OptionTables& tables,
                std::span<GridRow> rows) {
     switch (group) {
-        case group::Splice:
+        case ParamGroup::Splice:
             ShowSpliceParams(records.splice, tables, rows);
             break;
-        case group::Heating:
+        case ParamGroup::Heating:
             ShowHeaterParams(records.heater, tables, rows);
             break;
-        case group::Environment:
+        case ParamGroup::Environment:
             ShowEnvironmentInfo(records.environment, rows);
             break;
-        case group::FsConfig:
-            ShowConfigParams(records.config, ConfigPart::FsConfig, tables, rows);
+        case ParamGroup::FsConfig:
+            ShowConfigParams(records.config, ParamGroup::FsConfig, tables, rows);
             break;
-        case group::System:
-            ShowConfigParams(records.config, ConfigPart::System, tables, rows);
-            break;
-        default:
+        case ParamGroup::System:
+            ShowConfigParams(records.config, ParamGroup::System, tables, rows);
             break;
     }
 }
 
-std::vector<std::string> ValidateAndEncode(int group, std::span<const std::string> texts,
+std::vector<std::string> ValidateAndEncode(ParamGroup group, std::span<const std::string> texts,
                                            const OptionTables& tables, ParameterRecords& records) {
-    const EditedTexts edits(texts, ShownRows(group, records, tables),
-                            BuildGroupRows(BuildParamRows(), group));
+    const EditedTexts edits(texts, ShownRows(group, records, tables));
     ParameterRecords encoded = records;
     std::vector<std::string> failures;
     switch (group) {
-        case group::Splice:
+        case ParamGroup::Splice:
             EncodeSplice(edits, tables, encoded.splice);
             failures = CheckSpliceRanges(encoded.splice);
             break;
-        case group::Heating:
+        case ParamGroup::Heating:
             EncodeHeater(edits, tables, encoded.heater);
             break;
-        case group::FsConfig:
+        case ParamGroup::FsConfig:
             EncodeFsConfig(edits, tables, encoded.config);
             break;
-        case group::System:
+        case ParamGroup::System:
             EncodeSystem(edits, tables, encoded.config);
             break;
-        default:
-            break;  // the environment is never written
+        case ParamGroup::Environment:
+            break;  // never written: its rows are all read-only
     }
     failures.insert(failures.begin(), edits.Refusals().begin(), edits.Refusals().end());
     if (failures.empty()) records = encoded;

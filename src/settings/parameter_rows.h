@@ -2,6 +2,7 @@
 // How the parameter groups become rows of caption and value texts, and how the
 // edited texts go back into the records with their range checks. Pure functions
 // over texts; the grid widget and the command-line tool only present the rows.
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -14,7 +15,7 @@ namespace velmora {
 
 // One row of the page, as made once at start-up.
 struct ParamRow {
-    int group = 0;
+    ParamGroup group = ParamGroup::Splice;
     std::string caption;  // from the language file, or the English default
     std::string value;    // always empty
 };
@@ -35,8 +36,11 @@ struct GridRow {
 // All 52 rows in group order, captions looked up in section "TAB0".
 std::vector<ParamRow> BuildParamRows();
 
-// The rows of `group`: captions only, no values (empty for an unknown group).
-std::vector<GridRow> BuildGroupRows(std::span<const ParamRow> paramRows, int group);
+// The rows of `group`: captions only, no values.
+std::vector<GridRow> BuildGroupRows(std::span<const ParamRow> paramRows, ParamGroup group);
+// The same with the captions looked up anew, and with the rows shown for `records`.
+std::vector<GridRow> ShownRows(ParamGroup group, const ParameterRecords& records,
+                               const OptionTables& tables);
 
 // Show operations: set each row's value text, unit, options and read-only state.
 // `rows` are the group's rows from BuildGroupRows; missing rows are skipped.
@@ -45,12 +49,15 @@ void ShowSpliceParams(const SpliceParams& record, const OptionTables& tables,
 void ShowHeaterParams(const HeaterParams& record, const OptionTables& tables,
                       std::span<GridRow> rows);
 void ShowEnvironmentInfo(const EnvironmentInfo& record, std::span<GridRow> rows);
-enum class ConfigPart { FsConfig, System };
-void ShowConfigParams(const DeviceConfig& record, ConfigPart part, const OptionTables& tables,
+// `part` is FsConfig or System: the two groups that show the configuration record.
+void ShowConfigParams(const DeviceConfig& record, ParamGroup part, const OptionTables& tables,
                       std::span<GridRow> rows);
 // The show operation of `group`.
-void ShowGroup(int group, const ParameterRecords& records, const OptionTables& tables,
+void ShowGroup(ParamGroup group, const ParameterRecords& records, const OptionTables& tables,
                std::span<GridRow> rows);
+
+// The caption of the group in the group list ("Splice", ...) and its row caption keys.
+std::string GroupCaption(ParamGroup group);
 
 // Range check texts of the splice group.
 namespace msg {
@@ -81,16 +88,26 @@ inline constexpr Message OutsideField{"%s：超出可保存的范围 %s—%s",
 inline constexpr Message NameTooLong{"%s：“%s”超过 %s 字节", "%s: '%s' is longer than %s bytes"};
 inline constexpr Message NameNotShowable{"%s：“%s”含有熔接机无法显示的字符",
                                          "%s: '%s' has characters the splicer cannot show"};
+inline constexpr Message NotAnOption{"%s：“%s”不是可选值之一（%s）", "%s: '%s' is not one of: %s"};
+inline constexpr Message RowReadOnly{"%s：只读，不能写入", "%s: read-only, never written"};
 }  // namespace msg
 
+// Why `text` can never go into `row` whatever its record holds: the row is
+// read-only, or it is a list row and the text is none of its options. Nothing
+// when it may (its own checks follow in ValidateAndEncode).
+std::optional<std::string> RowRefusal(const GridRow& row, const std::string& text);
+
 // Turns the value texts of `group` (row order) into its record's fields and runs
-// the range checks. A text that is not a number, does not fit its field, or a
-// name longer than its field (in GBK bytes) is refused with a message naming its
-// row. Returns one message text per refusal and per failing check, in row and
-// check order; the record changes only when there are none. A text equal to what the show
-// operation gives for the record's current value leaves that field exactly as it
-// was read (names with bytes after their NUL, values outside their table).
-std::vector<std::string> ValidateAndEncode(int group, std::span<const std::string> texts,
+// the range checks. Every value that reaches a splicer passes here: the grid's
+// Accept, velmora-cli's write and a restore. A text that is not a number, does not
+// fit its field, is not one of a list row's options, is a name longer than its
+// field (in GBK bytes) or with characters the splicer cannot show, or changes a
+// read-only row, is refused with a message naming its row. Returns one message
+// text per refusal and per failing check, in row and check order; the record
+// changes only when there are none. A text equal to what the show operation gives
+// for the record's current value leaves that field exactly as it was read (names
+// with bytes after their NUL, values outside their table).
+std::vector<std::string> ValidateAndEncode(ParamGroup group, std::span<const std::string> texts,
                                            const OptionTables& tables, ParameterRecords& records);
 
 }  // namespace velmora

@@ -3,6 +3,15 @@
 #include "protocol/outcome_texts.h"
 
 namespace velmora {
+namespace {
+
+std::string OutcomeText(Outcome outcome) {
+    // An intact reply that is not the one awaited has no text of its own.
+    const Message* text = StandardFailureText(outcome);
+    return Say(text ? *text : msg::DataError);
+}
+
+}  // namespace
 
 std::string StepStatusText(const StepResult& result) {
     switch (result.problem) {
@@ -23,12 +32,14 @@ std::string StepStatusText(const StepResult& result) {
         case StepProblem::PortLost:
             return Say(msg::PortLost);
         case StepProblem::WriteRefused:
-            return Say(result.group == group::Heating ? msg::HeaterWriteRefused
-                                                      : msg::WriteRefused);
-        case StepProblem::Exchange: {
-            const Message* text = StandardFailureText(result.outcome);
-            return text ? Say(*text) : std::string();
-        }
+            return Say(result.record == ParamRecord::Heater ? msg::HeaterWriteRefused
+                                                            : msg::WriteRefused);
+        case StepProblem::WriteUnconfirmed:
+            return Say(msg::WriteUnconfirmed, {OutcomeText(result.outcome)});
+        case StepProblem::ConfigUnread:
+            return Say(msg::ConfigUnread, {OutcomeText(result.outcome)});
+        case StepProblem::Exchange:
+            return OutcomeText(result.outcome);
     }
     return {};
 }
@@ -43,6 +54,10 @@ std::vector<std::string> StepBoxTexts(const StepResult& result) {
             return {Say(msg::LineBusy)};
         case StepProblem::ReadGroupFirst:
             return {Say(msg::ReadGroupFirst)};
+        // What to do next does not fit the status pane alone.
+        case StepProblem::WriteUnconfirmed:
+        case StepProblem::ConfigUnread:
+            return {StepStatusText(result)};
         // The fix is too long for the status pane alone.
         case StepProblem::AccessDenied:
             return {StepStatusText(result)};

@@ -111,10 +111,10 @@ TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
         ASSERT_TRUE(picture.save(QString::fromStdString(imageFile.string()), "JPG"));
         const std::string jpg = test::ReadFileBytes(imageFile);
         const std::vector<std::uint8_t> bytes(jpg.begin(), jpg.end());
-        ASSERT_TRUE(
-            other
-                ->StoreImage({test::kPageDevice, ""}, {stamp, imageFile.filename().string(), bytes})
-                .ok());
+        ASSERT_TRUE(other
+                        ->StoreImage({test::kPageDevice, sim::kSimSerialNumber},
+                                     {stamp, imageFile.filename().string(), bytes})
+                        .ok());
     }
 
     SelectTab(kArchiveTab);
@@ -157,8 +157,7 @@ TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
     ASSERT_LT(onDay, 135);
     Choose(Page().SplicerCombo(), kSibling);
     EXPECT_EQ(Page().RecordList().GetItemCount(), 5);
-    // This one was downloaded without its serial number: known by its folder.
-    Choose(Page().SplicerCombo(), QString(test::kPageDevice) + " (serial number unknown)");
+    Choose(Page().SplicerCombo(), sim::kSimSerialNumber);
     EXPECT_EQ(Page().RecordList().GetItemCount(), 130);
     Choose(Page().SplicerCombo(), "All splicers");
     Page().FromDate().setDate(day);
@@ -244,7 +243,7 @@ TEST_F(ArchivePageTest, SnapshotComparedAndRestoredWithItsKeptBytes) {
     store->SetSplice(splice);
     ASSERT_TRUE(Connect());
     // The Setting page's read keeps a snapshot.
-    dlg->MonitorPage().GroupCombo().setCurrentIndex(group::Splice);
+    dlg->MonitorPage().GroupCombo().setCurrentIndex(static_cast<int>(ParamGroup::Splice));
     dlg->MonitorPage().OnBnClickedRead();
     // The splicer changes: a shown value and the kept byte.
     SpliceParams changed = DecodeSpliceParams(splice);
@@ -309,6 +308,12 @@ TEST_F(ArchivePageTest, SnapshotComparedAndRestoredWithItsKeptBytes) {
     EXPECT_TRUE(shown[0].text.startsWith("This snapshot is of splicer X1"))
         << shown[0].text.toStdString();
     EXPECT_EQ(store->Splice(), splice);
+    // Yes: its rows are written, but the bytes no row shows stay this splicer's own.
+    answer = MsgAnswer::Yes;
+    Page().OnBnClickedRestore();
+    auto expected = bytes;
+    expected[30] = splice[30];
+    EXPECT_EQ(store->Splice(), expected);
 }
 
 TEST_F(ArchivePageTest, FirmwareUpdateBacksUpEveryGroupFirst) {

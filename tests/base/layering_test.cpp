@@ -32,7 +32,8 @@ int LayerOf(const std::string& relative) {
     // The report reads the archive and words every splice as the Result page does.
     if (folder == "report") return 4;
     // Feature cores; the files that word results for the front ends sit above them.
-    const bool wording = name.ends_with("_texts") || name == "parameter_rows";
+    const bool wording =
+        name.ends_with("_texts") || name == "parameter_rows" || name == "settings_backup";
     return wording ? 4 : 3;
 }
 

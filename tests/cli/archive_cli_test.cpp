@@ -117,12 +117,38 @@ TEST_F(ArchiveCliTest, BackupDiffRestoreAndTheBackupBeforeAnUpdate) {
     ASSERT_EQ(restore.status, 0) << restore.err;
     EXPECT_EQ(installed.params->Splice(), splice) << "every byte back as it was";
     EXPECT_EQ(Run({"diff", file}).out, "");
+    {
+        // The restore keeps a snapshot of what it wrote, as the window does.
+        auto opened = archive::Archive::Open(workDir.path() / "FS" / "archive.db");
+        ASSERT_TRUE(opened.archive);
+        const auto snapshots = opened.archive->Snapshots({});
+        ASSERT_TRUE(snapshots && snapshots->size() == 4u);
+        EXPECT_EQ(snapshots->back().reason, archive::reason::Write);
+    }
 
-    // Another splicer's backup is refused unless asked for.
+    // A file changed by hand, one that lacks a group, or no file at all is refused
+    // with what is wrong, and nothing is written.
     std::string text = test::ReadFileBytes(file);
+    const std::string lacking =
+        scratch.Write("lacking.txt", text.substr(0, text.find("[heating]"))).string();
     text.replace(text.find("VM2406A0153"), 11, "XX0000000001");
-    std::ofstream(file, std::ios::binary) << text;
-    EXPECT_EQ(Run({"restore", file}).status, 2);
+    const std::string edited = scratch.Write("edited.txt", text).string();
+    const struct {
+        std::vector<std::string> args;
+        std::string error;
+    } refused[] = {
+        {{"restore", edited}, "the checksum does not match"},
+        {{"restore", lacking}, "the backup holds no heating, config record; name the groups"},
+        {{"restore", scratch.path().string()}, "not a file (a folder or a device)"},
+        {{"diff", "/dev/zero"}, "not a file (a folder or a device)"},
+    };
+    for (const auto& r : refused) {
+        const test::CliRun run = Run(r.args);
+        EXPECT_EQ(run.status, 2) << r.args[1];
+        EXPECT_NE(run.err.find(r.error), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(Run({"restore", lacking, "splice"}).status, 0);
+    EXPECT_EQ(installed.params->Splice(), splice);
 
     // The update is preceded by a backup; without an archive it is refused.
     const std::string firmware = scratch.Write("fw.bin", std::string(4000, 'F')).string();
@@ -143,6 +169,11 @@ TEST_F(ArchiveCliTest, BackupDiffRestoreAndTheBackupBeforeAnUpdate) {
     }
     EXPECT_EQ(Run({"firmware", firmware}).status, 1);
     EXPECT_EQ(Run({"firmware", firmware, "--no-backup"}).status, 0);
+    // A backup the archive cannot keep is done, but says so in its exit status.
+    RestartSplicer();
+    const test::CliRun unkept = Run({"backup", file});
+    EXPECT_EQ(unkept.status, 3);
+    EXPECT_NE(unkept.err.find("archive"), std::string::npos) << unkept.err;
 }
 
 }  // namespace

@@ -235,7 +235,7 @@ TEST_F(CliTest, ShortEndsOfEveryCommandHaveTheirStatusReasonAndNoFile) {
          {FaultKind::Reject},
          {},
          1,
-         "data error\n",
+         "The splicer refused the request\n",
          {},
          {H, C, cmd::ImageList, cmd::ImageDownload, D}},
         {{"image", "1"},

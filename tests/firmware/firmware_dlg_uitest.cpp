@@ -183,10 +183,11 @@ TEST_F(FirmwarePage, SendsThatStartNoTransferUnlockAndSayWhy) {
          UpdateState::SecondRefused,
          2,
          "Update? "},
-        // 87 61 01 AD 96: no second handshake, but the splicer's text is still shown.
+        // 87 61 01 AD 96 is no acknowledgement, but no refusal (0xEC) either: no
+        // second handshake, and the splicer's text is still shown.
         {Setup::NotNow,
          1,
-         {question, Box("The update did not start: the Fusion Splicer refused it", "Info")},
+         {question, Box("The update did not start: data error", "Info")},
          "",
          UpdateState::FirstRefused,
          1,

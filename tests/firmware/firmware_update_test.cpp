@@ -54,6 +54,9 @@ TEST_F(FirmwareTest, FileOrPortProblemsEndTheTransferWithNothingSent) {
     const std::string missing = (dir.path() / "gone.bin").string();
     const std::string folder = dir.path().string();
     const std::filesystem::path empty = dir.Write("empty.bin", "");
+    // Larger than any firmware, without taking the room (a sparse file).
+    const std::filesystem::path huge = dir.Write("huge.bin", "");
+    std::filesystem::resize_file(huge, kLargestFirmwareFile + 1);
     struct Case {
         std::filesystem::path file;
         bool portOpen;
@@ -62,6 +65,8 @@ TEST_F(FirmwareTest, FileOrPortProblemsEndTheTransferWithNothingSent) {
     } cases[] = {
         {missing, true, FirmwareEnd::FileUnreadable, "Firmware file not found: " + missing},
         {folder, true, FirmwareEnd::FileUnreadable, "Not a regular file: " + folder},
+        {huge, true, FirmwareEnd::FileUnreadable,
+         "Too large to be a firmware file: " + huge.string()},
         {empty, true, FirmwareEnd::FileUnreadable, "The firmware file is empty: " + empty.string()},
         {dir.Write("fw.bin", "abc"), false, FirmwareEnd::LineFailed, "Update failed"},
     };

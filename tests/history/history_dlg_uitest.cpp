@@ -78,7 +78,7 @@ TEST_F(HistoryPageTest, DownloadFillsTheIndexListAndTheChosenRecordsDetails) {
     EXPECT_EQ(Page().ParamList().GetItemText(0, 1), shown);
 }
 
-TEST_F(HistoryPageTest, ButtonsRestWhileTheDownloadRuns) {
+TEST_F(HistoryPageTest, ACancelledDownloadSaysHowFarAndIsExportedOnlyKnowingly) {
     splicer->SetFault(cmd::RecordDownload, {FaultKind::Trickle, 1});
     ASSERT_TRUE(OpenLink());
     Page().OnBnClickedReceive();
@@ -89,8 +89,23 @@ TEST_F(HistoryPageTest, ButtonsRestWhileTheDownloadRuns) {
     ExpectButtonsEnabled(false);
     // A second press meanwhile sends nothing.
     Page().OnBnClickedReceive();
-    Page().Worker().StopAndJoin();
+    Page().CancelExchange();
+    ASSERT_TRUE(WaitFor([&] { return !Page().Downloading(); }));
     EXPECT_EQ(Commands(), (std::vector<std::uint8_t>{cmd::RecordCount, cmd::RecordDownload}));
+    const std::string howFar = std::to_string(Page().Records().size()) + " of 150 records";
+    EXPECT_EQ(dlg->CommText().toStdString(), "Download cancelled after " + howFar);
+    ExpectButtonsEnabled(true);
+
+    // The partial list is exported only after a question, and said to be partial.
+    const fs::path file = deviceFolder / "CSV" / CsvFileName(LocalToday());
+    ASSERT_TRUE(ExcelAndWait());
+    EXPECT_EQ(BoxTexts(),
+              (Texts{QString::fromStdString(
+                         "The last download did not finish: only " + howFar +
+                         " arrived, so the file will be incomplete. Export them anyway?"),
+                     QString::fromStdString("File successfully!\n" + file.string() +
+                                            "\n(incomplete: " + howFar + ")")}));
+    EXPECT_EQ(test::Lines(test::ReadFileBytes(file)).size(), Page().Records().size() + 1);
 }
 
 TEST_F(HistoryPageTest, SilentSplicerMidDownloadKeepsThePartialListAndShowsTheTimeOut) {
@@ -133,13 +148,6 @@ TEST_F(HistoryPageTest, CountAnswersThatFetchNothingSayWhy) {
         EXPECT_EQ(Page().Records().size(), 150u);
         ExpectButtonsEnabled(true);
     }
-}
-
-TEST_F(HistoryPageTest, ReceiveWithThePortClosedSaysSo) {
-    Page().OnBnClickedReceive();
-    EXPECT_EQ(BoxTexts(), Texts{"Communication Disconnect"});
-    EXPECT_EQ(dlg->CommText(), "Comm Fail:Communication Disconnect");
-    EXPECT_EQ(splicer->BytesReceived(), 0u);
 }
 
 TEST_F(HistoryPageTest, ExcelWritesTheDaysFileAndAsksBeforeReplacingIt) {

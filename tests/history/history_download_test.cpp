@@ -177,8 +177,8 @@ TEST_F(HistoryDownloadTest, CountAnswersDecideTheRequest) {
         {{FaultKind::Silent}, {}, Failed, NoAnswer, 0, "", "No answer,please Exit Program"},
         {{FaultKind::BadCheck}, {}, Failed, BadCheck, 0, "", "check code error"},
         {{}, {0x87, 0x63, 0xEA}, Failed, BadCheck, 0, "", "check code error"},
-        {{FaultKind::Reject}, {}, Failed, Rejected, 0, "", ""},
-        {{FaultKind::WrongEcho}, {}, Failed, Unexpected, 0, "", ""},
+        {{FaultKind::Reject}, {}, Failed, Rejected, 0, "", "The splicer refused the request"},
+        {{FaultKind::WrongEcho}, {}, Failed, Unexpected, 0, "", "data error"},
     };
     std::vector<std::string> requested;
     for (const auto& c : cases) {
@@ -227,6 +227,26 @@ TEST_F(HistoryDownloadTest, TrickledRecordsAreListedOneByOne) {
     EXPECT_EQ(lastProgress, 100);
     EXPECT_FALSE(lineFreeDuring);
     EXPECT_TRUE(lineFreeAtEnd);
+}
+
+// A refused download request is a refusal, known from its first bytes: whether the
+// splicer sends a bare refusal or its whole reply with 0xEC for the command, it is
+// neither waited out as a stream that stopped after 0 records nor a garbled record.
+TEST_F(HistoryDownloadTest, RefusedRequestIsARefusal) {
+    for (const Bytes& refusal : {Bytes{0x87, 0xEC, 0x01, 0x00, 0x74}, Bytes{}}) {
+        SCOPED_TRACE(test::Hex(refusal));
+        sim::InstallRecordCommands(*splicer, 5);
+        if (refusal.empty())
+            splicer->SetFault(cmd::RecordDownload, {sim::FaultKind::Reject});
+        else
+            splicer->SetHandler(cmd::RecordDownload, [=](const sim::Request&) { return refusal; });
+        HistoryReceipt receipt;
+        receipt.start = Begin();
+        receipt.download = Download(receipt.start.count);
+        EXPECT_EQ(receipt.download.outcome, Outcome::Rejected);
+        EXPECT_EQ(ReceiptFailureText(receipt), "The splicer refused the request");
+        EXPECT_TRUE(records.empty());
+    }
 }
 
 // A pulled cable ends the download at once, not at its 40-second deadline.

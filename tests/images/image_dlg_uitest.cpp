@@ -69,15 +69,6 @@ class ImagePageTest : public test::PageTest {
     }
 };
 
-TEST_F(ImagePageTest, SelectingTheTabListsTheImages) {
-    CListCtrlEx& list = Page().ImageList();
-    ASSERT_EQ(list.GetItemCount(), kPageImages);
-    EXPECT_EQ(list.GetItemText(kPageImages - 1, 0), QString::number(kPageImages));
-    EXPECT_EQ(dlg->CommText(), "Comm Sucess");
-    EXPECT_TRUE(fs::is_directory(deviceFolder / "JPG"));
-    EXPECT_TRUE(shown.empty());
-}
-
 TEST_F(ImagePageTest, DownloadDrawsTheImageAndSavesItByteIdentical) {
     // No row chosen: the first image; then the third, chosen in the list.
     for (const auto& [row, request] :
@@ -113,10 +104,17 @@ TEST_F(ImagePageTest, ARowWithASavedFileIsShownWithoutAnExchange) {
     EXPECT_TRUE(shown.empty());
     ExpectShown(jpeg);
 
-    // A row without a file clears the frame and asks for a download first.
-    ClickRow(3);
+    // A row without a file clears the frame and asks for a download first; a
+    // folder or a damaged file where the image should be clears it and says so.
+    fs::create_directories(FileOf(2));
+    std::ofstream(FileOf(0)) << "not a JPEG";
+    for (int row : {3, 2, 0}) ClickRow(row);
     EXPECT_FALSE(Page().Picture().ImageShown());
-    EXPECT_EQ(Boxes(), Texts{"Please download bmp file / info"});
+    const QString folder = QString::fromStdString(FileOf(2).string());
+    const QString damaged = QString::fromStdString(FileOf(0).string());
+    EXPECT_EQ(Boxes(), (Texts{"Please download bmp file / info",
+                              folder + ": not a file (a folder or a device) / Info",
+                              damaged + ": not an image that can be shown / Info"}));
     EXPECT_EQ(splicer->BytesReceived(), bytesBefore);
 }
 
@@ -144,12 +142,12 @@ TEST_F(ImagePageTest, ASilentSplicerHoldsEverythingOffThenTimesOut) {
     EXPECT_TRUE(shown.empty());
 }
 
-TEST_F(ImagePageTest, AForeignHeadIsADataErrorAndTheLineStaysUsable) {
-    // The rejection still carries the whole image behind it.
+TEST_F(ImagePageTest, ARefusalIsSaidSoAndTheLineStaysUsable) {
+    // The refusal still carries the whole image behind it.
     splicer->SetFault(cmd::ImageDownload, {sim::FaultKind::Reject, 0, 1});
     Page().DownLoadButton().click();
     ASSERT_TRUE(WaitForDownloadEnd());
-    EXPECT_EQ(dlg->CommText(), "Comm Fail:data error");
+    EXPECT_EQ(dlg->CommText(), "Comm Fail:The splicer refused the request");
     EXPECT_FALSE(fs::exists(FileOf(0)));
 
     ReselectImageTab();
@@ -162,8 +160,8 @@ TEST_F(ImagePageTest, AFailedSaveIsReportedAndTheImageStillShown) {
     Page().DownLoadButton().click();
     ASSERT_TRUE(WaitForDownloadEnd());
     ASSERT_EQ(shown.size(), 2u);  // the already-exists question, answered Yes
-    EXPECT_TRUE(shown[1].text.startsWith("Image file could not be saved: "));
-    EXPECT_TRUE(dlg->CommText().startsWith("Comm Fail:Image file could not be saved: "));
+    EXPECT_TRUE(shown[1].text.startsWith("File could not be saved: "));
+    EXPECT_TRUE(dlg->CommText().startsWith("Comm Fail:File could not be saved: "));
     EXPECT_TRUE(Page().Picture().ImageShown());
 }
 

@@ -34,7 +34,7 @@ TEST(ImageBufferTest, JudgesTheHeadAndNeverStoresPastTheImage) {
         std::size_t imageBytes;
     } cases[] = {
         {"bytes past size + 8 are left on the line", tenThenTail, ImageHead::Accepted, 10},
-        {"a rejection, shorter than a head", {0x87, 0xEC, 0x01, 0x00, 0x74}, ImageHead::Foreign, 0},
+        {"a refusal, shorter than a head", {0x87, 0xEC, 0x01, 0x00, 0x74}, ImageHead::Refused, 0},
         {"incomplete head", {0x87, 0x71, 0x04, 0x10}, ImageHead::Pending, 0},
         {"largest that fits", Head(kMaxImageSize), ImageHead::Accepted, 0},
         {"one byte too large", Head(kMaxImageSize + 1), ImageHead::TooLarge, 0},
@@ -144,7 +144,11 @@ TEST_F(ImageDownload, EveryEndOfADownloadWithItsImageAndTheLineFree) {
          "The image did not arrive whole (" + std::to_string(jpeg.size() - 8) + " of " +
              std::to_string(jpeg.size()) + " bytes); nothing was saved"},
         {"byte 2 is 0x05", Head(40, 0x05), Outcome::Unexpected, {}, "data error"},
-        {"rejection", {0x87, 0xEC, 0x01, 0x00, 0x74}, Outcome::Unexpected, {}, "data error"},
+        {"refusal",
+         {0x87, 0xEC, 0x01, 0x00, 0x74},
+         Outcome::Rejected,
+         {},
+         "The splicer refused the request"},
         {"larger than the buffer",
          Head(kMaxImageSize + 1),
          Outcome::Unexpected,

@@ -1,25 +1,14 @@
-// Where downloaded images go, under which names, and how they are written.
+// Where downloaded images go and under which names.
 #include "images/image_files.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
-#include "images/images_texts.h"
-#include "sim/image_commands.h"
 #include "support/test_support.h"
 
 namespace velmora {
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 TEST(ImageFiles, NamedByStampAndPositionInsideTheDeviceFolder) {
     const ImageEntry january{0, 16, 1, 2, 3, 4, 5};
@@ -45,25 +34,6 @@ TEST(ImageFiles, NamedByStampAndPositionInsideTheDeviceFolder) {
     EXPECT_FALSE(fs::exists(dir.path() / "JPG"));
     dir.Write("FS/file", "not a folder");
     EXPECT_FALSE(EnsureJpgFolder(dir.path() / "FS" / "file"));
-}
-
-TEST(ImageFiles, SavedUnchangedReplacingWholeOrTellingWhyNot) {
-    test::TempDir dir;
-    const fs::path path = dir.path() / "201612050907032.jpg";
-    const Bytes shorter = {0xFF, 0xD8, 0x00, 0x0A, 0xFF, 0xD9};
-    // A shorter image leaves nothing of the longer one; an empty image is an empty file.
-    for (const Bytes& image : {sim::SimulatedImageJpeg(0), shorter, Bytes{}}) {
-        ASSERT_TRUE(SaveImageFile(path, image).saved);
-        EXPECT_EQ(ReadAll(path), image);
-    }
-    fs::create_directories(dir.path() / "taken.jpg");
-    for (const fs::path& bad : {dir.path() / "missing" / "a.jpg", dir.path() / "taken.jpg"}) {
-        const SaveResult result = SaveImageFile(bad, shorter);
-        EXPECT_FALSE(result.saved);
-        const std::string text = ImageSaveFailureText(bad, result.reason);
-        EXPECT_TRUE(text.starts_with("Image file could not be saved: " + bad.string())) << text;
-    }
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2) << "no temporary file left";
 }
 
 }  // namespace

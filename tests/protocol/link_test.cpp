@@ -46,7 +46,7 @@ TEST_F(LinkTest, EachMisbehaviourGetsItsOutcomeAndText) {
         {{FaultKind::Delay, 100}, Outcome::Accepted, nullptr, 5},
         {{FaultKind::Silent}, Outcome::NoAnswer, "No answer,please Exit Program", 0},
         {{FaultKind::BadCheck}, Outcome::BadCheck, "check code error", 5},
-        {{FaultKind::Reject}, Outcome::Rejected, nullptr, 5},
+        {{FaultKind::Reject}, Outcome::Rejected, "The splicer refused the request", 5},
         {{FaultKind::WrongEcho}, Outcome::Unexpected, nullptr, 5},
         {{FaultKind::Short, 3}, Outcome::BadCheck, "check code error", 3},
     };

@@ -6,7 +6,9 @@
 
 #include "protocol/command_catalogue.h"
 #include "settings/parameter_rows.h"
+#include "settings/settings_backup.h"
 #include "settings/settings_texts.h"
+#include "settings/value_text.h"
 #include "sim/parameter_commands.h"
 #include "support/test_support.h"
 
@@ -32,10 +34,10 @@ class SettingExchangeTest : public test::SplicerTest {
     }
 
     StepResult ConnectNow() { return Connect(link, session, splicer->PortPath(), 115200); }
-    // Connected, with `groups` read.
-    void ConnectAndRead(std::initializer_list<int> groups) {
+    // Connected, with `records` read.
+    void ConnectAndRead(std::initializer_list<ParamRecord> records) {
         ASSERT_TRUE(ConnectNow().ok);
-        for (int g : groups) ASSERT_TRUE(ReadGroup(link, session, g).ok) << g;
+        for (ParamRecord r : records) ASSERT_TRUE(ReadRecord(link, session, r).ok);
     }
     void SetSerial(const std::string& bytes) {
         auto config = DecodeDeviceConfig(store->Config());
@@ -110,7 +112,12 @@ TEST_F(SettingExchangeTest, FailuresOfEachStep) {
         {ReadSplice, {FaultKind::Short, 40}, {}, "check code error", true},
         {WriteSplice, {FaultKind::Reject}, {}, "write parameters error", true},
         {WriteHeater, {FaultKind::Reject}, {}, "write Heating Parameters error", true},
-        {WriteHeater, {FaultKind::WrongEcho}, {}, "data error", true},
+        {WriteHeater,
+         {FaultKind::WrongEcho},
+         {},
+         "The write was not confirmed (data error): the splicer may have taken the values; read "
+         "the group to check",
+         true},
         {Goodbye, {FaultKind::Silent}, {}, "No answer,please Exit Program", false},
         {Goodbye, {FaultKind::Reject}, {}, "data error", false},
         {Goodbye, {}, {}, "", false},
@@ -124,7 +131,7 @@ TEST_F(SettingExchangeTest, FailuresOfEachStep) {
         const Bytes answer =
             c.handshake.empty() ? Bytes{0x87, 0x60, 0x01, 0xAC, 0x94} : c.handshake;
         splicer->SetHandler(cmd::Handshake, [answer](const sim::Request&) { return answer; });
-        if (c.step != Handshake) ConnectAndRead({group::Splice, group::Heating});
+        if (c.step != Handshake) ConnectAndRead({ParamRecord::Splice, ParamRecord::Heater});
         const auto before = EncodeSpliceParams(session.records.splice);
         const std::size_t readsBefore = FramesWith(cmd::ReadConfig);
         splicer->SetFault(command, c.fault);
@@ -134,13 +141,13 @@ TEST_F(SettingExchangeTest, FailuresOfEachStep) {
                 result = ConnectNow();
                 break;
             case ReadSplice:
-                result = ReadGroup(link, session, group::Splice);
+                result = ReadRecord(link, session, ParamRecord::Splice);
                 break;
             case WriteSplice:
-                result = WriteGroup(link, session, group::Splice);
+                result = WriteRecord(link, session, ParamRecord::Splice);
                 break;
             case WriteHeater:
-                result = WriteGroup(link, session, group::Heating);
+                result = WriteRecord(link, session, ParamRecord::Heater);
                 break;
             case Goodbye:
                 result = Disconnect(link, session);
@@ -159,11 +166,12 @@ TEST_F(SettingExchangeTest, FailuresOfEachStep) {
             EXPECT_EQ(FramesWith(cmd::ReadConfig), readsBefore);
         }
         if (c.step == WriteSplice || c.step == WriteHeater) {
-            EXPECT_TRUE(StepBoxTexts(result).empty());
+            // A lost acknowledgement says what to do next in a box of its own.
+            EXPECT_EQ(StepBoxTexts(result).empty(), !c.text.starts_with("The write was not"));
         }
         if (c.step == ReadSplice) {
             EXPECT_EQ(EncodeSpliceParams(session.records.splice), before);
-            EXPECT_FALSE(session.GroupWasRead(group::Splice));
+            EXPECT_FALSE(session.RecordWasRead(ParamRecord::Splice));
         }
     }
     ASSERT_TRUE(ConnectNow().ok);
@@ -189,8 +197,8 @@ TEST_F(SettingExchangeTest, WriteSendsKeptBytesBack) {
     for (std::size_t i : {28, 29, 30, 31, 50, 51}) splice[i] = static_cast<std::uint8_t>(0xC0 + i);
     for (std::size_t i = 66; i < 82; ++i) splice[i] = static_cast<std::uint8_t>(i * 7);
     store->SetSplice(splice);
-    ConnectAndRead({group::Splice});
-    const StepResult result = WriteGroup(link, session, group::Splice);
+    ConnectAndRead({ParamRecord::Splice});
+    const StepResult result = WriteRecord(link, session, ParamRecord::Splice);
     EXPECT_TRUE(result.ok);
     EXPECT_EQ(result.pane, StatusPane::Success);
     EXPECT_EQ(StepBoxTexts(result), std::vector<std::string>{"Parameter in success"});
@@ -200,41 +208,98 @@ TEST_F(SettingExchangeTest, WriteSendsKeptBytesBack) {
 // Groups 3 and 4 share one record: a group-4 write carries the FsConfig fields
 // of the last 0x72 reply, even when they changed on the splicer since.
 TEST_F(SettingExchangeTest, GroupFourWriteCarriesTheLatestFsConfig) {
-    ConnectAndRead({group::FsConfig});
+    ConnectAndRead({ParamRecord::DeviceConfig});
     auto config = DecodeDeviceConfig(store->Config());
     config.fsMode = 7;
     config.bubble = 0;
     store->SetConfig(EncodeDeviceConfig(config));
-    ASSERT_TRUE(ReadGroup(link, session, group::System).ok);
+    ASSERT_TRUE(ReadRecord(link, session, ParamRecord::DeviceConfig).ok);
     session.records.config.lamp = 0;
-    ASSERT_TRUE(WriteGroup(link, session, group::System).ok);
+    ASSERT_TRUE(WriteRecord(link, session, ParamRecord::DeviceConfig).ok);
     config.lamp = 0;
     EXPECT_EQ(Hex(LastFrame()),
               Hex(LayOutFrame(MakeRequest(cmd::WriteConfig, EncodeDeviceConfig(config)))));
 }
 
 TEST_F(SettingExchangeTest, WritesThatSendNothing) {
-    EXPECT_EQ(StepBoxTexts(WriteGroup(link, session, group::Splice)),
+    EXPECT_EQ(StepBoxTexts(WriteRecord(link, session, ParamRecord::Splice)),
               std::vector<std::string>{"Communication Disconnect"});
     // A group not read since the connection, or whose last read failed, is refused.
     ASSERT_TRUE(ConnectNow().ok);
-    const StepResult unread = WriteGroup(link, session, group::Heating);
+    const StepResult unread = WriteRecord(link, session, ParamRecord::Heater);
     EXPECT_FALSE(unread.ok);
     EXPECT_TRUE(unread.userError);
     EXPECT_EQ(StepBoxTexts(unread),
               std::vector<std::string>{"Please read this group before writing it"});
     splicer->SetFault(cmd::ReadHeater, Fault{FaultKind::Silent, 0, 1});
-    EXPECT_FALSE(ReadGroup(link, session, group::Heating).ok);
-    EXPECT_TRUE(WriteGroup(link, session, group::Heating).userError);
+    EXPECT_FALSE(ReadRecord(link, session, ParamRecord::Heater).ok);
+    EXPECT_TRUE(WriteRecord(link, session, ParamRecord::Heater).userError);
     // The environment is never written, read or not.
-    const StepResult environment = WriteGroup(link, session, group::Environment);
+    const StepResult environment = WriteRecord(link, session, ParamRecord::Environment);
     EXPECT_TRUE(environment.ok && StepBoxTexts(environment).empty());
     EXPECT_EQ(environment.pane, StatusPane::Unchanged);
     // A reconnection forgets what was read.
-    ASSERT_TRUE(ReadGroup(link, session, group::Splice).ok);
+    ASSERT_TRUE(ReadRecord(link, session, ParamRecord::Splice).ok);
     ASSERT_TRUE(ConnectNow().ok);
-    EXPECT_TRUE(WriteGroup(link, session, group::Splice).userError);
+    EXPECT_TRUE(WriteRecord(link, session, ParamRecord::Splice).userError);
     EXPECT_EQ(FramesWith(cmd::WriteSplice) + FramesWith(cmd::WriteHeater), 0u);
+}
+
+// A restore writes what Accept would: the backup's rows through the same checks,
+// the bytes no row shows only from a backup of this same splicer, and never the
+// serial number, whatever the backup holds.
+TEST_F(SettingExchangeTest, RestoreWritesOnlyWhatAcceptWould) {
+    const OptionTables tables = OptionTablesFor(Config());
+    ConnectAndRead({ParamRecord::Splice, ParamRecord::Heater, ParamRecord::DeviceConfig});
+    const auto ownSplice = store->Splice();
+    const auto ownConfig = store->Config();
+    ParameterRecords theirs = session.records;
+    theirs.splice.cutAngle = 25;
+    theirs.splice.kept28 = {9, 9, 9, 9};
+    theirs.config.lamp ^= 1;
+    theirs.config.kept32 = {7, 7, 7, 7};
+    const std::string own = session.SerialNumber;
+    // Of this splicer only when the head line and the configuration record both say so.
+    const struct {
+        std::string head, record;
+        bool same;
+    } cases[] = {
+        {"XX0000000001", "XX0000000001", false}, {own, "XX0000000001", false}, {own, own, true}};
+    for (const auto& [head, record, same] : cases) {
+        SCOPED_TRACE(head + " " + record);
+        NameToField(record, theirs.config.serialNum);
+        SettingsBackup backup = BackupOf(theirs, kBackupRecords);
+        backup.serialNumber = head;
+        store->SetSplice(ownSplice);
+        store->SetConfig(ownConfig);
+        ASSERT_TRUE(ReadRecords(link, session, kBackupRecords).ok);
+        const RestorePlan plan = PlanRestore(backup, kBackupRecords, session, tables);
+        EXPECT_TRUE(plan.refusals.empty());
+        EXPECT_EQ(plan.changes.size(), 2u) << "the heater record is alike: not written";
+        const RestoreWritten written = WriteRestore(link, session, plan);
+        ASSERT_TRUE(written.last.ok);
+        EXPECT_EQ(written.written.size(), 2u);
+        const SpliceParams splice = DecodeSpliceParams(store->Splice());
+        const DeviceConfig config = DecodeDeviceConfig(store->Config());
+        EXPECT_EQ(splice.cutAngle, 25);
+        EXPECT_EQ(config.lamp, theirs.config.lamp);
+        EXPECT_EQ(splice.kept28 == theirs.splice.kept28, same);
+        EXPECT_EQ(config.kept32 == theirs.config.kept32, same);
+        EXPECT_EQ(config.serialNum, DecodeDeviceConfig(ownConfig).serialNum);
+    }
+    // Values that Accept and write refuse: each row named, nothing written.
+    theirs.splice.fiberType = 77;
+    theirs.config.fsMode = 200;
+    theirs.splice.name1.fill(0xFF);
+    const RestorePlan refused =
+        PlanRestore(BackupOf(theirs, kBackupRecords), kBackupRecords, session, tables);
+    ASSERT_EQ(refused.refusals.size(), 3u);
+    EXPECT_TRUE(refused.refusals[0].starts_with("Fiber Type: '77'")) << refused.refusals[0];
+    EXPECT_TRUE(refused.refusals[1].starts_with("Name1: ")) << refused.refusals[1];
+    EXPECT_TRUE(refused.refusals[2].starts_with("FsMode: '200'")) << refused.refusals[2];
+    const std::size_t writes = FramesWith(cmd::WriteSplice) + FramesWith(cmd::WriteConfig);
+    EXPECT_FALSE(WriteRestore(link, session, refused).last.ok);
+    EXPECT_EQ(FramesWith(cmd::WriteSplice) + FramesWith(cmd::WriteConfig), writes);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "support/test_support.h"
@@ -61,22 +62,55 @@ TEST(ParameterRecords, FieldsAtTheirOffsets) {
         EXPECT_EQ(Hex(p.record.subspan(p.offset, (p.hex.size() + 1) / 3)), p.hex) << p.offset;
 }
 
-TEST(ParameterRecords, ShortRepliesAndSharedConfigurationRecord) {
+TEST(ParameterRecords, ShortRepliesAndTheGroupTable) {
     ParameterRecords records;
     // A reply too short for the record leaves it untouched.
     std::vector<std::uint8_t> reply(3 + kHeaterParamsSize - 1, 0x42);
-    EXPECT_FALSE(DecodeGroupReply(group::Heating, reply, records));
+    EXPECT_FALSE(DecodeRecordReply(ParamRecord::Heater, reply, records));
     EXPECT_EQ(records.heater.time, 0);
     reply.push_back(0x42);
-    EXPECT_TRUE(DecodeGroupReply(group::Heating, reply, records));
+    EXPECT_TRUE(DecodeRecordReply(ParamRecord::Heater, reply, records));
     EXPECT_EQ(records.heater.time, 0x4242);
-    EXPECT_FALSE(DecodeGroupReply(7, reply, records));
 
-    // Groups 3 and 4 write the one configuration record; the environment nothing.
-    records.config.fsMode = 4;
-    EXPECT_EQ(EncodeGroupRecord(group::FsConfig, records),
-              EncodeGroupRecord(group::System, records));
-    EXPECT_TRUE(EncodeGroupRecord(group::Environment, records).empty());
+    // FsConfig and System are two views of the configuration record; names and
+    // places in the group list find the same groups; the environment is never written.
+    EXPECT_EQ(RecordOf(ParamGroup::FsConfig), RecordOf(ParamGroup::System));
+    EXPECT_EQ(GroupsOf(ParamRecord::DeviceConfig).size(), 2u);
+    for (const ParamGroup group : kParamGroups) {
+        EXPECT_EQ(GroupNamed(InfoOf(group).name), group);
+        EXPECT_EQ(GroupAt(static_cast<int>(group)), group);
+    }
+    EXPECT_EQ(GroupNamed("SYSTEM"), ParamGroup::System);
+    EXPECT_FALSE(GroupAt(5) || GroupNamed("config") || RecordNumbered(4));
+    EXPECT_FALSE(InfoOf(ParamRecord::Environment).writeCommand);
+}
+
+// The bytes no row shows, and only those, are the ones a restore of the same
+// splicer takes from its backup: never the serial number.
+TEST(ParameterRecords, KeptBytesAreTheUnshownOnes) {
+    const struct {
+        ParamRecord record;
+        std::vector<std::pair<std::size_t, std::size_t>> kept;  // offset, width
+    } cases[] = {
+        {ParamRecord::Splice, {{28, 4}, {50, 2}, {66, 16}}},
+        {ParamRecord::Heater, {{21, 1}}},
+        {ParamRecord::DeviceConfig, {{0, 1}, {6, 3}, {14, 1}, {17, 1}, {21, 1}, {26, 2}, {32, 4}}},
+    };
+    for (const auto& c : cases) {
+        std::vector<bool> expected(InfoOf(c.record).size, false);
+        for (const auto& [offset, width] : c.kept)
+            std::fill_n(expected.begin() + static_cast<std::ptrdiff_t>(offset), width, true);
+        EXPECT_EQ(KeptByteMask(c.record), expected) << InfoOf(c.record).name;
+    }
+    ParameterRecords from;
+    ParameterRecords into;
+    from.config.kept32 = {1, 2, 3, 4};
+    from.config.serialNum.fill('S');
+    from.config.fsMode = 5;
+    CopyKeptBytes(ParamRecord::DeviceConfig, from, into);
+    EXPECT_EQ(into.config.kept32, from.config.kept32);
+    EXPECT_EQ(into.config.serialNum, FieldBytes<16>{});
+    EXPECT_EQ(into.config.fsMode, 0);
 }
 
 }  // namespace

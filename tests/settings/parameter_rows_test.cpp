@@ -15,7 +15,7 @@ namespace {
 
 using test::ScopedConfig;
 
-std::vector<GridRow> Shown(int group, const ParameterRecords& records, int englishFlag = 1) {
+std::vector<GridRow> Shown(ParamGroup group, const ParameterRecords& records, int englishFlag = 1) {
     AppConfig config;
     config.EnglishFlag = englishFlag;
     std::vector<GridRow> rows = BuildGroupRows(BuildParamRows(), group);
@@ -34,7 +34,8 @@ TEST(ParameterRows, ShowTexts) {
     using Set = std::function<void(ParameterRecords&)>;
     const struct {
         const char* what;
-        int englishFlag, group;
+        int englishFlag;
+        int group;
         Set set;
         std::size_t row;
         std::string text;
@@ -63,7 +64,7 @@ TEST(ParameterRows, ShowTexts) {
     for (const auto& c : cases) {
         ParameterRecords records;
         c.set(records);
-        const auto rows = Shown(c.group, records, c.englishFlag);
+        const auto rows = Shown(*GroupAt(c.group), records, c.englishFlag);
         ASSERT_LT(c.row, rows.size()) << c.what;
         EXPECT_EQ(rows[c.row].value, c.text) << c.what;
     }
@@ -72,11 +73,11 @@ TEST(ParameterRows, ShowTexts) {
 // Units appear once, however often a group is shown; the time lists end at 30 min and 300 s.
 TEST(ParameterRows, UnitsAndTimeLists) {
     ParameterRecords records;
-    const auto system = Shown(group::System, records);
+    const auto system = Shown(ParamGroup::System, records);
     EXPECT_EQ(system[8].options.back(), "30 min");
     EXPECT_EQ(system[9].options.back(), "300 s");
-    auto splice = Shown(group::Splice, records);
-    ShowGroup(group::Splice, records, OptionTablesFor(AppConfig{}), splice);
+    auto splice = Shown(ParamGroup::Splice, records);
+    ShowGroup(ParamGroup::Splice, records, OptionTablesFor(AppConfig{}), splice);
     EXPECT_EQ(splice[6].CaptionText(), "ARC Time(ms)");
     EXPECT_EQ(splice[5].CaptionText(), "ARC Value");
 }
@@ -106,7 +107,10 @@ TEST(ValidateAndEncode, SpliceTextsAndRanges) {
         {{{0, "sm auto"}, {9, "MANUAL"}, {19, "off"}},
          [](auto& s) { return s.fiberType == 2 && s.alignType == 2 && s.pullingTest == 1; },
          {}},
-        {{{0, "no such fibre"}}, [](auto& s) { return s.fiberType == 3; }, {}},
+        {{{0, "no such fibre"}},
+         nullptr,
+         {"Fiber Type: 'no such fibre' is not one of: AUTO, SM AUTO, MM AUTO, NZ AUTO, DS AUTO, "
+          "SM, NZ, DS, MM"}},
         {{{7, "3001"}, {14, "151"}, {18, "10001"}},
          nullptr,
          {"Clean ARC input error,range is 0ms—3000ms", "Overlap input error,range is 0—150 ",
@@ -117,9 +121,9 @@ TEST(ValidateAndEncode, SpliceTextsAndRanges) {
         ParameterRecords records;
         records.splice.fiberType = 3;
         const auto before = EncodeSpliceParams(records.splice);
-        std::vector<std::string> texts = Values(Shown(group::Splice, records));
+        std::vector<std::string> texts = Values(Shown(ParamGroup::Splice, records));
         for (const auto& [row, text] : c.edits) texts[row] = text;
-        EXPECT_EQ(ValidateAndEncode(group::Splice, texts, OptionTablesFor(Config()), records),
+        EXPECT_EQ(ValidateAndEncode(ParamGroup::Splice, texts, OptionTablesFor(Config()), records),
                   c.failures);
         if (c.failures.empty())
             EXPECT_TRUE(c.stored(records.splice));
@@ -132,17 +136,24 @@ TEST(ValidateAndEncode, OtherGroupsInChinese) {
     ScopedConfig chinese(0);
     const OptionTables tables = OptionTablesFor(Config());
     ParameterRecords records;
-    auto texts = Values(Shown(group::Heating, records, 0));
+    auto texts = Values(Shown(ParamGroup::Heating, records, 0));
     texts[0] = "60MMps", texts[4] = "180.9";
-    EXPECT_TRUE(ValidateAndEncode(group::Heating, texts, tables, records).empty());
+    EXPECT_TRUE(ValidateAndEncode(ParamGroup::Heating, texts, tables, records).empty());
     EXPECT_EQ(records.heater.heatType, 5);
     EXPECT_EQ(records.heater.temperature, 180);
 
     records.config.sysTime = 9;
-    texts = Values(Shown(group::System, records, 0));
+    texts = Values(Shown(ParamGroup::System, records, 0));
     texts[8] = "不关闭", texts[9] = "120 s";
-    texts[0] = "changed";  // the serial number is never written
-    EXPECT_TRUE(ValidateAndEncode(group::System, texts, tables, records).empty());
+    // The serial number is never written: a change of it is refused, and so is
+    // a list row's text that is none of its options.
+    for (auto [row, text] : {std::pair{0, "changed"}, std::pair{9, "121 s"}}) {
+        auto refused = texts;
+        refused[static_cast<std::size_t>(row)] = text;
+        EXPECT_EQ(ValidateAndEncode(ParamGroup::System, refused, tables, records).size(), 1u);
+        EXPECT_EQ(records.config.sysTime, 9) << "a refusal changes nothing";
+    }
+    EXPECT_TRUE(ValidateAndEncode(ParamGroup::System, texts, tables, records).empty());
     EXPECT_EQ(records.config.sysTime, 0);
     EXPECT_EQ(records.config.lcdTime, 120);
     EXPECT_EQ(records.config.serialNum[0], 0);
@@ -167,10 +178,10 @@ TEST(ValidateAndEncode, UnchangedGroupsKeepEveryByte) {
         s.addArcTime %= 30001, s.alignSpace %= 81, s.preTime %= 2501, s.overLen %= 151;
         s.arc2On %= 10001, s.arc2Off %= 10001;
         const ParameterRecords before = records;
-        for (int g : {group::Splice, group::Heating, group::FsConfig, group::System}) {
+        for (const ParamGroup g : kParamGroups) {
             EXPECT_TRUE(ValidateAndEncode(g, Values(Shown(g, records)), tables, records).empty());
-            EXPECT_EQ(EncodeGroupRecord(g, records), EncodeGroupRecord(g, before))
-                << "group " << g << " round " << round;
+            EXPECT_EQ(EncodeRecord(RecordOf(g), records), EncodeRecord(RecordOf(g), before))
+                << InfoOf(g).name << " round " << round;
         }
     }
 }
@@ -193,10 +204,10 @@ TEST(ValidateAndEncode, NamesInGbkMustFitTheirField) {
     for (const auto& c : cases) {
         ParameterRecords records;
         records.splice.name1.fill('x');
-        auto texts = Values(Shown(group::Splice, records));
+        auto texts = Values(Shown(ParamGroup::Splice, records));
         texts[1] = c.text;
         const auto failures =
-            ValidateAndEncode(group::Splice, texts, OptionTablesFor(Config()), records);
+            ValidateAndEncode(ParamGroup::Splice, texts, OptionTablesFor(Config()), records);
         if (!c.refusal.empty()) {
             EXPECT_EQ(failures, std::vector<std::string>{c.refusal});
             EXPECT_EQ(records.splice.name1[0], 'x') << "a refused name changes nothing";

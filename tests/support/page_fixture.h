@@ -79,6 +79,7 @@ class PageTest : public SplicerTest {
         dlg.reset();
         dlg = std::make_unique<ui::CVelmoraDlg>(link, splicer->PortPath());
         dlg->Session().DeviceFolder = deviceFolder;
+        dlg->Session().SerialNumber = sim::kSimSerialNumber;
         dlg->show();
     }
     void SelectTab(int tab) { dlg->TabCtrl().TabBar().setCurrentIndex(tab); }

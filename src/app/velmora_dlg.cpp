@@ -15,6 +15,7 @@
 #include "app/ui_resources.h"
 #include "archive/archive_texts.h"
 #include "base/language.h"
+#include "report/report_dlg.h"
 
 namespace velmora::ui {
 namespace {
@@ -269,6 +270,9 @@ void CVelmoraDlg::closeEvent(QCloseEvent* event) {
         return;
     }
     StopPageWorkers();
+    // A report still being written is abandoned rather than waited for; nothing of
+    // it is written.
+    for (CReportDlg* report : findChildren<CReportDlg*>()) report->Stop();
     // An exchange of a page is in flight and this close arrived through its
     // pump: end it early and close once it has returned.
     if (link_.LineBusy()) {

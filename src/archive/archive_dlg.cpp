@@ -135,7 +135,8 @@ CArchiveDlg::CArchiveDlg(QWidget* parent, PageContext& context)
     connect(&export_, &QPushButton::clicked, this, [this] { OnBnClickedExport(); });
     connect(&exporter_, &CCsvExporter::Finished, this, [this] { export_.setEnabled(true); });
     // The report takes the records the list shows, as the export does.
-    connect(&report_, &QPushButton::clicked, this, [this] { ReportOnArchive(this, shownFilter_); });
+    connect(&report_, &QPushButton::clicked, this,
+            [this] { ReportOnArchive(this, shownFilter_, records_.size()); });
     connect(&compare_, &QPushButton::clicked, this, [this] { OnBnClickedCompare(); });
     connect(&restore_, &QPushButton::clicked, this, [this] { OnBnClickedRestore(); });
 }

@@ -1,9 +1,8 @@
 #include "base/ini_file.h"
 
 #include <cctype>
-#include <fstream>
-#include <iterator>
 
+#include "base/file_read.h"
 #include "base/text_codec.h"
 
 namespace velmora {
@@ -37,17 +36,21 @@ std::string_view Unquote(std::string_view v) {
     return v;
 }
 
-std::string ReadWholeFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return {};
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+// The language files are a few tens of kB; nothing near this size is one.
+constexpr std::uintmax_t kProfileFileLimit = 1 << 20;
+
+// The file's bytes, or nothing for anything that cannot be a profile (missing,
+// unreadable, a folder, a device, far too large): it reads as a missing file does.
+std::string ProfileBytes(const std::filesystem::path& file) {
+    FileReadResult read = ReadWholeFile(file, kProfileFileLimit);
+    return read.ok() ? std::move(read.bytes) : std::string();
 }
 
 }  // namespace
 
 std::string ReadProfileString(const std::filesystem::path& file, std::string_view section,
                               std::string_view key) {
-    std::string raw = ReadWholeFile(file);
+    const std::string raw = ProfileBytes(file);
     std::string_view text = raw;
     bool utf8 = false;
     if (text.starts_with("\xEF\xBB\xBF")) {

@@ -3,10 +3,13 @@
 
 #include <cstdio>
 #include <optional>
+#include <stop_token>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/app_config.h"
+#include "base/interrupt.h"
 #include "base/path_text.h"
 #include "cli/archive_commands.h"
 #include "cli/cli_context.h"
@@ -14,6 +17,31 @@
 #include "report/report_render.h"
 
 namespace velmora::cli {
+namespace {
+
+// The verdict and what it is about, after the file's name: a line each, in the
+// run's language. Names come from the archive, a file anyone can edit: shown
+// terminal-safe.
+void PrintSummary(const report::Report& made) {
+    using report::Caption;
+    const report::Captions& c = made.captions;
+    auto line = [](const std::string& caption, const std::string& value) {
+        std::printf("%s: %s\n", caption.c_str(), TerminalSafe(value).c_str());
+    };
+    std::printf("%s (%zu / %zu)\n",
+                c[made.AllPassed() ? Caption::AllPassed : Caption::NotAllPassed].c_str(),
+                made.passed, made.rows.size());
+    line(c[Caption::Job], made.job);
+    for (const report::SplicerLine& splicer : made.splicers)
+        line(c[Caption::Splicer], report::SplicerText(made, splicer));
+    line(c[Caption::Failed], std::to_string(made.failed));
+    for (const auto& [caption, count] : {std::pair{Caption::MarkFailed, made.failedOnSplicer},
+                                         std::pair{Caption::MarkOverLoss, made.overLoss},
+                                         std::pair{Caption::MarkOverAngle, made.overAngle}})
+        line("  " + c[caption], std::to_string(count));
+}
+
+}  // namespace
 
 int RunReport(CliContext& context, CommandArgs args) {
     const std::string usage =
@@ -51,8 +79,7 @@ int RunReport(CliContext& context, CommandArgs args) {
     if (auto error = ParseRecordFilter(others, filter, rest)) return context.UsageError(*error);
     if (!file || !rest.empty()) return context.UsageError(usage);
     const std::optional<report::Format> format = report::FormatOf(*file);
-    if (!format)
-        return context.UsageError(report::SayWith(report::report_msg::UnknownFormat, *file));
+    if (!format) return context.UsageError(Say(report::report_msg::UnknownFormat, {*file}));
 
     std::string error;
     const std::optional<report::Report> made =
@@ -65,19 +92,29 @@ int RunReport(CliContext& context, CommandArgs args) {
     // so every other command (and an HTML report) stays a plain console program.
     std::optional<report::GuiForReport> gui;
     if (*format == report::Format::Pdf) gui.emplace();
-    const report::WriteResult written =
-        report::WriteReport(PathFromText(*file), *made, [&context](int percent) {
+    // Ctrl-C stops the writing; the file, if one was there, stays as it was.
+    std::stop_source stop;
+    const report::WriteResult written = report::WriteReport(
+        PathFromText(*file), *made,
+        [&context, &stop](int percent) {
+            if (Interrupted()) stop.request_stop();
             context.progress().Show("report " + std::to_string(percent) + " %");
-        });
+        },
+        stop.get_token());
     context.progress().Clear();
+    if (written.cancelled) {
+        std::fprintf(stderr, "%s\n", kInterruptedText);
+        return kExitUsage;
+    }
     if (!written.ok) {
         std::fprintf(stderr, "velmora-cli: %s\n", written.error.c_str());
         return kExitUsage;
     }
-    for (const std::string& name : written.missingImages)
+    for (const report::MissingImage& image : written.missingImages)
         std::fprintf(stderr, "velmora-cli: %s\n",
-                     report::Fill(made->captions[report::Caption::ImageMissing], name).c_str());
+                     TerminalSafe(report::MissingImageText(*made, image)).c_str());
     std::printf("%s\n", file->c_str());
+    PrintSummary(*made);
     return kExitOk;
 }
 

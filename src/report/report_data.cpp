@@ -4,19 +4,20 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 #include <utility>
 
 #include "archive/archive_texts.h"
+#include "archive/sha256.h"
 #include "base/app_config.h"
 #include "base/atomic_file.h"
+#include "base/file_read.h"
 #include "base/ini_file.h"
 #include "base/local_time.h"
 #include "base/time_text.h"
 #include "history/history_texts.h"
+#include "images/image_download.h"
 #include "settings/device_folder.h"
 
 namespace velmora::report {
@@ -118,9 +119,11 @@ std::optional<int> ParseAngleLimit(const std::string& text) {
 
 Mark Judge(const SpliceRecord& record, const Limits& limits) {
     if (record.result() != 0) return Mark::Failed;
-    const bool within = record.loss() <= limits.maxLoss && record.lfAngle() <= limits.maxAngle &&
-                        record.rfAngle() <= limits.maxAngle;
-    return within ? Mark::Pass : Mark::OutOfLimit;
+    const bool loss = record.loss() > limits.maxLoss;
+    const bool angle = record.lfAngle() > limits.maxAngle || record.rfAngle() > limits.maxAngle;
+    if (loss && angle) return Mark::OverBoth;
+    if (loss) return Mark::OverLoss;
+    return angle ? Mark::OverAngle : Mark::Pass;
 }
 
 LossStatistics ComputeLossStatistics(std::vector<int> losses) {
@@ -178,10 +181,14 @@ const std::string& MarkText(const Report& report, Mark mark) {
             return report.captions[Caption::MarkPass];
         case Mark::Failed:
             return report.captions[Caption::MarkFailed];
-        case Mark::OutOfLimit:
+        case Mark::OverLoss:
+            return report.captions[Caption::MarkOverLoss];
+        case Mark::OverAngle:
+            return report.captions[Caption::MarkOverAngle];
+        case Mark::OverBoth:
             break;
     }
-    return report.captions[Caption::MarkOutOfLimit];
+    return report.captions[Caption::MarkOverBoth];
 }
 
 std::string SplicerText(const Report& report, const SplicerLine& splicer) {
@@ -191,7 +198,7 @@ std::string SplicerText(const Report& report, const SplicerLine& splicer) {
 }
 
 Report MakeReport(const std::vector<archive::ArchivedRecord>& records,
-                  const std::vector<archive::SplicerInfo>& splicers,
+                  const std::vector<archive::ArchivedImage>& images,
                   const archive::RecordFilter& filter, const Limits& limits,
                   const fs::path& dataFolder, TableLanguage language, Captions captions) {
     Report report;
@@ -203,14 +210,21 @@ Report MakeReport(const std::vector<archive::ArchivedRecord>& records,
 
     std::vector<int> losses;
     losses.reserve(records.size());
-    std::map<std::string, std::size_t> byFiber, byProgram;
-    std::set<std::int64_t> splicersSeen;
+    std::map<std::string, std::size_t> bySplicer, byFiber, byProgram;
+    std::map<std::pair<std::string, std::string>, std::vector<std::string>> digests;
+    for (const archive::ArchivedImage& image : images)
+        digests[{image.device, image.fileName}].push_back(image.sha256);
     std::set<std::pair<std::string, std::string>> imagesSeen;
     report.rows.reserve(records.size());
     for (std::size_t i = 0; i < records.size(); ++i) {
         const archive::ArchivedRecord& archived = records[i];
         const SpliceRecord& r = archived.record;
+        // A splicer is its whole serial number; only a splicer that never told it is
+        // known by its folder.
+        const std::string& splicer =
+            archived.serialNumber.empty() ? archived.device : archived.serialNumber;
         Row row{std::to_string(i + 1),
+                splicer,
                 TimeText(r),
                 ResultListText(r, language),
                 LossText(r),
@@ -220,24 +234,25 @@ Report MakeReport(const std::vector<archive::ArchivedRecord>& records,
                 AngleText(r.rfAngle()),
                 Judge(r, limits)};
         (row.mark == Mark::Pass ? report.passed : report.failed)++;
+        report.failedOnSplicer += row.mark == Mark::Failed;
+        report.overLoss += row.mark == Mark::OverLoss || row.mark == Mark::OverBoth;
+        report.overAngle += row.mark == Mark::OverAngle || row.mark == Mark::OverBoth;
         losses.push_back(r.loss());
         ++byFiber[row.fiberType];
         ++byProgram[row.spliceMode];
-        if (splicersSeen.insert(archived.splicerId).second) {
-            SplicerLine line{archived.device, {}};
-            for (const archive::SplicerInfo& s : splicers)
-                if (s.id == archived.splicerId) line.serialNumber = s.serialNumber;
-            report.splicers.push_back(std::move(line));
-        }
+        if (bySplicer[splicer]++ == 0)
+            report.splicers.push_back({archived.device, archived.serialNumber});
         for (const std::string& name : archived.images) {
             if (!imagesSeen.insert({archived.device, name}).second) continue;
             report.images.push_back({ImagePath(dataFolder, archived.device, name), name,
-                                     row.number + "  " + row.time + "  " + row.loss + " dB"});
+                                     row.number + "  " + row.time + "  " + row.loss + " dB",
+                                     digests[{archived.device, name}]});
         }
         report.rows.push_back(std::move(row));
     }
     report.histogram = MakeHistogram(losses, limits.maxLoss);
     report.loss = ComputeLossStatistics(std::move(losses));
+    report.bySplicer = Tallies(bySplicer);
     report.byFiber = Tallies(byFiber);
     report.byProgram = Tallies(byProgram);
     return report;
@@ -246,7 +261,7 @@ Report MakeReport(const std::vector<archive::ArchivedRecord>& records,
 std::optional<Report> LoadReport(const fs::path& dataFolder, const archive::RecordFilter& filter,
                                  const Limits& limits, std::string* error) {
     archive::OpenResult opened = archive::Archive::Open(archive::ArchiveFile(dataFolder),
-                                                        {.purpose = archive::OpenFor::Reading});
+                                                       {.purpose = archive::OpenFor::Reading});
     if (!opened.archive) {
         // No archive yet means nothing was ever downloaded.
         if (error)
@@ -255,28 +270,48 @@ std::optional<Report> LoadReport(const fs::path& dataFolder, const archive::Reco
                          : archive::ArchiveErrorText(opened.error);
         return std::nullopt;
     }
-    const auto records = opened.archive->Records(filter);
-    const auto splicers = records ? opened.archive->Splicers() : std::nullopt;
-    if (!records || !splicers) {
-        if (error) *error = archive::ArchiveErrorText(opened.archive->LastError());
+    archive::Archive& archive = *opened.archive;
+    const auto unusable = [&] {
+        if (error) *error = archive::ArchiveErrorText(archive.LastError());
         return std::nullopt;
-    }
+    };
+    const auto records = archive.Records(filter);
+    if (!records) return unusable();
     if (records->empty()) {
         if (error) *error = Say(report_msg::NothingSelected);
         return std::nullopt;
     }
-    return MakeReport(*records, *splicers, filter, limits, dataFolder,
+    std::vector<archive::ArchivedImage> images;
+    std::set<std::string> devices;
+    for (const archive::ArchivedRecord& r : *records) {
+        if (r.images.empty() || !devices.insert(r.device).second) continue;
+        const auto ofDevice = archive.Images(r.device);
+        if (!ofDevice) return unusable();
+        images.insert(images.end(), ofDevice->begin(), ofDevice->end());
+    }
+    return MakeReport(*records, images, filter, limits, dataFolder,
                       TableLanguageFor(Config().EnglishFlag), LoadCaptions());
 }
 
-std::optional<std::vector<std::uint8_t>> ReadImage(const Image& image) {
-    if (image.file.empty()) return std::nullopt;
-    std::ifstream in(image.file, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
-                                    std::istreambuf_iterator<char>()};
-    if (in.bad() || bytes.empty()) return std::nullopt;
-    return bytes;
+ImageRead ReadImage(const Image& image) {
+    if (image.file.empty()) return {ImageProblem::Missing, {}};
+    FileReadResult read = ReadWholeFile(image.file, kMaxImageSize);
+    if (read.problem == FileReadProblem::Missing) return {ImageProblem::Missing, {}};
+    if (!read.ok()) return {ImageProblem::Unreadable, {}};
+    // A file changed since it was archived (another picture saved under its name, a
+    // damaged copy) would show a splice it does not belong to.
+    const std::string digest = archive::HexText(archive::Sha256Of(
+        {reinterpret_cast<const std::uint8_t*>(read.bytes.data()), read.bytes.size()}));
+    if (std::find(image.sha256.begin(), image.sha256.end(), digest) == image.sha256.end())
+        return {ImageProblem::Changed, {}};
+    return {ImageProblem::None, std::move(read.bytes)};
+}
+
+std::string MissingImageText(const Report& report, const MissingImage& image) {
+    const Caption caption = image.problem == ImageProblem::Changed      ? Caption::ImageChanged
+                            : image.problem == ImageProblem::Unreadable ? Caption::ImageUnreadable
+                                                                        : Caption::ImageMissing;
+    return FillCaption(report.captions[caption], image.name);
 }
 
 fs::path LimitsFile(const fs::path& dataFolder) {
@@ -304,7 +339,11 @@ bool SaveLimits(const fs::path& dataFolder, const Limits& limits, std::string* e
 }
 
 WriteResult NotWritten(const fs::path& file, const std::string& reason) {
-    return {false, FileNotSavedText(file, reason), {}};
+    return {false, false, FileNotSavedText(file, reason), {}};
+}
+
+WriteResult Cancelled() {
+    return {false, true, {}, {}};
 }
 
 }  // namespace velmora::report

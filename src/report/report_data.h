@@ -35,8 +35,13 @@ inline constexpr int kLimitCap = 65535;
 std::optional<int> ParseLossLimit(const std::string& text);
 std::optional<int> ParseAngleLimit(const std::string& text);
 
-enum class Mark { Pass, Failed, OutOfLimit };
+// Failed: the splicer itself judged the splice a failure. The others say which
+// limit a splice the splicer accepted is beyond.
+enum class Mark { Pass, Failed, OverLoss, OverAngle, OverBoth };
 Mark Judge(const SpliceRecord& record, const Limits& limits);
+inline bool OverLimit(Mark mark) {
+    return mark == Mark::OverLoss || mark == Mark::OverAngle || mark == Mark::OverBoth;
+}
 
 // Loss figures in hundredths of a dB; all zero for no values.
 struct LossStatistics {
@@ -71,6 +76,7 @@ struct Tally {
 
 struct Row {
     std::string number;
+    std::string splicer;  // its serial number, or its folder's name when that is unknown
     std::string time;
     std::string result;
     std::string loss;
@@ -85,10 +91,13 @@ struct Image {
     std::filesystem::path file;  // empty when its name cannot be a file of the JPG folder
     std::string name;
     std::string caption;  // "12  2026-03-07 09:05:30  0.03 dB"
+    // The SHA-256 of every image the archive keeps under this name and splicer: the
+    // file is shown only when it is one of them.
+    std::vector<std::string> sha256;
 };
 
 struct SplicerLine {
-    std::string name;
+    std::string name;  // the device folder
     std::string serialNumber;
 };
 
@@ -100,21 +109,30 @@ struct Report {
     Limits limits;
     std::size_t passed = 0;
     std::size_t failed = 0;
+    // What the failed ones are: failed on the splicer, or beyond the loss limit, the
+    // angle limit or both (a splice beyond both counts in overLoss and overAngle).
+    std::size_t failedOnSplicer = 0;
+    std::size_t overLoss = 0;
+    std::size_t overAngle = 0;
     LossStatistics loss;
     Histogram histogram;
-    std::vector<Tally> byFiber;  // most first, then by name
+    std::vector<Tally> bySplicer;  // most first, then by name
+    std::vector<Tally> byFiber;
     std::vector<Tally> byProgram;
     std::vector<Row> rows;
     std::vector<Image> images;
     std::string written;  // local date and time of writing
 
     bool AllPassed() const { return failed == 0; }
+    // The table then names each splice's splicer.
+    bool ManySplicers() const { return splicers.size() > 1; }
 };
 
 // The report of `records` (oldest first, as the archive gives them). Images are
-// looked for in <dataFolder>/FS/<device>/JPG.
+// looked for in <dataFolder>/FS/<device>/JPG and checked against `images`, what the
+// archive keeps of the splicers' images.
 Report MakeReport(const std::vector<archive::ArchivedRecord>& records,
-                  const std::vector<archive::SplicerInfo>& splicers,
+                  const std::vector<archive::ArchivedImage>& images,
                   const archive::RecordFilter& filter, const Limits& limits,
                   const std::filesystem::path& dataFolder, TableLanguage language,
                   Captions captions);
@@ -137,14 +155,30 @@ std::string SplicerText(const Report& report, const SplicerLine& splicer);
 // Progress of a writer: 0 to 100.
 using Progress = std::function<void(int percent)>;
 
+// Why an image is not in the report.
+enum class ImageProblem { None, Missing, Changed, Unreadable };
+struct MissingImage {
+    std::string name;
+    ImageProblem problem = ImageProblem::Missing;
+};
+// "Image file not found: 202603070901000.jpg" and the like.
+std::string MissingImageText(const Report& report, const MissingImage& image);
+
 struct WriteResult {
     bool ok = false;
-    std::string error;                       // in the run's language, when not ok
-    std::vector<std::string> missingImages;  // file names of images not found (written anyway)
+    bool cancelled = false;  // stopped on request: nothing was written
+    std::string error;       // in the run's language, when neither ok nor cancelled
+    std::vector<MissingImage> missingImages;  // left out (the report was written without them)
 };
 
-// Reads an image file whole; nothing when it is missing or unreadable.
-std::optional<std::vector<std::uint8_t>> ReadImage(const Image& image);
+// An image file whole, when it is a regular file no larger than any image a splicer
+// sends and its SHA-256 is one of the image's archived ones; else why not (bytes
+// then empty).
+struct ImageRead {
+    ImageProblem problem = ImageProblem::None;
+    std::string bytes;
+};
+ImageRead ReadImage(const Image& image);
 
 // The remembered acceptance limits: <dataFolder>/report.ini, section "Report".
 std::filesystem::path LimitsFile(const std::filesystem::path& dataFolder);
@@ -154,5 +188,6 @@ bool SaveLimits(const std::filesystem::path& dataFolder, const Limits& limits, s
 
 // "WriteResult" for a failure to write `file` (the history export's wording).
 WriteResult NotWritten(const std::filesystem::path& file, const std::string& reason);
+WriteResult Cancelled();
 
 }  // namespace velmora::report

@@ -6,14 +6,15 @@
 #include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QFormLayout>
-#include <QProgressDialog>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <cmath>
 
 #include "app/message_box.h"
+#include "app/page_dlg.h"
 #include "app/qt_text.h"
 #include "base/app_config.h"
+#include "base/path_text.h"
 #include "history/history_texts.h"
 #include "report/report_render.h"
 #include "report/report_texts.h"
@@ -37,10 +38,14 @@ QString TextOf(const std::filesystem::path& file) {
     return QString::fromStdU16String(file.u16string());
 }
 
-// The file the save dialog proposes: the job's name (or the title) in the data folder.
+// The file the save dialog proposes: the job's name (or the title) in the data folder,
+// cut short enough for any file system.
 QString ProposedFile(const std::filesystem::path& dataFolder, const archive::RecordFilter& filter) {
-    const QString name =
+    constexpr qsizetype kNameLength = 80;
+    QString name =
         filter.job && !filter.job->empty() ? Q(SafeFolderName(*filter.job)) : Cap(Caption::Title);
+    if (name.size() > kNameLength)
+        name.truncate(name.at(kNameLength - 1).isHighSurrogate() ? kNameLength - 1 : kNameLength);
     return TextOf(dataFolder / PathOf(name + QStringLiteral(".pdf")));
 }
 
@@ -84,7 +89,12 @@ std::optional<report::Limits> AskReportLimits(QWidget* parent, const report::Lim
                           static_cast<int>(std::lround(angle->value() * 10))};
 }
 
-void ReportOnArchive(QWidget* parent, const archive::RecordFilter& filter) {
+void ReportOnArchive(QWidget* parent, const archive::RecordFilter& filter, std::size_t shown) {
+    if (shown == 0) {
+        ShowMessage(parent, Q(report::report_msg::NothingSelected), Q(msg::CaptionInfo),
+                    MsgButtons::Ok, MsgIcon::Exclamation);
+        return;
+    }
     const std::filesystem::path dataFolder = Config().AppDirectory;
     const std::optional<report::Limits> limits =
         AskReportLimits(parent, report::LoadLimits(dataFolder));
@@ -101,31 +111,17 @@ void ReportOnArchive(QWidget* parent, const archive::RecordFilter& filter) {
     if (file.isEmpty()) return;
     file = WithExtension(file, chosenFilter);
 
-    auto* job = new ReportJob(parent, filter, *limits, PathOf(file), dataFolder);
-    QObject::connect(
-        job, &ReportJob::finished, job,
-        [job](const QString& written, const QString& error, const QStringList& missing) {
-            QWidget* owner = qobject_cast<QWidget*>(job->parent());
-            if (!error.isEmpty()) {
-                ShowMessage(owner, error, Q(msg::CaptionInfo), MsgButtons::Ok,
-                            MsgIcon::Exclamation);
-            } else {
-                if (!missing.isEmpty())
-                    ShowMessage(owner,
-                                Q(report::SayWith(report::report_msg::ImagesMissing,
-                                                  missing.join(", ").toStdString())),
-                                Q(msg::CaptionInfo), MsgButtons::Ok, MsgIcon::Exclamation);
-                QDesktopServices::openUrl(QUrl::fromLocalFile(written));
-            }
-            job->deleteLater();
-        });
-    job->Start();
+    // Not modal: the window goes on while the report is written, and closing it
+    // stops the report.
+    auto* dialog = new CReportDlg(parent, filter, *limits, PathOf(file), dataFolder);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->show();
+    dialog->Start();
 }
 
-ReportJob::ReportJob(QWidget* parent, archive::RecordFilter filter, report::Limits limits,
+ReportJob::ReportJob(QObject* parent, archive::RecordFilter filter, report::Limits limits,
                      std::filesystem::path file, std::filesystem::path dataFolder)
     : QObject(parent),
-      parentWidget_(parent),
       filter_(std::move(filter)),
       limits_(limits),
       file_(std::move(file)),
@@ -135,51 +131,149 @@ ReportJob::~ReportJob() {
     {
         // No call is handed over once this holds: the thread may then run to its end.
         std::lock_guard lock(postMutex_);
-        thread_.request_stop();
+        deleting_ = true;
     }
+    cancel_.request_stop();
     if (thread_.joinable()) thread_.join();
-    delete progress_.data();
+}
+
+void ReportJob::Cancel() {
+    cancel_.request_stop();
 }
 
 void ReportJob::Post(std::function<void()> call) {
     std::lock_guard lock(postMutex_);
-    if (thread_.get_stop_token().stop_requested()) return;
+    if (deleting_) return;
     QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
 }
 
 void ReportJob::Start() {
-    progress_ = new QProgressDialog(Cap(Caption::Writing), QString(), 0, 100, parentWidget_);
-    progress_->setWindowModality(Qt::WindowModal);
-    progress_->setMinimumDuration(0);
-    progress_->setAutoClose(false);
-    progress_->setAutoReset(false);
-    progress_->setValue(0);
-
-    thread_ = std::jthread([this](std::stop_token) {
-        std::string error;
+    running_ = true;
+    thread_ = std::jthread([this, stop = cancel_.get_token()] {
         report::WriteResult result;
+        QStringList missing;
         try {
-            std::optional<report::Report> made =
-                report::LoadReport(dataFolder_, filter_, limits_, &error);
-            if (made)
-                result = report::WriteReport(file_, *made, [this](int percent) {
-                    Post([this, percent] { progress_->setValue(percent); });
-                });
-            else
-                result.error = error;
+            const std::optional<report::Report> made =
+                report::LoadReport(dataFolder_, filter_, limits_, &result.error);
+            if (made) {
+                result = report::WriteReport(
+                    file_, *made,
+                    [this](int percent) { Post([this, percent] { emit progressed(percent); }); },
+                    stop);
+                for (const report::MissingImage& image : result.missingImages)
+                    missing << Q(report::MissingImageText(*made, image));
+            }
         } catch (const std::exception& e) {
             // Out of memory, say: told like any other failure, never a crash of the window.
-            result = {false, e.what(), {}};
+            result = {false, false, e.what(), {}};
         }
-        QStringList missing;
-        for (const std::string& name : result.missingImages) missing << Q(name);
-        const QString file = TextOf(file_);
-        const QString failure = result.ok ? QString() : Q(result.error);
-        Post([this, file, failure, missing] {
-            progress_->hide();
-            emit finished(file, failure, missing);
+        const bool cancelled = result.cancelled;
+        const QString failure = result.ok || cancelled ? QString() : Q(result.error);
+        Post([this, cancelled, failure, missing] {
+            running_ = false;
+            emit finished(cancelled, failure, missing);
         });
     });
+}
+
+CReportDlg::CReportDlg(QWidget* parent, archive::RecordFilter filter, report::Limits limits,
+                       std::filesystem::path file, std::filesystem::path dataFolder)
+    : QDialog(parent),
+      file_(file),
+      opener_([](const QUrl& url) { return QDesktopServices::openUrl(url); }),
+      openFolder_(Cap(Caption::OpenFolder)),
+      cancel_(Q(kCancelButtonText)),
+      close_(Cap(Caption::Close)),
+      job_(this, std::move(filter), limits, std::move(file), std::move(dataFolder)) {
+    setWindowTitle(Cap(Caption::Title));
+    setMinimumWidth(460);
+    status_.setText(Cap(Caption::Writing));
+    for (QLabel* label : {&status_, &notes_}) {
+        label->setWordWrap(true);
+        // The path can be copied where no program opens it.
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    }
+    notes_.hide();
+    progress_.setRange(0, 100);
+    progress_.setValue(0);
+    openFolder_.hide();
+    close_.hide();
+    buttons_.addStretch(1);
+    buttons_.addWidget(&openFolder_);
+    buttons_.addWidget(&cancel_);
+    buttons_.addWidget(&close_);
+    layout_.addWidget(&status_);
+    layout_.addWidget(&progress_);
+    layout_.addWidget(&notes_);
+    layout_.addLayout(&buttons_);
+    setLayout(&layout_);
+
+    connect(&cancel_, &QPushButton::clicked, this, [this] {
+        cancel_.setEnabled(false);
+        job_.Cancel();
+    });
+    connect(&close_, &QPushButton::clicked, this, &QDialog::close);
+    connect(&openFolder_, &QPushButton::clicked, this, &CReportDlg::OpenFolder);
+    connect(&job_, &ReportJob::progressed, &progress_, &QProgressBar::setValue);
+    connect(&job_, &ReportJob::finished, this, &CReportDlg::OnFinished);
+}
+
+CReportDlg::~CReportDlg() = default;
+
+void CReportDlg::Start() {
+    job_.Start();
+}
+
+void CReportDlg::Stop() {
+    job_.Cancel();
+    close();
+}
+
+void CReportDlg::reject() {
+    // Escape or the title bar's close while writing: the report is abandoned.
+    job_.Cancel();
+    QDialog::reject();
+}
+
+void CReportDlg::OnFinished(bool cancelled, const QString& error,
+                            const QStringList& missingImages) {
+    progress_.hide();
+    cancel_.hide();
+    close_.show();
+    close_.setDefault(true);
+    if (cancelled) {
+        status_.setText(Q(report::report_msg::Cancelled));
+    } else if (!error.isEmpty()) {
+        status_.setText(error);
+    } else {
+        status_.setText(Q(Say(report::report_msg::Written, {PathText(file_)})));
+        openFolder_.show();
+        if (!missingImages.isEmpty())
+            AddNote(Q(report::report_msg::ImagesLeftOut) + QLatin1Char('\n') +
+                    missingImages.join(QLatin1Char('\n')));
+        if (!opener_(QUrl::fromLocalFile(TextOf(file_))))
+            AddNote(Q(Say(report::report_msg::CannotShow, {PathText(file_)})));
+    }
+    FitHeight();
+}
+
+void CReportDlg::OpenFolder() {
+    const std::filesystem::path folder = file_.parent_path();
+    if (!opener_(QUrl::fromLocalFile(TextOf(folder))))
+        AddNote(Q(Say(report::report_msg::CannotShow, {PathText(folder)})));
+}
+
+void CReportDlg::AddNote(const QString& note) {
+    if (notes_.text().contains(note)) return;
+    notes_.setText(notes_.text().isEmpty() ? note : notes_.text() + QStringLiteral("\n\n") + note);
+    notes_.show();
+    FitHeight();
+}
+
+void CReportDlg::FitHeight() {
+    // Wrapped texts need the height they take at this width, and no more.
+    layout_.activate();
+    resize(width(), layout_.totalHeightForWidth(width()));
 }
 
 }  // namespace velmora::ui

@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "base/app_config.h"
-#include "base/atomic_file.h"
 
 namespace velmora::report {
 namespace {
@@ -18,7 +17,9 @@ h1 { margin-bottom: 0.2em; }
 .verdict.pass { background: #d8f0d8; color: #135c13; }
 .verdict.fail { background: #f6d5d5; color: #8a1111; }
 table { border-collapse: collapse; margin: 0.4em 0 1em; }
-th, td { border: 1px solid #bbb; padding: 2px 8px; text-align: left; }
+th, td { border: 1px solid #bbb; padding: 2px 8px; text-align: left; overflow-wrap: anywhere; }
+table.summary td { max-width: 40em; }
+tr.part th { font-weight: normal; padding-left: 1.6em; }
 th { background: #eef2f6; }
 td.n { text-align: right; }
 tr.failed td { background: #f6d5d5; }
@@ -27,7 +28,7 @@ tr.out td { background: #fbecc8; }
 .images { display: flex; flex-wrap: wrap; gap: 12px; }
 figure { margin: 0; width: 320px; }
 figure img { width: 320px; }
-figcaption, .missing { font-size: 0.9em; }
+figcaption, .missing { font-size: 0.9em; overflow-wrap: anywhere; }
 .missing { color: #8a1111; width: 320px; }
 )css";
 
@@ -36,8 +37,8 @@ void Add(std::string& out, std::initializer_list<std::string_view> parts) {
 }
 
 void SummaryRow(std::string& out, const std::string& caption, const std::string& value,
-                const char* id = nullptr) {
-    Add(out, {"<tr><th>", EscapeHtml(caption), "</th><td"});
+                const char* id = nullptr, bool part = false) {
+    Add(out, {part ? "<tr class=\"part\"><th>" : "<tr><th>", EscapeHtml(caption), "</th><td"});
     if (id) Add(out, {" id=\"", id, "\""});
     Add(out, {">", EscapeHtml(value), "</td></tr>\n"});
 }
@@ -58,7 +59,9 @@ const char* RowClass(Mark mark) {
             return "";
         case Mark::Failed:
             return " class=\"failed\"";
-        case Mark::OutOfLimit:
+        case Mark::OverLoss:
+        case Mark::OverAngle:
+        case Mark::OverBoth:
             break;
     }
     return " class=\"out\"";
@@ -93,20 +96,21 @@ std::string EscapeHtml(const std::string& text) {
     return out;
 }
 
-std::string Base64(const std::vector<std::uint8_t>& bytes) {
+std::string Base64(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     static constexpr char kDigits[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
+    out.reserve((text.size() + 2) / 3 * 4);
     std::size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
+    for (; i + 2 < text.size(); i += 3) {
         const unsigned v = (bytes[i] << 16) | (bytes[i + 1] << 8) | bytes[i + 2];
         out += {kDigits[v >> 18], kDigits[(v >> 12) & 63], kDigits[(v >> 6) & 63], kDigits[v & 63]};
     }
-    if (i + 1 == bytes.size()) {
+    if (i + 1 == text.size()) {
         const unsigned v = bytes[i] << 16;
         out += {kDigits[v >> 18], kDigits[(v >> 12) & 63], '=', '='};
-    } else if (i + 2 == bytes.size()) {
+    } else if (i + 2 == text.size()) {
         const unsigned v = (bytes[i] << 16) | (bytes[i + 1] << 8);
         out += {kDigits[v >> 18], kDigits[(v >> 12) & 63], kDigits[(v >> 6) & 63], '='};
     }
@@ -164,8 +168,9 @@ std::string HistogramSvg(const Report& report, int width, int height) {
     return out;
 }
 
-std::string HtmlDocument(const Report& report, const Progress& progress,
-                         std::vector<std::string>* missingImages) {
+std::optional<std::string> HtmlDocument(const Report& report, const Progress& progress,
+                                        std::vector<MissingImage>* missingImages,
+                                        std::stop_token stop) {
     const Captions& c = report.captions;
     std::string out;
     out.reserve(4096 + report.rows.size() * 400);
@@ -186,6 +191,11 @@ std::string HtmlDocument(const Report& report, const Progress& progress,
     SummaryRow(out, c[Caption::Splices], std::to_string(report.rows.size()), "splices");
     SummaryRow(out, c[Caption::Passed], std::to_string(report.passed), "passed");
     SummaryRow(out, c[Caption::Failed], std::to_string(report.failed), "failed");
+    SummaryRow(out, c[Caption::MarkFailed], std::to_string(report.failedOnSplicer),
+               "failed-on-splicer", true);
+    SummaryRow(out, c[Caption::MarkOverLoss], std::to_string(report.overLoss), "over-loss", true);
+    SummaryRow(out, c[Caption::MarkOverAngle], std::to_string(report.overAngle), "over-angle",
+               true);
     SummaryRow(out, c[Caption::LossMean], MeanLossFigure(report.loss.mean), "loss-mean");
     SummaryRow(out, c[Caption::LossMax], LossFigure(report.loss.max), "loss-max");
     SummaryRow(out, c[Caption::LossP95], LossFigure(report.loss.p95), "loss-p95");
@@ -198,12 +208,14 @@ std::string HtmlDocument(const Report& report, const Progress& progress,
 
     Add(out, {"<div class=\"side\"><h3>", EscapeHtml(c[Caption::Histogram]), "</h3>\n",
               HistogramSvg(report, 480, 220), "</div>\n"});
+    TallyTable(out, c[Caption::BySplicer], c[Caption::Count], report.bySplicer);
     TallyTable(out, c[Caption::ByFiber], c[Caption::Count], report.byFiber);
     TallyTable(out, c[Caption::ByProgram], c[Caption::Count], report.byProgram);
 
     Add(out,
         {"<h2>", EscapeHtml(c[Caption::SpliceTable]), "</h2>\n<table class=\"splices\">\n<tr><th>",
          EscapeHtml(c[Caption::Number]), "</th>"});
+    if (report.ManySplicers()) Add(out, {"<th>", EscapeHtml(c[Caption::Splicer]), "</th>"});
     for (const std::string& column : c.columns) Add(out, {"<th>", EscapeHtml(column), "</th>"});
     Add(out, {"<th>", EscapeHtml(c[Caption::Mark]), "</th></tr>\n"});
     const std::size_t total = report.rows.size() + report.images.size();
@@ -215,27 +227,14 @@ std::string HtmlDocument(const Report& report, const Progress& progress,
         if (progress && percent != shown) progress(shown = percent);
     };
     for (const Row& row : report.rows) {
-        Add(out, {"<tr",
-                  RowClass(row.mark),
-                  "><td class=\"n\">",
-                  row.number,
-                  "</td><td>",
-                  row.time,
-                  "</td><td>",
-                  EscapeHtml(row.result),
-                  "</td><td class=\"n\">",
-                  row.loss,
-                  "</td><td>",
-                  EscapeHtml(row.spliceMode),
-                  "</td><td>",
-                  EscapeHtml(row.fiberType),
-                  "</td><td class=\"n\">",
-                  row.lfAngle,
-                  "</td><td class=\"n\">",
-                  row.rfAngle,
-                  "</td><td>",
-                  EscapeHtml(MarkText(report, row.mark)),
-                  "</td></tr>\n"});
+        if (stop.stop_requested()) return std::nullopt;
+        Add(out, {"<tr", RowClass(row.mark), "><td class=\"n\">", row.number, "</td>"});
+        if (report.ManySplicers()) Add(out, {"<td>", EscapeHtml(row.splicer), "</td>"});
+        Add(out, {"<td>", row.time, "</td><td>", EscapeHtml(row.result), "</td><td class=\"n\">",
+                  row.loss, "</td><td>", EscapeHtml(row.spliceMode), "</td><td>",
+                  EscapeHtml(row.fiberType), "</td><td class=\"n\">", row.lfAngle,
+                  "</td><td class=\"n\">", row.rfAngle, "</td><td>",
+                  EscapeHtml(MarkText(report, row.mark)), "</td></tr>\n"});
         step();
     }
     out += "</table>\n";
@@ -243,14 +242,17 @@ std::string HtmlDocument(const Report& report, const Progress& progress,
     if (!report.images.empty()) {
         Add(out, {"<h2>", EscapeHtml(c[Caption::Images]), "</h2>\n<div class=\"images\">\n"});
         for (const Image& image : report.images) {
-            if (const auto bytes = ReadImage(image)) {
+            if (stop.stop_requested()) return std::nullopt;
+            const ImageRead read = ReadImage(image);
+            if (read.problem == ImageProblem::None) {
                 Add(out, {"<figure><img alt=\"", EscapeHtml(image.name),
-                          "\" src=\"data:image/jpeg;base64,", Base64(*bytes), "\"><figcaption>",
+                          "\" src=\"data:image/jpeg;base64,", Base64(read.bytes), "\"><figcaption>",
                           EscapeHtml(image.caption), "</figcaption></figure>\n"});
             } else {
-                if (missingImages) missingImages->push_back(image.name);
+                const MissingImage missing{image.name, read.problem};
+                if (missingImages) missingImages->push_back(missing);
                 Add(out, {"<div class=\"missing\">", EscapeHtml(image.caption), "<br>",
-                          EscapeHtml(Fill(c[Caption::ImageMissing], image.name)), "</div>\n"});
+                          EscapeHtml(MissingImageText(report, missing)), "</div>\n"});
             }
             step();
         }
@@ -258,16 +260,6 @@ std::string HtmlDocument(const Report& report, const Progress& progress,
     }
     out += "</body>\n</html>\n";
     return out;
-}
-
-WriteResult WriteHtmlReport(const std::filesystem::path& file, const Report& report,
-                            const Progress& progress) {
-    WriteResult result;
-    const std::string document = HtmlDocument(report, progress, &result.missingImages);
-    const FileWriteResult written = ReplaceFile(file, document);
-    if (!written.ok) return NotWritten(file, written.reason);
-    result.ok = true;
-    return result;
 }
 
 }  // namespace velmora::report

@@ -14,9 +14,13 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QPen>
+#include <QTextLayout>
+#include <QTextOption>
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <span>
+#include <vector>
 
 #include "base/atomic_file.h"
 #include "base/path_text.h"
@@ -34,7 +38,7 @@ constexpr double kPageWidth = 595, kPageHeight = 842, kMargin = 36;
 constexpr double kLeft = kMargin, kRight = kPageWidth - kMargin;
 constexpr double kTop = kMargin, kBottom = kPageHeight - kMargin - 14;  // above the page number
 constexpr double kRowHeight = 12.5;
-constexpr double kHeaderHeight = 16;
+constexpr double kHeaderHeight = 20;  // two lines of a caption
 const std::size_t kRowsPerPage =
     static_cast<std::size_t>((kBottom - kTop - 20 - kHeaderHeight) / kRowHeight);
 constexpr int kImageColumns = 2, kImageRows = 3;
@@ -60,11 +64,27 @@ std::size_t PagesFor(std::size_t items, std::size_t perPage) {
     return (items + perPage - 1) / perPage;
 }
 
+// Lines a value may take on the verdict page, which must stay one page whatever the
+// archive holds (a job name of thousands of characters, say).
+constexpr int kJobLines = 3;
+constexpr int kSplicerLines = 2;
+constexpr std::size_t kSplicerEntries = 3;  // the last holding every other splicer
+constexpr double kLineHeight = 15, kWrappedLineHeight = 12.5;
+constexpr double kCaptionWidth = 190, kValueLeft = kLeft + 195, kValueWidth = kRight - kValueLeft;
+
+// Column widths of the splice table, without and with the splicer column.
+constexpr std::array<double, 9> kWidths{24, 81, 48, 42, 70, 70, 38, 38, 112};
+constexpr std::array<double, 10> kWidthsWithSplicer{22, 60, 81, 42, 36, 52, 52, 34, 34, 110};
+
 class PdfPages {
   public:
     PdfPages(QPdfWriter& writer, const Report& report, const Progress& progress,
-             std::vector<std::string>* missing)
-        : writer_(writer), report_(report), progress_(progress), missing_(missing) {
+             std::vector<MissingImage>* missing, std::stop_token stop)
+        : writer_(writer),
+          report_(report),
+          progress_(progress),
+          missing_(missing),
+          stop_(std::move(stop)) {
         family_ = ReportFontFamily();
         pages_ = 1 + static_cast<int>(PagesFor(report.rows.size(), kRowsPerPage) +
                                       PagesFor(report.images.size(), kImagesPerPage));
@@ -75,16 +95,16 @@ class PdfPages {
         if (!painter_.begin(&writer_)) return false;
         painter_.setRenderHint(QPainter::Antialiasing);
         FirstPage();
-        for (std::size_t at = 0; at < report_.rows.size(); at += kRowsPerPage) {
+        for (std::size_t at = 0; at < report_.rows.size() && !Stopped(); at += kRowsPerPage) {
             NextPage();
             TablePage(at, std::min(report_.rows.size(), at + kRowsPerPage));
         }
-        for (std::size_t at = 0; at < report_.images.size(); at += kImagesPerPage) {
+        for (std::size_t at = 0; at < report_.images.size() && !Stopped(); at += kImagesPerPage) {
             NextPage();
             ImagePage(at, std::min(report_.images.size(), at + kImagesPerPage));
         }
         PageNumber();
-        return painter_.end();
+        return painter_.end() && !Stopped();
     }
 
   private:
@@ -98,6 +118,34 @@ class PdfPages {
         const auto at = static_cast<std::size_t>(caption);
         if (captionCache_[at].isNull()) captionCache_[at] = Q(report_.captions[caption]);
         return captionCache_[at];
+    }
+
+    bool Stopped() const { return stop_.stop_requested(); }
+
+    // Measured on the PDF's own device (72 dots per inch), not the screen's.
+    QFontMetricsF Metrics(const QFont& font) const { return QFontMetricsF(font, &writer_); }
+
+    // `text` in lines of at most `width` points, broken between words where it can and
+    // anywhere in a word longer than a line; at most `maxLines`, the last one cut
+    // short with an ellipsis when the text goes on.
+    QStringList Wrapped(const QString& text, const QFont& font, double width, int maxLines) const {
+        QTextLayout layout(text, font, &writer_);
+        QTextOption option;
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout.setTextOption(option);
+        QStringList lines;
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            if (lines.size() + 1 == maxLines) {
+                lines << Metrics(font).elidedText(text.mid(line.textStart()), Qt::ElideRight,
+                                                  width);
+                break;
+            }
+            lines << text.mid(line.textStart(), line.textLength());
+        }
+        layout.endLayout();
+        return lines;
     }
 
     void Step() {
@@ -117,21 +165,34 @@ class PdfPages {
         painter_.setPen(Qt::darkGray);
         painter_.drawText(QRectF(kLeft, kPageHeight - kMargin - 10, kRight - kLeft, 12),
                           Qt::AlignRight | Qt::AlignVCenter,
-                          Q(Fill(report_.captions[Caption::Page], page_, pages_)));
-        painter_.drawText(QRectF(kLeft, kPageHeight - kMargin - 10, kRight - kLeft, 12),
-                          Qt::AlignLeft | Qt::AlignVCenter,
-                          C(Caption::Title) + QStringLiteral(" - ") + Q(report_.job));
+                          Q(PageText(report_.captions[Caption::Page], page_, pages_)));
+        const double width = (kRight - kLeft) * 0.75;
+        painter_.drawText(
+            QRectF(kLeft, kPageHeight - kMargin - 10, width, 12), Qt::AlignLeft | Qt::AlignVCenter,
+            Metrics(painter_.font())
+                .elidedText(C(Caption::Title) + QStringLiteral(" - ") + Q(report_.job),
+                            Qt::ElideRight, width));
         painter_.setPen(Qt::black);
     }
 
-    // A caption and its value on one line of the summary; returns the next line's top.
-    double Line(double y, const QString& caption, const QString& value) {
-        painter_.setFont(Font(10, true));
-        painter_.drawText(QRectF(kLeft, y, 190, 15), Qt::AlignLeft | Qt::AlignVCenter, caption);
+    // A caption and its value on the summary, the value in up to `maxLines` lines;
+    // returns the next line's top. `part` indents a line that details the one above.
+    double Line(double y, const QString& caption, const QString& value, int maxLines = 1,
+                bool part = false) {
+        const double indent = part ? 14 : 0;
+        painter_.setFont(Font(10, !part));
+        painter_.drawText(
+            QRectF(kLeft + indent, y, kCaptionWidth - indent, kLineHeight),
+            Qt::AlignLeft | Qt::AlignVCenter,
+            Metrics(painter_.font()).elidedText(caption, Qt::ElideRight, kCaptionWidth - indent));
         painter_.setFont(Font(10));
-        painter_.drawText(QRectF(kLeft + 195, y, kRight - kLeft - 195, 15),
-                          Qt::AlignLeft | Qt::AlignVCenter, value);
-        return y + 15;
+        const QStringList lines = Wrapped(value, painter_.font(), kValueWidth, maxLines);
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            painter_.drawText(QRectF(kValueLeft, y + static_cast<double>(i) * kWrappedLineHeight,
+                                     kValueWidth, kLineHeight),
+                              Qt::AlignLeft | Qt::AlignVCenter, lines[i]);
+        return y + kLineHeight +
+               static_cast<double>(std::max<qsizetype>(lines.size(), 1) - 1) * kWrappedLineHeight;
     }
 
     void FirstPage() {
@@ -153,23 +214,23 @@ class PdfPages {
         painter_.setPen(Qt::black);
         y += 44;
 
-        y = Line(y, C(Caption::Job), Q(report_.job));
-        // Up to four lines of splicers, the fourth holding all the rest, so that the
-        // verdict page never runs over.
+        y = Line(y, C(Caption::Job), Q(report_.job), kJobLines);
+        // A few splicers, the last line holding all the rest (By splicer lists them all).
         const std::vector<SplicerLine>& splicers = report_.splicers;
-        for (std::size_t i = 0; i < splicers.size() && i < 4; ++i) {
+        for (std::size_t i = 0; i < splicers.size() && i < kSplicerEntries; ++i) {
             QString text = Q(SplicerText(report_, splicers[i]));
-            if (i == 3)
-                for (std::size_t k = 4; k < splicers.size(); ++k)
+            if (i + 1 == kSplicerEntries)
+                for (std::size_t k = i + 1; k < splicers.size(); ++k)
                     text += QStringLiteral(", ") + Q(splicers[k].name);
-            y = Line(
-                y, C(Caption::Splicer),
-                QFontMetricsF(Font(10)).elidedText(text, Qt::ElideRight, kRight - kLeft - 195));
+            y = Line(y, C(Caption::Splicer), text, kSplicerLines);
         }
         y = Line(y, C(Caption::Period), Q(report_.period));
         y = Line(y, C(Caption::Splices), QString::number(report_.rows.size()));
         y = Line(y, C(Caption::Passed), QString::number(report_.passed));
         y = Line(y, C(Caption::Failed), QString::number(report_.failed));
+        y = Line(y, C(Caption::MarkFailed), QString::number(report_.failedOnSplicer), 1, true);
+        y = Line(y, C(Caption::MarkOverLoss), QString::number(report_.overLoss), 1, true);
+        y = Line(y, C(Caption::MarkOverAngle), QString::number(report_.overAngle), 1, true);
         y = Line(y, C(Caption::LossMean), Q(MeanLossFigure(report_.loss.mean)));
         y = Line(y, C(Caption::LossMax), Q(LossFigure(report_.loss.max)));
         y = Line(y, C(Caption::LossP95), Q(LossFigure(report_.loss.p95)));
@@ -187,12 +248,15 @@ class PdfPages {
         painter_.drawText(QRectF(kLeft, y, kRight - kLeft, 16), Qt::AlignLeft | Qt::AlignVCenter,
                           C(Caption::Histogram));
         y += 18;
-        HistogramChart(QRectF(kLeft, y, kRight - kLeft, 190));
-        y += 200;
+        HistogramChart(QRectF(kLeft, y, kRight - kLeft, 170));
+        y += 180;
 
-        const double half = (kRight - kLeft) / 2;
-        Tallies(QRectF(kLeft, y, half - 10, kBottom - y), C(Caption::ByFiber), report_.byFiber);
-        Tallies(QRectF(kLeft + half, y, half - 10, kBottom - y), C(Caption::ByProgram),
+        const double third = (kRight - kLeft) / 3;
+        Tallies(QRectF(kLeft, y, third - 10, kBottom - y), C(Caption::BySplicer),
+                report_.bySplicer);
+        Tallies(QRectF(kLeft + third, y, third - 10, kBottom - y), C(Caption::ByFiber),
+                report_.byFiber);
+        Tallies(QRectF(kLeft + 2 * third, y, third - 10, kBottom - y), C(Caption::ByProgram),
                 report_.byProgram);
     }
 
@@ -247,16 +311,13 @@ class PdfPages {
         painter_.setFont(Font(9.5));
         for (const Tally& t : tallies) {
             if (y + 13 > area.bottom()) break;
-            painter_.drawText(QRectF(area.left(), y, area.width() - 50, 13),
-                              Qt::AlignLeft | Qt::AlignVCenter, Q(t.name));
-            painter_.drawText(QRectF(area.right() - 50, y, 50, 13),
+            painter_.drawText(QRectF(area.left(), y, area.width() - 40, 13),
+                              Qt::AlignLeft | Qt::AlignVCenter, Fitted(t.name, area.width() - 40));
+            painter_.drawText(QRectF(area.right() - 40, y, 40, 13),
                               Qt::AlignRight | Qt::AlignVCenter, QString::number(t.count));
             y += 13;
         }
     }
-
-    // Column left edges and widths of the splice table.
-    static constexpr std::array<double, 9> kWidths{30, 84, 50, 46, 84, 84, 46, 46, 53};
 
     // Texts too long for their column (program names, captions) are cut once per
     // distinct text and font.
@@ -266,7 +327,7 @@ class PdfPages {
         auto at = fitted_.find(key);
         if (at == fitted_.end())
             at = fitted_.insert(
-                key, QFontMetricsF(painter_.font()).elidedText(Q(text), Qt::ElideRight, width - 4));
+                key, Metrics(painter_.font()).elidedText(Q(text), Qt::ElideRight, width - 4));
         return *at;
     }
 
@@ -277,40 +338,53 @@ class PdfPages {
                           C(Caption::SpliceTable));
         y += 20;
         painter_.fillRect(QRectF(kLeft, y, kRight - kLeft, kHeaderHeight), kHeaderFill);
-        painter_.setFont(Font(8, true));
-        QStringList headers{C(Caption::Number)};
-        for (const std::string& column : report_.captions.columns) headers << Q(column);
-        headers << C(Caption::Mark);
+        painter_.setFont(Font(7.5, true));
+        // With more than one splicer each row names its own, after its number.
+        const bool splicerColumn = report_.ManySplicers();
+        const std::span<const double> widths = splicerColumn
+                                                   ? std::span<const double>(kWidthsWithSplicer)
+                                                   : std::span<const double>(kWidths);
+        std::vector<const std::string*> headers{&report_.captions[Caption::Number]};
+        if (splicerColumn) headers.push_back(&report_.captions[Caption::Splicer]);
+        for (const std::string& column : report_.captions.columns) headers.push_back(&column);
+        headers.push_back(&report_.captions[Caption::Mark]);
         double x = kLeft;
-        for (std::size_t i = 0; i < kWidths.size(); ++i) {
-            painter_.drawText(QRectF(x + 2, y, kWidths[i] - 4, kHeaderHeight),
-                              Qt::AlignLeft | Qt::AlignVCenter,
-                              Fitted(headers[static_cast<int>(i)].toStdString(), kWidths[i]));
-            x += kWidths[i];
+        for (std::size_t i = 0; i < headers.size(); ++i) {
+            const QStringList lines = Wrapped(Q(*headers[i]), painter_.font(), widths[i] - 4, 2);
+            painter_.drawText(QRectF(x + 2, y, widths[i] - 4, kHeaderHeight),
+                              Qt::AlignLeft | Qt::AlignVCenter, lines.join(QLatin1Char('\n')));
+            x += widths[i];
         }
         y += kHeaderHeight;
         painter_.setFont(Font(8));
-        for (std::size_t k = from; k < to; ++k) {
+        for (std::size_t k = from; k < to && !Stopped(); ++k) {
             const Row& row = report_.rows[k];
             if (row.mark != Mark::Pass)
                 painter_.fillRect(QRectF(kLeft, y, kRight - kLeft, kRowHeight),
                                   row.mark == Mark::Failed ? kFailedFill : kOutFill);
-            const std::array<const std::string*, 9> cells{
-                &row.number,  &row.time,       &row.result,
-                &row.loss,    &row.spliceMode, &row.fiberType,
-                &row.lfAngle, &row.rfAngle,    &MarkText(report_, row.mark)};
-            x = kLeft;
-            for (std::size_t i = 0; i < cells.size(); ++i) {
-                painter_.drawText(QRectF(x + 2, y, kWidths[i] - 4, kRowHeight),
-                                  Qt::AlignLeft | Qt::AlignVCenter, Fitted(*cells[i], kWidths[i]));
-                x += kWidths[i];
-            }
+            std::vector<const std::string*> cells{&row.number};
+            if (splicerColumn) cells.push_back(&row.splicer);
+            for (const std::string* cell : {&row.time, &row.result, &row.loss, &row.spliceMode,
+                                            &row.fiberType, &row.lfAngle, &row.rfAngle})
+                cells.push_back(cell);
+            cells.push_back(&MarkText(report_, row.mark));
+            DrawCells(y, widths, cells);
             y += kRowHeight;
             Step();
         }
         painter_.setPen(QColor(0xBB, 0xBB, 0xBB));
         painter_.drawLine(QPointF(kLeft, y), QPointF(kRight, y));
         painter_.setPen(Qt::black);
+    }
+
+    void DrawCells(double y, std::span<const double> widths,
+                   const std::vector<const std::string*>& cells) {
+        double x = kLeft;
+        for (std::size_t i = 0; i < cells.size() && i < widths.size(); ++i) {
+            painter_.drawText(QRectF(x + 2, y, widths[i] - 4, kRowHeight),
+                              Qt::AlignLeft | Qt::AlignVCenter, Fitted(*cells[i], widths[i]));
+            x += widths[i];
+        }
     }
 
     void ImagePage(std::size_t from, std::size_t to) {
@@ -321,25 +395,32 @@ class PdfPages {
         y += 22;
         const double cellWidth = (kRight - kLeft) / kImageColumns;
         const double cellHeight = (kBottom - y) / kImageRows;
-        for (std::size_t k = from; k < to; ++k) {
+        for (std::size_t k = from; k < to && !Stopped(); ++k) {
             const Image& image = report_.images[k];
             const auto slot = static_cast<int>(k - from);
             const QRectF cell(kLeft + cellWidth * (slot % kImageColumns),
                               y + cellHeight * (slot / kImageColumns), cellWidth - 10,
                               cellHeight - 8);
             const QRectF picture = cell.adjusted(0, 0, 0, -16);
+            ImageRead read = ReadImage(image);
             QImage decoded;
-            if (const auto bytes = ReadImage(image))
-                decoded.loadFromData(bytes->data(), static_cast<int>(bytes->size()));
+            if (read.problem == ImageProblem::None) {
+                decoded.loadFromData(QByteArray::fromStdString(read.bytes));
+                // The archived file itself, but no picture in it.
+                if (decoded.isNull()) read.problem = ImageProblem::Unreadable;
+            }
             painter_.setFont(Font(8.5));
             double captionTop = picture.bottom() + 2;
             if (decoded.isNull()) {
-                if (missing_) missing_->push_back(image.name);
+                const MissingImage missing{image.name, read.problem};
+                if (missing_) missing_->push_back(missing);
                 painter_.setPen(kFailInk);
                 painter_.drawRect(picture);
-                painter_.drawText(picture.adjusted(6, 6, -6, -6),
-                                  Qt::AlignCenter | Qt::TextWordWrap,
-                                  Q(Fill(report_.captions[Caption::ImageMissing], image.name)));
+                const QRectF inside = picture.adjusted(6, 6, -6, -6);
+                const QStringList lines =
+                    Wrapped(Q(MissingImageText(report_, missing)), painter_.font(), inside.width(),
+                            static_cast<int>(inside.height() / 12));
+                painter_.drawText(inside, Qt::AlignCenter, lines.join(QLatin1Char('\n')));
                 painter_.setPen(Qt::black);
             } else {
                 // Twice the printed size is plenty for paper and keeps the file small.
@@ -353,7 +434,8 @@ class PdfPages {
                 captionTop = picture.top() + shown.height() + 2;
             }
             painter_.drawText(QRectF(cell.left(), captionTop, cell.width(), 14),
-                              Qt::AlignLeft | Qt::AlignVCenter, Q(image.caption));
+                              Qt::AlignLeft | Qt::AlignVCenter,
+                              Fitted(image.caption, cell.width()));
             Step();
         }
     }
@@ -361,7 +443,8 @@ class PdfPages {
     QPdfWriter& writer_;
     const Report& report_;
     const Progress& progress_;
-    std::vector<std::string>* missing_;
+    std::vector<MissingImage>* missing_;
+    std::stop_token stop_;
     QPainter painter_;
     QString family_;
     std::array<QString, static_cast<std::size_t>(Caption::kCount)> captionCache_;
@@ -385,7 +468,8 @@ std::optional<Format> FormatOf(const std::filesystem::path& file) {
 }
 
 std::optional<std::string> PdfDocument(const Report& report, const Progress& progress,
-                                       std::vector<std::string>* missingImages) {
+                                       std::vector<MissingImage>* missingImages,
+                                       std::stop_token stop) {
     QByteArray bytes;
     {
         QBuffer buffer(&bytes);
@@ -396,20 +480,22 @@ std::optional<std::string> PdfDocument(const Report& report, const Progress& pro
                                          QMarginsF(0, 0, 0, 0), QPageLayout::Point));
         writer.setCreator(QStringLiteral("Velmora"));
         writer.setTitle(Q(report.captions[Caption::Title] + " - " + report.job));
-        PdfPages pages(writer, report, progress, missingImages);
+        PdfPages pages(writer, report, progress, missingImages, std::move(stop));
         if (!pages.Paint()) return std::nullopt;
     }
     return bytes.toStdString();
 }
 
 WriteResult WriteReport(const std::filesystem::path& file, const Report& report,
-                        const Progress& progress) {
+                        const Progress& progress, std::stop_token stop) {
     const std::optional<Format> format = FormatOf(file);
-    if (!format) return {false, SayWith(report_msg::UnknownFormat, PathText(file)), {}};
-    if (*format == Format::Html) return WriteHtmlReport(file, report, progress);
+    if (!format) return {false, false, Say(report_msg::UnknownFormat, {PathText(file)}), {}};
     WriteResult result;
     const std::optional<std::string> document =
-        PdfDocument(report, progress, &result.missingImages);
+        *format == Format::Html ? HtmlDocument(report, progress, &result.missingImages, stop)
+                                : PdfDocument(report, progress, &result.missingImages, stop);
+    // Stopped before the file was touched: whatever was there stays as it was.
+    if (stop.stop_requested()) return Cancelled();
     if (!document) return NotWritten(file, "the PDF writer could not start");
     const FileWriteResult written = ReplaceFile(file, *document);
     if (!written.ok) return NotWritten(file, written.reason);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <stop_token>
 
 #include "report/report_data.h"
 
@@ -15,14 +16,16 @@ enum class Format { Pdf, Html };
 std::optional<Format> FormatOf(const std::filesystem::path& file);
 
 // Writes `report` to `file` (.pdf or .html), replacing any file there only once the
-// new one is complete; on failure nothing is left behind. Needs a QGuiApplication
-// for a PDF (see GuiForReport). May run on any thread.
+// new one is complete; on failure, or when `stop` is requested first, nothing is
+// left behind and a file already there stays as it was. Needs a QGuiApplication for
+// a PDF (see GuiForReport). May run on any thread.
 WriteResult WriteReport(const std::filesystem::path& file, const Report& report,
-                        const Progress& progress = {});
+                        const Progress& progress = {}, std::stop_token stop = {});
 
-// The whole PDF document in memory.
+// The whole PDF document in memory; nothing when the writer fails or `stop` is requested.
 std::optional<std::string> PdfDocument(const Report& report, const Progress& progress,
-                                       std::vector<std::string>* missingImages);
+                                       std::vector<MissingImage>* missingImages,
+                                       std::stop_token stop = {});
 
 // The application object that text layout and the PDF writer need, for a program
 // that has none (the command-line tool); does nothing where one exists. Without a

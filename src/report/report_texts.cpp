@@ -1,7 +1,5 @@
 #include "report/report_texts.h"
 
-#include <cstdio>
-
 #include "history/splice_record.h"
 
 namespace velmora::report {
@@ -18,25 +16,19 @@ Captions LoadCaptions() {
     return captions;
 }
 
-std::string Fill(const std::string& pattern, const std::string& value) {
-    // Only a "%s" is filled: a caption from a language file is never a format string.
-    const std::size_t at = pattern.find("%s");
-    if (at == std::string::npos) return pattern + " " + value;
-    return pattern.substr(0, at) + value + pattern.substr(at + 2);
+std::string FillCaption(const std::string& caption, std::string_view value) {
+    if (caption.find("%s") == std::string::npos) return caption + " " + std::string(value);
+    return FillText(caption, {value});
 }
 
-std::string Fill(const std::string& pattern, int first, int second) {
-    std::string text = pattern;
-    for (int value : {first, second}) {
+std::string PageText(const std::string& caption, int page, int pages) {
+    std::string text = caption;
+    for (int value : {page, pages}) {
         const std::size_t at = text.find("%d");
         if (at == std::string::npos) break;
         text.replace(at, 2, std::to_string(value));
     }
     return text;
-}
-
-std::string SayWith(const Message& message, const std::string& value) {
-    return Fill(Say(message), value);
 }
 
 }  // namespace velmora::report

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "base/language.h"
 #include "base/messages.h"
@@ -27,6 +28,7 @@ enum class Caption : std::size_t {
     Splices,
     Passed,
     Failed,
+    BySplicer,
     LossMean,
     LossMax,
     LossP95,
@@ -43,13 +45,19 @@ enum class Caption : std::size_t {
     Mark,
     MarkPass,
     MarkFailed,
-    MarkOutOfLimit,
+    MarkOverLoss,
+    MarkOverAngle,
+    MarkOverBoth,
     Images,
     ImageMissing,
+    ImageChanged,
+    ImageUnreadable,
     Written,
     Page,
     Button,
     Writing,
+    OpenFolder,
+    Close,
     kCount
 };
 
@@ -66,6 +74,7 @@ inline constexpr std::array<TextKey, static_cast<std::size_t>(Caption::kCount)> 
     {"Report", "Splices", "Splices"},
     {"Report", "Passed", "Passed"},
     {"Report", "Failed", "Failed"},
+    {"Report", "By_Splicer", "By splicer"},
     {"Report", "Loss_Mean", "Mean loss (dB)"},
     {"Report", "Loss_Max", "Maximum loss (dB)"},
     {"Report", "Loss_P95", "95th percentile loss (dB)"},
@@ -82,13 +91,19 @@ inline constexpr std::array<TextKey, static_cast<std::size_t>(Caption::kCount)> 
     {"Report", "Mark", "Verdict"},
     {"Report", "Mark_Pass", "Pass"},
     {"Report", "Mark_Failed", "Splice failed"},
-    {"Report", "Mark_Out_Of_Limit", "Out of limit"},
+    {"Report", "Mark_Over_Loss", "Loss over limit"},
+    {"Report", "Mark_Over_Angle", "Angle over limit"},
+    {"Report", "Mark_Over_Both", "Loss, angle over limit"},
     {"Report", "Images", "Images"},
     {"Report", "Image_Missing", "Image file not found: %s"},
+    {"Report", "Image_Changed", "Image file no longer the one archived: %s"},
+    {"Report", "Image_Unreadable", "Image file cannot be read: %s"},
     {"Report", "Written", "Written"},
     {"Report", "Page", "Page %d of %d"},
     {"Report", "Btn_Report", "Report"},
     {"Report", "Writing", "Writing the report..."},
+    {"Report", "Btn_Open_Folder", "Open folder"},
+    {"Report", "Btn_Close", "Close"},
 }};
 
 // Every caption of a report, looked up once (a lookup reads the language file).
@@ -101,9 +116,11 @@ struct Captions {
 };
 Captions LoadCaptions();
 
-// The pattern caption with its one "%s" (or its "%d ... %d") filled in.
-std::string Fill(const std::string& pattern, const std::string& value);
-std::string Fill(const std::string& pattern, int first, int second);
+// A caption with its "%s" filled in; a caption that has lost its "%s" (a language
+// file edited by hand) still shows the value, after it.
+std::string FillCaption(const std::string& caption, std::string_view value);
+// The page caption ("Page %d of %d") with both numbers.
+std::string PageText(const std::string& caption, int page, int pages);
 
 // Messages of writing a report.
 namespace report_msg {
@@ -113,12 +130,12 @@ inline constexpr Message UnknownFormat{"报告文件须以 .pdf 或 .html 结尾
                                        "A report file ends in .pdf or .html: %s"};
 inline constexpr Message ArchiveUnusable{"无法读取存档：%s", "The archive cannot be read: %s"};
 inline constexpr Message Written{"报告已生成：%s", "Report written: %s"};
-inline constexpr Message ImagesMissing{"报告已生成，但以下图像文件不存在：%s",
-                                       "The report was written, but these image files are "
-                                       "missing: %s"};
+inline constexpr Message ImagesLeftOut{"以下图像未放入报告：",
+                                       "These images are not in the report:"};
+inline constexpr Message CannotShow{"无法启动程序打开 %s",
+                                    "No program could be started to open %s"};
+inline constexpr Message Cancelled{"报告已取消，未写入或改动任何文件",
+                                   "The report was cancelled; no file was written or changed"};
 }  // namespace report_msg
-
-// The message pair's pattern with `value` in its "%s".
-std::string SayWith(const Message& message, const std::string& value);
 
 }  // namespace velmora::report

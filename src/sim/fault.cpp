@@ -3,7 +3,7 @@
 #include <array>
 #include <charconv>
 
-#include "protocol/frame.h"
+#include "sim/splicer_frames.h"
 
 namespace velmora::sim {
 namespace {
@@ -30,10 +30,6 @@ constexpr std::array<KindName, 12> kKinds{{
 bool ParseInt(std::string_view s, int base, int* out) {
     auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), *out, base);
     return ec == std::errc() && end == s.data() + s.size();
-}
-
-void FixCheck(std::vector<std::uint8_t>& frame) {
-    if (frame.size() >= 2) frame.back() = SumCheck(std::span(frame).first(frame.size() - 1));
 }
 
 }  // namespace
@@ -90,12 +86,12 @@ std::vector<std::uint8_t> ApplyToReply(const Fault& fault, std::vector<std::uint
             reply.back() = static_cast<std::uint8_t>(reply.back() ^ 0x5A);
             break;
         case FaultKind::Reject:
-            if (reply.size() >= 2) reply[1] = kRejected;
-            FixCheck(reply);
+            if (reply.size() >= 2) reply[1] = kRefusedByte;
+            SealFrame(reply);
             break;
         case FaultKind::WrongEcho:
             if (reply.size() >= 2) reply[1] = static_cast<std::uint8_t>(reply[1] + 1);
-            FixCheck(reply);
+            SealFrame(reply);
             break;
         case FaultKind::Short: {
             size_t keep = fault.arg > 0 ? static_cast<size_t>(fault.arg) : reply.size() / 2;

@@ -3,8 +3,7 @@
 #include <array>
 #include <cinttypes>
 
-#include "protocol/command_catalogue.h"
-#include "protocol/frame.h"
+#include "sim/splicer_frames.h"
 
 namespace velmora::sim {
 namespace {
@@ -19,12 +18,6 @@ constexpr std::array<std::uint32_t, 256> MakeCrcTable() {
     return table;
 }
 constexpr std::array<std::uint32_t, 256> kCrcTable = MakeCrcTable();
-
-std::vector<std::uint8_t> Acknowledge(std::uint8_t command) {
-    std::vector<std::uint8_t> reply = {kFrameStart, command, 1, kAccepted, 0};
-    reply.back() = SumCheck(std::span(reply).first(4));
-    return reply;
-}
 
 // Faults under which the PC never sees the acknowledgement intact.
 bool SpoilsReply(FaultKind kind) {
@@ -84,12 +77,12 @@ std::shared_ptr<FirmwareLog> InstallFirmwareCommands(VirtualSplicer& splicer,
     auto log = std::make_shared<FirmwareLog>();
     if (options.text.size() > kFirmwareTextMax) options.text.resize(kFirmwareTextMax);
 
-    splicer.SetHandler(cmd::FirmwareHandshake1,
-                       [](const Request&) { return Acknowledge(cmd::FirmwareHandshake1); });
+    splicer.SetHandler(code::FirmwareHandshake1,
+                       [](const Request&) { return AcceptFrame(code::FirmwareHandshake1); });
 
     // Runs on the splicer's thread, like the intake it starts.
-    splicer.SetHandler(cmd::FirmwareHandshake2, [&splicer, log, options](const Request& request) {
-        std::vector<std::uint8_t> reply = Acknowledge(cmd::FirmwareHandshake2);
+    splicer.SetHandler(code::FirmwareHandshake2, [&splicer, log, options](const Request& request) {
+        std::vector<std::uint8_t> reply = AcceptFrame(code::FirmwareHandshake2);
         if (SpoilsReply(request.fault.kind)) return reply;
 
         auto transfer = std::make_shared<Transfer>();

@@ -10,9 +10,8 @@
 #include <mutex>
 #include <string_view>
 
-#include "protocol/command_catalogue.h"
-#include "protocol/frame.h"
 #include "sim/jpeg_writer.h"
+#include "sim/splicer_frames.h"
 
 namespace velmora::sim {
 namespace {
@@ -177,10 +176,9 @@ std::vector<std::uint8_t> EncodeJpeg(const Picture& picture) {
     return EncodeRgbJpeg(picture.Row(0), kWidth, kHeight, kJpegQuality);
 }
 
+// An index past the list.
 std::vector<std::uint8_t> Rejection() {
-    std::vector<std::uint8_t> reply = {kFrameStart, kRejected, 1, 0, 0};
-    reply.back() = SumCheck(std::span(reply).first(4));
-    return reply;
+    return RefuseFrame(0);
 }
 
 // The images are drawn once, on first request, and kept for the splicer's life.
@@ -223,36 +221,26 @@ std::vector<std::uint8_t> SimulatedImageJpeg(int index) {
 
 std::vector<std::uint8_t> ImageListReply(int count) {
     count = std::clamp(count, 0, kMaxImageCount);
-    // The length byte cannot state more than 255; the program goes by the count.
-    std::vector<std::uint8_t> reply = {kFrameStart,
-                                       cmd::ImageList,
-                                       static_cast<std::uint8_t>(4 + 10 * count),
-                                       static_cast<std::uint8_t>(count),
-                                       0,
-                                       0,
-                                       0};
+    // The count, three spare bytes, then a slot per image. The length byte cannot
+    // state more than 255 (it carries the low 8 bits); the program goes by the count.
+    std::vector<std::uint8_t> data = {static_cast<std::uint8_t>(count), 0, 0, 0};
     for (int i = 0; i < count; ++i) {
         const std::array<std::uint8_t, 7> entry = SimulatedImageEntry(i);
-        reply.insert(reply.end(), entry.begin(), entry.end());
+        data.insert(data.end(), entry.begin(), entry.end());
         // Three spare bytes the program does not look at.
-        reply.insert(reply.end(), {0xA5, 0x5A, static_cast<std::uint8_t>(i)});
+        data.insert(data.end(), {0xA5, 0x5A, static_cast<std::uint8_t>(i)});
     }
-    reply.push_back(SumCheck(reply));
-    return reply;
+    return SplicerFrame(code::ImageList, data);
 }
 
 std::vector<std::uint8_t> ImageDownloadReply(std::span<const std::uint8_t> jpeg,
                                              bool sizeCountsHead) {
     const auto size = static_cast<std::uint32_t>(jpeg.size() + (sizeCountsHead ? 8 : 0));
-    std::vector<std::uint8_t> reply = {kFrameStart,
-                                       cmd::ImageDownload,
-                                       0x04,
-                                       static_cast<std::uint8_t>(size),
-                                       static_cast<std::uint8_t>(size >> 8),
-                                       static_cast<std::uint8_t>(size >> 16),
-                                       static_cast<std::uint8_t>(size >> 24),
-                                       0};
-    reply.back() = SumCheck(std::span(reply).first(7));
+    // The head is a frame of its own, the size as its four data bytes; the JPEG follows it.
+    const std::uint8_t sizeBytes[] = {
+        static_cast<std::uint8_t>(size), static_cast<std::uint8_t>(size >> 8),
+        static_cast<std::uint8_t>(size >> 16), static_cast<std::uint8_t>(size >> 24)};
+    std::vector<std::uint8_t> reply = SplicerFrame(code::ImageDownload, sizeBytes);
     reply.insert(reply.end(), jpeg.begin(), jpeg.end());
     return reply;
 }
@@ -266,8 +254,8 @@ void InstallImageCommands(VirtualSplicer& splicer, int count) {
 void InstallImageCommands(VirtualSplicer& splicer, const ImageCommandOptions& options) {
     const int count = std::clamp(options.count, 0, kMaxImageCount);
     auto store = std::make_shared<ImageStore>();
-    splicer.SetHandler(cmd::ImageList, [count](const Request&) { return ImageListReply(count); });
-    splicer.SetHandler(cmd::ImageDownload, [count, store, options](const Request& request) {
+    splicer.SetHandler(code::ImageList, [count](const Request&) { return ImageListReply(count); });
+    splicer.SetHandler(code::ImageDownload, [count, store, options](const Request& request) {
         if (request.data.empty() || request.data[0] >= count) return Rejection();
         return ImageDownloadReply(store->Jpeg(request.data[0]), options.sizeCountsHead);
     });

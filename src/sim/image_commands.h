@@ -34,7 +34,7 @@ std::vector<std::uint8_t> SimulatedImageJpeg(int index);
 // 87 70, length, count, three spare bytes, a 10-byte slot per image, check.
 std::vector<std::uint8_t> ImageListReply(int count);
 
-// 87 71 04, the size (low byte first), a spare byte, then the JPEG.
+// 87 71 04, the size (low byte first), the head's check byte, then the JPEG.
 std::vector<std::uint8_t> ImageDownloadReply(std::span<const std::uint8_t> jpeg,
                                              bool sizeCountsHead = false);
 

@@ -1,138 +1,134 @@
 #include "sim/parameter_commands.h"
 
 #include <algorithm>
-#include <cstring>
 #include <ctime>
 
 #include "base/local_time.h"
-#include "protocol/command_catalogue.h"
-#include "protocol/frame.h"
-#include "settings/value_text.h"
+#include "sim/splicer_frames.h"
 
 namespace velmora::sim {
 namespace {
 
-std::vector<std::uint8_t> Frame(std::uint8_t command, std::span<const std::uint8_t> data) {
-    return LayOutFrame(MakeRequest(command, data));
-}
-
-std::vector<std::uint8_t> Acknowledge(std::uint8_t command) {
-    const std::uint8_t accepted = kAccepted;
-    return Frame(command, std::span(&accepted, 1));
-}
-
+// A parameter the splicer cannot take or does not have is refused this way.
 std::vector<std::uint8_t> Refuse() {
-    const std::uint8_t accepted = kAccepted;
-    return Frame(kRejected, std::span(&accepted, 1));
+    return RefuseFrame(kAcceptedByte);
 }
 
 // A single-mode program on standard fibre, with some bytes the PC never looks at.
-SpliceParams DefaultSplice() {
-    SpliceParams p;
-    p.fiberType = 2;  // SM AUTO
-    NameToField("SM G652", p.name1);
-    NameToField("Standard SM", p.name2);
-    p.kept28 = {0x5A, 0x01, 0x00, 0x03};
-    p.cutAngle = 30;   // 3.0 degrees
-    p.lossLimit = 10;  // 0.10 dB
-    p.arcValue = 130;
-    p.arcTime = 1500;
-    p.clearArcTime = 150;
-    p.addArcTime = 500;
-    p.alignType = 1;  // core
-    p.alignSpace = 15;
-    p.arcLine = -5;
-    p.kept50 = {0x02, 0x80};
-    p.preArc = 40;
-    p.preTime = 180;
-    p.overLen = 12;
-    p.arc2Power = 60;
-    p.arc2Time = 2000;
-    p.arc2On = 80;
-    p.arc2Off = 40;
-    for (std::size_t i = 0; i < p.kept66.size(); ++i)
-        p.kept66[i] = static_cast<std::uint8_t>(0xA0 + i);
-    p.pullingTest = 0;  // on
-    return p;
+RecordBytes<splice::kSize> DefaultSplice() {
+    using namespace splice;
+    RecordBytes<kSize> r{};
+    PutNumber(r, FiberType, 2);  // SM AUTO
+    PutText(r, Name1, "SM G652");
+    PutText(r, Name2, "Standard SM");
+    PutBytes(r, Spare28, {0x5A, 0x01, 0x00, 0x03});
+    PutNumber(r, CutAngle, 30);   // 3.0 degrees
+    PutNumber(r, LossLimit, 10);  // 0.10 dB
+    PutNumber(r, ArcValue, 130);
+    PutNumber(r, ArcTime, 1500);
+    PutNumber(r, ClearArcTime, 150);
+    PutNumber(r, AddArcTime, 500);
+    PutNumber(r, AlignType, 1);  // core
+    PutNumber(r, AlignSpace, 15);
+    PutNumber(r, ArcLine, -5);
+    PutBytes(r, Spare50, {0x02, 0x80});
+    PutNumber(r, PreArc, 40);
+    PutNumber(r, PreTime, 180);
+    PutNumber(r, OverLen, 12);
+    PutNumber(r, Arc2Power, 60);
+    PutNumber(r, Arc2Time, 2000);
+    PutNumber(r, Arc2On, 80);
+    PutNumber(r, Arc2Off, 40);
+    for (std::size_t i = 0; i < Spare66.width; ++i)
+        r[Spare66.offset + i] = static_cast<std::uint8_t>(0xA0 + i);
+    PutNumber(r, PullingTest, 0);  // on
+    return r;
 }
 
-HeaterParams DefaultHeater() {
-    HeaterParams h;
-    h.heatType = 1;  // 60mmS
-    NameToField("60mm", h.name1);
-    NameToField("Standard 60mm", h.name2);
-    h.kept21 = 0x11;
-    h.time = 30;
-    h.temperature = 170;
-    h.endTemperature = 60;
-    return h;
+RecordBytes<heater::kSize> DefaultHeater() {
+    using namespace heater;
+    RecordBytes<kSize> r{};
+    PutNumber(r, HeatType, 1);  // 60mmS
+    PutText(r, Name1, "60mm");
+    PutText(r, Name2, "Standard 60mm");
+    PutBytes(r, Spare21, {0x11});
+    PutNumber(r, Time, 30);
+    PutNumber(r, Temperature, 170);
+    PutNumber(r, EndTemperature, 60);
+    return r;
 }
 
-DeviceConfig DefaultConfig() {
-    DeviceConfig c;
-    c.kept0 = 0x01;
-    c.fsMode = 0;  // AUTO
-    c.htMode = 1;  // 60mmS
-    c.autostart = 1;
-    c.pause1En = 0;
-    c.pause2En = 1;
-    c.kept6 = {0x10, 0x20, 0x30};
-    c.angle = c.loss = c.bubble = 1;
-    c.wide = c.thin = 0;
-    c.kept14 = 0x07;
-    c.autopush = 1;
-    c.addArcs = 10;
-    c.language = 1;  // English
-    c.lcdDir = 0;
-    c.lcdBright = 5;
-    c.beep = c.lamp = 1;
-    c.fan = 0;
-    c.baudRate = 0;  // 115200
-    c.sysTime = 6;
-    c.lcdTime = 60;
-    c.kept32 = {0xDE, 0xAD, 0xBE, 0xEF};
-    NameToField(kSimSerialNumber, c.serialNum);
-    return c;
+RecordBytes<environment::kSize> DefaultEnvironment() {
+    using namespace environment;
+    RecordBytes<kSize> r{};
+    PutNumber(r, InsideTemperature, 253);  // 25.3 degrees
+    PutNumber(r, AirPressure, 101325);     // Pa
+    PutNumber(r, Voltage, 118);            // 11.8 V
+    return r;
+}
+
+RecordBytes<config::kSize> DefaultConfig() {
+    using namespace config;
+    RecordBytes<kSize> r{};
+    PutBytes(r, Spare0, {0x01});
+    PutNumber(r, FsMode, 0);  // AUTO
+    PutNumber(r, HtMode, 1);  // 60mmS
+    PutNumber(r, Autostart, 1);
+    PutNumber(r, Pause1, 0);
+    PutNumber(r, Pause2, 1);
+    PutBytes(r, Spare6, {0x10, 0x20, 0x30});
+    for (const Field f : {Angle, Loss, Bubble}) PutNumber(r, f, 1);
+    for (const Field f : {Wide, Thin}) PutNumber(r, f, 0);
+    PutBytes(r, Spare14, {0x07});
+    PutNumber(r, Autopush, 1);
+    PutNumber(r, AddArcs, 10);
+    PutNumber(r, Language, 1);  // English
+    PutNumber(r, LcdDir, 0);
+    PutNumber(r, LcdBright, 5);
+    PutNumber(r, Beep, 1);
+    PutNumber(r, Lamp, 1);
+    PutNumber(r, Fan, 0);
+    PutNumber(r, BaudRate, 0);  // 115200
+    PutNumber(r, SysTime, 6);   // minutes
+    PutNumber(r, LcdTime, 60);  // seconds
+    PutBytes(r, Spare32, {0xDE, 0xAD, 0xBE, 0xEF});
+    PutText(r, SerialNumber, kSimSerialNumber);
+    return r;
 }
 
 }  // namespace
 
 ParameterStore::ParameterStore()
-    : splice_(EncodeSpliceParams(DefaultSplice())),
-      heater_(EncodeHeaterParams(DefaultHeater())),
-      config_(EncodeDeviceConfig(DefaultConfig())) {
-    EnvironmentInfo e;
-    e.insideTemperature = 253;  // 25.3 degrees
-    e.airPressure = 101325;
-    e.voltage = 118;  // 11.8 V
-    environment_ = EncodeEnvironmentInfo(e);
-}
+    : splice_(DefaultSplice()),
+      heater_(DefaultHeater()),
+      environment_(DefaultEnvironment()),
+      config_(DefaultConfig()) {}
 
-FieldBytes<kSpliceParamsSize> ParameterStore::Splice() const {
+RecordBytes<splice::kSize> ParameterStore::Splice() const {
     std::lock_guard lock(mutex_);
     return splice_;
 }
-FieldBytes<kHeaterParamsSize> ParameterStore::Heater() const {
+RecordBytes<heater::kSize> ParameterStore::Heater() const {
     std::lock_guard lock(mutex_);
     return heater_;
 }
-FieldBytes<kDeviceConfigSize> ParameterStore::Config() const {
+RecordBytes<config::kSize> ParameterStore::Config() const {
     std::lock_guard lock(mutex_);
     return config_;
 }
-void ParameterStore::SetSplice(const FieldBytes<kSpliceParamsSize>& bytes) {
+void ParameterStore::SetSplice(const RecordBytes<splice::kSize>& bytes) {
     std::lock_guard lock(mutex_);
     splice_ = bytes;
 }
-void ParameterStore::SetHeater(const FieldBytes<kHeaterParamsSize>& bytes) {
+void ParameterStore::SetHeater(const RecordBytes<heater::kSize>& bytes) {
     std::lock_guard lock(mutex_);
     heater_ = bytes;
 }
-void ParameterStore::SetEnvironment(const FieldBytes<kEnvironmentInfoSize>& bytes) {
+void ParameterStore::SetEnvironment(const RecordBytes<environment::kSize>& bytes) {
     std::lock_guard lock(mutex_);
     environment_ = bytes;
 }
-void ParameterStore::SetConfig(const FieldBytes<kDeviceConfigSize>& bytes) {
+void ParameterStore::SetConfig(const RecordBytes<config::kSize>& bytes) {
     std::lock_guard lock(mutex_);
     config_ = bytes;
 }
@@ -142,36 +138,36 @@ void ParameterStore::FreezeEnvironment(bool frozen) {
 }
 
 // The clock of the host and readings that wander a little around their base.
-FieldBytes<kEnvironmentInfoSize> ParameterStore::NextEnvironment() {
+RecordBytes<environment::kSize> ParameterStore::NextEnvironment() {
     if (environmentFrozen_) return environment_;
-    EnvironmentInfo e = DecodeEnvironmentInfo(environment_);
+    using namespace environment;
+    RecordBytes<kSize>& r = environment_;
     const std::tm local = LocalTime(std::time(nullptr));
-    e.year = static_cast<std::uint8_t>(std::clamp(local.tm_year + 1900 - 2000, 0, 255));
-    e.month = static_cast<std::uint8_t>(local.tm_mon + 1);
-    e.day = static_cast<std::uint8_t>(local.tm_mday);
-    e.hour = static_cast<std::uint8_t>(local.tm_hour);
-    e.minute = static_cast<std::uint8_t>(local.tm_min);
-    e.second = static_cast<std::uint8_t>(local.tm_sec);
+    PutNumber(r, Year, std::clamp(local.tm_year + 1900 - 2000, 0, 255));
+    PutNumber(r, Month, local.tm_mon + 1);
+    PutNumber(r, Day, local.tm_mday);
+    PutNumber(r, Hour, local.tm_hour);
+    PutNumber(r, Minute, local.tm_min);
+    PutNumber(r, Second, local.tm_sec);
     ++readings_;
     const int wobble[] = {0, 1, 2, 1, 0, -1, -2, -1};
-    e.insideTemperature = 253 + wobble[readings_ % 8];
-    e.airPressure = 101325 + 3 * wobble[(readings_ + 3) % 8];
-    e.voltage = 118 + wobble[(readings_ + 5) % 8] / 2;
-    environment_ = EncodeEnvironmentInfo(e);
-    return environment_;
+    PutNumber(r, InsideTemperature, 253 + wobble[readings_ % 8]);
+    PutNumber(r, AirPressure, 101325 + 3 * wobble[(readings_ + 3) % 8]);
+    PutNumber(r, Voltage, 118 + wobble[(readings_ + 5) % 8] / 2);
+    return r;
 }
 
 std::vector<std::uint8_t> ParameterStore::AnswerRead(std::uint8_t command) {
     std::lock_guard lock(mutex_);
     switch (command) {
-        case cmd::ReadSplice:
-            return Frame(command, splice_);
-        case cmd::ReadHeater:
-            return Frame(command, heater_);
-        case cmd::ReadEnvironment:
-            return Frame(command, NextEnvironment());
-        case cmd::ReadConfig:
-            return Frame(command, config_);
+        case code::ReadSplice:
+            return SplicerFrame(command, splice_);
+        case code::ReadHeater:
+            return SplicerFrame(command, heater_);
+        case code::ReadEnvironment:
+            return SplicerFrame(command, NextEnvironment());
+        case code::ReadConfig:
+            return SplicerFrame(command, config_);
         default:
             return Refuse();
     }
@@ -184,16 +180,16 @@ std::vector<std::uint8_t> ParameterStore::AnswerWrite(std::uint8_t command,
         if (data.size() != record.size()) return Refuse();
         // The serial number belongs to the device: a configuration write leaves it be.
         const std::size_t keepFrom =
-            command == cmd::WriteConfig ? kDeviceConfigSize - 16 : record.size();
+            command == code::WriteConfig ? config::SerialNumber.offset : record.size();
         std::copy(data.begin(), data.begin() + static_cast<long>(keepFrom), record.begin());
-        return Acknowledge(command);
+        return AcceptFrame(command);
     };
     switch (command) {
-        case cmd::WriteSplice:
+        case code::WriteSplice:
             return store(splice_);
-        case cmd::WriteHeater:
+        case code::WriteHeater:
             return store(heater_);
-        case cmd::WriteConfig:
+        case code::WriteConfig:
             return store(config_);
         default:
             return Refuse();
@@ -203,11 +199,11 @@ std::vector<std::uint8_t> ParameterStore::AnswerWrite(std::uint8_t command,
 std::shared_ptr<ParameterStore> InstallParameterCommands(VirtualSplicer& splicer) {
     auto store = std::make_shared<ParameterStore>();
     for (std::uint8_t command :
-         {cmd::ReadSplice, cmd::ReadHeater, cmd::ReadEnvironment, cmd::ReadConfig}) {
+         {code::ReadSplice, code::ReadHeater, code::ReadEnvironment, code::ReadConfig}) {
         splicer.SetHandler(command,
                            [store](const Request& r) { return store->AnswerRead(r.command); });
     }
-    for (std::uint8_t command : {cmd::WriteSplice, cmd::WriteHeater, cmd::WriteConfig}) {
+    for (std::uint8_t command : {code::WriteSplice, code::WriteHeater, code::WriteConfig}) {
         splicer.SetHandler(
             command, [store](const Request& r) { return store->AnswerWrite(r.command, r.data); });
     }

@@ -1,16 +1,20 @@
 #pragma once
 // The virtual splicer's parameter records: reads of the splice program, heater
 // program, environment and device configuration, and the three writes.
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "settings/parameter_records.h"
+#include "sim/parameter_layout.h"
 #include "sim/virtual_splicer.h"
 
 namespace velmora::sim {
+
+template <std::size_t N>
+using RecordBytes = std::array<std::uint8_t, N>;
 
 // The records the virtual splicer holds. Shared between its thread and tests.
 class ParameterStore {
@@ -19,13 +23,13 @@ class ParameterStore {
 
     // Record bytes as the next read sends them (the environment's readings drift
     // a little on each read).
-    FieldBytes<kSpliceParamsSize> Splice() const;
-    FieldBytes<kHeaterParamsSize> Heater() const;
-    FieldBytes<kDeviceConfigSize> Config() const;
-    void SetSplice(const FieldBytes<kSpliceParamsSize>& bytes);
-    void SetHeater(const FieldBytes<kHeaterParamsSize>& bytes);
-    void SetEnvironment(const FieldBytes<kEnvironmentInfoSize>& bytes);
-    void SetConfig(const FieldBytes<kDeviceConfigSize>& bytes);
+    RecordBytes<splice::kSize> Splice() const;
+    RecordBytes<heater::kSize> Heater() const;
+    RecordBytes<config::kSize> Config() const;
+    void SetSplice(const RecordBytes<splice::kSize>& bytes);
+    void SetHeater(const RecordBytes<heater::kSize>& bytes);
+    void SetEnvironment(const RecordBytes<environment::kSize>& bytes);
+    void SetConfig(const RecordBytes<config::kSize>& bytes);
     // Fixes the environment: reads send exactly what SetEnvironment gave.
     void FreezeEnvironment(bool frozen);
 
@@ -35,13 +39,13 @@ class ParameterStore {
                                           const std::vector<std::uint8_t>& data);
 
   private:
-    FieldBytes<kEnvironmentInfoSize> NextEnvironment();
+    RecordBytes<environment::kSize> NextEnvironment();
 
     mutable std::mutex mutex_;
-    FieldBytes<kSpliceParamsSize> splice_{};
-    FieldBytes<kHeaterParamsSize> heater_{};
-    FieldBytes<kEnvironmentInfoSize> environment_{};
-    FieldBytes<kDeviceConfigSize> config_{};
+    RecordBytes<splice::kSize> splice_{};
+    RecordBytes<heater::kSize> heater_{};
+    RecordBytes<environment::kSize> environment_{};
+    RecordBytes<config::kSize> config_{};
     bool environmentFrozen_ = false;
     unsigned readings_ = 0;
 };

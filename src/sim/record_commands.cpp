@@ -4,8 +4,7 @@
 #include <chrono>
 #include <memory>
 
-#include "protocol/command_catalogue.h"
-#include "protocol/frame.h"
+#include "sim/splicer_frames.h"
 
 namespace velmora::sim {
 namespace {
@@ -43,12 +42,12 @@ bool IsMultimode(int program) {
     return program == 2 || program == 8;
 }
 
-void Put16(std::array<std::uint8_t, kRecordSize>& r, std::size_t at, int value) {
+void Put16(std::array<std::uint8_t, kSpliceRecordLength>& r, std::size_t at, int value) {
     r[at] = static_cast<std::uint8_t>(value & 0xFF);
     r[at + 1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
 }
 
-void PutTime(std::array<std::uint8_t, kRecordSize>& r, int index, Dice& dice) {
+void PutTime(std::array<std::uint8_t, kSpliceRecordLength>& r, int index, Dice& dice) {
     using namespace std::chrono;
     // Sixty splices a working day from 08:00, about seven minutes apart, from 3 March 2025.
     constexpr int kPerDay = 60;
@@ -65,8 +64,8 @@ void PutTime(std::array<std::uint8_t, kRecordSize>& r, int index, Dice& dice) {
 
 }  // namespace
 
-std::array<std::uint8_t, kRecordSize> SampleRecord(int index) {
-    std::array<std::uint8_t, kRecordSize> r{};
+std::array<std::uint8_t, kSpliceRecordLength> SampleRecord(int index) {
+    std::array<std::uint8_t, kSpliceRecordLength> r{};
     Dice dice(index);
     PutTime(r, index, dice);
     const bool failed = dice.Roll(25) == 0;
@@ -93,19 +92,12 @@ std::array<std::uint8_t, kRecordSize> SampleRecord(int index) {
 }
 
 std::vector<std::uint8_t> SampleRecordFrame(int index) {
-    std::array<std::uint8_t, kRecordSize> record = SampleRecord(index);
-    std::vector<std::uint8_t> frame(kRecordFrameSize);
-    frame[0] = kFrameStart;
-    frame[1] = cmd::RecordDownload;
-    frame[2] = static_cast<std::uint8_t>(kRecordSize);
-    std::copy(record.begin(), record.end(), frame.begin() + kRecordOffsetInFrame);
-    frame.back() = SumCheck(std::span(frame).first(kRecordFrameSize - 1));
-    return frame;
+    return SplicerFrame(code::RecordDownload, SampleRecord(index));
 }
 
 std::vector<std::uint8_t> SampleRecordStream(int count) {
     std::vector<std::uint8_t> stream;
-    stream.reserve(static_cast<std::size_t>(std::max(count, 0)) * kRecordFrameSize);
+    stream.reserve(static_cast<std::size_t>(std::max(count, 0)) * kSpliceRecordFrameLength);
     for (int i = 0; i < count; ++i) {
         std::vector<std::uint8_t> frame = SampleRecordFrame(i);
         stream.insert(stream.end(), frame.begin(), frame.end());
@@ -115,16 +107,14 @@ std::vector<std::uint8_t> SampleRecordStream(int count) {
 
 void InstallRecordCommands(VirtualSplicer& splicer, int count) {
     const int held = std::clamp(count, 0, 0xFFFF);
-    splicer.SetHandler(cmd::RecordCount, [held](const Request&) {
-        std::vector<std::uint8_t> reply = {kFrameStart, cmd::RecordCount, 2,
-                                           static_cast<std::uint8_t>(held & 0xFF),
-                                           static_cast<std::uint8_t>(held >> 8)};
-        reply.push_back(SumCheck(reply));
-        return reply;
+    splicer.SetHandler(code::RecordCount, [held](const Request&) {
+        const std::uint8_t count[] = {static_cast<std::uint8_t>(held & 0xFF),
+                                      static_cast<std::uint8_t>(held >> 8)};
+        return SplicerFrame(code::RecordCount, count);
     });
     // Built once: the memory does not change while the splicer runs.
     auto stream = std::make_shared<const std::vector<std::uint8_t>>(SampleRecordStream(held));
-    splicer.SetHandler(cmd::RecordDownload, [stream](const Request&) { return *stream; });
+    splicer.SetHandler(code::RecordDownload, [stream](const Request&) { return *stream; });
 }
 
 }  // namespace velmora::sim

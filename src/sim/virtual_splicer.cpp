@@ -7,19 +7,12 @@
 #include <cstring>
 #include <filesystem>
 
-#include "protocol/command_catalogue.h"
-#include "protocol/frame.h"
 #include "serial/memory_channel.h"
+#include "sim/splicer_frames.h"
 #include "sim/splicer_line.h"
 
 namespace velmora::sim {
 namespace {
-
-std::vector<std::uint8_t> Acknowledge(std::uint8_t command) {
-    std::vector<std::uint8_t> reply = {kFrameStart, command, 1, kAccepted, 0};
-    reply.back() = SumCheck(std::span(reply).first(4));
-    return reply;
-}
 
 // When the line is free again after `busy` more time on it. A line in use keeps
 // its own schedule, so that waking late from a sleep never slows the rate; one
@@ -53,9 +46,10 @@ class MemorySplicerLine final : public SplicerLine {
 }  // namespace
 
 void InstallBaseCommands(VirtualSplicer& splicer) {
-    splicer.SetHandler(cmd::Handshake, [](const Request&) { return Acknowledge(cmd::Handshake); });
-    splicer.SetHandler(cmd::Disconnect,
-                       [](const Request&) { return Acknowledge(cmd::Disconnect); });
+    splicer.SetHandler(code::Handshake,
+                       [](const Request&) { return AcceptFrame(code::Handshake); });
+    splicer.SetHandler(code::Disconnect,
+                       [](const Request&) { return AcceptFrame(code::Disconnect); });
 }
 
 VirtualSplicer::VirtualSplicer(SplicerOptions options) : options_(std::move(options)) {
@@ -143,12 +137,17 @@ std::vector<std::vector<std::uint8_t>> VirtualSplicer::ReceivedFrames() const {
 
 bool VirtualSplicer::WaitForFrames(std::size_t count, std::chrono::milliseconds timeout) const {
     std::unique_lock lock(mutex_);
-    return framesArrived_.wait_for(lock, timeout, [&] { return frames_.size() >= count; });
+    return arrived_.wait_for(lock, timeout, [&] { return frames_.size() >= count; });
 }
 
 std::size_t VirtualSplicer::BytesReceived() const {
     std::lock_guard lock(mutex_);
     return bytesReceived_;
+}
+
+bool VirtualSplicer::WaitForBytes(std::size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return arrived_.wait_for(lock, timeout, [&] { return bytesReceived_ >= count; });
 }
 
 bool VirtualSplicer::HungUp() const {
@@ -195,6 +194,7 @@ void VirtualSplicer::Run() {
             std::lock_guard lock(mutex_);
             bytesReceived_ += n;
         }
+        arrived_.notify_all();
         if (raw_) {
             rawLastByte_ = Clock::now();
             TakeRaw(std::span(chunk).first(n));
@@ -208,13 +208,13 @@ void VirtualSplicer::Run() {
 
 void VirtualSplicer::TakeFrames() {
     for (;;) {
-        auto start = std::find(intake_.begin(), intake_.end(), kFrameStart);
+        auto start = std::find(intake_.begin(), intake_.end(), kStartByte);
         intake_.erase(intake_.begin(), start);
         if (intake_.size() < 4) return;
         std::size_t total = static_cast<std::size_t>(intake_[2]) + 4;
         if (intake_.size() < total) return;
         std::span<const std::uint8_t> frame(intake_.data(), total);
-        if (!HasRequestCheck(frame)) {
+        if (!RequestCheckHolds(frame)) {
             // Not a frame after all: look for the next start byte.
             intake_.erase(intake_.begin());
             continue;
@@ -227,7 +227,7 @@ void VirtualSplicer::TakeFrames() {
             if (auto it = handlers_.find(request.command); it != handlers_.end())
                 handler = it->second;
         }
-        framesArrived_.notify_all();
+        arrived_.notify_all();
         intake_.erase(intake_.begin(), intake_.begin() + static_cast<long>(total));
         // A splicer says nothing to a command it does not know.
         Dispatch(request, handler ? handler(request) : std::vector<std::uint8_t>{});

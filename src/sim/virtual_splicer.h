@@ -101,8 +101,10 @@ class VirtualSplicer {
     std::vector<std::vector<std::uint8_t>> ReceivedFrames() const;
     // Waits until at least `count` frames have arrived; false if `timeout` passed first.
     bool WaitForFrames(std::size_t count, std::chrono::milliseconds timeout) const;
-    // Total bytes taken in from the line.
+    // Total bytes taken in from the line, frames or not.
     std::size_t BytesReceived() const;
+    // Waits until at least `count` bytes have been taken in; false if `timeout` passed first.
+    bool WaitForBytes(std::size_t count, std::chrono::milliseconds timeout) const;
 
     // True once a hang-up fault has dropped the line.
     bool HungUp() const;
@@ -128,7 +130,7 @@ class VirtualSplicer {
     std::thread thread_;
 
     mutable std::mutex mutex_;
-    mutable std::condition_variable framesArrived_;
+    mutable std::condition_variable arrived_;  // bytes or frames
     std::map<std::uint8_t, Handler> handlers_;
     std::map<std::uint8_t, Fault> faults_;
     std::vector<std::vector<std::uint8_t>> frames_;

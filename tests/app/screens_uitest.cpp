@@ -7,6 +7,7 @@
 #include <QDir>
 #include <cstdlib>
 
+#include "report/report_dlg.h"
 #include "support/page_fixture.h"
 
 namespace velmora::ui {
@@ -138,6 +139,30 @@ TEST_P(Screens, FirmwarePageWithAFileChosenAndAfterTheUpdate) {
     ASSERT_TRUE(firmware->WaitForReceipts(1, test::kPageMargin));
     QApplication::processEvents();
     Save(*dlg, "firmware_after");
+}
+
+// Where the report went, with its folder to open, though no viewer could show it.
+TEST_P(Screens, ReportWindowWritingAndWritten) {
+    {
+        auto opened = archive::Archive::Open(archive::ArchiveFile(workDir.path()));
+        ASSERT_TRUE(opened.archive);
+        const std::vector<SpliceRecord> records{{sim::SampleRecord(0)}};
+        ASSERT_TRUE(opened.archive->StoreDownload({"M1", "AM1"}, records).ok());
+    }
+    CReportDlg report(&dlg->ArchivePage(), {}, {}, workDir.path() / "report.pdf", workDir.path());
+    std::vector<QUrl> opened;
+    report.SetOpener([&](const QUrl& url) { return opened.push_back(url), false; });
+    report.show();
+    report.Start();
+    Save(report, "report_writing");
+    ASSERT_TRUE(WaitFor([&] { return !report.Running(); }));
+    ExpectFits(report.OpenFolderButton());
+    Save(report, "report_written");
+    report.OpenFolderButton().click();
+    const QString folder = QString::fromStdString(workDir.path().string());
+    EXPECT_TRUE(report.StatusText().text().endsWith(folder + "/report.pdf"));
+    EXPECT_EQ(opened, (std::vector{QUrl::fromLocalFile(folder + "/report.pdf"),
+                                   QUrl::fromLocalFile(folder)}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, Screens, ::testing::Values("en", "zh"),

@@ -90,12 +90,6 @@ TEST(LanguageFiles, ShippedFolderStartsInEnglishAndTheChineseFileIsUsedWhenChose
     EXPECT_EQ(LookupText(chinese, "TAB0", "Table_Name"), "参数设置");
 }
 
-}  // namespace
-}  // namespace velmora
-
-namespace velmora {
-namespace {
-
 // A file that starts with a UTF-8 mark but holds GBK is read as UTF-8, and a
 // byte that is not UTF-8 becomes a replacement character: never invalid text.
 TEST(LanguageFiles, AUtf8MarkOverGbkBytesGivesValidText) {

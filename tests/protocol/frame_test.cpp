@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "protocol/command_catalogue.h"
+#include "sim/splicer_frames.h"
 #include "support/test_support.h"
 
 namespace velmora {
@@ -47,14 +48,18 @@ TEST(Requests, IrregularCheckBytes) {
     EXPECT_EQ(Hex(LayOutFrame(ImageDownloadRequest(255))), "87 71 02 FF 20 F9");
 }
 
-TEST(Requests, TheSplicerSideKnowsEveryCheckRuleTheProgramUses) {
-    EXPECT_TRUE(HasRequestCheck(LayOutFrame(FixedRequest(cmd::Handshake))));
-    EXPECT_TRUE(HasRequestCheck(LayOutFrame(RecordDownloadRequest(300))));
-    EXPECT_TRUE(HasRequestCheck(LayOutFrame(RecordDownloadRequest(5263))));
-    EXPECT_TRUE(HasRequestCheck(LayOutFrame(ImageDownloadRequest(255))));
-    std::vector<std::uint8_t> corrupted = LayOutFrame(FixedRequest(cmd::Handshake));
+// The virtual splicer checks requests by rules of its own: every request the
+// program builds passes them, and one with a slip in its check byte does not.
+TEST(Requests, TheSplicerSideAcceptsWhatTheProgramBuildsAndNoSlip) {
+    for (const CommandFrame& request :
+         {FixedRequest(cmd::Handshake), RecordDownloadRequest(300), RecordDownloadRequest(5263),
+          ImageDownloadRequest(255), WriteRequest(cmd::WriteHeater, Bytes(28, 0xA5))})
+        EXPECT_TRUE(sim::RequestCheckHolds(LayOutFrame(request))) << Hex(LayOutFrame(request));
+    Bytes corrupted = LayOutFrame(FixedRequest(cmd::Handshake));
     corrupted.back() ^= 0x40;
-    EXPECT_FALSE(HasRequestCheck(corrupted));
+    const Bytes plainSum = LayOutFrame(MakeRequest(cmd::ImageDownload, Bytes{3, 0x20}));
+    for (const Bytes& slip : {corrupted, plainSum})
+        EXPECT_FALSE(sim::RequestCheckHolds(slip)) << Hex(slip);
 }
 
 TEST(Requests, WritesCarryTheRecordWithARunningSum) {
@@ -82,6 +87,8 @@ TEST(Requests, MalformedFramesAreNotLaidOut) {
     frame.dataLength = -1;
     EXPECT_TRUE(LayOutFrame(frame).empty());
     frame.data.assign(1000, 0);
+    frame.dataLength = kMaxFrameData;  // the largest fills the 1000-byte frame buffer
+    EXPECT_EQ(LayOutFrame(frame).size(), 1000u);
     frame.dataLength = kMaxFrameData + 1;
     EXPECT_TRUE(LayOutFrame(frame).empty());
     // Bytes beyond the stated length stay unsent.

@@ -1,53 +1,54 @@
-// The window's report job: written on its own thread while the window keeps
-// running, then told on the window thread; a failure says why and writes nothing.
-#include <gtest/gtest.h>
+// The report's window over the Archive tab (once written: Screens): a report of
+// nothing is refused before anything is asked, and Cancel or closing the main
+// window stops it, leaving a file already there whole.
+#include <QTimer>
 
-#include <QProgressDialog>
-#include <QThread>
-#include <QWidget>
-
-#include "app/ui_wait.h"
+#include "app/qt_text.h"
 #include "archive/archive.h"
+#include "archive/archive_dlg.h"
 #include "report/report_dlg.h"
-#include "sim/record_commands.h"
-#include "support/test_support.h"
+#include "support/cli_runner.h"
+#include "support/page_fixture.h"
 
 namespace velmora {
 namespace {
 
 namespace fs = std::filesystem;
 
-TEST(ReportJob, WritesOffTheWindowThreadAndTellsTheOutcome) {
-    test::TempDir data;
-    {
-        auto opened = archive::Archive::Open(archive::ArchiveFile(data.path()));
+class ReportWindow : public test::PageTest {
+  protected:
+    void SetUp() override {
+        PageTest::SetUp();
+        auto opened = archive::Archive::Open(archive::ArchiveFile(workDir.path()));
         ASSERT_TRUE(opened.archive);
         std::vector<SpliceRecord> records;
         for (int i = 0; i < 300; ++i) records.push_back({sim::SampleRecord(i)});
         ASSERT_TRUE(opened.archive->StoreDownload({"M1", "AM1"}, records, "North").ok());
     }
-    const struct {
-        std::string job;
-        const char* file;
-        bool written;
-    } cases[] = {{"North", "north.pdf", true}, {"South", "south.html", false}};
-    for (const auto& c : cases) {
-        QWidget window;
-        const fs::path file = data.path() / c.file;
-        auto* job = new ui::ReportJob(&window, {.job = c.job}, {}, file, data.path());
-        QString error;
-        bool finished = false;
-        QObject::connect(job, &ui::ReportJob::finished, &window,
-                         [&](const QString&, const QString& e, const QStringList&) {
-                             EXPECT_EQ(QThread::currentThread(), window.thread());
-                             error = e;
-                             finished = true;
-                         });
-        job->Start();
-        EXPECT_TRUE(window.findChild<QProgressDialog*>()) << "progress is shown";
-        ASSERT_TRUE(test::WaitUntil([&] { return finished; }, std::chrono::seconds(30))) << c.file;
-        EXPECT_EQ(error.isEmpty(), c.written) << error.toStdString();
-        EXPECT_EQ(fs::exists(file), c.written) << c.file;
+};
+
+TEST_F(ReportWindow, NothingToReportIsRefusedBeforeAnythingIsAsked) {
+    // Limits asked would be closed unanswered (and the box missed) rather than hang the test.
+    QTimer::singleShot(0, dlg.get(), [] {
+        if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+    });
+    ui::ReportOnArchive(&dlg->ArchivePage(), {}, 0);
+    EXPECT_EQ(BoxTexts(), (test::Texts{ui::Q(report::report_msg::NothingSelected)}));
+}
+
+TEST_F(ReportWindow, CancelAndClosingTheWindowLeaveTheOldFileWhole) {
+    for (const bool byCancel : {true, false}) {
+        SCOPED_TRACE(byCancel ? "Cancel" : "the main window closed");
+        const fs::path file = workDir.Write("out/north.pdf", "the report of yesterday");
+        ui::CReportDlg report(&dlg->ArchivePage(), {.job = "North"}, {}, file, workDir.path());
+        report.Start();
+        if (byCancel)
+            report.CancelButton().click();
+        else
+            dlg->close();
+        ASSERT_TRUE(WaitFor([&] { return !report.Running(); }));
+        EXPECT_TRUE(test::ReadFileBytes(file) == "the report of yesterday") << "replaced";
+        EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), {}), 1);
     }
 }
 

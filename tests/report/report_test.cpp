@@ -3,7 +3,9 @@
 // clear refusals that leave no file behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <numeric>
 #include <optional>
 #include <regex>
 
@@ -18,6 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kDevice = "M2406A0153";
+const std::string kHostileSerial = "AX1\x1b[2J" + std::string(300, '9');
 
 // A record of 2026-03-07, `minute` past nine.
 SpliceRecord Splice(int minute, int result, int loss, int lfAngle, int rfAngle) {
@@ -37,8 +40,10 @@ SpliceRecord Splice(int minute, int result, int loss, int lfAngle, int rfAngle) 
 }
 
 // Five splices of job "Site A" against limits 0.10 dB and 1.0 degree: two pass,
-// one beyond the angle, one failed by the splicer, one beyond the loss. The first
-// has its image; the second's image file is gone.
+// one beyond the angle, one failed by the splicer, one beyond the loss. Only the
+// first one's image file is the one archived: the others are gone, changed, a
+// folder and /dev/zero. Another splicer, with a long serial number and a job name
+// of 10 kB, both holding control characters, made one splice more.
 class ReportTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -49,18 +54,21 @@ class ReportTest : public ::testing::Test {
                                                 Splice(5, 0, 8, 0, 10)};
         const archive::SplicerIdentity splicer{kDevice, "AM2406A0153"};
         ASSERT_TRUE(opened.archive->StoreDownload(splicer, records, "Site A").ok());
-        const std::vector<SpliceRecord> other{Splice(6, 0, 1, 1, 1)};
-        ASSERT_TRUE(opened.archive->StoreDownload(splicer, other, "Other").ok());
-        // A splicer one letter apart shares the folder, not the records.
-        const archive::SplicerIdentity sibling{kDevice, "XM2406A0153"};
-        ASSERT_TRUE(opened.archive->StoreDownload(sibling, other, "Other").ok());
+        const std::vector<SpliceRecord> hostile{Splice(7, 0, 1, 1, 1)};
+        ASSERT_TRUE(opened.archive
+                        ->StoreDownload({"X1", kHostileSerial}, hostile,
+                                        "Evil\x07" + std::string(10000, 'W'))
+                        .ok());
         const std::vector<std::uint8_t> jpeg = sim::SimulatedImageJpeg(0);
-        for (const char* stamp : {"20260307090100", "20260307090200"}) {
-            const std::string name = std::string(stamp) + "0.jpg";
-            ASSERT_TRUE(opened.archive->StoreImage(splicer, {stamp, name, jpeg}).ok());
+        for (int minute = 1; minute <= 5; ++minute) {
+            const std::string stamp = "20260307090" + std::to_string(minute) + "00";
+            ASSERT_TRUE(opened.archive->StoreImage(splicer, {stamp, stamp + "0.jpg", jpeg}).ok());
         }
-        work.Write(std::string("FS/") + kDevice + "/JPG/202603070901000.jpg",
-                   std::string(jpeg.begin(), jpeg.end()));
+        const std::string jpg = std::string("FS/") + kDevice + "/JPG/";
+        work.Write(jpg + "202603070901000.jpg", std::string(jpeg.begin(), jpeg.end()));
+        work.Write(jpg + "202603070903000.jpg", std::string(jpeg.begin(), jpeg.end()) + "x");
+        fs::create_directory(work.path() / jpg / "202603070904000.jpg");
+        fs::create_symlink("/dev/zero", work.path() / jpg / "202603070905000.jpg");
     }
 
     test::CliRun Report(std::vector<std::string> args) {
@@ -104,26 +112,28 @@ TEST_F(ReportTest, HtmlGivesTheVerdictFiguresAndThePdfOpens) {
     const test::CliRun html = Report(
         {"--job", "Site A", "--max-loss", "0.10", "--max-angle", "1.0", "-o", Out("a.html")});
     ASSERT_EQ(html.status, 0) << html.err;
-    EXPECT_NE(html.err.find("202603070902000.jpg"), std::string::npos)
-        << "the missing image is named";
     const std::string doc = test::ReadFileBytes(Out("a.html"));
+    // Said on standard error and in the image's place.
+    for (const char* left : {"Image file not found: 202603070902000.jpg",
+                             "Image file no longer the one archived: 202603070903000.jpg",
+                             "Image file cannot be read: 202603070904000.jpg",
+                             "Image file cannot be read: 202603070905000.jpg"})
+        EXPECT_TRUE(html.err.find(left) != doc.npos && doc.find(left) != doc.npos) << left;
     EXPECT_EQ(Cell(doc, "job"), "Site A");
     EXPECT_EQ(Cell(doc, "splices"), "5");
     EXPECT_EQ(Cell(doc, "passed"), "2");
     EXPECT_EQ(Cell(doc, "failed"), "3");
+    for (const char* part : {"failed-on-splicer", "over-loss", "over-angle"})
+        EXPECT_EQ(Cell(doc, part), "1") << part;
     EXPECT_EQ(Cell(doc, "loss-mean"), "0.114");
     EXPECT_EQ(Cell(doc, "loss-max"), "0.30");
     EXPECT_EQ(Cell(doc, "loss-p95"), "0.30");
-    EXPECT_EQ(Cell(doc, "max-angle"), "1.0");
     EXPECT_EQ(Count(doc, "<tr class=\"failed\">"), 1u);
     EXPECT_EQ(Count(doc, "<tr class=\"out\">"), 2u);
     EXPECT_EQ(Count(doc, "src=\"data:image/jpeg;base64,/9j/"), 1u);
     EXPECT_NE(doc.find("<svg"), std::string::npos);
     EXPECT_LT(doc.find("id=\"verdict\">Not all splices passed<"),
               doc.find("<table class=\"splices\">"));
-    const test::CliRun both = Report({"--job", "Other", "--device", kDevice, "-o", Out("o.html")});
-    ASSERT_EQ(both.status, 0) << both.err;
-    EXPECT_EQ(Count(test::ReadFileBytes(Out("o.html")), "M2406A0153)"), 2u) << "two serial numbers";
 
     const test::CliRun pdf = Report({"--job", "Site A", "-o", Out("a.pdf")});
     ASSERT_EQ(pdf.status, 0) << pdf.err;
@@ -148,9 +158,9 @@ TEST_F(ReportTest, ChineseCaptionsInBothFormats) {
     }
     const std::string doc = test::ReadFileBytes(Out("zh.html"));
     for (const char* caption : {"熔接报告", "存在不合格的熔接", "平均损耗 (dB)", "损耗分布",
-                                "熔接失败", "超出标准", "图像文件不存在", "失败"})
+                                "熔接失败", "切割角超标", "图像文件不存在", "失败"})
         EXPECT_NE(doc.find(caption), std::string::npos) << caption;
-    for (const char* english : {"Splice Report", "Passed", "Loss Value", "Failure", "Out of limit"})
+    for (const char* english : {"Splice Report", "Passed", "Loss Value", "Failure", "over limit"})
         EXPECT_EQ(doc.find(english), std::string::npos) << english;
 
     const auto text = PdfText(Out("zh.pdf"));
@@ -195,6 +205,32 @@ TEST_F(ReportTest, RefusalsAreClearAndLeaveNoFile) {
         << "no temporary file left behind";
 }
 
+// Every job, two splicers: each row names its splicer and each splicer's splices are
+// counted. A job name of 10 kB and a long serial number wrap within the PDF's page;
+// their control characters reach the terminal escaped.
+TEST_F(ReportTest, TwoSplicersAndHostileNames) {
+    const test::CliRun html = Report({"-o", Out("all.html")});
+    ASSERT_EQ(html.status, 0) << html.err;
+    const std::string doc = test::ReadFileBytes(Out("all.html"));
+    EXPECT_NE(doc.find("<td class=\"n\">6</td><td>" + kHostileSerial + "</td>"), std::string::npos);
+    EXPECT_NE(doc.find("<td>AM2406A0153</td><td class=\"n\">5</td>"), std::string::npos);
+    EXPECT_EQ(html.out.find_first_of("\x07\x1b"), std::string::npos);
+    EXPECT_TRUE(html.out.find("Evil\\x07WWW") != html.out.npos &&
+                html.out.find("AX1\\x1B[2J999") != html.out.npos)
+        << html.out;
+
+    ASSERT_EQ(Report({"-o", Out("all.pdf")}).status, 0);
+    const auto words = ToolOutput("pdftotext -bbox '" + Out("all.pdf") + "' -");
+    const auto text = PdfText(Out("all.pdf"));
+    if (!words || !text) GTEST_SKIP() << "pdftotext (poppler-utils) is not installed";
+    EXPECT_TRUE(std::regex_search(*text, std::regex("6 +AX1.*2026-03-07 09:07:00"))) << *text;
+    const std::regex right("xMax=\"([0-9.]+)\"");
+    double widest = 0;
+    for (std::sregex_iterator at(words->begin(), words->end(), right), end; at != end; ++at)
+        widest = std::max(widest, std::stod((*at)[1]));
+    EXPECT_LE(widest, 560.0) << "the right margin of an A4 page";
+}
+
 // The rules a verdict rests on: a limit is inclusive, a splice the splicer failed
 // never passes, and limits are read exactly and remembered.
 TEST(ReportRules, LimitsAreInclusiveExactAndRemembered) {
@@ -204,12 +240,21 @@ TEST(ReportRules, LimitsAreInclusiveExactAndRemembered) {
         report::Mark mark;
     } judged[] = {
         {Splice(1, 0, 10, 10, 10), report::Mark::Pass},
-        {Splice(1, 0, 11, 0, 0), report::Mark::OutOfLimit},
-        {Splice(1, 0, 0, 0, 11), report::Mark::OutOfLimit},
-        {Splice(1, 1, 0, 0, 0), report::Mark::Failed},
+        {Splice(1, 0, 11, 0, 0), report::Mark::OverLoss},
+        {Splice(1, 0, 0, 0, 11), report::Mark::OverAngle},
+        {Splice(1, 0, 11, 11, 0), report::Mark::OverBoth},
+        {Splice(1, 1, 11, 0, 0), report::Mark::Failed},
         {Splice(1, 2, 0, 0, 0), report::Mark::Failed},
     };
     for (const auto& j : judged) EXPECT_EQ(report::Judge(j.record, limits), j.mark);
+
+    // The 95th percentile's nearest rank is rounded up, never to the nearest.
+    const std::pair<int, int> ranks[]{{5, 5}, {11, 11}, {13, 13}, {20, 19}};
+    for (const auto& [count, p95] : ranks) {
+        std::vector<int> losses(static_cast<std::size_t>(count));
+        std::iota(losses.rbegin(), losses.rend(), 1);
+        EXPECT_EQ(report::ComputeLossStatistics(losses).p95, p95) << count << " values";
+    }
 
     // "At most the limit" ends on a bin edge: 0.10 is in the bin below, 0.11 above it.
     const report::Histogram h = report::MakeHistogram(std::vector{0, 5, 6, 10, 11, 60}, 10);

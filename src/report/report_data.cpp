@@ -261,7 +261,7 @@ Report MakeReport(const std::vector<archive::ArchivedRecord>& records,
 std::optional<Report> LoadReport(const fs::path& dataFolder, const archive::RecordFilter& filter,
                                  const Limits& limits, std::string* error) {
     archive::OpenResult opened = archive::Archive::Open(archive::ArchiveFile(dataFolder),
-                                                       {.purpose = archive::OpenFor::Reading});
+                                                        {.purpose = archive::OpenFor::Reading});
     if (!opened.archive) {
         // No archive yet means nothing was ever downloaded.
         if (error)

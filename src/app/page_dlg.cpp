@@ -6,6 +6,7 @@
 #include "app/message_box.h"
 #include "app/qt_text.h"
 #include "app/ui_colours.h"
+#include "archive/archive_texts.h"
 #include "base/language.h"
 #include "base/path_text.h"
 
@@ -64,7 +65,7 @@ void CPageDlg::StoreInArchive(std::function<archive::ArchiveError(archive::Archi
             const archive::ArchiveError error = store(*archive);
             if (error.ok()) return;
             // The writer ends before the pages go, so the page is still there.
-            const QString text = Q(keys::archive_tab::Failed).arg(Q(error.message));
+            const QString text = Q(archive::ArchiveErrorText(error));
             QMetaObject::invokeMethod(
                 this, [this, text] { emit StatusNotice(text); }, Qt::QueuedConnection);
         });

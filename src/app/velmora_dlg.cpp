@@ -13,8 +13,8 @@
 #include "app/message_box.h"
 #include "app/qt_text.h"
 #include "app/ui_resources.h"
+#include "archive/archive_texts.h"
 #include "base/language.h"
-#include "base/path_text.h"
 #include "report/report_dlg.h"
 
 namespace velmora::ui {
@@ -95,10 +95,11 @@ CVelmoraDlg::CVelmoraDlg(Link& link, std::string demoPort, QWidget* parent)
     resize(kDefaultSize);
 
     archiver_.SetUnavailableHandler([this](const archive::ArchiveError& error) {
-        const QString text =
-            Q(keys::archive_tab::Unavailable)
-                .arg(Q(PathText(archiver_.File())),
-                     QString::fromUtf8(archive::ErrorCodeName(error.code)), Q(error.message));
+        // A file that can only be read is still used: what it says is enough.
+        const QString why = Q(archive::ArchiveErrorText(error));
+        const QString text = error.code == archive::ErrorCode::ReadOnly
+                                 ? why
+                                 : Q(keys::archive_tab::Unavailable).arg(why);
         // The writer ends before the window's members go: this window is still there.
         QMetaObject::invokeMethod(
             this, [this, text] { ShowArchiveUnavailable(text); }, Qt::QueuedConnection);

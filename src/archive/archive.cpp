@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -40,6 +41,8 @@ ErrorCode CodeFor(int sqliteCode) {
         case SQLITE_CANTOPEN:
         case SQLITE_PERM:
             return ErrorCode::CannotOpen;
+        case SQLITE_FULL:
+            return ErrorCode::DiskFull;
         default:
             return ErrorCode::Failed;
     }
@@ -200,15 +203,27 @@ struct Where {
     }
 };
 
-// The splicer and days of a filter over `table` (records or images, which have the
-// same splicer_id and splice_time columns).
-Where DeviceAndDaysWhere(const RecordFilter& filter, std::string_view table) {
+// The splicers of a filter over `table` (records, images or snapshots, which all
+// have a splicer_id column).
+void AddSplicers(Where& where, const std::optional<std::string>& device,
+                 const std::optional<std::int64_t>& splicer, std::string_view table) {
     const std::string t(table);
-    Where where;
-    if (filter.device) {
-        where.Add(t + ".splicer_id = (SELECT id FROM splicers WHERE folder = ?)");
-        where.values.emplace_back(*filter.device);
+    if (device) {
+        where.Add(t + ".splicer_id IN (SELECT id FROM splicers WHERE serial = ? OR folder = ?)");
+        where.values.emplace_back(*device);
+        where.values.emplace_back(*device);
     }
+    if (splicer) {
+        where.Add(t + ".splicer_id = ?");
+        where.values.emplace_back(*splicer);
+    }
+}
+
+// The splicers and days of a filter over `table` (records or images, which have the
+// same splicer_id and splice_time columns).
+void AddSplicersAndDays(Where& where, const RecordFilter& filter, std::string_view table) {
+    const std::string t(table);
+    AddSplicers(where, filter.device, filter.splicer, table);
     if (filter.from) {
         where.Add(t + ".splice_time >= ?");
         where.values.emplace_back(DayStart(*filter.from));
@@ -217,11 +232,10 @@ Where DeviceAndDaysWhere(const RecordFilter& filter, std::string_view table) {
         where.Add(t + ".splice_time <= ?");
         where.values.emplace_back(DayStart(*filter.to) + 235959);
     }
-    return where;
 }
 
-Where FilterWhere(const RecordFilter& filter) {
-    Where where = DeviceAndDaysWhere(filter, "records");
+void AddFilter(Where& where, const RecordFilter& filter) {
+    AddSplicersAndDays(where, filter, "records");
     if (filter.job) {
         if (filter.job->empty()) {
             where.Add("records.job IS NULL");
@@ -230,6 +244,11 @@ Where FilterWhere(const RecordFilter& filter) {
             where.values.emplace_back(*filter.job);
         }
     }
+}
+
+Where FilterWhere(const RecordFilter& filter) {
+    Where where;
+    AddFilter(where, filter);
     return where;
 }
 
@@ -251,6 +270,8 @@ const char* ErrorCodeName(ErrorCode code) {
     switch (code) {
         case ErrorCode::None:
             return "none";
+        case ErrorCode::NoArchive:
+            return "no archive";
         case ErrorCode::CannotOpen:
             return "cannot open";
         case ErrorCode::ReadOnly:
@@ -261,6 +282,8 @@ const char* ErrorCodeName(ErrorCode code) {
             return "damaged";
         case ErrorCode::TooNew:
             return "too new";
+        case ErrorCode::DiskFull:
+            return "disk full";
         case ErrorCode::InvalidArgument:
             return "invalid argument";
         case ErrorCode::NotFound:
@@ -281,7 +304,14 @@ std::size_t RecordKindSize(RecordKind kind) {
 namespace {
 
 ArchiveError SqliteError(sqlite3* db, std::string_view what, int rc) {
-    return {CodeFor(rc), std::string(what) + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc))};
+    ErrorCode code = CodeFor(rc);
+    // A full disk met outside a write (a sync, a truncation) comes as an I/O error.
+    if ((rc & 0xFF) == SQLITE_IOERR && db && sqlite3_system_errno(db) == ENOSPC)
+        code = ErrorCode::DiskFull;
+    const std::string detail = code == ErrorCode::DiskFull ? "the disk is full"
+                               : db                        ? sqlite3_errmsg(db)
+                                                           : sqlite3_errstr(rc);
+    return {code, std::string(what) + ": " + detail};
 }
 
 // PRAGMA journal_mode=WAL may answer SQLITE_BUSY at once, without the busy handler,
@@ -301,53 +331,84 @@ int SwitchToWal(sqlite3* db, std::chrono::milliseconds timeout) {
     }
 }
 
+int ReadVersion(sqlite3* db, int* version) {
+    Statement read(db, "PRAGMA user_version");
+    int rc = read.PrepareCode();
+    if (rc == SQLITE_OK) rc = read.Step();
+    if (rc != SQLITE_ROW) return rc;
+    *version = static_cast<int>(read.Int(0));
+    return SQLITE_OK;
+}
+
+// `file` as an SQLite URI that reads it as a file nobody changes.
+std::string ImmutableUri(const std::filesystem::path& file) {
+    std::string uri = "file:";
+    for (const char c : PathText(file)) {
+        if (c == '%' || c == '?' || c == '#') {
+            const char* hex = "0123456789ABCDEF";
+            uri += '%';
+            uri += hex[static_cast<unsigned char>(c) >> 4];
+            uri += hex[static_cast<unsigned char>(c) & 0xF];
+        } else {
+            uri += c == '\\' ? '/' : c;
+        }
+    }
+    return uri + "?immutable=1";
+}
+
 }  // namespace
 
 OpenResult Archive::Open(const std::filesystem::path& file, OpenOptions options) {
     DbHandle db;
+    const std::string fileText = PathText(file);
+    auto refuse = [&](ErrorCode code, std::string message) {
+        CloseUntouched(db);
+        return OpenResult{nullptr, {code, std::move(message), fileText}};
+    };
     try {
         // SQLite would open a private temporary database for an empty name.
-        if (file.empty()) return {nullptr, {ErrorCode::CannotOpen, "no archive file was given"}};
+        if (file.empty()) return refuse(ErrorCode::CannotOpen, "no archive file was given");
         std::error_code ec;
-        if (file.has_parent_path()) {
+        const bool writing = options.purpose == OpenFor::Writing;
+        if (!writing && !std::filesystem::exists(file, ec))
+            return refuse(ErrorCode::NoArchive, "nothing has been archived yet");
+        if (writing && file.has_parent_path()) {
             std::filesystem::create_directories(file.parent_path(), ec);
             if (ec)
-                return {
-                    nullptr,
-                    {ErrorCode::CannotOpen,
-                     "creating the folder " + PathText(file.parent_path()) + ": " + ec.message()}};
+                return refuse(
+                    ErrorCode::CannotOpen,
+                    "creating the folder " + PathText(file.parent_path()) + ": " + ec.message());
         }
         // One Archive serves one thread, so the connection needs no mutex of its own.
         sqlite3* raw = nullptr;
-        int rc = sqlite3_open_v2(PathText(file).c_str(), &raw,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                                 nullptr);
+        int rc = sqlite3_open_v2(
+            fileText.c_str(), &raw,
+            SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (writing ? SQLITE_OPEN_CREATE : 0),
+            nullptr);
         db.reset(raw);
-        const std::string opening = "opening " + PathText(file);
+        constexpr const char* kOpening = "opening the archive";
         if (rc != SQLITE_OK) {
-            ArchiveError error = SqliteError(db.get(), opening, rc);
-            if (error.code != ErrorCode::Locked) error.code = ErrorCode::CannotOpen;
-            CloseUntouched(db);
-            return {nullptr, error};
+            ArchiveError error = SqliteError(db.get(), kOpening, rc);
+            return refuse(error.code == ErrorCode::Locked ? error.code : ErrorCode::CannotOpen,
+                          error.message);
         }
         // SQLite falls back to reading only when the file cannot be written.
-        if (sqlite3_db_readonly(db.get(), "main") == 1) {
-            CloseUntouched(db);
-            return {nullptr, {ErrorCode::ReadOnly, opening + ": the file cannot be written"}};
-        }
+        bool readOnly = sqlite3_db_readonly(db.get(), "main") == 1;
         sqlite3_busy_timeout(db.get(), static_cast<int>(options.busyTimeout.count()));
 
         // Read before anything is written: a file that is not an archive of ours,
         // or one from a newer program, is left as it is.
         int version = 0;
-        {
-            Statement read(db.get(), "PRAGMA user_version");
-            rc = read.PrepareCode();
-            if (rc == SQLITE_OK) rc = read.Step();
-            if (rc == SQLITE_ROW) {
-                version = static_cast<int>(read.Int(0));
-                rc = SQLITE_OK;
-            }
+        rc = ReadVersion(db.get(), &version);
+        if (readOnly && (rc & 0xFF) == SQLITE_READONLY) {
+            // Nor can its folder be written: there is no room for the index SQLite
+            // reads a WAL file through. Read it as a file nobody changes.
+            CloseUntouched(db);
+            rc = sqlite3_open_v2(ImmutableUri(file).c_str(), &raw,
+                                 SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
+            db.reset(raw);
+            if (rc == SQLITE_OK) rc = ReadVersion(db.get(), &version);
         }
         if (rc == SQLITE_OK) {
             // Every page once: a truncated or scribbled file shows here rather than
@@ -360,52 +421,59 @@ OpenResult Archive::Open(const std::filesystem::path& file, OpenOptions options)
                 if (verdict != "ok") {
                     std::string detail = verdict;
                     std::replace(detail.begin(), detail.end(), '\n', ' ');
-                    CloseUntouched(db);
-                    return {nullptr,
-                            {ErrorCode::Damaged, opening + ": the file is damaged: " + detail}};
+                    return refuse(ErrorCode::Damaged, "the file is damaged: " + detail);
                 }
                 rc = SQLITE_OK;
             }
         }
         if (rc != SQLITE_OK) {
-            ArchiveError error = SqliteError(db.get(), opening, rc);
-            CloseUntouched(db);
-            return {nullptr, error};
+            const ArchiveError error = SqliteError(db.get(), kOpening, rc);
+            return refuse(error.code, error.message);
         }
-        if (version > SchemaVersion()) {
-            CloseUntouched(db);
-            return {nullptr,
-                    {ErrorCode::TooNew, opening + ": its version " + std::to_string(version) +
-                                            " is newer than this program's " +
-                                            std::to_string(SchemaVersion())}};
+        if (version > SchemaVersion())
+            return refuse(ErrorCode::TooNew, "its version " + std::to_string(version) +
+                                                 " is newer than this program's " +
+                                                 std::to_string(SchemaVersion()));
+        Clock clock = options.clock;
+        if (readOnly) {
+            if (version < SchemaVersion())
+                return refuse(ErrorCode::CannotOpen,
+                              "it cannot be written, and it is of an older version (" +
+                                  std::to_string(version) +
+                                  ") that must first be brought up to date where it can be");
+            return {std::unique_ptr<Archive>(
+                        new Archive(db.release(), std::move(clock), fileText, true)),
+                    {}};
         }
 
         rc = SwitchToWal(db.get(), options.busyTimeout);
         if (rc == SQLITE_OK)
-            rc = sqlite3_exec(db.get(), "PRAGMA foreign_keys=ON; PRAGMA synchronous=NORMAL",
-                              nullptr, nullptr, nullptr);
+            rc = sqlite3_exec(db.get(), "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK) {
-            ArchiveError error = SqliteError(db.get(), opening, rc);
-            CloseUntouched(db);
-            return {nullptr, error};
+            const ArchiveError error = SqliteError(db.get(), kOpening, rc);
+            return refuse(error.code, error.message);
         }
         const MigrationOutcome migrated = Migrate(db.get(), SchemaVersion());
-        if (migrated.sqliteCode != SQLITE_OK) {
-            CloseUntouched(db);
-            return {nullptr, {CodeFor(migrated.sqliteCode), opening + ": " + migrated.message}};
+        if (migrated.sqliteCode != SQLITE_OK)
+            return refuse(CodeFor(migrated.sqliteCode), migrated.message);
+        // After the migration, which may rebuild a table others refer to.
+        rc = sqlite3_exec(db.get(), "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK) {
+            const ArchiveError error = SqliteError(db.get(), kOpening, rc);
+            return refuse(error.code, error.message);
         }
-        Clock clock = options.clock;
-        return {std::unique_ptr<Archive>(new Archive(db.release(), std::move(clock))), {}};
+        return {
+            std::unique_ptr<Archive>(new Archive(db.release(), std::move(clock), fileText, false)),
+            {}};
     } catch (const std::exception& e) {
-        CloseUntouched(db);
-        return {nullptr, {ErrorCode::Failed, std::string("opening the archive: ") + e.what()}};
+        return refuse(ErrorCode::Failed, std::string("opening the archive: ") + e.what());
     } catch (...) {
-        CloseUntouched(db);
-        return {nullptr, {ErrorCode::Failed, "opening the archive: unexpected failure"}};
+        return refuse(ErrorCode::Failed, "opening the archive: unexpected failure");
     }
 }
 
-Archive::Archive(sqlite3* db, Clock clock) : db_(db), clock_(std::move(clock)) {}
+Archive::Archive(sqlite3* db, Clock clock, std::string file, bool readOnly)
+    : db_(db), clock_(std::move(clock)), file_(std::move(file)), readOnly_(readOnly) {}
 
 Archive::~Archive() {
     sqlite3_close_v2(db_);
@@ -422,12 +490,17 @@ auto Archive::Guard(const char* what, Work work) -> decltype(work()) {
     lastError_ = {};
     try {
         Result result = work();
-        if constexpr (std::is_same_v<Result, StoreResult>) lastError_ = result.error;
+        if constexpr (std::is_same_v<Result, StoreResult>) {
+            if (!result.error.ok()) result.error.file = file_;
+            lastError_ = result.error;
+        } else if (!lastError_.ok()) {
+            lastError_.file = file_;
+        }
         return result;
     } catch (const std::exception& e) {
-        lastError_ = {ErrorCode::Failed, std::string(what) + ": " + e.what()};
+        lastError_ = {ErrorCode::Failed, std::string(what) + ": " + e.what(), file_};
     } catch (...) {
-        lastError_ = {ErrorCode::Failed, std::string(what) + ": unexpected failure"};
+        lastError_ = {ErrorCode::Failed, std::string(what) + ": unexpected failure", file_};
     }
     if constexpr (std::is_same_v<Result, StoreResult>) {
         return StoreResult{0, 0, lastError_};
@@ -440,25 +513,66 @@ auto Archive::Guard(const char* what, Work work) -> decltype(work()) {
 
 namespace {
 
-// Adds the splicer or marks it seen at `now`; its id, or the SQLite code of the failure.
-std::variant<std::int64_t, int> TouchSplicer(sqlite3* db, const SplicerIdentity& splicer,
-                                             sys_seconds now) {
-    Statement upsert(
-        db,
-        "INSERT INTO splicers(folder, serial, first_seen, last_seen) "
-        "VALUES(?1, ?2, ?3, ?3) ON CONFLICT(folder) DO UPDATE SET "
-        "last_seen = max(last_seen, excluded.last_seen), "
-        "serial = CASE WHEN excluded.serial <> '' THEN excluded.serial ELSE serial END");
-    if (!upsert.ok()) return upsert.PrepareCode();
-    upsert.Bind(1, splicer.folderName);
-    upsert.Bind(2, splicer.serialNumber);
-    upsert.Bind(3, now.time_since_epoch().count());
-    if (int rc = upsert.Step(); rc != SQLITE_DONE) return rc;
-    Statement select(db, "SELECT id FROM splicers WHERE folder = ?1");
+// The id `sql` selects with `text` bound to ?1, if any; SQLITE_OK or the failure's code.
+int SelectId(sqlite3* db, const char* sql, std::string_view text, std::optional<std::int64_t>& id) {
+    Statement select(db, sql);
     if (!select.ok()) return select.PrepareCode();
-    select.Bind(1, splicer.folderName);
-    if (int rc = select.Step(); rc != SQLITE_ROW) return rc == SQLITE_DONE ? SQLITE_INTERNAL : rc;
-    return select.Int(0);
+    select.Bind(1, text);
+    const int rc = select.Step();
+    id.reset();
+    if (rc == SQLITE_ROW) id = select.Int(0);
+    return rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+struct SplicerRow {
+    std::int64_t id = 0;
+    // For a splicer of known serial number: the row of its folder's splicers of
+    // unknown serial number, whose records and images may be its own.
+    std::optional<std::int64_t> unknownSerial;
+};
+
+// Adds the splicer or marks it seen at `now`: its row, or the SQLite code of the failure.
+// A splicer is found by its serial number, by its folder only while that is unknown.
+std::variant<SplicerRow, int> TouchSplicer(sqlite3* db, const SplicerIdentity& splicer,
+                                           sys_seconds now) {
+    const bool known = !splicer.serialNumber.empty();
+    std::optional<std::int64_t> folderRow;
+    std::optional<std::int64_t> id;
+    int rc = SelectId(db, "SELECT id FROM splicers WHERE serial = '' AND folder = ?1",
+                      splicer.folderName, folderRow);
+    if (rc == SQLITE_OK && known)
+        rc = SelectId(db, "SELECT id FROM splicers WHERE serial = ?1", splicer.serialNumber, id);
+    if (rc != SQLITE_OK) return rc;
+    if (!known) id = folderRow;
+    const std::int64_t seen = now.time_since_epoch().count();
+    if (id) {
+        // The folder a splicer's files go to now, should its naming ever change.
+        Statement update(db,
+                         "UPDATE splicers SET last_seen = max(last_seen, ?1), folder = ?2 "
+                         "WHERE id = ?3");
+        if (!update.ok()) return update.PrepareCode();
+        update.Bind(1, seen);
+        update.Bind(2, splicer.folderName);
+        update.Bind(3, *id);
+        if (rc = update.Step(); rc != SQLITE_DONE) return rc;
+    } else {
+        Statement insert(db,
+                         "INSERT INTO splicers(folder, serial, first_seen, last_seen) "
+                         "VALUES(?1, ?2, ?3, ?3)");
+        if (!insert.ok()) return insert.PrepareCode();
+        insert.Bind(1, splicer.folderName);
+        insert.Bind(2, splicer.serialNumber);
+        insert.Bind(3, seen);
+        if (rc = insert.Step(); rc != SQLITE_DONE) return rc;
+        id = sqlite3_last_insert_rowid(db);
+    }
+    return SplicerRow{*id, known ? folderRow : std::nullopt};
+}
+
+std::optional<StoreResult> RefuseWhenReadOnly(bool readOnly, std::string_view what) {
+    if (!readOnly) return std::nullopt;
+    return StoreResult{
+        0, 0, {ErrorCode::ReadOnly, std::string(what) + ": the file cannot be written"}};
 }
 
 }  // namespace
@@ -467,24 +581,41 @@ StoreResult Archive::StoreDownload(const SplicerIdentity& splicer,
                                    std::span<const SpliceRecord> records, std::string_view job) {
     return Guard("storing the download", [&]() -> StoreResult {
         constexpr const char* kWhat = "storing the download";
+        if (auto refused = RefuseWhenReadOnly(readOnly_, kWhat)) return *refused;
         if (auto problem = SplicerProblem(splicer))
             return {0, 0, {ErrorCode::InvalidArgument, *problem}};
         const sys_seconds now = Now();
         Transaction tx(db_);
         if (tx.BeginCode() != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, tx.BeginCode())};
-        const auto splicerId = TouchSplicer(db_, splicer, now);
-        if (const int* rc = std::get_if<int>(&splicerId))
-            return {0, 0, SqliteError(db_, kWhat, *rc)};
+        const auto touched = TouchSplicer(db_, splicer, now);
+        if (const int* rc = std::get_if<int>(&touched)) return {0, 0, SqliteError(db_, kWhat, *rc)};
+        const SplicerRow& row = std::get<SplicerRow>(touched);
 
+        // A record its folder's splicers of unknown serial number hold is this one's:
+        // it moves here, keeping its id and job, and is not new.
+        Statement adopt(db_,
+                        "UPDATE OR IGNORE records SET splicer_id = ?1 "
+                        "WHERE splicer_id = ?2 AND bytes = ?3");
+        if (row.unknownSerial) {
+            if (!adopt.ok()) return {0, 0, SqliteError(db_, kWhat, adopt.PrepareCode())};
+            adopt.Bind(1, row.id);
+            adopt.Bind(2, *row.unknownSerial);
+        }
         Statement insert(db_,
                          "INSERT INTO records(splicer_id, bytes, splice_time, downloaded, job) "
                          "VALUES(?1, ?2, ?3, ?4, ?5) ON CONFLICT(splicer_id, bytes) DO NOTHING");
         if (!insert.ok()) return {0, 0, SqliteError(db_, kWhat, insert.PrepareCode())};
-        insert.Bind(1, std::get<std::int64_t>(splicerId));
+        insert.Bind(1, row.id);
         insert.Bind(4, now.time_since_epoch().count());
         insert.BindOrNull(5, job);
         std::size_t added = 0;
         for (const SpliceRecord& record : records) {
+            if (row.unknownSerial) {
+                adopt.Bind(3, record.bytes);
+                if (int rc = adopt.Step(); rc != SQLITE_DONE)
+                    return {0, 0, SqliteError(db_, kWhat, rc)};
+                adopt.Reset();
+            }
             insert.Bind(2, record.bytes);
             if (auto time = SpliceTime(record)) {
                 insert.Bind(3, *time);
@@ -504,6 +635,7 @@ StoreResult Archive::StoreDownload(const SplicerIdentity& splicer,
 StoreResult Archive::StoreImage(const SplicerIdentity& splicer, const ImageFile& image) {
     return Guard("storing an image", [&]() -> StoreResult {
         constexpr const char* kWhat = "storing an image";
+        if (auto refused = RefuseWhenReadOnly(readOnly_, kWhat)) return *refused;
         if (auto problem = SplicerProblem(splicer))
             return {0, 0, {ErrorCode::InvalidArgument, *problem}};
         if (!IsPlainFileName(image.fileName))
@@ -517,14 +649,27 @@ StoreResult Archive::StoreImage(const SplicerIdentity& splicer, const ImageFile&
         const sys_seconds now = Now();
         Transaction tx(db_);
         if (tx.BeginCode() != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, tx.BeginCode())};
-        const auto splicerId = TouchSplicer(db_, splicer, now);
-        if (const int* rc = std::get_if<int>(&splicerId))
-            return {0, 0, SqliteError(db_, kWhat, *rc)};
+        const auto touched = TouchSplicer(db_, splicer, now);
+        if (const int* rc = std::get_if<int>(&touched)) return {0, 0, SqliteError(db_, kWhat, *rc)};
+        const SplicerRow& row = std::get<SplicerRow>(touched);
 
+        // As a record: the image its folder's splicers of unknown serial number hold is this one's.
+        if (row.unknownSerial) {
+            Statement adopt(db_,
+                            "UPDATE OR IGNORE images SET splicer_id = ?1 "
+                            "WHERE splicer_id = ?2 AND stamp = ?3 AND sha256 = ?4");
+            if (!adopt.ok()) return {0, 0, SqliteError(db_, kWhat, adopt.PrepareCode())};
+            adopt.Bind(1, row.id);
+            adopt.Bind(2, *row.unknownSerial);
+            adopt.Bind(3, image.stamp);
+            adopt.Bind(4, sha);
+            if (int rc = adopt.Step(); rc != SQLITE_DONE)
+                return {0, 0, SqliteError(db_, kWhat, rc)};
+        }
         Statement known(
             db_, "SELECT id FROM images WHERE splicer_id = ?1 AND stamp = ?2 AND sha256 = ?3");
         if (!known.ok()) return {0, 0, SqliteError(db_, kWhat, known.PrepareCode())};
-        known.Bind(1, std::get<std::int64_t>(splicerId));
+        known.Bind(1, row.id);
         known.Bind(2, image.stamp);
         known.Bind(3, sha);
         int rc = known.Step();
@@ -543,7 +688,7 @@ StoreResult Archive::StoreImage(const SplicerIdentity& splicer, const ImageFile&
                              "INSERT INTO images(splicer_id, stamp, splice_time, file_name, size, "
                              "sha256, stored) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
             if (!insert.ok()) return {0, 0, SqliteError(db_, kWhat, insert.PrepareCode())};
-            insert.Bind(1, std::get<std::int64_t>(splicerId));
+            insert.Bind(1, row.id);
             insert.Bind(2, image.stamp);
             if (auto time = SpliceTime(image.stamp)) {
                 insert.Bind(3, *time);
@@ -571,6 +716,7 @@ StoreResult Archive::StoreSnapshot(const SplicerIdentity& splicer, std::string_v
         auto refuse = [](std::string text) {
             return StoreResult{0, 0, {ErrorCode::InvalidArgument, std::move(text)}};
         };
+        if (auto refused = RefuseWhenReadOnly(readOnly_, kWhat)) return *refused;
         if (auto problem = SplicerProblem(splicer)) return refuse(*problem);
         if (why.empty()) return refuse("a snapshot needs a reason");
         if (groups.empty()) return refuse("a snapshot needs at least one parameter record");
@@ -592,14 +738,13 @@ StoreResult Archive::StoreSnapshot(const SplicerIdentity& splicer, std::string_v
         const sys_seconds now = Now();
         Transaction tx(db_);
         if (tx.BeginCode() != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, tx.BeginCode())};
-        const auto splicerId = TouchSplicer(db_, splicer, now);
-        if (const int* rc = std::get_if<int>(&splicerId))
-            return {0, 0, SqliteError(db_, kWhat, *rc)};
+        const auto touched = TouchSplicer(db_, splicer, now);
+        if (const int* rc = std::get_if<int>(&touched)) return {0, 0, SqliteError(db_, kWhat, *rc)};
 
         Statement snapshot(db_,
                            "INSERT INTO snapshots(splicer_id, taken, reason) VALUES(?1, ?2, ?3)");
         if (!snapshot.ok()) return {0, 0, SqliteError(db_, kWhat, snapshot.PrepareCode())};
-        snapshot.Bind(1, std::get<std::int64_t>(splicerId));
+        snapshot.Bind(1, std::get<SplicerRow>(touched).id);
         snapshot.Bind(2, now.time_since_epoch().count());
         snapshot.Bind(3, why);
         if (int rc = snapshot.Step(); rc != SQLITE_DONE) return {0, 0, SqliteError(db_, kWhat, rc)};
@@ -621,46 +766,148 @@ StoreResult Archive::StoreSnapshot(const SplicerIdentity& splicer, std::string_v
     });
 }
 
+namespace {
+
+// The records a naming takes: one condition for a filter, one an id for a list of
+// ids. Each begins with "records.job IS NOT ?1" when `changing`: only the records
+// the naming would change, ?1 being the job given. The filter's values follow ?1.
+std::vector<Where> NamingConditions(
+    const std::variant<RecordFilter, std::vector<std::int64_t>>& taken, bool changing) {
+    std::vector<Where> conditions;
+    auto start = [&]() -> Where& {
+        Where& where = conditions.emplace_back();
+        if (changing) where.Add("records.job IS NOT ?1");
+        return where;
+    };
+    if (const auto* filter = std::get_if<RecordFilter>(&taken)) {
+        AddFilter(start(), *filter);
+    } else {
+        for (const std::int64_t id :
+             std::set<std::int64_t>(std::get<1>(taken).begin(), std::get<1>(taken).end())) {
+            Where& where = start();
+            where.Add("records.id = ?");
+            where.values.emplace_back(id);
+        }
+    }
+    return conditions;
+}
+
+std::variant<NamingPreview, int> Preview(sqlite3* db, std::string_view job,
+                                         const std::vector<Where>& conditions) {
+    NamingPreview preview;
+    for (const Where& where : conditions) {
+        Statement count(db,
+                        "SELECT count(*), coalesce(sum(records.job IS NULL), 0), "
+                        "coalesce(sum(records.job IS NOT NULL AND records.job IS NOT ?1), 0) "
+                        "FROM records" +
+                            where.sql);
+        if (!count.ok()) return count.PrepareCode();
+        count.BindOrNull(1, job);
+        where.BindTo(count, 2);
+        if (int rc = count.Step(); rc != SQLITE_ROW) return rc;
+        preview.records += static_cast<std::size_t>(count.Int(0));
+        preview.noJob += static_cast<std::size_t>(count.Int(1));
+        preview.otherJob += static_cast<std::size_t>(count.Int(2));
+    }
+    return preview;
+}
+
+// Gives `job` to the records `changing` takes, keeping what they had to undo it.
+StoreResult NameRecords(sqlite3* db, bool readOnly, std::string_view job,
+                        const std::vector<Where>& changing) {
+    constexpr const char* kWhat = "giving records a job";
+    if (auto refused = RefuseWhenReadOnly(readOnly, kWhat)) return *refused;
+    Transaction tx(db);
+    if (tx.BeginCode() != SQLITE_OK) return {0, 0, SqliteError(db, kWhat, tx.BeginCode())};
+    // A naming that changes nothing leaves the one before it to be undone.
+    const auto preview = Preview(db, job, changing);
+    if (const int* rc = std::get_if<int>(&preview)) return {0, 0, SqliteError(db, kWhat, *rc)};
+    if (std::get<NamingPreview>(preview).records == 0) return {0, 0, {}};
+    if (int rc = sqlite3_exec(db, "DELETE FROM naming_undo", nullptr, nullptr, nullptr);
+        rc != SQLITE_OK)
+        return {0, 0, SqliteError(db, kWhat, rc)};
+    for (const Where& where : changing) {
+        Statement keep(db,
+                       "INSERT OR IGNORE INTO naming_undo(record_id, job) "
+                       "SELECT records.id, records.job FROM records" +
+                           where.sql);
+        if (!keep.ok()) return {0, 0, SqliteError(db, kWhat, keep.PrepareCode())};
+        keep.BindOrNull(1, job);
+        where.BindTo(keep, 2);
+        if (int rc = keep.Step(); rc != SQLITE_DONE) return {0, 0, SqliteError(db, kWhat, rc)};
+    }
+    Statement update(db,
+                     "UPDATE records SET job = ?1 WHERE id IN (SELECT record_id FROM naming_undo)");
+    if (!update.ok()) return {0, 0, SqliteError(db, kWhat, update.PrepareCode())};
+    update.BindOrNull(1, job);
+    if (int rc = update.Step(); rc != SQLITE_DONE) return {0, 0, SqliteError(db, kWhat, rc)};
+    const auto changed = static_cast<std::size_t>(sqlite3_changes(db));
+    if (int rc = tx.Commit(); rc != SQLITE_OK) return {0, 0, SqliteError(db, kWhat, rc)};
+    return {changed, 0, {}};
+}
+
+}  // namespace
+
 StoreResult Archive::TagJob(std::string_view job, const RecordFilter& filter) {
     return Guard("giving records a job", [&]() -> StoreResult {
-        constexpr const char* kWhat = "giving records a job";
         if (auto problem = FilterProblem(filter))
             return {0, 0, {ErrorCode::InvalidArgument, *problem}};
-        Where where = FilterWhere(filter);
-        where.Add("records.job IS NOT ?1");
-        // ?1 is the job; the filter's values follow it.
-        std::string sql = "UPDATE records SET job = ?1" + where.sql;
-        Transaction tx(db_);
-        if (tx.BeginCode() != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, tx.BeginCode())};
-        Statement update(db_, sql);
-        if (!update.ok()) return {0, 0, SqliteError(db_, kWhat, update.PrepareCode())};
-        update.BindOrNull(1, job);
-        where.BindTo(update, 2);
-        if (int rc = update.Step(); rc != SQLITE_DONE) return {0, 0, SqliteError(db_, kWhat, rc)};
-        const auto changed = static_cast<std::size_t>(sqlite3_changes(db_));
-        if (int rc = tx.Commit(); rc != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, rc)};
-        return {changed, 0, {}};
+        return NameRecords(db_, readOnly_, job, NamingConditions(filter, true));
     });
 }
 
 StoreResult Archive::TagJob(std::string_view job, std::span<const std::int64_t> recordIds) {
     return Guard("giving records a job", [&]() -> StoreResult {
-        constexpr const char* kWhat = "giving records a job";
+        return NameRecords(db_, readOnly_, job,
+                           NamingConditions(std::vector(recordIds.begin(), recordIds.end()), true));
+    });
+}
+
+std::optional<NamingPreview> Archive::PreviewJob(std::string_view job, const RecordFilter& filter) {
+    return Guard("looking at a naming", [&]() -> std::optional<NamingPreview> {
+        if (auto problem = FilterProblem(filter)) {
+            lastError_ = {ErrorCode::InvalidArgument, *problem};
+            return std::nullopt;
+        }
+        const auto preview = Preview(db_, job, NamingConditions(filter, false));
+        if (const int* rc = std::get_if<int>(&preview)) {
+            lastError_ = SqliteError(db_, "looking at a naming", *rc);
+            return std::nullopt;
+        }
+        return std::get<NamingPreview>(preview);
+    });
+}
+
+std::optional<NamingPreview> Archive::PreviewJob(std::string_view job,
+                                                 std::span<const std::int64_t> recordIds) {
+    return Guard("looking at a naming", [&]() -> std::optional<NamingPreview> {
+        const auto preview = Preview(
+            db_, job, NamingConditions(std::vector(recordIds.begin(), recordIds.end()), false));
+        if (const int* rc = std::get_if<int>(&preview)) {
+            lastError_ = SqliteError(db_, "looking at a naming", *rc);
+            return std::nullopt;
+        }
+        return std::get<NamingPreview>(preview);
+    });
+}
+
+StoreResult Archive::UndoLastNaming() {
+    return Guard("undoing the last naming", [&]() -> StoreResult {
+        constexpr const char* kWhat = "undoing the last naming";
+        if (auto refused = RefuseWhenReadOnly(readOnly_, kWhat)) return *refused;
         Transaction tx(db_);
         if (tx.BeginCode() != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, tx.BeginCode())};
-        Statement update(db_, "UPDATE records SET job = ?1 WHERE id = ?2 AND job IS NOT ?1");
-        if (!update.ok()) return {0, 0, SqliteError(db_, kWhat, update.PrepareCode())};
-        update.BindOrNull(1, job);
-        std::size_t changed = 0;
-        for (std::int64_t id : recordIds) {
-            update.Bind(2, id);
-            if (int rc = update.Step(); rc != SQLITE_DONE)
-                return {0, 0, SqliteError(db_, kWhat, rc)};
-            changed += static_cast<std::size_t>(sqlite3_changes(db_));
-            update.Reset();
-        }
-        if (int rc = tx.Commit(); rc != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, rc)};
-        return {changed, 0, {}};
+        int rc = sqlite3_exec(db_,
+                              "UPDATE records SET job = (SELECT naming_undo.job FROM naming_undo "
+                              "WHERE naming_undo.record_id = records.id) "
+                              "WHERE id IN (SELECT record_id FROM naming_undo)",
+                              nullptr, nullptr, nullptr);
+        const auto restored = static_cast<std::size_t>(sqlite3_changes(db_));
+        if (rc == SQLITE_OK)
+            rc = sqlite3_exec(db_, "DELETE FROM naming_undo", nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK) rc = tx.Commit();
+        if (rc != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, rc)};
+        return {restored, 0, {}};
     });
 }
 
@@ -702,7 +949,8 @@ std::optional<std::vector<ArchivedRecord>> Archive::Records(const RecordFilter& 
         };
         std::vector<TimedImage> images;
         {
-            Where where = DeviceAndDaysWhere(filter, "images");
+            Where where;
+            AddSplicersAndDays(where, filter, "images");
             where.Add("images.splice_time IS NOT NULL");
             Statement query(db_, "SELECT splicer_id, splice_time, file_name FROM images" +
                                      where.sql + " ORDER BY splice_time, file_name");
@@ -732,6 +980,7 @@ std::optional<std::vector<ArchivedRecord>> Archive::Records(const RecordFilter& 
                 ArchivedRecord& r = out.emplace_back();
                 r.id = query.Int(0);
                 const std::int64_t splicer = query.Int(1);
+                r.splicerId = splicer;
                 r.device = splicers[splicer].folder;
                 r.serialNumber = splicers[splicer].serial;
                 const auto bytes = query.Blob(3);
@@ -760,7 +1009,8 @@ std::optional<std::vector<ArchivedImage>> Archive::Images(std::string_view devic
                         "records.splicer_id = images.splicer_id AND "
                         "records.splice_time = images.splice_time) "
                         "FROM images JOIN splicers ON splicers.id = images.splicer_id "
-                        "WHERE splicers.folder = ?1 ORDER BY images.stamp, images.file_name");
+                        "WHERE splicers.serial = ?1 OR splicers.folder = ?1 "
+                        "ORDER BY images.stamp, images.file_name");
         if (!query.ok()) {
             lastError_ = SqliteError(db_, "reading images", query.PrepareCode());
             return std::nullopt;
@@ -831,10 +1081,7 @@ std::optional<std::vector<ParameterSnapshot>> Archive::Snapshots(const SnapshotF
     using Result = std::optional<std::vector<ParameterSnapshot>>;
     return Guard("reading parameter snapshots", [&]() -> Result {
         Where where;
-        if (filter.device) {
-            where.Add("splicers.folder = ?");
-            where.values.emplace_back(*filter.device);
-        }
+        AddSplicers(where, filter.device, filter.splicer, "snapshots");
         if (filter.reason) {
             where.Add("snapshots.reason = ?");
             where.values.emplace_back(*filter.reason);
@@ -871,7 +1118,9 @@ std::optional<std::vector<SplicerInfo>> Archive::Splicers() {
     using Result = std::optional<std::vector<SplicerInfo>>;
     return Guard("reading splicers", [&]() -> Result {
         Statement query(
-            db_, "SELECT id, folder, serial, first_seen, last_seen FROM splicers ORDER BY folder");
+            db_,
+            "SELECT id, folder, serial, first_seen, last_seen FROM splicers "
+            "ORDER BY serial = '', CASE serial WHEN '' THEN folder ELSE serial END, id");
         if (!query.ok()) {
             lastError_ = SqliteError(db_, "reading splicers", query.PrepareCode());
             return std::nullopt;

@@ -7,8 +7,9 @@
 // mode, every write is one IMMEDIATE transaction, and a writer that finds the file
 // busy waits (the busy timeout) instead of failing at once. No call throws; a call
 // that fails says why in its result or in LastError(), and the program can go on
-// without the archive. A file that is not a usable archive (damaged, read-only,
-// written by a newer program) is refused and left exactly as it is.
+// without the archive. A file that is not a usable archive (damaged, written by a
+// newer program) is refused and left exactly as it is; one that cannot be written
+// is opened for reading only.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -30,14 +31,16 @@ namespace velmora::archive {
 
 enum class ErrorCode {
     None,
+    NoArchive,        // opened for reading, and there is no archive file yet
     CannotOpen,       // the folder or the file cannot be created or opened
     ReadOnly,         // the file (or its folder) cannot be written
     Locked,           // another writer held the file longer than the busy timeout
     Damaged,          // not a database, or a malformed one
     TooNew,           // written by a newer program: its schema version is above ours
+    DiskFull,         // the disk (or the file system) holding the file is full
     InvalidArgument,  // refused before touching the file (sizes, names, dates)
     NotFound,         // no such snapshot
-    Failed,           // anything else (I/O, disk full, out of memory); see the message
+    Failed,           // anything else (I/O, out of memory); see the message
 };
 
 // "locked", "damaged", ...: for logs and messages.
@@ -46,24 +49,36 @@ const char* ErrorCodeName(ErrorCode code);
 struct ArchiveError {
     ErrorCode code = ErrorCode::None;
     std::string message;  // what was being done, then SQLite's own text
+    std::string file{};   // the archive file, as text; "" when the failure is not the file's
     bool ok() const { return code == ErrorCode::None; }
 };
 
 // Wall-clock time in whole seconds; injectable so that tests are deterministic.
 using Clock = std::function<std::chrono::sys_seconds()>;
 
+// Writing creates the folders and the file when missing; Reading never creates
+// anything and answers NoArchive when there is no file yet.
+enum class OpenFor { Writing, Reading };
+
 struct OpenOptions {
     std::chrono::milliseconds busyTimeout{5000};
     Clock clock{};  // empty: the system clock
+    OpenFor purpose = OpenFor::Writing;
 };
 
-// A splicer as the program knows it at connection.
+// A splicer as the program knows it at connection. It is known by its whole serial
+// number; only while that is unknown ("") by its folder name. Two splicers whose
+// serial numbers differ in the first character share a folder but not an identity.
 struct SplicerIdentity {
-    std::string folderName{};  // the device folder's name, as SafeFolderName gives it
-    std::string
-        serialNumber{};  // may be empty when unknown; an empty one never replaces a known one
+    std::string folderName{};    // the device folder's name, as SafeFolderName gives it
+    std::string serialNumber{};  // "" when unknown
 };
 
+// A splicer of the archive. serialNumber is "" for one known by its folder alone:
+// stored without a serial number, or kept from an archive of before splicers were
+// known by serial number, whose rows may each hold the records of every splicer
+// of that folder. Such a row's records move to a splicer of that folder that is
+// downloaded with them again (its serial number is then known).
 struct SplicerInfo {
     std::int64_t id = 0;
     std::string folderName{};
@@ -74,7 +89,10 @@ struct SplicerInfo {
 
 // Which records a query or a job tagging takes; every field left empty takes all.
 struct RecordFilter {
-    std::optional<std::string> device{};  // splicer folder name
+    // The splicers whose serial number or folder name is this: a folder name shared
+    // by two splicers takes both.
+    std::optional<std::string> device{};
+    std::optional<std::int64_t> splicer{};  // one splicer, by SplicerInfo::id
     // Whole days, both inclusive, on the record's own time fields. A record whose
     // time fields do not form a real date is never inside a date range.
     std::optional<std::chrono::year_month_day> from{};
@@ -84,8 +102,9 @@ struct RecordFilter {
 
 struct ArchivedRecord {
     std::int64_t id = 0;
-    std::string device;        // the splicer's folder name
-    std::string serialNumber;  // the splicer's whole serial number; "" when never reported
+    std::int64_t splicerId = 0;  // SplicerInfo::id
+    std::string device;          // the splicer's folder name
+    std::string serialNumber;    // the splicer's whole serial number; "" when never reported
     SpliceRecord record;
     std::string job;  // "" when none
     std::chrono::sys_seconds firstDownloaded{};
@@ -138,7 +157,8 @@ struct ParameterSnapshot {
 };
 
 struct SnapshotFilter {
-    std::optional<std::string> device{};
+    std::optional<std::string> device{};    // as RecordFilter::device
+    std::optional<std::int64_t> splicer{};  // as RecordFilter::splicer
     std::optional<std::string> reason{};
 };
 
@@ -146,6 +166,14 @@ struct JobSummary {
     std::string name;
     std::size_t records = 0;
     bool operator==(const JobSummary&) const = default;
+};
+
+// What giving a job to some records would do, before it is done.
+struct NamingPreview {
+    std::size_t records = 0;   // records taken
+    std::size_t otherJob = 0;  // of them, with a job other than the one to give
+    std::size_t noJob = 0;     // of them, without a job
+    bool operator==(const NamingPreview&) const = default;
 };
 
 struct StoreResult {
@@ -170,8 +198,10 @@ struct OpenResult {
 // (in this or other processes) may share the file.
 class Archive {
   public:
-    // Creates the folders and the file when missing and brings the schema up to
-    // date. Refuses a damaged, read-only, locked or newer file without changing it.
+    // Creates the folders and the file when missing (for Writing) and brings the
+    // schema up to date. Refuses a damaged, locked or newer file without changing
+    // it; opens a file that cannot be written for reading only (refused when it is
+    // older than this program, as it cannot be brought up to date).
     static OpenResult Open(const std::filesystem::path& file, OpenOptions options = {});
     ~Archive();
     Archive(const Archive&) = delete;
@@ -179,6 +209,8 @@ class Archive {
 
     // The error of the last call; code None after a call that succeeded.
     const ArchiveError& LastError() const { return lastError_; }
+    // True when the file cannot be written: it is read, every store fails with ReadOnly.
+    bool ReadOnly() const { return readOnly_; }
 
     // Stores the records not yet in the archive for this splicer, all or none,
     // giving the new ones `job` (when not empty); count = how many were new.
@@ -197,7 +229,7 @@ class Archive {
 
     // Oldest first: dated records by time, then undated ones in the order they came.
     std::optional<std::vector<ArchivedRecord>> Records(const RecordFilter& filter);
-    // The images of one splicer, by stamp then file name.
+    // The images of the splicers `device` takes (as RecordFilter::device), by stamp then file name.
     std::optional<std::vector<ArchivedImage>> Images(std::string_view device);
     // Oldest first.
     std::optional<std::vector<ParameterSnapshot>> Snapshots(const SnapshotFilter& filter);
@@ -206,15 +238,25 @@ class Archive {
 
     // Gives `job` to the records the filter (or the id list) takes, replacing any job
     // they had; "" takes their job away. count = records whose job changed. Renaming
-    // a job is TagJob(newName, {.job = oldName}). Unknown ids are ignored.
+    // a job is TagJob(newName, {.job = oldName}). Unknown ids are ignored. A naming
+    // that changes records is kept in the file, replacing the one before, so that
+    // it can be undone (after a restart too).
     StoreResult TagJob(std::string_view job, const RecordFilter& filter);
     StoreResult TagJob(std::string_view job, std::span<const std::int64_t> recordIds);
+    // What the same TagJob would take, without changing anything.
+    std::optional<NamingPreview> PreviewJob(std::string_view job, const RecordFilter& filter);
+    std::optional<NamingPreview> PreviewJob(std::string_view job,
+                                            std::span<const std::int64_t> recordIds);
+    // Gives the records of the last naming their job of before it back, once;
+    // count = records given back (0 when there is nothing to undo).
+    StoreResult UndoLastNaming();
 
-    std::optional<std::vector<SplicerInfo>> Splicers();  // by folder name
-    std::optional<std::vector<JobSummary>> Jobs();       // by name; only jobs with records
+    // By serial number; those known by folder alone after them, by folder name.
+    std::optional<std::vector<SplicerInfo>> Splicers();
+    std::optional<std::vector<JobSummary>> Jobs();  // by name; only jobs with records
 
   private:
-    Archive(sqlite3* db, Clock clock);
+    Archive(sqlite3* db, Clock clock, std::string file, bool readOnly);
     std::chrono::sys_seconds Now() const;
     // Runs `work` with lastError_ cleared; a thrown exception becomes Failed.
     template <class Work>
@@ -222,6 +264,8 @@ class Archive {
 
     sqlite3* db_;
     Clock clock_;
+    std::string file_;
+    bool readOnly_;
     ArchiveError lastError_;
 };
 

@@ -9,6 +9,7 @@
 #include "app/message_box.h"
 #include "app/qt_text.h"
 #include "app/ui_pump.h"
+#include "archive/archive_texts.h"
 #include "base/app_config.h"
 #include "base/language.h"
 #include "base/local_time.h"
@@ -35,6 +36,11 @@ constexpr int kPictureHeight = 150;
 // Combo entries that are not a name: every splicer or job, and the records without a job.
 const QString kAll = QStringLiteral("\x01all");
 const QString kNone = QStringLiteral("\x01none");
+
+// A splicer by its serial number; by its folder when that is not known.
+QString SplicerText(const std::string& serialNumber, const std::string& folder) {
+    return serialNumber.empty() ? Q(tk::UnknownSerial).arg(Q(folder)) : Q(serialNumber);
+}
 
 // The Restore boxes stand for the records a backup keeps, in kBackupRecords order.
 QString RecordName(ParamRecord record) {
@@ -77,6 +83,8 @@ CArchiveDlg::CArchiveDlg(QWidget* parent, PageContext& context)
       nameSelected_(Q(tk::BtnNameSelected)),
       nameAll_(Q(tk::BtnNameAll)),
       rename_(Q(tk::BtnRename)),
+      clearJob_(Q(tk::BtnClearJob)),
+      undoNaming_(Q(tk::BtnUndoNaming)),
       export_(Q(tk::BtnExport)),
       report_(ReportButtonText()),
       compare_(Q(tk::BtnCompare)),
@@ -122,6 +130,8 @@ CArchiveDlg::CArchiveDlg(QWidget* parent, PageContext& context)
     connect(&nameSelected_, &QPushButton::clicked, this, [this] { OnBnClickedNameSelected(); });
     connect(&nameAll_, &QPushButton::clicked, this, [this] { OnBnClickedNameAll(); });
     connect(&rename_, &QPushButton::clicked, this, [this] { OnBnClickedRename(); });
+    connect(&clearJob_, &QPushButton::clicked, this, [this] { OnBnClickedClearJob(); });
+    connect(&undoNaming_, &QPushButton::clicked, this, [this] { OnBnClickedUndoNaming(); });
     connect(&export_, &QPushButton::clicked, this, [this] { OnBnClickedExport(); });
     connect(&exporter_, &CCsvExporter::Finished, this, [this] { export_.setEnabled(true); });
     // The report takes the records the list shows, as the export does.
@@ -157,6 +167,8 @@ void CArchiveDlg::LayOutSplices() {
     progress_.setValue(0);
     progress_.setTextVisible(false);
     progress_.setFixedHeight(18);
+    // In the smallest window the bar gives way to the count and the buttons beside it.
+    progress_.setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
 
     jobLayout_.setContentsMargins(0, 0, 0, 0);
     jobLayout_.setSpacing(kSpacing);
@@ -164,11 +176,14 @@ void CArchiveDlg::LayOutSplices() {
     jobLayout_.addWidget(&nameSelected_);
     jobLayout_.addWidget(&nameAll_);
     jobLayout_.addWidget(&rename_);
-    // The count, the export's progress, Report and Export.
+    // The count, the export's progress, the rest of the naming (room for the job
+    // name above), Report and Export.
     exportLayout_.setContentsMargins(0, 0, 0, 0);
     exportLayout_.setSpacing(kSpacing);
     exportLayout_.addWidget(&countText_);
     exportLayout_.addWidget(&progress_, 1);
+    exportLayout_.addWidget(&clearJob_);
+    exportLayout_.addWidget(&undoNaming_);
     exportLayout_.addWidget(&report_);
     exportLayout_.addWidget(&export_);
 
@@ -262,8 +277,9 @@ void CArchiveDlg::LayOutPage() {
 
 archive::RecordFilter CArchiveDlg::Filter() const {
     archive::RecordFilter filter;
-    const QString splicer = splicerCombo_.currentData().toString();
-    if (splicer != kAll && !splicer.isEmpty()) filter.device = splicer.toStdString();
+    // A splicer of the list is one row of the archive, whatever its folder shares.
+    const QVariant splicer = splicerCombo_.currentData();
+    if (splicer.typeId() == QMetaType::LongLong) filter.splicer = splicer.toLongLong();
     const QString job = jobCombo_.currentData().toString();
     if (job == kNone)
         filter.job = std::string();
@@ -297,15 +313,16 @@ void CArchiveDlg::ReadArchive(archive::Archive* archive, const archive::ArchiveE
                               const archive::RecordFilter& filter, QueryResult& result) {
     if (!archive) {
         // Nothing archived yet is no failure: the lists are empty.
-        if (error.code != archive::ErrorCode::NotFound) result.error = error.message;
+        if (error.code != archive::ErrorCode::NoArchive)
+            result.error = archive::ArchiveErrorText(error);
         return;
     }
     auto records = archive->Records(filter);
     auto splicers = archive->Splicers();
     auto jobs = archive->Jobs();
-    auto snapshots = archive->Snapshots({.device = filter.device, .reason = {}});
+    auto snapshots = archive->Snapshots({.splicer = filter.splicer});
     if (!splicers || !jobs || !records || !snapshots) {
-        result.error = archive->LastError().message;
+        result.error = archive::ArchiveErrorText(archive->LastError());
         return;
     }
     result.splicers = std::move(*splicers);
@@ -318,7 +335,8 @@ void CArchiveDlg::ReadArchive(archive::Archive* archive, const archive::ArchiveE
     QString device, job;
     for (std::size_t i = 0; i < result.records.size(); ++i) {
         const archive::ArchivedRecord& r = result.records[i];
-        if (i == 0 || r.device != result.records[i - 1].device) device = Q(r.device);
+        if (i == 0 || r.splicerId != result.records[i - 1].splicerId)
+            device = SplicerText(r.serialNumber, r.device);
         if (i == 0 || r.job != result.records[i - 1].job) job = Q(r.job);
         result.rows.push_back({{QString::number(i + 1), Q(TimeText(r.record)), device, job}, i});
     }
@@ -345,14 +363,13 @@ void CArchiveDlg::ShowQueryResult(QueryResult& result) {
 void CArchiveDlg::FillFilterCombos(const QueryResult& result) {
     const QSignalBlocker splicers(splicerCombo_);
     const QSignalBlocker jobs(jobCombo_);
-    const QString splicer = splicerCombo_.currentData().toString();
+    const QVariant splicer = splicerCombo_.currentData();
     const QString job = jobCombo_.currentData().toString();
     while (splicerCombo_.count() > 1) splicerCombo_.removeItem(1);
-    serials_.clear();
-    for (const archive::SplicerInfo& info : result.splicers) {
-        splicerCombo_.addItem(Q(info.folderName), Q(info.folderName));
-        serials_[info.folderName] = info.serialNumber;
-    }
+    for (const archive::SplicerInfo& info : result.splicers)
+        splicerCombo_.addItem(SplicerText(info.serialNumber, info.folderName),
+                              QVariant::fromValue<qlonglong>(info.id));
+    splicerCombo_.setCurrentIndex(std::max(splicerCombo_.findData(splicer), 0));
     while (jobCombo_.count() > 2) jobCombo_.removeItem(2);
     for (const archive::JobSummary& summary : result.jobs)
         jobCombo_.addItem(Q(summary.name), Q(summary.name));
@@ -365,7 +382,6 @@ void CArchiveDlg::FillFilterCombos(const QueryResult& result) {
         }
         combo.setCurrentIndex(std::max(index, 0));
     };
-    keep(splicerCombo_, splicer);
     keep(jobCombo_, job);
 }
 
@@ -379,7 +395,8 @@ QString CArchiveDlg::ReasonText(const std::string& reason) const {
 
 QString CArchiveDlg::SnapshotText(const archive::ParameterSnapshot& snapshot) const {
     return QStringLiteral("%1  %2  %3")
-        .arg(Q(snapshot.device), LocalTimeText(snapshot.taken), ReasonText(snapshot.reason));
+        .arg(SplicerText(snapshot.serialNumber, snapshot.device), LocalTimeText(snapshot.taken),
+             ReasonText(snapshot.reason));
 }
 
 void CArchiveDlg::FillSnapshots() {
@@ -391,8 +408,8 @@ void CArchiveDlg::FillSnapshots() {
         const archive::ParameterSnapshot& s = snapshots_[i];
         QStringList groups;
         for (const archive::GroupBytes& g : s.groups) groups << RecordName(g.kind);
-        rows.push_back({{Q(s.device), LocalTimeText(s.taken), ReasonText(s.reason),
-                         groups.join(QStringLiteral(", "))},
+        rows.push_back({{SplicerText(s.serialNumber, s.device), LocalTimeText(s.taken),
+                         ReasonText(s.reason), groups.join(QStringLiteral(", "))},
                         i});
         compareWith_.addItem(SnapshotText(s), QVariant::fromValue<qlonglong>(s.id));
     }
@@ -441,23 +458,34 @@ void CArchiveDlg::OnSnapshotChosen() {
     }
 }
 
-void CArchiveDlg::OnBnClickedNameSelected() {
+std::vector<std::int64_t> CArchiveDlg::ChosenIds() {
     std::vector<std::int64_t> ids;
     for (int row : recordList_.GetSelectedRows()) {
         const std::size_t position = static_cast<std::size_t>(recordList_.GetItemData(row));
         if (position < records_.size()) ids.push_back(records_[position].id);
     }
+    return ids;
+}
+
+void CArchiveDlg::OnBnClickedNameSelected() {
+    std::vector<std::int64_t> ids = ChosenIds();
     const std::string job = jobEdit_.text().trimmed().toStdString();
     if (ids.empty()) return ShowBox(Text(tk::ChooseRecords));
     if (job.empty()) return ShowBox(Text(tk::EnterJob));
-    NameJob(job, {}, std::move(ids));
+    NameJob(job, {}, std::move(ids), true);
 }
 
 void CArchiveDlg::OnBnClickedNameAll() {
     const std::string job = jobEdit_.text().trimmed().toStdString();
     if (records_.empty()) return ShowBox(Text(tk::ChooseRecords));
     if (job.empty()) return ShowBox(Text(tk::EnterJob));
-    NameJob(job, shownFilter_, {});
+    NameJob(job, shownFilter_, {}, true);
+}
+
+void CArchiveDlg::OnBnClickedClearJob() {
+    std::vector<std::int64_t> ids = ChosenIds();
+    if (ids.empty()) return ShowBox(Text(tk::ChooseRecords));
+    NameJob({}, {}, std::move(ids), false);
 }
 
 void CArchiveDlg::OnBnClickedRename() {
@@ -471,31 +499,87 @@ void CArchiveDlg::OnBnClickedRename() {
         if (jobCombo_.findData(Q(job)) < 0) jobCombo_.addItem(Q(job), Q(job));
         jobCombo_.setCurrentIndex(jobCombo_.findData(Q(job)));
     }
-    NameJob(job, {.job = old.toStdString()}, {});
+    // Only the records of the job chosen change, as asked: no question.
+    NameJob(job, {.job = old.toStdString()}, {}, false);
+}
+
+void CArchiveDlg::OnBnClickedUndoNaming() {
+    RunOnArchive([](archive::Archive& archive) {
+        const archive::StoreResult undone = archive.UndoLastNaming();
+        if (!undone.ok()) return Q(tk::Failed).arg(Q(archive::ArchiveErrorText(undone.error)));
+        return undone.count == 0 ? Q(tk::NothingToUndo) : Q(tk::Undone).arg(undone.count);
+    });
 }
 
 void CArchiveDlg::NameJob(const std::string& job, const archive::RecordFilter& filter,
-                          std::vector<std::int64_t> ids) {
+                          std::vector<std::int64_t> ids, bool ask) {
+    if (!Archiver()) return;
+    auto name = [this, job, filter, ids] {
+        RunOnArchive([job, filter, ids](archive::Archive& archive) {
+            const archive::StoreResult tagged =
+                ids.empty() ? archive.TagJob(job, filter) : archive.TagJob(job, ids);
+            if (!tagged.ok()) return Q(tk::Failed).arg(Q(archive::ArchiveErrorText(tagged.error)));
+            return job.empty() ? Q(tk::Cleared).arg(tagged.count)
+                               : Q(tk::Named).arg(tagged.count).arg(Q(job));
+        });
+    };
+    if (!ask) return name();
+    // Records of another job change only once the user has said so.
+    ++pending_;
+    Archiver()->PostQuery([this, job, filter, ids, name](archive::Archive* archive,
+                                                         const archive::ArchiveError& error) {
+        std::optional<archive::NamingPreview> preview;
+        if (archive)
+            preview =
+                ids.empty() ? archive->PreviewJob(job, filter) : archive->PreviewJob(job, ids);
+        const QString failure =
+            preview || error.code == archive::ErrorCode::NoArchive
+                ? QString()
+                : Q(tk::Failed)
+                      .arg(Q(archive::ArchiveErrorText(archive ? archive->LastError() : error)));
+        QMetaObject::invokeMethod(
+            this,
+            [this, preview, failure, job, name] {
+                --pending_;
+                if (!failure.isEmpty()) {
+                    emit StatusNotice(failure);
+                    return;
+                }
+                if (!preview || preview->records == 0) return;
+                const QString question = Q(tk::ReplaceQuestion)
+                                             .arg(preview->records)
+                                             .arg(preview->otherJob)
+                                             .arg(preview->noJob)
+                                             .arg(Q(job));
+                if (preview->otherJob > 0 &&
+                    ShowMessage(this, question, Q(msg::CaptionQuestion), MsgButtons::YesNo,
+                                MsgIcon::Exclamation) != MsgAnswer::Yes)
+                    return;
+                name();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void CArchiveDlg::RunOnArchive(std::function<QString(archive::Archive&)> work) {
     if (!Archiver()) return;
     ++pending_;
-    Archiver()->Post([this, job, filter, ids = std::move(ids)](archive::Archive* archive,
-                                                               const archive::ArchiveError& error) {
-        archive::StoreResult tagged;
-        if (!archive)
-            tagged.error = error;
-        else
-            tagged = ids.empty() ? archive->TagJob(job, filter) : archive->TagJob(job, ids);
-        const QString text = tagged.ok() ? Q(tk::Named).arg(tagged.count).arg(Q(job))
-                                         : Q(tk::Failed).arg(Q(tagged.error.message));
+    // A naming needs records: without an archive there is nothing to do, and none is made.
+    Archiver()->PostQuery([this, work = std::move(work)](archive::Archive* archive,
+                                                         const archive::ArchiveError& error) {
+        const QString text = archive ? work(*archive)
+                             : error.code == archive::ErrorCode::NoArchive
+                                 ? QString()
+                                 : Q(tk::Failed).arg(Q(archive::ArchiveErrorText(error)));
         QMetaObject::invokeMethod(
             this,
             [this, text] {
                 --pending_;
-                emit StatusNotice(text);
+                if (!text.isEmpty()) emit StatusNotice(text);
             },
             Qt::QueuedConnection);
     });
-    // Queued behind the naming, so the lists show the names given.
+    // Queued behind the work, so the lists show what it did.
     Refresh();
 }
 

@@ -16,7 +16,6 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,10 +46,15 @@ class CArchiveDlg : public CPageDlg {
     void Refresh();
 
     // Job naming: the chosen records, every record shown, or every record of the
-    // job chosen in the filter, get the name typed.
+    // job chosen in the filter, get the name typed. Naming the chosen or shown
+    // records asks first when some of them have another job.
     void OnBnClickedNameSelected();
     void OnBnClickedNameAll();
     void OnBnClickedRename();
+    // The chosen records lose their job.
+    void OnBnClickedClearJob();
+    // The records of the last naming get their job of before back.
+    void OnBnClickedUndoNaming();
     // Writes the records shown to a CSV file chosen by the user, off the window's thread.
     void OnBnClickedExport();
     // The chosen snapshot against the splicer or against another snapshot.
@@ -106,9 +110,14 @@ class CArchiveDlg : public CPageDlg {
     void OnRecordChosen();
     void ShowImageOf(const archive::ArchivedRecord& record);
     void OnSnapshotChosen();
-    // Names the records `filter` or `ids` take; then lists again.
+    std::vector<std::int64_t> ChosenIds();
+    // Names the records `filter` or `ids` take, after a question when `ask` and
+    // some of them have another job; then lists again.
     void NameJob(const std::string& job, const archive::RecordFilter& filter,
-                 std::vector<std::int64_t> ids);
+                 std::vector<std::int64_t> ids, bool ask);
+    // Runs `work` on the archive's thread (when there is an archive), shows the
+    // text it gives in the status bar and lists again.
+    void RunOnArchive(std::function<QString(archive::Archive&)> work);
     // The chosen snapshot as a backup, or nothing after saying why.
     std::optional<SettingsBackup> ChosenBackup();
     // Reads the records from the splicer; false after the failure was shown.
@@ -127,7 +136,6 @@ class CArchiveDlg : public CPageDlg {
     archive::RecordFilter shownFilter_;
     std::vector<archive::ArchivedRecord> records_;
     std::vector<archive::ParameterSnapshot> snapshots_;
-    std::map<std::string, std::string> serials_;  // splicer folder name -> serial number
 
     // Parents before children, layouts last: members are destroyed in reverse.
     QTabWidget views_;
@@ -150,6 +158,8 @@ class CArchiveDlg : public CPageDlg {
     CWBButton nameSelected_;
     CWBButton nameAll_;
     CWBButton rename_;
+    CWBButton clearJob_;
+    CWBButton undoNaming_;
     CWBButton export_;
     CWBButton report_;
     QProgressBar progress_;

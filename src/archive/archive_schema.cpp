@@ -64,20 +64,87 @@ CREATE TABLE snapshot_groups (
 ALTER TABLE records ADD COLUMN job TEXT;
 CREATE INDEX records_by_job ON records(job) WHERE job IS NOT NULL;
 )sql"},
+    // A splicer is known by its whole serial number, and by its folder name only while
+    // that is unknown (''): the folder is the serial number without its first
+    // character, so two splicers one letter apart share one. A row of before was known
+    // by its folder alone and may hold the records of every splicer of that folder,
+    // its serial being the last one reported: it becomes a row of unknown serial
+    // number (the last one kept in former_serial), with its id and everything tied
+    // to it. The last naming of records is kept so that it can be undone: each record
+    // it changed, with the job the record had before (NULL: none).
+    {3, R"sql(
+CREATE TABLE splicers_by_serial (
+    id            INTEGER PRIMARY KEY,
+    folder        TEXT NOT NULL,
+    serial        TEXT NOT NULL DEFAULT '',
+    first_seen    INTEGER NOT NULL,
+    last_seen     INTEGER NOT NULL,
+    former_serial TEXT NOT NULL DEFAULT ''
+);
+INSERT INTO splicers_by_serial(id, folder, serial, first_seen, last_seen, former_serial)
+    SELECT id, folder, '', first_seen, last_seen, serial FROM splicers;
+DROP TABLE splicers;
+ALTER TABLE splicers_by_serial RENAME TO splicers;
+CREATE UNIQUE INDEX splicers_serial ON splicers(serial) WHERE serial <> '';
+CREATE UNIQUE INDEX splicers_unknown_serial_folder ON splicers(folder) WHERE serial = '';
+CREATE TABLE naming_undo (
+    record_id INTEGER PRIMARY KEY REFERENCES records(id),
+    job       TEXT
+);
+)sql"},
 };
 
-int UserVersion(sqlite3* db, int* version) {
+// The first column of the first row of `sql` (0 when it gives no row).
+int IntegerOf(sqlite3* db, const char* sql, int* value) {
     sqlite3_stmt* stmt = nullptr;
-    int rc = sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &stmt, nullptr);
+    int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+    *value = 0;
     if (rc == SQLITE_OK) {
         rc = sqlite3_step(stmt);
-        if (rc == SQLITE_ROW) {
-            *version = sqlite3_column_int(stmt, 0);
-            rc = SQLITE_OK;
-        }
+        if (rc == SQLITE_ROW) *value = sqlite3_column_int(stmt, 0);
+        if (rc == SQLITE_ROW || rc == SQLITE_DONE) rc = SQLITE_OK;
     }
     sqlite3_finalize(stmt);
     return rc;
+}
+
+int UserVersion(sqlite3* db, int* version) {
+    return IntegerOf(db, "PRAGMA user_version", version);
+}
+
+// A step that rebuilds a table others refer to must leave no reference dangling.
+int CheckReferences(sqlite3* db) {
+    int dangling = 0;
+    const int rc = IntegerOf(db, "SELECT count(*) FROM pragma_foreign_key_check", &dangling);
+    return rc != SQLITE_OK ? rc : dangling > 0 ? SQLITE_CONSTRAINT_FOREIGNKEY : SQLITE_OK;
+}
+
+MigrationOutcome ApplySteps(sqlite3* db, int target) {
+    for (const MigrationStep& step : kSteps) {
+        if (step.version > target) break;
+        int rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        int version = 0;
+        if (rc == SQLITE_OK) rc = UserVersion(db, &version);
+        if (rc == SQLITE_OK && version < step.version) {
+            rc = sqlite3_exec(db, step.sql, nullptr, nullptr, nullptr);
+            const std::string setVersion = "PRAGMA user_version = " + std::to_string(step.version);
+            if (rc == SQLITE_OK) rc = CheckReferences(db);
+            if (rc == SQLITE_OK)
+                rc = sqlite3_exec(db, setVersion.c_str(), nullptr, nullptr, nullptr);
+        }
+        if (rc == SQLITE_OK) rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK) {
+            const std::string why = rc == SQLITE_CONSTRAINT_FOREIGNKEY
+                                        ? "a reference would be left dangling"
+                                        : sqlite3_errmsg(db);
+            MigrationOutcome failed{
+                rc, "bringing the archive to version " + std::to_string(step.version) + ": " + why};
+            if (!sqlite3_get_autocommit(db))
+                sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            return failed;
+        }
+    }
+    return {};
 }
 
 }  // namespace
@@ -97,28 +164,16 @@ MigrationOutcome Migrate(sqlite3* db, int target) {
     if (int rc = UserVersion(db, &current); rc != SQLITE_OK)
         return {rc, std::string("reading the archive's version: ") + sqlite3_errmsg(db)};
     if (current >= target) return {};
-    for (const MigrationStep& step : kSteps) {
-        if (step.version > target) break;
-        int rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-        int version = 0;
-        if (rc == SQLITE_OK) rc = UserVersion(db, &version);
-        if (rc == SQLITE_OK && version < step.version) {
-            rc = sqlite3_exec(db, step.sql, nullptr, nullptr, nullptr);
-            const std::string setVersion = "PRAGMA user_version = " + std::to_string(step.version);
-            if (rc == SQLITE_OK)
-                rc = sqlite3_exec(db, setVersion.c_str(), nullptr, nullptr, nullptr);
-        }
-        if (rc == SQLITE_OK) rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-        if (rc != SQLITE_OK) {
-            MigrationOutcome failed{rc, "bringing the archive to version " +
-                                            std::to_string(step.version) + ": " +
-                                            sqlite3_errmsg(db)};
-            if (!sqlite3_get_autocommit(db))
-                sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-            return failed;
-        }
-    }
-    return {};
+    // A step may rebuild a table others refer to, which the enforcement of foreign
+    // keys forbids (it can only be switched outside a transaction): each step checks
+    // the references itself instead, and the setting is put back after.
+    int enforced = 0;
+    if (int rc = IntegerOf(db, "PRAGMA foreign_keys", &enforced); rc != SQLITE_OK)
+        return {rc, std::string("reading the archive's settings: ") + sqlite3_errmsg(db)};
+    sqlite3_exec(db, "PRAGMA foreign_keys=OFF", nullptr, nullptr, nullptr);
+    const MigrationOutcome outcome = ApplySteps(db, target);
+    if (enforced) sqlite3_exec(db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
+    return outcome;
 }
 
 }  // namespace velmora::archive

@@ -26,7 +26,9 @@ struct MigrationOutcome {
 
 // Applies the steps above the file's version, up to and including `target`. Each
 // step checks the version again inside its transaction, so two programs migrating
-// the same file at once apply every step exactly once.
+// the same file at once apply every step exactly once. The steps run with foreign
+// keys unenforced (a step may rebuild a table others refer to); each step is
+// refused if it leaves a reference dangling.
 MigrationOutcome Migrate(sqlite3* db, int target);
 
 }  // namespace velmora::archive

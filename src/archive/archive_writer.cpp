@@ -1,7 +1,6 @@
 #include "archive/archive_writer.h"
 
 #include <exception>
-#include <system_error>
 #include <utility>
 
 #include "base/path_text.h"
@@ -70,29 +69,35 @@ void ArchiveWriter::Run(std::stop_token stop) {
     archive_.reset();
 }
 
+void ArchiveWriter::ReportOnce(const ArchiveError& error) {
+    UnavailableHandler report;
+    {
+        std::lock_guard lock(mutex_);
+        if (!reported_) report = unavailable_;
+        reported_ = true;
+    }
+    if (report) report(error);
+}
+
 void ArchiveWriter::RunJob(const Queued& queued) {
     ArchiveError error;
-    std::error_code ec;
-    if (!archive_ && queued.readOnly && !std::filesystem::exists(file_, ec)) {
-        error = {ErrorCode::NotFound, {}};
-    } else if (!archive_ && std::chrono::steady_clock::now() < nextOpen_) {
+    if (!archive_ && std::chrono::steady_clock::now() < nextOpen_) {
         error = openError_;
     } else if (!archive_) {
-        OpenResult opened = Archive::Open(file_, options_);
+        OpenOptions options = options_;
+        options.purpose = queued.query ? OpenFor::Reading : OpenFor::Writing;
+        OpenResult opened = Archive::Open(file_, options);
         archive_ = std::move(opened.archive);
         error = opened.error;
-        if (!archive_ && error.ok()) error = {ErrorCode::CannotOpen, PathText(file_)};
-        if (!archive_) {
+        if (!archive_ && error.ok()) error = {ErrorCode::CannotOpen, {}, PathText(file_)};
+        // Nothing archived yet is no failure: the first store makes the file.
+        if (!archive_ && error.code != ErrorCode::NoArchive) {
             openError_ = error;
             nextOpen_ = std::chrono::steady_clock::now() + kRetryPause;
-            UnavailableHandler report;
-            {
-                std::lock_guard lock(mutex_);
-                if (!reported_) report = unavailable_;
-                reported_ = true;
-            }
-            if (report) report(error);
+            ReportOnce(error);
         }
+        if (archive_ && archive_->ReadOnly())
+            ReportOnce({ErrorCode::ReadOnly, "the file cannot be written", PathText(file_)});
     }
     // A job that throws must not end the thread: later jobs would wait forever.
     try {

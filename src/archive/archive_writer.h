@@ -5,7 +5,7 @@
 // seconds). The archive is opened on the first job; a file that cannot be used is
 // tried again after a pause (meanwhile jobs get the same failure at once, so a
 // locked file never holds each queued job for the whole busy timeout), and the
-// first failure is reported once.
+// first failure is reported once; so is a file that can only be read.
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -37,8 +37,9 @@ class ArchiveWriter {
     void SetUnavailableHandler(UnavailableHandler handler);
     // Queues `job` behind the ones before it.
     void Post(Job job);
-    // The same for a job that only reads: while no archive file exists it is not
-    // created, and the job gets no archive with error NotFound (nothing archived yet).
+    // The same for a job that has nothing to do without an archive (a look, a
+    // naming): while no archive file exists it is not created, and the job gets no
+    // archive with error NoArchive.
     void PostQuery(Job job);
     // True when no job is queued or running.
     bool Idle() const;
@@ -48,10 +49,11 @@ class ArchiveWriter {
     void Run(std::stop_token stop);
     struct Queued {
         Job job;
-        bool readOnly = false;
+        bool query = false;
     };
     void Queue(Queued queued);
     void RunJob(const Queued& queued);
+    void ReportOnce(const ArchiveError& error);
 
     const std::filesystem::path file_;
     const OpenOptions options_;

@@ -172,6 +172,10 @@ inline constexpr TextKey JobName{"Archive", "Job_Name", "Job name"};
 inline constexpr TextKey BtnNameSelected{"Archive", "Btn_Name_Selected", "Name chosen"};
 inline constexpr TextKey BtnNameAll{"Archive", "Btn_Name_All", "Name all shown"};
 inline constexpr TextKey BtnRename{"Archive", "Btn_Rename", "Rename job"};
+inline constexpr TextKey BtnClearJob{"Archive", "Btn_Clear_Job", "Clear job"};
+inline constexpr TextKey BtnUndoNaming{"Archive", "Btn_Undo_Naming", "Undo naming"};
+// A splicer whose serial number is not known, by its folder (%1).
+inline constexpr TextKey UnknownSerial{"Archive", "Unknown_Serial", "%1 (serial number unknown)"};
 inline constexpr TextKey BtnExport{"Archive", "Btn_Export", "Export CSV"};
 inline constexpr TextKey NoImage{"Archive", "No_Image", "No image of this splice"};
 inline constexpr TextKey ImageGone{"Archive", "Image_Gone", "The image file %1 is no longer there"};
@@ -192,14 +196,19 @@ inline constexpr TextKey DiffRow{"Archive", "Diff_Row", "Parameters"};
 inline constexpr TextKey DiffSnapshot{"Archive", "Diff_Snapshot", "Snapshot"};
 inline constexpr TextKey DiffOther{"Archive", "Diff_Other", "Compared with"};
 inline constexpr TextKey NoDifference{"Archive", "No_Difference", "No differences"};
-inline constexpr TextKey Unavailable{
-    "Archive", "Unavailable",
-    "The archive %1 cannot be used (%2): %3. Velmora goes on without it."};
+// %1: why, naming the file.
+inline constexpr TextKey Unavailable{"Archive", "Unavailable", "%1. Velmora goes on without it."};
 inline constexpr TextKey ChooseRecords{"Archive", "Choose_Records", "Choose a record first"};
 inline constexpr TextKey EnterJob{"Archive", "Enter_Job", "Type the job name first"};
 inline constexpr TextKey ChooseJob{"Archive", "Choose_Job",
                                    "Choose the job to rename in the job filter first"};
 inline constexpr TextKey Named{"Archive", "Named", "%1 records named %2"};
+inline constexpr TextKey Cleared{"Archive", "Cleared", "%1 records have no job now"};
+inline constexpr TextKey ReplaceQuestion{
+    "Archive", "Replace_Question",
+    "Of the %1 records, %2 have another job and %3 none. Give all of them the job %4?"};
+inline constexpr TextKey Undone{"Archive", "Undone", "%1 records have their job of before again"};
+inline constexpr TextKey NothingToUndo{"Archive", "Nothing_To_Undo", "There is no naming to undo"};
 inline constexpr TextKey Failed{"Archive", "Failed", "The archive could not do it: %1"};
 inline constexpr TextKey ChooseSnapshot{"Archive", "Choose_Snapshot", "Choose a snapshot first"};
 inline constexpr TextKey ChooseGroups{"Archive", "Choose_Groups",

@@ -1,4 +1,4 @@
-// archive list|csv|tag: the splices of every download, across splicers and days.
+// archive list|csv|tag|undo-tag: the splices of every download, across splicers and days.
 #include "cli/archive_commands.h"
 
 #include <cstdio>
@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "archive/archive.h"
+#include "archive/archive_texts.h"
 #include "base/app_config.h"
 #include "base/messages.h"
 #include "base/path_text.h"
@@ -20,12 +21,28 @@ void PrintError(const std::string& text) {
     std::fprintf(stderr, "%s\n", text.c_str());
 }
 
-std::unique_ptr<archive::Archive> OpenArchive() {
+// The archive, or null once the reason has been told. `error` (when given) gets it.
+std::unique_ptr<archive::Archive> OpenArchive(archive::OpenFor purpose,
+                                              archive::ArchiveError* error = nullptr) {
     archive::OpenResult opened =
-        archive::Archive::Open(archive::ArchiveFile(Config().AppDirectory));
-    if (!opened.archive)
-        PrintError("velmora-cli: the archive cannot be used: " + opened.error.message);
+        archive::Archive::Open(archive::ArchiveFile(Config().AppDirectory), {.purpose = purpose});
+    if (!opened.archive) PrintError("velmora-cli: " + archive::ArchiveErrorText(opened.error));
+    if (error) *error = opened.error;
     return std::move(opened.archive);
+}
+
+void Tell(const archive::ArchiveError& error) {
+    PrintError("velmora-cli: " + archive::ArchiveErrorText(error));
+}
+
+// Tells why the work was not kept; always false.
+bool NotArchived(const archive::ArchiveError& error) {
+    Tell(error);
+    return false;
+}
+
+archive::SplicerIdentity ArchiveIdentityOf(CliContext& context) {
+    return {PathText(context.session().DeviceFolder.filename()), context.session().SerialNumber};
 }
 
 // "2026-12-06" as a date; nothing for anything else.
@@ -40,12 +57,17 @@ std::optional<std::chrono::year_month_day> ParseDate(const std::string& text) {
     return date;
 }
 
+// A splicer by its serial number; by its folder name when that is not known.
+const std::string& SplicerName(const archive::ArchivedRecord& r) {
+    return r.serialNumber.empty() ? r.device : r.serialNumber;
+}
+
 int List(const std::vector<archive::ArchivedRecord>& records) {
     const TableLanguage language = TableLanguageFor(Config().EnglishFlag);
     for (const archive::ArchivedRecord& r : records)
-        std::printf("%s\t%s\t%s\t%s\t%s\n", r.device.c_str(), TimeText(r.record).c_str(),
-                    ResultListText(r.record, language).c_str(), LossText(r.record).c_str(),
-                    r.job.c_str());
+        std::printf("%s\t%s\t%s\t%s\t%s\n", TerminalSafe(SplicerName(r)).c_str(),
+                    TimeText(r.record).c_str(), ResultListText(r.record, language).c_str(),
+                    LossText(r.record).c_str(), TerminalSafe(r.job).c_str());
     return kExitOk;
 }
 
@@ -60,6 +82,73 @@ int Csv(const std::string& file, const std::vector<archive::ArchivedRecord>& rec
         return kExitUsage;
     }
     std::printf("%s\n", file.c_str());
+    return kExitOk;
+}
+
+bool TakesEverything(const archive::RecordFilter& filter) {
+    return !filter.device && !filter.splicer && !filter.from && !filter.to && !filter.job;
+}
+
+// Gives `job` to the records `filter` takes. Every record of the archive only with
+// --all; records of another job only with --replace.
+int Tag(CliContext& context, const std::string& job, const archive::RecordFilter& filter,
+        std::vector<std::string> flags) {
+    bool all = false, replace = false;
+    for (const std::string& flag : flags) {
+        if (flag == "--all") {
+            all = true;
+        } else if (flag == "--replace") {
+            replace = true;
+        } else {
+            return context.UsageError("tag takes --all and --replace, not '" + flag + "'");
+        }
+    }
+    if (TakesEverything(filter) && !all)
+        return context.UsageError(
+            "tag without a filter would name every record of the archive; add --all to mean it");
+    archive::ArchiveError error;
+    const std::unique_ptr<archive::Archive> store = OpenArchive(archive::OpenFor::Reading, &error);
+    if (!store) return error.code == archive::ErrorCode::NoArchive ? kExitOk : kExitUsage;
+    const std::string shown = "'" + TerminalSafe(job) + "'";
+    if (!replace) {
+        const auto preview = store->PreviewJob(job, filter);
+        if (!preview) {
+            Tell(store->LastError());
+            return kExitUsage;
+        }
+        if (preview->otherJob > 0) {
+            PrintError("velmora-cli: " + std::to_string(preview->otherJob) + " of the " +
+                       std::to_string(preview->records) +
+                       " records taken already have another job; add --replace to give them " +
+                       (job.empty() ? "none" : shown));
+            return kExitUsage;
+        }
+    }
+    const archive::StoreResult tagged = store->TagJob(job, filter);
+    if (!tagged.ok()) {
+        Tell(tagged.error);
+        return kExitUsage;
+    }
+    if (job.empty())
+        std::printf("%zu records have no job now\n", tagged.count);
+    else
+        std::printf("%zu records named %s\n", tagged.count, shown.c_str());
+    return kExitOk;
+}
+
+int UndoTag() {
+    archive::ArchiveError error;
+    const std::unique_ptr<archive::Archive> store = OpenArchive(archive::OpenFor::Reading, &error);
+    if (!store) return error.code == archive::ErrorCode::NoArchive ? kExitOk : kExitUsage;
+    const archive::StoreResult undone = store->UndoLastNaming();
+    if (!undone.ok()) {
+        Tell(undone.error);
+        return kExitUsage;
+    }
+    if (undone.count == 0)
+        std::printf("no naming to undo\n");
+    else
+        std::printf("%zu records have their job of before again\n", undone.count);
     return kExitOk;
 }
 
@@ -88,15 +177,16 @@ std::optional<std::string> ParseRecordFilter(CommandArgs args, archive::RecordFi
     return std::nullopt;
 }
 
-void ArchiveDownload(CliContext& context, const RecordStore& records) {
-    if (context.session().DeviceFolder.empty() || records.empty()) return;
-    const std::unique_ptr<archive::Archive> store = OpenArchive();
-    if (!store) return;
-    const archive::SplicerIdentity splicer{PathText(context.session().DeviceFolder.filename()),
-                                           context.session().SerialNumber};
-    const archive::StoreResult stored = store->StoreDownload(splicer, records);
-    if (!stored.ok())
-        PrintError("velmora-cli: the records were not archived: " + stored.error.message);
+bool ArchiveDownload(CliContext& context, const RecordStore& records) {
+    if (records.empty()) return true;
+    if (context.session().DeviceFolder.empty()) {
+        PrintError(Say(msg::NoDeviceFolder));
+        return false;
+    }
+    const std::unique_ptr<archive::Archive> store = OpenArchive(archive::OpenFor::Writing);
+    if (!store) return false;
+    const archive::StoreResult stored = store->StoreDownload(ArchiveIdentityOf(context), records);
+    return stored.ok() || NotArchived(stored.error);
 }
 
 bool ArchiveSnapshot(CliContext& context, const SettingsBackup& backup, std::string_view reason) {
@@ -104,57 +194,51 @@ bool ArchiveSnapshot(CliContext& context, const SettingsBackup& backup, std::str
         PrintError(Say(msg::NoDeviceFolder));
         return false;
     }
-    const std::unique_ptr<archive::Archive> store = OpenArchive();
+    const std::unique_ptr<archive::Archive> store = OpenArchive(archive::OpenFor::Writing);
     if (!store) return false;
     const std::vector<archive::GroupBytes> groups = SnapshotGroups(backup);
-    const archive::SplicerIdentity splicer{PathText(context.session().DeviceFolder.filename()),
-                                           context.session().SerialNumber};
-    const archive::StoreResult stored = store->StoreSnapshot(splicer, reason, groups);
-    if (!stored.ok())
-        PrintError("velmora-cli: the settings were not archived: " + stored.error.message);
-    return stored.ok();
+    const archive::StoreResult stored =
+        store->StoreSnapshot(ArchiveIdentityOf(context), reason, groups);
+    return stored.ok() || NotArchived(stored.error);
 }
 
-void ArchiveImage(CliContext& context, const std::string& stamp, const std::string& fileName,
+bool ArchiveImage(CliContext& context, const std::string& stamp, const std::string& fileName,
                   std::span<const std::uint8_t> bytes) {
-    if (context.session().DeviceFolder.empty()) return;
-    const std::unique_ptr<archive::Archive> store = OpenArchive();
-    if (!store) return;
-    const archive::SplicerIdentity splicer{PathText(context.session().DeviceFolder.filename()),
-                                           context.session().SerialNumber};
-    const archive::StoreResult stored = store->StoreImage(splicer, {stamp, fileName, bytes});
-    if (!stored.ok())
-        PrintError("velmora-cli: the image was not archived: " + stored.error.message);
+    if (context.session().DeviceFolder.empty()) {
+        PrintError(Say(msg::NoDeviceFolder));
+        return false;
+    }
+    const std::unique_ptr<archive::Archive> store = OpenArchive(archive::OpenFor::Writing);
+    if (!store) return false;
+    const archive::StoreResult stored =
+        store->StoreImage(ArchiveIdentityOf(context), {stamp, fileName, bytes});
+    return stored.ok() || NotArchived(stored.error);
 }
 
 int RunArchive(CliContext& context, CommandArgs args) {
     const std::string usage =
-        "archive needs list, csv FILE or tag JOB, then filters: [--device D] [--from YYYY-MM-DD] "
-        "[--to YYYY-MM-DD] [--job J]";
+        "archive needs list, csv FILE, tag JOB [--all] [--replace] or undo-tag, then filters: "
+        "[--device D] [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--job J]";
     if (args.empty()) return context.UsageError(usage);
     archive::RecordFilter filter;
     std::vector<std::string> rest;
     if (auto error = ParseRecordFilter(args.subspan(1), filter, rest))
         return context.UsageError(*error);
     const std::string& verb = args[0];
-    const bool takesOne = verb == "csv" || verb == "tag";
-    if ((verb != "list" && !takesOne) || rest.size() != (takesOne ? 1u : 0u))
+    if (verb == "tag" && !rest.empty())
+        return Tag(context, rest[0], filter, std::vector(rest.begin() + 1, rest.end()));
+    if (verb == "undo-tag" && rest.empty() && TakesEverything(filter)) return UndoTag();
+    if ((verb != "list" && verb != "csv") || rest.size() != (verb == "csv" ? 1u : 0u))
         return context.UsageError(usage);
 
-    const std::unique_ptr<archive::Archive> store = OpenArchive();
-    if (!store) return kExitUsage;
-    if (verb == "tag") {
-        const archive::StoreResult tagged = store->TagJob(rest[0], filter);
-        if (!tagged.ok()) {
-            PrintError("velmora-cli: " + tagged.error.message);
-            return kExitUsage;
-        }
-        std::printf("%zu records named '%s'\n", tagged.count, rest[0].c_str());
-        return kExitOk;
-    }
-    const auto records = store->Records(filter);
+    // No archive yet is an empty one, and is not made by looking.
+    archive::ArchiveError error;
+    const std::unique_ptr<archive::Archive> store = OpenArchive(archive::OpenFor::Reading, &error);
+    if (!store && error.code != archive::ErrorCode::NoArchive) return kExitUsage;
+    const auto records =
+        store ? store->Records(filter) : std::optional(std::vector<archive::ArchivedRecord>{});
     if (!records) {
-        PrintError("velmora-cli: " + store->LastError().message);
+        Tell(store->LastError());
         return kExitUsage;
     }
     return verb == "list" ? List(*records) : Csv(rest[0], *records);

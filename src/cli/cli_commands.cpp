@@ -36,9 +36,11 @@ constexpr std::array kCommands{
                "list the splice records: number and time; with --csv "
                "export them and print the file's path; every record is kept in the archive",
                RunHistory},
-    CliCommand{"archive", "list|csv FILE|tag JOB [filters]",
-               "the archived splices of every download: filters --device D, --from and --to "
-               "YYYY-MM-DD, --job J",
+    CliCommand{"archive", "list|csv FILE|tag JOB|undo-tag [filters]",
+               "the archived splices of every download: filters --device D (a serial number, "
+               "or a folder name: all its splicers), --from and --to YYYY-MM-DD, --job J; "
+               "tag needs a filter or --all, and --replace to change records of another job; "
+               "undo-tag gives the records of the last tag their job of before",
                RunArchive},
     CliCommand{"report", "-o FILE.pdf|FILE.html [--max-loss DB] [--max-angle DEG] [filters]",
                "the splice report of archived splices, verdict first: the archive's filters; "

@@ -34,7 +34,8 @@ void Usage(std::FILE* to) {
     }
     std::fprintf(to,
                  "exit status: 0 success, 1 the splicer or the line failed, 2 usage error, "
-                 "failed range check or file error\n");
+                 "failed range check or file error, 3 done but not kept in the archive (the "
+                 "reason on standard error)\n");
     const StartFolders folders = FindRunFolders();
     std::fprintf(to, "language files: %s\nown files (splicer folders, archive): %s\n",
                  PathText(folders.par).c_str(), PathText(folders.data).c_str());

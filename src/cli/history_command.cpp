@@ -134,11 +134,16 @@ int RunHistory(CliContext& context, CommandArgs args) {
                      csv && downloading ? Say(kNotExported).c_str() : "");
         return kExitLineFailed;
     }
-    // Only a download that came whole goes into the archive.
-    if (keep) ArchiveDownload(context, records);
-    if (csv) return ExportCsv(context, records);
-    PrintIndexRows(records);
-    return kExitOk;
+    // Only a download that came whole goes into the archive. Without the splicer's
+    // folder the export fails and says why itself.
+    const bool archived = !keep || (csv && context.session().DeviceFolder.empty()) ||
+                          ArchiveDownload(context, records);
+    int status = kExitOk;
+    if (csv)
+        status = ExportCsv(context, records);
+    else
+        PrintIndexRows(records);
+    return status == kExitOk && !archived ? kExitNotArchived : status;
 }
 
 }  // namespace velmora::cli

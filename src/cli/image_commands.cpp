@@ -148,10 +148,10 @@ int RunImage(CliContext& context, CommandArgs args) {
         PrintError(FileWriteProblemText(*path, saved));
         return kExitUsage;
     }
-    ArchiveImage(context, ImageStampText(catalogue[position]), PathText(path->filename()),
-                 result.image);
+    const bool archived = ArchiveImage(context, ImageStampText(catalogue[position]),
+                                       PathText(path->filename()), result.image);
     std::printf("%s\n", path->string().c_str());
-    return kExitOk;
+    return archived ? kExitOk : kExitNotArchived;
 }
 
 }  // namespace velmora::cli

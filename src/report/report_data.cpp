@@ -8,6 +8,7 @@
 #include <set>
 #include <utility>
 
+#include "archive/archive_texts.h"
 #include "archive/sha256.h"
 #include "base/app_config.h"
 #include "base/atomic_file.h"
@@ -259,21 +260,19 @@ Report MakeReport(const std::vector<archive::ArchivedRecord>& records,
 
 std::optional<Report> LoadReport(const fs::path& dataFolder, const archive::RecordFilter& filter,
                                  const Limits& limits, std::string* error) {
-    const fs::path file = archive::ArchiveFile(dataFolder);
-    std::error_code ec;
-    // No archive yet means nothing was ever downloaded: never create one just to read it.
-    if (!fs::exists(file, ec)) {
-        if (error) *error = Say(report_msg::NothingSelected);
-        return std::nullopt;
-    }
-    archive::OpenResult opened = archive::Archive::Open(file);
+    archive::OpenResult opened = archive::Archive::Open(archive::ArchiveFile(dataFolder),
+                                                        {.purpose = archive::OpenFor::Reading});
     if (!opened.archive) {
-        if (error) *error = Say(report_msg::ArchiveUnusable, {opened.error.message});
+        // No archive yet means nothing was ever downloaded.
+        if (error)
+            *error = opened.error.code == archive::ErrorCode::NoArchive
+                         ? Say(report_msg::NothingSelected)
+                         : archive::ArchiveErrorText(opened.error);
         return std::nullopt;
     }
     archive::Archive& archive = *opened.archive;
     const auto unusable = [&] {
-        if (error) *error = Say(report_msg::ArchiveUnusable, {archive.LastError().message});
+        if (error) *error = archive::ArchiveErrorText(archive.LastError());
         return std::nullopt;
     };
     const auto records = archive.Records(filter);

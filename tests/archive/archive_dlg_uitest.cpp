@@ -24,6 +24,7 @@ using namespace std::chrono_literals;
 using test::Texts;
 
 constexpr const char* kOtherSplicer = "OTHER01";
+constexpr const char* kSibling = "XM2406A0153";
 
 class ArchivePageTest : public test::PageTest {
   protected:
@@ -90,12 +91,13 @@ TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
     dlg->HistoryPage().SetDownloadOptions({.deadline = 300ms});
     ASSERT_TRUE(Download());
     ASSERT_EQ(dlg->HistoryPage().Records().size(), 10u);
-    // Another splicer's records, stored by another program at the same time.
+    // Another splicer's records, stored by another program at the same time: its
+    // serial number is one letter apart from this one's, so it shares its folder.
     {
         auto other = OpenArchive();
         std::vector<SpliceRecord> records;
-        for (int i = 0; i < 5; ++i) records.push_back({sim::SampleRecord(i)});
-        ASSERT_TRUE(other->StoreDownload({kOtherSplicer, "X1"}, records).ok());
+        for (int i = 200; i < 205; ++i) records.push_back({sim::SampleRecord(i)});
+        ASSERT_TRUE(other->StoreDownload({test::kPageDevice, kSibling}, records).ok());
         // And an image saved for a splice of this one.
         const SpliceRecord r{sim::SampleRecord(50)};
         const std::string stamp = ImageStampText(
@@ -109,10 +111,10 @@ TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
         ASSERT_TRUE(picture.save(QString::fromStdString(imageFile.string()), "JPG"));
         const std::string jpg = test::ReadFileBytes(imageFile);
         const std::vector<std::uint8_t> bytes(jpg.begin(), jpg.end());
-        ASSERT_TRUE(
-            other
-                ->StoreImage({test::kPageDevice, ""}, {stamp, imageFile.filename().string(), bytes})
-                .ok());
+        ASSERT_TRUE(other
+                        ->StoreImage({test::kPageDevice, sim::kSimSerialNumber},
+                                     {stamp, imageFile.filename().string(), bytes})
+                        .ok());
     }
 
     SelectTab(kArchiveTab);
@@ -120,7 +122,7 @@ TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
     ASSERT_EQ(Page().RecordList().GetItemCount(), 135);
     std::map<std::string, int> seen;
     for (const archive::ArchivedRecord& r : Page().Records())
-        if (r.device == test::kPageDevice)
+        if (r.serialNumber != kSibling)
             ++seen[std::string(r.record.bytes.begin(), r.record.bytes.end())];
     ASSERT_EQ(seen.size(), 130u);
     for (int i = 0; i < 130; ++i) {
@@ -153,9 +155,9 @@ TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
                       [&](const archive::ArchivedRecord& r) { return DateOf(r.record) == day; }));
     ASSERT_GT(onDay, 3);
     ASSERT_LT(onDay, 135);
-    Choose(Page().SplicerCombo(), kOtherSplicer);
+    Choose(Page().SplicerCombo(), kSibling);
     EXPECT_EQ(Page().RecordList().GetItemCount(), 5);
-    Choose(Page().SplicerCombo(), test::kPageDevice);
+    Choose(Page().SplicerCombo(), sim::kSimSerialNumber);
     EXPECT_EQ(Page().RecordList().GetItemCount(), 130);
     Choose(Page().SplicerCombo(), "All splicers");
     Page().FromDate().setDate(day);
@@ -195,9 +197,33 @@ TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
     EXPECT_EQ(Page().JobCombo().currentText(), "Site B");
     EXPECT_EQ(Page().RecordList().GetItemCount(), onDay);
     EXPECT_EQ(Page().JobCombo().findText("Site A"), -1);
-    Choose(Page().JobCombo(), "No job");
-    EXPECT_EQ(Page().RecordList().GetItemCount(), 135 - onDay);
     EXPECT_TRUE(shown.empty()) << BoxTexts().front().toStdString();
+    Page().RecordList().SelectRow(0);
+    Page().OnBnClickedClearJob();
+    ASSERT_TRUE(Settled());
+    EXPECT_EQ(Page().RecordList().GetItemCount(), onDay - 1);
+
+    // Naming records of another job asks first: No changes nothing, Yes names them,
+    // and the naming is undone.
+    Choose(Page().JobCombo(), "All jobs");
+    Page().JobEdit().setText("Site C");
+    answer = MsgAnswer::No;
+    Page().OnBnClickedNameAll();
+    ASSERT_TRUE(Settled());
+    EXPECT_EQ(BoxTexts(), Texts{QString("Of the 135 records, %1 have another job and %2 none. "
+                                        "Give all of them the job Site C?")
+                                    .arg(onDay - 1)
+                                    .arg(136 - onDay)});
+    EXPECT_EQ(Page().JobCombo().findText("Site C"), -1);
+    answer = MsgAnswer::Yes;
+    Page().OnBnClickedNameAll();
+    ASSERT_TRUE(Settled());
+    EXPECT_EQ(dlg->CommText(), "135 records named Site C");
+    Page().OnBnClickedUndoNaming();
+    ASSERT_TRUE(Settled());
+    EXPECT_EQ(dlg->CommText(), "135 records have their job of before again");
+    Choose(Page().JobCombo(), "No job");
+    EXPECT_EQ(Page().RecordList().GetItemCount(), 136 - onDay);
 
     // The records shown, exported as the Result page exports a download.
     const fs::path csv = workDir.path() / "no job.csv";
@@ -205,9 +231,9 @@ TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
         [&](QWidget*, const QString&) { return QString::fromStdString(csv.string()); });
     Page().OnBnClickedExport();
     ASSERT_TRUE(WaitFor([&] { return !Page().Exporting(); }));
-    EXPECT_EQ(BoxTexts(), Texts{QString::fromStdString("File successfully!\n" + csv.string())});
+    EXPECT_EQ(BoxTexts().back(), QString::fromStdString("File successfully!\n" + csv.string()));
     const std::vector<std::string> lines = test::Lines(test::ReadFileBytes(csv));
-    ASSERT_EQ(lines.size(), static_cast<std::size_t>(135 - onDay + 1));
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(136 - onDay + 1));
     EXPECT_EQ(lines[0] + "\n", CsvHeaderLine(DetailCaptions()));  // CR LF line ends
 }
 
@@ -273,7 +299,7 @@ TEST_F(ArchivePageTest, SnapshotComparedAndRestoredWithItsKeptBytes) {
     ASSERT_TRUE(Settled());
     Page().Views().setCurrentIndex(1);
     Page().SnapshotList().SelectRow(3);
-    ASSERT_EQ(Page().SnapshotList().GetItemText(3, 0), kOtherSplicer);
+    ASSERT_EQ(Page().SnapshotList().GetItemText(3, 0), "X1");
     Page().RestoreCheck(0).setChecked(true);
     shown.clear();
     answer = MsgAnswer::No;

@@ -1,8 +1,11 @@
 #include "archive/archive.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sqlite3.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,6 +16,7 @@
 #include <thread>
 
 #include "archive/archive_schema.h"
+#include "archive/archive_texts.h"
 #include "archive/sha256.h"
 #include "support/test_support.h"
 
@@ -122,6 +126,9 @@ class ArchiveTest : public ::testing::Test {
     sys_seconds now = sys_days{2026y / March / 7} + 9h;
     const SplicerIdentity a{"A100", "SA100"};
     const SplicerIdentity b{"B200", "SB200"};
+    // Serial numbers one letter apart: one folder, two splicers.
+    const SplicerIdentity c{"B123456", "AB123456"};
+    const SplicerIdentity d{"B123456", "XB123456"};
     std::unique_ptr<Archive> archive;
 };
 
@@ -136,15 +143,16 @@ TEST_F(ArchiveTest, ARecordIsKnownByItsSplicerAndItsBytes) {
     archive = OpenArchive();
     now += 1h;
     EXPECT_EQ(Store(a, again), 10u);
-    // The same bytes from another splicer are its own records.
+    // The same bytes from another splicer are its own records, one sharing its folder too.
     EXPECT_EQ(Store(b, Series(1, 5)), 5u);
+    EXPECT_EQ(Store(c, Series(1, 5)), 5u);
+    EXPECT_EQ(Store(d, Series(1, 5)), 5u);
 
-    const auto records = archive->Records({});
+    const auto records = archive->Records({.device = "SA100"});
     ASSERT_TRUE(records);
-    ASSERT_EQ(records->size(), 35u);
+    ASSERT_EQ(records->size(), 30u);
     std::vector<int> tagsOfA;
-    for (const ArchivedRecord& r : *records)
-        if (r.device == "A100") tagsOfA.push_back(TagOf(r.record));
+    for (const ArchivedRecord& r : *records) tagsOfA.push_back(TagOf(r.record));
     std::vector<int> expected(30);
     std::iota(expected.begin(), expected.end(), 1);
     EXPECT_EQ(tagsOfA, expected);
@@ -153,10 +161,12 @@ TEST_F(ArchiveTest, ARecordIsKnownByItsSplicerAndItsBytes) {
 
     const auto splicers = archive->Splicers();
     ASSERT_TRUE(splicers);
-    ASSERT_EQ(splicers->size(), 2u);
-    EXPECT_EQ(splicers->front().serialNumber, "SA100");
-    EXPECT_EQ(splicers->front().firstSeen, sys_days{2026y / March / 7} + 9h);
-    EXPECT_EQ(splicers->front().lastSeen, sys_days{2026y / March / 7} + 11h);
+    ASSERT_EQ(splicers->size(), 4u);
+    EXPECT_EQ(splicers->front().serialNumber, "AB123456");
+    EXPECT_EQ(splicers->back().folderName, "B123456");
+    EXPECT_EQ((*splicers)[1].serialNumber, "SA100");
+    EXPECT_EQ((*splicers)[1].firstSeen, sys_days{2026y / March / 7} + 9h);
+    EXPECT_EQ((*splicers)[1].lastSeen, sys_days{2026y / March / 7} + 11h);
 }
 
 // A record refused in the middle of a download takes the whole download with it.
@@ -184,6 +194,9 @@ TEST_F(ArchiveTest, FiltersTakeDeviceDaysAndJob) {
     Store(a, {Rec(3, 2026, 3, 2), Rec(4, 2026, 13, 1), Rec(1, 2026, 3, 1, 0, 0, 0),
               Rec(5, 2026, 2, 30), Rec(2, 2026, 3, 1, 23, 59, 59)});
     Store(b, {Rec(7, 2026, 3, 3, 0, 0, 0), Rec(6, 2026, 2, 28, 23, 59, 59)});
+    Store(c, {Rec(8, 2026, 3, 4)});
+    Store(d, {Rec(9, 2026, 3, 5)});
+    const std::int64_t splicerOfD = archive->Splicers()->back().id;  // by serial number
     ASSERT_EQ(archive->TagJob("north", IdsOf({1, 3})).count, 2u);
     ASSERT_EQ(archive->TagJob("south", IdsOf({7})).count, 1u);
 
@@ -195,14 +208,18 @@ TEST_F(ArchiveTest, FiltersTakeDeviceDaysAndJob) {
         RecordFilter filter;
         std::vector<int> tags;
     } cases[] = {
-        {"everything: dated by time, then undated as stored", {}, {6, 1, 2, 3, 7, 4, 5}},
-        {"one splicer", {.device = "A100"}, {1, 2, 3, 4, 5}},
+        {"everything: dated by time, then undated as stored", {}, {6, 1, 2, 3, 7, 8, 9, 4, 5}},
+        {"one splicer by folder", {.device = "A100"}, {1, 2, 3, 4, 5}},
+        {"one splicer by serial number", {.device = "SB200"}, {6, 7}},
+        {"one letter apart", {.device = "XB123456"}, {9}},
+        {"a folder takes its splicers", {.device = "B123456"}, {8, 9}},
+        {"one splicer of the list", {.splicer = splicerOfD}, {9}},
         {"one day, both ends", {.from = day(1), .to = day(1)}, {1, 2}},
-        {"from a day", {.from = day(2)}, {3, 7}},
+        {"from a day", {.from = day(2)}, {3, 7, 8, 9}},
         {"up to a day", {.to = day(28, 2)}, {6}},
         {"splicer and days", {.device = "B200", .from = day(1)}, {7}},
         {"a job", {.job = "north"}, {1, 3}},
-        {"without a job", {.job = ""}, {6, 2, 4, 5}},
+        {"without a job", {.job = ""}, {6, 2, 8, 9, 4, 5}},
         {"unknown splicer", {.device = "C300"}, {}},
         {"from after to", {.from = day(3), .to = day(1)}, {}},
     };
@@ -231,6 +248,17 @@ TEST_F(ArchiveTest, JobsAreGivenByIdsOrFilterAndRenamed) {
     const auto records = archive->Records({.job = "route 7"});
     ASSERT_TRUE(records);
     for (const ArchivedRecord& r : *records) EXPECT_EQ(r.job, "route 7");
+
+    // What a naming would take is known first: records, of another job, of none.
+    EXPECT_EQ(archive->PreviewJob("route 7", RecordFilter{}), (NamingPreview{8, 2, 2}));
+    const std::vector<std::int64_t> oneTwice = {IdsOf({3})[0], IdsOf({3})[0], 999999};
+    EXPECT_EQ(archive->PreviewJob("x", oneTwice), (NamingPreview{1, 1, 0}));
+    // The last naming that changed records is undone, once, after a restart too.
+    EXPECT_EQ(archive->TagJob("route 7", RecordFilter{.job = "route 7"}).count, 0u);
+    archive = OpenArchive();
+    EXPECT_EQ(archive->UndoLastNaming().count, 2u);
+    EXPECT_EQ(Tags({.job = "day two"}), (std::vector<int>{5, 6}));
+    EXPECT_EQ(archive->UndoLastNaming().count, 0u);
 }
 
 TEST_F(ArchiveTest, ImagesAreTiedToTheRecordOfTheirTime) {
@@ -336,11 +364,13 @@ TEST_F(ArchiveTest, DamagedNewerOrLockedFilesAreRefusedAndLeftAlone) {
         std::string bytes;
         std::string sql;  // run on the file through another connection first
         ErrorCode code;
+        const char* advice;  // what the user is told to do
     } cases[] = {
-        {"garbage bytes", garbage, "", ErrorCode::Damaged},
-        {"truncated", good.substr(0, good.size() / 2), "", ErrorCode::Damaged},
-        {"pages overwritten", scribbled, "", ErrorCode::Damaged},
-        {"from a newer program", good, "PRAGMA user_version = 99", ErrorCode::TooNew},
+        {"garbage bytes", garbage, "", ErrorCode::Damaged, "move it away"},
+        {"truncated", good.substr(0, good.size() / 2), "", ErrorCode::Damaged, "move it away"},
+        {"pages overwritten", scribbled, "", ErrorCode::Damaged, "move it away"},
+        {"from a newer program", good, "PRAGMA user_version = 99", ErrorCode::TooNew,
+         "Use a newer Velmora"},
     };
     // The file alone, without the side files a refused open may leave.
     auto replaceFile = [&](const std::string& bytes) {
@@ -354,7 +384,9 @@ TEST_F(ArchiveTest, DamagedNewerOrLockedFilesAreRefusedAndLeftAlone) {
         const OpenResult opened = Archive::Open(file);
         EXPECT_FALSE(opened.archive) << c.name;
         EXPECT_EQ(opened.error.code, c.code) << c.name << ": " << opened.error.message;
-        EXPECT_NE(opened.error.message.find(file.string()), std::string::npos) << c.name;
+        const std::string said = ArchiveErrorText(opened.error);
+        EXPECT_NE(said.find(file.string()), std::string::npos) << said;
+        EXPECT_NE(said.find(c.advice), std::string::npos) << said;
         EXPECT_EQ(ReadAll(file), before) << c.name;
     }
 
@@ -372,8 +404,10 @@ TEST_F(ArchiveTest, DamagedNewerOrLockedFilesAreRefusedAndLeftAlone) {
     EXPECT_EQ(Store(a, Series(2000, 2001)), 2u);
 }
 
-// The superuser writes to any file, so a read-only file is tried as nobody when run as root.
-TEST_F(ArchiveTest, ReadOnlyFileIsRefusedAndLeftAlone) {
+// A file that cannot be written, in a folder that cannot be written either, is
+// still read; every write says it is read-only. The superuser writes to any file,
+// so this is tried as nobody when run as root.
+TEST_F(ArchiveTest, ReadOnlyFileIsReadButNeverWritten) {
     Store(a, Series(1, 10));
     archive.reset();
     ASSERT_EQ(chmod(file.c_str(), 0444), 0);
@@ -384,12 +418,45 @@ TEST_F(ArchiveTest, ReadOnlyFileIsRefusedAndLeftAlone) {
         {
             if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) std::_Exit(3);
             const OpenResult opened = Archive::Open(file);
-            std::fprintf(stderr, "%s: %s\n", ErrorCodeName(opened.error.code),
-                         opened.error.message.c_str());
-            std::_Exit(!opened.archive && opened.error.code == ErrorCode::ReadOnly ? 0 : 1);
+            if (!opened.archive) std::_Exit(4);
+            const auto records = opened.archive->Records({});
+            const StoreResult stored = opened.archive->StoreDownload(a, Series(20, 21));
+            std::fprintf(stderr, "%s\n", ArchiveErrorText(stored.error).c_str());
+            std::_Exit(records && records->size() == 10 && opened.archive->ReadOnly() ? 0 : 1);
         },
-        ::testing::ExitedWithCode(0), "read-only");
+        ::testing::ExitedWithCode(0), "cannot be written");
     EXPECT_EQ(ReadAll(file), before);
+}
+
+// A file system of `size` on `folder` that this process alone sees (a mount namespace
+// of its own); false where the system allows none. For a child process only.
+bool MountSmallDisk(const std::filesystem::path& folder, const char* size) {
+    if (unshare(CLONE_NEWNS) != 0 && unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return false;
+    return mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           mount("tmpfs", folder.c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) == 0;
+}
+
+// A full disk is said as such, naming the file, and a download is kept whole or not at all.
+TEST_F(ArchiveTest, AFullDiskIsSaidAsSuch) {
+    archive.reset();
+    const std::filesystem::path folder = file.parent_path();
+    if (const pid_t probe = fork(); probe == 0) std::_Exit(MountSmallDisk(folder, "16k") ? 0 : 1);
+    int probed = 0;
+    wait(&probed);
+    if (!WIFEXITED(probed) || WEXITSTATUS(probed) != 0) GTEST_SKIP() << "no mount namespace here";
+    EXPECT_EXIT(
+        {
+            if (!MountSmallDisk(folder, "384k")) std::_Exit(3);
+            auto opened = Archive::Open(file);
+            if (!opened.archive || !opened.archive->StoreDownload(a, Series(0, 999)).ok())
+                std::_Exit(4);
+            const StoreResult stored = opened.archive->StoreDownload(a, Series(1000, 20999));
+            std::fprintf(stderr, "%s\n", ArchiveErrorText(stored.error).c_str());
+            const auto kept = opened.archive->Records({});
+            std::_Exit(
+                stored.error.code == ErrorCode::DiskFull && kept && kept->size() == 1000 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "The disk of the archive .*archive\\.db is full");
 }
 
 // Two programs (here two threads, each with its own Archive) open a new file at the
@@ -424,31 +491,61 @@ TEST_F(ArchiveTest, TwoWritersAtOnceLoseNothing) {
     EXPECT_EQ(Tags({}).size(), 1000u);
 }
 
-// A file of the first version keeps its records and gains jobs.
-TEST_F(ArchiveTest, OlderFileIsBroughtUpToTheCurrentVersion) {
+// A file of before splicers were known by serial number knew them by folder: its row of
+// folder B123456 holds the records of AB123456 and XB123456, under the serial number
+// reported last. Everything is kept, with its id; the row claims no serial number,
+// and each record or image moves to its splicer once downloaded from it again.
+TEST_F(ArchiveTest, OlderFileKeepsEverythingAndClaimsNoSerialItCannotKnow) {
     archive.reset();
     std::filesystem::remove(file);
-    const SpliceRecord old = Rec(1, 2025, 12, 24);
+    const SpliceRecord ofC = Rec(1, 2025, 12, 24), ofD = Rec(2, 2025, 12, 25);
+    const std::vector<std::uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xD9};
+    auto hex = [](std::span<const std::uint8_t> bytes) {
+        std::string text;
+        for (std::uint8_t byte : bytes)
+            text += "0123456789ABCDEF"[byte >> 4], text += "0123456789ABCDEF"[byte & 15];
+        return "x'" + text + "'";
+    };
     {
-        RawDb v1(file);
-        ASSERT_EQ(Migrate(v1.db, 1).sqliteCode, SQLITE_OK);
-        std::string hex;
-        for (std::uint8_t byte : old.bytes) {
-            char two[3];
-            std::snprintf(two, sizeof two, "%02X", byte);
-            hex += two;
-        }
-        v1.Exec(
-            "INSERT INTO splicers VALUES (1, 'A100', 'SA100', 0, 0);"
-            "INSERT INTO records VALUES (1, 1, x'" +
-            hex + "', 20251224120000, 0)");
+        RawDb old(file);
+        ASSERT_EQ(Migrate(old.db, 2).sqliteCode, SQLITE_OK);
+        old.Exec(
+            "INSERT INTO splicers VALUES (1, 'B123456', 'XB123456', 0, 0);"
+            "INSERT INTO records VALUES (1, 1, " +
+            hex(ofC.bytes) +
+            ", 20251224120000, 0, 'north');"
+            "INSERT INTO records VALUES (2, 1, " +
+            hex(ofD.bytes) +
+            ", 20251225120000, 0, NULL);"
+            "INSERT INTO images VALUES (1, 1, '20251224120000', 20251224120000, 'c.jpg', 4, '" +
+            HexText(Sha256Of(jpeg)) +
+            "', 0);"
+            "INSERT INTO snapshots VALUES (1, 1, 0, 'read');"
+            "INSERT INTO snapshot_groups VALUES (1, 1, zeroblob(28))");
     }
     archive = OpenArchive();
     ASSERT_TRUE(archive);
     EXPECT_EQ(RawDb(file).Number("PRAGMA user_version"), SchemaVersion());
-    EXPECT_EQ(Store(a, {old, Rec(2, 2026, 1, 5)}), 1u);
-    EXPECT_EQ(archive->TagJob("kept", RecordFilter{.to = 2025y / December / 31}).count, 1u);
-    EXPECT_EQ(Tags({.job = "kept"}), std::vector<int>{1});
+    const auto splicers = archive->Splicers();
+    ASSERT_EQ(splicers->size(), 1u);
+    EXPECT_EQ(splicers->front().id, 1);
+    EXPECT_EQ(splicers->front().folderName, "B123456");
+    EXPECT_EQ(splicers->front().serialNumber, "");
+    EXPECT_EQ(archive->Snapshots({})->front().serialNumber, "");
+    EXPECT_EQ(archive->Records({.device = "XB123456"})->size(), 0u);
+
+    // AB123456 downloads its record again, and a new one; then its image again.
+    EXPECT_EQ(Store(c, {ofC, Rec(3, 2026, 1, 5)}), 1u);
+    EXPECT_EQ(archive->StoreImage(c, {"20251224120000", "c.jpg", jpeg}).count, 0u);
+    const auto records = archive->Records({.device = "B123456"});
+    ASSERT_EQ(records->size(), 3u);
+    EXPECT_EQ((*records)[0].id, 1);
+    EXPECT_EQ((*records)[0].serialNumber, "AB123456");
+    EXPECT_EQ((*records)[0].job, "north");
+    EXPECT_EQ((*records)[0].images, std::vector<std::string>{"c.jpg"});
+    EXPECT_EQ((*records)[1].id, 2);
+    EXPECT_EQ((*records)[1].serialNumber, "") << "XB123456's until it says so";
+    EXPECT_EQ(Tags({.device = "AB123456"}), (std::vector<int>{1, 3}));
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ TEST(ArchiveWriter, AQueryCreatesNothingAndEveryStoreHandedOverIsKept) {
     {
         ArchiveWriter writer(file);
         writer.PostQuery([&](Archive* archive, const ArchiveError& error) {
-            nothingYet = !archive && error.code == ErrorCode::NotFound;
+            nothingYet = !archive && error.code == ErrorCode::NoArchive;
             EXPECT_FALSE(std::filesystem::exists(file));
         });
         for (int i = 0; i < 20; ++i)

@@ -7,6 +7,7 @@
 #include "archive/archive.h"
 #include "history/csv_export.h"
 #include "history/history_texts.h"
+#include "sim/parameter_commands.h"
 #include "sim/record_commands.h"
 #include "support/cli_runner.h"
 
@@ -24,6 +25,9 @@ class ArchiveCliTest : public test::CliTest {
 };
 
 TEST_F(ArchiveCliTest, EverySpliceOnceAcrossDownloads) {
+    // A look before anything was kept makes no archive.
+    EXPECT_TRUE(List().empty());
+    EXPECT_FALSE(std::filesystem::exists(workDir.path() / "FS" / "archive.db"));
     // Monday and Tuesday: the same 40 records downloaded twice.
     ASSERT_EQ(Run({"history"}).status, 0);
     ASSERT_EQ(Run({"history", "--csv"}).status, 0);
@@ -38,7 +42,7 @@ TEST_F(ArchiveCliTest, EverySpliceOnceAcrossDownloads) {
             return a.substr(a.find('\t')) < b.substr(b.find('\t'));
         }));
     const SpliceRecord first{sim::SampleRecord(0)};
-    EXPECT_EQ(all.front(), std::string(test::kSimDeviceName) + "\t" + TimeText(first) + "\t" +
+    EXPECT_EQ(all.front(), std::string(sim::kSimSerialNumber) + "\t" + TimeText(first) + "\t" +
                                ResultListText(first, TableLanguage::English) + "\t" +
                                LossText(first) + "\t");
 
@@ -52,6 +56,21 @@ TEST_F(ArchiveCliTest, EverySpliceOnceAcrossDownloads) {
     const std::string csv = (scratch.path() / "site.csv").string();
     ASSERT_EQ(Run({"archive", "csv", csv, "--job", "Site A"}).status, 0);
     EXPECT_EQ(test::Lines(test::ReadFileBytes(csv)).size(), site.size() + 1);
+
+    // Every record, and records of another job, are named only when asked for; the
+    // last naming is undone. A job name is printed as text, never as terminal codes.
+    EXPECT_EQ(Run({"archive", "tag", "Site B"}).status, 2);
+    const test::CliRun refused = Run({"archive", "tag", "Site B", "--all"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find(std::to_string(site.size()) + " of the " +
+                               std::to_string(all.size()) + " records"),
+              std::string::npos)
+        << refused.err;
+    ASSERT_EQ(Run({"archive", "tag", "Site\x1B[2J B", "--all", "--replace"}).status, 0);
+    const std::string named = List().front();
+    EXPECT_EQ(named.substr(named.rfind('\t') + 1), "Site\\x1B[2J B");
+    ASSERT_EQ(Run({"archive", "undo-tag"}).status, 0);
+    EXPECT_EQ(List({"--job", "Site A"}), site);
 
     // Nothing is kept with --no-archive; a bad filter is a usage error.
     sim::InstallRecordCommands(*splicer, test::kCliRecords + 20);
@@ -140,6 +159,14 @@ TEST_F(ArchiveCliTest, BackupDiffRestoreAndTheBackupBeforeAnUpdate) {
     RestartSplicer();
     std::ofstream(workDir.path() / "FS" / "archive.db", std::ios::binary | std::ios::trunc)
         << std::string(4096, 'x');
+    // The work is done but not kept: exit status 3, and why.
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"history"}, {"image", "1"}}) {
+        const test::CliRun run = Run(command);
+        EXPECT_EQ(run.status, 3) << command[0];
+        EXPECT_FALSE(run.out.empty()) << command[0];
+        EXPECT_NE(run.err.find("is damaged"), std::string::npos) << run.err;
+    }
     EXPECT_EQ(Run({"firmware", firmware}).status, 1);
     EXPECT_EQ(Run({"firmware", firmware, "--no-backup"}).status, 0);
     // A backup the archive cannot keep is done, but says so in its exit status.

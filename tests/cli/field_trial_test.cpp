@@ -105,6 +105,10 @@ TEST_F(FieldTrialTest, NothingIsWrittenWithoutTheSplicersFolderAndRawBytesAreEsc
     ASSERT_EQ(read.status, 0) << read.err;
     EXPECT_NE(read.out.find("V\\x1B[2J\\x07\\x0DX"), std::string::npos) << read.out;
     EXPECT_EQ(read.out.find('\x1B'), std::string::npos);
+    ASSERT_EQ(Run({"history"}).status, 0);
+    const test::CliRun list = Run({"archive", "list"});
+    EXPECT_EQ(list.out.find("V\\x1B[2J\\x07\\x0DX"), 0u) << list.out;
+    EXPECT_EQ(list.out.find('\x1B'), std::string::npos);
 }
 
 }  // namespace

@@ -60,15 +60,21 @@ class SettingExchangeTest : public test::SplicerTest {
 };
 
 // The folder is named from offset 40 of the 0x72 reply (the serial number without
-// its first byte), and names from the line never leave the FS folder.
+// its first character: two bytes for a GBK one, as 中 of 中国12), and names from the
+// line never leave the FS folder.
 TEST_F(SettingExchangeTest, ConnectNamesASafeDeviceFolder) {
     const struct {
         std::string serial;
         std::string folder;
     } cases[] = {
-        {"AB123456", "B123456"}, {"X../../etc", "___.._etc"},
-        {"X..", "__"},           {std::string("Xa\x01\x7F/b", 6), "a___b"},
-        {"X", "unnamed"},        {"Xback\\slash", "back_slash"},
+        {"AB123456", "B123456"},
+        {"X../../etc", "___.._etc"},
+        {"X..", "__"},
+        {std::string("Xa\x01\x7F/b", 6), "a___b"},
+        {"X", "unnamed"},
+        {"Xback\\slash", "back_slash"},
+        {"\xD6\xD0\xB9\xFA\x31\x32", "国12"},
+        {"\xD6\xD0", "unnamed"},
     };
     for (const auto& c : cases) {
         SetSerial(c.serial);

@@ -20,29 +20,18 @@ constexpr int kStateRole = Qt::UserRole + 1;  // the read-only bit
 constexpr int kFormatRole = Qt::UserRole + 2;
 constexpr int kKindRole = Qt::UserRole + 3;
 constexpr int kOptionsRole = Qt::UserRole + 4;
-constexpr int kParamRole = Qt::UserRole + 5;
-constexpr int kImageRole = Qt::UserRole + 6;
 
 constexpr unsigned kDefaultFormat = gvfmt::Center | gvfmt::VCenter | gvfmt::SingleLine;
 // The open list is this many cell heights tall (plus a scroll bar's height).
 constexpr int kListLines = 4;
 
-Qt::Alignment AlignmentOf(unsigned format) {
-    const Qt::Alignment horizontal = (format & gvfmt::Right)    ? Qt::AlignRight
-                                     : (format & gvfmt::Center) ? Qt::AlignHCenter
-                                                                : Qt::AlignLeft;
-    const Qt::Alignment vertical = (format & gvfmt::VCenter)  ? Qt::AlignVCenter
-                                   : (format & gvfmt::Bottom) ? Qt::AlignBottom
-                                                              : Qt::AlignTop;
-    return horizontal | vertical;
+Qt::Alignment HorizontalAlignmentOf(unsigned format) {
+    return (format & gvfmt::Center) ? Qt::AlignHCenter : Qt::AlignLeft;
 }
 
-// The text editor follows the cell: right, else centred, else left.
-Qt::Alignment EditorAlignmentOf(unsigned format) {
-    const Qt::Alignment horizontal = (format & gvfmt::Right)    ? Qt::AlignRight
-                                     : (format & gvfmt::Center) ? Qt::AlignHCenter
-                                                                : Qt::AlignLeft;
-    return horizontal | Qt::AlignVCenter;
+Qt::Alignment AlignmentOf(unsigned format) {
+    return HorizontalAlignmentOf(format) |
+           ((format & gvfmt::VCenter) ? Qt::AlignVCenter : Qt::AlignTop);
 }
 
 unsigned FormatOf(const QModelIndex& index) {
@@ -106,7 +95,6 @@ class CInPlaceDelegate : public QStyledItemDelegate {
 
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const override {
-        if (KindOf(index) == EditorKind::NotifyOnly) return nullptr;
         QWidget* editor = KindOf(index) == EditorKind::List ? CreateList(parent, option, index)
                                                             : CreateTextEditor(parent, index);
         if (grid_.session_) grid_.session_->editor = editor;
@@ -157,10 +145,8 @@ class CInPlaceDelegate : public QStyledItemDelegate {
             // Fixed cells take no focus or selection but are not drawn greyed out.
             opt.state |= QStyle::State_Enabled;
             opt.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus);
-            if (!index.data(Qt::BackgroundRole).isValid())
-                opt.backgroundBrush = grid_.palette().button();
-            if (!index.data(Qt::ForegroundRole).isValid())
-                opt.palette.setColor(QPalette::Text, grid_.palette().color(QPalette::ButtonText));
+            opt.backgroundBrush = grid_.palette().button();
+            opt.palette.setColor(QPalette::Text, grid_.palette().color(QPalette::ButtonText));
         }
         const QWidget* widget = opt.widget;
         QStyle* style = widget ? widget->style() : grid_.style();
@@ -180,7 +166,8 @@ class CInPlaceDelegate : public QStyledItemDelegate {
         auto line = std::make_unique<QLineEdit>(parent);
         line->setFrame(true);
         line->setFont(grid_.font());
-        line->setAlignment(EditorAlignmentOf(FormatOf(index)));
+        // The text editor follows the cell's horizontal alignment.
+        line->setAlignment(HorizontalAlignmentOf(FormatOf(index)) | Qt::AlignVCenter);
         return line.release();  // the view owns its editors
     }
 
@@ -265,10 +252,6 @@ CEditCombGridCtrl::~CEditCombGridCtrl() {
     AbandonEdit();
 }
 
-int CEditCombGridCtrl::GetRowCount() const {
-    return rowCount() + fixedRows_;
-}
-
 void CEditCombGridCtrl::SetRowCount(int rows) {
     const int modelRows = std::max(0, rows - fixedRows_);
     if (modelRows < rowCount()) AbandonEdit();
@@ -296,8 +279,8 @@ void CEditCombGridCtrl::SetFixedColumnCount(int cols) {
             if (QTableWidgetItem* cell = item(r, c)) ApplyFlags(*cell, c < fixedCols_);
 }
 
-int CEditCombGridCtrl::InsertRow(const QString& caption, int before) {
-    const int modelRow = before < 0 ? rowCount() : std::clamp(before - fixedRows_, 0, rowCount());
+int CEditCombGridCtrl::InsertRow(const QString& caption) {
+    const int modelRow = rowCount();
     insertRow(modelRow);
     for (int c = 0; c < columnCount(); ++c) MakeCell(modelRow, c);
     if (columnCount() > 0) item(modelRow, 0)->setText(caption);
@@ -315,15 +298,6 @@ void CEditCombGridCtrl::SetRowHeight(int row, int height) {
         horizontalHeader()->setFixedHeight(height);
     else
         setRowHeight(row - fixedRows_, height);
-}
-
-int CEditCombGridCtrl::GetRowHeight(int row) const {
-    if (row < 0 || row >= GetRowCount()) return 0;
-    return row < fixedRows_ ? horizontalHeader()->height() : rowHeight(row - fixedRows_);
-}
-
-void CEditCombGridCtrl::SetColumnWidth(int col, int width) {
-    setColumnWidth(col, width);
 }
 
 void CEditCombGridCtrl::SetColumnWidthPercents(std::vector<int> percents) {
@@ -364,56 +338,14 @@ bool CEditCombGridCtrl::SetItem(const GridItem& item) {
     if (!cell) return false;
     const unsigned mask = item.mask;
     if (mask & gvif::Text) cell->setText(item.text);
-    if (mask & gvif::Image) cell->setData(kImageRole, item.image);
-    if (mask & gvif::Param) cell->setData(kParamRole, QVariant::fromValue<qulonglong>(item.param));
-    if (mask & gvif::BkColour)
-        cell->setData(Qt::BackgroundRole,
-                      item.background.isValid() ? QVariant(QBrush(item.background)) : QVariant());
-    if (mask & gvif::FgColour)
-        cell->setData(Qt::ForegroundRole,
-                      item.foreground.isValid() ? QVariant(QBrush(item.foreground)) : QVariant());
     if (mask & gvif::Format) {
         cell->setData(kFormatRole, item.format);
         cell->setData(Qt::TextAlignmentRole, static_cast<int>(AlignmentOf(item.format).toInt()));
     }
-    if (mask & gvif::Font) cell->setFont(item.font);
     cell->setData(kKindRole, static_cast<int>(item.editorKind));
-    if (item.editorKind != EditorKind::Text && !item.options.isEmpty())
+    if (item.editorKind == EditorKind::List && !item.options.isEmpty())
         cell->setData(kOptionsRole, item.options);
     if (mask & gvif::State) SetItemState(item.row, item.col, item.state);
-    return true;
-}
-
-bool CEditCombGridCtrl::GetItem(GridItem& item) const {
-    const QTableWidgetItem* cell = Cell(item.row, item.col);
-    if (!cell) return false;
-    const unsigned mask = item.mask;
-    if (mask & gvif::Text) item.text = cell->text();
-    if (mask & gvif::Image) {
-        const QVariant image = cell->data(kImageRole);
-        item.image = image.isValid() ? image.toInt() : -1;
-    }
-    if (mask & gvif::Param)
-        item.param = static_cast<quintptr>(cell->data(kParamRole).toULongLong());
-    if (mask & gvif::State) item.state = GetItemState(item.row, item.col);
-    if (mask & gvif::BkColour)
-        item.background = cell->data(Qt::BackgroundRole).value<QBrush>().color();
-    if (mask & gvif::FgColour)
-        item.foreground = cell->data(Qt::ForegroundRole).value<QBrush>().color();
-    if (mask & gvif::Format) {
-        const QVariant format = cell->data(kFormatRole);
-        item.format = format.isValid() ? format.toUInt() : kDefaultFormat;
-    }
-    if (mask & gvif::Font) item.font = cell->font();
-    item.editorKind = static_cast<EditorKind>(cell->data(kKindRole).toInt());
-    item.options = cell->data(kOptionsRole).toStringList();
-    return true;
-}
-
-bool CEditCombGridCtrl::SetItemText(int row, int col, const QString& text) {
-    QTableWidgetItem* cell = Cell(row, col);
-    if (!cell) return false;
-    cell->setText(text);
     return true;
 }
 
@@ -422,41 +354,17 @@ QString CEditCombGridCtrl::GetItemText(int row, int col) const {
     return cell ? cell->text() : QString();
 }
 
-bool CEditCombGridCtrl::SetItemState(int row, int col, unsigned state) {
+void CEditCombGridCtrl::SetItemState(int row, int col, unsigned state) {
     QTableWidgetItem* cell = Cell(row, col);
-    if (!cell) return false;
     cell->setData(kStateRole, state & gvis::ReadOnly);
-    if (IsFixed(row, col)) return true;
+    if (IsFixed(row, col)) return;
     ApplyFlags(*cell, false);
-    const QModelIndex index = IndexOf(row, col);
-    selectionModel()->select(index, (state & gvis::Selected) ? QItemSelectionModel::Select
-                                                             : QItemSelectionModel::Deselect);
-    return true;
-}
-
-unsigned CEditCombGridCtrl::GetItemState(int row, int col) const {
-    const QTableWidgetItem* cell = Cell(row, col);
-    if (!cell) return 0;
-    unsigned state = cell->data(kStateRole).toUInt() & gvis::ReadOnly;
-    if (IsFixed(row, col)) return state | gvis::Fixed;
-    const QModelIndex index = IndexOf(row, col);
-    if (selectionModel()->isSelected(index)) state |= gvis::Selected;
-    if (currentIndex() == index) state |= gvis::Focused;
-    return state;
+    // Setting a value cell's state also takes it out of the selection.
+    selectionModel()->select(IndexOf(row, col), QItemSelectionModel::Deselect);
 }
 
 QWidget* CEditCombGridCtrl::Editor() const {
     return session_ ? session_->editor.data() : nullptr;
-}
-
-bool CEditCombGridCtrl::EditCell(int row, int col, StartKey start) {
-    const QModelIndex index = IndexOf(row, col);
-    if (!index.isValid()) return false;
-    setCurrentIndex(index);
-    nextStart_ = start;
-    const bool opened = edit(index, AllEditTriggers, nullptr);
-    nextStart_.reset();
-    return opened;
 }
 
 void CEditCombGridCtrl::FillCells(int fromRow) {
@@ -504,7 +412,7 @@ void CEditCombGridCtrl::resizeEvent(QResizeEvent* event) {
 }
 
 bool CEditCombGridCtrl::CanEdit(const QModelIndex& index) const {
-    if (!editable_ || !index.isValid() || index.column() < fixedCols_) return false;
+    if (!index.isValid() || index.column() < fixedCols_) return false;
     if (index.data(kStateRole).toUInt() & gvis::ReadOnly) return false;
     return model()->flags(index) & Qt::ItemIsEditable;
 }
@@ -533,18 +441,7 @@ bool CEditCombGridCtrl::edit(const QModelIndex& index, EditTrigger trigger, QEve
     }
     if (!CanEdit(index)) return false;
     scrollTo(index);
-    const int row = GridRowOf(index);
-    const int col = index.column();
-    emit BeginEdit(row, col);
-    const EditorKind kind = KindOf(index);
-    if (kind == EditorKind::NotifyOnly) {
-        emit EditRequested(row, col);
-        // The view still sees the trigger (its double-click bookkeeping); the
-        // delegate makes no editor for such a cell.
-        QTableWidget::edit(index, trigger, event);
-        return false;
-    }
-    session_ = EditSession{QPersistentModelIndex(index), start, kind, nullptr, 0, {}};
+    session_ = EditSession{QPersistentModelIndex(index), start, nullptr, 0, {}};
     // Only a typed character goes on to the editor (it replaces the selected text).
     const bool forward = start == StartKey::Character && event;
     const bool opened = forward ? QTableWidget::edit(index, AnyKeyPressed, event)
@@ -645,12 +542,6 @@ void CEditCombGridCtrl::closeEditor(QWidget* editor, QAbstractItemDelegate::EndE
         hint = QAbstractItemDelegate::NoHint;
     QTableWidget::closeEditor(editor, hint);
     if (!ended || !ended->index.isValid()) return;
-    const int row = GridRowOf(ended->index);
-    const int col = ended->index.column();
-    if (ended->kind == EditorKind::List)
-        emit EndListEdit(row, col);
-    else
-        emit EndTextEdit(row, col);
     if (IsMoveKey(ended->endKey)) MoveAndEdit(ended->endKey, ended->endModifiers);
 }
 

@@ -64,9 +64,6 @@ class ListCtrlModel : public QAbstractTableModel {
         columns_[column].caption = caption;
         emit headerDataChanged(Qt::Horizontal, column, column);
     }
-    QString Caption(int column) const {
-        return ValidColumn(column) ? columns_[column].caption : QString();
-    }
 
     int Insert(int row, CListCtrlEx::Row r) {
         row = std::clamp(row, 0, rowCount());
@@ -97,12 +94,6 @@ class ListCtrlModel : public QAbstractTableModel {
     QString Text(int row, int column) const {
         if (!ValidRow(row) || column < 0 || column >= rows_[row].texts.size()) return {};
         return rows_[row].texts[column];
-    }
-
-    bool SetData(int row, std::uint64_t data) {
-        if (!ValidRow(row)) return false;
-        rows_[row].data = data;
-        return true;
     }
 
     std::uint64_t Data(int row) const { return ValidRow(row) ? rows_[row].data : 0; }
@@ -170,9 +161,7 @@ CListCtrlEx::CListCtrlEx(QWidget* parent)
     head->setHighlightSections(false);
     // Column dividers cannot be dragged: the widths stay as the page set them.
     head->setSectionResizeMode(QHeaderView::Fixed);
-    connect(head, &QHeaderView::sectionClicked, this, [this](int column) {
-        if (sortEnabled_) SortByColumn(column);
-    });
+    connect(head, &QHeaderView::sectionClicked, this, &CListCtrlEx::SortByColumn);
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { emit ItemChanged(); });
 }
@@ -209,16 +198,8 @@ void CListCtrlEx::SetColumnWidth(int column, int width) {
         header()->resizeSection(column, std::max(0, width));
 }
 
-int CListCtrlEx::GetColumnWidth(int column) const {
-    return column >= 0 && column < GetColumnCount() ? header()->sectionSize(column) : 0;
-}
-
 void CListCtrlEx::SetColumnCaption(int column, const QString& caption) {
     model_->SetCaption(column, caption);
-}
-
-QString CListCtrlEx::GetColumnCaption(int column) const {
-    return model_->Caption(column);
 }
 
 int CListCtrlEx::InsertItem(int row, const QString& text, std::uint64_t data) {
@@ -235,10 +216,6 @@ bool CListCtrlEx::SetItemText(int row, int column, const QString& text) {
 
 QString CListCtrlEx::GetItemText(int row, int column) const {
     return model_->Text(row, column);
-}
-
-bool CListCtrlEx::SetItemData(int row, std::uint64_t data) {
-    return model_->SetData(row, data);
 }
 
 std::uint64_t CListCtrlEx::GetItemData(int row) const {
@@ -286,10 +263,6 @@ void CListCtrlEx::SelectRow(int row) {
 void CListCtrlEx::EnsureVisible(int row) {
     if (row >= 0 && row < GetItemCount())
         scrollTo(model_->index(row, 0), QAbstractItemView::EnsureVisible);
-}
-
-int CListCtrlEx::GetCountPerPage() const {
-    return viewport()->height() / RowHeight();
 }
 
 void CListCtrlEx::SortByColumn(int column) {

@@ -43,8 +43,6 @@ class CListCtrlEx : public QTreeView {
                      Qt::Alignment headerAlignment = Qt::AlignHCenter, int width = 80);
     int GetColumnCount() const;
     void SetColumnWidth(int column, int width);
-    int GetColumnWidth(int column) const;
-    QString GetColumnCaption(int column) const;
     void SetColumnCaption(int column, const QString& caption);
 
     // Rows. InsertItem puts a row with `text` in column 0 at `row` (at the end
@@ -55,7 +53,6 @@ class CListCtrlEx : public QTreeView {
     int AppendRows(std::span<const Row> rows);
     bool SetItemText(int row, int column, const QString& text);
     QString GetItemText(int row, int column) const;
-    bool SetItemData(int row, std::uint64_t data);
     std::uint64_t GetItemData(int row) const;  // 0 for a row that does not exist
     int GetItemCount() const;
     void DeleteAllItems();
@@ -69,17 +66,8 @@ class CListCtrlEx : public QTreeView {
     std::vector<int> GetSelectedRows() const;  // ascending
     void EnsureVisible(int row);
 
-    // Height of a row for a font of logical height `h` (negative: character height).
-    static int RowHeightFor(int fontHeight) {
-        return fontHeight >= 0 ? fontHeight + 8 : 8 - fontHeight;
-    }
-    int RowHeight() const { return RowHeightFor(kFontHeight); }
-    // Rows that fit in the visible area.
-    int GetCountPerPage() const;
+    int RowHeight() const { return kFontHeight + 8; }
 
-    // Sorting by a header click, on while enabled (it is from the start).
-    void EnableHeaderSort(bool enable) { sortEnabled_ = enable; }
-    bool HeaderSortEnabled() const { return sortEnabled_; }
     // What a click on header `column` does: sorts the rows by that column's
     // texts, ascending the first time, descending the next, and so on. Each
     // row keeps its texts, its data and its selection.
@@ -116,7 +104,6 @@ class CListCtrlEx : public QTreeView {
     void DrawGrid(QPainter& painter, const QRegion& clip) const;
 
     std::unique_ptr<ListCtrlModel> model_;
-    bool sortEnabled_ = true;
     // Per column: true when the next click sorts descending.
     QList<bool> sortDescending_;
     // Advances of the ASCII characters in the list's font (-1: not a printable one).

@@ -40,12 +40,6 @@ CWBButton::CWBButton(const QString& text, QWidget* parent)
     setAttribute(Qt::WA_NoSystemBackground);
 }
 
-void CWBButton::SetSkin(const QImage& skin) {
-    skin_ = skin;
-    builtFor_ = QSize();
-    update();
-}
-
 QSize CWBButton::sizeHint() const {
     const QFontMetrics metrics(textFont_);
     return {std::max(75, metrics.horizontalAdvance(text()) + 24),

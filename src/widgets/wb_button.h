@@ -28,9 +28,6 @@ class CWBButton : public QPushButton {
 
     explicit CWBButton(const QString& text = {}, QWidget* parent = nullptr);
 
-    // Draws from `skin` instead of the program's own skin.
-    void SetSkin(const QImage& skin);
-
     QSize sizeHint() const override;
 
     // Width of one frame: a fifth of the skin.

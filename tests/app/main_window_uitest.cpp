@@ -1,8 +1,9 @@
-// The main window: captions from the language files, the firmware lock on the
-// tabs, and what closing the window says to the splicer.
-#include <thread>
+// The main window: captions from the language files (Qt's own texts too), an
+// exchange shown and cancelled, and what closing the window says to the splicer.
+#include <QMessageBox>
 
 #include "app/ui_pump.h"
+#include "app/velmora_app.h"
 #include "base/text_codec.h"
 #include "protocol/command_catalogue.h"
 #include "support/page_fixture.h"
@@ -24,7 +25,8 @@ class MainWindow : public test::PageTest {
 };
 
 // Without language files everything is in English; an empty caption in the Chinese
-// file falls back to its English default.
+// file falls back to its English default. A Chinese run shows Qt's own texts
+// (standard buttons, the file dialog) in Chinese too.
 TEST_F(MainWindow, CaptionsFromTheLanguageFilesOrTheirEnglishDefaults) {
     EXPECT_EQ(TabTexts(),
               (std::vector<QString>{"Setting", "Result", "Image", "FirmWare", "Archive"}));
@@ -37,6 +39,7 @@ TEST_F(MainWindow, CaptionsFromTheLanguageFilesOrTheirEnglishDefaults) {
     EXPECT_TRUE(dlg->ImagePage().isHidden());
     EXPECT_TRUE(dlg->FirmWarePage().isHidden());
     EXPECT_TRUE(dlg->ArchivePage().isHidden());
+    EXPECT_EQ(InstallQtTranslations(), nullptr);
 
     workDir.Write("par/Lan.ini",
                   Utf8ToGbk("[DlgPara]\r\nDlgName=\r\nDlgStat_Close=未连接\r\n"
@@ -50,30 +53,81 @@ TEST_F(MainWindow, CaptionsFromTheLanguageFilesOrTheirEnglishDefaults) {
               (std::vector<QString>{QString::fromUtf8("参数设置"), "Result", "Image",
                                     QString::fromUtf8("固件升级"), QString::fromUtf8("档案")}));
     EXPECT_EQ(dlg->ConnectionText(), QString::fromUtf8("未连接"));
+    const std::unique_ptr<QTranslator> translator = InstallQtTranslations();
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    EXPECT_TRUE(box.button(QMessageBox::Yes)->text().contains(QString::fromUtf8("是")));
     dlg.reset();
 }
 
-TEST_F(MainWindow, FirmwareBusyIgnoresTabChanges) {
-    CMyTabBar& bar = dlg->TabCtrl().TabBar();
+// An exchange on the window's thread shows that it runs and can be cancelled
+// with the Cancel button or Escape; the page is usable afterwards.
+TEST_F(MainWindow, AnExchangeShowsItselfAndCanBeCancelled) {
+    const auto escape = [](CVelmoraDlg& window) { QTest::keyClick(&window, Qt::Key_Escape); };
+    const auto button = [](CVelmoraDlg& window) { window.CancelButton().click(); };
+    const auto connect = [](CVelmoraDlg& window) { window.MonitorPage().OnBnClickedConnect(); };
+    const auto read = [](CVelmoraDlg& window) { window.MonitorPage().OnBnClickedRead(); };
+    const struct {
+        const char* name;
+        std::uint8_t silentCommand;
+        bool connectFirst;
+        std::function<void(CVelmoraDlg&)> step;
+        std::function<void(CVelmoraDlg&)> cancel;
+    } cases[] = {
+        {"Connect, Escape", cmd::Handshake, false, connect, escape},
+        {"Connect, Cancel button", cmd::Handshake, false, connect, button},
+        {"Read, Escape", cmd::ReadEnvironment, true, read, escape},
+        {"Read, Cancel button", cmd::ReadEnvironment, true, read, button},
+    };
+    CMonitorDlg& setting = dlg->MonitorPage();
+    // The page and the tabs enabled, Cancel shown, the busy cursor, the pane's busy text.
+    const auto look = [&] {
+        return std::tuple(setting.isEnabled(), dlg->TabCtrl().TabBar().isEnabled(),
+                          dlg->CancelButton().isVisible(),
+                          QApplication::overrideCursor() != nullptr,
+                          dlg->CommText() == "Communicating... press Esc or Cancel to stop");
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        splicer->ClearFaults();
+        if (c.connectFirst) {
+            setting.OnBnClickedConnect();
+            ASSERT_EQ(dlg->ConnectionText(), "Connected");
+        }
+        splicer->SetFault(c.silentCommand, {sim::FaultKind::Silent});
+        decltype(look()) running;
+        QTimer::singleShot(150, dlg.get(), [&] {
+            running = look();
+            c.cancel(*dlg);
+        });
+        const auto started = std::chrono::steady_clock::now();
+        c.step(*dlg);
+        // Cancelled well before the 1.5 s the splicer would be waited for.
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 1000ms);
+        EXPECT_EQ(running, std::tuple(false, false, true, true, true));
+        EXPECT_EQ(look(), std::tuple(true, true, false, false, false));
+        // Usable again: the same step now goes through.
+        splicer->ClearFaults();
+        c.step(*dlg);
+        EXPECT_EQ(dlg->CommText(), "Comm Sucess");
+        setting.OnBnClickedDisconnect();
+    }
+}
 
-    emit dlg->FirmWarePage().TabsLocked(true);
-    EXPECT_EQ(dlg->FirmwareBusy, 1);
-    EXPECT_FALSE(bar.isEnabled());
-    // Even a change that reaches the handler leaves the visible page where it is.
-    bar.setCurrentIndex(kImageTab);
-    EXPECT_EQ(dlg->VisiblePage(), kSettingTab);
-    EXPECT_FALSE(dlg->MonitorPage().isHidden());
-    EXPECT_TRUE(dlg->ImagePage().isHidden());
-    EXPECT_EQ(dlg->TabCtrl().GetCurSel(), kSettingTab);
-
-    // The firmware worker ends the lock from its own thread.
-    std::thread([this] { emit dlg->FirmWarePage().TabsLocked(false); }).join();
-    EXPECT_TRUE(WaitFor([&] { return bar.isEnabled(); }));
-
-    test::LeftClick(bar, bar.tabRect(kImageTab).center());
-    EXPECT_EQ(dlg->VisiblePage(), kImageTab);
-    EXPECT_FALSE(dlg->ImagePage().isHidden());
-    EXPECT_TRUE(dlg->MonitorPage().isHidden());
+// A download on a page's worker can be cancelled with Escape too.
+TEST_F(MainWindow, ADownloadCanBeCancelled) {
+    ASSERT_TRUE(Connect());
+    splicer->SetFault(cmd::RecordCount, {sim::FaultKind::Silent});
+    CHistoryDlg& page = dlg->HistoryPage();
+    page.OnBnClickedReceive();
+    ASSERT_TRUE(page.Downloading());
+    EXPECT_TRUE(dlg->CancelButton().isVisible());
+    const auto started = std::chrono::steady_clock::now();
+    QTest::keyClick(dlg.get(), Qt::Key_Escape);
+    EXPECT_TRUE(WaitFor([&] { return !page.Downloading(); }, 2s));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 1000ms);
+    EXPECT_TRUE(page.ReceiveButton().isEnabled());
+    EXPECT_FALSE(dlg->CancelButton().isVisible());
 }
 
 TEST_F(MainWindow, ClosingWithThePortClosedSendsNothing) {

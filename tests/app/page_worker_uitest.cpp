@@ -1,22 +1,19 @@
-// Page workers: handing work to the page's thread, and closing the window
-// while a worker waits on the line or on the page. None of it may hang.
+// Page workers: handing work to the page's thread, and closing the window while
+// a worker waits on the page (the pages' own tests close it while one waits on
+// the line). None of it may hang. And the page's colours.
 #include <gtest/gtest.h>
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <chrono>
 #include <future>
 #include <thread>
 
 #include "app/page_dlg.h"
-#include "protocol/command_catalogue.h"
 #include "support/page_fixture.h"
 
 namespace velmora::ui {
 namespace {
-
-using namespace std::chrono_literals;
 
 class PageWorkerTest : public test::PageTest {};
 
@@ -42,31 +39,6 @@ TEST_F(PageWorkerTest, AnExceptionEndsTheRunNotTheProgram) {
     worker.StopAndJoin();
     EXPECT_FALSE(worker.Running());
     EXPECT_EQ(worker.Failure(), "disk full");
-}
-
-TEST_F(PageWorkerTest, CloseStopsAWorkerWaitingOnTheLine) {
-    ASSERT_TRUE(OpenLink());
-    splicer->SetFault(cmd::RecordCount, {sim::FaultKind::Silent});
-    std::promise<void> waiting;
-    bool handedOver = true;
-    ASSERT_TRUE(dlg->HistoryPage().Worker().Start([&](std::stop_token stop) {
-        std::optional<LineClaim> claim = link.ClaimLine();
-        if (!claim) return;
-        link.Frame() = FixedRequest(cmd::RecordCount);
-        link.SendFrame(*claim);
-        waiting.set_value();
-        // Two minutes of silence unless the close cancels the wait.
-        ReceiveWatch watch;
-        watch.timeout = 120000ms;
-        link.ReceiveBytes(*claim, 5, watch);
-        claim.reset();
-        handedOver = dlg->HistoryPage().Worker().CallOnPage(stop, [] {});
-    }));
-    ASSERT_EQ(waiting.get_future().wait_for(test::kPageMargin), std::future_status::ready);
-
-    EXPECT_TRUE(dlg->close());
-    EXPECT_FALSE(dlg->HistoryPage().Worker().Running());
-    EXPECT_FALSE(handedOver);
 }
 
 TEST_F(PageWorkerTest, CloseWhileAWorkerWaitsForThePageDoesNotDeadlock) {

@@ -1,6 +1,7 @@
 // The FirmWare page in the main window against the in-process virtual splicer:
-// the file arrives whole, the window is locked while it goes and unlocked after
-// every ending, and each refusal is told.
+// the file arrives whole with its progress shown, the window is locked while it
+// goes and unlocked after every ending, and each refusal is told.
+#include <QProgressBar>
 #include <algorithm>
 
 #include "firmware/firmware_dlg.h"
@@ -95,11 +96,17 @@ TEST_F(FirmwarePage, SendsTheFileWholeWithPercentagesAndAllowsTheNextUpdate) {
     struct Case {
         std::size_t size;
         std::vector<QString> infos;
+        std::vector<int> bar;  // the progress bar's values as they change
     } cases[] = {
-        {65000, {"Update? ", kSplicerText, "Updating ,0%", "Updating ,46%", kEndText}},
+        {65000, {"Update? ", kSplicerText, "Updating ,0%", "Updating ,46%", kEndText}, {46, 100}},
         // The second update in the same run of the program, after connecting again.
-        {60000, {"Update? ", kSplicerText, "Updating ,0%", "Updating ,50%", kEndText}},
+        {60000,
+         {"Update? ", kSplicerText, "Updating ,0%", "Updating ,50%", kEndText},
+         {0, 50, 100}},
     };
+    std::vector<int> bar;
+    QObject::connect(&Page().Progress(), &QProgressBar::valueChanged,
+                     [&](int value) { bar.push_back(value); });
     std::size_t transfers = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.size);
@@ -108,6 +115,7 @@ TEST_F(FirmwarePage, SendsTheFileWholeWithPercentagesAndAllowsTheNextUpdate) {
         const std::string bytes = FirmwareBytes(c.size);
         Choose(dir.Write("fw.bin", bytes));
         infos.clear();
+        bar.clear();
 
         Page().OnBnClickedSend();
         // Locked until the end has been handed to the page.
@@ -116,15 +124,20 @@ TEST_F(FirmwarePage, SendsTheFileWholeWithPercentagesAndAllowsTheNextUpdate) {
         EXPECT_FALSE(dlg->TabCtrl().TabBar().isEnabled());
         EXPECT_FALSE(Page().SendButton().isEnabled());
         EXPECT_FALSE(Page().BrowseButton().isEnabled());
-        // Presses that reach the handlers anyway start nothing.
+        // Presses that reach the handlers anyway start nothing; nor does a tab change.
         const int chooserCallsBefore = chooserCalls;
         Page().OnBnClickedSend();
         Page().OnBnClickedBrowse();
         EXPECT_EQ(chooserCalls, chooserCallsBefore);
+        SelectTab(kImageTab);
+        EXPECT_EQ(dlg->VisiblePage(), kFirmWareTab);
+        EXPECT_EQ(dlg->TabCtrl().GetCurSel(), kFirmWareTab);
+        EXPECT_TRUE(dlg->ImagePage().isHidden());
 
         ASSERT_TRUE(WaitForEnd());
         ExpectUnlocked();
         EXPECT_EQ(infos, c.infos);
+        EXPECT_EQ(bar, c.bar);
         EXPECT_EQ(Boxes(), Texts{Box(kQuestion, "Info")}) << "one question only";
         EXPECT_FALSE(Page().FileChosen());
         EXPECT_FALSE(link.Port().IsOpen());

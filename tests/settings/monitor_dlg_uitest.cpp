@@ -1,6 +1,7 @@
-// The Setting page against a virtual splicer: start-up, connection outcomes,
-// reading and writing the groups, the checks that stop a write, and a second
-// request while one is in flight.
+// The Setting page against a virtual splicer: start-up, the port, connection
+// outcomes, reading and writing the groups, edits kept until the user drops them,
+// the checks that stop a write, and a second request while one is in flight.
+#include <QLineEdit>
 #include <QTimer>
 #include <functional>
 
@@ -11,6 +12,7 @@
 namespace velmora::ui {
 namespace {
 
+using namespace std::chrono_literals;
 using sim::FaultKind;
 using test::Texts;
 
@@ -22,11 +24,12 @@ class SettingPageTest : public test::PageTest {
         Page().GroupCombo().setCurrentIndex(group);
         emit Page().GroupCombo().activated(group);
     }
-    int RowCount() { return Grid().GetRowCount() - 1; }
+    int RowCount() { return Grid().rowCount(); }
     QString Caption(int index) { return Grid().GetItemText(index + 1, 0); }
     QString Value(int index) { return Grid().GetItemText(index + 1, 1); }
+    // As an edit in the grid leaves the cell.
     void SetValue(int index, const char* text) {
-        Grid().SetItemText(index + 1, 1, QString::fromUtf8(text));
+        Grid().item(index, 1)->setText(QString::fromUtf8(text));
     }
     void ExpectConnectButtons(bool connected) {
         EXPECT_EQ(dlg->ConnectionText(), connected ? "Connected" : "Disonnected");
@@ -91,7 +94,7 @@ TEST_F(SettingPageTest, ReadsEveryGroupWritesEditsThatReadBackChangedAndDisconne
         ASSERT_EQ(RowCount(), s.rows);
         EXPECT_EQ(Caption(s.index), QString::fromUtf8(s.caption));
         EXPECT_EQ(Value(s.index), QString::fromUtf8(s.value));
-        EXPECT_EQ(bool(Grid().GetItemState(s.index + 1, 1) & gvis::ReadOnly), s.readOnly);
+        EXPECT_EQ(!(Grid().item(s.index, 1)->flags() & Qt::ItemIsEditable), s.readOnly);
     }
     EXPECT_TRUE(shown.empty());
 
@@ -124,6 +127,45 @@ TEST_F(SettingPageTest, ReadsEveryGroupWritesEditsThatReadBackChangedAndDisconne
     ExpectConnectButtons(false);
 }
 
+// Connect opens a listed entry's device (every ConnectNow does), or else the
+// text as typed, which is never added to the list.
+TEST_F(SettingPageTest, APortPathCanBeTyped) {
+    const struct {
+        QString typed;
+        bool connected;
+    } cases[] = {
+        {QString::fromStdString(splicer->PortPath()), true},
+        {QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_Velmora-if00-port0"), false},
+    };
+    QComboBox& combo = Page().PortCombo();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString());
+        combo.clear();
+        combo.clearEditText();
+        QTest::keyClicks(combo.lineEdit(), c.typed);
+        Page().ConnectButton().click();
+        ExpectConnectButtons(c.connected);
+        EXPECT_EQ(link.Port().IsOpen(), c.connected);
+        EXPECT_EQ(combo.count(), 0);
+        if (c.connected) Page().DisconnectButton().click();
+    }
+}
+
+// A port that has gone away (a hang-up) shows as Disconnected at once, whether or
+// not a page reports something meanwhile, and Connect is offered again.
+TEST_F(SettingPageTest, ALostPortShowsDisconnected) {
+    const std::function<void()> after[] = {
+        [] {}, [this] { emit dlg->HistoryPage().StatusNotice(QStringLiteral("x")); }};
+    for (std::size_t i = 0; i < std::size(after); ++i) {
+        SCOPED_TRACE(i);
+        ConnectNow();
+        link.Port().ClosePort();
+        after[i]();
+        EXPECT_TRUE(WaitFor([&] { return dlg->ConnectionText() == "Disonnected"; }, 2s));
+        ExpectConnectButtons(false);
+    }
+}
+
 TEST_F(SettingPageTest, AFailedHandshakeLeavesThePageDisconnected) {
     splicer->SetFault(cmd::Handshake, {FaultKind::Silent, 0, 1});
     Page().ConnectButton().click();
@@ -146,6 +188,44 @@ TEST_F(SettingPageTest, AGroupWhileDisconnectedShowsItsCaptionsThenSaysSo) {
     EXPECT_EQ(Caption(0), "Serial Num");
     EXPECT_EQ(dlg->CommText(), "Comm Fail:Communication Disconnect");
     EXPECT_EQ(splicer->BytesReceived(), 0u);
+}
+
+// Edits are never thrown away silently: a group change asks first, and a read
+// that brought nothing leaves the values on screen.
+TEST_F(SettingPageTest, EditsAreKeptUnlessTheUserDropsThem) {
+    const struct {
+        const char* name;
+        bool groupChange;  // else a Read of the same group after Disconnect
+        MsgAnswer answer;
+        bool asked;
+        bool kept;
+    } cases[] = {
+        {"group change, No", true, MsgAnswer::No, true, true},
+        {"group change, Yes", true, MsgAnswer::Yes, true, false},
+        {"Read while disconnected", false, MsgAnswer::Yes, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ConnectNow();
+        SelectGroup(0);
+        SetValue(0, "edited");
+        Grid().SetModified(true);
+        answer = c.answer;
+        if (c.groupChange) {
+            shown.clear();
+            SelectGroup(1);
+        } else {
+            Page().DisconnectButton().click();
+            shown.clear();
+            Page().ReadButton().click();
+        }
+        const bool asked = !shown.empty() && shown[0].text.contains("not been written");
+        EXPECT_EQ(asked, c.asked);
+        EXPECT_EQ(Value(0) == "edited", c.kept);
+        EXPECT_EQ(Page().GroupCombo().currentIndex(), c.kept ? 0 : 1);
+        EXPECT_EQ(Grid().GetModified(), c.kept);
+        if (link.Port().IsOpen()) Page().DisconnectButton().click();
+    }
 }
 
 TEST_F(SettingPageTest, AcceptOnTheEnvironmentAsksAndSendsNothing) {

@@ -196,5 +196,5 @@ int main(int argc, char** argv) {
     std::error_code ec;
     std::filesystem::remove_all(config.AppDirectory, ec);
     SetMessageBoxHook(nullptr);
-    return 0;
+    return missed ? 1 : 0;
 }

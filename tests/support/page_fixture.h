@@ -131,7 +131,7 @@ class PageTest : public SplicerTest {
 inline std::unique_ptr<ScopedConfig> UseShippedLanguage(const TempDir& folder,
                                                         const std::string& tag) {
     namespace fs = std::filesystem;
-    fs::copy(fs::path(__FILE__).parent_path() / ".." / ".." / "par", folder.path() / "par",
+    fs::copy(fs::path(VELMORA_SOURCE_DIR) / "par", folder.path() / "par",
              fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     folder.Write("par/Lan_Ver.ini",
                  std::string("[DlgPara]\r\nComm_Lanage=") + (tag == "en" ? "1" : "0") + "\r\n");

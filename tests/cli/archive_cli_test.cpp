@@ -79,12 +79,6 @@ TEST_F(ArchiveCliTest, EverySpliceOnceAcrossDownloads) {
     EXPECT_EQ(Run({"archive", "list", "--from", "2026-13-01"}).status, 2);
 }
 
-}  // namespace
-}  // namespace velmora
-
-namespace velmora {
-namespace {
-
 // A backup restores the splicer's settings byte for byte, kept bytes included;
 // diff names the rows that changed; an update is preceded by a backup.
 TEST_F(ArchiveCliTest, BackupDiffRestoreAndTheBackupBeforeAnUpdate) {

@@ -130,8 +130,7 @@ TEST_F(TransferCliTest, FirmwareGoesWholeWithTheSplicersTextPercentagesAndEnd) {
     std::size_t transfers = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.size);
-        std::string bytes(c.size, '\0');
-        for (std::size_t i = 0; i < c.size; ++i) bytes[i] = static_cast<char>((i * 40503u) >> 7);
+        const std::string bytes = test::FirmwareBytes(c.size);
         const test::CliRun r = Run(
             {"--lang", c.lang, "firmware", scratch.Write("fw.bin", bytes).string(), "--no-backup"});
         ASSERT_EQ(r.status, 0) << r.err;
@@ -139,8 +138,7 @@ TEST_F(TransferCliTest, FirmwareGoesWholeWithTheSplicersTextPercentagesAndEnd) {
         EXPECT_EQ(Lines(r.out), c.out);
         ASSERT_TRUE(installed.firmware->WaitForReceipts(++transfers, 20s));
         EXPECT_EQ(installed.firmware->Receipts().back().bytes, c.size);
-        EXPECT_EQ(installed.firmware->Receipts().back().crc32,
-                  sim::Crc32({reinterpret_cast<const std::uint8_t*>(bytes.data()), c.size}));
+        EXPECT_EQ(installed.firmware->Receipts().back().crc32, test::CrcOf(bytes));
     }
     // No goodbye after a transfer: the splicer no longer reads frames.
     const std::vector<std::uint8_t> one = {cmd::Handshake, cmd::ReadConfig, cmd::FirmwareHandshake1,

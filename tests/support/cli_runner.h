@@ -27,7 +27,6 @@ CliRun RunProgram(const std::filesystem::path& program, const std::vector<std::s
                   std::chrono::seconds margin = std::chrono::seconds(60));
 
 std::vector<std::string> Lines(const std::string& text);
-std::string ReadFileBytes(const std::filesystem::path& path);
 
 // The serial number of the virtual splicer names its device folder.
 inline constexpr const char* kSimDeviceName = "M2406A0153";

@@ -17,8 +17,6 @@
 namespace velmora::ui {
 namespace {
 
-namespace fs = std::filesystem;
-
 constexpr int kSpeed = 256000;
 constexpr std::size_t kFirmwareSize = 300000;  // about 12 s at 256000 bit/s
 
@@ -36,9 +34,9 @@ class PageWorkerTest : public test::PageTest {
         return page.Catalogue().size() == test::kPageImages;
     }
     bool StartTransfer(CFirmWareDlg& page) {
-        const fs::path file = workDir.Write("fw.bin", std::string(kFirmwareSize, 'F'));
+        const std::string file = workDir.Write("fw.bin", std::string(kFirmwareSize, 'F')).string();
         page.SetBackupBeforeUpdate(false);
-        page.SetFileChooser([file](QWidget*) { return QString::fromStdString(file.string()); });
+        page.SetFileChooser([file](QWidget*) { return QString::fromStdString(file); });
         page.OnBnClickedBrowse();
         page.OnBnClickedSend();
         return WaitFor([&] { return page.InfoText() == "Updating ,0%"; });

@@ -289,16 +289,14 @@ TEST_F(ArchiveTest, ImagesAreTiedToTheRecordOfTheirTime) {
 
 TEST_F(ArchiveTest, SnapshotsKeepWholeRecordsOfTheRightSize) {
     const std::vector<std::uint8_t> splice(84, 0x11), heater(28, 0x22), config(52, 0x33);
+    const std::vector<std::uint8_t> oneShort(83);
     const struct {
         const char* name;
         SplicerIdentity who;
         std::string reason;
         std::vector<GroupBytes> groups;
     } refused[] = {
-        {"splice record one byte short",
-         a,
-         "read",
-         {{RecordKind::Splice, std::vector<std::uint8_t>(83)}}},
+        {"splice record one byte short", a, "read", {{RecordKind::Splice, oneShort}}},
         {"heater bytes as environment", a, "read", {{RecordKind::Environment, heater}}},
         {"a kind twice", a, "read", {{RecordKind::Heater, heater}, {RecordKind::Heater, heater}}},
         {"an unknown kind", a, "read", {{static_cast<RecordKind>(4), heater}}},

@@ -84,8 +84,7 @@ TEST_F(ImagePageTest, DownloadDrawsTheImageAndSavesItByteIdentical) {
 
         const int position = std::max(row, 0);
         const Bytes jpeg = sim::SimulatedImageJpeg(position);
-        std::ifstream saved(FileOf(position), std::ios::binary);
-        EXPECT_TRUE(Bytes(std::istreambuf_iterator<char>(saved), {}) == jpeg);
+        EXPECT_EQ(test::ReadFileBytes(FileOf(position)), std::string(jpeg.begin(), jpeg.end()));
         EXPECT_EQ(test::Hex(splicer->ReceivedFrames().at(before)), request);
         EXPECT_EQ(Page().Progress().value(), 100);
         EXPECT_EQ(dlg->CommText(), "Comm Sucess");

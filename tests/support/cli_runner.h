@@ -64,12 +64,6 @@ class CliTest : public SplicerTest {
         args.insert(args.begin(), {"--port", splicer->PortPath()});
         return RunProgram(kCliProgram, args, workDir.path());
     }
-    // The command bytes of the frames the splicer received, in order.
-    std::vector<std::uint8_t> Commands() const {
-        std::vector<std::uint8_t> commands;
-        for (const auto& frame : splicer->ReceivedFrames()) commands.push_back(frame.at(1));
-        return commands;
-    }
 
     TempDir workDir;
     TempDir scratch;

@@ -105,15 +105,6 @@ class PageTest : public SplicerTest {
         for (const ShownBox& box : shown) texts.push_back(box.text + " / " + box.caption);
         return texts;
     }
-    std::vector<std::uint8_t> Commands() const {
-        std::vector<std::uint8_t> commands;
-        for (const auto& frame : splicer->ReceivedFrames()) commands.push_back(frame.at(1));
-        return commands;
-    }
-    std::size_t FramesOf(std::uint8_t command) const {
-        const auto all = Commands();
-        return static_cast<std::size_t>(std::count(all.begin(), all.end(), command));
-    }
 
     TempDir workDir;
     const std::filesystem::path deviceFolder = workDir.path() / "FS" / kPageDevice;

@@ -1,5 +1,6 @@
 #include "support/test_support.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -83,6 +84,17 @@ bool SplicerTest::OpenLink(int speed) {
     bool ok = link.OpenPort(splicer->PortPath(), speed, &reason);
     EXPECT_TRUE(ok) << reason;
     return ok;
+}
+
+std::vector<std::uint8_t> SplicerTest::Commands() const {
+    std::vector<std::uint8_t> commands;
+    for (const auto& frame : splicer->ReceivedFrames()) commands.push_back(frame.at(1));
+    return commands;
+}
+
+std::size_t SplicerTest::FramesOf(std::uint8_t command) const {
+    const auto all = Commands();
+    return static_cast<std::size_t>(std::count(all.begin(), all.end(), command));
 }
 
 std::string ReadFileBytes(const std::filesystem::path& path) {

@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "base/app_config.h"
 #include "protocol/link.h"
@@ -54,6 +55,9 @@ class SplicerTest : public ::testing::Test {
     // Restarts the splicer with other options (the link is closed first).
     void Restart(sim::SplicerOptions options);
     bool OpenLink(int speed = 115200);
+    // The command bytes of the frames the splicer received, in order; how many had `command`.
+    std::vector<std::uint8_t> Commands() const;
+    std::size_t FramesOf(std::uint8_t command) const;
 
     std::unique_ptr<sim::VirtualSplicer> splicer;
     Link link{sim::OpenerFor(splicer)};

@@ -96,9 +96,12 @@ int main(int argc, char** argv) {
         dlg.TabCtrl().TabBar().setCurrentIndex(kArchiveTab);
         CArchiveDlg& page = dlg.ArchivePage();
         ok &= Measure(dlg, "every record", [] {});
-        ok &= Measure(dlg, "one splicer", [&] {
-            page.SplicerCombo().setCurrentIndex(page.SplicerCombo().findText("BENCH0002"));
-        });
+        // The splicers were stored without serial numbers: each is listed by its folder.
+        // A name not found would measure every record again.
+        const int one = page.SplicerCombo().findText("BENCH0002", Qt::MatchContains);
+        if (one < 0) std::fprintf(stderr, "splicer BENCH0002 is not listed\n");
+        ok &= one >= 0 &&
+              Measure(dlg, "one splicer", [&] { page.SplicerCombo().setCurrentIndex(one); });
         ok &= Measure(dlg, "a date range over all splicers", [&] {
             page.SplicerCombo().setCurrentIndex(0);
             page.FromDate().setDate(QDate(2000, 1, 1));

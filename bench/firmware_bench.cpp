@@ -146,5 +146,5 @@ int main() {
     std::printf("  splicer: %s (%s)\n", sim::DescribeReceipt(receipt).c_str(),
                 whole ? "whole" : "NOT WHOLE");
     std::printf("%s\n", timeOk && cpuOk ? "RESULT: all goals met" : "RESULT: a goal was MISSED");
-    return whole ? 0 : 1;
+    return whole && timeOk && cpuOk ? 0 : 1;
 }

@@ -165,7 +165,7 @@ int MeasureDownload() {
     std::printf("  process CPU (splicer's pacing too)   %8.1f ms = %.2f%% of one core\n",
                 processCpu * 1e3, 100.0 * processCpu / download);
     std::printf("%s\n", ok ? "RESULT: goal met" : "RESULT: goal MISSED");
-    return textBytes > 0 ? 0 : 1;
+    return textBytes > 0 && ok ? 0 : 1;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "archive/sha256.h"
 #include "base/text_codec.h"
 #include "settings/parameter_rows.h"
+#include "settings/value_text.h"
 
 namespace velmora {
 namespace {
@@ -247,6 +248,10 @@ std::optional<SettingsBackup> BackupFromSnapshot(const archive::ParameterSnapsho
         }
         backup.records[group.kind] = group.bytes;
     }
+    // A splicer the archive knows by its folder alone (kept before serial numbers
+    // told splicers apart) is named by the configuration record it sent, if any.
+    if (backup.serialNumber.empty() && backup.Holds(ParamRecord::DeviceConfig))
+        backup.serialNumber = NameFromField(WithBackup(backup).config.serialNum);
     return backup;
 }
 

@@ -75,8 +75,6 @@ TEST_F(MainWindow, AnExchangeShowsItselfAndCanBeCancelled) {
         std::function<void(CVelmoraDlg&)> cancel;
     } cases[] = {
         {"Connect, Escape", cmd::Handshake, false, connect, escape},
-        {"Connect, Cancel button", cmd::Handshake, false, connect, button},
-        {"Read, Escape", cmd::ReadEnvironment, true, read, escape},
         {"Read, Cancel button", cmd::ReadEnvironment, true, read, button},
     };
     CMonitorDlg& setting = dlg->MonitorPage();
@@ -112,22 +110,6 @@ TEST_F(MainWindow, AnExchangeShowsItselfAndCanBeCancelled) {
         EXPECT_EQ(dlg->CommText(), "Comm Sucess");
         setting.OnBnClickedDisconnect();
     }
-}
-
-// A download on a page's worker can be cancelled with Escape too.
-TEST_F(MainWindow, ADownloadCanBeCancelled) {
-    ASSERT_TRUE(Connect());
-    splicer->SetFault(cmd::RecordCount, {sim::FaultKind::Silent});
-    CHistoryDlg& page = dlg->HistoryPage();
-    page.OnBnClickedReceive();
-    ASSERT_TRUE(page.Downloading());
-    EXPECT_TRUE(dlg->CancelButton().isVisible());
-    const auto started = std::chrono::steady_clock::now();
-    QTest::keyClick(dlg.get(), Qt::Key_Escape);
-    EXPECT_TRUE(WaitFor([&] { return !page.Downloading(); }, 2s));
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 1000ms);
-    EXPECT_TRUE(page.ReceiveButton().isEnabled());
-    EXPECT_FALSE(dlg->CancelButton().isVisible());
 }
 
 TEST_F(MainWindow, ClosingWithThePortClosedSendsNothing) {

@@ -9,8 +9,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <latch>
 #include <numeric>
 #include <thread>
@@ -52,11 +50,6 @@ std::vector<SpliceRecord> Series(int first, int last) {
     for (int tag = first; tag <= last; ++tag)
         out.push_back(Rec(tag, 2026, 3, 1 + tag / 600, 8 + tag / 60 % 10, tag % 60));
     return out;
-}
-
-std::string ReadAll(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // A second, plain connection to the file, to see and meddle as another program would.
@@ -296,16 +289,14 @@ TEST_F(ArchiveTest, ImagesAreTiedToTheRecordOfTheirTime) {
 
 TEST_F(ArchiveTest, SnapshotsKeepWholeRecordsOfTheRightSize) {
     const std::vector<std::uint8_t> splice(84, 0x11), heater(28, 0x22), config(52, 0x33);
+    const std::vector<std::uint8_t> oneShort(83);
     const struct {
         const char* name;
         SplicerIdentity who;
         std::string reason;
         std::vector<GroupBytes> groups;
     } refused[] = {
-        {"splice record one byte short",
-         a,
-         "read",
-         {{RecordKind::Splice, std::vector<std::uint8_t>(83)}}},
+        {"splice record one byte short", a, "read", {{RecordKind::Splice, oneShort}}},
         {"heater bytes as environment", a, "read", {{RecordKind::Environment, heater}}},
         {"a kind twice", a, "read", {{RecordKind::Heater, heater}, {RecordKind::Heater, heater}}},
         {"an unknown kind", a, "read", {{static_cast<RecordKind>(4), heater}}},
@@ -352,7 +343,7 @@ TEST_F(ArchiveTest, SnapshotsKeepWholeRecordsOfTheRightSize) {
 TEST_F(ArchiveTest, DamagedNewerOrLockedFilesAreRefusedAndLeftAlone) {
     Store(a, Series(1, 1500));
     archive.reset();
-    const std::string good = ReadAll(file);
+    const std::string good = test::ReadFileBytes(file);
     ASSERT_GT(good.size(), 16384u);
     std::string garbage(8192, '\0');
     for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<char>(i * 131 + 7);
@@ -380,14 +371,14 @@ TEST_F(ArchiveTest, DamagedNewerOrLockedFilesAreRefusedAndLeftAlone) {
     for (const auto& c : cases) {
         replaceFile(c.bytes);
         if (!c.sql.empty()) RawDb(file).Exec(c.sql);
-        const std::string before = ReadAll(file);
+        const std::string before = test::ReadFileBytes(file);
         const OpenResult opened = Archive::Open(file);
         EXPECT_FALSE(opened.archive) << c.name;
         EXPECT_EQ(opened.error.code, c.code) << c.name << ": " << opened.error.message;
         const std::string said = ArchiveErrorText(opened.error);
         EXPECT_NE(said.find(file.string()), std::string::npos) << said;
         EXPECT_NE(said.find(c.advice), std::string::npos) << said;
-        EXPECT_EQ(ReadAll(file), before) << c.name;
+        EXPECT_EQ(test::ReadFileBytes(file), before) << c.name;
     }
 
     // Another program holding the write lock: opening and reading still work, a store
@@ -413,7 +404,7 @@ TEST_F(ArchiveTest, ReadOnlyFileIsReadButNeverWritten) {
     ASSERT_EQ(chmod(file.c_str(), 0444), 0);
     for (const auto& folder : {dir.path(), file.parent_path()})
         ASSERT_EQ(chmod(folder.c_str(), 0755), 0);
-    const std::string before = ReadAll(file);
+    const std::string before = test::ReadFileBytes(file);
     EXPECT_EXIT(
         {
             if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) std::_Exit(3);
@@ -425,7 +416,7 @@ TEST_F(ArchiveTest, ReadOnlyFileIsReadButNeverWritten) {
             std::_Exit(records && records->size() == 10 && opened.archive->ReadOnly() ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "cannot be written");
-    EXPECT_EQ(ReadAll(file), before);
+    EXPECT_EQ(test::ReadFileBytes(file), before);
 }
 
 // A file system of `size` on `folder` that this process alone sees (a mount namespace

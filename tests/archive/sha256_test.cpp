@@ -33,21 +33,5 @@ TEST(Sha256Test, KnownDigests) {
         EXPECT_EQ(HexText(Sha256Of(Bytes(c.input))), c.digest) << c.input.size() << " bytes";
 }
 
-// Any split of the input into two pieces gives the digest of the whole.
-TEST(Sha256Test, PiecesGiveTheDigestOfTheWhole) {
-    std::string text;
-    for (int i = 0; i < 150; ++i) text.push_back(static_cast<char>(i * 7 + 3));
-    for (std::size_t length : {0u, 1u, 63u, 64u, 65u, 127u, 128u, 150u}) {
-        const auto whole = Bytes(text).first(length);
-        const Sha256Digest expected = Sha256Of(whole);
-        for (std::size_t cut = 0; cut <= length; ++cut) {
-            Sha256 hash;
-            hash.Update(whole.first(cut));
-            hash.Update(whole.subspan(cut));
-            EXPECT_EQ(hash.Finish(), expected) << length << " bytes cut at " << cut;
-        }
-    }
-}
-
 }  // namespace
 }  // namespace velmora::archive

@@ -7,8 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "base/atomic_file.h"
@@ -18,11 +16,6 @@ namespace velmora {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Contents(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 TEST(AtomicFilePosix, AWriteCutShortLeavesTheOldFileWhole) {
     const std::string before = "old file\n",
@@ -57,12 +50,12 @@ TEST(AtomicFilePosix, AWriteCutShortLeavesTheOldFileWhole) {
         ASSERT_EQ(waitpid(child, &status, 0), child);
         if (c.diesAtLimit) {
             ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
-            EXPECT_EQ(Contents(target), before);
+            EXPECT_EQ(test::ReadFileBytes(target), before);
             continue;
         }
         ASSERT_TRUE(WIFEXITED(status)) << status;
         EXPECT_EQ(WEXITSTATUS(status), c.room ? 0 : 1);
-        EXPECT_EQ(Contents(target), c.room ? after : c.oldFile ? before : "");
+        EXPECT_EQ(test::ReadFileBytes(target), c.room ? after : c.oldFile ? before : "");
         std::string names;
         for (const auto& entry : fs::directory_iterator(dir.path()))
             names += entry.path().filename().string() + " ";

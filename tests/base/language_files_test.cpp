@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -32,11 +30,6 @@ std::vector<TextKey> ShippedKeys() {
     return keys;
 }
 
-std::string ReadBytes(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 TEST(LanguageFiles, EveryKeyHasAChineseCaption) {
     const fs::path file = ShippedPar() / "Lan.ini";
     ASSERT_TRUE(fs::exists(file)) << file;
@@ -54,7 +47,7 @@ TEST(LanguageFiles, EnglishFileHoldsTheDefaultsExactly) {
 }
 
 TEST(LanguageFiles, ChineseFileIsGbkWithChineseCaptions) {
-    const std::string bytes = ReadBytes(ShippedPar() / "Lan.ini");
+    const std::string bytes = test::ReadFileBytes(ShippedPar() / "Lan.ini");
     // GBK, not UTF-8: a Windows program reading it in the Chinese code page sees Chinese.
     EXPECT_FALSE(IsValidUtf8(bytes));
     EXPECT_EQ(GbkToUtf8(bytes).find("\xEF\xBF\xBD"), std::string::npos) << "undecodable bytes";
@@ -68,7 +61,7 @@ TEST(LanguageFiles, ChineseFileIsGbkWithChineseCaptions) {
 
 TEST(LanguageFiles, WindowsLineEnds) {
     for (const char* name : {"Lan_En.ini", "Lan.ini", "Lan_Ver.ini"}) {
-        const std::string bytes = ReadBytes(ShippedPar() / name);
+        const std::string bytes = test::ReadFileBytes(ShippedPar() / name);
         ASSERT_FALSE(bytes.empty()) << name;
         for (std::size_t i = bytes.find('\n'); i != std::string::npos; i = bytes.find('\n', i + 1))
             ASSERT_TRUE(i > 0 && bytes[i - 1] == '\r') << name << ": bare LF at byte " << i;

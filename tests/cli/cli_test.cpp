@@ -76,8 +76,6 @@ TEST_F(CliTest, ReadPrintsTheGridTextsAndDisconnects) {
     const auto lines = Lines(r.out);
     ASSERT_EQ(lines.size(), 20u);
     EXPECT_EQ(lines[0], "Fiber Type\tSM AUTO");
-    EXPECT_EQ(lines[4], "Loss Limit\t0.10");
-    EXPECT_EQ(lines[6], "ARC Time(ms)\t1500");
     EXPECT_EQ(lines[19], "PullingTest\tOn");
     ASSERT_TRUE(splicer->WaitForFrames(4, 5s));
     EXPECT_EQ(Commands(), kConnectReadSplice);
@@ -124,155 +122,49 @@ TEST_F(CliTest, RangeFailuresExitTwoAndWriteNothing) {
 // line saying why, writes no file, and says goodbye while the splicer reads frames.
 TEST_F(CliTest, ShortEndsOfEveryCommandHaveTheirStatusReasonAndNoFile) {
     const std::string fw = scratch.Write("fw.bin", std::string(100000, 'x')).string();
-    auto countReply = [](std::uint8_t low, std::uint8_t high) {
+    auto count = [](std::uint8_t low, std::uint8_t high) {
         std::vector<std::uint8_t> reply = {0x87, 0x63, 0x02, low, high};
         reply.push_back(SumCheck(reply));
         return reply;
     };
     constexpr std::uint8_t H = cmd::Handshake, C = cmd::ReadConfig, D = cmd::Disconnect;
+    constexpr std::uint8_t RH = cmd::ReadHeater, WH = cmd::WriteHeater, RC = cmd::RecordCount;
+    constexpr std::uint8_t IL = cmd::ImageList, ID = cmd::ImageDownload;
     constexpr std::uint8_t F1 = cmd::FirmwareHandshake1, F2 = cmd::FirmwareHandshake2;
+    const std::vector<std::string> update = {"firmware", fw, "--no-backup"};
+    const std::string notStarted = "The update did not start: ";
+    const std::string begun = "Boot loader V1.2, waiting for firmware\nUpdating ,0%\n";
+    using enum FaultKind;
     struct Case {
         std::vector<std::string> args;
         std::uint8_t command;
         Fault fault;
-        std::vector<std::uint8_t> answer;  // instead of the splicer's own, when not empty
         int status;
-        std::string err;               // how its only line starts
-        std::vector<std::string> out;  // how standard output starts
+        std::string err;  // how its only line starts
         std::vector<std::uint8_t> commands;
+        std::vector<std::uint8_t> answer = {};  // instead of the splicer's own
+        std::string out = {};                   // how standard output starts
     } cases[] = {
-        {{"read", "heating"},
-         H,
-         {FaultKind::Silent},
-         {},
-         1,
-         "No answer,please Exit Program\n",
-         {},
-         {H}},
-        {{"read", "heating"},
-         cmd::ReadHeater,
-         {FaultKind::Reject},
-         {},
-         1,
-         "data error\n",
-         {},
-         {H, C, cmd::ReadHeater, D}},
-        {{"write", "heating", "Time=40"},
-         cmd::WriteHeater,
-         {FaultKind::Reject},
-         {},
-         1,
-         "write Heating Parameters error\n",
-         {},
-         {H, C, cmd::ReadHeater, cmd::WriteHeater, D}},
-        {{"history"},
-         cmd::RecordCount,
-         {FaultKind::Silent},
-         {},
-         1,
-         "No answer,please Exit Program\n",
-         {},
-         {H, C, cmd::RecordCount, D}},
-        {{"history", "--csv"},
-         cmd::RecordCount,
-         {FaultKind::BadCheck},
-         {},
-         1,
-         "check code error\n",
-         {},
-         {H, C, cmd::RecordCount, D}},
+        {{"read", "heating"}, H, {Silent}, 1, "No answer,please Exit Program\n", {H}},
+        {{"read", "heating"}, RH, {Reject}, 1, "data error\n", {H, C, RH, D}},
+        {{"write", "heating", "Time=40"}, WH, {Reject}, 1, "write Heating", {H, C, RH, WH, D}},
+        {{"history"}, RC, {Silent}, 1, "No answer,please Exit Program\n", {H, C, RC, D}},
+        {{"history", "--csv"}, RC, {BadCheck}, 1, "check code error\n", {H, C, RC, D}},
         // More than the receive buffer holds: refused before any download request.
-        {{"history"},
-         cmd::RecordCount,
-         {},
-         countReply(0x90, 0x14),
-         1,
-         "The splicer holds 5264 records, more than can be received at once (at most 5263)\n",
-         {},
-         {H, C, cmd::RecordCount, D}},
-        {{"history"},
-         cmd::RecordCount,
-         {},
-         countReply(0, 0),
-         0,
-         "",
-         {},
-         {H, C, cmd::RecordCount, D}},
-        {{"history", "--csv"},
-         cmd::RecordCount,
-         {},
-         countReply(0, 0),
-         0,
-         "There is no record\n",
-         {},
-         {H, C, cmd::RecordCount, D}},
-        {{"images"},
-         cmd::ImageList,
-         {FaultKind::Silent},
-         {},
-         1,
-         "No answer,please Exit Program\n",
-         {},
-         {H, C, cmd::ImageList, D}},
-        {{"image", "1"},
-         cmd::ImageList,
-         {FaultKind::WrongEcho},
-         {},
-         1,
-         "data error\n",
-         {},
-         {H, C, cmd::ImageList, D}},
-        {{"image", "4"},
-         0,
-         {},
-         {},
-         2,
-         "velmora-cli: no image 4: the splicer holds 3\n",
-         {},
-         {H, C, cmd::ImageList, D}},
-        {{"image", "1"},
-         cmd::ImageDownload,
-         {FaultKind::Reject},
-         {},
-         1,
-         "The splicer refused the request\n",
-         {},
-         {H, C, cmd::ImageList, cmd::ImageDownload, D}},
-        {{"image", "1"},
-         cmd::ImageDownload,
-         {FaultKind::HangUp, 20},
-         {},
-         1,
-         "Port lost, please check the cable and connect again\n",
-         {},
-         {H, C, cmd::ImageList, cmd::ImageDownload}},
-        {{"firmware", fw, "--no-backup"},
-         F1,
-         {FaultKind::Reject},
-         {},
-         1,
-         "The update did not start: the Fusion Splicer refused it\n",
-         {},
-         {H, C, F1, D}},
-        {{"firmware", fw, "--no-backup"},
-         F2,
-         {FaultKind::Silent},
-         {},
-         1,
-         "The update did not start: no answer from the Fusion Splicer\n",
-         {},
-         {H, C, F1, F2, D}},
+        {{"history"}, RC, {}, 1, "The splicer holds 5264 ", {H, C, RC, D}, count(0x90, 0x14)},
+        {{"history"}, RC, {}, 0, "", {H, C, RC, D}, count(0, 0)},
+        {{"history", "--csv"}, RC, {}, 0, "There is no record\n", {H, C, RC, D}, count(0, 0)},
+        {{"images"}, IL, {Silent}, 1, "No answer,please Exit Program\n", {H, C, IL, D}},
+        {{"image", "1"}, IL, {WrongEcho}, 1, "data error\n", {H, C, IL, D}},
+        {{"image", "4"}, 0, {}, 2, "velmora-cli: no image 4: the splicer holds 3\n", {H, C, IL, D}},
+        {{"image", "1"}, ID, {Reject}, 1, "The splicer refused the request\n", {H, C, IL, ID, D}},
+        {{"image", "1"}, ID, {HangUp, 20}, 1, "Port lost, please check the cable", {H, C, IL, ID}},
+        {update, F1, {Reject}, 1, notStarted + "the Fusion Splicer refused", {H, C, F1, D}},
+        {update, F2, {Silent}, 1, notStarted + "no answer from", {H, C, F1, F2, D}},
         // The first block went whole, the second was cut at 40000 bytes (whether its
         // percentage shows depends on how much the kernel took before the line
         // dropped); no goodbye into what the splicer takes for firmware.
-        {{"firmware", fw, "--no-backup"},
-         F2,
-         {FaultKind::HangUp, 40000},
-         {},
-         1,
-         "Update failed",
-         {"Boot loader V1.2, waiting for firmware", "Updating ,0%"},
-         {H, C, F1, F2}},
+        {update, F2, {HangUp, 40000}, 1, "Update failed", {H, C, F1, F2}, {}, begun},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.front() + " " + c.args.back() + ": " + c.err);
@@ -287,10 +179,7 @@ TEST_F(CliTest, ShortEndsOfEveryCommandHaveTheirStatusReasonAndNoFile) {
         EXPECT_EQ(r.status, c.status);
         EXPECT_TRUE(r.err.starts_with(c.err)) << r.err;
         EXPECT_LE(Lines(r.err).size(), 1u) << r.err;
-        const std::vector<std::string> out = Lines(r.out);
-        EXPECT_TRUE(out.size() >= c.out.size() &&
-                    std::equal(c.out.begin(), c.out.end(), out.begin()))
-            << r.out;
+        EXPECT_TRUE(r.out.starts_with(c.out)) << r.out;
         EXPECT_EQ(r.out.find("Updated Finish"), std::string::npos) << r.out;
         ASSERT_TRUE(splicer->WaitForFrames(c.commands.size(), 5s));
         EXPECT_EQ(Commands(), c.commands);

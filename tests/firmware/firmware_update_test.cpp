@@ -19,20 +19,11 @@ namespace {
 
 using namespace std::chrono_literals;
 using sim::FaultKind;
+using test::CrcOf;
+using test::FirmwareBytes;
 using test::Hex;
 
 constexpr auto kMargin = 20s;
-
-// Bytes that differ from position to position, so a lost or repeated piece shows.
-std::string FirmwareBytes(std::size_t size) {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 2654435761u) >> 13);
-    return bytes;
-}
-
-std::uint32_t CrcOf(const std::string& bytes) {
-    return sim::Crc32({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
-}
 
 class FirmwareTest : public test::SplicerTest {
   protected:

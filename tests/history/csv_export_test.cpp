@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <fstream>
-#include <iterator>
 
 #include "base/language.h"
 #include "support/test_support.h"
@@ -15,10 +14,7 @@ namespace {
 using namespace std::chrono;
 namespace fs = std::filesystem;
 
-constexpr std::array<std::uint8_t, kRecordSize> kExample = {
-    0x1A, 0x0C, 0x1F, 0x17, 0x3B, 0x09, 0x00, 0x00, 0x0F, 0x00, 0x05, 0x00,
-    0x0C, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x0A, 0x00, 0xFE, 0xFF,
-    0x64, 0x00, 0xB4, 0x00, 0x2C, 0x01, 0xD0, 0x07, 0x1E, 0x00};
+using test::kExample;
 
 constexpr const char* kEnglishHeader =
     ",Time,Result, Loss Value, Splice mode, Aline Type, Aline Space, Arc Line, Prefuse ARC "
@@ -29,11 +25,6 @@ std::array<std::string, kDetailRowCount> EnglishCaptions() {
     for (std::size_t i = 0; i < kDetailRowCount; ++i)
         captions[i] = keys::HistoryDetailRows[i].english;
     return captions;
-}
-
-std::string ReadAll(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // The example, then a failed splice with manual alignment and an unknown fibre.
@@ -83,11 +74,7 @@ TEST(CsvExportTest, WhereTheExportGoes) {
     EXPECT_EQ(CsvExportPath("/w/FS/AB12", "/w", 2026y / December / 5),
               "/w/FS/AB12/CSV/20261205.csv");
     EXPECT_EQ(CsvExportPath("", "/w", 2026y / December / 5), "/w/CSV/20261205.csv");
-    test::TempDir dir;
     EXPECT_FALSE(EnsureCsvFolder(""));
-    EXPECT_TRUE(EnsureCsvFolder(dir.path() / "FS" / "AB12"));
-    EXPECT_TRUE(fs::is_directory(dir.path() / "FS" / "AB12" / "CSV"));
-    EXPECT_TRUE(EnsureCsvFolder(dir.path() / "FS" / "AB12"));  // already there: no error
 }
 
 // Written whole, into a folder made for it and over an older file, or not at all:
@@ -100,9 +87,10 @@ TEST(CsvExportTest, WrittenWholeOrNotAtAll) {
     EXPECT_EQ(progress, (std::vector<int>{0, 50, 100}));
     std::ofstream(file, std::ios::binary) << "old contents";
     ASSERT_TRUE(Write(file).ok);
-    EXPECT_EQ(ReadAll(file), CsvDocument(TwoRecords(), EnglishCaptions(), TableLanguage::English));
+    EXPECT_EQ(test::ReadFileBytes(file),
+              CsvDocument(TwoRecords(), EnglishCaptions(), TableLanguage::English));
     // A folder where the file should be, a folder we may not write into (a file
-    // where the folder should be is tried through the page).
+    // where the folder should be is tried through velmora-cli).
     fs::create_directories(dir.path() / "CSV" / "taken.csv");
     const auto readOnly = dir.Write("ro/20261205.csv", "old contents");
     ::chmod(readOnly.parent_path().c_str(), 0555);
@@ -115,7 +103,7 @@ TEST(CsvExportTest, WrittenWholeOrNotAtAll) {
         EXPECT_FALSE(written.reason.empty());
     }
     ::chmod(readOnly.parent_path().c_str(), 0755);
-    EXPECT_EQ(ReadAll(readOnly), "old contents");
+    EXPECT_EQ(test::ReadFileBytes(readOnly), "old contents");
     EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), {}), 2);
 }
 

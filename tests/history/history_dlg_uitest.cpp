@@ -1,6 +1,6 @@
 // The Result page against the in-process virtual splicer: the download fills
 // the lists, the buttons rest while it runs, failures reach the status pane,
-// the export asks before replacing, and closing mid-download stops the worker.
+// and the export asks before replacing.
 #include <fstream>
 
 #include "history/csv_export.h"
@@ -87,10 +87,12 @@ TEST_F(HistoryPageTest, ACancelledDownloadSaysHowFarAndIsExportedOnlyKnowingly) 
     EXPECT_TRUE(WaitFor([&] { return Page().IndexList().GetItemCount() >= 2; }));
     EXPECT_TRUE(Page().Downloading());
     ExpectButtonsEnabled(false);
-    // A second press meanwhile sends nothing.
+    // A second press meanwhile sends nothing; the window's Escape cancels.
     Page().OnBnClickedReceive();
-    Page().CancelExchange();
+    EXPECT_TRUE(dlg->CancelButton().isVisible());
+    QTest::keyClick(dlg.get(), Qt::Key_Escape);
     ASSERT_TRUE(WaitFor([&] { return !Page().Downloading(); }));
+    EXPECT_FALSE(dlg->CancelButton().isVisible());
     EXPECT_EQ(Commands(), (std::vector<std::uint8_t>{cmd::RecordCount, cmd::RecordDownload}));
     const std::string howFar = std::to_string(Page().Records().size()) + " of 150 records";
     EXPECT_EQ(dlg->CommText().toStdString(), "Download cancelled after " + howFar);
@@ -178,47 +180,6 @@ TEST_F(HistoryPageTest, ExcelWritesTheDaysFileAndAsksBeforeReplacingIt) {
         EXPECT_EQ(test::ReadFileBytes(file), reply == MsgAnswer::No ? "kept" : written);
     }
     EXPECT_EQ(BoxTexts(), (Texts{question, saved}));
-
-    // A file where the CSV folder should be: the export says it failed.
-    fs::remove_all(deviceFolder / "CSV");
-    std::ofstream(deviceFolder / "CSV") << "in the way";
-    shown.clear();
-    ASSERT_TRUE(ExcelAndWait());
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_TRUE(shown[0].text.startsWith("File could not be saved: "))
-        << shown[0].text.toStdString();
-}
-
-TEST_F(HistoryPageTest, ClosingTheWindowMidDownloadStopsTheWorker) {
-    // Short enough that the splicer, busy sending, reads the goodbye well within the margin.
-    sim::InstallRecordCommands(*splicer, 40);
-    splicer->SetFault(cmd::RecordDownload, {FaultKind::Trickle, 2});
-    ASSERT_TRUE(OpenLink());
-    Page().OnBnClickedReceive();
-    ASSERT_TRUE(WaitFor([&] { return Page().IndexList().GetItemCount() >= 1; }));
-    ASSERT_TRUE(Page().Worker().Running());
-    EXPECT_TRUE(WaitFor([&] { return dlg->close(); }));
-    EXPECT_FALSE(Page().Worker().Running());
-    EXPECT_FALSE(link.Port().IsOpen());
-    EXPECT_LT(Page().Records().size(), 40u);
-    // The goodbye went out once the download had let go of the line.
-    ASSERT_TRUE(splicer->WaitForFrames(3, test::kPageMargin));
-    EXPECT_EQ(test::Hex(splicer->ReceivedFrames()[2]), "87 68 01 00 F0");
-}
-
-TEST_F(HistoryPageTest, DestroyingThePageMidDownloadJoinsItsWorker) {
-    splicer->SetFault(cmd::RecordDownload, {FaultKind::Trickle, 2});
-    ASSERT_TRUE(OpenLink());
-    dlg.reset();
-    // The page alone, so that its own destructor has to stop the worker.
-    ParameterSession session;
-    PageContext context{link, session, {}};
-    auto page = std::make_unique<CHistoryDlg>(nullptr, context);
-    page->OnBnClickedReceive();
-    ASSERT_TRUE(WaitFor([&] { return page->IndexList().GetItemCount() >= 1; }));
-    ASSERT_TRUE(page->Worker().Running());
-    page.reset();  // its lists go while the worker would still list into them
-    EXPECT_FALSE(link.LineBusy());
 }
 
 }  // namespace

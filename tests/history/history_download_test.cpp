@@ -147,6 +147,10 @@ TEST_F(HistoryDownloadTest, CountAnswersDecideTheRequest) {
     using enum Outcome;
     using sim::FaultKind;
     const std::string countRequest = "87 63 01 00 EB";
+    auto holds = [](int count) {
+        return "The splicer holds " + std::to_string(count) +
+               " records, more than can be received at once (at most 5263)";
+    };
     const struct {
         sim::Fault fault;
         Bytes reply;  // empty: the splicer's own answer
@@ -160,25 +164,11 @@ TEST_F(HistoryDownloadTest, CountAnswersDecideTheRequest) {
         {{}, CountReply(0x2C, 0x01), Download, Accepted, 300, "87 64 01 2C 19", ""},
         {{}, CountReply(0x8F, 0x14), Download, Accepted, 5263, "87 64 01 8F 8F", ""},
         {{}, CountReply(0, 0), NoRecords, Accepted, 0, "", ""},
-        {{},
-         CountReply(0x05, 0x80),
-         TooMany,
-         Accepted,
-         32773,
-         "",
-         "The splicer holds 32773 records, more than can be received at once (at most 5263)"},
-        {{},
-         CountReply(0x90, 0x14),
-         TooMany,
-         Accepted,
-         5264,
-         "",
-         "The splicer holds 5264 records, more than can be received at once (at most 5263)"},
+        {{}, CountReply(0x05, 0x80), TooMany, Accepted, 32773, "", holds(32773)},
+        {{}, CountReply(0x90, 0x14), TooMany, Accepted, 5264, "", holds(5264)},
+        // Every other answer to the count is the link's to judge (and word).
         {{FaultKind::Silent}, {}, Failed, NoAnswer, 0, "", "No answer,please Exit Program"},
-        {{FaultKind::BadCheck}, {}, Failed, BadCheck, 0, "", "check code error"},
         {{}, {0x87, 0x63, 0xEA}, Failed, BadCheck, 0, "", "check code error"},
-        {{FaultKind::Reject}, {}, Failed, Rejected, 0, "", "The splicer refused the request"},
-        {{FaultKind::WrongEcho}, {}, Failed, Unexpected, 0, "", "data error"},
     };
     std::vector<std::string> requested;
     for (const auto& c : cases) {

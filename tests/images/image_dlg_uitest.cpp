@@ -1,6 +1,6 @@
 // The Image page in the main window against the virtual splicer: listing on
 // tab selection, downloads drawn and saved, saved images shown without an
-// exchange, nothing started beside a running download, closing mid-download.
+// exchange, nothing started beside a running download.
 #include <fstream>
 #include <iterator>
 
@@ -84,8 +84,7 @@ TEST_F(ImagePageTest, DownloadDrawsTheImageAndSavesItByteIdentical) {
 
         const int position = std::max(row, 0);
         const Bytes jpeg = sim::SimulatedImageJpeg(position);
-        std::ifstream saved(FileOf(position), std::ios::binary);
-        EXPECT_TRUE(Bytes(std::istreambuf_iterator<char>(saved), {}) == jpeg);
+        EXPECT_EQ(test::ReadFileBytes(FileOf(position)), std::string(jpeg.begin(), jpeg.end()));
         EXPECT_EQ(test::Hex(splicer->ReceivedFrames().at(before)), request);
         EXPECT_EQ(Page().Progress().value(), 100);
         EXPECT_EQ(dlg->CommText(), "Comm Sucess");
@@ -190,35 +189,6 @@ TEST_F(ImagePageTest, QuestionsAndRefusalsOfThePage) {
                               "没有图片记录 / 提示", "通讯已经断开 / 提示"};
     ASSERT_EQ(Boxes().size(), std::size(expected));
     for (std::size_t i = 0; i < shown.size(); ++i) EXPECT_EQ(Boxes()[i].toStdString(), expected[i]);
-}
-
-TEST_F(ImagePageTest, ClosingOrDestroyingDuringADownloadStopsAndJoinsTheWorker) {
-    splicer->SetFault(cmd::ImageDownload, {sim::FaultKind::Silent});
-    // Unacknowledged, so no late ack of the goodbye waits on the line after reopening.
-    splicer->SetFault(cmd::Disconnect, {sim::FaultKind::Silent});
-    Page().DownLoadButton().click();
-    ASSERT_TRUE(Page().Worker().Running());
-    // Without the stop this would wait the full 50 s for the silent splicer.
-    EXPECT_TRUE(dlg->close());
-    EXPECT_FALSE(Page().Worker().Running());
-    EXPECT_FALSE(link.Port().IsOpen());
-    ASSERT_TRUE(splicer->WaitForFrames(3, test::kPageMargin));
-    EXPECT_EQ(test::Hex(splicer->ReceivedFrames().back()), "87 68 01 00 F0");
-
-    // A page destroyed without a close gives the line back too.
-    dlg.reset();
-    ASSERT_TRUE(OpenLink());
-    ParameterSession session;
-    session.DeviceFolder = deviceFolder;
-    PageContext context{link, session, {}};
-    auto page = std::make_unique<CImageDlg>(nullptr, context);
-    page->RefreshImageList();
-    ASSERT_EQ(page->Catalogue().size(), static_cast<std::size_t>(kPageImages));
-    page->OnBnClickedDownLoad();
-    ASSERT_TRUE(page->Worker().Running());
-    page.reset();
-    EXPECT_FALSE(link.LineBusy());
-    EXPECT_EQ(FetchImageList(link).outcome, Outcome::Accepted);
 }
 
 }  // namespace

@@ -38,16 +38,6 @@ TEST(Requests, FixedRequestsCarryTheirSumCheck) {
     }
 }
 
-TEST(Requests, IrregularCheckBytes) {
-    // The record download sends only the count's low byte but sums both.
-    EXPECT_EQ(Hex(LayOutFrame(RecordDownloadRequest(5))), "87 64 01 05 F1");
-    EXPECT_EQ(Hex(LayOutFrame(RecordDownloadRequest(300))), "87 64 01 2C 19");
-    // The image download leaves its trailing 0x20 out of the sum.
-    EXPECT_EQ(Hex(LayOutFrame(ImageDownloadRequest(0))), "87 71 02 00 20 FA");
-    EXPECT_EQ(Hex(LayOutFrame(ImageDownloadRequest(3))), "87 71 02 03 20 FD");
-    EXPECT_EQ(Hex(LayOutFrame(ImageDownloadRequest(255))), "87 71 02 FF 20 F9");
-}
-
 // The virtual splicer checks requests by rules of its own: every request the
 // program builds passes them, and one with a slip in its check byte does not.
 TEST(Requests, TheSplicerSideAcceptsWhatTheProgramBuildsAndNoSlip) {

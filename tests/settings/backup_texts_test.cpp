@@ -81,5 +81,16 @@ TEST(BackupText, ReadBackOrRefusedWithTheReason) {
     }
 }
 
+// A snapshot of a splicer the archive knows by its folder alone is named by the
+// serial number in its configuration record.
+TEST(BackupText, SnapshotOfAnUnknownSerialIsNamedByItsRecord) {
+    ParameterRecords records;
+    NameToField("VM0001", records.config.serialNum);
+    const archive::ParameterSnapshot snapshot{
+        .groups = {{ParamRecord::DeviceConfig, EncodeRecord(ParamRecord::DeviceConfig, records)}}};
+    std::string error;
+    EXPECT_EQ(BackupFromSnapshot(snapshot, error)->serialNumber, "VM0001");
+}
+
 }  // namespace
 }  // namespace velmora

@@ -27,7 +27,6 @@ CliRun RunProgram(const std::filesystem::path& program, const std::vector<std::s
                   std::chrono::seconds margin = std::chrono::seconds(60));
 
 std::vector<std::string> Lines(const std::string& text);
-std::string ReadFileBytes(const std::filesystem::path& path);
 
 // The serial number of the virtual splicer names its device folder.
 inline constexpr const char* kSimDeviceName = "M2406A0153";
@@ -64,12 +63,6 @@ class CliTest : public SplicerTest {
     CliRun Run(std::vector<std::string> args) {
         args.insert(args.begin(), {"--port", splicer->PortPath()});
         return RunProgram(kCliProgram, args, workDir.path());
-    }
-    // The command bytes of the frames the splicer received, in order.
-    std::vector<std::uint8_t> Commands() const {
-        std::vector<std::uint8_t> commands;
-        for (const auto& frame : splicer->ReceivedFrames()) commands.push_back(frame.at(1));
-        return commands;
     }
 
     TempDir workDir;

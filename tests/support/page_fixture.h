@@ -105,15 +105,6 @@ class PageTest : public SplicerTest {
         for (const ShownBox& box : shown) texts.push_back(box.text + " / " + box.caption);
         return texts;
     }
-    std::vector<std::uint8_t> Commands() const {
-        std::vector<std::uint8_t> commands;
-        for (const auto& frame : splicer->ReceivedFrames()) commands.push_back(frame.at(1));
-        return commands;
-    }
-    std::size_t FramesOf(std::uint8_t command) const {
-        const auto all = Commands();
-        return static_cast<std::size_t>(std::count(all.begin(), all.end(), command));
-    }
 
     TempDir workDir;
     const std::filesystem::path deviceFolder = workDir.path() / "FS" / kPageDevice;
@@ -131,7 +122,7 @@ class PageTest : public SplicerTest {
 inline std::unique_ptr<ScopedConfig> UseShippedLanguage(const TempDir& folder,
                                                         const std::string& tag) {
     namespace fs = std::filesystem;
-    fs::copy(fs::path(__FILE__).parent_path() / ".." / ".." / "par", folder.path() / "par",
+    fs::copy(fs::path(VELMORA_SOURCE_DIR) / "par", folder.path() / "par",
              fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     folder.Write("par/Lan_Ver.ini",
                  std::string("[DlgPara]\r\nComm_Lanage=") + (tag == "en" ? "1" : "0") + "\r\n");

@@ -1,11 +1,15 @@
 #include "support/test_support.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <stdexcept>
+
+#include "sim/firmware_commands.h"
 
 namespace velmora::test {
 
@@ -80,6 +84,32 @@ bool SplicerTest::OpenLink(int speed) {
     bool ok = link.OpenPort(splicer->PortPath(), speed, &reason);
     EXPECT_TRUE(ok) << reason;
     return ok;
+}
+
+std::vector<std::uint8_t> SplicerTest::Commands() const {
+    std::vector<std::uint8_t> commands;
+    for (const auto& frame : splicer->ReceivedFrames()) commands.push_back(frame.at(1));
+    return commands;
+}
+
+std::size_t SplicerTest::FramesOf(std::uint8_t command) const {
+    const auto all = Commands();
+    return static_cast<std::size_t>(std::count(all.begin(), all.end(), command));
+}
+
+std::string ReadFileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string FirmwareBytes(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 2654435761u) >> 13);
+    return bytes;
+}
+
+std::uint32_t CrcOf(const std::string& bytes) {
+    return sim::Crc32({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
 }
 
 std::string Hex(std::span<const std::uint8_t> bytes) {

@@ -188,6 +188,11 @@ CHINESE = {
     ("Archive", "Btn_Export"): "导出CSV",
     ("Archive", "No_Image"): "该记录没有图像",
     ("Archive", "Image_Gone"): "图像文件 %1 已不存在",
+    ("Archive", "Image_Changed"): "图像文件 %1 已不是存档时的文件",
+    ("Archive", "Image_Full_Size"): "单击以原始大小查看",
+    ("Archive", "Btn_Close"): "关闭",
+    ("Archive", "Result_Column"): "结果",
+    ("Archive", "Loss_Column"): "损耗(dB)",
     ("Archive", "Snap_Time"): "时间",
     ("Archive", "Snap_Reason"): "原因",
     ("Archive", "Snap_Groups"): "参数组",
@@ -226,7 +231,7 @@ CHINESE = {
     ("Archive", "Not_Written"): "%1：未写入：%2",
     ("Archive", "Restore_Refused"): "未写入任何参数；以下值不被接受：",
     ("Archive", "Backed_Up"): "升级前已将参数备份到档案",
-    ("Archive", "No_Backup"): "无法备份参数（%1）。是否不备份继续升级？",
+    ("Archive", "No_Backup"): "无法备份参数：%1。是否不备份继续升级？",
     ("Archive", "No_Archive"): "档案不可用",
 }
 

@@ -1000,6 +1000,44 @@ std::optional<std::vector<ArchivedRecord>> Archive::Records(const RecordFilter& 
     });
 }
 
+std::optional<SpliceSpan> Archive::SpliceTimes(const RecordFilter& filter) {
+    using Result = std::optional<SpliceSpan>;
+    return Guard("reading the first and last splice time", [&]() -> Result {
+        constexpr const char* kWhat = "reading the first and last splice time";
+        if (auto problem = FilterProblem(filter)) {
+            lastError_ = {ErrorCode::InvalidArgument, *problem};
+            return std::nullopt;
+        }
+        // Each a query of its own: SQLite seeks one end of the time index for a lone
+        // min() or max(), but scans for the two together.
+        const Where where = FilterWhere(filter);
+        Statement query(db_, "SELECT (SELECT min(splice_time) FROM records" + where.sql +
+                                 "), (SELECT max(splice_time) FROM records" + where.sql + ")");
+        if (!query.ok()) {
+            lastError_ = SqliteError(db_, kWhat, query.PrepareCode());
+            return std::nullopt;
+        }
+        where.BindTo(query, 1);
+        where.BindTo(query, 1 + static_cast<int>(where.values.size()));
+        if (const int rc = query.Step(); rc != SQLITE_ROW) {
+            lastError_ = SqliteError(db_, kWhat, rc);
+            return std::nullopt;
+        }
+        // YYYYMMDDhhmmss back to a time.
+        auto time = [&](int column) -> std::optional<std::chrono::local_seconds> {
+            if (query.IsNull(column)) return std::nullopt;
+            const std::int64_t t = query.Int(column);
+            auto part = [t](std::int64_t unit) { return static_cast<unsigned>(t / unit % 100); };
+            const std::chrono::year_month_day date{
+                std::chrono::year{static_cast<int>(t / 10'000'000'000)},
+                std::chrono::month{part(100'000'000)}, std::chrono::day{part(1'000'000)}};
+            return std::chrono::local_days{date} + std::chrono::hours{part(10'000)} +
+                   std::chrono::minutes{part(100)} + std::chrono::seconds{part(1)};
+        };
+        return SpliceSpan{time(0), time(1)};
+    });
+}
+
 std::optional<std::vector<ArchivedImage>> Archive::Images(std::string_view device) {
     using Result = std::optional<std::vector<ArchivedImage>>;
     return Guard("reading images", [&]() -> Result {

@@ -176,6 +176,14 @@ struct NamingPreview {
     bool operator==(const NamingPreview&) const = default;
 };
 
+// The first and the last splice time of some records (the splicer's own clock, as
+// their time fields say); both empty when none of them has a real time.
+struct SpliceSpan {
+    std::optional<std::chrono::local_seconds> first{};
+    std::optional<std::chrono::local_seconds> last{};
+    bool operator==(const SpliceSpan&) const = default;
+};
+
 struct StoreResult {
     std::size_t count = 0;  // records new to the archive, images new, records whose job changed
     std::int64_t id = 0;    // the stored image or snapshot; 0 otherwise
@@ -229,6 +237,9 @@ class Archive {
 
     // Oldest first: dated records by time, then undated ones in the order they came.
     std::optional<std::vector<ArchivedRecord>> Records(const RecordFilter& filter);
+    // The first and last splice time of the records `filter` takes, found on the time
+    // index without reading the records.
+    std::optional<SpliceSpan> SpliceTimes(const RecordFilter& filter);
     // The images of the splicers `device` takes (as RecordFilter::device), by stamp then file name.
     std::optional<std::vector<ArchivedImage>> Images(std::string_view device);
     // Oldest first.

@@ -1,15 +1,21 @@
 #include "archive/archive_dlg.h"
 
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QMetaObject>
 #include <QSignalBlocker>
 #include <algorithm>
 #include <ctime>
+#include <numeric>
+#include <set>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "app/message_box.h"
 #include "app/qt_text.h"
 #include "app/ui_pump.h"
 #include "archive/archive_texts.h"
+#include "archive/sha256.h"
 #include "base/app_config.h"
 #include "base/language.h"
 #include "base/local_time.h"
@@ -32,7 +38,19 @@ namespace {
 
 constexpr int kPageMargin = 8;
 constexpr int kSpacing = 6;
-constexpr int kPictureHeight = 150;
+// The smallest the image is drawn (4:3, as the splicer takes them); it grows with the window.
+constexpr QSize kSmallestPicture{100, 75};
+
+// The record list's columns.
+enum RecordColumn : int {
+    kIndexColumn,  // the record's place in the archive's own order, by splice time
+    kTimeColumn,
+    kResultColumn,
+    kLossColumn,
+    kSplicerColumn,
+    kJobColumn,
+    kRecordColumns
+};
 // Combo entries that are not a name: every splicer or job, and the records without a job.
 const QString kAll = QStringLiteral("\x01all");
 const QString kNone = QStringLiteral("\x01none");
@@ -60,6 +78,74 @@ std::chrono::year_month_day Day(const QDate& date) {
                                        std::chrono::day(static_cast<unsigned>(date.day()))};
 }
 
+// Where each of `records` (in the archive's order) goes when they are ordered by one
+// column: the one place that says what a column sorts by. Ties keep the archive's
+// order, which is that of the Index and Time columns.
+template <class Order>
+std::vector<std::size_t> SortedPositions(const std::vector<archive::ArchivedRecord>& records,
+                                         const Order& order) {
+    std::vector<std::size_t> positions(records.size());
+    std::iota(positions.begin(), positions.end(), std::size_t{0});
+    auto by = [&](auto key) {
+        std::stable_sort(positions.begin(), positions.end(), [&](std::size_t a, std::size_t b) {
+            return order.descending ? key(records[b]) < key(records[a])
+                                    : key(records[a]) < key(records[b]);
+        });
+    };
+    using Record = archive::ArchivedRecord;
+    switch (order.column) {
+        case kResultColumn:
+            by([](const Record& r) { return r.record.result(); });
+            break;
+        case kLossColumn:
+            by([](const Record& r) { return r.record.loss(); });
+            break;
+        case kSplicerColumn:
+            // As the splicer list: by serial number, those known by folder alone after them.
+            by([](const Record& r) {
+                return std::pair(r.serialNumber.empty(),
+                                 std::string_view(r.serialNumber.empty() ? r.device
+                                                                         : r.serialNumber));
+            });
+            break;
+        case kJobColumn:
+            by([](const Record& r) { return std::string_view(r.job); });
+            break;
+        default:
+            if (order.descending) std::reverse(positions.begin(), positions.end());
+    }
+    return positions;
+}
+
+QDate DateOf(std::chrono::local_seconds time) {
+    const std::chrono::year_month_day day{std::chrono::floor<std::chrono::days>(time)};
+    return QDate(static_cast<int>(day.year()), static_cast<int>(static_cast<unsigned>(day.month())),
+                 static_cast<int>(static_cast<unsigned>(day.day())));
+}
+
+// The image in `file` while it is still one the archive kept (one of `digests`);
+// otherwise a null image and `why` says what became of it.
+QImage ArchivedImageFile(const std::filesystem::path& file, const std::vector<std::string>& digests,
+                     QString& why) {
+    const FileReadResult read = ReadImageFile(file);
+    if (read.problem == FileReadProblem::Missing) {
+        why = Q(tk::ImageGone).arg(Q(PathText(file)));
+        return {};
+    }
+    // Another picture saved under its name would show a splice it does not belong to.
+    if (read.ok() &&
+        std::ranges::find(digests, archive::HexText(archive::Sha256Of(
+                                       {reinterpret_cast<const std::uint8_t*>(read.bytes.data()),
+                                        read.bytes.size()}))) == digests.end()) {
+        why = Q(tk::ImageChanged).arg(Q(PathText(file)));
+        return {};
+    }
+    std::string problem;
+    QImage image = DecodeImageFile(file, read, &problem);
+    why = Q(problem);
+    return image;
+}
+
 QString ChooseWithFileDialog(QWidget* parent, const QString& proposed) {
     return QFileDialog::getSaveFileName(parent, QString(), proposed, QStringLiteral("(*.csv)"));
 }
@@ -72,8 +158,14 @@ struct CArchiveDlg::QueryResult {
     std::string error;  // "" when the archive answered
     std::vector<archive::SplicerInfo> splicers;
     std::vector<archive::JobSummary> jobs;
-    std::vector<archive::ArchivedRecord> records;
+    archive::RecordFilter filter;  // as read: with the dates that follow the archive
+    archive::SpliceSpan span;      // of the splicer chosen
+    std::vector<archive::ArchivedRecord> records;  // in the list's order
     std::vector<CListCtrlEx::Row> rows;
+    // Per column of the record list, the texts that decide its width: the longest of
+    // the numbers and times, every splicer, job and result text.
+    std::array<QStringList, kRecordColumns> widest;
+    ImageDigests digests;
     std::vector<archive::ParameterSnapshot> snapshots;
 };
 
@@ -123,9 +215,19 @@ CArchiveDlg::CArchiveDlg(QWidget* parent, PageContext& context)
         toDate_.setEnabled(on);
         Refresh();
     });
-    connect(&fromDate_, &QDateEdit::dateChanged, this, [this] { Refresh(); });
-    connect(&toDate_, &QDateEdit::dateChanged, this, [this] { Refresh(); });
+    // The page's own changes of the dates are made with the signals blocked.
+    connect(&fromDate_, &QDateEdit::dateChanged, this, [this] {
+        fromSetByUser_ = true;
+        Refresh();
+    });
+    connect(&toDate_, &QDateEdit::dateChanged, this, [this] {
+        toSetByUser_ = true;
+        Refresh();
+    });
     connect(&recordList_, &CListCtrlEx::ItemChanged, this, [this] { OnRecordChosen(); });
+    connect(recordList_.header(), &QHeaderView::sectionClicked, this,
+            [this](int column) { OnRecordHeaderClicked(column); });
+    connect(&picture_, &CPictureFrame::Clicked, this, [this] { OnPictureClicked(); });
     connect(&snapshotList_, &CListCtrlEx::ItemChanged, this, [this] { OnSnapshotChosen(); });
     connect(&nameSelected_, &QPushButton::clicked, this, [this] { OnBnClickedNameSelected(); });
     connect(&nameAll_, &QPushButton::clicked, this, [this] { OnBnClickedNameAll(); });
@@ -148,18 +250,22 @@ CArchiveDlg::~CArchiveDlg() {
 void CArchiveDlg::LayOutSplices() {
     AddIndexColumns(recordList_);
     recordList_.EnableMultipleSelection(true);
-    recordList_.InsertColumn(2, Q(tk::Splicer), Qt::AlignHCenter);
-    recordList_.InsertColumn(3, Q(tk::Job), Qt::AlignHCenter);
-    connect(&recordList_, &CListCtrlEx::ClientWidthChanged, this, [this](int width) {
-        // The time whole; splicer and job share what is left.
-        recordList_.SetColumnWidth(0, width / 9);
-        recordList_.SetColumnWidth(1, width * 4 / 9 + 8);
-        recordList_.SetColumnWidth(2, width * 2 / 9 - 4);
-        recordList_.SetColumnWidth(3, width * 2 / 9 - 6);
-    });
+    recordList_.InsertColumn(kResultColumn, Q(tk::ResultColumn), Qt::AlignHCenter);
+    recordList_.InsertColumn(kLossColumn, Q(tk::LossColumn), Qt::AlignHCenter);
+    recordList_.InsertColumn(kSplicerColumn, Q(tk::Splicer), Qt::AlignHCenter);
+    recordList_.InsertColumn(kJobColumn, Q(tk::Job), Qt::AlignHCenter);
+    // A header click orders the records on the archive's thread, not the rows here.
+    recordList_.SetRowsOrderedByPage(true);
+    recordList_.header()->setSortIndicatorShown(true);
+    recordList_.header()->setSortIndicator(kIndexColumn, Qt::AscendingOrder);
+    recordList_.setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    connect(&recordList_, &CListCtrlEx::ClientWidthChanged, this,
+            [this](int width) { SizeRecordColumns(width); });
+    SizeRecordColumns(recordList_.viewport()->width());
     SetUpDetailList(detailList_, DetailCaptions());
-    picture_.setMinimumHeight(kPictureHeight / 2);
-    picture_.setMaximumHeight(kPictureHeight);
+    picture_.SetKeepAspect(true);
+    picture_.setMinimumSize(kSmallestPicture);
+    picture_.setToolTip(Q(tk::ImageFullSize));
     pictureText_.setWordWrap(true);
     pictureText_.setText(Q(tk::NoImage));
     jobEdit_.setPlaceholderText(Q(tk::JobName));
@@ -197,7 +303,9 @@ void CArchiveDlg::LayOutSplices() {
     splicesLayout_.addLayout(&jobLayout_, 4, 0, 1, 2);
     splicesLayout_.setColumnStretch(0, 1);
     splicesLayout_.setColumnStretch(1, 1);
-    splicesLayout_.setRowStretch(0, 1);
+    // The image gets the larger share of the height; the details scroll.
+    splicesLayout_.setRowStretch(0, 2);
+    splicesLayout_.setRowStretch(1, 3);
     splicesPage_.setLayout(&splicesLayout_);
 }
 
@@ -206,20 +314,16 @@ void CArchiveDlg::LayOutSnapshots() {
     snapshotList_.InsertColumn(1, Q(tk::SnapTime), Qt::AlignHCenter);
     snapshotList_.InsertColumn(2, Q(tk::SnapReason), Qt::AlignHCenter);
     snapshotList_.InsertColumn(3, Q(tk::SnapGroups), Qt::AlignHCenter);
-    connect(&snapshotList_, &CListCtrlEx::ClientWidthChanged, this, [this](int width) {
-        snapshotList_.SetColumnWidth(0, width / 5);
-        snapshotList_.SetColumnWidth(1, width * 3 / 10);
-        snapshotList_.SetColumnWidth(2, width / 5);
-        snapshotList_.SetColumnWidth(3, width * 3 / 10);
-    });
+    connect(&snapshotList_, &CListCtrlEx::ClientWidthChanged, this,
+            [this](int width) { SizeSnapshotColumns(width); });
     differenceList_.InsertColumn(0, Q(tk::DiffGroup), Qt::AlignHCenter);
     differenceList_.InsertColumn(1, Q(tk::DiffRow), Qt::AlignHCenter);
     differenceList_.InsertColumn(2, Q(tk::DiffSnapshot), Qt::AlignHCenter);
     differenceList_.InsertColumn(3, Q(tk::DiffOther), Qt::AlignHCenter);
-    connect(&differenceList_, &CListCtrlEx::ClientWidthChanged, this, [this](int width) {
-        for (int column = 0; column < 4; ++column)
-            differenceList_.SetColumnWidth(column, width / 4);
-    });
+    connect(&differenceList_, &CListCtrlEx::ClientWidthChanged, this,
+            [this](int width) { SizeDifferenceColumns(width); });
+    SizeSnapshotColumns(snapshotList_.viewport()->width());
+    SizeDifferenceColumns(differenceList_.viewport()->width());
     compareLabel_.setText(Q(tk::CompareWith));
     compareWith_.addItem(Q(tk::ConnectedSplicer), QVariant::fromValue<qlonglong>(0));
     compareWith_.setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
@@ -292,54 +396,114 @@ archive::RecordFilter CArchiveDlg::Filter() const {
 
 void CArchiveDlg::Refresh() {
     if (!Archiver()) return;
-    const archive::RecordFilter filter = Filter();
+    archive::RecordFilter filter = Filter();
+    // Dates left as the page set them follow the archive: the reading puts them in.
+    const bool fromFollows = filter.from && !fromSetByUser_;
+    const bool toFollows = filter.to && !toSetByUser_;
+    const RecordOrder order = order_;
+    const TableLanguage language = TableLanguageFor(Config().EnglishFlag);
     const int serial = ++querySerial_;
     latestQuery_ = serial;
     ++pending_;
     countText_.setText(Q(tk::Loading));
-    Archiver()->PostQuery(
-        [this, filter, serial](archive::Archive* archive, const archive::ArchiveError& error) {
-            auto result = std::make_shared<QueryResult>();
-            result->serial = serial;
-            // Filters changed again meanwhile (a date typed digit by digit): only the last is read.
-            if (serial == latestQuery_.load()) ReadArchive(archive, error, filter, *result);
-            // The writer ends before the pages go, so the page is still there.
-            QMetaObject::invokeMethod(
-                this, [this, result] { ShowQueryResult(*result); }, Qt::QueuedConnection);
-        });
+    Archiver()->PostQuery([this, filter, fromFollows, toFollows, order, language, serial](
+                              archive::Archive* archive, const archive::ArchiveError& error) {
+        auto result = std::make_shared<QueryResult>();
+        result->serial = serial;
+        // Filters changed again meanwhile (a date typed digit by digit): only the last is read.
+        if (serial == latestQuery_.load())
+            ReadArchive(archive, error, filter, fromFollows, toFollows, order, language, *result);
+        // The writer ends before the pages go, so the page is still there.
+        QMetaObject::invokeMethod(
+            this, [this, result] { ShowQueryResult(*result); }, Qt::QueuedConnection);
+    });
 }
 
 void CArchiveDlg::ReadArchive(archive::Archive* archive, const archive::ArchiveError& error,
-                              const archive::RecordFilter& filter, QueryResult& result) {
+                              archive::RecordFilter filter, bool fromFollows, bool toFollows,
+                              const RecordOrder& order, TableLanguage language,
+                              QueryResult& result) {
+    result.filter = filter;
     if (!archive) {
         // Nothing archived yet is no failure: the lists are empty.
         if (error.code != archive::ErrorCode::NoArchive)
             result.error = archive::ArchiveErrorText(error);
         return;
     }
-    auto records = archive->Records(filter);
+    const auto span = archive->SpliceTimes({.splicer = filter.splicer});
+    if (span) {
+        result.span = *span;
+        auto day = [](std::chrono::local_seconds time) {
+            return std::chrono::year_month_day{std::chrono::floor<std::chrono::days>(time)};
+        };
+        if (fromFollows && span->first) filter.from = day(*span->first);
+        if (toFollows && span->last) filter.to = day(*span->last);
+        result.filter = filter;
+    }
+    auto records = span ? archive->Records(filter) : std::nullopt;
     auto splicers = archive->Splicers();
     auto jobs = archive->Jobs();
     auto snapshots = archive->Snapshots({.splicer = filter.splicer});
-    if (!splicers || !jobs || !records || !snapshots) {
+    // The fingerprints of the images the records have, to tell a file changed since.
+    std::set<std::string> imageFolders;
+    if (records)
+        for (const archive::ArchivedRecord& r : *records)
+            if (!r.images.empty()) imageFolders.insert(r.device);
+    bool imagesRead = true;
+    for (const std::string& folder : imageFolders) {
+        const auto images = archive->Images(folder);
+        if (!images) {
+            imagesRead = false;
+            break;
+        }
+        for (const archive::ArchivedImage& image : *images)
+            result.digests[{image.device, image.fileName}].push_back(image.sha256);
+    }
+    if (!splicers || !jobs || !records || !snapshots || !imagesRead) {
         result.error = archive::ArchiveErrorText(archive->LastError());
         return;
     }
     result.splicers = std::move(*splicers);
     result.jobs = std::move(*jobs);
     result.snapshots = std::move(*snapshots);
-    result.records = std::move(*records);
-    // The rows are made here, so that the window only hands them to the list. Runs of
-    // the same splicer or job share one text.
-    result.rows.reserve(result.records.size());
-    QString device, job;
-    for (std::size_t i = 0; i < result.records.size(); ++i) {
-        const archive::ArchivedRecord& r = result.records[i];
-        if (i == 0 || r.splicerId != result.records[i - 1].splicerId)
-            device = SplicerText(r.serialNumber, r.device);
-        if (i == 0 || r.job != result.records[i - 1].job) job = Q(r.job);
-        result.rows.push_back({{QString::number(i + 1), Q(TimeText(r.record)), device, job}, i});
+
+    // The rows are made here, so that the window only hands them to the list. The
+    // Index is the record's place in the archive's order, whatever the list's order.
+    // A splicer, job or result is worded once and its text shared.
+    const std::vector<std::size_t> positions = SortedPositions(*records, order);
+    result.records.reserve(records->size());
+    result.rows.reserve(records->size());
+    std::unordered_map<std::int64_t, QString> splicerTexts;
+    std::map<std::string, QString, std::less<>> jobTexts;
+    std::map<int, QString> resultTexts;
+    QString longestTime, longestLoss;
+    for (const std::size_t position : positions) {
+        archive::ArchivedRecord& r = (*records)[position];
+        auto splicer = splicerTexts.find(r.splicerId);
+        if (splicer == splicerTexts.end())
+            splicer =
+                splicerTexts.emplace(r.splicerId, SplicerText(r.serialNumber, r.device)).first;
+        auto job = jobTexts.find(r.job);
+        if (job == jobTexts.end()) job = jobTexts.emplace(r.job, Q(r.job)).first;
+        auto outcome = resultTexts.find(r.record.result());
+        if (outcome == resultTexts.end())
+            outcome =
+                resultTexts.emplace(r.record.result(), Q(ResultListText(r.record, language))).first;
+        QString time = Q(TimeText(r.record));
+        QString loss = Q(LossText(r.record));
+        if (time.size() > longestTime.size()) longestTime = time;
+        if (loss.size() > longestLoss.size()) longestLoss = loss;
+        result.rows.push_back({{QString::number(position + 1), std::move(time), outcome->second,
+                                std::move(loss), splicer->second, job->second},
+                               result.records.size()});
+        result.records.push_back(std::move(r));
     }
+    result.widest[kIndexColumn] = {QString::number(records->size())};
+    result.widest[kTimeColumn] = {longestTime};
+    result.widest[kLossColumn] = {longestLoss};
+    for (const auto& text : resultTexts) result.widest[kResultColumn] << text.second;
+    for (const auto& text : splicerTexts) result.widest[kSplicerColumn] << text.second;
+    for (const auto& text : jobTexts) result.widest[kJobColumn] << text.second;
 }
 
 void CArchiveDlg::ShowQueryResult(QueryResult& result) {
@@ -347,17 +511,91 @@ void CArchiveDlg::ShowQueryResult(QueryResult& result) {
     // An older answer than the filters now shown asks for is of no use.
     if (result.serial != querySerial_) return;
     FillFilterCombos(result);
-    shownFilter_ = Filter();
+    FollowSpliceDates(result.span);
+    shownFilter_ = result.filter;
+    // The records chosen stay chosen wherever the new list has them.
+    const std::vector<std::int64_t> chosen = ChosenIds();
     records_ = std::move(result.records);
+    imageDigests_ = std::move(result.digests);
     recordList_.DeleteAllItems();
     recordList_.AppendRows(result.rows);
+    recordList_.header()->setSortIndicator(
+        order_.column, order_.descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+    recordWidths_.clear();
+    for (int column = 0; column < kRecordColumns; ++column)
+        recordWidths_.push_back(recordList_.ColumnWidthFor(
+            column, result.widest[static_cast<std::size_t>(column)]));
+    SizeRecordColumns(recordList_.viewport()->width());
     ShowRecordDetails(detailList_, nullptr);
     picture_.Clear();
+    picture_.unsetCursor();
     pictureText_.setText(Q(tk::NoImage));
     countText_.setText(result.error.empty() ? Q(tk::RecordCount).arg(records_.size())
                                             : Q(tk::Failed).arg(Q(result.error)));
+    if (!chosen.empty()) {
+        const std::unordered_set<std::int64_t> wanted(chosen.begin(), chosen.end());
+        std::vector<int> rows;
+        for (std::size_t i = 0; i < records_.size(); ++i)
+            if (wanted.contains(records_[i].id)) rows.push_back(static_cast<int>(i));
+        recordList_.SelectRows(rows);
+    }
     snapshots_ = std::move(result.snapshots);
     FillSnapshots();
+}
+
+void CArchiveDlg::FollowSpliceDates(const archive::SpliceSpan& span) {
+    if (!fromSetByUser_ && span.first) {
+        const QSignalBlocker blocker(fromDate_);
+        fromDate_.setDate(DateOf(*span.first));
+    }
+    if (!toSetByUser_ && span.last) {
+        const QSignalBlocker blocker(toDate_);
+        toDate_.setDate(DateOf(*span.last));
+    }
+}
+
+void CArchiveDlg::OnRecordHeaderClicked(int column) {
+    if (column < 0 || column >= kRecordColumns) return;
+    // The column clicked again turns the order round; another column starts ascending.
+    order_ = {column, column == order_.column && !order_.descending};
+    recordList_.header()->setSortIndicator(
+        order_.column, order_.descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+    Refresh();
+}
+
+void CArchiveDlg::SizeRecordColumns(int clientWidth) {
+    if (recordWidths_.empty())
+        for (int column = 0; column < kRecordColumns; ++column)
+            recordWidths_.push_back(recordList_.ColumnWidthFor(column, {}));
+    recordList_.SpreadColumns(recordWidths_, clientWidth);
+}
+
+// The snapshots' texts are few (splicers, reasons, group lists) and the times all alike.
+void CArchiveDlg::SizeSnapshotColumns(int clientWidth) {
+    if (snapshotWidths_.empty()) {
+        std::array<std::set<QString>, 4> texts;
+        for (int row = 0; row < snapshotList_.GetItemCount(); ++row)
+            for (int column = 0; column < 4; ++column)
+                texts[static_cast<std::size_t>(column)].insert(
+                    snapshotList_.GetItemText(row, column));
+        for (int column = 0; column < 4; ++column) {
+            const auto& distinct = texts[static_cast<std::size_t>(column)];
+            snapshotWidths_.push_back(snapshotList_.ColumnWidthFor(
+                column, QStringList(distinct.begin(), distinct.end())));
+        }
+    }
+    snapshotList_.SpreadColumns(snapshotWidths_, clientWidth);
+}
+
+void CArchiveDlg::SizeDifferenceColumns(int clientWidth) {
+    std::vector<int> widths;
+    for (int column = 0; column < 4; ++column) {
+        QStringList texts;
+        for (int row = 0; row < differenceList_.GetItemCount(); ++row)
+            texts << differenceList_.GetItemText(row, column);
+        widths.push_back(differenceList_.ColumnWidthFor(column, texts));
+    }
+    differenceList_.SpreadColumns(widths, clientWidth);
 }
 
 void CArchiveDlg::FillFilterCombos(const QueryResult& result) {
@@ -414,6 +652,8 @@ void CArchiveDlg::FillSnapshots() {
         compareWith_.addItem(SnapshotText(s), QVariant::fromValue<qlonglong>(s.id));
     }
     snapshotList_.AppendRows(rows);
+    snapshotWidths_.clear();
+    SizeSnapshotColumns(snapshotList_.viewport()->width());
     compareWith_.setCurrentIndex(std::max(compareWith_.findData(compared), 0));
     OnSnapshotChosen();
 }
@@ -429,19 +669,30 @@ void CArchiveDlg::OnRecordChosen() {
 
 void CArchiveDlg::ShowImageOf(const archive::ArchivedRecord& record) {
     picture_.Clear();
+    picture_.unsetCursor();
     if (record.images.empty()) {
         pictureText_.setText(Q(tk::NoImage));
         return;
     }
-    const std::filesystem::path file =
-        JpgFolder(Config().AppDirectory / "FS" / record.device) / record.images.front();
-    const QImage image = ImageFileExists(file) ? DecodeImageFile(file) : QImage();
+    const std::string& name = record.images.front();
+    const std::filesystem::path file = JpgFolder(Config().AppDirectory / "FS" / record.device) / name;
+    const auto digests = imageDigests_.find({record.device, name});
+    QString why;
+    QImage image = ArchivedImageFile(
+        file, digests == imageDigests_.end() ? std::vector<std::string>() : digests->second, why);
     if (image.isNull()) {
-        pictureText_.setText(Q(tk::ImageGone).arg(Q(PathText(file))));
+        pictureText_.setText(why);
         return;
     }
-    picture_.ShowImage(image);
-    pictureText_.setText(Q(record.images.front()));
+    picture_.ShowImage(std::move(image));
+    picture_.setCursor(Qt::PointingHandCursor);
+    pictureText_.setText(Q(name));
+}
+
+void CArchiveDlg::OnPictureClicked() {
+    if (!picture_.ImageShown()) return;
+    if (!imageWindow_) imageWindow_ = std::make_unique<CImageWindow>(this, Q(tk::BtnClose));
+    imageWindow_->ShowImage(picture_.Image(), pictureText_.text());
 }
 
 void CArchiveDlg::OnSnapshotChosen() {
@@ -626,10 +877,12 @@ bool CArchiveDlg::ReadFromSplicer(std::span<const ParamRecord> records) {
 }
 
 void CArchiveDlg::OnBnClickedCompare() {
-    const std::optional<SettingsBackup> chosen = ChosenBackup();
-    if (!chosen) return;
+    if (const std::optional<SettingsBackup> chosen = ChosenBackup()) CompareSnapshot(*chosen);
+}
+
+void CArchiveDlg::CompareSnapshot(const SettingsBackup& chosen) {
     std::vector<ParamRecord> records;
-    for (const auto& held : chosen->records) records.push_back(held.first);
+    for (const auto& held : chosen.records) records.push_back(held.first);
     const qlonglong other = compareWith_.currentData().toLongLong();
     ParameterRecords against;
     QString againstCaption = Q(tk::ConnectedSplicer);
@@ -647,7 +900,7 @@ void CArchiveDlg::OnBnClickedCompare() {
         against = WithBackup(*then);
         againstCaption = SnapshotText(*second);
     }
-    const ParameterRecords mine = WithBackup(*chosen, against);
+    const ParameterRecords mine = WithBackup(chosen, against);
     std::vector<RowDifference> differences;
     for (const ParamRecord record : records) {
         const auto more = CompareRecord(record, mine, against, tables_);
@@ -666,6 +919,7 @@ void CArchiveDlg::ShowDifferences(const std::vector<RowDifference>& differences,
         rows.push_back({{Q(GroupCaption(d.group)), Q(d.caption), Q(d.from), Q(d.to)}, 0});
     if (rows.empty()) rows.push_back({{Q(tk::NoDifference)}, 0});
     differenceList_.AppendRows(rows);
+    SizeDifferenceColumns(differenceList_.viewport()->width());
 }
 
 void CArchiveDlg::OnBnClickedRestore() {
@@ -735,6 +989,13 @@ void CArchiveDlg::OnBnClickedRestore() {
         ShowCommState(written.last.pane == StatusPane::Success, StepStatusText(written.last));
     if (!GetLink().Port().IsOpen()) emit ConnectionChanged(false);
     ShowBox(report.join('\n').toStdString());
+    // The differences of before the writing are no longer true: what still differs
+    // is read from the splicer again, or nothing is shown when the line is gone.
+    compareWith_.setCurrentIndex(0);
+    if (GetLink().Port().IsOpen())
+        CompareSnapshot(*backup);
+    else
+        differenceList_.DeleteAllItems();
     Refresh();
 }
 

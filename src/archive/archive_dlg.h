@@ -1,8 +1,9 @@
 #pragma once
 // The "Archive" page: every splice ever downloaded, filtered by splicer, dates and
-// job, shown as on the Result page with its image; job naming; the CSV export of
-// what is shown; and the settings snapshots, compared and restored. The archive is
-// read and written on the archive's thread; the page only presents and asks.
+// job, in the order of any column, shown as on the Result page with its image; job
+// naming; the CSV export of what is shown; and the settings snapshots, compared and
+// restored. The archive is read, and its records ordered, on the archive's thread;
+// the page only presents and asks.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -16,8 +17,10 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/page_dlg.h"
@@ -59,14 +62,18 @@ class CArchiveDlg : public CPageDlg {
     void OnBnClickedExport();
     // The chosen snapshot against the splicer or against another snapshot.
     void OnBnClickedCompare();
-    // Writes the ticked groups of the chosen snapshot back to the splicer.
+    // Writes the ticked groups of the chosen snapshot back to the splicer, then
+    // compares the snapshot with what the splicer holds now.
     void OnBnClickedRestore();
+    // The chosen record's image at full size, in a window of its own.
+    void OnPictureClicked();
 
     void SetFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
 
     // True from a Refresh (or a job naming) until its answer has been shown.
     bool Busy() const { return pending_ > 0; }
     bool Exporting() const { return exporter_.Running(); }
+    // In the order the list shows them.
     const std::vector<archive::ArchivedRecord>& Records() const { return records_; }
     const std::vector<archive::ParameterSnapshot>& Snapshots() const { return snapshots_; }
 
@@ -81,6 +88,8 @@ class CArchiveDlg : public CPageDlg {
     CListCtrlEx& DetailList() { return detailList_; }
     CPictureFrame& Picture() { return picture_; }
     QLabel& PictureText() { return pictureText_; }
+    // Null until an image has been opened at full size.
+    CImageWindow* ImageWindow() { return imageWindow_.get(); }
     QLineEdit& JobEdit() { return jobEdit_; }
     QLabel& CountText() { return countText_; }
     CListCtrlEx& SnapshotList() { return snapshotList_; }
@@ -95,20 +104,39 @@ class CArchiveDlg : public CPageDlg {
 
   private:
     struct QueryResult;
+    // The order of the record list: one of its columns, ascending or descending.
+    struct RecordOrder {
+        int column = 0;
+        bool descending = false;
+    };
+    // Images by splicer folder and file name: the SHA-256 of each file the archive kept.
+    using ImageDigests = std::map<std::pair<std::string, std::string>, std::vector<std::string>>;
 
     void LayOutSplices();
     void LayOutSnapshots();
     void LayOutPage();
     archive::RecordFilter Filter() const;
-    // On the archive's thread: what the filter takes, and the rows to list.
+    // On the archive's thread: what the filter takes, in `order`, and the rows to
+    // list. A date that follows the archive (not set by the user) is the day of the
+    // first or last splice of the splicer chosen.
     void ReadArchive(archive::Archive* archive, const archive::ArchiveError& error,
-                     const archive::RecordFilter& filter, QueryResult& result);
+                     archive::RecordFilter filter, bool fromFollows, bool toFollows,
+                     const RecordOrder& order, TableLanguage language, QueryResult& result);
     // Takes the records and snapshots out of `result`.
     void ShowQueryResult(QueryResult& result);
     void FillFilterCombos(const QueryResult& result);
+    // The From and To dates that follow the archive, to the first and last splice.
+    void FollowSpliceDates(const archive::SpliceSpan& span);
+    void OnRecordHeaderClicked(int column);
+    void SizeRecordColumns(int clientWidth);
+    void SizeSnapshotColumns(int clientWidth);
+    void SizeDifferenceColumns(int clientWidth);
     void FillSnapshots();
     void OnRecordChosen();
     void ShowImageOf(const archive::ArchivedRecord& record);
+    // The differences of the chosen snapshot (`chosen`) from the splicer or from
+    // the snapshot chosen to compare with.
+    void CompareSnapshot(const SettingsBackup& chosen);
     void OnSnapshotChosen();
     std::vector<std::int64_t> ChosenIds();
     // Names the records `filter` or `ids` take, after a question when `ask` and
@@ -134,8 +162,16 @@ class CArchiveDlg : public CPageDlg {
     int querySerial_ = 0;
     std::atomic<int> latestQuery_{0};  // read on the archive's thread
     archive::RecordFilter shownFilter_;
+    RecordOrder order_;
+    // The dates the user set stay; the others follow the first and last splice.
+    bool fromSetByUser_ = false;
+    bool toSetByUser_ = false;
     std::vector<archive::ArchivedRecord> records_;
+    ImageDigests imageDigests_;
     std::vector<archive::ParameterSnapshot> snapshots_;
+    // What the columns need to show their captions and texts whole.
+    std::vector<int> recordWidths_;
+    std::vector<int> snapshotWidths_;
 
     // Parents before children, layouts last: members are destroyed in reverse.
     QTabWidget views_;
@@ -171,6 +207,7 @@ class CArchiveDlg : public CPageDlg {
     std::array<std::unique_ptr<QCheckBox>, 3> restoreChecks_;
     CWBButton restore_;
     CListCtrlEx differenceList_;
+    std::unique_ptr<CImageWindow> imageWindow_;
     // Layouts hold widgets only, never owning them. A layout nested in another
     // comes after it, so that it leaves its parent before the parent goes.
     QGridLayout pageLayout_;

@@ -179,6 +179,12 @@ inline constexpr TextKey UnknownSerial{"Archive", "Unknown_Serial", "%1 (serial 
 inline constexpr TextKey BtnExport{"Archive", "Btn_Export", "Export CSV"};
 inline constexpr TextKey NoImage{"Archive", "No_Image", "No image of this splice"};
 inline constexpr TextKey ImageGone{"Archive", "Image_Gone", "The image file %1 is no longer there"};
+inline constexpr TextKey ImageChanged{"Archive", "Image_Changed",
+                                      "The image file %1 is no longer the one archived"};
+inline constexpr TextKey ImageFullSize{"Archive", "Image_Full_Size", "Click to see it full size"};
+inline constexpr TextKey BtnClose{"Archive", "Btn_Close", "Close"};
+inline constexpr TextKey ResultColumn{"Archive", "Result_Column", "Result"};
+inline constexpr TextKey LossColumn{"Archive", "Loss_Column", "Loss (dB)"};
 inline constexpr TextKey SnapTime{"Archive", "Snap_Time", "Time"};
 inline constexpr TextKey SnapReason{"Archive", "Snap_Reason", "Reason"};
 inline constexpr TextKey SnapGroups{"Archive", "Snap_Groups", "Groups"};
@@ -229,7 +235,7 @@ inline constexpr TextKey RestoreRefused{"Archive", "Restore_Refused",
 inline constexpr TextKey BackedUp{"Archive", "Backed_Up",
                                   "Settings backed up in the archive before the update"};
 inline constexpr TextKey NoBackup{
-    "Archive", "No_Backup", "No backup of the settings could be taken (%1). Update without one?"};
+    "Archive", "No_Backup", "No backup of the settings could be taken: %1. Update without one?"};
 inline constexpr TextKey NoArchive{"Archive", "No_Archive", "the archive is not available"};
 }  // namespace archive_tab
 }  // namespace keys

@@ -11,6 +11,7 @@
 #include "app/message_box.h"
 #include "app/qt_text.h"
 #include "app/ui_pump.h"
+#include "archive/archive_texts.h"
 #include "base/language.h"
 #include "base/messages.h"
 #include "base/path_text.h"
@@ -155,11 +156,12 @@ void CFirmWareDlg::BackUpSettings() {
     const std::vector<archive::GroupBytes> groups = SnapshotGroups(taken.backup);
     Archiver()->Post(
         [this, splicer, groups](archive::Archive* archive, const archive::ArchiveError& error) {
-            std::string why = archive ? std::string() : error.message;
+            // Worded as every archive failure: the file, what went wrong, what to do.
+            std::string why = archive ? std::string() : archive::ArchiveErrorText(error);
             if (archive) {
                 const archive::StoreResult stored =
                     archive->StoreSnapshot(splicer, archive::reason::BeforeFirmware, groups);
-                if (!stored.ok()) why = stored.error.message;
+                if (!stored.ok()) why = archive::ArchiveErrorText(stored.error);
             }
             if (why.empty() && !archive) why = Text(keys::archive_tab::NoArchive);
             // The writer ends before the pages go, so the page is still there.

@@ -1,7 +1,9 @@
 #include "images/image_dlg.h"
 
 #include <QMetaObject>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -45,7 +47,11 @@ constexpr QSize kButtonSize{110, 32};
 
 QImage DecodeImageFile(const std::filesystem::path& path, std::string* problem) {
     // Read whole and closed at once, so the file is never held while it is shown.
-    const FileReadResult read = ReadImageFile(path);
+    return DecodeImageFile(path, ReadImageFile(path), problem);
+}
+
+QImage DecodeImageFile(const std::filesystem::path& path, const FileReadResult& read,
+                       std::string* problem) {
     QImage image;
     if (read.ok())
         image = QImage::fromData(reinterpret_cast<const uchar*>(read.bytes.data()),
@@ -74,14 +80,63 @@ void CPictureFrame::Clear() {
     update();
 }
 
+void CPictureFrame::SetKeepAspect(bool keep) {
+    m_bKeepAspect = keep;
+    update();
+}
+
 void CPictureFrame::paintEvent(QPaintEvent* event) {
-    if (!m_bImageShown || m_image.isNull()) {
-        QFrame::paintEvent(event);
-        return;
-    }
+    const bool drawn = m_bImageShown && !m_image.isNull();
+    if (!drawn || m_bKeepAspect) QFrame::paintEvent(event);
+    if (!drawn) return;
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(rect(), m_image);
+    if (!m_bKeepAspect) {
+        painter.drawImage(rect(), m_image);
+        return;
+    }
+    const QRect inside = contentsRect();
+    QRect area(QPoint(), m_image.size().scaled(inside.size(), Qt::KeepAspectRatio));
+    area.moveCenter(inside.center());
+    painter.drawImage(area, m_image);
+}
+
+void CPictureFrame::mouseReleaseEvent(QMouseEvent* event) {
+    QFrame::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) &&
+        m_bImageShown && !m_image.isNull())
+        emit Clicked();
+}
+
+CImageWindow::CImageWindow(QWidget* parent, const QString& closeText)
+    : QDialog(parent), close_(closeText) {
+    image_.setAlignment(Qt::AlignCenter);
+    area_.setWidget(&image_);
+    area_.setWidgetResizable(true);
+    area_.setAlignment(Qt::AlignCenter);
+    layout_.addWidget(&area_, 1);
+    layout_.addWidget(&close_, 0, Qt::AlignRight);
+    setLayout(&layout_);
+    // The window is looked at beside the page, not instead of it.
+    setModal(false);
+    connect(&close_, &QPushButton::clicked, this, &QDialog::close);
+}
+
+void CImageWindow::ShowImage(const QImage& image, const QString& title) {
+    setWindowTitle(title);
+    image_.setPixmap(QPixmap::fromImage(image));
+    image_.adjustSize();
+    // The image whole where the screen has room; otherwise most of the screen, with scroll bars.
+    const QMargins margins = layout_.contentsMargins();
+    const int frame = 2 * area_.frameWidth() + 2;
+    QSize wanted(image.width() + frame + margins.left() + margins.right(),
+                 image.height() + frame + margins.top() + margins.bottom() +
+                     std::max(layout_.spacing(), 0) + close_.sizeHint().height());
+    if (const QScreen* shown = screen()) wanted = wanted.boundedTo(shown->availableSize() * 9 / 10);
+    resize(wanted);
+    show();
+    raise();
+    activateWindow();
 }
 
 CImageDlg::CImageDlg(QWidget* parent, PageContext& context) : CPageDlg(parent, context) {

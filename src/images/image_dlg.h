@@ -1,9 +1,14 @@
 #pragma once
 // The "Image" page: the splicer's image list, downloads and the image shown.
+#include <QDialog>
 #include <QFrame>
 #include <QGridLayout>
 #include <QImage>
+#include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
 #include <filesystem>
 #include <stop_token>
 #include <string>
@@ -17,9 +22,10 @@
 namespace velmora::ui {
 
 // The frame a splice image is drawn in: the image is stretched over the whole
-// rectangle, border included, whatever its shape. Without an image only the
-// black frame is drawn. Used on the page's thread only, so a paint always sees
-// either the old image or the new one.
+// rectangle, border included, whatever its shape; or, when the frame keeps its
+// aspect, drawn as large as fits inside the border, centred. Without an image
+// only the black frame is drawn. Used on the page's thread only, so a paint
+// always sees either the old image or the new one.
 class CPictureFrame : public QFrame {
     Q_OBJECT
   public:
@@ -28,22 +34,52 @@ class CPictureFrame : public QFrame {
     // Shows `image`; a null image (an undecodable file) leaves the frame empty.
     void ShowImage(QImage image);
     void Clear();
+    void SetKeepAspect(bool keep);
 
     bool ImageShown() const { return m_bImageShown; }
     const QImage& Image() const { return m_image; }
 
+  signals:
+    // A click on an image shown.
+    void Clicked();
+
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
   private:
     bool m_bImageShown = false;
+    bool m_bKeepAspect = false;
     QImage m_image;
+};
+
+// A splice image at its full size in a window of its own, which scrolls when the
+// image is larger; Close or Escape closes it.
+class CImageWindow : public QDialog {
+    Q_OBJECT
+  public:
+    CImageWindow(QWidget* parent, const QString& closeText);
+    // Shows `image` at 100 %, titled `title`, in a window as large as the image
+    // or most of the screen, whichever is smaller.
+    void ShowImage(const QImage& image, const QString& title);
+
+    QLabel& ImageLabel() { return image_; }
+    QScrollArea& Area() { return area_; }
+
+  private:
+    QScrollArea area_;
+    QLabel image_;
+    QPushButton close_;
+    QVBoxLayout layout_;  // holds the widgets, never owning them
 };
 
 // The image in `path` decoded, or a null image for a file that is gone, no file,
 // too large, unreadable or not an image; then `problem`, when given, says which in
 // the run's language. The file is read whole and closed before decoding.
 QImage DecodeImageFile(const std::filesystem::path& path, std::string* problem = nullptr);
+// The same for a file already read (by ReadImageFile) into `read`.
+QImage DecodeImageFile(const std::filesystem::path& path, const FileReadResult& read,
+                       std::string* problem = nullptr);
 
 class CImageDlg : public CPageDlg {
     Q_OBJECT

@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QFontMetricsF>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QTextBoundaryFinder>
@@ -202,6 +203,27 @@ void CListCtrlEx::SetColumnCaption(int column, const QString& caption) {
     model_->SetCaption(column, caption);
 }
 
+int CListCtrlEx::ColumnWidthFor(int column, const QStringList& texts) const {
+    // A text is drawn whole with 6 pixels of insets and 2 to spare (DrawCell); two
+    // more keep it clear of the grid line.
+    constexpr int kCellRoom = 10;
+    const QFontMetrics metrics(font());
+    int width = std::max(0, header()->sectionSizeHint(column));
+    for (const QString& text : texts)
+        width = std::max(width, metrics.horizontalAdvance(text) + kCellRoom);
+    return width;
+}
+
+void CListCtrlEx::SpreadColumns(std::span<const int> widths, int clientWidth) {
+    const int count = std::min(static_cast<int>(widths.size()), GetColumnCount());
+    if (count == 0) return;
+    const int needed = std::accumulate(widths.begin(), widths.begin() + count, 0);
+    const int extra = std::max(0, clientWidth - needed);
+    for (int column = 0; column < count; ++column)
+        SetColumnWidth(column, widths[static_cast<std::size_t>(column)] + extra / count +
+                                   (column < extra % count ? 1 : 0));
+}
+
 int CListCtrlEx::InsertItem(int row, const QString& text, std::uint64_t data) {
     return model_->Insert(row, Row{{text}, data});
 }
@@ -250,6 +272,25 @@ std::vector<int> CListCtrlEx::GetSelectedRows() const {
     return rows;
 }
 
+void CListCtrlEx::SelectRows(std::span<const int> rows) {
+    // One range for each run of neighbouring rows: a long run is cheap to choose.
+    QItemSelection selection;
+    const int last = GetColumnCount() - 1;
+    for (std::size_t i = 0; i < rows.size();) {
+        std::size_t end = i;
+        while (end + 1 < rows.size() && rows[end + 1] == rows[end] + 1) ++end;
+        if (rows[i] >= 0 && rows[end] < GetItemCount())
+            selection.select(model_->index(rows[i], 0), model_->index(rows[end], last));
+        i = end + 1;
+    }
+    selectionModel()->select(selection,
+                             QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    if (selection.isEmpty()) return;
+    const QModelIndex first = selection.front().topLeft();
+    selectionModel()->setCurrentIndex(first, QItemSelectionModel::NoUpdate);
+    scrollTo(first, QAbstractItemView::EnsureVisible);
+}
+
 void CListCtrlEx::SelectRow(int row) {
     if (row < 0 || row >= GetItemCount()) {
         selectionModel()->clearSelection();
@@ -266,7 +307,7 @@ void CListCtrlEx::EnsureVisible(int row) {
 }
 
 void CListCtrlEx::SortByColumn(int column) {
-    if (column < 0 || column >= GetColumnCount() || GetItemCount() == 0) return;
+    if (orderedByPage_ || column < 0 || column >= GetColumnCount() || GetItemCount() == 0) return;
     model_->SortRows(column, sortDescending_[column]);
     sortDescending_[column] = !sortDescending_[column];
 }

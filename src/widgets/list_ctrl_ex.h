@@ -2,8 +2,9 @@
 // The report list of the history and image pages: it draws every row itself
 // in its own font with 23-pixel rows, cuts long texts with "..." at a
 // character boundary, draws light-grey grid lines that go on over the empty
-// rows of the page, sorts its rows as text when a column header is clicked,
-// and keeps its column dividers where the page put them.
+// rows of the page, sorts its rows as text when a column header is clicked
+// (unless the page orders them itself), and keeps its column dividers where
+// the page put them.
 #include <QFont>
 #include <QFontMetrics>
 #include <QRegion>
@@ -44,6 +45,11 @@ class CListCtrlEx : public QTreeView {
     int GetColumnCount() const;
     void SetColumnWidth(int column, int width);
     void SetColumnCaption(int column, const QString& caption);
+    // The width column `column` needs to show its caption and each of `texts` whole.
+    int ColumnWidthFor(int column, const QStringList& texts) const;
+    // The first columns set to `widths`, each widened alike to fill `clientWidth`
+    // when together they need less; the list scrolls sideways when they need more.
+    void SpreadColumns(std::span<const int> widths, int clientWidth);
 
     // Rows. InsertItem puts a row with `text` in column 0 at `row` (at the end
     // when `row` is past it) and returns its index.
@@ -64,6 +70,9 @@ class CListCtrlEx : public QTreeView {
     // Several rows chosen at once with Ctrl and Shift clicks.
     void EnableMultipleSelection(bool enable);
     std::vector<int> GetSelectedRows() const;  // ascending
+    // Chooses `rows` (ascending) instead of the rows chosen before; the first is
+    // made current and scrolled into view.
+    void SelectRows(std::span<const int> rows);
     void EnsureVisible(int row);
 
     int RowHeight() const { return kFontHeight + 8; }
@@ -72,6 +81,10 @@ class CListCtrlEx : public QTreeView {
     // texts, ascending the first time, descending the next, and so on. Each
     // row keeps its texts, its data and its selection.
     void SortByColumn(int column);
+    // For a page that lists its rows in an order of its own making (off the
+    // window's thread): a header click then leaves the rows as they are, and the
+    // page listens to the header itself.
+    void SetRowsOrderedByPage(bool byPage) { orderedByPage_ = byPage; }
 
     // `text` fitted to `available` pixels: whole while it fits with 2 pixels
     // to spare, otherwise cut from the end one character at a time (never half
@@ -106,6 +119,7 @@ class CListCtrlEx : public QTreeView {
     std::unique_ptr<ListCtrlModel> model_;
     // Per column: true when the next click sorts descending.
     QList<bool> sortDescending_;
+    bool orderedByPage_ = false;
     // Advances of the ASCII characters in the list's font (-1: not a printable one).
     mutable std::array<int, 128> asciiAdvances_{};
     mutable bool asciiAdvancesValid_ = false;

@@ -6,6 +6,7 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QDir>
+#include <QHeaderView>
 #include <QLabel>
 #include <cstdlib>
 
@@ -45,8 +46,22 @@ class Screens : public test::PageTest, public ::testing::WithParamInterface<cons
     std::unique_ptr<test::ScopedConfig> shipped;
 };
 
-// Every tab, its buttons and its labels fit in the window at its smallest.
+// Every tab, its buttons and its labels fit in the window at its smallest; so do
+// the captions and texts of the Archive tab's columns (a list scrolls sideways).
 TEST_P(Screens, TheSmallestWindowCutsNothingOff) {
+    {
+        auto opened = archive::Archive::Open(archive::ArchiveFile(par.path()));
+        ASSERT_TRUE(opened.archive);
+        std::vector<SpliceRecord> records;
+        for (int i = 0; i < 12; ++i) records.push_back({sim::SampleRecord(i * 7)});
+        const archive::SplicerIdentity splicer{"M2406A0153", "VM2406A0153"};
+        ASSERT_TRUE(opened.archive->StoreDownload(splicer, records, "Riverside cable 3").ok());
+        const auto bytes = EncodeSpliceParams(ParameterRecords{}.splice);
+        const std::vector<archive::GroupBytes> groups{
+            {archive::RecordKind::Splice, {bytes.begin(), bytes.end()}}};
+        ASSERT_TRUE(
+            opened.archive->StoreSnapshot(splicer, archive::reason::BeforeFirmware, groups).ok());
+    }
     dlg->resize(1, 1);
     QApplication::processEvents();
     CMyTabBar& bar = dlg->TabCtrl().TabBar();
@@ -64,6 +79,22 @@ TEST_P(Screens, TheSmallestWindowCutsNothingOff) {
             EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
         }
     }
+    CArchiveDlg& archive = dlg->ArchivePage();
+    ASSERT_TRUE(WaitFor([&] { return dlg->Archiver().Idle() && !archive.Busy(); }));
+    ASSERT_EQ(archive.RecordList().GetItemCount(), 12);
+    for (CListCtrlEx* list :
+         {&archive.RecordList(), &archive.SnapshotList(), &archive.DifferenceList()}) {
+        const QFontMetrics metrics(list->font());
+        for (int column = 0; column < list->GetColumnCount(); ++column) {
+            EXPECT_GE(list->columnWidth(column), list->header()->sectionSizeHint(column))
+                << list->model()->headerData(column, Qt::Horizontal).toString().toStdString();
+            for (int row = 0; row < list->GetItemCount(); ++row)
+                EXPECT_LE(metrics.horizontalAdvance(list->GetItemText(row, column)) + kCellMargins,
+                          list->columnWidth(column))
+                    << list->GetItemText(row, column).toStdString();
+        }
+    }
+    Save(*dlg, "archive_smallest");
 }
 
 TEST_P(Screens, SettingGroupsFitTheirColumns) {

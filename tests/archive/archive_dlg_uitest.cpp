@@ -1,8 +1,11 @@
 // The Archive page on the in-process virtual splicer: what the other pages
-// download, read and write is kept once and shown here; the filters and job
-// naming; a snapshot compared and restored byte for byte; the backup before a
+// download, read and write is kept once and shown here; the filters, the order and
+// job naming; a snapshot compared and restored byte for byte; the backup before a
 // firmware update; and a damaged archive file that leaves the program working.
+#include <QHeaderView>
 #include <algorithm>
+#include <fstream>
+#include <functional>
 #include <map>
 
 #include "archive/archive_dlg.h"
@@ -120,6 +123,12 @@ TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
     SelectTab(kArchiveTab);
     ASSERT_TRUE(Settled());
     ASSERT_EQ(Page().RecordList().GetItemCount(), 135);
+    // Dates not set by the user run from the first to the last splice of the splicer chosen.
+    const auto datesFollow = [&] {
+        EXPECT_EQ(Page().FromDate().date(), DateOf(Page().Records().front().record));
+        EXPECT_EQ(Page().ToDate().date(), DateOf(Page().Records().back().record));
+    };
+    datesFollow();
     std::map<std::string, int> seen;
     for (const archive::ArchivedRecord& r : Page().Records())
         if (r.serialNumber != kSibling)
@@ -142,12 +151,54 @@ TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
     Page().RecordList().SelectRow(imageRow);
     EXPECT_TRUE(Page().Picture().ImageShown());
     EXPECT_EQ(Page().PictureText().text(), QString::fromStdString(imageFile.filename().string()));
-    fs::remove(imageFile);
-    Page().RecordList().SelectRow(0);
-    Page().RecordList().SelectRow(imageRow);
-    EXPECT_FALSE(Page().Picture().ImageShown());
-    EXPECT_TRUE(Page().PictureText().text().startsWith("The image file "))
-        << Page().PictureText().text().toStdString();
+    // A click opens it at full size in a window of its own, which Escape closes.
+    QTest::mouseClick(&Page().Picture(), Qt::LeftButton);
+    ASSERT_NE(Page().ImageWindow(), nullptr);
+    EXPECT_TRUE(Page().ImageWindow()->isVisible());
+    EXPECT_EQ(Page().ImageWindow()->ImageLabel().pixmap().size(), QSize(16, 12));
+    QTest::keyClick(Page().ImageWindow(), Qt::Key_Escape);
+    EXPECT_FALSE(Page().ImageWindow()->isVisible());
+
+    // A header click orders the list by that column, a second one the other way round;
+    // each row keeps its Index, and the record chosen stays chosen.
+    const std::int64_t chosenId = withImage->id;
+    for (const bool descending : {false, true}) {
+        emit Page().RecordList().header()->sectionClicked(3);
+        ASSERT_TRUE(Settled());
+        std::vector<int> losses;
+        for (const archive::ArchivedRecord& r : Page().Records()) losses.push_back(r.record.loss());
+        if (descending) std::reverse(losses.begin(), losses.end());
+        EXPECT_TRUE(std::is_sorted(losses.begin(), losses.end()));
+        const int row = Page().RecordList().GetSelectedRow();
+        ASSERT_GE(row, 0);
+        const archive::ArchivedRecord& chosen = Page().Records()[static_cast<std::size_t>(row)];
+        EXPECT_EQ(chosen.id, chosenId);
+        EXPECT_EQ(Page().RecordList().GetItemText(row, 0), QString::number(imageRow + 1));
+        EXPECT_EQ(Page().RecordList().GetItemText(row, 3),
+                  QString::fromStdString(LossText(chosen.record)));
+    }
+    emit Page().RecordList().header()->sectionClicked(0);
+    ASSERT_TRUE(Settled());
+    ASSERT_EQ(Page().Records()[static_cast<std::size_t>(imageRow)].id, chosenId);
+
+    // Another picture under its name, a folder or nothing: not drawn, and why.
+    const std::vector<std::pair<std::function<void()>, QString>> fates{
+        {[&] { std::ofstream(imageFile, std::ios::binary) << "another picture"; },
+         "is no longer the one archived"},
+        {[&] {
+             fs::remove(imageFile);
+             fs::create_directory(imageFile);
+         },
+         "not a file"},
+        {[&] { fs::remove(imageFile); }, "is no longer there"}};
+    for (const auto& [make, says] : fates) {
+        make();
+        Page().RecordList().SelectRow(0);
+        Page().RecordList().SelectRow(imageRow);
+        EXPECT_FALSE(Page().Picture().ImageShown());
+        EXPECT_TRUE(Page().PictureText().text().contains(says))
+            << Page().PictureText().text().toStdString();
+    }
 
     const QDate day = DateOf(first);
     const auto onDay = static_cast<int>(
@@ -157,11 +208,13 @@ TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
     ASSERT_LT(onDay, 135);
     Choose(Page().SplicerCombo(), kSibling);
     EXPECT_EQ(Page().RecordList().GetItemCount(), 5);
+    datesFollow();
     Choose(Page().SplicerCombo(), sim::kSimSerialNumber);
     EXPECT_EQ(Page().RecordList().GetItemCount(), 130);
-    Choose(Page().SplicerCombo(), "All splicers");
     Page().FromDate().setDate(day);
     Page().ToDate().setDate(day);
+    Choose(Page().SplicerCombo(), "All splicers");
+    EXPECT_EQ(Page().ToDate().date(), day) << "a date the user set stays";
     Page().FromCheck().setChecked(true);
     Page().ToCheck().setChecked(true);
     ASSERT_TRUE(Settled());
@@ -281,6 +334,9 @@ TEST_F(ArchivePageTest, SnapshotComparedAndRestoredWithItsKeptBytes) {
     EXPECT_EQ(store->Splice(), splice) << "every byte back as it was";
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_EQ(shown[1].text, "Splice: written");
+    // Compared again with the splicer as it is now.
+    EXPECT_EQ(Page().DifferenceList().GetItemCount(), 1);
+    EXPECT_EQ(Page().DifferenceList().GetItemText(0, 0), "No differences");
     // The write keeps a snapshot of its own; the Setting page shows what was restored.
     ASSERT_TRUE(Refreshed());
     EXPECT_EQ(Page().Snapshots().size(), 3u);
@@ -367,7 +423,7 @@ TEST_F(ArchivePageTest, DamagedArchiveIsReportedOnceAndTheProgramGoesOn) {
     firmware.OnBnClickedSend();
     ASSERT_TRUE(WaitFor([&] { return !firmware.UpdateRunning(); }));
     ASSERT_EQ(shown.size(), 2u);
-    EXPECT_TRUE(shown[1].text.startsWith("No backup of the settings could be taken"))
+    EXPECT_TRUE(shown[1].text.startsWith("No backup of the settings could be taken: The archive "))
         << shown[1].text.toStdString();
     EXPECT_EQ(FramesOf(cmd::FirmwareHandshake1), 0u);
     // The file is left exactly as it was.

@@ -86,8 +86,8 @@ TEST(BackupText, ReadBackOrRefusedWithTheReason) {
 TEST(BackupText, SnapshotOfAnUnknownSerialIsNamedByItsRecord) {
     ParameterRecords records;
     NameToField("VM0001", records.config.serialNum);
-    const archive::ParameterSnapshot snapshot{
-        .groups = {{ParamRecord::DeviceConfig, EncodeRecord(ParamRecord::DeviceConfig, records)}}};
+    archive::ParameterSnapshot snapshot;
+    snapshot.groups = {{ParamRecord::DeviceConfig, EncodeRecord(ParamRecord::DeviceConfig, records)}};
     std::string error;
     EXPECT_EQ(BackupFromSnapshot(snapshot, error)->serialNumber, "VM0001");
 }

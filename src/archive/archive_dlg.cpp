@@ -103,9 +103,9 @@ std::vector<std::size_t> SortedPositions(const std::vector<archive::ArchivedReco
         case kSplicerColumn:
             // As the splicer list: by serial number, those known by folder alone after them.
             by([](const Record& r) {
-                return std::pair(r.serialNumber.empty(),
-                                 std::string_view(r.serialNumber.empty() ? r.device
-                                                                         : r.serialNumber));
+                return std::pair(
+                    r.serialNumber.empty(),
+                    std::string_view(r.serialNumber.empty() ? r.device : r.serialNumber));
             });
             break;
         case kJobColumn:
@@ -126,7 +126,7 @@ QDate DateOf(std::chrono::local_seconds time) {
 // The image in `file` while it is still one the archive kept (one of `digests`);
 // otherwise a null image and `why` says what became of it.
 QImage ArchivedImageFile(const std::filesystem::path& file, const std::vector<std::string>& digests,
-                     QString& why) {
+                         QString& why) {
     const FileReadResult read = ReadImageFile(file);
     if (read.problem == FileReadProblem::Missing) {
         why = Q(tk::ImageGone).arg(Q(PathText(file)));
@@ -523,8 +523,8 @@ void CArchiveDlg::ShowQueryResult(QueryResult& result) {
         order_.column, order_.descending ? Qt::DescendingOrder : Qt::AscendingOrder);
     recordWidths_.clear();
     for (int column = 0; column < kRecordColumns; ++column)
-        recordWidths_.push_back(recordList_.ColumnWidthFor(
-            column, result.widest[static_cast<std::size_t>(column)]));
+        recordWidths_.push_back(
+            recordList_.ColumnWidthFor(column, result.widest[static_cast<std::size_t>(column)]));
     SizeRecordColumns(recordList_.viewport()->width());
     ShowRecordDetails(detailList_, nullptr);
     picture_.Clear();
@@ -675,7 +675,8 @@ void CArchiveDlg::ShowImageOf(const archive::ArchivedRecord& record) {
         return;
     }
     const std::string& name = record.images.front();
-    const std::filesystem::path file = JpgFolder(Config().AppDirectory / "FS" / record.device) / name;
+    const std::filesystem::path file =
+        JpgFolder(Config().AppDirectory / "FS" / record.device) / name;
     const auto digests = imageDigests_.find({record.device, name});
     QString why;
     QImage image = ArchivedImageFile(

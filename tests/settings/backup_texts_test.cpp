@@ -87,7 +87,8 @@ TEST(BackupText, SnapshotOfAnUnknownSerialIsNamedByItsRecord) {
     ParameterRecords records;
     NameToField("VM0001", records.config.serialNum);
     archive::ParameterSnapshot snapshot;
-    snapshot.groups = {{ParamRecord::DeviceConfig, EncodeRecord(ParamRecord::DeviceConfig, records)}};
+    snapshot.groups = {
+        {ParamRecord::DeviceConfig, EncodeRecord(ParamRecord::DeviceConfig, records)}};
     std::string error;
     EXPECT_EQ(BackupFromSnapshot(snapshot, error)->serialNumber, "VM0001");
 }

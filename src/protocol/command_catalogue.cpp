@@ -50,25 +50,6 @@ std::span<const CommandEntry> AllCommands() {
     return kCommands;
 }
 
-bool HasRequestCheck(std::span<const std::uint8_t> frame) {
-    if (frame.size() < 4) return false;
-    const std::uint8_t sum = SumCheck(frame.first(frame.size() - 1));
-    const std::uint8_t check = frame.back();
-    if (check == sum) return true;
-    switch (frame[1]) {
-        case cmd::RecordDownload:
-            // The count's high byte is summed but not sent. The program asks for no
-            // more than the receive buffer holds (5263 records), so it is at most 20.
-            return static_cast<std::uint8_t>(check - sum) <= 5263 / 256;
-        case cmd::ImageDownload:
-            // The trailing 0x20 is sent but not summed.
-            return frame.size() == 6 && frame[4] == 0x20 &&
-                   static_cast<std::uint8_t>(sum - 0x20) == check;
-        default:
-            return false;
-    }
-}
-
 CommandFrame FixedRequest(std::uint8_t code) {
     const std::uint8_t zero[1] = {0};
     return MakeRequest(code, zero);

@@ -64,10 +64,6 @@ Gathered ImageListComplete(std::span<const std::uint8_t> gathered);
 std::optional<CommandEntry> FindCommand(std::uint8_t code);
 std::span<const CommandEntry> AllCommands();
 
-// Whether `frame` (start to check byte) carries a check byte the program sends
-// for its command: the plain sum, or the command's irregular rule.
-bool HasRequestCheck(std::span<const std::uint8_t> frame);
-
 // A request whose data is the single byte 00 (0x60, 0x61, 0x62, 0x63, 0x68, 0x6A,
 // 0x6C, 0x6E, 0x70, 0x72); check = sum.
 CommandFrame FixedRequest(std::uint8_t code);

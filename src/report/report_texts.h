@@ -128,7 +128,6 @@ inline constexpr Message NothingSelected{"没有符合条件的熔接记录，�
                                          "No splice matches the selection; no report was written"};
 inline constexpr Message UnknownFormat{"报告文件须以 .pdf 或 .html 结尾：%s",
                                        "A report file ends in .pdf or .html: %s"};
-inline constexpr Message ArchiveUnusable{"无法读取存档：%s", "The archive cannot be read: %s"};
 inline constexpr Message Written{"报告已生成：%s", "Report written: %s"};
 inline constexpr Message ImagesLeftOut{"以下图像未放入报告：",
                                        "These images are not in the report:"};

@@ -163,8 +163,20 @@ CListCtrlEx::CListCtrlEx(QWidget* parent)
     // Column dividers cannot be dragged: the widths stay as the page set them.
     head->setSectionResizeMode(QHeaderView::Fixed);
     connect(head, &QHeaderView::sectionClicked, this, &CListCtrlEx::SortByColumn);
+    ConnectSelection();
+}
+
+void CListCtrlEx::ConnectSelection() {
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { emit ItemChanged(); });
+}
+
+void CListCtrlEx::UseModel(QAbstractItemModel* model) {
+    setModel(model);
+    orderedByPage_ = true;
+    for (int column = 0; column < GetColumnCount(); ++column)
+        header()->setSectionResizeMode(column, QHeaderView::Fixed);
+    ConnectSelection();
 }
 
 CListCtrlEx::~CListCtrlEx() = default;
@@ -191,7 +203,7 @@ int CListCtrlEx::InsertColumn(int column, const QString& caption, Qt::Alignment 
 }
 
 int CListCtrlEx::GetColumnCount() const {
-    return model_->columnCount();
+    return model()->columnCount();
 }
 
 void CListCtrlEx::SetColumnWidth(int column, int width) {
@@ -237,7 +249,8 @@ bool CListCtrlEx::SetItemText(int row, int column, const QString& text) {
 }
 
 QString CListCtrlEx::GetItemText(int row, int column) const {
-    return model_->Text(row, column);
+    if (model() == model_.get()) return model_->Text(row, column);
+    return model()->index(row, column).data().toString();
 }
 
 std::uint64_t CListCtrlEx::GetItemData(int row) const {
@@ -245,7 +258,7 @@ std::uint64_t CListCtrlEx::GetItemData(int row) const {
 }
 
 int CListCtrlEx::GetItemCount() const {
-    return model_->rowCount();
+    return model()->rowCount();
 }
 
 void CListCtrlEx::DeleteAllItems() {
@@ -280,7 +293,7 @@ void CListCtrlEx::SelectRows(std::span<const int> rows) {
         std::size_t end = i;
         while (end + 1 < rows.size() && rows[end + 1] == rows[end] + 1) ++end;
         if (rows[i] >= 0 && rows[end] < GetItemCount())
-            selection.select(model_->index(rows[i], 0), model_->index(rows[end], last));
+            selection.select(model()->index(rows[i], 0), model()->index(rows[end], last));
         i = end + 1;
     }
     selectionModel()->select(selection,
@@ -296,18 +309,20 @@ void CListCtrlEx::SelectRow(int row) {
         selectionModel()->clearSelection();
         return;
     }
-    const QModelIndex index = model_->index(row, 0);
+    const QModelIndex index = model()->index(row, 0);
     selectionModel()->setCurrentIndex(
         index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 void CListCtrlEx::EnsureVisible(int row) {
     if (row >= 0 && row < GetItemCount())
-        scrollTo(model_->index(row, 0), QAbstractItemView::EnsureVisible);
+        scrollTo(model()->index(row, 0), QAbstractItemView::EnsureVisible);
 }
 
 void CListCtrlEx::SortByColumn(int column) {
-    if (orderedByPage_ || column < 0 || column >= GetColumnCount() || GetItemCount() == 0) return;
+    if (orderedByPage_ || model() != model_.get() || column < 0 || column >= GetColumnCount() ||
+        GetItemCount() == 0)
+        return;
     model_->SortRows(column, sortDescending_[column]);
     sortDescending_[column] = !sortDescending_[column];
 }
@@ -346,15 +361,18 @@ void CListCtrlEx::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
     painter->setPen(text);
     painter->setFont(font());
     const int row = index.row();
+    const bool own = model() == model_.get();
     for (int column = 0; column < GetColumnCount(); ++column) {
         const QRect cell(header()->sectionViewportPosition(column), option.rect.top(),
                          header()->sectionSize(column), option.rect.height());
         if (!cell.intersects(option.rect)) continue;
+        const QString text = own ? model_->Text(row, column)
+                                 : model()->index(row, column).data().toString();
         // The first column's text starts 4 pixels in, the others 6 with 2 kept at the right.
         if (column == 0)
-            DrawCell(*painter, cell, 4, 0, model_->Text(row, column));
+            DrawCell(*painter, cell, 4, 0, text);
         else
-            DrawCell(*painter, cell, 6, 2, model_->Text(row, column));
+            DrawCell(*painter, cell, 6, 2, text);
     }
     painter->restore();
 }
@@ -428,7 +446,7 @@ void CListCtrlEx::DrawGrid(QPainter& painter, const QRegion& clip) const {
             painter.fillRect(QRect(x, 0, 1, height + 1), colour);
     }
     // A line between rows, under the last row, and on down over the empty part of the page.
-    const QRect first = visualRect(model_->index(0, 0));
+    const QRect first = visualRect(model()->index(0, 0));
     const int rowHeight = first.height() > 0 ? first.height() : RowHeight();
     int y = first.top() + rowHeight;  // row 0 has no line at its top
     if (y < 0) y += (-y + rowHeight - 1) / rowHeight * rowHeight;

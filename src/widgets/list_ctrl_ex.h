@@ -85,6 +85,10 @@ class CListCtrlEx : public QTreeView {
     // window's thread): a header click then leaves the rows as they are, and the
     // page listens to the header itself.
     void SetRowsOrderedByPage(bool byPage) { orderedByPage_ = byPage; }
+    // Shows the rows and columns of `model` (which outlives the list) instead of its
+    // own, drawn the same way; the page orders them. Row texts are read from the
+    // model; GetItemData and the row-changing calls are for the list's own rows.
+    void UseModel(QAbstractItemModel* model);
 
     // `text` fitted to `available` pixels: whole while it fits with 2 pixels
     // to spare, otherwise cut from the end one character at a time (never half
@@ -115,6 +119,7 @@ class CListCtrlEx : public QTreeView {
     void DrawCell(QPainter& painter, const QRect& cell, int leftInset, int rightInset,
                   const QString& text) const;
     void DrawGrid(QPainter& painter, const QRegion& clip) const;
+    void ConnectSelection();
 
     std::unique_ptr<ListCtrlModel> model_;
     // Per column: true when the next click sorts descending.

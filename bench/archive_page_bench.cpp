@@ -106,9 +106,10 @@ double ResidentMb() {
 void Report(const std::string& what, double firstMs, double stallMs, int rows) {
     const bool met = firstMs < kFirstScreenGoalMs && stallMs < kStallGoalMs && rows > 0;
     missed = missed || !met;
-    std::printf("%-34s %8d rows  first screen %7.2f ms (< %.0f)  longest stall %6.2f ms (< %.0f)  %s\n",
-                what.c_str(), rows, firstMs, kFirstScreenGoalMs, stallMs, kStallGoalMs,
-                met ? "met" : "GOAL MISSED");
+    std::printf(
+        "%-34s %8d rows  first screen %7.2f ms (< %.0f)  longest stall %6.2f ms (< %.0f)  %s\n",
+        what.c_str(), rows, firstMs, kFirstScreenGoalMs, stallMs, kStallGoalMs,
+        met ? "met" : "GOAL MISSED");
 }
 
 // Fills the archive with `records` sample records, a quarter from each of four splicers
@@ -133,16 +134,16 @@ bool Fill(const std::filesystem::path& folder, int records) {
         }
     }
     using namespace std::chrono;
-    if (!opened.archive->TagJob("Site A", {.from = 2025y / June / 1, .to = 2025y / June / 30})
-             .ok())
+    if (!opened.archive->TagJob("Site A", {.from = 2025y / June / 1, .to = 2025y / June / 30}).ok())
         return false;
     const double seconds = Seconds(Clock::now() - t0);
     const bool met = seconds < kBuildGoal * records / 1'000'000.0;
     missed = missed || !met;
-    std::printf("%d records of %d splicers built in %.1f s (goal < %.0f s for 1,000,000): %.0f MB  %s\n",
-                records, kSplicers, seconds, kBuildGoal,
-                static_cast<double>(std::filesystem::file_size(archive::ArchiveFile(folder))) / 1e6,
-                met ? "met" : "GOAL MISSED");
+    std::printf(
+        "%d records of %d splicers built in %.1f s (goal < %.0f s for 1,000,000): %.0f MB  %s\n",
+        records, kSplicers, seconds, kBuildGoal,
+        static_cast<double>(std::filesystem::file_size(archive::ArchiveFile(folder))) / 1e6,
+        met ? "met" : "GOAL MISSED");
     return true;
 }
 
@@ -284,8 +285,8 @@ int main(int argc, char** argv) {
                                     .string();
         std::printf("\n== %d records\n", sizes[i]);
         std::fflush(stdout);
-        const std::string command = std::string(argv[0]) + " --records " +
-                                    std::to_string(sizes[i]) + " --out " + out;
+        const std::string command =
+            std::string(argv[0]) + " --records " + std::to_string(sizes[i]) + " --out " + out;
         ok &= std::system(command.c_str()) == 0;
         std::ifstream in(out);
         int childMissed = 1;
@@ -295,9 +296,10 @@ int main(int argc, char** argv) {
     }
     const bool flat = growth[1] - growth[0] < kMemoryGoalMb;
     missed = missed || !flat;
-    std::printf("\nwindow memory growth: %.1f MB at 100,000, %.1f MB at 1,000,000 records "
-                "(goal: within %.0f MB)  %s\n",
-                growth[0], growth[1], kMemoryGoalMb, flat ? "met" : "GOAL MISSED");
+    std::printf(
+        "\nwindow memory growth: %.1f MB at 100,000, %.1f MB at 1,000,000 records "
+        "(goal: within %.0f MB)  %s\n",
+        growth[0], growth[1], kMemoryGoalMb, flat ? "met" : "GOAL MISSED");
     if (ok) std::printf(missed ? "At least one goal was MISSED.\n" : "Every goal was met.\n");
     return ok && !missed ? 0 : 1;
 }

@@ -178,8 +178,7 @@ std::string ClosedState(const std::filesystem::path& file) {
     if (ec) return {};
     const auto time = std::filesystem::last_write_time(file, ec);
     if (ec) return {};
-    return "closed " + std::to_string(size) + " " +
-           std::to_string(time.time_since_epoch().count());
+    return "closed " + std::to_string(size) + " " + std::to_string(time.time_since_epoch().count());
 }
 
 // SQLite's quick check over every page; SQLITE_OK, or the code of a failure to read,
@@ -252,7 +251,8 @@ OpenResult Archive::Open(const std::filesystem::path& file, OpenOptions options)
         }
         // The first program to open the file reads its marker; while others have it
         // open, the one that opened it first has checked it.
-        std::unique_ptr<LockFile> marker = readOnly ? nullptr : LockFile::Open(OpenMarkerFile(file));
+        std::unique_ptr<LockFile> marker =
+            readOnly ? nullptr : LockFile::Open(OpenMarkerFile(file));
         bool check = true;
         if (marker && marker->TryExclusive()) {
             check = existed && marker->Read() != ClosedState(file);
@@ -494,6 +494,23 @@ int NumberNewRecords(sqlite3* db, std::int64_t firstNew) {
     return rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
 
+// The ordinal the first record of a download whose earliest splice time is `earliest`
+// gets when the download goes after everything archived (no undated record archived,
+// and nothing archived later than it); nothing when records must be moved on after it.
+std::variant<std::optional<std::int64_t>, int> NextOrdinal(sqlite3* db,
+                                                           std::optional<std::int64_t> earliest) {
+    Statement ends(db,
+                   "SELECT (SELECT max(splice_time) FROM records), "
+                   "EXISTS (SELECT 1 FROM records WHERE splice_time IS NULL), "
+                   "(SELECT max(ordinal) FROM records)");
+    if (!ends.ok()) return ends.PrepareCode();
+    if (const int rc = ends.Step(); rc != SQLITE_ROW) return rc;
+    if (ends.Int(1) != 0) return std::optional<std::int64_t>();
+    if (!ends.IsNull(0) && earliest && *earliest < ends.Int(0))
+        return std::optional<std::int64_t>();
+    return std::optional<std::int64_t>(ends.Int(2) + 1);
+}
+
 std::optional<StoreResult> RefuseWhenReadOnly(bool readOnly, std::string_view what) {
     if (!readOnly) return std::nullopt;
     return StoreResult{
@@ -526,9 +543,21 @@ StoreResult Archive::StoreDownload(const SplicerIdentity& splicer,
             adopt.Bind(1, row.id);
             adopt.Bind(2, *row.unknownSerial);
         }
+        // Stored by splice time (the undated after, each kept in the order it came),
+        // so that a download newer than everything archived is numbered as it goes.
+        std::vector<std::pair<std::optional<std::int64_t>, const SpliceRecord*>> timed;
+        timed.reserve(records.size());
+        for (const SpliceRecord& record : records) timed.emplace_back(SpliceTime(record), &record);
+        std::stable_sort(timed.begin(), timed.end(), [](const auto& x, const auto& y) {
+            if (x.first.has_value() != y.first.has_value()) return x.first.has_value();
+            return x.first && *x.first < *y.first;
+        });
+        const auto next = NextOrdinal(db_, timed.empty() ? std::nullopt : timed.front().first);
+        if (const int* rc = std::get_if<int>(&next)) return {0, 0, SqliteError(db_, kWhat, *rc)};
+        std::optional<std::int64_t> ordinal = std::get<std::optional<std::int64_t>>(next);
         Statement insert(db_,
                          "INSERT INTO records(splicer_id, bytes, splice_time, downloaded, job, "
-                         "result, loss) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7) "
+                         "result, loss, ordinal) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8) "
                          "ON CONFLICT(splicer_id, bytes) DO NOTHING");
         if (!insert.ok()) return {0, 0, SqliteError(db_, kWhat, insert.PrepareCode())};
         insert.Bind(1, row.id);
@@ -536,7 +565,8 @@ StoreResult Archive::StoreDownload(const SplicerIdentity& splicer,
         insert.BindOrNull(5, job);
         std::size_t added = 0;
         std::optional<std::int64_t> firstNew;
-        for (const SpliceRecord& record : records) {
+        for (const auto& [time, each] : timed) {
+            const SpliceRecord& record = *each;
             if (row.unknownSerial) {
                 adopt.Bind(3, record.bytes);
                 if (int rc = adopt.Step(); rc != SQLITE_DONE)
@@ -546,20 +576,26 @@ StoreResult Archive::StoreDownload(const SplicerIdentity& splicer,
             insert.Bind(2, record.bytes);
             insert.Bind(6, std::int64_t{record.result()});
             insert.Bind(7, std::int64_t{record.loss()});
-            if (auto time = SpliceTime(record)) {
+            if (time) {
                 insert.Bind(3, *time);
             } else {
                 insert.BindNull(3);
+            }
+            if (ordinal) {
+                insert.Bind(8, *ordinal);
+            } else {
+                insert.BindNull(8);
             }
             if (int rc = insert.Step(); rc != SQLITE_DONE)
                 return {0, 0, SqliteError(db_, kWhat, rc)};
             if (sqlite3_changes(db_) > 0) {
                 ++added;
+                if (ordinal) ++*ordinal;
                 if (!firstNew) firstNew = sqlite3_last_insert_rowid(db_);
             }
             insert.Reset();
         }
-        if (firstNew) {
+        if (firstNew && !ordinal) {
             if (int rc = NumberNewRecords(db_, *firstNew); rc != SQLITE_OK)
                 return {0, 0, SqliteError(db_, kWhat, rc)};
         }

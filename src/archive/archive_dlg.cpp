@@ -153,8 +153,12 @@ std::vector<CPagedTableModel::Row> ListRows(std::vector<archive::ArchivedRecord>
 }
 
 QStringList RecordCaptions() {
-    return {Q(keys::HistoryCountCol0), Q(keys::HistoryCountCol1), Q(tk::ResultColumn),
-            Q(tk::LossColumn),         Q(tk::Splicer),             Q(tk::Job)};
+    return {Q(keys::HistoryCountCol0),
+            Q(keys::HistoryCountCol1),
+            Q(tk::ResultColumn),
+            Q(tk::LossColumn),
+            Q(tk::Splicer),
+            Q(tk::Job)};
 }
 
 constexpr archive::RecordSort kSortOf[kRecordColumns] = {
@@ -248,12 +252,11 @@ CArchiveDlg::CArchiveDlg(QWidget* parent, PageContext& context)
     connect(&export_, &QPushButton::clicked, this, [this] { OnBnClickedExport(); });
     connect(&exporter_, &CCsvExporter::Finished, this, [this] { export_.setEnabled(true); });
     // The report takes the records the list shows, as the export does.
-    connect(&report_, &QPushButton::clicked, this,
-            [this] {
-                ReportOnArchive(this, shownFilter_,
-                                static_cast<std::size_t>(recordModel_.Total().value_or(
-                                    recordModel_.rowCount())));
-            });
+    connect(&report_, &QPushButton::clicked, this, [this] {
+        ReportOnArchive(
+            this, shownFilter_,
+            static_cast<std::size_t>(recordModel_.Total().value_or(recordModel_.rowCount())));
+    });
     connect(&compare_, &QPushButton::clicked, this, [this] { OnBnClickedCompare(); });
     connect(&restore_, &QPushButton::clicked, this, [this] { OnBnClickedRestore(); });
 }
@@ -429,8 +432,9 @@ void CArchiveDlg::Refresh(bool keepView) {
     ++pending_;
     if (!keepView) countText_.setText(Q(tk::Loading));
     Archiver()->PostQuery([this, page = QPointer(this), filter, fromFollows, toFollows, order,
-                           language, serial, keepView, latest = latestQuery_](archive::Archive* archive,
-                                             const archive::ArchiveError& error) mutable {
+                           language, serial, keepView,
+                           latest = latestQuery_](archive::Archive* archive,
+                                                  const archive::ArchiveError& error) mutable {
         auto result = std::make_shared<QueryResult>();
         result->serial = serial;
         result->keepView = keepView;
@@ -439,7 +443,8 @@ void CArchiveDlg::Refresh(bool keepView) {
             ReadArchive(archive, error, filter, fromFollows, toFollows, order, language, *result);
         OnWindow(page, [this, result, keepView] {
             ShowQueryResult(*result);
-            if (result->serial == querySerial_ && result->cursor) CountAndChoose(result->serial, keepView);
+            if (result->serial == querySerial_ && result->cursor)
+                CountAndChoose(result->serial, keepView);
         });
     });
 }
@@ -492,8 +497,10 @@ void CArchiveDlg::ReadArchive(archive::Archive* archive, const archive::ArchiveE
     QString longestTime, longestLoss;
     std::set<QString> results;
     for (const CPagedTableModel::Row& row : result.rows) {
-        if (row.texts[kTimeColumn].size() > longestTime.size()) longestTime = row.texts[kTimeColumn];
-        if (row.texts[kLossColumn].size() > longestLoss.size()) longestLoss = row.texts[kLossColumn];
+        if (row.texts[kTimeColumn].size() > longestTime.size())
+            longestTime = row.texts[kTimeColumn];
+        if (row.texts[kLossColumn].size() > longestLoss.size())
+            longestLoss = row.texts[kLossColumn];
         results.insert(row.texts[kResultColumn]);
     }
     result.widest[kIndexColumn] = {QString(QString::number(span->first ? 9999999 : 0).size(), '9')};
@@ -518,10 +525,12 @@ void CArchiveDlg::ShowQueryResult(QueryResult& result) {
         // The records chosen are chosen again once they are found in the new listing.
         const QSignalBlocker blocker(recordList_.selectionModel());
         choosing_ = true;
-        const int generation = keepView ? recordModel_.Reload(std::nullopt) : recordModel_.Restart();
+        const int generation =
+            keepView ? recordModel_.Reload(std::nullopt) : recordModel_.Restart();
         *latestGeneration_ = generation;
-        recordModel_.Deliver(generation, 0, std::move(result.rows));
+        // The rows the count makes room for are made at once, then the first page fills them.
         if (result.total) recordModel_.SetTotal(generation, static_cast<int>(*result.total));
+        recordModel_.Deliver(generation, 0, std::move(result.rows));
         choosing_ = false;
     }
     recordList_.viewport()->update();
@@ -541,8 +550,8 @@ void CArchiveDlg::ShowQueryResult(QueryResult& result) {
         pictureText_.setText(Q(tk::NoImage));
     }
     countText_.setText(!result.error.empty() ? Q(tk::Failed).arg(Q(result.error))
-                       : result.total         ? Q(tk::RecordCount).arg(*result.total)
-                                              : Q(tk::Loading));
+                       : result.total        ? Q(tk::RecordCount).arg(*result.total)
+                                             : Q(tk::Loading));
     snapshots_ = std::move(result.snapshots);
     FillSnapshots();
 }
@@ -554,7 +563,7 @@ void CArchiveDlg::CountAndChoose(int serial, bool keepView) {
     ChosenIds chosen = chosen_;
     Archiver()->PostQuery([this, page = QPointer(this), serial, keepView, chosen,
                            latest = latestQuery_, cursor = cursor_](archive::Archive* archive,
-                                                const archive::ArchiveError&) {
+                                                                    const archive::ArchiveError&) {
         if (!archive || serial != latest->load()) return OnWindow(page, [this] { --pending_; });
         const std::optional<bool> counted = cursor->Count(*archive, 65536);
         if (counted && !*counted) {
@@ -584,9 +593,9 @@ void CArchiveDlg::CountAndChoose(int serial, bool keepView) {
             if (total) {
                 recordModel_.SetTotal(generation, static_cast<int>(*total));
                 countText_.setText(Q(tk::RecordCount).arg(*total));
-                recordWidths_[kIndexColumn] = std::max(
-                    recordWidths_[kIndexColumn],
-                    recordList_.ColumnWidthFor(kIndexColumn, {QString::number(*total)}));
+                recordWidths_[kIndexColumn] =
+                    std::max(recordWidths_[kIndexColumn],
+                             recordList_.ColumnWidthFor(kIndexColumn, {QString::number(*total)}));
             }
             if (!positions) return;
             chosen_ = kept;
@@ -607,25 +616,26 @@ void CArchiveDlg::CountAndChoose(int serial, bool keepView) {
 void CArchiveDlg::FetchRows(int generation, int first, int count) {
     if (!Archiver() || !cursor_) return;
     const TableLanguage language = TableLanguageFor(Config().EnglishFlag);
-    Archiver()->PostQuery([this, page = QPointer(this), generation, first, count, language,
-                           cursor = cursor_, latest = latestGeneration_](archive::Archive* archive,
-                                                       const archive::ArchiveError&) {
-        // The list moved on (another filter or order) before this was read.
-        if (!archive || generation != latest->load()) return;
-        if (cursor->Changed(*archive)) {
-            // Another program wrote meanwhile: the positions are read anew, and the
-            // list follows the archive as it is now.
-            cursor->Restart();
-            OnWindow(page, [this] { OnArchiveWritten(); });
-        }
-        auto records = cursor->Rows(*archive, static_cast<std::size_t>(first),
-                                    static_cast<std::size_t>(count));
-        if (!records) return;
-        auto rows = std::make_shared<std::vector<CPagedTableModel::Row>>(ListRows(*records, language));
-        OnWindow(page, [this, generation, first, rows] {
-            recordModel_.Deliver(generation, first, std::move(*rows));
+    Archiver()->PostQuery(
+        [this, page = QPointer(this), generation, first, count, language, cursor = cursor_,
+         latest = latestGeneration_](archive::Archive* archive, const archive::ArchiveError&) {
+            // The list moved on (another filter or order) before this was read.
+            if (!archive || generation != latest->load()) return;
+            if (cursor->Changed(*archive)) {
+                // Another program wrote meanwhile: the positions are read anew, and the
+                // list follows the archive as it is now.
+                cursor->Restart();
+                OnWindow(page, [this] { OnArchiveWritten(); });
+            }
+            auto records = cursor->Rows(*archive, static_cast<std::size_t>(first),
+                                        static_cast<std::size_t>(count));
+            if (!records) return;
+            auto rows =
+                std::make_shared<std::vector<CPagedTableModel::Row>>(ListRows(*records, language));
+            OnWindow(page, [this, generation, first, rows] {
+                recordModel_.Deliver(generation, first, std::move(*rows));
+            });
         });
-    });
 }
 
 const archive::ArchivedRecord* CArchiveDlg::RecordAt(int row) const {
@@ -640,8 +650,8 @@ void CArchiveDlg::OnSelectionChanged() {
     std::vector<archive::RecordCursor::Range> ranges;
     bool fetched = true;
     for (const QItemSelectionRange& range : recordList_.selectionModel()->selection())
-        ranges.push_back({static_cast<std::size_t>(range.top()),
-                          static_cast<std::size_t>(range.bottom())});
+        ranges.push_back(
+            {static_cast<std::size_t>(range.top()), static_cast<std::size_t>(range.bottom())});
     std::sort(ranges.begin(), ranges.end());
     for (const auto& [from, to] : ranges)
         for (std::size_t row = from; row <= to && fetched; ++row)

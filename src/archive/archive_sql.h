@@ -53,7 +53,6 @@ inline ArchiveError SqliteError(sqlite3* db, std::string_view what, int rc) {
     return {code, std::string(what) + ": " + detail};
 }
 
-
 // A prepared statement, finalized with the object. Text and blobs are bound without
 // copying: they must outlive the next Step().
 class Statement {
@@ -127,7 +126,6 @@ class Transaction {
     int rc_;
 };
 
-
 inline std::int64_t DayStart(const std::chrono::year_month_day& d) {
     return ((static_cast<std::int64_t>(static_cast<int>(d.year())) * 100 +
              static_cast<unsigned>(d.month())) *
@@ -160,7 +158,7 @@ struct Where {
 // The splicers of a filter over `table` (records, images or snapshots, which all
 // have a splicer_id column).
 inline void AddSplicers(Where& where, const std::optional<std::string>& device,
-                 const std::optional<std::int64_t>& splicer, std::string_view table) {
+                        const std::optional<std::int64_t>& splicer, std::string_view table) {
     const std::string t(table);
     if (device) {
         where.Add(t + ".splicer_id IN (SELECT id FROM splicers WHERE serial = ? OR folder = ?)");

@@ -101,9 +101,12 @@ bool RecordCursor::Prepare(Archive& archive) {
         if (!first.ok()) return Fail(archive, kWhat, first.PrepareCode());
         first.Bind(1, DayStart(*filter_.from));
         const int rc = first.Step();
-        if (rc == SQLITE_ROW) first_ = first.Int(0);
-        else if (rc == SQLITE_DONE) empty_ = true;
-        else return Fail(archive, kWhat, rc);
+        if (rc == SQLITE_ROW)
+            first_ = first.Int(0);
+        else if (rc == SQLITE_DONE)
+            empty_ = true;
+        else
+            return Fail(archive, kWhat, rc);
     }
     if (filter_.from || filter_.to) {
         // Undated records fall in no date range.
@@ -113,9 +116,12 @@ bool RecordCursor::Prepare(Archive& archive) {
         if (!last.ok()) return Fail(archive, kWhat, last.PrepareCode());
         last.Bind(1, filter_.to ? DayStart(*filter_.to) + 235959 : INT64_MAX);
         const int rc = last.Step();
-        if (rc == SQLITE_ROW) last_ = last.Int(0);
-        else if (rc == SQLITE_DONE) empty_ = true;
-        else return Fail(archive, kWhat, rc);
+        if (rc == SQLITE_ROW)
+            last_ = last.Int(0);
+        else if (rc == SQLITE_DONE)
+            empty_ = true;
+        else
+            return Fail(archive, kWhat, rc);
     }
     if (first_ > last_) empty_ = true;
 
@@ -193,9 +199,8 @@ std::string RecordCursor::QueryText(std::size_t p, bool keyed, bool whole, Where
     const char* index = IndexFor(part);
     return "SELECT records.id, records.ordinal, " + column + (whole ? kWholeColumns : "") +
            " FROM records" + (index ? std::string(" INDEXED BY ") + index : std::string()) +
-           where.sql + " ORDER BY " +
-           (part.column ? column + direction + ", " : "") + "records.ordinal" + direction +
-           " LIMIT ?";
+           where.sql + " ORDER BY " + (part.column ? column + direction + ", " : "") +
+           "records.ordinal" + direction + " LIMIT ?";
 }
 
 std::optional<std::vector<std::string>> RecordCursor::Plans(Archive& archive) {
@@ -299,9 +304,9 @@ std::optional<std::optional<RecordCursor::Key>> RecordCursor::KeyAt(Archive& arc
 namespace {
 
 // The record of a whole row Walk visits.
-ArchivedRecord RecordOf(std::int64_t id, const Statement& row,
-                        const std::unordered_map<std::int64_t, std::pair<std::string, std::string>>&
-                            splicers) {
+ArchivedRecord RecordOf(
+    std::int64_t id, const Statement& row,
+    const std::unordered_map<std::int64_t, std::pair<std::string, std::string>>& splicers) {
     ArchivedRecord r;
     r.id = id;
     r.ordinal = row.Int(1);
@@ -416,8 +421,8 @@ bool RecordCursor::Before(const Key& a, const Key& b) const {
     return order_.descending ? b.ordinal < a.ordinal : a.ordinal < b.ordinal;
 }
 
-std::optional<std::vector<std::size_t>> RecordCursor::Positions(
-    Archive& archive, std::span<const std::int64_t> ids) {
+std::optional<std::vector<std::size_t>> RecordCursor::Positions(Archive& archive,
+                                                                std::span<const std::int64_t> ids) {
     std::optional<bool> counted;
     while ((counted = Count(archive, kCountStep)) && !*counted) {
     }
@@ -470,14 +475,14 @@ std::optional<std::vector<std::size_t>> RecordCursor::Positions(
         if (part == parts_.end()) continue;
         key.part = static_cast<int>(part - parts_.begin());
         if (Dense()) {
-            positions.push_back(static_cast<std::size_t>(
-                order_.descending ? last_ - key.ordinal : key.ordinal - first_));
+            positions.push_back(static_cast<std::size_t>(order_.descending ? last_ - key.ordinal
+                                                                           : key.ordinal - first_));
             continue;
         }
         // The last kept key not after it, then on from there to it.
-        const auto next = std::upper_bound(
-            anchors_.begin(), anchors_.end(), key,
-            [this](const Key& a, const Key& b) { return Before(a, b); });
+        const auto next =
+            std::upper_bound(anchors_.begin(), anchors_.end(), key,
+                             [this](const Key& a, const Key& b) { return Before(a, b); });
         if (next == anchors_.begin()) continue;
         const auto anchor = static_cast<std::size_t>(next - anchors_.begin() - 1);
         std::size_t position = anchor * kStride;

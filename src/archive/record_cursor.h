@@ -90,7 +90,7 @@ class RecordCursor {
     // Visits up to `limit` rows after `after` (from the first when empty), keys only
     // or whole rows; how many were visited, or nothing on failure.
     std::optional<std::size_t> Walk(Archive& archive, const std::optional<Key>& after,
-                                     std::size_t limit, bool whole, const Visit& visit);
+                                    std::size_t limit, bool whole, const Visit& visit);
     // The key of the row at `position`, which must be below Total() when known.
     std::optional<std::optional<Key>> KeyAt(Archive& archive, std::size_t position);
     // True when `a` comes before `b` in the order.
@@ -102,7 +102,7 @@ class RecordCursor {
     RecordOrder order_;
     ArchiveError error_;
     bool prepared_ = false;
-    bool empty_ = false;  // the dates take no record
+    bool empty_ = false;                 // the dates take no record
     std::int64_t first_ = 0, last_ = 0;  // the ordinals the dates take, both inclusive
     std::vector<Part> parts_;
     std::unordered_map<std::int64_t, std::pair<std::string, std::string>> splicers_;

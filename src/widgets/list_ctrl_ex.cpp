@@ -142,13 +142,19 @@ class ListCtrlModel : public QAbstractTableModel {
 };
 
 CListCtrlEx::CListCtrlEx(QWidget* parent)
-    : QTreeView(parent), model_(std::make_unique<ListCtrlModel>(RowHeight())) {
+    : QTableView(parent), model_(std::make_unique<ListCtrlModel>(RowHeight())) {
     setModel(model_.get());
     setFont(ListFont());
-    setRootIsDecorated(false);
-    setItemsExpandable(false);
-    setUniformRowHeights(true);
-    setAllColumnsShowFocus(true);
+    // Rows of one height, no row captions, no grid of the view's own (DrawGrid draws it).
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setMinimumSectionSize(1);
+    verticalHeader()->setDefaultSectionSize(RowHeight());
+    setShowGrid(false);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -348,33 +354,31 @@ QString CListCtrlEx::FitText(const QString& text, const QFontMetrics& metrics, i
     return prefix(keep) + kEllipsis;
 }
 
-void CListCtrlEx::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
-                          const QModelIndex& index) const {
-    const bool selected = selectionModel()->isSelected(index);
+void CListCtrlEx::DrawRow(QPainter& painter, const QRect& rect, int row) const {
+    const bool selected = selectionModel()->isRowSelected(row, QModelIndex());
     // The selection keeps its colours when the list loses the focus.
     const QColor background = selected ? palette().color(QPalette::Active, QPalette::Highlight)
                                        : palette().color(QPalette::Active, QPalette::Base);
     const QColor text =
         selected ? QColor(Qt::white) : palette().color(QPalette::Active, QPalette::Text);
-    painter->save();
-    painter->fillRect(option.rect, background);
-    painter->setPen(text);
-    painter->setFont(font());
-    const int row = index.row();
+    painter.save();
+    painter.fillRect(rect, background);
+    painter.setPen(text);
+    painter.setFont(font());
     const bool own = model() == model_.get();
     for (int column = 0; column < GetColumnCount(); ++column) {
-        const QRect cell(header()->sectionViewportPosition(column), option.rect.top(),
-                         header()->sectionSize(column), option.rect.height());
-        if (!cell.intersects(option.rect)) continue;
-        const QString text = own ? model_->Text(row, column)
-                                 : model()->index(row, column).data().toString();
+        const QRect cell(header()->sectionViewportPosition(column), rect.top(),
+                         header()->sectionSize(column), rect.height());
+        if (!cell.intersects(rect)) continue;
+        const QString text =
+            own ? model_->Text(row, column) : model()->index(row, column).data().toString();
         // The first column's text starts 4 pixels in, the others 6 with 2 kept at the right.
         if (column == 0)
-            DrawCell(*painter, cell, 4, 0, text);
+            DrawCell(painter, cell, 4, 0, text);
         else
-            DrawCell(*painter, cell, 6, 2, text);
+            DrawCell(painter, cell, 6, 2, text);
     }
-    painter->restore();
+    painter.restore();
 }
 
 void CListCtrlEx::DrawCell(QPainter& painter, const QRect& cell, int leftInset, int rightInset,
@@ -422,12 +426,23 @@ bool CListCtrlEx::SurelyFits(const QString& text, const QFontMetrics& metrics,
 
 void CListCtrlEx::changeEvent(QEvent* event) {
     if (event->type() == QEvent::FontChange) asciiAdvancesValid_ = false;
-    QTreeView::changeEvent(event);
+    QTableView::changeEvent(event);
 }
 
 void CListCtrlEx::paintEvent(QPaintEvent* event) {
-    QTreeView::paintEvent(event);
+    // Only the rows the paint event asks for, each drawn whole across the columns.
     QPainter painter(viewport());
+    const QRect dirty = event->region().boundingRect();
+    const int rows = GetItemCount();
+    if (rows > 0) {
+        int first = rowAt(dirty.top());
+        if (first < 0) first = rows;  // below the last row: nothing but the grid
+        int last = rowAt(dirty.bottom());
+        if (last < 0) last = rows - 1;
+        for (int row = first; row <= last; ++row)
+            DrawRow(painter,
+                    QRect(0, rowViewportPosition(row), viewport()->width(), rowHeight(row)), row);
+    }
     DrawGrid(painter, event->region());
 }
 
@@ -456,7 +471,7 @@ void CListCtrlEx::DrawGrid(QPainter& painter, const QRegion& clip) const {
 }
 
 bool CListCtrlEx::viewportEvent(QEvent* event) {
-    const bool handled = QTreeView::viewportEvent(event);
+    const bool handled = QTableView::viewportEvent(event);
     if (event->type() == QEvent::Resize) emit ClientWidthChanged(viewport()->width());
     return handled;
 }

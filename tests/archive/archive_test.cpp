@@ -521,7 +521,7 @@ TEST_F(ArchiveTest, EveryOrderOfEveryFilterIsReadOnAnIndex) {
     std::vector<SpliceRecord> ofA, ofB;
     for (int tag = 0; tag < 40; ++tag) {
         SpliceRecord r = Rec(tag, 2026, 3, 1 + tag * 7 % 5, 8 + tag % 7);
-        r.bytes[6] = tag % 3 == 0 ? 1 : 0;                      // result
+        r.bytes[6] = tag % 3 == 0 ? 1 : 0;                     // result
         r.bytes[8] = static_cast<std::uint8_t>(tag * 7 % 11);  // loss
         (tag % 2 ? ofA : ofB).push_back(r);
     }
@@ -543,10 +543,22 @@ TEST_F(ArchiveTest, EveryOrderOfEveryFilterIsReadOnAnIndex) {
     const std::pair<RecordSort, std::function<Key(const ArchivedRecord&)>> sorts[] = {
         {RecordSort::Index, [](const ArchivedRecord&) { return Key{}; }},
         {RecordSort::Time, [](const ArchivedRecord&) { return Key{}; }},
-        {RecordSort::Result, [](const ArchivedRecord& r) { return Key{r.record.result(), ""}; }},
-        {RecordSort::Loss, [](const ArchivedRecord& r) { return Key{r.record.loss(), ""}; }},
-        {RecordSort::Splicer, [](const ArchivedRecord& r) { return Key{0, r.serialNumber}; }},
-        {RecordSort::Job, [](const ArchivedRecord& r) { return Key{0, r.job}; }},
+        {RecordSort::Result,
+         [](const ArchivedRecord& r) {
+             return Key{r.record.result(), ""};
+         }},
+        {RecordSort::Loss,
+         [](const ArchivedRecord& r) {
+             return Key{r.record.loss(), ""};
+         }},
+        {RecordSort::Splicer,
+         [](const ArchivedRecord& r) {
+             return Key{0, r.serialNumber};
+         }},
+        {RecordSort::Job,
+         [](const ArchivedRecord& r) {
+             return Key{0, r.job};
+         }},
     };
     for (std::size_t f = 0; f < std::size(filters); ++f) {
         for (const auto& [by, key] : sorts) {

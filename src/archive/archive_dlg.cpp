@@ -599,18 +599,31 @@ void CArchiveDlg::CountAndChoose(int serial, bool keepView) {
             }
             if (!positions) return;
             chosen_ = kept;
-            std::vector<int> rows(positions->begin(), positions->end());
-            choosing_ = true;
-            if (keepView) {
-                const int scrolled = recordList_.verticalScrollBar()->value();
-                recordList_.SelectRows(rows);
-                recordList_.verticalScrollBar()->setValue(scrolled);
-            } else {
-                recordList_.SelectRows(rows);
-            }
-            choosing_ = false;
+            ChooseRows(serial, std::vector<int>(positions->begin(), positions->end()), keepView);
         });
     });
+}
+
+void CArchiveDlg::ChooseRows(int serial, std::vector<int> rows, bool keepView) {
+    if (serial != querySerial_) return;
+    // Rows far down are chosen once the list has made room for them.
+    if (recordModel_.Growing()) {
+        ++pending_;
+        QTimer::singleShot(0, this, [this, serial, rows = std::move(rows), keepView]() mutable {
+            --pending_;
+            ChooseRows(serial, std::move(rows), keepView);
+        });
+        return;
+    }
+    choosing_ = true;
+    if (keepView) {
+        const int scrolled = recordList_.verticalScrollBar()->value();
+        recordList_.SelectRows(rows);
+        recordList_.verticalScrollBar()->setValue(scrolled);
+    } else {
+        recordList_.SelectRows(rows);
+    }
+    choosing_ = false;
 }
 
 void CArchiveDlg::FetchRows(int generation, int first, int count) {

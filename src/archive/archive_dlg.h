@@ -79,7 +79,7 @@ class CArchiveDlg : public CPageDlg {
     void SetFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
 
     // True from a Refresh (or a job naming) until its answer has been shown.
-    bool Busy() const { return pending_ > 0; }
+    bool Busy() const { return pending_ > 0 || recordModel_.Growing(); }
     bool Exporting() const { return exporter_.Running(); }
     // The record at `row` of the list, once its page has arrived; null otherwise.
     const archive::ArchivedRecord* RecordAt(int row) const;
@@ -132,6 +132,8 @@ class CArchiveDlg : public CPageDlg {
     // After a listing: counts its rows on the archive's thread (a step at a time, so
     // that scrolling is served in between), then finds the records chosen before.
     void CountAndChoose(int serial, bool keepView);
+    // Chooses `rows` (ascending) of the listing `serial`, once the list holds them.
+    void ChooseRows(int serial, std::vector<int> rows, bool keepView);
     void OnSelectionChanged();
     void FillFilterCombos(const QueryResult& result);
     // The From and To dates that follow the archive, to the first and last splice.

@@ -1,6 +1,7 @@
 #include "widgets/paged_table_model.h"
 
 #include <QSize>
+#include <QTimer>
 #include <cstdlib>
 
 namespace velmora::ui {
@@ -34,9 +35,16 @@ int CPagedTableModel::Reload(std::optional<int> total) {
 
 void CPagedTableModel::Resize(int rows) {
     if (rows > rows_) {
-        beginInsertRows({}, rows_, rows - 1);
-        rows_ = rows;
+        // A long list grows a step at a time, each step in an event of its own: the view
+        // makes room for every row it is given, and a million at once would stall it.
+        const int grown = std::min(rows, rows_ + kGrowthStep);
+        beginInsertRows({}, rows_, grown - 1);
+        rows_ = grown;
         endInsertRows();
+        if (grown < rows)
+            QTimer::singleShot(0, this, [this] {
+                if (Growing()) Resize(*total_);
+            });
     } else if (rows < rows_) {
         beginRemoveRows({}, rows, rows_ - 1);
         rows_ = rows;

@@ -22,6 +22,7 @@ class CPagedTableModel : public QAbstractTableModel {
   public:
     static constexpr int kPageRows = 128;
     static constexpr std::size_t kKeptPages = 32;
+    static constexpr int kGrowthStep = 32768;
 
     struct Row {
         QStringList texts;
@@ -47,6 +48,8 @@ class CPagedTableModel : public QAbstractTableModel {
     void Deliver(int generation, int first, std::vector<Row> rows);
     void SetTotal(int generation, int total);
     std::optional<int> Total() const { return total_; }
+    // True while the rows are still being made room for, up to the count known.
+    bool Growing() const { return total_ && rows_ < *total_; }
     // The row when it has arrived; null otherwise.
     const Row* RowAt(int row) const;
     // Asks for the pages of rows [first, first + count) that are not here yet.

@@ -645,7 +645,11 @@ TEST_F(ArchiveTest, TheWholeFileIsCheckedOnlyAfterAnUncleanClose) {
 TEST_F(ArchiveTest, OlderFileKeepsEverythingAndClaimsNoSerialItCannotKnow) {
     archive.reset();
     std::filesystem::remove(file);
-    const SpliceRecord ofC = Rec(1, 2025, 12, 24), ofD = Rec(2, 2025, 12, 25);
+    const SpliceRecord ofC = Rec(1, 2025, 12, 24);
+    SpliceRecord ofD = Rec(2, 2025, 12, 25);
+    ofD.bytes[6] = 1;  // failed, with a loss of 0x1234 hundredths of a dB
+    ofD.bytes[8] = 0x34;
+    ofD.bytes[9] = 0x12;
     const std::vector<std::uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xD9};
     auto hex = [](std::span<const std::uint8_t> bytes) {
         std::string text;
@@ -673,6 +677,10 @@ TEST_F(ArchiveTest, OlderFileKeepsEverythingAndClaimsNoSerialItCannotKnow) {
     archive = OpenArchive();
     ASSERT_TRUE(archive);
     EXPECT_EQ(RawDb(file).Number("PRAGMA user_version"), SchemaVersion());
+    // Each record has its place in the archive's order, its result and its loss.
+    EXPECT_EQ(RawDb(file).Number("SELECT ordinal * 1000000 + result * 100000 + loss FROM records "
+                                 "WHERE id = 2"),
+              2'100'000 + 0x1234);
     const auto splicers = archive->Splicers();
     ASSERT_EQ(splicers->size(), 1u);
     EXPECT_EQ(splicers->front().id, 1);

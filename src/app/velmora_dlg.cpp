@@ -105,6 +105,12 @@ CVelmoraDlg::CVelmoraDlg(Link& link, std::string demoPort, QWidget* parent)
             this, [this, text] { ShowArchiveUnavailable(text); }, Qt::QueuedConnection);
     });
 
+    // A download stored while the Archive tab is shown appears in its list.
+    archiver_.SetWrittenHandler([this] {
+        QMetaObject::invokeMethod(
+            &archivePage_, [this] { archivePage_.OnArchiveWritten(); }, Qt::QueuedConnection);
+    });
+
     portWatch_.setInterval(kPortWatchMs);
     connect(&portWatch_, &QTimer::timeout, this, &CVelmoraDlg::FollowPort);
     portWatch_.start();

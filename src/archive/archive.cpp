@@ -14,112 +14,18 @@
 #include <variant>
 
 #include "archive/archive_schema.h"
+#include "archive/archive_sql.h"
 #include "archive/sha256.h"
+#include "base/lock_file.h"
 #include "base/path_text.h"
 #include "settings/device_folder.h"
 #include "settings/parameter_records.h"
 
 namespace velmora::archive {
+using namespace sql;
 namespace {
 
 using std::chrono::sys_seconds;
-
-ErrorCode CodeFor(int sqliteCode) {
-    switch (sqliteCode & 0xFF) {
-        case SQLITE_OK:
-        case SQLITE_ROW:
-        case SQLITE_DONE:
-            return ErrorCode::None;
-        case SQLITE_BUSY:
-        case SQLITE_LOCKED:
-            return ErrorCode::Locked;
-        case SQLITE_READONLY:
-            return ErrorCode::ReadOnly;
-        case SQLITE_CORRUPT:
-        case SQLITE_NOTADB:
-            return ErrorCode::Damaged;
-        case SQLITE_CANTOPEN:
-        case SQLITE_PERM:
-            return ErrorCode::CannotOpen;
-        case SQLITE_FULL:
-            return ErrorCode::DiskFull;
-        default:
-            return ErrorCode::Failed;
-    }
-}
-
-// A prepared statement, finalized with the object. Text and blobs are bound without
-// copying: they must outlive the next Step().
-class Statement {
-  public:
-    Statement(sqlite3* db, std::string_view sql) {
-        rc_ = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr);
-    }
-    ~Statement() { sqlite3_finalize(stmt_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    int PrepareCode() const { return rc_; }
-    bool ok() const { return rc_ == SQLITE_OK; }
-
-    void Bind(int at, std::int64_t value) { sqlite3_bind_int64(stmt_, at, value); }
-    void Bind(int at, std::string_view text) {
-        sqlite3_bind_text(stmt_, at, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
-    }
-    void Bind(int at, std::span<const std::uint8_t> blob) {
-        sqlite3_bind_blob(stmt_, at, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
-    }
-    void BindNull(int at) { sqlite3_bind_null(stmt_, at); }
-    // Empty text binds NULL.
-    void BindOrNull(int at, std::string_view text) {
-        if (text.empty()) {
-            BindNull(at);
-        } else {
-            Bind(at, text);
-        }
-    }
-
-    int Step() { return sqlite3_step(stmt_); }
-    void Reset() { sqlite3_reset(stmt_); }
-
-    bool IsNull(int col) const { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
-    std::int64_t Int(int col) const { return sqlite3_column_int64(stmt_, col); }
-    std::string Text(int col) const {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, col));
-        return text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, col)))
-                    : std::string();
-    }
-    std::span<const std::uint8_t> Blob(int col) const {
-        const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(stmt_, col));
-        return {data, data ? static_cast<std::size_t>(sqlite3_column_bytes(stmt_, col)) : 0};
-    }
-
-  private:
-    sqlite3_stmt* stmt_ = nullptr;
-    int rc_ = SQLITE_OK;
-};
-
-// BEGIN IMMEDIATE: the write lock is taken (waiting up to the busy timeout) before
-// anything is read, so two writers never deadlock upgrading a read to a write.
-// Rolled back with the object unless committed.
-class Transaction {
-  public:
-    explicit Transaction(sqlite3* db) : db_(db) {
-        rc_ = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-    }
-    ~Transaction() {
-        if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    }
-    Transaction(const Transaction&) = delete;
-    Transaction& operator=(const Transaction&) = delete;
-
-    int BeginCode() const { return rc_; }
-    int Commit() { return sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr); }
-
-  private:
-    sqlite3* db_;
-    int rc_;
-};
 
 struct DbCloser {
     void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
@@ -164,14 +70,6 @@ std::optional<std::int64_t> SpliceTime(std::string_view stamp) {
     return SpliceTime(part(0, 4), part(4, 2), part(6, 2), part(8, 2), part(10, 2), part(12, 2));
 }
 
-std::int64_t DayStart(const std::chrono::year_month_day& d) {
-    return ((static_cast<std::int64_t>(static_cast<int>(d.year())) * 100 +
-             static_cast<unsigned>(d.month())) *
-                100 +
-            static_cast<unsigned>(d.day())) *
-           1000000;
-}
-
 bool IsSafeFolderName(std::string_view name) {
     return !name.empty() && SafeFolderName(name) == name;
 }
@@ -180,82 +78,6 @@ bool IsSafeFolderName(std::string_view name) {
 bool IsPlainFileName(std::string_view name) {
     return !name.empty() && name != "." && name != ".." &&
            name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
-}
-
-// The WHERE clause of a record filter over `records`, and the values it binds in order.
-struct Where {
-    std::string sql;
-    std::vector<std::variant<std::int64_t, std::string>> values;
-
-    void Add(std::string_view condition) {
-        sql += sql.empty() ? " WHERE " : " AND ";
-        sql += condition;
-    }
-    void BindTo(Statement& stmt, int first) const {
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            const int at = first + static_cast<int>(i);
-            if (const auto* n = std::get_if<std::int64_t>(&values[i])) {
-                stmt.Bind(at, *n);
-            } else {
-                stmt.Bind(at, std::get<std::string>(values[i]));
-            }
-        }
-    }
-};
-
-// The splicers of a filter over `table` (records, images or snapshots, which all
-// have a splicer_id column).
-void AddSplicers(Where& where, const std::optional<std::string>& device,
-                 const std::optional<std::int64_t>& splicer, std::string_view table) {
-    const std::string t(table);
-    if (device) {
-        where.Add(t + ".splicer_id IN (SELECT id FROM splicers WHERE serial = ? OR folder = ?)");
-        where.values.emplace_back(*device);
-        where.values.emplace_back(*device);
-    }
-    if (splicer) {
-        where.Add(t + ".splicer_id = ?");
-        where.values.emplace_back(*splicer);
-    }
-}
-
-// The splicers and days of a filter over `table` (records or images, which have the
-// same splicer_id and splice_time columns).
-void AddSplicersAndDays(Where& where, const RecordFilter& filter, std::string_view table) {
-    const std::string t(table);
-    AddSplicers(where, filter.device, filter.splicer, table);
-    if (filter.from) {
-        where.Add(t + ".splice_time >= ?");
-        where.values.emplace_back(DayStart(*filter.from));
-    }
-    if (filter.to) {
-        where.Add(t + ".splice_time <= ?");
-        where.values.emplace_back(DayStart(*filter.to) + 235959);
-    }
-}
-
-void AddFilter(Where& where, const RecordFilter& filter) {
-    AddSplicersAndDays(where, filter, "records");
-    if (filter.job) {
-        if (filter.job->empty()) {
-            where.Add("records.job IS NULL");
-        } else {
-            where.Add("records.job = ?");
-            where.values.emplace_back(*filter.job);
-        }
-    }
-}
-
-Where FilterWhere(const RecordFilter& filter) {
-    Where where;
-    AddFilter(where, filter);
-    return where;
-}
-
-std::optional<std::string> FilterProblem(const RecordFilter& filter) {
-    if ((filter.from && !filter.from->ok()) || (filter.to && !filter.to->ok()))
-        return "a date of the filter is not a real date";
-    return std::nullopt;
 }
 
 std::optional<std::string> SplicerProblem(const SplicerIdentity& splicer) {
@@ -303,17 +125,6 @@ std::size_t RecordKindSize(RecordKind kind) {
 
 namespace {
 
-ArchiveError SqliteError(sqlite3* db, std::string_view what, int rc) {
-    ErrorCode code = CodeFor(rc);
-    // A full disk met outside a write (a sync, a truncation) comes as an I/O error.
-    if ((rc & 0xFF) == SQLITE_IOERR && db && sqlite3_system_errno(db) == ENOSPC)
-        code = ErrorCode::DiskFull;
-    const std::string detail = code == ErrorCode::DiskFull ? "the disk is full"
-                               : db                        ? sqlite3_errmsg(db)
-                                                           : sqlite3_errstr(rc);
-    return {code, std::string(what) + ": " + detail};
-}
-
 // PRAGMA journal_mode=WAL may answer SQLITE_BUSY at once, without the busy handler,
 // while another connection is switching the same new file: try again until the
 // busy timeout has passed.
@@ -356,6 +167,33 @@ std::string ImmutableUri(const std::filesystem::path& file) {
     return uri + "?immutable=1";
 }
 
+constexpr std::string_view kOpenState = "open";
+
+// What the last program to close `file` leaves in its marker: the file's size and
+// time then. Anything else there (a program that died with it open, a file copied
+// over it or changed by other means since) asks for a check at the next opening.
+std::string ClosedState(const std::filesystem::path& file) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(file, ec);
+    if (ec) return {};
+    const auto time = std::filesystem::last_write_time(file, ec);
+    if (ec) return {};
+    return "closed " + std::to_string(size) + " " + std::to_string(time.time_since_epoch().count());
+}
+
+// SQLite's quick check over every page; SQLITE_OK, or the code of a failure to read,
+// with `verdict` the first problem found ("" when sound).
+int QuickCheck(sqlite3* db, std::string& verdict) {
+    Statement check(db, "PRAGMA quick_check(1)");
+    int rc = check.PrepareCode();
+    if (rc == SQLITE_OK) rc = check.Step();
+    if (rc != SQLITE_ROW) return rc;
+    verdict = check.Text(0);
+    if (verdict == "ok") verdict.clear();
+    std::replace(verdict.begin(), verdict.end(), '\n', ' ');
+    return SQLITE_OK;
+}
+
 }  // namespace
 
 OpenResult Archive::Open(const std::filesystem::path& file, OpenOptions options) {
@@ -370,6 +208,7 @@ OpenResult Archive::Open(const std::filesystem::path& file, OpenOptions options)
         if (file.empty()) return refuse(ErrorCode::CannotOpen, "no archive file was given");
         std::error_code ec;
         const bool writing = options.purpose == OpenFor::Writing;
+        const bool existed = std::filesystem::exists(file, ec);
         if (!writing && !std::filesystem::exists(file, ec))
             return refuse(ErrorCode::NoArchive, "nothing has been archived yet");
         if (writing && file.has_parent_path()) {
@@ -410,21 +249,24 @@ OpenResult Archive::Open(const std::filesystem::path& file, OpenOptions options)
             db.reset(raw);
             if (rc == SQLITE_OK) rc = ReadVersion(db.get(), &version);
         }
-        if (rc == SQLITE_OK) {
+        // The first program to open the file reads its marker; while others have it
+        // open, the one that opened it first has checked it.
+        std::unique_ptr<LockFile> marker =
+            readOnly ? nullptr : LockFile::Open(OpenMarkerFile(file));
+        bool check = true;
+        if (marker && marker->TryExclusive()) {
+            check = existed && marker->Read() != ClosedState(file);
+        } else if (marker) {
+            check = false;
+            if (!marker->Shared()) marker.reset();
+        }
+        if (rc == SQLITE_OK && check) {
             // Every page once: a truncated or scribbled file shows here rather than
             // in the middle of some later query.
-            Statement check(db.get(), "PRAGMA quick_check(1)");
-            rc = check.PrepareCode();
-            if (rc == SQLITE_OK) rc = check.Step();
-            if (rc == SQLITE_ROW) {
-                const std::string verdict = check.Text(0);
-                if (verdict != "ok") {
-                    std::string detail = verdict;
-                    std::replace(detail.begin(), detail.end(), '\n', ' ');
-                    return refuse(ErrorCode::Damaged, "the file is damaged: " + detail);
-                }
-                rc = SQLITE_OK;
-            }
+            std::string verdict;
+            rc = QuickCheck(db.get(), verdict);
+            if (rc == SQLITE_OK && !verdict.empty())
+                return refuse(ErrorCode::Damaged, "the file is damaged: " + verdict);
         }
         if (rc != SQLITE_OK) {
             const ArchiveError error = SqliteError(db.get(), kOpening, rc);
@@ -442,7 +284,7 @@ OpenResult Archive::Open(const std::filesystem::path& file, OpenOptions options)
                                   std::to_string(version) +
                                   ") that must first be brought up to date where it can be");
             return {std::unique_ptr<Archive>(
-                        new Archive(db.release(), std::move(clock), fileText, true)),
+                        new Archive(db.release(), nullptr, std::move(clock), fileText, true)),
                     {}};
         }
 
@@ -462,9 +304,12 @@ OpenResult Archive::Open(const std::filesystem::path& file, OpenOptions options)
             const ArchiveError error = SqliteError(db.get(), kOpening, rc);
             return refuse(error.code, error.message);
         }
-        return {
-            std::unique_ptr<Archive>(new Archive(db.release(), std::move(clock), fileText, false)),
-            {}};
+        // Said open until the last program to use it closes it.
+        if (marker && !marker->Write(kOpenState)) marker.reset();
+        if (marker && !marker->Shared()) marker.reset();
+        return {std::unique_ptr<Archive>(new Archive(db.release(), std::move(marker),
+                                                     std::move(clock), fileText, false)),
+                {}};
     } catch (const std::exception& e) {
         return refuse(ErrorCode::Failed, std::string("opening the archive: ") + e.what());
     } catch (...) {
@@ -472,11 +317,43 @@ OpenResult Archive::Open(const std::filesystem::path& file, OpenOptions options)
     }
 }
 
-Archive::Archive(sqlite3* db, Clock clock, std::string file, bool readOnly)
-    : db_(db), clock_(std::move(clock)), file_(std::move(file)), readOnly_(readOnly) {}
+Archive::Archive(sqlite3* db, std::unique_ptr<LockFile> marker, Clock clock, std::string file,
+                 bool readOnly)
+    : db_(db),
+      marker_(std::move(marker)),
+      clock_(std::move(clock)),
+      file_(std::move(file)),
+      readOnly_(readOnly) {}
 
 Archive::~Archive() {
+    // The last connection to close folds the WAL into the file: the state the marker
+    // keeps is the file's after that.
     sqlite3_close_v2(db_);
+    if (marker_ && marker_->TryExclusive()) marker_->Write(ClosedState(PathFromText(file_)));
+}
+
+std::optional<std::vector<std::string>> Archive::Check(int limit) {
+    using Result = std::optional<std::vector<std::string>>;
+    return Guard("checking the archive", [&]() -> Result {
+        Statement check(db_, "PRAGMA integrity_check(" + std::to_string(std::max(limit, 1)) + ")");
+        if (!check.ok()) {
+            lastError_ = SqliteError(db_, "checking the archive", check.PrepareCode());
+            return std::nullopt;
+        }
+        std::vector<std::string> problems;
+        int rc;
+        while ((rc = check.Step()) == SQLITE_ROW)
+            if (check.Text(0) != "ok") problems.push_back(check.Text(0));
+        if (rc != SQLITE_DONE) {
+            // A file too damaged to be read through is its own finding.
+            if (CodeFor(rc) != ErrorCode::Damaged) {
+                lastError_ = SqliteError(db_, "checking the archive", rc);
+                return std::nullopt;
+            }
+            problems.push_back(sqlite3_errmsg(db_));
+        }
+        return problems;
+    });
 }
 
 sys_seconds Archive::Now() const {
@@ -569,6 +446,71 @@ std::variant<SplicerRow, int> TouchSplicer(sqlite3* db, const SplicerIdentity& s
     return SplicerRow{*id, known ? folderRow : std::nullopt};
 }
 
+// Gives the records from `firstNew` on (just stored, without an ordinal) their place in
+// the archive's order, and moves the records after the earliest of them on. A download
+// newer than everything archived (the usual case) numbers only its own records.
+int NumberNewRecords(sqlite3* db, std::int64_t firstNew) {
+    // The earliest new record: dated ones come before the undated.
+    Statement earliest(db,
+                       "SELECT splice_time, id FROM records WHERE id >= ?1 "
+                       "ORDER BY splice_time IS NULL, splice_time, id LIMIT 1");
+    if (!earliest.ok()) return earliest.PrepareCode();
+    earliest.Bind(1, firstNew);
+    int rc = earliest.Step();
+    if (rc == SQLITE_DONE) return SQLITE_OK;
+    if (rc != SQLITE_ROW) return rc;
+    const bool dated = !earliest.IsNull(0);
+    const std::int64_t time = earliest.Int(0);
+    const std::int64_t id = earliest.Int(1);
+    // The ordinal of the last record before it: the records before it keep theirs.
+    Statement before(db, dated ? "SELECT ordinal FROM records WHERE splice_time IS NOT NULL AND "
+                                 "(splice_time, id) < (?1, ?2) "
+                                 "ORDER BY splice_time DESC, id DESC LIMIT 1"
+                               : "SELECT max(ordinal) FROM records");
+    if (!before.ok()) return before.PrepareCode();
+    if (dated) {
+        before.Bind(1, time);
+        before.Bind(2, id);
+    }
+    rc = before.Step();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return rc;
+    const std::int64_t base = rc == SQLITE_ROW ? before.Int(0) : 0;
+    Statement number(
+        db,
+        "UPDATE records SET ordinal = ranked.n FROM ("
+        "SELECT id, ?1 + row_number() OVER (ORDER BY splice_time IS NULL, splice_time, id) AS n "
+        "FROM (SELECT id, splice_time FROM records "
+        "WHERE ?2 AND splice_time IS NOT NULL AND (splice_time, id) >= (?3, ?4) "
+        "UNION ALL SELECT id, splice_time FROM records WHERE splice_time IS NULL AND id >= ?5)"
+        ") AS ranked "
+        "WHERE records.id = ranked.id AND records.ordinal IS NOT ranked.n");
+    if (!number.ok()) return number.PrepareCode();
+    number.Bind(1, base);
+    number.Bind(2, std::int64_t{dated});
+    number.Bind(3, time);
+    number.Bind(4, id);
+    number.Bind(5, dated ? 0 : id);
+    rc = number.Step();
+    return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+// The ordinal the first record of a download whose earliest splice time is `earliest`
+// gets when the download goes after everything archived (no undated record archived,
+// and nothing archived later than it); nothing when records must be moved on after it.
+std::variant<std::optional<std::int64_t>, int> NextOrdinal(sqlite3* db,
+                                                           std::optional<std::int64_t> earliest) {
+    Statement ends(db,
+                   "SELECT (SELECT max(splice_time) FROM records), "
+                   "EXISTS (SELECT 1 FROM records WHERE splice_time IS NULL), "
+                   "(SELECT max(ordinal) FROM records)");
+    if (!ends.ok()) return ends.PrepareCode();
+    if (const int rc = ends.Step(); rc != SQLITE_ROW) return rc;
+    if (ends.Int(1) != 0) return std::optional<std::int64_t>();
+    if (!ends.IsNull(0) && earliest && *earliest < ends.Int(0))
+        return std::optional<std::int64_t>();
+    return std::optional<std::int64_t>(ends.Int(2) + 1);
+}
+
 std::optional<StoreResult> RefuseWhenReadOnly(bool readOnly, std::string_view what) {
     if (!readOnly) return std::nullopt;
     return StoreResult{
@@ -601,15 +543,30 @@ StoreResult Archive::StoreDownload(const SplicerIdentity& splicer,
             adopt.Bind(1, row.id);
             adopt.Bind(2, *row.unknownSerial);
         }
+        // Stored by splice time (the undated after, each kept in the order it came),
+        // so that a download newer than everything archived is numbered as it goes.
+        std::vector<std::pair<std::optional<std::int64_t>, const SpliceRecord*>> timed;
+        timed.reserve(records.size());
+        for (const SpliceRecord& record : records) timed.emplace_back(SpliceTime(record), &record);
+        std::stable_sort(timed.begin(), timed.end(), [](const auto& x, const auto& y) {
+            if (x.first.has_value() != y.first.has_value()) return x.first.has_value();
+            return x.first && *x.first < *y.first;
+        });
+        const auto next = NextOrdinal(db_, timed.empty() ? std::nullopt : timed.front().first);
+        if (const int* rc = std::get_if<int>(&next)) return {0, 0, SqliteError(db_, kWhat, *rc)};
+        std::optional<std::int64_t> ordinal = std::get<std::optional<std::int64_t>>(next);
         Statement insert(db_,
-                         "INSERT INTO records(splicer_id, bytes, splice_time, downloaded, job) "
-                         "VALUES(?1, ?2, ?3, ?4, ?5) ON CONFLICT(splicer_id, bytes) DO NOTHING");
+                         "INSERT INTO records(splicer_id, bytes, splice_time, downloaded, job, "
+                         "result, loss, ordinal) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8) "
+                         "ON CONFLICT(splicer_id, bytes) DO NOTHING");
         if (!insert.ok()) return {0, 0, SqliteError(db_, kWhat, insert.PrepareCode())};
         insert.Bind(1, row.id);
         insert.Bind(4, now.time_since_epoch().count());
         insert.BindOrNull(5, job);
         std::size_t added = 0;
-        for (const SpliceRecord& record : records) {
+        std::optional<std::int64_t> firstNew;
+        for (const auto& [time, each] : timed) {
+            const SpliceRecord& record = *each;
             if (row.unknownSerial) {
                 adopt.Bind(3, record.bytes);
                 if (int rc = adopt.Step(); rc != SQLITE_DONE)
@@ -617,15 +574,30 @@ StoreResult Archive::StoreDownload(const SplicerIdentity& splicer,
                 adopt.Reset();
             }
             insert.Bind(2, record.bytes);
-            if (auto time = SpliceTime(record)) {
+            insert.Bind(6, std::int64_t{record.result()});
+            insert.Bind(7, std::int64_t{record.loss()});
+            if (time) {
                 insert.Bind(3, *time);
             } else {
                 insert.BindNull(3);
             }
+            if (ordinal) {
+                insert.Bind(8, *ordinal);
+            } else {
+                insert.BindNull(8);
+            }
             if (int rc = insert.Step(); rc != SQLITE_DONE)
                 return {0, 0, SqliteError(db_, kWhat, rc)};
-            added += static_cast<std::size_t>(sqlite3_changes(db_));
+            if (sqlite3_changes(db_) > 0) {
+                ++added;
+                if (ordinal) ++*ordinal;
+                if (!firstNew) firstNew = sqlite3_last_insert_rowid(db_);
+            }
             insert.Reset();
+        }
+        if (firstNew && !ordinal) {
+            if (int rc = NumberNewRecords(db_, *firstNew); rc != SQLITE_OK)
+                return {0, 0, SqliteError(db_, kWhat, rc)};
         }
         if (int rc = tx.Commit(); rc != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, rc)};
         return {added, 0, {}};

@@ -27,6 +27,10 @@
 
 struct sqlite3;
 
+namespace velmora {
+class LockFile;
+}
+
 namespace velmora::archive {
 
 enum class ErrorCode {
@@ -109,6 +113,21 @@ struct ArchivedRecord {
     std::string job;  // "" when none
     std::chrono::sys_seconds firstDownloaded{};
     std::vector<std::string> images;  // file names of the images of its time, by name
+    // Its place in the archive's order (1 the oldest): by splice time, then the
+    // undated records in the order they came. Records of one time by when they came.
+    std::int64_t ordinal = 0;
+    // The SHA-256 the archive kept of each of `images`, in the same order; filled by
+    // RecordCursor only (Records leaves it empty).
+    std::vector<std::string> imageDigests{};
+};
+
+// The orders the record list offers: by one of its columns. Index and Time are the
+// archive's own order; the others keep it among records that are alike.
+enum class RecordSort { Index, Time, Result, Loss, Splicer, Job };
+struct RecordOrder {
+    RecordSort by = RecordSort::Index;
+    bool descending = false;
+    bool operator==(const RecordOrder&) const = default;
 };
 
 // An image is tied to the records of the same splicer with the same time, to the second.
@@ -196,6 +215,16 @@ inline std::filesystem::path ArchiveFile(const std::filesystem::path& dataFolder
     return dataFolder / "FS" / "archive.db";
 }
 
+// Beside the archive: which programs have it open (each holds a lock on it), and
+// whether the last of them closed it (then the file's size and time as it left it).
+// An archive that was not closed so, or was changed since by other means, is checked
+// whole at its next opening; one closed cleanly and unchanged is trusted.
+inline std::filesystem::path OpenMarkerFile(const std::filesystem::path& archiveFile) {
+    std::filesystem::path marker = archiveFile;
+    marker += "-open";
+    return marker;
+}
+
 class Archive;
 struct OpenResult {
     std::unique_ptr<Archive> archive;  // null on failure
@@ -209,7 +238,9 @@ class Archive {
     // Creates the folders and the file when missing (for Writing) and brings the
     // schema up to date. Refuses a damaged, locked or newer file without changing
     // it; opens a file that cannot be written for reading only (refused when it is
-    // older than this program, as it cannot be brought up to date).
+    // older than this program, as it cannot be brought up to date). The whole file
+    // is checked only when it was not closed cleanly or was changed by other means
+    // since (see OpenMarkerFile); Check() does it on demand.
     static OpenResult Open(const std::filesystem::path& file, OpenOptions options = {});
     ~Archive();
     Archive(const Archive&) = delete;
@@ -237,6 +268,10 @@ class Archive {
 
     // Oldest first: dated records by time, then undated ones in the order they came.
     std::optional<std::vector<ArchivedRecord>> Records(const RecordFilter& filter);
+    // The same records in the same order, handed to `take` one at a time as they are
+    // read (their images are not read); `take` returns false to stop. False on failure.
+    bool ForEachRecord(const RecordFilter& filter,
+                       const std::function<bool(const ArchivedRecord&)>& take);
     // The first and last splice time of the records `filter` takes, found on the time
     // index without reading the records.
     std::optional<SpliceSpan> SpliceTimes(const RecordFilter& filter);
@@ -264,16 +299,22 @@ class Archive {
 
     // By serial number; those known by folder alone after them, by folder name.
     std::optional<std::vector<SplicerInfo>> Splicers();
+    // Reads the whole file and checks its structure (SQLite's integrity check): what is
+    // wrong, at most `limit` findings; empty when the file is sound.
+    std::optional<std::vector<std::string>> Check(int limit = 20);
     std::optional<std::vector<JobSummary>> Jobs();  // by name; only jobs with records
 
   private:
-    Archive(sqlite3* db, Clock clock, std::string file, bool readOnly);
+    friend class RecordCursor;
+    Archive(sqlite3* db, std::unique_ptr<LockFile> marker, Clock clock, std::string file,
+            bool readOnly);
     std::chrono::sys_seconds Now() const;
     // Runs `work` with lastError_ cleared; a thrown exception becomes Failed.
     template <class Work>
     auto Guard(const char* what, Work work) -> decltype(work());
 
     sqlite3* db_;
+    std::unique_ptr<LockFile> marker_;  // null where it cannot be kept (read-only)
     Clock clock_;
     std::string file_;
     bool readOnly_;

@@ -1,8 +1,10 @@
 #include "archive/archive_dlg.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QMetaObject>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <algorithm>
 #include <ctime>
@@ -78,45 +80,6 @@ std::chrono::year_month_day Day(const QDate& date) {
                                        std::chrono::day(static_cast<unsigned>(date.day()))};
 }
 
-// Where each of `records` (in the archive's order) goes when they are ordered by one
-// column: the one place that says what a column sorts by. Ties keep the archive's
-// order, which is that of the Index and Time columns.
-template <class Order>
-std::vector<std::size_t> SortedPositions(const std::vector<archive::ArchivedRecord>& records,
-                                         const Order& order) {
-    std::vector<std::size_t> positions(records.size());
-    std::iota(positions.begin(), positions.end(), std::size_t{0});
-    auto by = [&](auto key) {
-        std::stable_sort(positions.begin(), positions.end(), [&](std::size_t a, std::size_t b) {
-            return order.descending ? key(records[b]) < key(records[a])
-                                    : key(records[a]) < key(records[b]);
-        });
-    };
-    using Record = archive::ArchivedRecord;
-    switch (order.column) {
-        case kResultColumn:
-            by([](const Record& r) { return r.record.result(); });
-            break;
-        case kLossColumn:
-            by([](const Record& r) { return r.record.loss(); });
-            break;
-        case kSplicerColumn:
-            // As the splicer list: by serial number, those known by folder alone after them.
-            by([](const Record& r) {
-                return std::pair(
-                    r.serialNumber.empty(),
-                    std::string_view(r.serialNumber.empty() ? r.device : r.serialNumber));
-            });
-            break;
-        case kJobColumn:
-            by([](const Record& r) { return std::string_view(r.job); });
-            break;
-        default:
-            if (order.descending) std::reverse(positions.begin(), positions.end());
-    }
-    return positions;
-}
-
 QDate DateOf(std::chrono::local_seconds time) {
     const std::chrono::year_month_day day{std::chrono::floor<std::chrono::days>(time)};
     return QDate(static_cast<int>(day.year()), static_cast<int>(static_cast<unsigned>(day.month())),
@@ -160,18 +123,57 @@ struct CArchiveDlg::QueryResult {
     std::vector<archive::JobSummary> jobs;
     archive::RecordFilter filter;  // as read: with the dates that follow the archive
     archive::SpliceSpan span;      // of the splicer chosen
-    std::vector<archive::ArchivedRecord> records;  // in the list's order
-    std::vector<CListCtrlEx::Row> rows;
-    // Per column of the record list, the texts that decide its width: the longest of
-    // the numbers and times, every splicer, job and result text.
+    std::shared_ptr<archive::RecordCursor> cursor;
+    std::vector<CPagedTableModel::Row> rows;  // the first page
+    std::optional<std::size_t> total;
+    bool keepView = false;
+    // Per column of the record list, the texts that decide its width.
     std::array<QStringList, kRecordColumns> widest;
-    ImageDigests digests;
     std::vector<archive::ParameterSnapshot> snapshots;
 };
+
+namespace {
+
+// The list's rows of `records`, worded on the archive's thread.
+std::vector<CPagedTableModel::Row> ListRows(std::vector<archive::ArchivedRecord>& records,
+                                            TableLanguage language) {
+    std::vector<CPagedTableModel::Row> rows;
+    rows.reserve(records.size());
+    for (archive::ArchivedRecord& r : records) {
+        QStringList texts{QString::number(r.ordinal),
+                          Q(TimeText(r.record)),
+                          Q(ResultListText(r.record, language)),
+                          Q(LossText(r.record)),
+                          SplicerText(r.serialNumber, r.device),
+                          Q(r.job)};
+        const std::int64_t id = r.id;
+        rows.push_back({std::move(texts), id, std::move(r)});
+    }
+    return rows;
+}
+
+QStringList RecordCaptions() {
+    return {Q(keys::HistoryCountCol0),
+            Q(keys::HistoryCountCol1),
+            Q(tk::ResultColumn),
+            Q(tk::LossColumn),
+            Q(tk::Splicer),
+            Q(tk::Job)};
+}
+
+constexpr archive::RecordSort kSortOf[kRecordColumns] = {
+    archive::RecordSort::Index, archive::RecordSort::Time,    archive::RecordSort::Result,
+    archive::RecordSort::Loss,  archive::RecordSort::Splicer, archive::RecordSort::Job};
+
+// How many records chosen are found again in a new listing, at most.
+constexpr std::size_t kKeptChoice = 2000;
+
+}  // namespace
 
 CArchiveDlg::CArchiveDlg(QWidget* parent, PageContext& context)
     : CPageDlg(parent, context),
       tables_(OptionTablesFor(Config())),
+      recordModel_(RecordCaptions(), CListCtrlEx::kFontHeight + 8),
       nameSelected_(Q(tk::BtnNameSelected)),
       nameAll_(Q(tk::BtnNameAll)),
       rename_(Q(tk::BtnRename)),
@@ -224,7 +226,20 @@ CArchiveDlg::CArchiveDlg(QWidget* parent, PageContext& context)
         toSetByUser_ = true;
         Refresh();
     });
-    connect(&recordList_, &CListCtrlEx::ItemChanged, this, [this] { OnRecordChosen(); });
+    connect(&recordList_, &CListCtrlEx::ItemChanged, this, [this] {
+        OnSelectionChanged();
+        OnRecordChosen();
+    });
+    recordModel_.SetFetcher(
+        [this](int generation, int first, int count) { FetchRows(generation, first, count); });
+    // Rows that arrive show a record chosen as soon as it is in view.
+    connect(&recordModel_, &CPagedTableModel::RowsArrived, this, [this](int first, int) {
+        if (first == 0) OnRecordChosen();
+    });
+    // Stores come in bursts (a download, its images): the list follows once they pause.
+    followWrites_.setSingleShot(true);
+    followWrites_.setInterval(200);
+    connect(&followWrites_, &QTimer::timeout, this, [this] { Refresh(true); });
     connect(recordList_.header(), &QHeaderView::sectionClicked, this,
             [this](int column) { OnRecordHeaderClicked(column); });
     connect(&picture_, &CPictureFrame::Clicked, this, [this] { OnPictureClicked(); });
@@ -237,8 +252,11 @@ CArchiveDlg::CArchiveDlg(QWidget* parent, PageContext& context)
     connect(&export_, &QPushButton::clicked, this, [this] { OnBnClickedExport(); });
     connect(&exporter_, &CCsvExporter::Finished, this, [this] { export_.setEnabled(true); });
     // The report takes the records the list shows, as the export does.
-    connect(&report_, &QPushButton::clicked, this,
-            [this] { ReportOnArchive(this, shownFilter_, records_.size()); });
+    connect(&report_, &QPushButton::clicked, this, [this] {
+        ReportOnArchive(
+            this, shownFilter_,
+            static_cast<std::size_t>(recordModel_.Total().value_or(recordModel_.rowCount())));
+    });
     connect(&compare_, &QPushButton::clicked, this, [this] { OnBnClickedCompare(); });
     connect(&restore_, &QPushButton::clicked, this, [this] { OnBnClickedRestore(); });
 }
@@ -248,14 +266,9 @@ CArchiveDlg::~CArchiveDlg() {
 }
 
 void CArchiveDlg::LayOutSplices() {
-    AddIndexColumns(recordList_);
-    recordList_.EnableMultipleSelection(true);
-    recordList_.InsertColumn(kResultColumn, Q(tk::ResultColumn), Qt::AlignHCenter);
-    recordList_.InsertColumn(kLossColumn, Q(tk::LossColumn), Qt::AlignHCenter);
-    recordList_.InsertColumn(kSplicerColumn, Q(tk::Splicer), Qt::AlignHCenter);
-    recordList_.InsertColumn(kJobColumn, Q(tk::Job), Qt::AlignHCenter);
     // A header click orders the records on the archive's thread, not the rows here.
-    recordList_.SetRowsOrderedByPage(true);
+    recordList_.UseModel(&recordModel_);
+    recordList_.EnableMultipleSelection(true);
     recordList_.header()->setSortIndicatorShown(true);
     recordList_.header()->setSortIndicator(kIndexColumn, Qt::AscendingOrder);
     recordList_.setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -394,34 +407,55 @@ archive::RecordFilter CArchiveDlg::Filter() const {
     return filter;
 }
 
-void CArchiveDlg::Refresh() {
+template <class Done>
+void CArchiveDlg::OnWindow(const QPointer<CArchiveDlg>& page, Done done) {
+    // Posted to the application, which outlives every page, and run only while the
+    // page is there: a page may go while its job is on the archive's thread.
+    QMetaObject::invokeMethod(
+        qApp,
+        [page, done = std::move(done)]() mutable {
+            if (page) done();
+        },
+        Qt::QueuedConnection);
+}
+
+void CArchiveDlg::Refresh(bool keepView) {
     if (!Archiver()) return;
     archive::RecordFilter filter = Filter();
     // Dates left as the page set them follow the archive: the reading puts them in.
     const bool fromFollows = filter.from && !fromSetByUser_;
     const bool toFollows = filter.to && !toSetByUser_;
-    const RecordOrder order = order_;
+    const archive::RecordOrder order = order_;
     const TableLanguage language = TableLanguageFor(Config().EnglishFlag);
     const int serial = ++querySerial_;
-    latestQuery_ = serial;
+    *latestQuery_ = serial;
     ++pending_;
-    countText_.setText(Q(tk::Loading));
-    Archiver()->PostQuery([this, filter, fromFollows, toFollows, order, language, serial](
-                              archive::Archive* archive, const archive::ArchiveError& error) {
+    if (!keepView) countText_.setText(Q(tk::Loading));
+    Archiver()->PostQuery([this, page = QPointer(this), filter, fromFollows, toFollows, order,
+                           language, serial, keepView,
+                           latest = latestQuery_](archive::Archive* archive,
+                                                  const archive::ArchiveError& error) mutable {
         auto result = std::make_shared<QueryResult>();
         result->serial = serial;
+        result->keepView = keepView;
         // Filters changed again meanwhile (a date typed digit by digit): only the last is read.
-        if (serial == latestQuery_.load())
+        if (serial == latest->load())
             ReadArchive(archive, error, filter, fromFollows, toFollows, order, language, *result);
-        // The writer ends before the pages go, so the page is still there.
-        QMetaObject::invokeMethod(
-            this, [this, result] { ShowQueryResult(*result); }, Qt::QueuedConnection);
+        OnWindow(page, [this, result, keepView] {
+            ShowQueryResult(*result);
+            if (result->serial == querySerial_ && result->cursor)
+                CountAndChoose(result->serial, keepView);
+        });
     });
+}
+
+void CArchiveDlg::OnArchiveWritten() {
+    if (isVisible()) followWrites_.start();
 }
 
 void CArchiveDlg::ReadArchive(archive::Archive* archive, const archive::ArchiveError& error,
                               archive::RecordFilter filter, bool fromFollows, bool toFollows,
-                              const RecordOrder& order, TableLanguage language,
+                              const archive::RecordOrder& order, TableLanguage language,
                               QueryResult& result) {
     result.filter = filter;
     if (!archive) {
@@ -440,107 +474,215 @@ void CArchiveDlg::ReadArchive(archive::Archive* archive, const archive::ArchiveE
         if (toFollows && span->last) filter.to = day(*span->last);
         result.filter = filter;
     }
-    auto records = span ? archive->Records(filter) : std::nullopt;
     auto splicers = archive->Splicers();
     auto jobs = archive->Jobs();
     auto snapshots = archive->Snapshots({.splicer = filter.splicer});
-    // The fingerprints of the images the records have, to tell a file changed since.
-    std::set<std::string> imageFolders;
-    if (records)
-        for (const archive::ArchivedRecord& r : *records)
-            if (!r.images.empty()) imageFolders.insert(r.device);
-    bool imagesRead = true;
-    for (const std::string& folder : imageFolders) {
-        const auto images = archive->Images(folder);
-        if (!images) {
-            imagesRead = false;
-            break;
-        }
-        for (const archive::ArchivedImage& image : *images)
-            result.digests[{image.device, image.fileName}].push_back(image.sha256);
-    }
-    if (!splicers || !jobs || !records || !snapshots || !imagesRead) {
+    auto cursor = std::make_shared<archive::RecordCursor>(filter, order);
+    auto records = span ? cursor->Rows(*archive, 0, CPagedTableModel::kPageRows) : std::nullopt;
+    if (!splicers || !jobs || !snapshots || !span) {
         result.error = archive::ArchiveErrorText(archive->LastError());
         return;
     }
+    if (!records) {
+        result.error = archive::ArchiveErrorText(cursor->Error());
+        return;
+    }
+    result.total = cursor->Total();
+    result.cursor = std::move(cursor);
+    result.rows = ListRows(*records, language);
     result.splicers = std::move(*splicers);
     result.jobs = std::move(*jobs);
     result.snapshots = std::move(*snapshots);
-
-    // The rows are made here, so that the window only hands them to the list. The
-    // Index is the record's place in the archive's order, whatever the list's order.
-    // A splicer, job or result is worded once and its text shared.
-    const std::vector<std::size_t> positions = SortedPositions(*records, order);
-    result.records.reserve(records->size());
-    result.rows.reserve(records->size());
-    std::unordered_map<std::int64_t, QString> splicerTexts;
-    std::map<std::string, QString, std::less<>> jobTexts;
-    std::map<int, QString> resultTexts;
+    // The widths: the largest Index, a time and loss, every result, splicer and job.
     QString longestTime, longestLoss;
-    for (const std::size_t position : positions) {
-        archive::ArchivedRecord& r = (*records)[position];
-        auto splicer = splicerTexts.find(r.splicerId);
-        if (splicer == splicerTexts.end())
-            splicer =
-                splicerTexts.emplace(r.splicerId, SplicerText(r.serialNumber, r.device)).first;
-        auto job = jobTexts.find(r.job);
-        if (job == jobTexts.end()) job = jobTexts.emplace(r.job, Q(r.job)).first;
-        auto outcome = resultTexts.find(r.record.result());
-        if (outcome == resultTexts.end())
-            outcome =
-                resultTexts.emplace(r.record.result(), Q(ResultListText(r.record, language))).first;
-        QString time = Q(TimeText(r.record));
-        QString loss = Q(LossText(r.record));
-        if (time.size() > longestTime.size()) longestTime = time;
-        if (loss.size() > longestLoss.size()) longestLoss = loss;
-        result.rows.push_back({{QString::number(position + 1), std::move(time), outcome->second,
-                                std::move(loss), splicer->second, job->second},
-                               result.records.size()});
-        result.records.push_back(std::move(r));
+    std::set<QString> results;
+    for (const CPagedTableModel::Row& row : result.rows) {
+        if (row.texts[kTimeColumn].size() > longestTime.size())
+            longestTime = row.texts[kTimeColumn];
+        if (row.texts[kLossColumn].size() > longestLoss.size())
+            longestLoss = row.texts[kLossColumn];
+        results.insert(row.texts[kResultColumn]);
     }
-    result.widest[kIndexColumn] = {QString::number(records->size())};
+    result.widest[kIndexColumn] = {QString(QString::number(span->first ? 9999999 : 0).size(), '9')};
     result.widest[kTimeColumn] = {longestTime};
     result.widest[kLossColumn] = {longestLoss};
-    for (const auto& text : resultTexts) result.widest[kResultColumn] << text.second;
-    for (const auto& text : splicerTexts) result.widest[kSplicerColumn] << text.second;
-    for (const auto& text : jobTexts) result.widest[kJobColumn] << text.second;
+    for (const QString& text : results) result.widest[kResultColumn] << text;
+    for (const archive::SplicerInfo& s : result.splicers)
+        result.widest[kSplicerColumn] << SplicerText(s.serialNumber, s.folderName);
+    for (const archive::JobSummary& j : result.jobs) result.widest[kJobColumn] << Q(j.name);
 }
 
 void CArchiveDlg::ShowQueryResult(QueryResult& result) {
     --pending_;
     // An older answer than the filters now shown asks for is of no use.
     if (result.serial != querySerial_) return;
+    const bool keepView = result.keepView && recordModel_.rowCount() > 0;
     FillFilterCombos(result);
     FollowSpliceDates(result.span);
     shownFilter_ = result.filter;
-    // The records chosen stay chosen wherever the new list has them.
-    const std::vector<std::int64_t> chosen = ChosenIds();
-    records_ = std::move(result.records);
-    imageDigests_ = std::move(result.digests);
-    recordList_.DeleteAllItems();
-    recordList_.AppendRows(result.rows);
+    cursor_ = result.cursor;
+    {
+        // The records chosen are chosen again once they are found in the new listing.
+        const QSignalBlocker blocker(recordList_.selectionModel());
+        choosing_ = true;
+        const int generation =
+            keepView ? recordModel_.Reload(std::nullopt) : recordModel_.Restart();
+        *latestGeneration_ = generation;
+        // The rows the count makes room for are made at once, then the first page fills them.
+        if (result.total) recordModel_.SetTotal(generation, static_cast<int>(*result.total));
+        recordModel_.Deliver(generation, 0, std::move(result.rows));
+        choosing_ = false;
+    }
+    recordList_.viewport()->update();
     recordList_.header()->setSortIndicator(
-        order_.column, order_.descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+        static_cast<int>(std::find(std::begin(kSortOf), std::end(kSortOf), order_.by) -
+                         std::begin(kSortOf)),
+        order_.descending ? Qt::DescendingOrder : Qt::AscendingOrder);
     recordWidths_.clear();
     for (int column = 0; column < kRecordColumns; ++column)
         recordWidths_.push_back(
             recordList_.ColumnWidthFor(column, result.widest[static_cast<std::size_t>(column)]));
     SizeRecordColumns(recordList_.viewport()->width());
-    ShowRecordDetails(detailList_, nullptr);
-    picture_.Clear();
-    picture_.unsetCursor();
-    pictureText_.setText(Q(tk::NoImage));
-    countText_.setText(result.error.empty() ? Q(tk::RecordCount).arg(records_.size())
-                                            : Q(tk::Failed).arg(Q(result.error)));
-    if (!chosen.empty()) {
-        const std::unordered_set<std::int64_t> wanted(chosen.begin(), chosen.end());
-        std::vector<int> rows;
-        for (std::size_t i = 0; i < records_.size(); ++i)
-            if (wanted.contains(records_[i].id)) rows.push_back(static_cast<int>(i));
-        recordList_.SelectRows(rows);
+    if (!keepView) {
+        ShowRecordDetails(detailList_, nullptr);
+        picture_.Clear();
+        picture_.unsetCursor();
+        pictureText_.setText(Q(tk::NoImage));
     }
+    countText_.setText(!result.error.empty() ? Q(tk::Failed).arg(Q(result.error))
+                       : result.total        ? Q(tk::RecordCount).arg(*result.total)
+                                             : Q(tk::Loading));
     snapshots_ = std::move(result.snapshots);
     FillSnapshots();
+}
+
+void CArchiveDlg::CountAndChoose(int serial, bool keepView) {
+    ++pending_;
+    // Only the ids chosen before the listing are looked for; they are read on the
+    // archive's thread, where a choice of rows not yet fetched is still being found.
+    ChosenIds chosen = chosen_;
+    Archiver()->PostQuery([this, page = QPointer(this), serial, keepView, chosen,
+                           latest = latestQuery_, cursor = cursor_](archive::Archive* archive,
+                                                                    const archive::ArchiveError&) {
+        if (!archive || serial != latest->load()) return OnWindow(page, [this] { --pending_; });
+        const std::optional<bool> counted = cursor->Count(*archive, 65536);
+        if (counted && !*counted) {
+            // Another step after what is queued meanwhile (the rows scrolled to).
+            OnWindow(page, [this, serial, keepView] {
+                --pending_;
+                if (serial == querySerial_) CountAndChoose(serial, keepView);
+            });
+            return;
+        }
+        std::vector<std::int64_t> ids(chosen->begin(),
+                                      chosen->begin() + std::min(chosen->size(), kKeptChoice));
+        std::optional<std::vector<std::size_t>> positions;
+        auto kept = std::make_shared<std::vector<std::int64_t>>();
+        if (counted && !ids.empty()) {
+            positions = cursor->Positions(*archive, ids);
+            std::vector<archive::RecordCursor::Range> ranges;
+            if (positions)
+                for (const std::size_t at : *positions) ranges.push_back({at, at});
+            if (auto found = cursor->Ids(*archive, ranges)) *kept = std::move(*found);
+        }
+        const std::optional<std::size_t> total = cursor->Total();
+        OnWindow(page, [this, serial, keepView, total, positions, kept] {
+            --pending_;
+            if (serial != querySerial_) return;
+            const int generation = recordModel_.Generation();
+            if (total) {
+                recordModel_.SetTotal(generation, static_cast<int>(*total));
+                countText_.setText(Q(tk::RecordCount).arg(*total));
+                recordWidths_[kIndexColumn] =
+                    std::max(recordWidths_[kIndexColumn],
+                             recordList_.ColumnWidthFor(kIndexColumn, {QString::number(*total)}));
+            }
+            if (!positions) return;
+            chosen_ = kept;
+            ChooseRows(serial, std::vector<int>(positions->begin(), positions->end()), keepView);
+        });
+    });
+}
+
+void CArchiveDlg::ChooseRows(int serial, std::vector<int> rows, bool keepView) {
+    if (serial != querySerial_) return;
+    // Rows far down are chosen once the list has made room for them.
+    if (recordModel_.Growing()) {
+        ++pending_;
+        QTimer::singleShot(0, this, [this, serial, rows = std::move(rows), keepView]() mutable {
+            --pending_;
+            ChooseRows(serial, std::move(rows), keepView);
+        });
+        return;
+    }
+    choosing_ = true;
+    if (keepView) {
+        const int scrolled = recordList_.verticalScrollBar()->value();
+        recordList_.SelectRows(rows);
+        recordList_.verticalScrollBar()->setValue(scrolled);
+    } else {
+        recordList_.SelectRows(rows);
+    }
+    choosing_ = false;
+}
+
+void CArchiveDlg::FetchRows(int generation, int first, int count) {
+    if (!Archiver() || !cursor_) return;
+    const TableLanguage language = TableLanguageFor(Config().EnglishFlag);
+    Archiver()->PostQuery(
+        [this, page = QPointer(this), generation, first, count, language, cursor = cursor_,
+         latest = latestGeneration_](archive::Archive* archive, const archive::ArchiveError&) {
+            // The list moved on (another filter or order) before this was read.
+            if (!archive || generation != latest->load()) return;
+            if (cursor->Changed(*archive)) {
+                // Another program wrote meanwhile: the positions are read anew, and the
+                // list follows the archive as it is now.
+                cursor->Restart();
+                OnWindow(page, [this] { OnArchiveWritten(); });
+            }
+            auto records = cursor->Rows(*archive, static_cast<std::size_t>(first),
+                                        static_cast<std::size_t>(count));
+            if (!records) return;
+            auto rows =
+                std::make_shared<std::vector<CPagedTableModel::Row>>(ListRows(*records, language));
+            OnWindow(page, [this, generation, first, rows] {
+                recordModel_.Deliver(generation, first, std::move(*rows));
+            });
+        });
+}
+
+const archive::ArchivedRecord* CArchiveDlg::RecordAt(int row) const {
+    const CPagedTableModel::Row* listed = recordModel_.RowAt(row);
+    return listed ? std::any_cast<archive::ArchivedRecord>(&listed->item) : nullptr;
+}
+
+void CArchiveDlg::OnSelectionChanged() {
+    if (choosing_) return;
+    auto chosen = std::make_shared<std::vector<std::int64_t>>();
+    chosen_ = chosen;
+    std::vector<archive::RecordCursor::Range> ranges;
+    bool fetched = true;
+    for (const QItemSelectionRange& range : recordList_.selectionModel()->selection())
+        ranges.push_back(
+            {static_cast<std::size_t>(range.top()), static_cast<std::size_t>(range.bottom())});
+    std::sort(ranges.begin(), ranges.end());
+    for (const auto& [from, to] : ranges)
+        for (std::size_t row = from; row <= to && fetched; ++row)
+            if (const auto* record = RecordAt(static_cast<int>(row)))
+                chosen->push_back(record->id);
+            else
+                fetched = false;
+    if (fetched || !Archiver() || !cursor_) return;
+    // Rows chosen with Shift beyond those fetched: found on the archive's thread,
+    // before any naming handed over after this.
+    chosen->clear();
+    ++pending_;
+    Archiver()->PostQuery([this, page = QPointer(this), chosen, ranges, cursor = cursor_](
+                              archive::Archive* archive, const archive::ArchiveError&) {
+        if (archive)
+            if (auto ids = cursor->Ids(*archive, ranges)) *chosen = std::move(*ids);
+        OnWindow(page, [this] { --pending_; });
+    });
 }
 
 void CArchiveDlg::FollowSpliceDates(const archive::SpliceSpan& span) {
@@ -557,9 +699,10 @@ void CArchiveDlg::FollowSpliceDates(const archive::SpliceSpan& span) {
 void CArchiveDlg::OnRecordHeaderClicked(int column) {
     if (column < 0 || column >= kRecordColumns) return;
     // The column clicked again turns the order round; another column starts ascending.
-    order_ = {column, column == order_.column && !order_.descending};
+    const archive::RecordSort by = kSortOf[column];
+    order_ = {by, by == order_.by && !order_.descending};
     recordList_.header()->setSortIndicator(
-        order_.column, order_.descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+        column, order_.descending ? Qt::DescendingOrder : Qt::AscendingOrder);
     Refresh();
 }
 
@@ -659,12 +802,10 @@ void CArchiveDlg::FillSnapshots() {
 }
 
 void CArchiveDlg::OnRecordChosen() {
-    const int row = recordList_.GetSelectedRow();
-    if (row < 0) return;
-    const std::size_t position = static_cast<std::size_t>(recordList_.GetItemData(row));
-    if (position >= records_.size()) return;
-    ShowRecordDetails(detailList_, &records_[position].record);
-    ShowImageOf(records_[position]);
+    const archive::ArchivedRecord* record = RecordAt(recordList_.GetSelectedRow());
+    if (!record) return;
+    ShowRecordDetails(detailList_, &record->record);
+    ShowImageOf(*record);
 }
 
 void CArchiveDlg::ShowImageOf(const archive::ArchivedRecord& record) {
@@ -677,10 +818,12 @@ void CArchiveDlg::ShowImageOf(const archive::ArchivedRecord& record) {
     const std::string& name = record.images.front();
     const std::filesystem::path file =
         JpgFolder(Config().AppDirectory / "FS" / record.device) / name;
-    const auto digests = imageDigests_.find({record.device, name});
+    // The fingerprints the archive kept of the images of that name and splice.
+    std::vector<std::string> digests;
+    for (std::size_t i = 0; i < record.images.size() && i < record.imageDigests.size(); ++i)
+        if (record.images[i] == name) digests.push_back(record.imageDigests[i]);
     QString why;
-    QImage image = ArchivedImageFile(
-        file, digests == imageDigests_.end() ? std::vector<std::string>() : digests->second, why);
+    QImage image = ArchivedImageFile(file, digests, why);
     if (image.isNull()) {
         pictureText_.setText(why);
         return;
@@ -710,34 +853,24 @@ void CArchiveDlg::OnSnapshotChosen() {
     }
 }
 
-std::vector<std::int64_t> CArchiveDlg::ChosenIds() {
-    std::vector<std::int64_t> ids;
-    for (int row : recordList_.GetSelectedRows()) {
-        const std::size_t position = static_cast<std::size_t>(recordList_.GetItemData(row));
-        if (position < records_.size()) ids.push_back(records_[position].id);
-    }
-    return ids;
-}
-
 void CArchiveDlg::OnBnClickedNameSelected() {
-    std::vector<std::int64_t> ids = ChosenIds();
     const std::string job = jobEdit_.text().trimmed().toStdString();
-    if (ids.empty()) return ShowBox(Text(tk::ChooseRecords));
+    if (!recordList_.selectionModel()->hasSelection()) return ShowBox(Text(tk::ChooseRecords));
     if (job.empty()) return ShowBox(Text(tk::EnterJob));
-    NameJob(job, {}, std::move(ids), true);
+    NameJob(job, {}, chosen_, true);
 }
 
 void CArchiveDlg::OnBnClickedNameAll() {
     const std::string job = jobEdit_.text().trimmed().toStdString();
-    if (records_.empty()) return ShowBox(Text(tk::ChooseRecords));
+    if (recordModel_.rowCount() == 0) return ShowBox(Text(tk::ChooseRecords));
     if (job.empty()) return ShowBox(Text(tk::EnterJob));
-    NameJob(job, shownFilter_, {}, true);
+    // The filter the list shows, with the dates it was read with: exactly its records.
+    NameJob(job, shownFilter_, nullptr, true);
 }
 
 void CArchiveDlg::OnBnClickedClearJob() {
-    std::vector<std::int64_t> ids = ChosenIds();
-    if (ids.empty()) return ShowBox(Text(tk::ChooseRecords));
-    NameJob({}, {}, std::move(ids), false);
+    if (!recordList_.selectionModel()->hasSelection()) return ShowBox(Text(tk::ChooseRecords));
+    NameJob({}, {}, chosen_, false);
 }
 
 void CArchiveDlg::OnBnClickedRename() {
@@ -752,7 +885,7 @@ void CArchiveDlg::OnBnClickedRename() {
         jobCombo_.setCurrentIndex(jobCombo_.findData(Q(job)));
     }
     // Only the records of the job chosen change, as asked: no question.
-    NameJob(job, {.job = old.toStdString()}, {}, false);
+    NameJob(job, {.job = old.toStdString()}, nullptr, false);
 }
 
 void CArchiveDlg::OnBnClickedUndoNaming() {
@@ -764,12 +897,12 @@ void CArchiveDlg::OnBnClickedUndoNaming() {
 }
 
 void CArchiveDlg::NameJob(const std::string& job, const archive::RecordFilter& filter,
-                          std::vector<std::int64_t> ids, bool ask) {
+                          ChosenIds ids, bool ask) {
     if (!Archiver()) return;
     auto name = [this, job, filter, ids] {
         RunOnArchive([job, filter, ids](archive::Archive& archive) {
             const archive::StoreResult tagged =
-                ids.empty() ? archive.TagJob(job, filter) : archive.TagJob(job, ids);
+                !ids ? archive.TagJob(job, filter) : archive.TagJob(job, *ids);
             if (!tagged.ok()) return Q(tk::Failed).arg(Q(archive::ArchiveErrorText(tagged.error)));
             return job.empty() ? Q(tk::Cleared).arg(tagged.count)
                                : Q(tk::Named).arg(tagged.count).arg(Q(job));
@@ -782,8 +915,7 @@ void CArchiveDlg::NameJob(const std::string& job, const archive::RecordFilter& f
                                                          const archive::ArchiveError& error) {
         std::optional<archive::NamingPreview> preview;
         if (archive)
-            preview =
-                ids.empty() ? archive->PreviewJob(job, filter) : archive->PreviewJob(job, ids);
+            preview = !ids ? archive->PreviewJob(job, filter) : archive->PreviewJob(job, *ids);
         const QString failure =
             preview || error.code == archive::ErrorCode::NoArchive
                 ? QString()
@@ -836,9 +968,6 @@ void CArchiveDlg::RunOnArchive(std::function<QString(archive::Archive&)> work) {
 }
 
 void CArchiveDlg::OnBnClickedExport() {
-    RecordStore store;
-    store.reserve(records_.size());
-    for (const archive::ArchivedRecord& r : records_) store.push_back(r.record);
     // The file dialog asks itself before replacing a file.
     const auto chosenFile = [this] {
         const QString proposed = Q(PathText(Config().AppDirectory / "FS" / "archive.csv"));
@@ -846,9 +975,28 @@ void CArchiveDlg::OnBnClickedExport() {
             chooser_ ? chooser_(this, proposed) : ChooseWithFileDialog(this, proposed);
         return chosen.isEmpty() ? std::filesystem::path() : PathFromText(chosen.toStdString());
     };
-    // The archive keeps whole downloads only: its records are never a partial list.
-    if (exporter_.Start(std::move(store), std::nullopt, chosenFile, false))
-        export_.setEnabled(false);
+    if (recordModel_.rowCount() == 0 || !cursor_ || !Archiver()) {
+        exporter_.Start({}, std::nullopt, chosenFile, false);  // says there is nothing
+        return;
+    }
+    // The records shown, in the list's order, read on the archive's thread in chunks.
+    ++pending_;
+    export_.setEnabled(false);
+    Archiver()->PostQuery([this, page = QPointer(this), cursor = cursor_, chosenFile](
+                              archive::Archive* archive, const archive::ArchiveError&) {
+        auto store = std::make_shared<RecordStore>();
+        if (archive)
+            cursor->Each(*archive, [&](const archive::ArchivedRecord& r) {
+                store->push_back(r.record);
+                return true;
+            });
+        OnWindow(page, [this, store, chosenFile] {
+            --pending_;
+            // The archive keeps whole downloads only: its records are never a partial list.
+            if (!exporter_.Start(std::move(*store), std::nullopt, chosenFile, false))
+                export_.setEnabled(true);
+        });
+    });
 }
 
 std::optional<SettingsBackup> CArchiveDlg::ChosenBackup() {

@@ -2,8 +2,9 @@
 // The "Archive" page: every splice ever downloaded, filtered by splicer, dates and
 // job, in the order of any column, shown as on the Result page with its image; job
 // naming; the CSV export of what is shown; and the settings snapshots, compared and
-// restored. The archive is read, and its records ordered, on the archive's thread;
-// the page only presents and asks.
+// restored. The archive is read, and its records ordered and filtered by its indexes,
+// on the archive's thread, a screenful at a time as the list scrolls: the page keeps
+// the rows in view, never the archive, and only presents and asks.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -11,8 +12,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <array>
 #include <atomic>
 #include <filesystem>
@@ -25,11 +28,13 @@
 
 #include "app/page_dlg.h"
 #include "archive/archive.h"
+#include "archive/record_cursor.h"
 #include "history/csv_export_dlg.h"
 #include "images/image_dlg.h"
 #include "settings/backup_texts.h"
 #include "settings/option_tables.h"
 #include "widgets/list_ctrl_ex.h"
+#include "widgets/paged_table_model.h"
 #include "widgets/wb_button.h"
 
 namespace velmora::ui {
@@ -44,9 +49,12 @@ class CArchiveDlg : public CPageDlg {
     // Stops and joins the export: it reports to this page's members.
     ~CArchiveDlg() override;
 
-    // Reads the splicers, jobs, records and snapshots the filters take, on the
-    // archive's thread; the lists follow when they arrive.
-    void Refresh();
+    // Reads the splicers, jobs and snapshots and the first records the filters take,
+    // on the archive's thread; the lists follow when they arrive. `keepView` (the
+    // archive changed, the filters did not): the list stays where it was scrolled.
+    void Refresh(bool keepView = false);
+    // Something was stored in the archive: a list shown follows it.
+    void OnArchiveWritten();
 
     // Job naming: the chosen records, every record shown, or every record of the
     // job chosen in the filter, get the name typed. Naming the chosen or shown
@@ -71,10 +79,11 @@ class CArchiveDlg : public CPageDlg {
     void SetFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
 
     // True from a Refresh (or a job naming) until its answer has been shown.
-    bool Busy() const { return pending_ > 0; }
+    bool Busy() const { return pending_ > 0 || recordModel_.Growing(); }
     bool Exporting() const { return exporter_.Running(); }
-    // In the order the list shows them.
-    const std::vector<archive::ArchivedRecord>& Records() const { return records_; }
+    // The record at `row` of the list, once its page has arrived; null otherwise.
+    const archive::ArchivedRecord* RecordAt(int row) const;
+    CPagedTableModel& RecordModel() { return recordModel_; }
     const std::vector<archive::ParameterSnapshot>& Snapshots() const { return snapshots_; }
 
     QComboBox& SplicerCombo() { return splicerCombo_; }
@@ -104,26 +113,28 @@ class CArchiveDlg : public CPageDlg {
 
   private:
     struct QueryResult;
-    // The order of the record list: one of its columns, ascending or descending.
-    struct RecordOrder {
-        int column = 0;
-        bool descending = false;
-    };
-    // Images by splicer folder and file name: the SHA-256 of each file the archive kept.
-    using ImageDigests = std::map<std::pair<std::string, std::string>, std::vector<std::string>>;
 
     void LayOutSplices();
     void LayOutSnapshots();
     void LayOutPage();
     archive::RecordFilter Filter() const;
-    // On the archive's thread: what the filter takes, in `order`, and the rows to
-    // list. A date that follows the archive (not set by the user) is the day of the
-    // first or last splice of the splicer chosen.
-    void ReadArchive(archive::Archive* archive, const archive::ArchiveError& error,
-                     archive::RecordFilter filter, bool fromFollows, bool toFollows,
-                     const RecordOrder& order, TableLanguage language, QueryResult& result);
-    // Takes the records and snapshots out of `result`.
+    // On the archive's thread: the splicers, jobs, snapshots, the cursor over what
+    // the filter takes in the list's order and its first rows. A date that follows
+    // the archive (not set by the user) is the day of the first or last splice of the
+    // splicer chosen.
+    static void ReadArchive(archive::Archive* archive, const archive::ArchiveError& error,
+                            archive::RecordFilter filter, bool fromFollows, bool toFollows,
+                            const archive::RecordOrder& order, TableLanguage language,
+                            QueryResult& result);
     void ShowQueryResult(QueryResult& result);
+    // Asked by the list's model for rows it scrolled to.
+    void FetchRows(int generation, int first, int count);
+    // After a listing: counts its rows on the archive's thread (a step at a time, so
+    // that scrolling is served in between), then finds the records chosen before.
+    void CountAndChoose(int serial, bool keepView);
+    // Chooses `rows` (ascending) of the listing `serial`, once the list holds them.
+    void ChooseRows(int serial, std::vector<int> rows, bool keepView);
+    void OnSelectionChanged();
     void FillFilterCombos(const QueryResult& result);
     // The From and To dates that follow the archive, to the first and last splice.
     void FollowSpliceDates(const archive::SpliceSpan& span);
@@ -134,15 +145,20 @@ class CArchiveDlg : public CPageDlg {
     void FillSnapshots();
     void OnRecordChosen();
     void ShowImageOf(const archive::ArchivedRecord& record);
+    // Runs `done` on the window's thread while this page is there.
+    template <class Done>
+    static void OnWindow(const QPointer<CArchiveDlg>& page, Done done);
     // The differences of the chosen snapshot (`chosen`) from the splicer or from
     // the snapshot chosen to compare with.
     void CompareSnapshot(const SettingsBackup& chosen);
     void OnSnapshotChosen();
-    std::vector<std::int64_t> ChosenIds();
+    // The ids of the records chosen, read on the archive's thread only (they may be
+    // still being found there); null names the filter instead.
+    using ChosenIds = std::shared_ptr<const std::vector<std::int64_t>>;
     // Names the records `filter` or `ids` take, after a question when `ask` and
     // some of them have another job; then lists again.
-    void NameJob(const std::string& job, const archive::RecordFilter& filter,
-                 std::vector<std::int64_t> ids, bool ask);
+    void NameJob(const std::string& job, const archive::RecordFilter& filter, ChosenIds ids,
+                 bool ask);
     // Runs `work` on the archive's thread (when there is an archive), shows the
     // text it gives in the status bar and lists again.
     void RunOnArchive(std::function<QString(archive::Archive&)> work);
@@ -160,14 +176,24 @@ class CArchiveDlg : public CPageDlg {
     FileChooser chooser_;
     int pending_ = 0;
     int querySerial_ = 0;
-    std::atomic<int> latestQuery_{0};  // read on the archive's thread
+    // The newest query asked for, read on the archive's thread.
+    std::shared_ptr<std::atomic<int>> latestQuery_ = std::make_shared<std::atomic<int>>(0);
     archive::RecordFilter shownFilter_;
-    RecordOrder order_;
+    archive::RecordOrder order_;
     // The dates the user set stay; the others follow the first and last splice.
     bool fromSetByUser_ = false;
     bool toSetByUser_ = false;
-    std::vector<archive::ArchivedRecord> records_;
-    ImageDigests imageDigests_;
+    // The list's rows, a page at a time; the cursor they are read with (used on the
+    // archive's thread only) and the newest generation asked for (read there).
+    CPagedTableModel recordModel_;
+    std::shared_ptr<archive::RecordCursor> cursor_;
+    std::shared_ptr<std::atomic<int>> latestGeneration_ = std::make_shared<std::atomic<int>>(0);
+    // The records chosen, as ids; filled on the archive's thread when the choice
+    // holds rows not yet fetched.
+    std::shared_ptr<std::vector<std::int64_t>> chosen_ =
+        std::make_shared<std::vector<std::int64_t>>();
+    bool choosing_ = false;  // the page itself chooses rows: not the user's choice
+    QTimer followWrites_;
     std::vector<archive::ParameterSnapshot> snapshots_;
     // What the columns need to show their captions and texts whole.
     std::vector<int> recordWidths_;

@@ -28,6 +28,11 @@ void ArchiveWriter::SetUnavailableHandler(UnavailableHandler handler) {
     unavailable_ = std::move(handler);
 }
 
+void ArchiveWriter::SetWrittenHandler(std::function<void()> handler) {
+    std::lock_guard lock(mutex_);
+    written_ = std::move(handler);
+}
+
 void ArchiveWriter::Post(Job job) {
     Queue({std::move(job), false});
 }
@@ -104,6 +109,13 @@ void ArchiveWriter::RunJob(const Queued& queued) {
         queued.job(archive_.get(), error);
     } catch (const std::exception&) {
     }
+    if (queued.query || !archive_) return;
+    std::function<void()> written;
+    {
+        std::lock_guard lock(mutex_);
+        written = written_;
+    }
+    if (written) written();
 }
 
 }  // namespace velmora::archive

@@ -35,6 +35,8 @@ class ArchiveWriter {
     ArchiveWriter& operator=(const ArchiveWriter&) = delete;
 
     void SetUnavailableHandler(UnavailableHandler handler);
+    // Runs on the writer's thread after each job handed over with Post (a store).
+    void SetWrittenHandler(std::function<void()> handler);
     // Queues `job` behind the ones before it.
     void Post(Job job);
     // The same for a job that has nothing to do without an archive (a look, a
@@ -62,6 +64,7 @@ class ArchiveWriter {
     std::deque<Queued> jobs_;
     bool running_ = false;
     UnavailableHandler unavailable_;
+    std::function<void()> written_;
     bool reported_ = false;
     // Used on the writer's thread only.
     std::unique_ptr<Archive> archive_;

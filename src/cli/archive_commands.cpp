@@ -1,4 +1,4 @@
-// archive list|csv|tag|undo-tag: the splices of every download, across splicers and days.
+// archive list|csv|tag|undo-tag|check: the splices of every download, across splicers and days.
 #include "cli/archive_commands.h"
 
 #include <cstdio>
@@ -62,13 +62,42 @@ const std::string& SplicerName(const archive::ArchivedRecord& r) {
     return r.serialNumber.empty() ? r.device : r.serialNumber;
 }
 
-int List(const std::vector<archive::ArchivedRecord>& records) {
+// Each record printed as it is read: the list never holds the archive in memory.
+int List(archive::Archive* store, const archive::RecordFilter& filter) {
+    if (!store) return kExitOk;
     const TableLanguage language = TableLanguageFor(Config().EnglishFlag);
-    for (const archive::ArchivedRecord& r : records)
+    const bool read = store->ForEachRecord(filter, [&](const archive::ArchivedRecord& r) {
         std::printf("%s\t%s\t%s\t%s\t%s\n", TerminalSafe(SplicerName(r)).c_str(),
                     TimeText(r.record).c_str(), ResultListText(r.record, language).c_str(),
                     LossText(r.record).c_str(), TerminalSafe(r.job).c_str());
-    return kExitOk;
+        return true;
+    });
+    if (read) return kExitOk;
+    Tell(store->LastError());
+    return kExitUsage;
+}
+
+// The whole file read and its structure checked; like any file error, a damaged
+// archive exits with status 2.
+int Check() {
+    archive::ArchiveError error;
+    const std::unique_ptr<archive::Archive> store = OpenArchive(archive::OpenFor::Reading, &error);
+    if (!store) return error.code == archive::ErrorCode::NoArchive ? kExitOk : kExitUsage;
+    const auto problems = store->Check();
+    if (!problems) {
+        Tell(store->LastError());
+        return kExitUsage;
+    }
+    if (problems->empty()) {
+        std::printf("%s: ok\n", PathText(archive::ArchiveFile(Config().AppDirectory)).c_str());
+        return kExitOk;
+    }
+    for (const std::string& problem : *problems)
+        PrintError("velmora-cli: " + TerminalSafe(problem));
+    PrintError("velmora-cli: " +
+               archive::ArchiveErrorText({archive::ErrorCode::Damaged, "checking the archive",
+                                          PathText(archive::ArchiveFile(Config().AppDirectory))}));
+    return kExitUsage;
 }
 
 int Csv(const std::string& file, const std::vector<archive::ArchivedRecord>& records) {
@@ -217,7 +246,8 @@ bool ArchiveImage(CliContext& context, const std::string& stamp, const std::stri
 
 int RunArchive(CliContext& context, CommandArgs args) {
     const std::string usage =
-        "archive needs list, csv FILE, tag JOB [--all] [--replace] or undo-tag, then filters: "
+        "archive needs list, csv FILE, tag JOB [--all] [--replace], undo-tag or check, then "
+        "filters: "
         "[--device D] [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--job J]";
     if (args.empty()) return context.UsageError(usage);
     archive::RecordFilter filter;
@@ -228,6 +258,7 @@ int RunArchive(CliContext& context, CommandArgs args) {
     if (verb == "tag" && !rest.empty())
         return Tag(context, rest[0], filter, std::vector(rest.begin() + 1, rest.end()));
     if (verb == "undo-tag" && rest.empty() && TakesEverything(filter)) return UndoTag();
+    if (verb == "check" && rest.empty() && TakesEverything(filter)) return Check();
     if ((verb != "list" && verb != "csv") || rest.size() != (verb == "csv" ? 1u : 0u))
         return context.UsageError(usage);
 
@@ -235,13 +266,14 @@ int RunArchive(CliContext& context, CommandArgs args) {
     archive::ArchiveError error;
     const std::unique_ptr<archive::Archive> store = OpenArchive(archive::OpenFor::Reading, &error);
     if (!store && error.code != archive::ErrorCode::NoArchive) return kExitUsage;
+    if (verb == "list") return List(store.get(), filter);
     const auto records =
         store ? store->Records(filter) : std::optional(std::vector<archive::ArchivedRecord>{});
     if (!records) {
         Tell(store->LastError());
         return kExitUsage;
     }
-    return verb == "list" ? List(*records) : Csv(rest[0], *records);
+    return Csv(rest[0], *records);
 }
 
 }  // namespace velmora::cli

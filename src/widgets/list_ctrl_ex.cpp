@@ -142,13 +142,19 @@ class ListCtrlModel : public QAbstractTableModel {
 };
 
 CListCtrlEx::CListCtrlEx(QWidget* parent)
-    : QTreeView(parent), model_(std::make_unique<ListCtrlModel>(RowHeight())) {
+    : QTableView(parent), model_(std::make_unique<ListCtrlModel>(RowHeight())) {
     setModel(model_.get());
     setFont(ListFont());
-    setRootIsDecorated(false);
-    setItemsExpandable(false);
-    setUniformRowHeights(true);
-    setAllColumnsShowFocus(true);
+    // Rows of one height, no row captions, no grid of the view's own (DrawGrid draws it).
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setMinimumSectionSize(1);
+    verticalHeader()->setDefaultSectionSize(RowHeight());
+    setShowGrid(false);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -163,8 +169,20 @@ CListCtrlEx::CListCtrlEx(QWidget* parent)
     // Column dividers cannot be dragged: the widths stay as the page set them.
     head->setSectionResizeMode(QHeaderView::Fixed);
     connect(head, &QHeaderView::sectionClicked, this, &CListCtrlEx::SortByColumn);
+    ConnectSelection();
+}
+
+void CListCtrlEx::ConnectSelection() {
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { emit ItemChanged(); });
+}
+
+void CListCtrlEx::UseModel(QAbstractItemModel* model) {
+    setModel(model);
+    orderedByPage_ = true;
+    for (int column = 0; column < GetColumnCount(); ++column)
+        header()->setSectionResizeMode(column, QHeaderView::Fixed);
+    ConnectSelection();
 }
 
 CListCtrlEx::~CListCtrlEx() = default;
@@ -191,7 +209,7 @@ int CListCtrlEx::InsertColumn(int column, const QString& caption, Qt::Alignment 
 }
 
 int CListCtrlEx::GetColumnCount() const {
-    return model_->columnCount();
+    return model()->columnCount();
 }
 
 void CListCtrlEx::SetColumnWidth(int column, int width) {
@@ -237,7 +255,8 @@ bool CListCtrlEx::SetItemText(int row, int column, const QString& text) {
 }
 
 QString CListCtrlEx::GetItemText(int row, int column) const {
-    return model_->Text(row, column);
+    if (model() == model_.get()) return model_->Text(row, column);
+    return model()->index(row, column).data().toString();
 }
 
 std::uint64_t CListCtrlEx::GetItemData(int row) const {
@@ -245,7 +264,7 @@ std::uint64_t CListCtrlEx::GetItemData(int row) const {
 }
 
 int CListCtrlEx::GetItemCount() const {
-    return model_->rowCount();
+    return model()->rowCount();
 }
 
 void CListCtrlEx::DeleteAllItems() {
@@ -280,7 +299,7 @@ void CListCtrlEx::SelectRows(std::span<const int> rows) {
         std::size_t end = i;
         while (end + 1 < rows.size() && rows[end + 1] == rows[end] + 1) ++end;
         if (rows[i] >= 0 && rows[end] < GetItemCount())
-            selection.select(model_->index(rows[i], 0), model_->index(rows[end], last));
+            selection.select(model()->index(rows[i], 0), model()->index(rows[end], last));
         i = end + 1;
     }
     selectionModel()->select(selection,
@@ -296,18 +315,20 @@ void CListCtrlEx::SelectRow(int row) {
         selectionModel()->clearSelection();
         return;
     }
-    const QModelIndex index = model_->index(row, 0);
+    const QModelIndex index = model()->index(row, 0);
     selectionModel()->setCurrentIndex(
         index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 void CListCtrlEx::EnsureVisible(int row) {
     if (row >= 0 && row < GetItemCount())
-        scrollTo(model_->index(row, 0), QAbstractItemView::EnsureVisible);
+        scrollTo(model()->index(row, 0), QAbstractItemView::EnsureVisible);
 }
 
 void CListCtrlEx::SortByColumn(int column) {
-    if (orderedByPage_ || column < 0 || column >= GetColumnCount() || GetItemCount() == 0) return;
+    if (orderedByPage_ || model() != model_.get() || column < 0 || column >= GetColumnCount() ||
+        GetItemCount() == 0)
+        return;
     model_->SortRows(column, sortDescending_[column]);
     sortDescending_[column] = !sortDescending_[column];
 }
@@ -333,30 +354,31 @@ QString CListCtrlEx::FitText(const QString& text, const QFontMetrics& metrics, i
     return prefix(keep) + kEllipsis;
 }
 
-void CListCtrlEx::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
-                          const QModelIndex& index) const {
-    const bool selected = selectionModel()->isSelected(index);
+void CListCtrlEx::DrawRow(QPainter& painter, const QRect& rect, int row) const {
+    const bool selected = selectionModel()->isRowSelected(row, QModelIndex());
     // The selection keeps its colours when the list loses the focus.
     const QColor background = selected ? palette().color(QPalette::Active, QPalette::Highlight)
                                        : palette().color(QPalette::Active, QPalette::Base);
     const QColor text =
         selected ? QColor(Qt::white) : palette().color(QPalette::Active, QPalette::Text);
-    painter->save();
-    painter->fillRect(option.rect, background);
-    painter->setPen(text);
-    painter->setFont(font());
-    const int row = index.row();
+    painter.save();
+    painter.fillRect(rect, background);
+    painter.setPen(text);
+    painter.setFont(font());
+    const bool own = model() == model_.get();
     for (int column = 0; column < GetColumnCount(); ++column) {
-        const QRect cell(header()->sectionViewportPosition(column), option.rect.top(),
-                         header()->sectionSize(column), option.rect.height());
-        if (!cell.intersects(option.rect)) continue;
+        const QRect cell(header()->sectionViewportPosition(column), rect.top(),
+                         header()->sectionSize(column), rect.height());
+        if (!cell.intersects(rect)) continue;
+        const QString text =
+            own ? model_->Text(row, column) : model()->index(row, column).data().toString();
         // The first column's text starts 4 pixels in, the others 6 with 2 kept at the right.
         if (column == 0)
-            DrawCell(*painter, cell, 4, 0, model_->Text(row, column));
+            DrawCell(painter, cell, 4, 0, text);
         else
-            DrawCell(*painter, cell, 6, 2, model_->Text(row, column));
+            DrawCell(painter, cell, 6, 2, text);
     }
-    painter->restore();
+    painter.restore();
 }
 
 void CListCtrlEx::DrawCell(QPainter& painter, const QRect& cell, int leftInset, int rightInset,
@@ -404,12 +426,23 @@ bool CListCtrlEx::SurelyFits(const QString& text, const QFontMetrics& metrics,
 
 void CListCtrlEx::changeEvent(QEvent* event) {
     if (event->type() == QEvent::FontChange) asciiAdvancesValid_ = false;
-    QTreeView::changeEvent(event);
+    QTableView::changeEvent(event);
 }
 
 void CListCtrlEx::paintEvent(QPaintEvent* event) {
-    QTreeView::paintEvent(event);
+    // Only the rows the paint event asks for, each drawn whole across the columns.
     QPainter painter(viewport());
+    const QRect dirty = event->region().boundingRect();
+    const int rows = GetItemCount();
+    if (rows > 0) {
+        int first = rowAt(dirty.top());
+        if (first < 0) first = rows;  // below the last row: nothing but the grid
+        int last = rowAt(dirty.bottom());
+        if (last < 0) last = rows - 1;
+        for (int row = first; row <= last; ++row)
+            DrawRow(painter,
+                    QRect(0, rowViewportPosition(row), viewport()->width(), rowHeight(row)), row);
+    }
     DrawGrid(painter, event->region());
 }
 
@@ -428,7 +461,7 @@ void CListCtrlEx::DrawGrid(QPainter& painter, const QRegion& clip) const {
             painter.fillRect(QRect(x, 0, 1, height + 1), colour);
     }
     // A line between rows, under the last row, and on down over the empty part of the page.
-    const QRect first = visualRect(model_->index(0, 0));
+    const QRect first = visualRect(model()->index(0, 0));
     const int rowHeight = first.height() > 0 ? first.height() : RowHeight();
     int y = first.top() + rowHeight;  // row 0 has no line at its top
     if (y < 0) y += (-y + rowHeight - 1) / rowHeight * rowHeight;
@@ -438,7 +471,7 @@ void CListCtrlEx::DrawGrid(QPainter& painter, const QRegion& clip) const {
 }
 
 bool CListCtrlEx::viewportEvent(QEvent* event) {
-    const bool handled = QTreeView::viewportEvent(event);
+    const bool handled = QTableView::viewportEvent(event);
     if (event->type() == QEvent::Resize) emit ClientWidthChanged(viewport()->width());
     return handled;
 }

@@ -4,13 +4,14 @@
 // character boundary, draws light-grey grid lines that go on over the empty
 // rows of the page, sorts its rows as text when a column header is clicked
 // (unless the page orders them itself), and keeps its column dividers where
-// the page put them.
+// the page put them. A table view, whose rows cost it a few bytes each, so that a
+// list of a million rows stays light.
 #include <QFont>
 #include <QFontMetrics>
 #include <QRegion>
 #include <QString>
 #include <QStringList>
-#include <QTreeView>
+#include <QTableView>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -21,7 +22,7 @@ namespace velmora::ui {
 
 class ListCtrlModel;
 
-class CListCtrlEx : public QTreeView {
+class CListCtrlEx : public QTableView {
     Q_OBJECT
   public:
     // The font's logical height; rows are this plus 8 pixels high (23).
@@ -37,6 +38,9 @@ class CListCtrlEx : public QTreeView {
 
     explicit CListCtrlEx(QWidget* parent = nullptr);
     ~CListCtrlEx() override;
+
+    // The column captions.
+    QHeaderView* header() const { return horizontalHeader(); }
 
     // Columns. `headerAlignment` places the caption; cell texts are always
     // drawn left-aligned. Returns the new column's index.
@@ -85,6 +89,10 @@ class CListCtrlEx : public QTreeView {
     // window's thread): a header click then leaves the rows as they are, and the
     // page listens to the header itself.
     void SetRowsOrderedByPage(bool byPage) { orderedByPage_ = byPage; }
+    // Shows the rows and columns of `model` (which outlives the list) instead of its
+    // own, drawn the same way; the page orders them. Row texts are read from the
+    // model; GetItemData and the row-changing calls are for the list's own rows.
+    void UseModel(QAbstractItemModel* model);
 
     // `text` fitted to `available` pixels: whole while it fits with 2 pixels
     // to spare, otherwise cut from the end one character at a time (never half
@@ -101,8 +109,6 @@ class CListCtrlEx : public QTreeView {
     void ClientWidthChanged(int width);
 
   protected:
-    void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
-                 const QModelIndex& index) const override;
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool viewportEvent(QEvent* event) override;
@@ -112,9 +118,11 @@ class CListCtrlEx : public QTreeView {
     // (FitText would leave it whole), found without shaping it. `metrics` are
     // the painter's, for the list's font.
     bool SurelyFits(const QString& text, const QFontMetrics& metrics, int available) const;
+    void DrawRow(QPainter& painter, const QRect& rect, int row) const;
     void DrawCell(QPainter& painter, const QRect& cell, int leftInset, int rightInset,
                   const QString& text) const;
     void DrawGrid(QPainter& painter, const QRegion& clip) const;
+    void ConnectSelection();
 
     std::unique_ptr<ListCtrlModel> model_;
     // Per column: true when the next click sorts descending.

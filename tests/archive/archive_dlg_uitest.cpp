@@ -68,6 +68,20 @@ class ArchivePageTest : public test::PageTest {
         emit combo.activated(index);
         ASSERT_TRUE(Settled());
     }
+    // Every row of the list, in its order: the pages not yet fetched are asked for.
+    std::vector<archive::ArchivedRecord> Listed() {
+        CPagedTableModel& model = Page().RecordModel();
+        model.Prefetch(0, model.rowCount());
+        std::vector<archive::ArchivedRecord> rows;
+        EXPECT_TRUE(WaitFor([&] {
+            for (int row = 0; row < model.rowCount(); ++row)
+                if (!Page().RecordAt(row)) return false;
+            return true;
+        }));
+        for (int row = 0; row < model.rowCount(); ++row)
+            if (const auto* r = Page().RecordAt(row)) rows.push_back(*r);
+        return rows;
+    }
     std::unique_ptr<archive::Archive> OpenArchive() {
         auto opened = archive::Archive::Open(ArchivePath());
         EXPECT_TRUE(opened.archive) << opened.error.message;
@@ -125,12 +139,14 @@ TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
     ASSERT_EQ(Page().RecordList().GetItemCount(), 135);
     // Dates not set by the user run from the first to the last splice of the splicer chosen.
     const auto datesFollow = [&] {
-        EXPECT_EQ(Page().FromDate().date(), DateOf(Page().Records().front().record));
-        EXPECT_EQ(Page().ToDate().date(), DateOf(Page().Records().back().record));
+        const std::vector<archive::ArchivedRecord> listed = Listed();
+        EXPECT_EQ(Page().FromDate().date(), DateOf(listed.front().record));
+        EXPECT_EQ(Page().ToDate().date(), DateOf(listed.back().record));
     };
     datesFollow();
     std::map<std::string, int> seen;
-    for (const archive::ArchivedRecord& r : Page().Records())
+    std::vector<archive::ArchivedRecord> listed = Listed();
+    for (const archive::ArchivedRecord& r : listed)
         if (r.serialNumber != kSibling)
             ++seen[std::string(r.record.bytes.begin(), r.record.bytes.end())];
     ASSERT_EQ(seen.size(), 130u);
@@ -140,14 +156,14 @@ TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
     }
     // The chosen record's details as on the Result page; no image was saved for it.
     Page().RecordList().SelectRow(0);
-    const SpliceRecord first = Page().Records().front().record;
+    const SpliceRecord first = listed.front().record;
     EXPECT_EQ(Page().DetailList().GetItemText(0, 1), QString::fromStdString(TimeText(first)));
     EXPECT_EQ(Page().PictureText().text(), "No image of this splice");
     // The splice with an image shows it, and says so once its file is gone.
     const auto withImage = std::find_if(
-        Page().Records().begin(), Page().Records().end(),
+        listed.begin(), listed.end(),
         [](const archive::ArchivedRecord& r) { return r.record.bytes == sim::SampleRecord(50); });
-    const int imageRow = static_cast<int>(withImage - Page().Records().begin());
+    const int imageRow = static_cast<int>(withImage - listed.begin());
     Page().RecordList().SelectRow(imageRow);
     EXPECT_TRUE(Page().Picture().ImageShown());
     EXPECT_EQ(Page().PictureText().text(), QString::fromStdString(imageFile.filename().string()));
@@ -166,12 +182,13 @@ TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
         emit Page().RecordList().header()->sectionClicked(3);
         ASSERT_TRUE(Settled());
         std::vector<int> losses;
-        for (const archive::ArchivedRecord& r : Page().Records()) losses.push_back(r.record.loss());
+        const std::vector<archive::ArchivedRecord> ordered = Listed();
+        for (const archive::ArchivedRecord& r : ordered) losses.push_back(r.record.loss());
         if (descending) std::reverse(losses.begin(), losses.end());
         EXPECT_TRUE(std::is_sorted(losses.begin(), losses.end()));
         const int row = Page().RecordList().GetSelectedRow();
         ASSERT_GE(row, 0);
-        const archive::ArchivedRecord& chosen = Page().Records()[static_cast<std::size_t>(row)];
+        const archive::ArchivedRecord& chosen = ordered[static_cast<std::size_t>(row)];
         EXPECT_EQ(chosen.id, chosenId);
         EXPECT_EQ(Page().RecordList().GetItemText(row, 0), QString::number(imageRow + 1));
         EXPECT_EQ(Page().RecordList().GetItemText(row, 3),
@@ -179,7 +196,7 @@ TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
     }
     emit Page().RecordList().header()->sectionClicked(0);
     ASSERT_TRUE(Settled());
-    ASSERT_EQ(Page().Records()[static_cast<std::size_t>(imageRow)].id, chosenId);
+    ASSERT_EQ(Listed()[static_cast<std::size_t>(imageRow)].id, chosenId);
 
     // Another picture under its name, a folder or nothing: not drawn, and why.
     const std::vector<std::pair<std::function<void()>, QString>> fates{
@@ -202,7 +219,7 @@ TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
 
     const QDate day = DateOf(first);
     const auto onDay = static_cast<int>(
-        std::count_if(Page().Records().begin(), Page().Records().end(),
+        std::count_if(listed.begin(), listed.end(),
                       [&](const archive::ArchivedRecord& r) { return DateOf(r.record) == day; }));
     ASSERT_GT(onDay, 3);
     ASSERT_LT(onDay, 135);
@@ -244,10 +261,10 @@ TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
     Page().ToCheck().setChecked(false);
     Choose(Page().JobCombo(), "Site A");
     EXPECT_EQ(Page().RecordList().GetItemCount(), onDay);
-    Page().JobEdit().setText("Site B");
+    Page().JobEdit().setText("站点 B");
     Page().OnBnClickedRename();
     ASSERT_TRUE(Settled());
-    EXPECT_EQ(Page().JobCombo().currentText(), "Site B");
+    EXPECT_EQ(Page().JobCombo().currentText(), "站点 B");
     EXPECT_EQ(Page().RecordList().GetItemCount(), onDay);
     EXPECT_EQ(Page().JobCombo().findText("Site A"), -1);
     EXPECT_TRUE(shown.empty()) << BoxTexts().front().toStdString();
@@ -283,11 +300,38 @@ TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
     Page().SetFileChooser(
         [&](QWidget*, const QString&) { return QString::fromStdString(csv.string()); });
     Page().OnBnClickedExport();
+    ASSERT_TRUE(Settled());
     ASSERT_TRUE(WaitFor([&] { return !Page().Exporting(); }));
     EXPECT_EQ(BoxTexts().back(), QString::fromStdString("File successfully!\n" + csv.string()));
     const std::vector<std::string> lines = test::Lines(test::ReadFileBytes(csv));
     ASSERT_EQ(lines.size(), static_cast<std::size_t>(136 - onDay + 1));
     EXPECT_EQ(lines[0] + "\n", CsvHeaderLine(DetailCaptions()));  // CR LF line ends
+
+    // A download stored while the list is shown: the list follows it where it was,
+    // and the record chosen stays chosen.
+    Choose(Page().JobCombo(), "All jobs");
+    Page().RecordList().SelectRow(3);
+    const std::int64_t kept = Page().RecordAt(3)->id;
+    {
+        auto other = OpenArchive();
+        std::vector<SpliceRecord> later;
+        for (int i = 300; i < 310; ++i) later.push_back({sim::SampleRecord(i)});
+        ASSERT_TRUE(other->StoreDownload({test::kPageDevice, kSibling}, later).ok());
+    }
+    Page().Refresh(true);
+    ASSERT_TRUE(Settled());
+    EXPECT_EQ(Page().RecordList().GetItemCount(), 145);
+    EXPECT_EQ(Page().RecordList().GetSelectedRows(), std::vector<int>{3});
+    EXPECT_EQ(Page().RecordAt(3)->id, kept);
+    // Listed anew, only the rows in view are fetched: every row chosen is named all the same.
+    Page().Refresh();
+    ASSERT_TRUE(Settled());
+    ASSERT_EQ(Page().RecordAt(144), nullptr);
+    Page().RecordList().selectAll();
+    Page().JobEdit().setText("全部");
+    Page().OnBnClickedNameSelected();
+    ASSERT_TRUE(Settled());
+    EXPECT_EQ(dlg->CommText(), "145 records named 全部");
 }
 
 TEST_F(ArchivePageTest, SnapshotComparedAndRestoredWithItsKeptBytes) {

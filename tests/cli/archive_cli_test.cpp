@@ -72,6 +72,10 @@ TEST_F(ArchiveCliTest, ListedOldestFirstAndNamedOnlyAsAsked) {
     ASSERT_EQ(Run({"history", "--no-archive"}).status, 0);
     EXPECT_EQ(List().size(), all.size());
     EXPECT_EQ(Run({"archive", "list", "--from", "2026-13-01"}).status, 2);
+    // The whole file checked on demand.
+    const test::CliRun checked = Run({"archive", "check"});
+    EXPECT_EQ(checked.status, 0) << checked.err;
+    EXPECT_NE(checked.out.find(": ok"), std::string::npos) << checked.out;
 }
 
 // A backup restores the splicer's settings byte for byte, kept bytes included;

@@ -1,0 +1,213 @@
+#pragma once
+// What the archive's queries share: statements, transactions, the WHERE clause of a
+// record filter and the errors of SQLite as the archive reports them. Internal to
+// the archive (archive.cpp and record_cursor.cpp).
+#include <sqlite3.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "archive/archive.h"
+
+namespace velmora::archive::sql {
+
+inline ErrorCode CodeFor(int sqliteCode) {
+    switch (sqliteCode & 0xFF) {
+        case SQLITE_OK:
+        case SQLITE_ROW:
+        case SQLITE_DONE:
+            return ErrorCode::None;
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return ErrorCode::Locked;
+        case SQLITE_READONLY:
+            return ErrorCode::ReadOnly;
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB:
+            return ErrorCode::Damaged;
+        case SQLITE_CANTOPEN:
+        case SQLITE_PERM:
+            return ErrorCode::CannotOpen;
+        case SQLITE_FULL:
+            return ErrorCode::DiskFull;
+        default:
+            return ErrorCode::Failed;
+    }
+}
+
+inline ArchiveError SqliteError(sqlite3* db, std::string_view what, int rc) {
+    ErrorCode code = CodeFor(rc);
+    // A full disk met outside a write (a sync, a truncation) comes as an I/O error.
+    if ((rc & 0xFF) == SQLITE_IOERR && db && sqlite3_system_errno(db) == ENOSPC)
+        code = ErrorCode::DiskFull;
+    const std::string detail = code == ErrorCode::DiskFull ? "the disk is full"
+                               : db                        ? sqlite3_errmsg(db)
+                                                           : sqlite3_errstr(rc);
+    return {code, std::string(what) + ": " + detail};
+}
+
+// A prepared statement, finalized with the object. Text and blobs are bound without
+// copying: they must outlive the next Step().
+class Statement {
+  public:
+    Statement(sqlite3* db, std::string_view sql) {
+        rc_ = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr);
+    }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    int PrepareCode() const { return rc_; }
+    bool ok() const { return rc_ == SQLITE_OK; }
+
+    void Bind(int at, std::int64_t value) { sqlite3_bind_int64(stmt_, at, value); }
+    void Bind(int at, std::string_view text) {
+        sqlite3_bind_text(stmt_, at, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+    }
+    void Bind(int at, std::span<const std::uint8_t> blob) {
+        sqlite3_bind_blob(stmt_, at, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
+    }
+    void BindNull(int at) { sqlite3_bind_null(stmt_, at); }
+    // Empty text binds NULL.
+    void BindOrNull(int at, std::string_view text) {
+        if (text.empty()) {
+            BindNull(at);
+        } else {
+            Bind(at, text);
+        }
+    }
+
+    int Step() { return sqlite3_step(stmt_); }
+    void Reset() { sqlite3_reset(stmt_); }
+
+    bool IsNull(int col) const { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
+    std::int64_t Int(int col) const { return sqlite3_column_int64(stmt_, col); }
+    std::string Text(int col) const {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, col));
+        return text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, col)))
+                    : std::string();
+    }
+    std::span<const std::uint8_t> Blob(int col) const {
+        const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(stmt_, col));
+        return {data, data ? static_cast<std::size_t>(sqlite3_column_bytes(stmt_, col)) : 0};
+    }
+
+  private:
+    sqlite3_stmt* stmt_ = nullptr;
+    int rc_ = SQLITE_OK;
+};
+
+// BEGIN IMMEDIATE: the write lock is taken (waiting up to the busy timeout) before
+// anything is read, so two writers never deadlock upgrading a read to a write.
+// Rolled back with the object unless committed.
+class Transaction {
+  public:
+    explicit Transaction(sqlite3* db) : db_(db) {
+        rc_ = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    }
+    ~Transaction() {
+        if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    int BeginCode() const { return rc_; }
+    int Commit() { return sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr); }
+
+  private:
+    sqlite3* db_;
+    int rc_;
+};
+
+inline std::int64_t DayStart(const std::chrono::year_month_day& d) {
+    return ((static_cast<std::int64_t>(static_cast<int>(d.year())) * 100 +
+             static_cast<unsigned>(d.month())) *
+                100 +
+            static_cast<unsigned>(d.day())) *
+           1000000;
+}
+
+// The WHERE clause of a record filter over `records`, and the values it binds in order.
+struct Where {
+    std::string sql;
+    std::vector<std::variant<std::int64_t, std::string>> values;
+
+    void Add(std::string_view condition) {
+        sql += sql.empty() ? " WHERE " : " AND ";
+        sql += condition;
+    }
+    void BindTo(Statement& stmt, int first) const {
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const int at = first + static_cast<int>(i);
+            if (const auto* n = std::get_if<std::int64_t>(&values[i])) {
+                stmt.Bind(at, *n);
+            } else {
+                stmt.Bind(at, std::get<std::string>(values[i]));
+            }
+        }
+    }
+};
+
+// The splicers of a filter over `table` (records, images or snapshots, which all
+// have a splicer_id column).
+inline void AddSplicers(Where& where, const std::optional<std::string>& device,
+                        const std::optional<std::int64_t>& splicer, std::string_view table) {
+    const std::string t(table);
+    if (device) {
+        where.Add(t + ".splicer_id IN (SELECT id FROM splicers WHERE serial = ? OR folder = ?)");
+        where.values.emplace_back(*device);
+        where.values.emplace_back(*device);
+    }
+    if (splicer) {
+        where.Add(t + ".splicer_id = ?");
+        where.values.emplace_back(*splicer);
+    }
+}
+
+// The splicers and days of a filter over `table` (records or images, which have the
+// same splicer_id and splice_time columns).
+inline void AddSplicersAndDays(Where& where, const RecordFilter& filter, std::string_view table) {
+    const std::string t(table);
+    AddSplicers(where, filter.device, filter.splicer, table);
+    if (filter.from) {
+        where.Add(t + ".splice_time >= ?");
+        where.values.emplace_back(DayStart(*filter.from));
+    }
+    if (filter.to) {
+        where.Add(t + ".splice_time <= ?");
+        where.values.emplace_back(DayStart(*filter.to) + 235959);
+    }
+}
+
+inline void AddFilter(Where& where, const RecordFilter& filter) {
+    AddSplicersAndDays(where, filter, "records");
+    if (filter.job) {
+        if (filter.job->empty()) {
+            where.Add("records.job IS NULL");
+        } else {
+            where.Add("records.job = ?");
+            where.values.emplace_back(*filter.job);
+        }
+    }
+}
+
+inline Where FilterWhere(const RecordFilter& filter) {
+    Where where;
+    AddFilter(where, filter);
+    return where;
+}
+
+inline std::optional<std::string> FilterProblem(const RecordFilter& filter) {
+    if ((filter.from && !filter.from->ok()) || (filter.to && !filter.to->ok()))
+        return "a date of the filter is not a real date";
+    return std::nullopt;
+}
+
+}  // namespace velmora::archive::sql

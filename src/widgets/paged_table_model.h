@@ -1,0 +1,88 @@
+#pragma once
+// A table whose rows come a page at a time from a source that answers later (the
+// archive's thread): a view asks for the rows it shows, the model asks its source
+// for their page, and the page is drawn once it arrives. Only the pages near the view
+// are kept, so a list of a million rows costs the window what a screenful does.
+// While the row count is not yet known the rows grow as they are scrolled to;
+// once it is, the scroll bar spans them all.
+#include <QAbstractTableModel>
+#include <QStringList>
+#include <any>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <vector>
+
+namespace velmora::ui {
+
+class CPagedTableModel : public QAbstractTableModel {
+    Q_OBJECT
+  public:
+    static constexpr int kPageRows = 128;
+    static constexpr std::size_t kKeptPages = 32;
+    static constexpr int kGrowthStep = 32768;
+
+    struct Row {
+        QStringList texts;
+        std::int64_t id = 0;
+        std::any item{};  // what the page keeps with the row
+    };
+    // Asks the source for rows [first, first + count) of `generation`; it answers
+    // through Deliver. Asked once per page and generation.
+    using Fetcher = std::function<void(int generation, int first, int count)>;
+
+    CPagedTableModel(QStringList captions, int rowHeight, QObject* parent = nullptr);
+    void SetFetcher(Fetcher fetcher) { fetcher_ = std::move(fetcher); }
+
+    // Another listing (another filter or order): every row is forgotten and the
+    // count is unknown; the first page is delivered by the caller (or asked for with
+    // Prefetch). Returns the generation its answers must carry.
+    int Restart();
+    // The same listing, changed: the rows are asked for again and shown as they were
+    // until they arrive; the count becomes `total` (unknown when empty).
+    int Reload(std::optional<int> total);
+    int Generation() const { return generation_; }
+    // Answers of an older generation are dropped.
+    void Deliver(int generation, int first, std::vector<Row> rows);
+    void SetTotal(int generation, int total);
+    std::optional<int> Total() const { return total_; }
+    // True while the rows are still being made room for, up to the count known.
+    bool Growing() const { return total_ && rows_ < *total_; }
+    // The row when it has arrived; null otherwise.
+    const Row* RowAt(int row) const;
+    // Asks for the pages of rows [first, first + count) that are not here yet.
+    void Prefetch(int first, int count) const;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool canFetchMore(const QModelIndex& parent) const override;
+    void fetchMore(const QModelIndex& parent) override;
+
+  signals:
+    // Rows [first, first + count) arrived (the page may choose some of them).
+    void RowsArrived(int first, int count);
+
+  private:
+    using Page = std::vector<Row>;
+    void Request(int page) const;
+    void Resize(int rows);
+    void KeepNear(int page);
+
+    QStringList captions_;
+    int rowHeight_;
+    Fetcher fetcher_;
+    int generation_ = 0;
+    int rows_ = 0;
+    std::optional<int> total_;
+    std::map<int, Page> pages_;
+    std::map<int, Page> formerPages_;  // shown until a Reload's pages arrive
+    mutable std::set<int> requested_;
+    mutable int lastAsked_ = 0;
+};
+
+}  // namespace velmora::ui

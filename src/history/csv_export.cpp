@@ -94,17 +94,21 @@ std::string CsvDocument(const RecordStore& store,
     return language == TableLanguage::Chinese ? Utf8ToGbk(text) : text;
 }
 
-FileWriteResult WriteCsvExport(const CsvExport& job,
-                               const std::function<void(int percent)>& progress) {
+FileWriteResult WriteCsvDocument(const std::filesystem::path& file, const std::string& document) {
     std::error_code ec;
-    if (job.file.has_parent_path()) {
-        std::filesystem::create_directories(job.file.parent_path(), ec);
+    if (file.has_parent_path()) {
+        std::filesystem::create_directories(file.parent_path(), ec);
         if (ec) return {false, ec.message()};
     }
+    return ReplaceFile(file, document);
+}
+
+FileWriteResult WriteCsvExport(const CsvExport& job,
+                               const std::function<void(int percent)>& progress) {
     FileWriteResult written;
     try {
-        written =
-            ReplaceFile(job.file, CsvDocument(job.records, job.captions, job.language, progress));
+        written = WriteCsvDocument(job.file,
+                                   CsvDocument(job.records, job.captions, job.language, progress));
     } catch (const std::exception& e) {
         // Out of memory, say: told like any other failure, never thrown past a worker.
         return {false, e.what()};

@@ -66,5 +66,8 @@ struct CsvExport {
 // Never throws: pages call it on their workers.
 FileWriteResult WriteCsvExport(const CsvExport& job,
                                const std::function<void(int percent)>& progress = {});
+// The same for a document made before (CsvDocument), for a program that makes it
+// while it still waits for the download's verdict.
+FileWriteResult WriteCsvDocument(const std::filesystem::path& file, const std::string& document);
 
 }  // namespace velmora

@@ -67,8 +67,8 @@ struct Child {
 Child Run(const std::vector<std::string>& args, const fs::path& cwd,
           const std::vector<std::string>& extraEnv = {}) {
     Child child;
-    const fs::path errFile = fs::temp_directory_path() / ("velmora-cli-bench-" +
-                                                          std::to_string(::getpid()) + ".err");
+    const fs::path errFile =
+        fs::temp_directory_path() / ("velmora-cli-bench-" + std::to_string(::getpid()) + ".err");
     std::vector<std::string> words{kCli.string()};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -88,7 +88,8 @@ Child Run(const std::vector<std::string>& args, const fs::path& cwd,
                                      0600);
     pid_t pid = 0;
     const auto start = Clock::now();
-    const int spawned = posix_spawn(&pid, kCli.c_str(), &actions, nullptr, argv.data(), envp.data());
+    const int spawned =
+        posix_spawn(&pid, kCli.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) return child;
     int status = 0;
@@ -254,8 +255,8 @@ std::optional<HistoryRun> RunHistory(const fs::path& cwd, double startWall, bool
     }
     std::error_code ec;
     fs::remove_all(cwd / "FS", ec);
-    const Child run = Run(
-        {"-p", splicer.PortPath(), "-b", std::to_string(kBaud), "history", "--csv"}, cwd);
+    const Child run =
+        Run({"-p", splicer.PortPath(), "-b", std::to_string(kBaud), "history", "--csv"}, cwd);
 
     // Every byte both ways: the requests the splicer took in, the replies the
     // command table gives them, and the stream.
@@ -282,18 +283,20 @@ std::optional<HistoryRun> RunHistory(const fs::path& cwd, double startWall, bool
         if (auto records = opened.archive->Records({})) archived = records->size();
     if (run.status != 0 || csvLines != kRecords + 1 || archived != kRecords || !streamAsked ||
         !streamEnd) {
-        std::printf("  the run did not do the whole work (status %d, %zu CSV lines, %zu archived)"
-                    ": not measured\n%s",
-                    run.status, csvLines, archived, run.err.c_str());
+        std::printf(
+            "  the run did not do the whole work (status %d, %zu CSV lines, %zu archived)"
+            ": not measured\n%s",
+            run.status, csvLines, archived, run.err.c_str());
         failed = true;
         return std::nullopt;
     }
     const double paced = Seconds(*streamEnd - *streamAsked);
     const double lag = paced - LineSeconds(streamBytes, kBaud);
     if (lag * 1e3 > kPacingToleranceMs) {
-        std::printf("  run discarded: the virtual splicer sent the stream %.1f ms later than "
-                    "the line would (it fell behind its pacing)\n",
-                    lag * 1e3);
+        std::printf(
+            "  run discarded: the virtual splicer sent the stream %.1f ms later than "
+            "the line would (it fell behind its pacing)\n",
+            lag * 1e3);
         return std::nullopt;
     }
     return HistoryRun{run.wallSeconds - startWall - line, line, run.cpuSeconds,
@@ -310,11 +313,12 @@ bool MeasureHistory(const fs::path& cwd, double startWall) {
         if (failed) return false;
         if (!run) continue;
         ++valid;
-        std::printf("  run %d: line %.3f s, beyond it %+.1f ms (%.2f %%), CPU %.0f ms, "
-                    "%ld voluntary switches\n",
-                    valid, run->lineSeconds, run->overheadSeconds * 1e3,
-                    100 * run->overheadSeconds / run->lineSeconds, run->cpuSeconds * 1e3,
-                    run->voluntarySwitches);
+        std::printf(
+            "  run %d: line %.3f s, beyond it %+.1f ms (%.2f %%), CPU %.0f ms, "
+            "%ld voluntary switches\n",
+            valid, run->lineSeconds, run->overheadSeconds * 1e3,
+            100 * run->overheadSeconds / run->lineSeconds, run->cpuSeconds * 1e3,
+            run->voluntarySwitches);
         if (!best || run->overheadSeconds < best->overheadSeconds) best = run;
     }
     if (!best) {

@@ -183,7 +183,7 @@ struct DownloadArchiver::State {
     archive::SplicerIdentity identity;
     RecordStore pending;  // arrived, not yet handed to the writer
     bool anyRecord = false;
-    std::mutex mutex;     // guards firstError between the writer's thread and Finish
+    std::mutex mutex;  // guards firstError between the writer's thread and Finish
     std::optional<archive::ArchiveError> firstError;
     // Last: its destructor runs every store still queued before the rest goes.
     std::optional<archive::ArchiveWriter> writer;

@@ -63,7 +63,8 @@ class BackgroundReceive {
     }
 
     // Waits for the end, showing the records so far.
-    HistoryReceipt Wait(ProgressLine& progress, const std::function<void(const RecordStore&)>& allIn) {
+    HistoryReceipt Wait(ProgressLine& progress,
+                        const std::function<void(const RecordStore&)>& allIn) {
         std::unique_lock lock(mutex_);
         bool allInDone = false;
         for (;;) {
@@ -141,8 +142,7 @@ int ExportCsv(CliContext& context, const RecordStore& records, std::optional<Csv
     }
     // No question here: the command asks for the day's file, an older one is replaced.
     if (!made) made = MakeCsv(context, records);
-    if (const FileWriteResult written = WriteCsvDocument(made->file, made->document);
-        !written.ok) {
+    if (const FileWriteResult written = WriteCsvDocument(made->file, made->document); !written.ok) {
         std::fprintf(stderr, "%s\n", FileWriteProblemText(made->file, written).c_str());
         return kExitUsage;
     }
@@ -183,10 +183,9 @@ int RunHistory(CliContext& context, CommandArgs args) {
     // The export is made while the worker waits out the line's quiet after the last
     // record (which tells a whole download from one the splicer sent more after).
     std::optional<CsvFile> made;
-    const HistoryReceipt receipt =
-        receive.Wait(context.progress(), [&](const RecordStore& all) {
-            if (csv && !context.session().DeviceFolder.empty()) made = MakeCsv(context, all);
-        });
+    const HistoryReceipt receipt = receive.Wait(context.progress(), [&](const RecordStore& all) {
+        if (csv && !context.session().DeviceFolder.empty()) made = MakeCsv(context, all);
+    });
     const RecordStore& records = receive.Records();
     const bool complete = receipt.start.step == ReceiveStep::NoRecords ||
                           (receipt.start.step == ReceiveStep::Download &&

@@ -23,7 +23,6 @@
 namespace velmora::cli {
 namespace {
 
-
 void PrintError(const std::string& text) {
     std::fprintf(stderr, "%s\n", text.c_str());
 }

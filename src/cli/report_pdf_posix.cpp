@@ -32,7 +32,8 @@ report::PdfModuleEntry LoadEntry() {
         reasons += "; " + PathText(file) + " is of another version";
     }
     std::fprintf(stderr, "velmora-cli: the PDF writer (%s) cannot be loaded%s\n",
-                 report::kPdfModuleFile, reasons.empty() ? ": it is not installed" : reasons.c_str());
+                 report::kPdfModuleFile,
+                 reasons.empty() ? ": it is not installed" : reasons.c_str());
     return nullptr;
 }
 

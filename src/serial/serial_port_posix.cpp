@@ -293,8 +293,9 @@ WaitResult SerialPort::WaitReadable(std::chrono::milliseconds maxWait) {
     const auto deadline = Clock::now() + maxWait;
     int rc;
     for (;;) {
-        rc = ::poll(p, count, PollTimeout(std::chrono::ceil<std::chrono::milliseconds>(
-                                  deadline - Clock::now())));
+        rc = ::poll(
+            p, count,
+            PollTimeout(std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now())));
         if (rc >= 0 || errno != EINTR) break;
     }
     if (rc == 0) return WaitResult::TimedOut;

@@ -266,6 +266,12 @@ class Archive {
     std::optional<std::vector<SplicerInfo>> Splicers();
     std::optional<std::vector<JobSummary>> Jobs();  // by name; only jobs with records
 
+    // Leaves the write-ahead log for a later connection to fold into the file rather
+    // than folding it in (and waiting for the disk) when this connection closes: for a
+    // short-lived program that must not wait at its end. Every committed store stays
+    // kept; a later commit of any connection checkpoints as usual.
+    void LeaveLogOnClose();
+
   private:
     Archive(sqlite3* db, Clock clock, std::string file, bool readOnly);
     std::chrono::sys_seconds Now() const;

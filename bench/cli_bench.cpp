@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -44,7 +45,11 @@ using namespace velmora::bench;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-const fs::path kCli = VELMORA_CLI_PATH;
+// The velmora-cli of this build, or another one to compare with (VELMORA_BENCH_CLI).
+const fs::path kCli = [] {
+    const char* other = std::getenv("VELMORA_BENCH_CLI");
+    return fs::path(other && *other ? other : VELMORA_CLI_PATH);
+}();
 const fs::path kPar = fs::path(VELMORA_SOURCE_DIR) / "par";
 constexpr int kBaud = 256000;
 constexpr int kRecords = 5263;
@@ -198,7 +203,10 @@ bool MeasureLanguageReads(const fs::path& cwd) {
     std::string error;
     if (!splicer.Start(&error)) return false;
     const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (watch < 0 || inotify_add_watch(watch, (cwd / "par" / "Lan_En.ini").c_str(), IN_OPEN) < 0) {
+    // Closes are watched too: inotify merges an event with an identical one before it
+    // that is still unread, and an open followed by a close is never identical.
+    if (watch < 0 ||
+        inotify_add_watch(watch, (cwd / "par" / "Lan_En.ini").c_str(), IN_OPEN | IN_CLOSE) < 0) {
         std::printf("  inotify cannot watch the language file: not measured\n");
         return false;
     }

@@ -183,12 +183,20 @@ struct DownloadArchiver::State {
     archive::SplicerIdentity identity;
     RecordStore pending;  // arrived, not yet handed to the writer
     bool anyRecord = false;
-    std::mutex mutex;  // guards firstError between the writer's thread and Finish
+    bool started = false;  // a store has been handed to the writer
+    std::mutex mutex;      // guards firstError between the writer's thread and Finish
     std::optional<archive::ArchiveError> firstError;
     // Last: its destructor runs every store still queued before the rest goes.
     std::optional<archive::ArchiveWriter> writer;
 
     void Post(RecordStore batch) {
+        // The command must not wait at its end for the archive's log to be folded into
+        // its file: the stores are committed, and a later store folds it in.
+        if (!started)
+            writer->Post([](archive::Archive* store, const archive::ArchiveError&) {
+                if (store) store->LeaveLogOnClose();
+            });
+        started = true;
         writer->Post([this, batch = std::move(batch)](archive::Archive* store,
                                                       const archive::ArchiveError& error) {
             archive::ArchiveError failed = error;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <stop_token>
 #include <thread>
 
@@ -32,8 +33,6 @@ constexpr std::chrono::milliseconds kProgressEvery{250};
 // cancels the link (CliContext), which wakes the worker's wait at once.
 class BackgroundReceive {
   public:
-    // `allIn` runs on the waiting thread once every announced record is in, while
-    // the worker still waits out the quiet that tells whether the splicer sends more.
     BackgroundReceive(Link& link, LineClaim claim, DownloadArchiver& archiver) {
         auto held = std::make_shared<std::optional<LineClaim>>(std::move(claim));
         thread_ = std::jthread([this, &link, &archiver, held](std::stop_token stop) {
@@ -62,22 +61,31 @@ class BackgroundReceive {
         });
     }
 
-    // Waits for the end, showing the records so far.
+    // Waits for the end, showing the records so far. `arrived` gets the records that
+    // came since its last call whenever this thread wakes; `allIn` runs once every
+    // announced record is in, while the worker still waits out the quiet that tells
+    // whether the splicer sends more.
     HistoryReceipt Wait(ProgressLine& progress,
-                        const std::function<void(const RecordStore&)>& allIn) {
+                        const std::function<void(std::span<const SpliceRecord>)>& arrived,
+                        const std::function<void()>& allIn) {
         std::unique_lock lock(mutex_);
+        std::size_t handed = 0;
         bool allInDone = false;
         for (;;) {
             changed_.wait(lock, [&] { return receipt_.has_value() || dirty_; });
             if (receipt_) break;
             dirty_ = false;
+            if (records_.size() > handed) {
+                arrived(std::span(records_).subspan(handed));
+                handed = records_.size();
+            }
             const std::size_t count = static_cast<std::size_t>(count_.load());
-            if (count > 0 && records_.size() == count && !allInDone && allIn) {
-                // No record is added after the last announced one: the list stays as it is.
+            if (count > 0 && handed == count && !allInDone) {
+                // No record is added after the last announced one.
                 allInDone = true;
                 lock.unlock();
                 progress.Clear();
-                allIn(records_);
+                allIn();
                 lock.lock();
                 continue;
             }
@@ -118,19 +126,16 @@ class BackgroundReceive {
     std::jthread thread_;  // last: joined before the members it uses go
 };
 
-// The day's export, made while the download's verdict is awaited and written once
-// it is known.
-struct CsvFile {
-    std::filesystem::path file;
-    std::string document;
-};
-
-CsvFile MakeCsv(CliContext& context, const RecordStore& records) {
-    return {CsvExportPath(context.session().DeviceFolder, Config().AppDirectory, LocalToday()),
-            CsvDocument(records, DetailCaptions(), TableLanguageFor(Config().EnglishFlag))};
+// The day's export, made and written beside its place while the download's verdict
+// is awaited (the file's flush to the disk is the slow part), put in place once the
+// verdict says the download is whole, and removed otherwise.
+PreparedFile MakeCsv(CliContext& context, const RecordStore& records) {
+    return PrepareCsvDocument(
+        CsvExportPath(context.session().DeviceFolder, Config().AppDirectory, LocalToday()),
+        CsvDocument(records, DetailCaptions(), TableLanguageFor(Config().EnglishFlag)));
 }
 
-int ExportCsv(CliContext& context, const RecordStore& records, std::optional<CsvFile> made) {
+int ExportCsv(CliContext& context, const RecordStore& records, std::optional<PreparedFile> made) {
     if (records.empty()) {
         std::fprintf(stderr, "%s\n", Say(history_msg::NoRecord).c_str());
         return kExitOk;
@@ -141,12 +146,12 @@ int ExportCsv(CliContext& context, const RecordStore& records, std::optional<Csv
         return kExitLineFailed;
     }
     // No question here: the command asks for the day's file, an older one is replaced.
-    if (!made) made = MakeCsv(context, records);
-    if (const FileWriteResult written = WriteCsvDocument(made->file, made->document); !written.ok) {
-        std::fprintf(stderr, "%s\n", FileWriteProblemText(made->file, written).c_str());
+    if (!made) made.emplace(MakeCsv(context, records));
+    if (const FileWriteResult written = made->Commit(); !written.ok) {
+        std::fprintf(stderr, "%s\n", FileWriteProblemText(made->Target(), written).c_str());
         return kExitUsage;
     }
-    std::printf("%s\n", PathText(made->file).c_str());
+    std::printf("%s\n", PathText(made->Target()).c_str());
     return kExitOk;
 }
 
@@ -180,12 +185,26 @@ int RunHistory(CliContext& context, CommandArgs args) {
     // why itself.
     DownloadArchiver archiver(context, keep && !(csv && context.session().DeviceFolder.empty()));
     BackgroundReceive receive(link, std::move(*claim), archiver);
-    // The export is made while the worker waits out the line's quiet after the last
-    // record (which tells a whole download from one the splicer sent more after).
-    std::optional<CsvFile> made;
-    const HistoryReceipt receipt = receive.Wait(context.progress(), [&](const RecordStore& all) {
-        if (csv && !context.session().DeviceFolder.empty()) made = MakeCsv(context, all);
-    });
+    // The export is built as the records come and written beside its place while the
+    // worker waits out the line's quiet after the last one (which tells a whole
+    // download from one the splicer sent more after); a download that is not whole
+    // removes it, and the day's file stays.
+    std::optional<CsvBuilder> building;
+    if (csv && !context.session().DeviceFolder.empty())
+        building.emplace(DetailCaptions(), TableLanguageFor(Config().EnglishFlag));
+    std::optional<PreparedFile> made;
+    const HistoryReceipt receipt = receive.Wait(
+        context.progress(),
+        [&](std::span<const SpliceRecord> arrived) {
+            if (building) building->Add(arrived);
+        },
+        [&] {
+            if (!building) return;
+            made.emplace(PrepareCsvDocument(
+                CsvExportPath(context.session().DeviceFolder, Config().AppDirectory, LocalToday()),
+                std::move(*building).Take()));
+            building.reset();
+        });
     const RecordStore& records = receive.Records();
     const bool complete = receipt.start.step == ReceiveStep::NoRecords ||
                           (receipt.start.step == ReceiveStep::Download &&

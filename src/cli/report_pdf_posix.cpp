@@ -1,5 +1,5 @@
 // The PDF writer module loaded with dlopen: beside the program (a build folder, an
-// unpacked copy) or where the package installs it (<prefix>/lib/velmora).
+// unpacked copy) or where the package installs it (<prefix>/lib/velmora/modules).
 #include <dlfcn.h>
 
 #include <cstdio>
@@ -18,7 +18,8 @@ report::PdfModuleEntry LoadEntry() {
     std::string reasons;
     for (const std::filesystem::path& file :
          {program / report::kPdfModuleFile,
-          (program / ".." / "lib" / "velmora" / report::kPdfModuleFile).lexically_normal()}) {
+          (program / ".." / "lib" / "velmora" / "modules" / report::kPdfModuleFile)
+              .lexically_normal()}) {
         std::error_code ec;
         if (!std::filesystem::is_regular_file(file, ec)) continue;
         // Kept loaded for the rest of the run: Qt is never unloaded safely.

@@ -126,9 +126,8 @@ class BackgroundReceive {
     std::jthread thread_;  // last: joined before the members it uses go
 };
 
-// The day's export, made and written beside its place while the download's verdict
-// is awaited (the file's flush to the disk is the slow part), put in place once the
-// verdict says the download is whole, and removed otherwise.
+// The day's export made whole, when it was not made while the download's verdict
+// was awaited (the verdict came first).
 PreparedFile MakeCsv(CliContext& context, const RecordStore& records) {
     return PrepareCsvDocument(
         CsvExportPath(context.session().DeviceFolder, Config().AppDirectory, LocalToday()),

@@ -19,6 +19,11 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 install(TARGETS velmora velmora-cli velmora-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# velmora-cli's PDF writer, found by it as <bin>/../lib/velmora/modules/velmora-report-pdf.so:
+# a private module, one folder below /usr/lib/velmora so that the package does not
+# run ldconfig for it as for a shared library.
+install(TARGETS velmora_report_pdf LIBRARY DESTINATION lib/velmora/modules
+        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 # Found by the programs as <bin>/../share/velmora/par.
 install(FILES ${PROJECT_SOURCE_DIR}/par/Lan_Ver.ini ${PROJECT_SOURCE_DIR}/par/Lan_En.ini
               ${PROJECT_SOURCE_DIR}/par/Lan.ini

@@ -74,7 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     for (const auto& [section, key] : lookups) CheckValue(ReadProfileString(g_file, section, key));
 
-    // Start-up: the language choice and the page colour from the same file.
+    // Start-up: the language choice and the page colour from the same file, which
+    // the caption lookup would otherwise keep from the input before.
+    ReloadCaptions();
     const AppConfig config = LoadAppConfig(g_dir);
     (void)config.EnglishMessages();
     AppConfig other = config;

@@ -1171,4 +1171,8 @@ std::optional<std::vector<JobSummary>> Archive::Jobs() {
     });
 }
 
+void Archive::LeaveLogOnClose() {
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+}
+
 }  // namespace velmora::archive

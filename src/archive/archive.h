@@ -304,6 +304,12 @@ class Archive {
     std::optional<std::vector<std::string>> Check(int limit = 20);
     std::optional<std::vector<JobSummary>> Jobs();  // by name; only jobs with records
 
+    // Leaves the write-ahead log for a later connection to fold into the file rather
+    // than folding it in (and waiting for the disk) when this connection closes: for a
+    // short-lived program that must not wait at its end. Every committed store stays
+    // kept; a later commit of any connection checkpoints as usual.
+    void LeaveLogOnClose();
+
   private:
     friend class RecordCursor;
     Archive(sqlite3* db, std::unique_ptr<LockFile> marker, Clock clock, std::string file,

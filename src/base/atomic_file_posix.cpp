@@ -1,4 +1,5 @@
 // ReplaceFile over POSIX: O_EXCL temporary file, write loop, fsync, rename.
+// (The steps of PreparedFile; atomic_file.cpp holds what both platforms share.)
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,11 +62,15 @@ FileWriteResult Failed(int error) {
 
 }  // namespace
 
-FileWriteResult ReplaceFile(const std::filesystem::path& target,
-                            std::span<const std::uint8_t> bytes) {
-    std::filesystem::path temporary;
+FileWriteResult PreparedFile::Write(const std::filesystem::path& target,
+                                    std::span<const std::uint8_t> bytes,
+                                    std::filesystem::path& temporary) {
     Descriptor fd(CreateTemporaryBeside(target, temporary));
-    if (!fd.valid()) return Failed(errno);
+    if (!fd.valid()) {
+        const int error = errno;
+        temporary.clear();
+        return Failed(error);
+    }
     // A file that is replaced keeps its permissions; a new one gets the umask's.
     struct stat old {};
     if (::stat(target.c_str(), &old) == 0) ::fchmod(fd.get(), old.st_mode & 07777);
@@ -73,12 +78,25 @@ FileWriteResult ReplaceFile(const std::filesystem::path& target,
     const bool written = WriteAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
     const int writeError = errno;
     const bool closed = fd.Close();
-    if (!written || !closed || ::rename(temporary.c_str(), target.c_str()) != 0) {
+    if (!written || !closed) {
         const int error = !written ? writeError : errno;
-        ::unlink(temporary.c_str());
+        Remove(temporary);
+        temporary.clear();
         return Failed(error);
     }
     return {true, {}};
+}
+
+FileWriteResult PreparedFile::MoveOver(const std::filesystem::path& temporary,
+                                       const std::filesystem::path& target) {
+    if (::rename(temporary.c_str(), target.c_str()) == 0) return {true, {}};
+    const int error = errno;
+    Remove(temporary);
+    return Failed(error);
+}
+
+void PreparedFile::Remove(const std::filesystem::path& temporary) {
+    ::unlink(temporary.c_str());
 }
 
 }  // namespace velmora

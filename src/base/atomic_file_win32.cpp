@@ -68,36 +68,50 @@ FileWriteResult Failed(DWORD error) {
     return {false, WindowsErrorText(error)};
 }
 
-// Moves the finished temporary file over `target` in one step. Not ReplaceFileW: where
-// it fails halfway (the target held open by a reader) it can leave a backup file of its
-// own beside the target, under a name we cannot know.
-bool MoveOver(const std::filesystem::path& temporary, const std::filesystem::path& target) {
-    return MoveFileExW(temporary.c_str(), target.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-}
-
 }  // namespace
 
-FileWriteResult ReplaceFile(const std::filesystem::path& target,
-                            std::span<const std::uint8_t> bytes) {
+FileWriteResult PreparedFile::Write(const std::filesystem::path& target,
+                                    std::span<const std::uint8_t> bytes,
+                                    std::filesystem::path& temporary) {
     // A folder is never replaced by a file. Windows refuses the move itself, but Wine
     // moves a file over an empty folder: refuse it here, as Windows does.
     const DWORD attributes = GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return Failed(ERROR_ACCESS_DENIED);
-    std::filesystem::path temporary;
     Handle file(CreateTemporaryBeside(target, temporary));
-    if (!file.valid()) return Failed(GetLastError());
+    if (!file.valid()) {
+        const DWORD error = GetLastError();
+        temporary.clear();
+        return Failed(error);
+    }
     // Flushed to the disk before the move, so a crash never leaves an empty file in its place.
     const bool written = WriteAll(file.get(), bytes) && FlushFileBuffers(file.get());
     const DWORD writeError = GetLastError();
     const bool closed = file.Close();
-    if (!written || !closed || !MoveOver(temporary, target)) {
+    if (!written || !closed) {
         const DWORD error = !written ? writeError : GetLastError();
-        DeleteFileW(temporary.c_str());
+        Remove(temporary);
+        temporary.clear();
         return Failed(error);
     }
     return {true, {}};
+}
+
+// Moves the finished temporary file over `target` in one step. Not ReplaceFileW: where
+// it fails halfway (the target held open by a reader) it can leave a backup file of its
+// own beside the target, under a name we cannot know.
+FileWriteResult PreparedFile::MoveOver(const std::filesystem::path& temporary,
+                                       const std::filesystem::path& target) {
+    if (MoveFileExW(temporary.c_str(), target.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return {true, {}};
+    const DWORD error = GetLastError();
+    Remove(temporary);
+    return Failed(error);
+}
+
+void PreparedFile::Remove(const std::filesystem::path& temporary) {
+    DeleteFileW(temporary.c_str());
 }
 
 }  // namespace velmora

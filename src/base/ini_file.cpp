@@ -1,6 +1,7 @@
 #include "base/ini_file.h"
 
-#include <cctype>
+#include <optional>
+#include <set>
 
 #include "base/file_read.h"
 #include "base/text_codec.h"
@@ -16,18 +17,13 @@ std::string_view Trim(std::string_view s) {
     return s.substr(b, e - b + 1);
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x < 0x80 && y < 0x80) {
-            if (std::tolower(x) != std::tolower(y)) return false;
-        } else if (x != y) {
-            return false;
-        }
-    }
-    return true;
+// Names match without regard to case, for ASCII letters only (as the Windows
+// reader does for the files' own code pages): both sides are folded alike.
+std::string Folded(std::string_view name) {
+    std::string folded(name);
+    for (char& c : folded)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return folded;
 }
 
 std::string_view Unquote(std::string_view v) {
@@ -48,8 +44,8 @@ std::string ProfileBytes(const std::filesystem::path& file) {
 
 }  // namespace
 
-std::string ReadProfileString(const std::filesystem::path& file, std::string_view section,
-                              std::string_view key) {
+ProfileTable ProfileTable::Read(const std::filesystem::path& file) {
+    ProfileTable table;
     const std::string raw = ProfileBytes(file);
     std::string_view text = raw;
     bool utf8 = false;
@@ -60,7 +56,8 @@ std::string ReadProfileString(const std::filesystem::path& file, std::string_vie
         utf8 = IsValidUtf8(text);
     }
 
-    bool inSection = false;
+    std::set<std::string> seenSections;
+    std::optional<std::string> section;  // the section being read; none when it does not count
     size_t pos = 0;
     while (pos < text.size()) {
         size_t eol = text.find('\n', pos);
@@ -71,22 +68,34 @@ std::string ReadProfileString(const std::filesystem::path& file, std::string_vie
         if (line.front() == '[') {
             size_t close = line.find(']');
             if (close == std::string_view::npos) continue;
-            // Only the first section of that name counts, as with the Windows reader.
-            if (inSection) return {};
-            inSection = EqualsNoCase(Trim(line.substr(1, close - 1)), section);
+            // Only the first section of a name counts, as with the Windows reader.
+            std::string name = Folded(Trim(line.substr(1, close - 1)));
+            section.reset();
+            if (seenSections.insert(name).second) section = std::move(name);
             continue;
         }
-        if (!inSection) continue;
+        if (!section) continue;
         size_t eq = line.find('=');
         if (eq == std::string_view::npos) continue;
-        if (!EqualsNoCase(Trim(line.substr(0, eq)), key)) continue;
+        std::pair<std::string, std::string> name{*section, Folded(Trim(line.substr(0, eq)))};
+        if (table.values_.contains(name)) continue;  // the first of a key counts
         std::string_view value = Unquote(Trim(line.substr(eq + 1)));
         // A file marked UTF-8 is read as UTF-8 whatever it holds; a byte that is
         // not UTF-8 shows as a replacement character, never as invalid text.
-        if (utf8) return ValidUtf8(CutUtf8(value, kProfileValueCap));
-        return GbkToUtf8(CutGbk(value, kProfileValueCap));
+        table.values_.emplace(std::move(name), utf8 ? ValidUtf8(CutUtf8(value, kProfileValueCap))
+                                                    : GbkToUtf8(CutGbk(value, kProfileValueCap)));
     }
-    return {};
+    return table;
+}
+
+std::string ProfileTable::Lookup(std::string_view section, std::string_view key) const {
+    const auto found = values_.find(std::pair{Folded(section), Folded(key)});
+    return found == values_.end() ? std::string() : found->second;
+}
+
+std::string ReadProfileString(const std::filesystem::path& file, std::string_view section,
+                              std::string_view key) {
+    return ProfileTable::Read(file).Lookup(section, key);
 }
 
 }  // namespace velmora

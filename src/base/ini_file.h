@@ -2,8 +2,10 @@
 // A reader of Windows-style INI files with the private-profile rules the
 // language and version files were written for.
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace velmora {
 
@@ -19,5 +21,18 @@ inline constexpr std::size_t kProfileValueCap = 1023;
 // missing one.
 std::string ReadProfileString(const std::filesystem::path& file, std::string_view section,
                               std::string_view key);
+
+// A whole profile file read once, answering lookups as ReadProfileString does
+// (the same rules: the first section of a name and the first key in it count).
+class ProfileTable {
+  public:
+    ProfileTable() = default;  // a missing file: every lookup is ""
+    static ProfileTable Read(const std::filesystem::path& file);
+    std::string Lookup(std::string_view section, std::string_view key) const;
+
+  private:
+    // Section and key, each folded to lower case (ASCII letters only), to the value as UTF-8.
+    std::map<std::pair<std::string, std::string>, std::string, std::less<>> values_;
+};
 
 }  // namespace velmora

@@ -1,29 +1,56 @@
-// The interrupt over POSIX signals: SIGINT and SIGTERM set a flag.
-#include <csignal>
+// The interrupt over POSIX signals: SIGINT and SIGTERM are blocked in every
+// thread and taken by one thread that waits for them in sigwait(), so that what
+// an interrupt wakes runs as ordinary code, not in a signal handler, and no wait
+// anywhere has to look at a flag in slices.
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
 
 #include "base/interrupt.h"
 
 namespace velmora {
 namespace {
 
-volatile std::sig_atomic_t g_interrupted = 0;
+std::atomic<bool> g_interrupted{false};
+std::mutex g_callbackMutex;
+std::function<void()> g_callback;
 
-void OnInterrupt(int) {
-    g_interrupted = 1;
+void TakeSignals(sigset_t signals) {
+    for (;;) {
+        int signal = 0;
+        if (sigwait(&signals, &signal) != 0) continue;
+        g_interrupted = true;
+        std::lock_guard lock(g_callbackMutex);
+        if (g_callback) g_callback();
+    }
 }
 
 }  // namespace
 
 void InstallInterruptHandler() {
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+        sigset_t signals;
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGINT);
+        sigaddset(&signals, SIGTERM);
+        // Threads started from here on inherit the mask; the taker is one of them.
+        pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+        std::thread(TakeSignals, signals).detach();
+    });
 }
 
 bool Interrupted() {
-    return g_interrupted != 0;
+    return g_interrupted.load();
+}
+
+void SetInterruptCallback(std::function<void()> onInterrupt) {
+    std::lock_guard lock(g_callbackMutex);
+    g_callback = std::move(onInterrupt);
+    if (g_callback && g_interrupted) g_callback();
 }
 
 }  // namespace velmora

@@ -1,8 +1,10 @@
 // The interrupt over the Windows console: Ctrl-C, Ctrl-Break and closing the
-// console window set a flag.
+// console window set a flag. The system runs the handler on a thread of its own,
+// so what an interrupt wakes runs there as ordinary code.
 #include <windows.h>
 
 #include <atomic>
+#include <mutex>
 
 #include "base/interrupt.h"
 
@@ -10,14 +12,19 @@ namespace velmora {
 namespace {
 
 std::atomic<bool> g_interrupted{false};
+std::mutex g_callbackMutex;
+std::function<void()> g_callback;
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
     switch (event) {
         case CTRL_C_EVENT:
         case CTRL_BREAK_EVENT:
-        case CTRL_CLOSE_EVENT:
+        case CTRL_CLOSE_EVENT: {
             g_interrupted = true;
+            std::lock_guard lock(g_callbackMutex);
+            if (g_callback) g_callback();
             return TRUE;
+        }
         default:
             return FALSE;
     }
@@ -31,6 +38,12 @@ void InstallInterruptHandler() {
 
 bool Interrupted() {
     return g_interrupted.load();
+}
+
+void SetInterruptCallback(std::function<void()> onInterrupt) {
+    std::lock_guard lock(g_callbackMutex);
+    g_callback = std::move(onInterrupt);
+    if (g_callback && g_interrupted) g_callback();
 }
 
 }  // namespace velmora

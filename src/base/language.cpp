@@ -1,14 +1,53 @@
 #include "base/language.h"
 
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "base/ini_file.h"
 
 namespace velmora {
 
+namespace {
+
+// The caption file last read, kept for the run: a command looks up hundreds of
+// captions, and reading the file for each cost an open and a parse every time.
+// Another file (a language switched to, InstallConfig) replaces it.
+struct CaptionCache {
+    std::mutex mutex;
+    std::filesystem::path file;
+    std::shared_ptr<const ProfileTable> table;
+};
+
+CaptionCache& Captions() {
+    static CaptionCache cache;
+    return cache;
+}
+
+std::filesystem::path CaptionFile(const AppConfig& config) {
+    return config.ParFolder() / (config.UsesEnglishFiles() ? "Lan_En.ini" : "Lan.ini");
+}
+
+std::shared_ptr<const ProfileTable> CaptionTable(const std::filesystem::path& file) {
+    CaptionCache& cache = Captions();
+    std::lock_guard lock(cache.mutex);
+    if (!cache.table || cache.file != file) {
+        cache.table = std::make_shared<const ProfileTable>(ProfileTable::Read(file));
+        cache.file = file;
+    }
+    return cache.table;
+}
+
+}  // namespace
+
 std::string LookupText(const AppConfig& config, std::string_view section, std::string_view key) {
-    const char* file = config.UsesEnglishFiles() ? "Lan_En.ini" : "Lan.ini";
-    return ReadProfileString(config.ParFolder() / file, section, key);
+    return CaptionTable(CaptionFile(config))->Lookup(section, key);
+}
+
+void ReloadCaptions() {
+    CaptionCache& cache = Captions();
+    std::lock_guard lock(cache.mutex);
+    cache.table.reset();
 }
 
 std::string LookupText(std::string_view section, std::string_view key) {

@@ -18,9 +18,14 @@ struct TextKey {
 };
 
 // The value of `key` in `section` of Lan_En.ini (EnglishFlag exactly 1) or
-// Lan.ini (any other flag) in the run's ParFolder(), or "". Read anew every call.
+// Lan.ini (any other flag) in the run's ParFolder(), or "". The file is read on
+// the first lookup and kept for the lookups after it, until one needs another file
+// (a switch of language, another folder): that one is then read, once.
 std::string LookupText(const AppConfig& config, std::string_view section, std::string_view key);
 std::string LookupText(std::string_view section, std::string_view key);
+
+// Drops the kept caption file, for a program that changed it (the INI fuzzer).
+void ReloadCaptions();
 
 // The looked-up caption, or its English default when the lookup is empty.
 std::string Text(const TextKey& key);

@@ -2,12 +2,14 @@
 #include "cli/archive_commands.h"
 
 #include <cstdio>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
 
 #include "archive/archive.h"
 #include "archive/archive_texts.h"
+#include "archive/archive_writer.h"
 #include "base/app_config.h"
 #include "base/messages.h"
 #include "base/path_text.h"
@@ -206,16 +208,68 @@ std::optional<std::string> ParseRecordFilter(CommandArgs args, archive::RecordFi
     return std::nullopt;
 }
 
-bool ArchiveDownload(CliContext& context, const RecordStore& records) {
-    if (records.empty()) return true;
-    if (context.session().DeviceFolder.empty()) {
+struct DownloadArchiver::State {
+    archive::SplicerIdentity identity;
+    RecordStore pending;  // arrived, not yet handed to the writer
+    bool anyRecord = false;
+    bool started = false;  // a store has been handed to the writer
+    std::mutex mutex;      // guards firstError between the writer's thread and Finish
+    std::optional<archive::ArchiveError> firstError;
+    // Last: its destructor runs every store still queued before the rest goes.
+    std::optional<archive::ArchiveWriter> writer;
+
+    void Post(RecordStore batch) {
+        // The command must not wait at its end for the archive's log to be folded into
+        // its file: the stores are committed, and a later store folds it in.
+        if (!started)
+            writer->Post([](archive::Archive* store, const archive::ArchiveError&) {
+                if (store) store->LeaveLogOnClose();
+            });
+        started = true;
+        writer->Post([this, batch = std::move(batch)](archive::Archive* store,
+                                                      const archive::ArchiveError& error) {
+            archive::ArchiveError failed = error;
+            if (store) failed = store->StoreDownload(identity, batch).error;
+            std::lock_guard lock(mutex);
+            if (!failed.ok() && !firstError) firstError = failed;
+        });
+    }
+};
+
+DownloadArchiver::DownloadArchiver(CliContext& context, bool keep) {
+    if (!keep) return;
+    state_ = std::make_unique<State>();
+    // Without the splicer's folder nothing can be kept; Finish says so if records came.
+    if (context.session().DeviceFolder.empty()) return;
+    state_->identity = ArchiveIdentityOf(context);
+    state_->writer.emplace(archive::ArchiveFile(Config().AppDirectory));
+}
+
+DownloadArchiver::~DownloadArchiver() = default;
+
+void DownloadArchiver::Add(const std::vector<SpliceRecord>& records) {
+    if (!state_ || records.empty()) return;
+    state_->anyRecord = true;
+    if (!state_->writer) return;
+    state_->pending.insert(state_->pending.end(), records.begin(), records.end());
+    if (state_->pending.size() >= kBatch) state_->Post(std::exchange(state_->pending, {}));
+}
+
+void DownloadArchiver::Flush() {
+    if (state_ && state_->writer && !state_->pending.empty())
+        state_->Post(std::exchange(state_->pending, {}));
+}
+
+bool DownloadArchiver::Finish() {
+    if (!state_ || !state_->anyRecord) return true;
+    if (!state_->writer) {
         PrintError(Say(msg::NoDeviceFolder));
         return false;
     }
-    const std::unique_ptr<archive::Archive> store = OpenArchive(archive::OpenFor::Writing);
-    if (!store) return false;
-    const archive::StoreResult stored = store->StoreDownload(ArchiveIdentityOf(context), records);
-    return stored.ok() || NotArchived(stored.error);
+    Flush();
+    state_->writer.reset();  // runs the stores still queued, then ends its thread
+    if (!state_->firstError) return true;
+    return NotArchived(*state_->firstError);
 }
 
 bool ArchiveSnapshot(CliContext& context, const SettingsBackup& backup, std::string_view reason) {

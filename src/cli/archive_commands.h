@@ -2,6 +2,7 @@
 // The archive on the command line: what history, image and backup keep, and
 // archive list/csv/tag/undo-tag.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -15,10 +16,34 @@
 
 namespace velmora::cli {
 
-// Keeps a complete download in the archive (FS/archive.db under the data folder).
-// False when it was not kept, the reason told on standard error; the command
-// itself stands (it exits with kExitNotArchived).
-bool ArchiveDownload(CliContext& context, const RecordStore& records);
+// Keeps the records of a download in the archive (FS/archive.db under the data
+// folder) while they arrive: every kBatch records go to the archive's own thread
+// as one store, so that storing them costs the command almost nothing after the
+// last record. Each record is stored once (the archive knows a record by its
+// splicer and bytes, so a batch boundary changes nothing); records that came
+// whole stay kept when the download ends early.
+class DownloadArchiver {
+  public:
+    static constexpr std::size_t kBatch = 500;
+    // Off (nothing kept, nothing told) when `keep` is false.
+    DownloadArchiver(CliContext& context, bool keep);
+    ~DownloadArchiver();
+    DownloadArchiver(const DownloadArchiver&) = delete;
+    DownloadArchiver& operator=(const DownloadArchiver&) = delete;
+
+    // Records that just arrived, in order; any thread, one at a time.
+    void Add(const std::vector<SpliceRecord>& records);
+    // Hands what has arrived to the archive now (the last record is in), from the
+    // thread that calls Add.
+    void Flush();
+    // Stores what is left and waits for every store. False when something was not
+    // kept, the reason told on standard error.
+    bool Finish();
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 int RunArchive(CliContext& context, CommandArgs args);
 

@@ -15,10 +15,16 @@ std::string TerminalSafe(std::string_view text) {
 }
 
 CliContext::CliContext(GlobalOptions options)
-    : options_(std::move(options)), tables_(OptionTablesFor(Config())) {}
+    : options_(std::move(options)), tables_(OptionTablesFor(Config())) {
+    // Ctrl-C wakes whatever wait the line is in, so no wait has to look for it in
+    // slices; the pumps only show how long a wait has lasted, in whole seconds.
+    SetInterruptCallback([this] { link_.Cancel(); });
+    link_.SetPumpInterval(std::chrono::seconds(1));
+}
 
 CliContext::~CliContext() {
     FinishSplicer();
+    SetInterruptCallback(nullptr);
 }
 
 int CliContext::ConnectSplicer() {

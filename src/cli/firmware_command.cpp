@@ -22,8 +22,9 @@
 namespace velmora::cli {
 namespace {
 
-// How often the waiting command looks for Ctrl-C and redraws the progress line.
-constexpr std::chrono::milliseconds kProgressTick{50};
+// How often the waiting command redraws the seconds on its progress line (and
+// looks for Ctrl-C, which also wakes the sending thread's waits through the link).
+constexpr std::chrono::milliseconds kProgressTick{1000};
 
 void PrintOut(const std::string& text) {
     std::printf("%s\n", text.c_str());

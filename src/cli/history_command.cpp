@@ -5,12 +5,16 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <stop_token>
 #include <thread>
 
 #include "base/app_config.h"
+#include "base/interrupt.h"
 #include "base/path_text.h"
 #include "cli/archive_commands.h"
 #include "history/csv_export.h"
@@ -20,37 +24,74 @@
 namespace velmora::cli {
 namespace {
 
-// How often the waiting command looks for Ctrl-C and updates the progress line.
-constexpr std::chrono::milliseconds kWatchSlice{20};
+// How often the progress line may be redrawn while records arrive: the waiting
+// thread is woken for that and for the end, never to look at a clock.
+constexpr std::chrono::milliseconds kProgressEvery{250};
 
-// The whole Receive on a thread of its own, so that this thread can watch for
-// Ctrl-C and show the progress meanwhile.
+// The whole Receive on a thread of its own, so that this thread can show the
+// progress meanwhile. Each record goes to the archiver as it arrives. Ctrl-C
+// cancels the link (CliContext), which wakes the worker's wait at once.
 class BackgroundReceive {
   public:
-    explicit BackgroundReceive(Link& link, LineClaim claim) {
+    BackgroundReceive(Link& link, LineClaim claim, DownloadArchiver& archiver) {
         auto held = std::make_shared<std::optional<LineClaim>>(std::move(claim));
-        thread_ = std::jthread([this, &link, held](std::stop_token stop) {
+        thread_ = std::jthread([this, &link, &archiver, held](std::stop_token stop) {
             DownloadCallbacks callbacks;
-            callbacks.started = [this](int count) { count_ = count; };
-            callbacks.records = [this](std::size_t, const std::vector<SpliceRecord>& records) {
-                std::lock_guard lock(mutex_);
-                records_.insert(records_.end(), records.begin(), records.end());
+            callbacks.started = [this](int count) {
+                count_ = count;
+                Changed(true);
+            };
+            callbacks.records = [this, &archiver](std::size_t,
+                                                  const std::vector<SpliceRecord>& records) {
+                archiver.Add(records);
+                std::size_t total = 0;
+                {
+                    std::lock_guard lock(mutex_);
+                    records_.insert(records_.end(), records.begin(), records.end());
+                    total = records_.size();
+                }
+                const bool last = total == static_cast<std::size_t>(count_.load());
+                if (last) archiver.Flush();
+                Changed(last);
             };
             HistoryReceipt receipt = ReceiveHistory(link, std::move(**held), stop, callbacks);
             std::lock_guard lock(mutex_);
             receipt_ = std::move(receipt);
-            ended_.notify_all();
+            changed_.notify_all();
         });
     }
 
-    // Waits for the end, showing the records so far and passing on Ctrl-C.
-    HistoryReceipt Wait(ProgressLine& progress) {
+    // Waits for the end, showing the records so far. `arrived` gets the records that
+    // came since its last call whenever this thread wakes; `allIn` runs once every
+    // announced record is in, while the worker still waits out the quiet that tells
+    // whether the splicer sends more.
+    HistoryReceipt Wait(ProgressLine& progress,
+                        const std::function<void(std::span<const SpliceRecord>)>& arrived,
+                        const std::function<void()>& allIn) {
         std::unique_lock lock(mutex_);
-        while (!ended_.wait_for(lock, kWatchSlice, [&] { return receipt_.has_value(); })) {
-            if (Interrupted()) thread_.request_stop();
-            if (count_ > 0)
+        std::size_t handed = 0;
+        bool allInDone = false;
+        for (;;) {
+            changed_.wait(lock, [&] { return receipt_.has_value() || dirty_; });
+            if (receipt_) break;
+            dirty_ = false;
+            if (records_.size() > handed) {
+                arrived(std::span(records_).subspan(handed));
+                handed = records_.size();
+            }
+            const std::size_t count = static_cast<std::size_t>(count_.load());
+            if (count > 0 && handed == count && !allInDone) {
+                // No record is added after the last announced one.
+                allInDone = true;
+                lock.unlock();
+                progress.Clear();
+                allIn();
+                lock.lock();
+                continue;
+            }
+            if (count > 0)
                 progress.Show("Receiving records... " + std::to_string(records_.size()) + " of " +
-                              std::to_string(count_.load()));
+                              std::to_string(count));
             else
                 progress.Show("Counting...");
         }
@@ -64,15 +105,36 @@ class BackgroundReceive {
     const RecordStore& Records() const { return records_; }
 
   private:
+    // Wakes the waiting thread for the progress line, at most every kProgressEvery
+    // unless `now`.
+    void Changed(bool now) {
+        const auto time = std::chrono::steady_clock::now();
+        if (!now && time - lastWoken_ < kProgressEvery) return;
+        lastWoken_ = time;
+        std::lock_guard lock(mutex_);
+        dirty_ = true;
+        changed_.notify_all();
+    }
+
     std::atomic<int> count_{0};
     std::mutex mutex_;
-    std::condition_variable ended_;
+    std::condition_variable changed_;
+    bool dirty_ = true;  // "Counting..." is shown before anything has come
+    std::chrono::steady_clock::time_point lastWoken_{};  // the worker's own
     RecordStore records_;
     std::optional<HistoryReceipt> receipt_;
     std::jthread thread_;  // last: joined before the members it uses go
 };
 
-int ExportCsv(CliContext& context, const RecordStore& records) {
+// The day's export made whole, when it was not made while the download's verdict
+// was awaited (the verdict came first).
+PreparedFile MakeCsv(CliContext& context, const RecordStore& records) {
+    return PrepareCsvDocument(
+        CsvExportPath(context.session().DeviceFolder, Config().AppDirectory, LocalToday()),
+        CsvDocument(records, DetailCaptions(), TableLanguageFor(Config().EnglishFlag)));
+}
+
+int ExportCsv(CliContext& context, const RecordStore& records, std::optional<PreparedFile> made) {
     if (records.empty()) {
         std::fprintf(stderr, "%s\n", Say(history_msg::NoRecord).c_str());
         return kExitOk;
@@ -83,14 +145,12 @@ int ExportCsv(CliContext& context, const RecordStore& records) {
         return kExitLineFailed;
     }
     // No question here: the command asks for the day's file, an older one is replaced.
-    const CsvExport job{
-        CsvExportPath(context.session().DeviceFolder, Config().AppDirectory, LocalToday()), records,
-        DetailCaptions(), TableLanguageFor(Config().EnglishFlag), std::nullopt};
-    if (const FileWriteResult written = WriteCsvExport(job); !written.ok) {
-        std::fprintf(stderr, "%s\n", FileWriteProblemText(job.file, written).c_str());
+    if (!made) made.emplace(MakeCsv(context, records));
+    if (const FileWriteResult written = made->Commit(); !written.ok) {
+        std::fprintf(stderr, "%s\n", FileWriteProblemText(made->Target(), written).c_str());
         return kExitUsage;
     }
-    std::printf("%s\n", PathText(job.file).c_str());
+    std::printf("%s\n", PathText(made->Target()).c_str());
     return kExitOk;
 }
 
@@ -117,8 +177,33 @@ int RunHistory(CliContext& context, CommandArgs args) {
     Link& link = context.link();
     std::optional<LineClaim> claim = link.ClaimLine();
     if (!claim) return context.UsageError(Say(msg::LineBusy));
-    BackgroundReceive receive(link, std::move(*claim));
-    const HistoryReceipt receipt = receive.Wait(context.progress());
+    // A claim clears an earlier cancel: a Ctrl-C that came before it still counts.
+    if (Interrupted()) link.Cancel();
+    // Records are kept as they arrive, and those that came whole stay kept when the
+    // download ends early. Without the splicer's folder a CSV export fails and says
+    // why itself.
+    DownloadArchiver archiver(context, keep && !(csv && context.session().DeviceFolder.empty()));
+    BackgroundReceive receive(link, std::move(*claim), archiver);
+    // The export is built as the records come and written beside its place while the
+    // worker waits out the line's quiet after the last one (which tells a whole
+    // download from one the splicer sent more after); a download that is not whole
+    // removes it, and the day's file stays.
+    std::optional<CsvBuilder> building;
+    if (csv && !context.session().DeviceFolder.empty())
+        building.emplace(DetailCaptions(), TableLanguageFor(Config().EnglishFlag));
+    std::optional<PreparedFile> made;
+    const HistoryReceipt receipt = receive.Wait(
+        context.progress(),
+        [&](std::span<const SpliceRecord> arrived) {
+            if (building) building->Add(arrived);
+        },
+        [&] {
+            if (!building) return;
+            made.emplace(PrepareCsvDocument(
+                CsvExportPath(context.session().DeviceFolder, Config().AppDirectory, LocalToday()),
+                std::move(*building).Take()));
+            building.reset();
+        });
     const RecordStore& records = receive.Records();
     const bool complete = receipt.start.step == ReceiveStep::NoRecords ||
                           (receipt.start.step == ReceiveStep::Download &&
@@ -132,17 +217,18 @@ int RunHistory(CliContext& context, CommandArgs args) {
         const bool downloading = receipt.start.step == ReceiveStep::Download;
         std::fprintf(stderr, "%s%s\n", ReceiptFailureText(receipt).c_str(),
                      csv && downloading ? Say(kNotExported).c_str() : "");
+        archiver.Finish();
         return kExitLineFailed;
     }
-    // Only a download that came whole goes into the archive. Without the splicer's
-    // folder the export fails and says why itself.
-    const bool archived = !keep || (csv && context.session().DeviceFolder.empty()) ||
-                          ArchiveDownload(context, records);
     int status = kExitOk;
     if (csv)
-        status = ExportCsv(context, records);
+        status = ExportCsv(context, records, std::move(made));
     else
         PrintIndexRows(records);
+    // The goodbye goes out while the archive's thread stores the last records.
+    std::fflush(stdout);
+    context.FinishSplicer();
+    const bool archived = archiver.Finish();
     return status == kExitOk && !archived ? kExitNotArchived : status;
 }
 

@@ -23,9 +23,6 @@
 namespace velmora::cli {
 namespace {
 
-// How often the waiting command looks for Ctrl-C and redraws the progress line.
-constexpr std::chrono::milliseconds kProgressTick{50};
-
 void PrintError(const std::string& text) {
     std::fprintf(stderr, "%s\n", text.c_str());
 }
@@ -72,21 +69,36 @@ ImageDownloadResult GatherImage(CliContext& context, int position, ImageBuffer& 
     std::mutex mutex;
     std::condition_variable ended;
     bool done = false;
-    std::atomic<int> percent{0};
+    int percent = 0;
+    bool moved = true;
     ImageDownloadResult result;
     std::jthread worker([&](std::stop_token stop) {
         ImageDownloadCallbacks callbacks;
-        callbacks.progress = [&percent](int p) { percent = p; };
-        result = FetchImage(context.link(), position, buffer, stop, callbacks);
+        // The waiting thread wakes when the percentage moves or the download ends;
+        // Ctrl-C cancels the link (CliContext), which wakes the download's wait.
+        callbacks.progress = [&](int p) {
+            std::lock_guard lock(mutex);
+            if (p == percent) return;
+            percent = p;
+            moved = true;
+            ended.notify_all();
+        };
+        ImageDownloadResult fetched = FetchImage(context.link(), position, buffer, stop, callbacks);
         std::lock_guard lock(mutex);
+        result = std::move(fetched);
         done = true;
         ended.notify_all();
     });
     std::unique_lock lock(mutex);
-    while (!ended.wait_for(lock, kProgressTick, [&] { return done; })) {
+    for (;;) {
+        // Once a second too: a Ctrl-C that came before the download claimed the
+        // line was cleared by that claim, and is passed on here.
+        ended.wait_for(lock, std::chrono::seconds(1), [&] { return done || moved; });
+        if (done) break;
         if (Interrupted()) worker.request_stop();
+        moved = false;
         context.progress().Show("Downloading image " + std::to_string(number) + "... " +
-                                std::to_string(percent.load()) + "%");
+                                std::to_string(percent) + "%");
     }
     lock.unlock();
     worker.join();

@@ -13,8 +13,8 @@
 #include "base/path_text.h"
 #include "cli/archive_commands.h"
 #include "cli/cli_context.h"
+#include "cli/report_pdf.h"
 #include "report/report_data.h"
-#include "report/report_render.h"
 
 namespace velmora::cli {
 namespace {
@@ -88,14 +88,12 @@ int RunReport(CliContext& context, CommandArgs args) {
         std::fprintf(stderr, "velmora-cli: %s\n", error.c_str());
         return kExitUsage;
     }
-    // Text layout and the PDF writer need an application object; made only here,
-    // so every other command (and an HTML report) stays a plain console program.
-    std::optional<report::GuiForReport> gui;
-    if (*format == report::Format::Pdf) gui.emplace();
-    // Ctrl-C stops the writing; the file, if one was there, stays as it was.
+    // Ctrl-C stops the writing; the file, if one was there, stays as it was. Qt Gui
+    // is loaded by MakePdf for a PDF only: every other command (and an HTML report)
+    // stays a plain console program.
     std::stop_source stop;
-    const report::WriteResult written = report::WriteReport(
-        PathFromText(*file), *made,
+    const report::WriteResult written = report::WriteReportFile(
+        PathFromText(*file), *made, MakePdf,
         [&context, &stop](int percent) {
             if (Interrupted()) stop.request_stop();
             context.progress().Show("report " + std::to_string(percent) + " %");

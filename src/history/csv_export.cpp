@@ -81,6 +81,27 @@ std::string CsvRecordLine(std::size_t position, const SpliceRecord& r, TableLang
     return line;
 }
 
+namespace {
+
+// Windows spreadsheets open a Chinese export in the system's code page.
+std::string ForTheFile(std::string text, TableLanguage language) {
+    return language == TableLanguage::Chinese ? Utf8ToGbk(text) : text;
+}
+
+}  // namespace
+
+CsvBuilder::CsvBuilder(const std::array<std::string, kDetailRowCount>& captions,
+                       TableLanguage language)
+    : language_(language), text_(ForTheFile(CsvHeaderLine(captions), language)) {}
+
+void CsvBuilder::Add(std::span<const SpliceRecord> records) {
+    std::string lines;
+    lines.reserve(records.size() * 140);
+    for (const SpliceRecord& record : records) lines += CsvRecordLine(count_++, record, language_);
+    // Whole lines: converted apart, they come out as converted together.
+    text_ += ForTheFile(std::move(lines), language_);
+}
+
 std::string CsvDocument(const RecordStore& store,
                         const std::array<std::string, kDetailRowCount>& captions,
                         TableLanguage language, const std::function<void(int percent)>& progress) {
@@ -90,21 +111,26 @@ std::string CsvDocument(const RecordStore& store,
         text += CsvRecordLine(k, store[k], language);
         if (progress) progress(static_cast<int>(k * 100 / store.size()));
     }
-    // Windows spreadsheets open a Chinese export in the system's code page.
-    return language == TableLanguage::Chinese ? Utf8ToGbk(text) : text;
+    return ForTheFile(std::move(text), language);
+}
+
+PreparedFile PrepareCsvDocument(const std::filesystem::path& file, const std::string& document) {
+    std::error_code ec;
+    if (file.has_parent_path()) {
+        std::filesystem::create_directories(file.parent_path(), ec);
+        if (ec) return PreparedFile(file, FileWriteResult{false, ec.message()});
+    }
+    return PreparedFile(
+        file, std::span(reinterpret_cast<const std::uint8_t*>(document.data()), document.size()));
 }
 
 FileWriteResult WriteCsvExport(const CsvExport& job,
                                const std::function<void(int percent)>& progress) {
-    std::error_code ec;
-    if (job.file.has_parent_path()) {
-        std::filesystem::create_directories(job.file.parent_path(), ec);
-        if (ec) return {false, ec.message()};
-    }
     FileWriteResult written;
     try {
-        written =
-            ReplaceFile(job.file, CsvDocument(job.records, job.captions, job.language, progress));
+        written = PrepareCsvDocument(job.file,
+                                     CsvDocument(job.records, job.captions, job.language, progress))
+                      .Commit();
     } catch (const std::exception& e) {
         // Out of memory, say: told like any other failure, never thrown past a worker.
         return {false, e.what()};

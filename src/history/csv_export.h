@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "base/atomic_file.h"
@@ -47,6 +48,22 @@ std::string CsvDocument(const RecordStore& store,
                         TableLanguage language,
                         const std::function<void(int percent)>& progress = {});
 
+// The same document built as the records arrive, so that a program waiting for a
+// download has it ready at its end: Add the records in their order, then Take.
+class CsvBuilder {
+  public:
+    CsvBuilder(const std::array<std::string, kDetailRowCount>& captions, TableLanguage language);
+    void Add(std::span<const SpliceRecord> records);
+    std::size_t Count() const { return count_; }
+    // The document as CsvDocument makes it for the records added.
+    std::string Take() && { return std::move(text_); }
+
+  private:
+    TableLanguage language_;
+    std::string text_;
+    std::size_t count_ = 0;
+};
+
 // One export as every front end runs it: the records, where they go, in which
 // captions and language, and whether they are all the splicer announced.
 struct CsvExport {
@@ -66,5 +83,9 @@ struct CsvExport {
 // Never throws: pages call it on their workers.
 FileWriteResult WriteCsvExport(const CsvExport& job,
                                const std::function<void(int percent)>& progress = {});
+// The first step of the same for a document made before (CsvDocument): the folder
+// made and the file written beside its place (PreparedFile), for a program that
+// does it while it still waits for the download's verdict, and commits it or not.
+PreparedFile PrepareCsvDocument(const std::filesystem::path& file, const std::string& document);
 
 }  // namespace velmora

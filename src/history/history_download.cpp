@@ -140,6 +140,15 @@ int RecordStream::Progress() const {
     return static_cast<int>((listed_ - 1) * 100 / count_);
 }
 
+std::chrono::milliseconds StreamEndQuiet(int bitsPerSecond) {
+    if (bitsPerSecond <= 0) return kStreamEndQuiet;
+    // Ten bits a byte on the line.
+    const auto packet = std::chrono::milliseconds(
+        (kAdapterPacket * 10 * 1000 + static_cast<std::size_t>(bitsPerSecond) - 1) /
+        static_cast<std::size_t>(bitsPerSecond));
+    return std::max(kStreamEndQuiet, packet + std::chrono::milliseconds(2));
+}
+
 DownloadResult DownloadHistory(Link& link, LineClaim claim, int count, std::stop_token stop,
                                const DownloadCallbacks& callbacks, DownloadOptions options) {
     std::optional<LineClaim> held(std::move(claim));
@@ -147,7 +156,7 @@ DownloadResult DownloadHistory(Link& link, LineClaim claim, int count, std::stop
     StreamShape shape(stream, callbacks);
     ReceiveWatch watch;
     watch.timeout = options.deadline;
-    watch.quiet = kStreamEndQuiet;
+    watch.quiet = StreamEndQuiet(link.Port().Speed());
     watch.stall = kStalledLine;
     watch.stop = std::move(stop);
     const ReceiveEnd end = link.Receive(*held, shape, watch);

@@ -21,8 +21,15 @@ inline constexpr int kRecordCountTimeoutMs = 1000;
 inline constexpr std::chrono::milliseconds kDownloadDeadline{40000};
 // Most records the receive buffer can hold in one download (5263).
 inline constexpr int kMaxRecordCount = static_cast<int>(kReceiveBufferSize / kRecordFrameSize);
-// After the last announced record, a line quiet this long means the stream ended.
-inline constexpr std::chrono::milliseconds kStreamEndQuiet{50};
+// After the last announced record, a line quiet this long means the stream ended
+// (StreamEndQuiet). Bytes beyond the announced records (a splicer that goes on
+// sending) follow them at the line's pace, and a USB adapter hands a continuing
+// stream over in packets of 64 bytes: once no packet has come for the time of one,
+// and this much more for the host's scheduling, nothing more is coming.
+inline constexpr std::chrono::milliseconds kStreamEndQuiet{10};
+inline constexpr std::size_t kAdapterPacket = 64;
+// The quiet for a line of `bitsPerSecond` (0: unknown, the least quiet).
+std::chrono::milliseconds StreamEndQuiet(int bitsPerSecond);
 
 struct RecordCountAnswer {
     Outcome outcome = Outcome::NoAnswer;

@@ -23,6 +23,7 @@ class ClosedChannel final : public ByteChannel {
     bool DrainOutput() override { return false; }
     std::size_t ReadAvailable(std::span<std::uint8_t>) override { return 0; }
     WaitResult WaitReadable(milliseconds) override { return WaitResult::NotOpen; }
+    void Wake() override {}
     int Speed() const override { return 0; }
     std::string LastError() const override { return "the port is closed"; }
 
@@ -174,6 +175,8 @@ Outcome Link::FailedSend() const {
 }
 
 ReceiveEnd Link::Receive(const LineClaim&, ReplyShape& shape, const ReceiveWatch& watch) {
+    // A stop wakes the wait where it blocks, as a cancel does.
+    std::stop_callback wakeOnStop(watch.stop, [this] { channel_->Wake(); });
     const auto start = Clock::now();
     const auto deadline = start + watch.timeout;
     auto lastArrival = start;
@@ -212,11 +215,18 @@ ReceiveEnd Link::Receive(const LineClaim&, ReplyShape& shape, const ReceiveWatch
         }
         if (shape.Room().empty()) return finish(Outcome::Unexpected);  // no room left: overflow
         if (watch.pump) watch.pump();
+        // Blocks until the first moment the loop has something to decide: the
+        // deadline, the end of the quiet or of the stall allowance, the next pump or
+        // tick. Bytes, a cancel and a stop end the wait earlier.
+        const auto passed = Clock::now();
         auto until = deadline;
         if (state == Gathered::CompleteUnlessMore)
             until = std::min(until, lastArrival + watch.quiet);
-        channel_->WaitReadable(
-            std::clamp(Until(until, Clock::now()) + milliseconds(1), milliseconds(0), kWaitSlice));
+        if (watch.stall.count() > 0 && end.gathered > 0)
+            until = std::min(until, lastArrival + watch.stall);
+        if (watch.pump) until = std::min(until, passed + pumpInterval_);
+        if (watch.tick) until = std::min(until, passed + kTickEvery);
+        channel_->WaitReadable(Until(until, passed) + milliseconds(1));
     }
 }
 

@@ -25,8 +25,12 @@ namespace velmora {
 using Pump = std::function<void()>;
 
 inline constexpr std::size_t kReceiveBufferSize = 200000;
-// Longest a wait blocks on the channel before it looks at the clock and its stop again.
+// How often a wait with a pump calls it, unless the link is told otherwise: a
+// window must keep painting. Without a pump (and without a tick) a wait blocks on
+// the channel until bytes come, its next deadline, or a stop or cancel wakes it.
 inline constexpr std::chrono::milliseconds kWaitSlice{10};
+// How often a wait with a tick (progress that moves with time) calls it.
+inline constexpr std::chrono::milliseconds kTickEvery{100};
 // Once a reply may be complete, a line quiet for this long means nothing more is coming.
 inline constexpr std::chrono::milliseconds kQuietLine{200};
 // A stream that has begun and then stays silent this long has stopped for good.
@@ -186,12 +190,18 @@ class Link {
     bool LineBusy() const { return claimed_.load(); }
 
     // Makes a running wait return early (the user cancelled, the program is
-    // closing). Cleared by the next claim.
+    // closing): it is woken on the channel at once. Cleared by the next claim.
     void Cancel() {
         cancelled_ = true;
         channel_->InterruptWrites(true);
+        channel_->Wake();
     }
     bool CancelRequested() const { return cancelled_.load(); }
+
+    // How often a wait calls its pump (kWaitSlice unless set). A program whose pumps
+    // only show how long a wait has lasted sets seconds here; its cancels wake the
+    // wait themselves.
+    void SetPumpInterval(std::chrono::milliseconds interval) { pumpInterval_ = interval; }
 
     // The next request, filled by a page before SendFrame.
     CommandFrame& Frame() { return frame_; }
@@ -242,6 +252,7 @@ class Link {
     std::size_t lastReceived_ = 0;
     std::atomic<bool> claimed_{false};
     std::atomic<bool> cancelled_{false};
+    std::chrono::milliseconds pumpInterval_ = kWaitSlice;
 };
 
 }  // namespace velmora

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -189,5 +190,21 @@ bool SaveLimits(const std::filesystem::path& dataFolder, const Limits& limits, s
 // "WriteResult" for a failure to write `file` (the history export's wording).
 WriteResult NotWritten(const std::filesystem::path& file, const std::string& reason);
 WriteResult Cancelled();
+
+enum class Format { Pdf, Html };
+// By the file's extension, whatever its case; nothing for any other.
+std::optional<Format> FormatOf(const std::filesystem::path& file);
+
+// Makes the whole PDF document in memory; nothing when the writer fails or is stopped.
+using PdfMaker = std::function<std::optional<std::string>(
+    const Report& report, const Progress& progress, std::vector<MissingImage>* missingImages,
+    std::stop_token stop)>;
+
+// Writes `report` to `file` (.pdf through `pdf`, .html through the core), replacing
+// any file there only once the new one is complete; on failure, or when `stop` is
+// requested first, nothing is left behind and a file already there stays as it was.
+WriteResult WriteReportFile(const std::filesystem::path& file, const Report& report,
+                            const PdfMaker& pdf, const Progress& progress = {},
+                            std::stop_token stop = {});
 
 }  // namespace velmora::report

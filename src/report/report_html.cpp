@@ -1,9 +1,12 @@
 #include "report/report_html.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "base/app_config.h"
+#include "base/atomic_file.h"
+#include "base/path_text.h"
 
 namespace velmora::report {
 namespace {
@@ -260,6 +263,32 @@ std::optional<std::string> HtmlDocument(const Report& report, const Progress& pr
     }
     out += "</body>\n</html>\n";
     return out;
+}
+
+std::optional<Format> FormatOf(const std::filesystem::path& file) {
+    std::string ext = PathText(file.extension());
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (ext == ".pdf") return Format::Pdf;
+    if (ext == ".html" || ext == ".htm") return Format::Html;
+    return std::nullopt;
+}
+
+WriteResult WriteReportFile(const std::filesystem::path& file, const Report& report,
+                            const PdfMaker& pdf, const Progress& progress, std::stop_token stop) {
+    const std::optional<Format> format = FormatOf(file);
+    if (!format) return {false, false, Say(report_msg::UnknownFormat, {PathText(file)}), {}};
+    WriteResult result;
+    const std::optional<std::string> document =
+        *format == Format::Html ? HtmlDocument(report, progress, &result.missingImages, stop)
+                                : pdf(report, progress, &result.missingImages, stop);
+    // Stopped before the file was touched: whatever was there stays as it was.
+    if (stop.stop_requested()) return Cancelled();
+    if (!document) return NotWritten(file, "the PDF writer could not start");
+    const FileWriteResult written = ReplaceFile(file, *document);
+    if (!written.ok) return NotWritten(file, written.reason);
+    result.ok = true;
+    return result;
 }
 
 }  // namespace velmora::report

@@ -458,15 +458,6 @@ class PdfPages {
 
 }  // namespace
 
-std::optional<Format> FormatOf(const std::filesystem::path& file) {
-    std::string ext = PathText(file.extension());
-    std::transform(ext.begin(), ext.end(), ext.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (ext == ".pdf") return Format::Pdf;
-    if (ext == ".html" || ext == ".htm") return Format::Html;
-    return std::nullopt;
-}
-
 std::optional<std::string> PdfDocument(const Report& report, const Progress& progress,
                                        std::vector<MissingImage>* missingImages,
                                        std::stop_token stop) {
@@ -488,19 +479,7 @@ std::optional<std::string> PdfDocument(const Report& report, const Progress& pro
 
 WriteResult WriteReport(const std::filesystem::path& file, const Report& report,
                         const Progress& progress, std::stop_token stop) {
-    const std::optional<Format> format = FormatOf(file);
-    if (!format) return {false, false, Say(report_msg::UnknownFormat, {PathText(file)}), {}};
-    WriteResult result;
-    const std::optional<std::string> document =
-        *format == Format::Html ? HtmlDocument(report, progress, &result.missingImages, stop)
-                                : PdfDocument(report, progress, &result.missingImages, stop);
-    // Stopped before the file was touched: whatever was there stays as it was.
-    if (stop.stop_requested()) return Cancelled();
-    if (!document) return NotWritten(file, "the PDF writer could not start");
-    const FileWriteResult written = ReplaceFile(file, *document);
-    if (!written.ok) return NotWritten(file, written.reason);
-    result.ok = true;
-    return result;
+    return WriteReportFile(file, report, PdfDocument, progress, std::move(stop));
 }
 
 struct GuiForReport::State {

@@ -11,10 +11,6 @@
 
 namespace velmora::report {
 
-enum class Format { Pdf, Html };
-// By the file's extension, whatever its case; nothing for any other.
-std::optional<Format> FormatOf(const std::filesystem::path& file);
-
 // Writes `report` to `file` (.pdf or .html), replacing any file there only once the
 // new one is complete; on failure, or when `stop` is requested first, nothing is
 // left behind and a file already there stays as it was. Needs a QGuiApplication for

@@ -45,8 +45,13 @@ class ByteChannel {
     // Copies what has arrived into `destination`, at most min(kReadCap, its size)
     // bytes; 0 when nothing is there.
     virtual std::size_t ReadAvailable(std::span<std::uint8_t> destination) = 0;
-    // Blocks until bytes are waiting, the far end is lost, or `maxWait` passes.
+    // Blocks until bytes are waiting, the far end is lost, `maxWait` passes, or
+    // Wake() is called.
     virtual WaitResult WaitReadable(std::chrono::milliseconds maxWait) = 0;
+    // Makes a WaitReadable in progress return at once (TimedOut), or the next one
+    // when none is: the wake is kept until a wait takes it. Any thread may call it;
+    // a cancel or stop wakes the waiter this way rather than it looking in slices.
+    virtual void Wake() = 0;
 
     // While set, a write waiting for room gives up within 100 ms (the user
     // cancelled); cleared for the next exchange.

@@ -138,14 +138,22 @@ std::size_t MemoryChannel::ReadAvailable(std::span<std::uint8_t> destination) {
 WaitResult MemoryChannel::WaitReadable(std::chrono::milliseconds maxWait) {
     std::unique_lock lock(line_->mutex);
     if (!open_) return WaitResult::NotOpen;
-    line_->changed.wait_for(lock, maxWait,
-                            [&] { return !line_->toProgram.empty() || line_->hungUp || !open_; });
+    line_->changed.wait_for(lock, maxWait, [&] {
+        return !line_->toProgram.empty() || line_->hungUp || !open_ || woken_;
+    });
+    woken_ = false;
     if (!line_->toProgram.empty()) return WaitResult::Readable;
     if (line_->hungUp) {
         MarkLost();
         return WaitResult::PortLost;
     }
     return open_ ? WaitResult::TimedOut : WaitResult::NotOpen;
+}
+
+void MemoryChannel::Wake() {
+    std::lock_guard lock(line_->mutex);
+    woken_ = true;
+    line_->changed.notify_all();
 }
 
 bool MemorySplicerEnd::WaitReadable(Clock::time_point until) {

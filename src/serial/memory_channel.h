@@ -42,6 +42,7 @@ class MemoryChannel final : public ByteChannel {
     bool DrainOutput() override;
     std::size_t ReadAvailable(std::span<std::uint8_t> destination) override;
     WaitResult WaitReadable(std::chrono::milliseconds maxWait) override;
+    void Wake() override;
     void InterruptWrites(bool interrupted) override;
     int Speed() const override { return speed_; }
     std::string LastError() const override;
@@ -54,6 +55,7 @@ class MemoryChannel final : public ByteChannel {
     bool open_ = true;
     bool interrupted_ = false;
     bool lost_ = false;
+    bool woken_ = false;  // a Wake() no wait has taken yet
     std::string lastError_;
 };
 

@@ -19,7 +19,7 @@ inline constexpr std::chrono::milliseconds kWriteTimeout{50000};
 // The serial port over the platform's own interface (serial_port_<platform>.cpp).
 class SerialPort final : public ByteChannel {
   public:
-    SerialPort() = default;
+    SerialPort();
     ~SerialPort() override;
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
@@ -39,6 +39,7 @@ class SerialPort final : public ByteChannel {
     std::size_t ReadAvailable(std::span<std::uint8_t> destination) override;
     WaitResult WaitReadable(std::chrono::milliseconds maxWait) override;
     void DiscardInput() override;
+    void Wake() override;
     void InterruptWrites(bool interrupted) override { interrupted_ = interrupted; }
 
     bool IsOpen() const override { return fd_.load() >= 0 || handle_.load() != nullptr; }
@@ -61,6 +62,10 @@ class SerialPort final : public ByteChannel {
     void Fail(const char* what);
 
     std::atomic<int> fd_{-1};
+    // POSIX only: the pipe Wake() writes to and WaitReadable polls beside the port
+    // (made once, with the object; -1 when it could not be made).
+    int wakeRead_ = -1;
+    int wakeWrite_ = -1;
     std::atomic<bool> lost_{false};
     std::atomic<bool> interrupted_{false};
     std::string device_;
@@ -69,11 +74,12 @@ class SerialPort final : public ByteChannel {
     std::string lastError_;
     bool accessDenied_ = false;
     // Windows only (serial_port_win32.cpp): the port's handle, the events its
-    // overlapped reads and writes complete on, and a byte a wait took in before
-    // it is read (-1: none).
+    // overlapped reads and writes complete on, the event Wake() sets, and a byte a
+    // wait took in before it is read (-1: none).
     std::atomic<void*> handle_{nullptr};
     void* readEvent_ = nullptr;
     void* writeEvent_ = nullptr;
+    void* wakeEvent_ = nullptr;
     std::atomic<int> peeked_{-1};
 };
 

@@ -91,8 +91,27 @@ void SerialPort::ReleaseLock() {
     lockFile_.clear();
 }
 
+SerialPort::SerialPort() {
+    // Wake() must be callable from any thread at any time, so the pipe lives as
+    // long as the object, not as long as one opening of the port.
+    int ends[2];
+    if (::pipe2(ends, O_NONBLOCK | O_CLOEXEC) == 0) {
+        wakeRead_ = ends[0];
+        wakeWrite_ = ends[1];
+    }
+}
+
 SerialPort::~SerialPort() {
     ClosePort();
+    if (wakeRead_ >= 0) ::close(wakeRead_);
+    if (wakeWrite_ >= 0) ::close(wakeWrite_);
+}
+
+void SerialPort::Wake() {
+    // A full pipe already holds a wake: nothing is lost when this write fails.
+    const std::uint8_t byte = 1;
+    if (wakeWrite_ < 0) return;
+    [[maybe_unused]] ssize_t n = ::write(wakeWrite_, &byte, 1);
 }
 
 void SerialPort::Fail(const char* what) {
@@ -267,19 +286,34 @@ std::size_t SerialPort::ReadAvailable(std::span<std::uint8_t> destination) {
 WaitResult SerialPort::WaitReadable(std::chrono::milliseconds maxWait) {
     int fd = fd_.load();
     if (fd < 0) return WaitResult::NotOpen;
-    pollfd p{fd, POLLIN, 0};
+    // One poll for the whole wait: the port, and the pipe a cancel or an interrupt
+    // writes to, so the thread sleeps until there is something to do.
+    pollfd p[2] = {{fd, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+    const nfds_t count = wakeRead_ >= 0 ? 2 : 1;
+    const auto deadline = Clock::now() + maxWait;
     int rc;
-    do {
-        rc = ::poll(&p, 1, PollTimeout(maxWait));
-    } while (rc < 0 && errno == EINTR);
+    for (;;) {
+        rc = ::poll(
+            p, count,
+            PollTimeout(std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now())));
+        if (rc >= 0 || errno != EINTR) break;
+    }
     if (rc == 0) return WaitResult::TimedOut;
-    if (rc < 0 || (p.revents & POLLNVAL))
+    if (rc < 0 || (p[0].revents & POLLNVAL))
         return IsOpen() ? WaitResult::TimedOut : WaitResult::NotOpen;
+    if (count == 2 && (p[1].revents & POLLIN)) {
+        std::uint8_t drained[64];
+        while (::read(wakeRead_, drained, sizeof drained) > 0) {
+        }
+        // Bytes that came with the wake are still reported as such.
+        if (!(p[0].revents & (POLLIN | POLLHUP | POLLERR))) return WaitResult::TimedOut;
+    }
+    if (p[0].revents == 0) return WaitResult::TimedOut;
     // A hung-up terminal also reports POLLIN; it is readable only while bytes remain.
     int queued = 0;
-    bool hungUp = (p.revents & (POLLHUP | POLLERR)) != 0;
+    bool hungUp = (p[0].revents & (POLLHUP | POLLERR)) != 0;
     if (hungUp && ioctl(fd, FIONREAD, &queued) == 0 && queued > 0) return WaitResult::Readable;
-    if (!hungUp && (p.revents & POLLIN)) return WaitResult::Readable;
+    if (!hungUp && (p[0].revents & POLLIN)) return WaitResult::Readable;
     MarkLost();
     return WaitResult::PortLost;
 }

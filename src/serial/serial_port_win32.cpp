@@ -79,10 +79,21 @@ bool SetReadWait(HANDLE h, DWORD waitMs) {
 
 }  // namespace
 
+SerialPort::SerialPort() {
+    // Auto-reset: a wake is kept until one wait takes it. Made with the object so
+    // that Wake() may be called from any thread at any time.
+    wakeEvent_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+}
+
 SerialPort::~SerialPort() {
     ClosePort();
     if (readEvent_) CloseHandle(AsHandle(readEvent_));
     if (writeEvent_) CloseHandle(AsHandle(writeEvent_));
+    if (wakeEvent_) CloseHandle(AsHandle(wakeEvent_));
+}
+
+void SerialPort::Wake() {
+    if (wakeEvent_) SetEvent(AsHandle(wakeEvent_));
 }
 
 void SerialPort::Fail(const char* what) {
@@ -318,9 +329,12 @@ WaitResult SerialPort::WaitReadable(std::chrono::milliseconds maxWait) {
     DWORD error = done ? ERROR_SUCCESS : GetLastError();
     bool cancelledHere = false;
     if (!done && error == ERROR_IO_PENDING) {
-        // The driver ends the read itself; the margin only guards against one that never does.
-        if (WaitForSingleObject(ov.hEvent, static_cast<DWORD>(waitMs + 1000)) != WAIT_OBJECT_0)
-            cancelledHere = CancelIoEx(h, &ov) != 0;
+        // The driver ends the read itself; the margin only guards against one that
+        // never does. A wake (a cancel, Ctrl-C) ends it early.
+        const HANDLE events[2] = {ov.hEvent, AsHandle(wakeEvent_)};
+        const DWORD waited = WaitForMultipleObjects(wakeEvent_ ? 2 : 1, events, FALSE,
+                                                    static_cast<DWORD>(waitMs + 1000));
+        if (waited != WAIT_OBJECT_0) cancelledHere = CancelIoEx(h, &ov) != 0;
         done = GetOverlappedResult(h, &ov, &n, TRUE);
         error = done ? ERROR_SUCCESS : GetLastError();
     }

@@ -58,6 +58,19 @@ StepResult ExchangeFailed(const ExchangeResult& exchange) {
     }
 }
 
+// A handshake answered by bytes that are no frame of its own: the splicer was
+// still sending something else. Silence, a refusal (87 EC) and the handshake's
+// own frame are answers, judged as they are.
+bool LineWasBusy(const ExchangeResult& handshake) {
+    const std::span<const std::uint8_t> reply = handshake.reply;
+    if (reply.empty() || handshake.outcome == Outcome::Accepted ||
+        handshake.outcome == Outcome::Rejected)
+        return false;
+    return handshake.outcome == Outcome::BadCheck || handshake.outcome == Outcome::NoAnswer ||
+           (handshake.outcome == Outcome::Unexpected &&
+            (reply.size() < 2 || reply[0] != kFrameStart || reply[1] != cmd::Handshake));
+}
+
 // After an exchange: a port that went away leaves the session disconnected.
 void FollowPort(const Link& link, ParameterSession& session) {
     if (link.Port().IsOpen()) return;
@@ -111,11 +124,16 @@ StepResult Connect(Link& link, ParameterSession& session, const std::string& dev
     session.readSinceConnect = {};
     std::optional<LineClaim> claim = link.ClaimLine();
     if (!claim) return LineInUse();
-    // Whatever the splicer is still sending (the rest of a download an earlier run
-    // left, a late answer) must not be taken for the answer to the handshake.
-    link.DiscardUntilQuiet(*claim, kSettleQuiet, kSettleLimit, {}, pump);
-    const ExchangeResult handshake =
-        link.Exchange(*claim, FixedRequest(cmd::Handshake), {pump, {}});
+    // The handshake goes out at once: a line with nothing on it, the usual case,
+    // needs no wait. Whatever the splicer may still be sending (the rest of a
+    // download an earlier run left) shows as a reply that is not a whole frame of
+    // the handshake; only then is the line drained until quiet and the handshake
+    // repeated, so that those bytes are never taken for its answer.
+    ExchangeResult handshake = link.Exchange(*claim, FixedRequest(cmd::Handshake), {pump, {}});
+    if (LineWasBusy(handshake)) {
+        link.DiscardUntilQuiet(*claim, kSettleQuiet, kSettleLimit, {}, pump);
+        handshake = link.Exchange(*claim, FixedRequest(cmd::Handshake), {pump, {}});
+    }
     claim.reset();
     switch (handshake.outcome) {
         case Outcome::Accepted:

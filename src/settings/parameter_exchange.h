@@ -16,7 +16,8 @@
 
 namespace velmora {
 
-// Before the handshake the line is drained until it has been quiet this long...
+// When the first handshake was answered by something else still on the line, the
+// line is drained until it has been quiet this long before the handshake goes again...
 inline constexpr std::chrono::milliseconds kSettleQuiet{100};
 // ...but never longer than the longest stream a splicer sends (a record download).
 inline constexpr std::chrono::milliseconds kSettleLimit{45000};

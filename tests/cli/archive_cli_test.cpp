@@ -3,17 +3,21 @@
 // the Archive page's to show).
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fstream>
 
 #include "archive/archive.h"
 #include "history/csv_export.h"
 #include "history/history_texts.h"
+#include "protocol/command_catalogue.h"
 #include "sim/parameter_commands.h"
 #include "sim/record_commands.h"
 #include "support/cli_runner.h"
 
 namespace velmora {
 namespace {
+
+using sim::FaultKind;
 
 class ArchiveCliTest : public test::CliTest {
   protected:
@@ -167,6 +171,45 @@ TEST_F(ArchiveCliTest, BackupDiffRestoreAndTheBackupBeforeAnUpdate) {
     const test::CliRun unkept = Run({"backup", file});
     EXPECT_EQ(unkept.status, 3);
     EXPECT_NE(unkept.err.find("archive"), std::string::npos) << unkept.err;
+}
+
+// Records are kept as they arrive: a download that ends early (the line lost, or
+// Ctrl-C while the splicer has stopped sending) keeps every record that came whole,
+// once; the whole download after it adds only the rest. Ctrl-C wakes the blocked
+// wait at once: it is told as a cancel, not as the splicer stopping seconds later.
+TEST_F(ArchiveCliTest, ADownloadCutShortKeepsWhatCameOnceAndTheNextOnlyTheRest) {
+    constexpr int kRecords = 1234;  // more than two of the batches stored as they come
+    constexpr int kCut = 700 * 38 + 5;
+    const struct {
+        sim::Fault fault;
+        bool interrupt;
+        std::string reason;
+    } cases[] = {
+        {{FaultKind::HangUp, kCut}, false, "Port lost"},
+        {{FaultKind::Short, kCut}, true, "Download cancelled after "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        std::filesystem::remove_all(workDir.path() / "FS");
+        RestartSplicer();
+        sim::InstallRecordCommands(*splicer, kRecords);
+        splicer->SetFault(cmd::RecordDownload, c.fault);
+        const test::CliRun cut = test::RunProgram(
+            test::kCliProgram, {"--port", splicer->PortPath(), "history"}, workDir.path(),
+            std::chrono::seconds(60), [&](pid_t pid) {
+                // Handshake, configuration, count, download: the stream has begun.
+                if (c.interrupt && splicer->WaitForFrames(4, std::chrono::seconds(10)))
+                    kill(pid, SIGINT);
+            });
+        EXPECT_EQ(cut.status, 1);
+        EXPECT_NE(cut.err.find(c.reason), std::string::npos) << cut.err;
+        EXPECT_EQ(List().size(), test::Lines(cut.out).size()) << "each record that came, once";
+
+        RestartSplicer();  // the one that hung up is gone
+        sim::InstallRecordCommands(*splicer, kRecords);
+        ASSERT_EQ(Run({"history"}).status, 0);
+        EXPECT_EQ(List().size(), static_cast<std::size_t>(kRecords));
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 
 #include "history/csv_export.h"
 #include "protocol/command_catalogue.h"
@@ -48,6 +49,8 @@ TEST_F(FieldTrialTest, AGarbledOrSurplusRecordStreamIsAFailureAndTheDaysFileStay
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err, c.reason + "; no CSV file was written\n");
         EXPECT_EQ(Read(csv), "the good file of yesterday");
+        // The export written during the wait for the verdict is gone with it.
+        EXPECT_EQ(std::distance(fs::directory_iterator(csv.parent_path()), {}), 1);
         // The line is left ready: the next command on the same splicer works.
         splicer->ClearFaults();
         EXPECT_EQ(Run({"images"}).status, 0);

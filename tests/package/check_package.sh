@@ -15,7 +15,7 @@ trap 'rm -rf "$scratch"' EXIT
 # What it holds.
 dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's|^\./|/|' > "$scratch/contents"
 for path in \
-    /usr/bin/velmora /usr/bin/velmora-cli /usr/bin/velmora-sim \
+    /usr/bin/velmora /usr/bin/velmora-cli /usr/bin/velmora-sim /usr/lib/velmora/modules/velmora-report-pdf.so \
     /usr/share/velmora/par/Lan_Ver.ini /usr/share/velmora/par/Lan_En.ini /usr/share/velmora/par/Lan.ini \
     /usr/share/applications/org.velmora.Velmora.desktop \
     /usr/share/icons/hicolor/scalable/apps/velmora.svg /usr/share/icons/hicolor/64x64/apps/velmora.png \

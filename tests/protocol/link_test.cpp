@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <stop_token>
+#include <thread>
+
 #include "protocol/command_catalogue.h"
 #include "protocol/outcome_texts.h"
 #include "support/test_support.h"
@@ -104,13 +108,52 @@ TEST_F(LinkTest, APulledCableEndsTheExchangeAndTheConnectionCanBeMadeAgain) {
     EXPECT_EQ(Handshake(), Outcome::Accepted);
 }
 
-TEST_F(LinkTest, CancelEndsAWaitEarly) {
-    ASSERT_TRUE(OpenLink());
-    splicer->SetFault(cmd::Handshake, {FaultKind::Silent});
-    Pump pump = [&] { link.Cancel(); };
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Handshake(60000, pump), Outcome::Cancelled);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+// A wait blocks on the line until there is something to do: its deadline ends it,
+// and a cancel or a stop from another thread wakes it at once (far before its
+// minute), on a pseudo-terminal and on the in-memory line alike; so does a cancel
+// from the pump.
+TEST_F(LinkTest, ADeadlineACancelOrAStopEndsAWaitOnASilentLine) {
+    enum class How { Deadline, Cancel, Stop, PumpCancel };
+    const struct {
+        How how;
+        Outcome outcome;
+        int timeoutMs;
+    } cases[] = {
+        {How::Deadline, Outcome::NoAnswer, 200},
+        {How::Cancel, Outcome::Cancelled, 60000},
+        {How::Stop, Outcome::Cancelled, 60000},
+        {How::PumpCancel, Outcome::Cancelled, 60000},
+    };
+    for (const bool inMemory : {false, true}) {
+        sim::SplicerOptions options;
+        options.fast = true;
+        options.inMemory = inMemory;
+        Restart(options);
+        ASSERT_TRUE(OpenLink());
+        splicer->SetFault(cmd::Handshake, {FaultKind::Silent});
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::to_string(static_cast<int>(c.how)) + (inMemory ? " in memory" : ""));
+            std::stop_source stop;
+            const std::size_t sent = splicer->ReceivedFrames().size() + 1;
+            std::optional<LineClaim> claim = link.ClaimLine();
+            ASSERT_TRUE(claim);
+            std::jthread other([&] {
+                if (!splicer->WaitForFrames(sent, std::chrono::seconds(10))) return;
+                if (c.how == How::Cancel) link.Cancel();
+                if (c.how == How::Stop) stop.request_stop();
+            });
+            link.Frame() = FixedRequest(cmd::Handshake);
+            ASSERT_TRUE(link.SendFrame(*claim));
+            BufferedReply reply(link.ReceiveBuffer(), 5);
+            ReceiveWatch watch;
+            watch.timeout = std::chrono::milliseconds(c.timeoutMs);
+            watch.stop = stop.get_token();
+            if (c.how == How::PumpCancel) watch.pump = [&] { link.Cancel(); };
+            const auto start = std::chrono::steady_clock::now();
+            EXPECT_EQ(link.Receive(*claim, reply, watch).outcome, c.outcome);
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+        }
+    }
 }
 
 }  // namespace

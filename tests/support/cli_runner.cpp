@@ -15,7 +15,8 @@ namespace velmora::test {
 namespace fs = std::filesystem;
 
 CliRun RunProgram(const fs::path& program, const std::vector<std::string>& args,
-                  const fs::path& cwd, std::chrono::seconds margin) {
+                  const fs::path& cwd, std::chrono::seconds margin,
+                  const std::function<void(pid_t)>& whileRunning) {
     // Output goes to files, so neither is a terminal; `timeout` ends a run that hangs.
     const TempDir capture;
     const fs::path out = capture.path() / "out", err = capture.path() / "err";
@@ -34,9 +35,12 @@ CliRun RunProgram(const fs::path& program, const std::vector<std::string>& args,
     CliRun result;
     pid_t pid = 0;
     int status = 0;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0 &&
-        waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-        result.status = WEXITSTATUS(status);
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+        // `timeout` passes the signals it gets on to the program.
+        if (whileRunning) whileRunning(pid);
+        if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+            result.status = WEXITSTATUS(status);
+    }
     posix_spawn_file_actions_destroy(&actions);
     result.out = ReadFileBytes(out);
     result.err = ReadFileBytes(err);

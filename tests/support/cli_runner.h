@@ -1,9 +1,12 @@
 #pragma once
 // Runs velmora-cli as a program, the way a user does, against an in-process
 // virtual splicer that answers parameters, records, images and firmware.
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,9 +25,11 @@ struct CliRun {
 
 // Runs `program args...` in `cwd` with standard output and error captured (neither
 // is a terminal); a run still going after `margin` is killed (status 124 or 137).
+// `whileRunning` is called once it has started (a signal to it goes to the program).
 CliRun RunProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
                   const std::filesystem::path& cwd,
-                  std::chrono::seconds margin = std::chrono::seconds(60));
+                  std::chrono::seconds margin = std::chrono::seconds(60),
+                  const std::function<void(pid_t)>& whileRunning = {});
 
 std::vector<std::string> Lines(const std::string& text);
 

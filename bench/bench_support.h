@@ -103,16 +103,15 @@ class Goals {
     // Prints the closing line, appends the figures to the summary file, and returns
     // the program's exit code: 0 when every goal was met and every figure measured.
     int Finish() const {
-        std::printf("%s: %s\n", bench_.c_str(),
-                    failures_ == 0 ? "RESULT: all goals met"
-                                   : "RESULT: a goal was MISSED or NOT MEASURED");
+        std::printf(
+            "%s: %s\n", bench_.c_str(),
+            failures_ == 0 ? "RESULT: all goals met" : "RESULT: a goal was MISSED or NOT MEASURED");
         std::fflush(stdout);
         if (const char* path = std::getenv("VELMORA_BENCH_SUMMARY"); path && *path) {
             if (std::FILE* file = std::fopen(path, "a")) {
                 for (const Line& line : lines_)
                     std::fprintf(file, "%s\t%s\t%s\t%s\t%s\n", bench_.c_str(), line.what.c_str(),
-                                 line.goal.c_str(), line.value.c_str(),
-                                 VerdictText(line.verdict));
+                                 line.goal.c_str(), line.value.c_str(), VerdictText(line.verdict));
                 std::fclose(file);
             }
         }
@@ -127,8 +126,7 @@ class Goals {
 
     static int Decimals(double limit) { return limit == static_cast<long long>(limit) ? 0 : 2; }
 
-    Verdict Record(const std::string& what, std::string goal, std::string value,
-                   Verdict verdict) {
+    Verdict Record(const std::string& what, std::string goal, std::string value, Verdict verdict) {
         std::printf("  %-58s %14s  (goal: %s)  %s\n", what.c_str(), value.c_str(), goal.c_str(),
                     VerdictText(verdict));
         std::fflush(stdout);
@@ -193,6 +191,9 @@ inline bool ReplyKeptPace(const sim::VirtualSplicer& splicer, std::size_t bytes,
 }  // namespace velmora::bench
 
 #if __has_include(<QTimer>)
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QTimer>
 
 namespace velmora::bench {
@@ -201,27 +202,39 @@ namespace velmora::bench {
 // on that thread, and each beat notes how long it came after the last one. The
 // longest gap is an upper bound of the longest time the thread could not answer
 // an event (a click, a repaint): a stall shorter than the interval may go unseen,
-// none longer. The lateness (the gap less the interval) goes into a histogram.
-// Its own cost is a few microseconds a beat: keep it off CPU measurements.
+// none longer. The thread's scheduler state tells the program's stalls from the
+// machine's: the time the thread was ready but waited for a CPU (run_delay of
+// /proc/thread-self/schedstat) is taken off each gap, so that another program
+// busy on the same cores does not count as a stall of this one. Both figures are
+// kept; the lateness of the beats (a gap less the interval and that wait) goes
+// into a histogram. Its own cost is a few microseconds a beat: keep it off CPU
+// measurements.
 class StallProbe {
   public:
     using Clock = std::chrono::steady_clock;
     // Upper bounds (ms) of the histogram's buckets of lateness; the last is open.
     static constexpr std::array<double, 7> kBucketMs = {1, 2, 4, 8, 16, 32, 64};
 
+    // Made on the thread it watches.
     explicit StallProbe(std::chrono::milliseconds interval = std::chrono::milliseconds(2))
-        : interval_(interval) {
+        : interval_(interval), schedstat_(::open("/proc/thread-self/schedstat", O_RDONLY)) {
         timer_.setTimerType(Qt::PreciseTimer);
         timer_.setInterval(std::chrono::duration_cast<std::chrono::milliseconds>(interval_));
         QObject::connect(&timer_, &QTimer::timeout, [this] { Beat(); });
     }
+    ~StallProbe() {
+        if (schedstat_ >= 0) ::close(schedstat_);
+    }
+    StallProbe(const StallProbe&) = delete;
+    StallProbe& operator=(const StallProbe&) = delete;
 
     // Starts a fresh watch (figures of an earlier one are forgotten).
     void Start() {
-        worstGap_ = Clock::duration::zero();
+        worstGap_ = worstOwn_ = waited_ = Clock::duration::zero();
         buckets_.fill(0);
         beats_ = 0;
         last_ = Clock::now();
+        lastDelay_ = RunDelay();
         timer_.start();
     }
     // Ends the watch; the time since the last beat counts as a gap too.
@@ -231,10 +244,16 @@ class StallProbe {
         timer_.stop();
     }
 
-    // The longest gap between beats, in ms.
+    // The longest gap between beats by the program's own doing, in ms: the gap
+    // less the time the thread waited for a CPU in it.
+    double WorstStallMs() const { return Milliseconds(worstOwn_); }
+    // The longest gap as the clock on the wall saw it, in ms.
     double WorstGapMs() const { return Milliseconds(worstGap_); }
+    // All the time the thread was ready but waited for a CPU, in ms.
+    double WaitedForCpuMs() const { return Milliseconds(waited_); }
+    bool SeesScheduler() const { return schedstat_ >= 0; }
     long Beats() const { return beats_; }
-    // "lateness ms: <1 4012, <2 12, ..." with the empty buckets left out.
+    // "lateness of the beats (ms): <1 4012, <2 12, ..." without the empty buckets.
     std::string Histogram() const {
         std::string text = "lateness of the beats (ms):";
         for (std::size_t i = 0; i < buckets_.size(); ++i) {
@@ -248,22 +267,47 @@ class StallProbe {
     }
 
   private:
+    // The thread's time spent waiting on a run queue so far (0 when unknown).
+    Clock::duration RunDelay() const {
+        if (schedstat_ < 0) return {};
+        char text[128];
+        const ssize_t n = ::pread(schedstat_, text, sizeof text - 1, 0);
+        if (n <= 0) return {};
+        text[n] = '\0';
+        unsigned long long running = 0, waiting = 0;
+        if (std::sscanf(text, "%llu %llu", &running, &waiting) != 2) return {};
+        return std::chrono::nanoseconds(waiting);
+    }
+
     void Beat() {
         const Clock::time_point now = Clock::now();
+        const Clock::duration delay = RunDelay();
         const Clock::duration gap = now - last_;
+        const Clock::duration waited = std::max(Clock::duration::zero(), delay - lastDelay_);
+        const Clock::duration own = std::max(Clock::duration::zero(), gap - waited);
+        if (getenv("EXP_TRACE") && gap > std::chrono::milliseconds(6))
+            fprintf(stderr, "%.3f GAP %.2f ms (ended)\n", Seconds(now.time_since_epoch()),
+                    Milliseconds(gap));
         last_ = now;
+        lastDelay_ = delay;
         ++beats_;
+        waited_ += waited;
         worstGap_ = std::max(worstGap_, gap);
-        const double lateMs = Milliseconds(gap - interval_);
+        worstOwn_ = std::max(worstOwn_, own);
+        const double lateMs = Milliseconds(own - interval_);
         std::size_t bucket = 0;
         while (bucket < kBucketMs.size() && lateMs >= kBucketMs[bucket]) ++bucket;
         ++buckets_[bucket];
     }
 
     Clock::duration interval_;
+    int schedstat_;
     QTimer timer_;
     Clock::time_point last_{};
+    Clock::duration lastDelay_{};
     Clock::duration worstGap_{};
+    Clock::duration worstOwn_{};
+    Clock::duration waited_{};
     std::array<long, kBucketMs.size() + 1> buckets_{};
     long beats_ = 0;
 };
@@ -319,6 +363,9 @@ class BoxCloser {
             if (!button) button = box->button(QMessageBox::Ok);
             if (!button) button = box->buttons().value(0);
             answered_.push_back({box->text(), question});
+            if (getenv("EXP_TRACE"))
+                fprintf(stderr, "%.3f CLICK box\n",
+                        Seconds(std::chrono::steady_clock::now().time_since_epoch()));
             if (button) button->click();
             return;
         }

@@ -16,6 +16,11 @@ enum class MsgAnswer { Ok, Yes, No };
 MsgAnswer ShowMessage(QWidget* parent, const QString& text, const QString& caption,
                       MsgButtons buttons = MsgButtons::Ok, MsgIcon icon = MsgIcon::None);
 
+// Makes the box ShowMessage would show for `parent` with these buttons and icon
+// now, so that showing it later costs the window little (see message_box.cpp);
+// for a moment when the window has time, e.g. while a worker runs.
+void PrepareMessageBox(QWidget* parent, MsgButtons buttons, MsgIcon icon);
+
 // While set, ShowMessage calls this instead of showing anything.
 using MessageBoxHook = std::function<MsgAnswer(const QString& text, const QString& caption,
                                                MsgButtons buttons, MsgIcon icon)>;

@@ -228,8 +228,12 @@ void VirtualSplicer::Run() {
         const std::size_t n = line_->Read(std::span(chunk).first(want));
         if (n == 0) continue;
         if (!options_.fast) {
+            // Bytes were at hand only when the last read left more behind it: a
+            // short read means the program had sent no more then.
             const Clock::time_point now = Clock::now();
-            const Clock::duration lost = RestartLoss(inLineFree_, now, now - waitFrom);
+            const Clock::duration lost =
+                lastReadFull_ ? RestartLoss(inLineFree_, now, now - waitFrom) : Clock::duration{};
+            lastReadFull_ = n == want;
             inLineFree_ = NextLineFree(inLineFree_, LineTime(n));
             if (!line_->SleepUntil(inLineFree_)) return;
             NoteLag(intakeLag_, inLineFree_, Clock::now(), lost);

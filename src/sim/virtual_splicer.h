@@ -145,8 +145,7 @@ class VirtualSplicer {
                    Clock::time_point* start = nullptr);
     // Notes a paced step that was due at `due` and woke at `woke`, after the
     // schedule lost `lost` by the splicer's own doing.
-    void NoteLag(PaceLag& lag, Clock::time_point due, Clock::time_point woke,
-                 Clock::duration lost);
+    void NoteLag(PaceLag& lag, Clock::time_point due, Clock::time_point woke, Clock::duration lost);
     void TakeFrames();
     Fault TakeFault(std::uint8_t command);
     void TakeRaw(std::span<const std::uint8_t> bytes);
@@ -178,6 +177,7 @@ class VirtualSplicer {
     bool dropped_ = false;  // this run dropped the line
     std::vector<std::uint8_t> intake_;
     Clock::time_point inLineFree_{};
+    bool lastReadFull_ = false;  // the last paced read took a whole step
     Clock::time_point outLineFree_{};
     std::optional<RawIntake> raw_;
     long long rawTaken_ = 0;

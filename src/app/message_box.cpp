@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <map>
 #include <tuple>
+#include <utility>
 
 namespace velmora::ui {
 namespace {
@@ -87,8 +88,8 @@ QMessageBox* BoxFor(QWidget* parent, MsgButtons buttons, MsgIcon icon, OnceBox& 
 void SetMessageBoxHook(MessageBoxHook hook) {
     Hook() = std::move(hook);
 }
-void SetFallbackMessageBoxHook(MessageBoxHook hook) {
-    FallbackHook() = std::move(hook);
+MessageBoxHook SetFallbackMessageBoxHook(MessageBoxHook hook) {
+    return std::exchange(FallbackHook(), std::move(hook));
 }
 
 void PrepareMessageBox(QWidget* parent, MsgButtons buttons, MsgIcon icon) {

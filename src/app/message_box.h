@@ -27,7 +27,7 @@ using MessageBoxHook = std::function<MsgAnswer(const QString& text, const QStrin
 void SetMessageBoxHook(MessageBoxHook hook);
 
 // Called when no hook is set (a test program answers boxes nobody expected
-// instead of hanging on them); unset, a real box is shown.
-void SetFallbackMessageBoxHook(MessageBoxHook hook);
+// instead of hanging on them); unset, a real box is shown. Returns the one before.
+MessageBoxHook SetFallbackMessageBoxHook(MessageBoxHook hook);
 
 }  // namespace velmora::ui

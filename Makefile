@@ -46,9 +46,10 @@ bench: build
 	    name=$$(basename $$b); echo "== $$name"; before=$$(wc -l < $$summary); \
 	    VELMORA_BENCH_SUMMARY=$$summary $(BENCH_X) $$b; rc=$$?; \
 	    if [ $$rc -ne 0 ]; then failed="$$failed $$name"; fi; \
-	    if [ $$rc -ne 0 ] && [ "$$(wc -l < $$summary)" = "$$before" ]; then \
-	        printf '%s\t(the whole run)\t-\tended with exit %s, no figures\tNOT MEASURED\n' \
-	            $$name $$rc >> $$summary; fi; \
+	    if [ "$$(wc -l < $$summary)" = "$$before" ]; then \
+	        if [ $$rc -eq 0 ]; then verdict=met; else verdict="NOT MEASURED"; fi; \
+	        printf '%s\t(the whole run)\t-\texit %s, figures above only\t%s\n' \
+	            $$name $$rc "$$verdict" >> $$summary; fi; \
 	done; \
 	echo; echo "== summary"; \
 	awk -F'\t' 'BEGIN { split("bench figure goal measured verdict", h, " ") } \

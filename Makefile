@@ -34,10 +34,31 @@ test-sanitize: deps
 	cd $(BUILD_ASAN) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 \
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS) -LE package
 
-# Every benchmark runs; the target fails afterwards if any of them missed a goal.
+# Every benchmark runs; the target fails afterwards if any of them missed a goal or
+# could not measure one. Each appends its figures to the file VELMORA_BENCH_SUMMARY
+# names, printed at the end as one table (a benchmark that ended without figures
+# gets a line of its own). The window benchmarks run on a real X server (Xvfb
+# without a display): offscreen hides what a window system costs, a message box
+# most of all.
+BENCH_X = $(if $(DISPLAY),env QT_QPA_PLATFORM=xcb,xvfb-run -a -s "-screen 0 1280x1024x24" env QT_QPA_PLATFORM=xcb)
 bench: build
-	@failed=""; for b in $(BUILD)/bench/bench_*; do echo "== $$(basename $$b)"; \
-	    $$b || failed="$$failed $$(basename $$b)"; done; \
+	@summary=$$(mktemp); failed=""; for b in $(BUILD)/bench/bench_*; do \
+	    name=$$(basename $$b); echo "== $$name"; before=$$(wc -l < $$summary); \
+	    VELMORA_BENCH_SUMMARY=$$summary $(BENCH_X) $$b; rc=$$?; \
+	    if [ $$rc -ne 0 ]; then failed="$$failed $$name"; fi; \
+	    if [ "$$(wc -l < $$summary)" = "$$before" ]; then \
+	        if [ $$rc -eq 0 ]; then verdict=met; else verdict="NOT MEASURED"; fi; \
+	        printf '%s\t(the whole run)\t-\texit %s, figures above only\t%s\n' \
+	            $$name $$rc "$$verdict" >> $$summary; fi; \
+	done; \
+	echo; echo "== summary"; \
+	awk -F'\t' 'BEGIN { split("bench figure goal measured verdict", h, " ") } \
+	    { for (i = 1; i <= 5; i++) { c[NR, i] = $$i; if (length($$i) > w[i]) w[i] = length($$i) } } \
+	    END { for (i = 1; i <= 5; i++) if (length(h[i]) > w[i]) w[i] = length(h[i]); \
+	          fmt = "%-" w[1] "s  %-" w[2] "s  %-" w[3] "s  %" w[4] "s  %s\n"; \
+	          printf fmt, h[1], h[2], h[3], h[4], h[5]; \
+	          for (r = 1; r <= NR; r++) printf fmt, c[r, 1], c[r, 2], c[r, 3], c[r, 4], c[r, 5] }' \
+	    $$summary; rm -f $$summary; \
 	if [ -n "$$failed" ]; then echo "bench: a goal was missed or not measured by:$$failed"; exit 1; fi
 
 # The program against its built-in virtual splicer, in a working folder that

@@ -1,30 +1,33 @@
 // Measures how the Result page keeps the window responsive while it downloads
 // the largest history (5263 records) from a paced virtual splicer at 256000
-// bit/s and then exports it:
+// bit/s and then exports it, with the real message boxes (answered by a timer
+// as a quick user would):
 //  1. the window thread's CPU over the download as a share of the line time
-//     (goal: under 1 %), measured without any heartbeat so that the watch does
-//     not count;
-//  2. the longest stall of the window thread during a download and during the
-//     EXCEL export (goal: none over 16 ms), seen by a 1 ms precise timer whose
-//     gaps are timed with a nanosecond clock.
-// Runs offscreen unless a platform is chosen.
+//     (goal: under 0.5 %), measured with nothing else on that thread;
+//  2. the longest stall of the window thread during a download and around the
+//     EXCEL export, its question and its closing box included (goal: under
+//     16 ms), seen by the stall probe's 2 ms beat, less the time the thread only
+//     waited for a CPU that another program held.
+// A download the splicer did not send at the line rate is discarded and run again.
+// Runs offscreen unless a platform is chosen, and says so: offscreen hides what a
+// window system costs (make bench runs it on Xvfb).
 #include <time.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 
-#include "app/message_box.h"
 #include "app/velmora_dlg.h"
 #include "base/app_config.h"
 #include "bench/bench_support.h"
+#include "history/csv_export.h"
 #include "history/history_download.h"
+#include "history/history_texts.h"
 #include "sim/record_commands.h"
 #include "sim/virtual_splicer.h"
 
@@ -37,65 +40,73 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kBaud = 256000;
 constexpr int kRecords = kMaxRecordCount;
-constexpr double kCpuGoalPercent = 1.0;
+constexpr double kCpuGoalPercent = 0.5;
 constexpr double kStallGoalMs = 16.0;
+constexpr int kTries = 4;
+constexpr int kExports = 3;
+// How much later than the line the splicer may send the download.
+constexpr double kPaceToleranceMs = 10.0;
+constexpr std::chrono::seconds kGiveUp{60};
 
 struct Run {
     double seconds = 0;
     double windowCpu = 0;  // the window's thread alone
-    double stallMs = 0;    // longest gap between heartbeats (0 when not watched)
-    int rows = 0;
+    double stallMs = 0;    // the probe's longest stall by the program's doing (0 when not watched)
+    double gapMs = 0;      // and its longest gap on the wall clock
+    bool ended = false;    // `done` came before kGiveUp
 };
 
-// Runs the window's event loop until `done`. With `watch`, a 1 ms precise timer
-// beats on the window's thread and the longest gap between its beats is kept;
-// without, a 50 ms timer only looks at `done`.
-Run RunUntil(const std::function<void()>& begin, const std::function<bool()>& done, bool watch) {
+// Clicks `button` from the window's event loop (so that the click's own work is
+// seen as a stall like any other) and runs the loop until `done` says so on one
+// of `signal`'s emissions or the probe's beats. With `probe`, it watches meanwhile.
+template <typename Sender, typename Signal>
+Run ClickAndRun(QAbstractButton& button, const Sender* sender, Signal signal,
+                const std::function<bool()>& done, StallProbe* probe) {
     Run run;
     QEventLoop loop;
-    QTimer beat;
-    beat.setTimerType(Qt::PreciseTimer);
-    beat.setInterval(watch ? 1 : 50);
-    QElapsedTimer gap;
-    qint64 longest = 0;
-    QObject::connect(&beat, &QTimer::timeout, [&] {
-        longest = std::max(longest, gap.nsecsElapsed());
-        gap.start();
+    QTimer giveUp;
+    giveUp.setSingleShot(true);
+    QObject::connect(&giveUp, &QTimer::timeout, &loop, &QEventLoop::quit);
+    const auto check = [&] {
         if (done()) loop.quit();
-    });
+    };
+    const QMetaObject::Connection watch = QObject::connect(sender, signal, &loop, check);
     const double cpu0 = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
     const auto t0 = Clock::now();
-    begin();  // the click itself counts as part of the stall
-    gap.start();
-    gap.restart();
-    beat.start();
-    if (!done()) loop.exec();
-    beat.stop();
-    longest = std::max(longest, gap.nsecsElapsed());
+    if (probe) probe->Start();
+    giveUp.start(kGiveUp);
+    QTimer::singleShot(0, &button, [&button] { button.click(); });
+    loop.exec();
+    if (probe) probe->Stop();
+    QObject::disconnect(watch);
+    run.ended = !giveUp.isActive() ? done() : true;
     run.seconds = Seconds(Clock::now() - t0);
     run.windowCpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpu0;
-    run.stallMs = watch ? static_cast<double>(longest) / 1e6 : 0;
+    run.stallMs = probe ? probe->WorstStallMs() : 0;
+    run.gapMs = probe ? probe->WorstGapMs() : 0;
     return run;
 }
 
-// A click on Receive, timed from before it (the click's own work is a stall too).
-Run Download(CHistoryDlg& page, bool watch) {
-    QElapsedTimer click;
-    qint64 clickNs = 0;
-    Run run = RunUntil(
-        [&] {
-            click.start();
-            page.OnBnClickedReceive();
-            clickNs = click.nsecsElapsed();
-        },
-        [&] { return !page.Downloading(); }, watch);
-    if (watch) run.stallMs = std::max(run.stallMs, static_cast<double>(clickNs) / 1e6);
-    run.rows = page.IndexList().GetItemCount();
-    return run;
-}
-
-const char* Verdict(bool ok) {
-    return ok ? "met" : "MISSED";
+// One download of every record; false (discarded) when it did not list them all
+// or the splicer did not send them at the line rate.
+bool Download(CHistoryDlg& page, sim::VirtualSplicer& splicer, StallProbe* probe, Run& run) {
+    splicer.ResetPaceLag();
+    run = ClickAndRun(
+        page.ReceiveButton(), &page, &CPageDlg::DownloadBusy,
+        [&page] { return !page.Downloading(); }, probe);
+    const int rows = page.IndexList().GetItemCount();
+    std::printf("  download: %d rows listed in %.3f s, window thread CPU %.1f ms%s\n", rows,
+                run.seconds, run.windowCpu * 1e3,
+                probe ? (", longest stall " + Fixed(run.stallMs, 2) + " ms (" +
+                         Fixed(run.gapMs, 2) + " ms on the wall clock)")
+                            .c_str()
+                      : "");
+    if (!run.ended || rows != kRecords || page.Progress().value() != 100) {
+        std::printf("  the download did not list every record (progress %d %%)\n",
+                    page.Progress().value());
+        return false;
+    }
+    return ReplyKeptPace(splicer, kRecords * kRecordFrameSize, kBaud, kPaceToleranceMs);
 }
 
 }  // namespace
@@ -103,26 +114,29 @@ const char* Verdict(bool ok) {
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    SetMessageBoxHook(
-        [](const QString&, const QString&, MsgButtons, MsgIcon) { return MsgAnswer::Yes; });
+    std::printf("window system: %s%s\n", qPrintable(QApplication::platformName()),
+                QApplication::platformName() == "offscreen"
+                    ? " (a real one costs more, message boxes most of all)"
+                    : "");
     AppConfig config;
     config.EnglishFlag = 1;
     config.AppDirectory = std::filesystem::temp_directory_path() / "velmora-history-page-bench";
     InstallConfig(config);
+    Goals goals("bench_history_page");
 
     sim::SplicerOptions options;
     options.baud = kBaud;
     sim::VirtualSplicer splicer(options);
     std::string error;
     if (!splicer.Start(&error)) {
-        std::fprintf(stderr, "virtual splicer: %s\n", error.c_str());
-        return 1;
+        goals.NotMeasured("the virtual splicer", error);
+        return goals.Finish();
     }
     sim::InstallRecordCommands(splicer, kRecords);
     Link link;
     if (!link.OpenPort(splicer.PortPath(), kBaud, &error)) {
-        std::fprintf(stderr, "cannot open %s: %s\n", splicer.PortPath().c_str(), error.c_str());
-        return 1;
+        goals.NotMeasured("the port " + splicer.PortPath(), error);
+        return goals.Finish();
     }
     CVelmoraDlg dlg(link);
     dlg.Session().DeviceFolder = config.AppDirectory / "FS" / "bench";
@@ -130,59 +144,73 @@ int main(int argc, char** argv) {
     dlg.TabCtrl().TabBar().setCurrentIndex(kHistoryTab);
     QApplication::processEvents();
     CHistoryDlg& page = dlg.HistoryPage();
-    bool missed = false;
 
     const double lineSeconds = LineSeconds(kRecords * kRecordFrameSize, kBaud);
     std::printf("Result page, %d records at %d bit/s: line time %.3f s\n", kRecords, kBaud,
                 lineSeconds);
 
     // 1. The window's CPU, with nothing else beating on its thread.
-    const Run quiet = Download(page, false);
-    if (quiet.rows != kRecords) {
-        std::fprintf(stderr, "download listed %d rows of %d\n", quiet.rows, kRecords);
-        return 1;
+    Run quiet;
+    if (FairRun(kTries, [&] { return Download(page, splicer, nullptr, quiet); }))
+        goals.Under("window thread CPU over the download, % of line time",
+                    100.0 * quiet.windowCpu / lineSeconds, kCpuGoalPercent, "%", 3);
+    else
+        goals.NotMeasured("window thread CPU over the download", "no fair download");
+
+    // 2. The same download under the probe.
+    StallProbe probe;
+    if (!probe.SeesScheduler())
+        std::printf("  (no scheduler state: a stall is the whole gap, a busy machine's too)\n");
+    Run watched;
+    if (FairRun(kTries, [&] { return Download(page, splicer, &probe, watched); })) {
+        std::printf("  %s\n", probe.Histogram().c_str());
+        goals.Under("longest stall of the window during the download", watched.stallMs,
+                    kStallGoalMs, "ms");
+    } else {
+        goals.NotMeasured("longest stall of the window during the download", "no fair download");
     }
-    const double cpuPercent = 100.0 * quiet.windowCpu / lineSeconds;
-    missed |= cpuPercent >= kCpuGoalPercent;
-    std::printf("download listed as it arrives: %d rows in %.3f s (%+.0f ms against the line)\n",
-                quiet.rows, quiet.seconds, (quiet.seconds - lineSeconds) * 1e3);
-    std::printf("  window thread CPU %.1f ms = %.3f%% of the line time (goal: under %.0f%%)  %s\n",
-                quiet.windowCpu * 1e3, cpuPercent, kCpuGoalPercent,
-                Verdict(cpuPercent < kCpuGoalPercent));
 
-    // 2. The same download under the 1 ms heartbeat.
-    const Run watched = Download(page, true);
-    missed |= watched.stallMs > kStallGoalMs || watched.rows != kRecords;
-    std::printf(
-        "  longest stall of the window during the download %.2f ms (goal: none over "
-        "%.0f ms)  %s\n",
-        watched.stallMs, kStallGoalMs, Verdict(watched.stallMs <= kStallGoalMs));
-
-    // The EXCEL export of those records, on the worker: the stall it causes.
-    const std::size_t exported = page.Records().size();
-    QElapsedTimer exportClock;
-    exportClock.start();
-    QElapsedTimer click;
-    qint64 clickNs = 0;
-    Run exporting = RunUntil(
-        [&] {
-            click.start();
-            page.OnBnClickedExcel();
-            clickNs = click.nsecsElapsed();
-        },
-        [&] { return !page.Exporting(); }, true);
-    exporting.stallMs = std::max(exporting.stallMs, static_cast<double>(clickNs) / 1e6);
-    missed |= exporting.stallMs > kStallGoalMs;
-    std::printf(
-        "EXCEL export of %zu records: longest stall of the window %.2f ms (goal: none over "
-        "%.0f ms)  %s  [the click itself %.2f ms; done on the worker in about %lld ms]\n",
-        exported, exporting.stallMs, kStallGoalMs, Verdict(exporting.stallMs <= kStallGoalMs),
-        static_cast<double>(clickNs) / 1e6, static_cast<long long>(exportClock.elapsed()));
-
-    std::printf("%s\n", missed ? "RESULT: a goal was MISSED" : "RESULT: all goals met");
+    // 3. The EXCEL export of those records, with its real boxes: the day's file is
+    // there already, so each export asks before replacing it, then says it is saved.
+    const std::filesystem::path file =
+        CsvExportPath(dlg.Session().DeviceFolder, config.AppDirectory, LocalToday());
+    const std::string expected =
+        CsvDocument(page.Records(), DetailCaptions(), TableLanguage::English);
+    BoxCloser closer;
+    double worstStall = 0;
+    int asked = 0, told = 0, written = 0;
+    for (int i = 0; i < kExports; ++i) {
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream(file) << "an older export\n";
+        closer.Forget();
+        const Run exporting = ClickAndRun(
+            page.ExcelButton(), &closer.Timer(), &QTimer::timeout,
+            [&] { return !page.Exporting() && closer.Answered().size() >= 2; }, &probe);
+        std::error_code ec;
+        const bool whole = std::filesystem::file_size(file, ec) == expected.size() && !ec;
+        std::printf(
+            "  export %d: %.3f s, longest stall %.2f ms (%.2f ms on the wall clock), %zu boxes "
+            "answered, file %s\n",
+            i + 1, exporting.seconds, exporting.stallMs, exporting.gapMs, closer.Answered().size(),
+            whole ? "whole" : "NOT WHOLE");
+        std::printf("  %s\n", probe.Histogram().c_str());
+        worstStall = std::max(worstStall, exporting.stallMs);
+        asked += closer.Count(QString::fromStdString(FileExistsText(file)));
+        told += closer.Count(QString::fromStdString(Say(history_msg::FileSaved)));
+        written += whole ? 1 : 0;
+    }
+    bool measured = goals.Expect("exports asked before replacing the file", asked, kExports);
+    measured = goals.Expect("exports said to be saved", told, kExports) && measured;
+    measured = goals.Expect("exports written whole", written, kExports) && measured;
+    if (measured)
+        goals.Under("longest stall of the window around the export (worst of " +
+                        std::to_string(kExports) + ")",
+                    worstStall, kStallGoalMs, "ms");
+    else
+        goals.NotMeasured("longest stall of the window around the export",
+                          "the export did not run");
 
     std::error_code ec;
     std::filesystem::remove_all(config.AppDirectory, ec);
-    SetMessageBoxHook(nullptr);
-    return missed ? 1 : 0;
+    return goals.Finish();
 }

@@ -1,6 +1,7 @@
 #include "history/csv_export_dlg.h"
 
 #include <QMetaObject>
+#include <QTimer>
 #include <atomic>
 #include <memory>
 #include <system_error>
@@ -57,8 +58,23 @@ bool CCsvExporter::Start(RecordStore records, std::optional<std::size_t> partial
         QMetaObject::invokeMethod(
             this, [this, job, written] { Present(job, written); }, Qt::QueuedConnection);
     });
-    if (!started) running_ = false;
-    return started;
+    if (!started) {
+        running_ = false;
+        return false;
+    }
+    // The box that tells the outcome is made while the file is written, so that
+    // the end of the export only shows it.
+    PrepareBoxes();
+    return true;
+}
+
+void CCsvExporter::PrepareBoxes() {
+    // Each in a turn of the window's own, once: a box takes a while to make the
+    // first time, its icon and buttons looked up in the icon theme.
+    QTimer::singleShot(
+        0, this, [this] { PrepareMessageBox(&page_, MsgButtons::YesNo, MsgIcon::Exclamation); });
+    QTimer::singleShot(0, this,
+                       [this] { PrepareMessageBox(&page_, MsgButtons::Ok, MsgIcon::None); });
 }
 
 void CCsvExporter::Present(const CsvExport& job, const FileWriteResult& written) {

@@ -30,6 +30,10 @@ class CCsvExporter : public QObject {
                bool askBeforeReplacing);
     // True from a Start that began writing until its outcome has been shown.
     bool Running() const { return running_; }
+    // Makes the boxes an export shows (its question and its outcome) in the
+    // window's next turns, so that the export itself only shows them: for a page
+    // being shown, when the window repaints anyway.
+    void PrepareBoxes();
 
   signals:
     void Finished();

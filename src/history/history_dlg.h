@@ -29,7 +29,8 @@ class CHistoryDlg : public CPageDlg {
     // Stops and joins the download: it lists into this page's members.
     ~CHistoryDlg() override;
 
-    // Called when the page is selected: makes sure of the export folder.
+    // Called when the page is selected: makes sure of the export folder, and has
+    // the export's boxes made while the window repaints anyway.
     void EnsureCsvFolder();
 
     // The Receive button: counts the splicer's records, asks for all of them
@@ -86,10 +87,12 @@ class CHistoryDlg : public CPageDlg {
     int m_nRecordCount = 0;
     bool m_downloading = false;
     DownloadOptions m_downloadOptions;
-    // Records the worker has handed over, not yet listed. The worker never waits
-    // for the page: the page takes them on its listing turns.
+    // Records the worker has handed over, not yet listed, with their index rows
+    // already worded by the worker. The worker never waits for the page: the page
+    // takes them on its listing turns.
     std::mutex m_incomingMutex;
     RecordStore m_incoming;
+    std::vector<CListCtrlEx::Row> m_incomingRows;
     QTimer m_listTimer;
 
     // Before the buttons it holds, so that they go first.

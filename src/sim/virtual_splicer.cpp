@@ -24,6 +24,16 @@ VirtualSplicer::Clock::time_point NextLineFree(VirtualSplicer::Clock::time_point
     return free + busy;
 }
 
+// The time a schedule restart lost while bytes were at hand: the restart's gap
+// (`now` against the old schedule `free`) less `waited`, the part spent waiting
+// for the far end. Zero when the schedule went on.
+VirtualSplicer::Clock::duration RestartLoss(VirtualSplicer::Clock::time_point free,
+                                            VirtualSplicer::Clock::time_point now,
+                                            VirtualSplicer::Clock::duration waited) {
+    if (now - free <= std::chrono::milliseconds(20)) return {};
+    return std::max(VirtualSplicer::Clock::duration::zero(), now - free - waited);
+}
+
 // An in-memory line; the program's ends join it through OpenProgramChannel.
 class MemorySplicerLine final : public SplicerLine {
   public:
@@ -160,6 +170,36 @@ VirtualSplicer::Clock::time_point VirtualSplicer::LastReplyEnd() const {
     return lastReplyEnd_;
 }
 
+VirtualSplicer::ReplyTimeline VirtualSplicer::LastReplyTimeline() const {
+    std::lock_guard lock(mutex_);
+    return lastReply_;
+}
+
+VirtualSplicer::PaceLag VirtualSplicer::SendLag() const {
+    std::lock_guard lock(mutex_);
+    return sendLag_;
+}
+
+VirtualSplicer::PaceLag VirtualSplicer::IntakeLag() const {
+    std::lock_guard lock(mutex_);
+    return intakeLag_;
+}
+
+void VirtualSplicer::ResetPaceLag() {
+    std::lock_guard lock(mutex_);
+    sendLag_ = {};
+    intakeLag_ = {};
+}
+
+void VirtualSplicer::NoteLag(PaceLag& lag, Clock::time_point due, Clock::time_point woke,
+                             Clock::duration lost) {
+    const Clock::duration late = std::max(Clock::duration::zero(), woke - due);
+    std::lock_guard lock(mutex_);
+    lag.lost += lost;
+    lag.lastLate = late;
+    lag.worstLate = std::max(lag.worstLate, late);
+}
+
 VirtualSplicer::Clock::duration VirtualSplicer::LineTime(std::size_t bytes) const {
     // 10 bits a byte on the line: start, 8 data bits, stop.
     return std::chrono::duration_cast<Clock::duration>(
@@ -181,14 +221,22 @@ void VirtualSplicer::Run() {
     std::vector<std::uint8_t> chunk(4096);
     for (;;) {
         if (raw_ && Clock::now() >= RawIntakeDeadline()) EndRawIntake(false);
+        const Clock::time_point waitFrom = Clock::now();
         if (!line_->WaitReadable(RawIntakeDeadline())) return;
         // Take in no faster than the line could carry it.
         std::size_t want = options_.fast ? chunk.size() : PaceChunk();
         const std::size_t n = line_->Read(std::span(chunk).first(want));
         if (n == 0) continue;
         if (!options_.fast) {
+            // Bytes were at hand only when the last read left more behind it: a
+            // short read means the program had sent no more then.
+            const Clock::time_point now = Clock::now();
+            const Clock::duration lost =
+                lastReadFull_ ? RestartLoss(inLineFree_, now, now - waitFrom) : Clock::duration{};
+            lastReadFull_ = n == want;
             inLineFree_ = NextLineFree(inLineFree_, LineTime(n));
             if (!line_->SleepUntil(inLineFree_)) return;
+            NoteLag(intakeLag_, inLineFree_, Clock::now(), lost);
         }
         {
             std::lock_guard lock(mutex_);
@@ -300,23 +348,38 @@ void VirtualSplicer::Dispatch(const Request& request, std::vector<std::uint8_t> 
             return;
         reply.erase(reply.begin(), reply.end() - static_cast<long>(tail));
     }
-    if (SendPaced(reply, gap)) {
+    Clock::time_point start{};
+    if (SendPaced(reply, gap, &start)) {
         std::lock_guard lock(mutex_);
         lastReplyEnd_ = Clock::now();
+        lastReply_ = {start, lastReplyEnd_, reply.size()};
     }
 }
 
-bool VirtualSplicer::SendPaced(std::span<const std::uint8_t> bytes, std::chrono::milliseconds gap) {
+bool VirtualSplicer::SendPaced(std::span<const std::uint8_t> bytes, std::chrono::milliseconds gap,
+                               Clock::time_point* start) {
     std::size_t step = gap.count() > 0 ? 1 : (options_.fast ? bytes.size() : PaceChunk());
     std::size_t sent = 0;
+    Clock::duration writing{};  // the last write's own time: the program not reading
     while (sent < bytes.size()) {
         std::size_t n = std::min(step, bytes.size() - sent);
+        const Clock::duration busy = LineTime(n) + gap;
         if (!options_.fast || gap.count() > 0) {
             // A byte reaches the far end once its last bit has been sent.
-            outLineFree_ = NextLineFree(outLineFree_, LineTime(n) + gap);
+            const Clock::time_point now = Clock::now();
+            // The first step follows a request: a fresh schedule is no loss there.
+            const Clock::duration lost =
+                sent > 0 ? RestartLoss(outLineFree_, now, writing) : Clock::duration{};
+            outLineFree_ = NextLineFree(outLineFree_, busy);
+            if (start && sent == 0) *start = outLineFree_ - busy;
             if (!line_->SleepUntil(outLineFree_)) return false;
+            NoteLag(sendLag_, outLineFree_, Clock::now(), lost);
+        } else if (start && sent == 0) {
+            *start = Clock::now();
         }
+        const Clock::time_point writeFrom = Clock::now();
         if (!line_->Write(bytes.subspan(sent, n))) return false;
+        writing = Clock::now() - writeFrom;
         sent += n;
     }
     return true;

@@ -68,6 +68,28 @@ class VirtualSplicer {
   public:
     using Clock = std::chrono::steady_clock;
 
+    // How far the splicer's own pacing fell behind its line's schedule in one
+    // direction (its thread woke late or was kept from running), for measurements
+    // that rely on the line rate. Waiting for the program is not counted.
+    struct PaceLag {
+        // Time the line lost for good: the schedule had to begin afresh, from
+        // the moment the late thread got on with it, while bytes were at hand.
+        Clock::duration lost{};
+        // How late the last paced step woke after its time: the end of a transfer
+        // bears it whole, any other step's lateness is caught up by the next.
+        Clock::duration lastLate{};
+        Clock::duration worstLate{};
+        // How much later than the line the last byte of the direction moved.
+        Clock::duration Behind() const { return lost + lastLate; }
+    };
+    // The reply most recently sent whole: when its first byte began on the line,
+    // when its last byte had been written, and how many bytes it held.
+    struct ReplyTimeline {
+        Clock::time_point start{};
+        Clock::time_point end{};
+        std::size_t bytes = 0;
+    };
+
     explicit VirtualSplicer(SplicerOptions options = {});
     ~VirtualSplicer();
     VirtualSplicer(const VirtualSplicer&) = delete;
@@ -110,11 +132,20 @@ class VirtualSplicer {
     bool HungUp() const;
     // When the last byte of the last reply went onto the line.
     Clock::time_point LastReplyEnd() const;
+    ReplyTimeline LastReplyTimeline() const;
+    // The lag of the replies sent and of the bytes taken in since the last reset.
+    PaceLag SendLag() const;
+    PaceLag IntakeLag() const;
+    void ResetPaceLag();
 
   private:
     void Run();
     void Dispatch(const Request& request, std::vector<std::uint8_t> reply);
-    bool SendPaced(std::span<const std::uint8_t> bytes, std::chrono::milliseconds gap = {});
+    bool SendPaced(std::span<const std::uint8_t> bytes, std::chrono::milliseconds gap = {},
+                   Clock::time_point* start = nullptr);
+    // Notes a paced step that was due at `due` and woke at `woke`, after the
+    // schedule lost `lost` by the splicer's own doing.
+    void NoteLag(PaceLag& lag, Clock::time_point due, Clock::time_point woke, Clock::duration lost);
     void TakeFrames();
     Fault TakeFault(std::uint8_t command);
     void TakeRaw(std::span<const std::uint8_t> bytes);
@@ -137,12 +168,16 @@ class VirtualSplicer {
     std::size_t bytesReceived_ = 0;
     bool hungUp_ = false;
     Clock::time_point lastReplyEnd_{};
+    ReplyTimeline lastReply_{};
+    PaceLag sendLag_{};
+    PaceLag intakeLag_{};
     std::shared_ptr<MemoryLine> memoryLine_;  // what program ends join; kept after Stop
 
     // Owned by the splicer's thread.
     bool dropped_ = false;  // this run dropped the line
     std::vector<std::uint8_t> intake_;
     Clock::time_point inLineFree_{};
+    bool lastReadFull_ = false;  // the last paced read took a whole step
     Clock::time_point outLineFree_{};
     std::optional<RawIntake> raw_;
     long long rawTaken_ = 0;

@@ -1,6 +1,9 @@
 // The Result page against the in-process virtual splicer: the download fills
 // the lists, the buttons rest while it runs, failures reach the status pane,
 // and the export asks before replacing.
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
 #include <fstream>
 
 #include "history/csv_export.h"
@@ -180,6 +183,33 @@ TEST_F(HistoryPageTest, ExcelWritesTheDaysFileAndAsksBeforeReplacingIt) {
         EXPECT_EQ(test::ReadFileBytes(file), reply == MsgAnswer::No ? "kept" : written);
     }
     EXPECT_EQ(BoxTexts(), (Texts{question, saved}));
+
+    // The window's own boxes, made once and shown again: each answer is the one clicked.
+    ui::SetMessageBoxHook({});
+    struct Restore {
+        ui::MessageBoxHook fallback = ui::SetFallbackMessageBoxHook({});
+        ~Restore() { ui::SetFallbackMessageBoxHook(fallback); }
+    } restore;
+    Texts seen;
+    QMessageBox::StandardButton click = QMessageBox::No;
+    QTimer clicker;
+    QObject::connect(&clicker, &QTimer::timeout, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
+                seen.push_back(box->text());
+                (box->button(click) ? box->button(click) : box->button(QMessageBox::Ok))->click();
+                return;
+            }
+    });
+    clicker.start(10);
+    for (QMessageBox::StandardButton reply : {QMessageBox::No, QMessageBox::Yes, QMessageBox::No}) {
+        std::ofstream(file, std::ios::binary) << "kept";
+        seen.clear();
+        click = reply;
+        ASSERT_TRUE(ExcelAndWait());
+        EXPECT_EQ(seen, reply == QMessageBox::No ? Texts{question} : (Texts{question, saved}));
+        EXPECT_EQ(test::ReadFileBytes(file), reply == QMessageBox::No ? "kept" : written);
+    }
 }
 
 }  // namespace

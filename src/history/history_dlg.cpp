@@ -169,10 +169,10 @@ void CHistoryDlg::RunReceive(LineClaim claim, std::stop_token stop,
         receipt.start.step = ReceiveStep::Failed;
         receipt.start.outcome = Outcome::Unexpected;
     }
-    // Only a download that came whole is kept: an interrupted one adds nothing.
-    const bool whole = receipt.start.step == ReceiveStep::Download &&
-                       receipt.download.outcome == Outcome::Accepted;
-    if (whole && !received->empty() && !splicer.folderName.empty())
+    // Every record that arrived whole is kept, also when the download ended early
+    // (as velmora-cli keeps them): each is the splicer's own, and a later download
+    // adds only the rest.
+    if (!received->empty() && !splicer.folderName.empty())
         StoreInArchive([splicer, received](archive::Archive& archive) {
             return archive.StoreDownload(splicer, *received).error;
         });

@@ -180,14 +180,6 @@ bool MeasureFilter(const std::filesystem::path& folder) {
     return true;
 }
 
-double ResidentMb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
-    return 0;
-}
-
 bool MeasureMillion(const std::filesystem::path& folder) {
     constexpr int kMillion = 1'000'000;
     const auto file = folder / "million" / "archive.db";

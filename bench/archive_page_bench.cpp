@@ -53,37 +53,6 @@ constexpr double kStallGoalMs = 16.0;
 constexpr double kMemoryGoalMb = 8.0;
 bool missed = false;
 
-// The window thread's responsiveness while something happens: a timer beats every
-// 2 ms on it, and the longest time between two beats (or from the start to the first)
-// is the longest the thread was kept from its events.
-class StallProbe {
-  public:
-    StallProbe() {
-        beat_.setTimerType(Qt::PreciseTimer);
-        beat_.setInterval(2);
-        QObject::connect(&beat_, &QTimer::timeout, [this] {
-            longest_ = std::max(longest_, gap_.nsecsElapsed());
-            gap_.restart();
-        });
-    }
-    // The stall counts from here, the work that starts it included.
-    void Start() {
-        longest_ = 0;
-        gap_.start();
-        beat_.start();
-    }
-    double StopMs() {
-        beat_.stop();
-        longest_ = std::max(longest_, gap_.nsecsElapsed());
-        return static_cast<double>(longest_) / 1e6;
-    }
-
-  private:
-    QTimer beat_;
-    QElapsedTimer gap_;
-    qint64 longest_ = 0;
-};
-
 // Runs the window's events until `done` (checked every millisecond), at most 30 s.
 bool RunUntil(const std::function<bool()>& done) {
     const auto giveUp = Clock::now() + std::chrono::seconds(30);
@@ -93,14 +62,6 @@ bool RunUntil(const std::function<bool()>& done) {
         if (!done()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 1);
     }
     return true;
-}
-
-double ResidentMb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
-    return 0;
 }
 
 void Report(const std::string& what, double firstMs, double stallMs, int rows) {
@@ -163,7 +124,8 @@ bool Measure(CVelmoraDlg& dlg, StallProbe& probe, const std::string& what,
     page.RecordList().viewport()->repaint();
     const double firstMs = Seconds(Clock::now() - t0) * 1e3;
     const bool settled = RunUntil([&] { return !page.Busy(); });
-    const double stall = probe.StopMs();
+    probe.Stop();
+    const double stall = probe.WorstStallMs();
     if (!shown || !settled) std::fprintf(stderr, "%s: the list never came\n", what.c_str());
     Report(what, firstMs, stall, shown && settled ? model.rowCount() : 0);
     return shown && settled;
@@ -183,7 +145,8 @@ bool MeasureEnd(CVelmoraDlg& dlg, StallProbe& probe, const std::string& what) {
         return page.RecordAt(last) != nullptr;
     });
     const double firstMs = Seconds(Clock::now() - t0) * 1e3;
-    const double stall = probe.StopMs();
+    probe.Stop();
+    const double stall = probe.WorstStallMs();
     Report(what, firstMs, stall, shown ? last + 1 : 0);
     list.scrollToTop();
     return shown;

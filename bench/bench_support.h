@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -42,6 +43,18 @@ inline double CpuSeconds(clockid_t clock) {
 // Time `bytes` take on a line of `baud` bit/s: ten bits a byte.
 inline double LineSeconds(std::size_t bytes, int baud) {
     return static_cast<double>(bytes) * 10.0 / baud;
+}
+
+// The program's resident memory now, in MB (0 where /proc does not tell).
+inline double ResidentMb() {
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (!status) return 0;
+    char line[256];
+    double mb = 0;
+    while (std::fgets(line, sizeof line, status))
+        if (std::strncmp(line, "VmRSS:", 6) == 0) mb = std::atof(line + 6) / 1024.0;
+    std::fclose(status);
+    return mb;
 }
 
 // A number with `decimals` decimals, as the figures are printed.
@@ -285,9 +298,6 @@ class StallProbe {
         const Clock::duration gap = now - last_;
         const Clock::duration waited = std::max(Clock::duration::zero(), delay - lastDelay_);
         const Clock::duration own = std::max(Clock::duration::zero(), gap - waited);
-        if (getenv("EXP_TRACE") && gap > std::chrono::milliseconds(6))
-            fprintf(stderr, "%.3f GAP %.2f ms (ended)\n", Seconds(now.time_since_epoch()),
-                    Milliseconds(gap));
         last_ = now;
         lastDelay_ = delay;
         ++beats_;

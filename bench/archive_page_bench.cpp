@@ -174,7 +174,9 @@ int RunSize(int records, const char* out, int argc, char** argv) {
         CVelmoraDlg dlg(link);
         dlg.resize(1000, 700);
         dlg.show();
-        QApplication::processEvents();
+        // A second of the window on screen before the click, as a user takes.
+        const auto clickAt = Clock::now() + std::chrono::seconds(1);
+        RunUntil([&] { return Clock::now() >= clickAt; });
         const double before = ResidentMb();
         StallProbe probe;
         CArchiveDlg& page = dlg.ArchivePage();

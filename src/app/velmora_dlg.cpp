@@ -31,6 +31,8 @@ constexpr int kStatusMinHeight = 20;
 // How often the window looks whether the port has gone away.
 constexpr int kPortWatchMs = 500;
 
+constexpr int kWarmUpDelayMs = 300;  // after the window's events start to run
+
 }  // namespace
 
 CVelmoraDlg::CVelmoraDlg(Link& link, std::string demoPort, QWidget* parent)
@@ -114,6 +116,19 @@ CVelmoraDlg::CVelmoraDlg(Link& link, std::string demoPort, QWidget* parent)
     portWatch_.setInterval(kPortWatchMs);
     connect(&portWatch_, &QTimer::timeout, this, &CVelmoraDlg::FollowPort);
     portWatch_.start();
+
+    QTimer::singleShot(kWarmUpDelayMs, this, [this] { DrawHiddenPageOnce(0); });
+}
+
+void CVelmoraDlg::DrawHiddenPageOnce(std::size_t index) {
+    // The first showing of a page lays out and draws its widgets for the first time
+    // (style, fonts, layouts): some 20 ms for the Archive tab, which would stall the
+    // click on its tab. Each page not yet shown is drawn once off screen instead,
+    // while the window is idle, one page an event-loop turn.
+    const std::array<CPageDlg*, kPageCount> pages = Pages();
+    if (index >= pages.size()) return;
+    if (pages[index]->isHidden()) (void)pages[index]->grab();
+    QTimer::singleShot(0, this, [this, index] { DrawHiddenPageOnce(index + 1); });
 }
 
 CVelmoraDlg::~CVelmoraDlg() {

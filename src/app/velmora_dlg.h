@@ -85,6 +85,7 @@ class CVelmoraDlg : public QWidget {
   private:
     void OnSelChangeTab(int index);
     void ShowPage(int index);
+    void DrawHiddenPageOnce(std::size_t index);
     void ApplyTabLock();
     void ListenTo(CPageDlg& page);
     void OnExchangeBusy(CPageDlg& page, bool running, bool onThisThread);

@@ -252,9 +252,13 @@ echo "   screenshot: $win/velmora-demo.png" | tee -a "$log"
 version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win/CMakeCache.txt")"
 next="${version%.*}.$(( ${version##*.} + 1 ))"
 installed="$WINEPREFIX/drive_c/Program Files/Velmora"
-menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Velmora"
-appdata="$(wine cmd /c echo %LOCALAPPDATA% 2>>"$log" | tr -d '\r')\\Velmora"
+appdata="$(wine cmd /c echo %LOCALAPPDATA% 2>>"$log" | tr -d '\r')\Velmora"
 data="$(winepath -u "$appdata" 2>>"$log")"
+# Windows puts the Start-menu entries of a per-machine installation in the common Start
+# menu; Wine 8 resolves ProgramMenuFolder to the user's whatever ALLUSERS says.
+menus=("$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Velmora"
+       "$(winepath -u "$(wine cmd /c echo %APPDATA% 2>>"$log" | tr -d '\r')")/Microsoft/Windows/Start Menu/Programs/Velmora")
+menu_folders() { local m; for m in "${menus[@]}"; do [ -e "$m" ] && echo "$m"; done; }
 
 # msi ARGS... : msiexec without a user interface, its log appended to ours.
 msi() {
@@ -263,29 +267,35 @@ msi() {
     cat "$work/msiexec.log" >>"$log" 2>/dev/null
     return $rc
 }
-# entries : the Programs and Features entries named Velmora, one line each:
-# "<version>|<publisher>|<icon>".
-entries() {
-    wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>>"$log" | tr -d '\r' |
-        awk '/^HKEY_/ { if (name == "Velmora") print ver "|" pub "|" icon; name = ver = pub = icon = "" }
-             $1 == "DisplayName" { name = substr($0, index($0, "REG_SZ") + 10) }
-             $1 == "DisplayVersion" { ver = substr($0, index($0, "REG_SZ") + 10) }
-             $1 == "Publisher" { pub = substr($0, index($0, "REG_SZ") + 10) }
-             $1 == "DisplayIcon" { icon = substr($0, index($0, "REG_SZ") + 10) }
-             END { if (name == "Velmora") print ver "|" pub "|" icon }'
+# registered KEY VALUE... : for each product of the registry KEY (and below) whose
+# DisplayName or ProductName is Velmora, one line with the VALUEs asked for, "|" between.
+registered() {
+    local key="$1"; shift
+    wine reg query "$key" /s 2>>"$log" | tr -d '\r' | awk -v want="$*" '
+        function flush() { if (name == "Velmora") { line = ""; for (i = 1; i <= n; i++)
+                               line = line (i > 1 ? "|" : "") v[w[i]]; print line }
+                           name = ""; split("", v) }
+        BEGIN { n = split(want, w, " ") }
+        /^HKEY_/ { flush() }
+        /REG_/ { value = $0; sub(/^ *[^ ]+ +REG_[A-Z_]+ */, "", value); v[$1] = value
+                 if ($1 == "DisplayName" || $1 == "ProductName") name = value }
+        END { flush() }'
 }
+entries() { registered 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' DisplayVersion Publisher; }
 # installed_as VERSION : the zip's files (and the installer's marker) are installed, both
-# Start-menu entries are there, and Programs and Features lists VERSION once.
+# Start-menu entries are there, Programs and Features lists VERSION once, with its icon.
 installed_as() {
-    local bad=0 list
+    local bad=0 list icon menu
     diff -r -x installed.txt "$win/package/velmora" "$installed" >>"$log" 2>&1 || { echo "   installed files differ from the zip's" | tee -a "$log"; bad=1; }
     [ -f "$installed/installed.txt" ] || { echo "   no installed.txt" | tee -a "$log"; bad=1; }
+    menu="$(menu_folders)"
     for lnk in "Velmora.lnk" "Velmora demo.lnk"; do
-        [ -f "$menu/$lnk" ] || { echo "   no Start-menu entry $lnk" | tee -a "$log"; bad=1; }
+        [ -f "$menu/$lnk" ] || { echo "   no Start-menu entry $lnk in ${menu:-any Start menu}" | tee -a "$log"; bad=1; }
     done
     list="$(entries)"
-    echo "   Programs and Features: ${list:-nothing}" | tee -a "$log"
-    [ "$(wc -l <<<"$list")" -eq 1 ] && [[ "$list" =~ ^"$1|The Velmora developers|".+$ ]] || bad=1
+    icon="$(registered 'HKLM\Software\Classes\Installer\Products' ProductIcon)"
+    echo "   Programs and Features: ${list:-nothing}, icon ${icon:-none}" | tee -a "$log"
+    [ "$list" = "$1|The Velmora developers" ] && [ -f "$(winepath -u "$icon" 2>/dev/null)" ] || bad=1
     return $bad
 }
 
@@ -303,7 +313,7 @@ check $? "printed '$out' and '$help'"
 
 step "the installed demo from its Start-menu entry: files in %LOCALAPPDATA%\\Velmora, none under Program Files"
 before="$(find "$installed" -printf '%P %s %T@\n' | sort)"
-demo_window velmora-installed "$work" wine start "$(winepath -w "$menu/Velmora demo.lnk")"
+demo_window velmora-installed "$work" wine start "$(winepath -w "$(menu_folders)/Velmora demo.lnk")"
 rc=$?
 [ $rc -eq 0 ] && [ "$(find "$installed" -printf '%P %s %T@\n' | sort)" = "$before" ] &&
     [ -n "$(find "$data/FS" -mindepth 1 -maxdepth 1 -type d 2>/dev/null)" ]
@@ -319,9 +329,9 @@ check $? "see $log"
 echo "   $(( $(date +%s) - t0 )) s" | tee -a "$log"
 
 step "msiexec /x removes the program, its Start-menu entries and its entry; the data stay"
-msi /x "$(winepath -w "$work/next/velmora-$next-x64.msi")" && [ ! -e "$installed" ] && [ ! -e "$menu" ] &&
+msi /x "$(winepath -w "$work/next/velmora-$next-x64.msi")" && [ ! -e "$installed" ] && [ -z "$(menu_folders)" ] &&
     [ -z "$(entries)" ] && [ -n "$(find "$data/FS" -mindepth 1 -maxdepth 1 -type d)" ]
-check $? "left: $(find "$installed" "$menu" 2>/dev/null | head -5 | tr '\n' ' ')entries: $(entries)"
+check $? "left: $(find "$installed" "${menus[@]}" 2>/dev/null | head -5 | tr '\n' ' ')entries: $(entries)"
 
 echo "== $( [ $failed -eq 0 ] && echo passed || echo FAILED ) in $(( $(date +%s) - started )) s (log: $log)" | tee -a "$log"
 exit $failed

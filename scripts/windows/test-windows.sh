@@ -320,16 +320,21 @@ rc=$?
 check $? "window $rc; see $log"
 echo "   screenshot: $win/velmora-installed.png" | tee -a "$log"
 
-step "velmora-$next-x64.msi upgrades it in place; the data stay"
+# Each build has a product code of its own: another build of the same version replaces
+# the installed one as the next version does.
+step "another build of $version, then velmora-$next-x64.msi, each replaces it in place; the data stay"
 t0=$(date +%s)
-bash "$here/build-msi.sh" "$win" "$next" "$work/next" >>"$log" 2>&1 &&
-    msi /i "$(winepath -w "$work/next/velmora-$next-x64.msi")" && installed_as "$next" &&
-    [ -n "$(find "$data/FS" -mindepth 1 -maxdepth 1 -type d)" ]
-check $? "see $log"
+bad=0
+for v in "$version" "$next"; do
+    bash "$here/build-msi.sh" "$win" "$v" "$work/$v" >>"$log" 2>&1 &&
+        msi /i "$(winepath -w "$work/$v/velmora-$v-x64.msi")" && installed_as "$v" &&
+        [ -n "$(find "$data/FS" -mindepth 1 -maxdepth 1 -type d)" ] || bad=1
+done
+check $bad "see $log"
 echo "   $(( $(date +%s) - t0 )) s" | tee -a "$log"
 
 step "msiexec /x removes the program, its Start-menu entries and its entry; the data stay"
-msi /x "$(winepath -w "$work/next/velmora-$next-x64.msi")" && [ ! -e "$installed" ] && [ -z "$(menu_folders)" ] &&
+msi /x "$(winepath -w "$work/$next/velmora-$next-x64.msi")" && [ ! -e "$installed" ] && [ -z "$(menu_folders)" ] &&
     [ -z "$(entries)" ] && [ -n "$(find "$data/FS" -mindepth 1 -maxdepth 1 -type d)" ]
 check $? "left: $(find "$installed" "${menus[@]}" 2>/dev/null | head -5 | tr '\n' ' ')entries: $(entries)"
 

@@ -17,7 +17,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools
     tcl
     zip x11-apps xdotool
-    wixl msitools
+    wixl
     googletest
     fonts-wqy-microhei fonts-dejavu-core
 )

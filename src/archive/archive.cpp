@@ -511,6 +511,16 @@ std::variant<std::optional<std::int64_t>, int> NextOrdinal(sqlite3* db,
     return std::optional<std::int64_t>(ends.Int(2) + 1);
 }
 
+// Makes the job's row when there is none: every job name a record carries has one.
+int EnsureJob(sqlite3* db, std::string_view job) {
+    if (job.empty()) return SQLITE_OK;
+    Statement insert(db, "INSERT OR IGNORE INTO jobs(name) VALUES (?1)");
+    if (!insert.ok()) return insert.PrepareCode();
+    insert.Bind(1, job);
+    const int rc = insert.Step();
+    return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
 std::optional<StoreResult> RefuseWhenReadOnly(bool readOnly, std::string_view what) {
     if (!readOnly) return std::nullopt;
     return StoreResult{
@@ -597,6 +607,10 @@ StoreResult Archive::StoreDownload(const SplicerIdentity& splicer,
         }
         if (firstNew && !ordinal) {
             if (int rc = NumberNewRecords(db_, *firstNew); rc != SQLITE_OK)
+                return {0, 0, SqliteError(db_, kWhat, rc)};
+        }
+        if (added > 0) {
+            if (int rc = EnsureJob(db_, job); rc != SQLITE_OK)
                 return {0, 0, SqliteError(db_, kWhat, rc)};
         }
         if (int rc = tx.Commit(); rc != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, rc)};
@@ -872,6 +886,7 @@ StoreResult NameRecords(sqlite3* db, bool readOnly, std::string_view job,
     if (int rc = FollowJobRow(db, job, renaming, changing, refusal); rc != SQLITE_OK)
         return {0, 0, SqliteError(db, kWhat, rc)};
     if (!refusal.empty()) return {0, 0, {ErrorCode::InvalidArgument, refusal}};
+    if (int rc = EnsureJob(db, job); rc != SQLITE_OK) return {0, 0, SqliteError(db, kWhat, rc)};
     if (int rc = sqlite3_exec(db, "DELETE FROM naming_undo", nullptr, nullptr, nullptr);
         rc != SQLITE_OK)
         return {0, 0, SqliteError(db, kWhat, rc)};
@@ -955,6 +970,11 @@ StoreResult Archive::UndoLastNaming() {
             return {0, 0, SqliteError(db_, kWhat, rc)};
         if (!refusal.empty()) return {0, 0, {ErrorCode::InvalidArgument, refusal}};
         int rc = sqlite3_exec(db_,
+                              "INSERT OR IGNORE INTO jobs(name) SELECT DISTINCT job FROM "
+                              "naming_undo WHERE job IS NOT NULL",
+                              nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK)
+            rc = sqlite3_exec(db_,
                               "UPDATE records SET job = (SELECT naming_undo.job FROM naming_undo "
                               "WHERE naming_undo.record_id = records.id) "
                               "WHERE id IN (SELECT record_id FROM naming_undo)",

@@ -233,9 +233,41 @@ CHINESE = {
     ("Archive", "Backed_Up"): "升级前已将参数备份到档案",
     ("Archive", "No_Backup"): "无法备份参数：%1。是否不备份继续升级？",
     ("Archive", "No_Archive"): "档案不可用",
+    # The Job section: the job store's refusals first, the Job tab's captions after.
+    ("Job", "Kind_Job"): "工程",
+    ("Job", "Kind_Closure"): "接头盒",
+    ("Job", "Kind_Cable"): "光缆",
+    ("Job", "Empty_Name"): "%1需要名称",
+    ("Job", "Duplicate_Name"): "名称 %1 在此已被使用",
+    ("Job", "No_Such_Job"): "没有工程 %1",
+    ("Job", "No_Such_Closure"): "没有接头盒 %1",
+    ("Job", "No_Such_Cable"): "没有光缆 %1",
+    ("Job", "No_Such_Tray"): "没有熔接盘 %1",
+    ("Job", "No_Such_Position"): "没有位置 %1",
+    ("Job", "No_Such_Record"): "没有熔接记录 %1",
+    ("Job", "Bad_Limit"): "限值超出范围（0 至 655.35 dB，0 至 6553.5 度）",
+    ("Job", "Bad_Point"): "请同时给出纬度（-90 至 90）和经度（-180 至 180），以十进制度表示",
+    ("Job", "Bad_Fibre_Count"): "光缆的纤芯数须为 12 至 864，而不是 %1",
+    ("Job", "Bad_Per_Tube"): "每管纤芯数须为 1 至光缆的纤芯数，而不是 %1",
+    ("Job", "Bad_Capacity"): "熔接盘可容纳 1 至 1000 个熔接点，而不是 %1",
+    ("Job", "Bad_Number"): "编号从 1 开始，而不是 %1",
+    ("Job", "Position_Over_Capacity"): "位置 %1 超出熔接盘的容量",
+    ("Job", "Fibre_Over_Count"): "纤芯 %1 超出光缆的纤芯数",
+    ("Job", "Fibre_In_Use"): "纤芯 %1 已在该接头盒的另一位置熔接",
+    ("Job", "Position_Joins_Other"): "位置 %1 已有其他纤芯的熔接记录",
+    ("Job", "Record_Of_Other_Job"): "熔接记录 %1 不属于此工程",
+    ("Job", "Record_Placed"): "熔接记录 %1 已放置",
+    ("Job", "Record_Is_Test_Splice"): "熔接记录 %1 是试熔",
+    ("Job", "Not_Enough_Unplaced"): "该工程只有 %1 条未放置的熔接记录",
+    ("Job", "Closure_Not_Empty"): "接头盒 %1 中有已放置的熔接记录：请先将其移除",
+    ("Job", "Cable_In_Use"): "有位置熔接了光缆 %1 的纤芯",
+    ("Job", "Tray_Not_Empty"): "熔接盘 %1 中有已放置的熔接记录：请先将其移除",
+    ("Job", "Capacity_Below_Positions"): "位置 %1 正在使用：容量不能更小",
+    ("Job", "Nothing_To_Undo"): "没有可撤销的放置",
+    # End of the refusals; the Job tab's captions follow.
 }
 
-SECTIONS = ["DlgPara", "TAB0", "TAB1", "TAB2", "TAB3", "Archive", "Report"]
+SECTIONS = ["DlgPara", "TAB0", "TAB1", "TAB2", "TAB3", "Archive", "Report", "Job"]
 
 
 def keys_from_header():

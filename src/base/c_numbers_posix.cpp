@@ -1,0 +1,22 @@
+// POSIX: a C numeric locale made once per use and set with uselocale, which affects
+// this thread alone.
+#include <locale.h>
+
+#include "base/c_numbers.h"
+
+namespace velmora {
+
+CNumbersOnThisThread::CNumbersOnThisThread() {
+    locale_t c = newlocale(LC_NUMERIC_MASK, "C", duplocale(LC_GLOBAL_LOCALE));
+    if (c == locale_t{}) return;  // out of memory: the numbers stay as they were
+    own_ = c;
+    previous_ = uselocale(c);
+}
+
+CNumbersOnThisThread::~CNumbersOnThisThread() {
+    if (!own_) return;
+    uselocale(static_cast<locale_t>(previous_));
+    freelocale(static_cast<locale_t>(own_));
+}
+
+}  // namespace velmora

@@ -10,9 +10,13 @@
 #include <regex>
 
 #include "archive/archive.h"
+#include "jobs/matrix_texts.h"
+#include "report/job_report.h"
 #include "report/report_data.h"
+#include "report/report_html.h"
 #include "sim/image_commands.h"
 #include "support/cli_runner.h"
+#include "support/matrix_fixture.h"
 
 namespace velmora {
 namespace {
@@ -274,3 +278,46 @@ TEST(ReportRules, LimitsAreInclusiveExactAndRemembered) {
 
 }  // namespace
 }  // namespace velmora
+
+namespace velmora::report {
+namespace {
+
+// The line of the HTML table row that holds `cell`.
+std::string RowWith(const std::string& html, const std::string& cell) {
+    const std::size_t at = html.find("<td>" + cell + "</td>");
+    if (at == std::string::npos) return "(no " + cell + ")";
+    const std::size_t start = html.rfind("<tr", at);
+    return html.substr(start, html.find("</tr>", at) - start);
+}
+
+TEST(JobReport, PositionsDecideTheVerdictAndEverySpliceIsNamed) {
+    auto html = [](const jobs::SpliceMatrix& m) {
+        Report r = MakeReport({}, {}, {}, m.limits, {}, TableLanguage::English, LoadCaptions());
+        r.asBuilt = MakeAsBuilt(m, jobs::LoadMatrixCaptions());
+        return *HtmlDocument(r);
+    };
+    jobs::SpliceMatrix matrix = test::FixtureMatrix();
+    const std::string over = html(matrix);
+    EXPECT_NE(over.find(">Not all splices passed<"), std::string::npos);
+    EXPECT_NE(over.find("<tr class=\"part\"><th>Loss over limit</th><td>1</td>"),
+              std::string::npos);
+    // Each splice by its number on its splicer: the failure redone on a line of its
+    // own under its position, the test splice and the record not placed in their lists.
+    EXPECT_NE(RowWith(over, "102").find("class=\"minor\""), std::string::npos);
+    EXPECT_NE(RowWith(over, "102").find("<td>Splice failed</td>"), std::string::npos);
+    EXPECT_NE(RowWith(over, "104").find("class=\"out\""), std::string::npos);
+    EXPECT_NE(RowWith(over, "3 green").find("<td>0.25</td>"), std::string::npos);
+    EXPECT_LT(over.find("Test splices, not counted"), over.find("<td>108</td>"));
+    EXPECT_LT(over.find("Records not placed"), over.find("<td>107</td>"));
+
+    // Position 3 redone within the limits: every spliced position passes.
+    jobs::MatrixRow& redone = matrix.closures[0].rows[2];
+    redone.resplices = {*redone.splice};
+    redone.splice = test::MatrixSpliceOf(109, 3, 0, 9);
+    matrix.closures[0].counts = test::CountRows(matrix.closures[0].rows);
+    test::AddTotals(matrix);
+    EXPECT_NE(html(matrix).find(">All splices passed<"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace velmora::report

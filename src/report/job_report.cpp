@@ -17,8 +17,8 @@ constexpr std::array kTrayColumns{
     MatrixColumn::FibreA, MatrixColumn::CableB,   MatrixColumn::TubeB,  MatrixColumn::FibreB,
     MatrixColumn::Loss,   MatrixColumn::Result,   MatrixColumn::Splicer, MatrixColumn::Number,
     MatrixColumn::Time,   MatrixColumn::Resplices};
-constexpr std::array<double, kTrayColumns.size()> kTrayWidths{22, 24, 44, 34, 38, 44, 34,
-                                                              38, 26, 52, 50, 24, 62, 31};
+constexpr std::array<double, kTrayColumns.size()> kTrayWidths{20, 22, 38, 34, 40, 38, 34,
+                                                              40, 24, 54, 50, 26, 72, 31};
 
 std::string Count(std::size_t n) {
     return std::to_string(n);

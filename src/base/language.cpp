@@ -133,6 +133,37 @@ std::span<const TextKey> AllTextKeys() {
                            a::BackedUp,
                            a::NoBackup,
                            a::NoArchive});
+        namespace j = job_tab;
+        v.insert(v.end(), {j::KindJob,
+                           j::KindClosure,
+                           j::KindCable,
+                           j::EmptyName,
+                           j::DuplicateName,
+                           j::NoSuchJob,
+                           j::NoSuchClosure,
+                           j::NoSuchCable,
+                           j::NoSuchTray,
+                           j::NoSuchPosition,
+                           j::NoSuchRecord,
+                           j::BadLimit,
+                           j::BadPoint,
+                           j::BadFibreCount,
+                           j::BadPerTube,
+                           j::BadCapacity,
+                           j::BadNumber,
+                           j::PositionOverCapacity,
+                           j::FibreOverCount,
+                           j::FibreInUse,
+                           j::PositionJoinsOther,
+                           j::RecordOfOtherJob,
+                           j::RecordPlaced,
+                           j::RecordIsTestSplice,
+                           j::NotEnoughUnplaced,
+                           j::ClosureNotEmpty,
+                           j::CableInUse,
+                           j::TrayNotEmpty,
+                           j::CapacityBelowPositions,
+                           j::NothingToUndo});
         // ---- The deliverables of a job.
         namespace f = job_files;
         add(f::ColourNames);

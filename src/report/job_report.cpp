@@ -112,6 +112,7 @@ std::map<std::int64_t, std::int64_t> SpliceNumbers(const jobs::SpliceMatrix& mat
 AsBuilt MakeAsBuilt(const jobs::SpliceMatrix& m, const jobs::MatrixCaptions& c) {
     AsBuilt built;
     built.passed = m.Passed();
+    built.verdict = built.passed ? c.jobPassed : c.jobNotPassed;
     const jobs::JobDetails& job = m.job.details;
     for (const auto& [caption, value] : {std::pair{&c.customer, &job.customer},
                                          {&c.contractor, &job.contractor},

@@ -130,6 +130,7 @@ struct SummaryLine {
 // and the records not placed.
 struct AsBuilt {
     bool passed = true;
+    std::string verdict;  // "The job passed"
     std::vector<SummaryLine> summary;
     std::vector<TextTable> tables;
 };
@@ -161,6 +162,11 @@ struct Report {
     bool AllPassed() const { return asBuilt ? asBuilt->passed : failed == 0; }
     // The table then names each splice's splicer.
     bool ManySplicers() const { return splicers.size() > 1; }
+    // "All splices passed"; a job's report: "The job passed".
+    const std::string& VerdictText() const {
+        if (asBuilt) return asBuilt->verdict;
+        return captions[AllPassed() ? Caption::AllPassed : Caption::NotAllPassed];
+    }
 };
 
 // The report of `records` (oldest first, as the archive gives them). Images are

@@ -225,7 +225,7 @@ class PdfPages {
         painter_.setPen(pass ? kPassInk : kFailInk);
         painter_.setFont(Font(16, true));
         painter_.drawText(verdict.adjusted(10, 0, -10, 0), Qt::AlignLeft | Qt::AlignVCenter,
-                          C(pass ? Caption::AllPassed : Caption::NotAllPassed));
+                          Q(report_.VerdictText()));
         painter_.drawText(verdict.adjusted(10, 0, -10, 0), Qt::AlignRight | Qt::AlignVCenter,
                           counts);
         painter_.setPen(Qt::black);

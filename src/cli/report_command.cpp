@@ -93,12 +93,9 @@ int RunReport(CliContext& context, CommandArgs args) {
 
     // --job alone is the job's report: its own limits where it sets them (the limits
     // above where it sets none), its records numbered by their place on their splicer.
-    const bool jobReport =
-        filter.job && !filter.job->empty() && !filter.device && !filter.from && !filter.to;
     std::string error;
     const std::optional<report::Report> made =
-        jobReport ? report::LoadJobReport(dataFolder, *filter.job, limits, &error)
-                  : report::LoadReport(dataFolder, filter, limits, &error);
+        report::LoadReportFor(dataFolder, filter, limits, &error);
     if (!made) {
         std::fprintf(stderr, "velmora-cli: %s\n", error.c_str());
         return kExitUsage;

@@ -30,4 +30,10 @@ std::optional<Report> LoadJobReport(const std::filesystem::path& dataFolder,
                                     const std::string& name, const Limits& defaults,
                                     std::string* error);
 
+// The report a front end writes for `filter`: the job's report when the filter takes
+// exactly one job (no splicer, no dates), else LoadReport's report of the records.
+std::optional<Report> LoadReportFor(const std::filesystem::path& dataFolder,
+                                    const archive::RecordFilter& filter, const Limits& limits,
+                                    std::string* error);
+
 }  // namespace velmora::report

@@ -42,4 +42,13 @@ std::optional<Report> LoadJobReport(const std::filesystem::path& dataFolder,
     return report;
 }
 
+std::optional<Report> LoadReportFor(const std::filesystem::path& dataFolder,
+                                    const archive::RecordFilter& filter, const Limits& limits,
+                                    std::string* error) {
+    const bool oneJob = filter.job && !filter.job->empty() && !filter.device && !filter.splicer &&
+                        !filter.from && !filter.to;
+    return oneJob ? LoadJobReport(dataFolder, *filter.job, limits, error)
+                  : LoadReport(dataFolder, filter, limits, error);
+}
+
 }  // namespace velmora::report

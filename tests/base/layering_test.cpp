@@ -31,6 +31,9 @@ int LayerOf(const std::string& relative) {
     if (folder == "protocol") return name.ends_with("_texts") ? 4 : 2;
     // The report reads the archive and words every splice as the Result page does.
     if (folder == "report") return 4;
+    // Jobs judge their splices by the report's rules and are written out with its
+    // wording (the matrix, the job's report): the report's layer.
+    if (folder == "jobs") return 4;
     // Feature cores; the files that word results for the front ends sit above them.
     const bool wording =
         name.ends_with("_texts") || name == "parameter_rows" || name == "settings_backup";

@@ -44,9 +44,9 @@ jobs::SpliceMatrix LargeMatrix() {
             row.splice = test::MatrixSpliceOf(++number, (k * 7) % 13, 0, k % 60);
             rows.push_back(std::move(row));
         }
-        m.closures.push_back(test::MatrixClosureOf(
-            "C-" + std::to_string(c + 1), jobs::GeoPoint{50 + c * 0.001, 8 + c * 0.001},
-            std::move(rows)));
+        m.closures.push_back(test::MatrixClosureOf("C-" + std::to_string(c + 1),
+                                                   jobs::GeoPoint{50 + c * 0.001, 8 + c * 0.001},
+                                                   std::move(rows)));
     }
     test::AddTotals(m);
     return m;
@@ -57,8 +57,8 @@ std::vector<archive::ArchivedRecord> RecordsOf(const jobs::SpliceMatrix& m) {
     std::vector<archive::ArchivedRecord> records;
     for (const jobs::MatrixClosure& closure : m.closures)
         for (const jobs::MatrixRow& row : closure.rows)
-            for (const jobs::MatrixSplice* s : {row.resplices.empty() ? nullptr : &row.resplices[0],
-                                                &*row.splice})
+            for (const jobs::MatrixSplice* s :
+                 {row.resplices.empty() ? nullptr : &row.resplices[0], &*row.splice})
                 if (s)
                     records.push_back({.id = s->recordId,
                                        .splicerId = 1,
@@ -115,10 +115,9 @@ int main(int argc, char** argv) {
     const std::filesystem::path pdf = folder / "report.pdf";
     t0 = Clock::now();
     const std::vector<archive::ArchivedRecord> records = RecordsOf(matrix);
-    report::Report made =
-        report::MakeReport(records, {}, {.job = matrix.job.details.name}, matrix.limits, folder,
-                           TableLanguage::English, report::LoadCaptions(),
-                           report::SpliceNumbers(matrix));
+    report::Report made = report::MakeReport(records, {}, {.job = matrix.job.details.name},
+                                             matrix.limits, folder, TableLanguage::English,
+                                             report::LoadCaptions(), report::SpliceNumbers(matrix));
     made.asBuilt = report::MakeAsBuilt(matrix, captions);
     const report::WriteResult report = report::WriteReport(pdf, made);
     const double reportSeconds = bench::Seconds(Clock::now() - t0);
@@ -127,8 +126,8 @@ int main(int argc, char** argv) {
     const long long sections = kClosures + 1;  // per splicer, then each closure
     bool measured = goals.Expect("report.pdf: sections in it",
                                  static_cast<long long>(made.asBuilt->tables.size()), sections);
-    measured = goals.Expect("report.pdf: written, not empty", report.ok && Bytes(pdf) > 0, 1) &&
-               measured;
+    measured =
+        goals.Expect("report.pdf: written, not empty", report.ok && Bytes(pdf) > 0, 1) && measured;
     if (measured) goals.Under("report.pdf written", reportSeconds, kReportGoalSeconds, "s", 3);
 
     std::error_code ec;

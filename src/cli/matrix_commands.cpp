@@ -53,24 +53,24 @@ std::optional<std::string> ParseJobAndFile(CommandArgs args, JobAndFile& parsed)
 // The job's matrix, against its limits (the report's remembered ones where it sets
 // none); nothing once the reason has been told.
 std::optional<jobs::SpliceMatrix> ReadJobMatrix(const std::string& job) {
-    archive::OpenResult opened = archive::Archive::Open(
-        archive::ArchiveFile(Config().AppDirectory), {.purpose = archive::OpenFor::Reading});
+    archive::OpenResult opened = archive::Archive::Open(archive::ArchiveFile(Config().AppDirectory),
+                                                        {.purpose = archive::OpenFor::Reading});
     if (!opened.archive) {
-        std::fprintf(stderr, "velmora-cli: %s\n",
-                     opened.error.code == archive::ErrorCode::NoArchive
-                         ? jobs::RefusalText({.refusal = jobs::Refusal::NoSuchJob, .detail = job})
-                               .c_str()
-                         : archive::ArchiveErrorText(opened.error).c_str());
+        std::fprintf(
+            stderr, "velmora-cli: %s\n",
+            opened.error.code == archive::ErrorCode::NoArchive
+                ? jobs::RefusalText({.refusal = jobs::Refusal::NoSuchJob, .detail = job}).c_str()
+                : archive::ArchiveErrorText(opened.error).c_str());
         return std::nullopt;
     }
-    std::optional<jobs::SpliceMatrix> matrix = jobs::ReadMatrix(
-        *opened.archive, job, report::LoadLimits(Config().AppDirectory));
+    std::optional<jobs::SpliceMatrix> matrix =
+        jobs::ReadMatrix(*opened.archive, job, report::LoadLimits(Config().AppDirectory));
     if (!matrix) {
         const archive::ArchiveError& error = opened.archive->LastError();
         std::fprintf(stderr, "velmora-cli: %s\n",
                      TerminalSafe(error.code == archive::ErrorCode::NotFound
-                                      ? jobs::RefusalText({.refusal = jobs::Refusal::NoSuchJob,
-                                                           .detail = job})
+                                      ? jobs::RefusalText(
+                                            {.refusal = jobs::Refusal::NoSuchJob, .detail = job})
                                       : archive::ArchiveErrorText(error))
                          .c_str());
     }
@@ -101,12 +101,11 @@ int RunMatrix(CliContext& context, CommandArgs args) {
     if (!matrix) return kExitUsage;
     const jobs::MatrixCaptions captions = jobs::LoadMatrixCaptions();
     const std::filesystem::path file = PathFromText(parsed.file);
-    const int status =
-        Written(parsed.extension == ".xlsx"
-                    ? jobs::WriteMatrixXlsx(file, *matrix, captions)
-                    : jobs::WriteMatrixCsv(file, *matrix, captions,
-                                           TableLanguageFor(Config().EnglishFlag)),
-                parsed.file);
+    const int status = Written(
+        parsed.extension == ".xlsx"
+            ? jobs::WriteMatrixXlsx(file, *matrix, captions)
+            : jobs::WriteMatrixCsv(file, *matrix, captions, TableLanguageFor(Config().EnglishFlag)),
+        parsed.file);
     if (status != kExitOk) return status;
     const jobs::MatrixCounts& n = matrix->totals;
     std::printf("%s\n", (matrix->Passed() ? captions.jobPassed : captions.jobNotPassed).c_str());
@@ -128,9 +127,9 @@ int RunGeoJson(CliContext& context, CommandArgs args) {
     const int status =
         Written(jobs::WriteClosuresGeoJson(PathFromText(parsed.file), *matrix), parsed.file);
     if (status != kExitOk) return status;
-    const auto located =
-        std::count_if(matrix->closures.begin(), matrix->closures.end(),
-                      [](const jobs::MatrixClosure& c) { return c.closure.details.point.has_value(); });
+    const auto located = std::count_if(
+        matrix->closures.begin(), matrix->closures.end(),
+        [](const jobs::MatrixClosure& c) { return c.closure.details.point.has_value(); });
     // Closures without a location cannot be points: say how many were left out.
     std::printf("%td of %zu closures have a location\n", located, matrix->closures.size());
     return kExitOk;

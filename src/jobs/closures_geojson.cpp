@@ -48,10 +48,13 @@ std::string ClosuresGeoJson(const SpliceMatrix& matrix) {
                "]},\"properties\":{\"name\":" + JsonString(d.name) +
                ",\"location\":" + JsonString(d.location) +
                ",\"job\":" + JsonString(matrix.job.details.name);
-        for (const auto& [name, count] :
-             {std::pair{"positions", n.positions}, {"spliced", n.spliced}, {"passed", n.passed},
-              {"failed", n.failed}, {"overLimit", n.overLimit}, {"respliced", n.respliced},
-              {"planned", n.positions - n.spliced}})
+        for (const auto& [name, count] : {std::pair{"positions", n.positions},
+                                          {"spliced", n.spliced},
+                                          {"passed", n.passed},
+                                          {"failed", n.failed},
+                                          {"overLimit", n.overLimit},
+                                          {"respliced", n.respliced},
+                                          {"planned", n.positions - n.spliced}})
             out += ",\"" + std::string(name) + "\":" + std::to_string(count);
         out += "}}";
     }

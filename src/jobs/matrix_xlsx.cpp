@@ -65,8 +65,8 @@ std::string CellText(std::string_view text) {
 
 // Light text on dark fills, dark text on light ones.
 bool IsDark(std::uint32_t rgb) {
-    const double luminance = 0.299 * ((rgb >> 16) & 0xFF) + 0.587 * ((rgb >> 8) & 0xFF) +
-                             0.114 * (rgb & 0xFF);
+    const double luminance =
+        0.299 * ((rgb >> 16) & 0xFF) + 0.587 * ((rgb >> 8) & 0xFF) + 0.114 * (rgb & 0xFF);
     return luminance < 140;
 }
 
@@ -177,11 +177,7 @@ class Sheet {
     void Time(lxw_row_t row, lxw_col_t col, const SpliceRecord& r, lxw_format* date,
               lxw_format* text) {
         if (!HasRealTime(r)) return Text(row, col, TimeText(r), text);
-        lxw_datetime when{2000 + r.yearOffset(),
-                          r.month(),
-                          r.day(),
-                          r.hour(),
-                          r.minute(),
+        lxw_datetime when{2000 + r.yearOffset(),          r.month(), r.day(), r.hour(), r.minute(),
                           static_cast<double>(r.second())};
         Keep(worksheet_write_datetime(sheet_, row, col, &when, date));
     }
@@ -237,10 +233,11 @@ void SummarySheet(Sheet& sheet, const SpliceMatrix& m, const std::vector<std::st
     const JobDetails& job = m.job.details;
     sheet.Text(0, 0, c.title + " - " + job.name, f.title);
     lxw_row_t row = 2;
-    for (const auto& [caption, value] :
-         {std::pair{&c.report[Caption::Job], &job.name}, {&c.customer, &job.customer},
-          {&c.contractor, &job.contractor}, {&c.technicians, &job.technicians},
-          {&c.notes, &job.notes}}) {
+    for (const auto& [caption, value] : {std::pair{&c.report[Caption::Job], &job.name},
+                                         {&c.customer, &job.customer},
+                                         {&c.contractor, &job.contractor},
+                                         {&c.technicians, &job.technicians},
+                                         {&c.notes, &job.notes}}) {
         sheet.Text(row, 0, *caption, f.caption);
         sheet.Text(row++, 1, *value);
     }
@@ -253,16 +250,27 @@ void SummarySheet(Sheet& sheet, const SpliceMatrix& m, const std::vector<std::st
     ++row;
 
     // Counts per closure, then the job's.
-    const std::array<const std::string*, 11> header{
-        &c.closure,   &c.location, &c.latitude, &c.longitude, &c.positions, &c.spliced,
-        &c.report[Caption::Passed], &c.report[Caption::MarkFailed], &c.overLimit,
-        &c.respliced, &c.planned};
+    const std::array<const std::string*, 11> header{&c.closure,
+                                                    &c.location,
+                                                    &c.latitude,
+                                                    &c.longitude,
+                                                    &c.positions,
+                                                    &c.spliced,
+                                                    &c.report[Caption::Passed],
+                                                    &c.report[Caption::MarkFailed],
+                                                    &c.overLimit,
+                                                    &c.respliced,
+                                                    &c.planned};
     for (std::size_t k = 0; k < header.size(); ++k)
         sheet.Text(row, static_cast<lxw_col_t>(k), *header[k], f.header);
     ++row;
     auto counts = [&](lxw_row_t at, const MatrixCounts& n) {
-        const std::array<std::size_t, 7> values{n.positions, n.spliced,   n.passed,
-                                                n.failed,    n.overLimit, n.respliced,
+        const std::array<std::size_t, 7> values{n.positions,
+                                                n.spliced,
+                                                n.passed,
+                                                n.failed,
+                                                n.overLimit,
+                                                n.respliced,
                                                 n.positions - n.spliced};
         for (std::size_t k = 0; k < values.size(); ++k)
             sheet.Number(at, static_cast<lxw_col_t>(4 + k), static_cast<double>(values[k]),
@@ -270,9 +278,10 @@ void SummarySheet(Sheet& sheet, const SpliceMatrix& m, const std::vector<std::st
     };
     for (std::size_t i = 0; i < m.closures.size(); ++i) {
         const ClosureDetails& closure = m.closures[i].closure.details;
-        sheet.Text(row, 0, sheetNames[i + 1] == closure.name
-                               ? closure.name
-                               : closure.name + "  (" + sheetNames[i + 1] + ")",
+        sheet.Text(row, 0,
+                   sheetNames[i + 1] == closure.name
+                       ? closure.name
+                       : closure.name + "  (" + sheetNames[i + 1] + ")",
                    f.text);
         sheet.Text(row, 1, closure.location, f.text);
         if (closure.point) {
@@ -294,8 +303,8 @@ void SummarySheet(Sheet& sheet, const SpliceMatrix& m, const std::vector<std::st
 void ClosureSheet(Sheet& sheet, const MatrixClosure& closure, const MatrixCaptions& c,
                   const Formats& f) {
     lxw_worksheet* ws = sheet.get();
-    constexpr std::array<double, kMatrixColumns> kWidths{6,  8, 14, 10, 8,  10, 14, 10,
-                                                         8,  10, 9, 16, 14, 10, 19, 10};
+    constexpr std::array<double, kMatrixColumns> kWidths{6, 8,  14, 10, 8,  10, 14, 10,
+                                                         8, 10, 9,  16, 14, 10, 19, 10};
     for (std::size_t k = 0; k < kMatrixColumns; ++k) {
         worksheet_set_column(ws, static_cast<lxw_col_t>(k), static_cast<lxw_col_t>(k), kWidths[k],
                              nullptr);
@@ -343,8 +352,8 @@ fs::path ScratchFile() {
     std::error_code ec;
     fs::path folder = fs::temp_directory_path(ec);
     if (ec) folder = ".";
-    return folder / ("velmora-matrix-" + std::to_string(ticks) + "-" +
-                     std::to_string(counter++) + ".xlsx");
+    return folder /
+           ("velmora-matrix-" + std::to_string(ticks) + "-" + std::to_string(counter++) + ".xlsx");
 }
 
 struct ScratchRemover {
@@ -410,8 +419,7 @@ std::string SheetName(std::string_view name, std::vector<std::string>& taken) {
     std::string safe;
     for (char c : name) {
         const bool control = static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-        safe += control || std::string_view("[]:*?/\\").find(c) != std::string_view::npos ? '_'
-                                                                                          : c;
+        safe += control || std::string_view("[]:*?/\\").find(c) != std::string_view::npos ? '_' : c;
     }
     while (!safe.empty() && safe.front() == '\'') safe.erase(0, 1);
     safe = FirstCharacters(safe, kMaxSheetName);

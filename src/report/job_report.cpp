@@ -13,8 +13,8 @@ using jobs::MatrixColumn;
 
 // The tray table's columns: the matrix's, the fibres' colours beside their numbers.
 constexpr std::array kTrayColumns{
-    MatrixColumn::Tray,   MatrixColumn::Position, MatrixColumn::CableA, MatrixColumn::TubeA,
-    MatrixColumn::FibreA, MatrixColumn::CableB,   MatrixColumn::TubeB,  MatrixColumn::FibreB,
+    MatrixColumn::Tray,   MatrixColumn::Position, MatrixColumn::CableA,  MatrixColumn::TubeA,
+    MatrixColumn::FibreA, MatrixColumn::CableB,   MatrixColumn::TubeB,   MatrixColumn::FibreB,
     MatrixColumn::Loss,   MatrixColumn::Result,   MatrixColumn::Splicer, MatrixColumn::Number,
     MatrixColumn::Time,   MatrixColumn::Resplices};
 constexpr std::array<double, kTrayColumns.size()> kTrayWidths{20, 22, 38, 34, 40, 38, 34,
@@ -43,7 +43,8 @@ std::vector<std::string> SpliceCells(const jobs::MatrixSplice& s, const jobs::Ma
 // The test splices or the records not placed, named one a line.
 TextTable SpliceTable(const std::string& title, const std::vector<jobs::MatrixSplice>& splices,
                       const jobs::MatrixCaptions& c) {
-    TextTable table{title, Count(splices.size()),
+    TextTable table{title,
+                    Count(splices.size()),
                     {c[MatrixColumn::Splicer], c[MatrixColumn::Number], c[MatrixColumn::Time],
                      c[MatrixColumn::Loss], c[MatrixColumn::Result]},
                     {90, 50, 90, 50, 110},
@@ -80,7 +81,8 @@ TextTable TrayTable(const jobs::MatrixClosure& closure, const jobs::MatrixCaptio
         table.lines.push_back(std::move(line));
         // Each earlier splice of the position on a line of its own, named in full.
         for (const jobs::MatrixSplice& earlier : row.resplices) {
-            TextTable::Line minor{std::vector<std::string>(kTrayColumns.size()), earlier.mark, true};
+            TextTable::Line minor{std::vector<std::string>(kTrayColumns.size()), earlier.mark,
+                                  true};
             const std::vector<std::string> named = SpliceCells(earlier, c);
             minor.cells[10] = named[0];  // splicer, number, time, loss, result
             minor.cells[11] = named[1];
@@ -167,7 +169,8 @@ AsBuilt MakeAsBuilt(const jobs::SpliceMatrix& m, const jobs::MatrixCaptions& c) 
     built.tables.push_back(std::move(splicers));
     for (const jobs::MatrixClosure& closure : m.closures)
         built.tables.push_back(TrayTable(closure, c));
-    if (!m.testSplices.empty()) built.tables.push_back(SpliceTable(c.testSplices, m.testSplices, c));
+    if (!m.testSplices.empty())
+        built.tables.push_back(SpliceTable(c.testSplices, m.testSplices, c));
     if (!m.unplaced.empty()) built.tables.push_back(SpliceTable(c.unplaced, m.unplaced, c));
     return built;
 }

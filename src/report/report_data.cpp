@@ -226,7 +226,7 @@ Report MakeReport(const std::vector<archive::ArchivedRecord>& records,
             archived.serialNumber.empty() ? archived.device : archived.serialNumber;
         const auto number = numbers.find(archived.id);
         Row row{std::to_string(number == numbers.end() ? static_cast<std::int64_t>(i + 1)
-                                                        : number->second),
+                                                       : number->second),
                 splicer,
                 TimeText(r),
                 ResultListText(r, language),

@@ -155,7 +155,7 @@ struct Report {
     std::vector<Tally> byProgram;
     std::vector<Row> rows;
     std::vector<Image> images;
-    std::string written;  // local date and time of writing
+    std::string written;               // local date and time of writing
     std::optional<AsBuilt> asBuilt{};  // a job's report: its as-built documentation
 
     // The verdict: of the job's positions in a job's report, else of every splice.

@@ -202,8 +202,7 @@ std::optional<std::string> HtmlDocument(const Report& report, const Progress& pr
     // The verdict first, then the figures it rests on.
     Add(out, {"<h1>", EscapeHtml(c[Caption::Title]), "</h1>\n<div class=\"verdict ",
               report.AllPassed() ? "pass" : "fail", "\" id=\"verdict\">",
-              EscapeHtml(report.VerdictText()),
-              "</div>\n<table class=\"summary\">\n"});
+              EscapeHtml(report.VerdictText()), "</div>\n<table class=\"summary\">\n"});
     SummaryRow(out, c[Caption::Job], report.job, "job");
     if (report.asBuilt) {
         // A job's report: its details and positions first, then the figures of its records.

@@ -460,7 +460,8 @@ class PdfPages {
             painter_.setFont(Font(7, true));
             double x = kLeft;
             for (std::size_t i = 0; i < headers.size() && i < widths.size(); ++i) {
-                const QStringList lines = Wrapped(Q(*headers[i]), painter_.font(), widths[i] - 4, 2);
+                const QStringList lines =
+                    Wrapped(Q(*headers[i]), painter_.font(), widths[i] - 4, 2);
                 painter_.drawText(QRectF(x + 2, y, widths[i] - 4, kHeaderHeight),
                                   Qt::AlignLeft | Qt::AlignVCenter, lines.join(QLatin1Char('\n')));
                 x += widths[i];

@@ -120,7 +120,8 @@ TEST(MatrixFiles, CsvHasAClosureColumnAndQuotesWhatNeedsIt) {
     EXPECT_EQ(lines[3].substr(lines[3].find(",1,3,")),
               ",1,3,F-112,1,3,green,F-7,1,3,green,0.25,Loss over limit,AM2406A0153,104,2026-03-07 "
               "10:04:44,0\r");
-    EXPECT_EQ(lines[4].substr(lines[4].find(",1,4,")), ",1,4,F-112,1,4,brown,F-7,1,4,brown,,,,,,0\r");
+    EXPECT_EQ(lines[4].substr(lines[4].find(",1,4,")),
+              ",1,4,F-112,1,4,brown,F-7,1,4,brown,,,,,,0\r");
     EXPECT_EQ(lines[6].substr(0, 22), "C/17:[a],1,1,\"F,\"\"9\"\"\"");
 }
 

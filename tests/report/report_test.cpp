@@ -277,7 +277,6 @@ TEST(ReportRules, LimitsAreInclusiveExactAndRemembered) {
     EXPECT_EQ(report::LoadLimits(dir.path()), (report::Limits{8, 15}));
 }
 
-
 // A job over "Site A": closure C-1 (located) with tray 1; the first two splices on
 // positions 1 and 2, the failed third on position 3 and redone there by the fourth,
 // the fifth left unplaced; the job's own limits (0.40 dB, 3.0 degrees) pass them all.
@@ -286,9 +285,10 @@ TEST_F(ReportTest, JobDeliverablesFromTheCommandLine) {
         auto opened = archive::Archive::Open(archive::ArchiveFile(work.path()));
         ASSERT_TRUE(opened.archive);
         jobs::JobStore store(*opened.archive);
-        ASSERT_TRUE(store.EditJob("Site A", {.name = "Site A",
-                                             .customer = "Netco",
-                                             .limits = {.maxLoss = 40, .maxAngle = 30}})
+        ASSERT_TRUE(store
+                        .EditJob("Site A", {.name = "Site A",
+                                            .customer = "Netco",
+                                            .limits = {.maxLoss = 40, .maxAngle = 30}})
                         .ok());
         const auto job = store.Job("Site A");
         ASSERT_TRUE(job);
@@ -303,8 +303,8 @@ TEST_F(ReportTest, JobDeliverablesFromTheCommandLine) {
              {std::pair{1, std::vector{(*records)[0], (*records)[1]}},
               {3, std::vector{(*records)[2]}},
               {3, std::vector{(*records)[3]}}})
-            ASSERT_TRUE(store.Place({tray.id, position, {a.id, position}, {b.id, position}, placed})
-                            .ok());
+            ASSERT_TRUE(
+                store.Place({tray.id, position, {a.id, position}, {b.id, position}, placed}).ok());
     }
     const test::CliRun report = Report({"--job", "Site A", "-o", Out("job.pdf")});
     ASSERT_EQ(report.status, 0) << report.err;

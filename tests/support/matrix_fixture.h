@@ -102,8 +102,9 @@ inline jobs::SpliceMatrix FixtureMatrix() {
     rows[1].splice = MatrixSpliceOf(103, 4, 0, 3);
     rows[2].splice = MatrixSpliceOf(104, 25, 0, 4);
     rows[4].splice = MatrixSpliceOf(105, 3, 0, 5);
-    m.closures.push_back(MatrixClosureOf("北门一号接头盒位于北段环路第七号人井内东侧墙上的第二层支架之上的接头盒子",
-                                         jobs::GeoPoint{31.2304, 121.4737}, std::move(rows)));
+    m.closures.push_back(
+        MatrixClosureOf("北门一号接头盒位于北段环路第七号人井内东侧墙上的第二层支架之上的接头盒子",
+                        jobs::GeoPoint{31.2304, 121.4737}, std::move(rows)));
     m.closures.back().closure.details.location = "北门 \"7\"\tpit";
     std::vector<jobs::MatrixRow> second{MatrixRowOf(1, 1, 5)};
     second[0].splice = MatrixSpliceOf(106, 1, 0, 6);

@@ -7,8 +7,14 @@
 namespace velmora {
 
 CNumbersOnThisThread::CNumbersOnThisThread() {
-    locale_t c = newlocale(LC_NUMERIC_MASK, "C", duplocale(LC_GLOBAL_LOCALE));
-    if (c == locale_t{}) return;  // out of memory: the numbers stay as they were
+    // The thread's locale with its numeric part replaced: dates and the rest stay.
+    const locale_t base = duplocale(uselocale(locale_t{}));
+    if (base == locale_t{}) return;  // out of memory: the numbers stay as they were
+    const locale_t c = newlocale(LC_NUMERIC_MASK, "C", base);
+    if (c == locale_t{}) {
+        freelocale(base);
+        return;
+    }
     own_ = c;
     previous_ = uselocale(c);
 }

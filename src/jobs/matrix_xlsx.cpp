@@ -427,6 +427,7 @@ std::string SheetName(std::string_view name, std::vector<std::string>& taken) {
     if (safe.empty()) safe = "_";
     auto isTaken = [&taken](const std::string& candidate) {
         const std::string folded = Folded(candidate);
+        if (folded == "history") return true;  // Excel keeps the name for itself
         return std::any_of(taken.begin(), taken.end(),
                            [&](const std::string& t) { return Folded(t) == folded; });
     };

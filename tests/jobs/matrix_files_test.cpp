@@ -126,21 +126,5 @@ TEST(MatrixFiles, CsvHasAClosureColumnAndQuotesWhatNeedsIt) {
     EXPECT_EQ(lines[6].substr(0, 22), "C/17:[a],1,1,\"F,\"\"9\"\"\"");
 }
 
-TEST(MatrixFiles, AFailedWriteLeavesNothing) {
-    const test::TempDir dir;
-    const fs::path missing = dir.path() / "no such folder";
-    const SpliceMatrix matrix = test::FixtureMatrix();
-    const FileWriteResult results[] = {
-        WriteMatrixXlsx(missing / "m.xlsx", matrix, LoadMatrixCaptions()),
-        WriteMatrixCsv(missing / "m.csv", matrix, LoadMatrixCaptions(), TableLanguage::English),
-        WriteClosuresGeoJson(missing / "m.geojson", matrix),
-    };
-    for (const FileWriteResult& result : results) {
-        EXPECT_FALSE(result.ok);
-        EXPECT_FALSE(result.reason.empty());
-    }
-    EXPECT_FALSE(fs::exists(missing));
-}
-
 }  // namespace
 }  // namespace velmora::jobs

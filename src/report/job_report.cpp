@@ -115,6 +115,7 @@ AsBuilt MakeAsBuilt(const jobs::SpliceMatrix& m, const jobs::MatrixCaptions& c) 
     AsBuilt built;
     built.passed = m.Passed();
     built.verdict = built.passed ? c.jobPassed : c.jobNotPassed;
+    built.counts = Count(m.totals.passed) + " / " + Count(m.totals.spliced);
     const jobs::JobDetails& job = m.job.details;
     for (const auto& [caption, value] : {std::pair{&c.customer, &job.customer},
                                          {&c.contractor, &job.contractor},
@@ -166,7 +167,7 @@ AsBuilt MakeAsBuilt(const jobs::SpliceMatrix& m, const jobs::MatrixCaptions& c) 
     for (const auto& [name, p] : bySplicer)
         splicers.lines.push_back(
             {{name, Count(p.splices), Count(p.passed), Count(p.failed), Count(p.over)}});
-    built.tables.push_back(std::move(splicers));
+    built.bySplicer = std::move(splicers);
     for (const jobs::MatrixClosure& closure : m.closures)
         built.tables.push_back(TrayTable(closure, c));
     if (!m.testSplices.empty())

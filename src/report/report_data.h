@@ -131,8 +131,10 @@ struct SummaryLine {
 struct AsBuilt {
     bool passed = true;
     std::string verdict;  // "The job passed"
+    std::string counts;   // "33 / 34": spliced positions that pass, of all spliced
     std::vector<SummaryLine> summary;
-    std::vector<TextTable> tables;
+    TextTable bySplicer;            // the counting splices of each splicer
+    std::vector<TextTable> tables;  // each closure, the test splices, the records not placed
 };
 
 struct Report {

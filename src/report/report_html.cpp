@@ -237,8 +237,10 @@ std::optional<std::string> HtmlDocument(const Report& report, const Progress& pr
     TallyTable(out, c[Caption::BySplicer], c[Caption::Count], report.bySplicer);
     TallyTable(out, c[Caption::ByFiber], c[Caption::Count], report.byFiber);
     TallyTable(out, c[Caption::ByProgram], c[Caption::Count], report.byProgram);
-    if (report.asBuilt)
+    if (report.asBuilt) {
+        TextTableHtml(out, report.asBuilt->bySplicer);
         for (const TextTable& table : report.asBuilt->tables) TextTableHtml(out, table);
+    }
 
     Add(out,
         {"<h2>", EscapeHtml(c[Caption::SpliceTable]), "</h2>\n<table class=\"splices\">\n<tr><th>",

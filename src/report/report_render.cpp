@@ -70,6 +70,7 @@ constexpr int kJobLines = 3;
 constexpr int kSplicerLines = 2;
 constexpr std::size_t kSplicerEntries = 3;  // the last holding every other splicer
 constexpr double kLineHeight = 15, kWrappedLineHeight = 12.5;
+constexpr std::size_t kSplicersOnJobPage = 16;
 constexpr double kCaptionWidth = 190, kValueLeft = kLeft + 195, kValueWidth = kRight - kValueLeft;
 
 // Column widths of the splice table, without and with the splicer column.
@@ -91,6 +92,9 @@ class PdfPages {
         total_ = report.rows.size() + report.images.size();
         if (report.asBuilt) {
             ++pages_;  // the job's page before the figures of its records
+            if (!SplicersOnJobPage())
+                pages_ += static_cast<int>(TablePages(report.asBuilt->bySplicer));
+            total_ += report.asBuilt->bySplicer.lines.size();
             for (const TextTable& table : report.asBuilt->tables) {
                 pages_ += static_cast<int>(TablePages(table));
                 total_ += table.lines.size();
@@ -106,12 +110,17 @@ class PdfPages {
             NextPage();
         }
         FirstPage();
-        if (report_.asBuilt)
+        if (report_.asBuilt) {
+            if (!SplicersOnJobPage()) {
+                NextPage();
+                TextTablePages(report_.asBuilt->bySplicer);
+            }
             for (const TextTable& table : report_.asBuilt->tables) {
                 if (Stopped()) break;
                 NextPage();
                 TextTablePages(table);
             }
+        }
         for (std::size_t at = 0; at < report_.rows.size() && !Stopped(); at += kRowsPerPage) {
             NextPage();
             TablePage(at, std::min(report_.rows.size(), at + kRowsPerPage));
@@ -245,13 +254,24 @@ class PdfPages {
 
     // A job's report opens with the job: its verdict, details and positions.
     void JobPage() {
-        double y = Verdict({});
+        const AsBuilt& built = *report_.asBuilt;
+        double y = Verdict(Q(built.counts));
         y = Line(y, C(Caption::Job), Q(report_.job), kJobLines);
-        for (const SummaryLine& line : report_.asBuilt->summary) {
+        for (const SummaryLine& line : built.summary) {
             if (y + kLineHeight * 8 > kBottom) break;  // room for the limits below
             y = Line(y, Q(line.caption), Q(line.value), line.part ? 1 : 3, line.part);
         }
-        LimitLines(y);
+        y = LimitLines(y) + 10;
+        if (!SplicersOnJobPage()) return;
+        painter_.setFont(Font(11, true));
+        painter_.drawText(QRectF(kLeft, y, kRight - kLeft, 16), Qt::AlignLeft | Qt::AlignVCenter,
+                          Q(built.bySplicer.title));
+        TableRows(built.bySplicer, y + 18, 0, built.bySplicer.lines.size());
+    }
+
+    // The counts per splicer fit on the job's page but for a crowd of splicers.
+    bool SplicersOnJobPage() const {
+        return report_.asBuilt->bySplicer.lines.size() <= kSplicersOnJobPage;
     }
 
     // Every splice's figures; in a job's report on its second page, under a heading.
@@ -434,13 +454,6 @@ class PdfPages {
     // A section of a job's report over as many pages as it needs, its title and
     // header on each.
     void TextTablePages(const TextTable& table) {
-        double total = 0;
-        for (double w : table.widths) total += w;
-        std::vector<double> widths;
-        for (double w : table.widths) widths.push_back(w * (kRight - kLeft) / std::max(total, 1.0));
-        std::vector<const std::string*> headers;
-        for (const std::string& header : table.headers) headers.push_back(&header);
-        std::vector<const std::string*> cells;
         const std::size_t perPage = TableLines();
         for (std::size_t at = 0; at == 0 || at < table.lines.size(); at += perPage) {
             if (Stopped()) return;
@@ -455,40 +468,47 @@ class PdfPages {
             painter_.setFont(Font(8.5));
             painter_.drawText(QRectF(kLeft, y, kRight - kLeft, 12),
                               Qt::AlignLeft | Qt::AlignVCenter, Fitted(table.note, kRight - kLeft));
-            y += 14;
-            painter_.fillRect(QRectF(kLeft, y, kRight - kLeft, kHeaderHeight), kHeaderFill);
-            painter_.setFont(Font(7, true));
-            double x = kLeft;
-            for (std::size_t i = 0; i < headers.size() && i < widths.size(); ++i) {
-                const QStringList lines =
-                    Wrapped(Q(*headers[i]), painter_.font(), widths[i] - 4, 2);
-                painter_.drawText(QRectF(x + 2, y, widths[i] - 4, kHeaderHeight),
-                                  Qt::AlignLeft | Qt::AlignVCenter, lines.join(QLatin1Char('\n')));
-                x += widths[i];
-            }
-            y += kHeaderHeight;
-            const QFont plain = Font(6.5), minor = [this] {
-                QFont f = Font(6.5);
-                f.setItalic(true);
-                return f;
-            }();
-            for (std::size_t k = at; k < std::min(table.lines.size(), at + perPage); ++k) {
-                const TextTable::Line& line = table.lines[k];
-                if (line.mark != Mark::Pass)
-                    painter_.fillRect(QRectF(kLeft, y, kRight - kLeft, kRowHeight),
-                                      line.mark == Mark::Failed ? kFailedFill : kOutFill);
-                painter_.setFont(line.minor ? minor : plain);
-                painter_.setPen(line.minor ? Qt::darkGray : Qt::black);
-                cells.clear();
-                for (const std::string& cell : line.cells) cells.push_back(&cell);
-                DrawCells(y, widths, cells);
-                y += kRowHeight;
-                Step();
-            }
-            painter_.setPen(QColor(0xBB, 0xBB, 0xBB));
-            painter_.drawLine(QPointF(kLeft, y), QPointF(kRight, y));
-            painter_.setPen(Qt::black);
+            TableRows(table, y + 14, at, std::min(table.lines.size(), at + perPage));
         }
+    }
+
+    // The header and lines [from, to) of `table` from `y` down; returns the bottom.
+    double TableRows(const TextTable& table, double y, std::size_t from, std::size_t to) {
+        double total = 0;
+        for (double w : table.widths) total += w;
+        std::vector<double> widths;
+        for (double w : table.widths) widths.push_back(w * (kRight - kLeft) / std::max(total, 1.0));
+        painter_.fillRect(QRectF(kLeft, y, kRight - kLeft, kHeaderHeight), kHeaderFill);
+        painter_.setFont(Font(7, true));
+        double x = kLeft;
+        for (std::size_t i = 0; i < table.headers.size() && i < widths.size(); ++i) {
+            const QStringList lines =
+                Wrapped(Q(table.headers[i]), painter_.font(), widths[i] - 4, 2);
+            painter_.drawText(QRectF(x + 2, y, widths[i] - 4, kHeaderHeight),
+                              Qt::AlignLeft | Qt::AlignVCenter, lines.join(QLatin1Char('\n')));
+            x += widths[i];
+        }
+        y += kHeaderHeight;
+        QFont plain = Font(6.5), minor = Font(6.5);
+        minor.setItalic(true);
+        std::vector<const std::string*> cells;
+        for (std::size_t k = from; k < to && !Stopped(); ++k) {
+            const TextTable::Line& line = table.lines[k];
+            if (line.mark != Mark::Pass)
+                painter_.fillRect(QRectF(kLeft, y, kRight - kLeft, kRowHeight),
+                                  line.mark == Mark::Failed ? kFailedFill : kOutFill);
+            painter_.setFont(line.minor ? minor : plain);
+            painter_.setPen(line.minor ? Qt::darkGray : Qt::black);
+            cells.clear();
+            for (const std::string& cell : line.cells) cells.push_back(&cell);
+            DrawCells(y, widths, cells);
+            y += kRowHeight;
+            Step();
+        }
+        painter_.setPen(QColor(0xBB, 0xBB, 0xBB));
+        painter_.drawLine(QPointF(kLeft, y), QPointF(kRight, y));
+        painter_.setPen(Qt::black);
+        return y;
     }
 
     void DrawCells(double y, std::span<const double> widths,

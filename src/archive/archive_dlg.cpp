@@ -666,6 +666,9 @@ void CArchiveDlg::OnSelectionChanged() {
         ranges.push_back(
             {static_cast<std::size_t>(range.top()), static_cast<std::size_t>(range.bottom())});
     std::sort(ranges.begin(), ranges.end());
+    int count = 0;
+    for (const auto& [from, to] : ranges) count += static_cast<int>(to - from + 1);
+    emit RecordsChosen(chosen, count);
     for (const auto& [from, to] : ranges)
         for (std::size_t row = from; row <= to && fetched; ++row)
             if (const auto* record = RecordAt(static_cast<int>(row)))

@@ -133,6 +133,9 @@ std::span<const TextKey> AllTextKeys() {
                            a::BackedUp,
                            a::NoBackup,
                            a::NoArchive});
+        // The Job tab's captions.
+        namespace j = job_tab;
+        v.insert(v.end(), {j::TabName, j::ColName, j::ColSpliced, j::ColFailed, j::ColOver, j::TrayItem, j::UnplacedItem, j::TestItem, j::ColPosition, j::ColCableA, j::ColFibreA, j::ColCableB, j::ColFibreB, j::ColLoss, j::ColResult, j::ColSplicer, j::ColTime, j::ColResplices, j::FibreText, j::Blue, j::Orange, j::Green, j::Brown, j::Slate, j::White, j::Red, j::Black, j::Yellow, j::Violet, j::Rose, j::Aqua, j::MarkPass, j::MarkFailed, j::MarkOverLoss, j::MarkOverAngle, j::MarkOverBoth, j::MarkTest, j::Planned, j::BtnNewJob, j::BtnEdit, j::BtnAddClosure, j::BtnAddCable, j::BtnAddTray, j::BtnDelete, j::BtnPlace, j::BtnUndoPlacing, j::BtnMove, j::BtnTestSplice, j::BtnCountSplice, j::JobCaption, j::ClosureCaption, j::CableCaption, j::TrayCaption, j::MoveCaption, j::FieldName, j::FieldCustomer, j::FieldContractor, j::FieldTechnicians, j::FieldNotes, j::FieldMaxLoss, j::FieldMaxAngle, j::FieldLocation, j::FieldPoint, j::FieldFibres, j::FieldPerTube, j::FieldTray, j::FieldCapacity, j::FieldFirstPosition, j::FieldPosition, j::FieldCableA, j::FieldCableB, j::FieldLatest, j::FieldChosen, j::PreviewRecord, j::Placed, j::Unplaced, j::Moved, j::Marked, j::Counted, j::Deleted, j::Saved, j::DeleteQuestion, j::ChooseJob, j::ChooseClosure, j::ChooseTray, j::ChooseSplice, j::ChooseCable, j::NothingToPlace, j::NoJobs});
         return v;
     }();
     return all;

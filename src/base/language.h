@@ -243,6 +243,101 @@ inline constexpr TextKey NoBackup{
     "Archive", "No_Backup", "No backup of the settings could be taken: %1. Update without one?"};
 inline constexpr TextKey NoArchive{"Archive", "No_Archive", "the archive is not available"};
 }  // namespace archive_tab
+// ---- Section "Job", the Job tab: the window's captions (jobs_texts.h words the refusals) ----
+namespace job_tab {
+inline constexpr TextKey TabName{"Job", "Table_Name", "Jobs"};
+inline constexpr TextKey ColName{"Job", "Col_Name", "Name"};
+inline constexpr TextKey ColSpliced{"Job", "Col_Spliced", "Spliced"};
+inline constexpr TextKey ColFailed{"Job", "Col_Failed", "Failed"};
+inline constexpr TextKey ColOver{"Job", "Col_Over", "Over limit"};
+inline constexpr TextKey TrayItem{"Job", "Tray_Item", "Tray %1"};
+inline constexpr TextKey UnplacedItem{"Job", "Unplaced_Item", "Unplaced records"};
+inline constexpr TextKey TestItem{"Job", "Test_Item", "Test splices"};
+inline constexpr TextKey ColPosition{"Job", "Col_Position", "Position"};
+inline constexpr TextKey ColCableA{"Job", "Col_Cable_A", "Cable A"};
+inline constexpr TextKey ColFibreA{"Job", "Col_Fibre_A", "Fibre A"};
+inline constexpr TextKey ColCableB{"Job", "Col_Cable_B", "Cable B"};
+inline constexpr TextKey ColFibreB{"Job", "Col_Fibre_B", "Fibre B"};
+inline constexpr TextKey ColLoss{"Job", "Col_Loss", "Loss (dB)"};
+inline constexpr TextKey ColResult{"Job", "Col_Result", "Result"};
+inline constexpr TextKey ColSplicer{"Job", "Col_Splicer", "Splicer"};
+inline constexpr TextKey ColTime{"Job", "Col_Time", "Time"};
+inline constexpr TextKey ColResplices{"Job", "Col_Resplices", "Re-splices"};
+inline constexpr TextKey FibreText{"Job", "Fibre_Text", "%1: tube %2 %3, %4"};
+inline constexpr TextKey Blue{"Job", "Colour_Blue", "blue"};
+inline constexpr TextKey Orange{"Job", "Colour_Orange", "orange"};
+inline constexpr TextKey Green{"Job", "Colour_Green", "green"};
+inline constexpr TextKey Brown{"Job", "Colour_Brown", "brown"};
+inline constexpr TextKey Slate{"Job", "Colour_Slate", "slate"};
+inline constexpr TextKey White{"Job", "Colour_White", "white"};
+inline constexpr TextKey Red{"Job", "Colour_Red", "red"};
+inline constexpr TextKey Black{"Job", "Colour_Black", "black"};
+inline constexpr TextKey Yellow{"Job", "Colour_Yellow", "yellow"};
+inline constexpr TextKey Violet{"Job", "Colour_Violet", "violet"};
+inline constexpr TextKey Rose{"Job", "Colour_Rose", "rose"};
+inline constexpr TextKey Aqua{"Job", "Colour_Aqua", "aqua"};
+inline constexpr TextKey MarkPass{"Job", "Mark_Pass", "Passed"};
+inline constexpr TextKey MarkFailed{"Job", "Mark_Failed", "Failed on the splicer"};
+inline constexpr TextKey MarkOverLoss{"Job", "Mark_Over_Loss", "Over the loss limit"};
+inline constexpr TextKey MarkOverAngle{"Job", "Mark_Over_Angle", "Over the angle limit"};
+inline constexpr TextKey MarkOverBoth{"Job", "Mark_Over_Both", "Over both limits"};
+inline constexpr TextKey MarkTest{"Job", "Mark_Test", "Test splice, not counted"};
+inline constexpr TextKey Planned{"Job", "Planned", "Not spliced yet"};
+inline constexpr TextKey BtnNewJob{"Job", "Btn_New_Job", "New job"};
+inline constexpr TextKey BtnEdit{"Job", "Btn_Edit", "Edit"};
+inline constexpr TextKey BtnAddClosure{"Job", "Btn_Add_Closure", "Add closure"};
+inline constexpr TextKey BtnAddCable{"Job", "Btn_Add_Cable", "Add cable"};
+inline constexpr TextKey BtnAddTray{"Job", "Btn_Add_Tray", "Add tray"};
+inline constexpr TextKey BtnDelete{"Job", "Btn_Delete", "Delete"};
+inline constexpr TextKey BtnPlace{"Job", "Btn_Place", "Place splices"};
+inline constexpr TextKey BtnUndoPlacing{"Job", "Btn_Undo_Placing", "Undo placing"};
+inline constexpr TextKey BtnMove{"Job", "Btn_Move", "Move"};
+inline constexpr TextKey BtnTestSplice{"Job", "Btn_Test_Splice", "Test splice"};
+inline constexpr TextKey BtnCountSplice{"Job", "Btn_Count_Splice", "Count it"};
+inline constexpr TextKey JobCaption{"Job", "Job_Caption", "Job"};
+inline constexpr TextKey ClosureCaption{"Job", "Closure_Caption", "Closure"};
+inline constexpr TextKey CableCaption{"Job", "Cable_Caption", "Cable"};
+inline constexpr TextKey TrayCaption{"Job", "Tray_Caption", "Tray"};
+inline constexpr TextKey MoveCaption{"Job", "Move_Caption", "Move the splice"};
+inline constexpr TextKey FieldName{"Job", "Field_Name", "Name"};
+inline constexpr TextKey FieldCustomer{"Job", "Field_Customer", "Customer"};
+inline constexpr TextKey FieldContractor{"Job", "Field_Contractor", "Contractor"};
+inline constexpr TextKey FieldTechnicians{"Job", "Field_Technicians", "Technicians"};
+inline constexpr TextKey FieldNotes{"Job", "Field_Notes", "Notes"};
+inline constexpr TextKey FieldMaxLoss{"Job", "Field_Max_Loss", "Own maximum loss (dB)"};
+inline constexpr TextKey FieldMaxAngle{"Job", "Field_Max_Angle", "Own maximum cleave angle (deg)"};
+inline constexpr TextKey FieldLocation{"Job", "Field_Location", "Location"};
+inline constexpr TextKey FieldPoint{"Job", "Field_Point", "Latitude, longitude"};
+inline constexpr TextKey FieldFibres{"Job", "Field_Fibres", "Fibres"};
+inline constexpr TextKey FieldPerTube{"Job", "Field_Per_Tube", "Fibres a tube"};
+inline constexpr TextKey FieldTray{"Job", "Field_Tray", "Tray"};
+inline constexpr TextKey FieldCapacity{"Job", "Field_Capacity", "Positions"};
+inline constexpr TextKey FieldFirstPosition{"Job", "Field_First_Position", "First position"};
+inline constexpr TextKey FieldPosition{"Job", "Field_Position", "Position"};
+inline constexpr TextKey FieldCableA{"Job", "Field_Cable_A", "Cable A, first fibre"};
+inline constexpr TextKey FieldCableB{"Job", "Field_Cable_B", "Cable B, first fibre"};
+inline constexpr TextKey FieldLatest{"Job", "Field_Latest", "The latest unplaced records"};
+inline constexpr TextKey FieldChosen{"Job", "Field_Chosen", "The records chosen in the Archive tab (%1)"};
+inline constexpr TextKey PreviewRecord{"Job", "Preview_Record", "Record"};
+inline constexpr TextKey Placed{"Job", "Placed", "%1 records placed"};
+inline constexpr TextKey Unplaced{"Job", "Unplaced", "%1 records taken off their positions"};
+inline constexpr TextKey Moved{"Job", "Moved", "The splice was moved"};
+inline constexpr TextKey Marked{"Job", "Marked", "Marked as a test splice"};
+inline constexpr TextKey Counted{"Job", "Counted", "Counted again"};
+inline constexpr TextKey Deleted{"Job", "Deleted", "%1 deleted"};
+inline constexpr TextKey Saved{"Job", "Saved", "%1 saved"};
+inline constexpr TextKey DeleteQuestion{"Job", "Delete_Question", "Delete %1 with its cables, trays and positions?"};
+inline constexpr TextKey ChooseJob{"Job", "Choose_Job", "Choose a job first"};
+inline constexpr TextKey ChooseClosure{"Job", "Choose_Closure", "Choose a closure or one of its trays first"};
+inline constexpr TextKey ChooseTray{"Job", "Choose_Tray", "Choose a tray first"};
+inline constexpr TextKey ChooseSplice{"Job", "Choose_Splice", "Choose a spliced position or a record first"};
+inline constexpr TextKey ChooseCable{"Job", "Choose_Cable", "Add the closure's cables first"};
+inline constexpr TextKey NothingToPlace{"Job", "Nothing_To_Place", "There are no records to place"};
+inline constexpr TextKey NoJobs{"Job", "No_Jobs", "No jobs yet: make one with New job, or name records in the Archive tab"};
+// The names of the 12 fibre colours, in FibreColour order.
+inline constexpr std::array<TextKey, 12> ColourNames{{Blue, Orange, Green, Brown, Slate, White, Red, Black, Yellow, Violet, Rose, Aqua}};
+}  // namespace job_tab
+// ---- end of the Job tab's captions ----
 }  // namespace keys
 
 }  // namespace velmora

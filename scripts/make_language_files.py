@@ -323,6 +323,8 @@ CHINESE = {
     ("Job", "Choose_Cable"): "请先为接头盒添加光缆",
     ("Job", "Nothing_To_Place"): "没有可放置的记录",
     ("Job", "No_Jobs"): "尚无工程：请点击“新建工程”，或在档案页为记录命名工程",
+    ("Job", "Col_Place"): "接头盒 / 盘 / 位置",
+    ("Job", "Place_Text"): "%1 / %2 / %3",
     # ---- end of the Job tab's captions ----
 }
 

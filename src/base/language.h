@@ -334,6 +334,9 @@ inline constexpr TextKey ChooseSplice{"Job", "Choose_Splice", "Choose a spliced 
 inline constexpr TextKey ChooseCable{"Job", "Choose_Cable", "Add the closure's cables first"};
 inline constexpr TextKey NothingToPlace{"Job", "Nothing_To_Place", "There are no records to place"};
 inline constexpr TextKey NoJobs{"Job", "No_Jobs", "No jobs yet: make one with New job, or name records in the Archive tab"};
+// The Archive tab's column of where a splice was placed: closure, tray, position.
+inline constexpr TextKey ColPlace{"Job", "Col_Place", "Closure / tray / position"};
+inline constexpr TextKey PlaceText{"Job", "Place_Text", "%1 / %2 / %3"};
 // The names of the 12 fibre colours, in FibreColour order.
 inline constexpr std::array<TextKey, 12> ColourNames{{Blue, Orange, Green, Brown, Slate, White, Red, Black, Yellow, Violet, Rose, Aqua}};
 }  // namespace job_tab

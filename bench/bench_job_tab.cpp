@@ -37,8 +37,8 @@ using namespace velmora::ui;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kClosures = 200;
-constexpr int kTrays = 5;          // a closure's
-constexpr int kPerTray = 20;       // splices placed on each tray
+constexpr int kTrays = 5;     // a closure's
+constexpr int kPerTray = 20;  // splices placed on each tray
 constexpr int kSplices = kClosures * kTrays * kPerTray;
 constexpr double kTrayGoalMs = 50.0;
 constexpr double kStallGoalMs = 16.0;
@@ -147,9 +147,8 @@ int main(int argc, char** argv) {
         const double tabMs = Milliseconds(Clock::now() - t0);
         probe.Stop();
         std::printf("  the tab showed the job's tree %.1f ms after its click\n", tabMs);
-        const QTreeWidgetItem* jobItem = page.Tree().topLevelItemCount() > 0
-                                             ? page.Tree().topLevelItem(0)
-                                             : nullptr;
+        const QTreeWidgetItem* jobItem =
+            page.Tree().topLevelItemCount() > 0 ? page.Tree().topLevelItem(0) : nullptr;
         // The job's closures, its unplaced records and its test splices.
         goals.Expect("closures in the tree", shown && jobItem ? jobItem->childCount() - 2 : -1,
                      kClosures);

@@ -61,9 +61,10 @@ bool SeedJob(archive::Archive& archive) {
     const jobs::JobResult job =
         store.CreateJob({.name = "Riverside cable 3", .customer = "City fibre"});
     if (!job.ok() ||
-        !archive.TagJob("Riverside cable 3", std::vector<std::int64_t>(
-                                                 {6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17,
-                                                  18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28}))
+        !archive
+             .TagJob("Riverside cable 3",
+                     std::vector<std::int64_t>({6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17,
+                                                18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28}))
              .ok())
         return false;
     const jobs::JobResult closure =
@@ -78,10 +79,13 @@ bool SeedJob(archive::Archive& archive) {
     const auto first = store.LatestUnplaced(job.id, 22);
     if (!first || first->size() != 22) return false;
     const std::vector<std::int64_t> records = *first;
-    bool ok = store.Place({tray1.id, 1, {a.id, 1}, {b.id, 1}, {records.begin(), records.begin() + 12}})
-                  .ok();
-    ok &= store.Place({tray2.id, 1, {a.id, 13}, {b.id, 13}, {records.begin() + 12, records.end() - 2}})
-              .ok();
+    bool ok =
+        store.Place({tray1.id, 1, {a.id, 1}, {b.id, 1}, {records.begin(), records.begin() + 12}})
+            .ok();
+    ok &=
+        store
+            .Place({tray2.id, 1, {a.id, 13}, {b.id, 13}, {records.begin() + 12, records.end() - 2}})
+            .ok();
     // A re-splice on tray 1's fourth position; the last record is a test splice.
     ok &= store.Place({tray1.id, 4, {a.id, 4}, {b.id, 4}, {records.end() - 2, records.end() - 1}})
               .ok();
@@ -117,8 +121,8 @@ bool SeedArchive(const fs::path& folder) {
 
 // Runs the window's events until the Archive tab has shown what it asked for.
 void SettleArchive(CVelmoraDlg& dlg) {
-    for (int turn = 0; turn < 500 && (!dlg.Archiver().Idle() || dlg.ArchivePage().Busy() ||
-                                      dlg.JobPage().Busy());
+    for (int turn = 0;
+         turn < 500 && (!dlg.Archiver().Idle() || dlg.ArchivePage().Busy() || dlg.JobPage().Busy());
          ++turn)
         QApplication::processEvents(QEventLoop::AllEvents, 10);
     QApplication::processEvents();

@@ -59,9 +59,8 @@ CVelmoraDlg::CVelmoraDlg(Link& link, std::string demoPort, QWidget* parent)
     tabCtrl_.InsertItem(kArchiveTab, Q(keys::archive_tab::TabName));
     tabCtrl_.InsertItem(kJobTab, Q(keys::job_tab::TabName));
     // Created in the original order; only the Setting page starts visible.
-    for (CPageDlg* page : std::array<CPageDlg*, kPageCount>{&monitorPage_, &historyPage_,
-                                                            &firmWarePage_, &imagePage_,
-                                                            &archivePage_, &jobPage_}) {
+    for (CPageDlg* page : std::array<CPageDlg*, kPageCount>{
+             &monitorPage_, &historyPage_, &firmWarePage_, &imagePage_, &archivePage_, &jobPage_}) {
         tabCtrl_.AddPage(page);
         page->setVisible(page == &monitorPage_);
         ListenTo(*page);

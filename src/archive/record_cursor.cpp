@@ -360,7 +360,8 @@ std::optional<std::vector<ArchivedRecord>> RecordCursor::Rows(Archive& archive, 
                       "WHERE placings.record_id = ?1");
     Statement test(archive.db_, "SELECT 1 FROM test_splices WHERE record_id = ?1");
     if (!placing.ok() || !test.ok()) {
-        Fail(archive, "reading placings", placing.ok() ? test.PrepareCode() : placing.PrepareCode());
+        Fail(archive, "reading placings",
+             placing.ok() ? test.PrepareCode() : placing.PrepareCode());
         return std::nullopt;
     }
     for (ArchivedRecord& row : rows) {
@@ -376,7 +377,8 @@ std::optional<std::vector<ArchivedRecord>> RecordCursor::Rows(Archive& archive, 
         const int tested = test.Step();
         row.testSplice = tested == SQLITE_ROW;
         test.Reset();
-        if ((rc != SQLITE_ROW && rc != SQLITE_DONE) || (tested != SQLITE_ROW && tested != SQLITE_DONE)) {
+        if ((rc != SQLITE_ROW && rc != SQLITE_DONE) ||
+            (tested != SQLITE_ROW && tested != SQLITE_DONE)) {
             Fail(archive, "reading placings", rc != SQLITE_ROW && rc != SQLITE_DONE ? rc : tested);
             return std::nullopt;
         }

@@ -317,7 +317,8 @@ inline constexpr TextKey FieldPosition{"Job", "Field_Position", "Position"};
 inline constexpr TextKey FieldCableA{"Job", "Field_Cable_A", "Cable A, first fibre"};
 inline constexpr TextKey FieldCableB{"Job", "Field_Cable_B", "Cable B, first fibre"};
 inline constexpr TextKey FieldLatest{"Job", "Field_Latest", "The latest unplaced records"};
-inline constexpr TextKey FieldChosen{"Job", "Field_Chosen", "The records chosen in the Archive tab (%1)"};
+inline constexpr TextKey FieldChosen{"Job", "Field_Chosen",
+                                     "The records chosen in the Archive tab (%1)"};
 inline constexpr TextKey PreviewRecord{"Job", "Preview_Record", "Record"};
 inline constexpr TextKey Placed{"Job", "Placed", "%1 records placed"};
 inline constexpr TextKey Unplaced{"Job", "Unplaced", "%1 records taken off their positions"};
@@ -326,19 +327,24 @@ inline constexpr TextKey Marked{"Job", "Marked", "Marked as a test splice"};
 inline constexpr TextKey Counted{"Job", "Counted", "Counted again"};
 inline constexpr TextKey Deleted{"Job", "Deleted", "%1 deleted"};
 inline constexpr TextKey Saved{"Job", "Saved", "%1 saved"};
-inline constexpr TextKey DeleteQuestion{"Job", "Delete_Question", "Delete %1 with its cables, trays and positions?"};
+inline constexpr TextKey DeleteQuestion{"Job", "Delete_Question",
+                                        "Delete %1 with its cables, trays and positions?"};
 inline constexpr TextKey ChooseJob{"Job", "Choose_Job", "Choose a job first"};
-inline constexpr TextKey ChooseClosure{"Job", "Choose_Closure", "Choose a closure or one of its trays first"};
+inline constexpr TextKey ChooseClosure{"Job", "Choose_Closure",
+                                       "Choose a closure or one of its trays first"};
 inline constexpr TextKey ChooseTray{"Job", "Choose_Tray", "Choose a tray first"};
-inline constexpr TextKey ChooseSplice{"Job", "Choose_Splice", "Choose a spliced position or a record first"};
+inline constexpr TextKey ChooseSplice{"Job", "Choose_Splice",
+                                      "Choose a spliced position or a record first"};
 inline constexpr TextKey ChooseCable{"Job", "Choose_Cable", "Add the closure's cables first"};
 inline constexpr TextKey NothingToPlace{"Job", "Nothing_To_Place", "There are no records to place"};
-inline constexpr TextKey NoJobs{"Job", "No_Jobs", "No jobs yet: make one with New job, or name records in the Archive tab"};
+inline constexpr TextKey NoJobs{
+    "Job", "No_Jobs", "No jobs yet: make one with New job, or name records in the Archive tab"};
 // The Archive tab's column of where a splice was placed: closure, tray, position.
 inline constexpr TextKey ColPlace{"Job", "Col_Place", "Closure / tray / position"};
 inline constexpr TextKey PlaceText{"Job", "Place_Text", "%1 / %2 / %3"};
 // The names of the 12 fibre colours, in FibreColour order.
-inline constexpr std::array<TextKey, 12> ColourNames{{Blue, Orange, Green, Brown, Slate, White, Red, Black, Yellow, Violet, Rose, Aqua}};
+inline constexpr std::array<TextKey, 12> ColourNames{
+    {Blue, Orange, Green, Brown, Slate, White, Red, Black, Yellow, Violet, Rose, Aqua}};
 }  // namespace job_tab
 // ---- end of the Job tab's captions ----
 }  // namespace keys

@@ -47,8 +47,8 @@ enum Column : int {
 enum TreeColumn : int { kNameColumn, kSplicedColumn, kFailedColumn, kOverColumn };
 
 QStringList Captions() {
-    return {Q(jt::ColPosition), Q(jt::ColCableA), Q(jt::ColFibreA), Q(jt::ColCableB),
-            Q(jt::ColFibreB),   Q(jt::ColLoss),   Q(jt::ColResult), Q(jt::ColSplicer),
+    return {Q(jt::ColPosition), Q(jt::ColCableA),   Q(jt::ColFibreA), Q(jt::ColCableB),
+            Q(jt::ColFibreB),   Q(jt::ColLoss),     Q(jt::ColResult), Q(jt::ColSplicer),
             Q(jt::ColTime),     Q(jt::ColResplices)};
 }
 
@@ -244,15 +244,15 @@ void CJobDlg::Refresh() {
                 result->error = Q(archive::ArchiveErrorText(error));
         } else if (auto jobs = jobs::JobStore(*archive).Jobs()) {
             result->jobs = std::move(*jobs);
-            const auto shown = std::find_if(result->jobs.begin(), result->jobs.end(),
-                                            [&](const auto& j) { return j.details.name == wanted; });
+            const auto shown =
+                std::find_if(result->jobs.begin(), result->jobs.end(),
+                             [&](const auto& j) { return j.details.name == wanted; });
             const std::string name = shown != result->jobs.end() ? wanted
-                                     : result->jobs.empty()     ? std::string()
-                                                                : result->jobs.front().details.name;
+                                     : result->jobs.empty()      ? std::string()
+                                                            : result->jobs.front().details.name;
             if (!name.empty()) {
                 if (auto matrix = jobs::ReadMatrix(*archive, name, report::LoadLimits(folder)))
-                    result->matrix =
-                        std::make_shared<const jobs::SpliceMatrix>(std::move(*matrix));
+                    result->matrix = std::make_shared<const jobs::SpliceMatrix>(std::move(*matrix));
                 else
                     result->error = Q(archive::ArchiveErrorText(archive->LastError()));
             }
@@ -285,6 +285,7 @@ void CJobDlg::ShowTree(TreeResult& result) {
         item->setText(kOverColumn, Number(c.overLimit));
     };
     QTreeWidgetItem* select = nullptr;
+    QTreeWidgetItem* shownJob = nullptr;
     auto wanted = [&](QTreeWidgetItem* item, Node node, std::int64_t id) {
         if (keep && keep->node == node && keep->id == id) select = item;
     };
@@ -310,10 +311,9 @@ void CJobDlg::ShowTree(TreeResult& result) {
                 wanted(t, Node::Tray, tray.id);
             }
             for (const jobs::CableInfo& cable : closure.cables) {
-                QTreeWidgetItem* k = add(c, Node::Cable, cable.id,
-                                         QStringLiteral("%1 (%2)")
-                                             .arg(Q(cable.details.name))
-                                             .arg(cable.details.fibres));
+                QTreeWidgetItem* k = add(
+                    c, Node::Cable, cable.id,
+                    QStringLiteral("%1 (%2)").arg(Q(cable.details.name)).arg(cable.details.fibres));
                 wanted(k, Node::Cable, cable.id);
             }
         }
@@ -325,8 +325,10 @@ void CJobDlg::ShowTree(TreeResult& result) {
         wanted(tests, Node::TestSplices, info.id);
         job->setExpanded(true);
         for (int i = 0; i < job->childCount(); ++i) job->child(i)->setExpanded(true);
-        if (!select && !keep) select = job;
+        // What was chosen is gone (deleted): the job shown is chosen instead.
+        shownJob = job;
     }
+    if (!select) select = shownJob;
     summary_.setText(!result.error.isEmpty() ? Q(keys::archive_tab::Failed).arg(result.error)
                      : jobs_.empty()         ? Q(jt::NoJobs)
                                              : QString());
@@ -411,7 +413,8 @@ void CJobDlg::ShowItems(std::vector<Item> items) {
         for (const CPagedTableModel::Row& row : rows) texts << row.texts[column];
         int width = positionList_.ColumnWidthFor(column, texts);
         // Swatches come before the fibre's text.
-        if (column == kFibreAColumn || column == kFibreBColumn) width += 2 * positionList_.RowHeight();
+        if (column == kFibreAColumn || column == kFibreBColumn)
+            width += 2 * positionList_.RowHeight();
         widths_.push_back(width);
     }
     positionModel_.Deliver(generation, 0, std::move(rows));
@@ -446,8 +449,8 @@ CPagedTableModel::Row CJobDlg::RowOf(const Item& item) const {
         const TableLanguage language = TableLanguageFor(Config().EnglishFlag);
         row.texts << Q(LossText(s->record))
                   << (item.test ? Q(jt::MarkTest)
-                                : MarkText(s->mark) + QStringLiteral(" (%1)").arg(Q(
-                                                          ResultListText(s->record, language))))
+                                : MarkText(s->mark) + QStringLiteral(" (%1)").arg(
+                                                          Q(ResultListText(s->record, language))))
                   << Q(s->splicer) << Q(TimeText(s->record))
                   << Number(item.row ? item.row->resplices.size() : 0);
         row.id = s->recordId;
@@ -502,7 +505,7 @@ bool CJobDlg::Choose(Node node, const QString& closure, int tray) {
         if (static_cast<Node>(item->data(kNameColumn, kKindRole).toInt()) != node) continue;
         const QTreeWidgetItem* parent = item->parent();
         const bool match =
-            node == Node::Tray      ? parent && parent->text(kNameColumn) == closure &&
+            node == Node::Tray ? parent && parent->text(kNameColumn) == closure &&
                                      item->text(kNameColumn) == Q(jt::TrayItem).arg(tray)
             : node == Node::Closure ? item->text(kNameColumn) == closure
             : node == Node::Job     ? closure.isEmpty() || item->text(kNameColumn) == closure
@@ -542,14 +545,18 @@ void CJobDlg::RunStore(std::function<jobs::JobResult(jobs::JobStore&)> work,
 
 void CJobDlg::OpenForm(std::unique_ptr<CJobForm> form,
                        std::function<std::function<jobs::JobResult(jobs::JobStore&)>()> work,
-                       std::function<QString(const jobs::JobResult&)> said) {
+                       std::function<QString(const jobs::JobResult&)> said,
+                       std::optional<Node> made) {
     form_ = std::move(form);
     QPointer<CJobForm> shown = form_.get();
-    form_->SetSubmit([this, shown, work, said] {
-        RunStore(work(), [this, shown, said](const jobs::JobResult& result) {
+    form_->SetSubmit([this, shown, work, said, made] {
+        RunStore(work(), [this, shown, said, made](const jobs::JobResult& result) {
             const QString refusal = OutcomeText(result);
             if (shown) shown->Answer(refusal);
-            if (refusal.isEmpty() && said) emit StatusNotice(said(result));
+            if (!refusal.isEmpty()) return;
+            // What was made is chosen in the tree once it is read again.
+            if (made && result.id != 0) chosen_ = Chosen{*made, result.id};
+            if (said) emit StatusNotice(said(result));
         });
     });
     form_->open();
@@ -593,7 +600,8 @@ void CJobDlg::EditJob(bool create) {
                 return create ? store.CreateJob(d) : store.EditJob(oldName, d);
             };
         },
-        [f](const jobs::JobResult&) { return Q(jt::Saved).arg(f->Text("name")->text()); });
+        [f](const jobs::JobResult&) { return Q(jt::Saved).arg(f->Text("name")->text()); },
+        create ? std::optional(Node::Job) : std::nullopt);
 }
 
 void CJobDlg::EditClosure(const jobs::ClosureInfo* closure) {
@@ -623,7 +631,8 @@ void CJobDlg::EditClosure(const jobs::ClosureInfo* closure) {
                 return id ? store.EditClosure(id, d) : store.AddClosure(jobId, d);
             };
         },
-        [f](const jobs::JobResult&) { return Q(jt::Saved).arg(f->Text("name")->text()); });
+        [f](const jobs::JobResult&) { return Q(jt::Saved).arg(f->Text("name")->text()); },
+        id ? std::nullopt : std::optional(Node::Closure));
 }
 
 void CJobDlg::EditCable(std::int64_t closureId, const jobs::CableInfo* cable) {
@@ -638,8 +647,7 @@ void CJobDlg::EditCable(std::int64_t closureId, const jobs::CableInfo* cable) {
         std::move(form),
         [f, closureId, id] {
             const jobs::CableDetails d{f->Text("name")->text().trimmed().toStdString(),
-                                       f->Number("fibres")->value(),
-                                       f->Number("perTube")->value()};
+                                       f->Number("fibres")->value(), f->Number("perTube")->value()};
             return [d, closureId, id](jobs::JobStore& store) {
                 return id ? store.EditCable(id, d) : store.AddCable(closureId, d);
             };
@@ -668,7 +676,8 @@ void CJobDlg::EditTray(std::int64_t closureId, const jobs::TrayInfo* tray) {
         },
         [f](const jobs::JobResult&) {
             return Q(jt::Saved).arg(Q(jt::TrayItem).arg(f->Number("number")->value()));
-        });
+        },
+        id ? std::nullopt : std::optional(Node::Tray));
 }
 
 void CJobDlg::OnBnClickedEdit() {
@@ -766,7 +775,8 @@ void CJobDlg::OnBnClickedPlace() {
     }
     // The first position of the tray not yet spliced.
     int first = 1;
-    const int trayNumber = closure->trays[static_cast<std::size_t>(tray.currentIndex())].details.number;
+    const int trayNumber =
+        closure->trays[static_cast<std::size_t>(tray.currentIndex())].details.number;
     for (const jobs::MatrixRow& row : closure->rows)
         if (row.tray == trayNumber && row.splice) first = std::max(first, row.position + 1);
     form->AddNumber("position", Q(jt::FieldFirstPosition), first, 1, 1000);
@@ -783,7 +793,8 @@ void CJobDlg::OnBnClickedPlace() {
     const int unplaced = static_cast<int>(std::min<std::size_t>(matrix_->unplaced.size(), 1000));
     QRadioButton& latest =
         form->AddRadio("latest", Q(jt::FieldLatest), "count", std::clamp(unplaced, 1, 12), 1, 1000);
-    QRadioButton& archived = form->AddRadio("archived", Q(jt::FieldChosen).arg(archiveChoiceCount_));
+    QRadioButton& archived =
+        form->AddRadio("archived", Q(jt::FieldChosen).arg(archiveChoiceCount_));
     latest.setChecked(true);
     archived.setEnabled(archiveChoiceCount_ > 0);
     CListCtrlEx& preview = form->AddList("preview");
@@ -893,8 +904,7 @@ void CJobDlg::OnBnClickedUndoPlacing() {
     RunStore([](jobs::JobStore& store) { return store.UndoLastPlacing(); },
              [this](const jobs::JobResult& result) {
                  const QString refusal = OutcomeText(result);
-                 emit StatusNotice(refusal.isEmpty() ? Q(jt::Unplaced).arg(result.count)
-                                                     : refusal);
+                 emit StatusNotice(refusal.isEmpty() ? Q(jt::Unplaced).arg(result.count) : refusal);
              });
 }
 
@@ -913,8 +923,7 @@ void CJobDlg::OnBnClickedMove() {
         tray.addItem(Q(jt::TrayItem).arg(t.details.number), QVariant::fromValue<qlonglong>(t.id));
     if (item->row)
         tray.setCurrentIndex(std::max(0, tray.findText(Q(jt::TrayItem).arg(item->row->tray))));
-    form->AddNumber("position", Q(jt::FieldPosition), item->row ? item->row->position : 1, 1,
-                    1000);
+    form->AddNumber("position", Q(jt::FieldPosition), item->row ? item->row->position : 1, 1, 1000);
     CJobForm* f = form.get();
     const std::int64_t record = item->splice->recordId;
     OpenForm(
@@ -938,13 +947,12 @@ void CJobDlg::OnBnClickedTestSplice() {
     if (!item || !item->splice) return ShowBox(Text(jt::ChooseSplice));
     const std::int64_t record = item->splice->recordId;
     const bool test = !item->test;
-    RunStore([record, test](jobs::JobStore& store) { return store.MarkTestSplice(record, test); },
-             [this, test](const jobs::JobResult& result) {
-                 const QString refusal = OutcomeText(result);
-                 emit StatusNotice(!refusal.isEmpty() ? refusal
-                                   : test             ? Q(jt::Marked)
-                                                      : Q(jt::Counted));
-             });
+    RunStore(
+        [record, test](jobs::JobStore& store) { return store.MarkTestSplice(record, test); },
+        [this, test](const jobs::JobResult& result) {
+            const QString refusal = OutcomeText(result);
+            emit StatusNotice(!refusal.isEmpty() ? refusal : test ? Q(jt::Marked) : Q(jt::Counted));
+        });
 }
 
 }  // namespace velmora::ui

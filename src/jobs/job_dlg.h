@@ -103,10 +103,13 @@ class CJobDlg : public CPageDlg {
     // the window's thread (while the page is there), then the page reads again.
     void RunStore(std::function<jobs::JobResult(jobs::JobStore&)> work,
                   std::function<void(const jobs::JobResult&)> done);
-    // Opens `form`; its OK runs `work`, and a refusal keeps it open saying why.
+    // Opens `form`; its OK runs the store's work `work` makes of the fields, and a
+    // refusal keeps it open saying why. Done, `said` is the status text, and the item
+    // `made` (of the result's id) is chosen in the tree.
     void OpenForm(std::unique_ptr<CJobForm> form,
                   std::function<std::function<jobs::JobResult(jobs::JobStore&)>()> work,
-                  std::function<QString(const jobs::JobResult&)> said);
+                  std::function<QString(const jobs::JobResult&)> said,
+                  std::optional<Node> made = std::nullopt);
     void EditJob(bool create);
     void EditClosure(const jobs::ClosureInfo* closure);
     void EditCable(std::int64_t closureId, const jobs::CableInfo* cable);

@@ -40,8 +40,7 @@ class CJobForm : public QDialog {
     QComboBox& AddChoice(const std::string& name, const QString& caption);
     // A number that may be left unset: its box ticks it on.
     QDoubleSpinBox& AddOptional(const std::string& name, const QString& caption,
-                                std::optional<double> value, double min, double max,
-                                int decimals);
+                                std::optional<double> value, double min, double max, int decimals);
     // A cable and a fibre of it on one row (`name` the cable, `name` + ".fibre" the fibre).
     void AddFibre(const std::string& name, const QString& caption);
     // Latitude and longitude on one row, both or neither (`name` ticks them on).
@@ -50,8 +49,7 @@ class CJobForm : public QDialog {
     // A choice among rows: a radio button where the caption would be, and beside it
     // a number when `number` is given (kept under that name).
     QRadioButton& AddRadio(const std::string& name, const QString& caption,
-                           const std::string& number = {}, int value = 0, int min = 0,
-                           int max = 0);
+                           const std::string& number = {}, int value = 0, int min = 0, int max = 0);
     // A list as wide as the form.
     CListCtrlEx& AddList(const std::string& name);
 

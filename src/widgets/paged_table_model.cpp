@@ -119,7 +119,8 @@ QVariant CPagedTableModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::BackgroundRole || role == Qt::DecorationRole) {
         const Row* row = RowAt(index.row());
         if (!row) return {};
-        if (role == Qt::BackgroundRole) return row->tint.isValid() ? QVariant(row->tint) : QVariant();
+        if (role == Qt::BackgroundRole)
+            return row->tint.isValid() ? QVariant(row->tint) : QVariant();
         const auto column = static_cast<std::size_t>(index.column());
         if (column >= row->swatches.size() || row->swatches[column].empty()) return {};
         QVariantList swatches;

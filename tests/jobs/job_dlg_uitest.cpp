@@ -33,9 +33,10 @@ class JobPageTest : public test::PageTest {
     void Store(std::vector<SpliceRecord> records) {
         auto opened = archive::Archive::Open(workDir.path() / "FS" / "archive.db");
         ASSERT_TRUE(opened.archive) << opened.error.message;
-        ASSERT_TRUE(opened.archive->StoreDownload({test::kPageDevice, sim::kSimSerialNumber},
-                                                  records, "Riverside")
-                        .ok());
+        ASSERT_TRUE(
+            opened.archive
+                ->StoreDownload({test::kPageDevice, sim::kSimSerialNumber}, records, "Riverside")
+                .ok());
     }
     // Fills the form open now with `texts` (field, text) and `numbers`, then OK.
     void Submit(std::vector<std::pair<std::string, QString>> texts,
@@ -116,10 +117,10 @@ TEST_F(JobPageTest, BuildAJobPlaceSplicesRedoAFailureAndUndoIt) {
     Page().OnBnClickedPlace();
     Submit({}, {{"position", 2}, {"count", 1}, {"a.fibre", 14}, {"b.fibre", 2}});
     ASSERT_EQ(Rows().size(), 3u);
-    EXPECT_EQ(Rows()[1], "2|F-112|14: tube 2 orange, orange|F-113|2: tube 1 blue, orange|0.02|Passed "
-                         "(Success)|" +
-                             QString(sim::kSimSerialNumber) + "|" + Q(TimeText(Splice(10))) +
-                             "|1");
+    EXPECT_EQ(Rows()[1],
+              "2|F-112|14: tube 2 orange, orange|F-113|2: tube 1 blue, orange|0.02|Passed "
+              "(Success)|" +
+                  QString(sim::kSimSerialNumber) + "|" + Q(TimeText(Splice(10))) + "|1");
     EXPECT_FALSE(Page().PositionModel().index(1, 0).data(Qt::BackgroundRole).isValid());
 
     Page().OnBnClickedUndoPlacing();

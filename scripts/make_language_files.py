@@ -233,6 +233,38 @@ CHINESE = {
     ("Archive", "Backed_Up"): "升级前已将参数备份到档案",
     ("Archive", "No_Backup"): "无法备份参数：%1。是否不备份继续升级？",
     ("Archive", "No_Archive"): "档案不可用",
+    # The Job section: the job store's refusals first, the Job tab's captions after.
+    ("Job", "Kind_Job"): "工程",
+    ("Job", "Kind_Closure"): "接头盒",
+    ("Job", "Kind_Cable"): "光缆",
+    ("Job", "Empty_Name"): "%1需要名称",
+    ("Job", "Duplicate_Name"): "名称 %1 在此已被使用",
+    ("Job", "No_Such_Job"): "没有工程 %1",
+    ("Job", "No_Such_Closure"): "没有接头盒 %1",
+    ("Job", "No_Such_Cable"): "没有光缆 %1",
+    ("Job", "No_Such_Tray"): "没有熔接盘 %1",
+    ("Job", "No_Such_Position"): "没有位置 %1",
+    ("Job", "No_Such_Record"): "没有熔接记录 %1",
+    ("Job", "Bad_Limit"): "限值超出范围（0 至 655.35 dB，0 至 6553.5 度）",
+    ("Job", "Bad_Point"): "请同时给出纬度（-90 至 90）和经度（-180 至 180），以十进制度表示",
+    ("Job", "Bad_Fibre_Count"): "光缆的纤芯数须为 12 至 864，而不是 %1",
+    ("Job", "Bad_Per_Tube"): "每管纤芯数须为 1 至光缆的纤芯数，而不是 %1",
+    ("Job", "Bad_Capacity"): "熔接盘可容纳 1 至 1000 个熔接点，而不是 %1",
+    ("Job", "Bad_Number"): "编号从 1 开始，而不是 %1",
+    ("Job", "Position_Over_Capacity"): "位置 %1 超出熔接盘的容量",
+    ("Job", "Fibre_Over_Count"): "纤芯 %1 超出光缆的纤芯数",
+    ("Job", "Fibre_In_Use"): "纤芯 %1 已在该接头盒的另一位置熔接",
+    ("Job", "Position_Joins_Other"): "位置 %1 已有其他纤芯的熔接记录",
+    ("Job", "Record_Of_Other_Job"): "熔接记录 %1 不属于此工程",
+    ("Job", "Record_Placed"): "熔接记录 %1 已放置",
+    ("Job", "Record_Is_Test_Splice"): "熔接记录 %1 是试熔",
+    ("Job", "Not_Enough_Unplaced"): "该工程只有 %1 条未放置的熔接记录",
+    ("Job", "Closure_Not_Empty"): "接头盒 %1 中有已放置的熔接记录：请先将其移除",
+    ("Job", "Cable_In_Use"): "有位置熔接了光缆 %1 的纤芯",
+    ("Job", "Tray_Not_Empty"): "熔接盘 %1 中有已放置的熔接记录：请先将其移除",
+    ("Job", "Capacity_Below_Positions"): "位置 %1 正在使用：容量不能更小",
+    ("Job", "Nothing_To_Undo"): "没有可撤销的放置",
+    # End of the refusals; the Job tab's captions follow.
     # ---- Section "Job": the Job tab's captions ----
     ("Job", "Table_Name"): "工程",
     ("Job", "Col_Name"): "名称",
@@ -276,7 +308,7 @@ CHINESE = {
     ("Job", "Btn_Edit"): "编辑",
     ("Job", "Btn_Add_Closure"): "添加接头盒",
     ("Job", "Btn_Add_Cable"): "添加光缆",
-    ("Job", "Btn_Add_Tray"): "添加熔纤盘",
+    ("Job", "Btn_Add_Tray"): "添加熔接盘",
     ("Job", "Btn_Delete"): "删除",
     ("Job", "Btn_Place"): "放置熔接",
     ("Job", "Btn_Undo_Placing"): "撤销放置",
@@ -286,7 +318,7 @@ CHINESE = {
     ("Job", "Job_Caption"): "工程",
     ("Job", "Closure_Caption"): "接头盒",
     ("Job", "Cable_Caption"): "光缆",
-    ("Job", "Tray_Caption"): "熔纤盘",
+    ("Job", "Tray_Caption"): "熔接盘",
     ("Job", "Move_Caption"): "移动熔接记录",
     ("Job", "Field_Name"): "名称",
     ("Job", "Field_Customer"): "客户",
@@ -299,7 +331,7 @@ CHINESE = {
     ("Job", "Field_Point"): "纬度，经度",
     ("Job", "Field_Fibres"): "光纤数",
     ("Job", "Field_Per_Tube"): "每管光纤数",
-    ("Job", "Field_Tray"): "熔纤盘",
+    ("Job", "Field_Tray"): "熔接盘",
     ("Job", "Field_Capacity"): "位置数",
     ("Job", "Field_First_Position"): "起始位置",
     ("Job", "Field_Position"): "位置",
@@ -315,10 +347,10 @@ CHINESE = {
     ("Job", "Counted"): "已恢复计入",
     ("Job", "Deleted"): "已删除 %1",
     ("Job", "Saved"): "已保存 %1",
-    ("Job", "Delete_Question"): "删除 %1 及其光缆、熔纤盘和位置？",
+    ("Job", "Delete_Question"): "删除 %1 及其光缆、熔接盘和位置？",
     ("Job", "Choose_Job"): "请先选择工程",
-    ("Job", "Choose_Closure"): "请先选择接头盒或其熔纤盘",
-    ("Job", "Choose_Tray"): "请先选择熔纤盘",
+    ("Job", "Choose_Closure"): "请先选择接头盒或其熔接盘",
+    ("Job", "Choose_Tray"): "请先选择熔接盘",
     ("Job", "Choose_Splice"): "请先选择已熔接的位置或记录",
     ("Job", "Choose_Cable"): "请先为接头盒添加光缆",
     ("Job", "Nothing_To_Place"): "没有可放置的记录",
@@ -328,7 +360,7 @@ CHINESE = {
     # ---- end of the Job tab's captions ----
 }
 
-SECTIONS = ["DlgPara", "TAB0", "TAB1", "TAB2", "TAB3", "Archive", "Job", "Report"]
+SECTIONS = ["DlgPara", "TAB0", "TAB1", "TAB2", "TAB3", "Archive", "Report", "Job"]
 
 
 def keys_from_header():

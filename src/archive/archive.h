@@ -30,6 +30,10 @@ struct sqlite3;
 namespace velmora {
 class LockFile;
 }
+namespace velmora::jobs {
+class JobStore;
+class MatrixReader;
+}  // namespace velmora::jobs
 
 namespace velmora::archive {
 
@@ -319,6 +323,9 @@ class Archive {
 
   private:
     friend class RecordCursor;
+    // The as-built documentation kept in the same file works on the same connection.
+    friend class jobs::JobStore;
+    friend class jobs::MatrixReader;
     Archive(sqlite3* db, std::unique_ptr<LockFile> marker, Clock clock, std::string file,
             bool readOnly);
     std::chrono::sys_seconds Now() const;

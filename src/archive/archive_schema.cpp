@@ -116,6 +116,84 @@ CREATE INDEX records_by_splicer_result ON records(splicer_id, result, ordinal);
 CREATE INDEX records_by_loss ON records(loss, ordinal);
 CREATE INDEX records_by_splicer_loss ON records(splicer_id, loss, ordinal);
 )sql"},
+    // As-built documentation. A job is a row of its own, with its details and its
+    // acceptance limits (NULL: the ones of the reports); the records keep their job
+    // by name, so every filter and index on records.job stays as it is, and triggers
+    // give every name a record carries a row. In a job: closures (an optional
+    // location in WGS84 degrees), their cables and trays, and the positions of a tray,
+    // each joining a fibre of cable A to a fibre of cable B. A record is placed on at
+    // most one position (its id is the key of placings); a position with records
+    // placed cannot go, so neither can its tray or closure. A test splice is not
+    // counted. The last placing is kept so that it can be undone: each record it
+    // placed, its position, and whether the placing made that position.
+    {5, R"sql(
+CREATE TABLE jobs (
+    id          INTEGER PRIMARY KEY,
+    name        TEXT NOT NULL UNIQUE,
+    customer    TEXT NOT NULL DEFAULT '',
+    contractor  TEXT NOT NULL DEFAULT '',
+    technicians TEXT NOT NULL DEFAULT '',
+    notes       TEXT NOT NULL DEFAULT '',
+    max_loss    INTEGER CHECK (max_loss BETWEEN 0 AND 65535),
+    max_angle   INTEGER CHECK (max_angle BETWEEN 0 AND 65535)
+);
+INSERT INTO jobs(name) SELECT DISTINCT job FROM records WHERE job IS NOT NULL ORDER BY job;
+CREATE TRIGGER records_job_added AFTER INSERT ON records WHEN NEW.job IS NOT NULL
+BEGIN INSERT OR IGNORE INTO jobs(name) VALUES (NEW.job); END;
+CREATE TRIGGER records_job_changed AFTER UPDATE OF job ON records WHEN NEW.job IS NOT NULL
+BEGIN INSERT OR IGNORE INTO jobs(name) VALUES (NEW.job); END;
+CREATE TABLE closures (
+    id        INTEGER PRIMARY KEY,
+    job_id    INTEGER NOT NULL REFERENCES jobs(id),
+    name      TEXT NOT NULL CHECK (name <> ''),
+    location  TEXT NOT NULL DEFAULT '',
+    latitude  REAL CHECK (latitude BETWEEN -90 AND 90),
+    longitude REAL CHECK (longitude BETWEEN -180 AND 180),
+    notes     TEXT NOT NULL DEFAULT '',
+    UNIQUE (job_id, name),
+    CHECK ((latitude IS NULL) = (longitude IS NULL))
+);
+CREATE TABLE cables (
+    id         INTEGER PRIMARY KEY,
+    closure_id INTEGER NOT NULL REFERENCES closures(id) ON DELETE CASCADE,
+    name       TEXT NOT NULL CHECK (name <> ''),
+    fibres     INTEGER NOT NULL CHECK (fibres BETWEEN 12 AND 864),
+    per_tube   INTEGER NOT NULL DEFAULT 12 CHECK (per_tube BETWEEN 1 AND fibres),
+    UNIQUE (closure_id, name)
+);
+CREATE TABLE trays (
+    id         INTEGER PRIMARY KEY,
+    closure_id INTEGER NOT NULL REFERENCES closures(id) ON DELETE CASCADE,
+    number     INTEGER NOT NULL CHECK (number >= 1),
+    capacity   INTEGER NOT NULL CHECK (capacity BETWEEN 1 AND 1000),
+    UNIQUE (closure_id, number)
+);
+CREATE TABLE positions (
+    id      INTEGER PRIMARY KEY,
+    tray_id INTEGER NOT NULL REFERENCES trays(id) ON DELETE CASCADE,
+    number  INTEGER NOT NULL CHECK (number >= 1),
+    cable_a INTEGER NOT NULL REFERENCES cables(id),
+    fibre_a INTEGER NOT NULL CHECK (fibre_a >= 1),
+    cable_b INTEGER NOT NULL REFERENCES cables(id),
+    fibre_b INTEGER NOT NULL CHECK (fibre_b >= 1),
+    UNIQUE (tray_id, number)
+);
+CREATE INDEX positions_by_fibre_a ON positions(cable_a, fibre_a);
+CREATE INDEX positions_by_fibre_b ON positions(cable_b, fibre_b);
+CREATE TABLE placings (
+    record_id   INTEGER PRIMARY KEY REFERENCES records(id),
+    position_id INTEGER NOT NULL REFERENCES positions(id)
+);
+CREATE INDEX placings_by_position ON placings(position_id);
+CREATE TABLE test_splices (
+    record_id INTEGER PRIMARY KEY REFERENCES records(id)
+);
+CREATE TABLE placing_undo (
+    record_id   INTEGER PRIMARY KEY REFERENCES records(id),
+    position_id INTEGER NOT NULL,
+    made        INTEGER NOT NULL
+);
+)sql"},
 };
 
 // The first column of the first row of `sql` (0 when it gives no row).

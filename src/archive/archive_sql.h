@@ -1,7 +1,7 @@
 #pragma once
 // What the archive's queries share: statements, transactions, the WHERE clause of a
 // record filter and the errors of SQLite as the archive reports them. Internal to
-// the archive (archive.cpp and record_cursor.cpp).
+// the archive (archive.cpp and record_cursor.cpp) and the job store beside it.
 #include <sqlite3.h>
 
 #include <cerrno>
@@ -74,6 +74,7 @@ class Statement {
     void Bind(int at, std::span<const std::uint8_t> blob) {
         sqlite3_bind_blob(stmt_, at, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
     }
+    void Bind(int at, double value) { sqlite3_bind_double(stmt_, at, value); }
     void BindNull(int at) { sqlite3_bind_null(stmt_, at); }
     // Empty text binds NULL.
     void BindOrNull(int at, std::string_view text) {
@@ -89,6 +90,7 @@ class Statement {
 
     bool IsNull(int col) const { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
     std::int64_t Int(int col) const { return sqlite3_column_int64(stmt_, col); }
+    double Real(int col) const { return sqlite3_column_double(stmt_, col); }
     std::string Text(int col) const {
         const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, col));
         return text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, col)))

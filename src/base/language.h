@@ -243,6 +243,59 @@ inline constexpr TextKey NoBackup{
     "Archive", "No_Backup", "No backup of the settings could be taken: %1. Update without one?"};
 inline constexpr TextKey NoArchive{"Archive", "No_Archive", "the archive is not available"};
 }  // namespace archive_tab
+// Section "Job": the as-built documentation of jobs, in the Job tab and velmora-cli.
+namespace job_tab {
+// ---- Why the job store refused a change (jobs_texts.cpp). %1: the name or number
+// the refusal is about; Empty_Name's %1 is one of the Kind_ words. ----
+inline constexpr TextKey KindJob{"Job", "Kind_Job", "job"};
+inline constexpr TextKey KindClosure{"Job", "Kind_Closure", "closure"};
+inline constexpr TextKey KindCable{"Job", "Kind_Cable", "cable"};
+inline constexpr TextKey EmptyName{"Job", "Empty_Name", "The %1 needs a name"};
+inline constexpr TextKey DuplicateName{"Job", "Duplicate_Name",
+                                       "The name %1 is already taken here"};
+inline constexpr TextKey NoSuchJob{"Job", "No_Such_Job", "There is no job %1"};
+inline constexpr TextKey NoSuchClosure{"Job", "No_Such_Closure", "There is no closure %1"};
+inline constexpr TextKey NoSuchCable{"Job", "No_Such_Cable", "There is no cable %1"};
+inline constexpr TextKey NoSuchTray{"Job", "No_Such_Tray", "There is no tray %1"};
+inline constexpr TextKey NoSuchPosition{"Job", "No_Such_Position", "There is no position %1"};
+inline constexpr TextKey NoSuchRecord{"Job", "No_Such_Record", "There is no splice record %1"};
+inline constexpr TextKey BadLimit{"Job", "Bad_Limit",
+                                  "A limit is out of range (0 to 655.35 dB, 0 to 6553.5 degrees)"};
+inline constexpr TextKey BadPoint{
+    "Job", "Bad_Point",
+    "Give both latitude (-90 to 90) and longitude (-180 to 180) in decimal degrees"};
+inline constexpr TextKey BadFibreCount{"Job", "Bad_Fibre_Count",
+                                       "A cable has 12 to 864 fibres, not %1"};
+inline constexpr TextKey BadPerTube{"Job", "Bad_Per_Tube",
+                                    "Fibres per tube are 1 to the cable's fibre count, not %1"};
+inline constexpr TextKey BadCapacity{"Job", "Bad_Capacity",
+                                     "A tray holds 1 to 1000 splices, not %1"};
+inline constexpr TextKey BadNumber{"Job", "Bad_Number", "Numbers start at 1, not %1"};
+inline constexpr TextKey PositionOverCapacity{"Job", "Position_Over_Capacity",
+                                              "Position %1 is beyond the tray's capacity"};
+inline constexpr TextKey FibreOverCount{"Job", "Fibre_Over_Count",
+                                        "Fibre %1 is beyond the cable's fibre count"};
+inline constexpr TextKey FibreInUse{
+    "Job", "Fibre_In_Use", "Fibre %1 is already joined on another position of the closure"};
+inline constexpr TextKey PositionJoinsOther{"Job", "Position_Joins_Other",
+                                            "Position %1 holds splices of other fibres"};
+inline constexpr TextKey RecordOfOtherJob{"Job", "Record_Of_Other_Job",
+                                          "Splice record %1 is not of this job"};
+inline constexpr TextKey RecordPlaced{"Job", "Record_Placed", "Splice record %1 is already placed"};
+inline constexpr TextKey RecordIsTestSplice{"Job", "Record_Is_Test_Splice",
+                                            "Splice record %1 is a test splice"};
+inline constexpr TextKey NotEnoughUnplaced{"Job", "Not_Enough_Unplaced",
+                                           "The job has only %1 unplaced splice records"};
+inline constexpr TextKey ClosureNotEmpty{"Job", "Closure_Not_Empty",
+                                         "Closure %1 holds placed splices: take them off first"};
+inline constexpr TextKey CableInUse{"Job", "Cable_In_Use", "Positions join fibres of cable %1"};
+inline constexpr TextKey TrayNotEmpty{"Job", "Tray_Not_Empty",
+                                      "Tray %1 holds placed splices: take them off first"};
+inline constexpr TextKey CapacityBelowPositions{
+    "Job", "Capacity_Below_Positions", "Position %1 is in use: the capacity cannot be smaller"};
+inline constexpr TextKey NothingToUndo{"Job", "Nothing_To_Undo", "There is no placing to undo"};
+// ---- End of the refusals. The Job tab's captions follow. ----
+}  // namespace job_tab
 // ---- Section "Job", the Job tab: the window's captions (jobs_texts.h words the refusals) ----
 namespace job_tab {
 inline constexpr TextKey TabName{"Job", "Table_Name", "Jobs"};

@@ -30,9 +30,9 @@ inline constexpr int kMaxFibres = 864;
 inline constexpr int kDefaultPerTube = 12;
 
 struct FibrePlace {
-    int tube = 0;                            // 1, 2, ...
-    FibreColour tubeColour{};                // the tube's colour
-    FibreColour colour{};                    // the fibre's colour within its tube
+    int tube = 0;              // 1, 2, ...
+    FibreColour tubeColour{};  // the tube's colour
+    FibreColour colour{};      // the fibre's colour within its tube
     bool operator==(const FibrePlace&) const = default;
 };
 

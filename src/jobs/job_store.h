@@ -116,37 +116,38 @@ struct PositionInfo {
 // Why a change was refused. Each front end words it (jobs_texts.h).
 enum class Refusal {
     None,
-    EmptyName,              // detail: which kind of name
-    DuplicateName,          // detail: the name taken
-    NoSuchJob,              // detail: the name
-    NoSuchClosure,          // detail: the name
-    NoSuchCable,            // detail: the name
-    NoSuchTray,             // detail: the number
-    NoSuchPosition,         // detail: the number
-    NoSuchRecord,           // detail: the id
-    BadLimit,               // a limit below 0 or above report::kLimitCap
-    BadPoint,               // latitude or longitude out of range, or only one of them
-    BadFibreCount,          // detail: the count given
-    BadPerTube,             // detail: the count given
-    BadCapacity,            // detail: the capacity given
-    PositionOverCapacity,   // detail: the position number; the tray's capacity is smaller
-    FibreOverCount,         // detail: "CABLE:FIBRE"; the cable has fewer fibres
-    FibreInUse,             // detail: "CABLE:FIBRE"; on another position of the closure
-    PositionJoinsOther,     // detail: the position; it joins other fibres and holds records
-    RecordOfOtherJob,       // detail: the record id
-    RecordPlaced,           // detail: the record id; it sits on a position already
-    RecordIsTestSplice,     // detail: the record id
-    NotEnoughUnplaced,      // detail: how many unplaced records the job has
-    ClosureNotEmpty,        // detail: the closure; records are placed in it
-    CableInUse,             // detail: the cable; positions join its fibres
-    TrayNotEmpty,           // detail: the tray; records are placed on it
-    CapacityBelowPositions, // detail: the highest position in use
+    EmptyName,               // detail: which kind of name
+    DuplicateName,           // detail: the name taken
+    NoSuchJob,               // detail: the name
+    NoSuchClosure,           // detail: the name
+    NoSuchCable,             // detail: the name
+    NoSuchTray,              // detail: the number
+    NoSuchPosition,          // detail: the number
+    NoSuchRecord,            // detail: the id
+    BadLimit,                // a limit below 0 or above report::kLimitCap
+    BadPoint,                // latitude or longitude out of range, or only one of them
+    BadFibreCount,           // detail: the count given
+    BadPerTube,              // detail: the count given
+    BadCapacity,             // detail: the capacity given
+    PositionOverCapacity,    // detail: the position number; the tray's capacity is smaller
+    FibreOverCount,          // detail: "CABLE:FIBRE"; the cable has fewer fibres
+    FibreInUse,              // detail: "CABLE:FIBRE"; on another position of the closure
+    PositionJoinsOther,      // detail: the position; it joins other fibres and holds records
+    RecordOfOtherJob,        // detail: the record id
+    RecordPlaced,            // detail: the record id; it sits on a position already
+    RecordIsTestSplice,      // detail: the record id
+    NotEnoughUnplaced,       // detail: how many unplaced records the job has
+    ClosureNotEmpty,         // detail: the closure; records are placed in it
+    CableInUse,              // detail: the cable; positions join its fibres
+    TrayNotEmpty,            // detail: the tray; records are placed on it
+    CapacityBelowPositions,  // detail: the highest position in use
     NothingToUndo,
+    BadNumber,  // detail: a tray, position or "CABLE:FIBRE" below 1
 };
 
 struct JobResult {
     Refusal refusal = Refusal::None;
-    std::string detail{};          // the name or number the refusal is about
+    std::string detail{};           // the name or number the refusal is about
     archive::ArchiveError error{};  // the archive failed (refusal then None)
     std::size_t count = 0;          // records placed, unplaced, moved, marked
     std::int64_t id = 0;            // the job, closure, cable, tray or position made
@@ -204,6 +205,10 @@ class JobStore {
     std::optional<std::vector<std::int64_t>> LatestUnplaced(std::int64_t jobId, std::size_t count);
     // All or nothing, in one transaction; kept so that UndoLastPlacing can take it back.
     JobResult Place(const PlacingRequest& request);
+    // Place with the job's `count` latest unplaced records (as LatestUnplaced gives
+    // them, read in the same transaction) instead of request.records; refused
+    // (NotEnoughUnplaced) when the job has fewer.
+    JobResult PlaceLatest(const PlacingRequest& request, std::size_t count);
     // Takes the records of the last Place back off their positions (and the positions
     // it made, when empty again), once.
     JobResult UndoLastPlacing();
@@ -218,6 +223,12 @@ class JobStore {
     const archive::ArchiveError& LastError() const;
 
   private:
+    // Runs `work` with the archive's LastError cleared; a failure of SQLite inside it
+    // (thrown as an internal exception) becomes the archive's error, naming `what`.
+    template <class Work>
+    auto Guard(const char* what, bool writes, Work work) -> decltype(work());
+    JobResult PlaceRecords(const PlacingRequest& request);
+
     archive::Archive& archive_;
 };
 

@@ -21,8 +21,8 @@ namespace velmora::jobs {
 
 struct MatrixSplice {
     std::int64_t recordId = 0;
-    std::string splicer;     // its serial number, or its folder's name when that is unknown
-    std::int64_t number = 0; // its place among its splicer's records in the archive (1 the oldest)
+    std::string splicer;      // its serial number, or its folder's name when that is unknown
+    std::int64_t number = 0;  // its place among its splicer's records in the archive (1 the oldest)
     SpliceRecord record;
     report::Mark mark = report::Mark::Pass;  // against the job's limits
 };
@@ -30,26 +30,26 @@ struct MatrixSplice {
 struct MatrixEnd {
     std::string cable;  // its name
     int fibre = 0;
-    FibrePlace place;   // tube and colours
+    FibrePlace place;  // tube and colours
 };
 
 struct MatrixRow {
-    int tray = 0;      // TrayDetails::number
+    int tray = 0;  // TrayDetails::number
     int position = 0;
     MatrixEnd a;
     MatrixEnd b;
-    std::optional<MatrixSplice> splice{};  // the one that counts; none: planned, not yet spliced
-    std::vector<MatrixSplice> resplices{}; // the earlier ones, oldest first
+    std::optional<MatrixSplice> splice{};   // the one that counts; none: planned, not yet spliced
+    std::vector<MatrixSplice> resplices{};  // the earlier ones, oldest first
 };
 
 // Positions of a closure (or of a whole job) by what their counting splice is.
 struct MatrixCounts {
-    std::size_t positions = 0;   // planned, spliced or not
-    std::size_t spliced = 0;     // with a splice that counts
+    std::size_t positions = 0;  // planned, spliced or not
+    std::size_t spliced = 0;    // with a splice that counts
     std::size_t passed = 0;
-    std::size_t failed = 0;      // failed on the splicer
-    std::size_t overLimit = 0;   // accepted by the splicer, beyond a limit of the job
-    std::size_t respliced = 0;   // positions with re-splices
+    std::size_t failed = 0;     // failed on the splicer
+    std::size_t overLimit = 0;  // accepted by the splicer, beyond a limit of the job
+    std::size_t respliced = 0;  // positions with re-splices
     bool operator==(const MatrixCounts&) const = default;
 };
 
@@ -63,9 +63,10 @@ struct MatrixClosure {
 
 struct SpliceMatrix {
     JobInfo job;
-    report::Limits limits;               // the job's, or the defaults where it sets none
-    std::vector<MatrixClosure> closures; // by name
-    std::vector<MatrixSplice> unplaced;  // of the job, neither placed nor test splices; oldest first
+    report::Limits limits;                // the job's, or the defaults where it sets none
+    std::vector<MatrixClosure> closures;  // by name
+    std::vector<MatrixSplice>
+        unplaced;  // of the job, neither placed nor test splices; oldest first
     std::vector<MatrixSplice> testSplices;
     MatrixCounts totals;
 

@@ -17,6 +17,7 @@
 #include "archive/archive_texts.h"
 #include "archive/record_cursor.h"
 #include "archive/sha256.h"
+#include "jobs/job_store.h"
 #include "support/test_support.h"
 
 namespace velmora::archive {
@@ -701,6 +702,28 @@ TEST_F(ArchiveTest, OlderFileKeepsEverythingAndClaimsNoSerialItCannotKnow) {
     EXPECT_EQ((*records)[1].id, 2);
     EXPECT_EQ((*records)[1].serialNumber, "") << "XB123456's until it says so";
     EXPECT_EQ(Tags({.device = "AB123456"}), (std::vector<int>{1, 3}));
+
+    // A file of before jobs were rows of their own: each job name its records carry
+    // becomes a job, every record kept with its name.
+    const std::filesystem::path four = dir.path() / "four.db";
+    {
+        RawDb old(four);
+        ASSERT_EQ(Migrate(old.db, 4).sqliteCode, SQLITE_OK);
+        old.Exec(
+            "INSERT INTO splicers(id, folder, serial, first_seen, last_seen) "
+            "VALUES (1, 'A100', 'SA100', 0, 0);"
+            "INSERT INTO records VALUES (1, 1, " +
+            hex(ofC.bytes) + ", 20251224120000, 0, 'north', 1, 0, 3), (2, 1, " + hex(ofD.bytes) +
+            ", 20251225120000, 0, '北区', 2, 1, 4660), (3, 1, " + hex(Rec(3, 2026, 1, 5).bytes) +
+            ", 20260105120000, 0, 'north', 3, 0, 3)");
+    }
+    const OpenResult opened = Archive::Open(four);
+    ASSERT_TRUE(opened.archive) << opened.error.message;
+    const auto jobs = jobs::JobStore(*opened.archive).Jobs();
+    ASSERT_EQ(jobs->size(), 2u);
+    EXPECT_EQ(jobs->front().details.name + " " + std::to_string(jobs->front().records), "north 2");
+    EXPECT_EQ(jobs->back().details.name + " " + std::to_string(jobs->back().records), "北区 1");
+    EXPECT_EQ(opened.archive->Records({.job = "北区"})->front().id, 2);
 }
 
 }  // namespace

@@ -123,4 +123,14 @@ std::string Hex(std::span<const std::uint8_t> bytes) {
     return out;
 }
 
+SpliceRecord RecordAt(int minute, int result, int loss) {
+    SpliceRecord r;
+    const int since = 8 * 60 + minute;  // minutes since 2026-03-01 00:00
+    const int fields[] = {26, 3, 1 + since / 1440, since / 60 % 24, since % 60, 0, result};
+    for (int i = 0; i < 7; ++i) r.bytes[i] = static_cast<std::uint8_t>(fields[i]);
+    r.bytes[8] = static_cast<std::uint8_t>(loss & 0xFF);
+    r.bytes[9] = static_cast<std::uint8_t>(loss >> 8);
+    return r;
+}
+
 }  // namespace velmora::test

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/app_config.h"
+#include "history/splice_record.h"
 #include "protocol/link.h"
 #include "sim/virtual_splicer.h"
 
@@ -69,6 +70,10 @@ inline constexpr std::array<std::uint8_t, 34> kExample = {
     0x1A, 0x0C, 0x1F, 0x17, 0x3B, 0x09, 0x00, 0x00, 0x0F, 0x00, 0x05, 0x00,
     0x0C, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x0A, 0x00, 0xFE, 0xFF,
     0x64, 0x00, 0xB4, 0x00, 0x2C, 0x01, 0xD0, 0x07, 0x1E, 0x00};
+
+// A splice record made `minute` minutes after 2026-03-01 08:00 (so each minute's is
+// its own), judged `result` (0 success, 1 failure) with `loss` hundredths of a dB.
+SpliceRecord RecordAt(int minute, int result = 0, int loss = 2);
 
 // The whole file, as bytes ("" when it cannot be read).
 std::string ReadFileBytes(const std::filesystem::path& path);

@@ -268,9 +268,9 @@ CHINESE = {
     # ---- Section "Job": the Job tab's captions ----
     ("Job", "Table_Name"): "工程",
     ("Job", "Col_Name"): "名称",
-    ("Job", "Col_Spliced"): "已熔接",
-    ("Job", "Col_Failed"): "失败",
-    ("Job", "Col_Over"): "超限",
+    ("Job", "Col_Spliced"): "已熔接/计划",
+    ("Job", "Count_Failed"): "%1 失败",
+    ("Job", "Count_Over"): "%1 超限",
     ("Job", "Tray_Item"): "第 %1 盘",
     ("Job", "Unplaced_Item"): "未放置的记录",
     ("Job", "Test_Item"): "试熔记录",

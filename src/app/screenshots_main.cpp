@@ -58,26 +58,33 @@ bool PrepareWorkingFolder(const fs::path& shippedPar, const fs::path& folder,
 // on two trays of the first (a failure among them redone), the last one a test splice.
 bool SeedJob(archive::Archive& archive) {
     jobs::JobStore store(archive);
-    const jobs::JobResult job =
-        store.CreateJob({.name = "Riverside cable 3", .customer = "City fibre"});
-    if (!job.ok() ||
-        !archive
-             .TagJob("Riverside cable 3",
+    // The job the Archive tab named, with more of its records and its details.
+    const std::string name = "Riverside cable 3";
+    if (!archive
+             .TagJob(name,
                      std::vector<std::int64_t>({6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17,
                                                 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28}))
-             .ok())
+             .ok() ||
+        !store.EditJob(name, {.name = name, .customer = "City fibre"}).ok())
         return false;
+    const std::optional<jobs::JobInfo> job = store.Job(name);
+    if (!job) return false;
     const jobs::JobResult closure =
-        store.AddClosure(job.id, {"C-17", "Mill Road", jobs::GeoPoint{51.75, -1.25}});
-    const jobs::JobResult other = store.AddClosure(job.id, {.name = "C-18"});
+        store.AddClosure(job->id, {"C-17", "Mill Road", jobs::GeoPoint{51.75, -1.25}});
+    const jobs::JobResult other = store.AddClosure(job->id, {.name = "C-18"});
     const jobs::JobResult a = store.AddCable(closure.id, {"F-112", 48, 12});
     const jobs::JobResult b = store.AddCable(closure.id, {"F-113", 48, 12});
     const jobs::JobResult tray1 = store.AddTray(closure.id, {1, 12});
     const jobs::JobResult tray2 = store.AddTray(closure.id, {2, 12});
-    if (!closure.ok() || !other.ok() || !a.ok() || !b.ok() || !tray1.ok() || !tray2.ok())
+    if (!closure.ok() || !other.ok() || !a.ok() || !b.ok() || !tray1.ok() || !tray2.ok()) {
+        std::fprintf(stderr, "velmora-screenshots: the job's closures could not be made\n");
         return false;
-    const auto first = store.LatestUnplaced(job.id, 22);
-    if (!first || first->size() != 22) return false;
+    }
+    const auto first = store.LatestUnplaced(job->id, 22);
+    if (!first || first->size() != 22) {
+        std::fprintf(stderr, "velmora-screenshots: the job has too few records\n");
+        return false;
+    }
     const std::vector<std::int64_t> records = *first;
     bool ok =
         store.Place({tray1.id, 1, {a.id, 1}, {b.id, 1}, {records.begin(), records.begin() + 12}})
@@ -90,6 +97,7 @@ bool SeedJob(archive::Archive& archive) {
     ok &= store.Place({tray1.id, 4, {a.id, 4}, {b.id, 4}, {records.end() - 2, records.end() - 1}})
               .ok();
     ok &= store.MarkTestSplice(records.back(), true).ok();
+    if (!ok) std::fprintf(stderr, "velmora-screenshots: the job could not be placed\n");
     return ok;
 }
 
@@ -186,6 +194,13 @@ bool ShootMainWindow(const QString& out, const char* tag) {
                                          .arg(tag)
                                          .arg(dlg.width())
                                          .arg(dlg.height()));
+    // Its placing form, with the records beside the positions they would fill.
+    dlg.JobPage().OnBnClickedPlace();
+    SettleArchive(dlg);
+    if (CJobForm* form = dlg.JobPage().Form()) {
+        ok &= Save(form->grab().toImage(), QStringLiteral("%1/job_%2_place.png").arg(out).arg(tag));
+        form->reject();
+    }
     dlg.TabCtrl().TabBar().setCurrentIndex(kSettingTab);
     dlg.ShowCommState(false, Q(msg::NoAnswer));
     QApplication::processEvents();

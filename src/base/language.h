@@ -300,9 +300,9 @@ inline constexpr TextKey NothingToUndo{"Job", "Nothing_To_Undo", "There is no pl
 namespace job_tab {
 inline constexpr TextKey TabName{"Job", "Table_Name", "Jobs"};
 inline constexpr TextKey ColName{"Job", "Col_Name", "Name"};
-inline constexpr TextKey ColSpliced{"Job", "Col_Spliced", "Spliced"};
-inline constexpr TextKey ColFailed{"Job", "Col_Failed", "Failed"};
-inline constexpr TextKey ColOver{"Job", "Col_Over", "Over limit"};
+inline constexpr TextKey ColSpliced{"Job", "Col_Spliced", "Spliced/planned"};
+inline constexpr TextKey CountFailed{"Job", "Count_Failed", "%1 failed"};
+inline constexpr TextKey CountOver{"Job", "Count_Over", "%1 over limit"};
 inline constexpr TextKey TrayItem{"Job", "Tray_Item", "Tray %1"};
 inline constexpr TextKey UnplacedItem{"Job", "Unplaced_Item", "Unplaced records"};
 inline constexpr TextKey TestItem{"Job", "Test_Item", "Test splices"};

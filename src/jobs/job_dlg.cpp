@@ -29,6 +29,8 @@ constexpr int kPageMargin = 8;
 constexpr int kSpacing = 6;
 constexpr int kKindRole = Qt::UserRole;
 constexpr int kIdRole = Qt::UserRole + 1;
+// Up to this many closures are shown open with their trays and cables.
+constexpr int kOpenClosures = 12;
 
 enum Column : int {
     kPositionColumn,
@@ -44,7 +46,7 @@ enum Column : int {
     kColumns
 };
 
-enum TreeColumn : int { kNameColumn, kSplicedColumn, kFailedColumn, kOverColumn };
+enum TreeColumn : int { kNameColumn, kCountsColumn };
 
 QStringList Captions() {
     return {Q(jt::ColPosition), Q(jt::ColCableA),   Q(jt::ColFibreA), Q(jt::ColCableB),
@@ -65,9 +67,10 @@ QString FibreText(const jobs::MatrixEnd& end) {
         .arg(ColourText(end.place.tubeColour), ColourText(end.place.colour));
 }
 
+// ColourRgb is 0xRRGGBB, as QRgb is (not a Windows COLORREF).
 std::vector<QColor> Swatches(const jobs::MatrixEnd& end) {
-    return {ToQColor(jobs::ColourRgb(end.place.tubeColour)),
-            ToQColor(jobs::ColourRgb(end.place.colour))};
+    return {QColor::fromRgb(static_cast<QRgb>(jobs::ColourRgb(end.place.tubeColour))),
+            QColor::fromRgb(static_cast<QRgb>(jobs::ColourRgb(end.place.colour)))};
 }
 
 QString MarkText(report::Mark mark) {
@@ -94,8 +97,13 @@ QString OutcomeText(const jobs::JobResult& result) {
     return {};
 }
 
-QString CountsText(std::size_t spliced, std::size_t planned) {
-    return QStringLiteral("%1/%2").arg(spliced).arg(planned);
+// "18/24, 2 failed, 1 over limit": the positions spliced of those planned, then the
+// failures and those beyond the job's limits when there are any.
+QString CountsText(const jobs::MatrixCounts& c) {
+    QString text = QStringLiteral("%1/%2").arg(c.spliced).arg(c.positions);
+    if (c.failed) text += QStringLiteral(", ") + Q(jt::CountFailed).arg(c.failed);
+    if (c.overLimit) text += QStringLiteral(", ") + Q(jt::CountOver).arg(c.overLimit);
+    return text;
 }
 
 QString Number(std::size_t n) {
@@ -166,12 +174,10 @@ CJobDlg::~CJobDlg() {
 }
 
 void CJobDlg::LayOutPage() {
-    tree_.setColumnCount(4);
-    tree_.setHeaderLabels({Q(jt::ColName), Q(jt::ColSpliced), Q(jt::ColFailed), Q(jt::ColOver)});
-    tree_.header()->setStretchLastSection(false);
-    tree_.header()->setSectionResizeMode(kNameColumn, QHeaderView::Stretch);
-    for (int column = kSplicedColumn; column <= kOverColumn; ++column)
-        tree_.header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    tree_.setColumnCount(2);
+    tree_.setHeaderLabels({Q(jt::ColName), Q(jt::ColSpliced)});
+    tree_.header()->setStretchLastSection(true);
+    tree_.header()->setSectionResizeMode(QHeaderView::Interactive);
     tree_.setSelectionMode(QAbstractItemView::SingleSelection);
     tree_.setUniformRowHeights(true);
     positionList_.UseModel(&positionModel_);
@@ -180,12 +186,13 @@ void CJobDlg::LayOutPage() {
 
     treeButtons_.setContentsMargins(0, 0, 0, 0);
     treeButtons_.setSpacing(kSpacing);
+    // Two a row, so that they keep their captions in the narrowest tree.
     treeButtons_.addWidget(&newJob_, 0, 0);
-    treeButtons_.addWidget(&edit_, 0, 1);
-    treeButtons_.addWidget(&delete_, 0, 2);
-    treeButtons_.addWidget(&addClosure_, 1, 0);
-    treeButtons_.addWidget(&addCable_, 1, 1);
-    treeButtons_.addWidget(&addTray_, 1, 2);
+    treeButtons_.addWidget(&addClosure_, 0, 1);
+    treeButtons_.addWidget(&addCable_, 1, 0);
+    treeButtons_.addWidget(&addTray_, 1, 1);
+    treeButtons_.addWidget(&edit_, 2, 0);
+    treeButtons_.addWidget(&delete_, 2, 1);
     leftLayout_.setContentsMargins(0, 0, 0, 0);
     leftLayout_.setSpacing(kSpacing);
     leftLayout_.addWidget(&tree_, 1);
@@ -206,13 +213,14 @@ void CJobDlg::LayOutPage() {
     rightLayout_.addLayout(&tableButtons_);
     right_.setLayout(&rightLayout_);
 
-    // The tree takes a third of the width; either side may be dragged wider.
+    // The tree takes two fifths of the width; either side may be dragged wider.
     splitter_.addWidget(&left_);
     splitter_.addWidget(&right_);
     splitter_.setChildrenCollapsible(false);
-    splitter_.setStretchFactor(0, 1);
-    splitter_.setStretchFactor(1, 2);
-    left_.setMinimumWidth(150);
+    splitter_.setStretchFactor(0, 2);
+    splitter_.setStretchFactor(1, 3);
+    splitter_.setSizes({2, 3});
+    left_.setMinimumWidth(200);
     pageLayout_.setContentsMargins(kPageMargin, kPageMargin, kPageMargin, kPageMargin);
     pageLayout_.addWidget(&splitter_);
     setLayout(&pageLayout_);
@@ -273,16 +281,23 @@ void CJobDlg::ShowTree(TreeResult& result) {
     const std::optional<Chosen> keep = chosen_;
     const QSignalBlocker blocker(tree_);
     tree_.clear();
+    // The items are made apart from the tree and handed to it at once: one layout of
+    // the tree, not one for each of a large job's thousand items.
+    QList<QTreeWidgetItem*> top;
     auto add = [](QTreeWidgetItem* parent, Node node, std::int64_t id, const QString& name) {
         auto* item = new QTreeWidgetItem(parent, {name});  // owned by its parent item
         item->setData(kNameColumn, kKindRole, static_cast<int>(node));
         item->setData(kNameColumn, kIdRole, QVariant::fromValue<qlonglong>(id));
         return item;
     };
-    auto counts = [](QTreeWidgetItem* item, const jobs::MatrixCounts& c) {
-        item->setText(kSplicedColumn, CountsText(c.spliced, c.positions));
-        item->setText(kFailedColumn, Number(c.failed));
-        item->setText(kOverColumn, Number(c.overLimit));
+    // The widest texts of each column, for their widths.
+    QString longestName, longestCounts;
+    auto counts = [&](QTreeWidgetItem* item, const jobs::MatrixCounts& c) {
+        item->setText(kCountsColumn, CountsText(c));
+        if (item->text(kCountsColumn).size() > longestCounts.size())
+            longestCounts = item->text(kCountsColumn);
+        if (item->text(kNameColumn).size() > longestName.size())
+            longestName = item->text(kNameColumn);
     };
     QTreeWidgetItem* select = nullptr;
     QTreeWidgetItem* shownJob = nullptr;
@@ -290,12 +305,13 @@ void CJobDlg::ShowTree(TreeResult& result) {
         if (keep && keep->node == node && keep->id == id) select = item;
     };
     for (const jobs::JobInfo& info : jobs_) {
-        auto* job = new QTreeWidgetItem(&tree_, {Q(info.details.name)});  // owned by the tree
+        auto* job = new QTreeWidgetItem(QStringList{Q(info.details.name)});  // the tree takes it
+        top.push_back(job);
         job->setData(kNameColumn, kKindRole, static_cast<int>(Node::Job));
         job->setData(kNameColumn, kIdRole, QVariant::fromValue<qlonglong>(info.id));
         wanted(job, Node::Job, info.id);
         if (!matrix_ || matrix_->job.id != info.id) {
-            job->setText(kSplicedColumn, QString::number(info.placed));
+            job->setText(kCountsColumn, QString::number(info.placed));
             continue;
         }
         counts(job, matrix_->totals);
@@ -318,17 +334,35 @@ void CJobDlg::ShowTree(TreeResult& result) {
             }
         }
         QTreeWidgetItem* unplaced = add(job, Node::Unplaced, info.id, Q(jt::UnplacedItem));
-        unplaced->setText(kSplicedColumn, QString::number(matrix_->unplaced.size()));
+        unplaced->setText(kCountsColumn, QString::number(matrix_->unplaced.size()));
         wanted(unplaced, Node::Unplaced, info.id);
         QTreeWidgetItem* tests = add(job, Node::TestSplices, info.id, Q(jt::TestItem));
-        tests->setText(kSplicedColumn, QString::number(matrix_->testSplices.size()));
+        tests->setText(kCountsColumn, QString::number(matrix_->testSplices.size()));
         wanted(tests, Node::TestSplices, info.id);
-        job->setExpanded(true);
-        for (int i = 0; i < job->childCount(); ++i) job->child(i)->setExpanded(true);
-        // What was chosen is gone (deleted): the job shown is chosen instead.
         shownJob = job;
     }
+    tree_.addTopLevelItems(top);
+    // A chosen item that is gone (deleted) leaves the job shown chosen.
     if (!select) select = shownJob;
+    // The job shown is open; so are its closures while they are few, else the one chosen.
+    if (shownJob) {
+        shownJob->setExpanded(true);
+        if (shownJob->childCount() <= kOpenClosures)
+            for (int i = 0; i < shownJob->childCount(); ++i) shownJob->child(i)->setExpanded(true);
+    }
+    for (QTreeWidgetItem* open = select ? select->parent() : nullptr; open; open = open->parent())
+        open->setExpanded(true);
+    // Each column as wide as its longest text, measured once (ResizeToContents would
+    // measure every item, many milliseconds in a large job's tree); the tree scrolls
+    // sideways when it is narrower.
+    const QFontMetrics metrics(tree_.font());
+    const int indent = 3 * tree_.indentation() + 8;
+    tree_.header()->resizeSection(
+        kNameColumn, std::max(metrics.horizontalAdvance(longestName) + indent,
+                              metrics.horizontalAdvance(tree_.headerItem()->text(0)) + 16));
+    tree_.header()->resizeSection(
+        kCountsColumn, std::max(metrics.horizontalAdvance(longestCounts) + 12,
+                                metrics.horizontalAdvance(tree_.headerItem()->text(1)) + 16));
     summary_.setText(!result.error.isEmpty() ? Q(keys::archive_tab::Failed).arg(result.error)
                      : jobs_.empty()         ? Q(jt::NoJobs)
                                              : QString());

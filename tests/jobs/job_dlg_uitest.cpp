@@ -15,6 +15,7 @@ namespace velmora::ui {
 namespace {
 
 using Node = CJobDlg::Node;
+using test::Texts;
 
 class JobPageTest : public test::PageTest {
   protected:

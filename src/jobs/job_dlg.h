@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "app/page_dlg.h"
-#include "jobs/job_forms.h"
+#include "jobs/job_edit_dlg.h"
 #include "jobs/job_store.h"
 #include "jobs/splice_matrix.h"
 #include "widgets/list_ctrl_ex.h"

@@ -1,4 +1,4 @@
-#include "jobs/job_forms.h"
+#include "jobs/job_edit_dlg.h"
 
 #include <QPushButton>
 #include <tuple>

@@ -511,6 +511,16 @@ std::variant<std::optional<std::int64_t>, int> NextOrdinal(sqlite3* db,
     return std::optional<std::int64_t>(ends.Int(2) + 1);
 }
 
+// Makes the job's row when there is none: every job name a record carries has one.
+int EnsureJob(sqlite3* db, std::string_view job) {
+    if (job.empty()) return SQLITE_OK;
+    Statement insert(db, "INSERT OR IGNORE INTO jobs(name) VALUES (?1)");
+    if (!insert.ok()) return insert.PrepareCode();
+    insert.Bind(1, job);
+    const int rc = insert.Step();
+    return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
 std::optional<StoreResult> RefuseWhenReadOnly(bool readOnly, std::string_view what) {
     if (!readOnly) return std::nullopt;
     return StoreResult{
@@ -597,6 +607,10 @@ StoreResult Archive::StoreDownload(const SplicerIdentity& splicer,
         }
         if (firstNew && !ordinal) {
             if (int rc = NumberNewRecords(db_, *firstNew); rc != SQLITE_OK)
+                return {0, 0, SqliteError(db_, kWhat, rc)};
+        }
+        if (added > 0) {
+            if (int rc = EnsureJob(db_, job); rc != SQLITE_OK)
                 return {0, 0, SqliteError(db_, kWhat, rc)};
         }
         if (int rc = tx.Commit(); rc != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, rc)};
@@ -784,9 +798,82 @@ std::variant<NamingPreview, int> Preview(sqlite3* db, std::string_view job,
     return preview;
 }
 
+// A job's row follows its name: renaming every record of job `from` to a name no job
+// has yet renames the job, its closures and placings with it. Otherwise a record
+// placed on a position keeps its job (the position is in a closure of that job), and
+// a naming that would change one is refused. SQLITE_OK, or the failure's code with
+// `refusal` empty; a refusal's text otherwise.
+int FollowJobRow(sqlite3* db, std::string_view job, const std::optional<std::string>& from,
+                 const std::vector<Where>& changing, std::string& refusal) {
+    if (from && !job.empty()) {
+        Statement rename(db,
+                         "UPDATE jobs SET name = ?2 WHERE name = ?1 AND NOT EXISTS "
+                         "(SELECT 1 FROM jobs WHERE name = ?2)");
+        if (!rename.ok()) return rename.PrepareCode();
+        rename.Bind(1, *from);
+        rename.Bind(2, job);
+        if (const int rc = rename.Step(); rc != SQLITE_DONE) return rc;
+        if (sqlite3_changes(db) > 0) return SQLITE_OK;
+    }
+    std::int64_t placed = 0;
+    for (const Where& where : changing) {
+        Statement count(db,
+                        "SELECT count(*) FROM records JOIN placings ON placings.record_id = "
+                        "records.id" +
+                            where.sql);
+        if (!count.ok()) return count.PrepareCode();
+        count.BindOrNull(1, job);
+        where.BindTo(count, 2);
+        if (const int rc = count.Step(); rc != SQLITE_ROW) return rc;
+        placed += count.Int(0);
+    }
+    if (placed > 0)
+        refusal = std::to_string(placed) +
+                  " of the records are placed on positions of their job; take them off first";
+    return SQLITE_OK;
+}
+
+// Undoing a naming that renamed a whole job to a new name renames the job back;
+// otherwise, as for a naming, a placed record keeps its job (see FollowJobRow).
+int FollowUndo(sqlite3* db, std::string& refusal) {
+    Statement whole(db,
+                    "SELECT back.job, now.job FROM (SELECT min(naming_undo.job) AS job, "
+                    "count(DISTINCT naming_undo.job) AS jobs, count(naming_undo.job) AS named, "
+                    "count(*) AS records FROM naming_undo) AS back, (SELECT min(records.job) AS "
+                    "job, count(DISTINCT records.job) AS jobs FROM naming_undo JOIN records ON "
+                    "records.id = naming_undo.record_id) AS now "
+                    "WHERE back.jobs = 1 AND now.jobs = 1 AND back.named = back.records AND "
+                    "back.records = (SELECT count(*) FROM records WHERE job = now.job) AND "
+                    "NOT EXISTS (SELECT 1 FROM jobs WHERE name = back.job)");
+    if (!whole.ok()) return whole.PrepareCode();
+    int rc = whole.Step();
+    if (rc == SQLITE_ROW) {
+        Statement rename(db, "UPDATE jobs SET name = ?1 WHERE name = ?2");
+        if (!rename.ok()) return rename.PrepareCode();
+        const std::string back = whole.Text(0), now = whole.Text(1);
+        rename.Bind(1, back);
+        rename.Bind(2, now);
+        rc = rename.Step();
+        return rc == SQLITE_DONE ? SQLITE_OK : rc;
+    }
+    if (rc != SQLITE_DONE) return rc;
+    Statement placed(db,
+                     "SELECT count(*) FROM naming_undo JOIN placings ON placings.record_id = "
+                     "naming_undo.record_id JOIN records ON records.id = naming_undo.record_id "
+                     "WHERE records.job IS NOT naming_undo.job");
+    if (!placed.ok()) return placed.PrepareCode();
+    if (rc = placed.Step(); rc != SQLITE_ROW) return rc;
+    if (placed.Int(0) > 0)
+        refusal = std::to_string(placed.Int(0)) +
+                  " of the records are placed on positions of their job; take them off first";
+    return SQLITE_OK;
+}
+
 // Gives `job` to the records `changing` takes, keeping what they had to undo it.
+// `renaming`: the job all of them have, when the naming takes every record of it.
 StoreResult NameRecords(sqlite3* db, bool readOnly, std::string_view job,
-                        const std::vector<Where>& changing) {
+                        const std::vector<Where>& changing,
+                        const std::optional<std::string>& renaming) {
     constexpr const char* kWhat = "giving records a job";
     if (auto refused = RefuseWhenReadOnly(readOnly, kWhat)) return *refused;
     Transaction tx(db);
@@ -795,6 +882,11 @@ StoreResult NameRecords(sqlite3* db, bool readOnly, std::string_view job,
     const auto preview = Preview(db, job, changing);
     if (const int* rc = std::get_if<int>(&preview)) return {0, 0, SqliteError(db, kWhat, *rc)};
     if (std::get<NamingPreview>(preview).records == 0) return {0, 0, {}};
+    std::string refusal;
+    if (int rc = FollowJobRow(db, job, renaming, changing, refusal); rc != SQLITE_OK)
+        return {0, 0, SqliteError(db, kWhat, rc)};
+    if (!refusal.empty()) return {0, 0, {ErrorCode::InvalidArgument, refusal}};
+    if (int rc = EnsureJob(db, job); rc != SQLITE_OK) return {0, 0, SqliteError(db, kWhat, rc)};
     if (int rc = sqlite3_exec(db, "DELETE FROM naming_undo", nullptr, nullptr, nullptr);
         rc != SQLITE_OK)
         return {0, 0, SqliteError(db, kWhat, rc)};
@@ -824,14 +916,18 @@ StoreResult Archive::TagJob(std::string_view job, const RecordFilter& filter) {
     return Guard("giving records a job", [&]() -> StoreResult {
         if (auto problem = FilterProblem(filter))
             return {0, 0, {ErrorCode::InvalidArgument, *problem}};
-        return NameRecords(db_, readOnly_, job, NamingConditions(filter, true));
+        const bool wholeJob = filter.job && !filter.job->empty() && !filter.device &&
+                              !filter.splicer && !filter.from && !filter.to;
+        return NameRecords(db_, readOnly_, job, NamingConditions(filter, true),
+                           wholeJob ? filter.job : std::nullopt);
     });
 }
 
 StoreResult Archive::TagJob(std::string_view job, std::span<const std::int64_t> recordIds) {
     return Guard("giving records a job", [&]() -> StoreResult {
         return NameRecords(db_, readOnly_, job,
-                           NamingConditions(std::vector(recordIds.begin(), recordIds.end()), true));
+                           NamingConditions(std::vector(recordIds.begin(), recordIds.end()), true),
+                           std::nullopt);
     });
 }
 
@@ -869,7 +965,16 @@ StoreResult Archive::UndoLastNaming() {
         if (auto refused = RefuseWhenReadOnly(readOnly_, kWhat)) return *refused;
         Transaction tx(db_);
         if (tx.BeginCode() != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, tx.BeginCode())};
+        std::string refusal;
+        if (int rc = FollowUndo(db_, refusal); rc != SQLITE_OK)
+            return {0, 0, SqliteError(db_, kWhat, rc)};
+        if (!refusal.empty()) return {0, 0, {ErrorCode::InvalidArgument, refusal}};
         int rc = sqlite3_exec(db_,
+                              "INSERT OR IGNORE INTO jobs(name) SELECT DISTINCT job FROM "
+                              "naming_undo WHERE job IS NOT NULL",
+                              nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK)
+            rc = sqlite3_exec(db_,
                               "UPDATE records SET job = (SELECT naming_undo.job FROM naming_undo "
                               "WHERE naming_undo.record_id = records.id) "
                               "WHERE id IN (SELECT record_id FROM naming_undo)",

@@ -294,10 +294,14 @@ class Archive {
     std::optional<ParameterSnapshot> Snapshot(std::int64_t id);
 
     // Gives `job` to the records the filter (or the id list) takes, replacing any job
-    // they had; "" takes their job away. count = records whose job changed. Renaming
-    // a job is TagJob(newName, {.job = oldName}). Unknown ids are ignored. A naming
-    // that changes records is kept in the file, replacing the one before, so that
-    // it can be undone (after a restart too).
+    // they had; "" takes their job away. count = records whose job changed. A job
+    // named for the first time is created (jobs::JobStore keeps its details). Renaming
+    // a job is TagJob(newName, {.job = oldName}): to a new name, the job itself is
+    // renamed, its details, closures and placed splices with it. Otherwise a naming
+    // that would change the job of a record placed on a position is refused
+    // (InvalidArgument). Unknown ids are ignored. A naming that changes records is
+    // kept in the file, replacing the one before, so that it can be undone (after a
+    // restart too).
     StoreResult TagJob(std::string_view job, const RecordFilter& filter);
     StoreResult TagJob(std::string_view job, std::span<const std::int64_t> recordIds);
     // What the same TagJob would take, without changing anything.
@@ -305,7 +309,8 @@ class Archive {
     std::optional<NamingPreview> PreviewJob(std::string_view job,
                                             std::span<const std::int64_t> recordIds);
     // Gives the records of the last naming their job of before it back, once;
-    // count = records given back (0 when there is nothing to undo).
+    // count = records given back (0 when there is nothing to undo). A renaming is
+    // undone by renaming the job back; placed records are refused as in TagJob.
     StoreResult UndoLastNaming();
 
     // By serial number; those known by folder alone after them, by folder name.
@@ -313,7 +318,8 @@ class Archive {
     // Reads the whole file and checks its structure (SQLite's integrity check): what is
     // wrong, at most `limit` findings; empty when the file is sound.
     std::optional<std::vector<std::string>> Check(int limit = 20);
-    std::optional<std::vector<JobSummary>> Jobs();  // by name; only jobs with records
+    // By name; only jobs with records (jobs::JobStore::Jobs lists every job).
+    std::optional<std::vector<JobSummary>> Jobs();
 
     // Leaves the write-ahead log for a later connection to fold into the file rather
     // than folding it in (and waiting for the disk) when this connection closes: for a

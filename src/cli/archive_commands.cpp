@@ -65,10 +65,13 @@ const std::string& SplicerName(const archive::ArchivedRecord& r) {
 }
 
 // Each record printed as it is read: the list never holds the archive in memory.
-int List(archive::Archive* store, const archive::RecordFilter& filter) {
+// With `ids`, each line starts with the record's archive id (what place and
+// test-splice take).
+int List(archive::Archive* store, const archive::RecordFilter& filter, bool ids) {
     if (!store) return kExitOk;
     const TableLanguage language = TableLanguageFor(Config().EnglishFlag);
     const bool read = store->ForEachRecord(filter, [&](const archive::ArchivedRecord& r) {
+        if (ids) std::printf("%lld\t", static_cast<long long>(r.id));
         std::printf("%s\t%s\t%s\t%s\t%s\n", TerminalSafe(SplicerName(r)).c_str(),
                     TimeText(r.record).c_str(), ResultListText(r.record, language).c_str(),
                     LossText(r.record).c_str(), TerminalSafe(r.job).c_str());
@@ -300,7 +303,8 @@ bool ArchiveImage(CliContext& context, const std::string& stamp, const std::stri
 
 int RunArchive(CliContext& context, CommandArgs args) {
     const std::string usage =
-        "archive needs list, csv FILE, tag JOB [--all] [--replace], undo-tag or check, then "
+        "archive needs list [--ids], csv FILE, tag JOB [--all] [--replace], undo-tag or check, "
+        "then "
         "filters: "
         "[--device D] [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--job J]";
     if (args.empty()) return context.UsageError(usage);
@@ -313,6 +317,8 @@ int RunArchive(CliContext& context, CommandArgs args) {
         return Tag(context, rest[0], filter, std::vector(rest.begin() + 1, rest.end()));
     if (verb == "undo-tag" && rest.empty() && TakesEverything(filter)) return UndoTag();
     if (verb == "check" && rest.empty() && TakesEverything(filter)) return Check();
+    const bool ids = verb == "list" && rest == std::vector<std::string>{"--ids"};
+    if (ids) rest.clear();
     if ((verb != "list" && verb != "csv") || rest.size() != (verb == "csv" ? 1u : 0u))
         return context.UsageError(usage);
 
@@ -320,7 +326,7 @@ int RunArchive(CliContext& context, CommandArgs args) {
     archive::ArchiveError error;
     const std::unique_ptr<archive::Archive> store = OpenArchive(archive::OpenFor::Reading, &error);
     if (!store && error.code != archive::ErrorCode::NoArchive) return kExitUsage;
-    if (verb == "list") return List(store.get(), filter);
+    if (verb == "list") return List(store.get(), filter, ids);
     const auto records =
         store ? store->Records(filter) : std::optional(std::vector<archive::ArchivedRecord>{});
     if (!records) {

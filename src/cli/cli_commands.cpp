@@ -6,6 +6,7 @@
 #include "cli/firmware_command.h"
 #include "cli/history_command.h"
 #include "cli/image_commands.h"
+#include "cli/job_commands.h"
 #include "cli/report_command.h"
 
 namespace velmora::cli {
@@ -36,12 +37,40 @@ constexpr std::array kCommands{
                "list the splice records: number and time; with --csv "
                "export them and print the file's path; every record is kept in the archive",
                RunHistory},
-    CliCommand{"archive", "list|csv FILE|tag JOB|undo-tag [filters]",
+    CliCommand{"archive", "list [--ids]|csv FILE|tag JOB|undo-tag [filters]",
                "the archived splices of every download: filters --device D (a serial number, "
                "or a folder name: all its splicers), --from and --to YYYY-MM-DD, --job J; "
+               "list --ids starts each line with the record's id; "
                "tag needs a filter or --all, and --replace to change records of another job; "
                "undo-tag gives the records of the last tag their job of before",
                RunArchive},
+    CliCommand{"job", "create|edit NAME [options]|list",
+               "jobs and their details: --customer T, --contractor T, --technician T, "
+               "--max-loss DB and --max-angle DEG (the job's own limits); edit takes --rename NEW "
+               "too, and the job's records follow the new name",
+               RunJob},
+    CliCommand{"closure",
+               "add JOB CLOSURE [--location T] [--lat DEG --lon DEG]|list JOB|show JOB "
+               "CLOSURE",
+               "a job's closures; show prints the closure's positions tray by tray: tray, "
+               "position, cable, fibre and colour of both ends, loss, result, splicer, time, "
+               "re-splices",
+               RunClosure},
+    CliCommand{"cable", "add JOB CLOSURE CABLE FIBRES [--per-tube N]",
+               "a cable of 12 to 864 fibres entering a closure (12 fibres a tube unless told)",
+               RunCable},
+    CliCommand{"tray", "add JOB CLOSURE TRAY [--capacity N]",
+               "a splice tray of a closure (12 positions unless told)", RunTray},
+    CliCommand{"place",
+               "JOB CLOSURE TRAY POSITION --a CABLE:FIBRE --b CABLE:FIBRE (--last N|--record ID)",
+               "place the job's N latest unplaced splices, oldest first, on positions POSITION.. "
+               "joining fibres FIBRE.. in step, or one record; a position that holds one "
+               "takes the new one as its re-splice",
+               RunPlace},
+    CliCommand{"unplace", "JOB CLOSURE TRAY POSITION",
+               "take the splices off a position; it stays planned", RunUnplace},
+    CliCommand{"test-splice", "--record ID [--undo]",
+               "mark a record as a test splice, not counted (and off its position)", RunTestSplice},
     CliCommand{"report", "-o FILE.pdf|FILE.html [--max-loss DB] [--max-angle DEG] [filters]",
                "the splice report of archived splices, verdict first: the archive's filters; "
                "a splice passes when the splicer judged it a success within both limits",

@@ -29,8 +29,9 @@ int LayerOf(const std::string& relative) {
     if (folder == "base") return name == "messages" || name == "language" ? 4 : 0;
     if (folder == "serial") return 1;
     if (folder == "protocol") return name.ends_with("_texts") ? 4 : 2;
-    // The report reads the archive and words every splice as the Result page does.
-    if (folder == "report") return 4;
+    // The report reads the archive and words every splice as the Result page does; the
+    // jobs judge their splices by the report's limits, and the report reads their matrix.
+    if (folder == "report" || folder == "jobs") return 4;
     // Feature cores; the files that word results for the front ends sit above them.
     const bool wording =
         name.ends_with("_texts") || name == "parameter_rows" || name == "settings_backup";

@@ -147,10 +147,18 @@ TEST_F(JobStoreTest, PlacedSplicesFillTraysAndARespliceReplacesAFailure) {
     EXPECT_EQ(m.unplaced.size(), 3u);
     EXPECT_EQ(store.Job(kJob)->Unplaced(), 3u);
 
-    // Renamed while placed: the records follow, the matrix stays whole.
-    ASSERT_TRUE(store.EditJob(kJob, {.name = "Route 7"}).ok());
+    // Renamed while placed, in the job's details or by naming all its records: the
+    // records follow, the matrix stays whole; undone, the job has its name back. A
+    // naming that would take a placed record out of its job is refused.
+    ASSERT_TRUE(store.EditJob(kJob, {.name = "Route 7", .limits = {.maxLoss = 20}}).ok());
+    ASSERT_EQ(archive->TagJob("Route 8", archive::RecordFilter{.job = "Route 7"}).count, 30u);
+    EXPECT_EQ(IdsOf("Route 8").size(), 30u);
+    EXPECT_EQ(ReadMatrix(*archive, "Route 8", {})->totals, m.totals);
+    EXPECT_EQ(archive->UndoLastNaming().count, 30u);
+    EXPECT_EQ(ReadMatrix(*archive, "Route 7", {})->totals, m.totals);
+    EXPECT_EQ(archive->TagJob("other", std::vector{ids[0], ids[29]}).error.code,
+              archive::ErrorCode::InvalidArgument);
     EXPECT_EQ(IdsOf("Route 7").size(), 30u);
-    EXPECT_EQ(ReadMatrix(*archive, "Route 7", {})->totals.spliced, 24u);
 }
 
 // Every refusal says why and leaves the archive exactly as it was.

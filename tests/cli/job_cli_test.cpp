@@ -1,0 +1,90 @@
+// Jobs, closures and placing splices through velmora-cli, in the exact forms scripts
+// use, against the archive a download fills.
+#include <gtest/gtest.h>
+
+#include "support/cli_runner.h"
+
+namespace velmora {
+namespace {
+
+class JobCliTest : public test::CliTest {
+  protected:
+    // Runs a command that must succeed; its output.
+    std::string Ok(std::vector<std::string> args) {
+        const test::CliRun run = Run(args);
+        EXPECT_EQ(run.status, 0) << args[0] << ": " << run.err;
+        return run.out;
+    }
+    std::vector<std::string> Show() { return test::Lines(Ok({"closure", "show", kJob, "C-17"})); }
+
+    const std::string kJob = "Route 7";
+};
+
+TEST_F(JobCliTest, AJobIsBuiltPlacedAndShownAndEveryRefusalChangesNothing) {
+    Ok({"history"});
+    // Tagging creates the job; renamed, its records follow it.
+    Ok({"archive", "tag", "North", "--all"});
+    Ok({"job", "edit", "North", "--rename", kJob, "--customer", "城网", "--max-loss", "0.10"});
+    EXPECT_EQ(Ok({"job", "list"}), kJob + "\t40\t0\t40\t0\t城网\t\t\t0.10\t\n");
+    Ok({"closure", "add", kJob, "C-17", "--location", "Main St", "--lat", "52.1", "--lon", "4.3"});
+    Ok({"cable", "add", kJob, "C-17", "F-112", "48"});
+    Ok({"cable", "add", kJob, "C-17", "F-113", "48", "--per-tube", "6"});
+    Ok({"tray", "add", kJob, "C-17", "1"});
+    Ok({"tray", "add", kJob, "C-17", "2", "--capacity", "24"});
+
+    // The twelve latest records, oldest first, on positions 1.. and fibres 1..
+    EXPECT_EQ(
+        Ok({"place", kJob, "C-17", "1", "1", "--a", "F-112:1", "--b", "F-113:1", "--last", "12"}),
+        "12 splices placed on tray 1 from position 1\n");
+    std::vector<std::string> shown = Show();
+    ASSERT_EQ(shown.size(), 12u);
+    const std::string seventh = "1\t7\tF-112\t7\tblue/red\tF-113\t7\torange/blue\t";
+    EXPECT_EQ(shown[6].substr(0, seventh.size()), seventh);
+    // An earlier record placed again on position 1 is its re-splice; ids from the list.
+    const std::vector<std::string> listed = test::Lines(Ok({"archive", "list", "--ids"}));
+    ASSERT_EQ(listed.size(), 40u);
+    const std::string first = listed[0].substr(0, listed[0].find('\t'));
+    const std::string second = listed[1].substr(0, listed[1].find('\t'));
+    Ok({"place", kJob, "C-17", "1", "1", "--a", "F-112:1", "--b", "F-113:1", "--record", first});
+    Ok({"test-splice", "--record", second});
+    shown = Show();
+    EXPECT_EQ(shown[0].substr(shown[0].rfind('\t')), "\t1");
+
+    const std::string before = Ok({"closure", "show", kJob, "C-17"}) + Ok({"job", "list"});
+    const struct {
+        std::vector<std::string> args;
+        std::string why;
+    } refused[] = {
+        {{"place", kJob, "C-17", "1", "12", "--a", "F-112:12", "--b", "F-113:12", "--last", "2"},
+         "Position 13 is beyond the tray's capacity"},
+        {{"place", kJob, "C-17", "2", "1", "--a", "F-112:1", "--b", "F-113:30", "--last", "1"},
+         "Fibre F-112:1 is already joined"},
+        {{"place", kJob, "C-17", "2", "1", "--a", "F-112:20", "--b", "F-113:20", "--last", "30"},
+         "The job has only 26 unplaced"},
+        {{"place", kJob, "C-17", "2", "1", "--a", "F-112:20", "--b", "F-113:20", "--record", first},
+         "is already placed"},
+        {{"place", kJob, "C-17", "2", "1", "--a", "F-112:20", "--last", "1"}, "place needs"},
+        {{"cable", "add", kJob, "C-17", "F-9", "900"}, "A cable has 12 to 864 fibres, not 900"},
+        {{"closure", "add", kJob, "C-19", "--lat", "10"}, "Give both latitude"},
+        {{"closure", "add", kJob, "C-19", "--lat", "91", "--lon", "0"}, "Give both latitude"},
+        {{"closure", "show", kJob, "C-99"}, "There is no closure C-99"},
+        {{"job", "create", kJob}, "The name Route 7 is already taken"},
+        {{"job", "create", "X", "--max-loss", "0.123"}, "--max-loss needs a number"},
+        {{"test-splice", "--record", "999999"}, "There is no splice record 999999"},
+        {{"unplace", "South", "C-17", "1", "1"}, "There is no job South"},
+    };
+    for (const auto& r : refused) {
+        const test::CliRun run = Run(r.args);
+        EXPECT_EQ(run.status, 2) << r.why;
+        EXPECT_NE(run.err.find(r.why), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(Ok({"closure", "show", kJob, "C-17"}) + Ok({"job", "list"}), before);
+
+    EXPECT_EQ(Ok({"unplace", kJob, "C-17", "1", "1"}), "2 splices taken off tray 1, position 1\n");
+    EXPECT_EQ(Show()[0], "1\t1\tF-112\t1\tblue/blue\tF-113\t1\tblue/blue\t\t\t\t\t0");
+    const std::string listed17 = Ok({"closure", "list", kJob});
+    EXPECT_TRUE(listed17.starts_with("C-17\tMain St\t52.100000\t4.300000\t12\t11\t")) << listed17;
+}
+
+}  // namespace
+}  // namespace velmora

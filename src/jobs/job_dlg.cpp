@@ -807,13 +807,7 @@ void CJobDlg::OnBnClickedPlace() {
         if (chosen && chosen->node == Node::Tray && chosen->id == t.id)
             tray.setCurrentIndex(tray.count() - 1);
     }
-    // The first position of the tray not yet spliced.
-    int first = 1;
-    const int trayNumber =
-        closure->trays[static_cast<std::size_t>(tray.currentIndex())].details.number;
-    for (const jobs::MatrixRow& row : closure->rows)
-        if (row.tray == trayNumber && row.splice) first = std::max(first, row.position + 1);
-    form->AddNumber("position", Q(jt::FieldFirstPosition), first, 1, 1000);
+    form->AddNumber("position", Q(jt::FieldFirstPosition), 1, 1, 1000);
     form->AddFibre("a", Q(jt::FieldCableA));
     form->AddFibre("b", Q(jt::FieldCableB));
     for (const char* end : {"a", "b"})
@@ -821,9 +815,28 @@ void CJobDlg::OnBnClickedPlace() {
             form->Choice(end)->addItem(Q(cable.details.name),
                                        QVariant::fromValue<qlonglong>(cable.id));
     if (closure->cables.size() > 1) form->Choice("b")->setCurrentIndex(1);
-    // The fibres after those the tray's positions already join.
-    form->Number("a.fibre")->setValue(first);
-    form->Number("b.fibre")->setValue(first);
+    CJobForm* f = form.get();
+    // Where the work goes on: the tray's first position not yet spliced, and each
+    // cable's fibre after the last one the closure's positions join.
+    const auto proposeStart = [f, closure] {
+        const int tray = f->Choice("tray")->currentIndex();
+        const int number =
+            closure->trays[static_cast<std::size_t>(std::max(tray, 0))].details.number;
+        int first = 1;
+        for (const jobs::MatrixRow& row : closure->rows)
+            if (row.tray == number && row.splice) first = std::max(first, row.position + 1);
+        f->Number("position")->setValue(first);
+        for (const char* end : {"a", "b"}) {
+            const std::string cable = f->Choice(end)->currentText().toStdString();
+            int fibre = 1;
+            for (const jobs::MatrixRow& row : closure->rows)
+                for (const jobs::MatrixEnd* e : {&row.a, &row.b})
+                    if (e->cable == cable && row.splice) fibre = std::max(fibre, e->fibre + 1);
+            f->Number(std::string(end) + ".fibre")->setValue(fibre);
+        }
+    };
+    proposeStart();
+    connect(&tray, &QComboBox::activated, this, proposeStart);
     const int unplaced = static_cast<int>(std::min<std::size_t>(matrix_->unplaced.size(), 1000));
     QRadioButton& latest =
         form->AddRadio("latest", Q(jt::FieldLatest), "count", std::clamp(unplaced, 1, 12), 1, 1000);
@@ -838,7 +851,6 @@ void CJobDlg::OnBnClickedPlace() {
     preview.InsertColumn(3, Q(jt::PreviewRecord), Qt::AlignHCenter);
     preview.setMinimumSize(420, 160);
     form->resize(560, 420);
-    CJobForm* f = form.get();
     for (const char* field : {"position", "a.fibre", "b.fibre", "count"})
         connect(f->Number(field), &QSpinBox::valueChanged, this, [this] { PreviewPlacing(); });
     for (const char* field : {"tray", "a", "b"})

@@ -175,7 +175,6 @@ int main(int argc, char** argv) {
                 worstMs = std::max(worstMs, ms);
                 worstStall = std::max(worstStall, probe.WorstStallMs());
             }
-        std::printf("  %s\n", probe.Histogram().c_str());
         goals.Expect("trays clicked", clicks, 30);
         goals.Expect("rows drawn over those trays", rows, 30LL * kPerTray);
         goals.Under("a tray, click to rows drawn (worst of 30)", worstMs, kTrayGoalMs, "ms");

@@ -111,10 +111,15 @@ CVelmoraDlg::CVelmoraDlg(Link& link, std::string demoPort, QWidget* parent)
             this, [this, text] { ShowArchiveUnavailable(text); }, Qt::QueuedConnection);
     });
 
-    // A download stored while the Archive tab is shown appears in its list.
+    // A download stored while the Archive or the Job tab is shown appears there.
     archiver_.SetWrittenHandler([this] {
         QMetaObject::invokeMethod(
-            &archivePage_, [this] { archivePage_.OnArchiveWritten(); }, Qt::QueuedConnection);
+            this,
+            [this] {
+                archivePage_.OnArchiveWritten();
+                jobPage_.OnArchiveWritten();
+            },
+            Qt::QueuedConnection);
     });
 
     portWatch_.setInterval(kPortWatchMs);

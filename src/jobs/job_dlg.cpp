@@ -152,6 +152,10 @@ CJobDlg::CJobDlg(QWidget* parent, PageContext& context)
     positionModel_.SetFetcher(
         [this](int generation, int first, int count) { FetchRows(generation, first, count); });
     connect(&tree_, &QTreeWidget::itemSelectionChanged, this, [this] { OnTreeChosen(); });
+    // Stores come in bursts (a download): the tab reads again once they pause.
+    followWrites_.setSingleShot(true);
+    followWrites_.setInterval(200);
+    connect(&followWrites_, &QTimer::timeout, this, [this] { Refresh(); });
     connect(&positionList_, &CListCtrlEx::ItemChanged, this, [this] { UpdateButtons(); });
     connect(&positionList_, &CListCtrlEx::ClientWidthChanged, this,
             [this](int width) { SizeColumns(width); });
@@ -549,6 +553,10 @@ bool CJobDlg::Choose(Node node, const QString& closure, int tray) {
         return true;
     }
     return false;
+}
+
+void CJobDlg::OnArchiveWritten() {
+    if (isVisible()) followWrites_.start();
 }
 
 void CJobDlg::SetArchiveChoice(ChosenIds ids, int count) {

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QSplitter>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <atomic>
@@ -43,6 +44,8 @@ class CJobDlg : public CPageDlg {
     // Reads the jobs and the chosen job's matrix on the archive's thread; the tree and
     // the table follow when they arrive, with the same item chosen.
     void Refresh();
+    // Something was stored in the archive (a download): a tab shown follows it.
+    void OnArchiveWritten();
     // The Archive tab's choice of records (`count` of them), offered to Place.
     void SetArchiveChoice(ChosenIds ids, int count);
 
@@ -139,6 +142,7 @@ class CJobDlg : public CPageDlg {
     int previewSerial_ = 0;
 
     CPagedTableModel positionModel_;
+    QTimer followWrites_;
     std::unique_ptr<CJobForm> form_;
     // Parents before children, layouts last: members are destroyed in reverse.
     QSplitter splitter_;

@@ -184,10 +184,15 @@ bool ShootMainWindow(const QString& out, const char* tag) {
                                              .arg(size.width())
                                              .arg(size.height()));
     }
-    // The Job tab at its smallest.
+    // The Job tab wide enough for every column, and at its smallest.
+    const QSize smallest = dlg.size();
+    dlg.resize(1400, 600);
     dlg.TabCtrl().TabBar().setCurrentIndex(kJobTab);
     SettleArchive(dlg);
     dlg.JobPage().Choose(CJobDlg::Node::Tray, QStringLiteral("C-17"), 1);
+    QApplication::processEvents();
+    ok &= Save(dlg.grab().toImage(), QStringLiteral("%1/main_%2_tab5_wide.png").arg(out).arg(tag));
+    dlg.resize(smallest);
     QApplication::processEvents();
     ok &= Save(dlg.grab().toImage(), QStringLiteral("%1/main_%2_tab5_%3x%4.png")
                                          .arg(out)

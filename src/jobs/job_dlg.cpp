@@ -7,7 +7,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
-#include <unordered_map>
 
 #include "app/message_box.h"
 #include "app/qt_text.h"
@@ -288,20 +287,19 @@ void CJobDlg::ShowTree(TreeResult& result) {
     // The items are made apart from the tree and handed to it at once: one layout of
     // the tree, not one for each of a large job's thousand items.
     QList<QTreeWidgetItem*> top;
-    auto add = [](QTreeWidgetItem* parent, Node node, std::int64_t id, const QString& name) {
+    // The widest texts of each column, for their widths.
+    QString longestName, longestCounts;
+    auto add = [&](QTreeWidgetItem* parent, Node node, std::int64_t id, const QString& name) {
         auto* item = new QTreeWidgetItem(parent, {name});  // owned by its parent item
         item->setData(kNameColumn, kKindRole, static_cast<int>(node));
         item->setData(kNameColumn, kIdRole, QVariant::fromValue<qlonglong>(id));
+        if (name.size() > longestName.size()) longestName = name;
         return item;
     };
-    // The widest texts of each column, for their widths.
-    QString longestName, longestCounts;
     auto counts = [&](QTreeWidgetItem* item, const jobs::MatrixCounts& c) {
         item->setText(kCountsColumn, CountsText(c));
         if (item->text(kCountsColumn).size() > longestCounts.size())
             longestCounts = item->text(kCountsColumn);
-        if (item->text(kNameColumn).size() > longestName.size())
-            longestName = item->text(kNameColumn);
     };
     QTreeWidgetItem* select = nullptr;
     QTreeWidgetItem* shownJob = nullptr;
@@ -311,6 +309,8 @@ void CJobDlg::ShowTree(TreeResult& result) {
     for (const jobs::JobInfo& info : jobs_) {
         auto* job = new QTreeWidgetItem(QStringList{Q(info.details.name)});  // the tree takes it
         top.push_back(job);
+        if (job->text(kNameColumn).size() > longestName.size())
+            longestName = job->text(kNameColumn);
         job->setData(kNameColumn, kKindRole, static_cast<int>(Node::Job));
         job->setData(kNameColumn, kIdRole, QVariant::fromValue<qlonglong>(info.id));
         wanted(job, Node::Job, info.id);
@@ -484,11 +484,7 @@ CPagedTableModel::Row CJobDlg::RowOf(const Item& item) const {
         row.texts << QString() << QString() << QString() << QString() << QString();
     }
     if (const jobs::MatrixSplice* s = item.splice) {
-        const TableLanguage language = TableLanguageFor(Config().EnglishFlag);
-        row.texts << Q(LossText(s->record))
-                  << (item.test ? Q(jt::MarkTest)
-                                : MarkText(s->mark) + QStringLiteral(" (%1)").arg(
-                                                          Q(ResultListText(s->record, language))))
+        row.texts << Q(LossText(s->record)) << (item.test ? Q(jt::MarkTest) : MarkText(s->mark))
                   << Q(s->splicer) << Q(TimeText(s->record))
                   << Number(item.row ? item.row->resplices.size() : 0);
         row.id = s->recordId;

@@ -6,6 +6,8 @@
 // positions, undoing the last placing, moving a splice and marking test splices by
 // hand; the details in small forms. Every reading and change runs on the archive's
 // thread through the job store, which checks them; the page presents and asks.
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPointer>
 #include <QSplitter>

@@ -100,12 +100,12 @@ TEST_F(JobPageTest, BuildAJobPlaceSplicesRedoAFailureAndUndoIt) {
     const QString time1 = Q(TimeText(records[1])), time2 = Q(TimeText(records[2]));
     const QString time3 = Q(TimeText(records[3]));
     const Texts placed{
-        "1|F-112|13: tube 2 orange, blue|F-113|1: tube 1 blue, blue|0.02|Passed (Success)|" +
+        "1|F-112|13: tube 2 orange, blue|F-113|1: tube 1 blue, blue|0.02|Passed|" +
             QString(sim::kSimSerialNumber) + "|" + time1 + "|",
         "2|F-112|14: tube 2 orange, orange|F-113|2: tube 1 blue, orange|0.40|Failed on the "
-        "splicer (Failure)|" +
+        "splicer|" +
             QString(sim::kSimSerialNumber) + "|" + time2 + "|",
-        "3|F-112|15: tube 2 orange, green|F-113|3: tube 1 blue, green|0.02|Passed (Success)|" +
+        "3|F-112|15: tube 2 orange, green|F-113|3: tube 1 blue, green|0.02|Passed|" +
             QString(sim::kSimSerialNumber) + "|" + time3 + "|"};
     EXPECT_EQ(Rows(), placed);
     EXPECT_EQ(Page().PositionModel().index(1, 0).data(Qt::BackgroundRole).value<QColor>(),
@@ -119,8 +119,7 @@ TEST_F(JobPageTest, BuildAJobPlaceSplicesRedoAFailureAndUndoIt) {
     Submit({}, {{"position", 2}, {"count", 1}, {"a.fibre", 14}, {"b.fibre", 2}});
     ASSERT_EQ(Rows().size(), 3u);
     EXPECT_EQ(Rows()[1],
-              "2|F-112|14: tube 2 orange, orange|F-113|2: tube 1 blue, orange|0.02|Passed "
-              "(Success)|" +
+              "2|F-112|14: tube 2 orange, orange|F-113|2: tube 1 blue, orange|0.02|Passed|" +
                   QString(sim::kSimSerialNumber) + "|" + Q(TimeText(Splice(10))) + "|1");
     EXPECT_FALSE(Page().PositionModel().index(1, 0).data(Qt::BackgroundRole).isValid());
 

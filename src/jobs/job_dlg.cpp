@@ -204,11 +204,13 @@ void CJobDlg::LayOutPage() {
 
     tableButtons_.setContentsMargins(0, 0, 0, 0);
     tableButtons_.setSpacing(kSpacing);
-    tableButtons_.addWidget(&place_);
-    tableButtons_.addWidget(&undoPlacing_);
-    tableButtons_.addStretch(1);
-    tableButtons_.addWidget(&move_);
-    tableButtons_.addWidget(&testSplice_);
+    // Two a row as well: four in one row would make the window wider than its first
+    // width where captions are set in a wider font.
+    tableButtons_.addWidget(&place_, 0, 0);
+    tableButtons_.addWidget(&undoPlacing_, 0, 1);
+    tableButtons_.addWidget(&move_, 1, 0);
+    tableButtons_.addWidget(&testSplice_, 1, 1);
+    tableButtons_.setColumnStretch(2, 1);
     rightLayout_.setContentsMargins(0, 0, 0, 0);
     rightLayout_.setSpacing(kSpacing);
     rightLayout_.addWidget(&summary_);

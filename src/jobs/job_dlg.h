@@ -167,7 +167,7 @@ class CJobDlg : public CPageDlg {
     QVBoxLayout leftLayout_;
     QVBoxLayout rightLayout_;
     QGridLayout treeButtons_;
-    QHBoxLayout tableButtons_;
+    QGridLayout tableButtons_;
 };
 
 }  // namespace velmora::ui

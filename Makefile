@@ -101,7 +101,7 @@ fuzz: deps
 # that scripts/windows/ build once into their cache, packed as a zip.
 BUILD_WIN ?= build-windows
 WIN_ZIP    = $(BUILD_WIN)/velmora-windows-x64.zip
-.PHONY: windows test-windows
+.PHONY: windows windows-msi test-windows
 windows:
 	@bash scripts/windows/install-deps.sh
 	@QT_PREFIX=$$(bash scripts/windows/build-qt.sh) && SQLITE_PREFIX=$$(bash scripts/windows/build-sqlite.sh) && \
@@ -118,10 +118,16 @@ windows:
 	@rm -f $(WIN_ZIP) && cd $(BUILD_WIN)/package && zip -qr9 ../velmora-windows-x64.zip velmora
 	@ls -l $(WIN_ZIP) $(BUILD_WIN)/package/velmora/*.exe
 
+# The Windows installer of the same files: $(BUILD_WIN)/velmora-<version>-x64.msi (wixl),
+# installing per machine under Program Files\Velmora (packaging/windows/velmora.wxs).
+windows-msi: windows
+	@ls -l "$$(bash scripts/windows/build-msi.sh $(BUILD_WIN))"
+
 # The Windows build under Wine (a fresh prefix): the core's tests cross-built, every
 # velmora-cli command through a Wine COM port to the Linux virtual splicer (compared
-# with the Linux build's), and the demo window with a screenshot.
-test-windows: windows configure
+# with the Linux build's), the demo window with a screenshot, and the installer:
+# install, the installed demo, an upgrade to the next version, uninstall.
+test-windows: windows-msi configure
 	@nice cmake --build $(BUILD) -j$(JOBS) --target velmora-sim velmora-cli
 	@nice cmake --build $(BUILD_WIN) -j$(JOBS) --target velmora_core_tests velmora_win32_tests
 	@bash scripts/windows/test-windows.sh $(BUILD_WIN) $(BUILD)

@@ -9,7 +9,8 @@
 # Quiet: the full log is <cache>/logs/qt.log; on failure its last lines are printed.
 # An interrupted run resumes its build folder (<cache>/build/...) when started again;
 # the build folder is removed once the install is complete.
-# Takes about 40 minutes on two cores; runs niced with at most two jobs.
+# Takes about 40 minutes on two cores; runs niced with VELMORA_WINDOWS_JOBS jobs (2 unless
+# told: VELMORA_WINDOWS_JOBS=$(nproc) on a machine of its own builds it in minutes).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 repo="$(cd "$here/../.." && pwd)"
@@ -102,7 +103,7 @@ if ! same_recipe "$build/.velmora-options" || [ ! -f "$build/build.ninja" ]; the
     printf '%s' "$stamp_text" >"$build/.velmora-options"
 fi
 
-echo "  building (about 40 minutes on two cores)" >&2
+echo "  building with $VELMORA_WINDOWS_JOBS jobs (about 40 minutes with two)" >&2
 start=$(date +%s)
 run_logged "$log" cmake --build "$build" --parallel "$VELMORA_WINDOWS_JOBS"
 echo "  built in $(( $(date +%s) - start )) s; installing" >&2

@@ -3,8 +3,8 @@
 # the mingw-w64 posix-thread compilers, Wine, Xvfb, CMake/Ninja, dpkg-dev (apt-get source),
 # the host Qt 6 tools a Qt cross build runs (moc, rcc, uic from qt6-base-dev-tools),
 # tclsh (the SQLite amalgamation is generated with it), a CJK font for Wine, zip (the
-# package), xwd and xdotool (screenshots of and clicks on the program under Wine) and
-# GoogleTest's sources (the tests are cross-built with them).
+# package), xwd and xdotool (screenshots of and clicks on the program under Wine),
+# GoogleTest's sources (the tests are cross-built with them) and wixl (the installer).
 # Does nothing (and needs no network) when every package is already present.
 set -euo pipefail
 
@@ -17,6 +17,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools
     tcl
     zip x11-apps xdotool
+    wixl
     googletest
     fonts-wqy-microhei fonts-dejavu-core
 )

@@ -2,9 +2,12 @@
 # shellcheck shell=bash
 
 VELMORA_WINDOWS_CACHE="${VELMORA_WINDOWS_CACHE:-$HOME/.cache/velmora-windows}"
+# How many compile jobs a build of Qt or SQLite runs: 2 unless told (a shared machine),
+# as many as a machine has to spare when it is (VELMORA_WINDOWS_JOBS=$(nproc)). Not part
+# of any recipe's stamp: a finished cache stays valid whatever built it.
 VELMORA_WINDOWS_JOBS="${VELMORA_WINDOWS_JOBS:-2}"
-# The machine is shared: never more than two jobs.
-if [ "$VELMORA_WINDOWS_JOBS" -gt 2 ]; then VELMORA_WINDOWS_JOBS=2; fi
+[[ "$VELMORA_WINDOWS_JOBS" =~ ^[1-9][0-9]*$ ]] ||
+    { echo "error: VELMORA_WINDOWS_JOBS is '$VELMORA_WINDOWS_JOBS', not a number of jobs" >&2; exit 1; }
 
 die() { echo "error: $*" >&2; exit 1; }
 

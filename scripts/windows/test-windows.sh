@@ -7,7 +7,11 @@
 #     against the same splicer; then a few faults of the splicer (late, cut short, bad
 #     check byte, hang-up) on COM5, each answered as the Linux build answers it;
 #  3. velmora.exe --demo on Xvfb in Chinese: the window appears, Connect and Read fill
-#     the Setting page (its pixels change), a screenshot is kept.
+#     the Setting page (its pixels change), a screenshot is kept;
+#  4. the installer (build-msi.sh): installed with msiexec, the installed programs (the
+#     demo started from its Start-menu entry, with a screenshot) keep their files in
+#     %LOCALAPPDATA%\Velmora, an installer of the next version replaces it in place,
+#     msiexec /x removes it and leaves those files.
 # Everything Wine says goes to BUILD_WIN/test-windows.log; the terminal gets one line a step.
 # Usage: test-windows.sh BUILD_WIN LINUX_BUILD
 set -uo pipefail
@@ -15,7 +19,9 @@ win="$(realpath "$1")"
 linux="$(realpath "$2")"
 here="$(cd "$(dirname "$0")" && pwd)"
 repo="$(cd "$here/../.." && pwd)"
-export WINEPREFIX="$win/wineprefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko prompts; the installer's Start-menu entries stay in the prefix rather
+# than reaching the Linux desktop's menu (winemenubuilder).
+export WINEPREFIX="$win/wineprefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 log="$win/test-windows.log"
 work="$win/test-windows"
 : >"$log"
@@ -183,56 +189,154 @@ for fault in "${faults[@]}"; do
 done
 check $bad "see $log"
 
-# The window: Chinese captions, then Connect (the demo splicer is listed first) and Read.
-# Its Wine session starts afresh inside Xvfb: a server left from the steps above has
-# a desktop without a display, where the window would never be seen.
-timeout 60 wineserver -k >/dev/null 2>&1; timeout 60 wineserver -w
+# demo_window NAME DIR CMD... : runs CMD (velmora --demo under Wine) in DIR on Xvfb, then
+# clicks Connect (the demo splicer is listed first; the status pane turns to connected)
+# and Read (the Environment rows fill) on the Setting page of its 706x530 window; keeps
+# the last screenshot as BUILD_WIN/NAME.png. Its Wine session starts afresh inside Xvfb:
+# a server left from the steps before has a desktop without a display, where the window
+# would never be seen.
+demo_window() {
+    local name="$1" dir="$2"; shift 2
+    timeout 60 wineserver -k >/dev/null 2>&1; timeout 60 wineserver -w
+    rm -f "$win/$name.png" "$work/$name".*
+    # shellcheck disable=SC2016 # the inner script expands its own variables
+    (cd "$dir" && timeout 180 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+        work=$0 here=$1 name=$2; shift 2
+        "$@" >>"$work/$name.log" 2>&1 &
+        window=""
+        for _ in $(seq 60); do
+            window=$(xdotool search --onlyvisible --name . 2>/dev/null | while read -r w; do
+                xdotool getwindowgeometry "$w" | grep -q "Geometry: 706x530" && echo "$w"; done | head -1)
+            [ -n "$window" ] && break
+            sleep 0.5
+        done
+        [ -n "$window" ] || { echo "no window" >>"$work/$name.log"; exit 3; }
+        eval "$(xdotool getwindowgeometry --shell "$window")"
+        sleep 2
+        shot() { xwd -root -silent >"$work/$name.$1.xwd" && python3 "$here/xwd-to-png.py" "$work/$name.$1.xwd" "$work/$name.$1.png"; }
+        shot before
+        echo "window at $X,$Y" >>"$work/$name.log"
+        # until_changed STAGE X Y W H: screenshots until the rectangle differs from "before" (30 s).
+        until_changed() {
+            local stage=$1; shift
+            for _ in $(seq 60); do
+                shot "$stage"
+                python3 "$here/page-changed.py" "$work/$name.before.xwd" "$work/$name.$stage.xwd" "$@" \
+                    >>"$work/$name.log" 2>&1 && return 0
+                sleep 0.5
+            done
+            echo "$stage: nothing changed" >>"$work/$name.log"
+            return 1
+        }
+        xdotool mousemove $((X + 88)) $((Y + 102)) click 1
+        until_changed connected $((X + 5)) $((Y + 507)) 140 20 || exit 4
+        xdotool mousemove $((X + 492)) $((Y + 100)) click 1
+        until_changed after $((X + 255)) $((Y + 165)) 400 120 || exit 5
+    ' "$work" "$here" "$name" "$@")
+    local rc=$?
+    cat "$work/$name.log" >>"$log" 2>/dev/null
+    cp "$work/$name.after.png" "$win/$name.png" 2>/dev/null
+    timeout 60 wineserver -k >/dev/null 2>&1; timeout 60 wineserver -w
+    return $rc
+}
+
 step "velmora.exe --demo on Xvfb (Chinese): window, Connect, Read, screenshot"
 grun="$work/gui"
 run_folder "$grun"
 sed -i 's/^Comm_Lanage=.*/Comm_Lanage=0/' "$grun/par/Lan_Ver.ini"
-rm -f "$win/velmora-demo.png"
-# shellcheck disable=SC2016 # the inner script expands its own variables
-(cd "$grun" && timeout 180 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-    win=$0 work=$1 here=$2
-    wine "$win/velmora.exe" --demo >>"$work/gui.log" 2>&1 &
-    window=""
-    for _ in $(seq 60); do
-        window=$(xdotool search --onlyvisible --name . 2>/dev/null | while read -r w; do
-            xdotool getwindowgeometry "$w" | grep -q "Geometry: 706x530" && echo "$w"; done | head -1)
-        [ -n "$window" ] && break
-        sleep 0.5
-    done
-    [ -n "$window" ] || { echo "no window" >>"$work/gui.log"; exit 3; }
-    eval "$(xdotool getwindowgeometry --shell "$window")"
-    sleep 2
-    shot() { xwd -root -silent >"$work/$1.xwd" && python3 "$here/xwd-to-png.py" "$work/$1.xwd" "$work/$1.png"; }
-    shot before
-    echo "window at $X,$Y" >>"$work/gui.log"
-    # until_changed NAME X Y W H: screenshots until the rectangle differs from "before" (30 s).
-    until_changed() {
-        local name=$1; shift
-        for _ in $(seq 60); do
-            shot "$name"
-            python3 "$here/page-changed.py" "$work/before.xwd" "$work/$name.xwd" "$@" >>"$work/gui.log" 2>&1 \
-                && return 0
-            sleep 0.5
-        done
-        echo "$name: nothing changed" >>"$work/gui.log"
-        return 1
-    }
-    # Connect (the status pane turns to connected), then Read (the Environment rows fill);
-    # the Setting page of a 706x530 window.
-    xdotool mousemove $((X + 88)) $((Y + 102)) click 1
-    until_changed connected $((X + 5)) $((Y + 507)) 140 20 || exit 4
-    xdotool mousemove $((X + 492)) $((Y + 100)) click 1
-    until_changed after $((X + 255)) $((Y + 165)) 400 120 || exit 5
-' "$win" "$work" "$here")
-rc=$?
-cat "$work/gui.log" >>"$log" 2>/dev/null
-cp "$work/after.png" "$win/velmora-demo.png" 2>/dev/null
-check $rc "see $log"
+demo_window velmora-demo "$grun" wine "$win/velmora.exe" --demo
+check $? "see $log"
 echo "   screenshot: $win/velmora-demo.png" | tee -a "$log"
+
+# The installer, in the same prefix (nothing of Velmora was installed in it before).
+version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win/CMakeCache.txt")"
+next="${version%.*}.$(( ${version##*.} + 1 ))"
+installed="$WINEPREFIX/drive_c/Program Files/Velmora"
+appdata="$(wine cmd /c echo %LOCALAPPDATA% 2>>"$log" | tr -d '\r')\Velmora"
+data="$(winepath -u "$appdata" 2>>"$log")"
+# Windows puts the Start-menu entries of a per-machine installation in the common Start
+# menu; Wine 8 resolves ProgramMenuFolder to the user's whatever ALLUSERS says.
+menus=("$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Velmora"
+       "$(winepath -u "$(wine cmd /c echo %APPDATA% 2>>"$log" | tr -d '\r')")/Microsoft/Windows/Start Menu/Programs/Velmora")
+menu_folders() { local m; for m in "${menus[@]}"; do [ -e "$m" ] && echo "$m"; done; }
+
+# msi ARGS... : msiexec without a user interface, its log appended to ours.
+msi() {
+    timeout 300 wine msiexec "$@" /qn /l "$(winepath -w "$work/msiexec.log")" >>"$log" 2>&1
+    local rc=$?
+    cat "$work/msiexec.log" >>"$log" 2>/dev/null
+    return $rc
+}
+# registered KEY VALUE... : for each product of the registry KEY (and below) whose
+# DisplayName or ProductName is Velmora, one line with the VALUEs asked for, "|" between.
+registered() {
+    local key="$1"; shift
+    wine reg query "$key" /s 2>>"$log" | tr -d '\r' | awk -v want="$*" '
+        function flush() { if (name == "Velmora") { line = ""; for (i = 1; i <= n; i++)
+                               line = line (i > 1 ? "|" : "") v[w[i]]; print line }
+                           name = ""; split("", v) }
+        BEGIN { n = split(want, w, " ") }
+        /^HKEY_/ { flush() }
+        /REG_/ { value = $0; sub(/^ *[^ ]+ +REG_[A-Z_]+ */, "", value); v[$1] = value
+                 if ($1 == "DisplayName" || $1 == "ProductName") name = value }
+        END { flush() }'
+}
+entries() { registered 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' DisplayVersion Publisher; }
+# installed_as VERSION : the zip's files (and the installer's marker) are installed, both
+# Start-menu entries are there, Programs and Features lists VERSION once, with its icon.
+installed_as() {
+    local bad=0 list icon menu
+    diff -r -x installed.txt "$win/package/velmora" "$installed" >>"$log" 2>&1 || { echo "   installed files differ from the zip's" | tee -a "$log"; bad=1; }
+    [ -f "$installed/installed.txt" ] || { echo "   no installed.txt" | tee -a "$log"; bad=1; }
+    menu="$(menu_folders)"
+    for lnk in "Velmora.lnk" "Velmora demo.lnk"; do
+        [ -f "$menu/$lnk" ] || { echo "   no Start-menu entry $lnk in ${menu:-any Start menu}" | tee -a "$log"; bad=1; }
+    done
+    list="$(entries)"
+    icon="$(registered 'HKLM\Software\Classes\Installer\Products' ProductIcon)"
+    echo "   Programs and Features: ${list:-nothing}, icon ${icon:-none}" | tee -a "$log"
+    [ "$list" = "$1|The Velmora developers" ] && [ -f "$(winepath -u "$icon" 2>/dev/null)" ] || bad=1
+    return $bad
+}
+
+step "velmora-$version-x64.msi installs: files, Start-menu entries, one Programs and Features entry"
+msi /i "$(winepath -w "$win/velmora-$version-x64.msi")" && installed_as "$version"
+check $? "see $log"
+
+# Run in their own folder, as the Start-menu entries start them: still the installed program.
+step "installed velmora-cli.exe --version, velmora.exe --help names %LOCALAPPDATA%\\Velmora"
+out="$(cd "$installed" && timeout 60 wine ./velmora-cli.exe --version 2>>"$log" | tr -d '\r')"
+help="$(cd "$installed" && timeout 60 wine ./velmora.exe --help 2>>"$log" | tr -d '\r')"
+printf '%s\n%s\n' "$out" "$help" >>"$log"
+[ "$out" = "velmora-cli $version" ] && grep -qxF "own files (splicer folders, archive): $appdata" <<<"$help"
+check $? "printed '$out' and '$help'"
+
+step "the installed demo from its Start-menu entry: files in %LOCALAPPDATA%\\Velmora, none under Program Files"
+before="$(find "$installed" -printf '%P %s %T@\n' | sort)"
+demo_window velmora-installed "$work" wine start "$(winepath -w "$(menu_folders)/Velmora demo.lnk")"
+rc=$?
+[ $rc -eq 0 ] && [ "$(find "$installed" -printf '%P %s %T@\n' | sort)" = "$before" ] &&
+    [ -n "$(find "$data/FS" -mindepth 1 -maxdepth 1 -type d 2>/dev/null)" ]
+check $? "window $rc; see $log"
+echo "   screenshot: $win/velmora-installed.png" | tee -a "$log"
+
+# Each build has a product code of its own: another build of the same version replaces
+# the installed one as the next version does.
+step "another build of $version, then velmora-$next-x64.msi, each replaces it in place; the data stay"
+t0=$(date +%s)
+bad=0
+for v in "$version" "$next"; do
+    bash "$here/build-msi.sh" "$win" "$v" "$work/$v" >>"$log" 2>&1 &&
+        msi /i "$(winepath -w "$work/$v/velmora-$v-x64.msi")" && installed_as "$v" &&
+        [ -n "$(find "$data/FS" -mindepth 1 -maxdepth 1 -type d)" ] || bad=1
+done
+check $bad "see $log"
+echo "   $(( $(date +%s) - t0 )) s" | tee -a "$log"
+
+step "msiexec /x removes the program, its Start-menu entries and its entry; the data stay"
+msi /x "$(winepath -w "$work/$next/velmora-$next-x64.msi")" && [ ! -e "$installed" ] && [ -z "$(menu_folders)" ] &&
+    [ -z "$(entries)" ] && [ -n "$(find "$data/FS" -mindepth 1 -maxdepth 1 -type d)" ]
+check $? "left: $(find "$installed" "${menus[@]}" 2>/dev/null | head -5 | tr '\n' ' ')entries: $(entries)"
 
 echo "== $( [ $failed -eq 0 ] && echo passed || echo FAILED ) in $(( $(date +%s) - started )) s (log: $log)" | tee -a "$log"
 exit $failed

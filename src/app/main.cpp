@@ -7,21 +7,19 @@
 
 #include "app/velmora_app.h"
 #include "base/app_config.h"
-#include "base/path_text.h"
+#include "base/console_output.h"
 #include "base/version.h"
 
 namespace {
 
 void Usage(std::FILE* to) {
-    const velmora::StartFolders folders = velmora::FindRunFolders();
     std::fprintf(to,
                  "usage: velmora [--demo] [--version]\n"
                  "  --demo      also run a virtual splicer in this process; the Setting page\n"
                  "              lists its port first\n"
                  "  --version   print the version and stop\n"
-                 "language files: %s\n"
-                 "own files (splicer folders, archive): %s\n",
-                 velmora::PathText(folders.par).c_str(), velmora::PathText(folders.data).c_str());
+                 "%s",
+                 velmora::RunFoldersHelp().c_str());
 }
 
 [[maybe_unused]] bool Set(const char* name) {
@@ -46,17 +44,20 @@ int main(int argc, char** argv) {
         const std::string_view arg = argv[i];
         if (arg == "--demo") {
             options.demo = true;
-        } else if (arg == "--help" || arg == "-h") {
+            continue;
+        }
+        velmora::PrintToStartingConsole();
+        if (arg == "--help" || arg == "-h") {
             Usage(stdout);
             return 0;
-        } else if (arg == "--version") {
+        }
+        if (arg == "--version") {
             std::printf("velmora %s\n", velmora::kVersion);
             return 0;
-        } else {
-            std::fprintf(stderr, "velmora: unknown option %s\n", argv[i]);
-            Usage(stderr);
-            return 2;
         }
+        std::fprintf(stderr, "velmora: unknown option %s\n", argv[i]);
+        Usage(stderr);
+        return 2;
     }
     if (!DisplayAvailable()) {
         std::fprintf(stderr,

@@ -1,9 +1,11 @@
 #include "base/app_config.h"
 
 #include <climits>
+#include <optional>
 
 #include "base/ini_file.h"
 #include "base/language.h"
+#include "base/path_text.h"
 #include "base/user_folders.h"
 
 namespace velmora {
@@ -30,23 +32,45 @@ int AtoiValue(std::string_view text) {
 StartFolders FindStartFolders(const std::filesystem::path& working,
                               const std::filesystem::path& program,
                               const std::filesystem::path& userData) {
-    auto isFolder = [](const std::filesystem::path& path) {
-        std::error_code ec;
+    std::error_code ec;
+    auto isFolder = [&ec](const std::filesystem::path& path) {
         return !path.empty() && std::filesystem::is_directory(path, ec);
     };
-    if (isFolder(working / "par")) return {working / "par", working};
+    const std::filesystem::path installedData = userData.empty() ? working : userData;
+    std::optional<StartFolders> byProgram;
     if (!program.empty()) {
-        if (isFolder(program / "par")) return {program / "par", program};
-        const std::filesystem::path installed =
+        const std::filesystem::path shared =
             (program / ".." / "share" / "velmora" / "par").lexically_normal();
-        if (isFolder(installed)) return {installed, userData.empty() ? working : userData};
+        if (isFolder(program / "par")) {
+            const bool installed = std::filesystem::is_regular_file(program / kInstalledMarker, ec);
+            byProgram = {program / "par", installed ? installedData : program};
+        } else if (isFolder(shared)) {
+            byProgram = {shared, installedData};
+        }
     }
-    return {working / "par", working};
+    // Started in the program's own folder (a shortcut's working folder), the
+    // program is still the one it was installed as.
+    const std::filesystem::path workingPar = working / "par";
+    if (isFolder(workingPar) &&
+        !(byProgram && std::filesystem::equivalent(workingPar, byProgram->par, ec)))
+        return {workingPar, working};
+    return byProgram.value_or(StartFolders{workingPar, working});
 }
 
 StartFolders FindRunFolders() {
     std::error_code ec;
     return FindStartFolders(std::filesystem::current_path(ec), ProgramFolder(), UserDataFolder());
+}
+
+std::string RunFoldersHelp() {
+    const StartFolders folders = FindRunFolders();
+    return "language files: " + PathText(folders.par) +
+           "\nown files (splicer folders, archive): " + PathText(folders.data) +
+           "\n  an installed program keeps them in the user's data folder: " +
+           PathText(UserDataFolder()) +
+           "\n  a copy unpacked with par/ beside it (the Windows zip) keeps them there: " +
+           PathText(ProgramFolder()) +
+           "\n  to change from one to the other, close the program and move the FS folder\n";
 }
 
 AppConfig LoadAppConfig(const std::filesystem::path& workingDirectory) {

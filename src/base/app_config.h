@@ -4,6 +4,7 @@
 // program writes lives under, and the page colour.
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace velmora {
@@ -50,14 +51,26 @@ struct StartFolders {
     std::filesystem::path data;  // made when first written to
 };
 
-// The first folder that holds par/ decides both, so a folder set up by hand
-// keeps everything together:
-//   1. `working`/par: par there, files in `working` (a developer's folder, the tests);
-//   2. `program`/par: par beside the executable, files there too (the Windows zip);
-//   3. `program`/../share/velmora/par, the files installed with the program: files
-//      in `userData` (the program's own folder, which it may not write to), or in
-//      `working` when the system names no user folder;
+// The file the Windows installer puts beside the installed executable. Its presence,
+// not the folder's name or its permissions, says the program was installed: the
+// installer may be pointed at any folder, and an administrator (or anyone under Wine)
+// can write to Program Files, yet an installed program keeps its files out of it for
+// every user alike. The zip does not hold it.
+inline constexpr const char* kInstalledMarker = "installed.txt";
+
+// One rule on every platform: a program that was installed never writes beside
+// itself (its folder belongs to the system and to every user of the machine); it
+// reads the language files it was installed with and keeps its own files in the
+// user's data folder. A copy set up by hand keeps everything together. In order:
+//   1. `working`/par, unless it is the installed one: par there, files in `working`
+//      (a developer's folder, the tests);
+//   2. `program`/par: installed when the installer's marker is beside it (the MSI:
+//      files in `userData`), else a copy unpacked with par/ beside the executable
+//      (the Windows zip: files there too);
+//   3. `program`/../share/velmora/par, installed (the Debian package): files in
+//      `userData`;
 //   4. no par/ anywhere: `working` for both, as a program that was never installed.
+// An installed program whose system names no user folder keeps its files in `working`.
 StartFolders FindStartFolders(const std::filesystem::path& working,
                               const std::filesystem::path& program,
                               const std::filesystem::path& userData);
@@ -65,6 +78,12 @@ StartFolders FindStartFolders(const std::filesystem::path& working,
 // FindStartFolders for this process: its working directory, the folder of its
 // executable and the user's data folder of the platform.
 StartFolders FindRunFolders();
+
+// The lines a program's --help ends with: the folders of this run, and the two
+// places own files are kept (an installed program's user data folder, an unpacked
+// copy's own folder), so that a user moving from one to the other can take the FS
+// folder along.
+std::string RunFoldersHelp();
 
 // The C library's atoi without its undefined overflow: leading blanks, an
 // optional sign and leading digits; 0 when there are none.

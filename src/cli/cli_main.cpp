@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "base/app_config.h"
-#include "base/path_text.h"
 #include "base/program_arguments.h"
 #include "base/version.h"
 #include "cli/cli_commands.h"
@@ -36,9 +35,7 @@ void Usage(std::FILE* to) {
                  "exit status: 0 success, 1 the splicer or the line failed, 2 usage error, "
                  "failed range check or file error, 3 done but not kept in the archive (the "
                  "reason on standard error)\n");
-    const StartFolders folders = FindRunFolders();
-    std::fprintf(to, "language files: %s\nown files (splicer folders, archive): %s\n",
-                 PathText(folders.par).c_str(), PathText(folders.data).c_str());
+    std::fprintf(to, "%s", RunFoldersHelp().c_str());
 }
 
 struct ParsedLine {

@@ -72,33 +72,39 @@ TEST(StartUp, LanguageFlagAndPageColourFromTheFiles) {
 }
 
 // The first folder holding par/ decides where the language files are read and
-// the program's own files written.
+// the program's own files written; an installed program's are never beside it.
 TEST(StartUp, FoldersFollowTheFirstParFound) {
     enum Where { Working, Program, Installed, None };
     struct Case {
         Where par;
+        bool marker;      // the Windows installer's marker is beside the executable
         bool userFolder;  // the system names a user data folder
+        const char* working;
         const char* expectPar;
         const char* expectData;
     } cases[] = {
-        {Working, true, "work/par", "work"},
-        {Program, true, "app/bin/par", "app/bin"},
-        {Installed, true, "app/share/velmora/par", "user"},
-        {Installed, false, "app/share/velmora/par", "work"},
-        {None, true, "work/par", "work"},
+        {Working, false, true, "work", "work/par", "work"},
+        {Program, false, true, "work", "app/bin/par", "app/bin"},
+        {Program, false, true, "app/bin", "app/bin/par", "app/bin"},
+        {Program, true, true, "work", "app/bin/par", "user"},
+        {Program, true, true, "app/bin", "app/bin/par", "user"},
+        {Installed, false, true, "work", "app/share/velmora/par", "user"},
+        {Installed, false, true, "app/share/velmora", "app/share/velmora/par", "user"},
+        {Installed, false, false, "work", "app/share/velmora/par", "work"},
+        {None, true, true, "work", "work/par", "work"},
     };
     for (const auto& c : cases) {
         TempDir root;
         // Every folder after the chosen one holds par/ too, and must lose to it.
         const char* folders[] = {"work/par", "app/bin/par", "app/share/velmora/par"};
         for (int i = c.par; i < 3; ++i) root.Write(std::string(folders[i]) + "/Lan_Ver.ini", "");
+        if (c.marker) root.Write(std::string("app/bin/") + kInstalledMarker, "");
         std::filesystem::create_directories(root.path() / "work");
-        std::filesystem::create_directories(root.path() / "app" / "bin");
         const std::filesystem::path user = c.userFolder ? root.path() / "user" : "";
 
         const StartFolders found =
-            FindStartFolders(root.path() / "work", root.path() / "app" / "bin", user);
-        SCOPED_TRACE(c.expectPar);
+            FindStartFolders(root.path() / c.working, root.path() / "app" / "bin", user);
+        SCOPED_TRACE(std::string(c.expectPar) + " from " + c.working);
         EXPECT_EQ(found.par, root.path() / c.expectPar);
         EXPECT_EQ(found.data, root.path() / c.expectData);
     }

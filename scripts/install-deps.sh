@@ -12,6 +12,7 @@ packages=(
     libjpeg-dev
     clang-format
     libsqlite3-dev
+    libpq-dev postgresql openssl
     dpkg-dev lintian desktop-file-utils appstream
     poppler-utils
 )

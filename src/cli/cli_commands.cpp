@@ -3,12 +3,12 @@
 #include <array>
 
 #include "cli/archive_commands.h"
-#include "cli/team_commands.h"
 #include "cli/firmware_command.h"
 #include "cli/history_command.h"
 #include "cli/image_commands.h"
 #include "cli/job_commands.h"
 #include "cli/report_command.h"
+#include "cli/team_commands.h"
 
 namespace velmora::cli {
 namespace {

@@ -54,7 +54,8 @@ std::unique_ptr<team::Connection> ConnectJoined(team::JoinedTeam& joined, int& s
     return connection;
 }
 
-std::unique_ptr<archive::Archive> OpenLocal(archive::OpenFor purpose, archive::ArchiveError& error) {
+std::unique_ptr<archive::Archive> OpenLocal(archive::OpenFor purpose,
+                                            archive::ArchiveError& error) {
     archive::OpenResult opened =
         archive::Archive::Open(archive::ArchiveFile(Config().AppDirectory), {.purpose = purpose});
     error = opened.error;
@@ -94,7 +95,8 @@ int Sync() {
     const std::string laptop = team::LaptopId(Config().AppDirectory, laptopError);
     if (laptop.empty()) return Failed({team::TeamErrorCode::LocalArchive, laptopError});
     archive::ArchiveError localError;
-    const std::unique_ptr<archive::Archive> local = OpenLocal(archive::OpenFor::Writing, localError);
+    const std::unique_ptr<archive::Archive> local =
+        OpenLocal(archive::OpenFor::Writing, localError);
     if (!local) {
         Tell(archive::ArchiveErrorText(localError));
         return kExitUsage;
@@ -134,7 +136,8 @@ int Status() {
     if (local) {
         const auto read = local->SentMarks(joined->archiveId);
         const auto counted = read ? local->Waiting(read->upTo) : std::nullopt;
-        if (!counted) return Failed({team::TeamErrorCode::LocalArchive, local->LastError().message});
+        if (!counted)
+            return Failed({team::TeamErrorCode::LocalArchive, local->LastError().message});
         marks = *read;
         waiting = *counted;
     } else if (error.code != archive::ErrorCode::NoArchive) {
@@ -145,8 +148,8 @@ int Status() {
     std::string when;
     if (marks.lastSuccess) {
         const std::tm t = LocalTime(std::chrono::system_clock::to_time_t(*marks.lastSuccess));
-        when = TimeStampText(t.tm_year - 100, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
-                             t.tm_sec);
+        when =
+            TimeStampText(t.tm_year - 100, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
     }
     std::printf("%s\n", team::LastSendText(when).c_str());
     return kExitOk;
@@ -163,9 +166,8 @@ int ListTeamRecords(const archive::RecordFilter& filter) {
     const TableLanguage language = TableLanguageFor(Config().EnglishFlag);
     const bool read = team::ForEachTeamRecord(*connection, filter, [&](const team::TeamRecord& r) {
         const std::string& splicer = r.serialNumber.empty() ? r.device : r.serialNumber;
-        std::printf("%s\t%s\t%s\t%s\t\n", TerminalSafe(splicer).c_str(),
-                    TimeText(r.record).c_str(), ResultListText(r.record, language).c_str(),
-                    LossText(r.record).c_str());
+        std::printf("%s\t%s\t%s\t%s\t\n", TerminalSafe(splicer).c_str(), TimeText(r.record).c_str(),
+                    ResultListText(r.record, language).c_str(), LossText(r.record).c_str());
         return true;
     });
     return read ? kExitOk : Failed(connection->LastError());

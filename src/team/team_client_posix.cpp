@@ -74,7 +74,8 @@ struct Connection::Impl {
         bound.texts.reserve(values.size());
         for (const Value& value : values) {
             const char* data = nullptr;
-            if (value.kind == Value::Kind::Text) data = bound.texts.emplace_back(value.data).c_str();
+            if (value.kind == Value::Kind::Text)
+                data = bound.texts.emplace_back(value.data).c_str();
             if (value.kind == Value::Kind::Bytes) data = value.data.data();
             bound.data.push_back(data);
             bound.lengths.push_back(static_cast<int>(value.data.size()));

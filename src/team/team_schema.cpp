@@ -136,12 +136,14 @@ constexpr const char* kMigrationLock = "SELECT pg_advisory_xact_lock(7436501)";
 
 // The highest step applied, in `version`; 0 for none.
 TeamError AppliedVersion(Connection& connection, int& version) {
-    const auto rows = connection.Run("SELECT coalesce(max(version), 0) FROM velmora.schema_version");
+    const auto rows =
+        connection.Run("SELECT coalesce(max(version), 0) FROM velmora.schema_version");
     if (!rows) return connection.LastError();
     const std::string* text = rows->size() == 1 && !rows->front().empty() && rows->front()[0]
                                   ? &*rows->front()[0]
                                   : nullptr;
-    if (!text || std::from_chars(text->data(), text->data() + text->size(), version).ec != std::errc{})
+    if (!text ||
+        std::from_chars(text->data(), text->data() + text->size(), version).ec != std::errc{})
         return {TeamErrorCode::ProtocolError, "no schema version in the answer"};
     return {};
 }

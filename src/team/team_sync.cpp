@@ -68,7 +68,9 @@ class Values {
         values_.push_back(value);
         return "$" + std::to_string(values_.size());
     }
-    std::string Text(std::string text) { return Add(Value::Text(texts_.emplace_back(std::move(text)))); }
+    std::string Text(std::string text) {
+        return Add(Value::Text(texts_.emplace_back(std::move(text))));
+    }
     std::string Optional(const std::optional<std::string>& text) {
         return text ? Text(*text) : Add(Value::Null());
     }
@@ -136,9 +138,9 @@ bool SendImages(Connection& connection, const std::vector<archive::OutboxImage>&
         const std::string& jpeg = jpegs[i];
         sql += (i ? ", (" : "(") + values.Text(r.serialNumber) + "::text, " +
                values.Text(r.device) + "::text, " + values.Text(r.stamp) + "::text, " +
-               values.Optional(StampTimeText(r.stamp)) + "::timestamp, " +
-               values.Text(r.fileName) + "::text, " + values.Text(std::to_string(r.size)) +
-               "::bigint, " + values.Text(r.sha256) + "::text, " +
+               values.Optional(StampTimeText(r.stamp)) + "::timestamp, " + values.Text(r.fileName) +
+               "::text, " + values.Text(std::to_string(r.size)) + "::bigint, " +
+               values.Text(r.sha256) + "::text, " +
                (jpeg.empty() ? values.Add(Value::Null())
                              : values.Add(Value{Value::Kind::Bytes, jpeg})) +
                "::bytea, " + values.Text(UtcText(r.stored)) + "::timestamptz)";
@@ -203,8 +205,7 @@ class Sender {
             return Fail(error);
         }
         if (!connection_.Commit()) return Fail(connection_.LastError());
-        if (!local_.MarkSent(options_.archiveId, kind, rows.back().id))
-            return Fail(LocalError());
+        if (!local_.MarkSent(options_.archiveId, kind, rows.back().id)) return Fail(LocalError());
         outcome.sent[static_cast<std::size_t>(kind)] += static_cast<std::int64_t>(rows.size());
         return true;
     }
@@ -295,7 +296,8 @@ std::optional<JoinedTeam> ReadJoinedTeam(const std::filesystem::path& dataFolder
     team.uri = read.bytes.substr(0, end);
     if (end != std::string::npos) {
         const std::size_t next = read.bytes.find('\n', end + 1);
-        team.archiveId = read.bytes.substr(end + 1, next == std::string::npos ? next : next - end - 1);
+        team.archiveId =
+            read.bytes.substr(end + 1, next == std::string::npos ? next : next - end - 1);
     }
     if (team.uri.empty()) return std::nullopt;
     return team;
@@ -346,8 +348,8 @@ SendOutcome SendToTeam(Connection& connection, archive::Archive& local,
         return sender.outcome;
     }
     const archive::OutboxCounts& upTo = marks->upTo;
-    const bool sent = sender.Records(upTo[0]) && sender.Images(upTo[1]) &&
-                      sender.Snapshots(upTo[2]);
+    const bool sent =
+        sender.Records(upTo[0]) && sender.Images(upTo[1]) && sender.Snapshots(upTo[2]);
     if (const auto after = local.SentMarks(options.archiveId)) {
         if (const auto waiting = local.Waiting(after->upTo)) sender.outcome.waiting = *waiting;
     }
@@ -373,8 +375,7 @@ bool ForEachTeamRecord(Connection& connection, const archive::RecordFilter& filt
         sql += " AND (s.serial = " + device + " OR s.folder = " + device + ")";
     }
     if (filter.from) sql += " AND r.splice_time >= " + values.Text(date(*filter.from)) + "::date";
-    if (filter.to)
-        sql += " AND r.splice_time < " + values.Text(date(*filter.to)) + "::date + 1";
+    if (filter.to) sql += " AND r.splice_time < " + values.Text(date(*filter.to)) + "::date + 1";
     sql += " ORDER BY r.splice_time NULLS LAST, r.id";
     return connection.ForEachRow(sql, values.All(), [&](const Row& row) {
         if (row.size() != 3 || !row[0] || !row[1] || !row[2]) return true;

@@ -38,8 +38,8 @@ struct SendOptions {
 
 struct SendOutcome {
     TeamError error;
-    archive::OutboxCounts sent{};     // rows committed by the team archive in this send
-    archive::OutboxCounts waiting{};  // what is left to send (all of it when it failed early)
+    archive::OutboxCounts sent{};       // rows committed by the team archive in this send
+    archive::OutboxCounts waiting{};    // what is left to send (all of it when it failed early)
     std::size_t imagesWithoutFile = 0;  // images sent without their bytes: the file was gone
 };
 

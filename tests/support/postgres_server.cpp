@@ -100,8 +100,7 @@ PostgresServer* PostgresServer::Shared(std::string& why) {
 
 std::string PostgresServer::Start() {
     bin_ = PostgresBin();
-    if (bin_.empty())
-        return "PostgreSQL is not installed (scripts/install-deps.sh installs it)";
+    if (bin_.empty()) return "PostgreSQL is not installed (scripts/install-deps.sh installs it)";
     char pattern[] = "/tmp/velmora-pg-XXXXXX";
     if (!mkdtemp(pattern)) return "no temporary folder";
     folder_ = pattern;
@@ -136,8 +135,8 @@ std::string PostgresServer::Start() {
     }
     port_ = FreePort();
     const std::string options = "-p " + std::to_string(port_) + " -k " + dir +
-                                " -c listen_addresses=localhost -c ssl=on -c ssl_cert_file=" +
-                                dir + "/server.crt -c ssl_key_file=" + dir + "/server.key";
+                                " -c listen_addresses=localhost -c ssl=on -c ssl_cert_file=" + dir +
+                                "/server.crt -c ssl_key_file=" + dir + "/server.key";
     if (Run({bin_ / "pg_ctl", "start", "-w", "-D", dir + "/data", "-l", dir + "/server.log", "-o",
              options},
             user, &out) != 0)

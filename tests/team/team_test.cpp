@@ -84,11 +84,15 @@ TEST_F(TeamTest, OverlappingLaptopsSendEachSpliceOnce) {
         std::filesystem::create_directories(laptopA.path() / "FS" / "2406A0153" / "JPG");
         std::ofstream(laptopA.path() / "FS" / "2406A0153" / "JPG" / "a.jpg", std::ios::binary)
             .write(reinterpret_cast<const char*>(jpeg.data()), 5000);
-        ASSERT_TRUE(opened.archive->StoreImage({"2406A0153", kSimDeviceName},
-                                               {"20260301080000", "a.jpg", jpeg}).ok());
+        ASSERT_TRUE(
+            opened.archive
+                ->StoreImage({"2406A0153", kSimDeviceName}, {"20260301080000", "a.jpg", jpeg})
+                .ok());
         const archive::GroupBytes heater{ParamRecord::Heater, std::vector<std::uint8_t>(28, 1)};
-        ASSERT_TRUE(opened.archive->StoreSnapshot({"2406A0153", kSimDeviceName}, "backup",
-                                                  std::span(&heater, 1)).ok());
+        ASSERT_TRUE(
+            opened.archive
+                ->StoreSnapshot({"2406A0153", kSimDeviceName}, "backup", std::span(&heater, 1))
+                .ok());
     }
     Join(laptopA);
     Join(laptopB);
@@ -104,8 +108,8 @@ TEST_F(TeamTest, OverlappingLaptopsSendEachSpliceOnce) {
                      "'tech1'"),
               "");
     EXPECT_EQ(Lines(Cli(laptopB, {"archive", "list", "--team"}).out).size(), 500u);
-    EXPECT_EQ(Lines(Cli(laptopB, {"archive", "list", "--team", "--device", kSimDeviceName,
-                                  "--from", "2026-03-01", "--to", "2026-03-01"})
+    EXPECT_EQ(Lines(Cli(laptopB, {"archive", "list", "--team", "--device", kSimDeviceName, "--from",
+                                  "2026-03-01", "--to", "2026-03-01"})
                         .out)
                   .size(),
               500u);
@@ -122,14 +126,14 @@ TEST_F(TeamTest, KilledSendIsFinishedByTheNextOne) {
     Download(laptopA, 1, kRecords);
     Join(laptopA);
     std::atomic<long long> seenBeforeKill{0};
-    const CliRun killed =
-        RunProgram(kCliProgram, {"team", "sync"}, laptopA.path(), std::chrono::seconds(60),
-                   [&](pid_t pid) {
-                       // Waits (polling the server, with a margin) for the first batch.
-                       for (int i = 0; i < 2000 && seenBeforeKill == 0; ++i)
-                           seenBeforeKill = RowCount("records");
-                       kill(pid, SIGKILL);
-                   });
+    const CliRun killed = RunProgram(kCliProgram, {"team", "sync"}, laptopA.path(),
+                                     std::chrono::seconds(60), [&](pid_t pid) {
+                                         // Waits (polling the server, with a margin) for the first
+                                         // batch.
+                                         for (int i = 0; i < 2000 && seenBeforeKill == 0; ++i)
+                                             seenBeforeKill = RowCount("records");
+                                         kill(pid, SIGKILL);
+                                     });
     EXPECT_NE(killed.status, 0);
     EXPECT_GT(seenBeforeKill.load(), 0);
     EXPECT_LT(RowCount("records"), kRecords) << "the send ended before it was killed";
@@ -193,9 +197,10 @@ TEST_F(TeamTest, FailuresAreToldAsWhatTheyAre) {
     EXPECT_EQ(refused.status, 1);
     const std::vector<std::string> told = Lines(refused.err);
     ASSERT_EQ(told.size(), 2u) << refused.err;
-    EXPECT_TRUE(told[0].starts_with(
-        "velmora-cli: The team archive refused the user name or password ("));
-    EXPECT_EQ(told[1], "velmora-cli: Waiting to be sent: 5 records, 0 images, 0 settings snapshots");
+    EXPECT_TRUE(
+        told[0].starts_with("velmora-cli: The team archive refused the user name or password ("));
+    EXPECT_EQ(told[1],
+              "velmora-cli: Waiting to be sent: 5 records, 0 images, 0 settings snapshots");
 }
 
 }  // namespace

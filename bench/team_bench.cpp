@@ -91,15 +91,14 @@ int main() {
     server->WritePassFile(data / "pgpass", "bench_tech", "bench-pw");
     setenv("PGPASSFILE", (data / "pgpass").c_str(), 1);
     if (!error.ok() || !MakeLaptop(data)) {
-        goals.NotMeasured("sending to the team archive", "no team archive or laptop: " +
-                                                             team::TeamErrorText(error));
+        goals.NotMeasured("sending to the team archive",
+                          "no team archive or laptop: " + team::TeamErrorText(error));
         return goals.Finish();
     }
     auto local = archive::Archive::Open(archive::ArchiveFile(data));
     std::string laptopError;
-    team::SendOptions options{.dataFolder = data,
-                              .laptopId = team::LaptopId(data, laptopError),
-                              .archiveId = {}};
+    team::SendOptions options{
+        .dataFolder = data, .laptopId = team::LaptopId(data, laptopError), .archiveId = {}};
 
     // As team sync does: connect, check, send.
     auto send = [&](team::SendOutcome& outcome) {
@@ -107,7 +106,8 @@ int main() {
         const auto connection =
             team::Connection::Open(server->TlsUri("bench_tech", "bench"), error);
         if (connection) error = team::CheckTeamArchive(*connection, options.archiveId);
-        if (connection && error.ok()) outcome = team::SendToTeam(*connection, *local.archive, options);
+        if (connection && error.ok())
+            outcome = team::SendToTeam(*connection, *local.archive, options);
         if (!error.ok()) outcome.error = error;
         return Clock::now() - start;
     };
@@ -123,10 +123,10 @@ int main() {
                 Milliseconds(firstTime), Milliseconds(secondTime));
 
     const bool counted =
-        goals.Expect("records on the server", ServerNumber(*server, "SELECT count(*) FROM velmora.records"),
-                     kRecords) &
-        goals.Expect("images on the server", ServerNumber(*server, "SELECT count(*) FROM velmora.images"),
-                     kImages) &
+        goals.Expect("records on the server",
+                     ServerNumber(*server, "SELECT count(*) FROM velmora.records"), kRecords) &
+        goals.Expect("images on the server",
+                     ServerNumber(*server, "SELECT count(*) FROM velmora.images"), kImages) &
         goals.Expect("JPEG bytes on the server",
                      ServerNumber(*server, "SELECT sum(length(jpeg)) FROM velmora.images"),
                      static_cast<long long>(kImages * kImageBytes)) &

@@ -61,6 +61,8 @@ using Row = std::vector<std::optional<std::string>>;
 
 class Connection {
   public:
+    // False in a build without a team archive: every team command says so.
+    static bool Available();
     // Connects; null, with the reason in `error`, on failure.
     static std::unique_ptr<Connection> Open(const std::string& uri, TeamError& error);
     // BadAddress when `uri` is not a connection URI libpq takes, or when it holds a

@@ -85,6 +85,10 @@ struct Connection::Impl {
     }
 };
 
+bool Connection::Available() {
+    return true;
+}
+
 TeamError Connection::CheckAddress(const std::string& uri) {
     if (!uri.starts_with("postgresql://") && !uri.starts_with("postgres://"))
         return {TeamErrorCode::BadAddress, "not a postgresql:// address: " + uri};

@@ -10,6 +10,10 @@ TeamError NotInThisBuild() {
 
 struct Connection::Impl {};
 
+bool Connection::Available() {
+    return false;
+}
+
 TeamError Connection::CheckAddress(const std::string&) {
     return NotInThisBuild();
 }

@@ -97,17 +97,18 @@ fuzz: deps
 	@nice cmake --build $(BUILD_FUZZ) -j$(JOBS)
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) bash fuzz/run.sh $(BUILD_FUZZ)
 
-# The Windows program, cross-built with mingw-w64 against the static Qt and SQLite
-# that scripts/windows/ build once into their cache, packed as a zip.
+# The Windows program, cross-built with mingw-w64 against the static Qt, SQLite and
+# libxlsxwriter that scripts/windows/ build once into their cache, packed as a zip.
 BUILD_WIN ?= build-windows
 WIN_ZIP    = $(BUILD_WIN)/velmora-windows-x64.zip
 .PHONY: windows windows-msi test-windows
 windows:
 	@bash scripts/windows/install-deps.sh
 	@QT_PREFIX=$$(bash scripts/windows/build-qt.sh) && SQLITE_PREFIX=$$(bash scripts/windows/build-sqlite.sh) && \
+	    XLSX_PREFIX=$$(bash scripts/windows/build-xlsxwriter.sh) && \
 	    nice cmake -S . -B $(BUILD_WIN) -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	        -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-	        -DVELMORA_WINDOWS_PREFIX="$$QT_PREFIX;$$SQLITE_PREFIX" \
+	        -DVELMORA_WINDOWS_PREFIX="$$QT_PREFIX;$$SQLITE_PREFIX;$$XLSX_PREFIX" \
 	        -DVELMORA_BUILD_TESTS=ON -DVELMORA_BUILD_BENCH=OFF >/dev/null
 	@nice cmake --build $(BUILD_WIN) -j$(JOBS) --target velmora velmora-cli
 	@rm -rf $(BUILD_WIN)/package && mkdir -p $(BUILD_WIN)/package/velmora/par

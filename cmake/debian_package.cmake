@@ -87,7 +87,10 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Velmora talks to a fusion splicer over its serial line (usually a USB
 serial adapter): it reads, edits and writes back the splicer's parameter
 groups, downloads the splice records and exports them to CSV, downloads
-and shows the splice images, and sends firmware updates.
+and shows the splice images, and sends firmware updates. It keeps every
+splice in a local archive, places splices on the fibres of a job's
+closures, and delivers the splice matrix (XLSX, CSV), a PDF report and
+the closures as GeoJSON.
 .
 The package holds the window (velmora), the command-line tool
 (velmora-cli) and a virtual splicer on a pseudo-terminal (velmora-sim).")
@@ -96,6 +99,7 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE ${VELMORA_PACKAGE_REVISION})
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${VELMORA_DEB_ARCH})
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The shared libraries the programs link (Qt, SQLite, libxlsxwriter...) become Depends.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Chinese mode: Qt's own dialogs in Chinese, and a font with the characters.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")

@@ -12,6 +12,8 @@ packages=(
     libjpeg-dev
     clang-format
     libsqlite3-dev
+    libxlsxwriter-dev
+    python3-openpyxl
     libpq-dev postgresql openssl
     dpkg-dev lintian desktop-file-utils appstream
     poppler-utils

@@ -164,6 +164,17 @@ std::span<const TextKey> AllTextKeys() {
                            j::TrayNotEmpty,
                            j::CapacityBelowPositions,
                            j::NothingToUndo});
+        // ---- The deliverables of a job.
+        namespace f = job_files;
+        add(f::ColourNames);
+        add(f::MatrixColumns);
+        v.insert(v.end(),
+                 {f::MatrixTitle, f::SummarySheet, f::Customer,     f::Contractor, f::Technicians,
+                  f::Notes,       f::JobPassed,    f::JobNotPassed, f::Closure,    f::Closures,
+                  f::Location,    f::Latitude,     f::Longitude,    f::Positions,  f::Spliced,
+                  f::OverLimit,   f::Respliced,    f::Planned,      f::Unplaced,   f::TestSplices,
+                  f::Total,       f::Resplice});
+        // ---- End of the deliverables.
         namespace t = team_tab;
         v.insert(v.end(), {t::NotAvailable, t::NotJoined, t::BadAddress, t::Unreachable,
                            t::AuthFailed, t::TlsFailed, t::NoRights, t::NotInitialised, t::TooNew,

@@ -296,6 +296,69 @@ inline constexpr TextKey CapacityBelowPositions{
 inline constexpr TextKey NothingToUndo{"Job", "Nothing_To_Undo", "There is no placing to undo"};
 // ---- End of the refusals. The Job tab's captions follow. ----
 }  // namespace job_tab
+
+// Section "Job". ---- Deliverables of a job: the splice matrix (XLSX, CSV), the
+// closures as GeoJSON and the job's report. Kept together for merging with the
+// Job tab's keys of the same section.
+namespace job_files {
+// The fibre colours' names, in the order of jobs::FibreColour.
+inline constexpr std::array<TextKey, 12> ColourNames{{
+    {"Job", "Colour_Blue", "blue"},
+    {"Job", "Colour_Orange", "orange"},
+    {"Job", "Colour_Green", "green"},
+    {"Job", "Colour_Brown", "brown"},
+    {"Job", "Colour_Slate", "slate"},
+    {"Job", "Colour_White", "white"},
+    {"Job", "Colour_Red", "red"},
+    {"Job", "Colour_Black", "black"},
+    {"Job", "Colour_Yellow", "yellow"},
+    {"Job", "Colour_Violet", "violet"},
+    {"Job", "Colour_Rose", "rose"},
+    {"Job", "Colour_Aqua", "aqua"},
+}};
+// The matrix's columns, one a position, in their order.
+inline constexpr std::array<TextKey, 16> MatrixColumns{{
+    {"Job", "Col_Tray", "Tray"},
+    {"Job", "Col_Position", "Position"},
+    {"Job", "Col_Cable_A", "Cable A"},
+    {"Job", "Col_Tube_A", "Tube A"},
+    {"Job", "Col_Fibre_A", "Fibre A"},
+    {"Job", "Col_Colour_A", "Colour A"},
+    {"Job", "Col_Cable_B", "Cable B"},
+    {"Job", "Col_Tube_B", "Tube B"},
+    {"Job", "Col_Fibre_B", "Fibre B"},
+    {"Job", "Col_Colour_B", "Colour B"},
+    {"Job", "Col_Loss", "Loss (dB)"},
+    {"Job", "Col_Result", "Result"},
+    {"Job", "Col_Splicer", "Splicer"},
+    {"Job", "Col_Number", "Splice No."},
+    {"Job", "Col_Time", "Time"},
+    {"Job", "Col_Resplices", "Re-splices"},
+}};
+inline constexpr TextKey MatrixTitle{"Job", "Matrix_Title", "Splice matrix"};
+inline constexpr TextKey SummarySheet{"Job", "Summary_Sheet", "Summary"};
+inline constexpr TextKey Customer{"Job", "Customer", "Customer"};
+inline constexpr TextKey Contractor{"Job", "Contractor", "Contractor"};
+inline constexpr TextKey Technicians{"Job", "Technicians", "Technicians"};
+inline constexpr TextKey Notes{"Job", "Notes", "Notes"};
+inline constexpr TextKey JobPassed{"Job", "Job_Passed", "The job passed"};
+inline constexpr TextKey JobNotPassed{"Job", "Job_Not_Passed", "The job did not pass"};
+inline constexpr TextKey Closure{"Job", "Closure", "Closure"};
+inline constexpr TextKey Closures{"Job", "Closures", "Closures"};
+inline constexpr TextKey Location{"Job", "Location", "Location"};
+inline constexpr TextKey Latitude{"Job", "Latitude", "Latitude"};
+inline constexpr TextKey Longitude{"Job", "Longitude", "Longitude"};
+inline constexpr TextKey Positions{"Job", "Positions", "Positions"};
+inline constexpr TextKey Spliced{"Job", "Spliced", "Spliced"};
+inline constexpr TextKey OverLimit{"Job", "Over_Limit", "Over a limit"};
+inline constexpr TextKey Respliced{"Job", "Respliced", "Re-spliced"};
+inline constexpr TextKey Planned{"Job", "Planned", "Planned, not spliced"};
+inline constexpr TextKey Unplaced{"Job", "Unplaced", "Records not placed"};
+inline constexpr TextKey TestSplices{"Job", "Test_Splices", "Test splices, not counted"};
+inline constexpr TextKey Total{"Job", "Total", "Total"};
+inline constexpr TextKey Resplice{"Job", "Resplice", "re-splice"};
+}  // namespace job_files
+// ---- End of the deliverables' keys.
 // Section "Team": the team archive (PostgreSQL) that laptops send to. %1: what the
 // server or the library said, or a number; %2, %3 further numbers.
 namespace team_tab {

@@ -7,6 +7,7 @@
 #include "cli/history_command.h"
 #include "cli/image_commands.h"
 #include "cli/job_commands.h"
+#include "cli/matrix_commands.h"
 #include "cli/report_command.h"
 #include "cli/team_commands.h"
 
@@ -81,8 +82,15 @@ constexpr std::array kCommands{
                "mark a record as a test splice, not counted (and off its position)", RunTestSplice},
     CliCommand{"report", "-o FILE.pdf|FILE.html [--max-loss DB] [--max-angle DEG] [filters]",
                "the splice report of archived splices, verdict first: the archive's filters; "
-               "a splice passes when the splicer judged it a success within both limits",
+               "a splice passes when the splicer judged it a success within both limits; "
+               "--job JOB alone gives the job's report, against the job's own limits where it "
+               "sets them, with its closures' tray tables",
                RunReport},
+    CliCommand{"matrix", "JOB -o FILE.xlsx|FILE.csv",
+               "the job's splice matrix: a summary, then every position of every closure",
+               RunMatrix},
+    CliCommand{"geojson", "JOB -o FILE.geojson",
+               "the job's closures that have a location, as GeoJSON points", RunGeoJson},
 };
 
 }  // namespace

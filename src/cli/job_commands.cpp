@@ -44,13 +44,16 @@ struct Stop {
     throw Stop{kExitUsage};
 }
 
+// A refusal names what it is about as given, so it is told as text, never as
+// terminal codes.
 [[noreturn]] void Refuse(Refusal refusal, std::string detail = {}) {
-    Fail(jobs::RefusalText({.refusal = refusal, .detail = std::move(detail)}));
+    Fail(TerminalSafe(jobs::RefusalText({.refusal = refusal, .detail = std::move(detail)})));
 }
 
 // The change made, or told why not.
 JobResult Done(JobResult result) {
-    if (!result.ok()) Fail(jobs::RefusalText(result));
+    if (!result.error.ok()) Fail(jobs::RefusalText(result));
+    if (!result.ok()) Refuse(result.refusal, result.detail);
     return result;
 }
 

@@ -14,6 +14,7 @@
 #include "cli/archive_commands.h"
 #include "cli/cli_context.h"
 #include "cli/report_pdf.h"
+#include "report/job_report.h"
 #include "report/report_data.h"
 
 namespace velmora::cli {
@@ -28,10 +29,19 @@ void PrintSummary(const report::Report& made) {
     auto line = [](const std::string& caption, const std::string& value) {
         std::printf("%s: %s\n", caption.c_str(), TerminalSafe(value).c_str());
     };
-    std::printf("%s (%zu / %zu)\n",
-                c[made.AllPassed() ? Caption::AllPassed : Caption::NotAllPassed].c_str(),
-                made.passed, made.rows.size());
+    if (made.asBuilt)
+        std::printf("%s\n", made.VerdictText().c_str());
+    else
+        std::printf("%s (%zu / %zu)\n",
+                    c[made.AllPassed() ? Caption::AllPassed : Caption::NotAllPassed].c_str(),
+                    made.passed, made.rows.size());
     line(c[Caption::Job], made.job);
+    if (made.asBuilt) {
+        // A job's report: its details and positions, as on its first page.
+        for (const report::SummaryLine& summary : made.asBuilt->summary)
+            line((summary.part ? "  " : "") + summary.caption, summary.value);
+        return;
+    }
     for (const report::SplicerLine& splicer : made.splicers)
         line(c[Caption::Splicer], report::SplicerText(made, splicer));
     line(c[Caption::Failed], std::to_string(made.failed));
@@ -81,9 +91,11 @@ int RunReport(CliContext& context, CommandArgs args) {
     const std::optional<report::Format> format = report::FormatOf(*file);
     if (!format) return context.UsageError(Say(report::report_msg::UnknownFormat, {*file}));
 
+    // --job alone is the job's report: its own limits where it sets them (the limits
+    // above where it sets none), its records numbered by their place on their splicer.
     std::string error;
     const std::optional<report::Report> made =
-        report::LoadReport(dataFolder, filter, limits, &error);
+        report::LoadReportFor(dataFolder, filter, limits, &error);
     if (!made) {
         std::fprintf(stderr, "velmora-cli: %s\n", error.c_str());
         return kExitUsage;

@@ -1,10 +1,10 @@
 #include "jobs/job_store.h"
 
-#include <cmath>
 #include <exception>
 #include <set>
 #include <type_traits>
 #include <utility>
+#include <variant>
 
 #include "jobs/fibre_colours.h"
 #include "jobs/job_sql.h"

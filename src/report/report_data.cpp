@@ -200,7 +200,8 @@ std::string SplicerText(const Report& report, const SplicerLine& splicer) {
 Report MakeReport(const std::vector<archive::ArchivedRecord>& records,
                   const std::vector<archive::ArchivedImage>& images,
                   const archive::RecordFilter& filter, const Limits& limits,
-                  const fs::path& dataFolder, TableLanguage language, Captions captions) {
+                  const fs::path& dataFolder, TableLanguage language, Captions captions,
+                  const std::map<std::int64_t, std::int64_t>& numbers) {
     Report report;
     report.captions = std::move(captions);
     report.limits = limits;
@@ -223,7 +224,9 @@ Report MakeReport(const std::vector<archive::ArchivedRecord>& records,
         // known by its folder.
         const std::string& splicer =
             archived.serialNumber.empty() ? archived.device : archived.serialNumber;
-        Row row{std::to_string(i + 1),
+        const auto number = numbers.find(archived.id);
+        Row row{std::to_string(number == numbers.end() ? static_cast<std::int64_t>(i + 1)
+                                                       : number->second),
                 splicer,
                 TimeText(r),
                 ResultListText(r, language),
@@ -271,26 +274,37 @@ std::optional<Report> LoadReport(const fs::path& dataFolder, const archive::Reco
         return std::nullopt;
     }
     archive::Archive& archive = *opened.archive;
-    const auto unusable = [&] {
+    const auto records = archive.Records(filter);
+    if (!records) {
         if (error) *error = archive::ArchiveErrorText(archive.LastError());
         return std::nullopt;
-    };
-    const auto records = archive.Records(filter);
-    if (!records) return unusable();
-    if (records->empty()) {
+    }
+    return ReportOfRecords(archive, *records, filter, limits, dataFolder, {}, error);
+}
+
+std::optional<Report> ReportOfRecords(archive::Archive& archive,
+                                      const std::vector<archive::ArchivedRecord>& records,
+                                      const archive::RecordFilter& filter, const Limits& limits,
+                                      const fs::path& dataFolder,
+                                      const std::map<std::int64_t, std::int64_t>& numbers,
+                                      std::string* error) {
+    if (records.empty()) {
         if (error) *error = Say(report_msg::NothingSelected);
         return std::nullopt;
     }
     std::vector<archive::ArchivedImage> images;
     std::set<std::string> devices;
-    for (const archive::ArchivedRecord& r : *records) {
+    for (const archive::ArchivedRecord& r : records) {
         if (r.images.empty() || !devices.insert(r.device).second) continue;
         const auto ofDevice = archive.Images(r.device);
-        if (!ofDevice) return unusable();
+        if (!ofDevice) {
+            if (error) *error = archive::ArchiveErrorText(archive.LastError());
+            return std::nullopt;
+        }
         images.insert(images.end(), ofDevice->begin(), ofDevice->end());
     }
-    return MakeReport(*records, images, filter, limits, dataFolder,
-                      TableLanguageFor(Config().EnglishFlag), LoadCaptions());
+    return MakeReport(records, images, filter, limits, dataFolder,
+                      TableLanguageFor(Config().EnglishFlag), LoadCaptions(), numbers);
 }
 
 ImageRead ReadImage(const Image& image) {

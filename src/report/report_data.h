@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <span>
 #include <stop_token>
@@ -102,6 +103,40 @@ struct SplicerLine {
     std::string serialNumber;
 };
 
+// A table of texts laid out alike by both formats: the sections of a job's report.
+struct TextTable {
+    struct Line {
+        std::vector<std::string> cells;
+        Mark mark = Mark::Pass;  // marks the line as the splice table marks a row
+        bool minor = false;      // details the line above (a re-splice of its position)
+    };
+    std::string title;
+    std::string note;  // a line under the title: where, how many
+    std::vector<std::string> headers;
+    std::vector<double> widths;  // relative widths of the columns
+    std::vector<Line> lines;
+};
+
+struct SummaryLine {
+    std::string caption;
+    std::string value;
+    bool part = false;  // details the line above
+};
+
+// What a job's report adds for a job with as-built documentation: its details and
+// the counts of its positions for page one, its verdict (every spliced position
+// passes; a failure redone within the limits passes), and its sections: counts per
+// splicer, the tray tables of each closure with their re-splices, the test splices
+// and the records not placed.
+struct AsBuilt {
+    bool passed = true;
+    std::string verdict;  // "The job passed"
+    std::string counts;   // "33 / 34": spliced positions that pass, of all spliced
+    std::vector<SummaryLine> summary;
+    TextTable bySplicer;            // the counting splices of each splicer
+    std::vector<TextTable> tables;  // each closure, the test splices, the records not placed
+};
+
 struct Report {
     Captions captions;
     std::string job;
@@ -122,21 +157,30 @@ struct Report {
     std::vector<Tally> byProgram;
     std::vector<Row> rows;
     std::vector<Image> images;
-    std::string written;  // local date and time of writing
+    std::string written;               // local date and time of writing
+    std::optional<AsBuilt> asBuilt{};  // a job's report: its as-built documentation
 
-    bool AllPassed() const { return failed == 0; }
+    // The verdict: of the job's positions in a job's report, else of every splice.
+    bool AllPassed() const { return asBuilt ? asBuilt->passed : failed == 0; }
     // The table then names each splice's splicer.
     bool ManySplicers() const { return splicers.size() > 1; }
+    // "All splices passed"; a job's report: "The job passed".
+    const std::string& VerdictText() const {
+        if (asBuilt) return asBuilt->verdict;
+        return captions[AllPassed() ? Caption::AllPassed : Caption::NotAllPassed];
+    }
 };
 
 // The report of `records` (oldest first, as the archive gives them). Images are
 // looked for in <dataFolder>/FS/<device>/JPG and checked against `images`, what the
 // archive keeps of the splicers' images.
+// A record's number in the report is its row, or when `numbers` holds its id (a
+// job's report: the record's place on its splicer), that number.
 Report MakeReport(const std::vector<archive::ArchivedRecord>& records,
                   const std::vector<archive::ArchivedImage>& images,
                   const archive::RecordFilter& filter, const Limits& limits,
                   const std::filesystem::path& dataFolder, TableLanguage language,
-                  Captions captions);
+                  Captions captions, const std::map<std::int64_t, std::int64_t>& numbers = {});
 
 // The report of the records `filter` takes from the archive of `dataFolder`, in
 // the language of the run. On failure (no archive, nothing selected) `error` says
@@ -144,6 +188,15 @@ Report MakeReport(const std::vector<archive::ArchivedRecord>& records,
 std::optional<Report> LoadReport(const std::filesystem::path& dataFolder,
                                  const archive::RecordFilter& filter, const Limits& limits,
                                  std::string* error);
+
+// The report of `records` of the open `archive` (MakeReport with the images the
+// archive keeps of their splicers, in the language of the run); `error` as LoadReport's.
+std::optional<Report> ReportOfRecords(archive::Archive& archive,
+                                      const std::vector<archive::ArchivedRecord>& records,
+                                      const archive::RecordFilter& filter, const Limits& limits,
+                                      const std::filesystem::path& dataFolder,
+                                      const std::map<std::int64_t, std::int64_t>& numbers,
+                                      std::string* error);
 
 // Texts shown in both formats.
 std::string LossFigure(int hundredths);   // "0.08"

@@ -16,6 +16,7 @@
 #include "base/app_config.h"
 #include "base/path_text.h"
 #include "history/history_texts.h"
+#include "report/job_report.h"
 #include "report/report_render.h"
 #include "report/report_texts.h"
 #include "settings/device_folder.h"
@@ -153,8 +154,9 @@ void ReportJob::Start() {
         report::WriteResult result;
         QStringList missing;
         try {
+            // A job chosen alone in the Archive tab gives the job's report.
             const std::optional<report::Report> made =
-                report::LoadReport(dataFolder_, filter_, limits_, &result.error);
+                report::LoadReportFor(dataFolder_, filter_, limits_, &result.error);
             if (made) {
                 result = report::WriteReport(
                     file_, *made,

@@ -27,6 +27,8 @@ th { background: #eef2f6; }
 td.n { text-align: right; }
 tr.failed td { background: #f6d5d5; }
 tr.out td { background: #fbecc8; }
+tr.minor td { color: #555; font-style: italic; }
+p.note { margin: 0.2em 0; color: #444; }
 .side { display: inline-block; vertical-align: top; margin-right: 2em; }
 .images { display: flex; flex-wrap: wrap; gap: 12px; }
 figure { margin: 0; width: 320px; }
@@ -68,6 +70,21 @@ const char* RowClass(Mark mark) {
             break;
     }
     return " class=\"out\"";
+}
+
+// A section of a job's report.
+void TextTableHtml(std::string& out, const TextTable& table) {
+    Add(out, {"<h2>", EscapeHtml(table.title), "</h2>\n"});
+    if (!table.note.empty()) Add(out, {"<p class=\"note\">", EscapeHtml(table.note), "</p>\n"});
+    out += "<table class=\"section\">\n<tr>";
+    for (const std::string& header : table.headers) Add(out, {"<th>", EscapeHtml(header), "</th>"});
+    out += "</tr>\n";
+    for (const TextTable::Line& line : table.lines) {
+        Add(out, {"<tr", line.minor ? " class=\"minor\"" : RowClass(line.mark), ">"});
+        for (const std::string& cell : line.cells) Add(out, {"<td>", EscapeHtml(cell), "</td>"});
+        out += "</tr>\n";
+    }
+    out += "</table>\n";
 }
 
 }  // namespace
@@ -185,9 +202,15 @@ std::optional<std::string> HtmlDocument(const Report& report, const Progress& pr
     // The verdict first, then the figures it rests on.
     Add(out, {"<h1>", EscapeHtml(c[Caption::Title]), "</h1>\n<div class=\"verdict ",
               report.AllPassed() ? "pass" : "fail", "\" id=\"verdict\">",
-              EscapeHtml(c[report.AllPassed() ? Caption::AllPassed : Caption::NotAllPassed]),
-              "</div>\n<table class=\"summary\">\n"});
+              EscapeHtml(report.VerdictText()), "</div>\n<table class=\"summary\">\n"});
     SummaryRow(out, c[Caption::Job], report.job, "job");
+    if (report.asBuilt) {
+        // A job's report: its details and positions first, then the figures of its records.
+        for (const SummaryLine& line : report.asBuilt->summary)
+            SummaryRow(out, line.caption, line.value, nullptr, line.part);
+        Add(out, {"</table>\n<h2>", EscapeHtml(c[Caption::Splices]),
+                  "</h2>\n<table class=\"summary\">\n"});
+    }
     for (const SplicerLine& s : report.splicers)
         SummaryRow(out, c[Caption::Splicer], SplicerText(report, s));
     SummaryRow(out, c[Caption::Period], report.period, "period");
@@ -214,6 +237,10 @@ std::optional<std::string> HtmlDocument(const Report& report, const Progress& pr
     TallyTable(out, c[Caption::BySplicer], c[Caption::Count], report.bySplicer);
     TallyTable(out, c[Caption::ByFiber], c[Caption::Count], report.byFiber);
     TallyTable(out, c[Caption::ByProgram], c[Caption::Count], report.byProgram);
+    if (report.asBuilt) {
+        TextTableHtml(out, report.asBuilt->bySplicer);
+        for (const TextTable& table : report.asBuilt->tables) TextTableHtml(out, table);
+    }
 
     Add(out,
         {"<h2>", EscapeHtml(c[Caption::SpliceTable]), "</h2>\n<table class=\"splices\">\n<tr><th>",

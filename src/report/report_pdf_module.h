@@ -25,7 +25,7 @@ struct PdfModuleJob {
 // The file the module is built as, and the one function it exports. The name carries
 // a version: a module of another build is refused rather than called wrongly.
 inline constexpr const char* kPdfModuleFile = "velmora-report-pdf.so";
-inline constexpr const char* kPdfModuleEntry = "velmora_report_pdf_document_v1";
+inline constexpr const char* kPdfModuleEntry = "velmora_report_pdf_document_v2";
 using PdfModuleEntry = void (*)(PdfModuleJob& job);
 
 }  // namespace velmora::report

@@ -3,7 +3,7 @@
 #include "report/report_pdf_module.h"
 #include "report/report_render.h"
 
-extern "C" __attribute__((visibility("default"))) void velmora_report_pdf_document_v1(
+extern "C" __attribute__((visibility("default"))) void velmora_report_pdf_document_v2(
     velmora::report::PdfModuleJob& job) {
     using namespace velmora::report;
     const GuiForReport gui;

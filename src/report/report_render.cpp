@@ -70,6 +70,7 @@ constexpr int kJobLines = 3;
 constexpr int kSplicerLines = 2;
 constexpr std::size_t kSplicerEntries = 3;  // the last holding every other splicer
 constexpr double kLineHeight = 15, kWrappedLineHeight = 12.5;
+constexpr std::size_t kSplicersOnJobPage = 16;
 constexpr double kCaptionWidth = 190, kValueLeft = kLeft + 195, kValueWidth = kRight - kValueLeft;
 
 // Column widths of the splice table, without and with the splicer column.
@@ -89,12 +90,37 @@ class PdfPages {
         pages_ = 1 + static_cast<int>(PagesFor(report.rows.size(), kRowsPerPage) +
                                       PagesFor(report.images.size(), kImagesPerPage));
         total_ = report.rows.size() + report.images.size();
+        if (report.asBuilt) {
+            ++pages_;  // the job's page before the figures of its records
+            if (!SplicersOnJobPage())
+                pages_ += static_cast<int>(TablePages(report.asBuilt->bySplicer));
+            total_ += report.asBuilt->bySplicer.lines.size();
+            for (const TextTable& table : report.asBuilt->tables) {
+                pages_ += static_cast<int>(TablePages(table));
+                total_ += table.lines.size();
+            }
+        }
     }
 
     bool Paint() {
         if (!painter_.begin(&writer_)) return false;
         painter_.setRenderHint(QPainter::Antialiasing);
+        if (report_.asBuilt) {
+            JobPage();
+            NextPage();
+        }
         FirstPage();
+        if (report_.asBuilt) {
+            if (!SplicersOnJobPage()) {
+                NextPage();
+                TextTablePages(report_.asBuilt->bySplicer);
+            }
+            for (const TextTable& table : report_.asBuilt->tables) {
+                if (Stopped()) break;
+                NextPage();
+                TextTablePages(table);
+            }
+        }
         for (std::size_t at = 0; at < report_.rows.size() && !Stopped(); at += kRowsPerPage) {
             NextPage();
             TablePage(at, std::min(report_.rows.size(), at + kRowsPerPage));
@@ -195,25 +221,70 @@ class PdfPages {
                static_cast<double>(std::max<qsizetype>(lines.size(), 1) - 1) * kWrappedLineHeight;
     }
 
-    void FirstPage() {
+    // Title and verdict; the verdict's box also says how many of how many passed.
+    double Verdict(const QString& counts) {
         double y = kTop;
         painter_.setFont(Font(20, true));
         painter_.drawText(QRectF(kLeft, y, kRight - kLeft, 28), Qt::AlignLeft | Qt::AlignVCenter,
                           C(Caption::Title));
         y += 34;
-
         const bool pass = report_.AllPassed();
         const QRectF verdict(kLeft, y, kRight - kLeft, 34);
         painter_.fillRect(verdict, pass ? kPassFill : kFailedFill);
         painter_.setPen(pass ? kPassInk : kFailInk);
         painter_.setFont(Font(16, true));
         painter_.drawText(verdict.adjusted(10, 0, -10, 0), Qt::AlignLeft | Qt::AlignVCenter,
-                          C(pass ? Caption::AllPassed : Caption::NotAllPassed));
+                          Q(report_.VerdictText()));
         painter_.drawText(verdict.adjusted(10, 0, -10, 0), Qt::AlignRight | Qt::AlignVCenter,
-                          QStringLiteral("%1 / %2").arg(report_.passed).arg(report_.rows.size()));
+                          counts);
         painter_.setPen(Qt::black);
-        y += 44;
+        return y + 44;
+    }
 
+    double LimitLines(double y) {
+        y += 6;
+        painter_.setFont(Font(11, true));
+        painter_.drawText(QRectF(kLeft, y, kRight - kLeft, 16), Qt::AlignLeft | Qt::AlignVCenter,
+                          C(Caption::Limits));
+        y += 18;
+        y = Line(y, C(Caption::MaxLoss), Q(LossFigure(report_.limits.maxLoss)));
+        y = Line(y, C(Caption::MaxAngle), Q(AngleFigure(report_.limits.maxAngle)));
+        return Line(y, C(Caption::Written), Q(report_.written));
+    }
+
+    // A job's report opens with the job: its verdict, details and positions.
+    void JobPage() {
+        const AsBuilt& built = *report_.asBuilt;
+        double y = Verdict(Q(built.counts));
+        y = Line(y, C(Caption::Job), Q(report_.job), kJobLines);
+        for (const SummaryLine& line : built.summary) {
+            if (y + kLineHeight * 8 > kBottom) break;  // room for the limits below
+            y = Line(y, Q(line.caption), Q(line.value), line.part ? 1 : 3, line.part);
+        }
+        y = LimitLines(y) + 10;
+        if (!SplicersOnJobPage()) return;
+        painter_.setFont(Font(11, true));
+        painter_.drawText(QRectF(kLeft, y, kRight - kLeft, 16), Qt::AlignLeft | Qt::AlignVCenter,
+                          Q(built.bySplicer.title));
+        TableRows(built.bySplicer, y + 18, 0, built.bySplicer.lines.size());
+    }
+
+    // The counts per splicer fit on the job's page but for a crowd of splicers.
+    bool SplicersOnJobPage() const {
+        return report_.asBuilt->bySplicer.lines.size() <= kSplicersOnJobPage;
+    }
+
+    // Every splice's figures; in a job's report on its second page, under a heading.
+    void FirstPage() {
+        double y = kTop;
+        if (report_.asBuilt) {
+            painter_.setFont(Font(16, true));
+            painter_.drawText(QRectF(kLeft, y, kRight - kLeft, 24),
+                              Qt::AlignLeft | Qt::AlignVCenter, C(Caption::Splices));
+            y += 30;
+        } else {
+            y = Verdict(QStringLiteral("%1 / %2").arg(report_.passed).arg(report_.rows.size()));
+        }
         y = Line(y, C(Caption::Job), Q(report_.job), kJobLines);
         // A few splicers, the last line holding all the rest (By splicer lists them all).
         const std::vector<SplicerLine>& splicers = report_.splicers;
@@ -234,15 +305,7 @@ class PdfPages {
         y = Line(y, C(Caption::LossMean), Q(MeanLossFigure(report_.loss.mean)));
         y = Line(y, C(Caption::LossMax), Q(LossFigure(report_.loss.max)));
         y = Line(y, C(Caption::LossP95), Q(LossFigure(report_.loss.p95)));
-        y += 6;
-        painter_.setFont(Font(11, true));
-        painter_.drawText(QRectF(kLeft, y, kRight - kLeft, 16), Qt::AlignLeft | Qt::AlignVCenter,
-                          C(Caption::Limits));
-        y += 18;
-        y = Line(y, C(Caption::MaxLoss), Q(LossFigure(report_.limits.maxLoss)));
-        y = Line(y, C(Caption::MaxAngle), Q(AngleFigure(report_.limits.maxAngle)));
-        y = Line(y, C(Caption::Written), Q(report_.written));
-        y += 10;
+        y = LimitLines(y) + 10;
 
         painter_.setFont(Font(11, true));
         painter_.drawText(QRectF(kLeft, y, kRight - kLeft, 16), Qt::AlignLeft | Qt::AlignVCenter,
@@ -322,8 +385,11 @@ class PdfPages {
     // Texts too long for their column (program names, captions) are cut once per
     // distinct text and font.
     const QString& Fitted(const std::string& text, double width) {
-        const QString key = Q(text) + QChar(0) + QString::number(width) +
-                            (painter_.font().bold() ? QLatin1Char('b') : QLatin1Char('r'));
+        const QFont& font = painter_.font();
+        const QString key = Q(text) + QChar(0) + QString::number(width) + QChar(0) +
+                            QString::number(font.pointSizeF()) +
+                            (font.bold() ? QLatin1Char('b') : QLatin1Char('r')) +
+                            (font.italic() ? QLatin1Char('i') : QLatin1Char('n'));
         auto at = fitted_.find(key);
         if (at == fitted_.end())
             at = fitted_.insert(
@@ -375,6 +441,74 @@ class PdfPages {
         painter_.setPen(QColor(0xBB, 0xBB, 0xBB));
         painter_.drawLine(QPointF(kLeft, y), QPointF(kRight, y));
         painter_.setPen(Qt::black);
+    }
+
+    // Lines of a section's page: below its title, its note and its header.
+    static std::size_t TableLines() {
+        return static_cast<std::size_t>((kBottom - kTop - 20 - 14 - kHeaderHeight) / kRowHeight);
+    }
+    static std::size_t TablePages(const TextTable& table) {
+        return std::max<std::size_t>(1, PagesFor(table.lines.size(), TableLines()));
+    }
+
+    // A section of a job's report over as many pages as it needs, its title and
+    // header on each.
+    void TextTablePages(const TextTable& table) {
+        const std::size_t perPage = TableLines();
+        for (std::size_t at = 0; at == 0 || at < table.lines.size(); at += perPage) {
+            if (Stopped()) return;
+            if (at > 0) NextPage();
+            double y = kTop;
+            painter_.setFont(Font(12, true));
+            painter_.drawText(QRectF(kLeft, y, kRight - kLeft, 18),
+                              Qt::AlignLeft | Qt::AlignVCenter,
+                              Metrics(painter_.font())
+                                  .elidedText(Q(table.title), Qt::ElideRight, kRight - kLeft));
+            y += 20;
+            painter_.setFont(Font(8.5));
+            painter_.drawText(QRectF(kLeft, y, kRight - kLeft, 12),
+                              Qt::AlignLeft | Qt::AlignVCenter, Fitted(table.note, kRight - kLeft));
+            TableRows(table, y + 14, at, std::min(table.lines.size(), at + perPage));
+        }
+    }
+
+    // The header and lines [from, to) of `table` from `y` down; returns the bottom.
+    double TableRows(const TextTable& table, double y, std::size_t from, std::size_t to) {
+        double total = 0;
+        for (double w : table.widths) total += w;
+        std::vector<double> widths;
+        for (double w : table.widths) widths.push_back(w * (kRight - kLeft) / std::max(total, 1.0));
+        painter_.fillRect(QRectF(kLeft, y, kRight - kLeft, kHeaderHeight), kHeaderFill);
+        painter_.setFont(Font(7, true));
+        double x = kLeft;
+        for (std::size_t i = 0; i < table.headers.size() && i < widths.size(); ++i) {
+            const QStringList lines =
+                Wrapped(Q(table.headers[i]), painter_.font(), widths[i] - 4, 2);
+            painter_.drawText(QRectF(x + 2, y, widths[i] - 4, kHeaderHeight),
+                              Qt::AlignLeft | Qt::AlignVCenter, lines.join(QLatin1Char('\n')));
+            x += widths[i];
+        }
+        y += kHeaderHeight;
+        QFont plain = Font(6.5), minor = Font(6.5);
+        minor.setItalic(true);
+        std::vector<const std::string*> cells;
+        for (std::size_t k = from; k < to && !Stopped(); ++k) {
+            const TextTable::Line& line = table.lines[k];
+            if (line.mark != Mark::Pass)
+                painter_.fillRect(QRectF(kLeft, y, kRight - kLeft, kRowHeight),
+                                  line.mark == Mark::Failed ? kFailedFill : kOutFill);
+            painter_.setFont(line.minor ? minor : plain);
+            painter_.setPen(line.minor ? Qt::darkGray : Qt::black);
+            cells.clear();
+            for (const std::string& cell : line.cells) cells.push_back(&cell);
+            DrawCells(y, widths, cells);
+            y += kRowHeight;
+            Step();
+        }
+        painter_.setPen(QColor(0xBB, 0xBB, 0xBB));
+        painter_.drawLine(QPointF(kLeft, y), QPointF(kRight, y));
+        painter_.setPen(Qt::black);
+        return y;
     }
 
     void DrawCells(double y, std::span<const double> widths,

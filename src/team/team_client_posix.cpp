@@ -113,9 +113,10 @@ std::unique_ptr<Connection> Connection::Open(const std::string& uri, TeamError& 
     error = CheckAddress(uri);
     if (!error.ok()) return nullptr;
     // A connection that hangs (a cable pulled mid-handshake) gives up after 10 s
-    // unless the address says otherwise; libpq takes the address's own value first.
-    const char* keywords[] = {"dbname", "connect_timeout", "application_name", nullptr};
-    const char* values[] = {uri.c_str(), "10", "velmora", nullptr};
+    // unless the address says otherwise: the address is expanded last, so its own
+    // values take the place of these defaults.
+    const char* keywords[] = {"connect_timeout", "application_name", "dbname", nullptr};
+    const char* values[] = {"10", "velmora", uri.c_str(), nullptr};
     auto impl = std::make_unique<Impl>();
     impl->conn.reset(PQconnectdbParams(keywords, values, 1));
     if (!impl->conn) {

@@ -10,9 +10,14 @@
 #include <regex>
 
 #include "archive/archive.h"
+#include "jobs/job_store.h"
+#include "jobs/matrix_texts.h"
+#include "report/job_report.h"
 #include "report/report_data.h"
+#include "report/report_html.h"
 #include "sim/image_commands.h"
 #include "support/cli_runner.h"
+#include "support/matrix_fixture.h"
 
 namespace velmora {
 namespace {
@@ -272,5 +277,102 @@ TEST(ReportRules, LimitsAreInclusiveExactAndRemembered) {
     EXPECT_EQ(report::LoadLimits(dir.path()), (report::Limits{8, 15}));
 }
 
+// A job over "Site A": closure C-1 (located) with tray 1; the first two splices on
+// positions 1 and 2, the failed third on position 3 and redone there by the fourth,
+// the fifth left unplaced; the job's own limits (0.40 dB, 3.0 degrees) pass them all.
+TEST_F(ReportTest, JobDeliverablesFromTheCommandLine) {
+    {
+        auto opened = archive::Archive::Open(archive::ArchiveFile(work.path()));
+        ASSERT_TRUE(opened.archive);
+        jobs::JobStore store(*opened.archive);
+        ASSERT_TRUE(store
+                        .EditJob("Site A", {.name = "Site A",
+                                            .customer = "Netco",
+                                            .limits = {.maxLoss = 40, .maxAngle = 30}})
+                        .ok());
+        const auto job = store.Job("Site A");
+        ASSERT_TRUE(job);
+        const jobs::JobResult closure =
+            store.AddClosure(job->id, {.name = "C-1", .point = jobs::GeoPoint{52.5, 13.25}});
+        const jobs::JobResult a = store.AddCable(closure.id, {.name = "F-1"});
+        const jobs::JobResult b = store.AddCable(closure.id, {.name = "F-2"});
+        const jobs::JobResult tray = store.AddTray(closure.id, {});
+        const auto records = store.LatestUnplaced(job->id, 5);
+        ASSERT_TRUE(records && records->size() == 5);
+        for (const auto& [position, placed] :
+             {std::pair{1, std::vector{(*records)[0], (*records)[1]}},
+              {3, std::vector{(*records)[2]}},
+              {3, std::vector{(*records)[3]}}})
+            ASSERT_TRUE(
+                store.Place({tray.id, position, {a.id, position}, {b.id, position}, placed}).ok());
+    }
+    const test::CliRun report = Report({"--job", "Site A", "-o", Out("job.pdf")});
+    ASSERT_EQ(report.status, 0) << report.err;
+    EXPECT_NE(report.out.find("The job passed\n"), std::string::npos) << report.out;
+    if (const auto text = ToolOutput("pdftotext -l 1 '" + Out("job.pdf") + "' -")) {
+        EXPECT_NE(text->find("The job passed"), std::string::npos) << *text;
+        EXPECT_NE(text->find("Netco"), std::string::npos);
+    }
+    auto run = [this](std::vector<std::string> args) {
+        return test::RunProgram(test::kCliProgram, args, work.path());
+    };
+    ASSERT_EQ(run({"matrix", "Site A", "-o", Out("m.xlsx")}).status, 0);
+    ASSERT_EQ(run({"matrix", "Site A", "-o", Out("m.csv")}).status, 0);
+    ASSERT_EQ(run({"geojson", "Site A", "-o", Out("c.geojson")}).status, 0);
+    const std::vector<std::string> csv = test::Lines(test::ReadFileBytes(Out("m.csv")));
+    ASSERT_EQ(csv.size(), 4u);  // the header and three positions
+    // Position 3: the fourth splice of its splicer counts, the failed third is its re-splice.
+    EXPECT_NE(csv[3].find(",AM2406A0153,4,2026-03-07 09:04:00,1\r"), std::string::npos) << csv[3];
+    EXPECT_NE(test::ReadFileBytes(Out("c.geojson")).find("[13.25,52.5]"), std::string::npos);
+    EXPECT_TRUE(fs::exists(Out("m.xlsx")));
+    const test::CliRun nobody = run({"matrix", "Nobody", "-o", Out("n.xlsx")});
+    EXPECT_EQ(nobody.status, 2);
+    EXPECT_NE(nobody.err.find("Nobody"), std::string::npos) << nobody.err;
+    EXPECT_FALSE(fs::exists(Out("n.xlsx")));
+}
+
 }  // namespace
 }  // namespace velmora
+
+namespace velmora::report {
+namespace {
+
+// The line of the HTML table row that holds `cell`.
+std::string RowWith(const std::string& html, const std::string& cell) {
+    const std::size_t at = html.find("<td>" + cell + "</td>");
+    if (at == std::string::npos) return "(no " + cell + ")";
+    const std::size_t start = html.rfind("<tr", at);
+    return html.substr(start, html.find("</tr>", at) - start);
+}
+
+TEST(JobReport, PositionsDecideTheVerdictAndEverySpliceIsNamed) {
+    auto html = [](const jobs::SpliceMatrix& m) {
+        Report r = MakeReport({}, {}, {}, m.limits, {}, TableLanguage::English, LoadCaptions());
+        r.asBuilt = MakeAsBuilt(m, jobs::LoadMatrixCaptions());
+        return *HtmlDocument(r);
+    };
+    jobs::SpliceMatrix matrix = test::FixtureMatrix();
+    const std::string over = html(matrix);
+    EXPECT_NE(over.find(">The job did not pass<"), std::string::npos);
+    EXPECT_NE(over.find("<tr class=\"part\"><th>Loss over limit</th><td>1</td>"),
+              std::string::npos);
+    // Each splice by its number on its splicer: the failure redone on a line of its
+    // own under its position, the test splice and the record not placed in their lists.
+    EXPECT_NE(RowWith(over, "102").find("class=\"minor\""), std::string::npos);
+    EXPECT_NE(RowWith(over, "102").find("<td>Splice failed</td>"), std::string::npos);
+    EXPECT_NE(RowWith(over, "104").find("class=\"out\""), std::string::npos);
+    EXPECT_NE(RowWith(over, "3 green").find("<td>0.25</td>"), std::string::npos);
+    EXPECT_LT(over.find("Test splices, not counted"), over.find("<td>108</td>"));
+    EXPECT_LT(over.find("Records not placed"), over.find("<td>107</td>"));
+
+    // Position 3 redone within the limits: every spliced position passes.
+    jobs::MatrixRow& redone = matrix.closures[0].rows[2];
+    redone.resplices = {*redone.splice};
+    redone.splice = test::MatrixSpliceOf(109, 3, 0, 9);
+    matrix.closures[0].counts = test::CountRows(matrix.closures[0].rows);
+    test::AddTotals(matrix);
+    EXPECT_NE(html(matrix).find(">The job passed<"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace velmora::report

@@ -164,12 +164,16 @@ TEST_F(TeamTest, SentRowsCannotBeChangedOrDeleted) {
 TEST_F(TeamTest, FailuresAreToldAsWhatTheyAre) {
     ASSERT_TRUE(server->Psql(db, "CREATE DATABASE newer_" + db));
     ASSERT_EQ(Cli(laptopB, {"team", "init", server->AdminUri("newer_" + db)}).status, 0);
+    ASSERT_TRUE(server->Psql("postgres",
+                             "DROP ROLE IF EXISTS outsider; CREATE ROLE outsider "
+                             "LOGIN PASSWORD 'pw'"));
     const struct {
         std::string uri;
         std::string password;
         TeamErrorCode code;
     } cases[] = {
         {server->TlsUri(kTechnician, db), "wrong", TeamErrorCode::AuthFailed},
+        {server->TlsUri("outsider", db), "pw", TeamErrorCode::NoRights},
         {server->TlsUri(kTechnician, db, "127.0.0.1"), kPassword, TeamErrorCode::TlsFailed},
         {"postgresql://tech1@localhost:" + std::to_string(server->Port()) + "/" + db +
              "?sslmode=verify-full&sslrootcert=/nonexistent/ca.crt",
@@ -180,7 +184,7 @@ TEST_F(TeamTest, FailuresAreToldAsWhatTheyAre) {
     };
     server->Psql("newer_" + db, "INSERT INTO velmora.schema_version(version) VALUES (99)");
     for (const auto& c : cases) {
-        server->WritePassFile(passFile.path() / "pgpass", kTechnician, c.password);
+        server->WritePassFile(passFile.path() / "pgpass", "*", c.password);
         team::TeamError error;
         std::string id;
         if (const auto connection = team::Connection::Open(c.uri, error))

@@ -1,0 +1,455 @@
+#include "jobs/matrix_xlsx.h"
+
+#include <xlsxwriter.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <system_error>
+
+#include "base/c_numbers.h"
+#include "base/file_read.h"
+#include "base/path_text.h"
+
+namespace velmora::jobs {
+namespace {
+
+namespace fs = std::filesystem;
+using C = MatrixColumn;
+
+constexpr std::size_t kMaxSheetName = 31;
+// Longer cell texts are refused by the writer (and by spreadsheet programs).
+constexpr std::size_t kMaxCellBytes = 32767;
+// No workbook the program writes comes near this; a bound for reading it back.
+constexpr std::uintmax_t kMaxWorkbookBytes = 1ull << 31;
+
+// Where each UTF-8 character of `text` begins.
+std::vector<std::size_t> CharacterStarts(std::string_view text) {
+    std::vector<std::size_t> starts;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) starts.push_back(i);
+    return starts;
+}
+
+// At most `characters` characters of `text`, cut at a character boundary.
+std::string FirstCharacters(std::string_view text, std::size_t characters) {
+    const std::vector<std::size_t> starts = CharacterStarts(text);
+    return std::string(starts.size() <= characters ? text : text.substr(0, starts[characters]));
+}
+
+std::string Folded(std::string_view name) {
+    std::string folded(name);
+    std::transform(folded.begin(), folded.end(), folded.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    });
+    return folded;
+}
+
+// Text as a cell may hold it: no control characters but tab and line feed (XML
+// cannot carry them), within the writer's length, cut at a character boundary.
+std::string CellText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text)
+        out += static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' ? ' ' : c;
+    if (out.size() <= kMaxCellBytes) return out;
+    std::size_t cut = kMaxCellBytes;
+    while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
+    out.resize(cut);
+    return out;
+}
+
+// Light text on dark fills, dark text on light ones.
+bool IsDark(std::uint32_t rgb) {
+    const double luminance =
+        0.299 * ((rgb >> 16) & 0xFF) + 0.587 * ((rgb >> 8) & 0xFF) + 0.114 * (rgb & 0xFF);
+    return luminance < 140;
+}
+
+// The formats of one workbook, made once each.
+struct Formats {
+    lxw_format* title = nullptr;
+    lxw_format* caption = nullptr;
+    lxw_format* header = nullptr;
+    lxw_format* text = nullptr;
+    lxw_format* integer = nullptr;
+    lxw_format* loss = nullptr;
+    lxw_format* angle = nullptr;
+    lxw_format* degrees = nullptr;
+    lxw_format* time = nullptr;
+    lxw_format* failed = nullptr;
+    lxw_format* over = nullptr;
+    lxw_format* pass = nullptr;
+    lxw_format* fail = nullptr;
+    std::array<lxw_format*, kColourCount> colour{};  // the fibre's colour, named
+    std::array<lxw_format*, kColourCount> tube{};    // the tube's number, shown with its colour
+
+    Formats(lxw_workbook* book, const MatrixCaptions& captions) {
+        auto make = [book](auto&& setUp) {
+            lxw_format* format = workbook_add_format(book);
+            setUp(format);
+            return format;
+        };
+        auto bordered = [](lxw_format* f) { format_set_border(f, LXW_BORDER_THIN); };
+        title = make([](lxw_format* f) {
+            format_set_bold(f);
+            format_set_font_size(f, 14);
+        });
+        caption = make([](lxw_format* f) { format_set_bold(f); });
+        header = make([&](lxw_format* f) {
+            format_set_bold(f);
+            format_set_bg_color(f, 0xEEF2F6);
+            format_set_text_wrap(f);
+            bordered(f);
+        });
+        text = make(bordered);
+        integer = make([&](lxw_format* f) {
+            format_set_num_format(f, "0");
+            bordered(f);
+        });
+        loss = make([&](lxw_format* f) {
+            format_set_num_format(f, "0.00");
+            bordered(f);
+        });
+        angle = make([&](lxw_format* f) { format_set_num_format(f, "0.0"); });
+        degrees = make([&](lxw_format* f) { format_set_num_format(f, "0.000000"); });
+        time = make([&](lxw_format* f) {
+            format_set_num_format(f, "yyyy-mm-dd hh:mm:ss");
+            bordered(f);
+        });
+        failed = make([&](lxw_format* f) {
+            format_set_bg_color(f, 0xF6D5D5);
+            bordered(f);
+        });
+        over = make([&](lxw_format* f) {
+            format_set_bg_color(f, 0xFBECC8);
+            bordered(f);
+        });
+        pass = make([](lxw_format* f) {
+            format_set_bold(f);
+            format_set_font_color(f, 0x135C13);
+        });
+        fail = make([](lxw_format* f) {
+            format_set_bold(f);
+            format_set_font_color(f, 0x8A1111);
+        });
+        for (std::size_t i = 0; i < kColourCount; ++i) {
+            const auto c = static_cast<FibreColour>(i);
+            const std::uint32_t rgb = ColourRgb(c);
+            auto filled = [&](lxw_format* f) {
+                format_set_pattern(f, LXW_PATTERN_SOLID);
+                format_set_bg_color(f, rgb);
+                format_set_font_color(f, IsDark(rgb) ? 0xFFFFFF : 0x000000);
+                bordered(f);
+            };
+            colour[i] = make(filled);
+            // The number stays a number; the format shows it with its colour's name.
+            std::string name = captions.Colour(c);
+            std::erase(name, '"');
+            const std::string numberFormat = "0\" " + name + "\"";
+            tube[i] = make([&](lxw_format* f) {
+                filled(f);
+                format_set_num_format(f, numberFormat.c_str());
+            });
+        }
+    }
+};
+
+// A worksheet's cells, and the first failure of the writer among them.
+class Sheet {
+  public:
+    Sheet(lxw_worksheet* sheet, lxw_error& error) : sheet_(sheet), error_(error) {}
+
+    void Text(lxw_row_t row, lxw_col_t col, std::string_view text, lxw_format* format = nullptr) {
+        Keep(worksheet_write_string(sheet_, row, col, CellText(text).c_str(), format));
+    }
+    void Number(lxw_row_t row, lxw_col_t col, double value, lxw_format* format = nullptr) {
+        Keep(worksheet_write_number(sheet_, row, col, value, format));
+    }
+    void Blank(lxw_row_t row, lxw_col_t col, lxw_format* format) {
+        Keep(worksheet_write_blank(sheet_, row, col, format));
+    }
+    // The splice's time as a date where it is one, else its text as the splicer gave it.
+    void Time(lxw_row_t row, lxw_col_t col, const SpliceRecord& r, lxw_format* date,
+              lxw_format* text) {
+        if (!HasRealTime(r)) return Text(row, col, TimeText(r), text);
+        lxw_datetime when{2000 + r.yearOffset(),          r.month(), r.day(), r.hour(), r.minute(),
+                          static_cast<double>(r.second())};
+        Keep(worksheet_write_datetime(sheet_, row, col, &when, date));
+    }
+    lxw_worksheet* get() const { return sheet_; }
+
+  private:
+    void Keep(lxw_error error) {
+        if (error != LXW_NO_ERROR && error_ == LXW_NO_ERROR) error_ = error;
+    }
+    lxw_worksheet* sheet_;
+    lxw_error& error_;
+};
+
+double Hundredths(int value) {
+    return value / 100.0;
+}
+
+lxw_format* ResultFormat(const Formats& f, report::Mark mark) {
+    if (mark == report::Mark::Pass) return f.text;
+    return mark == report::Mark::Failed ? f.failed : f.over;
+}
+
+// Splicer, number, time, loss and verdict of each splice, under a caption and a header.
+lxw_row_t SpliceList(Sheet& sheet, lxw_row_t row, const std::string& title,
+                     const std::vector<MatrixSplice>& splices, const MatrixCaptions& c,
+                     const Formats& f) {
+    sheet.Text(row, 0, title, f.caption);
+    sheet.Number(row++, 1, static_cast<double>(splices.size()), f.integer);
+    if (splices.empty()) return row;
+    const std::array<const std::string*, 5> header{&c[C::Splicer], &c[C::Number], &c[C::Time],
+                                                   &c[C::Loss], &c[C::Result]};
+    for (std::size_t k = 0; k < header.size(); ++k)
+        sheet.Text(row, static_cast<lxw_col_t>(k), *header[k], f.header);
+    ++row;
+    for (const MatrixSplice& s : splices) {
+        sheet.Text(row, 0, s.splicer, f.text);
+        sheet.Number(row, 1, static_cast<double>(s.number), f.integer);
+        sheet.Time(row, 2, s.record, f.time, f.text);
+        sheet.Number(row, 3, Hundredths(s.record.loss()), f.loss);
+        sheet.Text(row, 4, c.Mark(s.mark), ResultFormat(f, s.mark));
+        ++row;
+    }
+    return row + 1;
+}
+
+void SummarySheet(Sheet& sheet, const SpliceMatrix& m, const std::vector<std::string>& sheetNames,
+                  const MatrixCaptions& c, const Formats& f) {
+    using report::Caption;
+    lxw_worksheet* ws = sheet.get();
+    worksheet_set_column(ws, 0, 0, 26, nullptr);
+    worksheet_set_column(ws, 1, 1, 22, nullptr);
+    worksheet_set_column(ws, 2, 12, 13, nullptr);
+    const JobDetails& job = m.job.details;
+    sheet.Text(0, 0, c.title + " - " + job.name, f.title);
+    lxw_row_t row = 2;
+    for (const auto& [caption, value] : {std::pair{&c.report[Caption::Job], &job.name},
+                                         {&c.customer, &job.customer},
+                                         {&c.contractor, &job.contractor},
+                                         {&c.technicians, &job.technicians},
+                                         {&c.notes, &job.notes}}) {
+        sheet.Text(row, 0, *caption, f.caption);
+        sheet.Text(row++, 1, *value);
+    }
+    sheet.Text(row, 0, c.report[Caption::Verdict], f.caption);
+    sheet.Text(row++, 1, m.Passed() ? c.jobPassed : c.jobNotPassed, m.Passed() ? f.pass : f.fail);
+    sheet.Text(row, 0, c.report[Caption::MaxLoss], f.caption);
+    sheet.Number(row++, 1, Hundredths(m.limits.maxLoss), f.loss);
+    sheet.Text(row, 0, c.report[Caption::MaxAngle], f.caption);
+    sheet.Number(row++, 1, m.limits.maxAngle / 10.0, f.angle);
+    ++row;
+
+    // Counts per closure, then the job's.
+    const std::array<const std::string*, 11> header{&c.closure,
+                                                    &c.location,
+                                                    &c.latitude,
+                                                    &c.longitude,
+                                                    &c.positions,
+                                                    &c.spliced,
+                                                    &c.report[Caption::Passed],
+                                                    &c.report[Caption::MarkFailed],
+                                                    &c.overLimit,
+                                                    &c.respliced,
+                                                    &c.planned};
+    for (std::size_t k = 0; k < header.size(); ++k)
+        sheet.Text(row, static_cast<lxw_col_t>(k), *header[k], f.header);
+    ++row;
+    auto counts = [&](lxw_row_t at, const MatrixCounts& n) {
+        const std::array<std::size_t, 7> values{n.positions,
+                                                n.spliced,
+                                                n.passed,
+                                                n.failed,
+                                                n.overLimit,
+                                                n.respliced,
+                                                n.positions - n.spliced};
+        for (std::size_t k = 0; k < values.size(); ++k)
+            sheet.Number(at, static_cast<lxw_col_t>(4 + k), static_cast<double>(values[k]),
+                         f.integer);
+    };
+    for (std::size_t i = 0; i < m.closures.size(); ++i) {
+        const ClosureDetails& closure = m.closures[i].closure.details;
+        sheet.Text(row, 0,
+                   sheetNames[i + 1] == closure.name
+                       ? closure.name
+                       : closure.name + "  (" + sheetNames[i + 1] + ")",
+                   f.text);
+        sheet.Text(row, 1, closure.location, f.text);
+        if (closure.point) {
+            sheet.Number(row, 2, closure.point->latitude, f.degrees);
+            sheet.Number(row, 3, closure.point->longitude, f.degrees);
+        } else {
+            sheet.Blank(row, 2, f.text);
+            sheet.Blank(row, 3, f.text);
+        }
+        counts(row++, m.closures[i].counts);
+    }
+    sheet.Text(row, 0, c.total, f.header);
+    counts(row++, m.totals);
+    ++row;
+    row = SpliceList(sheet, row, c.unplaced, m.unplaced, c, f);
+    SpliceList(sheet, row, c.testSplices, m.testSplices, c, f);
+}
+
+void ClosureSheet(Sheet& sheet, const MatrixClosure& closure, const MatrixCaptions& c,
+                  const Formats& f) {
+    lxw_worksheet* ws = sheet.get();
+    constexpr std::array<double, kMatrixColumns> kWidths{6, 8,  14, 10, 8,  10, 14, 10,
+                                                         8, 10, 9,  16, 14, 10, 19, 10};
+    for (std::size_t k = 0; k < kMatrixColumns; ++k) {
+        worksheet_set_column(ws, static_cast<lxw_col_t>(k), static_cast<lxw_col_t>(k), kWidths[k],
+                             nullptr);
+        sheet.Text(0, static_cast<lxw_col_t>(k), c.columns[k], f.header);
+    }
+    auto col = [](C column) { return static_cast<lxw_col_t>(column); };
+    lxw_row_t row = 1;
+    for (const MatrixRow& r : closure.rows) {
+        sheet.Number(row, col(C::Tray), r.tray, f.integer);
+        sheet.Number(row, col(C::Position), r.position, f.integer);
+        for (const auto& [end, cable, tube, fibre, colour] :
+             {std::tuple{&r.a, C::CableA, C::TubeA, C::FibreA, C::ColourA},
+              {&r.b, C::CableB, C::TubeB, C::FibreB, C::ColourB}}) {
+            const auto tubeColour = static_cast<std::size_t>(end->place.tubeColour);
+            const auto fibreColour = static_cast<std::size_t>(end->place.colour);
+            sheet.Text(row, col(cable), end->cable, f.text);
+            sheet.Number(row, col(tube), end->place.tube, f.tube[tubeColour]);
+            sheet.Number(row, col(fibre), end->fibre, f.integer);
+            sheet.Text(row, col(colour), c.colours[fibreColour], f.colour[fibreColour]);
+        }
+        if (r.splice) {
+            const MatrixSplice& s = *r.splice;
+            sheet.Number(row, col(C::Loss), Hundredths(s.record.loss()), f.loss);
+            sheet.Text(row, col(C::Result), c.Mark(s.mark), ResultFormat(f, s.mark));
+            sheet.Text(row, col(C::Splicer), s.splicer, f.text);
+            sheet.Number(row, col(C::Number), static_cast<double>(s.number), f.integer);
+            sheet.Time(row, col(C::Time), s.record, f.time, f.text);
+        } else {
+            for (C blank : {C::Loss, C::Result, C::Splicer, C::Number, C::Time})
+                sheet.Blank(row, col(blank), f.text);
+        }
+        sheet.Number(row, col(C::Resplices), static_cast<double>(r.resplices.size()), f.integer);
+        ++row;
+    }
+    worksheet_freeze_panes(ws, 1, 0);
+    worksheet_autofilter(ws, 0, 0, std::max<lxw_row_t>(row - 1, 1),
+                         static_cast<lxw_col_t>(kMatrixColumns - 1));
+}
+
+// A file name of its own in the system's temporary folder: the writer makes the
+// workbook there, and the whole file then replaces the target in one step.
+fs::path ScratchFile() {
+    static std::atomic<unsigned> counter{0};
+    const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+    std::error_code ec;
+    fs::path folder = fs::temp_directory_path(ec);
+    if (ec) folder = ".";
+    return folder /
+           ("velmora-matrix-" + std::to_string(ticks) + "-" + std::to_string(counter++) + ".xlsx");
+}
+
+struct ScratchRemover {
+    fs::path file;
+    ~ScratchRemover() {
+        std::error_code ec;
+        fs::remove(file, ec);
+    }
+};
+
+std::string WriterError(lxw_error error) {
+    return std::string("the spreadsheet writer failed: ") + lxw_strerror(error);
+}
+
+FileWriteResult Write(const fs::path& target, const SpliceMatrix& matrix,
+                      const MatrixCaptions& captions) {
+    const ScratchRemover scratch{ScratchFile()};
+    const std::string scratchName = PathText(scratch.file);
+    lxw_error error = LXW_NO_ERROR;
+    {
+        // The writer prints numbers with printf: a decimal point whatever the locale.
+        const CNumbersOnThisThread cNumbers;
+        lxw_workbook_options options{};
+        lxw_workbook* book = workbook_new_opt(scratchName.c_str(), &options);
+        if (!book) return {false, "the spreadsheet writer could not start"};
+        std::vector<std::string> names;
+        SheetName(captions.summary, names);
+        for (const MatrixClosure& closure : matrix.closures)
+            SheetName(closure.closure.details.name, names);
+        lxw_doc_properties properties{};
+        const std::string title = captions.title + " - " + matrix.job.details.name;
+        properties.title = const_cast<char*>(title.c_str());
+        workbook_set_properties(book, &properties);
+        const Formats formats(book, captions);
+        std::vector<lxw_worksheet*> sheets;
+        for (const std::string& name : names) {
+            lxw_worksheet* sheet = workbook_add_worksheet(book, name.c_str());
+            if (!sheet) error = LXW_ERROR_SHEETNAME_ALREADY_USED;
+            sheets.push_back(sheet);
+        }
+        if (error == LXW_NO_ERROR) {
+            Sheet summary(sheets[0], error);
+            SummarySheet(summary, matrix, names, captions, formats);
+            for (std::size_t i = 0; i < matrix.closures.size(); ++i) {
+                Sheet sheet(sheets[i + 1], error);
+                ClosureSheet(sheet, matrix.closures[i], captions, formats);
+            }
+        }
+        const lxw_error closed = workbook_close(book);  // writes the file, frees the book
+        if (error == LXW_NO_ERROR) error = closed;
+    }
+    if (error != LXW_NO_ERROR) return {false, WriterError(error)};
+    FileReadResult read = ReadWholeFile(scratch.file, kMaxWorkbookBytes);
+    if (!read.ok())
+        return {false, read.systemReason.empty() ? "the workbook could not be read back"
+                                                 : read.systemReason};
+    return ReplaceFile(target, read.bytes);
+}
+
+}  // namespace
+
+std::string SheetName(std::string_view name, std::vector<std::string>& taken) {
+    std::string safe;
+    for (char c : name) {
+        const bool control = static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+        safe += control || std::string_view("[]:*?/\\").find(c) != std::string_view::npos ? '_' : c;
+    }
+    while (!safe.empty() && safe.front() == '\'') safe.erase(0, 1);
+    safe = FirstCharacters(safe, kMaxSheetName);
+    while (!safe.empty() && safe.back() == '\'') safe.pop_back();
+    if (safe.empty()) safe = "_";
+    auto isTaken = [&taken](const std::string& candidate) {
+        const std::string folded = Folded(candidate);
+        if (folded == "history") return true;  // Excel keeps the name for itself
+        return std::any_of(taken.begin(), taken.end(),
+                           [&](const std::string& t) { return Folded(t) == folded; });
+    };
+    std::string unique = safe;
+    for (int n = 2; isTaken(unique); ++n) {
+        const std::string suffix = " (" + std::to_string(n) + ")";
+        std::string stem = FirstCharacters(safe, kMaxSheetName - suffix.size());
+        while (!stem.empty() && stem.back() == '\'') stem.pop_back();
+        unique = stem + suffix;
+    }
+    taken.push_back(unique);
+    return unique;
+}
+
+FileWriteResult WriteMatrixXlsx(const fs::path& file, const SpliceMatrix& matrix,
+                                const MatrixCaptions& captions) {
+    try {
+        return Write(file, matrix, captions);
+    } catch (const std::exception& e) {
+        // Out of memory, say: told like any other failure.
+        return {false, e.what()};
+    }
+}
+
+}  // namespace velmora::jobs

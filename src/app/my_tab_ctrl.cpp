@@ -9,8 +9,8 @@
 namespace velmora::ui {
 namespace {
 
-// Narrow enough for five tabs in the window's first width.
-constexpr int kTabWidth = 130;
+// Narrow enough for six tabs in the window's first width.
+constexpr int kTabWidth = 116;
 constexpr int kTabHeight = 30;
 constexpr int kPageTop = 35;
 // The tabs end on the line that frames the page area.
@@ -36,9 +36,10 @@ CMyTabBar::CMyTabBar(QWidget* parent) : QTabBar(parent) {
 }
 
 QSize CMyTabBar::tabSizeHint(int) const {
-    // At least kTabWidth pixels, and a fifth of the control's width when that is more.
+    // At least kTabWidth pixels, and an equal share of the control's width when that is
+    // more (a fifth at least, as the first five tabs were).
     const int controlWidth = parentWidget() ? parentWidget()->width() : width();
-    return {std::max(kTabWidth, controlWidth / 5 - 1), kTabHeight};
+    return {std::max(kTabWidth, controlWidth / std::max(count(), 5) - 1), kTabHeight};
 }
 
 void CMyTabBar::paintEvent(QPaintEvent*) {

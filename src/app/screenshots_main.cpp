@@ -19,6 +19,7 @@
 #include "base/app_config.h"
 #include "base/language.h"
 #include "base/messages.h"
+#include "jobs/job_store.h"
 #include "protocol/link.h"
 #include "settings/parameter_records.h"
 #include "sim/record_commands.h"
@@ -53,6 +54,53 @@ bool PrepareWorkingFolder(const fs::path& shippedPar, const fs::path& folder,
     return true;
 }
 
+// A job of two closures, for the Job tab to show: the first splicer's records placed
+// on two trays of the first (a failure among them redone), the last one a test splice.
+bool SeedJob(archive::Archive& archive) {
+    jobs::JobStore store(archive);
+    // The job the Archive tab named, with more of its records and its details.
+    const std::string name = "Riverside cable 3";
+    if (!archive
+             .TagJob(name,
+                     std::vector<std::int64_t>({6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17,
+                                                18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28}))
+             .ok() ||
+        !store.EditJob(name, {.name = name, .customer = "City fibre"}).ok())
+        return false;
+    const std::optional<jobs::JobInfo> job = store.Job(name);
+    if (!job) return false;
+    const jobs::JobResult closure =
+        store.AddClosure(job->id, {"C-17", "Mill Road", jobs::GeoPoint{51.75, -1.25}});
+    const jobs::JobResult other = store.AddClosure(job->id, {.name = "C-18"});
+    const jobs::JobResult a = store.AddCable(closure.id, {"F-112", 48, 12});
+    const jobs::JobResult b = store.AddCable(closure.id, {"F-113", 48, 12});
+    const jobs::JobResult tray1 = store.AddTray(closure.id, {1, 12});
+    const jobs::JobResult tray2 = store.AddTray(closure.id, {2, 12});
+    if (!closure.ok() || !other.ok() || !a.ok() || !b.ok() || !tray1.ok() || !tray2.ok()) {
+        std::fprintf(stderr, "velmora-screenshots: the job's closures could not be made\n");
+        return false;
+    }
+    const auto first = store.LatestUnplaced(job->id, 22);
+    if (!first || first->size() != 22) {
+        std::fprintf(stderr, "velmora-screenshots: the job has too few records\n");
+        return false;
+    }
+    const std::vector<std::int64_t> records = *first;
+    bool ok =
+        store.Place({tray1.id, 1, {a.id, 1}, {b.id, 1}, {records.begin(), records.begin() + 12}})
+            .ok();
+    ok &=
+        store
+            .Place({tray2.id, 1, {a.id, 13}, {b.id, 13}, {records.begin() + 12, records.end() - 2}})
+            .ok();
+    // A re-splice on tray 1's fourth position; the last record is a test splice.
+    ok &= store.Place({tray1.id, 4, {a.id, 4}, {b.id, 4}, {records.end() - 2, records.end() - 1}})
+              .ok();
+    ok &= store.MarkTestSplice(records.back(), true).ok();
+    if (!ok) std::fprintf(stderr, "velmora-screenshots: the job could not be placed\n");
+    return ok;
+}
+
 // Two splicers' records, a job and settings snapshots, for the Archive tab to show.
 bool SeedArchive(const fs::path& folder) {
     auto opened = archive::Archive::Open(archive::ArchiveFile(folder));
@@ -76,12 +124,14 @@ bool SeedArchive(const fs::path& folder) {
     ok &=
         store.StoreSnapshot({"M2406A0153", "VM2406A0153"}, archive::reason::BeforeFirmware, groups)
             .ok();
-    return ok;
+    return ok && SeedJob(store);
 }
 
 // Runs the window's events until the Archive tab has shown what it asked for.
 void SettleArchive(CVelmoraDlg& dlg) {
-    for (int turn = 0; turn < 500 && (!dlg.Archiver().Idle() || dlg.ArchivePage().Busy()); ++turn)
+    for (int turn = 0;
+         turn < 500 && (!dlg.Archiver().Idle() || dlg.ArchivePage().Busy() || dlg.JobPage().Busy());
+         ++turn)
         QApplication::processEvents(QEventLoop::AllEvents, 10);
     QApplication::processEvents();
 }
@@ -109,6 +159,12 @@ bool ShootMainWindow(const QString& out, const char* tag) {
             dlg.ArchivePage().RecordList().SelectRow(2);
             QApplication::processEvents();
         }
+        if (tab == kJobTab) {
+            SettleArchive(dlg);
+            dlg.JobPage().Choose(CJobDlg::Node::Tray, QStringLiteral("C-17"), 1);
+            dlg.JobPage().PositionList().SelectRow(1);
+            QApplication::processEvents();
+        }
         ok &= Save(dlg.grab().toImage(),
                    QStringLiteral("%1/main_%2_tab%3.png").arg(out).arg(tag).arg(tab));
     }
@@ -127,6 +183,28 @@ bool ShootMainWindow(const QString& out, const char* tag) {
                                              .arg(tag)
                                              .arg(size.width())
                                              .arg(size.height()));
+    }
+    // The Job tab wide enough for every column, and at its smallest.
+    const QSize smallest = dlg.size();
+    dlg.resize(1400, 600);
+    dlg.TabCtrl().TabBar().setCurrentIndex(kJobTab);
+    SettleArchive(dlg);
+    dlg.JobPage().Choose(CJobDlg::Node::Tray, QStringLiteral("C-17"), 1);
+    QApplication::processEvents();
+    ok &= Save(dlg.grab().toImage(), QStringLiteral("%1/main_%2_tab5_wide.png").arg(out).arg(tag));
+    dlg.resize(smallest);
+    QApplication::processEvents();
+    ok &= Save(dlg.grab().toImage(), QStringLiteral("%1/main_%2_tab5_%3x%4.png")
+                                         .arg(out)
+                                         .arg(tag)
+                                         .arg(dlg.width())
+                                         .arg(dlg.height()));
+    // Its placing form, with the records beside the positions they would fill.
+    dlg.JobPage().OnBnClickedPlace();
+    SettleArchive(dlg);
+    if (CJobForm* form = dlg.JobPage().Form()) {
+        ok &= Save(form->grab().toImage(), QStringLiteral("%1/job_%2_place.png").arg(out).arg(tag));
+        form->reject();
     }
     dlg.TabCtrl().TabBar().setCurrentIndex(kSettingTab);
     dlg.ShowCommState(false, Q(msg::NoAnswer));

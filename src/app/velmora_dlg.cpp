@@ -49,6 +49,7 @@ CVelmoraDlg::CVelmoraDlg(Link& link, std::string demoPort, QWidget* parent)
       firmWarePage_(&tabCtrl_, context_),
       imagePage_(&tabCtrl_, context_),
       archivePage_(&tabCtrl_, context_),
+      jobPage_(&tabCtrl_, context_),
       archiver_(archive::ArchiveFile(Config().AppDirectory)) {
     InitResources();
     setWindowIcon(ProgramIcon());
@@ -56,14 +57,17 @@ CVelmoraDlg::CVelmoraDlg(Link& link, std::string demoPort, QWidget* parent)
     for (int i = 0; i < static_cast<int>(keys::TabNames.size()); ++i)
         tabCtrl_.InsertItem(i, Q(keys::TabNames[i]));
     tabCtrl_.InsertItem(kArchiveTab, Q(keys::archive_tab::TabName));
+    tabCtrl_.InsertItem(kJobTab, Q(keys::job_tab::TabName));
     // Created in the original order; only the Setting page starts visible.
     for (CPageDlg* page : std::array<CPageDlg*, kPageCount>{
-             &monitorPage_, &historyPage_, &firmWarePage_, &imagePage_, &archivePage_}) {
+             &monitorPage_, &historyPage_, &firmWarePage_, &imagePage_, &archivePage_, &jobPage_}) {
         tabCtrl_.AddPage(page);
         page->setVisible(page == &monitorPage_);
         ListenTo(*page);
     }
     tabCtrl_.SetCurSel(kSettingTab);
+    // The records chosen in the Archive tab are offered to the Job tab's placing.
+    connect(&archivePage_, &CArchiveDlg::RecordsChosen, &jobPage_, &CJobDlg::SetArchiveChoice);
     connect(&tabCtrl_, &CMyTabCtrl::SelChange, this, &CVelmoraDlg::OnSelChangeTab);
 
     separator_.setFrameShape(QFrame::HLine);
@@ -107,10 +111,15 @@ CVelmoraDlg::CVelmoraDlg(Link& link, std::string demoPort, QWidget* parent)
             this, [this, text] { ShowArchiveUnavailable(text); }, Qt::QueuedConnection);
     });
 
-    // A download stored while the Archive tab is shown appears in its list.
+    // A download stored while the Archive or the Job tab is shown appears there.
     archiver_.SetWrittenHandler([this] {
         QMetaObject::invokeMethod(
-            &archivePage_, [this] { archivePage_.OnArchiveWritten(); }, Qt::QueuedConnection);
+            this,
+            [this] {
+                archivePage_.OnArchiveWritten();
+                jobPage_.OnArchiveWritten();
+            },
+            Qt::QueuedConnection);
     });
 
     portWatch_.setInterval(kPortWatchMs);
@@ -243,7 +252,7 @@ void CVelmoraDlg::OnSelChangeTab(int index) {
 }
 
 void CVelmoraDlg::ShowPage(int index) {
-    if (index < kSettingTab || index > kArchiveTab) return;
+    if (index < kSettingTab || index > kJobTab) return;
     visiblePage_ = index;
     const std::array<CPageDlg*, kPageCount> pages = Pages();
     for (int i = 0; i < static_cast<int>(pages.size()); ++i)
@@ -264,13 +273,16 @@ void CVelmoraDlg::ShowPage(int index) {
         case kArchiveTab:
             archivePage_.Refresh();
             break;
+        case kJobTab:
+            jobPage_.Refresh();
+            break;
         default:
             break;
     }
 }
 
 std::array<CPageDlg*, kPageCount> CVelmoraDlg::Pages() {
-    return {&monitorPage_, &historyPage_, &imagePage_, &firmWarePage_, &archivePage_};
+    return {&monitorPage_, &historyPage_, &imagePage_, &firmWarePage_, &archivePage_, &jobPage_};
 }
 
 void CVelmoraDlg::contextMenuEvent(QContextMenuEvent* event) {

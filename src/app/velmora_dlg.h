@@ -1,5 +1,5 @@
 #pragma once
-// The program's only top-level window: five tab pages, the status bar with the
+// The program's only top-level window: six tab pages, the status bar with the
 // connection and communication panes, the about box, and the close handling
 // that stops the page workers and says goodbye to the splicer.
 #include <QFrame>
@@ -20,14 +20,22 @@
 #include "firmware/firmware_dlg.h"
 #include "history/history_dlg.h"
 #include "images/image_dlg.h"
+#include "jobs/job_dlg.h"
 #include "protocol/link.h"
 #include "settings/monitor_dlg.h"
 
 namespace velmora::ui {
 
 // Tab positions of the pages.
-enum PageTab { kSettingTab = 0, kHistoryTab = 1, kImageTab = 2, kFirmWareTab = 3, kArchiveTab = 4 };
-inline constexpr int kPageCount = 5;
+enum PageTab {
+    kSettingTab = 0,
+    kHistoryTab = 1,
+    kImageTab = 2,
+    kFirmWareTab = 3,
+    kArchiveTab = 4,
+    kJobTab = 5
+};
+inline constexpr int kPageCount = 6;
 
 class CVelmoraDlg : public QWidget {
     Q_OBJECT
@@ -59,6 +67,7 @@ class CVelmoraDlg : public QWidget {
     CImageDlg& ImagePage() { return imagePage_; }
     CFirmWareDlg& FirmWarePage() { return firmWarePage_; }
     CArchiveDlg& ArchivePage() { return archivePage_; }
+    CJobDlg& JobPage() { return jobPage_; }
     // The thread that keeps the archive (FS/archive.db under the program's folder).
     archive::ArchiveWriter& Archiver() { return archiver_; }
     // The tab whose page is shown.
@@ -115,6 +124,7 @@ class CVelmoraDlg : public QWidget {
     CFirmWareDlg firmWarePage_;
     CImageDlg imagePage_;
     CArchiveDlg archivePage_;
+    CJobDlg jobPage_;
     int visiblePage_ = kSettingTab;
 
     QFrame separator_;

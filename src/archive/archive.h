@@ -124,6 +124,13 @@ struct ArchivedRecord {
     // The SHA-256 the archive kept of each of `images`, in the same order; filled by
     // RecordCursor only (Records leaves it empty).
     std::vector<std::string> imageDigests{};
+    // Where the splice was placed in its job: the closure's name ("" when not placed),
+    // the tray's and the position's numbers; or that it is a test splice, not counted.
+    // Filled by RecordCursor::Rows only.
+    std::string closure{};
+    int tray = 0;
+    int position = 0;
+    bool testSplice = false;
 };
 
 // The orders the record list offers: by one of its columns. Index and Time are the

@@ -51,6 +51,9 @@ enum RecordColumn : int {
     kLossColumn,
     kSplicerColumn,
     kJobColumn,
+    // Where the splice sits in its job. Not sortable: no index of the records orders
+    // them by their closure, tray and position, and a sort without one would read them all.
+    kPlaceColumn,
     kRecordColumns
 };
 // Combo entries that are not a name: every splicer or job, and the records without a job.
@@ -134,6 +137,13 @@ struct CArchiveDlg::QueryResult {
 
 namespace {
 
+// "C-17 / 2 / 5", or that the splice is a test splice; "" for one not placed.
+QString PlaceText(const archive::ArchivedRecord& r) {
+    if (r.testSplice) return Q(keys::job_tab::MarkTest);
+    if (r.closure.empty()) return {};
+    return Q(keys::job_tab::PlaceText).arg(Q(r.closure)).arg(r.tray).arg(r.position);
+}
+
 // The list's rows of `records`, worded on the archive's thread.
 std::vector<CPagedTableModel::Row> ListRows(std::vector<archive::ArchivedRecord>& records,
                                             TableLanguage language) {
@@ -145,7 +155,8 @@ std::vector<CPagedTableModel::Row> ListRows(std::vector<archive::ArchivedRecord>
                           Q(ResultListText(r.record, language)),
                           Q(LossText(r.record)),
                           SplicerText(r.serialNumber, r.device),
-                          Q(r.job)};
+                          Q(r.job),
+                          PlaceText(r)};
         const std::int64_t id = r.id;
         rows.push_back({std::move(texts), id, std::move(r)});
     }
@@ -158,10 +169,12 @@ QStringList RecordCaptions() {
             Q(tk::ResultColumn),
             Q(tk::LossColumn),
             Q(tk::Splicer),
-            Q(tk::Job)};
+            Q(tk::Job),
+            Q(keys::job_tab::ColPlace)};
 }
 
-constexpr archive::RecordSort kSortOf[kRecordColumns] = {
+// The orders of the sortable columns, those before kPlaceColumn.
+constexpr archive::RecordSort kSortOf[kPlaceColumn] = {
     archive::RecordSort::Index, archive::RecordSort::Time,    archive::RecordSort::Result,
     archive::RecordSort::Loss,  archive::RecordSort::Splicer, archive::RecordSort::Job};
 
@@ -494,7 +507,7 @@ void CArchiveDlg::ReadArchive(archive::Archive* archive, const archive::ArchiveE
     result.jobs = std::move(*jobs);
     result.snapshots = std::move(*snapshots);
     // The widths: the largest Index, a time and loss, every result, splicer and job.
-    QString longestTime, longestLoss;
+    QString longestTime, longestLoss, longestPlace;
     std::set<QString> results;
     for (const CPagedTableModel::Row& row : result.rows) {
         if (row.texts[kTimeColumn].size() > longestTime.size())
@@ -502,7 +515,10 @@ void CArchiveDlg::ReadArchive(archive::Archive* archive, const archive::ArchiveE
         if (row.texts[kLossColumn].size() > longestLoss.size())
             longestLoss = row.texts[kLossColumn];
         results.insert(row.texts[kResultColumn]);
+        if (row.texts[kPlaceColumn].size() > longestPlace.size())
+            longestPlace = row.texts[kPlaceColumn];
     }
+    result.widest[kPlaceColumn] = {longestPlace};
     result.widest[kIndexColumn] = {QString(QString::number(span->first ? 9999999 : 0).size(), '9')};
     result.widest[kTimeColumn] = {longestTime};
     result.widest[kLossColumn] = {longestLoss};
@@ -666,6 +682,9 @@ void CArchiveDlg::OnSelectionChanged() {
         ranges.push_back(
             {static_cast<std::size_t>(range.top()), static_cast<std::size_t>(range.bottom())});
     std::sort(ranges.begin(), ranges.end());
+    int count = 0;
+    for (const auto& [from, to] : ranges) count += static_cast<int>(to - from + 1);
+    emit RecordsChosen(chosen, count);
     for (const auto& [from, to] : ranges)
         for (std::size_t row = from; row <= to && fetched; ++row)
             if (const auto* record = RecordAt(static_cast<int>(row)))
@@ -697,7 +716,7 @@ void CArchiveDlg::FollowSpliceDates(const archive::SpliceSpan& span) {
 }
 
 void CArchiveDlg::OnRecordHeaderClicked(int column) {
-    if (column < 0 || column >= kRecordColumns) return;
+    if (column < 0 || column >= kPlaceColumn) return;
     // The column clicked again turns the order round; another column starts ascending.
     const archive::RecordSort by = kSortOf[column];
     order_ = {by, by == order_.by && !order_.descending};

@@ -1,10 +1,11 @@
 #pragma once
 // The "Archive" page: every splice ever downloaded, filtered by splicer, dates and
-// job, in the order of any column, shown as on the Result page with its image; job
-// naming; the CSV export of what is shown; and the settings snapshots, compared and
-// restored. The archive is read, and its records ordered and filtered by its indexes,
-// on the archive's thread, a screenful at a time as the list scrolls: the page keeps
-// the rows in view, never the archive, and only presents and asks.
+// job, in the order of any column but its place in a job, shown as on the Result page
+// with its image; job naming; the CSV export of what is shown; and the settings
+// snapshots, compared and restored. The archive is read, and its records ordered and
+// filtered by its indexes, on the archive's thread, a screenful at a time as the list
+// scrolls: the page keeps the rows in view, never the archive, and only presents and
+// asks.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -42,6 +43,9 @@ namespace velmora::ui {
 class CArchiveDlg : public CPageDlg {
     Q_OBJECT
   public:
+    // The ids of the records chosen, read on the archive's thread only (they may be
+    // still being found there); null names the filter instead.
+    using ChosenIds = std::shared_ptr<const std::vector<std::int64_t>>;
     // Asks for the file to export to: its full path, or empty when cancelled.
     using FileChooser = std::function<QString(QWidget* parent, const QString& proposed)>;
 
@@ -111,6 +115,10 @@ class CArchiveDlg : public CPageDlg {
     // Room for a button beside Export (the row's layout, empty until one is added).
     CWBButton& ReportButton() { return report_; }
 
+  signals:
+    // The user chose `count` records in the list (the Job tab places them).
+    void RecordsChosen(ChosenIds ids, int count);
+
   private:
     struct QueryResult;
 
@@ -152,9 +160,6 @@ class CArchiveDlg : public CPageDlg {
     // the snapshot chosen to compare with.
     void CompareSnapshot(const SettingsBackup& chosen);
     void OnSnapshotChosen();
-    // The ids of the records chosen, read on the archive's thread only (they may be
-    // still being found there); null names the filter instead.
-    using ChosenIds = std::shared_ptr<const std::vector<std::int64_t>>;
     // Names the records `filter` or `ids` take, after a question when `ask` and
     // some of them have another job; then lists again.
     void NameJob(const std::string& job, const archive::RecordFilter& filter, ChosenIds ids,

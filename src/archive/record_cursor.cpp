@@ -350,6 +350,39 @@ std::optional<std::vector<ArchivedRecord>> RecordCursor::Rows(Archive& archive, 
         Fail(archive, "reading images", images.PrepareCode());
         return std::nullopt;
     }
+    // Where each row was placed in its job, or that it is a test splice: two lookups
+    // on primary keys a row.
+    Statement placing(archive.db_,
+                      "SELECT closures.name, trays.number, positions.number FROM placings "
+                      "JOIN positions ON positions.id = placings.position_id "
+                      "JOIN trays ON trays.id = positions.tray_id "
+                      "JOIN closures ON closures.id = trays.closure_id "
+                      "WHERE placings.record_id = ?1");
+    Statement test(archive.db_, "SELECT 1 FROM test_splices WHERE record_id = ?1");
+    if (!placing.ok() || !test.ok()) {
+        Fail(archive, "reading placings",
+             placing.ok() ? test.PrepareCode() : placing.PrepareCode());
+        return std::nullopt;
+    }
+    for (ArchivedRecord& row : rows) {
+        placing.Bind(1, row.id);
+        int rc = placing.Step();
+        if (rc == SQLITE_ROW) {
+            row.closure = placing.Text(0);
+            row.tray = static_cast<int>(placing.Int(1));
+            row.position = static_cast<int>(placing.Int(2));
+        }
+        placing.Reset();
+        test.Bind(1, row.id);
+        const int tested = test.Step();
+        row.testSplice = tested == SQLITE_ROW;
+        test.Reset();
+        if ((rc != SQLITE_ROW && rc != SQLITE_DONE) ||
+            (tested != SQLITE_ROW && tested != SQLITE_DONE)) {
+            Fail(archive, "reading placings", rc != SQLITE_ROW && rc != SQLITE_DONE ? rc : tested);
+            return std::nullopt;
+        }
+    }
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (!times[i]) continue;
         images.Bind(1, rows[i].splicerId);

@@ -359,6 +359,97 @@ inline constexpr TextKey Total{"Job", "Total", "Total"};
 inline constexpr TextKey Resplice{"Job", "Resplice", "re-splice"};
 }  // namespace job_files
 // ---- End of the deliverables' keys.
+// ---- Section "Job", the Job tab: the window's captions (jobs_texts.h words the refusals) ----
+namespace job_tab {
+inline constexpr TextKey TabName{"Job", "Table_Name", "Jobs"};
+inline constexpr TextKey ColName{"Job", "Col_Name", "Name"};
+inline constexpr TextKey ColSpliced{"Job", "Col_Spliced", "Spliced/planned"};
+inline constexpr TextKey CountFailed{"Job", "Count_Failed", "%1 failed"};
+inline constexpr TextKey CountOver{"Job", "Count_Over", "%1 over limit"};
+inline constexpr TextKey TrayItem{"Job", "Tray_Item", "Tray %1"};
+inline constexpr TextKey UnplacedItem{"Job", "Unplaced_Item", "Unplaced records"};
+inline constexpr TextKey TestItem{"Job", "Test_Item", "Test splices"};
+inline constexpr TextKey ColPosition = job_files::MatrixColumns[1];
+inline constexpr TextKey ColCableA = job_files::MatrixColumns[2];
+inline constexpr TextKey ColFibreA = job_files::MatrixColumns[4];
+inline constexpr TextKey ColCableB = job_files::MatrixColumns[6];
+inline constexpr TextKey ColFibreB = job_files::MatrixColumns[8];
+inline constexpr TextKey ColLoss = job_files::MatrixColumns[10];
+inline constexpr TextKey ColResult = job_files::MatrixColumns[11];
+inline constexpr TextKey ColSplicer = job_files::MatrixColumns[12];
+inline constexpr TextKey ColTime = job_files::MatrixColumns[14];
+inline constexpr TextKey ColResplices = job_files::MatrixColumns[15];
+inline constexpr TextKey FibreText{"Job", "Fibre_Text", "%1: tube %2 %3, %4"};
+inline constexpr TextKey MarkPass{"Job", "Mark_Pass", "Passed"};
+inline constexpr TextKey MarkFailed{"Job", "Mark_Failed", "Failed on the splicer"};
+inline constexpr TextKey MarkOverLoss{"Job", "Mark_Over_Loss", "Over the loss limit"};
+inline constexpr TextKey MarkOverAngle{"Job", "Mark_Over_Angle", "Over the angle limit"};
+inline constexpr TextKey MarkOverBoth{"Job", "Mark_Over_Both", "Over both limits"};
+inline constexpr TextKey MarkTest{"Job", "Mark_Test", "Test splice, not counted"};
+inline constexpr TextKey Planned{"Job", "Not_Spliced", "Not spliced yet"};
+inline constexpr TextKey BtnNewJob{"Job", "Btn_New_Job", "New job"};
+inline constexpr TextKey BtnEdit{"Job", "Btn_Edit", "Edit"};
+inline constexpr TextKey BtnAddClosure{"Job", "Btn_Add_Closure", "Add closure"};
+inline constexpr TextKey BtnAddCable{"Job", "Btn_Add_Cable", "Add cable"};
+inline constexpr TextKey BtnAddTray{"Job", "Btn_Add_Tray", "Add tray"};
+inline constexpr TextKey BtnDelete{"Job", "Btn_Delete", "Delete"};
+inline constexpr TextKey BtnPlace{"Job", "Btn_Place", "Place splices"};
+inline constexpr TextKey BtnUndoPlacing{"Job", "Btn_Undo_Placing", "Undo placing"};
+inline constexpr TextKey BtnMove{"Job", "Btn_Move", "Move"};
+inline constexpr TextKey BtnTestSplice{"Job", "Btn_Test_Splice", "Test splice"};
+inline constexpr TextKey BtnCountSplice{"Job", "Btn_Count_Splice", "Count it"};
+inline constexpr TextKey JobCaption{"Job", "Job_Caption", "Job"};
+inline constexpr TextKey ClosureCaption{"Job", "Closure_Caption", "Closure"};
+inline constexpr TextKey CableCaption{"Job", "Cable_Caption", "Cable"};
+inline constexpr TextKey TrayCaption{"Job", "Tray_Caption", "Tray"};
+inline constexpr TextKey MoveCaption{"Job", "Move_Caption", "Move the splice"};
+inline constexpr TextKey FieldName{"Job", "Field_Name", "Name"};
+inline constexpr TextKey FieldCustomer{"Job", "Field_Customer", "Customer"};
+inline constexpr TextKey FieldContractor{"Job", "Field_Contractor", "Contractor"};
+inline constexpr TextKey FieldTechnicians{"Job", "Field_Technicians", "Technicians"};
+inline constexpr TextKey FieldNotes{"Job", "Field_Notes", "Notes"};
+inline constexpr TextKey FieldMaxLoss{"Job", "Field_Max_Loss", "Own maximum loss (dB)"};
+inline constexpr TextKey FieldMaxAngle{"Job", "Field_Max_Angle", "Own maximum cleave angle (deg)"};
+inline constexpr TextKey FieldLocation{"Job", "Field_Location", "Location"};
+inline constexpr TextKey FieldPoint{"Job", "Field_Point", "Latitude, longitude"};
+inline constexpr TextKey FieldFibres{"Job", "Field_Fibres", "Fibres"};
+inline constexpr TextKey FieldPerTube{"Job", "Field_Per_Tube", "Fibres a tube"};
+inline constexpr TextKey FieldTray{"Job", "Field_Tray", "Tray"};
+inline constexpr TextKey FieldCapacity{"Job", "Field_Capacity", "Positions"};
+inline constexpr TextKey FieldFirstPosition{"Job", "Field_First_Position", "First position"};
+inline constexpr TextKey FieldPosition{"Job", "Field_Position", "Position"};
+inline constexpr TextKey FieldCableA{"Job", "Field_Cable_A", "Cable A, first fibre"};
+inline constexpr TextKey FieldCableB{"Job", "Field_Cable_B", "Cable B, first fibre"};
+inline constexpr TextKey FieldLatest{"Job", "Field_Latest", "The latest unplaced records"};
+inline constexpr TextKey FieldChosen{"Job", "Field_Chosen",
+                                     "The records chosen in the Archive tab (%1)"};
+inline constexpr TextKey PreviewRecord{"Job", "Preview_Record", "Record"};
+inline constexpr TextKey Placed{"Job", "Placed", "%1 records placed"};
+inline constexpr TextKey Unplaced{"Job", "Taken_Off", "%1 records taken off their positions"};
+inline constexpr TextKey Moved{"Job", "Moved", "The splice was moved"};
+inline constexpr TextKey Marked{"Job", "Marked", "Marked as a test splice"};
+inline constexpr TextKey Counted{"Job", "Counted", "Counted again"};
+inline constexpr TextKey Deleted{"Job", "Deleted", "%1 deleted"};
+inline constexpr TextKey Saved{"Job", "Saved", "%1 saved"};
+inline constexpr TextKey DeleteQuestion{"Job", "Delete_Question",
+                                        "Delete %1 with its cables, trays and positions?"};
+inline constexpr TextKey ChooseJob{"Job", "Choose_Job", "Choose a job first"};
+inline constexpr TextKey ChooseClosure{"Job", "Choose_Closure",
+                                       "Choose a closure or one of its trays first"};
+inline constexpr TextKey ChooseTray{"Job", "Choose_Tray", "Choose a tray first"};
+inline constexpr TextKey ChooseSplice{"Job", "Choose_Splice",
+                                      "Choose a spliced position or a record first"};
+inline constexpr TextKey ChooseCable{"Job", "Choose_Cable", "Add the closure's cables first"};
+inline constexpr TextKey NothingToPlace{"Job", "Nothing_To_Place", "There are no records to place"};
+inline constexpr TextKey NoJobs{
+    "Job", "No_Jobs", "No jobs yet: make one with New job, or name records in the Archive tab"};
+// The Archive tab's column of where a splice was placed: closure, tray, position.
+inline constexpr TextKey ColPlace{"Job", "Col_Place", "Closure / tray / position"};
+inline constexpr TextKey PlaceText{"Job", "Place_Text", "%1 / %2 / %3"};
+// The names of the 12 fibre colours, in FibreColour order.
+inline constexpr const auto& ColourNames = job_files::ColourNames;
+}  // namespace job_tab
+// ---- end of the Job tab's captions ----
 // Section "Team": the team archive (PostgreSQL) that laptops send to. %1: what the
 // server or the library said, or a number; %2, %3 further numbers.
 namespace team_tab {

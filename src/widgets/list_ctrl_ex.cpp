@@ -357,26 +357,40 @@ QString CListCtrlEx::FitText(const QString& text, const QFontMetrics& metrics, i
 void CListCtrlEx::DrawRow(QPainter& painter, const QRect& rect, int row) const {
     const bool selected = selectionModel()->isRowSelected(row, QModelIndex());
     // The selection keeps its colours when the list loses the focus.
+    const bool own = model() == model_.get();
+    // A page's model may tint a row (a failed splice) with its first cell's background.
+    const QVariant tint = own ? QVariant() : model()->index(row, 0).data(Qt::BackgroundRole);
     const QColor background = selected ? palette().color(QPalette::Active, QPalette::Highlight)
-                                       : palette().color(QPalette::Active, QPalette::Base);
+                              : tint.canConvert<QColor>()
+                                  ? tint.value<QColor>()
+                                  : palette().color(QPalette::Active, QPalette::Base);
     const QColor text =
         selected ? QColor(Qt::white) : palette().color(QPalette::Active, QPalette::Text);
     painter.save();
     painter.fillRect(rect, background);
     painter.setPen(text);
     painter.setFont(font());
-    const bool own = model() == model_.get();
     for (int column = 0; column < GetColumnCount(); ++column) {
         const QRect cell(header()->sectionViewportPosition(column), rect.top(),
                          header()->sectionSize(column), rect.height());
         if (!cell.intersects(rect)) continue;
-        const QString text =
-            own ? model_->Text(row, column) : model()->index(row, column).data().toString();
+        const QModelIndex index = own ? QModelIndex() : model()->index(row, column);
+        const QString text = own ? model_->Text(row, column) : index.data().toString();
         // The first column's text starts 4 pixels in, the others 6 with 2 kept at the right.
-        if (column == 0)
-            DrawCell(painter, cell, 4, 0, text);
-        else
-            DrawCell(painter, cell, 6, 2, text);
+        int inset = column == 0 ? 4 : 6;
+        // Colour swatches before the text (a fibre's tube and its own colour), framed so
+        // that white shows on white; the text beside them names the colours.
+        if (!own)
+            for (const QVariant& swatch : index.data(Qt::DecorationRole).toList()) {
+                const int side = cell.height() - 10;
+                const QRect box(cell.left() + inset, cell.top() + 5, side, side);
+                painter.fillRect(box, swatch.value<QColor>());
+                painter.setPen(QColor::fromRgb(0x606060));
+                painter.drawRect(box.adjusted(0, 0, -1, -1));
+                painter.setPen(text);
+                inset += side + 3;
+            }
+        DrawCell(painter, cell, inset, column == 0 ? 0 : 2, text);
     }
     painter.restore();
 }

@@ -116,6 +116,17 @@ int CPagedTableModel::columnCount(const QModelIndex& parent) const {
 QVariant CPagedTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) return {};
     if (role == Qt::SizeHintRole) return QSize(0, rowHeight_);
+    if (role == Qt::BackgroundRole || role == Qt::DecorationRole) {
+        const Row* row = RowAt(index.row());
+        if (!row) return {};
+        if (role == Qt::BackgroundRole)
+            return row->tint.isValid() ? QVariant(row->tint) : QVariant();
+        const auto column = static_cast<std::size_t>(index.column());
+        if (column >= row->swatches.size() || row->swatches[column].empty()) return {};
+        QVariantList swatches;
+        for (const QColor& colour : row->swatches[column]) swatches << colour;
+        return swatches;
+    }
     if (role != Qt::DisplayRole) return {};
     const int page = index.row() / kPageRows;
     const Row* row = RowAt(index.row());

@@ -6,6 +6,7 @@
 // While the row count is not yet known the rows grow as they are scrolled to;
 // once it is, the scroll bar spans them all.
 #include <QAbstractTableModel>
+#include <QColor>
 #include <QStringList>
 #include <any>
 #include <cstdint>
@@ -28,6 +29,9 @@ class CPagedTableModel : public QAbstractTableModel {
         QStringList texts;
         std::int64_t id = 0;
         std::any item{};  // what the page keeps with the row
+        QColor tint{};    // the row's background when valid (a row to notice)
+        // Per column, colour swatches drawn before the text (none for most columns).
+        std::vector<std::vector<QColor>> swatches{};
     };
     // Asks the source for rows [first, first + count) of `generation`; it answers
     // through Deliver. Asked once per page and generation.

@@ -29,7 +29,7 @@ class MainWindow : public test::PageTest {
 // (standard buttons, the file dialog) in Chinese too.
 TEST_F(MainWindow, CaptionsFromTheLanguageFilesOrTheirEnglishDefaults) {
     EXPECT_EQ(TabTexts(),
-              (std::vector<QString>{"Setting", "Result", "Image", "FirmWare", "Archive"}));
+              (std::vector<QString>{"Setting", "Result", "Image", "FirmWare", "Archive", "Jobs"}));
     EXPECT_EQ(dlg->windowTitle(), "fiber fusion splicer");
     EXPECT_EQ(dlg->ConnectionText(), "Disonnected");
     EXPECT_TRUE(dlg->CommText().isEmpty());
@@ -45,13 +45,14 @@ TEST_F(MainWindow, CaptionsFromTheLanguageFilesOrTheirEnglishDefaults) {
                   Utf8ToGbk("[DlgPara]\r\nDlgName=\r\nDlgStat_Close=未连接\r\n"
                             "[TAB0]\r\nTable_Name=参数设置\r\n[TAB1]\r\nTable_Name=\r\n"
                             "[TAB2]\r\nTable_Name=  \r\n[TAB3]\r\nTable_Name=固件升级\r\n"
-                            "[Archive]\r\nTable_Name=档案\r\n"));
+                            "[Archive]\r\nTable_Name=档案\r\n[Job]\r\nTable_Name=工程\r\n"));
     test::ScopedConfig chinese(0, workDir.path());
     NewWindow();
     EXPECT_EQ(dlg->windowTitle(), "fiber fusion splicer");
     EXPECT_EQ(TabTexts(),
               (std::vector<QString>{QString::fromUtf8("参数设置"), "Result", "Image",
-                                    QString::fromUtf8("固件升级"), QString::fromUtf8("档案")}));
+                                    QString::fromUtf8("固件升级"), QString::fromUtf8("档案"),
+                                    QString::fromUtf8("工程")}));
     EXPECT_EQ(dlg->ConnectionText(), QString::fromUtf8("未连接"));
     const std::unique_ptr<QTranslator> translator = InstallQtTranslations();
     QMessageBox box;

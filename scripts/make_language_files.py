@@ -388,9 +388,26 @@ CHINESE = {
     ("Job", "Col_Place"): "接头盒 / 盘 / 位置",
     ("Job", "Place_Text"): "%1 / %2 / %3",
     # ---- end of the Job tab's captions ----
+    ("Team", "Not_Available"): "此版本尚不支持团队档案",
+    ("Team", "Not_Joined"): "本机尚未加入团队档案",
+    ("Team", "Bad_Address"): "团队档案的地址无法使用：%1",
+    ("Team", "Unreachable"): "暂时无法连接团队档案（%1）",
+    ("Team", "Auth_Failed"): "团队档案拒绝了用户名或密码（%1）",
+    ("Team", "Tls_Failed"): "无法建立或验证与团队档案的安全连接（%1）",
+    ("Team", "No_Rights"): "团队档案拒绝：此用户没有相应权限（%1）",
+    ("Team", "Not_Initialised"): "该数据库中还没有团队档案（%1）",
+    ("Team", "Too_New"): "团队档案由较新版本的 Velmora 建立（%1）：请更新本程序",
+    ("Team", "Protocol_Error"): "团队档案的应答不正确（%1）",
+    ("Team", "Local_Archive"): "本机档案出错：%1",
+    ("Team", "Failed"): "团队档案出错：%1",
+    ("Team", "Waiting"): "待发送：%1 条熔接记录，%2 张图像，%3 个参数快照",
+    ("Team", "Sent"): "已发送：%1 条熔接记录，%2 张图像，%3 个参数快照",
+    ("Team", "Images_Without_File"): "%1 张图像的文件已不存在，发送时未附图片",
+    ("Team", "Last_Send"): "上次成功发送：%1",
+    ("Team", "Never_Sent"): "从未",
 }
 
-SECTIONS = ["DlgPara", "TAB0", "TAB1", "TAB2", "TAB3", "Archive", "Report", "Job"]
+SECTIONS = ["DlgPara", "TAB0", "TAB1", "TAB2", "TAB3", "Archive", "Report", "Job", "Team"]
 
 
 def keys_from_header():

@@ -1285,6 +1285,196 @@ std::optional<std::vector<JobSummary>> Archive::Jobs() {
     });
 }
 
+// ---- sending to a team archive ----
+
+std::optional<OutboxMarks> Archive::SentMarks(std::string_view team) {
+    using Result = std::optional<OutboxMarks>;
+    return Guard("reading what was sent", [&]() -> Result {
+        OutboxMarks marks;
+        Statement query(db_, "SELECT kind, up_to FROM team_marks WHERE team = ?1");
+        Statement last(db_, "SELECT last_success FROM team_sends WHERE team = ?1");
+        if (!query.ok() || !last.ok()) {
+            lastError_ = SqliteError(db_, "reading what was sent",
+                                     query.ok() ? last.PrepareCode() : query.PrepareCode());
+            return std::nullopt;
+        }
+        query.Bind(1, team);
+        int rc;
+        while ((rc = query.Step()) == SQLITE_ROW)
+            if (query.Int(0) >= 0 && query.Int(0) < static_cast<std::int64_t>(kOutboxKinds))
+                marks.upTo[static_cast<std::size_t>(query.Int(0))] = query.Int(1);
+        last.Bind(1, team);
+        if (rc == SQLITE_DONE && (rc = last.Step()) == SQLITE_ROW) {
+            marks.lastSuccess = sys_seconds{std::chrono::seconds{last.Int(0)}};
+            rc = SQLITE_DONE;
+        }
+        if (rc != SQLITE_DONE) {
+            lastError_ = SqliteError(db_, "reading what was sent", rc);
+            return std::nullopt;
+        }
+        return marks;
+    });
+}
+
+std::optional<OutboxCounts> Archive::Waiting(const OutboxCounts& upTo) {
+    using Result = std::optional<OutboxCounts>;
+    return Guard("counting what waits to be sent", [&]() -> Result {
+        static constexpr const char* kCount[kOutboxKinds] = {
+            "SELECT count(*) FROM records WHERE id > ?1",
+            "SELECT count(*) FROM images WHERE id > ?1",
+            "SELECT count(*) FROM snapshots WHERE id > ?1"};
+        OutboxCounts counts{};
+        for (std::size_t kind = 0; kind < kOutboxKinds; ++kind) {
+            Statement query(db_, kCount[kind]);
+            int rc = query.PrepareCode();
+            if (query.ok()) {
+                query.Bind(1, upTo[kind]);
+                rc = query.Step();
+            }
+            if (rc != SQLITE_ROW) {
+                lastError_ = SqliteError(db_, "counting what waits to be sent", rc);
+                return std::nullopt;
+            }
+            counts[kind] = query.Int(0);
+        }
+        return counts;
+    });
+}
+
+namespace {
+
+// The rows `sql` selects above `after` (?1), at most `limit` (?2), each made by `read`.
+template <class Row, class Read>
+std::optional<std::vector<Row>> RowsToSend(sqlite3* db, const char* sql, std::int64_t after,
+                                           std::size_t limit, ArchiveError& error, Read read) {
+    Statement query(db, sql);
+    if (!query.ok()) {
+        error = SqliteError(db, "reading what waits to be sent", query.PrepareCode());
+        return std::nullopt;
+    }
+    query.Bind(1, after);
+    query.Bind(2, static_cast<std::int64_t>(limit));
+    std::vector<Row> rows;
+    int rc;
+    while ((rc = query.Step()) == SQLITE_ROW) {
+        Row& row = rows.emplace_back();
+        row.id = query.Int(0);
+        row.serialNumber = query.Text(1);
+        row.device = query.Text(2);
+        row.stored = sys_seconds{std::chrono::seconds{query.Int(3)}};
+        read(query, row);
+    }
+    if (rc != SQLITE_DONE) {
+        error = SqliteError(db, "reading what waits to be sent", rc);
+        return std::nullopt;
+    }
+    return rows;
+}
+
+}  // namespace
+
+std::optional<std::vector<OutboxRecord>> Archive::RecordsToSend(std::int64_t after,
+                                                                std::size_t limit) {
+    using Result = std::optional<std::vector<OutboxRecord>>;
+    return Guard("reading records to send", [&]() -> Result {
+        return RowsToSend<OutboxRecord>(
+            db_,
+            "SELECT records.id, splicers.serial, splicers.folder, records.downloaded, "
+            "records.bytes FROM records JOIN splicers ON splicers.id = records.splicer_id "
+            "WHERE records.id > ?1 ORDER BY records.id LIMIT ?2",
+            after, limit, lastError_, [](Statement& query, OutboxRecord& row) {
+                const auto bytes = query.Blob(4);
+                std::copy_n(bytes.begin(), std::min(bytes.size(), kRecordSize),
+                            row.record.bytes.begin());
+            });
+    });
+}
+
+std::optional<std::vector<OutboxImage>> Archive::ImagesToSend(std::int64_t after,
+                                                              std::size_t limit) {
+    using Result = std::optional<std::vector<OutboxImage>>;
+    return Guard("reading images to send", [&]() -> Result {
+        return RowsToSend<OutboxImage>(
+            db_,
+            "SELECT images.id, splicers.serial, splicers.folder, images.stored, images.stamp, "
+            "images.file_name, images.size, images.sha256 FROM images "
+            "JOIN splicers ON splicers.id = images.splicer_id "
+            "WHERE images.id > ?1 ORDER BY images.id LIMIT ?2",
+            after, limit, lastError_, [](Statement& query, OutboxImage& row) {
+                row.stamp = query.Text(4);
+                row.fileName = query.Text(5);
+                row.size = static_cast<std::uint64_t>(query.Int(6));
+                row.sha256 = query.Text(7);
+            });
+    });
+}
+
+std::optional<std::vector<OutboxSnapshot>> Archive::SnapshotsToSend(std::int64_t after,
+                                                                    std::size_t limit) {
+    using Result = std::optional<std::vector<OutboxSnapshot>>;
+    return Guard("reading parameter snapshots to send", [&]() -> Result {
+        auto rows = RowsToSend<OutboxSnapshot>(
+            db_,
+            "SELECT snapshots.id, splicers.serial, splicers.folder, snapshots.taken, "
+            "snapshots.reason FROM snapshots JOIN splicers ON splicers.id = snapshots.splicer_id "
+            "WHERE snapshots.id > ?1 ORDER BY snapshots.id LIMIT ?2",
+            after, limit, lastError_,
+            [](Statement& query, OutboxSnapshot& row) { row.reason = query.Text(4); });
+        if (!rows) return rows;
+        Statement groups(db_,
+                         "SELECT kind, bytes FROM snapshot_groups WHERE snapshot_id = ?1 "
+                         "ORDER BY kind");
+        for (OutboxSnapshot& row : *rows) {
+            groups.Reset();
+            groups.Bind(1, row.id);
+            int rc;
+            while ((rc = groups.Step()) == SQLITE_ROW) {
+                const auto bytes = groups.Blob(1);
+                if (const auto kind = RecordNumbered(static_cast<int>(groups.Int(0))))
+                    row.groups.push_back({*kind, {bytes.begin(), bytes.end()}});
+            }
+            if (rc != SQLITE_DONE) {
+                lastError_ = SqliteError(db_, "reading parameter snapshots to send", rc);
+                return std::nullopt;
+            }
+        }
+        return rows;
+    });
+}
+
+bool Archive::MarkSent(std::string_view team, OutboxKind kind, std::int64_t upTo) {
+    return Guard("keeping what was sent", [&]() -> bool {
+        Statement mark(db_,
+                       "INSERT INTO team_marks(team, kind, up_to) VALUES(?1, ?2, ?3) "
+                       "ON CONFLICT(team, kind) DO UPDATE SET up_to = max(up_to, excluded.up_to)");
+        int rc = mark.PrepareCode();
+        if (mark.ok()) {
+            mark.Bind(1, team);
+            mark.Bind(2, static_cast<std::int64_t>(kind));
+            mark.Bind(3, upTo);
+            rc = mark.Step();
+        }
+        if (rc == SQLITE_DONE) return true;
+        lastError_ = SqliteError(db_, "keeping what was sent", rc);
+        return false;
+    });
+}
+
+bool Archive::MarkSendComplete(std::string_view team) {
+    return Guard("keeping the time of the send", [&]() -> bool {
+        Statement mark(db_, "INSERT OR REPLACE INTO team_sends(team, last_success) VALUES(?1, ?2)");
+        int rc = mark.PrepareCode();
+        if (mark.ok()) {
+            mark.Bind(1, team);
+            mark.Bind(2, static_cast<std::int64_t>(Now().time_since_epoch().count()));
+            rc = mark.Step();
+        }
+        if (rc == SQLITE_DONE) return true;
+        lastError_ = SqliteError(db_, "keeping the time of the send", rc);
+        return false;
+    });
+}
+
 void Archive::LeaveLogOnClose() {
     sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
 }

@@ -10,6 +10,7 @@
 // without the archive. A file that is not a usable archive (damaged, written by a
 // newer program) is refused and left exactly as it is; one that cannot be written
 // is opened for reading only.
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -221,6 +222,40 @@ struct StoreResult {
     bool ok() const { return error.ok(); }
 };
 
+// ---- Sending to a team archive ----
+// The rows a team archive has not yet acknowledged are those of each kind above its
+// mark, in id order: ids only grow, so a send goes through them in batches and moves
+// the mark after each batch the team archive committed.
+enum class OutboxKind { Records = 0, Images = 1, Snapshots = 2 };
+inline constexpr std::size_t kOutboxKinds = 3;
+using OutboxCounts = std::array<std::int64_t, kOutboxKinds>;  // by OutboxKind
+
+struct OutboxMarks {
+    OutboxCounts upTo{};  // the highest id sent, per kind; 0 when none
+    std::optional<std::chrono::sys_seconds> lastSuccess{};  // the last send that left nothing
+};
+
+// A row to send, with its splicer's identity (serial number, and its folder name).
+struct OutboxRow {
+    std::int64_t id = 0;
+    std::string serialNumber;
+    std::string device;
+    std::chrono::sys_seconds stored{};  // downloaded, stored or taken (the laptop's clock)
+};
+struct OutboxRecord : OutboxRow {
+    SpliceRecord record;
+};
+struct OutboxImage : OutboxRow {
+    std::string stamp;
+    std::string fileName;
+    std::uint64_t size = 0;
+    std::string sha256;
+};
+struct OutboxSnapshot : OutboxRow {
+    std::string reason;
+    std::vector<GroupBytes> groups;  // by kind
+};
+
 // Where the program keeps its archive: <data folder>/FS/archive.db, beside the device folders.
 inline std::filesystem::path ArchiveFile(const std::filesystem::path& dataFolder) {
     return dataFolder / "FS" / "archive.db";
@@ -326,6 +361,19 @@ class Archive {
     // short-lived program that must not wait at its end. Every committed store stays
     // kept; a later commit of any connection checkpoints as usual.
     void LeaveLogOnClose();
+
+    // Sending to a team archive, known by `team` (its id): the marks, how many rows
+    // of each kind lie above them, the next rows above `after` (at most `limit`, by
+    // id), and a mark moved up (never down) once the team archive has committed.
+    std::optional<OutboxMarks> SentMarks(std::string_view team);
+    std::optional<OutboxCounts> Waiting(const OutboxCounts& upTo);
+    std::optional<std::vector<OutboxRecord>> RecordsToSend(std::int64_t after, std::size_t limit);
+    std::optional<std::vector<OutboxImage>> ImagesToSend(std::int64_t after, std::size_t limit);
+    std::optional<std::vector<OutboxSnapshot>> SnapshotsToSend(std::int64_t after,
+                                                               std::size_t limit);
+    bool MarkSent(std::string_view team, OutboxKind kind, std::int64_t upTo);
+    // A send that left nothing waiting, now.
+    bool MarkSendComplete(std::string_view team);
 
   private:
     friend class RecordCursor;

@@ -191,6 +191,23 @@ CREATE TABLE placing_undo (
     made        INTEGER NOT NULL
 );
 )sql"},
+    // Sending to a team archive. Per team archive (its id) and kind of row (0 records,
+    // 1 images, 2 parameter snapshots): every row of that kind whose id is at most
+    // up_to has been committed there. The marks live in this file, so a file restored
+    // from an old backup sends again what it holds beyond its old marks (the team
+    // archive takes each row once). The last send that left nothing waiting.
+    {6, R"sql(
+CREATE TABLE team_marks (
+    team  TEXT NOT NULL,
+    kind  INTEGER NOT NULL,
+    up_to INTEGER NOT NULL,
+    PRIMARY KEY (team, kind)
+) WITHOUT ROWID;
+CREATE TABLE team_sends (
+    team         TEXT PRIMARY KEY,
+    last_success INTEGER NOT NULL
+);
+)sql"},
 };
 
 // The first column of the first row of `sql` (0 when it gives no row).

@@ -211,6 +211,11 @@ std::span<const TextKey> AllTextKeys() {
                            j::ChooseCable,     j::NothingToPlace,
                            j::NoJobs,          j::ColPlace,
                            j::PlaceText});
+        namespace t = team_tab;
+        v.insert(v.end(), {t::NotAvailable, t::NotJoined, t::BadAddress, t::Unreachable,
+                           t::AuthFailed, t::TlsFailed, t::NoRights, t::NotInitialised, t::TooNew,
+                           t::ProtocolError, t::LocalArchive, t::Failed, t::Waiting, t::Sent,
+                           t::ImagesWithoutFile, t::LastSend, t::NeverSent});
         return v;
     }();
     return all;

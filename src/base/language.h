@@ -450,6 +450,39 @@ inline constexpr TextKey PlaceText{"Job", "Place_Text", "%1 / %2 / %3"};
 inline constexpr const auto& ColourNames = job_files::ColourNames;
 }  // namespace job_tab
 // ---- end of the Job tab's captions ----
+// Section "Team": the team archive (PostgreSQL) that laptops send to. %1: what the
+// server or the library said, or a number; %2, %3 further numbers.
+namespace team_tab {
+inline constexpr TextKey NotAvailable{"Team", "Not_Available",
+                                      "The team archive is not available in this build yet"};
+inline constexpr TextKey NotJoined{"Team", "Not_Joined", "This PC has not joined a team archive"};
+inline constexpr TextKey BadAddress{"Team", "Bad_Address",
+                                    "The team archive's address cannot be used: %1"};
+inline constexpr TextKey Unreachable{"Team", "Unreachable",
+                                     "The team archive cannot be reached just now (%1)"};
+inline constexpr TextKey AuthFailed{"Team", "Auth_Failed",
+                                    "The team archive refused the user name or password (%1)"};
+inline constexpr TextKey TlsFailed{
+    "Team", "Tls_Failed",
+    "The team archive's secure connection could not be made or verified (%1)"};
+inline constexpr TextKey NoRights{"Team", "No_Rights",
+                                  "The team archive refused: this user has no rights for it (%1)"};
+inline constexpr TextKey NotInitialised{"Team", "Not_Initialised",
+                                        "That database holds no team archive yet (%1)"};
+inline constexpr TextKey TooNew{"Team", "Too_New",
+                                "The team archive is of a newer Velmora (%1): update this one"};
+inline constexpr TextKey ProtocolError{"Team", "Protocol_Error",
+                                       "The team archive answered something it should not (%1)"};
+inline constexpr TextKey LocalArchive{"Team", "Local_Archive", "This PC's archive failed: %1"};
+inline constexpr TextKey Failed{"Team", "Failed", "The team archive failed: %1"};
+inline constexpr TextKey Waiting{
+    "Team", "Waiting", "Waiting to be sent: %1 records, %2 images, %3 settings snapshots"};
+inline constexpr TextKey Sent{"Team", "Sent", "Sent: %1 records, %2 images, %3 settings snapshots"};
+inline constexpr TextKey ImagesWithoutFile{
+    "Team", "Images_Without_File", "%1 images were sent without their picture: the file is gone"};
+inline constexpr TextKey LastSend{"Team", "Last_Send", "Last successful send: %1"};
+inline constexpr TextKey NeverSent{"Team", "Never_Sent", "never"};
+}  // namespace team_tab
 }  // namespace keys
 
 }  // namespace velmora

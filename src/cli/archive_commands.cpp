@@ -13,6 +13,7 @@
 #include "base/app_config.h"
 #include "base/messages.h"
 #include "base/path_text.h"
+#include "cli/team_commands.h"
 #include "history/csv_export.h"
 #include "history/history_texts.h"
 
@@ -317,6 +318,10 @@ int RunArchive(CliContext& context, CommandArgs args) {
         return Tag(context, rest[0], filter, std::vector(rest.begin() + 1, rest.end()));
     if (verb == "undo-tag" && rest.empty() && TakesEverything(filter)) return UndoTag();
     if (verb == "check" && rest.empty() && TakesEverything(filter)) return Check();
+    if (verb == "list" && rest == std::vector<std::string>{"--team"}) {
+        if (filter.job) return context.UsageError("the team archive does not hold jobs yet");
+        return ListTeamRecords(filter);
+    }
     const bool ids = verb == "list" && rest == std::vector<std::string>{"--ids"};
     if (ids) rest.clear();
     if ((verb != "list" && verb != "csv") || rest.size() != (verb == "csv" ? 1u : 0u))

@@ -9,6 +9,7 @@
 #include "cli/job_commands.h"
 #include "cli/matrix_commands.h"
 #include "cli/report_command.h"
+#include "cli/team_commands.h"
 
 namespace velmora::cli {
 namespace {
@@ -38,10 +39,17 @@ constexpr std::array kCommands{
                "list the splice records: number and time; with --csv "
                "export them and print the file's path; every record is kept in the archive",
                RunHistory},
-    CliCommand{"archive", "list [--ids]|csv FILE|tag JOB|undo-tag [filters]",
+    CliCommand{"team", "init URL|join URL|leave|sync|status",
+               "the team archive (PostgreSQL, a postgresql:// URI; passwords only in libpq's "
+               ".pgpass): init creates or updates it and its roles velmora_technician and "
+               "velmora_office, join and leave choose it, sync sends what it lacks (exit 1 when "
+               "it cannot be reached or refuses), status shows what waits",
+               RunTeam},
+    CliCommand{"archive", "list [--ids|--team]|csv FILE|tag JOB|undo-tag [filters]",
                "the archived splices of every download: filters --device D (a serial number, "
                "or a folder name: all its splicers), --from and --to YYYY-MM-DD, --job J; "
-               "list --ids starts each line with the record's id; "
+               "list --ids starts each line with the record's id; list --team lists the team "
+               "archive's; "
                "tag needs a filter or --all, and --replace to change records of another job; "
                "undo-tag gives the records of the last tag their job of before",
                RunArchive},

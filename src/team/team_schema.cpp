@@ -1,0 +1,218 @@
+#include "team/team_schema.h"
+
+#include <array>
+#include <charconv>
+
+namespace velmora::team {
+namespace {
+
+// Records, images and settings snapshots are never changed or deleted once sent:
+// the group roles may only insert and read them, and a trigger refuses an update,
+// a delete or a truncation from anyone, the owner included. Every row says which
+// laptop sent it, and the server itself fills in which database user and when, so
+// neither can be claimed by a client. Unique keys carry the identity rules (a
+// splicer is its whole serial number, or its folder name while that is unknown; a
+// record its splicer and its 34 bytes; an image its splicer, stamp and SHA-256; a
+// snapshot its splicer, time, reason and bytes), so sending a row again adds nothing.
+// A splice time is the splicer's own clock (no time zone): NULL when its fields do
+// not form a real date.
+constexpr TeamStep kSteps[] = {
+    {1, R"sql(
+CREATE TABLE velmora.archive (
+    only_row   boolean PRIMARY KEY DEFAULT true CHECK (only_row),
+    archive_id uuid NOT NULL DEFAULT gen_random_uuid(),
+    created    timestamptz NOT NULL DEFAULT now()
+);
+INSERT INTO velmora.archive DEFAULT VALUES;
+
+CREATE FUNCTION velmora.stamp_sender() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+    NEW.sent_by := session_user;
+    NEW.received := now();
+    RETURN NEW;
+END $$;
+CREATE FUNCTION velmora.refuse_change() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+    RAISE EXCEPTION 'the team archive never changes or deletes % once sent', TG_TABLE_NAME
+        USING ERRCODE = 'insufficient_privilege';
+END $$;
+
+CREATE TABLE velmora.splicers (
+    id         bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+    serial     text NOT NULL,
+    folder     text NOT NULL,
+    folder_key text GENERATED ALWAYS AS (CASE WHEN serial = '' THEN folder ELSE '' END) STORED,
+    laptop     uuid NOT NULL,
+    sent_by    text NOT NULL DEFAULT session_user,
+    received   timestamptz NOT NULL DEFAULT now(),
+    UNIQUE (serial, folder_key)
+);
+CREATE TABLE velmora.records (
+    id          bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+    splicer_id  bigint NOT NULL REFERENCES velmora.splicers(id),
+    bytes       bytea NOT NULL CHECK (length(bytes) = 34),
+    splice_time timestamp,
+    downloaded  timestamptz NOT NULL,
+    laptop      uuid NOT NULL,
+    sent_by     text NOT NULL DEFAULT session_user,
+    received    timestamptz NOT NULL DEFAULT now(),
+    UNIQUE (splicer_id, bytes)
+);
+CREATE INDEX records_by_time ON velmora.records(splice_time);
+CREATE INDEX records_by_splicer_time ON velmora.records(splicer_id, splice_time);
+CREATE TABLE velmora.images (
+    id          bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+    splicer_id  bigint NOT NULL REFERENCES velmora.splicers(id),
+    stamp       text NOT NULL,
+    splice_time timestamp,
+    file_name   text NOT NULL,
+    size        bigint NOT NULL,
+    sha256      text NOT NULL CHECK (sha256 ~ '^[0-9a-f]{64}$'),
+    jpeg        bytea CHECK (jpeg IS NULL OR length(jpeg) = size),
+    stored      timestamptz NOT NULL,
+    laptop      uuid NOT NULL,
+    sent_by     text NOT NULL DEFAULT session_user,
+    received    timestamptz NOT NULL DEFAULT now(),
+    UNIQUE (splicer_id, stamp, sha256)
+);
+CREATE INDEX images_by_time ON velmora.images(splicer_id, splice_time);
+-- groups: each parameter record given, by kind: its kind (one byte), then its bytes.
+CREATE TABLE velmora.snapshots (
+    id         bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+    splicer_id bigint NOT NULL REFERENCES velmora.splicers(id),
+    taken      timestamptz NOT NULL,
+    reason     text NOT NULL,
+    groups     bytea NOT NULL,
+    laptop     uuid NOT NULL,
+    sent_by    text NOT NULL DEFAULT session_user,
+    received   timestamptz NOT NULL DEFAULT now(),
+    UNIQUE (splicer_id, taken, reason, groups)
+);
+
+CREATE TRIGGER splicers_stamp BEFORE INSERT ON velmora.splicers
+    FOR EACH ROW EXECUTE FUNCTION velmora.stamp_sender();
+CREATE TRIGGER records_stamp BEFORE INSERT ON velmora.records
+    FOR EACH ROW EXECUTE FUNCTION velmora.stamp_sender();
+CREATE TRIGGER images_stamp BEFORE INSERT ON velmora.images
+    FOR EACH ROW EXECUTE FUNCTION velmora.stamp_sender();
+CREATE TRIGGER snapshots_stamp BEFORE INSERT ON velmora.snapshots
+    FOR EACH ROW EXECUTE FUNCTION velmora.stamp_sender();
+CREATE TRIGGER splicers_kept BEFORE UPDATE OR DELETE ON velmora.splicers
+    FOR EACH ROW EXECUTE FUNCTION velmora.refuse_change();
+CREATE TRIGGER records_kept BEFORE UPDATE OR DELETE ON velmora.records
+    FOR EACH ROW EXECUTE FUNCTION velmora.refuse_change();
+CREATE TRIGGER images_kept BEFORE UPDATE OR DELETE ON velmora.images
+    FOR EACH ROW EXECUTE FUNCTION velmora.refuse_change();
+CREATE TRIGGER snapshots_kept BEFORE UPDATE OR DELETE ON velmora.snapshots
+    FOR EACH ROW EXECUTE FUNCTION velmora.refuse_change();
+CREATE TRIGGER splicers_kept_whole BEFORE TRUNCATE ON velmora.splicers
+    FOR EACH STATEMENT EXECUTE FUNCTION velmora.refuse_change();
+CREATE TRIGGER records_kept_whole BEFORE TRUNCATE ON velmora.records
+    FOR EACH STATEMENT EXECUTE FUNCTION velmora.refuse_change();
+CREATE TRIGGER images_kept_whole BEFORE TRUNCATE ON velmora.images
+    FOR EACH STATEMENT EXECUTE FUNCTION velmora.refuse_change();
+CREATE TRIGGER snapshots_kept_whole BEFORE TRUNCATE ON velmora.snapshots
+    FOR EACH STATEMENT EXECUTE FUNCTION velmora.refuse_change();
+
+DO $$
+BEGIN
+    IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'velmora_technician') THEN
+        CREATE ROLE velmora_technician NOLOGIN;
+    END IF;
+    IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'velmora_office') THEN
+        CREATE ROLE velmora_office NOLOGIN;
+    END IF;
+END $$;
+GRANT velmora_technician TO velmora_office;
+GRANT USAGE ON SCHEMA velmora TO velmora_technician;
+GRANT SELECT ON velmora.schema_version, velmora.archive TO velmora_technician;
+GRANT SELECT, INSERT ON velmora.splicers, velmora.records, velmora.images, velmora.snapshots
+    TO velmora_technician;
+)sql"},
+};
+
+// Serialises every program that brings this database's schema up to date.
+constexpr const char* kMigrationLock = "SELECT pg_advisory_xact_lock(7436501)";
+
+// The highest step applied, in `version`; 0 for none.
+TeamError AppliedVersion(Connection& connection, int& version) {
+    const auto rows =
+        connection.Run("SELECT coalesce(max(version), 0) FROM velmora.schema_version");
+    if (!rows) return connection.LastError();
+    const std::string* text = rows->size() == 1 && !rows->front().empty() && rows->front()[0]
+                                  ? &*rows->front()[0]
+                                  : nullptr;
+    if (!text ||
+        std::from_chars(text->data(), text->data() + text->size(), version).ec != std::errc{})
+        return {TeamErrorCode::ProtocolError, "no schema version in the answer"};
+    return {};
+}
+
+TeamError TooNewError(int version) {
+    return {TeamErrorCode::TooNew, "schema version " + std::to_string(version) +
+                                       ", this program knows up to " +
+                                       std::to_string(TeamSchemaVersion())};
+}
+
+}  // namespace
+
+std::span<const TeamStep> TeamSteps() {
+    return kSteps;
+}
+
+int TeamSchemaVersion() {
+    return std::span(kSteps).back().version;
+}
+
+TeamError InitialiseTeamArchive(Connection& connection) {
+    if (!connection.Begin()) return connection.LastError();
+    auto fail = [&]() {
+        const TeamError error = connection.LastError();
+        connection.Rollback();
+        return error;
+    };
+    if (!connection.RunScript(kMigrationLock) ||
+        !connection.RunScript("CREATE SCHEMA IF NOT EXISTS velmora;"
+                              "CREATE TABLE IF NOT EXISTS velmora.schema_version ("
+                              "    version integer PRIMARY KEY,"
+                              "    applied timestamptz NOT NULL DEFAULT now())"))
+        return fail();
+    int version = 0;
+    if (TeamError error = AppliedVersion(connection, version); !error.ok()) {
+        connection.Rollback();
+        return error;
+    }
+    if (version > TeamSchemaVersion()) {
+        connection.Rollback();
+        return TooNewError(version);
+    }
+    for (const TeamStep& step : kSteps) {
+        if (step.version <= version) continue;
+        const std::string number = std::to_string(step.version);
+        const std::array values{Value::Text(number)};
+        if (!connection.RunScript(step.sql) ||
+            !connection.Run("INSERT INTO velmora.schema_version(version) VALUES ($1::integer)",
+                            values))
+            return fail();
+    }
+    if (!connection.Commit()) return fail();
+    return {};
+}
+
+TeamError CheckTeamArchive(Connection& connection, std::string& archiveId) {
+    int version = 0;
+    if (TeamError error = AppliedVersion(connection, version); !error.ok()) return error;
+    if (version > TeamSchemaVersion()) return TooNewError(version);
+    if (version < TeamSchemaVersion())
+        return {TeamErrorCode::NotInitialised,
+                "schema version " + std::to_string(version) + ", this program sends to " +
+                    std::to_string(TeamSchemaVersion()) + ": run team init"};
+    const auto rows = connection.Run("SELECT archive_id FROM velmora.archive");
+    if (!rows) return connection.LastError();
+    if (rows->size() != 1 || !rows->front().at(0))
+        return {TeamErrorCode::ProtocolError, "the team archive has no id"};
+    archiveId = *rows->front().at(0);
+    return {};
+}
+
+}  // namespace velmora::team

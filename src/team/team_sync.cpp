@@ -1,0 +1,390 @@
+#include "team/team_sync.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <deque>
+#include <random>
+#include <set>
+#include <utility>
+
+#include "archive/sha256.h"
+#include "base/atomic_file.h"
+#include "base/file_read.h"
+
+namespace velmora::team {
+namespace {
+
+using archive::OutboxKind;
+using std::chrono::sys_seconds;
+
+// "2026-12-07 09:15:00+00": a moment as PostgreSQL reads a timestamptz.
+std::string UtcText(sys_seconds t) {
+    const auto day = std::chrono::floor<std::chrono::days>(t);
+    const std::chrono::year_month_day date{day};
+    const std::chrono::hh_mm_ss time{t - day};
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d+00",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
+                  static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
+    return text;
+}
+
+// "2026-12-07 09:15:00" from the splicer's own fields; nullopt when they do not
+// form a real date and time.
+std::optional<std::string> SpliceTimeText(int year, unsigned month, unsigned day, int hour,
+                                          int minute, int second) {
+    const std::chrono::year_month_day date{std::chrono::year(year), std::chrono::month(month),
+                                           std::chrono::day(day)};
+    if (!date.ok() || hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 ||
+        second > 59)
+        return std::nullopt;
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d", year, month, day, hour,
+                  minute, second);
+    return text;
+}
+
+std::optional<std::string> SpliceTimeText(const SpliceRecord& r) {
+    return SpliceTimeText(2000 + r.yearOffset(), static_cast<unsigned>(r.month()),
+                          static_cast<unsigned>(r.day()), r.hour(), r.minute(), r.second());
+}
+
+// An image stamp "YYYYMMDDhhmmss".
+std::optional<std::string> StampTimeText(const std::string& stamp) {
+    if (stamp.size() != 14 || stamp.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    auto part = [&](std::size_t at, std::size_t n) { return std::stoi(stamp.substr(at, n)); };
+    return SpliceTimeText(part(0, 4), static_cast<unsigned>(part(4, 2)),
+                          static_cast<unsigned>(part(6, 2)), part(8, 2), part(10, 2), part(12, 2));
+}
+
+// Values of one statement, kept alive with the texts they point into.
+class Values {
+  public:
+    // "$n" of the value added; texts are kept in a list, so views stay valid.
+    std::string Add(Value value) {
+        values_.push_back(value);
+        return "$" + std::to_string(values_.size());
+    }
+    std::string Text(std::string text) {
+        return Add(Value::Text(texts_.emplace_back(std::move(text))));
+    }
+    std::string Optional(const std::optional<std::string>& text) {
+        return text ? Text(*text) : Add(Value::Null());
+    }
+    std::span<const Value> All() const { return values_; }
+
+  private:
+    std::vector<Value> values_;
+    std::deque<std::string> texts_;
+};
+
+// The splicers of a batch, each once: inserted when the team archive lacks them.
+template <class Row>
+bool SendSplicers(Connection& connection, const std::vector<Row>& rows, const std::string& laptop) {
+    std::set<std::pair<std::string, std::string>> splicers;
+    for (const Row& row : rows) splicers.emplace(row.serialNumber, row.device);
+    Values values;
+    const std::string laptopParam = values.Text(laptop);
+    std::string sql = "INSERT INTO velmora.splicers(serial, folder, laptop) VALUES ";
+    bool first = true;
+    for (const auto& [serial, folder] : splicers) {
+        sql += (first ? "(" : ", (") + values.Text(serial) + ", " + values.Text(folder) + ", " +
+               laptopParam + "::uuid)";
+        first = false;
+    }
+    return connection.Run(sql + " ON CONFLICT DO NOTHING", values.All()).has_value();
+}
+
+// The id of the splicer a VALUES row v names, by the identity rule.
+constexpr const char* kJoinSplicer =
+    " JOIN velmora.splicers s ON s.serial = v.serial AND "
+    "s.folder_key = CASE WHEN v.serial = '' THEN v.folder ELSE '' END";
+
+bool SendRecords(Connection& connection, const std::vector<archive::OutboxRecord>& rows,
+                 const std::string& laptop) {
+    Values values;
+    const std::string laptopParam = values.Text(laptop);
+    std::string sql =
+        "INSERT INTO velmora.records(splicer_id, bytes, splice_time, downloaded, laptop) "
+        "SELECT s.id, v.bytes, v.splice_time, v.downloaded, " +
+        laptopParam + "::uuid FROM (VALUES ";
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const archive::OutboxRecord& r = rows[i];
+        sql += (i ? ", (" : "(") + values.Text(r.serialNumber) + "::text, " +
+               values.Text(r.device) + "::text, " + values.Add(Value::Bytes(r.record.bytes)) +
+               "::bytea, " + values.Optional(SpliceTimeText(r.record)) + "::timestamp, " +
+               values.Text(UtcText(r.stored)) + "::timestamptz)";
+    }
+    sql += ") AS v(serial, folder, bytes, splice_time, downloaded)";
+    sql += kJoinSplicer;
+    sql += " ON CONFLICT (splicer_id, bytes) DO NOTHING";
+    return connection.Run(sql, values.All()).has_value();
+}
+
+bool SendImages(Connection& connection, const std::vector<archive::OutboxImage>& rows,
+                const std::vector<std::string>& jpegs, const std::string& laptop) {
+    Values values;
+    const std::string laptopParam = values.Text(laptop);
+    std::string sql =
+        "INSERT INTO velmora.images(splicer_id, stamp, splice_time, file_name, size, sha256, "
+        "jpeg, stored, laptop) SELECT s.id, v.stamp, v.splice_time, v.file_name, v.size, "
+        "v.sha256, v.jpeg, v.stored, " +
+        laptopParam + "::uuid FROM (VALUES ";
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const archive::OutboxImage& r = rows[i];
+        const std::string& jpeg = jpegs[i];
+        sql += (i ? ", (" : "(") + values.Text(r.serialNumber) + "::text, " +
+               values.Text(r.device) + "::text, " + values.Text(r.stamp) + "::text, " +
+               values.Optional(StampTimeText(r.stamp)) + "::timestamp, " + values.Text(r.fileName) +
+               "::text, " + values.Text(std::to_string(r.size)) + "::bigint, " +
+               values.Text(r.sha256) + "::text, " +
+               (jpeg.empty() ? values.Add(Value::Null())
+                             : values.Add(Value{Value::Kind::Bytes, jpeg})) +
+               "::bytea, " + values.Text(UtcText(r.stored)) + "::timestamptz)";
+    }
+    sql += ") AS v(serial, folder, stamp, splice_time, file_name, size, sha256, jpeg, stored)";
+    sql += kJoinSplicer;
+    sql += " ON CONFLICT (splicer_id, stamp, sha256) DO NOTHING";
+    return connection.Run(sql, values.All()).has_value();
+}
+
+bool SendSnapshots(Connection& connection, const std::vector<archive::OutboxSnapshot>& rows,
+                   const std::string& laptop) {
+    Values values;
+    const std::string laptopParam = values.Text(laptop);
+    std::vector<std::string> groups;  // kept until the statement ran
+    groups.reserve(rows.size());
+    std::string sql =
+        "INSERT INTO velmora.snapshots(splicer_id, taken, reason, groups, laptop) "
+        "SELECT s.id, v.taken, v.reason, v.groups, " +
+        laptopParam + "::uuid FROM (VALUES ";
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const archive::OutboxSnapshot& r = rows[i];
+        std::string& bytes = groups.emplace_back();
+        for (const archive::GroupBytes& group : r.groups) {
+            bytes.push_back(static_cast<char>(group.kind));
+            bytes.append(group.bytes.begin(), group.bytes.end());
+        }
+        sql += (i ? ", (" : "(") + values.Text(r.serialNumber) + "::text, " +
+               values.Text(r.device) + "::text, " + values.Text(UtcText(r.stored)) +
+               "::timestamptz, " + values.Text(r.reason) + "::text, " +
+               values.Add(Value{Value::Kind::Bytes, bytes}) + "::bytea)";
+    }
+    sql += ") AS v(serial, folder, taken, reason, groups)";
+    sql += kJoinSplicer;
+    sql += " ON CONFLICT (splicer_id, taken, reason, groups) DO NOTHING";
+    return connection.Run(sql, values.All()).has_value();
+}
+
+// The image's JPEG bytes from its file, when it is still there and still the image
+// the archive keeps account of; "" otherwise.
+std::string JpegOf(const std::filesystem::path& dataFolder, const archive::OutboxImage& image) {
+    const FileReadResult read =
+        ReadWholeFile(dataFolder / "FS" / image.device / "JPG" / image.fileName, image.size);
+    if (!read.ok() || read.bytes.size() != image.size) return {};
+    const auto* data = reinterpret_cast<const std::uint8_t*>(read.bytes.data());
+    if (archive::HexText(archive::Sha256Of({data, read.bytes.size()})) != image.sha256) return {};
+    return read.bytes;
+}
+
+class Sender {
+  public:
+    Sender(Connection& connection, archive::Archive& local, const SendOptions& options)
+        : connection_(connection), local_(local), options_(options) {}
+
+    // One batch in one server transaction, then its mark: false on a failure (kept).
+    template <class Rows, class Send>
+    bool Batch(OutboxKind kind, const Rows& rows, Send send) {
+        if (!connection_.Begin()) return Fail(connection_.LastError());
+        if (!SendSplicers(connection_, rows, options_.laptopId) || !send()) {
+            const TeamError error = connection_.LastError();
+            connection_.Rollback();
+            return Fail(error);
+        }
+        if (!connection_.Commit()) return Fail(connection_.LastError());
+        if (!local_.MarkSent(options_.archiveId, kind, rows.back().id)) return Fail(LocalError());
+        outcome.sent[static_cast<std::size_t>(kind)] += static_cast<std::int64_t>(rows.size());
+        return true;
+    }
+
+    bool Records(std::int64_t after) {
+        while (true) {
+            const auto rows = local_.RecordsToSend(after, options_.recordsPerBatch);
+            if (!rows) return Fail(LocalError());
+            if (rows->empty()) return true;
+            if (!Batch(OutboxKind::Records, *rows,
+                       [&] { return SendRecords(connection_, *rows, options_.laptopId); }))
+                return false;
+            after = rows->back().id;
+        }
+    }
+
+    bool Images(std::int64_t after) {
+        while (true) {
+            const auto listed = local_.ImagesToSend(after, 64);
+            if (!listed) return Fail(LocalError());
+            if (listed->empty()) return true;
+            // Cut where the JPEG bytes held would pass the bound (one image at least).
+            std::vector<archive::OutboxImage> rows;
+            std::vector<std::string> jpegs;
+            std::size_t bytes = 0;
+            for (const archive::OutboxImage& image : *listed) {
+                if (!rows.empty() && bytes + image.size > options_.imageBytesPerBatch) break;
+                jpegs.push_back(JpegOf(options_.dataFolder, image));
+                if (jpegs.back().empty()) ++outcome.imagesWithoutFile;
+                bytes += jpegs.back().size();
+                rows.push_back(image);
+            }
+            if (!Batch(OutboxKind::Images, rows,
+                       [&] { return SendImages(connection_, rows, jpegs, options_.laptopId); }))
+                return false;
+            after = rows.back().id;
+        }
+    }
+
+    bool Snapshots(std::int64_t after) {
+        while (true) {
+            const auto rows = local_.SnapshotsToSend(after, 500);
+            if (!rows) return Fail(LocalError());
+            if (rows->empty()) return true;
+            if (!Batch(OutboxKind::Snapshots, *rows,
+                       [&] { return SendSnapshots(connection_, *rows, options_.laptopId); }))
+                return false;
+            after = rows->back().id;
+        }
+    }
+
+    TeamError LocalError() const {
+        return {TeamErrorCode::LocalArchive, local_.LastError().message};
+    }
+    bool Fail(TeamError error) {
+        outcome.error = std::move(error);
+        return false;
+    }
+
+    SendOutcome outcome;
+
+  private:
+    Connection& connection_;
+    archive::Archive& local_;
+    const SendOptions& options_;
+};
+
+std::string HexDecoded(const std::string& text) {
+    // bytea's text form: "\x" then two hex digits a byte.
+    std::string out;
+    auto digit = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+    for (std::size_t i = 2; i + 1 < text.size(); i += 2)
+        out.push_back(static_cast<char>(digit(text[i]) * 16 + digit(text[i + 1])));
+    return out;
+}
+
+}  // namespace
+
+std::filesystem::path JoinFile(const std::filesystem::path& dataFolder) {
+    return dataFolder / "team-archive.txt";
+}
+
+std::optional<JoinedTeam> ReadJoinedTeam(const std::filesystem::path& dataFolder) {
+    const FileReadResult read = ReadWholeFile(JoinFile(dataFolder), 64 * 1024);
+    if (!read.ok()) return std::nullopt;
+    JoinedTeam team;
+    std::size_t end = read.bytes.find('\n');
+    team.uri = read.bytes.substr(0, end);
+    if (end != std::string::npos) {
+        const std::size_t next = read.bytes.find('\n', end + 1);
+        team.archiveId =
+            read.bytes.substr(end + 1, next == std::string::npos ? next : next - end - 1);
+    }
+    if (team.uri.empty()) return std::nullopt;
+    return team;
+}
+
+std::string WriteJoinedTeam(const std::filesystem::path& dataFolder, const JoinedTeam& team) {
+    std::error_code ec;
+    std::filesystem::create_directories(dataFolder, ec);
+    const FileWriteResult written =
+        ReplaceFile(JoinFile(dataFolder), team.uri + "\n" + team.archiveId + "\n");
+    return written.ok ? std::string() : written.reason;
+}
+
+std::string LaptopId(const std::filesystem::path& dataFolder, std::string& error) {
+    const std::filesystem::path file = dataFolder / "laptop-id.txt";
+    const FileReadResult read = ReadWholeFile(file, 256);
+    std::string id = read.ok() ? read.bytes.substr(0, read.bytes.find('\n')) : std::string();
+    if (id.size() == 36) return id;
+    // A random (version 4) UUID.
+    std::random_device random;
+    std::array<std::uint8_t, 16> bytes{};
+    for (std::uint8_t& b : bytes) b = static_cast<std::uint8_t>(random());
+    bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);
+    bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);
+    id.clear();
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02x", bytes[i]);
+        id += hex;
+        if (i == 3 || i == 5 || i == 7 || i == 9) id += '-';
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(dataFolder, ec);
+    const FileWriteResult written = ReplaceFile(file, id + "\n");
+    if (!written.ok) {
+        error = written.reason;
+        return {};
+    }
+    return id;
+}
+
+SendOutcome SendToTeam(Connection& connection, archive::Archive& local,
+                       const SendOptions& options) {
+    Sender sender(connection, local, options);
+    const auto marks = local.SentMarks(options.archiveId);
+    if (!marks) {
+        sender.outcome.error = sender.LocalError();
+        return sender.outcome;
+    }
+    const archive::OutboxCounts& upTo = marks->upTo;
+    const bool sent =
+        sender.Records(upTo[0]) && sender.Images(upTo[1]) && sender.Snapshots(upTo[2]);
+    if (const auto after = local.SentMarks(options.archiveId)) {
+        if (const auto waiting = local.Waiting(after->upTo)) sender.outcome.waiting = *waiting;
+    }
+    if (sent && !local.MarkSendComplete(options.archiveId))
+        sender.outcome.error = sender.LocalError();
+    return sender.outcome;
+}
+
+bool ForEachTeamRecord(Connection& connection, const archive::RecordFilter& filter,
+                       const std::function<bool(const TeamRecord&)>& take) {
+    Values values;
+    std::string sql =
+        "SELECT s.serial, s.folder, r.bytes FROM velmora.records r "
+        "JOIN velmora.splicers s ON s.id = r.splicer_id WHERE true";
+    auto date = [](const std::chrono::year_month_day& d) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(d.year()),
+                      static_cast<unsigned>(d.month()), static_cast<unsigned>(d.day()));
+        return std::string(text);
+    };
+    if (filter.device) {
+        const std::string device = values.Text(*filter.device);
+        sql += " AND (s.serial = " + device + " OR s.folder = " + device + ")";
+    }
+    if (filter.from) sql += " AND r.splice_time >= " + values.Text(date(*filter.from)) + "::date";
+    if (filter.to) sql += " AND r.splice_time < " + values.Text(date(*filter.to)) + "::date + 1";
+    sql += " ORDER BY r.splice_time NULLS LAST, r.id";
+    return connection.ForEachRow(sql, values.All(), [&](const Row& row) {
+        if (row.size() != 3 || !row[0] || !row[1] || !row[2]) return true;
+        const std::string bytes = HexDecoded(*row[2]);
+        TeamRecord record{*row[0], *row[1], {}};
+        std::copy_n(bytes.begin(), std::min(bytes.size(), kRecordSize),
+                    record.record.bytes.begin());
+        return take(record);
+    });
+}
+
+}  // namespace velmora::team

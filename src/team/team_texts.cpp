@@ -1,0 +1,115 @@
+#include "team/team_texts.h"
+
+#include "base/language.h"
+
+namespace velmora::team {
+namespace {
+
+const TextKey& KeyOf(TeamErrorCode code) {
+    namespace t = keys::team_tab;
+    switch (code) {
+        case TeamErrorCode::None:
+        case TeamErrorCode::Failed:
+            break;
+        case TeamErrorCode::NotAvailable:
+            return t::NotAvailable;
+        case TeamErrorCode::NotJoined:
+            return t::NotJoined;
+        case TeamErrorCode::BadAddress:
+            return t::BadAddress;
+        case TeamErrorCode::Unreachable:
+            return t::Unreachable;
+        case TeamErrorCode::AuthFailed:
+            return t::AuthFailed;
+        case TeamErrorCode::TlsFailed:
+            return t::TlsFailed;
+        case TeamErrorCode::NoRights:
+            return t::NoRights;
+        case TeamErrorCode::NotInitialised:
+            return t::NotInitialised;
+        case TeamErrorCode::TooNew:
+            return t::TooNew;
+        case TeamErrorCode::ProtocolError:
+            return t::ProtocolError;
+        case TeamErrorCode::LocalArchive:
+            return t::LocalArchive;
+    }
+    return t::Failed;
+}
+
+// The caption with %1, %2... replaced by `values` in order; a caption from a
+// language file may lack some of them.
+std::string Filled(const TextKey& key, std::initializer_list<std::string_view> values) {
+    std::string text = Text(key);
+    int n = 1;
+    for (std::string_view value : values) {
+        const std::string mark = "%" + std::to_string(n++);
+        if (const auto at = text.find(mark); at != std::string::npos)
+            text.replace(at, mark.size(), value);
+    }
+    return text;
+}
+
+std::string CountsText(const TextKey& key, const archive::OutboxCounts& counts) {
+    const std::string a = std::to_string(counts[0]), b = std::to_string(counts[1]),
+                      c = std::to_string(counts[2]);
+    return Filled(key, {a, b, c});
+}
+
+}  // namespace
+
+const char* TeamErrorCodeName(TeamErrorCode code) {
+    switch (code) {
+        case TeamErrorCode::None:
+            return "none";
+        case TeamErrorCode::NotAvailable:
+            return "not available";
+        case TeamErrorCode::NotJoined:
+            return "not joined";
+        case TeamErrorCode::BadAddress:
+            return "bad address";
+        case TeamErrorCode::Unreachable:
+            return "unreachable";
+        case TeamErrorCode::AuthFailed:
+            return "auth failed";
+        case TeamErrorCode::TlsFailed:
+            return "tls failed";
+        case TeamErrorCode::NoRights:
+            return "no rights";
+        case TeamErrorCode::NotInitialised:
+            return "not initialised";
+        case TeamErrorCode::TooNew:
+            return "too new";
+        case TeamErrorCode::ProtocolError:
+            return "protocol error";
+        case TeamErrorCode::LocalArchive:
+            return "local archive";
+        case TeamErrorCode::Failed:
+            return "failed";
+    }
+    return "?";
+}
+
+std::string TeamErrorText(const TeamError& error) {
+    if (error.ok()) return {};
+    return Filled(KeyOf(error.code), {error.message});
+}
+
+std::string WaitingText(const archive::OutboxCounts& counts) {
+    return CountsText(keys::team_tab::Waiting, counts);
+}
+
+std::string SentText(const archive::OutboxCounts& counts) {
+    return CountsText(keys::team_tab::Sent, counts);
+}
+
+std::string ImagesWithoutFileText(std::size_t count) {
+    return Filled(keys::team_tab::ImagesWithoutFile, {std::to_string(count)});
+}
+
+std::string LastSendText(const std::string& when) {
+    return Filled(keys::team_tab::LastSend,
+                  {when.empty() ? Text(keys::team_tab::NeverSent) : when});
+}
+
+}  // namespace velmora::team

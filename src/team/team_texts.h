@@ -1,0 +1,20 @@
+#pragma once
+// How the window and velmora-cli word the team archive's failures and counts, in
+// the run's language (section "Team" of the language files).
+#include <string>
+
+#include "archive/archive.h"
+#include "team/team_client.h"
+
+namespace velmora::team {
+
+// The failure in plain words, with what the server said; "" when there is none.
+std::string TeamErrorText(const TeamError& error);
+// "Waiting to be sent: ..." and "Sent: ...", by kind.
+std::string WaitingText(const archive::OutboxCounts& counts);
+std::string SentText(const archive::OutboxCounts& counts);
+std::string ImagesWithoutFileText(std::size_t count);
+// "Last successful send: <when>", or "never" in its place.
+std::string LastSendText(const std::string& when);
+
+}  // namespace velmora::team

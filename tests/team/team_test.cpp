@@ -1,0 +1,208 @@
+// The team archive against a real PostgreSQL server (tests/support/postgres_server):
+// laptops' local archives sent with velmora-cli team sync, the server's own rules,
+// and the failures a user meets.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <array>
+#include <atomic>
+#include <fstream>
+#include <thread>
+
+#include "archive/archive.h"
+#include "archive/sha256.h"
+#include "support/cli_runner.h"
+#include "support/postgres_server.h"
+#include "team/team_client.h"
+#include "team/team_schema.h"
+
+namespace velmora::test {
+namespace {
+
+using team::TeamErrorCode;
+
+constexpr const char* kTechnician = "tech1";
+constexpr const char* kPassword = "s3cret-Pw";
+
+class TeamTest : public ::testing::Test {
+  protected:
+    // One database per test, made a team archive by team init over the socket.
+    void SetUp() override {
+        std::string why;
+        server = PostgresServer::Shared(why);
+        if (!server) GTEST_SKIP() << "no PostgreSQL server for the team archive: " << why;
+        db = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        for (char& c : db) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        ASSERT_TRUE(server->CreateDatabase(db));
+        ASSERT_EQ(Cli(laptopA, {"team", "init", server->AdminUri(db)}).status, 0);
+        server->CreateTechnician(kTechnician, kPassword);  // once per server: may exist
+        server->WritePassFile(passFile.path() / "pgpass", kTechnician, kPassword);
+        setenv("PGPASSFILE", (passFile.path() / "pgpass").c_str(), 1);
+    }
+
+    CliRun Cli(const TempDir& laptop, const std::vector<std::string>& args) {
+        return RunProgram(kCliProgram, args, laptop.path());
+    }
+    // Joins the laptop to this test's team archive as the technician, over TLS.
+    void Join(const TempDir& laptop) {
+        ASSERT_EQ(Cli(laptop, {"team", "join", server->TlsUri(kTechnician, db)}).status, 0);
+    }
+    // Stores records RecordAt(first..last) of one splicer in the laptop's own archive.
+    static void Download(const TempDir& laptop, int first, int last) {
+        auto opened = archive::Archive::Open(archive::ArchiveFile(laptop.path()));
+        ASSERT_TRUE(opened.archive);
+        std::vector<SpliceRecord> records;
+        for (int m = first; m <= last; ++m) records.push_back(RecordAt(m));
+        ASSERT_TRUE(opened.archive->StoreDownload({"2406A0153", kSimDeviceName}, records).ok());
+    }
+    // The number the query answers; -1 when it fails.
+    long long Number(const std::string& sql) {
+        std::string out;
+        if (!server->Psql(db, "COPY (" + sql + ") TO STDOUT", &out)) return -1;
+        return std::atoll(out.c_str());
+    }
+    long long RowCount(const std::string& table) {
+        return Number("SELECT count(*) FROM velmora." + table);
+    }
+
+    PostgresServer* server = nullptr;
+    std::string db;
+    TempDir laptopA, laptopB, passFile;
+};
+
+// Two laptops with overlapping downloads of one splicer, an image and a snapshot:
+// each splice is there once, sending again adds nothing, and the Team list shows it.
+TEST_F(TeamTest, OverlappingLaptopsSendEachSpliceOnce) {
+    Download(laptopA, 0, 299);
+    Download(laptopB, 200, 499);
+    {
+        auto opened = archive::Archive::Open(archive::ArchiveFile(laptopA.path()));
+        const std::vector<std::uint8_t> jpeg(5000, 0xD8);
+        std::filesystem::create_directories(laptopA.path() / "FS" / "2406A0153" / "JPG");
+        std::ofstream(laptopA.path() / "FS" / "2406A0153" / "JPG" / "a.jpg", std::ios::binary)
+            .write(reinterpret_cast<const char*>(jpeg.data()), 5000);
+        ASSERT_TRUE(
+            opened.archive
+                ->StoreImage({"2406A0153", kSimDeviceName}, {"20260301080000", "a.jpg", jpeg})
+                .ok());
+        const archive::GroupBytes heater{ParamRecord::Heater, std::vector<std::uint8_t>(28, 1)};
+        ASSERT_TRUE(
+            opened.archive
+                ->StoreSnapshot({"2406A0153", kSimDeviceName}, "backup", std::span(&heater, 1))
+                .ok());
+    }
+    Join(laptopA);
+    Join(laptopB);
+    for (const TempDir* laptop : {&laptopA, &laptopB, &laptopA}) {
+        const CliRun sync = Cli(*laptop, {"team", "sync"});
+        EXPECT_EQ(sync.status, 0) << sync.err;
+    }
+    EXPECT_EQ(RowCount("records"), 500);
+    EXPECT_EQ(RowCount("splicers"), 1);
+    EXPECT_EQ(RowCount("images"), 1);
+    EXPECT_EQ(RowCount("snapshots"), 1);
+    EXPECT_EQ(Number("SELECT count(*) FROM velmora.images WHERE length(jpeg) = 5000 AND "
+                     "sent_by = 'tech1' AND received > now() - interval '1 hour'"),
+              1);
+    EXPECT_EQ(Lines(Cli(laptopB, {"archive", "list", "--team"}).out).size(), 500u);
+    EXPECT_EQ(Lines(Cli(laptopB, {"archive", "list", "--team", "--device", kSimDeviceName, "--from",
+                                  "2026-03-01", "--to", "2026-03-01"})
+                        .out)
+                  .size(),
+              500u);
+    const CliRun status = Cli(laptopA, {"team", "status"});
+    EXPECT_NE(status.out.find("Waiting to be sent: 0 records, 0 images, 0 settings snapshots"),
+              std::string::npos)
+        << status.out;
+}
+
+// A send killed at once (-9) while its batches go, then a clean one: every record
+// there once; the killed one did commit some batches but not all.
+TEST_F(TeamTest, KilledSendIsFinishedByTheNextOne) {
+    constexpr int kRecords = 60000;
+    Download(laptopA, 1, kRecords);
+    Join(laptopA);
+    std::atomic<long long> seenBeforeKill{0};
+    const CliRun killed = RunProgram(kCliProgram, {"team", "sync"}, laptopA.path(),
+                                     std::chrono::seconds(60), [&](pid_t pid) {
+                                         // Waits (polling the server, with a margin) for the first
+                                         // batch.
+                                         for (int i = 0; i < 2000 && seenBeforeKill == 0; ++i)
+                                             seenBeforeKill = RowCount("records");
+                                         kill(pid, SIGKILL);
+                                     });
+    EXPECT_NE(killed.status, 0);
+    EXPECT_GT(seenBeforeKill.load(), 0);
+    EXPECT_LT(RowCount("records"), kRecords) << "the send ended before it was killed";
+    const CliRun clean = Cli(laptopA, {"team", "sync"});
+    EXPECT_EQ(clean.status, 0) << clean.err;
+    EXPECT_EQ(RowCount("records"), kRecords);
+    EXPECT_EQ(Number("SELECT count(DISTINCT bytes) FROM velmora.records"), kRecords);
+}
+
+// The server keeps what was sent: a technician, and even the owner, cannot change it.
+TEST_F(TeamTest, SentRowsCannotBeChangedOrDeleted) {
+    Download(laptopA, 0, 9);
+    Join(laptopA);
+    ASSERT_EQ(Cli(laptopA, {"team", "sync"}).status, 0);
+    team::TeamError error;
+    const auto technician = team::Connection::Open(server->TlsUri(kTechnician, db), error);
+    ASSERT_TRUE(technician) << error.message;
+    for (const char* sql :
+         {"UPDATE velmora.records SET splice_time = NULL", "DELETE FROM velmora.records",
+          "TRUNCATE velmora.records", "UPDATE velmora.splicers SET folder = 'x'",
+          "DELETE FROM velmora.splicers", "UPDATE velmora.records SET sent_by = 'someone'"}) {
+        EXPECT_FALSE(technician->Run(sql)) << sql;
+        EXPECT_EQ(technician->LastError().code, TeamErrorCode::NoRights) << sql;
+        EXPECT_FALSE(server->Psql(db, sql)) << "the owner: " << sql;
+    }
+    EXPECT_EQ(RowCount("records"), 10);
+}
+
+// Connections that fail, each told as what it is.
+TEST_F(TeamTest, FailuresAreToldAsWhatTheyAre) {
+    ASSERT_TRUE(server->Psql(db, "CREATE DATABASE newer_" + db));
+    ASSERT_EQ(Cli(laptopB, {"team", "init", server->AdminUri("newer_" + db)}).status, 0);
+    ASSERT_TRUE(server->Psql("postgres",
+                             "DROP ROLE IF EXISTS outsider; CREATE ROLE outsider "
+                             "LOGIN PASSWORD 'pw'"));
+    const struct {
+        std::string uri;
+        std::string password;
+        TeamErrorCode code;
+    } cases[] = {
+        {server->TlsUri(kTechnician, db), "wrong", TeamErrorCode::AuthFailed},
+        {server->TlsUri("outsider", db), "pw", TeamErrorCode::NoRights},
+        {server->TlsUri(kTechnician, db, "127.0.0.1"), kPassword, TeamErrorCode::TlsFailed},
+        {"postgresql://tech1@localhost:" + std::to_string(server->Port()) + "/" + db +
+             "?sslmode=verify-full&sslrootcert=/nonexistent/ca.crt",
+         kPassword, TeamErrorCode::TlsFailed},
+        {"postgresql://tech1@localhost:1/" + db, kPassword, TeamErrorCode::Unreachable},
+        {"postgresql://tech1:pw@localhost/" + db, kPassword, TeamErrorCode::BadAddress},
+        {server->AdminUri("newer_" + db), "", TeamErrorCode::TooNew},
+    };
+    server->Psql("newer_" + db, "INSERT INTO velmora.schema_version(version) VALUES (99)");
+    for (const auto& c : cases) {
+        server->WritePassFile(passFile.path() / "pgpass", "*", c.password);
+        team::TeamError error;
+        std::string id;
+        if (const auto connection = team::Connection::Open(c.uri, error))
+            error = team::CheckTeamArchive(*connection, id);
+        EXPECT_EQ(error.code, c.code) << c.uri << ": " << error.message;
+    }
+    // velmora-cli: said once, with what still waits, exit status 1.
+    Download(laptopA, 0, 4);
+    ASSERT_EQ(Cli(laptopA, {"team", "join", server->TlsUri(kTechnician, db)}).status, 0);
+    const CliRun refused = Cli(laptopA, {"team", "sync"});
+    EXPECT_EQ(refused.status, 1);
+    const std::vector<std::string> told = Lines(refused.err);
+    ASSERT_EQ(told.size(), 2u) << refused.err;
+    EXPECT_TRUE(
+        told[0].starts_with("velmora-cli: The team archive refused the user name or password ("));
+    EXPECT_EQ(told[1],
+              "velmora-cli: Waiting to be sent: 5 records, 0 images, 0 settings snapshots");
+}
+
+}  // namespace
+}  // namespace velmora::test

@@ -10,7 +10,7 @@ namespace velmora::ui {
 namespace {
 
 // Narrow enough for six tabs in the window's first width.
-constexpr int kTabWidth = 116;
+constexpr int kTabWidth = 114;
 constexpr int kTabHeight = 30;
 constexpr int kPageTop = 35;
 // The tabs end on the line that frames the page area.

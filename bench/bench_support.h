@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -200,6 +201,36 @@ inline bool ReplyKeptPace(const sim::VirtualSplicer& splicer, std::size_t bytes,
                 bytes, took, line, (took - line) * 1e3, timely ? "" : "  FELL BEHIND THE LINE");
     return SplicerKeptPace(splicer.SendLag(), "sent", toleranceMs) && timely;
 }
+
+// Where a benchmark writes its files: the folder its first argument names (kept
+// afterwards, to be looked at), else a fresh temporary one, removed when this goes.
+class ScratchFolder {
+  public:
+    ScratchFolder(int argc, char** argv, const char* name) : keep_(argc > 1) {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / (std::string(name) + "-XXXXXX")).string();
+        if (keep_) {
+            pattern = argv[1];
+            std::filesystem::create_directories(pattern);
+        } else if (!mkdtemp(pattern.data())) {
+            std::perror("mkdtemp");
+            return;
+        }
+        path_ = pattern;
+    }
+    ~ScratchFolder() {
+        std::error_code ec;
+        if (!keep_ && !path_.empty()) std::filesystem::remove_all(path_, ec);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    // Empty when no folder could be made.
+    const std::filesystem::path& Path() const { return path_; }
+
+  private:
+    bool keep_;
+    std::filesystem::path path_;
+};
 
 }  // namespace velmora::bench
 

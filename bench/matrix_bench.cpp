@@ -81,17 +81,9 @@ std::uintmax_t Bytes(const std::filesystem::path& file) {
 
 int main(int argc, char** argv) {
     report::GuiForReport gui;
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "velmora-matrix-XXXXXX").string();
-    const bool keep = argc > 1;
-    if (keep) {
-        pattern = argv[1];
-        std::filesystem::create_directories(pattern);
-    } else if (!mkdtemp(pattern.data())) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    const std::filesystem::path folder = pattern;
+    const bench::ScratchFolder scratch(argc, argv, "velmora-matrix");
+    if (scratch.Path().empty()) return 1;
+    const std::filesystem::path& folder = scratch.Path();
     bench::Goals goals("bench_matrix");
     const jobs::SpliceMatrix matrix = LargeMatrix();
     const jobs::MatrixCaptions captions = jobs::LoadMatrixCaptions();
@@ -130,7 +122,5 @@ int main(int argc, char** argv) {
         goals.Expect("report.pdf: written, not empty", report.ok && Bytes(pdf) > 0, 1) && measured;
     if (measured) goals.Under("report.pdf written", reportSeconds, kReportGoalSeconds, "s", 3);
 
-    std::error_code ec;
-    if (!keep) std::filesystem::remove_all(folder, ec);
     return goals.Finish();
 }

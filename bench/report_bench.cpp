@@ -86,17 +86,9 @@ void Measure(const std::filesystem::path& folder, const char* name, bench::Goals
 
 int main(int argc, char** argv) {
     report::GuiForReport gui;
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "velmora-report-XXXXXX").string();
-    const bool keep = argc > 1;
-    if (keep) {
-        pattern = argv[1];
-        std::filesystem::create_directories(pattern);
-    } else if (!mkdtemp(pattern.data())) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    const std::filesystem::path folder = pattern;
+    const bench::ScratchFolder scratch(argc, argv, "velmora-report");
+    if (scratch.Path().empty()) return 1;
+    const std::filesystem::path& folder = scratch.Path();
     bench::Goals goals("bench_report");
     if (FillDataFolder(folder)) {
         Measure(folder, "report.pdf", goals);
@@ -104,7 +96,5 @@ int main(int argc, char** argv) {
     } else {
         goals.NotMeasured("the report", "the archive could not be filled");
     }
-    std::error_code ec;
-    if (!keep) std::filesystem::remove_all(folder, ec);
     return goals.Finish();
 }

@@ -11,16 +11,9 @@ namespace velmora::report {
 std::optional<Report> LoadJobReport(const std::filesystem::path& dataFolder,
                                     const std::string& name, const Limits& defaults,
                                     std::string* error) {
-    archive::OpenResult opened = archive::Archive::Open(archive::ArchiveFile(dataFolder),
-                                                        {.purpose = archive::OpenFor::Reading});
-    if (!opened.archive) {
-        if (error)
-            *error = opened.error.code == archive::ErrorCode::NoArchive
-                         ? Say(report_msg::NothingSelected)
-                         : archive::ArchiveErrorText(opened.error);
-        return std::nullopt;
-    }
-    archive::Archive& archive = *opened.archive;
+    const std::unique_ptr<archive::Archive> opened = OpenArchiveToReport(dataFolder, error);
+    if (!opened) return std::nullopt;
+    archive::Archive& archive = *opened;
     const std::optional<jobs::SpliceMatrix> matrix = jobs::ReadMatrix(archive, name, defaults);
     if (!matrix) {
         if (error)

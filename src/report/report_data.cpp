@@ -261,19 +261,23 @@ Report MakeReport(const std::vector<archive::ArchivedRecord>& records,
     return report;
 }
 
-std::optional<Report> LoadReport(const fs::path& dataFolder, const archive::RecordFilter& filter,
-                                 const Limits& limits, std::string* error) {
+std::unique_ptr<archive::Archive> OpenArchiveToReport(const fs::path& dataFolder,
+                                                      std::string* error) {
     archive::OpenResult opened = archive::Archive::Open(archive::ArchiveFile(dataFolder),
                                                         {.purpose = archive::OpenFor::Reading});
-    if (!opened.archive) {
-        // No archive yet means nothing was ever downloaded.
-        if (error)
-            *error = opened.error.code == archive::ErrorCode::NoArchive
-                         ? Say(report_msg::NothingSelected)
-                         : archive::ArchiveErrorText(opened.error);
-        return std::nullopt;
-    }
-    archive::Archive& archive = *opened.archive;
+    // No archive yet means nothing was ever downloaded.
+    if (!opened.archive && error)
+        *error = opened.error.code == archive::ErrorCode::NoArchive
+                     ? Say(report_msg::NothingSelected)
+                     : archive::ArchiveErrorText(opened.error);
+    return std::move(opened.archive);
+}
+
+std::optional<Report> LoadReport(const fs::path& dataFolder, const archive::RecordFilter& filter,
+                                 const Limits& limits, std::string* error) {
+    const std::unique_ptr<archive::Archive> opened = OpenArchiveToReport(dataFolder, error);
+    if (!opened) return std::nullopt;
+    archive::Archive& archive = *opened;
     const auto records = archive.Records(filter);
     if (!records) {
         if (error) *error = archive::ArchiveErrorText(archive.LastError());

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <stop_token>
@@ -188,6 +189,11 @@ Report MakeReport(const std::vector<archive::ArchivedRecord>& records,
 std::optional<Report> LoadReport(const std::filesystem::path& dataFolder,
                                  const archive::RecordFilter& filter, const Limits& limits,
                                  std::string* error);
+
+// The archive of `dataFolder`, opened for reading; null when it cannot be, with `error`
+// as LoadReport's.
+std::unique_ptr<archive::Archive> OpenArchiveToReport(const std::filesystem::path& dataFolder,
+                                                      std::string* error);
 
 // The report of `records` of the open `archive` (MakeReport with the images the
 // archive keeps of their splicers, in the language of the run); `error` as LoadReport's.

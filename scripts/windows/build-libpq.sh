@@ -12,6 +12,8 @@
 #  - libpq keeps its own small pthread emulation for Windows; its functions share
 #    their names with the winpthreads that std::thread uses, so in libpq.a they are
 #    renamed (pq_pthread_mutex_lock...) and each side keeps its own;
+#  - OpenSSL's MD5_Init, MD5_Update... are renamed in libcrypto.a (openssl_MD5_Init...):
+#    libxlsxwriter's own MD5 has the same names;
 #  - libpq's version resource stays out of libpq.a (the program has its own);
 #  - no Kerberos (GSSAPI), LDAP, readline, zlib or ICU.
 #
@@ -36,7 +38,7 @@ OPENSSL_VERSION=3.0.20
 OPENSSL_DEB_VERSION=3.0.20-1~deb12u2
 OPENSSL_ORIG=openssl_3.0.20.orig.tar.gz
 OPENSSL_ORIG_SHA256=c80a01dfc70ece4dc21168932c37739042d404d46ccc81a5986dd75314ecda6f
-RECIPE=1
+RECIPE=2
 
 triple=x86_64-w64-mingw32
 cc=$triple-gcc-posix
@@ -51,6 +53,9 @@ pg_options=(
     --host=$triple --with-ssl=openssl --without-readline --without-zlib --without-icu
     --without-gssapi --without-ldap --disable-nls --enable-thread-safety
 )
+# OpenSSL's old MD5 functions, which the MD5 bundled with libxlsxwriter defines too:
+# renamed inside libcrypto.a (OpenSSL calls them itself; we call neither directly).
+md5_names=(MD5 MD5_Init MD5_Update MD5_Final MD5_Transform)
 # libpq's pthread emulation (pthread-win32.c), renamed inside libpq.a.
 pthread_names=(pthread_self pthread_setspecific pthread_getspecific pthread_mutex_init
                pthread_mutex_lock pthread_mutex_unlock)
@@ -86,12 +91,16 @@ if [ ! -f "$build/openssl/.velmora-installed" ] ||
         --prefix="$prefix" --libdir=lib CC="$cc" AR="$triple-ar" RANLIB="$triple-ranlib" \
         RC="$triple-windres" CFLAGS="${cflags[*]}")
     run_logged "$log" make -C "$build/openssl" -j"$VELMORA_WINDOWS_JOBS" build_libs
-    cp "$build/openssl/libssl.a" "$build/openssl/libcrypto.a" "$prefix/lib/"
-    mkdir -p "$prefix/include/openssl"
-    cp "$openssl_src"/include/openssl/*.h "$build/openssl"/include/openssl/*.h "$prefix/include/openssl/"
     printf '%s' "$openssl_stamp" >"$build/openssl/.velmora-installed"
     echo "  OpenSSL built after $(( $(date +%s) - started )) s" >&2
 fi
+mkdir -p "$prefix/lib" "$prefix/include/openssl"
+renames=()
+for name in "${md5_names[@]}"; do renames+=(--redefine-sym "$name=openssl_$name"); done
+for lib in libssl.a libcrypto.a; do
+    run_logged "$log" "$triple-objcopy" "${renames[@]}" "$build/openssl/$lib" "$prefix/lib/$lib"
+done
+cp "$openssl_src"/include/openssl/*.h "$build/openssl"/include/openssl/*.h "$prefix/include/openssl/"
 
 # libpq: PostgreSQL's configure for mingw, then the three client libraries only.
 rm -rf "$build/pg"
@@ -119,9 +128,12 @@ run_logged "$log" "$triple-objcopy" "${renames[@]}" \
 cp "$build/pg/src/common/libpgcommon_shlib.a" "$build/pg/src/port/libpgport_shlib.a" "$prefix/lib/"
 cp "$pg_src/src/interfaces/libpq/libpq-fe.h" "$pg_src/src/include/postgres_ext.h" \
     "$build/pg/src/include/pg_config_ext.h" "$prefix/include/"
-# Nothing of the emulation may stay under the winpthreads names.
+# Nothing renamed may stay under its own name.
 if "$triple-nm" "$prefix/lib/libpq.a" | grep -qE " T ($(IFS='|'; echo "${pthread_names[*]}"))\$"; then
     die "libpq.a still defines pthread functions under their own names"
+fi
+if "$triple-nm" "$prefix/lib/libcrypto.a" | grep -qE " T ($(IFS='|'; echo "${md5_names[*]}"))\$"; then
+    die "libcrypto.a still defines MD5 functions under their own names"
 fi
 printf '%s' "$stamp_text" >"$prefix/.velmora-complete"
 echo "  built in $(( $(date +%s) - started )) s" >&2

@@ -44,13 +44,16 @@ triple=x86_64-w64-mingw32
 cc=$triple-gcc-posix
 cflags=(-O2 -DNDEBUG)
 # What libpq needs of OpenSSL, and nothing that loads code at run time (its programs
-# and documents are left out by building the target build_libs alone).
+# and documents are left out by building the target build_libs alone). The folder
+# of its configuration file (read when libpq starts TLS) is the one Windows builds
+# of OpenSSL use, writable by administrators only, not a path of this machine.
 openssl_options=(
     mingw64 no-shared no-tests no-module no-dso no-engine no-legacy
     no-ui-console no-comp no-ssl3 no-srp no-cmp no-cms no-ts no-gost
+    "--openssldir=C:/Program Files/Common Files/SSL"
 )
 pg_options=(
-    --host=$triple --with-ssl=openssl --without-readline --without-zlib --without-icu
+    "--host=$triple" --with-ssl=openssl --without-readline --without-zlib --without-icu
     --without-gssapi --without-ldap --disable-nls --enable-thread-safety
 )
 # OpenSSL's old MD5 functions, which the MD5 bundled with libxlsxwriter defines too:

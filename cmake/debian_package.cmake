@@ -101,6 +101,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The shared libraries the programs link (Qt, SQLite, libxlsxwriter...) become Depends.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# libpq is loaded when a team archive is first used, not linked (src/team): named here,
+# and added to what the shared libraries give.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libpq5")
 # Chinese mode: Qt's own dialogs in Chinese, and a font with the characters.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "fonts-wqy-microhei | fonts-noto-cjk")

@@ -388,7 +388,7 @@ CHINESE = {
     ("Job", "Col_Place"): "接头盒 / 盘 / 位置",
     ("Job", "Place_Text"): "%1 / %2 / %3",
     # ---- end of the Job tab's captions ----
-    ("Team", "Not_Available"): "此版本尚不支持团队档案",
+    ("Team", "Not_Available"): "无法使用团队档案：无法加载 PostgreSQL 客户端库 libpq（%1）",
     ("Team", "Not_Joined"): "本机尚未加入团队档案",
     ("Team", "Bad_Address"): "团队档案的地址无法使用：%1",
     ("Team", "Unreachable"): "暂时无法连接团队档案（%1）",

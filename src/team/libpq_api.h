@@ -1,6 +1,6 @@
 #pragma once
 // The libpq functions the team client calls, as a table of pointers. On Linux the
-// table is filled from libpq.so.5, loaded with dlopen when a team archive is first
+// table is filled from libpq (its soname), loaded with dlopen when a team archive is first
 // used: a run that never talks to one (velmora-cli --version, a download) does not
 // load libpq and the TLS, Kerberos and LDAP libraries behind it. On Windows libpq is
 // linked in statically and the table holds its functions. One loader per platform:

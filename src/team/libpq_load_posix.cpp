@@ -1,4 +1,4 @@
-// libpq loaded with dlopen on first use, by its soname: the libpq5 package's library.
+// libpq loaded with dlopen on first use, by the soname the build compiled against.
 #include <dlfcn.h>
 
 #include "team/libpq_api.h"
@@ -9,7 +9,7 @@ namespace {
 Libpq Load() {
     Libpq libpq;
     // Kept loaded for the rest of the run, like every library a program links.
-    void* library = ::dlopen("libpq.so.5", RTLD_NOW | RTLD_LOCAL);
+    void* library = ::dlopen(VELMORA_LIBPQ_SONAME, RTLD_NOW | RTLD_LOCAL);
     if (!library) {
         libpq.failure = ::dlerror();
         return libpq;

@@ -30,7 +30,9 @@ BUILD=$(cd "$here" && mkdir -p "${BUILD:-build}" && cd "${BUILD:-build}" && pwd)
 scratch=${VELMORA_TEAM_DEMO_DIR:-$BUILD/team-demo}
 mkdir -p "$scratch"
 scratch=$(cd "$scratch" && pwd)
-server=$scratch/server
+# The server's folder, or where it links to: a folder the server's user can reach.
+server_link=$scratch/server
+server=$(readlink -f "$server_link")
 export PGPASSFILE=$scratch/pgpass
 
 say() { printf '== %s\n' "$*"; }
@@ -66,17 +68,17 @@ admin_sql() { "$pg_bin/psql" -X -q -v ON_ERROR_STOP=1 -d "$1" -c "$2"; }
 # initdb in the scratch folder, a CA and the server's certificate for localhost.
 make_server() {
     if running; then pg_ctl_stop; fi
-    rm -rf "$server" "$scratch/laptop-a" "$scratch/laptop-b" "$PGPASSFILE"
+    rm -rf "$server" "$server_link" "$scratch/laptop-a" "$scratch/laptop-b" "$PGPASSFILE"
+    server=$server_link
     mkdir -p "$server"
     if [ "$(id -u)" = 0 ]; then
         chown nobody:nogroup "$server"
         # The server's user must reach its folder: not so under a private home.
         if ! as_server test -w "$server"; then
             rmdir "$server"
-            local elsewhere
-            elsewhere=$(mktemp -d /tmp/velmora-team-demo-XXXXXX)
-            chown nobody:nogroup "$elsewhere"
-            ln -s "$elsewhere" "$server"
+            server=$(mktemp -d /tmp/velmora-team-demo-XXXXXX)
+            chown nobody:nogroup "$server"
+            ln -s "$server" "$server_link"
         fi
     fi
     python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])' \
@@ -217,7 +219,7 @@ EOF
 
 case "${1:-run}" in
     run)
-        say "a PostgreSQL server in $server"
+        say "a PostgreSQL server in $server_link"
         make_server
         if [ "${VELMORA_TEAM_DEMO_KEEP:-}" != 1 ]; then
             trap 'stop_sim 2>/dev/null; if running; then pg_ctl_stop; fi' EXIT

@@ -203,8 +203,9 @@ window() {
 The team archive runs: $(team_uri)
   the office user foreman's password is in $PGPASSFILE (PGPASSFILE; never in the address)
   administrator: psql "$(admin_uri)"
-Laptop A's window opens now: press Connect, download on the Result page, and send
-from the Team view. Laptop B's window, from another terminal:
+Laptop A's window opens now: Connect on the Setting page, download on the Result page;
+the row at the top of the Archive tab shows what waits, sends it (Send now) and shows
+This PC or Team. Laptop B's window, from another terminal:
   cd $scratch/laptop-b && PGPASSFILE=$PGPASSFILE $BUILD/velmora --demo
 On the command line, in either laptop's folder (team sync, team status, archive list --team):
   cd $scratch/laptop-b && PGPASSFILE=$PGPASSFILE $BUILD/velmora-cli team sync

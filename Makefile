@@ -69,6 +69,20 @@ run: build
 	@cp par/*.ini $(RUN_DIR)/par/
 	cd $(RUN_DIR) && $(abspath $(BUILD))/velmora --demo
 
+# A team archive to try (scripts/team-demo.sh): a throwaway PostgreSQL server in
+# $(BUILD)/team-demo, two demo laptops (data folders laptop-a and laptop-b) joined to
+# it, and laptop A's demo window; the server stops when the window closes. Stop and
+# start it meanwhile to try working offline.
+.PHONY: team-demo team-demo-stop team-demo-start
+team-demo: build
+	@BUILD=$(BUILD) bash scripts/team-demo.sh run
+
+team-demo-stop:
+	@BUILD=$(BUILD) bash scripts/team-demo.sh stop
+
+team-demo-start:
+	@BUILD=$(BUILD) bash scripts/team-demo.sh start
+
 # The main window with each tab, in English and in Chinese, as PNG files.
 screenshots: build
 	QT_QPA_PLATFORM=offscreen $(BUILD)/velmora-screenshots par $(BUILD)/screenshots

@@ -258,20 +258,14 @@ bool MeasureMillion(const std::filesystem::path& folder) {
 
 }  // namespace
 
-int main() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "velmora-archive-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    const std::filesystem::path folder = pattern;
+int main(int argc, char** argv) {
+    const ScratchFolder scratch(argc, argv, "velmora-archive-bench");
+    if (scratch.Path().empty()) return 1;
+    const std::filesystem::path& folder = scratch.Path();
     double load[3] = {0, 0, 0};
     if (getloadavg(load, 3) > 0)
         std::printf("load average %.2f (goals are on wall time)\n\n", load[0]);
     const bool ok = MeasureStore(folder) && MeasureFilter(folder) && MeasureMillion(folder);
-    std::error_code ec;
-    std::filesystem::remove_all(folder, ec);
     if (ok) std::printf(missed ? "\nAt least one goal was MISSED.\n" : "\nEvery goal was met.\n");
     return ok && !missed ? 0 : 1;
 }

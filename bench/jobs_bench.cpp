@@ -97,13 +97,10 @@ bool BuildJob(jobs::JobStore& store, std::int64_t job) {
 
 }  // namespace
 
-int main() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velmora-jobs-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    const std::filesystem::path folder = pattern;
+int main(int argc, char** argv) {
+    const ScratchFolder scratch(argc, argv, "velmora-jobs");
+    if (scratch.Path().empty()) return 1;
+    const std::filesystem::path& folder = scratch.Path();
     Goals goals("bench_jobs");
     {
         auto opened = archive::Archive::Open(folder / "archive.db");
@@ -120,7 +117,6 @@ int main() {
                     kSplices, Seconds(Clock::now() - t0));
         if (!built) {
             goals.NotMeasured("building the job", archive.LastError().message);
-            std::filesystem::remove_all(folder);
             return goals.Finish();
         }
 
@@ -154,6 +150,5 @@ int main() {
         if (whole) goals.Under("reading the job's splice matrix (best of 3)", best, 300, "ms");
         if (!matrix) goals.NotMeasured("reading the matrix", archive.LastError().message);
     }
-    std::filesystem::remove_all(folder);
     return goals.Finish();
 }

@@ -1508,8 +1508,7 @@ std::optional<PullMark> Archive::PulledMark(std::string_view team, std::string_v
     });
 }
 
-bool Archive::KeepPulledMark(std::string_view team, std::string_view scope,
-                             std::string_view mark) {
+bool Archive::KeepPulledMark(std::string_view team, std::string_view scope, std::string_view mark) {
     return Guard("keeping what was read from the team archive", [&]() -> bool {
         Statement keep(db_,
                        "INSERT OR REPLACE INTO team_pulls(team, scope, mark, pulled) "

@@ -311,8 +311,8 @@ void ClosureSheet(Sheet& sheet, const MatrixClosure& closure, const MatrixCaptio
     constexpr std::array<double, kMatrixColumns> kWidths{6, 8,  14, 10, 8,  10, 14, 10,
                                                          8, 10, 9,  16, 14, 10, 19, 10};
     for (std::size_t k = 0; k < kMatrixColumns; ++k) {
-        Lxw().worksheet_set_column(ws, static_cast<lxw_col_t>(k), static_cast<lxw_col_t>(k), kWidths[k],
-                             nullptr);
+        Lxw().worksheet_set_column(ws, static_cast<lxw_col_t>(k), static_cast<lxw_col_t>(k),
+                                   kWidths[k], nullptr);
         sheet.Text(0, static_cast<lxw_col_t>(k), c.columns[k], f.header);
     }
     auto col = [](C column) { return static_cast<lxw_col_t>(column); };
@@ -346,7 +346,7 @@ void ClosureSheet(Sheet& sheet, const MatrixClosure& closure, const MatrixCaptio
     }
     Lxw().worksheet_freeze_panes(ws, 1, 0);
     Lxw().worksheet_autofilter(ws, 0, 0, std::max<lxw_row_t>(row - 1, 1),
-                         static_cast<lxw_col_t>(kMatrixColumns - 1));
+                               static_cast<lxw_col_t>(kMatrixColumns - 1));
 }
 
 // A file name of its own in the system's temporary folder: the writer makes the

@@ -22,9 +22,9 @@ Loaded Load() {
                        ") cannot be loaded: " + (reason ? reason : "not found");
         return loaded;
     }
-#define VELMORA_XLSXWRITER_FIND(name)                                                      \
-    loaded.api.name = reinterpret_cast<decltype(&::name)>(::dlsym(library, #name));        \
-    if (!loaded.api.name && loaded.error.empty())                                          \
+#define VELMORA_XLSXWRITER_FIND(name)                                                        \
+    loaded.api.name = reinterpret_cast<decltype(&::name)>(::dlsym(library, #name));          \
+    if (!loaded.api.name && loaded.error.empty())                                            \
         loaded.error = std::string("the spreadsheet writer (") + VELMORA_XLSXWRITER_SONAME + \
                        ") has no " #name;
     VELMORA_XLSXWRITER_FUNCTIONS(VELMORA_XLSXWRITER_FIND)

@@ -418,7 +418,6 @@ CHINESE = {
     ("TeamWindow", "Reading"): "正在读取团队档案……",
     ("TeamWindow", "As_Of"): "团队档案，截至 %1",
     ("TeamWindow", "Never_Read"): "本机尚未读取过团队档案",
-    ("TeamWindow", "Read_Failed"): "%1。上次读取：%2",
     ("TeamWindow", "Read_Only_View"): "团队视图为只读：请在“本机”中编辑",
     ("Team", "Not_Available"): "此版本尚不支持团队档案",
     ("Team", "Not_Joined"): "本机尚未加入团队档案",

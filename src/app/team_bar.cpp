@@ -1,5 +1,7 @@
 #include "app/team_bar.h"
 
+#include <QResizeEvent>
+
 #include "app/qt_text.h"
 #include "base/language.h"
 
@@ -19,8 +21,12 @@ CTeamBar::CTeamBar(QWidget* parent)
     }
     views_.setExclusive(true);
     thisPc_.setChecked(true);
-    line_.setWordWrap(true);
     line_.setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    line_.setMinimumHeight(2 * line_.fontMetrics().lineSpacing());
+    // The view shown stands out, as a pressed key.
+    setStyleSheet(QStringLiteral(
+        "QToolButton { padding: 2px 8px; }\n"
+        "QToolButton:checked { background: #2a62b8; color: white; border: 1px solid #1b3f78; }"));
     layout_.setContentsMargins(0, 0, 0, 0);
     layout_.setSpacing(6);
     layout_.addWidget(&thisPc_);
@@ -45,9 +51,17 @@ void CTeamBar::SetTexts(const QString& outbox, const QString& teamView, bool can
     ShowLine();
 }
 
+void CTeamBar::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    ShowLine();
+}
+
 void CTeamBar::ShowLine() {
     const QString& text = team_.isChecked() ? teamView_ : outbox_;
-    line_.setText(text);
+    QStringList lines = text.split(QLatin1Char('\n'));
+    for (QString& line : lines)
+        line = line_.fontMetrics().elidedText(line.simplified(), Qt::ElideRight, line_.width());
+    line_.setText(lines.mid(0, 2).join(QLatin1Char('\n')));
     line_.setToolTip(text);
 }
 

@@ -34,7 +34,13 @@ class CTeamBar : public QWidget {
     void SendClicked();
     void SettingsClicked();
 
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+
   private:
+    // The line's text, each of its lines cut to the width with an ellipsis (the
+    // whole text is the tool tip): the bar stays two lines high whatever the
+    // server said.
     void ShowLine();
 
     QString outbox_;

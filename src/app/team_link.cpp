@@ -199,7 +199,7 @@ void CTeamLink::Send() {
         } else if (toldFailure_ != error.code) {
             // Told once: the next sends fail the same way until the server is back.
             toldFailure_ = error.code;
-            emit Notice(Q(team::TeamErrorText(error)));
+            emit Notice(Q(team::TeamErrorText(error)).simplified());
         }
         emit OutboxChanged();
         emit SendEnded(sent);
@@ -218,17 +218,14 @@ void CTeamLink::Pull() {
             team::ConnectTeam(joined->uri, Password(), joined->archiveId, error);
         if (connection) error = PullTeamView(*connection, dataFolder_, joined->archiveId);
     }
-    QString text;
+    // The failure, if any, on a line of its own above when the view was last read.
+    std::string lastRead = LastReadText(dataFolder_);
     if (error.ok()) {
-        const std::string now = NowText();
-        ReplaceFile(LastReadFile(dataFolder_), now + "\n");
-        text = Q(tw::AsOf).arg(Q(now));
-    } else {
-        const std::string last = LastReadText(dataFolder_);
-        text = Q(tw::ReadFailed)
-                   .arg(Q(team::TeamErrorText(error)),
-                        last.empty() ? Q(keys::team_tab::NeverSent) : Q(last));
+        lastRead = NowText();
+        ReplaceFile(LastReadFile(dataFolder_), lastRead + "\n");
     }
+    QString text = lastRead.empty() ? Q(tw::NeverRead) : Q(tw::AsOf).arg(Q(lastRead));
+    if (!error.ok()) text = Q(team::TeamErrorText(error)).simplified() + QLatin1Char('\n') + text;
     OnWindow([this, text, read = error.ok()] {
         teamViewText_ = text;
         emit TeamViewChanged(read);

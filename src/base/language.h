@@ -525,7 +525,6 @@ inline constexpr TextKey Reading{"TeamWindow", "Reading", "Reading the team arch
 inline constexpr TextKey AsOf{"TeamWindow", "As_Of", "Team archive as of %1"};
 inline constexpr TextKey NeverRead{"TeamWindow", "Never_Read",
                                    "The team archive has not been read on this PC yet"};
-inline constexpr TextKey ReadFailed{"TeamWindow", "Read_Failed", "%1. Last read: %2"};
 inline constexpr TextKey ReadOnlyView{"TeamWindow", "Read_Only_View",
                                       "The team view is read-only: edit in This PC"};
 }  // namespace team_window

@@ -40,7 +40,7 @@ CTeamDlg::CTeamDlg(CTeamLink& team, QWidget* parent)
       close_(Q(tw::Close)) {
     setWindowTitle(Q(tw::Title));
     address_.setPlaceholderText(QStringLiteral("postgresql://user@server/database"));
-    address_.setMinimumWidth(420);
+    resize(640, 0);
     port_.setPlaceholderText(QStringLiteral("5432"));
     port_.setInputMask(QString());
     verify_.setText(Q(tw::VerifyFull));
@@ -63,7 +63,7 @@ CTeamDlg::CTeamDlg(CTeamLink& team, QWidget* parent)
     form_.addRow(Q(tw::CaFile), &caRow_);
     form_.addRow(Q(tw::Password), &password_);
     form_.addRow(QString(), &remember_);
-    form_.addRow(QString(), &note_);
+
     testRow_.addWidget(&test_);
     testRow_.addWidget(&result_, 1);
     buttons_.addWidget(&join_);
@@ -71,6 +71,7 @@ CTeamDlg::CTeamDlg(CTeamLink& team, QWidget* parent)
     buttons_.addStretch(1);
     buttons_.addWidget(&close_);
     layout_.addLayout(&form_);
+    layout_.addWidget(&note_);
     layout_.addLayout(&testRow_);
     layout_.addWidget(&joined_);
     layout_.addLayout(&buttons_);
@@ -150,14 +151,15 @@ void CTeamDlg::OnBnClickedTest() {
         if (!page || serial != page->testSerial_) return;
         page->testing_ = false;
         page->test_.setEnabled(true);
-        page->result_.setText(error.ok() ? Q(tw::Reached) : Q(team::TeamErrorText(error)));
+        page->result_.setText(error.ok() ? Q(tw::Reached)
+                                         : Q(team::TeamErrorText(error)).simplified());
     });
 }
 
 void CTeamDlg::OnBnClickedJoin() {
     if (!KeepPassword()) return;
     const team::TeamError error = team::JoinTeam(team_.DataFolder(), S(address_.text()));
-    result_.setText(Q(team::TeamErrorText(error)));
+    result_.setText(Q(team::TeamErrorText(error)).simplified());
     ShowJoined();
     if (error.ok()) emit Joined();
 }

@@ -41,10 +41,9 @@ team::TeamError PullTeamView(team::Connection& connection, const std::filesystem
     archive::OpenResult opened = archive::Archive::Open(archive::ArchiveFile(folder));
     if (!opened.archive)
         return {team::TeamErrorCode::LocalArchive, archive::ArchiveErrorText(opened.error)};
-    (void)connection;
-    (void)archiveId;
-    // PULL-PENDING: team::PullFromTeam(connection, *opened.archive, {folder, archiveId, ""}).error
-    return {team::TeamErrorCode::NotAvailable, ""};
+    return team::PullFromTeam(connection, *opened.archive,
+                              {.dataFolder = folder, .archiveId = archiveId, .job = {}})
+        .error;
 }
 
 }  // namespace

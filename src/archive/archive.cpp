@@ -530,7 +530,8 @@ std::optional<StoreResult> RefuseWhenReadOnly(bool readOnly, std::string_view wh
 }  // namespace
 
 StoreResult Archive::StoreDownload(const SplicerIdentity& splicer,
-                                   std::span<const SpliceRecord> records, std::string_view job) {
+                                   std::span<const SpliceRecord> records, std::string_view job,
+                                   bool adoptUnknownSerial) {
     return Guard("storing the download", [&]() -> StoreResult {
         constexpr const char* kWhat = "storing the download";
         if (auto refused = RefuseWhenReadOnly(readOnly_, kWhat)) return *refused;
@@ -542,13 +543,14 @@ StoreResult Archive::StoreDownload(const SplicerIdentity& splicer,
         const auto touched = TouchSplicer(db_, splicer, now);
         if (const int* rc = std::get_if<int>(&touched)) return {0, 0, SqliteError(db_, kWhat, *rc)};
         const SplicerRow& row = std::get<SplicerRow>(touched);
+        const bool adopting = adoptUnknownSerial && row.unknownSerial.has_value();
 
         // A record its folder's splicers of unknown serial number hold is this one's:
         // it moves here, keeping its id and job, and is not new.
         Statement adopt(db_,
                         "UPDATE OR IGNORE records SET splicer_id = ?1 "
                         "WHERE splicer_id = ?2 AND bytes = ?3");
-        if (row.unknownSerial) {
+        if (adopting) {
             if (!adopt.ok()) return {0, 0, SqliteError(db_, kWhat, adopt.PrepareCode())};
             adopt.Bind(1, row.id);
             adopt.Bind(2, *row.unknownSerial);
@@ -577,7 +579,7 @@ StoreResult Archive::StoreDownload(const SplicerIdentity& splicer,
         std::optional<std::int64_t> firstNew;
         for (const auto& [time, each] : timed) {
             const SpliceRecord& record = *each;
-            if (row.unknownSerial) {
+            if (adopting) {
                 adopt.Bind(3, record.bytes);
                 if (int rc = adopt.Step(); rc != SQLITE_DONE)
                     return {0, 0, SqliteError(db_, kWhat, rc)};
@@ -1471,6 +1473,47 @@ bool Archive::MarkSendComplete(std::string_view team) {
         }
         if (rc == SQLITE_DONE) return true;
         lastError_ = SqliteError(db_, "keeping the time of the send", rc);
+        return false;
+    });
+}
+
+std::optional<PullMark> Archive::PulledMark(std::string_view team, std::string_view scope) {
+    using Result = std::optional<PullMark>;
+    return Guard("reading what was read from the team archive", [&]() -> Result {
+        Statement query(db_, "SELECT mark, pulled FROM team_pulls WHERE team = ?1 AND scope = ?2");
+        int rc = query.PrepareCode();
+        PullMark mark;
+        if (query.ok()) {
+            query.Bind(1, team);
+            query.Bind(2, scope);
+            rc = query.Step();
+            if (rc == SQLITE_ROW) {
+                mark = {query.Text(0), sys_seconds{std::chrono::seconds{query.Int(1)}}};
+                rc = SQLITE_DONE;
+            }
+        }
+        if (rc == SQLITE_DONE) return mark;
+        lastError_ = SqliteError(db_, "reading what was read from the team archive", rc);
+        return std::nullopt;
+    });
+}
+
+bool Archive::KeepPulledMark(std::string_view team, std::string_view scope,
+                             std::string_view mark) {
+    return Guard("keeping what was read from the team archive", [&]() -> bool {
+        Statement keep(db_,
+                       "INSERT OR REPLACE INTO team_pulls(team, scope, mark, pulled) "
+                       "VALUES(?1, ?2, ?3, ?4)");
+        int rc = keep.PrepareCode();
+        if (keep.ok()) {
+            keep.Bind(1, team);
+            keep.Bind(2, scope);
+            keep.Bind(3, mark);
+            keep.Bind(4, static_cast<std::int64_t>(Now().time_since_epoch().count()));
+            rc = keep.Step();
+        }
+        if (rc == SQLITE_DONE) return true;
+        lastError_ = SqliteError(db_, "keeping what was read from the team archive", rc);
         return false;
     });
 }

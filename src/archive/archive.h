@@ -235,6 +235,13 @@ struct OutboxMarks {
     std::optional<std::chrono::sys_seconds> lastSuccess{};  // the last send that left nothing
 };
 
+// How far a team archive has been read into this one: the team archive's own mark
+// ("" for nothing yet), and when that read ended.
+struct PullMark {
+    std::string mark;
+    std::optional<std::chrono::sys_seconds> pulled{};
+};
+
 // A row to send, with its splicer's identity (serial number, and its folder name).
 struct OutboxRow {
     std::int64_t id = 0;
@@ -300,8 +307,11 @@ class Archive {
     // Stores the records not yet in the archive for this splicer, all or none,
     // giving the new ones `job` (when not empty); count = how many were new.
     // Records the splicer as seen now, even when nothing is new.
+    // A record the splicer's folder-row of unknown serial number holds moves to a
+    // splicer of known serial number; not so for records read from a team archive
+    // (adoptUnknownSerial false), which keeps them apart as its senders stored them.
     StoreResult StoreDownload(const SplicerIdentity& splicer, std::span<const SpliceRecord> records,
-                              std::string_view job = {});
+                              std::string_view job = {}, bool adoptUnknownSerial = true);
 
     // Keeps an image's name, size and SHA-256 (not its bytes). The same image (stamp
     // and content) stored again adds nothing and keeps the newer file name.
@@ -374,6 +384,11 @@ class Archive {
     bool MarkSent(std::string_view team, OutboxKind kind, std::int64_t upTo);
     // A send that left nothing waiting, now.
     bool MarkSendComplete(std::string_view team);
+
+    // Reading from a team archive (its id `team`), everything (`scope` "") or one job
+    // (its name): the team archive's mark up to which everything was read, and when.
+    std::optional<PullMark> PulledMark(std::string_view team, std::string_view scope);
+    bool KeepPulledMark(std::string_view team, std::string_view scope, std::string_view mark);
 
   private:
     friend class RecordCursor;

@@ -208,6 +208,18 @@ CREATE TABLE team_sends (
     last_success INTEGER NOT NULL
 );
 )sql"},
+    // Reading from a team archive, per team archive and scope ('' everything, else one
+    // job's name): the team archive's mark (a transaction id) below which every row it
+    // held has been read into this file, and when that read ended.
+    {7, R"sql(
+CREATE TABLE team_pulls (
+    team   TEXT NOT NULL,
+    scope  TEXT NOT NULL,
+    mark   TEXT NOT NULL,
+    pulled INTEGER NOT NULL,
+    PRIMARY KEY (team, scope)
+) WITHOUT ROWID;
+)sql"},
 };
 
 // The first column of the first row of `sql` (0 when it gives no row).

@@ -129,6 +129,19 @@ GRANT SELECT ON velmora.schema_version, velmora.archive TO velmora_technician;
 GRANT SELECT, INSERT ON velmora.splicers, velmora.records, velmora.images, velmora.snapshots
     TO velmora_technician;
 )sql"},
+    // Reading the team archive in step with it: row ids are handed out before their
+    // transactions commit, so a reader going by ids would miss a row committed after
+    // a higher one. Each row keeps the transaction that sent it instead; a reader
+    // takes every row of a transaction at or above the oldest one still running when
+    // it last read (pg_snapshot_xmin), and a row read twice is taken once.
+    {2, R"sql(
+ALTER TABLE velmora.records ADD COLUMN tx xid8 NOT NULL DEFAULT pg_current_xact_id();
+ALTER TABLE velmora.images ADD COLUMN tx xid8 NOT NULL DEFAULT pg_current_xact_id();
+ALTER TABLE velmora.snapshots ADD COLUMN tx xid8 NOT NULL DEFAULT pg_current_xact_id();
+CREATE INDEX records_by_tx ON velmora.records(tx);
+CREATE INDEX images_by_tx ON velmora.images(tx);
+CREATE INDEX snapshots_by_tx ON velmora.snapshots(tx);
+)sql"},
 };
 
 // Serialises every program that brings this database's schema up to date.

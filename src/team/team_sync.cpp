@@ -10,6 +10,7 @@
 #include "archive/sha256.h"
 #include "base/atomic_file.h"
 #include "base/file_read.h"
+#include "team/team_values.h"
 
 namespace velmora::team {
 namespace {
@@ -59,27 +60,6 @@ std::optional<std::string> StampTimeText(const std::string& stamp) {
     return SpliceTimeText(part(0, 4), static_cast<unsigned>(part(4, 2)),
                           static_cast<unsigned>(part(6, 2)), part(8, 2), part(10, 2), part(12, 2));
 }
-
-// Values of one statement, kept alive with the texts they point into.
-class Values {
-  public:
-    // "$n" of the value added; texts are kept in a list, so views stay valid.
-    std::string Add(Value value) {
-        values_.push_back(value);
-        return "$" + std::to_string(values_.size());
-    }
-    std::string Text(std::string text) {
-        return Add(Value::Text(texts_.emplace_back(std::move(text))));
-    }
-    std::string Optional(const std::optional<std::string>& text) {
-        return text ? Text(*text) : Add(Value::Null());
-    }
-    std::span<const Value> All() const { return values_; }
-
-  private:
-    std::vector<Value> values_;
-    std::deque<std::string> texts_;
-};
 
 // The splicers of a batch, each once: inserted when the team archive lacks them.
 template <class Row>
@@ -272,15 +252,6 @@ class Sender {
     archive::Archive& local_;
     const SendOptions& options_;
 };
-
-std::string HexDecoded(const std::string& text) {
-    // bytea's text form: "\x" then two hex digits a byte.
-    std::string out;
-    auto digit = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
-    for (std::size_t i = 2; i + 1 < text.size(); i += 2)
-        out.push_back(static_cast<char>(digit(text[i]) * 16 + digit(text[i + 1])));
-    return out;
-}
 
 }  // namespace
 

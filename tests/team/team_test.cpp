@@ -15,6 +15,7 @@
 #include "support/cli_runner.h"
 #include "support/postgres_server.h"
 #include "team/team_client.h"
+#include "team/team_pull.h"
 #include "team/team_schema.h"
 
 namespace velmora::test {
@@ -61,6 +62,18 @@ class TeamTest : public ::testing::Test {
         std::string out;
         if (!server->Psql(db, "COPY (" + sql + ") TO STDOUT", &out)) return -1;
         return std::atoll(out.c_str());
+    }
+    // Reads the whole team archive into the archive of `folder`, as the technician.
+    team::PullOutcome Pull(const std::filesystem::path& folder, const std::string& job = "") {
+        team::TeamError error;
+        std::string id;
+        const auto connection = team::Connection::Open(server->TlsUri(kTechnician, db), error);
+        if (connection) error = team::CheckTeamArchive(*connection, id);
+        if (!error.ok()) return {error};
+        auto opened = archive::Archive::Open(archive::ArchiveFile(folder));
+        if (!opened.archive) return {{TeamErrorCode::LocalArchive, opened.error.message}};
+        return team::PullFromTeam(*connection, *opened.archive,
+                                  {.dataFolder = folder, .archiveId = id, .job = job});
     }
     long long RowCount(const std::string& table) {
         return Number("SELECT count(*) FROM velmora." + table);
@@ -115,6 +128,17 @@ TEST_F(TeamTest, OverlappingLaptopsSendEachSpliceOnce) {
     EXPECT_NE(status.out.find("Waiting to be sent: 0 records, 0 images, 0 settings snapshots"),
               std::string::npos)
         << status.out;
+    // Read into B's team view: each splice and the image (its bytes) once, twice over.
+    const std::filesystem::path view = team::TeamViewFolder(laptopB.path());
+    for (std::int64_t expected : {500, 0}) {
+        const team::PullOutcome pulled = Pull(view);
+        EXPECT_TRUE(pulled.error.ok()) << pulled.error.message;
+        EXPECT_EQ(pulled.records, expected);
+        EXPECT_EQ(pulled.images, expected ? 1 : 0);
+    }
+    auto opened = archive::Archive::Open(archive::ArchiveFile(view));
+    EXPECT_EQ(opened.archive->Records({})->size(), 500u);
+    EXPECT_EQ(std::filesystem::file_size(view / "FS" / "2406A0153" / "JPG" / "a.jpg"), 5000u);
 }
 
 // A send killed at once (-9) while its batches go, then a clean one: every record

@@ -97,8 +97,9 @@ fuzz: deps
 	@nice cmake --build $(BUILD_FUZZ) -j$(JOBS)
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) bash fuzz/run.sh $(BUILD_FUZZ)
 
-# The Windows program, cross-built with mingw-w64 against the static Qt, SQLite and
-# libxlsxwriter that scripts/windows/ build once into their cache, packed as a zip.
+# The Windows program, cross-built with mingw-w64 against the static Qt, SQLite,
+# libxlsxwriter and libpq with OpenSSL that scripts/windows/ build once into their
+# cache, packed as a zip.
 BUILD_WIN ?= build-windows
 WIN_ZIP    = $(BUILD_WIN)/velmora-windows-x64.zip
 .PHONY: windows windows-msi test-windows
@@ -106,9 +107,10 @@ windows:
 	@bash scripts/windows/install-deps.sh
 	@QT_PREFIX=$$(bash scripts/windows/build-qt.sh) && SQLITE_PREFIX=$$(bash scripts/windows/build-sqlite.sh) && \
 	    XLSX_PREFIX=$$(bash scripts/windows/build-xlsxwriter.sh) && \
+	    LIBPQ_PREFIX=$$(bash scripts/windows/build-libpq.sh) && \
 	    nice cmake -S . -B $(BUILD_WIN) -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	        -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-	        -DVELMORA_WINDOWS_PREFIX="$$QT_PREFIX;$$SQLITE_PREFIX;$$XLSX_PREFIX" \
+	        -DVELMORA_WINDOWS_PREFIX="$$QT_PREFIX;$$SQLITE_PREFIX;$$XLSX_PREFIX;$$LIBPQ_PREFIX" \
 	        -DVELMORA_BUILD_TESTS=ON -DVELMORA_BUILD_BENCH=OFF >/dev/null
 	@nice cmake --build $(BUILD_WIN) -j$(JOBS) --target velmora velmora-cli
 	@rm -rf $(BUILD_WIN)/package && mkdir -p $(BUILD_WIN)/package/velmora/par
@@ -126,9 +128,10 @@ windows-msi: windows
 
 # The Windows build under Wine (a fresh prefix): the core's tests cross-built, every
 # velmora-cli command through a Wine COM port to the Linux virtual splicer (compared
-# with the Linux build's), the demo window with a screenshot, and the installer:
+# with the Linux build's), a send to a team archive on the Linux test server over TLS,
+# the demo window with a screenshot, and the installer:
 # install, the installed demo, an upgrade to the next version, uninstall.
 test-windows: windows-msi configure
-	@nice cmake --build $(BUILD) -j$(JOBS) --target velmora-sim velmora-cli
+	@nice cmake --build $(BUILD) -j$(JOBS) --target velmora-sim velmora-cli velmora-test-team-server
 	@nice cmake --build $(BUILD_WIN) -j$(JOBS) --target velmora_core_tests velmora_win32_tests
 	@bash scripts/windows/test-windows.sh $(BUILD_WIN) $(BUILD)

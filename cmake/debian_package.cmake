@@ -99,8 +99,10 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE ${VELMORA_PACKAGE_REVISION})
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${VELMORA_DEB_ARCH})
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The shared libraries the programs link (Qt, SQLite, libxlsxwriter...) become Depends.
+# The shared libraries the programs link (Qt, SQLite...) become Depends, and so do
+# those they load on first use (libxlsxwriter...), which dpkg-shlibdeps cannot see.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+velmora_loaded_library_packages(CPACK_DEBIAN_PACKAGE_DEPENDS)
 # Chinese mode: Qt's own dialogs in Chinese, and a font with the characters.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "fonts-wqy-microhei | fonts-noto-cjk")

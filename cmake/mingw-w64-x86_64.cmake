@@ -3,12 +3,13 @@
 # .exe needs no mingw DLLs.
 #
 #   cmake -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-#         -DVELMORA_WINDOWS_PREFIX="<qt prefix>;<sqlite prefix>;<xlsxwriter prefix>" ...
+#         -DVELMORA_WINDOWS_PREFIX="<qt prefix>;<sqlite prefix>;<xlsxwriter prefix>;<libpq prefix>" ...
 #
 # VELMORA_WINDOWS_PREFIX (cache variable, or environment variable with ';' or ':' between
 # folders) lists the Windows prefixes that find_package()/find_library() search: the
-# static Qt from scripts/windows/build-qt.sh, SQLite from scripts/windows/build-sqlite.sh and
-# libxlsxwriter with its zlib from scripts/windows/build-xlsxwriter.sh.
+# static Qt from scripts/windows/build-qt.sh, SQLite from scripts/windows/build-sqlite.sh,
+# libxlsxwriter with its zlib from scripts/windows/build-xlsxwriter.sh and libpq with
+# OpenSSL from scripts/windows/build-libpq.sh.
 # Left empty, every finished prefix under ${VELMORA_WINDOWS_CACHE:-$HOME/.cache/velmora-windows}
 # is used. Qt's host tools (moc, rcc, uic) come from the host Qt: QT_HOST_PATH defaults
 # to /usr (Debian's qt6-base-dev and qt6-base-dev-tools, the same Qt version).
@@ -26,7 +27,7 @@ find_program(CMAKE_STRIP NAMES ${_velmora_triple}-strip)
 
 # Where the cross-built libraries live.
 set(VELMORA_WINDOWS_PREFIX "$ENV{VELMORA_WINDOWS_PREFIX}" CACHE STRING
-    "Windows prefixes (static Qt, SQLite, libxlsxwriter) searched by find_package/find_library")
+    "Windows prefixes (static Qt, SQLite, libxlsxwriter, libpq) searched by find_package/find_library")
 if(NOT VELMORA_WINDOWS_PREFIX)
     if(DEFINED ENV{VELMORA_WINDOWS_CACHE} AND NOT "$ENV{VELMORA_WINDOWS_CACHE}" STREQUAL "")
         set(_velmora_cache "$ENV{VELMORA_WINDOWS_CACHE}")

@@ -419,7 +419,7 @@ CHINESE = {
     ("TeamWindow", "As_Of"): "团队档案，截至 %1",
     ("TeamWindow", "Never_Read"): "本机尚未读取过团队档案",
     ("TeamWindow", "Read_Only_View"): "团队视图为只读：请在“本机”中编辑",
-    ("Team", "Not_Available"): "此版本尚不支持团队档案",
+    ("Team", "Not_Available"): "无法使用团队档案：无法加载 PostgreSQL 客户端库 libpq（%1）",
     ("Team", "Not_Joined"): "本机尚未加入团队档案",
     ("Team", "Bad_Address"): "团队档案的地址无法使用：%1",
     ("Team", "Unreachable"): "暂时无法连接团队档案（%1）",

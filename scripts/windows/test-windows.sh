@@ -4,8 +4,10 @@
 #  2. velmora-cli.exe end to end through a Wine COM port (COM12, registered in the
 #     prefix's port map) that is the Linux virtual splicer on a pseudo-terminal: every
 #     command, its output and the CSV and JPEG files compared with the Linux velmora-cli
-#     against the same splicer; then a few faults of the splicer (late, cut short, bad
-#     check byte, hang-up) on COM5, each answered as the Linux build answers it;
+#     against the same splicer; the download sent to a team archive on the Linux test
+#     server over TLS (verify-full), and refused with a CA that is not the server's;
+#     then a few faults of the splicer (late, cut short, bad check byte, hang-up) on
+#     COM5, each answered as the Linux build answers it;
 #  3. velmora.exe --demo on Xvfb in Chinese: the window appears, Connect and Read fill
 #     the Setting page (its pixels change), a screenshot is kept;
 #  4. the installer (build-msi.sh): installed with msiexec, the installed programs (the
@@ -167,6 +169,58 @@ else
     done <<<"$files"
     check $bad "files differ"
 fi
+stop_sims
+
+# The team archive: the tests' own PostgreSQL server on Linux (velmora-test-team-server,
+# TLS with a CA of its own), reached from Wine over TCP with sslmode=verify-full. The
+# download of the steps above is sent, then counted on the server; the Linux build's
+# send of the same download adds nothing (the same bytes, so the same records).
+step "team join/sync/status over TLS (verify-full) to the Linux test server, rows checked with psql"
+team="$work/team"
+mkdir -p "$team"
+"$linux/tests/velmora-test-team-server" "$team" >>"$log" 2>&1 &
+pids+=($!)
+for _ in $(seq 600); do [ -f "$team/server.env" ] && break; sleep 0.1; done
+bad=0
+if [ ! -f "$team/server.env" ]; then
+    echo "   the test server did not start" | tee -a "$log"
+    bad=1
+else
+    # shellcheck disable=SC1091 # written by the server program
+    source "$team/server.env"
+    # The CA file by its Windows name (Z: is the Linux root); the password through
+    # libpq's own password file.
+    win_uri="${TLS_URI/sslrootcert=\//sslrootcert=Z:/}"
+    export PGPASSFILE
+    PGPASSFILE="$(winepath -w "$team/pgpass" 2>>"$log")"
+    count() { psql -X -tA -d "$ADMIN_URI" -c "SELECT count(*) FROM velmora.$1" 2>>"$log"; }
+    wcli "$wrun" "$team/join" team join "$win_uri" && wcli "$wrun" "$team/sync" team sync &&
+        wcli "$wrun" "$team/status" team status
+    rc=$?
+    cat "$team/join" "$team/sync" "$team/status" >>"$log"
+    records=$(count records)
+    sent=$(sed -n 's/^Sent: \([0-9]*\) records.*/\1/p' "$team/sync")
+    echo "   sent ${sent:-nothing}, ${records:-no} records on the server" | tee -a "$log"
+    [ $rc -eq 0 ] && [ -n "$sent" ] && [ "$sent" -gt 0 ] && [ "$records" = "$sent" ] &&
+        grep -q '^Waiting to be sent: 0 records, 0 images, 0 settings snapshots' "$team/status" || bad=1
+    PGPASSFILE="$team/pgpass" lcli "$lrun" "$team/linux" team join "$TLS_URI" &&
+        PGPASSFILE="$team/pgpass" lcli "$lrun" "$team/linux" team sync &&
+        [ "$(count records)" = "$records" ] || { echo "   the Linux send changed the count" | tee -a "$log"; bad=1; }
+
+    # Another CA than the server's: refused before any data, said in plain words.
+    openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=not the team's CA" \
+        -keyout "$team/other.key" -out "$team/other.crt" >>"$log" 2>&1
+    wrong="$work/wrong-ca"
+    run_folder "$wrong"
+    wcli "$wrong" "$team/wrong" team join "${win_uri%%sslrootcert=*}sslrootcert=Z:$team/other.crt"
+    wcli "$wrong" "$team/wrong" team sync
+    rc=$?
+    cat "$team/wrong" >>"$log"
+    [ $rc -eq 1 ] && grep -q "secure connection could not be made or verified" "$team/wrong" &&
+        grep -q "certificate verify failed" "$team/wrong" ||
+        { echo "   wrong CA: exit $rc, said: $(head -1 "$team/wrong")" | tee -a "$log"; bad=1; }
+fi
+check $bad "see $log"
 stop_sims
 
 # Faults on COM5 (a plain dosdevices link): the same splicer fault for both builds.

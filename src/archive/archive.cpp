@@ -1050,7 +1050,17 @@ std::optional<std::vector<ArchivedRecord>> Archive::Records(const RecordFilter& 
             sqlite3* db;
             ~CacheBack() { sqlite3_exec(db, "PRAGMA cache_size=-2000", nullptr, nullptr, nullptr); }
         } cacheBack{db_};
+        // Counted first (through the same index, a small part of the reading) so that
+        // the list is made once: growing it copies every record taken so far.
         std::vector<ArchivedRecord> out;
+        {
+            const Where where = FilterWhere(filter);
+            Statement count(db_, "SELECT count(*) FROM records" + where.sql);
+            if (!count.ok()) return fail(count.PrepareCode());
+            where.BindTo(count, 1);
+            if (const int rc = count.Step(); rc != SQLITE_ROW) return fail(rc);
+            out.reserve(static_cast<std::size_t>(count.Int(0)));
+        }
         std::size_t nextImage = 0;
         // Dated records by time through the time index; then, without a date range,
         // the undated ones in the order they were stored.

@@ -453,8 +453,9 @@ inline constexpr const auto& ColourNames = job_files::ColourNames;
 // Section "Team": the team archive (PostgreSQL) that laptops send to. %1: what the
 // server or the library said, or a number; %2, %3 further numbers.
 namespace team_tab {
-inline constexpr TextKey NotAvailable{"Team", "Not_Available",
-                                      "The team archive is not available in this build yet"};
+inline constexpr TextKey NotAvailable{
+    "Team", "Not_Available",
+    "The team archive cannot be used: PostgreSQL's client library (libpq) cannot be loaded (%1)"};
 inline constexpr TextKey NotJoined{"Team", "Not_Joined", "This PC has not joined a team archive"};
 inline constexpr TextKey BadAddress{"Team", "Bad_Address",
                                     "The team archive's address cannot be used: %1"};

@@ -122,7 +122,8 @@ int Status() {
 }  // namespace
 
 int ListTeamRecords(const archive::RecordFilter& filter) {
-    if (!team::Connection::Available()) return Failed({team::TeamErrorCode::NotAvailable, ""});
+    if (team::TeamError missing = team::Connection::Availability(); !missing.ok())
+        return Failed(missing);
     std::optional<team::JoinedTeam> joined = Joined();
     if (!joined) return Failed({team::TeamErrorCode::NotJoined, ""});
     int status = kExitOk;
@@ -141,7 +142,8 @@ int ListTeamRecords(const archive::RecordFilter& filter) {
 int RunTeam(CliContext& context, CommandArgs args) {
     const std::string usage = "team needs init URL, join URL, leave, sync or status";
     if (args.empty()) return context.UsageError(usage);
-    if (!team::Connection::Available()) return Failed({team::TeamErrorCode::NotAvailable, ""});
+    if (team::TeamError missing = team::Connection::Availability(); !missing.ok())
+        return Failed(missing);
     const std::string& verb = args[0];
     if (args.size() == 2 && verb == "init") return Init(args[1]);
     if (args.size() == 2 && verb == "join") return Join(args[1]);

@@ -1,7 +1,5 @@
 #include "jobs/matrix_xlsx.h"
 
-#include <xlsxwriter.h>
-
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -14,12 +12,19 @@
 #include "base/c_numbers.h"
 #include "base/file_read.h"
 #include "base/path_text.h"
+#include "jobs/xlsxwriter_api.h"
 
 namespace velmora::jobs {
 namespace {
 
 namespace fs = std::filesystem;
 using C = MatrixColumn;
+
+// The writer's functions. Write makes sure they are loaded before anything here runs.
+const XlsxWriterApi& Lxw() {
+    std::string unused;
+    return *XlsxWriter(unused);
+}
 
 constexpr std::size_t kMaxSheetName = 31;
 // Longer cell texts are refused by the writer (and by spreadsheet programs).
@@ -90,60 +95,60 @@ struct Formats {
 
     Formats(lxw_workbook* book, const MatrixCaptions& captions) {
         auto make = [book](auto&& setUp) {
-            lxw_format* format = workbook_add_format(book);
+            lxw_format* format = Lxw().workbook_add_format(book);
             setUp(format);
             return format;
         };
-        auto bordered = [](lxw_format* f) { format_set_border(f, LXW_BORDER_THIN); };
+        auto bordered = [](lxw_format* f) { Lxw().format_set_border(f, LXW_BORDER_THIN); };
         title = make([](lxw_format* f) {
-            format_set_bold(f);
-            format_set_font_size(f, 14);
+            Lxw().format_set_bold(f);
+            Lxw().format_set_font_size(f, 14);
         });
-        caption = make([](lxw_format* f) { format_set_bold(f); });
+        caption = make([](lxw_format* f) { Lxw().format_set_bold(f); });
         header = make([&](lxw_format* f) {
-            format_set_bold(f);
-            format_set_bg_color(f, 0xEEF2F6);
-            format_set_text_wrap(f);
+            Lxw().format_set_bold(f);
+            Lxw().format_set_bg_color(f, 0xEEF2F6);
+            Lxw().format_set_text_wrap(f);
             bordered(f);
         });
         text = make(bordered);
         integer = make([&](lxw_format* f) {
-            format_set_num_format(f, "0");
+            Lxw().format_set_num_format(f, "0");
             bordered(f);
         });
         loss = make([&](lxw_format* f) {
-            format_set_num_format(f, "0.00");
+            Lxw().format_set_num_format(f, "0.00");
             bordered(f);
         });
-        angle = make([&](lxw_format* f) { format_set_num_format(f, "0.0"); });
-        degrees = make([&](lxw_format* f) { format_set_num_format(f, "0.000000"); });
+        angle = make([&](lxw_format* f) { Lxw().format_set_num_format(f, "0.0"); });
+        degrees = make([&](lxw_format* f) { Lxw().format_set_num_format(f, "0.000000"); });
         time = make([&](lxw_format* f) {
-            format_set_num_format(f, "yyyy-mm-dd hh:mm:ss");
+            Lxw().format_set_num_format(f, "yyyy-mm-dd hh:mm:ss");
             bordered(f);
         });
         failed = make([&](lxw_format* f) {
-            format_set_bg_color(f, 0xF6D5D5);
+            Lxw().format_set_bg_color(f, 0xF6D5D5);
             bordered(f);
         });
         over = make([&](lxw_format* f) {
-            format_set_bg_color(f, 0xFBECC8);
+            Lxw().format_set_bg_color(f, 0xFBECC8);
             bordered(f);
         });
         pass = make([](lxw_format* f) {
-            format_set_bold(f);
-            format_set_font_color(f, 0x135C13);
+            Lxw().format_set_bold(f);
+            Lxw().format_set_font_color(f, 0x135C13);
         });
         fail = make([](lxw_format* f) {
-            format_set_bold(f);
-            format_set_font_color(f, 0x8A1111);
+            Lxw().format_set_bold(f);
+            Lxw().format_set_font_color(f, 0x8A1111);
         });
         for (std::size_t i = 0; i < kColourCount; ++i) {
             const auto c = static_cast<FibreColour>(i);
             const std::uint32_t rgb = ColourRgb(c);
             auto filled = [&](lxw_format* f) {
-                format_set_pattern(f, LXW_PATTERN_SOLID);
-                format_set_bg_color(f, rgb);
-                format_set_font_color(f, IsDark(rgb) ? 0xFFFFFF : 0x000000);
+                Lxw().format_set_pattern(f, LXW_PATTERN_SOLID);
+                Lxw().format_set_bg_color(f, rgb);
+                Lxw().format_set_font_color(f, IsDark(rgb) ? 0xFFFFFF : 0x000000);
                 bordered(f);
             };
             colour[i] = make(filled);
@@ -153,7 +158,7 @@ struct Formats {
             const std::string numberFormat = "0\" " + name + "\"";
             tube[i] = make([&](lxw_format* f) {
                 filled(f);
-                format_set_num_format(f, numberFormat.c_str());
+                Lxw().format_set_num_format(f, numberFormat.c_str());
             });
         }
     }
@@ -165,13 +170,13 @@ class Sheet {
     Sheet(lxw_worksheet* sheet, lxw_error& error) : sheet_(sheet), error_(error) {}
 
     void Text(lxw_row_t row, lxw_col_t col, std::string_view text, lxw_format* format = nullptr) {
-        Keep(worksheet_write_string(sheet_, row, col, CellText(text).c_str(), format));
+        Keep(Lxw().worksheet_write_string(sheet_, row, col, CellText(text).c_str(), format));
     }
     void Number(lxw_row_t row, lxw_col_t col, double value, lxw_format* format = nullptr) {
-        Keep(worksheet_write_number(sheet_, row, col, value, format));
+        Keep(Lxw().worksheet_write_number(sheet_, row, col, value, format));
     }
     void Blank(lxw_row_t row, lxw_col_t col, lxw_format* format) {
-        Keep(worksheet_write_blank(sheet_, row, col, format));
+        Keep(Lxw().worksheet_write_blank(sheet_, row, col, format));
     }
     // The splice's time as a date where it is one, else its text as the splicer gave it.
     void Time(lxw_row_t row, lxw_col_t col, const SpliceRecord& r, lxw_format* date,
@@ -179,7 +184,7 @@ class Sheet {
         if (!HasRealTime(r)) return Text(row, col, TimeText(r), text);
         lxw_datetime when{2000 + r.yearOffset(),          r.month(), r.day(), r.hour(), r.minute(),
                           static_cast<double>(r.second())};
-        Keep(worksheet_write_datetime(sheet_, row, col, &when, date));
+        Keep(Lxw().worksheet_write_datetime(sheet_, row, col, &when, date));
     }
     lxw_worksheet* get() const { return sheet_; }
 
@@ -227,9 +232,9 @@ void SummarySheet(Sheet& sheet, const SpliceMatrix& m, const std::vector<std::st
                   const MatrixCaptions& c, const Formats& f) {
     using report::Caption;
     lxw_worksheet* ws = sheet.get();
-    worksheet_set_column(ws, 0, 0, 26, nullptr);
-    worksheet_set_column(ws, 1, 1, 22, nullptr);
-    worksheet_set_column(ws, 2, 12, 13, nullptr);
+    Lxw().worksheet_set_column(ws, 0, 0, 26, nullptr);
+    Lxw().worksheet_set_column(ws, 1, 1, 22, nullptr);
+    Lxw().worksheet_set_column(ws, 2, 12, 13, nullptr);
     const JobDetails& job = m.job.details;
     sheet.Text(0, 0, c.title + " - " + job.name, f.title);
     lxw_row_t row = 2;
@@ -306,7 +311,7 @@ void ClosureSheet(Sheet& sheet, const MatrixClosure& closure, const MatrixCaptio
     constexpr std::array<double, kMatrixColumns> kWidths{6, 8,  14, 10, 8,  10, 14, 10,
                                                          8, 10, 9,  16, 14, 10, 19, 10};
     for (std::size_t k = 0; k < kMatrixColumns; ++k) {
-        worksheet_set_column(ws, static_cast<lxw_col_t>(k), static_cast<lxw_col_t>(k), kWidths[k],
+        Lxw().worksheet_set_column(ws, static_cast<lxw_col_t>(k), static_cast<lxw_col_t>(k), kWidths[k],
                              nullptr);
         sheet.Text(0, static_cast<lxw_col_t>(k), c.columns[k], f.header);
     }
@@ -339,8 +344,8 @@ void ClosureSheet(Sheet& sheet, const MatrixClosure& closure, const MatrixCaptio
         sheet.Number(row, col(C::Resplices), static_cast<double>(r.resplices.size()), f.integer);
         ++row;
     }
-    worksheet_freeze_panes(ws, 1, 0);
-    worksheet_autofilter(ws, 0, 0, std::max<lxw_row_t>(row - 1, 1),
+    Lxw().worksheet_freeze_panes(ws, 1, 0);
+    Lxw().worksheet_autofilter(ws, 0, 0, std::max<lxw_row_t>(row - 1, 1),
                          static_cast<lxw_col_t>(kMatrixColumns - 1));
 }
 
@@ -365,11 +370,13 @@ struct ScratchRemover {
 };
 
 std::string WriterError(lxw_error error) {
-    return std::string("the spreadsheet writer failed: ") + lxw_strerror(error);
+    return std::string("the spreadsheet writer failed: ") + Lxw().lxw_strerror(error);
 }
 
 FileWriteResult Write(const fs::path& target, const SpliceMatrix& matrix,
                       const MatrixCaptions& captions) {
+    std::string notLoaded;
+    if (!XlsxWriter(notLoaded)) return {false, notLoaded};
     const ScratchRemover scratch{ScratchFile()};
     const std::string scratchName = PathText(scratch.file);
     lxw_error error = LXW_NO_ERROR;
@@ -377,7 +384,7 @@ FileWriteResult Write(const fs::path& target, const SpliceMatrix& matrix,
         // The writer prints numbers with printf: a decimal point whatever the locale.
         const CNumbersOnThisThread cNumbers;
         lxw_workbook_options options{};
-        lxw_workbook* book = workbook_new_opt(scratchName.c_str(), &options);
+        lxw_workbook* book = Lxw().workbook_new_opt(scratchName.c_str(), &options);
         if (!book) return {false, "the spreadsheet writer could not start"};
         std::vector<std::string> names;
         SheetName(captions.summary, names);
@@ -386,11 +393,11 @@ FileWriteResult Write(const fs::path& target, const SpliceMatrix& matrix,
         lxw_doc_properties properties{};
         const std::string title = captions.title + " - " + matrix.job.details.name;
         properties.title = const_cast<char*>(title.c_str());
-        workbook_set_properties(book, &properties);
+        Lxw().workbook_set_properties(book, &properties);
         const Formats formats(book, captions);
         std::vector<lxw_worksheet*> sheets;
         for (const std::string& name : names) {
-            lxw_worksheet* sheet = workbook_add_worksheet(book, name.c_str());
+            lxw_worksheet* sheet = Lxw().workbook_add_worksheet(book, name.c_str());
             if (!sheet) error = LXW_ERROR_SHEETNAME_ALREADY_USED;
             sheets.push_back(sheet);
         }
@@ -402,7 +409,7 @@ FileWriteResult Write(const fs::path& target, const SpliceMatrix& matrix,
                 ClosureSheet(sheet, matrix.closures[i], captions, formats);
             }
         }
-        const lxw_error closed = workbook_close(book);  // writes the file, frees the book
+        const lxw_error closed = Lxw().workbook_close(book);  // writes the file, frees the book
         if (error == LXW_NO_ERROR) error = closed;
     }
     if (error != LXW_NO_ERROR) return {false, WriterError(error)};

@@ -6,8 +6,9 @@
 // server's or the library's own words) in LastError(), and worded for the user by
 // TeamErrorText (team_texts.h).
 //
-// One implementation per platform: team_client_posix.cpp over libpq; the Windows
-// build has no libpq yet, and its twin refuses every connection with NotAvailable.
+// One implementation over libpq (team_client_libpq.cpp) for every platform. On Linux
+// libpq is loaded when a team archive is first used (libpq_api.h): where it cannot
+// be, every call fails with NotAvailable and the loader's words.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -22,7 +23,7 @@ namespace velmora::team {
 
 enum class TeamErrorCode {
     None,
-    NotAvailable,    // this build has no team archive
+    NotAvailable,    // libpq cannot be loaded here
     NotJoined,       // this PC has joined no team archive
     BadAddress,      // the URI cannot be parsed, or it holds a password
     Unreachable,     // no answer, refused, or the connection dropped
@@ -61,8 +62,10 @@ using Row = std::vector<std::optional<std::string>>;
 
 class Connection {
   public:
-    // False in a build without a team archive: every team command says so.
-    static bool Available();
+    // NotAvailable, with the loader's words, when libpq cannot be loaded here (the
+    // first call loads it); no error when it can.
+    static TeamError Availability();
+    static bool Available() { return Availability().ok(); }
     // Connects; null, with the reason in `error`, on failure.
     static std::unique_ptr<Connection> Open(const std::string& uri, TeamError& error);
     // BadAddress when `uri` is not a connection URI libpq takes, or when it holds a

@@ -36,6 +36,7 @@ struct PullOutcome {
 // and the changes to jobs, closures, cables, trays, positions and placings. Rows it
 // already has are not stored twice; a pull cut off at any point is finished by the
 // next one. Memory is bounded by a batch.
-PullOutcome PullFromTeam(Connection& connection, archive::Archive& into, const PullOptions& options);
+PullOutcome PullFromTeam(Connection& connection, archive::Archive& into,
+                         const PullOptions& options);
 
 }  // namespace velmora::team

@@ -27,6 +27,7 @@ done
 depends=$(dpkg-deb -f "$deb" Depends)
 case "$depends" in *libqt6widgets6*) ;; *) fail "Depends does not name Qt: '$depends'" ;; esac
 case "$depends" in *libxlsxwriter*) ;; *) fail "Depends does not name libxlsxwriter: '$depends'" ;; esac
+case "$depends" in *libpq5*) ;; *) fail "Depends does not name libpq5 (loaded, not linked): '$depends'" ;; esac
 [ "$(dpkg-deb -f "$deb" Version)" = "$version-1" ] || fail "version $(dpkg-deb -f "$deb" Version)"
 
 # No errors from the Debian and desktop checkers (lintian runs as root only with this flag).

@@ -1,16 +1,21 @@
-// The team archive's connection over libpq.
-#include <libpq-fe.h>
-
+// The team archive's connection over libpq, the same code on every platform: libpq
+// is reached through the table of libpq_api.h, loaded when first needed.
+#include "team/libpq_api.h"
 #include "team/team_client.h"
 
 namespace velmora::team {
 namespace {
 
+// The loaded library's functions: a Connection exists only once libpq was loaded.
+const LibpqApi& Pq() {
+    return LoadLibpq().api;
+}
+
 struct ConnCloser {
-    void operator()(PGconn* conn) const { PQfinish(conn); }
+    void operator()(PGconn* conn) const { Pq().PQfinish(conn); }
 };
 struct ResultCloser {
-    void operator()(PGresult* result) const { PQclear(result); }
+    void operator()(PGresult* result) const { Pq().PQclear(result); }
 };
 using ResultHandle = std::unique_ptr<PGresult, ResultCloser>;
 
@@ -41,12 +46,12 @@ TeamError ConnectionError(const std::string& message) {
 // A statement that failed: by its SQLSTATE class, or by the connection's state.
 TeamError StatementError(PGconn* conn, const PGresult* result) {
     const std::string message =
-        Trimmed(result ? PQresultErrorMessage(result) : PQerrorMessage(conn));
-    if (PQstatus(conn) != CONNECTION_OK) return {TeamErrorCode::Unreachable, message};
+        Trimmed(result ? Pq().PQresultErrorMessage(result) : Pq().PQerrorMessage(conn));
+    if (Pq().PQstatus(conn) != CONNECTION_OK) return {TeamErrorCode::Unreachable, message};
     if (!result) return {TeamErrorCode::Failed, message};
-    if (PQresultStatus(result) == PGRES_BAD_RESPONSE)
+    if (Pq().PQresultStatus(result) == PGRES_BAD_RESPONSE)
         return {TeamErrorCode::ProtocolError, message};
-    const std::string state = Trimmed(PQresultErrorField(result, PG_DIAG_SQLSTATE));
+    const std::string state = Trimmed(Pq().PQresultErrorField(result, PG_DIAG_SQLSTATE));
     if (state == "42501") return {TeamErrorCode::NoRights, message};
     if (state == "42P01" || state == "3F000") return {TeamErrorCode::NotInitialised, message};
     if (state.starts_with("28")) return {TeamErrorCode::AuthFailed, message};
@@ -85,18 +90,21 @@ struct Connection::Impl {
     }
 };
 
-bool Connection::Available() {
-    return true;
+TeamError Connection::Availability() {
+    const Libpq& libpq = LoadLibpq();
+    if (libpq.loaded()) return {};
+    return {TeamErrorCode::NotAvailable, libpq.failure};
 }
 
 TeamError Connection::CheckAddress(const std::string& uri) {
+    if (TeamError missing = Availability(); !missing.ok()) return missing;
     if (!uri.starts_with("postgresql://") && !uri.starts_with("postgres://"))
         return {TeamErrorCode::BadAddress, "not a postgresql:// address: " + uri};
     char* why = nullptr;
-    PQconninfoOption* options = PQconninfoParse(uri.c_str(), &why);
+    PQconninfoOption* options = Pq().PQconninfoParse(uri.c_str(), &why);
     if (!options) {
         TeamError error{TeamErrorCode::BadAddress, Trimmed(why)};
-        PQfreemem(why);
+        Pq().PQfreemem(why);
         return error;
     }
     TeamError error;
@@ -105,7 +113,7 @@ TeamError Connection::CheckAddress(const std::string& uri) {
             error = {TeamErrorCode::BadAddress,
                      "the address holds a password; keep it in the password file (.pgpass) "
                      "instead"};
-    PQconninfoFree(options);
+    Pq().PQconninfoFree(options);
     return error;
 }
 
@@ -118,13 +126,13 @@ std::unique_ptr<Connection> Connection::Open(const std::string& uri, TeamError& 
     const char* keywords[] = {"connect_timeout", "application_name", "dbname", nullptr};
     const char* values[] = {"10", "velmora", uri.c_str(), nullptr};
     auto impl = std::make_unique<Impl>();
-    impl->conn.reset(PQconnectdbParams(keywords, values, 1));
+    impl->conn.reset(Pq().PQconnectdbParams(keywords, values, 1));
     if (!impl->conn) {
         error = {TeamErrorCode::Failed, "out of memory"};
         return nullptr;
     }
-    if (PQstatus(impl->conn.get()) != CONNECTION_OK) {
-        error = ConnectionError(Trimmed(PQerrorMessage(impl->conn.get())));
+    if (Pq().PQstatus(impl->conn.get()) != CONNECTION_OK) {
+        error = ConnectionError(Trimmed(Pq().PQerrorMessage(impl->conn.get())));
         return nullptr;
     }
     error = {};
@@ -151,31 +159,31 @@ bool Connection::ForEachRow(std::string_view sql, std::span<const Value> values,
     PGconn* conn = impl_->conn.get();
     const Impl::Bound bound = Impl::Bind(values);
     const std::string text(sql);
-    if (!PQsendQueryParams(conn, text.c_str(), static_cast<int>(values.size()), nullptr,
-                           bound.data.data(), bound.lengths.data(), bound.formats.data(), 0) ||
-        !PQsetSingleRowMode(conn)) {
+    if (!Pq().PQsendQueryParams(conn, text.c_str(), static_cast<int>(values.size()), nullptr,
+                                bound.data.data(), bound.lengths.data(), bound.formats.data(), 0) ||
+        !Pq().PQsetSingleRowMode(conn)) {
         lastError_ = StatementError(conn, nullptr);
         return false;
     }
     // Every result is read, even after `take` stopped or a failure, so that the
     // connection is ready for the next statement.
     bool wanted = true;
-    while (ResultHandle result{PQgetResult(conn)}) {
-        const ExecStatusType status = PQresultStatus(result.get());
+    while (ResultHandle result{Pq().PQgetResult(conn)}) {
+        const ExecStatusType status = Pq().PQresultStatus(result.get());
         if (status == PGRES_SINGLE_TUPLE && wanted && lastError_.ok()) {
-            Row row(static_cast<std::size_t>(PQnfields(result.get())));
-            for (int c = 0; c < PQnfields(result.get()); ++c)
-                if (!PQgetisnull(result.get(), 0, c))
+            Row row(static_cast<std::size_t>(Pq().PQnfields(result.get())));
+            for (int c = 0; c < Pq().PQnfields(result.get()); ++c)
+                if (!Pq().PQgetisnull(result.get(), 0, c))
                     row[static_cast<std::size_t>(c)].emplace(
-                        PQgetvalue(result.get(), 0, c),
-                        static_cast<std::size_t>(PQgetlength(result.get(), 0, c)));
+                        Pq().PQgetvalue(result.get(), 0, c),
+                        static_cast<std::size_t>(Pq().PQgetlength(result.get(), 0, c)));
             wanted = take(row);
         } else if (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK &&
                    status != PGRES_COMMAND_OK && lastError_.ok()) {
             lastError_ = StatementError(conn, result.get());
         }
     }
-    if (lastError_.ok() && PQstatus(conn) != CONNECTION_OK)
+    if (lastError_.ok() && Pq().PQstatus(conn) != CONNECTION_OK)
         lastError_ = StatementError(conn, nullptr);
     return lastError_.ok();
 }
@@ -183,8 +191,8 @@ bool Connection::ForEachRow(std::string_view sql, std::span<const Value> values,
 bool Connection::RunScript(std::string_view sql) {
     lastError_ = {};
     const std::string text(sql);
-    ResultHandle result{PQexec(impl_->conn.get(), text.c_str())};
-    const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
+    ResultHandle result{Pq().PQexec(impl_->conn.get(), text.c_str())};
+    const ExecStatusType status = result ? Pq().PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
         lastError_ = StatementError(impl_->conn.get(), result.get());
     return lastError_.ok();
@@ -192,7 +200,7 @@ bool Connection::RunScript(std::string_view sql) {
 
 void Connection::Rollback() {
     const TeamError kept = lastError_;
-    if (PQstatus(impl_->conn.get()) == CONNECTION_OK) RunScript("ROLLBACK");
+    if (Pq().PQstatus(impl_->conn.get()) == CONNECTION_OK) RunScript("ROLLBACK");
     lastError_ = kept;
 }
 

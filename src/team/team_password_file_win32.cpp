@@ -1,6 +1,6 @@
 // The password file on Windows: %APPDATA%\postgresql\pgpass.conf, or the file
 // PGPASSFILE names. A file in the user's own profile is private to that user.
-#include <windows.h>
+#include <cstdlib>
 
 #include "base/atomic_file.h"
 #include "team/team_password_file.h"
@@ -8,12 +8,11 @@
 namespace velmora::team {
 
 std::filesystem::path PasswordFilePath() {
-    wchar_t value[MAX_PATH];
-    DWORD n = ::GetEnvironmentVariableW(L"PGPASSFILE", value, MAX_PATH);
-    if (n > 0 && n < MAX_PATH) return std::filesystem::path(value);
-    n = ::GetEnvironmentVariableW(L"APPDATA", value, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return {};
-    return std::filesystem::path(value) / L"postgresql" / L"pgpass.conf";
+    // The wide environment, so that a profile folder with any name survives.
+    if (const wchar_t* named = ::_wgetenv(L"PGPASSFILE"); named && *named) return named;
+    const wchar_t* appData = ::_wgetenv(L"APPDATA");
+    if (!appData || !*appData) return {};
+    return std::filesystem::path(appData) / L"postgresql" / L"pgpass.conf";
 }
 
 std::string WritePrivateFile(const std::filesystem::path& file, std::string_view bytes) {

@@ -219,10 +219,10 @@ bool ShootMainWindow(const QString& out, const char* tag) {
 // The team archive's settings, joined to an address that does not answer, and the
 // Archive and Job tabs showing the team view (a copy seeded as a read would leave it).
 bool ShootTeam(const QString& out, const char* tag, const fs::path& folder) {
-    const std::string uri =
-        "postgresql://tech1@127.0.0.1:1/crew?sslmode=verify-full&sslrootcert=" +
-        (folder / "crew-ca.crt").generic_string();
-    if (!team::JoinTeam(folder, uri).ok() || !SeedArchive(team::TeamViewFolder(folder))) return false;
+    const std::string uri = "postgresql://tech1@127.0.0.1:1/crew?sslmode=verify-full&sslrootcert=" +
+                            (folder / "crew-ca.crt").generic_string();
+    if (!team::JoinTeam(folder, uri).ok() || !SeedArchive(team::TeamViewFolder(folder)))
+        return false;
     Link link;
     CVelmoraDlg dlg(link);
     dlg.show();

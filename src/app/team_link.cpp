@@ -67,8 +67,9 @@ bool CTeamLink::Joined() const {
 void CTeamLink::Wake(Errand errand) {
     {
         std::lock_guard lock(mutex_);
-        (errand == Errand::Send ? sendWanted_ : errand == Errand::Pull ? pullWanted_ : countWanted_) =
-            true;
+        (errand == Errand::Send   ? sendWanted_
+         : errand == Errand::Pull ? pullWanted_
+                                  : countWanted_) = true;
     }
     wake_.notify_one();
 }
@@ -187,9 +188,9 @@ void CTeamLink::Send() {
     });
     const team::JoinedSend send = team::SendJoinedTeam(dataFolder_, Password());
     Count();
-    const team::TeamError error =
-        send.outcome.error.code == team::TeamErrorCode::NotJoined ? team::TeamError{}
-                                                                   : send.outcome.error;
+    const team::TeamError error = send.outcome.error.code == team::TeamErrorCode::NotJoined
+                                      ? team::TeamError{}
+                                      : send.outcome.error;
     const bool sent = send.reached && error.ok();
     OnWindow([this, error, sent] {
         busy_ = false;

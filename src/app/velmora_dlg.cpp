@@ -42,8 +42,8 @@ constexpr int kSendPauseMs = 1000;
 CVelmoraDlg::CVelmoraDlg(Link& link, std::string demoPort, QWidget* parent)
     : QWidget(parent),
       link_(link),
-      context_{link, session_, std::move(demoPort), &archiver_, &teamView_,
-               team::TeamViewFolder(Config().AppDirectory)},
+      context_{link,       session_,   std::move(demoPort),
+               &archiver_, &teamView_, team::TeamViewFolder(Config().AppDirectory)},
       titleText_(Q(keys::DlgName)),
       openText_(Q(keys::DlgStatOpen)),
       closedText_(Q(keys::DlgStatClose)),
@@ -176,9 +176,9 @@ void CVelmoraDlg::ListenToTeam() {
 
 void CVelmoraDlg::ShowTeamTexts() {
     const bool joined = team_.Joined();
-    const QString outbox = team_.Busy()
-                               ? Q(keys::team_window::Sending) + QLatin1Char('\n') + team_.OutboxText()
-                               : team_.OutboxText();
+    const QString outbox =
+        team_.Busy() ? Q(keys::team_window::Sending) + QLatin1Char('\n') + team_.OutboxText()
+                     : team_.OutboxText();
     for (CTeamBar* bar : {&archivePage_.TeamBar(), &jobPage_.TeamBar()})
         bar->SetTexts(outbox, team_.TeamViewText(), joined && !team_.Busy());
 }

@@ -410,8 +410,8 @@ void CArchiveDlg::LayOutPage() {
 void CArchiveDlg::ShowTeam(bool team) {
     SetTeamShown(team);
     // The team view is the team archive as last read: nothing in it is edited here.
-    for (QWidget* editing : std::initializer_list<QWidget*>{
-             &jobEdit_, &nameSelected_, &nameAll_, &rename_, &clearJob_, &undoNaming_})
+    for (QWidget* editing : std::initializer_list<QWidget*>{&jobEdit_, &nameSelected_, &nameAll_,
+                                                            &rename_, &clearJob_, &undoNaming_})
         editing->setEnabled(!TeamShown());
     jobEdit_.setPlaceholderText(TeamShown() ? Q(keys::team_window::ReadOnlyView) : Q(tk::JobName));
     // Its records are not this PC's: the Job tab cannot place them.
@@ -854,8 +854,7 @@ void CArchiveDlg::ShowImageOf(const archive::ArchivedRecord& record) {
         return;
     }
     const std::string& name = record.images.front();
-    const std::filesystem::path file =
-        JpgFolder(DataFolder() / "FS" / record.device) / name;
+    const std::filesystem::path file = JpgFolder(DataFolder() / "FS" / record.device) / name;
     // The fingerprints the archive kept of the images of that name and splice.
     std::vector<std::string> digests;
     for (std::size_t i = 0; i < record.images.size() && i < record.imageDigests.size(); ++i)

@@ -95,7 +95,7 @@ CTeamDlg::CTeamDlg(CTeamLink& team, QWidget* parent)
 }
 
 void CTeamDlg::FieldsEdited() {
-    team::AddressFields fields{S(user_.text()),     S(host_.text()),    S(port_.text()),
+    team::AddressFields fields{S(user_.text()),     S(host_.text()),     S(port_.text()),
                                S(database_.text()), verify_.isChecked(), S(caFile_.text()),
                                otherParameters_};
     const QSignalBlocker blocker(address_);
@@ -107,9 +107,11 @@ void CTeamDlg::AddressEdited() {
     if (!parsed.ok) return;
     const team::AddressFields& f = parsed.fields;
     otherParameters_ = f.otherParameters;
-    const std::pair<QLineEdit*, const std::string*> edits[] = {
-        {&host_, &f.host}, {&port_, &f.port}, {&database_, &f.database},
-        {&user_, &f.user}, {&caFile_, &f.caFile}};
+    const std::pair<QLineEdit*, const std::string*> edits[] = {{&host_, &f.host},
+                                                               {&port_, &f.port},
+                                                               {&database_, &f.database},
+                                                               {&user_, &f.user},
+                                                               {&caFile_, &f.caFile}};
     for (const auto& [edit, value] : edits) edit->setText(Q(*value));
     const QSignalBlocker blocker(verify_);
     verify_.setChecked(f.verifyFull);

@@ -80,9 +80,9 @@ JoinedSend SendJoinedTeam(const std::filesystem::path& dataFolder, const std::st
     }
     send.reached = true;
     if (joined->archiveId != knownId) WriteJoinedTeam(dataFolder, *joined);
-    send.outcome = SendToTeam(
-        *connection, local,
-        {.dataFolder = dataFolder, .laptopId = laptop, .archiveId = joined->archiveId});
+    send.outcome =
+        SendToTeam(*connection, local,
+                   {.dataFolder = dataFolder, .laptopId = laptop, .archiveId = joined->archiveId});
     send.waitingKnown = true;
     return send;
 }

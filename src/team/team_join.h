@@ -33,8 +33,8 @@ std::optional<OutboxState> ReadOutbox(archive::Archive& local, const std::string
 // One send of the data folder's archive to its joined team archive.
 struct JoinedSend {
     SendOutcome outcome;
-    bool reached = false;       // the team archive answered: outcome.sent counts
-    bool waitingKnown = false;  // outcome.waiting holds what this PC knows waits
+    bool reached = false;              // the team archive answered: outcome.sent counts
+    bool waitingKnown = false;         // outcome.waiting holds what this PC knows waits
     archive::ArchiveError localError;  // the local archive could not be opened
 };
 JoinedSend SendJoinedTeam(const std::filesystem::path& dataFolder,

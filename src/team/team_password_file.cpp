@@ -38,8 +38,7 @@ std::optional<PasswordKey> KeyOfLine(std::string_view line) {
 
 }  // namespace
 
-std::string WithPassword(std::string_view text, const PasswordKey& key,
-                         std::string_view password) {
+std::string WithPassword(std::string_view text, const PasswordKey& key, std::string_view password) {
     std::string out = Escaped(key.host) + ":" + Escaped(key.port) + ":" + Escaped(key.database) +
                       ":" + Escaped(key.user) + ":" + Escaped(password) + "\n";
     while (!text.empty()) {

@@ -19,8 +19,7 @@ std::filesystem::path PasswordFilePath();
 // `text` (a password file's contents) with `password` for `key` as its first line:
 // lines for the same host, port, database and user (as written, escapes undone)
 // are dropped, every other line is kept as it was.
-std::string WithPassword(std::string_view text, const PasswordKey& key,
-                         std::string_view password);
+std::string WithPassword(std::string_view text, const PasswordKey& key, std::string_view password);
 
 // Writes `password` for `key` into `file` (created when missing), readable and
 // writable by its owner only; "" when written, else why not.

@@ -65,8 +65,9 @@ TEST_F(TeamWindowTest, DownloadWaitsUntilTheServerTakesItThenTheTeamViewShowsIt)
     EXPECT_EQ(settings.UserEdit().text(), kTechnician);
     EXPECT_TRUE(settings.VerifyCheck().isChecked());
     EXPECT_EQ(settings.CaFileEdit().text(), Q(server->CaFile().string()));
-    EXPECT_TRUE(TestAddress(settings, {}, false).startsWith(Q(team::TeamErrorText(
-        {team::TeamErrorCode::AuthFailed, ""}).substr(0, 30))));
+    EXPECT_TRUE(TestAddress(settings, {}, false)
+                    .startsWith(Q(
+                        team::TeamErrorText({team::TeamErrorCode::AuthFailed, ""}).substr(0, 30))));
     settings.OnBnClickedJoin();
     ASSERT_EQ(settings.JoinedText().text(),
               Q(tw::JoinedTo).arg(Q(server->TlsUri(kTechnician, kDb))));

@@ -1,13 +1,14 @@
 // libpq's password file as the settings dialog writes it, and the address it is
 // keyed by: a line for the server replaces its own and keeps every other, with
 // ':' and '\' escaped, in a file only its owner may read.
+#include "team/team_password_file.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include "base/file_read.h"
 #include "support/test_support.h"
 #include "team/team_address.h"
-#include "team/team_password_file.h"
 
 namespace velmora::test {
 namespace {
@@ -24,11 +25,12 @@ TEST(TeamPasswordFile, ReplacesItsServersLineAndKeepsTheOthers) {
     const Case cases[] = {
         {"a new file", "", key, "pw", "db.example:5432:crew:tech1:pw\n"},
         {"its own line replaced, comments and other servers kept in order",
-         "# crew\nother:5432:*:tech1:x\r\ndb.example:5432:crew:tech1:old\n*:*:*:*:any",
-         key, "new",
+         "# crew\nother:5432:*:tech1:x\r\ndb.example:5432:crew:tech1:old\n*:*:*:*:any", key, "new",
          "db.example:5432:crew:tech1:new\n# crew\nother:5432:*:tech1:x\r\n*:*:*:*:any\n"},
         {"':' and '\\' escaped in every field, and an escaped line matched",
-         "h\\:1:5432:d\\\\b:u:old\n", {"h:1", "5432", "d\\b", "u"}, "p:w\\",
+         "h\\:1:5432:d\\\\b:u:old\n",
+         {"h:1", "5432", "d\\b", "u"},
+         "p:w\\",
          "h\\:1:5432:d\\\\b:u:p\\:w\\\\\n"},
         {"a line of another user or port is not ours",
          "db.example:5433:crew:tech1:a\ndb.example:5432:crew:tech2:b\n", key, "c",
@@ -63,7 +65,8 @@ TEST(TeamPasswordFile, AddressFieldsAndTheirKey) {
         {"postgresql://t%40x@%2Fvar%2Frun%2Fpostgresql?application_name=a",
          {"t@x", "/var/run/postgresql", "", "", false, "", {{"application_name", "a"}}},
          {"localhost", "5432", "t@x", "t@x"}},
-        {"postgresql://u@[::1]:5433/d", {"u", "::1", "5433", "d", false, "", {}},
+        {"postgresql://u@[::1]:5433/d",
+         {"u", "::1", "5433", "d", false, "", {}},
          {"::1", "5433", "d", "u"}},
     };
     for (const Case& c : cases) {

@@ -388,6 +388,37 @@ CHINESE = {
     ("Job", "Col_Place"): "接头盒 / 盘 / 位置",
     ("Job", "Place_Text"): "%1 / %2 / %3",
     # ---- end of the Job tab's captions ----
+    ("TeamWindow", "Title"): "团队档案",
+    ("TeamWindow", "Settings"): "团队档案……",
+    ("TeamWindow", "Address"): "地址：",
+    ("TeamWindow", "Host"): "服务器：",
+    ("TeamWindow", "Port"): "端口：",
+    ("TeamWindow", "Database"): "数据库：",
+    ("TeamWindow", "User"): "用户：",
+    ("TeamWindow", "Verify_Full"): "验证服务器证书（verify-full）",
+    ("TeamWindow", "Ca_File"): "CA 文件：",
+    ("TeamWindow", "Browse"): "浏览……",
+    ("TeamWindow", "Choose_Ca_File"): "服务器的 CA 文件",
+    ("TeamWindow", "Password"): "密码：",
+    ("TeamWindow", "Remember_Password"): "为此服务器记住密码",
+    ("TeamWindow", "Password_Note"): "记在 %1 中，仅您本人可读；否则只保留到程序退出",
+    ("TeamWindow", "Password_Not_Saved"): "无法记住密码：%1",
+    ("TeamWindow", "Test"): "测试连接",
+    ("TeamWindow", "Testing"): "正在尝试连接团队档案……",
+    ("TeamWindow", "Reached"): "已连接：团队档案可以发送和读取",
+    ("TeamWindow", "Join"): "加入",
+    ("TeamWindow", "Leave"): "退出",
+    ("TeamWindow", "Close"): "关闭",
+    ("TeamWindow", "Joined_To"): "本机发送到 %1",
+    ("TeamWindow", "Not_Joined_Yet"): "本机未发送到任何团队档案",
+    ("TeamWindow", "This_Pc"): "本机",
+    ("TeamWindow", "Team_View"): "团队",
+    ("TeamWindow", "Send_Now"): "立即发送",
+    ("TeamWindow", "Sending"): "正在发送到团队档案……",
+    ("TeamWindow", "Reading"): "正在读取团队档案……",
+    ("TeamWindow", "As_Of"): "团队档案，截至 %1",
+    ("TeamWindow", "Never_Read"): "本机尚未读取过团队档案",
+    ("TeamWindow", "Read_Only_View"): "团队视图为只读：请在“本机”中编辑",
     ("Team", "Not_Available"): "无法使用团队档案：无法加载 PostgreSQL 客户端库 libpq（%1）",
     ("Team", "Not_Joined"): "本机尚未加入团队档案",
     ("Team", "Bad_Address"): "团队档案的地址无法使用：%1",
@@ -407,7 +438,7 @@ CHINESE = {
     ("Team", "Never_Sent"): "从未",
 }
 
-SECTIONS = ["DlgPara", "TAB0", "TAB1", "TAB2", "TAB3", "Archive", "Report", "Job", "Team"]
+SECTIONS = ["DlgPara", "TAB0", "TAB1", "TAB2", "TAB3", "Archive", "Report", "Job", "Team", "TeamWindow"]
 
 
 def keys_from_header():

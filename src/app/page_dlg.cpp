@@ -7,6 +7,7 @@
 #include "app/qt_text.h"
 #include "app/ui_colours.h"
 #include "archive/archive_texts.h"
+#include "base/app_config.h"
 #include "base/language.h"
 #include "base/path_text.h"
 
@@ -57,9 +58,13 @@ archive::SplicerIdentity CPageDlg::ArchiveIdentity() {
     return {PathText(Session().DeviceFolder.filename()), Session().SerialNumber};
 }
 
+std::filesystem::path CPageDlg::DataFolder() const {
+    return teamShown_ ? context_.teamFolder : Config().AppDirectory;
+}
+
 void CPageDlg::StoreInArchive(std::function<archive::ArchiveError(archive::Archive&)> store) {
-    if (!Archiver()) return;
-    Archiver()->Post(
+    if (!context_.archive) return;
+    context_.archive->Post(
         [this, store = std::move(store)](archive::Archive* archive, const archive::ArchiveError&) {
             if (!archive) return;
             const archive::ArchiveError error = store(*archive);

@@ -3,6 +3,7 @@
 // splicer, its worker thread, the page colour as background and the control
 // colours. A page reports upward through its signals; it never knows the window.
 #include <QWidget>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -22,6 +23,10 @@ struct PageContext {
     std::string demoPort;
     // The thread that keeps the archive; null where there is none.
     archive::ArchiveWriter* archive = nullptr;
+    // The thread that reads the team view (this PC's copy of the team archive) and
+    // the data folder of that copy; null and empty where there is none.
+    archive::ArchiveWriter* teamView = nullptr;
+    std::filesystem::path teamFolder{};
 };
 
 // Our own texts while an exchange runs.
@@ -51,8 +56,14 @@ class CPageDlg : public QWidget {
     Link& GetLink() { return context_.link; }
     ParameterSession& Session() { return context_.session; }
     const std::string& DemoPort() const { return context_.demoPort; }
-    // The archive's thread, or null where the window keeps no archive.
-    archive::ArchiveWriter* Archiver() { return context_.archive; }
+    // The thread of the archive the page reads: this PC's, or the team view's while
+    // the page shows it; null where the window keeps none. Stores of what comes from
+    // the splicer (StoreInArchive) always go to this PC's.
+    archive::ArchiveWriter* Archiver() { return teamShown_ ? context_.teamView : context_.archive; }
+    // The data folder of that archive (its images are under it).
+    std::filesystem::path DataFolder() const;
+    // True while the page shows the team view: read-only.
+    bool TeamShown() const { return teamShown_; }
     // The connected splicer as the archive names it (its folder and serial number).
     archive::SplicerIdentity ArchiveIdentity();
 
@@ -99,12 +110,14 @@ class CPageDlg : public QWidget {
     void TabsLocked(bool locked);
 
   protected:
+    void SetTeamShown(bool shown) { teamShown_ = shown && context_.teamView; }
     // Fills the page with PageColour; a page that paints more calls this first.
     void paintEvent(QPaintEvent* event) override;
 
   private:
     PageContext& context_;
     int exchangeDepth_ = 0;
+    bool teamShown_ = false;
     PageWorker worker_;
 };
 

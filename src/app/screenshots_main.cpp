@@ -23,6 +23,9 @@
 #include "protocol/link.h"
 #include "settings/parameter_records.h"
 #include "sim/record_commands.h"
+#include "team/team_dlg.h"
+#include "team/team_join.h"
+#include "team/team_pull.h"
 #include "widgets/wb_button.h"
 
 namespace fs = std::filesystem;
@@ -213,6 +216,53 @@ bool ShootMainWindow(const QString& out, const char* tag) {
     return ok;
 }
 
+// The team archive's settings, joined to an address that does not answer, and the
+// Archive and Job tabs showing the team view (a copy seeded as a read would leave it).
+bool ShootTeam(const QString& out, const char* tag, const fs::path& folder) {
+    const std::string uri = "postgresql://tech1@127.0.0.1:1/crew?sslmode=verify-full&sslrootcert=" +
+                            (folder / "crew-ca.crt").generic_string();
+    if (!team::JoinTeam(folder, uri).ok() || !SeedArchive(team::TeamViewFolder(folder)))
+        return false;
+    Link link;
+    CVelmoraDlg dlg(link);
+    dlg.show();
+    dlg.TabCtrl().TabBar().setCurrentIndex(kArchiveTab);
+    SettleArchive(dlg);
+    bool ok = true;
+    {
+        CTeamDlg settings(dlg.Team(), &dlg);
+        settings.PasswordEdit().setText(QStringLiteral("secret"));
+        settings.RememberCheck().setChecked(true);
+        settings.show();
+        settings.OnBnClickedTest();
+        for (int turn = 0; turn < 500 && settings.Testing(); ++turn)
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        ok &= Save(settings.grab().toImage(),
+                   QStringLiteral("%1/team_%2_settings.png").arg(out).arg(tag));
+    }
+    auto settleTeam = [&] {
+        for (int turn = 0; turn < 500 && dlg.Team().TeamViewText() == Q(keys::team_window::Reading);
+             ++turn)
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        SettleArchive(dlg);
+    };
+    dlg.ArchivePage().TeamBar().TeamButton().click();
+    settleTeam();
+    dlg.ArchivePage().RecordList().SelectRow(2);
+    QApplication::processEvents();
+    ok &= Save(dlg.grab().toImage(), QStringLiteral("%1/team_%2_archive.png").arg(out).arg(tag));
+    dlg.ArchivePage().TeamBar().ThisPcButton().click();
+    SettleArchive(dlg);
+    ok &= Save(dlg.grab().toImage(), QStringLiteral("%1/team_%2_outbox.png").arg(out).arg(tag));
+    dlg.TabCtrl().TabBar().setCurrentIndex(kJobTab);
+    dlg.JobPage().TeamBar().TeamButton().click();
+    settleTeam();
+    dlg.JobPage().Choose(CJobDlg::Node::Tray, QStringLiteral("C-17"), 1);
+    QApplication::processEvents();
+    ok &= Save(dlg.grab().toImage(), QStringLiteral("%1/team_%2_jobs.png").arg(out).arg(tag));
+    return ok;
+}
+
 // The image buttons in their states, on a page.
 bool ShootButtons(const QString& out, const char* tag) {
     Link link;
@@ -256,12 +306,15 @@ int main(int argc, char** argv) {
 
     QTemporaryDir scratch;
     bool ok = scratch.isValid();
+    // The team settings remember a password: in the scratch folder, never the user's own file.
+    qputenv("PGPASSFILE", QDir(scratch.path()).filePath(QStringLiteral("pgpass")).toLocal8Bit());
     for (const Language& language : {Language{"en", "1"}, Language{"zh", "0"}}) {
         const fs::path folder = fs::path(scratch.path().toStdString()) / language.tag;
         if (!PrepareWorkingFolder(shippedPar, folder, language) || !SeedArchive(folder)) return 1;
         InstallConfig(LoadAppConfig(folder));
         ok &= ShootMainWindow(out, language.tag);
         ok &= ShootButtons(out, language.tag);
+        ok &= ShootTeam(out, language.tag, folder);
     }
     return ok ? 0 : 1;
 }

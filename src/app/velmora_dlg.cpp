@@ -16,6 +16,8 @@
 #include "archive/archive_texts.h"
 #include "base/language.h"
 #include "report/report_dlg.h"
+#include "team/team_dlg.h"
+#include "team/team_pull.h"
 
 namespace velmora::ui {
 namespace {
@@ -32,13 +34,16 @@ constexpr int kStatusMinHeight = 20;
 constexpr int kPortWatchMs = 500;
 
 constexpr int kWarmUpDelayMs = 300;  // after the window's events start to run
+// How long stores must pause before a send to the team archive follows them.
+constexpr int kSendPauseMs = 1000;
 
 }  // namespace
 
 CVelmoraDlg::CVelmoraDlg(Link& link, std::string demoPort, QWidget* parent)
     : QWidget(parent),
       link_(link),
-      context_{link, session_, std::move(demoPort), &archiver_},
+      context_{link,       session_,   std::move(demoPort),
+               &archiver_, &teamView_, team::TeamViewFolder(Config().AppDirectory)},
       titleText_(Q(keys::DlgName)),
       openText_(Q(keys::DlgStatOpen)),
       closedText_(Q(keys::DlgStatClose)),
@@ -50,6 +55,9 @@ CVelmoraDlg::CVelmoraDlg(Link& link, std::string demoPort, QWidget* parent)
       imagePage_(&tabCtrl_, context_),
       archivePage_(&tabCtrl_, context_),
       jobPage_(&tabCtrl_, context_),
+      team_(Config().AppDirectory),
+      teamView_(archive::ArchiveFile(team::TeamViewFolder(Config().AppDirectory)),
+                {.purpose = archive::OpenFor::Reading}),
       archiver_(archive::ArchiveFile(Config().AppDirectory)) {
     InitResources();
     setWindowIcon(ProgramIcon());
@@ -118,15 +126,68 @@ CVelmoraDlg::CVelmoraDlg(Link& link, std::string demoPort, QWidget* parent)
             [this] {
                 archivePage_.OnArchiveWritten();
                 jobPage_.OnArchiveWritten();
+                sendSoon_.start();
             },
             Qt::QueuedConnection);
     });
+
+    ListenToTeam();
 
     portWatch_.setInterval(kPortWatchMs);
     connect(&portWatch_, &QTimer::timeout, this, &CVelmoraDlg::FollowPort);
     portWatch_.start();
 
     QTimer::singleShot(kWarmUpDelayMs, this, [this] { DrawHiddenPageOnce(0); });
+}
+
+void CVelmoraDlg::ListenToTeam() {
+    sendSoon_.setSingleShot(true);
+    sendSoon_.setInterval(kSendPauseMs);
+    // Stores end with a send when this PC has joined a team archive: a download or a
+    // placing reaches the team as soon as it can.
+    connect(&sendSoon_, &QTimer::timeout, this, [this] {
+        if (team_.Joined()) team_.RequestSend();
+    });
+    auto followView = [this](CTeamBar& bar, auto& page) {
+        connect(&bar, &CTeamBar::SendClicked, this, [this] { team_.RequestSend(); });
+        connect(&bar, &CTeamBar::SettingsClicked, this, &CVelmoraDlg::OpenTeamSettings);
+        connect(&bar, &CTeamBar::ViewChosen, this, [this, &page](bool team) {
+            page.ShowTeam(team);
+            if (team) team_.RequestPull();
+        });
+    };
+    followView(archivePage_.TeamBar(), archivePage_);
+    followView(jobPage_.TeamBar(), jobPage_);
+    connect(&team_, &CTeamLink::OutboxChanged, this, &CVelmoraDlg::ShowTeamTexts);
+    connect(&team_, &CTeamLink::TeamViewChanged, this, [this](bool read) {
+        ShowTeamTexts();
+        if (!read) return;
+        if (archivePage_.TeamShown()) archivePage_.Refresh(true);
+        if (jobPage_.TeamShown()) jobPage_.Refresh();
+    });
+    // What this PC sent is in the team view once it is read again.
+    connect(&team_, &CTeamLink::SendEnded, this, [this](bool sent) {
+        if (sent && (archivePage_.TeamShown() || jobPage_.TeamShown())) team_.RequestPull();
+    });
+    connect(&team_, &CTeamLink::Notice, this, &CVelmoraDlg::ShowStatusText);
+    ShowTeamTexts();
+    team_.RequestCount();
+}
+
+void CVelmoraDlg::ShowTeamTexts() {
+    const bool joined = team_.Joined();
+    const QString outbox =
+        team_.Busy() ? Q(keys::team_window::Sending) + QLatin1Char('\n') + team_.OutboxText()
+                     : team_.OutboxText();
+    for (CTeamBar* bar : {&archivePage_.TeamBar(), &jobPage_.TeamBar()})
+        bar->SetTexts(outbox, team_.TeamViewText(), joined && !team_.Busy());
+}
+
+void CVelmoraDlg::OpenTeamSettings() {
+    CTeamDlg dialog(team_, this);
+    connect(&dialog, &CTeamDlg::Joined, this, [this] { team_.RequestSend(); });
+    connect(&dialog, &CTeamDlg::Left, this, [this] { team_.RequestCount(); });
+    dialog.exec();
 }
 
 void CVelmoraDlg::DrawHiddenPageOnce(std::size_t index) {

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "app/my_tab_ctrl.h"
+#include "app/team_link.h"
 #include "archive/archive_dlg.h"
 #include "archive/archive_writer.h"
 #include "firmware/firmware_dlg.h"
@@ -70,6 +71,11 @@ class CVelmoraDlg : public QWidget {
     CJobDlg& JobPage() { return jobPage_; }
     // The thread that keeps the archive (FS/archive.db under the program's folder).
     archive::ArchiveWriter& Archiver() { return archiver_; }
+    // Sending to the team archive and reading it into the team view.
+    CTeamLink& Team() { return team_; }
+    archive::ArchiveWriter& TeamViewArchiver() { return teamView_; }
+    // The team archive's settings, as a modal dialog.
+    void OpenTeamSettings();
     // The tab whose page is shown.
     int VisiblePage() const { return visiblePage_; }
 
@@ -105,6 +111,9 @@ class CVelmoraDlg : public QWidget {
     std::array<CPageDlg*, kPageCount> Pages();
     // Once per run: the archive cannot be used; the program goes on without it.
     void ShowArchiveUnavailable(const QString& text);
+    void ListenToTeam();
+    // The team bars of the Archive and Job tabs follow the sending and the team view.
+    void ShowTeamTexts();
 
     Link& link_;
     ParameterSession session_;
@@ -146,6 +155,10 @@ class CVelmoraDlg : public QWidget {
     // Pane 1 before the exchange text replaced it.
     QString commTextBefore_;
     QTimer portWatch_;
+    // Stores come in bursts (a download, a placing): a send follows once they pause.
+    QTimer sendSoon_;
+    CTeamLink team_;
+    archive::ArchiveWriter teamView_;
     // Last: it is joined first when the window goes, while the pages it reports
     // to are still there (their workers are stopped before, in the destructor).
     archive::ArchiveWriter archiver_;

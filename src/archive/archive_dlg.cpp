@@ -268,7 +268,8 @@ CArchiveDlg::CArchiveDlg(QWidget* parent, PageContext& context)
     connect(&report_, &QPushButton::clicked, this, [this] {
         ReportOnArchive(
             this, shownFilter_,
-            static_cast<std::size_t>(recordModel_.Total().value_or(recordModel_.rowCount())));
+            static_cast<std::size_t>(recordModel_.Total().value_or(recordModel_.rowCount())),
+            DataFolder());
     });
     connect(&compare_, &QPushButton::clicked, this, [this] { OnBnClickedCompare(); });
     connect(&restore_, &QPushButton::clicked, this, [this] { OnBnClickedRestore(); });
@@ -399,10 +400,28 @@ void CArchiveDlg::LayOutPage() {
     views_.addTab(&snapshotsPage_, Q(tk::SnapshotsPage));
     pageLayout_.setContentsMargins(kPageMargin, kPageMargin, kPageMargin, kPageMargin);
     pageLayout_.setVerticalSpacing(kSpacing);
-    pageLayout_.addLayout(&filterLayout_, 0, 0);
-    pageLayout_.addWidget(&views_, 1, 0);
-    pageLayout_.setRowStretch(1, 1);
+    pageLayout_.addWidget(&teamBar_, 0, 0);
+    pageLayout_.addLayout(&filterLayout_, 1, 0);
+    pageLayout_.addWidget(&views_, 2, 0);
+    pageLayout_.setRowStretch(2, 1);
     setLayout(&pageLayout_);
+}
+
+void CArchiveDlg::ShowTeam(bool team) {
+    SetTeamShown(team);
+    // The team view is the team archive as last read: nothing in it is edited here.
+    for (QWidget* editing : std::initializer_list<QWidget*>{&jobEdit_, &nameSelected_, &nameAll_,
+                                                            &rename_, &clearJob_, &undoNaming_})
+        editing->setEnabled(!TeamShown());
+    jobEdit_.setPlaceholderText(TeamShown() ? Q(keys::team_window::ReadOnlyView) : Q(tk::JobName));
+    // Its records are not this PC's: the Job tab cannot place them.
+    chosen_ = std::make_shared<std::vector<std::int64_t>>();
+    emit RecordsChosen(chosen_, 0);
+    // The other archive's cursor and rows mean nothing in this one.
+    cursor_.reset();
+    // A splicer is a row of its archive: the other archive numbers them otherwise.
+    splicerCombo_.setCurrentIndex(0);
+    Refresh();
 }
 
 archive::RecordFilter CArchiveDlg::Filter() const {
@@ -684,7 +703,7 @@ void CArchiveDlg::OnSelectionChanged() {
     std::sort(ranges.begin(), ranges.end());
     int count = 0;
     for (const auto& [from, to] : ranges) count += static_cast<int>(to - from + 1);
-    emit RecordsChosen(chosen, count);
+    emit RecordsChosen(chosen, TeamShown() ? 0 : count);
     for (const auto& [from, to] : ranges)
         for (std::size_t row = from; row <= to && fetched; ++row)
             if (const auto* record = RecordAt(static_cast<int>(row)))
@@ -835,8 +854,7 @@ void CArchiveDlg::ShowImageOf(const archive::ArchivedRecord& record) {
         return;
     }
     const std::string& name = record.images.front();
-    const std::filesystem::path file =
-        JpgFolder(Config().AppDirectory / "FS" / record.device) / name;
+    const std::filesystem::path file = JpgFolder(DataFolder() / "FS" / record.device) / name;
     // The fingerprints the archive kept of the images of that name and splice.
     std::vector<std::string> digests;
     for (std::size_t i = 0; i < record.images.size() && i < record.imageDigests.size(); ++i)

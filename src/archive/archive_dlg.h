@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "app/page_dlg.h"
+#include "app/team_bar.h"
 #include "archive/archive.h"
 #include "archive/record_cursor.h"
 #include "history/csv_export_dlg.h"
@@ -59,6 +60,9 @@ class CArchiveDlg : public CPageDlg {
     void Refresh(bool keepView = false);
     // Something was stored in the archive: a list shown follows it.
     void OnArchiveWritten();
+    // Shows the team view (read-only: no job naming) or this PC's archive, and reads it.
+    void ShowTeam(bool team);
+    CTeamBar& TeamBar() { return teamBar_; }
 
     // Job naming: the chosen records, every record shown, or every record of the
     // job chosen in the filter, get the name typed. Naming the chosen or shown
@@ -205,6 +209,7 @@ class CArchiveDlg : public CPageDlg {
     std::vector<int> snapshotWidths_;
 
     // Parents before children, layouts last: members are destroyed in reverse.
+    CTeamBar teamBar_;
     QTabWidget views_;
     QWidget splicesPage_;
     QWidget snapshotsPage_;

@@ -484,6 +484,51 @@ inline constexpr TextKey ImagesWithoutFile{
 inline constexpr TextKey LastSend{"Team", "Last_Send", "Last successful send: %1"};
 inline constexpr TextKey NeverSent{"Team", "Never_Sent", "never"};
 }  // namespace team_tab
+
+// Section "TeamWindow": the window's side of the team archive: its settings
+// dialog, the sending shown on the Archive tab, and the "This PC" / "Team" views.
+namespace team_window {
+inline constexpr TextKey Title{"TeamWindow", "Title", "Team archive"};
+inline constexpr TextKey Settings{"TeamWindow", "Settings", "Team archive..."};
+inline constexpr TextKey Address{"TeamWindow", "Address", "Address:"};
+inline constexpr TextKey Host{"TeamWindow", "Host", "Server:"};
+inline constexpr TextKey Port{"TeamWindow", "Port", "Port:"};
+inline constexpr TextKey Database{"TeamWindow", "Database", "Database:"};
+inline constexpr TextKey User{"TeamWindow", "User", "User:"};
+inline constexpr TextKey VerifyFull{"TeamWindow", "Verify_Full",
+                                    "Verify the server's certificate (verify-full)"};
+inline constexpr TextKey CaFile{"TeamWindow", "Ca_File", "CA file:"};
+inline constexpr TextKey Browse{"TeamWindow", "Browse", "Browse..."};
+inline constexpr TextKey ChooseCaFile{"TeamWindow", "Choose_Ca_File", "The CA file of the server"};
+inline constexpr TextKey Password{"TeamWindow", "Password", "Password:"};
+inline constexpr TextKey RememberPassword{"TeamWindow", "Remember_Password",
+                                          "Remember the password for this server"};
+inline constexpr TextKey PasswordNote{
+    "TeamWindow", "Password_Note",
+    "Remembered in %1, readable by you only; otherwise kept until the program ends"};
+inline constexpr TextKey PasswordNotSaved{"TeamWindow", "Password_Not_Saved",
+                                          "The password could not be remembered: %1"};
+inline constexpr TextKey Test{"TeamWindow", "Test", "Test connection"};
+inline constexpr TextKey Testing{"TeamWindow", "Testing", "Trying the team archive..."};
+inline constexpr TextKey Reached{"TeamWindow", "Reached",
+                                 "Reached: the team archive is ready to send to and read"};
+inline constexpr TextKey Join{"TeamWindow", "Join", "Join"};
+inline constexpr TextKey Leave{"TeamWindow", "Leave", "Leave"};
+inline constexpr TextKey Close{"TeamWindow", "Close", "Close"};
+inline constexpr TextKey JoinedTo{"TeamWindow", "Joined_To", "This PC sends to %1"};
+inline constexpr TextKey NotJoinedYet{"TeamWindow", "Not_Joined_Yet",
+                                      "This PC sends to no team archive"};
+inline constexpr TextKey ThisPc{"TeamWindow", "This_Pc", "This PC"};
+inline constexpr TextKey TeamView{"TeamWindow", "Team_View", "Team"};
+inline constexpr TextKey SendNow{"TeamWindow", "Send_Now", "Send now"};
+inline constexpr TextKey Sending{"TeamWindow", "Sending", "Sending to the team archive..."};
+inline constexpr TextKey Reading{"TeamWindow", "Reading", "Reading the team archive..."};
+inline constexpr TextKey AsOf{"TeamWindow", "As_Of", "Team archive as of %1"};
+inline constexpr TextKey NeverRead{"TeamWindow", "Never_Read",
+                                   "The team archive has not been read on this PC yet"};
+inline constexpr TextKey ReadOnlyView{"TeamWindow", "Read_Only_View",
+                                      "The team view is read-only: edit in This PC"};
+}  // namespace team_window
 }  // namespace keys
 
 }  // namespace velmora

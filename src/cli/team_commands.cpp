@@ -7,9 +7,8 @@
 
 #include "archive/archive_texts.h"
 #include "base/app_config.h"
-#include "base/local_time.h"
-#include "base/time_text.h"
 #include "history/history_texts.h"
+#include "team/team_join.h"
 #include "team/team_schema.h"
 #include "team/team_sync.h"
 #include "team/team_texts.h"
@@ -45,12 +44,9 @@ std::optional<team::JoinedTeam> Joined() {
 // The joined team archive, connected and checked; null once the reason is told.
 std::unique_ptr<team::Connection> ConnectJoined(team::JoinedTeam& joined, int& status) {
     team::TeamError error;
-    std::unique_ptr<team::Connection> connection = team::Connection::Open(joined.uri, error);
-    if (connection) error = team::CheckTeamArchive(*connection, joined.archiveId);
-    if (!error.ok()) {
-        status = Failed(error);
-        return nullptr;
-    }
+    std::unique_ptr<team::Connection> connection =
+        team::ConnectTeam(joined.uri, {}, joined.archiveId, error);
+    if (!connection) status = Failed(error);
     return connection;
 }
 
@@ -72,56 +68,34 @@ int Init(const std::string& uri) {
 }
 
 int Join(const std::string& uri) {
-    if (const team::TeamError error = team::Connection::CheckAddress(uri); !error.ok())
+    if (const team::TeamError error = team::JoinTeam(Config().AppDirectory, uri); !error.ok())
         return Failed(error);
-    const std::string written = team::WriteJoinedTeam(Config().AppDirectory, {uri, ""});
-    if (!written.empty()) return Failed({team::TeamErrorCode::LocalArchive, written});
     std::printf("joined %s\n", uri.c_str());
     return kExitOk;
 }
 
 int Leave() {
-    std::error_code ec;
-    std::filesystem::remove(team::JoinFile(Config().AppDirectory), ec);
-    if (ec) return Failed({team::TeamErrorCode::LocalArchive, ec.message()});
+    if (const team::TeamError error = team::LeaveTeam(Config().AppDirectory); !error.ok())
+        return Failed(error);
     std::printf("this PC sends to no team archive now\n");
     return kExitOk;
 }
 
 int Sync() {
-    std::optional<team::JoinedTeam> joined = Joined();
-    if (!joined) return Failed({team::TeamErrorCode::NotJoined, ""});
-    std::string laptopError;
-    const std::string laptop = team::LaptopId(Config().AppDirectory, laptopError);
-    if (laptop.empty()) return Failed({team::TeamErrorCode::LocalArchive, laptopError});
-    archive::ArchiveError localError;
-    const std::unique_ptr<archive::Archive> local =
-        OpenLocal(archive::OpenFor::Writing, localError);
-    if (!local) {
-        Tell(archive::ArchiveErrorText(localError));
+    const team::JoinedSend send = team::SendJoinedTeam(Config().AppDirectory);
+    const team::SendOutcome& outcome = send.outcome;
+    if (!send.localError.ok()) {
+        Tell(archive::ArchiveErrorText(send.localError));
         return kExitUsage;
     }
-    const std::string knownId = joined->archiveId;
-    int status = kExitOk;
-    const std::unique_ptr<team::Connection> connection = ConnectJoined(*joined, status);
-    if (!connection) {
-        // What is waiting, as far as this PC knows (everything, before a first send).
-        const auto marks = local->SentMarks(knownId);
-        if (const auto waiting = marks ? local->Waiting(marks->upTo) : std::nullopt)
-            Tell(team::WaitingText(*waiting));
-        return status;
+    if (send.reached) {
+        std::printf("%s\n", team::SentText(outcome.sent).c_str());
+        if (outcome.imagesWithoutFile > 0)
+            std::printf("%s\n", team::ImagesWithoutFileText(outcome.imagesWithoutFile).c_str());
     }
-    if (joined->archiveId != knownId) team::WriteJoinedTeam(Config().AppDirectory, *joined);
-    const team::SendOutcome outcome = team::SendToTeam(
-        *connection, *local,
-        {.dataFolder = Config().AppDirectory, .laptopId = laptop, .archiveId = joined->archiveId});
-    std::printf("%s\n", team::SentText(outcome.sent).c_str());
-    if (outcome.imagesWithoutFile > 0)
-        std::printf("%s\n", team::ImagesWithoutFileText(outcome.imagesWithoutFile).c_str());
-    if (!outcome.error.ok()) {
-        status = Failed(outcome.error);
-        Tell(team::WaitingText(outcome.waiting));
-    }
+    if (outcome.error.ok()) return kExitOk;
+    const int status = Failed(outcome.error);
+    if (send.waitingKnown) Tell(team::WaitingText(outcome.waiting));
     return status;
 }
 
@@ -131,27 +105,17 @@ int Status() {
     std::printf("team archive: %s\n", joined->uri.c_str());
     archive::ArchiveError error;
     const std::unique_ptr<archive::Archive> local = OpenLocal(archive::OpenFor::Reading, error);
-    archive::OutboxMarks marks;
-    archive::OutboxCounts waiting{};
+    team::OutboxState state;
     if (local) {
-        const auto read = local->SentMarks(joined->archiveId);
-        const auto counted = read ? local->Waiting(read->upTo) : std::nullopt;
-        if (!counted)
-            return Failed({team::TeamErrorCode::LocalArchive, local->LastError().message});
-        marks = *read;
-        waiting = *counted;
+        const auto read = team::ReadOutbox(*local, joined->archiveId);
+        if (!read) return Failed({team::TeamErrorCode::LocalArchive, local->LastError().message});
+        state = *read;
     } else if (error.code != archive::ErrorCode::NoArchive) {
         Tell(archive::ArchiveErrorText(error));
         return kExitUsage;
     }
-    std::printf("%s\n", team::WaitingText(waiting).c_str());
-    std::string when;
-    if (marks.lastSuccess) {
-        const std::tm t = LocalTime(std::chrono::system_clock::to_time_t(*marks.lastSuccess));
-        when =
-            TimeStampText(t.tm_year - 100, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
-    }
-    std::printf("%s\n", team::LastSendText(when).c_str());
+    std::printf("%s\n", team::WaitingText(state.waiting).c_str());
+    std::printf("%s\n", team::LastSendText(state.lastSend).c_str());
     return kExitOk;
 }
 

@@ -227,8 +227,19 @@ void CJobDlg::LayOutPage() {
     splitter_.setSizes({2, 3});
     left_.setMinimumWidth(200);
     pageLayout_.setContentsMargins(kPageMargin, kPageMargin, kPageMargin, kPageMargin);
-    pageLayout_.addWidget(&splitter_);
+    pageLayout_.setSpacing(kSpacing);
+    pageLayout_.addWidget(&teamBar_);
+    pageLayout_.addWidget(&splitter_, 1);
     setLayout(&pageLayout_);
+}
+
+void CJobDlg::ShowTeam(bool team) {
+    SetTeamShown(team);
+    // The job shown by name stays, when the other archive has it too.
+    chosen_.reset();
+    matrix_.reset();
+    UpdateButtons();
+    Refresh();
 }
 
 template <class Done>
@@ -248,7 +259,8 @@ void CJobDlg::Refresh() {
     ++pending_;
     const std::string wanted = job_;
     const std::filesystem::path folder = Config().AppDirectory;
-    Archiver()->PostQuery([page = QPointer(this), wanted, folder](
+    const bool team = TeamShown();
+    Archiver()->PostQuery([page = QPointer(this), wanted, folder, team](
                               archive::Archive* archive, const archive::ArchiveError& error) {
         auto result = std::make_shared<TreeResult>();
         if (!archive) {
@@ -272,9 +284,10 @@ void CJobDlg::Refresh() {
         } else {
             result->error = Q(archive::ArchiveErrorText(archive->LastError()));
         }
-        OnWindow(page, [page, result] {
+        OnWindow(page, [page, result, team] {
             --page->pending_;
-            page->ShowTree(*result);
+            // An answer of the archive shown before the view changed is of no use.
+            if (team == page->TeamShown()) page->ShowTree(*result);
         });
     });
 }
@@ -533,6 +546,11 @@ void CJobDlg::UpdateButtons() {
     move_.setEnabled(splice && !testList_);
     testSplice_.setEnabled(splice);
     testSplice_.setText(testList_ ? Q(jt::BtnCountSplice) : Q(jt::BtnTestSplice));
+    // The team view is the team archive as last read: nothing in it is edited here.
+    if (TeamShown())
+        for (CWBButton* button : {&newJob_, &edit_, &addClosure_, &addCable_, &addTray_, &delete_,
+                                  &place_, &undoPlacing_, &move_, &testSplice_})
+            button->setEnabled(false);
 }
 
 bool CJobDlg::Choose(Node node, const QString& closure, int tray) {

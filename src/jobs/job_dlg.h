@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "app/page_dlg.h"
+#include "app/team_bar.h"
 #include "jobs/job_edit_dlg.h"
 #include "jobs/job_store.h"
 #include "jobs/splice_matrix.h"
@@ -50,6 +51,9 @@ class CJobDlg : public CPageDlg {
     void OnArchiveWritten();
     // The Archive tab's choice of records (`count` of them), offered to Place.
     void SetArchiveChoice(ChosenIds ids, int count);
+    // Shows the team view (read-only) or this PC's jobs, and reads them.
+    void ShowTeam(bool team);
+    CTeamBar& TeamBar() { return teamBar_; }
 
     void OnBnClickedNewJob();
     // The details of the job, closure, cable or tray chosen in the tree.
@@ -147,6 +151,7 @@ class CJobDlg : public CPageDlg {
     QTimer followWrites_;
     std::unique_ptr<CJobForm> form_;
     // Parents before children, layouts last: members are destroyed in reverse.
+    CTeamBar teamBar_;
     QSplitter splitter_;
     QWidget left_;
     QWidget right_;

@@ -90,7 +90,8 @@ std::optional<report::Limits> AskReportLimits(QWidget* parent, const report::Lim
                           static_cast<int>(std::lround(angle->value() * 10))};
 }
 
-void ReportOnArchive(QWidget* parent, const archive::RecordFilter& filter, std::size_t shown) {
+void ReportOnArchive(QWidget* parent, const archive::RecordFilter& filter, std::size_t shown,
+                     const std::filesystem::path& archiveFolder) {
     if (shown == 0) {
         ShowMessage(parent, Q(report::report_msg::NothingSelected), Q(msg::CaptionInfo),
                     MsgButtons::Ok, MsgIcon::Exclamation);
@@ -114,7 +115,7 @@ void ReportOnArchive(QWidget* parent, const archive::RecordFilter& filter, std::
 
     // Not modal: the window goes on while the report is written, and closing it
     // stops the report.
-    auto* dialog = new CReportDlg(parent, filter, *limits, PathOf(file), dataFolder);
+    auto* dialog = new CReportDlg(parent, filter, *limits, PathOf(file), archiveFolder);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->show();
     dialog->Start();

@@ -30,7 +30,10 @@ namespace velmora::ui {
 // The whole errand for the records `filter` takes (the Archive tab's filters), of
 // which the tab shows `shown`: a report of none is refused before anything is
 // asked. Returns once the writing has started; the report's window shows the rest.
-void ReportOnArchive(QWidget* parent, const archive::RecordFilter& filter, std::size_t shown);
+// `archiveFolder` is the data folder of the archive read (this PC's, or the team
+// view's); the limits are this PC's either way.
+void ReportOnArchive(QWidget* parent, const archive::RecordFilter& filter, std::size_t shown,
+                     const std::filesystem::path& archiveFolder);
 
 // The caption of the button that starts it, in the run's language.
 QString ReportButtonText();

@@ -66,8 +66,10 @@ class Connection {
     // first call loads it); no error when it can.
     static TeamError Availability();
     static bool Available() { return Availability().ok(); }
-    // Connects; null, with the reason in `error`, on failure.
-    static std::unique_ptr<Connection> Open(const std::string& uri, TeamError& error);
+    // Connects; null, with the reason in `error`, on failure. `password`, when not
+    // empty, is used instead of libpq's password file and kept nowhere.
+    static std::unique_ptr<Connection> Open(const std::string& uri, TeamError& error,
+                                            const std::string& password = {});
     // BadAddress when `uri` is not a connection URI libpq takes, or when it holds a
     // password (those stay with libpq's own password file).
     static TeamError CheckAddress(const std::string& uri);

@@ -117,14 +117,17 @@ TeamError Connection::CheckAddress(const std::string& uri) {
     return error;
 }
 
-std::unique_ptr<Connection> Connection::Open(const std::string& uri, TeamError& error) {
+std::unique_ptr<Connection> Connection::Open(const std::string& uri, TeamError& error,
+                                             const std::string& password) {
     error = CheckAddress(uri);
     if (!error.ok()) return nullptr;
     // A connection that hangs (a cable pulled mid-handshake) gives up after 10 s
-    // unless the address says otherwise: the address is expanded last, so its own
-    // values take the place of these defaults.
-    const char* keywords[] = {"connect_timeout", "application_name", "dbname", nullptr};
-    const char* values[] = {"10", "velmora", uri.c_str(), nullptr};
+    // unless the address says otherwise: the address is expanded after these
+    // defaults, so its own values take their place. A password typed for this run
+    // goes last, in memory only (the address can hold none).
+    const char* keywords[] = {"connect_timeout", "application_name", "dbname",
+                              password.empty() ? nullptr : "password", nullptr};
+    const char* values[] = {"10", "velmora", uri.c_str(), password.c_str(), nullptr};
     auto impl = std::make_unique<Impl>();
     impl->conn.reset(Pq().PQconnectdbParams(keywords, values, 1));
     if (!impl->conn) {

@@ -32,7 +32,7 @@ TEST_F(ReportWindow, NothingToReportIsRefusedBeforeAnythingIsAsked) {
     QTimer::singleShot(0, dlg.get(), [] {
         if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
     });
-    ui::ReportOnArchive(&dlg->ArchivePage(), {}, 0);
+    ui::ReportOnArchive(&dlg->ArchivePage(), {}, 0, {});
     EXPECT_EQ(BoxTexts(), (test::Texts{ui::Q(report::report_msg::NothingSelected)}));
 }
 

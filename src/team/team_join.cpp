@@ -1,0 +1,87 @@
+#include "team/team_join.h"
+
+#include <chrono>
+
+#include "base/local_time.h"
+#include "base/time_text.h"
+#include "team/team_schema.h"
+
+namespace velmora::team {
+
+TeamError JoinTeam(const std::filesystem::path& dataFolder, const std::string& uri) {
+    if (TeamError error = Connection::CheckAddress(uri); !error.ok()) return error;
+    const std::string written = WriteJoinedTeam(dataFolder, {uri, ""});
+    if (!written.empty()) return {TeamErrorCode::LocalArchive, written};
+    return {};
+}
+
+TeamError LeaveTeam(const std::filesystem::path& dataFolder) {
+    std::error_code ec;
+    std::filesystem::remove(JoinFile(dataFolder), ec);
+    if (ec) return {TeamErrorCode::LocalArchive, ec.message()};
+    return {};
+}
+
+std::unique_ptr<Connection> ConnectTeam(const std::string& uri, const std::string& password,
+                                        std::string& archiveId, TeamError& error) {
+    std::unique_ptr<Connection> connection = Connection::Open(uri, error, password);
+    if (connection) error = CheckTeamArchive(*connection, archiveId);
+    if (!error.ok()) return nullptr;
+    return connection;
+}
+
+std::optional<OutboxState> ReadOutbox(archive::Archive& local, const std::string& archiveId) {
+    const auto marks = local.SentMarks(archiveId);
+    const auto waiting = marks ? local.Waiting(marks->upTo) : std::nullopt;
+    if (!waiting) return std::nullopt;
+    OutboxState state{*waiting, {}};
+    if (marks->lastSuccess) {
+        const std::tm t = LocalTime(std::chrono::system_clock::to_time_t(*marks->lastSuccess));
+        state.lastSend =
+            TimeStampText(t.tm_year - 100, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+    }
+    return state;
+}
+
+JoinedSend SendJoinedTeam(const std::filesystem::path& dataFolder, const std::string& password) {
+    JoinedSend send;
+    TeamError& error = send.outcome.error;
+    std::optional<JoinedTeam> joined = ReadJoinedTeam(dataFolder);
+    if (!joined) {
+        error = {TeamErrorCode::NotJoined, ""};
+        return send;
+    }
+    std::string laptopError;
+    const std::string laptop = LaptopId(dataFolder, laptopError);
+    if (laptop.empty()) {
+        error = {TeamErrorCode::LocalArchive, laptopError};
+        return send;
+    }
+    archive::OpenResult opened = archive::Archive::Open(archive::ArchiveFile(dataFolder));
+    if (!opened.archive) {
+        send.localError = opened.error;
+        error = {TeamErrorCode::LocalArchive, opened.error.message};
+        return send;
+    }
+    archive::Archive& local = *opened.archive;
+    const std::string knownId = joined->archiveId;
+    const std::unique_ptr<Connection> connection =
+        ConnectTeam(joined->uri, password, joined->archiveId, error);
+    if (!connection) {
+        // What is waiting, as far as this PC knows (everything, before a first send).
+        if (const auto state = ReadOutbox(local, knownId)) {
+            send.outcome.waiting = state->waiting;
+            send.waitingKnown = true;
+        }
+        return send;
+    }
+    send.reached = true;
+    if (joined->archiveId != knownId) WriteJoinedTeam(dataFolder, *joined);
+    send.outcome =
+        SendToTeam(*connection, local,
+                   {.dataFolder = dataFolder, .laptopId = laptop, .archiveId = joined->archiveId});
+    send.waitingKnown = true;
+    return send;
+}
+
+}  // namespace velmora::team

@@ -1,0 +1,43 @@
+#pragma once
+// Joining and leaving a team archive, reaching it, sending to it and telling what
+// waits: the rules the window and velmora-cli share.
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "archive/archive.h"
+#include "team/team_sync.h"
+
+namespace velmora::team {
+
+// Remembers `uri` in the data folder (no password ever: the address is checked
+// first); the team archive's id is learnt again at the first send.
+TeamError JoinTeam(const std::filesystem::path& dataFolder, const std::string& uri);
+// Forgets the team archive: nothing is sent any more.
+TeamError LeaveTeam(const std::filesystem::path& dataFolder);
+
+// Connects to `uri` and checks that it holds a team archive this program can use;
+// its id in `archiveId`. `password` "" leaves the password to libpq's password file.
+std::unique_ptr<Connection> ConnectTeam(const std::string& uri, const std::string& password,
+                                        std::string& archiveId, TeamError& error);
+
+// What waits to be sent to the team archive `archiveId` and when the last send that
+// left nothing waiting ended, as local time text ("" when never).
+struct OutboxState {
+    archive::OutboxCounts waiting{};
+    std::string lastSend;
+};
+std::optional<OutboxState> ReadOutbox(archive::Archive& local, const std::string& archiveId);
+
+// One send of the data folder's archive to its joined team archive.
+struct JoinedSend {
+    SendOutcome outcome;
+    bool reached = false;              // the team archive answered: outcome.sent counts
+    bool waitingKnown = false;         // outcome.waiting holds what this PC knows waits
+    archive::ArchiveError localError;  // the local archive could not be opened
+};
+JoinedSend SendJoinedTeam(const std::filesystem::path& dataFolder,
+                          const std::string& password = {});
+
+}  // namespace velmora::team

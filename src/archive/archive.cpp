@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -196,6 +197,91 @@ int QuickCheck(sqlite3* db, std::string& verdict) {
 
 }  // namespace
 
+namespace {
+
+// The user logged in to this computer, for the job log; "" when unknown.
+std::string UserName() {
+    for (const char* name : {"USER", "USERNAME", "LOGNAME"})
+        if (const char* value = std::getenv(name); value && *value) return value;
+    return "?";
+}
+
+std::string UuidText(std::span<const std::uint8_t, 16> bytes) {
+    std::string text;
+    const char* hex = "0123456789abcdef";
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        text += hex[bytes[i] >> 4];
+        text += hex[bytes[i] & 0xF];
+        if (i == 3 || i == 5 || i == 7 || i == 9) text += '-';
+    }
+    return text;
+}
+
+void ResultText(sqlite3_context* context, const std::string& text) {
+    sqlite3_result_text(context, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+int RegisterChangeFunctions(sqlite3* db, ChangeContext* changes) {
+    auto now = [](sqlite3_context* context, int, sqlite3_value**) {
+        const auto* c = static_cast<ChangeContext*>(sqlite3_user_data(context));
+        const auto t =
+            c->clock ? c->clock()
+                     : std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+        sqlite3_result_int64(context, t.time_since_epoch().count());
+    };
+    auto author = [](sqlite3_context* context, int, sqlite3_value**) {
+        ResultText(context, static_cast<ChangeContext*>(sqlite3_user_data(context))->author);
+    };
+    auto applying = [](sqlite3_context* context, int, sqlite3_value**) {
+        sqlite3_result_int(context,
+                           static_cast<ChangeContext*>(sqlite3_user_data(context))->applying);
+    };
+    // A random (version 4) UUID.
+    auto random = [](sqlite3_context* context, int, sqlite3_value**) {
+        std::array<std::uint8_t, 16> bytes{};
+        sqlite3_randomness(static_cast<int>(bytes.size()), bytes.data());
+        bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);
+        bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);
+        ResultText(context, UuidText(bytes));
+    };
+    // A UUID made from a parent's id and a name within it (the SHA-256 of both, as
+    // a version 8 UUID): the same in every archive.
+    auto named = [](sqlite3_context* context, int, sqlite3_value** args) {
+        std::string text;
+        for (int i = 0; i < 2; ++i) {
+            const auto* part = reinterpret_cast<const char*>(sqlite3_value_text(args[i]));
+            text += part ? part : "";
+            text += '\x1F';
+        }
+        const auto digest =
+            Sha256Of({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+        std::array<std::uint8_t, 16> bytes{};
+        std::copy_n(digest.begin(), bytes.size(), bytes.begin());
+        bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x80);
+        bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);
+        ResultText(context, UuidText(bytes));
+    };
+    const struct {
+        const char* name;
+        int args;
+        void (*call)(sqlite3_context*, int, sqlite3_value**);
+    } functions[] = {{"velmora_now", 0, now},
+                     {"velmora_author", 0, author},
+                     {"velmora_applying", 0, applying},
+                     {"velmora_uuid", 0, random},
+                     {"velmora_name_uuid", 2, named}};
+    for (const auto& f : functions) {
+        const int flags = SQLITE_UTF8 | (f.args == 2 ? SQLITE_DETERMINISTIC : 0);
+        if (int rc = sqlite3_create_function(db, f.name, f.args, flags, changes, f.call, nullptr,
+                                             nullptr);
+            rc != SQLITE_OK)
+            return rc;
+    }
+    return SQLITE_OK;
+}
+
+}  // namespace
+
 OpenResult Archive::Open(const std::filesystem::path& file, OpenOptions options) {
     DbHandle db;
     const std::string fileText = PathText(file);
@@ -234,6 +320,7 @@ OpenResult Archive::Open(const std::filesystem::path& file, OpenOptions options)
         // SQLite falls back to reading only when the file cannot be written.
         bool readOnly = sqlite3_db_readonly(db.get(), "main") == 1;
         sqlite3_busy_timeout(db.get(), static_cast<int>(options.busyTimeout.count()));
+        auto changes = std::make_unique<ChangeContext>(ChangeContext{options.clock, UserName()});
 
         // Read before anything is written: a file that is not an archive of ours,
         // or one from a newer program, is left as it is.
@@ -249,6 +336,7 @@ OpenResult Archive::Open(const std::filesystem::path& file, OpenOptions options)
             db.reset(raw);
             if (rc == SQLITE_OK) rc = ReadVersion(db.get(), &version);
         }
+        if (rc == SQLITE_OK) rc = RegisterChangeFunctions(db.get(), changes.get());
         // The first program to open the file reads its marker; while others have it
         // open, the one that opened it first has checked it.
         std::unique_ptr<LockFile> marker =
@@ -283,8 +371,8 @@ OpenResult Archive::Open(const std::filesystem::path& file, OpenOptions options)
                               "it cannot be written, and it is of an older version (" +
                                   std::to_string(version) +
                                   ") that must first be brought up to date where it can be");
-            return {std::unique_ptr<Archive>(
-                        new Archive(db.release(), nullptr, std::move(clock), fileText, true)),
+            return {std::unique_ptr<Archive>(new Archive(db.release(), nullptr, std::move(clock),
+                                                         fileText, true, std::move(changes))),
                     {}};
         }
 
@@ -307,9 +395,10 @@ OpenResult Archive::Open(const std::filesystem::path& file, OpenOptions options)
         // Said open until the last program to use it closes it.
         if (marker && !marker->Write(kOpenState)) marker.reset();
         if (marker && !marker->Shared()) marker.reset();
-        return {std::unique_ptr<Archive>(new Archive(db.release(), std::move(marker),
-                                                     std::move(clock), fileText, false)),
-                {}};
+        return {
+            std::unique_ptr<Archive>(new Archive(db.release(), std::move(marker), std::move(clock),
+                                                 fileText, false, std::move(changes))),
+            {}};
     } catch (const std::exception& e) {
         return refuse(ErrorCode::Failed, std::string("opening the archive: ") + e.what());
     } catch (...) {
@@ -318,12 +407,13 @@ OpenResult Archive::Open(const std::filesystem::path& file, OpenOptions options)
 }
 
 Archive::Archive(sqlite3* db, std::unique_ptr<LockFile> marker, Clock clock, std::string file,
-                 bool readOnly)
+                 bool readOnly, std::unique_ptr<ChangeContext> changes)
     : db_(db),
       marker_(std::move(marker)),
       clock_(std::move(clock)),
       file_(std::move(file)),
-      readOnly_(readOnly) {}
+      readOnly_(readOnly),
+      changes_(std::move(changes)) {}
 
 Archive::~Archive() {
     // The last connection to close folds the WAL into the file: the state the marker
@@ -1334,7 +1424,8 @@ std::optional<OutboxCounts> Archive::Waiting(const OutboxCounts& upTo) {
         static constexpr const char* kCount[kOutboxKinds] = {
             "SELECT count(*) FROM records WHERE id > ?1",
             "SELECT count(*) FROM images WHERE id > ?1",
-            "SELECT count(*) FROM snapshots WHERE id > ?1"};
+            "SELECT count(*) FROM snapshots WHERE id > ?1",
+            "SELECT count(*) FROM job_changes WHERE id > ?1 AND laptop = ''"};
         OutboxCounts counts{};
         for (std::size_t kind = 0; kind < kOutboxKinds; ++kind) {
             Statement query(db_, kCount[kind]);

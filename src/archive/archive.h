@@ -38,6 +38,9 @@ class MatrixReader;
 
 namespace velmora::archive {
 
+class JobLog;
+struct ChangeContext;
+
 enum class ErrorCode {
     None,
     NoArchive,        // opened for reading, and there is no archive file yet
@@ -226,8 +229,8 @@ struct StoreResult {
 // The rows a team archive has not yet acknowledged are those of each kind above its
 // mark, in id order: ids only grow, so a send goes through them in batches and moves
 // the mark after each batch the team archive committed.
-enum class OutboxKind { Records = 0, Images = 1, Snapshots = 2 };
-inline constexpr std::size_t kOutboxKinds = 3;
+enum class OutboxKind { Records = 0, Images = 1, Snapshots = 2, JobChanges = 3 };
+inline constexpr std::size_t kOutboxKinds = 4;
 using OutboxCounts = std::array<std::int64_t, kOutboxKinds>;  // by OutboxKind
 
 struct OutboxMarks {
@@ -395,8 +398,10 @@ class Archive {
     // The as-built documentation kept in the same file works on the same connection.
     friend class jobs::JobStore;
     friend class jobs::MatrixReader;
+    // The log of job changes and their application, on the same connection.
+    friend class JobLog;
     Archive(sqlite3* db, std::unique_ptr<LockFile> marker, Clock clock, std::string file,
-            bool readOnly);
+            bool readOnly, std::unique_ptr<ChangeContext> changes);
     std::chrono::sys_seconds Now() const;
     // Runs `work` with lastError_ cleared; a thrown exception becomes Failed.
     template <class Work>
@@ -408,6 +413,8 @@ class Archive {
     std::string file_;
     bool readOnly_;
     ArchiveError lastError_;
+    // What the connection's functions for the job log read (velmora_now() ...).
+    std::unique_ptr<ChangeContext> changes_;
 };
 
 }  // namespace velmora::archive

@@ -220,6 +220,173 @@ CREATE TABLE team_pulls (
     PRIMARY KEY (team, scope)
 ) WITHOUT ROWID;
 )sql"},
+    // Jobs edited on several laptops and in the office. Jobs, closures, cables, trays
+    // and positions get an id that is the same in every archive: made from the name
+    // or number that identifies them within their parent (so two laptops that make
+    // job "North" offline make one job), or a random one where that is taken (a name
+    // freed by a renaming). A record is known by its bytes and its splicer:
+    // "<68 hex digits>:s<serial>", or ":f<folder>" while the serial is unknown.
+    // Every change the program makes to them is kept, in the same transaction, by the
+    // triggers below, one row per field changed: the log a team archive is sent and
+    // from which a pulled state is worked out (job_changes; laptop '' for this
+    // archive's own, else the laptop and its own id for the change; effective the
+    // team archive's time for it once known). Creating writes every field, deleting
+    // writes `deleted`. The functions velmora_*() are the archive connection's own
+    // (the clock, the user, and whether pulled changes are being applied, which
+    // are not logged again). job_pending: entities whose pulled changes are yet to
+    // be applied. What was here before is logged as made now.
+    {8, R"sql(
+ALTER TABLE jobs ADD COLUMN uuid TEXT;
+ALTER TABLE closures ADD COLUMN uuid TEXT;
+ALTER TABLE cables ADD COLUMN uuid TEXT;
+ALTER TABLE trays ADD COLUMN uuid TEXT;
+ALTER TABLE positions ADD COLUMN uuid TEXT;
+UPDATE jobs SET uuid = velmora_name_uuid('job', jobs.name);
+CREATE UNIQUE INDEX jobs_by_uuid ON jobs(uuid);
+UPDATE closures SET uuid = velmora_name_uuid((SELECT uuid FROM jobs WHERE id = closures.job_id), 'closure ' || closures.name);
+CREATE UNIQUE INDEX closures_by_uuid ON closures(uuid);
+UPDATE cables SET uuid = velmora_name_uuid((SELECT uuid FROM closures WHERE id = cables.closure_id), 'cable ' || cables.name);
+CREATE UNIQUE INDEX cables_by_uuid ON cables(uuid);
+UPDATE trays SET uuid = velmora_name_uuid((SELECT uuid FROM closures WHERE id = trays.closure_id), 'tray ' || trays.number);
+CREATE UNIQUE INDEX trays_by_uuid ON trays(uuid);
+UPDATE positions SET uuid = velmora_name_uuid((SELECT uuid FROM trays WHERE id = positions.tray_id), 'position ' || positions.number);
+CREATE UNIQUE INDEX positions_by_uuid ON positions(uuid);
+CREATE TABLE job_changes (
+    id         INTEGER PRIMARY KEY,
+    kind       TEXT NOT NULL,
+    entity     TEXT NOT NULL,
+    field      TEXT NOT NULL,
+    value      TEXT,
+    changed_at INTEGER NOT NULL,
+    author     TEXT NOT NULL,
+    laptop     TEXT NOT NULL DEFAULT '',
+    origin_id  INTEGER,
+    effective  INTEGER
+);
+CREATE INDEX job_changes_by_field ON job_changes(kind, entity, field);
+CREATE INDEX job_changes_by_parent ON job_changes(field, value) WHERE field IN ('job', 'closure', 'tray');
+CREATE UNIQUE INDEX job_changes_by_origin ON job_changes(laptop, origin_id) WHERE laptop <> '';
+CREATE TABLE job_pending (
+    kind   TEXT NOT NULL,
+    entity TEXT NOT NULL,
+    PRIMARY KEY (kind, entity)
+) WITHOUT ROWID;
+INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+    SELECT 'job', uuid, 'name', jobs.name, velmora_now(), velmora_author() FROM jobs UNION ALL SELECT 'job', uuid, 'customer', jobs.customer, velmora_now(), velmora_author() FROM jobs UNION ALL SELECT 'job', uuid, 'contractor', jobs.contractor, velmora_now(), velmora_author() FROM jobs UNION ALL SELECT 'job', uuid, 'technicians', jobs.technicians, velmora_now(), velmora_author() FROM jobs UNION ALL SELECT 'job', uuid, 'notes', jobs.notes, velmora_now(), velmora_author() FROM jobs UNION ALL SELECT 'job', uuid, 'max_loss', jobs.max_loss, velmora_now(), velmora_author() FROM jobs UNION ALL SELECT 'job', uuid, 'max_angle', jobs.max_angle, velmora_now(), velmora_author() FROM jobs;
+INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+    SELECT 'closure', uuid, 'job', (SELECT uuid FROM jobs WHERE id = closures.job_id), velmora_now(), velmora_author() FROM closures UNION ALL SELECT 'closure', uuid, 'name', closures.name, velmora_now(), velmora_author() FROM closures UNION ALL SELECT 'closure', uuid, 'location', closures.location, velmora_now(), velmora_author() FROM closures UNION ALL SELECT 'closure', uuid, 'latitude', closures.latitude, velmora_now(), velmora_author() FROM closures UNION ALL SELECT 'closure', uuid, 'longitude', closures.longitude, velmora_now(), velmora_author() FROM closures UNION ALL SELECT 'closure', uuid, 'notes', closures.notes, velmora_now(), velmora_author() FROM closures;
+INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+    SELECT 'cable', uuid, 'closure', (SELECT uuid FROM closures WHERE id = cables.closure_id), velmora_now(), velmora_author() FROM cables UNION ALL SELECT 'cable', uuid, 'name', cables.name, velmora_now(), velmora_author() FROM cables UNION ALL SELECT 'cable', uuid, 'fibres', cables.fibres, velmora_now(), velmora_author() FROM cables UNION ALL SELECT 'cable', uuid, 'per_tube', cables.per_tube, velmora_now(), velmora_author() FROM cables;
+INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+    SELECT 'tray', uuid, 'closure', (SELECT uuid FROM closures WHERE id = trays.closure_id), velmora_now(), velmora_author() FROM trays UNION ALL SELECT 'tray', uuid, 'number', trays.number, velmora_now(), velmora_author() FROM trays UNION ALL SELECT 'tray', uuid, 'capacity', trays.capacity, velmora_now(), velmora_author() FROM trays;
+INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+    SELECT 'position', uuid, 'tray', (SELECT uuid FROM trays WHERE id = positions.tray_id), velmora_now(), velmora_author() FROM positions UNION ALL SELECT 'position', uuid, 'number', positions.number, velmora_now(), velmora_author() FROM positions UNION ALL SELECT 'position', uuid, 'cable_a', (SELECT uuid FROM cables WHERE id = positions.cable_a), velmora_now(), velmora_author() FROM positions UNION ALL SELECT 'position', uuid, 'fibre_a', positions.fibre_a, velmora_now(), velmora_author() FROM positions UNION ALL SELECT 'position', uuid, 'cable_b', (SELECT uuid FROM cables WHERE id = positions.cable_b), velmora_now(), velmora_author() FROM positions UNION ALL SELECT 'position', uuid, 'fibre_b', positions.fibre_b, velmora_now(), velmora_author() FROM positions;
+CREATE VIEW record_identities AS
+    SELECT r.id, lower(hex(r.bytes)) || ':' || CASE WHEN s.serial = '' THEN 'f' || s.folder ELSE 's' || s.serial END AS identity
+    FROM records r JOIN splicers s ON s.id = r.splicer_id;
+INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+    SELECT 'record', (SELECT identity FROM record_identities WHERE id = records.id), 'job', job, velmora_now(), velmora_author() FROM records WHERE job IS NOT NULL;
+INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+    SELECT 'record', (SELECT identity FROM record_identities WHERE id = placings.record_id), 'position', (SELECT uuid FROM positions WHERE id = placings.position_id), velmora_now(), velmora_author() FROM placings;
+INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+    SELECT 'record', (SELECT identity FROM record_identities WHERE id = test_splices.record_id), 'test', '1', velmora_now(), velmora_author() FROM test_splices;
+CREATE TRIGGER jobs_made AFTER INSERT ON jobs BEGIN
+    UPDATE jobs SET uuid = CASE WHEN EXISTS (SELECT 1 FROM jobs WHERE uuid = velmora_name_uuid('job', NEW.name))
+        THEN velmora_uuid() ELSE velmora_name_uuid('job', NEW.name) END WHERE id = NEW.id AND uuid IS NULL;
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+        SELECT 'job', (SELECT uuid FROM jobs WHERE id = NEW.id), f, v, velmora_now(), velmora_author()
+        FROM (SELECT 'deleted' AS f, NULL AS v UNION ALL SELECT 'name', NEW.name UNION ALL SELECT 'customer', NEW.customer UNION ALL SELECT 'contractor', NEW.contractor UNION ALL SELECT 'technicians', NEW.technicians UNION ALL SELECT 'notes', NEW.notes UNION ALL SELECT 'max_loss', NEW.max_loss UNION ALL SELECT 'max_angle', NEW.max_angle) WHERE velmora_applying() = 0;
+END;
+CREATE TRIGGER jobs_changed AFTER UPDATE OF contractor, customer, max_angle, max_loss, name, notes, technicians ON jobs WHEN velmora_applying() = 0 BEGIN
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+        SELECT 'job', NEW.uuid, f, v, velmora_now(), velmora_author()
+        FROM (SELECT 'name' AS f, NEW.name AS v, OLD.name IS NOT NEW.name AS c UNION ALL SELECT 'customer', NEW.customer, OLD.customer IS NOT NEW.customer UNION ALL SELECT 'contractor', NEW.contractor, OLD.contractor IS NOT NEW.contractor UNION ALL SELECT 'technicians', NEW.technicians, OLD.technicians IS NOT NEW.technicians UNION ALL SELECT 'notes', NEW.notes, OLD.notes IS NOT NEW.notes UNION ALL SELECT 'max_loss', NEW.max_loss, OLD.max_loss IS NOT NEW.max_loss UNION ALL SELECT 'max_angle', NEW.max_angle, OLD.max_angle IS NOT NEW.max_angle) WHERE c;
+END;
+CREATE TRIGGER jobs_gone AFTER DELETE ON jobs WHEN velmora_applying() = 0 BEGIN
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author) VALUES ('job', OLD.uuid, 'deleted', '1', velmora_now(), velmora_author());
+END;
+CREATE TRIGGER closures_made AFTER INSERT ON closures BEGIN
+    UPDATE closures SET uuid = CASE WHEN EXISTS (SELECT 1 FROM closures WHERE uuid = velmora_name_uuid((SELECT uuid FROM jobs WHERE id = NEW.job_id), 'closure ' || NEW.name))
+        THEN velmora_uuid() ELSE velmora_name_uuid((SELECT uuid FROM jobs WHERE id = NEW.job_id), 'closure ' || NEW.name) END WHERE id = NEW.id AND uuid IS NULL;
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+        SELECT 'closure', (SELECT uuid FROM closures WHERE id = NEW.id), f, v, velmora_now(), velmora_author()
+        FROM (SELECT 'deleted' AS f, NULL AS v UNION ALL SELECT 'job', (SELECT uuid FROM jobs WHERE id = NEW.job_id) UNION ALL SELECT 'name', NEW.name UNION ALL SELECT 'location', NEW.location UNION ALL SELECT 'latitude', NEW.latitude UNION ALL SELECT 'longitude', NEW.longitude UNION ALL SELECT 'notes', NEW.notes) WHERE velmora_applying() = 0;
+END;
+CREATE TRIGGER closures_changed AFTER UPDATE OF job_id, latitude, location, longitude, name, notes ON closures WHEN velmora_applying() = 0 BEGIN
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+        SELECT 'closure', NEW.uuid, f, v, velmora_now(), velmora_author()
+        FROM (SELECT 'job' AS f, (SELECT uuid FROM jobs WHERE id = NEW.job_id) AS v, (SELECT uuid FROM jobs WHERE id = OLD.job_id) IS NOT (SELECT uuid FROM jobs WHERE id = NEW.job_id) AS c UNION ALL SELECT 'name', NEW.name, OLD.name IS NOT NEW.name UNION ALL SELECT 'location', NEW.location, OLD.location IS NOT NEW.location UNION ALL SELECT 'latitude', NEW.latitude, OLD.latitude IS NOT NEW.latitude UNION ALL SELECT 'longitude', NEW.longitude, OLD.longitude IS NOT NEW.longitude UNION ALL SELECT 'notes', NEW.notes, OLD.notes IS NOT NEW.notes) WHERE c;
+END;
+CREATE TRIGGER closures_gone AFTER DELETE ON closures WHEN velmora_applying() = 0 BEGIN
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author) VALUES ('closure', OLD.uuid, 'deleted', '1', velmora_now(), velmora_author());
+END;
+CREATE TRIGGER cables_made AFTER INSERT ON cables BEGIN
+    UPDATE cables SET uuid = CASE WHEN EXISTS (SELECT 1 FROM cables WHERE uuid = velmora_name_uuid((SELECT uuid FROM closures WHERE id = NEW.closure_id), 'cable ' || NEW.name))
+        THEN velmora_uuid() ELSE velmora_name_uuid((SELECT uuid FROM closures WHERE id = NEW.closure_id), 'cable ' || NEW.name) END WHERE id = NEW.id AND uuid IS NULL;
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+        SELECT 'cable', (SELECT uuid FROM cables WHERE id = NEW.id), f, v, velmora_now(), velmora_author()
+        FROM (SELECT 'deleted' AS f, NULL AS v UNION ALL SELECT 'closure', (SELECT uuid FROM closures WHERE id = NEW.closure_id) UNION ALL SELECT 'name', NEW.name UNION ALL SELECT 'fibres', NEW.fibres UNION ALL SELECT 'per_tube', NEW.per_tube) WHERE velmora_applying() = 0;
+END;
+CREATE TRIGGER cables_changed AFTER UPDATE OF closure_id, fibres, name, per_tube ON cables WHEN velmora_applying() = 0 BEGIN
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+        SELECT 'cable', NEW.uuid, f, v, velmora_now(), velmora_author()
+        FROM (SELECT 'closure' AS f, (SELECT uuid FROM closures WHERE id = NEW.closure_id) AS v, (SELECT uuid FROM closures WHERE id = OLD.closure_id) IS NOT (SELECT uuid FROM closures WHERE id = NEW.closure_id) AS c UNION ALL SELECT 'name', NEW.name, OLD.name IS NOT NEW.name UNION ALL SELECT 'fibres', NEW.fibres, OLD.fibres IS NOT NEW.fibres UNION ALL SELECT 'per_tube', NEW.per_tube, OLD.per_tube IS NOT NEW.per_tube) WHERE c;
+END;
+CREATE TRIGGER cables_gone AFTER DELETE ON cables WHEN velmora_applying() = 0 BEGIN
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author) VALUES ('cable', OLD.uuid, 'deleted', '1', velmora_now(), velmora_author());
+END;
+CREATE TRIGGER trays_made AFTER INSERT ON trays BEGIN
+    UPDATE trays SET uuid = CASE WHEN EXISTS (SELECT 1 FROM trays WHERE uuid = velmora_name_uuid((SELECT uuid FROM closures WHERE id = NEW.closure_id), 'tray ' || NEW.number))
+        THEN velmora_uuid() ELSE velmora_name_uuid((SELECT uuid FROM closures WHERE id = NEW.closure_id), 'tray ' || NEW.number) END WHERE id = NEW.id AND uuid IS NULL;
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+        SELECT 'tray', (SELECT uuid FROM trays WHERE id = NEW.id), f, v, velmora_now(), velmora_author()
+        FROM (SELECT 'deleted' AS f, NULL AS v UNION ALL SELECT 'closure', (SELECT uuid FROM closures WHERE id = NEW.closure_id) UNION ALL SELECT 'number', NEW.number UNION ALL SELECT 'capacity', NEW.capacity) WHERE velmora_applying() = 0;
+END;
+CREATE TRIGGER trays_changed AFTER UPDATE OF capacity, closure_id, number ON trays WHEN velmora_applying() = 0 BEGIN
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+        SELECT 'tray', NEW.uuid, f, v, velmora_now(), velmora_author()
+        FROM (SELECT 'closure' AS f, (SELECT uuid FROM closures WHERE id = NEW.closure_id) AS v, (SELECT uuid FROM closures WHERE id = OLD.closure_id) IS NOT (SELECT uuid FROM closures WHERE id = NEW.closure_id) AS c UNION ALL SELECT 'number', NEW.number, OLD.number IS NOT NEW.number UNION ALL SELECT 'capacity', NEW.capacity, OLD.capacity IS NOT NEW.capacity) WHERE c;
+END;
+CREATE TRIGGER trays_gone AFTER DELETE ON trays WHEN velmora_applying() = 0 BEGIN
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author) VALUES ('tray', OLD.uuid, 'deleted', '1', velmora_now(), velmora_author());
+END;
+CREATE TRIGGER positions_made AFTER INSERT ON positions BEGIN
+    UPDATE positions SET uuid = CASE WHEN EXISTS (SELECT 1 FROM positions WHERE uuid = velmora_name_uuid((SELECT uuid FROM trays WHERE id = NEW.tray_id), 'position ' || NEW.number))
+        THEN velmora_uuid() ELSE velmora_name_uuid((SELECT uuid FROM trays WHERE id = NEW.tray_id), 'position ' || NEW.number) END WHERE id = NEW.id AND uuid IS NULL;
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+        SELECT 'position', (SELECT uuid FROM positions WHERE id = NEW.id), f, v, velmora_now(), velmora_author()
+        FROM (SELECT 'deleted' AS f, NULL AS v UNION ALL SELECT 'tray', (SELECT uuid FROM trays WHERE id = NEW.tray_id) UNION ALL SELECT 'number', NEW.number UNION ALL SELECT 'cable_a', (SELECT uuid FROM cables WHERE id = NEW.cable_a) UNION ALL SELECT 'fibre_a', NEW.fibre_a UNION ALL SELECT 'cable_b', (SELECT uuid FROM cables WHERE id = NEW.cable_b) UNION ALL SELECT 'fibre_b', NEW.fibre_b) WHERE velmora_applying() = 0;
+END;
+CREATE TRIGGER positions_changed AFTER UPDATE OF cable_a, cable_b, fibre_a, fibre_b, number, tray_id ON positions WHEN velmora_applying() = 0 BEGIN
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+        SELECT 'position', NEW.uuid, f, v, velmora_now(), velmora_author()
+        FROM (SELECT 'tray' AS f, (SELECT uuid FROM trays WHERE id = NEW.tray_id) AS v, (SELECT uuid FROM trays WHERE id = OLD.tray_id) IS NOT (SELECT uuid FROM trays WHERE id = NEW.tray_id) AS c UNION ALL SELECT 'number', NEW.number, OLD.number IS NOT NEW.number UNION ALL SELECT 'cable_a', (SELECT uuid FROM cables WHERE id = NEW.cable_a), (SELECT uuid FROM cables WHERE id = OLD.cable_a) IS NOT (SELECT uuid FROM cables WHERE id = NEW.cable_a) UNION ALL SELECT 'fibre_a', NEW.fibre_a, OLD.fibre_a IS NOT NEW.fibre_a UNION ALL SELECT 'cable_b', (SELECT uuid FROM cables WHERE id = NEW.cable_b), (SELECT uuid FROM cables WHERE id = OLD.cable_b) IS NOT (SELECT uuid FROM cables WHERE id = NEW.cable_b) UNION ALL SELECT 'fibre_b', NEW.fibre_b, OLD.fibre_b IS NOT NEW.fibre_b) WHERE c;
+END;
+CREATE TRIGGER positions_gone AFTER DELETE ON positions WHEN velmora_applying() = 0 BEGIN
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author) VALUES ('position', OLD.uuid, 'deleted', '1', velmora_now(), velmora_author());
+END;
+CREATE TRIGGER records_job_given AFTER INSERT ON records WHEN NEW.job IS NOT NULL AND velmora_applying() = 0 BEGIN
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author) VALUES ('record', (SELECT identity FROM record_identities WHERE id = NEW.id), 'job', NEW.job, velmora_now(), velmora_author());
+END;
+CREATE TRIGGER records_job_changed AFTER UPDATE OF job ON records WHEN NEW.job IS NOT OLD.job AND velmora_applying() = 0 BEGIN
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author) VALUES ('record', (SELECT identity FROM record_identities WHERE id = NEW.id), 'job', NEW.job, velmora_now(), velmora_author());
+END;
+CREATE TRIGGER placings_made AFTER INSERT ON placings WHEN velmora_applying() = 0 BEGIN
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author) VALUES ('record', (SELECT identity FROM record_identities WHERE id = NEW.record_id), 'position', (SELECT uuid FROM positions WHERE id = NEW.position_id), velmora_now(), velmora_author());
+END;
+CREATE TRIGGER placings_moved AFTER UPDATE OF position_id ON placings WHEN NEW.position_id IS NOT OLD.position_id AND velmora_applying() = 0 BEGIN
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author) VALUES ('record', (SELECT identity FROM record_identities WHERE id = NEW.record_id), 'position', (SELECT uuid FROM positions WHERE id = NEW.position_id), velmora_now(), velmora_author());
+END;
+CREATE TRIGGER placings_gone AFTER DELETE ON placings WHEN velmora_applying() = 0 BEGIN
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author) VALUES ('record', (SELECT identity FROM record_identities WHERE id = OLD.record_id), 'position', NULL, velmora_now(), velmora_author());
+END;
+CREATE TRIGGER test_splices_made AFTER INSERT ON test_splices WHEN velmora_applying() = 0 BEGIN
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author) VALUES ('record', (SELECT identity FROM record_identities WHERE id = NEW.record_id), 'test', '1', velmora_now(), velmora_author());
+END;
+CREATE TRIGGER test_splices_gone AFTER DELETE ON test_splices WHEN velmora_applying() = 0 BEGIN
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author) VALUES ('record', (SELECT identity FROM record_identities WHERE id = OLD.record_id), 'test', NULL, velmora_now(), velmora_author());
+END;
+)sql"},
 };
 
 // The first column of the first row of `sql` (0 when it gives no row).

@@ -16,6 +16,18 @@
 
 #include "archive/archive.h"
 
+namespace velmora::archive {
+
+// What the job log's triggers ask the connection: the time and author of a change,
+// new ids, and whether the change is a pulled one being applied (not logged again).
+struct ChangeContext {
+    Clock clock;
+    std::string author;
+    bool applying = false;
+};
+
+}  // namespace velmora::archive
+
 namespace velmora::archive::sql {
 
 inline ErrorCode CodeFor(int sqliteCode) {

@@ -477,12 +477,18 @@ inline constexpr TextKey ProtocolError{"Team", "Protocol_Error",
 inline constexpr TextKey LocalArchive{"Team", "Local_Archive", "This PC's archive failed: %1"};
 inline constexpr TextKey Failed{"Team", "Failed", "The team archive failed: %1"};
 inline constexpr TextKey Waiting{
-    "Team", "Waiting", "Waiting to be sent: %1 records, %2 images, %3 settings snapshots"};
-inline constexpr TextKey Sent{"Team", "Sent", "Sent: %1 records, %2 images, %3 settings snapshots"};
+    "Team", "Waiting",
+    "Waiting to be sent: %1 records, %2 images, %3 settings snapshots, %4 job changes"};
+inline constexpr TextKey Sent{"Team", "Sent",
+                              "Sent: %1 records, %2 images, %3 settings snapshots, %4 job changes"};
 inline constexpr TextKey ImagesWithoutFile{
     "Team", "Images_Without_File", "%1 images were sent without their picture: the file is gone"};
 inline constexpr TextKey LastSend{"Team", "Last_Send", "Last successful send: %1"};
 inline constexpr TextKey NeverSent{"Team", "Never_Sent", "never"};
+inline constexpr TextKey Pulled{"Team", "Pulled",
+                                "Read: %1 records, %2 images, %3 job items changed"};
+inline constexpr TextKey NoSuchJob{"Team", "No_Such_Job", "The team archive has no job %1"};
+inline constexpr TextKey ViewAsOf{"Team", "View_As_Of", "Showing the team archive as of %1"};
 }  // namespace team_tab
 
 // Section "TeamWindow": the window's side of the team archive: its settings

@@ -319,7 +319,6 @@ int RunArchive(CliContext& context, CommandArgs args) {
     if (verb == "undo-tag" && rest.empty() && TakesEverything(filter)) return UndoTag();
     if (verb == "check" && rest.empty() && TakesEverything(filter)) return Check();
     if (verb == "list" && rest == std::vector<std::string>{"--team"}) {
-        if (filter.job) return context.UsageError("the team archive does not hold jobs yet");
         return ListTeamRecords(filter);
     }
     const bool ids = verb == "list" && rest == std::vector<std::string>{"--ids"};

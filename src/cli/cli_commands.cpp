@@ -1,5 +1,6 @@
 #include "cli/cli_commands.h"
 
+#include <algorithm>
 #include <array>
 
 #include "cli/archive_commands.h"
@@ -39,11 +40,12 @@ constexpr std::array kCommands{
                "list the splice records: number and time; with --csv "
                "export them and print the file's path; every record is kept in the archive",
                RunHistory},
-    CliCommand{"team", "init URL|join URL|leave|sync|status",
+    CliCommand{"team", "init URL|join URL|leave|sync|status|take JOB",
                "the team archive (PostgreSQL, a postgresql:// URI; passwords only in libpq's "
                ".pgpass): init creates or updates it and its roles velmora_technician and "
                "velmora_office, join and leave choose it, sync sends what it lacks (exit 1 when "
-               "it cannot be reached or refuses), status shows what waits",
+               "it cannot be reached or refuses) and reads its jobs' further changes, status "
+               "shows what waits, take reads a job into this PC's archive to work on it offline",
                RunTeam},
     CliCommand{"archive", "list [--ids|--team]|csv FILE|tag JOB|undo-tag [filters]",
                "the archived splices of every download: filters --device D (a serial number, "
@@ -53,18 +55,22 @@ constexpr std::array kCommands{
                "tag needs a filter or --all, and --replace to change records of another job; "
                "undo-tag gives the records of the last tag their job of before",
                RunArchive},
-    CliCommand{"job", "create|edit NAME [options]|list",
+    CliCommand{"job", "create|edit|history NAME [options]|list",
                "jobs and their details: --customer T, --contractor T, --technician T, "
                "--max-loss DB and --max-angle DEG (the job's own limits); edit takes --rename NEW "
-               "too, and the job's records follow the new name",
+               "too, and the job's records follow the new name; history lists the changes "
+               "that lost to another laptop's: time (UTC), author, kind, item, field, value, "
+               "the value that won and its author",
                RunJob},
     CliCommand{"closure",
                "add JOB CLOSURE [--location T] [--lat DEG --lon DEG]|list JOB|show JOB "
-               "CLOSURE",
+               "CLOSURE [--team]",
                "a job's closures; show prints the closure's positions tray by tray: tray, "
                "position, cable, fibre and colour of both ends, loss, result, splicer, time, "
                "re-splices",
-               RunClosure},
+               [](CliContext& c, CommandArgs a) {
+                   return OnTeamView(c, a, RunClosure, a.size() > 1 ? a[1] : "");
+               }},
     CliCommand{"cable", "add JOB CLOSURE CABLE FIBRES [--per-tube N]",
                "a cable of 12 to 864 fibres entering a closure (12 fibres a tube unless told)",
                RunCable},
@@ -80,15 +86,23 @@ constexpr std::array kCommands{
                "take the splices off a position; it stays planned", RunUnplace},
     CliCommand{"test-splice", "--record ID [--undo]",
                "mark a record as a test splice, not counted (and off its position)", RunTestSplice},
-    CliCommand{"report", "-o FILE.pdf|FILE.html [--max-loss DB] [--max-angle DEG] [filters]",
+    CliCommand{"report",
+               "-o FILE.pdf|FILE.html [--max-loss DB] [--max-angle DEG] [filters] [--team]",
                "the splice report of archived splices, verdict first: the archive's filters; "
                "a splice passes when the splicer judged it a success within both limits; "
                "--job JOB alone gives the job's report, against the job's own limits where it "
                "sets them, with its closures' tray tables",
-               RunReport},
-    CliCommand{"matrix", "JOB -o FILE.xlsx|FILE.csv",
-               "the job's splice matrix: a summary, then every position of every closure",
-               RunMatrix},
+               [](CliContext& c, CommandArgs a) {
+                   const auto job = std::find(a.begin(), a.end(), "--job");
+                   return OnTeamView(c, a, RunReport,
+                                     job != a.end() && job + 1 != a.end() ? *(job + 1) : "");
+               }},
+    CliCommand{"matrix", "JOB -o FILE.xlsx|FILE.csv [--team]",
+               "the job's splice matrix: a summary, then every position of every closure; "
+               "--team (also on report and closure show) reads the team archive's",
+               [](CliContext& c, CommandArgs a) {
+                   return OnTeamView(c, a, RunMatrix, a.empty() ? "" : a[0]);
+               }},
     CliCommand{"geojson", "JOB -o FILE.geojson",
                "the job's closures that have a location, as GeoJSON points", RunGeoJson},
 };

@@ -3,6 +3,7 @@
 #include "cli/job_commands.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 
 #include "archive/archive.h"
 #include "archive/archive_texts.h"
+#include "archive/job_log.h"
 #include "base/app_config.h"
 #include "history/splice_record.h"
 #include "jobs/job_store.h"
@@ -22,6 +24,7 @@
 #include "jobs/splice_matrix.h"
 #include "report/report_data.h"
 #include "report/report_texts.h"
+#include "team/team_sync.h"
 
 namespace velmora::cli {
 namespace {
@@ -211,9 +214,24 @@ void TakeJobOptions(CliContext& context, const Arguments& args, jobs::JobDetails
 const std::set<std::string> kJobOptions = {"--customer", "--contractor", "--technician",
                                            "--max-loss", "--max-angle"};
 
+// "2026-12-07 09:15:00" (UTC) of Unix seconds.
+std::string UtcText(std::int64_t seconds) {
+    const std::chrono::sys_seconds t{std::chrono::seconds{seconds}};
+    const auto day = std::chrono::floor<std::chrono::days>(t);
+    const std::chrono::year_month_day date{day};
+    const std::chrono::hh_mm_ss time{t - day};
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
+    return text;
+}
+
 int Job(CliContext& context, CommandArgs args) {
     const std::string usage =
-        "job needs create NAME, edit NAME or list; create and edit take --customer T, "
+        "job needs create NAME, edit NAME, history NAME or list; create and edit take --customer "
+        "T, "
         "--contractor T, --technician T, --max-loss DB and --max-angle DEG, edit also --rename "
         "NEW";
     if (args.empty()) Usage(context, usage);
@@ -238,6 +256,26 @@ int Job(CliContext& context, CommandArgs args) {
                         TerminalSafe(d.contractor).c_str(), TerminalSafe(d.technicians).c_str(),
                         Limit(d.limits.maxLoss, true).c_str(),
                         Limit(d.limits.maxAngle, false).c_str());
+        }
+        return kExitOk;
+    }
+    if (verb == "history" && parsed.words.size() == 1 && parsed.values.empty()) {
+        // Each change that lost to another laptop's: its time, author, what it changed
+        // (kind, name, field), its value, then the value that won and whose it is.
+        const auto archive = OpenArchive(archive::OpenFor::Reading);
+        std::string error;
+        const auto lost = archive::ReadJobHistory(*archive, parsed.words[0],
+                                                  team::LaptopId(Config().AppDirectory, error));
+        if (!lost) Fail(archive::ArchiveErrorText(archive->LastError()));
+        for (const archive::LostChange& l : *lost) {
+            const archive::JobChange& c = l.change;
+            std::printf("%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n",
+                        UtcText(c.effective.value_or(c.changedAt)).c_str(),
+                        TerminalSafe(c.author).c_str(), c.kind.c_str(),
+                        TerminalSafe(l.entityName).c_str(), c.field.c_str(),
+                        TerminalSafe(c.value.value_or("")).c_str(),
+                        TerminalSafe(l.winningValue.value_or("")).c_str(),
+                        TerminalSafe(l.winningAuthor).c_str());
         }
         return kExitOk;
     }

@@ -1,14 +1,20 @@
 // team init|join|leave|sync|status: sending this PC's archive to the team archive.
 #include "cli/team_commands.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
 
 #include "archive/archive_texts.h"
+#include "archive/job_log.h"
 #include "base/app_config.h"
+#include "base/local_time.h"
+#include "base/time_text.h"
 #include "history/history_texts.h"
+#include "report/report_data.h"
 #include "team/team_join.h"
+#include "team/team_pull.h"
 #include "team/team_schema.h"
 #include "team/team_sync.h"
 #include "team/team_texts.h"
@@ -93,10 +99,49 @@ int Sync() {
         if (outcome.imagesWithoutFile > 0)
             std::printf("%s\n", team::ImagesWithoutFileText(outcome.imagesWithoutFile).c_str());
     }
-    if (outcome.error.ok()) return kExitOk;
+    if (outcome.error.ok()) {
+        std::printf("%s\n", team::PulledText(send.read).c_str());
+        return kExitOk;
+    }
     const int status = Failed(outcome.error);
     if (send.waitingKnown) Tell(team::WaitingText(outcome.waiting));
     return status;
+}
+
+// Reads the job from the team archive into this PC's own archive: its records, their
+// images, its closures, cables, trays, positions and placings, and their changes.
+int Take(const std::string& job) {
+    std::optional<team::JoinedTeam> joined = Joined();
+    if (!joined) return Failed({team::TeamErrorCode::NotJoined, ""});
+    std::string laptopError;
+    const std::string laptop = team::LaptopId(Config().AppDirectory, laptopError);
+    if (laptop.empty()) return Failed({team::TeamErrorCode::LocalArchive, laptopError});
+    archive::ArchiveError localError;
+    const std::unique_ptr<archive::Archive> local =
+        OpenLocal(archive::OpenFor::Writing, localError);
+    if (!local) {
+        Tell(archive::ArchiveErrorText(localError));
+        return kExitUsage;
+    }
+    int status = kExitOk;
+    const std::unique_ptr<team::Connection> connection = ConnectJoined(*joined, status);
+    if (!connection) return status;
+    team::WriteJoinedTeam(Config().AppDirectory, *joined);
+    const team::PullOutcome pulled = team::PullFromTeam(*connection, *local,
+                                                        {.dataFolder = Config().AppDirectory,
+                                                         .archiveId = joined->archiveId,
+                                                         .job = job,
+                                                         .laptopId = laptop});
+    if (!pulled.error.ok()) return Failed(pulled.error);
+    const auto jobs = archive::JobLog(*local, laptop).Jobs();
+    const bool taken = jobs && std::any_of(jobs->begin(), jobs->end(),
+                                           [&](const auto& j) { return j.second == job; });
+    if (!taken) {
+        Tell(team::NoSuchTeamJobText(job));
+        return kExitTeamFailed;
+    }
+    std::printf("%s\n", team::PulledText(pulled).c_str());
+    return kExitOk;
 }
 
 int Status() {
@@ -140,7 +185,7 @@ int ListTeamRecords(const archive::RecordFilter& filter) {
 }
 
 int RunTeam(CliContext& context, CommandArgs args) {
-    const std::string usage = "team needs init URL, join URL, leave, sync or status";
+    const std::string usage = "team needs init URL, join URL, leave, sync, status or take JOB";
     if (args.empty()) return context.UsageError(usage);
     if (team::TeamError missing = team::Connection::Availability(); !missing.ok())
         return Failed(missing);
@@ -150,7 +195,57 @@ int RunTeam(CliContext& context, CommandArgs args) {
     if (args.size() == 1 && verb == "leave") return Leave();
     if (args.size() == 1 && verb == "sync") return Sync();
     if (args.size() == 1 && verb == "status") return Status();
+    if (args.size() == 2 && verb == "take") return Take(args[1]);
     return context.UsageError(usage);
+}
+
+int OnTeamView(CliContext& context, CommandArgs args, int (*run)(CliContext&, CommandArgs),
+               std::string_view job) {
+    std::vector<std::string> rest;
+    for (const std::string& arg : args)
+        if (arg != "--team") rest.push_back(arg);
+    if (rest.size() == args.size()) return run(context, args);
+    if (!team::Connection::Available()) return Failed({team::TeamErrorCode::NotAvailable, ""});
+    std::optional<team::JoinedTeam> joined = Joined();
+    if (!joined) return Failed({team::TeamErrorCode::NotJoined, ""});
+    const std::filesystem::path view = team::TeamViewFolder(Config().AppDirectory);
+    archive::OpenResult opened = archive::Archive::Open(archive::ArchiveFile(view));
+    if (!opened.archive) {
+        Tell(archive::ArchiveErrorText(opened.error));
+        return kExitUsage;
+    }
+    // The team view brought up to date; when the team archive cannot be reached, as
+    // it was last read, said once.
+    team::TeamError error;
+    const std::unique_ptr<team::Connection> connection = team::Connection::Open(joined->uri, error);
+    if (connection) error = team::CheckTeamArchive(*connection, joined->archiveId);
+    if (error.ok()) {
+        const team::PullOutcome pulled = team::PullFromTeam(
+            *connection, *opened.archive,
+            {.dataFolder = view, .archiveId = joined->archiveId, .job = std::string(job)});
+        error = pulled.error;
+    }
+    if (!error.ok()) {
+        Tell(team::TeamErrorText(error));
+        const auto mark = opened.archive->PulledMark(joined->archiveId, job);
+        if (!mark || !mark->pulled) return kExitTeamFailed;
+        const std::tm t = LocalTime(std::chrono::system_clock::to_time_t(*mark->pulled));
+        Tell(team::TeamViewAsOfText(TimeStampText(t.tm_year - 100, t.tm_mon + 1, t.tm_mday,
+                                                  t.tm_hour, t.tm_min, t.tm_sec)));
+    }
+    opened.archive.reset();
+    // The same command on the team view's data folder, judged by this PC's limits.
+    std::error_code ec;
+    std::filesystem::copy_file(report::LimitsFile(Config().AppDirectory), report::LimitsFile(view),
+                               std::filesystem::copy_options::overwrite_existing, ec);
+    const AppConfig own = Config();
+    AppConfig onView = own;
+    onView.AppDirectory = view;
+    onView.ParDirectory = own.ParFolder();
+    InstallConfig(onView);
+    const int status = run(context, rest);
+    InstallConfig(own);
+    return status;
 }
 
 }  // namespace velmora::cli

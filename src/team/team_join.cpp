@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "archive/job_log.h"
 #include "base/local_time.h"
 #include "base/time_text.h"
 #include "team/team_schema.h"
@@ -81,6 +82,27 @@ JoinedSend SendJoinedTeam(const std::filesystem::path& dataFolder, const std::st
         SendToTeam(*connection, local,
                    {.dataFolder = dataFolder, .laptopId = laptop, .archiveId = joined->archiveId});
     send.waitingKnown = true;
+    if (!send.outcome.error.ok()) return send;
+    // Then the further changes of every job this PC holds, from this and other laptops.
+    const auto jobs = archive::JobLog(local, laptop).Jobs();
+    if (!jobs) {
+        error = {TeamErrorCode::LocalArchive, local.LastError().message};
+        return send;
+    }
+    for (const auto& job : *jobs) {
+        const PullOutcome pulled = PullFromTeam(*connection, local,
+                                                {.dataFolder = dataFolder,
+                                                 .archiveId = joined->archiveId,
+                                                 .job = job.second,
+                                                 .laptopId = laptop});
+        if (!pulled.error.ok()) {
+            error = pulled.error;
+            return send;
+        }
+        send.read.records += pulled.records;
+        send.read.images += pulled.images;
+        send.read.changes += pulled.changes;
+    }
     return send;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "archive/archive.h"
+#include "team/team_pull.h"
 #include "team/team_sync.h"
 
 namespace velmora::team {
@@ -32,7 +33,8 @@ std::optional<OutboxState> ReadOutbox(archive::Archive& local, const std::string
 
 // One send of the data folder's archive to its joined team archive.
 struct JoinedSend {
-    SendOutcome outcome;
+    SendOutcome outcome;               // its error is also that of reading the jobs' changes back
+    PullOutcome read;                  // the further changes of this PC's jobs, read after the send
     bool reached = false;              // the team archive answered: outcome.sent counts
     bool waitingKnown = false;         // outcome.waiting holds what this PC knows waits
     archive::ArchiveError localError;  // the local archive could not be opened

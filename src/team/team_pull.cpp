@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "archive/job_log.h"
 #include "archive/sha256.h"
 #include "base/atomic_file.h"
 #include "base/file_read.h"
@@ -23,17 +24,40 @@ bool PlainFileName(const std::string& name) {
 }
 
 std::string Sha256Text(std::string_view bytes) {
-    return archive::HexText(archive::Sha256Of(
-        {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}));
+    return archive::HexText(
+        archive::Sha256Of({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}));
 }
 
-// The condition on a record `r` of splicer `s` that it is of the job $n (its job as
-// the team archive's job changes left it), or true for every record.
-std::string RecordOfJob(Values& values, const std::string& job) {
-    if (job.empty()) return "true";
-    return "EXISTS (SELECT 1 FROM velmora.fields f WHERE f.kind = 'record' AND f.field = 'job' "
-           "AND f.record_id = r.id AND f.value = " +
-           values.Text(job) + ")";
+// The records `r` of the job $n (their job as the team archive's changes left it)
+// with their splicers `s`, found on the job's index; or all records.
+std::string RecordsOfJob(Values& values, const std::string& job) {
+    if (job.empty())
+        return "velmora.records r JOIN velmora.splicers s ON s.id = r.splicer_id WHERE true";
+    return "velmora.fields f JOIN velmora.records r ON r.id = f.record_id "
+           "JOIN velmora.splicers s ON s.id = r.splicer_id WHERE f.kind = 'record' AND "
+           "f.field = 'job' AND f.value = " +
+           values.Text(job);
+}
+
+// The entities of the job $n as the team archive's state has them: the job, its
+// closures, their cables and trays, the trays' positions, and its records.
+std::string EntitiesOfJob(Values& values, const std::string& job) {
+    const std::string name = values.Text(job);
+    return "WITH j AS (SELECT entity FROM velmora.fields WHERE kind = 'job' AND field = 'name' "
+           "AND value = " +
+           name +
+           "), cl AS (SELECT entity FROM velmora.fields WHERE kind = 'closure' AND field = 'job' "
+           "AND value IN (SELECT entity FROM j)), "
+           "ct AS (SELECT kind, entity FROM velmora.fields WHERE kind IN ('cable', 'tray') AND "
+           "field = 'closure' AND value IN (SELECT entity FROM cl)), "
+           "po AS (SELECT entity FROM velmora.fields WHERE kind = 'position' AND field = 'tray' "
+           "AND value IN (SELECT entity FROM ct WHERE kind = 'tray')), "
+           "re AS (SELECT entity FROM velmora.fields WHERE kind = 'record' AND field = 'job' AND "
+           "value = " +
+           name +
+           "), ents AS (SELECT 'job'::text AS kind, entity FROM j UNION ALL SELECT 'closure', "
+           "entity FROM cl UNION ALL SELECT kind, entity FROM ct UNION ALL SELECT 'position', "
+           "entity FROM po UNION ALL SELECT 'record', entity FROM re) ";
 }
 
 class Puller {
@@ -47,10 +71,11 @@ class Puller {
     bool Records() {
         Values values;
         const std::string from = values.Text(from_);
-        const std::string sql =
-            "SELECT s.serial, s.folder, r.bytes FROM velmora.records r "
-            "JOIN velmora.splicers s ON s.id = r.splicer_id WHERE r.tx >= " +
-            from + "::xid8 AND " + RecordOfJob(values, options_.job) + " ORDER BY r.id";
+        // A record of the job is new to this archive when it, or its job, is.
+        const std::string sql = "SELECT s.serial, s.folder, r.bytes FROM " +
+                                RecordsOfJob(values, options_.job) + " AND (r.tx >= " + from +
+                                "::xid8" + (options_.job.empty() ? "" : " OR f.tx >= " + from) +
+                                ") ORDER BY r.id";
         bool stored = true;
         const bool read = connection_.ForEachRow(sql, values.All(), [&](const Row& row) {
             if (row.size() != 3 || !row[0] || !row[1] || !row[2]) return true;
@@ -78,9 +103,8 @@ class Puller {
             "WHERE i.jpeg IS NOT NULL AND i.tx >= " +
             from + "::xid8";
         if (!options_.job.empty())
-            sql += " AND EXISTS (SELECT 1 FROM velmora.records r WHERE r.splicer_id = i.splicer_id "
-                   "AND r.splice_time = i.splice_time AND " +
-                   RecordOfJob(values, options_.job) + ")";
+            sql += " AND EXISTS (SELECT 1 FROM " + RecordsOfJob(values, options_.job) +
+                   " AND r.splicer_id = i.splicer_id AND r.splice_time = i.splice_time)";
         bool stored = true;
         const bool read = connection_.ForEachRow(sql, values.All(), [&](const Row& row) {
             if (row.size() != 6) return true;
@@ -93,13 +117,55 @@ class Puller {
         return stored;
     }
 
+    // The changes above the mark (to the job's entities, when one is asked for),
+    // kept a batch at a time, then applied: the winners written into the job tables.
+    bool Changes() {
+        Values values;
+        const std::string from = values.Text(from_);
+        std::string sql = options_.job.empty() ? "" : EntitiesOfJob(values, options_.job);
+        sql +=
+            "SELECT c.laptop::text, c.change_id, c.kind, c.entity, c.field, c.value, "
+            "extract(epoch FROM c.changed_at)::bigint, c.author, "
+            "extract(epoch FROM c.effective)::bigint FROM velmora.changes c ";
+        if (!options_.job.empty()) sql += "JOIN ents e ON e.kind = c.kind AND e.entity = c.entity ";
+        sql += "WHERE c.tx >= " + from + "::xid8 ORDER BY c.id";
+        archive::JobLog log(into_, options_.laptopId);
+        std::vector<archive::JobChange> batch;
+        bool kept = true;
+        auto keep = [&] {
+            kept = log.Keep(batch);
+            batch.clear();
+            return kept;
+        };
+        const bool read = connection_.ForEachRow(sql, values.All(), [&](const Row& row) {
+            if (row.size() != 9 || !row[0] || !row[1] || !row[2] || !row[3] || !row[4] || !row[6] ||
+                !row[7] || !row[8])
+                return true;
+            archive::JobChange& c = batch.emplace_back();
+            c.laptop = *row[0];
+            c.originId = std::stoll(*row[1]);
+            c.kind = *row[2];
+            c.entity = *row[3];
+            c.field = *row[4];
+            c.value = row[5];
+            c.changedAt = std::stoll(*row[6]);
+            c.author = *row[7];
+            c.effective = std::stoll(*row[8]);
+            return batch.size() < kBatch || keep();
+        });
+        if (!read) return Fail(connection_.LastError());
+        if (!kept || !keep()) return LocalFailed();
+        const std::optional<std::size_t> applied = log.Apply();
+        if (!applied) return LocalFailed();
+        outcome.changes = static_cast<std::int64_t>(*applied);
+        return true;
+    }
+
     bool Fail(TeamError error) {
         outcome.error = std::move(error);
         return false;
     }
-    bool LocalFailed() {
-        return Fail({TeamErrorCode::LocalArchive, into_.LastError().message});
-    }
+    bool LocalFailed() { return Fail({TeamErrorCode::LocalArchive, into_.LastError().message}); }
 
     PullOutcome outcome;
 
@@ -159,17 +225,15 @@ PullOutcome PullFromTeam(Connection& connection, archive::Archive& into,
     // One snapshot of the team archive for the whole read, so that its mark is exact.
     if (!connection.RunScript("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"))
         return {connection.LastError()};
-    const auto horizon =
-        connection.Run("SELECT pg_snapshot_xmin(pg_current_snapshot())::text");
-    if (!horizon || horizon->size() != 1 || horizon->front().size() != 1 ||
-        !horizon->front()[0]) {
+    const auto horizon = connection.Run("SELECT pg_snapshot_xmin(pg_current_snapshot())::text");
+    if (!horizon || horizon->size() != 1 || horizon->front().size() != 1 || !horizon->front()[0]) {
         PullOutcome failed{horizon ? TeamError{TeamErrorCode::ProtocolError, "no snapshot"}
                                    : connection.LastError()};
         connection.Rollback();
         return failed;
     }
     Puller puller(connection, into, options, mark->mark.empty() ? "0" : mark->mark);
-    if (!puller.Records() || !puller.Images()) {
+    if (!puller.Records() || !puller.Images() || !puller.Changes()) {
         connection.Rollback();
         return puller.outcome;
     }

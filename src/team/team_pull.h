@@ -22,13 +22,16 @@ struct PullOptions {
     std::filesystem::path dataFolder;  // the data folder of `into` (its images go there)
     std::string archiveId;             // the team archive's id (its pull marks in `into`)
     std::string job;                   // "" for everything; else only this job
+    // The laptop `into` belongs to (LaptopId), whose own changes come back with the
+    // team archive's time for them; "" for a team view.
+    std::string laptopId{};
 };
 
 struct PullOutcome {
     TeamError error;
     std::int64_t records = 0;  // new to `into`
     std::int64_t images = 0;
-    std::int64_t changes = 0;  // job changes applied
+    std::int64_t changes = 0;  // jobs, closures, ..., records whose state changed
 };
 
 // Brings `into` up to date with the team archive, above the marks kept in `into`

@@ -142,6 +142,122 @@ CREATE INDEX records_by_tx ON velmora.records(tx);
 CREATE INDEX images_by_tx ON velmora.images(tx);
 CREATE INDEX snapshots_by_tx ON velmora.snapshots(tx);
 )sql"},
+    // Jobs edited on laptops and in the office. Every change a laptop made (to a
+    // job, closure, cable, tray or position known by its id, or to a record's job,
+    // position or test mark, the record known as "<its 34 bytes in hex>:s<serial>"
+    // or ":f<folder>") is kept here once (by its laptop and that laptop's id for it)
+    // and never changed. The server stamps who sent it and when, and its effective
+    // time: the laptop's own time, or, when the laptop's clock was more than five
+    // minutes off the server's when it sent (laptop_clock), that time moved by the
+    // difference; never later than the server received it. The latest change to a
+    // field wins, by (effective, laptop, change_id), the order every laptop uses too;
+    // the winners are kept in velmora.fields, one row per entity and field, by a
+    // trigger (it alone writes there), so a job's state and a job's splices are an
+    // index lookup away. One table for every kind rather than one per kind: the
+    // winner rule is one statement, and a field added later needs no new column.
+    // The changes that lost stay in velmora.changes; velmora.lost_changes lists
+    // those that lost to another laptop's. Members are given velmora_technician or
+    // velmora_office with GRANT by the database's administrator.
+    {3, R"sql(
+CREATE TABLE velmora.changes (
+    id           bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+    laptop       uuid NOT NULL,
+    change_id    bigint NOT NULL,
+    kind         text NOT NULL
+                 CHECK (kind IN ('job', 'closure', 'cable', 'tray', 'position', 'record')),
+    entity       text NOT NULL CHECK (kind <> 'record' OR entity ~ '^[0-9a-f]{68}:[sf]'),
+    field        text NOT NULL,
+    value        text,
+    changed_at   timestamptz NOT NULL,
+    author       text NOT NULL,
+    laptop_clock timestamptz NOT NULL,
+    effective    timestamptz,
+    sent_by      text NOT NULL DEFAULT session_user,
+    received     timestamptz NOT NULL DEFAULT now(),
+    tx           xid8 NOT NULL DEFAULT pg_current_xact_id(),
+    UNIQUE (laptop, change_id)
+);
+CREATE INDEX changes_by_tx ON velmora.changes(tx);
+CREATE INDEX changes_by_entity ON velmora.changes(kind, entity, field);
+CREATE TABLE velmora.fields (
+    kind      text NOT NULL,
+    entity    text NOT NULL,
+    field     text NOT NULL,
+    value     text,
+    effective timestamptz NOT NULL,
+    laptop    uuid NOT NULL,
+    change_id bigint NOT NULL,
+    change    bigint NOT NULL REFERENCES velmora.changes(id),
+    record_id bigint REFERENCES velmora.records(id),
+    tx        xid8 NOT NULL,
+    PRIMARY KEY (kind, entity, field)
+);
+CREATE INDEX fields_record_job ON velmora.fields(value, record_id)
+    WHERE kind = 'record' AND field = 'job';
+CREATE INDEX fields_by_parent ON velmora.fields(field, value)
+    WHERE kind <> 'record' AND field IN ('job', 'closure', 'tray', 'name');
+
+CREATE FUNCTION velmora.stamp_change() RETURNS trigger LANGUAGE plpgsql AS $$
+DECLARE
+    skew interval;
+BEGIN
+    NEW.sent_by := session_user;
+    NEW.received := now();
+    NEW.tx := pg_current_xact_id();
+    skew := NEW.received - NEW.laptop_clock;
+    NEW.effective := date_trunc('second', NEW.changed_at);
+    IF abs(extract(epoch FROM skew)) > 300 THEN
+        NEW.effective := date_trunc('second', NEW.changed_at + skew);
+    END IF;
+    NEW.effective := least(NEW.effective, date_trunc('second', NEW.received));
+    RETURN NEW;
+END $$;
+CREATE FUNCTION velmora.keep_winner() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER
+    SET search_path = velmora, pg_temp AS $$
+DECLARE
+    found bigint;
+BEGIN
+    IF NEW.kind = 'record' THEN
+        SELECT r.id INTO found FROM velmora.records r
+            JOIN velmora.splicers s ON s.id = r.splicer_id
+            WHERE r.bytes = decode(left(NEW.entity, 68), 'hex')
+              AND s.serial = CASE WHEN substr(NEW.entity, 70, 1) = 's'
+                                  THEN substr(NEW.entity, 71) ELSE '' END
+              AND s.folder_key = CASE WHEN substr(NEW.entity, 70, 1) = 'f'
+                                      THEN substr(NEW.entity, 71) ELSE '' END;
+    END IF;
+    INSERT INTO velmora.fields AS f
+        (kind, entity, field, value, effective, laptop, change_id, change, record_id, tx)
+        VALUES (NEW.kind, NEW.entity, NEW.field, NEW.value, NEW.effective, NEW.laptop,
+                NEW.change_id, NEW.id, found, NEW.tx)
+    ON CONFLICT (kind, entity, field) DO UPDATE
+        SET value = EXCLUDED.value, effective = EXCLUDED.effective, laptop = EXCLUDED.laptop,
+            change_id = EXCLUDED.change_id, change = EXCLUDED.change,
+            record_id = coalesce(EXCLUDED.record_id, f.record_id), tx = EXCLUDED.tx
+        WHERE (EXCLUDED.effective, EXCLUDED.laptop, EXCLUDED.change_id)
+              > (f.effective, f.laptop, f.change_id);
+    RETURN NULL;
+END $$;
+CREATE TRIGGER changes_stamp BEFORE INSERT ON velmora.changes
+    FOR EACH ROW EXECUTE FUNCTION velmora.stamp_change();
+CREATE TRIGGER changes_win AFTER INSERT ON velmora.changes
+    FOR EACH ROW EXECUTE FUNCTION velmora.keep_winner();
+CREATE TRIGGER changes_kept BEFORE UPDATE OR DELETE ON velmora.changes
+    FOR EACH ROW EXECUTE FUNCTION velmora.refuse_change();
+CREATE TRIGGER changes_kept_whole BEFORE TRUNCATE ON velmora.changes
+    FOR EACH STATEMENT EXECUTE FUNCTION velmora.refuse_change();
+
+CREATE VIEW velmora.lost_changes AS
+    SELECT c.kind, c.entity, c.field, c.value, c.author, c.laptop, c.sent_by, c.effective,
+           f.value AS winning_value, w.author AS winning_author, w.effective AS winning_effective
+    FROM velmora.changes c
+    JOIN velmora.fields f ON f.kind = c.kind AND f.entity = c.entity AND f.field = c.field
+    JOIN velmora.changes w ON w.id = f.change
+    WHERE c.id <> f.change AND c.laptop <> f.laptop;
+
+GRANT SELECT, INSERT ON velmora.changes TO velmora_technician;
+GRANT SELECT ON velmora.fields, velmora.lost_changes TO velmora_technician;
+)sql"},
 };
 
 // Serialises every program that brings this database's schema up to date.

@@ -5,8 +5,10 @@
 #include <deque>
 #include <random>
 #include <set>
+#include <type_traits>
 #include <utility>
 
+#include "archive/job_log.h"
 #include "archive/sha256.h"
 #include "base/atomic_file.h"
 #include "base/file_read.h"
@@ -159,6 +161,29 @@ bool SendSnapshots(Connection& connection, const std::vector<archive::OutboxSnap
     return connection.Run(sql, values.All()).has_value();
 }
 
+// The changes to jobs of a batch, with the laptop's clock now: the team archive
+// weighs their times against its own by it.
+bool SendChanges(Connection& connection, const std::vector<archive::JobChange>& rows,
+                 const std::string& laptop, const archive::Clock& now) {
+    Values values;
+    const std::string laptopParam = values.Text(laptop);
+    const std::string clock = values.Text(UtcText(
+        now ? now() : std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now())));
+    std::string sql =
+        "INSERT INTO velmora.changes(laptop, change_id, kind, entity, field, value, changed_at, "
+        "author, laptop_clock) VALUES ";
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const archive::JobChange& c = rows[i];
+        sql += (i ? ", (" : "(") + laptopParam + "::uuid, " + values.Text(std::to_string(c.id)) +
+               "::bigint, " + values.Text(c.kind) + ", " + values.Text(c.entity) + ", " +
+               values.Text(c.field) + ", " + values.Optional(c.value) + ", " +
+               values.Text(UtcText(sys_seconds{std::chrono::seconds{c.changedAt}})) +
+               "::timestamptz, " + values.Text(c.author) + ", " + clock + "::timestamptz)";
+    }
+    return connection.Run(sql + " ON CONFLICT (laptop, change_id) DO NOTHING", values.All())
+        .has_value();
+}
+
 // The image's JPEG bytes from its file, when it is still there and still the image
 // the archive keeps account of; "" otherwise.
 std::string JpegOf(const std::filesystem::path& dataFolder, const archive::OutboxImage& image) {
@@ -179,7 +204,10 @@ class Sender {
     template <class Rows, class Send>
     bool Batch(OutboxKind kind, const Rows& rows, Send send) {
         if (!connection_.Begin()) return Fail(connection_.LastError());
-        if (!SendSplicers(connection_, rows, options_.laptopId) || !send()) {
+        bool splicers = true;
+        if constexpr (!std::is_same_v<Rows, std::vector<archive::JobChange>>)
+            splicers = SendSplicers(connection_, rows, options_.laptopId);
+        if (!splicers || !send()) {
             const TeamError error = connection_.LastError();
             connection_.Rollback();
             return Fail(error);
@@ -232,6 +260,20 @@ class Sender {
             if (rows->empty()) return true;
             if (!Batch(OutboxKind::Snapshots, *rows,
                        [&] { return SendSnapshots(connection_, *rows, options_.laptopId); }))
+                return false;
+            after = rows->back().id;
+        }
+    }
+
+    bool JobChanges(std::int64_t after) {
+        archive::JobLog log(local_, options_.laptopId);
+        while (true) {
+            const auto rows = log.ToSend(after, options_.recordsPerBatch);
+            if (!rows) return Fail(LocalError());
+            if (rows->empty()) return true;
+            if (!Batch(OutboxKind::JobChanges, *rows, [&] {
+                    return SendChanges(connection_, *rows, options_.laptopId, options_.clock);
+                }))
                 return false;
             after = rows->back().id;
         }
@@ -319,8 +361,8 @@ SendOutcome SendToTeam(Connection& connection, archive::Archive& local,
         return sender.outcome;
     }
     const archive::OutboxCounts& upTo = marks->upTo;
-    const bool sent =
-        sender.Records(upTo[0]) && sender.Images(upTo[1]) && sender.Snapshots(upTo[2]);
+    const bool sent = sender.Records(upTo[0]) && sender.Images(upTo[1]) &&
+                      sender.Snapshots(upTo[2]) && sender.JobChanges(upTo[3]);
     if (const auto after = local.SentMarks(options.archiveId)) {
         if (const auto waiting = local.Waiting(after->upTo)) sender.outcome.waiting = *waiting;
     }
@@ -335,6 +377,20 @@ bool ForEachTeamRecord(Connection& connection, const archive::RecordFilter& filt
     std::string sql =
         "SELECT s.serial, s.folder, r.bytes FROM velmora.records r "
         "JOIN velmora.splicers s ON s.id = r.splicer_id WHERE true";
+    // A record's job is the one the team archive's job changes left it (its index
+    // gives a job's records at once); "" takes those without one.
+    if (filter.job && !filter.job->empty()) {
+        sql =
+            "SELECT s.serial, s.folder, r.bytes FROM velmora.fields f "
+            "JOIN velmora.records r ON r.id = f.record_id "
+            "JOIN velmora.splicers s ON s.id = r.splicer_id "
+            "WHERE f.kind = 'record' AND f.field = 'job' AND f.value = " +
+            values.Text(*filter.job);
+    } else if (filter.job) {
+        sql +=
+            " AND NOT EXISTS (SELECT 1 FROM velmora.fields f WHERE f.record_id = r.id AND "
+            "f.kind = 'record' AND f.field = 'job' AND f.value IS NOT NULL)";
+    }
     auto date = [](const std::chrono::year_month_day& d) {
         char text[16];
         std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(d.year()),

@@ -34,6 +34,7 @@ struct SendOptions {
     std::string archiveId;               // the team archive's id: its marks in the local archive
     std::size_t recordsPerBatch = 2000;  // rows per server transaction
     std::size_t imageBytesPerBatch = 16u << 20;  // JPEG bytes held at once, at most
+    archive::Clock clock{};  // the laptop's clock, told with its job changes; empty: the system's
 };
 
 struct SendOutcome {
@@ -50,8 +51,8 @@ struct SendOutcome {
 // which the team archive takes once. Memory is bounded by a batch.
 SendOutcome SendToTeam(Connection& connection, archive::Archive& local, const SendOptions& options);
 
-// The team archive's records the filter takes (job excepted: jobs are not sent
-// yet), in the local archive's order (by splice time, the undated ones last), each
+// The team archive's records the filter takes (a job's found on its index), in the
+// local archive's order (by splice time, the undated ones last), each
 // handed to `take` as it arrives. False on failure (connection.LastError()).
 struct TeamRecord {
     std::string serialNumber;

@@ -52,8 +52,8 @@ std::string Filled(const TextKey& key, std::initializer_list<std::string_view> v
 
 std::string CountsText(const TextKey& key, const archive::OutboxCounts& counts) {
     const std::string a = std::to_string(counts[0]), b = std::to_string(counts[1]),
-                      c = std::to_string(counts[2]);
-    return Filled(key, {a, b, c});
+                      c = std::to_string(counts[2]), d = std::to_string(counts[3]);
+    return Filled(key, {a, b, c, d});
 }
 
 }  // namespace
@@ -101,6 +101,20 @@ std::string WaitingText(const archive::OutboxCounts& counts) {
 
 std::string SentText(const archive::OutboxCounts& counts) {
     return CountsText(keys::team_tab::Sent, counts);
+}
+
+std::string PulledText(const PullOutcome& outcome) {
+    return Filled(keys::team_tab::Pulled,
+                  {std::to_string(outcome.records), std::to_string(outcome.images),
+                   std::to_string(outcome.changes)});
+}
+
+std::string NoSuchTeamJobText(const std::string& job) {
+    return Filled(keys::team_tab::NoSuchJob, {job});
+}
+
+std::string TeamViewAsOfText(const std::string& when) {
+    return Filled(keys::team_tab::ViewAsOf, {when});
 }
 
 std::string ImagesWithoutFileText(std::size_t count) {

@@ -5,6 +5,7 @@
 
 #include "archive/archive.h"
 #include "team/team_client.h"
+#include "team/team_pull.h"
 
 namespace velmora::team {
 
@@ -13,6 +14,10 @@ std::string TeamErrorText(const TeamError& error);
 // "Waiting to be sent: ..." and "Sent: ...", by kind.
 std::string WaitingText(const archive::OutboxCounts& counts);
 std::string SentText(const archive::OutboxCounts& counts);
+// "Read: ..." of a pull; that the team archive has no such job; "as of" a time.
+std::string PulledText(const PullOutcome& outcome);
+std::string NoSuchTeamJobText(const std::string& job);
+std::string TeamViewAsOfText(const std::string& when);
 std::string ImagesWithoutFileText(std::size_t count);
 // "Last successful send: <when>", or "never" in its place.
 std::string LastSendText(const std::string& when);

@@ -8,15 +8,19 @@
 #include <array>
 #include <atomic>
 #include <fstream>
+#include <functional>
 #include <thread>
+#include <tuple>
 
 #include "archive/archive.h"
 #include "archive/sha256.h"
+#include "jobs/job_store.h"
 #include "support/cli_runner.h"
 #include "support/postgres_server.h"
 #include "team/team_client.h"
 #include "team/team_pull.h"
 #include "team/team_schema.h"
+#include "team/team_sync.h"
 
 namespace velmora::test {
 namespace {
@@ -50,12 +54,34 @@ class TeamTest : public ::testing::Test {
         ASSERT_EQ(Cli(laptop, {"team", "join", server->TlsUri(kTechnician, db)}).status, 0);
     }
     // Stores records RecordAt(first..last) of one splicer in the laptop's own archive.
-    static void Download(const TempDir& laptop, int first, int last) {
+    static void Download(const TempDir& laptop, int first, int last, std::string_view job = {}) {
         auto opened = archive::Archive::Open(archive::ArchiveFile(laptop.path()));
         ASSERT_TRUE(opened.archive);
         std::vector<SpliceRecord> records;
         for (int m = first; m <= last; ++m) records.push_back(RecordAt(m));
-        ASSERT_TRUE(opened.archive->StoreDownload({"2406A0153", kSimDeviceName}, records).ok());
+        ASSERT_TRUE(
+            opened.archive->StoreDownload({"2406A0153", kSimDeviceName}, records, job).ok());
+    }
+    // Edits the laptop's jobs, its archive's clock `clock` (empty: the system's).
+    static void Edit(const TempDir& laptop, archive::Clock clock,
+                     const std::function<void(jobs::JobStore&, archive::Archive&)>& edit) {
+        auto opened = archive::Archive::Open(archive::ArchiveFile(laptop.path()), {.clock = clock});
+        ASSERT_TRUE(opened.archive);
+        jobs::JobStore store(*opened.archive);
+        edit(store, *opened.archive);
+    }
+    // Sends the laptop's archive as team sync does, telling the team archive `clock`.
+    void SendFrom(const TempDir& laptop, archive::Clock clock) {
+        team::TeamError error;
+        std::string id, why;
+        const auto connection = team::Connection::Open(server->TlsUri(kTechnician, db), error);
+        ASSERT_TRUE(connection) << error.message;
+        ASSERT_TRUE(team::CheckTeamArchive(*connection, id).ok());
+        auto opened = archive::Archive::Open(archive::ArchiveFile(laptop.path()));
+        const team::SendOutcome sent = team::SendToTeam(
+            *connection, *opened.archive,
+            {laptop.path(), team::LaptopId(laptop.path(), why), id, 2000, 16u << 20, clock});
+        ASSERT_TRUE(sent.error.ok()) << sent.error.message;
     }
     // The number the query answers; -1 when it fails.
     long long Number(const std::string& sql) {
@@ -141,28 +167,110 @@ TEST_F(TeamTest, OverlappingLaptopsSendEachSpliceOnce) {
     EXPECT_EQ(std::filesystem::file_size(view / "FS" / "2406A0153" / "JPG" / "a.jpg"), 5000u);
 }
 
-// A send killed at once (-9) while its batches go, then a clean one: every record
-// there once; the killed one did commit some batches but not all.
+// A send killed (-9) while its records go, then a clean one: every record and change
+// there once.
 TEST_F(TeamTest, KilledSendIsFinishedByTheNextOne) {
     constexpr int kRecords = 60000;
     Download(laptopA, 1, kRecords);
     Join(laptopA);
-    std::atomic<long long> seenBeforeKill{0};
-    const CliRun killed = RunProgram(kCliProgram, {"team", "sync"}, laptopA.path(),
-                                     std::chrono::seconds(60), [&](pid_t pid) {
-                                         // Waits (polling the server, with a margin) for the first
-                                         // batch.
-                                         for (int i = 0; i < 2000 && seenBeforeKill == 0; ++i)
-                                             seenBeforeKill = RowCount("records");
-                                         kill(pid, SIGKILL);
-                                     });
-    EXPECT_NE(killed.status, 0);
-    EXPECT_GT(seenBeforeKill.load(), 0);
-    EXPECT_LT(RowCount("records"), kRecords) << "the send ended before it was killed";
+    for (const char* table : {"records"}) {
+        std::atomic<long long> seenBeforeKill{0};
+        const CliRun killed = RunProgram(kCliProgram, {"team", "sync"}, laptopA.path(),
+                                         std::chrono::seconds(60), [&](pid_t pid) {
+                                             // Polls the server (with a margin) for a batch.
+                                             for (int i = 0; i < 4000 && seenBeforeKill == 0; ++i)
+                                                 seenBeforeKill = RowCount(table);
+                                             kill(pid, SIGKILL);
+                                         });
+        EXPECT_NE(killed.status, 0) << table;
+        EXPECT_GT(seenBeforeKill.load(), 0) << table;
+        EXPECT_LT(RowCount(table), kRecords) << "the send ended before it was killed";
+    }
     const CliRun clean = Cli(laptopA, {"team", "sync"});
-    EXPECT_EQ(clean.status, 0) << clean.err;
+    EXPECT_EQ(clean.status, 0) << clean.err << clean.out;
     EXPECT_EQ(RowCount("records"), kRecords);
     EXPECT_EQ(Number("SELECT count(DISTINCT bytes) FROM velmora.records"), kRecords);
+    auto opened = archive::Archive::Open(archive::ArchiveFile(laptopA.path()));
+    EXPECT_EQ(RowCount("changes"), opened.archive->Waiting({})->at(3));
+}
+
+// A job planned and placed on laptop A, taken by laptop B, then edited on both
+// offline: the same closure field and the same record placed differently. After
+// both synced twice they agree, the losing change is in the history, and a team
+// view read from nothing shows the same closure. A laptop whose clock is a day
+// ahead does not win over a later change of another.
+TEST_F(TeamTest, JobsEditedOnTwoLaptopsConverge) {
+    Download(laptopA, 0, 9, "North");
+    std::vector<std::int64_t> tray;
+    Edit(laptopA, {}, [&](jobs::JobStore& store, archive::Archive& a) {
+        const std::int64_t closure = store.AddClosure(store.Job("North")->id, {"C1"}).id;
+        const std::int64_t k1 = store.AddCable(closure, {"K1", 24}).id;
+        const std::int64_t k2 = store.AddCable(closure, {"K2", 24}).id;
+        tray.push_back(store.AddTray(closure, {1, 12}).id);
+        const auto ids = a.Records({.job = "North"});
+        ASSERT_TRUE(store.Place({tray[0], 1, {k1, 1}, {k2, 1}, {ids->at(0).id}}).ok());
+        ASSERT_TRUE(store.PlanPosition(tray[0], 2, {k1, 2}, {k2, 2}).ok());
+        ASSERT_TRUE(store.PlanPosition(tray[0], 3, {k1, 3}, {k2, 3}).ok());
+    });
+    Join(laptopA);
+    Join(laptopB);
+    const CliRun first = Cli(laptopA, {"team", "sync"});
+    ASSERT_EQ(first.status, 0) << first.err;
+    const CliRun take = Cli(laptopB, {"team", "take", "North"});
+    ASSERT_EQ(take.status, 0) << take.err;
+    EXPECT_EQ(Cli(laptopB, {"team", "take", "South"}).status, 1);
+    // Offline edits: each laptop moves the first splice and names the closure's place.
+    for (auto [laptop, position, place] :
+         {std::tuple{&laptopA, 2, "A-side"}, std::tuple{&laptopB, 3, "B-side"}}) {
+        Edit(*laptop, {}, [&](jobs::JobStore& store, archive::Archive& a) {
+            const jobs::ClosureInfo c = store.Closures(store.Job("North")->id)->at(0);
+            ASSERT_TRUE(store.EditClosure(c.id, {.name = "C1", .location = place}).ok());
+            const auto trays = store.Trays(c.id);
+            const auto positions = store.Positions(trays->at(0).id);
+            const auto first = a.Records({.job = "North"})->at(0).id;
+            ASSERT_TRUE(store.Move(first, positions->at(position - 1).id).ok());
+        });
+    }
+    for (const TempDir* laptop : {&laptopA, &laptopB, &laptopA, &laptopB}) {
+        const CliRun sync = Cli(*laptop, {"team", "sync"});
+        ASSERT_EQ(sync.status, 0) << sync.err;
+    }
+    const std::vector<std::string> args = {"closure", "show", "North", "C1"};
+    const std::string shownA = Cli(laptopA, args).out;
+    EXPECT_EQ(Cli(laptopB, args).out, shownA);
+    EXPECT_EQ(Lines(shownA).size(), 3u) << shownA;
+    const std::string listed = Cli(laptopA, {"closure", "list", "North"}).out;
+    EXPECT_EQ(Cli(laptopB, {"closure", "list", "North"}).out, listed);
+    const bool bWon = listed.find("B-side") != std::string::npos;
+    const CliRun history = Cli(laptopA, {"job", "history", "North"});
+    EXPECT_NE(history.out.find(bWon ? "\tA-side\tB-side\t" : "\tB-side\tA-side\t"),
+              std::string::npos)
+        << history.out;
+    // A team view read from nothing.
+    TempDir office;
+    ASSERT_EQ(Cli(office, {"team", "join", server->TlsUri(kTechnician, db)}).status, 0);
+    EXPECT_EQ(Cli(office, {"closure", "show", "North", "C1", "--team"}).out, shownA);
+
+    // A's clock a day ahead: its change an hour ago by that clock, B's now; B's wins.
+    const archive::Clock dayAhead = [] {
+        return std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()) +
+               std::chrono::hours(24);
+    };
+    Edit(
+        laptopA, [&] { return dayAhead() - std::chrono::hours(1); },
+        [&](jobs::JobStore& store, archive::Archive&) {
+            const jobs::ClosureInfo c = store.Closures(store.Job("North")->id)->at(0);
+            ASSERT_TRUE(store.EditClosure(c.id, {.name = "C1", .location = "fast"}).ok());
+        });
+    SendFrom(laptopA, dayAhead);
+    Edit(laptopB, {}, [&](jobs::JobStore& store, archive::Archive&) {
+        const jobs::ClosureInfo c = store.Closures(store.Job("North")->id)->at(0);
+        ASSERT_TRUE(store.EditClosure(c.id, {.name = "C1", .location = "later"}).ok());
+    });
+    for (const TempDir* laptop : {&laptopB, &laptopA})
+        ASSERT_EQ(Cli(*laptop, {"team", "sync"}).status, 0);
+    for (const TempDir* laptop : {&laptopA, &laptopB})
+        EXPECT_NE(Cli(*laptop, {"closure", "list", "North"}).out.find("later"), std::string::npos);
 }
 
 // The server keeps what was sent: a technician, and even the owner, cannot change it.
@@ -225,7 +333,8 @@ TEST_F(TeamTest, FailuresAreToldAsWhatTheyAre) {
     EXPECT_TRUE(
         told[0].starts_with("velmora-cli: The team archive refused the user name or password ("));
     EXPECT_EQ(told[1],
-              "velmora-cli: Waiting to be sent: 5 records, 0 images, 0 settings snapshots");
+              "velmora-cli: Waiting to be sent: 5 records, 0 images, 0 settings snapshots, 0 job "
+              "changes");
 }
 
 }  // namespace

@@ -1,0 +1,609 @@
+#include "archive/job_log.h"
+
+#include <algorithm>
+#include <map>
+#include <stdexcept>
+#include <utility>
+#include <variant>
+
+#include "archive/archive_sql.h"
+
+namespace velmora::archive {
+using namespace sql;
+
+namespace {
+
+// A failure of SQLite inside a step, carried to the public call that reports it.
+struct Failure {
+    int code;
+    std::string message;
+};
+
+void Check(sqlite3* db, int rc, int expected = SQLITE_DONE) {
+    if (rc != expected && !(expected == SQLITE_DONE && rc == SQLITE_OK))
+        throw Failure{rc, sqlite3_errmsg(db)};
+}
+
+// The order of changes to one field: the latest first. `own` stands for this
+// archive's own changes (laptop '').
+constexpr const char* kLatestFirst =
+    "coalesce(effective, changed_at) DESC, CASE laptop WHEN '' THEN ?9 ELSE laptop END DESC, "
+    "coalesce(origin_id, id) DESC";
+
+using SqlValue = std::variant<std::nullptr_t, std::int64_t, double, std::string>;
+
+void BindValue(Statement& s, int at, const SqlValue& v) {
+    if (const auto* i = std::get_if<std::int64_t>(&v)) {
+        s.Bind(at, *i);
+    } else if (const auto* d = std::get_if<double>(&v)) {
+        s.Bind(at, *d);
+    } else if (const auto* t = std::get_if<std::string>(&v)) {
+        s.Bind(at, std::string_view(*t));
+    } else {
+        s.BindNull(at);
+    }
+}
+
+std::optional<std::int64_t> Integer(const std::optional<std::string>& text) {
+    if (!text || text->empty()) return std::nullopt;
+    try {
+        return std::stoll(*text);
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+SqlValue IntegerOrNull(const std::optional<std::string>& text) {
+    if (const auto i = Integer(text)) return *i;
+    return nullptr;
+}
+
+SqlValue RealOrNull(const std::optional<std::string>& text) {
+    if (!text || text->empty()) return nullptr;
+    try {
+        return std::stod(*text);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+using Winners = std::map<std::string, std::optional<std::string>>;
+
+std::string TextOf(const Winners& w, const char* field) {
+    const auto it = w.find(field);
+    return it != w.end() && it->second ? *it->second : std::string();
+}
+
+class Applier {
+  public:
+    Applier(sqlite3* db) : db_(db) {}
+
+    std::optional<std::int64_t> IdOf(const char* table, const std::optional<std::string>& uuid) {
+        if (!uuid) return std::nullopt;
+        Statement s(db_, std::string("SELECT id FROM ") + table + " WHERE uuid = ?1");
+        Check(db_, s.PrepareCode(), SQLITE_OK);
+        s.Bind(1, std::string_view(*uuid));
+        const int rc = s.Step();
+        if (rc == SQLITE_ROW) return s.Int(0);
+        Check(db_, rc);
+        return std::nullopt;
+    }
+
+    void Run(const std::string& sql, const std::vector<SqlValue>& values) {
+        Statement s(db_, sql);
+        Check(db_, s.PrepareCode(), SQLITE_OK);
+        for (std::size_t i = 0; i < values.size(); ++i)
+            BindValue(s, static_cast<int>(i) + 1, values[i]);
+        Check(db_, s.Step());
+    }
+
+    // The row of `uuid` in `table` made or brought to `columns`; false when a unique
+    // name or number of its parent is taken by another row.
+    bool Upsert(const char* table, const std::string& uuid,
+                const std::vector<std::pair<const char*, SqlValue>>& columns, bool& changed) {
+        const std::optional<std::int64_t> id = IdOf(table, uuid);
+        std::string sql;
+        std::vector<SqlValue> values;
+        if (id) {
+            std::string differs;
+            sql = std::string("UPDATE ") + table + " SET ";
+            for (std::size_t i = 0; i < columns.size(); ++i) {
+                const std::string at = "?" + std::to_string(i + 1);
+                sql += (i ? ", " : "") + std::string(columns[i].first) + " = " + at;
+                differs += (i ? " OR " : "") + std::string(columns[i].first) + " IS NOT " + at;
+                values.push_back(columns[i].second);
+            }
+            sql += " WHERE id = " + std::to_string(*id) + " AND (" + differs + ")";
+        } else {
+            std::string names = "uuid", marks = "?1";
+            values.push_back(uuid);
+            for (std::size_t i = 0; i < columns.size(); ++i) {
+                names += std::string(", ") + columns[i].first;
+                marks += ", ?" + std::to_string(i + 2);
+                values.push_back(columns[i].second);
+            }
+            sql = std::string("INSERT INTO ") + table + "(" + names + ") VALUES(" + marks + ")";
+        }
+        Statement s(db_, sql);
+        Check(db_, s.PrepareCode(), SQLITE_OK);
+        for (std::size_t i = 0; i < values.size(); ++i)
+            BindValue(s, static_cast<int>(i) + 1, values[i]);
+        const int rc = s.Step();
+        if (rc == SQLITE_CONSTRAINT_UNIQUE) return false;
+        Check(db_, rc);
+        changed = changed || sqlite3_changes(db_) > 0;
+        return true;
+    }
+
+    // Takes the records off the positions `where` selects (a subquery on positions p).
+    void Unplace(const std::string& where, std::int64_t id) {
+        Run("DELETE FROM placings WHERE position_id IN (SELECT p.id FROM positions p " + where +
+                ")",
+            {id});
+    }
+
+    // The record of a record's identity "<hex>:s<serial>" or "<hex>:f<folder>".
+    std::optional<std::int64_t> Record(const std::string& entity) {
+        if (entity.size() < 70 || entity[68] != ':') return std::nullopt;
+        const bool serial = entity[69] == 's';
+        Statement s(db_, serial
+                             ? "SELECT r.id FROM splicers s JOIN records r ON r.splicer_id = s.id "
+                               "WHERE r.bytes = ?1 AND s.serial = ?2"
+                             : "SELECT r.id FROM splicers s JOIN records r ON r.splicer_id = s.id "
+                               "WHERE r.bytes = ?1 AND s.serial = '' AND s.folder = ?2");
+        Check(db_, s.PrepareCode(), SQLITE_OK);
+        std::vector<std::uint8_t> bytes;
+        auto digit = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+        for (std::size_t i = 0; i < 68; i += 2)
+            bytes.push_back(
+                static_cast<std::uint8_t>(digit(entity[i]) * 16 + digit(entity[i + 1])));
+        const std::string name = entity.substr(70);
+        s.Bind(1, std::span<const std::uint8_t>(bytes));
+        s.Bind(2, std::string_view(name));
+        const int rc = s.Step();
+        if (rc == SQLITE_ROW) return s.Int(0);
+        Check(db_, rc);
+        return std::nullopt;
+    }
+
+  private:
+    sqlite3* db_;
+};
+
+// The name given to an entity whose name its parent already gives another one.
+std::string Apart(const std::string& name, const std::string& uuid) {
+    return name + " (" + uuid.substr(0, 8) + ")";
+}
+
+}  // namespace
+
+JobLog::JobLog(Archive& archive, std::string ownLaptop)
+    : archive_(archive), ownLaptop_(std::move(ownLaptop)) {}
+
+std::optional<std::vector<JobChange>> JobLog::ToSend(std::int64_t after, std::size_t limit) {
+    archive_.lastError_ = {};
+    Statement s(archive_.db_,
+                "SELECT id, kind, entity, field, value, changed_at, author FROM job_changes "
+                "WHERE id > ?1 AND laptop = '' ORDER BY id LIMIT ?2");
+    std::vector<JobChange> rows;
+    int rc = s.PrepareCode();
+    if (s.ok()) {
+        s.Bind(1, after);
+        s.Bind(2, static_cast<std::int64_t>(limit));
+        while ((rc = s.Step()) == SQLITE_ROW) {
+            JobChange& c = rows.emplace_back();
+            c.id = c.originId = s.Int(0);
+            c.kind = s.Text(1);
+            c.entity = s.Text(2);
+            c.field = s.Text(3);
+            if (!s.IsNull(4)) c.value = s.Text(4);
+            c.changedAt = s.Int(5);
+            c.author = s.Text(6);
+        }
+    }
+    if (rc == SQLITE_DONE) return rows;
+    archive_.lastError_ = SqliteError(archive_.db_, "reading job changes to send", rc);
+    return std::nullopt;
+}
+
+bool JobLog::Keep(std::span<const JobChange> changes) {
+    sqlite3* db = archive_.db_;
+    archive_.lastError_ = {};
+    try {
+        Transaction tx(db);
+        Check(db, tx.BeginCode(), SQLITE_OK);
+        Statement own(db,
+                      "UPDATE job_changes SET effective = ?1 WHERE laptop = '' AND id = ?2 AND "
+                      "effective IS NOT ?1");
+        Statement other(db,
+                        "INSERT OR IGNORE INTO job_changes(kind, entity, field, value, changed_at, "
+                        "author, laptop, origin_id, effective) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, "
+                        "?8, ?9)");
+        Statement note(db, "INSERT OR IGNORE INTO job_pending(kind, entity) VALUES(?1, ?2)");
+        Check(db, own.PrepareCode(), SQLITE_OK);
+        Check(db, other.PrepareCode(), SQLITE_OK);
+        Check(db, note.PrepareCode(), SQLITE_OK);
+        for (const JobChange& c : changes) {
+            Statement& write = !ownLaptop_.empty() && c.laptop == ownLaptop_ ? own : other;
+            write.Reset();
+            if (&write == &own) {
+                own.Bind(1, c.effective.value_or(c.changedAt));
+                own.Bind(2, c.originId);
+            } else {
+                other.Bind(1, std::string_view(c.kind));
+                other.Bind(2, std::string_view(c.entity));
+                other.Bind(3, std::string_view(c.field));
+                if (c.value) {
+                    other.Bind(4, std::string_view(*c.value));
+                } else {
+                    other.BindNull(4);
+                }
+                other.Bind(5, c.changedAt);
+                other.Bind(6, std::string_view(c.author));
+                other.Bind(7, std::string_view(c.laptop));
+                other.Bind(8, c.originId);
+                if (c.effective) {
+                    other.Bind(9, *c.effective);
+                } else {
+                    other.BindNull(9);
+                }
+            }
+            Check(db, write.Step());
+            if (sqlite3_changes(db) == 0) continue;
+            note.Reset();
+            note.Bind(1, std::string_view(c.kind));
+            note.Bind(2, std::string_view(c.entity));
+            Check(db, note.Step());
+        }
+        Check(db, tx.Commit(), SQLITE_OK);
+        return true;
+    } catch (const Failure& f) {
+        archive_.lastError_ = {CodeFor(f.code),
+                               "keeping job changes from the team archive: " + f.message};
+    } catch (const std::exception& e) {
+        archive_.lastError_ = {ErrorCode::Failed, e.what()};
+    }
+    return false;
+}
+
+std::optional<std::size_t> JobLog::Apply() {
+    sqlite3* db = archive_.db_;
+    archive_.lastError_ = {};
+    // Values written here are the log's own: the triggers do not log them again.
+    struct Applying {
+        ChangeContext& c;
+        explicit Applying(ChangeContext& context) : c(context) { c.applying = true; }
+        ~Applying() { c.applying = false; }
+    } applying(*archive_.changes_);
+    std::size_t count = 0;
+    try {
+        for (std::string_view kind : kChangeKinds) {
+            while (true) {
+                Transaction tx(db);
+                Check(db, tx.BeginCode(), SQLITE_OK);
+                std::vector<std::string> entities;
+                {
+                    Statement s(db, "SELECT entity FROM job_pending WHERE kind = ?1 LIMIT 500");
+                    Check(db, s.PrepareCode(), SQLITE_OK);
+                    s.Bind(1, kind);
+                    int rc;
+                    while ((rc = s.Step()) == SQLITE_ROW) entities.push_back(s.Text(0));
+                    Check(db, rc);
+                }
+                if (entities.empty()) break;
+                Statement done(db, "DELETE FROM job_pending WHERE kind = ?1 AND entity = ?2");
+                Check(db, done.PrepareCode(), SQLITE_OK);
+                for (const std::string& entity : entities) {
+                    bool changed = false;
+                    ApplyEntity(kind, entity, changed);
+                    count += changed;
+                    done.Reset();
+                    done.Bind(1, kind);
+                    done.Bind(2, std::string_view(entity));
+                    Check(db, done.Step());
+                }
+                // The last naming or placing cannot be undone over what others changed.
+                if (count > 0)
+                    Check(db,
+                          sqlite3_exec(db, "DELETE FROM placing_undo; DELETE FROM naming_undo",
+                                       nullptr, nullptr, nullptr),
+                          SQLITE_OK);
+                Check(db, tx.Commit(), SQLITE_OK);
+            }
+        }
+        return count;
+    } catch (const Failure& f) {
+        archive_.lastError_ = {CodeFor(f.code),
+                               "applying job changes from the team archive: " + f.message};
+    } catch (const std::exception& e) {
+        archive_.lastError_ = {ErrorCode::Failed, e.what()};
+    }
+    return std::nullopt;
+}
+
+// A converged state is taken as it is, checked by the file's own constraints only:
+// a record may sit on a position of another job, a position over its tray's
+// capacity or on a fibre another position uses, and a closure, cable, tray or
+// position deleted on one laptop goes with the records placed on it (they are
+// unplaced). A name two laptops gave two different closures (or jobs, cables) of
+// one parent is kept apart by the id's first digits; a tray or position number
+// taken so is left to the one there first.
+bool JobLog::ApplyEntity(std::string_view kind, const std::string& entity, bool& changed) {
+    sqlite3* db = archive_.db_;
+    Winners w;
+    {
+        Statement s(db, std::string("SELECT field, value FROM job_changes WHERE kind = ?1 AND "
+                                    "entity = ?2 ORDER BY field, ") +
+                            kLatestFirst);
+        Check(db, s.PrepareCode(), SQLITE_OK);
+        s.Bind(1, kind);
+        s.Bind(2, std::string_view(entity));
+        s.Bind(9, std::string_view(ownLaptop_));
+        int rc;
+        while ((rc = s.Step()) == SQLITE_ROW) {
+            std::optional<std::string> value;
+            if (!s.IsNull(1)) value = s.Text(1);
+            w.try_emplace(s.Text(0), std::move(value));
+        }
+        Check(db, rc);
+    }
+    Applier a(db);
+    const bool deleted = TextOf(w, "deleted") == "1";
+    auto field = [&](const char* name) -> std::optional<std::string> {
+        const auto it = w.find(name);
+        return it == w.end() ? std::nullopt : it->second;
+    };
+    auto named = [&](const char* table, std::vector<std::pair<const char*, SqlValue>> columns) {
+        if (a.Upsert(table, entity, columns, changed)) return true;
+        for (auto& [column, value] : columns)
+            if (std::string_view(column) == "name")
+                value = Apart(std::get<std::string>(value), entity);
+        return a.Upsert(table, entity, columns, changed);
+    };
+    if (kind == "job") {
+        const std::string name = TextOf(w, "name");
+        if (deleted || name.empty()) return false;
+        const std::optional<std::int64_t> id = a.IdOf("jobs", entity);
+        std::string before;
+        if (id) {
+            Statement s(db, "SELECT name FROM jobs WHERE id = ?1");
+            s.Bind(1, *id);
+            if (s.Step() == SQLITE_ROW) before = s.Text(0);
+        }
+        if (!named("jobs", {{"name", name},
+                            {"customer", TextOf(w, "customer")},
+                            {"contractor", TextOf(w, "contractor")},
+                            {"technicians", TextOf(w, "technicians")},
+                            {"notes", TextOf(w, "notes")},
+                            {"max_loss", IntegerOrNull(field("max_loss"))},
+                            {"max_angle", IntegerOrNull(field("max_angle"))}}))
+            return false;
+        // The records keep their job by name: a renamed job takes them along.
+        if (id && !before.empty())
+            a.Run(
+                "UPDATE records SET job = (SELECT name FROM jobs WHERE id = ?1) WHERE job = ?2 "
+                "AND ?2 <> (SELECT name FROM jobs WHERE id = ?1)",
+                {*id, before});
+        return true;
+    }
+    if (kind == "closure") {
+        const auto id = a.IdOf("closures", entity);
+        if (deleted) {
+            if (!id) return false;
+            a.Unplace("JOIN trays t ON t.id = p.tray_id WHERE t.closure_id = ?1", *id);
+            a.Run(
+                "DELETE FROM positions WHERE tray_id IN (SELECT id FROM trays WHERE "
+                "closure_id = ?1)",
+                {*id});
+            a.Run("DELETE FROM closures WHERE id = ?1", {*id});
+            changed = true;
+            return true;
+        }
+        const auto job = a.IdOf("jobs", field("job"));
+        const SqlValue lat = RealOrNull(field("latitude")), lon = RealOrNull(field("longitude"));
+        const bool point = !std::holds_alternative<std::nullptr_t>(lat) &&
+                           !std::holds_alternative<std::nullptr_t>(lon);
+        if (!job || TextOf(w, "name").empty()) return false;
+        return named("closures", {{"job_id", *job},
+                                  {"name", TextOf(w, "name")},
+                                  {"location", TextOf(w, "location")},
+                                  {"latitude", point ? lat : SqlValue(nullptr)},
+                                  {"longitude", point ? lon : SqlValue(nullptr)},
+                                  {"notes", TextOf(w, "notes")}});
+    }
+    if (kind == "cable") {
+        const auto id = a.IdOf("cables", entity);
+        if (deleted) {
+            if (!id) return false;
+            a.Unplace("WHERE p.cable_a = ?1 OR p.cable_b = ?1", *id);
+            a.Run("DELETE FROM positions WHERE cable_a = ?1 OR cable_b = ?1", {*id});
+            a.Run("DELETE FROM cables WHERE id = ?1", {*id});
+            changed = true;
+            return true;
+        }
+        const auto closure = a.IdOf("closures", field("closure"));
+        const auto fibres = Integer(field("fibres"));
+        if (!closure || !fibres || TextOf(w, "name").empty()) return false;
+        return named("cables",
+                     {{"closure_id", *closure},
+                      {"name", TextOf(w, "name")},
+                      {"fibres", *fibres},
+                      {"per_tube", std::min(Integer(field("per_tube")).value_or(12), *fibres)}});
+    }
+    if (kind == "tray") {
+        const auto id = a.IdOf("trays", entity);
+        if (deleted) {
+            if (!id) return false;
+            a.Unplace("WHERE p.tray_id = ?1", *id);
+            a.Run("DELETE FROM trays WHERE id = ?1", {*id});
+            changed = true;
+            return true;
+        }
+        const auto closure = a.IdOf("closures", field("closure"));
+        const auto number = Integer(field("number")), capacity = Integer(field("capacity"));
+        if (!closure || !number || !capacity) return false;
+        return a.Upsert("trays", entity,
+                        {{"closure_id", *closure}, {"number", *number}, {"capacity", *capacity}},
+                        changed);
+    }
+    if (kind == "position") {
+        const auto id = a.IdOf("positions", entity);
+        if (deleted) {
+            if (!id) return false;
+            a.Unplace("WHERE p.id = ?1", *id);
+            a.Run("DELETE FROM positions WHERE id = ?1", {*id});
+            changed = true;
+            return true;
+        }
+        const auto tray = a.IdOf("trays", field("tray"));
+        const auto cableA = a.IdOf("cables", field("cable_a"));
+        const auto cableB = a.IdOf("cables", field("cable_b"));
+        const auto number = Integer(field("number")), fibreA = Integer(field("fibre_a")),
+                   fibreB = Integer(field("fibre_b"));
+        if (!tray || !cableA || !cableB || !number || !fibreA || !fibreB) return false;
+        return a.Upsert("positions", entity,
+                        {{"tray_id", *tray},
+                         {"number", *number},
+                         {"cable_a", *cableA},
+                         {"fibre_a", *fibreA},
+                         {"cable_b", *cableB},
+                         {"fibre_b", *fibreB}},
+                        changed);
+    }
+    // A record: its job, its position and its test mark.
+    const auto record = a.Record(entity);
+    if (!record) return false;
+    if (w.count("job")) {
+        const std::optional<std::string> job = field("job");
+        if (job && !job->empty()) a.Run("INSERT OR IGNORE INTO jobs(name) VALUES(?1)", {*job});
+        a.Run("UPDATE records SET job = ?1 WHERE id = ?2 AND job IS NOT ?1",
+              {job && !job->empty() ? SqlValue(*job) : SqlValue(nullptr), *record});
+        changed = changed || sqlite3_changes(db) > 0;
+    }
+    if (w.count("position")) {
+        const auto position = a.IdOf("positions", field("position"));
+        if (position) {
+            a.Run(
+                "INSERT INTO placings(record_id, position_id) VALUES(?1, ?2) "
+                "ON CONFLICT(record_id) DO UPDATE SET position_id = excluded.position_id "
+                "WHERE position_id IS NOT excluded.position_id",
+                {*record, *position});
+        } else {
+            a.Run("DELETE FROM placings WHERE record_id = ?1", {*record});
+        }
+        changed = changed || sqlite3_changes(db) > 0;
+    }
+    if (w.count("test")) {
+        if (TextOf(w, "test") == "1") {
+            a.Run("INSERT OR IGNORE INTO test_splices(record_id) VALUES(?1)", {*record});
+        } else {
+            a.Run("DELETE FROM test_splices WHERE record_id = ?1", {*record});
+        }
+        changed = changed || sqlite3_changes(db) > 0;
+    }
+    return true;
+}
+
+std::optional<std::vector<LostChange>> JobLog::History(std::string_view name) {
+    sqlite3* db = archive_.db_;
+    archive_.lastError_ = {};
+    Statement s(
+        db,
+        std::string(
+            "WITH j(e) AS (SELECT uuid FROM jobs WHERE name = ?1), "
+            "cl(e) AS (SELECT DISTINCT entity FROM job_changes WHERE kind = 'closure' AND "
+            "field = 'job' AND value IN (SELECT e FROM j)), "
+            "ct(k, e) AS (SELECT DISTINCT kind, entity FROM job_changes WHERE kind IN ('cable', "
+            "'tray') AND field = 'closure' AND value IN (SELECT e FROM cl)), "
+            "po(e) AS (SELECT DISTINCT entity FROM job_changes WHERE kind = 'position' AND "
+            "field = 'tray' AND value IN (SELECT e FROM ct WHERE k = 'tray')), "
+            "re(e) AS (SELECT DISTINCT entity FROM job_changes WHERE kind = 'record' AND "
+            "field = 'job' AND value = ?1), "
+            "ents(k, e) AS (SELECT 'job', e FROM j UNION SELECT 'closure', e FROM cl UNION "
+            "SELECT k, e FROM ct UNION SELECT 'position', e FROM po UNION SELECT 'record', e "
+            "FROM re) "
+            "SELECT id, kind, entity, field, value, changed_at, author, "
+            "CASE laptop WHEN '' THEN ?9 ELSE laptop END, coalesce(origin_id, id), effective "
+            "FROM job_changes JOIN ents ON kind = ents.k AND entity = ents.e "
+            "ORDER BY kind, entity, field, ") +
+            kLatestFirst);
+    int rc = s.PrepareCode();
+    std::vector<LostChange> lost;
+    if (s.ok()) {
+        s.Bind(1, name);
+        s.Bind(9, std::string_view(ownLaptop_));
+        JobChange winner;
+        while ((rc = s.Step()) == SQLITE_ROW) {
+            JobChange c;
+            c.id = s.Int(0);
+            c.kind = s.Text(1);
+            c.entity = s.Text(2);
+            c.field = s.Text(3);
+            if (!s.IsNull(4)) c.value = s.Text(4);
+            c.changedAt = s.Int(5);
+            c.author = s.Text(6);
+            c.laptop = s.Text(7);
+            c.originId = s.Int(8);
+            if (!s.IsNull(9)) c.effective = s.Int(9);
+            if (c.kind != winner.kind || c.entity != winner.entity || c.field != winner.field) {
+                winner = std::move(c);
+                continue;
+            }
+            // A laptop changing its own value again is editing, not a conflict.
+            if (c.laptop == winner.laptop) continue;
+            lost.push_back({std::move(c),
+                            winner.value,
+                            winner.author,
+                            winner.effective.value_or(winner.changedAt),
+                            {}});
+        }
+    }
+    if (rc != SQLITE_DONE) {
+        archive_.lastError_ = SqliteError(db, "reading the job's history", rc);
+        return std::nullopt;
+    }
+    // Names for people, from the rows as they are now.
+    Applier a(db);
+    for (LostChange& l : lost) {
+        const std::string& k = l.change.kind;
+        std::optional<std::int64_t> record;
+        if (k == "record") {
+            try {
+                record = a.Record(l.change.entity);
+            } catch (const Failure&) {
+            }
+            if (!record) continue;
+        }
+        const std::string sql =
+            k == "record"     ? "SELECT coalesce(nullif(s.serial, ''), s.folder) || ' #' || "
+                                "r.ordinal FROM records r JOIN splicers s ON s.id = r.splicer_id "
+                                "WHERE r.id = ?2"
+            : k == "tray"     ? "SELECT number FROM trays WHERE uuid = ?1"
+            : k == "position" ? "SELECT number FROM positions WHERE uuid = ?1"
+                              : "SELECT name FROM " + k + "s WHERE uuid = ?1";
+        Statement n(db, sql);
+        if (!n.ok()) continue;
+        n.Bind(1, std::string_view(l.change.entity));
+        n.Bind(2, record.value_or(0));
+        if (n.Step() == SQLITE_ROW) l.entityName = n.Text(0);
+    }
+    std::stable_sort(lost.begin(), lost.end(), [](const LostChange& x, const LostChange& y) {
+        return x.change.effective.value_or(x.change.changedAt) >
+               y.change.effective.value_or(y.change.changedAt);
+    });
+    return lost;
+}
+
+std::optional<std::vector<std::pair<std::string, std::string>>> JobLog::Jobs() {
+    archive_.lastError_ = {};
+    Statement s(archive_.db_, "SELECT uuid, name FROM jobs WHERE uuid IS NOT NULL ORDER BY name");
+    int rc = s.PrepareCode();
+    std::vector<std::pair<std::string, std::string>> jobs;
+    if (s.ok())
+        while ((rc = s.Step()) == SQLITE_ROW) jobs.emplace_back(s.Text(0), s.Text(1));
+    if (rc == SQLITE_DONE) return jobs;
+    archive_.lastError_ = SqliteError(archive_.db_, "reading the jobs", rc);
+    return std::nullopt;
+}
+
+}  // namespace velmora::archive

@@ -360,6 +360,16 @@ bool JobLog::ApplyEntity(std::string_view kind, const std::string& entity, bool&
                 value = Apart(std::get<std::string>(value), entity);
         return a.Upsert(table, entity, columns, changed);
     };
+    // A deleted entity: the records placed on it taken off, then the rows `deletes`
+    // name (the entity's own last).
+    auto remove = [&](std::optional<std::int64_t> id, const char* unplaceWhere,
+                      std::initializer_list<const char*> deletes) {
+        if (!id) return false;
+        a.Unplace(unplaceWhere, *id);
+        for (const char* sql : deletes) a.Run(sql, {*id});
+        changed = true;
+        return true;
+    };
     if (kind == "job") {
         const std::string name = TextOf(w, "name");
         if (deleted || name.empty()) return false;
@@ -387,18 +397,12 @@ bool JobLog::ApplyEntity(std::string_view kind, const std::string& entity, bool&
         return true;
     }
     if (kind == "closure") {
-        const auto id = a.IdOf("closures", entity);
-        if (deleted) {
-            if (!id) return false;
-            a.Unplace("JOIN trays t ON t.id = p.tray_id WHERE t.closure_id = ?1", *id);
-            a.Run(
-                "DELETE FROM positions WHERE tray_id IN (SELECT id FROM trays WHERE "
-                "closure_id = ?1)",
-                {*id});
-            a.Run("DELETE FROM closures WHERE id = ?1", {*id});
-            changed = true;
-            return true;
-        }
+        if (deleted)
+            return remove(a.IdOf("closures", entity),
+                          "JOIN trays t ON t.id = p.tray_id WHERE t.closure_id = ?1",
+                          {"DELETE FROM positions WHERE tray_id IN (SELECT id FROM trays WHERE "
+                           "closure_id = ?1)",
+                           "DELETE FROM closures WHERE id = ?1"});
         const auto job = a.IdOf("jobs", field("job"));
         const SqlValue lat = RealOrNull(field("latitude")), lon = RealOrNull(field("longitude"));
         const bool point = !std::holds_alternative<std::nullptr_t>(lat) &&
@@ -412,15 +416,10 @@ bool JobLog::ApplyEntity(std::string_view kind, const std::string& entity, bool&
                                   {"notes", TextOf(w, "notes")}});
     }
     if (kind == "cable") {
-        const auto id = a.IdOf("cables", entity);
-        if (deleted) {
-            if (!id) return false;
-            a.Unplace("WHERE p.cable_a = ?1 OR p.cable_b = ?1", *id);
-            a.Run("DELETE FROM positions WHERE cable_a = ?1 OR cable_b = ?1", {*id});
-            a.Run("DELETE FROM cables WHERE id = ?1", {*id});
-            changed = true;
-            return true;
-        }
+        if (deleted)
+            return remove(a.IdOf("cables", entity), "WHERE p.cable_a = ?1 OR p.cable_b = ?1",
+                          {"DELETE FROM positions WHERE cable_a = ?1 OR cable_b = ?1",
+                           "DELETE FROM cables WHERE id = ?1"});
         const auto closure = a.IdOf("closures", field("closure"));
         const auto fibres = Integer(field("fibres"));
         if (!closure || !fibres || TextOf(w, "name").empty()) return false;
@@ -431,14 +430,9 @@ bool JobLog::ApplyEntity(std::string_view kind, const std::string& entity, bool&
                       {"per_tube", std::min(Integer(field("per_tube")).value_or(12), *fibres)}});
     }
     if (kind == "tray") {
-        const auto id = a.IdOf("trays", entity);
-        if (deleted) {
-            if (!id) return false;
-            a.Unplace("WHERE p.tray_id = ?1", *id);
-            a.Run("DELETE FROM trays WHERE id = ?1", {*id});
-            changed = true;
-            return true;
-        }
+        if (deleted)
+            return remove(a.IdOf("trays", entity), "WHERE p.tray_id = ?1",
+                          {"DELETE FROM trays WHERE id = ?1"});
         const auto closure = a.IdOf("closures", field("closure"));
         const auto number = Integer(field("number")), capacity = Integer(field("capacity"));
         if (!closure || !number || !capacity) return false;
@@ -447,14 +441,9 @@ bool JobLog::ApplyEntity(std::string_view kind, const std::string& entity, bool&
                         changed);
     }
     if (kind == "position") {
-        const auto id = a.IdOf("positions", entity);
-        if (deleted) {
-            if (!id) return false;
-            a.Unplace("WHERE p.id = ?1", *id);
-            a.Run("DELETE FROM positions WHERE id = ?1", {*id});
-            changed = true;
-            return true;
-        }
+        if (deleted)
+            return remove(a.IdOf("positions", entity), "WHERE p.id = ?1",
+                          {"DELETE FROM positions WHERE id = ?1"});
         const auto tray = a.IdOf("trays", field("tray"));
         const auto cableA = a.IdOf("cables", field("cable_a"));
         const auto cableB = a.IdOf("cables", field("cable_b"));

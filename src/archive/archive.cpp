@@ -536,6 +536,15 @@ std::variant<SplicerRow, int> TouchSplicer(sqlite3* db, const SplicerIdentity& s
     return SplicerRow{*id, known ? folderRow : std::nullopt};
 }
 
+// Logs the job the records from `firstNew` on (just stored) were given.
+int LogNewRecordsJob(sqlite3* db, std::int64_t firstNew) {
+    Statement log(db, RecordJobLogSql("r.id >= ?1 AND r.job IS NOT NULL"));
+    if (!log.ok()) return log.PrepareCode();
+    log.Bind(1, firstNew);
+    const int rc = log.Step();
+    return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
 // Gives the records from `firstNew` on (just stored, without an ordinal) their place in
 // the archive's order, and moves the records after the earliest of them on. A download
 // newer than everything archived (the usual case) numbers only its own records.
@@ -703,6 +712,8 @@ StoreResult Archive::StoreDownload(const SplicerIdentity& splicer,
         }
         if (added > 0) {
             if (int rc = EnsureJob(db_, job); rc != SQLITE_OK)
+                return {0, 0, SqliteError(db_, kWhat, rc)};
+            if (int rc = LogNewRecordsJob(db_, *firstNew); rc != SQLITE_OK)
                 return {0, 0, SqliteError(db_, kWhat, rc)};
         }
         if (int rc = tx.Commit(); rc != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, rc)};
@@ -998,6 +1009,11 @@ StoreResult NameRecords(sqlite3* db, bool readOnly, std::string_view job,
     update.BindOrNull(1, job);
     if (int rc = update.Step(); rc != SQLITE_DONE) return {0, 0, SqliteError(db, kWhat, rc)};
     const auto changed = static_cast<std::size_t>(sqlite3_changes(db));
+    Statement log(db, RecordJobLogSql(
+                          "r.id IN (SELECT record_id FROM naming_undo WHERE job IS NOT ?1)"));
+    if (!log.ok()) return {0, 0, SqliteError(db, kWhat, log.PrepareCode())};
+    log.BindOrNull(1, job);
+    if (int rc = log.Step(); rc != SQLITE_DONE) return {0, 0, SqliteError(db, kWhat, rc)};
     if (int rc = tx.Commit(); rc != SQLITE_OK) return {0, 0, SqliteError(db, kWhat, rc)};
     return {changed, 0, {}};
 }
@@ -1072,6 +1088,10 @@ StoreResult Archive::UndoLastNaming() {
                               "WHERE id IN (SELECT record_id FROM naming_undo)",
                               nullptr, nullptr, nullptr);
         const auto restored = static_cast<std::size_t>(sqlite3_changes(db_));
+        if (rc == SQLITE_OK)
+            rc = sqlite3_exec(
+                db_, RecordJobLogSql("r.id IN (SELECT record_id FROM naming_undo)").c_str(),
+                nullptr, nullptr, nullptr);
         if (rc == SQLITE_OK)
             rc = sqlite3_exec(db_, "DELETE FROM naming_undo", nullptr, nullptr, nullptr);
         if (rc == SQLITE_OK) rc = tx.Commit();

@@ -387,6 +387,12 @@ CREATE TRIGGER test_splices_gone AFTER DELETE ON test_splices WHEN velmora_apply
     INSERT INTO job_changes(kind, entity, field, value, changed_at, author) VALUES ('record', (SELECT identity FROM record_identities WHERE id = OLD.record_id), 'test', NULL, velmora_now(), velmora_author());
 END;
 )sql"},
+    // Triggers on records make a download's inserts into it far slower (a store into
+    // 1,000,000 records 75 ms instead of 46): the writers of records.job log it.
+    {9, R"sql(
+DROP TRIGGER records_job_given;
+DROP TRIGGER records_job_changed;
+)sql"},
 };
 
 // The first column of the first row of `sql` (0 when it gives no row).

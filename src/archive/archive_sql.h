@@ -30,6 +30,17 @@ struct ChangeContext {
 
 namespace velmora::archive::sql {
 
+// Logs the job each record `condition` selects (over `r`) now has. Every writer of
+// records.job calls it after its update: a trigger on records would make each
+// insert of a download several times slower.
+inline std::string RecordJobLogSql(std::string_view condition) {
+    return "INSERT INTO job_changes(kind, entity, field, value, changed_at, author) "
+           "SELECT 'record', i.identity, 'job', r.job, velmora_now(), velmora_author() "
+           "FROM records r JOIN record_identities i ON i.id = r.id "
+           "WHERE velmora_applying() = 0 AND (" +
+           std::string(condition) + ") ORDER BY r.id";
+}
+
 inline ErrorCode CodeFor(int sqliteCode) {
     switch (sqliteCode & 0xFF) {
         case SQLITE_OK:

@@ -363,6 +363,7 @@ JobResult JobStore::EditJob(std::string_view name, const JobDetails& d) {
         // The records carry their job by name; so does the naming kept for undoing.
         if (renamed) {
             Change(db, "UPDATE records SET job = ?2 WHERE job = ?1", name, d.name);
+            Change(db, archive::sql::RecordJobLogSql("r.job = ?1"), d.name);
             Change(db, "UPDATE naming_undo SET job = ?2 WHERE job = ?1", name, d.name);
         }
         tx.Commit();

@@ -219,7 +219,16 @@ TEST_F(TeamTest, JobsEditedOnTwoLaptopsConverge) {
     const CliRun take = Cli(laptopB, {"team", "take", "North"});
     ASSERT_EQ(take.status, 0) << take.err;
     EXPECT_EQ(Cli(laptopB, {"team", "take", "South"}).status, 1);
-    // Offline edits: each laptop moves the first splice and names the closure's place.
+    // Offline edits: each laptop moves the first splice and names the closure's place;
+    // A gives three later records the job.
+    Download(laptopA, 10, 12);
+    Edit(laptopA, {}, [&](jobs::JobStore&, archive::Archive& a) {
+        const auto records = a.Records({});
+        std::vector<std::int64_t> later;
+        for (const auto& r : *records)
+            if (r.job.empty()) later.push_back(r.id);
+        ASSERT_EQ(a.TagJob("North", later).count, 3u);
+    });
     for (auto [laptop, position, place] :
          {std::tuple{&laptopA, 2, "A-side"}, std::tuple{&laptopB, 3, "B-side"}}) {
         Edit(*laptop, {}, [&](jobs::JobStore& store, archive::Archive& a) {
@@ -242,6 +251,10 @@ TEST_F(TeamTest, JobsEditedOnTwoLaptopsConverge) {
     const std::string listed = Cli(laptopA, {"closure", "list", "North"}).out;
     EXPECT_EQ(Cli(laptopB, {"closure", "list", "North"}).out, listed);
     const bool bWon = listed.find("B-side") != std::string::npos;
+    const std::vector<std::string> listNorth = {"archive", "list", "--job", "North"};
+    const std::string northA = Cli(laptopA, listNorth).out;
+    EXPECT_EQ(Cli(laptopB, listNorth).out, northA);
+    EXPECT_EQ(Lines(northA).size(), 13u) << northA;
     const CliRun history = Cli(laptopA, {"job", "history", "North"});
     EXPECT_NE(history.out.find(bWon ? "\tA-side\tB-side\t" : "\tB-side\tA-side\t"),
               std::string::npos)

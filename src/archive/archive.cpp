@@ -1009,8 +1009,8 @@ StoreResult NameRecords(sqlite3* db, bool readOnly, std::string_view job,
     update.BindOrNull(1, job);
     if (int rc = update.Step(); rc != SQLITE_DONE) return {0, 0, SqliteError(db, kWhat, rc)};
     const auto changed = static_cast<std::size_t>(sqlite3_changes(db));
-    Statement log(db, RecordJobLogSql(
-                          "r.id IN (SELECT record_id FROM naming_undo WHERE job IS NOT ?1)"));
+    Statement log(
+        db, RecordJobLogSql("r.id IN (SELECT record_id FROM naming_undo WHERE job IS NOT ?1)"));
     if (!log.ok()) return {0, 0, SqliteError(db, kWhat, log.PrepareCode())};
     log.BindOrNull(1, job);
     if (int rc = log.Step(); rc != SQLITE_DONE) return {0, 0, SqliteError(db, kWhat, rc)};

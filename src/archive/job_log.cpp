@@ -146,11 +146,14 @@ class Applier {
     std::optional<std::int64_t> Record(const std::string& entity) {
         if (entity.size() < 70 || entity[68] != ':') return std::nullopt;
         const bool serial = entity[69] == 's';
-        Statement s(db_, serial
-                             ? "SELECT r.id FROM splicers s JOIN records r ON r.splicer_id = s.id "
-                               "WHERE r.bytes = ?1 AND s.serial = ?2"
-                             : "SELECT r.id FROM splicers s JOIN records r ON r.splicer_id = s.id "
-                               "WHERE r.bytes = ?1 AND s.serial = '' AND s.folder = ?2");
+        // The splicer first, then its record on (splicer_id, bytes): left to itself,
+        // SQLite scans every record for the bytes.
+        Statement s(db_, serial ? "SELECT r.id FROM splicers s CROSS JOIN records r ON "
+                                  "r.splicer_id = s.id WHERE r.bytes = ?1 AND s.serial = ?2 "
+                                  "AND s.serial <> ''"
+                                : "SELECT r.id FROM splicers s CROSS JOIN records r ON "
+                                  "r.splicer_id = s.id WHERE r.bytes = ?1 AND s.serial = '' "
+                                  "AND s.folder = ?2");
         Check(db_, s.PrepareCode(), SQLITE_OK);
         std::vector<std::uint8_t> bytes;
         auto digit = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };

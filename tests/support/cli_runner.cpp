@@ -5,7 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <condition_variable>
+#include <csignal>
+#include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "sim/image_commands.h"
 #include "sim/record_commands.h"
@@ -17,11 +21,10 @@ namespace fs = std::filesystem;
 CliRun RunProgram(const fs::path& program, const std::vector<std::string>& args,
                   const fs::path& cwd, std::chrono::seconds margin,
                   const std::function<void(pid_t)>& whileRunning) {
-    // Output goes to files, so neither is a terminal; `timeout` ends a run that hangs.
+    // Output goes to files, so neither is a terminal.
     const TempDir capture;
     const fs::path out = capture.path() / "out", err = capture.path() / "err";
-    std::vector<std::string> words = {"timeout", "-s", "KILL", std::to_string(margin.count()),
-                                      program.string()};
+    std::vector<std::string> words = {program.string()};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
@@ -34,12 +37,27 @@ CliRun RunProgram(const fs::path& program, const std::vector<std::string>& args,
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT, 0600);
     CliRun result;
     pid_t pid = 0;
-    int status = 0;
     if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-        // `timeout` passes the signals it gets on to the program.
+        // The program itself is spawned, so that a signal the caller sends (even
+        // SIGKILL) reaches it; a run that hangs past `margin` is killed.
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool done = false;
+        std::thread watchdog([&] {
+            std::unique_lock lock(mutex);
+            if (!ended.wait_for(lock, margin, [&] { return done; })) kill(pid, SIGKILL);
+        });
         if (whileRunning) whileRunning(pid);
-        if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-            result.status = WEXITSTATUS(status);
+        int status = 0;
+        const bool waited = waitpid(pid, &status, 0) == pid;
+        {
+            const std::lock_guard lock(mutex);
+            done = true;
+        }
+        ended.notify_one();
+        watchdog.join();
+        if (waited)
+            result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     posix_spawn_file_actions_destroy(&actions);
     result.out = ReadFileBytes(out);

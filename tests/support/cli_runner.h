@@ -24,8 +24,9 @@ struct CliRun {
 };
 
 // Runs `program args...` in `cwd` with standard output and error captured (neither
-// is a terminal); a run still going after `margin` is killed (status 124 or 137).
-// `whileRunning` is called once it has started (a signal to it goes to the program).
+// is a terminal); a run still going after `margin` is killed. A run ended by a
+// signal has the status 128 + the signal. `whileRunning` is called with the
+// program's id once it has started.
 CliRun RunProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
                   const std::filesystem::path& cwd,
                   std::chrono::seconds margin = std::chrono::seconds(60),

@@ -167,13 +167,13 @@ TEST_F(TeamTest, OverlappingLaptopsSendEachSpliceOnce) {
     EXPECT_EQ(std::filesystem::file_size(view / "FS" / "2406A0153" / "JPG" / "a.jpg"), 5000u);
 }
 
-// A send killed (-9) while its records go, then a clean one: every record and change
-// there once.
+// A send killed (-9) while its records go, another while its job's changes go, then
+// a clean one: every record and change there once, and the job's changes read back.
 TEST_F(TeamTest, KilledSendIsFinishedByTheNextOne) {
     constexpr int kRecords = 60000;
-    Download(laptopA, 1, kRecords);
+    Download(laptopA, 1, kRecords, "Big");
     Join(laptopA);
-    for (const char* table : {"records"}) {
+    for (const char* table : {"records", "changes"}) {
         std::atomic<long long> seenBeforeKill{0};
         const CliRun killed = RunProgram(kCliProgram, {"team", "sync"}, laptopA.path(),
                                          std::chrono::seconds(60), [&](pid_t pid) {
@@ -186,7 +186,8 @@ TEST_F(TeamTest, KilledSendIsFinishedByTheNextOne) {
         EXPECT_GT(seenBeforeKill.load(), 0) << table;
         EXPECT_LT(RowCount(table), kRecords) << "the send ended before it was killed";
     }
-    const CliRun clean = Cli(laptopA, {"team", "sync"});
+    const CliRun clean =
+        RunProgram(kCliProgram, {"team", "sync"}, laptopA.path(), std::chrono::seconds(100));
     EXPECT_EQ(clean.status, 0) << clean.err << clean.out;
     EXPECT_EQ(RowCount("records"), kRecords);
     EXPECT_EQ(Number("SELECT count(DISTINCT bytes) FROM velmora.records"), kRecords);

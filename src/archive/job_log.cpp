@@ -1,6 +1,7 @@
 #include "archive/job_log.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <map>
 #include <stdexcept>
 #include <utility>
@@ -223,13 +224,23 @@ bool JobLog::Keep(std::span<const JobChange> changes) {
                         "author, laptop, origin_id, effective) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, "
                         "?8, ?9)");
         Statement note(db, "INSERT OR IGNORE INTO job_pending(kind, entity) VALUES(?1, ?2)");
+        Statement held(db, "SELECT 1 FROM job_changes WHERE laptop = '' AND id = ?1");
         Check(db, own.PrepareCode(), SQLITE_OK);
         Check(db, other.PrepareCode(), SQLITE_OK);
         Check(db, note.PrepareCode(), SQLITE_OK);
+        Check(db, held.PrepareCode(), SQLITE_OK);
         for (const JobChange& c : changes) {
-            Statement& write = !ownLaptop_.empty() && c.laptop == ownLaptop_ ? own : other;
+            bool mine = !ownLaptop_.empty() && c.laptop == ownLaptop_;
+            if (mine) {
+                held.Reset();
+                held.Bind(1, c.originId);
+                const int rc = held.Step();
+                if (rc != SQLITE_ROW) Check(db, rc);
+                mine = rc == SQLITE_ROW;
+            }
+            Statement& write = mine ? own : other;
             write.Reset();
-            if (&write == &own) {
+            if (mine) {
                 own.Bind(1, c.effective.value_or(c.changedAt));
                 own.Bind(2, c.originId);
             } else {
@@ -263,6 +274,41 @@ bool JobLog::Keep(std::span<const JobChange> changes) {
     } catch (const Failure& f) {
         archive_.lastError_ = {CodeFor(f.code),
                                "keeping job changes from the team archive: " + f.message};
+    } catch (const std::exception& e) {
+        archive_.lastError_ = {ErrorCode::Failed, e.what()};
+    }
+    return false;
+}
+
+bool JobLog::MoveOwnAbove(std::int64_t sentUpTo, std::int64_t takenUpTo, std::string_view team) {
+    sqlite3* db = archive_.db_;
+    archive_.lastError_ = {};
+    try {
+        Transaction tx(db);
+        Check(db, tx.BeginCode(), SQLITE_OK);
+        auto run = [&](const char* sql, std::initializer_list<std::int64_t> values) {
+            Statement s(db, sql);
+            Check(db, s.PrepareCode(), SQLITE_OK);
+            int index = 0;
+            for (const std::int64_t value : values) s.Bind(++index, value);
+            Check(db, s.Step());
+        };
+        // Through negative ids: no row meets another on the way.
+        run("UPDATE job_changes SET id = -(id + ?2 - ?1) WHERE id > ?1", {sentUpTo, takenUpTo});
+        run("UPDATE job_changes SET id = -id WHERE id < 0", {});
+        // A new row takes the highest id plus one: when none moved, one held at the
+        // team archive's mark keeps later ids above it (never sent, of no entity).
+        run("INSERT INTO job_changes(id, kind, entity, field, value, changed_at, author) "
+            "SELECT ?1, 'job', '', 'restored', NULL, 0, '' "
+            "WHERE NOT EXISTS (SELECT 1 FROM job_changes WHERE id >= ?1)",
+            {takenUpTo});
+        if (!archive_.MarkSent(team, OutboxKind::JobChanges, takenUpTo))
+            throw Failure{SQLITE_ERROR, archive_.lastError_.message};
+        Check(db, tx.Commit(), SQLITE_OK);
+        return true;
+    } catch (const Failure& f) {
+        archive_.lastError_ = {CodeFor(f.code),
+                               "numbering job changes after a restored backup: " + f.message};
     } catch (const std::exception& e) {
         archive_.lastError_ = {ErrorCode::Failed, e.what()};
     }

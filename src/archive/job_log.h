@@ -58,13 +58,20 @@ class JobLog {
     std::optional<std::vector<JobChange>> ToSend(std::int64_t after, std::size_t limit);
 
     // Keeps changes read from a team archive (those of this archive come back with
-    // their effective time): each once, in one transaction. The entities whose winner
-    // may have changed are noted, and Apply works their state out.
+    // their effective time; those it no longer holds, restored from an older backup,
+    // are kept as the team archive has them): each once, in one transaction. The
+    // entities whose winner may have changed are noted, and Apply works their state out.
     bool Keep(std::span<const JobChange> changes);
     // Writes the winning values of the noted entities into the job tables, parents
     // first, a batch a transaction; count = entities whose row changed. The rules
     // that a converged state may break are not checked (see job_log.cpp).
     std::optional<std::size_t> Apply();
+
+    // After this archive was restored from a backup older than what the team archive
+    // `team` took from it: its changes above `sentUpTo` (made since, with ids the team
+    // archive already holds) move above `takenUpTo`, later ids follow, and its mark
+    // for the team archive becomes `takenUpTo`. In one transaction.
+    bool MoveOwnAbove(std::int64_t sentUpTo, std::int64_t takenUpTo, std::string_view team);
 
     // The changes to the job `name` (its details, closures, cables, trays, positions
     // and records) that did not win, newest first.

@@ -177,8 +177,9 @@ int ListTeamRecords(const archive::RecordFilter& filter) {
     const TableLanguage language = TableLanguageFor(Config().EnglishFlag);
     const bool read = team::ForEachTeamRecord(*connection, filter, [&](const team::TeamRecord& r) {
         const std::string& splicer = r.serialNumber.empty() ? r.device : r.serialNumber;
-        std::printf("%s\t%s\t%s\t%s\t\n", TerminalSafe(splicer).c_str(), TimeText(r.record).c_str(),
-                    ResultListText(r.record, language).c_str(), LossText(r.record).c_str());
+        std::printf("%s\t%s\t%s\t%s\t%s\n", TerminalSafe(splicer).c_str(),
+                    TimeText(r.record).c_str(), ResultListText(r.record, language).c_str(),
+                    LossText(r.record).c_str(), TerminalSafe(r.job).c_str());
         return true;
     });
     return read ? kExitOk : Failed(connection->LastError());

@@ -258,6 +258,28 @@ CREATE VIEW velmora.lost_changes AS
 GRANT SELECT, INSERT ON velmora.changes TO velmora_technician;
 GRANT SELECT ON velmora.fields, velmora.lost_changes TO velmora_technician;
 )sql"},
+    // How far each laptop's outbox was taken, per kind (0 records, 1 images, 2
+    // settings snapshots, 3 job changes): the laptop's own id of the last row of its
+    // last batch, written in that batch's transaction. A team archive restored from
+    // a backup has the marks of the backup, so a laptop sends again what it lost;
+    // a laptop whose archive was restored learns which of its change ids are taken.
+    // Laptops that sent before this step have no marks and send everything once more.
+    // A record's job is listed with it.
+    {4, R"sql(
+CREATE TABLE velmora.sent_marks (
+    laptop  uuid NOT NULL,
+    kind    smallint NOT NULL CHECK (kind BETWEEN 0 AND 3),
+    up_to   bigint NOT NULL,
+    sent_by text NOT NULL DEFAULT session_user,
+    updated timestamptz NOT NULL DEFAULT now(),
+    PRIMARY KEY (laptop, kind)
+);
+INSERT INTO velmora.sent_marks(laptop, kind, up_to)
+    SELECT laptop, 3, max(change_id) FROM velmora.changes GROUP BY laptop;
+GRANT SELECT, INSERT, UPDATE ON velmora.sent_marks TO velmora_technician;
+CREATE INDEX fields_by_record ON velmora.fields(record_id)
+    WHERE kind = 'record' AND field = 'job';
+)sql"},
 };
 
 // Serialises every program that brings this database's schema up to date.

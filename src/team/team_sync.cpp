@@ -1,7 +1,9 @@
 #include "team/team_sync.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <random>
 #include <set>
@@ -184,6 +186,63 @@ bool SendChanges(Connection& connection, const std::vector<archive::JobChange>& 
         .has_value();
 }
 
+// The laptop's mark for `kind` in the team archive: its id of the batch's last row.
+bool SendMark(Connection& connection, const std::string& laptop, OutboxKind kind,
+              std::int64_t upTo) {
+    const std::array values{Value::Text(laptop),
+                            Value::Text(std::to_string(static_cast<int>(kind))),
+                            Value::Text(std::to_string(upTo))};
+    return connection
+        .Run(
+            "INSERT INTO velmora.sent_marks(laptop, kind, up_to) "
+            "VALUES ($1::uuid, $2::smallint, $3::bigint) ON CONFLICT (laptop, kind) DO UPDATE "
+            "SET up_to = excluded.up_to, sent_by = session_user, updated = now()",
+            values)
+        .has_value();
+}
+
+// The team archive's marks for this laptop, by kind (0 where it has none).
+std::optional<archive::OutboxCounts> TeamMarks(Connection& connection, const std::string& laptop) {
+    const std::array values{Value::Text(laptop)};
+    const auto rows = connection.Run(
+        "SELECT kind::text, up_to::text FROM velmora.sent_marks WHERE laptop = $1::uuid", values);
+    if (!rows) return std::nullopt;
+    archive::OutboxCounts marks{};
+    for (const auto& row : *rows) {
+        if (row.size() != 2 || !row[0] || !row[1]) continue;
+        const auto kind = static_cast<std::size_t>(std::atoi(row[0]->c_str()));
+        if (kind < marks.size()) marks[kind] = std::atoll(row[1]->c_str());
+    }
+    return marks;
+}
+
+// Whether the team archive's first change from this laptop above `after` is the
+// local archive's own first change above it; nothing on a failure (told in `error`).
+std::optional<bool> SameNextChange(Connection& connection, archive::Archive& local,
+                                   const std::string& laptop, std::int64_t after,
+                                   TeamError& error) {
+    const std::array values{Value::Text(laptop), Value::Text(std::to_string(after))};
+    const auto rows = connection.Run(
+        "SELECT change_id::text, kind, entity, field, value, "
+        "extract(epoch FROM changed_at)::bigint::text FROM velmora.changes "
+        "WHERE laptop = $1::uuid AND change_id > $2::bigint ORDER BY change_id LIMIT 1",
+        values);
+    if (!rows) {
+        error = connection.LastError();
+        return std::nullopt;
+    }
+    const auto own = archive::JobLog(local, laptop).ToSend(after, 1);
+    if (!own) {
+        error = {TeamErrorCode::LocalArchive, local.LastError().message};
+        return std::nullopt;
+    }
+    if (rows->empty() || own->empty() || rows->front().size() != 6) return false;
+    const Row& r = rows->front();
+    const archive::JobChange& c = own->front();
+    return r[0] == std::to_string(c.id) && r[1] == c.kind && r[2] == c.entity && r[3] == c.field &&
+           r[4] == c.value && r[5] == std::to_string(c.changedAt);
+}
+
 // The image's JPEG bytes from its file, when it is still there and still the image
 // the archive keeps account of; "" otherwise.
 std::string JpegOf(const std::filesystem::path& dataFolder, const archive::OutboxImage& image) {
@@ -207,7 +266,8 @@ class Sender {
         bool splicers = true;
         if constexpr (!std::is_same_v<Rows, std::vector<archive::JobChange>>)
             splicers = SendSplicers(connection_, rows, options_.laptopId);
-        if (!splicers || !send()) {
+        if (!splicers || !send() ||
+            !SendMark(connection_, options_.laptopId, kind, rows.back().id)) {
             const TeamError error = connection_.LastError();
             connection_.Rollback();
             return Fail(error);
@@ -360,7 +420,32 @@ SendOutcome SendToTeam(Connection& connection, archive::Archive& local,
         sender.outcome.error = sender.LocalError();
         return sender.outcome;
     }
-    const archive::OutboxCounts& upTo = marks->upTo;
+    // What the team archive took, as far as it knows: less after it was restored from
+    // a backup (that is sent again), more after this archive was.
+    const auto taken = TeamMarks(connection, options.laptopId);
+    if (!taken) {
+        sender.outcome.error = connection.LastError();
+        return sender.outcome;
+    }
+    archive::OutboxCounts upTo = marks->upTo;
+    const auto changes = static_cast<std::size_t>(OutboxKind::JobChanges);
+    if ((*taken)[changes] > upTo[changes]) {
+        // A send cut off between the team archive's commit and this archive's mark
+        // left the same changes on both sides. Otherwise this archive was restored,
+        // and gives its changes ids again: theirs move above the team archive's.
+        const auto same = SameNextChange(connection, local, options.laptopId, upTo[changes],
+                                         sender.outcome.error);
+        if (!same) return sender.outcome;
+        archive::JobLog log(local, options.laptopId);
+        if (!(*same ? local.MarkSent(options.archiveId, OutboxKind::JobChanges, (*taken)[changes])
+                    : log.MoveOwnAbove(upTo[changes], (*taken)[changes], options.archiveId))) {
+            sender.outcome.error = sender.LocalError();
+            return sender.outcome;
+        }
+        upTo[changes] = (*taken)[changes];
+    }
+    for (std::size_t kind = 0; kind < upTo.size(); ++kind)
+        upTo[kind] = std::min(upTo[kind], (*taken)[kind]);
     const bool sent = sender.Records(upTo[0]) && sender.Images(upTo[1]) &&
                       sender.Snapshots(upTo[2]) && sender.JobChanges(upTo[3]);
     if (const auto after = local.SentMarks(options.archiveId)) {
@@ -375,13 +460,14 @@ bool ForEachTeamRecord(Connection& connection, const archive::RecordFilter& filt
                        const std::function<bool(const TeamRecord&)>& take) {
     Values values;
     std::string sql =
-        "SELECT s.serial, s.folder, r.bytes FROM velmora.records r "
+        "SELECT s.serial, s.folder, r.bytes, (SELECT f.value FROM velmora.fields f WHERE "
+        "f.record_id = r.id AND f.kind = 'record' AND f.field = 'job') FROM velmora.records r "
         "JOIN velmora.splicers s ON s.id = r.splicer_id WHERE true";
     // A record's job is the one the team archive's job changes left it (its index
     // gives a job's records at once); "" takes those without one.
     if (filter.job && !filter.job->empty()) {
         sql =
-            "SELECT s.serial, s.folder, r.bytes FROM velmora.fields f "
+            "SELECT s.serial, s.folder, r.bytes, f.value FROM velmora.fields f "
             "JOIN velmora.records r ON r.id = f.record_id "
             "JOIN velmora.splicers s ON s.id = r.splicer_id "
             "WHERE f.kind = 'record' AND f.field = 'job' AND f.value = " +
@@ -405,9 +491,9 @@ bool ForEachTeamRecord(Connection& connection, const archive::RecordFilter& filt
     if (filter.to) sql += " AND r.splice_time < " + values.Text(date(*filter.to)) + "::date + 1";
     sql += " ORDER BY r.splice_time NULLS LAST, r.id";
     return connection.ForEachRow(sql, values.All(), [&](const Row& row) {
-        if (row.size() != 3 || !row[0] || !row[1] || !row[2]) return true;
+        if (row.size() != 4 || !row[0] || !row[1] || !row[2]) return true;
         const std::string bytes = HexDecoded(*row[2]);
-        TeamRecord record{*row[0], *row[1], {}};
+        TeamRecord record{*row[0], *row[1], {}, row[3].value_or("")};
         std::copy_n(bytes.begin(), std::min(bytes.size(), kRecordSize),
                     record.record.bytes.begin());
         return take(record);

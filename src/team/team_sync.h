@@ -58,6 +58,7 @@ struct TeamRecord {
     std::string serialNumber;
     std::string device;
     SpliceRecord record;
+    std::string job;  // "" for none
 };
 bool ForEachTeamRecord(Connection& connection, const archive::RecordFilter& filter,
                        const std::function<bool(const TeamRecord&)>& take);

@@ -3,6 +3,7 @@
 // and the failures a user meets.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <stdlib.h>
 
 #include <array>
@@ -285,6 +286,63 @@ TEST_F(TeamTest, JobsEditedOnTwoLaptopsConverge) {
         ASSERT_EQ(Cli(*laptop, {"team", "sync"}).status, 0);
     for (const TempDir* laptop : {&laptopA, &laptopB})
         EXPECT_NE(Cli(*laptop, {"closure", "list", "North"}).out.find("later"), std::string::npos);
+}
+
+// A team archive restored from a backup is sent again what it lost. A laptop whose
+// own archive comes back from an older backup gives its new changes ids the team
+// archive has not taken, and reads back the changes it lost.
+TEST_F(TeamTest, ArchivesRestoredFromBackupsLoseNothing) {
+    auto addClosure = [](const TempDir& laptop, const char* name) {
+        Edit(laptop, {}, [&](jobs::JobStore& store, archive::Archive&) {
+            ASSERT_TRUE(store.AddClosure(store.Job("North")->id, {name}).ok());
+        });
+    };
+    const std::filesystem::path file = archive::ArchiveFile(laptopA.path());
+    const std::filesystem::path backup = laptopA.path() / "archive-backup.db";
+    Download(laptopA, 0, 9, "North");
+    Join(laptopA);
+    ASSERT_EQ(Cli(laptopA, {"team", "sync"}).status, 0);
+    std::filesystem::copy_file(file, backup);
+    ASSERT_TRUE(server->Psql("postgres", "CREATE DATABASE " + db + "_b TEMPLATE " + db));
+    Download(laptopA, 10, 19, "North");
+    addClosure(laptopA, "C1");
+    ASSERT_EQ(Cli(laptopA, {"team", "sync"}).status, 0);
+
+    ASSERT_TRUE(server->Psql("postgres", "DROP DATABASE " + db));
+    ASSERT_TRUE(server->Psql("postgres", "ALTER DATABASE " + db + "_b RENAME TO " + db));
+    ASSERT_EQ(RowCount("records"), 10);
+    const CliRun again = Cli(laptopA, {"team", "sync"});
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(RowCount("records"), 20);
+    {
+        auto opened = archive::Archive::Open(file);
+        EXPECT_EQ(RowCount("changes"), opened.archive->Waiting({})->at(3));
+    }
+
+    // A send cut off between the team archive's commit and this archive's mark: the
+    // changes of that batch are not taken for new ones.
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &raw), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(raw, "UPDATE team_marks SET up_to = up_to - 3 WHERE kind = 3", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(raw);
+    const long long changes = RowCount("changes");
+    ASSERT_EQ(Cli(laptopA, {"team", "sync"}).status, 0);
+    EXPECT_EQ(RowCount("changes"), changes);
+
+    std::filesystem::copy_file(backup, file, std::filesystem::copy_options::overwrite_existing);
+    addClosure(laptopA, "C2");
+    const CliRun restored = Cli(laptopA, {"team", "sync"});
+    ASSERT_EQ(restored.status, 0) << restored.err;
+    EXPECT_EQ(Number("SELECT count(*) FROM velmora.fields WHERE kind = 'closure' AND "
+                     "field = 'name'"),
+              2);
+    const std::string listed = Cli(laptopA, {"closure", "list", "North"}).out;
+    EXPECT_NE(listed.find("C1"), std::string::npos) << listed;
+    EXPECT_NE(listed.find("C2"), std::string::npos) << listed;
+    EXPECT_EQ(Cli(laptopA, {"archive", "list", "--job", "North"}).out,
+              Cli(laptopA, {"archive", "list", "--job", "North", "--team"}).out);
 }
 
 // The server keeps what was sent: a technician, and even the owner, cannot change it.

@@ -36,13 +36,14 @@ std::string LastReadText(const std::filesystem::path& dataFolder) {
 
 // The one place the team view is filled from the team archive.
 team::TeamError PullTeamView(team::Connection& connection, const std::filesystem::path& dataFolder,
-                             const std::string& archiveId) {
+                             const std::string& archiveId, std::stop_token stop) {
     const std::filesystem::path folder = team::TeamViewFolder(dataFolder);
     archive::OpenResult opened = archive::Archive::Open(archive::ArchiveFile(folder));
     if (!opened.archive)
         return {team::TeamErrorCode::LocalArchive, archive::ArchiveErrorText(opened.error)};
-    return team::PullFromTeam(connection, *opened.archive,
-                              {.dataFolder = folder, .archiveId = archiveId, .job = {}})
+    return team::PullFromTeam(
+               connection, *opened.archive,
+               {.dataFolder = folder, .archiveId = archiveId, .job = {}, .stop = stop})
         .error;
 }
 
@@ -186,7 +187,8 @@ void CTeamLink::Send() {
         busy_ = true;
         emit OutboxChanged();
     });
-    const team::JoinedSend send = team::SendJoinedTeam(dataFolder_, Password());
+    const team::JoinedSend send =
+        team::SendJoinedTeam(dataFolder_, Password(), thread_.get_stop_token());
     Count();
     const team::TeamError error = send.outcome.error.code == team::TeamErrorCode::NotJoined
                                       ? team::TeamError{}
@@ -216,7 +218,9 @@ void CTeamLink::Pull() {
     if (joined) {
         const std::unique_ptr<team::Connection> connection =
             team::ConnectTeam(joined->uri, Password(), joined->archiveId, error);
-        if (connection) error = PullTeamView(*connection, dataFolder_, joined->archiveId);
+        if (connection)
+            error =
+                PullTeamView(*connection, dataFolder_, joined->archiveId, thread_.get_stop_token());
     }
     // The failure, if any, on a line of its own above when the view was last read.
     std::string lastRead = LastReadText(dataFolder_);

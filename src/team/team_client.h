@@ -46,6 +46,11 @@ struct TeamError {
     bool ok() const { return code == TeamErrorCode::None; }
 };
 
+// What a send or a read asked to stop (the window closing) ends with.
+inline TeamError StoppedError() {
+    return {TeamErrorCode::Failed, "stopped before the end"};
+}
+
 // One value of a statement: NULL, text, or bytes (sent as binary, for bytea).
 struct Value {
     enum class Kind { Null, Text, Bytes } kind = Kind::Null;

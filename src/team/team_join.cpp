@@ -44,7 +44,8 @@ std::optional<OutboxState> ReadOutbox(archive::Archive& local, const std::string
     return state;
 }
 
-JoinedSend SendJoinedTeam(const std::filesystem::path& dataFolder, const std::string& password) {
+JoinedSend SendJoinedTeam(const std::filesystem::path& dataFolder, const std::string& password,
+                          std::stop_token stop) {
     JoinedSend send;
     TeamError& error = send.outcome.error;
     std::optional<JoinedTeam> joined = ReadJoinedTeam(dataFolder);
@@ -78,9 +79,11 @@ JoinedSend SendJoinedTeam(const std::filesystem::path& dataFolder, const std::st
     }
     send.reached = true;
     if (joined->archiveId != knownId) WriteJoinedTeam(dataFolder, *joined);
-    send.outcome =
-        SendToTeam(*connection, local,
-                   {.dataFolder = dataFolder, .laptopId = laptop, .archiveId = joined->archiveId});
+    send.outcome = SendToTeam(*connection, local,
+                              {.dataFolder = dataFolder,
+                               .laptopId = laptop,
+                               .archiveId = joined->archiveId,
+                               .stop = stop});
     send.waitingKnown = true;
     if (!send.outcome.error.ok()) return send;
     // Then the further changes of every job this PC holds, from this and other laptops.
@@ -94,7 +97,8 @@ JoinedSend SendJoinedTeam(const std::filesystem::path& dataFolder, const std::st
                                                 {.dataFolder = dataFolder,
                                                  .archiveId = joined->archiveId,
                                                  .job = job.second,
-                                                 .laptopId = laptop});
+                                                 .laptopId = laptop,
+                                                 .stop = stop});
         if (!pulled.error.ok()) {
             error = pulled.error;
             return send;

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 
 #include "archive/archive.h"
@@ -39,7 +40,7 @@ struct JoinedSend {
     bool waitingKnown = false;         // outcome.waiting holds what this PC knows waits
     archive::ArchiveError localError;  // the local archive could not be opened
 };
-JoinedSend SendJoinedTeam(const std::filesystem::path& dataFolder,
-                          const std::string& password = {});
+JoinedSend SendJoinedTeam(const std::filesystem::path& dataFolder, const std::string& password = {},
+                          std::stop_token stop = {});
 
 }  // namespace velmora::team

@@ -133,6 +133,7 @@ class Puller {
         std::vector<archive::JobChange> batch;
         bool kept = true;
         auto keep = [&] {
+            if (options_.stop.stop_requested()) return kept = Fail(StoppedError());
             kept = log.Keep(batch);
             batch.clear();
             return kept;
@@ -154,7 +155,7 @@ class Puller {
             return batch.size() < kBatch || keep();
         });
         if (!read) return Fail(connection_.LastError());
-        if (!kept || !keep()) return LocalFailed();
+        if (!kept || !keep()) return outcome.error.ok() ? LocalFailed() : false;
         const std::optional<std::size_t> applied = log.Apply();
         if (!applied) return LocalFailed();
         outcome.changes = static_cast<std::int64_t>(*applied);
@@ -173,6 +174,7 @@ class Puller {
     static constexpr std::size_t kBatch = 2000;
 
     bool Flush() {
+        if (options_.stop.stop_requested()) return Fail(StoppedError());
         for (const auto& [splicer, records] : batch_) {
             const archive::StoreResult stored =
                 into_.StoreDownload({splicer.second, splicer.first}, records, {}, false);

@@ -5,6 +5,7 @@
 // job into this PC's own archive (`team take JOB`) to work on it offline.
 #include <cstdint>
 #include <filesystem>
+#include <stop_token>
 #include <string>
 
 #include "archive/archive.h"
@@ -25,6 +26,7 @@ struct PullOptions {
     // The laptop `into` belongs to (LaptopId), whose own changes come back with the
     // team archive's time for them; "" for a team view.
     std::string laptopId{};
+    std::stop_token stop{};  // asked to stop: no further batch is kept
 };
 
 struct PullOutcome {

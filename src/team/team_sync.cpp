@@ -262,6 +262,7 @@ class Sender {
     // One batch in one server transaction, then its mark: false on a failure (kept).
     template <class Rows, class Send>
     bool Batch(OutboxKind kind, const Rows& rows, Send send) {
+        if (options_.stop.stop_requested()) return Fail(StoppedError());
         if (!connection_.Begin()) return Fail(connection_.LastError());
         bool splicers = true;
         if constexpr (!std::is_same_v<Rows, std::vector<archive::JobChange>>)

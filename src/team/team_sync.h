@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <stop_token>
 #include <string>
 
 #include "archive/archive.h"
@@ -35,6 +36,7 @@ struct SendOptions {
     std::size_t recordsPerBatch = 2000;  // rows per server transaction
     std::size_t imageBytesPerBatch = 16u << 20;  // JPEG bytes held at once, at most
     archive::Clock clock{};  // the laptop's clock, told with its job changes; empty: the system's
+    std::stop_token stop{};  // asked to stop (the window closing): no further batch begins
 };
 
 struct SendOutcome {

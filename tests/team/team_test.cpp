@@ -19,6 +19,7 @@
 #include "support/cli_runner.h"
 #include "support/postgres_server.h"
 #include "team/team_client.h"
+#include "team/team_join.h"
 #include "team/team_pull.h"
 #include "team/team_schema.h"
 #include "team/team_sync.h"
@@ -134,6 +135,12 @@ TEST_F(TeamTest, OverlappingLaptopsSendEachSpliceOnce) {
     }
     Join(laptopA);
     Join(laptopB);
+    // A send asked to stop (the window closing) begins no batch.
+    std::stop_source closing;
+    closing.request_stop();
+    const team::JoinedSend stopped = team::SendJoinedTeam(laptopA.path(), {}, closing.get_token());
+    EXPECT_EQ(stopped.outcome.error.message, team::StoppedError().message);
+    EXPECT_EQ(RowCount("records"), 0);
     for (const TempDir* laptop : {&laptopA, &laptopB, &laptopA}) {
         const CliRun sync = Cli(*laptop, {"team", "sync"});
         EXPECT_EQ(sync.status, 0) << sync.err;
@@ -284,8 +291,10 @@ TEST_F(TeamTest, JobsEditedOnTwoLaptopsConverge) {
     });
     for (const TempDir* laptop : {&laptopB, &laptopA})
         ASSERT_EQ(Cli(*laptop, {"team", "sync"}).status, 0);
-    for (const TempDir* laptop : {&laptopA, &laptopB})
-        EXPECT_NE(Cli(*laptop, {"closure", "list", "North"}).out.find("later"), std::string::npos);
+    for (const TempDir* laptop : {&laptopA, &laptopB}) {
+        const CliRun list = Cli(*laptop, {"closure", "list", "North"});
+        EXPECT_NE(list.out.find("later"), std::string::npos) << list.out << list.err;
+    }
 }
 
 // A team archive restored from a backup is sent again what it lost. A laptop whose

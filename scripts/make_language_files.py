@@ -403,6 +403,8 @@ CHINESE = {
     ("TeamWindow", "Remember_Password"): "为此服务器记住密码",
     ("TeamWindow", "Password_Note"): "记在 %1 中，仅您本人可读；否则只保留到程序退出",
     ("TeamWindow", "Password_Not_Saved"): "无法记住密码：%1",
+    ("TeamWindow", "Password_Prompt_Title"): "团队档案密码",
+    ("TeamWindow", "Password_Prompt"): "团队档案拒绝了密码。本次运行使用的密码（不保存）：",
     ("TeamWindow", "Test"): "测试连接",
     ("TeamWindow", "Testing"): "正在尝试连接团队档案……",
     ("TeamWindow", "Reached"): "已连接：团队档案可以发送和读取",

@@ -139,7 +139,11 @@ void CTeamLink::Run(std::stop_token stop) {
             std::string archiveId;
             team::TeamError error;
             team::ConnectTeam(test->first, Password(), archiveId, error);
-            OnWindow([done = std::move(test->second), error] { done(error); });
+            OnWindow([this, done = std::move(test->second), error] {
+                // The server let the user in: a refusal told before is past.
+                if (error.ok()) toldFailure_.reset();
+                done(error);
+            });
         } else {
             Do(*errand);
         }

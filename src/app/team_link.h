@@ -47,6 +47,8 @@ class CTeamLink : public QObject {
     // "Team archive as of ...", or why it could not be read and when it last was.
     const QString& TeamViewText() const { return teamViewText_; }
     bool Busy() const { return busy_; }
+    // The last send failed on the user name or password (and was told).
+    bool PasswordRefused() const { return toldFailure_ == team::TeamErrorCode::AuthFailed; }
 
   signals:
     // OutboxText or Busy changed.

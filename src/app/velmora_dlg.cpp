@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMetaObject>
@@ -149,7 +150,7 @@ void CVelmoraDlg::ListenToTeam() {
         if (team_.Joined()) team_.RequestSend();
     });
     auto followView = [this](CTeamBar& bar, auto& page) {
-        connect(&bar, &CTeamBar::SendClicked, this, [this] { team_.RequestSend(); });
+        connect(&bar, &CTeamBar::SendClicked, this, &CVelmoraDlg::SendNow);
         connect(&bar, &CTeamBar::SettingsClicked, this, &CVelmoraDlg::OpenTeamSettings);
         connect(&bar, &CTeamBar::ViewChosen, this, [this, &page](bool team) {
             page.ShowTeam(team);
@@ -181,6 +182,19 @@ void CVelmoraDlg::ShowTeamTexts() {
                      : team_.OutboxText();
     for (CTeamBar* bar : {&archivePage_.TeamBar(), &jobPage_.TeamBar()})
         bar->SetTexts(outbox, team_.TeamViewText(), joined && !team_.Busy());
+}
+
+void CVelmoraDlg::SendNow() {
+    // After the server refused the password, Send now asks for one for this run
+    // (kept in memory only); the sends after a download never interrupt the user.
+    if (team_.PasswordRefused()) {
+        bool ok = false;
+        const QString password = QInputDialog::getText(
+            this, Q(keys::team_window::PasswordPromptTitle), Q(keys::team_window::PasswordPrompt),
+            QLineEdit::Password, {}, &ok);
+        if (ok && !password.isEmpty()) team_.SetPassword(password.toStdString());
+    }
+    team_.RequestSend();
 }
 
 void CVelmoraDlg::OpenTeamSettings() {

@@ -76,6 +76,7 @@ class CVelmoraDlg : public QWidget {
     archive::ArchiveWriter& TeamViewArchiver() { return teamView_; }
     // The team archive's settings, as a modal dialog.
     void OpenTeamSettings();
+    void SendNow();
     // The tab whose page is shown.
     int VisiblePage() const { return visiblePage_; }
 

@@ -514,6 +514,11 @@ inline constexpr TextKey PasswordNote{
     "Remembered in %1, readable by you only; otherwise kept until the program ends"};
 inline constexpr TextKey PasswordNotSaved{"TeamWindow", "Password_Not_Saved",
                                           "The password could not be remembered: %1"};
+inline constexpr TextKey PasswordPromptTitle{"TeamWindow", "Password_Prompt_Title",
+                                             "Team archive password"};
+inline constexpr TextKey PasswordPrompt{
+    "TeamWindow", "Password_Prompt",
+    "The team archive refused the password. Password for this run (not saved):"};
 inline constexpr TextKey Test{"TeamWindow", "Test", "Test connection"};
 inline constexpr TextKey Testing{"TeamWindow", "Testing", "Trying the team archive..."};
 inline constexpr TextKey Reached{"TeamWindow", "Reached",

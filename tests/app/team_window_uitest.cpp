@@ -5,7 +5,10 @@
 // team view reads back what was sent, read-only.
 #include <stdlib.h>
 
+#include <QApplication>
+#include <QInputDialog>
 #include <QSignalSpy>
+#include <QTimer>
 
 #include "app/qt_text.h"
 #include "support/page_fixture.h"
@@ -73,7 +76,8 @@ TEST_F(TeamWindowTest, DownloadWaitsUntilTheServerTakesItThenTheTeamViewShowsIt)
               Q(tw::JoinedTo).arg(Q(server->TlsUri(kTechnician, kDb))));
 
     // Downloaded while the server refuses: the send after it fails, said once, and
-    // the records wait; Send now fails the same way and says nothing new.
+    // the records wait; Send now asks for a password (here left unanswered), fails
+    // the same way and says nothing new.
     ASSERT_TRUE(OpenLink());
     dlg->HistoryPage().OnBnClickedReceive();
     ASSERT_TRUE(WaitFor([&] { return !dlg->HistoryPage().Downloading(); }));
@@ -82,7 +86,19 @@ TEST_F(TeamWindowTest, DownloadWaitsUntilTheServerTakesItThenTheTeamViewShowsIt)
     EXPECT_TRUE(bar.Line().toolTip().startsWith(Q(team::WaitingText({test::kPageRecords, 0, 0}))))
         << bar.Line().toolTip().toStdString();
     const qsizetype refused = sends.size();
+    bool asked = false;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* prompt = qobject_cast<QInputDialog*>(top); prompt && prompt->isVisible()) {
+                asked = true;
+                prompt->reject();
+            }
+    });
+    answer.start(20);
     bar.SendButton().click();
+    answer.stop();
+    EXPECT_TRUE(asked);
     ASSERT_TRUE(WaitFor([&] { return sends.size() > refused; }));
     EXPECT_EQ(notices.size(), 1);
     EXPECT_EQ(Sent(), 0);

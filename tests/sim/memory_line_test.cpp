@@ -45,6 +45,8 @@ std::pair<Bytes, WaitResult> Receive(ByteChannel& end, const Bytes& tail, bool u
             break;
         }
     }
+    // A read may meet the hang-up before a wait does: the channel is then closed.
+    if (state == WaitResult::NotOpen && end.WasLost()) state = WaitResult::PortLost;
     return {got, state};
 }
 

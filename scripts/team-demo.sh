@@ -175,6 +175,18 @@ walk() {
     expect_equal "records on the server" "$(server_count records)" 200
     expect_equal "images on the server" "$(server_count images)" 3
 
+    say "laptops A and B name their splices job North (150 of them on both), and send"
+    for laptop in laptop-a laptop-b laptop-a; do
+        cli "$laptop" archive tag North --all >/dev/null
+        cli "$laptop" team sync >/dev/null
+    done
+    say "laptop-a: report --team --job North"
+    cli laptop-a report --team -o "$scratch/north.html" --job North
+    # The splice table: its header row, then a row per splice.
+    local rows
+    rows=$(sed -n '/<table class="splices">/,/<\/table>/p' "$scratch/north.html" | grep -o '<tr' | wc -l)
+    expect_equal "splices in the team's job report" "$((rows - 1))" 200
+
     say "the server stops; laptop A works on"
     pg_ctl_stop
     download laptop-a 260 4

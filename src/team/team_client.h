@@ -57,6 +57,8 @@ struct Value {
     std::string_view data{};
     static Value Null() { return {}; }
     static Value Text(std::string_view text) { return {Kind::Text, text}; }
+    // A value views its text: a temporary string would be gone before the statement runs.
+    static Value Text(std::string&& text) = delete;
     static Value Bytes(std::span<const std::uint8_t> bytes) {
         return {Kind::Bytes, {reinterpret_cast<const char*>(bytes.data()), bytes.size()}};
     }

@@ -264,7 +264,8 @@ GRANT SELECT ON velmora.fields, velmora.lost_changes TO velmora_technician;
     // a backup has the marks of the backup, so a laptop sends again what it lost;
     // a laptop whose archive was restored learns which of its change ids are taken.
     // Laptops that sent before this step have no marks and send everything once more.
-    // A record's job is listed with it.
+    // A record's job is listed with it. The office makes a user a technician
+    // (GRANT velmora_technician TO user), without being the database's administrator.
     {4, R"sql(
 CREATE TABLE velmora.sent_marks (
     laptop  uuid NOT NULL,
@@ -279,6 +280,7 @@ INSERT INTO velmora.sent_marks(laptop, kind, up_to)
 GRANT SELECT, INSERT, UPDATE ON velmora.sent_marks TO velmora_technician;
 CREATE INDEX fields_by_record ON velmora.fields(record_id)
     WHERE kind = 'record' AND field = 'job';
+GRANT velmora_technician TO velmora_office WITH ADMIN OPTION;
 )sql"},
 };
 

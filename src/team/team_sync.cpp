@@ -189,9 +189,10 @@ bool SendChanges(Connection& connection, const std::vector<archive::JobChange>& 
 // The laptop's mark for `kind` in the team archive: its id of the batch's last row.
 bool SendMark(Connection& connection, const std::string& laptop, OutboxKind kind,
               std::int64_t upTo) {
-    const std::array values{Value::Text(laptop),
-                            Value::Text(std::to_string(static_cast<int>(kind))),
-                            Value::Text(std::to_string(upTo))};
+    // Values view their text: it lives as long as the statement.
+    const std::string kindText = std::to_string(static_cast<int>(kind));
+    const std::string upToText = std::to_string(upTo);
+    const std::array values{Value::Text(laptop), Value::Text(kindText), Value::Text(upToText)};
     return connection
         .Run(
             "INSERT INTO velmora.sent_marks(laptop, kind, up_to) "
@@ -221,7 +222,8 @@ std::optional<archive::OutboxCounts> TeamMarks(Connection& connection, const std
 std::optional<bool> SameNextChange(Connection& connection, archive::Archive& local,
                                    const std::string& laptop, std::int64_t after,
                                    TeamError& error) {
-    const std::array values{Value::Text(laptop), Value::Text(std::to_string(after))};
+    const std::string afterText = std::to_string(after);
+    const std::array values{Value::Text(laptop), Value::Text(afterText)};
     const auto rows = connection.Run(
         "SELECT change_id::text, kind, entity, field, value, "
         "extract(epoch FROM changed_at)::bigint::text FROM velmora.changes "

@@ -355,6 +355,7 @@ TEST_F(TeamTest, ArchivesRestoredFromBackupsLoseNothing) {
 }
 
 // The server keeps what was sent: a technician, and even the owner, cannot change it.
+// The office makes a user a technician; a technician cannot.
 TEST_F(TeamTest, SentRowsCannotBeChangedOrDeleted) {
     Download(laptopA, 0, 9);
     Join(laptopA);
@@ -371,6 +372,16 @@ TEST_F(TeamTest, SentRowsCannotBeChangedOrDeleted) {
         EXPECT_FALSE(server->Psql(db, sql)) << "the owner: " << sql;
     }
     EXPECT_EQ(RowCount("records"), 10);
+
+    ASSERT_TRUE(server->Psql("postgres",
+                             "DROP ROLE IF EXISTS newcomer; DROP ROLE IF EXISTS office1; "
+                             "CREATE ROLE office1 LOGIN PASSWORD 'pw'; GRANT velmora_office TO "
+                             "office1; CREATE ROLE newcomer LOGIN"));
+    EXPECT_FALSE(technician->Run("GRANT velmora_technician TO newcomer"));
+    server->WritePassFile(passFile.path() / "pgpass", "office1", "pw");
+    const auto office = team::Connection::Open(server->TlsUri("office1", db), error);
+    ASSERT_TRUE(office) << error.message;
+    EXPECT_TRUE(office->Run("GRANT velmora_technician TO newcomer")) << office->LastError().message;
 }
 
 // Connections that fail, each told as what it is.

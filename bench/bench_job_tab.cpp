@@ -21,13 +21,13 @@
 #include <string>
 #include <vector>
 
-#include "app/message_box.h"
-#include "app/velmora_dlg.h"
 #include "archive/archive.h"
 #include "base/app_config.h"
 #include "bench/bench_support.h"
 #include "jobs/job_store.h"
 #include "sim/record_commands.h"
+#include "ui/app/message_box.h"
+#include "ui/app/velmora_dlg.h"
 
 namespace {
 

@@ -22,7 +22,6 @@
 #include <fstream>
 #include <functional>
 
-#include "app/velmora_dlg.h"
 #include "base/app_config.h"
 #include "bench/bench_support.h"
 #include "history/csv_export.h"
@@ -30,6 +29,7 @@
 #include "history/history_texts.h"
 #include "sim/record_commands.h"
 #include "sim/virtual_splicer.h"
+#include "ui/app/velmora_dlg.h"
 
 namespace {
 

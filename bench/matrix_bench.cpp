@@ -16,8 +16,8 @@
 #include "jobs/matrix_csv.h"
 #include "jobs/matrix_xlsx.h"
 #include "report/job_report.h"
-#include "report/report_render.h"
 #include "tests/support/matrix_fixture.h"
+#include "ui/report/report_render.h"
 
 namespace {
 

@@ -18,9 +18,9 @@
 #include "bench/bench_support.h"
 #include "history/history_download.h"
 #include "report/report_data.h"
-#include "report/report_render.h"
 #include "sim/image_commands.h"
 #include "sim/record_commands.h"
+#include "ui/report/report_render.h"
 
 namespace {
 

@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "archive/archive.h"
-#include "archive/sha256.h"
+#include "base/sha256.h"
 #include "bench/bench_support.h"
 #include "sim/record_commands.h"
 #include "support/postgres_server.h"
@@ -85,7 +85,7 @@ std::string RecordsChecksum(std::vector<SpliceRecord> records) {
     std::vector<std::uint8_t> all;
     all.reserve(records.size() * kRecordSize);
     for (const SpliceRecord& r : records) all.insert(all.end(), r.bytes.begin(), r.bytes.end());
-    return archive::HexText(archive::Sha256Of(all));
+    return HexText(Sha256Of(all));
 }
 
 // A laptop's data folder (with the par/ folder that makes velmora-cli keep its files

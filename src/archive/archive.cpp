@@ -16,9 +16,9 @@
 
 #include "archive/archive_schema.h"
 #include "archive/archive_sql.h"
-#include "archive/sha256.h"
 #include "base/lock_file.h"
 #include "base/path_text.h"
+#include "base/sha256.h"
 #include "settings/device_folder.h"
 #include "settings/parameter_records.h"
 

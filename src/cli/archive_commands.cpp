@@ -10,6 +10,7 @@
 #include "archive/archive.h"
 #include "archive/archive_texts.h"
 #include "archive/archive_writer.h"
+#include "archive/snapshot_backup.h"
 #include "base/app_config.h"
 #include "base/messages.h"
 #include "base/path_text.h"
@@ -283,7 +284,7 @@ bool ArchiveSnapshot(CliContext& context, const SettingsBackup& backup, std::str
     }
     const std::unique_ptr<archive::Archive> store = OpenArchive(archive::OpenFor::Writing);
     if (!store) return false;
-    const std::vector<archive::GroupBytes> groups = SnapshotGroups(backup);
+    const std::vector<archive::GroupBytes> groups = archive::SnapshotGroups(backup);
     const archive::StoreResult stored =
         store->StoreSnapshot(ArchiveIdentityOf(context), reason, groups);
     return stored.ok() || NotArchived(stored.error);

@@ -148,7 +148,7 @@ jobs::TrayInfo FindTray(JobStore& store, std::int64_t closureId, int number) {
 }
 
 // The limits of the reports (report.ini), which a job's own limits override.
-report::Limits DefaultLimits() {
+Limits DefaultLimits() {
     return report::LoadLimits(Config().AppDirectory);
 }
 
@@ -161,22 +161,22 @@ jobs::SpliceMatrix ReadMatrix(archive::Archive& archive, const std::string& job)
 }
 
 // The report's word for a judgement, in the run's language.
-std::string MarkWord(report::Mark mark) {
+std::string MarkWord(Mark mark) {
     using report::Caption;
     Caption caption = Caption::MarkPass;
     switch (mark) {
-        case report::Mark::Pass:
+        case Mark::Pass:
             break;
-        case report::Mark::Failed:
+        case Mark::Failed:
             caption = Caption::MarkFailed;
             break;
-        case report::Mark::OverLoss:
+        case Mark::OverLoss:
             caption = Caption::MarkOverLoss;
             break;
-        case report::Mark::OverAngle:
+        case Mark::OverAngle:
             caption = Caption::MarkOverAngle;
             break;
-        case report::Mark::OverBoth:
+        case Mark::OverBoth:
             caption = Caption::MarkOverBoth;
             break;
     }
@@ -194,7 +194,7 @@ void TakeJobOptions(CliContext& context, const Arguments& args, jobs::JobDetails
     if (const auto* v = args.Value("--contractor")) details.contractor = *v;
     if (const auto* v = args.Value("--technician")) details.technicians = *v;
     if (const auto* v = args.Value("--max-loss")) {
-        details.limits.maxLoss = report::ParseLossLimit(*v);
+        details.limits.maxLoss = ParseLossLimit(*v);
         if (!details.limits.maxLoss)
             Usage(context,
                   "--max-loss needs a number of dB with at most two decimals (0.08), "
@@ -202,7 +202,7 @@ void TakeJobOptions(CliContext& context, const Arguments& args, jobs::JobDetails
                       *v + "'");
     }
     if (const auto* v = args.Value("--max-angle")) {
-        details.limits.maxAngle = report::ParseAngleLimit(*v);
+        details.limits.maxAngle = ParseAngleLimit(*v);
         if (!details.limits.maxAngle)
             Usage(context,
                   "--max-angle needs a number of degrees with at most one decimal (1.5), "

@@ -59,7 +59,7 @@ int RunReport(CliContext& context, CommandArgs args) {
         "filters: [--device D] [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--job J]";
     const std::filesystem::path dataFolder = Config().AppDirectory;
     // Limits not given are the ones the window's report dialog remembers.
-    report::Limits limits = report::LoadLimits(dataFolder);
+    Limits limits = report::LoadLimits(dataFolder);
     std::optional<std::string> file;
     std::vector<std::string> others;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -72,8 +72,7 @@ int RunReport(CliContext& context, CommandArgs args) {
         const std::string& value = args[++i];
         if (name == "--max-loss" || name == "--max-angle") {
             const bool loss = name == "--max-loss";
-            const auto parsed =
-                loss ? report::ParseLossLimit(value) : report::ParseAngleLimit(value);
+            const auto parsed = loss ? ParseLossLimit(value) : ParseAngleLimit(value);
             if (!parsed)
                 return context.UsageError(name + " needs a number " +
                                           (loss ? "of dB with at most two decimals (0.08)"

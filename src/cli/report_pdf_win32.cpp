@@ -1,6 +1,6 @@
 // The PDF writer linked into the one static executable of the Windows build.
 #include "cli/report_pdf.h"
-#include "report/report_render.h"
+#include "ui/report/report_render.h"
 
 namespace velmora::cli {
 

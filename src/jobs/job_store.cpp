@@ -6,9 +6,9 @@
 #include <utility>
 #include <variant>
 
+#include "history/splice_acceptance.h"
 #include "jobs/fibre_colours.h"
 #include "jobs/job_sql.h"
-#include "report/report_data.h"
 
 namespace velmora::jobs {
 namespace {
@@ -50,7 +50,7 @@ JobResult Counted(std::size_t count) {
 }
 
 bool LimitOk(const std::optional<int>& limit) {
-    return !limit || (*limit >= 0 && *limit <= report::kLimitCap);
+    return !limit || (*limit >= 0 && *limit <= kLimitCap);
 }
 
 std::optional<JobResult> DetailsProblem(const JobDetails& d) {

@@ -26,7 +26,7 @@
 namespace velmora::jobs {
 
 // A job's own acceptance limits; nothing where the job sets none (the limits in
-// use for reports then apply). Same units as report::Limits.
+// use for reports then apply). Same units as Limits.
 struct JobLimits {
     std::optional<int> maxLoss{};   // hundredths of a dB
     std::optional<int> maxAngle{};  // tenths of a degree
@@ -124,7 +124,7 @@ enum class Refusal {
     NoSuchTray,              // detail: the number
     NoSuchPosition,          // detail: the number
     NoSuchRecord,            // detail: the id
-    BadLimit,                // a limit below 0 or above report::kLimitCap
+    BadLimit,                // a limit below 0 or above kLimitCap
     BadPoint,                // latitude or longitude out of range, or only one of them
     BadFibreCount,           // detail: the count given
     BadPerTube,              // detail: the count given

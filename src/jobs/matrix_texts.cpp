@@ -12,18 +12,18 @@ std::string LossFigure(int hundredths) {
 
 }  // namespace
 
-const std::string& MatrixCaptions::Mark(report::Mark mark) const {
+const std::string& MatrixCaptions::Mark(velmora::Mark mark) const {
     using report::Caption;
     switch (mark) {
-        case report::Mark::Pass:
+        case velmora::Mark::Pass:
             return report[Caption::MarkPass];
-        case report::Mark::Failed:
+        case velmora::Mark::Failed:
             return report[Caption::MarkFailed];
-        case report::Mark::OverLoss:
+        case velmora::Mark::OverLoss:
             return report[Caption::MarkOverLoss];
-        case report::Mark::OverAngle:
+        case velmora::Mark::OverAngle:
             return report[Caption::MarkOverAngle];
-        case report::Mark::OverBoth:
+        case velmora::Mark::OverBoth:
             break;
     }
     return report[Caption::MarkOverBoth];

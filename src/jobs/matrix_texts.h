@@ -50,7 +50,7 @@ struct MatrixCaptions {
     }
     const std::string& Colour(FibreColour c) const { return colours[static_cast<std::size_t>(c)]; }
     // "Pass", "Splice failed", "Loss over limit"...
-    const std::string& Mark(report::Mark mark) const;
+    const std::string& Mark(velmora::Mark mark) const;
 };
 MatrixCaptions LoadMatrixCaptions();
 

@@ -200,9 +200,9 @@ double Hundredths(int value) {
     return value / 100.0;
 }
 
-lxw_format* ResultFormat(const Formats& f, report::Mark mark) {
-    if (mark == report::Mark::Pass) return f.text;
-    return mark == report::Mark::Failed ? f.failed : f.over;
+lxw_format* ResultFormat(const Formats& f, Mark mark) {
+    if (mark == Mark::Pass) return f.text;
+    return mark == Mark::Failed ? f.failed : f.over;
 }
 
 // Splicer, number, time, loss and verdict of each splice, under a caption and a header.

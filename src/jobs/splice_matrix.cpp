@@ -14,7 +14,7 @@ namespace velmora::jobs {
 class MatrixReader {
   public:
     explicit MatrixReader(archive::Archive& archive) : archive_(archive) {}
-    std::optional<SpliceMatrix> Read(std::string_view name, const report::Limits& defaults);
+    std::optional<SpliceMatrix> Read(std::string_view name, const Limits& defaults);
 
   private:
     void ReadLayout(SpliceMatrix& matrix);
@@ -42,9 +42,9 @@ void Count(MatrixCounts& counts, const MatrixRow& row) {
     if (!row.resplices.empty()) ++counts.respliced;
     if (!row.splice) return;
     ++counts.spliced;
-    if (row.splice->mark == report::Mark::Pass) {
+    if (row.splice->mark == Mark::Pass) {
         ++counts.passed;
-    } else if (row.splice->mark == report::Mark::Failed) {
+    } else if (row.splice->mark == Mark::Failed) {
         ++counts.failed;
     } else {
         ++counts.overLimit;
@@ -125,7 +125,7 @@ void MatrixReader::ReadSplices(SpliceMatrix& matrix) {
         const std::int64_t splicer = q.Int(first + 1);
         const auto bytes = q.Blob(first + 2);
         std::copy_n(bytes.begin(), std::min(bytes.size(), kRecordSize), s.record.bytes.begin());
-        s.mark = report::Judge(s.record, matrix.limits);
+        s.mark = Judge(s.record, matrix.limits);
         splicerOf_[s.recordId] = splicer;
         std::int64_t& last = splicers_[splicer].lastOrdinal;
         last = std::max(last, q.Int(first + 3));
@@ -192,8 +192,7 @@ void MatrixReader::NumberSplices(SpliceMatrix& matrix) {
     for (MatrixSplice& s : matrix.testSplices) fill(s);
 }
 
-std::optional<SpliceMatrix> MatrixReader::Read(std::string_view name,
-                                               const report::Limits& defaults) {
+std::optional<SpliceMatrix> MatrixReader::Read(std::string_view name, const Limits& defaults) {
     std::optional<JobInfo> job = JobStore(archive_).Job(name);
     if (!job) return std::nullopt;
     constexpr const char* kWhat = "reading the splice matrix";
@@ -232,7 +231,7 @@ std::optional<SpliceMatrix> MatrixReader::Read(std::string_view name,
 }
 
 std::optional<SpliceMatrix> ReadMatrix(archive::Archive& archive, std::string_view name,
-                                       const report::Limits& defaults) {
+                                       const Limits& defaults) {
     return MatrixReader(archive).Read(name, defaults);
 }
 

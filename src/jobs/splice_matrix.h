@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "history/splice_acceptance.h"
 #include "history/splice_record.h"
 #include "jobs/fibre_colours.h"
 #include "jobs/job_store.h"
-#include "report/report_data.h"
 
 namespace velmora::jobs {
 
@@ -24,7 +24,7 @@ struct MatrixSplice {
     std::string splicer;      // its serial number, or its folder's name when that is unknown
     std::int64_t number = 0;  // its place among its splicer's records in the archive (1 the oldest)
     SpliceRecord record;
-    report::Mark mark = report::Mark::Pass;  // against the job's limits
+    Mark mark = Mark::Pass;  // against the job's limits
 };
 
 struct MatrixEnd {
@@ -63,7 +63,7 @@ struct MatrixClosure {
 
 struct SpliceMatrix {
     JobInfo job;
-    report::Limits limits;                // the job's, or the defaults where it sets none
+    Limits limits;                        // the job's, or the defaults where it sets none
     std::vector<MatrixClosure> closures;  // by name
     std::vector<MatrixSplice>
         unplaced;  // of the job, neither placed nor test splices; oldest first
@@ -77,6 +77,6 @@ struct SpliceMatrix {
 // The matrix of the job `name`; `defaults` are the limits where the job sets none.
 // Nothing on failure (the archive's LastError says why; NotFound: no such job).
 std::optional<SpliceMatrix> ReadMatrix(archive::Archive& archive, std::string_view name,
-                                       const report::Limits& defaults);
+                                       const Limits& defaults);
 
 }  // namespace velmora::jobs

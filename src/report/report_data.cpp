@@ -9,12 +9,12 @@
 #include <utility>
 
 #include "archive/archive_texts.h"
-#include "archive/sha256.h"
 #include "base/app_config.h"
 #include "base/atomic_file.h"
 #include "base/file_read.h"
 #include "base/ini_file.h"
 #include "base/local_time.h"
+#include "base/sha256.h"
 #include "base/time_text.h"
 #include "history/history_texts.h"
 #include "images/image_download.h"
@@ -24,27 +24,6 @@ namespace velmora::report {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::optional<int> ParseDecimal(const std::string& text, int decimals) {
-    long long value = 0;
-    int digits = 0;
-    int fraction = -1;  // digits after the point; -1 before it
-    for (char c : text) {
-        if (c == '.' && fraction < 0) {
-            fraction = 0;
-            continue;
-        }
-        if (c < '0' || c > '9') return std::nullopt;
-        if (fraction >= 0 && ++fraction > decimals) return std::nullopt;
-        value = value * 10 + (c - '0');
-        if (value > kLimitCap * 1000LL) return std::nullopt;
-        ++digits;
-    }
-    if (digits == 0) return std::nullopt;
-    for (int i = std::max(fraction, 0); i < decimals; ++i) value *= 10;
-    if (value > kLimitCap) return std::nullopt;
-    return static_cast<int>(value);
-}
 
 std::string Fixed(double value, const char* format) {
     char text[32];
@@ -108,23 +87,6 @@ fs::path ImagePath(const fs::path& dataFolder, const std::string& device, const 
 }
 
 }  // namespace
-
-std::optional<int> ParseLossLimit(const std::string& text) {
-    return ParseDecimal(text, 2);
-}
-
-std::optional<int> ParseAngleLimit(const std::string& text) {
-    return ParseDecimal(text, 1);
-}
-
-Mark Judge(const SpliceRecord& record, const Limits& limits) {
-    if (record.result() != 0) return Mark::Failed;
-    const bool loss = record.loss() > limits.maxLoss;
-    const bool angle = record.lfAngle() > limits.maxAngle || record.rfAngle() > limits.maxAngle;
-    if (loss && angle) return Mark::OverBoth;
-    if (loss) return Mark::OverLoss;
-    return angle ? Mark::OverAngle : Mark::Pass;
-}
 
 LossStatistics ComputeLossStatistics(std::vector<int> losses) {
     LossStatistics stats;
@@ -318,8 +280,8 @@ ImageRead ReadImage(const Image& image) {
     if (!read.ok()) return {ImageProblem::Unreadable, {}};
     // A file changed since it was archived (another picture saved under its name, a
     // damaged copy) would show a splice it does not belong to.
-    const std::string digest = archive::HexText(archive::Sha256Of(
-        {reinterpret_cast<const std::uint8_t*>(read.bytes.data()), read.bytes.size()}));
+    const std::string digest = HexText(
+        Sha256Of({reinterpret_cast<const std::uint8_t*>(read.bytes.data()), read.bytes.size()}));
     if (std::find(image.sha256.begin(), image.sha256.end(), digest) == image.sha256.end())
         return {ImageProblem::Changed, {}};
     return {ImageProblem::None, std::move(read.bytes)};

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "archive/sha256.h"
+#include "base/sha256.h"
 #include "base/text_codec.h"
 #include "settings/parameter_rows.h"
 #include "settings/value_text.h"
@@ -51,8 +51,8 @@ std::string Escaped(std::string_view text) {
 }
 
 std::string ChecksumOf(std::string_view text) {
-    return archive::HexText(archive::Sha256Of(
-        std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())));
+    return HexText(
+        Sha256Of(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())));
 }
 
 // The values the record's rows show, in the order the file lists them.
@@ -225,34 +225,6 @@ std::string MissingRecords(const SettingsBackup& backup) {
         if (!backup.Holds(record))
             missing += (missing.empty() ? "" : ", ") + std::string(InfoOf(record).name);
     return missing;
-}
-
-std::vector<archive::GroupBytes> SnapshotGroups(const SettingsBackup& backup) {
-    std::vector<archive::GroupBytes> groups;
-    for (const auto& [record, bytes] : backup.records) groups.push_back({record, bytes});
-    return groups;
-}
-
-std::optional<SettingsBackup> BackupFromSnapshot(const archive::ParameterSnapshot& snapshot,
-                                                 std::string& error) {
-    SettingsBackup backup;
-    backup.device = snapshot.device;
-    backup.serialNumber = snapshot.serialNumber;
-    for (const archive::GroupBytes& group : snapshot.groups) {
-        if (!InfoOf(group.kind).writeCommand) continue;  // the environment
-        if (group.bytes.size() != InfoOf(group.kind).size) {
-            error = "the " + std::string(InfoOf(group.kind).name) + " record holds " +
-                    std::to_string(group.bytes.size()) + " bytes, not " +
-                    std::to_string(InfoOf(group.kind).size);
-            return std::nullopt;
-        }
-        backup.records[group.kind] = group.bytes;
-    }
-    // A splicer the archive knows by its folder alone (kept before serial numbers
-    // told splicers apart) is named by the configuration record it sent, if any.
-    if (backup.serialNumber.empty() && backup.Holds(ParamRecord::DeviceConfig))
-        backup.serialNumber = NameFromField(WithBackup(backup).config.serialNum);
-    return backup;
 }
 
 std::vector<RowDifference> CompareRecord(ParamRecord record, const ParameterRecords& before,

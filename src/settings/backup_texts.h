@@ -10,7 +10,6 @@
 #include <string_view>
 #include <vector>
 
-#include "archive/archive.h"
 #include "settings/option_tables.h"
 #include "settings/parameter_records.h"
 
@@ -51,13 +50,6 @@ std::optional<SettingsBackup> ParseBackupText(std::string_view text, std::string
 // The records of kBackupRecords a backup lacks, by their names in the file
 // ("heating, config"); "" when it holds them all.
 std::string MissingRecords(const SettingsBackup& backup);
-
-// The backup's records as the archive keeps them in a snapshot.
-std::vector<archive::GroupBytes> SnapshotGroups(const SettingsBackup& backup);
-// A snapshot as a backup (its environment record left out: it is never written).
-// Nothing, with `error` saying which, when a record's bytes are not its layout's size.
-std::optional<SettingsBackup> BackupFromSnapshot(const archive::ParameterSnapshot& snapshot,
-                                                 std::string& error);
 
 // One row that differs between two sets of records.
 struct RowDifference {

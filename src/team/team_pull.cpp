@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "archive/job_log.h"
-#include "archive/sha256.h"
 #include "base/atomic_file.h"
 #include "base/file_read.h"
+#include "base/sha256.h"
 #include "settings/device_folder.h"
 #include "team/team_values.h"
 
@@ -24,8 +24,7 @@ bool PlainFileName(const std::string& name) {
 }
 
 std::string Sha256Text(std::string_view bytes) {
-    return archive::HexText(
-        archive::Sha256Of({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}));
+    return HexText(Sha256Of({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}));
 }
 
 // The records `r` of the job $n (their job as the team archive's changes left it)

@@ -11,9 +11,9 @@
 #include <utility>
 
 #include "archive/job_log.h"
-#include "archive/sha256.h"
 #include "base/atomic_file.h"
 #include "base/file_read.h"
+#include "base/sha256.h"
 #include "team/team_values.h"
 
 namespace velmora::team {
@@ -252,7 +252,7 @@ std::string JpegOf(const std::filesystem::path& dataFolder, const archive::Outbo
         ReadWholeFile(dataFolder / "FS" / image.device / "JPG" / image.fileName, image.size);
     if (!read.ok() || read.bytes.size() != image.size) return {};
     const auto* data = reinterpret_cast<const std::uint8_t*>(read.bytes.data());
-    if (archive::HexText(archive::Sha256Of({data, read.bytes.size()})) != image.sha256) return {};
+    if (HexText(Sha256Of({data, read.bytes.size()})) != image.sha256) return {};
     return read.bytes;
 }
 

@@ -16,7 +16,7 @@
 #include "archive/archive_schema.h"
 #include "archive/archive_texts.h"
 #include "archive/record_cursor.h"
-#include "archive/sha256.h"
+#include "base/sha256.h"
 #include "jobs/job_store.h"
 #include "support/test_support.h"
 

@@ -20,21 +20,19 @@ const fs::path kSource = VELMORA_SOURCE_DIR;
 int LayerOf(const std::string& relative) {
     const std::string folder = relative.substr(0, relative.find('/'));
     const std::string name = fs::path(relative).stem().string();
-    if (folder == "app" || folder == "widgets" || folder == "cli" || folder == "sim") return -1;
-    if (name.ends_with("_dlg")) return -1;
-    // The PDF writer of the report is Qt Gui; the report's figures and HTML are core.
-    if (name.ends_with("_render")) return -1;
+    // The window (ui/) and the programs present and ask; every other folder is core.
+    if (folder == "ui" || folder == "cli" || folder == "sim") return -1;
     // Start-up reads the page colour from the language file: its source sits with the wording.
     if (relative == "base/app_config.cpp") return 4;
     if (folder == "base") return name == "messages" || name == "language" ? 4 : 0;
     if (folder == "serial") return 1;
     if (folder == "protocol") return name.ends_with("_texts") ? 4 : 2;
-    // The report reads the archive and words every splice as the Result page does; the
-    // jobs judge their splices by the report's limits, and the report reads their matrix.
+    // The report reads the archive and words every splice as the Result page does, and
+    // reads the jobs' matrix; both judge their splices by the pass rule of history/.
     if (folder == "report" || folder == "jobs") return 4;
     // Feature cores; the files that word results for the front ends sit above them.
-    const bool wording =
-        name.ends_with("_texts") || name == "parameter_rows" || name == "settings_backup";
+    const bool wording = name.ends_with("_texts") || name == "parameter_rows" ||
+                         name == "settings_backup" || name == "snapshot_backup";
     return wording ? 4 : 3;
 }
 

@@ -126,8 +126,8 @@ TEST_F(JobStoreTest, PlacedSplicesFillTraysAndARespliceReplacesAFailure) {
     EXPECT_EQ(row.splice->recordId, ids[12]);
     EXPECT_EQ(row.splice->splicer, "SA100");
     EXPECT_EQ(row.splice->number, 13);
-    EXPECT_EQ(c.rows[4].splice->mark, report::Mark::Failed);
-    EXPECT_EQ(c.rows[8].splice->mark, report::Mark::OverLoss) << "the job's limit, not 0.10 dB";
+    EXPECT_EQ(c.rows[4].splice->mark, Mark::Failed);
+    EXPECT_EQ(c.rows[8].splice->mark, Mark::OverLoss) << "the job's limit, not 0.10 dB";
     EXPECT_EQ(m.totals, (MatrixCounts{24, 24, 22, 1, 1, 0}));
     EXPECT_EQ(m.unplaced.size(), 6u);
     EXPECT_FALSE(m.Passed());
@@ -140,7 +140,7 @@ TEST_F(JobStoreTest, PlacedSplicesFillTraysAndARespliceReplacesAFailure) {
     m = Matrix();
     EXPECT_EQ(m.closures[0].rows[4].splice->recordId, ids[24]);
     ASSERT_EQ(m.closures[0].rows[4].resplices.size(), 1u);
-    EXPECT_EQ(m.closures[0].rows[4].resplices[0].mark, report::Mark::Failed);
+    EXPECT_EQ(m.closures[0].rows[4].resplices[0].mark, Mark::Failed);
     EXPECT_EQ(m.totals, (MatrixCounts{24, 24, 24, 0, 0, 2}));
     EXPECT_TRUE(m.Passed());
     EXPECT_EQ(m.testSplices.size(), 1u);

@@ -234,19 +234,16 @@ TEST_F(ReportTest, TwoSplicersAndHostileNames) {
 // The rules a verdict rests on: a limit is inclusive, a splice the splicer failed
 // never passes, and limits are read exactly and remembered.
 TEST(ReportRules, LimitsAreInclusiveExactAndRemembered) {
-    const report::Limits limits{10, 10};
+    const Limits limits{10, 10};
     const struct {
         SpliceRecord record;
-        report::Mark mark;
+        Mark mark;
     } judged[] = {
-        {Splice(1, 0, 10, 10, 10), report::Mark::Pass},
-        {Splice(1, 0, 11, 0, 0), report::Mark::OverLoss},
-        {Splice(1, 0, 0, 0, 11), report::Mark::OverAngle},
-        {Splice(1, 0, 11, 11, 0), report::Mark::OverBoth},
-        {Splice(1, 1, 11, 0, 0), report::Mark::Failed},
-        {Splice(1, 2, 0, 0, 0), report::Mark::Failed},
+        {Splice(1, 0, 10, 10, 10), Mark::Pass},    {Splice(1, 0, 11, 0, 0), Mark::OverLoss},
+        {Splice(1, 0, 0, 0, 11), Mark::OverAngle}, {Splice(1, 0, 11, 11, 0), Mark::OverBoth},
+        {Splice(1, 1, 11, 0, 0), Mark::Failed},    {Splice(1, 2, 0, 0, 0), Mark::Failed},
     };
-    for (const auto& j : judged) EXPECT_EQ(report::Judge(j.record, limits), j.mark);
+    for (const auto& j : judged) EXPECT_EQ(Judge(j.record, limits), j.mark);
 
     // The 95th percentile's nearest rank is rounded up, never to the nearest.
     const std::pair<int, int> ranks[]{{5, 5}, {11, 11}, {13, 13}, {20, 19}};
@@ -264,17 +261,17 @@ TEST(ReportRules, LimitsAreInclusiveExactAndRemembered) {
     EXPECT_TRUE(h.Beyond(2, 10));
     EXPECT_EQ(report::MakeHistogram(std::vector{3, 60}, 8).width, 4);
 
-    EXPECT_EQ(report::ParseLossLimit("0.08"), 8);
-    EXPECT_EQ(report::ParseLossLimit("1"), 100);
-    EXPECT_EQ(report::ParseLossLimit("0.3"), 30);
-    EXPECT_EQ(report::ParseAngleLimit("1.5"), 15);
+    EXPECT_EQ(ParseLossLimit("0.08"), 8);
+    EXPECT_EQ(ParseLossLimit("1"), 100);
+    EXPECT_EQ(ParseLossLimit("0.3"), 30);
+    EXPECT_EQ(ParseAngleLimit("1.5"), 15);
     for (const char* bad : {"", ".", "-1", "0.005", "1e2", "0,1", "999999999999"})
-        EXPECT_FALSE(report::ParseLossLimit(bad)) << bad;
+        EXPECT_FALSE(ParseLossLimit(bad)) << bad;
 
     test::TempDir dir;
-    EXPECT_EQ(report::LoadLimits(dir.path()), report::Limits{});
+    EXPECT_EQ(report::LoadLimits(dir.path()), Limits{});
     ASSERT_TRUE(report::SaveLimits(dir.path(), {8, 15}, nullptr));
-    EXPECT_EQ(report::LoadLimits(dir.path()), (report::Limits{8, 15}));
+    EXPECT_EQ(report::LoadLimits(dir.path()), (Limits{8, 15}));
 }
 
 // A job over "Site A": closure C-1 (located) with tray 1; the first two splices on

@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "archive/snapshot_backup.h"
 #include "settings/value_text.h"
 #include "support/test_support.h"
 
@@ -90,7 +91,7 @@ TEST(BackupText, SnapshotOfAnUnknownSerialIsNamedByItsRecord) {
     snapshot.groups = {
         {ParamRecord::DeviceConfig, EncodeRecord(ParamRecord::DeviceConfig, records)}};
     std::string error;
-    EXPECT_EQ(BackupFromSnapshot(snapshot, error)->serialNumber, "VM0001");
+    EXPECT_EQ(archive::BackupFromSnapshot(snapshot, error)->serialNumber, "VM0001");
 }
 
 }  // namespace

@@ -24,13 +24,13 @@ inline SpliceRecord MatrixRecord(int loss, int result, int minute, int second = 
 }
 
 inline jobs::MatrixSplice MatrixSpliceOf(std::int64_t number, int loss, int result, int minute,
-                                         const report::Limits& limits = {}) {
+                                         const Limits& limits = {}) {
     jobs::MatrixSplice s;
     s.recordId = number;
     s.splicer = "AM2406A0153";
     s.number = number;
     s.record = MatrixRecord(loss, result, minute, static_cast<int>(number % 60));
-    s.mark = report::Judge(s.record, limits);
+    s.mark = Judge(s.record, limits);
     return s;
 }
 
@@ -53,9 +53,9 @@ inline jobs::MatrixCounts CountRows(const std::vector<jobs::MatrixRow>& rows) {
         n.respliced += !row.resplices.empty();
         if (!row.splice) continue;
         ++n.spliced;
-        n.passed += row.splice->mark == report::Mark::Pass;
-        n.failed += row.splice->mark == report::Mark::Failed;
-        n.overLimit += report::OverLimit(row.splice->mark);
+        n.passed += row.splice->mark == Mark::Pass;
+        n.failed += row.splice->mark == Mark::Failed;
+        n.overLimit += OverLimit(row.splice->mark);
     }
     return n;
 }

@@ -12,15 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "app/message_box.h"
-#include "app/ui_wait.h"
-#include "app/velmora_dlg.h"
 #include "base/app_config.h"
 #include "sim/firmware_commands.h"
 #include "sim/image_commands.h"
 #include "sim/parameter_commands.h"
 #include "sim/record_commands.h"
 #include "support/test_support.h"
+#include "ui/app/message_box.h"
+#include "ui/app/ui_wait.h"
+#include "ui/app/velmora_dlg.h"
 
 namespace velmora::test {
 

@@ -14,7 +14,7 @@
 #include <tuple>
 
 #include "archive/archive.h"
-#include "archive/sha256.h"
+#include "base/sha256.h"
 #include "jobs/job_store.h"
 #include "support/cli_runner.h"
 #include "support/postgres_server.h"

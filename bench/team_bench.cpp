@@ -15,10 +15,17 @@
 //     records at each size (goal: at 1,000,000 within 1.5 times that at 100,000);
 //  5. listing one splicer's 5,000 splices of 5 days from the 1,000,000 as `archive
 //     list --team` does, connecting included (goal: under 200 ms); and a job's
-//     5,000 splices the same way, once the team archive keeps the records' jobs.
+//     5,000 splices the same way, once the team archive keeps the records' jobs;
+//  6. side by side with psql, at 100,000 and at 1,000,000 records, each a program
+//     of its own over TLS: `velmora-cli team sync` of a laptop's records against
+//     `psql \copy` of the same rows into the same tables of another team archive
+//     (goal: within 1.5 times), the sync's peak memory (goal: at most 25 MB at both
+//     sizes), and `velmora-cli archive list --team` of them against psql selecting
+//     the same rows (goal: within 1.5 times).
 // The folder named by the first argument, if any, is used (and kept) instead of a
 // temporary one.
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -144,11 +151,40 @@ std::string ServerChecksum(test::PostgresServer& server, const std::string& db) 
 std::string MakeTeamArchive(test::PostgresServer& server, const std::string& db) {
     if (!server.CreateDatabase(db)) return "CREATE DATABASE " + db + " failed";
     team::TeamError error;
-    // Without the server's notices of roles that exist already.
-    if (const auto admin = team::Connection::Open(
-            server.AdminUri(db) + "&options=-cclient_min_messages%3Dwarning", error))
+    if (const auto admin = team::Connection::Open(server.AdminUri(db), error))
         error = team::InitialiseTeamArchive(*admin);
     return error.ok() ? std::string() : team::TeamErrorText(error);
+}
+
+// A program run to its end in `cwd`, its standard output to `out`: its exit status,
+// how long it took and its peak resident memory.
+struct ProgramRun {
+    int status = -1;
+    double seconds = 0;
+    double peakMb = 0;
+};
+ProgramRun RunMeasured(const std::vector<std::string>& args, const fs::path& cwd,
+                       const fs::path& out) {
+    std::fflush(stdout);
+    const Clock::time_point start = Clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(cwd.c_str()) != 0 || !std::freopen(out.c_str(), "w", stdout)) _exit(126);
+        std::vector<char*> argv;
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    ProgramRun run;
+    int status = 0;
+    rusage usage{};
+    if (pid > 0 && wait4(pid, &status, 0, &usage) == pid) {
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        run.seconds = Seconds(Clock::now() - start);
+        run.peakMb = static_cast<double>(usage.ru_maxrss) / 1024.0;  // kB on Linux
+    }
+    return run;
 }
 
 // Starts `velmora-cli team sync` in `data`, its output in data/sync.log.
@@ -406,6 +442,92 @@ class TeamBench {
         ListOneJob(db);
     }
 
+    // `velmora-cli team sync` of `count` records against `psql \copy` of the same rows
+    // into the same tables of another team archive, then listing them both ways.
+    // Every program connects as the same technician over TLS, and its start counts.
+    void AgainstPsql(int count) {
+        const std::string size = std::to_string(count);
+        const std::string copyDb = "copy_" + size, syncDb = "sync_" + size;
+        const fs::path data = scratch_ / syncDb;
+        const std::vector<SpliceRecord> records = NumberedRecords(0, count);
+        std::string made = MakeTeamArchive(server_, copyDb);
+        if (made.empty()) made = MakeTeamArchive(server_, syncDb);
+        if (!made.empty() || !MakeLaptop(data, Uri(syncDb), kSplicer, records, {}, 0))
+            return goals_.NotMeasured("against psql at " + size, "no team archive or laptop");
+        // psql's rows: the same splicer, laptop and times, in COPY's text form.
+        std::string why;
+        const std::string laptop = team::LaptopId(data, why);
+        const fs::path rows = scratch_ / (copyDb + ".txt");
+        {
+            std::ofstream file(rows);
+            char line[160];
+            for (const SpliceRecord& r : records) {
+                std::string hex;
+                for (const std::uint8_t b : r.bytes) {
+                    char two[3];
+                    std::snprintf(two, sizeof two, "%02x", b);
+                    hex += two;
+                }
+                std::snprintf(
+                    line, sizeof line,
+                    "1\t\\\\x%s\t%04d-%02d-%02d %02d:%02d:%02d\t2026-03-01 00:00:00+00\t%s\n",
+                    hex.c_str(), 2000 + r.yearOffset(), r.month(), r.day(), r.hour(), r.minute(),
+                    r.second(), laptop.c_str());
+                file << line;
+            }
+        }
+        const std::string psql = server_.Program("psql").string();
+        const ProgramRun splicer = RunMeasured(
+            {psql, "-X", "-q", "-v", "ON_ERROR_STOP=1", "-d", Uri(copyDb), "-c",
+             "INSERT INTO velmora.splicers(serial, folder, laptop) VALUES ('" +
+                 kSplicer.serialNumber + "', '" + kSplicer.folderName + "', '" + laptop + "')"},
+            scratch_, "/dev/null");
+        const ProgramRun copy = RunMeasured(
+            {psql, "-X", "-q", "-v", "ON_ERROR_STOP=1", "-d", Uri(copyDb), "-c",
+             "\\copy velmora.records(splicer_id, bytes, splice_time, downloaded, laptop) FROM '" +
+                 rows.string() + "'"},
+            scratch_, "/dev/null");
+        const ProgramRun sync =
+            RunMeasured({VELMORA_CLI_PATH, "team", "sync"}, data, data / "sync.log");
+        if (!goals_.Expect(
+                "psql's \\copy of " + size + " records",
+                splicer.status == 0 && copy.status == 0 && Count(copyDb, "records") == count, 1) ||
+            !goals_.Expect("team sync of " + size + " records",
+                           sync.status == 0 && Count(syncDb, "records") == count, 1))
+            return;
+        std::printf("  %s records: team sync %.2f s (peak %.1f MB), psql \\copy %.2f s\n",
+                    size.c_str(), sync.seconds, sync.peakMb, copy.seconds);
+        goals_.AtMost("team sync of " + size + " records against psql \\copy",
+                      sync.seconds / copy.seconds, 1.5, "x");
+        goals_.AtMost("team sync's peak memory at " + size + " records", sync.peakMb, 25.0, "MB");
+        syncPeakMb_.push_back(sync.peakMb);
+
+        const ProgramRun list = RunMeasured({VELMORA_CLI_PATH, "archive", "list", "--team"}, data,
+                                            scratch_ / "list.txt");
+        const ProgramRun select = RunMeasured(
+            {psql, "-X", "-q", "-A", "-t", "-d", Uri(syncDb), "-c",
+             "SELECT s.serial, s.folder, r.bytes, NULL FROM velmora.records r JOIN "
+             "velmora.splicers s ON s.id = r.splicer_id ORDER BY r.splice_time NULLS LAST, r.id"},
+            scratch_, "/dev/null");
+        std::error_code ec;
+        const auto listed = fs::file_size(scratch_ / "list.txt", ec);
+        if (!goals_.Expect("archive list --team of " + size + " records",
+                           list.status == 0 && select.status == 0 && listed > 0, 1))
+            return;
+        std::printf("  %s records: archive list --team %.2f s, psql selecting them %.2f s\n",
+                    size.c_str(), list.seconds, select.seconds);
+        goals_.AtMost("archive list --team of " + size + " records against psql selecting them",
+                      list.seconds / select.seconds, 1.5, "x");
+    }
+
+    // The sync's peak memory at 1,000,000 against 100,000 records: flat.
+    void MemoryFlat() {
+        if (syncPeakMb_.size() == 2)
+            std::printf(
+                "  team sync's peak memory, 1,000,000 against 100,000 records: %.2f times\n",
+                syncPeakMb_[1] / syncPeakMb_[0]);
+    }
+
   private:
     std::string Uri(const std::string& db) const { return server_.TlsUri("bench_tech", db); }
     long long Count(const std::string& db, const std::string& table) {
@@ -519,6 +641,7 @@ class TeamBench {
     test::PostgresServer& server_;
     fs::path scratch_;
     Goals& goals_;
+    std::vector<double> syncPeakMb_;
 };
 
 }  // namespace
@@ -550,6 +673,10 @@ int main(int argc, char** argv) {
     bench.StoppedMidSend();
     std::printf("100,000 and 1,000,000 stored records\n");
     bench.Scale();
+    std::printf("side by side with psql\n");
+    bench.AgainstPsql(100000);
+    bench.AgainstPsql(1000000);
+    bench.MemoryFlat();
     std::printf("the whole run: %.0f s\n", Seconds(Clock::now() - start));
     return goals.Finish();
 }

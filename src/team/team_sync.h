@@ -39,9 +39,17 @@ struct SendOptions {
     std::stop_token stop{};  // asked to stop (the window closing): no further batch begins
 };
 
+// What waits to be sent above the marks `upTo`, by kind, as a user counts it: the
+// records, images and settings snapshots, and the job items (jobs, closures,
+// cables, trays, positions, records' jobs and placings) with changes; nothing when
+// the archive failed (local.LastError()).
+std::optional<archive::OutboxCounts> WaitingToSend(archive::Archive& local,
+                                                   const archive::OutboxCounts& upTo);
+
 struct SendOutcome {
     TeamError error;
-    archive::OutboxCounts sent{};       // rows committed by the team archive in this send
+    archive::OutboxCounts sent{};       // committed by the team archive in this send, as counted
+                                        // by WaitingToSend
     archive::OutboxCounts waiting{};    // what is left to send (all of it when it failed early)
     std::size_t imagesWithoutFile = 0;  // images sent without their bytes: the file was gone
 };

@@ -87,7 +87,7 @@ void CTeamLink::RequestPull() {
     Wake(Errand::Pull);
 }
 
-void CTeamLink::Test(std::string uri, std::function<void(const team::TeamError&)> done) {
+void CTeamLink::Test(std::string uri, std::function<void(const team::TeamReply&)> done) {
     {
         std::lock_guard lock(mutex_);
         tests_.emplace_back(std::move(uri), std::move(done));
@@ -113,7 +113,7 @@ void CTeamLink::OnWindow(std::function<void()> call) {
 void CTeamLink::Run(std::stop_token stop) {
     while (true) {
         std::optional<Errand> errand;
-        std::optional<std::pair<std::string, std::function<void(const team::TeamError&)>>> test;
+        std::optional<std::pair<std::string, std::function<void(const team::TeamReply&)>>> test;
         {
             std::unique_lock lock(mutex_);
             wake_.wait(lock, stop, [this] {
@@ -136,13 +136,11 @@ void CTeamLink::Run(std::stop_token stop) {
             }
         }
         if (test) {
-            std::string archiveId;
-            team::TeamError error;
-            team::ConnectTeam(test->first, Password(), archiveId, error);
-            OnWindow([this, done = std::move(test->second), error] {
+            const team::TeamReply reply = team::TryTeam(test->first, Password(), stop);
+            OnWindow([this, done = std::move(test->second), reply] {
                 // The server let the user in: a refusal told before is past.
-                if (error.ok()) toldFailure_.reset();
-                done(error);
+                if (reply.error.ok()) toldFailure_.reset();
+                done(reply);
             });
         } else {
             Do(*errand);
@@ -220,8 +218,8 @@ void CTeamLink::Pull() {
     std::optional<team::JoinedTeam> joined = team::ReadJoinedTeam(dataFolder_);
     team::TeamError error{team::TeamErrorCode::NotJoined, ""};
     if (joined) {
-        const std::unique_ptr<team::Connection> connection =
-            team::ConnectTeam(joined->uri, Password(), joined->archiveId, error);
+        const std::unique_ptr<team::Connection> connection = team::ConnectTeam(
+            joined->uri, Password(), joined->archiveId, error, thread_.get_stop_token());
         if (connection)
             error =
                 PullTeamView(*connection, dataFolder_, joined->archiveId, thread_.get_stop_token());

@@ -17,7 +17,7 @@
 #include <string>
 #include <thread>
 
-#include "team/team_client.h"
+#include "team/team_join.h"
 
 namespace velmora::ui {
 
@@ -37,8 +37,9 @@ class CTeamLink : public QObject {
     void RequestCount();
     // Brings the team view up to date with the team archive.
     void RequestPull();
-    // Tries `uri`: `done` gets the outcome on the window's thread.
-    void Test(std::string uri, std::function<void(const team::TeamError&)> done);
+    // Tries `uri`: `done` gets the outcome (who answered, and the failure if any)
+    // on the window's thread.
+    void Test(std::string uri, std::function<void(const team::TeamReply&)> done);
     // A password typed for this run only: handed to libpq in memory, never written.
     void SetPassword(std::string password);
 
@@ -78,7 +79,7 @@ class CTeamLink : public QObject {
     bool countWanted_ = false;
     bool sendWanted_ = false;
     bool pullWanted_ = false;
-    std::deque<std::pair<std::string, std::function<void(const team::TeamError&)>>> tests_;
+    std::deque<std::pair<std::string, std::function<void(const team::TeamReply&)>>> tests_;
     std::string password_;
     // On the window's thread.
     QString outboxText_;

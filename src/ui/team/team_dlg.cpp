@@ -149,12 +149,14 @@ void CTeamDlg::OnBnClickedTest() {
     const int serial = ++testSerial_;
     test_.setEnabled(false);
     result_.setText(Q(tw::Testing));
-    team_.Test(S(address_.text()), [page = QPointer(this), serial](const team::TeamError& error) {
+    team_.Test(S(address_.text()), [page = QPointer(this), serial](const team::TeamReply& reply) {
         if (!page || serial != page->testSerial_) return;
         page->testing_ = false;
         page->test_.setEnabled(true);
-        page->result_.setText(error.ok() ? Q(tw::Reached)
-                                         : Q(team::TeamErrorText(error)).simplified());
+        QString text =
+            reply.error.ok() ? Q(tw::Reached) : Q(team::TeamErrorText(reply.error)).simplified();
+        if (reply.answer) text += QLatin1Char('\n') + Q(team::AnsweredText(*reply.answer));
+        page->result_.setText(text);
     });
 }
 
@@ -163,7 +165,9 @@ void CTeamDlg::OnBnClickedJoin() {
     const team::TeamError error = team::JoinTeam(team_.DataFolder(), S(address_.text()));
     result_.setText(Q(team::TeamErrorText(error)).simplified());
     ShowJoined();
-    if (error.ok()) emit Joined();
+    if (!error.ok()) return;
+    emit Joined();
+    OnBnClickedTest();  // says who answers at the address joined
 }
 
 void CTeamDlg::OnBnClickedLeave() {

@@ -106,9 +106,9 @@ TEST_F(TeamWindowTest, DownloadWaitsUntilTheServerTakesItThenTheTeamViewShowsIt)
     // Typed for this run only, the password lets the test in and is written nowhere;
     // remembered, it lets the test and the next send in. The server holds the send
     // at its records meanwhile: the window and its archive answer.
-    EXPECT_EQ(TestAddress(settings, kPassword, false), Q(tw::Reached));
+    EXPECT_TRUE(TestAddress(settings, kPassword, false).startsWith(Q(tw::Reached) + "\n"));
     EXPECT_FALSE(std::filesystem::exists(passDir.path() / "pgpass"));
-    EXPECT_EQ(TestAddress(settings, kPassword, true), Q(tw::Reached));
+    EXPECT_TRUE(TestAddress(settings, kPassword, true).contains(" as tech1, secure (TLSv1."));
     ASSERT_TRUE(admin->Begin() &&
                 admin->RunScript("LOCK TABLE velmora.records IN ACCESS EXCLUSIVE MODE"));
     bar.SendButton().click();

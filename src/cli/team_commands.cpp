@@ -208,11 +208,26 @@ int ListTeamRecords(const archive::RecordFilter& filter) {
         ConnectJoined(*joined, status, interrupt.Token());
     if (!connection) return status;
     const TableLanguage language = TableLanguageFor(Config().EnglishFlag);
+    // A splicer's and a job's name are made safe once for the rows that share them,
+    // and each line is put together in one buffer: a listing of a million rows
+    // costs what the rows do, not what their formatting does.
+    std::string splicer, splicerShown, job, jobShown, line;
+    auto shown = [](const std::string& name, std::string& last, std::string& safe) {
+        if (name != last || safe.empty()) {
+            last = name;
+            safe = TerminalSafe(name);
+        }
+        return std::string_view(safe);
+    };
     const bool read = team::ForEachTeamRecord(*connection, filter, [&](const team::TeamRecord& r) {
-        const std::string& splicer = r.serialNumber.empty() ? r.device : r.serialNumber;
-        std::printf("%s\t%s\t%s\t%s\t%s\n", TerminalSafe(splicer).c_str(),
-                    TimeText(r.record).c_str(), ResultListText(r.record, language).c_str(),
-                    LossText(r.record).c_str(), TerminalSafe(r.job).c_str());
+        line.assign(
+            shown(r.serialNumber.empty() ? r.device : r.serialNumber, splicer, splicerShown));
+        (line += '\t') += TimeText(r.record);
+        (line += '\t') += ResultListText(r.record, language);
+        (line += '\t') += LossText(r.record);
+        (line += '\t') += shown(r.job, job, jobShown);
+        line += '\n';
+        std::fwrite(line.data(), 1, line.size(), stdout);
         return true;
     });
     return read ? kExitOk : Failed(connection->LastError());

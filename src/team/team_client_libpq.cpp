@@ -393,8 +393,10 @@ bool Connection::Execute(std::string_view sql, std::span<const Value> values,
         return false;
     }
     // Every result is read, even after `take` stopped or a failure, so that the
-    // connection is ready for the next statement.
+    // connection is ready for the next statement. One row is filled again and again:
+    // a long listing costs no allocation a row.
     bool wanted = true;
+    Row row;
     while (true) {
         if (const TeamErrorCode why = impl.AwaitResult(); why != TeamErrorCode::None) {
             lastError_ = impl.GiveUp(why);
@@ -404,12 +406,17 @@ bool Connection::Execute(std::string_view sql, std::span<const Value> values,
         if (!result) break;
         const ExecStatusType status = Pq().PQresultStatus(result.get());
         if (status == PGRES_SINGLE_TUPLE && take && wanted && lastError_.ok()) {
-            Row row(static_cast<std::size_t>(Pq().PQnfields(result.get())));
-            for (int c = 0; c < Pq().PQnfields(result.get()); ++c)
-                if (!Pq().PQgetisnull(result.get(), 0, c))
-                    row[static_cast<std::size_t>(c)].emplace(
-                        Pq().PQgetvalue(result.get(), 0, c),
-                        static_cast<std::size_t>(Pq().PQgetlength(result.get(), 0, c)));
+            row.resize(static_cast<std::size_t>(Pq().PQnfields(result.get())));
+            for (int c = 0; c < static_cast<int>(row.size()); ++c) {
+                std::optional<std::string>& value = row[static_cast<std::size_t>(c)];
+                if (Pq().PQgetisnull(result.get(), 0, c)) {
+                    value.reset();
+                    continue;
+                }
+                if (!value) value.emplace();
+                value->assign(Pq().PQgetvalue(result.get(), 0, c),
+                              static_cast<std::size_t>(Pq().PQgetlength(result.get(), 0, c)));
+            }
             wanted = (*take)(row);
         } else if (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK &&
                    status != PGRES_COMMAND_OK && lastError_.ok()) {

@@ -40,7 +40,8 @@ SocketWaiter::Ready SocketWaiter::Wait(int socket, bool read, bool write,
     while (true) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        const int n = ::poll(fds, 2, static_cast<int>(std::clamp<long long>(left.count(), 0, 1 << 30)));
+        const int n =
+            ::poll(fds, 2, static_cast<int>(std::clamp<long long>(left.count(), 0, 1 << 30)));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return Ready::Failed;
         if (fds[1].revents) return Ready::Woken;

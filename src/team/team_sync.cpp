@@ -546,9 +546,10 @@ SendOutcome SendToTeam(Connection& connection, archive::Archive& local,
     return sender.outcome;
 }
 
-bool ForEachTeamRecord(Connection& connection, const archive::RecordFilter& filter,
-                       const std::function<bool(const TeamRecord&)>& take) {
-    Values values;
+namespace {
+
+// The statement listing the records `filter` takes, its values added to `values`.
+std::string TeamRecordsSql(const archive::RecordFilter& filter, Values& values) {
     std::string sql =
         "SELECT s.serial, s.folder, r.bytes, (SELECT f.value FROM velmora.fields f WHERE "
         "f.record_id = r.id AND f.kind = 'record' AND f.field = 'job') FROM velmora.records r "
@@ -579,13 +580,29 @@ bool ForEachTeamRecord(Connection& connection, const archive::RecordFilter& filt
     }
     if (filter.from) sql += " AND r.splice_time >= " + values.Text(date(*filter.from)) + "::date";
     if (filter.to) sql += " AND r.splice_time < " + values.Text(date(*filter.to)) + "::date + 1";
-    sql += " ORDER BY r.splice_time NULLS LAST, r.id";
+    return sql + " ORDER BY r.splice_time NULLS LAST, r.id";
+}
+
+}  // namespace
+
+std::string AllTeamRecordsSql() {
+    Values none;
+    return TeamRecordsSql({}, none);
+}
+
+bool ForEachTeamRecord(Connection& connection, const archive::RecordFilter& filter,
+                       const std::function<bool(const TeamRecord&)>& take) {
+    Values values;
+    const std::string sql = TeamRecordsSql(filter, values);
+    // One record filled again and again: a long listing costs no allocation a row.
+    TeamRecord record;
     return connection.ForEachRow(sql, values.All(), [&](const Row& row) {
         if (row.size() != 4 || !row[0] || !row[1] || !row[2]) return true;
-        const std::string bytes = HexDecoded(*row[2]);
-        TeamRecord record{*row[0], *row[1], {}, row[3].value_or("")};
-        std::copy_n(bytes.begin(), std::min(bytes.size(), kRecordSize),
-                    record.record.bytes.begin());
+        record.serialNumber = *row[0];
+        record.device = *row[1];
+        record.record.bytes.fill(0);
+        HexDecodeInto(*row[2], record.record.bytes);
+        record.job = row[3] ? *row[3] : std::string_view();
         return take(record);
     });
 }

@@ -80,12 +80,18 @@ class ArrayValue {
     bool nulls_ = false;
 };
 
-inline std::string HexDecoded(const std::string& text) {
-    // bytea's text form: "\x" then two hex digits a byte.
-    std::string out;
+// bytea's text form ("\x" then two hex digits a byte) into `out`, as much as fits.
+inline std::size_t HexDecodeInto(std::string_view text, std::span<std::uint8_t> out) {
     auto digit = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
-    for (std::size_t i = 2; i + 1 < text.size(); i += 2)
-        out.push_back(static_cast<char>(digit(text[i]) * 16 + digit(text[i + 1])));
+    std::size_t n = 0;
+    for (std::size_t i = 2; i + 1 < text.size() && n < out.size(); i += 2)
+        out[n++] = static_cast<std::uint8_t>(digit(text[i]) * 16 + digit(text[i + 1]));
+    return n;
+}
+
+inline std::string HexDecoded(const std::string& text) {
+    std::string out(text.size() < 2 ? 0 : (text.size() - 2) / 2, '\0');
+    HexDecodeInto(text, {reinterpret_cast<std::uint8_t*>(out.data()), out.size()});
     return out;
 }
 

@@ -205,11 +205,11 @@ TEST_F(TeamTest, OverlappingLaptopsSendEachSpliceOnce) {
 // then a clean one: every record and change there once. What waits is counted as a
 // user counts it: the job's items, not their fields.
 TEST_F(TeamTest, KilledSendIsFinishedByTheNextOne) {
-    constexpr int kRecords = 10000;
+    constexpr int kRecords = 12000;
     Download(laptopA, 1, kRecords, "Big");
     Join(laptopA);
     EXPECT_NE(Cli(laptopA, {"team", "status"})
-                  .out.find("10000 records, 0 images, 0 settings snapshots, 10001 job items"),
+                  .out.find("12000 records, 0 images, 0 settings snapshots, 12001 job items"),
               std::string::npos);
     for (const char* cut : {"0:2:mark", "3:2:commit"}) {
         setenv("VELMORA_SEND_CUT_FOR_TESTS", cut, 1);

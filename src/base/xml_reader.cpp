@@ -54,10 +54,9 @@ std::optional<std::uint32_t> CharacterReference(std::string_view ref) {
         if (digit < 0) return std::nullopt;
         value = value * (hex ? 16 : 10) + static_cast<std::uint32_t>(digit);
     }
-    const bool allowed = value == 0x9 || value == 0xA || value == 0xD ||
-                         (value >= 0x20 && value <= 0xD7FF) ||
-                         (value >= 0xE000 && value <= 0xFFFD) ||
-                         (value >= 0x10000 && value <= 0x10FFFF);
+    const bool allowed =
+        value == 0x9 || value == 0xA || value == 0xD || (value >= 0x20 && value <= 0xD7FF) ||
+        (value >= 0xE000 && value <= 0xFFFD) || (value >= 0x10000 && value <= 0x10FFFF);
     return allowed ? std::optional(value) : std::nullopt;
 }
 
@@ -138,7 +137,8 @@ XmlReader::Event XmlReader::StartTag() {
         if (key.empty() || i >= xml_.size() || xml_[i] != '=') return Fail("a damaged attribute");
         ++i;
         while (i < xml_.size() && IsSpace(xml_[i])) ++i;
-        if (i >= xml_.size() || (xml_[i] != '"' && xml_[i] != '\'')) return Fail("a damaged attribute");
+        if (i >= xml_.size() || (xml_[i] != '"' && xml_[i] != '\''))
+            return Fail("a damaged attribute");
         const char quote = xml_[i++];
         const std::size_t close = xml_.find(quote, i);
         if (close == std::string_view::npos) return Fail("the document ends inside a tag");

@@ -72,7 +72,8 @@ std::optional<ZipReader> ZipReader::Open(std::string_view bytes, std::string* er
     // The end record is the last thing in the file but for its comment.
     std::size_t end = bytes.size() - kEndSize;
     const std::size_t lowest = end > kMaxComment ? end - kMaxComment : 0;
-    while (ReadU32(b, end) != kEndSignature || std::size_t{ReadU16(b, end + 20)} != bytes.size() - end - kEndSize) {
+    while (ReadU32(b, end) != kEndSignature ||
+           std::size_t{ReadU16(b, end + 20)} != bytes.size() - end - kEndSize) {
         if (end == lowest) return Refused(error, "the file is not a ZIP file");
         --end;
     }
@@ -146,8 +147,8 @@ std::optional<std::string> ZipReader::Read(std::string_view name, std::size_t li
     } else if (!Inflate(packed, entry->size, out, error)) {
         return std::nullopt;
     }
-    const auto crc = crc32(0L, reinterpret_cast<const Bytef*>(out.data()),
-                           static_cast<uInt>(out.size()));
+    const auto crc =
+        crc32(0L, reinterpret_cast<const Bytef*>(out.data()), static_cast<uInt>(out.size()));
     if (crc != entry->crc) return Refused(error, "a member of the file is damaged");
     return out;
 }

@@ -70,9 +70,8 @@ MatrixCell Replaced(const MatrixRow& row, const MatrixCaptions& c) {
 }
 
 constexpr std::array<MatrixColumnInfo, kMatrixColumns> kColumns{{
-    {C::Tray, k::ColTray, F::Integer, 6, 20, false, [](const MatrixRow& r, const MatrixCaptions&) {
-         return Whole(r.tray);
-     }},
+    {C::Tray, k::ColTray, F::Integer, 6, 20, false,
+     [](const MatrixRow& r, const MatrixCaptions&) { return Whole(r.tray); }},
     {C::Position, k::ColPosition, F::Integer, 8, 22, false,
      [](const MatrixRow& r, const MatrixCaptions&) { return Whole(r.position); }},
     {C::CableA, k::ColCableA, F::Text, 14, 38, false, Cable<&MatrixRow::a>},

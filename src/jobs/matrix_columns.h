@@ -55,10 +55,10 @@ enum class CellFormat {
 
 // One cell of a position, read from its row.
 struct MatrixCell {
-    std::string text;               // as the CSV file and the report show it; "" when empty
+    std::string text;                // as the CSV file and the report show it; "" when empty
     std::optional<double> number{};  // the value of a number cell
-    const MatrixSplice* splice{};   // a Time or Mark cell's splice
-    FibreColour colour{};           // Tube, Colour: the colour shown; a fibre's: its colour
+    const MatrixSplice* splice{};    // a Time or Mark cell's splice
+    FibreColour colour{};            // Tube, Colour: the colour shown; a fibre's: its colour
 };
 
 struct MatrixColumnInfo {

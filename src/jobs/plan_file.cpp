@@ -18,14 +18,14 @@ namespace {
 
 // No plan the program reads comes near these: bounds for what a file may claim.
 constexpr std::uintmax_t kMaxPlanFileBytes = 64ull << 20;
-constexpr std::size_t kMaxPartBytes = 128u << 20;   // one part of a workbook, inflated
+constexpr std::size_t kMaxPartBytes = 128u << 20;      // one part of a workbook, inflated
 constexpr std::size_t kMaxWorkbookBytes = 256u << 20;  // all the parts read, inflated
-constexpr std::size_t kMaxColumn = 16384;            // XFD, a spreadsheet's last column
+constexpr std::size_t kMaxColumn = 16384;              // XFD, a spreadsheet's last column
 
 // The plan's columns, in the order of PlannedPosition's fields.
 enum Field { kClosure, kTray, kPosition, kCableA, kFibreA, kCableB, kFibreB, kFields };
 constexpr std::array<const TextKey*, kFields> kFieldCaptions{
-    &keys::job_files::Closure, &keys::job_files::ColTray,   &keys::job_files::ColPosition,
+    &keys::job_files::Closure,   &keys::job_files::ColTray,   &keys::job_files::ColPosition,
     &keys::job_files::ColCableA, &keys::job_files::ColFibreA, &keys::job_files::ColCableB,
     &keys::job_files::ColFibreB};
 
@@ -78,7 +78,8 @@ std::optional<int> WholeNumber(const std::string& text) {
             return std::nullopt;
         digits = digits.substr(0, point);
     }
-    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != digits.npos)
+    if (digits.empty() || digits.size() > 9 ||
+        digits.find_first_not_of("0123456789") != digits.npos)
         return std::nullopt;
     const int value = std::stoi(std::string(digits));
     return value >= 1 ? std::optional(value) : std::nullopt;
@@ -405,7 +406,8 @@ PlanReading ReadPlanFile(const std::filesystem::path& file) {
 }
 
 std::string PlanSourceText(const PlanSource& source, const std::string& what) {
-    if (source.sheet.empty()) return Fill(Text(keys::job_plan::Row), {std::to_string(source.row), what});
+    if (source.sheet.empty())
+        return Fill(Text(keys::job_plan::Row), {std::to_string(source.row), what});
     return Fill(Text(keys::job_plan::SheetRow), {source.sheet, std::to_string(source.row), what});
 }
 

@@ -34,7 +34,8 @@ PlanImport ImportPlan(archive::Archive& archive, std::string_view job, PlanFile 
     JobStore store(archive);
     const std::optional<JobInfo> info = store.Job(job);
     if (!info && store.LastError().code == archive::ErrorCode::NotFound)
-        return {.message = RefusalText({.refusal = Refusal::NoSuchJob, .detail = std::string(job)})};
+        return {.message =
+                    RefusalText({.refusal = Refusal::NoSuchJob, .detail = std::string(job)})};
     if (!info) return ArchiveFailed(store.LastError());
     const auto closures = store.Closures(info->id);
     if (!closures) return ArchiveFailed(store.LastError());
@@ -47,7 +48,8 @@ PlanImport ImportPlan(archive::Archive& archive, std::string_view job, PlanFile 
     const PlanResult planned = store.PlanPositions(info->id, plan.positions);
     if (!planned.result.error.ok()) return ArchiveFailed(planned.result.error);
     if (!planned.result.ok())
-        return {.message = PlanSourceText(plan.sources.at(planned.row), RefusalText(planned.result))};
+        return {.message =
+                    PlanSourceText(plan.sources.at(planned.row), RefusalText(planned.result))};
     return {.ok = true, .planned = planned.result.count};
 }
 

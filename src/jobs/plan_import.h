@@ -15,8 +15,8 @@ namespace velmora::jobs {
 
 struct PlanImport {
     bool ok = false;
-    std::size_t planned = 0;   // positions of the plan, now planned
-    std::string message{};     // when not ok: why, in the run's language
+    std::size_t planned = 0;     // positions of the plan, now planned
+    std::string message{};       // when not ok: why, in the run's language
     bool archiveFailed = false;  // the archive failed, not the plan
 };
 

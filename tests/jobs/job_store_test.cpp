@@ -169,10 +169,11 @@ TEST_F(JobStoreTest, PlacedSplicesFillTraysAndARespliceReplacesAFailure) {
 TEST_F(JobStoreTest, RefusalsSayWhyAndChangeNothing) {
     ASSERT_TRUE(store.Place(Request(tray1, 1, 1, Ids(0, 3))).ok());
     ASSERT_TRUE(store.Place(Request(tray1, 5, 5, {ids[4]})).ok());  // failed on the splicer
+    ASSERT_TRUE(store.Place(Request(tray1, 9, 9, {ids[8]})).ok());  // over the job's loss limit
     ASSERT_TRUE(store.MarkTestSplice(ids[29], true).ok());
     const std::int64_t job = store.Job(kJob)->id;
-    const std::int64_t position1 = store.Positions(tray1)->front().id;
-    const std::int64_t position5 = store.Positions(tray1)->back().id;
+    const std::vector<PositionInfo> positions = *store.Positions(tray1);
+    const std::int64_t position1 = positions.front().id, position9 = positions.back().id;
     auto plan = [&](std::vector<PlannedPosition> positions) {
         return store.PlanPositions(job, positions).result;
     };
@@ -221,14 +222,14 @@ TEST_F(JobStoreTest, RefusalsSayWhyAndChangeNothing) {
         {"a test splice", [&] { return store.Place(Request(tray2, 1, 9, {ids[29]})); },
          Refusal::RecordIsTestSplice, std::to_string(ids[29])},
         {"more than the unplaced", [&] { return store.PlaceLatest(Request(tray2, 1, 9, {}), 27); },
-         Refusal::NotEnoughUnplaced, "25"},
+         Refusal::NotEnoughUnplaced, "24"},
         {"closure with splices", [&] { return store.DeleteClosure(closure); },
          Refusal::ClosureNotEmpty, "C-17 东"},
         {"tray with splices", [&] { return store.DeleteTray(tray1); }, Refusal::TrayNotEmpty, "1"},
         {"cable in use", [&] { return store.DeleteCable(cableA); }, Refusal::CableInUse, "F-112"},
         {"tray smaller than its positions",
          [&] { return store.EditTray(tray1, {.number = 1, .capacity = 2}); },
-         Refusal::CapacityBelowPositions, "5"},
+         Refusal::CapacityBelowPositions, "9"},
         {"move to another job's position", [&] { return store.Move(ofOther, position1); },
          Refusal::RecordOfOtherJob, std::to_string(ofOther)},
         {"one record twice in a placing",
@@ -239,9 +240,9 @@ TEST_F(JobStoreTest, RefusalsSayWhyAndChangeNothing) {
         {"an older record as the re-splice of a newer failure",
          [&] { return store.Place(Request(tray1, 5, 5, {ids[3]})); }, Refusal::OlderThanFailure,
          std::to_string(ids[3])},
-        {"an older record moved under a newer failure",
-         [&] { return store.Move(ids[3], position5); }, Refusal::OlderThanFailure,
-         std::to_string(ids[3])},
+        {"an older record moved under a newer one over a limit",
+         [&] { return store.Move(ids[7], position9); }, Refusal::OlderThanFailure,
+         std::to_string(ids[7])},
         {"a plan naming a position twice",
          [&] {
              return plan({{"C-17 东", 2, 1, "F-112", 30, "F-113", 30},

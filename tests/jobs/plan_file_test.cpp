@@ -56,27 +56,30 @@ TEST(PlanFile, CsvRowsAreReadOrRefusedNamingTheRow) {
 // positions, the closure its sheet's name.
 TEST(PlanFile, AMatrixWorkbookIsAPlan) {
     const test::TempDir dir;
-    ASSERT_TRUE(WriteMatrixXlsx(dir.path() / "m.xlsx", test::FixtureMatrix(), LoadMatrixCaptions()).ok);
+    ASSERT_TRUE(
+        WriteMatrixXlsx(dir.path() / "m.xlsx", test::FixtureMatrix(), LoadMatrixCaptions()).ok);
     const PlanReading reading = ReadPlanFile(dir.path() / "m.xlsx");
     ASSERT_TRUE(reading.ok()) << PlanProblemText(reading, "m.xlsx");
     ASSERT_EQ(reading.plan.positions.size(), 7u);
     const PlannedPosition& last = reading.plan.positions[4];  // tray 2, position 1
-    EXPECT_EQ(std::tie(last.tray, last.position, last.cableA, last.fibreA, last.cableB, last.fibreB),
-              std::tuple(2, 1, std::string("F-112"), 13, std::string("F-7"), 13));
+    EXPECT_EQ(
+        std::tie(last.tray, last.position, last.cableA, last.fibreA, last.cableB, last.fibreB),
+        std::tuple(2, 1, std::string("F-112"), 13, std::string("F-7"), 13));
     EXPECT_EQ(reading.plan.sheets.front(), "Summary");
     EXPECT_EQ(reading.plan.sources[5].sheet, "C_17__a_");
     EXPECT_TRUE(reading.plan.sources[5].closureOfSheet);
     EXPECT_EQ(reading.plan.sources[5].row, 2u);
 
     // A workbook of another program: captions in runs of rich text, a string inline.
-    const std::string other = test::ReadFileBytes(
-        std::filesystem::path(VELMORA_SOURCE_DIR) / "fuzz/corpus/fuzz_plan/plan.xlsx");
+    const std::string other = test::ReadFileBytes(std::filesystem::path(VELMORA_SOURCE_DIR) /
+                                                  "fuzz/corpus/fuzz_plan/plan.xlsx");
     const PlanReading small = ReadPlan(std::string_view(other).substr(1), true);
     ASSERT_TRUE(small.ok()) << PlanProblemText(small, "plan.xlsx");
     ASSERT_EQ(small.plan.positions.size(), 1u);
     const PlannedPosition& p = small.plan.positions[0];
-    EXPECT_EQ(std::tie(p.closure, p.tray, p.position, p.cableA, p.fibreA, p.cableB, p.fibreB),
-              std::tuple(std::string("C-17"), 1, 3, std::string("F-112"), 5, std::string("F-7"), 5));
+    EXPECT_EQ(
+        std::tie(p.closure, p.tray, p.position, p.cableA, p.fibreA, p.cableB, p.fibreB),
+        std::tuple(std::string("C-17"), 1, 3, std::string("F-112"), 5, std::string("F-7"), 5));
 }
 
 // `zip` with a 32-bit field of its first member's directory entry changed.
@@ -100,7 +103,8 @@ std::string ReadFirst(const std::string& zip, std::size_t limit = 1 << 20) {
 
 TEST(ZipReader, DamagedOrHostileMembersAreRefused) {
     const test::TempDir dir;
-    ASSERT_TRUE(WriteMatrixXlsx(dir.path() / "m.xlsx", test::FixtureMatrix(), LoadMatrixCaptions()).ok);
+    ASSERT_TRUE(
+        WriteMatrixXlsx(dir.path() / "m.xlsx", test::FixtureMatrix(), LoadMatrixCaptions()).ok);
     const std::string good = test::ReadFileBytes(dir.path() / "m.xlsx");
     const std::span<const std::uint8_t> b(reinterpret_cast<const std::uint8_t*>(good.data()),
                                           good.size());
@@ -137,7 +141,8 @@ TEST(XmlReader, ReadsWhatAWorkbookHoldsAndRefusesTheRest) {
         std::string xml;
         std::string read;  // the events, or the reason it was refused
     } cases[] = {
-        {"<?xml version=\"1.0\"?><x:a b='1 &amp; 2'><!-- c --><c/>t&#x4E1C;&lt;<![CDATA[<d>]]></x:a>",
+        {"<?xml version=\"1.0\"?><x:a b='1 &amp; 2'><!-- c "
+         "--><c/>t&#x4E1C;&lt;<![CDATA[<d>]]></x:a>",
          "<a b=1 & 2><c></c>[t东<][<d>]</a>"},
         {"<!DOCTYPE a [<!ENTITY e \"x\">]><a>&e;</a>", "DOCTYPE"},
         {"<a>&e;</a>", "unknown entity"},

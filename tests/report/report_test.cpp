@@ -142,6 +142,13 @@ TEST_F(ReportTest, HtmlGivesTheVerdictFiguresAndThePdfOpens) {
     EXPECT_LT(doc.find("id=\"verdict\">The job did not pass<"), doc.find("id=\"failures\""));
     EXPECT_LT(doc.find("id=\"failures\""), doc.find("id=\"splices\""));
 
+    // With another filter it is a report of the records taken, headed as such.
+    ASSERT_EQ(Report({"--job", "Site A", "--from", "2026-03-07", "-o", Out("r.html")}).status, 0);
+    const std::string records = test::ReadFileBytes(Out("r.html"));
+    EXPECT_NE(records.find("<h1>Splice Records Report</h1>"), std::string::npos);
+    EXPECT_NE(records.find("id=\"verdict\">Not all splices passed<"), std::string::npos);
+    EXPECT_EQ(records.find("id=\"failures\""), std::string::npos);
+
     const test::CliRun pdf = Report({"--job", "Site A", "-o", Out("a.pdf")});
     ASSERT_EQ(pdf.status, 0) << pdf.err;
     const auto text = PdfText(Out("a.pdf"));

@@ -1,5 +1,6 @@
 #include "jobs/matrix_texts.h"
 
+#include "base/messages.h"
 #include "history/splice_record.h"
 
 namespace velmora::jobs {
@@ -20,11 +21,7 @@ std::string MatrixCaptions::Verdict(const JobVerdict& v) const {
         case JobState::Passed:
             return jobPassed;
     }
-    std::string text = jobInProgress;
-    for (const auto& [mark, value] : {std::pair{"%1", v.spliced}, {"%2", v.planned}})
-        if (const auto at = text.find(mark); at != std::string::npos)
-            text.replace(at, 2, std::to_string(value));
-    return text;
+    return FillNumbered(jobInProgress, {std::to_string(v.spliced), std::to_string(v.planned)});
 }
 
 MatrixCaptions LoadMatrixCaptions() {
@@ -93,17 +90,9 @@ std::string SpliceText(const MatrixSplice& splice, const MatrixCaptions& caption
 }
 
 std::string ReplacedText(const MatrixSplice& attempt, const MatrixCaptions& captions) {
-    // The caption's %1..%3 in any order a translation puts them.
-    std::string text = captions.replacedSplice;
-    const std::array<std::string, 3> values{std::to_string(attempt.number),
-                                            LossFigure(attempt.record.loss()),
-                                            captions.Mark(attempt.mark)};
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        const std::string mark = "%" + std::to_string(i + 1);
-        if (const auto at = text.find(mark); at != std::string::npos)
-            text.replace(at, mark.size(), values[i]);
-    }
-    return text;
+    return FillNumbered(captions.replacedSplice,
+                        {std::to_string(attempt.number), LossFigure(attempt.record.loss()),
+                         captions.Mark(attempt.mark)});
 }
 
 std::string ReplacedText(const MatrixRow& row, const MatrixCaptions& captions) {

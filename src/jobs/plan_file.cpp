@@ -29,17 +29,6 @@ constexpr std::array<const TextKey*, kFields> kFieldCaptions{
     &keys::job_files::ColCableA, &keys::job_files::ColFibreA, &keys::job_files::ColCableB,
     &keys::job_files::ColFibreB};
 
-// `pattern` with %1, %2... replaced by `values` in turn.
-std::string Fill(std::string pattern, std::initializer_list<std::string> values) {
-    int n = 1;
-    for (const std::string& value : values) {
-        const std::string mark = "%" + std::to_string(n++);
-        if (const auto at = pattern.find(mark); at != std::string::npos)
-            pattern.replace(at, mark.size(), value);
-    }
-    return pattern;
-}
-
 std::string Trimmed(std::string_view text) {
     const auto first = text.find_first_not_of(" \t\r\n");
     if (first == std::string_view::npos) return {};
@@ -407,8 +396,9 @@ PlanReading ReadPlanFile(const std::filesystem::path& file) {
 
 std::string PlanSourceText(const PlanSource& source, const std::string& what) {
     if (source.sheet.empty())
-        return Fill(Text(keys::job_plan::Row), {std::to_string(source.row), what});
-    return Fill(Text(keys::job_plan::SheetRow), {source.sheet, std::to_string(source.row), what});
+        return FillNumbered(Text(keys::job_plan::Row), {std::to_string(source.row), what});
+    return FillNumbered(Text(keys::job_plan::SheetRow),
+                        {source.sheet, std::to_string(source.row), what});
 }
 
 std::string PlanProblemText(const PlanReading& reading, const std::filesystem::path& file) {
@@ -418,22 +408,23 @@ std::string PlanProblemText(const PlanReading& reading, const std::filesystem::p
         case PlanProblem::None:
             return {};
         case PlanProblem::Unreadable:
-            return Fill(Text(k::Unreadable), {name, reading.detail});
+            return FillNumbered(Text(k::Unreadable), {name, reading.detail});
         case PlanProblem::NotAPlan:
-            return Fill(Text(k::NotAPlan), {name});
+            return FillNumbered(Text(k::NotAPlan), {name});
         case PlanProblem::MissingColumn:
-            return PlanSourceText(reading.at, Fill(Text(k::MissingColumn), {reading.detail}));
-        case PlanProblem::EmptyCell:
-            return PlanSourceText(reading.at, Fill(Text(k::EmptyCell), {reading.detail}));
-        case PlanProblem::BadNumber:
             return PlanSourceText(reading.at,
-                                  Fill(Text(k::BadNumber), {reading.detail, reading.value}));
+                                  FillNumbered(Text(k::MissingColumn), {reading.detail}));
+        case PlanProblem::EmptyCell:
+            return PlanSourceText(reading.at, FillNumbered(Text(k::EmptyCell), {reading.detail}));
+        case PlanProblem::BadNumber:
+            return PlanSourceText(
+                reading.at, FillNumbered(Text(k::BadNumber), {reading.detail, reading.value}));
         case PlanProblem::NoPositions:
-            return Fill(Text(k::NoPositions), {name});
+            return FillNumbered(Text(k::NoPositions), {name});
         case PlanProblem::TooManyPositions:
             break;
     }
-    return Fill(Text(k::TooMany), {name, std::to_string(kMaxPlanPositions)});
+    return FillNumbered(Text(k::TooMany), {name, std::to_string(kMaxPlanPositions)});
 }
 
 }  // namespace velmora::jobs

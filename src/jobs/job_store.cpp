@@ -700,12 +700,12 @@ PlanResult JobStore::PlanPositions(std::int64_t jobId, std::span<const PlannedPo
         Query closure(db, "SELECT id FROM closures WHERE job_id = ?1 AND name = ?2");
         Query tray(db, "SELECT id FROM trays WHERE closure_id = ?1 AND number = ?2");
         Query cable(db, "SELECT id FROM cables WHERE closure_id = ?1 AND name = ?2");
-        // Each tray's context and planner, made once for all its positions.
-        struct OfTray {
-            TrayContext context;
-            std::unique_ptr<Planner> planner;
-        };
-        std::map<std::int64_t, OfTray> trays;
+        // Each tray's context, read once. The planner of the tray at hand is kept while
+        // the plan stays on it: every planner holds open statements, and SQLite walks
+        // all open cursors whenever it opens one.
+        std::map<std::int64_t, TrayContext> trays;
+        std::unique_ptr<Planner> planner;
+        std::int64_t plannerTray = 0;
         std::set<std::pair<std::int64_t, int>> named;
         for (at = 0; at < plan.size(); ++at) {
             const PlannedPosition& p = plan[at];
@@ -724,11 +724,13 @@ PlanResult JobStore::PlanPositions(std::int64_t jobId, std::span<const PlannedPo
                 return Refuse(Refusal::PositionPlannedTwice,
                               std::to_string(p.tray) + "/" + std::to_string(p.position));
             auto [found, made] = trays.try_emplace(*trayId);
-            if (made) {
-                found->second.context = *ReadTray(db, *trayId);
-                found->second.planner = std::make_unique<Planner>(db, found->second.context);
+            if (made) found->second = *ReadTray(db, *trayId);
+            if (!planner || plannerTray != *trayId) {
+                planner.reset();
+                planner = std::make_unique<Planner>(db, found->second);
+                plannerTray = *trayId;
             }
-            auto planned = found->second.planner->Plan(p.position, ends[0], ends[1]);
+            auto planned = planner->Plan(p.position, ends[0], ends[1]);
             if (auto* refused = std::get_if<JobResult>(&planned)) return *refused;
         }
         tx.Commit();

@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
     report::Report made = report::MakeReport(records, {}, {.job = matrix.job.details.name},
                                              matrix.limits, folder, TableLanguage::English,
                                              report::LoadCaptions(), report::SpliceNumbers(matrix));
-    made.asBuilt = report::MakeAsBuilt(matrix, captions);
+    made.asBuilt = report::MakeAsBuilt(matrix, captions, made.captions);
     const report::WriteResult report = report::WriteReport(pdf, made);
     const double reportSeconds = bench::Seconds(Clock::now() - t0);
     std::printf("report.pdf   %zu records, %zu sections: %.3f s, %ju bytes %s\n", records.size(),

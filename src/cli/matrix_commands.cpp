@@ -108,13 +108,12 @@ int RunMatrix(CliContext& context, CommandArgs args) {
         parsed.file);
     if (status != kExitOk) return status;
     const jobs::MatrixCounts& n = matrix->totals;
-    std::printf("%s\n", (matrix->Passed() ? captions.jobPassed : captions.jobNotPassed).c_str());
-    std::printf("%s %zu, %s %zu, %s %zu, %s %zu, %s %zu, %s %zu\n", captions.closures.c_str(),
-                matrix->closures.size(), captions.positions.c_str(), n.positions,
-                captions.spliced.c_str(), n.spliced,
-                captions.report[report::Caption::Passed].c_str(), n.passed,
-                captions.unplaced.c_str(), matrix->unplaced.size(), captions.testSplices.c_str(),
-                matrix->testSplices.size());
+    std::printf("%s\n", captions.Verdict(jobs::JudgeJob(*matrix)).c_str());
+    std::printf("%s %zu, %s %zu, %s %zu, %s %zu, %s %zu, %s %zu, %s %zu\n",
+                captions.closures.c_str(), matrix->closures.size(), captions.positions.c_str(),
+                n.positions, captions.spliced.c_str(), n.spliced, captions.passed.c_str(), n.passed,
+                captions.replacedCount.c_str(), n.replaced, captions.unplaced.c_str(),
+                matrix->unplaced.size(), captions.testSplices.c_str(), matrix->testSplices.size());
     return kExitOk;
 }
 

@@ -1,6 +1,9 @@
 #include "jobs/job_store.h"
 
+#include <algorithm>
 #include <exception>
+#include <map>
+#include <memory>
 #include <set>
 #include <type_traits>
 #include <utility>
@@ -256,6 +259,42 @@ std::vector<std::int64_t> ReadLatestUnplaced(sqlite3* db, std::string_view job, 
     while (q.Next()) ids.push_back(q.Int(0));
     return ids;
 }
+
+// A record placed on a position holding a newer splice does not count there: the
+// newer one does. When that newer splice fails, the record would be taken for its
+// re-splice, which it cannot be; such a placing is refused.
+class SpliceOrder {
+  public:
+    SpliceOrder(sqlite3* db, const std::string& job, const Limits& defaults)
+        : limits_(defaults),
+          ordinal_(db, "SELECT ordinal FROM records WHERE id = ?1"),
+          newest_(db,
+                  "SELECT records.ordinal, records.bytes FROM placings "
+                  "JOIN records ON records.id = placings.record_id "
+                  "WHERE placings.position_id = ?1 AND placings.record_id <> ?2 "
+                  "ORDER BY records.ordinal DESC LIMIT 1") {
+        Query own(db, "SELECT max_loss, max_angle FROM jobs WHERE name = ?1", job);
+        if (own.Next()) {
+            limits_.maxLoss = own.OptionalNumber(0).value_or(limits_.maxLoss);
+            limits_.maxAngle = own.OptionalNumber(1).value_or(limits_.maxAngle);
+        }
+    }
+
+    // Whether placing `recordId` on `positionId` would put it under a newer failure.
+    bool UnderNewerFailure(std::int64_t recordId, std::int64_t positionId) {
+        if (!newest_.Again(positionId, recordId).Next()) return false;
+        if (!ordinal_.Again(recordId).Next() || ordinal_.Int(0) >= newest_.Int(0)) return false;
+        SpliceRecord newest;
+        const auto bytes = newest_.Blob(1);
+        std::copy_n(bytes.begin(), std::min(bytes.size(), kRecordSize), newest.bytes.begin());
+        return Judge(newest, limits_) != Mark::Pass;
+    }
+
+  private:
+    Limits limits_;
+    Query ordinal_;
+    Query newest_;
+};
 
 std::optional<std::string> JobNameOf(sqlite3* db, std::int64_t jobId) {
     Query q(db, "SELECT name FROM jobs WHERE id = ?1", jobId);
@@ -652,6 +691,54 @@ JobResult JobStore::PlanPosition(std::int64_t trayId, int number, FibreEnd a, Fi
     });
 }
 
+PlanResult JobStore::PlanPositions(std::int64_t jobId, std::span<const PlannedPosition> plan) {
+    std::size_t at = 0;
+    JobResult result = Guard("planning positions", true, [&]() -> JobResult {
+        sqlite3* db = archive_.db_;
+        WriteTransaction tx(db);
+        if (!JobNameOf(db, jobId)) return Refuse(Refusal::NoSuchJob, std::to_string(jobId));
+        Query closure(db, "SELECT id FROM closures WHERE job_id = ?1 AND name = ?2");
+        Query tray(db, "SELECT id FROM trays WHERE closure_id = ?1 AND number = ?2");
+        Query cable(db, "SELECT id FROM cables WHERE closure_id = ?1 AND name = ?2");
+        // Each tray's context, read once. The planner of the tray at hand is kept while
+        // the plan stays on it: every planner holds open statements, and SQLite walks
+        // all open cursors whenever it opens one.
+        std::map<std::int64_t, TrayContext> trays;
+        std::unique_ptr<Planner> planner;
+        std::int64_t plannerTray = 0;
+        std::set<std::pair<std::int64_t, int>> named;
+        for (at = 0; at < plan.size(); ++at) {
+            const PlannedPosition& p = plan[at];
+            const auto closureId = closure.Again(jobId, p.closure).Single();
+            if (!closureId) return Refuse(Refusal::NoSuchClosure, p.closure);
+            const auto trayId = tray.Again(*closureId, p.tray).Single();
+            if (!trayId) return Refuse(Refusal::NoSuchTray, std::to_string(p.tray));
+            FibreEnd ends[2];
+            for (int e = 0; e < 2; ++e) {
+                const std::string& name = e == 0 ? p.cableA : p.cableB;
+                const auto cableId = cable.Again(*closureId, name).Single();
+                if (!cableId) return Refuse(Refusal::NoSuchCable, name);
+                ends[e] = {*cableId, e == 0 ? p.fibreA : p.fibreB};
+            }
+            if (!named.insert({*trayId, p.position}).second)
+                return Refuse(Refusal::PositionPlannedTwice,
+                              std::to_string(p.tray) + "/" + std::to_string(p.position));
+            auto [found, made] = trays.try_emplace(*trayId);
+            if (made) found->second = *ReadTray(db, *trayId);
+            if (!planner || plannerTray != *trayId) {
+                planner.reset();
+                planner = std::make_unique<Planner>(db, found->second);
+                plannerTray = *trayId;
+            }
+            auto planned = planner->Plan(p.position, ends[0], ends[1]);
+            if (auto* refused = std::get_if<JobResult>(&planned)) return *refused;
+        }
+        tx.Commit();
+        return Counted(plan.size());
+    });
+    return {result, result.ok() ? 0 : std::min(at, plan.size())};
+}
+
 std::optional<std::vector<std::int64_t>> JobStore::LatestUnplaced(std::int64_t jobId,
                                                                   std::size_t count) {
     return Guard("reading unplaced records", false,
@@ -683,6 +770,7 @@ JobResult JobStore::PlaceRecords(const PlacingRequest& request) {
         if (record->placed || !seen.insert(id).second) return Refuse(Refusal::RecordPlaced, named);
     }
     Planner planner(db, *tray);
+    SpliceOrder order(db, tray->job, request.limits);
     Change(db, "DELETE FROM placing_undo");
     Query place(db, "INSERT INTO placings(record_id, position_id) VALUES (?1, ?2)");
     Query keep(db, "INSERT INTO placing_undo(record_id, position_id, made) VALUES (?1, ?2, ?3)");
@@ -693,6 +781,8 @@ JobResult JobStore::PlaceRecords(const PlacingRequest& request) {
                          {request.b.cable, request.b.fibre + step});
         if (auto* refused = std::get_if<JobResult>(&planned)) return *refused;
         const auto [position, made] = std::get<Planner::Planned>(planned);
+        if (order.UnderNewerFailure(request.records[k], position))
+            return Refuse(Refusal::OlderThanFailure, std::to_string(request.records[k]));
         place.Again(request.records[k], position).Run();
         keep.Again(request.records[k], position, int{made}).Run();
     }
@@ -747,7 +837,7 @@ JobResult JobStore::UndoLastPlacing() {
     });
 }
 
-JobResult JobStore::Move(std::int64_t recordId, std::int64_t positionId) {
+JobResult JobStore::Move(std::int64_t recordId, std::int64_t positionId, const Limits& limits) {
     return Guard("moving a splice", true, [&]() -> JobResult {
         sqlite3* db = archive_.db_;
         WriteTransaction tx(db);
@@ -763,6 +853,8 @@ JobResult JobStore::Move(std::int64_t recordId, std::int64_t positionId) {
         if (record->job != position.Text(0))
             return Refuse(Refusal::RecordOfOtherJob, std::to_string(recordId));
         if (record->test) return Refuse(Refusal::RecordIsTestSplice, std::to_string(recordId));
+        if (SpliceOrder(db, position.Text(0), limits).UnderNewerFailure(recordId, positionId))
+            return Refuse(Refusal::OlderThanFailure, std::to_string(recordId));
         Change(db, "INSERT OR REPLACE INTO placings(record_id, position_id) VALUES (?1, ?2)",
                recordId, positionId);
         tx.Commit();

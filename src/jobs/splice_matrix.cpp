@@ -14,7 +14,8 @@ namespace velmora::jobs {
 class MatrixReader {
   public:
     explicit MatrixReader(archive::Archive& archive) : archive_(archive) {}
-    std::optional<SpliceMatrix> Read(std::string_view name, const Limits& defaults);
+    std::optional<SpliceMatrix> Read(std::string_view name, const Limits& defaults,
+                                     MatrixDetail detail);
 
   private:
     void ReadLayout(SpliceMatrix& matrix);
@@ -40,6 +41,7 @@ using sql::SqlFailure;
 void Count(MatrixCounts& counts, const MatrixRow& row) {
     ++counts.positions;
     if (!row.resplices.empty()) ++counts.respliced;
+    counts.replaced += row.resplices.size();
     if (!row.splice) return;
     ++counts.spliced;
     if (row.splice->mark == Mark::Pass) {
@@ -58,9 +60,17 @@ void Add(MatrixCounts& to, const MatrixCounts& counts) {
     to.failed += counts.failed;
     to.overLimit += counts.overLimit;
     to.respliced += counts.respliced;
+    to.replaced += counts.replaced;
 }
 
 }  // namespace
+
+MatrixCounts CountRows(std::span<const MatrixRow> rows, std::optional<int> tray) {
+    MatrixCounts counts;
+    for (const MatrixRow& row : rows)
+        if (!tray || row.tray == *tray) Count(counts, row);
+    return counts;
+}
 
 void MatrixReader::ReadLayout(SpliceMatrix& matrix) {
     sqlite3* db = archive_.db_;
@@ -192,7 +202,8 @@ void MatrixReader::NumberSplices(SpliceMatrix& matrix) {
     for (MatrixSplice& s : matrix.testSplices) fill(s);
 }
 
-std::optional<SpliceMatrix> MatrixReader::Read(std::string_view name, const Limits& defaults) {
+std::optional<SpliceMatrix> MatrixReader::Read(std::string_view name, const Limits& defaults,
+                                               MatrixDetail detail) {
     std::optional<JobInfo> job = JobStore(archive_).Job(name);
     if (!job) return std::nullopt;
     constexpr const char* kWhat = "reading the splice matrix";
@@ -215,9 +226,9 @@ std::optional<SpliceMatrix> MatrixReader::Read(std::string_view name, const Limi
         } end{archive_.db_};
         ReadLayout(matrix);
         ReadSplices(matrix);
-        NumberSplices(matrix);
+        if (detail == MatrixDetail::Full) NumberSplices(matrix);
         for (MatrixClosure& c : matrix.closures) {
-            for (const MatrixRow& row : c.rows) Count(c.counts, row);
+            c.counts = CountRows(c.rows);
             Add(matrix.totals, c.counts);
         }
         return matrix;
@@ -231,8 +242,8 @@ std::optional<SpliceMatrix> MatrixReader::Read(std::string_view name, const Limi
 }
 
 std::optional<SpliceMatrix> ReadMatrix(archive::Archive& archive, std::string_view name,
-                                       const Limits& defaults) {
-    return MatrixReader(archive).Read(name, defaults);
+                                       const Limits& defaults, MatrixDetail detail) {
+    return MatrixReader(archive).Read(name, defaults, detail);
 }
 
 }  // namespace velmora::jobs

@@ -12,11 +12,14 @@
 #include "base/app_config.h"
 #include "base/language.h"
 #include "history/splice_record.h"
+#include "jobs/job_verdict.h"
 #include "jobs/jobs_texts.h"
+#include "jobs/matrix_texts.h"
 #include "report/report_data.h"
 #include "ui/app/message_box.h"
 #include "ui/app/qt_text.h"
 #include "ui/app/ui_colours.h"
+#include "ui/report/report_dlg.h"
 
 namespace velmora::ui {
 
@@ -105,32 +108,13 @@ QString CountsText(const jobs::MatrixCounts& c) {
     return text;
 }
 
-QString Number(std::size_t n) {
-    return n ? QString::number(n) : QString();
-}
-
-// A tray's counts, from its rows of the matrix.
-jobs::MatrixCounts TrayCounts(const jobs::MatrixClosure& closure, int tray) {
-    jobs::MatrixCounts counts;
-    for (const jobs::MatrixRow& row : closure.rows) {
-        if (row.tray != tray) continue;
-        ++counts.positions;
-        if (!row.splice) continue;
-        ++counts.spliced;
-        const Mark mark = row.splice->mark;
-        if (mark == Mark::Pass) ++counts.passed;
-        if (mark == Mark::Failed) ++counts.failed;
-        if (OverLimit(mark)) ++counts.overLimit;
-    }
-    return counts;
-}
-
 }  // namespace
 
 // One reading of the archive, made on its thread.
 struct CJobDlg::TreeResult {
     QString error;
     std::vector<jobs::JobInfo> jobs;
+    std::vector<jobs::JobStanding> standings;          // of `jobs`, in their order
     std::shared_ptr<const jobs::SpliceMatrix> matrix;  // of the job shown; null: none
 };
 
@@ -146,7 +130,8 @@ CJobDlg::CJobDlg(QWidget* parent, PageContext& context)
       place_(Q(jt::BtnPlace)),
       undoPlacing_(Q(jt::BtnUndoPlacing)),
       move_(Q(jt::BtnMove)),
-      testSplice_(Q(jt::BtnTestSplice)) {
+      testSplice_(Q(jt::BtnTestSplice)),
+      report_(ReportButtonText()) {
     LayOutPage();
     positionModel_.SetFetcher(
         [this](int generation, int first, int count) { FetchRows(generation, first, count); });
@@ -168,6 +153,7 @@ CJobDlg::CJobDlg(QWidget* parent, PageContext& context)
     connect(&undoPlacing_, &QPushButton::clicked, this, [this] { OnBnClickedUndoPlacing(); });
     connect(&move_, &QPushButton::clicked, this, [this] { OnBnClickedMove(); });
     connect(&testSplice_, &QPushButton::clicked, this, [this] { OnBnClickedTestSplice(); });
+    connect(&report_, &QPushButton::clicked, this, [this] { OnBnClickedReport(); });
     UpdateButtons();
 }
 
@@ -210,6 +196,7 @@ void CJobDlg::LayOutPage() {
     tableButtons_.addWidget(&undoPlacing_, 0, 1);
     tableButtons_.addWidget(&move_, 1, 0);
     tableButtons_.addWidget(&testSplice_, 1, 1);
+    tableButtons_.addWidget(&report_, 2, 0);
     tableButtons_.setColumnStretch(2, 1);
     rightLayout_.setContentsMargins(0, 0, 0, 0);
     rightLayout_.setSpacing(kSpacing);
@@ -267,8 +254,9 @@ void CJobDlg::Refresh() {
             // No archive yet is no failure: there are no jobs.
             if (error.code != archive::ErrorCode::NoArchive)
                 result->error = Q(archive::ArchiveErrorText(error));
-        } else if (auto jobs = jobs::JobStore(*archive).Jobs()) {
-            result->jobs = std::move(*jobs);
+        } else if (auto standings = jobs::ReadJobStandings(*archive, report::LoadLimits(folder))) {
+            result->standings = std::move(*standings);
+            for (const jobs::JobStanding& s : result->standings) result->jobs.push_back(s.job);
             const auto shown =
                 std::find_if(result->jobs.begin(), result->jobs.end(),
                              [&](const auto& j) { return j.details.name == wanted; });
@@ -311,8 +299,13 @@ void CJobDlg::ShowTree(TreeResult& result) {
         if (name.size() > longestName.size()) longestName = name;
         return item;
     };
-    auto counts = [&](QTreeWidgetItem* item, const jobs::MatrixCounts& c) {
-        item->setText(kCountsColumn, CountsText(c));
+    // The job's verdict in a word before its counts; the core's counts everywhere.
+    const jobs::MatrixCaptions words = jobs::LoadMatrixCaptions();
+    auto counts = [&](QTreeWidgetItem* item, const jobs::MatrixCounts& c,
+                      std::optional<jobs::JobState> state = std::nullopt) {
+        item->setText(
+            kCountsColumn,
+            (state ? Q(words.State(*state)) + QStringLiteral(": ") : QString()) + CountsText(c));
         if (item->text(kCountsColumn).size() > longestCounts.size())
             longestCounts = item->text(kCountsColumn);
     };
@@ -321,7 +314,8 @@ void CJobDlg::ShowTree(TreeResult& result) {
     auto wanted = [&](QTreeWidgetItem* item, Node node, std::int64_t id) {
         if (keep && keep->node == node && keep->id == id) select = item;
     };
-    for (const jobs::JobInfo& info : jobs_) {
+    for (std::size_t at = 0; at < jobs_.size(); ++at) {
+        const jobs::JobInfo& info = jobs_[at];
         auto* job = new QTreeWidgetItem(QStringList{Q(info.details.name)});  // the tree takes it
         top.push_back(job);
         if (job->text(kNameColumn).size() > longestName.size())
@@ -330,10 +324,11 @@ void CJobDlg::ShowTree(TreeResult& result) {
         job->setData(kNameColumn, kIdRole, QVariant::fromValue<qlonglong>(info.id));
         wanted(job, Node::Job, info.id);
         if (!matrix_ || matrix_->job.id != info.id) {
-            job->setText(kCountsColumn, QString::number(info.placed));
+            if (at < result.standings.size())
+                counts(job, result.standings[at].counts, result.standings[at].verdict.state);
             continue;
         }
-        counts(job, matrix_->totals);
+        counts(job, matrix_->totals, jobs::JudgeJob(*matrix_).state);
         for (const jobs::MatrixClosure& closure : matrix_->closures) {
             QTreeWidgetItem* c =
                 add(job, Node::Closure, closure.closure.id, Q(closure.closure.details.name));
@@ -342,7 +337,7 @@ void CJobDlg::ShowTree(TreeResult& result) {
             for (const jobs::TrayInfo& tray : closure.trays) {
                 QTreeWidgetItem* t =
                     add(c, Node::Tray, tray.id, Q(jt::TrayItem).arg(tray.details.number));
-                counts(t, TrayCounts(closure, tray.details.number));
+                counts(t, jobs::CountRows(closure.rows, tray.details.number));
                 wanted(t, Node::Tray, tray.id);
             }
             for (const jobs::CableInfo& cable : closure.cables) {
@@ -501,13 +496,13 @@ CPagedTableModel::Row CJobDlg::RowOf(const Item& item) const {
     if (const jobs::MatrixSplice* s = item.splice) {
         row.texts << Q(LossText(s->record)) << (item.test ? Q(jt::MarkTest) : MarkText(s->mark))
                   << Q(s->splicer) << Q(TimeText(s->record))
-                  << Number(item.row ? item.row->resplices.size() : 0);
+                  << Q(item.row ? jobs::ReplacedText(*item.row) : std::string());
         row.id = s->recordId;
         if (!item.test && s->mark == Mark::Failed) row.tint = kFailedRowColour;
         if (!item.test && OverLimit(s->mark)) row.tint = kOverLimitRowColour;
     } else {
         row.texts << QString() << Q(jt::Planned) << QString() << QString()
-                  << Number(item.row ? item.row->resplices.size() : 0);
+                  << Q(item.row ? jobs::ReplacedText(*item.row) : std::string());
     }
     return row;
 }
@@ -546,6 +541,7 @@ void CJobDlg::UpdateButtons() {
     move_.setEnabled(splice && !testList_);
     testSplice_.setEnabled(splice);
     testSplice_.setText(testList_ ? Q(jt::BtnCountSplice) : Q(jt::BtnTestSplice));
+    report_.setEnabled(matrix_ != nullptr);
     // The team view is the team archive as last read: nothing in it is edited here.
     if (TeamShown())
         for (CWBButton* button : {&newJob_, &edit_, &addClosure_, &addCable_, &addTray_, &delete_,
@@ -890,6 +886,7 @@ void CJobDlg::OnBnClickedPlace() {
             request.a = {f->Choice("a")->currentData().toLongLong(), f->Number("a.fibre")->value()};
             request.b = {f->Choice("b")->currentData().toLongLong(), f->Number("b.fibre")->value()};
             request.records = previewIds_;
+            request.limits = report::LoadLimits(Config().AppDirectory);
             return [request](jobs::JobStore& store) { return store.Place(request); };
         },
         [](const jobs::JobResult& result) { return Q(jt::Placed).arg(result.count); });
@@ -1023,6 +1020,12 @@ void CJobDlg::OnBnClickedTestSplice() {
             const QString refusal = OutcomeText(result);
             emit StatusNotice(!refusal.isEmpty() ? refusal : test ? Q(jt::Marked) : Q(jt::Counted));
         });
+}
+
+void CJobDlg::OnBnClickedReport() {
+    if (!matrix_) return ShowBox(Text(jt::ChooseJob));
+    // The team view is read: its job's limits are shown, never written.
+    ReportOnJob(this, TeamShown() ? nullptr : Archiver(), matrix_->job.details, DataFolder());
 }
 
 }  // namespace velmora::ui

@@ -69,6 +69,8 @@ class CJobDlg : public CPageDlg {
     void OnBnClickedMove();
     // The splice of the row chosen becomes a test splice, or counts again.
     void OnBnClickedTestSplice();
+    // The report of the job shown, made from the job whatever the Archive tab shows.
+    void OnBnClickedReport();
 
     // True from a request until its answer has been shown.
     bool Busy() const { return pending_ > 0; }
@@ -168,6 +170,7 @@ class CJobDlg : public CPageDlg {
     CWBButton undoPlacing_;
     CWBButton move_;
     CWBButton testSplice_;
+    CWBButton report_;
     QVBoxLayout pageLayout_;
     QVBoxLayout leftLayout_;
     QVBoxLayout rightLayout_;

@@ -111,7 +111,8 @@ TEST_F(JobPageTest, BuildAJobPlaceSplicesRedoAFailureAndUndoIt) {
     EXPECT_EQ(Page().PositionModel().index(1, 0).data(Qt::BackgroundRole).value<QColor>(),
               kFailedRowColour);
 
-    // The failure redone: a newer splice on position 2 counts, the failure is its re-splice.
+    // The failure redone: a newer splice on position 2 counts, the failure is the attempt
+    // it replaced, named.
     Store({Splice(10)});
     Page().Refresh();
     ASSERT_TRUE(Settled());
@@ -120,7 +121,8 @@ TEST_F(JobPageTest, BuildAJobPlaceSplicesRedoAFailureAndUndoIt) {
     ASSERT_EQ(Rows().size(), 3u);
     EXPECT_EQ(Rows()[1],
               "2|F-112|14: tube 2 orange, orange|F-113|2: tube 1 blue, orange|0.02|Passed|" +
-                  QString(sim::kSimSerialNumber) + "|" + Q(TimeText(Splice(10))) + "|1");
+                  QString(sim::kSimSerialNumber) + "|" + Q(TimeText(Splice(10))) +
+                  "|No. 3, 0.40 dB, Splice failed");
     EXPECT_FALSE(Page().PositionModel().index(1, 0).data(Qt::BackgroundRole).isValid());
 
     Page().OnBnClickedUndoPlacing();

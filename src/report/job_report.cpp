@@ -173,6 +173,10 @@ AsBuilt MakeAsBuilt(const jobs::SpliceMatrix& m, const jobs::MatrixCaptions& c) 
     if (!m.testSplices.empty())
         built.tables.push_back(SpliceTable(c.testSplices, m.testSplices, c));
     if (!m.unplaced.empty()) built.tables.push_back(SpliceTable(c.unplaced, m.unplaced, c));
+    const jobs::DiagramTexts diagramTexts = jobs::LoadDiagramTexts(c);
+    for (const jobs::MatrixClosure& closure : m.closures)
+        for (jobs::TrayDiagram& diagram : jobs::MakeTrayDiagrams(closure, diagramTexts))
+            built.diagrams.push_back(std::move(diagram));
     return built;
 }
 

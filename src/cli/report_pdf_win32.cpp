@@ -2,7 +2,7 @@
 #include <cstdio>
 
 #include "cli/report_pdf.h"
-#include "ui/report/diagram_painter.h"
+#include "ui/report/diagram_png.h"
 #include "ui/report/report_render.h"
 
 namespace velmora::cli {

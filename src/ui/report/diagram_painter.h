@@ -1,15 +1,14 @@
 #pragma once
 // The splice diagram drawn with QPainter: on the Jobs tab, on the job report's PDF
-// pages, and into a PNG file for velmora-cli (through the PDF writer module, so that
-// the tool maps Qt Gui for nothing else). Qt Gui only, no widgets.
+// pages, and into a PNG file for velmora-cli (diagram_png.h, through the PDF writer
+// module, so that the tool maps Qt Gui for nothing else). Qt Gui only, no widgets.
 #include <QFont>
 #include <QPainter>
 #include <QString>
 #include <optional>
-#include <span>
-#include <string>
 
 #include "jobs/splice_diagram.h"
+#include "ui/report/diagram_png.h"
 
 namespace velmora::report {
 
@@ -33,11 +32,5 @@ class DiagramPainter : public jobs::DiagramCanvas {
     QPainter& painter_;
     QString family_;
 };
-
-// The diagrams one below another as a PNG file's bytes: `width` units wide, each
-// unit `scale` pixels; nothing when the image cannot be made. Needs a
-// QGuiApplication (GuiForReport).
-std::optional<std::string> DiagramPng(std::span<const jobs::TrayDiagram> diagrams, double width,
-                                      double scale);
 
 }  // namespace velmora::report

@@ -1,7 +1,7 @@
 // The entries of the PDF writer module (report_pdf_module.h): an application object
 // for Qt Gui, then the document or the diagram.
 #include "report/report_pdf_module.h"
-#include "ui/report/diagram_painter.h"
+#include "ui/report/diagram_png.h"
 #include "ui/report/report_render.h"
 
 extern "C" __attribute__((visibility("default"))) void velmora_report_pdf_document_v2(

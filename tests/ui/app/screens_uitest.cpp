@@ -191,7 +191,8 @@ TEST_P(Screens, FirmwarePageWithAFileChosenAndAfterTheUpdate) {
 // The Jobs tab with a tray's diagram below its table, on a laptop's screen and on
 // wide ones: the window's smallest size fits 1,280 x 720; the table's columns all
 // show from 1,366 wide, beside a tree that does not take half the width; the
-// diagram has room; the buttons keep their captions and never stretch across.
+// diagram has room; on every tab the buttons keep their captions and never stretch
+// across the window.
 TEST_P(Screens, JobsTabWithItsDiagramFromLaptopToWideScreens) {
     {
         auto opened = archive::Archive::Open(archive::ArchiveFile(par.path()));
@@ -226,6 +227,19 @@ TEST_P(Screens, JobsTabWithItsDiagramFromLaptopToWideScreens) {
     for (const QSize size : {QSize(1280, 720), QSize(1366, 768), QSize(3000, 1800)}) {
         SCOPED_TRACE(size.width());
         dlg->resize(size);
+        // On every tab the buttons keep their captions and never stretch across.
+        for (int tab = 0; tab < dlg->TabCtrl().GetItemCount(); ++tab) {
+            SelectTab(tab);
+            QApplication::processEvents();
+            for (QAbstractButton* button : dlg->findChildren<QAbstractButton*>()) {
+                if (!button->isVisible()) continue;
+                EXPECT_GE(button->width(), button->sizeHint().width())
+                    << tab << " " << button->text().toStdString();
+                EXPECT_LE(button->width(), std::max(2 * button->sizeHint().width(), 240))
+                    << tab << " " << button->text().toStdString();
+            }
+        }
+        SelectTab(kJobTab);
         QApplication::processEvents();
         CListCtrlEx& table = page.PositionList();
         int columns = 0;
@@ -236,12 +250,6 @@ TEST_P(Screens, JobsTabWithItsDiagramFromLaptopToWideScreens) {
             EXPECT_LT(page.Tree().width(), table.width());
         }
         EXPECT_GE(page.DiagramArea().height(), 150);
-        for (QAbstractButton* button : page.findChildren<QAbstractButton*>()) {
-            if (!button->isVisible()) continue;
-            EXPECT_GE(button->width(), button->sizeHint().width()) << button->text().toStdString();
-            EXPECT_LE(button->width(), 2 * button->sizeHint().width())
-                << button->text().toStdString();
-        }
         Save(*dlg, QStringLiteral("jobs_%1x%2").arg(size.width()).arg(size.height()));
     }
 }

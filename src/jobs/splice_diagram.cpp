@@ -249,16 +249,17 @@ Rgb LinkColour(std::optional<Mark> mark) {
     return 0xe07b00;
 }
 
-TrayDiagram MakeTrayDiagram(const MatrixClosure& closure, int tray, const DiagramTexts& texts) {
+namespace {
+
+// The diagram of tray `tray` of `closure`, whose positions are `rows`.
+TrayDiagram DiagramOf(const MatrixClosure& closure, int tray,
+                      std::span<const MatrixRow* const> rows, const DiagramTexts& texts) {
     const MatrixCaptions& c = texts.matrix;
     TrayDiagram diagram;
     diagram.title = c.closure + " " + closure.closure.details.name + " \u00b7 " +
                     c[MatrixColumn::Tray] + " " + std::to_string(tray);
     diagram.legend = {c.report[report::Caption::MarkPass], c.report[report::Caption::MarkFailed],
                       c.overLimit, c.planned};
-    std::vector<const MatrixRow*> rows;
-    for (const MatrixRow& row : closure.rows)
-        if (row.tray == tray) rows.push_back(&row);
     // A side lists its fibres by cable, in the closure's order of cables, each cable
     // under its heading; `rowOf` finds a fibre's row.
     std::map<std::string, std::size_t, std::less<>> cableAt;
@@ -308,10 +309,23 @@ TrayDiagram MakeTrayDiagram(const MatrixClosure& closure, int tray, const Diagra
     return diagram;
 }
 
+}  // namespace
+
+TrayDiagram MakeTrayDiagram(const MatrixClosure& closure, int tray, const DiagramTexts& texts) {
+    std::vector<const MatrixRow*> rows;
+    for (const MatrixRow& row : closure.rows)
+        if (row.tray == tray) rows.push_back(&row);
+    return DiagramOf(closure, tray, rows, texts);
+}
+
 std::vector<TrayDiagram> MakeTrayDiagrams(const MatrixClosure& closure, const DiagramTexts& texts) {
+    // The closure's rows by tray, in one pass: a closure of many trays costs its rows once.
+    std::map<int, std::vector<const MatrixRow*>> byTray;
+    for (const MatrixRow& row : closure.rows) byTray[row.tray].push_back(&row);
     std::vector<TrayDiagram> diagrams;
     for (const TrayInfo& tray : closure.trays)
-        diagrams.push_back(MakeTrayDiagram(closure, tray.details.number, texts));
+        diagrams.push_back(
+            DiagramOf(closure, tray.details.number, byTray[tray.details.number], texts));
     return diagrams;
 }
 

@@ -414,6 +414,7 @@ CHINESE = {
     ("Job", "No_Jobs"): "尚无工程：请点击“新建工程”，或在档案页为记录命名工程",
     ("Job", "Col_Place"): "接头盒 / 盘 / 位置",
     ("Job", "Place_Text"): "%1 / %2 / %3",
+    ("Job", "No_Trays"): "接头盒 %1 没有熔接盘",
     # ---- end of the Job tab's captions ----
     ("TeamWindow", "Title"): "团队档案",
     ("TeamWindow", "Settings"): "团队档案……",
@@ -448,6 +449,7 @@ CHINESE = {
     ("TeamWindow", "As_Of"): "团队档案，截至 %1",
     ("TeamWindow", "Never_Read"): "本机尚未读取过团队档案",
     ("TeamWindow", "Read_Only_View"): "团队视图为只读：请在“本机”中编辑",
+    ("TeamWindow", "No_Team_Jobs"): "团队视图中没有工程",
     ("Team", "Not_Available"): "无法使用团队档案：无法加载 PostgreSQL 客户端库 libpq（%1）",
     ("Team", "Not_Joined"): "本机尚未加入团队档案",
     ("Team", "Bad_Address"): "团队档案的地址无法使用：%1",

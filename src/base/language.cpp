@@ -225,7 +225,7 @@ std::span<const TextKey> AllTextKeys() {
                            j::ChooseTray,      j::ChooseSplice,
                            j::ChooseCable,     j::NothingToPlace,
                            j::NoJobs,          j::ColPlace,
-                           j::PlaceText});
+                           j::PlaceText,       j::NoTrays});
         namespace t = team_tab;
         v.insert(v.end(), {t::NotAvailable, t::NotJoined, t::BadAddress, t::Unreachable,
                            t::AuthFailed, t::TlsFailed, t::NoRights, t::NotInitialised, t::TooNew,

@@ -502,6 +502,8 @@ inline constexpr TextKey ColPlace{"Job", "Col_Place", "Closure / tray / position
 inline constexpr TextKey PlaceText{"Job", "Place_Text", "%1 / %2 / %3"};
 // The names of the 12 fibre colours, in FibreColour order.
 inline constexpr const auto& ColourNames = job_files::ColourNames;
+// A closure without trays has no splice diagram (velmora-cli diagram).
+inline constexpr TextKey NoTrays{"Job", "No_Trays", "Closure %1 has no trays"};
 }  // namespace job_tab
 // ---- end of the Job tab's captions ----
 // Section "Team": the team archive (PostgreSQL) that laptops send to. %1: what the
@@ -593,6 +595,7 @@ inline constexpr TextKey NeverRead{"TeamWindow", "Never_Read",
                                    "The team archive has not been read on this PC yet"};
 inline constexpr TextKey ReadOnlyView{"TeamWindow", "Read_Only_View",
                                       "The team view is read-only: edit in This PC"};
+inline constexpr TextKey NoTeamJobs{"TeamWindow", "No_Team_Jobs", "The team view holds no jobs"};
 }  // namespace team_window
 }  // namespace keys
 

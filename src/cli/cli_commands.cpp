@@ -4,6 +4,7 @@
 #include <array>
 
 #include "cli/archive_commands.h"
+#include "cli/diagram_command.h"
 #include "cli/firmware_command.h"
 #include "cli/history_command.h"
 #include "cli/image_commands.h"
@@ -117,6 +118,13 @@ constexpr std::array kCommands{
                }},
     CliCommand{"geojson", "JOB -o FILE.geojson",
                "the job's closures that have a location, as GeoJSON points", RunGeoJson},
+    CliCommand{"diagram", "JOB CLOSURE [TRAY] -o FILE.svg|FILE.png [--team]",
+               "a tray's splice diagram: cable A's fibres left, cable B's right, a line per "
+               "position in the colour of its result with its loss (dashed: planned, not "
+               "spliced); without TRAY every tray of the closure, one below another",
+               [](CliContext& c, CommandArgs a) {
+                   return OnTeamView(c, a, RunDiagram, a.empty() ? "" : a[0]);
+               }},
 };
 
 }  // namespace

@@ -50,8 +50,8 @@ std::optional<std::string> ParseJobAndFile(CommandArgs args, JobAndFile& parsed)
     return std::nullopt;
 }
 
-// The job's matrix, against its limits (the report's remembered ones where it sets
-// none); nothing once the reason has been told.
+}  // namespace
+
 std::optional<jobs::SpliceMatrix> ReadJobMatrix(const std::string& job) {
     archive::OpenResult opened = archive::Archive::Open(archive::ArchiveFile(Config().AppDirectory),
                                                         {.purpose = archive::OpenFor::Reading});
@@ -77,7 +77,6 @@ std::optional<jobs::SpliceMatrix> ReadJobMatrix(const std::string& job) {
     return matrix;
 }
 
-// The file's name once written, else why not; the exit status.
 int Written(const FileWriteResult& written, const std::string& file) {
     if (!written.ok) {
         std::fprintf(stderr, "velmora-cli: %s\n",
@@ -87,8 +86,6 @@ int Written(const FileWriteResult& written, const std::string& file) {
     std::printf("%s\n", file.c_str());
     return kExitOk;
 }
-
-}  // namespace
 
 int RunMatrix(CliContext& context, CommandArgs args) {
     JobAndFile parsed;

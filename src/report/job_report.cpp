@@ -220,6 +220,10 @@ AsBuilt MakeAsBuilt(const jobs::SpliceMatrix& m, const jobs::MatrixCaptions& c,
     // Without closures every record is unplaced: the table of every splice lists them.
     if (!m.unplaced.empty() && !m.closures.empty())
         built.tables.push_back(SpliceTable(c.unplaced, m.unplaced, c));
+    const jobs::DiagramTexts diagramTexts = jobs::LoadDiagramTexts(c);
+    for (const jobs::MatrixClosure& closure : m.closures)
+        for (jobs::TrayDiagram& diagram : jobs::MakeTrayDiagrams(closure, diagramTexts))
+            built.diagrams.push_back(std::move(diagram));
     return built;
 }
 

@@ -18,6 +18,7 @@
 #include "archive/archive.h"
 #include "history/splice_acceptance.h"
 #include "history/splice_record.h"
+#include "jobs/splice_diagram.h"
 #include "report/report_texts.h"
 
 namespace velmora::report {
@@ -117,6 +118,7 @@ struct AsBuilt {
     std::vector<SummaryLine> summary;
     TextTable bySplicer;            // the counting splices of each splicer
     std::vector<TextTable> tables;  // each closure, the test splices, the records not placed
+    std::vector<jobs::TrayDiagram> diagrams;  // each tray of each closure
 };
 
 struct Report {

@@ -7,6 +7,7 @@
 #include "base/app_config.h"
 #include "base/atomic_file.h"
 #include "base/path_text.h"
+#include "jobs/diagram_svg.h"
 
 namespace velmora::report {
 namespace {
@@ -33,6 +34,7 @@ p.note { margin: 0.2em 0; color: #444; }
 .side { display: inline-block; vertical-align: top; margin-right: 2em; }
 .images { display: flex; flex-wrap: wrap; gap: 12px; }
 figure { margin: 0; width: 320px; }
+figure.diagram { width: auto; margin: 1em 0; }
 figure img { width: 320px; }
 figcaption, .missing { font-size: 0.9em; overflow-wrap: anywhere; }
 .missing { color: #8a1111; width: 320px; }
@@ -252,6 +254,9 @@ std::optional<std::string> HtmlDocument(const Report& report, const Progress& pr
     if (report.asBuilt) {
         if (!report.asBuilt->bySplicer.lines.empty()) TextTableHtml(out, report.asBuilt->bySplicer);
         for (const TextTable& table : report.asBuilt->tables) TextTableHtml(out, table);
+        for (const jobs::TrayDiagram& diagram : report.asBuilt->diagrams)
+            Add(out,
+                {"<figure class=\"diagram\">\n", jobs::DiagramSvg({&diagram, 1}), "</figure>\n"});
     }
 
     Add(out,

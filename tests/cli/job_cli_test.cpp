@@ -56,6 +56,23 @@ TEST_F(JobCliTest, AJobIsBuiltPlacedAndShownAndEveryRefusalChangesNothing) {
     shown = Show();
     EXPECT_EQ(shown[0].substr(shown[0].rfind('\t')), "\t1");
 
+    // The tray's diagram as SVG and PNG, each opened by a reader of its own: a line a
+    // position; every tray of the closure, one below another, when none is named.
+    const std::string svg = scratch.path() / "tray 1.svg", png = scratch.path() / "c17.png";
+    EXPECT_EQ(Ok({"diagram", kJob, "C-17", "1", "-o", svg}), svg + "\n");
+    EXPECT_EQ(Ok({"diagram", kJob, "C-17", "-o", png}), png + "\n");
+    const test::CliRun read = test::RunProgram(
+        "/usr/bin/python3",
+        {"-c",
+         "import sys, struct, xml.etree.ElementTree as ET\n"
+         "svg = ET.parse(sys.argv[1]).getroot()\n"
+         "print(sum(1 for l in svg.iter('{http://www.w3.org/2000/svg}line')))\n"
+         "png = open(sys.argv[2], 'rb').read()\n"
+         "print(png[:8] == b'\\x89PNG\\r\\n\\x1a\\n', struct.unpack('>II', png[16:24])[0])\n",
+         svg, png},
+        scratch.path());
+    EXPECT_EQ(test::Lines(read.out), (std::vector<std::string>{"16", "True 1440"})) << read.err;
+
     const std::string before = Ok({"closure", "show", kJob, "C-17"}) + Ok({"job", "list"});
     const struct {
         std::vector<std::string> args;
@@ -74,6 +91,9 @@ TEST_F(JobCliTest, AJobIsBuiltPlacedAndShownAndEveryRefusalChangesNothing) {
         {{"closure", "add", kJob, "C-19", "--lat", "10"}, "Give both latitude"},
         {{"closure", "add", kJob, "C-19", "--lat", "91", "--lon", "0"}, "Give both latitude"},
         {{"closure", "show", kJob, "C-99"}, "There is no closure C-99"},
+        {{"diagram", kJob, "C-99", "-o", "x.svg"}, "There is no closure C-99"},
+        {{"diagram", kJob, "C-17", "3", "-o", "x.svg"}, "There is no tray 3"},
+        {{"diagram", kJob, "C-17", "1", "-o", "x.pdf"}, "diagram writes a .svg or a .png"},
         {{"job", "create", kJob}, "The name Route 7 is already taken"},
         {{"job", "create", "X", "--max-loss", "0.123"}, "--max-loss needs a number"},
         {{"test-splice", "--record", "999999"}, "There is no splice record 999999"},

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QMetaObject>
+#include <QResizeEvent>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -54,19 +56,6 @@ QStringList Captions() {
     return {Q(jt::ColPosition), Q(jt::ColCableA),   Q(jt::ColFibreA), Q(jt::ColCableB),
             Q(jt::ColFibreB),   Q(jt::ColLoss),     Q(jt::ColResult), Q(jt::ColSplicer),
             Q(jt::ColTime),     Q(jt::ColResplices)};
-}
-
-QString ColourText(jobs::FibreColour colour) {
-    return Q(jt::ColourNames[static_cast<std::size_t>(colour)]);
-}
-
-// "5: tube 1 blue, slate": the fibre, its tube and both colours by name (the
-// swatches beside it are never the only sign of a colour).
-QString FibreText(const jobs::MatrixEnd& end) {
-    return Q(jt::FibreText)
-        .arg(end.fibre)
-        .arg(end.place.tube)
-        .arg(ColourText(end.place.tubeColour), ColourText(end.place.colour));
 }
 
 // ColourRgb is 0xRRGGBB, as QRgb is (not a Windows COLORREF).
@@ -120,6 +109,7 @@ struct CJobDlg::TreeResult {
 
 CJobDlg::CJobDlg(QWidget* parent, PageContext& context)
     : CPageDlg(parent, context),
+      texts_(jobs::LoadDiagramTexts()),
       positionModel_(Captions(), CListCtrlEx::kFontHeight + 8),
       newJob_(Q(jt::BtnNewJob)),
       edit_(Q(jt::BtnEdit)),
@@ -182,6 +172,9 @@ void CJobDlg::LayOutPage() {
     treeButtons_.addWidget(&addTray_, 1, 1);
     treeButtons_.addWidget(&edit_, 2, 0);
     treeButtons_.addWidget(&delete_, 2, 1);
+    // Wider than their captions need only in the narrowest tree: on a wide screen they
+    // keep their own width rather than stretch across the tree.
+    treeButtons_.setColumnStretch(2, 1);
     leftLayout_.setContentsMargins(0, 0, 0, 0);
     leftLayout_.setSpacing(kSpacing);
     leftLayout_.addWidget(&tree_, 1);
@@ -200,24 +193,70 @@ void CJobDlg::LayOutPage() {
     tableButtons_.setColumnStretch(2, 1);
     rightLayout_.setContentsMargins(0, 0, 0, 0);
     rightLayout_.setSpacing(kSpacing);
+    // The chosen tray's diagram below its table, either side dragged taller.
+    diagramArea_.setWidget(&diagramView_);
+    diagramArea_.setWidgetResizable(true);
+    diagramArea_.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    diagramArea_.hide();
+    rightSplit_.setOrientation(Qt::Vertical);
+    rightSplit_.addWidget(&positionList_);
+    rightSplit_.addWidget(&diagramArea_);
+    rightSplit_.setChildrenCollapsible(false);
+    rightSplit_.setStretchFactor(0, 1);
+    rightSplit_.setStretchFactor(1, 1);
     rightLayout_.addWidget(&summary_);
-    rightLayout_.addWidget(&positionList_, 1);
+    rightLayout_.addWidget(&rightSplit_, 1);
     rightLayout_.addLayout(&tableButtons_);
     right_.setLayout(&rightLayout_);
 
-    // The tree takes two fifths of the width; either side may be dragged wider.
+    // The tree as wide as its names need, up to a third of the width (SplitWidths);
+    // either side may be dragged wider, and then keeps its width.
     splitter_.addWidget(&left_);
     splitter_.addWidget(&right_);
     splitter_.setChildrenCollapsible(false);
-    splitter_.setStretchFactor(0, 2);
-    splitter_.setStretchFactor(1, 3);
-    splitter_.setSizes({2, 3});
-    left_.setMinimumWidth(200);
+    splitter_.setStretchFactor(0, 0);
+    splitter_.setStretchFactor(1, 1);
+    // Room for the tree and for its buttons' captions, whatever the language.
+    left_.setMinimumWidth(std::max(200, leftLayout_.minimumSize().width()));
+    connect(&splitter_, &QSplitter::splitterMoved, this, [this] { splitDragged_ = true; });
+    connect(&rightSplit_, &QSplitter::splitterMoved, this, [this] { heightDragged_ = true; });
     pageLayout_.setContentsMargins(kPageMargin, kPageMargin, kPageMargin, kPageMargin);
     pageLayout_.setSpacing(kSpacing);
     pageLayout_.addWidget(&teamBar_);
     pageLayout_.addWidget(&splitter_, 1);
     setLayout(&pageLayout_);
+}
+
+void CJobDlg::resizeEvent(QResizeEvent* event) {
+    CPageDlg::resizeEvent(event);
+    SplitWidths();
+    SplitHeights();
+}
+
+void CJobDlg::SplitWidths() {
+    const int total = splitter_.width() - splitter_.handleWidth();
+    if (splitDragged_ || total <= 0) return;
+    // The table's columns come first: the tree takes what they leave, as much as its
+    // own columns need up to a third of the width, and never less than its minimum.
+    int table = 2 * positionList_.frameWidth() +
+                positionList_.style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    for (const int width : widths_) table += width;
+    const int left =
+        std::max(left_.minimumWidth(), std::min({treeWidth_, total / 3, total - table}));
+    splitter_.setSizes({left, total - left});
+}
+
+void CJobDlg::SplitHeights() {
+    const int total = rightSplit_.height() - rightSplit_.handleWidth();
+    if (heightDragged_ || diagramArea_.isHidden() || total <= 0) return;
+    // The tray's rows, up to half the height; the diagram the rest.
+    const int rows = std::max(static_cast<int>(items_.size()), 1);
+    const int list =
+        std::min(positionList_.header()->sizeHint().height() + rows * positionList_.RowHeight() +
+                     2 * positionList_.frameWidth() +
+                     positionList_.style()->pixelMetric(QStyle::PM_ScrollBarExtent),
+                 total / 2);
+    rightSplit_.setSizes({list, total - list});
 }
 
 void CJobDlg::ShowTeam(bool team) {
@@ -377,9 +416,15 @@ void CJobDlg::ShowTree(TreeResult& result) {
     tree_.header()->resizeSection(
         kCountsColumn, std::max(metrics.horizontalAdvance(longestCounts) + 12,
                                 metrics.horizontalAdvance(tree_.headerItem()->text(1)) + 16));
+    treeWidth_ = tree_.header()->sectionSize(kNameColumn) +
+                 tree_.header()->sectionSize(kCountsColumn) + 2 * tree_.frameWidth() +
+                 tree_.style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4;
+    SplitWidths();
+    // The team view is read-only: its empty list offers no New job.
     summary_.setText(!result.error.isEmpty() ? Q(keys::archive_tab::Failed).arg(result.error)
-                     : jobs_.empty()         ? Q(jt::NoJobs)
-                                             : QString());
+                     : !jobs_.empty()        ? QString()
+                     : TeamShown()           ? Q(keys::team_window::NoTeamJobs)
+                                             : Q(jt::NoJobs));
     summary_.setVisible(!summary_.text().isEmpty());
     if (select) {
         tree_.setCurrentItem(select);
@@ -413,6 +458,7 @@ const jobs::MatrixClosure* CJobDlg::ChosenClosure() const {
 void CJobDlg::OnTreeChosen() {
     const std::optional<Chosen> chosen = ChosenNode();
     std::vector<Item> items;
+    std::optional<jobs::TrayDiagram> diagram;
     testList_ = false;
     if (chosen && matrix_) {
         chosen_ = chosen;
@@ -429,10 +475,12 @@ void CJobDlg::OnTreeChosen() {
         if (chosen->node == Node::Tray && closure) {
             const auto tray = std::find_if(closure->trays.begin(), closure->trays.end(),
                                            [&](const auto& t) { return t.id == chosen->id; });
-            if (tray != closure->trays.end())
+            if (tray != closure->trays.end()) {
                 for (const jobs::MatrixRow& row : closure->rows)
                     if (row.tray == tray->details.number)
                         items.push_back({&row, row.splice ? &*row.splice : nullptr, false});
+                diagram = jobs::MakeTrayDiagram(*closure, tray->details.number, texts_);
+            }
         } else if (chosen->node == Node::Unplaced) {
             for (const jobs::MatrixSplice& splice : matrix_->unplaced)
                 items.push_back({nullptr, &splice, false});
@@ -443,6 +491,10 @@ void CJobDlg::OnTreeChosen() {
         }
     }
     ShowItems(std::move(items));
+    diagramArea_.setVisible(diagram.has_value());
+    diagramView_.SetDiagram(std::move(diagram));
+    SplitWidths();
+    SplitHeights();
     UpdateButtons();
 }
 
@@ -487,7 +539,8 @@ CPagedTableModel::Row CJobDlg::RowOf(const Item& item) const {
     row.swatches.resize(kColumns);
     if (item.row) {
         row.texts << QString::number(item.row->position) << Q(item.row->a.cable)
-                  << FibreText(item.row->a) << Q(item.row->b.cable) << FibreText(item.row->b);
+                  << Q(jobs::FibreText(item.row->a, texts_)) << Q(item.row->b.cable)
+                  << Q(jobs::FibreText(item.row->b, texts_));
         row.swatches[kFibreAColumn] = Swatches(item.row->a);
         row.swatches[kFibreBColumn] = Swatches(item.row->b);
     } else {
@@ -530,6 +583,7 @@ void CJobDlg::UpdateButtons() {
     const bool inClosure = ChosenClosure() != nullptr;
     const Item* item = ItemAt(positionList_.GetSelectedRow());
     const bool splice = item && item->splice;
+    newJob_.setEnabled(true);
     edit_.setEnabled(chosen && chosen->node != Node::Unplaced && chosen->node != Node::TestSplices);
     delete_.setEnabled(chosen && (chosen->node == Node::Closure || chosen->node == Node::Cable ||
                                   chosen->node == Node::Tray));

@@ -25,6 +25,7 @@
 #include "base/atomic_file.h"
 #include "base/path_text.h"
 #include "report/report_html.h"
+#include "ui/report/diagram_painter.h"
 
 namespace velmora::report {
 namespace {
@@ -48,18 +49,6 @@ const QColor kFailedFill(0xF6, 0xD5, 0xD5), kOutFill(0xFB, 0xEC, 0xC8);
 const QColor kPassFill(0xD8, 0xF0, 0xD8), kPassInk(0x13, 0x5C, 0x13), kFailInk(0x8A, 0x11, 0x11);
 const QColor kHeaderFill(0xEE, 0xF2, 0xF6), kBar(0x3B, 0x7D, 0xD8), kBarBeyond(0xD9, 0x82, 0x2B);
 const QColor kPendingInk(0x5C, 0x4A, 0x13);
-
-// A family that has the Chinese glyphs, so a Chinese caption or job name never
-// comes out as empty boxes; the system's own font where none is installed.
-QString ReportFontFamily() {
-    const QStringList installed = QFontDatabase::families();
-    for (const char* name : {"Noto Sans CJK SC", "WenQuanYi Micro Hei", "Source Han Sans SC",
-                             "Microsoft YaHei", "SimSun", "Droid Sans Fallback"})
-        if (installed.contains(QLatin1String(name))) return QLatin1String(name);
-    const QStringList chinese = QFontDatabase::families(QFontDatabase::SimplifiedChinese);
-    if (!chinese.isEmpty()) return chinese.front();
-    return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
-}
 
 std::size_t PagesFor(std::size_t items, std::size_t perPage) {
     return (items + perPage - 1) / perPage;
@@ -109,6 +98,9 @@ class PdfPages {
                 pages_ += static_cast<int>(TablePages(table));
                 total_ += table.lines.size();
             }
+            const std::size_t diagramPages = DiagramPageCount();
+            pages_ += static_cast<int>(diagramPages);
+            total_ += diagramPages;
         }
     }
 
@@ -130,6 +122,7 @@ class PdfPages {
                 NextPage();
                 TextTablePages(table);
             }
+            DiagramPages();
         }
         for (std::size_t at = 0; at < report_.rows.size() && !Stopped(); at += kRowsPerPage) {
             NextPage();
@@ -573,6 +566,35 @@ class PdfPages {
         painter_.drawLine(QPointF(kLeft, y), QPointF(kRight, y));
         painter_.setPen(Qt::black);
         return y;
+    }
+
+    // A tray's splice diagram a page, drawn across the page's width; a tray of more
+    // rows than a page holds goes on over the pages it needs.
+    static double DiagramScale() { return (kRight - kLeft) / jobs::kDiagramWidth; }
+    static std::size_t DiagramRowsPerPage() {
+        return jobs::DiagramRowsWithin((kBottom - kTop) / DiagramScale());
+    }
+    std::size_t DiagramPageCount() const {
+        std::size_t pages = 0;
+        for (const jobs::TrayDiagram& diagram : report_.asBuilt->diagrams)
+            pages += std::max<std::size_t>(1, PagesFor(diagram.Rows(), DiagramRowsPerPage()));
+        return pages;
+    }
+    void DiagramPages() {
+        const std::size_t perPage = DiagramRowsPerPage();
+        DiagramPainter canvas(painter_, family_);
+        for (const jobs::TrayDiagram& diagram : report_.asBuilt->diagrams) {
+            for (std::size_t first = 0; first == 0 || first < diagram.Rows(); first += perPage) {
+                if (Stopped()) return;
+                NextPage();
+                painter_.save();
+                painter_.translate(kLeft, kTop);
+                painter_.scale(DiagramScale(), DiagramScale());
+                jobs::DrawTrayDiagram(canvas, diagram, jobs::kDiagramWidth, {first, perPage});
+                painter_.restore();
+                Step();
+            }
+        }
     }
 
     void DrawCells(double y, std::span<const double> widths,

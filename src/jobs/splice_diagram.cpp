@@ -258,8 +258,7 @@ TrayDiagram DiagramOf(const MatrixClosure& closure, int tray,
     TrayDiagram diagram;
     diagram.title = c.closure + " " + closure.closure.details.name + " \u00b7 " +
                     c[MatrixColumn::Tray] + " " + std::to_string(tray);
-    diagram.legend = {c.report[report::Caption::MarkPass], c.report[report::Caption::MarkFailed],
-                      c.overLimit, c.planned};
+    diagram.legend = {c.Mark(Mark::Pass), c.Mark(Mark::Failed), c.overLimit, c.planned};
     // A side lists its fibres by cable, in the closure's order of cables, each cable
     // under its heading; `rowOf` finds a fibre's row.
     std::map<std::string, std::size_t, std::less<>> cableAt;

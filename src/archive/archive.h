@@ -416,9 +416,7 @@ class Archive {
     }
 
   private:
-    // The log of job changes and their application still reaches into the connection
-    // and LastError itself: the last friend, to go once it runs through Run as well.
-    friend class JobLog;
+    friend class JobLog;  // the last friend (db_, lastError_, changes_): goes once it uses Run
     Archive(sqlite3* db, std::unique_ptr<LockFile> marker, Clock clock, std::string file,
             bool readOnly, std::unique_ptr<ChangeContext> changes);
     // Runs `work` with LastError cleared and sets it from what failed; false then.

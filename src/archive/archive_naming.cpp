@@ -111,8 +111,7 @@ void FollowUndo(sqlite3* db) {
                         "  AND back.records = (SELECT count(*) FROM records WHERE job = now.job) "
                         "  AND NOT EXISTS (SELECT 1 FROM jobs WHERE name = back.job)");
     if (whole.Next()) {
-        db::Statement(db, "UPDATE jobs SET name = ?1 WHERE name = ?2", whole.Text(0),
-                      whole.Text(1))
+        db::Statement(db, "UPDATE jobs SET name = ?1 WHERE name = ?2", whole.Text(0), whole.Text(1))
             .Run();
         return;
     }
@@ -146,10 +145,9 @@ std::size_t NameRecords(sqlite3* db, std::string_view job, const std::vector<Whe
                       "UPDATE records SET job = ?1 WHERE id IN (SELECT record_id FROM naming_undo)",
                       db::NullIfEmpty(job))
             .Run();
-    db::Statement(db,
-                  sql::RecordJobLogSql(
-                      "r.id IN (SELECT record_id FROM naming_undo WHERE job IS NOT ?1)"),
-                  db::NullIfEmpty(job))
+    db::Statement(
+        db, sql::RecordJobLogSql("r.id IN (SELECT record_id FROM naming_undo WHERE job IS NOT ?1)"),
+        db::NullIfEmpty(job))
         .Run();
     tx.Commit();
     return changed;
@@ -223,8 +221,7 @@ std::optional<std::vector<JobSummary>> Archive::Jobs() {
                             "SELECT job, count(*) FROM records WHERE job IS NOT NULL "
                             "GROUP BY job ORDER BY job");
         std::vector<JobSummary> out;
-        while (query.Next())
-            out.push_back({query.Text(0), static_cast<std::size_t>(query.Int(1))});
+        while (query.Next()) out.push_back({query.Text(0), static_cast<std::size_t>(query.Int(1))});
         return out;
     });
 }

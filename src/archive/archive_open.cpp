@@ -44,9 +44,9 @@ bool PrepareFolder(const std::filesystem::path& file, bool writing) {
     if (writing && file.has_parent_path()) {
         std::filesystem::create_directories(file.parent_path(), ec);
         if (ec)
-            throw ArchiveError{ErrorCode::CannotOpen, "creating the folder " +
-                                                          PathText(file.parent_path()) + ": " +
-                                                          ec.message()};
+            throw ArchiveError{
+                ErrorCode::CannotOpen,
+                "creating the folder " + PathText(file.parent_path()) + ": " + ec.message()};
     }
     return existed;
 }
@@ -159,7 +159,8 @@ void SwitchToWal(sqlite3* db, std::chrono::milliseconds timeout) {
             db::Statement(db, "PRAGMA journal_mode=WAL").Run();
             return;
         } catch (const db::Failure& failure) {
-            if ((failure.Code() & 0xFF) != SQLITE_BUSY || std::chrono::steady_clock::now() >= giveUp)
+            if ((failure.Code() & 0xFF) != SQLITE_BUSY ||
+                std::chrono::steady_clock::now() >= giveUp)
                 throw;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -291,9 +292,8 @@ OpenResult Archive::Open(const std::filesystem::path& file, OpenOptions options)
             if (marker && !marker->Write(kOpenState)) marker.reset();
             if (marker && !marker->Shared()) marker.reset();
         }
-        return {std::unique_ptr<Archive>(new Archive(db.release(), std::move(marker),
-                                                     options.clock, fileText, readOnly,
-                                                     std::move(changes))),
+        return {std::unique_ptr<Archive>(new Archive(db.release(), std::move(marker), options.clock,
+                                                     fileText, readOnly, std::move(changes))),
                 {}};
     } catch (const db::Failure& failure) {
         refusal = failure.During(kOpening);
@@ -327,7 +327,8 @@ Archive::~Archive() {
 
 std::optional<std::vector<std::string>> Archive::Check(int limit) {
     return Run("checking the archive", [&]() -> std::optional<std::vector<std::string>> {
-        db::Statement check(db_, "PRAGMA integrity_check(" + std::to_string(std::max(limit, 1)) + ")");
+        db::Statement check(db_,
+                            "PRAGMA integrity_check(" + std::to_string(std::max(limit, 1)) + ")");
         std::vector<std::string> problems;
         try {
             while (check.Next())

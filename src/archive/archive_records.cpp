@@ -213,9 +213,9 @@ void ReadRecordRows(sqlite3* db, const RecordFilter& filter, bool dated,
                     std::vector<ArchivedRecord>& out) {
     sql::Where where = sql::FilterWhere(filter);
     where.Add(dated ? "records.splice_time IS NOT NULL" : "records.splice_time IS NULL");
-    db::Statement query(db,
-                        "SELECT id, splicer_id, splice_time, bytes, job, downloaded FROM records" +
-                            where.sql + (dated ? " ORDER BY splice_time, id" : " ORDER BY id"));
+    db::Statement query(
+        db, "SELECT id, splicer_id, splice_time, bytes, job, downloaded FROM records" + where.sql +
+                (dated ? " ORDER BY splice_time, id" : " ORDER BY id"));
     where.BindTo(query, 1);
     while (query.Next()) {
         ArchivedRecord& r = out.emplace_back();

@@ -143,8 +143,8 @@ bool Archive::MarkSendComplete(std::string_view team) {
 
 std::optional<PullMark> Archive::PulledMark(std::string_view team, std::string_view scope) {
     return Run("reading what was read from the team archive", [&]() -> std::optional<PullMark> {
-        db::Statement query(db_, "SELECT mark, pulled FROM team_pulls WHERE team = ?1 AND scope = ?2",
-                            team, scope);
+        db::Statement query(
+            db_, "SELECT mark, pulled FROM team_pulls WHERE team = ?1 AND scope = ?2", team, scope);
         if (!query.Next()) return PullMark{};
         return PullMark{query.Text(0), sys_seconds{std::chrono::seconds{query.Int(1)}}};
     });
@@ -163,4 +163,3 @@ bool Archive::KeepPulledMark(std::string_view team, std::string_view scope, std:
 }
 
 }  // namespace velmora::archive
-

@@ -69,9 +69,9 @@ StoreResult Archive::StoreSnapshot(const SplicerIdentity& splicer, std::string_v
         const std::chrono::sys_seconds now = Now();
         db::Transaction tx(db_);
         const SplicerRow row = TouchSplicer(db_, splicer, now);
-        db::Statement snapshot(db_,
-                               "INSERT INTO snapshots(splicer_id, taken, reason) VALUES(?1, ?2, ?3)",
-                               row.id, now.time_since_epoch().count(), why);
+        db::Statement snapshot(
+            db_, "INSERT INTO snapshots(splicer_id, taken, reason) VALUES(?1, ?2, ?3)", row.id,
+            now.time_since_epoch().count(), why);
         snapshot.Run();
         const std::int64_t id = snapshot.InsertedId();
         db::Statement insert(
@@ -84,15 +84,16 @@ StoreResult Archive::StoreSnapshot(const SplicerIdentity& splicer, std::string_v
 }
 
 std::optional<std::vector<ParameterSnapshot>> Archive::Snapshots(const SnapshotFilter& filter) {
-    return Run("reading parameter snapshots", [&]() -> std::optional<std::vector<ParameterSnapshot>> {
-        sql::Where where;
-        sql::AddSplicers(where, filter.device, filter.splicer, "snapshots");
-        if (filter.reason) {
-            where.Add("snapshots.reason = ?");
-            where.values.emplace_back(*filter.reason);
-        }
-        return ReadSnapshots(db_, where);
-    });
+    return Run("reading parameter snapshots",
+               [&]() -> std::optional<std::vector<ParameterSnapshot>> {
+                   sql::Where where;
+                   sql::AddSplicers(where, filter.device, filter.splicer, "snapshots");
+                   if (filter.reason) {
+                       where.Add("snapshots.reason = ?");
+                       where.values.emplace_back(*filter.reason);
+                   }
+                   return ReadSnapshots(db_, where);
+               });
 }
 
 std::optional<ParameterSnapshot> Archive::Snapshot(std::int64_t id) {

@@ -23,7 +23,6 @@ struct SplicerRow {
 std::optional<std::string> SplicerProblem(const SplicerIdentity& splicer);
 
 // The splicer's row, added or marked seen at `now`. Inside the caller's transaction.
-SplicerRow TouchSplicer(sqlite3* db, const SplicerIdentity& splicer,
-                        std::chrono::sys_seconds now);
+SplicerRow TouchSplicer(sqlite3* db, const SplicerIdentity& splicer, std::chrono::sys_seconds now);
 
 }  // namespace velmora::archive

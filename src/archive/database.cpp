@@ -61,7 +61,8 @@ ArchiveError Attempt(std::string_view what, const std::function<void()>& work) {
 
 void Statement::Prepare(std::string_view sql) {
     sqlite3_stmt* stmt = nullptr;
-    const int rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr);
+    const int rc =
+        sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr);
     stmt_.reset(stmt);
     Check(rc);
 }
@@ -100,8 +101,9 @@ std::optional<std::int64_t> Statement::Single() {
 
 std::string Statement::Text(int col) const {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_.get(), col));
-    return text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt_.get(), col)))
-                : std::string();
+    return text
+               ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt_.get(), col)))
+               : std::string();
 }
 
 std::span<const std::uint8_t> Statement::Blob(int col) const {

@@ -91,43 +91,45 @@ void RecordCursor::Prepare(Archive& archive) {
     if (prepared_) return;
     if (auto problem = sql::FilterProblem(filter_))
         throw ArchiveError{ErrorCode::InvalidArgument, *problem};
-    sqlite3* db = archive.Connection();
-    stamp_ = ChangeStamp(db);
+    stamp_ = ChangeStamp(archive.Connection());
     // The splicers, few, by id for the rows and in the list's order for its parts.
     const auto splicers = archive.Splicers();
     if (!splicers) throw archive.LastError();
     splicers_.clear();
     for (const SplicerInfo& s : *splicers) splicers_[s.id] = {s.folderName, s.serialNumber};
+    Doing(kReading, [&] { FindDates(archive.Connection()); });
+    MakeParts(*splicers);
+    if (Dense()) total_ = empty_ ? 0 : static_cast<std::size_t>(last_ - first_ + 1);
+    prepared_ = true;
+}
 
-    // The dates as the ordinals of the first and last record they take: the records
-    // of a time range are one run of the archive's order.
-    Doing(kReading, [&] {
-        empty_ = false;
-        first_ = 1;
-        last_ = Statement(db, "SELECT max(ordinal) FROM records").Single().value_or(0);
-        if (filter_.from) {
-            const auto first = Statement(db,
-                                         "SELECT ordinal FROM records WHERE splice_time >= ?1 "
-                                         "ORDER BY splice_time, id LIMIT 1",
-                                         DayStart(*filter_.from))
-                                   .Single();
-            if (first) first_ = *first;
-            empty_ = !first;
-        }
-        if (filter_.from || filter_.to) {
-            // Undated records fall in no date range.
-            const auto last =
-                Statement(db,
-                          "SELECT ordinal FROM records WHERE splice_time IS NOT NULL AND "
-                          "splice_time <= ?1 ORDER BY splice_time DESC, id DESC LIMIT 1",
-                          filter_.to ? DayEnd(*filter_.to) : INT64_MAX)
-                    .Single();
-            if (last) last_ = *last;
-            empty_ = empty_ || !last;
-        }
-        if (first_ > last_) empty_ = true;
-    });
+void RecordCursor::FindDates(sqlite3* db) {
+    empty_ = false;
+    first_ = 1;
+    last_ = Statement(db, "SELECT max(ordinal) FROM records").Single().value_or(0);
+    if (filter_.from) {
+        const auto first = Statement(db,
+                                     "SELECT ordinal FROM records WHERE splice_time >= ?1 "
+                                     "ORDER BY splice_time, id LIMIT 1",
+                                     DayStart(*filter_.from))
+                               .Single();
+        if (first) first_ = *first;
+        empty_ = !first;
+    }
+    if (filter_.from || filter_.to) {
+        // Undated records fall in no date range.
+        const auto last = Statement(db,
+                                    "SELECT ordinal FROM records WHERE splice_time IS NOT NULL AND "
+                                    "splice_time <= ?1 ORDER BY splice_time DESC, id DESC LIMIT 1",
+                                    filter_.to ? DayEnd(*filter_.to) : INT64_MAX)
+                              .Single();
+        if (last) last_ = *last;
+        empty_ = empty_ || !last;
+    }
+    if (first_ > last_) empty_ = true;
+}
 
+void RecordCursor::MakeParts(const std::vector<SplicerInfo>& splicers) {
     parts_.clear();
     switch (order_.by) {
         case RecordSort::Result:
@@ -148,7 +150,7 @@ void RecordCursor::Prepare(Archive& archive) {
             break;
         case RecordSort::Splicer:
             // As the splicer list: by serial number, those known by folder alone after.
-            for (const SplicerInfo& s : *splicers)
+            for (const SplicerInfo& s : splicers)
                 if (!filter_.splicer || *filter_.splicer == s.id)
                     parts_.push_back({"", s.id, nullptr});
             break;
@@ -156,8 +158,6 @@ void RecordCursor::Prepare(Archive& archive) {
             parts_.push_back({"", std::nullopt, nullptr});
     }
     if (order_.descending) std::reverse(parts_.begin(), parts_.end());
-    if (Dense()) total_ = empty_ ? 0 : static_cast<std::size_t>(last_ - first_ + 1);
-    prepared_ = true;
 }
 
 const char* RecordCursor::IndexFor(const Part& part) const {

@@ -88,6 +88,11 @@ class RecordCursor {
     template <class Work>
     auto Guarded(Archive& archive, const char* what, Work work) -> std::optional<decltype(work())>;
     void Prepare(Archive& archive);
+    // The dates as the ordinals of the first and last record they take: the records of
+    // a time range are one run of the archive's order.
+    void FindDates(sqlite3* db);
+    // The runs of the order.
+    void MakeParts(const std::vector<SplicerInfo>& splicers);
     // The query of part `p`: after a key of that part when `keyed`, keys only or
     // whole rows; its values go to `where`, the key and the limit follow them.
     std::string QueryText(std::size_t p, bool keyed, bool whole, sql::Where& where) const;

@@ -648,7 +648,7 @@ JobResult JobStore::PlanPosition(std::int64_t trayId, int number, FibreEnd a, Fi
 PlanResult JobStore::PlanPositions(std::int64_t jobId, std::span<const PlannedPosition> plan) {
     std::size_t at = 0;
     JobResult result = Guard("planning positions", true, [&]() -> JobResult {
-        sqlite3* db = archive_.db_;
+        sqlite3* db = archive_.Connection();
         WriteTransaction tx(db);
         if (!JobNameOf(db, jobId)) return Refuse(Refusal::NoSuchJob, std::to_string(jobId));
         Query closure(db, "SELECT id FROM closures WHERE job_id = ?1 AND name = ?2");

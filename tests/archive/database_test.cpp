@@ -97,10 +97,10 @@ TEST(Database, ASplicerIsNamedBySerialElseFolder) {
     Connection connection(dir.path() / "a.db", kReadWrite);
     for (const auto& c : cases) {
         EXPECT_EQ(SplicerDisplayName(c.serial, c.folder), c.name) << c.serial << c.folder;
-        db::Statement named(connection.db,
-                            "SELECT " + sql::SplicerNameSql("s") +
-                                " FROM (SELECT ?1 AS serial, ?2 AS folder) AS s",
-                            c.serial, c.folder);
+        db::Statement named(
+            connection.db,
+            "SELECT " + sql::SplicerNameSql("s") + " FROM (SELECT ?1 AS serial, ?2 AS folder) AS s",
+            c.serial, c.folder);
         ASSERT_TRUE(named.Next());
         EXPECT_EQ(named.Text(0), c.name) << c.serial << c.folder;
     }

@@ -102,10 +102,9 @@ int Init(const std::string& uri, std::stop_token stop) {
 // Joins, then tries the address and says who answered; a team archive that cannot
 // be used just now stays joined (team sync tries it again), with exit status 1.
 int Join(const std::string& uri, std::stop_token stop) {
-    if (const team::TeamError error = team::JoinTeam(Config().AppDirectory, uri); !error.ok())
-        return Failed(error);
+    const team::JoinReply reply = team::JoinAndTryTeam(Config().AppDirectory, uri, {}, stop);
+    if (!reply.joined) return Failed(reply.error);
     std::printf("joined %s\n", uri.c_str());
-    const team::TeamReply reply = team::TryTeam(uri, {}, stop);
     if (reply.answer) std::printf("%s\n", team::AnsweredText(*reply.answer).c_str());
     return reply.error.ok() ? kExitOk : Failed(reply.error);
 }
@@ -221,7 +220,7 @@ int ListTeamRecords(const archive::RecordFilter& filter) {
     };
     const bool read = team::ForEachTeamRecord(*connection, filter, [&](const team::TeamRecord& r) {
         line.assign(
-            shown(r.serialNumber.empty() ? r.device : r.serialNumber, splicer, splicerShown));
+            shown(archive::SplicerDisplayName(r.serialNumber, r.device), splicer, splicerShown));
         (line += '\t') += TimeText(r.record);
         (line += '\t') += ResultListText(r.record, language);
         (line += '\t') += LossText(r.record);

@@ -43,6 +43,16 @@ TeamReply TryTeam(const std::string& uri, const std::string& password, std::stop
     return reply;
 }
 
+JoinReply JoinAndTryTeam(const std::filesystem::path& dataFolder, const std::string& uri,
+                         const std::string& password, std::stop_token stop) {
+    JoinReply reply;
+    reply.error = JoinTeam(dataFolder, uri);
+    if (!reply.error.ok()) return reply;
+    reply.joined = true;
+    static_cast<TeamReply&>(reply) = TryTeam(uri, password, stop);
+    return reply;
+}
+
 std::optional<OutboxState> ReadOutbox(archive::Archive& local, const std::string& archiveId) {
     const auto marks = local.SentMarks(archiveId);
     const auto waiting = marks ? WaitingToSend(local, marks->upTo) : std::nullopt;

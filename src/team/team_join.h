@@ -26,6 +26,14 @@ struct TeamReply {
 };
 TeamReply TryTeam(const std::string& uri, const std::string& password = {},
                   std::stop_token stop = {});
+// Joins `uri` (JoinTeam), then tries it (TryTeam). `joined` false: JoinTeam refused
+// the address, its failure in `error`. A team archive that cannot be used just now
+// stays joined: a send tries it again.
+struct JoinReply : TeamReply {
+    bool joined = false;
+};
+JoinReply JoinAndTryTeam(const std::filesystem::path& dataFolder, const std::string& uri,
+                         const std::string& password = {}, std::stop_token stop = {});
 // Forgets the team archive: nothing is sent any more.
 TeamError LeaveTeam(const std::filesystem::path& dataFolder);
 

@@ -40,6 +40,13 @@ class CTeamLink : public QObject {
     // Tries `uri`: `done` gets the outcome (who answered, and the failure if any)
     // on the window's thread.
     void Test(std::string uri, std::function<void(const team::TeamReply&)> done);
+    // Joins the team archive at `uri` and tries it as velmora-cli team join does (off
+    // the window's thread, as it reaches the server): `done` gets the outcome on the
+    // window's thread.
+    void Join(std::string uri, std::function<void(const team::JoinReply&)> done);
+    // This PC left its team archive: the team view's line forgets the last failure,
+    // and a failure of a later team is told again.
+    void Forget();
     // A password typed for this run only: handed to libpq in memory, never written.
     void SetPassword(std::string password);
 
@@ -62,13 +69,15 @@ class CTeamLink : public QObject {
     void Notice(const QString& text);
 
   private:
-    enum class Errand { Count, Send, Pull };
+    enum class Background { Count, Send, Pull };
     void Run(std::stop_token stop);
-    void Do(Errand errand);
+    void Do(Background errand);
     void Count();
     void Send();
     void Pull();
-    void Wake(Errand errand);
+    void Wake(Background errand);
+    void Ask(std::function<team::JoinReply(std::stop_token)> work,
+             std::function<void(const team::JoinReply&)> done);
     // Runs `call` on the window's thread (queued; dropped once this object is gone).
     void OnWindow(std::function<void()> call);
     std::string Password() const;
@@ -79,13 +88,19 @@ class CTeamLink : public QObject {
     bool countWanted_ = false;
     bool sendWanted_ = false;
     bool pullWanted_ = false;
-    std::deque<std::pair<std::string, std::function<void(const team::TeamReply&)>>> tests_;
+    // The settings dialog's errands (tests, joins), in the order asked.
+    using Errand = std::pair<std::function<team::JoinReply(std::stop_token)>,
+                             std::function<void(const team::JoinReply&)>>;
+    std::deque<Errand> asked_;
     std::string password_;
     // On the window's thread.
     QString outboxText_;
     QString teamViewText_;
     bool busy_ = false;
+    // The last failure told: a failure is told once until a send succeeds, unless
+    // it says something else (another server, another reason).
     std::optional<team::TeamErrorCode> toldFailure_;
+    QString toldText_;
     std::jthread thread_;  // last: started once the rest exists, joined first
 };
 

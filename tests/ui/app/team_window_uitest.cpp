@@ -79,11 +79,13 @@ TEST_F(TeamWindowTest, DownloadWaitsUntilTheServerTakesItThenTheTeamViewShowsIt)
     EXPECT_EQ(settings.UserEdit().text(), kTechnician);
     EXPECT_TRUE(settings.VerifyCheck().isChecked());
     EXPECT_EQ(settings.CaFileEdit().text(), Q(server->CaFile().string()));
-    EXPECT_TRUE(TestAddress(settings, {}, false)
-                    .startsWith(Q(
-                        team::TeamErrorText({team::TeamErrorCode::AuthFailed, ""}).substr(0, 30))));
+    const QString refusal =
+        Q(team::TeamErrorText({team::TeamErrorCode::AuthFailed, ""}).substr(0, 30));
+    EXPECT_TRUE(TestAddress(settings, {}, false).startsWith(refusal));
+    // Joined, and tried: the server's refusal is told at once.
     settings.OnBnClickedJoin();
     ASSERT_TRUE(WaitFor([&] { return !settings.Testing(); }));
+    EXPECT_TRUE(settings.ResultText().text().startsWith(refusal));
     ASSERT_EQ(settings.JoinedText().text(),
               Q(tw::JoinedTo).arg(Q(server->TlsUri(kTechnician, kDb))));
 

@@ -267,6 +267,8 @@ TEST_F(TeamTest, ForgeriesAreRefusedByTheServer) {
         {change + a + ", " + next + ", 'job', 'x', 'name', 'forged', now(), 'tech1', now())",
          TeamErrorCode::NoRights},
         {"UPDATE velmora.sent_marks SET up_to = 0 WHERE laptop = " + a, TeamErrorCode::NoRights},
+        {"UPDATE velmora.sent_marks SET laptop = " + b + " WHERE laptop = " + a,
+         TeamErrorCode::NoRights},
         {"INSERT INTO velmora.sent_marks(laptop, kind, up_to) VALUES (" + a +
              ", 3, 999) ON CONFLICT (laptop, kind) DO UPDATE SET up_to = excluded.up_to",
          TeamErrorCode::NoRights},

@@ -15,10 +15,17 @@
 //     records at each size (goal: at 1,000,000 within 1.5 times that at 100,000);
 //  5. listing one splicer's 5,000 splices of 5 days from the 1,000,000 as `archive
 //     list --team` does, connecting included (goal: under 200 ms); and a job's
-//     5,000 splices the same way, once the team archive keeps the records' jobs.
+//     5,000 splices the same way, once the team archive keeps the records' jobs;
+//  6. side by side with psql, at 100,000 and at 1,000,000 records, each a program
+//     of its own over TLS: `velmora-cli team sync` of a laptop's records against
+//     `psql \copy` of the same rows into the same tables of another team archive
+//     (goal: within 1.5 times), the sync's peak memory (goal: at most 25 MB at both
+//     sizes), and `velmora-cli archive list --team` of them against psql running
+//     the listing's own statement (goal: within 1.5 times).
 // The folder named by the first argument, if any, is used (and kept) instead of a
 // temporary one.
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -144,11 +151,65 @@ std::string ServerChecksum(test::PostgresServer& server, const std::string& db) 
 std::string MakeTeamArchive(test::PostgresServer& server, const std::string& db) {
     if (!server.CreateDatabase(db)) return "CREATE DATABASE " + db + " failed";
     team::TeamError error;
-    // Without the server's notices of roles that exist already.
-    if (const auto admin = team::Connection::Open(
-            server.AdminUri(db) + "&options=-cclient_min_messages%3Dwarning", error))
+    if (const auto admin = team::Connection::Open(server.AdminUri(db), error))
         error = team::InitialiseTeamArchive(*admin);
     return error.ok() ? std::string() : team::TeamErrorText(error);
+}
+
+int WaitExit(pid_t pid) {
+    int status = 0;
+    if (pid <= 0 || waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// A program run to its end in `cwd`, its standard output to `out`: its exit status,
+// how long it took and its peak resident memory.
+struct ProgramRun {
+    int status = -1;
+    double seconds = 0;
+    double peakMb = 0;
+};
+
+// Linux counts in a process's peak memory the image it was forked from, which here
+// would be this benchmark's records: so a fresh copy of this program (small) starts
+// the program measured and writes what it measured to the file named by
+// VELMORA_BENCH_MEASURE (see main).
+constexpr const char* kMeasureInto = "VELMORA_BENCH_MEASURE";
+
+int MeasureChild(char** args, const char* into) {
+    const Clock::time_point start = Clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execv(args[0], args);
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return 1;
+    std::ofstream(into) << (WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)) << " "
+                        << Seconds(Clock::now() - start) << " " << usage.ru_maxrss << "\n";
+    return 0;
+}
+
+ProgramRun RunMeasured(const std::vector<std::string>& args, const fs::path& cwd,
+                       const fs::path& out) {
+    std::fflush(stdout);
+    const fs::path result = out.string() + ".measured";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(cwd.c_str()) != 0 || !std::freopen(out.c_str(), "w", stdout)) _exit(126);
+        setenv(kMeasureInto, result.c_str(), 1);
+        std::vector<char*> argv = {const_cast<char*>("bench_team")};
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv("/proc/self/exe", argv.data());
+        _exit(127);
+    }
+    ProgramRun run;
+    long long peakKb = 0;
+    if (WaitExit(pid) == 0 && (std::ifstream(result) >> run.status >> run.seconds >> peakKb))
+        run.peakMb = static_cast<double>(peakKb) / 1024.0;
+    return run;
 }
 
 // Starts `velmora-cli team sync` in `data`, its output in data/sync.log.
@@ -163,12 +224,6 @@ pid_t StartSync(const fs::path& data) {
         _exit(127);
     }
     return pid;
-}
-
-int WaitExit(pid_t pid) {
-    int status = 0;
-    if (pid <= 0 || waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 // pg_ctl on the running test server: its data folder asked of the server itself,
@@ -406,6 +461,103 @@ class TeamBench {
         ListOneJob(db);
     }
 
+    // `velmora-cli team sync` of `count` records against `psql \copy` of the same rows
+    // into the same tables of another team archive, then listing them both ways.
+    // Every program connects as the same technician over TLS, and its start counts.
+    void AgainstPsql(int count) {
+        const std::string size = std::to_string(count);
+        const std::string copyDb = "copy_" + size, syncDb = "sync_" + size;
+        const fs::path data = scratch_ / syncDb;
+        const std::vector<SpliceRecord> records = NumberedRecords(0, count);
+        std::string made = MakeTeamArchive(server_, copyDb);
+        if (made.empty()) made = MakeTeamArchive(server_, syncDb);
+        if (!made.empty() || !MakeLaptop(data, Uri(syncDb), kSplicer, records, {}, 0))
+            return goals_.NotMeasured("against psql at " + size, "no team archive or laptop");
+        // psql's rows: the same splicer, laptop and times, in COPY's text form.
+        std::string why;
+        const std::string laptop = team::LaptopId(data, why);
+        const fs::path rows = scratch_ / (copyDb + ".txt");
+        {
+            std::ofstream file(rows);
+            char line[160];
+            for (const SpliceRecord& r : records) {
+                std::string hex;
+                for (const std::uint8_t b : r.bytes) {
+                    char two[3];
+                    std::snprintf(two, sizeof two, "%02x", b);
+                    hex += two;
+                }
+                std::snprintf(
+                    line, sizeof line,
+                    "1\t\\\\x%s\t%04d-%02d-%02d %02d:%02d:%02d\t2026-03-01 00:00:00+00\t%s\n",
+                    hex.c_str(), 2000 + r.yearOffset(), r.month(), r.day(), r.hour(), r.minute(),
+                    r.second(), laptop.c_str());
+                file << line;
+            }
+        }
+        const std::string psql = server_.Program("psql").string();
+        const ProgramRun splicer = RunMeasured(
+            {psql, "-X", "-q", "-v", "ON_ERROR_STOP=1", "-d", Uri(copyDb), "-c",
+             "INSERT INTO velmora.splicers(serial, folder, laptop) VALUES ('" +
+                 kSplicer.serialNumber + "', '" + kSplicer.folderName + "', '" + laptop + "')"},
+            scratch_, "/dev/null");
+        const ProgramRun copy = RunMeasured(
+            {psql, "-X", "-q", "-v", "ON_ERROR_STOP=1", "-d", Uri(copyDb), "-c",
+             "\\copy velmora.records(splicer_id, bytes, splice_time, downloaded, laptop) FROM '" +
+                 rows.string() + "'"},
+            scratch_, "/dev/null");
+        const ProgramRun sync =
+            RunMeasured({VELMORA_CLI_PATH, "team", "sync"}, data, data / "sync.log");
+        if (!goals_.Expect(
+                "psql's \\copy of " + size + " records",
+                splicer.status == 0 && copy.status == 0 && Count(copyDb, "records") == count, 1) ||
+            !goals_.Expect("team sync of " + size + " records",
+                           sync.status == 0 && Count(syncDb, "records") == count, 1))
+            return;
+        std::printf("  %s records: team sync %.2f s (peak %.1f MB), psql \\copy %.2f s\n",
+                    size.c_str(), sync.seconds, sync.peakMb, copy.seconds);
+        goals_.AtMost("team sync of " + size + " records against psql \\copy",
+                      sync.seconds / copy.seconds, 1.5, "x");
+        goals_.AtMost("team sync's peak memory at " + size + " records", sync.peakMb, 25.0, "MB");
+        syncPeakMb_.push_back(sync.peakMb);
+
+        // Both written to a file, which is then counted; the best of 3 each, taken in
+        // turns, so that neither pays alone for the server's cold cache or a busy machine.
+        ProgramRun list, select;
+        list.seconds = select.seconds = 1e9;
+        for (int run = 0; run < 3; ++run) {
+            const ProgramRun listed = RunMeasured({VELMORA_CLI_PATH, "archive", "list", "--team"},
+                                                  data, scratch_ / "list.txt");
+            const ProgramRun selected = RunMeasured(
+                {psql, "-X", "-q", "-A", "-t", "-d", Uri(syncDb), "-c", team::AllTeamRecordsSql()},
+                scratch_, scratch_ / "select.txt");
+            if (listed.seconds < list.seconds) list = listed;
+            if (selected.seconds < select.seconds) select = selected;
+        }
+        auto lines = [](const fs::path& file) {
+            std::ifstream in(file);
+            return std::count(std::istreambuf_iterator<char>(in), {}, '\n');
+        };
+        if (!goals_.Expect("lines of archive list --team of " + size + " records",
+                           list.status == 0 ? lines(scratch_ / "list.txt") : -1, count) ||
+            !goals_.Expect("lines psql selected",
+                           select.status == 0 ? lines(scratch_ / "select.txt") : -1, count))
+            return;
+        std::printf(
+            "  %s records: archive list --team %.2f s, psql selecting them %.2f s (best of 3)\n",
+            size.c_str(), list.seconds, select.seconds);
+        goals_.AtMost("archive list --team of " + size + " records against psql selecting them",
+                      list.seconds / select.seconds, 1.5, "x");
+    }
+
+    // The sync's peak memory at 1,000,000 against 100,000 records: flat.
+    void MemoryFlat() {
+        if (syncPeakMb_.size() == 2)
+            std::printf(
+                "  team sync's peak memory, 1,000,000 against 100,000 records: %.2f times\n",
+                syncPeakMb_[1] / syncPeakMb_[0]);
+    }
+
   private:
     std::string Uri(const std::string& db) const { return server_.TlsUri("bench_tech", db); }
     long long Count(const std::string& db, const std::string& table) {
@@ -413,22 +565,30 @@ class TeamBench {
     }
 
     // The server's own rows up to `to` records, in statements of 100,000: record g is
-    // splicer (g / 5,000) mod 50's, g minutes after the start of 2024, its bytes
-    // from SHA-256 of g. Then the statistics and a checkpoint, so that neither falls
-    // into a measurement.
+    // splicer (g / 5,000) mod 50's, g minutes after the start of 2024 (its first six
+    // bytes, as the server holds a record's time to them), its other bytes from
+    // SHA-256 of g. Then the statistics and a checkpoint, so that neither falls into
+    // a measurement.
     bool Fill(const std::string& db, long long from, long long to) {
         for (long long at = from; at < to; at += 100000) {
             const std::string end = std::to_string(std::min(to, at + 100000) - 1);
             const bool ok = server_.Psql(
                 db,
                 "INSERT INTO velmora.records(splicer_id, bytes, splice_time, downloaded, laptop) "
-                "SELECT s.id, substring(sha256(int8send(g)) || sha256(int8send(-g - 1)) from 1 "
-                "for 34), timestamp '2024-01-01' + g * interval '1 minute', now(), s.laptop "
+                "SELECT s.id, b.bytes, velmora.record_time(b.bytes), now(), s.laptop "
                 "FROM generate_series(" +
                     std::to_string(at) + ", " + end +
-                    ") g "
-                    "JOIN velmora.splicers s ON s.serial = 'F' || lpad(((g / 5000) % 50)::text, 8, "
-                    "'0')");
+                    ") g CROSS JOIN LATERAL (SELECT timestamp '2024-01-01' + g * interval "
+                    "'1 minute' AS t) AS m CROSS JOIN LATERAL (SELECT "
+                    "decode(lpad(to_hex(extract(year FROM t)::int - 2000), 2, '0') || "
+                    "lpad(to_hex(extract(month FROM t)::int), 2, '0') || "
+                    "lpad(to_hex(extract(day FROM t)::int), 2, '0') || "
+                    "lpad(to_hex(extract(hour FROM t)::int), 2, '0') || "
+                    "lpad(to_hex(extract(minute FROM t)::int), 2, '0') || '00', 'hex') || "
+                    "substring(sha256(int8send(g)) || sha256(int8send(-g - 1)) from 1 for 28) "
+                    "AS bytes) AS b "
+                    "JOIN velmora.splicers s ON s.serial = 'F' || lpad(((g / 5000) % 50)::text, "
+                    "8, '0')");
             if (!ok) return false;
         }
         return server_.Psql(db, "VACUUM ANALYZE velmora.records") && server_.Psql(db, "CHECKPOINT");
@@ -519,11 +679,13 @@ class TeamBench {
     test::PostgresServer& server_;
     fs::path scratch_;
     Goals& goals_;
+    std::vector<double> syncPeakMb_;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const char* into = std::getenv(kMeasureInto)) return MeasureChild(argv + 1, into);
     Goals goals("bench_team");
     const ScratchFolder scratch(argc, argv, "velmora-team");
     std::string why;
@@ -550,6 +712,10 @@ int main(int argc, char** argv) {
     bench.StoppedMidSend();
     std::printf("100,000 and 1,000,000 stored records\n");
     bench.Scale();
+    std::printf("side by side with psql\n");
+    bench.AgainstPsql(100000);
+    bench.AgainstPsql(1000000);
+    bench.MemoryFlat();
     std::printf("the whole run: %.0f s\n", Seconds(Clock::now() - start));
     return goals.Finish();
 }

@@ -11,6 +11,9 @@ namespace velmora {
 // of the handler's own, which every later thread leaves them to).
 void InstallInterruptHandler();
 bool Interrupted();
+// The exit status of a program ended by the interrupt, as a shell tells a signal:
+// 128 + its number (130 for Ctrl-C, 143 for a request to terminate).
+int InterruptExitStatus();
 
 // Runs `onInterrupt` on the handler's thread when an interrupt comes (at once, on
 // the calling thread, when one has come already), so that a wait blocked on a

@@ -15,6 +15,7 @@ namespace velmora {
 namespace {
 
 std::atomic<bool> g_interrupted{false};
+std::atomic<int> g_signal{SIGINT};  // the first interrupt's
 std::mutex g_callbackMutex;
 std::function<void()> g_callback;
 
@@ -22,6 +23,7 @@ void TakeSignals(sigset_t signals) {
     for (;;) {
         int signal = 0;
         if (sigwait(&signals, &signal) != 0) continue;
+        if (!g_interrupted) g_signal = signal;  // this one thread writes both
         g_interrupted = true;
         std::lock_guard lock(g_callbackMutex);
         if (g_callback) g_callback();
@@ -45,6 +47,10 @@ void InstallInterruptHandler() {
 
 bool Interrupted() {
     return g_interrupted.load();
+}
+
+int InterruptExitStatus() {
+    return 128 + g_signal.load();
 }
 
 void SetInterruptCallback(std::function<void()> onInterrupt) {

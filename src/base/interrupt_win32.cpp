@@ -12,6 +12,8 @@ namespace velmora {
 namespace {
 
 std::atomic<bool> g_interrupted{false};
+// As a POSIX shell tells SIGINT (Ctrl-C) and SIGTERM (Ctrl-Break, the console closed).
+std::atomic<int> g_exitStatus{130};
 std::mutex g_callbackMutex;
 std::function<void()> g_callback;
 
@@ -20,7 +22,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
         case CTRL_C_EVENT:
         case CTRL_BREAK_EVENT:
         case CTRL_CLOSE_EVENT: {
-            g_interrupted = true;
+            if (!g_interrupted.exchange(true)) g_exitStatus = event == CTRL_C_EVENT ? 130 : 143;
             std::lock_guard lock(g_callbackMutex);
             if (g_callback) g_callback();
             return TRUE;
@@ -38,6 +40,10 @@ void InstallInterruptHandler() {
 
 bool Interrupted() {
     return g_interrupted.load();
+}
+
+int InterruptExitStatus() {
+    return g_exitStatus.load();
 }
 
 void SetInterruptCallback(std::function<void()> onInterrupt) {

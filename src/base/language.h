@@ -515,8 +515,22 @@ inline constexpr TextKey NotAvailable{
 inline constexpr TextKey NotJoined{"Team", "Not_Joined", "This PC has not joined a team archive"};
 inline constexpr TextKey BadAddress{"Team", "Bad_Address",
                                     "The team archive's address cannot be used: %1"};
+inline constexpr TextKey Insecure{
+    "Team", "Insecure",
+    "%1 is not this PC: the address needs sslmode=verify-full&sslrootcert=<the server's CA file>"};
 inline constexpr TextKey Unreachable{"Team", "Unreachable",
                                      "The team archive cannot be reached just now (%1)"};
+inline constexpr TextKey Refused{"Team", "Refused",
+                                 "The team archive's server refused this connection (%1)"};
+inline constexpr TextKey NeedsTls{
+    "Team", "Needs_Tls",
+    "The server takes secure connections only: add sslmode=verify-full&sslrootcert=<CA> (%1)"};
+inline constexpr TextKey NotAnswering{
+    "Team", "Not_Answering",
+    "The team archive stopped answering (%1); what was sent is kept, the next send goes on"};
+inline constexpr TextKey Stopped{
+    "Team", "Stopped",
+    "Stopped before the end; what was sent is kept, the next send goes on from there"};
 inline constexpr TextKey AuthFailed{"Team", "Auth_Failed",
                                     "The team archive refused the user name or password (%1)"};
 inline constexpr TextKey TlsFailed{
@@ -534,9 +548,20 @@ inline constexpr TextKey LocalArchive{"Team", "Local_Archive", "This PC's archiv
 inline constexpr TextKey Failed{"Team", "Failed", "The team archive failed: %1"};
 inline constexpr TextKey Waiting{
     "Team", "Waiting",
-    "Waiting to be sent: %1 records, %2 images, %3 settings snapshots, %4 job changes"};
-inline constexpr TextKey Sent{"Team", "Sent",
-                              "Sent: %1 records, %2 images, %3 settings snapshots, %4 job changes"};
+    "Waiting to be sent: %1 records, %2 images, %3 settings snapshots, %4 job items changed"};
+inline constexpr TextKey Sent{
+    "Team", "Sent", "Sent: %1 records, %2 images, %3 settings snapshots, %4 job items changed"};
+// Who answered a connection: %1 PostgreSQL's version, %2 the host, %3 the port, %4 the
+// user, %5 how the connection is protected (one of the four below; %1 there: the TLS
+// protocol).
+inline constexpr TextKey Answered{"Team", "Answered", "Answered: PostgreSQL %1 at %2:%3 as %4, %5"};
+inline constexpr TextKey SecureVerified{"Team", "Secure_Verified",
+                                        "secure (%1), the server's certificate and name verified"};
+inline constexpr TextKey SecureCaVerified{"Team", "Secure_Ca_Verified",
+                                          "secure (%1), the server's certificate verified"};
+inline constexpr TextKey SecureUnverified{"Team", "Secure_Unverified",
+                                          "encrypted (%1), the server's certificate not verified"};
+inline constexpr TextKey NotEncrypted{"Team", "Not_Encrypted", "not encrypted (this PC only)"};
 inline constexpr TextKey ImagesWithoutFile{
     "Team", "Images_Without_File", "%1 images were sent without their picture: the file is gone"};
 inline constexpr TextKey LastSend{"Team", "Last_Send", "Last successful send: %1"};

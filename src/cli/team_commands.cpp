@@ -9,6 +9,7 @@
 #include "archive/archive_texts.h"
 #include "archive/job_log.h"
 #include "base/app_config.h"
+#include "base/interrupt.h"
 #include "base/local_time.h"
 #include "base/time_text.h"
 #include "history/history_texts.h"
@@ -29,13 +30,36 @@ void Tell(const std::string& text) {
     std::fprintf(stderr, "velmora-cli: %s\n", text.c_str());
 }
 
+// Ctrl-C or a request to terminate while a team command runs: the statement under
+// way is cancelled on the server and the command ends within a second; what was
+// sent is kept (a send cut off is finished by the next one).
+class StopOnInterrupt {
+  public:
+    StopOnInterrupt() {
+        SetInterruptCallback([this] { source_.request_stop(); });
+    }
+    ~StopOnInterrupt() { SetInterruptCallback(nullptr); }
+    StopOnInterrupt(const StopOnInterrupt&) = delete;
+    StopOnInterrupt& operator=(const StopOnInterrupt&) = delete;
+    std::stop_token Token() const { return source_.get_token(); }
+
+  private:
+    std::stop_source source_;
+};
+
 // Tells the failure once and returns its exit status: a failure of this PC (not
-// joined, a bad address, its own archive) is a usage or file error.
+// joined, a bad address, its own archive) is a usage or file error; an interrupt
+// ends as the signal would (130, 143).
 int Failed(const team::TeamError& error) {
+    if (error.code == team::TeamErrorCode::Stopped) {
+        std::fprintf(stderr, "%s\n", kInterruptedText);
+        return InterruptExitStatus();
+    }
     Tell(team::TeamErrorText(error));
     switch (error.code) {
         case team::TeamErrorCode::NotJoined:
         case team::TeamErrorCode::BadAddress:
+        case team::TeamErrorCode::Insecure:
         case team::TeamErrorCode::LocalArchive:
             return kExitUsage;
         default:
@@ -48,10 +72,11 @@ std::optional<team::JoinedTeam> Joined() {
 }
 
 // The joined team archive, connected and checked; null once the reason is told.
-std::unique_ptr<team::Connection> ConnectJoined(team::JoinedTeam& joined, int& status) {
+std::unique_ptr<team::Connection> ConnectJoined(team::JoinedTeam& joined, int& status,
+                                                std::stop_token stop) {
     team::TeamError error;
     std::unique_ptr<team::Connection> connection =
-        team::ConnectTeam(joined.uri, {}, joined.archiveId, error);
+        team::ConnectTeam(joined.uri, {}, joined.archiveId, error, stop);
     if (!connection) status = Failed(error);
     return connection;
 }
@@ -64,20 +89,24 @@ std::unique_ptr<archive::Archive> OpenLocal(archive::OpenFor purpose,
     return std::move(opened.archive);
 }
 
-int Init(const std::string& uri) {
+int Init(const std::string& uri, std::stop_token stop) {
     team::TeamError error;
-    const std::unique_ptr<team::Connection> connection = team::Connection::Open(uri, error);
+    const std::unique_ptr<team::Connection> connection =
+        team::Connection::Open(uri, error, {}, stop);
     if (connection) error = team::InitialiseTeamArchive(*connection);
     if (!error.ok()) return Failed(error);
     std::printf("the team archive is ready (schema version %d)\n", team::TeamSchemaVersion());
     return kExitOk;
 }
 
-int Join(const std::string& uri) {
-    if (const team::TeamError error = team::JoinTeam(Config().AppDirectory, uri); !error.ok())
-        return Failed(error);
+// Joins, then tries the address and says who answered; a team archive that cannot
+// be used just now stays joined (team sync tries it again), with exit status 1.
+int Join(const std::string& uri, std::stop_token stop) {
+    const team::JoinReply reply = team::JoinAndTryTeam(Config().AppDirectory, uri, {}, stop);
+    if (!reply.joined) return Failed(reply.error);
     std::printf("joined %s\n", uri.c_str());
-    return kExitOk;
+    if (reply.answer) std::printf("%s\n", team::AnsweredText(*reply.answer).c_str());
+    return reply.error.ok() ? kExitOk : Failed(reply.error);
 }
 
 int Leave() {
@@ -87,8 +116,8 @@ int Leave() {
     return kExitOk;
 }
 
-int Sync() {
-    const team::JoinedSend send = team::SendJoinedTeam(Config().AppDirectory);
+int Sync(std::stop_token stop) {
+    const team::JoinedSend send = team::SendJoinedTeam(Config().AppDirectory, {}, stop);
     const team::SendOutcome& outcome = send.outcome;
     if (!send.localError.ok()) {
         Tell(archive::ArchiveErrorText(send.localError));
@@ -110,7 +139,7 @@ int Sync() {
 
 // Reads the job from the team archive into this PC's own archive: its records, their
 // images, its closures, cables, trays, positions and placings, and their changes.
-int Take(const std::string& job) {
+int Take(const std::string& job, std::stop_token stop) {
     std::optional<team::JoinedTeam> joined = Joined();
     if (!joined) return Failed({team::TeamErrorCode::NotJoined, ""});
     std::string laptopError;
@@ -124,14 +153,15 @@ int Take(const std::string& job) {
         return kExitUsage;
     }
     int status = kExitOk;
-    const std::unique_ptr<team::Connection> connection = ConnectJoined(*joined, status);
+    const std::unique_ptr<team::Connection> connection = ConnectJoined(*joined, status, stop);
     if (!connection) return status;
     team::WriteJoinedTeam(Config().AppDirectory, *joined);
     const team::PullOutcome pulled = team::PullFromTeam(*connection, *local,
                                                         {.dataFolder = Config().AppDirectory,
                                                          .archiveId = joined->archiveId,
                                                          .job = job,
-                                                         .laptopId = laptop});
+                                                         .laptopId = laptop,
+                                                         .stop = stop});
     if (!pulled.error.ok()) return Failed(pulled.error);
     const auto jobs = archive::JobLog(*local, laptop).Jobs();
     const bool taken = jobs && std::any_of(jobs->begin(), jobs->end(),
@@ -171,15 +201,32 @@ int ListTeamRecords(const archive::RecordFilter& filter) {
         return Failed(missing);
     std::optional<team::JoinedTeam> joined = Joined();
     if (!joined) return Failed({team::TeamErrorCode::NotJoined, ""});
+    const StopOnInterrupt interrupt;
     int status = kExitOk;
-    const std::unique_ptr<team::Connection> connection = ConnectJoined(*joined, status);
+    const std::unique_ptr<team::Connection> connection =
+        ConnectJoined(*joined, status, interrupt.Token());
     if (!connection) return status;
     const TableLanguage language = TableLanguageFor(Config().EnglishFlag);
+    // A splicer's and a job's name are made safe once for the rows that share them,
+    // and each line is put together in one buffer: a listing of a million rows
+    // costs what the rows do, not what their formatting does.
+    std::string splicer, splicerShown, job, jobShown, line;
+    auto shown = [](const std::string& name, std::string& last, std::string& safe) {
+        if (name != last || safe.empty()) {
+            last = name;
+            safe = TerminalSafe(name);
+        }
+        return std::string_view(safe);
+    };
     const bool read = team::ForEachTeamRecord(*connection, filter, [&](const team::TeamRecord& r) {
-        const std::string splicer = archive::SplicerDisplayName(r.serialNumber, r.device);
-        std::printf("%s\t%s\t%s\t%s\t%s\n", TerminalSafe(splicer).c_str(),
-                    TimeText(r.record).c_str(), ResultListText(r.record, language).c_str(),
-                    LossText(r.record).c_str(), TerminalSafe(r.job).c_str());
+        line.assign(
+            shown(archive::SplicerDisplayName(r.serialNumber, r.device), splicer, splicerShown));
+        (line += '\t') += TimeText(r.record);
+        (line += '\t') += ResultListText(r.record, language);
+        (line += '\t') += LossText(r.record);
+        (line += '\t') += shown(r.job, job, jobShown);
+        line += '\n';
+        std::fwrite(line.data(), 1, line.size(), stdout);
         return true;
     });
     return read ? kExitOk : Failed(connection->LastError());
@@ -191,12 +238,13 @@ int RunTeam(CliContext& context, CommandArgs args) {
     if (team::TeamError missing = team::Connection::Availability(); !missing.ok())
         return Failed(missing);
     const std::string& verb = args[0];
-    if (args.size() == 2 && verb == "init") return Init(args[1]);
-    if (args.size() == 2 && verb == "join") return Join(args[1]);
+    const StopOnInterrupt interrupt;
+    if (args.size() == 2 && verb == "init") return Init(args[1], interrupt.Token());
+    if (args.size() == 2 && verb == "join") return Join(args[1], interrupt.Token());
     if (args.size() == 1 && verb == "leave") return Leave();
-    if (args.size() == 1 && verb == "sync") return Sync();
+    if (args.size() == 1 && verb == "sync") return Sync(interrupt.Token());
     if (args.size() == 1 && verb == "status") return Status();
-    if (args.size() == 2 && verb == "take") return Take(args[1]);
+    if (args.size() == 2 && verb == "take") return Take(args[1], interrupt.Token());
     return context.UsageError(usage);
 }
 
@@ -216,16 +264,23 @@ int OnTeamView(CliContext& context, CommandArgs args, int (*run)(CliContext&, Co
         return kExitUsage;
     }
     // The team view brought up to date; when the team archive cannot be reached, as
-    // it was last read, said once.
+    // it was last read, said once. Interrupted, it ends there.
     team::TeamError error;
-    const std::unique_ptr<team::Connection> connection = team::Connection::Open(joined->uri, error);
-    if (connection) error = team::CheckTeamArchive(*connection, joined->archiveId);
-    if (error.ok()) {
-        const team::PullOutcome pulled = team::PullFromTeam(
-            *connection, *opened.archive,
-            {.dataFolder = view, .archiveId = joined->archiveId, .job = std::string(job)});
-        error = pulled.error;
+    {
+        const StopOnInterrupt interrupt;
+        const std::unique_ptr<team::Connection> connection =
+            team::Connection::Open(joined->uri, error, {}, interrupt.Token());
+        if (connection) error = team::CheckTeamArchive(*connection, joined->archiveId);
+        if (error.ok()) {
+            const team::PullOutcome pulled = team::PullFromTeam(*connection, *opened.archive,
+                                                                {.dataFolder = view,
+                                                                 .archiveId = joined->archiveId,
+                                                                 .job = std::string(job),
+                                                                 .stop = interrupt.Token()});
+            error = pulled.error;
+        }
     }
+    if (error.code == team::TeamErrorCode::Stopped) return Failed(error);
     if (!error.ok()) {
         Tell(team::TeamErrorText(error));
         const auto mark = opened.archive->PulledMark(joined->archiveId, job);

@@ -14,14 +14,32 @@ namespace velmora::team {
 // Every libpq function the client calls; X(name) for each.
 // clang-format off
 #define VELMORA_LIBPQ_FUNCTIONS(X) \
-    X(PQconnectdbParams) \
+    X(PQconnectStartParams) \
+    X(PQconnectPoll) \
+    X(PQsocket) \
+    X(PQsetnonblocking) \
+    X(PQflush) \
+    X(PQconsumeInput) \
+    X(PQisBusy) \
+    X(PQsendQuery) \
+    X(PQgetCancel) \
+    X(PQcancel) \
+    X(PQfreeCancel) \
+    X(PQsetNoticeProcessor) \
+    X(PQconninfo) \
+    X(PQconndefaults) \
+    X(PQparameterStatus) \
+    X(PQhost) \
+    X(PQport) \
+    X(PQuser) \
+    X(PQsslInUse) \
+    X(PQsslAttribute) \
     X(PQfinish) \
     X(PQstatus) \
     X(PQerrorMessage) \
     X(PQconninfoParse) \
     X(PQconninfoFree) \
     X(PQfreemem) \
-    X(PQexec) \
     X(PQsendQueryParams) \
     X(PQsetSingleRowMode) \
     X(PQgetResult) \

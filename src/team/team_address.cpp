@@ -1,5 +1,6 @@
 #include "team/team_address.h"
 
+#include <algorithm>
 #include <cctype>
 #include <string_view>
 
@@ -43,7 +44,90 @@ std::string Encoded(std::string_view text, std::string_view keep = {}) {
     return out;
 }
 
+// "a,b,c" as its parts; one empty part for "".
+std::vector<std::string> ListOf(const std::string& text) {
+    std::vector<std::string> parts;
+    std::size_t from = 0;
+    while (true) {
+        const std::size_t comma = text.find(',', from);
+        parts.push_back(text.substr(from, comma == std::string::npos ? comma : comma - from));
+        if (comma == std::string::npos) return parts;
+        from = comma + 1;
+    }
+}
+
+// 127.0.0.0/8, written as four decimal parts.
+bool IsLoopbackV4(std::string_view text) {
+    int parts = 0, value = -1, first = -1;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        if (i == text.size() || text[i] == '.') {
+            if (value < 0 || value > 255) return false;
+            if (parts++ == 0) first = value;
+            value = -1;
+        } else if (text[i] >= '0' && text[i] <= '9' && value < 1000) {
+            value = (value < 0 ? 0 : value * 10) + (text[i] - '0');
+        } else {
+            return false;
+        }
+    }
+    return parts == 4 && first == 127;
+}
+
+// ::1, in any of its spellings, or an IPv4 loopback address mapped into IPv6.
+bool IsLoopbackV6(std::string_view text) {
+    if (text.starts_with("::ffff:")) return IsLoopbackV4(text.substr(7));
+    std::vector<unsigned long> groups;
+    bool gap = false;
+    for (const std::string& group : ListOf([&] {
+             std::string parts(text);
+             for (char& c : parts)
+                 if (c == ':') c = ',';
+             return parts;
+         }())) {
+        if (group.empty()) {
+            gap = true;
+        } else if (group.size() <= 4 &&
+                   group.find_first_not_of("0123456789abcdef") == std::string::npos) {
+            groups.push_back(std::stoul(group, nullptr, 16));
+        } else {
+            return false;
+        }
+    }
+    if (groups.empty() || groups.back() != 1 || groups.size() > 8) return false;
+    if (std::any_of(groups.begin(), groups.end() - 1, [](unsigned long g) { return g != 0; }))
+        return false;
+    return gap ? groups.size() < 8 : groups.size() == 8;
+}
+
+// A host name, address or socket folder that is this PC itself.
+bool IsThisPc(const std::string& target) {
+    if (target.empty() || target.starts_with('/') || target.starts_with('@')) return true;
+    // A Windows socket folder: "C:\...".
+    if (target.size() > 2 && std::isalpha(static_cast<unsigned char>(target[0])) &&
+        target[1] == ':' && (target[2] == '\\' || target[2] == '/'))
+        return true;
+    std::string lower = target;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower == "localhost" || IsLoopbackV4(lower) || IsLoopbackV6(lower);
+}
+
 }  // namespace
+
+std::string InsecureHost(const Transport& t) {
+    const bool verified =
+        (t.sslmode == "verify-full" || t.sslmode == "verify-ca") && !t.sslrootcert.empty();
+    if (verified) return {};
+    if (!t.service.empty() && t.host.empty() && t.hostaddr.empty()) return "service=" + t.service;
+    const std::vector<std::string> hosts = ListOf(t.host), addresses = ListOf(t.hostaddr);
+    for (std::size_t i = 0; i < std::max(hosts.size(), addresses.size()); ++i) {
+        // libpq connects to hostaddr where it is given, and names the host by host.
+        const std::string& address = i < addresses.size() ? addresses[i] : std::string();
+        const std::string& host = i < hosts.size() ? hosts[i] : std::string();
+        const std::string& target = address.empty() ? host : address;
+        if (!IsThisPc(target)) return target;
+    }
+    return {};
+}
 
 ParsedAddress ParseAddress(const std::string& uri) {
     ParsedAddress parsed;

@@ -39,4 +39,20 @@ struct PasswordKey {
 };
 PasswordKey PasswordKeyOf(const AddressFields& fields);
 
+// What decides where a connection's data goes and how it is protected: libpq's
+// options of these names, as the address gives them or else as libpq's environment
+// (PGHOST, PGSSLMODE, ...) does. Lists of hosts are comma-separated.
+struct Transport {
+    std::string host;
+    std::string hostaddr;
+    std::string service;  // a service file's entry, which may name any host
+    std::string sslmode;
+    std::string sslrootcert;
+};
+// The first host the connection would reach over the network without verifying the
+// server's certificate against a CA (sslmode verify-full or verify-ca, sslrootcert):
+// "" when there is none. This PC itself (a local socket, localhost, a loopback
+// address) may be reached without: nothing leaves it.
+std::string InsecureHost(const Transport& transport);
+
 }  // namespace velmora::team

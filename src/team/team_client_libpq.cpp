@@ -1,10 +1,23 @@
 // The team archive's connection over libpq, the same code on every platform: libpq
 // is reached through the table of libpq_api.h, loaded when first needed.
+//
+// libpq is used without blocking: connecting, sending and reading are driven here,
+// each wait one SocketWaiter::Wait on the connection's socket that a stop (Ctrl-C,
+// the window closing) wakes at once, and that gives up when the server stays silent
+// for the silence limit. Nothing ever waits on the server without a bound.
+#include <algorithm>
+#include <cstdlib>
+#include <thread>
+
 #include "team/libpq_api.h"
+#include "team/team_address.h"
 #include "team/team_client.h"
+#include "team/team_client_wait.h"
 
 namespace velmora::team {
 namespace {
+
+using std::chrono::milliseconds;
 
 // The loaded library's functions: a Connection exists only once libpq was loaded.
 const LibpqApi& Pq() {
@@ -19,6 +32,10 @@ struct ResultCloser {
 };
 using ResultHandle = std::unique_ptr<PGresult, ResultCloser>;
 
+// After a stop has cancelled a statement, how long the server has to say so before
+// the connection is given up without its answer (a server that is itself stopped).
+constexpr milliseconds kCancelGrace{500};
+
 std::string Trimmed(const char* text) {
     std::string out = text ? text : "";
     while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
@@ -30,8 +47,15 @@ bool Has(const std::string& text, std::string_view part) {
 }
 
 // A connection that could not be made: libpq says why only in words (no SQLSTATE
-// before the server has accepted us), so its known phrases decide.
+// before the server has accepted us), so its known phrases decide. The server's
+// own rules (pg_hba.conf) come first: they name the user and the database too.
 TeamError ConnectionError(const std::string& message) {
+    if (Has(message, "pg_hba.conf"))
+        return {Has(message, "no encryption") ? TeamErrorCode::NeedsTls : TeamErrorCode::Refused,
+                message};
+    if (Has(message, "too many connections") || Has(message, "not permitted to log in") ||
+        Has(message, "is not currently accepting connections"))
+        return {TeamErrorCode::Refused, message};
     if (Has(message, "password authentication failed") || Has(message, "no password supplied") ||
         Has(message, "authentication failed") || Has(message, "role \""))
         return {TeamErrorCode::AuthFailed, message};
@@ -56,15 +80,116 @@ TeamError StatementError(PGconn* conn, const PGresult* result) {
     if (state == "42P01" || state == "3F000") return {TeamErrorCode::NotInitialised, message};
     if (state.starts_with("28")) return {TeamErrorCode::AuthFailed, message};
     if (state == "08P01") return {TeamErrorCode::ProtocolError, message};
+    // The server's own limit on a statement, or on waiting for another's lock.
+    if (state == "57014" || state == "55P03") return {TeamErrorCode::NotAnswering, message};
     if (state.starts_with("08") || state.starts_with("57P"))
         return {TeamErrorCode::Unreachable, message};
     return {TeamErrorCode::Failed, message};
+}
+
+// The server's notices and warnings ("relation already exists, skipping") are not
+// the user's business: libpq would print them to standard error as they come.
+void IgnoreNotice(void*, const char*) {}
+
+// libpq's value of `keyword` for a connection; "" when it has none.
+std::string OptionOf(PGconn* conn, std::string_view keyword) {
+    std::string value;
+    PQconninfoOption* options = Pq().PQconninfo(conn);
+    for (const PQconninfoOption* o = options; o && o->keyword; ++o)
+        if (keyword == o->keyword && o->val) value = o->val;
+    if (options) Pq().PQconninfoFree(options);
+    return value;
+}
+
+// Asks the server to cancel the statement under way, on a thread of its own: the
+// request is a connection of its own, which could itself hang on a network that
+// has gone. The thread holds everything it uses and ends by itself.
+void CancelOnServer(PGconn* conn) {
+    PGcancel* cancel = Pq().PQgetCancel(conn);
+    if (!cancel) return;
+    std::thread([cancel, send = Pq().PQcancel, free = Pq().PQfreeCancel] {
+        char why[256];
+        send(cancel, why, sizeof why);
+        free(cancel);
+    }).detach();
 }
 
 }  // namespace
 
 struct Connection::Impl {
     std::unique_ptr<PGconn, ConnCloser> conn;
+    SocketWaiter waiter;
+    std::stop_token stop;
+    // Wakes any wait as soon as a stop is asked for; gone before the waiter is.
+    std::optional<std::stop_callback<std::function<void()>>> onStop;
+    milliseconds silence = kSilenceLimit;
+    bool abandoned = false;  // given up mid-statement: nothing more is sent on it
+
+    PGconn* Conn() const { return conn.get(); }
+
+    // Waits for the socket; None when it is ready, else why the wait ended.
+    TeamErrorCode Await(bool read, bool write, milliseconds limit, bool ignoreStop = false) {
+        const milliseconds bound = limit.count() > 0 ? limit : milliseconds(std::chrono::hours(24));
+        switch (waiter.Wait(Pq().PQsocket(Conn()), read, write, bound, ignoreStop)) {
+            case SocketWaiter::Ready::Socket:
+                return TeamErrorCode::None;
+            case SocketWaiter::Ready::Woken:
+                return TeamErrorCode::Stopped;
+            case SocketWaiter::Ready::TimedOut:
+                return TeamErrorCode::NotAnswering;
+            case SocketWaiter::Ready::Failed:
+                break;
+        }
+        return TeamErrorCode::Unreachable;
+    }
+
+    // Reads what has arrived; false when the connection broke.
+    bool Consume() { return Pq().PQconsumeInput(Conn()) == 1; }
+
+    // Sends all that libpq holds for the server; None or why it could not.
+    TeamErrorCode Flush() {
+        while (true) {
+            const int left = Pq().PQflush(Conn());
+            if (left == 0) return TeamErrorCode::None;
+            if (left < 0) return TeamErrorCode::Unreachable;
+            // The server may be sending while it reads: take that in, or both wait.
+            if (const TeamErrorCode why = Await(true, true, silence); why != TeamErrorCode::None)
+                return why;
+            if (!Consume()) return TeamErrorCode::Unreachable;
+        }
+    }
+
+    // Waits until a result can be taken without blocking; None or why not.
+    TeamErrorCode AwaitResult(bool ignoreStop = false, milliseconds limit = {}) {
+        while (Pq().PQisBusy(Conn())) {
+            const TeamErrorCode why =
+                Await(true, false, limit.count() > 0 ? limit : silence, ignoreStop);
+            if (why != TeamErrorCode::None) return why;
+            if (!Consume()) return TeamErrorCode::None;  // PQgetResult tells the failure
+        }
+        return TeamErrorCode::None;
+    }
+
+    // A wait that ended without the server's answer: stopped (the statement is
+    // cancelled on the server, which is given a moment to say so, so that the
+    // connection stays in step) or the server silent (the connection is given up).
+    TeamError GiveUp(TeamErrorCode why) {
+        if (why == TeamErrorCode::Stopped || why == TeamErrorCode::NotAnswering)
+            CancelOnServer(Conn());
+        abandoned = true;
+        if (why == TeamErrorCode::Stopped &&
+            AwaitResult(true, kCancelGrace) == TeamErrorCode::None) {
+            while (const ResultHandle result{Pq().PQgetResult(Conn())})
+                if (AwaitResult(true, kCancelGrace) != TeamErrorCode::None) return StoppedError();
+            abandoned = false;
+        }
+        if (why == TeamErrorCode::Stopped) return StoppedError();
+        if (why == TeamErrorCode::NotAnswering) {
+            const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(silence);
+            return {why, std::to_string(seconds.count()) + " s"};
+        }
+        return StatementError(Conn(), nullptr);
+    }
 
     // The values as libpq takes them: bytes in binary form with their length, text
     // as text, which libpq reads up to a terminating zero (so it is copied with one).
@@ -107,35 +232,88 @@ TeamError Connection::CheckAddress(const std::string& uri) {
         Pq().PQfreemem(why);
         return error;
     }
+    // Where the data goes, as the address says or else as libpq's environment does.
+    PQconninfoOption* defaults = Pq().PQconndefaults();
+    Transport transport;
+    const std::pair<const char*, std::string*> wanted[] = {{"host", &transport.host},
+                                                           {"hostaddr", &transport.hostaddr},
+                                                           {"service", &transport.service},
+                                                           {"sslmode", &transport.sslmode},
+                                                           {"sslrootcert", &transport.sslrootcert}};
+    auto valueOf = [](const PQconninfoOption* list, std::string_view keyword) -> const char* {
+        for (const PQconninfoOption* o = list; o && o->keyword; ++o)
+            if (keyword == o->keyword && o->val && *o->val) return o->val;
+        return nullptr;
+    };
+    for (const auto& [keyword, field] : wanted)
+        if (const char* value =
+                valueOf(options, keyword) ? valueOf(options, keyword) : valueOf(defaults, keyword))
+            *field = value;
     TeamError error;
-    for (const PQconninfoOption* o = options; o->keyword; ++o)
-        if (std::string_view(o->keyword) == "password" && o->val && *o->val)
-            error = {TeamErrorCode::BadAddress,
-                     "the address holds a password; keep it in the password file (.pgpass) "
-                     "instead"};
+    if (valueOf(options, "password"))
+        error = {TeamErrorCode::BadAddress,
+                 "the address holds a password; keep it in the password file (.pgpass) instead"};
+    else if (const std::string host = InsecureHost(transport); !host.empty())
+        error = {TeamErrorCode::Insecure, host};
     Pq().PQconninfoFree(options);
+    if (defaults) Pq().PQconninfoFree(defaults);
     return error;
 }
 
 std::unique_ptr<Connection> Connection::Open(const std::string& uri, TeamError& error,
-                                             const std::string& password) {
+                                             const std::string& password, std::stop_token stop) {
     error = CheckAddress(uri);
     if (!error.ok()) return nullptr;
-    // A connection that hangs (a cable pulled mid-handshake) gives up after 10 s
-    // unless the address says otherwise: the address is expanded after these
-    // defaults, so its own values take their place. A password typed for this run
-    // goes last, in memory only (the address can hold none).
-    const char* keywords[] = {"connect_timeout", "application_name", "dbname",
-                              password.empty() ? nullptr : "password", nullptr};
-    const char* values[] = {"10", "velmora", uri.c_str(), password.c_str(), nullptr};
+    // A connection that hangs (a cable pulled mid-handshake) gives up after 10 s, and
+    // the server ends a statement of ours that runs too long (waiting behind another
+    // laptop's stalled transaction, say), unless the address says otherwise: it is
+    // expanded after these defaults, so its own values take their place. A password
+    // typed for this run goes last, in memory only (the address can hold none).
+    const std::string serverLimit =
+        "-c statement_timeout=" + std::to_string(kServerStatementLimit.count()) + "s";
+    const char* keywords[] = {"connect_timeout",
+                              "options",
+                              "application_name",
+                              "dbname",
+                              password.empty() ? nullptr : "password",
+                              nullptr};
+    const char* values[] = {"10",        serverLimit.c_str(), "velmora",
+                            uri.c_str(), password.c_str(),    nullptr};
     auto impl = std::make_unique<Impl>();
-    impl->conn.reset(Pq().PQconnectdbParams(keywords, values, 1));
+    impl->stop = stop;
+    impl->onStop.emplace(stop, [waiter = &impl->waiter] { waiter->Wake(); });
+    impl->conn.reset(Pq().PQconnectStartParams(keywords, values, 1));
     if (!impl->conn) {
         error = {TeamErrorCode::Failed, "out of memory"};
         return nullptr;
     }
-    if (Pq().PQstatus(impl->conn.get()) != CONNECTION_OK) {
-        error = ConnectionError(Trimmed(Pq().PQerrorMessage(impl->conn.get())));
+    PGconn* conn = impl->Conn();
+    Pq().PQsetNoticeProcessor(conn, IgnoreNotice, nullptr);
+    // libpq's 0 (wait for ever) is not ours: every wait has its bound.
+    const int timeout = std::atoi(OptionOf(conn, "connect_timeout").c_str());
+    const milliseconds connectLimit{1000 * (timeout <= 0 ? 10 : std::max(2, timeout))};
+    PostgresPollingStatusType polling =
+        Pq().PQstatus(conn) == CONNECTION_BAD ? PGRES_POLLING_FAILED : PGRES_POLLING_WRITING;
+    while (polling == PGRES_POLLING_READING || polling == PGRES_POLLING_WRITING) {
+        const TeamErrorCode why = impl->Await(polling == PGRES_POLLING_READING,
+                                              polling == PGRES_POLLING_WRITING, connectLimit);
+        if (why == TeamErrorCode::Stopped) {
+            error = StoppedError();
+            return nullptr;
+        }
+        if (why != TeamErrorCode::None) {
+            error = {TeamErrorCode::Unreachable,
+                     "no answer within " + std::to_string(connectLimit.count() / 1000) + " s"};
+            return nullptr;
+        }
+        polling = Pq().PQconnectPoll(conn);
+    }
+    if (polling != PGRES_POLLING_OK || Pq().PQstatus(conn) != CONNECTION_OK) {
+        error = ConnectionError(Trimmed(Pq().PQerrorMessage(conn)));
+        return nullptr;
+    }
+    if (Pq().PQsetnonblocking(conn, 1) != 0) {
+        error = {TeamErrorCode::Failed, Trimmed(Pq().PQerrorMessage(conn))};
         return nullptr;
     }
     error = {};
@@ -144,6 +322,21 @@ std::unique_ptr<Connection> Connection::Open(const std::string& uri, TeamError& 
 
 Connection::Connection(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Connection::~Connection() = default;
+
+ServerAnswer Connection::Answered() const {
+    PGconn* conn = impl_->Conn();
+    auto text = [](const char* value) { return std::string(value ? value : ""); };
+    return {text(Pq().PQhost(conn)),
+            text(Pq().PQport(conn)),
+            text(Pq().PQuser(conn)),
+            text(Pq().PQparameterStatus(conn, "server_version")),
+            Pq().PQsslInUse(conn) ? text(Pq().PQsslAttribute(conn, "protocol")) : std::string(),
+            OptionOf(conn, "sslmode")};
+}
+
+void Connection::SetSilenceLimit(std::chrono::milliseconds limit) {
+    impl_->silence = limit;
+}
 
 std::optional<std::vector<Row>> Connection::Run(std::string_view sql,
                                                 std::span<const Value> values) {
@@ -158,29 +351,73 @@ std::optional<std::vector<Row>> Connection::Run(std::string_view sql,
 
 bool Connection::ForEachRow(std::string_view sql, std::span<const Value> values,
                             const std::function<bool(const Row&)>& take) {
+    return Execute(sql, values, &take);
+}
+
+bool Connection::RunScript(std::string_view sql) {
+    return Execute(sql, {}, nullptr);
+}
+
+bool Connection::Execute(std::string_view sql, std::span<const Value> values,
+                         const std::function<bool(const Row&)>* take) {
     lastError_ = {};
-    PGconn* conn = impl_->conn.get();
-    const Impl::Bound bound = Impl::Bind(values);
+    Impl& impl = *impl_;
+    PGconn* conn = impl.Conn();
+    if (impl.stop.stop_requested()) {
+        lastError_ = StoppedError();
+        return false;
+    }
+    if (impl.abandoned) {
+        lastError_ = {TeamErrorCode::Unreachable, "the connection was given up"};
+        return false;
+    }
     const std::string text(sql);
-    if (!Pq().PQsendQueryParams(conn, text.c_str(), static_cast<int>(values.size()), nullptr,
-                                bound.data.data(), bound.lengths.data(), bound.formats.data(), 0) ||
-        !Pq().PQsetSingleRowMode(conn)) {
+    // A script (the schema's steps, BEGIN, COMMIT) goes as one simple query, which
+    // may hold several statements; a statement with rows comes back row by row.
+    bool sent = false;
+    if (take) {
+        const Impl::Bound bound = Impl::Bind(values);
+        sent = Pq().PQsendQueryParams(conn, text.c_str(), static_cast<int>(values.size()), nullptr,
+                                      bound.data.data(), bound.lengths.data(), bound.formats.data(),
+                                      0) &&
+               Pq().PQsetSingleRowMode(conn);
+    } else {
+        sent = Pq().PQsendQuery(conn, text.c_str());
+    }
+    if (!sent) {
         lastError_ = StatementError(conn, nullptr);
         return false;
     }
+    if (const TeamErrorCode why = impl.Flush(); why != TeamErrorCode::None) {
+        lastError_ = impl.GiveUp(why);
+        return false;
+    }
     // Every result is read, even after `take` stopped or a failure, so that the
-    // connection is ready for the next statement.
+    // connection is ready for the next statement. One row is filled again and again:
+    // a long listing costs no allocation a row.
     bool wanted = true;
-    while (ResultHandle result{Pq().PQgetResult(conn)}) {
+    Row row;
+    while (true) {
+        if (const TeamErrorCode why = impl.AwaitResult(); why != TeamErrorCode::None) {
+            lastError_ = impl.GiveUp(why);
+            return false;
+        }
+        const ResultHandle result{Pq().PQgetResult(conn)};
+        if (!result) break;
         const ExecStatusType status = Pq().PQresultStatus(result.get());
-        if (status == PGRES_SINGLE_TUPLE && wanted && lastError_.ok()) {
-            Row row(static_cast<std::size_t>(Pq().PQnfields(result.get())));
-            for (int c = 0; c < Pq().PQnfields(result.get()); ++c)
-                if (!Pq().PQgetisnull(result.get(), 0, c))
-                    row[static_cast<std::size_t>(c)].emplace(
-                        Pq().PQgetvalue(result.get(), 0, c),
-                        static_cast<std::size_t>(Pq().PQgetlength(result.get(), 0, c)));
-            wanted = take(row);
+        if (status == PGRES_SINGLE_TUPLE && take && wanted && lastError_.ok()) {
+            row.resize(static_cast<std::size_t>(Pq().PQnfields(result.get())));
+            for (int c = 0; c < static_cast<int>(row.size()); ++c) {
+                std::optional<std::string>& value = row[static_cast<std::size_t>(c)];
+                if (Pq().PQgetisnull(result.get(), 0, c)) {
+                    value.reset();
+                    continue;
+                }
+                if (!value) value.emplace();
+                value->assign(Pq().PQgetvalue(result.get(), 0, c),
+                              static_cast<std::size_t>(Pq().PQgetlength(result.get(), 0, c)));
+            }
+            wanted = (*take)(row);
         } else if (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK &&
                    status != PGRES_COMMAND_OK && lastError_.ok()) {
             lastError_ = StatementError(conn, result.get());
@@ -191,19 +428,12 @@ bool Connection::ForEachRow(std::string_view sql, std::span<const Value> values,
     return lastError_.ok();
 }
 
-bool Connection::RunScript(std::string_view sql) {
-    lastError_ = {};
-    const std::string text(sql);
-    ResultHandle result{Pq().PQexec(impl_->conn.get(), text.c_str())};
-    const ExecStatusType status = result ? Pq().PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
-        lastError_ = StatementError(impl_->conn.get(), result.get());
-    return lastError_.ok();
-}
-
 void Connection::Rollback() {
+    // A connection given up or stopped leaves its transaction to the server, which
+    // ends it with the connection.
+    if (impl_->abandoned || impl_->stop.stop_requested()) return;
     const TeamError kept = lastError_;
-    if (Pq().PQstatus(impl_->conn.get()) == CONNECTION_OK) RunScript("ROLLBACK");
+    if (Pq().PQstatus(impl_->Conn()) == CONNECTION_OK) RunScript("ROLLBACK");
     lastError_ = kept;
 }
 

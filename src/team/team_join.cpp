@@ -24,16 +24,38 @@ TeamError LeaveTeam(const std::filesystem::path& dataFolder) {
 }
 
 std::unique_ptr<Connection> ConnectTeam(const std::string& uri, const std::string& password,
-                                        std::string& archiveId, TeamError& error) {
-    std::unique_ptr<Connection> connection = Connection::Open(uri, error, password);
+                                        std::string& archiveId, TeamError& error,
+                                        std::stop_token stop) {
+    std::unique_ptr<Connection> connection = Connection::Open(uri, error, password, stop);
     if (connection) error = CheckTeamArchive(*connection, archiveId);
     if (!error.ok()) return nullptr;
     return connection;
 }
 
+TeamReply TryTeam(const std::string& uri, const std::string& password, std::stop_token stop) {
+    TeamReply reply;
+    const std::unique_ptr<Connection> connection =
+        Connection::Open(uri, reply.error, password, stop);
+    if (!connection) return reply;
+    reply.answer = connection->Answered();
+    std::string archiveId;
+    reply.error = CheckTeamArchive(*connection, archiveId);
+    return reply;
+}
+
+JoinReply JoinAndTryTeam(const std::filesystem::path& dataFolder, const std::string& uri,
+                         const std::string& password, std::stop_token stop) {
+    JoinReply reply;
+    reply.error = JoinTeam(dataFolder, uri);
+    if (!reply.error.ok()) return reply;
+    reply.joined = true;
+    static_cast<TeamReply&>(reply) = TryTeam(uri, password, stop);
+    return reply;
+}
+
 std::optional<OutboxState> ReadOutbox(archive::Archive& local, const std::string& archiveId) {
     const auto marks = local.SentMarks(archiveId);
-    const auto waiting = marks ? local.Waiting(marks->upTo) : std::nullopt;
+    const auto waiting = marks ? WaitingToSend(local, marks->upTo) : std::nullopt;
     if (!waiting) return std::nullopt;
     OutboxState state{*waiting, {}};
     if (marks->lastSuccess) {
@@ -68,7 +90,7 @@ JoinedSend SendJoinedTeam(const std::filesystem::path& dataFolder, const std::st
     archive::Archive& local = *opened.archive;
     const std::string knownId = joined->archiveId;
     const std::unique_ptr<Connection> connection =
-        ConnectTeam(joined->uri, password, joined->archiveId, error);
+        ConnectTeam(joined->uri, password, joined->archiveId, error, stop);
     if (!connection) {
         // What is waiting, as far as this PC knows (everything, before a first send).
         if (const auto state = ReadOutbox(local, knownId)) {

@@ -282,6 +282,147 @@ CREATE INDEX fields_by_record ON velmora.fields(record_id)
     WHERE kind = 'record' AND field = 'job';
 GRANT velmora_technician TO velmora_office WITH ADMIN OPTION;
 )sql"},
+    // The server holds its rules for every client, psql included, and believes of a
+    // row only what its sender can vouch for. A laptop's id belongs to the database
+    // user that first sent from it (velmora.laptops, filled from what was sent before
+    // this step; the office may hand a laptop to another user): a row claiming
+    // another user's laptop, or moving its sent marks, is refused. What the server
+    // can work out itself it checks: a record's splice time is that of its bytes
+    // (NULL when they form no date), an image's that of its stamp, an image's SHA-256
+    // that of its JPEG bytes; a row that says otherwise is refused (rows sent before
+    // this step are kept as they are). An image sent without its bytes (its file
+    // was gone) takes them later, once, from any laptop that has them. The author of
+    // a job change is the database user that sent it.
+    {5, R"sql(
+CREATE TABLE velmora.laptops (
+    laptop     uuid PRIMARY KEY,
+    owner      text NOT NULL,
+    first_sent timestamptz NOT NULL DEFAULT now()
+);
+INSERT INTO velmora.laptops(laptop, owner, first_sent)
+    SELECT DISTINCT ON (laptop) laptop, sent_by, received FROM (
+        SELECT laptop, sent_by, received FROM velmora.splicers
+        UNION ALL SELECT laptop, sent_by, received FROM velmora.records
+        UNION ALL SELECT laptop, sent_by, received FROM velmora.images
+        UNION ALL SELECT laptop, sent_by, received FROM velmora.snapshots
+        UNION ALL SELECT laptop, sent_by, received FROM velmora.changes
+        UNION ALL SELECT laptop, sent_by, updated FROM velmora.sent_marks) AS sent
+    ORDER BY laptop, received;
+
+CREATE FUNCTION velmora.claim_laptops(claimed uuid[]) RETURNS void LANGUAGE plpgsql
+    SECURITY DEFINER SET search_path = velmora, pg_temp AS $$
+DECLARE
+    taken record;
+BEGIN
+    INSERT INTO velmora.laptops(laptop, owner)
+        SELECT DISTINCT l, session_user FROM unnest(claimed) AS l ON CONFLICT DO NOTHING;
+    SELECT l.laptop, l.owner INTO taken FROM velmora.laptops l
+        WHERE l.laptop = ANY (claimed) AND l.owner <> session_user LIMIT 1;
+    IF FOUND THEN
+        RAISE EXCEPTION 'laptop % sends as the user %, not as %', taken.laptop, taken.owner,
+            session_user USING ERRCODE = 'insufficient_privilege';
+    END IF;
+END $$;
+CREATE FUNCTION velmora.check_sent_laptops() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+    PERFORM velmora.claim_laptops(ARRAY(SELECT DISTINCT laptop FROM sent));
+    RETURN NULL;
+END $$;
+CREATE TRIGGER splicers_laptops AFTER INSERT ON velmora.splicers REFERENCING NEW TABLE AS sent
+    FOR EACH STATEMENT EXECUTE FUNCTION velmora.check_sent_laptops();
+CREATE TRIGGER records_laptops AFTER INSERT ON velmora.records REFERENCING NEW TABLE AS sent
+    FOR EACH STATEMENT EXECUTE FUNCTION velmora.check_sent_laptops();
+CREATE TRIGGER images_laptops AFTER INSERT ON velmora.images REFERENCING NEW TABLE AS sent
+    FOR EACH STATEMENT EXECUTE FUNCTION velmora.check_sent_laptops();
+CREATE TRIGGER snapshots_laptops AFTER INSERT ON velmora.snapshots REFERENCING NEW TABLE AS sent
+    FOR EACH STATEMENT EXECUTE FUNCTION velmora.check_sent_laptops();
+CREATE TRIGGER changes_laptops AFTER INSERT ON velmora.changes REFERENCING NEW TABLE AS sent
+    FOR EACH STATEMENT EXECUTE FUNCTION velmora.check_sent_laptops();
+CREATE FUNCTION velmora.stamp_mark() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+    IF TG_OP = 'UPDATE' THEN
+        PERFORM velmora.claim_laptops(ARRAY[OLD.laptop, NEW.laptop]);
+    ELSE
+        PERFORM velmora.claim_laptops(ARRAY[NEW.laptop]);
+    END IF;
+    NEW.sent_by := session_user;
+    NEW.updated := now();
+    RETURN NEW;
+END $$;
+CREATE TRIGGER sent_marks_stamp BEFORE INSERT OR UPDATE ON velmora.sent_marks
+    FOR EACH ROW EXECUTE FUNCTION velmora.stamp_mark();
+GRANT SELECT ON velmora.laptops TO velmora_technician;
+GRANT UPDATE (owner) ON velmora.laptops TO velmora_office;
+
+-- The splicer's own clock as a time, NULL when its fields form no real date and time.
+CREATE FUNCTION velmora.splice_time(y int, mo int, d int, h int, mi int, s int)
+    RETURNS timestamp LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$
+    SELECT CASE WHEN y BETWEEN 1 AND 9999 AND mo BETWEEN 1 AND 12 AND d BETWEEN 1 AND 31
+                     AND h BETWEEN 0 AND 23 AND mi BETWEEN 0 AND 59 AND s BETWEEN 0 AND 59
+                     AND extract(month FROM timestamp '2000-01-01'
+                                 + make_interval(years => y - 2000, months => mo - 1,
+                                                 days => d - 1)) = mo
+                THEN timestamp '2000-01-01' + make_interval(y - 2000, mo - 1, 0, d - 1, h, mi, s)
+           END
+$$;
+-- A record's first six bytes: year - 2000, month, day, hour, minute, second.
+CREATE FUNCTION velmora.record_time(bytes bytea) RETURNS timestamp LANGUAGE sql IMMUTABLE
+    PARALLEL SAFE AS $$
+    SELECT velmora.splice_time(2000 + get_byte(bytes, 0), get_byte(bytes, 1), get_byte(bytes, 2),
+                               get_byte(bytes, 3), get_byte(bytes, 4), get_byte(bytes, 5))
+$$;
+-- An image's stamp: "YYYYMMDDhhmmss".
+CREATE FUNCTION velmora.stamp_time(stamp text) RETURNS timestamp LANGUAGE sql IMMUTABLE
+    PARALLEL SAFE AS $$
+    SELECT CASE WHEN stamp ~ '^[0-9]{14}$'
+                THEN velmora.splice_time(substr(stamp, 1, 4)::int, substr(stamp, 5, 2)::int,
+                                         substr(stamp, 7, 2)::int, substr(stamp, 9, 2)::int,
+                                         substr(stamp, 11, 2)::int, substr(stamp, 13, 2)::int)
+           END
+$$;
+ALTER TABLE velmora.records ADD CONSTRAINT records_time_of_bytes
+    CHECK (splice_time IS NOT DISTINCT FROM velmora.record_time(bytes)) NOT VALID;
+ALTER TABLE velmora.images ADD CONSTRAINT images_time_of_stamp
+    CHECK (splice_time IS NOT DISTINCT FROM velmora.stamp_time(stamp)) NOT VALID;
+ALTER TABLE velmora.images ADD CONSTRAINT images_sha256_of_bytes
+    CHECK (jpeg IS NULL OR sha256 = encode(sha256(jpeg), 'hex')) NOT VALID;
+
+CREATE FUNCTION velmora.keep_image() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+    IF TG_OP = 'UPDATE' AND OLD.jpeg IS NULL AND NEW.jpeg IS NOT NULL
+       AND (NEW.id, NEW.splicer_id, NEW.stamp, NEW.splice_time, NEW.file_name, NEW.sha256,
+            NEW.stored, NEW.laptop, NEW.sent_by, NEW.received)
+           IS NOT DISTINCT FROM (OLD.id, OLD.splicer_id, OLD.stamp, OLD.splice_time,
+                                 OLD.file_name, OLD.sha256, OLD.stored, OLD.laptop,
+                                 OLD.sent_by, OLD.received) THEN
+        NEW.tx := pg_current_xact_id();  -- readers take the bytes as they take new rows
+        RETURN NEW;
+    END IF;
+    RAISE EXCEPTION 'the team archive never changes or deletes % once sent', TG_TABLE_NAME
+        USING ERRCODE = 'insufficient_privilege';
+END $$;
+DROP TRIGGER images_kept ON velmora.images;
+CREATE TRIGGER images_kept BEFORE UPDATE OR DELETE ON velmora.images
+    FOR EACH ROW EXECUTE FUNCTION velmora.keep_image();
+GRANT UPDATE (jpeg, size) ON velmora.images TO velmora_technician;
+
+CREATE OR REPLACE FUNCTION velmora.stamp_change() RETURNS trigger LANGUAGE plpgsql AS $$
+DECLARE
+    skew interval;
+BEGIN
+    NEW.sent_by := session_user;
+    NEW.author := session_user;
+    NEW.received := now();
+    NEW.tx := pg_current_xact_id();
+    skew := NEW.received - NEW.laptop_clock;
+    NEW.effective := date_trunc('second', NEW.changed_at);
+    IF abs(extract(epoch FROM skew)) > 300 THEN
+        NEW.effective := date_trunc('second', NEW.changed_at + skew);
+    END IF;
+    NEW.effective := least(NEW.effective, date_trunc('second', NEW.received));
+    RETURN NEW;
+END $$;
+)sql"},
 };
 
 // Serialises every program that brings this database's schema up to date.
@@ -324,7 +465,10 @@ TeamError InitialiseTeamArchive(Connection& connection) {
         connection.Rollback();
         return error;
     };
-    if (!connection.RunScript(kMigrationLock) ||
+    // A step may take long on a large team archive: no limit on it, on either side.
+    connection.SetSilenceLimit({});
+    if (!connection.RunScript("SET LOCAL statement_timeout = 0") ||
+        !connection.RunScript(kMigrationLock) ||
         !connection.RunScript("CREATE SCHEMA IF NOT EXISTS velmora;"
                               "CREATE TABLE IF NOT EXISTS velmora.schema_version ("
                               "    version integer PRIMARY KEY,"

@@ -8,6 +8,7 @@
 #include <random>
 #include <set>
 #include <type_traits>
+#include <unordered_set>
 #include <utility>
 
 #include "archive/job_log.h"
@@ -37,13 +38,14 @@ std::string UtcText(sys_seconds t) {
 }
 
 // "2026-12-07 09:15:00" from the splicer's own fields; nullopt when they do not
-// form a real date and time.
+// form a real date and time of the years 1 to 9999. The team archive works the same
+// out of a row's bytes (velmora.splice_time) and refuses a row that says otherwise.
 std::optional<std::string> SpliceTimeText(int year, unsigned month, unsigned day, int hour,
                                           int minute, int second) {
     const std::chrono::year_month_day date{std::chrono::year(year), std::chrono::month(month),
                                            std::chrono::day(day)};
-    if (!date.ok() || hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 ||
-        second > 59)
+    if (year < 1 || year > 9999 || !date.ok() || hour < 0 || hour > 23 || minute < 0 ||
+        minute > 59 || second < 0 || second > 59)
         return std::nullopt;
     char text[64];
     std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d", year, month, day, hour,
@@ -87,102 +89,129 @@ constexpr const char* kJoinSplicer =
     " JOIN velmora.splicers s ON s.serial = v.serial AND "
     "s.folder_key = CASE WHEN v.serial = '' THEN v.folder ELSE '' END";
 
+// The rows of a batch go as one array per column (see ArrayValue), taken apart on
+// the server by unnest(): one statement whatever the batch's size.
 bool SendRecords(Connection& connection, const std::vector<archive::OutboxRecord>& rows,
                  const std::string& laptop) {
-    Values values;
-    const std::string laptopParam = values.Text(laptop);
-    std::string sql =
-        "INSERT INTO velmora.records(splicer_id, bytes, splice_time, downloaded, laptop) "
-        "SELECT s.id, v.bytes, v.splice_time, v.downloaded, " +
-        laptopParam + "::uuid FROM (VALUES ";
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const archive::OutboxRecord& r = rows[i];
-        sql += (i ? ", (" : "(") + values.Text(r.serialNumber) + "::text, " +
-               values.Text(r.device) + "::text, " + values.Add(Value::Bytes(r.record.bytes)) +
-               "::bytea, " + values.Optional(SpliceTimeText(r.record)) + "::timestamp, " +
-               values.Text(UtcText(r.stored)) + "::timestamptz)";
+    using Of = ArrayValue::Of;
+    ArrayValue serials(Of::Text), folders(Of::Text), bytes(Of::Bytes), times(Of::Text),
+        downloaded(Of::Text);
+    for (const archive::OutboxRecord& r : rows) {
+        serials.Add(r.serialNumber);
+        folders.Add(r.device);
+        bytes.AddBytes(r.record.bytes);
+        times.AddOptional(SpliceTimeText(r.record));
+        downloaded.Add(UtcText(r.stored));
     }
-    sql += ") AS v(serial, folder, bytes, splice_time, downloaded)";
-    sql += kJoinSplicer;
-    sql += " ON CONFLICT (splicer_id, bytes) DO NOTHING";
-    return connection.Run(sql, values.All()).has_value();
+    const std::array values{Value::Text(laptop), serials.Done(), folders.Done(),
+                            bytes.Done(),        times.Done(),   downloaded.Done()};
+    return connection
+        .Run(std::string(
+                 "INSERT INTO velmora.records(splicer_id, bytes, splice_time, downloaded, laptop) "
+                 "SELECT s.id, v.bytes, v.splice_time::timestamp, v.downloaded::timestamptz, "
+                 "$1::uuid FROM unnest($2::text[], $3::text[], $4::bytea[], $5::text[], "
+                 "$6::text[]) AS v(serial, folder, bytes, splice_time, downloaded)") +
+                 kJoinSplicer + " ON CONFLICT (splicer_id, bytes) DO NOTHING",
+             values)
+        .has_value();
 }
 
+// An image the team archive holds without its bytes (sent when its file was gone)
+// takes them from the first send that has them.
 bool SendImages(Connection& connection, const std::vector<archive::OutboxImage>& rows,
-                const std::vector<std::string>& jpegs, const std::string& laptop) {
-    Values values;
-    const std::string laptopParam = values.Text(laptop);
-    std::string sql =
-        "INSERT INTO velmora.images(splicer_id, stamp, splice_time, file_name, size, sha256, "
-        "jpeg, stored, laptop) SELECT s.id, v.stamp, v.splice_time, v.file_name, v.size, "
-        "v.sha256, v.jpeg, v.stored, " +
-        laptopParam + "::uuid FROM (VALUES ";
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const archive::OutboxImage& r = rows[i];
-        const std::string& jpeg = jpegs[i];
-        sql += (i ? ", (" : "(") + values.Text(r.serialNumber) + "::text, " +
-               values.Text(r.device) + "::text, " + values.Text(r.stamp) + "::text, " +
-               values.Optional(StampTimeText(r.stamp)) + "::timestamp, " + values.Text(r.fileName) +
-               "::text, " + values.Text(std::to_string(r.size)) + "::bigint, " +
-               values.Text(r.sha256) + "::text, " +
-               (jpeg.empty() ? values.Add(Value::Null())
-                             : values.Add(Value{Value::Kind::Bytes, jpeg})) +
-               "::bytea, " + values.Text(UtcText(r.stored)) + "::timestamptz)";
+                ArrayValue& jpegs, const std::string& laptop) {
+    using Of = ArrayValue::Of;
+    ArrayValue serials(Of::Text), folders(Of::Text), stamps(Of::Text), times(Of::Text),
+        names(Of::Text), sizes(Of::Text), hashes(Of::Text), stored(Of::Text);
+    for (const archive::OutboxImage& r : rows) {
+        serials.Add(r.serialNumber);
+        folders.Add(r.device);
+        stamps.Add(r.stamp);
+        times.AddOptional(StampTimeText(r.stamp));
+        names.Add(r.fileName);
+        sizes.Add(std::to_string(r.size));
+        hashes.Add(r.sha256);
+        stored.Add(UtcText(r.stored));
     }
-    sql += ") AS v(serial, folder, stamp, splice_time, file_name, size, sha256, jpeg, stored)";
-    sql += kJoinSplicer;
-    sql += " ON CONFLICT (splicer_id, stamp, sha256) DO NOTHING";
-    return connection.Run(sql, values.All()).has_value();
+    const std::array values{Value::Text(laptop), serials.Done(), folders.Done(), stamps.Done(),
+                            times.Done(),        names.Done(),   sizes.Done(),   hashes.Done(),
+                            jpegs.Done(),        stored.Done()};
+    return connection
+        .Run(std::string("INSERT INTO velmora.images(splicer_id, stamp, splice_time, file_name, "
+                         "size, sha256, jpeg, stored, laptop) SELECT s.id, v.stamp, "
+                         "v.splice_time::timestamp, v.file_name, v.size::bigint, v.sha256, "
+                         "v.jpeg, v.stored::timestamptz, $1::uuid FROM unnest($2::text[], "
+                         "$3::text[], $4::text[], $5::text[], $6::text[], $7::text[], "
+                         "$8::text[], $9::bytea[], $10::text[]) AS v(serial, folder, stamp, "
+                         "splice_time, file_name, size, sha256, jpeg, stored)") +
+                 kJoinSplicer +
+                 " ON CONFLICT (splicer_id, stamp, sha256) DO UPDATE SET jpeg = excluded.jpeg, "
+                 "size = excluded.size WHERE velmora.images.jpeg IS NULL AND "
+                 "excluded.jpeg IS NOT NULL",
+             values)
+        .has_value();
 }
 
 bool SendSnapshots(Connection& connection, const std::vector<archive::OutboxSnapshot>& rows,
                    const std::string& laptop) {
-    Values values;
-    const std::string laptopParam = values.Text(laptop);
-    std::vector<std::string> groups;  // kept until the statement ran
-    groups.reserve(rows.size());
-    std::string sql =
-        "INSERT INTO velmora.snapshots(splicer_id, taken, reason, groups, laptop) "
-        "SELECT s.id, v.taken, v.reason, v.groups, " +
-        laptopParam + "::uuid FROM (VALUES ";
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const archive::OutboxSnapshot& r = rows[i];
-        std::string& bytes = groups.emplace_back();
+    using Of = ArrayValue::Of;
+    ArrayValue serials(Of::Text), folders(Of::Text), taken(Of::Text), reasons(Of::Text),
+        groups(Of::Bytes);
+    for (const archive::OutboxSnapshot& r : rows) {
+        serials.Add(r.serialNumber);
+        folders.Add(r.device);
+        taken.Add(UtcText(r.stored));
+        reasons.Add(r.reason);
+        // Each parameter record given: its kind (one byte), then its bytes.
+        std::string bytes;
         for (const archive::GroupBytes& group : r.groups) {
             bytes.push_back(static_cast<char>(group.kind));
             bytes.append(group.bytes.begin(), group.bytes.end());
         }
-        sql += (i ? ", (" : "(") + values.Text(r.serialNumber) + "::text, " +
-               values.Text(r.device) + "::text, " + values.Text(UtcText(r.stored)) +
-               "::timestamptz, " + values.Text(r.reason) + "::text, " +
-               values.Add(Value{Value::Kind::Bytes, bytes}) + "::bytea)";
+        groups.Add(std::string_view(bytes));
     }
-    sql += ") AS v(serial, folder, taken, reason, groups)";
-    sql += kJoinSplicer;
-    sql += " ON CONFLICT (splicer_id, taken, reason, groups) DO NOTHING";
-    return connection.Run(sql, values.All()).has_value();
+    const std::array values{Value::Text(laptop), serials.Done(), folders.Done(),
+                            taken.Done(),        reasons.Done(), groups.Done()};
+    return connection
+        .Run(std::string("INSERT INTO velmora.snapshots(splicer_id, taken, reason, groups, "
+                         "laptop) SELECT s.id, v.taken::timestamptz, v.reason, v.groups, "
+                         "$1::uuid FROM unnest($2::text[], $3::text[], $4::text[], $5::text[], "
+                         "$6::bytea[]) AS v(serial, folder, taken, reason, groups)") +
+                 kJoinSplicer + " ON CONFLICT (splicer_id, taken, reason, groups) DO NOTHING",
+             values)
+        .has_value();
 }
 
 // The changes to jobs of a batch, with the laptop's clock now: the team archive
-// weighs their times against its own by it.
+// weighs their times against its own by it. Their author is the database user that
+// sends them, as the team archive stamps it.
 bool SendChanges(Connection& connection, const std::vector<archive::JobChange>& rows,
                  const std::string& laptop, const archive::Clock& now) {
-    Values values;
-    const std::string laptopParam = values.Text(laptop);
-    const std::string clock = values.Text(UtcText(
-        now ? now() : std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now())));
-    std::string sql =
-        "INSERT INTO velmora.changes(laptop, change_id, kind, entity, field, value, changed_at, "
-        "author, laptop_clock) VALUES ";
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const archive::JobChange& c = rows[i];
-        sql += (i ? ", (" : "(") + laptopParam + "::uuid, " + values.Text(std::to_string(c.id)) +
-               "::bigint, " + values.Text(c.kind) + ", " + values.Text(c.entity) + ", " +
-               values.Text(c.field) + ", " + values.Optional(c.value) + ", " +
-               values.Text(UtcText(sys_seconds{std::chrono::seconds{c.changedAt}})) +
-               "::timestamptz, " + values.Text(c.author) + ", " + clock + "::timestamptz)";
+    using Of = ArrayValue::Of;
+    ArrayValue ids(Of::Text), kinds(Of::Text), entities(Of::Text), fields(Of::Text),
+        changedValues(Of::Text), times(Of::Text);
+    for (const archive::JobChange& c : rows) {
+        ids.Add(std::to_string(c.id));
+        kinds.Add(c.kind);
+        entities.Add(c.entity);
+        fields.Add(c.field);
+        changedValues.AddOptional(c.value);
+        times.Add(UtcText(sys_seconds{std::chrono::seconds{c.changedAt}}));
     }
-    return connection.Run(sql + " ON CONFLICT (laptop, change_id) DO NOTHING", values.All())
+    const std::string clock = UtcText(
+        now ? now() : std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()));
+    const std::array values{Value::Text(laptop),  Value::Text(clock), ids.Done(),
+                            kinds.Done(),         entities.Done(),    fields.Done(),
+                            changedValues.Done(), times.Done()};
+    return connection
+        .Run(
+            "INSERT INTO velmora.changes(laptop, change_id, kind, entity, field, value, "
+            "changed_at, author, laptop_clock) SELECT $1::uuid, v.change_id::bigint, v.kind, "
+            "v.entity, v.field, v.value, v.changed_at::timestamptz, session_user, "
+            "$2::timestamptz FROM unnest($3::text[], $4::text[], $5::text[], $6::text[], "
+            "$7::text[], $8::text[]) AS v(change_id, kind, entity, field, value, changed_at) "
+            "ON CONFLICT (laptop, change_id) DO NOTHING",
+            values)
         .has_value();
 }
 
@@ -246,25 +275,52 @@ std::optional<bool> SameNextChange(Connection& connection, archive::Archive& loc
 }
 
 // The image's JPEG bytes from its file, when it is still there and still the image
-// the archive keeps account of; "" otherwise.
-std::string JpegOf(const std::filesystem::path& dataFolder, const archive::OutboxImage& image) {
-    const FileReadResult read =
+// the archive keeps account of; nothing otherwise.
+std::optional<std::string> JpegOf(const std::filesystem::path& dataFolder,
+                                  const archive::OutboxImage& image) {
+    FileReadResult read =
         ReadWholeFile(dataFolder / "FS" / image.device / "JPG" / image.fileName, image.size);
-    if (!read.ok() || read.bytes.size() != image.size) return {};
+    if (!read.ok() || read.bytes.size() != image.size) return std::nullopt;
     const auto* data = reinterpret_cast<const std::uint8_t*>(read.bytes.data());
-    if (HexText(Sha256Of({data, read.bytes.size()})) != image.sha256) return {};
-    return read.bytes;
+    if (HexText(Sha256Of({data, read.bytes.size()})) != image.sha256) return std::nullopt;
+    return std::move(read.bytes);
+}
+
+// A test's way to end a send at a chosen point as a kill would, without racing it:
+// VELMORA_SEND_CUT_FOR_TESTS="<kind 0-3>:<batch, from 1>:<commit|mark>" ends the
+// program before the team archive's commit of that batch of that kind (`commit`),
+// or after it and before this archive's mark (`mark`).
+struct SendCut {
+    int kind = -1;
+    long batch = 0;
+    bool afterCommit = false;
+};
+SendCut SendCutAsked() {
+    SendCut cut;
+    const char* asked = std::getenv("VELMORA_SEND_CUT_FOR_TESTS");
+    char point[16] = {};
+    if (asked && std::sscanf(asked, "%d:%ld:%15s", &cut.kind, &cut.batch, point) == 3)
+        cut.afterCommit = std::string_view(point) == "mark";
+    return cut;
+}
+
+// A job item (a job, closure, cable, tray, position, or a record's job, placing
+// or test mark) as the count of changed items knows it.
+std::size_t JobItemOf(const archive::JobChange& change) {
+    return std::hash<std::string>{}(change.kind + '\0' + change.entity);
 }
 
 class Sender {
   public:
     Sender(Connection& connection, archive::Archive& local, const SendOptions& options)
-        : connection_(connection), local_(local), options_(options) {}
+        : connection_(connection), local_(local), options_(options), cut_(SendCutAsked()) {}
 
     // One batch in one server transaction, then its mark: false on a failure (kept).
     template <class Rows, class Send>
     bool Batch(OutboxKind kind, const Rows& rows, Send send) {
         if (options_.stop.stop_requested()) return Fail(StoppedError());
+        const bool cutHere = static_cast<int>(kind) == cut_.kind &&
+                             ++batches_[static_cast<std::size_t>(kind)] == cut_.batch;
         if (!connection_.Begin()) return Fail(connection_.LastError());
         bool splicers = true;
         if constexpr (!std::is_same_v<Rows, std::vector<archive::JobChange>>)
@@ -275,9 +331,17 @@ class Sender {
             connection_.Rollback();
             return Fail(error);
         }
+        if (cutHere && !cut_.afterCommit) std::_Exit(137);
         if (!connection_.Commit()) return Fail(connection_.LastError());
+        if (cutHere) std::_Exit(137);
         if (!local_.MarkSent(options_.archiveId, kind, rows.back().id)) return Fail(LocalError());
-        outcome.sent[static_cast<std::size_t>(kind)] += static_cast<std::int64_t>(rows.size());
+        if constexpr (std::is_same_v<Rows, std::vector<archive::JobChange>>) {
+            for (const archive::JobChange& change : rows) sentItems_.insert(JobItemOf(change));
+            outcome.sent[static_cast<std::size_t>(kind)] =
+                static_cast<std::int64_t>(sentItems_.size());
+        } else {
+            outcome.sent[static_cast<std::size_t>(kind)] += static_cast<std::int64_t>(rows.size());
+        }
         return true;
     }
 
@@ -300,13 +364,14 @@ class Sender {
             if (listed->empty()) return true;
             // Cut where the JPEG bytes held would pass the bound (one image at least).
             std::vector<archive::OutboxImage> rows;
-            std::vector<std::string> jpegs;
+            ArrayValue jpegs(ArrayValue::Of::Bytes);
             std::size_t bytes = 0;
             for (const archive::OutboxImage& image : *listed) {
                 if (!rows.empty() && bytes + image.size > options_.imageBytesPerBatch) break;
-                jpegs.push_back(JpegOf(options_.dataFolder, image));
-                if (jpegs.back().empty()) ++outcome.imagesWithoutFile;
-                bytes += jpegs.back().size();
+                std::optional<std::string> jpeg = JpegOf(options_.dataFolder, image);
+                if (!jpeg) ++outcome.imagesWithoutFile;
+                bytes += jpeg ? jpeg->size() : 0;
+                jpegs.AddOptional(jpeg);
                 rows.push_back(image);
             }
             if (!Batch(OutboxKind::Images, rows,
@@ -356,6 +421,9 @@ class Sender {
     Connection& connection_;
     archive::Archive& local_;
     const SendOptions& options_;
+    const SendCut cut_;
+    std::array<long, archive::kOutboxKinds> batches_{};  // begun, by kind
+    std::unordered_set<std::size_t> sentItems_;          // job items sent changes of
 };
 
 }  // namespace
@@ -415,6 +483,24 @@ std::string LaptopId(const std::filesystem::path& dataFolder, std::string& error
     return id;
 }
 
+std::optional<archive::OutboxCounts> WaitingToSend(archive::Archive& local,
+                                                   const archive::OutboxCounts& upTo) {
+    std::optional<archive::OutboxCounts> waiting = local.Waiting(upTo);
+    if (!waiting) return std::nullopt;
+    const auto changes = static_cast<std::size_t>(OutboxKind::JobChanges);
+    std::unordered_set<std::size_t> items;
+    archive::JobLog log(local, {});
+    for (std::int64_t after = upTo[changes];;) {
+        const auto rows = log.ToSend(after, 5000);
+        if (!rows) return std::nullopt;
+        if (rows->empty()) break;
+        for (const archive::JobChange& change : *rows) items.insert(JobItemOf(change));
+        after = rows->back().id;
+    }
+    (*waiting)[changes] = static_cast<std::int64_t>(items.size());
+    return waiting;
+}
+
 SendOutcome SendToTeam(Connection& connection, archive::Archive& local,
                        const SendOptions& options) {
     Sender sender(connection, local, options);
@@ -452,16 +538,18 @@ SendOutcome SendToTeam(Connection& connection, archive::Archive& local,
     const bool sent = sender.Records(upTo[0]) && sender.Images(upTo[1]) &&
                       sender.Snapshots(upTo[2]) && sender.JobChanges(upTo[3]);
     if (const auto after = local.SentMarks(options.archiveId)) {
-        if (const auto waiting = local.Waiting(after->upTo)) sender.outcome.waiting = *waiting;
+        if (const auto waiting = WaitingToSend(local, after->upTo))
+            sender.outcome.waiting = *waiting;
     }
     if (sent && !local.MarkSendComplete(options.archiveId))
         sender.outcome.error = sender.LocalError();
     return sender.outcome;
 }
 
-bool ForEachTeamRecord(Connection& connection, const archive::RecordFilter& filter,
-                       const std::function<bool(const TeamRecord&)>& take) {
-    Values values;
+namespace {
+
+// The statement listing the records `filter` takes, its values added to `values`.
+std::string TeamRecordsSql(const archive::RecordFilter& filter, Values& values) {
     std::string sql =
         "SELECT s.serial, s.folder, r.bytes, (SELECT f.value FROM velmora.fields f WHERE "
         "f.record_id = r.id AND f.kind = 'record' AND f.field = 'job') FROM velmora.records r "
@@ -492,13 +580,29 @@ bool ForEachTeamRecord(Connection& connection, const archive::RecordFilter& filt
     }
     if (filter.from) sql += " AND r.splice_time >= " + values.Text(date(*filter.from)) + "::date";
     if (filter.to) sql += " AND r.splice_time < " + values.Text(date(*filter.to)) + "::date + 1";
-    sql += " ORDER BY r.splice_time NULLS LAST, r.id";
+    return sql + " ORDER BY r.splice_time NULLS LAST, r.id";
+}
+
+}  // namespace
+
+std::string AllTeamRecordsSql() {
+    Values none;
+    return TeamRecordsSql({}, none);
+}
+
+bool ForEachTeamRecord(Connection& connection, const archive::RecordFilter& filter,
+                       const std::function<bool(const TeamRecord&)>& take) {
+    Values values;
+    const std::string sql = TeamRecordsSql(filter, values);
+    // One record filled again and again: a long listing costs no allocation a row.
+    TeamRecord record;
     return connection.ForEachRow(sql, values.All(), [&](const Row& row) {
         if (row.size() != 4 || !row[0] || !row[1] || !row[2]) return true;
-        const std::string bytes = HexDecoded(*row[2]);
-        TeamRecord record{*row[0], *row[1], {}, row[3].value_or("")};
-        std::copy_n(bytes.begin(), std::min(bytes.size(), kRecordSize),
-                    record.record.bytes.begin());
+        record.serialNumber = *row[0];
+        record.device = *row[1];
+        record.record.bytes.fill(0);
+        HexDecodeInto(*row[2], record.record.bytes);
+        record.job = row[3] ? *row[3] : std::string_view();
         return take(record);
     });
 }

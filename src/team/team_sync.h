@@ -32,16 +32,24 @@ std::string LaptopId(const std::filesystem::path& dataFolder, std::string& error
 struct SendOptions {
     std::filesystem::path dataFolder;  // where the image files are (FS/<folder>/JPG)
     std::string laptopId;
-    std::string archiveId;               // the team archive's id: its marks in the local archive
-    std::size_t recordsPerBatch = 2000;  // rows per server transaction
+    std::string archiveId;                // the team archive's id: its marks in the local archive
+    std::size_t recordsPerBatch = 10000;  // rows per server transaction
     std::size_t imageBytesPerBatch = 16u << 20;  // JPEG bytes held at once, at most
     archive::Clock clock{};  // the laptop's clock, told with its job changes; empty: the system's
     std::stop_token stop{};  // asked to stop (the window closing): no further batch begins
 };
 
+// What waits to be sent above the marks `upTo`, by kind, as a user counts it: the
+// records, images and settings snapshots, and the job items (jobs, closures,
+// cables, trays, positions, records' jobs and placings) with changes; nothing when
+// the archive failed (local.LastError()).
+std::optional<archive::OutboxCounts> WaitingToSend(archive::Archive& local,
+                                                   const archive::OutboxCounts& upTo);
+
 struct SendOutcome {
     TeamError error;
-    archive::OutboxCounts sent{};       // rows committed by the team archive in this send
+    archive::OutboxCounts sent{};       // committed by the team archive in this send, as counted
+                                        // by WaitingToSend
     archive::OutboxCounts waiting{};    // what is left to send (all of it when it failed early)
     std::size_t imagesWithoutFile = 0;  // images sent without their bytes: the file was gone
 };
@@ -64,5 +72,8 @@ struct TeamRecord {
 };
 bool ForEachTeamRecord(Connection& connection, const archive::RecordFilter& filter,
                        const std::function<bool(const TeamRecord&)>& take);
+// The statement ForEachTeamRecord runs for every record (no filter): what another
+// client runs to be compared with it.
+std::string AllTeamRecordsSql();
 
 }  // namespace velmora::team

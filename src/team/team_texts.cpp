@@ -17,8 +17,14 @@ const TextKey& KeyOf(TeamErrorCode code) {
             return t::NotJoined;
         case TeamErrorCode::BadAddress:
             return t::BadAddress;
+        case TeamErrorCode::Insecure:
+            return t::Insecure;
         case TeamErrorCode::Unreachable:
             return t::Unreachable;
+        case TeamErrorCode::Refused:
+            return t::Refused;
+        case TeamErrorCode::NeedsTls:
+            return t::NeedsTls;
         case TeamErrorCode::AuthFailed:
             return t::AuthFailed;
         case TeamErrorCode::TlsFailed:
@@ -31,6 +37,10 @@ const TextKey& KeyOf(TeamErrorCode code) {
             return t::TooNew;
         case TeamErrorCode::ProtocolError:
             return t::ProtocolError;
+        case TeamErrorCode::NotAnswering:
+            return t::NotAnswering;
+        case TeamErrorCode::Stopped:
+            return t::Stopped;
         case TeamErrorCode::LocalArchive:
             return t::LocalArchive;
     }
@@ -68,8 +78,14 @@ const char* TeamErrorCodeName(TeamErrorCode code) {
             return "not joined";
         case TeamErrorCode::BadAddress:
             return "bad address";
+        case TeamErrorCode::Insecure:
+            return "insecure";
         case TeamErrorCode::Unreachable:
             return "unreachable";
+        case TeamErrorCode::Refused:
+            return "refused";
+        case TeamErrorCode::NeedsTls:
+            return "needs tls";
         case TeamErrorCode::AuthFailed:
             return "auth failed";
         case TeamErrorCode::TlsFailed:
@@ -82,6 +98,10 @@ const char* TeamErrorCodeName(TeamErrorCode code) {
             return "too new";
         case TeamErrorCode::ProtocolError:
             return "protocol error";
+        case TeamErrorCode::NotAnswering:
+            return "not answering";
+        case TeamErrorCode::Stopped:
+            return "stopped";
         case TeamErrorCode::LocalArchive:
             return "local archive";
         case TeamErrorCode::Failed:
@@ -101,6 +121,16 @@ std::string WaitingText(const archive::OutboxCounts& counts) {
 
 std::string SentText(const archive::OutboxCounts& counts) {
     return CountsText(keys::team_tab::Sent, counts);
+}
+
+std::string AnsweredText(const ServerAnswer& answer) {
+    namespace t = keys::team_tab;
+    const TextKey& protection = answer.tls.empty()                ? t::NotEncrypted
+                                : answer.sslmode == "verify-full" ? t::SecureVerified
+                                : answer.sslmode == "verify-ca"   ? t::SecureCaVerified
+                                                                  : t::SecureUnverified;
+    return Filled(t::Answered, {answer.serverVersion, answer.host, answer.port, answer.user,
+                                Filled(protection, {answer.tls})});
 }
 
 std::string PulledText(const PullOutcome& outcome) {

@@ -14,6 +14,8 @@ std::string TeamErrorText(const TeamError& error);
 // "Waiting to be sent: ..." and "Sent: ...", by kind.
 std::string WaitingText(const archive::OutboxCounts& counts);
 std::string SentText(const archive::OutboxCounts& counts);
+// "Answered: PostgreSQL 15.18 at host:5432 as tech1, secure (TLSv1.3), ...".
+std::string AnsweredText(const ServerAnswer& answer);
 // "Read: ..." of a pull; that the team archive has no such job; "as of" a time.
 std::string PulledText(const PullOutcome& outcome);
 std::string NoSuchTeamJobText(const std::string& job);

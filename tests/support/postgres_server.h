@@ -31,6 +31,8 @@ class PostgresServer {
                        const std::string& password) const;
 
     std::filesystem::path CaFile() const { return folder_ / "ca.crt"; }
+    // One of PostgreSQL's programs (psql, pg_ctl, ...) of the version the server runs.
+    std::filesystem::path Program(const std::string& name) const { return bin_ / name; }
     int Port() const { return port_; }
 
     ~PostgresServer();

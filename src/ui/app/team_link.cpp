@@ -87,8 +87,8 @@ void CTeamLink::RequestPull() {
     Wake(Background::Pull);
 }
 
-void CTeamLink::Ask(std::function<team::TeamError()> work,
-                    std::function<void(const team::TeamError&)> done) {
+void CTeamLink::Ask(std::function<team::JoinReply(std::stop_token)> work,
+                    std::function<void(const team::JoinReply&)> done) {
     {
         std::lock_guard lock(mutex_);
         asked_.emplace_back(std::move(work), std::move(done));
@@ -96,19 +96,18 @@ void CTeamLink::Ask(std::function<team::TeamError()> work,
     wake_.notify_one();
 }
 
-void CTeamLink::Test(std::string uri, std::function<void(const team::TeamError&)> done) {
-    Ask(
-        [this, uri = std::move(uri)] {
-            std::string archiveId;
-            team::TeamError error;
-            team::ConnectTeam(uri, Password(), archiveId, error);
-            return error;
-        },
+void CTeamLink::Test(std::string uri, std::function<void(const team::TeamReply&)> done) {
+    Ask([this, uri = std::move(uri)](
+            std::stop_token stop) { return team::JoinReply{team::TryTeam(uri, Password(), stop)}; },
         std::move(done));
 }
 
-void CTeamLink::Join(std::string uri, std::function<void(const team::TeamError&)> done) {
-    Ask([this, uri = std::move(uri)] { return team::JoinTeam(dataFolder_, uri); }, std::move(done));
+void CTeamLink::Join(std::string uri, std::function<void(const team::JoinReply&)> done) {
+    Ask(
+        [this, uri = std::move(uri)](std::stop_token stop) {
+            return team::JoinAndTryTeam(dataFolder_, uri, Password(), stop);
+        },
+        std::move(done));
 }
 
 void CTeamLink::Forget() {
@@ -160,14 +159,14 @@ void CTeamLink::Run(std::stop_token stop) {
             }
         }
         if (asked) {
-            const team::TeamError error = asked->first();
-            OnWindow([this, done = std::move(asked->second), error] {
+            const team::JoinReply reply = asked->first(stop);
+            OnWindow([this, done = std::move(asked->second), reply] {
                 // The server let the user in: a refusal told before is past.
-                if (error.ok()) {
+                if (reply.error.ok()) {
                     toldFailure_.reset();
                     toldText_.clear();
                 }
-                done(error);
+                done(reply);
             });
         } else {
             Do(*errand);
@@ -249,8 +248,8 @@ void CTeamLink::Pull() {
     std::optional<team::JoinedTeam> joined = team::ReadJoinedTeam(dataFolder_);
     team::TeamError error{team::TeamErrorCode::NotJoined, ""};
     if (joined) {
-        const std::unique_ptr<team::Connection> connection =
-            team::ConnectTeam(joined->uri, Password(), joined->archiveId, error);
+        const std::unique_ptr<team::Connection> connection = team::ConnectTeam(
+            joined->uri, Password(), joined->archiveId, error, thread_.get_stop_token());
         if (connection)
             error =
                 PullTeamView(*connection, dataFolder_, joined->archiveId, thread_.get_stop_token());

@@ -17,7 +17,7 @@
 #include <string>
 #include <thread>
 
-#include "team/team_client.h"
+#include "team/team_join.h"
 
 namespace velmora::ui {
 
@@ -37,12 +37,13 @@ class CTeamLink : public QObject {
     void RequestCount();
     // Brings the team view up to date with the team archive.
     void RequestPull();
-    // Tries `uri`: `done` gets the outcome on the window's thread.
-    void Test(std::string uri, std::function<void(const team::TeamError&)> done);
-    // Joins the team archive at `uri` as velmora-cli team join does (its checks of the
-    // address may reach the server, so off the window's thread): `done` gets the outcome
+    // Tries `uri`: `done` gets the outcome (who answered, and the failure if any)
     // on the window's thread.
-    void Join(std::string uri, std::function<void(const team::TeamError&)> done);
+    void Test(std::string uri, std::function<void(const team::TeamReply&)> done);
+    // Joins the team archive at `uri` and tries it as velmora-cli team join does (off
+    // the window's thread, as it reaches the server): `done` gets the outcome on the
+    // window's thread.
+    void Join(std::string uri, std::function<void(const team::JoinReply&)> done);
     // This PC left its team archive: the team view's line forgets the last failure,
     // and a failure of a later team is told again.
     void Forget();
@@ -75,8 +76,8 @@ class CTeamLink : public QObject {
     void Send();
     void Pull();
     void Wake(Background errand);
-    void Ask(std::function<team::TeamError()> work,
-             std::function<void(const team::TeamError&)> done);
+    void Ask(std::function<team::JoinReply(std::stop_token)> work,
+             std::function<void(const team::JoinReply&)> done);
     // Runs `call` on the window's thread (queued; dropped once this object is gone).
     void OnWindow(std::function<void()> call);
     std::string Password() const;
@@ -88,8 +89,8 @@ class CTeamLink : public QObject {
     bool sendWanted_ = false;
     bool pullWanted_ = false;
     // The settings dialog's errands (tests, joins), in the order asked.
-    using Errand =
-        std::pair<std::function<team::TeamError()>, std::function<void(const team::TeamError&)>>;
+    using Errand = std::pair<std::function<team::JoinReply(std::stop_token)>,
+                             std::function<void(const team::JoinReply&)>>;
     std::deque<Errand> asked_;
     std::string password_;
     // On the window's thread.

@@ -157,12 +157,18 @@ void CTeamDlg::OnBnClickedTest() {
     Hold(true);
     const int serial = ++testSerial_;
     result_.setText(Q(tw::Testing));
-    team_.Test(S(address_.text()), [page = QPointer(this), serial](const team::TeamError& error) {
+    team_.Test(S(address_.text()), [page = QPointer(this), serial](const team::TeamReply& reply) {
         if (!page || serial != page->testSerial_) return;
         page->Hold(false);
-        page->result_.setText(error.ok() ? Q(tw::Reached)
-                                         : Q(team::TeamErrorText(error)).simplified());
+        page->result_.setText(page->ReplyText(reply));
     });
+}
+
+QString CTeamDlg::ReplyText(const team::TeamReply& reply) const {
+    QString text =
+        reply.error.ok() ? Q(tw::Reached) : Q(team::TeamErrorText(reply.error)).simplified();
+    if (reply.answer) text += QLatin1Char('\n') + Q(team::AnsweredText(*reply.answer));
+    return text;
 }
 
 void CTeamDlg::OnBnClickedJoin() {
@@ -170,12 +176,12 @@ void CTeamDlg::OnBnClickedJoin() {
     Hold(true);
     const int serial = ++testSerial_;
     result_.setText(Q(tw::Testing));
-    team_.Join(S(address_.text()), [page = QPointer(this), serial](const team::TeamError& error) {
+    team_.Join(S(address_.text()), [page = QPointer(this), serial](const team::JoinReply& reply) {
         if (!page || serial != page->testSerial_) return;
         page->Hold(false);
-        page->result_.setText(Q(team::TeamErrorText(error)).simplified());
+        page->result_.setText(page->ReplyText(reply));
         page->ShowJoined();
-        if (error.ok()) emit page->Joined();
+        if (reply.joined) emit page->Joined();
     });
 }
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "team/team_address.h"
+#include "team/team_join.h"
 #include "ui/widgets/wb_button.h"
 
 namespace velmora::ui {
@@ -64,6 +65,8 @@ class CTeamDlg : public QDialog {
     void Hold(bool held);
     void AddressEdited();
     void ShowJoined();
+    // What a test or a join found: reached, or why not; and who answered, if anyone.
+    QString ReplyText(const team::TeamReply& reply) const;
     // The password as the user asked it kept; false after saying why it could not be.
     bool KeepPassword();
 

@@ -254,6 +254,7 @@ CHINESE = {
     ("Job", "Position_Over_Capacity"): "位置 %1 超出熔接盘的容量",
     ("Job", "Fibre_Over_Count"): "纤芯 %1 超出光缆的纤芯数",
     ("Job", "Fibre_In_Use"): "纤芯 %1 已在该接头盒的另一位置熔接",
+    ("Job", "Fibre_To_Itself"): "纤芯 %1 不能与自身熔接",
     ("Job", "Position_Joins_Other"): "位置 %1 已有其他纤芯的熔接记录",
     ("Job", "Record_Of_Other_Job"): "熔接记录 %1 不属于此工程",
     ("Job", "Record_Placed"): "熔接记录 %1 已放置",
@@ -316,6 +317,7 @@ CHINESE = {
     ("Job", "Test_Splices"): "试熔（不计入）",
     ("Job", "Total"): "合计",
     ("Job", "Resplice"): "重熔",
+    ("Job", "Not_In_Gbk"): "第 %1 行：“%2”含有 GBK 文件无法保存的字符 %3",
     # ---- End of the deliverables of a job.
     # ---- Section "Job": the Job tab's captions ----
     ("Job", "Table_Name"): "工程",
@@ -371,7 +373,9 @@ CHINESE = {
     ("Job", "Field_Chosen"): "档案页中所选的记录（%1 条）",
     ("Job", "Preview_Record"): "记录",
     ("Job", "Placed"): "已放置 %1 条记录",
+    ("Job", "Placed_One"): "已放置 %1 条记录",
     ("Job", "Taken_Off"): "已撤下 %1 条记录",
+    ("Job", "Taken_Off_One"): "已撤下 %1 条记录",
     ("Job", "Moved"): "熔接记录已移动",
     ("Job", "Marked"): "已标为试熔",
     ("Job", "Counted"): "已恢复计入",

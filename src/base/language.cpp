@@ -59,6 +59,27 @@ std::string Text(const TextKey& key) {
     return value.empty() ? std::string(key.english) : value;
 }
 
+std::string TextWith(const TextKey& key, std::initializer_list<std::string_view> values) {
+    const std::string pattern = Text(key);
+    std::string out;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const std::size_t n = i + 1 < pattern.size() && pattern[i] == '%'
+                                  ? static_cast<std::size_t>(pattern[i + 1] - '1')
+                                  : values.size();
+        if (n < values.size()) {
+            out += values.begin()[n];
+            ++i;
+        } else {
+            out += pattern[i];
+        }
+    }
+    return out;
+}
+
+std::string CountText(std::size_t count, const TextKey& one, const TextKey& many) {
+    return TextWith(count == 1 ? one : many, {std::to_string(count)});
+}
+
 std::span<const TextKey> AllTextKeys() {
     static const std::vector<TextKey> all = [] {
         using namespace keys;
@@ -154,6 +175,7 @@ std::span<const TextKey> AllTextKeys() {
                            j::PositionOverCapacity,
                            j::FibreOverCount,
                            j::FibreInUse,
+                           j::FibreToItself,
                            j::PositionJoinsOther,
                            j::RecordOfOtherJob,
                            j::RecordPlaced,
@@ -173,7 +195,7 @@ std::span<const TextKey> AllTextKeys() {
                   f::Notes,       f::JobPassed,    f::JobNotPassed, f::Closure,    f::Closures,
                   f::Location,    f::Latitude,     f::Longitude,    f::Positions,  f::Spliced,
                   f::OverLimit,   f::Respliced,    f::Planned,      f::Unplaced,   f::TestSplices,
-                  f::Total,       f::Resplice});
+                  f::Total,       f::Resplice,     f::NotInGbk});
         // ---- End of the deliverables.
         // The Job tab's captions.
         v.insert(v.end(), {j::TabName,         j::ColName,
@@ -203,6 +225,7 @@ std::span<const TextKey> AllTextKeys() {
                            j::FieldCableB,     j::FieldLatest,
                            j::FieldChosen,     j::PreviewRecord,
                            j::Placed,          j::Unplaced,
+                           j::PlacedOne,       j::UnplacedOne,
                            j::Moved,           j::Marked,
                            j::Counted,         j::Deleted,
                            j::Saved,           j::DeleteQuestion,

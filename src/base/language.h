@@ -2,6 +2,7 @@
 // Captions from the language files, each with the English default the program
 // carries, so that it runs in English with no language file at all.
 #include <array>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
@@ -29,6 +30,14 @@ void ReloadCaptions();
 
 // The looked-up caption, or its English default when the lookup is empty.
 std::string Text(const TextKey& key);
+
+// The caption with %1, %2... replaced by `values` in order, in one pass (a value
+// holding "%2" stays as it is).
+std::string TextWith(const TextKey& key, std::initializer_list<std::string_view> values);
+
+// The caption for a count, %1 replaced by it: `one` for 1 ("1 record placed"),
+// `many` for any other ("3 records placed").
+std::string CountText(std::size_t count, const TextKey& one, const TextKey& many);
 
 // Every key the program looks up, for the language files and their tests.
 std::span<const TextKey> AllTextKeys();
@@ -277,6 +286,8 @@ inline constexpr TextKey FibreOverCount{"Job", "Fibre_Over_Count",
                                         "Fibre %1 is beyond the cable's fibre count"};
 inline constexpr TextKey FibreInUse{
     "Job", "Fibre_In_Use", "Fibre %1 is already joined on another position of the closure"};
+inline constexpr TextKey FibreToItself{"Job", "Fibre_To_Itself",
+                                       "Fibre %1 cannot be joined to itself"};
 inline constexpr TextKey PositionJoinsOther{"Job", "Position_Joins_Other",
                                             "Position %1 holds splices of other fibres"};
 inline constexpr TextKey RecordOfOtherJob{"Job", "Record_Of_Other_Job",
@@ -357,6 +368,10 @@ inline constexpr TextKey Unplaced{"Job", "Unplaced", "Records not placed"};
 inline constexpr TextKey TestSplices{"Job", "Test_Splices", "Test splices, not counted"};
 inline constexpr TextKey Total{"Job", "Total", "Total"};
 inline constexpr TextKey Resplice{"Job", "Resplice", "re-splice"};
+// A GBK file cannot hold a character of a field: %1 the file's line, %2 the field,
+// %3 the character.
+inline constexpr TextKey NotInGbk{"Job", "Not_In_Gbk",
+                                  "line %1: '%2' holds %3, which a GBK file cannot hold"};
 }  // namespace job_files
 // ---- End of the deliverables' keys.
 // ---- Section "Job", the Job tab: the window's captions (jobs_texts.h words the refusals) ----
@@ -425,7 +440,9 @@ inline constexpr TextKey FieldChosen{"Job", "Field_Chosen",
                                      "The records chosen in the Archive tab (%1)"};
 inline constexpr TextKey PreviewRecord{"Job", "Preview_Record", "Record"};
 inline constexpr TextKey Placed{"Job", "Placed", "%1 records placed"};
+inline constexpr TextKey PlacedOne{"Job", "Placed_One", "%1 record placed"};
 inline constexpr TextKey Unplaced{"Job", "Taken_Off", "%1 records taken off their positions"};
+inline constexpr TextKey UnplacedOne{"Job", "Taken_Off_One", "%1 record taken off its position"};
 inline constexpr TextKey Moved{"Job", "Moved", "The splice was moved"};
 inline constexpr TextKey Marked{"Job", "Marked", "Marked as a test splice"};
 inline constexpr TextKey Counted{"Job", "Counted", "Counted again"};

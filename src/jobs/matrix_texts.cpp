@@ -96,4 +96,8 @@ std::string SpliceText(const MatrixSplice& splice, const MatrixCaptions& caption
            " dB " + captions.Mark(splice.mark);
 }
 
+std::string NotInGbkText(std::size_t line, const std::string& field, const std::string& character) {
+    return TextWith(keys::job_files::NotInGbk, {std::to_string(line), field, character});
+}
+
 }  // namespace velmora::jobs

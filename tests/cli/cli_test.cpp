@@ -51,6 +51,11 @@ TEST_F(CliTest, UsageAndFileErrorsExitTwoAndTouchNoLine) {
          "velmora-cli: history takes --csv and --no-archive, not '--csv'\n"},
         {{"firmware"},
          "velmora-cli: firmware needs one FILE, the firmware to send (and may take --no-backup)\n"},
+        // Bytes that are not text in the terminal's encoding, named; never taken as they came.
+        {{"job", "create", "\xBD\xD3\xCD\xB7"},
+         "velmora-cli: argument 5 is not text in the terminal's encoding (UTF-8): '\\xBD\\xD3"
+         "\\xCD\\xB7'; type it again in that encoding, or set the terminal's encoding (LANG) to "
+         "the one it is in\n"},
         // The file is checked before the line: the splicer never waits for a missing file.
         {{"firmware", missing}, "velmora-cli: Firmware file not found: " + missing + "\n"},
     };

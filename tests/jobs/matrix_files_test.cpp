@@ -10,6 +10,7 @@
 #include "jobs/closures_geojson.h"
 #include "jobs/matrix_csv.h"
 #include "jobs/matrix_xlsx.h"
+#include "report/report_html.h"
 #include "support/cli_runner.h"
 #include "support/matrix_fixture.h"
 #include "support/test_support.h"
@@ -113,7 +114,7 @@ TEST(MatrixFiles, CsvHasAClosureColumnAndQuotesWhatNeedsIt) {
     jobs::SpliceMatrix matrix = test::FixtureMatrix();
     matrix.closures[1].rows[0].a.cable = "F,\"9\"";
     const std::vector<std::string> lines =
-        test::Lines(MatrixCsv(matrix, LoadMatrixCaptions(), TableLanguage::English));
+        test::Lines(MatrixCsv(matrix, LoadMatrixCaptions(), TableLanguage::English).bytes);
     ASSERT_EQ(lines.size(), 8u);  // a header, then the seven positions
     EXPECT_EQ(lines[0],
               "Closure,Tray,Position,Cable A,Tube A,Fibre A,Colour A,Cable B,Tube B,Fibre B,Colour "
@@ -124,6 +125,101 @@ TEST(MatrixFiles, CsvHasAClosureColumnAndQuotesWhatNeedsIt) {
     EXPECT_EQ(lines[4].substr(lines[4].find(",1,4,")),
               ",1,4,F-112,1,4,brown,F-7,1,4,brown,,,,,,0\r");
     EXPECT_EQ(lines[6].substr(0, 22), "C/17:[a],1,1,\"F,\"\"9\"\"\"");
+
+    // A GBK file cannot hold "ä": its line and name are told and there is no file;
+    // UTF-8 with a byte-order mark holds it.
+    matrix.closures[1].rows[0].b.cable = "Kabel-ä";
+    const MatrixCsvText gbk = MatrixCsv(matrix, LoadMatrixCaptions(), TableLanguage::Chinese);
+    ASSERT_TRUE(gbk.unheld);
+    EXPECT_EQ(gbk.unheld->line, 7u);
+    EXPECT_EQ(gbk.unheld->field + " " + gbk.unheld->character, "Kabel-ä ä");
+    EXPECT_EQ(gbk.bytes, "");
+    const std::string utf8 =
+        MatrixCsv(matrix, LoadMatrixCaptions(), TableLanguage::Chinese, CsvEncoding::Utf8WithMark)
+            .bytes;
+    EXPECT_TRUE(utf8.starts_with("\xEF\xBB\xBF")) << utf8.substr(0, 10);
+    EXPECT_NE(utf8.find("Kabel-ä"), std::string::npos);
+}
+
+// Names as a user may type them, or as an archive of before may hold them: each file
+// opens in its reader, keeps what can be kept, and the workbook's sheet names stay
+// the same after LibreOffice has saved it (the summary names them).
+constexpr const char* kReadHostile = R"py(
+import sys, openpyxl, json, html.parser, subprocess, tempfile, os, re, zipfile
+import xml.etree.ElementTree as ET
+folder = os.path.dirname(sys.argv[1])
+M = "{http://schemas.openxmlformats.org/spreadsheetml/2006/main}"
+def unescape(text):  # the format's _xHHHH_, as a spreadsheet program reads it
+    return re.sub("_x([0-9A-Fa-f]{4})_", lambda m: chr(int(m.group(1), 16)), text)
+def names(path):  # every XML part parsed strictly; the sheets, then the summary's closures
+    z = zipfile.ZipFile(path)
+    parts = {n: ET.fromstring(z.read(n)) for n in z.namelist() if n.endswith((".xml", ".rels"))}
+    strings = [unescape("".join(t.text or "" for t in si.iter(M + "t")))
+               for si in parts["xl/sharedStrings.xml"]]
+    cells = {c.get("r"): strings[int(c.find(M + "v").text)]
+             for c in parts["xl/worksheets/sheet1.xml"].iter(M + "c") if c.get("t") == "s"}
+    closures = [cells.get("A%d" % row, "")[:40] for row in range(13, 22)]
+    return "|".join(openpyxl.load_workbook(path).sheetnames) + "\n" + "|".join(closures)
+print(names(folder + "/m.xlsx"))
+print(openpyxl.load_workbook(folder + "/m.xlsx").properties.title)
+with tempfile.TemporaryDirectory() as home:
+    subprocess.run(["soffice", "-env:UserInstallation=file://" + home, "--headless",
+                    "--convert-to", "xlsx", "--outdir", home + "/out", folder + "/m.xlsx"],
+                   check=True, capture_output=True, timeout=120)
+    again = names(home + "/out/m.xlsx")
+    print("as LibreOffice saved it:", "the same" if again == names(folder + "/m.xlsx") else again)
+doc = json.load(open(folder + "/m.geojson", encoding="utf-8"))
+print("|".join(repr(f["properties"]["name"])[:40] for f in doc["features"]))
+class Texts(html.parser.HTMLParser):
+    def handle_data(self, data): print(repr(data.strip())[:40], end="|")
+Texts().feed(open(folder + "/m.html", encoding="utf-8", errors="strict").read())
+)py";
+
+TEST(MatrixFiles, HostileNamesOpenInTheirReaders) {
+    SpliceMatrix matrix = test::FixtureMatrix();
+    const std::vector<std::string> names{"Ä-1",
+                                         "ä-1",
+                                         "Узел",
+                                         "узел",
+                                         "\xC4\xE3\xBA\xC3" /* GBK bytes */,
+                                         "non\xEF\xBF\xBE"
+                                         "char",
+                                         "ctrl\x01\x1B[31m",
+                                         "_x0041_ stays",
+                                         std::string(10000, 'n')};
+    matrix.closures.resize(names.size(), matrix.closures[1]);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        matrix.closures[i].closure.details.name = names[i];
+        matrix.closures[i].closure.details.point = GeoPoint{1, 2};
+    }
+    matrix.job.details.name = "Job\xEF\xBF\xBF\x02";
+    const test::TempDir dir;
+    ASSERT_TRUE(WriteMatrixXlsx(dir.path() / "m.xlsx", matrix, LoadMatrixCaptions()).ok);
+    ASSERT_TRUE(WriteClosuresGeoJson(dir.path() / "m.geojson", matrix).ok);
+    std::string page = "<!DOCTYPE html><meta charset=utf-8>";
+    for (const std::string& name : names) page += "<p>" + report::EscapeHtml(name) + "</p>";
+    ASSERT_TRUE(ReplaceFile(dir.path() / "m.html", page).ok);
+    const std::string bad = "\xEF\xBF\xBD";  // U+FFFD, where bytes were not UTF-8
+    const std::string gbk = bad + bad + bad + bad, ns = std::string(31, 'n');
+    const std::vector<std::string> expected{
+        // Twins numbered, whatever their script; an escape in a name broken up.
+        "Summary|Ä-1|ä-1 (2)|Узел|узел (2)|" + gbk + "|non_char|ctrl___31m|-x0041_ stays|" + ns,
+        // Each closure with its sheet's name where that differs.
+        "Ä-1|ä-1  (ä-1 (2))|Узел|узел  (узел (2))|" + gbk + "  (" + gbk +
+            ")|non\xEF\xBF\xBE"
+            "char  (non_char)|"
+            "ctrl\x01\x1B[31m  (ctrl___31m)|_x0041_ stays  (-x0041_ stays)|" +
+            std::string(40, 'n'),
+        "Splice matrix - Job" + bad + bad,
+        "as LibreOffice saved it: the same",
+        "'Ä-1'|'ä-1'|'Узел'|'узел'|'" + gbk +
+            "'|'non\\ufffechar'|'ctrl\\x01\\x1b[31m'|"
+            "'_x0041_ stays'|'" +
+            std::string(39, 'n'),
+        "'Ä-1'|'ä-1'|'Узел'|'узел'|'" + gbk + "'|'non" + bad + "char'|'ctrl" + bad + bad +
+            "[31m'|'_x0041_ stays'|'" + std::string(39, 'n') + "|",
+    };
+    EXPECT_EQ(PythonSays(kReadHostile, dir.path() / "m.xlsx"), expected);
 }
 
 }  // namespace

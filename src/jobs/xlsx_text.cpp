@@ -48,8 +48,8 @@ void ForEachCharacter(std::string_view raw, Each each) {
 // "_x0041_": the format's escape of a character, which a reader would decode.
 bool StartsWithEscape(std::string_view text) {
     const auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
-    return text.size() >= 7 && text.starts_with("_x") && std::all_of(text.begin() + 2, text.begin() + 6, hex) &&
-           text[6] == '_';
+    return text.size() >= 7 && text.starts_with("_x") &&
+           std::all_of(text.begin() + 2, text.begin() + 6, hex) && text[6] == '_';
 }
 
 }  // namespace

@@ -212,6 +212,29 @@ TEST_F(CliTest, LanguageFromTheWorkingDirectoryUnlessGiven) {
     EXPECT_EQ(r.err, "数据无响应，请退出程序重新连接\n");
 }
 
+// A GBK terminal's arguments are converted: the name is kept as UTF-8, and a file
+// named in GBK is the file of that name. (The locale is made in the test's folder.)
+TEST_F(CliTest, ArgumentsOfAGbkTerminalAreConverted) {
+    const fs::path locales = scratch.path() / "locales";
+    fs::create_directory(locales);
+    if (test::RunProgram("/usr/bin/localedef",
+                         {"-i", "zh_CN", "-f", "GBK", (locales / "zh_CN.GBK").string()},
+                         scratch.path())
+            .status != 0)
+        GTEST_SKIP() << "no GBK locale can be made here";
+    const std::string name = "\xBD\xD3\xCD\xB7\xBA\xD0";  // 接头盒 in GBK
+    auto gbk = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"LOCPATH=" + locales.string(), "LC_ALL=zh_CN.GBK",
+                                   test::kCliProgram.string()});
+        return test::RunProgram("/usr/bin/env", args, workDir.path());
+    };
+    EXPECT_EQ(gbk({"job", "create", name}).status, 0);
+    EXPECT_EQ(Run({"job", "list"}).out, "接头盒\t0\t0\t0\t0\t\t\t\t\t\n");
+    const test::CliRun matrix = gbk({"matrix", name, "-o", name + ".csv"});
+    EXPECT_EQ(matrix.status, 0) << matrix.err;
+    EXPECT_TRUE(fs::is_regular_file(workDir.path() / (name + ".csv")));
+}
+
 TEST_F(CliTest, PortsListsDeviceAndDescription) {
     const test::CliRun r = test::RunProgram(test::kCliProgram, {"ports"}, workDir.path());
     EXPECT_EQ(r.status, 0) << r.err;

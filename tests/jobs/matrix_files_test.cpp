@@ -1,7 +1,12 @@
 // The files a job's splice matrix is delivered in, read back by independent
 // readers: the XLSX workbook by openpyxl, the GeoJSON by Python's json, the CSV as
 // a spreadsheet would split it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -69,6 +74,39 @@ TEST(MatrixFiles, XlsxReadBackByOpenpyxl) {
         "2",
     };
     EXPECT_EQ(PythonSays(kReadWorkbook, file), expected);
+}
+
+// The writer's own failure (a file-size limit here, as a full disk would be) is told
+// in the program's words: the old file stays whole, nothing is left beside it, and
+// the library prints nothing of its own. A child process writes under the limit.
+TEST(MatrixFiles, AFailedWorkbookIsToldAndLeavesNothing) {
+    const test::TempDir dir;
+    const fs::path file = dir.Write("m.xlsx", "old"), err = dir.path() / "err";
+    ASSERT_TRUE(WriteMatrixXlsx(dir.path() / "loaded.xlsx", test::FixtureMatrix(),
+                                LoadMatrixCaptions())
+                    .ok);  // the library loaded before the fork
+    fs::remove(dir.path() / "loaded.xlsx");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
+        const rlimit size{1024, 1024};
+        ::setrlimit(RLIMIT_FSIZE, &size);
+        ::signal(SIGXFSZ, SIG_IGN);
+        const FileWriteResult r =
+            WriteMatrixXlsx(file, test::FixtureMatrix(), LoadMatrixCaptions());
+        std::fprintf(stderr, "%s", r.reason.c_str());
+        _exit(r.ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_EQ(test::ReadFileBytes(err), "File too large");
+    EXPECT_EQ(test::ReadFileBytes(file), "old");
+    std::string names;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        names += entry.path().filename().string() + " ";
+    EXPECT_TRUE(names == "m.xlsx err " || names == "err m.xlsx ") << names;
 }
 
 TEST(MatrixFiles, SheetNamesAreSafeAndUnique) {

@@ -12,7 +12,7 @@ packages=(
     libjpeg-dev
     clang-format
     libsqlite3-dev
-    libxlsxwriter-dev
+    libxlsxwriter-dev zlib1g-dev
     python3-openpyxl
     libreoffice-calc-nogui
     libpq-dev postgresql openssl

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/ini_file.h"
+#include "base/messages.h"
 
 namespace velmora {
 
@@ -59,25 +60,8 @@ std::string Text(const TextKey& key) {
     return value.empty() ? std::string(key.english) : value;
 }
 
-std::string TextWith(const TextKey& key, std::initializer_list<std::string_view> values) {
-    const std::string pattern = Text(key);
-    std::string out;
-    for (std::size_t i = 0; i < pattern.size(); ++i) {
-        const std::size_t n = i + 1 < pattern.size() && pattern[i] == '%'
-                                  ? static_cast<std::size_t>(pattern[i + 1] - '1')
-                                  : values.size();
-        if (n < values.size()) {
-            out += values.begin()[n];
-            ++i;
-        } else {
-            out += pattern[i];
-        }
-    }
-    return out;
-}
-
 std::string CountText(std::size_t count, const TextKey& one, const TextKey& many) {
-    return TextWith(count == 1 ? one : many, {std::to_string(count)});
+    return FillNumbered(Text(count == 1 ? one : many), {std::to_string(count)});
 }
 
 std::span<const TextKey> AllTextKeys() {
@@ -185,17 +169,33 @@ std::span<const TextKey> AllTextKeys() {
                            j::CableInUse,
                            j::TrayNotEmpty,
                            j::CapacityBelowPositions,
-                           j::NothingToUndo});
+                           j::NothingToUndo,
+                           j::OlderThanFailure,
+                           j::PositionPlannedTwice});
         // ---- The deliverables of a job.
         namespace f = job_files;
         add(f::ColourNames);
-        add(f::MatrixColumns);
         v.insert(v.end(),
-                 {f::MatrixTitle, f::SummarySheet, f::Customer,     f::Contractor, f::Technicians,
-                  f::Notes,       f::JobPassed,    f::JobNotPassed, f::Closure,    f::Closures,
-                  f::Location,    f::Latitude,     f::Longitude,    f::Positions,  f::Spliced,
-                  f::OverLimit,   f::Respliced,    f::Planned,      f::Unplaced,   f::TestSplices,
-                  f::Total,       f::Resplice,     f::NotInGbk});
+                 {f::ColTray,         f::ColPosition,    f::ColCableA,     f::ColTubeA,
+                  f::ColFibreA,       f::ColColourA,     f::ColCableB,     f::ColTubeB,
+                  f::ColFibreB,       f::ColColourB,     f::ColLoss,       f::ColResult,
+                  f::ColSplicer,      f::ColNumber,      f::ColTime,       f::ColResplices,
+                  f::ColReplaced,     f::MatrixTitle,    f::SummarySheet,  f::Customer,
+                  f::Contractor,      f::Technicians,    f::Notes,         f::JobPassed,
+                  f::JobNotPassed,    f::JobNotStarted,  f::JobInProgress, f::StateNotStarted,
+                  f::StateInProgress, f::StateFailed,    f::StatePassed,   f::Closure,
+                  f::Closures,        f::Location,       f::Latitude,      f::Longitude,
+                  f::Positions,       f::Spliced,        f::OverLimit,     f::Respliced,
+                  f::Planned,         f::Unplaced,       f::TestSplices,   f::Total,
+                  f::Replaced,        f::ReplacedSplice, f::ReplacedCount, f::Failures,
+                  f::NoFailures,      f::Fibres,         f::Cause,         f::NotInGbk});
+        add(judging::Marks);
+        v.insert(v.end(),
+                 {job_plan::Row, job_plan::SheetRow, job_plan::Unreadable, job_plan::NotAPlan,
+                  job_plan::MissingColumn, job_plan::EmptyCell, job_plan::NotText,
+                  job_plan::BadNumber, job_plan::NoPositions, job_plan::TooMany});
+        v.insert(v.end(), {judging::Job, judging::Verdict, judging::Passed, judging::MaxLoss,
+                           judging::MaxAngle, judging::Number});
         // ---- End of the deliverables.
         // The Job tab's captions.
         v.insert(v.end(), {j::TabName,         j::ColName,
@@ -233,7 +233,7 @@ std::span<const TextKey> AllTextKeys() {
                            j::ChooseTray,      j::ChooseSplice,
                            j::ChooseCable,     j::NothingToPlace,
                            j::NoJobs,          j::ColPlace,
-                           j::PlaceText});
+                           j::PlaceText,       j::NoTrays});
         namespace t = team_tab;
         v.insert(v.end(), {t::NotAvailable, t::NotJoined, t::BadAddress, t::Unreachable,
                            t::AuthFailed, t::TlsFailed, t::NoRights, t::NotInitialised, t::TooNew,

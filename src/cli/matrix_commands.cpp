@@ -22,29 +22,24 @@
 #include "report/report_data.h"
 
 namespace velmora::cli {
-namespace {
-
-struct JobAndFile {
-    std::string job;
-    std::string file;
-    std::string format;  // "xlsx", "csv", "geojson": --format, else the file's extension
-    jobs::CsvEncoding encoding = jobs::CsvEncoding::OfTheTables;
-};
-
-// JOB and -o FILE (in either order), --format and --encoding; an error text when
-// they are not all as they should be. `formats` are those the command writes.
-std::optional<std::string> ParseJobAndFile(CommandArgs args, std::set<std::string_view> formats,
-                                           JobAndFile& parsed) {
+std::optional<std::string> ParseOutputCommand(CommandArgs args,
+                                              const std::set<std::string_view>& formats,
+                                              std::initializer_list<std::string_view> names,
+                                              std::size_t needed, OutputCommand& parsed) {
     CommandWords words;
     if (auto error =
             SplitCommandWords(args, {"-o", "--output", "--format", "--encoding"}, {}, words))
         return error;
     const std::string* file = words.Value("-o") ? words.Value("-o") : words.Value("--output");
     if (words.Value("-o") && words.Value("--output")) return std::string("one -o FILE only");
-    if (words.words.size() > 1) return "unexpected '" + words.words[1] + "'";
-    if (words.words.empty() || words.words[0].empty() || !file)
-        return std::string("needs JOB and -o FILE");
-    parsed.job = words.words[0];
+    if (words.words.size() > names.size())
+        return "unexpected '" + TerminalSafe(words.words[names.size()]) + "'";
+    if (words.words.size() < needed || (!words.words.empty() && words.words[0].empty()) || !file) {
+        std::string what;
+        for (std::size_t i = 0; i < needed; ++i) what += std::string(names.begin()[i]) + ", ";
+        return "needs " + what + "-o FILE";
+    }
+    parsed.words = words.words;
     parsed.file = *file;
     if (const std::string* format = words.Value("--format")) {
         parsed.format = *format;
@@ -71,8 +66,6 @@ std::optional<std::string> ParseJobAndFile(CommandArgs args, std::set<std::strin
     return std::nullopt;
 }
 
-// The job's matrix, against its limits (the report's remembered ones where it sets
-// none); nothing once the reason has been told.
 std::optional<jobs::SpliceMatrix> ReadJobMatrix(const std::string& job) {
     archive::OpenResult opened = archive::Archive::Open(archive::ArchiveFile(Config().AppDirectory),
                                                         {.purpose = archive::OpenFor::Reading});
@@ -98,8 +91,6 @@ std::optional<jobs::SpliceMatrix> ReadJobMatrix(const std::string& job) {
     return matrix;
 }
 
-// The file's name once written (where notices go: standard error when the file
-// went to standard output), else why not; the exit status.
 int Written(const FileWriteResult& written, const std::string& file) {
     if (!written.ok) {
         std::fprintf(
@@ -111,15 +102,13 @@ int Written(const FileWriteResult& written, const std::string& file) {
     return kExitOk;
 }
 
-}  // namespace
-
 int RunMatrix(CliContext& context, CommandArgs args) {
-    JobAndFile parsed;
-    if (auto error = ParseJobAndFile(args, {"csv", "xlsx"}, parsed))
+    OutputCommand parsed;
+    if (auto error = ParseOutputCommand(args, {"csv", "xlsx"}, {"JOB"}, 1, parsed))
         return context.UsageError("matrix " + *error +
                                   ": matrix JOB -o FILE.xlsx|FILE.csv [--format xlsx|csv] "
                                   "[--encoding utf-8]");
-    const std::optional<jobs::SpliceMatrix> matrix = ReadJobMatrix(parsed.job);
+    const std::optional<jobs::SpliceMatrix> matrix = ReadJobMatrix(parsed.words[0]);
     if (!matrix) return kExitUsage;
     const jobs::MatrixCaptions captions = jobs::LoadMatrixCaptions();
     const std::filesystem::path file = PathFromArgument(parsed.file);
@@ -140,22 +129,20 @@ int RunMatrix(CliContext& context, CommandArgs args) {
     if (status != kExitOk) return status;
     std::FILE* notices = NoticeStream(file);
     const jobs::MatrixCounts& n = matrix->totals;
-    std::fprintf(notices, "%s\n",
-                 (matrix->Passed() ? captions.jobPassed : captions.jobNotPassed).c_str());
-    std::fprintf(notices, "%s %zu, %s %zu, %s %zu, %s %zu, %s %zu, %s %zu\n",
+    std::fprintf(notices, "%s\n", captions.Verdict(jobs::JudgeJob(*matrix)).c_str());
+    std::fprintf(notices, "%s %zu, %s %zu, %s %zu, %s %zu, %s %zu, %s %zu, %s %zu\n",
                  captions.closures.c_str(), matrix->closures.size(), captions.positions.c_str(),
-                 n.positions, captions.spliced.c_str(), n.spliced,
-                 captions.report[report::Caption::Passed].c_str(), n.passed,
-                 captions.unplaced.c_str(), matrix->unplaced.size(), captions.testSplices.c_str(),
-                 matrix->testSplices.size());
+                 n.positions, captions.spliced.c_str(), n.spliced, captions.passed.c_str(),
+                 n.passed, captions.replacedCount.c_str(), n.replaced, captions.unplaced.c_str(),
+                 matrix->unplaced.size(), captions.testSplices.c_str(), matrix->testSplices.size());
     return kExitOk;
 }
 
 int RunGeoJson(CliContext& context, CommandArgs args) {
-    JobAndFile parsed;
-    if (auto error = ParseJobAndFile(args, {"geojson"}, parsed))
+    OutputCommand parsed;
+    if (auto error = ParseOutputCommand(args, {"geojson"}, {"JOB"}, 1, parsed))
         return context.UsageError("geojson " + *error + ": geojson JOB -o FILE.geojson");
-    const std::optional<jobs::SpliceMatrix> matrix = ReadJobMatrix(parsed.job);
+    const std::optional<jobs::SpliceMatrix> matrix = ReadJobMatrix(parsed.words[0]);
     if (!matrix) return kExitUsage;
     const std::filesystem::path file = PathFromArgument(parsed.file);
     const int status = Written(jobs::WriteClosuresGeoJson(file, *matrix), parsed.file);

@@ -36,9 +36,8 @@ void PrintSummary(const report::Report& made, std::FILE* to) {
     if (made.asBuilt)
         std::fprintf(to, "%s\n", made.VerdictText().c_str());
     else
-        std::fprintf(to, "%s (%zu / %zu)\n",
-                     c[made.AllPassed() ? Caption::AllPassed : Caption::NotAllPassed].c_str(),
-                     made.passed, made.rows.size());
+        std::fprintf(to, "%s (%zu / %zu)\n", made.VerdictText().c_str(), made.passed,
+                     made.rows.size());
     line(c[Caption::Job], made.job);
     if (made.asBuilt) {
         // A job's report: its details and positions, as on its first page.
@@ -70,13 +69,16 @@ int RunReport(CliContext& context, CommandArgs args) {
         return context.UsageError(*error + "; " + usage);
     // Limits not given are the ones the window's report dialog remembers.
     Limits limits = report::LoadLimits(dataFolder);
-    for (const auto& [name, range, limit] : {std::tuple{"--max-loss", kLossLimits, &limits.maxLoss},
-                                             {"--max-angle", kAngleLimits, &limits.maxAngle}}) {
+    report::AskedLimits asked;
+    for (const auto& [name, range, limit, given] :
+         {std::tuple{"--max-loss", kLossLimits, &limits.maxLoss, &asked.maxLoss},
+          {"--max-angle", kAngleLimits, &limits.maxAngle, &asked.maxAngle}}) {
         const std::string* value = words.Value(name);
         if (!value) continue;
         const NumberRead read = ReadNumber(*value, range);
         if (!read.ok()) return context.UsageError(NumberRefusedText(name, *value, range));
         *limit = static_cast<int>(read.units);
+        *given = true;
     }
     archive::RecordFilter filter;
     if (auto error = ParseRecordFilter(words, filter)) return context.UsageError(*error);
@@ -94,11 +96,15 @@ int RunReport(CliContext& context, CommandArgs args) {
     }
     if (!format) return context.UsageError(Say(report::report_msg::UnknownFormat, {*file}));
 
-    // --job alone is the job's report: its own limits where it sets them (the limits
-    // above where it sets none), its records numbered by their place on their splicer.
+    // --job alone is the job's report: its own limits (the limits above where it sets
+    // none; one given where it sets its own is refused), its records numbered by their
+    // place on their splicer. Any other filter makes a report of the records it takes.
+    const bool jobAlone = filter.job && !filter.job->empty() && !filter.device && !filter.splicer &&
+                          !filter.from && !filter.to;
     std::string error;
     const std::optional<report::Report> made =
-        report::LoadReportFor(dataFolder, filter, limits, &error);
+        jobAlone ? report::LoadJobReport(dataFolder, *filter.job, limits, &error, asked)
+                 : report::LoadReport(dataFolder, filter, limits, &error);
     if (!made) {
         std::fprintf(stderr, "velmora-cli: %s\n", error.c_str());
         return kExitUsage;

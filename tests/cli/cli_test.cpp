@@ -229,7 +229,7 @@ TEST_F(CliTest, ArgumentsOfAGbkTerminalAreConverted) {
         return test::RunProgram("/usr/bin/env", args, workDir.path());
     };
     EXPECT_EQ(gbk({"job", "create", name}).status, 0);
-    EXPECT_EQ(Run({"job", "list"}).out, "接头盒\t0\t0\t0\t0\t\t\t\t\t\n");
+    EXPECT_NE(Run({"job", "list"}).out.find("\n接头盒\t"), std::string::npos);
     const test::CliRun matrix = gbk({"matrix", name, "-o", name + ".csv"});
     EXPECT_EQ(matrix.status, 0) << matrix.err;
     EXPECT_TRUE(fs::is_regular_file(workDir.path() / (name + ".csv")));

@@ -37,6 +37,12 @@ struct Utf8Character {
 Utf8Character DecodeUtf8At(std::string_view utf8);
 void AppendUtf8(std::string& out, char32_t point);
 
+// What an XML 1.0 document cannot hold, not even as a character reference: control
+// characters but tab, line feed and carriage return, U+FFFE and U+FFFF.
+inline bool NotInXml(char32_t c) {
+    return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0xFFFE || c == 0xFFFF;
+}
+
 // `utf8` with every letter folded as Unicode's simple case folding does, so that
 // names that differ only in case ("Route 7", "ROUTE 7", "Узел", "узел") fold alike.
 // Bytes that are not UTF-8 stay as they are.

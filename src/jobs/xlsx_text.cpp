@@ -26,12 +26,6 @@ std::string FirstCharacters(std::string_view text, std::size_t characters) {
     return std::string(starts.size() <= characters ? text : text.substr(0, starts[characters]));
 }
 
-// Characters XML 1.0 cannot hold at all: control characters but tab, line feed and
-// carriage return; U+FFFE and U+FFFF.
-bool NotXml(char32_t c) {
-    return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0xFFFE || c == 0xFFFF;
-}
-
 // Each character of `text` as UTF-8 (a byte that is not one is U+FFFD): its code
 // point, its bytes and the text from it on; until `each` returns false.
 template <class Each>
@@ -71,7 +65,7 @@ std::string CellText(std::string_view text) {
 std::string PlainText(std::string_view text) {
     std::string out;
     ForEachCharacter(text, [&](char32_t c, std::string_view character, std::string_view) {
-        out += NotXml(c) ? std::string_view("\xEF\xBF\xBD") : character;
+        out += NotInXml(c) ? std::string_view("\xEF\xBF\xBD") : character;
         return true;
     });
     return out;
@@ -81,7 +75,7 @@ std::string SheetName(std::string_view name, std::vector<std::string>& taken) {
     // What a sheet name may not hold, and what XML cannot, becomes '_'.
     std::string safe;
     ForEachCharacter(name, [&](char32_t c, std::string_view character, std::string_view rest) {
-        const bool refused = NotXml(c) || c == 0x7F ||
+        const bool refused = NotInXml(c) || c == 0x7F ||
                              (c < 0x80 && std::string_view("[]:*?/\\").find(static_cast<char>(c)) !=
                                               std::string_view::npos);
         // A sheet name has no escape of its own, yet some readers decode "_xHHHH_" in

@@ -15,6 +15,7 @@
 #include "jobs/closures_geojson.h"
 #include "jobs/matrix_csv.h"
 #include "jobs/matrix_xlsx.h"
+#include "jobs/plan_file.h"
 #include "report/report_html.h"
 #include "support/cli_runner.h"
 #include "support/matrix_fixture.h"
@@ -272,6 +273,26 @@ TEST(MatrixFiles, HostileNamesOpenInTheirReaders) {
     if (!office)
         GTEST_SKIP() << "LibreOffice (libreoffice-calc-nogui) is not installed: the "
                         "workbook was not read back by it";
+}
+
+// A plan written by another program with a cell of bytes that are not UTF-8: refused,
+// naming its column, as no name the archive holds may be such bytes.
+TEST(MatrixFiles, APlanCellNotUtf8IsRefused) {
+    const test::TempDir dir;
+    const test::CliRun made = test::RunProgram(
+        "/usr/bin/python3",
+        {"-c", R"py(
+import sys, zipfile
+plan, out = zipfile.ZipFile(sys.argv[1]), zipfile.ZipFile(sys.argv[2], "w")
+for n in plan.namelist(): out.writestr(n, plan.read(n).replace(b"F-112", b"F-\xff\xfe"))
+)py",
+         VELMORA_SOURCE_DIR "/fuzz/corpus/fuzz_plan/plan.xlsx", (dir.path() / "bad.xlsx").string()},
+        dir.path());
+    ASSERT_EQ(made.status, 0) << made.err;
+    const PlanReading bad = ReadPlanFile(dir.path() / "bad.xlsx");
+    EXPECT_NE(PlanProblemText(bad, "bad.xlsx").find("row 2: Cable A is not UTF-8 text"),
+              std::string::npos)
+        << PlanProblemText(bad, "bad.xlsx");
 }
 
 }  // namespace

@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
                 kSplices, xlsxSeconds, Bytes(xlsx), written.reason.c_str());
     if (goals.Expect("matrix.xlsx written, not empty", written.ok && Bytes(xlsx) > 0, 1))
         goals.Under("matrix.xlsx written", xlsxSeconds, kXlsxGoalSeconds, "s", 3);
-    const std::string csv = jobs::MatrixCsv(matrix, captions, TableLanguage::English);
+    const std::string csv = jobs::MatrixCsv(matrix, captions, TableLanguage::English).bytes;
     goals.Expect("lines of the same matrix as CSV (header and positions)",
                  static_cast<long long>(std::count(csv.begin(), csv.end(), '\n')), kSplices + 1);
 

@@ -14,6 +14,7 @@ packages=(
     libsqlite3-dev
     libxlsxwriter-dev zlib1g-dev
     python3-openpyxl
+    libreoffice-calc-nogui
     libpq-dev postgresql openssl
     dpkg-dev lintian desktop-file-utils appstream
     poppler-utils

@@ -1,15 +1,20 @@
-// ReplaceFile over POSIX: O_EXCL temporary file, write loop, fsync, rename.
+// ReplaceFile over POSIX: O_EXCL temporary file, write loop, fsync, rename; a
+// stream opened without O_CREAT or O_TRUNC and written in order.
 // (The steps of PreparedFile; atomic_file.cpp holds what both platforms share.)
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
 #include "base/atomic_file.h"
+#include "base/interrupt.h"
 
 namespace velmora {
 namespace {
@@ -60,7 +65,93 @@ FileWriteResult Failed(int error) {
     return {false, std::strerror(error)};
 }
 
+// A reader that went away (a closed pipe) makes a write fail with EPIPE instead of
+// ending the program with SIGPIPE: the signal is held on this thread meanwhile, and
+// one the writes raised is taken before it is let through again.
+class PipeSignalHeld {
+  public:
+    PipeSignalHeld() {
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe_, &before_);
+    }
+    ~PipeSignalHeld() {
+        const timespec none{0, 0};
+        while (sigtimedwait(&pipe_, nullptr, &none) > 0) {
+        }
+        pthread_sigmask(SIG_SETMASK, &before_, nullptr);
+    }
+    PipeSignalHeld(const PipeSignalHeld&) = delete;
+    PipeSignalHeld& operator=(const PipeSignalHeld&) = delete;
+
+  private:
+    sigset_t pipe_{};
+    sigset_t before_{};
+};
+
+// Opens the stream `place` for writing. A FIFO opens once a reader has it open:
+// waited for in short slices, so that Ctrl-C still ends the wait.
+int OpenStream(const std::filesystem::path& place) {
+    struct stat st {};
+    const bool fifo = ::stat(place.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+    for (;;) {
+        const int fd = ::open(place.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+        if (fd >= 0 || !fifo || errno != ENXIO) return fd;
+        if (Interrupted()) {
+            errno = EINTR;
+            return -1;
+        }
+        ::poll(nullptr, 0, 100);
+    }
+}
+
 }  // namespace
+
+bool IsStandardOutput(const std::filesystem::path& output) {
+    if (output == kStandardOutput) return true;
+    struct stat named {
+    }, out{};
+    return ::stat(output.c_str(), &named) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 &&
+           named.st_dev == out.st_dev && named.st_ino == out.st_ino;
+}
+
+PreparedFile::Kind PreparedFile::KindOf(const std::filesystem::path& target,
+                                        FileWriteResult& failure) {
+    struct stat st {};
+    if (::stat(target.c_str(), &st) != 0) {
+        if (errno == ENOENT) return Kind::File;
+        failure = Failed(errno);
+        return Kind::Failed;
+    }
+    if (S_ISREG(st.st_mode)) return Kind::File;
+    return S_ISDIR(st.st_mode) ? Kind::Folder : Kind::Stream;
+}
+
+FileWriteResult PreparedFile::FolderRefused() {
+    return Failed(EISDIR);
+}
+
+FileWriteResult PreparedFile::WriteStream(const std::filesystem::path& place,
+                                          std::span<const std::uint8_t> bytes) {
+    const PipeSignalHeld held;
+    if (place == kStandardOutput) {
+        std::fflush(stdout);  // what was printed before comes first
+        return WriteAll(STDOUT_FILENO, bytes) ? FileWriteResult{true, {}} : Failed(errno);
+    }
+    Descriptor fd(OpenStream(place));
+    if (!fd.valid()) return Failed(errno);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
+        // A regular file took the stream's place meanwhile: it is replaced, never overwritten.
+        std::filesystem::path temporary;
+        const FileWriteResult written = Write(place, bytes, temporary);
+        return written.ok ? MoveOver(temporary, place) : written;
+    }
+    // Waiting for the reader from here on, as any program writing to a pipe does.
+    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+    if (!WriteAll(fd.get(), bytes)) return Failed(errno);
+    return fd.Close() ? FileWriteResult{true, {}} : Failed(errno);
+}
 
 FileWriteResult PreparedFile::Write(const std::filesystem::path& target,
                                     std::span<const std::uint8_t> bytes,

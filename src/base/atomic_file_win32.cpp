@@ -1,11 +1,15 @@
 // ReplaceFile over Windows: a temporary file created exclusively beside the
-// target, written, flushed to the disk, then moved over the target (MoveFileExW).
+// target, written, flushed to the disk, then moved over the target (MoveFileExW);
+// a device (NUL, CON, a named pipe) opened as it is and written in order.
 #include <windows.h>
 // <windows.h> names ReplaceFileA/W ReplaceFile; ours is velmora::ReplaceFile.
 #undef ReplaceFile
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <cstdio>
+#include <cwctype>
 #include <string>
 
 #include "base/atomic_file.h"
@@ -68,16 +72,67 @@ FileWriteResult Failed(DWORD error) {
     return {false, WindowsErrorText(error)};
 }
 
+std::wstring Upper(std::wstring text) {
+    for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(c));
+    return text;
+}
+
+// A device rather than a file: a path in the device namespace (\\.\pipe\x, \\.\COM3),
+// or a name Windows keeps for a device in every folder (NUL, CON, COM1, LPT1...).
+// Told by its name: opening a named pipe to look would take it.
+bool IsDeviceName(const std::filesystem::path& target) {
+    const std::wstring text = target.wstring();
+    if (text.starts_with(L"\\\\.\\") || text.starts_with(L"//./")) return true;
+    std::wstring name = Upper(target.filename().wstring());
+    while (!name.empty() && (name.back() == L' ' || name.back() == L'.')) name.pop_back();
+    static constexpr std::array<const wchar_t*, 6> kNames{L"CON", L"PRN",    L"AUX",
+                                                          L"NUL", L"CONIN$", L"CONOUT$"};
+    for (const wchar_t* device : kNames)
+        if (name == device) return true;
+    return name.size() == 4 && (name.starts_with(L"COM") || name.starts_with(L"LPT")) &&
+           name[3] >= L'1' && name[3] <= L'9';
+}
+
 }  // namespace
 
-FileWriteResult PreparedFile::Write(const std::filesystem::path& target,
-                                    std::span<const std::uint8_t> bytes,
-                                    std::filesystem::path& temporary) {
+bool IsStandardOutput(const std::filesystem::path& output) {
+    if (output == kStandardOutput) return true;
+    const std::wstring name = Upper(output.filename().wstring());
+    return output.parent_path().empty() && (name == L"CON" || name == L"CONOUT$");
+}
+
+PreparedFile::Kind PreparedFile::KindOf(const std::filesystem::path& target, FileWriteResult&) {
+    if (IsDeviceName(target)) return Kind::Stream;
     // A folder is never replaced by a file. Windows refuses the move itself, but Wine
     // moves a file over an empty folder: refuse it here, as Windows does.
     const DWORD attributes = GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return Failed(ERROR_ACCESS_DENIED);
+        return Kind::Folder;
+    return Kind::File;
+}
+
+FileWriteResult PreparedFile::FolderRefused() {
+    return Failed(ERROR_ACCESS_DENIED);
+}
+
+FileWriteResult PreparedFile::WriteStream(const std::filesystem::path& place,
+                                          std::span<const std::uint8_t> bytes) {
+    if (place == kStandardOutput) {
+        std::fflush(stdout);  // what was printed before comes first
+        if (!WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), bytes)) return Failed(GetLastError());
+        return {true, {}};
+    }
+    Handle device(CreateFileW(place.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!device.valid()) return Failed(GetLastError());
+    if (!WriteAll(device.get(), bytes)) return Failed(GetLastError());
+    if (!device.Close()) return Failed(GetLastError());
+    return {true, {}};
+}
+
+FileWriteResult PreparedFile::Write(const std::filesystem::path& target,
+                                    std::span<const std::uint8_t> bytes,
+                                    std::filesystem::path& temporary) {
     Handle file(CreateTemporaryBeside(target, temporary));
     if (!file.valid()) {
         const DWORD error = GetLastError();

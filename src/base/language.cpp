@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/ini_file.h"
+#include "base/messages.h"
 
 namespace velmora {
 
@@ -57,6 +58,10 @@ std::string LookupText(std::string_view section, std::string_view key) {
 std::string Text(const TextKey& key) {
     std::string value = LookupText(key.section, key.key);
     return value.empty() ? std::string(key.english) : value;
+}
+
+std::string CountText(std::size_t count, const TextKey& one, const TextKey& many) {
+    return FillNumbered(Text(count == 1 ? one : many), {std::to_string(count)});
 }
 
 std::span<const TextKey> AllTextKeys() {
@@ -154,6 +159,7 @@ std::span<const TextKey> AllTextKeys() {
                            j::PositionOverCapacity,
                            j::FibreOverCount,
                            j::FibreInUse,
+                           j::FibreToItself,
                            j::PositionJoinsOther,
                            j::RecordOfOtherJob,
                            j::RecordPlaced,
@@ -182,11 +188,12 @@ std::span<const TextKey> AllTextKeys() {
                   f::Positions,       f::Spliced,        f::OverLimit,     f::Respliced,
                   f::Planned,         f::Unplaced,       f::TestSplices,   f::Total,
                   f::Replaced,        f::ReplacedSplice, f::ReplacedCount, f::Failures,
-                  f::NoFailures,      f::Fibres,         f::Cause});
+                  f::NoFailures,      f::Fibres,         f::Cause,         f::NotInGbk});
         add(judging::Marks);
-        v.insert(v.end(), {job_plan::Row, job_plan::SheetRow, job_plan::Unreadable,
-                           job_plan::NotAPlan, job_plan::MissingColumn, job_plan::EmptyCell,
-                           job_plan::BadNumber, job_plan::NoPositions, job_plan::TooMany});
+        v.insert(v.end(),
+                 {job_plan::Row, job_plan::SheetRow, job_plan::Unreadable, job_plan::NotAPlan,
+                  job_plan::MissingColumn, job_plan::EmptyCell, job_plan::NotText,
+                  job_plan::BadNumber, job_plan::NoPositions, job_plan::TooMany});
         v.insert(v.end(), {judging::Job, judging::Verdict, judging::Passed, judging::MaxLoss,
                            judging::MaxAngle, judging::Number});
         // ---- End of the deliverables.
@@ -218,6 +225,7 @@ std::span<const TextKey> AllTextKeys() {
                            j::FieldCableB,     j::FieldLatest,
                            j::FieldChosen,     j::PreviewRecord,
                            j::Placed,          j::Unplaced,
+                           j::PlacedOne,       j::UnplacedOne,
                            j::Moved,           j::Marked,
                            j::Counted,         j::Deleted,
                            j::Saved,           j::DeleteQuestion,

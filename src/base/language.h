@@ -30,6 +30,10 @@ void ReloadCaptions();
 // The looked-up caption, or its English default when the lookup is empty.
 std::string Text(const TextKey& key);
 
+// The caption for a count, %1 replaced by it: `one` for 1 ("1 record placed"),
+// `many` for any other ("3 records placed").
+std::string CountText(std::size_t count, const TextKey& one, const TextKey& many);
+
 // Every key the program looks up, for the language files and their tests.
 std::span<const TextKey> AllTextKeys();
 
@@ -277,6 +281,8 @@ inline constexpr TextKey FibreOverCount{"Job", "Fibre_Over_Count",
                                         "Fibre %1 is beyond the cable's fibre count"};
 inline constexpr TextKey FibreInUse{
     "Job", "Fibre_In_Use", "Fibre %1 is already joined on another position of the closure"};
+inline constexpr TextKey FibreToItself{"Job", "Fibre_To_Itself",
+                                       "Fibre %1 cannot be joined to itself"};
 inline constexpr TextKey PositionJoinsOther{"Job", "Position_Joins_Other",
                                             "Position %1 holds splices of other fibres"};
 inline constexpr TextKey RecordOfOtherJob{"Job", "Record_Of_Other_Job",
@@ -396,6 +402,10 @@ inline constexpr TextKey Failures{"Job", "Failures", "Failures that count"};
 inline constexpr TextKey NoFailures{"Job", "No_Failures", "No failure counts"};
 inline constexpr TextKey Fibres{"Job", "Fibres", "Fibres"};
 inline constexpr TextKey Cause{"Job", "Cause", "Cause"};
+// A GBK file cannot hold a character of a field: %1 the file's line, %2 the field,
+// %3 the character.
+inline constexpr TextKey NotInGbk{"Job", "Not_In_Gbk",
+                                  "line %1: '%2' holds %3, which a GBK file cannot hold"};
 }  // namespace job_files
 // A splice plan read from a file (jobs/plan_file.h). %1, %2, %3: as each says.
 namespace job_plan {
@@ -407,8 +417,10 @@ inline constexpr TextKey NotAPlan{
     "The plan %1 has no sheet with the matrix's tray and position columns"};
 inline constexpr TextKey MissingColumn{"Job", "Plan_Missing_Column", "there is no column %1"};
 inline constexpr TextKey EmptyCell{"Job", "Plan_Empty_Cell", "%1 is empty"};
+inline constexpr TextKey NotText{"Job", "Plan_Not_Text", "%1 is not UTF-8 text"};
+// %3 and %4: the lowest and the highest number the column takes.
 inline constexpr TextKey BadNumber{"Job", "Plan_Bad_Number",
-                                   "%1 must be a whole number of at least 1, not '%2'"};
+                                   "%1 must be a whole number from %3 to %4, not '%2'"};
 inline constexpr TextKey NoPositions{"Job", "Plan_No_Positions", "The plan %1 has no positions"};
 inline constexpr TextKey TooMany{"Job", "Plan_Too_Many", "The plan %1 has more than %2 positions"};
 }  // namespace job_plan
@@ -479,7 +491,9 @@ inline constexpr TextKey FieldChosen{"Job", "Field_Chosen",
                                      "The records chosen in the Archive tab (%1)"};
 inline constexpr TextKey PreviewRecord{"Job", "Preview_Record", "Record"};
 inline constexpr TextKey Placed{"Job", "Placed", "%1 records placed"};
+inline constexpr TextKey PlacedOne{"Job", "Placed_One", "%1 record placed"};
 inline constexpr TextKey Unplaced{"Job", "Taken_Off", "%1 records taken off their positions"};
+inline constexpr TextKey UnplacedOne{"Job", "Taken_Off_One", "%1 record taken off its position"};
 inline constexpr TextKey Moved{"Job", "Moved", "The splice was moved"};
 inline constexpr TextKey Marked{"Job", "Marked", "Marked as a test splice"};
 inline constexpr TextKey Counted{"Job", "Counted", "Counted again"};

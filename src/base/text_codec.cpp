@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "base/case_fold_table.h"
+
 namespace velmora {
 
 size_t Utf8SequenceLength(unsigned char c) {
@@ -60,6 +62,83 @@ std::string ValidUtf8(std::string_view s) {
         }
     }
     return out;
+}
+
+Utf8Character DecodeUtf8At(std::string_view s) {
+    if (s.empty()) return {};
+    const std::size_t length = WellFormedAt(s, 0);
+    const auto b = [&](std::size_t i) {
+        return static_cast<char32_t>(static_cast<unsigned char>(s[i]));
+    };
+    switch (length) {
+        case 1:
+            return {b(0), 1};
+        case 2:
+            return {((b(0) & 0x1F) << 6) | (b(1) & 0x3F), 2};
+        case 3:
+            return {((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F), 3};
+        case 4:
+            return {((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) |
+                        (b(3) & 0x3F),
+                    4};
+        default:
+            return {};
+    }
+}
+
+void AppendUtf8(std::string& out, char32_t point) {
+    const auto add = [&](char32_t bits) { out.push_back(static_cast<char>(bits)); };
+    if (point < 0x80) {
+        add(point);
+    } else if (point < 0x800) {
+        add(0xC0 | (point >> 6));
+        add(0x80 | (point & 0x3F));
+    } else if (point < 0x10000) {
+        add(0xE0 | (point >> 12));
+        add(0x80 | ((point >> 6) & 0x3F));
+        add(0x80 | (point & 0x3F));
+    } else {
+        add(0xF0 | (point >> 18));
+        add(0x80 | ((point >> 12) & 0x3F));
+        add(0x80 | ((point >> 6) & 0x3F));
+        add(0x80 | (point & 0x3F));
+    }
+}
+
+std::string FoldCase(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) {
+        const Utf8Character c = DecodeUtf8At(s.substr(i));
+        if (c.length == 0) {
+            out += s[i++];
+            continue;
+        }
+        i += c.length;
+        char32_t folded = c.point;
+        // The runs are in order of their first character: the one that may hold it.
+        const auto run = std::upper_bound(
+            case_fold::kRuns.begin(), case_fold::kRuns.end(), c.point,
+            [](char32_t point, const case_fold::Run& r) { return point < r.first; });
+        if (run != case_fold::kRuns.begin()) {
+            const case_fold::Run& r = *(run - 1);
+            if (c.point <= r.last && (c.point - r.first) % r.stride == 0)
+                folded = static_cast<char32_t>(static_cast<std::int64_t>(c.point) + r.delta);
+        }
+        AppendUtf8(out, folded);
+    }
+    return out;
+}
+
+std::string FirstNotInGbk(std::string_view utf8) {
+    if (GbkToUtf8(Utf8ToGbk(utf8)) == utf8) return {};
+    for (std::size_t i = 0; i < utf8.size();) {
+        const std::size_t length = std::max<std::size_t>(DecodeUtf8At(utf8.substr(i)).length, 1);
+        const std::string_view character = utf8.substr(i, length);
+        if (GbkToUtf8(Utf8ToGbk(character)) != character) return std::string(character);
+        i += length;
+    }
+    return std::string(utf8.substr(0, 1));  // the whole differs though no character does
 }
 
 std::string_view CutGbk(std::string_view gbk, std::size_t maxBytes) {

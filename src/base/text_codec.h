@@ -14,6 +14,10 @@ std::string GbkToUtf8(std::string_view gbk);
 // UTF-8 to GBK. Characters GBK cannot represent become '?'.
 std::string Utf8ToGbk(std::string_view utf8);
 
+// The first character of `utf8` that a GBK file cannot hold (it would not read back
+// as itself), or "" when GBK holds every one.
+std::string FirstNotInGbk(std::string_view utf8);
+
 // Length of the UTF-8 sequence that starts with byte `c` (1 for a stray byte).
 std::size_t Utf8SequenceLength(unsigned char c);
 
@@ -23,6 +27,26 @@ bool IsValidUtf8(std::string_view bytes);
 // `bytes` with every byte that does not begin a well-formed UTF-8 sequence
 // replaced by U+FFFD, so that text which claims to be UTF-8 is.
 std::string ValidUtf8(std::string_view bytes);
+
+// The code point of the well-formed UTF-8 character at the start of `utf8`, and
+// its length in bytes; length 0 when the bytes there are not one.
+struct Utf8Character {
+    char32_t point = 0;
+    std::size_t length = 0;
+};
+Utf8Character DecodeUtf8At(std::string_view utf8);
+void AppendUtf8(std::string& out, char32_t point);
+
+// What an XML 1.0 document cannot hold, not even as a character reference: control
+// characters but tab, line feed and carriage return, U+FFFE and U+FFFF.
+inline bool NotInXml(char32_t c) {
+    return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0xFFFE || c == 0xFFFF;
+}
+
+// `utf8` with every letter folded as Unicode's simple case folding does, so that
+// names that differ only in case ("Route 7", "ROUTE 7", "Узел", "узел") fold alike.
+// Bytes that are not UTF-8 stay as they are.
+std::string FoldCase(std::string_view utf8);
 
 // Longest prefix of at most maxBytes that does not split a GBK double-byte character.
 std::string_view CutGbk(std::string_view gbk, std::size_t maxBytes);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -14,9 +15,12 @@
 #include "base/app_config.h"
 #include "base/messages.h"
 #include "base/path_text.h"
+#include "base/program_arguments.h"
 #include "cli/team_commands.h"
 #include "history/csv_export.h"
 #include "history/history_texts.h"
+#include "jobs/job_store.h"
+#include "jobs/jobs_texts.h"
 
 namespace velmora::cli {
 namespace {
@@ -111,13 +115,13 @@ int Csv(const std::string& file, const std::vector<archive::ArchivedRecord>& rec
     RecordStore store;
     store.reserve(records.size());
     for (const archive::ArchivedRecord& r : records) store.push_back(r.record);
-    const CsvExport job{PathFromText(file), std::move(store), DetailCaptions(),
+    const CsvExport job{PathFromArgument(file), std::move(store), DetailCaptions(),
                         TableLanguageFor(Config().EnglishFlag), std::nullopt};
     if (const FileWriteResult written = WriteCsvExport(job); !written.ok) {
-        PrintError(FileWriteProblemText(job.file, written));
+        PrintError(TerminalSafe(FileWriteProblemText(job.file, written)));
         return kExitUsage;
     }
-    std::printf("%s\n", file.c_str());
+    std::fprintf(NoticeStream(job.file), "%s\n", TerminalSafe(file).c_str());
     return kExitOk;
 }
 
@@ -128,17 +132,8 @@ bool TakesEverything(const archive::RecordFilter& filter) {
 // Gives `job` to the records `filter` takes. Every record of the archive only with
 // --all; records of another job only with --replace.
 int Tag(CliContext& context, const std::string& job, const archive::RecordFilter& filter,
-        std::vector<std::string> flags) {
-    bool all = false, replace = false;
-    for (const std::string& flag : flags) {
-        if (flag == "--all") {
-            all = true;
-        } else if (flag == "--replace") {
-            replace = true;
-        } else {
-            return context.UsageError("tag takes --all and --replace, not '" + flag + "'");
-        }
-    }
+        const CommandWords& words) {
+    const bool all = words.flags.contains("--all"), replace = words.flags.contains("--replace");
     if (TakesEverything(filter) && !all)
         return context.UsageError(
             "tag without a filter would name every record of the archive; add --all to mean it");
@@ -146,6 +141,16 @@ int Tag(CliContext& context, const std::string& job, const archive::RecordFilter
     const std::unique_ptr<archive::Archive> store = OpenArchive(archive::OpenFor::Reading, &error);
     if (!store) return error.code == archive::ErrorCode::NoArchive ? kExitOk : kExitUsage;
     const std::string shown = "'" + TerminalSafe(job) + "'";
+    // A job is named as the job store names it: "route 7" is refused where "Route 7" is.
+    if (const auto known = jobs::JobStore(*store).Jobs()) {
+        for (const jobs::JobInfo& other : *known)
+            if (other.details.name != job && jobs::SameName(other.details.name, job)) {
+                PrintError("velmora-cli: " +
+                           TerminalSafe(jobs::RefusalText({.refusal = jobs::Refusal::DuplicateName,
+                                                           .detail = other.details.name})));
+                return kExitUsage;
+            }
+    }
     if (!replace) {
         const auto preview = store->PreviewJob(job, filter);
         if (!preview) {
@@ -165,10 +170,11 @@ int Tag(CliContext& context, const std::string& job, const archive::RecordFilter
         Tell(tagged.error);
         return kExitUsage;
     }
+    const std::string records = Counted(tagged.count, "record", "records");
     if (job.empty())
-        std::printf("%zu records have no job now\n", tagged.count);
+        std::printf("%s %s no job now\n", records.c_str(), tagged.count == 1 ? "has" : "have");
     else
-        std::printf("%zu records named %s\n", tagged.count, shown.c_str());
+        std::printf("%s named %s\n", records.c_str(), shown.c_str());
     return kExitOk;
 }
 
@@ -184,31 +190,25 @@ int UndoTag() {
     if (undone.count == 0)
         std::printf("no naming to undo\n");
     else
-        std::printf("%zu records have their job of before again\n", undone.count);
+        std::printf("%s %s job of before again\n",
+                    Counted(undone.count, "record", "records").c_str(),
+                    undone.count == 1 ? "has its" : "have their");
     return kExitOk;
 }
 
 }  // namespace
 
-std::optional<std::string> ParseRecordFilter(CommandArgs args, archive::RecordFilter& filter,
-                                             std::vector<std::string>& rest) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& name = args[i];
-        const bool isFilter =
-            name == "--device" || name == "--from" || name == "--to" || name == "--job";
-        if (!isFilter) {
-            rest.push_back(name);
-            continue;
-        }
-        if (i + 1 >= args.size()) return name + " needs a value";
-        const std::string& value = args[++i];
-        if (name == "--device") filter.device = value;
-        if (name == "--job") filter.job = value;
-        if (name == "--from" || name == "--to") {
-            const auto date = ParseDate(value);
-            if (!date) return name + " needs a date YYYY-MM-DD, not '" + value + "'";
-            (name == "--from" ? filter.from : filter.to) = date;
-        }
+std::optional<std::string> ParseRecordFilter(const CommandWords& words,
+                                             archive::RecordFilter& filter) {
+    if (const std::string* device = words.Value("--device")) filter.device = *device;
+    if (const std::string* job = words.Value("--job")) filter.job = *job;
+    for (const auto& [name, date] : {std::pair{"--from", &filter.from}, {"--to", &filter.to}}) {
+        const std::string* value = words.Value(name);
+        if (!value) continue;
+        *date = ParseDate(*value);
+        if (!*date)
+            return std::string(name) + " needs a date YYYY-MM-DD, not '" + TerminalSafe(*value) +
+                   "'";
     }
     return std::nullopt;
 }
@@ -305,25 +305,27 @@ bool ArchiveImage(CliContext& context, const std::string& stamp, const std::stri
 
 int RunArchive(CliContext& context, CommandArgs args) {
     const std::string usage =
-        "archive needs list [--ids], csv FILE, tag JOB [--all] [--replace], undo-tag or check, "
-        "then "
-        "filters: "
-        "[--device D] [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--job J]";
+        "archive needs list [--ids|--team], csv FILE, tag JOB [--all] [--replace], undo-tag or "
+        "check, then filters: [--device D] [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--job J]";
     if (args.empty()) return context.UsageError(usage);
-    archive::RecordFilter filter;
-    std::vector<std::string> rest;
-    if (auto error = ParseRecordFilter(args.subspan(1), filter, rest))
-        return context.UsageError(*error);
     const std::string& verb = args[0];
-    if (verb == "tag" && !rest.empty())
-        return Tag(context, rest[0], filter, std::vector(rest.begin() + 1, rest.end()));
-    if (verb == "undo-tag" && rest.empty() && TakesEverything(filter)) return UndoTag();
-    if (verb == "check" && rest.empty() && TakesEverything(filter)) return Check();
-    if (verb == "list" && rest == std::vector<std::string>{"--team"}) {
+    std::set<std::string_view> flags;
+    if (verb == "list") flags = {"--ids", "--team"};
+    if (verb == "tag") flags = {"--all", "--replace"};
+    CommandWords words;
+    if (auto error = SplitCommandWords(args.subspan(1), kFilterOptions, flags, words))
+        return context.UsageError(verb + ": " + *error + "; " + usage);
+    archive::RecordFilter filter;
+    if (auto error = ParseRecordFilter(words, filter)) return context.UsageError(*error);
+    const std::vector<std::string>& rest = words.words;
+    if (verb == "tag" && rest.size() == 1) return Tag(context, rest[0], filter, words);
+    const bool bare = rest.empty() && TakesEverything(filter);
+    if (verb == "undo-tag" && bare) return UndoTag();
+    if (verb == "check" && bare) return Check();
+    if (verb == "list" && words.flags.contains("--team")) {
+        if (words.flags.size() > 1 || !rest.empty()) return context.UsageError(usage);
         return ListTeamRecords(filter);
     }
-    const bool ids = verb == "list" && rest == std::vector<std::string>{"--ids"};
-    if (ids) rest.clear();
     if ((verb != "list" && verb != "csv") || rest.size() != (verb == "csv" ? 1u : 0u))
         return context.UsageError(usage);
 
@@ -331,7 +333,7 @@ int RunArchive(CliContext& context, CommandArgs args) {
     archive::ArchiveError error;
     const std::unique_ptr<archive::Archive> store = OpenArchive(archive::OpenFor::Reading, &error);
     if (!store && error.code != archive::ErrorCode::NoArchive) return kExitUsage;
-    if (verb == "list") return List(store.get(), filter, ids);
+    if (verb == "list") return List(store.get(), filter, words.flags.contains("--ids"));
     const auto records =
         store ? store->Records(filter) : std::optional(std::vector<archive::ArchivedRecord>{});
     if (!records) {

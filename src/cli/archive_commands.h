@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -47,11 +48,13 @@ class DownloadArchiver {
 
 int RunArchive(CliContext& context, CommandArgs args);
 
-// Reads --device, --from, --to and --job from `args` into `filter`; the words that
-// are not filters stay in `rest`. An error text on a bad or incomplete filter.
-// --device D takes the splicer whose serial number is D and every splicer of folder D.
-std::optional<std::string> ParseRecordFilter(CommandArgs args, archive::RecordFilter& filter,
-                                             std::vector<std::string>& rest);
+// The filters of the archive's records, options that take a value.
+inline const std::set<std::string_view> kFilterOptions = {"--device", "--from", "--to", "--job"};
+
+// Takes the filters among `words` into `filter`; an error text on a bad one. --device
+// D takes the splicer whose serial number is D and every splicer of folder D.
+std::optional<std::string> ParseRecordFilter(const CommandWords& words,
+                                             archive::RecordFilter& filter);
 
 // Keeps a saved image in the archive (its time stamp, file name, size and hash);
 // false, told, when it was not kept.

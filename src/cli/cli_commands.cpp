@@ -26,7 +26,9 @@ constexpr std::array kCommands{
     CliCommand{"write", "GROUP ROW=TEXT...", "change rows of a group and write it to the splicer",
                RunWrite},
     CliCommand{"backup", "[FILE]",
-               "read the settings, keep them in the archive and write them to FILE", RunBackup},
+               "read the settings, keep them in the archive and write them to FILE (- the "
+               "standard output)",
+               RunBackup},
     CliCommand{"diff", "FILE", "rows that differ between a backup FILE and the splicer", RunDiff},
     CliCommand{"restore", "FILE [GROUP...] [--any-splicer]",
                "write a backup's groups back and print what changed", RunRestore},
@@ -99,7 +101,8 @@ constexpr std::array kCommands{
     CliCommand{"test-splice", "--record ID [--undo]",
                "mark a record as a test splice, not counted (and off its position)", RunTestSplice},
     CliCommand{"report",
-               "-o FILE.pdf|FILE.html [--max-loss DB] [--max-angle DEG] [filters] [--team]",
+               "-o FILE.pdf|FILE.html [--format pdf|html] [--max-loss DB] [--max-angle DEG] "
+               "[filters] [--team]",
                "the report of the archived splices the filters take, verdict first; "
                "a splice passes when the splicer judged it a success within both limits; "
                "--job JOB alone gives the job's report, the job's verdict and its failures "
@@ -110,15 +113,18 @@ constexpr std::array kCommands{
                    return OnTeamView(c, a, RunReport,
                                      job != a.end() && job + 1 != a.end() ? *(job + 1) : "");
                }},
-    CliCommand{"matrix", "JOB -o FILE.xlsx|FILE.csv [--team]",
+    CliCommand{"matrix",
+               "JOB -o FILE.xlsx|FILE.csv [--format xlsx|csv] [--encoding utf-8] [--team]",
                "the job's splice matrix: a summary, then every position of every closure; "
+               "--format where the file's name does not say (-o - the standard output); a CSV "
+               "file is GBK when the tables are Chinese, UTF-8 with --encoding utf-8; "
                "--team (also on report and closure show) reads the team archive's",
                [](CliContext& c, CommandArgs a) {
                    return OnTeamView(c, a, RunMatrix, a.empty() ? "" : a[0]);
                }},
     CliCommand{"geojson", "JOB -o FILE.geojson",
                "the job's closures that have a location, as GeoJSON points", RunGeoJson},
-    CliCommand{"diagram", "JOB CLOSURE [TRAY] -o FILE.svg|FILE.png [--team]",
+    CliCommand{"diagram", "JOB CLOSURE [TRAY] -o FILE.svg|FILE.png [--format svg|png] [--team]",
                "a tray's splice diagram: cable A's fibres left, cable B's right, a line per "
                "position in the colour of its result with its loss (dashed: planned, not "
                "spliced); without TRAY every tray of the closure, one below another",

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "base/app_config.h"
+#include "base/atomic_file.h"
 #include "base/text_codec.h"
 #include "serial/port_discovery.h"
 #include "settings/settings_texts.h"
@@ -12,6 +13,69 @@ namespace velmora::cli {
 
 std::string TerminalSafe(std::string_view text) {
     return EscapeControlBytes(text);
+}
+
+std::optional<std::string> SplitCommandWords(std::span<const std::string> args,
+                                             const std::set<std::string_view>& valued,
+                                             const std::set<std::string_view>& flags,
+                                             CommandWords& out) {
+    bool optionsEnd = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& word = args[i];
+        if (optionsEnd || (!word.starts_with("-") && !valued.contains(word))) {
+            out.words.push_back(word);
+        } else if (word == "--") {
+            optionsEnd = true;
+        } else if (flags.contains(word)) {
+            out.flags.insert(word);
+        } else if (valued.contains(word)) {
+            if (i + 1 >= args.size()) return word + " needs a value";
+            if (!out.values.emplace(word, args[++i]).second) return word + " is given twice";
+        } else if (word.starts_with("--")) {
+            return "unknown option " + word;
+        } else {
+            out.words.push_back(word);  // "-" or a negative number
+        }
+    }
+    return std::nullopt;
+}
+
+std::string NumberRefusedText(std::string_view what, std::string_view text,
+                              const NumberRange& range) {
+    std::string kind = range.decimals == 0
+                           ? "a whole number"
+                           : "a number with at most " + std::to_string(range.decimals) +
+                                 (range.decimals == 1 ? " decimal" : " decimals");
+    return std::string(what) + " needs " + kind + " from " + RangeText(range) + ", not '" +
+           TerminalSafe(text) + "'";
+}
+
+std::string ArgumentNotText(const std::vector<std::string>& args, std::size_t index,
+                            const std::string& encoding) {
+    std::string shown;
+    for (const char c : args[index]) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F && c != '\\') {
+            shown += c;
+        } else {
+            static constexpr char kDigits[] = "0123456789ABCDEF";
+            shown += std::string("\\x") + kDigits[byte >> 4] + kDigits[byte & 0xF];
+        }
+    }
+    std::string named = "argument " + std::to_string(index + 1);
+    if (index > 0 && args[index - 1].starts_with("-"))
+        named += " (the value of " + TerminalSafe(args[index - 1]) + ")";
+    return named + " is not text in the terminal's encoding (" + encoding + "): '" + shown +
+           "'; type it again in that encoding, or set the terminal's encoding (LANG) to the "
+           "one it is in";
+}
+
+std::string Counted(std::size_t count, std::string_view one, std::string_view many) {
+    return std::to_string(count) + " " + std::string(count == 1 ? one : many);
+}
+
+std::FILE* NoticeStream(const std::filesystem::path& output) {
+    return IsStandardOutput(output) ? stderr : stdout;
 }
 
 CliContext::CliContext(GlobalOptions options)

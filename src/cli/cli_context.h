@@ -2,12 +2,18 @@
 // What every command of velmora-cli works with: the options, the line to the
 // splicer (connected on first use, as the Setting page connects), and the ways
 // a command reports its outcome and exit status.
+#include <cstdio>
+#include <filesystem>
+#include <map>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/interrupt.h"
+#include "base/number_text.h"
 #include "cli/progress_line.h"
 #include "protocol/link.h"
 #include "settings/option_tables.h"
@@ -30,6 +36,43 @@ inline constexpr int kExitNotArchived = 3;
 // bytes (ESC, BEL, CR...) and the backslash become \xNN, so that a name can neither
 // move the cursor nor ring a bell.
 std::string TerminalSafe(std::string_view text);
+
+// The words of a command and its options: each of `valued` takes the word after it
+// (whatever that word is), each of `flags` stands alone, any other word beginning
+// with "--" is an unknown option, and after "--" every word is a word (a job named
+// "-o"). An error text when an option is unknown, lacks its value or comes twice.
+struct CommandWords {
+    std::vector<std::string> words;
+    std::map<std::string, std::string, std::less<>> values;
+    std::set<std::string, std::less<>> flags;
+
+    const std::string* Value(std::string_view name) const {
+        const auto found = values.find(name);
+        return found == values.end() ? nullptr : &found->second;
+    }
+};
+std::optional<std::string> SplitCommandWords(std::span<const std::string> args,
+                                             const std::set<std::string_view>& valued,
+                                             const std::set<std::string_view>& flags,
+                                             CommandWords& out);
+
+// "-b needs a whole number from 1 to 9999, not 'x'": a number an argument names
+// that ReadNumber refused, with the range it must be in.
+std::string NumberRefusedText(std::string_view what, std::string_view text,
+                              const NumberRange& range);
+
+// Why the argument `index` of `args` (the whole command line after the program's
+// name) is refused: it is not text in the terminal's `encoding`; named by its place
+// and the option it is the value of, its bytes shown as \xNN.
+std::string ArgumentNotText(const std::vector<std::string>& args, std::size_t index,
+                            const std::string& encoding);
+
+// "1 splice", "3 splices": a count with the word for it.
+std::string Counted(std::size_t count, std::string_view one, std::string_view many);
+
+// Where a command prints what it says besides its output: standard output, unless
+// the output is written there (-o -), then standard error.
+std::FILE* NoticeStream(const std::filesystem::path& output);
 
 struct GlobalOptions {
     std::string port;  // empty: the first port found

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/app_config.h"
+#include "base/number_text.h"
 #include "base/program_arguments.h"
 #include "base/version.h"
 #include "cli/cli_commands.h"
@@ -24,6 +25,10 @@ void Usage(std::FILE* to) {
                  "  -b, --baud RATE    line speed (default 115200)\n"
                  "  -l, --lang en|zh   language of texts (default: Lan_Ver.ini of the language "
                  "files)\n"
+                 "  --                 ends the options, here and after a command: every word "
+                 "after it is a name or a file (job create -- -o)\n"
+                 "every -o FILE and FILE written: - is the standard output; a link is followed; "
+                 "a FIFO or device is written to, never replaced\n"
                  "commands:\n");
     for (const CliCommand& command : AllCliCommands()) {
         const std::string head = std::string(command.name) + (command.synopsis.empty() ? "" : " ") +
@@ -38,20 +43,35 @@ void Usage(std::FILE* to) {
     std::fprintf(to, "%s", RunFoldersHelp().c_str());
 }
 
+// Any line speed the port can be set to.
+constexpr NumberRange kLineSpeeds{1, 0x7FFFFFFF};
+
 struct ParsedLine {
     GlobalOptions options;
     std::vector<std::string> rest;  // the command and its arguments
     bool help = false;
     bool version = false;
     std::string error;
+    bool usage = true;  // the usage text follows the error
 };
 
-// Options come before the command; "--opt=value" and "--opt value" both work.
+// Options come before the command; "--opt=value" and "--opt value" both work; "--"
+// ends them.
 ParsedLine ParseCommandLine(int argc, char** argv) {
     ParsedLine parsed;
-    const std::vector<std::string> args = ProgramArguments(argc, argv);
+    const ProgramArgumentsRead read = ProgramArguments(argc, argv);
+    const std::vector<std::string>& args = read.arguments;
+    if (read.unreadable) {
+        parsed.error = ArgumentNotText(args, *read.unreadable, read.encoding);
+        parsed.usage = false;
+        return parsed;
+    }
     std::size_t i = 0;
     for (; i < args.size() && args[i].starts_with("-"); ++i) {
+        if (args[i] == "--") {
+            ++i;
+            break;
+        }
         std::string name = args[i];
         std::optional<std::string> inlineValue;
         if (const std::size_t eq = name.find('=');
@@ -73,10 +93,9 @@ ParsedLine ParseCommandLine(int argc, char** argv) {
             if (auto v = value()) parsed.options.port = *v;
         } else if (name == "-b" || name == "--baud") {
             if (auto v = value()) {
-                const int baud = AtoiValue(*v);
-                if (baud <= 0 || v->find_first_not_of("0123456789") != std::string::npos)
-                    parsed.error = "the line speed must be a positive number, not '" + *v + "'";
-                parsed.options.baud = baud;
+                const NumberRead baud = ReadNumber(*v, kLineSpeeds);
+                if (!baud.ok()) parsed.error = NumberRefusedText("-b", *v, kLineSpeeds);
+                parsed.options.baud = static_cast<int>(baud.units);
             }
         } else if (name == "-l" || name == "--lang") {
             if (auto v = value()) {
@@ -110,7 +129,7 @@ int main(int argc, char** argv) {
     }
     if (!parsed.error.empty() || parsed.rest.empty()) {
         if (!parsed.error.empty()) std::fprintf(stderr, "velmora-cli: %s\n", parsed.error.c_str());
-        Usage(stderr);
+        if (parsed.usage) Usage(stderr);
         return kExitUsage;
     }
     const CliCommand* command = FindCliCommand(parsed.rest.front());

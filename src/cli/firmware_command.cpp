@@ -15,6 +15,7 @@
 
 #include "base/messages.h"
 #include "base/path_text.h"
+#include "base/program_arguments.h"
 #include "cli/cli_commands.h"
 #include "firmware/firmware_texts.h"
 #include "firmware/firmware_update.h"
@@ -93,14 +94,13 @@ int ExitStatusOf(const FirmwareResult& result) {
 }  // namespace
 
 int RunFirmware(CliContext& context, CommandArgs args) {
-    std::vector<std::string> words(args.begin(), args.end());
-    const auto skip = std::find(words.begin(), words.end(), "--no-backup");
-    const bool backup = skip == words.end();
-    if (!backup) words.erase(skip);
-    if (words.size() != 1)
+    CommandWords words;
+    const bool parsed = !SplitCommandWords(args, {}, {"--no-backup"}, words);
+    const bool backup = !words.flags.contains("--no-backup");
+    if (!parsed || words.words.size() != 1)
         return context.UsageError(
             "firmware needs one FILE, the firmware to send (and may take --no-backup)");
-    const std::filesystem::path file = PathFromText(words[0]);
+    const std::filesystem::path file = PathFromArgument(words.words[0]);
     // Before the handshakes: once they are accepted the splicer waits for a file.
     if (const FirmwareFileProblem problem = CheckFirmwareFile(file);
         problem != FirmwareFileProblem::None)

@@ -28,13 +28,7 @@ void PrintError(const std::string& text) {
 }
 
 // NUMBER as `images` lists it: 1 to 255 (the list's count is one byte).
-std::optional<int> ParseImageNumber(const std::string& text) {
-    const bool digits = text.find_first_not_of("0123456789") == std::string::npos;
-    if (text.empty() || text.size() > 3 || !digits) return std::nullopt;
-    const int number = std::stoi(text);
-    if (number < 1 || number > 255) return std::nullopt;
-    return number;
-}
+constexpr NumberRange kImageNumbers{1, 255};
 
 // Connects and asks for the image list; kExitOk with `catalogue` filled, or the
 // exit status once the failure has been reported.
@@ -119,20 +113,22 @@ int RunImages(CliContext& context, CommandArgs args) {
 
 int RunImage(CliContext& context, CommandArgs args) {
     // --force replaces a file saved before, as the window does once the user says Yes.
-    std::vector<std::string> rest(args.begin(), args.end());
-    const auto force = std::find(rest.begin(), rest.end(), "--force");
-    const bool replace = force != rest.end();
-    if (replace) rest.erase(force);
-    const std::optional<int> number = rest.size() == 1 ? ParseImageNumber(rest[0]) : std::nullopt;
-    if (!number)
+    CommandWords words;
+    const bool parsed = !SplitCommandWords(args, {}, {"--force"}, words);
+    const bool replace = words.flags.contains("--force");
+    const NumberRead read = parsed && words.words.size() == 1
+                                ? ReadNumber(words.words[0], kImageNumbers)
+                                : NumberRead{};
+    if (!read.ok())
         return context.UsageError(
             "image needs one NUMBER from 1 to 255, as 'images' lists it (and may take --force)");
+    const int number = static_cast<int>(read.units);
 
     ImageCatalogue catalogue;
     if (int status = FetchCatalogue(context, catalogue); status != kExitOk) return status;
-    const std::size_t position = static_cast<std::size_t>(*number - 1);
+    const std::size_t position = static_cast<std::size_t>(number - 1);
     if (position >= catalogue.size())
-        return context.UsageError("no image " + std::to_string(*number) + ": the splicer holds " +
+        return context.UsageError("no image " + std::to_string(number) + ": the splicer holds " +
                                   std::to_string(catalogue.size()));
     const std::optional<std::filesystem::path> path =
         ImageFilePath(context.session().DeviceFolder, catalogue, position);
@@ -150,7 +146,7 @@ int RunImage(CliContext& context, CommandArgs args) {
 
     ImageBuffer buffer;
     const ImageDownloadResult result =
-        GatherImage(context, static_cast<int>(position), buffer, *number);
+        GatherImage(context, static_cast<int>(position), buffer, number);
     if (result.outcome != Outcome::Accepted) {
         PrintError(result.outcome == Outcome::Cancelled ? kInterruptedText
                                                         : ImageDownloadFailureText(result));

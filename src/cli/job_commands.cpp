@@ -2,11 +2,8 @@
 // splices lie, kept in the archive beside the records.
 #include "cli/job_commands.h"
 
-#include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <memory>
 #include <optional>
@@ -20,6 +17,7 @@
 #include "base/app_config.h"
 #include "base/path_text.h"
 #include "history/splice_record.h"
+#include "jobs/job_numbers.h"
 #include "jobs/job_store.h"
 #include "jobs/job_verdict.h"
 #include "jobs/jobs_texts.h"
@@ -70,58 +68,31 @@ T Read(std::optional<T> value, JobStore& store) {
     return std::move(*value);
 }
 
-// The words of a command and its options: `valued` options take the next word,
-// `flags` stand alone.
-struct Arguments {
-    std::vector<std::string> words;
-    std::map<std::string, std::string> values;
-    std::set<std::string> flags;
+using Arguments = CommandWords;
 
-    const std::string* Value(const std::string& name) const {
-        const auto found = values.find(name);
-        return found == values.end() ? nullptr : &found->second;
-    }
-};
-
-Arguments Parse(CliContext& context, CommandArgs args, std::set<std::string> valued,
-                std::set<std::string> flags = {}) {
+Arguments Parse(CliContext& context, CommandArgs args, const std::set<std::string_view>& valued,
+                const std::set<std::string_view>& flags = {}) {
     Arguments parsed;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& word = args[i];
-        if (!word.starts_with("--")) {
-            parsed.words.push_back(word);
-        } else if (flags.contains(word)) {
-            parsed.flags.insert(word);
-        } else if (!valued.contains(word)) {
-            Usage(context, "unknown option " + word);
-        } else if (i + 1 >= args.size()) {
-            Usage(context, word + " needs a value");
-        } else {
-            parsed.values[word] = args[++i];
-        }
-    }
+    if (auto error = SplitCommandWords(args, valued, flags, parsed)) Usage(context, *error);
     return parsed;
 }
 
-// A whole number of 0 or more, digits only.
-long long Whole(CliContext& context, const std::string& text, const std::string& what) {
-    if (text.empty() || text.size() > 12 ||
-        text.find_first_not_of("0123456789") != std::string::npos)
-        Usage(context, what + " must be a whole number, not '" + text + "'");
-    return std::stoll(text);
+// A number of the field `range`, or told why not with the range.
+std::int64_t Number(CliContext& context, const std::string& text, const std::string& what,
+                    const NumberRange& range) {
+    const NumberRead read = ReadNumber(text, range);
+    if (!read.ok()) Usage(context, NumberRefusedText(what, text, range));
+    return read.units;
 }
 
-int Number(CliContext& context, const std::string& text, const std::string& what) {
-    return static_cast<int>(std::min(Whole(context, text, what), 1'000'000'000LL));
+int Whole(CliContext& context, const std::string& text, const std::string& what,
+          const NumberRange& range) {
+    return static_cast<int>(Number(context, text, what, range));
 }
 
-double Degrees(CliContext& context, const std::string& text, const std::string& what) {
-    char* end = nullptr;
-    errno = 0;
-    const double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(value))
-        Usage(context, what + " needs decimal degrees, not '" + text + "'");
-    return value;
+double Degrees(CliContext& context, const std::string& text, const std::string& what,
+               const NumberRange& range) {
+    return NumberValue(Number(context, text, what, range), range.decimals);
 }
 
 std::unique_ptr<archive::Archive> OpenArchive(archive::OpenFor purpose) {
@@ -178,26 +149,14 @@ void TakeJobOptions(CliContext& context, const Arguments& args, jobs::JobDetails
     if (const auto* v = args.Value("--customer")) details.customer = *v;
     if (const auto* v = args.Value("--contractor")) details.contractor = *v;
     if (const auto* v = args.Value("--technician")) details.technicians = *v;
-    if (const auto* v = args.Value("--max-loss")) {
-        details.limits.maxLoss = ParseLossLimit(*v);
-        if (!details.limits.maxLoss)
-            Usage(context,
-                  "--max-loss needs a number of dB with at most two decimals (0.08), "
-                  "not '" +
-                      *v + "'");
-    }
-    if (const auto* v = args.Value("--max-angle")) {
-        details.limits.maxAngle = ParseAngleLimit(*v);
-        if (!details.limits.maxAngle)
-            Usage(context,
-                  "--max-angle needs a number of degrees with at most one decimal (1.5), "
-                  "not '" +
-                      *v + "'");
-    }
+    if (const auto* v = args.Value("--max-loss"))
+        details.limits.maxLoss = Whole(context, *v, "--max-loss", kLossLimits);
+    if (const auto* v = args.Value("--max-angle"))
+        details.limits.maxAngle = Whole(context, *v, "--max-angle", kAngleLimits);
 }
 
-const std::set<std::string> kJobOptions = {"--customer", "--contractor", "--technician",
-                                           "--max-loss", "--max-angle"};
+const std::set<std::string_view> kJobOptions = {"--customer", "--contractor", "--technician",
+                                                "--max-loss", "--max-angle"};
 
 // "2026-12-07 09:15:00" (UTC) of Unix seconds.
 std::string UtcText(std::int64_t seconds) {
@@ -221,10 +180,10 @@ int Job(CliContext& context, CommandArgs args) {
         "NEW";
     if (args.empty()) Usage(context, usage);
     const std::string& verb = args[0];
-    std::set<std::string> valued = kJobOptions;
+    std::set<std::string_view> valued = kJobOptions;
     if (verb == "edit") valued.insert("--rename");
     const Arguments parsed =
-        Parse(context, args.subspan(1), verb == "list" ? std::set<std::string>{} : valued);
+        Parse(context, args.subspan(1), verb == "list" ? std::set<std::string_view>{} : valued);
     if (verb == "list" && parsed.words.empty()) {
         archive::OpenResult opened = archive::Archive::Open(
             archive::ArchiveFile(Config().AppDirectory), {.purpose = archive::OpenFor::Reading});
@@ -309,8 +268,8 @@ int Closure(CliContext& context, CommandArgs args) {
         const auto* lon = parsed.Value("--lon");
         if ((lat == nullptr) != (lon == nullptr)) Refuse(Refusal::BadPoint);
         if (lat)
-            details.point =
-                jobs::GeoPoint{Degrees(context, *lat, "--lat"), Degrees(context, *lon, "--lon")};
+            details.point = jobs::GeoPoint{Degrees(context, *lat, "--lat", jobs::kLatitudes),
+                                           Degrees(context, *lon, "--lon", jobs::kLongitudes)};
         const auto archive = OpenArchive(archive::OpenFor::Writing);
         JobStore store(*archive);
         Done(store.AddClosure(FindJob(store, jobName).id, details));
@@ -360,10 +319,11 @@ int Cable(CliContext& context, CommandArgs args) {
     const Arguments parsed = Parse(context, args, {"--per-tube"});
     if (parsed.words.size() != 5 || parsed.words[0] != "add")
         Usage(context, "cable needs add JOB CLOSURE CABLE FIBRES [--per-tube N]");
-    jobs::CableDetails details{.name = parsed.words[3],
-                               .fibres = Number(context, parsed.words[4], "FIBRES")};
+    jobs::CableDetails details{
+        .name = parsed.words[3],
+        .fibres = Whole(context, parsed.words[4], "FIBRES", jobs::kFibreCounts)};
     if (const auto* v = parsed.Value("--per-tube"))
-        details.perTube = Number(context, *v, "--per-tube");
+        details.perTube = Whole(context, *v, "--per-tube", jobs::kFibreNumbers);
     const auto archive = OpenArchive(archive::OpenFor::Writing);
     JobStore store(*archive);
     const jobs::ClosureInfo closure =
@@ -377,9 +337,10 @@ int Tray(CliContext& context, CommandArgs args) {
     const Arguments parsed = Parse(context, args, {"--capacity"});
     if (parsed.words.size() != 4 || parsed.words[0] != "add")
         Usage(context, "tray needs add JOB CLOSURE TRAY [--capacity N]");
-    jobs::TrayDetails details{.number = Number(context, parsed.words[3], "TRAY")};
+    jobs::TrayDetails details{.number =
+                                  Whole(context, parsed.words[3], "TRAY", jobs::kTrayNumbers)};
     if (const auto* v = parsed.Value("--capacity"))
-        details.capacity = Number(context, *v, "--capacity");
+        details.capacity = Whole(context, *v, "--capacity", jobs::kTrayCapacities);
     const auto archive = OpenArchive(archive::OpenFor::Writing);
     JobStore store(*archive);
     const jobs::ClosureInfo closure =
@@ -396,7 +357,8 @@ jobs::FibreEnd FibreEndOf(CliContext& context, JobStore& store, std::int64_t clo
     if (colon == std::string::npos || colon == 0)
         Usage(context, option + " needs CABLE:FIBRE, not '" + text + "'");
     const std::string name = text.substr(0, colon);
-    const int fibre = Number(context, text.substr(colon + 1), option + "'s FIBRE");
+    const int fibre =
+        Whole(context, text.substr(colon + 1), option + "'s FIBRE", jobs::kFibreNumbers);
     for (const jobs::CableInfo& cable : Read(store.Cables(closureId), store))
         if (cable.details.name == name) return {cable.id, fibre};
     Refuse(Refusal::NoSuchCable, name);
@@ -413,10 +375,10 @@ int Place(CliContext& context, CommandArgs args) {
     const auto* record = parsed.Value("--record");
     if (parsed.words.size() != 4 || !a || !b || (last == nullptr) == (record == nullptr))
         Usage(context, usage);
-    const int trayNumber = Number(context, parsed.words[2], "TRAY");
-    const int position = Number(context, parsed.words[3], "POSITION");
-    const long long count = last ? Whole(context, *last, "--last") : 1;
-    const long long id = record ? Whole(context, *record, "--record") : 0;
+    const int trayNumber = Whole(context, parsed.words[2], "TRAY", jobs::kTrayNumbers);
+    const int position = Whole(context, parsed.words[3], "POSITION", jobs::kPositionNumbers);
+    const int count = last ? Whole(context, *last, "--last", jobs::kPlacingCounts) : 1;
+    const std::int64_t id = record ? Number(context, *record, "--record", jobs::kRecordIds) : 0;
     const auto archive = OpenArchive(archive::OpenFor::Writing);
     JobStore store(*archive);
     const jobs::ClosureInfo closure =
@@ -430,16 +392,16 @@ int Place(CliContext& context, CommandArgs args) {
     if (!last) request.records = {id};
     const JobResult placed = Done(last ? store.PlaceLatest(request, static_cast<std::size_t>(count))
                                        : store.Place(request));
-    std::printf("%zu splices placed on tray %d from position %d\n", placed.count, trayNumber,
-                position);
+    std::printf("%s placed on tray %d from position %d\n",
+                Counted(placed.count, "splice", "splices").c_str(), trayNumber, position);
     return kExitOk;
 }
 
 int Unplace(CliContext& context, CommandArgs args) {
     const Arguments parsed = Parse(context, args, {});
     if (parsed.words.size() != 4) Usage(context, "unplace needs JOB CLOSURE TRAY POSITION");
-    const int trayNumber = Number(context, parsed.words[2], "TRAY");
-    const int number = Number(context, parsed.words[3], "POSITION");
+    const int trayNumber = Whole(context, parsed.words[2], "TRAY", jobs::kTrayNumbers);
+    const int number = Whole(context, parsed.words[3], "POSITION", jobs::kPositionNumbers);
     const auto archive = OpenArchive(archive::OpenFor::Writing);
     JobStore store(*archive);
     const jobs::ClosureInfo closure =
@@ -448,8 +410,8 @@ int Unplace(CliContext& context, CommandArgs args) {
          Read(store.Positions(FindTray(store, closure.id, trayNumber).id), store)) {
         if (position.number != number) continue;
         const JobResult taken = Done(store.Unplace(position.id));
-        std::printf("%zu splices taken off tray %d, position %d\n", taken.count, trayNumber,
-                    number);
+        std::printf("%s taken off tray %d, position %d\n",
+                    Counted(taken.count, "splice", "splices").c_str(), trayNumber, number);
         return kExitOk;
     }
     Refuse(Refusal::NoSuchPosition, std::to_string(number));
@@ -459,12 +421,13 @@ int TestSplice(CliContext& context, CommandArgs args) {
     const Arguments parsed = Parse(context, args, {"--record"}, {"--undo"});
     const auto* record = parsed.Value("--record");
     if (!record || !parsed.words.empty()) Usage(context, "test-splice needs --record ID [--undo]");
-    const long long id = Whole(context, *record, "--record");
+    const std::int64_t id = Number(context, *record, "--record", jobs::kRecordIds);
     const bool undo = parsed.flags.contains("--undo");
     const auto archive = OpenArchive(archive::OpenFor::Writing);
     JobStore store(*archive);
     Done(store.MarkTestSplice(id, !undo));
-    std::printf(undo ? "record %lld counts again\n" : "record %lld is a test splice\n", id);
+    std::printf(undo ? "record %lld counts again\n" : "record %lld is a test splice\n",
+                static_cast<long long>(id));
     return kExitOk;
 }
 
@@ -487,8 +450,8 @@ int Plan(CliContext& context, CommandArgs args) {
     const auto* a = parsed.Value("--a");
     const auto* b = parsed.Value("--b");
     if (verb != "add" || parsed.words.size() != 4 || !a || !b) Usage(context, usage);
-    const int trayNumber = Number(context, parsed.words[2], "TRAY");
-    const int position = Number(context, parsed.words[3], "POSITION");
+    const int trayNumber = Whole(context, parsed.words[2], "TRAY", jobs::kTrayNumbers);
+    const int position = Whole(context, parsed.words[3], "POSITION", jobs::kPositionNumbers);
     const auto archive = OpenArchive(archive::OpenFor::Writing);
     JobStore store(*archive);
     const jobs::ClosureInfo closure =

@@ -5,11 +5,14 @@
 #include <cctype>
 #include <cstdio>
 #include <optional>
+#include <set>
 #include <string>
+#include <string_view>
 
 #include "archive/archive_texts.h"
 #include "base/app_config.h"
 #include "base/path_text.h"
+#include "base/program_arguments.h"
 #include "history/history_texts.h"
 #include "jobs/closures_geojson.h"
 #include "jobs/jobs_texts.h"
@@ -19,38 +22,49 @@
 #include "report/report_data.h"
 
 namespace velmora::cli {
-namespace {
-
-struct JobAndFile {
-    std::string job;
-    std::string file;
-    std::string extension;  // lower case, with its dot
-};
-
-// JOB and -o FILE, in either order; an error text when they are not both there once.
-std::optional<std::string> ParseJobAndFile(CommandArgs args, JobAndFile& parsed) {
-    std::optional<std::string> job, file;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "-o" || args[i] == "--output") {
-            if (i + 1 >= args.size()) return args[i] + " needs a value";
-            if (file) return "one -o FILE only";
-            file = args[++i];
-        } else if (!job) {
-            job = args[i];
-        } else {
-            return "unexpected '" + args[i] + "'";
-        }
+std::optional<std::string> ParseOutputCommand(CommandArgs args,
+                                              const std::set<std::string_view>& formats,
+                                              std::initializer_list<std::string_view> names,
+                                              std::size_t needed, OutputCommand& parsed) {
+    CommandWords words;
+    if (auto error =
+            SplitCommandWords(args, {"-o", "--output", "--format", "--encoding"}, {}, words))
+        return error;
+    const std::string* file = words.Value("-o") ? words.Value("-o") : words.Value("--output");
+    if (words.Value("-o") && words.Value("--output")) return std::string("one -o FILE only");
+    if (words.words.size() > names.size())
+        return "unexpected '" + TerminalSafe(words.words[names.size()]) + "'";
+    if (words.words.size() < needed || (!words.words.empty() && words.words[0].empty()) || !file) {
+        std::string what;
+        for (std::size_t i = 0; i < needed; ++i) what += std::string(names.begin()[i]) + ", ";
+        return "needs " + what + "-o FILE";
     }
-    if (!job || job->empty() || !file) return std::string("needs JOB and -o FILE");
-    parsed.job = *job;
+    parsed.words = words.words;
     parsed.file = *file;
-    parsed.extension = PathText(PathFromText(*file).extension());
-    std::transform(parsed.extension.begin(), parsed.extension.end(), parsed.extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (const std::string* format = words.Value("--format")) {
+        parsed.format = *format;
+    } else {
+        parsed.format = PathText(PathFromArgument(*file).extension());
+        if (!parsed.format.empty()) parsed.format.erase(0, 1);
+        std::transform(parsed.format.begin(), parsed.format.end(), parsed.format.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    }
+    // A command of one format writes it whatever the file's name.
+    if (formats.size() > 1 && !formats.contains(parsed.format)) {
+        std::string names;
+        for (const std::string_view name : formats)
+            names += (names.empty() ? "" : " or ") + std::string(name);
+        return "writes " + names + " (the file's extension, or --format), not '" +
+               TerminalSafe(parsed.format) + "'";
+    }
+    if (const std::string* encoding = words.Value("--encoding")) {
+        if (*encoding != "utf-8" || parsed.format != "csv")
+            return "--encoding takes utf-8, for a CSV file (UTF-8 with a byte-order mark), not '" +
+                   TerminalSafe(*encoding) + "'";
+        parsed.encoding = jobs::CsvEncoding::Utf8WithMark;
+    }
     return std::nullopt;
 }
-
-}  // namespace
 
 std::optional<jobs::SpliceMatrix> ReadJobMatrix(const std::string& job) {
     archive::OpenResult opened = archive::Archive::Open(archive::ArchiveFile(Config().AppDirectory),
@@ -79,55 +93,66 @@ std::optional<jobs::SpliceMatrix> ReadJobMatrix(const std::string& job) {
 
 int Written(const FileWriteResult& written, const std::string& file) {
     if (!written.ok) {
-        std::fprintf(stderr, "velmora-cli: %s\n",
-                     FileNotSavedText(PathFromText(file), written.reason).c_str());
+        std::fprintf(
+            stderr, "velmora-cli: %s\n",
+            TerminalSafe(FileNotSavedText(PathFromArgument(file), written.reason)).c_str());
         return kExitUsage;
     }
-    std::printf("%s\n", file.c_str());
+    std::fprintf(NoticeStream(PathFromArgument(file)), "%s\n", TerminalSafe(file).c_str());
     return kExitOk;
 }
 
 int RunMatrix(CliContext& context, CommandArgs args) {
-    JobAndFile parsed;
-    if (auto error = ParseJobAndFile(args, parsed))
-        return context.UsageError("matrix " + *error + ": matrix JOB -o FILE.xlsx|FILE.csv");
-    if (parsed.extension != ".xlsx" && parsed.extension != ".csv")
-        return context.UsageError("matrix writes a .xlsx or a .csv file, not '" + parsed.file +
-                                  "'");
-    const std::optional<jobs::SpliceMatrix> matrix = ReadJobMatrix(parsed.job);
+    OutputCommand parsed;
+    if (auto error = ParseOutputCommand(args, {"csv", "xlsx"}, {"JOB"}, 1, parsed))
+        return context.UsageError("matrix " + *error +
+                                  ": matrix JOB -o FILE.xlsx|FILE.csv [--format xlsx|csv] "
+                                  "[--encoding utf-8]");
+    const std::optional<jobs::SpliceMatrix> matrix = ReadJobMatrix(parsed.words[0]);
     if (!matrix) return kExitUsage;
     const jobs::MatrixCaptions captions = jobs::LoadMatrixCaptions();
-    const std::filesystem::path file = PathFromText(parsed.file);
-    const int status = Written(
-        parsed.extension == ".xlsx"
-            ? jobs::WriteMatrixXlsx(file, *matrix, captions)
-            : jobs::WriteMatrixCsv(file, *matrix, captions, TableLanguageFor(Config().EnglishFlag)),
-        parsed.file);
+    const std::filesystem::path file = PathFromArgument(parsed.file);
+    FileWriteResult written;
+    if (parsed.format == "xlsx") {
+        written = jobs::WriteMatrixXlsx(file, *matrix, captions);
+    } else {
+        const jobs::MatrixCsvText text = jobs::MatrixCsv(
+            *matrix, captions, TableLanguageFor(Config().EnglishFlag), parsed.encoding);
+        if (text.unheld)
+            return context.UsageError(
+                TerminalSafe(jobs::NotInGbkText(text.unheld->line, text.unheld->field,
+                                                text.unheld->character)) +
+                "; --encoding utf-8 writes the file as UTF-8");
+        written = ReplaceFile(file, text.bytes);
+    }
+    const int status = Written(written, parsed.file);
     if (status != kExitOk) return status;
+    std::FILE* notices = NoticeStream(file);
     const jobs::MatrixCounts& n = matrix->totals;
-    std::printf("%s\n", captions.Verdict(jobs::JudgeJob(*matrix)).c_str());
-    std::printf("%s %zu, %s %zu, %s %zu, %s %zu, %s %zu, %s %zu, %s %zu\n",
-                captions.closures.c_str(), matrix->closures.size(), captions.positions.c_str(),
-                n.positions, captions.spliced.c_str(), n.spliced, captions.passed.c_str(), n.passed,
-                captions.replacedCount.c_str(), n.replaced, captions.unplaced.c_str(),
-                matrix->unplaced.size(), captions.testSplices.c_str(), matrix->testSplices.size());
+    std::fprintf(notices, "%s\n", captions.Verdict(jobs::JudgeJob(*matrix)).c_str());
+    std::fprintf(notices, "%s %zu, %s %zu, %s %zu, %s %zu, %s %zu, %s %zu, %s %zu\n",
+                 captions.closures.c_str(), matrix->closures.size(), captions.positions.c_str(),
+                 n.positions, captions.spliced.c_str(), n.spliced, captions.passed.c_str(),
+                 n.passed, captions.replacedCount.c_str(), n.replaced, captions.unplaced.c_str(),
+                 matrix->unplaced.size(), captions.testSplices.c_str(), matrix->testSplices.size());
     return kExitOk;
 }
 
 int RunGeoJson(CliContext& context, CommandArgs args) {
-    JobAndFile parsed;
-    if (auto error = ParseJobAndFile(args, parsed))
+    OutputCommand parsed;
+    if (auto error = ParseOutputCommand(args, {"geojson"}, {"JOB"}, 1, parsed))
         return context.UsageError("geojson " + *error + ": geojson JOB -o FILE.geojson");
-    const std::optional<jobs::SpliceMatrix> matrix = ReadJobMatrix(parsed.job);
+    const std::optional<jobs::SpliceMatrix> matrix = ReadJobMatrix(parsed.words[0]);
     if (!matrix) return kExitUsage;
-    const int status =
-        Written(jobs::WriteClosuresGeoJson(PathFromText(parsed.file), *matrix), parsed.file);
+    const std::filesystem::path file = PathFromArgument(parsed.file);
+    const int status = Written(jobs::WriteClosuresGeoJson(file, *matrix), parsed.file);
     if (status != kExitOk) return status;
     const auto located = std::count_if(
         matrix->closures.begin(), matrix->closures.end(),
         [](const jobs::MatrixClosure& c) { return c.closure.details.point.has_value(); });
     // Closures without a location cannot be points: say how many were left out.
-    std::printf("%td of %zu closures have a location\n", located, matrix->closures.size());
+    std::fprintf(NoticeStream(file), "%td of %zu closures have a location\n", located,
+                 matrix->closures.size());
     return kExitOk;
 }
 

@@ -3,14 +3,18 @@
 
 #include <cstdio>
 #include <optional>
+#include <set>
 #include <stop_token>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "base/app_config.h"
 #include "base/interrupt.h"
+#include "base/messages.h"
 #include "base/path_text.h"
+#include "base/program_arguments.h"
 #include "cli/archive_commands.h"
 #include "cli/cli_context.h"
 #include "cli/report_pdf.h"
@@ -23,16 +27,17 @@ namespace {
 // The verdict and what it is about, after the file's name: a line each, in the
 // run's language. Names come from the archive, a file anyone can edit: shown
 // terminal-safe.
-void PrintSummary(const report::Report& made) {
+void PrintSummary(const report::Report& made, std::FILE* to) {
     using report::Caption;
     const report::Captions& c = made.captions;
-    auto line = [](const std::string& caption, const std::string& value) {
-        std::printf("%s: %s\n", caption.c_str(), TerminalSafe(value).c_str());
+    auto line = [to](const std::string& caption, const std::string& value) {
+        std::fprintf(to, "%s: %s\n", caption.c_str(), TerminalSafe(value).c_str());
     };
     if (made.asBuilt)
-        std::printf("%s\n", made.VerdictText().c_str());
+        std::fprintf(to, "%s\n", made.VerdictText().c_str());
     else
-        std::printf("%s (%zu / %zu)\n", made.VerdictText().c_str(), made.passed, made.rows.size());
+        std::fprintf(to, "%s (%zu / %zu)\n", made.VerdictText().c_str(), made.passed,
+                     made.rows.size());
     line(c[Caption::Job], made.job);
     if (made.asBuilt) {
         // A job's report: its details and positions, as on its first page.
@@ -53,41 +58,42 @@ void PrintSummary(const report::Report& made) {
 
 int RunReport(CliContext& context, CommandArgs args) {
     const std::string usage =
-        "report needs -o FILE.pdf or -o FILE.html, then [--max-loss DB] [--max-angle DEG] and "
-        "filters: [--device D] [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--job J]";
+        "report needs -o FILE.pdf or -o FILE.html (--format pdf|html where the name does not "
+        "say), then [--max-loss DB] [--max-angle DEG] and filters: [--device D] "
+        "[--from YYYY-MM-DD] [--to YYYY-MM-DD] [--job J]";
     const std::filesystem::path dataFolder = Config().AppDirectory;
+    std::set<std::string_view> valued = kFilterOptions;
+    valued.insert({"-o", "--output", "--format", "--max-loss", "--max-angle"});
+    CommandWords words;
+    if (auto error = SplitCommandWords(args, valued, {}, words))
+        return context.UsageError(*error + "; " + usage);
     // Limits not given are the ones the window's report dialog remembers.
     Limits limits = report::LoadLimits(dataFolder);
     report::AskedLimits asked;
-    std::optional<std::string> file;
-    std::vector<std::string> others;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& name = args[i];
-        if (name != "-o" && name != "--output" && name != "--max-loss" && name != "--max-angle") {
-            others.push_back(name);
-            continue;
-        }
-        if (i + 1 >= args.size()) return context.UsageError(name + " needs a value");
-        const std::string& value = args[++i];
-        if (name == "--max-loss" || name == "--max-angle") {
-            const bool loss = name == "--max-loss";
-            const auto parsed = loss ? ParseLossLimit(value) : ParseAngleLimit(value);
-            if (!parsed)
-                return context.UsageError(name + " needs a number " +
-                                          (loss ? "of dB with at most two decimals (0.08)"
-                                                : "of degrees with at most one decimal (1.5)") +
-                                          ", not '" + value + "'");
-            (loss ? limits.maxLoss : limits.maxAngle) = *parsed;
-            (loss ? asked.maxLoss : asked.maxAngle) = true;
-        } else {
-            file = value;
-        }
+    for (const auto& [name, range, limit, given] :
+         {std::tuple{"--max-loss", kLossLimits, &limits.maxLoss, &asked.maxLoss},
+          {"--max-angle", kAngleLimits, &limits.maxAngle, &asked.maxAngle}}) {
+        const std::string* value = words.Value(name);
+        if (!value) continue;
+        const NumberRead read = ReadNumber(*value, range);
+        if (!read.ok()) return context.UsageError(NumberRefusedText(name, *value, range));
+        *limit = static_cast<int>(read.units);
+        *given = true;
     }
     archive::RecordFilter filter;
-    std::vector<std::string> rest;
-    if (auto error = ParseRecordFilter(others, filter, rest)) return context.UsageError(*error);
-    if (!file || !rest.empty()) return context.UsageError(usage);
-    const std::optional<report::Format> format = report::FormatOf(*file);
+    if (auto error = ParseRecordFilter(words, filter)) return context.UsageError(*error);
+    const std::string* file = words.Value("-o") ? words.Value("-o") : words.Value("--output");
+    if (!file || !words.words.empty()) return context.UsageError(usage);
+    const std::filesystem::path output = PathFromArgument(*file);
+    std::optional<report::Format> format = report::FormatOf(output);
+    if (const std::string* named = words.Value("--format")) {
+        format = *named == "pdf"    ? std::optional(report::Format::Pdf)
+                 : *named == "html" ? std::optional(report::Format::Html)
+                                    : std::nullopt;
+        if (!format)
+            return context.UsageError("--format takes pdf or html, not '" + TerminalSafe(*named) +
+                                      "'");
+    }
     if (!format) return context.UsageError(Say(report::report_msg::UnknownFormat, {*file}));
 
     // --job alone is the job's report: its own limits (the limits above where it sets
@@ -108,26 +114,27 @@ int RunReport(CliContext& context, CommandArgs args) {
     // stays a plain console program.
     std::stop_source stop;
     const report::WriteResult written = report::WriteReportFile(
-        PathFromText(*file), *made, MakePdf,
+        output, *made, MakePdf,
         [&context, &stop](int percent) {
             if (Interrupted()) stop.request_stop();
             context.progress().Show("report " + std::to_string(percent) + " %");
         },
-        stop.get_token());
+        stop.get_token(), format);
     context.progress().Clear();
     if (written.cancelled) {
         std::fprintf(stderr, "%s\n", kInterruptedText);
         return kExitUsage;
     }
     if (!written.ok) {
-        std::fprintf(stderr, "velmora-cli: %s\n", written.error.c_str());
+        std::fprintf(stderr, "velmora-cli: %s\n", TerminalSafe(written.error).c_str());
         return kExitUsage;
     }
     for (const report::MissingImage& image : written.missingImages)
         std::fprintf(stderr, "velmora-cli: %s\n",
                      TerminalSafe(report::MissingImageText(*made, image)).c_str());
-    std::printf("%s\n", file->c_str());
-    PrintSummary(*made);
+    std::FILE* notices = NoticeStream(output);
+    std::fprintf(notices, "%s\n", TerminalSafe(*file).c_str());
+    PrintSummary(*made, notices);
     return kExitOk;
 }
 

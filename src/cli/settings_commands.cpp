@@ -8,6 +8,7 @@
 #include "base/file_read.h"
 #include "base/messages.h"
 #include "base/path_text.h"
+#include "base/program_arguments.h"
 #include "cli/archive_commands.h"
 #include "cli/cli_commands.h"
 #include "serial/port_discovery.h"
@@ -149,14 +150,14 @@ int RunWrite(CliContext& context, CommandArgs args) {
 namespace {
 
 std::optional<SettingsBackup> ReadBackupFile(const std::string& file, std::string& error) {
-    const FileReadResult read = ReadWholeFile(PathFromText(file), kBackupFileLimit);
+    const FileReadResult read = ReadWholeFile(PathFromArgument(file), kBackupFileLimit);
     if (!read.ok()) {
-        error = FileReadProblemText(PathFromText(file), read);
+        error = TerminalSafe(FileReadProblemText(PathFromArgument(file), read));
         return std::nullopt;
     }
     std::string why;
     std::optional<SettingsBackup> backup = ParseBackupText(read.bytes, why);
-    if (!backup) error = file + ": " + why;
+    if (!backup) error = TerminalSafe(file) + ": " + why;
     return backup;
 }
 
@@ -200,24 +201,29 @@ int BackUpSettings(CliContext& context, const std::string& file, bool quiet) {
     // Before a firmware update the archive is where the backup lives: it must take it.
     if (quiet) return archived ? kExitOk : kExitLineFailed;
     if (!file.empty()) {
+        const std::filesystem::path output = PathFromArgument(file);
         const FileWriteResult written =
-            ReplaceFile(PathFromText(file), BackupText(taken.backup, context.tables()));
+            ReplaceFile(output, BackupText(taken.backup, context.tables()));
         if (!written.ok)
-            return context.UsageError(FileWriteProblemText(PathFromText(file), written));
-        std::printf("%s\n", file.c_str());
+            return context.UsageError(TerminalSafe(FileWriteProblemText(output, written)));
+        std::fprintf(NoticeStream(output), "%s\n", TerminalSafe(file).c_str());
     }
     return archived ? kExitOk : kExitNotArchived;
 }
 
 int RunBackup(CliContext& context, CommandArgs args) {
-    if (args.size() > 1) return context.UsageError("backup takes at most one FILE");
-    return BackUpSettings(context, args.empty() ? std::string() : args[0], false);
+    CommandWords words;
+    if (SplitCommandWords(args, {}, {}, words) || words.words.size() > 1)
+        return context.UsageError("backup takes at most one FILE (- for the standard output)");
+    return BackUpSettings(context, words.words.empty() ? std::string() : words.words[0], false);
 }
 
 int RunDiff(CliContext& context, CommandArgs args) {
-    if (args.size() != 1) return context.UsageError("diff needs one backup FILE");
+    CommandWords words;
+    if (SplitCommandWords(args, {}, {}, words) || words.words.size() != 1)
+        return context.UsageError("diff needs one backup FILE");
     std::string error;
-    const std::optional<SettingsBackup> backup = ReadBackupFile(args[0], error);
+    const std::optional<SettingsBackup> backup = ReadBackupFile(words.words[0], error);
     if (!backup) return context.UsageError(error);
     std::vector<ParamRecord> records;
     for (const auto& held : backup->records) records.push_back(held.first);
@@ -231,10 +237,11 @@ int RunDiff(CliContext& context, CommandArgs args) {
 }
 
 int RunRestore(CliContext& context, CommandArgs args) {
-    std::vector<std::string> words(args.begin(), args.end());
-    const auto any = std::find(words.begin(), words.end(), "--any-splicer");
-    const bool anySplicer = any != words.end();
-    if (anySplicer) words.erase(any);
+    CommandWords split;
+    if (auto error = SplitCommandWords(args, {}, {"--any-splicer"}, split))
+        return context.UsageError(*error);
+    const std::vector<std::string>& words = split.words;
+    const bool anySplicer = split.flags.contains("--any-splicer");
     if (words.empty())
         return context.UsageError("restore needs a backup FILE, then GROUPs if not all");
     std::string error;
@@ -253,6 +260,11 @@ int RunRestore(CliContext& context, CommandArgs args) {
             "; add --any-splicer to restore its values all the same (the serial number and the "
             "bytes no row shows stay this splicer's own)");
 
+    if (!backup->sealed)
+        std::fprintf(stderr,
+                     "velmora-cli: the backup has no checksum: only its rows are restored, through "
+                     "the same checks as the Setting page's; the bytes no row shows stay this "
+                     "splicer's own\n");
     const RestorePlan plan = PlanRestore(*backup, records, context.session(), context.tables());
     if (!plan.refusals.empty()) {
         PrintRefusals(plan.refusals);

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "base/number_text.h"
 #include "history/splice_record.h"
 
 namespace velmora {
@@ -19,10 +20,12 @@ struct Limits {
 // The largest limits accepted: beyond them a limit no longer limits anything the
 // splicer records (a loss field tops out at 655.35 dB).
 inline constexpr int kLimitCap = 65535;
+// The limits as typed: dB with two decimals, degrees with one.
+inline constexpr NumberRange kLossLimits{0, kLimitCap, 2};
+inline constexpr NumberRange kAngleLimits{0, kLimitCap, 1};
 
-// "0.08" in dB as hundredths, "1.5" degrees as tenths; nothing for a text that is
-// not a plain non-negative decimal number with at most that many decimals, or above
-// kLimitCap.
+// "0.08" in dB as hundredths, "1.5" degrees as tenths (ReadNumber over the ranges
+// above); nothing for a text that is not such a number.
 std::optional<int> ParseLossLimit(const std::string& text);
 std::optional<int> ParseAngleLimit(const std::string& text);
 

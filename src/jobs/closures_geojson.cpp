@@ -3,6 +3,8 @@
 #include <charconv>
 #include <exception>
 
+#include "base/text_codec.h"
+
 namespace velmora::jobs {
 namespace {
 
@@ -15,10 +17,10 @@ std::string Number(double value) {
 
 }  // namespace
 
-std::string JsonString(std::string_view text) {
+std::string JsonString(std::string_view raw) {
     static constexpr char kHex[] = "0123456789abcdef";
     std::string out = "\"";
-    for (char c : text) {
+    for (char c : ValidUtf8(raw)) {
         const auto byte = static_cast<unsigned char>(c);
         if (c == '"' || c == '\\') {
             out += '\\';

@@ -13,7 +13,7 @@
 namespace velmora::jobs {
 
 // `text` as a JSON string, quotes included: quote, backslash and every control
-// character escaped.
+// character escaped, and a byte that is not UTF-8 as U+FFFD (JSON is UTF-8).
 std::string JsonString(std::string_view text);
 
 std::string ClosuresGeoJson(const SpliceMatrix& matrix);

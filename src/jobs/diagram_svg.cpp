@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "base/text_codec.h"
+
 namespace velmora::jobs {
 namespace {
 
@@ -21,79 +23,35 @@ std::string Colour(Rgb rgb) {
     return out;
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 // `text` as XML character data: what XML 1.0 cannot hold (control characters,
 // U+FFFE and U+FFFF) left out, bytes that are not UTF-8 shown as U+FFFD, and the
 // five markup characters as entities.
 std::string XmlText(std::string_view text) {
+    const std::string valid = ValidUtf8(text);
     std::string out;
-    out.reserve(text.size());
-    for (std::size_t at = 0; at < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[at]);
-        const std::size_t length = lead < 0x80           ? 1
-                                   : (lead >> 5) == 0x06 ? 2
-                                   : (lead >> 4) == 0x0E ? 3
-                                   : (lead >> 3) == 0x1E ? 4
-                                                         : 0;
-        char32_t cp = 0xFFFD;
-        std::size_t used = 1;
-        if (length == 1) {
-            cp = lead;
-        } else if (length > 1 && at + length <= text.size()) {
-            char32_t value = lead & (0x7F >> length);
-            bool whole = true;
-            for (std::size_t k = 1; k < length && whole; ++k) {
-                const auto next = static_cast<unsigned char>(text[at + k]);
-                whole = (next & 0xC0) == 0x80;
-                value = (value << 6) | (next & 0x3F);
-            }
-            // The shortest form only, and no surrogates or values past U+10FFFF.
-            static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-            if (whole && value >= kLeast[length] && value <= 0x10FFFF &&
-                (value < 0xD800 || value > 0xDFFF)) {
-                cp = value;
-                used = length;
-            }
-        }
-        at += used;
-        switch (cp) {
+    out.reserve(valid.size());
+    for (std::size_t at = 0; at < valid.size();) {
+        const Utf8Character c = DecodeUtf8At(std::string_view(valid).substr(at));
+        switch (c.point) {
             case '&':
                 out += "&amp;";
-                continue;
+                break;
             case '<':
                 out += "&lt;";
-                continue;
+                break;
             case '>':
                 out += "&gt;";
-                continue;
+                break;
             case '"':
                 out += "&quot;";
-                continue;
+                break;
             case '\'':
                 out += "&#39;";
-                continue;
-            default:
                 break;
+            default:
+                if (!NotInXml(c.point)) out.append(valid, at, c.length);
         }
-        if ((cp < 0x20 && cp != '\t') || cp == 0x7F || cp == 0xFFFE || cp == 0xFFFF) continue;
-        AppendUtf8(out, cp);
+        at += c.length;
     }
     return out;
 }

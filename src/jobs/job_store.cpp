@@ -11,8 +11,10 @@
 
 #include "archive/archive_sql.h"
 #include "archive/database.h"
+#include "base/text_codec.h"
 #include "history/splice_acceptance.h"
 #include "jobs/fibre_colours.h"
+#include "jobs/job_numbers.h"
 
 namespace velmora::jobs {
 namespace {
@@ -36,6 +38,14 @@ JobResult Made(std::int64_t id) {
 }
 JobResult Counted(std::size_t count) {
     return {.count = count};
+}
+
+// The name among `names` (a parent's other children) that `name` would be the same
+// as, if any.
+std::optional<std::string> TakenName(Query&& names, std::string_view name) {
+    while (names.Next())
+        if (SameName(names.Text(0), name)) return names.Text(0);
+    return std::nullopt;
 }
 
 bool LimitOk(const std::optional<int>& limit) {
@@ -68,11 +78,9 @@ std::optional<JobResult> DetailsProblem(const CableDetails& d) {
     return std::nullopt;
 }
 
-constexpr int kMaxCapacity = 1000;
-
 std::optional<JobResult> DetailsProblem(const TrayDetails& d) {
     if (d.number < 1) return Refuse(Refusal::BadNumber, std::to_string(d.number));
-    if (d.capacity < 1 || d.capacity > kMaxCapacity)
+    if (d.capacity < kTrayCapacities.min || d.capacity > kTrayCapacities.max)
         return Refuse(Refusal::BadCapacity, std::to_string(d.capacity));
     return std::nullopt;
 }
@@ -181,7 +189,7 @@ class Planner {
             if (end.fibre < 1) return Refuse(Refusal::BadNumber, named);
             if (end.fibre > cable->fibres) return Refuse(Refusal::FibreOverCount, named);
         }
-        if (a == b) return Refuse(Refusal::FibreInUse, Named(a));
+        if (a == b) return Refuse(Refusal::FibreToItself, Named(a));
         std::optional<std::int64_t> existing;
         if (find_.Again(tray_.id, number).Next()) {
             existing = find_.Int(0);
@@ -290,6 +298,10 @@ std::optional<std::string> JobNameOf(sqlite3* db, std::int64_t jobId) {
 
 }  // namespace
 
+bool SameName(std::string_view a, std::string_view b) {
+    return a == b || FoldCase(a) == FoldCase(b);
+}
+
 template <class Work>
 auto JobStore::Guard(const char* what, bool writes, Work work) -> decltype(work()) {
     return writes ? archive_.Write(what, work) : archive_.Run(what, work);
@@ -324,8 +336,8 @@ JobResult JobStore::CreateJob(const JobDetails& d) {
         if (auto problem = DetailsProblem(d)) return *problem;
         sqlite3* db = archive_.Connection();
         WriteTransaction tx(db);
-        if (Query(db, "SELECT id FROM jobs WHERE name = ?1", d.name).Next())
-            return Refuse(Refusal::DuplicateName, d.name);
+        if (auto taken = TakenName(Query(db, "SELECT name FROM jobs"), d.name))
+            return Refuse(Refusal::DuplicateName, *taken);
         Query(db,
               "INSERT INTO jobs(name, customer, contractor, technicians, notes, max_loss, "
               "max_angle) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)",
@@ -346,8 +358,8 @@ JobResult JobStore::EditJob(std::string_view name, const JobDetails& d) {
         const auto id = Query(db, "SELECT id FROM jobs WHERE name = ?1", name).Single();
         if (!id) return Refuse(Refusal::NoSuchJob, std::string(name));
         const bool renamed = d.name != name;
-        if (renamed && Query(db, "SELECT id FROM jobs WHERE name = ?1", d.name).Next())
-            return Refuse(Refusal::DuplicateName, d.name);
+        if (auto taken = TakenName(Query(db, "SELECT name FROM jobs WHERE id <> ?1", *id), d.name))
+            return Refuse(Refusal::DuplicateName, *taken);
         Change(db,
                "UPDATE jobs SET name = ?2, customer = ?3, contractor = ?4, technicians = ?5, "
                "notes = ?6, max_loss = ?7, max_angle = ?8 WHERE id = ?1",
@@ -399,9 +411,9 @@ JobResult JobStore::AddClosure(std::int64_t jobId, const ClosureDetails& d) {
         sqlite3* db = archive_.Connection();
         WriteTransaction tx(db);
         if (!JobNameOf(db, jobId)) return Refuse(Refusal::NoSuchJob, std::to_string(jobId));
-        if (Query(db, "SELECT id FROM closures WHERE job_id = ?1 AND name = ?2", jobId, d.name)
-                .Next())
-            return Refuse(Refusal::DuplicateName, d.name);
+        if (auto taken =
+                TakenName(Query(db, "SELECT name FROM closures WHERE job_id = ?1", jobId), d.name))
+            return Refuse(Refusal::DuplicateName, *taken);
         Query(db,
               "INSERT INTO closures(job_id, name, location, latitude, longitude, notes) "
               "VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
@@ -421,10 +433,11 @@ JobResult JobStore::EditClosure(std::int64_t closureId, const ClosureDetails& d)
         const auto jobId =
             Query(db, "SELECT job_id FROM closures WHERE id = ?1", closureId).Single();
         if (!jobId) return Refuse(Refusal::NoSuchClosure, std::to_string(closureId));
-        if (Query(db, "SELECT id FROM closures WHERE job_id = ?1 AND name = ?2 AND id <> ?3",
-                  *jobId, d.name, closureId)
-                .Next())
-            return Refuse(Refusal::DuplicateName, d.name);
+        if (auto taken =
+                TakenName(Query(db, "SELECT name FROM closures WHERE job_id = ?1 AND id <> ?2",
+                                *jobId, closureId),
+                          d.name))
+            return Refuse(Refusal::DuplicateName, *taken);
         Change(db,
                "UPDATE closures SET name = ?2, location = ?3, latitude = ?4, longitude = ?5, "
                "notes = ?6 WHERE id = ?1",
@@ -474,10 +487,9 @@ JobResult JobStore::AddCable(std::int64_t closureId, const CableDetails& d) {
         WriteTransaction tx(db);
         if (!Query(db, "SELECT id FROM closures WHERE id = ?1", closureId).Next())
             return Refuse(Refusal::NoSuchClosure, std::to_string(closureId));
-        if (Query(db, "SELECT id FROM cables WHERE closure_id = ?1 AND name = ?2", closureId,
-                  d.name)
-                .Next())
-            return Refuse(Refusal::DuplicateName, d.name);
+        if (auto taken = TakenName(
+                Query(db, "SELECT name FROM cables WHERE closure_id = ?1", closureId), d.name))
+            return Refuse(Refusal::DuplicateName, *taken);
         Query(db, "INSERT INTO cables(closure_id, name, fibres, per_tube) VALUES (?1, ?2, ?3, ?4)",
               closureId, d.name, d.fibres, d.perTube)
             .Run();
@@ -495,10 +507,11 @@ JobResult JobStore::EditCable(std::int64_t cableId, const CableDetails& d) {
         const auto closureId =
             Query(db, "SELECT closure_id FROM cables WHERE id = ?1", cableId).Single();
         if (!closureId) return Refuse(Refusal::NoSuchCable, std::to_string(cableId));
-        if (Query(db, "SELECT id FROM cables WHERE closure_id = ?1 AND name = ?2 AND id <> ?3",
-                  *closureId, d.name, cableId)
-                .Next())
-            return Refuse(Refusal::DuplicateName, d.name);
+        if (auto taken =
+                TakenName(Query(db, "SELECT name FROM cables WHERE closure_id = ?1 AND id <> ?2",
+                                *closureId, cableId),
+                          d.name))
+            return Refuse(Refusal::DuplicateName, *taken);
         const auto highest =
             Query(db,
                   "SELECT max(max(CASE WHEN cable_a = ?1 THEN fibre_a ELSE 0 END), "

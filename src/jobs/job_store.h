@@ -9,6 +9,8 @@
 // changes nothing; an accepted one is one transaction. Identity: a job by its name,
 // a closure by its name within its job, a cable by its name within its closure, a
 // tray by its number within its closure, a position by its number within its tray.
+// Names are told apart without regard to case (SameName): "route 7" is refused
+// where "Route 7" is.
 //
 // Placing: a record sits on at most one position, and only on a position of its own
 // job. A position may hold several records: the one of the latest splice time is the
@@ -138,6 +140,7 @@ enum class Refusal {
     PositionOverCapacity,    // detail: the position number; the tray's capacity is smaller
     FibreOverCount,          // detail: "CABLE:FIBRE"; the cable has fewer fibres
     FibreInUse,              // detail: "CABLE:FIBRE"; on another position of the closure
+    FibreToItself,           // detail: "CABLE:FIBRE"; both ends of a position
     PositionJoinsOther,      // detail: the position; it joins other fibres and holds records
     RecordOfOtherJob,        // detail: the record id
     RecordPlaced,            // detail: the record id; it sits on a position already
@@ -193,6 +196,10 @@ struct PlanResult {
     JobResult result;     // its count: the positions of the plan
     std::size_t row = 0;  // when refused: which of the plan's positions (0 the first)
 };
+
+// Whether two names of one kind within one parent name the same thing: equal when
+// case is folded over all of Unicode ("Route 7", "ROUTE 7"; "Узел", "узел").
+bool SameName(std::string_view a, std::string_view b);
 
 // Works on the archive's connection, on the archive's thread.
 class JobStore {

@@ -44,6 +44,8 @@ const TextKey* KeyOf(Refusal refusal) {
             return &k::FibreOverCount;
         case Refusal::FibreInUse:
             return &k::FibreInUse;
+        case Refusal::FibreToItself:
+            return &k::FibreToItself;
         case Refusal::PositionJoinsOther:
             return &k::PositionJoinsOther;
         case Refusal::RecordOfOtherJob:

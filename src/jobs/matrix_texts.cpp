@@ -111,4 +111,8 @@ std::string ReplacedText(const MatrixRow& row) {
     return ReplacedText(row, words);
 }
 
+std::string NotInGbkText(std::size_t line, const std::string& field, const std::string& character) {
+    return FillNumbered(Text(keys::job_files::NotInGbk), {std::to_string(line), field, character});
+}
+
 }  // namespace velmora::jobs

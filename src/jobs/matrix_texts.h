@@ -57,6 +57,10 @@ std::string LossFigure(int hundredths);
 std::array<std::string, kMatrixColumns> RowTexts(const MatrixRow& row,
                                                  const MatrixCaptions& captions);
 
+// Why a GBK file was not written: the field on `line` holds `character`, which GBK
+// has no code for.
+std::string NotInGbkText(std::size_t line, const std::string& field, const std::string& character);
+
 // "No. 12 M2406A0153 2026-03-07 09:05:30 0.35 dB Splice failed": one splice named
 // wherever a list of them is shown (test splices, unplaced records).
 std::string SpliceText(const MatrixSplice& splice, const MatrixCaptions& captions);

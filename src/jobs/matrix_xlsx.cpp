@@ -2,16 +2,17 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
-#include <chrono>
-#include <cstdio>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <memory>
-#include <system_error>
 
 #include "base/c_numbers.h"
-#include "base/file_read.h"
+#include "base/console_output.h"
 #include "base/path_text.h"
+#include "base/text_codec.h"
+#include "jobs/xlsx_text.h"
 #include "jobs/xlsxwriter_api.h"
 
 namespace velmora::jobs {
@@ -24,48 +25,6 @@ using C = MatrixColumn;
 const XlsxWriterApi& Lxw() {
     std::string unused;
     return *XlsxWriter(unused);
-}
-
-constexpr std::size_t kMaxSheetName = 31;
-// Longer cell texts are refused by the writer (and by spreadsheet programs).
-constexpr std::size_t kMaxCellBytes = 32767;
-// No workbook the program writes comes near this; a bound for reading it back.
-constexpr std::uintmax_t kMaxWorkbookBytes = 1ull << 31;
-
-// Where each UTF-8 character of `text` begins.
-std::vector<std::size_t> CharacterStarts(std::string_view text) {
-    std::vector<std::size_t> starts;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) starts.push_back(i);
-    return starts;
-}
-
-// At most `characters` characters of `text`, cut at a character boundary.
-std::string FirstCharacters(std::string_view text, std::size_t characters) {
-    const std::vector<std::size_t> starts = CharacterStarts(text);
-    return std::string(starts.size() <= characters ? text : text.substr(0, starts[characters]));
-}
-
-std::string Folded(std::string_view name) {
-    std::string folded(name);
-    std::transform(folded.begin(), folded.end(), folded.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    });
-    return folded;
-}
-
-// Text as a cell may hold it: no control characters but tab and line feed (XML
-// cannot carry them), within the writer's length, cut at a character boundary.
-std::string CellText(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text)
-        out += static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' ? ' ' : c;
-    if (out.size() <= kMaxCellBytes) return out;
-    std::size_t cut = kMaxCellBytes;
-    while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
-    out.resize(cut);
-    return out;
 }
 
 // Light text on dark fills, dark text on light ones.
@@ -153,7 +112,7 @@ struct Formats {
             };
             colour[i] = make(filled);
             // The number stays a number; the format shows it with its colour's name.
-            std::string name = captions.Colour(c);
+            std::string name = PlainText(captions.Colour(c));
             std::erase(name, '"');
             const std::string numberFormat = "0\" " + name + "\"";
             tube[i] = make([&](lxw_format* f) {
@@ -351,41 +310,40 @@ void ClosureSheet(Sheet& sheet, const MatrixClosure& closure, const MatrixCaptio
                                static_cast<lxw_col_t>(kMatrixColumns - 1));
 }
 
-// A file name of its own in the system's temporary folder: the writer makes the
-// workbook there, and the whole file then replaces the target in one step.
-fs::path ScratchFile() {
-    static std::atomic<unsigned> counter{0};
-    const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-    std::error_code ec;
-    fs::path folder = fs::temp_directory_path(ec);
-    if (ec) folder = ".";
-    return folder /
-           ("velmora-matrix-" + std::to_string(ticks) + "-" + std::to_string(counter++) + ".xlsx");
-}
-
-struct ScratchRemover {
-    fs::path file;
-    ~ScratchRemover() {
-        std::error_code ec;
-        fs::remove(file, ec);
+// The writer's failure in the program's words: what the system said where a file
+// could not be made or written (a full disk, say), else what the writer calls it.
+std::string WriterError(lxw_error error, int systemError) {
+    switch (error) {
+        case LXW_ERROR_CREATING_XLSX_FILE:
+        case LXW_ERROR_CREATING_TMPFILE:
+        case LXW_ERROR_READING_TMPFILE:
+        case LXW_ERROR_ZIP_FILE_OPERATION:
+        case LXW_ERROR_ZIP_FILE_ADD:
+        case LXW_ERROR_ZIP_CLOSE:
+            if (systemError != 0) return std::strerror(systemError);
+            break;
+        default:
+            break;
     }
-};
-
-std::string WriterError(lxw_error error) {
     return std::string("the spreadsheet writer failed: ") + Lxw().lxw_strerror(error);
 }
 
-FileWriteResult Write(const fs::path& target, const SpliceMatrix& matrix,
-                      const MatrixCaptions& captions) {
-    std::string notLoaded;
-    if (!XlsxWriter(notLoaded)) return {false, notLoaded};
-    const ScratchRemover scratch{ScratchFile()};
-    const std::string scratchName = PathText(scratch.file);
+// The workbook, written by the writer into the file `scratch`, which it makes anew.
+FileWriteResult WriteWorkbook(const fs::path& scratch, const SpliceMatrix& matrix,
+                              const MatrixCaptions& captions) {
+    const std::string scratchName = PathText(scratch);
+    // The writer's own temporary files go beside the workbook rather than to the
+    // system's temporary folder, which may be small or full.
+    std::string tmpdir = PathText(scratch.has_parent_path() ? scratch.parent_path() : ".");
     lxw_error error = LXW_NO_ERROR;
+    int systemError = 0;
     {
         // The writer prints numbers with printf: a decimal point whatever the locale.
         const CNumbersOnThisThread cNumbers;
+        // It prints its failures too; the program tells them in its own words.
+        const StandardErrorSilenced quiet;
         lxw_workbook_options options{};
+        options.tmpdir = tmpdir.data();
         lxw_workbook* book = Lxw().workbook_new_opt(scratchName.c_str(), &options);
         if (!book) return {false, "the spreadsheet writer could not start"};
         std::vector<std::string> names;
@@ -393,7 +351,7 @@ FileWriteResult Write(const fs::path& target, const SpliceMatrix& matrix,
         for (const MatrixClosure& closure : matrix.closures)
             SheetName(closure.closure.details.name, names);
         lxw_doc_properties properties{};
-        const std::string title = captions.title + " - " + matrix.job.details.name;
+        const std::string title = PlainText(captions.title + " - " + matrix.job.details.name);
         properties.title = const_cast<char*>(title.c_str());
         Lxw().workbook_set_properties(book, &properties);
         const Formats formats(book, captions);
@@ -411,45 +369,26 @@ FileWriteResult Write(const fs::path& target, const SpliceMatrix& matrix,
                 ClosureSheet(sheet, matrix.closures[i], captions, formats);
             }
         }
+        errno = 0;
         const lxw_error closed = Lxw().workbook_close(book);  // writes the file, frees the book
+        systemError = errno;
         if (error == LXW_NO_ERROR) error = closed;
     }
-    if (error != LXW_NO_ERROR) return {false, WriterError(error)};
-    FileReadResult read = ReadWholeFile(scratch.file, kMaxWorkbookBytes);
-    if (!read.ok())
-        return {false, read.systemReason.empty() ? "the workbook could not be read back"
-                                                 : read.systemReason};
-    return ReplaceFile(target, read.bytes);
+    if (error != LXW_NO_ERROR) return {false, WriterError(error, systemError)};
+    return {true, {}};
+}
+
+FileWriteResult Write(const fs::path& target, const SpliceMatrix& matrix,
+                      const MatrixCaptions& captions) {
+    std::string notLoaded;
+    if (!XlsxWriter(notLoaded)) return {false, notLoaded};
+    return PreparedFile(
+               target,
+               [&](const fs::path& scratch) { return WriteWorkbook(scratch, matrix, captions); })
+        .Commit();
 }
 
 }  // namespace
-
-std::string SheetName(std::string_view name, std::vector<std::string>& taken) {
-    std::string safe;
-    for (char c : name) {
-        const bool control = static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-        safe += control || std::string_view("[]:*?/\\").find(c) != std::string_view::npos ? '_' : c;
-    }
-    while (!safe.empty() && safe.front() == '\'') safe.erase(0, 1);
-    safe = FirstCharacters(safe, kMaxSheetName);
-    while (!safe.empty() && safe.back() == '\'') safe.pop_back();
-    if (safe.empty()) safe = "_";
-    auto isTaken = [&taken](const std::string& candidate) {
-        const std::string folded = Folded(candidate);
-        if (folded == "history") return true;  // Excel keeps the name for itself
-        return std::any_of(taken.begin(), taken.end(),
-                           [&](const std::string& t) { return Folded(t) == folded; });
-    };
-    std::string unique = safe;
-    for (int n = 2; isTaken(unique); ++n) {
-        const std::string suffix = " (" + std::to_string(n) + ")";
-        std::string stem = FirstCharacters(safe, kMaxSheetName - suffix.size());
-        while (!stem.empty() && stem.back() == '\'') stem.pop_back();
-        unique = stem + suffix;
-    }
-    taken.push_back(unique);
-    return unique;
-}
 
 FileWriteResult WriteMatrixXlsx(const fs::path& file, const SpliceMatrix& matrix,
                                 const MatrixCaptions& captions) {

@@ -12,15 +12,9 @@
 #include "base/atomic_file.h"
 #include "jobs/matrix_texts.h"
 #include "jobs/splice_matrix.h"
+#include "jobs/xlsx_text.h"
 
 namespace velmora::jobs {
-
-// A sheet name a spreadsheet program accepts for `name`: none of []:*?/\ or control
-// characters, not beginning or ending with an apostrophe, at most 31 characters
-// (not bytes), never empty, not "History" (Excel's own), and unlike every name in
-// `taken` (as spreadsheets compare them, ignoring case); a clash gets " (2)",
-// " (3)"... The name is added to `taken`.
-std::string SheetName(std::string_view name, std::vector<std::string>& taken);
 
 // Writes the workbook to `file`, replacing any file there only once the new one is
 // complete; on failure nothing is left behind, a file there stays as it was, and

@@ -8,10 +8,12 @@
 #include "base/file_read.h"
 #include "base/language.h"
 #include "base/messages.h"
+#include "base/number_text.h"
 #include "base/path_text.h"
 #include "base/text_codec.h"
 #include "base/xml_reader.h"
 #include "base/zip_reader.h"
+#include "jobs/job_numbers.h"
 
 namespace velmora::jobs {
 namespace {
@@ -58,20 +60,13 @@ std::array<int, kFields> FindColumns(const std::vector<std::string>& header) {
     return at;
 }
 
-// A whole number of at least 1, as a cell holds it ("12", or "12.0" from a number
-// cell); nothing for anything else.
-std::optional<int> WholeNumber(const std::string& text) {
-    std::string_view digits = text;
-    if (const auto point = digits.find('.'); point != std::string_view::npos) {
-        if (digits.substr(point + 1).find_first_not_of('0') != std::string_view::npos)
-            return std::nullopt;
-        digits = digits.substr(0, point);
+// A whole number of `range`, as a cell holds it ("12", or "12.0" from a number cell).
+NumberRead WholeNumber(std::string_view text, const NumberRange& range) {
+    if (const auto point = text.find('.'); point != std::string_view::npos) {
+        if (text.substr(point + 1).find_first_not_of('0') != std::string_view::npos) return {};
+        text = text.substr(0, point);
     }
-    if (digits.empty() || digits.size() > 9 ||
-        digits.find_first_not_of("0123456789") != digits.npos)
-        return std::nullopt;
-    const int value = std::stoi(std::string(digits));
-    return value >= 1 ? std::optional(value) : std::nullopt;
+    return ReadNumber(text, range);
 }
 
 // The rows of one table (a CSV file, a sheet) after its header, into `reading`;
@@ -102,8 +97,12 @@ bool TakeRows(const std::vector<std::string>& header,
             }
             const auto column = static_cast<std::size_t>(at[field]);
             values[field] = column < cells.size() ? Trimmed(cells[column]) : std::string();
-            if (values[field].empty()) {
-                reading.problem = PlanProblem::EmptyCell;
+            // Names are looked up and shown: text, like every name the archive holds.
+            const PlanProblem problem = values[field].empty()         ? PlanProblem::EmptyCell
+                                        : !IsValidUtf8(values[field]) ? PlanProblem::NotText
+                                                                      : PlanProblem::None;
+            if (problem != PlanProblem::None) {
+                reading.problem = problem;
                 reading.at = source;
                 reading.detail = Text(*kFieldCaptions[field]);
                 return false;
@@ -111,15 +110,19 @@ bool TakeRows(const std::vector<std::string>& header,
         }
         std::array<int, kFields> numbers{};
         for (int field : {kTray, kPosition, kFibreA, kFibreB}) {
-            const std::optional<int> n = WholeNumber(values[field]);
-            if (!n) {
+            const NumberRange& range = field == kTray       ? kTrayNumbers
+                                       : field == kPosition ? kPositionNumbers
+                                                            : kFibreNumbers;
+            const NumberRead n = WholeNumber(values[field], range);
+            if (!n.ok()) {
                 reading.problem = PlanProblem::BadNumber;
                 reading.at = source;
                 reading.detail = Text(*kFieldCaptions[field]);
                 reading.value = values[field];
+                reading.range = range;
                 return false;
             }
-            numbers[field] = *n;
+            numbers[field] = static_cast<int>(n.units);
         }
         if (reading.plan.positions.size() >= kMaxPlanPositions) {
             reading.problem = PlanProblem::TooManyPositions;
@@ -416,9 +419,14 @@ std::string PlanProblemText(const PlanReading& reading, const std::filesystem::p
                                   FillNumbered(Text(k::MissingColumn), {reading.detail}));
         case PlanProblem::EmptyCell:
             return PlanSourceText(reading.at, FillNumbered(Text(k::EmptyCell), {reading.detail}));
+        case PlanProblem::NotText:
+            return PlanSourceText(reading.at, FillNumbered(Text(k::NotText), {reading.detail}));
         case PlanProblem::BadNumber:
             return PlanSourceText(
-                reading.at, FillNumbered(Text(k::BadNumber), {reading.detail, reading.value}));
+                reading.at, FillNumbered(Text(k::BadNumber),
+                                         {reading.detail, reading.value,
+                                          NumberText(reading.range.min, reading.range.decimals),
+                                          NumberText(reading.range.max, reading.range.decimals)}));
         case PlanProblem::NoPositions:
             return FillNumbered(Text(k::NoPositions), {name});
         case PlanProblem::TooManyPositions:

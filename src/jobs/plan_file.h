@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/number_text.h"
 #include "jobs/job_store.h"
 
 namespace velmora::jobs {
@@ -39,7 +40,8 @@ enum class PlanProblem {
     NotAPlan,          // no sheet has the tray and position columns
     MissingColumn,     // detail: its caption
     EmptyCell,         // detail: the column's caption
-    BadNumber,         // detail: the column's caption; value: the text found
+    NotText,           // detail: the column's caption (the cell is not UTF-8)
+    BadNumber,         // detail: the column's caption; value: the text found; range
     NoPositions,       // the plan has no rows
     TooManyPositions,  // more than kMaxPlanPositions
 };
@@ -47,9 +49,10 @@ enum class PlanProblem {
 struct PlanReading {
     PlanFile plan;
     PlanProblem problem = PlanProblem::None;
-    PlanSource at{};  // where the problem is (EmptyCell, BadNumber, MissingColumn)
+    PlanSource at{};  // where the problem is (a cell's, a column's)
     std::string detail{};
     std::string value{};
+    NumberRange range{};  // of the number refused (BadNumber)
     bool ok() const { return problem == PlanProblem::None; }
 };
 

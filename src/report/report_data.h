@@ -250,11 +250,13 @@ using PdfMaker = std::function<std::optional<std::string>(
     const Report& report, const Progress& progress, std::vector<MissingImage>* missingImages,
     std::stop_token stop)>;
 
-// Writes `report` to `file` (.pdf through `pdf`, .html through the core), replacing
-// any file there only once the new one is complete; on failure, or when `stop` is
-// requested first, nothing is left behind and a file already there stays as it was.
+// Writes `report` to `file` (.pdf through `pdf`, .html through the core; `format`
+// where the name does not say, as for the standard output) as every output is
+// written (atomic_file.h): a file there is replaced only once the new one is
+// complete; on failure, or when `stop` is requested first, nothing is left behind
+// and a file already there stays as it was.
 WriteResult WriteReportFile(const std::filesystem::path& file, const Report& report,
                             const PdfMaker& pdf, const Progress& progress = {},
-                            std::stop_token stop = {});
+                            std::stop_token stop = {}, std::optional<Format> format = {});
 
 }  // namespace velmora::report

@@ -7,6 +7,7 @@
 #include "base/app_config.h"
 #include "base/atomic_file.h"
 #include "base/path_text.h"
+#include "base/text_codec.h"
 #include "jobs/diagram_svg.h"
 
 namespace velmora::report {
@@ -98,13 +99,21 @@ void TextTableHtml(std::string& out, const TextTable& table, const char* id = nu
     out += "</table>\n";
 }
 
+bool NotInHtml(char32_t c) {
+    const bool control =
+        c < 0x20 ? c != '\t' && c != '\n' && c != '\f' && c != '\r' : c >= 0x7F && c <= 0x9F;
+    return control || (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE;
+}
+
 }  // namespace
 
 std::string EscapeHtml(const std::string& text) {
+    const std::string valid = ValidUtf8(text);
     std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
+    out.reserve(valid.size());
+    for (std::size_t i = 0; i < valid.size();) {
+        const Utf8Character c = DecodeUtf8At(std::string_view(valid).substr(i));
+        switch (c.point) {
             case '&':
                 out += "&amp;";
                 break;
@@ -121,8 +130,14 @@ std::string EscapeHtml(const std::string& text) {
                 out += "&#39;";
                 break;
             default:
-                out += c;
+                // What HTML does not let a document hold (control characters but its
+                // white space, noncharacters) shows as U+FFFD.
+                if (NotInHtml(c.point))
+                    out += "\xEF\xBF\xBD";
+                else
+                    out.append(valid, i, c.length);
         }
+        i += c.length;
     }
     return out;
 }
@@ -319,8 +334,9 @@ std::optional<Format> FormatOf(const std::filesystem::path& file) {
 }
 
 WriteResult WriteReportFile(const std::filesystem::path& file, const Report& report,
-                            const PdfMaker& pdf, const Progress& progress, std::stop_token stop) {
-    const std::optional<Format> format = FormatOf(file);
+                            const PdfMaker& pdf, const Progress& progress, std::stop_token stop,
+                            std::optional<Format> format) {
+    if (!format) format = FormatOf(file);
     if (!format) return {false, false, Say(report_msg::UnknownFormat, {PathText(file)}), {}};
     WriteResult result;
     const std::optional<std::string> document =

@@ -20,7 +20,9 @@ std::optional<std::string> HtmlDocument(const Report& report, const Progress& pr
 // The loss histogram as an SVG element `width` by `height` pixels.
 std::string HistogramSvg(const Report& report, int width, int height);
 
-// "&", "<", ">", '"' and "'" as entities.
+// "&", "<", ">", '"' and "'" as entities; a byte that is not UTF-8, and a character
+// an HTML document may not hold (a control character but white space, a
+// noncharacter such as U+FFFE), as U+FFFD.
 std::string EscapeHtml(const std::string& text);
 std::string Base64(std::string_view bytes);
 

@@ -141,6 +141,7 @@ std::optional<SettingsBackup> ParseBackupText(std::string_view text, std::string
         error = "not a settings backup (its first line is not '" + std::string(kHead) + "')";
         return std::nullopt;
     }
+
     SettingsBackup backup;
     std::vector<Section> sections;
     std::string checked;  // the text before the checksum line, with LF line ends
@@ -156,6 +157,10 @@ std::optional<SettingsBackup> ParseBackupText(std::string_view text, std::string
         const std::string_view key = line.substr(0, tab);
         const std::string_view value = tab == std::string_view::npos ? "" : line.substr(tab + 1);
         const std::string where = "line " + std::to_string(number) + ": ";
+        if (!IsValidUtf8(line)) {
+            error = where + "not UTF-8 text";
+            return std::nullopt;
+        }
         if (checksum) {
             if (line.empty()) continue;
             error = where + "text after the checksum";
@@ -216,6 +221,7 @@ std::optional<SettingsBackup> ParseBackupText(std::string_view text, std::string
         error = "the backup holds no record";
         return std::nullopt;
     }
+    backup.sealed = checksum.has_value();
     return backup;
 }
 

@@ -25,6 +25,11 @@ struct SettingsBackup {
     std::string taken;         // "2026-12-06 14:10:00"
     // The records kept, each exactly its layout's size.
     std::map<ParamRecord, std::vector<std::uint8_t>> records;
+    // Its bytes are known to be as the splicer gave them: taken by the program, or
+    // read from a file whose checksum matches. A file without its checksum line may
+    // have been edited anywhere: only its rows are believed (they pass Accept's
+    // checks), never the bytes no row shows.
+    bool sealed = true;
 
     bool Holds(ParamRecord record) const { return records.contains(record); }
 };
@@ -43,8 +48,9 @@ std::string BackupText(const SettingsBackup& backup, const OptionTables& tables)
 // The backup in `text`, or nothing with `error` saying what is wrong: not a
 // backup, a record whose bytes are missing or of the wrong size, a row whose
 // shown value disagrees with the bytes (in either language), a checksum that does
-// not match. A leading byte-order mark and CRLF line ends are fine; a file
-// written before backups carried a checksum is read without one.
+// not match, text that is not UTF-8. A leading byte-order mark and CRLF line ends
+// are fine; a file without a checksum line (written before backups carried one, or
+// with it deleted) is read, not sealed.
 std::optional<SettingsBackup> ParseBackupText(std::string_view text, std::string& error);
 
 // The records of kBackupRecords a backup lacks, by their names in the file

@@ -42,7 +42,8 @@ RestorePlan PlanRestore(const SettingsBackup& backup, std::span<const ParamRecor
                         const ParameterSession& session, const OptionTables& tables) {
     RestorePlan plan;
     plan.staged = session.records;
-    plan.otherBytesTaken = IsSameSplicer(backup, session);
+    // Bytes no row shows are taken only from a sealed backup of this same splicer.
+    plan.otherBytesTaken = backup.sealed && IsSameSplicer(backup, session);
     const ParameterRecords wanted = WithBackup(backup, session.records);
     for (const ParamRecord record : records) {
         if (!backup.Holds(record) || !InfoOf(record).writeCommand) continue;

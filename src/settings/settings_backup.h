@@ -3,8 +3,8 @@
 // the window (the Archive tab, the FirmWare page) and velmora-cli. A restore
 // writes only what Accept would write: it takes from the backup the rows a user
 // can edit, each through ValidateAndEncode, and the bytes no row shows only when
-// the backup is of this same splicer. Nothing that identifies a splicer (its
-// serial number) is ever written from a backup.
+// the backup is sealed (its checksum matched) and of this same splicer. Nothing that identifies a
+// splicer (its serial number) is ever written from a backup.
 #include <span>
 #include <string>
 #include <vector>
@@ -37,7 +37,7 @@ struct RestorePlan {
     ParameterRecords staged;            // the session's records with the restore in them
     std::vector<Change> changes;        // the records that would change, in order
     std::vector<std::string> refusals;  // rows refused: then nothing may be written
-    bool otherBytesTaken = false;       // the backup is of this splicer
+    bool otherBytesTaken = false;       // the backup is sealed and of this splicer
 };
 RestorePlan PlanRestore(const SettingsBackup& backup, std::span<const ParamRecord> records,
                         const ParameterSession& session, const OptionTables& tables);

@@ -60,6 +60,13 @@ TEST(AtomicFileWin32, AFileOpenForReadingIsReplacedOrKeptWhole) {
     for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
         names += entry.path().filename().string() + " ";
     EXPECT_EQ(names, "Splice.csv ") << "nothing but the file";
+
+    // A device is written to, never replaced by a file: NUL in any folder is NUL.
+    EXPECT_TRUE(ReplaceFile(dir.path() / "NUL", std::string("x")).ok);
+    names.clear();
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        names += entry.path().filename().string() + " ";
+    EXPECT_EQ(names, "Splice.csv ");
 }
 
 // A folder and a file named in Chinese (a user's folder, a chosen file) are made with

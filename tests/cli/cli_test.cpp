@@ -51,6 +51,11 @@ TEST_F(CliTest, UsageAndFileErrorsExitTwoAndTouchNoLine) {
          "velmora-cli: history takes --csv and --no-archive, not '--csv'\n"},
         {{"firmware"},
          "velmora-cli: firmware needs one FILE, the firmware to send (and may take --no-backup)\n"},
+        // Bytes that are not text in the terminal's encoding, named; never taken as they came.
+        {{"job", "create", "\xBD\xD3\xCD\xB7"},
+         "velmora-cli: argument 5 is not text in the terminal's encoding (UTF-8): '\\xBD\\xD3"
+         "\\xCD\\xB7'; type it again in that encoding, or set the terminal's encoding (LANG) to "
+         "the one it is in\n"},
         // The file is checked before the line: the splicer never waits for a missing file.
         {{"firmware", missing}, "velmora-cli: Firmware file not found: " + missing + "\n"},
     };
@@ -205,6 +210,29 @@ TEST_F(CliTest, LanguageFromTheWorkingDirectoryUnlessGiven) {
     r = Run({"read", "splice"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "数据无响应，请退出程序重新连接\n");
+}
+
+// A GBK terminal's arguments are converted: the name is kept as UTF-8, and a file
+// named in GBK is the file of that name. (The locale is made in the test's folder.)
+TEST_F(CliTest, ArgumentsOfAGbkTerminalAreConverted) {
+    const fs::path locales = scratch.path() / "locales";
+    fs::create_directory(locales);
+    if (test::RunProgram("/usr/bin/localedef",
+                         {"-i", "zh_CN", "-f", "GBK", (locales / "zh_CN.GBK").string()},
+                         scratch.path())
+            .status != 0)
+        GTEST_SKIP() << "no GBK locale can be made here";
+    const std::string name = "\xBD\xD3\xCD\xB7\xBA\xD0";  // 接头盒 in GBK
+    auto gbk = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"LOCPATH=" + locales.string(), "LC_ALL=zh_CN.GBK",
+                                   test::kCliProgram.string()});
+        return test::RunProgram("/usr/bin/env", args, workDir.path());
+    };
+    EXPECT_EQ(gbk({"job", "create", name}).status, 0);
+    EXPECT_NE(Run({"job", "list"}).out.find("\n接头盒\t"), std::string::npos);
+    const test::CliRun matrix = gbk({"matrix", name, "-o", name + ".csv"});
+    EXPECT_EQ(matrix.status, 0) << matrix.err;
+    EXPECT_TRUE(fs::is_regular_file(workDir.path() / (name + ".csv")));
 }
 
 TEST_F(CliTest, PortsListsDeviceAndDescription) {

@@ -1,11 +1,17 @@
 // Jobs, closures and placing splices through velmora-cli, in the exact forms scripts
 // use, against the archive a download fills.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <filesystem>
 
 #include "support/cli_runner.h"
 
 namespace velmora {
 namespace {
+
+namespace fs = std::filesystem;
 
 class JobCliTest : public test::CliTest {
   protected:
@@ -51,7 +57,9 @@ TEST_F(JobCliTest, AJobIsBuiltPlacedAndShownAndEveryRefusalChangesNothing) {
     ASSERT_EQ(listed.size(), 40u);
     const std::string first = listed[0].substr(0, listed[0].find('\t'));
     const std::string second = listed[1].substr(0, listed[1].find('\t'));
-    Ok({"place", kJob, "C-17", "1", "1", "--a", "F-112:1", "--b", "F-113:1", "--record", first});
+    EXPECT_EQ(Ok({"place", kJob, "C-17", "1", "1", "--a", "F-112:1", "--b", "F-113:1", "--record",
+                  first}),
+              "1 splice placed on tray 1 from position 1\n");
     Ok({"test-splice", "--record", second});
     shown = Show();
     EXPECT_EQ(shown[0].substr(shown[0].rfind('\t')), "\t1");
@@ -87,13 +95,26 @@ TEST_F(JobCliTest, AJobIsBuiltPlacedAndShownAndEveryRefusalChangesNothing) {
         {{"place", kJob, "C-17", "2", "1", "--a", "F-112:20", "--b", "F-113:20", "--record", first},
          "is already placed"},
         {{"place", kJob, "C-17", "2", "1", "--a", "F-112:20", "--last", "1"}, "place needs"},
-        {{"cable", "add", kJob, "C-17", "F-9", "900"}, "A cable has 12 to 864 fibres, not 900"},
+        {{"cable", "add", kJob, "C-17", "F-9", "900"},
+         "FIBRES needs a whole number from 12 to 864, not '900'"},
         {{"closure", "add", kJob, "C-19", "--lat", "10"}, "Give both latitude"},
-        {{"closure", "add", kJob, "C-19", "--lat", "91", "--lon", "0"}, "Give both latitude"},
+        {{"closure", "add", kJob, "C-19", "--lat", "91", "--lon", "0"},
+         "--lat needs a number with at most 6 decimals from -90 to 90, not '91'"},
+        {{"closure", "add", kJob, "C-19", "--lat", "0x10", "--lon", "0"}, "not '0x10'"},
+        {{"tray", "add", kJob, "C-17", "999999999999"},
+         "TRAY needs a whole number from 1 to 9999, not '999999999999'"},
+        {{"plan", "add", kJob, "C-17", "1", "1e3", "--a", "F-112:1", "--b", "F-113:1"},
+         "POSITION needs a whole number from 1 to 1000, not '1e3'"},
+        {{"place", kJob, "C-17", "2", "1", "--a", "F-112:20", "--b", "F-112:20", "--last", "1"},
+         "Fibre F-112:20 cannot be joined to itself"},
+        {{"job", "create", "route 7"}, "The name Route 7 is already taken"},
+        {{"archive", "tag", "ROUTE 7", "--all"}, "The name Route 7 is already taken"},
         {{"closure", "show", kJob, "C-99"}, "There is no closure C-99"},
         {{"diagram", kJob, "C-99", "-o", "x.svg"}, "There is no closure C-99"},
         {{"diagram", kJob, "C-17", "3", "-o", "x.svg"}, "There is no tray 3"},
-        {{"diagram", kJob, "C-17", "1", "-o", "x.pdf"}, "diagram writes a .svg or a .png"},
+        {{"diagram", kJob, "C-17", "1", "-o", "x.pdf"}, "diagram writes png or svg"},
+        {{"diagram", kJob, "C-17", "0x1", "-o", "x.svg"},
+         "TRAY needs a whole number from 1 to 9999, not '0x1'"},
         {{"job", "create", kJob}, "The name Route 7 is already taken"},
         {{"job", "create", "X", "--max-loss", "0.123"}, "--max-loss needs a number"},
         {{"test-splice", "--record", "999999"}, "There is no splice record 999999"},
@@ -127,6 +148,28 @@ TEST_F(JobCliTest, AJobIsBuiltPlacedAndShownAndEveryRefusalChangesNothing) {
     EXPECT_EQ(Show()[0], "1\t1\tF-112\t1\tblue/blue\tF-113\t1\tblue/blue\t\t\t\t\t0");
     const std::string listed17 = Ok({"closure", "list", kJob});
     EXPECT_TRUE(listed17.starts_with("C-17\tMain St\t52.100000\t4.300000\t14\t11\t")) << listed17;
+
+    // Where the output goes: a link's target, the standard output, a full device.
+    fs::create_directory(workDir.path() / "shared");
+    fs::create_symlink("shared/m.csv", workDir.path() / "link.csv");
+    EXPECT_EQ(Ok({"matrix", kJob, "-o", "link.csv"}).substr(0, 9), "link.csv\n");
+    EXPECT_TRUE(fs::is_symlink(workDir.path() / "link.csv"));
+    EXPECT_TRUE(test::ReadFileBytes(workDir.path() / "shared" / "m.csv").starts_with("Closure,"));
+    const test::CliRun out = Run({"geojson", kJob, "-o", "-"});
+    EXPECT_EQ(out.status, 0) << out.err;
+    EXPECT_TRUE(out.out.starts_with("{\"type\":\"FeatureCollection\"")) << out.out;
+    EXPECT_EQ(out.err, "-\n1 of 1 closures have a location\n");
+    const fs::path full = workDir.path() / "full";
+    if (::mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0) {
+        const test::CliRun failed = Run({"matrix", kJob, "-o", "full", "--format", "xlsx"});
+        EXPECT_EQ(failed.status, 2);
+        EXPECT_NE(failed.err.find("No space left on device"), std::string::npos) << failed.err;
+        EXPECT_EQ(failed.err.find("[ERROR]"), std::string::npos) << failed.err;
+        EXPECT_TRUE(fs::is_character_file(full));
+    }
+    // "--" ends the options: a job named "-o" is made and written.
+    Ok({"job", "create", "--", "-o"});
+    EXPECT_EQ(Ok({"matrix", "-o", "o.csv", "--", "-o"}).substr(0, 6), "o.csv\n");
 }
 
 }  // namespace

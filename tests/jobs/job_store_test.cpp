@@ -195,6 +195,20 @@ TEST_F(JobStoreTest, RefusalsSayWhyAndChangeNothing) {
          Refusal::DuplicateName, "other"},
         {"closure twice", [&] { return store.AddClosure(job, {.name = "C-17 东"}); },
          Refusal::DuplicateName, "C-17 东"},
+        {"closure twice in other case", [&] { return store.AddClosure(job, {.name = "c-17 东"}); },
+         Refusal::DuplicateName, "C-17 东"},
+        {"rename onto another job in other case",
+         [&] { return store.EditJob(kJob, {.name = "OTHER"}); }, Refusal::DuplicateName, "other"},
+        {"cable twice in other case",
+         [&] { return store.AddCable(closure, {.name = "f-112", .fibres = 12}); },
+         Refusal::DuplicateName, "F-112"},
+        {"fibre to itself",
+         [&] {
+             PlacingRequest request = Request(tray2, 1, 9, Ids(3, 4));
+             request.b = request.a;
+             return store.Place(request);
+         },
+         Refusal::FibreToItself, "F-112:9"},
         {"latitude 91",
          [&] {
              return store.AddClosure(job, {.name = "C-18", .point = GeoPoint{91, 0}});

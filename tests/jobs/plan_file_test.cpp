@@ -29,9 +29,15 @@ TEST(PlanFile, CsvRowsAreReadOrRefusedNamingTheRow) {
         {"Closure,Tray,Position,Cable A,Fibre A,Cable B\r\nC-1,1,1,F,1,G\r\n",
          "Row 1: there is no column Fibre B"},
         {std::string(kHeader) + "C-1,1,1,F,1,G,1\r\nC-1,1,2,F,x,G,2\r\n",
-         "Row 3: Fibre A must be a whole number of at least 1, not 'x'"},
+         "Row 3: Fibre A must be a whole number from 1 to 864, not 'x'"},
         {std::string(kHeader) + "C-1,1,0,F,1,G,1\r\n",
-         "Row 2: Position must be a whole number of at least 1, not '0'"},
+         "Row 2: Position must be a whole number from 1 to 1000, not '0'"},
+        // Numbers as the command line reads them: never clamped, never hexadecimal; a
+        // number cell's "12.0" is 12.
+        {std::string(kHeader) + "C-1,999999999999,1,F,1,G,1\r\n",
+         "Row 2: Tray must be a whole number from 1 to 9999, not '999999999999'"},
+        {std::string(kHeader) + "C-1,1,1,F,0x10,G,1\r\n", "Fibre A must be a whole number"},
+        {std::string(kHeader) + "C-1,1.0,2.00,G,1,F,1\r\n", ""},
         {std::string(kHeader) + "C-1,1,1,  ,1,G,1\r\n", "Row 2: Cable A is empty"},
         {std::string(kHeader), "has no positions"},
         {"", "has no positions"},

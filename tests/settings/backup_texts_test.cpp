@@ -66,6 +66,8 @@ TEST(BackupText, ReadBackOrRefusedWithTheReason) {
         {"text after the checksum", [](auto& t) { return t + "more\n"; },
          "text after the checksum"},
         {"not a backup", [](auto&) { return std::string("device\tX\n"); }, "not a settings backup"},
+        {"a name not UTF-8", [](auto& t) { return Replaced(t, "device\t", "device\t\xBD\xD3"); },
+         "line 2: not UTF-8 text"},
     };
     for (const auto& c : cases) {
         std::string error;
@@ -79,6 +81,7 @@ TEST(BackupText, ReadBackOrRefusedWithTheReason) {
         EXPECT_EQ(read->records, backup.records) << c.what;
         EXPECT_EQ(read->serialNumber, backup.serialNumber) << c.what;
         EXPECT_EQ(read->device, backup.device) << c.what;
+        EXPECT_EQ(read->sealed, c.change(text).find("sha256") != std::string::npos) << c.what;
     }
 }
 

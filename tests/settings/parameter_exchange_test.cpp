@@ -237,17 +237,21 @@ TEST_F(SettingExchangeTest, RestoreWritesOnlyWhatAcceptWould) {
     theirs.config.lamp ^= 1;
     theirs.config.kept32 = {7, 7, 7, 7};
     const std::string own = session.SerialNumber;
-    // Of this splicer only when the head line and the configuration record both say so.
+    // Of this splicer only when the head line and the configuration record both say so,
+    // and its bytes believed only when sealed by its checksum.
     const struct {
         std::string head, record;
-        bool same;
-    } cases[] = {
-        {"XX0000000001", "XX0000000001", false}, {own, "XX0000000001", false}, {own, own, true}};
-    for (const auto& [head, record, same] : cases) {
-        SCOPED_TRACE(head + " " + record);
+        bool sealed, same;
+    } cases[] = {{"XX0000000001", "XX0000000001", true, false},
+                 {own, "XX0000000001", true, false},
+                 {own, own, false, false},
+                 {own, own, true, true}};
+    for (const auto& [head, record, sealed, same] : cases) {
+        SCOPED_TRACE(head + " " + record + (sealed ? " sealed" : ""));
         NameToField(record, theirs.config.serialNum);
         SettingsBackup backup = BackupOf(theirs, kBackupRecords);
         backup.serialNumber = head;
+        backup.sealed = sealed;
         store->SetSplice(ownSplice);
         store->SetConfig(ownConfig);
         ASSERT_TRUE(ReadRecords(link, session, kBackupRecords).ok);

@@ -14,6 +14,7 @@
 #include "base/app_config.h"
 #include "base/language.h"
 #include "history/splice_record.h"
+#include "jobs/job_numbers.h"
 #include "jobs/job_verdict.h"
 #include "jobs/jobs_texts.h"
 #include "jobs/matrix_texts.h"
@@ -747,8 +748,10 @@ void CJobDlg::EditCable(std::int64_t closureId, const jobs::CableInfo* cable) {
     const jobs::CableDetails old = cable ? cable->details : jobs::CableDetails{};
     auto form = std::make_unique<CJobForm>(this, Q(jt::CableCaption));
     form->AddText("name", Q(jt::FieldName), Q(old.name));
-    form->AddNumber("fibres", Q(jt::FieldFibres), old.fibres, jobs::kMinFibres, jobs::kMaxFibres);
-    form->AddNumber("perTube", Q(jt::FieldPerTube), old.perTube, 1, jobs::kMaxFibres);
+    form->AddNumber("fibres", Q(jt::FieldFibres), old.fibres, jobs::kFibreCounts.min,
+                    jobs::kFibreCounts.max);
+    form->AddNumber("perTube", Q(jt::FieldPerTube), old.perTube, jobs::kFibreNumbers.min,
+                    jobs::kFibreNumbers.max);
     CJobForm* f = form.get();
     const std::int64_t id = cable ? cable->id : 0;
     OpenForm(
@@ -770,8 +773,10 @@ void CJobDlg::EditTray(std::int64_t closureId, const jobs::TrayInfo* tray) {
         for (const jobs::TrayInfo& t : closure->trays)
             old.number = std::max(old.number, t.details.number + 1);
     auto form = std::make_unique<CJobForm>(this, Q(jt::TrayCaption));
-    form->AddNumber("number", Q(jt::FieldTray), old.number, 1, 9999);
-    form->AddNumber("capacity", Q(jt::FieldCapacity), old.capacity, 1, 1000);
+    form->AddNumber("number", Q(jt::FieldTray), old.number, jobs::kTrayNumbers.min,
+                    jobs::kTrayNumbers.max);
+    form->AddNumber("capacity", Q(jt::FieldCapacity), old.capacity, jobs::kTrayCapacities.min,
+                    jobs::kTrayCapacities.max);
     CJobForm* f = form.get();
     const std::int64_t id = tray ? tray->id : 0;
     OpenForm(
@@ -881,7 +886,8 @@ void CJobDlg::OnBnClickedPlace() {
         if (chosen && chosen->node == Node::Tray && chosen->id == t.id)
             tray.setCurrentIndex(tray.count() - 1);
     }
-    form->AddNumber("position", Q(jt::FieldFirstPosition), 1, 1, 1000);
+    form->AddNumber("position", Q(jt::FieldFirstPosition), 1, jobs::kPositionNumbers.min,
+                    jobs::kPositionNumbers.max);
     form->AddFibre("a", Q(jt::FieldCableA));
     form->AddFibre("b", Q(jt::FieldCableB));
     for (const char* end : {"a", "b"})
@@ -913,7 +919,8 @@ void CJobDlg::OnBnClickedPlace() {
     connect(&tray, &QComboBox::activated, this, proposeStart);
     const int unplaced = static_cast<int>(std::min<std::size_t>(matrix_->unplaced.size(), 1000));
     QRadioButton& latest =
-        form->AddRadio("latest", Q(jt::FieldLatest), "count", std::clamp(unplaced, 1, 12), 1, 1000);
+        form->AddRadio("latest", Q(jt::FieldLatest), "count", std::clamp(unplaced, 1, 12),
+                       jobs::kPlacingCounts.min, jobs::kPlacingCounts.max);
     QRadioButton& archived =
         form->AddRadio("archived", Q(jt::FieldChosen).arg(archiveChoiceCount_));
     latest.setChecked(true);
@@ -943,7 +950,9 @@ void CJobDlg::OnBnClickedPlace() {
             request.limits = report::LoadLimits(Config().AppDirectory);
             return [request](jobs::JobStore& store) { return store.Place(request); };
         },
-        [](const jobs::JobResult& result) { return Q(jt::Placed).arg(result.count); });
+        [](const jobs::JobResult& result) {
+            return Q(CountText(result.count, jt::PlacedOne, jt::Placed));
+        });
     PreviewPlacing();
 }
 
@@ -1025,7 +1034,9 @@ void CJobDlg::OnBnClickedUndoPlacing() {
     RunStore([](jobs::JobStore& store) { return store.UndoLastPlacing(); },
              [this](const jobs::JobResult& result) {
                  const QString refusal = OutcomeText(result);
-                 emit StatusNotice(refusal.isEmpty() ? Q(jt::Unplaced).arg(result.count) : refusal);
+                 emit StatusNotice(refusal.isEmpty()
+                                       ? Q(CountText(result.count, jt::UnplacedOne, jt::Unplaced))
+                                       : refusal);
              });
 }
 
@@ -1044,7 +1055,8 @@ void CJobDlg::OnBnClickedMove() {
         tray.addItem(Q(jt::TrayItem).arg(t.details.number), QVariant::fromValue<qlonglong>(t.id));
     if (item->row)
         tray.setCurrentIndex(std::max(0, tray.findText(Q(jt::TrayItem).arg(item->row->tray))));
-    form->AddNumber("position", Q(jt::FieldPosition), item->row ? item->row->position : 1, 1, 1000);
+    form->AddNumber("position", Q(jt::FieldPosition), item->row ? item->row->position : 1,
+                    jobs::kPositionNumbers.min, jobs::kPositionNumbers.max);
     CJobForm* f = form.get();
     const std::int64_t record = item->splice->recordId;
     OpenForm(

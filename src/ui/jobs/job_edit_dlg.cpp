@@ -3,6 +3,8 @@
 #include <QPushButton>
 #include <tuple>
 
+#include "jobs/job_numbers.h"
+
 namespace velmora::ui {
 
 CJobForm::CJobForm(QWidget* parent, const QString& caption) : QDialog(parent) {
@@ -128,7 +130,7 @@ void CJobForm::AddFibre(const std::string& name, const QString& caption) {
     auto fibre = std::make_unique<QSpinBox>();
     cable->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     cable->setMinimumContentsLength(8);
-    fibre->setRange(1, 864);
+    fibre->setRange(jobs::kFibreNumbers.min, jobs::kFibreNumbers.max);
     auto row = std::make_unique<QHBoxLayout>();
     row->addWidget(cable.get(), 1);
     row->addWidget(fibre.get());
@@ -143,11 +145,12 @@ void CJobForm::AddPoint(const std::string& name, const QString& caption,
     auto on = std::make_unique<QCheckBox>(caption);
     auto row = std::make_unique<QHBoxLayout>();
     for (const auto& [part, range, degrees] :
-         {std::tuple{".lat", 90.0, value ? value->first : 0.0},
-          std::tuple{".lon", 180.0, value ? value->second : 0.0}}) {
+         {std::tuple{".lat", jobs::kLatitudes, value ? value->first : 0.0},
+          std::tuple{".lon", jobs::kLongitudes, value ? value->second : 0.0}}) {
         auto spin = std::make_unique<QDoubleSpinBox>();
-        spin->setRange(-range, range);
-        spin->setDecimals(6);
+        spin->setRange(NumberValue(range.min, range.decimals),
+                       NumberValue(range.max, range.decimals));
+        spin->setDecimals(range.decimals);
         spin->setValue(degrees);
         spin->setEnabled(value.has_value());
         connect(on.get(), &QCheckBox::toggled, spin.get(), &QWidget::setEnabled);

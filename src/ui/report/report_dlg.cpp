@@ -91,13 +91,15 @@ std::optional<Limits> AskReportLimits(QWidget* parent, const Limits& preset, con
     QDialog dialog(parent);
     dialog.setWindowTitle(Cap(Caption::Limits));
     auto* loss = new QDoubleSpinBox(&dialog);
-    loss->setDecimals(2);
-    loss->setRange(0, kLimitCap / 100.0);
+    loss->setDecimals(kLossLimits.decimals);
+    loss->setRange(NumberValue(kLossLimits.min, kLossLimits.decimals),
+                   NumberValue(kLossLimits.max, kLossLimits.decimals));
     loss->setSingleStep(0.01);
     loss->setValue(preset.maxLoss / 100.0);
     auto* angle = new QDoubleSpinBox(&dialog);
-    angle->setDecimals(1);
-    angle->setRange(0, kLimitCap / 10.0);
+    angle->setDecimals(kAngleLimits.decimals);
+    angle->setRange(NumberValue(kAngleLimits.min, kAngleLimits.decimals),
+                    NumberValue(kAngleLimits.max, kAngleLimits.decimals));
     angle->setSingleStep(0.1);
     angle->setValue(preset.maxAngle / 10.0);
     loss->setReadOnly(!editable);

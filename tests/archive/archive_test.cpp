@@ -529,9 +529,11 @@ TEST_F(ArchiveTest, EveryOrderOfEveryFilterIsReadOnAnIndex) {
     Store(a, ofA);
     Store(b, ofB);
     // Later downloads anywhere in time: older than everything, in the second of a
-    // record archived, and undated ones (2026-02-30) in two downloads.
-    Store(b, {Rec(40, 2026, 2, 27), Rec(41, 2026, 3, 1, 8), Rec(42, 2026, 2, 30)});
-    Store(a, {Rec(43, 2026, 2, 30), Rec(44, 2026, 3, 2, 9), Rec(45, 2026, 3, 9)});
+    // record archived or the second before one, and undated ones (2026-02-30) in two.
+    Store(b, {Rec(40, 2026, 2, 27), Rec(41, 2026, 3, 1, 8), Rec(42, 2026, 2, 30),
+              Rec(46, 2026, 3, 1, 8, 0, 1)});
+    Store(a, {Rec(43, 2026, 2, 30), Rec(44, 2026, 3, 2, 9), Rec(45, 2026, 3, 9),
+              Rec(47, 2026, 3, 1, 8)});
     ASSERT_TRUE(archive->TagJob("north", IdsOf({1, 2, 3, 5, 8, 13, 21, 34})).ok());
     ASSERT_TRUE(archive->TagJob("站点", IdsOf({4, 9, 16, 25, 36})).ok());
     const std::int64_t splicerA = archive->Splicers()->front().id;

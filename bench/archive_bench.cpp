@@ -10,7 +10,13 @@
 //     as `velmora-cli archive list` does, streamed (goal: under 1.75 s, the time the
 //     whole-vector listing took for 100,000 records scaled up, with the resident set
 //     growing by under 8 MB); and storing the largest download into it (goal: the
-//     same 1% of its line time).
+//     same 1% of its line time);
+//  5. what storing, naming and placing cost at 100,000 and at 1,000,000 records, the
+//     same work at both sizes: a download of 5263 records older than everything
+//     archived, one interleaved with the archive (a second splicer) and one newer
+//     (each goal: under 100 ms); giving those interleaved records a job, undoing it,
+//     renaming the job and placing 96 of its splices. Each prints the ratio of its
+//     figure at 1,000,000 to its own at 100,000 (goal: under 1.5).
 // Each run starts from its own file in a fresh temporary folder.
 #include <stdlib.h>
 #include <time.h>
@@ -29,6 +35,7 @@
 #include "history/history_texts.h"
 #include "history/splice_record.h"
 #include "images/image_catalogue.h"
+#include "jobs/job_store.h"
 #include "sim/record_commands.h"
 
 namespace {
@@ -256,6 +263,138 @@ bool MeasureMillion(const std::filesystem::path& folder) {
     return true;
 }
 
+// ---- what the same work costs at 100,000 and at 1,000,000 records ----
+
+constexpr int kRuns = 3;
+
+// The work of one size, each figure the best of kRuns.
+struct Costs {
+    Timing older, interleaved, newer, tag, undo, rename, place;
+};
+
+// The largest download, its times moved to `year`.
+std::vector<SpliceRecord> DownloadOfYear(int year) {
+    std::vector<SpliceRecord> records = Download(kDownload);
+    for (SpliceRecord& r : records) r.bytes[0] = static_cast<std::uint8_t>(year - 2000);
+    return records;
+}
+
+// 5263 records whose times are spread over those of the archive's `span` first
+// sample records; `shift` tells runs apart.
+std::vector<SpliceRecord> Interleaved(int span, int shift) {
+    std::vector<SpliceRecord> records;
+    for (int i = 0; i < kDownload; ++i)
+        records.push_back({sim::SampleRecord(i * (span / kDownload) + shift)});
+    return records;
+}
+
+bool Stored(archive::Archive& archive, const std::string& serial,
+            const std::vector<SpliceRecord>& records, Timing& best) {
+    archive::StoreResult stored;
+    const Timing t = BestOf(1, [&] {
+        stored = archive.StoreDownload({serial.substr(1), serial}, records);
+    });
+    if (!stored.ok() || stored.count != records.size()) {
+        std::fprintf(stderr, "storing failed: %s (%zu new)\n", stored.error.message.c_str(),
+                     stored.count);
+        return false;
+    }
+    if (t.wall < best.wall) best = t;
+    return true;
+}
+
+bool Succeeded(bool ok, archive::Archive& archive, const char* what) {
+    if (!ok) std::fprintf(stderr, "%s failed: %s\n", what, archive.LastError().message.c_str());
+    return ok;
+}
+
+// The work on the archive `file` of `span` sample records.
+bool MeasureCosts(const std::filesystem::path& file, int span, Costs& costs) {
+    auto archive = OpenOrSay(file);
+    if (!archive) return false;
+    for (int run = 0; run < kRuns; ++run) {
+        const std::string n = std::to_string(run);
+        if (!Stored(*archive, "SOLDER" + n, DownloadOfYear(2020 - run), costs.older) ||
+            !Stored(*archive, "SINTER" + n, Interleaved(span, run + 1), costs.interleaved) ||
+            !Stored(*archive, "SNEWER" + n, DownloadOfYear(2200 + run), costs.newer))
+            return false;
+    }
+    const archive::RecordFilter interleaved{.device = "SINTER0"};
+    for (int run = 0; run < kRuns; ++run) {
+        archive::StoreResult tagged, undone;
+        const Timing tag = BestOf(1, [&] { tagged = archive->TagJob("cost", interleaved); });
+        const Timing undo = BestOf(1, [&] { undone = archive->UndoLastNaming(); });
+        if (!Succeeded(tagged.ok() && tagged.count == kDownload && undone.ok() &&
+                           undone.count == kDownload,
+                       *archive, "naming"))
+            return false;
+        if (tag.wall < costs.tag.wall) costs.tag = tag;
+        if (undo.wall < costs.undo.wall) costs.undo = undo;
+    }
+    if (!Succeeded(archive->TagJob("cost 0", interleaved).ok(), *archive, "naming")) return false;
+    jobs::JobStore store(*archive);
+    for (int run = 0; run < kRuns; ++run) {
+        const std::string from = "cost " + std::to_string(run);
+        auto job = store.Job(from);
+        if (!Succeeded(job.has_value(), *archive, "reading the job")) return false;
+        jobs::JobDetails renamed = job->details;
+        renamed.name = "cost " + std::to_string(run + 1);
+        jobs::JobResult edited;
+        const Timing rename = BestOf(1, [&] { edited = store.EditJob(from, renamed); });
+        if (!Succeeded(edited.ok(), *archive, "renaming the job")) return false;
+        if (rename.wall < costs.rename.wall) costs.rename = rename;
+        // 96 of its splices on a tray of their own.
+        const std::string name = "C-" + std::to_string(run);
+        const std::int64_t closure = store.AddClosure(job->id, {.name = name}).id;
+        const std::int64_t a = store.AddCable(closure, {.name = name + "A", .fibres = 144}).id;
+        const std::int64_t b = store.AddCable(closure, {.name = name + "B", .fibres = 144}).id;
+        const std::int64_t tray = store.AddTray(closure, {.number = 1, .capacity = 96}).id;
+        jobs::JobResult placed;
+        const Timing place = BestOf(1, [&] {
+            placed = store.PlaceLatest({tray, 1, {a, 1}, {b, 1}, {}}, 96);
+        });
+        if (!Succeeded(placed.ok() && placed.count == 96, *archive, "placing")) return false;
+        if (place.wall < costs.place.wall) costs.place = place;
+    }
+    return true;
+}
+
+void ReportRatio(const std::string& what, Timing small, Timing large) {
+    const double ratio = large.wall / small.wall;
+    const bool met = ratio < 1.5;
+    missed = missed || !met;
+    std::printf("%-42s %7.2f ms at 100,000, %7.2f ms at 1,000,000: x%.2f   goal < 1.5   %s\n",
+                what.c_str(), small.wall * 1e3, large.wall * 1e3, ratio,
+                met ? "met" : "GOAL MISSED");
+}
+
+bool MeasureScaling(const std::filesystem::path& folder) {
+    Costs small, large;
+    if (!MeasureCosts(folder / "filter" / "archive.db", kPerSplicer, small) ||
+        !MeasureCosts(folder / "million" / "archive.db", 1'000'000, large))
+        return false;
+    std::printf("\nthe same work at 100,000 and at 1,000,000 archived records (best of %d)\n",
+                kRuns);
+    const struct {
+        const char* what;
+        Timing Costs::*figure;
+        bool store;
+    } figures[] = {
+        {"download older than everything stored", &Costs::older, true},
+        {"download interleaved with the archive stored", &Costs::interleaved, true},
+        {"download newer than everything stored", &Costs::newer, true},
+        {"5263 records given a job", &Costs::tag, false},
+        {"that naming undone", &Costs::undo, false},
+        {"their job renamed", &Costs::rename, false},
+        {"96 splices placed", &Costs::place, false},
+    };
+    for (const auto& f : figures) {
+        if (f.store) Report(std::string(f.what) + ", into 1,000,000", large.*f.figure, 0.100);
+        ReportRatio(f.what, small.*f.figure, large.*f.figure);
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -265,7 +404,8 @@ int main(int argc, char** argv) {
     double load[3] = {0, 0, 0};
     if (getloadavg(load, 3) > 0)
         std::printf("load average %.2f (goals are on wall time)\n\n", load[0]);
-    const bool ok = MeasureStore(folder) && MeasureFilter(folder) && MeasureMillion(folder);
+    const bool ok = MeasureStore(folder) && MeasureFilter(folder) && MeasureMillion(folder) &&
+                    MeasureScaling(folder);
     if (ok) std::printf(missed ? "\nAt least one goal was MISSED.\n" : "\nEvery goal was met.\n");
     return ok && !missed ? 0 : 1;
 }

@@ -123,8 +123,9 @@ struct ArchivedRecord {
     std::string job;  // "" when none
     std::chrono::sys_seconds firstDownloaded{};
     std::vector<std::string> images;  // file names of the images of its time, by name
-    // Its place in the archive's order (1 the oldest): by splice time, then the
-    // undated records in the order they came. Records of one time by when they came.
+    // Its key in the archive's order (archive_order.h): a larger one comes later. By
+    // splice time, then the undated records in the order they came. Records of one
+    // time by when they came. Not a count: keys of neighbours are not consecutive.
     std::int64_t ordinal = 0;
     // The SHA-256 the archive kept of each of `images`, in the same order; filled by
     // RecordCursor only (Records leaves it empty).

@@ -90,6 +90,9 @@ void FollowJobRow(sqlite3* db, std::string_view job, const std::optional<std::st
     if (placed > 0) throw PlacedRefusal(placed);
 }
 
+// The queries below read the records through naming_undo (CROSS JOIN keeps it the
+// outer loop): without statistics SQLite would walk every record of the archive.
+//
 // Undoing a naming that renamed a whole job to a new name renames the job back:
 // every record the naming changed had one job before it (`back`, a name no job has
 // now) and has one job now, which no other record has. Otherwise, as for a naming,
@@ -105,7 +108,7 @@ void FollowUndo(sqlite3* db) {
                         "     (SELECT min(records.job) AS job, "
                         "             count(DISTINCT records.job) AS jobs "
                         "      FROM naming_undo "
-                        "      JOIN records ON records.id = naming_undo.record_id) AS now "
+                        "      CROSS JOIN records ON records.id = naming_undo.record_id) AS now "
                         "WHERE back.jobs = 1 AND now.jobs = 1 "
                         "  AND back.named = back.records "
                         "  AND back.records = (SELECT count(*) FROM records WHERE job = now.job) "
@@ -118,8 +121,8 @@ void FollowUndo(sqlite3* db) {
     const std::int64_t placed =
         db::Statement(db,
                       "SELECT count(*) FROM naming_undo "
-                      "JOIN placings ON placings.record_id = naming_undo.record_id "
-                      "JOIN records ON records.id = naming_undo.record_id "
+                      "CROSS JOIN placings ON placings.record_id = naming_undo.record_id "
+                      "CROSS JOIN records ON records.id = naming_undo.record_id "
                       "WHERE records.job IS NOT naming_undo.job")
             .Single()
             .value_or(0);

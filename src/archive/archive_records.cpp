@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "archive/archive.h"
+#include "archive/archive_order.h"
 #include "archive/archive_splicers.h"
 #include "archive/archive_sql.h"
 #include "archive/database.h"
@@ -15,64 +16,26 @@ namespace {
 
 using std::chrono::sys_seconds;
 
-// ---- the archive's order: records.ordinal, by splice time, the undated last ----
+// ---- the archive's order (archive_order.h) ----
 
-// Gives the records from `firstNew` on (just stored, without an ordinal) their place in
-// the archive's order, and moves the records after the earliest of them on. A download
-// newer than everything archived (the usual case) numbers only its own records.
-void NumberNewRecords(sqlite3* db, std::int64_t firstNew) {
-    // The earliest new record: dated ones come before the undated.
-    db::Statement earliest(db,
-                           "SELECT splice_time, id FROM records WHERE id >= ?1 "
-                           "ORDER BY splice_time IS NULL, splice_time, id LIMIT 1",
-                           firstNew);
-    if (!earliest.Next()) return;
-    const bool dated = !earliest.IsNull(0);
-    const std::int64_t time = earliest.Int(0);
-    const std::int64_t id = earliest.Int(1);
-    // The ordinal of the last record before it: the records before it keep theirs.
-    const std::int64_t base =
-        dated ? db::Statement(db,
-                              "SELECT ordinal FROM records WHERE splice_time IS NOT NULL AND "
-                              "(splice_time, id) < (?1, ?2) "
-                              "ORDER BY splice_time DESC, id DESC LIMIT 1",
-                              time, id)
-                    .Single()
-                    .value_or(0)
-              : db::Statement(db, "SELECT max(ordinal) FROM records").Single().value_or(0);
-    db::Statement(
-        db,
-        "UPDATE records SET ordinal = ranked.n FROM ("
-        "SELECT id, ?1 + row_number() OVER (ORDER BY splice_time IS NULL, splice_time, id) AS n "
-        "FROM (SELECT id, splice_time FROM records "
-        "WHERE ?2 AND splice_time IS NOT NULL AND (splice_time, id) >= (?3, ?4) "
-        "UNION ALL SELECT id, splice_time FROM records WHERE splice_time IS NULL AND id >= ?5)"
-        ") AS ranked "
-        "WHERE records.id = ranked.id AND records.ordinal IS NOT ranked.n",
-        base, std::int64_t{dated}, time, id, dated ? 0 : id)
-        .Run();
-}
-
-// The ordinal the first record of a download whose earliest splice time is `earliest`
-// gets when the download goes after everything archived (no undated record archived,
-// and nothing archived later than it); nothing when records must be moved on after it.
-std::optional<std::int64_t> NextOrdinal(sqlite3* db, std::optional<std::int64_t> earliest) {
-    db::Statement ends(db,
-                       "SELECT (SELECT max(splice_time) FROM records), "
-                       "EXISTS (SELECT 1 FROM records WHERE splice_time IS NULL), "
-                       "(SELECT max(ordinal) FROM records)");
-    ends.Next();
-    if (ends.Int(1) != 0) return std::nullopt;
-    if (!ends.IsNull(0) && earliest && *earliest < ends.Int(0)) return std::nullopt;
-    return ends.Int(2) + 1;
+// The ordinal of the next record of splice time `time` (none: undated): after the
+// last one its second holds, found by one seek of the ordinal index.
+std::int64_t NextOrdinal(db::Statement& last, std::optional<std::int64_t> time) {
+    const order::Slot slot = order::SlotOf(time);
+    const std::optional<std::int64_t> taken = last.Again(slot.first, slot.last).Single();
+    if (!taken) return slot.first;
+    if (*taken >= slot.last)
+        throw ArchiveError{ErrorCode::InvalidArgument,
+                           "more records of one second than the archive can order"};
+    return *taken + 1;
 }
 
 // ---- storing a download ----
 
 using TimedRecords = std::vector<std::pair<std::optional<std::int64_t>, const SpliceRecord*>>;
 
-// The records by splice time, the undated after, each kept in the order it came: a
-// download newer than everything archived is then numbered as it is stored.
+// The records by splice time, the undated after, each kept in the order it came: the
+// records of one second are then numbered in the order they came.
 TimedRecords BySpliceTime(std::span<const SpliceRecord> records) {
     TimedRecords timed;
     timed.reserve(records.size());
@@ -97,8 +60,9 @@ std::pair<std::size_t, std::optional<std::int64_t>> InsertRecords(
                          "INSERT INTO records(splicer_id, bytes, splice_time, downloaded, job, "
                          "result, loss, ordinal) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8) "
                          "ON CONFLICT(splicer_id, bytes) DO NOTHING");
-    std::optional<std::int64_t> ordinal =
-        NextOrdinal(db, timed.empty() ? std::nullopt : timed.front().first);
+    db::Statement last(db,
+                       "SELECT ordinal FROM records WHERE ordinal BETWEEN ?1 AND ?2 "
+                       "ORDER BY ordinal DESC LIMIT 1");
     std::size_t added = 0;
     std::optional<std::int64_t> firstNew;
     for (const auto& [time, record] : timed) {
@@ -107,15 +71,13 @@ std::pair<std::size_t, std::optional<std::int64_t>> InsertRecords(
             insert
                 .Again(splicer, record->bytes, time, now.time_since_epoch().count(),
                        db::NullIfEmpty(job), std::int64_t{record->result()},
-                       std::int64_t{record->loss()}, ordinal)
+                       std::int64_t{record->loss()}, NextOrdinal(last, time))
                 .Run();
         if (stored > 0) {
             ++added;
-            if (ordinal) ++*ordinal;
             if (!firstNew) firstNew = insert.InsertedId();
         }
     }
-    if (firstNew && !ordinal) NumberNewRecords(db, *firstNew);
     return {added, firstNew};
 }
 

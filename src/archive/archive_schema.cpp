@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "archive/archive_order.h"
 #include "archive/archive_sql.h"
 
 namespace velmora::archive {
@@ -577,6 +578,34 @@ END;
         {9, R"sql(
 DROP TRIGGER records_job_given;
 DROP TRIGGER records_job_changed;
+)sql"},
+        // The archive's order kept by ordinals made from the splice time (archive_order.h)
+        // instead of 1, 2, 3: every record gets its new ordinal, in the same order. The
+        // indexes that hold the ordinal are made again after, once, instead of being
+        // updated a record at a time.
+        {10, R"sql(
+DROP INDEX records_by_ordinal;
+DROP INDEX records_by_splicer_ordinal;
+DROP INDEX records_by_job_ordinal;
+DROP INDEX records_by_splicer_job;
+DROP INDEX records_by_result;
+DROP INDEX records_by_splicer_result;
+DROP INDEX records_by_loss;
+DROP INDEX records_by_splicer_loss;
+UPDATE records SET ordinal = ranked.n FROM (
+    SELECT id, coalesce(splice_time * )sql" +
+                 std::to_string(order::kPerSecond) + ", " + std::to_string(order::kUndated) +
+                 R"sql() - 1 + row_number() OVER (PARTITION BY splice_time ORDER BY id) AS n
+    FROM records) AS ranked
+WHERE records.id = ranked.id;
+CREATE INDEX records_by_ordinal ON records(ordinal);
+CREATE INDEX records_by_splicer_ordinal ON records(splicer_id, ordinal);
+CREATE INDEX records_by_job_ordinal ON records(job, ordinal);
+CREATE INDEX records_by_splicer_job ON records(splicer_id, job, ordinal);
+CREATE INDEX records_by_result ON records(result, ordinal);
+CREATE INDEX records_by_splicer_result ON records(splicer_id, result, ordinal);
+CREATE INDEX records_by_loss ON records(loss, ordinal);
+CREATE INDEX records_by_splicer_loss ON records(splicer_id, loss, ordinal);
 )sql"},
     };
     return steps;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "archive/archive_order.h"
 #include "archive/archive_sql.h"
 #include "archive/database.h"
 
@@ -70,11 +71,6 @@ auto RecordCursor::Guarded(Archive& archive, const char* what, Work work)
     return std::nullopt;
 }
 
-bool RecordCursor::Dense() const {
-    return (order_.by == RecordSort::Index || order_.by == RecordSort::Time) && !filter_.splicer &&
-           !filter_.device && !filter_.job;
-}
-
 bool RecordCursor::Changed(Archive& archive) {
     return prepared_ && ChangeStamp(archive.Connection()) != stamp_;
 }
@@ -97,36 +93,19 @@ void RecordCursor::Prepare(Archive& archive) {
     if (!splicers) throw archive.LastError();
     splicers_.clear();
     for (const SplicerInfo& s : *splicers) splicers_[s.id] = {s.folderName, s.serialNumber};
-    Doing(kReading, [&] { FindDates(archive.Connection()); });
+    FindDates();
     MakeParts(*splicers);
-    if (Dense()) total_ = empty_ ? 0 : static_cast<std::size_t>(last_ - first_ + 1);
     prepared_ = true;
 }
 
-void RecordCursor::FindDates(sqlite3* db) {
-    empty_ = false;
-    first_ = 1;
-    last_ = Statement(db, "SELECT max(ordinal) FROM records").Single().value_or(0);
-    if (filter_.from) {
-        const auto first = Statement(db,
-                                     "SELECT ordinal FROM records WHERE splice_time >= ?1 "
-                                     "ORDER BY splice_time, id LIMIT 1",
-                                     DayStart(*filter_.from))
-                               .Single();
-        if (first) first_ = *first;
-        empty_ = !first;
-    }
-    if (filter_.from || filter_.to) {
-        // Undated records fall in no date range.
-        const auto last = Statement(db,
-                                    "SELECT ordinal FROM records WHERE splice_time IS NOT NULL AND "
-                                    "splice_time <= ?1 ORDER BY splice_time DESC, id DESC LIMIT 1",
-                                    filter_.to ? DayEnd(*filter_.to) : INT64_MAX)
-                              .Single();
-        if (last) last_ = *last;
-        empty_ = empty_ || !last;
-    }
-    if (first_ > last_) empty_ = true;
+void RecordCursor::FindDates() {
+    // The ordinal holds the splice time, so the days are a range of ordinals as they
+    // are; undated records fall in no date range.
+    first_ = filter_.from ? order::SlotOf(DayStart(*filter_.from)).first : INT64_MIN;
+    last_ = filter_.to     ? order::SlotOf(DayEnd(*filter_.to)).last
+            : filter_.from ? order::kUndated - 1
+                           : INT64_MAX;
+    empty_ = first_ > last_;
 }
 
 void RecordCursor::MakeParts(const std::vector<SplicerInfo>& splicers) {
@@ -279,11 +258,6 @@ std::optional<bool> RecordCursor::Count(Archive& archive, std::size_t budget) {
 
 std::optional<RecordCursor::Key> RecordCursor::KeyAt(Archive& archive, std::size_t position) {
     Prepare(archive);
-    if (Dense()) {
-        if (position >= *total_) return std::nullopt;
-        const auto step = static_cast<std::int64_t>(position);
-        return Key{0, {}, order_.descending ? last_ - step : first_ + step};
-    }
     while (!total_ && counted_ <= position) CountOn(archive, kCountStep);
     if (position >= counted_) return std::nullopt;
     const std::size_t anchor = position / kStride;
@@ -470,11 +444,6 @@ std::optional<std::vector<std::size_t>> RecordCursor::Positions(Archive& archive
             if (column == "job") key.value = query.Text(2);
             if (part == parts_.end()) continue;
             key.part = static_cast<int>(part - parts_.begin());
-            if (Dense()) {
-                positions.push_back(static_cast<std::size_t>(
-                    order_.descending ? last_ - key.ordinal : key.ordinal - first_));
-                continue;
-            }
             // The last kept key not after it, then on from there to it.
             const auto next =
                 std::upper_bound(anchors_.begin(), anchors_.end(), key,

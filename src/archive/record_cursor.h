@@ -3,9 +3,7 @@
 // the list of a window that shows a million records keeps only the rows in view.
 // Every read is a keyset query on an index (no OFFSET): the cursor walks the order
 // once, keys only, counting the rows and keeping the key of every 256th, so that any
-// position is reached from the key before it in a few hundred index steps. In the
-// archive's own order over all splicers and jobs, positions are ordinals and
-// nothing needs to be walked.
+// position is reached from the key before it in a few hundred index steps.
 //
 // One cursor serves one thread (the archive's): it holds no connection, and each
 // call takes the archive it reads.
@@ -46,7 +44,7 @@ class RecordCursor {
     bool Each(Archive& archive, const std::function<bool(const ArchivedRecord&)>& take);
     // Counts on through at most `budget` more rows; true once every row is counted.
     std::optional<bool> Count(Archive& archive, std::size_t budget);
-    // How many rows the filter takes, once known (at once in the archive's own order).
+    // How many rows the filter takes, once counted.
     std::optional<std::size_t> Total() const { return total_; }
     // True when the archive changed since the cursor first read it or was last
     // restarted: its positions may no longer be true.
@@ -88,9 +86,9 @@ class RecordCursor {
     template <class Work>
     auto Guarded(Archive& archive, const char* what, Work work) -> std::optional<decltype(work())>;
     void Prepare(Archive& archive);
-    // The dates as the ordinals of the first and last record they take: the records of
-    // a time range are one run of the archive's order.
-    void FindDates(sqlite3* db);
+    // The dates as the first and last ordinal they take: the records of a time range
+    // are one run of the archive's order.
+    void FindDates();
     // The runs of the order.
     void MakeParts(const std::vector<SplicerInfo>& splicers);
     // The query of part `p`: after a key of that part when `keyed`, keys only or
@@ -108,7 +106,6 @@ class RecordCursor {
     std::optional<Key> KeyAt(Archive& archive, std::size_t position);
     // True when `a` comes before `b` in the order.
     bool Before(const Key& a, const Key& b) const;
-    bool Dense() const;
 
     RecordFilter filter_;
     RecordOrder order_;

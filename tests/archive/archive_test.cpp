@@ -528,6 +528,12 @@ TEST_F(ArchiveTest, EveryOrderOfEveryFilterIsReadOnAnIndex) {
     }
     Store(a, ofA);
     Store(b, ofB);
+    // Later downloads anywhere in time: older than everything, in the second of a
+    // record archived or the second before one, and undated ones (2026-02-30) in two.
+    Store(b, {Rec(40, 2026, 2, 27), Rec(41, 2026, 3, 1, 8), Rec(42, 2026, 2, 30),
+              Rec(46, 2026, 3, 1, 8, 0, 1)});
+    Store(a, {Rec(43, 2026, 2, 30), Rec(44, 2026, 3, 2, 9), Rec(45, 2026, 3, 9),
+              Rec(47, 2026, 3, 1, 8)});
     ASSERT_TRUE(archive->TagJob("north", IdsOf({1, 2, 3, 5, 8, 13, 21, 34})).ok());
     ASSERT_TRUE(archive->TagJob("站点", IdsOf({4, 9, 16, 25, 36})).ok());
     const std::int64_t splicerA = archive->Splicers()->front().id;
@@ -539,7 +545,7 @@ TEST_F(ArchiveTest, EveryOrderOfEveryFilterIsReadOnAnIndex) {
         {.job = ""},
         {.splicer = splicerA, .job = "站点"},
         {.splicer = splicerA, .from = 2026y / March / 3},
-        {.from = 2026y / March / 9},  // after every record
+        {.from = 2026y / March / 10},  // after every record
     };
     using Key = std::pair<int, std::string>;
     const std::pair<RecordSort, std::function<Key(const ArchivedRecord&)>> sorts[] = {
@@ -679,10 +685,9 @@ TEST_F(ArchiveTest, OlderFileKeepsEverythingAndClaimsNoSerialItCannotKnow) {
     archive = OpenArchive();
     ASSERT_TRUE(archive);
     EXPECT_EQ(RawDb(file).Number("PRAGMA user_version"), SchemaVersion());
-    // Each record has its place in the archive's order, its result and its loss.
-    EXPECT_EQ(RawDb(file).Number("SELECT ordinal * 1000000 + result * 100000 + loss FROM records "
-                                 "WHERE id = 2"),
-              2'100'000 + 0x1234);
+    // Each record has its result and its loss.
+    EXPECT_EQ(RawDb(file).Number("SELECT result * 100000 + loss FROM records WHERE id = 2"),
+              100'000 + 0x1234);
     const auto splicers = archive->Splicers();
     ASSERT_EQ(splicers->size(), 1u);
     EXPECT_EQ(splicers->front().id, 1);
@@ -716,10 +721,26 @@ TEST_F(ArchiveTest, OlderFileKeepsEverythingAndClaimsNoSerialItCannotKnow) {
             "INSERT INTO records VALUES (1, 1, " +
             hex(ofC.bytes) + ", 20251224120000, 0, 'north', 1, 0, 3), (2, 1, " + hex(ofD.bytes) +
             ", 20251225120000, 0, '北区', 2, 1, 4660), (3, 1, " + hex(Rec(3, 2026, 1, 5).bytes) +
-            ", 20260105120000, 0, 'north', 3, 0, 3)");
+            ", 20260105120000, 0, 'north', 3, 0, 3), (4, 1, " + hex(Rec(4, 2025, 12, 24).bytes) +
+            ", 20251224120000, 0, NULL, 0, 0, NULL), (5, 1, " + hex(Rec(5, 2026, 2, 30).bytes) +
+            ", NULL, 0, NULL, 0, 0, NULL), (6, 1, " + hex(Rec(6, 2025, 1, 1).bytes) +
+            ", 20250101120000, 0, NULL, 0, 0, NULL);"
+            // Numbered 1, 2, 3 by time as the program did until now.
+            "UPDATE records SET ordinal = ranked.n FROM (SELECT id, row_number() OVER "
+            "(ORDER BY splice_time IS NULL, splice_time, id) AS n FROM records) AS ranked "
+            "WHERE records.id = ranked.id");
     }
     const OpenResult opened = Archive::Open(four);
     ASSERT_TRUE(opened.archive) << opened.error.message;
+    // Every record kept in its order, and a record stored after goes in its place.
+    ASSERT_TRUE(
+        opened.archive->StoreDownload({"A100", "SA100"}, std::vector{Rec(7, 2025, 6, 1)}).ok());
+    RecordCursor cursor({}, {});
+    const auto rows = cursor.Rows(*opened.archive, 0, 10);
+    ASSERT_TRUE(rows) << cursor.Error().message;
+    std::vector<std::int64_t> order;
+    for (const ArchivedRecord& r : *rows) order.push_back(r.id);
+    EXPECT_EQ(order, (std::vector<std::int64_t>{6, 7, 1, 4, 2, 3, 5}));
     const auto jobs = jobs::JobStore(*opened.archive).Jobs();
     ASSERT_EQ(jobs->size(), 2u);
     EXPECT_EQ(jobs->front().details.name + " " + std::to_string(jobs->front().records), "north 2");

@@ -46,7 +46,9 @@ constexpr QSize kSmallestPicture{100, 75};
 
 // The record list's columns.
 enum RecordColumn : int {
-    kIndexColumn,  // the record's place in the archive's own order, by splice time
+    // The row's place in the list: in the archive's order, over every splicer its place
+    // in the archive, over one splicer the splicer's own splice number.
+    kIndexColumn,
     kTimeColumn,
     kResultColumn,
     kLossColumn,
@@ -145,13 +147,14 @@ QString PlaceText(const archive::ArchivedRecord& r) {
     return Q(keys::job_tab::PlaceText).arg(Q(r.closure)).arg(r.tray).arg(r.position);
 }
 
-// The list's rows of `records`, worded on the archive's thread.
+// The list's rows of `records`, the first at row `first` of the list, worded on the
+// archive's thread.
 std::vector<CPagedTableModel::Row> ListRows(std::vector<archive::ArchivedRecord>& records,
-                                            TableLanguage language) {
+                                            std::size_t first, TableLanguage language) {
     std::vector<CPagedTableModel::Row> rows;
     rows.reserve(records.size());
     for (archive::ArchivedRecord& r : records) {
-        QStringList texts{QString::number(r.ordinal),
+        QStringList texts{QString::number(first + rows.size() + 1),
                           Q(TimeText(r.record)),
                           Q(ResultListText(r.record, language)),
                           Q(LossText(r.record)),
@@ -522,7 +525,7 @@ void CArchiveDlg::ReadArchive(archive::Archive* archive, const archive::ArchiveE
     }
     result.total = cursor->Total();
     result.cursor = std::move(cursor);
-    result.rows = ListRows(*records, language);
+    result.rows = ListRows(*records, 0, language);
     result.splicers = std::move(*splicers);
     result.jobs = std::move(*jobs);
     result.snapshots = std::move(*snapshots);
@@ -679,8 +682,8 @@ void CArchiveDlg::FetchRows(int generation, int first, int count) {
             auto records = cursor->Rows(*archive, static_cast<std::size_t>(first),
                                         static_cast<std::size_t>(count));
             if (!records) return;
-            auto rows =
-                std::make_shared<std::vector<CPagedTableModel::Row>>(ListRows(*records, language));
+            auto rows = std::make_shared<std::vector<CPagedTableModel::Row>>(
+                ListRows(*records, static_cast<std::size_t>(first), language));
             OnWindow(page, [this, generation, first, rows] {
                 recordModel_.Deliver(generation, first, std::move(*rows));
             });

@@ -197,7 +197,7 @@ TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
     EXPECT_FALSE(Page().ImageWindow()->isVisible());
 
     // A header click orders the list by that column, a second one the other way round;
-    // each row keeps its Index, and the record chosen stays chosen.
+    // the Index numbers the rows as listed, and the record chosen stays chosen.
     const std::int64_t chosenId = withImage->id;
     for (const bool descending : {false, true}) {
         emit Page().RecordList().header()->sectionClicked(3);
@@ -211,7 +211,7 @@ TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
         ASSERT_GE(row, 0);
         const archive::ArchivedRecord& chosen = ordered[static_cast<std::size_t>(row)];
         EXPECT_EQ(chosen.id, chosenId);
-        EXPECT_EQ(Page().RecordList().GetItemText(row, 0), QString::number(imageRow + 1));
+        EXPECT_EQ(Page().RecordList().GetItemText(row, 0), QString::number(row + 1));
         EXPECT_EQ(Page().RecordList().GetItemText(row, 3),
                   QString::fromStdString(LossText(chosen.record)));
     }

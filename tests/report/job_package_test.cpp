@@ -172,11 +172,17 @@ TEST(PortableFileNameTest, NamesEveryFileSystemTakes) {
         std::string name;
         std::string portable;
     } cases[] = {
-        {"Route 7", "Route 7"}, {"北段 C/17: \"a\" <b>|*?\\", "北段 C_17_ _a_ _b_____"},
-        {"..", "unnamed"},      {".hidden. ", "_hidden"},
-        {"con", "_con"},        {"LPT1.txt", "_LPT1.txt"},
-        {"COM10", "COM10"},     {"tab\there", "tab_here"},
-        {"", "unnamed"},        {std::string(119, 'a') + "北", std::string(119, 'a')},
+        {"Route 7", "Route 7"},
+        {"北段 C/17: \"a\" <b>|*?\\", "北段 C_17_ _a_ _b_____"},
+        {"..", "unnamed"},
+        {".hidden. ", "_hidden"},
+        {"con", "_con"},
+        {"LPT1.txt", "_LPT1.txt"},
+        {"aux.tar.gz", "_aux.tar.gz"},
+        {"COM10", "COM10"},
+        {"tab\there", "tab_here"},
+        {"", "unnamed"},
+        {std::string(119, 'a') + "北", std::string(119, 'a')},
     };
     for (const auto& c : cases) EXPECT_EQ(PortableFileName(c.name), c.portable) << c.name;
 }

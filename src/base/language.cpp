@@ -234,6 +234,12 @@ std::span<const TextKey> AllTextKeys() {
                            j::ChooseCable,     j::NothingToPlace,
                            j::NoJobs,          j::ColPlace,
                            j::PlaceText,       j::NoTrays});
+        namespace h = handover;
+        v.insert(v.end(),
+                 {h::BtnHandOver, h::MenuXlsx,    h::MenuCsv,    h::MenuGeoJson, h::MenuDiagram,
+                  h::Title,       h::NotPassed,   h::AsFolder,   h::AsZip,       h::Images,
+                  h::Into,        h::WritesTo,    h::Write,      h::Writing,     h::Written,
+                  h::Cancelled,   h::TargetTaken, h::NotWritten, h::PdfFailed,   h::ImagesLeftOut});
         namespace t = team_tab;
         v.insert(v.end(), {t::NotAvailable, t::NotJoined, t::BadAddress, t::Unreachable,
                            t::AuthFailed, t::TlsFailed, t::NoRights, t::NotInitialised, t::TooNew,

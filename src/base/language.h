@@ -520,6 +520,38 @@ inline constexpr const auto& ColourNames = job_files::ColourNames;
 inline constexpr TextKey NoTrays{"Job", "No_Trays", "Closure %1 has no trays"};
 }  // namespace job_tab
 // ---- end of the Job tab's captions ----
+// Section "Job": a job's hand-over package (report/job_package.h) and the Jobs tab's
+// entries for each of its files.
+namespace handover {
+inline constexpr TextKey BtnHandOver{"Job", "Btn_Hand_Over", "Hand over..."};
+inline constexpr TextKey MenuXlsx{"Job", "Menu_Xlsx", "Splice matrix (XLSX)..."};
+inline constexpr TextKey MenuCsv{"Job", "Menu_Csv", "Splice matrix (CSV)..."};
+inline constexpr TextKey MenuGeoJson{"Job", "Menu_GeoJson", "Closures (GeoJSON)..."};
+inline constexpr TextKey MenuDiagram{"Job", "Menu_Diagram", "Splice diagram (SVG)..."};
+inline constexpr TextKey Title{"Job", "Hand_Over_Title", "Hand over the job"};
+inline constexpr TextKey NotPassed{
+    "Job", "Hand_Over_Not_Passed",
+    "The job has not passed: its package says so, on the report's first page too."};
+inline constexpr TextKey AsFolder{"Job", "Hand_Over_Folder", "One folder"};
+inline constexpr TextKey AsZip{"Job", "Hand_Over_Zip", "One ZIP file"};
+inline constexpr TextKey Images{"Job", "Hand_Over_Images", "With the images of its splices"};
+inline constexpr TextKey Into{"Job", "Hand_Over_Into", "Into"};
+inline constexpr TextKey WritesTo{"Job", "Hand_Over_Writes_To", "The package goes to %1"};
+inline constexpr TextKey Write{"Job", "Hand_Over_Write", "Hand over"};
+inline constexpr TextKey Writing{"Job", "Hand_Over_Writing", "Writing the package..."};
+inline constexpr TextKey Written{"Job", "Hand_Over_Written", "The package is in %1"};
+inline constexpr TextKey Cancelled{"Job", "Hand_Over_Cancelled",
+                                   "The hand-over was cancelled: nothing was written"};
+inline constexpr TextKey TargetTaken{
+    "Job", "Hand_Over_Taken",
+    "%1 is already there: a package goes only where nothing is, or into an empty folder"};
+inline constexpr TextKey NotWritten{"Job", "Hand_Over_Not_Written",
+                                    "%1 could not be written (%2): nothing was left behind"};
+inline constexpr TextKey PdfFailed{"Job", "Hand_Over_Pdf_Failed",
+                                   "The PDF report could not be made: nothing was left behind"};
+inline constexpr TextKey ImagesLeftOut{"Job", "Hand_Over_Images_Left_Out",
+                                       "These images are not in the package:"};
+}  // namespace handover
 // Section "Team": the team archive (PostgreSQL) that laptops send to. %1: what the
 // server or the library said, or a number; %2, %3 further numbers.
 namespace team_tab {

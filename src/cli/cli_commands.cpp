@@ -10,6 +10,7 @@
 #include "cli/image_commands.h"
 #include "cli/job_commands.h"
 #include "cli/matrix_commands.h"
+#include "cli/package_command.h"
 #include "cli/report_command.h"
 #include "cli/team_commands.h"
 
@@ -58,15 +59,22 @@ constexpr std::array kCommands{
                "tag needs a filter or --all, and --replace to change records of another job; "
                "undo-tag gives the records of the last tag their job of before",
                RunArchive},
-    CliCommand{"job", "create|edit|history NAME [options]|list",
+    CliCommand{"job",
+               "create|edit|history NAME [options]|list|package JOB -o DIR|FILE.zip [--images]",
                "jobs and their details: --customer T, --contractor T, --technician T, "
                "--max-loss DB and --max-angle DEG (the job's own limits); edit takes --rename NEW "
                "too, and the job's records follow the new name; list gives each job's verdict "
                "(not started, in progress, failed, passed) and counts under a header line; "
                "history lists the changes "
                "that lost to another laptop's: time (UTC), author, kind, item, field, value, "
-               "the value that won and its author",
-               RunJob},
+               "the value that won and its author; package writes the job's hand-over into one "
+               "folder (new, or empty) or one new ZIP file: its verdict first, then the PDF "
+               "report, the matrix as XLSX and CSV, the closures as GeoJSON, an SVG diagram per "
+               "tray and with --images its splices' images; nothing is left behind on failure",
+               [](CliContext& c, CommandArgs a) {
+                   if (!a.empty() && a[0] == "package") return RunPackage(c, a.subspan(1));
+                   return RunJob(c, a);
+               }},
     CliCommand{"plan",
                "add JOB CLOSURE TRAY POSITION --a CABLE:FIBRE --b CABLE:FIBRE|import JOB "
                "FILE.csv|FILE.xlsx",

@@ -37,6 +37,11 @@ struct AskedLimits {
 // and never counted. `defaults` are the limits where the job sets none. On failure
 // `error` says why (a job unknown: no splice matches; a limit `asked` that the job
 // sets: the job's limits) and nothing is returned.
+// The report of the job whose matrix `matrix` is, its records read from the open
+// `archive` of `dataFolder`; `error` as LoadJobReport's.
+std::optional<Report> JobReportOf(archive::Archive& archive, const jobs::SpliceMatrix& matrix,
+                                  const std::filesystem::path& dataFolder, std::string* error);
+
 std::optional<Report> LoadJobReport(const std::filesystem::path& dataFolder,
                                     const std::string& name, const Limits& defaults,
                                     std::string* error, AskedLimits asked = {});

@@ -11,6 +11,29 @@
 
 namespace velmora::report {
 
+std::optional<Report> JobReportOf(archive::Archive& archive, const jobs::SpliceMatrix& matrix,
+                                  const std::filesystem::path& dataFolder, std::string* error) {
+    const archive::RecordFilter filter{.job = matrix.job.details.name};
+    auto records = archive.Records(filter);
+    if (!records) {
+        if (error) *error = archive::ArchiveErrorText(archive.LastError());
+        return std::nullopt;
+    }
+    // Test splices are listed in their own section, never counted in the figures.
+    std::set<std::int64_t> tests;
+    for (const jobs::MatrixSplice& s : matrix.testSplices) tests.insert(s.recordId);
+    std::erase_if(*records,
+                  [&tests](const archive::ArchivedRecord& r) { return tests.contains(r.id); });
+    // A job planned but not spliced yet still has its report: its plan and verdict.
+    std::optional<Report> report =
+        records->empty() ? MakeReport({}, {}, filter, matrix.limits, dataFolder,
+                                      TableLanguageFor(Config().EnglishFlag), LoadCaptions())
+                         : ReportOfRecords(archive, *records, filter, matrix.limits, dataFolder,
+                                           SpliceNumbers(matrix), error);
+    if (report) report->asBuilt = MakeAsBuilt(matrix, jobs::LoadMatrixCaptions(), report->captions);
+    return report;
+}
+
 std::optional<Report> LoadJobReport(const std::filesystem::path& dataFolder,
                                     const std::string& name, const Limits& defaults,
                                     std::string* error, AskedLimits asked) {
@@ -32,26 +55,7 @@ std::optional<Report> LoadJobReport(const std::filesystem::path& dataFolder,
                                                     AngleFigure(matrix->limits.maxAngle)});
         return std::nullopt;
     }
-    const archive::RecordFilter filter{.job = name};
-    auto records = archive.Records(filter);
-    if (!records) {
-        if (error) *error = archive::ArchiveErrorText(archive.LastError());
-        return std::nullopt;
-    }
-    // Test splices are listed in their own section, never counted in the figures.
-    std::set<std::int64_t> tests;
-    for (const jobs::MatrixSplice& s : matrix->testSplices) tests.insert(s.recordId);
-    std::erase_if(*records,
-                  [&tests](const archive::ArchivedRecord& r) { return tests.contains(r.id); });
-    // A job planned but not spliced yet still has its report: its plan and verdict.
-    std::optional<Report> report =
-        records->empty() ? MakeReport({}, {}, filter, matrix->limits, dataFolder,
-                                      TableLanguageFor(Config().EnglishFlag), LoadCaptions())
-                         : ReportOfRecords(archive, *records, filter, matrix->limits, dataFolder,
-                                           SpliceNumbers(*matrix), error);
-    if (report)
-        report->asBuilt = MakeAsBuilt(*matrix, jobs::LoadMatrixCaptions(), report->captions);
-    return report;
+    return JobReportOf(archive, *matrix, dataFolder, error);
 }
 
 }  // namespace velmora::report

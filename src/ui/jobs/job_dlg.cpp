@@ -145,6 +145,18 @@ CJobDlg::CJobDlg(QWidget* parent, PageContext& context)
     connect(&move_, &QPushButton::clicked, this, [this] { OnBnClickedMove(); });
     connect(&testSplice_, &QPushButton::clicked, this, [this] { OnBnClickedTestSplice(); });
     connect(&report_, &QPushButton::clicked, this, [this] { OnBnClickedReport(); });
+    // The hand-over beside the report; its arrow offers the package's files one by one.
+    handOver_.setText(Q(keys::handover::BtnHandOver));
+    handOver_.setPopupMode(QToolButton::MenuButtonPopup);
+    handOver_.setSizePolicy(report_.sizePolicy());
+    for (const auto& [caption, file] : {std::pair{&keys::handover::MenuXlsx, JobFile::Xlsx},
+                                        std::pair{&keys::handover::MenuCsv, JobFile::Csv},
+                                        std::pair{&keys::handover::MenuGeoJson, JobFile::GeoJson},
+                                        std::pair{&keys::handover::MenuDiagram, JobFile::Diagram}})
+        filesMenu_.addAction(Q(*caption), this, [this, file] { OnFileChosen(file); });
+    handOver_.setMenu(&filesMenu_);
+    tableButtons_.addWidget(&handOver_, 2, 1);
+    connect(&handOver_, &QToolButton::clicked, this, [this] { OnBnClickedHandOver(); });
     UpdateButtons();
 }
 
@@ -597,6 +609,7 @@ void CJobDlg::UpdateButtons() {
     testSplice_.setEnabled(splice);
     testSplice_.setText(testList_ ? Q(jt::BtnCountSplice) : Q(jt::BtnTestSplice));
     report_.setEnabled(matrix_ != nullptr);
+    handOver_.setEnabled(matrix_ != nullptr);
     // The team view is the team archive as last read: nothing in it is edited here.
     if (TeamShown())
         for (CWBButton* button : {&newJob_, &edit_, &addClosure_, &addCable_, &addTray_, &delete_,
@@ -1092,6 +1105,20 @@ void CJobDlg::OnBnClickedReport() {
     if (!matrix_) return ShowBox(Text(jt::ChooseJob));
     // The team view is read: its job's limits are shown, never written.
     ReportOnJob(this, TeamShown() ? nullptr : Archiver(), matrix_->job.details, DataFolder());
+}
+
+void CJobDlg::OnBnClickedHandOver() {
+    if (!matrix_) return ShowBox(Text(jt::ChooseJob));
+    auto* dialog = new CHandoverDlg(this, *matrix_, DataFolder(), report::LoadLimits(DataFolder()),
+                                    HandoverFolder());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->show();
+}
+
+void CJobDlg::OnFileChosen(JobFile file) {
+    if (!matrix_) return ShowBox(Text(jt::ChooseJob));
+    const QString said = SaveJobFile(this, *matrix_, file, ChosenClosure());
+    if (!said.isEmpty()) emit StatusNotice(said);
 }
 
 }  // namespace velmora::ui

@@ -9,10 +9,12 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QPointer>
 #include <QScrollArea>
 #include <QSplitter>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <atomic>
@@ -28,6 +30,7 @@
 #include "jobs/splice_matrix.h"
 #include "ui/app/page_dlg.h"
 #include "ui/app/team_bar.h"
+#include "ui/jobs/handover_dlg.h"
 #include "ui/jobs/job_edit_dlg.h"
 #include "ui/jobs/splice_diagram_view.h"
 #include "ui/widgets/list_ctrl_ex.h"
@@ -74,6 +77,9 @@ class CJobDlg : public CPageDlg {
     void OnBnClickedTestSplice();
     // The report of the job shown, made from the job whatever the Archive tab shows.
     void OnBnClickedReport();
+    // The job's hand-over package (its window), and each of its files on its own.
+    void OnBnClickedHandOver();
+    void OnFileChosen(JobFile file);
 
     // True from a request until its answer has been shown.
     bool Busy() const { return pending_ > 0; }
@@ -195,6 +201,9 @@ class CJobDlg : public CPageDlg {
     CWBButton move_;
     CWBButton testSplice_;
     CWBButton report_;
+    // "Hand over..." and, on its arrow, each file of the package on its own.
+    QToolButton handOver_;
+    QMenu filesMenu_;
     QVBoxLayout pageLayout_;
     QVBoxLayout leftLayout_;
     QVBoxLayout rightLayout_;

@@ -78,9 +78,10 @@ std::optional<std::vector<PlacingCandidate>> ReadPlacingCandidates(archive::Arch
                 "AND NOT EXISTS (SELECT 1 FROM test_splices WHERE record_id = records.id)";
             const std::string columns = "SELECT id, bytes, job IS NULL, ordinal FROM records ";
             Query q(db,
-                    anchored ? columns + "WHERE ordinal > ?2 AND " + free + " ORDER BY ordinal LIMIT ?3"
-                          : "SELECT * FROM (" + columns + "WHERE " + free +
-                                " ORDER BY ordinal DESC LIMIT ?3) ORDER BY ordinal",
+                    anchored
+                        ? columns + "WHERE ordinal > ?2 AND " + free + " ORDER BY ordinal LIMIT ?3"
+                        : "SELECT * FROM (" + columns + "WHERE " + free +
+                              " ORDER BY ordinal DESC LIMIT ?3) ORDER BY ordinal",
                     name, after, static_cast<std::int64_t>(limit));
             std::vector<PlacingCandidate> candidates;
             while (q.Next()) candidates.push_back(CandidateOf(q, limits));
@@ -88,8 +89,9 @@ std::optional<std::vector<PlacingCandidate>> ReadPlacingCandidates(archive::Arch
         });
 }
 
-std::optional<std::vector<PlacingCandidate>> ReadRecordsToPlace(
-    archive::Archive& archive, std::span<const std::int64_t> ids, const Limits& limits) {
+std::optional<std::vector<PlacingCandidate>> ReadRecordsToPlace(archive::Archive& archive,
+                                                                std::span<const std::int64_t> ids,
+                                                                const Limits& limits) {
     return archive.Run(
         "reading records to place", [&]() -> std::optional<std::vector<PlacingCandidate>> {
             Query q(archive.Connection(),

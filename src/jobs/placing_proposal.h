@@ -43,8 +43,9 @@ std::optional<std::vector<PlacingCandidate>> ReadPlacingCandidates(archive::Arch
 
 // The records `ids` that the archive has, in splice order (as the Archive tab's
 // choice, listed in any order, is placed).
-std::optional<std::vector<PlacingCandidate>> ReadRecordsToPlace(
-    archive::Archive& archive, std::span<const std::int64_t> ids, const Limits& limits);
+std::optional<std::vector<PlacingCandidate>> ReadRecordsToPlace(archive::Archive& archive,
+                                                                std::span<const std::int64_t> ids,
+                                                                const Limits& limits);
 
 // Where the first record goes, and the fibres a position not planned starts from.
 struct PlacingStart {
@@ -56,8 +57,8 @@ struct PlacingStart {
 
 // Where the work on tray `tray` (its number) of `closure` goes on: its first planned
 // position not spliced yet, else the position after its last splice; each cable's
-// fibre after the last one the closure's positions (planned ones too) join. The cables: those of the
-// tray's last position, else the closure's first two (the first twice when it has one).
+// fibre after the last one the closure's positions (planned ones too) join. The cables: those of
+// the tray's last position, else the closure's first two (the first twice when it has one).
 PlacingStart ResumeAt(const MatrixClosure& closure, int tray);
 
 struct ProposedPlacing {

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 #include "archive/archive_texts.h"
 #include "base/app_config.h"
@@ -565,7 +566,27 @@ void CJobDlg::SizeColumns(int clientWidth) {
     if (widths_.empty())
         for (int column = 0; column < kColumns; ++column)
             widths_.push_back(positionList_.ColumnWidthFor(column, {}));
-    positionList_.SpreadColumns(widths_, clientWidth);
+    // Too narrow for every text: the fibres' texts (their colours are in the swatches
+    // too) and the replaced attempts give up what is missing, in proportion to what
+    // they have beyond their captions, and are cut short (the whole text is the cell's
+    // tool tip).
+    std::vector<int> widths = widths_;
+    int excess = std::accumulate(widths.begin(), widths.end(), 0) - clientWidth;
+    std::vector<std::pair<int, int>> spare;  // column, what it can give
+    int room = 0;
+    for (const int column : {kFibreAColumn, kFibreBColumn, kResplicesColumn}) {
+        int floor = positionList_.ColumnWidthFor(column, {});
+        if (column != kResplicesColumn) floor += 2 * positionList_.RowHeight();
+        const int give = std::max(0, widths[static_cast<std::size_t>(column)] - floor);
+        spare.push_back({column, give});
+        room += give;
+    }
+    if (excess > 0 && room > 0) {
+        excess = std::min(excess, room);
+        for (const auto& [column, give] : spare)
+            widths[static_cast<std::size_t>(column)] -= (excess * give + room - 1) / room;
+    }
+    positionList_.SpreadColumns(widths, clientWidth);
 }
 
 const CJobDlg::Item* CJobDlg::ItemAt(int row) const {

@@ -99,7 +99,7 @@ TEST(PlacingProposal, TakesTheRecordsAfterTheLastPlacedInSpliceOrderAndNamesThem
     constexpr int kNextDay = 24 * 60;
     store({3, 1, 2}, "Ring");
     store({kNextDay + 6, 5, kNextDay + 4, kNextDay + 7}, "");
-    store({8}, "Other");
+    store({0}, "Other");
     JobStore jobs(*archive);
     ASSERT_TRUE(jobs.CreateJob({.name = "Empty"}).ok());
     const std::int64_t job = jobs.Job("Ring")->id;
@@ -115,7 +115,7 @@ TEST(PlacingProposal, TakesTheRecordsAfterTheLastPlacedInSpliceOrderAndNamesThem
             text += std::to_string(c.splice.record.bytes[4]) + (c.noJob ? "n " : " ");
         return text;
     };
-    // A job without records: the latest day's records of no job.
+    // A job without records: the latest day's records of no job, not the day before's.
     EXPECT_EQ(minutes(jobs.Job("Empty")->id), "4n 6n 7n ");
     // Nothing placed: from the job's first record; the test splice is left out.
     const auto first = ReadPlacingCandidates(*archive, job, {}, 2).value();

@@ -486,10 +486,13 @@ inline constexpr TextKey FieldFirstPosition{"Job", "Field_First_Position", "Firs
 inline constexpr TextKey FieldPosition{"Job", "Field_Position", "Position"};
 inline constexpr TextKey FieldCableA{"Job", "Field_Cable_A", "Cable A, first fibre"};
 inline constexpr TextKey FieldCableB{"Job", "Field_Cable_B", "Cable B, first fibre"};
-inline constexpr TextKey FieldLatest{"Job", "Field_Latest", "The latest unplaced records"};
+inline constexpr TextKey FieldLatest{"Job", "Field_Latest",
+                                     "The next records in splice order, of the job or of none"};
 inline constexpr TextKey FieldChosen{"Job", "Field_Chosen",
                                      "The records chosen in the Archive tab (%1)"};
 inline constexpr TextKey PreviewRecord{"Job", "Preview_Record", "Record"};
+inline constexpr TextKey ResplicePreview{"Job", "Resplice_Preview",
+                                         "re-splice of position %1 (replaces No. %2, %3 dB, %4)"};
 inline constexpr TextKey Placed{"Job", "Placed", "%1 records placed"};
 inline constexpr TextKey PlacedOne{"Job", "Placed_One", "%1 record placed"};
 inline constexpr TextKey Unplaced{"Job", "Taken_Off", "%1 records taken off their positions"};

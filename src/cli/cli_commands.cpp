@@ -98,11 +98,14 @@ constexpr std::array kCommands{
     CliCommand{"tray", "add JOB CLOSURE TRAY [--capacity N]",
                "a splice tray of a closure (12 positions unless told)", RunTray},
     CliCommand{"place",
-               "JOB CLOSURE TRAY POSITION --a CABLE:FIBRE --b CABLE:FIBRE (--last N|--record ID)",
+               "JOB CLOSURE TRAY POSITION --a CABLE:FIBRE --b CABLE:FIBRE (--last N|--record ID) "
+               "| JOB CLOSURE TRAY [POSITION] [--a ..] [--b ..] --next N",
                "place the job's N latest unplaced splices, oldest first, on positions POSITION.. "
                "joining fibres FIBRE.. in step, or one record; on a position that holds one "
                "the latest splice counts and the earlier ones are its replaced attempts (a "
-               "record older than a failed splice there is refused)",
+               "record older than a failed splice there is refused); --next: the N records "
+               "after the last one placed in splice order (those of no job named to the job), "
+               "from where the tray's work goes on, on the plan's fibres where it has them",
                RunPlace},
     CliCommand{"unplace", "JOB CLOSURE TRAY POSITION",
                "take the splices off a position; it stays planned", RunUnplace},

@@ -2,6 +2,7 @@
 // splices lie, kept in the archive beside the records.
 #include "cli/job_commands.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -22,6 +23,7 @@
 #include "jobs/job_verdict.h"
 #include "jobs/jobs_texts.h"
 #include "jobs/matrix_texts.h"
+#include "jobs/placing_proposal.h"
 #include "jobs/plan_import.h"
 #include "jobs/splice_matrix.h"
 #include "report/report_data.h"
@@ -364,11 +366,51 @@ jobs::FibreEnd FibreEndOf(CliContext& context, JobStore& store, std::int64_t clo
     Refuse(Refusal::NoSuchCable, name);
 }
 
+// The job's next records in splice order (those of no job too) on the tray, from
+// where its work goes on unless POSITION and the fibres are given.
+int PlaceNext(CliContext& context, const Arguments& parsed, std::size_t count) {
+    const int trayNumber = Whole(context, parsed.words[2], "TRAY", jobs::kTrayNumbers);
+    const auto archive = OpenArchive(archive::OpenFor::Writing);
+    JobStore store(*archive);
+    const jobs::JobInfo job = FindJob(store, parsed.words[0]);
+    const jobs::ClosureInfo closure = FindClosure(store, job.id, parsed.words[1]);
+    const jobs::TrayInfo tray = FindTray(store, closure.id, trayNumber);
+    const jobs::SpliceMatrix matrix = ReadMatrix(*archive, job.details.name);
+    const auto shown = std::find_if(matrix.closures.begin(), matrix.closures.end(),
+                                    [&](const auto& c) { return c.closure.id == closure.id; });
+    if (shown == matrix.closures.end()) Refuse(Refusal::NoSuchClosure, parsed.words[1]);
+    jobs::PlacingStart start = jobs::ResumeAt(*shown, trayNumber);
+    if (parsed.words.size() == 4)
+        start.position = Whole(context, parsed.words[3], "POSITION", jobs::kPositionNumbers);
+    if (const auto* a = parsed.Value("--a"))
+        start.a = FibreEndOf(context, store, closure.id, *a, "--a");
+    if (const auto* b = parsed.Value("--b"))
+        start.b = FibreEndOf(context, store, closure.id, *b, "--b");
+    const auto candidates = jobs::ReadPlacingCandidates(*archive, job.id, matrix.limits, count);
+    if (!candidates) Fail(archive::ArchiveErrorText(archive->LastError()));
+    std::vector<std::int64_t> ids;
+    for (const jobs::PlacingCandidate& c : *candidates) ids.push_back(c.splice.recordId);
+    const std::vector<jobs::ProposedPlacing> proposal =
+        jobs::ProposePlacing(*shown, tray, start, ids);
+    const JobResult placed = Done(store.Place(tray.id, jobs::StepsOf(proposal), DefaultLimits()));
+    std::printf("%s placed on tray %d from position %d\n",
+                Counted(placed.count, "splice", "splices").c_str(), trayNumber, start.position);
+    return kExitOk;
+}
+
 int Place(CliContext& context, CommandArgs args) {
-    const Arguments parsed = Parse(context, args, {"--a", "--b", "--last", "--record"});
+    const Arguments parsed = Parse(context, args, {"--a", "--b", "--last", "--record", "--next"});
     const std::string usage =
         "place needs JOB CLOSURE TRAY POSITION --a CABLE:FIBRE --b CABLE:FIBRE and either "
-        "--last N or --record ID";
+        "--last N or --record ID, or JOB CLOSURE TRAY [POSITION] --next N";
+    if (const auto* next = parsed.Value("--next")) {
+        if (parsed.words.size() < 3 || parsed.words.size() > 4 || parsed.Value("--last") ||
+            parsed.Value("--record"))
+            Usage(context, usage);
+        return PlaceNext(
+            context, parsed,
+            static_cast<std::size_t>(Whole(context, *next, "--next", jobs::kPlacingCounts)));
+    }
     const auto* a = parsed.Value("--a");
     const auto* b = parsed.Value("--b");
     const auto* last = parsed.Value("--last");

@@ -290,6 +290,20 @@ class SpliceOrder {
     Query newest_;
 };
 
+// Gives the records of no job `ids` the job `job`, as a naming does: logged for the
+// team, and kept as the naming the Archive tab can undo (once they are off their
+// positions again).
+void NameToJob(sqlite3* db, const std::string& job, std::span<const std::int64_t> ids) {
+    Change(db, "DELETE FROM naming_undo");
+    Query keep(db, "INSERT INTO naming_undo(record_id, job) VALUES (?1, NULL)");
+    for (const std::int64_t id : ids) keep.Again(id).Run();
+    Change(db,
+           "UPDATE records SET job = ?1 WHERE job IS NULL AND id IN "
+           "(SELECT record_id FROM naming_undo)",
+           job);
+    Change(db, archive::sql::RecordJobLogSql("r.id IN (SELECT record_id FROM naming_undo)"));
+}
+
 std::optional<std::string> JobNameOf(sqlite3* db, std::int64_t jobId) {
     Query q(db, "SELECT name FROM jobs WHERE id = ?1", jobId);
     if (!q.Next()) return std::nullopt;
@@ -717,47 +731,73 @@ std::optional<std::vector<std::int64_t>> JobStore::LatestUnplaced(std::int64_t j
         });
 }
 
-// Inside the caller's transaction: every record checked, then each put on its
-// position, and the placing kept as the one to undo.
-JobResult JobStore::PlaceRecords(const PlacingRequest& request) {
+namespace {
+
+// The steps of a request: its records side by side from its first position and fibres.
+std::vector<PlacingStep> StepsOf(const PlacingRequest& request) {
+    std::vector<PlacingStep> steps;
+    steps.reserve(request.records.size());
+    for (std::size_t k = 0; k < request.records.size(); ++k) {
+        const int step = static_cast<int>(k);
+        steps.push_back({request.records[k],
+                         request.firstPosition + step,
+                         {request.a.cable, request.a.fibre + step},
+                         {request.b.cable, request.b.fibre + step}});
+    }
+    return steps;
+}
+
+}  // namespace
+
+// Inside the caller's transaction: every record checked, those of no job named to the
+// tray's job, then each put on its position, and the placing kept as the one to undo.
+JobResult JobStore::PlaceRecords(std::int64_t trayId, std::span<const PlacingStep> steps,
+                                 const Limits& limits) {
     sqlite3* db = archive_.Connection();
-    const auto tray = ReadTray(db, request.trayId);
-    if (!tray) return Refuse(Refusal::NoSuchTray, std::to_string(request.trayId));
+    const auto tray = ReadTray(db, trayId);
+    if (!tray) return Refuse(Refusal::NoSuchTray, std::to_string(trayId));
     Query state(db, kRecordStateSql);
     std::set<std::int64_t> seen;
-    for (const std::int64_t id : request.records) {
-        const auto record = ReadRecordState(state, id);
-        const std::string named = std::to_string(id);
+    std::vector<std::int64_t> unnamed;
+    for (const PlacingStep& step : steps) {
+        const auto record = ReadRecordState(state, step.record);
+        const std::string named = std::to_string(step.record);
         if (!record) return Refuse(Refusal::NoSuchRecord, named);
-        if (record->job != tray->job) return Refuse(Refusal::RecordOfOtherJob, named);
+        if (!record->job) unnamed.push_back(step.record);
+        if (record->job && *record->job != tray->job)
+            return Refuse(Refusal::RecordOfOtherJob, named);
         if (record->test) return Refuse(Refusal::RecordIsTestSplice, named);
-        if (record->placed || !seen.insert(id).second) return Refuse(Refusal::RecordPlaced, named);
+        if (record->placed || !seen.insert(step.record).second)
+            return Refuse(Refusal::RecordPlaced, named);
     }
+    if (!unnamed.empty()) NameToJob(db, tray->job, unnamed);
     Planner planner(db, *tray);
-    SpliceOrder order(db, tray->job, request.limits);
+    SpliceOrder order(db, tray->job, limits);
     Change(db, "DELETE FROM placing_undo");
     Query place(db, "INSERT INTO placings(record_id, position_id) VALUES (?1, ?2)");
     Query keep(db, "INSERT INTO placing_undo(record_id, position_id, made) VALUES (?1, ?2, ?3)");
-    for (std::size_t k = 0; k < request.records.size(); ++k) {
-        const int step = static_cast<int>(k);
-        auto planned =
-            planner.Plan(request.firstPosition + step, {request.a.cable, request.a.fibre + step},
-                         {request.b.cable, request.b.fibre + step});
+    for (const PlacingStep& step : steps) {
+        auto planned = planner.Plan(step.position, step.a, step.b);
         if (auto* refused = std::get_if<JobResult>(&planned)) return *refused;
         const auto [position, made] = std::get<Planner::Planned>(planned);
-        if (order.UnderNewerFailure(request.records[k], position))
-            return Refuse(Refusal::OlderThanFailure, std::to_string(request.records[k]));
-        place.Again(request.records[k], position).Run();
-        keep.Again(request.records[k], position, int{made}).Run();
+        if (order.UnderNewerFailure(step.record, position))
+            return Refuse(Refusal::OlderThanFailure, std::to_string(step.record));
+        place.Again(step.record, position).Run();
+        keep.Again(step.record, position, int{made}).Run();
     }
-    return Counted(request.records.size());
+    return Counted(steps.size());
 }
 
 JobResult JobStore::Place(const PlacingRequest& request) {
+    return Place(request.trayId, StepsOf(request), request.limits);
+}
+
+JobResult JobStore::Place(std::int64_t trayId, std::span<const PlacingStep> steps,
+                          const Limits& limits) {
     return Guard("placing splices", true, [&]() -> JobResult {
-        if (request.records.empty()) return Counted(0);
+        if (steps.empty()) return Counted(0);
         WriteTransaction tx(archive_.Connection());
-        JobResult result = PlaceRecords(request);
+        JobResult result = PlaceRecords(trayId, steps, limits);
         if (result.ok()) tx.Commit();
         return result;
     });
@@ -774,7 +814,7 @@ JobResult JobStore::PlaceLatest(const PlacingRequest& request, std::size_t count
         if (latest.records.size() < count)
             return Refuse(Refusal::NotEnoughUnplaced, std::to_string(latest.records.size()));
         if (latest.records.empty()) return Counted(0);
-        JobResult result = PlaceRecords(latest);
+        JobResult result = PlaceRecords(latest.trayId, StepsOf(latest), latest.limits);
         if (result.ok()) tx.Commit();
         return result;
     });

@@ -13,10 +13,11 @@
 // where "Route 7" is.
 //
 // Placing: a record sits on at most one position, and only on a position of its own
-// job. A position may hold several records: the one of the latest splice time is the
-// one that counts, the earlier ones are the attempts it replaced. A record older
-// than a failed splice on the position is refused there: a re-splice comes after the
-// splice it replaces. A record marked as a test splice is neither placed nor counted.
+// job (a record of no job is named to the job it is placed in). A position may hold several
+// records: the one of the latest splice time is the one that counts, the earlier ones are the
+// attempts it replaced. A record older than a failed splice on the position is refused there: a
+// re-splice comes after the splice it replaces. A record marked as a test splice is neither placed
+// nor counted.
 //
 // Planning: a position may be planned (which fibres it joins) before anything is
 // placed on it, one at a time or a whole plan at once.
@@ -180,6 +181,16 @@ struct PlacingRequest {
     Limits limits{};
 };
 
+// One record onto one position of a tray, joining fibre a to fibre b: placings need
+// not be side by side (a plan's positions join the fibres it names).
+struct PlacingStep {
+    std::int64_t record = 0;
+    int position = 0;
+    FibreEnd a;
+    FibreEnd b;
+    bool operator==(const PlacingStep&) const = default;
+};
+
 // One position of a plan, named as a plan file names it: the closure by its name,
 // the tray and position by their numbers, each end by its cable's name and fibre.
 struct PlannedPosition {
@@ -243,7 +254,10 @@ class JobStore {
     // oldest first; fewer when it has fewer.
     std::optional<std::vector<std::int64_t>> LatestUnplaced(std::int64_t jobId, std::size_t count);
     // All or nothing, in one transaction; kept so that UndoLastPlacing can take it back.
+    // A record of no job is given the tray's job.
     JobResult Place(const PlacingRequest& request);
+    // Place, one step at a time; `limits` as PlacingRequest::limits.
+    JobResult Place(std::int64_t trayId, std::span<const PlacingStep> steps, const Limits& limits);
     // Place with the job's `count` latest unplaced records (as LatestUnplaced gives
     // them, read in the same transaction) instead of request.records; refused
     // (NotEnoughUnplaced) when the job has fewer.
@@ -267,7 +281,8 @@ class JobStore {
     // (thrown as an internal exception) becomes the archive's error, naming `what`.
     template <class Work>
     auto Guard(const char* what, bool writes, Work work) -> decltype(work());
-    JobResult PlaceRecords(const PlacingRequest& request);
+    JobResult PlaceRecords(std::int64_t trayId, std::span<const PlacingStep> steps,
+                           const Limits& limits);
 
     archive::Archive& archive_;
 };

@@ -95,6 +95,7 @@ TEST_F(JobCliTest, AJobIsBuiltPlacedAndShownAndEveryRefusalChangesNothing) {
         {{"place", kJob, "C-17", "2", "1", "--a", "F-112:20", "--b", "F-113:20", "--record", first},
          "is already placed"},
         {{"place", kJob, "C-17", "2", "1", "--a", "F-112:20", "--last", "1"}, "place needs"},
+        {{"place", kJob, "C-17", "2", "--next", "1", "--last", "1"}, "place needs"},
         {{"cable", "add", kJob, "C-17", "F-9", "900"},
          "FIBRES needs a whole number from 12 to 864, not '900'"},
         {{"closure", "add", kJob, "C-19", "--lat", "10"}, "Give both latitude"},
@@ -130,6 +131,10 @@ TEST_F(JobCliTest, AJobIsBuiltPlacedAndShownAndEveryRefusalChangesNothing) {
     // Planned ahead of splicing: the job is in progress, 12 of 14 positions spliced.
     Ok({"plan", "add", kJob, "C-17", "2", "1", "--a", "F-112:30", "--b", "F-113:30"});
     Ok({"plan", "add", kJob, "C-17", "2", "2", "--a", "F-112:31", "--b", "F-113:31"});
+    // Nothing was spliced after the latest placed: the tray's next placing, at its first
+    // planned position, takes no record.
+    EXPECT_EQ(Ok({"place", kJob, "C-17", "2", "--next", "5"}),
+              "0 splices placed on tray 2 from position 1\n");
     jobs = test::Lines(Ok({"job", "list"}));
     std::vector<std::string> fields;
     for (std::size_t at = 0, tab = 0; tab != std::string::npos; at = tab + 1)

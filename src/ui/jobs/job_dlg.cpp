@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 #include "archive/archive_texts.h"
 #include "base/app_config.h"
@@ -18,6 +19,7 @@
 #include "jobs/job_verdict.h"
 #include "jobs/jobs_texts.h"
 #include "jobs/matrix_texts.h"
+#include "jobs/placing_proposal.h"
 #include "report/report_data.h"
 #include "ui/app/message_box.h"
 #include "ui/app/qt_text.h"
@@ -577,7 +579,27 @@ void CJobDlg::SizeColumns(int clientWidth) {
     if (widths_.empty())
         for (int column = 0; column < kColumns; ++column)
             widths_.push_back(positionList_.ColumnWidthFor(column, {}));
-    positionList_.SpreadColumns(widths_, clientWidth);
+    // Too narrow for every text: the fibres' texts (their colours are in the swatches
+    // too) and the replaced attempts give up what is missing, in proportion to what
+    // they have beyond their captions, and are cut short (the whole text is the cell's
+    // tool tip).
+    std::vector<int> widths = widths_;
+    int excess = std::accumulate(widths.begin(), widths.end(), 0) - clientWidth;
+    std::vector<std::pair<int, int>> spare;  // column, what it can give
+    int room = 0;
+    for (const int column : {kFibreAColumn, kFibreBColumn, kResplicesColumn}) {
+        int floor = positionList_.ColumnWidthFor(column, {});
+        if (column != kResplicesColumn) floor += 2 * positionList_.RowHeight();
+        const int give = std::max(0, widths[static_cast<std::size_t>(column)] - floor);
+        spare.push_back({column, give});
+        room += give;
+    }
+    if (excess > 0 && room > 0) {
+        excess = std::min(excess, room);
+        for (const auto& [column, give] : spare)
+            widths[static_cast<std::size_t>(column)] -= (excess * give + room - 1) / room;
+    }
+    positionList_.SpreadColumns(widths, clientWidth);
 }
 
 const CJobDlg::Item* CJobDlg::ItemAt(int row) const {
@@ -873,20 +895,6 @@ void CJobDlg::OnBnClickedDelete() {
         });
 }
 
-const jobs::MatrixSplice* CJobDlg::SpliceOf(std::int64_t recordId) const {
-    if (!matrix_) return nullptr;
-    for (const auto* list : {&matrix_->unplaced, &matrix_->testSplices})
-        for (const jobs::MatrixSplice& s : *list)
-            if (s.recordId == recordId) return &s;
-    for (const jobs::MatrixClosure& closure : matrix_->closures)
-        for (const jobs::MatrixRow& row : closure.rows) {
-            if (row.splice && row.splice->recordId == recordId) return &*row.splice;
-            for (const jobs::MatrixSplice& s : row.resplices)
-                if (s.recordId == recordId) return &s;
-        }
-    return nullptr;
-}
-
 void CJobDlg::OnBnClickedPlace() {
     const jobs::MatrixClosure* closure = ChosenClosure();
     if (!closure || closure->trays.empty()) return ShowBox(Text(jt::ChooseTray));
@@ -907,36 +915,11 @@ void CJobDlg::OnBnClickedPlace() {
         for (const jobs::CableInfo& cable : closure->cables)
             form->Choice(end)->addItem(Q(cable.details.name),
                                        QVariant::fromValue<qlonglong>(cable.id));
-    if (closure->cables.size() > 1) form->Choice("b")->setCurrentIndex(1);
-    CJobForm* f = form.get();
-    // Where the work goes on: the tray's first position not yet spliced, and each
-    // cable's fibre after the last one the closure's positions join.
-    const auto proposeStart = [f, closure] {
-        const int tray = f->Choice("tray")->currentIndex();
-        const int number =
-            closure->trays[static_cast<std::size_t>(std::max(tray, 0))].details.number;
-        int first = 1;
-        for (const jobs::MatrixRow& row : closure->rows)
-            if (row.tray == number && row.splice) first = std::max(first, row.position + 1);
-        f->Number("position")->setValue(first);
-        for (const char* end : {"a", "b"}) {
-            const std::string cable = f->Choice(end)->currentText().toStdString();
-            int fibre = 1;
-            for (const jobs::MatrixRow& row : closure->rows)
-                for (const jobs::MatrixEnd* e : {&row.a, &row.b})
-                    if (e->cable == cable && row.splice) fibre = std::max(fibre, e->fibre + 1);
-            f->Number(std::string(end) + ".fibre")->setValue(fibre);
-        }
-    };
-    proposeStart();
-    connect(&tray, &QComboBox::activated, this, proposeStart);
-    const int unplaced = static_cast<int>(std::min<std::size_t>(matrix_->unplaced.size(), 1000));
-    QRadioButton& latest =
-        form->AddRadio("latest", Q(jt::FieldLatest), "count", std::clamp(unplaced, 1, 12),
-                       jobs::kPlacingCounts.min, jobs::kPlacingCounts.max);
+    QRadioButton& next = form->AddRadio("latest", Q(jt::FieldLatest), "count", 12,
+                                        jobs::kPlacingCounts.min, jobs::kPlacingCounts.max);
     QRadioButton& archived =
         form->AddRadio("archived", Q(jt::FieldChosen).arg(archiveChoiceCount_));
-    latest.setChecked(true);
+    next.setChecked(true);
     archived.setEnabled(archiveChoiceCount_ > 0);
     CListCtrlEx& preview = form->AddList("preview");
     preview.InsertColumn(0, Q(jt::ColPosition), Qt::AlignHCenter);
@@ -945,88 +928,113 @@ void CJobDlg::OnBnClickedPlace() {
     preview.InsertColumn(3, Q(jt::PreviewRecord), Qt::AlignHCenter);
     preview.setMinimumSize(420, 160);
     form->resize(560, 420);
+    CJobForm* f = form.get();
+    // Where the tray's work goes on, as the core proposes it; the count fills the tray.
+    const auto resume = [this, f, closure] {
+        const jobs::TrayInfo& t =
+            closure
+                ->trays[static_cast<std::size_t>(std::max(f->Choice("tray")->currentIndex(), 0))];
+        const jobs::PlacingStart start = jobs::ResumeAt(*closure, t.details.number);
+        f->Number("position")->setValue(start.position);
+        for (const auto& [end, at] : {std::pair{"a", start.a}, std::pair{"b", start.b}}) {
+            QComboBox* cable = f->Choice(end);
+            cable->setCurrentIndex(
+                std::max(0, cable->findData(QVariant::fromValue<qlonglong>(at.cable))));
+            f->Number(std::string(end) + ".fibre")->setValue(at.fibre);
+        }
+        f->Number("count")->setValue(std::max(1, t.details.capacity - start.position + 1));
+        PreviewPlacing();
+    };
     for (const char* field : {"position", "a.fibre", "b.fibre", "count"})
         connect(f->Number(field), &QSpinBox::valueChanged, this, [this] { PreviewPlacing(); });
-    for (const char* field : {"tray", "a", "b"})
+    for (const char* field : {"a", "b"})
         connect(f->Choice(field), &QComboBox::currentIndexChanged, this,
                 [this] { PreviewPlacing(); });
-    connect(&latest, &QRadioButton::toggled, this, [this] { PreviewPlacing(); });
+    connect(&tray, &QComboBox::currentIndexChanged, this, resume);
+    connect(&next, &QRadioButton::toggled, this, [this] { PreviewPlacing(); });
     OpenForm(
         std::move(form),
         [this, f] {
-            jobs::PlacingRequest request;
-            request.trayId = f->Choice("tray")->currentData().toLongLong();
-            request.firstPosition = f->Number("position")->value();
-            request.a = {f->Choice("a")->currentData().toLongLong(), f->Number("a.fibre")->value()};
-            request.b = {f->Choice("b")->currentData().toLongLong(), f->Number("b.fibre")->value()};
-            request.records = previewIds_;
-            request.limits = report::LoadLimits(Config().AppDirectory);
-            return [request](jobs::JobStore& store) { return store.Place(request); };
+            const std::int64_t trayId = f->Choice("tray")->currentData().toLongLong();
+            const std::vector<jobs::PlacingStep> steps = jobs::StepsOf(proposal_);
+            const Limits limits = report::LoadLimits(Config().AppDirectory);
+            return [trayId, steps, limits](jobs::JobStore& store) {
+                return store.Place(trayId, steps, limits);
+            };
         },
         [](const jobs::JobResult& result) {
             return Q(CountText(result.count, jt::PlacedOne, jt::Placed));
         });
-    PreviewPlacing();
+    resume();
 }
 
 void CJobDlg::PreviewPlacing() {
     CJobForm* f = form_.get();
     if (!f || !f->List("preview") || !matrix_ || !Archiver()) return;
-    const bool useLatest = f->Radio("latest")->isChecked();
-    f->Number("count")->setEnabled(useLatest);
+    const bool next = f->Radio("latest")->isChecked();
+    f->Number("count")->setEnabled(next);
     f->AllowOk(false);
     const int serial = ++previewSerial_;
     const std::int64_t jobId = matrix_->job.id;
     const std::size_t count = static_cast<std::size_t>(f->Number("count")->value());
-    const ChosenIds chosen = archiveChoice_;
+    const ChosenIds chosen = next ? nullptr : archiveChoice_;
+    const Limits limits = matrix_->limits;
     ++pending_;
-    Archiver()->PostQuery([page = QPointer(this), serial, jobId, count, useLatest, chosen](
+    Archiver()->PostQuery([page = QPointer(this), serial, jobId, count, chosen, limits](
                               archive::Archive* archive, const archive::ArchiveError&) {
-        std::vector<std::int64_t> ids;
-        if (archive && useLatest) {
-            if (auto latest = jobs::JobStore(*archive).LatestUnplaced(jobId, count))
-                ids = std::move(*latest);
-        } else if (archive && chosen) {
-            ids = *chosen;
-        }
-        OnWindow(page, [page, serial, ids] {
-            --page->pending_;
-            if (serial == page->previewSerial_) page->ShowPreview(ids);
-        });
+        std::optional<std::vector<jobs::PlacingCandidate>> records;
+        if (archive && chosen)
+            records = jobs::ReadRecordsToPlace(*archive, *chosen, limits);
+        else if (archive)
+            records = jobs::ReadPlacingCandidates(*archive, jobId, limits, count);
+        OnWindow(page,
+                 [page, serial, records = records.value_or(std::vector<jobs::PlacingCandidate>{})] {
+                     --page->pending_;
+                     if (serial == page->previewSerial_) page->ShowPreview(records);
+                 });
     });
 }
 
-void CJobDlg::ShowPreview(const std::vector<std::int64_t>& ids) {
+void CJobDlg::ShowPreview(const std::vector<jobs::PlacingCandidate>& records) {
     CJobForm* f = form_.get();
     CListCtrlEx* preview = f ? f->List("preview") : nullptr;
-    if (!preview || !matrix_) return;
-    // In time order, as they were spliced, beside the positions they will fill.
-    std::vector<std::pair<const jobs::MatrixSplice*, std::int64_t>> records;
-    for (const std::int64_t id : ids) records.push_back({SpliceOf(id), id});
-    std::stable_sort(records.begin(), records.end(), [](const auto& x, const auto& y) {
-        if (!x.first || !y.first) return x.first != nullptr && y.first == nullptr;
-        return TimeText(x.first->record) < TimeText(y.first->record);
-    });
-    previewIds_.clear();
-    const int position = f->Number("position")->value();
-    const int fibreA = f->Number("a.fibre")->value();
-    const int fibreB = f->Number("b.fibre")->value();
-    const QString cableA = f->Choice("a")->currentText();
-    const QString cableB = f->Choice("b")->currentText();
+    const jobs::MatrixClosure* closure = ChosenClosure();
+    if (!preview || !matrix_ || !closure) return;
+    const std::int64_t trayId = f->Choice("tray")->currentData().toLongLong();
+    const auto tray = std::find_if(closure->trays.begin(), closure->trays.end(),
+                                   [&](const jobs::TrayInfo& t) { return t.id == trayId; });
+    std::vector<std::int64_t> ids;
+    for (const jobs::PlacingCandidate& c : records) ids.push_back(c.splice.recordId);
+    const jobs::PlacingStart start{
+        f->Number("position")->value(),
+        {f->Choice("a")->currentData().toLongLong(), f->Number("a.fibre")->value()},
+        {f->Choice("b")->currentData().toLongLong(), f->Number("b.fibre")->value()}};
+    proposal_ = tray == closure->trays.end() ? std::vector<jobs::ProposedPlacing>{}
+                                             : jobs::ProposePlacing(*closure, *tray, start, ids);
+    const auto cableName = [closure](const jobs::FibreEnd& end) {
+        for (const jobs::CableInfo& cable : closure->cables)
+            if (cable.id == end.cable)
+                return QStringLiteral("%1:%2").arg(Q(cable.details.name)).arg(end.fibre);
+        return QString::number(end.fibre);
+    };
+    const jobs::MatrixCaptions words = jobs::LoadMatrixCaptions();
     const TableLanguage language = TableLanguageFor(Config().EnglishFlag);
     std::vector<CListCtrlEx::Row> rows;
-    for (std::size_t k = 0; k < records.size(); ++k) {
-        const auto [splice, id] = records[k];
-        previewIds_.push_back(id);
-        const int step = static_cast<int>(k);
-        const QString record = splice ? QStringLiteral("%1  %2  %3 dB")
-                                            .arg(Q(TimeText(splice->record)),
-                                                 Q(ResultListText(splice->record, language)),
-                                                 Q(LossText(splice->record)))
-                                      : QStringLiteral("#%1").arg(id);
-        rows.push_back({{QString::number(position + step),
-                         QStringLiteral("%1:%2").arg(cableA).arg(fibreA + step),
-                         QStringLiteral("%1:%2").arg(cableB).arg(fibreB + step), record},
+    for (std::size_t k = 0; k < proposal_.size(); ++k) {
+        const jobs::ProposedPlacing& p = proposal_[k];
+        const SpliceRecord& record = records[k].splice.record;
+        QString position = QString::number(p.position);
+        if (const auto& old = p.replaces)
+            position = Q(jt::ResplicePreview)
+                           .arg(p.position)
+                           .arg(old->number)
+                           .arg(Q(LossText(old->record)))
+                           .arg(Q(words.State(old->mark == Mark::Pass ? jobs::JobState::Passed
+                                                                      : jobs::JobState::Failed)));
+        rows.push_back({{position, cableName(p.a), cableName(p.b),
+                         QStringLiteral("%1  %2  %3 dB")
+                             .arg(Q(TimeText(record)), Q(ResultListText(record, language)),
+                                  Q(LossText(record)))},
                         0});
     }
     preview->DeleteAllItems();

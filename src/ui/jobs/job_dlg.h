@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "jobs/job_store.h"
+#include "jobs/placing_proposal.h"
 #include "jobs/splice_diagram.h"
 #include "jobs/splice_matrix.h"
 #include "ui/app/page_dlg.h"
@@ -149,8 +150,7 @@ class CJobDlg : public CPageDlg {
     void EditTray(std::int64_t closureId, const jobs::TrayInfo* tray);
     // The place form's records: asked again whenever its source or count changes.
     void PreviewPlacing();
-    void ShowPreview(const std::vector<std::int64_t>& ids);
-    const jobs::MatrixSplice* SpliceOf(std::int64_t recordId) const;
+    void ShowPreview(const std::vector<jobs::PlacingCandidate>& records);
     const Item* ItemAt(int row) const;
     template <class Done>
     static void OnWindow(const QPointer<CJobDlg>& page, Done done);
@@ -172,8 +172,8 @@ class CJobDlg : public CPageDlg {
     const jobs::DiagramTexts texts_;
     ChosenIds archiveChoice_;
     int archiveChoiceCount_ = 0;
-    // The records the place form shows, in the order they will be placed.
-    std::vector<std::int64_t> previewIds_;
+    // What the place form shows: each record with its position and fibres.
+    std::vector<jobs::ProposedPlacing> proposal_;
     int previewSerial_ = 0;
 
     CPagedTableModel positionModel_;

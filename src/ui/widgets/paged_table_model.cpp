@@ -127,7 +127,8 @@ QVariant CPagedTableModel::data(const QModelIndex& index, int role) const {
         for (const QColor& colour : row->swatches[column]) swatches << colour;
         return swatches;
     }
-    if (role != Qt::DisplayRole) return {};
+    // A cell's tool tip is its whole text, for a column too narrow to show it.
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
     const int page = index.row() / kPageRows;
     const Row* row = RowAt(index.row());
     if (!row) {

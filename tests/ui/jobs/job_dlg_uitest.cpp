@@ -9,6 +9,7 @@
 #include "support/page_fixture.h"
 #include "ui/app/qt_text.h"
 #include "ui/app/ui_colours.h"
+#include "ui/history/history_dlg.h"
 #include "ui/jobs/job_dlg.h"
 
 namespace velmora::ui {
@@ -70,7 +71,7 @@ TEST_F(JobPageTest, BuildAJobPlaceSplicesRedoAFailureAndUndoIt) {
     Page().OnBnClickedNewJob();
     Submit({{"name", "Riverside"}, {"customer", "City fibre"}});
     std::vector<SpliceRecord> records;
-    for (int i = 0; i < 4; ++i) records.push_back(Splice(i, i == 2));
+    for (int i = 0; i < 3; ++i) records.push_back(Splice(i, i == 1));
     Store(records);
     Page().Refresh();
     ASSERT_TRUE(Settled());
@@ -93,20 +94,20 @@ TEST_F(JobPageTest, BuildAJobPlaceSplicesRedoAFailureAndUndoIt) {
     Submit({}, {{"capacity", 12}});
     ASSERT_TRUE(Page().Choose(Node::Tray, "C-17", 1));
 
-    // The three latest records fill positions 1 to 3, in time order.
+    // The job's records fill positions 1 to 3, in splice order.
     Page().OnBnClickedPlace();
-    Submit({}, {{"count", 3}, {"a.fibre", 13}, {"b.fibre", 1}});
+    Submit({}, {{"a.fibre", 13}, {"b.fibre", 1}});
     EXPECT_FALSE(Page().Form()->isVisible());
-    const QString time1 = Q(TimeText(records[1])), time2 = Q(TimeText(records[2]));
-    const QString time3 = Q(TimeText(records[3]));
+    const QString time0 = Q(TimeText(records[0])), time1 = Q(TimeText(records[1]));
+    const QString time2 = Q(TimeText(records[2]));
     const Texts placed{
         "1|F-112|13: tube 2 orange, blue|F-113|1: tube 1 blue, blue|0.02|Passed|" +
-            QString(sim::kSimSerialNumber) + "|" + time1 + "|",
+            QString(sim::kSimSerialNumber) + "|" + time0 + "|",
         "2|F-112|14: tube 2 orange, orange|F-113|2: tube 1 blue, orange|0.40|Failed on the "
         "splicer|" +
-            QString(sim::kSimSerialNumber) + "|" + time2 + "|",
+            QString(sim::kSimSerialNumber) + "|" + time1 + "|",
         "3|F-112|15: tube 2 orange, green|F-113|3: tube 1 blue, green|0.02|Passed|" +
-            QString(sim::kSimSerialNumber) + "|" + time3 + "|"};
+            QString(sim::kSimSerialNumber) + "|" + time2 + "|"};
     EXPECT_EQ(Rows(), placed);
     EXPECT_EQ(Page().PositionModel().index(1, 0).data(Qt::BackgroundRole).value<QColor>(),
               kFailedRowColour);
@@ -115,18 +116,22 @@ TEST_F(JobPageTest, BuildAJobPlaceSplicesRedoAFailureAndUndoIt) {
     ASSERT_NE(Page().DiagramView().Diagram(), nullptr);
     EXPECT_EQ(Page().DiagramView().Diagram()->links.size(), 3u);
 
-    // The failure redone: a newer splice on position 2 counts, the failure is the attempt
-    // it replaced, named.
+    // The failure redone: only its position typed, the preview names what it replaces;
+    // the newer splice counts, the failure is the attempt it replaced.
     Store({Splice(10)});
     Page().Refresh();
     ASSERT_TRUE(Settled());
     Page().OnBnClickedPlace();
-    Submit({}, {{"position", 2}, {"count", 1}, {"a.fibre", 14}, {"b.fibre", 2}});
+    Page().Form()->Number("position")->setValue(2);
+    ASSERT_TRUE(Settled());
+    EXPECT_EQ(Page().Form()->List("preview")->GetItemText(0, 0),
+              "re-splice of position 2 (replaces No. 2, 0.40 dB, failed)");
+    Submit({});
     ASSERT_EQ(Rows().size(), 3u);
     EXPECT_EQ(Rows()[1],
               "2|F-112|14: tube 2 orange, orange|F-113|2: tube 1 blue, orange|0.02|Passed|" +
                   QString(sim::kSimSerialNumber) + "|" + Q(TimeText(Splice(10))) +
-                  "|No. 3, 0.40 dB, Splice failed");
+                  "|No. 2, 0.40 dB, Splice failed");
     EXPECT_FALSE(Page().PositionModel().index(1, 0).data(Qt::BackgroundRole).isValid());
 
     Page().OnBnClickedUndoPlacing();
@@ -142,7 +147,54 @@ TEST_F(JobPageTest, BuildAJobPlaceSplicesRedoAFailureAndUndoIt) {
     CPagedTableModel& archived = dlg->ArchivePage().RecordModel();
     for (int r = 0; r < archived.rowCount(); ++r)
         places.push_back(archived.index(r, archived.columnCount() - 1).data().toString());
-    EXPECT_EQ(places, (Texts{"", "C-17 / 1 / 1", "C-17 / 1 / 2", "C-17 / 1 / 3", ""}));
+    EXPECT_EQ(places, (Texts{"C-17 / 1 / 1", "C-17 / 1 / 2", "C-17 / 1 / 3", ""}));
+}
+
+// A day's download from the splicer placed tray by tray from the Job tab alone: each
+// tray takes the next twelve in splice order, with the next fibres, nothing typed but
+// names. Every click is counted.
+TEST_F(JobPageTest, ADaysDownloadPlacedTrayByTrayInAFewClicks) {
+    int clicks = 0;
+    const auto click = [&](auto action) {
+        ++clicks;
+        action();
+        ASSERT_TRUE(Settled());
+    };
+    ASSERT_TRUE(Connect());
+    SelectTab(kHistoryTab);
+    dlg->HistoryPage().OnBnClickedReceive();
+    ASSERT_TRUE(WaitFor([&] { return !dlg->HistoryPage().Downloading(); }));
+    clicks += 4;  // open the port, the Result tab, Receive, the Job tab
+    SelectTab(kJobTab);
+    click([&] { Page().OnBnClickedNewJob(); });
+    click([&] { Submit({{"name", "Riverside"}}); });
+    click([&] { Page().OnBnClickedAddClosure(); });
+    click([&] { Submit({{"name", "C-17"}}); });
+    for (const char* cable : {"F-112", "F-113"}) {
+        click([&] { Page().OnBnClickedAddCable(); });
+        click([&] { Submit({{"name", cable}}, {{"fibres", 24}}); });
+    }
+    for (int tray = 1; tray <= 2; ++tray) {
+        click([&] { Page().OnBnClickedAddTray(); });
+        click([&] { Submit({}); });
+    }
+    for (int tray = 1; tray <= 2; ++tray) {
+        click([&] { ASSERT_TRUE(Page().Choose(Node::Tray, "C-17", tray)); });
+        click([&] { Page().OnBnClickedPlace(); });
+        click([&] { Submit({}); });
+        // The latest day's records (the splicer's 121st to 150th) in splice order.
+        const Texts rows = Rows();
+        ASSERT_EQ(rows.size(), 12u);
+        for (int k = 0; k < 12; ++k) {
+            const int fibre = 12 * (tray - 1) + k + 1;
+            const QStringList cells = rows[static_cast<std::size_t>(k)].split('|');
+            EXPECT_EQ(cells[0].toInt(), k + 1);
+            EXPECT_TRUE(cells[2].startsWith(QString::number(fibre) + ":"))
+                << cells[2].toStdString();
+            EXPECT_EQ(cells[8], Q(TimeText(SpliceRecord{sim::SampleRecord(108 + 12 * tray + k)})));
+        }
+    }
+    EXPECT_EQ(clicks, 22);
 }
 
 }  // namespace

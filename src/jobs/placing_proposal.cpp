@@ -1,0 +1,173 @@
+#include "jobs/placing_proposal.h"
+
+#include <algorithm>
+#include <string>
+
+#include "archive/database.h"
+
+namespace velmora::jobs {
+namespace {
+
+using Query = archive::db::Statement;
+
+std::int64_t CableId(const MatrixClosure& closure, const std::string& name) {
+    for (const CableInfo& cable : closure.cables)
+        if (cable.details.name == name) return cable.id;
+    return 0;
+}
+
+// The fibre after the last one of `cable` the closure's positions join.
+int NextFibre(const MatrixClosure& closure, std::int64_t cable) {
+    int fibre = 1;
+    for (const MatrixRow& row : closure.rows)
+        for (const MatrixEnd* end : {&row.a, &row.b})
+            if (CableId(closure, end->cable) == cable) fibre = std::max(fibre, end->fibre + 1);
+    return fibre;
+}
+
+const MatrixRow* RowAt(const MatrixClosure& closure, int tray, int position) {
+    for (const MatrixRow& row : closure.rows)
+        if (row.tray == tray && row.position == position) return &row;
+    return nullptr;
+}
+
+// A row of "SELECT id, bytes, job IS NULL, ..." as a candidate judged by `limits`.
+PlacingCandidate CandidateOf(const Query& q, const Limits& limits) {
+    PlacingCandidate c;
+    c.splice.recordId = q.Int(0);
+    const auto bytes = q.Blob(1);
+    std::copy_n(bytes.begin(), std::min(bytes.size(), kRecordSize), c.splice.record.bytes.begin());
+    c.splice.mark = Judge(c.splice.record, limits);
+    c.noJob = q.Int(2) != 0;
+    return c;
+}
+
+}  // namespace
+
+std::optional<std::vector<PlacingCandidate>> ReadPlacingCandidates(archive::Archive& archive,
+                                                                   std::int64_t jobId,
+                                                                   const Limits& limits,
+                                                                   std::size_t limit) {
+    return archive.Run(
+        "reading records to place", [&]() -> std::optional<std::vector<PlacingCandidate>> {
+            sqlite3* db = archive.Connection();
+            const archive::db::Transaction read(db, archive::db::For::Reading);
+            Query job(db, "SELECT name FROM jobs WHERE id = ?1", jobId);
+            if (!job.Next())
+                throw archive::ArchiveError{archive::ErrorCode::NotFound,
+                                            "there is no job " + std::to_string(jobId)};
+            const std::string name = job.Text(0);
+            // Where the job's work stands: its last placed record; else just before its
+            // first record; else, for a job without records, before the first record of
+            // the day of the latest record of no job (the day's download).
+            Query anchor(db,
+                         "SELECT coalesce("
+                         "(SELECT max(ordinal) FROM records WHERE job = ?1 AND EXISTS "
+                         "(SELECT 1 FROM placings WHERE record_id = records.id)), "
+                         "(SELECT min(ordinal) - 1 FROM records WHERE job = ?1), "
+                         "(SELECT min(ordinal) - 1 FROM records WHERE splice_time >= "
+                         "(SELECT splice_time / 1000000 * 1000000 FROM records WHERE job IS NULL "
+                         "AND splice_time IS NOT NULL ORDER BY ordinal DESC LIMIT 1)))",
+                         name);
+            anchor.Next();
+            const bool anchored = !anchor.IsNull(0);
+            const std::int64_t after = anchored ? anchor.Int(0) : 0;
+            const std::string free =
+                "(job = ?1 OR job IS NULL) "
+                "AND NOT EXISTS (SELECT 1 FROM placings WHERE record_id = records.id) "
+                "AND NOT EXISTS (SELECT 1 FROM test_splices WHERE record_id = records.id)";
+            const std::string columns = "SELECT id, bytes, job IS NULL, ordinal FROM records ";
+            Query q(db,
+                    anchored
+                        ? columns + "WHERE ordinal > ?2 AND " + free + " ORDER BY ordinal LIMIT ?3"
+                        : "SELECT * FROM (" + columns + "WHERE " + free +
+                              " ORDER BY ordinal DESC LIMIT ?3) ORDER BY ordinal",
+                    name, after, static_cast<std::int64_t>(limit));
+            std::vector<PlacingCandidate> candidates;
+            while (q.Next()) candidates.push_back(CandidateOf(q, limits));
+            return candidates;
+        });
+}
+
+std::optional<std::vector<PlacingCandidate>> ReadRecordsToPlace(archive::Archive& archive,
+                                                                std::span<const std::int64_t> ids,
+                                                                const Limits& limits) {
+    return archive.Run(
+        "reading records to place", [&]() -> std::optional<std::vector<PlacingCandidate>> {
+            Query q(archive.Connection(),
+                    "SELECT id, bytes, job IS NULL, ordinal FROM records WHERE id = ?1");
+            std::vector<std::pair<std::int64_t, PlacingCandidate>> found;
+            for (const std::int64_t id : ids)
+                if (q.Again(id).Next()) found.push_back({q.Int(3), CandidateOf(q, limits)});
+            std::stable_sort(found.begin(), found.end(),
+                             [](const auto& x, const auto& y) { return x.first < y.first; });
+            std::vector<PlacingCandidate> candidates;
+            for (auto& [ordinal, c] : found) candidates.push_back(std::move(c));
+            return candidates;
+        });
+}
+
+PlacingStart ResumeAt(const MatrixClosure& closure, int tray) {
+    PlacingStart start;
+    const MatrixRow* last = nullptr;
+    const MatrixRow* firstPlanned = nullptr;
+    for (const MatrixRow& row : closure.rows) {
+        if (row.tray != tray) continue;
+        last = &row;
+        if (row.splice) start.position = std::max(start.position, row.position + 1);
+        if (!row.splice && !firstPlanned) firstPlanned = &row;
+    }
+    if (firstPlanned) start.position = firstPlanned->position;
+    if (last) {
+        start.a.cable = CableId(closure, last->a.cable);
+        start.b.cable = CableId(closure, last->b.cable);
+    } else if (!closure.cables.empty()) {
+        start.a.cable = closure.cables.front().id;
+        start.b.cable = closure.cables[std::min<std::size_t>(1, closure.cables.size() - 1)].id;
+    }
+    start.a.fibre = NextFibre(closure, start.a.cable);
+    start.b.fibre = NextFibre(closure, start.b.cable);
+    return start;
+}
+
+std::vector<ProposedPlacing> ProposePlacing(const MatrixClosure& closure, const TrayInfo& tray,
+                                            const PlacingStart& start,
+                                            std::span<const std::int64_t> records) {
+    std::vector<ProposedPlacing> proposal;
+    const int number = tray.details.number;
+    int position = start.position;
+    int fresh = 0;  // positions proposed that hold nothing yet, each on the next fibres
+    for (const std::int64_t record : records) {
+        // After the first, positions whose splice counts already are passed over.
+        if (!proposal.empty())
+            for (const MatrixRow* row = RowAt(closure, number, position); row && row->splice;
+                 row = RowAt(closure, number, position))
+                ++position;
+        if (position < 1 || position > tray.details.capacity) break;
+        ProposedPlacing p;
+        p.record = record;
+        p.position = position;
+        if (const MatrixRow* row = RowAt(closure, number, position)) {
+            p.a = {CableId(closure, row->a.cable), row->a.fibre};
+            p.b = {CableId(closure, row->b.cable), row->b.fibre};
+            p.planned = !row->splice;
+            p.replaces = row->splice;
+        } else {
+            p.a = {start.a.cable, start.a.fibre + fresh};
+            p.b = {start.b.cable, start.b.fibre + fresh};
+            ++fresh;
+        }
+        proposal.push_back(std::move(p));
+        ++position;
+    }
+    return proposal;
+}
+
+std::vector<PlacingStep> StepsOf(std::span<const ProposedPlacing> proposal) {
+    std::vector<PlacingStep> steps;
+    steps.reserve(proposal.size());
+    for (const ProposedPlacing& p : proposal) steps.push_back({p.record, p.position, p.a, p.b});
+    return steps;
+}
+
+}  // namespace velmora::jobs

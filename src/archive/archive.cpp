@@ -16,6 +16,7 @@
 
 #include "archive/archive_schema.h"
 #include "archive/archive_sql.h"
+#include "archive/record_identity.h"
 #include "base/lock_file.h"
 #include "base/path_text.h"
 #include "base/sha256.h"
@@ -261,17 +262,26 @@ int RegisterChangeFunctions(sqlite3* db, ChangeContext* changes) {
         bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);
         ResultText(context, UuidText(bytes));
     };
+    // A record's identity (record_identity.h) from its bytes, serial number and folder.
+    auto identity = [](sqlite3_context* context, int, sqlite3_value** args) {
+        const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_value_blob(args[0]));
+        const auto text = [&](int i) {
+            const auto* t = reinterpret_cast<const char*>(sqlite3_value_text(args[i]));
+            return std::string_view(t ? t : "");
+        };
+        ResultText(context, RecordIdentityText(
+                                {bytes, static_cast<std::size_t>(sqlite3_value_bytes(args[0]))},
+                                text(1), text(2)));
+    };
     const struct {
         const char* name;
         int args;
         void (*call)(sqlite3_context*, int, sqlite3_value**);
-    } functions[] = {{"velmora_now", 0, now},
-                     {"velmora_author", 0, author},
-                     {"velmora_applying", 0, applying},
-                     {"velmora_uuid", 0, random},
-                     {"velmora_name_uuid", 2, named}};
+    } functions[] = {{"velmora_now", 0, now},           {"velmora_author", 0, author},
+                     {"velmora_applying", 0, applying}, {"velmora_uuid", 0, random},
+                     {"velmora_name_uuid", 2, named},   {"velmora_record_identity", 3, identity}};
     for (const auto& f : functions) {
-        const int flags = SQLITE_UTF8 | (f.args == 2 ? SQLITE_DETERMINISTIC : 0);
+        const int flags = SQLITE_UTF8 | (f.args > 0 ? SQLITE_DETERMINISTIC : 0);
         if (int rc = sqlite3_create_function(db, f.name, f.args, flags, changes, f.call, nullptr,
                                              nullptr);
             rc != SQLITE_OK)
@@ -905,9 +915,9 @@ std::variant<NamingPreview, int> Preview(sqlite3* db, std::string_view job,
 // has yet renames the job, its closures and placings with it. Otherwise a record
 // placed on a position keeps its job (the position is in a closure of that job), and
 // a naming that would change one is refused. SQLITE_OK, or the failure's code with
-// `refusal` empty; a refusal's text otherwise.
+// `refusal` empty; a refusal's text otherwise. `renamed`: the job row was renamed.
 int FollowJobRow(sqlite3* db, std::string_view job, const std::optional<std::string>& from,
-                 const std::vector<Where>& changing, std::string& refusal) {
+                 const std::vector<Where>& changing, std::string& refusal, bool& renamed) {
     if (from && !job.empty()) {
         Statement rename(db,
                          "UPDATE jobs SET name = ?2 WHERE name = ?1 AND NOT EXISTS "
@@ -916,7 +926,8 @@ int FollowJobRow(sqlite3* db, std::string_view job, const std::optional<std::str
         rename.Bind(1, *from);
         rename.Bind(2, job);
         if (const int rc = rename.Step(); rc != SQLITE_DONE) return rc;
-        if (sqlite3_changes(db) > 0) return SQLITE_OK;
+        renamed = sqlite3_changes(db) > 0;
+        if (renamed) return SQLITE_OK;
     }
     std::int64_t placed = 0;
     for (const Where& where : changing) {
@@ -938,7 +949,7 @@ int FollowJobRow(sqlite3* db, std::string_view job, const std::optional<std::str
 
 // Undoing a naming that renamed a whole job to a new name renames the job back;
 // otherwise, as for a naming, a placed record keeps its job (see FollowJobRow).
-int FollowUndo(sqlite3* db, std::string& refusal) {
+int FollowUndo(sqlite3* db, std::string& refusal, bool& renamed) {
     Statement whole(db,
                     "SELECT back.job, now.job FROM (SELECT min(naming_undo.job) AS job, "
                     "count(DISTINCT naming_undo.job) AS jobs, count(naming_undo.job) AS named, "
@@ -957,6 +968,7 @@ int FollowUndo(sqlite3* db, std::string& refusal) {
         rename.Bind(1, back);
         rename.Bind(2, now);
         rc = rename.Step();
+        renamed = rc == SQLITE_DONE;
         return rc == SQLITE_DONE ? SQLITE_OK : rc;
     }
     if (rc != SQLITE_DONE) return rc;
@@ -986,7 +998,8 @@ StoreResult NameRecords(sqlite3* db, bool readOnly, std::string_view job,
     if (const int* rc = std::get_if<int>(&preview)) return {0, 0, SqliteError(db, kWhat, *rc)};
     if (std::get<NamingPreview>(preview).records == 0) return {0, 0, {}};
     std::string refusal;
-    if (int rc = FollowJobRow(db, job, renaming, changing, refusal); rc != SQLITE_OK)
+    bool renamed = false;
+    if (int rc = FollowJobRow(db, job, renaming, changing, refusal, renamed); rc != SQLITE_OK)
         return {0, 0, SqliteError(db, kWhat, rc)};
     if (!refusal.empty()) return {0, 0, {ErrorCode::InvalidArgument, refusal}};
     if (int rc = EnsureJob(db, job); rc != SQLITE_OK) return {0, 0, SqliteError(db, kWhat, rc)};
@@ -1009,11 +1022,13 @@ StoreResult NameRecords(sqlite3* db, bool readOnly, std::string_view job,
     update.BindOrNull(1, job);
     if (int rc = update.Step(); rc != SQLITE_DONE) return {0, 0, SqliteError(db, kWhat, rc)};
     const auto changed = static_cast<std::size_t>(sqlite3_changes(db));
+    // A renamed job keeps its id: its records' job did not change.
     Statement log(
         db, RecordJobLogSql("r.id IN (SELECT record_id FROM naming_undo WHERE job IS NOT ?1)"));
     if (!log.ok()) return {0, 0, SqliteError(db, kWhat, log.PrepareCode())};
     log.BindOrNull(1, job);
-    if (int rc = log.Step(); rc != SQLITE_DONE) return {0, 0, SqliteError(db, kWhat, rc)};
+    if (int rc = renamed ? SQLITE_DONE : log.Step(); rc != SQLITE_DONE)
+        return {0, 0, SqliteError(db, kWhat, rc)};
     if (int rc = tx.Commit(); rc != SQLITE_OK) return {0, 0, SqliteError(db, kWhat, rc)};
     return {changed, 0, {}};
 }
@@ -1074,7 +1089,8 @@ StoreResult Archive::UndoLastNaming() {
         Transaction tx(db_);
         if (tx.BeginCode() != SQLITE_OK) return {0, 0, SqliteError(db_, kWhat, tx.BeginCode())};
         std::string refusal;
-        if (int rc = FollowUndo(db_, refusal); rc != SQLITE_OK)
+        bool renamed = false;
+        if (int rc = FollowUndo(db_, refusal, renamed); rc != SQLITE_OK)
             return {0, 0, SqliteError(db_, kWhat, rc)};
         if (!refusal.empty()) return {0, 0, {ErrorCode::InvalidArgument, refusal}};
         int rc = sqlite3_exec(db_,
@@ -1088,7 +1104,7 @@ StoreResult Archive::UndoLastNaming() {
                               "WHERE id IN (SELECT record_id FROM naming_undo)",
                               nullptr, nullptr, nullptr);
         const auto restored = static_cast<std::size_t>(sqlite3_changes(db_));
-        if (rc == SQLITE_OK)
+        if (rc == SQLITE_OK && !renamed)
             rc = sqlite3_exec(
                 db_, RecordJobLogSql("r.id IN (SELECT record_id FROM naming_undo)").c_str(),
                 nullptr, nullptr, nullptr);
@@ -1441,9 +1457,9 @@ std::optional<OutboxMarks> Archive::SentMarks(std::string_view team) {
 std::optional<OutboxCounts> Archive::Waiting(const OutboxCounts& upTo) {
     using Result = std::optional<OutboxCounts>;
     return Guard("counting what waits to be sent", [&]() -> Result {
-        static constexpr const char* kCount[kOutboxKinds] = {
-            "SELECT count(*) FROM records WHERE id > ?1",
-            "SELECT count(*) FROM images WHERE id > ?1",
+        const std::string kCount[kOutboxKinds] = {
+            "SELECT count(*) FROM records WHERE id > ?1 AND " + NotReceivedSql(0, "id"),
+            "SELECT count(*) FROM images WHERE id > ?1 AND " + NotReceivedSql(1, "id"),
             "SELECT count(*) FROM snapshots WHERE id > ?1",
             "SELECT count(*) FROM job_changes WHERE id > ?1 AND laptop = ''"};
         OutboxCounts counts{};
@@ -1468,7 +1484,7 @@ namespace {
 
 // The rows `sql` selects above `after` (?1), at most `limit` (?2), each made by `read`.
 template <class Row, class Read>
-std::optional<std::vector<Row>> RowsToSend(sqlite3* db, const char* sql, std::int64_t after,
+std::optional<std::vector<Row>> RowsToSend(sqlite3* db, const std::string& sql, std::int64_t after,
                                            std::size_t limit, ArchiveError& error, Read read) {
     Statement query(db, sql);
     if (!query.ok()) {
@@ -1504,7 +1520,8 @@ std::optional<std::vector<OutboxRecord>> Archive::RecordsToSend(std::int64_t aft
             db_,
             "SELECT records.id, splicers.serial, splicers.folder, records.downloaded, "
             "records.bytes FROM records JOIN splicers ON splicers.id = records.splicer_id "
-            "WHERE records.id > ?1 ORDER BY records.id LIMIT ?2",
+            "WHERE records.id > ?1 AND " +
+                NotReceivedSql(0, "records.id") + " ORDER BY records.id LIMIT ?2",
             after, limit, lastError_, [](Statement& query, OutboxRecord& row) {
                 const auto bytes = query.Blob(4);
                 std::copy_n(bytes.begin(), std::min(bytes.size(), kRecordSize),
@@ -1522,7 +1539,8 @@ std::optional<std::vector<OutboxImage>> Archive::ImagesToSend(std::int64_t after
             "SELECT images.id, splicers.serial, splicers.folder, images.stored, images.stamp, "
             "images.file_name, images.size, images.sha256 FROM images "
             "JOIN splicers ON splicers.id = images.splicer_id "
-            "WHERE images.id > ?1 ORDER BY images.id LIMIT ?2",
+            "WHERE images.id > ?1 AND " +
+                NotReceivedSql(1, "images.id") + " ORDER BY images.id LIMIT ?2",
             after, limit, lastError_, [](Statement& query, OutboxImage& row) {
                 row.stamp = query.Text(4);
                 row.fileName = query.Text(5);

@@ -389,7 +389,7 @@ class Archive {
     bool MarkSendComplete(std::string_view team);
 
     // Reading from a team archive (its id `team`), everything (`scope` "") or one job
-    // (its name): the team archive's mark up to which everything was read, and when.
+    // (its id): the team archive's mark up to which everything was read, and when.
     std::optional<PullMark> PulledMark(std::string_view team, std::string_view scope);
     bool KeepPulledMark(std::string_view team, std::string_view scope, std::string_view mark);
 

@@ -282,7 +282,7 @@ INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
 INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
     SELECT 'position', uuid, 'tray', (SELECT uuid FROM trays WHERE id = positions.tray_id), velmora_now(), velmora_author() FROM positions UNION ALL SELECT 'position', uuid, 'number', positions.number, velmora_now(), velmora_author() FROM positions UNION ALL SELECT 'position', uuid, 'cable_a', (SELECT uuid FROM cables WHERE id = positions.cable_a), velmora_now(), velmora_author() FROM positions UNION ALL SELECT 'position', uuid, 'fibre_a', positions.fibre_a, velmora_now(), velmora_author() FROM positions UNION ALL SELECT 'position', uuid, 'cable_b', (SELECT uuid FROM cables WHERE id = positions.cable_b), velmora_now(), velmora_author() FROM positions UNION ALL SELECT 'position', uuid, 'fibre_b', positions.fibre_b, velmora_now(), velmora_author() FROM positions;
 CREATE VIEW record_identities AS
-    SELECT r.id, lower(hex(r.bytes)) || ':' || CASE WHEN s.serial = '' THEN 'f' || s.folder ELSE 's' || s.serial END AS identity
+    SELECT r.id, velmora_record_identity(r.bytes, s.serial, s.folder) AS identity
     FROM records r JOIN splicers s ON s.id = r.splicer_id;
 INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
     SELECT 'record', (SELECT identity FROM record_identities WHERE id = records.id), 'job', job, velmora_now(), velmora_author() FROM records WHERE job IS NOT NULL;
@@ -392,6 +392,28 @@ END;
     {9, R"sql(
 DROP TRIGGER records_job_given;
 DROP TRIGGER records_job_changed;
+)sql"},
+    // A record's job is logged as its job's id, as every other parent is, so that a
+    // renamed job keeps its records on every laptop: a job name logged before becomes
+    // the id of the job of that name. Jobs are read from a team archive by their id:
+    // the marks kept by job name go (each job is read once more). A record's identity
+    // is the connection's velmora_record_identity(). Records and images read from a
+    // team archive, by kind (0 records, 1 images) and id range, are not this
+    // archive's to send.
+    {10, R"sql(
+UPDATE job_changes SET value = (SELECT uuid FROM jobs WHERE jobs.name = job_changes.value)
+    WHERE kind = 'record' AND field = 'job' AND value IN (SELECT name FROM jobs);
+DELETE FROM team_pulls WHERE scope <> '';
+DROP VIEW record_identities;
+CREATE VIEW record_identities AS
+    SELECT r.id, velmora_record_identity(r.bytes, s.serial, s.folder) AS identity
+    FROM records r JOIN splicers s ON s.id = r.splicer_id;
+CREATE TABLE team_received (
+    kind  INTEGER NOT NULL,
+    first INTEGER NOT NULL,
+    last  INTEGER NOT NULL,
+    PRIMARY KEY (kind, first)
+) WITHOUT ROWID;
 )sql"},
 };
 

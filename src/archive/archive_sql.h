@@ -30,15 +30,25 @@ struct ChangeContext {
 
 namespace velmora::archive::sql {
 
-// Logs the job each record `condition` selects (over `r`) now has. Every writer of
-// records.job calls it after its update: a trigger on records would make each
-// insert of a download several times slower.
+// Logs the job each record `condition` selects (over `r`) now has: its job's id, as
+// every parent is logged. Every writer of records.job calls it after its update
+// (a trigger on records would make each insert of a download several times slower);
+// renaming a job changes no record's job.
 inline std::string RecordJobLogSql(std::string_view condition) {
     return "INSERT INTO job_changes(kind, entity, field, value, changed_at, author) "
-           "SELECT 'record', i.identity, 'job', r.job, velmora_now(), velmora_author() "
+           "SELECT 'record', i.identity, 'job', (SELECT uuid FROM jobs WHERE name = r.job), "
+           "velmora_now(), velmora_author() "
            "FROM records r JOIN record_identities i ON i.id = r.id "
            "WHERE velmora_applying() = 0 AND (" +
            std::string(condition) + ") ORDER BY r.id";
+}
+
+// Rows of `kind` (0 records, 1 images) read from a team archive are not this archive's
+// to send: true for the row whose id is `id` unless it is one of them.
+inline std::string NotReceivedSql(int kind, std::string_view id) {
+    const std::string row(id);
+    return "coalesce((SELECT t.last FROM team_received t WHERE t.kind = " + std::to_string(kind) +
+           " AND t.first <= " + row + " ORDER BY t.first DESC LIMIT 1) < " + row + ", 1)";
 }
 
 inline ErrorCode CodeFor(int sqliteCode) {
@@ -131,23 +141,37 @@ class Statement {
 
 // BEGIN IMMEDIATE: the write lock is taken (waiting up to the busy timeout) before
 // anything is read, so two writers never deadlock upgrading a read to a write.
-// Rolled back with the object unless committed.
+// Rolled back with the object unless committed. Within a transaction already open
+// (a read of a team archive is kept whole), a savepoint: kept or undone inside it.
 class Transaction {
   public:
-    explicit Transaction(sqlite3* db) : db_(db) {
-        rc_ = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    explicit Transaction(sqlite3* db) : db_(db), nested_(!sqlite3_get_autocommit(db)) {
+        rc_ = sqlite3_exec(db_, nested_ ? "SAVEPOINT nested" : "BEGIN IMMEDIATE", nullptr, nullptr,
+                           nullptr);
+        open_ = rc_ == SQLITE_OK;
     }
     ~Transaction() {
-        if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        if (nested_ && open_) {
+            sqlite3_exec(db_, "ROLLBACK TO nested; RELEASE nested", nullptr, nullptr, nullptr);
+        } else if (!nested_ && !sqlite3_get_autocommit(db_)) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
     }
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
 
     int BeginCode() const { return rc_; }
-    int Commit() { return sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr); }
+    int Commit() {
+        const int rc =
+            sqlite3_exec(db_, nested_ ? "RELEASE nested" : "COMMIT", nullptr, nullptr, nullptr);
+        open_ = open_ && rc != SQLITE_OK;
+        return rc;
+    }
 
   private:
     sqlite3* db_;
+    bool nested_;
+    bool open_ = false;
     int rc_;
 };
 

@@ -8,6 +8,8 @@
 #include <variant>
 
 #include "archive/archive_sql.h"
+#include "archive/change_order.h"
+#include "archive/record_identity.h"
 
 namespace velmora::archive {
 using namespace sql;
@@ -25,11 +27,9 @@ void Check(sqlite3* db, int rc, int expected = SQLITE_DONE) {
         throw Failure{rc, sqlite3_errmsg(db)};
 }
 
-// The order of changes to one field: the latest first. `own` stands for this
-// archive's own changes (laptop '').
-constexpr const char* kLatestFirst =
-    "coalesce(effective, changed_at) DESC, CASE laptop WHEN '' THEN ?9 ELSE laptop END DESC, "
-    "coalesce(origin_id, id) DESC";
+void Exec(sqlite3* db, const char* sql) {
+    Check(db, sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+}
 
 using SqlValue = std::variant<std::nullptr_t, std::int64_t, double, std::string>;
 
@@ -68,16 +68,58 @@ SqlValue RealOrNull(const std::optional<std::string>& text) {
     }
 }
 
-using Winners = std::map<std::string, std::optional<std::string>>;
-
-std::string TextOf(const Winners& w, const char* field) {
-    const auto it = w.find(field);
-    return it != w.end() && it->second ? *it->second : std::string();
+// The name given to an entity whose name its parent already gives another one.
+std::string Apart(const std::string& name, const std::string& uuid) {
+    return name + " (" + uuid.substr(0, 8) + ")";
 }
 
+// Writes the winning state of one entity into the job tables. A converged state is
+// taken as it is, checked by the file's own constraints only: a record may sit on a
+// position of another job, a position over its tray's capacity or on a fibre another
+// position uses, and a closure, cable, tray or position deleted on one laptop goes
+// with the records placed on it (they are unplaced). A name two laptops gave two
+// different closures (or jobs, cables) of one parent is kept apart by the id's first
+// digits; a tray or position number taken so is left to the one there first.
 class Applier {
   public:
-    Applier(sqlite3* db) : db_(db) {}
+    Applier(sqlite3* db, std::string_view kind, const std::string& entity,
+            const std::string& ownLaptop)
+        : db_(db), entity_(entity) {
+        Statement s(db_,
+                    "SELECT field, value FROM job_changes WHERE kind = ?1 AND entity = ?2 "
+                    "ORDER BY field, " +
+                        LatestFirstSqlite());
+        Check(db_, s.PrepareCode(), SQLITE_OK);
+        s.Bind(1, kind);
+        s.Bind(2, std::string_view(entity));
+        s.Bind(9, std::string_view(ownLaptop));
+        int rc;
+        while ((rc = s.Step()) == SQLITE_ROW) {
+            std::optional<std::string> value;
+            if (!s.IsNull(1)) value = s.Text(1);
+            winners_.try_emplace(s.Text(0), std::move(value));
+        }
+        Check(db_, rc);
+    }
+
+    // Whether the entity's row changed.
+    bool Apply(std::string_view kind) {
+        if (kind == "job") return Job();
+        if (kind == "closure") return Closure();
+        if (kind == "cable") return Cable();
+        if (kind == "tray") return Tray();
+        if (kind == "position") return Position();
+        return Record();
+    }
+
+  private:
+    bool Has(const char* name) const { return winners_.count(name) > 0; }
+    std::optional<std::string> Field(const char* name) const {
+        const auto it = winners_.find(name);
+        return it == winners_.end() ? std::nullopt : it->second;
+    }
+    std::string Text(const char* name) const { return Field(name).value_or(""); }
+    bool Deleted() const { return Text("deleted") == "1"; }
 
     std::optional<std::int64_t> IdOf(const char* table, const std::optional<std::string>& uuid) {
         if (!uuid) return std::nullopt;
@@ -96,13 +138,15 @@ class Applier {
         for (std::size_t i = 0; i < values.size(); ++i)
             BindValue(s, static_cast<int>(i) + 1, values[i]);
         Check(db_, s.Step());
+        changed_ = changed_ || sqlite3_changes(db_) > 0;
     }
 
-    // The row of `uuid` in `table` made or brought to `columns`; false when a unique
-    // name or number of its parent is taken by another row.
-    bool Upsert(const char* table, const std::string& uuid,
-                const std::vector<std::pair<const char*, SqlValue>>& columns, bool& changed) {
-        const std::optional<std::int64_t> id = IdOf(table, uuid);
+    using Columns = std::vector<std::pair<const char*, SqlValue>>;
+
+    // The row of the entity in `table` made or brought to `columns`; false when a
+    // unique name or number of its parent is taken by another row.
+    bool Upsert(const char* table, const Columns& columns) {
+        const std::optional<std::int64_t> id = IdOf(table, entity_);
         std::string sql;
         std::vector<SqlValue> values;
         if (id) {
@@ -117,7 +161,7 @@ class Applier {
             sql += " WHERE id = " + std::to_string(*id) + " AND (" + differs + ")";
         } else {
             std::string names = "uuid", marks = "?1";
-            values.push_back(uuid);
+            values.push_back(entity_);
             for (std::size_t i = 0; i < columns.size(); ++i) {
                 names += std::string(", ") + columns[i].first;
                 marks += ", ?" + std::to_string(i + 2);
@@ -132,57 +176,268 @@ class Applier {
         const int rc = s.Step();
         if (rc == SQLITE_CONSTRAINT_UNIQUE) return false;
         Check(db_, rc);
-        changed = changed || sqlite3_changes(db_) > 0;
+        changed_ = changed_ || sqlite3_changes(db_) > 0;
         return true;
     }
 
-    // Takes the records off the positions `where` selects (a subquery on positions p).
-    void Unplace(const std::string& where, std::int64_t id) {
-        Run("DELETE FROM placings WHERE position_id IN (SELECT p.id FROM positions p " + where +
-                ")",
-            {id});
+    // Upsert, with the name kept apart when its parent gives it to another entity.
+    bool Named(const char* table, Columns columns) {
+        if (Upsert(table, columns)) return true;
+        for (auto& [column, value] : columns)
+            if (std::string_view(column) == "name")
+                value = Apart(std::get<std::string>(value), entity_);
+        return Upsert(table, columns);
     }
 
-    // The record of a record's identity "<hex>:s<serial>" or "<hex>:f<folder>".
-    std::optional<std::int64_t> Record(const std::string& entity) {
-        if (entity.size() < 70 || entity[68] != ':') return std::nullopt;
-        const bool serial = entity[69] == 's';
+    // A deleted entity: the records placed on it taken off (the positions a subquery
+    // on positions p `unplaceWhere` selects), then the rows `deletes` name (its own last).
+    bool Remove(std::optional<std::int64_t> id, const char* unplaceWhere,
+                std::initializer_list<const char*> deletes) {
+        if (!id) return false;
+        Run(std::string("DELETE FROM placings WHERE position_id IN (SELECT p.id FROM "
+                        "positions p ") +
+                unplaceWhere + ")",
+            {*id});
+        for (const char* sql : deletes) Run(sql, {*id});
+        changed_ = true;
+        return true;
+    }
+
+    bool Job() {
+        const std::string name = Text("name");
+        if (Deleted() || name.empty()) return false;
+        const std::optional<std::int64_t> id = IdOf("jobs", entity_);
+        std::string before;
+        if (id) {
+            Statement s(db_, "SELECT name FROM jobs WHERE id = ?1");
+            s.Bind(1, *id);
+            if (s.Step() == SQLITE_ROW) before = s.Text(0);
+        }
+        if (!Named("jobs", {{"name", name},
+                            {"customer", Text("customer")},
+                            {"contractor", Text("contractor")},
+                            {"technicians", Text("technicians")},
+                            {"notes", Text("notes")},
+                            {"max_loss", IntegerOrNull(Field("max_loss"))},
+                            {"max_angle", IntegerOrNull(Field("max_angle"))}}))
+            return changed_;
+        // The records keep their job by name in the file: a renamed job takes them along.
+        if (id && !before.empty())
+            Run("UPDATE records SET job = (SELECT name FROM jobs WHERE id = ?1) WHERE job = ?2 "
+                "AND ?2 <> (SELECT name FROM jobs WHERE id = ?1)",
+                {*id, before});
+        return changed_;
+    }
+
+    bool Closure() {
+        if (Deleted()) {
+            Remove(IdOf("closures", entity_),
+                   "JOIN trays t ON t.id = p.tray_id WHERE t.closure_id = ?1",
+                   {"DELETE FROM positions WHERE tray_id IN (SELECT id FROM trays WHERE "
+                    "closure_id = ?1)",
+                    "DELETE FROM closures WHERE id = ?1"});
+            return changed_;
+        }
+        const auto job = IdOf("jobs", Field("job"));
+        const SqlValue lat = RealOrNull(Field("latitude")), lon = RealOrNull(Field("longitude"));
+        const bool point = !std::holds_alternative<std::nullptr_t>(lat) &&
+                           !std::holds_alternative<std::nullptr_t>(lon);
+        if (!job || Text("name").empty()) return false;
+        Named("closures", {{"job_id", *job},
+                           {"name", Text("name")},
+                           {"location", Text("location")},
+                           {"latitude", point ? lat : SqlValue(nullptr)},
+                           {"longitude", point ? lon : SqlValue(nullptr)},
+                           {"notes", Text("notes")}});
+        return changed_;
+    }
+
+    bool Cable() {
+        if (Deleted()) {
+            Remove(IdOf("cables", entity_), "WHERE p.cable_a = ?1 OR p.cable_b = ?1",
+                   {"DELETE FROM positions WHERE cable_a = ?1 OR cable_b = ?1",
+                    "DELETE FROM cables WHERE id = ?1"});
+            return changed_;
+        }
+        const auto closure = IdOf("closures", Field("closure"));
+        const auto fibres = Integer(Field("fibres"));
+        if (!closure || !fibres || Text("name").empty()) return false;
+        Named("cables", {{"closure_id", *closure},
+                         {"name", Text("name")},
+                         {"fibres", *fibres},
+                         {"per_tube", std::min(Integer(Field("per_tube")).value_or(12), *fibres)}});
+        return changed_;
+    }
+
+    bool Tray() {
+        if (Deleted()) {
+            Remove(IdOf("trays", entity_), "WHERE p.tray_id = ?1",
+                   {"DELETE FROM trays WHERE id = ?1"});
+            return changed_;
+        }
+        const auto closure = IdOf("closures", Field("closure"));
+        const auto number = Integer(Field("number")), capacity = Integer(Field("capacity"));
+        if (!closure || !number || !capacity) return false;
+        Upsert("trays", {{"closure_id", *closure}, {"number", *number}, {"capacity", *capacity}});
+        return changed_;
+    }
+
+    bool Position() {
+        if (Deleted()) {
+            Remove(IdOf("positions", entity_), "WHERE p.id = ?1",
+                   {"DELETE FROM positions WHERE id = ?1"});
+            return changed_;
+        }
+        const auto tray = IdOf("trays", Field("tray"));
+        const auto cableA = IdOf("cables", Field("cable_a"));
+        const auto cableB = IdOf("cables", Field("cable_b"));
+        const auto number = Integer(Field("number")), fibreA = Integer(Field("fibre_a")),
+                   fibreB = Integer(Field("fibre_b"));
+        if (!tray || !cableA || !cableB || !number || !fibreA || !fibreB) return false;
+        Upsert("positions", {{"tray_id", *tray},
+                             {"number", *number},
+                             {"cable_a", *cableA},
+                             {"fibre_a", *fibreA},
+                             {"cable_b", *cableB},
+                             {"fibre_b", *fibreB}});
+        return changed_;
+    }
+
+    // A record: its job (by the job's id), its position and its test mark.
+    bool Record() {
+        const auto record = RecordOf(db_, entity_);
+        if (!record) return false;
+        if (Has("job")) {
+            const std::optional<std::string> job = Field("job");
+            // A job this archive does not hold (yet) leaves the record's job as it is.
+            const std::optional<std::string> name = job ? JobName(*job) : std::nullopt;
+            if (!job || name)
+                Run("UPDATE records SET job = ?1 WHERE id = ?2 AND job IS NOT ?1",
+                    {name ? SqlValue(*name) : SqlValue(nullptr), *record});
+        }
+        if (Has("position")) {
+            if (const auto position = IdOf("positions", Field("position"))) {
+                Run("INSERT INTO placings(record_id, position_id) VALUES(?1, ?2) "
+                    "ON CONFLICT(record_id) DO UPDATE SET position_id = excluded.position_id "
+                    "WHERE position_id IS NOT excluded.position_id",
+                    {*record, *position});
+            } else {
+                Run("DELETE FROM placings WHERE record_id = ?1", {*record});
+            }
+        }
+        if (Has("test")) {
+            if (Text("test") == "1") {
+                Run("INSERT OR IGNORE INTO test_splices(record_id) VALUES(?1)", {*record});
+            } else {
+                Run("DELETE FROM test_splices WHERE record_id = ?1", {*record});
+            }
+        }
+        return changed_;
+    }
+
+    std::optional<std::string> JobName(const std::string& uuid) {
+        Statement s(db_, "SELECT name FROM jobs WHERE uuid = ?1");
+        Check(db_, s.PrepareCode(), SQLITE_OK);
+        s.Bind(1, std::string_view(uuid));
+        const int rc = s.Step();
+        if (rc == SQLITE_ROW) return s.Text(0);
+        Check(db_, rc);
+        return std::nullopt;
+    }
+
+  public:
+    // The archive's record of a record's identity, if it holds it.
+    static std::optional<std::int64_t> RecordOf(sqlite3* db, const std::string& entity) {
+        const std::optional<RecordIdentity> identity = ParseRecordIdentity(entity);
+        if (!identity) return std::nullopt;
         // The splicer first, then its record on (splicer_id, bytes): left to itself,
         // SQLite scans every record for the bytes.
-        Statement s(db_, serial ? "SELECT r.id FROM splicers s CROSS JOIN records r ON "
-                                  "r.splicer_id = s.id WHERE r.bytes = ?1 AND s.serial = ?2 "
-                                  "AND s.serial <> ''"
-                                : "SELECT r.id FROM splicers s CROSS JOIN records r ON "
-                                  "r.splicer_id = s.id WHERE r.bytes = ?1 AND s.serial = '' "
-                                  "AND s.folder = ?2");
-        Check(db_, s.PrepareCode(), SQLITE_OK);
-        std::vector<std::uint8_t> bytes;
-        auto digit = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
-        for (std::size_t i = 0; i < 68; i += 2)
-            bytes.push_back(
-                static_cast<std::uint8_t>(digit(entity[i]) * 16 + digit(entity[i + 1])));
-        const std::string name = entity.substr(70);
-        s.Bind(1, std::span<const std::uint8_t>(bytes));
-        s.Bind(2, std::string_view(name));
+        Statement s(db, identity->bySerial
+                            ? "SELECT r.id FROM splicers s CROSS JOIN records r ON "
+                              "r.splicer_id = s.id WHERE r.bytes = ?1 AND s.serial = ?2 "
+                              "AND s.serial <> ''"
+                            : "SELECT r.id FROM splicers s CROSS JOIN records r ON "
+                              "r.splicer_id = s.id WHERE r.bytes = ?1 AND s.serial = '' "
+                              "AND s.folder = ?2");
+        Check(db, s.PrepareCode(), SQLITE_OK);
+        s.Bind(1, std::span<const std::uint8_t>(identity->bytes));
+        s.Bind(2, std::string_view(identity->name));
         const int rc = s.Step();
         if (rc == SQLITE_ROW) return s.Int(0);
-        Check(db_, rc);
+        Check(db, rc);
         return std::nullopt;
     }
 
   private:
     sqlite3* db_;
+    const std::string& entity_;
+    std::map<std::string, std::optional<std::string>> winners_;
+    bool changed_ = false;
 };
-
-// The name given to an entity whose name its parent already gives another one.
-std::string Apart(const std::string& name, const std::string& uuid) {
-    return name + " (" + uuid.substr(0, 8) + ")";
-}
 
 }  // namespace
 
 JobLog::JobLog(Archive& archive, std::string ownLaptop)
     : archive_(archive), ownLaptop_(std::move(ownLaptop)) {}
+
+JobLog::~JobLog() = default;
+
+namespace {
+
+std::int64_t HighestId(sqlite3* db, const char* table) {
+    Statement s(db, std::string("SELECT coalesce(max(id), 0) FROM ") + table);
+    Check(db, s.PrepareCode(), SQLITE_OK);
+    Check(db, s.Step(), SQLITE_ROW);
+    return s.Int(0);
+}
+
+}  // namespace
+
+bool JobLog::BeginRead() {
+    sqlite3* db = archive_.db_;
+    archive_.lastError_ = {};
+    try {
+        auto read = std::make_unique<Transaction>(db);
+        Check(db, read->BeginCode(), SQLITE_OK);
+        recordsBefore_ = HighestId(db, "records");
+        imagesBefore_ = HighestId(db, "images");
+        read_ = std::move(read);
+        return true;
+    } catch (const Failure& f) {
+        archive_.lastError_ = {CodeFor(f.code),
+                               "beginning a read of the team archive: " + f.message};
+    }
+    return false;
+}
+
+bool JobLog::CommitRead() {
+    sqlite3* db = archive_.db_;
+    archive_.lastError_ = {};
+    try {
+        if (!read_) throw Failure{SQLITE_MISUSE, "no read was begun"};
+        Statement note(db,
+                       "INSERT INTO team_received(kind, first, last) SELECT ?1, ?2 + 1, max(id) "
+                       "FROM records HAVING max(id) > ?2");
+        Statement images(db,
+                         "INSERT INTO team_received(kind, first, last) SELECT ?1, ?2 + 1, max(id) "
+                         "FROM images HAVING max(id) > ?2");
+        for (auto [s, kind, before] : {std::tuple(&note, OutboxKind::Records, recordsBefore_),
+                                       std::tuple(&images, OutboxKind::Images, imagesBefore_)}) {
+            Check(db, s->PrepareCode(), SQLITE_OK);
+            s->Bind(1, static_cast<std::int64_t>(kind));
+            s->Bind(2, before);
+            Check(db, s->Step());
+        }
+        Check(db, read_->Commit(), SQLITE_OK);
+        read_.reset();
+        return true;
+    } catch (const Failure& f) {
+        archive_.lastError_ = {CodeFor(f.code),
+                               "keeping what was read from the team archive: " + f.message};
+    }
+    read_.reset();
+    return false;
+}
 
 std::optional<std::vector<JobChange>> JobLog::ToSend(std::int64_t after, std::size_t limit) {
     archive_.lastError_ = {};
@@ -315,7 +570,7 @@ bool JobLog::MoveOwnAbove(std::int64_t sentUpTo, std::int64_t takenUpTo, std::st
     return false;
 }
 
-std::optional<std::size_t> JobLog::Apply() {
+std::optional<Applied> JobLog::Apply() {
     sqlite3* db = archive_.db_;
     archive_.lastError_ = {};
     // Values written here are the log's own: the triggers do not log them again.
@@ -324,7 +579,7 @@ std::optional<std::size_t> JobLog::Apply() {
         explicit Applying(ChangeContext& context) : c(context) { c.applying = true; }
         ~Applying() { c.applying = false; }
     } applying(*archive_.changes_);
-    std::size_t count = 0;
+    Applied applied;
     try {
         for (std::string_view kind : kChangeKinds) {
             while (true) {
@@ -342,25 +597,30 @@ std::optional<std::size_t> JobLog::Apply() {
                 if (entities.empty()) break;
                 Statement done(db, "DELETE FROM job_pending WHERE kind = ?1 AND entity = ?2");
                 Check(db, done.PrepareCode(), SQLITE_OK);
+                const std::size_t before = applied.changed;
                 for (const std::string& entity : entities) {
-                    bool changed = false;
-                    ApplyEntity(kind, entity, changed);
-                    count += changed;
+                    // Each entity on its own: one the file's constraints refuse is undone alone.
+                    Exec(db, "SAVEPOINT entity");
+                    try {
+                        applied.changed += Applier(db, kind, entity, ownLaptop_).Apply(kind);
+                        Exec(db, "RELEASE entity");
+                    } catch (const Failure& f) {
+                        if ((f.code & 0xFF) != SQLITE_CONSTRAINT) throw;
+                        Exec(db, "ROLLBACK TO entity; RELEASE entity");
+                        applied.unapplied.push_back({std::string(kind), entity, f.message});
+                    }
                     done.Reset();
                     done.Bind(1, kind);
                     done.Bind(2, std::string_view(entity));
                     Check(db, done.Step());
                 }
                 // The last naming or placing cannot be undone over what others changed.
-                if (count > 0)
-                    Check(db,
-                          sqlite3_exec(db, "DELETE FROM placing_undo; DELETE FROM naming_undo",
-                                       nullptr, nullptr, nullptr),
-                          SQLITE_OK);
+                if (applied.changed > before)
+                    Exec(db, "DELETE FROM placing_undo; DELETE FROM naming_undo");
                 Check(db, tx.Commit(), SQLITE_OK);
             }
         }
-        return count;
+        return applied;
     } catch (const Failure& f) {
         archive_.lastError_ = {CodeFor(f.code),
                                "applying job changes from the team archive: " + f.message};
@@ -370,201 +630,28 @@ std::optional<std::size_t> JobLog::Apply() {
     return std::nullopt;
 }
 
-// A converged state is taken as it is, checked by the file's own constraints only:
-// a record may sit on a position of another job, a position over its tray's
-// capacity or on a fibre another position uses, and a closure, cable, tray or
-// position deleted on one laptop goes with the records placed on it (they are
-// unplaced). A name two laptops gave two different closures (or jobs, cables) of
-// one parent is kept apart by the id's first digits; a tray or position number
-// taken so is left to the one there first.
-bool JobLog::ApplyEntity(std::string_view kind, const std::string& entity, bool& changed) {
-    sqlite3* db = archive_.db_;
-    Winners w;
-    {
-        Statement s(db, std::string("SELECT field, value FROM job_changes WHERE kind = ?1 AND "
-                                    "entity = ?2 ORDER BY field, ") +
-                            kLatestFirst);
-        Check(db, s.PrepareCode(), SQLITE_OK);
-        s.Bind(1, kind);
-        s.Bind(2, std::string_view(entity));
-        s.Bind(9, std::string_view(ownLaptop_));
-        int rc;
-        while ((rc = s.Step()) == SQLITE_ROW) {
-            std::optional<std::string> value;
-            if (!s.IsNull(1)) value = s.Text(1);
-            w.try_emplace(s.Text(0), std::move(value));
-        }
-        Check(db, rc);
-    }
-    Applier a(db);
-    const bool deleted = TextOf(w, "deleted") == "1";
-    auto field = [&](const char* name) -> std::optional<std::string> {
-        const auto it = w.find(name);
-        return it == w.end() ? std::nullopt : it->second;
-    };
-    auto named = [&](const char* table, std::vector<std::pair<const char*, SqlValue>> columns) {
-        if (a.Upsert(table, entity, columns, changed)) return true;
-        for (auto& [column, value] : columns)
-            if (std::string_view(column) == "name")
-                value = Apart(std::get<std::string>(value), entity);
-        return a.Upsert(table, entity, columns, changed);
-    };
-    // A deleted entity: the records placed on it taken off, then the rows `deletes`
-    // name (the entity's own last).
-    auto remove = [&](std::optional<std::int64_t> id, const char* unplaceWhere,
-                      std::initializer_list<const char*> deletes) {
-        if (!id) return false;
-        a.Unplace(unplaceWhere, *id);
-        for (const char* sql : deletes) a.Run(sql, {*id});
-        changed = true;
-        return true;
-    };
-    if (kind == "job") {
-        const std::string name = TextOf(w, "name");
-        if (deleted || name.empty()) return false;
-        const std::optional<std::int64_t> id = a.IdOf("jobs", entity);
-        std::string before;
-        if (id) {
-            Statement s(db, "SELECT name FROM jobs WHERE id = ?1");
-            s.Bind(1, *id);
-            if (s.Step() == SQLITE_ROW) before = s.Text(0);
-        }
-        if (!named("jobs", {{"name", name},
-                            {"customer", TextOf(w, "customer")},
-                            {"contractor", TextOf(w, "contractor")},
-                            {"technicians", TextOf(w, "technicians")},
-                            {"notes", TextOf(w, "notes")},
-                            {"max_loss", IntegerOrNull(field("max_loss"))},
-                            {"max_angle", IntegerOrNull(field("max_angle"))}}))
-            return false;
-        // The records keep their job by name: a renamed job takes them along.
-        if (id && !before.empty())
-            a.Run(
-                "UPDATE records SET job = (SELECT name FROM jobs WHERE id = ?1) WHERE job = ?2 "
-                "AND ?2 <> (SELECT name FROM jobs WHERE id = ?1)",
-                {*id, before});
-        return true;
-    }
-    if (kind == "closure") {
-        if (deleted)
-            return remove(a.IdOf("closures", entity),
-                          "JOIN trays t ON t.id = p.tray_id WHERE t.closure_id = ?1",
-                          {"DELETE FROM positions WHERE tray_id IN (SELECT id FROM trays WHERE "
-                           "closure_id = ?1)",
-                           "DELETE FROM closures WHERE id = ?1"});
-        const auto job = a.IdOf("jobs", field("job"));
-        const SqlValue lat = RealOrNull(field("latitude")), lon = RealOrNull(field("longitude"));
-        const bool point = !std::holds_alternative<std::nullptr_t>(lat) &&
-                           !std::holds_alternative<std::nullptr_t>(lon);
-        if (!job || TextOf(w, "name").empty()) return false;
-        return named("closures", {{"job_id", *job},
-                                  {"name", TextOf(w, "name")},
-                                  {"location", TextOf(w, "location")},
-                                  {"latitude", point ? lat : SqlValue(nullptr)},
-                                  {"longitude", point ? lon : SqlValue(nullptr)},
-                                  {"notes", TextOf(w, "notes")}});
-    }
-    if (kind == "cable") {
-        if (deleted)
-            return remove(a.IdOf("cables", entity), "WHERE p.cable_a = ?1 OR p.cable_b = ?1",
-                          {"DELETE FROM positions WHERE cable_a = ?1 OR cable_b = ?1",
-                           "DELETE FROM cables WHERE id = ?1"});
-        const auto closure = a.IdOf("closures", field("closure"));
-        const auto fibres = Integer(field("fibres"));
-        if (!closure || !fibres || TextOf(w, "name").empty()) return false;
-        return named("cables",
-                     {{"closure_id", *closure},
-                      {"name", TextOf(w, "name")},
-                      {"fibres", *fibres},
-                      {"per_tube", std::min(Integer(field("per_tube")).value_or(12), *fibres)}});
-    }
-    if (kind == "tray") {
-        if (deleted)
-            return remove(a.IdOf("trays", entity), "WHERE p.tray_id = ?1",
-                          {"DELETE FROM trays WHERE id = ?1"});
-        const auto closure = a.IdOf("closures", field("closure"));
-        const auto number = Integer(field("number")), capacity = Integer(field("capacity"));
-        if (!closure || !number || !capacity) return false;
-        return a.Upsert("trays", entity,
-                        {{"closure_id", *closure}, {"number", *number}, {"capacity", *capacity}},
-                        changed);
-    }
-    if (kind == "position") {
-        if (deleted)
-            return remove(a.IdOf("positions", entity), "WHERE p.id = ?1",
-                          {"DELETE FROM positions WHERE id = ?1"});
-        const auto tray = a.IdOf("trays", field("tray"));
-        const auto cableA = a.IdOf("cables", field("cable_a"));
-        const auto cableB = a.IdOf("cables", field("cable_b"));
-        const auto number = Integer(field("number")), fibreA = Integer(field("fibre_a")),
-                   fibreB = Integer(field("fibre_b"));
-        if (!tray || !cableA || !cableB || !number || !fibreA || !fibreB) return false;
-        return a.Upsert("positions", entity,
-                        {{"tray_id", *tray},
-                         {"number", *number},
-                         {"cable_a", *cableA},
-                         {"fibre_a", *fibreA},
-                         {"cable_b", *cableB},
-                         {"fibre_b", *fibreB}},
-                        changed);
-    }
-    // A record: its job, its position and its test mark.
-    const auto record = a.Record(entity);
-    if (!record) return false;
-    if (w.count("job")) {
-        const std::optional<std::string> job = field("job");
-        if (job && !job->empty()) a.Run("INSERT OR IGNORE INTO jobs(name) VALUES(?1)", {*job});
-        a.Run("UPDATE records SET job = ?1 WHERE id = ?2 AND job IS NOT ?1",
-              {job && !job->empty() ? SqlValue(*job) : SqlValue(nullptr), *record});
-        changed = changed || sqlite3_changes(db) > 0;
-    }
-    if (w.count("position")) {
-        const auto position = a.IdOf("positions", field("position"));
-        if (position) {
-            a.Run(
-                "INSERT INTO placings(record_id, position_id) VALUES(?1, ?2) "
-                "ON CONFLICT(record_id) DO UPDATE SET position_id = excluded.position_id "
-                "WHERE position_id IS NOT excluded.position_id",
-                {*record, *position});
-        } else {
-            a.Run("DELETE FROM placings WHERE record_id = ?1", {*record});
-        }
-        changed = changed || sqlite3_changes(db) > 0;
-    }
-    if (w.count("test")) {
-        if (TextOf(w, "test") == "1") {
-            a.Run("INSERT OR IGNORE INTO test_splices(record_id) VALUES(?1)", {*record});
-        } else {
-            a.Run("DELETE FROM test_splices WHERE record_id = ?1", {*record});
-        }
-        changed = changed || sqlite3_changes(db) > 0;
-    }
-    return true;
-}
-
 std::optional<std::vector<LostChange>> JobLog::History(std::string_view name) {
     sqlite3* db = archive_.db_;
     archive_.lastError_ = {};
-    Statement s(
-        db,
-        std::string(
-            "WITH j(e) AS (SELECT uuid FROM jobs WHERE name = ?1), "
-            "cl(e) AS (SELECT DISTINCT entity FROM job_changes WHERE kind = 'closure' AND "
-            "field = 'job' AND value IN (SELECT e FROM j)), "
-            "ct(k, e) AS (SELECT DISTINCT kind, entity FROM job_changes WHERE kind IN ('cable', "
-            "'tray') AND field = 'closure' AND value IN (SELECT e FROM cl)), "
-            "po(e) AS (SELECT DISTINCT entity FROM job_changes WHERE kind = 'position' AND "
-            "field = 'tray' AND value IN (SELECT e FROM ct WHERE k = 'tray')), "
-            "re(e) AS (SELECT DISTINCT entity FROM job_changes WHERE kind = 'record' AND "
-            "field = 'job' AND value = ?1), "
-            "ents(k, e) AS (SELECT 'job', e FROM j UNION SELECT 'closure', e FROM cl UNION "
-            "SELECT k, e FROM ct UNION SELECT 'position', e FROM po UNION SELECT 'record', e "
-            "FROM re) "
-            "SELECT id, kind, entity, field, value, changed_at, author, "
-            "CASE laptop WHEN '' THEN ?9 ELSE laptop END, coalesce(origin_id, id), effective "
-            "FROM job_changes JOIN ents ON kind = ents.k AND entity = ents.e "
-            "ORDER BY kind, entity, field, ") +
-            kLatestFirst);
+    // The entities ever logged under the job, by the ids of their parents.
+    Statement s(db,
+                "WITH j(e) AS (SELECT uuid FROM jobs WHERE name = ?1), "
+                "cl(e) AS (SELECT DISTINCT entity FROM job_changes WHERE kind = 'closure' AND "
+                "field = 'job' AND value IN (SELECT e FROM j)), "
+                "ct(k, e) AS (SELECT DISTINCT kind, entity FROM job_changes WHERE kind IN "
+                "('cable', 'tray') AND field = 'closure' AND value IN (SELECT e FROM cl)), "
+                "po(e) AS (SELECT DISTINCT entity FROM job_changes WHERE kind = 'position' AND "
+                "field = 'tray' AND value IN (SELECT e FROM ct WHERE k = 'tray')), "
+                "re(e) AS (SELECT DISTINCT entity FROM job_changes WHERE kind = 'record' AND "
+                "field = 'job' AND value IN (SELECT e FROM j)), "
+                "ents(k, e) AS (SELECT 'job', e FROM j UNION SELECT 'closure', e FROM cl UNION "
+                "SELECT k, e FROM ct UNION SELECT 'position', e FROM po UNION SELECT 'record', e "
+                "FROM re) "
+                "SELECT id, kind, entity, field, value, changed_at, author, "
+                "CASE laptop WHEN '' THEN ?9 ELSE laptop END, coalesce(origin_id, id), effective "
+                "FROM job_changes JOIN ents ON kind = ents.k AND entity = ents.e "
+                "ORDER BY kind, entity, field, " +
+                    LatestFirstSqlite());
     int rc = s.PrepareCode();
     std::vector<LostChange> lost;
     if (s.ok()) {
@@ -600,17 +687,27 @@ std::optional<std::vector<LostChange>> JobLog::History(std::string_view name) {
         archive_.lastError_ = SqliteError(db, "reading the job's history", rc);
         return std::nullopt;
     }
-    // Names for people, from the rows as they are now.
-    Applier a(db);
+    // Names for people, from the rows as they are now; a record's job by its name.
+    Statement jobName(db, "SELECT name FROM jobs WHERE uuid = ?1");
+    auto nameOfJob = [&](std::optional<std::string>& value) {
+        if (!value || !jobName.ok()) return;
+        jobName.Reset();
+        jobName.Bind(1, std::string_view(*value));
+        if (jobName.Step() == SQLITE_ROW) value = jobName.Text(0);
+    };
     for (LostChange& l : lost) {
         const std::string& k = l.change.kind;
         std::optional<std::int64_t> record;
         if (k == "record") {
             try {
-                record = a.Record(l.change.entity);
+                record = Applier::RecordOf(db, l.change.entity);
             } catch (const Failure&) {
             }
             if (!record) continue;
+            if (l.change.field == "job") {
+                nameOfJob(l.change.value);
+                nameOfJob(l.winningValue);
+            }
         }
         const std::string sql =
             k == "record"     ? "SELECT coalesce(nullif(s.serial, ''), s.folder) || ' #' || "
@@ -625,9 +722,8 @@ std::optional<std::vector<LostChange>> JobLog::History(std::string_view name) {
         n.Bind(2, record.value_or(0));
         if (n.Step() == SQLITE_ROW) l.entityName = n.Text(0);
     }
-    std::stable_sort(lost.begin(), lost.end(), [](const LostChange& x, const LostChange& y) {
-        return x.change.effective.value_or(x.change.changedAt) >
-               y.change.effective.value_or(y.change.changedAt);
+    std::stable_sort(lost.begin(), lost.end(), [&](const LostChange& x, const LostChange& y) {
+        return IsLater(x.change, y.change, ownLaptop_);
     });
     return lost;
 }

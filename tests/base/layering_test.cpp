@@ -29,7 +29,8 @@ int LayerOf(const std::string& relative) {
     if (folder == "protocol") return name.ends_with("_texts") ? 4 : 2;
     // The report reads the archive and words every splice as the Result page does, and
     // reads the jobs' matrix; both judge their splices by the pass rule of history/.
-    if (folder == "report" || folder == "jobs") return 4;
+    // The team archive checks what it reads with the job store's rules.
+    if (folder == "report" || folder == "jobs" || folder == "team") return 4;
     // Feature cores; the files that word results for the front ends sit above them.
     const bool wording = name.ends_with("_texts") || name == "parameter_rows" ||
                          name == "settings_backup" || name == "snapshot_backup";

@@ -35,8 +35,7 @@ inline auto ChangeRank(const JobChange& c, std::string_view own) {
     return std::tuple(c.effective.value_or(c.changedAt),
                       c.laptop.empty() ? own : std::string_view(c.laptop), c.originId);
 }
-static_assert(std::tuple_size_v<decltype(ChangeRank(JobChange{}, {}))> ==
-              std::size(kChangeOrder));
+static_assert(std::tuple_size_v<decltype(ChangeRank(JobChange{}, {}))> == std::size(kChangeOrder));
 
 // Whether `a` wins over `b`.
 inline bool IsLater(const JobChange& a, const JobChange& b, std::string_view own) {

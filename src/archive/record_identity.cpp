@@ -47,8 +47,8 @@ std::string RecordOfIdentitySql() {
     const std::string hex = std::to_string(kHexDigits), by = std::to_string(kHexDigits + 2),
                       name = std::to_string(kHexDigits + 3);
     const std::string kind = "substr(identity, " + by + ", 1)";
-    const std::string layout = std::string("'^[0-9a-f]{") + hex + "}" + kSeparator + "[" +
-                               kBySerial + kByFolder + "].'";
+    const std::string layout =
+        std::string("'^[0-9a-f]{") + hex + "}" + kSeparator + "[" + kBySerial + kByFolder + "].'";
     return "CREATE OR REPLACE FUNCTION velmora.record_of(identity text) RETURNS bigint\n"
            "    LANGUAGE sql STABLE SET search_path = velmora, pg_temp AS $$\n"
            "    SELECT r.id FROM velmora.splicers s JOIN velmora.records r ON r.splicer_id = s.id\n"

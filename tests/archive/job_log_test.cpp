@@ -21,10 +21,11 @@ struct Laptop {
     void Reopen() {
         store.reset();
         archive.reset();
-        archive = Archive::Open(file, {.clock = [this] {
-                                           return std::chrono::sys_seconds{std::chrono::seconds{now}};
-                                       }})
-                      .archive;
+        archive =
+            Archive::Open(
+                file,
+                {.clock = [this] { return std::chrono::sys_seconds{std::chrono::seconds{now}}; }})
+                .archive;
         store = std::make_unique<jobs::JobStore>(*archive);
     }
     std::vector<std::int64_t> Ids(const std::string& job) {
@@ -110,7 +111,8 @@ TEST_F(JobLogTest, RenamesAndMovesOnTwoLaptopsConverge) {
     for (Laptop* laptop : {&a, &b}) {
         laptop->now = 300;
         const jobs::ClosureInfo c =
-            laptop->store->Closures(laptop->store->Job(laptop == &a ? "Route 7 North" : "Route 7")->id)
+            laptop->store
+                ->Closures(laptop->store->Job(laptop == &a ? "Route 7 North" : "Route 7")->id)
                 ->front();
         ASSERT_TRUE(
             laptop->store->EditClosure(c.id, {"C1", laptop == &a ? "A-side" : "B-side"}).ok());
@@ -125,8 +127,8 @@ TEST_F(JobLogTest, RenamesAndMovesOnTwoLaptopsConverge) {
         ASSERT_TRUE(lost);
         std::string told;
         for (const LostChange& l : *lost)
-            told += l.entityName + " " + l.change.field + " " + l.change.value.value_or("-") +
-                    ">" + l.winningValue.value_or("-") + "; ";
+            told += l.entityName + " " + l.change.field + " " + l.change.value.value_or("-") + ">" +
+                    l.winningValue.value_or("-") + "; ";
         EXPECT_EQ(told,
                   "C1 location A-side>B-side; C1 location >B-side; SA100 #10 job Route 7 "
                   "North>Route 8; SA100 #9 job Route 7 North>Route 8; SA100 #8 job Route 7 "
@@ -153,18 +155,20 @@ TEST_F(JobLogTest, ArchiveOfTheStepBeforeOpensWithEverything) {
     auto number = [&](const char* sql) {
         sqlite3_stmt* stmt = nullptr;
         sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
-        const std::int64_t n = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : -1;
+        const std::int64_t n =
+            sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : -1;
         sqlite3_finalize(stmt);
         return n;
     };
-    ASSERT_EQ(sqlite3_exec(db,
-                           "UPDATE job_changes SET value = (SELECT name FROM jobs WHERE uuid = "
-                           "value) WHERE kind = 'record' AND field = 'job';"
-                           "DROP TABLE team_received;"
-                           "INSERT INTO team_pulls VALUES ('t', 'Route 7', '9', 0), ('t', '', '9', 0);"
-                           "PRAGMA user_version = 9",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_exec(db,
+                     "UPDATE job_changes SET value = (SELECT name FROM jobs WHERE uuid = "
+                     "value) WHERE kind = 'record' AND field = 'job';"
+                     "DROP TABLE team_received;"
+                     "INSERT INTO team_pulls VALUES ('t', 'Route 7', '9', 0), ('t', '', '9', 0);"
+                     "PRAGMA user_version = 9",
+                     nullptr, nullptr, nullptr),
+        SQLITE_OK);
     a.Reopen();
     ASSERT_TRUE(a.archive);
     EXPECT_EQ(a.State(), before);

@@ -106,10 +106,17 @@ TEST_F(TeamJobsTest, TheLatestChangeWinsAlikeEverywhere) {
                                       .effective = x.time};
         };
         const std::vector<archive::JobChange> changes = {
-            {.kind = "job", .entity = job, .field = "name", .value = "J", .changedAt = 1,
-             .author = "t", .laptop = "33333333-3333-4333-8333-333333333333", .originId = row,
+            {.kind = "job",
+             .entity = job,
+             .field = "name",
+             .value = "J",
+             .changedAt = 1,
+             .author = "t",
+             .laptop = "33333333-3333-4333-8333-333333333333",
+             .originId = row,
              .effective = 1},
-            change(c.a, "a"), change(c.b, "b")};
+            change(c.a, "a"),
+            change(c.b, "b")};
         const std::string winner = c.aWins ? "a" : "b";
         EXPECT_EQ(archive::IsLater(changes[1], changes[2], ""), c.aWins) << row;
 
@@ -124,9 +131,9 @@ TEST_F(TeamJobsTest, TheLatestChangeWinsAlikeEverywhere) {
             "changed_at, author, laptop_clock) VALUES ";
         for (std::size_t i = 1; i < changes.size(); ++i)
             sql += std::string(i > 1 ? ", " : "") + "('" + changes[i].laptop + "', " +
-                   std::to_string(changes[i].originId) + ", 'job', '" + job +
-                   "', 'customer', '" + *changes[i].value + "', to_timestamp(" +
-                   std::to_string(changes[i].changedAt) + "), 't', now())";
+                   std::to_string(changes[i].originId) + ", 'job', '" + job + "', 'customer', '" +
+                   *changes[i].value + "', to_timestamp(" + std::to_string(changes[i].changedAt) +
+                   "), 't', now())";
         ASSERT_TRUE(server->Psql(db, sql));
         EXPECT_EQ(Query("SELECT value FROM velmora.fields WHERE entity = '" + job +
                         "' AND field = 'customer'"),
@@ -138,33 +145,43 @@ TEST_F(TeamJobsTest, TheLatestChangeWinsAlikeEverywhere) {
 // Laptop B takes A's job Route 7, then moves its second day's splices to Route 8 and
 // renames Route 7 and gives it a customer; A, offline, moves a placed splice. After
 // both synced twice they show the same jobs, splices and placings, as the team
-// archive does, and the take sent nothing back.
+// archive does, and the take sent nothing back (B's own splice only).
 TEST_F(TeamJobsTest, RenamesAndMovesAreFollowedByEveryLaptop) {
     // A's first work an hour ago: the later changes are told apart by their time.
     const archive::Clock hourAgo = [] {
         return std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()) -
                std::chrono::hours(1);
     };
-    Edit(laptopA, [](jobs::JobStore& store, archive::Archive& a) {
-        std::vector<SpliceRecord> records;
-        for (int i = 0; i < 60; ++i) records.push_back(RecordAt(i));
-        for (int i = 0; i < 60; ++i) records.push_back(RecordAt(24 * 60 + i));  // the next day
-        ASSERT_TRUE(a.StoreDownload({"2406A0153", kSimDeviceName}, records, "Route 7").ok());
-        const std::int64_t closure = store.AddClosure(store.Job("Route 7")->id, {"C1"}).id;
-        const std::int64_t k1 = store.AddCable(closure, {"K1", 24}).id;
-        const std::int64_t k2 = store.AddCable(closure, {"K2", 24}).id;
-        const std::int64_t tray = store.AddTray(closure, {1, 12}).id;
-        const auto ids = a.Records({.job = "Route 7"});
-        ASSERT_TRUE(store.Place({tray, 1, {k1, 1}, {k2, 1}, {ids->at(0).id, ids->at(1).id}}).ok());
-        ASSERT_TRUE(store.PlanPosition(tray, 2, {k1, 2}, {k2, 2}).ok());
-    }, hourAgo);
+    Edit(
+        laptopA,
+        [](jobs::JobStore& store, archive::Archive& a) {
+            std::vector<SpliceRecord> records;
+            for (int i = 0; i < 60; ++i) records.push_back(RecordAt(i));
+            for (int i = 0; i < 60; ++i) records.push_back(RecordAt(24 * 60 + i));  // the next day
+            ASSERT_TRUE(a.StoreDownload({"2406A0153", kSimDeviceName}, records, "Route 7").ok());
+            const std::int64_t closure = store.AddClosure(store.Job("Route 7")->id, {"C1"}).id;
+            const std::int64_t k1 = store.AddCable(closure, {"K1", 24}).id;
+            const std::int64_t k2 = store.AddCable(closure, {"K2", 24}).id;
+            const std::int64_t tray = store.AddTray(closure, {1, 12}).id;
+            const auto ids = a.Records({.job = "Route 7"});
+            ASSERT_TRUE(
+                store.Place({tray, 1, {k1, 1}, {k2, 1}, {ids->at(0).id, ids->at(1).id}}).ok());
+            ASSERT_TRUE(store.PlanPosition(tray, 2, {k1, 2}, {k2, 2}).ok());
+        },
+        hourAgo);
     Expect(0, laptopA, {"team", "sync"});
+    // B's own splice, not sent yet, is sent; the job's it took are not sent back.
+    Edit(laptopB, [](jobs::JobStore&, archive::Archive& b) {
+        ASSERT_TRUE(
+            b.StoreDownload({"2406A0153", kSimDeviceName}, std::vector{RecordAt(5000)}).ok());
+    });
     Expect(0, laptopB, {"team", "take", "Route 7"});
     const std::string firstSync = Expect(0, laptopB, {"team", "sync"});
-    EXPECT_EQ(firstSync.rfind("Sent: 0 records, 0 images", 0), 0u) << firstSync;
+    EXPECT_EQ(firstSync.rfind("Sent: 1 records, 0 images", 0), 0u) << firstSync;
 
-    Expect(0, laptopB,
-           {"archive", "tag", "Route 8", "--replace", "--from", "2026-03-02", "--to", "2026-03-02"});
+    Expect(
+        0, laptopB,
+        {"archive", "tag", "Route 8", "--replace", "--from", "2026-03-02", "--to", "2026-03-02"});
     Expect(0, laptopB, {"job", "edit", "Route 7", "--rename", "Route 7 North"});
     Expect(0, laptopB, {"job", "edit", "Route 7 North", "--customer", "After-rename"});
     Edit(laptopA, [](jobs::JobStore& store, archive::Archive& a) {
@@ -176,11 +193,11 @@ TEST_F(TeamJobsTest, RenamesAndMovesAreFollowedByEveryLaptop) {
     for (const TempDir* laptop : {&laptopA, &laptopB, &laptopA, &laptopB})
         Expect(0, *laptop, {"team", "sync"});
 
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"job", "list"},
-             {"archive", "list", "--job", "Route 7 North"},
-             {"archive", "list", "--job", "Route 8"},
-             {"closure", "show", "Route 7 North", "C1"}}) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"job", "list"},
+                                               {"archive", "list", "--job", "Route 7 North"},
+                                               {"archive", "list", "--job", "Route 8"},
+                                               {"closure", "show", "Route 7 North", "C1"}}) {
         const std::string onA = Expect(0, laptopA, args);
         EXPECT_EQ(Expect(0, laptopB, args), onA) << args[0] << " " << args[1];
         if (args[0] == "archive") {
@@ -228,7 +245,8 @@ TEST_F(TeamJobsTest, RowsNoLaptopCouldSendAreLeftOutAndTold) {
         {"job", job, "max_loss", "-5", false},
         {"job", job, "max_angle", "abc", false},
         {"job", job, "colour", "red", false},
-        {"job", job, "notes", "\x1b[31mred", !jobs::DetailsProblem(jobs::JobDetails{.name = "-", .notes = "\x1b[31mred"})},
+        {"job", job, "notes", "\x1b[31mred",
+         !jobs::DetailsProblem(jobs::JobDetails{.name = "-", .notes = "\x1b[31mred"})},
         {"job", job, "technicians", longText,
          !jobs::DetailsProblem(jobs::JobDetails{.name = "-", .technicians = longText})},
         {"closure", closure, "job", job, true},
@@ -253,9 +271,8 @@ TEST_F(TeamJobsTest, RowsNoLaptopCouldSendAreLeftOutAndTold) {
     int id = 0, leftOut = 1;  // the record of the splicer ../evil
     for (const auto& r : rows) {
         sql += std::string(id > 0 ? ", " : "");
-        sql += "('" + std::string(kL1) + "', " + std::to_string(++id) + ", '" +
-               r.kind + "', '" + r.entity + "', '" + r.field + "', '" + r.value +
-               "', now(), 'x', now())";
+        sql += "('" + std::string(kL1) + "', " + std::to_string(++id) + ", '" + r.kind + "', '" +
+               r.entity + "', '" + r.field + "', '" + r.value + "', now(), 'x', now())";
         leftOut += !r.kept;
     }
     ASSERT_TRUE(server->Psql(db, sql));
@@ -288,9 +305,9 @@ TEST_F(TeamJobsTest, RowsNoLaptopCouldSendAreLeftOutAndTold) {
          {std::tuple(std::vector<std::string>{"report", "--team", "--job", "Hostile", "-o",
                                               scratch + "/h.html"},
                      1, leftOut),
-          std::tuple(std::vector<std::string>{"matrix", "Hostile", "--team", "-o",
-                                              scratch + "/h.csv"},
-                     0, 0)}) {
+          std::tuple(
+              std::vector<std::string>{"matrix", "Hostile", "--team", "-o", scratch + "/h.csv"}, 0,
+              0)}) {
         const CliRun run = Cli(laptopB, args);
         EXPECT_EQ(run.status, status) << args[0] << run.err;
         EXPECT_EQ(Lines(run.err).size(), static_cast<std::size_t>(lines)) << run.err;

@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 build=${1:-build-fuzz}
 seconds=${FUZZ_SECONDS:-8}
-harnesses=(fuzz_reply fuzz_splice_records fuzz_parameters fuzz_image_list fuzz_ini fuzz_text_codec fuzz_backup)
+harnesses=(fuzz_reply fuzz_splice_records fuzz_parameters fuzz_image_list fuzz_ini fuzz_text_codec fuzz_backup fuzz_plan)
 
 mkdir -p "$build/corpus-work" "$build/crashes" "$build/logs"
 failed=()

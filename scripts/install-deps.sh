@@ -12,7 +12,7 @@ packages=(
     libjpeg-dev
     clang-format
     libsqlite3-dev
-    libxlsxwriter-dev
+    libxlsxwriter-dev zlib1g-dev
     python3-openpyxl
     libpq-dev postgresql openssl
     dpkg-dev lintian desktop-file-utils appstream

@@ -31,10 +31,6 @@ struct sqlite3;
 namespace velmora {
 class LockFile;
 }
-namespace velmora::jobs {
-class JobStore;
-class MatrixReader;
-}  // namespace velmora::jobs
 
 namespace velmora::archive {
 
@@ -85,6 +81,12 @@ struct SplicerIdentity {
     std::string folderName{};    // the device folder's name, as SafeFolderName gives it
     std::string serialNumber{};  // "" when unknown
 };
+
+// A splicer as lists, reports and messages name it: its serial number, or its
+// folder's name while that is unknown.
+inline std::string SplicerDisplayName(std::string_view serialNumber, std::string_view folderName) {
+    return std::string(serialNumber.empty() ? folderName : serialNumber);
+}
 
 // A splicer of the archive. serialNumber is "" for one known by its folder alone:
 // stored without a serial number, or kept from an archive of before splicers were
@@ -393,19 +395,47 @@ class Archive {
     std::optional<PullMark> PulledMark(std::string_view team, std::string_view scope);
     bool KeepPulledMark(std::string_view team, std::string_view scope, std::string_view mark);
 
+    // ---- For the stores kept in the same file (the record cursor, the job store, the
+    // splice matrix), on this archive's thread ----
+    sqlite3* Connection() const { return db_; }
+    // The archive file, as its errors name it.
+    const std::string& File() const { return file_; }
+    // Now, by the archive's clock.
+    std::chrono::sys_seconds Now() const;
+    // Runs `work` as one call of the archive: LastError is cleared, and what fails in
+    // it (a failure of SQLite, an ArchiveError it throws) becomes LastError, naming the
+    // file, with an empty result (the result's own error, for a result that has one).
+    // Write refuses at once, as ReadOnly, when the file cannot be written.
+    template <class Work>
+    auto Run(std::string_view what, Work work) -> decltype(work()) {
+        return Call(what, false, work);
+    }
+    template <class Work>
+    auto Write(std::string_view what, Work work) -> decltype(work()) {
+        return Call(what, true, work);
+    }
+
   private:
-    friend class RecordCursor;
-    // The as-built documentation kept in the same file works on the same connection.
-    friend class jobs::JobStore;
-    friend class jobs::MatrixReader;
-    // The log of job changes and their application, on the same connection.
-    friend class JobLog;
+    friend class JobLog;  // the last friend (db_, lastError_, changes_): goes once it uses Run
     Archive(sqlite3* db, std::unique_ptr<LockFile> marker, Clock clock, std::string file,
             bool readOnly, std::unique_ptr<ChangeContext> changes);
-    std::chrono::sys_seconds Now() const;
-    // Runs `work` with lastError_ cleared; a thrown exception becomes Failed.
+    // Runs `work` with LastError cleared and sets it from what failed; false then.
+    bool Attempt(std::string_view what, bool writes, const std::function<void()>& work);
     template <class Work>
-    auto Guard(const char* what, Work work) -> decltype(work());
+    auto Call(std::string_view what, bool writes, Work& work) -> decltype(work()) {
+        using Result = decltype(work());
+        Result result{};
+        const bool ran = Attempt(what, writes, [&] { result = work(); });
+        if constexpr (requires { result.error; }) {
+            if (!ran) {
+                result.error = lastError_;
+            } else if (!result.error.ok()) {
+                result.error.file = file_;
+                lastError_ = result.error;
+            }
+        }
+        return result;
+    }
 
     sqlite3* db_;
     std::unique_ptr<LockFile> marker_;  // null where it cannot be kept (read-only)

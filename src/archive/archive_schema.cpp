@@ -2,15 +2,28 @@
 
 #include <sqlite3.h>
 
+#include <vector>
+
+#include "archive/archive_sql.h"
+
 namespace velmora::archive {
 namespace {
+
+// The number of a record's byte `n` (1-based): SQLite has no function from a blob's
+// byte to its number, so the byte is read back from its two hex digits.
+std::string RecordByteSql(int n) {
+    const std::string digit =
+        "instr('0123456789ABCDEF', substr(hex(substr(bytes, " + std::to_string(n) + ", 1)), ";
+    return "((" + digit + "1, 1)) - 1) * 16 + " + digit + "2, 1)) - 1)";
+}
 
 // Times the program takes (first_seen, last_seen, downloaded, stored, taken) are Unix
 // seconds. A splice time (splice_time) is the record's or image's own time as the
 // number YYYYMMDDhhmmss, so it sorts and compares as a time; it is NULL when the
 // fields do not form a real date, so such a record falls in no date range.
-constexpr MigrationStep kSteps[] = {
-    {1, R"sql(
+const std::vector<MigrationStep>& Steps() {
+    static const std::vector<MigrationStep> steps = {
+        {1, R"sql(
 CREATE TABLE splicers (
     id         INTEGER PRIMARY KEY,
     folder     TEXT NOT NULL UNIQUE,
@@ -59,20 +72,20 @@ CREATE TABLE snapshot_groups (
            (kind = 2 AND length(bytes) = 24) OR (kind = 3 AND length(bytes) = 52))
 ) WITHOUT ROWID;
 )sql"},
-    // Records can be gathered under a job name; NULL is no job.
-    {2, R"sql(
+        // Records can be gathered under a job name; NULL is no job.
+        {2, R"sql(
 ALTER TABLE records ADD COLUMN job TEXT;
 CREATE INDEX records_by_job ON records(job) WHERE job IS NOT NULL;
 )sql"},
-    // A splicer is known by its whole serial number, and by its folder name only while
-    // that is unknown (''): the folder is the serial number without its first
-    // character, so two splicers one letter apart share one. A row of before was known
-    // by its folder alone and may hold the records of every splicer of that folder,
-    // its serial being the last one reported: it becomes a row of unknown serial
-    // number (the last one kept in former_serial), with its id and everything tied
-    // to it. The last naming of records is kept so that it can be undone: each record
-    // it changed, with the job the record had before (NULL: none).
-    {3, R"sql(
+        // A splicer is known by its whole serial number, and by its folder name only while
+        // that is unknown (''): the folder is the serial number without its first
+        // character, so two splicers one letter apart share one. A row of before was known
+        // by its folder alone and may hold the records of every splicer of that folder,
+        // its serial being the last one reported: it becomes a row of unknown serial
+        // number (the last one kept in former_serial), with its id and everything tied
+        // to it. The last naming of records is kept so that it can be undone: each record
+        // it changed, with the job the record had before (NULL: none).
+        {3, R"sql(
 CREATE TABLE splicers_by_serial (
     id            INTEGER PRIMARY KEY,
     folder        TEXT NOT NULL,
@@ -92,16 +105,19 @@ CREATE TABLE naming_undo (
     job       TEXT
 );
 )sql"},
-    // The list of records is read a screenful at a time in any order, so every order
-    // and filter runs on an index: the record's place in the archive's order (by splice
-    // time, the undated ones last in the order they came) is kept as its ordinal, and
-    // its result and loss (bytes 6 and 8-9 of the record) as columns of their own.
-    // An index per order, and per order within one splicer.
-    {4, R"sql(
+        // The list of records is read a screenful at a time in any order, so every order
+        // and filter runs on an index: the record's place in the archive's order (by splice
+        // time, the undated ones last in the order they came) is kept as its ordinal, and
+        // its result and loss (bytes 6 and 8-9 of the record) as columns of their own.
+        // An index per order, and per order within one splicer.
+        {4, R"sql(
 ALTER TABLE records ADD COLUMN ordinal INTEGER;
 ALTER TABLE records ADD COLUMN result INTEGER;
 ALTER TABLE records ADD COLUMN loss INTEGER;
-UPDATE records SET result = ((instr('0123456789ABCDEF', substr(hex(substr(bytes, 7, 1)), 1, 1)) - 1) * 16 + instr('0123456789ABCDEF', substr(hex(substr(bytes, 7, 1)), 2, 1)) - 1), loss = ((instr('0123456789ABCDEF', substr(hex(substr(bytes, 9, 1)), 1, 1)) - 1) * 16 + instr('0123456789ABCDEF', substr(hex(substr(bytes, 9, 1)), 2, 1)) - 1) + 256 * ((instr('0123456789ABCDEF', substr(hex(substr(bytes, 10, 1)), 1, 1)) - 1) * 16 + instr('0123456789ABCDEF', substr(hex(substr(bytes, 10, 1)), 2, 1)) - 1);
+)sql"
+            "UPDATE records SET result = " +
+                RecordByteSql(7) + ", loss = " + RecordByteSql(9) + " + 256 * " +
+                RecordByteSql(10) + ";" + R"sql(
 UPDATE records SET ordinal = ranked.n FROM (
     SELECT id, row_number() OVER (ORDER BY splice_time IS NULL, splice_time, id) AS n
     FROM records) AS ranked
@@ -116,18 +132,18 @@ CREATE INDEX records_by_splicer_result ON records(splicer_id, result, ordinal);
 CREATE INDEX records_by_loss ON records(loss, ordinal);
 CREATE INDEX records_by_splicer_loss ON records(splicer_id, loss, ordinal);
 )sql"},
-    // As-built documentation. A job is a row of its own, with its details and its
-    // acceptance limits (NULL: the ones of the reports); the records keep their job
-    // by name, so every filter and index on records.job stays as it is, and every
-    // store that gives records a job name makes its row (a trigger would do it too,
-    // but makes storing a download seven times slower). In a job: closures (an optional
-    // location in WGS84 degrees), their cables and trays, and the positions of a tray,
-    // each joining a fibre of cable A to a fibre of cable B. A record is placed on at
-    // most one position (its id is the key of placings); a position with records
-    // placed cannot go, so neither can its tray or closure. A test splice is not
-    // counted. The last placing is kept so that it can be undone: each record it
-    // placed, its position, and whether the placing made that position.
-    {5, R"sql(
+        // As-built documentation. A job is a row of its own, with its details and its
+        // acceptance limits (NULL: the ones of the reports); the records keep their job
+        // by name, so every filter and index on records.job stays as it is, and every
+        // store that gives records a job name makes its row (a trigger would do it too,
+        // but makes storing a download seven times slower). In a job: closures (an optional
+        // location in WGS84 degrees), their cables and trays, and the positions of a tray,
+        // each joining a fibre of cable A to a fibre of cable B. A record is placed on at
+        // most one position (its id is the key of placings); a position with records
+        // placed cannot go, so neither can its tray or closure. A test splice is not
+        // counted. The last placing is kept so that it can be undone: each record it
+        // placed, its position, and whether the placing made that position.
+        {5, R"sql(
 CREATE TABLE jobs (
     id          INTEGER PRIMARY KEY,
     name        TEXT NOT NULL UNIQUE,
@@ -138,7 +154,8 @@ CREATE TABLE jobs (
     max_loss    INTEGER CHECK (max_loss BETWEEN 0 AND 65535),
     max_angle   INTEGER CHECK (max_angle BETWEEN 0 AND 65535)
 );
-INSERT INTO jobs(name) SELECT DISTINCT job FROM records WHERE job IS NOT NULL ORDER BY job;
+)sql" + sql::JobRowsSql("SELECT job FROM records") +
+                ";" + R"sql(
 CREATE TABLE closures (
     id        INTEGER PRIMARY KEY,
     job_id    INTEGER NOT NULL REFERENCES jobs(id),
@@ -191,12 +208,12 @@ CREATE TABLE placing_undo (
     made        INTEGER NOT NULL
 );
 )sql"},
-    // Sending to a team archive. Per team archive (its id) and kind of row (0 records,
-    // 1 images, 2 parameter snapshots): every row of that kind whose id is at most
-    // up_to has been committed there. The marks live in this file, so a file restored
-    // from an old backup sends again what it holds beyond its old marks (the team
-    // archive takes each row once). The last send that left nothing waiting.
-    {6, R"sql(
+        // Sending to a team archive. Per team archive (its id) and kind of row (0 records,
+        // 1 images, 2 parameter snapshots): every row of that kind whose id is at most
+        // up_to has been committed there. The marks live in this file, so a file restored
+        // from an old backup sends again what it holds beyond its old marks (the team
+        // archive takes each row once). The last send that left nothing waiting.
+        {6, R"sql(
 CREATE TABLE team_marks (
     team  TEXT NOT NULL,
     kind  INTEGER NOT NULL,
@@ -208,10 +225,10 @@ CREATE TABLE team_sends (
     last_success INTEGER NOT NULL
 );
 )sql"},
-    // Reading from a team archive, per team archive and scope ('' everything, else one
-    // job's name): the team archive's mark (a transaction id) below which every row it
-    // held has been read into this file, and when that read ended.
-    {7, R"sql(
+        // Reading from a team archive, per team archive and scope ('' everything, else one
+        // job's name): the team archive's mark (a transaction id) below which every row it
+        // held has been read into this file, and when that read ended.
+        {7, R"sql(
 CREATE TABLE team_pulls (
     team   TEXT NOT NULL,
     scope  TEXT NOT NULL,
@@ -220,22 +237,22 @@ CREATE TABLE team_pulls (
     PRIMARY KEY (team, scope)
 ) WITHOUT ROWID;
 )sql"},
-    // Jobs edited on several laptops and in the office. Jobs, closures, cables, trays
-    // and positions get an id that is the same in every archive: made from the name
-    // or number that identifies them within their parent (so two laptops that make
-    // job "North" offline make one job), or a random one where that is taken (a name
-    // freed by a renaming). A record is known by its bytes and its splicer:
-    // "<68 hex digits>:s<serial>", or ":f<folder>" while the serial is unknown.
-    // Every change the program makes to them is kept, in the same transaction, by the
-    // triggers below, one row per field changed: the log a team archive is sent and
-    // from which a pulled state is worked out (job_changes; laptop '' for this
-    // archive's own, else the laptop and its own id for the change; effective the
-    // team archive's time for it once known). Creating writes every field, deleting
-    // writes `deleted`. The functions velmora_*() are the archive connection's own
-    // (the clock, the user, and whether pulled changes are being applied, which
-    // are not logged again). job_pending: entities whose pulled changes are yet to
-    // be applied. What was here before is logged as made now.
-    {8, R"sql(
+        // Jobs edited on several laptops and in the office. Jobs, closures, cables, trays
+        // and positions get an id that is the same in every archive: made from the name
+        // or number that identifies them within their parent (so two laptops that make
+        // job "North" offline make one job), or a random one where that is taken (a name
+        // freed by a renaming). A record is known by its bytes and its splicer:
+        // "<68 hex digits>:s<serial>", or ":f<folder>" while the serial is unknown.
+        // Every change the program makes to them is kept, in the same transaction, by the
+        // triggers below, one row per field changed: the log a team archive is sent and
+        // from which a pulled state is worked out (job_changes; laptop '' for this
+        // archive's own, else the laptop and its own id for the change; effective the
+        // team archive's time for it once known). Creating writes every field, deleting
+        // writes `deleted`. The functions velmora_*() are the archive connection's own
+        // (the clock, the user, and whether pulled changes are being applied, which
+        // are not logged again). job_pending: entities whose pulled changes are yet to
+        // be applied. What was here before is logged as made now.
+        {8, R"sql(
 ALTER TABLE jobs ADD COLUMN uuid TEXT;
 ALTER TABLE closures ADD COLUMN uuid TEXT;
 ALTER TABLE cables ADD COLUMN uuid TEXT;
@@ -243,13 +260,17 @@ ALTER TABLE trays ADD COLUMN uuid TEXT;
 ALTER TABLE positions ADD COLUMN uuid TEXT;
 UPDATE jobs SET uuid = velmora_name_uuid('job', jobs.name);
 CREATE UNIQUE INDEX jobs_by_uuid ON jobs(uuid);
-UPDATE closures SET uuid = velmora_name_uuid((SELECT uuid FROM jobs WHERE id = closures.job_id), 'closure ' || closures.name);
+UPDATE closures SET uuid =
+    velmora_name_uuid((SELECT uuid FROM jobs WHERE id = closures.job_id), 'closure ' || closures.name);
 CREATE UNIQUE INDEX closures_by_uuid ON closures(uuid);
-UPDATE cables SET uuid = velmora_name_uuid((SELECT uuid FROM closures WHERE id = cables.closure_id), 'cable ' || cables.name);
+UPDATE cables SET uuid =
+    velmora_name_uuid((SELECT uuid FROM closures WHERE id = cables.closure_id), 'cable ' || cables.name);
 CREATE UNIQUE INDEX cables_by_uuid ON cables(uuid);
-UPDATE trays SET uuid = velmora_name_uuid((SELECT uuid FROM closures WHERE id = trays.closure_id), 'tray ' || trays.number);
+UPDATE trays SET uuid =
+    velmora_name_uuid((SELECT uuid FROM closures WHERE id = trays.closure_id), 'tray ' || trays.number);
 CREATE UNIQUE INDEX trays_by_uuid ON trays(uuid);
-UPDATE positions SET uuid = velmora_name_uuid((SELECT uuid FROM trays WHERE id = positions.tray_id), 'position ' || positions.number);
+UPDATE positions SET uuid =
+    velmora_name_uuid((SELECT uuid FROM trays WHERE id = positions.tray_id), 'position ' || positions.number);
 CREATE UNIQUE INDEX positions_by_uuid ON positions(uuid);
 CREATE TABLE job_changes (
     id         INTEGER PRIMARY KEY,
@@ -272,135 +293,299 @@ CREATE TABLE job_pending (
     PRIMARY KEY (kind, entity)
 ) WITHOUT ROWID;
 INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
-    SELECT 'job', uuid, 'name', jobs.name, velmora_now(), velmora_author() FROM jobs UNION ALL SELECT 'job', uuid, 'customer', jobs.customer, velmora_now(), velmora_author() FROM jobs UNION ALL SELECT 'job', uuid, 'contractor', jobs.contractor, velmora_now(), velmora_author() FROM jobs UNION ALL SELECT 'job', uuid, 'technicians', jobs.technicians, velmora_now(), velmora_author() FROM jobs UNION ALL SELECT 'job', uuid, 'notes', jobs.notes, velmora_now(), velmora_author() FROM jobs UNION ALL SELECT 'job', uuid, 'max_loss', jobs.max_loss, velmora_now(), velmora_author() FROM jobs UNION ALL SELECT 'job', uuid, 'max_angle', jobs.max_angle, velmora_now(), velmora_author() FROM jobs;
+    SELECT 'job', uuid, 'name', jobs.name, velmora_now(), velmora_author() FROM jobs
+    UNION ALL SELECT 'job', uuid, 'customer', jobs.customer, velmora_now(), velmora_author() FROM jobs
+    UNION ALL SELECT 'job', uuid, 'contractor', jobs.contractor, velmora_now(), velmora_author() FROM jobs
+    UNION ALL SELECT 'job', uuid, 'technicians', jobs.technicians, velmora_now(), velmora_author() FROM jobs
+    UNION ALL SELECT 'job', uuid, 'notes', jobs.notes, velmora_now(), velmora_author() FROM jobs
+    UNION ALL SELECT 'job', uuid, 'max_loss', jobs.max_loss, velmora_now(), velmora_author() FROM jobs
+    UNION ALL SELECT 'job', uuid, 'max_angle', jobs.max_angle, velmora_now(), velmora_author() FROM jobs;
 INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
-    SELECT 'closure', uuid, 'job', (SELECT uuid FROM jobs WHERE id = closures.job_id), velmora_now(), velmora_author() FROM closures UNION ALL SELECT 'closure', uuid, 'name', closures.name, velmora_now(), velmora_author() FROM closures UNION ALL SELECT 'closure', uuid, 'location', closures.location, velmora_now(), velmora_author() FROM closures UNION ALL SELECT 'closure', uuid, 'latitude', closures.latitude, velmora_now(), velmora_author() FROM closures UNION ALL SELECT 'closure', uuid, 'longitude', closures.longitude, velmora_now(), velmora_author() FROM closures UNION ALL SELECT 'closure', uuid, 'notes', closures.notes, velmora_now(), velmora_author() FROM closures;
+    SELECT 'closure', uuid, 'job', (SELECT uuid FROM jobs WHERE id = closures.job_id),
+                     velmora_now(), velmora_author() FROM closures
+    UNION ALL SELECT 'closure', uuid, 'name', closures.name, velmora_now(), velmora_author() FROM closures
+    UNION ALL SELECT 'closure', uuid, 'location', closures.location,
+                     velmora_now(), velmora_author() FROM closures
+    UNION ALL SELECT 'closure', uuid, 'latitude', closures.latitude,
+                     velmora_now(), velmora_author() FROM closures
+    UNION ALL SELECT 'closure', uuid, 'longitude', closures.longitude,
+                     velmora_now(), velmora_author() FROM closures
+    UNION ALL SELECT 'closure', uuid, 'notes', closures.notes, velmora_now(), velmora_author() FROM closures;
 INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
-    SELECT 'cable', uuid, 'closure', (SELECT uuid FROM closures WHERE id = cables.closure_id), velmora_now(), velmora_author() FROM cables UNION ALL SELECT 'cable', uuid, 'name', cables.name, velmora_now(), velmora_author() FROM cables UNION ALL SELECT 'cable', uuid, 'fibres', cables.fibres, velmora_now(), velmora_author() FROM cables UNION ALL SELECT 'cable', uuid, 'per_tube', cables.per_tube, velmora_now(), velmora_author() FROM cables;
+    SELECT 'cable', uuid, 'closure', (SELECT uuid FROM closures WHERE id = cables.closure_id),
+                     velmora_now(), velmora_author() FROM cables
+    UNION ALL SELECT 'cable', uuid, 'name', cables.name, velmora_now(), velmora_author() FROM cables
+    UNION ALL SELECT 'cable', uuid, 'fibres', cables.fibres, velmora_now(), velmora_author() FROM cables
+    UNION ALL SELECT 'cable', uuid, 'per_tube', cables.per_tube, velmora_now(), velmora_author() FROM cables;
 INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
-    SELECT 'tray', uuid, 'closure', (SELECT uuid FROM closures WHERE id = trays.closure_id), velmora_now(), velmora_author() FROM trays UNION ALL SELECT 'tray', uuid, 'number', trays.number, velmora_now(), velmora_author() FROM trays UNION ALL SELECT 'tray', uuid, 'capacity', trays.capacity, velmora_now(), velmora_author() FROM trays;
+    SELECT 'tray', uuid, 'closure', (SELECT uuid FROM closures WHERE id = trays.closure_id),
+                     velmora_now(), velmora_author() FROM trays
+    UNION ALL SELECT 'tray', uuid, 'number', trays.number, velmora_now(), velmora_author() FROM trays
+    UNION ALL SELECT 'tray', uuid, 'capacity', trays.capacity, velmora_now(), velmora_author() FROM trays;
 INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
-    SELECT 'position', uuid, 'tray', (SELECT uuid FROM trays WHERE id = positions.tray_id), velmora_now(), velmora_author() FROM positions UNION ALL SELECT 'position', uuid, 'number', positions.number, velmora_now(), velmora_author() FROM positions UNION ALL SELECT 'position', uuid, 'cable_a', (SELECT uuid FROM cables WHERE id = positions.cable_a), velmora_now(), velmora_author() FROM positions UNION ALL SELECT 'position', uuid, 'fibre_a', positions.fibre_a, velmora_now(), velmora_author() FROM positions UNION ALL SELECT 'position', uuid, 'cable_b', (SELECT uuid FROM cables WHERE id = positions.cable_b), velmora_now(), velmora_author() FROM positions UNION ALL SELECT 'position', uuid, 'fibre_b', positions.fibre_b, velmora_now(), velmora_author() FROM positions;
+    SELECT 'position', uuid, 'tray', (SELECT uuid FROM trays WHERE id = positions.tray_id),
+                     velmora_now(), velmora_author() FROM positions
+    UNION ALL SELECT 'position', uuid, 'number', positions.number,
+                     velmora_now(), velmora_author() FROM positions
+    UNION ALL SELECT 'position', uuid, 'cable_a', (SELECT uuid FROM cables WHERE id = positions.cable_a),
+                     velmora_now(), velmora_author() FROM positions
+    UNION ALL SELECT 'position', uuid, 'fibre_a', positions.fibre_a,
+                     velmora_now(), velmora_author() FROM positions
+    UNION ALL SELECT 'position', uuid, 'cable_b', (SELECT uuid FROM cables WHERE id = positions.cable_b),
+                     velmora_now(), velmora_author() FROM positions
+    UNION ALL SELECT 'position', uuid, 'fibre_b', positions.fibre_b,
+                     velmora_now(), velmora_author() FROM positions;
 CREATE VIEW record_identities AS
-    SELECT r.id, velmora_record_identity(r.bytes, s.serial, s.folder) AS identity
+    SELECT r.id, lower(hex(r.bytes)) || ':'
+           || CASE WHEN s.serial = '' THEN 'f' || s.folder ELSE 's' || s.serial END AS identity
     FROM records r JOIN splicers s ON s.id = r.splicer_id;
 INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
-    SELECT 'record', (SELECT identity FROM record_identities WHERE id = records.id), 'job', job, velmora_now(), velmora_author() FROM records WHERE job IS NOT NULL;
+    SELECT 'record', (SELECT identity FROM record_identities WHERE id = records.id),
+           'job', job, velmora_now(), velmora_author()
+    FROM records WHERE job IS NOT NULL;
 INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
-    SELECT 'record', (SELECT identity FROM record_identities WHERE id = placings.record_id), 'position', (SELECT uuid FROM positions WHERE id = placings.position_id), velmora_now(), velmora_author() FROM placings;
+    SELECT 'record', (SELECT identity FROM record_identities WHERE id = placings.record_id),
+           'position', (SELECT uuid FROM positions WHERE id = placings.position_id), velmora_now(), velmora_author()
+    FROM placings;
 INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
-    SELECT 'record', (SELECT identity FROM record_identities WHERE id = test_splices.record_id), 'test', '1', velmora_now(), velmora_author() FROM test_splices;
+    SELECT 'record', (SELECT identity FROM record_identities WHERE id = test_splices.record_id),
+           'test', '1', velmora_now(), velmora_author()
+    FROM test_splices;
 CREATE TRIGGER jobs_made AFTER INSERT ON jobs BEGIN
-    UPDATE jobs SET uuid = CASE WHEN EXISTS (SELECT 1 FROM jobs WHERE uuid = velmora_name_uuid('job', NEW.name))
-        THEN velmora_uuid() ELSE velmora_name_uuid('job', NEW.name) END WHERE id = NEW.id AND uuid IS NULL;
+    UPDATE jobs SET uuid = CASE
+        WHEN EXISTS (SELECT 1 FROM jobs
+                     WHERE uuid = velmora_name_uuid('job', NEW.name))
+        THEN velmora_uuid()
+        ELSE velmora_name_uuid('job', NEW.name) END
+    WHERE id = NEW.id AND uuid IS NULL;
     INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
         SELECT 'job', (SELECT uuid FROM jobs WHERE id = NEW.id), f, v, velmora_now(), velmora_author()
-        FROM (SELECT 'deleted' AS f, NULL AS v UNION ALL SELECT 'name', NEW.name UNION ALL SELECT 'customer', NEW.customer UNION ALL SELECT 'contractor', NEW.contractor UNION ALL SELECT 'technicians', NEW.technicians UNION ALL SELECT 'notes', NEW.notes UNION ALL SELECT 'max_loss', NEW.max_loss UNION ALL SELECT 'max_angle', NEW.max_angle) WHERE velmora_applying() = 0;
+        FROM (SELECT 'deleted' AS f, NULL AS v
+              UNION ALL SELECT 'name', NEW.name
+              UNION ALL SELECT 'customer', NEW.customer
+              UNION ALL SELECT 'contractor', NEW.contractor
+              UNION ALL SELECT 'technicians', NEW.technicians
+              UNION ALL SELECT 'notes', NEW.notes
+              UNION ALL SELECT 'max_loss', NEW.max_loss
+              UNION ALL SELECT 'max_angle', NEW.max_angle)
+        WHERE velmora_applying() = 0;
 END;
-CREATE TRIGGER jobs_changed AFTER UPDATE OF contractor, customer, max_angle, max_loss, name, notes, technicians ON jobs WHEN velmora_applying() = 0 BEGIN
+CREATE TRIGGER jobs_changed
+    AFTER UPDATE OF contractor, customer, max_angle, max_loss, name, notes, technicians ON jobs
+    WHEN velmora_applying() = 0 BEGIN
     INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
         SELECT 'job', NEW.uuid, f, v, velmora_now(), velmora_author()
-        FROM (SELECT 'name' AS f, NEW.name AS v, OLD.name IS NOT NEW.name AS c UNION ALL SELECT 'customer', NEW.customer, OLD.customer IS NOT NEW.customer UNION ALL SELECT 'contractor', NEW.contractor, OLD.contractor IS NOT NEW.contractor UNION ALL SELECT 'technicians', NEW.technicians, OLD.technicians IS NOT NEW.technicians UNION ALL SELECT 'notes', NEW.notes, OLD.notes IS NOT NEW.notes UNION ALL SELECT 'max_loss', NEW.max_loss, OLD.max_loss IS NOT NEW.max_loss UNION ALL SELECT 'max_angle', NEW.max_angle, OLD.max_angle IS NOT NEW.max_angle) WHERE c;
+        FROM (SELECT 'name' AS f, NEW.name AS v, OLD.name IS NOT NEW.name AS c
+              UNION ALL SELECT 'customer', NEW.customer, OLD.customer IS NOT NEW.customer
+              UNION ALL SELECT 'contractor', NEW.contractor, OLD.contractor IS NOT NEW.contractor
+              UNION ALL SELECT 'technicians', NEW.technicians, OLD.technicians IS NOT NEW.technicians
+              UNION ALL SELECT 'notes', NEW.notes, OLD.notes IS NOT NEW.notes
+              UNION ALL SELECT 'max_loss', NEW.max_loss, OLD.max_loss IS NOT NEW.max_loss
+              UNION ALL SELECT 'max_angle', NEW.max_angle, OLD.max_angle IS NOT NEW.max_angle)
+        WHERE c;
 END;
 CREATE TRIGGER jobs_gone AFTER DELETE ON jobs WHEN velmora_applying() = 0 BEGIN
-    INSERT INTO job_changes(kind, entity, field, value, changed_at, author) VALUES ('job', OLD.uuid, 'deleted', '1', velmora_now(), velmora_author());
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+        VALUES ('job', OLD.uuid, 'deleted', '1', velmora_now(), velmora_author());
 END;
 CREATE TRIGGER closures_made AFTER INSERT ON closures BEGIN
-    UPDATE closures SET uuid = CASE WHEN EXISTS (SELECT 1 FROM closures WHERE uuid = velmora_name_uuid((SELECT uuid FROM jobs WHERE id = NEW.job_id), 'closure ' || NEW.name))
-        THEN velmora_uuid() ELSE velmora_name_uuid((SELECT uuid FROM jobs WHERE id = NEW.job_id), 'closure ' || NEW.name) END WHERE id = NEW.id AND uuid IS NULL;
+    UPDATE closures SET uuid = CASE
+        WHEN EXISTS (SELECT 1 FROM closures
+                     WHERE uuid = velmora_name_uuid((SELECT uuid FROM jobs WHERE id = NEW.job_id), 'closure ' || NEW.name))
+        THEN velmora_uuid()
+        ELSE velmora_name_uuid((SELECT uuid FROM jobs WHERE id = NEW.job_id), 'closure ' || NEW.name) END
+    WHERE id = NEW.id AND uuid IS NULL;
     INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
         SELECT 'closure', (SELECT uuid FROM closures WHERE id = NEW.id), f, v, velmora_now(), velmora_author()
-        FROM (SELECT 'deleted' AS f, NULL AS v UNION ALL SELECT 'job', (SELECT uuid FROM jobs WHERE id = NEW.job_id) UNION ALL SELECT 'name', NEW.name UNION ALL SELECT 'location', NEW.location UNION ALL SELECT 'latitude', NEW.latitude UNION ALL SELECT 'longitude', NEW.longitude UNION ALL SELECT 'notes', NEW.notes) WHERE velmora_applying() = 0;
+        FROM (SELECT 'deleted' AS f, NULL AS v
+              UNION ALL SELECT 'job', (SELECT uuid FROM jobs WHERE id = NEW.job_id)
+              UNION ALL SELECT 'name', NEW.name
+              UNION ALL SELECT 'location', NEW.location
+              UNION ALL SELECT 'latitude', NEW.latitude
+              UNION ALL SELECT 'longitude', NEW.longitude
+              UNION ALL SELECT 'notes', NEW.notes)
+        WHERE velmora_applying() = 0;
 END;
-CREATE TRIGGER closures_changed AFTER UPDATE OF job_id, latitude, location, longitude, name, notes ON closures WHEN velmora_applying() = 0 BEGIN
+CREATE TRIGGER closures_changed
+    AFTER UPDATE OF job_id, latitude, location, longitude, name, notes ON closures
+    WHEN velmora_applying() = 0 BEGIN
     INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
         SELECT 'closure', NEW.uuid, f, v, velmora_now(), velmora_author()
-        FROM (SELECT 'job' AS f, (SELECT uuid FROM jobs WHERE id = NEW.job_id) AS v, (SELECT uuid FROM jobs WHERE id = OLD.job_id) IS NOT (SELECT uuid FROM jobs WHERE id = NEW.job_id) AS c UNION ALL SELECT 'name', NEW.name, OLD.name IS NOT NEW.name UNION ALL SELECT 'location', NEW.location, OLD.location IS NOT NEW.location UNION ALL SELECT 'latitude', NEW.latitude, OLD.latitude IS NOT NEW.latitude UNION ALL SELECT 'longitude', NEW.longitude, OLD.longitude IS NOT NEW.longitude UNION ALL SELECT 'notes', NEW.notes, OLD.notes IS NOT NEW.notes) WHERE c;
+        FROM (SELECT 'job' AS f, (SELECT uuid FROM jobs WHERE id = NEW.job_id) AS v,
+                     (SELECT uuid FROM jobs WHERE id = OLD.job_id)
+                     IS NOT (SELECT uuid FROM jobs WHERE id = NEW.job_id) AS c
+              UNION ALL SELECT 'name', NEW.name, OLD.name IS NOT NEW.name
+              UNION ALL SELECT 'location', NEW.location, OLD.location IS NOT NEW.location
+              UNION ALL SELECT 'latitude', NEW.latitude, OLD.latitude IS NOT NEW.latitude
+              UNION ALL SELECT 'longitude', NEW.longitude, OLD.longitude IS NOT NEW.longitude
+              UNION ALL SELECT 'notes', NEW.notes, OLD.notes IS NOT NEW.notes)
+        WHERE c;
 END;
 CREATE TRIGGER closures_gone AFTER DELETE ON closures WHEN velmora_applying() = 0 BEGIN
-    INSERT INTO job_changes(kind, entity, field, value, changed_at, author) VALUES ('closure', OLD.uuid, 'deleted', '1', velmora_now(), velmora_author());
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+        VALUES ('closure', OLD.uuid, 'deleted', '1', velmora_now(), velmora_author());
 END;
 CREATE TRIGGER cables_made AFTER INSERT ON cables BEGIN
-    UPDATE cables SET uuid = CASE WHEN EXISTS (SELECT 1 FROM cables WHERE uuid = velmora_name_uuid((SELECT uuid FROM closures WHERE id = NEW.closure_id), 'cable ' || NEW.name))
-        THEN velmora_uuid() ELSE velmora_name_uuid((SELECT uuid FROM closures WHERE id = NEW.closure_id), 'cable ' || NEW.name) END WHERE id = NEW.id AND uuid IS NULL;
+    UPDATE cables SET uuid = CASE
+        WHEN EXISTS (SELECT 1 FROM cables
+                     WHERE uuid = velmora_name_uuid((SELECT uuid FROM closures WHERE id = NEW.closure_id), 'cable ' || NEW.name))
+        THEN velmora_uuid()
+        ELSE velmora_name_uuid((SELECT uuid FROM closures WHERE id = NEW.closure_id), 'cable ' || NEW.name) END
+    WHERE id = NEW.id AND uuid IS NULL;
     INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
         SELECT 'cable', (SELECT uuid FROM cables WHERE id = NEW.id), f, v, velmora_now(), velmora_author()
-        FROM (SELECT 'deleted' AS f, NULL AS v UNION ALL SELECT 'closure', (SELECT uuid FROM closures WHERE id = NEW.closure_id) UNION ALL SELECT 'name', NEW.name UNION ALL SELECT 'fibres', NEW.fibres UNION ALL SELECT 'per_tube', NEW.per_tube) WHERE velmora_applying() = 0;
+        FROM (SELECT 'deleted' AS f, NULL AS v
+              UNION ALL SELECT 'closure', (SELECT uuid FROM closures WHERE id = NEW.closure_id)
+              UNION ALL SELECT 'name', NEW.name
+              UNION ALL SELECT 'fibres', NEW.fibres
+              UNION ALL SELECT 'per_tube', NEW.per_tube)
+        WHERE velmora_applying() = 0;
 END;
-CREATE TRIGGER cables_changed AFTER UPDATE OF closure_id, fibres, name, per_tube ON cables WHEN velmora_applying() = 0 BEGIN
+CREATE TRIGGER cables_changed
+    AFTER UPDATE OF closure_id, fibres, name, per_tube ON cables
+    WHEN velmora_applying() = 0 BEGIN
     INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
         SELECT 'cable', NEW.uuid, f, v, velmora_now(), velmora_author()
-        FROM (SELECT 'closure' AS f, (SELECT uuid FROM closures WHERE id = NEW.closure_id) AS v, (SELECT uuid FROM closures WHERE id = OLD.closure_id) IS NOT (SELECT uuid FROM closures WHERE id = NEW.closure_id) AS c UNION ALL SELECT 'name', NEW.name, OLD.name IS NOT NEW.name UNION ALL SELECT 'fibres', NEW.fibres, OLD.fibres IS NOT NEW.fibres UNION ALL SELECT 'per_tube', NEW.per_tube, OLD.per_tube IS NOT NEW.per_tube) WHERE c;
+        FROM (SELECT 'closure' AS f, (SELECT uuid FROM closures WHERE id = NEW.closure_id) AS v,
+                     (SELECT uuid FROM closures WHERE id = OLD.closure_id)
+                     IS NOT (SELECT uuid FROM closures WHERE id = NEW.closure_id) AS c
+              UNION ALL SELECT 'name', NEW.name, OLD.name IS NOT NEW.name
+              UNION ALL SELECT 'fibres', NEW.fibres, OLD.fibres IS NOT NEW.fibres
+              UNION ALL SELECT 'per_tube', NEW.per_tube, OLD.per_tube IS NOT NEW.per_tube)
+        WHERE c;
 END;
 CREATE TRIGGER cables_gone AFTER DELETE ON cables WHEN velmora_applying() = 0 BEGIN
-    INSERT INTO job_changes(kind, entity, field, value, changed_at, author) VALUES ('cable', OLD.uuid, 'deleted', '1', velmora_now(), velmora_author());
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+        VALUES ('cable', OLD.uuid, 'deleted', '1', velmora_now(), velmora_author());
 END;
 CREATE TRIGGER trays_made AFTER INSERT ON trays BEGIN
-    UPDATE trays SET uuid = CASE WHEN EXISTS (SELECT 1 FROM trays WHERE uuid = velmora_name_uuid((SELECT uuid FROM closures WHERE id = NEW.closure_id), 'tray ' || NEW.number))
-        THEN velmora_uuid() ELSE velmora_name_uuid((SELECT uuid FROM closures WHERE id = NEW.closure_id), 'tray ' || NEW.number) END WHERE id = NEW.id AND uuid IS NULL;
+    UPDATE trays SET uuid = CASE
+        WHEN EXISTS (SELECT 1 FROM trays
+                     WHERE uuid = velmora_name_uuid((SELECT uuid FROM closures WHERE id = NEW.closure_id), 'tray ' || NEW.number))
+        THEN velmora_uuid()
+        ELSE velmora_name_uuid((SELECT uuid FROM closures WHERE id = NEW.closure_id), 'tray ' || NEW.number) END
+    WHERE id = NEW.id AND uuid IS NULL;
     INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
         SELECT 'tray', (SELECT uuid FROM trays WHERE id = NEW.id), f, v, velmora_now(), velmora_author()
-        FROM (SELECT 'deleted' AS f, NULL AS v UNION ALL SELECT 'closure', (SELECT uuid FROM closures WHERE id = NEW.closure_id) UNION ALL SELECT 'number', NEW.number UNION ALL SELECT 'capacity', NEW.capacity) WHERE velmora_applying() = 0;
+        FROM (SELECT 'deleted' AS f, NULL AS v
+              UNION ALL SELECT 'closure', (SELECT uuid FROM closures WHERE id = NEW.closure_id)
+              UNION ALL SELECT 'number', NEW.number
+              UNION ALL SELECT 'capacity', NEW.capacity)
+        WHERE velmora_applying() = 0;
 END;
-CREATE TRIGGER trays_changed AFTER UPDATE OF capacity, closure_id, number ON trays WHEN velmora_applying() = 0 BEGIN
+CREATE TRIGGER trays_changed
+    AFTER UPDATE OF capacity, closure_id, number ON trays
+    WHEN velmora_applying() = 0 BEGIN
     INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
         SELECT 'tray', NEW.uuid, f, v, velmora_now(), velmora_author()
-        FROM (SELECT 'closure' AS f, (SELECT uuid FROM closures WHERE id = NEW.closure_id) AS v, (SELECT uuid FROM closures WHERE id = OLD.closure_id) IS NOT (SELECT uuid FROM closures WHERE id = NEW.closure_id) AS c UNION ALL SELECT 'number', NEW.number, OLD.number IS NOT NEW.number UNION ALL SELECT 'capacity', NEW.capacity, OLD.capacity IS NOT NEW.capacity) WHERE c;
+        FROM (SELECT 'closure' AS f, (SELECT uuid FROM closures WHERE id = NEW.closure_id) AS v,
+                     (SELECT uuid FROM closures WHERE id = OLD.closure_id)
+                     IS NOT (SELECT uuid FROM closures WHERE id = NEW.closure_id) AS c
+              UNION ALL SELECT 'number', NEW.number, OLD.number IS NOT NEW.number
+              UNION ALL SELECT 'capacity', NEW.capacity, OLD.capacity IS NOT NEW.capacity)
+        WHERE c;
 END;
 CREATE TRIGGER trays_gone AFTER DELETE ON trays WHEN velmora_applying() = 0 BEGIN
-    INSERT INTO job_changes(kind, entity, field, value, changed_at, author) VALUES ('tray', OLD.uuid, 'deleted', '1', velmora_now(), velmora_author());
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+        VALUES ('tray', OLD.uuid, 'deleted', '1', velmora_now(), velmora_author());
 END;
 CREATE TRIGGER positions_made AFTER INSERT ON positions BEGIN
-    UPDATE positions SET uuid = CASE WHEN EXISTS (SELECT 1 FROM positions WHERE uuid = velmora_name_uuid((SELECT uuid FROM trays WHERE id = NEW.tray_id), 'position ' || NEW.number))
-        THEN velmora_uuid() ELSE velmora_name_uuid((SELECT uuid FROM trays WHERE id = NEW.tray_id), 'position ' || NEW.number) END WHERE id = NEW.id AND uuid IS NULL;
+    UPDATE positions SET uuid = CASE
+        WHEN EXISTS (SELECT 1 FROM positions
+                     WHERE uuid = velmora_name_uuid((SELECT uuid FROM trays WHERE id = NEW.tray_id), 'position ' || NEW.number))
+        THEN velmora_uuid()
+        ELSE velmora_name_uuid((SELECT uuid FROM trays WHERE id = NEW.tray_id), 'position ' || NEW.number) END
+    WHERE id = NEW.id AND uuid IS NULL;
     INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
         SELECT 'position', (SELECT uuid FROM positions WHERE id = NEW.id), f, v, velmora_now(), velmora_author()
-        FROM (SELECT 'deleted' AS f, NULL AS v UNION ALL SELECT 'tray', (SELECT uuid FROM trays WHERE id = NEW.tray_id) UNION ALL SELECT 'number', NEW.number UNION ALL SELECT 'cable_a', (SELECT uuid FROM cables WHERE id = NEW.cable_a) UNION ALL SELECT 'fibre_a', NEW.fibre_a UNION ALL SELECT 'cable_b', (SELECT uuid FROM cables WHERE id = NEW.cable_b) UNION ALL SELECT 'fibre_b', NEW.fibre_b) WHERE velmora_applying() = 0;
+        FROM (SELECT 'deleted' AS f, NULL AS v
+              UNION ALL SELECT 'tray', (SELECT uuid FROM trays WHERE id = NEW.tray_id)
+              UNION ALL SELECT 'number', NEW.number
+              UNION ALL SELECT 'cable_a', (SELECT uuid FROM cables WHERE id = NEW.cable_a)
+              UNION ALL SELECT 'fibre_a', NEW.fibre_a
+              UNION ALL SELECT 'cable_b', (SELECT uuid FROM cables WHERE id = NEW.cable_b)
+              UNION ALL SELECT 'fibre_b', NEW.fibre_b)
+        WHERE velmora_applying() = 0;
 END;
-CREATE TRIGGER positions_changed AFTER UPDATE OF cable_a, cable_b, fibre_a, fibre_b, number, tray_id ON positions WHEN velmora_applying() = 0 BEGIN
+CREATE TRIGGER positions_changed
+    AFTER UPDATE OF cable_a, cable_b, fibre_a, fibre_b, number, tray_id ON positions
+    WHEN velmora_applying() = 0 BEGIN
     INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
         SELECT 'position', NEW.uuid, f, v, velmora_now(), velmora_author()
-        FROM (SELECT 'tray' AS f, (SELECT uuid FROM trays WHERE id = NEW.tray_id) AS v, (SELECT uuid FROM trays WHERE id = OLD.tray_id) IS NOT (SELECT uuid FROM trays WHERE id = NEW.tray_id) AS c UNION ALL SELECT 'number', NEW.number, OLD.number IS NOT NEW.number UNION ALL SELECT 'cable_a', (SELECT uuid FROM cables WHERE id = NEW.cable_a), (SELECT uuid FROM cables WHERE id = OLD.cable_a) IS NOT (SELECT uuid FROM cables WHERE id = NEW.cable_a) UNION ALL SELECT 'fibre_a', NEW.fibre_a, OLD.fibre_a IS NOT NEW.fibre_a UNION ALL SELECT 'cable_b', (SELECT uuid FROM cables WHERE id = NEW.cable_b), (SELECT uuid FROM cables WHERE id = OLD.cable_b) IS NOT (SELECT uuid FROM cables WHERE id = NEW.cable_b) UNION ALL SELECT 'fibre_b', NEW.fibre_b, OLD.fibre_b IS NOT NEW.fibre_b) WHERE c;
+        FROM (SELECT 'tray' AS f, (SELECT uuid FROM trays WHERE id = NEW.tray_id) AS v,
+                     (SELECT uuid FROM trays WHERE id = OLD.tray_id)
+                     IS NOT (SELECT uuid FROM trays WHERE id = NEW.tray_id) AS c
+              UNION ALL SELECT 'number', NEW.number, OLD.number IS NOT NEW.number
+              UNION ALL SELECT 'cable_a', (SELECT uuid FROM cables WHERE id = NEW.cable_a),
+                               (SELECT uuid FROM cables WHERE id = OLD.cable_a)
+                               IS NOT (SELECT uuid FROM cables WHERE id = NEW.cable_a)
+              UNION ALL SELECT 'fibre_a', NEW.fibre_a, OLD.fibre_a IS NOT NEW.fibre_a
+              UNION ALL SELECT 'cable_b', (SELECT uuid FROM cables WHERE id = NEW.cable_b),
+                               (SELECT uuid FROM cables WHERE id = OLD.cable_b)
+                               IS NOT (SELECT uuid FROM cables WHERE id = NEW.cable_b)
+              UNION ALL SELECT 'fibre_b', NEW.fibre_b, OLD.fibre_b IS NOT NEW.fibre_b)
+        WHERE c;
 END;
 CREATE TRIGGER positions_gone AFTER DELETE ON positions WHEN velmora_applying() = 0 BEGIN
-    INSERT INTO job_changes(kind, entity, field, value, changed_at, author) VALUES ('position', OLD.uuid, 'deleted', '1', velmora_now(), velmora_author());
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+        VALUES ('position', OLD.uuid, 'deleted', '1', velmora_now(), velmora_author());
 END;
-CREATE TRIGGER records_job_given AFTER INSERT ON records WHEN NEW.job IS NOT NULL AND velmora_applying() = 0 BEGIN
-    INSERT INTO job_changes(kind, entity, field, value, changed_at, author) VALUES ('record', (SELECT identity FROM record_identities WHERE id = NEW.id), 'job', NEW.job, velmora_now(), velmora_author());
+CREATE TRIGGER records_job_given
+    AFTER INSERT ON records
+    WHEN NEW.job IS NOT NULL AND velmora_applying() = 0 BEGIN
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+        VALUES ('record', (SELECT identity FROM record_identities WHERE id = NEW.id),
+                'job', NEW.job, velmora_now(), velmora_author());
 END;
-CREATE TRIGGER records_job_changed AFTER UPDATE OF job ON records WHEN NEW.job IS NOT OLD.job AND velmora_applying() = 0 BEGIN
-    INSERT INTO job_changes(kind, entity, field, value, changed_at, author) VALUES ('record', (SELECT identity FROM record_identities WHERE id = NEW.id), 'job', NEW.job, velmora_now(), velmora_author());
+CREATE TRIGGER records_job_changed
+    AFTER UPDATE OF job ON records
+    WHEN NEW.job IS NOT OLD.job AND velmora_applying() = 0 BEGIN
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+        VALUES ('record', (SELECT identity FROM record_identities WHERE id = NEW.id),
+                'job', NEW.job, velmora_now(), velmora_author());
 END;
 CREATE TRIGGER placings_made AFTER INSERT ON placings WHEN velmora_applying() = 0 BEGIN
-    INSERT INTO job_changes(kind, entity, field, value, changed_at, author) VALUES ('record', (SELECT identity FROM record_identities WHERE id = NEW.record_id), 'position', (SELECT uuid FROM positions WHERE id = NEW.position_id), velmora_now(), velmora_author());
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+        VALUES ('record', (SELECT identity FROM record_identities WHERE id = NEW.record_id),
+                'position', (SELECT uuid FROM positions WHERE id = NEW.position_id), velmora_now(), velmora_author());
 END;
-CREATE TRIGGER placings_moved AFTER UPDATE OF position_id ON placings WHEN NEW.position_id IS NOT OLD.position_id AND velmora_applying() = 0 BEGIN
-    INSERT INTO job_changes(kind, entity, field, value, changed_at, author) VALUES ('record', (SELECT identity FROM record_identities WHERE id = NEW.record_id), 'position', (SELECT uuid FROM positions WHERE id = NEW.position_id), velmora_now(), velmora_author());
+CREATE TRIGGER placings_moved
+    AFTER UPDATE OF position_id ON placings
+    WHEN NEW.position_id IS NOT OLD.position_id AND velmora_applying() = 0 BEGIN
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+        VALUES ('record', (SELECT identity FROM record_identities WHERE id = NEW.record_id),
+                'position', (SELECT uuid FROM positions WHERE id = NEW.position_id), velmora_now(), velmora_author());
 END;
 CREATE TRIGGER placings_gone AFTER DELETE ON placings WHEN velmora_applying() = 0 BEGIN
-    INSERT INTO job_changes(kind, entity, field, value, changed_at, author) VALUES ('record', (SELECT identity FROM record_identities WHERE id = OLD.record_id), 'position', NULL, velmora_now(), velmora_author());
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+        VALUES ('record', (SELECT identity FROM record_identities WHERE id = OLD.record_id),
+                'position', NULL, velmora_now(), velmora_author());
 END;
 CREATE TRIGGER test_splices_made AFTER INSERT ON test_splices WHEN velmora_applying() = 0 BEGIN
-    INSERT INTO job_changes(kind, entity, field, value, changed_at, author) VALUES ('record', (SELECT identity FROM record_identities WHERE id = NEW.record_id), 'test', '1', velmora_now(), velmora_author());
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+        VALUES ('record', (SELECT identity FROM record_identities WHERE id = NEW.record_id),
+                'test', '1', velmora_now(), velmora_author());
 END;
 CREATE TRIGGER test_splices_gone AFTER DELETE ON test_splices WHEN velmora_applying() = 0 BEGIN
-    INSERT INTO job_changes(kind, entity, field, value, changed_at, author) VALUES ('record', (SELECT identity FROM record_identities WHERE id = OLD.record_id), 'test', NULL, velmora_now(), velmora_author());
+    INSERT INTO job_changes(kind, entity, field, value, changed_at, author)
+        VALUES ('record', (SELECT identity FROM record_identities WHERE id = OLD.record_id),
+                'test', NULL, velmora_now(), velmora_author());
 END;
 )sql"},
-    // Triggers on records make a download's inserts into it far slower (a store into
-    // 1,000,000 records 75 ms instead of 46): the writers of records.job log it.
-    {9, R"sql(
+        // Triggers on records make a download's inserts into it far slower (a store into
+        // 1,000,000 records 75 ms instead of 46): the writers of records.job log it.
+        {9, R"sql(
 DROP TRIGGER records_job_given;
 DROP TRIGGER records_job_changed;
 )sql"},
-    // A record's job is logged as its job's id, as every other parent is, so that a
-    // renamed job keeps its records on every laptop: a job name logged before becomes
-    // the id of the job of that name. Jobs are read from a team archive by their id:
-    // the marks kept by job name go (each job is read once more). A record's identity
-    // is the connection's velmora_record_identity(). Records and images read from a
-    // team archive, by kind (0 records, 1 images) and id range, are not this
-    // archive's to send.
-    {10, R"sql(
+        // A record's job is logged as its job's id, as every other parent is, so that a
+        // renamed job keeps its records on every laptop: a job name logged before becomes
+        // the id of the job of that name. Jobs are read from a team archive by their id:
+        // the marks kept by job name go (each job is read once more). A record's identity
+        // is the connection's velmora_record_identity(). Records and images read from a
+        // team archive, by kind (0 records, 1 images) and id range, are not this
+        // archive's to send.
+        {10, R"sql(
 UPDATE job_changes SET value = (SELECT uuid FROM jobs WHERE jobs.name = job_changes.value)
     WHERE kind = 'record' AND field = 'job' AND value IN (SELECT name FROM jobs);
 DELETE FROM team_pulls WHERE scope <> '';
@@ -415,7 +600,9 @@ CREATE TABLE team_received (
     PRIMARY KEY (kind, first)
 ) WITHOUT ROWID;
 )sql"},
-};
+    };
+    return steps;
+}
 
 // The first column of the first row of `sql` (0 when it gives no row).
 int IntegerOf(sqlite3* db, const char* sql, int* value) {
@@ -443,13 +630,13 @@ int CheckReferences(sqlite3* db) {
 }
 
 MigrationOutcome ApplySteps(sqlite3* db, int target) {
-    for (const MigrationStep& step : kSteps) {
+    for (const MigrationStep& step : Steps()) {
         if (step.version > target) break;
         int rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
         int version = 0;
         if (rc == SQLITE_OK) rc = UserVersion(db, &version);
         if (rc == SQLITE_OK && version < step.version) {
-            rc = sqlite3_exec(db, step.sql, nullptr, nullptr, nullptr);
+            rc = sqlite3_exec(db, step.sql.c_str(), nullptr, nullptr, nullptr);
             const std::string setVersion = "PRAGMA user_version = " + std::to_string(step.version);
             if (rc == SQLITE_OK) rc = CheckReferences(db);
             if (rc == SQLITE_OK)
@@ -473,11 +660,11 @@ MigrationOutcome ApplySteps(sqlite3* db, int target) {
 }  // namespace
 
 std::span<const MigrationStep> MigrationSteps() {
-    return kSteps;
+    return Steps();
 }
 
 int SchemaVersion() {
-    return std::span(kSteps).back().version;
+    return Steps().back().version;
 }
 
 MigrationOutcome Migrate(sqlite3* db, int target) {

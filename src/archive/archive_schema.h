@@ -11,7 +11,7 @@ namespace velmora::archive {
 
 struct MigrationStep {
     int version;      // the file's version once the step is applied: 1, 2, ...
-    const char* sql;  // one or more statements
+    std::string sql;  // one or more statements
 };
 
 std::span<const MigrationStep> MigrationSteps();

@@ -1,11 +1,7 @@
 #pragma once
-// What the archive's queries share: statements, transactions, the WHERE clause of a
-// record filter and the errors of SQLite as the archive reports them. Internal to
-// the archive (archive.cpp and record_cursor.cpp) and the job store beside it.
-#include <sqlite3.h>
-
-#include <cerrno>
-#include <chrono>
+// The SQL the archive's files share: the WHERE clause of a record filter, the log
+// of a record's job, the rule that every job name has its jobs row, and a splicer's
+// name. Internal to the archive and the stores kept in its file.
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -15,6 +11,8 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "archive/database.h"
+#include "archive/splice_time.h"
 
 namespace velmora::archive {
 
@@ -43,6 +41,22 @@ inline std::string RecordJobLogSql(std::string_view condition) {
            std::string(condition) + ") ORDER BY r.id";
 }
 
+// Every job name a record carries has its row in jobs: each writer of records.job
+// makes the rows of the names it gives (a trigger would too, but makes storing a
+// download seven times slower). `names` selects the names, one column, NULL for
+// none; the new rows are made in the order of their names.
+inline std::string JobRowsSql(std::string_view names) {
+    return "WITH given(name) AS (" + std::string(names) +
+           ") INSERT OR IGNORE INTO jobs(name) "
+           "SELECT DISTINCT name FROM given WHERE name IS NOT NULL ORDER BY name";
+}
+
+// A splicer's name over its row in `table` (as SplicerDisplayName).
+inline std::string SplicerNameSql(std::string_view table) {
+    const std::string t(table);
+    return "coalesce(nullif(" + t + ".serial, ''), " + t + ".folder)";
+}
+
 // Rows of `kind` (0 records, 1 images) read from a team archive are not this archive's
 // to send: true for the row whose id is `id` unless it is one of them.
 inline std::string NotReceivedSql(int kind, std::string_view id) {
@@ -51,39 +65,86 @@ inline std::string NotReceivedSql(int kind, std::string_view id) {
            " AND t.first <= " + row + " ORDER BY t.first DESC LIMIT 1) < " + row + ", 1)";
 }
 
-inline ErrorCode CodeFor(int sqliteCode) {
-    switch (sqliteCode & 0xFF) {
-        case SQLITE_OK:
-        case SQLITE_ROW:
-        case SQLITE_DONE:
-            return ErrorCode::None;
-        case SQLITE_BUSY:
-        case SQLITE_LOCKED:
-            return ErrorCode::Locked;
-        case SQLITE_READONLY:
-            return ErrorCode::ReadOnly;
-        case SQLITE_CORRUPT:
-        case SQLITE_NOTADB:
-            return ErrorCode::Damaged;
-        case SQLITE_CANTOPEN:
-        case SQLITE_PERM:
-            return ErrorCode::CannotOpen;
-        case SQLITE_FULL:
-            return ErrorCode::DiskFull;
-        default:
-            return ErrorCode::Failed;
+// The WHERE clause of a record filter over `records`, and the values it binds in order.
+struct Where {
+    std::string sql;
+    std::vector<std::variant<std::int64_t, std::string>> values;
+
+    void Add(std::string_view condition) {
+        sql += sql.empty() ? " WHERE " : " AND ";
+        sql += condition;
+    }
+    void BindTo(db::Statement& stmt, int first) const {
+        for (std::size_t i = 0; i < values.size(); ++i)
+            std::visit([&](const auto& value) { stmt.Set(first + static_cast<int>(i), value); },
+                       values[i]);
+    }
+};
+
+// The splicers of a filter over `table` (records, images or snapshots, which all
+// have a splicer_id column).
+inline void AddSplicers(Where& where, const std::optional<std::string>& device,
+                        const std::optional<std::int64_t>& splicer, std::string_view table) {
+    const std::string t(table);
+    if (device) {
+        where.Add(t + ".splicer_id IN (SELECT id FROM splicers WHERE serial = ? OR folder = ?)");
+        where.values.emplace_back(*device);
+        where.values.emplace_back(*device);
+    }
+    if (splicer) {
+        where.Add(t + ".splicer_id = ?");
+        where.values.emplace_back(*splicer);
     }
 }
 
+// The splicers and days of a filter over `table` (records or images, which have the
+// same splicer_id and splice_time columns).
+inline void AddSplicersAndDays(Where& where, const RecordFilter& filter, std::string_view table) {
+    const std::string t(table);
+    AddSplicers(where, filter.device, filter.splicer, table);
+    if (filter.from) {
+        where.Add(t + ".splice_time >= ?");
+        where.values.emplace_back(DayStart(*filter.from));
+    }
+    if (filter.to) {
+        where.Add(t + ".splice_time <= ?");
+        where.values.emplace_back(DayEnd(*filter.to));
+    }
+}
+
+inline void AddFilter(Where& where, const RecordFilter& filter) {
+    AddSplicersAndDays(where, filter, "records");
+    if (filter.job) {
+        if (filter.job->empty()) {
+            where.Add("records.job IS NULL");
+        } else {
+            where.Add("records.job = ?");
+            where.values.emplace_back(*filter.job);
+        }
+    }
+}
+
+inline Where FilterWhere(const RecordFilter& filter) {
+    Where where;
+    AddFilter(where, filter);
+    return where;
+}
+
+inline std::optional<std::string> FilterProblem(const RecordFilter& filter) {
+    if ((filter.from && !filter.from->ok()) || (filter.to && !filter.to->ok()))
+        return "a date of the filter is not a real date";
+    return std::nullopt;
+}
+
+// ---- What the job log still reads through return codes; it goes once the job log
+// runs on database.h ----
+
+inline ErrorCode CodeFor(int sqliteCode) {
+    return db::KindOf(sqliteCode);
+}
+
 inline ArchiveError SqliteError(sqlite3* db, std::string_view what, int rc) {
-    ErrorCode code = CodeFor(rc);
-    // A full disk met outside a write (a sync, a truncation) comes as an I/O error.
-    if ((rc & 0xFF) == SQLITE_IOERR && db && sqlite3_system_errno(db) == ENOSPC)
-        code = ErrorCode::DiskFull;
-    const std::string detail = code == ErrorCode::DiskFull ? "the disk is full"
-                               : db                        ? sqlite3_errmsg(db)
-                                                           : sqlite3_errstr(rc);
-    return {code, std::string(what) + ": " + detail};
+    return db::Failure(db, rc).During(what);
 }
 
 // A prepared statement, finalized with the object. Text and blobs are bound without
@@ -174,89 +235,5 @@ class Transaction {
     bool open_ = false;
     int rc_;
 };
-
-inline std::int64_t DayStart(const std::chrono::year_month_day& d) {
-    return ((static_cast<std::int64_t>(static_cast<int>(d.year())) * 100 +
-             static_cast<unsigned>(d.month())) *
-                100 +
-            static_cast<unsigned>(d.day())) *
-           1000000;
-}
-
-// The WHERE clause of a record filter over `records`, and the values it binds in order.
-struct Where {
-    std::string sql;
-    std::vector<std::variant<std::int64_t, std::string>> values;
-
-    void Add(std::string_view condition) {
-        sql += sql.empty() ? " WHERE " : " AND ";
-        sql += condition;
-    }
-    void BindTo(Statement& stmt, int first) const {
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            const int at = first + static_cast<int>(i);
-            if (const auto* n = std::get_if<std::int64_t>(&values[i])) {
-                stmt.Bind(at, *n);
-            } else {
-                stmt.Bind(at, std::get<std::string>(values[i]));
-            }
-        }
-    }
-};
-
-// The splicers of a filter over `table` (records, images or snapshots, which all
-// have a splicer_id column).
-inline void AddSplicers(Where& where, const std::optional<std::string>& device,
-                        const std::optional<std::int64_t>& splicer, std::string_view table) {
-    const std::string t(table);
-    if (device) {
-        where.Add(t + ".splicer_id IN (SELECT id FROM splicers WHERE serial = ? OR folder = ?)");
-        where.values.emplace_back(*device);
-        where.values.emplace_back(*device);
-    }
-    if (splicer) {
-        where.Add(t + ".splicer_id = ?");
-        where.values.emplace_back(*splicer);
-    }
-}
-
-// The splicers and days of a filter over `table` (records or images, which have the
-// same splicer_id and splice_time columns).
-inline void AddSplicersAndDays(Where& where, const RecordFilter& filter, std::string_view table) {
-    const std::string t(table);
-    AddSplicers(where, filter.device, filter.splicer, table);
-    if (filter.from) {
-        where.Add(t + ".splice_time >= ?");
-        where.values.emplace_back(DayStart(*filter.from));
-    }
-    if (filter.to) {
-        where.Add(t + ".splice_time <= ?");
-        where.values.emplace_back(DayStart(*filter.to) + 235959);
-    }
-}
-
-inline void AddFilter(Where& where, const RecordFilter& filter) {
-    AddSplicersAndDays(where, filter, "records");
-    if (filter.job) {
-        if (filter.job->empty()) {
-            where.Add("records.job IS NULL");
-        } else {
-            where.Add("records.job = ?");
-            where.values.emplace_back(*filter.job);
-        }
-    }
-}
-
-inline Where FilterWhere(const RecordFilter& filter) {
-    Where where;
-    AddFilter(where, filter);
-    return where;
-}
-
-inline std::optional<std::string> FilterProblem(const RecordFilter& filter) {
-    if ((filter.from && !filter.from->ok()) || (filter.to && !filter.to->ok()))
-        return "a date of the filter is not a real date";
-    return std::nullopt;
-}
 
 }  // namespace velmora::archive::sql

@@ -3,9 +3,12 @@
 #include <algorithm>
 
 #include "archive/archive_sql.h"
+#include "archive/database.h"
 
 namespace velmora::archive {
-using namespace sql;
+using db::Statement;
+using sql::AddFilter;
+using sql::Where;
 namespace {
 
 // Every kStride-th key is kept while counting: a position is at most that many index
@@ -19,32 +22,52 @@ constexpr std::size_t kCountStep = 65536;
 constexpr const char* kWholeColumns = ", splicer_id, splice_time, bytes, job, downloaded";
 
 // The archive's change counters as this connection sees them: another connection's
-// commits move the first, this one's own the second.
+// commits move the first, this one's own the second. None when they cannot be read.
 std::optional<std::pair<std::int64_t, std::int64_t>> ChangeStamp(sqlite3* db) {
-    Statement version(db, "PRAGMA data_version");
-    if (!version.ok() || version.Step() != SQLITE_ROW) return std::nullopt;
-    return std::pair(version.Int(0), static_cast<std::int64_t>(sqlite3_total_changes64(db)));
+    try {
+        const auto version = Statement(db, "PRAGMA data_version").Single();
+        if (!version) return std::nullopt;
+        return std::pair(*version, static_cast<std::int64_t>(sqlite3_total_changes64(db)));
+    } catch (const db::Failure&) {
+        return std::nullopt;
+    }
 }
 
 void BindValue(Statement& stmt, int at, const RecordCursor::Key& key) {
     if (const auto* n = std::get_if<std::int64_t>(&key.value)) {
-        stmt.Bind(at, *n);
+        stmt.Set(at, *n);
     } else if (const auto* text = std::get_if<std::string>(&key.value)) {
-        stmt.Bind(at, *text);
+        stmt.Set(at, *text);
     } else {
-        stmt.BindNull(at);
+        stmt.Set(at, nullptr);
     }
 }
+
+// Runs `work`, telling a failure of SQLite in it as one of `what`.
+template <class Work>
+auto Doing(const char* what, Work work) -> decltype(work()) {
+    try {
+        return work();
+    } catch (const db::Failure& failure) {
+        throw failure.During(what);
+    }
+}
+
+constexpr const char* kReading = "reading records";
 
 }  // namespace
 
 RecordCursor::RecordCursor(RecordFilter filter, RecordOrder order)
     : filter_(std::move(filter)), order_(order) {}
 
-bool RecordCursor::Fail(Archive& archive, const char* what, int rc) {
-    error_ = SqliteError(archive.db_, what, rc);
-    error_.file = archive.file_;
-    return false;
+template <class Work>
+auto RecordCursor::Guarded(Archive& archive, const char* what, Work work)
+    -> std::optional<decltype(work())> {
+    std::optional<decltype(work())> result;
+    error_ = db::Attempt(what, [&] { result = work(); });
+    if (error_.ok()) return result;
+    error_.file = archive.File();
+    return std::nullopt;
 }
 
 bool RecordCursor::Dense() const {
@@ -53,7 +76,7 @@ bool RecordCursor::Dense() const {
 }
 
 bool RecordCursor::Changed(Archive& archive) {
-    return prepared_ && ChangeStamp(archive.db_) != stamp_;
+    return prepared_ && ChangeStamp(archive.Connection()) != stamp_;
 }
 
 void RecordCursor::Restart() {
@@ -64,67 +87,49 @@ void RecordCursor::Restart() {
     total_.reset();
 }
 
-bool RecordCursor::Prepare(Archive& archive) {
-    if (prepared_) return true;
-    constexpr const char* kWhat = "reading records";
-    error_ = {};
-    if (auto problem = FilterProblem(filter_)) {
-        error_ = {ErrorCode::InvalidArgument, *problem, archive.file_};
-        return false;
-    }
-    stamp_ = ChangeStamp(archive.db_);
-    sqlite3* db = archive.db_;
+void RecordCursor::Prepare(Archive& archive) {
+    if (prepared_) return;
+    if (auto problem = sql::FilterProblem(filter_))
+        throw ArchiveError{ErrorCode::InvalidArgument, *problem};
+    stamp_ = ChangeStamp(archive.Connection());
     // The splicers, few, by id for the rows and in the list's order for its parts.
     const auto splicers = archive.Splicers();
-    if (!splicers) {
-        error_ = archive.LastError();
-        return false;
-    }
+    if (!splicers) throw archive.LastError();
     splicers_.clear();
     for (const SplicerInfo& s : *splicers) splicers_[s.id] = {s.folderName, s.serialNumber};
+    Doing(kReading, [&] { FindDates(archive.Connection()); });
+    MakeParts(*splicers);
+    if (Dense()) total_ = empty_ ? 0 : static_cast<std::size_t>(last_ - first_ + 1);
+    prepared_ = true;
+}
 
-    // The dates as the ordinals of the first and last record they take: the records
-    // of a time range are one run of the archive's order.
+void RecordCursor::FindDates(sqlite3* db) {
     empty_ = false;
     first_ = 1;
-    last_ = 0;
-    {
-        Statement last(db, "SELECT max(ordinal) FROM records");
-        if (!last.ok()) return Fail(archive, kWhat, last.PrepareCode());
-        if (int rc = last.Step(); rc != SQLITE_ROW) return Fail(archive, kWhat, rc);
-        last_ = last.Int(0);
-    }
+    last_ = Statement(db, "SELECT max(ordinal) FROM records").Single().value_or(0);
     if (filter_.from) {
-        Statement first(db,
-                        "SELECT ordinal FROM records WHERE splice_time >= ?1 "
-                        "ORDER BY splice_time, id LIMIT 1");
-        if (!first.ok()) return Fail(archive, kWhat, first.PrepareCode());
-        first.Bind(1, DayStart(*filter_.from));
-        const int rc = first.Step();
-        if (rc == SQLITE_ROW)
-            first_ = first.Int(0);
-        else if (rc == SQLITE_DONE)
-            empty_ = true;
-        else
-            return Fail(archive, kWhat, rc);
+        const auto first = Statement(db,
+                                     "SELECT ordinal FROM records WHERE splice_time >= ?1 "
+                                     "ORDER BY splice_time, id LIMIT 1",
+                                     DayStart(*filter_.from))
+                               .Single();
+        if (first) first_ = *first;
+        empty_ = !first;
     }
     if (filter_.from || filter_.to) {
         // Undated records fall in no date range.
-        Statement last(db,
-                       "SELECT ordinal FROM records WHERE splice_time IS NOT NULL AND "
-                       "splice_time <= ?1 ORDER BY splice_time DESC, id DESC LIMIT 1");
-        if (!last.ok()) return Fail(archive, kWhat, last.PrepareCode());
-        last.Bind(1, filter_.to ? DayStart(*filter_.to) + 235959 : INT64_MAX);
-        const int rc = last.Step();
-        if (rc == SQLITE_ROW)
-            last_ = last.Int(0);
-        else if (rc == SQLITE_DONE)
-            empty_ = true;
-        else
-            return Fail(archive, kWhat, rc);
+        const auto last = Statement(db,
+                                    "SELECT ordinal FROM records WHERE splice_time IS NOT NULL AND "
+                                    "splice_time <= ?1 ORDER BY splice_time DESC, id DESC LIMIT 1",
+                                    filter_.to ? DayEnd(*filter_.to) : INT64_MAX)
+                              .Single();
+        if (last) last_ = *last;
+        empty_ = empty_ || !last;
     }
     if (first_ > last_) empty_ = true;
+}
 
+void RecordCursor::MakeParts(const std::vector<SplicerInfo>& splicers) {
     parts_.clear();
     switch (order_.by) {
         case RecordSort::Result:
@@ -145,7 +150,7 @@ bool RecordCursor::Prepare(Archive& archive) {
             break;
         case RecordSort::Splicer:
             // As the splicer list: by serial number, those known by folder alone after.
-            for (const SplicerInfo& s : *splicers)
+            for (const SplicerInfo& s : splicers)
                 if (!filter_.splicer || *filter_.splicer == s.id)
                     parts_.push_back({"", s.id, nullptr});
             break;
@@ -153,9 +158,6 @@ bool RecordCursor::Prepare(Archive& archive) {
             parts_.push_back({"", std::nullopt, nullptr});
     }
     if (order_.descending) std::reverse(parts_.begin(), parts_.end());
-    if (Dense()) total_ = empty_ ? 0 : static_cast<std::size_t>(last_ - first_ + 1);
-    prepared_ = true;
-    return true;
 }
 
 const char* RecordCursor::IndexFor(const Part& part) const {
@@ -204,100 +206,92 @@ std::string RecordCursor::QueryText(std::size_t p, bool keyed, bool whole, Where
 }
 
 std::optional<std::vector<std::string>> RecordCursor::Plans(Archive& archive) {
-    if (!Prepare(archive)) return std::nullopt;
-    std::vector<std::string> plans;
-    for (std::size_t p = 0; p < parts_.size(); ++p)
-        for (const bool keyed : {false, true})
-            for (const bool whole : {false, true}) {
-                Where where;
-                const std::string text = QueryText(p, keyed, whole, where);
-                Statement plan(archive.db_, "EXPLAIN QUERY PLAN " + text);
-                if (!plan.ok()) {
-                    Fail(archive, "planning", plan.PrepareCode());
-                    return std::nullopt;
+    return Guarded(archive, "planning", [&] {
+        Prepare(archive);
+        std::vector<std::string> plans;
+        for (std::size_t p = 0; p < parts_.size(); ++p)
+            for (const bool keyed : {false, true})
+                for (const bool whole : {false, true}) {
+                    Where where;
+                    const std::string text = QueryText(p, keyed, whole, where);
+                    Statement plan(archive.Connection(), "EXPLAIN QUERY PLAN " + text);
+                    std::string details;
+                    while (plan.Next()) details += plan.Text(3) + "; ";
+                    plans.push_back(text + " => " + details);
                 }
-                std::string details;
-                while (plan.Step() == SQLITE_ROW) details += plan.Text(3) + "; ";
-                plans.push_back(text + " => " + details);
-            }
-    return plans;
+        return plans;
+    });
 }
 
-std::optional<std::size_t> RecordCursor::Walk(Archive& archive, const std::optional<Key>& after,
-                                              std::size_t limit, bool whole, const Visit& visit) {
-    if (!Prepare(archive)) return std::nullopt;
+std::size_t RecordCursor::Walk(Archive& archive, const std::optional<Key>& after, std::size_t limit,
+                               bool whole, const Visit& visit) {
+    Prepare(archive);
     if (empty_ || limit == 0) return 0;
-    std::size_t visited = 0;
-    for (std::size_t p = after ? static_cast<std::size_t>(after->part) : 0;
-         p < parts_.size() && visited < limit; ++p) {
-        const Part& part = parts_[p];
-        const bool keyed = after && static_cast<std::size_t>(after->part) == p;
-        Where where;
-        Statement query(archive.db_, QueryText(p, keyed, whole, where));
-        if (!query.ok()) {
-            Fail(archive, "reading records", query.PrepareCode());
-            return std::nullopt;
-        }
-        where.BindTo(query, 1);
-        int at = static_cast<int>(where.values.size()) + 1;
-        if (keyed) {
-            if (part.column) BindValue(query, at++, *after);
-            query.Bind(at++, after->ordinal);
-        }
-        query.Bind(at, static_cast<std::int64_t>(limit - visited));
-        int rc;
-        Key key{static_cast<int>(p)};
-        while ((rc = query.Step()) == SQLITE_ROW) {
-            key.ordinal = query.Int(1);
-            if (query.IsNull(2)) {
-                key.value = std::monostate{};
-            } else if (part.column && std::string_view(part.column) == "job") {
-                key.value = query.Text(2);
-            } else {
-                key.value = query.Int(2);
+    return Doing(kReading, [&] {
+        std::size_t visited = 0;
+        for (std::size_t p = after ? static_cast<std::size_t>(after->part) : 0;
+             p < parts_.size() && visited < limit; ++p) {
+            const Part& part = parts_[p];
+            const bool keyed = after && static_cast<std::size_t>(after->part) == p;
+            Where where;
+            Statement query(archive.Connection(), QueryText(p, keyed, whole, where));
+            where.BindTo(query, 1);
+            int at = static_cast<int>(where.values.size()) + 1;
+            if (keyed) {
+                if (part.column) BindValue(query, at++, *after);
+                query.Set(at++, after->ordinal);
             }
-            visit(key, query.Int(0), whole ? &query : nullptr);
-            ++visited;
+            query.Set(at, static_cast<std::int64_t>(limit - visited));
+            Key key{static_cast<int>(p)};
+            while (query.Next()) {
+                key.ordinal = query.Int(1);
+                if (query.IsNull(2)) {
+                    key.value = std::monostate{};
+                } else if (part.column && std::string_view(part.column) == "job") {
+                    key.value = query.Text(2);
+                } else {
+                    key.value = query.Int(2);
+                }
+                visit(key, query.Int(0), whole ? &query : nullptr);
+                ++visited;
+            }
         }
-        if (rc != SQLITE_DONE) {
-            Fail(archive, "reading records", rc);
-            return std::nullopt;
-        }
-    }
-    return visited;
+        return visited;
+    });
 }
 
-std::optional<bool> RecordCursor::Count(Archive& archive, std::size_t budget) {
-    if (!Prepare(archive)) return std::nullopt;
+bool RecordCursor::CountOn(Archive& archive, std::size_t budget) {
+    Prepare(archive);
     if (total_) return true;
-    const auto walked =
+    const std::size_t walked =
         Walk(archive, lastCounted_, budget, false, [this](const Key& key, std::int64_t, auto) {
             if (counted_ % kStride == 0) anchors_.push_back(key);
             ++counted_;
             lastCounted_ = key;
         });
-    if (!walked) return std::nullopt;
-    if (*walked < budget) total_ = counted_;
+    if (walked < budget) total_ = counted_;
     return total_.has_value();
 }
 
-std::optional<std::optional<RecordCursor::Key>> RecordCursor::KeyAt(Archive& archive,
-                                                                    std::size_t position) {
-    if (!Prepare(archive)) return std::nullopt;
+std::optional<bool> RecordCursor::Count(Archive& archive, std::size_t budget) {
+    return Guarded(archive, kReading, [&] { return CountOn(archive, budget); });
+}
+
+std::optional<RecordCursor::Key> RecordCursor::KeyAt(Archive& archive, std::size_t position) {
+    Prepare(archive);
     if (Dense()) {
-        if (position >= *total_) return std::optional<Key>();
+        if (position >= *total_) return std::nullopt;
         const auto step = static_cast<std::int64_t>(position);
-        return std::optional<Key>(Key{0, {}, order_.descending ? last_ - step : first_ + step});
+        return Key{0, {}, order_.descending ? last_ - step : first_ + step};
     }
-    while (!total_ && counted_ <= position)
-        if (!Count(archive, kCountStep)) return std::nullopt;
-    if (position >= counted_) return std::optional<Key>();
+    while (!total_ && counted_ <= position) CountOn(archive, kCountStep);
+    if (position >= counted_) return std::nullopt;
     const std::size_t anchor = position / kStride;
     std::optional<Key> found = anchors_[anchor];
     const std::size_t steps = position - anchor * kStride;
-    if (steps > 0 && !Walk(archive, anchors_[anchor], steps, false,
-                           [&](const Key& key, std::int64_t, auto) { found = key; }))
-        return std::nullopt;
+    if (steps > 0)
+        Walk(archive, anchors_[anchor], steps, false,
+             [&](const Key& key, std::int64_t, auto) { found = key; });
     return found;
 }
 
@@ -323,101 +317,85 @@ ArchivedRecord RecordOf(
     return r;
 }
 
-}  // namespace
-
-std::optional<std::vector<ArchivedRecord>> RecordCursor::Rows(Archive& archive, std::size_t first,
-                                                              std::size_t count) {
-    std::optional<Key> after;
-    if (first > 0) {
-        const auto key = KeyAt(archive, first - 1);
-        if (!key) return std::nullopt;
-        if (!*key) return std::vector<ArchivedRecord>();
-        after = *key;
-    }
-    std::vector<ArchivedRecord> rows;
-    std::vector<std::optional<std::int64_t>> times;
-    const auto walked =
-        Walk(archive, after, count, true, [&](const Key&, std::int64_t id, const Statement* row) {
-            rows.push_back(RecordOf(id, *row, splicers_));
-            times.push_back(row->IsNull(4) ? std::nullopt : std::optional(row->Int(4)));
-        });
-    if (!walked) return std::nullopt;
-    // The images of each dated row's time: a few index lookups for a screenful.
-    Statement images(archive.db_,
-                     "SELECT file_name, sha256 FROM images WHERE splicer_id = ?1 AND "
-                     "splice_time = ?2 ORDER BY file_name, id");
-    if (!images.ok()) {
-        Fail(archive, "reading images", images.PrepareCode());
-        return std::nullopt;
-    }
-    // Where each row was placed in its job, or that it is a test splice: two lookups
-    // on primary keys a row.
-    Statement placing(archive.db_,
+// Where each row was placed in its job, or that it is a test splice: two lookups on
+// primary keys a row.
+void ReadPlacings(sqlite3* db, std::vector<ArchivedRecord>& rows) {
+    Statement placing(db,
                       "SELECT closures.name, trays.number, positions.number FROM placings "
                       "JOIN positions ON positions.id = placings.position_id "
                       "JOIN trays ON trays.id = positions.tray_id "
                       "JOIN closures ON closures.id = trays.closure_id "
                       "WHERE placings.record_id = ?1");
-    Statement test(archive.db_, "SELECT 1 FROM test_splices WHERE record_id = ?1");
-    if (!placing.ok() || !test.ok()) {
-        Fail(archive, "reading placings",
-             placing.ok() ? test.PrepareCode() : placing.PrepareCode());
-        return std::nullopt;
-    }
+    Statement test(db, "SELECT 1 FROM test_splices WHERE record_id = ?1");
     for (ArchivedRecord& row : rows) {
-        placing.Bind(1, row.id);
-        int rc = placing.Step();
-        if (rc == SQLITE_ROW) {
+        if (placing.Again(row.id).Next()) {
             row.closure = placing.Text(0);
-            row.tray = static_cast<int>(placing.Int(1));
-            row.position = static_cast<int>(placing.Int(2));
+            row.tray = placing.Number(1);
+            row.position = placing.Number(2);
         }
-        placing.Reset();
-        test.Bind(1, row.id);
-        const int tested = test.Step();
-        row.testSplice = tested == SQLITE_ROW;
-        test.Reset();
-        if ((rc != SQLITE_ROW && rc != SQLITE_DONE) ||
-            (tested != SQLITE_ROW && tested != SQLITE_DONE)) {
-            Fail(archive, "reading placings", rc != SQLITE_ROW && rc != SQLITE_DONE ? rc : tested);
-            return std::nullopt;
-        }
+        row.testSplice = test.Again(row.id).Next();
     }
+}
+
+// The images of each dated row's time (`times`, beside the rows): a few index
+// lookups for a screenful.
+void ReadImages(sqlite3* db, std::vector<ArchivedRecord>& rows,
+                const std::vector<std::optional<std::int64_t>>& times) {
+    Statement images(db,
+                     "SELECT file_name, sha256 FROM images WHERE splicer_id = ?1 AND "
+                     "splice_time = ?2 ORDER BY file_name, id");
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (!times[i]) continue;
-        images.Bind(1, rows[i].splicerId);
-        images.Bind(2, *times[i]);
-        int rc;
-        while ((rc = images.Step()) == SQLITE_ROW) {
+        images.Again(rows[i].splicerId, *times[i]);
+        while (images.Next()) {
             rows[i].images.push_back(images.Text(0));
             rows[i].imageDigests.push_back(images.Text(1));
         }
-        images.Reset();
-        if (rc != SQLITE_DONE) {
-            Fail(archive, "reading images", rc);
-            return std::nullopt;
-        }
     }
-    return rows;
+}
+
+}  // namespace
+
+std::optional<std::vector<ArchivedRecord>> RecordCursor::Rows(Archive& archive, std::size_t first,
+                                                              std::size_t count) {
+    return Guarded(archive, kReading, [&] {
+        std::vector<ArchivedRecord> rows;
+        std::optional<Key> after;
+        if (first > 0) {
+            after = KeyAt(archive, first - 1);
+            if (!after) return rows;
+        }
+        std::vector<std::optional<std::int64_t>> times;
+        Walk(archive, after, count, true, [&](const Key&, std::int64_t id, const Statement* row) {
+            rows.push_back(RecordOf(id, *row, splicers_));
+            times.push_back(row->IsNull(4) ? std::nullopt : std::optional(row->Int(4)));
+        });
+        Doing("reading placings", [&] { ReadPlacings(archive.Connection(), rows); });
+        Doing("reading images", [&] { ReadImages(archive.Connection(), rows, times); });
+        return rows;
+    });
 }
 
 bool RecordCursor::Each(Archive& archive, const std::function<bool(const ArchivedRecord&)>& take) {
     constexpr std::size_t kChunk = 4096;
-    std::optional<Key> after;
-    bool more = true;
-    while (more) {
-        std::size_t visited = 0;
-        bool wanted = true;
-        const auto walked = Walk(archive, after, kChunk, true,
-                                 [&](const Key& key, std::int64_t id, const Statement* row) {
-                                     after = key;
-                                     ++visited;
-                                     if (wanted) wanted = take(RecordOf(id, *row, splicers_));
-                                 });
-        if (!walked) return false;
-        more = wanted && visited == kChunk;
-    }
-    return true;
+    return Guarded(archive, kReading,
+                   [&] {
+                       std::optional<Key> after;
+                       bool more = true;
+                       while (more) {
+                           std::size_t visited = 0;
+                           bool wanted = true;
+                           Walk(archive, after, kChunk, true,
+                                [&](const Key& key, std::int64_t id, const Statement* row) {
+                                    after = key;
+                                    ++visited;
+                                    if (wanted) wanted = take(RecordOf(id, *row, splicers_));
+                                });
+                           more = wanted && visited == kChunk;
+                       }
+                       return true;
+                   })
+        .has_value();
 }
 
 bool Archive::ForEachRecord(const RecordFilter& filter,
@@ -431,21 +409,20 @@ bool Archive::ForEachRecord(const RecordFilter& filter,
 
 std::optional<std::vector<std::int64_t>> RecordCursor::Ids(Archive& archive,
                                                            std::span<const Range> ranges) {
-    std::vector<std::int64_t> ids;
-    for (const auto& [from, to] : ranges) {
-        if (to < from) continue;
-        std::optional<Key> after;
-        if (from > 0) {
-            const auto key = KeyAt(archive, from - 1);
-            if (!key) return std::nullopt;
-            if (!*key) break;
-            after = *key;
+    return Guarded(archive, kReading, [&] {
+        std::vector<std::int64_t> ids;
+        for (const auto& [from, to] : ranges) {
+            if (to < from) continue;
+            std::optional<Key> after;
+            if (from > 0) {
+                after = KeyAt(archive, from - 1);
+                if (!after) break;
+            }
+            Walk(archive, after, to - from + 1, false,
+                 [&](const Key&, std::int64_t id, auto) { ids.push_back(id); });
         }
-        if (!Walk(archive, after, to - from + 1, false,
-                  [&](const Key&, std::int64_t id, auto) { ids.push_back(id); }))
-            return std::nullopt;
-    }
-    return ids;
+        return ids;
+    });
 }
 
 bool RecordCursor::Before(const Key& a, const Key& b) const {
@@ -456,81 +433,68 @@ bool RecordCursor::Before(const Key& a, const Key& b) const {
 
 std::optional<std::vector<std::size_t>> RecordCursor::Positions(Archive& archive,
                                                                 std::span<const std::int64_t> ids) {
-    std::optional<bool> counted;
-    while ((counted = Count(archive, kCountStep)) && !*counted) {
-    }
-    if (!counted) return std::nullopt;
-    std::vector<std::size_t> positions;
-    if (empty_) return positions;
-    Where where;
-    RecordFilter withoutDates = filter_;
-    withoutDates.from.reset();
-    withoutDates.to.reset();
-    AddFilter(where, withoutDates);
-    where.Add("records.ordinal BETWEEN ? AND ?");
-    where.values.emplace_back(first_);
-    where.values.emplace_back(last_);
-    where.Add("records.id = ?");
-    Statement query(archive.db_,
-                    "SELECT records.ordinal, records.splicer_id, records.job, records.result, "
-                    "records.loss FROM records" +
-                        where.sql);
-    if (!query.ok()) {
-        Fail(archive, "finding records", query.PrepareCode());
-        return std::nullopt;
-    }
-    where.BindTo(query, 1);
-    const int idAt = static_cast<int>(where.values.size()) + 1;
-    for (const std::int64_t id : ids) {
-        query.Bind(idAt, id);
-        const int rc = query.Step();
-        if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
-            Fail(archive, "finding records", rc);
-            return std::nullopt;
+    return Guarded(archive, "finding records", [&] {
+        while (!CountOn(archive, kCountStep)) {
         }
-        if (rc == SQLITE_DONE) {
-            query.Reset();
-            continue;
+        std::vector<std::size_t> positions;
+        if (empty_) return positions;
+        Where where;
+        RecordFilter withoutDates = filter_;
+        withoutDates.from.reset();
+        withoutDates.to.reset();
+        AddFilter(where, withoutDates);
+        where.Add("records.ordinal BETWEEN ? AND ?");
+        where.values.emplace_back(first_);
+        where.values.emplace_back(last_);
+        where.Add("records.id = ?");
+        Statement query(archive.Connection(),
+                        "SELECT records.ordinal, records.splicer_id, records.job, records.result, "
+                        "records.loss FROM records" +
+                            where.sql);
+        where.BindTo(query, 1);
+        const int idAt = static_cast<int>(where.values.size()) + 1;
+        for (const std::int64_t id : ids) {
+            if (!query.Set(idAt, id).Next()) continue;
+            Key key{0, {}, query.Int(0)};
+            const bool noJob = query.IsNull(2);
+            const std::int64_t splicer = query.Int(1);
+            const auto part = std::find_if(parts_.begin(), parts_.end(), [&](const Part& p) {
+                if (p.splicer) return *p.splicer == splicer;
+                if (p.condition.empty()) return true;
+                return (p.column == nullptr) == noJob;  // the runs without and with a job
+            });
+            const std::string_view column =
+                part != parts_.end() && part->column ? part->column : "";
+            if (column == "result") key.value = query.Int(3);
+            if (column == "loss") key.value = query.Int(4);
+            if (column == "job") key.value = query.Text(2);
+            if (part == parts_.end()) continue;
+            key.part = static_cast<int>(part - parts_.begin());
+            if (Dense()) {
+                positions.push_back(static_cast<std::size_t>(
+                    order_.descending ? last_ - key.ordinal : key.ordinal - first_));
+                continue;
+            }
+            // The last kept key not after it, then on from there to it.
+            const auto next =
+                std::upper_bound(anchors_.begin(), anchors_.end(), key,
+                                 [this](const Key& a, const Key& b) { return Before(a, b); });
+            if (next == anchors_.begin()) continue;
+            const auto anchor = static_cast<std::size_t>(next - anchors_.begin() - 1);
+            std::size_t position = anchor * kStride;
+            bool found = anchors_[anchor].ordinal == key.ordinal;
+            if (!found)
+                Walk(archive, anchors_[anchor], kStride, false,
+                     [&](const Key& k, std::int64_t, auto) {
+                         if (found) return;
+                         ++position;
+                         found = k.ordinal == key.ordinal;
+                     });
+            if (found) positions.push_back(position);
         }
-        Key key{0, {}, query.Int(0)};
-        const bool noJob = query.IsNull(2);
-        const std::int64_t splicer = query.Int(1);
-        const auto part = std::find_if(parts_.begin(), parts_.end(), [&](const Part& p) {
-            if (p.splicer) return *p.splicer == splicer;
-            if (p.condition.empty()) return true;
-            return (p.column == nullptr) == noJob;  // the runs without and with a job
-        });
-        const std::string_view column = part != parts_.end() && part->column ? part->column : "";
-        if (column == "result") key.value = query.Int(3);
-        if (column == "loss") key.value = query.Int(4);
-        if (column == "job") key.value = query.Text(2);
-        query.Reset();
-        if (part == parts_.end()) continue;
-        key.part = static_cast<int>(part - parts_.begin());
-        if (Dense()) {
-            positions.push_back(static_cast<std::size_t>(order_.descending ? last_ - key.ordinal
-                                                                           : key.ordinal - first_));
-            continue;
-        }
-        // The last kept key not after it, then on from there to it.
-        const auto next =
-            std::upper_bound(anchors_.begin(), anchors_.end(), key,
-                             [this](const Key& a, const Key& b) { return Before(a, b); });
-        if (next == anchors_.begin()) continue;
-        const auto anchor = static_cast<std::size_t>(next - anchors_.begin() - 1);
-        std::size_t position = anchor * kStride;
-        bool found = anchors_[anchor].ordinal == key.ordinal;
-        if (!found &&
-            !Walk(archive, anchors_[anchor], kStride, false, [&](const Key& k, std::int64_t, auto) {
-                if (found) return;
-                ++position;
-                found = k.ordinal == key.ordinal;
-            }))
-            return std::nullopt;
-        if (found) positions.push_back(position);
-    }
-    std::sort(positions.begin(), positions.end());
-    return positions;
+        std::sort(positions.begin(), positions.end());
+        return positions;
+    });
 }
 
 }  // namespace velmora::archive

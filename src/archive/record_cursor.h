@@ -24,10 +24,12 @@
 
 namespace velmora::archive {
 
-namespace sql {
+namespace db {
 class Statement;
+}
+namespace sql {
 struct Where;
-}  // namespace sql
+}
 
 class RecordCursor {
   public:
@@ -79,23 +81,33 @@ class RecordCursor {
         const char* column = nullptr;  // null: by ordinal alone
     };
     // `row` is the whole row when asked for, null otherwise.
-    using Visit = std::function<void(const Key& key, std::int64_t id, const sql::Statement* row)>;
+    using Visit = std::function<void(const Key& key, std::int64_t id, const db::Statement* row)>;
 
-    bool Prepare(Archive& archive);
+    // What follows throws a failure (of SQLite, or an ArchiveError); each public call
+    // runs in Guarded, which keeps it as Error().
+    template <class Work>
+    auto Guarded(Archive& archive, const char* what, Work work) -> std::optional<decltype(work())>;
+    void Prepare(Archive& archive);
+    // The dates as the ordinals of the first and last record they take: the records of
+    // a time range are one run of the archive's order.
+    void FindDates(sqlite3* db);
+    // The runs of the order.
+    void MakeParts(const std::vector<SplicerInfo>& splicers);
     // The query of part `p`: after a key of that part when `keyed`, keys only or
     // whole rows; its values go to `where`, the key and the limit follow them.
     std::string QueryText(std::size_t p, bool keyed, bool whole, sql::Where& where) const;
     // The index that reads `part` in order within the filter; null: SQLite's choice.
     const char* IndexFor(const Part& part) const;
     // Visits up to `limit` rows after `after` (from the first when empty), keys only
-    // or whole rows; how many were visited, or nothing on failure.
-    std::optional<std::size_t> Walk(Archive& archive, const std::optional<Key>& after,
-                                    std::size_t limit, bool whole, const Visit& visit);
-    // The key of the row at `position`, which must be below Total() when known.
-    std::optional<std::optional<Key>> KeyAt(Archive& archive, std::size_t position);
+    // or whole rows; how many were visited.
+    std::size_t Walk(Archive& archive, const std::optional<Key>& after, std::size_t limit,
+                     bool whole, const Visit& visit);
+    // Count, throwing.
+    bool CountOn(Archive& archive, std::size_t budget);
+    // The key of the row at `position`; none past the last row.
+    std::optional<Key> KeyAt(Archive& archive, std::size_t position);
     // True when `a` comes before `b` in the order.
     bool Before(const Key& a, const Key& b) const;
-    bool Fail(Archive& archive, const char* what, int rc);
     bool Dense() const;
 
     RecordFilter filter_;

@@ -163,17 +163,32 @@ std::span<const TextKey> AllTextKeys() {
                            j::CableInUse,
                            j::TrayNotEmpty,
                            j::CapacityBelowPositions,
-                           j::NothingToUndo});
+                           j::NothingToUndo,
+                           j::OlderThanFailure,
+                           j::PositionPlannedTwice});
         // ---- The deliverables of a job.
         namespace f = job_files;
         add(f::ColourNames);
-        add(f::MatrixColumns);
         v.insert(v.end(),
-                 {f::MatrixTitle, f::SummarySheet, f::Customer,     f::Contractor, f::Technicians,
-                  f::Notes,       f::JobPassed,    f::JobNotPassed, f::Closure,    f::Closures,
-                  f::Location,    f::Latitude,     f::Longitude,    f::Positions,  f::Spliced,
-                  f::OverLimit,   f::Respliced,    f::Planned,      f::Unplaced,   f::TestSplices,
-                  f::Total,       f::Resplice});
+                 {f::ColTray,         f::ColPosition,    f::ColCableA,     f::ColTubeA,
+                  f::ColFibreA,       f::ColColourA,     f::ColCableB,     f::ColTubeB,
+                  f::ColFibreB,       f::ColColourB,     f::ColLoss,       f::ColResult,
+                  f::ColSplicer,      f::ColNumber,      f::ColTime,       f::ColResplices,
+                  f::ColReplaced,     f::MatrixTitle,    f::SummarySheet,  f::Customer,
+                  f::Contractor,      f::Technicians,    f::Notes,         f::JobPassed,
+                  f::JobNotPassed,    f::JobNotStarted,  f::JobInProgress, f::StateNotStarted,
+                  f::StateInProgress, f::StateFailed,    f::StatePassed,   f::Closure,
+                  f::Closures,        f::Location,       f::Latitude,      f::Longitude,
+                  f::Positions,       f::Spliced,        f::OverLimit,     f::Respliced,
+                  f::Planned,         f::Unplaced,       f::TestSplices,   f::Total,
+                  f::Replaced,        f::ReplacedSplice, f::ReplacedCount, f::Failures,
+                  f::NoFailures,      f::Fibres,         f::Cause});
+        add(judging::Marks);
+        v.insert(v.end(), {job_plan::Row, job_plan::SheetRow, job_plan::Unreadable,
+                           job_plan::NotAPlan, job_plan::MissingColumn, job_plan::EmptyCell,
+                           job_plan::BadNumber, job_plan::NoPositions, job_plan::TooMany});
+        v.insert(v.end(), {judging::Job, judging::Verdict, judging::Passed, judging::MaxLoss,
+                           judging::MaxAngle, judging::Number});
         // ---- End of the deliverables.
         // The Job tab's captions.
         v.insert(v.end(), {j::TabName,         j::ColName,
@@ -210,7 +225,7 @@ std::span<const TextKey> AllTextKeys() {
                            j::ChooseTray,      j::ChooseSplice,
                            j::ChooseCable,     j::NothingToPlace,
                            j::NoJobs,          j::ColPlace,
-                           j::PlaceText});
+                           j::PlaceText,       j::NoTrays});
         namespace t = team_tab;
         v.insert(v.end(), {t::NotAvailable, t::NotJoined, t::BadAddress, t::Unreachable,
                            t::AuthFailed, t::TlsFailed, t::NoRights, t::NotInitialised, t::TooNew,

@@ -294,8 +294,32 @@ inline constexpr TextKey TrayNotEmpty{"Job", "Tray_Not_Empty",
 inline constexpr TextKey CapacityBelowPositions{
     "Job", "Capacity_Below_Positions", "Position %1 is in use: the capacity cannot be smaller"};
 inline constexpr TextKey NothingToUndo{"Job", "Nothing_To_Undo", "There is no placing to undo"};
+inline constexpr TextKey OlderThanFailure{
+    "Job", "Older_Than_Failure",
+    "Splice record %1 is older than the failed splice on that position and cannot redo it"};
+inline constexpr TextKey PositionPlannedTwice{"Job", "Position_Planned_Twice",
+                                              "The plan names position %1 twice"};
 // ---- End of the refusals. The Job tab's captions follow. ----
 }  // namespace job_tab
+
+// Section "Report": how a splice is judged and named, words the report and a job's
+// deliverables share (the report's captions, report/report_texts.h, hold them too).
+namespace judging {
+inline constexpr TextKey Job{"Report", "Job", "Job"};
+inline constexpr TextKey Verdict{"Report", "Verdict", "Verdict"};
+inline constexpr TextKey Passed{"Report", "Passed", "Passed"};
+inline constexpr TextKey MaxLoss{"Report", "Max_Loss", "Loss at most (dB)"};
+inline constexpr TextKey MaxAngle{"Report", "Max_Angle", "Cleave angle at most (deg)"};
+inline constexpr TextKey Number{"Report", "Number", "No."};
+// A splice's mark, in the order of Mark (history/splice_acceptance.h).
+inline constexpr std::array<TextKey, 5> Marks{{
+    {"Report", "Mark_Pass", "Pass"},
+    {"Report", "Mark_Failed", "Splice failed"},
+    {"Report", "Mark_Over_Loss", "Loss over limit"},
+    {"Report", "Mark_Over_Angle", "Angle over limit"},
+    {"Report", "Mark_Over_Both", "Loss, angle over limit"},
+}};
+}  // namespace judging
 
 // Section "Job". ---- Deliverables of a job: the splice matrix (XLSX, CSV), the
 // closures as GeoJSON and the job's report. Kept together for merging with the
@@ -316,25 +340,24 @@ inline constexpr std::array<TextKey, 12> ColourNames{{
     {"Job", "Colour_Rose", "rose"},
     {"Job", "Colour_Aqua", "aqua"},
 }};
-// The matrix's columns, one a position, in their order.
-inline constexpr std::array<TextKey, 16> MatrixColumns{{
-    {"Job", "Col_Tray", "Tray"},
-    {"Job", "Col_Position", "Position"},
-    {"Job", "Col_Cable_A", "Cable A"},
-    {"Job", "Col_Tube_A", "Tube A"},
-    {"Job", "Col_Fibre_A", "Fibre A"},
-    {"Job", "Col_Colour_A", "Colour A"},
-    {"Job", "Col_Cable_B", "Cable B"},
-    {"Job", "Col_Tube_B", "Tube B"},
-    {"Job", "Col_Fibre_B", "Fibre B"},
-    {"Job", "Col_Colour_B", "Colour B"},
-    {"Job", "Col_Loss", "Loss (dB)"},
-    {"Job", "Col_Result", "Result"},
-    {"Job", "Col_Splicer", "Splicer"},
-    {"Job", "Col_Number", "Splice No."},
-    {"Job", "Col_Time", "Time"},
-    {"Job", "Col_Resplices", "Re-splices"},
-}};
+// The matrix's column captions (jobs/matrix_columns.cpp puts them in their order).
+inline constexpr TextKey ColTray{"Job", "Col_Tray", "Tray"};
+inline constexpr TextKey ColPosition{"Job", "Col_Position", "Position"};
+inline constexpr TextKey ColCableA{"Job", "Col_Cable_A", "Cable A"};
+inline constexpr TextKey ColTubeA{"Job", "Col_Tube_A", "Tube A"};
+inline constexpr TextKey ColFibreA{"Job", "Col_Fibre_A", "Fibre A"};
+inline constexpr TextKey ColColourA{"Job", "Col_Colour_A", "Colour A"};
+inline constexpr TextKey ColCableB{"Job", "Col_Cable_B", "Cable B"};
+inline constexpr TextKey ColTubeB{"Job", "Col_Tube_B", "Tube B"};
+inline constexpr TextKey ColFibreB{"Job", "Col_Fibre_B", "Fibre B"};
+inline constexpr TextKey ColColourB{"Job", "Col_Colour_B", "Colour B"};
+inline constexpr TextKey ColLoss{"Job", "Col_Loss", "Loss (dB)"};
+inline constexpr TextKey ColResult{"Job", "Col_Result", "Result"};
+inline constexpr TextKey ColSplicer{"Job", "Col_Splicer", "Splicer"};
+inline constexpr TextKey ColNumber{"Job", "Col_Number", "Splice No."};
+inline constexpr TextKey ColTime{"Job", "Col_Time", "Time"};
+inline constexpr TextKey ColResplices{"Job", "Col_Resplices", "Re-splices"};
+inline constexpr TextKey ColReplaced{"Job", "Col_Replaced", "Replaced attempts"};
 inline constexpr TextKey MatrixTitle{"Job", "Matrix_Title", "Splice matrix"};
 inline constexpr TextKey SummarySheet{"Job", "Summary_Sheet", "Summary"};
 inline constexpr TextKey Customer{"Job", "Customer", "Customer"};
@@ -343,6 +366,15 @@ inline constexpr TextKey Technicians{"Job", "Technicians", "Technicians"};
 inline constexpr TextKey Notes{"Job", "Notes", "Notes"};
 inline constexpr TextKey JobPassed{"Job", "Job_Passed", "The job passed"};
 inline constexpr TextKey JobNotPassed{"Job", "Job_Not_Passed", "The job did not pass"};
+inline constexpr TextKey JobNotStarted{"Job", "Job_Not_Started",
+                                       "The job has not started: no position is spliced"};
+inline constexpr TextKey JobInProgress{"Job", "Job_In_Progress",
+                                       "The job is in progress: %1 of %2 positions spliced"};
+// The verdict in a word, where a list gives one a job (job list, the Job tab's tree).
+inline constexpr TextKey StateNotStarted{"Job", "State_Not_Started", "not started"};
+inline constexpr TextKey StateInProgress{"Job", "State_In_Progress", "in progress"};
+inline constexpr TextKey StateFailed{"Job", "State_Failed", "failed"};
+inline constexpr TextKey StatePassed{"Job", "State_Passed", "passed"};
 inline constexpr TextKey Closure{"Job", "Closure", "Closure"};
 inline constexpr TextKey Closures{"Job", "Closures", "Closures"};
 inline constexpr TextKey Location{"Job", "Location", "Location"};
@@ -356,8 +388,30 @@ inline constexpr TextKey Planned{"Job", "Planned", "Planned, not spliced"};
 inline constexpr TextKey Unplaced{"Job", "Unplaced", "Records not placed"};
 inline constexpr TextKey TestSplices{"Job", "Test_Splices", "Test splices, not counted"};
 inline constexpr TextKey Total{"Job", "Total", "Total"};
-inline constexpr TextKey Resplice{"Job", "Resplice", "re-splice"};
+inline constexpr TextKey Replaced{"Job", "Replaced", "replaced"};
+// One replaced attempt: %1 its number on its splicer, %2 its loss, %3 its result.
+inline constexpr TextKey ReplacedSplice{"Job", "Replaced_Splice", "No. %1, %2 dB, %3"};
+inline constexpr TextKey ReplacedCount{"Job", "Replaced_Count", "Replaced attempts"};
+inline constexpr TextKey Failures{"Job", "Failures", "Failures that count"};
+inline constexpr TextKey NoFailures{"Job", "No_Failures", "No failure counts"};
+inline constexpr TextKey Fibres{"Job", "Fibres", "Fibres"};
+inline constexpr TextKey Cause{"Job", "Cause", "Cause"};
 }  // namespace job_files
+// A splice plan read from a file (jobs/plan_file.h). %1, %2, %3: as each says.
+namespace job_plan {
+inline constexpr TextKey Row{"Job", "Plan_Row", "Row %1: %2"};
+inline constexpr TextKey SheetRow{"Job", "Plan_Sheet_Row", "Sheet %1, row %2: %3"};
+inline constexpr TextKey Unreadable{"Job", "Plan_Unreadable", "The plan %1 cannot be read: %2"};
+inline constexpr TextKey NotAPlan{
+    "Job", "Plan_Not_A_Plan",
+    "The plan %1 has no sheet with the matrix's tray and position columns"};
+inline constexpr TextKey MissingColumn{"Job", "Plan_Missing_Column", "there is no column %1"};
+inline constexpr TextKey EmptyCell{"Job", "Plan_Empty_Cell", "%1 is empty"};
+inline constexpr TextKey BadNumber{"Job", "Plan_Bad_Number",
+                                   "%1 must be a whole number of at least 1, not '%2'"};
+inline constexpr TextKey NoPositions{"Job", "Plan_No_Positions", "The plan %1 has no positions"};
+inline constexpr TextKey TooMany{"Job", "Plan_Too_Many", "The plan %1 has more than %2 positions"};
+}  // namespace job_plan
 // ---- End of the deliverables' keys.
 // ---- Section "Job", the Job tab: the window's captions (jobs_texts.h words the refusals) ----
 namespace job_tab {
@@ -369,16 +423,16 @@ inline constexpr TextKey CountOver{"Job", "Count_Over", "%1 over limit"};
 inline constexpr TextKey TrayItem{"Job", "Tray_Item", "Tray %1"};
 inline constexpr TextKey UnplacedItem{"Job", "Unplaced_Item", "Unplaced records"};
 inline constexpr TextKey TestItem{"Job", "Test_Item", "Test splices"};
-inline constexpr TextKey ColPosition = job_files::MatrixColumns[1];
-inline constexpr TextKey ColCableA = job_files::MatrixColumns[2];
-inline constexpr TextKey ColFibreA = job_files::MatrixColumns[4];
-inline constexpr TextKey ColCableB = job_files::MatrixColumns[6];
-inline constexpr TextKey ColFibreB = job_files::MatrixColumns[8];
-inline constexpr TextKey ColLoss = job_files::MatrixColumns[10];
-inline constexpr TextKey ColResult = job_files::MatrixColumns[11];
-inline constexpr TextKey ColSplicer = job_files::MatrixColumns[12];
-inline constexpr TextKey ColTime = job_files::MatrixColumns[14];
-inline constexpr TextKey ColResplices = job_files::MatrixColumns[15];
+inline constexpr TextKey ColPosition = job_files::ColPosition;
+inline constexpr TextKey ColCableA = job_files::ColCableA;
+inline constexpr TextKey ColFibreA = job_files::ColFibreA;
+inline constexpr TextKey ColCableB = job_files::ColCableB;
+inline constexpr TextKey ColFibreB = job_files::ColFibreB;
+inline constexpr TextKey ColLoss = job_files::ColLoss;
+inline constexpr TextKey ColResult = job_files::ColResult;
+inline constexpr TextKey ColSplicer = job_files::ColSplicer;
+inline constexpr TextKey ColTime = job_files::ColTime;
+inline constexpr TextKey ColResplices = job_files::ColReplaced;
 inline constexpr TextKey FibreText{"Job", "Fibre_Text", "%1: tube %2 %3, %4"};
 inline constexpr TextKey MarkPass{"Job", "Mark_Pass", "Passed"};
 inline constexpr TextKey MarkFailed{"Job", "Mark_Failed", "Failed on the splicer"};
@@ -448,6 +502,8 @@ inline constexpr TextKey ColPlace{"Job", "Col_Place", "Closure / tray / position
 inline constexpr TextKey PlaceText{"Job", "Place_Text", "%1 / %2 / %3"};
 // The names of the 12 fibre colours, in FibreColour order.
 inline constexpr const auto& ColourNames = job_files::ColourNames;
+// A closure without trays has no splice diagram (velmora-cli diagram).
+inline constexpr TextKey NoTrays{"Job", "No_Trays", "Closure %1 has no trays"};
 }  // namespace job_tab
 // ---- end of the Job tab's captions ----
 // Section "Team": the team archive (PostgreSQL) that laptops send to. %1: what the
@@ -556,6 +612,7 @@ inline constexpr TextKey NeverRead{"TeamWindow", "Never_Read",
                                    "The team archive has not been read on this PC yet"};
 inline constexpr TextKey ReadOnlyView{"TeamWindow", "Read_Only_View",
                                       "The team view is read-only: edit in This PC"};
+inline constexpr TextKey NoTeamJobs{"TeamWindow", "No_Team_Jobs", "The team view holds no jobs"};
 }  // namespace team_window
 }  // namespace keys
 

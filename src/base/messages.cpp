@@ -24,6 +24,21 @@ std::string FillText(std::string_view pattern, std::initializer_list<std::string
     return out;
 }
 
+std::string FillNumbered(std::string_view pattern, std::initializer_list<std::string_view> values) {
+    std::string out;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const std::size_t n =
+            i + 1 < pattern.size() ? static_cast<std::size_t>(pattern[i + 1] - '0') : 0;
+        if (pattern[i] == '%' && n >= 1 && n <= 9 && n <= values.size()) {
+            out += *(values.begin() + (n - 1));
+            ++i;
+        } else {
+            out += pattern[i];
+        }
+    }
+    return out;
+}
+
 std::string Say(const Message& message, std::initializer_list<std::string_view> values) {
     return FillText(Say(message), values);
 }

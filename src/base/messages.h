@@ -22,6 +22,10 @@ std::string Say(const Message& message);
 // of the text is read as a format: a caption from a language file may hold any '%'.
 std::string Say(const Message& message, std::initializer_list<std::string_view> values);
 std::string FillText(std::string_view pattern, std::initializer_list<std::string_view> values);
+// A caption's %1, %2... (up to %9) each replaced by the value of that number, in any
+// order a translation puts them; one without its value, or a value's own text, is
+// left as it is.
+std::string FillNumbered(std::string_view pattern, std::initializer_list<std::string_view> values);
 
 namespace msg {
 // Captions of message boxes.

@@ -62,8 +62,8 @@ std::optional<std::chrono::year_month_day> ParseDate(const std::string& text) {
 }
 
 // A splicer by its serial number; by its folder name when that is not known.
-const std::string& SplicerName(const archive::ArchivedRecord& r) {
-    return r.serialNumber.empty() ? r.device : r.serialNumber;
+std::string SplicerName(const archive::ArchivedRecord& r) {
+    return archive::SplicerDisplayName(r.serialNumber, r.device);
 }
 
 // Each record printed as it is read: the list never holds the archive in memory.

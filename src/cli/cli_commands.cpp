@@ -4,6 +4,7 @@
 #include <array>
 
 #include "cli/archive_commands.h"
+#include "cli/diagram_command.h"
 #include "cli/firmware_command.h"
 #include "cli/history_command.h"
 #include "cli/image_commands.h"
@@ -58,10 +59,20 @@ constexpr std::array kCommands{
     CliCommand{"job", "create|edit|history NAME [options]|list",
                "jobs and their details: --customer T, --contractor T, --technician T, "
                "--max-loss DB and --max-angle DEG (the job's own limits); edit takes --rename NEW "
-               "too, and the job's records follow the new name; history lists the changes "
+               "too, and the job's records follow the new name; list gives each job's verdict "
+               "(not started, in progress, failed, passed) and counts under a header line; "
+               "history lists the changes "
                "that lost to another laptop's: time (UTC), author, kind, item, field, value, "
                "the value that won and its author",
                RunJob},
+    CliCommand{"plan",
+               "add JOB CLOSURE TRAY POSITION --a CABLE:FIBRE --b CABLE:FIBRE|import JOB "
+               "FILE.csv|FILE.xlsx",
+               "plan positions before anything is spliced on them: one, or a whole plan from a "
+               "file with the matrix's columns closure, tray, position, cable A, fibre A, cable B, "
+               "fibre B (an exported matrix is a plan), all or nothing; a job is judged against "
+               "its planned positions",
+               RunPlan},
     CliCommand{"closure",
                "add JOB CLOSURE [--location T] [--lat DEG --lon DEG]|list JOB|show JOB "
                "CLOSURE [--team]",
@@ -79,8 +90,9 @@ constexpr std::array kCommands{
     CliCommand{"place",
                "JOB CLOSURE TRAY POSITION --a CABLE:FIBRE --b CABLE:FIBRE (--last N|--record ID)",
                "place the job's N latest unplaced splices, oldest first, on positions POSITION.. "
-               "joining fibres FIBRE.. in step, or one record; a position that holds one "
-               "takes the new one as its re-splice",
+               "joining fibres FIBRE.. in step, or one record; on a position that holds one "
+               "the latest splice counts and the earlier ones are its replaced attempts (a "
+               "record older than a failed splice there is refused)",
                RunPlace},
     CliCommand{"unplace", "JOB CLOSURE TRAY POSITION",
                "take the splices off a position; it stays planned", RunUnplace},
@@ -88,10 +100,11 @@ constexpr std::array kCommands{
                "mark a record as a test splice, not counted (and off its position)", RunTestSplice},
     CliCommand{"report",
                "-o FILE.pdf|FILE.html [--max-loss DB] [--max-angle DEG] [filters] [--team]",
-               "the splice report of archived splices, verdict first: the archive's filters; "
+               "the report of the archived splices the filters take, verdict first; "
                "a splice passes when the splicer judged it a success within both limits; "
-               "--job JOB alone gives the job's report, against the job's own limits where it "
-               "sets them, with its closures' tray tables",
+               "--job JOB alone gives the job's report, the job's verdict and its failures "
+               "first, against the job's own limits (a limit given where it sets its own is "
+               "refused), with its closures' tray tables",
                [](CliContext& c, CommandArgs a) {
                    const auto job = std::find(a.begin(), a.end(), "--job");
                    return OnTeamView(c, a, RunReport,
@@ -105,6 +118,13 @@ constexpr std::array kCommands{
                }},
     CliCommand{"geojson", "JOB -o FILE.geojson",
                "the job's closures that have a location, as GeoJSON points", RunGeoJson},
+    CliCommand{"diagram", "JOB CLOSURE [TRAY] -o FILE.svg|FILE.png [--team]",
+               "a tray's splice diagram: cable A's fibres left, cable B's right, a line per "
+               "position in the colour of its result with its loss (dashed: planned, not "
+               "spliced); without TRAY every tray of the closure, one below another",
+               [](CliContext& c, CommandArgs a) {
+                   return OnTeamView(c, a, RunDiagram, a.empty() ? "" : a[0]);
+               }},
 };
 
 }  // namespace

@@ -18,12 +18,15 @@
 #include "archive/archive_texts.h"
 #include "archive/job_log.h"
 #include "base/app_config.h"
+#include "base/path_text.h"
 #include "history/splice_record.h"
 #include "jobs/job_store.h"
+#include "jobs/job_verdict.h"
 #include "jobs/jobs_texts.h"
+#include "jobs/matrix_texts.h"
+#include "jobs/plan_import.h"
 #include "jobs/splice_matrix.h"
 #include "report/report_data.h"
-#include "report/report_texts.h"
 #include "team/team_sync.h"
 
 namespace velmora::cli {
@@ -160,27 +163,9 @@ jobs::SpliceMatrix ReadMatrix(archive::Archive& archive, const std::string& job)
     return std::move(*matrix);
 }
 
-// The report's word for a judgement, in the run's language.
+// The word for a judgement, in the run's language.
 std::string MarkWord(Mark mark) {
-    using report::Caption;
-    Caption caption = Caption::MarkPass;
-    switch (mark) {
-        case Mark::Pass:
-            break;
-        case Mark::Failed:
-            caption = Caption::MarkFailed;
-            break;
-        case Mark::OverLoss:
-            caption = Caption::MarkOverLoss;
-            break;
-        case Mark::OverAngle:
-            caption = Caption::MarkOverAngle;
-            break;
-        case Mark::OverBoth:
-            caption = Caption::MarkOverBoth;
-            break;
-    }
-    return Text(report::kCaptionKeys[static_cast<std::size_t>(caption)]);
+    return Text(keys::judging::Marks[static_cast<std::size_t>(mark)]);
 }
 
 std::string Limit(const std::optional<int>& value, bool loss) {
@@ -245,16 +230,23 @@ int Job(CliContext& context, CommandArgs args) {
             archive::ArchiveFile(Config().AppDirectory), {.purpose = archive::OpenFor::Reading});
         if (!opened.archive && opened.error.code == archive::ErrorCode::NoArchive) return kExitOk;
         if (!opened.archive) Fail(archive::ArchiveErrorText(opened.error));
-        JobStore store(*opened.archive);
-        // name, records, placed, unplaced, test splices, customer, contractor,
-        // technicians, maximum loss (dB), maximum angle (degrees)
-        for (const jobs::JobInfo& job : Read(store.Jobs(), store)) {
-            const jobs::JobDetails& d = job.details;
-            std::printf("%s\t%zu\t%zu\t%zu\t%zu\t%s\t%s\t%s\t%s\t%s\n",
-                        TerminalSafe(d.name).c_str(), job.records, job.placed, job.Unplaced(),
-                        job.testSplices, TerminalSafe(d.customer).c_str(),
-                        TerminalSafe(d.contractor).c_str(), TerminalSafe(d.technicians).c_str(),
-                        Limit(d.limits.maxLoss, true).c_str(),
+        const auto standings = jobs::ReadJobStandings(*opened.archive, DefaultLimits());
+        if (!standings) Fail(archive::ArchiveErrorText(opened.archive->LastError()));
+        // Each job's verdict and counts as every deliverable gives them: spliced of
+        // planned positions, replaced attempts apart, test splices never counted.
+        std::printf(
+            "name\tverdict\tspliced\tplanned\tfailed\tover limit\treplaced\trecords\t"
+            "unplaced\ttest splices\tcustomer\tcontractor\ttechnicians\tmax loss (dB)\t"
+            "max angle (deg)\n");
+        const jobs::MatrixCaptions words = jobs::LoadMatrixCaptions();
+        for (const jobs::JobStanding& s : *standings) {
+            const jobs::JobDetails& d = s.job.details;
+            std::printf("%s\t%s\t%zu\t%zu\t%zu\t%zu\t%zu\t%zu\t%zu\t%zu\t%s\t%s\t%s\t%s\t%s\n",
+                        TerminalSafe(d.name).c_str(), words.State(s.verdict.state).c_str(),
+                        s.verdict.spliced, s.verdict.planned, s.counts.failed, s.counts.overLimit,
+                        s.counts.replaced, s.job.records, s.job.Unplaced(), s.job.testSplices,
+                        TerminalSafe(d.customer).c_str(), TerminalSafe(d.contractor).c_str(),
+                        TerminalSafe(d.technicians).c_str(), Limit(d.limits.maxLoss, true).c_str(),
                         Limit(d.limits.maxAngle, false).c_str());
         }
         return kExitOk;
@@ -433,10 +425,11 @@ int Place(CliContext& context, CommandArgs args) {
                                  position,
                                  FibreEndOf(context, store, closure.id, *a, "--a"),
                                  FibreEndOf(context, store, closure.id, *b, "--b"),
-                                 {}};
-    const JobResult placed =
-        Done(last ? store.PlaceLatest(request, static_cast<std::size_t>(count))
-                  : store.Place({request.trayId, position, request.a, request.b, {id}}));
+                                 {},
+                                 DefaultLimits()};
+    if (!last) request.records = {id};
+    const JobResult placed = Done(last ? store.PlaceLatest(request, static_cast<std::size_t>(count))
+                                       : store.Place(request));
     std::printf("%zu splices placed on tray %d from position %d\n", placed.count, trayNumber,
                 position);
     return kExitOk;
@@ -475,6 +468,38 @@ int TestSplice(CliContext& context, CommandArgs args) {
     return kExitOk;
 }
 
+// plan add JOB CLOSURE TRAY POSITION --a CABLE:FIBRE --b CABLE:FIBRE, plan import JOB FILE.
+int Plan(CliContext& context, CommandArgs args) {
+    const std::string usage =
+        "plan needs add JOB CLOSURE TRAY POSITION --a CABLE:FIBRE --b CABLE:FIBRE, or import "
+        "JOB FILE.csv|FILE.xlsx";
+    if (args.empty()) Usage(context, usage);
+    const std::string& verb = args[0];
+    const Arguments parsed = Parse(context, args.subspan(1), {"--a", "--b"});
+    if (verb == "import" && parsed.words.size() == 2 && parsed.values.empty()) {
+        const auto archive = OpenArchive(archive::OpenFor::Writing);
+        const jobs::PlanImport imported =
+            jobs::ImportPlanFile(*archive, parsed.words[0], PathFromText(parsed.words[1]));
+        if (!imported.ok) Fail(TerminalSafe(imported.message));
+        std::printf("%zu positions planned\n", imported.planned);
+        return kExitOk;
+    }
+    const auto* a = parsed.Value("--a");
+    const auto* b = parsed.Value("--b");
+    if (verb != "add" || parsed.words.size() != 4 || !a || !b) Usage(context, usage);
+    const int trayNumber = Number(context, parsed.words[2], "TRAY");
+    const int position = Number(context, parsed.words[3], "POSITION");
+    const auto archive = OpenArchive(archive::OpenFor::Writing);
+    JobStore store(*archive);
+    const jobs::ClosureInfo closure =
+        FindClosure(store, FindJob(store, parsed.words[0]).id, parsed.words[1]);
+    Done(store.PlanPosition(FindTray(store, closure.id, trayNumber).id, position,
+                            FibreEndOf(context, store, closure.id, *a, "--a"),
+                            FibreEndOf(context, store, closure.id, *b, "--b")));
+    std::printf("position %d of tray %d planned\n", position, trayNumber);
+    return kExitOk;
+}
+
 template <int (*Command)(CliContext&, CommandArgs)>
 int Guarded(CliContext& context, CommandArgs args) {
     try {
@@ -506,6 +531,9 @@ int RunUnplace(CliContext& context, CommandArgs args) {
 }
 int RunTestSplice(CliContext& context, CommandArgs args) {
     return Guarded<TestSplice>(context, args);
+}
+int RunPlan(CliContext& context, CommandArgs args) {
+    return Guarded<Plan>(context, args);
 }
 
 }  // namespace velmora::cli

@@ -1,6 +1,6 @@
 #pragma once
 // The as-built documentation on the command line: job, closure, cable and tray,
-// place, unplace and test-splice. Every change goes through the job store; a
+// plan, place, unplace and test-splice. Every change goes through the job store; a
 // refused one says why on standard error, changes nothing and exits with status 2.
 #include "cli/cli_commands.h"
 
@@ -13,5 +13,6 @@ int RunTray(CliContext& context, CommandArgs args);
 int RunPlace(CliContext& context, CommandArgs args);
 int RunUnplace(CliContext& context, CommandArgs args);
 int RunTestSplice(CliContext& context, CommandArgs args);
+int RunPlan(CliContext& context, CommandArgs args);
 
 }  // namespace velmora::cli

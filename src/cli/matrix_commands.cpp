@@ -50,8 +50,8 @@ std::optional<std::string> ParseJobAndFile(CommandArgs args, JobAndFile& parsed)
     return std::nullopt;
 }
 
-// The job's matrix, against its limits (the report's remembered ones where it sets
-// none); nothing once the reason has been told.
+}  // namespace
+
 std::optional<jobs::SpliceMatrix> ReadJobMatrix(const std::string& job) {
     archive::OpenResult opened = archive::Archive::Open(archive::ArchiveFile(Config().AppDirectory),
                                                         {.purpose = archive::OpenFor::Reading});
@@ -77,7 +77,6 @@ std::optional<jobs::SpliceMatrix> ReadJobMatrix(const std::string& job) {
     return matrix;
 }
 
-// The file's name once written, else why not; the exit status.
 int Written(const FileWriteResult& written, const std::string& file) {
     if (!written.ok) {
         std::fprintf(stderr, "velmora-cli: %s\n",
@@ -87,8 +86,6 @@ int Written(const FileWriteResult& written, const std::string& file) {
     std::printf("%s\n", file.c_str());
     return kExitOk;
 }
-
-}  // namespace
 
 int RunMatrix(CliContext& context, CommandArgs args) {
     JobAndFile parsed;
@@ -108,13 +105,12 @@ int RunMatrix(CliContext& context, CommandArgs args) {
         parsed.file);
     if (status != kExitOk) return status;
     const jobs::MatrixCounts& n = matrix->totals;
-    std::printf("%s\n", (matrix->Passed() ? captions.jobPassed : captions.jobNotPassed).c_str());
-    std::printf("%s %zu, %s %zu, %s %zu, %s %zu, %s %zu, %s %zu\n", captions.closures.c_str(),
-                matrix->closures.size(), captions.positions.c_str(), n.positions,
-                captions.spliced.c_str(), n.spliced,
-                captions.report[report::Caption::Passed].c_str(), n.passed,
-                captions.unplaced.c_str(), matrix->unplaced.size(), captions.testSplices.c_str(),
-                matrix->testSplices.size());
+    std::printf("%s\n", captions.Verdict(jobs::JudgeJob(*matrix)).c_str());
+    std::printf("%s %zu, %s %zu, %s %zu, %s %zu, %s %zu, %s %zu, %s %zu\n",
+                captions.closures.c_str(), matrix->closures.size(), captions.positions.c_str(),
+                n.positions, captions.spliced.c_str(), n.spliced, captions.passed.c_str(), n.passed,
+                captions.replacedCount.c_str(), n.replaced, captions.unplaced.c_str(),
+                matrix->unplaced.size(), captions.testSplices.c_str(), matrix->testSplices.size());
     return kExitOk;
 }
 

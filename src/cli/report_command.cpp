@@ -32,9 +32,7 @@ void PrintSummary(const report::Report& made) {
     if (made.asBuilt)
         std::printf("%s\n", made.VerdictText().c_str());
     else
-        std::printf("%s (%zu / %zu)\n",
-                    c[made.AllPassed() ? Caption::AllPassed : Caption::NotAllPassed].c_str(),
-                    made.passed, made.rows.size());
+        std::printf("%s (%zu / %zu)\n", made.VerdictText().c_str(), made.passed, made.rows.size());
     line(c[Caption::Job], made.job);
     if (made.asBuilt) {
         // A job's report: its details and positions, as on its first page.
@@ -60,6 +58,7 @@ int RunReport(CliContext& context, CommandArgs args) {
     const std::filesystem::path dataFolder = Config().AppDirectory;
     // Limits not given are the ones the window's report dialog remembers.
     Limits limits = report::LoadLimits(dataFolder);
+    report::AskedLimits asked;
     std::optional<std::string> file;
     std::vector<std::string> others;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -79,6 +78,7 @@ int RunReport(CliContext& context, CommandArgs args) {
                                                 : "of degrees with at most one decimal (1.5)") +
                                           ", not '" + value + "'");
             (loss ? limits.maxLoss : limits.maxAngle) = *parsed;
+            (loss ? asked.maxLoss : asked.maxAngle) = true;
         } else {
             file = value;
         }
@@ -90,11 +90,15 @@ int RunReport(CliContext& context, CommandArgs args) {
     const std::optional<report::Format> format = report::FormatOf(*file);
     if (!format) return context.UsageError(Say(report::report_msg::UnknownFormat, {*file}));
 
-    // --job alone is the job's report: its own limits where it sets them (the limits
-    // above where it sets none), its records numbered by their place on their splicer.
+    // --job alone is the job's report: its own limits (the limits above where it sets
+    // none; one given where it sets its own is refused), its records numbered by their
+    // place on their splicer. Any other filter makes a report of the records it takes.
+    const bool jobAlone = filter.job && !filter.job->empty() && !filter.device && !filter.splicer &&
+                          !filter.from && !filter.to;
     std::string error;
     const std::optional<report::Report> made =
-        report::LoadReportFor(dataFolder, filter, limits, &error);
+        jobAlone ? report::LoadJobReport(dataFolder, *filter.job, limits, &error, asked)
+                 : report::LoadReport(dataFolder, filter, limits, &error);
     if (!made) {
         std::fprintf(stderr, "velmora-cli: %s\n", error.c_str());
         return kExitUsage;

@@ -13,7 +13,9 @@
 namespace velmora::cli {
 namespace {
 
-report::PdfModuleEntry LoadEntry() {
+// The module's function `name`, from the first module that has it; null after
+// saying why none could give it.
+void* LoadEntry(const char* name) {
     const std::filesystem::path program = ProgramFolder();
     std::string reasons;
     for (const std::filesystem::path& file :
@@ -28,8 +30,7 @@ report::PdfModuleEntry LoadEntry() {
             reasons += std::string("; ") + ::dlerror();
             continue;
         }
-        if (void* entry = ::dlsym(module, report::kPdfModuleEntry))
-            return reinterpret_cast<report::PdfModuleEntry>(entry);
+        if (void* entry = ::dlsym(module, name)) return entry;
         reasons += "; " + PathText(file) + " is of another version";
     }
     std::fprintf(stderr, "velmora-cli: the PDF writer (%s) cannot be loaded%s\n",
@@ -43,11 +44,23 @@ report::PdfModuleEntry LoadEntry() {
 std::optional<std::string> MakePdf(const report::Report& report, const report::Progress& progress,
                                    std::vector<report::MissingImage>* missingImages,
                                    std::stop_token stop) {
-    static const report::PdfModuleEntry entry = LoadEntry();
+    static const auto entry =
+        reinterpret_cast<report::PdfModuleEntry>(LoadEntry(report::kPdfModuleEntry));
     if (!entry) return std::nullopt;
     report::PdfModuleJob job{&report, &progress, missingImages, std::move(stop), std::nullopt};
     entry(job);
     return std::move(job.document);
+}
+
+std::optional<std::string> MakeDiagramPng(std::span<const jobs::TrayDiagram> diagrams, double width,
+                                          double scale) {
+    static const auto entry =
+        reinterpret_cast<report::DiagramPngEntry>(LoadEntry(report::kDiagramPngEntry));
+    if (!entry) return std::nullopt;
+    report::DiagramPngJob job{diagrams, width, scale, std::nullopt};
+    entry(job);
+    if (!job.png) std::fprintf(stderr, "velmora-cli: the diagram could not be drawn\n");
+    return std::move(job.png);
 }
 
 }  // namespace velmora::cli

@@ -213,7 +213,7 @@ int ListTeamRecords(const archive::RecordFilter& filter) {
     if (!connection) return status;
     const TableLanguage language = TableLanguageFor(Config().EnglishFlag);
     const bool read = team::ForEachTeamRecord(*connection, filter, [&](const team::TeamRecord& r) {
-        const std::string& splicer = r.serialNumber.empty() ? r.device : r.serialNumber;
+        const std::string splicer = archive::SplicerDisplayName(r.serialNumber, r.device);
         std::printf("%s\t%s\t%s\t%s\t%s\n", TerminalSafe(splicer).c_str(),
                     TimeText(r.record).c_str(), ResultListText(r.record, language).c_str(),
                     LossText(r.record).c_str(), TerminalSafe(r.job).c_str());

@@ -1,43 +1,32 @@
 #include "jobs/job_store.h"
 
+#include <algorithm>
 #include <exception>
+#include <map>
+#include <memory>
 #include <set>
 #include <type_traits>
 #include <utility>
 #include <variant>
 
+#include "archive/archive_sql.h"
+#include "archive/database.h"
 #include "history/splice_acceptance.h"
 #include "jobs/fibre_colours.h"
-#include "jobs/job_sql.h"
 
 namespace velmora::jobs {
 namespace {
 
 using archive::ArchiveError;
 using archive::ErrorCode;
-using archive::sql::Transaction;
-using sql::Query;
-using sql::SqlFailure;
+using Query = archive::db::Statement;
+using WriteTransaction = archive::db::Transaction;
 
 // Runs `sql` once; the number of rows it changed.
 template <class... Args>
 std::size_t Change(sqlite3* db, std::string_view sql, const Args&... args) {
-    Query(db, sql, args...).Run();
-    return static_cast<std::size_t>(sqlite3_changes(db));
+    return Query(db, sql, args...).Run();
 }
-
-class WriteTransaction {
-  public:
-    explicit WriteTransaction(sqlite3* db) : tx_(db) {
-        if (tx_.BeginCode() != SQLITE_OK) throw SqlFailure{tx_.BeginCode()};
-    }
-    void Commit() {
-        if (const int rc = tx_.Commit(); rc != SQLITE_OK) throw SqlFailure{rc};
-    }
-
-  private:
-    Transaction tx_;
-};
 
 JobResult Refuse(Refusal refusal, std::string detail = {}) {
     return {.refusal = refusal, .detail = std::move(detail)};
@@ -261,6 +250,42 @@ std::vector<std::int64_t> ReadLatestUnplaced(sqlite3* db, std::string_view job, 
     return ids;
 }
 
+// A record placed on a position holding a newer splice does not count there: the
+// newer one does. When that newer splice fails, the record would be taken for its
+// re-splice, which it cannot be; such a placing is refused.
+class SpliceOrder {
+  public:
+    SpliceOrder(sqlite3* db, const std::string& job, const Limits& defaults)
+        : limits_(defaults),
+          ordinal_(db, "SELECT ordinal FROM records WHERE id = ?1"),
+          newest_(db,
+                  "SELECT records.ordinal, records.bytes FROM placings "
+                  "JOIN records ON records.id = placings.record_id "
+                  "WHERE placings.position_id = ?1 AND placings.record_id <> ?2 "
+                  "ORDER BY records.ordinal DESC LIMIT 1") {
+        Query own(db, "SELECT max_loss, max_angle FROM jobs WHERE name = ?1", job);
+        if (own.Next()) {
+            limits_.maxLoss = own.OptionalNumber(0).value_or(limits_.maxLoss);
+            limits_.maxAngle = own.OptionalNumber(1).value_or(limits_.maxAngle);
+        }
+    }
+
+    // Whether placing `recordId` on `positionId` would put it under a newer failure.
+    bool UnderNewerFailure(std::int64_t recordId, std::int64_t positionId) {
+        if (!newest_.Again(positionId, recordId).Next()) return false;
+        if (!ordinal_.Again(recordId).Next() || ordinal_.Int(0) >= newest_.Int(0)) return false;
+        SpliceRecord newest;
+        const auto bytes = newest_.Blob(1);
+        std::copy_n(bytes.begin(), std::min(bytes.size(), kRecordSize), newest.bytes.begin());
+        return Judge(newest, limits_) != Mark::Pass;
+    }
+
+  private:
+    Limits limits_;
+    Query ordinal_;
+    Query newest_;
+};
+
 std::optional<std::string> JobNameOf(sqlite3* db, std::int64_t jobId) {
     Query q(db, "SELECT name FROM jobs WHERE id = ?1", jobId);
     if (!q.Next()) return std::nullopt;
@@ -271,61 +296,29 @@ std::optional<std::string> JobNameOf(sqlite3* db, std::int64_t jobId) {
 
 template <class Work>
 auto JobStore::Guard(const char* what, bool writes, Work work) -> decltype(work()) {
-    using Result = decltype(work());
-    archive::Archive& a = archive_;
-    a.lastError_ = {};
-    ArchiveError error;
-    try {
-        if (writes && a.readOnly_) {
-            error = {ErrorCode::ReadOnly, std::string(what) + ": the file cannot be written"};
-        } else {
-            Result result = work();
-            if constexpr (std::is_same_v<Result, JobResult>) {
-                if (!result.error.ok()) result.error.file = a.file_;
-                a.lastError_ = result.error;
-            } else if (!a.lastError_.ok()) {
-                a.lastError_.file = a.file_;
-            }
-            return result;
-        }
-    } catch (const SqlFailure& failure) {
-        error = archive::sql::SqliteError(a.db_, what, failure.rc);
-    } catch (const std::exception& e) {
-        error = {ErrorCode::Failed, std::string(what) + ": " + e.what()};
-    } catch (...) {
-        error = {ErrorCode::Failed, std::string(what) + ": unexpected failure"};
-    }
-    error.file = a.file_;
-    a.lastError_ = error;
-    if constexpr (std::is_same_v<Result, JobResult>) {
-        return JobResult{.error = error};
-    } else {
-        return Result{};
-    }
+    return writes ? archive_.Write(what, work) : archive_.Run(what, work);
 }
 
 JobStore::JobStore(archive::Archive& archive) : archive_(archive) {}
 
 const archive::ArchiveError& JobStore::LastError() const {
-    return archive_.lastError_;
+    return archive_.LastError();
 }
 
 // ---- jobs ----
 
 std::optional<std::vector<JobInfo>> JobStore::Jobs() {
     return Guard("reading jobs", false, [&]() -> std::optional<std::vector<JobInfo>> {
-        return ReadJobs(archive_.db_, std::nullopt);
+        return ReadJobs(archive_.Connection(), std::nullopt);
     });
 }
 
 std::optional<JobInfo> JobStore::Job(std::string_view name) {
     return Guard("reading a job", false, [&]() -> std::optional<JobInfo> {
-        auto jobs = ReadJobs(archive_.db_, name);
-        if (jobs.empty()) {
-            archive_.lastError_ = {ErrorCode::NotFound,
-                                   "there is no job \"" + std::string(name) + "\""};
-            return std::nullopt;
-        }
+        auto jobs = ReadJobs(archive_.Connection(), name);
+        if (jobs.empty())
+            throw ArchiveError{ErrorCode::NotFound,
+                               "there is no job \"" + std::string(name) + "\""};
         return std::move(jobs.front());
     });
 }
@@ -333,7 +326,7 @@ std::optional<JobInfo> JobStore::Job(std::string_view name) {
 JobResult JobStore::CreateJob(const JobDetails& d) {
     return Guard("creating a job", true, [&]() -> JobResult {
         if (auto problem = DetailsProblem(d)) return *problem;
-        sqlite3* db = archive_.db_;
+        sqlite3* db = archive_.Connection();
         WriteTransaction tx(db);
         if (Query(db, "SELECT id FROM jobs WHERE name = ?1", d.name).Next())
             return Refuse(Refusal::DuplicateName, d.name);
@@ -352,7 +345,7 @@ JobResult JobStore::CreateJob(const JobDetails& d) {
 JobResult JobStore::EditJob(std::string_view name, const JobDetails& d) {
     return Guard("changing a job", true, [&]() -> JobResult {
         if (auto problem = DetailsProblem(d)) return *problem;
-        sqlite3* db = archive_.db_;
+        sqlite3* db = archive_.Connection();
         WriteTransaction tx(db);
         const auto id = Query(db, "SELECT id FROM jobs WHERE name = ?1", name).Single();
         if (!id) return Refuse(Refusal::NoSuchJob, std::string(name));
@@ -397,7 +390,7 @@ std::vector<ClosureInfo> ReadClosures(Query&& q) {
 
 std::optional<std::vector<ClosureInfo>> JobStore::Closures(std::int64_t jobId) {
     return Guard("reading closures", false, [&]() -> std::optional<std::vector<ClosureInfo>> {
-        return ReadClosures(Query(archive_.db_,
+        return ReadClosures(Query(archive_.Connection(),
                                   "SELECT id, job_id, name, location, latitude, longitude, notes "
                                   "FROM closures WHERE job_id = ?1 ORDER BY name",
                                   jobId));
@@ -407,7 +400,7 @@ std::optional<std::vector<ClosureInfo>> JobStore::Closures(std::int64_t jobId) {
 JobResult JobStore::AddClosure(std::int64_t jobId, const ClosureDetails& d) {
     return Guard("adding a closure", true, [&]() -> JobResult {
         if (auto problem = DetailsProblem(d)) return *problem;
-        sqlite3* db = archive_.db_;
+        sqlite3* db = archive_.Connection();
         WriteTransaction tx(db);
         if (!JobNameOf(db, jobId)) return Refuse(Refusal::NoSuchJob, std::to_string(jobId));
         if (Query(db, "SELECT id FROM closures WHERE job_id = ?1 AND name = ?2", jobId, d.name)
@@ -427,7 +420,7 @@ JobResult JobStore::AddClosure(std::int64_t jobId, const ClosureDetails& d) {
 JobResult JobStore::EditClosure(std::int64_t closureId, const ClosureDetails& d) {
     return Guard("changing a closure", true, [&]() -> JobResult {
         if (auto problem = DetailsProblem(d)) return *problem;
-        sqlite3* db = archive_.db_;
+        sqlite3* db = archive_.Connection();
         WriteTransaction tx(db);
         const auto jobId =
             Query(db, "SELECT job_id FROM closures WHERE id = ?1", closureId).Single();
@@ -447,7 +440,7 @@ JobResult JobStore::EditClosure(std::int64_t closureId, const ClosureDetails& d)
 
 JobResult JobStore::DeleteClosure(std::int64_t closureId) {
     return Guard("deleting a closure", true, [&]() -> JobResult {
-        sqlite3* db = archive_.db_;
+        sqlite3* db = archive_.Connection();
         WriteTransaction tx(db);
         Query closure(db, "SELECT name FROM closures WHERE id = ?1", closureId);
         if (!closure.Next()) return Refuse(Refusal::NoSuchClosure, std::to_string(closureId));
@@ -468,7 +461,7 @@ JobResult JobStore::DeleteClosure(std::int64_t closureId) {
 
 std::optional<std::vector<CableInfo>> JobStore::Cables(std::int64_t closureId) {
     return Guard("reading cables", false, [&]() -> std::optional<std::vector<CableInfo>> {
-        Query q(archive_.db_,
+        Query q(archive_.Connection(),
                 "SELECT id, closure_id, name, fibres, per_tube FROM cables WHERE closure_id = ?1 "
                 "ORDER BY name",
                 closureId);
@@ -481,7 +474,7 @@ std::optional<std::vector<CableInfo>> JobStore::Cables(std::int64_t closureId) {
 JobResult JobStore::AddCable(std::int64_t closureId, const CableDetails& d) {
     return Guard("adding a cable", true, [&]() -> JobResult {
         if (auto problem = DetailsProblem(d)) return *problem;
-        sqlite3* db = archive_.db_;
+        sqlite3* db = archive_.Connection();
         WriteTransaction tx(db);
         if (!Query(db, "SELECT id FROM closures WHERE id = ?1", closureId).Next())
             return Refuse(Refusal::NoSuchClosure, std::to_string(closureId));
@@ -501,7 +494,7 @@ JobResult JobStore::AddCable(std::int64_t closureId, const CableDetails& d) {
 JobResult JobStore::EditCable(std::int64_t cableId, const CableDetails& d) {
     return Guard("changing a cable", true, [&]() -> JobResult {
         if (auto problem = DetailsProblem(d)) return *problem;
-        sqlite3* db = archive_.db_;
+        sqlite3* db = archive_.Connection();
         WriteTransaction tx(db);
         const auto closureId =
             Query(db, "SELECT closure_id FROM cables WHERE id = ?1", cableId).Single();
@@ -528,7 +521,7 @@ JobResult JobStore::EditCable(std::int64_t cableId, const CableDetails& d) {
 
 JobResult JobStore::DeleteCable(std::int64_t cableId) {
     return Guard("deleting a cable", true, [&]() -> JobResult {
-        sqlite3* db = archive_.db_;
+        sqlite3* db = archive_.Connection();
         WriteTransaction tx(db);
         Query cable(db, "SELECT name FROM cables WHERE id = ?1", cableId);
         if (!cable.Next()) return Refuse(Refusal::NoSuchCable, std::to_string(cableId));
@@ -545,7 +538,7 @@ JobResult JobStore::DeleteCable(std::int64_t cableId) {
 
 std::optional<std::vector<TrayInfo>> JobStore::Trays(std::int64_t closureId) {
     return Guard("reading trays", false, [&]() -> std::optional<std::vector<TrayInfo>> {
-        Query q(archive_.db_,
+        Query q(archive_.Connection(),
                 "SELECT id, closure_id, number, capacity FROM trays WHERE closure_id = ?1 "
                 "ORDER BY number",
                 closureId);
@@ -558,7 +551,7 @@ std::optional<std::vector<TrayInfo>> JobStore::Trays(std::int64_t closureId) {
 JobResult JobStore::AddTray(std::int64_t closureId, const TrayDetails& d) {
     return Guard("adding a tray", true, [&]() -> JobResult {
         if (auto problem = DetailsProblem(d)) return *problem;
-        sqlite3* db = archive_.db_;
+        sqlite3* db = archive_.Connection();
         WriteTransaction tx(db);
         if (!Query(db, "SELECT id FROM closures WHERE id = ?1", closureId).Next())
             return Refuse(Refusal::NoSuchClosure, std::to_string(closureId));
@@ -578,7 +571,7 @@ JobResult JobStore::AddTray(std::int64_t closureId, const TrayDetails& d) {
 JobResult JobStore::EditTray(std::int64_t trayId, const TrayDetails& d) {
     return Guard("changing a tray", true, [&]() -> JobResult {
         if (auto problem = DetailsProblem(d)) return *problem;
-        sqlite3* db = archive_.db_;
+        sqlite3* db = archive_.Connection();
         WriteTransaction tx(db);
         const auto closureId =
             Query(db, "SELECT closure_id FROM trays WHERE id = ?1", trayId).Single();
@@ -600,7 +593,7 @@ JobResult JobStore::EditTray(std::int64_t trayId, const TrayDetails& d) {
 
 JobResult JobStore::DeleteTray(std::int64_t trayId) {
     return Guard("deleting a tray", true, [&]() -> JobResult {
-        sqlite3* db = archive_.db_;
+        sqlite3* db = archive_.Connection();
         WriteTransaction tx(db);
         const auto number = Query(db, "SELECT number FROM trays WHERE id = ?1", trayId).Single();
         if (!number) return Refuse(Refusal::NoSuchTray, std::to_string(trayId));
@@ -620,7 +613,7 @@ JobResult JobStore::DeleteTray(std::int64_t trayId) {
 
 std::optional<std::vector<PositionInfo>> JobStore::Positions(std::int64_t trayId) {
     return Guard("reading positions", false, [&]() -> std::optional<std::vector<PositionInfo>> {
-        Query q(archive_.db_,
+        Query q(archive_.Connection(),
                 "SELECT positions.id, positions.number, cable_a, fibre_a, cable_b, fibre_b, "
                 "placings.record_id FROM positions "
                 "LEFT JOIN placings ON placings.position_id = positions.id "
@@ -644,7 +637,7 @@ std::optional<std::vector<PositionInfo>> JobStore::Positions(std::int64_t trayId
 
 JobResult JobStore::PlanPosition(std::int64_t trayId, int number, FibreEnd a, FibreEnd b) {
     return Guard("planning a position", true, [&]() -> JobResult {
-        sqlite3* db = archive_.db_;
+        sqlite3* db = archive_.Connection();
         WriteTransaction tx(db);
         const auto tray = ReadTray(db, trayId);
         if (!tray) return Refuse(Refusal::NoSuchTray, std::to_string(trayId));
@@ -656,24 +649,69 @@ JobResult JobStore::PlanPosition(std::int64_t trayId, int number, FibreEnd a, Fi
     });
 }
 
+PlanResult JobStore::PlanPositions(std::int64_t jobId, std::span<const PlannedPosition> plan) {
+    std::size_t at = 0;
+    JobResult result = Guard("planning positions", true, [&]() -> JobResult {
+        sqlite3* db = archive_.Connection();
+        WriteTransaction tx(db);
+        if (!JobNameOf(db, jobId)) return Refuse(Refusal::NoSuchJob, std::to_string(jobId));
+        Query closure(db, "SELECT id FROM closures WHERE job_id = ?1 AND name = ?2");
+        Query tray(db, "SELECT id FROM trays WHERE closure_id = ?1 AND number = ?2");
+        Query cable(db, "SELECT id FROM cables WHERE closure_id = ?1 AND name = ?2");
+        // Each tray's context, read once. The planner of the tray at hand is kept while
+        // the plan stays on it: every planner holds open statements, and SQLite walks
+        // all open cursors whenever it opens one.
+        std::map<std::int64_t, TrayContext> trays;
+        std::unique_ptr<Planner> planner;
+        std::int64_t plannerTray = 0;
+        std::set<std::pair<std::int64_t, int>> named;
+        for (at = 0; at < plan.size(); ++at) {
+            const PlannedPosition& p = plan[at];
+            const auto closureId = closure.Again(jobId, p.closure).Single();
+            if (!closureId) return Refuse(Refusal::NoSuchClosure, p.closure);
+            const auto trayId = tray.Again(*closureId, p.tray).Single();
+            if (!trayId) return Refuse(Refusal::NoSuchTray, std::to_string(p.tray));
+            FibreEnd ends[2];
+            for (int e = 0; e < 2; ++e) {
+                const std::string& name = e == 0 ? p.cableA : p.cableB;
+                const auto cableId = cable.Again(*closureId, name).Single();
+                if (!cableId) return Refuse(Refusal::NoSuchCable, name);
+                ends[e] = {*cableId, e == 0 ? p.fibreA : p.fibreB};
+            }
+            if (!named.insert({*trayId, p.position}).second)
+                return Refuse(Refusal::PositionPlannedTwice,
+                              std::to_string(p.tray) + "/" + std::to_string(p.position));
+            auto [found, made] = trays.try_emplace(*trayId);
+            if (made) found->second = *ReadTray(db, *trayId);
+            if (!planner || plannerTray != *trayId) {
+                planner.reset();
+                planner = std::make_unique<Planner>(db, found->second);
+                plannerTray = *trayId;
+            }
+            auto planned = planner->Plan(p.position, ends[0], ends[1]);
+            if (auto* refused = std::get_if<JobResult>(&planned)) return *refused;
+        }
+        tx.Commit();
+        return Counted(plan.size());
+    });
+    return {result, result.ok() ? 0 : std::min(at, plan.size())};
+}
+
 std::optional<std::vector<std::int64_t>> JobStore::LatestUnplaced(std::int64_t jobId,
                                                                   std::size_t count) {
-    return Guard("reading unplaced records", false,
-                 [&]() -> std::optional<std::vector<std::int64_t>> {
-                     const auto job = JobNameOf(archive_.db_, jobId);
-                     if (!job) {
-                         archive_.lastError_ = {ErrorCode::NotFound,
-                                                "there is no job " + std::to_string(jobId)};
-                         return std::nullopt;
-                     }
-                     return ReadLatestUnplaced(archive_.db_, *job, count);
-                 });
+    return Guard(
+        "reading unplaced records", false, [&]() -> std::optional<std::vector<std::int64_t>> {
+            const auto job = JobNameOf(archive_.Connection(), jobId);
+            if (!job)
+                throw ArchiveError{ErrorCode::NotFound, "there is no job " + std::to_string(jobId)};
+            return ReadLatestUnplaced(archive_.Connection(), *job, count);
+        });
 }
 
 // Inside the caller's transaction: every record checked, then each put on its
 // position, and the placing kept as the one to undo.
 JobResult JobStore::PlaceRecords(const PlacingRequest& request) {
-    sqlite3* db = archive_.db_;
+    sqlite3* db = archive_.Connection();
     const auto tray = ReadTray(db, request.trayId);
     if (!tray) return Refuse(Refusal::NoSuchTray, std::to_string(request.trayId));
     Query state(db, kRecordStateSql);
@@ -687,6 +725,7 @@ JobResult JobStore::PlaceRecords(const PlacingRequest& request) {
         if (record->placed || !seen.insert(id).second) return Refuse(Refusal::RecordPlaced, named);
     }
     Planner planner(db, *tray);
+    SpliceOrder order(db, tray->job, request.limits);
     Change(db, "DELETE FROM placing_undo");
     Query place(db, "INSERT INTO placings(record_id, position_id) VALUES (?1, ?2)");
     Query keep(db, "INSERT INTO placing_undo(record_id, position_id, made) VALUES (?1, ?2, ?3)");
@@ -697,6 +736,8 @@ JobResult JobStore::PlaceRecords(const PlacingRequest& request) {
                          {request.b.cable, request.b.fibre + step});
         if (auto* refused = std::get_if<JobResult>(&planned)) return *refused;
         const auto [position, made] = std::get<Planner::Planned>(planned);
+        if (order.UnderNewerFailure(request.records[k], position))
+            return Refuse(Refusal::OlderThanFailure, std::to_string(request.records[k]));
         place.Again(request.records[k], position).Run();
         keep.Again(request.records[k], position, int{made}).Run();
     }
@@ -706,7 +747,7 @@ JobResult JobStore::PlaceRecords(const PlacingRequest& request) {
 JobResult JobStore::Place(const PlacingRequest& request) {
     return Guard("placing splices", true, [&]() -> JobResult {
         if (request.records.empty()) return Counted(0);
-        WriteTransaction tx(archive_.db_);
+        WriteTransaction tx(archive_.Connection());
         JobResult result = PlaceRecords(request);
         if (result.ok()) tx.Commit();
         return result;
@@ -715,7 +756,7 @@ JobResult JobStore::Place(const PlacingRequest& request) {
 
 JobResult JobStore::PlaceLatest(const PlacingRequest& request, std::size_t count) {
     return Guard("placing splices", true, [&]() -> JobResult {
-        sqlite3* db = archive_.db_;
+        sqlite3* db = archive_.Connection();
         WriteTransaction tx(db);
         const auto tray = ReadTray(db, request.trayId);
         if (!tray) return Refuse(Refusal::NoSuchTray, std::to_string(request.trayId));
@@ -732,7 +773,7 @@ JobResult JobStore::PlaceLatest(const PlacingRequest& request, std::size_t count
 
 JobResult JobStore::UndoLastPlacing() {
     return Guard("undoing the last placing", true, [&]() -> JobResult {
-        sqlite3* db = archive_.db_;
+        sqlite3* db = archive_.Connection();
         WriteTransaction tx(db);
         if (!Query(db, "SELECT 1 FROM placing_undo LIMIT 1").Next())
             return Refuse(Refusal::NothingToUndo);
@@ -751,9 +792,9 @@ JobResult JobStore::UndoLastPlacing() {
     });
 }
 
-JobResult JobStore::Move(std::int64_t recordId, std::int64_t positionId) {
+JobResult JobStore::Move(std::int64_t recordId, std::int64_t positionId, const Limits& limits) {
     return Guard("moving a splice", true, [&]() -> JobResult {
-        sqlite3* db = archive_.db_;
+        sqlite3* db = archive_.Connection();
         WriteTransaction tx(db);
         Query position(db,
                        "SELECT jobs.name FROM positions JOIN trays ON trays.id = positions.tray_id "
@@ -767,6 +808,8 @@ JobResult JobStore::Move(std::int64_t recordId, std::int64_t positionId) {
         if (record->job != position.Text(0))
             return Refuse(Refusal::RecordOfOtherJob, std::to_string(recordId));
         if (record->test) return Refuse(Refusal::RecordIsTestSplice, std::to_string(recordId));
+        if (SpliceOrder(db, position.Text(0), limits).UnderNewerFailure(recordId, positionId))
+            return Refuse(Refusal::OlderThanFailure, std::to_string(recordId));
         Change(db, "INSERT OR REPLACE INTO placings(record_id, position_id) VALUES (?1, ?2)",
                recordId, positionId);
         tx.Commit();
@@ -776,7 +819,7 @@ JobResult JobStore::Move(std::int64_t recordId, std::int64_t positionId) {
 
 JobResult JobStore::Unplace(std::int64_t positionId) {
     return Guard("taking splices off a position", true, [&]() -> JobResult {
-        sqlite3* db = archive_.db_;
+        sqlite3* db = archive_.Connection();
         WriteTransaction tx(db);
         if (!Query(db, "SELECT id FROM positions WHERE id = ?1", positionId).Next())
             return Refuse(Refusal::NoSuchPosition, std::to_string(positionId));
@@ -789,7 +832,7 @@ JobResult JobStore::Unplace(std::int64_t positionId) {
 
 JobResult JobStore::UnplaceRecord(std::int64_t recordId) {
     return Guard("taking a splice off its position", true, [&]() -> JobResult {
-        sqlite3* db = archive_.db_;
+        sqlite3* db = archive_.Connection();
         WriteTransaction tx(db);
         if (!Query(db, "SELECT id FROM records WHERE id = ?1", recordId).Next())
             return Refuse(Refusal::NoSuchRecord, std::to_string(recordId));
@@ -801,7 +844,7 @@ JobResult JobStore::UnplaceRecord(std::int64_t recordId) {
 
 JobResult JobStore::MarkTestSplice(std::int64_t recordId, bool test) {
     return Guard("marking a test splice", true, [&]() -> JobResult {
-        sqlite3* db = archive_.db_;
+        sqlite3* db = archive_.Connection();
         WriteTransaction tx(db);
         if (!Query(db, "SELECT id FROM records WHERE id = ?1", recordId).Next())
             return Refuse(Refusal::NoSuchRecord, std::to_string(recordId));

@@ -12,16 +12,22 @@
 //
 // Placing: a record sits on at most one position, and only on a position of its own
 // job. A position may hold several records: the one of the latest splice time is the
-// one that counts, the earlier ones are re-splices. A record marked as a test splice
-// is neither placed nor counted.
+// one that counts, the earlier ones are the attempts it replaced. A record older
+// than a failed splice on the position is refused there: a re-splice comes after the
+// splice it replaces. A record marked as a test splice is neither placed nor counted.
+//
+// Planning: a position may be planned (which fibres it joins) before anything is
+// placed on it, one at a time or a whole plan at once.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "archive/archive.h"
+#include "history/splice_acceptance.h"
 
 namespace velmora::jobs {
 
@@ -142,7 +148,9 @@ enum class Refusal {
     TrayNotEmpty,            // detail: the tray; records are placed on it
     CapacityBelowPositions,  // detail: the highest position in use
     NothingToUndo,
-    BadNumber,  // detail: a tray, position or "CABLE:FIBRE" below 1
+    BadNumber,             // detail: a tray, position or "CABLE:FIBRE" below 1
+    OlderThanFailure,      // detail: the record id; a newer splice failed on the position
+    PositionPlannedTwice,  // detail: "TRAY/POSITION"; a plan names it twice
 };
 
 struct JobResult {
@@ -164,6 +172,26 @@ struct PlacingRequest {
     FibreEnd a;
     FibreEnd b;
     std::vector<std::int64_t> records;
+    // The limits where the job sets none: whether a splice already on a position
+    // failed (and may be re-spliced only by a newer record) is judged against them.
+    Limits limits{};
+};
+
+// One position of a plan, named as a plan file names it: the closure by its name,
+// the tray and position by their numbers, each end by its cable's name and fibre.
+struct PlannedPosition {
+    std::string closure;
+    int tray = 0;
+    int position = 0;
+    std::string cableA;
+    int fibreA = 0;
+    std::string cableB;
+    int fibreB = 0;
+};
+
+struct PlanResult {
+    JobResult result;     // its count: the positions of the plan
+    std::size_t row = 0;  // when refused: which of the plan's positions (0 the first)
 };
 
 // Why the job store refuses these details in any change that sets them (the checks
@@ -207,6 +235,10 @@ class JobStore {
     std::optional<std::vector<PositionInfo>> Positions(std::int64_t trayId);  // by number
     // Plans (or re-plans) a position without placing anything.
     JobResult PlanPosition(std::int64_t trayId, int number, FibreEnd a, FibreEnd b);
+    // Plans every position of `plan` in the job's closures, trays and cables (which
+    // must exist), each checked as PlanPosition checks it; all or nothing. A position
+    // named twice is refused.
+    PlanResult PlanPositions(std::int64_t jobId, std::span<const PlannedPosition> plan);
 
     // The job's `count` latest records that are neither placed nor test splices,
     // oldest first; fewer when it has fewer.
@@ -220,8 +252,9 @@ class JobStore {
     // Takes the records of the last Place back off their positions (and the positions
     // it made, when empty again), once.
     JobResult UndoLastPlacing();
-    // Moves a placed or unplaced record of the job onto an existing position.
-    JobResult Move(std::int64_t recordId, std::int64_t positionId);
+    // Moves a placed or unplaced record of the job onto an existing position;
+    // `limits` as PlacingRequest::limits.
+    JobResult Move(std::int64_t recordId, std::int64_t positionId, const Limits& limits = {});
     // Takes every record off the position; the position stays planned.
     JobResult Unplace(std::int64_t positionId);
     JobResult UnplaceRecord(std::int64_t recordId);

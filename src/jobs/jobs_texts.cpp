@@ -66,6 +66,10 @@ const TextKey* KeyOf(Refusal refusal) {
             return &k::NothingToUndo;
         case Refusal::BadNumber:
             return &k::BadNumber;
+        case Refusal::OlderThanFailure:
+            return &k::OlderThanFailure;
+        case Refusal::PositionPlannedTwice:
+            return &k::PositionPlannedTwice;
     }
     return nullptr;
 }

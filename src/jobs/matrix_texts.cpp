@@ -1,47 +1,46 @@
 #include "jobs/matrix_texts.h"
 
-namespace velmora::jobs {
-namespace {
+#include "base/messages.h"
+#include "history/splice_record.h"
 
-// "0.02": hundredths with a decimal point whatever the locale (the CSV file's
-// separator is a comma).
+namespace velmora::jobs {
+
 std::string LossFigure(int hundredths) {
     const int whole = hundredths / 100, part = hundredths % 100;
     return std::to_string(whole) + (part < 10 ? ".0" : ".") + std::to_string(part);
 }
 
-}  // namespace
-
-const std::string& MatrixCaptions::Mark(velmora::Mark mark) const {
-    using report::Caption;
-    switch (mark) {
-        case velmora::Mark::Pass:
-            return report[Caption::MarkPass];
-        case velmora::Mark::Failed:
-            return report[Caption::MarkFailed];
-        case velmora::Mark::OverLoss:
-            return report[Caption::MarkOverLoss];
-        case velmora::Mark::OverAngle:
-            return report[Caption::MarkOverAngle];
-        case velmora::Mark::OverBoth:
+std::string MatrixCaptions::Verdict(const JobVerdict& v) const {
+    switch (v.state) {
+        case JobState::NotStarted:
+            return jobNotStarted;
+        case JobState::InProgress:
             break;
+        case JobState::Failed:
+            return jobFailed;
+        case JobState::Passed:
+            return jobPassed;
     }
-    return report[Caption::MarkOverBoth];
+    return FillNumbered(jobInProgress, {std::to_string(v.spliced), std::to_string(v.planned)});
 }
 
 MatrixCaptions LoadMatrixCaptions() {
     namespace k = keys::job_files;
+    namespace j = keys::judging;
     MatrixCaptions c;
-    for (std::size_t i = 0; i < kMatrixColumns; ++i) c.columns[i] = Text(k::MatrixColumns[i]);
+    for (const MatrixColumnInfo& column : MatrixColumns())
+        c.columns[static_cast<std::size_t>(column.column)] = Text(column.caption);
     for (std::size_t i = 0; i < kColourCount; ++i) c.colours[i] = Text(k::ColourNames[i]);
+    for (std::size_t i = 0; i < c.marks.size(); ++i) c.marks[i] = Text(j::Marks[i]);
+    const std::array<const TextKey*, 4> states{&k::StateNotStarted, &k::StateInProgress,
+                                               &k::StateFailed, &k::StatePassed};
+    for (std::size_t i = 0; i < states.size(); ++i) c.states[i] = Text(*states[i]);
     for (auto [text, key] : {std::pair{&c.title, &k::MatrixTitle},
                              {&c.summary, &k::SummarySheet},
                              {&c.customer, &k::Customer},
                              {&c.contractor, &k::Contractor},
                              {&c.technicians, &k::Technicians},
                              {&c.notes, &k::Notes},
-                             {&c.jobPassed, &k::JobPassed},
-                             {&c.jobNotPassed, &k::JobNotPassed},
                              {&c.closure, &k::Closure},
                              {&c.closures, &k::Closures},
                              {&c.location, &k::Location},
@@ -55,45 +54,61 @@ MatrixCaptions LoadMatrixCaptions() {
                              {&c.unplaced, &k::Unplaced},
                              {&c.testSplices, &k::TestSplices},
                              {&c.total, &k::Total},
-                             {&c.resplice, &k::Resplice}})
+                             {&c.replaced, &k::Replaced},
+                             {&c.replacedSplice, &k::ReplacedSplice},
+                             {&c.replacedCount, &k::ReplacedCount},
+                             {&c.failures, &k::Failures},
+                             {&c.noFailures, &k::NoFailures},
+                             {&c.fibres, &k::Fibres},
+                             {&c.cause, &k::Cause},
+                             {&c.job, &j::Job},
+                             {&c.verdict, &j::Verdict},
+                             {&c.passed, &j::Passed},
+                             {&c.maxLoss, &j::MaxLoss},
+                             {&c.maxAngle, &j::MaxAngle},
+                             {&c.number, &j::Number},
+                             {&c.jobPassed, &k::JobPassed},
+                             {&c.jobFailed, &k::JobNotPassed},
+                             {&c.jobNotStarted, &k::JobNotStarted},
+                             {&c.jobInProgress, &k::JobInProgress}})
         *text = Text(*key);
-    c.report = report::LoadCaptions();
     return c;
 }
 
 std::array<std::string, kMatrixColumns> RowTexts(const MatrixRow& row,
                                                  const MatrixCaptions& captions) {
-    using C = MatrixColumn;
     std::array<std::string, kMatrixColumns> cells;
-    auto set = [&cells](C column, std::string text) {
-        cells[static_cast<std::size_t>(column)] = std::move(text);
-    };
-    set(C::Tray, std::to_string(row.tray));
-    set(C::Position, std::to_string(row.position));
-    set(C::CableA, row.a.cable);
-    set(C::TubeA, std::to_string(row.a.place.tube));
-    set(C::FibreA, std::to_string(row.a.fibre));
-    set(C::ColourA, captions.Colour(row.a.place.colour));
-    set(C::CableB, row.b.cable);
-    set(C::TubeB, std::to_string(row.b.place.tube));
-    set(C::FibreB, std::to_string(row.b.fibre));
-    set(C::ColourB, captions.Colour(row.b.place.colour));
-    if (row.splice) {
-        const MatrixSplice& s = *row.splice;
-        set(C::Loss, LossFigure(s.record.loss()));
-        set(C::Result, captions.Mark(s.mark));
-        set(C::Splicer, s.splicer);
-        set(C::Number, std::to_string(s.number));
-        set(C::Time, TimeText(s.record));
-    }
-    set(C::Resplices, std::to_string(row.resplices.size()));
+    for (const MatrixColumnInfo& column : MatrixColumns())
+        cells[static_cast<std::size_t>(column.column)] = column.read(row, captions).text;
     return cells;
 }
 
 std::string SpliceText(const MatrixSplice& splice, const MatrixCaptions& captions) {
-    return captions.report[report::Caption::Number] + " " + std::to_string(splice.number) + " " +
-           splice.splicer + " " + TimeText(splice.record) + " " + LossFigure(splice.record.loss()) +
-           " dB " + captions.Mark(splice.mark);
+    return captions.number + " " + std::to_string(splice.number) + " " + splice.splicer + " " +
+           TimeText(splice.record) + " " + LossFigure(splice.record.loss()) + " dB " +
+           captions.Mark(splice.mark);
+}
+
+std::string ReplacedText(const MatrixSplice& attempt, const MatrixCaptions& captions) {
+    return FillNumbered(captions.replacedSplice,
+                        {std::to_string(attempt.number), LossFigure(attempt.record.loss()),
+                         captions.Mark(attempt.mark)});
+}
+
+std::string ReplacedText(const MatrixRow& row, const MatrixCaptions& captions) {
+    std::string text;
+    for (const MatrixSplice& attempt : row.resplices)
+        text += (text.empty() ? "" : "; ") + ReplacedText(attempt, captions);
+    return text;
+}
+
+std::string ReplacedText(const MatrixRow& row) {
+    if (row.resplices.empty()) return {};
+    MatrixCaptions words;
+    words.replacedSplice = Text(keys::job_files::ReplacedSplice);
+    for (std::size_t i = 0; i < words.marks.size(); ++i)
+        words.marks[i] = Text(keys::judging::Marks[i]);
+    return ReplacedText(row, words);
 }
 
 }  // namespace velmora::jobs

@@ -230,7 +230,6 @@ lxw_row_t SpliceList(Sheet& sheet, lxw_row_t row, const std::string& title,
 
 void SummarySheet(Sheet& sheet, const SpliceMatrix& m, const std::vector<std::string>& sheetNames,
                   const MatrixCaptions& c, const Formats& f) {
-    using report::Caption;
     lxw_worksheet* ws = sheet.get();
     Lxw().worksheet_set_column(ws, 0, 0, 26, nullptr);
     Lxw().worksheet_set_column(ws, 1, 1, 22, nullptr);
@@ -238,7 +237,7 @@ void SummarySheet(Sheet& sheet, const SpliceMatrix& m, const std::vector<std::st
     const JobDetails& job = m.job.details;
     sheet.Text(0, 0, c.title + " - " + job.name, f.title);
     lxw_row_t row = 2;
-    for (const auto& [caption, value] : {std::pair{&c.report[Caption::Job], &job.name},
+    for (const auto& [caption, value] : {std::pair{&c.job, &job.name},
                                          {&c.customer, &job.customer},
                                          {&c.contractor, &job.contractor},
                                          {&c.technicians, &job.technicians},
@@ -246,37 +245,35 @@ void SummarySheet(Sheet& sheet, const SpliceMatrix& m, const std::vector<std::st
         sheet.Text(row, 0, *caption, f.caption);
         sheet.Text(row++, 1, *value);
     }
-    sheet.Text(row, 0, c.report[Caption::Verdict], f.caption);
-    sheet.Text(row++, 1, m.Passed() ? c.jobPassed : c.jobNotPassed, m.Passed() ? f.pass : f.fail);
-    sheet.Text(row, 0, c.report[Caption::MaxLoss], f.caption);
+    const JobVerdict verdict = JudgeJob(m);
+    sheet.Text(row, 0, c.verdict, f.caption);
+    sheet.Text(row++, 1, c.Verdict(verdict),
+               verdict.state == JobState::Passed   ? f.pass
+               : verdict.state == JobState::Failed ? f.fail
+                                                   : f.caption);
+    sheet.Text(row, 0, c.maxLoss, f.caption);
     sheet.Number(row++, 1, Hundredths(m.limits.maxLoss), f.loss);
-    sheet.Text(row, 0, c.report[Caption::MaxAngle], f.caption);
+    sheet.Text(row, 0, c.maxAngle, f.caption);
     sheet.Number(row++, 1, m.limits.maxAngle / 10.0, f.angle);
     ++row;
 
     // Counts per closure, then the job's.
-    const std::array<const std::string*, 11> header{&c.closure,
-                                                    &c.location,
-                                                    &c.latitude,
-                                                    &c.longitude,
-                                                    &c.positions,
-                                                    &c.spliced,
-                                                    &c.report[Caption::Passed],
-                                                    &c.report[Caption::MarkFailed],
-                                                    &c.overLimit,
-                                                    &c.respliced,
-                                                    &c.planned};
+    const std::array<const std::string*, 12> header{
+        &c.closure,   &c.location,  &c.latitude, &c.longitude,
+        &c.positions, &c.spliced,   &c.passed,   &c.Mark(Mark::Failed),
+        &c.overLimit, &c.respliced, &c.planned,  &c.replacedCount};
     for (std::size_t k = 0; k < header.size(); ++k)
         sheet.Text(row, static_cast<lxw_col_t>(k), *header[k], f.header);
     ++row;
     auto counts = [&](lxw_row_t at, const MatrixCounts& n) {
-        const std::array<std::size_t, 7> values{n.positions,
+        const std::array<std::size_t, 8> values{n.positions,
                                                 n.spliced,
                                                 n.passed,
                                                 n.failed,
                                                 n.overLimit,
                                                 n.respliced,
-                                                n.positions - n.spliced};
+                                                n.positions - n.spliced,
+                                                n.replaced};
         for (std::size_t k = 0; k < values.size(); ++k)
             sheet.Number(at, static_cast<lxw_col_t>(4 + k), static_cast<double>(values[k]),
                          f.integer);
@@ -305,43 +302,48 @@ void SummarySheet(Sheet& sheet, const SpliceMatrix& m, const std::vector<std::st
     SpliceList(sheet, row, c.testSplices, m.testSplices, c, f);
 }
 
+// One cell of a closure's sheet, written as its column formats it.
+void WriteCell(Sheet& sheet, lxw_row_t row, const MatrixColumnInfo& column, const MatrixCell& cell,
+               const Formats& f) {
+    const auto col = static_cast<lxw_col_t>(column.column);
+    const auto colour = static_cast<std::size_t>(cell.colour);
+    const bool empty = cell.text.empty() && !cell.number;
+    switch (column.format) {
+        case CellFormat::Integer:
+        case CellFormat::Loss:
+        case CellFormat::Tube:
+            if (!cell.number) return sheet.Blank(row, col, f.text);
+            return sheet.Number(row, col, *cell.number,
+                                column.format == CellFormat::Integer ? f.integer
+                                : column.format == CellFormat::Loss  ? f.loss
+                                                                     : f.tube[colour]);
+        case CellFormat::Colour:
+            return sheet.Text(row, col, cell.text, f.colour[colour]);
+        case CellFormat::Mark:
+            if (!cell.splice) return sheet.Blank(row, col, f.text);
+            return sheet.Text(row, col, cell.text, ResultFormat(f, cell.splice->mark));
+        case CellFormat::Time:
+            if (!cell.splice) return sheet.Blank(row, col, f.text);
+            return sheet.Time(row, col, cell.splice->record, f.time, f.text);
+        case CellFormat::Text:
+            break;
+    }
+    if (empty) return sheet.Blank(row, col, f.text);
+    sheet.Text(row, col, cell.text, f.text);
+}
+
 void ClosureSheet(Sheet& sheet, const MatrixClosure& closure, const MatrixCaptions& c,
                   const Formats& f) {
     lxw_worksheet* ws = sheet.get();
-    constexpr std::array<double, kMatrixColumns> kWidths{6, 8,  14, 10, 8,  10, 14, 10,
-                                                         8, 10, 9,  16, 14, 10, 19, 10};
-    for (std::size_t k = 0; k < kMatrixColumns; ++k) {
-        Lxw().worksheet_set_column(ws, static_cast<lxw_col_t>(k), static_cast<lxw_col_t>(k),
-                                   kWidths[k], nullptr);
-        sheet.Text(0, static_cast<lxw_col_t>(k), c.columns[k], f.header);
+    for (const MatrixColumnInfo& column : MatrixColumns()) {
+        const auto col = static_cast<lxw_col_t>(column.column);
+        Lxw().worksheet_set_column(ws, col, col, column.width, nullptr);
+        sheet.Text(0, col, c[column.column], f.header);
     }
-    auto col = [](C column) { return static_cast<lxw_col_t>(column); };
     lxw_row_t row = 1;
     for (const MatrixRow& r : closure.rows) {
-        sheet.Number(row, col(C::Tray), r.tray, f.integer);
-        sheet.Number(row, col(C::Position), r.position, f.integer);
-        for (const auto& [end, cable, tube, fibre, colour] :
-             {std::tuple{&r.a, C::CableA, C::TubeA, C::FibreA, C::ColourA},
-              {&r.b, C::CableB, C::TubeB, C::FibreB, C::ColourB}}) {
-            const auto tubeColour = static_cast<std::size_t>(end->place.tubeColour);
-            const auto fibreColour = static_cast<std::size_t>(end->place.colour);
-            sheet.Text(row, col(cable), end->cable, f.text);
-            sheet.Number(row, col(tube), end->place.tube, f.tube[tubeColour]);
-            sheet.Number(row, col(fibre), end->fibre, f.integer);
-            sheet.Text(row, col(colour), c.colours[fibreColour], f.colour[fibreColour]);
-        }
-        if (r.splice) {
-            const MatrixSplice& s = *r.splice;
-            sheet.Number(row, col(C::Loss), Hundredths(s.record.loss()), f.loss);
-            sheet.Text(row, col(C::Result), c.Mark(s.mark), ResultFormat(f, s.mark));
-            sheet.Text(row, col(C::Splicer), s.splicer, f.text);
-            sheet.Number(row, col(C::Number), static_cast<double>(s.number), f.integer);
-            sheet.Time(row, col(C::Time), s.record, f.time, f.text);
-        } else {
-            for (C blank : {C::Loss, C::Result, C::Splicer, C::Number, C::Time})
-                sheet.Blank(row, col(blank), f.text);
-        }
-        sheet.Number(row, col(C::Resplices), static_cast<double>(r.resplices.size()), f.integer);
+        for (const MatrixColumnInfo& column : MatrixColumns())
+            WriteCell(sheet, row, column, column.read(r, c), f);
         ++row;
     }
     Lxw().worksheet_freeze_panes(ws, 1, 0);

@@ -1,11 +1,10 @@
 #include "jobs/splice_matrix.h"
 
 #include <algorithm>
-#include <exception>
 #include <unordered_map>
 #include <utility>
 
-#include "jobs/job_sql.h"
+#include "archive/database.h"
 
 namespace velmora::jobs {
 
@@ -14,7 +13,8 @@ namespace velmora::jobs {
 class MatrixReader {
   public:
     explicit MatrixReader(archive::Archive& archive) : archive_(archive) {}
-    std::optional<SpliceMatrix> Read(std::string_view name, const Limits& defaults);
+    std::optional<SpliceMatrix> Read(std::string_view name, const Limits& defaults,
+                                     MatrixDetail detail);
 
   private:
     void ReadLayout(SpliceMatrix& matrix);
@@ -34,12 +34,12 @@ class MatrixReader {
 
 namespace {
 
-using sql::Query;
-using sql::SqlFailure;
+using Query = archive::db::Statement;
 
 void Count(MatrixCounts& counts, const MatrixRow& row) {
     ++counts.positions;
     if (!row.resplices.empty()) ++counts.respliced;
+    counts.replaced += row.resplices.size();
     if (!row.splice) return;
     ++counts.spliced;
     if (row.splice->mark == Mark::Pass) {
@@ -58,12 +58,20 @@ void Add(MatrixCounts& to, const MatrixCounts& counts) {
     to.failed += counts.failed;
     to.overLimit += counts.overLimit;
     to.respliced += counts.respliced;
+    to.replaced += counts.replaced;
 }
 
 }  // namespace
 
+MatrixCounts CountRows(std::span<const MatrixRow> rows, std::optional<int> tray) {
+    MatrixCounts counts;
+    for (const MatrixRow& row : rows)
+        if (!tray || row.tray == *tray) Count(counts, row);
+    return counts;
+}
+
 void MatrixReader::ReadLayout(SpliceMatrix& matrix) {
-    sqlite3* db = archive_.db_;
+    sqlite3* db = archive_.Connection();
     const std::int64_t job = matrix.job.id;
     std::unordered_map<std::int64_t, std::size_t> closureAt;
     Query closures(db,
@@ -118,7 +126,7 @@ void MatrixReader::ReadLayout(SpliceMatrix& matrix) {
 }
 
 void MatrixReader::ReadSplices(SpliceMatrix& matrix) {
-    sqlite3* db = archive_.db_;
+    sqlite3* db = archive_.Connection();
     auto splice = [&](const Query& q, int first) {
         MatrixSplice s;
         s.recordId = q.Int(first);
@@ -161,12 +169,12 @@ void MatrixReader::ReadSplices(SpliceMatrix& matrix) {
 // splicer's records are walked on the (splicer, ordinal) index up to the last one
 // of the job, which reads the index alone.
 void MatrixReader::NumberSplices(SpliceMatrix& matrix) {
-    sqlite3* db = archive_.db_;
+    sqlite3* db = archive_.Connection();
     Query names(db, "SELECT id, folder, serial FROM splicers");
     while (names.Next()) {
         const auto found = splicers_.find(names.Int(0));
         if (found != splicers_.end())
-            found->second.name = names.Text(2).empty() ? names.Text(1) : names.Text(2);
+            found->second.name = archive::SplicerDisplayName(names.Text(2), names.Text(1));
     }
     std::unordered_map<std::int64_t, std::int64_t> numberOf;
     numberOf.reserve(splicerOf_.size());
@@ -192,11 +200,11 @@ void MatrixReader::NumberSplices(SpliceMatrix& matrix) {
     for (MatrixSplice& s : matrix.testSplices) fill(s);
 }
 
-std::optional<SpliceMatrix> MatrixReader::Read(std::string_view name, const Limits& defaults) {
+std::optional<SpliceMatrix> MatrixReader::Read(std::string_view name, const Limits& defaults,
+                                               MatrixDetail detail) {
     std::optional<JobInfo> job = JobStore(archive_).Job(name);
     if (!job) return std::nullopt;
-    constexpr const char* kWhat = "reading the splice matrix";
-    try {
+    return archive_.Run("reading the splice matrix", [&]() -> std::optional<SpliceMatrix> {
         SpliceMatrix matrix;
         matrix.job = std::move(*job);
         matrix.limits = defaults;
@@ -204,35 +212,21 @@ std::optional<SpliceMatrix> MatrixReader::Read(std::string_view name, const Limi
         if (own.maxLoss) matrix.limits.maxLoss = *own.maxLoss;
         if (own.maxAngle) matrix.limits.maxAngle = *own.maxAngle;
         // One read transaction: the layout and the splices are of the same moment.
-        archive::sql::Statement begin(archive_.db_, "BEGIN");
-        if (const int rc = begin.Step(); rc != SQLITE_DONE) throw SqlFailure{rc};
-        struct End {
-            sqlite3* db;
-            ~End() {
-                if (!sqlite3_get_autocommit(db))
-                    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-            }
-        } end{archive_.db_};
+        const archive::db::Transaction read(archive_.Connection(), archive::db::For::Reading);
         ReadLayout(matrix);
         ReadSplices(matrix);
-        NumberSplices(matrix);
+        if (detail == MatrixDetail::Full) NumberSplices(matrix);
         for (MatrixClosure& c : matrix.closures) {
-            for (const MatrixRow& row : c.rows) Count(c.counts, row);
+            c.counts = CountRows(c.rows);
             Add(matrix.totals, c.counts);
         }
         return matrix;
-    } catch (const SqlFailure& failure) {
-        archive_.lastError_ = archive::sql::SqliteError(archive_.db_, kWhat, failure.rc);
-    } catch (const std::exception& e) {
-        archive_.lastError_ = {archive::ErrorCode::Failed, std::string(kWhat) + ": " + e.what()};
-    }
-    archive_.lastError_.file = archive_.file_;
-    return std::nullopt;
+    });
 }
 
 std::optional<SpliceMatrix> ReadMatrix(archive::Archive& archive, std::string_view name,
-                                       const Limits& defaults) {
-    return MatrixReader(archive).Read(name, defaults);
+                                       const Limits& defaults, MatrixDetail detail) {
+    return MatrixReader(archive).Read(name, defaults, detail);
 }
 
 }  // namespace velmora::jobs

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,7 +40,7 @@ struct MatrixRow {
     MatrixEnd a;
     MatrixEnd b;
     std::optional<MatrixSplice> splice{};   // the one that counts; none: planned, not yet spliced
-    std::vector<MatrixSplice> resplices{};  // the earlier ones, oldest first
+    std::vector<MatrixSplice> resplices{};  // the attempts it replaced, oldest first
 };
 
 // Positions of a closure (or of a whole job) by what their counting splice is.
@@ -50,8 +51,12 @@ struct MatrixCounts {
     std::size_t failed = 0;     // failed on the splicer
     std::size_t overLimit = 0;  // accepted by the splicer, beyond a limit of the job
     std::size_t respliced = 0;  // positions with re-splices
+    std::size_t replaced = 0;   // re-spliced attempts, replaced by a later splice
     bool operator==(const MatrixCounts&) const = default;
 };
+
+// The counts of `rows`; of tray `tray` only when given.
+MatrixCounts CountRows(std::span<const MatrixRow> rows, std::optional<int> tray = std::nullopt);
 
 struct MatrixClosure {
     ClosureInfo closure;
@@ -69,14 +74,17 @@ struct SpliceMatrix {
         unplaced;  // of the job, neither placed nor test splices; oldest first
     std::vector<MatrixSplice> testSplices;
     MatrixCounts totals;
-
-    // Every spliced position passes (a failure redone within the limits passes).
-    bool Passed() const { return totals.passed == totals.spliced; }
 };
+
+// What a reading of the matrix gives: all of it, or all but the splices' numbers and
+// splicers (MatrixSplice::number 0, ::splicer empty), which cost a walk over each
+// splicer's records and are not needed to count and judge.
+enum class MatrixDetail { Full, Counts };
 
 // The matrix of the job `name`; `defaults` are the limits where the job sets none.
 // Nothing on failure (the archive's LastError says why; NotFound: no such job).
 std::optional<SpliceMatrix> ReadMatrix(archive::Archive& archive, std::string_view name,
-                                       const Limits& defaults);
+                                       const Limits& defaults,
+                                       MatrixDetail detail = MatrixDetail::Full);
 
 }  // namespace velmora::jobs

@@ -184,8 +184,8 @@ Report MakeReport(const std::vector<archive::ArchivedRecord>& records,
         const SpliceRecord& r = archived.record;
         // A splicer is its whole serial number; only a splicer that never told it is
         // known by its folder.
-        const std::string& splicer =
-            archived.serialNumber.empty() ? archived.device : archived.serialNumber;
+        const std::string splicer =
+            archive::SplicerDisplayName(archived.serialNumber, archived.device);
         const auto number = numbers.find(archived.id);
         Row row{std::to_string(number == numbers.end() ? static_cast<std::int64_t>(i + 1)
                                                        : number->second),

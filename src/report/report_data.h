@@ -18,6 +18,7 @@
 #include "archive/archive.h"
 #include "history/splice_acceptance.h"
 #include "history/splice_record.h"
+#include "jobs/splice_diagram.h"
 #include "report/report_texts.h"
 
 namespace velmora::report {
@@ -100,18 +101,24 @@ struct SummaryLine {
     bool part = false;  // details the line above
 };
 
-// What a job's report adds for a job with as-built documentation: its details and
-// the counts of its positions for page one, its verdict (every spliced position
-// passes; a failure redone within the limits passes), and its sections: counts per
-// splicer, the tray tables of each closure with their re-splices, the test splices
-// and the records not placed.
+// How a verdict is shown: as passed, as failed, or as neither (a job not started or
+// in progress).
+enum class Tone { Pass, Fail, Pending };
+
+// What a job's report adds: its verdict (jobs/job_verdict.h) and page one, which
+// lists every failure that counts before anything else and how many attempts were
+// replaced; its details and the counts of its positions; and its sections: counts
+// per splicer, the tray tables of each closure with their replaced attempts, the
+// test splices and the records not placed.
 struct AsBuilt {
-    bool passed = true;
-    std::string verdict;  // "The job passed"
-    std::string counts;   // "33 / 34": spliced positions that pass, of all spliced
+    Tone tone = Tone::Pending;
+    std::string verdict;  // "The job is in progress: 18 of 24 positions spliced"
+    std::string counts;   // "18 / 24": spliced positions of those planned
+    TextTable failures;   // its note: the count of replaced attempts
     std::vector<SummaryLine> summary;
     TextTable bySplicer;            // the counting splices of each splicer
     std::vector<TextTable> tables;  // each closure, the test splices, the records not placed
+    std::vector<jobs::TrayDiagram> diagrams;  // each tray of each closure
 };
 
 struct Report {
@@ -135,16 +142,24 @@ struct Report {
     std::vector<Row> rows;
     std::vector<Image> images;
     std::string written;               // local date and time of writing
-    std::optional<AsBuilt> asBuilt{};  // a job's report: its as-built documentation
+    std::optional<AsBuilt> asBuilt{};  // a job's report: the job's verdict and documentation
 
-    // The verdict: of the job's positions in a job's report, else of every splice.
-    bool AllPassed() const { return asBuilt ? asBuilt->passed : failed == 0; }
+    // A job's report: the job's verdict. A report of archived records: whether every
+    // splice passes.
+    Tone VerdictTone() const {
+        if (asBuilt) return asBuilt->tone;
+        return failed == 0 ? Tone::Pass : Tone::Fail;
+    }
     // The table then names each splice's splicer.
     bool ManySplicers() const { return splicers.size() > 1; }
-    // "All splices passed"; a job's report: "The job passed".
+    // "All splices passed"; a job's report: "The job passed" and the like.
     const std::string& VerdictText() const {
         if (asBuilt) return asBuilt->verdict;
-        return captions[AllPassed() ? Caption::AllPassed : Caption::NotAllPassed];
+        return captions[failed == 0 ? Caption::AllPassed : Caption::NotAllPassed];
+    }
+    // "Job Report" or "Splice Records Report".
+    const std::string& TitleText() const {
+        return captions[asBuilt ? Caption::JobTitle : Caption::Title];
     }
 };
 

@@ -7,6 +7,7 @@
 #include "base/app_config.h"
 #include "base/atomic_file.h"
 #include "base/path_text.h"
+#include "jobs/diagram_svg.h"
 
 namespace velmora::report {
 namespace {
@@ -19,6 +20,7 @@ h1 { margin-bottom: 0.2em; }
            border-radius: 4px; margin: 0.4em 0 0.8em; }
 .verdict.pass { background: #d8f0d8; color: #135c13; }
 .verdict.fail { background: #f6d5d5; color: #8a1111; }
+.verdict.pending { background: #fbecc8; color: #5c4a13; }
 table { border-collapse: collapse; margin: 0.4em 0 1em; }
 th, td { border: 1px solid #bbb; padding: 2px 8px; text-align: left; overflow-wrap: anywhere; }
 table.summary td { max-width: 40em; }
@@ -32,6 +34,7 @@ p.note { margin: 0.2em 0; color: #444; }
 .side { display: inline-block; vertical-align: top; margin-right: 2em; }
 .images { display: flex; flex-wrap: wrap; gap: 12px; }
 figure { margin: 0; width: 320px; }
+figure.diagram { width: auto; margin: 1em 0; }
 figure img { width: 320px; }
 figcaption, .missing { font-size: 0.9em; overflow-wrap: anywhere; }
 .missing { color: #8a1111; width: 320px; }
@@ -72,10 +75,18 @@ const char* RowClass(Mark mark) {
     return " class=\"out\"";
 }
 
-// A section of a job's report.
-void TextTableHtml(std::string& out, const TextTable& table) {
-    Add(out, {"<h2>", EscapeHtml(table.title), "</h2>\n"});
+const char* ToneClass(Tone tone) {
+    if (tone == Tone::Pass) return "pass";
+    return tone == Tone::Fail ? "fail" : "pending";
+}
+
+// A section of a job's report; a table of no lines is its title and note alone.
+void TextTableHtml(std::string& out, const TextTable& table, const char* id = nullptr) {
+    Add(out, {"<h2"});
+    if (id) Add(out, {" id=\"", id, "\""});
+    Add(out, {">", EscapeHtml(table.title), "</h2>\n"});
     if (!table.note.empty()) Add(out, {"<p class=\"note\">", EscapeHtml(table.note), "</p>\n"});
+    if (table.lines.empty()) return;
     out += "<table class=\"section\">\n<tr>";
     for (const std::string& header : table.headers) Add(out, {"<th>", EscapeHtml(header), "</th>"});
     out += "</tr>\n";
@@ -196,16 +207,19 @@ std::optional<std::string> HtmlDocument(const Report& report, const Progress& pr
     out.reserve(4096 + report.rows.size() * 400);
     Add(out,
         {"<!DOCTYPE html>\n<html lang=\"", Config().UsesEnglishFiles() ? "en" : "zh-CN",
-         "\">\n<head>\n<meta charset=\"utf-8\">\n<title>", EscapeHtml(c[Caption::Title]), " - ",
+         "\">\n<head>\n<meta charset=\"utf-8\">\n<title>", EscapeHtml(report.TitleText()), " - ",
          EscapeHtml(report.job), "</title>\n<style>", kStyle, "</style>\n</head>\n<body>\n"});
 
-    // The verdict first, then the figures it rests on.
-    Add(out, {"<h1>", EscapeHtml(c[Caption::Title]), "</h1>\n<div class=\"verdict ",
-              report.AllPassed() ? "pass" : "fail", "\" id=\"verdict\">",
-              EscapeHtml(report.VerdictText()), "</div>\n<table class=\"summary\">\n"});
+    // The verdict first, then the figures it rests on; a job's report names every
+    // failure that counts before anything else.
+    Add(out, {"<h1>", EscapeHtml(report.TitleText()), "</h1>\n<div class=\"verdict ",
+              ToneClass(report.VerdictTone()), "\" id=\"verdict\">",
+              EscapeHtml(report.VerdictText()), "</div>\n"});
+    if (report.asBuilt) TextTableHtml(out, report.asBuilt->failures, "failures");
+    out += "<table class=\"summary\">\n";
     SummaryRow(out, c[Caption::Job], report.job, "job");
     if (report.asBuilt) {
-        // A job's report: its details and positions first, then the figures of its records.
+        // A job's report: its details and positions, then the figures of its records.
         for (const SummaryLine& line : report.asBuilt->summary)
             SummaryRow(out, line.caption, line.value, nullptr, line.part);
         Add(out, {"</table>\n<h2>", EscapeHtml(c[Caption::Splices]),
@@ -238,8 +252,11 @@ std::optional<std::string> HtmlDocument(const Report& report, const Progress& pr
     TallyTable(out, c[Caption::ByFiber], c[Caption::Count], report.byFiber);
     TallyTable(out, c[Caption::ByProgram], c[Caption::Count], report.byProgram);
     if (report.asBuilt) {
-        TextTableHtml(out, report.asBuilt->bySplicer);
+        if (!report.asBuilt->bySplicer.lines.empty()) TextTableHtml(out, report.asBuilt->bySplicer);
         for (const TextTable& table : report.asBuilt->tables) TextTableHtml(out, table);
+        for (const jobs::TrayDiagram& diagram : report.asBuilt->diagrams)
+            Add(out,
+                {"<figure class=\"diagram\">\n", jobs::DiagramSvg({&diagram, 1}), "</figure>\n"});
     }
 
     Add(out,

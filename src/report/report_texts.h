@@ -58,21 +58,24 @@ enum class Caption : std::size_t {
     Writing,
     OpenFolder,
     Close,
+    JobTitle,  // a job's report; Title heads a report of archived records
+    JobLimits,
+    JobLimitsFixed,
     kCount
 };
 
 inline constexpr std::array<TextKey, static_cast<std::size_t>(Caption::kCount)> kCaptionKeys{{
-    {"Report", "Title", "Splice Report"},
-    {"Report", "Verdict", "Verdict"},
+    {"Report", "Title", "Splice Records Report"},
+    keys::judging::Verdict,
     {"Report", "All_Passed", "All splices passed"},
     {"Report", "Not_All_Passed", "Not all splices passed"},
-    {"Report", "Job", "Job"},
+    keys::judging::Job,
     {"Report", "No_Job", "(no job)"},
     {"Report", "Splicer", "Splicer"},
     {"Report", "Serial_Number", "Serial number"},
     {"Report", "Period", "Period"},
     {"Report", "Splices", "Splices"},
-    {"Report", "Passed", "Passed"},
+    keys::judging::Passed,
     {"Report", "Failed", "Failed"},
     {"Report", "By_Splicer", "By splicer"},
     {"Report", "Loss_Mean", "Mean loss (dB)"},
@@ -84,16 +87,16 @@ inline constexpr std::array<TextKey, static_cast<std::size_t>(Caption::kCount)> 
     {"Report", "By_Fiber", "By fiber type"},
     {"Report", "By_Program", "By program"},
     {"Report", "Limits", "Acceptance limits"},
-    {"Report", "Max_Loss", "Loss at most (dB)"},
-    {"Report", "Max_Angle", "Cleave angle at most (deg)"},
+    keys::judging::MaxLoss,
+    keys::judging::MaxAngle,
     {"Report", "Splice_Table", "Every splice"},
-    {"Report", "Number", "No."},
+    keys::judging::Number,
     {"Report", "Mark", "Verdict"},
-    {"Report", "Mark_Pass", "Pass"},
-    {"Report", "Mark_Failed", "Splice failed"},
-    {"Report", "Mark_Over_Loss", "Loss over limit"},
-    {"Report", "Mark_Over_Angle", "Angle over limit"},
-    {"Report", "Mark_Over_Both", "Loss, angle over limit"},
+    keys::judging::Marks[0],
+    keys::judging::Marks[1],
+    keys::judging::Marks[2],
+    keys::judging::Marks[3],
+    keys::judging::Marks[4],
     {"Report", "Images", "Images"},
     {"Report", "Image_Missing", "Image file not found: %s"},
     {"Report", "Image_Changed", "Image file no longer the one archived: %s"},
@@ -104,7 +107,12 @@ inline constexpr std::array<TextKey, static_cast<std::size_t>(Caption::kCount)> 
     {"Report", "Writing", "Writing the report..."},
     {"Report", "Btn_Open_Folder", "Open folder"},
     {"Report", "Btn_Close", "Close"},
+    {"Report", "Job_Title", "Job Report"},
+    {"Report", "Job_Limits", "The job's own limits: a change is saved to the job"},
+    {"Report", "Job_Limits_Fixed", "The job's limits (read-only here)"},
 }};
+// A caption added to Caption without its key here would be looked up as nothing.
+static_assert(kCaptionKeys.back().key != nullptr, "a caption without its key");
 
 // Every caption of a report, looked up once (a lookup reads the language file).
 struct Captions {
@@ -133,6 +141,11 @@ inline constexpr Message ImagesLeftOut{"以下图像未放入报告：",
                                        "These images are not in the report:"};
 inline constexpr Message CannotShow{"无法启动程序打开 %s",
                                     "No program could be started to open %s"};
+// A job's report is judged by the job's own limits: other limits are refused (%s: the
+// job's loss limit in dB, its angle limit in degrees).
+inline constexpr Message JobHasLimits{
+    "该工程的限值为 %s dB / %s°；请用 job edit 修改",
+    "The job's limits are %s dB / %s°; change them with job edit"};
 inline constexpr Message Cancelled{"报告已取消，未写入或改动任何文件",
                                    "The report was cancelled; no file was written or changed"};
 }  // namespace report_msg

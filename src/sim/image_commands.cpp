@@ -1,7 +1,6 @@
 #include "sim/image_commands.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +10,7 @@
 #include <string_view>
 
 #include "sim/jpeg_writer.h"
+#include "sim/record_commands.h"
 #include "sim/splicer_frames.h"
 
 namespace velmora::sim {
@@ -149,10 +149,11 @@ void DrawView(Picture& picture, int top, double offsetLeft, double offsetRight, 
     }
 }
 
-// Splice loss of image `index` in hundredths of a dB.
+// Image `index` is the picture of record `index` of the splicer's memory: its loss,
+// in hundredths of a dB, is the record's.
 int LossOf(int index) {
-    static constexpr int kLosses[] = {2, 1, 3, 0, 5, 2, 4, 1, 8, 2, 6, 3};
-    return kLosses[static_cast<std::size_t>(index) % std::size(kLosses)];
+    const std::array<std::uint8_t, kSpliceRecordLength> record = SampleRecord(index);
+    return record[8] | (record[9] << 8);
 }
 
 Picture DrawSplice(int index) {
@@ -167,7 +168,8 @@ Picture DrawSplice(int index) {
     DrawText(picture, 8, 8, 3, "X", label);
     DrawText(picture, 8, kViewHeight + 10, 3, "Y", label);
     char loss[32];
-    std::snprintf(loss, sizeof loss, "LOSS: 0.%02ddB", LossOf(index));
+    const int hundredths = LossOf(index);
+    std::snprintf(loss, sizeof loss, "LOSS: %d.%02ddB", hundredths / 100, hundredths % 100);
     DrawText(picture, 16, kCaptionTop + 16, 4, loss, label);
     return picture;
 }
@@ -199,20 +201,10 @@ class ImageStore {
 }  // namespace
 
 std::array<std::uint8_t, 7> SimulatedImageEntry(int index) {
-    using namespace std::chrono;
-    // The first image was taken on 2016-12-05 at 09:07:03, the others a day and a bit apart.
-    const auto first = sys_days(year(2016) / December / 5) + hours(9) + minutes(7) + seconds(3);
-    const auto taken = first + index * (hours(26) + minutes(13) + seconds(29));
-    const auto day = floor<days>(taken);
-    const year_month_day date(day);
-    const hh_mm_ss time(taken - day);
-    return {1,
-            static_cast<std::uint8_t>(static_cast<int>(date.year()) - 2000),
-            static_cast<std::uint8_t>(static_cast<unsigned>(date.month())),
-            static_cast<std::uint8_t>(static_cast<unsigned>(date.day())),
-            static_cast<std::uint8_t>(time.hours().count()),
-            static_cast<std::uint8_t>(time.minutes().count()),
-            static_cast<std::uint8_t>(time.seconds().count())};
+    // Taken at the second its splice was recorded, as a splicer stamps the picture of
+    // a splice: the archive ties an image to the records of that second.
+    const std::array<std::uint8_t, kSpliceRecordLength> record = SampleRecord(index);
+    return {1, record[0], record[1], record[2], record[3], record[4], record[5]};
 }
 
 std::vector<std::uint8_t> SimulatedImageJpeg(int index) {

@@ -25,10 +25,11 @@ void InstallImageCommands(VirtualSplicer& splicer, int count = kDefaultImageCoun
 void InstallImageCommands(VirtualSplicer& splicer, const ImageCommandOptions& options);
 
 // Image `index`'s list entry: tag, year - 2000, month, day, hour, minute, second.
+// Image `index` shows the splice of record `index` (SampleRecord) and carries its time.
 std::array<std::uint8_t, 7> SimulatedImageEntry(int index);
 
 // Image `index` as a JPEG: two fibres fused in the middle, seen from two sides,
-// with the splice loss written below. The same bytes every time.
+// with the record's splice loss written below. The same bytes every time.
 std::vector<std::uint8_t> SimulatedImageJpeg(int index);
 
 // 87 70, length, count, three spare bytes, a 10-byte slot per image, check.

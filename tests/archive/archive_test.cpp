@@ -539,6 +539,7 @@ TEST_F(ArchiveTest, EveryOrderOfEveryFilterIsReadOnAnIndex) {
         {.job = ""},
         {.splicer = splicerA, .job = "站点"},
         {.splicer = splicerA, .from = 2026y / March / 3},
+        {.from = 2026y / March / 9},  // after every record
     };
     using Key = std::pair<int, std::string>;
     const std::pair<RecordSort, std::function<Key(const ArchivedRecord&)>> sorts[] = {

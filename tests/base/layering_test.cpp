@@ -27,10 +27,12 @@ int LayerOf(const std::string& relative) {
     if (folder == "base") return name == "messages" || name == "language" ? 4 : 0;
     if (folder == "serial") return 1;
     if (folder == "protocol") return name.ends_with("_texts") ? 4 : 2;
-    // The report reads the archive and words every splice as the Result page does, and
-    // reads the jobs' matrix; both judge their splices by the pass rule of history/.
+    // The jobs judge their splices by the pass rule of history/; the report reads the
+    // archive, words every splice as the Result page does and presents the jobs'
+    // matrix and verdict, above them.
     // The team archive checks what it reads with the job store's rules.
-    if (folder == "report" || folder == "jobs" || folder == "team") return 4;
+    if (folder == "jobs" || folder == "team") return 4;
+    if (folder == "report") return 5;
     // Feature cores; the files that word results for the front ends sit above them.
     const bool wording = name.ends_with("_texts") || name == "parameter_rows" ||
                          name == "settings_backup" || name == "snapshot_backup";

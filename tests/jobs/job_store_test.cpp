@@ -7,7 +7,11 @@
 #include <functional>
 
 #include "jobs/fibre_colours.h"
+#include "jobs/job_verdict.h"
 #include "jobs/jobs_texts.h"
+#include "jobs/matrix_csv.h"
+#include "jobs/matrix_xlsx.h"
+#include "jobs/plan_import.h"
 #include "jobs/splice_matrix.h"
 #include "support/test_support.h"
 
@@ -128,9 +132,9 @@ TEST_F(JobStoreTest, PlacedSplicesFillTraysAndARespliceReplacesAFailure) {
     EXPECT_EQ(row.splice->number, 13);
     EXPECT_EQ(c.rows[4].splice->mark, Mark::Failed);
     EXPECT_EQ(c.rows[8].splice->mark, Mark::OverLoss) << "the job's limit, not 0.10 dB";
-    EXPECT_EQ(m.totals, (MatrixCounts{24, 24, 22, 1, 1, 0}));
+    EXPECT_EQ(m.totals, (MatrixCounts{24, 24, 22, 1, 1, 0, 0}));
     EXPECT_EQ(m.unplaced.size(), 6u);
-    EXPECT_FALSE(m.Passed());
+    EXPECT_EQ(JudgeJob(m).state, JobState::Failed);
 
     // Both redone later (a re-splice is a placing on a position holding one); a test
     // splice is taken off its position and no longer counted.
@@ -141,8 +145,8 @@ TEST_F(JobStoreTest, PlacedSplicesFillTraysAndARespliceReplacesAFailure) {
     EXPECT_EQ(m.closures[0].rows[4].splice->recordId, ids[24]);
     ASSERT_EQ(m.closures[0].rows[4].resplices.size(), 1u);
     EXPECT_EQ(m.closures[0].rows[4].resplices[0].mark, Mark::Failed);
-    EXPECT_EQ(m.totals, (MatrixCounts{24, 24, 24, 0, 0, 2}));
-    EXPECT_TRUE(m.Passed());
+    EXPECT_EQ(m.totals, (MatrixCounts{24, 24, 24, 0, 0, 2, 2}));
+    EXPECT_EQ(JudgeJob(m).state, JobState::Passed);
     EXPECT_EQ(m.testSplices.size(), 1u);
     EXPECT_EQ(m.unplaced.size(), 3u);
     EXPECT_EQ(store.Job(kJob)->Unplaced(), 3u);
@@ -164,9 +168,15 @@ TEST_F(JobStoreTest, PlacedSplicesFillTraysAndARespliceReplacesAFailure) {
 // Every refusal says why and leaves the archive exactly as it was.
 TEST_F(JobStoreTest, RefusalsSayWhyAndChangeNothing) {
     ASSERT_TRUE(store.Place(Request(tray1, 1, 1, Ids(0, 3))).ok());
+    ASSERT_TRUE(store.Place(Request(tray1, 5, 5, {ids[4]})).ok());  // failed on the splicer
+    ASSERT_TRUE(store.Place(Request(tray1, 9, 9, {ids[8]})).ok());  // over the job's loss limit
     ASSERT_TRUE(store.MarkTestSplice(ids[29], true).ok());
     const std::int64_t job = store.Job(kJob)->id;
-    const std::int64_t position1 = store.Positions(tray1)->front().id;
+    const std::vector<PositionInfo> positions = *store.Positions(tray1);
+    const std::int64_t position1 = positions.front().id, position9 = positions.back().id;
+    auto plan = [&](std::vector<PlannedPosition> positions) {
+        return store.PlanPositions(job, positions).result;
+    };
     const std::int64_t ofOther = IdsOf("other")[0];
     const struct {
         const char* name;
@@ -197,9 +207,9 @@ TEST_F(JobStoreTest, RefusalsSayWhyAndChangeNothing) {
          Refusal::BadPerTube, "0"},
         {"tray of no place", [&] { return store.AddTray(closure, {.number = 3, .capacity = 0}); },
          Refusal::BadCapacity, "0"},
-        {"past the tray's capacity", [&] { return store.Place(Request(tray1, 12, 20, Ids(3, 5))); },
+        {"past the tray's capacity", [&] { return store.Place(Request(tray1, 12, 20, Ids(5, 7))); },
          Refusal::PositionOverCapacity, "13"},
-        {"past the cable's fibres", [&] { return store.Place(Request(tray2, 1, 48, Ids(3, 5))); },
+        {"past the cable's fibres", [&] { return store.Place(Request(tray2, 1, 48, Ids(5, 7))); },
          Refusal::FibreOverCount, "F-112:49"},
         {"fibre on another position", [&] { return store.Place(Request(tray2, 1, 3, Ids(3, 4))); },
          Refusal::FibreInUse, "F-112:3"},
@@ -212,16 +222,44 @@ TEST_F(JobStoreTest, RefusalsSayWhyAndChangeNothing) {
         {"a test splice", [&] { return store.Place(Request(tray2, 1, 9, {ids[29]})); },
          Refusal::RecordIsTestSplice, std::to_string(ids[29])},
         {"more than the unplaced", [&] { return store.PlaceLatest(Request(tray2, 1, 9, {}), 27); },
-         Refusal::NotEnoughUnplaced, "26"},
+         Refusal::NotEnoughUnplaced, "24"},
         {"closure with splices", [&] { return store.DeleteClosure(closure); },
          Refusal::ClosureNotEmpty, "C-17 东"},
         {"tray with splices", [&] { return store.DeleteTray(tray1); }, Refusal::TrayNotEmpty, "1"},
         {"cable in use", [&] { return store.DeleteCable(cableA); }, Refusal::CableInUse, "F-112"},
         {"tray smaller than its positions",
          [&] { return store.EditTray(tray1, {.number = 1, .capacity = 2}); },
-         Refusal::CapacityBelowPositions, "3"},
+         Refusal::CapacityBelowPositions, "9"},
         {"move to another job's position", [&] { return store.Move(ofOther, position1); },
          Refusal::RecordOfOtherJob, std::to_string(ofOther)},
+        {"one record twice in a placing",
+         [&] {
+             return store.Place(Request(tray2, 1, 9, {ids[5], ids[5]}));
+         },
+         Refusal::RecordPlaced, std::to_string(ids[5])},
+        {"an older record as the re-splice of a newer failure",
+         [&] { return store.Place(Request(tray1, 5, 5, {ids[3]})); }, Refusal::OlderThanFailure,
+         std::to_string(ids[3])},
+        {"an older record moved under a newer one over a limit",
+         [&] { return store.Move(ids[7], position9); }, Refusal::OlderThanFailure,
+         std::to_string(ids[7])},
+        {"a plan naming a position twice",
+         [&] {
+             return plan({{"C-17 东", 2, 1, "F-112", 30, "F-113", 30},
+                          {"C-17 东", 2, 1, "F-112", 31, "F-113", 31}});
+         },
+         Refusal::PositionPlannedTwice, "2/1"},
+        {"a plan with a cable the closure lacks",
+         [&] {
+             return plan({{"C-17 东", 2, 1, "F-112", 30, "F-113", 30},
+                          {"C-17 东", 2, 2, "F-9", 1, "F-113", 31}});
+         },
+         Refusal::NoSuchCable, "F-9"},
+        {"a plan joining a fibre placed elsewhere",
+         [&] {
+             return plan({{"C-17 东", 2, 1, "F-112", 2, "F-113", 30}});
+         },
+         Refusal::FibreInUse, "F-112:2"},
     };
     const std::string before = State();
     for (const auto& c : cases) {
@@ -232,6 +270,69 @@ TEST_F(JobStoreTest, RefusalsSayWhyAndChangeNothing) {
         EXPECT_NE(RefusalText(result).find(c.detail), std::string::npos) << RefusalText(result);
         EXPECT_EQ(State(), before) << c.name;
     }
+}
+
+// The splice that counts on a position is the latest spliced, whatever order the
+// records were stored and placed in: here the earlier splice has the higher id.
+TEST_F(JobStoreTest, TheLatestSpliceCountsNotTheLatestStored) {
+    // Downloaded later, from another splicer whose clock ran behind.
+    for (const int minute : {50, 45})
+        ASSERT_TRUE(
+            archive->StoreDownload({"C300", "SC300"}, std::vector{test::RecordAt(minute)}, kJob)
+                .ok());
+    const std::vector<std::int64_t> all = IdsOf(kJob);  // by splice time
+    const std::int64_t earlier = all[30], latest = all[31];
+    ASSERT_GT(earlier, latest);
+    ASSERT_TRUE(store.Place(Request(tray1, 1, 1, {latest})).ok());
+    ASSERT_TRUE(store.Place(Request(tray1, 1, 1, {earlier})).ok());
+    const SpliceMatrix m = Matrix();
+    const MatrixRow& row = m.closures[0].rows[0];
+    EXPECT_EQ(row.splice->recordId, latest);
+    ASSERT_EQ(row.resplices.size(), 1u);
+    EXPECT_EQ(row.resplices[0].recordId, earlier);
+    EXPECT_EQ(store.Positions(tray1)->front().records, (std::vector{earlier, latest}));
+}
+
+// The matrix exported, as XLSX and as a Chinese run's CSV (GBK), is the plan of a
+// new job with the same closure, cables and trays: the same positions, none spliced.
+TEST_F(JobStoreTest, AnExportedMatrixIsThePlanOfANewJob) {
+    ASSERT_TRUE(store.Place(Request(tray1, 1, 1, Ids(0, 12))).ok());
+    ASSERT_TRUE(store.PlanPosition(tray2, 3, {cableA, 40}, {cableB, 41}).ok());
+    const MatrixCaptions words = LoadMatrixCaptions();
+    ASSERT_TRUE(WriteMatrixXlsx(dir.path() / "m.xlsx", Matrix(), words).ok);
+    ASSERT_TRUE(WriteMatrixCsv(dir.path() / "m.csv", Matrix(), words, TableLanguage::Chinese).ok);
+    using Joint = std::tuple<int, int, std::string, int, std::string, int>;
+    auto joints = [&](const std::string& job) {
+        std::vector<Joint> out;
+        const std::optional<SpliceMatrix> m = ReadMatrix(*archive, job, {});
+        for (const MatrixRow& r : m->closures.at(0).rows)
+            out.emplace_back(r.tray, r.position, r.a.cable, r.a.fibre, r.b.cable, r.b.fibre);
+        return out;
+    };
+    auto newJob = [&](const std::string& name) {
+        const std::int64_t c =
+            store.AddClosure(store.CreateJob({.name = name}).id, {.name = "C-17 东"}).id;
+        store.AddCable(c, {.name = "F-112", .fibres = 48});
+        store.AddCable(c, {.name = "F-113", .fibres = 48});
+        for (int tray : {1, 2}) store.AddTray(c, {.number = tray});
+    };
+    for (const char* file : {"m.xlsx", "m.csv"}) {
+        newJob(file);
+        const PlanImport imported = ImportPlanFile(*archive, file, dir.path() / file);
+        ASSERT_TRUE(imported.ok) << imported.message;
+        EXPECT_EQ(imported.planned, 13u);
+        EXPECT_EQ(joints(file), joints(kJob)) << file;
+        EXPECT_EQ(JudgeJob(*ReadMatrix(*archive, file, {})),
+                  (JobVerdict{JobState::NotStarted, 0, 13}));
+    }
+    // A plan refused names its row, and plans nothing of it.
+    newJob("Route 9");
+    dir.Write("bad.csv",
+              "Closure,Tray,Position,Cable A,Fibre A,Cable B,Fibre B\r\n"
+              "C-17 东,2,1,F-112,30,F-113,30\r\nC-17 东,2,2,F-112,49,F-113,31\r\n");
+    const PlanImport refused = ImportPlanFile(*archive, "Route 9", dir.path() / "bad.csv");
+    EXPECT_EQ(refused.message, "Row 3: Fibre F-112:49 is beyond the cable's fibre count");
+    EXPECT_TRUE(ReadMatrix(*archive, "Route 9", {})->closures.at(0).rows.empty());
 }
 
 }  // namespace

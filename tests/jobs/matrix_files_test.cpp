@@ -38,6 +38,7 @@ for row in (2, 3, 6):
     print("|".join(type(c.value).__name__ + "=" + str(c.value) for c in s[row]))
 tube, colour = s["D6"], s["F6"]
 print(tube.number_format, tube.fill.fgColor.rgb, colour.value, colour.fill.fgColor.rgb)
+print(s["K2"].number_format, s.column_dimensions["Q"].width > 20)
 summary = {r[0].value: [c.value for c in r[1:]] for r in book.worksheets[0].iter_rows()}
 print(summary["Verdict"][0], summary["Loss at most (dB)"][0])
 print(summary["Total"][3:9], summary["Records not placed"][0], summary["Test splices, not counted"][0])
@@ -53,16 +54,19 @@ TEST(MatrixFiles, XlsxReadBackByOpenpyxl) {
         "Summary|北门一号接头盒位于北段环路第七号人井内东侧墙上的第二层支架之上|C_17__a_|c_17__a_ "
         "(2)",
         "Tray|Position|Cable A|Tube A|Fibre A|Colour A|Cable B|Tube B|Fibre B|Colour B|Loss "
-        "(dB)|Result|Splicer|Splice No.|Time|Re-splices",
-        "A2 A1:P6",
+        "(dB)|Result|Splicer|Splice No.|Time|Re-splices|Replaced attempts",
+        "A2 A1:Q6",
         "int=1|int=1|str=F-112|int=1|int=1|str=blue|str=F-7|int=1|int=1|str=blue|float=0.02|str="
-        "Pass|str=AM2406A0153|int=101|datetime=2026-03-07 10:01:41|int=0",
+        "Pass|str=AM2406A0153|int=101|datetime=2026-03-07 10:01:41|int=0|NoneType=None",
         "int=1|int=2|str=F-112|int=1|int=2|str=orange|str=F-7|int=1|int=2|str=orange|float=0.04|"
-        "str=Pass|str=AM2406A0153|int=103|datetime=2026-03-07 10:03:43|int=1",
+        "str=Pass|str=AM2406A0153|int=103|datetime=2026-03-07 10:03:43|int=1|str=No. 102, 0.35 "
+        "dB, Splice failed",
         "int=2|int=1|str=F-112|int=2|int=13|str=blue|str=F-7|int=2|int=13|str=blue|float=0.03|str="
-        "Pass|str=AM2406A0153|int=105|datetime=2026-03-07 10:05:45|int=0",
+        "Pass|str=AM2406A0153|int=105|datetime=2026-03-07 10:05:45|int=0|NoneType=None",
         // Fibre 13: tube 2 shown as "2 orange" on orange, the fibre blue on blue.
         "0\" orange\" FFF28C1B blue FF1F5FD6",
+        // Losses as numbers shown with two decimals; the last column as wide as the table says.
+        "0.00 True",
         "The job did not pass 0.1",
         "[7, 5, 4, 0, 1, 1] 1 1",
         "2",
@@ -117,12 +121,13 @@ TEST(MatrixFiles, CsvHasAClosureColumnAndQuotesWhatNeedsIt) {
     ASSERT_EQ(lines.size(), 8u);  // a header, then the seven positions
     EXPECT_EQ(lines[0],
               "Closure,Tray,Position,Cable A,Tube A,Fibre A,Colour A,Cable B,Tube B,Fibre B,Colour "
-              "B,Loss (dB),Result,Splicer,Splice No.,Time,Re-splices\r");
+              "B,Loss (dB),Result,Splicer,Splice No.,Time,Re-splices,Replaced attempts\r");
     EXPECT_EQ(lines[3].substr(lines[3].find(",1,3,")),
               ",1,3,F-112,1,3,green,F-7,1,3,green,0.25,Loss over limit,AM2406A0153,104,2026-03-07 "
-              "10:04:44,0\r");
+              "10:04:44,0,\r");
     EXPECT_EQ(lines[4].substr(lines[4].find(",1,4,")),
-              ",1,4,F-112,1,4,brown,F-7,1,4,brown,,,,,,0\r");
+              ",1,4,F-112,1,4,brown,F-7,1,4,brown,,,,,,0,\r");
+    EXPECT_TRUE(lines[2].ends_with(",1,\"No. 102, 0.35 dB, Splice failed\"\r")) << lines[2];
     EXPECT_EQ(lines[6].substr(0, 22), "C/17:[a],1,1,\"F,\"\"9\"\"\"");
 }
 

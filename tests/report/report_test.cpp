@@ -133,20 +133,29 @@ TEST_F(ReportTest, HtmlGivesTheVerdictFiguresAndThePdfOpens) {
     EXPECT_EQ(Cell(doc, "loss-mean"), "0.114");
     EXPECT_EQ(Cell(doc, "loss-max"), "0.30");
     EXPECT_EQ(Cell(doc, "loss-p95"), "0.30");
-    EXPECT_EQ(Count(doc, "<tr class=\"failed\">"), 1u);
-    EXPECT_EQ(Count(doc, "<tr class=\"out\">"), 2u);
+    // Each failure twice: first on the job's page, then in the table of every splice.
+    EXPECT_EQ(Count(doc, "<tr class=\"failed\">"), 2u);
+    EXPECT_EQ(Count(doc, "<tr class=\"out\">"), 4u);
     EXPECT_EQ(Count(doc, "src=\"data:image/jpeg;base64,/9j/"), 1u);
     EXPECT_NE(doc.find("<svg"), std::string::npos);
-    EXPECT_LT(doc.find("id=\"verdict\">Not all splices passed<"),
-              doc.find("<table class=\"splices\">"));
+    // The job has no closure: it is judged by its splices, its failures listed first.
+    EXPECT_LT(doc.find("id=\"verdict\">The job did not pass<"), doc.find("id=\"failures\""));
+    EXPECT_LT(doc.find("id=\"failures\""), doc.find("id=\"splices\""));
+
+    // With another filter it is a report of the records taken, headed as such.
+    ASSERT_EQ(Report({"--job", "Site A", "--from", "2026-03-07", "-o", Out("r.html")}).status, 0);
+    const std::string records = test::ReadFileBytes(Out("r.html"));
+    EXPECT_NE(records.find("<h1>Splice Records Report</h1>"), std::string::npos);
+    EXPECT_NE(records.find("id=\"verdict\">Not all splices passed<"), std::string::npos);
+    EXPECT_EQ(records.find("id=\"failures\""), std::string::npos);
 
     const test::CliRun pdf = Report({"--job", "Site A", "-o", Out("a.pdf")});
     ASSERT_EQ(pdf.status, 0) << pdf.err;
     const auto text = PdfText(Out("a.pdf"));
     const auto info = ToolOutput("pdfinfo '" + Out("a.pdf") + "'");
     if (!text || !info) GTEST_SKIP() << "pdftotext/pdfinfo (poppler-utils) are not installed";
-    // The verdict page, one page of splices, one of images.
-    EXPECT_TRUE(std::regex_search(*info, std::regex("Pages: +3\n"))) << *info;
+    // The job's page with its failures, the figures, one page of splices, one of images.
+    EXPECT_TRUE(std::regex_search(*info, std::regex("Pages: +4\n"))) << *info;
     EXPECT_NE(text->find("Site A"), std::string::npos) << *text;
     EXPECT_TRUE(std::regex_search(*text, std::regex("Splices +5\n"))) << *text;
     EXPECT_NE(text->find("AM2406A0153"), std::string::npos) << "the serial number";
@@ -162,17 +171,17 @@ TEST_F(ReportTest, ChineseCaptionsInBothFormats) {
         ASSERT_EQ(run.status, 0) << run.err;
     }
     const std::string doc = test::ReadFileBytes(Out("zh.html"));
-    for (const char* caption : {"熔接报告", "存在不合格的熔接", "平均损耗 (dB)", "损耗分布",
-                                "熔接失败", "切割角超标", "图像文件不存在", "失败"})
+    for (const char* caption : {"工程报告", "工程验收不合格", "计入的失败熔接", "平均损耗 (dB)",
+                                "损耗分布", "熔接失败", "切割角超标", "图像文件不存在", "失败"})
         EXPECT_NE(doc.find(caption), std::string::npos) << caption;
-    for (const char* english : {"Splice Report", "Passed", "Loss Value", "Failure", "over limit"})
+    for (const char* english : {"Job Report", "Passed", "Loss Value", "Failure", "over limit"})
         EXPECT_EQ(doc.find(english), std::string::npos) << english;
 
     const auto text = PdfText(Out("zh.pdf"));
     if (!text) GTEST_SKIP() << "pdftotext (poppler-utils) is not installed";
     // Text that comes back out of the PDF was drawn with an embedded font that has the glyphs.
-    EXPECT_NE(text->find("熔接报告"), std::string::npos) << *text;
-    EXPECT_NE(text->find("存在不合格的熔接"), std::string::npos);
+    EXPECT_NE(text->find("工程报告"), std::string::npos) << *text;
+    EXPECT_NE(text->find("工程验收不合格"), std::string::npos);
 }
 
 TEST_F(ReportTest, RefusalsAreClearAndLeaveNoFile) {
@@ -205,6 +214,26 @@ TEST_F(ReportTest, RefusalsAreClearAndLeaveNoFile) {
         << "no temporary file left behind";
 }
 
+// A job's failures come first, on as many pages as they need before its details.
+TEST_F(ReportTest, ManyFailuresOpenTheJobsReport) {
+    {
+        auto opened = archive::Archive::Open(archive::ArchiveFile(work.path()));
+        ASSERT_TRUE(opened.archive);
+        std::vector<SpliceRecord> failed;
+        for (int minute = 10; minute < 60; ++minute) failed.push_back(Splice(minute, 1, 30, 1, 1));
+        ASSERT_TRUE(opened.archive->StoreDownload({"F9", "AF9"}, failed, "Many").ok());
+    }
+    ASSERT_EQ(Report({"--job", "Many", "-o", Out("many.pdf")}).status, 0);
+    const auto info = ToolOutput("pdfinfo '" + Out("many.pdf") + "'");
+    const auto first = ToolOutput("pdftotext -l 1 '" + Out("many.pdf") + "' -");
+    if (!info || !first) GTEST_SKIP() << "pdfinfo/pdftotext (poppler-utils) are not installed";
+    // 50 failures: 46 below the verdict, 4 on a page of their own, then the job's details,
+    // the figures and a page of splices.
+    EXPECT_TRUE(std::regex_search(*info, std::regex("Pages: +5\n"))) << *info;
+    EXPECT_LT(first->find("The job did not pass"), first->find("Failures that count"));
+    EXPECT_EQ(Count(*first, "Splice failed"), 46u) << *first;
+}
+
 // Every job, two splicers: each row names its splicer and each splicer's splices are
 // counted. A job name of 10 kB and a long serial number wrap within the PDF's page;
 // their control characters reach the terminal escaped.
@@ -212,6 +241,7 @@ TEST_F(ReportTest, TwoSplicersAndHostileNames) {
     const test::CliRun html = Report({"-o", Out("all.html")});
     ASSERT_EQ(html.status, 0) << html.err;
     const std::string doc = test::ReadFileBytes(Out("all.html"));
+    EXPECT_NE(doc.find("<h1>Splice Records Report</h1>"), std::string::npos) << "not a job's";
     EXPECT_NE(doc.find("<td class=\"n\">6</td><td>" + kHostileSerial + "</td>"), std::string::npos);
     EXPECT_NE(doc.find("<td>AM2406A0153</td><td class=\"n\">5</td>"), std::string::npos);
     EXPECT_EQ(html.out.find_first_of("\x07\x1b"), std::string::npos);
@@ -303,6 +333,14 @@ TEST_F(ReportTest, JobDeliverablesFromTheCommandLine) {
             ASSERT_TRUE(
                 store.Place({tray.id, position, {a.id, position}, {b.id, position}, placed}).ok());
     }
+    // The job's limits hold for its report: others given are refused, and nothing is written.
+    const test::CliRun other =
+        Report({"--job", "Site A", "--max-loss", "0.50", "--max-angle", "5.0", "-o", Out("x.pdf")});
+    EXPECT_EQ(other.status, 2);
+    EXPECT_NE(other.err.find("The job's limits are 0.40 dB / 3.0°; change them with job edit"),
+              std::string::npos)
+        << other.err;
+    EXPECT_FALSE(fs::exists(Out("x.pdf")));
     const test::CliRun report = Report({"--job", "Site A", "-o", Out("job.pdf")});
     ASSERT_EQ(report.status, 0) << report.err;
     EXPECT_NE(report.out.find("The job passed\n"), std::string::npos) << report.out;
@@ -318,8 +356,11 @@ TEST_F(ReportTest, JobDeliverablesFromTheCommandLine) {
     ASSERT_EQ(run({"geojson", "Site A", "-o", Out("c.geojson")}).status, 0);
     const std::vector<std::string> csv = test::Lines(test::ReadFileBytes(Out("m.csv")));
     ASSERT_EQ(csv.size(), 4u);  // the header and three positions
-    // Position 3: the fourth splice of its splicer counts, the failed third is its re-splice.
-    EXPECT_NE(csv[3].find(",AM2406A0153,4,2026-03-07 09:04:00,1\r"), std::string::npos) << csv[3];
+    // Position 3: the fourth splice of its splicer counts; the failed third is the attempt
+    // it replaced, named.
+    EXPECT_TRUE(csv[3].ends_with(
+        ",AM2406A0153,4,2026-03-07 09:04:00,1,\"No. 3, 0.30 dB, Splice failed\"\r"))
+        << csv[3];
     EXPECT_NE(test::ReadFileBytes(Out("c.geojson")).find("[13.25,52.5]"), std::string::npos);
     EXPECT_TRUE(fs::exists(Out("m.xlsx")));
     const test::CliRun nobody = run({"matrix", "Nobody", "-o", Out("n.xlsx")});
@@ -345,7 +386,7 @@ std::string RowWith(const std::string& html, const std::string& cell) {
 TEST(JobReport, PositionsDecideTheVerdictAndEverySpliceIsNamed) {
     auto html = [](const jobs::SpliceMatrix& m) {
         Report r = MakeReport({}, {}, {}, m.limits, {}, TableLanguage::English, LoadCaptions());
-        r.asBuilt = MakeAsBuilt(m, jobs::LoadMatrixCaptions());
+        r.asBuilt = MakeAsBuilt(m, jobs::LoadMatrixCaptions(), r.captions);
         return *HtmlDocument(r);
     };
     jobs::SpliceMatrix matrix = test::FixtureMatrix();
@@ -353,22 +394,38 @@ TEST(JobReport, PositionsDecideTheVerdictAndEverySpliceIsNamed) {
     EXPECT_NE(over.find(">The job did not pass<"), std::string::npos);
     EXPECT_NE(over.find("<tr class=\"part\"><th>Loss over limit</th><td>1</td>"),
               std::string::npos);
-    // Each splice by its number on its splicer: the failure redone on a line of its
-    // own under its position, the test splice and the record not placed in their lists.
+    // Page one: every failure that counts, where it is, before anything else, and how
+    // many attempts were replaced.
+    const std::string failure =
+        "<td>1</td><td>3</td><td>F-112:3 / F-7:3</td><td>AM2406A0153</td><td>104</td>"
+        "<td>0.25</td><td>Loss over limit</td>";
+    EXPECT_LT(over.find(failure), over.find("<table class=\"summary\">"));
+    EXPECT_NE(over.find("Replaced attempts: 1</p>"), std::string::npos);
+    // Each splice by its number on its splicer: the replaced attempt on a line of its
+    // own under the splice that counts, called what it is; the test splice and the
+    // record not placed in their lists.
     EXPECT_NE(RowWith(over, "102").find("class=\"minor\""), std::string::npos);
-    EXPECT_NE(RowWith(over, "102").find("<td>Splice failed</td>"), std::string::npos);
+    EXPECT_NE(RowWith(over, "102").find("<td>Splice failed</td><td>AM2406A0153</td>"),
+              std::string::npos);
+    EXPECT_NE(RowWith(over, "102").find("<td>replaced</td>"), std::string::npos);
+    EXPECT_NE(RowWith(over, "103").find("<td>No. 102, 0.35 dB, Splice failed</td>"),
+              std::string::npos);
     EXPECT_NE(RowWith(over, "104").find("class=\"out\""), std::string::npos);
     EXPECT_NE(RowWith(over, "3 green").find("<td>0.25</td>"), std::string::npos);
     EXPECT_LT(over.find("Test splices, not counted"), over.find("<td>108</td>"));
     EXPECT_LT(over.find("Records not placed"), over.find("<td>107</td>"));
 
-    // Position 3 redone within the limits: every spliced position passes.
+    // Position 3 redone within the limits: no failure counts, but two planned
+    // positions are not spliced yet.
     jobs::MatrixRow& redone = matrix.closures[0].rows[2];
     redone.resplices = {*redone.splice};
     redone.splice = test::MatrixSpliceOf(109, 3, 0, 9);
     matrix.closures[0].counts = test::CountRows(matrix.closures[0].rows);
     test::AddTotals(matrix);
-    EXPECT_NE(html(matrix).find(">The job passed<"), std::string::npos);
+    const std::string redoneHtml = html(matrix);
+    EXPECT_NE(redoneHtml.find(">The job is in progress: 5 of 7 positions spliced<"),
+              std::string::npos);
+    EXPECT_NE(redoneHtml.find("No failure counts. Replaced attempts: 2</p>"), std::string::npos);
 }
 
 }  // namespace

@@ -47,17 +47,7 @@ inline jobs::MatrixRow MatrixRowOf(int tray, int position, int fibre) {
 
 // What ReadMatrix counts of a closure's rows.
 inline jobs::MatrixCounts CountRows(const std::vector<jobs::MatrixRow>& rows) {
-    jobs::MatrixCounts n;
-    for (const jobs::MatrixRow& row : rows) {
-        ++n.positions;
-        n.respliced += !row.resplices.empty();
-        if (!row.splice) continue;
-        ++n.spliced;
-        n.passed += row.splice->mark == Mark::Pass;
-        n.failed += row.splice->mark == Mark::Failed;
-        n.overLimit += OverLimit(row.splice->mark);
-    }
-    return n;
+    return jobs::CountRows(rows);
 }
 
 inline jobs::MatrixClosure MatrixClosureOf(std::string name, std::optional<jobs::GeoPoint> point,
@@ -70,15 +60,10 @@ inline jobs::MatrixClosure MatrixClosureOf(std::string name, std::optional<jobs:
 }
 
 inline void AddTotals(jobs::SpliceMatrix& m) {
-    m.totals = {};
-    for (const jobs::MatrixClosure& c : m.closures) {
-        m.totals.positions += c.counts.positions;
-        m.totals.spliced += c.counts.spliced;
-        m.totals.passed += c.counts.passed;
-        m.totals.failed += c.counts.failed;
-        m.totals.overLimit += c.counts.overLimit;
-        m.totals.respliced += c.counts.respliced;
-    }
+    std::vector<jobs::MatrixRow> all;
+    for (const jobs::MatrixClosure& c : m.closures)
+        all.insert(all.end(), c.rows.begin(), c.rows.end());
+    m.totals = jobs::CountRows(all);
 }
 
 // The fixture: three closures. The first (Chinese, 36 characters, located) holds

@@ -187,14 +187,25 @@ bool ShootMainWindow(const QString& out, const char* tag) {
                                              .arg(size.width())
                                              .arg(size.height()));
     }
-    // The Job tab wide enough for every column, and at its smallest.
+    // Every tab on a laptop's screen and on a wide one; the Job tab with its tray's diagram.
     const QSize smallest = dlg.size();
-    dlg.resize(1400, 600);
-    dlg.TabCtrl().TabBar().setCurrentIndex(kJobTab);
-    SettleArchive(dlg);
-    dlg.JobPage().Choose(CJobDlg::Node::Tray, QStringLiteral("C-17"), 1);
-    QApplication::processEvents();
-    ok &= Save(dlg.grab().toImage(), QStringLiteral("%1/main_%2_tab5_wide.png").arg(out).arg(tag));
+    for (const QSize size : {QSize(1280, 720), QSize(1920, 1080)}) {
+        dlg.resize(size);
+        for (int tab = 0; tab < dlg.TabCtrl().GetItemCount(); ++tab) {
+            dlg.TabCtrl().TabBar().setCurrentIndex(tab);
+            SettleArchive(dlg);
+            if (tab == kJobTab) {
+                dlg.JobPage().Choose(CJobDlg::Node::Tray, QStringLiteral("C-17"), 1);
+                QApplication::processEvents();
+            }
+            ok &= Save(dlg.grab().toImage(), QStringLiteral("%1/main_%2_tab%3_%4x%5.png")
+                                                 .arg(out)
+                                                 .arg(tag)
+                                                 .arg(tab)
+                                                 .arg(size.width())
+                                                 .arg(size.height()));
+        }
+    }
     dlg.resize(smallest);
     QApplication::processEvents();
     ok &= Save(dlg.grab().toImage(), QStringLiteral("%1/main_%2_tab5_%3x%4.png")

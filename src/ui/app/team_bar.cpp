@@ -38,10 +38,21 @@ CTeamBar::CTeamBar(QWidget* parent)
     setLayout(&layout_);
     connect(&team_, &QToolButton::toggled, this, [this](bool team) {
         ShowLine();
-        emit ViewChosen(team);
+        if (!quiet_) emit ViewChosen(team);
     });
     connect(&send_, &QPushButton::clicked, this, &CTeamBar::SendClicked);
     connect(&settings_, &QPushButton::clicked, this, &CTeamBar::SettingsClicked);
+}
+
+void CTeamBar::SetTeamChosen(bool team) {
+    quiet_ = true;
+    (team ? team_ : thisPc_).setChecked(true);
+    quiet_ = false;
+}
+
+void CTeamBar::SetTeamOffered(bool offered) {
+    team_.setEnabled(offered);
+    team_.setToolTip(offered ? QString() : Q(tw::NotJoinedYet));
 }
 
 void CTeamBar::SetTexts(const QString& outbox, const QString& teamView, bool canSend) {

@@ -19,6 +19,10 @@ class CTeamBar : public QWidget {
     explicit CTeamBar(QWidget* parent = nullptr);
 
     bool TeamChosen() const { return team_.isChecked(); }
+    // Shows `team` chosen without telling ViewChosen (the window switches both tabs).
+    void SetTeamChosen(bool team);
+    // Team is offered only while this PC has joined a team archive.
+    void SetTeamOffered(bool offered);
     // The line: `outbox` while This PC is shown, `teamView` while Team is. Send now
     // is offered when `canSend`.
     void SetTexts(const QString& outbox, const QString& teamView, bool canSend);
@@ -43,6 +47,7 @@ class CTeamBar : public QWidget {
     // server said.
     void ShowLine();
 
+    bool quiet_ = false;  // SetTeamChosen at work
     QString outbox_;
     QString teamView_;
     QToolButton thisPc_;

@@ -65,34 +65,58 @@ bool CTeamLink::Joined() const {
     return team::ReadJoinedTeam(dataFolder_).has_value();
 }
 
-void CTeamLink::Wake(Errand errand) {
+void CTeamLink::Wake(Background errand) {
     {
         std::lock_guard lock(mutex_);
-        (errand == Errand::Send   ? sendWanted_
-         : errand == Errand::Pull ? pullWanted_
-                                  : countWanted_) = true;
+        (errand == Background::Send   ? sendWanted_
+         : errand == Background::Pull ? pullWanted_
+                                      : countWanted_) = true;
     }
     wake_.notify_one();
 }
 
 void CTeamLink::RequestSend() {
-    Wake(Errand::Send);
+    Wake(Background::Send);
 }
 
 void CTeamLink::RequestCount() {
-    Wake(Errand::Count);
+    Wake(Background::Count);
 }
 
 void CTeamLink::RequestPull() {
-    Wake(Errand::Pull);
+    Wake(Background::Pull);
+}
+
+void CTeamLink::Ask(std::function<team::TeamError()> work,
+                    std::function<void(const team::TeamError&)> done) {
+    {
+        std::lock_guard lock(mutex_);
+        asked_.emplace_back(std::move(work), std::move(done));
+    }
+    wake_.notify_one();
 }
 
 void CTeamLink::Test(std::string uri, std::function<void(const team::TeamError&)> done) {
-    {
-        std::lock_guard lock(mutex_);
-        tests_.emplace_back(std::move(uri), std::move(done));
-    }
-    wake_.notify_one();
+    Ask(
+        [this, uri = std::move(uri)] {
+            std::string archiveId;
+            team::TeamError error;
+            team::ConnectTeam(uri, Password(), archiveId, error);
+            return error;
+        },
+        std::move(done));
+}
+
+void CTeamLink::Join(std::string uri, std::function<void(const team::TeamError&)> done) {
+    Ask([this, uri = std::move(uri)] { return team::JoinTeam(dataFolder_, uri); }, std::move(done));
+}
+
+void CTeamLink::Forget() {
+    toldFailure_.reset();
+    toldText_.clear();
+    const std::string lastRead = LastReadText(dataFolder_);
+    teamViewText_ = lastRead.empty() ? Q(tw::NeverRead) : Q(tw::AsOf).arg(Q(lastRead));
+    emit TeamViewChanged(false);
 }
 
 void CTeamLink::SetPassword(std::string password) {
@@ -112,36 +136,37 @@ void CTeamLink::OnWindow(std::function<void()> call) {
 
 void CTeamLink::Run(std::stop_token stop) {
     while (true) {
-        std::optional<Errand> errand;
-        std::optional<std::pair<std::string, std::function<void(const team::TeamError&)>>> test;
+        std::optional<Background> errand;
+        std::optional<Errand> asked;
         {
             std::unique_lock lock(mutex_);
             wake_.wait(lock, stop, [this] {
-                return !tests_.empty() || sendWanted_ || pullWanted_ || countWanted_;
+                return !asked_.empty() || sendWanted_ || pullWanted_ || countWanted_;
             });
             if (stop.stop_requested()) return;
-            // The user waits for a test; a send counts what is left too.
-            if (!tests_.empty()) {
-                test = std::move(tests_.front());
-                tests_.pop_front();
+            // The user waits for a test or a join; a send counts what is left too.
+            if (!asked_.empty()) {
+                asked = std::move(asked_.front());
+                asked_.pop_front();
             } else if (sendWanted_) {
-                errand = Errand::Send;
+                errand = Background::Send;
                 sendWanted_ = countWanted_ = false;
             } else if (pullWanted_) {
-                errand = Errand::Pull;
+                errand = Background::Pull;
                 pullWanted_ = false;
             } else {
-                errand = Errand::Count;
+                errand = Background::Count;
                 countWanted_ = false;
             }
         }
-        if (test) {
-            std::string archiveId;
-            team::TeamError error;
-            team::ConnectTeam(test->first, Password(), archiveId, error);
-            OnWindow([this, done = std::move(test->second), error] {
+        if (asked) {
+            const team::TeamError error = asked->first();
+            OnWindow([this, done = std::move(asked->second), error] {
                 // The server let the user in: a refusal told before is past.
-                if (error.ok()) toldFailure_.reset();
+                if (error.ok()) {
+                    toldFailure_.reset();
+                    toldText_.clear();
+                }
                 done(error);
             });
         } else {
@@ -150,15 +175,15 @@ void CTeamLink::Run(std::stop_token stop) {
     }
 }
 
-void CTeamLink::Do(Errand errand) {
+void CTeamLink::Do(Background errand) {
     switch (errand) {
-        case Errand::Count:
+        case Background::Count:
             Count();
             break;
-        case Errand::Send:
+        case Background::Send:
             Send();
             break;
-        case Errand::Pull:
+        case Background::Pull:
             Pull();
             break;
     }
@@ -200,12 +225,16 @@ void CTeamLink::Send() {
     const bool sent = send.reached && error.ok();
     OnWindow([this, error, sent] {
         busy_ = false;
+        const QString text = Q(team::TeamErrorText(error)).simplified();
         if (error.ok()) {
             toldFailure_.reset();
-        } else if (toldFailure_ != error.code) {
-            // Told once: the next sends fail the same way until the server is back.
+            toldText_.clear();
+        } else if (toldFailure_ != error.code || toldText_ != text) {
+            // Told once: the next sends fail the same way until the server is back. A
+            // failure that says something else (another server) replaces it.
             toldFailure_ = error.code;
-            emit Notice(Q(team::TeamErrorText(error)).simplified());
+            toldText_ = text;
+            emit Notice(text);
         }
         emit OutboxChanged();
         emit SendEnded(sent);

@@ -39,6 +39,13 @@ class CTeamLink : public QObject {
     void RequestPull();
     // Tries `uri`: `done` gets the outcome on the window's thread.
     void Test(std::string uri, std::function<void(const team::TeamError&)> done);
+    // Joins the team archive at `uri` as velmora-cli team join does (its checks of the
+    // address may reach the server, so off the window's thread): `done` gets the outcome
+    // on the window's thread.
+    void Join(std::string uri, std::function<void(const team::TeamError&)> done);
+    // This PC left its team archive: the team view's line forgets the last failure,
+    // and a failure of a later team is told again.
+    void Forget();
     // A password typed for this run only: handed to libpq in memory, never written.
     void SetPassword(std::string password);
 
@@ -61,13 +68,15 @@ class CTeamLink : public QObject {
     void Notice(const QString& text);
 
   private:
-    enum class Errand { Count, Send, Pull };
+    enum class Background { Count, Send, Pull };
     void Run(std::stop_token stop);
-    void Do(Errand errand);
+    void Do(Background errand);
     void Count();
     void Send();
     void Pull();
-    void Wake(Errand errand);
+    void Wake(Background errand);
+    void Ask(std::function<team::TeamError()> work,
+             std::function<void(const team::TeamError&)> done);
     // Runs `call` on the window's thread (queued; dropped once this object is gone).
     void OnWindow(std::function<void()> call);
     std::string Password() const;
@@ -78,13 +87,19 @@ class CTeamLink : public QObject {
     bool countWanted_ = false;
     bool sendWanted_ = false;
     bool pullWanted_ = false;
-    std::deque<std::pair<std::string, std::function<void(const team::TeamError&)>>> tests_;
+    // The settings dialog's errands (tests, joins), in the order asked.
+    using Errand =
+        std::pair<std::function<team::TeamError()>, std::function<void(const team::TeamError&)>>;
+    std::deque<Errand> asked_;
     std::string password_;
     // On the window's thread.
     QString outboxText_;
     QString teamViewText_;
     bool busy_ = false;
+    // The last failure told: a failure is told once until a send succeeds, unless
+    // it says something else (another server, another reason).
     std::optional<team::TeamErrorCode> toldFailure_;
+    QString toldText_;
     std::jthread thread_;  // last: started once the rest exists, joined first
 };
 

@@ -7,10 +7,13 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMetaObject>
+#include <QScreen>
 #include <QThread>
 #include <QTimer>
 
 #include "archive/archive_texts.h"
+#include "base/atomic_file.h"
+#include "base/ini_file.h"
 #include "base/language.h"
 #include "team/team_pull.h"
 #include "ui/app/about_dlg.h"
@@ -27,8 +30,11 @@ namespace {
 // still running on the UI thread) is tried again.
 constexpr int kCloseRetryMs = 10;
 
-// The original dialog is 314 x 236 dialog units; this keeps its proportions.
-constexpr QSize kDefaultSize{706, 530};
+// Wide enough for every column of every tab (the Archive and Job tabs' lists are the
+// widest), unless the screen is smaller.
+constexpr QSize kDefaultSize{1280, 800};
+// The window's size of the last run, in the data folder: section "Window".
+constexpr const char* kWindowFile = "window.ini";
 constexpr int kStatusPane0Width = 150;
 constexpr int kStatusMinHeight = 20;
 // How often the window looks whether the port has gone away.
@@ -107,7 +113,9 @@ CVelmoraDlg::CVelmoraDlg(Link& link, std::string demoPort, QWidget* parent)
 
     ShowConnectionState(false);
     setWindowTitle(titleText_);
-    resize(kDefaultSize);
+    resize(StartSize());
+    if (ReadProfileString(Config().AppDirectory / kWindowFile, "Window", "Maximized") == "1")
+        setWindowState(windowState() | Qt::WindowMaximized);
 
     archiver_.SetUnavailableHandler([this](const archive::ArchiveError& error) {
         // A file that can only be read is still used: what it says is enough.
@@ -149,16 +157,11 @@ void CVelmoraDlg::ListenToTeam() {
     connect(&sendSoon_, &QTimer::timeout, this, [this] {
         if (team_.Joined()) team_.RequestSend();
     });
-    auto followView = [this](CTeamBar& bar, auto& page) {
-        connect(&bar, &CTeamBar::SendClicked, this, &CVelmoraDlg::SendNow);
-        connect(&bar, &CTeamBar::SettingsClicked, this, &CVelmoraDlg::OpenTeamSettings);
-        connect(&bar, &CTeamBar::ViewChosen, this, [this, &page](bool team) {
-            page.ShowTeam(team);
-            if (team) team_.RequestPull();
-        });
-    };
-    followView(archivePage_.TeamBar(), archivePage_);
-    followView(jobPage_.TeamBar(), jobPage_);
+    for (CTeamBar* bar : {&archivePage_.TeamBar(), &jobPage_.TeamBar()}) {
+        connect(bar, &CTeamBar::SendClicked, this, &CVelmoraDlg::SendNow);
+        connect(bar, &CTeamBar::SettingsClicked, this, &CVelmoraDlg::OpenTeamSettings);
+        connect(bar, &CTeamBar::ViewChosen, this, &CVelmoraDlg::ShowTeamView);
+    }
     connect(&team_, &CTeamLink::OutboxChanged, this, &CVelmoraDlg::ShowTeamTexts);
     connect(&team_, &CTeamLink::TeamViewChanged, this, [this](bool read) {
         ShowTeamTexts();
@@ -180,8 +183,20 @@ void CVelmoraDlg::ShowTeamTexts() {
     const QString outbox =
         team_.Busy() ? Q(keys::team_window::Sending) + QLatin1Char('\n') + team_.OutboxText()
                      : team_.OutboxText();
-    for (CTeamBar* bar : {&archivePage_.TeamBar(), &jobPage_.TeamBar()})
+    for (CTeamBar* bar : {&archivePage_.TeamBar(), &jobPage_.TeamBar()}) {
         bar->SetTexts(outbox, team_.TeamViewText(), joined && !team_.Busy());
+        bar->SetTeamOffered(joined);
+    }
+    // Left: there is no team to show.
+    if (!joined) ShowTeamView(false);
+}
+
+void CVelmoraDlg::ShowTeamView(bool team) {
+    for (CTeamBar* bar : {&archivePage_.TeamBar(), &jobPage_.TeamBar()}) bar->SetTeamChosen(team);
+    const bool changed = archivePage_.TeamShown() != team || jobPage_.TeamShown() != team;
+    if (archivePage_.TeamShown() != team) archivePage_.ShowTeam(team);
+    if (jobPage_.TeamShown() != team) jobPage_.ShowTeam(team);
+    if (team && changed) team_.RequestPull();
 }
 
 void CVelmoraDlg::SendNow() {
@@ -199,9 +214,20 @@ void CVelmoraDlg::SendNow() {
 
 void CVelmoraDlg::OpenTeamSettings() {
     CTeamDlg dialog(team_, this);
-    connect(&dialog, &CTeamDlg::Joined, this, [this] { team_.RequestSend(); });
-    connect(&dialog, &CTeamDlg::Left, this, [this] { team_.RequestCount(); });
+    FollowTeamSettings(dialog);
     dialog.exec();
+}
+
+void CVelmoraDlg::FollowTeamSettings(CTeamDlg& dialog) {
+    connect(&dialog, &CTeamDlg::Joined, this, [this] {
+        ShowTeamTexts();
+        team_.RequestSend();
+    });
+    connect(&dialog, &CTeamDlg::Left, this, [this] {
+        team_.Forget();
+        ShowTeamTexts();
+        team_.RequestCount();
+    });
 }
 
 void CVelmoraDlg::DrawHiddenPageOnce(std::size_t index) {
@@ -230,11 +256,11 @@ void CVelmoraDlg::ShowConnectionState(bool open) {
 
 void CVelmoraDlg::ShowCommState(bool success, const QString& failureText) {
     if (!success) commStatusText_ = failureText;
-    commText_.setText(success ? successText_ : failureLabel_ + QLatin1Char(':') + failureText);
+    commText_.SetFullText(success ? successText_ : failureLabel_ + QLatin1Char(':') + failureText);
 }
 
 void CVelmoraDlg::ShowStatusText(const QString& text) {
-    commText_.setText(text);
+    commText_.SetFullText(text);
 }
 
 void CVelmoraDlg::ShowArchiveUnavailable(const QString& text) {
@@ -275,8 +301,8 @@ void CVelmoraDlg::OnExchangeBusy(CPageDlg& page, bool running, bool onThisThread
         if (onThisThread && !exchangeOnThread_) {
             exchangeOnThread_ = true;
             QApplication::setOverrideCursor(Qt::BusyCursor);
-            commTextBefore_ = commText_.text();
-            commText_.setText(Q(kExchangeRunningText));
+            commTextBefore_ = commText_.FullText();
+            commText_.SetFullText(Q(kExchangeRunningText));
         }
         cancelButton_.show();
         qApp->installEventFilter(this);
@@ -285,7 +311,8 @@ void CVelmoraDlg::OnExchangeBusy(CPageDlg& page, bool running, bool onThisThread
             exchangeOnThread_ = false;
             QApplication::restoreOverrideCursor();
             // The page's own report, if it made one, stays.
-            if (commText_.text() == Q(kExchangeRunningText)) commText_.setText(commTextBefore_);
+            if (commText_.FullText() == Q(kExchangeRunningText))
+                commText_.SetFullText(commTextBefore_);
         }
         if (cancelPage_ == &page) cancelPage_ = nullptr;
         if (!cancelPage_) {
@@ -390,7 +417,36 @@ void CVelmoraDlg::closeEvent(QCloseEvent* event) {
         return;
     }
     SendDisconnectAndClosePort();
+    RememberSize();
     event->accept();
+}
+
+QSize CVelmoraDlg::StartSize() const {
+    const std::filesystem::path file = Config().AppDirectory / kWindowFile;
+    bool wide = false, high = false;
+    const QSize remembered(
+        QString::fromStdString(ReadProfileString(file, "Window", "Width")).toInt(&wide),
+        QString::fromStdString(ReadProfileString(file, "Window", "Height")).toInt(&high));
+    QSize size = wide && high && !remembered.isEmpty() ? remembered : kDefaultSize;
+    // Within the screen, leaving room for the frame and the desktop's panels.
+    if (const QScreen* shown = screen()) {
+        const QSize room = shown->availableGeometry().size() - QSize(16, 48);
+        size = size.boundedTo(room);
+    }
+    return size.expandedTo(minimumSizeHint());
+}
+
+void CVelmoraDlg::RememberSize() const {
+    const bool maximized = isMaximized();
+    const QSize size = maximized ? normalGeometry().size() : this->size();
+    if (size.isEmpty()) return;
+    const std::string text = "[Window]\r\nWidth=" + std::to_string(size.width()) +
+                             "\r\nHeight=" + std::to_string(size.height()) +
+                             "\r\nMaximized=" + (maximized ? "1" : "0") + "\r\n";
+    // A size that cannot be kept costs the next start its size only: nothing to say.
+    std::error_code ec;
+    std::filesystem::create_directories(Config().AppDirectory, ec);
+    (void)ReplaceFile(Config().AppDirectory / kWindowFile, text);
 }
 
 bool CVelmoraDlg::CloseMustWait() {

@@ -24,8 +24,11 @@
 #include "ui/images/image_dlg.h"
 #include "ui/jobs/job_dlg.h"
 #include "ui/settings/monitor_dlg.h"
+#include "ui/widgets/elided_label.h"
 
 namespace velmora::ui {
+
+class CTeamDlg;
 
 // Tab positions of the pages.
 enum PageTab {
@@ -76,12 +79,18 @@ class CVelmoraDlg : public QWidget {
     archive::ArchiveWriter& TeamViewArchiver() { return teamView_; }
     // The team archive's settings, as a modal dialog.
     void OpenTeamSettings();
+    // The window follows what `dialog` does: a join sends, a leave ends the team view.
+    void FollowTeamSettings(CTeamDlg& dialog);
     void SendNow();
+    // Both the Archive and the Job tab show the team view (`team`) or this PC's archive.
+    void ShowTeamView(bool team);
     // The tab whose page is shown.
     int VisiblePage() const { return visiblePage_; }
 
     QString ConnectionText() const { return connectionText_.text(); }
-    QString CommText() const { return commText_.text(); }
+    QString CommText() const { return commText_.FullText(); }
+    // The label of pane 1: a long text ends in an ellipsis rather than widen the window.
+    const CElidedLabel& CommLabel() const { return commText_; }
 
     // Offered while an exchange on this thread or a page's download runs.
     QPushButton& CancelButton() { return cancelButton_; }
@@ -115,6 +124,11 @@ class CVelmoraDlg : public QWidget {
     void ListenToTeam();
     // The team bars of the Archive and Job tabs follow the sending and the team view.
     void ShowTeamTexts();
+    // The size the window opens at: the last run's, or one that shows every column
+    // of the widest tab; within the screen either way.
+    QSize StartSize() const;
+    // Kept in the data folder when the window closes.
+    void RememberSize() const;
 
     Link& link_;
     ParameterSession session_;
@@ -142,7 +156,7 @@ class CVelmoraDlg : public QWidget {
     QWidget connectionPane_;
     QLabel connectionIcon_;
     QLabel connectionText_;
-    QLabel commText_;
+    CElidedLabel commText_;
     QPushButton cancelButton_;
     QHBoxLayout connectionLayout_;  // layouts hold widgets only, never owning them
     QVBoxLayout layout_;

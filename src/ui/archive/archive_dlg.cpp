@@ -1126,9 +1126,8 @@ void CArchiveDlg::OnBnClickedRestore() {
         ShowMessage(
             this,
             Q(tk::OtherSplicer)
-                .arg(Q(backup->serialNumber.empty() ? backup->device : backup->serialNumber),
-                     Q(connected.serialNumber.empty() ? connected.folderName
-                                                      : connected.serialNumber)),
+                .arg(Q(archive::SplicerDisplayName(backup->serialNumber, backup->device)),
+                     Q(archive::SplicerDisplayName(connected.serialNumber, connected.folderName))),
             Q(msg::CaptionQuestion), MsgButtons::YesNo, MsgIcon::Exclamation) != MsgAnswer::Yes)
         return;
     if (!ReadFromSplicer(chosen)) return;

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QMetaObject>
+#include <QResizeEvent>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -12,11 +14,14 @@
 #include "base/app_config.h"
 #include "base/language.h"
 #include "history/splice_record.h"
+#include "jobs/job_verdict.h"
 #include "jobs/jobs_texts.h"
+#include "jobs/matrix_texts.h"
 #include "report/report_data.h"
 #include "ui/app/message_box.h"
 #include "ui/app/qt_text.h"
 #include "ui/app/ui_colours.h"
+#include "ui/report/report_dlg.h"
 
 namespace velmora::ui {
 
@@ -51,19 +56,6 @@ QStringList Captions() {
     return {Q(jt::ColPosition), Q(jt::ColCableA),   Q(jt::ColFibreA), Q(jt::ColCableB),
             Q(jt::ColFibreB),   Q(jt::ColLoss),     Q(jt::ColResult), Q(jt::ColSplicer),
             Q(jt::ColTime),     Q(jt::ColResplices)};
-}
-
-QString ColourText(jobs::FibreColour colour) {
-    return Q(jt::ColourNames[static_cast<std::size_t>(colour)]);
-}
-
-// "5: tube 1 blue, slate": the fibre, its tube and both colours by name (the
-// swatches beside it are never the only sign of a colour).
-QString FibreText(const jobs::MatrixEnd& end) {
-    return Q(jt::FibreText)
-        .arg(end.fibre)
-        .arg(end.place.tube)
-        .arg(ColourText(end.place.tubeColour), ColourText(end.place.colour));
 }
 
 // ColourRgb is 0xRRGGBB, as QRgb is (not a Windows COLORREF).
@@ -105,37 +97,19 @@ QString CountsText(const jobs::MatrixCounts& c) {
     return text;
 }
 
-QString Number(std::size_t n) {
-    return n ? QString::number(n) : QString();
-}
-
-// A tray's counts, from its rows of the matrix.
-jobs::MatrixCounts TrayCounts(const jobs::MatrixClosure& closure, int tray) {
-    jobs::MatrixCounts counts;
-    for (const jobs::MatrixRow& row : closure.rows) {
-        if (row.tray != tray) continue;
-        ++counts.positions;
-        if (!row.splice) continue;
-        ++counts.spliced;
-        const Mark mark = row.splice->mark;
-        if (mark == Mark::Pass) ++counts.passed;
-        if (mark == Mark::Failed) ++counts.failed;
-        if (OverLimit(mark)) ++counts.overLimit;
-    }
-    return counts;
-}
-
 }  // namespace
 
 // One reading of the archive, made on its thread.
 struct CJobDlg::TreeResult {
     QString error;
     std::vector<jobs::JobInfo> jobs;
+    std::vector<jobs::JobStanding> standings;          // of `jobs`, in their order
     std::shared_ptr<const jobs::SpliceMatrix> matrix;  // of the job shown; null: none
 };
 
 CJobDlg::CJobDlg(QWidget* parent, PageContext& context)
     : CPageDlg(parent, context),
+      texts_(jobs::LoadDiagramTexts()),
       positionModel_(Captions(), CListCtrlEx::kFontHeight + 8),
       newJob_(Q(jt::BtnNewJob)),
       edit_(Q(jt::BtnEdit)),
@@ -146,7 +120,8 @@ CJobDlg::CJobDlg(QWidget* parent, PageContext& context)
       place_(Q(jt::BtnPlace)),
       undoPlacing_(Q(jt::BtnUndoPlacing)),
       move_(Q(jt::BtnMove)),
-      testSplice_(Q(jt::BtnTestSplice)) {
+      testSplice_(Q(jt::BtnTestSplice)),
+      report_(ReportButtonText()) {
     LayOutPage();
     positionModel_.SetFetcher(
         [this](int generation, int first, int count) { FetchRows(generation, first, count); });
@@ -168,6 +143,7 @@ CJobDlg::CJobDlg(QWidget* parent, PageContext& context)
     connect(&undoPlacing_, &QPushButton::clicked, this, [this] { OnBnClickedUndoPlacing(); });
     connect(&move_, &QPushButton::clicked, this, [this] { OnBnClickedMove(); });
     connect(&testSplice_, &QPushButton::clicked, this, [this] { OnBnClickedTestSplice(); });
+    connect(&report_, &QPushButton::clicked, this, [this] { OnBnClickedReport(); });
     UpdateButtons();
 }
 
@@ -196,6 +172,9 @@ void CJobDlg::LayOutPage() {
     treeButtons_.addWidget(&addTray_, 1, 1);
     treeButtons_.addWidget(&edit_, 2, 0);
     treeButtons_.addWidget(&delete_, 2, 1);
+    // Wider than their captions need only in the narrowest tree: on a wide screen they
+    // keep their own width rather than stretch across the tree.
+    treeButtons_.setColumnStretch(2, 1);
     leftLayout_.setContentsMargins(0, 0, 0, 0);
     leftLayout_.setSpacing(kSpacing);
     leftLayout_.addWidget(&tree_, 1);
@@ -210,27 +189,74 @@ void CJobDlg::LayOutPage() {
     tableButtons_.addWidget(&undoPlacing_, 0, 1);
     tableButtons_.addWidget(&move_, 1, 0);
     tableButtons_.addWidget(&testSplice_, 1, 1);
+    tableButtons_.addWidget(&report_, 2, 0);
     tableButtons_.setColumnStretch(2, 1);
     rightLayout_.setContentsMargins(0, 0, 0, 0);
     rightLayout_.setSpacing(kSpacing);
+    // The chosen tray's diagram below its table, either side dragged taller.
+    diagramArea_.setWidget(&diagramView_);
+    diagramArea_.setWidgetResizable(true);
+    diagramArea_.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    diagramArea_.hide();
+    rightSplit_.setOrientation(Qt::Vertical);
+    rightSplit_.addWidget(&positionList_);
+    rightSplit_.addWidget(&diagramArea_);
+    rightSplit_.setChildrenCollapsible(false);
+    rightSplit_.setStretchFactor(0, 1);
+    rightSplit_.setStretchFactor(1, 1);
     rightLayout_.addWidget(&summary_);
-    rightLayout_.addWidget(&positionList_, 1);
+    rightLayout_.addWidget(&rightSplit_, 1);
     rightLayout_.addLayout(&tableButtons_);
     right_.setLayout(&rightLayout_);
 
-    // The tree takes two fifths of the width; either side may be dragged wider.
+    // The tree as wide as its names need, up to a third of the width (SplitWidths);
+    // either side may be dragged wider, and then keeps its width.
     splitter_.addWidget(&left_);
     splitter_.addWidget(&right_);
     splitter_.setChildrenCollapsible(false);
-    splitter_.setStretchFactor(0, 2);
-    splitter_.setStretchFactor(1, 3);
-    splitter_.setSizes({2, 3});
-    left_.setMinimumWidth(200);
+    splitter_.setStretchFactor(0, 0);
+    splitter_.setStretchFactor(1, 1);
+    // Room for the tree and for its buttons' captions, whatever the language.
+    left_.setMinimumWidth(std::max(200, leftLayout_.minimumSize().width()));
+    connect(&splitter_, &QSplitter::splitterMoved, this, [this] { splitDragged_ = true; });
+    connect(&rightSplit_, &QSplitter::splitterMoved, this, [this] { heightDragged_ = true; });
     pageLayout_.setContentsMargins(kPageMargin, kPageMargin, kPageMargin, kPageMargin);
     pageLayout_.setSpacing(kSpacing);
     pageLayout_.addWidget(&teamBar_);
     pageLayout_.addWidget(&splitter_, 1);
     setLayout(&pageLayout_);
+}
+
+void CJobDlg::resizeEvent(QResizeEvent* event) {
+    CPageDlg::resizeEvent(event);
+    SplitWidths();
+    SplitHeights();
+}
+
+void CJobDlg::SplitWidths() {
+    const int total = splitter_.width() - splitter_.handleWidth();
+    if (splitDragged_ || total <= 0) return;
+    // The table's columns come first: the tree takes what they leave, as much as its
+    // own columns need up to a third of the width, and never less than its minimum.
+    int table = 2 * positionList_.frameWidth() +
+                positionList_.style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    for (const int width : widths_) table += width;
+    const int left =
+        std::max(left_.minimumWidth(), std::min({treeWidth_, total / 3, total - table}));
+    splitter_.setSizes({left, total - left});
+}
+
+void CJobDlg::SplitHeights() {
+    const int total = rightSplit_.height() - rightSplit_.handleWidth();
+    if (heightDragged_ || diagramArea_.isHidden() || total <= 0) return;
+    // The tray's rows, up to half the height; the diagram the rest.
+    const int rows = std::max(static_cast<int>(items_.size()), 1);
+    const int list =
+        std::min(positionList_.header()->sizeHint().height() + rows * positionList_.RowHeight() +
+                     2 * positionList_.frameWidth() +
+                     positionList_.style()->pixelMetric(QStyle::PM_ScrollBarExtent),
+                 total / 2);
+    rightSplit_.setSizes({list, total - list});
 }
 
 void CJobDlg::ShowTeam(bool team) {
@@ -267,8 +293,9 @@ void CJobDlg::Refresh() {
             // No archive yet is no failure: there are no jobs.
             if (error.code != archive::ErrorCode::NoArchive)
                 result->error = Q(archive::ArchiveErrorText(error));
-        } else if (auto jobs = jobs::JobStore(*archive).Jobs()) {
-            result->jobs = std::move(*jobs);
+        } else if (auto standings = jobs::ReadJobStandings(*archive, report::LoadLimits(folder))) {
+            result->standings = std::move(*standings);
+            for (const jobs::JobStanding& s : result->standings) result->jobs.push_back(s.job);
             const auto shown =
                 std::find_if(result->jobs.begin(), result->jobs.end(),
                              [&](const auto& j) { return j.details.name == wanted; });
@@ -311,8 +338,13 @@ void CJobDlg::ShowTree(TreeResult& result) {
         if (name.size() > longestName.size()) longestName = name;
         return item;
     };
-    auto counts = [&](QTreeWidgetItem* item, const jobs::MatrixCounts& c) {
-        item->setText(kCountsColumn, CountsText(c));
+    // The job's verdict in a word before its counts; the core's counts everywhere.
+    const jobs::MatrixCaptions words = jobs::LoadMatrixCaptions();
+    auto counts = [&](QTreeWidgetItem* item, const jobs::MatrixCounts& c,
+                      std::optional<jobs::JobState> state = std::nullopt) {
+        item->setText(
+            kCountsColumn,
+            (state ? Q(words.State(*state)) + QStringLiteral(": ") : QString()) + CountsText(c));
         if (item->text(kCountsColumn).size() > longestCounts.size())
             longestCounts = item->text(kCountsColumn);
     };
@@ -321,7 +353,8 @@ void CJobDlg::ShowTree(TreeResult& result) {
     auto wanted = [&](QTreeWidgetItem* item, Node node, std::int64_t id) {
         if (keep && keep->node == node && keep->id == id) select = item;
     };
-    for (const jobs::JobInfo& info : jobs_) {
+    for (std::size_t at = 0; at < jobs_.size(); ++at) {
+        const jobs::JobInfo& info = jobs_[at];
         auto* job = new QTreeWidgetItem(QStringList{Q(info.details.name)});  // the tree takes it
         top.push_back(job);
         if (job->text(kNameColumn).size() > longestName.size())
@@ -330,10 +363,11 @@ void CJobDlg::ShowTree(TreeResult& result) {
         job->setData(kNameColumn, kIdRole, QVariant::fromValue<qlonglong>(info.id));
         wanted(job, Node::Job, info.id);
         if (!matrix_ || matrix_->job.id != info.id) {
-            job->setText(kCountsColumn, QString::number(info.placed));
+            if (at < result.standings.size())
+                counts(job, result.standings[at].counts, result.standings[at].verdict.state);
             continue;
         }
-        counts(job, matrix_->totals);
+        counts(job, matrix_->totals, jobs::JudgeJob(*matrix_).state);
         for (const jobs::MatrixClosure& closure : matrix_->closures) {
             QTreeWidgetItem* c =
                 add(job, Node::Closure, closure.closure.id, Q(closure.closure.details.name));
@@ -342,7 +376,7 @@ void CJobDlg::ShowTree(TreeResult& result) {
             for (const jobs::TrayInfo& tray : closure.trays) {
                 QTreeWidgetItem* t =
                     add(c, Node::Tray, tray.id, Q(jt::TrayItem).arg(tray.details.number));
-                counts(t, TrayCounts(closure, tray.details.number));
+                counts(t, jobs::CountRows(closure.rows, tray.details.number));
                 wanted(t, Node::Tray, tray.id);
             }
             for (const jobs::CableInfo& cable : closure.cables) {
@@ -382,9 +416,15 @@ void CJobDlg::ShowTree(TreeResult& result) {
     tree_.header()->resizeSection(
         kCountsColumn, std::max(metrics.horizontalAdvance(longestCounts) + 12,
                                 metrics.horizontalAdvance(tree_.headerItem()->text(1)) + 16));
+    treeWidth_ = tree_.header()->sectionSize(kNameColumn) +
+                 tree_.header()->sectionSize(kCountsColumn) + 2 * tree_.frameWidth() +
+                 tree_.style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4;
+    SplitWidths();
+    // The team view is read-only: its empty list offers no New job.
     summary_.setText(!result.error.isEmpty() ? Q(keys::archive_tab::Failed).arg(result.error)
-                     : jobs_.empty()         ? Q(jt::NoJobs)
-                                             : QString());
+                     : !jobs_.empty()        ? QString()
+                     : TeamShown()           ? Q(keys::team_window::NoTeamJobs)
+                                             : Q(jt::NoJobs));
     summary_.setVisible(!summary_.text().isEmpty());
     if (select) {
         tree_.setCurrentItem(select);
@@ -418,6 +458,7 @@ const jobs::MatrixClosure* CJobDlg::ChosenClosure() const {
 void CJobDlg::OnTreeChosen() {
     const std::optional<Chosen> chosen = ChosenNode();
     std::vector<Item> items;
+    std::optional<jobs::TrayDiagram> diagram;
     testList_ = false;
     if (chosen && matrix_) {
         chosen_ = chosen;
@@ -434,10 +475,12 @@ void CJobDlg::OnTreeChosen() {
         if (chosen->node == Node::Tray && closure) {
             const auto tray = std::find_if(closure->trays.begin(), closure->trays.end(),
                                            [&](const auto& t) { return t.id == chosen->id; });
-            if (tray != closure->trays.end())
+            if (tray != closure->trays.end()) {
                 for (const jobs::MatrixRow& row : closure->rows)
                     if (row.tray == tray->details.number)
                         items.push_back({&row, row.splice ? &*row.splice : nullptr, false});
+                diagram = jobs::MakeTrayDiagram(*closure, tray->details.number, texts_);
+            }
         } else if (chosen->node == Node::Unplaced) {
             for (const jobs::MatrixSplice& splice : matrix_->unplaced)
                 items.push_back({nullptr, &splice, false});
@@ -448,6 +491,10 @@ void CJobDlg::OnTreeChosen() {
         }
     }
     ShowItems(std::move(items));
+    diagramArea_.setVisible(diagram.has_value());
+    diagramView_.SetDiagram(std::move(diagram));
+    SplitWidths();
+    SplitHeights();
     UpdateButtons();
 }
 
@@ -492,7 +539,8 @@ CPagedTableModel::Row CJobDlg::RowOf(const Item& item) const {
     row.swatches.resize(kColumns);
     if (item.row) {
         row.texts << QString::number(item.row->position) << Q(item.row->a.cable)
-                  << FibreText(item.row->a) << Q(item.row->b.cable) << FibreText(item.row->b);
+                  << Q(jobs::FibreText(item.row->a, texts_)) << Q(item.row->b.cable)
+                  << Q(jobs::FibreText(item.row->b, texts_));
         row.swatches[kFibreAColumn] = Swatches(item.row->a);
         row.swatches[kFibreBColumn] = Swatches(item.row->b);
     } else {
@@ -501,13 +549,13 @@ CPagedTableModel::Row CJobDlg::RowOf(const Item& item) const {
     if (const jobs::MatrixSplice* s = item.splice) {
         row.texts << Q(LossText(s->record)) << (item.test ? Q(jt::MarkTest) : MarkText(s->mark))
                   << Q(s->splicer) << Q(TimeText(s->record))
-                  << Number(item.row ? item.row->resplices.size() : 0);
+                  << Q(item.row ? jobs::ReplacedText(*item.row) : std::string());
         row.id = s->recordId;
         if (!item.test && s->mark == Mark::Failed) row.tint = kFailedRowColour;
         if (!item.test && OverLimit(s->mark)) row.tint = kOverLimitRowColour;
     } else {
         row.texts << QString() << Q(jt::Planned) << QString() << QString()
-                  << Number(item.row ? item.row->resplices.size() : 0);
+                  << Q(item.row ? jobs::ReplacedText(*item.row) : std::string());
     }
     return row;
 }
@@ -535,6 +583,7 @@ void CJobDlg::UpdateButtons() {
     const bool inClosure = ChosenClosure() != nullptr;
     const Item* item = ItemAt(positionList_.GetSelectedRow());
     const bool splice = item && item->splice;
+    newJob_.setEnabled(true);
     edit_.setEnabled(chosen && chosen->node != Node::Unplaced && chosen->node != Node::TestSplices);
     delete_.setEnabled(chosen && (chosen->node == Node::Closure || chosen->node == Node::Cable ||
                                   chosen->node == Node::Tray));
@@ -546,6 +595,7 @@ void CJobDlg::UpdateButtons() {
     move_.setEnabled(splice && !testList_);
     testSplice_.setEnabled(splice);
     testSplice_.setText(testList_ ? Q(jt::BtnCountSplice) : Q(jt::BtnTestSplice));
+    report_.setEnabled(matrix_ != nullptr);
     // The team view is the team archive as last read: nothing in it is edited here.
     if (TeamShown())
         for (CWBButton* button : {&newJob_, &edit_, &addClosure_, &addCable_, &addTray_, &delete_,
@@ -890,6 +940,7 @@ void CJobDlg::OnBnClickedPlace() {
             request.a = {f->Choice("a")->currentData().toLongLong(), f->Number("a.fibre")->value()};
             request.b = {f->Choice("b")->currentData().toLongLong(), f->Number("b.fibre")->value()};
             request.records = previewIds_;
+            request.limits = report::LoadLimits(Config().AppDirectory);
             return [request](jobs::JobStore& store) { return store.Place(request); };
         },
         [](const jobs::JobResult& result) { return Q(jt::Placed).arg(result.count); });
@@ -1023,6 +1074,12 @@ void CJobDlg::OnBnClickedTestSplice() {
             const QString refusal = OutcomeText(result);
             emit StatusNotice(!refusal.isEmpty() ? refusal : test ? Q(jt::Marked) : Q(jt::Counted));
         });
+}
+
+void CJobDlg::OnBnClickedReport() {
+    if (!matrix_) return ShowBox(Text(jt::ChooseJob));
+    // The team view is read: its job's limits are shown, never written.
+    ReportOnJob(this, TeamShown() ? nullptr : Archiver(), matrix_->job.details, DataFolder());
 }
 
 }  // namespace velmora::ui

@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPointer>
+#include <QScrollArea>
 #include <QSplitter>
 #include <QTimer>
 #include <QTreeWidget>
@@ -23,10 +24,12 @@
 #include <vector>
 
 #include "jobs/job_store.h"
+#include "jobs/splice_diagram.h"
 #include "jobs/splice_matrix.h"
 #include "ui/app/page_dlg.h"
 #include "ui/app/team_bar.h"
 #include "ui/jobs/job_edit_dlg.h"
+#include "ui/jobs/splice_diagram_view.h"
 #include "ui/widgets/list_ctrl_ex.h"
 #include "ui/widgets/paged_table_model.h"
 #include "ui/widgets/wb_button.h"
@@ -69,12 +72,20 @@ class CJobDlg : public CPageDlg {
     void OnBnClickedMove();
     // The splice of the row chosen becomes a test splice, or counts again.
     void OnBnClickedTestSplice();
+    // The report of the job shown, made from the job whatever the Archive tab shows.
+    void OnBnClickedReport();
 
     // True from a request until its answer has been shown.
     bool Busy() const { return pending_ > 0; }
     QTreeWidget& Tree() { return tree_; }
+    CWBButton& NewJobButton() { return newJob_; }
+    // Above the table: why there is nothing to show, when there is not.
+    QLabel& Summary() { return summary_; }
     CListCtrlEx& PositionList() { return positionList_; }
     CPagedTableModel& PositionModel() { return positionModel_; }
+    // The chosen tray's splice diagram (hidden unless a tray is chosen).
+    CSpliceDiagramView& DiagramView() { return diagramView_; }
+    QScrollArea& DiagramArea() { return diagramArea_; }
     // The form open now, or null.
     CJobForm* Form() { return form_.get(); }
     // The matrix of the job shown; null before the first reading.
@@ -84,6 +95,9 @@ class CJobDlg : public CPageDlg {
     bool Choose(Node node, const QString& closure = {}, int tray = 0);
     // The list's row `row` once its page has arrived: its splice's record, 0 when none.
     std::int64_t RecordAt(int row) const;
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     struct TreeResult;
@@ -99,6 +113,10 @@ class CJobDlg : public CPageDlg {
     };
 
     void LayOutPage();
+    // The tree's share of the width and the table's of the height (above the tray's
+    // diagram), until the user drags the divider.
+    void SplitWidths();
+    void SplitHeights();
     void ShowTree(TreeResult& result);
     void OnTreeChosen();
     std::optional<Chosen> ChosenNode() const;
@@ -141,6 +159,11 @@ class CJobDlg : public CPageDlg {
     std::vector<Item> items_;
     bool testList_ = false;
     std::vector<int> widths_;
+    int treeWidth_ = 0;  // what the tree's columns need
+    bool splitDragged_ = false;
+    bool heightDragged_ = false;
+    // The captions of the diagram and of the fibres in the table.
+    const jobs::DiagramTexts texts_;
     ChosenIds archiveChoice_;
     int archiveChoiceCount_ = 0;
     // The records the place form shows, in the order they will be placed.
@@ -155,9 +178,12 @@ class CJobDlg : public CPageDlg {
     QSplitter splitter_;
     QWidget left_;
     QWidget right_;
+    QSplitter rightSplit_;  // the table above the tray's diagram
     QTreeWidget tree_;
     QLabel summary_;
     CListCtrlEx positionList_;
+    QScrollArea diagramArea_;
+    CSpliceDiagramView diagramView_;
     CWBButton newJob_;
     CWBButton edit_;
     CWBButton addClosure_;
@@ -168,6 +194,7 @@ class CJobDlg : public CPageDlg {
     CWBButton undoPlacing_;
     CWBButton move_;
     CWBButton testSplice_;
+    CWBButton report_;
     QVBoxLayout pageLayout_;
     QVBoxLayout leftLayout_;
     QVBoxLayout rightLayout_;

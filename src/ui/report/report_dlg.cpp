@@ -1,11 +1,14 @@
 #include "ui/report/report_dlg.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QFormLayout>
+#include <QLabel>
+#include <QPointer>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <cmath>
@@ -13,6 +16,7 @@
 #include "base/app_config.h"
 #include "base/path_text.h"
 #include "history/history_texts.h"
+#include "jobs/jobs_texts.h"
 #include "report/job_report.h"
 #include "report/report_texts.h"
 #include "settings/device_folder.h"
@@ -41,10 +45,10 @@ QString TextOf(const std::filesystem::path& file) {
 
 // The file the save dialog proposes: the job's name (or the title) in the data folder,
 // cut short enough for any file system.
-QString ProposedFile(const std::filesystem::path& dataFolder, const archive::RecordFilter& filter) {
+QString ProposedFile(const std::filesystem::path& dataFolder,
+                     const std::optional<std::string>& job) {
     constexpr qsizetype kNameLength = 80;
-    QString name =
-        filter.job && !filter.job->empty() ? Q(SafeFolderName(*filter.job)) : Cap(Caption::Title);
+    QString name = job && !job->empty() ? Q(SafeFolderName(*job)) : Cap(Caption::Title);
     if (name.size() > kNameLength)
         name.truncate(name.at(kNameLength - 1).isHighSurrogate() ? kNameLength - 1 : kNameLength);
     return TextOf(dataFolder / PathOf(name + QStringLiteral(".pdf")));
@@ -57,13 +61,33 @@ QString WithExtension(QString file, const QString& chosenFilter) {
                                                                 : QStringLiteral(".pdf"));
 }
 
+// The file the report goes to, asked; empty when cancelled.
+std::filesystem::path AskReportFile(QWidget* parent, const QString& title,
+                                    const std::optional<std::string>& job) {
+    QString chosenFilter;
+    const QString file =
+        QFileDialog::getSaveFileName(parent, title, ProposedFile(Config().AppDirectory, job),
+                                     QStringLiteral("PDF (*.pdf);;HTML (*.html)"), &chosenFilter);
+    if (file.isEmpty()) return {};
+    return PathOf(WithExtension(file, chosenFilter));
+}
+
+// Shows the report's window and starts the writing. Not modal: the window goes on
+// while the report is written, and closing it stops the report.
+void StartReport(CReportDlg* dialog) {
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->show();
+    dialog->Start();
+}
+
 }  // namespace
 
 QString ReportButtonText() {
     return Cap(Caption::Button);
 }
 
-std::optional<Limits> AskReportLimits(QWidget* parent, const Limits& preset) {
+std::optional<Limits> AskReportLimits(QWidget* parent, const Limits& preset, const QString& note,
+                                      bool editable) {
     QDialog dialog(parent);
     dialog.setWindowTitle(Cap(Caption::Limits));
     auto* loss = new QDoubleSpinBox(&dialog);
@@ -73,10 +97,17 @@ std::optional<Limits> AskReportLimits(QWidget* parent, const Limits& preset) {
     loss->setValue(preset.maxLoss / 100.0);
     auto* angle = new QDoubleSpinBox(&dialog);
     angle->setDecimals(1);
-    angle->setRange(0, 90);
+    angle->setRange(0, kLimitCap / 10.0);
     angle->setSingleStep(0.1);
     angle->setValue(preset.maxAngle / 10.0);
+    loss->setReadOnly(!editable);
+    angle->setReadOnly(!editable);
     auto* form = new QFormLayout;
+    if (!note.isEmpty()) {
+        auto* said = new QLabel(note, &dialog);
+        said->setWordWrap(true);
+        form->addRow(said);
+    }
     form->addRow(Cap(Caption::MaxLoss), loss);
     form->addRow(Cap(Caption::MaxAngle), angle);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
@@ -105,28 +136,57 @@ void ReportOnArchive(QWidget* parent, const archive::RecordFilter& filter, std::
         ShowMessage(parent, Q(FileNotSavedText(report::LimitsFile(dataFolder), reason)),
                     Q(msg::CaptionInfo), MsgButtons::Ok, MsgIcon::Exclamation);
 
-    QString chosenFilter;
-    QString file =
-        QFileDialog::getSaveFileName(parent, Cap(Caption::Title), ProposedFile(dataFolder, filter),
-                                     QStringLiteral("PDF (*.pdf);;HTML (*.html)"), &chosenFilter);
-    if (file.isEmpty()) return;
-    file = WithExtension(file, chosenFilter);
-
-    // Not modal: the window goes on while the report is written, and closing it
-    // stops the report.
-    auto* dialog = new CReportDlg(parent, filter, *limits, PathOf(file), archiveFolder);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->show();
-    dialog->Start();
+    const std::filesystem::path file = AskReportFile(parent, Cap(Caption::Title), filter.job);
+    if (file.empty()) return;
+    StartReport(new CReportDlg(parent, filter, *limits, file, archiveFolder));
 }
 
-ReportJob::ReportJob(QObject* parent, archive::RecordFilter filter, Limits limits,
-                     std::filesystem::path file, std::filesystem::path dataFolder)
-    : QObject(parent),
-      filter_(std::move(filter)),
-      limits_(limits),
-      file_(std::move(file)),
-      dataFolder_(std::move(dataFolder)) {}
+void ReportOnJob(QWidget* parent, archive::ArchiveWriter* writer, const jobs::JobDetails& job,
+                 const std::filesystem::path& archiveFolder) {
+    // The job's own limits, this PC's remembered ones where it sets none.
+    const Limits defaults = report::LoadLimits(Config().AppDirectory);
+    const Limits shown{job.limits.maxLoss.value_or(defaults.maxLoss),
+                       job.limits.maxAngle.value_or(defaults.maxAngle)};
+    const std::optional<Limits> limits =
+        AskReportLimits(parent, shown, Cap(writer ? Caption::JobLimits : Caption::JobLimitsFixed),
+                        writer != nullptr);
+    if (!limits) return;
+    const QString title = Cap(Caption::JobTitle);
+    const std::filesystem::path file = AskReportFile(parent, title, job.name);
+    if (file.empty()) return;
+    // A limit changed becomes the job's own; one left as shown stays as the job has it.
+    jobs::JobDetails changed = job;
+    if (limits->maxLoss != shown.maxLoss) changed.limits.maxLoss = limits->maxLoss;
+    if (limits->maxAngle != shown.maxAngle) changed.limits.maxAngle = limits->maxAngle;
+    const std::string name = job.name;
+    auto start = [parent, name, defaults, file, archiveFolder, title] {
+        StartReport(new CReportDlg(
+            parent,
+            [name, defaults, archiveFolder](std::string* error) {
+                return report::LoadJobReport(archiveFolder, name, defaults, error);
+            },
+            file, title));
+    };
+    if (!writer || changed.limits == job.limits) return start();
+    // Written first, on the archive's thread; the report then reads the job as written.
+    writer->Post([page = QPointer(parent), name, changed, start](
+                     archive::Archive* archive, const archive::ArchiveError& error) {
+        jobs::JobResult result{.error = error};
+        if (archive) result = jobs::JobStore(*archive).EditJob(name, changed);
+        QMetaObject::invokeMethod(
+            qApp,
+            [page, result, start] {
+                if (!page) return;
+                if (result.ok()) return start();
+                ShowMessage(page, Q(jobs::RefusalText(result)), Q(msg::CaptionInfo), MsgButtons::Ok,
+                            MsgIcon::Exclamation);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+ReportJob::ReportJob(QObject* parent, ReportLoader load, std::filesystem::path file)
+    : QObject(parent), load_(std::move(load)), file_(std::move(file)) {}
 
 ReportJob::~ReportJob() {
     {
@@ -154,9 +214,7 @@ void ReportJob::Start() {
         report::WriteResult result;
         QStringList missing;
         try {
-            // A job chosen alone in the Archive tab gives the job's report.
-            const std::optional<report::Report> made =
-                report::LoadReportFor(dataFolder_, filter_, limits_, &result.error);
+            const std::optional<report::Report> made = load_(&result.error);
             if (made) {
                 result = report::WriteReport(
                     file_, *made,
@@ -180,14 +238,22 @@ void ReportJob::Start() {
 
 CReportDlg::CReportDlg(QWidget* parent, archive::RecordFilter filter, Limits limits,
                        std::filesystem::path file, std::filesystem::path dataFolder)
+    : CReportDlg(
+          parent,
+          [filter = std::move(filter), limits, dataFolder = std::move(dataFolder)](
+              std::string* error) { return report::LoadReport(dataFolder, filter, limits, error); },
+          std::move(file), Cap(Caption::Title)) {}
+
+CReportDlg::CReportDlg(QWidget* parent, ReportLoader load, std::filesystem::path file,
+                       const QString& title)
     : QDialog(parent),
       file_(file),
       opener_([](const QUrl& url) { return QDesktopServices::openUrl(url); }),
       openFolder_(Cap(Caption::OpenFolder)),
       cancel_(Q(kCancelButtonText)),
       close_(Cap(Caption::Close)),
-      job_(this, std::move(filter), limits, std::move(file), std::move(dataFolder)) {
-    setWindowTitle(Cap(Caption::Title));
+      job_(this, std::move(load), std::move(file)) {
+    setWindowTitle(title);
     setMinimumWidth(460);
     status_.setText(Cap(Caption::Writing));
     for (QLabel* label : {&status_, &notes_}) {

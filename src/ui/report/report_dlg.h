@@ -21,6 +21,8 @@
 #include <thread>
 
 #include "archive/archive.h"
+#include "archive/archive_writer.h"
+#include "jobs/job_store.h"
 #include "report/report_data.h"
 
 class QWidget;
@@ -28,18 +30,32 @@ class QWidget;
 namespace velmora::ui {
 
 // The whole errand for the records `filter` takes (the Archive tab's filters), of
-// which the tab shows `shown`: a report of none is refused before anything is
-// asked. Returns once the writing has started; the report's window shows the rest.
-// `archiveFolder` is the data folder of the archive read (this PC's, or the team
-// view's); the limits are this PC's either way.
+// which the tab shows `shown`: a report of those records, headed as such, never a
+// job's report. A report of none is refused before anything is asked. Returns once
+// the writing has started; the report's window shows the rest. `archiveFolder` is
+// the data folder of the archive read (this PC's, or the team view's); the limits
+// are this PC's either way, remembered as the next report's.
 void ReportOnArchive(QWidget* parent, const archive::RecordFilter& filter, std::size_t shown,
                      const std::filesystem::path& archiveFolder);
+
+// The job's report, made from the job (its placings, its limits) whatever the
+// Archive tab's filters are. The limits asked are the job's (this PC's remembered
+// ones where it sets none) and are never remembered for other reports: a limit
+// changed becomes the job's own, written to the job through `writer` before the
+// report is made; without a writer (the team view) they cannot be changed.
+void ReportOnJob(QWidget* parent, archive::ArchiveWriter* writer, const jobs::JobDetails& job,
+                 const std::filesystem::path& archiveFolder);
 
 // The caption of the button that starts it, in the run's language.
 QString ReportButtonText();
 
-// The limits dialog, `preset` filled in; nothing when cancelled.
-std::optional<Limits> AskReportLimits(QWidget* parent, const Limits& preset);
+// The limits dialog, `preset` filled in, `note` above the limits when given, the
+// limits shown only unless `editable`; nothing when cancelled.
+std::optional<Limits> AskReportLimits(QWidget* parent, const Limits& preset,
+                                      const QString& note = {}, bool editable = true);
+
+// Makes a report on the writing thread; nothing, with `error` saying why, when it cannot.
+using ReportLoader = std::function<std::optional<report::Report>(std::string* error)>;
 
 // One report written on a thread of its own; its progress and its end come on the
 // window thread. Deleting the job stops the writing and waits for the thread,
@@ -47,8 +63,7 @@ std::optional<Limits> AskReportLimits(QWidget* parent, const Limits& preset);
 class ReportJob : public QObject {
     Q_OBJECT
   public:
-    ReportJob(QObject* parent, archive::RecordFilter filter, Limits limits,
-              std::filesystem::path file, std::filesystem::path dataFolder);
+    ReportJob(QObject* parent, ReportLoader load, std::filesystem::path file);
     ~ReportJob() override;
 
     void Start();
@@ -65,10 +80,8 @@ class ReportJob : public QObject {
     // Hands `call` to the window thread unless the job is being deleted.
     void Post(std::function<void()> call);
 
-    archive::RecordFilter filter_;
-    Limits limits_;
+    ReportLoader load_;
     std::filesystem::path file_;
-    std::filesystem::path dataFolder_;
     bool running_ = false;
     std::stop_source cancel_;
     std::mutex postMutex_;
@@ -85,8 +98,12 @@ class CReportDlg : public QDialog {
     // Opens a file or folder in the desktop's program for it; false when none started.
     using Opener = std::function<bool(const QUrl& url)>;
 
+    // The report of the records `filter` takes from the archive of `dataFolder`.
     CReportDlg(QWidget* parent, archive::RecordFilter filter, Limits limits,
                std::filesystem::path file, std::filesystem::path dataFolder);
+    // The report `load` makes, the window titled `title`.
+    CReportDlg(QWidget* parent, ReportLoader load, std::filesystem::path file,
+               const QString& title);
     ~CReportDlg() override;
 
     void SetOpener(Opener opener) { opener_ = std::move(opener); }

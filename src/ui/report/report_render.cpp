@@ -25,6 +25,7 @@
 #include "base/atomic_file.h"
 #include "base/path_text.h"
 #include "report/report_html.h"
+#include "ui/report/diagram_painter.h"
 
 namespace velmora::report {
 namespace {
@@ -47,18 +48,7 @@ constexpr std::size_t kImagesPerPage = kImageColumns * kImageRows;
 const QColor kFailedFill(0xF6, 0xD5, 0xD5), kOutFill(0xFB, 0xEC, 0xC8);
 const QColor kPassFill(0xD8, 0xF0, 0xD8), kPassInk(0x13, 0x5C, 0x13), kFailInk(0x8A, 0x11, 0x11);
 const QColor kHeaderFill(0xEE, 0xF2, 0xF6), kBar(0x3B, 0x7D, 0xD8), kBarBeyond(0xD9, 0x82, 0x2B);
-
-// A family that has the Chinese glyphs, so a Chinese caption or job name never
-// comes out as empty boxes; the system's own font where none is installed.
-QString ReportFontFamily() {
-    const QStringList installed = QFontDatabase::families();
-    for (const char* name : {"Noto Sans CJK SC", "WenQuanYi Micro Hei", "Source Han Sans SC",
-                             "Microsoft YaHei", "SimSun", "Droid Sans Fallback"})
-        if (installed.contains(QLatin1String(name))) return QLatin1String(name);
-    const QStringList chinese = QFontDatabase::families(QFontDatabase::SimplifiedChinese);
-    if (!chinese.isEmpty()) return chinese.front();
-    return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
-}
+const QColor kPendingInk(0x5C, 0x4A, 0x13);
 
 std::size_t PagesFor(std::size_t items, std::size_t perPage) {
     return (items + perPage - 1) / perPage;
@@ -71,6 +61,12 @@ constexpr int kSplicerLines = 2;
 constexpr std::size_t kSplicerEntries = 3;  // the last holding every other splicer
 constexpr double kLineHeight = 15, kWrappedLineHeight = 12.5;
 constexpr std::size_t kSplicersOnJobPage = 16;
+// Failures listed on the job's page above its details; more take pages of their own.
+constexpr std::size_t kFailuresOnJobPage = 12;
+// Lines of the job's page when the details fit below the failures and splicers.
+constexpr std::size_t kLinesOnJobPage = 14;
+// Where the failures begin: below the title, the verdict and the job's name at its longest.
+constexpr double kFailuresTop = kTop + 78 + kLineHeight + (kJobLines - 1) * kWrappedLineHeight + 6;
 constexpr double kCaptionWidth = 190, kValueLeft = kLeft + 195, kValueWidth = kRight - kValueLeft;
 
 // Column widths of the splice table, without and with the splicer column.
@@ -91,7 +87,10 @@ class PdfPages {
                                       PagesFor(report.images.size(), kImagesPerPage));
         total_ = report.rows.size() + report.images.size();
         if (report.asBuilt) {
-            ++pages_;  // the job's page before the figures of its records
+            // The job's page (and the failures' further pages) before the figures of
+            // its records.
+            pages_ += static_cast<int>(JobPages());
+            total_ += report.asBuilt->failures.lines.size();
             if (!SplicersOnJobPage())
                 pages_ += static_cast<int>(TablePages(report.asBuilt->bySplicer));
             total_ += report.asBuilt->bySplicer.lines.size();
@@ -99,6 +98,9 @@ class PdfPages {
                 pages_ += static_cast<int>(TablePages(table));
                 total_ += table.lines.size();
             }
+            const std::size_t diagramPages = DiagramPageCount();
+            pages_ += static_cast<int>(diagramPages);
+            total_ += diagramPages;
         }
     }
 
@@ -120,6 +122,7 @@ class PdfPages {
                 NextPage();
                 TextTablePages(table);
             }
+            DiagramPages();
         }
         for (std::size_t at = 0; at < report_.rows.size() && !Stopped(); at += kRowsPerPage) {
             NextPage();
@@ -196,7 +199,7 @@ class PdfPages {
         painter_.drawText(
             QRectF(kLeft, kPageHeight - kMargin - 10, width, 12), Qt::AlignLeft | Qt::AlignVCenter,
             Metrics(painter_.font())
-                .elidedText(C(Caption::Title) + QStringLiteral(" - ") + Q(report_.job),
+                .elidedText(Q(report_.TitleText()) + QStringLiteral(" - ") + Q(report_.job),
                             Qt::ElideRight, width));
         painter_.setPen(Qt::black);
     }
@@ -226,12 +229,16 @@ class PdfPages {
         double y = kTop;
         painter_.setFont(Font(20, true));
         painter_.drawText(QRectF(kLeft, y, kRight - kLeft, 28), Qt::AlignLeft | Qt::AlignVCenter,
-                          C(Caption::Title));
+                          Q(report_.TitleText()));
         y += 34;
-        const bool pass = report_.AllPassed();
+        const Tone tone = report_.VerdictTone();
         const QRectF verdict(kLeft, y, kRight - kLeft, 34);
-        painter_.fillRect(verdict, pass ? kPassFill : kFailedFill);
-        painter_.setPen(pass ? kPassInk : kFailInk);
+        painter_.fillRect(verdict, tone == Tone::Pass   ? kPassFill
+                                   : tone == Tone::Fail ? kFailedFill
+                                                        : kOutFill);
+        painter_.setPen(tone == Tone::Pass   ? kPassInk
+                        : tone == Tone::Fail ? kFailInk
+                                             : kPendingInk);
         painter_.setFont(Font(16, true));
         painter_.drawText(verdict.adjusted(10, 0, -10, 0), Qt::AlignLeft | Qt::AlignVCenter,
                           Q(report_.VerdictText()));
@@ -252,26 +259,75 @@ class PdfPages {
         return Line(y, C(Caption::Written), Q(report_.written));
     }
 
-    // A job's report opens with the job: its verdict, details and positions.
+    // A job's report opens with the job: its verdict and every failure that counts,
+    // then its details and positions (on a page of their own after many failures).
     void JobPage() {
         const AsBuilt& built = *report_.asBuilt;
         double y = Verdict(Q(built.counts));
         y = Line(y, C(Caption::Job), Q(report_.job), kJobLines);
+        const TextTable& failures = built.failures;
+        if (FailuresOnJobPage()) {
+            y = FailuresHeading(y + 6);
+            if (!failures.lines.empty()) y = TableRows(failures, y, 0, failures.lines.size()) + 10;
+        } else {
+            const std::size_t first = std::min(FailuresOnFirstPage(), failures.lines.size());
+            TableRows(failures, FailuresHeading(kFailuresTop), 0, first);
+            for (std::size_t at = first; at < failures.lines.size() && !Stopped();
+                 at += TableLines()) {
+                NextPage();
+                TableRows(failures, FailuresHeading(kTop), at,
+                          std::min(failures.lines.size(), at + TableLines()));
+            }
+            NextPage();
+            y = Line(kTop, C(Caption::Job), Q(report_.job), kJobLines);
+        }
         for (const SummaryLine& line : built.summary) {
             if (y + kLineHeight * 8 > kBottom) break;  // room for the limits below
             y = Line(y, Q(line.caption), Q(line.value), line.part ? 1 : 3, line.part);
         }
         y = LimitLines(y) + 10;
-        if (!SplicersOnJobPage()) return;
+        if (!SplicersOnJobPage() || built.bySplicer.lines.empty()) return;
         painter_.setFont(Font(11, true));
         painter_.drawText(QRectF(kLeft, y, kRight - kLeft, 16), Qt::AlignLeft | Qt::AlignVCenter,
                           Q(built.bySplicer.title));
         TableRows(built.bySplicer, y + 18, 0, built.bySplicer.lines.size());
     }
 
-    // The counts per splicer fit on the job's page but for a crowd of splicers.
+    // The title of the failures and its note (how many attempts were replaced); the
+    // top of their lines.
+    double FailuresHeading(double y) {
+        const TextTable& failures = report_.asBuilt->failures;
+        painter_.setFont(Font(11, true));
+        painter_.drawText(QRectF(kLeft, y, kRight - kLeft, 16), Qt::AlignLeft | Qt::AlignVCenter,
+                          Q(failures.title));
+        painter_.setFont(Font(8.5));
+        painter_.drawText(QRectF(kLeft, y + 18, kRight - kLeft, 12),
+                          Qt::AlignLeft | Qt::AlignVCenter, Fitted(failures.note, kRight - kLeft));
+        return y + 32;
+    }
+
+    bool FailuresOnJobPage() const {
+        return report_.asBuilt->failures.lines.size() <= kFailuresOnJobPage;
+    }
+    // Failures' lines on the first page when they do not all fit with the details.
+    static std::size_t FailuresOnFirstPage() {
+        return static_cast<std::size_t>((kBottom - kFailuresTop - 32 - kHeaderHeight) / kRowHeight);
+    }
+    // The job's page, and the failures' pages and the page of details after it when
+    // the failures are many.
+    std::size_t JobPages() const {
+        const std::size_t failures = report_.asBuilt->failures.lines.size();
+        if (FailuresOnJobPage()) return 1;
+        return 2 + PagesFor(failures - std::min(failures, FailuresOnFirstPage()), TableLines());
+    }
+
+    // The counts per splicer fit on the job's page but for a crowd of splicers (or of
+    // failures above them).
     bool SplicersOnJobPage() const {
-        return report_.asBuilt->bySplicer.lines.size() <= kSplicersOnJobPage;
+        const AsBuilt& built = *report_.asBuilt;
+        const std::size_t failures = FailuresOnJobPage() ? built.failures.lines.size() : 0;
+        return built.bySplicer.lines.size() <= kSplicersOnJobPage &&
+               built.bySplicer.lines.size() + failures <= kLinesOnJobPage;
     }
 
     // Every splice's figures; in a job's report on its second page, under a heading.
@@ -494,7 +550,8 @@ class PdfPages {
         std::vector<const std::string*> cells;
         for (std::size_t k = from; k < to && !Stopped(); ++k) {
             const TextTable::Line& line = table.lines[k];
-            if (line.mark != Mark::Pass)
+            // A replaced attempt is not tinted: it no longer counts.
+            if (line.mark != Mark::Pass && !line.minor)
                 painter_.fillRect(QRectF(kLeft, y, kRight - kLeft, kRowHeight),
                                   line.mark == Mark::Failed ? kFailedFill : kOutFill);
             painter_.setFont(line.minor ? minor : plain);
@@ -509,6 +566,35 @@ class PdfPages {
         painter_.drawLine(QPointF(kLeft, y), QPointF(kRight, y));
         painter_.setPen(Qt::black);
         return y;
+    }
+
+    // A tray's splice diagram a page, drawn across the page's width; a tray of more
+    // rows than a page holds goes on over the pages it needs.
+    static double DiagramScale() { return (kRight - kLeft) / jobs::kDiagramWidth; }
+    static std::size_t DiagramRowsPerPage() {
+        return jobs::DiagramRowsWithin((kBottom - kTop) / DiagramScale());
+    }
+    std::size_t DiagramPageCount() const {
+        std::size_t pages = 0;
+        for (const jobs::TrayDiagram& diagram : report_.asBuilt->diagrams)
+            pages += std::max<std::size_t>(1, PagesFor(diagram.Rows(), DiagramRowsPerPage()));
+        return pages;
+    }
+    void DiagramPages() {
+        const std::size_t perPage = DiagramRowsPerPage();
+        DiagramPainter canvas(painter_, family_);
+        for (const jobs::TrayDiagram& diagram : report_.asBuilt->diagrams) {
+            for (std::size_t first = 0; first == 0 || first < diagram.Rows(); first += perPage) {
+                if (Stopped()) return;
+                NextPage();
+                painter_.save();
+                painter_.translate(kLeft, kTop);
+                painter_.scale(DiagramScale(), DiagramScale());
+                jobs::DrawTrayDiagram(canvas, diagram, jobs::kDiagramWidth, {first, perPage});
+                painter_.restore();
+                Step();
+            }
+        }
     }
 
     void DrawCells(double y, std::span<const double> widths,
@@ -604,7 +690,7 @@ std::optional<std::string> PdfDocument(const Report& report, const Progress& pro
         writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
                                          QMarginsF(0, 0, 0, 0), QPageLayout::Point));
         writer.setCreator(QStringLiteral("Velmora"));
-        writer.setTitle(Q(report.captions[Caption::Title] + " - " + report.job));
+        writer.setTitle(Q(report.TitleText() + " - " + report.job));
         PdfPages pages(writer, report, progress, missingImages, std::move(stop));
         if (!pages.Paint()) return std::nullopt;
     }

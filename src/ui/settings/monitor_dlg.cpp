@@ -98,10 +98,15 @@ void CMonitorDlg::LayOutControls() {
     setLayout(&pageLayout_);
     pageLayout_.addWidget(&connectionBox_, 0, 0);
     pageLayout_.addWidget(&groupBox_, 0, 1);
-    pageLayout_.addWidget(&grid_, 1, 0, 1, 2);
+    pageLayout_.addWidget(&grid_, 1, 0, 1, 3);
     pageLayout_.setColumnStretch(0, 3);
     pageLayout_.setColumnStretch(1, 2);
     pageLayout_.setRowStretch(1, 1);
+    // On a wide screen the boxes grow to twice their own width at most, the rest of
+    // the row left empty: their buttons never stretch across the window.
+    for (QWidget* box : {static_cast<QWidget*>(&connectionBox_), static_cast<QWidget*>(&groupBox_)})
+        box->setMaximumWidth(2 * box->sizeHint().width());
+    pageLayout_.setColumnStretch(2, 1);
 }
 
 void CMonitorDlg::SetUpGrid() {

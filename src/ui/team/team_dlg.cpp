@@ -143,27 +143,40 @@ bool CTeamDlg::KeepPassword() {
     return false;
 }
 
+void CTeamDlg::Hold(bool held) {
+    testing_ = held;
+    for (QWidget* field : std::initializer_list<QWidget*>{&address_, &host_, &port_, &database_,
+                                                          &user_, &verify_, &caFile_, &browse_,
+                                                          &password_, &remember_, &test_, &join_})
+        field->setEnabled(!held);
+    leave_.setEnabled(!held && team::ReadJoinedTeam(team_.DataFolder()).has_value());
+}
+
 void CTeamDlg::OnBnClickedTest() {
-    if (!KeepPassword()) return;
-    testing_ = true;
+    if (testing_ || !KeepPassword()) return;
+    Hold(true);
     const int serial = ++testSerial_;
-    test_.setEnabled(false);
     result_.setText(Q(tw::Testing));
     team_.Test(S(address_.text()), [page = QPointer(this), serial](const team::TeamError& error) {
         if (!page || serial != page->testSerial_) return;
-        page->testing_ = false;
-        page->test_.setEnabled(true);
+        page->Hold(false);
         page->result_.setText(error.ok() ? Q(tw::Reached)
                                          : Q(team::TeamErrorText(error)).simplified());
     });
 }
 
 void CTeamDlg::OnBnClickedJoin() {
-    if (!KeepPassword()) return;
-    const team::TeamError error = team::JoinTeam(team_.DataFolder(), S(address_.text()));
-    result_.setText(Q(team::TeamErrorText(error)).simplified());
-    ShowJoined();
-    if (error.ok()) emit Joined();
+    if (testing_ || !KeepPassword()) return;
+    Hold(true);
+    const int serial = ++testSerial_;
+    result_.setText(Q(tw::Testing));
+    team_.Join(S(address_.text()), [page = QPointer(this), serial](const team::TeamError& error) {
+        if (!page || serial != page->testSerial_) return;
+        page->Hold(false);
+        page->result_.setText(Q(team::TeamErrorText(error)).simplified());
+        page->ShowJoined();
+        if (error.ok()) emit page->Joined();
+    });
 }
 
 void CTeamDlg::OnBnClickedLeave() {

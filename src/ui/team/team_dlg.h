@@ -50,7 +50,8 @@ class CTeamDlg : public QDialog {
     QCheckBox& RememberCheck() { return remember_; }
     QLabel& ResultText() { return result_; }
     QLabel& JoinedText() { return joined_; }
-    // True from a test until its outcome is shown.
+    // True from a test or a join until its outcome is shown; meanwhile the address,
+    // the password and the buttons that use them wait.
     bool Testing() const { return testing_; }
 
   signals:
@@ -59,6 +60,8 @@ class CTeamDlg : public QDialog {
 
   private:
     void FieldsEdited();
+    // While a test or a join runs, the fields and buttons that would change it wait.
+    void Hold(bool held);
     void AddressEdited();
     void ShowJoined();
     // The password as the user asked it kept; false after saying why it could not be.

@@ -119,6 +119,16 @@ TEST_F(MainWindow, ClosingWithThePortClosedSendsNothing) {
     EXPECT_EQ(splicer->BytesReceived(), 0u);
 }
 
+// The window opens at the size it had when it last closed (within the screen).
+TEST_F(MainWindow, OpensAtTheSizeItClosedAt) {
+    const QSize last = dlg->minimumSizeHint() + QSize(30, 20);
+    ASSERT_NE(dlg->size(), last);
+    dlg->resize(last);
+    ASSERT_TRUE(dlg->close());
+    NewWindow();
+    EXPECT_EQ(dlg->size(), last);
+}
+
 TEST_F(MainWindow, CloseDuringAnExchangeCancelsItAndClosesAfterwards) {
     ASSERT_TRUE(OpenLink());
     splicer->SetFault(cmd::Handshake, {sim::FaultKind::Silent});

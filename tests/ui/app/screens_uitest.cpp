@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <cstdlib>
 
+#include "jobs/job_store.h"
 #include "support/page_fixture.h"
 #include "ui/report/report_dlg.h"
 
@@ -185,6 +186,72 @@ TEST_P(Screens, FirmwarePageWithAFileChosenAndAfterTheUpdate) {
     ASSERT_TRUE(firmware->WaitForReceipts(1, test::kPageMargin));
     QApplication::processEvents();
     Save(*dlg, "firmware_after");
+}
+
+// The Jobs tab with a tray's diagram below its table, on a laptop's screen and on
+// wide ones: the window's smallest size fits 1,280 x 720; the table's columns all
+// show from 1,366 wide, beside a tree that does not take half the width; the
+// diagram has room; on every tab the buttons keep their captions and never stretch
+// across the window.
+TEST_P(Screens, JobsTabWithItsDiagramFromLaptopToWideScreens) {
+    {
+        auto opened = archive::Archive::Open(archive::ArchiveFile(par.path()));
+        ASSERT_TRUE(opened.archive);
+        std::vector<SpliceRecord> records;
+        std::vector<std::int64_t> ids;
+        for (int i = 0; i < 12; ++i) records.push_back({sim::SampleRecord(i)});
+        for (std::int64_t id = 1; id <= 12; ++id) ids.push_back(id);
+        ASSERT_TRUE(opened.archive->StoreDownload({"M2406A0153", "VM2406A0153"}, records).ok());
+        ASSERT_TRUE(opened.archive->TagJob("Riverside", ids).ok());
+        jobs::JobStore store(*opened.archive);
+        const auto job = store.Job("Riverside");
+        ASSERT_TRUE(job);
+        const jobs::JobResult closure = store.AddClosure(job->id, {"C-17", "Mill Road"});
+        const jobs::JobResult a = store.AddCable(closure.id, {"F-112", 48, 12});
+        const jobs::JobResult b = store.AddCable(closure.id, {"F-113", 48, 12});
+        const jobs::JobResult tray = store.AddTray(closure.id, {1, 12});
+        // Ten in step, the eleventh crossing them, the twelfth planned.
+        ASSERT_TRUE(
+            store.Place({tray.id, 1, {a.id, 13}, {b.id, 1}, {ids.begin(), ids.end() - 2}}).ok());
+        ASSERT_TRUE(store.Place({tray.id, 11, {a.id, 4}, {b.id, 11}, {ids[10]}}).ok());
+        ASSERT_TRUE(store.PlanPosition(tray.id, 12, {a.id, 5}, {b.id, 12}).ok());
+    }
+    NewWindow();
+    SelectTab(kJobTab);
+    CJobDlg& page = dlg->JobPage();
+    ASSERT_TRUE(WaitFor([&] { return dlg->Archiver().Idle() && !page.Busy(); }));
+    ASSERT_TRUE(page.Choose(CJobDlg::Node::Tray, QStringLiteral("C-17"), 1));
+    ASSERT_NE(page.DiagramView().Diagram(), nullptr);
+    EXPECT_LE(dlg->minimumSizeHint().width(), 1280);
+    EXPECT_LE(dlg->minimumSizeHint().height(), 720);
+    for (const QSize size : {QSize(1280, 720), QSize(1366, 768), QSize(3000, 1800)}) {
+        SCOPED_TRACE(size.width());
+        dlg->resize(size);
+        // On every tab the buttons keep their captions and never stretch across.
+        for (int tab = 0; tab < dlg->TabCtrl().GetItemCount(); ++tab) {
+            SelectTab(tab);
+            QApplication::processEvents();
+            for (QAbstractButton* button : dlg->findChildren<QAbstractButton*>()) {
+                if (!button->isVisible()) continue;
+                EXPECT_GE(button->width(), button->sizeHint().width())
+                    << tab << " " << button->text().toStdString();
+                EXPECT_LE(button->width(), std::max(2 * button->sizeHint().width(), 240))
+                    << tab << " " << button->text().toStdString();
+            }
+        }
+        SelectTab(kJobTab);
+        QApplication::processEvents();
+        CListCtrlEx& table = page.PositionList();
+        int columns = 0;
+        for (int column = 0; column < table.GetColumnCount(); ++column)
+            columns += table.columnWidth(column);
+        if (size.width() >= 1366) {
+            EXPECT_LE(columns, table.viewport()->width());
+            EXPECT_LT(page.Tree().width(), table.width());
+        }
+        EXPECT_GE(page.DiagramArea().height(), 150);
+        Save(*dlg, QStringLiteral("jobs_%1x%2").arg(size.width()).arg(size.height()));
+    }
 }
 
 // Where the report went, with its folder to open, though no viewer could show it.

@@ -12,6 +12,7 @@
 
 #include "support/page_fixture.h"
 #include "support/postgres_server.h"
+#include "team/team_join.h"
 #include "team/team_schema.h"
 #include "team/team_texts.h"
 #include "ui/app/qt_text.h"
@@ -57,6 +58,16 @@ class TeamWindowTest : public test::PageTest {
     std::unique_ptr<team::Connection> admin;
 };
 
+class TeamStatesTest : public test::PageTest {
+  protected:
+    void SetUp() override {
+        setenv("PGPASSFILE", (passDir.path() / "pgpass").c_str(), 1);
+        PageTest::SetUp();
+        if (!team::Connection::Available()) GTEST_SKIP() << "libpq cannot be loaded";
+    }
+    test::TempDir passDir;
+};
+
 TEST_F(TeamWindowTest, DownloadWaitsUntilTheServerTakesItThenTheTeamViewShowsIt) {
     CTeamLink& team = dlg->Team();
     CTeamBar& bar = dlg->ArchivePage().TeamBar();
@@ -72,6 +83,7 @@ TEST_F(TeamWindowTest, DownloadWaitsUntilTheServerTakesItThenTheTeamViewShowsIt)
                     .startsWith(Q(
                         team::TeamErrorText({team::TeamErrorCode::AuthFailed, ""}).substr(0, 30))));
     settings.OnBnClickedJoin();
+    ASSERT_TRUE(WaitFor([&] { return !settings.Testing(); }));
     ASSERT_EQ(settings.JoinedText().text(),
               Q(tw::JoinedTo).arg(Q(server->TlsUri(kTechnician, kDb))));
 
@@ -135,6 +147,77 @@ TEST_F(TeamWindowTest, DownloadWaitsUntilTheServerTakesItThenTheTeamViewShowsIt)
     }));
     EXPECT_EQ(bar.Line().toolTip(), team.TeamViewText());
     EXPECT_FALSE(dlg->ArchivePage().JobEdit().isEnabled());
+}
+
+// Without a server: the view chosen on either tab is both tabs'; a look at the team
+// view leaves New job usable in This PC; a test or a join holds the dialog's fields
+// while it runs; each server that cannot be reached is told once, a second one's
+// failure replacing the first's; leaving ends the team view on both tabs.
+TEST_F(TeamStatesTest, BothTabsFollowTheViewAndLeavingEndsIt) {
+    CTeamLink& team = dlg->Team();
+    QSignalSpy notices(&team, &CTeamLink::Notice);
+    QSignalSpy sends(&team, &CTeamLink::SendEnded);
+    CTeamBar& archiveBar = dlg->ArchivePage().TeamBar();
+    CTeamBar& jobBar = dlg->JobPage().TeamBar();
+    EXPECT_FALSE(jobBar.TeamButton().isEnabled()) << "no team joined, none to show";
+    const int narrowest = dlg->minimumSizeHint().width();
+    CTeamDlg settings(team, dlg.get());
+    dlg->FollowTeamSettings(settings);
+    for (const char* port : {"1", "2", "3"}) {
+        SCOPED_TRACE(port);
+        const QString uri = QStringLiteral("postgresql://tech1@127.0.0.1:%1/crew").arg(port);
+        const qsizetype sent = sends.size();  // a join ends with a send
+        if (port[0] == '3') {
+            // Joined by velmora-cli meanwhile: the same kind of failure, said otherwise.
+            ASSERT_TRUE(team::JoinTeam(team.DataFolder(), uri.toStdString()).ok());
+            dlg->SendNow();
+        } else {
+            settings.AddressEdit().setText(uri);
+            emit settings.AddressEdit().textEdited(uri);
+            for (const auto& errand : {&CTeamDlg::OnBnClickedTest, &CTeamDlg::OnBnClickedJoin}) {
+                (settings.*errand)();
+                EXPECT_FALSE(settings.HostEdit().isEnabled() ||
+                             settings.PasswordEdit().isEnabled());
+                ASSERT_TRUE(WaitFor([&] { return !settings.Testing(); }));
+                EXPECT_TRUE(settings.HostEdit().isEnabled() && settings.PasswordEdit().isEnabled());
+            }
+        }
+        ASSERT_TRUE(WaitFor([&] { return sends.size() > sent && !team.Busy(); }));
+        ASSERT_EQ(notices.size(), port[0] - '0');
+        EXPECT_EQ(dlg->CommText(), notices.back()[0].toString());
+        EXPECT_TRUE(dlg->CommText().contains(QStringLiteral("port ") + port))
+            << dlg->CommText().toStdString();
+    }
+    // The same failure again is not told again.
+    dlg->SendNow();
+    const qsizetype sent = sends.size();
+    ASSERT_TRUE(WaitFor([&] { return sends.size() > sent && !team.Busy(); }));
+    EXPECT_EQ(notices.size(), 3);
+    // However long, the status bar's text never widens the window.
+    EXPECT_EQ(dlg->minimumSizeHint().width(), narrowest);
+
+    SelectTab(kJobTab);
+    jobBar.TeamButton().click();
+    EXPECT_TRUE(archiveBar.TeamButton().isChecked());
+    EXPECT_TRUE(dlg->ArchivePage().TeamShown() && dlg->JobPage().TeamShown());
+    ASSERT_TRUE(WaitFor([&] {
+        return !dlg->JobPage().Busy() && !team.TeamViewText().isEmpty() &&
+               team.TeamViewText() != Q(tw::Reading);
+    }));
+    EXPECT_FALSE(dlg->JobPage().NewJobButton().isEnabled());
+    EXPECT_EQ(dlg->JobPage().Summary().text(), Q(tw::NoTeamJobs));
+    archiveBar.ThisPcButton().click();
+    EXPECT_FALSE(dlg->ArchivePage().TeamShown() || dlg->JobPage().TeamShown());
+    EXPECT_TRUE(jobBar.ThisPcButton().isChecked());
+    ASSERT_TRUE(WaitFor([&] { return !dlg->JobPage().Busy(); }));
+    EXPECT_TRUE(dlg->JobPage().NewJobButton().isEnabled());
+
+    jobBar.TeamButton().click();
+    settings.OnBnClickedLeave();
+    EXPECT_FALSE(dlg->ArchivePage().TeamShown() || dlg->JobPage().TeamShown());
+    EXPECT_TRUE(jobBar.ThisPcButton().isChecked() && archiveBar.ThisPcButton().isChecked());
+    EXPECT_FALSE(jobBar.TeamButton().isEnabled());
+    EXPECT_EQ(team.TeamViewText(), Q(tw::NeverRead));
 }
 
 }  // namespace

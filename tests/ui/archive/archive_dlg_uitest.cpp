@@ -93,6 +93,27 @@ QDate DateOf(const SpliceRecord& record) {
     return QDate(2000 + record.yearOffset(), record.bytes[1], record.bytes[2]);
 }
 
+// The splicer's images are of its own splices: one downloaded on the Image page shows
+// beside its splice in the Archive tab.
+TEST_F(ArchivePageTest, ASplicersImageShowsBesideItsSplice) {
+    ASSERT_TRUE(OpenLink());
+    ASSERT_TRUE(Download());
+    SelectTab(kImageTab);
+    CImageDlg& images = dlg->ImagePage();
+    images.ImageList().SelectRow(2);
+    images.DownLoadButton().click();
+    ASSERT_TRUE(WaitFor([&] { return !images.Downloading(); }));
+    SelectTab(kArchiveTab);
+    ASSERT_TRUE(Settled());
+    const std::vector<archive::ArchivedRecord> listed = Listed();
+    const auto spliced = std::find_if(listed.begin(), listed.end(), [](const auto& r) {
+        return r.record.bytes == sim::SampleRecord(2);
+    });
+    ASSERT_NE(spliced, listed.end());
+    Page().RecordList().SelectRow(static_cast<int>(spliced - listed.begin()));
+    EXPECT_TRUE(Page().Picture().ImageShown()) << Page().PictureText().text().toStdString();
+}
+
 TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
     fs::path imageFile;
     ASSERT_TRUE(OpenLink());

@@ -1,7 +1,7 @@
 // The Job tab over a real archive file: a job built with its forms (a duplicate name
 // refused in the form, which stays open), splices placed on a tray, a failure redone
 // on its position and the redoing undone, as the tray's table shows them; and the
-// places as the Archive tab's list shows them.
+// places as the Archive tab's list shows them; the tray's diagram beside its table.
 #include <QTreeWidget>
 
 #include "archive/archive.h"
@@ -110,8 +110,13 @@ TEST_F(JobPageTest, BuildAJobPlaceSplicesRedoAFailureAndUndoIt) {
     EXPECT_EQ(Rows(), placed);
     EXPECT_EQ(Page().PositionModel().index(1, 0).data(Qt::BackgroundRole).value<QColor>(),
               kFailedRowColour);
+    // Below the table, the tray's diagram: a line for each of its positions.
+    ASSERT_TRUE(Page().DiagramArea().isVisible());
+    ASSERT_NE(Page().DiagramView().Diagram(), nullptr);
+    EXPECT_EQ(Page().DiagramView().Diagram()->links.size(), 3u);
 
-    // The failure redone: a newer splice on position 2 counts, the failure is its re-splice.
+    // The failure redone: a newer splice on position 2 counts, the failure is the attempt
+    // it replaced, named.
     Store({Splice(10)});
     Page().Refresh();
     ASSERT_TRUE(Settled());
@@ -120,12 +125,15 @@ TEST_F(JobPageTest, BuildAJobPlaceSplicesRedoAFailureAndUndoIt) {
     ASSERT_EQ(Rows().size(), 3u);
     EXPECT_EQ(Rows()[1],
               "2|F-112|14: tube 2 orange, orange|F-113|2: tube 1 blue, orange|0.02|Passed|" +
-                  QString(sim::kSimSerialNumber) + "|" + Q(TimeText(Splice(10))) + "|1");
+                  QString(sim::kSimSerialNumber) + "|" + Q(TimeText(Splice(10))) +
+                  "|No. 3, 0.40 dB, Splice failed");
     EXPECT_FALSE(Page().PositionModel().index(1, 0).data(Qt::BackgroundRole).isValid());
 
     Page().OnBnClickedUndoPlacing();
     ASSERT_TRUE(Settled());
     EXPECT_EQ(Rows(), placed);
+    ASSERT_TRUE(Page().Choose(Node::Job, "Riverside"));
+    EXPECT_FALSE(Page().DiagramArea().isVisible()) << "a job has no one diagram";
 
     // The Archive tab names each record's place, in time order.
     SelectTab(kArchiveTab);

@@ -3,46 +3,29 @@
 #include <algorithm>
 #include <initializer_list>
 #include <map>
+#include <memory>
 #include <stdexcept>
+#include <tuple>
 #include <utility>
 #include <variant>
 
 #include "archive/archive_sql.h"
 #include "archive/change_order.h"
+#include "archive/database.h"
 #include "archive/record_identity.h"
 
 namespace velmora::archive {
-using namespace sql;
 
 namespace {
 
-// A failure of SQLite inside a step, carried to the public call that reports it.
-struct Failure {
-    int code;
-    std::string message;
-};
-
-void Check(sqlite3* db, int rc, int expected = SQLITE_DONE) {
-    if (rc != expected && !(expected == SQLITE_DONE && rc == SQLITE_OK))
-        throw Failure{rc, sqlite3_errmsg(db)};
-}
-
-void Exec(sqlite3* db, const char* sql) {
-    Check(db, sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
-}
-
 using SqlValue = std::variant<std::nullptr_t, std::int64_t, double, std::string>;
 
-void BindValue(Statement& s, int at, const SqlValue& v) {
-    if (const auto* i = std::get_if<std::int64_t>(&v)) {
-        s.Bind(at, *i);
-    } else if (const auto* d = std::get_if<double>(&v)) {
-        s.Bind(at, *d);
-    } else if (const auto* t = std::get_if<std::string>(&v)) {
-        s.Bind(at, std::string_view(*t));
-    } else {
-        s.BindNull(at);
-    }
+// Runs `sql` with `values` bound from ?1: the rows it changed.
+std::size_t RunBound(sqlite3* db, const std::string& sql, const std::vector<SqlValue>& values) {
+    db::Statement s(db, sql);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        std::visit([&](const auto& value) { s.Set(static_cast<int>(i) + 1, value); }, values[i]);
+    return s.Run();
 }
 
 std::optional<std::int64_t> Integer(const std::optional<std::string>& text) {
@@ -85,21 +68,17 @@ class Applier {
     Applier(sqlite3* db, std::string_view kind, const std::string& entity,
             const std::string& ownLaptop)
         : db_(db), entity_(entity) {
-        Statement s(db_,
-                    "SELECT field, value FROM job_changes WHERE kind = ?1 AND entity = ?2 "
-                    "ORDER BY field, " +
-                        LatestFirstSqlite());
-        Check(db_, s.PrepareCode(), SQLITE_OK);
-        s.Bind(1, kind);
-        s.Bind(2, std::string_view(entity));
-        s.Bind(9, std::string_view(ownLaptop));
-        int rc;
-        while ((rc = s.Step()) == SQLITE_ROW) {
+        db::Statement s(db_,
+                        "SELECT field, value FROM job_changes WHERE kind = ?1 AND entity = ?2 "
+                        "ORDER BY field, " +
+                            LatestFirstSqlite(),
+                        kind, entity);
+        s.Set(9, ownLaptop);
+        while (s.Next()) {
             std::optional<std::string> value;
             if (!s.IsNull(1)) value = s.Text(1);
             winners_.try_emplace(s.Text(0), std::move(value));
         }
-        Check(db_, rc);
     }
 
     // Whether the entity's row changed.
@@ -123,22 +102,13 @@ class Applier {
 
     std::optional<std::int64_t> IdOf(const char* table, const std::optional<std::string>& uuid) {
         if (!uuid) return std::nullopt;
-        Statement s(db_, std::string("SELECT id FROM ") + table + " WHERE uuid = ?1");
-        Check(db_, s.PrepareCode(), SQLITE_OK);
-        s.Bind(1, std::string_view(*uuid));
-        const int rc = s.Step();
-        if (rc == SQLITE_ROW) return s.Int(0);
-        Check(db_, rc);
-        return std::nullopt;
+        return db::Statement(db_, std::string("SELECT id FROM ") + table + " WHERE uuid = ?1",
+                             *uuid)
+            .Single();
     }
 
     void Run(const std::string& sql, const std::vector<SqlValue>& values) {
-        Statement s(db_, sql);
-        Check(db_, s.PrepareCode(), SQLITE_OK);
-        for (std::size_t i = 0; i < values.size(); ++i)
-            BindValue(s, static_cast<int>(i) + 1, values[i]);
-        Check(db_, s.Step());
-        changed_ = changed_ || sqlite3_changes(db_) > 0;
+        changed_ = RunBound(db_, sql, values) > 0 || changed_;
     }
 
     using Columns = std::vector<std::pair<const char*, SqlValue>>;
@@ -169,14 +139,12 @@ class Applier {
             }
             sql = std::string("INSERT INTO ") + table + "(" + names + ") VALUES(" + marks + ")";
         }
-        Statement s(db_, sql);
-        Check(db_, s.PrepareCode(), SQLITE_OK);
-        for (std::size_t i = 0; i < values.size(); ++i)
-            BindValue(s, static_cast<int>(i) + 1, values[i]);
-        const int rc = s.Step();
-        if (rc == SQLITE_CONSTRAINT_UNIQUE) return false;
-        Check(db_, rc);
-        changed_ = changed_ || sqlite3_changes(db_) > 0;
+        try {
+            changed_ = RunBound(db_, sql, values) > 0 || changed_;
+        } catch (const db::Failure& f) {
+            if (f.Code() == SQLITE_CONSTRAINT_UNIQUE) return false;
+            throw;
+        }
         return true;
     }
 
@@ -209,9 +177,8 @@ class Applier {
         const std::optional<std::int64_t> id = IdOf("jobs", entity_);
         std::string before;
         if (id) {
-            Statement s(db_, "SELECT name FROM jobs WHERE id = ?1");
-            s.Bind(1, *id);
-            if (s.Step() == SQLITE_ROW) before = s.Text(0);
+            db::Statement s(db_, "SELECT name FROM jobs WHERE id = ?1", *id);
+            if (s.Next()) before = s.Text(0);
         }
         if (!Named("jobs", {{"name", name},
                             {"customer", Text("customer")},
@@ -336,12 +303,8 @@ class Applier {
     }
 
     std::optional<std::string> JobName(const std::string& uuid) {
-        Statement s(db_, "SELECT name FROM jobs WHERE uuid = ?1");
-        Check(db_, s.PrepareCode(), SQLITE_OK);
-        s.Bind(1, std::string_view(uuid));
-        const int rc = s.Step();
-        if (rc == SQLITE_ROW) return s.Text(0);
-        Check(db_, rc);
+        db::Statement s(db_, "SELECT name FROM jobs WHERE uuid = ?1", uuid);
+        if (s.Next()) return s.Text(0);
         return std::nullopt;
     }
 
@@ -352,20 +315,16 @@ class Applier {
         if (!identity) return std::nullopt;
         // The splicer first, then its record on (splicer_id, bytes): left to itself,
         // SQLite scans every record for the bytes.
-        Statement s(db, identity->bySerial
-                            ? "SELECT r.id FROM splicers s CROSS JOIN records r ON "
-                              "r.splicer_id = s.id WHERE r.bytes = ?1 AND s.serial = ?2 "
-                              "AND s.serial <> ''"
-                            : "SELECT r.id FROM splicers s CROSS JOIN records r ON "
-                              "r.splicer_id = s.id WHERE r.bytes = ?1 AND s.serial = '' "
-                              "AND s.folder = ?2");
-        Check(db, s.PrepareCode(), SQLITE_OK);
-        s.Bind(1, std::span<const std::uint8_t>(identity->bytes));
-        s.Bind(2, std::string_view(identity->name));
-        const int rc = s.Step();
-        if (rc == SQLITE_ROW) return s.Int(0);
-        Check(db, rc);
-        return std::nullopt;
+        return db::Statement(db,
+                             identity->bySerial
+                                 ? "SELECT r.id FROM splicers s CROSS JOIN records r ON "
+                                   "r.splicer_id = s.id WHERE r.bytes = ?1 AND s.serial = ?2 "
+                                   "AND s.serial <> ''"
+                                 : "SELECT r.id FROM splicers s CROSS JOIN records r ON "
+                                   "r.splicer_id = s.id WHERE r.bytes = ?1 AND s.serial = '' "
+                                   "AND s.folder = ?2",
+                             std::span<const std::uint8_t>(identity->bytes), identity->name)
+            .Single();
     }
 
   private:
@@ -385,72 +344,53 @@ JobLog::~JobLog() = default;
 namespace {
 
 std::int64_t HighestId(sqlite3* db, const char* table) {
-    Statement s(db, std::string("SELECT coalesce(max(id), 0) FROM ") + table);
-    Check(db, s.PrepareCode(), SQLITE_OK);
-    Check(db, s.Step(), SQLITE_ROW);
-    return s.Int(0);
+    return db::Statement(db, std::string("SELECT coalesce(max(id), 0) FROM ") + table)
+        .Single()
+        .value_or(0);
 }
 
 }  // namespace
 
 bool JobLog::BeginRead() {
-    sqlite3* db = archive_.db_;
-    archive_.lastError_ = {};
-    try {
-        auto read = std::make_unique<Transaction>(db);
-        Check(db, read->BeginCode(), SQLITE_OK);
+    return archive_.Write("beginning a read of the team archive", [&] {
+        sqlite3* db = archive_.Connection();
+        auto read = std::make_unique<db::Transaction>(db);
         recordsBefore_ = HighestId(db, "records");
         imagesBefore_ = HighestId(db, "images");
         read_ = std::move(read);
         return true;
-    } catch (const Failure& f) {
-        archive_.lastError_ = {CodeFor(f.code),
-                               "beginning a read of the team archive: " + f.message};
-    }
-    return false;
+    });
 }
 
 bool JobLog::CommitRead() {
-    sqlite3* db = archive_.db_;
-    archive_.lastError_ = {};
-    try {
-        if (!read_) throw Failure{SQLITE_MISUSE, "no read was begun"};
-        Statement note(db,
-                       "INSERT INTO team_received(kind, first, last) SELECT ?1, ?2 + 1, max(id) "
-                       "FROM records HAVING max(id) > ?2");
-        Statement images(db,
-                         "INSERT INTO team_received(kind, first, last) SELECT ?1, ?2 + 1, max(id) "
-                         "FROM images HAVING max(id) > ?2");
-        for (auto [s, kind, before] : {std::tuple(&note, OutboxKind::Records, recordsBefore_),
-                                       std::tuple(&images, OutboxKind::Images, imagesBefore_)}) {
-            Check(db, s->PrepareCode(), SQLITE_OK);
-            s->Bind(1, static_cast<std::int64_t>(kind));
-            s->Bind(2, before);
-            Check(db, s->Step());
-        }
-        Check(db, read_->Commit(), SQLITE_OK);
-        read_.reset();
+    // Committed here, or rolled back with it whatever happens.
+    const std::unique_ptr<db::Transaction> read = std::move(read_);
+    return archive_.Write("keeping what was read from the team archive", [&] {
+        if (!read) throw std::logic_error("no read was begun");
+        sqlite3* db = archive_.Connection();
+        for (const auto& [table, kind, before] :
+             {std::tuple("records", OutboxKind::Records, recordsBefore_),
+              std::tuple("images", OutboxKind::Images, imagesBefore_)})
+            db::Statement(db,
+                          std::string("INSERT INTO team_received(kind, first, last) "
+                                      "SELECT ?1, ?2 + 1, max(id) FROM ") +
+                              table + " HAVING max(id) > ?2",
+                          static_cast<std::int64_t>(kind), before)
+                .Run();
+        read->Commit();
         return true;
-    } catch (const Failure& f) {
-        archive_.lastError_ = {CodeFor(f.code),
-                               "keeping what was read from the team archive: " + f.message};
-    }
-    read_.reset();
-    return false;
+    });
 }
 
 std::optional<std::vector<JobChange>> JobLog::ToSend(std::int64_t after, std::size_t limit) {
-    archive_.lastError_ = {};
-    Statement s(archive_.db_,
-                "SELECT id, kind, entity, field, value, changed_at, author FROM job_changes "
-                "WHERE id > ?1 AND laptop = '' ORDER BY id LIMIT ?2");
-    std::vector<JobChange> rows;
-    int rc = s.PrepareCode();
-    if (s.ok()) {
-        s.Bind(1, after);
-        s.Bind(2, static_cast<std::int64_t>(limit));
-        while ((rc = s.Step()) == SQLITE_ROW) {
-            JobChange& c = rows.emplace_back();
+    return archive_.Run("reading job changes to send", [&] {
+        db::Statement s(archive_.Connection(),
+                        "SELECT id, kind, entity, field, value, changed_at, author "
+                        "FROM job_changes WHERE id > ?1 AND laptop = '' ORDER BY id LIMIT ?2",
+                        after, static_cast<std::int64_t>(limit));
+        std::optional<std::vector<JobChange>> rows(std::in_place);
+        while (s.Next()) {
+            JobChange& c = rows->emplace_back();
             c.id = c.originId = s.Int(0);
             c.kind = s.Text(1);
             c.entity = s.Text(2);
@@ -459,206 +399,156 @@ std::optional<std::vector<JobChange>> JobLog::ToSend(std::int64_t after, std::si
             c.changedAt = s.Int(5);
             c.author = s.Text(6);
         }
-    }
-    if (rc == SQLITE_DONE) return rows;
-    archive_.lastError_ = SqliteError(archive_.db_, "reading job changes to send", rc);
-    return std::nullopt;
+        return rows;
+    });
 }
 
 bool JobLog::Keep(std::span<const JobChange> changes) {
-    sqlite3* db = archive_.db_;
-    archive_.lastError_ = {};
-    try {
-        Transaction tx(db);
-        Check(db, tx.BeginCode(), SQLITE_OK);
-        Statement own(db,
-                      "UPDATE job_changes SET effective = ?1 WHERE laptop = '' AND id = ?2 AND "
-                      "effective IS NOT ?1");
-        Statement other(db,
-                        "INSERT OR IGNORE INTO job_changes(kind, entity, field, value, changed_at, "
-                        "author, laptop, origin_id, effective) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, "
-                        "?8, ?9)");
-        Statement note(db, "INSERT OR IGNORE INTO job_pending(kind, entity) VALUES(?1, ?2)");
-        Statement held(db, "SELECT 1 FROM job_changes WHERE laptop = '' AND id = ?1");
-        Check(db, own.PrepareCode(), SQLITE_OK);
-        Check(db, other.PrepareCode(), SQLITE_OK);
-        Check(db, note.PrepareCode(), SQLITE_OK);
-        Check(db, held.PrepareCode(), SQLITE_OK);
+    return archive_.Write("keeping job changes from the team archive", [&] {
+        sqlite3* db = archive_.Connection();
+        db::Transaction tx(db);
+        db::Statement own(db,
+                          "UPDATE job_changes SET effective = ?1 "
+                          "WHERE laptop = '' AND id = ?2 AND effective IS NOT ?1");
+        db::Statement other(db,
+                            "INSERT OR IGNORE INTO job_changes(kind, entity, field, value, "
+                            "changed_at, author, laptop, origin_id, effective) "
+                            "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+        db::Statement note(db, "INSERT OR IGNORE INTO job_pending(kind, entity) VALUES(?1, ?2)");
+        db::Statement held(db, "SELECT 1 FROM job_changes WHERE laptop = '' AND id = ?1");
         for (const JobChange& c : changes) {
-            bool mine = !ownLaptop_.empty() && c.laptop == ownLaptop_;
-            if (mine) {
-                held.Reset();
-                held.Bind(1, c.originId);
-                const int rc = held.Step();
-                if (rc != SQLITE_ROW) Check(db, rc);
-                mine = rc == SQLITE_ROW;
-            }
-            Statement& write = mine ? own : other;
-            write.Reset();
-            if (mine) {
-                own.Bind(1, c.effective.value_or(c.changedAt));
-                own.Bind(2, c.originId);
-            } else {
-                other.Bind(1, std::string_view(c.kind));
-                other.Bind(2, std::string_view(c.entity));
-                other.Bind(3, std::string_view(c.field));
-                if (c.value) {
-                    other.Bind(4, std::string_view(*c.value));
-                } else {
-                    other.BindNull(4);
-                }
-                other.Bind(5, c.changedAt);
-                other.Bind(6, std::string_view(c.author));
-                other.Bind(7, std::string_view(c.laptop));
-                other.Bind(8, c.originId);
-                if (c.effective) {
-                    other.Bind(9, *c.effective);
-                } else {
-                    other.BindNull(9);
-                }
-            }
-            Check(db, write.Step());
-            if (sqlite3_changes(db) == 0) continue;
-            note.Reset();
-            note.Bind(1, std::string_view(c.kind));
-            note.Bind(2, std::string_view(c.entity));
-            Check(db, note.Step());
+            // This archive's own change comes back with its effective time; one it no
+            // longer holds (restored from an older backup) is kept as another's.
+            const bool mine =
+                !ownLaptop_.empty() && c.laptop == ownLaptop_ && held.Again(c.originId).Next();
+            const std::size_t kept =
+                mine ? own.Again(c.effective.value_or(c.changedAt), c.originId).Run()
+                     : other
+                           .Again(c.kind, c.entity, c.field, c.value, c.changedAt, c.author,
+                                  c.laptop, c.originId, c.effective)
+                           .Run();
+            if (kept > 0) note.Again(c.kind, c.entity).Run();
         }
-        Check(db, tx.Commit(), SQLITE_OK);
+        tx.Commit();
         return true;
-    } catch (const Failure& f) {
-        archive_.lastError_ = {CodeFor(f.code),
-                               "keeping job changes from the team archive: " + f.message};
-    } catch (const std::exception& e) {
-        archive_.lastError_ = {ErrorCode::Failed, e.what()};
-    }
-    return false;
+    });
 }
 
 bool JobLog::MoveOwnAbove(std::int64_t sentUpTo, std::int64_t takenUpTo, std::string_view team) {
-    sqlite3* db = archive_.db_;
-    archive_.lastError_ = {};
-    try {
-        Transaction tx(db);
-        Check(db, tx.BeginCode(), SQLITE_OK);
-        auto run = [&](const char* sql, std::initializer_list<std::int64_t> values) {
-            Statement s(db, sql);
-            Check(db, s.PrepareCode(), SQLITE_OK);
-            int index = 0;
-            for (const std::int64_t value : values) s.Bind(++index, value);
-            Check(db, s.Step());
-        };
+    return archive_.Write("numbering job changes after a restored backup", [&] {
+        sqlite3* db = archive_.Connection();
+        db::Transaction tx(db);
         // Through negative ids: no row meets another on the way.
-        run("UPDATE job_changes SET id = -(id + ?2 - ?1) WHERE id > ?1", {sentUpTo, takenUpTo});
-        run("UPDATE job_changes SET id = -id WHERE id < 0", {});
+        db::Statement(db, "UPDATE job_changes SET id = -(id + ?2 - ?1) WHERE id > ?1", sentUpTo,
+                      takenUpTo)
+            .Run();
+        db::Execute(db, "UPDATE job_changes SET id = -id WHERE id < 0");
         // A new row takes the highest id plus one: when none moved, one held at the
         // team archive's mark keeps later ids above it (never sent, of no entity).
-        run("INSERT INTO job_changes(id, kind, entity, field, value, changed_at, author) "
-            "SELECT ?1, 'job', '', 'restored', NULL, 0, '' "
-            "WHERE NOT EXISTS (SELECT 1 FROM job_changes WHERE id >= ?1)",
-            {takenUpTo});
-        if (!archive_.MarkSent(team, OutboxKind::JobChanges, takenUpTo))
-            throw Failure{SQLITE_ERROR, archive_.lastError_.message};
-        Check(db, tx.Commit(), SQLITE_OK);
+        db::Statement(db,
+                      "INSERT INTO job_changes(id, kind, entity, field, value, changed_at, author) "
+                      "SELECT ?1, 'job', '', 'restored', NULL, 0, '' "
+                      "WHERE NOT EXISTS (SELECT 1 FROM job_changes WHERE id >= ?1)",
+                      takenUpTo)
+            .Run();
+        if (!archive_.MarkSent(team, OutboxKind::JobChanges, takenUpTo)) throw archive_.LastError();
+        tx.Commit();
         return true;
-    } catch (const Failure& f) {
-        archive_.lastError_ = {CodeFor(f.code),
-                               "numbering job changes after a restored backup: " + f.message};
-    } catch (const std::exception& e) {
-        archive_.lastError_ = {ErrorCode::Failed, e.what()};
-    }
-    return false;
+    });
 }
 
 std::optional<Applied> JobLog::Apply() {
-    sqlite3* db = archive_.db_;
-    archive_.lastError_ = {};
     // Values written here are the log's own: the triggers do not log them again.
     struct Applying {
-        ChangeContext& c;
-        explicit Applying(ChangeContext& context) : c(context) { c.applying = true; }
-        ~Applying() { c.applying = false; }
-    } applying(*archive_.changes_);
-    Applied applied;
-    try {
+        Archive& archive;
+        explicit Applying(Archive& a) : archive(a) { archive.SetApplyingChanges(true); }
+        ~Applying() { archive.SetApplyingChanges(false); }
+    } applying(archive_);
+    return archive_.Write("applying job changes from the team archive", [&] {
+        sqlite3* db = archive_.Connection();
+        std::optional<Applied> applied(std::in_place);
         for (std::string_view kind : kChangeKinds) {
             while (true) {
-                Transaction tx(db);
-                Check(db, tx.BeginCode(), SQLITE_OK);
+                db::Transaction tx(db);
                 std::vector<std::string> entities;
-                {
-                    Statement s(db, "SELECT entity FROM job_pending WHERE kind = ?1 LIMIT 500");
-                    Check(db, s.PrepareCode(), SQLITE_OK);
-                    s.Bind(1, kind);
-                    int rc;
-                    while ((rc = s.Step()) == SQLITE_ROW) entities.push_back(s.Text(0));
-                    Check(db, rc);
-                }
+                db::Statement pending(
+                    db, "SELECT entity FROM job_pending WHERE kind = ?1 LIMIT 500", kind);
+                while (pending.Next()) entities.push_back(pending.Text(0));
                 if (entities.empty()) break;
-                Statement done(db, "DELETE FROM job_pending WHERE kind = ?1 AND entity = ?2");
-                Check(db, done.PrepareCode(), SQLITE_OK);
-                const std::size_t before = applied.changed;
+                db::Statement done(db, "DELETE FROM job_pending WHERE kind = ?1 AND entity = ?2");
+                const std::size_t before = applied->changed;
                 for (const std::string& entity : entities) {
                     // Each entity on its own: one the file's constraints refuse is undone alone.
-                    Exec(db, "SAVEPOINT entity");
+                    db::Execute(db, "SAVEPOINT entity");
                     try {
-                        applied.changed += Applier(db, kind, entity, ownLaptop_).Apply(kind);
-                        Exec(db, "RELEASE entity");
-                    } catch (const Failure& f) {
-                        if ((f.code & 0xFF) != SQLITE_CONSTRAINT) throw;
-                        Exec(db, "ROLLBACK TO entity; RELEASE entity");
-                        applied.unapplied.push_back({std::string(kind), entity, f.message});
+                        applied->changed += Applier(db, kind, entity, ownLaptop_).Apply(kind);
+                        db::Execute(db, "RELEASE entity");
+                    } catch (const db::Failure& f) {
+                        if ((f.Code() & 0xFF) != SQLITE_CONSTRAINT) throw;
+                        db::Execute(db, "ROLLBACK TO entity; RELEASE entity");
+                        applied->unapplied.push_back({std::string(kind), entity, f.Text()});
                     }
-                    done.Reset();
-                    done.Bind(1, kind);
-                    done.Bind(2, std::string_view(entity));
-                    Check(db, done.Step());
+                    done.Again(kind, entity).Run();
                 }
                 // The last naming or placing cannot be undone over what others changed.
-                if (applied.changed > before)
-                    Exec(db, "DELETE FROM placing_undo; DELETE FROM naming_undo");
-                Check(db, tx.Commit(), SQLITE_OK);
+                if (applied->changed > before)
+                    db::Execute(db, "DELETE FROM placing_undo; DELETE FROM naming_undo");
+                tx.Commit();
             }
         }
         return applied;
-    } catch (const Failure& f) {
-        archive_.lastError_ = {CodeFor(f.code),
-                               "applying job changes from the team archive: " + f.message};
-    } catch (const std::exception& e) {
-        archive_.lastError_ = {ErrorCode::Failed, e.what()};
-    }
-    return std::nullopt;
+    });
 }
 
+namespace {
+
+// What an entity of `kind` is, for people, from its row as it is now (?1: its id, or
+// a record's row): the job's, closure's or cable's name, the tray's or position's
+// number, or the record's splicer and ordinal.
+std::string EntityNameSql(std::string_view kind) {
+    if (kind == "record")
+        return "SELECT " + sql::SplicerNameSql("s") +
+               " || ' #' || r.ordinal FROM records r JOIN splicers s ON s.id = r.splicer_id "
+               "WHERE r.id = ?1";
+    if (kind == "tray") return "SELECT number FROM trays WHERE uuid = ?1";
+    if (kind == "position") return "SELECT number FROM positions WHERE uuid = ?1";
+    if (kind == "closure") return "SELECT name FROM closures WHERE uuid = ?1";
+    if (kind == "cable") return "SELECT name FROM cables WHERE uuid = ?1";
+    return "SELECT name FROM jobs WHERE uuid = ?1";
+}
+
+}  // namespace
+
 std::optional<std::vector<LostChange>> JobLog::History(std::string_view name) {
-    sqlite3* db = archive_.db_;
-    archive_.lastError_ = {};
-    // The entities ever logged under the job, by the ids of their parents.
-    Statement s(db,
-                "WITH j(e) AS (SELECT uuid FROM jobs WHERE name = ?1), "
-                "cl(e) AS (SELECT DISTINCT entity FROM job_changes WHERE kind = 'closure' AND "
-                "field = 'job' AND value IN (SELECT e FROM j)), "
-                "ct(k, e) AS (SELECT DISTINCT kind, entity FROM job_changes WHERE kind IN "
-                "('cable', 'tray') AND field = 'closure' AND value IN (SELECT e FROM cl)), "
-                "po(e) AS (SELECT DISTINCT entity FROM job_changes WHERE kind = 'position' AND "
-                "field = 'tray' AND value IN (SELECT e FROM ct WHERE k = 'tray')), "
-                "re(e) AS (SELECT DISTINCT entity FROM job_changes WHERE kind = 'record' AND "
-                "field = 'job' AND value IN (SELECT e FROM j)), "
-                "ents(k, e) AS (SELECT 'job', e FROM j UNION SELECT 'closure', e FROM cl UNION "
-                "SELECT k, e FROM ct UNION SELECT 'position', e FROM po UNION SELECT 'record', e "
-                "FROM re) "
-                "SELECT id, kind, entity, field, value, changed_at, author, "
-                "CASE laptop WHEN '' THEN ?9 ELSE laptop END, coalesce(origin_id, id), effective "
-                "FROM job_changes JOIN ents ON kind = ents.k AND entity = ents.e "
-                "ORDER BY kind, entity, field, " +
-                    LatestFirstSqlite());
-    int rc = s.PrepareCode();
-    std::vector<LostChange> lost;
-    if (s.ok()) {
-        s.Bind(1, name);
-        s.Bind(9, std::string_view(ownLaptop_));
+    return archive_.Run("reading the job's history", [&] {
+        sqlite3* db = archive_.Connection();
+        // The entities ever logged under the job, by the ids of their parents.
+        db::Statement s(
+            db,
+            "WITH j(e) AS (SELECT uuid FROM jobs WHERE name = ?1), "
+            "cl(e) AS (SELECT DISTINCT entity FROM job_changes "
+            "          WHERE kind = 'closure' AND field = 'job' AND value IN (SELECT e FROM j)), "
+            "ct(k, e) AS (SELECT DISTINCT kind, entity FROM job_changes "
+            "             WHERE kind IN ('cable', 'tray') AND field = 'closure' "
+            "               AND value IN (SELECT e FROM cl)), "
+            "po(e) AS (SELECT DISTINCT entity FROM job_changes WHERE kind = 'position' "
+            "          AND field = 'tray' AND value IN (SELECT e FROM ct WHERE k = 'tray')), "
+            "re(e) AS (SELECT DISTINCT entity FROM job_changes "
+            "          WHERE kind = 'record' AND field = 'job' AND value IN (SELECT e FROM j)), "
+            "ents(k, e) AS (SELECT 'job', e FROM j UNION SELECT 'closure', e FROM cl "
+            "               UNION SELECT k, e FROM ct UNION SELECT 'position', e FROM po "
+            "               UNION SELECT 'record', e FROM re) "
+            "SELECT id, kind, entity, field, value, changed_at, author, "
+            "       CASE laptop WHEN '' THEN ?9 ELSE laptop END, coalesce(origin_id, id), "
+            "       effective "
+            "FROM job_changes JOIN ents ON kind = ents.k AND entity = ents.e "
+            "ORDER BY kind, entity, field, " +
+                LatestFirstSqlite(),
+            name);
+        s.Set(9, ownLaptop_);
+        std::optional<std::vector<LostChange>> lost(std::in_place);
         JobChange winner;
-        while ((rc = s.Step()) == SQLITE_ROW) {
+        while (s.Next()) {
             JobChange c;
             c.id = s.Int(0);
             c.kind = s.Text(1);
@@ -676,68 +566,49 @@ std::optional<std::vector<LostChange>> JobLog::History(std::string_view name) {
             }
             // A laptop changing its own value again is editing, not a conflict.
             if (c.laptop == winner.laptop) continue;
-            lost.push_back({std::move(c),
-                            winner.value,
-                            winner.author,
-                            winner.effective.value_or(winner.changedAt),
-                            {}});
+            lost->push_back({std::move(c),
+                             winner.value,
+                             winner.author,
+                             winner.effective.value_or(winner.changedAt),
+                             {}});
         }
-    }
-    if (rc != SQLITE_DONE) {
-        archive_.lastError_ = SqliteError(db, "reading the job's history", rc);
-        return std::nullopt;
-    }
-    // Names for people, from the rows as they are now; a record's job by its name.
-    Statement jobName(db, "SELECT name FROM jobs WHERE uuid = ?1");
-    auto nameOfJob = [&](std::optional<std::string>& value) {
-        if (!value || !jobName.ok()) return;
-        jobName.Reset();
-        jobName.Bind(1, std::string_view(*value));
-        if (jobName.Step() == SQLITE_ROW) value = jobName.Text(0);
-    };
-    for (LostChange& l : lost) {
-        const std::string& k = l.change.kind;
-        std::optional<std::int64_t> record;
-        if (k == "record") {
-            try {
+        // Names for people, from the rows as they are now; a record's job by its name.
+        db::Statement jobName(db, "SELECT name FROM jobs WHERE uuid = ?1");
+        auto nameOfJob = [&](std::optional<std::string>& value) {
+            if (value && jobName.Again(*value).Next()) value = jobName.Text(0);
+        };
+        for (LostChange& l : *lost) {
+            std::optional<std::int64_t> record;
+            if (l.change.kind == "record") {
                 record = Applier::RecordOf(db, l.change.entity);
-            } catch (const Failure&) {
+                if (!record) continue;
+                if (l.change.field == "job") {
+                    nameOfJob(l.change.value);
+                    nameOfJob(l.winningValue);
+                }
             }
-            if (!record) continue;
-            if (l.change.field == "job") {
-                nameOfJob(l.change.value);
-                nameOfJob(l.winningValue);
+            const std::string sql = EntityNameSql(l.change.kind);
+            if (record) {
+                if (db::Statement n(db, sql, *record); n.Next()) l.entityName = n.Text(0);
+            } else if (db::Statement n(db, sql, l.change.entity); n.Next()) {
+                l.entityName = n.Text(0);
             }
         }
-        const std::string sql =
-            k == "record"     ? "SELECT coalesce(nullif(s.serial, ''), s.folder) || ' #' || "
-                                "r.ordinal FROM records r JOIN splicers s ON s.id = r.splicer_id "
-                                "WHERE r.id = ?2"
-            : k == "tray"     ? "SELECT number FROM trays WHERE uuid = ?1"
-            : k == "position" ? "SELECT number FROM positions WHERE uuid = ?1"
-                              : "SELECT name FROM " + k + "s WHERE uuid = ?1";
-        Statement n(db, sql);
-        if (!n.ok()) continue;
-        n.Bind(1, std::string_view(l.change.entity));
-        n.Bind(2, record.value_or(0));
-        if (n.Step() == SQLITE_ROW) l.entityName = n.Text(0);
-    }
-    std::stable_sort(lost.begin(), lost.end(), [&](const LostChange& x, const LostChange& y) {
-        return IsLater(x.change, y.change, ownLaptop_);
+        std::stable_sort(lost->begin(), lost->end(), [&](const LostChange& x, const LostChange& y) {
+            return IsLater(x.change, y.change, ownLaptop_);
+        });
+        return lost;
     });
-    return lost;
 }
 
 std::optional<std::vector<std::pair<std::string, std::string>>> JobLog::Jobs() {
-    archive_.lastError_ = {};
-    Statement s(archive_.db_, "SELECT uuid, name FROM jobs WHERE uuid IS NOT NULL ORDER BY name");
-    int rc = s.PrepareCode();
-    std::vector<std::pair<std::string, std::string>> jobs;
-    if (s.ok())
-        while ((rc = s.Step()) == SQLITE_ROW) jobs.emplace_back(s.Text(0), s.Text(1));
-    if (rc == SQLITE_DONE) return jobs;
-    archive_.lastError_ = SqliteError(archive_.db_, "reading the jobs", rc);
-    return std::nullopt;
+    return archive_.Run("reading the jobs", [&] {
+        db::Statement s(archive_.Connection(),
+                        "SELECT uuid, name FROM jobs WHERE uuid IS NOT NULL ORDER BY name");
+        std::optional<std::vector<std::pair<std::string, std::string>>> jobs(std::in_place);
+        while (s.Next()) jobs->emplace_back(s.Text(0), s.Text(1));
+        return jobs;
+    });
 }
 
 }  // namespace velmora::archive

@@ -60,7 +60,7 @@ struct Applied {
     std::vector<UnappliedEntity> unapplied;
 };
 
-namespace sql {
+namespace db {
 class Transaction;
 }
 
@@ -109,8 +109,8 @@ class JobLog {
   private:
     Archive& archive_;
     std::string ownLaptop_;
-    std::unique_ptr<sql::Transaction> read_;  // the read under way
-    std::int64_t recordsBefore_ = 0;          // the highest ids when it began
+    std::unique_ptr<db::Transaction> read_;  // the read under way
+    std::int64_t recordsBefore_ = 0;         // the highest ids when it began
     std::int64_t imagesBefore_ = 0;
 };
 

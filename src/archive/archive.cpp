@@ -4,6 +4,7 @@
 // images, snapshots, naming jobs and sending to a team archive.
 #include "archive/archive.h"
 
+#include "archive/archive_sql.h"
 #include "archive/database.h"
 
 namespace velmora::archive {
@@ -55,6 +56,10 @@ bool Archive::Attempt(std::string_view what, bool writes, const std::function<vo
     if (lastError_.ok()) return true;
     lastError_.file = file_;
     return false;
+}
+
+void Archive::SetApplyingChanges(bool on) {
+    changes_->applying = on;
 }
 
 void Archive::LeaveLogOnClose() {

@@ -392,12 +392,12 @@ class Archive {
     bool MarkSendComplete(std::string_view team);
 
     // Reading from a team archive (its id `team`), everything (`scope` "") or one job
-    // (its name): the team archive's mark up to which everything was read, and when.
+    // (its id): the team archive's mark up to which everything was read, and when.
     std::optional<PullMark> PulledMark(std::string_view team, std::string_view scope);
     bool KeepPulledMark(std::string_view team, std::string_view scope, std::string_view mark);
 
     // ---- For the stores kept in the same file (the record cursor, the job store, the
-    // splice matrix), on this archive's thread ----
+    // splice matrix, the job log), on this archive's thread ----
     sqlite3* Connection() const { return db_; }
     // The archive file, as its errors name it.
     const std::string& File() const { return file_; }
@@ -415,9 +415,11 @@ class Archive {
     auto Write(std::string_view what, Work work) -> decltype(work()) {
         return Call(what, true, work);
     }
+    // While on, what is written are changes read from a team archive being applied:
+    // the job log's triggers do not log them again.
+    void SetApplyingChanges(bool on);
 
   private:
-    friend class JobLog;  // the last friend (db_, lastError_, changes_): goes once it uses Run
     Archive(sqlite3* db, std::unique_ptr<LockFile> marker, Clock clock, std::string file,
             bool readOnly, std::unique_ptr<ChangeContext> changes);
     // Runs `work` with LastError cleared and sets it from what failed; false then.

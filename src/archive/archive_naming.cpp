@@ -73,8 +73,8 @@ ArchiveError PlacedRefusal(std::int64_t placed) {
 // A job's row follows its name: renaming every record of job `from` to a name no job
 // has yet renames the job, its closures and placings with it. Otherwise a record
 // placed on a position keeps its job (the position is in a closure of that job), and
-// a naming that would change one is refused (thrown).
-void FollowJobRow(sqlite3* db, std::string_view job, const std::optional<std::string>& from,
+// a naming that would change one is refused (thrown). True when the job row was renamed.
+bool FollowJobRow(sqlite3* db, std::string_view job, const std::optional<std::string>& from,
                   const std::vector<Where>& changing) {
     if (from && !job.empty() &&
         db::Statement(db,
@@ -82,12 +82,13 @@ void FollowJobRow(sqlite3* db, std::string_view job, const std::optional<std::st
                       "(SELECT 1 FROM jobs WHERE name = ?2)",
                       *from, job)
                 .Run() > 0)
-        return;
+        return true;
     std::int64_t placed = 0;
     ForEachCondition(
         db, "SELECT count(*) FROM records JOIN placings ON placings.record_id = records.id", job,
         changing, [&](db::Statement& count) { placed += count.Single().value_or(0); });
     if (placed > 0) throw PlacedRefusal(placed);
+    return false;
 }
 
 // The queries below read the records through naming_undo (CROSS JOIN keeps it the
@@ -96,8 +97,8 @@ void FollowJobRow(sqlite3* db, std::string_view job, const std::optional<std::st
 // Undoing a naming that renamed a whole job to a new name renames the job back:
 // every record the naming changed had one job before it (`back`, a name no job has
 // now) and has one job now, which no other record has. Otherwise, as for a naming,
-// a placed record keeps its job (see FollowJobRow).
-void FollowUndo(sqlite3* db) {
+// a placed record keeps its job (see FollowJobRow). True when the job row was renamed.
+bool FollowUndo(sqlite3* db) {
     db::Statement whole(db,
                         "SELECT back.job, now.job "
                         "FROM (SELECT min(naming_undo.job) AS job, "
@@ -116,7 +117,7 @@ void FollowUndo(sqlite3* db) {
     if (whole.Next()) {
         db::Statement(db, "UPDATE jobs SET name = ?1 WHERE name = ?2", whole.Text(0), whole.Text(1))
             .Run();
-        return;
+        return true;
     }
     const std::int64_t placed =
         db::Statement(db,
@@ -127,6 +128,7 @@ void FollowUndo(sqlite3* db) {
             .Single()
             .value_or(0);
     if (placed > 0) throw PlacedRefusal(placed);
+    return false;
 }
 
 // Gives `job` to the records `changing` takes, keeping what they had to undo it.
@@ -136,7 +138,7 @@ std::size_t NameRecords(sqlite3* db, std::string_view job, const std::vector<Whe
     db::Transaction tx(db);
     // A naming that changes nothing leaves the one before it to be undone.
     if (Preview(db, job, changing).records == 0) return 0;
-    FollowJobRow(db, job, renaming, changing);
+    const bool renamed = FollowJobRow(db, job, renaming, changing);
     db::Statement(db, sql::JobRowsSql("SELECT ?1"), db::NullIfEmpty(job)).Run();
     db::Execute(db, "DELETE FROM naming_undo");
     ForEachCondition(db,
@@ -148,10 +150,13 @@ std::size_t NameRecords(sqlite3* db, std::string_view job, const std::vector<Whe
                       "UPDATE records SET job = ?1 WHERE id IN (SELECT record_id FROM naming_undo)",
                       db::NullIfEmpty(job))
             .Run();
-    db::Statement(
-        db, sql::RecordJobLogSql("r.id IN (SELECT record_id FROM naming_undo WHERE job IS NOT ?1)"),
-        db::NullIfEmpty(job))
-        .Run();
+    // A renamed job keeps its id: its records' job did not change.
+    if (!renamed)
+        db::Statement(
+            db,
+            sql::RecordJobLogSql("r.id IN (SELECT record_id FROM naming_undo WHERE job IS NOT ?1)"),
+            db::NullIfEmpty(job))
+            .Run();
     tx.Commit();
     return changed;
 }
@@ -203,7 +208,7 @@ std::optional<NamingPreview> Archive::PreviewJob(std::string_view job,
 StoreResult Archive::UndoLastNaming() {
     return Write("undoing the last naming", [&]() -> StoreResult {
         db::Transaction tx(db_);
-        FollowUndo(db_);
+        const bool renamed = FollowUndo(db_);
         db::Execute(db_, sql::JobRowsSql("SELECT job FROM naming_undo"));
         const std::size_t restored =
             db::Statement(db_,
@@ -211,7 +216,8 @@ StoreResult Archive::UndoLastNaming() {
                           "WHERE naming_undo.record_id = records.id) "
                           "WHERE id IN (SELECT record_id FROM naming_undo)")
                 .Run();
-        db::Execute(db_, sql::RecordJobLogSql("r.id IN (SELECT record_id FROM naming_undo)"));
+        if (!renamed)
+            db::Execute(db_, sql::RecordJobLogSql("r.id IN (SELECT record_id FROM naming_undo)"));
         db::Execute(db_, "DELETE FROM naming_undo");
         tx.Commit();
         return {restored, 0, {}};

@@ -12,6 +12,7 @@
 #include "archive/archive_schema.h"
 #include "archive/archive_sql.h"
 #include "archive/database.h"
+#include "archive/record_identity.h"
 #include "base/lock_file.h"
 #include "base/path_text.h"
 #include "base/sha256.h"
@@ -241,17 +242,26 @@ void RegisterChangeFunctions(sqlite3* db, ChangeContext* changes) {
         bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);
         ResultText(context, UuidText(bytes));
     };
+    // A record's identity (record_identity.h) from its bytes, serial number and folder.
+    auto identity = [](sqlite3_context* context, int, sqlite3_value** args) {
+        const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_value_blob(args[0]));
+        const auto text = [&](int i) {
+            const auto* t = reinterpret_cast<const char*>(sqlite3_value_text(args[i]));
+            return std::string_view(t ? t : "");
+        };
+        ResultText(context, RecordIdentityText(
+                                {bytes, static_cast<std::size_t>(sqlite3_value_bytes(args[0]))},
+                                text(1), text(2)));
+    };
     const struct {
         const char* name;
         int args;
         void (*call)(sqlite3_context*, int, sqlite3_value**);
-    } functions[] = {{"velmora_now", 0, now},
-                     {"velmora_author", 0, author},
-                     {"velmora_applying", 0, applying},
-                     {"velmora_uuid", 0, random},
-                     {"velmora_name_uuid", 2, named}};
+    } functions[] = {{"velmora_now", 0, now},           {"velmora_author", 0, author},
+                     {"velmora_applying", 0, applying}, {"velmora_uuid", 0, random},
+                     {"velmora_name_uuid", 2, named},   {"velmora_record_identity", 3, identity}};
     for (const auto& f : functions) {
-        const int flags = SQLITE_UTF8 | (f.args == 2 ? SQLITE_DETERMINISTIC : 0);
+        const int flags = SQLITE_UTF8 | (f.args > 0 ? SQLITE_DETERMINISTIC : 0);
         if (int rc = sqlite3_create_function(db, f.name, f.args, flags, changes, f.call, nullptr,
                                              nullptr);
             rc != SQLITE_OK)

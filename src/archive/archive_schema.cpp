@@ -607,6 +607,28 @@ CREATE INDEX records_by_splicer_result ON records(splicer_id, result, ordinal);
 CREATE INDEX records_by_loss ON records(loss, ordinal);
 CREATE INDEX records_by_splicer_loss ON records(splicer_id, loss, ordinal);
 )sql"},
+        // A record's job is logged as its job's id, as every other parent is, so that a
+        // renamed job keeps its records on every laptop: a job name logged before becomes
+        // the id of the job of that name. Jobs are read from a team archive by their id:
+        // the marks kept by job name go (each job is read once more). A record's identity
+        // is the connection's velmora_record_identity(). Records and images read from a
+        // team archive, by kind (0 records, 1 images) and id range, are not this
+        // archive's to send.
+        {11, R"sql(
+UPDATE job_changes SET value = (SELECT uuid FROM jobs WHERE jobs.name = job_changes.value)
+    WHERE kind = 'record' AND field = 'job' AND value IN (SELECT name FROM jobs);
+DELETE FROM team_pulls WHERE scope <> '';
+DROP VIEW record_identities;
+CREATE VIEW record_identities AS
+    SELECT r.id, velmora_record_identity(r.bytes, s.serial, s.folder) AS identity
+    FROM records r JOIN splicers s ON s.id = r.splicer_id;
+CREATE TABLE team_received (
+    kind  INTEGER NOT NULL,
+    first INTEGER NOT NULL,
+    last  INTEGER NOT NULL,
+    PRIMARY KEY (kind, first)
+) WITHOUT ROWID;
+)sql"},
     };
     return steps;
 }

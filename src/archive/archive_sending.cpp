@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "archive/archive.h"
+#include "archive/archive_sql.h"
 #include "archive/database.h"
 
 namespace velmora::archive {
@@ -13,8 +14,8 @@ using std::chrono::sys_seconds;
 // The rows `sql` selects above `after` (?1), at most `limit` (?2), each made by `read`
 // after its id, serial number, folder and time of storing (the first four columns).
 template <class Row, class Read>
-std::vector<Row> RowsToSend(sqlite3* db, const char* sql, std::int64_t after, std::size_t limit,
-                            Read read) {
+std::vector<Row> RowsToSend(sqlite3* db, const std::string& sql, std::int64_t after,
+                            std::size_t limit, Read read) {
     db::Statement query(db, sql, after, static_cast<std::int64_t>(limit));
     std::vector<Row> rows;
     while (query.Next()) {
@@ -47,9 +48,9 @@ std::optional<OutboxMarks> Archive::SentMarks(std::string_view team) {
 
 std::optional<OutboxCounts> Archive::Waiting(const OutboxCounts& upTo) {
     return Run("counting what waits to be sent", [&]() -> std::optional<OutboxCounts> {
-        static constexpr const char* kCount[kOutboxKinds] = {
-            "SELECT count(*) FROM records WHERE id > ?1",
-            "SELECT count(*) FROM images WHERE id > ?1",
+        const std::string kCount[kOutboxKinds] = {
+            "SELECT count(*) FROM records WHERE id > ?1 AND " + sql::NotReceivedSql(0, "id"),
+            "SELECT count(*) FROM images WHERE id > ?1 AND " + sql::NotReceivedSql(1, "id"),
             "SELECT count(*) FROM snapshots WHERE id > ?1",
             "SELECT count(*) FROM job_changes WHERE id > ?1 AND laptop = ''"};
         OutboxCounts counts{};
@@ -66,7 +67,8 @@ std::optional<std::vector<OutboxRecord>> Archive::RecordsToSend(std::int64_t aft
             db_,
             "SELECT records.id, splicers.serial, splicers.folder, records.downloaded, "
             "records.bytes FROM records JOIN splicers ON splicers.id = records.splicer_id "
-            "WHERE records.id > ?1 ORDER BY records.id LIMIT ?2",
+            "WHERE records.id > ?1 AND " +
+                sql::NotReceivedSql(0, "records.id") + " ORDER BY records.id LIMIT ?2",
             after, limit, [](const db::Statement& query, OutboxRecord& row) {
                 const auto bytes = query.Blob(4);
                 std::copy_n(bytes.begin(), std::min(bytes.size(), kRecordSize),
@@ -83,7 +85,8 @@ std::optional<std::vector<OutboxImage>> Archive::ImagesToSend(std::int64_t after
             "SELECT images.id, splicers.serial, splicers.folder, images.stored, images.stamp, "
             "images.file_name, images.size, images.sha256 FROM images "
             "JOIN splicers ON splicers.id = images.splicer_id "
-            "WHERE images.id > ?1 ORDER BY images.id LIMIT ?2",
+            "WHERE images.id > ?1 AND " +
+                sql::NotReceivedSql(1, "images.id") + " ORDER BY images.id LIMIT ?2",
             after, limit, [](const db::Statement& query, OutboxImage& row) {
                 row.stamp = query.Text(4);
                 row.fileName = query.Text(5);

@@ -28,12 +28,14 @@ struct ChangeContext {
 
 namespace velmora::archive::sql {
 
-// Logs the job each record `condition` selects (over `r`) now has. Every writer of
-// records.job calls it after its update: a trigger on records would make each
-// insert of a download several times slower.
+// Logs the job each record `condition` selects (over `r`) now has: its job's id, as
+// every parent is logged. Every writer of records.job calls it after its update
+// (a trigger on records would make each insert of a download several times slower);
+// renaming a job changes no record's job.
 inline std::string RecordJobLogSql(std::string_view condition) {
     return "INSERT INTO job_changes(kind, entity, field, value, changed_at, author) "
-           "SELECT 'record', i.identity, 'job', r.job, velmora_now(), velmora_author() "
+           "SELECT 'record', i.identity, 'job', (SELECT uuid FROM jobs WHERE name = r.job), "
+           "velmora_now(), velmora_author() "
            "FROM records r JOIN record_identities i ON i.id = r.id "
            "WHERE velmora_applying() = 0 AND (" +
            std::string(condition) + ") ORDER BY r.id";
@@ -53,6 +55,14 @@ inline std::string JobRowsSql(std::string_view names) {
 inline std::string SplicerNameSql(std::string_view table) {
     const std::string t(table);
     return "coalesce(nullif(" + t + ".serial, ''), " + t + ".folder)";
+}
+
+// Rows of `kind` (0 records, 1 images) read from a team archive are not this archive's
+// to send: true for the row whose id is `id` unless it is one of them.
+inline std::string NotReceivedSql(int kind, std::string_view id) {
+    const std::string row(id);
+    return "coalesce((SELECT t.last FROM team_received t WHERE t.kind = " + std::to_string(kind) +
+           " AND t.first <= " + row + " ORDER BY t.first DESC LIMIT 1) < " + row + ", 1)";
 }
 
 // The WHERE clause of a record filter over `records`, and the values it binds in order.
@@ -125,78 +135,5 @@ inline std::optional<std::string> FilterProblem(const RecordFilter& filter) {
         return "a date of the filter is not a real date";
     return std::nullopt;
 }
-
-// ---- What the job log still reads through return codes; it goes once the job log
-// runs on database.h ----
-
-inline ErrorCode CodeFor(int sqliteCode) {
-    return db::KindOf(sqliteCode);
-}
-
-inline ArchiveError SqliteError(sqlite3* db, std::string_view what, int rc) {
-    return db::Failure(db, rc).During(what);
-}
-
-// A prepared statement that answers SQLite's codes, finalized with the object. Text
-// and blobs are bound without copying: they must outlive the next Step().
-class Statement {
-  public:
-    Statement(sqlite3* db, std::string_view sql) {
-        rc_ = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr);
-    }
-    ~Statement() { sqlite3_finalize(stmt_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    int PrepareCode() const { return rc_; }
-    bool ok() const { return rc_ == SQLITE_OK; }
-
-    void Bind(int at, std::int64_t value) { sqlite3_bind_int64(stmt_, at, value); }
-    void Bind(int at, std::string_view text) {
-        sqlite3_bind_text(stmt_, at, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
-    }
-    void Bind(int at, std::span<const std::uint8_t> blob) {
-        sqlite3_bind_blob(stmt_, at, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
-    }
-    void Bind(int at, double value) { sqlite3_bind_double(stmt_, at, value); }
-    void BindNull(int at) { sqlite3_bind_null(stmt_, at); }
-
-    int Step() { return sqlite3_step(stmt_); }
-    void Reset() { sqlite3_reset(stmt_); }
-
-    bool IsNull(int col) const { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
-    std::int64_t Int(int col) const { return sqlite3_column_int64(stmt_, col); }
-    std::string Text(int col) const {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, col));
-        return text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, col)))
-                    : std::string();
-    }
-
-  private:
-    sqlite3_stmt* stmt_ = nullptr;
-    int rc_ = SQLITE_OK;
-};
-
-// BEGIN IMMEDIATE: the write lock is taken (waiting up to the busy timeout) before
-// anything is read, so two writers never deadlock upgrading a read to a write.
-// Rolled back with the object unless committed.
-class Transaction {
-  public:
-    explicit Transaction(sqlite3* db) : db_(db) {
-        rc_ = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-    }
-    ~Transaction() {
-        if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    }
-    Transaction(const Transaction&) = delete;
-    Transaction& operator=(const Transaction&) = delete;
-
-    int BeginCode() const { return rc_; }
-    int Commit() { return sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr); }
-
-  private:
-    sqlite3* db_;
-    int rc_;
-};
 
 }  // namespace velmora::archive::sql

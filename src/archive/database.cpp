@@ -118,16 +118,25 @@ void Execute(sqlite3* db, const std::string& sql) {
 
 // ---- transactions ----
 
-Transaction::Transaction(sqlite3* db, For purpose) : db_(db) {
-    Execute(db_, purpose == For::Writing ? "BEGIN IMMEDIATE" : "BEGIN");
+Transaction::Transaction(sqlite3* db, For purpose) : db_(db), nested_(!sqlite3_get_autocommit(db)) {
+    Execute(db_, nested_                   ? "SAVEPOINT nested"
+                 : purpose == For::Writing ? "BEGIN IMMEDIATE"
+                                           : "BEGIN");
+    open_ = true;
 }
 
 Transaction::~Transaction() {
-    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (nested_) {
+        if (open_)
+            sqlite3_exec(db_, "ROLLBACK TO nested; RELEASE nested", nullptr, nullptr, nullptr);
+    } else if (!sqlite3_get_autocommit(db_)) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
 }
 
 void Transaction::Commit() {
-    Execute(db_, "COMMIT");
+    Execute(db_, nested_ ? "RELEASE nested" : "COMMIT");
+    open_ = false;
 }
 
 }  // namespace velmora::archive::db

@@ -152,7 +152,9 @@ void Execute(sqlite3* db, const std::string& sql);
 // in it is of one moment.
 enum class For { Writing, Reading };
 
-// Rolled back with the object unless committed.
+// Rolled back with the object unless committed. Begun within a transaction already
+// open (a read of a team archive is kept whole), a savepoint: kept or undone inside
+// it, committed or rolled back with it.
 class Transaction {
   public:
     explicit Transaction(sqlite3* db, For purpose = For::Writing);
@@ -164,6 +166,8 @@ class Transaction {
 
   private:
     sqlite3* db_;
+    bool nested_;
+    bool open_ = false;
 };
 
 }  // namespace velmora::archive::db

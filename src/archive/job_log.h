@@ -4,11 +4,11 @@
 // the transaction of each change), and the state worked out from it when changes
 // come from other laptops through a team archive.
 //
-// The latest change to a field wins, in one order every archive and the team
-// archive share: by its time (the team archive's effective time once known, else
-// the time of the laptop that made it), then its laptop's id, then that laptop's
-// id for the change.
+// Every parent is logged by its id (a job's, a closure's, ...), the same in every
+// archive and the team archive, so that renaming moves nothing. The latest change to
+// a field wins, in the order change_order.h defines.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -48,11 +48,35 @@ struct LostChange {
     std::string entityName;
 };
 
+// An entity whose state from the team archive breaks a rule of the archive file
+// itself (a constraint): left as it was.
+struct UnappliedEntity {
+    std::string kind;
+    std::string entity;
+    std::string reason;  // SQLite's words
+};
+struct Applied {
+    std::size_t changed = 0;  // entities whose row changed
+    std::vector<UnappliedEntity> unapplied;
+};
+
+namespace db {
+class Transaction;
+}
+
 class JobLog {
   public:
     // `ownLaptop`: the id the team archive knows this archive's own changes by
     // ("" where they have none, as in a team view): their place in the order.
     JobLog(Archive& archive, std::string ownLaptop);
+    ~JobLog();
+
+    // A read of a team archive kept whole: begun before its first store and committed
+    // after its last (the read's mark with it). The records and images stored in
+    // between are noted as read from the team archive: never sent back to it. A read
+    // not committed keeps nothing.
+    bool BeginRead();
+    bool CommitRead();
 
     // This archive's own changes above `after`, by id, at most `limit`.
     std::optional<std::vector<JobChange>> ToSend(std::int64_t after, std::size_t limit);
@@ -63,9 +87,10 @@ class JobLog {
     // entities whose winner may have changed are noted, and Apply works their state out.
     bool Keep(std::span<const JobChange> changes);
     // Writes the winning values of the noted entities into the job tables, parents
-    // first, a batch a transaction; count = entities whose row changed. The rules
-    // that a converged state may break are not checked (see job_log.cpp).
-    std::optional<std::size_t> Apply();
+    // first, a batch a transaction. The rules that a converged state may break are
+    // not checked (see job_log.cpp); an entity whose state the file's own constraints
+    // refuse is left as it was and told.
+    std::optional<Applied> Apply();
 
     // After this archive was restored from a backup older than what the team archive
     // `team` took from it: its changes above `sentUpTo` (made since, with ids the team
@@ -82,9 +107,11 @@ class JobLog {
     const ArchiveError& LastError() const { return archive_.LastError(); }
 
   private:
-    bool ApplyEntity(std::string_view kind, const std::string& entity, bool& changed);
     Archive& archive_;
     std::string ownLaptop_;
+    std::unique_ptr<db::Transaction> read_;  // the read under way
+    std::int64_t recordsBefore_ = 0;         // the highest ids when it began
+    std::int64_t imagesBefore_ = 0;
 };
 
 // The changes to the job `name` that lost to another laptop's, newest first, from

@@ -619,6 +619,23 @@ inline constexpr TextKey Pulled{"Team", "Pulled",
                                 "Read: %1 records, %2 images, %3 job items changed"};
 inline constexpr TextKey NoSuchJob{"Team", "No_Such_Job", "The team archive has no job %1"};
 inline constexpr TextKey ViewAsOf{"Team", "View_As_Of", "Showing the team archive as of %1"};
+// A row of the team archive this PC would not take: %1 the row, %2 its laptop, %3 its
+// sender, %4 why; a row is RowChange (%1 its id, %2 what it changes), RowRecord or RowImage.
+inline constexpr TextKey LeftOut{
+    "Team", "Left_Out", "Not taken from the team archive: %1 from laptop %2, sent by %3: %4"};
+inline constexpr TextKey RowChange{"Team", "Row_Change", "change %1 (%2)"};
+inline constexpr TextKey RowRecord{"Team", "Row_Record", "record %1"};
+inline constexpr TextKey RowImage{"Team", "Row_Image", "image %1"};
+// %1 %2: the kind of entity and its id; %3: what the archive said.
+inline constexpr TextKey NotApplied{
+    "Team", "Not_Applied",
+    "Not taken from the team archive: the state of %1 %2 breaks a rule of this PC's archive (%3)"};
+inline constexpr TextKey NotANumber{"Team", "Not_A_Number", "%1 is not a number"};
+inline constexpr TextKey UnknownField{"Team", "Unknown_Field", "no such field"};
+inline constexpr TextKey BadIdentity{"Team", "Bad_Identity", "\"%1\" is not an id of this program"};
+inline constexpr TextKey BadRecord{"Team", "Bad_Record", "not a splice record of 34 bytes"};
+inline constexpr TextKey UnsafeName{"Team", "Unsafe_Name", "\"%1\" is not a safe name"};
+inline constexpr TextKey BadChecksum{"Team", "Bad_Checksum", "its bytes do not match its SHA-256"};
 }  // namespace team_tab
 
 // Section "TeamWindow": the window's side of the team archive: its settings

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -65,6 +66,38 @@ int Failed(const team::TeamError& error) {
         default:
             return kExitTeamFailed;
     }
+}
+
+// Tells each row of the team archive that was not taken; the exit status: a team
+// archive that holds rows this PC refuses is told as a failure of it.
+int TellLeftOut(const std::vector<team::LeftOutRow>& rows) {
+    for (const team::LeftOutRow& row : rows) Tell(TerminalSafe(team::LeftOutText(row)));
+    return rows.empty() ? kExitOk : kExitTeamFailed;
+}
+
+// Reads the team archive's jobs named `job` ("" everything) into `into`; the
+// outcomes added up, the first failure ending it.
+team::PullOutcome PullNamed(team::Connection& connection, archive::Archive& into,
+                            const team::PullOptions& options, const std::string& job) {
+    std::vector<std::string> ids{""};
+    if (!job.empty()) {
+        const auto named = team::TeamJobIds(connection, job);
+        if (!named) return {connection.LastError()};
+        ids = *named;
+    }
+    team::PullOutcome total;
+    for (const std::string& id : ids) {
+        team::PullOptions one = options;
+        one.job = id;
+        team::PullOutcome pulled = team::PullFromTeam(connection, into, one);
+        total.error = pulled.error;
+        total.records += pulled.records;
+        total.images += pulled.images;
+        total.changes += pulled.changes;
+        std::move(pulled.leftOut.begin(), pulled.leftOut.end(), std::back_inserter(total.leftOut));
+        if (!total.error.ok()) break;
+    }
+    return total;
 }
 
 std::optional<team::JoinedTeam> Joined() {
@@ -130,7 +163,7 @@ int Sync(std::stop_token stop) {
     }
     if (outcome.error.ok()) {
         std::printf("%s\n", team::PulledText(send.read).c_str());
-        return kExitOk;
+        return TellLeftOut(send.read.leftOut);
     }
     const int status = Failed(outcome.error);
     if (send.waitingKnown) Tell(team::WaitingText(outcome.waiting));
@@ -156,22 +189,26 @@ int Take(const std::string& job, std::stop_token stop) {
     const std::unique_ptr<team::Connection> connection = ConnectJoined(*joined, status, stop);
     if (!connection) return status;
     team::WriteJoinedTeam(Config().AppDirectory, *joined);
-    const team::PullOutcome pulled = team::PullFromTeam(*connection, *local,
-                                                        {.dataFolder = Config().AppDirectory,
-                                                         .archiveId = joined->archiveId,
-                                                         .job = job,
-                                                         .laptopId = laptop,
-                                                         .stop = stop});
-    if (!pulled.error.ok()) return Failed(pulled.error);
-    const auto jobs = archive::JobLog(*local, laptop).Jobs();
-    const bool taken = jobs && std::any_of(jobs->begin(), jobs->end(),
-                                           [&](const auto& j) { return j.second == job; });
-    if (!taken) {
+    // The job as the team archive names it now; each of its rows checked as if made here.
+    const auto ids = team::TeamJobIds(*connection, job);
+    if (!ids) return Failed(connection->LastError());
+    if (ids->empty()) {
         Tell(team::NoSuchTeamJobText(job));
         return kExitTeamFailed;
     }
+    const team::PullOutcome pulled = PullNamed(*connection, *local,
+                                               {.dataFolder = Config().AppDirectory,
+                                                .archiveId = joined->archiveId,
+                                                .job = {},
+                                                .laptopId = laptop,
+                                                .stop = stop},
+                                               job);
+    if (!pulled.error.ok()) {
+        TellLeftOut(pulled.leftOut);
+        return Failed(pulled.error);
+    }
     std::printf("%s\n", team::PulledText(pulled).c_str());
-    return kExitOk;
+    return TellLeftOut(pulled.leftOut);
 }
 
 int Status() {
@@ -266,24 +303,32 @@ int OnTeamView(CliContext& context, CommandArgs args, int (*run)(CliContext&, Co
     // The team view brought up to date; when the team archive cannot be reached, as
     // it was last read, said once. Interrupted, it ends there.
     team::TeamError error;
+    std::vector<team::LeftOutRow> leftOut;
     {
         const StopOnInterrupt interrupt;
         const std::unique_ptr<team::Connection> connection =
             team::Connection::Open(joined->uri, error, {}, interrupt.Token());
         if (connection) error = team::CheckTeamArchive(*connection, joined->archiveId);
         if (error.ok()) {
-            const team::PullOutcome pulled = team::PullFromTeam(*connection, *opened.archive,
-                                                                {.dataFolder = view,
-                                                                 .archiveId = joined->archiveId,
-                                                                 .job = std::string(job),
-                                                                 .stop = interrupt.Token()});
+            team::PullOutcome pulled = PullNamed(*connection, *opened.archive,
+                                                 {.dataFolder = view,
+                                                  .archiveId = joined->archiveId,
+                                                  .job = {},
+                                                  .stop = interrupt.Token()},
+                                                 std::string(job));
             error = pulled.error;
+            leftOut = std::move(pulled.leftOut);
         }
     }
     if (error.code == team::TeamErrorCode::Stopped) return Failed(error);
     if (!error.ok()) {
         Tell(team::TeamErrorText(error));
-        const auto mark = opened.archive->PulledMark(joined->archiveId, job);
+        // The job's read is kept by its id, as the view knows it.
+        std::string scope;
+        if (const auto jobs = archive::JobLog(*opened.archive, {}).Jobs(); jobs && !job.empty())
+            for (const auto& [id, name] : *jobs)
+                if (name == job) scope = id;
+        const auto mark = opened.archive->PulledMark(joined->archiveId, scope);
         if (!mark || !mark->pulled) return kExitTeamFailed;
         const std::tm t = LocalTime(std::chrono::system_clock::to_time_t(*mark->pulled));
         Tell(team::TeamViewAsOfText(TimeStampText(t.tm_year - 100, t.tm_mon + 1, t.tm_mday,
@@ -301,7 +346,11 @@ int OnTeamView(CliContext& context, CommandArgs args, int (*run)(CliContext&, Co
     InstallConfig(onView);
     const int status = run(context, rest);
     InstallConfig(own);
-    return status;
+    // The work was done on what this PC could take; that it is not the whole of the
+    // team archive, or not as it is now, is told in the status too.
+    const int leftOutStatus = TellLeftOut(leftOut);
+    if (status != kExitOk) return status;
+    return error.ok() ? leftOutStatus : kExitTeamFailed;
 }
 
 }  // namespace velmora::cli

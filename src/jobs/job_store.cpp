@@ -52,6 +52,10 @@ bool LimitOk(const std::optional<int>& limit) {
     return !limit || (*limit >= 0 && *limit <= kLimitCap);
 }
 
+constexpr int kMaxCapacity = 1000;
+
+}  // namespace
+
 std::optional<JobResult> DetailsProblem(const JobDetails& d) {
     if (d.name.empty()) return Refuse(Refusal::EmptyName, "job");
     if (!LimitOk(d.limits.maxLoss) || !LimitOk(d.limits.maxAngle)) return Refuse(Refusal::BadLimit);
@@ -84,6 +88,8 @@ std::optional<JobResult> DetailsProblem(const TrayDetails& d) {
         return Refuse(Refusal::BadCapacity, std::to_string(d.capacity));
     return std::nullopt;
 }
+
+namespace {
 
 std::optional<double> Latitude(const ClosureDetails& d) {
     return d.point ? std::optional(d.point->latitude) : std::nullopt;
@@ -379,10 +385,10 @@ JobResult JobStore::EditJob(std::string_view name, const JobDetails& d) {
                "notes = ?6, max_loss = ?7, max_angle = ?8 WHERE id = ?1",
                *id, d.name, d.customer, d.contractor, d.technicians, d.notes, d.limits.maxLoss,
                d.limits.maxAngle);
-        // The records carry their job by name; so does the naming kept for undoing.
+        // The records carry their job by name; so does the naming kept for undoing. The
+        // job log knows their job by its id, which a renaming keeps.
         if (renamed) {
             Change(db, "UPDATE records SET job = ?2 WHERE job = ?1", name, d.name);
-            Change(db, archive::sql::RecordJobLogSql("r.job = ?1"), d.name);
             Change(db, "UPDATE naming_undo SET job = ?2 WHERE job = ?1", name, d.name);
         }
         tx.Commit();

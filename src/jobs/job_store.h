@@ -212,6 +212,14 @@ struct PlanResult {
 // case is folded over all of Unicode ("Route 7", "ROUTE 7"; "Узел", "узел").
 bool SameName(std::string_view a, std::string_view b);
 
+// Why the job store refuses these details in any change that sets them (the checks
+// that need no other row); nothing when it takes them. Values read from a team
+// archive go through the same checks.
+std::optional<JobResult> DetailsProblem(const JobDetails& details);
+std::optional<JobResult> DetailsProblem(const ClosureDetails& details);
+std::optional<JobResult> DetailsProblem(const CableDetails& details);
+std::optional<JobResult> DetailsProblem(const TrayDetails& details);
+
 // Works on the archive's connection, on the archive's thread.
 class JobStore {
   public:

@@ -1,6 +1,8 @@
 #include "team/team_join.h"
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 
 #include "archive/job_log.h"
 #include "base/local_time.h"
@@ -115,12 +117,12 @@ JoinedSend SendJoinedTeam(const std::filesystem::path& dataFolder, const std::st
         return send;
     }
     for (const auto& job : *jobs) {
-        const PullOutcome pulled = PullFromTeam(*connection, local,
-                                                {.dataFolder = dataFolder,
-                                                 .archiveId = joined->archiveId,
-                                                 .job = job.second,
-                                                 .laptopId = laptop,
-                                                 .stop = stop});
+        PullOutcome pulled = PullFromTeam(*connection, local,
+                                          {.dataFolder = dataFolder,
+                                           .archiveId = joined->archiveId,
+                                           .job = job.first,
+                                           .laptopId = laptop,
+                                           .stop = stop});
         if (!pulled.error.ok()) {
             error = pulled.error;
             return send;
@@ -128,6 +130,8 @@ JoinedSend SendJoinedTeam(const std::filesystem::path& dataFolder, const std::st
         send.read.records += pulled.records;
         send.read.images += pulled.images;
         send.read.changes += pulled.changes;
+        std::move(pulled.leftOut.begin(), pulled.leftOut.end(),
+                  std::back_inserter(send.read.leftOut));
     }
     return send;
 }

@@ -3,6 +3,9 @@
 #include <array>
 #include <charconv>
 
+#include "archive/change_order.h"
+#include "archive/record_identity.h"
+
 namespace velmora::team {
 namespace {
 
@@ -16,7 +19,8 @@ namespace {
 // snapshot its splicer, time, reason and bytes), so sending a row again adds nothing.
 // A splice time is the splicer's own clock (no time zone): NULL when its fields do
 // not form a real date.
-constexpr TeamStep kSteps[] = {
+std::string JobsByIdStep();
+const TeamStep kSteps[] = {
     {1, R"sql(
 CREATE TABLE velmora.archive (
     only_row   boolean PRIMARY KEY DEFAULT true CHECK (only_row),
@@ -423,7 +427,54 @@ BEGIN
     RETURN NEW;
 END $$;
 )sql"},
+    {6, JobsByIdStep()},
 };
+
+// A record's job is a field like any other: its value is the job's id (it was the
+// job's name), so that a job renamed anywhere keeps its records everywhere. The job
+// names kept before become the ids of the jobs of those names (of two jobs of one
+// name, the latest named), in the changes as in their winners: the one rewriting of
+// velmora.changes, done by its owner here. A job is read by the ids of the parents
+// its entities were ever given (changes_by_parent). The winner of a field is kept by
+// the order every laptop uses (archive/change_order.h), a record found by its
+// identity through velmora.record_of (archive/record_identity.h): both made from the
+// definitions the laptops use.
+std::string JobsByIdStep() {
+    const std::string jobOfName =
+        "(SELECT DISTINCT ON (value) value AS name, entity FROM velmora.fields "
+        "WHERE kind = 'job' AND field = 'name' ORDER BY value, " +
+        archive::LatestFirstPostgres() + ")";
+    return R"sql(
+CREATE INDEX changes_by_parent ON velmora.changes(field, value)
+    WHERE field IN ('job', 'closure', 'tray');
+)sql" + archive::RecordOfIdentitySql() +
+           R"sql(
+CREATE OR REPLACE FUNCTION velmora.keep_winner() RETURNS trigger LANGUAGE plpgsql
+    SECURITY DEFINER SET search_path = velmora, pg_temp AS $$
+BEGIN
+    INSERT INTO velmora.fields AS f
+        (kind, entity, field, value, effective, laptop, change_id, change, record_id, tx)
+        VALUES (NEW.kind, NEW.entity, NEW.field, NEW.value, NEW.effective, NEW.laptop,
+                NEW.change_id, NEW.id,
+                CASE WHEN NEW.kind = 'record' THEN velmora.record_of(NEW.entity) END, NEW.tx)
+    ON CONFLICT (kind, entity, field) DO UPDATE
+        SET value = EXCLUDED.value, effective = EXCLUDED.effective, laptop = EXCLUDED.laptop,
+            change_id = EXCLUDED.change_id, change = EXCLUDED.change,
+            record_id = coalesce(EXCLUDED.record_id, f.record_id), tx = EXCLUDED.tx
+        WHERE )sql" +
+           archive::IsLaterPostgres("EXCLUDED", "f") + R"sql(;
+    RETURN NULL;
+END $$;
+ALTER TABLE velmora.changes DISABLE TRIGGER changes_kept;
+UPDATE velmora.changes c SET value = j.entity FROM )sql" +
+           jobOfName + R"sql( j
+    WHERE c.kind = 'record' AND c.field = 'job' AND c.value = j.name;
+ALTER TABLE velmora.changes ENABLE TRIGGER changes_kept;
+UPDATE velmora.fields f SET value = j.entity FROM )sql" +
+           jobOfName + R"sql( j
+    WHERE f.kind = 'record' AND f.field = 'job' AND f.value = j.name;
+)sql";
+}
 
 // Serialises every program that brings this database's schema up to date.
 constexpr const char* kMigrationLock = "SELECT pg_advisory_xact_lock(7436501)";

@@ -12,7 +12,7 @@ namespace velmora::team {
 
 struct TeamStep {
     int version;
-    const char* sql;  // fixed text, several statements
+    std::string sql;  // fixed text, several statements
 };
 
 std::span<const TeamStep> TeamSteps();

@@ -548,21 +548,26 @@ SendOutcome SendToTeam(Connection& connection, archive::Archive& local,
 
 namespace {
 
+// A job's name, from its id.
+constexpr const char* kJobName =
+    "(SELECT n.value FROM velmora.fields n WHERE n.kind = 'job' AND n.entity = f.value "
+    "AND n.field = 'name')";
+
 // The statement listing the records `filter` takes, its values added to `values`.
 std::string TeamRecordsSql(const archive::RecordFilter& filter, Values& values) {
-    std::string sql =
-        "SELECT s.serial, s.folder, r.bytes, (SELECT f.value FROM velmora.fields f WHERE "
-        "f.record_id = r.id AND f.kind = 'record' AND f.field = 'job') FROM velmora.records r "
-        "JOIN velmora.splicers s ON s.id = r.splicer_id WHERE true";
-    // A record's job is the one the team archive's job changes left it (its index
-    // gives a job's records at once); "" takes those without one.
+    std::string sql = std::string("SELECT s.serial, s.folder, r.bytes, (SELECT ") + kJobName +
+                      " FROM velmora.fields f WHERE f.record_id = r.id AND f.kind = 'record' AND "
+                      "f.field = 'job') FROM velmora.records r "
+                      "JOIN velmora.splicers s ON s.id = r.splicer_id WHERE true";
+    // A record's job is the one the team archive's job changes left it, by its id (its
+    // index gives a job's records at once); "" takes those without one.
     if (filter.job && !filter.job->empty()) {
-        sql =
-            "SELECT s.serial, s.folder, r.bytes, f.value FROM velmora.fields f "
-            "JOIN velmora.records r ON r.id = f.record_id "
-            "JOIN velmora.splicers s ON s.id = r.splicer_id "
-            "WHERE f.kind = 'record' AND f.field = 'job' AND f.value = " +
-            values.Text(*filter.job);
+        sql = std::string("SELECT s.serial, s.folder, r.bytes, ") + kJobName +
+              " FROM velmora.fields f JOIN velmora.records r ON r.id = f.record_id "
+              "JOIN velmora.splicers s ON s.id = r.splicer_id "
+              "WHERE f.kind = 'record' AND f.field = 'job' AND f.value IN (SELECT entity FROM "
+              "velmora.fields WHERE kind = 'job' AND field = 'name' AND value = " +
+              values.Text(*filter.job) + ")";
     } else if (filter.job) {
         sql +=
             " AND NOT EXISTS (SELECT 1 FROM velmora.fields f WHERE f.record_id = r.id AND "

@@ -1,6 +1,7 @@
 #include "team/team_texts.h"
 
 #include "base/language.h"
+#include "jobs/jobs_texts.h"
 
 namespace velmora::team {
 namespace {
@@ -149,6 +150,44 @@ std::string TeamViewAsOfText(const std::string& when) {
 
 std::string ImagesWithoutFileText(std::size_t count) {
     return Filled(keys::team_tab::ImagesWithoutFile, {std::to_string(count)});
+}
+
+std::string LeftOutText(const LeftOutRow& row) {
+    namespace t = keys::team_tab;
+    std::string why;
+    switch (row.problem) {
+        case RowProblem::Refused:
+            why = jobs::RefusalText(row.refusal);
+            break;
+        case RowProblem::NotANumber:
+            why = Filled(t::NotANumber, {row.detail});
+            break;
+        case RowProblem::UnknownField:
+            why = Text(t::UnknownField);
+            break;
+        case RowProblem::BadIdentity:
+            why = Filled(t::BadIdentity, {row.detail});
+            break;
+        case RowProblem::BadRecord:
+            why = Text(t::BadRecord);
+            break;
+        case RowProblem::UnsafeName:
+            why = Filled(t::UnsafeName, {row.detail});
+            break;
+        case RowProblem::BadChecksum:
+            why = Text(t::BadChecksum);
+            break;
+        case RowProblem::NotStored:
+        case RowProblem::NotApplied:
+            why = row.detail;
+            break;
+    }
+    using Kind = LeftOutRow::Kind;
+    if (row.kind == Kind::Entity) return Filled(t::NotApplied, {row.what, row.row, why});
+    const std::string which = row.kind == Kind::Change   ? Filled(t::RowChange, {row.row, row.what})
+                              : row.kind == Kind::Record ? Filled(t::RowRecord, {row.row})
+                                                         : Filled(t::RowImage, {row.row});
+    return Filled(t::LeftOut, {which, row.laptop, row.sender, why});
 }
 
 std::string LastSendText(const std::string& when) {

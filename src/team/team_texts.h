@@ -21,6 +21,8 @@ std::string PulledText(const PullOutcome& outcome);
 std::string NoSuchTeamJobText(const std::string& job);
 std::string TeamViewAsOfText(const std::string& when);
 std::string ImagesWithoutFileText(std::size_t count);
+// A row of the team archive this PC did not take: which, whose and why.
+std::string LeftOutText(const LeftOutRow& row);
 // "Last successful send: <when>", or "never" in its place.
 std::string LastSendText(const std::string& when);
 

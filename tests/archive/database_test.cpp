@@ -81,6 +81,35 @@ TEST(Database, FailuresAreSaidWithTheirCodeAndOneWording) {
     }
 }
 
+// A transaction begun inside another is kept or undone inside it, and goes with the
+// outer one when that is rolled back.
+TEST(Database, ATransactionInsideAnotherGoesWithIt) {
+    const struct {
+        bool innerCommits, outerCommits;
+        std::int64_t kept;  // of the outer row 1 and the inner row 2, their sum
+    } cases[] = {{true, true, 3}, {false, true, 1}, {true, false, 0}, {false, false, 0}};
+    test::TempDir dir;
+    Connection connection(dir.path() / "a.db", kReadWrite);
+    db::Execute(connection.db, "CREATE TABLE t(x)");
+    for (const auto& c : cases) {
+        {
+            db::Transaction outer(connection.db);
+            db::Execute(connection.db, "INSERT INTO t VALUES (1)");
+            {
+                db::Transaction inner(connection.db);
+                db::Execute(connection.db, "INSERT INTO t VALUES (2)");
+                if (c.innerCommits) inner.Commit();
+            }
+            if (c.outerCommits) outer.Commit();
+        }
+        EXPECT_TRUE(sqlite3_get_autocommit(connection.db));
+        EXPECT_EQ(db::Statement(connection.db, "SELECT coalesce(sum(x), 0) FROM t").Single(),
+                  c.kept)
+            << c.innerCommits << c.outerCommits;
+        db::Execute(connection.db, "DELETE FROM t");
+    }
+}
+
 // A splicer is named by its serial number, by its folder only while that is unknown,
 // alike in C++ and in the SQL that orders and names splicers.
 TEST(Database, ASplicerIsNamedBySerialElseFolder) {

@@ -30,7 +30,8 @@ int LayerOf(const std::string& relative) {
     // The jobs judge their splices by the pass rule of history/; the report reads the
     // archive, words every splice as the Result page does and presents the jobs'
     // matrix and verdict, above them.
-    if (folder == "jobs") return 4;
+    // The team archive checks what it reads with the job store's rules.
+    if (folder == "jobs" || folder == "team") return 4;
     if (folder == "report") return 5;
     // Feature cores; the files that word results for the front ends sit above them.
     const bool wording = name.ends_with("_texts") || name == "parameter_rows" ||

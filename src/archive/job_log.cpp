@@ -504,11 +504,13 @@ namespace {
 
 // What an entity of `kind` is, for people, from its row as it is now (?1: its id, or
 // a record's row): the job's, closure's or cable's name, the tray's or position's
-// number, or the record's splicer and ordinal.
+// number, or the record's splicer and its place among that splicer's records (1 the
+// oldest: the splice number the job's report gives it).
 std::string EntityNameSql(std::string_view kind) {
     if (kind == "record")
         return "SELECT " + sql::SplicerNameSql("s") +
-               " || ' #' || r.ordinal FROM records r JOIN splicers s ON s.id = r.splicer_id "
+               " || ' #' || (SELECT count(*) FROM records o WHERE o.splicer_id = r.splicer_id "
+               "AND o.ordinal <= r.ordinal) FROM records r JOIN splicers s ON s.id = r.splicer_id "
                "WHERE r.id = ?1";
     if (kind == "tray") return "SELECT number FROM trays WHERE uuid = ?1";
     if (kind == "position") return "SELECT number FROM positions WHERE uuid = ?1";

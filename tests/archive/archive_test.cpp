@@ -470,7 +470,7 @@ TEST_F(ArchiveTest, AFullDiskIsSaidAsSuch) {
     if (!WIFEXITED(probed) || WEXITSTATUS(probed) != 0) GTEST_SKIP() << "no mount namespace here";
     EXPECT_EXIT(
         {
-            if (!MountSmallDisk(folder, "768k")) std::_Exit(3);
+            if (!MountSmallDisk(folder, "1m")) std::_Exit(3);
             auto opened = Archive::Open(file);
             if (!opened.archive || !opened.archive->StoreDownload(a, Series(0, 999)).ok())
                 std::_Exit(4);

@@ -82,7 +82,7 @@ TEST_F(JobPackageTest, FolderAndZipHoldEveryFileEachReadBack) {
          "top = 'Ring 7 北段/'\n"
          "for i in z.infolist():\n"
          "    assert i.flag_bits & 0x800 and i.filename.startswith(top), i.filename\n"
-#The PDF and the workbook carry the second they were written in.
+         // The PDF and the workbook carry the second they were written in.
          "    if not i.filename.endswith(('.pdf', '.xlsx')):\n"
          "        assert z.read(i) == open(sys.argv[2] + '/' + i.filename[len(top):], "
          "'rb').read()\n"

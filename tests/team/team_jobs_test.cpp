@@ -315,8 +315,9 @@ TEST_F(TeamJobsTest, RowsNoLaptopCouldSendAreLeftOutAndTold) {
     }
     const CliRun sync = Cli(laptopB, {"team", "sync"});
     EXPECT_EQ(sync.status, 0) << sync.err;
-    EXPECT_EQ(sync.out.rfind("Sent: 0 records, 0 images, 0 settings snapshots, 0 job changes", 0),
-              0u)
+    EXPECT_EQ(
+        sync.out.rfind("Sent: 0 records, 0 images, 0 settings snapshots, 0 job items changed", 0),
+        0u)
         << sync.out;
 }
 

@@ -97,8 +97,10 @@ constexpr std::array<MatrixColumnInfo, kMatrixColumns> kColumns{{
 constexpr bool Complete(const std::array<MatrixColumnInfo, kMatrixColumns>& columns) {
     for (std::size_t i = 0; i < columns.size(); ++i) {
         const MatrixColumnInfo& c = columns[i];
+        // (Its reader is not compared here: under the sanitizers a function's address is
+        // not a constant; an entry left out has no caption either.)
         if (static_cast<std::size_t>(c.column) != i || c.caption.key == nullptr || c.width <= 0 ||
-            c.reportWidth < 0 || c.read == nullptr)
+            c.reportWidth < 0)
             return false;
     }
     return true;

@@ -245,7 +245,8 @@ check $bad "see $log"
 
 # demo_window NAME DIR CMD... : runs CMD (velmora --demo under Wine) in DIR on Xvfb, then
 # clicks Connect (the demo splicer is listed first; the status pane turns to connected)
-# and Read (the Environment rows fill) on the Setting page of its 706x530 window; keeps
+# and Read (the Environment rows fill) on the Setting page of its window (706x530 as
+# window.ini asks); keeps
 # the last screenshot as BUILD_WIN/NAME.png. Its Wine session starts afresh inside Xvfb:
 # a server left from the steps before has a desktop without a display, where the window
 # would never be seen.
@@ -259,8 +260,11 @@ demo_window() {
         "$@" >>"$work/$name.log" 2>&1 &
         window=""
         for _ in $(seq 60); do
+            # The window of the program: the largest one shown.
             window=$(xdotool search --onlyvisible --name . 2>/dev/null | while read -r w; do
-                xdotool getwindowgeometry "$w" | grep -q "Geometry: 706x530" && echo "$w"; done | head -1)
+                eval "$(xdotool getwindowgeometry --shell "$w")"
+                [ "$WIDTH" -ge 600 ] && [ "$HEIGHT" -ge 400 ] && echo "$((WIDTH * HEIGHT)) $w"
+                done | sort -n | tail -1 | cut -d" " -f2)
             [ -n "$window" ] && break
             sleep 0.5
         done
@@ -282,9 +286,9 @@ demo_window() {
             echo "$stage: nothing changed" >>"$work/$name.log"
             return 1
         }
-        xdotool mousemove $((X + 88)) $((Y + 102)) click 1
-        until_changed connected $((X + 5)) $((Y + 507)) 140 20 || exit 4
-        xdotool mousemove $((X + 492)) $((Y + 100)) click 1
+        xdotool mousemove $((X + 84)) $((Y + 109)) click 1
+        until_changed connected $((X + 5)) $((Y + HEIGHT - 23)) 140 20 || exit 4
+        xdotool mousemove $((X + 457)) $((Y + 107)) click 1
         until_changed after $((X + 255)) $((Y + 165)) 400 120 || exit 5
     ' "$work" "$here" "$name" "$@")
     local rc=$?
@@ -298,6 +302,9 @@ step "velmora.exe --demo on Xvfb (Chinese): window, Connect, Read, screenshot"
 grun="$work/gui"
 run_folder "$grun"
 sed -i 's/^Comm_Lanage=.*/Comm_Lanage=0/' "$grun/par/Lan_Ver.ini"
+# The size the clicks below are measured in, as a window of the last run left it.
+window_size() { mkdir -p "$1" && printf '[Window]\nWidth=706\nHeight=530\n' >"$1/window.ini"; }
+window_size "$grun"
 demo_window velmora-demo "$grun" wine "$win/velmora.exe" --demo
 check $? "see $log"
 echo "   screenshot: $win/velmora-demo.png" | tee -a "$log"
@@ -367,6 +374,7 @@ check $? "printed '$out' and '$help'"
 
 step "the installed demo from its Start-menu entry: files in %LOCALAPPDATA%\\Velmora, none under Program Files"
 before="$(find "$installed" -printf '%P %s %T@\n' | sort)"
+window_size "$data"
 demo_window velmora-installed "$work" wine start "$(winepath -w "$(menu_folders)/Velmora demo.lnk")"
 rc=$?
 [ $rc -eq 0 ] && [ "$(find "$installed" -printf '%P %s %T@\n' | sort)" = "$before" ] &&

@@ -3,6 +3,8 @@
 // splicer's names and of the Chinese language and export files. The two
 // conversions are the platform's (text_codec_<platform>.cpp); the rest is common.
 #include <cstddef>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -58,5 +60,9 @@ std::string_view CutUtf8(std::string_view utf8, std::size_t maxBytes);
 // TAB...), DEL and the backslash become \xNN. UnescapeControlBytes reverses it.
 std::string EscapeControlBytes(std::string_view text);
 std::string UnescapeControlBytes(std::string_view text);
+
+// `path` as the C library's narrow functions take it (UTF-8 on POSIX, the system's
+// code page on Windows); nothing when that code page cannot name it.
+std::optional<std::string> CLibraryPathText(const std::filesystem::path& path);
 
 }  // namespace velmora

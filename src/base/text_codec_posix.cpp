@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "base/path_text.h"
 #include "base/text_codec.h"
 
 namespace velmora {
@@ -46,6 +47,10 @@ std::string GbkToUtf8(std::string_view gbk) {
 
 std::string Utf8ToGbk(std::string_view utf8) {
     return Convert(utf8, "GBK", "UTF-8", "?", true);
+}
+
+std::optional<std::string> CLibraryPathText(const std::filesystem::path& path) {
+    return PathText(path);
 }
 
 }  // namespace velmora

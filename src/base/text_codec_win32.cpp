@@ -120,4 +120,19 @@ std::string Utf8ToGbk(std::string_view utf8) {
     return out;
 }
 
+std::optional<std::string> CLibraryPathText(const std::filesystem::path& path) {
+    const std::wstring wide = path.wstring();
+    if (wide.empty()) return std::string();
+    const int length = static_cast<int>(wide.size());
+    BOOL lost = FALSE;
+    const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, nullptr,
+                                         0, nullptr, &lost);
+    if (size <= 0 || lost) return std::nullopt;
+    std::string text(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, text.data(), size,
+                        nullptr, &lost);
+    if (lost) return std::nullopt;
+    return text;
+}
+
 }  // namespace velmora

@@ -333,8 +333,11 @@ FileWriteResult WriteWorkbook(const fs::path& scratch, const SpliceMatrix& matri
                               const MatrixCaptions& captions) {
     const std::string scratchName = PathText(scratch);
     // The writer's own temporary files go beside the workbook rather than to the
-    // system's temporary folder, which may be small or full.
-    std::string tmpdir = PathText(scratch.has_parent_path() ? scratch.parent_path() : ".");
+    // system's temporary folder, which may be small or full. It opens them by the C
+    // library's narrow names: a folder the system's code page cannot name (Windows)
+    // leaves them in the temporary folder.
+    std::optional<std::string> tmpdir =
+        CLibraryPathText(scratch.has_parent_path() ? scratch.parent_path() : ".");
     lxw_error error = LXW_NO_ERROR;
     int systemError = 0;
     {
@@ -343,7 +346,7 @@ FileWriteResult WriteWorkbook(const fs::path& scratch, const SpliceMatrix& matri
         // It prints its failures too; the program tells them in its own words.
         const StandardErrorSilenced quiet;
         lxw_workbook_options options{};
-        options.tmpdir = tmpdir.data();
+        if (tmpdir) options.tmpdir = tmpdir->data();
         lxw_workbook* book = Lxw().workbook_new_opt(scratchName.c_str(), &options);
         if (!book) return {false, "the spreadsheet writer could not start"};
         std::vector<std::string> names;

@@ -121,18 +121,12 @@ std::string Utf8ToGbk(std::string_view utf8) {
 }
 
 std::optional<std::string> CLibraryPathText(const std::filesystem::path& path) {
+    // The C library's narrow names are in the system's code page, which differs from
+    // machine to machine: only a plain ASCII name means the same on every one.
     const std::wstring wide = path.wstring();
-    if (wide.empty()) return std::string();
-    const int length = static_cast<int>(wide.size());
-    BOOL lost = FALSE;
-    const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, nullptr,
-                                         0, nullptr, &lost);
-    if (size <= 0 || lost) return std::nullopt;
-    std::string text(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, text.data(), size,
-                        nullptr, &lost);
-    if (lost) return std::nullopt;
-    return text;
+    if (std::any_of(wide.begin(), wide.end(), [](wchar_t c) { return c > 0x7F; }))
+        return std::nullopt;
+    return std::string(wide.begin(), wide.end());
 }
 
 }  // namespace velmora

@@ -6,10 +6,13 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <fstream>
 #include <memory>
+#include <random>
 
 #include "base/c_numbers.h"
 #include "base/console_output.h"
+#include "base/file_read.h"
 #include "base/path_text.h"
 #include "base/text_codec.h"
 #include "jobs/xlsx_text.h"
@@ -381,13 +384,39 @@ FileWriteResult WriteWorkbook(const fs::path& scratch, const SpliceMatrix& matri
     return {true, {}};
 }
 
+// A workbook the writer made is read back whole up to this size (4 GiB, ZIP's own bound).
+constexpr std::uintmax_t kMaxWorkbookBytes = std::uintmax_t{1} << 32;
+
+// The writer opens its file by the C library's narrow name (the system's code page on
+// Windows): a scratch file it cannot name so is written in the temporary folder first
+// and its bytes copied into `scratch`.
+FileWriteResult WriteNamedWorkbook(const fs::path& scratch, const SpliceMatrix& matrix,
+                                   const MatrixCaptions& captions) {
+    if (CLibraryPathText(scratch)) return WriteWorkbook(scratch, matrix, captions);
+    std::error_code ec;
+    const fs::path temporary =
+        fs::temp_directory_path(ec) /
+        ("velmora-matrix-" + std::to_string(std::random_device{}()) + ".xlsx");
+    FileWriteResult written = WriteWorkbook(temporary, matrix, captions);
+    if (written.ok) {
+        const FileReadResult read = ReadWholeFile(temporary, kMaxWorkbookBytes);
+        std::ofstream out(scratch, std::ios::binary | std::ios::trunc);
+        out.write(read.bytes.data(), static_cast<std::streamsize>(read.bytes.size()));
+        out.close();
+        if (!read.ok() || !out) written = {false, "the spreadsheet could not be copied"};
+    }
+    fs::remove(temporary, ec);
+    return written;
+}
+
 FileWriteResult Write(const fs::path& target, const SpliceMatrix& matrix,
                       const MatrixCaptions& captions) {
     std::string notLoaded;
     if (!XlsxWriter(notLoaded)) return {false, notLoaded};
-    return PreparedFile(
-               target,
-               [&](const fs::path& scratch) { return WriteWorkbook(scratch, matrix, captions); })
+    return PreparedFile(target,
+                        [&](const fs::path& scratch) {
+                            return WriteNamedWorkbook(scratch, matrix, captions);
+                        })
         .Commit();
 }
 

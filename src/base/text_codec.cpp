@@ -192,4 +192,38 @@ std::string UnescapeControlBytes(std::string_view text) {
     return out;
 }
 
+std::string EscapeMarkup(std::string_view text, bool (*notHeld)(char32_t),
+                         std::string_view inItsPlace) {
+    const std::string valid = ValidUtf8(text);
+    std::string out;
+    out.reserve(valid.size());
+    for (std::size_t at = 0; at < valid.size();) {
+        const Utf8Character c = DecodeUtf8At(std::string_view(valid).substr(at));
+        switch (c.point) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                if (notHeld(c.point))
+                    out += inItsPlace;
+                else
+                    out.append(valid, at, c.length);
+        }
+        at += c.length;
+    }
+    return out;
+}
+
 }  // namespace velmora

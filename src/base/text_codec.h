@@ -45,6 +45,12 @@ inline bool NotInXml(char32_t c) {
     return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0xFFFE || c == 0xFFFF;
 }
 
+// `text` as markup character data (XML, HTML): bytes that are not UTF-8 shown as
+// U+FFFD, the five markup characters as entities, and each character `notHeld` names
+// replaced by `inItsPlace` ("" leaves it out).
+std::string EscapeMarkup(std::string_view text, bool (*notHeld)(char32_t),
+                         std::string_view inItsPlace);
+
 // `utf8` with every letter folded as Unicode's simple case folding does, so that
 // names that differ only in case ("Route 7", "ROUTE 7", "Узел", "узел") fold alike.
 // Bytes that are not UTF-8 stay as they are.

@@ -27,33 +27,7 @@ std::string Colour(Rgb rgb) {
 // U+FFFE and U+FFFF) left out, bytes that are not UTF-8 shown as U+FFFD, and the
 // five markup characters as entities.
 std::string XmlText(std::string_view text) {
-    const std::string valid = ValidUtf8(text);
-    std::string out;
-    out.reserve(valid.size());
-    for (std::size_t at = 0; at < valid.size();) {
-        const Utf8Character c = DecodeUtf8At(std::string_view(valid).substr(at));
-        switch (c.point) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&#39;";
-                break;
-            default:
-                if (!NotInXml(c.point)) out.append(valid, at, c.length);
-        }
-        at += c.length;
-    }
-    return out;
+    return EscapeMarkup(text, NotInXml, "");
 }
 
 class SvgCanvas : public DiagramCanvas {

@@ -108,38 +108,9 @@ bool NotInHtml(char32_t c) {
 }  // namespace
 
 std::string EscapeHtml(const std::string& text) {
-    const std::string valid = ValidUtf8(text);
-    std::string out;
-    out.reserve(valid.size());
-    for (std::size_t i = 0; i < valid.size();) {
-        const Utf8Character c = DecodeUtf8At(std::string_view(valid).substr(i));
-        switch (c.point) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&#39;";
-                break;
-            default:
-                // What HTML does not let a document hold (control characters but its
-                // white space, noncharacters) shows as U+FFFD.
-                if (NotInHtml(c.point))
-                    out += "\xEF\xBF\xBD";
-                else
-                    out.append(valid, i, c.length);
-        }
-        i += c.length;
-    }
-    return out;
+    // What HTML does not let a document hold (control characters but its white
+    // space, noncharacters) shows as U+FFFD.
+    return EscapeMarkup(text, NotInHtml, "\xEF\xBF\xBD");
 }
 
 std::string Base64(std::string_view text) {

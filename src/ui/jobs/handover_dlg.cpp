@@ -30,14 +30,6 @@ QString Cap(report::Caption caption) {
     return Q(report::kCaptionKeys[static_cast<std::size_t>(caption)]);
 }
 
-// By UTF-16, so that a name of any language survives on Windows too.
-std::filesystem::path PathOf(const QString& file) {
-    return std::filesystem::path(file.toStdU16String());
-}
-QString TextOf(const std::filesystem::path& file) {
-    return QString::fromStdU16String(file.u16string());
-}
-
 }  // namespace
 
 std::filesystem::path HandoverFolder() {

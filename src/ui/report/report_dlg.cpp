@@ -34,15 +34,6 @@ QString Cap(report::Caption caption) {
     return Q(report::kCaptionKeys[static_cast<std::size_t>(caption)]);
 }
 
-// A path from a file dialog and back, by UTF-16, so that a name of any language
-// survives on Windows too (a narrow string there is the ANSI code page).
-std::filesystem::path PathOf(const QString& file) {
-    return std::filesystem::path(file.toStdU16String());
-}
-QString TextOf(const std::filesystem::path& file) {
-    return QString::fromStdU16String(file.u16string());
-}
-
 // The file the save dialog proposes: the job's name (or the title) in the data folder,
 // cut short enough for any file system.
 QString ProposedFile(const std::filesystem::path& dataFolder,

@@ -115,6 +115,31 @@ TEST(ValidateAndEncode, SpliceTextsAndRanges) {
          nullptr,
          {"Clean ARC input error,range is 0ms—3000ms", "Overlap input error,range is 0—150 ",
           "Arc2Off input error,range is 0ms—10000ms "}},
+        // Every checked row at its largest value is kept; one more is refused.
+        {{{3, "25"},
+          {4, "2.5"},
+          {6, "30000"},
+          {7, "3000"},
+          {8, "30000"},
+          {10, "80"},
+          {13, "2500"},
+          {14, "150"},
+          {17, "10000"},
+          {18, "10000"}},
+         [](auto& s) {
+             return s.cutAngle == 250 && s.lossLimit == 250 && s.arcTime == 30000 &&
+                    s.clearArcTime == 3000 && s.addArcTime == 30000 && s.alignSpace == 80 &&
+                    s.preTime == 2500 && s.overLen == 150 && s.arc2On == 10000 &&
+                    s.arc2Off == 10000;
+         },
+         {}},
+        {{{6, "30001"}, {8, "30001"}, {10, "81"}, {13, "2501"}, {17, "10001"}},
+         nullptr,
+         {"ARC Time input error,range is 0ms—30000ms",
+          "ReARC Time input error,range is 0ms—30000ms ",
+          "Cleave Interval input error,range is 0—80 ",
+          "Prev Time input error,range is 0ms—2500ms ",
+          "Arc2On input error,range is 0ms—10000ms "}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.edits[0].second);

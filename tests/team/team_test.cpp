@@ -392,8 +392,18 @@ TEST_F(TeamTest, JobsEditedOnTwoLaptopsConverge) {
     });
     Join(laptopA);
     Join(laptopB);
+    // The window's send and the command line's at once: each change reaches the team
+    // archive once, and both say they succeeded.
+    team::JoinedSend windowSend;
+    std::thread window([&] { windowSend = team::SendJoinedTeam(laptopA.path()); });
     const CliRun first = Cli(laptopA, {"team", "sync"});
+    window.join();
     ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_TRUE(windowSend.outcome.error.ok()) << windowSend.outcome.error.message;
+    {
+        auto opened = archive::Archive::Open(archive::ArchiveFile(laptopA.path()));
+        EXPECT_EQ(RowCount("changes"), opened.archive->Waiting({})->at(3));
+    }
     const CliRun take = Cli(laptopB, {"team", "take", "North"});
     ASSERT_EQ(take.status, 0) << take.err;
     EXPECT_EQ(Cli(laptopB, {"team", "take", "South"}).status, 1);

@@ -111,6 +111,14 @@ FileWriteResult PreparedFile::Keep(std::span<const std::uint8_t> bytes) {
 }
 
 FileWriteResult PreparedFile::Commit() {
+    return Place(true);
+}
+
+FileWriteResult PreparedFile::CommitNew() {
+    return Place(false);
+}
+
+FileWriteResult PreparedFile::Place(bool replace) {
     if (!prepared_.ok) return prepared_;
     if (committed_) return {false, "already put in place"};
     committed_ = true;
@@ -118,7 +126,7 @@ FileWriteResult PreparedFile::Commit() {
         return WriteStream(place_,
                            std::span(reinterpret_cast<const std::uint8_t*>(streamBytes_.data()),
                                      streamBytes_.size()));
-    return MoveOver(std::exchange(temporary_, {}), place_);
+    return MoveOver(std::exchange(temporary_, {}), place_, replace);
 }
 
 }  // namespace velmora

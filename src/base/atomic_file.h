@@ -32,6 +32,8 @@ struct FileWriteResult {
     bool ok = false;
     // What the system reported when it failed ("No space left on device").
     std::string reason;
+    // CommitNew only: another file was there first, and it stays as it was.
+    bool existed = false;
 };
 
 // The same writing in two steps, for a writer that learns only later whether the
@@ -61,6 +63,10 @@ class PreparedFile {
     // Puts the new file in place (or writes the stream); the preparation's failure,
     // if it failed.
     FileWriteResult Commit();
+    // Puts the new file in place only where nothing is there yet, in one step: of two
+    // programs making the same file at once, the first one's stands whole and the
+    // other's is dropped, told `existed`. A stream is written as by Commit.
+    FileWriteResult CommitNew();
 
   private:
     enum class Kind { File, Folder, Stream, Failed };
@@ -78,8 +84,10 @@ class PreparedFile {
     static FileWriteResult Write(const std::filesystem::path& target,
                                  std::span<const std::uint8_t> bytes,
                                  std::filesystem::path& temporary);
+    // Moves the finished temporary file to `target`, over a file there when `replace`.
     static FileWriteResult MoveOver(const std::filesystem::path& temporary,
-                                    const std::filesystem::path& target);
+                                    const std::filesystem::path& target, bool replace);
+    FileWriteResult Place(bool replace);
     static FileWriteResult WriteStream(const std::filesystem::path& place,
                                        std::span<const std::uint8_t> bytes);
     static void Remove(const std::filesystem::path& temporary);

@@ -145,7 +145,7 @@ FileWriteResult PreparedFile::WriteStream(const std::filesystem::path& place,
         // A regular file took the stream's place meanwhile: it is replaced, never overwritten.
         std::filesystem::path temporary;
         const FileWriteResult written = Write(place, bytes, temporary);
-        return written.ok ? MoveOver(temporary, place) : written;
+        return written.ok ? MoveOver(temporary, place, true) : written;
     }
     // Waiting for the reader from here on, as any program writing to a pipe does.
     ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
@@ -178,12 +178,26 @@ FileWriteResult PreparedFile::Write(const std::filesystem::path& target,
     return {true, {}};
 }
 
+// Without `replace`: renameat2's RENAME_NOREPLACE, or a hard link where the file
+// system cannot do that; either fails with EEXIST when a file is there.
 FileWriteResult PreparedFile::MoveOver(const std::filesystem::path& temporary,
-                                       const std::filesystem::path& target) {
-    if (::rename(temporary.c_str(), target.c_str()) == 0) return {true, {}};
+                                       const std::filesystem::path& target, bool replace) {
+    int result = -1;
+    if (replace) {
+        result = ::rename(temporary.c_str(), target.c_str());
+    } else {
+        result =
+            ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+        if (result != 0 && (errno == EINVAL || errno == ENOSYS) &&
+            (result = ::link(temporary.c_str(), target.c_str())) == 0)
+            Remove(temporary);
+    }
+    if (result == 0) return {true, {}};
     const int error = errno;
     Remove(temporary);
-    return Failed(error);
+    FileWriteResult failed = Failed(error);
+    failed.existed = error == EEXIST;
+    return failed;
 }
 
 void PreparedFile::Remove(const std::filesystem::path& temporary) {

@@ -152,17 +152,19 @@ FileWriteResult PreparedFile::Write(const std::filesystem::path& target,
     return {true, {}};
 }
 
-// Moves the finished temporary file over `target` in one step. Not ReplaceFileW: where
+// Moves the finished temporary file to `target` in one step. Not ReplaceFileW: where
 // it fails halfway (the target held open by a reader) it can leave a backup file of its
 // own beside the target, under a name we cannot know.
 FileWriteResult PreparedFile::MoveOver(const std::filesystem::path& temporary,
-                                       const std::filesystem::path& target) {
+                                       const std::filesystem::path& target, bool replace) {
     if (MoveFileExW(temporary.c_str(), target.c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                    (replace ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH))
         return {true, {}};
     const DWORD error = GetLastError();
     Remove(temporary);
-    return Failed(error);
+    FileWriteResult failed = Failed(error);
+    failed.existed = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+    return failed;
 }
 
 void PreparedFile::Remove(const std::filesystem::path& temporary) {

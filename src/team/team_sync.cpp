@@ -457,8 +457,13 @@ std::string WriteJoinedTeam(const std::filesystem::path& dataFolder, const Joine
 
 std::string LaptopId(const std::filesystem::path& dataFolder, std::string& error) {
     const std::filesystem::path file = dataFolder / "laptop-id.txt";
-    const FileReadResult read = ReadWholeFile(file, 256);
-    std::string id = read.ok() ? read.bytes.substr(0, read.bytes.find('\n')) : std::string();
+    const auto readId = [&file](bool& found) {
+        const FileReadResult read = ReadWholeFile(file, 256);
+        found = read.ok();
+        return found ? read.bytes.substr(0, read.bytes.find('\n')) : std::string();
+    };
+    bool found = false;
+    std::string id = readId(found);
     if (id.size() == 36) return id;
     // A random (version 4) UUID.
     std::random_device random;
@@ -475,7 +480,14 @@ std::string LaptopId(const std::filesystem::path& dataFolder, std::string& error
     }
     std::error_code ec;
     std::filesystem::create_directories(dataFolder, ec);
-    const FileWriteResult written = ReplaceFile(file, id + "\n");
+    // A file that is there but holds no id is replaced. Made anew, the first id
+    // written stands: two sends starting at once (the window's and velmora-cli's)
+    // would otherwise each send the same changes under an id of its own.
+    const std::string line = id + "\n";
+    PreparedFile made(file,
+                      std::span(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()));
+    const FileWriteResult written = found ? made.Commit() : made.CommitNew();
+    if (written.existed && (id = readId(found)).size() == 36) return id;
     if (!written.ok) {
         error = written.reason;
         return {};

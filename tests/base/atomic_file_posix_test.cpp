@@ -159,6 +159,22 @@ TEST(AtomicFilePosix, OutputTargets) {
             EXPECT_FALSE(entry.path().extension() == ".tmp") << entry.path();
     }
 
+    // Made only where nothing is yet: the first file stands, a second is told so.
+    {
+        const test::TempDir dir;
+        const auto makeNew = [&](std::string_view text) {
+            return PreparedFile(
+                       dir.path() / "id.txt",
+                       std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()))
+                .CommitNew();
+        };
+        EXPECT_TRUE(makeNew("first").ok);
+        const FileWriteResult second = makeNew("second");
+        EXPECT_TRUE(!second.ok && second.existed) << second.reason;
+        EXPECT_EQ(test::ReadFileBytes(dir.path() / "id.txt"), "first");
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+    }
+
     // "-" is the standard output, written in order after what was printed before.
     const test::TempDir dir;
     const fs::path out = dir.path() / "stdout";

@@ -44,7 +44,8 @@ print(s.freeze_panes, s.auto_filter.ref)
 for row in (2, 3, 6):
     print("|".join(type(c.value).__name__ + "=" + str(c.value) for c in s[row]))
 tube, colour = s["D6"], s["F6"]
-print(tube.number_format, tube.fill.fgColor.rgb, colour.value, colour.fill.fgColor.rgb)
+print(tube.number_format, tube.fill.fgColor.rgb, colour.value, colour.fill.fgColor.rgb,
+      colour.font.color.rgb)
 print(s["K2"].number_format, s.column_dimensions["Q"].width > 20)
 summary = {r[0].value: [c.value for c in r[1:]] for r in book.worksheets[0].iter_rows()}
 print(summary["Verdict"][0], summary["Loss at most (dB)"][0])
@@ -70,8 +71,9 @@ TEST(MatrixFiles, XlsxReadBackByOpenpyxl) {
         "dB, Splice failed",
         "int=2|int=1|str=F-112|int=2|int=13|str=blue|str=F-7|int=2|int=13|str=blue|float=0.03|str="
         "Pass|str=AM2406A0153|int=105|datetime=2026-03-07 10:05:45|int=0|NoneType=None",
-        // Fibre 13: tube 2 shown as "2 orange" on orange, the fibre blue on blue.
-        "0\" orange\" FFF28C1B blue FF1F5FD6",
+        // Fibre 13: tube 2 shown as "2 orange" on orange, the fibre blue on blue, in
+        // white on that dark colour.
+        "0\" orange\" FFF28C1B blue FF1F5FD6 FFFFFFFF",
         // Losses as numbers shown with two decimals; the last column as wide as the table says.
         "0.00 True",
         "The job did not pass 0.1",

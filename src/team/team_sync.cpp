@@ -216,6 +216,8 @@ bool SendChanges(Connection& connection, const std::vector<archive::JobChange>& 
 }
 
 // The laptop's mark for `kind` in the team archive: its id of the batch's last row.
+// Never moved back: two sends of the same laptop at once commit the same batches,
+// and the one that waited must not undo the other's later mark.
 bool SendMark(Connection& connection, const std::string& laptop, OutboxKind kind,
               std::int64_t upTo) {
     // Values view their text: it lives as long as the statement.
@@ -226,7 +228,9 @@ bool SendMark(Connection& connection, const std::string& laptop, OutboxKind kind
         .Run(
             "INSERT INTO velmora.sent_marks(laptop, kind, up_to) "
             "VALUES ($1::uuid, $2::smallint, $3::bigint) ON CONFLICT (laptop, kind) DO UPDATE "
-            "SET up_to = excluded.up_to, sent_by = session_user, updated = now()",
+            "SET up_to = GREATEST(velmora.sent_marks.up_to, excluded.up_to), sent_by = "
+            "session_user, "
+            "updated = now()",
             values)
         .has_value();
 }

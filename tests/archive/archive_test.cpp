@@ -746,6 +746,26 @@ TEST_F(ArchiveTest, OlderFileKeepsEverythingAndClaimsNoSerialItCannotKnow) {
     EXPECT_EQ(jobs->front().details.name + " " + std::to_string(jobs->front().records), "north 2");
     EXPECT_EQ(jobs->back().details.name + " " + std::to_string(jobs->back().records), "北区 1");
     EXPECT_EQ(opened.archive->Records({.job = "北区"})->front().id, 2);
+    // Days and the first and last splice time are read from those ordinals; the
+    // undated record is in no range and has no time.
+    using namespace std::chrono;
+    const struct {
+        RecordFilter filter;
+        std::vector<std::int64_t> ids;
+    } days[] = {
+        {{.from = 2025y / December / 24, .to = 2025y / December / 24}, {1, 4}},
+        {{.from = 2025y / December / 25}, {2, 3}},
+        {{.to = 2025y / June / 1}, {6, 7}},
+    };
+    for (const auto& d : days) {
+        const auto taken = opened.archive->Records(d.filter);
+        ASSERT_TRUE(taken);
+        std::vector<std::int64_t> ids;
+        for (const ArchivedRecord& r : *taken) ids.push_back(r.id);
+        EXPECT_EQ(ids, d.ids);
+    }
+    EXPECT_EQ(opened.archive->SpliceTimes({}), (SpliceSpan{local_days{2025y / January / 1} + 12h,
+                                                           local_days{2026y / January / 5} + 12h}));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <numeric>
 #include <thread>
 
+#include "archive/archive_order.h"
 #include "archive/archive_schema.h"
 #include "archive/archive_texts.h"
 #include "archive/record_cursor.h"
@@ -599,6 +600,20 @@ TEST_F(ArchiveTest, EveryOrderOfEveryFilterIsReadOnAnIndex) {
             }
         }
     }
+}
+
+// A second orders as many records as it has ordinals: the last free one is taken, and
+// a download with a record past it is refused whole.
+TEST_F(ArchiveTest, ASecondOrdersRecordsUpToItsLastOrdinal) {
+    Store(a, {Rec(1, 2026, 3, 1)});
+    RawDb(file).Exec("UPDATE records SET ordinal = " +
+                     std::to_string(order::SlotOf(20260301120000).last - 1));
+    EXPECT_EQ(Store(a, {Rec(2, 2026, 3, 1)}), 1u);
+    const StoreResult full =
+        archive->StoreDownload(a, std::vector{Rec(3, 2026, 3, 2), Rec(4, 2026, 3, 1)});
+    EXPECT_EQ(full.error.code, ErrorCode::InvalidArgument) << full.error.message;
+    EXPECT_EQ(full.count, 0u);
+    EXPECT_EQ(Tags({}), (std::vector<int>{1, 2}));
 }
 
 // Opening trusts a file its last program closed cleanly and that is unchanged since;

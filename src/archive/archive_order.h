@@ -34,4 +34,9 @@ inline Slot SlotOf(std::optional<std::int64_t> time) {
     return {*time * kPerSecond, *time * kPerSecond + kPerSecond - 1};
 }
 
+// The splice time a dated ordinal holds.
+inline std::int64_t TimeOf(std::int64_t ordinal) {
+    return ordinal / kPerSecond;
+}
+
 }  // namespace velmora::archive::order

@@ -629,6 +629,20 @@ CREATE TABLE team_received (
     PRIMARY KEY (kind, first)
 ) WITHOUT ROWID;
 )sql"},
+        // What a store or a naming costs follows the pages it writes: each index whose
+        // order scatters a download's records (or a naming's) over the whole archive
+        // takes a page of its own for nearly every record once the archive is large.
+        // Records keep no index of their splice time: the ordinal holds it, so a range of
+        // days is a range of ordinals read through the indexes every order has. The index
+        // by job holds the records that have one: a download (of no job) writes nothing
+        // to it, and naming records moves none out of the run of every record without a
+        // job; those are read in the archive's order, taking the ones without a job.
+        {12, R"sql(
+DROP INDEX IF EXISTS records_by_time;
+DROP INDEX IF EXISTS records_by_splicer_time;
+DROP INDEX records_by_job_ordinal;
+CREATE INDEX records_by_job_ordinal ON records(job, ordinal) WHERE job IS NOT NULL;
+)sql"},
     };
     return steps;
 }

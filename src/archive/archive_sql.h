@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "archive/archive_order.h"
 #include "archive/database.h"
 #include "archive/splice_time.h"
 
@@ -97,8 +98,7 @@ inline void AddSplicers(Where& where, const std::optional<std::string>& device,
     }
 }
 
-// The splicers and days of a filter over `table` (records or images, which have the
-// same splicer_id and splice_time columns).
+// The splicers and days of a filter over images (splicer_id and splice_time).
 inline void AddSplicersAndDays(Where& where, const RecordFilter& filter, std::string_view table) {
     const std::string t(table);
     AddSplicers(where, filter.device, filter.splicer, table);
@@ -112,8 +112,24 @@ inline void AddSplicersAndDays(Where& where, const RecordFilter& filter, std::st
     }
 }
 
+// The ordinals of the records a filter's days take, both inclusive (none: the filter
+// has no dates). The ordinal holds the splice time (archive_order.h), so days are a
+// range of ordinals, read through the indexes that every order already has: records
+// keep no index of their splice time, which each store would have to update across
+// the whole archive. Undated records fall in no date range.
+inline std::optional<order::Slot> DayOrdinals(const RecordFilter& filter) {
+    if (!filter.from && !filter.to) return std::nullopt;
+    return order::Slot{filter.from ? order::SlotOf(DayStart(*filter.from)).first : INT64_MIN,
+                       filter.to ? order::SlotOf(DayEnd(*filter.to)).last : order::kUndated - 1};
+}
+
 inline void AddFilter(Where& where, const RecordFilter& filter) {
-    AddSplicersAndDays(where, filter, "records");
+    AddSplicers(where, filter.device, filter.splicer, "records");
+    if (const auto days = DayOrdinals(filter)) {
+        where.Add("records.ordinal BETWEEN ? AND ?");
+        where.values.emplace_back(days->first);
+        where.values.emplace_back(days->last);
+    }
     if (filter.job) {
         if (filter.job->empty()) {
             where.Add("records.job IS NULL");

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "archive/archive_order.h"
 #include "archive/archive_sql.h"
 #include "archive/database.h"
 
@@ -99,13 +98,8 @@ void RecordCursor::Prepare(Archive& archive) {
 }
 
 void RecordCursor::FindDates() {
-    // The ordinal holds the splice time, so the days are a range of ordinals as they
-    // are; undated records fall in no date range.
-    first_ = filter_.from ? order::SlotOf(DayStart(*filter_.from)).first : INT64_MIN;
-    last_ = filter_.to     ? order::SlotOf(DayEnd(*filter_.to)).last
-            : filter_.from ? order::kUndated - 1
-                           : INT64_MAX;
-    empty_ = first_ > last_;
+    const auto days = sql::DayOrdinals(filter_);
+    empty_ = days && days->first > days->last;
 }
 
 void RecordCursor::MakeParts(const std::vector<SplicerInfo>& splicers) {
@@ -142,12 +136,15 @@ void RecordCursor::MakeParts(const std::vector<SplicerInfo>& splicers) {
 const char* RecordCursor::IndexFor(const Part& part) const {
     if (filter_.device) return nullptr;  // the command line's: any splicers of a folder
     const bool oneSplicer = part.splicer || filter_.splicer;
-    const bool oneJob = filter_.job || part.condition == "records.job IS NULL";
+    // The index by job holds only the records that have one.
+    const bool noJob =
+        (filter_.job && filter_.job->empty()) || part.condition == "records.job IS NULL";
+    const bool oneJob = filter_.job && !noJob;
     const std::string_view column = part.column ? part.column : "";
     if (column == "result") return oneSplicer ? "records_by_splicer_result" : "records_by_result";
     if (column == "loss") return oneSplicer ? "records_by_splicer_loss" : "records_by_loss";
     if (column == "job") return oneSplicer ? "records_by_splicer_job" : "records_by_job_ordinal";
-    if (oneSplicer && oneJob) return "records_by_splicer_job";
+    if (oneSplicer && (oneJob || noJob)) return "records_by_splicer_job";
     if (oneSplicer) return "records_by_splicer_ordinal";
     if (oneJob) return "records_by_job_ordinal";
     return "records_by_ordinal";
@@ -158,15 +155,7 @@ std::string RecordCursor::QueryText(std::size_t p, bool keyed, bool whole, Where
     const char* direction = order_.descending ? " DESC" : "";
     const char* beyond = order_.descending ? " < " : " > ";
     const std::string column = part.column ? std::string("records.") + part.column : "NULL";
-    RecordFilter withoutDates = filter_;
-    withoutDates.from.reset();
-    withoutDates.to.reset();
-    AddFilter(where, withoutDates);
-    if (filter_.from || filter_.to) {
-        where.Add("records.ordinal BETWEEN ? AND ?");
-        where.values.emplace_back(first_);
-        where.values.emplace_back(last_);
-    }
+    AddFilter(where, filter_);
     if (part.splicer) {
         where.Add("records.splicer_id = ?");
         where.values.emplace_back(*part.splicer);
@@ -413,13 +402,7 @@ std::optional<std::vector<std::size_t>> RecordCursor::Positions(Archive& archive
         std::vector<std::size_t> positions;
         if (empty_) return positions;
         Where where;
-        RecordFilter withoutDates = filter_;
-        withoutDates.from.reset();
-        withoutDates.to.reset();
-        AddFilter(where, withoutDates);
-        where.Add("records.ordinal BETWEEN ? AND ?");
-        where.values.emplace_back(first_);
-        where.values.emplace_back(last_);
+        AddFilter(where, filter_);
         where.Add("records.id = ?");
         Statement query(archive.Connection(),
                         "SELECT records.ordinal, records.splicer_id, records.job, records.result, "

@@ -86,8 +86,7 @@ class RecordCursor {
     template <class Work>
     auto Guarded(Archive& archive, const char* what, Work work) -> std::optional<decltype(work())>;
     void Prepare(Archive& archive);
-    // The dates as the first and last ordinal they take: the records of a time range
-    // are one run of the archive's order.
+    // Whether the dates take no record at all (a range that ends before it begins).
     void FindDates();
     // The runs of the order.
     void MakeParts(const std::vector<SplicerInfo>& splicers);
@@ -111,8 +110,7 @@ class RecordCursor {
     RecordOrder order_;
     ArchiveError error_;
     bool prepared_ = false;
-    bool empty_ = false;                 // the dates take no record
-    std::int64_t first_ = 0, last_ = 0;  // the ordinals the dates take, both inclusive
+    bool empty_ = false;  // the dates take no record
     std::vector<Part> parts_;
     std::unordered_map<std::int64_t, std::pair<std::string, std::string>> splicers_;
     std::optional<std::pair<std::int64_t, std::int64_t>> stamp_;

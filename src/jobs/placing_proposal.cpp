@@ -3,12 +3,16 @@
 #include <algorithm>
 #include <string>
 
+#include "archive/archive_order.h"
 #include "archive/database.h"
 
 namespace velmora::jobs {
 namespace {
 
 using Query = archive::db::Statement;
+
+// The ordinals of one day: a splice time (YYYYMMDDhhmmss) over 1,000,000 is its day.
+constexpr std::int64_t kOrdinalsADay = 1'000'000 * archive::order::kPerSecond;
 
 std::int64_t CableId(const MatrixClosure& closure, const std::string& name) {
     for (const CableInfo& cable : closure.cables)
@@ -65,10 +69,10 @@ std::optional<std::vector<PlacingCandidate>> ReadPlacingCandidates(archive::Arch
                          "(SELECT max(ordinal) FROM records WHERE job = ?1 AND EXISTS "
                          "(SELECT 1 FROM placings WHERE record_id = records.id)), "
                          "(SELECT min(ordinal) - 1 FROM records WHERE job = ?1), "
-                         "(SELECT min(ordinal) - 1 FROM records WHERE splice_time >= "
-                         "(SELECT splice_time / 1000000 * 1000000 FROM records WHERE job IS NULL "
-                         "AND splice_time IS NOT NULL ORDER BY ordinal DESC LIMIT 1)))",
-                         name);
+                         "(SELECT min(ordinal) - 1 FROM records WHERE ordinal >= "
+                         "(SELECT ordinal / ?2 * ?2 FROM records WHERE job IS NULL "
+                         "AND ordinal < ?3 ORDER BY ordinal DESC LIMIT 1)))",
+                         name, kOrdinalsADay, archive::order::kUndated);
             anchor.Next();
             const bool anchored = !anchor.IsNull(0);
             const std::int64_t after = anchored ? anchor.Int(0) : 0;

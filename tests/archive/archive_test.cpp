@@ -13,6 +13,7 @@
 #include <numeric>
 #include <thread>
 
+#include "archive/archive_order.h"
 #include "archive/archive_schema.h"
 #include "archive/archive_texts.h"
 #include "archive/record_cursor.h"
@@ -601,6 +602,20 @@ TEST_F(ArchiveTest, EveryOrderOfEveryFilterIsReadOnAnIndex) {
     }
 }
 
+// A second orders as many records as it has ordinals: the last free one is taken, and
+// a download with a record past it is refused whole.
+TEST_F(ArchiveTest, ASecondOrdersRecordsUpToItsLastOrdinal) {
+    Store(a, {Rec(1, 2026, 3, 1)});
+    RawDb(file).Exec("UPDATE records SET ordinal = " +
+                     std::to_string(order::SlotOf(20260301120000).last - 1));
+    EXPECT_EQ(Store(a, {Rec(2, 2026, 3, 1)}), 1u);
+    const StoreResult full =
+        archive->StoreDownload(a, std::vector{Rec(3, 2026, 3, 2), Rec(4, 2026, 3, 1)});
+    EXPECT_EQ(full.error.code, ErrorCode::InvalidArgument) << full.error.message;
+    EXPECT_EQ(full.count, 0u);
+    EXPECT_EQ(Tags({}), (std::vector<int>{1, 2}));
+}
+
 // Opening trusts a file its last program closed cleanly and that is unchanged since;
 // one a program died with open, or that was changed by other means, is checked whole
 // first. The check is there on demand too.
@@ -746,6 +761,26 @@ TEST_F(ArchiveTest, OlderFileKeepsEverythingAndClaimsNoSerialItCannotKnow) {
     EXPECT_EQ(jobs->front().details.name + " " + std::to_string(jobs->front().records), "north 2");
     EXPECT_EQ(jobs->back().details.name + " " + std::to_string(jobs->back().records), "北区 1");
     EXPECT_EQ(opened.archive->Records({.job = "北区"})->front().id, 2);
+    // Days and the first and last splice time are read from those ordinals; the
+    // undated record is in no range and has no time.
+    using namespace std::chrono;
+    const struct {
+        RecordFilter filter;
+        std::vector<std::int64_t> ids;
+    } days[] = {
+        {{.from = 2025y / December / 24, .to = 2025y / December / 24}, {1, 4}},
+        {{.from = 2025y / December / 25}, {2, 3}},
+        {{.to = 2025y / June / 1}, {6, 7}},
+    };
+    for (const auto& d : days) {
+        const auto taken = opened.archive->Records(d.filter);
+        ASSERT_TRUE(taken);
+        std::vector<std::int64_t> ids;
+        for (const ArchivedRecord& r : *taken) ids.push_back(r.id);
+        EXPECT_EQ(ids, d.ids);
+    }
+    EXPECT_EQ(opened.archive->SpliceTimes({}), (SpliceSpan{local_days{2025y / January / 1} + 12h,
+                                                           local_days{2026y / January / 5} + 12h}));
 }
 
 }  // namespace

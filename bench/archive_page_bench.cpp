@@ -212,6 +212,26 @@ int RunSize(int records, const char* out, int argc, char** argv) {
             page.JobCombo().setCurrentIndex(0);
             emit page.JobCombo().activated(0);
         });
+        const char* results[] = {"failed on the splicer", "over a limit", "passed",
+                                 "all results"};
+        for (int result : {1, 2, 3, 0})
+            ok &= Measure(dlg, probe, std::string("filter: ") + results[(result + 3) % 4], [&] {
+                page.ResultCombo().setCurrentIndex(result);
+                emit page.ResultCombo().activated(result);
+            });
+        // Enter lists at once; typing lists the same way once it pauses.
+        const std::pair<const char*, const char*> searches[] = {
+            {"one splicer", "sbench0002"},
+            {"a job", "SITE a"},
+            {"every splicer", "bench"},
+            {"nothing found", "route 9"},
+            {"none", ""},
+        };
+        for (const auto& [what, text] : searches)
+            ok &= Measure(dlg, probe, std::string("search: ") + what, [&] {
+                page.SearchEdit().setText(text);
+                emit page.SearchEdit().returnPressed();
+            });
         const char* columns[] = {"Index", "Time", "Result", "Loss", "Splicer", "Job"};
         for (int column = 0; column < 6; ++column) {
             for (int turn = 0; turn < 2; ++turn) {

@@ -89,6 +89,10 @@ class RecordCursor {
     // The dates as the first and last ordinal they take: the records of a time range
     // are one run of the archive's order.
     void FindDates();
+    // A search that finds one splicer alone, or one job alone, is that splicer's or
+    // that job's filter, which reads on its own index; one that finds nothing takes
+    // no record.
+    void NarrowSearch(Archive& archive);
     // The runs of the order.
     void MakeParts(const std::vector<SplicerInfo>& splicers);
     // The query of part `p`: after a key of that part when `keyed`, keys only or
@@ -107,11 +111,12 @@ class RecordCursor {
     // True when `a` comes before `b` in the order.
     bool Before(const Key& a, const Key& b) const;
 
-    RecordFilter filter_;
+    RecordFilter given_;
+    RecordFilter filter_;  // given_ as read: its search narrowed
     RecordOrder order_;
     ArchiveError error_;
     bool prepared_ = false;
-    bool empty_ = false;                 // the dates take no record
+    bool empty_ = false;                 // the dates or the search take no record
     std::int64_t first_ = 0, last_ = 0;  // the ordinals the dates take, both inclusive
     std::vector<Part> parts_;
     std::unordered_map<std::int64_t, std::pair<std::string, std::string>> splicers_;

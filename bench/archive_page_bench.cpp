@@ -212,8 +212,7 @@ int RunSize(int records, const char* out, int argc, char** argv) {
             page.JobCombo().setCurrentIndex(0);
             emit page.JobCombo().activated(0);
         });
-        const char* results[] = {"failed on the splicer", "over a limit", "passed",
-                                 "all results"};
+        const char* results[] = {"failed on the splicer", "over a limit", "passed", "all results"};
         for (int result : {1, 2, 3, 0})
             ok &= Measure(dlg, probe, std::string("filter: ") + results[(result + 3) % 4], [&] {
                 page.ResultCombo().setCurrentIndex(result);
@@ -221,11 +220,8 @@ int RunSize(int records, const char* out, int argc, char** argv) {
             });
         // Enter lists at once; typing lists the same way once it pauses.
         const std::pair<const char*, const char*> searches[] = {
-            {"one splicer", "sbench0002"},
-            {"a job", "SITE a"},
-            {"every splicer", "bench"},
-            {"nothing found", "route 9"},
-            {"none", ""},
+            {"one splicer", "sbench0002"}, {"a job", "SITE a"}, {"every splicer", "bench"},
+            {"nothing found", "route 9"},  {"none", ""},
         };
         for (const auto& [what, text] : searches)
             ok &= Measure(dlg, probe, std::string("search: ") + what, [&] {

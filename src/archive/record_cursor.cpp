@@ -120,10 +120,8 @@ void RecordCursor::NarrowSearch(Archive& archive) {
     std::vector<std::int64_t> splicers;
     for (Statement found(db, sql::kSearchSplicersSql, text); found.Next();)
         splicers.push_back(found.Int(0));
-    const bool placed = Statement(db, "SELECT EXISTS(" + sql::kSearchPlacedSql + ")", text)
-                            .Single()
-                            .value_or(0) != 0;
-    if (placed) return;
+    Statement placed(db, "SELECT EXISTS(" + sql::kSearchPlacedSql + ")", text);
+    if (placed.Single() == 1) return;
     if (jobs.empty() && splicers.empty()) {
         empty_ = true;
     } else if (jobs.empty() && splicers.size() == 1) {

@@ -1,11 +1,11 @@
 #pragma once
 // The "Archive" page: every splice ever downloaded, filtered by splicer, dates, job,
-// result and a text search, in the order of any column but its place in a job, shown as on the Result page
-// with its image; job naming; the CSV export of what is shown; and the settings
-// snapshots, compared and restored. The archive is read, and its records ordered and
-// filtered by its indexes, on the archive's thread, a screenful at a time as the list
-// scrolls: the page keeps the rows in view, never the archive, and only presents and
-// asks.
+// result and a text search, in the order of any column but its place in a job, shown
+// as on the Result page with its image; job naming; the CSV export of what is shown;
+// and the settings snapshots, compared and restored. The archive is read, and its
+// records ordered and filtered by its indexes, on the archive's thread, a screenful at
+// a time as the list scrolls: the page keeps the rows in view, never the archive, and
+// only presents and asks.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>

@@ -134,8 +134,13 @@ inline void AddFilter(Where& where, const RecordFilter& filter) {
             where.values.emplace_back(*filter.job);
         }
     }
-    if (filter.result) {
-        where.Add("velmora_verdict(records.bytes, ?, ?) = ?");
+    // The pass rule's verdict (Judge). Its first clause, the splicer's own result, is
+    // the result column too, which its indexes hold: a listing by result then reads
+    // only the run it wants.
+    if (filter.result == Verdict::Failed) {
+        where.Add("records.result > 0");
+    } else if (filter.result) {
+        where.Add("records.result = 0 AND velmora_verdict(records.bytes, ?, ?) = ?");
         where.values.emplace_back(std::int64_t{filter.limits.maxLoss});
         where.values.emplace_back(std::int64_t{filter.limits.maxAngle});
         where.values.emplace_back(static_cast<std::int64_t>(*filter.result));

@@ -90,6 +90,10 @@ TEST_F(ArchiveCliTest, ListedOldestFirstAndNamedOnlyAsAsked) {
     }
     EXPECT_EQ(judged, all.size());
     EXPECT_EQ(List({"--search", "SITE a"}), site);
+    // A search is a filter: tag names what it finds without --all.
+    ASSERT_EQ(Run({"archive", "tag", "Site A2", "--search", "SITE a", "--replace"}).status, 0);
+    EXPECT_EQ(List({"--job", "Site A2"}).size(), site.size());
+    ASSERT_EQ(Run({"archive", "undo-tag"}).status, 0);
     EXPECT_EQ(Run({"archive", "list", "--result", "fine"}).status, 2);
     EXPECT_EQ(Run({"archive", "list", "--team", "--search", "site"}).status, 2);
 

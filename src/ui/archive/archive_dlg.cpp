@@ -213,7 +213,6 @@ CArchiveDlg::CArchiveDlg(QWidget* parent, PageContext& context)
     resultCombo_.addItem(Q(keys::job_tab::MarkPass), static_cast<int>(archive::Verdict::Passed));
     searchEdit_.setPlaceholderText(Q(tk::Search));
     searchEdit_.setClearButtonEnabled(true);
-    searchEdit_.setMinimumWidth(120);
     searchPause_.setSingleShot(true);
     searchPause_.setInterval(300);
     const QDate today = QDate::currentDate();
@@ -418,11 +417,13 @@ void CArchiveDlg::LayOutPage() {
     filterLayout_.addSpacing(kSpacing);
     filterLayout_.addWidget(&jobLabel_);
     filterLayout_.addWidget(&jobCombo_);
-    filterLayout_.addSpacing(kSpacing);
-    filterLayout_.addWidget(&resultLabel_);
-    filterLayout_.addWidget(&resultCombo_);
-    filterLayout_.addSpacing(kSpacing);
-    filterLayout_.addWidget(&searchEdit_, 1);
+    filterLayout_.addStretch(1);
+    // A row of their own: beside the others they would widen the smallest window.
+    searchLayout_.setSpacing(kSpacing);
+    searchLayout_.addWidget(&resultLabel_);
+    searchLayout_.addWidget(&resultCombo_);
+    searchLayout_.addSpacing(kSpacing);
+    searchLayout_.addWidget(&searchEdit_, 1);
 
     views_.addTab(&splicesPage_, Q(tk::SplicesPage));
     views_.addTab(&snapshotsPage_, Q(tk::SnapshotsPage));
@@ -430,8 +431,9 @@ void CArchiveDlg::LayOutPage() {
     pageLayout_.setVerticalSpacing(kSpacing);
     pageLayout_.addWidget(&teamBar_, 0, 0);
     pageLayout_.addLayout(&filterLayout_, 1, 0);
-    pageLayout_.addWidget(&views_, 2, 0);
-    pageLayout_.setRowStretch(2, 1);
+    pageLayout_.addLayout(&searchLayout_, 2, 0);
+    pageLayout_.addWidget(&views_, 3, 0);
+    pageLayout_.setRowStretch(3, 1);
     setLayout(&pageLayout_);
 }
 

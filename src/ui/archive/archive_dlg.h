@@ -258,6 +258,7 @@ class CArchiveDlg : public CPageDlg {
     QGridLayout splicesLayout_;
     QGridLayout snapshotsLayout_;
     QHBoxLayout filterLayout_;
+    QHBoxLayout searchLayout_;
     QHBoxLayout jobLayout_;
     QHBoxLayout exportLayout_;
     QHBoxLayout compareRow_;

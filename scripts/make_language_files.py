@@ -177,6 +177,8 @@ CHINESE = {
     ("Archive", "Job"): "工程",
     ("Archive", "All_Jobs"): "全部工程",
     ("Archive", "No_Job"): "无工程",
+    ("Archive", "All_Results"): "全部结果",
+    ("Archive", "Search"): "搜索工程、熔接机、接头盒",
     ("Archive", "Splices"): "熔接记录",
     ("Archive", "Snapshots"): "参数快照",
     ("Archive", "Record_Count"): "共 %1 条记录",

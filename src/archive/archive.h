@@ -23,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "history/splice_acceptance.h"
 #include "history/splice_record.h"
 #include "settings/parameter_records.h"
 
@@ -101,6 +102,14 @@ struct SplicerInfo {
     std::chrono::sys_seconds lastSeen{};
 };
 
+// A splice as the pass rule judges it: the splicer itself failed it, the splicer
+// accepted it but its loss or a cleave angle is beyond a limit, or neither.
+enum class Verdict { Passed = 0, Failed = 1, OverLimit = 2 };
+inline Verdict VerdictOf(Mark mark) {
+    if (mark == Mark::Failed) return Verdict::Failed;
+    return OverLimit(mark) ? Verdict::OverLimit : Verdict::Passed;
+}
+
 // Which records a query or a job tagging takes; every field left empty takes all.
 struct RecordFilter {
     // The splicers whose serial number or folder name is this: a folder name shared
@@ -112,6 +121,13 @@ struct RecordFilter {
     std::optional<std::chrono::year_month_day> from{};
     std::optional<std::chrono::year_month_day> to{};
     std::optional<std::string> job{};  // "" takes the records without a job
+    // The records of one verdict of the pass rule (Judge) against `limits`.
+    std::optional<Verdict> result{};
+    Limits limits{};
+    // The records whose job, splicer (as SplicerDisplayName names it) or closure (of
+    // their placing) holds this text, matched without regard to case (FoldCase) and
+    // literally (no wildcards); "" takes all.
+    std::string search{};
 };
 
 struct ArchivedRecord {

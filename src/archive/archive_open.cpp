@@ -16,6 +16,7 @@
 #include "base/lock_file.h"
 #include "base/path_text.h"
 #include "base/sha256.h"
+#include "base/text_codec.h"
 
 namespace velmora::archive {
 namespace {
@@ -253,13 +254,33 @@ void RegisterChangeFunctions(sqlite3* db, ChangeContext* changes) {
                                 {bytes, static_cast<std::size_t>(sqlite3_value_bytes(args[0]))},
                                 text(1), text(2)));
     };
+    // The pass rule's verdict (Verdict) on a record's bytes against a loss and an
+    // angle limit: the result filter judges with the rule itself.
+    auto verdict = [](sqlite3_context* context, int, sqlite3_value** args) {
+        SpliceRecord record;
+        const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_value_blob(args[0]));
+        const auto size = static_cast<std::size_t>(sqlite3_value_bytes(args[0]));
+        if (bytes) std::copy_n(bytes, std::min(size, record.bytes.size()), record.bytes.begin());
+        const Limits limits{sqlite3_value_int(args[1]), sqlite3_value_int(args[2])};
+        sqlite3_result_int(context, static_cast<int>(VerdictOf(Judge(record, limits))));
+    };
+    // Whether a name holds a text, without regard to case in any script (SQLite's LIKE
+    // folds ASCII alone and reads % and _ as wildcards).
+    auto holds = [](sqlite3_context* context, int, sqlite3_value** args) {
+        const auto text = [&](int i) {
+            const auto* t = reinterpret_cast<const char*>(sqlite3_value_text(args[i]));
+            return FoldCase(t ? t : "");
+        };
+        sqlite3_result_int(context, text(0).find(text(1)) != std::string::npos);
+    };
     const struct {
         const char* name;
         int args;
         void (*call)(sqlite3_context*, int, sqlite3_value**);
     } functions[] = {{"velmora_now", 0, now},           {"velmora_author", 0, author},
                      {"velmora_applying", 0, applying}, {"velmora_uuid", 0, random},
-                     {"velmora_name_uuid", 2, named},   {"velmora_record_identity", 3, identity}};
+                     {"velmora_name_uuid", 2, named},   {"velmora_record_identity", 3, identity},
+                     {"velmora_verdict", 3, verdict},   {"velmora_holds", 2, holds}};
     for (const auto& f : functions) {
         const int flags = SQLITE_UTF8 | (f.args > 0 ? SQLITE_DETERMINISTIC : 0);
         if (int rc = sqlite3_create_function(db, f.name, f.args, flags, changes, f.call, nullptr,

@@ -14,6 +14,7 @@
 #include "archive/archive_order.h"
 #include "archive/database.h"
 #include "archive/splice_time.h"
+#include "base/text_codec.h"
 
 namespace velmora::archive {
 
@@ -123,6 +124,17 @@ inline std::optional<order::Slot> DayOrdinals(const RecordFilter& filter) {
                        filter.to ? order::SlotOf(DayEnd(*filter.to)).last : order::kUndated - 1};
 }
 
+// What a search (RecordFilter::search) finds, each from a small table and each taking
+// the text as its one value: the jobs by name, the splicers by id, and the records
+// placed in the closures found.
+inline const std::string kSearchJobsSql = "SELECT name FROM jobs WHERE velmora_holds(name, ?)";
+inline const std::string kSearchSplicersSql =
+    "SELECT id FROM splicers WHERE velmora_holds(" + SplicerNameSql("splicers") + ", ?)";
+inline const std::string kSearchPlacedSql =
+    "SELECT placings.record_id FROM closures JOIN trays ON trays.closure_id = closures.id "
+    "JOIN positions ON positions.tray_id = trays.id "
+    "JOIN placings ON placings.position_id = positions.id WHERE velmora_holds(closures.name, ?)";
+
 inline void AddFilter(Where& where, const RecordFilter& filter) {
     AddSplicers(where, filter.device, filter.splicer, "records");
     if (const auto days = DayOrdinals(filter)) {
@@ -138,6 +150,23 @@ inline void AddFilter(Where& where, const RecordFilter& filter) {
             where.values.emplace_back(*filter.job);
         }
     }
+    // The pass rule's verdict (Judge). Its first clause, the splicer's own result, is
+    // the result column too, which its indexes hold: a listing by result then reads
+    // only the run it wants.
+    if (filter.result == Verdict::Failed) {
+        where.Add("records.result > 0");
+    } else if (filter.result) {
+        where.Add("records.result = 0 AND velmora_verdict(records.bytes, ?, ?) = ?");
+        where.values.emplace_back(std::int64_t{filter.limits.maxLoss});
+        where.values.emplace_back(std::int64_t{filter.limits.maxAngle});
+        where.values.emplace_back(static_cast<std::int64_t>(*filter.result));
+    }
+    // Each found set is read once into a table of its own, then looked up per record.
+    if (!filter.search.empty()) {
+        where.Add("(records.job IN (" + kSearchJobsSql + ") OR records.splicer_id IN (" +
+                  kSearchSplicersSql + ") OR records.id IN (" + kSearchPlacedSql + "))");
+        for (int i = 0; i < 3; ++i) where.values.emplace_back(filter.search);
+    }
 }
 
 inline Where FilterWhere(const RecordFilter& filter) {
@@ -149,6 +178,7 @@ inline Where FilterWhere(const RecordFilter& filter) {
 inline std::optional<std::string> FilterProblem(const RecordFilter& filter) {
     if ((filter.from && !filter.from->ok()) || (filter.to && !filter.to->ok()))
         return "a date of the filter is not a real date";
+    if (!IsValidUtf8(filter.search)) return "the search text is not valid UTF-8";
     return std::nullopt;
 }
 

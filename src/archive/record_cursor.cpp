@@ -58,7 +58,7 @@ constexpr const char* kReading = "reading records";
 }  // namespace
 
 RecordCursor::RecordCursor(RecordFilter filter, RecordOrder order)
-    : filter_(std::move(filter)), order_(order) {}
+    : given_(std::move(filter)), filter_(given_), order_(order) {}
 
 template <class Work>
 auto RecordCursor::Guarded(Archive& archive, const char* what, Work work)
@@ -84,8 +84,9 @@ void RecordCursor::Restart() {
 
 void RecordCursor::Prepare(Archive& archive) {
     if (prepared_) return;
-    if (auto problem = sql::FilterProblem(filter_))
+    if (auto problem = sql::FilterProblem(given_))
         throw ArchiveError{ErrorCode::InvalidArgument, *problem};
+    filter_ = given_;
     stamp_ = ChangeStamp(archive.Connection());
     // The splicers, few, by id for the rows and in the list's order for its parts.
     const auto splicers = archive.Splicers();
@@ -93,6 +94,7 @@ void RecordCursor::Prepare(Archive& archive) {
     splicers_.clear();
     for (const SplicerInfo& s : *splicers) splicers_[s.id] = {s.folderName, s.serialNumber};
     FindDates();
+    NarrowSearch(archive);
     MakeParts(*splicers);
     prepared_ = true;
 }
@@ -100,6 +102,31 @@ void RecordCursor::Prepare(Archive& archive) {
 void RecordCursor::FindDates() {
     const auto days = sql::DayOrdinals(filter_);
     empty_ = days && days->first > days->last;
+}
+
+void RecordCursor::NarrowSearch(Archive& archive) {
+    if (filter_.search.empty()) return;
+    sqlite3* db = archive.Connection();
+    const std::string& text = filter_.search;
+    std::vector<std::string> jobs;
+    for (Statement found(db, sql::kSearchJobsSql, text); found.Next();)
+        jobs.push_back(found.Text(0));
+    std::vector<std::int64_t> splicers;
+    for (Statement found(db, sql::kSearchSplicersSql, text); found.Next();)
+        splicers.push_back(found.Int(0));
+    Statement placed(db, "SELECT EXISTS(" + sql::kSearchPlacedSql + ")", text);
+    if (placed.Single() == 1) return;
+    if (jobs.empty() && splicers.empty()) {
+        empty_ = true;
+    } else if (jobs.empty() && splicers.size() == 1) {
+        empty_ = empty_ || (filter_.splicer && *filter_.splicer != splicers[0]);
+        filter_.splicer = splicers[0];
+        filter_.search.clear();
+    } else if (splicers.empty() && jobs.size() == 1) {
+        empty_ = empty_ || (filter_.job && *filter_.job != jobs[0]);
+        filter_.job = jobs[0];
+        filter_.search.clear();
+    }
 }
 
 void RecordCursor::MakeParts(const std::vector<SplicerInfo>& splicers) {

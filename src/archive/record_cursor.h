@@ -88,6 +88,10 @@ class RecordCursor {
     void Prepare(Archive& archive);
     // Whether the dates take no record at all (a range that ends before it begins).
     void FindDates();
+    // A search that finds one splicer alone, or one job alone, is that splicer's or
+    // that job's filter, which reads on its own index; one that finds nothing takes
+    // no record.
+    void NarrowSearch(Archive& archive);
     // The runs of the order.
     void MakeParts(const std::vector<SplicerInfo>& splicers);
     // The query of part `p`: after a key of that part when `keyed`, keys only or
@@ -106,11 +110,12 @@ class RecordCursor {
     // True when `a` comes before `b` in the order.
     bool Before(const Key& a, const Key& b) const;
 
-    RecordFilter filter_;
+    RecordFilter given_;
+    RecordFilter filter_;  // given_ as read: its search narrowed
     RecordOrder order_;
     ArchiveError error_;
     bool prepared_ = false;
-    bool empty_ = false;  // the dates take no record
+    bool empty_ = false;  // the dates or the search take no record
     std::vector<Part> parts_;
     std::unordered_map<std::int64_t, std::pair<std::string, std::string>> splicers_;
     std::optional<std::pair<std::int64_t, std::int64_t>> stamp_;

@@ -1,6 +1,7 @@
 // archive list|csv|tag|undo-tag|check: the splices of every download, across splicers and days.
 #include "cli/archive_commands.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <optional>
@@ -21,6 +22,7 @@
 #include "history/history_texts.h"
 #include "jobs/job_store.h"
 #include "jobs/jobs_texts.h"
+#include "report/report_data.h"
 
 namespace velmora::cli {
 namespace {
@@ -126,7 +128,8 @@ int Csv(const std::string& file, const std::vector<archive::ArchivedRecord>& rec
 }
 
 bool TakesEverything(const archive::RecordFilter& filter) {
-    return !filter.device && !filter.splicer && !filter.from && !filter.to && !filter.job;
+    return !filter.device && !filter.splicer && !filter.from && !filter.to && !filter.job &&
+           !filter.result && filter.search.empty();
 }
 
 // Gives `job` to the records `filter` takes. Every record of the archive only with
@@ -202,6 +205,21 @@ std::optional<std::string> ParseRecordFilter(const CommandWords& words,
                                              archive::RecordFilter& filter) {
     if (const std::string* device = words.Value("--device")) filter.device = *device;
     if (const std::string* job = words.Value("--job")) filter.job = *job;
+    if (const std::string* search = words.Value("--search")) filter.search = *search;
+    if (const std::string* result = words.Value("--result")) {
+        static const std::pair<std::string_view, std::optional<archive::Verdict>> kResults[] = {
+            {"all", std::nullopt},
+            {"failed", archive::Verdict::Failed},
+            {"over-limit", archive::Verdict::OverLimit},
+            {"passed", archive::Verdict::Passed}};
+        const auto* named = std::find_if(std::begin(kResults), std::end(kResults),
+                                         [&](const auto& r) { return r.first == *result; });
+        if (named == std::end(kResults))
+            return "--result needs all, failed, over-limit or passed, not '" +
+                   TerminalSafe(*result) + "'";
+        filter.result = named->second;
+        filter.limits = report::LoadLimits(Config().AppDirectory);
+    }
     for (const auto& [name, date] : {std::pair{"--from", &filter.from}, {"--to", &filter.to}}) {
         const std::string* value = words.Value(name);
         if (!value) continue;
@@ -306,14 +324,17 @@ bool ArchiveImage(CliContext& context, const std::string& stamp, const std::stri
 int RunArchive(CliContext& context, CommandArgs args) {
     const std::string usage =
         "archive needs list [--ids|--team], csv FILE, tag JOB [--all] [--replace], undo-tag or "
-        "check, then filters: [--device D] [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--job J]";
+        "check, then filters: [--device D] [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--job J] "
+        "[--result all|failed|over-limit|passed] [--search TEXT]";
     if (args.empty()) return context.UsageError(usage);
     const std::string& verb = args[0];
     std::set<std::string_view> flags;
     if (verb == "list") flags = {"--ids", "--team"};
     if (verb == "tag") flags = {"--all", "--replace"};
     CommandWords words;
-    if (auto error = SplitCommandWords(args.subspan(1), kFilterOptions, flags, words))
+    std::set<std::string_view> valued = kFilterOptions;
+    valued.insert(kResultOptions.begin(), kResultOptions.end());
+    if (auto error = SplitCommandWords(args.subspan(1), valued, flags, words))
         return context.UsageError(verb + ": " + *error + "; " + usage);
     archive::RecordFilter filter;
     if (auto error = ParseRecordFilter(words, filter)) return context.UsageError(*error);
@@ -323,7 +344,9 @@ int RunArchive(CliContext& context, CommandArgs args) {
     if (verb == "undo-tag" && bare) return UndoTag();
     if (verb == "check" && bare) return Check();
     if (verb == "list" && words.flags.contains("--team")) {
-        if (words.flags.size() > 1 || !rest.empty()) return context.UsageError(usage);
+        // The team archive's listing knows the splicer, date and job filters alone.
+        if (words.flags.size() > 1 || !rest.empty() || filter.result || !filter.search.empty())
+            return context.UsageError(usage);
         return ListTeamRecords(filter);
     }
     if ((verb != "list" && verb != "csv") || rest.size() != (verb == "csv" ? 1u : 0u))

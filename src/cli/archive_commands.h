@@ -50,6 +50,9 @@ int RunArchive(CliContext& context, CommandArgs args);
 
 // The filters of the archive's records, options that take a value.
 inline const std::set<std::string_view> kFilterOptions = {"--device", "--from", "--to", "--job"};
+// The archive's own commands also take the records of one verdict against the report's
+// limits and those a text search finds.
+inline const std::set<std::string_view> kResultOptions = {"--result", "--search"};
 
 // Takes the filters among `words` into `filter`; an error text on a bad one. --device
 // D takes the splicer whose serial number is D and every splicer of folder D.

@@ -53,7 +53,10 @@ constexpr std::array kCommands{
                RunTeam},
     CliCommand{"archive", "list [--ids|--team]|csv FILE|tag JOB|undo-tag [filters]",
                "the archived splices of every download: filters --device D (a serial number, "
-               "or a folder name: all its splicers), --from and --to YYYY-MM-DD, --job J; "
+               "or a folder name: all its splicers), --from and --to YYYY-MM-DD, --job J, "
+               "--result all|failed|over-limit|passed (failed on the splicer, or beyond the "
+               "report's limits), --search TEXT (in the job, splicer or closure name, any "
+               "case); "
                "list --ids starts each line with the record's id; list --team lists the team "
                "archive's; "
                "tag needs a filter or --all, and --replace to change records of another job; "

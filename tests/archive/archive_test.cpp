@@ -206,16 +206,35 @@ TEST_F(ArchiveTest, DownloadIsStoredWhollyOrNotAtAll) {
     EXPECT_EQ(archive->LastError().code, ErrorCode::None);
 }
 
-TEST_F(ArchiveTest, FiltersTakeDeviceDaysAndJob) {
+TEST_F(ArchiveTest, FiltersTakeDeviceDaysJobResultAndSearch) {
+    // The splicer's result, loss (hundredths of a dB) and cleave angles (tenths).
+    const auto judged = [](SpliceRecord r, int result, int loss, int lf = 0, int rf = 0) {
+        r.bytes[6] = static_cast<std::uint8_t>(result);
+        r.bytes[8] = static_cast<std::uint8_t>(loss);
+        r.bytes[10] = static_cast<std::uint8_t>(lf);
+        r.bytes[12] = static_cast<std::uint8_t>(rf);
+        return r;
+    };
     // Stored out of time order; 4 (month 13) and 5 (30 February) have no real date.
-    Store(a, {Rec(3, 2026, 3, 2), Rec(4, 2026, 13, 1), Rec(1, 2026, 3, 1, 0, 0, 0),
-              Rec(5, 2026, 2, 30), Rec(2, 2026, 3, 1, 23, 59, 59)});
-    Store(b, {Rec(7, 2026, 3, 3, 0, 0, 0), Rec(6, 2026, 2, 28, 23, 59, 59)});
-    Store(c, {Rec(8, 2026, 3, 4)});
+    // Against limits of 0.10 dB and 1.0°: 1 and 8 failed on the splicer (8 over the
+    // loss limit too), 3 (loss), 6 (left angle) just over a limit, 2 and 7 at them.
+    Store(a, {judged(Rec(3, 2026, 3, 2), 0, 11), Rec(4, 2026, 13, 1),
+              judged(Rec(1, 2026, 3, 1, 0, 0, 0), 1, 3), Rec(5, 2026, 2, 30),
+              judged(Rec(2, 2026, 3, 1, 23, 59, 59), 0, 10, 10, 10)});
+    Store(b, {judged(Rec(7, 2026, 3, 3, 0, 0, 0), 0, 0, 0, 10),
+              judged(Rec(6, 2026, 2, 28, 23, 59, 59), 0, 0, 11)});
+    Store(c, {judged(Rec(8, 2026, 3, 4), 2, 50)});
     Store(d, {Rec(9, 2026, 3, 5)});
     const std::int64_t splicerOfD = archive->Splicers()->back().id;  // by serial number
     ASSERT_EQ(archive->TagJob("north", IdsOf({1, 3})).count, 2u);
-    ASSERT_EQ(archive->TagJob("south", IdsOf({7})).count, 1u);
+    ASSERT_EQ(archive->TagJob("Süd 南站", IdsOf({7})).count, 1u);
+    // Record 3 placed in a closure whose name holds LIKE's wildcards.
+    jobs::JobStore store(*archive);
+    const std::int64_t closure = store.AddClosure(store.Job("north")->id, {.name = "C_17%"}).id;
+    const std::int64_t cable = store.AddCable(closure, {.name = "F1"}).id;
+    const std::int64_t tray = store.AddTray(closure, {}).id;
+    ASSERT_TRUE(store.Place({tray, 1, {cable, 1}, {cable, 2}, IdsOf({3})}).ok());
+    const auto verdict = [](Verdict v) { return RecordFilter{.result = v}; };
 
     const auto day = [](unsigned d, unsigned m = 3) {
         return 2026y / month{m} / std::chrono::day{d};
@@ -239,6 +258,23 @@ TEST_F(ArchiveTest, FiltersTakeDeviceDaysAndJob) {
         {"without a job", {.job = ""}, {6, 2, 8, 9, 4, 5}},
         {"unknown splicer", {.device = "C300"}, {}},
         {"from after to", {.from = day(3), .to = day(1)}, {}},
+        {"failed on the splicer, over a limit or not", verdict(Verdict::Failed), {1, 8}},
+        {"over a limit, the splicer's failures not", verdict(Verdict::OverLimit), {6, 3}},
+        {"passed: at the limits", verdict(Verdict::Passed), {2, 7, 9, 4, 5}},
+        {"a job's name in another case", {.search = "NORTH"}, {1, 3}},
+        {"a splicer's name", {.search = "sb2"}, {6, 7}},
+        {"two splicers' names", {.search = "b123456"}, {8, 9}},
+        {"a Chinese and an accented name", {.search = "sÜd 南"}, {7}},
+        {"a closure's name, wildcards as typed", {.search = "c_17%"}, {3}},
+        {"an underscore is no wildcard", {.search = "_"}, {3}},
+        {"a percent sign is no wildcard", {.search = "c%"}, {}},
+        {"splicers and a closure", {.search = "1"}, {1, 2, 3, 8, 9, 4, 5}},
+        {"found nowhere", {.search = "route 9"}, {}},
+        {"a splicer found, another chosen", {.splicer = splicerOfD, .search = "SB200"}, {}},
+        {"a job found, another chosen", {.job = "north", .search = "süd"}, {}},
+        {"a search, a result and a splicer",
+         {.device = "A100", .result = Verdict::Failed, .search = "north"},
+         {1}},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Tags(c.filter), c.tags) << c.name;
@@ -547,6 +583,9 @@ TEST_F(ArchiveTest, EveryOrderOfEveryFilterIsReadOnAnIndex) {
         {.splicer = splicerA, .job = "站点"},
         {.splicer = splicerA, .from = 2026y / March / 3},
         {.from = 2026y / March / 10},  // after every record
+        {.result = Verdict::OverLimit, .limits = {.maxLoss = 5}},
+        {.splicer = splicerA, .result = Verdict::Failed, .search = "NOR"},
+        {.search = "00"},  // both splicers: neither's index alone
     };
     using Key = std::pair<int, std::string>;
     const std::pair<RecordSort, std::function<Key(const ArchivedRecord&)>> sorts[] = {

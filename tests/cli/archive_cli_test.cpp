@@ -71,6 +71,32 @@ TEST_F(ArchiveCliTest, ListedOldestFirstAndNamedOnlyAsAsked) {
     ASSERT_EQ(Run({"archive", "undo-tag"}).status, 0);
     EXPECT_EQ(List({"--job", "Site A"}), site);
 
+    // The window's result filter and search: the splicer's failures, the rest beyond
+    // the report's limits (0.02 dB here) or not; the job found in another case.
+    std::ofstream(workDir.path() / "report.ini") << "[Report]\r\nMax_Loss=0.02\r\n";
+    std::size_t judged = 0;
+    for (const char* result : {"failed", "over-limit", "passed"}) {
+        const std::vector<std::string> lines = List({"--result", result});
+        judged += lines.size();
+        EXPECT_FALSE(lines.empty()) << result;
+        for (const std::string& line : lines) {
+            const bool failure = line.find("\tFailure\t") != std::string::npos;
+            const double loss = std::stod(line.substr(line.find("\t0.") + 1));
+            EXPECT_EQ(failure, result == std::string("failed")) << line;
+            if (!failure) {
+                EXPECT_EQ(loss > 0.02, result == std::string("over-limit")) << line;
+            }
+        }
+    }
+    EXPECT_EQ(judged, all.size());
+    EXPECT_EQ(List({"--search", "SITE a"}), site);
+    // A search is a filter: tag names what it finds without --all.
+    ASSERT_EQ(Run({"archive", "tag", "Site A2", "--search", "SITE a", "--replace"}).status, 0);
+    EXPECT_EQ(List({"--job", "Site A2"}).size(), site.size());
+    ASSERT_EQ(Run({"archive", "undo-tag"}).status, 0);
+    EXPECT_EQ(Run({"archive", "list", "--result", "fine"}).status, 2);
+    EXPECT_EQ(Run({"archive", "list", "--team", "--search", "site"}).status, 2);
+
     // Nothing is kept with --no-archive; a bad filter is a usage error.
     sim::InstallRecordCommands(*splicer, test::kCliRecords + 10);
     ASSERT_EQ(Run({"history", "--no-archive"}).status, 0);

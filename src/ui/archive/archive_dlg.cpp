@@ -24,6 +24,7 @@
 #include "history/csv_export.h"
 #include "history/history_texts.h"
 #include "images/image_files.h"
+#include "report/report_data.h"
 #include "settings/parameter_rows.h"
 #include "settings/settings_backup.h"
 #include "settings/settings_texts.h"
@@ -204,6 +205,16 @@ CArchiveDlg::CArchiveDlg(QWidget* parent, PageContext& context)
     fromCheck_.setText(Q(tk::From));
     toCheck_.setText(Q(tk::To));
     jobLabel_.setText(Q(tk::Job));
+    resultLabel_.setText(Q(tk::ResultColumn));
+    resultCombo_.addItem(Q(tk::AllResults));
+    resultCombo_.addItem(Q(keys::job_tab::MarkFailed), static_cast<int>(archive::Verdict::Failed));
+    resultCombo_.addItem(Q(keys::job_files::OverLimit),
+                         static_cast<int>(archive::Verdict::OverLimit));
+    resultCombo_.addItem(Q(keys::job_tab::MarkPass), static_cast<int>(archive::Verdict::Passed));
+    searchEdit_.setPlaceholderText(Q(tk::Search));
+    searchEdit_.setClearButtonEnabled(true);
+    searchPause_.setSingleShot(true);
+    searchPause_.setInterval(300);
     const QDate today = QDate::currentDate();
     for (QDateEdit* edit : {&fromDate_, &toDate_}) {
         edit->setCalendarPopup(true);
@@ -226,6 +237,14 @@ CArchiveDlg::CArchiveDlg(QWidget* parent, PageContext& context)
 
     connect(&splicerCombo_, &QComboBox::activated, this, [this] { Refresh(); });
     connect(&jobCombo_, &QComboBox::activated, this, [this] { Refresh(); });
+    connect(&resultCombo_, &QComboBox::activated, this, [this] { Refresh(); });
+    // Typing lists once it pauses, on the archive's thread as every filter.
+    connect(&searchEdit_, &QLineEdit::textChanged, this, [this] { searchPause_.start(); });
+    connect(&searchPause_, &QTimer::timeout, this, [this] { Refresh(); });
+    connect(&searchEdit_, &QLineEdit::returnPressed, this, [this] {
+        searchPause_.stop();
+        Refresh();
+    });
     connect(&fromCheck_, &QCheckBox::toggled, this, [this](bool on) {
         fromDate_.setEnabled(on);
         Refresh();
@@ -399,6 +418,12 @@ void CArchiveDlg::LayOutPage() {
     filterLayout_.addWidget(&jobLabel_);
     filterLayout_.addWidget(&jobCombo_);
     filterLayout_.addStretch(1);
+    // A row of their own: beside the others they would widen the smallest window.
+    searchLayout_.setSpacing(kSpacing);
+    searchLayout_.addWidget(&resultLabel_);
+    searchLayout_.addWidget(&resultCombo_);
+    searchLayout_.addSpacing(kSpacing);
+    searchLayout_.addWidget(&searchEdit_, 1);
 
     views_.addTab(&splicesPage_, Q(tk::SplicesPage));
     views_.addTab(&snapshotsPage_, Q(tk::SnapshotsPage));
@@ -406,8 +431,9 @@ void CArchiveDlg::LayOutPage() {
     pageLayout_.setVerticalSpacing(kSpacing);
     pageLayout_.addWidget(&teamBar_, 0, 0);
     pageLayout_.addLayout(&filterLayout_, 1, 0);
-    pageLayout_.addWidget(&views_, 2, 0);
-    pageLayout_.setRowStretch(2, 1);
+    pageLayout_.addLayout(&searchLayout_, 2, 0);
+    pageLayout_.addWidget(&views_, 3, 0);
+    pageLayout_.setRowStretch(3, 1);
     setLayout(&pageLayout_);
 }
 
@@ -440,6 +466,12 @@ archive::RecordFilter CArchiveDlg::Filter() const {
         filter.job = job.toStdString();
     if (fromCheck_.isChecked()) filter.from = Day(fromDate_.date());
     if (toCheck_.isChecked()) filter.to = Day(toDate_.date());
+    // Over a limit: beyond the limits the archive's report judges with.
+    if (const QVariant verdict = resultCombo_.currentData(); verdict.isValid()) {
+        filter.result = static_cast<archive::Verdict>(verdict.toInt());
+        filter.limits = report::LoadLimits(Config().AppDirectory);
+    }
+    filter.search = searchEdit_.text().toStdString();
     return filter;
 }
 

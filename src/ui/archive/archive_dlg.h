@@ -1,11 +1,11 @@
 #pragma once
-// The "Archive" page: every splice ever downloaded, filtered by splicer, dates and
-// job, in the order of any column but its place in a job, shown as on the Result page
-// with its image; job naming; the CSV export of what is shown; and the settings
-// snapshots, compared and restored. The archive is read, and its records ordered and
-// filtered by its indexes, on the archive's thread, a screenful at a time as the list
-// scrolls: the page keeps the rows in view, never the archive, and only presents and
-// asks.
+// The "Archive" page: every splice ever downloaded, filtered by splicer, dates, job,
+// result and a text search, in the order of any column but its place in a job, shown
+// as on the Result page with its image; job naming; the CSV export of what is shown;
+// and the settings snapshots, compared and restored. The archive is read, and its
+// records ordered and filtered by its indexes, on the archive's thread, a screenful at
+// a time as the list scrolls: the page keeps the rows in view, never the archive, and
+// only presents and asks.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -100,6 +100,10 @@ class CArchiveDlg : public CPageDlg {
     QDateEdit& FromDate() { return fromDate_; }
     QDateEdit& ToDate() { return toDate_; }
     QComboBox& JobCombo() { return jobCombo_; }
+    // All results, failed on the splicer, over a limit (the report's), passed.
+    QComboBox& ResultCombo() { return resultCombo_; }
+    // Lists again a moment after the typing stops, or at once on Enter.
+    QLineEdit& SearchEdit() { return searchEdit_; }
     QTabWidget& Views() { return views_; }
     CListCtrlEx& RecordList() { return recordList_; }
     CListCtrlEx& DetailList() { return detailList_; }
@@ -221,6 +225,10 @@ class CArchiveDlg : public CPageDlg {
     QDateEdit toDate_;
     QLabel jobLabel_;
     QComboBox jobCombo_;
+    QLabel resultLabel_;
+    QComboBox resultCombo_;
+    QLineEdit searchEdit_;
+    QTimer searchPause_;
     QLabel countText_;
     CListCtrlEx recordList_;
     CListCtrlEx detailList_;
@@ -250,6 +258,7 @@ class CArchiveDlg : public CPageDlg {
     QGridLayout splicesLayout_;
     QGridLayout snapshotsLayout_;
     QHBoxLayout filterLayout_;
+    QHBoxLayout searchLayout_;
     QHBoxLayout jobLayout_;
     QHBoxLayout exportLayout_;
     QHBoxLayout compareRow_;

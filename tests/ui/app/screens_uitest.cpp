@@ -95,7 +95,14 @@ TEST_P(Screens, TheSmallestWindowCutsNothingOff) {
                     << list->GetItemText(row, column).toStdString();
         }
     }
+    // The filter bar: the Result box shows its longest choice whole.
+    SelectTab(kArchiveTab);
+    QApplication::processEvents();
+    EXPECT_GE(archive.ResultCombo().width(), archive.ResultCombo().sizeHint().width());
     Save(*dlg, "archive_smallest");
+    dlg->resize(1280, 720);
+    QApplication::processEvents();
+    Save(*dlg, "archive_1280x720");
 }
 
 TEST_P(Screens, SettingGroupsFitTheirColumns) {

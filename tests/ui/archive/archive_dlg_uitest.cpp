@@ -288,6 +288,26 @@ TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
     EXPECT_EQ(Page().JobCombo().currentText(), "站点 B");
     EXPECT_EQ(Page().RecordList().GetItemCount(), onDay);
     EXPECT_EQ(Page().JobCombo().findText("Site A"), -1);
+    // Typed in another case, the search finds the job once the typing pauses; the
+    // Result filter then splits its records, the count following.
+    Choose(Page().JobCombo(), "All jobs");
+    Page().SearchEdit().setText("站点 b");
+    ASSERT_TRUE(WaitFor([&] { return Page().RecordList().GetItemCount() == onDay; }));
+    ASSERT_TRUE(Settled());
+    int split = 0;
+    for (const char* result : {"Failed on the splicer", "Passed"}) {
+        Choose(Page().ResultCombo(), result);
+        const auto rows = Listed();
+        for (const auto& r : rows) EXPECT_EQ(r.record.result() != 0, split == 0) << result;
+        EXPECT_EQ(Page().CountText().text(), QString("%1 records").arg(rows.size()));
+        split += static_cast<int>(rows.size());
+    }
+    EXPECT_EQ(split, onDay);
+    Choose(Page().ResultCombo(), "All results");
+    Page().SearchEdit().clear();
+    emit Page().SearchEdit().returnPressed();
+    ASSERT_TRUE(Settled());
+    Choose(Page().JobCombo(), "站点 B");
     EXPECT_TRUE(shown.empty()) << BoxTexts().front().toStdString();
     Page().RecordList().SelectRow(0);
     Page().OnBnClickedClearJob();

@@ -139,6 +139,29 @@ TEST_F(JobPageTest, BuildAJobPlaceSplicesRedoAFailureAndUndoIt) {
     Page().OnBnClickedUndoPlacing();
     ASSERT_TRUE(Settled());
     EXPECT_EQ(Rows(), placed);
+
+    // Planned from the tab: a position by hand (the tray's next, the next fibres,
+    // proposed), then a plan file, all or nothing: a bad row is named and plans nothing.
+    Page().OnBnClickedPlanPosition();
+    EXPECT_EQ(Page().Form()->Number("position")->value(), 4);
+    EXPECT_EQ(Page().Form()->Number("a.fibre")->value(), 16);
+    Submit({});
+    ASSERT_EQ(Rows().size(), 4u);
+    EXPECT_EQ(Rows()[3].section('|', 0, 6),
+              "4|F-112|16: tube 2 orange, brown|F-113|4: tube 1 blue, brown||Planned, not spliced");
+    const std::string header = "Closure,Tray,Position,Cable A,Fibre A,Cable B,Fibre B\r\n";
+    workDir.Write("bad.csv", header + "C-17,1,5,F-112,17,F-113,5\r\nC-17,1,6,F-112,x,F-113,6\r\n");
+    workDir.Write("plan.csv",
+                  header + "C-17,1,5,F-112,17,F-113,5\r\nC-17,1,6,F-112,18,F-113,6\r\n");
+    Page().ImportPlan(workDir.path() / "bad.csv");
+    ASSERT_TRUE(Settled());
+    ASSERT_FALSE(shown.empty());
+    EXPECT_TRUE(shown.back().text.contains("Fibre A")) << shown.back().text.toStdString();
+    EXPECT_EQ(Rows().size(), 4u);
+    Page().ImportPlan(workDir.path() / "plan.csv");
+    ASSERT_TRUE(Settled());
+    EXPECT_EQ(Rows().size(), 6u);
+    ASSERT_TRUE(Page().Choose(Node::Tray, "C-17", 1));
     ASSERT_TRUE(Page().Choose(Node::Job, "Riverside"));
     EXPECT_FALSE(Page().DiagramArea().isVisible()) << "a job has no one diagram";
 

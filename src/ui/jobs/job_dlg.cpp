@@ -283,8 +283,8 @@ void CJobDlg::SplitWidths() {
     int table = 2 * positionList_.frameWidth() +
                 positionList_.style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     for (const int width : widths_) table += width;
-    const int left =
-        std::max(left_.minimumWidth(), std::min({treeWidth_, total / 3, total - table}));
+    const int left = std::max({left_.minimumWidth(), std::min(treeMinimum_, total / 2),
+                               std::min({treeWidth_, total / 3, total - table})});
     splitter_.setSizes({left, total - left});
 }
 
@@ -460,8 +460,11 @@ void CJobDlg::SizeTreeColumns(const TreeBuild& build) {
     tree_.header()->resizeSection(
         kCountsColumn,
         std::max(counts + 12, metrics.horizontalAdvance(tree_.headerItem()->text(1)) + 16));
-    treeWidth_ = name + tree_.header()->sectionSize(kCountsColumn) + 2 * tree_.frameWidth() +
-                 tree_.style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4;
+    const int frame = tree_.header()->sectionSize(kCountsColumn) + 2 * tree_.frameWidth() +
+                      tree_.style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4;
+    treeWidth_ = name + frame;
+    // However narrow, the tree keeps a tray's name readable beside the counts.
+    treeMinimum_ = metrics.horizontalAdvance(Q(jt::TrayItem).arg(99)) + indent + frame;
     SplitWidths();
 }
 

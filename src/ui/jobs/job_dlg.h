@@ -186,7 +186,8 @@ class CJobDlg : public CPageDlg {
     std::vector<Item> items_;
     bool testList_ = false;
     std::vector<int> widths_;
-    int treeWidth_ = 0;  // what the tree's columns need
+    int treeWidth_ = 0;    // what the tree's columns need
+    int treeMinimum_ = 0;  // the counts and a tray's name beside them
     bool splitDragged_ = false;
     bool heightDragged_ = false;
     // The words of the matrix the job's files and report use, and the captions of the

@@ -97,7 +97,8 @@ TEST(PlacingProposal, MovesOnFromAFullTrayToTheNextWithRoom) {
         std::string found;
     } cases[] = {
         {{"e"}, 1, "1.1"},        {{"fe"}, 1, "1.2"},      {{"fp"}, 1, "1.2"},
-        {{"ff", "fe"}, 1, "2.2"}, {{"ef", "f"}, 2, "1.1"}, {{"ff", "f"}, 3, "none"},
+        {{"ff", "fe"}, 1, "2.2"}, {{"ef", "f"}, 2, "1.1"}, {{"ef", "e"}, 2, "2.1"},
+        {{"ff", "f"}, 3, "none"},
     };
     for (const auto& c : cases) {
         SpliceMatrix matrix;

@@ -230,6 +230,8 @@ TEST_F(JobPageTest, AJobBuiltPlacedAndHandedOverInAtMostThirtyClicks) {
     ASSERT_GT(failed, 0) << "the demo's first tray holds a failure";
     place("C-17, tray 2");
     click([&] { Page().Form()->Choice("tray")->setCurrentIndex(0); });
+    EXPECT_EQ(Page().Form()->Refusal().text(),
+              "This tray is full: choose another, or type a position to re-splice");
     Page().Form()->Number("position")->setValue(failed);
     ASSERT_TRUE(Settled());
     EXPECT_TRUE(Page().Form()->List("preview")->GetItemText(0, 0).startsWith(

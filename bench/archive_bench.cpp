@@ -358,9 +358,8 @@ bool MeasureCosts(const std::filesystem::path& file, int span, Costs& costs) {
         if (place.wall < costs.place.wall) costs.place = place;
         // The Jobs tab's unplaced list: the records of no job placing would take next.
         std::optional<std::vector<jobs::PlacingCandidate>> listed;
-        const Timing noJob = BestOf(1, [&] {
-            listed = jobs::ReadRecordsOfNoJob(*archive, job->id, {}, 1000);
-        });
+        const Timing noJob =
+            BestOf(1, [&] { listed = jobs::ReadRecordsOfNoJob(*archive, job->id, {}, 1000); });
         if (!Succeeded(listed.has_value(), *archive, "listing records of no job")) return false;
         if (noJob.wall < costs.noJob.wall) costs.noJob = noJob;
     }

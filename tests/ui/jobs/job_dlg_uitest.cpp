@@ -259,6 +259,11 @@ TEST_F(JobPageTest, AJobBuiltPlacedAndHandedOverInAtMostThirtyClicks) {
         if (entry.is_regular_file()) ++files[entry.path().extension().string()];
     EXPECT_EQ(files, (std::map<std::string, int>{
                          {".csv", 1}, {".geojson", 1}, {".pdf", 1}, {".svg", 3}, {".xlsx", 1}}));
+    // A file of the package on its own, written off the window's thread.
+    Page().WriteFileTo(JobFile::Csv, workDir.path() / "alone.csv");
+    ASSERT_TRUE(Settled());
+    EXPECT_EQ(test::ReadFileBytes(workDir.path() / "alone.csv"),
+              test::ReadFileBytes(handover->Target() / "matrix.csv"));
     EXPECT_LE(clicks, 30);
     std::printf("the whole walk took %d clicks\n", clicks);
 }

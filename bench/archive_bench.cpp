@@ -36,6 +36,7 @@
 #include "history/splice_record.h"
 #include "images/image_catalogue.h"
 #include "jobs/job_store.h"
+#include "jobs/placing_proposal.h"
 #include "sim/record_commands.h"
 
 namespace {
@@ -269,7 +270,7 @@ constexpr int kRuns = 3;
 
 // The work of one size, each figure the best of kRuns.
 struct Costs {
-    Timing older, interleaved, newer, tag, undo, rename, place;
+    Timing older, interleaved, newer, tag, undo, rename, place, noJob;
 };
 
 // The largest download, its times moved to `year`.
@@ -355,6 +356,12 @@ bool MeasureCosts(const std::filesystem::path& file, int span, Costs& costs) {
         });
         if (!Succeeded(placed.ok() && placed.count == 96, *archive, "placing")) return false;
         if (place.wall < costs.place.wall) costs.place = place;
+        // The Jobs tab's unplaced list: the records of no job placing would take next.
+        std::optional<std::vector<jobs::PlacingCandidate>> listed;
+        const Timing noJob =
+            BestOf(1, [&] { listed = jobs::ReadRecordsOfNoJob(*archive, job->id, {}, 1000); });
+        if (!Succeeded(listed.has_value(), *archive, "listing records of no job")) return false;
+        if (noJob.wall < costs.noJob.wall) costs.noJob = noJob;
     }
     return true;
 }
@@ -387,6 +394,7 @@ bool MeasureScaling(const std::filesystem::path& folder) {
         {"that naming undone", &Costs::undo, false},
         {"their job renamed", &Costs::rename, false},
         {"96 splices placed", &Costs::place, false},
+        {"records of no job listed for a job", &Costs::noJob, false},
     };
     for (const auto& f : figures) {
         if (f.store) Report(std::string(f.what) + ", into 1,000,000", large.*f.figure, 0.100);

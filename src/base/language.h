@@ -450,13 +450,7 @@ inline constexpr TextKey ColSplicer = job_files::ColSplicer;
 inline constexpr TextKey ColTime = job_files::ColTime;
 inline constexpr TextKey ColResplices = job_files::ColReplaced;
 inline constexpr TextKey FibreText{"Job", "Fibre_Text", "%1: tube %2 %3, %4"};
-inline constexpr TextKey MarkPass{"Job", "Mark_Pass", "Passed"};
-inline constexpr TextKey MarkFailed{"Job", "Mark_Failed", "Failed on the splicer"};
-inline constexpr TextKey MarkOverLoss{"Job", "Mark_Over_Loss", "Over the loss limit"};
-inline constexpr TextKey MarkOverAngle{"Job", "Mark_Over_Angle", "Over the angle limit"};
-inline constexpr TextKey MarkOverBoth{"Job", "Mark_Over_Both", "Over both limits"};
 inline constexpr TextKey MarkTest{"Job", "Mark_Test", "Test splice, not counted"};
-inline constexpr TextKey Planned{"Job", "Not_Spliced", "Not spliced yet"};
 inline constexpr TextKey BtnNewJob{"Job", "Btn_New_Job", "New job"};
 inline constexpr TextKey BtnEdit{"Job", "Btn_Edit", "Edit"};
 inline constexpr TextKey BtnAddClosure{"Job", "Btn_Add_Closure", "Add closure"};
@@ -559,6 +553,33 @@ inline constexpr TextKey PdfFailed{"Job", "Hand_Over_Pdf_Failed",
 inline constexpr TextKey ImagesLeftOut{"Job", "Hand_Over_Images_Left_Out",
                                        "These images are not in the package:"};
 }  // namespace handover
+// Section "Job": planning from the Jobs tab, where placing goes on, and the records
+// of no job in its list of unplaced records.
+namespace job_planning {
+inline constexpr TextKey BtnPlanPosition{"Job", "Btn_Plan_Position", "Plan position..."};
+inline constexpr TextKey BtnImportPlan{"Job", "Btn_Import_Plan", "Import plan..."};
+inline constexpr TextKey PlanCaption{"Job", "Plan_Caption", "Plan a position"};
+inline constexpr TextKey ImportCaption{"Job", "Import_Caption", "Import a plan (CSV or XLSX)"};
+inline constexpr TextKey PlanFiles{"Job", "Plan_Files", "Plans"};
+inline constexpr TextKey FieldClosure{"Job", "Field_Closure", "Closure"};
+inline constexpr TextKey FieldFibreA{"Job", "Field_Fibre_A", "Cable A, fibre"};
+inline constexpr TextKey FieldFibreB{"Job", "Field_Fibre_B", "Cable B, fibre"};
+// %1 the position, %2 the tray's number.
+inline constexpr TextKey PlannedOne{"Job", "Planned_One", "Position %1 of tray %2 planned"};
+inline constexpr TextKey PlannedMany{"Job", "Planned_Many", "%1 positions planned"};
+// A tray of the job in the place form: %1 its closure, %2 its number.
+inline constexpr TextKey ClosureTray{"Job", "Closure_Tray", "%1, tray %2"};
+inline constexpr TextKey TrayFull{
+    "Job", "Tray_Full", "This tray is full: choose another, or type a position to re-splice"};
+inline constexpr TextKey JobFull{
+    "Job", "Job_Full",
+    "Every tray of the job is full: add a tray, or type a position to re-splice"};
+// A new closure's cables, named in its form: each with as many fibres.
+inline constexpr TextKey FieldCables{"Job", "Field_Cables", "Cables (names, by commas)"};
+inline constexpr TextKey FieldCableFibres{"Job", "Field_Cable_Fibres", "Fibres a cable"};
+// The unplaced records' list marks those of no job (placing names them to the job).
+inline constexpr TextKey OfNoJob{"Job", "Of_No_Job", "no job"};
+}  // namespace job_planning
 // Section "Team": the team archive (PostgreSQL) that laptops send to. %1: what the
 // server or the library said, or a number; %2, %3 further numbers.
 namespace team_tab {

@@ -46,12 +46,16 @@ PlacingCandidate CandidateOf(const Query& q, const Limits& limits) {
     return c;
 }
 
-}  // namespace
-
-std::optional<std::vector<PlacingCandidate>> ReadPlacingCandidates(archive::Archive& archive,
-                                                                   std::int64_t jobId,
-                                                                   const Limits& limits,
-                                                                   std::size_t limit) {
+// Up to `limit` records that `which` (a condition on the records, ?1 the job's name)
+// admits, in splice order after where the job `jobId`'s work stands: its last placed
+// record; else just before its first record; else, for a job without records, before
+// the first record of the day of the latest record of no job (the day's download).
+// The latest `limit` when there is no such place.
+std::optional<std::vector<PlacingCandidate>> ReadAfterTheWork(archive::Archive& archive,
+                                                              std::int64_t jobId,
+                                                              const Limits& limits,
+                                                              std::size_t limit,
+                                                              const std::string& which) {
     return archive.Run(
         "reading records to place", [&]() -> std::optional<std::vector<PlacingCandidate>> {
             sqlite3* db = archive.Connection();
@@ -61,9 +65,6 @@ std::optional<std::vector<PlacingCandidate>> ReadPlacingCandidates(archive::Arch
                 throw archive::ArchiveError{archive::ErrorCode::NotFound,
                                             "there is no job " + std::to_string(jobId)};
             const std::string name = job.Text(0);
-            // Where the job's work stands: its last placed record; else just before its
-            // first record; else, for a job without records, before the first record of
-            // the day of the latest record of no job (the day's download).
             Query anchor(db,
                          "SELECT coalesce("
                          "(SELECT max(ordinal) FROM records WHERE job = ?1 AND EXISTS "
@@ -77,8 +78,8 @@ std::optional<std::vector<PlacingCandidate>> ReadPlacingCandidates(archive::Arch
             const bool anchored = !anchor.IsNull(0);
             const std::int64_t after = anchored ? anchor.Int(0) : 0;
             const std::string free =
-                "(job = ?1 OR job IS NULL) "
-                "AND NOT EXISTS (SELECT 1 FROM placings WHERE record_id = records.id) "
+                which +
+                " AND NOT EXISTS (SELECT 1 FROM placings WHERE record_id = records.id) "
                 "AND NOT EXISTS (SELECT 1 FROM test_splices WHERE record_id = records.id)";
             const std::string columns = "SELECT id, bytes, job IS NULL, ordinal FROM records ";
             Query q(db,
@@ -91,6 +92,22 @@ std::optional<std::vector<PlacingCandidate>> ReadPlacingCandidates(archive::Arch
             while (q.Next()) candidates.push_back(CandidateOf(q, limits));
             return candidates;
         });
+}
+
+}  // namespace
+
+std::optional<std::vector<PlacingCandidate>> ReadPlacingCandidates(archive::Archive& archive,
+                                                                   std::int64_t jobId,
+                                                                   const Limits& limits,
+                                                                   std::size_t limit) {
+    return ReadAfterTheWork(archive, jobId, limits, limit, "(job = ?1 OR job IS NULL)");
+}
+
+std::optional<std::vector<PlacingCandidate>> ReadRecordsOfNoJob(archive::Archive& archive,
+                                                                std::int64_t jobId,
+                                                                const Limits& limits,
+                                                                std::size_t limit) {
+    return ReadAfterTheWork(archive, jobId, limits, limit, "job IS NULL");
 }
 
 std::optional<std::vector<PlacingCandidate>> ReadRecordsToPlace(archive::Archive& archive,
@@ -132,6 +149,25 @@ PlacingStart ResumeAt(const MatrixClosure& closure, int tray) {
     start.a.fibre = NextFibre(closure, start.a.cable);
     start.b.fibre = NextFibre(closure, start.b.cable);
     return start;
+}
+
+bool HasRoom(const MatrixClosure& closure, const TrayInfo& tray) {
+    return ResumeAt(closure, tray.details.number).position <= tray.details.capacity;
+}
+
+std::optional<TrayAt> TrayWithRoom(const SpliceMatrix& matrix, std::int64_t trayId) {
+    std::vector<TrayAt> trays;
+    std::size_t asked = 0;
+    for (const MatrixClosure& closure : matrix.closures)
+        for (const TrayInfo& tray : closure.trays) {
+            if (tray.id == trayId) asked = trays.size();
+            trays.push_back({&closure, &tray});
+        }
+    for (std::size_t k = 0; k < trays.size(); ++k) {
+        const TrayAt& at = trays[(asked + k) % trays.size()];
+        if (HasRoom(*at.closure, *at.tray)) return at;
+    }
+    return std::nullopt;
 }
 
 std::vector<ProposedPlacing> ProposePlacing(const MatrixClosure& closure, const TrayInfo& tray,

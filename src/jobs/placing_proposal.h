@@ -41,6 +41,15 @@ std::optional<std::vector<PlacingCandidate>> ReadPlacingCandidates(archive::Arch
                                                                    const Limits& limits,
                                                                    std::size_t limit);
 
+// Up to `limit` records of no job (neither placed nor test splices) that placing in
+// the job `jobId` would take, in splice order: those after where the job's work
+// stands, as ReadPlacingCandidates. Cost follows `limit`, not the archive's size: the
+// records of no job are read by the index of job and splice order.
+std::optional<std::vector<PlacingCandidate>> ReadRecordsOfNoJob(archive::Archive& archive,
+                                                                std::int64_t jobId,
+                                                                const Limits& limits,
+                                                                std::size_t limit);
+
 // The records `ids` that the archive has, in splice order (as the Archive tab's
 // choice, listed in any order, is placed).
 std::optional<std::vector<PlacingCandidate>> ReadRecordsToPlace(archive::Archive& archive,
@@ -60,6 +69,19 @@ struct PlacingStart {
 // fibre after the last one the closure's positions (planned ones too) join. The cables: those of
 // the tray's last position, else the closure's first two (the first twice when it has one).
 PlacingStart ResumeAt(const MatrixClosure& closure, int tray);
+
+// Whether placing on tray `tray` of `closure` has somewhere to go: a planned position
+// not spliced yet, or a position after its last splice.
+bool HasRoom(const MatrixClosure& closure, const TrayInfo& tray);
+
+struct TrayAt {
+    const MatrixClosure* closure = nullptr;
+    const TrayInfo* tray = nullptr;
+};
+// Where placing asked on the tray `trayId` goes: that tray while it has room, else the
+// next that has in its closure, then in the closures after it, then from the job's
+// first; none when every tray of the job is full (or it has none).
+std::optional<TrayAt> TrayWithRoom(const SpliceMatrix& matrix, std::int64_t trayId);
 
 struct ProposedPlacing {
     std::int64_t record = 0;

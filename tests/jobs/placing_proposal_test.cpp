@@ -86,6 +86,45 @@ TEST(PlacingProposal, GoesOnWhereTheTrayLeftOffWithThePlansFibres) {
     }
 }
 
+// A full tray sends placing on to the next tray with room: in its closure, then in the
+// job's next closures, then from the job's first; none when the job is full.
+TEST(PlacingProposal, MovesOnFromAFullTrayToTheNextWithRoom) {
+    // Each closure's trays as their fills: 'f' full (6 of 6 spliced), 'p' full but for
+    // a planned position, 'e' empty. The tray with room as "closure.tray" (1-based).
+    const struct {
+        std::vector<std::string> closures;
+        int asked;  // the tray asked, counting over the job
+        std::string found;
+    } cases[] = {
+        {{"e"}, 1, "1.1"},        {{"fe"}, 1, "1.2"},      {{"fp"}, 1, "1.2"},
+        {{"ff", "fe"}, 1, "2.2"}, {{"ef", "f"}, 2, "1.1"}, {{"ef", "e"}, 2, "2.1"},
+        {{"ff", "f"}, 3, "none"},
+    };
+    for (const auto& c : cases) {
+        SpliceMatrix matrix;
+        std::int64_t id = 0;
+        for (const std::string& fills : c.closures) {
+            MatrixClosure& closure = matrix.closures.emplace_back(ClosureOf({}));
+            closure.trays.clear();
+            for (std::size_t t = 0; t < fills.size(); ++t) {
+                const int number = static_cast<int>(t) + 1;
+                closure.trays.push_back({++id, 0, {number, 6}});
+                for (int p = 1; p <= 6 && fills[t] != 'e'; ++p) {
+                    MatrixRow row = test::MatrixRowOf(number, p, p);
+                    if (fills[t] == 'f' || p < 6) row.splice = test::MatrixSpliceOf(p, 3, 0, 1);
+                    closure.rows.push_back(row);
+                }
+            }
+        }
+        const auto at = TrayWithRoom(matrix, c.asked);
+        std::string found = "none";
+        for (std::size_t i = 0; at && i < matrix.closures.size(); ++i)
+            if (&matrix.closures[i] == at->closure)
+                found = std::to_string(i + 1) + "." + std::to_string(at->tray->details.number);
+        EXPECT_EQ(found, c.found) << c.closures.front() << " asked " << c.asked;
+    }
+}
+
 // Records of the job, of no job and of another job, stored out of splice order.
 TEST(PlacingProposal, TakesTheRecordsAfterTheLastPlacedInSpliceOrderAndNamesThem) {
     test::TempDir dir;
@@ -108,25 +147,27 @@ TEST(PlacingProposal, TakesTheRecordsAfterTheLastPlacedInSpliceOrderAndNamesThem
     const std::int64_t b = jobs.AddCable(closure, {.name = "B"}).id;
     const std::int64_t tray = jobs.AddTray(closure, {}).id;
     // Each record as its minute, "n" when it has no job.
-    const auto minutes = [&](std::int64_t of) {
+    const auto minutes = [&](std::int64_t of, auto read) {
         std::string text;
-        const auto candidates = ReadPlacingCandidates(*archive, of, {}, 9);
+        const auto candidates = read(*archive, of, Limits{}, std::size_t{9});
         for (const PlacingCandidate& c : candidates.value())
             text += std::to_string(c.splice.record.bytes[4]) + (c.noJob ? "n " : " ");
         return text;
     };
     // A job without records: the latest day's records of no job, not the day before's.
-    EXPECT_EQ(minutes(jobs.Job("Empty")->id), "4n 6n 7n ");
+    EXPECT_EQ(minutes(jobs.Job("Empty")->id, ReadPlacingCandidates), "4n 6n 7n ");
     // Nothing placed: from the job's first record; the test splice is left out.
     const auto first = ReadPlacingCandidates(*archive, job, {}, 2).value();
     ASSERT_TRUE(jobs.MarkTestSplice(first[1].splice.recordId, true).ok());
-    EXPECT_EQ(minutes(job), "1 3 5n 4n 6n 7n ");
+    EXPECT_EQ(minutes(job, ReadPlacingCandidates), "1 3 5n 4n 6n 7n ");
+    // The Jobs tab's list of records of no job: the same, less the job's own.
+    EXPECT_EQ(minutes(job, ReadRecordsOfNoJob), "5n 4n 6n 7n ");
     // After the last placed, those of no job named to the job once placed.
     const auto next = ReadPlacingCandidates(*archive, job, {}, 3).value();
     const std::vector<PlacingStep> steps{{next[0].splice.recordId, 1, {a, 1}, {b, 1}},
                                          {next[2].splice.recordId, 2, {a, 2}, {b, 2}}};
     ASSERT_EQ(jobs.Place(tray, steps, {}).count, 2u);
-    EXPECT_EQ(minutes(job), "4n 6n 7n ");
+    EXPECT_EQ(minutes(job, ReadPlacingCandidates), "4n 6n 7n ");
     EXPECT_EQ(archive->Records({.job = "Ring"})->size(), 4u);
     // The Archive tab's choice, listed in any order, in splice order.
     const std::vector ids{next[2].splice.recordId, next[0].splice.recordId};

@@ -189,7 +189,7 @@ bool ShootMainWindow(const QString& out, const char* tag) {
     }
     // Every tab on a laptop's screen and on a wide one; the Job tab with its tray's diagram.
     const QSize smallest = dlg.size();
-    for (const QSize size : {QSize(1280, 720), QSize(1920, 1080)}) {
+    for (const QSize size : {QSize(1280, 720), QSize(1366, 768), QSize(1920, 1080)}) {
         dlg.resize(size);
         for (int tab = 0; tab < dlg.TabCtrl().GetItemCount(); ++tab) {
             dlg.TabCtrl().TabBar().setCurrentIndex(tab);

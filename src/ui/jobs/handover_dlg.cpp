@@ -37,27 +37,40 @@ std::filesystem::path HandoverFolder() {
     return PathOf(documents.isEmpty() ? QDir::homePath() : documents);
 }
 
-QString SaveJobFile(QWidget* parent, const jobs::SpliceMatrix& matrix, JobFile file,
-                    const jobs::MatrixClosure* closure) {
-    if (file == JobFile::Diagram && !closure) return Q(keys::job_tab::ChooseClosure);
-    struct Kind {
-        const TextKey& caption;
-        const char* extension;
-        const char* filter;
-    };
-    static const Kind kinds[] = {{h::MenuXlsx, ".xlsx", "XLSX (*.xlsx)"},
-                                 {h::MenuCsv, ".csv", "CSV (*.csv)"},
-                                 {h::MenuGeoJson, ".geojson", "GeoJSON (*.geojson)"},
-                                 {h::MenuDiagram, ".svg", "SVG (*.svg)"}};
-    const Kind& kind = kinds[static_cast<std::size_t>(file)];
-    const std::string name = report::PortableFileName(
-        file == JobFile::Diagram ? closure->closure.details.name : matrix.job.details.name);
+namespace {
+
+struct FileKind {
+    const TextKey& caption;
+    const char* extension;
+    const char* filter;
+};
+const FileKind& KindOf(JobFile file) {
+    static const FileKind kinds[] = {{h::MenuXlsx, ".xlsx", "XLSX (*.xlsx)"},
+                                     {h::MenuCsv, ".csv", "CSV (*.csv)"},
+                                     {h::MenuGeoJson, ".geojson", "GeoJSON (*.geojson)"},
+                                     {h::MenuDiagram, ".svg", "SVG (*.svg)"}};
+    return kinds[static_cast<std::size_t>(file)];
+}
+
+}  // namespace
+
+std::filesystem::path AskJobFilePath(QWidget* parent, const jobs::SpliceMatrix& matrix,
+                                     JobFile file, const jobs::MatrixClosure* closure) {
+    const FileKind& kind = KindOf(file);
+    const std::string name =
+        report::PortableFileName(file == JobFile::Diagram && closure ? closure->closure.details.name
+                                                                     : matrix.job.details.name);
     QString chosen = QFileDialog::getSaveFileName(
         parent, Q(kind.caption).remove(QStringLiteral("...")),
         TextOf(HandoverFolder() / PathFromText(name + kind.extension)), Q(kind.filter));
     if (chosen.isEmpty()) return {};
     if (!chosen.endsWith(Q(kind.extension), Qt::CaseInsensitive)) chosen += Q(kind.extension);
-    const std::filesystem::path path = PathOf(chosen);
+    return PathOf(chosen);
+}
+
+QString WriteJobFile(const jobs::SpliceMatrix& matrix, JobFile file,
+                     const jobs::MatrixClosure* closure, const std::filesystem::path& path) {
+    if (file == JobFile::Diagram && !closure) return Q(keys::job_tab::ChooseClosure);
     const jobs::MatrixCaptions captions = jobs::LoadMatrixCaptions();
     FileWriteResult written;
     switch (file) {

@@ -30,11 +30,14 @@ namespace velmora::ui {
 
 // A file of a job's package, on its own.
 enum class JobFile { Xlsx, Csv, GeoJson, Diagram };
-// Asks where, then writes the job's `file` from `matrix` (a diagram: every tray of
-// `closure`, one below another); what to tell: saved, or why not; empty when the
-// user cancelled.
-QString SaveJobFile(QWidget* parent, const jobs::SpliceMatrix& matrix, JobFile file,
-                    const jobs::MatrixClosure* closure);
+// Asks where the job's `file` goes (a diagram: of `closure`); empty when the user
+// cancelled.
+std::filesystem::path AskJobFilePath(QWidget* parent, const jobs::SpliceMatrix& matrix,
+                                     JobFile file, const jobs::MatrixClosure* closure);
+// Writes the job's `file` from `matrix` to `path` (a diagram: every tray of `closure`,
+// one below another), on any thread; what to tell: saved, or why not.
+QString WriteJobFile(const jobs::SpliceMatrix& matrix, JobFile file,
+                     const jobs::MatrixClosure* closure, const std::filesystem::path& path);
 
 // The folder a job's package and files are proposed in: the user's documents.
 std::filesystem::path HandoverFolder();

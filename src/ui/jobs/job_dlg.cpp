@@ -1,6 +1,7 @@
 #include "ui/jobs/job_dlg.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QMetaObject>
 #include <QResizeEvent>
@@ -20,6 +21,7 @@
 #include "jobs/jobs_texts.h"
 #include "jobs/matrix_texts.h"
 #include "jobs/placing_proposal.h"
+#include "jobs/plan_import.h"
 #include "report/report_data.h"
 #include "ui/app/message_box.h"
 #include "ui/app/qt_text.h"
@@ -29,6 +31,7 @@
 namespace velmora::ui {
 
 namespace jt = keys::job_tab;
+namespace jp = keys::job_planning;
 
 namespace {
 
@@ -38,6 +41,10 @@ constexpr int kKindRole = Qt::UserRole;
 constexpr int kIdRole = Qt::UserRole + 1;
 // Up to this many closures are shown open with their trays and cables.
 constexpr int kOpenClosures = 12;
+// Up to this many records of no job are listed among the unplaced ones: those placing
+// would take next. Read by the index of job and splice order, they cost what they
+// are, however large the archive.
+constexpr std::size_t kNoJobListed = 1000;
 
 enum Column : int {
     kPositionColumn,
@@ -67,22 +74,6 @@ std::vector<QColor> Swatches(const jobs::MatrixEnd& end) {
             QColor::fromRgb(static_cast<QRgb>(jobs::ColourRgb(end.place.colour)))};
 }
 
-QString MarkText(Mark mark) {
-    switch (mark) {
-        case Mark::Pass:
-            return Q(jt::MarkPass);
-        case Mark::Failed:
-            return Q(jt::MarkFailed);
-        case Mark::OverLoss:
-            return Q(jt::MarkOverLoss);
-        case Mark::OverAngle:
-            return Q(jt::MarkOverAngle);
-        case Mark::OverBoth:
-            return Q(jt::MarkOverBoth);
-    }
-    return {};
-}
-
 // What the store said, in the run's language: "" when it did what was asked.
 QString OutcomeText(const jobs::JobResult& result) {
     if (!result.error.ok())
@@ -108,11 +99,37 @@ struct CJobDlg::TreeResult {
     std::vector<jobs::JobInfo> jobs;
     std::vector<jobs::JobStanding> standings;          // of `jobs`, in their order
     std::shared_ptr<const jobs::SpliceMatrix> matrix;  // of the job shown; null: none
+    std::vector<jobs::PlacingCandidate> noJob;         // the records of no job it lists
+};
+
+// The tree's items as they are made, before the tree gets them.
+struct CJobDlg::TreeBuild {
+    std::optional<Chosen> keep;  // the item chosen before
+    QList<QTreeWidgetItem*> top{};
+    QString longestName{}, longestCounts{};  // the widest texts of each column
+    QTreeWidgetItem* select = nullptr;
+    QTreeWidgetItem* shownJob = nullptr;
+
+    QTreeWidgetItem* Add(QTreeWidgetItem* parent, Node node, std::int64_t id, const QString& name) {
+        auto* item = parent ? new QTreeWidgetItem(parent, {name})      // owned by its parent item
+                            : new QTreeWidgetItem(QStringList{name});  // the tree takes it
+        item->setData(kNameColumn, kKindRole, static_cast<int>(node));
+        item->setData(kNameColumn, kIdRole, QVariant::fromValue<qlonglong>(id));
+        item->setToolTip(kNameColumn, name);  // a name too long for the column is cut short
+        if (name.size() > longestName.size()) longestName = name;
+        if (keep && keep->node == node && keep->id == id) select = item;
+        return item;
+    }
+    void Counts(QTreeWidgetItem* item, const QString& text) {
+        item->setText(kCountsColumn, text);
+        if (text.size() > longestCounts.size()) longestCounts = text;
+    }
 };
 
 CJobDlg::CJobDlg(QWidget* parent, PageContext& context)
     : CPageDlg(parent, context),
-      texts_(jobs::LoadDiagramTexts()),
+      words_(jobs::LoadMatrixCaptions()),
+      texts_(jobs::LoadDiagramTexts(words_)),
       positionModel_(Captions(), CListCtrlEx::kFontHeight + 8),
       newJob_(Q(jt::BtnNewJob)),
       edit_(Q(jt::BtnEdit)),
@@ -120,6 +137,8 @@ CJobDlg::CJobDlg(QWidget* parent, PageContext& context)
       addCable_(Q(jt::BtnAddCable)),
       addTray_(Q(jt::BtnAddTray)),
       delete_(Q(jt::BtnDelete)),
+      planPosition_(Q(jp::BtnPlanPosition)),
+      importPlan_(Q(jp::BtnImportPlan)),
       place_(Q(jt::BtnPlace)),
       undoPlacing_(Q(jt::BtnUndoPlacing)),
       move_(Q(jt::BtnMove)),
@@ -142,6 +161,8 @@ CJobDlg::CJobDlg(QWidget* parent, PageContext& context)
     connect(&addCable_, &QPushButton::clicked, this, [this] { OnBnClickedAddCable(); });
     connect(&addTray_, &QPushButton::clicked, this, [this] { OnBnClickedAddTray(); });
     connect(&delete_, &QPushButton::clicked, this, [this] { OnBnClickedDelete(); });
+    connect(&planPosition_, &QPushButton::clicked, this, [this] { OnBnClickedPlanPosition(); });
+    connect(&importPlan_, &QPushButton::clicked, this, [this] { OnBnClickedImportPlan(); });
     connect(&place_, &QPushButton::clicked, this, [this] { OnBnClickedPlace(); });
     connect(&undoPlacing_, &QPushButton::clicked, this, [this] { OnBnClickedUndoPlacing(); });
     connect(&move_, &QPushButton::clicked, this, [this] { OnBnClickedMove(); });
@@ -170,8 +191,12 @@ CJobDlg::~CJobDlg() {
 void CJobDlg::LayOutPage() {
     tree_.setColumnCount(2);
     tree_.setHeaderLabels({Q(jt::ColName), Q(jt::ColSpliced)});
-    tree_.header()->setStretchLastSection(true);
-    tree_.header()->setSectionResizeMode(QHeaderView::Interactive);
+    // The counts keep the width they need; a name too long for the rest is cut short
+    // with "..." (its tool tip holds it whole).
+    tree_.header()->setStretchLastSection(false);
+    tree_.header()->setSectionResizeMode(kNameColumn, QHeaderView::Stretch);
+    tree_.header()->setSectionResizeMode(kCountsColumn, QHeaderView::Fixed);
+    tree_.setTextElideMode(Qt::ElideRight);
     tree_.setSelectionMode(QAbstractItemView::SingleSelection);
     tree_.setUniformRowHeights(true);
     positionList_.UseModel(&positionModel_);
@@ -187,6 +212,8 @@ void CJobDlg::LayOutPage() {
     treeButtons_.addWidget(&addTray_, 1, 1);
     treeButtons_.addWidget(&edit_, 2, 0);
     treeButtons_.addWidget(&delete_, 2, 1);
+    treeButtons_.addWidget(&planPosition_, 3, 0);
+    treeButtons_.addWidget(&importPlan_, 3, 1);
     // Wider than their captions need only in the narrowest tree: on a wide screen they
     // keep their own width rather than stretch across the tree.
     treeButtons_.setColumnStretch(2, 1);
@@ -256,8 +283,8 @@ void CJobDlg::SplitWidths() {
     int table = 2 * positionList_.frameWidth() +
                 positionList_.style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     for (const int width : widths_) table += width;
-    const int left =
-        std::max(left_.minimumWidth(), std::min({treeWidth_, total / 3, total - table}));
+    const int left = std::max({left_.minimumWidth(), std::min(treeMinimum_, total / 2),
+                               std::min({treeWidth_, total / 3, total - table})});
     splitter_.setSizes({left, total - left});
 }
 
@@ -318,10 +345,16 @@ void CJobDlg::Refresh() {
                                      : result->jobs.empty()      ? std::string()
                                                             : result->jobs.front().details.name;
             if (!name.empty()) {
-                if (auto matrix = jobs::ReadMatrix(*archive, name, report::LoadLimits(folder)))
+                auto matrix = jobs::ReadMatrix(*archive, name, report::LoadLimits(folder));
+                auto noJob = matrix ? jobs::ReadRecordsOfNoJob(*archive, matrix->job.id,
+                                                               matrix->limits, kNoJobListed)
+                                    : std::nullopt;
+                if (matrix && noJob) {
                     result->matrix = std::make_shared<const jobs::SpliceMatrix>(std::move(*matrix));
-                else
+                    result->noJob = std::move(*noJob);
+                } else {
                     result->error = Q(archive::ArchiveErrorText(archive->LastError()));
+                }
             }
         } else {
             result->error = Q(archive::ArchiveErrorText(archive->LastError()));
@@ -338,115 +371,110 @@ void CJobDlg::ShowTree(TreeResult& result) {
     jobs_ = std::move(result.jobs);
     matrix_ = std::move(result.matrix);
     job_ = matrix_ ? matrix_->job.details.name : std::string();
-    const std::optional<Chosen> keep = chosen_;
+    noJobCut_ = result.noJob.size() >= kNoJobListed;
+    noJob_.clear();
+    for (jobs::PlacingCandidate& c : result.noJob) noJob_.push_back(std::move(c.splice));
     const QSignalBlocker blocker(tree_);
     tree_.clear();
     // The items are made apart from the tree and handed to it at once: one layout of
     // the tree, not one for each of a large job's thousand items.
-    QList<QTreeWidgetItem*> top;
-    // The widest texts of each column, for their widths.
-    QString longestName, longestCounts;
-    auto add = [&](QTreeWidgetItem* parent, Node node, std::int64_t id, const QString& name) {
-        auto* item = new QTreeWidgetItem(parent, {name});  // owned by its parent item
-        item->setData(kNameColumn, kKindRole, static_cast<int>(node));
-        item->setData(kNameColumn, kIdRole, QVariant::fromValue<qlonglong>(id));
-        if (name.size() > longestName.size()) longestName = name;
-        return item;
-    };
-    // The job's verdict in a word before its counts; the core's counts everywhere.
-    const jobs::MatrixCaptions words = jobs::LoadMatrixCaptions();
-    auto counts = [&](QTreeWidgetItem* item, const jobs::MatrixCounts& c,
-                      std::optional<jobs::JobState> state = std::nullopt) {
-        item->setText(
-            kCountsColumn,
-            (state ? Q(words.State(*state)) + QStringLiteral(": ") : QString()) + CountsText(c));
-        if (item->text(kCountsColumn).size() > longestCounts.size())
-            longestCounts = item->text(kCountsColumn);
-    };
-    QTreeWidgetItem* select = nullptr;
-    QTreeWidgetItem* shownJob = nullptr;
-    auto wanted = [&](QTreeWidgetItem* item, Node node, std::int64_t id) {
-        if (keep && keep->node == node && keep->id == id) select = item;
-    };
+    TreeBuild build{.keep = chosen_};
     for (std::size_t at = 0; at < jobs_.size(); ++at) {
         const jobs::JobInfo& info = jobs_[at];
-        auto* job = new QTreeWidgetItem(QStringList{Q(info.details.name)});  // the tree takes it
-        top.push_back(job);
-        if (job->text(kNameColumn).size() > longestName.size())
-            longestName = job->text(kNameColumn);
-        job->setData(kNameColumn, kKindRole, static_cast<int>(Node::Job));
-        job->setData(kNameColumn, kIdRole, QVariant::fromValue<qlonglong>(info.id));
-        wanted(job, Node::Job, info.id);
-        if (!matrix_ || matrix_->job.id != info.id) {
-            if (at < result.standings.size())
-                counts(job, result.standings[at].counts, result.standings[at].verdict.state);
-            continue;
+        QTreeWidgetItem* job = build.Add(nullptr, Node::Job, info.id, Q(info.details.name));
+        build.top.push_back(job);
+        // The job's verdict in a word before its counts; the core's counts everywhere.
+        const auto counts = [&](const jobs::MatrixCounts& c, jobs::JobState state) {
+            build.Counts(job, Q(words_.State(state)) + QStringLiteral(": ") + CountsText(c));
+        };
+        if (matrix_ && matrix_->job.id == info.id) {
+            counts(matrix_->totals, jobs::JudgeJob(*matrix_).state);
+            AddJobContents(build, job);
+            build.shownJob = job;
+        } else if (at < result.standings.size()) {
+            counts(result.standings[at].counts, result.standings[at].verdict.state);
         }
-        counts(job, matrix_->totals, jobs::JudgeJob(*matrix_).state);
-        for (const jobs::MatrixClosure& closure : matrix_->closures) {
-            QTreeWidgetItem* c =
-                add(job, Node::Closure, closure.closure.id, Q(closure.closure.details.name));
-            counts(c, closure.counts);
-            wanted(c, Node::Closure, closure.closure.id);
-            for (const jobs::TrayInfo& tray : closure.trays) {
-                QTreeWidgetItem* t =
-                    add(c, Node::Tray, tray.id, Q(jt::TrayItem).arg(tray.details.number));
-                counts(t, jobs::CountRows(closure.rows, tray.details.number));
-                wanted(t, Node::Tray, tray.id);
-            }
-            for (const jobs::CableInfo& cable : closure.cables) {
-                QTreeWidgetItem* k = add(
-                    c, Node::Cable, cable.id,
-                    QStringLiteral("%1 (%2)").arg(Q(cable.details.name)).arg(cable.details.fibres));
-                wanted(k, Node::Cable, cable.id);
-            }
-        }
-        QTreeWidgetItem* unplaced = add(job, Node::Unplaced, info.id, Q(jt::UnplacedItem));
-        unplaced->setText(kCountsColumn, QString::number(matrix_->unplaced.size()));
-        wanted(unplaced, Node::Unplaced, info.id);
-        QTreeWidgetItem* tests = add(job, Node::TestSplices, info.id, Q(jt::TestItem));
-        tests->setText(kCountsColumn, QString::number(matrix_->testSplices.size()));
-        wanted(tests, Node::TestSplices, info.id);
-        shownJob = job;
     }
-    tree_.addTopLevelItems(top);
+    tree_.addTopLevelItems(build.top);
     // A chosen item that is gone (deleted) leaves the job shown chosen.
-    if (!select) select = shownJob;
-    // The job shown is open; so are its closures while they are few, else the one chosen.
-    if (shownJob) {
-        shownJob->setExpanded(true);
-        if (shownJob->childCount() <= kOpenClosures)
-            for (int i = 0; i < shownJob->childCount(); ++i) shownJob->child(i)->setExpanded(true);
-    }
-    for (QTreeWidgetItem* open = select ? select->parent() : nullptr; open; open = open->parent())
-        open->setExpanded(true);
-    // Each column as wide as its longest text, measured once (ResizeToContents would
-    // measure every item, many milliseconds in a large job's tree); the tree scrolls
-    // sideways when it is narrower.
-    const QFontMetrics metrics(tree_.font());
-    const int indent = 3 * tree_.indentation() + 8;
-    tree_.header()->resizeSection(
-        kNameColumn, std::max(metrics.horizontalAdvance(longestName) + indent,
-                              metrics.horizontalAdvance(tree_.headerItem()->text(0)) + 16));
-    tree_.header()->resizeSection(
-        kCountsColumn, std::max(metrics.horizontalAdvance(longestCounts) + 12,
-                                metrics.horizontalAdvance(tree_.headerItem()->text(1)) + 16));
-    treeWidth_ = tree_.header()->sectionSize(kNameColumn) +
-                 tree_.header()->sectionSize(kCountsColumn) + 2 * tree_.frameWidth() +
-                 tree_.style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4;
-    SplitWidths();
-    // The team view is read-only: its empty list offers no New job.
-    summary_.setText(!result.error.isEmpty() ? Q(keys::archive_tab::Failed).arg(result.error)
-                     : !jobs_.empty()        ? QString()
-                     : TeamShown()           ? Q(keys::team_window::NoTeamJobs)
-                                             : Q(jt::NoJobs));
-    summary_.setVisible(!summary_.text().isEmpty());
-    if (select) {
-        tree_.setCurrentItem(select);
-        tree_.scrollToItem(select);
+    if (!build.select) build.select = build.shownJob;
+    OpenShownItems(build);
+    SizeTreeColumns(build);
+    ShowSummary(result.error);
+    if (build.select) {
+        tree_.setCurrentItem(build.select);
+        tree_.scrollToItem(build.select);
     }
     // The table follows the tree with the matrix just read.
     OnTreeChosen();
+}
+
+void CJobDlg::AddJobContents(TreeBuild& build, QTreeWidgetItem* job) {
+    for (const jobs::MatrixClosure& closure : matrix_->closures) {
+        QTreeWidgetItem* c =
+            build.Add(job, Node::Closure, closure.closure.id, Q(closure.closure.details.name));
+        build.Counts(c, CountsText(closure.counts));
+        for (const jobs::TrayInfo& tray : closure.trays) {
+            QTreeWidgetItem* t =
+                build.Add(c, Node::Tray, tray.id, Q(jt::TrayItem).arg(tray.details.number));
+            build.Counts(t, CountsText(jobs::CountRows(closure.rows, tray.details.number)));
+        }
+        for (const jobs::CableInfo& cable : closure.cables)
+            build.Add(
+                c, Node::Cable, cable.id,
+                QStringLiteral("%1 (%2)").arg(Q(cable.details.name)).arg(cable.details.fibres));
+    }
+    const std::int64_t id = matrix_->job.id;
+    // The job's own unplaced records, then those of no job that placing would take.
+    QString unplaced = QString::number(matrix_->unplaced.size() + noJob_.size());
+    if (noJobCut_) unplaced += QLatin1Char('+');
+    build.Counts(build.Add(job, Node::Unplaced, id, Q(jt::UnplacedItem)), unplaced);
+    build.Counts(build.Add(job, Node::TestSplices, id, Q(jt::TestItem)),
+                 QString::number(matrix_->testSplices.size()));
+}
+
+void CJobDlg::OpenShownItems(const TreeBuild& build) {
+    // The job shown is open; so are its closures while they are few, else the one chosen.
+    if (QTreeWidgetItem* job = build.shownJob) {
+        job->setExpanded(true);
+        if (job->childCount() <= kOpenClosures)
+            for (int i = 0; i < job->childCount(); ++i) job->child(i)->setExpanded(true);
+    }
+    for (QTreeWidgetItem* open = build.select ? build.select->parent() : nullptr; open;
+         open = open->parent())
+        open->setExpanded(true);
+}
+
+void CJobDlg::SizeTreeColumns(const TreeBuild& build) {
+    // Each column as wide as its longest text, measured once (ResizeToContents would
+    // measure every item, many milliseconds in a large job's tree). The counts as
+    // wide as the longest verdict word with them needs, so that no job's is cut.
+    const QFontMetrics metrics(tree_.font());
+    const int indent = 3 * tree_.indentation() + 8;
+    int counts = metrics.horizontalAdvance(build.longestCounts);
+    for (const std::string& state : words_.states)
+        counts =
+            std::max(counts, metrics.horizontalAdvance(Q(state) + QStringLiteral(": 000/000")));
+    const int name = std::max(metrics.horizontalAdvance(build.longestName) + indent,
+                              metrics.horizontalAdvance(tree_.headerItem()->text(0)) + 16);
+    tree_.header()->resizeSection(
+        kCountsColumn,
+        std::max(counts + 12, metrics.horizontalAdvance(tree_.headerItem()->text(1)) + 16));
+    const int frame = tree_.header()->sectionSize(kCountsColumn) + 2 * tree_.frameWidth() +
+                      tree_.style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4;
+    treeWidth_ = name + frame;
+    // However narrow, the tree keeps a tray's name readable beside the counts.
+    treeMinimum_ = metrics.horizontalAdvance(Q(jt::TrayItem).arg(99)) + indent + frame;
+    SplitWidths();
+}
+
+void CJobDlg::ShowSummary(const QString& error) {
+    // The team view is read-only: its empty list offers no New job.
+    summary_.setText(!error.isEmpty() ? Q(keys::archive_tab::Failed).arg(error)
+                     : !jobs_.empty() ? QString()
+                     : TeamShown()    ? Q(keys::team_window::NoTeamJobs)
+                                      : Q(jt::NoJobs));
+    summary_.setVisible(!summary_.text().isEmpty());
 }
 
 std::optional<CJobDlg::Chosen> CJobDlg::ChosenNode() const {
@@ -499,6 +527,8 @@ void CJobDlg::OnTreeChosen() {
         } else if (chosen->node == Node::Unplaced) {
             for (const jobs::MatrixSplice& splice : matrix_->unplaced)
                 items.push_back({nullptr, &splice, false});
+            for (const jobs::MatrixSplice& splice : noJob_)
+                items.push_back({nullptr, &splice, false, true});
         } else if (chosen->node == Node::TestSplices) {
             testList_ = true;
             for (const jobs::MatrixSplice& splice : matrix_->testSplices)
@@ -559,17 +589,20 @@ CPagedTableModel::Row CJobDlg::RowOf(const Item& item) const {
         row.swatches[kFibreAColumn] = Swatches(item.row->a);
         row.swatches[kFibreBColumn] = Swatches(item.row->b);
     } else {
-        row.texts << QString() << QString() << QString() << QString() << QString();
+        // An unplaced record: of no job, it says so where a position would be.
+        row.texts << (item.noJob ? Q(jp::OfNoJob) : QString()) << QString() << QString()
+                  << QString() << QString();
     }
     if (const jobs::MatrixSplice* s = item.splice) {
-        row.texts << Q(LossText(s->record)) << (item.test ? Q(jt::MarkTest) : MarkText(s->mark))
-                  << Q(s->splicer) << Q(TimeText(s->record))
+        row.texts << Q(LossText(s->record))
+                  << (item.test ? Q(jt::MarkTest) : Q(words_.Mark(s->mark))) << Q(s->splicer)
+                  << Q(TimeText(s->record))
                   << Q(item.row ? jobs::ReplacedText(*item.row) : std::string());
         row.id = s->recordId;
         if (!item.test && s->mark == Mark::Failed) row.tint = kFailedRowColour;
         if (!item.test && OverLimit(s->mark)) row.tint = kOverLimitRowColour;
     } else {
-        row.texts << QString() << Q(jt::Planned) << QString() << QString()
+        row.texts << QString() << Q(words_.planned) << QString() << QString()
                   << Q(item.row ? jobs::ReplacedText(*item.row) : std::string());
     }
     return row;
@@ -625,6 +658,8 @@ void CJobDlg::UpdateButtons() {
     addClosure_.setEnabled(job);
     addCable_.setEnabled(inClosure);
     addTray_.setEnabled(inClosure);
+    planPosition_.setEnabled(matrix_ && !matrix_->closures.empty());
+    importPlan_.setEnabled(matrix_ != nullptr);
     place_.setEnabled(inClosure);
     undoPlacing_.setEnabled(job);
     move_.setEnabled(splice && !testList_);
@@ -634,8 +669,9 @@ void CJobDlg::UpdateButtons() {
     handOver_.setEnabled(matrix_ != nullptr);
     // The team view is the team archive as last read: nothing in it is edited here.
     if (TeamShown())
-        for (CWBButton* button : {&newJob_, &edit_, &addClosure_, &addCable_, &addTray_, &delete_,
-                                  &place_, &undoPlacing_, &move_, &testSplice_})
+        for (CWBButton* button :
+             {&newJob_, &edit_, &addClosure_, &addCable_, &addTray_, &delete_, &planPosition_,
+              &importPlan_, &place_, &undoPlacing_, &move_, &testSplice_})
             button->setEnabled(false);
 }
 
@@ -668,14 +704,23 @@ void CJobDlg::SetArchiveChoice(ChosenIds ids, int count) {
 
 void CJobDlg::RunStore(std::function<jobs::JobResult(jobs::JobStore&)> work,
                        std::function<void(const jobs::JobResult&)> done) {
+    RunOnArchive(
+        [work = std::move(work)](archive::Archive& archive) {
+            jobs::JobStore store(archive);
+            return work(store);
+        },
+        std::move(done));
+}
+
+void CJobDlg::RunOnArchive(std::function<jobs::JobResult(archive::Archive&)> work,
+                           std::function<void(const jobs::JobResult&)> done) {
     if (!Archiver()) return;
     ++pending_;
     Archiver()->Post([page = QPointer(this), work = std::move(work), done = std::move(done)](
                          archive::Archive* archive, const archive::ArchiveError& error) {
         jobs::JobResult result;
         if (archive) {
-            jobs::JobStore store(*archive);
-            result = work(store);
+            result = work(*archive);
         } else {
             result.error = error;
         }
@@ -758,6 +803,12 @@ void CJobDlg::EditClosure(const jobs::ClosureInfo* closure) {
                    old.point ? std::optional(std::pair(old.point->latitude, old.point->longitude))
                              : std::nullopt);
     form->AddText("notes", Q(jt::FieldNotes), Q(old.notes));
+    // A new closure's cables named with it, rather than one form each.
+    if (!closure) {
+        form->AddText("cables", Q(jp::FieldCables), {});
+        form->AddNumber("cableFibres", Q(jp::FieldCableFibres), jobs::CableDetails{}.fibres,
+                        jobs::kFibreCounts.min, jobs::kFibreCounts.max);
+    }
     CJobForm* f = form.get();
     const std::int64_t jobId = matrix_->job.id;
     const std::int64_t id = closure ? closure->id : 0;
@@ -771,8 +822,28 @@ void CJobDlg::EditClosure(const jobs::ClosureInfo* closure) {
             if (f->Check("point")->isChecked())
                 d.point = jobs::GeoPoint{f->Decimal("point.lat")->value(),
                                          f->Decimal("point.lon")->value()};
-            return [d, jobId, id](jobs::JobStore& store) {
-                return id ? store.EditClosure(id, d) : store.AddClosure(jobId, d);
+            std::vector<jobs::CableDetails> cables;
+            if (f->Text("cables"))
+                for (const QString& name : f->Text("cables")->text().split(QLatin1Char(',')))
+                    if (!name.trimmed().isEmpty()) {
+                        jobs::CableDetails cable{.name = name.trimmed().toStdString(),
+                                                 .fibres = f->Number("cableFibres")->value()};
+                        cable.perTube = std::min(cable.perTube, cable.fibres);
+                        cables.push_back(cable);
+                    }
+            return [d, jobId, id, cables](jobs::JobStore& store) {
+                if (id) return store.EditClosure(id, d);
+                // The closure and its cables, or nothing: a cable refused takes the
+                // closure back with it.
+                const jobs::JobResult made = store.AddClosure(jobId, d);
+                for (const jobs::CableDetails& cable : cables) {
+                    if (!made.ok()) break;
+                    if (const jobs::JobResult added = store.AddCable(made.id, cable); !added.ok()) {
+                        store.DeleteClosure(made.id);
+                        return added;
+                    }
+                }
+                return made;
             };
         },
         [f](const jobs::JobResult&) { return Q(jt::Saved).arg(f->Text("name")->text()); },
@@ -801,31 +872,23 @@ void CJobDlg::EditCable(std::int64_t closureId, const jobs::CableInfo* cable) {
         [f](const jobs::JobResult&) { return Q(jt::Saved).arg(f->Text("name")->text()); });
 }
 
-void CJobDlg::EditTray(std::int64_t closureId, const jobs::TrayInfo* tray) {
-    jobs::TrayDetails old = tray ? tray->details : jobs::TrayDetails{};
-    // A new tray takes the number after the closure's last.
-    if (const jobs::MatrixClosure* closure = ChosenClosure(); !tray && closure)
-        for (const jobs::TrayInfo& t : closure->trays)
-            old.number = std::max(old.number, t.details.number + 1);
+void CJobDlg::EditTray(const jobs::TrayInfo& tray) {
     auto form = std::make_unique<CJobForm>(this, Q(jt::TrayCaption));
-    form->AddNumber("number", Q(jt::FieldTray), old.number, jobs::kTrayNumbers.min,
+    form->AddNumber("number", Q(jt::FieldTray), tray.details.number, jobs::kTrayNumbers.min,
                     jobs::kTrayNumbers.max);
-    form->AddNumber("capacity", Q(jt::FieldCapacity), old.capacity, jobs::kTrayCapacities.min,
-                    jobs::kTrayCapacities.max);
+    form->AddNumber("capacity", Q(jt::FieldCapacity), tray.details.capacity,
+                    jobs::kTrayCapacities.min, jobs::kTrayCapacities.max);
     CJobForm* f = form.get();
-    const std::int64_t id = tray ? tray->id : 0;
+    const std::int64_t id = tray.id;
     OpenForm(
         std::move(form),
-        [f, closureId, id] {
+        [f, id] {
             const jobs::TrayDetails d{f->Number("number")->value(), f->Number("capacity")->value()};
-            return [d, closureId, id](jobs::JobStore& store) {
-                return id ? store.EditTray(id, d) : store.AddTray(closureId, d);
-            };
+            return [d, id](jobs::JobStore& store) { return store.EditTray(id, d); };
         },
         [f](const jobs::JobResult&) {
             return Q(jt::Saved).arg(Q(jt::TrayItem).arg(f->Number("number")->value()));
-        },
-        id ? std::nullopt : std::optional(Node::Tray));
+        });
 }
 
 void CJobDlg::OnBnClickedEdit() {
@@ -846,7 +909,7 @@ void CJobDlg::OnBnClickedEdit() {
         case Node::Tray:
             if (closure)
                 for (const jobs::TrayInfo& tray : closure->trays)
-                    if (tray.id == chosen->id) EditTray(closure->closure.id, &tray);
+                    if (tray.id == chosen->id) EditTray(tray);
             return;
         default:
             return;
@@ -866,7 +929,21 @@ void CJobDlg::OnBnClickedAddCable() {
 void CJobDlg::OnBnClickedAddTray() {
     const jobs::MatrixClosure* closure = ChosenClosure();
     if (!closure) return ShowBox(Text(jt::ChooseClosure));
-    EditTray(closure->closure.id, nullptr);
+    // A new tray is mostly the next number with as many positions as the closure's
+    // last: it is added at once, and Edit changes it.
+    jobs::TrayDetails d;
+    for (const jobs::TrayInfo& t : closure->trays) {
+        d.number = std::max(d.number, t.details.number + 1);
+        d.capacity = t.details.capacity;
+    }
+    const std::int64_t closureId = closure->closure.id;
+    RunStore([d, closureId](jobs::JobStore& store) { return store.AddTray(closureId, d); },
+             [this, d](const jobs::JobResult& result) {
+                 const QString refusal = OutcomeText(result);
+                 if (!refusal.isEmpty()) return ShowBox(refusal.toStdString());
+                 chosen_ = Chosen{Node::Tray, result.id};
+                 emit StatusNotice(Q(jt::Saved).arg(Q(jt::TrayItem).arg(d.number)));
+             });
 }
 
 void CJobDlg::OnBnClickedDelete() {
@@ -895,26 +972,58 @@ void CJobDlg::OnBnClickedDelete() {
         });
 }
 
+namespace {
+
+// The tray `id` of the job and its closure; none when the job has no such tray.
+std::optional<jobs::TrayAt> TrayOf(const jobs::SpliceMatrix& matrix, std::int64_t id) {
+    for (const jobs::MatrixClosure& closure : matrix.closures)
+        for (const jobs::TrayInfo& tray : closure.trays)
+            if (tray.id == id) return jobs::TrayAt{&closure, &tray};
+    return std::nullopt;
+}
+
+// Every tray of the job as a choice, "C-17, tray 2", its id the data.
+void FillTrays(QComboBox& choice, const jobs::SpliceMatrix& matrix) {
+    for (const jobs::MatrixClosure& closure : matrix.closures)
+        for (const jobs::TrayInfo& tray : closure.trays)
+            choice.addItem(
+                Q(jp::ClosureTray).arg(Q(closure.closure.details.name)).arg(tray.details.number),
+                QVariant::fromValue<qlonglong>(tray.id));
+}
+
+// The closure's cables as the choices of the fibre rows `ends`, each kept when it is
+// still there.
+void FillCables(CJobForm& form, const jobs::MatrixClosure& closure,
+                std::initializer_list<const char*> ends) {
+    for (const char* end : ends) {
+        QComboBox* choice = form.Choice(end);
+        const QSignalBlocker quiet(choice);
+        const QVariant kept = choice->currentData();
+        choice->clear();
+        for (const jobs::CableInfo& cable : closure.cables)
+            choice->addItem(Q(cable.details.name), QVariant::fromValue<qlonglong>(cable.id));
+        choice->setCurrentIndex(std::max(0, choice->findData(kept)));
+    }
+}
+
+}  // namespace
+
 void CJobDlg::OnBnClickedPlace() {
     const jobs::MatrixClosure* closure = ChosenClosure();
     if (!closure || closure->trays.empty()) return ShowBox(Text(jt::ChooseTray));
     if (closure->cables.empty()) return ShowBox(Text(jt::ChooseCable));
+    // The tray chosen, or the closure's first; when it is full, the next with room.
     const std::optional<Chosen> chosen = ChosenNode();
+    std::int64_t trayId = chosen && chosen->node == Node::Tray ? chosen->id : closure->trays[0].id;
+    if (const auto room = jobs::TrayWithRoom(*matrix_, trayId)) trayId = room->tray->id;
     auto form = std::make_unique<CJobForm>(this, Q(jt::BtnPlace));
     QComboBox& tray = form->AddChoice("tray", Q(jt::FieldTray));
-    for (const jobs::TrayInfo& t : closure->trays) {
-        tray.addItem(Q(jt::TrayItem).arg(t.details.number), QVariant::fromValue<qlonglong>(t.id));
-        if (chosen && chosen->node == Node::Tray && chosen->id == t.id)
-            tray.setCurrentIndex(tray.count() - 1);
-    }
+    FillTrays(tray, *matrix_);
+    tray.setCurrentIndex(std::max(0, tray.findData(QVariant::fromValue<qlonglong>(trayId))));
     form->AddNumber("position", Q(jt::FieldFirstPosition), 1, jobs::kPositionNumbers.min,
                     jobs::kPositionNumbers.max);
     form->AddFibre("a", Q(jt::FieldCableA));
     form->AddFibre("b", Q(jt::FieldCableB));
-    for (const char* end : {"a", "b"})
-        for (const jobs::CableInfo& cable : closure->cables)
-            form->Choice(end)->addItem(Q(cable.details.name),
-                                       QVariant::fromValue<qlonglong>(cable.id));
     QRadioButton& next = form->AddRadio("latest", Q(jt::FieldLatest), "count", 12,
                                         jobs::kPlacingCounts.min, jobs::kPlacingCounts.max);
     QRadioButton& archived =
@@ -929,28 +1038,12 @@ void CJobDlg::OnBnClickedPlace() {
     preview.setMinimumSize(420, 160);
     form->resize(560, 420);
     CJobForm* f = form.get();
-    // Where the tray's work goes on, as the core proposes it; the count fills the tray.
-    const auto resume = [this, f, closure] {
-        const jobs::TrayInfo& t =
-            closure
-                ->trays[static_cast<std::size_t>(std::max(f->Choice("tray")->currentIndex(), 0))];
-        const jobs::PlacingStart start = jobs::ResumeAt(*closure, t.details.number);
-        f->Number("position")->setValue(start.position);
-        for (const auto& [end, at] : {std::pair{"a", start.a}, std::pair{"b", start.b}}) {
-            QComboBox* cable = f->Choice(end);
-            cable->setCurrentIndex(
-                std::max(0, cable->findData(QVariant::fromValue<qlonglong>(at.cable))));
-            f->Number(std::string(end) + ".fibre")->setValue(at.fibre);
-        }
-        f->Number("count")->setValue(std::max(1, t.details.capacity - start.position + 1));
-        PreviewPlacing();
-    };
     for (const char* field : {"position", "a.fibre", "b.fibre", "count"})
         connect(f->Number(field), &QSpinBox::valueChanged, this, [this] { PreviewPlacing(); });
     for (const char* field : {"a", "b"})
         connect(f->Choice(field), &QComboBox::currentIndexChanged, this,
                 [this] { PreviewPlacing(); });
-    connect(&tray, &QComboBox::currentIndexChanged, this, resume);
+    connect(&tray, &QComboBox::currentIndexChanged, this, [this] { ResumePlacing(); });
     connect(&next, &QRadioButton::toggled, this, [this] { PreviewPlacing(); });
     OpenForm(
         std::move(form),
@@ -965,7 +1058,119 @@ void CJobDlg::OnBnClickedPlace() {
         [](const jobs::JobResult& result) {
             return Q(CountText(result.count, jt::PlacedOne, jt::Placed));
         });
-    resume();
+    ResumePlacing();
+}
+
+void CJobDlg::ResumePlacing() {
+    CJobForm* f = form_.get();
+    if (!f || !f->Choice("tray") || !matrix_) return;
+    const auto at = TrayOf(*matrix_, f->Choice("tray")->currentData().toLongLong());
+    if (!at) return;
+    // Where the tray's work goes on, as the core proposes it; the count fills the tray.
+    const jobs::PlacingStart start = jobs::ResumeAt(*at->closure, at->tray->details.number);
+    FillCables(*f, *at->closure, {"a", "b"});
+    for (QSpinBox* number :
+         {f->Number("position"), f->Number("a.fibre"), f->Number("b.fibre"), f->Number("count")})
+        number->blockSignals(true);
+    f->Number("position")->setValue(start.position);
+    for (const auto& [end, fibre] : {std::pair{"a", start.a}, std::pair{"b", start.b}}) {
+        QComboBox* cable = f->Choice(end);
+        const QSignalBlocker quietCable(cable);
+        cable->setCurrentIndex(
+            std::max(0, cable->findData(QVariant::fromValue<qlonglong>(fibre.cable))));
+        f->Number(std::string(end) + ".fibre")->setValue(fibre.fibre);
+    }
+    f->Number("count")->setValue(std::max(1, at->tray->details.capacity - start.position + 1));
+    for (QSpinBox* number :
+         {f->Number("position"), f->Number("a.fibre"), f->Number("b.fibre"), f->Number("count")})
+        number->blockSignals(false);
+    PreviewPlacing();
+}
+
+void CJobDlg::OnBnClickedPlanPosition() {
+    if (!matrix_) return ShowBox(Text(jt::ChooseJob));
+    const std::optional<Chosen> chosen = ChosenNode();
+    const jobs::MatrixClosure* closure = ChosenClosure();
+    std::int64_t trayId = chosen && chosen->node == Node::Tray ? chosen->id
+                          : closure && !closure->trays.empty() ? closure->trays[0].id
+                                                               : 0;
+    auto form = std::make_unique<CJobForm>(this, Q(jp::PlanCaption));
+    QComboBox& tray = form->AddChoice("tray", Q(jt::FieldTray));
+    FillTrays(tray, *matrix_);
+    if (tray.count() == 0) return ShowBox(Text(jt::ChooseTray));
+    tray.setCurrentIndex(std::max(0, tray.findData(QVariant::fromValue<qlonglong>(trayId))));
+    form->AddNumber("position", Q(jt::FieldPosition), 1, jobs::kPositionNumbers.min,
+                    jobs::kPositionNumbers.max);
+    form->AddFibre("a", Q(jp::FieldFibreA));
+    form->AddFibre("b", Q(jp::FieldFibreB));
+    CJobForm* f = form.get();
+    // The tray's next position and the next fibres, as placing would take them.
+    const auto propose = [this, f] {
+        const auto at = matrix_ ? TrayOf(*matrix_, f->Choice("tray")->currentData().toLongLong())
+                                : std::nullopt;
+        if (!at) return;
+        FillCables(*f, *at->closure, {"a", "b"});
+        const jobs::PlacingStart start = jobs::ResumeAt(*at->closure, at->tray->details.number);
+        f->Number("position")->setValue(start.position);
+        for (const auto& [end, fibre] : {std::pair{"a", start.a}, std::pair{"b", start.b}}) {
+            QComboBox* cable = f->Choice(end);
+            cable->setCurrentIndex(
+                std::max(0, cable->findData(QVariant::fromValue<qlonglong>(fibre.cable))));
+            f->Number(std::string(end) + ".fibre")->setValue(fibre.fibre);
+        }
+    };
+    connect(&tray, &QComboBox::currentIndexChanged, this, propose);
+    OpenForm(
+        std::move(form),
+        [f] {
+            const std::int64_t trayId = f->Choice("tray")->currentData().toLongLong();
+            const int position = f->Number("position")->value();
+            const jobs::FibreEnd a{f->Choice("a")->currentData().toLongLong(),
+                                   f->Number("a.fibre")->value()};
+            const jobs::FibreEnd b{f->Choice("b")->currentData().toLongLong(),
+                                   f->Number("b.fibre")->value()};
+            return [trayId, position, a, b](jobs::JobStore& store) {
+                return store.PlanPosition(trayId, position, a, b);
+            };
+        },
+        [this, f](const jobs::JobResult&) {
+            const auto at = matrix_
+                                ? TrayOf(*matrix_, f->Choice("tray")->currentData().toLongLong())
+                                : std::nullopt;
+            return Q(jp::PlannedOne)
+                .arg(f->Number("position")->value())
+                .arg(at ? at->tray->details.number : 0);
+        });
+    propose();
+}
+
+void CJobDlg::OnBnClickedImportPlan() {
+    if (!matrix_) return ShowBox(Text(jt::ChooseJob));
+    const QString chosen =
+        QFileDialog::getOpenFileName(this, Q(jp::ImportCaption), TextOf(HandoverFolder()),
+                                     Q(jp::PlanFiles) + QStringLiteral(" (*.csv *.xlsx)"));
+    if (!chosen.isEmpty()) ImportPlan(PathOf(chosen));
+}
+
+void CJobDlg::ImportPlan(const std::filesystem::path& file) {
+    if (!matrix_ || !Archiver()) return;
+    ++pending_;
+    Archiver()->Post([page = QPointer(this), job = matrix_->job.details.name, file](
+                         archive::Archive* archive, const archive::ArchiveError& error) {
+        const jobs::PlanImport imported =
+            archive ? jobs::ImportPlanFile(*archive, job, file)
+                    : jobs::PlanImport{.message = archive::ArchiveErrorText(error),
+                                       .archiveFailed = true};
+        OnWindow(page, [page, imported] {
+            --page->pending_;
+            // All or nothing: a refusal names the file's row and plans nothing.
+            if (imported.ok)
+                emit page->StatusNotice(Q(jp::PlannedMany).arg(imported.planned));
+            else
+                page->ShowBox(imported.message);
+            page->Refresh();
+        });
+    });
 }
 
 void CJobDlg::PreviewPlacing() {
@@ -998,26 +1203,24 @@ void CJobDlg::PreviewPlacing() {
 void CJobDlg::ShowPreview(const std::vector<jobs::PlacingCandidate>& records) {
     CJobForm* f = form_.get();
     CListCtrlEx* preview = f ? f->List("preview") : nullptr;
-    const jobs::MatrixClosure* closure = ChosenClosure();
-    if (!preview || !matrix_ || !closure) return;
-    const std::int64_t trayId = f->Choice("tray")->currentData().toLongLong();
-    const auto tray = std::find_if(closure->trays.begin(), closure->trays.end(),
-                                   [&](const jobs::TrayInfo& t) { return t.id == trayId; });
+    const auto at = preview && matrix_
+                        ? TrayOf(*matrix_, f->Choice("tray")->currentData().toLongLong())
+                        : std::nullopt;
+    if (!at) return;
+    const jobs::MatrixClosure* closure = at->closure;
     std::vector<std::int64_t> ids;
     for (const jobs::PlacingCandidate& c : records) ids.push_back(c.splice.recordId);
     const jobs::PlacingStart start{
         f->Number("position")->value(),
         {f->Choice("a")->currentData().toLongLong(), f->Number("a.fibre")->value()},
         {f->Choice("b")->currentData().toLongLong(), f->Number("b.fibre")->value()}};
-    proposal_ = tray == closure->trays.end() ? std::vector<jobs::ProposedPlacing>{}
-                                             : jobs::ProposePlacing(*closure, *tray, start, ids);
+    proposal_ = jobs::ProposePlacing(*closure, *at->tray, start, ids);
     const auto cableName = [closure](const jobs::FibreEnd& end) {
         for (const jobs::CableInfo& cable : closure->cables)
             if (cable.id == end.cable)
                 return QStringLiteral("%1:%2").arg(Q(cable.details.name)).arg(end.fibre);
         return QString::number(end.fibre);
     };
-    const jobs::MatrixCaptions words = jobs::LoadMatrixCaptions();
     const TableLanguage language = TableLanguageFor(Config().EnglishFlag);
     std::vector<CListCtrlEx::Row> rows;
     for (std::size_t k = 0; k < proposal_.size(); ++k) {
@@ -1029,8 +1232,8 @@ void CJobDlg::ShowPreview(const std::vector<jobs::PlacingCandidate>& records) {
                            .arg(p.position)
                            .arg(old->number)
                            .arg(Q(LossText(old->record)))
-                           .arg(Q(words.State(old->mark == Mark::Pass ? jobs::JobState::Passed
-                                                                      : jobs::JobState::Failed)));
+                           .arg(Q(words_.State(old->mark == Mark::Pass ? jobs::JobState::Passed
+                                                                       : jobs::JobState::Failed)));
         rows.push_back({{position, cableName(p.a), cableName(p.b),
                          QStringLiteral("%1  %2  %3 dB")
                              .arg(Q(TimeText(record)), Q(ResultListText(record, language)),
@@ -1046,7 +1249,11 @@ void CJobDlg::ShowPreview(const std::vector<jobs::PlacingCandidate>& records) {
         widths.push_back(preview->ColumnWidthFor(column, texts));
     }
     preview->SpreadColumns(widths, preview->viewport()->width());
-    if (rows.empty()) f->Refusal().setText(Q(jt::NothingToPlace));
+    // Nothing proposed: no records, or no room where the first position is asked.
+    if (rows.empty())
+        f->Refusal().setText(records.empty()                              ? Q(jt::NothingToPlace)
+                             : jobs::TrayWithRoom(*matrix_, at->tray->id) ? Q(jp::TrayFull)
+                                                                          : Q(jp::JobFull));
     f->Refusal().setVisible(rows.empty());
     f->AllowOk(!rows.empty());
 }
@@ -1101,8 +1308,17 @@ void CJobDlg::OnBnClickedTestSplice() {
     if (!item || !item->splice) return ShowBox(Text(jt::ChooseSplice));
     const std::int64_t record = item->splice->recordId;
     const bool test = !item->test;
-    RunStore(
-        [record, test](jobs::JobStore& store) { return store.MarkTestSplice(record, test); },
+    // A record of no job becomes the job's test splice: named to the job first, so
+    // that its lists and report show it.
+    const std::string job = item->noJob && matrix_ ? matrix_->job.details.name : std::string();
+    RunOnArchive(
+        [record, test, job](archive::Archive& archive) {
+            if (!job.empty())
+                if (const archive::StoreResult named = archive.TagJob(job, {&record, 1});
+                    !named.ok())
+                    return jobs::JobResult{.error = named.error};
+            return jobs::JobStore(archive).MarkTestSplice(record, test);
+        },
         [this, test](const jobs::JobResult& result) {
             const QString refusal = OutcomeText(result);
             emit StatusNotice(!refusal.isEmpty() ? refusal : test ? Q(jt::Marked) : Q(jt::Counted));
@@ -1125,8 +1341,28 @@ void CJobDlg::OnBnClickedHandOver() {
 
 void CJobDlg::OnFileChosen(JobFile file) {
     if (!matrix_) return ShowBox(Text(jt::ChooseJob));
-    const QString said = SaveJobFile(this, *matrix_, file, ChosenClosure());
-    if (!said.isEmpty()) emit StatusNotice(said);
+    if (file == JobFile::Diagram && !ChosenClosure()) return ShowBox(Text(jt::ChooseClosure));
+    const std::filesystem::path path = AskJobFilePath(this, *matrix_, file, ChosenClosure());
+    if (!path.empty()) WriteFileTo(file, path);
+}
+
+void CJobDlg::WriteFileTo(JobFile file, const std::filesystem::path& path) {
+    if (!matrix_ || fileWriter_.joinable()) return;
+    // The matrix and the closure chosen go with the writer: a reading meanwhile
+    // replaces the page's, not the writer's.
+    const std::shared_ptr<const jobs::SpliceMatrix> matrix = matrix_;
+    const jobs::MatrixClosure* closure = ChosenClosure();
+    ++pending_;
+    filesMenu_.setEnabled(false);
+    fileWriter_ = std::jthread([page = QPointer(this), matrix, closure, file, path] {
+        const QString said = WriteJobFile(*matrix, file, closure, path);
+        OnWindow(page, [page, said] {
+            --page->pending_;
+            page->fileWriter_.join();
+            page->filesMenu_.setEnabled(true);
+            emit page->StatusNotice(said);
+        });
+    });
 }
 
 }  // namespace velmora::ui

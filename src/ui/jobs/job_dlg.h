@@ -19,13 +19,16 @@
 #include <QVBoxLayout>
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "jobs/job_store.h"
+#include "jobs/matrix_texts.h"
 #include "jobs/placing_proposal.h"
 #include "jobs/splice_diagram.h"
 #include "jobs/splice_matrix.h"
@@ -71,6 +74,11 @@ class CJobDlg : public CPageDlg {
     // The closure, cable or tray chosen, after a question.
     void OnBnClickedDelete();
     void OnBnClickedPlace();
+    // A position of a tray planned by hand: its closure, tray, number and fibres.
+    void OnBnClickedPlanPosition();
+    // A plan file (CSV, XLSX) chosen and imported into the job shown, all or nothing.
+    void OnBnClickedImportPlan();
+    void ImportPlan(const std::filesystem::path& file);
     void OnBnClickedUndoPlacing();
     // The splice of the row chosen to another position.
     void OnBnClickedMove();
@@ -81,6 +89,9 @@ class CJobDlg : public CPageDlg {
     // The job's hand-over package (its window), and each of its files on its own.
     void OnBnClickedHandOver();
     void OnFileChosen(JobFile file);
+    // Writes the job's `file` to `path` off the window's thread; the status bar says
+    // how it went. One at a time: the entries wait while one is written.
+    void WriteFileTo(JobFile file, const std::filesystem::path& path);
 
     // True from a request until its answer has been shown.
     bool Busy() const { return pending_ > 0; }
@@ -113,6 +124,7 @@ class CJobDlg : public CPageDlg {
         const jobs::MatrixRow* row = nullptr;
         const jobs::MatrixSplice* splice = nullptr;  // the one that counts, if any
         bool test = false;
+        bool noJob = false;  // a record of no job, among the unplaced ones
     };
     struct Chosen {
         Node node = Node::Job;
@@ -125,6 +137,11 @@ class CJobDlg : public CPageDlg {
     void SplitWidths();
     void SplitHeights();
     void ShowTree(TreeResult& result);
+    struct TreeBuild;
+    void AddJobContents(TreeBuild& build, QTreeWidgetItem* job);
+    void OpenShownItems(const TreeBuild& build);
+    void SizeTreeColumns(const TreeBuild& build);
+    void ShowSummary(const QString& error);
     void OnTreeChosen();
     std::optional<Chosen> ChosenNode() const;
     const jobs::MatrixClosure* ChosenClosure() const;
@@ -137,6 +154,8 @@ class CJobDlg : public CPageDlg {
     // the window's thread (while the page is there), then the page reads again.
     void RunStore(std::function<jobs::JobResult(jobs::JobStore&)> work,
                   std::function<void(const jobs::JobResult&)> done);
+    void RunOnArchive(std::function<jobs::JobResult(archive::Archive&)> work,
+                      std::function<void(const jobs::JobResult&)> done);
     // Opens `form`; its OK runs the store's work `work` makes of the fields, and a
     // refusal keeps it open saying why. Done, `said` is the status text, and the item
     // `made` (of the result's id) is chosen in the tree.
@@ -147,9 +166,11 @@ class CJobDlg : public CPageDlg {
     void EditJob(bool create);
     void EditClosure(const jobs::ClosureInfo* closure);
     void EditCable(std::int64_t closureId, const jobs::CableInfo* cable);
-    void EditTray(std::int64_t closureId, const jobs::TrayInfo* tray);
+    void EditTray(const jobs::TrayInfo& tray);
     // The place form's records: asked again whenever its source or count changes.
     void PreviewPlacing();
+    // The place form's tray chosen: its cables and where its work goes on.
+    void ResumePlacing();
     void ShowPreview(const std::vector<jobs::PlacingCandidate>& records);
     const Item* ItemAt(int row) const;
     template <class Done>
@@ -165,11 +186,17 @@ class CJobDlg : public CPageDlg {
     std::vector<Item> items_;
     bool testList_ = false;
     std::vector<int> widths_;
-    int treeWidth_ = 0;  // what the tree's columns need
+    int treeWidth_ = 0;    // what the tree's columns need
+    int treeMinimum_ = 0;  // the counts and a tray's name beside them
     bool splitDragged_ = false;
     bool heightDragged_ = false;
-    // The captions of the diagram and of the fibres in the table.
+    // The words of the matrix the job's files and report use, and the captions of the
+    // diagram and of the fibres in the table.
+    const jobs::MatrixCaptions words_;
     const jobs::DiagramTexts texts_;
+    // The records of no job that the unplaced list shows after the job's own.
+    std::vector<jobs::MatrixSplice> noJob_;
+    bool noJobCut_ = false;  // more of them than the list shows
     ChosenIds archiveChoice_;
     int archiveChoiceCount_ = 0;
     // What the place form shows: each record with its position and fibres.
@@ -196,6 +223,8 @@ class CJobDlg : public CPageDlg {
     CWBButton addCable_;
     CWBButton addTray_;
     CWBButton delete_;
+    CWBButton planPosition_;
+    CWBButton importPlan_;
     CWBButton place_;
     CWBButton undoPlacing_;
     CWBButton move_;
@@ -209,6 +238,8 @@ class CJobDlg : public CPageDlg {
     QVBoxLayout rightLayout_;
     QGridLayout treeButtons_;
     QGridLayout tableButtons_;
+    // Writes a file of the job's package on its own; last, so joined before the rest goes.
+    std::jthread fileWriter_;
 };
 
 }  // namespace velmora::ui

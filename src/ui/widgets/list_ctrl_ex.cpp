@@ -398,7 +398,8 @@ void CListCtrlEx::DrawRow(QPainter& painter, const QRect& rect, int row) const {
 void CListCtrlEx::DrawCell(QPainter& painter, const QRect& cell, int leftInset, int rightInset,
                            const QString& text) const {
     if (text.isEmpty()) return;
-    const int available = cell.width() - 4;
+    // What swatches before the text take (beyond the usual inset of 6) is not the text's.
+    const int available = cell.width() - 4 - std::max(0, leftInset - 6);
     const QRect area(cell.left() + leftInset, cell.top() + 4, cell.width() - leftInset - rightInset,
                      cell.height() - 4);
     if (SurelyFits(text, painter.fontMetrics(), available)) {

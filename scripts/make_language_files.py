@@ -178,6 +178,8 @@ CHINESE = {
     ("Archive", "All_Jobs"): "全部工程",
     ("Archive", "No_Job"): "无工程",
     ("Archive", "All_Results"): "全部结果",
+    ("Archive", "Failed_Results"): "熔接失败",
+    ("Archive", "Passed_Results"): "合格",
     ("Archive", "Search"): "搜索工程、熔接机、接头盒",
     ("Archive", "Splices"): "熔接记录",
     ("Archive", "Snapshots"): "参数快照",

@@ -173,9 +173,10 @@ inline constexpr TextKey To{"Archive", "To", "to"};
 inline constexpr TextKey Job{"Archive", "Job", "Job"};
 inline constexpr TextKey AllJobs{"Archive", "All_Jobs", "All jobs"};
 inline constexpr TextKey NoJob{"Archive", "No_Job", "No job"};
-// The Result filter's first choice; job_tab::MarkFailed, job_files::OverLimit and
-// job_tab::MarkPass name the others.
+// The Result filter's choices; job_files::OverLimit names the third.
 inline constexpr TextKey AllResults{"Archive", "All_Results", "All results"};
+inline constexpr TextKey FailedResults{"Archive", "Failed_Results", "Failed on the splicer"};
+inline constexpr TextKey PassedResults{"Archive", "Passed_Results", "Passed"};
 inline constexpr TextKey Search{"Archive", "Search", "Search job, splicer, closure"};
 inline constexpr TextKey SplicesPage{"Archive", "Splices", "Splices"};
 inline constexpr TextKey SnapshotsPage{"Archive", "Snapshots", "Settings snapshots"};

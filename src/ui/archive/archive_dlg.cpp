@@ -207,10 +207,10 @@ CArchiveDlg::CArchiveDlg(QWidget* parent, PageContext& context)
     jobLabel_.setText(Q(tk::Job));
     resultLabel_.setText(Q(tk::ResultColumn));
     resultCombo_.addItem(Q(tk::AllResults));
-    resultCombo_.addItem(Q(keys::job_tab::MarkFailed), static_cast<int>(archive::Verdict::Failed));
+    resultCombo_.addItem(Q(tk::FailedResults), static_cast<int>(archive::Verdict::Failed));
     resultCombo_.addItem(Q(keys::job_files::OverLimit),
                          static_cast<int>(archive::Verdict::OverLimit));
-    resultCombo_.addItem(Q(keys::job_tab::MarkPass), static_cast<int>(archive::Verdict::Passed));
+    resultCombo_.addItem(Q(tk::PassedResults), static_cast<int>(archive::Verdict::Passed));
     searchEdit_.setPlaceholderText(Q(tk::Search));
     searchEdit_.setClearButtonEnabled(true);
     searchPause_.setSingleShot(true);

@@ -8,8 +8,11 @@
 //     timer on the window thread whose late beats are timed;
 //  3. scrolling to the end of each order, the same;
 //  4. the window's memory (growth of the resident set from before the tab is shown to
-//     after every measurement) at 100,000 and at 1,000,000 records: it must not grow
-//     with the archive (goal: the growth at 1,000,000 within 8 MB of that at 100,000).
+//     its peak over every measurement: a listing whose rows are not all counted yet
+//     holds less than one that is, so the figure after the last listing would depend
+//     on which listing came last) at 100,000 and at 1,000,000 records: it must not
+//     grow with the archive (goal: the growth at 1,000,000 within 4 MB of that at
+//     100,000).
 // Each size runs in a child process of its own (`--records N`), so that one's memory
 // does not hide the other's. Runs offscreen unless a platform is chosen.
 #include <stdlib.h>
@@ -51,7 +54,7 @@ constexpr int kSplicers = 4;
 constexpr double kBuildGoal = 60.0;
 constexpr double kFirstScreenGoalMs = 50.0;
 constexpr double kStallGoalMs = 16.0;
-constexpr double kMemoryGoalMb = 8.0;
+constexpr double kMemoryGoalMb = 4.0;
 bool missed = false;
 
 // Runs the window's events until `done` (checked every millisecond), at most 30 s.
@@ -180,6 +183,7 @@ int RunSize(int records, const char* out, int argc, char** argv) {
         const auto clickAt = Clock::now() + std::chrono::seconds(1);
         RunUntil([&] { return Clock::now() >= clickAt; });
         const double before = ResidentMb();
+        ResetPeakResident();
         StallProbe probe;
         CArchiveDlg& page = dlg.ArchivePage();
         ok &= Measure(dlg, probe, "switching to the tab",
@@ -270,9 +274,9 @@ int RunSize(int records, const char* out, int argc, char** argv) {
                               std::string("order: ") + columns[column] + " ascending, " + how,
                               [&] { emit page.RecordList().header()->sectionClicked(column); });
         }
-        growth = ResidentMb() - before;
-        std::printf("window memory: resident set grew by %.1f MB listing %d records\n", growth,
-                    records);
+        growth = PeakResidentMb() - before;
+        std::printf("window memory: resident set's peak grew by %.1f MB listing %d records\n",
+                    growth, records);
     }
     std::filesystem::remove_all(folder);
     std::ofstream(out) << growth << "\n" << (missed ? 1 : 0) << "\n";

@@ -47,15 +47,30 @@ inline double LineSeconds(std::size_t bytes, int baud) {
 }
 
 // The program's resident memory now, in MB (0 where /proc does not tell).
-inline double ResidentMb() {
+// `field` of /proc/self/status in MB: VmRSS the resident set now, VmHWM its peak.
+inline double StatusMb(const char* field = "VmRSS:") {
     std::FILE* status = std::fopen("/proc/self/status", "r");
     if (!status) return 0;
     char line[256];
     double mb = 0;
     while (std::fgets(line, sizeof line, status))
-        if (std::strncmp(line, "VmRSS:", 6) == 0) mb = std::atof(line + 6) / 1024.0;
+        if (std::strncmp(line, field, std::strlen(field)) == 0)
+            mb = std::atof(line + std::strlen(field)) / 1024.0;
     std::fclose(status);
     return mb;
+}
+inline double ResidentMb() {
+    return StatusMb("VmRSS:");
+}
+// The resident set's peak since ResetPeakResident (Linux keeps it per process).
+inline double PeakResidentMb() {
+    return StatusMb("VmHWM:");
+}
+inline void ResetPeakResident() {
+    if (std::FILE* refs = std::fopen("/proc/self/clear_refs", "w")) {
+        std::fputs("5", refs);
+        std::fclose(refs);
+    }
 }
 
 // A number with `decimals` decimals, as the figures are printed.

@@ -45,6 +45,10 @@ class PreparedFile {
   public:
     // Writes `bytes` to a fresh temporary file beside `target` (whose folder must exist).
     PreparedFile(std::filesystem::path target, std::span<const std::uint8_t> bytes);
+    PreparedFile(std::filesystem::path target, std::string_view bytes)
+        : PreparedFile(
+              std::move(target),
+              std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size())) {}
     // A preparation that failed before it began (its folder could not be made, say).
     PreparedFile(std::filesystem::path target, FileWriteResult failure);
     // For a library that writes only to a file it opens by name: `write` writes the
@@ -109,8 +113,7 @@ inline FileWriteResult ReplaceFile(const std::filesystem::path& target,
     return PreparedFile(target, bytes).Commit();
 }
 inline FileWriteResult ReplaceFile(const std::filesystem::path& target, std::string_view bytes) {
-    return ReplaceFile(
-        target, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    return PreparedFile(target, bytes).Commit();
 }
 
 }  // namespace velmora

@@ -85,20 +85,25 @@ bool ZipWriter::Add(std::string_view name, std::string_view bytes) {
     std::array<std::uint8_t, 30> header{};
     WriteU32(header, 0, kLocalSignature);
     WriteU16(header, 4, kVersion);
-    WriteU16(header, 6, kUtf8Names);
-    WriteU16(header, 8, entry.method);
-    WriteU16(header, 10, dosTime_);
-    WriteU16(header, 12, dosDate_);
-    WriteU32(header, 14, entry.crc);
-    WriteU32(header, 18, entry.packedSize);
-    WriteU32(header, 22, entry.size);
-    WriteU16(header, 26, static_cast<std::uint16_t>(name.size()));
+    WriteSharedFields(header, 6, entry);
     WriteU16(header, 28, 0);
     if (!Put({reinterpret_cast<const char*>(header.data()), header.size()}) || !Put(name) ||
         !Put(data))
         return false;
     entries_.push_back(std::move(entry));
     return true;
+}
+
+void ZipWriter::WriteSharedFields(std::span<std::uint8_t> header, std::size_t at,
+                                  const Entry& entry) const {
+    WriteU16(header, at, kUtf8Names);
+    WriteU16(header, at + 2, entry.method);
+    WriteU16(header, at + 4, dosTime_);
+    WriteU16(header, at + 6, dosDate_);
+    WriteU32(header, at + 8, entry.crc);
+    WriteU32(header, at + 12, entry.packedSize);
+    WriteU32(header, at + 16, entry.size);
+    WriteU16(header, at + 20, static_cast<std::uint16_t>(entry.name.size()));
 }
 
 bool ZipWriter::Finish() {
@@ -110,14 +115,7 @@ bool ZipWriter::Finish() {
         WriteU32(header, 0, kCentralSignature);
         WriteU16(header, 4, kVersion);  // made by: MS-DOS attributes, version 2.0
         WriteU16(header, 6, kVersion);
-        WriteU16(header, 8, kUtf8Names);
-        WriteU16(header, 10, entry.method);
-        WriteU16(header, 12, dosTime_);
-        WriteU16(header, 14, dosDate_);
-        WriteU32(header, 16, entry.crc);
-        WriteU32(header, 20, entry.packedSize);
-        WriteU32(header, 24, entry.size);
-        WriteU16(header, 28, static_cast<std::uint16_t>(entry.name.size()));
+        WriteSharedFields(header, 8, entry);
         // Extra field, comment, disk, internal and external attributes: none.
         WriteU32(header, 42, entry.offset);
         if (!Put({reinterpret_cast<const char*>(header.data()), header.size()}) || !Put(entry.name))

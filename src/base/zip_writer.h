@@ -6,6 +6,7 @@
 // or more than 65,535 members, is refused rather than written wrongly.
 #include <cstdint>
 #include <ostream>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,10 @@ class ZipWriter {
     };
     bool Fail(std::string reason);
     bool Put(std::string_view bytes);
+    // The fields a member's local header and its central record share, in the same
+    // order (flags, method, time, date, CRC-32, sizes, name length), from `at`.
+    void WriteSharedFields(std::span<std::uint8_t> header, std::size_t at,
+                           const Entry& entry) const;
 
     std::ostream& out_;
     std::uint16_t dosTime_;

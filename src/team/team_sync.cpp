@@ -487,9 +487,7 @@ std::string LaptopId(const std::filesystem::path& dataFolder, std::string& error
     // A file that is there but holds no id is replaced. Made anew, the first id
     // written stands: two sends starting at once (the window's and velmora-cli's)
     // would otherwise each send the same changes under an id of its own.
-    const std::string line = id + "\n";
-    PreparedFile made(file,
-                      std::span(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()));
+    PreparedFile made(file, id + "\n");
     const FileWriteResult written = found ? made.Commit() : made.CommitNew();
     if (written.existed && (id = readId(found)).size() == 36) return id;
     if (!written.ok) {

@@ -163,10 +163,7 @@ TEST(AtomicFilePosix, OutputTargets) {
     {
         const test::TempDir dir;
         const auto makeNew = [&](std::string_view text) {
-            return PreparedFile(
-                       dir.path() / "id.txt",
-                       std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()))
-                .CommitNew();
+            return PreparedFile(dir.path() / "id.txt", text).CommitNew();
         };
         EXPECT_TRUE(makeNew("first").ok);
         const FileWriteResult second = makeNew("second");

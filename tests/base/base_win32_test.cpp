@@ -57,10 +57,7 @@ TEST(AtomicFileWin32, AFileOpenForReadingIsReplacedOrKeptWhole) {
     EXPECT_TRUE(ReplaceFile(target, std::string("\n\x0A\x0D")).ok);
     EXPECT_EQ(Contents(target), "\n\x0A\x0D");  // binary: no 0A became 0D 0A
     // Made only where nothing is yet: a file there stays, and the caller is told.
-    const std::string other = "other";
-    const FileWriteResult second =
-        PreparedFile(target, std::span(reinterpret_cast<const std::uint8_t*>(other.data()), 5))
-            .CommitNew();
+    const FileWriteResult second = PreparedFile(target, std::string_view("other")).CommitNew();
     EXPECT_TRUE(!second.ok && second.existed) << second.reason;
     EXPECT_EQ(Contents(target), "\n\x0A\x0D");
     std::string names;

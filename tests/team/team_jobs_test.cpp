@@ -14,33 +14,18 @@
 #include "jobs/job_store.h"
 #include "support/cli_runner.h"
 #include "support/postgres_server.h"
+#include "support/team_fixture.h"
 
 namespace velmora::test {
 namespace {
 
-constexpr const char* kTechnician = "tech1";
-constexpr const char* kPassword = "s3cret-Pw";
-
-class TeamJobsTest : public ::testing::Test {
+class TeamJobsTest : public TeamArchiveTest {
   protected:
-    // One database per test, made a team archive by team init over the socket.
     void SetUp() override {
-        std::string why;
-        server = PostgresServer::Shared(why);
-        if (!server) GTEST_SKIP() << "no PostgreSQL server for the team archive: " << why;
-        db = "jobs_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name());
-        for (char& c : db) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        ASSERT_TRUE(server->CreateDatabase(db));
-        ASSERT_EQ(Cli(laptopA, {"team", "init", server->AdminUri(db)}).status, 0);
-        server->CreateTechnician(kTechnician, kPassword);  // once per server: may exist
-        server->WritePassFile(passFile.path() / "pgpass", kTechnician, kPassword);
-        setenv("PGPASSFILE", (passFile.path() / "pgpass").c_str(), 1);
+        MakeTeamArchive("jobs_");
+        if (IsSkipped() || HasFatalFailure()) return;
         for (const TempDir* laptop : {&laptopA, &laptopB})
             ASSERT_EQ(Cli(*laptop, {"team", "join", server->TlsUri(kTechnician, db)}).status, 0);
-    }
-
-    CliRun Cli(const TempDir& laptop, const std::vector<std::string>& args) {
-        return RunProgram(kCliProgram, args, laptop.path());
     }
     // Runs the command, expecting `status`; its output.
     std::string Expect(int status, const TempDir& laptop, const std::vector<std::string>& args) {
@@ -63,10 +48,6 @@ class TeamJobsTest : public ::testing::Test {
         EXPECT_TRUE(server->Psql(db, "COPY (" + sql + ") TO STDOUT", &out)) << sql << out;
         return out;
     }
-
-    PostgresServer* server = nullptr;
-    std::string db;
-    TempDir laptopA, laptopB, passFile;
 };
 
 constexpr const char* kL1 = "11111111-1111-4111-8111-111111111111";

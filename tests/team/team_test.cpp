@@ -20,6 +20,7 @@
 #include "jobs/job_store.h"
 #include "support/cli_runner.h"
 #include "support/postgres_server.h"
+#include "support/team_fixture.h"
 #include "team/team_client.h"
 #include "team/team_join.h"
 #include "team/team_pull.h"
@@ -30,9 +31,6 @@ namespace velmora::test {
 namespace {
 
 using team::TeamErrorCode;
-
-constexpr const char* kTechnician = "tech1";
-constexpr const char* kPassword = "s3cret-Pw";
 
 // An address of this machine that is not loopback (its network interface's), or a
 // documentation address where it has none: either is another host to the rules.
@@ -54,25 +52,9 @@ std::string OwnAddress() {
     return own;
 }
 
-class TeamTest : public ::testing::Test {
+class TeamTest : public TeamArchiveTest {
   protected:
-    // One database per test, made a team archive by team init over the socket.
-    void SetUp() override {
-        std::string why;
-        server = PostgresServer::Shared(why);
-        if (!server) GTEST_SKIP() << "no PostgreSQL server for the team archive: " << why;
-        db = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        for (char& c : db) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        ASSERT_TRUE(server->CreateDatabase(db));
-        ASSERT_EQ(Cli(laptopA, {"team", "init", server->AdminUri(db)}).status, 0);
-        server->CreateTechnician(kTechnician, kPassword);  // once per server: may exist
-        server->WritePassFile(passFile.path() / "pgpass", kTechnician, kPassword);
-        setenv("PGPASSFILE", (passFile.path() / "pgpass").c_str(), 1);
-    }
-
-    CliRun Cli(const TempDir& laptop, const std::vector<std::string>& args) {
-        return RunProgram(kCliProgram, args, laptop.path());
-    }
+    void SetUp() override { MakeTeamArchive(); }
     // Joins the laptop to this test's team archive as the technician, over TLS; join
     // says who answered.
     void Join(const TempDir& laptop) {
@@ -131,10 +113,6 @@ class TeamTest : public ::testing::Test {
     long long RowCount(const std::string& table) {
         return Number("SELECT count(*) FROM velmora." + table);
     }
-
-    PostgresServer* server = nullptr;
-    std::string db;
-    TempDir laptopA, laptopB, passFile;
 };
 
 // Two laptops with overlapping downloads of one splicer, an image and a snapshot:

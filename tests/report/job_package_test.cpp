@@ -76,12 +76,15 @@ TEST_F(JobPackageTest, FolderAndZipHoldEveryFileEachReadBack) {
     const test::CliRun read = test::RunProgram(
         "/usr/bin/python3",
         {"-c",
-         "import sys, zipfile, json, csv, io, openpyxl, xml.etree.ElementTree as ET\n"
+         "import sys, zipfile, json, csv, io, openpyxl, datetime, xml.etree.ElementTree as ET\n"
          "z = zipfile.ZipFile(sys.argv[1])\n"
          "assert z.testzip() is None\n"
          "top = 'Ring 7 北段/'\n"
          "for i in z.infolist():\n"
          "    assert i.flag_bits & 0x800 and i.filename.startswith(top), i.filename\n"
+         // Stamped with the local time it was written (two-second steps).
+         "    age = datetime.datetime.now() - datetime.datetime(*i.date_time)\n"
+         "    assert abs(age.total_seconds()) < 3600, i.date_time\n"
          // The PDF and the workbook carry the second they were written in.
          "    if not i.filename.endswith(('.pdf', '.xlsx')):\n"
          "        assert z.read(i) == open(sys.argv[2] + '/' + i.filename[len(top):], "

@@ -1,30 +1,33 @@
 #pragma once
 // The archive's order: by splice time, records of one second in the order they came,
 // the undated ones last in the order they came. It is kept as records.ordinal, which
-// every listing index holds.
+// every listing index holds, then the record's id, which grows as records come.
 //
 // The ordinal is made from the record's own time, not from its place among the
-// others: splice_time × kPerSecond plus the record's number within its second (or
-// kUndated plus its number among the undated). A record stored later into the middle
-// of the archive (a splicer downloaded late, a second splicer, records taken from a
-// team archive) then gets a free ordinal between its neighbours, and no other record
-// is ever renumbered: storing costs the records stored, not the archive. Numbering
-// the records of the archive 1, 2, 3 instead moved every later record on each such
-// store, with each of the indexes that hold the ordinal.
+// others: a record stored later into the middle of the archive (a splicer downloaded
+// late, a second splicer, records taken from a team archive) is ordered among its
+// neighbours, and no other record is ever renumbered: storing costs the records
+// stored, not the archive.
+//
+// A record takes the last ordinal of its second (or the last of all for an undated
+// one), so that the id alone orders the records of one second. Archives numbered each
+// second's records splice_time × kPerSecond + 0, 1, 2 … (in the order they came): a
+// record stored since comes after those. Finding the next free number of a second
+// needed an index of the whole archive's order, which costs a page written for
+// nearly every record of a download interleaved with a large archive.
 //
 // A splice time is at most 22551231235959 (a year byte over 2000), so a dated ordinal
-// stays below 2.26e18, under kUndated, and int64 has room for any record id past it.
+// stays below 2.26e18, under kUndated.
 #include <cstdint>
 #include <optional>
 
 namespace velmora::archive::order {
 
-// Records a second can hold: one splicer makes a splice in tens of seconds, so even
-// every splicer of a company never comes near.
+// The ordinals of one second: as many as the numbered records of a second could take.
 inline constexpr std::int64_t kPerSecond = 100'000;
 inline constexpr std::int64_t kUndated = 3'000'000'000'000'000'000;
 
-// The ordinals a record of splice time `time` (none: undated) may take, both inclusive.
+// The ordinals of splice time `time` (none: undated), both inclusive.
 struct Slot {
     std::int64_t first;
     std::int64_t last;
@@ -32,6 +35,11 @@ struct Slot {
 inline Slot SlotOf(std::optional<std::int64_t> time) {
     if (!time) return {kUndated, INT64_MAX};
     return {*time * kPerSecond, *time * kPerSecond + kPerSecond - 1};
+}
+
+// The ordinal a record of splice time `time` (none: undated) takes.
+inline std::int64_t OrdinalOf(std::optional<std::int64_t> time) {
+    return SlotOf(time).last;
 }
 
 // The splice time a dated ordinal holds.

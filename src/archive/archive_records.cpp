@@ -16,20 +16,6 @@ namespace {
 
 using std::chrono::sys_seconds;
 
-// ---- the archive's order (archive_order.h) ----
-
-// The ordinal of the next record of splice time `time` (none: undated): after the
-// last one its second holds, found by one seek of the ordinal index.
-std::int64_t NextOrdinal(db::Statement& last, std::optional<std::int64_t> time) {
-    const order::Slot slot = order::SlotOf(time);
-    const std::optional<std::int64_t> taken = last.Again(slot.first, slot.last).Single();
-    if (!taken) return slot.first;
-    if (*taken >= slot.last)
-        throw ArchiveError{ErrorCode::InvalidArgument,
-                           "more records of one second than the archive can order"};
-    return *taken + 1;
-}
-
 // ---- storing a download ----
 
 // A page cache of 16 MB instead of SQLite's 2 while many records are read or
@@ -79,9 +65,6 @@ std::pair<std::size_t, std::optional<std::int64_t>> InsertRecords(
                          "INSERT INTO records(splicer_id, bytes, splice_time, downloaded, job, "
                          "result, loss, ordinal) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8) "
                          "ON CONFLICT(splicer_id, bytes) DO NOTHING");
-    db::Statement last(db,
-                       "SELECT ordinal FROM records WHERE ordinal BETWEEN ?1 AND ?2 "
-                       "ORDER BY ordinal DESC LIMIT 1");
     std::size_t added = 0;
     std::optional<std::int64_t> firstNew;
     for (const auto& [time, record] : timed) {
@@ -90,7 +73,7 @@ std::pair<std::size_t, std::optional<std::int64_t>> InsertRecords(
             insert
                 .Again(splicer, record->bytes, time, now.time_since_epoch().count(),
                        db::NullIfEmpty(job), std::int64_t{record->result()},
-                       std::int64_t{record->loss()}, NextOrdinal(last, time))
+                       std::int64_t{record->loss()}, order::OrdinalOf(time))
                 .Run();
         if (stored > 0) {
             ++added;
@@ -130,18 +113,6 @@ StoreResult Archive::StoreDownload(const SplicerIdentity& splicer,
 
 namespace {
 
-// The splicers by id: a handful, read once instead of joined to every row.
-struct SplicerNames {
-    std::string folder;
-    std::string serial;
-};
-std::unordered_map<std::int64_t, SplicerNames> ReadSplicerNames(sqlite3* db) {
-    std::unordered_map<std::int64_t, SplicerNames> splicers;
-    db::Statement query(db, "SELECT id, folder, serial FROM splicers");
-    while (query.Next()) splicers[query.Int(0)] = {query.Text(1), query.Text(2)};
-    return splicers;
-}
-
 // The images the records a filter takes can be tied to (same splicer, same second),
 // in time order, to be walked beside the records: far fewer than the records, and a
 // lookup for every record would cost more than the records themselves.
@@ -169,39 +140,6 @@ std::size_t CountRecords(sqlite3* db, const RecordFilter& filter) {
     return static_cast<std::size_t>(count.Single().value_or(0));
 }
 
-// Reads the dated or the undated records the filter takes in the archive's order,
-// through an ordinal index, onto `out`. A dated record gets the images of its time,
-// walked from `nextImage` on.
-void ReadRecordRows(sqlite3* db, const RecordFilter& filter, bool dated,
-                    std::unordered_map<std::int64_t, SplicerNames>& splicers,
-                    const std::vector<TimedImage>& images, std::size_t& nextImage,
-                    std::vector<ArchivedRecord>& out) {
-    sql::Where where = sql::FilterWhere(filter);
-    where.Add(dated ? "records.ordinal < ?" : "records.ordinal >= ?");
-    where.values.emplace_back(order::kUndated);
-    db::Statement query(
-        db, "SELECT id, splicer_id, splice_time, bytes, job, downloaded FROM records" + where.sql +
-                " ORDER BY records.ordinal");
-    where.BindTo(query, 1);
-    while (query.Next()) {
-        ArchivedRecord& r = out.emplace_back();
-        r.id = query.Int(0);
-        const std::int64_t splicer = query.Int(1);
-        r.splicerId = splicer;
-        r.device = splicers[splicer].folder;
-        r.serialNumber = splicers[splicer].serial;
-        const auto bytes = query.Blob(3);
-        std::copy_n(bytes.begin(), std::min(bytes.size(), kRecordSize), r.record.bytes.begin());
-        r.job = query.Text(4);
-        r.firstDownloaded = sys_seconds{std::chrono::seconds{query.Int(5)}};
-        if (!dated) continue;
-        const std::int64_t time = query.Int(2);
-        while (nextImage < images.size() && images[nextImage].time < time) ++nextImage;
-        for (std::size_t i = nextImage; i < images.size() && images[i].time == time; ++i)
-            if (images[i].splicer == splicer) r.images.push_back(images[i].name);
-    }
-}
-
 void RefuseBadFilter(const RecordFilter& filter) {
     if (auto problem = sql::FilterProblem(filter))
         throw ArchiveError{ErrorCode::InvalidArgument, *problem};
@@ -212,18 +150,25 @@ void RefuseBadFilter(const RecordFilter& filter) {
 std::optional<std::vector<ArchivedRecord>> Archive::Records(const RecordFilter& filter) {
     return Run("reading records", [&]() -> std::optional<std::vector<ArchivedRecord>> {
         RefuseBadFilter(filter);
-        auto splicers = ReadSplicerNames(db_);
         const std::vector<TimedImage> images = ReadTimedImages(db_, filter);
         const LargePageCache cache(db_);
-        // Counted first (through the same index, a small part of the reading) so that
-        // the list is made once: growing it copies every record taken so far.
+        // Counted first (a small part of the reading) so that the list is made once:
+        // growing it copies every record taken so far.
         std::vector<ArchivedRecord> out;
         out.reserve(CountRecords(db_, filter));
+        // The records come in the archive's order, the dated by time: each takes the
+        // images of its splicer and second, walked from `nextImage` on.
         std::size_t nextImage = 0;
-        ReadRecordRows(db_, filter, true, splicers, images, nextImage, out);
-        // Undated records fall in no date range.
-        if (!filter.from && !filter.to)
-            ReadRecordRows(db_, filter, false, splicers, images, nextImage, out);
+        const bool read = ForEachRecord(filter, [&](const ArchivedRecord& record) {
+            ArchivedRecord& r = out.emplace_back(record);
+            if (r.ordinal >= order::kUndated) return true;
+            const std::int64_t time = order::TimeOf(r.ordinal);
+            while (nextImage < images.size() && images[nextImage].time < time) ++nextImage;
+            for (std::size_t i = nextImage; i < images.size() && images[i].time == time; ++i)
+                if (images[i].splicer == r.splicerId) r.images.push_back(images[i].name);
+            return true;
+        });
+        if (!read) throw ArchiveError(lastError_);
         return out;
     });
 }
@@ -231,13 +176,20 @@ std::optional<std::vector<ArchivedRecord>> Archive::Records(const RecordFilter& 
 std::optional<SpliceSpan> Archive::SpliceTimes(const RecordFilter& filter) {
     return Run("reading the first and last splice time", [&]() -> std::optional<SpliceSpan> {
         RefuseBadFilter(filter);
-        // Each a query of its own: SQLite seeks one end of an ordinal index for a lone
-        // min() or max(), but scans for the two together. The ordinal holds the time.
+        // For each splicer, each a query of its own: SQLite seeks one end of the
+        // splicer's ordinal index for a lone min() or max(), but scans for the two
+        // together. The ordinal holds the time.
         sql::Where where = sql::FilterWhere(filter);
         where.Add("records.ordinal < ?");
         where.values.emplace_back(order::kUndated);
-        db::Statement query(db_, "SELECT (SELECT min(ordinal) FROM records" + where.sql +
-                                     "), (SELECT max(ordinal) FROM records" + where.sql + ")");
+        where.Add("records.splicer_id = splicers.id");
+        db::Statement query(db_,
+                            "SELECT min(first), max(last) FROM (SELECT (SELECT min(ordinal) "
+                            "FROM records" +
+                                where.sql +
+                                ") AS first, (SELECT max(ordinal) "
+                                "FROM records" +
+                                where.sql + ") AS last FROM splicers)");
         where.BindTo(query, 1);
         where.BindTo(query, 1 + static_cast<int>(where.values.size()));
         query.Next();

@@ -643,6 +643,16 @@ DROP INDEX IF EXISTS records_by_splicer_time;
 DROP INDEX records_by_job_ordinal;
 CREATE INDEX records_by_job_ordinal ON records(job, ordinal) WHERE job IS NOT NULL;
 )sql"},
+        // Nor an index in the order of the whole archive (by ordinal, result or loss):
+        // a download interleaved with the archive took a page for nearly every record
+        // in each. Those orders are read one splicer at a time, on the indexes led by
+        // the splicer, and merged (sql::EachSplicerSql). A splicer's records of one
+        // second are numbered among its own; the id orders two splicers' alike.
+        {13, R"sql(
+DROP INDEX records_by_ordinal;
+DROP INDEX records_by_result;
+DROP INDEX records_by_loss;
+)sql"},
     };
     return steps;
 }

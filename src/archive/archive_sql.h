@@ -2,6 +2,7 @@
 // The SQL the archive's files share: the WHERE clause of a record filter, the log
 // of a record's job, the rule that every job name has its jobs row, and a splicer's
 // name. Internal to the archive and the stores kept in its file.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -70,7 +71,7 @@ inline std::string NotReceivedSql(int kind, std::string_view id) {
 // The WHERE clause of a record filter over `records`, and the values it binds in order.
 struct Where {
     std::string sql;
-    std::vector<std::variant<std::int64_t, std::string>> values;
+    std::vector<std::variant<std::int64_t, std::string, std::nullptr_t>> values;
 
     void Add(std::string_view condition) {
         sql += sql.empty() ? " WHERE " : " AND ";
@@ -167,6 +168,41 @@ inline void AddFilter(Where& where, const RecordFilter& filter) {
                   kSearchSplicersSql + ") OR records.id IN (" + kSearchPlacedSql + "))");
         for (int i = 0; i < 3; ++i) where.values.emplace_back(filter.search);
     }
+}
+
+// The archive keeps its order (ordinal, then id) in indexes led by the splicer only:
+// an index in the order of the whole archive takes a page write for nearly every
+// record a download stores into the middle of a large archive, where one led by the
+// splicer takes a few for that splicer's download. A listing in the whole archive's
+// order is then one SELECT per splicer joined by UNION ALL, each reading `index` in
+// the order the caller's ORDER BY asks (of the result columns, by number): SQLite
+// merges such arms a row at a time, without sorting, and stops at the LIMIT. The
+// text of those arms over `where` (each adds its splicer), their values added to
+// `bound`. None: one SELECT that finds no row.
+inline constexpr std::size_t kMostArms = 500;  // SQLite's bound on a compound SELECT
+inline std::string EachSplicerSql(std::string_view columns, std::string_view index,
+                                  const Where& where, std::span<const std::int64_t> splicers,
+                                  Where& bound) {
+    const std::string select = "SELECT " + std::string(columns) + " FROM records";
+    const auto add = [&](const Where& arm) {
+        bound.values.insert(bound.values.end(), arm.values.begin(), arm.values.end());
+    };
+    if (splicers.empty()) return select + " WHERE 0";
+    // Past SQLite's bound, one SELECT that SQLite sorts: slower, the same rows.
+    if (splicers.size() > kMostArms) {
+        add(where);
+        return select + where.sql;
+    }
+    std::string text;
+    for (const std::int64_t splicer : splicers) {
+        Where arm = where;
+        arm.Add("records.splicer_id = ?");
+        arm.values.emplace_back(splicer);
+        if (!text.empty()) text += " UNION ALL ";
+        text += select + " INDEXED BY " + std::string(index) + arm.sql;
+        add(arm);
+    }
+    return text;
 }
 
 inline Where FilterWhere(const RecordFilter& filter) {

@@ -1,6 +1,7 @@
 #include "archive/record_cursor.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include "archive/archive_sql.h"
 #include "archive/database.h"
@@ -18,7 +19,9 @@ constexpr std::size_t kStride = 256;
 constexpr std::size_t kCountStep = 65536;
 
 // The columns of a row the list shows: its key first (0 id, 1 ordinal, 2 the value of
-// its part's column), then the record.
+// its part's column), then the record. A part is ordered by the value, the ordinal and
+// the id: records of one second from two splicers may share an ordinal, and the id
+// orders them as they came.
 constexpr const char* kWholeColumns = ", splicer_id, splice_time, bytes, job, downloaded";
 
 // The archive's change counters as this connection sees them: another connection's
@@ -33,13 +36,13 @@ std::optional<std::pair<std::int64_t, std::int64_t>> ChangeStamp(sqlite3* db) {
     }
 }
 
-void BindValue(Statement& stmt, int at, const RecordCursor::Key& key) {
+void AddValue(Where& where, const RecordCursor::Key& key) {
     if (const auto* n = std::get_if<std::int64_t>(&key.value)) {
-        stmt.Set(at, *n);
+        where.values.emplace_back(*n);
     } else if (const auto* text = std::get_if<std::string>(&key.value)) {
-        stmt.Set(at, *text);
+        where.values.emplace_back(*text);
     } else {
-        stmt.Set(at, nullptr);
+        where.values.emplace_back(nullptr);
     }
 }
 
@@ -95,6 +98,12 @@ void RecordCursor::Prepare(Archive& archive) {
     for (const SplicerInfo& s : *splicers) splicers_[s.id] = {s.folderName, s.serialNumber};
     FindDates();
     NarrowSearch(archive);
+    eachSplicer_.clear();
+    for (const SplicerInfo& s : *splicers)
+        if ((!filter_.splicer || *filter_.splicer == s.id) &&
+            (!filter_.device || *filter_.device == s.serialNumber ||
+             *filter_.device == s.folderName))
+            eachSplicer_.push_back(s.id);
     MakeParts(*splicers);
     prepared_ = true;
 }
@@ -133,7 +142,12 @@ void RecordCursor::MakeParts(const std::vector<SplicerInfo>& splicers) {
     parts_.clear();
     switch (order_.by) {
         case RecordSort::Result:
-            parts_.push_back({"", std::nullopt, "result"});
+            // Passed and over a limit take only a result of 0: the order by result is
+            // the archive's own then, and SQLite sorts a range of (result, ordinal)
+            // with result fixed as well instead of reading it in order.
+            parts_.push_back(
+                {"", std::nullopt,
+                 filter_.result && *filter_.result != Verdict::Failed ? nullptr : "result"});
             break;
         case RecordSort::Loss:
             parts_.push_back({"", std::nullopt, "loss"});
@@ -160,44 +174,55 @@ void RecordCursor::MakeParts(const std::vector<SplicerInfo>& splicers) {
     if (order_.descending) std::reverse(parts_.begin(), parts_.end());
 }
 
-const char* RecordCursor::IndexFor(const Part& part) const {
-    if (filter_.device) return nullptr;  // the command line's: any splicers of a folder
+RecordCursor::Reading RecordCursor::IndexFor(const Part& part) const {
     const bool oneSplicer = part.splicer || filter_.splicer;
     // The index by job holds only the records that have one.
     const bool noJob =
         (filter_.job && filter_.job->empty()) || part.condition == "records.job IS NULL";
     const bool oneJob = filter_.job && !noJob;
     const std::string_view column = part.column ? part.column : "";
-    if (column == "result") return oneSplicer ? "records_by_splicer_result" : "records_by_result";
-    if (column == "loss") return oneSplicer ? "records_by_splicer_loss" : "records_by_loss";
-    if (column == "job") return oneSplicer ? "records_by_splicer_job" : "records_by_job_ordinal";
-    if (oneSplicer && (oneJob || noJob)) return "records_by_splicer_job";
-    if (oneSplicer) return "records_by_splicer_ordinal";
-    if (oneJob) return "records_by_job_ordinal";
-    return "records_by_ordinal";
+    if (column == "result") return {"records_by_splicer_result", !oneSplicer};
+    if (column == "loss") return {"records_by_splicer_loss", !oneSplicer};
+    // The records that have a job, of every splicer, are in one index of their own.
+    if (!oneSplicer && (column == "job" || oneJob)) return {"records_by_job_ordinal", false};
+    if (column == "job" || oneJob || noJob) return {"records_by_splicer_job", !oneSplicer};
+    return {"records_by_splicer_ordinal", !oneSplicer};
 }
 
-std::string RecordCursor::QueryText(std::size_t p, bool keyed, bool whole, Where& where) const {
+std::string RecordCursor::QueryText(std::size_t p, const Key* after, bool whole,
+                                    Where& bound) const {
     const Part& part = parts_[p];
     const char* direction = order_.descending ? " DESC" : "";
     const char* beyond = order_.descending ? " < " : " > ";
     const std::string column = part.column ? std::string("records.") + part.column : "NULL";
+    Where where;
     AddFilter(where, filter_);
     if (part.splicer) {
         where.Add("records.splicer_id = ?");
         where.values.emplace_back(*part.splicer);
     }
     if (!part.condition.empty()) where.Add(part.condition);
-    if (keyed)
-        where.Add(part.column ? "(" + column + ", records.ordinal)" + beyond + "(?, ?)"
-                              : std::string("records.ordinal") + beyond + "?");
+    if (after) {
+        where.Add(part.column
+                      ? "(" + column + ", records.ordinal, records.id)" + beyond + "(?, ?, ?)"
+                      : std::string("(records.ordinal, records.id)") + beyond + "(?, ?)");
+        if (part.column) AddValue(where, *after);
+        where.values.emplace_back(after->ordinal);
+        where.values.emplace_back(after->id);
+    }
+    const std::string columns =
+        "records.id, records.ordinal, " + column + (whole ? kWholeColumns : "");
+    // Ordered by the result columns' numbers, as a UNION ALL must be.
+    const std::string orderBy = " ORDER BY " +
+                                (part.column ? std::string("3") + direction + ", " : "") + "2" +
+                                direction + ", 1" + direction + " LIMIT ?";
+    const Reading reading = IndexFor(part);
+    if (reading.eachSplicer)
+        return sql::EachSplicerSql(columns, reading.index, where, eachSplicer_, bound) + orderBy;
     // The index named: SQLite, without statistics, may otherwise take a range of
     // ordinals and sort what it found, which is all of it in a wide range.
-    const char* index = IndexFor(part);
-    return "SELECT records.id, records.ordinal, " + column + (whole ? kWholeColumns : "") +
-           " FROM records" + (index ? std::string(" INDEXED BY ") + index : std::string()) +
-           where.sql + " ORDER BY " + (part.column ? column + direction + ", " : "") +
-           "records.ordinal" + direction + " LIMIT ?";
+    bound.values.insert(bound.values.end(), where.values.begin(), where.values.end());
+    return "SELECT " + columns + " FROM records INDEXED BY " + reading.index + where.sql + orderBy;
 }
 
 std::optional<std::vector<std::string>> RecordCursor::Plans(Archive& archive) {
@@ -208,7 +233,8 @@ std::optional<std::vector<std::string>> RecordCursor::Plans(Archive& archive) {
             for (const bool keyed : {false, true})
                 for (const bool whole : {false, true}) {
                     Where where;
-                    const std::string text = QueryText(p, keyed, whole, where);
+                    const Key key{static_cast<int>(p)};
+                    const std::string text = QueryText(p, keyed ? &key : nullptr, whole, where);
                     Statement plan(archive.Connection(), "EXPLAIN QUERY PLAN " + text);
                     std::string details;
                     while (plan.Next()) details += plan.Text(3) + "; ";
@@ -229,17 +255,15 @@ std::size_t RecordCursor::Walk(Archive& archive, const std::optional<Key>& after
             const Part& part = parts_[p];
             const bool keyed = after && static_cast<std::size_t>(after->part) == p;
             Where where;
-            Statement query(archive.Connection(), QueryText(p, keyed, whole, where));
+            Statement query(archive.Connection(),
+                            QueryText(p, keyed ? &*after : nullptr, whole, where));
             where.BindTo(query, 1);
-            int at = static_cast<int>(where.values.size()) + 1;
-            if (keyed) {
-                if (part.column) BindValue(query, at++, *after);
-                query.Set(at++, after->ordinal);
-            }
-            query.Set(at, static_cast<std::int64_t>(limit - visited));
+            query.Set(static_cast<int>(where.values.size()) + 1,
+                      static_cast<std::int64_t>(limit - visited));
             Key key{static_cast<int>(p)};
             while (query.Next()) {
                 key.ordinal = query.Int(1);
+                key.id = query.Int(0);
                 if (query.IsNull(2)) {
                     key.value = std::monostate{};
                 } else if (part.column && std::string_view(part.column) == "job") {
@@ -247,7 +271,7 @@ std::size_t RecordCursor::Walk(Archive& archive, const std::optional<Key>& after
                 } else {
                     key.value = query.Int(2);
                 }
-                visit(key, query.Int(0), whole ? &query : nullptr);
+                visit(key, key.id, whole ? &query : nullptr);
                 ++visited;
             }
         }
@@ -417,8 +441,8 @@ std::optional<std::vector<std::int64_t>> RecordCursor::Ids(Archive& archive,
 
 bool RecordCursor::Before(const Key& a, const Key& b) const {
     if (a.part != b.part) return a.part < b.part;
-    if (a.value != b.value) return order_.descending ? b.value < a.value : a.value < b.value;
-    return order_.descending ? b.ordinal < a.ordinal : a.ordinal < b.ordinal;
+    const auto rest = [](const Key& k) { return std::tie(k.value, k.ordinal, k.id); };
+    return order_.descending ? rest(b) < rest(a) : rest(a) < rest(b);
 }
 
 std::optional<std::vector<std::size_t>> RecordCursor::Positions(Archive& archive,
@@ -439,7 +463,7 @@ std::optional<std::vector<std::size_t>> RecordCursor::Positions(Archive& archive
         const int idAt = static_cast<int>(where.values.size()) + 1;
         for (const std::int64_t id : ids) {
             if (!query.Set(idAt, id).Next()) continue;
-            Key key{0, {}, query.Int(0)};
+            Key key{0, {}, query.Int(0), id};
             const bool noJob = query.IsNull(2);
             const std::int64_t splicer = query.Int(1);
             const auto part = std::find_if(parts_.begin(), parts_.end(), [&](const Part& p) {
@@ -461,13 +485,13 @@ std::optional<std::vector<std::size_t>> RecordCursor::Positions(Archive& archive
             if (next == anchors_.begin()) continue;
             const auto anchor = static_cast<std::size_t>(next - anchors_.begin() - 1);
             std::size_t position = anchor * kStride;
-            bool found = anchors_[anchor].ordinal == key.ordinal;
+            bool found = anchors_[anchor].id == key.id;
             if (!found)
                 Walk(archive, anchors_[anchor], kStride, false,
                      [&](const Key& k, std::int64_t, auto) {
                          if (found) return;
                          ++position;
-                         found = k.ordinal == key.ordinal;
+                         found = k.id == key.id;
                      });
             if (found) positions.push_back(position);
         }

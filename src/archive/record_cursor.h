@@ -64,11 +64,13 @@ class RecordCursor {
     const ArchiveError& Error() const { return error_; }
 
     // Where a row is in the order: its part (a splicer, or with or without a job), the
-    // value it is ordered by within the part (none, a number or a text), its ordinal.
+    // value it is ordered by within the part (none, a number or a text), its ordinal
+    // and its id.
     struct Key {
         int part = 0;
         std::variant<std::monostate, std::int64_t, std::string> value{};
         std::int64_t ordinal = 0;
+        std::int64_t id = 0;
     };
 
   private:
@@ -94,11 +96,16 @@ class RecordCursor {
     void NarrowSearch(Archive& archive);
     // The runs of the order.
     void MakeParts(const std::vector<SplicerInfo>& splicers);
-    // The query of part `p`: after a key of that part when `keyed`, keys only or
-    // whole rows; its values go to `where`, the key and the limit follow them.
-    std::string QueryText(std::size_t p, bool keyed, bool whole, sql::Where& where) const;
-    // The index that reads `part` in order within the filter; null: SQLite's choice.
-    const char* IndexFor(const Part& part) const;
+    // The query of part `p`: after `after` (a key of that part) when given, keys only
+    // or whole rows; its values go to `bound`, the limit follows them.
+    std::string QueryText(std::size_t p, const Key* after, bool whole, sql::Where& bound) const;
+    // The index that reads `part` in order within the filter, and whether it is read
+    // once for each of the filter's splicers (sql::EachSplicerSql).
+    struct Reading {
+        const char* index;
+        bool eachSplicer;
+    };
+    Reading IndexFor(const Part& part) const;
     // Visits up to `limit` rows after `after` (from the first when empty), keys only
     // or whole rows; how many were visited.
     std::size_t Walk(Archive& archive, const std::optional<Key>& after, std::size_t limit,
@@ -117,6 +124,7 @@ class RecordCursor {
     bool prepared_ = false;
     bool empty_ = false;  // the dates or the search take no record
     std::vector<Part> parts_;
+    std::vector<std::int64_t> eachSplicer_;  // the splicers the filter may take
     std::unordered_map<std::int64_t, std::pair<std::string, std::string>> splicers_;
     std::optional<std::pair<std::int64_t, std::int64_t>> stamp_;
     // What Count has walked: the rows so far, the key of every kStride-th, the last.

@@ -253,7 +253,7 @@ std::vector<std::int64_t> ReadLatestUnplaced(sqlite3* db, std::string_view job, 
             "SELECT id FROM (SELECT id, ordinal FROM records WHERE job = ?1 "
             "AND NOT EXISTS (SELECT 1 FROM placings WHERE record_id = records.id) "
             "AND NOT EXISTS (SELECT 1 FROM test_splices WHERE record_id = records.id) "
-            "ORDER BY ordinal DESC LIMIT ?2) ORDER BY ordinal",
+            "ORDER BY ordinal DESC, id DESC LIMIT ?2) ORDER BY ordinal, id",
             job, static_cast<std::int64_t>(count));
     std::vector<std::int64_t> ids;
     while (q.Next()) ids.push_back(q.Int(0));
@@ -267,12 +267,12 @@ class SpliceOrder {
   public:
     SpliceOrder(sqlite3* db, const std::string& job, const Limits& defaults)
         : limits_(defaults),
-          ordinal_(db, "SELECT ordinal FROM records WHERE id = ?1"),
+          ordinal_(db, "SELECT ordinal, id FROM records WHERE id = ?1"),
           newest_(db,
-                  "SELECT records.ordinal, records.bytes FROM placings "
+                  "SELECT records.ordinal, records.bytes, records.id FROM placings "
                   "JOIN records ON records.id = placings.record_id "
                   "WHERE placings.position_id = ?1 AND placings.record_id <> ?2 "
-                  "ORDER BY records.ordinal DESC LIMIT 1") {
+                  "ORDER BY records.ordinal DESC, records.id DESC LIMIT 1") {
         Query own(db, "SELECT max_loss, max_angle FROM jobs WHERE name = ?1", job);
         if (own.Next()) {
             limits_.maxLoss = own.OptionalNumber(0).value_or(limits_.maxLoss);
@@ -283,7 +283,9 @@ class SpliceOrder {
     // Whether placing `recordId` on `positionId` would put it under a newer failure.
     bool UnderNewerFailure(std::int64_t recordId, std::int64_t positionId) {
         if (!newest_.Again(positionId, recordId).Next()) return false;
-        if (!ordinal_.Again(recordId).Next() || ordinal_.Int(0) >= newest_.Int(0)) return false;
+        if (!ordinal_.Again(recordId).Next() || std::pair(ordinal_.Int(0), ordinal_.Int(1)) >=
+                                                    std::pair(newest_.Int(0), newest_.Int(2)))
+            return false;
         SpliceRecord newest;
         const auto bytes = newest_.Blob(1);
         std::copy_n(bytes.begin(), std::min(bytes.size(), kRecordSize), newest.bytes.begin());
@@ -642,13 +644,14 @@ JobResult JobStore::DeleteTray(std::int64_t trayId) {
 
 std::optional<std::vector<PositionInfo>> JobStore::Positions(std::int64_t trayId) {
     return Guard("reading positions", false, [&]() -> std::optional<std::vector<PositionInfo>> {
-        Query q(archive_.Connection(),
-                "SELECT positions.id, positions.number, cable_a, fibre_a, cable_b, fibre_b, "
-                "placings.record_id FROM positions "
-                "LEFT JOIN placings ON placings.position_id = positions.id "
-                "LEFT JOIN records ON records.id = placings.record_id "
-                "WHERE positions.tray_id = ?1 ORDER BY positions.number, records.ordinal",
-                trayId);
+        Query q(
+            archive_.Connection(),
+            "SELECT positions.id, positions.number, cable_a, fibre_a, cable_b, fibre_b, "
+            "placings.record_id FROM positions "
+            "LEFT JOIN placings ON placings.position_id = positions.id "
+            "LEFT JOIN records ON records.id = placings.record_id "
+            "WHERE positions.tray_id = ?1 ORDER BY positions.number, records.ordinal, records.id",
+            trayId);
         std::vector<PositionInfo> out;
         while (q.Next()) {
             if (out.empty() || out.back().id != q.Int(0))

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "archive/archive_order.h"
+#include "archive/archive_sql.h"
 #include "archive/database.h"
 
 namespace velmora::jobs {
@@ -46,16 +47,51 @@ PlacingCandidate CandidateOf(const Query& q, const Limits& limits) {
     return c;
 }
 
-// Up to `limit` records that `which` (a condition on the records, ?1 the job's name)
-// admits, in splice order after where the job `jobId`'s work stands: its last placed
-// record; else just before its first record; else, for a job without records, before
-// the first record of the day of the latest record of no job (the day's download).
-// The latest `limit` when there is no such place.
+// The first column of the row `q` gives: none when it is NULL, as min() and max() of
+// no row give.
+std::optional<std::int64_t> ValueOf(Query&& q) {
+    if (!q.Next() || q.IsNull(0)) return std::nullopt;
+    return q.Int(0);
+}
+
+// Where the job `name`'s work stands, as the (ordinal, id) the records to place come
+// after: its last placed record; else just before its first record; else, for a job
+// without records, before the first record of the day of the latest record of no job
+// (the day's download). None when there is no such place. The archive's order is
+// read per splicer (sql::EachSplicerSql): each max() or min() is one index seek.
+std::optional<std::pair<std::int64_t, std::int64_t>> WhereTheWorkStands(sqlite3* db,
+                                                                        const std::string& name) {
+    constexpr std::int64_t kBeforeAnyId = INT64_MAX;  // (ordinal - 1, this): before `ordinal`
+    Query placed(db,
+                 "SELECT ordinal, id FROM records WHERE job = ?1 AND EXISTS "
+                 "(SELECT 1 FROM placings WHERE record_id = records.id) "
+                 "ORDER BY ordinal DESC, id DESC LIMIT 1",
+                 name);
+    if (placed.Next()) return std::pair(placed.Int(0), placed.Int(1));
+    if (const auto first =
+            ValueOf(Query(db, "SELECT min(ordinal) FROM records WHERE job = ?1", name)))
+        return std::pair(*first - 1, kBeforeAnyId);
+    const auto latest =
+        ValueOf(Query(db,
+                      "SELECT max((SELECT max(ordinal) FROM records WHERE splicer_id = "
+                      "splicers.id AND job IS NULL AND ordinal < ?1)) FROM splicers",
+                      archive::order::kUndated));
+    if (!latest) return std::nullopt;
+    const auto first =
+        ValueOf(Query(db,
+                      "SELECT min((SELECT min(ordinal) FROM records WHERE splicer_id = "
+                      "splicers.id AND ordinal >= ?1)) FROM splicers",
+                      *latest / kOrdinalsADay * kOrdinalsADay));
+    return std::pair(*first - 1, kBeforeAnyId);
+}
+
+// Up to `limit` records of no job (and of the job `jobId` too when `ofTheJob`) that
+// are neither placed nor test splices, in splice order after where the job's work
+// stands (WhereTheWorkStands); the latest `limit` when there is no such place.
 std::optional<std::vector<PlacingCandidate>> ReadAfterTheWork(archive::Archive& archive,
                                                               std::int64_t jobId,
                                                               const Limits& limits,
-                                                              std::size_t limit,
-                                                              const std::string& which) {
+                                                              std::size_t limit, bool ofTheJob) {
     return archive.Run(
         "reading records to place", [&]() -> std::optional<std::vector<PlacingCandidate>> {
             sqlite3* db = archive.Connection();
@@ -65,31 +101,41 @@ std::optional<std::vector<PlacingCandidate>> ReadAfterTheWork(archive::Archive& 
                 throw archive::ArchiveError{archive::ErrorCode::NotFound,
                                             "there is no job " + std::to_string(jobId)};
             const std::string name = job.Text(0);
-            Query anchor(db,
-                         "SELECT coalesce("
-                         "(SELECT max(ordinal) FROM records WHERE job = ?1 AND EXISTS "
-                         "(SELECT 1 FROM placings WHERE record_id = records.id)), "
-                         "(SELECT min(ordinal) - 1 FROM records WHERE job = ?1), "
-                         "(SELECT min(ordinal) - 1 FROM records WHERE ordinal >= "
-                         "(SELECT ordinal / ?2 * ?2 FROM records WHERE job IS NULL "
-                         "AND ordinal < ?3 ORDER BY ordinal DESC LIMIT 1)))",
-                         name, kOrdinalsADay, archive::order::kUndated);
-            anchor.Next();
-            const bool anchored = !anchor.IsNull(0);
-            const std::int64_t after = anchored ? anchor.Int(0) : 0;
-            const std::string free =
-                which +
-                " AND NOT EXISTS (SELECT 1 FROM placings WHERE record_id = records.id) "
-                "AND NOT EXISTS (SELECT 1 FROM test_splices WHERE record_id = records.id)";
-            const std::string columns = "SELECT id, bytes, job IS NULL, ordinal FROM records ";
-            Query q(db,
-                    anchored
-                        ? columns + "WHERE ordinal > ?2 AND " + free + " ORDER BY ordinal LIMIT ?3"
-                        : "SELECT * FROM (" + columns + "WHERE " + free +
-                              " ORDER BY ordinal DESC LIMIT ?3) ORDER BY ordinal",
-                    name, after, static_cast<std::int64_t>(limit));
+            const auto after = WhereTheWorkStands(db, name);
+            const auto where = [&](std::string_view whose) {
+                archive::sql::Where w;
+                w.Add(whose);
+                w.Add("NOT EXISTS (SELECT 1 FROM placings WHERE record_id = records.id)");
+                w.Add("NOT EXISTS (SELECT 1 FROM test_splices WHERE record_id = records.id)");
+                if (after) {
+                    w.Add("(records.ordinal, records.id) > (?, ?)");
+                    w.values.emplace_back(after->first);
+                    w.values.emplace_back(after->second);
+                }
+                return w;
+            };
+            const char* columns = "records.id, records.bytes, records.job IS NULL, records.ordinal";
+            archive::sql::Where bound;
+            std::vector<std::int64_t> splicers;
+            for (Query all(db, "SELECT id FROM splicers"); all.Next();)
+                splicers.push_back(all.Int(0));
+            std::string text = archive::sql::EachSplicerSql(
+                columns, "records_by_splicer_job", where("records.job IS NULL"), splicers, bound);
+            if (ofTheJob) {
+                archive::sql::Where own = where("records.job = ?");
+                own.values.insert(own.values.begin(), name);
+                text += std::string(" UNION ALL SELECT ") + columns +
+                        " FROM records INDEXED BY records_by_job_ordinal" + own.sql;
+                bound.values.insert(bound.values.end(), own.values.begin(), own.values.end());
+            }
+            // After the work: the first ones; else the latest, turned round after.
+            text += after ? " ORDER BY 4, 1 LIMIT ?" : " ORDER BY 4 DESC, 1 DESC LIMIT ?";
+            Query q(db, text);
+            bound.BindTo(q, 1);
+            q.Set(static_cast<int>(bound.values.size()) + 1, static_cast<std::int64_t>(limit));
             std::vector<PlacingCandidate> candidates;
             while (q.Next()) candidates.push_back(CandidateOf(q, limits));
+            if (!after) std::reverse(candidates.begin(), candidates.end());
             return candidates;
         });
 }
@@ -100,14 +146,14 @@ std::optional<std::vector<PlacingCandidate>> ReadPlacingCandidates(archive::Arch
                                                                    std::int64_t jobId,
                                                                    const Limits& limits,
                                                                    std::size_t limit) {
-    return ReadAfterTheWork(archive, jobId, limits, limit, "(job = ?1 OR job IS NULL)");
+    return ReadAfterTheWork(archive, jobId, limits, limit, true);
 }
 
 std::optional<std::vector<PlacingCandidate>> ReadRecordsOfNoJob(archive::Archive& archive,
                                                                 std::int64_t jobId,
                                                                 const Limits& limits,
                                                                 std::size_t limit) {
-    return ReadAfterTheWork(archive, jobId, limits, limit, "job IS NULL");
+    return ReadAfterTheWork(archive, jobId, limits, limit, false);
 }
 
 std::optional<std::vector<PlacingCandidate>> ReadRecordsToPlace(archive::Archive& archive,

@@ -17,6 +17,7 @@
 #include "archive/archive_schema.h"
 #include "archive/archive_texts.h"
 #include "archive/record_cursor.h"
+#include "archive/splice_time.h"
 #include "base/sha256.h"
 #include "jobs/job_store.h"
 #include "support/test_support.h"
@@ -614,8 +615,15 @@ TEST_F(ArchiveTest, EveryOrderOfEveryFilterIsReadOnAnIndex) {
                 const std::string name = "filter " + std::to_string(f) + " order " +
                                          std::to_string(static_cast<int>(by)) +
                                          (descending ? " descending" : "");
-                // Expected: the archive's order, stably by the column, turned round.
+                // Expected: the archive's order (by time, then as they came: by id; the
+                // undated last), stably by the column, turned round.
                 auto records = *archive->Records(filters[f]);
+                std::sort(records.begin(), records.end(), [](const auto& x, const auto& y) {
+                    const auto at = [](const ArchivedRecord& r) {
+                        return std::pair(SpliceTime(r.record).value_or(INT64_MAX), r.id);
+                    };
+                    return at(x) < at(y);
+                });
                 std::stable_sort(records.begin(), records.end(),
                                  [&](const auto& x, const auto& y) { return key(x) < key(y); });
                 if (descending) std::reverse(records.begin(), records.end());
@@ -641,18 +649,28 @@ TEST_F(ArchiveTest, EveryOrderOfEveryFilterIsReadOnAnIndex) {
     }
 }
 
-// A second orders as many records as it has ordinals: the last free one is taken, and
-// a download with a record past it is refused whole.
-TEST_F(ArchiveTest, ASecondOrdersRecordsUpToItsLastOrdinal) {
-    Store(a, {Rec(1, 2026, 3, 1)});
-    RawDb(file).Exec("UPDATE records SET ordinal = " +
-                     std::to_string(order::SlotOf(20260301120000).last - 1));
-    EXPECT_EQ(Store(a, {Rec(2, 2026, 3, 1)}), 1u);
-    const StoreResult full =
-        archive->StoreDownload(a, std::vector{Rec(3, 2026, 3, 2), Rec(4, 2026, 3, 1)});
-    EXPECT_EQ(full.error.code, ErrorCode::InvalidArgument) << full.error.message;
-    EXPECT_EQ(full.count, 0u);
-    EXPECT_EQ(Tags({}), (std::vector<int>{1, 2}));
+// The records of one second keep the order they came, whichever splicer made them and
+// however many there are: those an archive numbered within their second first, then
+// those stored since. Undated ones likewise, after every dated one.
+TEST_F(ArchiveTest, TheRecordsOfOneSecondKeepTheOrderTheyCame) {
+    Store(a, {Rec(1, 2026, 3, 1), Rec(2, 2026, 2, 30)});
+    // As an older archive numbered them: 7th of its second, 3rd of the undated.
+    RawDb(file).Exec("UPDATE records SET ordinal = CASE WHEN splice_time IS NULL THEN " +
+                     std::to_string(order::kUndated + 2) + " ELSE " +
+                     std::to_string(order::SlotOf(20260301120000).first + 6) + " END");
+    Store(b, {Rec(3, 2026, 3, 1), Rec(4, 2026, 2, 30), Rec(5, 2026, 3, 1)});
+    Store(a, {Rec(6, 2026, 3, 1), Rec(7, 2026, 3, 1, 11, 59, 59), Rec(8, 2026, 2, 30)});
+    const std::vector<int> order{7, 1, 3, 5, 6, 2, 4, 8};
+    EXPECT_EQ(Tags({}), order);
+    RecordCursor backwards({}, {RecordSort::Index, true});
+    std::vector<int> tags;
+    for (const ArchivedRecord& r : backwards.Rows(*archive, 0, 100).value())
+        tags.push_back(TagOf(r.record));
+    EXPECT_EQ(tags, std::vector<int>(order.rbegin(), order.rend()));
+    const auto span = archive->SpliceTimes({});
+    ASSERT_TRUE(span);
+    EXPECT_EQ(span->first, LocalTimeOf(20260301115959));
+    EXPECT_EQ(span->last, LocalTimeOf(20260301120000));
 }
 
 // Opening trusts a file its last program closed cleanly and that is unchanged since;

@@ -165,6 +165,9 @@ TEST_F(JobLogTest, ArchiveOfTheStepBeforeOpensWithEverything) {
                      "UPDATE job_changes SET value = (SELECT name FROM jobs WHERE uuid = "
                      "value) WHERE kind = 'record' AND field = 'job';"
                      "DROP TABLE team_received;"
+                     "CREATE INDEX records_by_ordinal ON records(ordinal);"
+                     "CREATE INDEX records_by_result ON records(result, ordinal);"
+                     "CREATE INDEX records_by_loss ON records(loss, ordinal);"
                      "INSERT INTO team_pulls VALUES ('t', 'Route 7', '9', 0), ('t', '', '9', 0);"
                      "PRAGMA user_version = 9",
                      nullptr, nullptr, nullptr),

@@ -63,7 +63,7 @@ std::pair<std::size_t, std::optional<std::int64_t>> InsertRecords(
                         "WHERE splicer_id = ?2 AND bytes = ?3");
     db::Statement insert(db,
                          "INSERT INTO records(splicer_id, bytes, splice_time, downloaded, job, "
-                         "result, loss, ordinal) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8) "
+                         "result, loss, angle, ordinal) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9) "
                          "ON CONFLICT(splicer_id, bytes) DO NOTHING");
     std::size_t added = 0;
     std::optional<std::int64_t> firstNew;
@@ -73,7 +73,9 @@ std::pair<std::size_t, std::optional<std::int64_t>> InsertRecords(
             insert
                 .Again(splicer, record->bytes, time, now.time_since_epoch().count(),
                        db::NullIfEmpty(job), std::int64_t{record->result()},
-                       std::int64_t{record->loss()}, order::OrdinalOf(time))
+                       std::int64_t{record->loss()},
+                       std::int64_t{std::max(record->lfAngle(), record->rfAngle())},
+                       order::OrdinalOf(time))
                 .Run();
         if (stored > 0) {
             ++added;

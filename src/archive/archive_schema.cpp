@@ -646,12 +646,21 @@ CREATE INDEX records_by_job_ordinal ON records(job, ordinal) WHERE job IS NOT NU
         // Nor an index in the order of the whole archive (by ordinal, result or loss):
         // a download interleaved with the archive took a page for nearly every record
         // in each. Those orders are read one splicer at a time, on the indexes led by
-        // the splicer, and merged (sql::EachSplicerSql). A splicer's records of one
-        // second are numbered among its own; the id orders two splicers' alike.
+        // the splicer, and merged (sql::EachSplicerSql); the id orders the records of
+        // one second (archive_order.h). The larger cleave angle (bytes 11-14) becomes a
+        // column, and with the loss finds at once whether any record is over a limit.
+        // The splicer's failures, few, are ordered by loss on an index of their own.
         {13, R"sql(
 DROP INDEX records_by_ordinal;
 DROP INDEX records_by_result;
 DROP INDEX records_by_loss;
+ALTER TABLE records ADD COLUMN angle INTEGER;
+)sql"
+             "UPDATE records SET angle = max(" +
+                 RecordByteSql(11) + " + 256 * " + RecordByteSql(12) + ", " + RecordByteSql(13) +
+                 " + 256 * " + RecordByteSql(14) + ");" + R"sql(
+CREATE INDEX records_by_splicer_angle ON records(splicer_id, angle) WHERE result = 0;
+CREATE INDEX records_failed_by_loss ON records(splicer_id, loss, ordinal) WHERE result > 0;
 )sql"},
     };
     return steps;

@@ -104,6 +104,7 @@ void RecordCursor::Prepare(Archive& archive) {
             (!filter_.device || *filter_.device == s.serialNumber ||
              *filter_.device == s.folderName))
             eachSplicer_.push_back(s.id);
+    FindNoneOverALimit(archive);
     MakeParts(*splicers);
     prepared_ = true;
 }
@@ -111,6 +112,21 @@ void RecordCursor::Prepare(Archive& archive) {
 void RecordCursor::FindDates() {
     const auto days = sql::DayOrdinals(filter_);
     empty_ = days && days->first > days->last;
+}
+
+void RecordCursor::FindNoneOverALimit(Archive& archive) {
+    if (empty_ || filter_.result != Verdict::OverLimit) return;
+    // Over a limit is a loss or a cleave angle past it (Judge) on a splice the
+    // splicer passed: two index seeks a splicer instead of judging every record.
+    Statement over(archive.Connection(),
+                   "SELECT EXISTS(SELECT 1 FROM records WHERE splicer_id = ?1 AND result = 0 "
+                   "AND loss > ?2) OR EXISTS(SELECT 1 FROM records WHERE splicer_id = ?1 "
+                   "AND result = 0 AND angle > ?3)");
+    empty_ = std::none_of(eachSplicer_.begin(), eachSplicer_.end(), [&](std::int64_t splicer) {
+        return over.Again(splicer, std::int64_t{filter_.limits.maxLoss},
+                          std::int64_t{filter_.limits.maxAngle})
+                   .Single() == 1;
+    });
 }
 
 void RecordCursor::NarrowSearch(Archive& archive) {
@@ -182,7 +198,10 @@ RecordCursor::Reading RecordCursor::IndexFor(const Part& part) const {
     const bool oneJob = filter_.job && !noJob;
     const std::string_view column = part.column ? part.column : "";
     if (column == "result") return {"records_by_splicer_result", !oneSplicer};
-    if (column == "loss") return {"records_by_splicer_loss", !oneSplicer};
+    if (column == "loss")
+        return {filter_.result == Verdict::Failed ? "records_failed_by_loss"
+                                                  : "records_by_splicer_loss",
+                !oneSplicer};
     // The records that have a job, of every splicer, are in one index of their own.
     if (!oneSplicer && (column == "job" || oneJob)) return {"records_by_job_ordinal", false};
     if (column == "job" || oneJob || noJob) return {"records_by_splicer_job", !oneSplicer};

@@ -94,6 +94,8 @@ class RecordCursor {
     // that job's filter, which reads on its own index; one that finds nothing takes
     // no record.
     void NarrowSearch(Archive& archive);
+    // Whether the filter takes records over a limit and no record is.
+    void FindNoneOverALimit(Archive& archive);
     // The runs of the order.
     void MakeParts(const std::vector<SplicerInfo>& splicers);
     // The query of part `p`: after `after` (a key of that part) when given, keys only

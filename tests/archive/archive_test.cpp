@@ -15,6 +15,7 @@
 
 #include "archive/archive_order.h"
 #include "archive/archive_schema.h"
+#include "archive/archive_sql.h"
 #include "archive/archive_texts.h"
 #include "archive/record_cursor.h"
 #include "archive/splice_time.h"
@@ -262,6 +263,12 @@ TEST_F(ArchiveTest, FiltersTakeDeviceDaysJobResultAndSearch) {
         {"failed on the splicer, over a limit or not", verdict(Verdict::Failed), {1, 8}},
         {"over a limit, the splicer's failures not", verdict(Verdict::OverLimit), {6, 3}},
         {"passed: at the limits", verdict(Verdict::Passed), {2, 7, 9, 4, 5}},
+        {"over higher limits: none, the failures not",
+         {.result = Verdict::OverLimit, .limits = {.maxLoss = 11, .maxAngle = 11}},
+         {}},
+        {"over a lower angle limit: either angle",
+         {.result = Verdict::OverLimit, .limits = {.maxLoss = 11, .maxAngle = 9}},
+         {6, 2, 7}},
         {"a job's name in another case", {.search = "NORTH"}, {1, 3}},
         {"a splicer's name", {.search = "sb2"}, {6, 7}},
         {"two splicers' names", {.search = "b123456"}, {8, 9}},
@@ -673,6 +680,28 @@ TEST_F(ArchiveTest, TheRecordsOfOneSecondKeepTheOrderTheyCame) {
     EXPECT_EQ(span->last, LocalTimeOf(20260301120000));
 }
 
+// More splicers than SQLite merges in one listing: the archive is then read by one
+// query that SQLite sorts, in the same order, either way round.
+TEST_F(ArchiveTest, MoreSplicersThanOneListingMergesListInTheSameOrder) {
+    const int splicers = static_cast<int>(sql::kMostArms) + 1;
+    std::vector<std::pair<std::int64_t, int>> expected;  // (splice time, tag), as stored
+    for (int n = 0; n < splicers; ++n) {
+        const std::string name = "M" + std::to_string(n);
+        Store({name, "S" + name}, {Rec(n, 2026, 3, 1 + n % 3, 12, n % 60)});
+        expected.emplace_back(SpliceTime(Rec(n, 2026, 3, 1 + n % 3, 12, n % 60)).value(), n);
+    }
+    std::stable_sort(expected.begin(), expected.end(),
+                     [](const auto& x, const auto& y) { return x.first < y.first; });
+    std::vector<int> tags;
+    for (const auto& [time, tag] : expected) tags.push_back(tag);
+    EXPECT_EQ(Tags({}), tags);
+    RecordCursor backwards({}, {RecordSort::Index, true});
+    std::vector<int> last;
+    for (const ArchivedRecord& r : backwards.Rows(*archive, 1, 3).value())
+        last.push_back(TagOf(r.record));
+    EXPECT_EQ(last, (std::vector<int>{tags.end()[-2], tags.end()[-3], tags.end()[-4]}));
+}
+
 // Opening trusts a file its last program closed cleanly and that is unchanged since;
 // one a program died with open, or that was changed by other means, is checked whole
 // first. The check is there on demand too.
@@ -725,7 +754,11 @@ TEST_F(ArchiveTest, TheWholeFileIsCheckedOnlyAfterAnUncleanClose) {
 TEST_F(ArchiveTest, OlderFileKeepsEverythingAndClaimsNoSerialItCannotKnow) {
     archive.reset();
     std::filesystem::remove(file);
-    const SpliceRecord ofC = Rec(1, 2025, 12, 24);
+    SpliceRecord ofC = Rec(1, 2025, 12, 24);
+    ofC.bytes[10] = 0x05;  // cleave angles of 0x0105 and 0x0203 tenths of a degree
+    ofC.bytes[11] = 0x01;
+    ofC.bytes[12] = 0x03;
+    ofC.bytes[13] = 0x02;
     SpliceRecord ofD = Rec(2, 2025, 12, 25);
     ofD.bytes[6] = 1;  // failed, with a loss of 0x1234 hundredths of a dB
     ofD.bytes[8] = 0x34;
@@ -757,9 +790,10 @@ TEST_F(ArchiveTest, OlderFileKeepsEverythingAndClaimsNoSerialItCannotKnow) {
     archive = OpenArchive();
     ASSERT_TRUE(archive);
     EXPECT_EQ(RawDb(file).Number("PRAGMA user_version"), SchemaVersion());
-    // Each record has its result and its loss.
+    // Each record has its result, its loss and its larger cleave angle.
     EXPECT_EQ(RawDb(file).Number("SELECT result * 100000 + loss FROM records WHERE id = 2"),
               100'000 + 0x1234);
+    EXPECT_EQ(RawDb(file).Number("SELECT angle FROM records WHERE id = 1"), 0x0203);
     const auto splicers = archive->Splicers();
     ASSERT_EQ(splicers->size(), 1u);
     EXPECT_EQ(splicers->front().id, 1);

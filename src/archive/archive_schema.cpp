@@ -648,8 +648,9 @@ CREATE INDEX records_by_job_ordinal ON records(job, ordinal) WHERE job IS NOT NU
         // in each. Those orders are read one splicer at a time, on the indexes led by
         // the splicer, and merged (sql::EachSplicerSql); the id orders the records of
         // one second (archive_order.h). The larger cleave angle (bytes 11-14) becomes a
-        // column, and with the loss finds at once whether any record is over a limit.
-        // The splicer's failures, few, are ordered by loss on an index of their own.
+        // column: the largest loss and angle of the splices a splicer passed, each one
+        // seek, tell whether any record is over a limit. The splicer's failures, few,
+        // are ordered by loss on an index of their own.
         {13, R"sql(
 DROP INDEX records_by_ordinal;
 DROP INDEX records_by_result;
@@ -659,7 +660,8 @@ ALTER TABLE records ADD COLUMN angle INTEGER;
              "UPDATE records SET angle = max(" +
                  RecordByteSql(11) + " + 256 * " + RecordByteSql(12) + ", " + RecordByteSql(13) +
                  " + 256 * " + RecordByteSql(14) + ");" + R"sql(
-CREATE INDEX records_by_splicer_angle ON records(splicer_id, angle) WHERE result = 0;
+CREATE INDEX records_passed_by_loss ON records(splicer_id, loss) WHERE result = 0;
+CREATE INDEX records_passed_by_angle ON records(splicer_id, angle) WHERE result = 0;
 CREATE INDEX records_failed_by_loss ON records(splicer_id, loss, ordinal) WHERE result > 0;
 )sql"},
     };

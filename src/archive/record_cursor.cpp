@@ -119,8 +119,9 @@ void RecordCursor::FindNoneOverALimit(Archive& archive) {
     // Over a limit is a loss or a cleave angle past it (Judge) on a splice the
     // splicer passed: two index seeks a splicer instead of judging every record.
     Statement over(archive.Connection(),
-                   "SELECT EXISTS(SELECT 1 FROM records WHERE splicer_id = ?1 AND result = 0 "
-                   "AND loss > ?2) OR EXISTS(SELECT 1 FROM records WHERE splicer_id = ?1 "
+                   "SELECT EXISTS(SELECT 1 FROM records INDEXED BY records_passed_by_loss "
+                   "WHERE splicer_id = ?1 AND result = 0 AND loss > ?2) OR EXISTS(SELECT 1 "
+                   "FROM records INDEXED BY records_passed_by_angle WHERE splicer_id = ?1 "
                    "AND result = 0 AND angle > ?3)");
     empty_ = std::none_of(eachSplicer_.begin(), eachSplicer_.end(), [&](std::int64_t splicer) {
         return over.Again(splicer, std::int64_t{filter_.limits.maxLoss},

@@ -703,6 +703,14 @@ TEST_F(ArchiveTest, MoreSplicersThanOneListingMergesListInTheSameOrder) {
     for (const ArchivedRecord& r : backwards.Rows(*archive, 1, 3).value())
         last.push_back(TagOf(r.record));
     EXPECT_EQ(last, (std::vector<int>{tags.end()[-2], tags.end()[-3], tags.end()[-4]}));
+    // Every row found at its place again, past the first kept key of a second too.
+    RecordCursor forwards({}, {});
+    const auto rows = forwards.Rows(*archive, 0, tags.size()).value();
+    std::vector<std::int64_t> ids;
+    for (const ArchivedRecord& r : rows) ids.push_back(r.id);
+    std::vector<std::size_t> all(ids.size());
+    std::iota(all.begin(), all.end(), std::size_t{0});
+    EXPECT_EQ(forwards.Positions(*archive, ids), all);
 }
 
 // Opening trusts a file its last program closed cleanly and that is unchanged since;

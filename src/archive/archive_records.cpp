@@ -1,7 +1,6 @@
 // The records of the archive: a download stored (each record once, in the archive's
 // order) and the records a filter takes read back.
 #include <algorithm>
-#include <unordered_map>
 #include <utility>
 
 #include "archive/archive.h"

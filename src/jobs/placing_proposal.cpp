@@ -82,7 +82,7 @@ std::optional<std::pair<std::int64_t, std::int64_t>> WhereTheWorkStands(sqlite3*
                       "SELECT min((SELECT min(ordinal) FROM records WHERE splicer_id = "
                       "splicers.id AND ordinal >= ?1)) FROM splicers",
                       *latest / kOrdinalsADay * kOrdinalsADay));
-    return std::pair(*first - 1, kBeforeAnyId);
+    return std::pair(first.value_or(*latest) - 1, kBeforeAnyId);
 }
 
 // Up to `limit` records of no job (and of the job `jobId` too when `ofTheJob`) that

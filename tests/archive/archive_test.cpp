@@ -674,8 +674,9 @@ TEST_F(ArchiveTest, TheRecordsOfOneSecondKeepTheOrderTheyCame) {
     EXPECT_EQ(Tags({}), order);
     RecordCursor backwards({}, {RecordSort::Index, true});
     std::vector<int> tags;
-    for (const ArchivedRecord& r : backwards.Rows(*archive, 0, 100).value())
-        tags.push_back(TagOf(r.record));
+    const auto rows = backwards.Rows(*archive, 0, 100);
+    ASSERT_TRUE(rows);
+    for (const ArchivedRecord& r : *rows) tags.push_back(TagOf(r.record));
     EXPECT_EQ(tags, std::vector<int>(order.rbegin(), order.rend()));
     const auto span = archive->SpliceTimes({});
     ASSERT_TRUE(span);
@@ -700,8 +701,9 @@ TEST_F(ArchiveTest, MoreSplicersThanOneListingMergesListInTheSameOrder) {
     EXPECT_EQ(Tags({}), tags);
     RecordCursor backwards({}, {RecordSort::Index, true});
     std::vector<int> last;
-    for (const ArchivedRecord& r : backwards.Rows(*archive, 1, 3).value())
-        last.push_back(TagOf(r.record));
+    const auto lastRows = backwards.Rows(*archive, 1, 3);
+    ASSERT_TRUE(lastRows);
+    for (const ArchivedRecord& r : *lastRows) last.push_back(TagOf(r.record));
     EXPECT_EQ(last, (std::vector<int>{tags.end()[-2], tags.end()[-3], tags.end()[-4]}));
     // Every row found at its place again, past the first kept key of a second too.
     RecordCursor forwards({}, {});

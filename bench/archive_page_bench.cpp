@@ -128,7 +128,7 @@ bool Measure(CVelmoraDlg& dlg, StallProbe& probe, const std::string& what,
     const auto t0 = Clock::now();
     change();
     const bool shown = RunUntil([&] {
-        return model.Generation() != generation && (page.RecordAt(0) || model.rowCount() == 0);
+        return model.Generation() != generation && (page.RecordAt(0) || model.Rows() == 0);
     });
     page.RecordList().viewport()->repaint();
     const double firstMs = Seconds(Clock::now() - t0) * 1e3;
@@ -136,7 +136,7 @@ bool Measure(CVelmoraDlg& dlg, StallProbe& probe, const std::string& what,
     probe.Stop();
     const double stall = probe.WorstStallMs();
     if (!shown || !settled) std::fprintf(stderr, "%s: the list never came\n", what.c_str());
-    Report(what, firstMs, stall, shown && settled ? model.rowCount() : -1);
+    Report(what, firstMs, stall, shown && settled ? model.Rows() : -1);
     return shown && settled;
 }
 
@@ -144,7 +144,7 @@ bool Measure(CVelmoraDlg& dlg, StallProbe& probe, const std::string& what,
 bool MeasureEnd(CVelmoraDlg& dlg, StallProbe& probe, const std::string& what) {
     CArchiveDlg& page = dlg.ArchivePage();
     CListCtrlEx& list = page.RecordList();
-    const int last = page.RecordModel().rowCount() - 1;
+    const int last = page.RecordModel().Rows() - 1;
     probe.Start();
     const auto t0 = Clock::now();
     list.scrollToBottom();

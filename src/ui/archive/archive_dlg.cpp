@@ -291,7 +291,7 @@ CArchiveDlg::CArchiveDlg(QWidget* parent, PageContext& context)
     connect(&report_, &QPushButton::clicked, this, [this] {
         ReportOnArchive(
             this, shownFilter_,
-            static_cast<std::size_t>(recordModel_.Total().value_or(recordModel_.rowCount())),
+            static_cast<std::size_t>(recordModel_.Total().value_or(recordModel_.Rows())),
             DataFolder());
     });
     connect(&compare_, &QPushButton::clicked, this, [this] { OnBnClickedCompare(); });
@@ -304,7 +304,7 @@ CArchiveDlg::~CArchiveDlg() {
 
 void CArchiveDlg::LayOutSplices() {
     // A header click orders the records on the archive's thread, not the rows here.
-    recordList_.UseModel(&recordModel_);
+    recordList_.UseWindowedModel(&recordModel_);
     recordList_.EnableMultipleSelection(true);
     recordList_.header()->setSortIndicatorShown(true);
     recordList_.header()->setSortIndicator(kIndexColumn, Qt::AscendingOrder);
@@ -587,7 +587,7 @@ void CArchiveDlg::ShowQueryResult(QueryResult& result) {
     --pending_;
     // An older answer than the filters now shown asks for is of no use.
     if (result.serial != querySerial_) return;
-    const bool keepView = result.keepView && recordModel_.rowCount() > 0;
+    const bool keepView = result.keepView && recordModel_.Rows() > 0;
     FillFilterCombos(result);
     FollowSpliceDates(result.span);
     shownFilter_ = result.filter;
@@ -733,9 +733,8 @@ void CArchiveDlg::OnSelectionChanged() {
     chosen_ = chosen;
     std::vector<archive::RecordCursor::Range> ranges;
     bool fetched = true;
-    for (const QItemSelectionRange& range : recordList_.selectionModel()->selection())
-        ranges.push_back(
-            {static_cast<std::size_t>(range.top()), static_cast<std::size_t>(range.bottom())});
+    for (const auto& [first, last] : recordList_.ChosenRanges())
+        ranges.push_back({static_cast<std::size_t>(first), static_cast<std::size_t>(last)});
     std::sort(ranges.begin(), ranges.end());
     int count = 0;
     for (const auto& [from, to] : ranges) count += static_cast<int>(to - from + 1);
@@ -928,21 +927,21 @@ void CArchiveDlg::OnSnapshotChosen() {
 
 void CArchiveDlg::OnBnClickedNameSelected() {
     const std::string job = jobEdit_.text().trimmed().toStdString();
-    if (!recordList_.selectionModel()->hasSelection()) return ShowBox(Text(tk::ChooseRecords));
+    if (!recordList_.HasChoice()) return ShowBox(Text(tk::ChooseRecords));
     if (job.empty()) return ShowBox(Text(tk::EnterJob));
     NameJob(job, {}, chosen_, true);
 }
 
 void CArchiveDlg::OnBnClickedNameAll() {
     const std::string job = jobEdit_.text().trimmed().toStdString();
-    if (recordModel_.rowCount() == 0) return ShowBox(Text(tk::ChooseRecords));
+    if (recordModel_.Rows() == 0) return ShowBox(Text(tk::ChooseRecords));
     if (job.empty()) return ShowBox(Text(tk::EnterJob));
     // The filter the list shows, with the dates it was read with: exactly its records.
     NameJob(job, shownFilter_, nullptr, true);
 }
 
 void CArchiveDlg::OnBnClickedClearJob() {
-    if (!recordList_.selectionModel()->hasSelection()) return ShowBox(Text(tk::ChooseRecords));
+    if (!recordList_.HasChoice()) return ShowBox(Text(tk::ChooseRecords));
     NameJob({}, {}, chosen_, false);
 }
 
@@ -1048,7 +1047,7 @@ void CArchiveDlg::OnBnClickedExport() {
             chooser_ ? chooser_(this, proposed) : ChooseWithFileDialog(this, proposed);
         return chosen.isEmpty() ? std::filesystem::path() : PathFromText(chosen.toStdString());
     };
-    if (recordModel_.rowCount() == 0 || !cursor_ || !Archiver()) {
+    if (recordModel_.Rows() == 0 || !cursor_ || !Archiver()) {
         exporter_.Start({}, std::nullopt, chosenFile, false);  // says there is nothing
         return;
     }

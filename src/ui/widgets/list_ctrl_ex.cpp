@@ -5,12 +5,19 @@
 #include <QFontMetricsF>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTextBoundaryFinder>
 #include <algorithm>
+#include <climits>
 #include <numeric>
 #include <vector>
+
+#include "ui/widgets/paged_table_model.h"
 
 namespace velmora::ui {
 
@@ -185,6 +192,213 @@ void CListCtrlEx::UseModel(QAbstractItemModel* model) {
     ConnectSelection();
 }
 
+void CListCtrlEx::UseWindowedModel(CPagedTableModel* model) {
+    UseModel(model);
+    window_ = model;
+    window_->SetWindowRows(RowsInSight() + 1);
+    connect(model, &QAbstractItemModel::modelReset, this, [this] {
+        // Another listing: its rows are other records (dropped silently, as a view's
+        // own choice is on a reset).
+        chosen_.clear();
+        anchor_ = current_ = -1;
+    });
+    connect(model, &CPagedTableModel::WindowMoved, this, [this] {
+        // Rows gone from the end of the listing are no longer chosen.
+        const int rows = window_->Rows();
+        while (!chosen_.empty() && chosen_.back().first >= rows) chosen_.pop_back();
+        if (!chosen_.empty()) chosen_.back().second = std::min(chosen_.back().second, rows - 1);
+        SyncScrollBar();
+        viewport()->update();
+    });
+    SyncScrollBar();
+}
+
+int CListCtrlEx::RowsInSight() const {
+    return std::max(1, viewport()->height() / RowHeight());
+}
+
+void CListCtrlEx::SyncScrollBar() {
+    QScrollBar* bar = verticalScrollBar();
+    const QSignalBlocker blocker(bar);
+    const int inSight = RowsInSight();
+    bar->setRange(0, std::max(0, window_->Rows() - inSight));
+    bar->setPageStep(inSight);
+    bar->setSingleStep(1);
+    bar->setValue(window_->Top());
+}
+
+void CListCtrlEx::updateGeometries() {
+    if (!window_) return QTableView::updateGeometries();
+    {
+        // The view sets the bar to its pixels of the window's rows; the bar counts
+        // the listing's rows instead.
+        const QSignalBlocker blocker(verticalScrollBar());
+        QTableView::updateGeometries();
+    }
+    SyncScrollBar();
+}
+
+void CListCtrlEx::scrollContentsBy(int dx, int dy) {
+    if (!window_) return QTableView::scrollContentsBy(dx, dy);
+    if (dx) QTableView::scrollContentsBy(dx, 0);
+    if (dy) window_->SetTop(verticalScrollBar()->value());
+}
+
+void CListCtrlEx::scrollTo(const QModelIndex& index, ScrollHint hint) {
+    if (!window_) return QTableView::scrollTo(index, hint);
+    if (index.isValid()) ScrollToRow(window_->ListingRow(index.row()));
+}
+
+void CListCtrlEx::ScrollToRow(int row) {
+    const int top = window_->Top();
+    const int inSight = RowsInSight();
+    if (row < top)
+        verticalScrollBar()->setValue(row);
+    else if (row >= top + inSight)
+        verticalScrollBar()->setValue(row - inSight + 1);
+}
+
+int CListCtrlEx::RowUnder(int y) const {
+    const int rows = window_->Rows();
+    if (rows == 0) return -1;
+    return std::clamp(window_->Top() + (y < 0 ? -1 : y / RowHeight()), 0, rows - 1);
+}
+
+bool CListCtrlEx::IsChosen(int row) const {
+    const auto after = std::upper_bound(chosen_.begin(), chosen_.end(), std::pair{row, INT_MAX});
+    return after != chosen_.begin() && std::prev(after)->second >= row;
+}
+
+void CListCtrlEx::Choose(std::vector<std::pair<int, int>> ranges) {
+    std::sort(ranges.begin(), ranges.end());
+    std::vector<std::pair<int, int>> merged;
+    for (const auto& [first, last] : ranges) {
+        if (first > last) continue;
+        if (!merged.empty() && first <= merged.back().second + 1)
+            merged.back().second = std::max(merged.back().second, last);
+        else
+            merged.push_back({first, last});
+    }
+    if (merged == chosen_) return;
+    chosen_ = std::move(merged);
+    viewport()->update();
+    emit ItemChanged();
+}
+
+void CListCtrlEx::ChooseTo(int row, Qt::KeyboardModifiers modifiers, bool toggle) {
+    const bool extended = selectionMode() != QAbstractItemView::SingleSelection &&
+                          selectionMode() != QAbstractItemView::NoSelection;
+    current_ = row;
+    if (extended && (modifiers & Qt::ShiftModifier)) {
+        if (anchor_ < 0) anchor_ = row;
+        std::vector<std::pair<int, int>> ranges;
+        if (modifiers & Qt::ControlModifier) ranges = chosen_;
+        ranges.push_back({std::min(anchor_, row), std::max(anchor_, row)});
+        Choose(std::move(ranges));
+    } else if (extended && (modifiers & Qt::ControlModifier)) {
+        anchor_ = row;
+        if (!toggle) return;  // Ctrl with a key moves without choosing
+        std::vector<std::pair<int, int>> ranges;
+        for (const auto& [first, last] : chosen_) {
+            if (row < first || row > last) {
+                ranges.push_back({first, last});
+                continue;
+            }
+            ranges.push_back({first, row - 1});
+            ranges.push_back({row + 1, last});
+        }
+        if (!IsChosen(row)) ranges.push_back({row, row});
+        Choose(std::move(ranges));
+    } else {
+        anchor_ = row;
+        Choose({{row, row}});
+    }
+}
+
+void CListCtrlEx::mousePressEvent(QMouseEvent* event) {
+    if (!window_) return QTableView::mousePressEvent(event);
+    setFocus(Qt::MouseFocusReason);
+    const int y = event->position().toPoint().y();
+    const int viewRow = rowAt(y);
+    if (viewRow < 0) return;
+    const int row = window_->ListingRow(viewRow);
+    // A right click on a chosen row keeps the choice (for a menu on it).
+    if (event->button() == Qt::RightButton && IsChosen(row)) return;
+    ChooseTo(row, event->modifiers(), true);
+    dragging_ = event->button() == Qt::LeftButton &&
+                !(event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier));
+}
+
+void CListCtrlEx::mouseMoveEvent(QMouseEvent* event) {
+    if (!window_) return QTableView::mouseMoveEvent(event);
+    if (!dragging_ || !(event->buttons() & Qt::LeftButton)) return;
+    // Dragged past the top or the bottom, the list scrolls a row at a time.
+    const int y = event->position().toPoint().y();
+    if (y < 0) verticalScrollBar()->setValue(window_->Top() - 1);
+    if (y >= viewport()->height()) verticalScrollBar()->setValue(window_->Top() + 1);
+    const int row = RowUnder(std::clamp(y, 0, viewport()->height() - 1));
+    if (row >= 0 && row != current_) ChooseTo(row, Qt::ShiftModifier, false);
+}
+
+void CListCtrlEx::mouseReleaseEvent(QMouseEvent* event) {
+    if (!window_) return QTableView::mouseReleaseEvent(event);
+    dragging_ = false;
+}
+
+void CListCtrlEx::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (!window_) return QTableView::mouseDoubleClickEvent(event);
+    mousePressEvent(event);
+}
+
+void CListCtrlEx::keyPressEvent(QKeyEvent* event) {
+    if (!window_) return QTableView::keyPressEvent(event);
+    const int rows = window_->Rows();
+    if (event->matches(QKeySequence::SelectAll)) return selectAll();
+    int to = current_ < 0 ? 0 : current_;
+    switch (event->key()) {
+        case Qt::Key_Up:
+            --to;
+            break;
+        case Qt::Key_Down:
+            to = current_ < 0 ? 0 : to + 1;
+            break;
+        case Qt::Key_PageUp:
+            to -= RowsInSight();
+            break;
+        case Qt::Key_PageDown:
+            to += RowsInSight();
+            break;
+        case Qt::Key_Home:
+            to = 0;
+            break;
+        case Qt::Key_End:
+            to = rows - 1;
+            break;
+        default:
+            return QTableView::keyPressEvent(event);
+    }
+    if (rows == 0) return;
+    to = std::clamp(to, 0, rows - 1);
+    ChooseTo(to, event->modifiers(), false);
+    ScrollToRow(to);
+}
+
+std::vector<std::pair<int, int>> CListCtrlEx::ChosenRanges() const {
+    if (window_) return chosen_;
+    std::vector<std::pair<int, int>> ranges;
+    for (const QItemSelectionRange& range : selectionModel()->selection())
+        ranges.push_back({range.top(), range.bottom()});
+    std::sort(ranges.begin(), ranges.end());
+    return ranges;
+}
+
+void CListCtrlEx::selectAll() {
+    if (!window_) return QTableView::selectAll();
+    if (window_->Rows() > 0 && selectionMode() != QAbstractItemView::SingleSelection &&
+        selectionMode() != QAbstractItemView::NoSelection)
+        Choose({{0, window_->Rows() - 1}});
+}
+
 CListCtrlEx::~CListCtrlEx() = default;
 
 QFont CListCtrlEx::ListFont() {
@@ -256,6 +470,10 @@ bool CListCtrlEx::SetItemText(int row, int column, const QString& text) {
 
 QString CListCtrlEx::GetItemText(int row, int column) const {
     if (model() == model_.get()) return model_->Text(row, column);
+    if (window_) {
+        const CPagedTableModel::Row* listed = window_->RowAt(row);
+        return listed && column < listed->texts.size() ? listed->texts[column] : QString();
+    }
     return model()->index(row, column).data().toString();
 }
 
@@ -264,7 +482,7 @@ std::uint64_t CListCtrlEx::GetItemData(int row) const {
 }
 
 int CListCtrlEx::GetItemCount() const {
-    return model()->rowCount();
+    return window_ ? window_->Rows() : model()->rowCount();
 }
 
 void CListCtrlEx::DeleteAllItems() {
@@ -272,6 +490,7 @@ void CListCtrlEx::DeleteAllItems() {
 }
 
 int CListCtrlEx::GetSelectedRow() const {
+    if (window_) return chosen_.empty() ? -1 : chosen_.front().first;
     const QModelIndexList rows = selectionModel()->selectedRows();
     if (rows.isEmpty()) return -1;
     int first = rows.front().row();
@@ -286,12 +505,27 @@ void CListCtrlEx::EnableMultipleSelection(bool enable) {
 
 std::vector<int> CListCtrlEx::GetSelectedRows() const {
     std::vector<int> rows;
+    if (window_) {
+        for (const auto& [first, last] : chosen_)
+            for (int row = first; row <= last; ++row) rows.push_back(row);
+        return rows;
+    }
     for (const QModelIndex& i : selectionModel()->selectedRows()) rows.push_back(i.row());
     std::sort(rows.begin(), rows.end());
     return rows;
 }
 
 void CListCtrlEx::SelectRows(std::span<const int> rows) {
+    if (window_) {
+        std::vector<std::pair<int, int>> ranges;
+        for (const int row : rows)
+            if (row >= 0 && row < GetItemCount()) ranges.push_back({row, row});
+        Choose(std::move(ranges));
+        if (chosen_.empty()) return;
+        anchor_ = current_ = chosen_.front().first;
+        ScrollToRow(current_);
+        return;
+    }
     // One range for each run of neighbouring rows: a long run is cheap to choose.
     QItemSelection selection;
     const int last = GetColumnCount() - 1;
@@ -311,6 +545,13 @@ void CListCtrlEx::SelectRows(std::span<const int> rows) {
 }
 
 void CListCtrlEx::SelectRow(int row) {
+    if (window_) {
+        if (row < 0 || row >= GetItemCount()) return Choose({});
+        Choose({{row, row}});
+        anchor_ = current_ = row;
+        ScrollToRow(row);
+        return;
+    }
     if (row < 0 || row >= GetItemCount()) {
         selectionModel()->clearSelection();
         return;
@@ -321,6 +562,10 @@ void CListCtrlEx::SelectRow(int row) {
 }
 
 void CListCtrlEx::EnsureVisible(int row) {
+    if (window_) {
+        if (row >= 0 && row < GetItemCount()) ScrollToRow(row);
+        return;
+    }
     if (row >= 0 && row < GetItemCount())
         scrollTo(model()->index(row, 0), QAbstractItemView::EnsureVisible);
 }
@@ -355,7 +600,8 @@ QString CListCtrlEx::FitText(const QString& text, const QFontMetrics& metrics, i
 }
 
 void CListCtrlEx::DrawRow(QPainter& painter, const QRect& rect, int row) const {
-    const bool selected = selectionModel()->isRowSelected(row, QModelIndex());
+    const bool selected = window_ ? IsChosen(window_->ListingRow(row))
+                                  : selectionModel()->isRowSelected(row, QModelIndex());
     // The selection keeps its colours when the list loses the focus.
     const bool own = model() == model_.get();
     // A page's model may tint a row (a failed splice) with its first cell's background.
@@ -448,7 +694,7 @@ void CListCtrlEx::paintEvent(QPaintEvent* event) {
     // Only the rows the paint event asks for, each drawn whole across the columns.
     QPainter painter(viewport());
     const QRect dirty = event->region().boundingRect();
-    const int rows = GetItemCount();
+    const int rows = model()->rowCount();  // the view's rows (the window's, when windowed)
     if (rows > 0) {
         int first = rowAt(dirty.top());
         if (first < 0) first = rows;  // below the last row: nothing but the grid
@@ -487,7 +733,10 @@ void CListCtrlEx::DrawGrid(QPainter& painter, const QRegion& clip) const {
 
 bool CListCtrlEx::viewportEvent(QEvent* event) {
     const bool handled = QTableView::viewportEvent(event);
-    if (event->type() == QEvent::Resize) emit ClientWidthChanged(viewport()->width());
+    if (event->type() == QEvent::Resize) {
+        if (window_) window_->SetWindowRows(RowsInSight() + 1);
+        emit ClientWidthChanged(viewport()->width());
+    }
     return handled;
 }
 

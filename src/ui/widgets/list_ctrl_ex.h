@@ -4,8 +4,9 @@
 // character boundary, draws light-grey grid lines that go on over the empty
 // rows of the page, sorts its rows as text when a column header is clicked
 // (unless the page orders them itself), and keeps its column dividers where
-// the page put them. A table view, whose rows cost it a few bytes each, so that a
-// list of a million rows stays light.
+// the page put them. A table view, whose rows cost it a few bytes each; a list that
+// may hold a million rows is shown through a window of the rows in sight instead
+// (UseWindowedModel), which costs it nothing a row.
 #include <QFont>
 #include <QFontMetrics>
 #include <QRegion>
@@ -16,11 +17,13 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace velmora::ui {
 
 class ListCtrlModel;
+class CPagedTableModel;
 
 class CListCtrlEx : public QTableView {
     Q_OBJECT
@@ -93,6 +96,15 @@ class CListCtrlEx : public QTableView {
     // own, drawn the same way; the page orders them. Row texts are read from the
     // model; GetItemData and the row-changing calls are for the list's own rows.
     void UseModel(QAbstractItemModel* model);
+    // The same for a paged model shown through a window of the rows in sight: the
+    // scroll bar counts the listing's rows and the list keeps the rows chosen itself,
+    // as rows of the listing. Every call here that takes or gives a row then speaks of
+    // the listing's rows.
+    void UseWindowedModel(CPagedTableModel* model);
+    // The rows chosen, as ascending ranges (first, last) of neighbouring rows.
+    std::vector<std::pair<int, int>> ChosenRanges() const;
+    bool HasChoice() const { return !ChosenRanges().empty(); }
+    void selectAll() override;
 
     // `text` fitted to `available` pixels: whole while it fits with 2 pixels
     // to spare, otherwise cut from the end one character at a time (never half
@@ -112,6 +124,16 @@ class CListCtrlEx : public QTableView {
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool viewportEvent(QEvent* event) override;
+    // Windowed, the scroll bar and the choice are the list's own.
+    void updateGeometries() override;
+    void scrollContentsBy(int dx, int dy) override;
+    void scrollTo(const QModelIndex& index,
+                  ScrollHint hint = QAbstractItemView::EnsureVisible) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     // True when `text` certainly fits in `available` pixels in the list's font
@@ -123,8 +145,28 @@ class CListCtrlEx : public QTableView {
                   const QString& text) const;
     void DrawGrid(QPainter& painter, const QRegion& clip) const;
     void ConnectSelection();
+    // Windowed: the rows that fit in sight (at least one).
+    int RowsInSight() const;
+    // Windowed: the scroll bar set to the listing's rows and the window's top.
+    void SyncScrollBar();
+    // Windowed: scrolls so that listing row `row` is in sight.
+    void ScrollToRow(int row);
+    // Windowed: the listing row under viewport point `y`, kept within the rows; -1 when none.
+    int RowUnder(int y) const;
+    bool IsChosen(int row) const;
+    // Windowed: chooses `ranges` (any order, may overlap), telling the page when that
+    // changes what is chosen.
+    void Choose(std::vector<std::pair<int, int>> ranges);
+    // Windowed: a click or a key that moves to `row` with `modifiers`, as an extended
+    // choice takes it (Shift from the anchor, Ctrl adding or taking one row).
+    void ChooseTo(int row, Qt::KeyboardModifiers modifiers, bool toggle);
 
     std::unique_ptr<ListCtrlModel> model_;
+    CPagedTableModel* window_ = nullptr;
+    std::vector<std::pair<int, int>> chosen_;  // windowed: ascending, apart
+    int anchor_ = -1;                          // windowed: where a Shift choice starts
+    int current_ = -1;                         // windowed: where the keys move from
+    bool dragging_ = false;
     // Per column: true when the next click sorts descending.
     QList<bool> sortDescending_;
     bool orderedByPage_ = false;

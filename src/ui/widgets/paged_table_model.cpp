@@ -2,6 +2,7 @@
 
 #include <QSize>
 #include <QTimer>
+#include <algorithm>
 #include <cstdlib>
 
 namespace velmora::ui {
@@ -13,11 +14,13 @@ int CPagedTableModel::Restart() {
     beginResetModel();
     ++generation_;
     rows_ = 0;
+    top_ = 0;
     total_.reset();
     pages_.clear();
     formerPages_.clear();
     requested_.clear();
     endResetModel();
+    emit WindowMoved();
     return generation_;
 }
 
@@ -28,12 +31,74 @@ int CPagedTableModel::Reload(std::optional<int> total) {
     requested_.clear();
     total_ = total;
     if (total) Resize(*total);
-    if (rows_ > 0)
-        emit dataChanged(index(0, 0), index(rows_ - 1, columnCount() - 1), {Qt::DisplayRole});
+    if (ViewRows() > 0)
+        emit dataChanged(index(0, 0), index(ViewRows() - 1, columnCount() - 1), {Qt::DisplayRole});
     return generation_;
 }
 
+int CPagedTableModel::ViewRows() const {
+    return Windowed() ? std::clamp(rows_ - top_, 0, windowRows_) : rows_;
+}
+
+int CPagedTableModel::LastTop(int rows, int windowRows) const {
+    // The window's last row is the one only partly in sight: at the end of the
+    // listing, the last row is the last one wholly in sight.
+    return std::max(0, rows - std::max(1, windowRows - 1));
+}
+
+void CPagedTableModel::SetWindowRows(int rows) {
+    rows = std::max(0, rows);
+    if (rows == windowRows_) return;
+    if (rows == 0 || !Windowed()) {
+        beginResetModel();
+        windowRows_ = rows;
+        top_ = 0;
+        endResetModel();
+        emit WindowMoved();
+        return;
+    }
+    // Room for more or fewer rows in sight: the window keeps its top where the end
+    // of the listing leaves it room.
+    ResizeWindow(rows_, std::min(top_, LastTop(rows_, rows)), rows);
+}
+
+void CPagedTableModel::SetTop(int top) {
+    if (!Windowed()) return;
+    ResizeWindow(rows_, std::clamp(top, 0, LastTop(rows_, windowRows_)), windowRows_);
+}
+
+void CPagedTableModel::ResizeWindow(int rows, int top, int windowRows) {
+    const bool moved = top != top_;
+    const int before = ViewRows();
+    const int after = std::clamp(rows - top, 0, windowRows);
+    const auto apply = [&] {
+        rows_ = rows;
+        top_ = top;
+        windowRows_ = windowRows;
+    };
+    if (after > before) {
+        beginInsertRows({}, before, after - 1);
+        apply();
+        endInsertRows();
+    } else if (after < before) {
+        beginRemoveRows({}, after, before - 1);
+        apply();
+        endRemoveRows();
+    } else {
+        apply();
+    }
+    // The rows in the window are other rows now: every role of them.
+    if (moved && after > 0) emit dataChanged(index(0, 0), index(after - 1, columnCount() - 1));
+    // While the count is not known, the window at the end asks for the next page.
+    if (canFetchMore({})) fetchMore({});
+    emit WindowMoved();
+}
+
 void CPagedTableModel::Resize(int rows) {
+    if (Windowed()) {
+        ResizeWindow(rows, std::min(top_, LastTop(rows, windowRows_)), windowRows_);
+        return;
+    }
     if (rows > rows_) {
         // A long list grows a step at a time, each step in an event of its own: the view
         // makes room for every row it is given, and a million at once would stall it.
@@ -85,8 +150,11 @@ void CPagedTableModel::Deliver(int generation, int first, std::vector<Row> rows)
     // Until the count is known, the rows end where the pages that came end.
     if (!total_ && first + count > rows_) Resize(first + count);
     if (count > 0) {
-        emit dataChanged(index(first, 0), index(first + count - 1, columnCount() - 1),
-                         {Qt::DisplayRole});
+        // Of the rows that came, those the view is given.
+        const int from = std::max(first, top_) - top_;
+        const int to = std::min(first + count - top_, ViewRows());
+        if (from < to)
+            emit dataChanged(index(from, 0), index(to - 1, columnCount() - 1), {Qt::DisplayRole});
         emit RowsArrived(first, count);
     }
 }
@@ -106,7 +174,7 @@ const CPagedTableModel::Row* CPagedTableModel::RowAt(int row) const {
 }
 
 int CPagedTableModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : rows_;
+    return parent.isValid() ? 0 : ViewRows();
 }
 
 int CPagedTableModel::columnCount(const QModelIndex& parent) const {
@@ -117,7 +185,7 @@ QVariant CPagedTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) return {};
     if (role == Qt::SizeHintRole) return QSize(0, rowHeight_);
     if (role == Qt::BackgroundRole || role == Qt::DecorationRole) {
-        const Row* row = RowAt(index.row());
+        const Row* row = RowAt(ListingRow(index.row()));
         if (!row) return {};
         if (role == Qt::BackgroundRole)
             return row->tint.isValid() ? QVariant(row->tint) : QVariant();
@@ -129,16 +197,17 @@ QVariant CPagedTableModel::data(const QModelIndex& index, int role) const {
     }
     // A cell's tool tip is its whole text, for a column too narrow to show it.
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
-    const int page = index.row() / kPageRows;
-    const Row* row = RowAt(index.row());
+    const int listed = ListingRow(index.row());
+    const int page = listed / kPageRows;
+    const Row* row = RowAt(listed);
     if (!row) {
         Request(page);
         // A Reload's rows stay as they were until theirs arrive.
         const auto former = formerPages_.find(page);
         if (former == formerPages_.end() ||
-            index.row() % kPageRows >= static_cast<int>(former->second.size()))
+            listed % kPageRows >= static_cast<int>(former->second.size()))
             return QString();
-        row = &former->second[static_cast<std::size_t>(index.row() % kPageRows)];
+        row = &former->second[static_cast<std::size_t>(listed % kPageRows)];
     }
     return index.column() < row->texts.size() ? row->texts[index.column()] : QString();
 }
@@ -155,8 +224,9 @@ Qt::ItemFlags CPagedTableModel::flags(const QModelIndex& index) const {
 }
 
 bool CPagedTableModel::canFetchMore(const QModelIndex& parent) const {
+    // Windowed, only once the window has come to the end of the rows.
     return !parent.isValid() && !total_ && rows_ > 0 && rows_ % kPageRows == 0 &&
-           !requested_.contains(rows_ / kPageRows);
+           !requested_.contains(rows_ / kPageRows) && (!Windowed() || top_ + windowRows_ >= rows_);
 }
 
 void CPagedTableModel::fetchMore(const QModelIndex& parent) {

@@ -5,6 +5,10 @@
 // are kept, so a list of a million rows costs the window what a screenful does.
 // While the row count is not yet known the rows grow as they are scrolled to;
 // once it is, the scroll bar spans them all.
+// Windowed (SetWindowRows), the view is shown only the rows in sight, rows [Top(),
+// Top() + the window) of the listing: a view keeps a few bytes for every row it is
+// given, which at a million rows is megabytes. Every call here but the view's
+// (rowCount, data, index) speaks of the listing's rows.
 #include <QAbstractTableModel>
 #include <QColor>
 #include <QStringList>
@@ -54,6 +58,18 @@ class CPagedTableModel : public QAbstractTableModel {
     std::optional<int> Total() const { return total_; }
     // True while the rows are still being made room for, up to the count known.
     bool Growing() const { return total_ && rows_ < *total_; }
+    // The listing's rows made room for (the view's rowCount is the window's when windowed).
+    int Rows() const { return rows_; }
+
+    // The view is given at most `rows` rows from Top() on (0: every row, as by default):
+    // the rows in sight and one partly in sight below them.
+    void SetWindowRows(int rows);
+    bool Windowed() const { return windowRows_ > 0; }
+    // Moves the window so that it starts at listing row `top` (kept within the rows).
+    void SetTop(int top);
+    int Top() const { return top_; }
+    // The listing row of the view's row `viewRow`.
+    int ListingRow(int viewRow) const { return viewRow + top_; }
     // The row when it has arrived; null otherwise.
     const Row* RowAt(int row) const;
     // Asks for the pages of rows [first, first + count) that are not here yet.
@@ -70,18 +86,28 @@ class CPagedTableModel : public QAbstractTableModel {
   signals:
     // Rows [first, first + count) arrived (the page may choose some of them).
     void RowsArrived(int first, int count);
+    // The listing's rows or the window's top changed.
+    void WindowMoved();
 
   private:
     using Page = std::vector<Row>;
     void Request(int page) const;
     void Resize(int rows);
     void KeepNear(int page);
+    // The rows the view is given: the window's part of the listing, or all of it.
+    int ViewRows() const;
+    // The window's top farthest down in a listing of `rows` through a window of `windowRows`.
+    int LastTop(int rows, int windowRows) const;
+    // Sets the listing's rows, the window's top and its rows, telling the view what changed.
+    void ResizeWindow(int rows, int top, int windowRows);
 
     QStringList captions_;
     int rowHeight_;
     Fetcher fetcher_;
     int generation_ = 0;
     int rows_ = 0;
+    int windowRows_ = 0;
+    int top_ = 0;
     std::optional<int> total_;
     std::map<int, Page> pages_;
     std::map<int, Page> formerPages_;  // shown until a Reload's pages arrive

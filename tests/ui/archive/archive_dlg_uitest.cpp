@@ -71,14 +71,14 @@ class ArchivePageTest : public test::PageTest {
     // Every row of the list, in its order: the pages not yet fetched are asked for.
     std::vector<archive::ArchivedRecord> Listed() {
         CPagedTableModel& model = Page().RecordModel();
-        model.Prefetch(0, model.rowCount());
+        model.Prefetch(0, model.Rows());
         std::vector<archive::ArchivedRecord> rows;
         EXPECT_TRUE(WaitFor([&] {
-            for (int row = 0; row < model.rowCount(); ++row)
+            for (int row = 0; row < model.Rows(); ++row)
                 if (!Page().RecordAt(row)) return false;
             return true;
         }));
-        for (int row = 0; row < model.rowCount(); ++row)
+        for (int row = 0; row < model.Rows(); ++row)
             if (const auto* r = Page().RecordAt(row)) rows.push_back(*r);
         return rows;
     }
@@ -260,10 +260,7 @@ TEST_F(ArchivePageTest, EverySpliceOnceAcrossDaysWithFiltersAndJobs) {
 
     // Two chosen records named, then every one shown, then the job renamed.
     Page().JobEdit().setText("Site A");
-    Page().RecordList().SelectRow(0);
-    Page().RecordList().selectionModel()->select(
-        Page().RecordList().model()->index(2, 0),
-        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    Page().RecordList().SelectRows(std::vector<int>{0, 2});
     Page().OnBnClickedNameSelected();
     ASSERT_TRUE(Settled());
     Page().FromCheck().setChecked(false);

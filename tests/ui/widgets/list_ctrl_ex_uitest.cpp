@@ -1,14 +1,19 @@
 // The report list: header sorting, rows keeping their data and selection,
-// ellipsis cuts, fixed dividers, row height and the grid over empty rows.
+// ellipsis cuts, fixed dividers, row height and the grid over empty rows; a long
+// listing shown through a window of the rows in sight.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QTest>
+#include <QTimer>
+#include <utility>
 #include <vector>
 
 #include "ui/widgets/list_ctrl_ex.h"
+#include "ui/widgets/paged_table_model.h"
 
 namespace velmora::ui {
 namespace {
@@ -148,6 +153,93 @@ TEST_F(ListTest, GridGoesOnOverTheEmptyRowsAndAnEmptyListHasNone) {
     EXPECT_EQ(three.pixelColor(divider, 9 * rowHeight + 5), grid);
     for (int k = 1; k <= 9; ++k) EXPECT_EQ(three.pixelColor(200, k * rowHeight), grid) << k;
     EXPECT_NE(three.pixelColor(200, 7 * rowHeight + rowHeight / 2), grid);
+}
+
+// 10,000 rows through a window: the view is given only the rows in sight, and every
+// choice, key and scroll speaks of the listing's rows.
+TEST(WindowedList, ChoicesKeysAndScrollingSpeakOfTheListingsRows) {
+    static constexpr int kRows = 10'000;
+    CPagedTableModel model({"Index"}, 23);
+    model.SetFetcher([&](int generation, int first, int count) {
+        // Answered later, as the archive's thread does.
+        QTimer::singleShot(0, &model, [&model, generation, first, count] {
+            std::vector<CPagedTableModel::Row> rows;
+            for (int row = first; row < std::min(first + count, kRows); ++row)
+                rows.push_back({{QString::number(row)}});
+            model.Deliver(generation, first, std::move(rows));
+        });
+    });
+    CListCtrlEx list;
+    list.UseWindowedModel(&model);
+    list.EnableMultipleSelection(true);
+    list.resize(300, 23 * 10 + 40);
+    list.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&list));
+    model.SetTotal(model.Restart(), kRows);
+    int changes = 0;
+    QObject::connect(&list, &CListCtrlEx::ItemChanged, [&] { ++changes; });
+    const int inSight = list.viewport()->height() / list.RowHeight();
+    EXPECT_EQ(list.GetItemCount(), kRows);
+    EXPECT_EQ(list.model()->rowCount(), inSight + 1);
+    EXPECT_EQ(list.verticalScrollBar()->maximum(), kRows - inSight);
+    const auto rowAt = [&](int viewRow) { return QPoint(20, viewRow * list.RowHeight() + 5); };
+    // The text of the view's row once its page has come.
+    const auto shown = [&](int viewRow) {
+        const auto text = [&] { return list.model()->index(viewRow, 0).data().toString(); };
+        return QTest::qWaitFor([&] { return !text().isEmpty(); }) ? text() : QString();
+    };
+
+    // A click, a scroll far down and a Shift click: every row between is chosen.
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, rowAt(2));
+    EXPECT_EQ(list.ChosenRanges(), (std::vector<std::pair<int, int>>{{2, 2}}));
+    const auto drawnChosen = [&](int viewRow) {
+        return list.viewport()->grab().toImage().pixelColor(rowAt(viewRow) + QPoint(-18, 5)) ==
+               list.palette().color(QPalette::Active, QPalette::Highlight);
+    };
+    EXPECT_TRUE(drawnChosen(2));
+    EXPECT_FALSE(drawnChosen(3));
+    list.verticalScrollBar()->setValue(5000);
+    EXPECT_EQ(model.Top(), 5000);
+    EXPECT_EQ(shown(0), "5000");
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::ShiftModifier, rowAt(3));
+    EXPECT_EQ(list.ChosenRanges(), (std::vector<std::pair<int, int>>{{2, 5003}}));
+    // Ctrl takes one row out of them and puts it back.
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::ControlModifier, rowAt(1));
+    EXPECT_EQ(list.ChosenRanges(), (std::vector<std::pair<int, int>>{{2, 5000}, {5002, 5003}}));
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::ControlModifier, rowAt(1));
+    EXPECT_EQ(list.ChosenRanges(), (std::vector<std::pair<int, int>>{{2, 5003}}));
+    EXPECT_EQ(changes, 4);
+
+    // Keys move past the window's edge and take it along.
+    list.SelectRow(5000 + inSight - 1);
+    QTest::keyClick(&list, Qt::Key_Down);
+    EXPECT_EQ(list.GetSelectedRows(), std::vector<int>{5000 + inSight});
+    EXPECT_EQ(model.Top(), 5001);
+    QTest::keyClick(&list, Qt::Key_End, Qt::ShiftModifier);
+    EXPECT_EQ(list.ChosenRanges(), (std::vector<std::pair<int, int>>{{5000 + inSight, kRows - 1}}));
+    EXPECT_EQ(model.Top(), kRows - inSight);
+    EXPECT_EQ(shown(inSight - 1), QString::number(kRows - 1));
+    QTest::keyClick(&list, Qt::Key_Home);
+    EXPECT_EQ(list.GetSelectedRows(), std::vector<int>{0});
+    EXPECT_EQ(model.Top(), 0);
+    list.scrollToBottom();
+    EXPECT_EQ(model.Top(), kRows - inSight);
+    EXPECT_EQ(list.rowViewportPosition(0), 0);  // the window's rows from the top of the list
+    list.selectAll();
+    EXPECT_EQ(list.ChosenRanges(), (std::vector<std::pair<int, int>>{{0, kRows - 1}}));
+
+    // Fewer rows: those gone are no longer chosen, and the window ends with the rows.
+    list.SelectRows(std::vector<int>{0, kRows - 10, kRows - 9});
+    list.scrollToBottom();
+    model.SetTotal(model.Reload(kRows - 10), kRows - 10);
+    EXPECT_EQ(list.ChosenRanges(), (std::vector<std::pair<int, int>>{{0, 0}}));
+    EXPECT_EQ(model.Top(), kRows - 10 - inSight);
+    // Another listing forgets the choice, without telling (the page finds its own again).
+    const int before = changes;
+    model.Restart();
+    EXPECT_FALSE(list.HasChoice());
+    EXPECT_EQ(changes, before);
+    EXPECT_EQ(list.GetItemCount(), 0);
 }
 
 }  // namespace

@@ -171,7 +171,10 @@ bool ShootMainWindow(const QString& out, const char* tag) {
         ok &= Save(dlg.grab().toImage(),
                    QStringLiteral("%1/main_%2_tab%3.png").arg(out).arg(tag).arg(tab));
     }
-    // The Archive tab's snapshots, and the tab at a larger and at its smallest size.
+    // The Archive tab's snapshots, and the tab at a larger and at its smallest size (the
+    // loop above ended on the last tab).
+    dlg.TabCtrl().TabBar().setCurrentIndex(kArchiveTab);
+    SettleArchive(dlg);
     dlg.ArchivePage().Views().setCurrentIndex(1);
     dlg.ArchivePage().SnapshotList().SelectRow(0);
     QApplication::processEvents();

@@ -170,6 +170,18 @@ inline void AddFilter(Where& where, const RecordFilter& filter) {
     }
 }
 
+// The archive's order (archive_order.h): the ordinal, then the id, of the records
+// `table` names (empty: unqualified), ascending or descending, for an ORDER BY.
+inline std::string OrderSql(std::string_view table = "records", bool descending = false) {
+    const std::string at = table.empty() ? std::string() : std::string(table) + ".";
+    const char* direction = descending ? " DESC" : "";
+    return at + "ordinal" + direction + ", " + at + "id" + direction;
+}
+// A record's place in that order, as a row value to compare: "(t.ordinal, t.id)".
+inline std::string PlaceSql(std::string_view table = "records") {
+    return "(" + std::string(table) + ".ordinal, " + std::string(table) + ".id)";
+}
+
 // The archive keeps its order (ordinal, then id) in indexes led by the splicer only:
 // an index in the order of the whole archive takes a page write for nearly every
 // record a download stores into the middle of a large archive, where one led by the

@@ -510,8 +510,9 @@ std::string EntityNameSql(std::string_view kind) {
     if (kind == "record")
         return "SELECT " + sql::SplicerNameSql("s") +
                " || ' #' || (SELECT count(*) FROM records o WHERE o.splicer_id = r.splicer_id "
-               "AND (o.ordinal, o.id) <= (r.ordinal, r.id)) FROM records r JOIN splicers s ON s.id "
-               "= r.splicer_id "
+               "AND " +
+               sql::PlaceSql("o") + " <= " + sql::PlaceSql("r") +
+               ") FROM records r JOIN splicers s ON s.id = r.splicer_id "
                "WHERE r.id = ?1";
     if (kind == "tray") return "SELECT number FROM trays WHERE uuid = ?1";
     if (kind == "position") return "SELECT number FROM positions WHERE uuid = ?1";

@@ -225,7 +225,7 @@ std::string RecordCursor::QueryText(std::size_t p, const Key* after, bool whole,
     if (after) {
         where.Add(part.column
                       ? "(" + column + ", records.ordinal, records.id)" + beyond + "(?, ?, ?)"
-                      : std::string("(records.ordinal, records.id)") + beyond + "(?, ?)");
+                      : sql::PlaceSql() + beyond + "(?, ?)");
         if (part.column) AddValue(where, *after);
         where.values.emplace_back(after->ordinal);
         where.values.emplace_back(after->id);

@@ -253,7 +253,9 @@ std::vector<std::int64_t> ReadLatestUnplaced(sqlite3* db, std::string_view job, 
             "SELECT id FROM (SELECT id, ordinal FROM records WHERE job = ?1 "
             "AND NOT EXISTS (SELECT 1 FROM placings WHERE record_id = records.id) "
             "AND NOT EXISTS (SELECT 1 FROM test_splices WHERE record_id = records.id) "
-            "ORDER BY ordinal DESC, id DESC LIMIT ?2) ORDER BY ordinal, id",
+            "ORDER BY " +
+                archive::sql::OrderSql("", true) + " LIMIT ?2) ORDER BY " +
+                archive::sql::OrderSql(""),
             job, static_cast<std::int64_t>(count));
     std::vector<std::int64_t> ids;
     while (q.Next()) ids.push_back(q.Int(0));
@@ -272,7 +274,8 @@ class SpliceOrder {
                   "SELECT records.ordinal, records.bytes, records.id FROM placings "
                   "JOIN records ON records.id = placings.record_id "
                   "WHERE placings.position_id = ?1 AND placings.record_id <> ?2 "
-                  "ORDER BY records.ordinal DESC, records.id DESC LIMIT 1") {
+                  "ORDER BY " +
+                      archive::sql::OrderSql("records", true) + " LIMIT 1") {
         Query own(db, "SELECT max_loss, max_angle FROM jobs WHERE name = ?1", job);
         if (own.Next()) {
             limits_.maxLoss = own.OptionalNumber(0).value_or(limits_.maxLoss);
@@ -644,14 +647,14 @@ JobResult JobStore::DeleteTray(std::int64_t trayId) {
 
 std::optional<std::vector<PositionInfo>> JobStore::Positions(std::int64_t trayId) {
     return Guard("reading positions", false, [&]() -> std::optional<std::vector<PositionInfo>> {
-        Query q(
-            archive_.Connection(),
-            "SELECT positions.id, positions.number, cable_a, fibre_a, cable_b, fibre_b, "
-            "placings.record_id FROM positions "
-            "LEFT JOIN placings ON placings.position_id = positions.id "
-            "LEFT JOIN records ON records.id = placings.record_id "
-            "WHERE positions.tray_id = ?1 ORDER BY positions.number, records.ordinal, records.id",
-            trayId);
+        Query q(archive_.Connection(),
+                "SELECT positions.id, positions.number, cable_a, fibre_a, cable_b, fibre_b, "
+                "placings.record_id FROM positions "
+                "LEFT JOIN placings ON placings.position_id = positions.id "
+                "LEFT JOIN records ON records.id = placings.record_id "
+                "WHERE positions.tray_id = ?1 ORDER BY positions.number, " +
+                    archive::sql::OrderSql(),
+                trayId);
         std::vector<PositionInfo> out;
         while (q.Next()) {
             if (out.empty() || out.back().id != q.Int(0))

@@ -65,7 +65,8 @@ std::optional<std::pair<std::int64_t, std::int64_t>> WhereTheWorkStands(sqlite3*
     Query placed(db,
                  "SELECT ordinal, id FROM records WHERE job = ?1 AND EXISTS "
                  "(SELECT 1 FROM placings WHERE record_id = records.id) "
-                 "ORDER BY ordinal DESC, id DESC LIMIT 1",
+                 "ORDER BY " +
+                     archive::sql::OrderSql("", true) + " LIMIT 1",
                  name);
     if (placed.Next()) return std::pair(placed.Int(0), placed.Int(1));
     if (const auto first =
@@ -108,7 +109,7 @@ std::optional<std::vector<PlacingCandidate>> ReadAfterTheWork(archive::Archive& 
                 w.Add("NOT EXISTS (SELECT 1 FROM placings WHERE record_id = records.id)");
                 w.Add("NOT EXISTS (SELECT 1 FROM test_splices WHERE record_id = records.id)");
                 if (after) {
-                    w.Add("(records.ordinal, records.id) > (?, ?)");
+                    w.Add(archive::sql::PlaceSql() + " > (?, ?)");
                     w.values.emplace_back(after->first);
                     w.values.emplace_back(after->second);
                 }

@@ -4,6 +4,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "archive/archive_sql.h"
 #include "archive/database.h"
 
 namespace velmora::jobs {
@@ -147,7 +148,8 @@ void MatrixReader::ReadSplices(SpliceMatrix& matrix) {
                  "JOIN trays ON trays.id = positions.tray_id "
                  "JOIN closures ON closures.id = trays.closure_id "
                  "JOIN records ON records.id = placings.record_id "
-                 "WHERE closures.job_id = ?1 ORDER BY records.ordinal, records.id",
+                 "WHERE closures.job_id = ?1 ORDER BY " +
+                     archive::sql::OrderSql(),
                  matrix.job.id);
     while (placed.Next()) {
         const auto [closure, row] = rowOf_.at(placed.Int(0));
@@ -159,7 +161,8 @@ void MatrixReader::ReadSplices(SpliceMatrix& matrix) {
                  "SELECT EXISTS (SELECT 1 FROM test_splices WHERE record_id = records.id), id, "
                  "splicer_id, bytes, ordinal FROM records WHERE job = ?1 "
                  "AND NOT EXISTS (SELECT 1 FROM placings WHERE record_id = records.id) "
-                 "ORDER BY ordinal, id",
+                 "ORDER BY " +
+                     archive::sql::OrderSql(""),
                  matrix.job.details.name);
     while (others.Next())
         (others.Int(0) != 0 ? matrix.testSplices : matrix.unplaced).push_back(splice(others, 1));
@@ -180,7 +183,8 @@ void MatrixReader::NumberSplices(SpliceMatrix& matrix) {
     numberOf.reserve(splicerOf_.size());
     Query walk(db,
                "SELECT id FROM records INDEXED BY records_by_splicer_ordinal "
-               "WHERE splicer_id = ?1 AND ordinal <= ?2 ORDER BY ordinal, id");
+               "WHERE splicer_id = ?1 AND ordinal <= ?2 ORDER BY " +
+                   archive::sql::OrderSql(""));
     for (const auto& [id, splicer] : splicers_) {
         walk.Again(id, splicer.lastOrdinal);
         for (std::int64_t number = 1; walk.Next(); ++number)

@@ -261,7 +261,7 @@ void CListCtrlEx::ScrollToRow(int row) {
 int CListCtrlEx::RowUnder(int y) const {
     const int rows = window_->Rows();
     if (rows == 0) return -1;
-    return std::clamp(window_->Top() + (y < 0 ? -1 : y / RowHeight()), 0, rows - 1);
+    return std::clamp(window_->Top() + y / RowHeight(), 0, rows - 1);
 }
 
 bool CListCtrlEx::IsChosen(int row) const {

@@ -151,7 +151,8 @@ class CListCtrlEx : public QTableView {
     void SyncScrollBar();
     // Windowed: scrolls so that listing row `row` is in sight.
     void ScrollToRow(int row);
-    // Windowed: the listing row under viewport point `y`, kept within the rows; -1 when none.
+    // Windowed: the listing row under viewport point `y` (not above the viewport), kept
+    // within the rows; -1 when there are none.
     int RowUnder(int y) const;
     bool IsChosen(int row) const;
     // Windowed: chooses `ranges` (any order, may overlap), telling the page when that
